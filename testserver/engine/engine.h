@@ -1,0 +1,141 @@
+#pragma once
+// The SQL side of tds-testserver: a session over SQLite files that executes
+// T-SQL batches and RPC calls and reports what a SQL Server would send back,
+// as a stream of events. It knows nothing of packets or sockets; the protocol
+// side (testserver/) turns each event into TDS tokens.
+//
+// Values travel in SQLite's own value model; the protocol side encodes a value
+// according to the SQL Server type of its column (a DateTime column carries
+// text "YYYY-MM-DD HH:MM:SS[.fff]", a Money or Decimal column an integer, a
+// real or a decimal text, a UniqueIdentifier column text, Binary/Image bytes).
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace tds {
+
+enum class SqlType {
+    Int, BigInt, SmallInt, TinyInt, Bit,
+    Float, Real, Money, SmallMoney, Decimal,
+    DateTime, SmallDateTime, Date, Time,
+    Char, VarChar, NChar, NVarChar, Text, NText,
+    Image, Binary, VarBinary, UniqueIdentifier, SqlVariant,
+};
+
+struct ColumnType {
+    SqlType type = SqlType::NVarChar;
+    int length = 0;        // chars for (n)char/(n)varchar, bytes for binary; -1 = max
+    int precision = 0;     // decimal
+    int scale = 0;         // decimal, time
+    bool nullable = true;
+    bool identity = false;
+};
+
+struct Column {
+    std::string name;
+    ColumnType type;
+    std::string table;     // base table name when known (for browse info), else empty
+};
+
+struct Null {};
+using Blob = std::vector<std::uint8_t>;
+// Text is UTF-8.
+using Value = std::variant<Null, std::int64_t, double, std::string, Blob>;
+
+// DONE status bits as TDS defines them.
+enum DoneStatus : std::uint16_t {
+    DoneFinal = 0x00, DoneMore = 0x01, DoneError = 0x02, DoneInXact = 0x04,
+    DoneCount = 0x10, DoneAttn = 0x20,
+};
+enum class DoneKind { Done, DoneProc, DoneInProc };
+
+struct Message {
+    bool error = false;         // ERROR token (else INFO)
+    std::int32_t number = 0;    // e.g. 208, 102, 5701
+    std::uint8_t state = 1;
+    std::uint8_t severity = 0;  // class: <= 10 informational
+    std::string text;
+    std::string procName;
+    std::int32_t line = 1;
+};
+
+// Receives the reply of one request in order. row() returns false when the
+// client has gone or cancelled; the engine then stops the statement.
+class ResultSink {
+public:
+    virtual ~ResultSink() = default;
+    virtual void columns(const std::vector<Column>& cols) = 0;
+    virtual bool row(const std::vector<Value>& values) = 0;
+    virtual void done(DoneKind kind, std::uint16_t status, std::uint64_t rowCount,
+                      std::uint16_t curCmd = 0xC1) = 0;
+    virtual void message(const Message& m) = 0;
+    virtual void databaseChanged(const std::string& oldDb, const std::string& newDb) = 0;
+    virtual void returnStatus(std::int32_t status) = 0;
+    virtual void returnValue(const std::string& name, const ColumnType& type,
+                             const Value& value, bool output) = 0;
+};
+
+struct RpcParam {
+    std::string name;          // with leading '@', may be empty
+    ColumnType type;
+    Value value;
+    bool output = false;
+};
+
+struct RpcCall {
+    std::string procName;      // as sent (may be "[db]..sp_x" or "sp_executesql"), empty if procId
+    int procId = 0;            // TDS well-known proc id (10 sp_executesql, 11 sp_prepare, 12 sp_execute, 13 sp_prepexec, 15 sp_unprepare, ...)
+    std::vector<RpcParam> params;
+};
+
+struct ServerConfig {
+    std::string dataDir;                             // one SQLite file per database: <name>.db
+    std::map<std::string, std::string> logins;      // login name -> password
+    std::string serverName = "TESTSERVER";          // @@SERVERNAME
+    std::string instanceName;                        // empty = default instance
+    std::string productVersion = "9.00.1399.06";    // what xp_msver and @@VERSION report
+};
+
+struct LoginResult {
+    bool ok = false;
+    std::vector<Message> messages;   // on failure: the error(s) to send before closing
+    std::string database;            // on success: the current database after login
+    std::vector<Message> infos;      // on success: 5701 / 5703 infos to send
+};
+
+// One per client connection; used from one thread at a time.
+class Session {
+public:
+    Session(const ServerConfig& config);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // SQL Server authentication. `database` is the LOGIN7 database ("" = the login's default).
+    LoginResult login(const std::string& user, const std::string& password,
+                      const std::string& database);
+    // The message a SQL Server sends when integrated (SSPI) authentication is refused.
+    static Message integratedLoginRefused();
+
+    void executeBatch(std::string_view sql, ResultSink& sink, const std::atomic<bool>& cancel);
+    void executeRpc(const RpcCall& call, ResultSink& sink, const std::atomic<bool>& cancel);
+
+    std::string currentDatabase() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+// Sample data: creates database "Musterfirma" in dataDir when it is missing.
+void createSampleDatabase(const std::string& dataDir);
+// (Re)creates table Messwerte with n rows in "Musterfirma".
+void createBigRows(const std::string& dataDir, std::int64_t n);
+
+} // namespace tds
