@@ -1,0 +1,39 @@
+#pragma once
+// A list of equally sized images addressed by index, shared by several
+// controls that draw from it (toolbar buttons, the caption buttons). The
+// controls hold a reference only; when the list goes away they drop it.
+
+#include <QObject>
+#include <QPixmap>
+#include <QSize>
+#include <QVector>
+
+class QPainter;
+
+class ImageList : public QObject {
+    Q_OBJECT
+public:
+    explicit ImageList(QSize imageSize = QSize(16, 16), QObject* parent = nullptr);
+
+    int width() const { return m_size.width(); }
+    int height() const { return m_size.height(); }
+    QSize imageSize() const { return m_size; }
+    int count() const { return m_images.size(); }
+
+    // Adds an image (scaled to the list's size if it differs); returns its index.
+    int add(const QPixmap& image);
+    // Cuts a strip of images laid side by side into the list.
+    void addStrip(const QPixmap& strip);
+    QPixmap image(int index) const;
+
+    // Draws image `index` with its top-left corner at (x, y); an index the
+    // list does not hold draws nothing.
+    void draw(QPainter& painter, int x, int y, int index) const;
+
+signals:
+    void changed();
+
+private:
+    QSize m_size;
+    QVector<QPixmap> m_images;
+};
