@@ -1,0 +1,394 @@
+#include "adodataset.h"
+
+namespace {
+data::QueryOptions optionsOf(int timeout, int maxRecords)
+{
+    data::QueryOptions o;
+    o.commandTimeout = timeout;
+    o.maxRecords = maxRecords < 0 ? 0 : maxRecords;
+    return o;
+}
+} // namespace
+
+// --- TField -----------------------------------------------------------------
+
+QString TField::FieldName() const
+{
+    return m_dataSet->FieldDefs().at(m_index).Name;
+}
+
+TFieldType TField::DataType() const
+{
+    return m_dataSet->FieldDefs().at(m_index).DataType;
+}
+
+int TField::Size() const
+{
+    return m_dataSet->FieldDefs().at(m_index).Size;
+}
+
+bool TField::IsNull() const
+{
+    const data::ResultStore* s = m_dataSet->storeForRead();
+    return !s || s->isNull(m_dataSet->currentRow(), m_index);
+}
+
+QVariant TField::Value() const
+{
+    const data::ResultStore* s = m_dataSet->storeForRead();
+    return s ? s->value(m_dataSet->currentRow(), m_index) : QVariant();
+}
+
+QString TField::AsString() const
+{
+    const data::ResultStore* s = m_dataSet->storeForRead();
+    return s ? s->text(m_dataSet->currentRow(), m_index) : QString();
+}
+
+qint64 TField::AsLargeInt() const
+{
+    const data::ResultStore* s = m_dataSet->storeForRead();
+    if (!s)
+        return 0;
+    const auto kind = s->column(m_index).kind;
+    if (kind == data::StorageKind::Decimal || kind == data::StorageKind::Double ||
+        data::isVariable(kind))
+        return qint64(s->real(m_dataSet->currentRow(), m_index));
+    return s->integer(m_dataSet->currentRow(), m_index);
+}
+
+double TField::AsFloat() const
+{
+    const data::ResultStore* s = m_dataSet->storeForRead();
+    return s ? s->real(m_dataSet->currentRow(), m_index) : 0.0;
+}
+
+bool TField::AsBoolean() const
+{
+    return AsLargeInt() != 0;
+}
+
+void TField::setValue(const QVariant& value) const
+{
+    const_cast<TADODataSet*>(m_dataSet)->setFieldValue(m_index, value);
+}
+
+// --- TADODataSet ------------------------------------------------------------
+
+TADODataSet::TADODataSet(QObject* parent) : QObject(parent) {}
+
+TADODataSet::~TADODataSet()
+{
+    if (m_connection)
+        m_connection->detach(this);
+}
+
+void TADODataSet::setConnection(TADOConnection* connection)
+{
+    if (m_connection == connection)
+        return;
+    Close();
+    if (m_connection)
+        m_connection->detach(this);
+    m_connection = connection;
+}
+
+void TADODataSet::setCommandText(const QString& text)
+{
+    Close();
+    m_commandText = text;
+}
+
+void TADODataSet::setActive(bool active)
+{
+    if (active)
+        Open();
+    else
+        Close();
+}
+
+void TADODataSet::Open()
+{
+    if (Active())
+        return;
+    if (!m_connection)
+        throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
+    TADOConnection& conn = *m_connection;
+    conn.beginOperation();
+    data::MessageList messages;
+    std::shared_ptr<data::ResultStore> store;
+    try {
+        data::ProviderConnection& session = conn.session();
+        conn.beginOperation(); // the open's own messages (database change) are not this one's
+        const data::QueryOptions options = optionsOf(m_commandTimeout, m_maxRecords);
+        if (m_commandType == cmdTable || m_commandType == cmdTableDirect) {
+            store = session.openTable(m_commandText, options, messages);
+            m_tableName = m_commandText;
+        } else {
+            store = session.query(m_commandText, options, messages);
+            m_tableName.clear();
+        }
+    } catch (const data::DataError& e) {
+        conn.handleFailure(e);
+        throw;
+    }
+    conn.endOperation(messages);
+    if (!store)
+        throw data::NoResultSetError();
+
+    m_store = std::move(store);
+    conn.attach(this);
+    buildFieldDefs();
+    m_recordSize = 25 + 16 * int(m_fieldDefs.size());
+    m_firstUnsentRow = m_store->rowCount();
+    m_state = dsBrowse;
+    m_row = m_store->rowCount() > 0 ? 0 : -1;
+    m_bof = true;
+    m_eof = m_store->rowCount() == 0;
+    emit activeChanged(true);
+    if (!ControlsDisabled())
+        emit dataChanged();
+    if (AfterOpen)
+        AfterOpen(this);
+}
+
+void TADODataSet::buildFieldDefs()
+{
+    m_fieldDefs.clear();
+    const auto& cols = m_store->columns();
+    for (int i = 0; i < cols.size(); ++i) {
+        const data::ColumnInfo& c = cols.at(i);
+        TFieldDef def;
+        def.Name = c.name;
+        def.DataType = c.type;
+        def.Size = c.size;
+        def.FieldNo = i + 1;
+        def.Precision = c.precision;
+        m_fieldDefs.append(def);
+    }
+}
+
+void TADODataSet::Close()
+{
+    if (!Active())
+        return;
+    m_store.reset();
+    m_fieldDefs.clear();
+    m_row = -1;
+    m_eof = m_bof = true;
+    m_state = dsInactive;
+    if (m_connection)
+        m_connection->detach(this);
+    emit activeChanged(false);
+    if (!ControlsDisabled())
+        emit dataChanged();
+}
+
+void TADODataSet::requireActive() const
+{
+    if (!Active())
+        throw data::StateError(
+            QStringLiteral("Operation bei geschlossener Datenmenge nicht ausführbar"));
+}
+
+void TADODataSet::moveTo(qint64 row)
+{
+    m_row = row;
+    if (!ControlsDisabled())
+        emit currentRowChanged(row);
+}
+
+void TADODataSet::First()
+{
+    requireActive();
+    if (m_state != dsBrowse)
+        Post();
+    const bool empty = m_store->rowCount() == 0;
+    m_bof = true;
+    m_eof = empty;
+    moveTo(empty ? -1 : 0);
+}
+
+void TADODataSet::Next()
+{
+    requireActive();
+    if (m_state != dsBrowse)
+        Post();
+    m_bof = false;
+    if (m_row + 1 >= m_store->rowCount()) {
+        m_eof = true;
+        return;
+    }
+    moveTo(m_row + 1);
+}
+
+void TADODataSet::Prior()
+{
+    requireActive();
+    if (m_state != dsBrowse)
+        Post();
+    m_eof = false;
+    if (m_row <= 0) {
+        m_bof = true;
+        return;
+    }
+    moveTo(m_row - 1);
+}
+
+void TADODataSet::Last()
+{
+    requireActive();
+    if (m_state != dsBrowse)
+        Post();
+    const qint64 n = m_store->rowCount();
+    m_eof = true;
+    m_bof = n == 0;
+    moveTo(n - 1);
+    m_eof = n == 0;
+}
+
+bool TADODataSet::Eof() const
+{
+    return !Active() || m_eof;
+}
+
+bool TADODataSet::Bof() const
+{
+    return !Active() || m_bof;
+}
+
+qint64 TADODataSet::RecordCount() const
+{
+    return Active() ? m_store->rowCount() : 0;
+}
+
+void TADODataSet::setRecNo(qint64 recNo)
+{
+    requireActive();
+    if (recNo < 1 || recNo > m_store->rowCount())
+        throw data::StateError(QStringLiteral("Datensatz %1 existiert nicht").arg(recNo));
+    m_bof = m_eof = false;
+    moveTo(recNo - 1);
+}
+
+int TADODataSet::FieldCount() const
+{
+    return int(m_fieldDefs.size());
+}
+
+TField TADODataSet::Fields(int i) const
+{
+    requireActive();
+    if (i < 0 || i >= FieldCount())
+        throw data::StateError(QStringLiteral("Feldindex %1 außerhalb des gültigen Bereichs").arg(i));
+    return TField(this, i);
+}
+
+int TADODataSet::FieldIndex(const QString& name) const
+{
+    return m_store ? m_store->columnIndex(name) : -1;
+}
+
+TField TADODataSet::FieldByName(const QString& name) const
+{
+    requireActive();
+    const int i = FieldIndex(name);
+    if (i < 0)
+        throw data::StateError(QStringLiteral("Feld '%1' nicht gefunden").arg(name));
+    return TField(this, i);
+}
+
+void TADODataSet::Append()
+{
+    requireActive();
+    if (m_state != dsBrowse)
+        Post();
+    m_store->appendRows(1);
+    m_state = dsInsert;
+    m_bof = m_eof = false;
+    moveTo(m_store->rowCount() - 1);
+}
+
+void TADODataSet::setFieldValue(int index, const QVariant& value)
+{
+    requireActive();
+    if (m_row < 0)
+        throw data::StateError(QStringLiteral("Kein aktueller Datensatz"));
+    if (m_state == dsBrowse && m_row < m_firstUnsentRow)
+        throw data::StateError(QStringLiteral("Datensätze der Ergebnismenge können hier nicht "
+                                              "geändert werden"));
+    m_store->setValue(m_row, index, value);
+    if (m_state == dsBrowse)
+        m_state = dsEdit;
+}
+
+void TADODataSet::Post()
+{
+    requireActive();
+    m_state = dsBrowse;
+    if (!ControlsDisabled())
+        emit dataChanged();
+}
+
+void TADODataSet::Cancel()
+{
+    requireActive();
+    if (m_state == dsInsert && m_row == m_store->rowCount() - 1) {
+        // An appended row that was never posted disappears again.
+        m_store->removeLastRow();
+        const qint64 keep = m_store->rowCount();
+        m_row = keep - 1;
+    }
+    m_state = dsBrowse;
+    if (!ControlsDisabled())
+        emit dataChanged();
+}
+
+void TADODataSet::UpdateBatch()
+{
+    requireActive();
+    if (m_state != dsBrowse)
+        Post();
+    if (m_firstUnsentRow >= m_store->rowCount())
+        return;
+    if (!m_connection)
+        throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
+    try {
+        m_connection->session().appendRows(m_tableName, *m_store, m_firstUnsentRow);
+    } catch (const data::DataError& e) {
+        m_connection->handleFailure(e);
+        throw;
+    }
+    m_firstUnsentRow = m_store->rowCount();
+}
+
+void TADODataSet::DisableControls()
+{
+    ++m_disableCount;
+}
+
+void TADODataSet::EnableControls()
+{
+    if (m_disableCount == 0)
+        return;
+    if (--m_disableCount == 0)
+        emit dataChanged();
+}
+
+// --- TDataSource ------------------------------------------------------------
+
+TDataSource::TDataSource(QObject* parent) : QObject(parent) {}
+
+void TDataSource::setDataSet(TADODataSet* dataSet)
+{
+    if (m_dataSet == dataSet)
+        return;
+    if (m_dataSet)
+        disconnect(m_dataSet, nullptr, this, nullptr);
+    m_dataSet = dataSet;
+    if (dataSet) {
+        connect(dataSet, &TADODataSet::dataChanged, this, &TDataSource::dataSetChanged);
+        connect(dataSet, &TADODataSet::currentRowChanged, this, &TDataSource::currentRowChanged);
+    }
+    emit dataSetChanged();
+}

@@ -1,0 +1,184 @@
+#pragma once
+// The dataset: runs its command text (or opens a table by name) on its
+// connection and holds the whole result client-side in a ResultStore, with a
+// current row that First/Next/Eof walk. TDataSource binds a dataset to the
+// grid and the cell viewer.
+
+#include "adoconnection.h"
+#include "fieldtype.h"
+#include "resultstore.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVariant>
+#include <functional>
+#include <memory>
+
+class TADODataSet;
+
+struct TFieldDef {
+    QString Name;
+    TFieldType DataType = ftUnknown;
+    int Size = 0;      // characters, bytes, or digits after the point (BCD); 0 for fixed kinds and blobs
+    int FieldNo = 0;   // 1-based position
+    int Precision = 0; // digits (numeric kinds)
+};
+
+enum TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
+
+// A field of the dataset's current row. Cheap to copy; valid while the
+// dataset stays open.
+class TField {
+public:
+    TField(const TADODataSet* dataSet, int index) : m_dataSet(dataSet), m_index(index) {}
+
+    int Index() const { return m_index; }
+    QString FieldName() const;
+    TFieldType DataType() const;
+    int Size() const;
+    bool IsNull() const;
+    QVariant Value() const;   // invalid QVariant for null
+    QString AsString() const; // "" for null; see ResultStore::text
+    qint64 AsLargeInt() const; // 0 for null
+    double AsFloat() const;    // 0 for null
+    bool AsBoolean() const;    // false for null
+    // Sets the value in the current row (while appending, see TADODataSet::Append).
+    void setValue(const QVariant& value) const;
+
+private:
+    const TADODataSet* m_dataSet;
+    int m_index;
+};
+
+class TADODataSet : public QObject {
+    Q_OBJECT
+public:
+    explicit TADODataSet(QObject* parent = nullptr);
+    ~TADODataSet() override;
+
+    TADOConnection* Connection() const { return m_connection; }
+    void setConnection(TADOConnection* connection);
+
+    QString CommandText() const { return m_commandText; }
+    void setCommandText(const QString& text); // closes the dataset first
+    TCommandType CommandType() const { return m_commandType; }
+    void setCommandType(TCommandType type) { m_commandType = type; }
+    int CommandTimeout() const { return m_commandTimeout; } // seconds, 0: none; 30 default
+    void setCommandTimeout(int seconds) { m_commandTimeout = seconds; }
+    int MaxRecords() const { return m_maxRecords; } // 0: no limit
+    void setMaxRecords(int maxRecords) { m_maxRecords = maxRecords; }
+    TCursorLocation CursorLocation() const { return m_cursorLocation; }
+    void setCursorLocation(TCursorLocation location) { m_cursorLocation = location; }
+    TCursorType CursorType() const { return m_cursorType; }
+    void setCursorType(TCursorType type) { m_cursorType = type; }
+    TADOLockType LockType() const { return m_lockType; }
+    void setLockType(TADOLockType type) { m_lockType = type; }
+
+    // Runs the command text on the connection (opening the connection with its
+    // connection string when it is closed) and fetches the first result set
+    // whole. Raises NoResultSetError when the text produced none. AfterOpen
+    // runs once the dataset is open.
+    void Open();
+    void Close(); // never raises
+    bool Active() const { return m_store != nullptr; }
+    void setActive(bool active);
+    TDataSetState State() const { return m_state; }
+
+    // Navigation over the fetched rows.
+    void First();
+    void Next();
+    void Prior();
+    void Last();
+    bool Eof() const;
+    bool Bof() const;
+    qint64 RecordCount() const;
+    qint64 RecNo() const { return m_row + 1; } // 1-based; 0 when there is no current row
+    void setRecNo(qint64 recNo);
+
+    int FieldCount() const;
+    const QList<TFieldDef>& FieldDefs() const { return m_fieldDefs; }
+    TField Fields(int i) const;
+    TField FieldByName(const QString& name) const; // StateError when there is no such field
+    // Index of the field with that name (case-insensitive), -1 when absent.
+    int FieldIndex(const QString& name) const;
+
+    // 25 + 16 per field, fixed when the dataset opens, kept after closing; 0
+    // when it was never opened.
+    int RecordSize() const { return m_recordSize; }
+
+    // Appending rows: Append adds an empty row and makes it current, field
+    // values are set through Fields(i).setValue, Post completes the row,
+    // UpdateBatch hands all posted rows to the provider.
+    void Append();
+    void Post();
+    void Cancel();
+    void UpdateBatch();
+
+    // Suspension of bound controls; the count never goes below zero.
+    void DisableControls();
+    void EnableControls();
+    bool ControlsDisabled() const { return m_disableCount > 0; }
+    int DisableCount() const { return m_disableCount; }
+
+    // Runs after every successful open.
+    std::function<void(TADODataSet*)> AfterOpen;
+
+    // The fetched rows, for readers that take values directly (grid, export).
+    std::shared_ptr<const data::ResultStore> store() const { return m_store; }
+    qint64 currentRow() const { return m_row; } // 0-based, -1 when none
+
+    // Used by TField.
+    const data::ResultStore* storeForRead() const { return m_store.get(); }
+    void setFieldValue(int index, const QVariant& value);
+
+signals:
+    void activeChanged(bool active);
+    // The current row moved or the data changed; not sent while controls are
+    // disabled (EnableControls to zero sends dataChanged instead).
+    void currentRowChanged(qint64 row);
+    void dataChanged();
+
+private:
+    void requireActive() const;
+    void moveTo(qint64 row);
+    void buildFieldDefs();
+
+    QPointer<TADOConnection> m_connection;
+    QString m_commandText;
+    TCommandType m_commandType = cmdText;
+    int m_commandTimeout = 30;
+    int m_maxRecords = 0;
+    TCursorLocation m_cursorLocation = clUseClient;
+    TCursorType m_cursorType = ctKeyset;
+    TADOLockType m_lockType = ltOptimistic;
+
+    std::shared_ptr<data::ResultStore> m_store;
+    QList<TFieldDef> m_fieldDefs;
+    qint64 m_row = -1;
+    bool m_eof = true;
+    bool m_bof = true;
+    int m_recordSize = 0;
+    int m_disableCount = 0;
+    TDataSetState m_state = dsInactive;
+    qint64 m_firstUnsentRow = 0; // rows from here on were appended and not yet sent
+    QString m_tableName;         // for cmdTable: the table rows are appended to
+};
+
+// Binds a dataset to data-aware views.
+class TDataSource : public QObject {
+    Q_OBJECT
+public:
+    explicit TDataSource(QObject* parent = nullptr);
+    TADODataSet* DataSet() const { return m_dataSet; }
+    void setDataSet(TADODataSet* dataSet);
+
+signals:
+    // The bound dataset changed, opened, closed or resumed its controls.
+    void dataSetChanged();
+    void currentRowChanged(qint64 row);
+
+private:
+    QPointer<TADODataSet> m_dataSet;
+};

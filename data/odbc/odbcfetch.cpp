@@ -1,0 +1,311 @@
+#include "odbcfetch.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace data::odbc {
+
+namespace {
+
+using Convert = ColumnPlan::Convert;
+
+// Bound fetches aim at about this many bytes of buffers per round trip.
+constexpr std::size_t kFetchBufferBytes = std::size_t(4) << 20;
+constexpr SQLULEN kMaxRowsPerFetch = 4096;
+constexpr SQLLEN kChunkBytes = 64 * 1024;
+
+int terminatorBytes(SQLSMALLINT cType)
+{
+    return cType == SQL_C_CHAR ? 1 : cType == SQL_C_WCHAR ? 2 : 0;
+}
+
+void storeCell(ResultStore& store, qint64 row, int col, const ColumnPlan& plan, const char* p,
+               SQLLEN ind)
+{
+    if (ind == SQL_NULL_DATA)
+        return; // rows start null
+    switch (plan.convert) {
+    case Convert::Copy:
+        std::memcpy(store.fixedSlot(row, col), p, std::size_t(fixedWidth(plan.info.kind)));
+        return;
+    case Convert::Bit:
+        *static_cast<std::uint8_t*>(store.fixedSlot(row, col)) = *p ? 1 : 0;
+        return;
+    case Convert::Timestamp: {
+        SQL_TIMESTAMP_STRUCT ts;
+        std::memcpy(&ts, p, sizeof ts);
+        const std::int64_t t = timestampTicks(ts);
+        std::memcpy(store.fixedSlot(row, col), &t, 8);
+        return;
+    }
+    case Convert::DateStruct: {
+        SQL_DATE_STRUCT d;
+        std::memcpy(&d, p, sizeof d);
+        const std::int32_t days = daysFromCivil(d.year, d.month, d.day);
+        std::memcpy(store.fixedSlot(row, col), &days, 4);
+        return;
+    }
+    case Convert::DecimalText: {
+        const std::size_t len = ind < 0 ? std::strlen(p) : std::size_t(ind);
+        std::int64_t v = 0;
+        if (parseDecimal(p, len, plan.info.scale, v))
+            std::memcpy(store.fixedSlot(row, col), &v, 8);
+        return;
+    }
+    case Convert::TimeText: {
+        const std::size_t len = ind < 0 ? std::strlen(p) : std::size_t(ind);
+        std::int64_t t = 0;
+        if (parseTimeOfDay(p, len, t))
+            std::memcpy(store.fixedSlot(row, col), &t, 8);
+        return;
+    }
+    case Convert::Text: {
+        const SQLLEN room = plan.bufferBytes - terminatorBytes(plan.cType);
+        const SQLLEN len = ind == SQL_NO_TOTAL || ind > room ? room : ind;
+        store.setVariable(row, col, p, std::size_t(len));
+        return;
+    }
+    }
+}
+
+// Reads one long value in chunks.
+void fetchLong(SQLHSTMT stmt, ResultStore& store, qint64 row, int col, const ColumnPlan& plan,
+               std::vector<char>& chunk, std::vector<char>& value)
+{
+    value.clear();
+    const int term = terminatorBytes(plan.cType);
+    for (;;) {
+        SQLLEN ind = 0;
+        const SQLRETURN rc = SQLGetData(stmt, SQLUSMALLINT(col + 1), plan.cType, chunk.data(),
+                                        SQLLEN(chunk.size()), &ind);
+        if (rc == SQL_NO_DATA)
+            break;
+        check(rc, SQL_HANDLE_STMT, stmt, "SQLGetData");
+        if (ind == SQL_NULL_DATA)
+            return;
+        std::size_t got;
+        if (rc == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || ind > SQLLEN(chunk.size()) - term)) {
+            // Truncated: the buffer is full up to its terminator.
+            if (plan.cType == SQL_C_CHAR)
+                got = strnlen(chunk.data(), chunk.size());
+            else
+                got = chunk.size() - std::size_t(term);
+        } else {
+            got = std::size_t(ind);
+        }
+        value.insert(value.end(), chunk.data(), chunk.data() + got);
+        if (rc == SQL_SUCCESS)
+            break;
+    }
+    store.setVariable(row, col, value.data(), value.size());
+}
+
+MessageList withoutTruncationNotes(const MessageList& in)
+{
+    MessageList out;
+    for (const auto& r : in)
+        if (r.sqlState != QLatin1String("01004"))
+            out.append(r);
+    return out;
+}
+
+} // namespace
+
+bool parseDecimal(const char* p, std::size_t n, int scale, std::int64_t& out)
+{
+    std::size_t i = 0;
+    while (i < n && p[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < n && (p[i] == '-' || p[i] == '+'))
+        negative = p[i++] == '-';
+    std::uint64_t v = 0;
+    bool any = false;
+    for (; i < n && p[i] >= '0' && p[i] <= '9'; ++i) {
+        v = v * 10 + std::uint64_t(p[i] - '0');
+        any = true;
+    }
+    int digits = 0;
+    if (i < n && p[i] == '.') {
+        ++i;
+        for (; i < n && p[i] >= '0' && p[i] <= '9'; ++i) {
+            if (digits < scale) {
+                v = v * 10 + std::uint64_t(p[i] - '0');
+                ++digits;
+            }
+            any = true;
+        }
+    }
+    for (; digits < scale; ++digits)
+        v *= 10;
+    if (!any)
+        return false;
+    out = negative ? -std::int64_t(v) : std::int64_t(v);
+    return true;
+}
+
+bool parseTimeOfDay(const char* p, std::size_t n, std::int64_t& ticks)
+{
+    int part[3] = {0, 0, 0};
+    std::size_t i = 0;
+    for (int k = 0; k < 3; ++k) {
+        if (i >= n || p[i] < '0' || p[i] > '9')
+            return false;
+        while (i < n && p[i] >= '0' && p[i] <= '9')
+            part[k] = part[k] * 10 + (p[i++] - '0');
+        if (k < 2) {
+            if (i >= n || p[i] != ':')
+                return false;
+            ++i;
+        }
+    }
+    std::int64_t fraction = 0;
+    if (i < n && p[i] == '.') {
+        ++i;
+        std::int64_t scale = kTicksPerSecond / 10;
+        for (; i < n && p[i] >= '0' && p[i] <= '9'; ++i, scale /= 10)
+            fraction += (p[i] - '0') * scale;
+    }
+    ticks = ((std::int64_t(part[0]) * 60 + part[1]) * 60 + part[2]) * kTicksPerSecond + fraction;
+    return true;
+}
+
+std::int64_t timestampTicks(const SQL_TIMESTAMP_STRUCT& ts)
+{
+    const std::int64_t days = daysFromCivil(ts.year, ts.month, ts.day);
+    return days * kTicksPerDay +
+           ((std::int64_t(ts.hour) * 60 + ts.minute) * 60 + ts.second) * kTicksPerSecond +
+           std::int64_t(ts.fraction) / 100;
+}
+
+std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count)
+{
+    std::vector<DescribedColumn> cols;
+    cols.reserve(std::size_t(count));
+    for (SQLUSMALLINT i = 1; i <= SQLUSMALLINT(count); ++i) {
+        DescribedColumn c;
+        SQLWCHAR name[512];
+        SQLSMALLINT nameLength = 0, nullable = SQL_NULLABLE_UNKNOWN;
+        check(SQLDescribeColW(stmt, i, name, SQLSMALLINT(std::size(name)), &nameLength, &c.sqlType,
+                              &c.columnSize, &c.decimalDigits, &nullable),
+              SQL_HANDLE_STMT, stmt, "SQLDescribeCol");
+        c.name = fromWide(name, std::min<qsizetype>(nameLength, qsizetype(std::size(name)) - 1));
+        c.nullable = nullable != SQL_NO_NULLS;
+        SQLWCHAR typeName[128];
+        SQLSMALLINT typeLength = 0;
+        if (SQL_SUCCEEDED(SQLColAttributeW(stmt, i, SQL_DESC_TYPE_NAME, typeName, sizeof typeName,
+                                           &typeLength, nullptr)))
+            c.typeName = fromWide(typeName, std::min<qsizetype>(typeLength / 2, 127));
+        cols.push_back(c);
+    }
+    return cols;
+}
+
+std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount, qint64 maxRows,
+                                         MessageList& messages, bool& capped)
+{
+    capped = false;
+    const std::vector<DescribedColumn> described = describeColumns(stmt, columnCount);
+    std::vector<ColumnPlan> plans;
+    QList<ColumnInfo> infos;
+    bool anyLong = false;
+    std::size_t rowBytes = 0;
+    for (const auto& d : described) {
+        plans.push_back(planColumn(d));
+        infos.append(plans.back().info);
+        anyLong = anyLong || plans.back().isLong;
+        rowBytes += std::size_t(plans.back().bufferBytes) + sizeof(SQLLEN);
+    }
+    auto store = std::make_shared<ResultStore>(infos);
+    const int n = int(plans.size());
+
+    if (!anyLong) {
+        SQLULEN rowsPerFetch = std::clamp<SQLULEN>(kFetchBufferBytes / std::max<std::size_t>(rowBytes, 1),
+                                                   1, kMaxRowsPerFetch);
+        if (maxRows > 0 && SQLULEN(maxRows) < rowsPerFetch)
+            rowsPerFetch = SQLULEN(maxRows);
+        std::vector<std::vector<char>> buffers(static_cast<std::size_t>(n));
+        std::vector<std::vector<SQLLEN>> indicators(static_cast<std::size_t>(n));
+        SQLULEN fetched = 0;
+        check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, SQLPOINTER(SQL_BIND_BY_COLUMN), 0),
+              SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(ROW_BIND_TYPE)");
+        check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLPOINTER(rowsPerFetch), 0),
+              SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(ROW_ARRAY_SIZE)");
+        check(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, stmt,
+              "SQLSetStmtAttr(ROWS_FETCHED_PTR)");
+        for (int c = 0; c < n; ++c) {
+            const ColumnPlan& plan = plans[std::size_t(c)];
+            buffers[std::size_t(c)].resize(std::size_t(plan.bufferBytes) * rowsPerFetch);
+            indicators[std::size_t(c)].resize(rowsPerFetch);
+            check(SQLBindCol(stmt, SQLUSMALLINT(c + 1), plan.cType, buffers[std::size_t(c)].data(),
+                             plan.bufferBytes, indicators[std::size_t(c)].data()),
+                  SQL_HANDLE_STMT, stmt, "SQLBindCol");
+        }
+        struct Unbind {
+            SQLHSTMT s;
+            ~Unbind()
+            {
+                SQLFreeStmt(s, SQL_UNBIND);
+                SQLSetStmtAttr(s, SQL_ATTR_ROW_ARRAY_SIZE, SQLPOINTER(1), 0);
+                SQLSetStmtAttr(s, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+            }
+        } unbind{stmt};
+        for (;;) {
+            MessageList infos2;
+            const SQLRETURN rc = check(SQLFetch(stmt), SQL_HANDLE_STMT, stmt, "SQLFetch", &infos2);
+            messages.append(withoutTruncationNotes(infos2));
+            if (rc == SQL_NO_DATA)
+                break;
+            qint64 rows = qint64(fetched);
+            if (maxRows > 0)
+                rows = std::min(rows, maxRows - store->rowCount());
+            const qint64 first = store->appendRows(rows);
+            for (int c = 0; c < n; ++c) {
+                const ColumnPlan& plan = plans[std::size_t(c)];
+                const char* base = buffers[std::size_t(c)].data();
+                const SQLLEN* ind = indicators[std::size_t(c)].data();
+                for (qint64 r = 0; r < rows; ++r)
+                    storeCell(*store, first + r, c, plan, base + std::size_t(r) * std::size_t(plan.bufferBytes),
+                              ind[r]);
+            }
+            if (maxRows > 0 && store->rowCount() >= maxRows) {
+                capped = true;
+                break;
+            }
+        }
+    } else {
+        std::vector<char> scratch;
+        std::vector<char> chunk(static_cast<std::size_t>(kChunkBytes));
+        std::vector<char> value;
+        for (const auto& plan : plans)
+            scratch.resize(std::max<std::size_t>(scratch.size(), std::size_t(plan.bufferBytes) + 2));
+        for (;;) {
+            if (maxRows > 0 && store->rowCount() >= maxRows) {
+                capped = true;
+                break;
+            }
+            MessageList infos2;
+            const SQLRETURN rc = check(SQLFetch(stmt), SQL_HANDLE_STMT, stmt, "SQLFetch", &infos2);
+            messages.append(withoutTruncationNotes(infos2));
+            if (rc == SQL_NO_DATA)
+                break;
+            const qint64 row = store->appendRows(1);
+            for (int c = 0; c < n; ++c) {
+                const ColumnPlan& plan = plans[std::size_t(c)];
+                if (plan.isLong) {
+                    fetchLong(stmt, *store, row, c, plan, chunk, value);
+                    continue;
+                }
+                SQLLEN ind = 0;
+                check(SQLGetData(stmt, SQLUSMALLINT(c + 1), plan.cType, scratch.data(),
+                                 plan.bufferBytes, &ind),
+                      SQL_HANDLE_STMT, stmt, "SQLGetData");
+                storeCell(*store, row, c, plan, scratch.data(), ind);
+            }
+        }
+    }
+    store->squeeze();
+    return store;
+}
+
+} // namespace data::odbc

@@ -1,0 +1,27 @@
+#pragma once
+// Reads a whole result set from a statement into a ResultStore: bound column
+// arrays, many rows per fetch, for results of fixed-size and short columns;
+// row by row with chunked SQLGetData when long texts or binary values are in
+// the result.
+
+#include "odbccall.h"
+#include "odbctypes.h"
+
+#include <memory>
+#include <vector>
+
+namespace data::odbc {
+
+std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count);
+
+// Fetches the rows of the statement's current result (at most maxRows when
+// that is above 0). `capped` tells whether rows were left unread.
+std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount, qint64 maxRows,
+                                         MessageList& messages, bool& capped);
+
+// Conversions of the driver's buffers, exposed for tests.
+bool parseDecimal(const char* text, std::size_t length, int scale, std::int64_t& unscaled);
+bool parseTimeOfDay(const char* text, std::size_t length, std::int64_t& ticks);
+std::int64_t timestampTicks(const SQL_TIMESTAMP_STRUCT& ts);
+
+} // namespace data::odbc

@@ -1,0 +1,482 @@
+#include "odbcprovider.h"
+
+#include "odbccall.h"
+#include "odbcfetch.h"
+#include "odbctranslate.h"
+
+#include <QDateTime>
+#include <cstring>
+#include <mutex>
+#include <optional>
+
+namespace data {
+
+void registerBuiltinProviders()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // SQL Server's OLE DB provider names as they appear in connection
+        // strings; an empty Provider means SQL Server as well.
+        for (const char* name : {"SQLOLEDB.1", "SQLOLEDB", "SQLNCLI", "SQLNCLI10", "SQLNCLI11",
+                                 "MSOLEDBSQL", "MSOLEDBSQL19", ""})
+            registerProvider(QLatin1String(name),
+                             [] { return std::make_shared<odbc::OdbcProvider>(); });
+    });
+}
+
+} // namespace data
+
+namespace data::odbc {
+
+namespace {
+
+// Properties the connection string carries, in the order a user expects.
+QList<PropertyEntry> stringProperties(const ConnectionParams& params, int loginTimeout)
+{
+    const ConnectionString cs = ConnectionString::parse(params.connectionString);
+    auto valueOrNull = [&](const char16_t* key) -> QVariant {
+        const QString v = cs.value(QStringView(key));
+        return cs.contains(QStringView(key)) ? QVariant(v) : QVariant();
+    };
+    QList<PropertyEntry> list;
+    list.append({QStringLiteral("Data Source"), valueOrNull(u"Data Source")});
+    list.append({QStringLiteral("Initial Catalog"), valueOrNull(u"Initial Catalog")});
+    const bool integrated = isTrue(cs.value(u"Integrated Security"));
+    list.append({QStringLiteral("Integrated Security"),
+                 integrated ? QVariant(QStringLiteral("SSPI")) : QVariant()});
+    list.append({QStringLiteral("User ID"), integrated ? QVariant() : valueOrNull(u"User ID")});
+    list.append({QStringLiteral("Persist Security Info"),
+                 QVariant(isTrue(cs.value(u"Persist Security Info")))});
+    list.append({QStringLiteral("Connect Timeout"), QVariant(loginTimeout)});
+    list.append({QStringLiteral("Application Name"), valueOrNull(u"Application Name")});
+    list.append({QStringLiteral("Workstation ID"), valueOrNull(u"Workstation ID")});
+    for (const auto& p : params.properties) {
+        bool replaced = false;
+        for (auto& e : list)
+            if (e.name.compare(p.name, Qt::CaseInsensitive) == 0) {
+                e.value = p.value;
+                replaced = true;
+            }
+        if (!replaced)
+            list.append(p);
+    }
+    return list;
+}
+
+class OdbcConnection : public ProviderConnection {
+public:
+    OdbcConnection(const ConnectionParams& params, MessageList& messages) : m_params(params)
+    {
+        m_settings = settingsFromEnvironment();
+        const OdbcTarget target =
+            translate(ConnectionString::parse(params.connectionString), params.connectionTimeout, m_settings);
+        m_loginTimeout = target.loginTimeout;
+        m_env = Handle(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+        check(SQLSetEnvAttr(m_env.get(), SQL_ATTR_ODBC_VERSION, SQLPOINTER(SQL_OV_ODBC3), 0),
+              SQL_HANDLE_ENV, m_env.get(), "SQLSetEnvAttr", nullptr, Failure::Connect);
+        m_dbc = Handle(SQL_HANDLE_DBC, m_env.get());
+        check(SQLSetConnectAttr(m_dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                                SQLPOINTER(SQLULEN(std::max(0, target.loginTimeout))), 0),
+              SQL_HANDLE_DBC, m_dbc.get(), "SQLSetConnectAttr(LOGIN_TIMEOUT)", nullptr,
+              Failure::Connect);
+        SQLWCHAR out[1024];
+        SQLSMALLINT outLength = 0;
+        MessageList infos;
+        check(SQLDriverConnectW(m_dbc.get(), nullptr, wide(target.connectionString), SQL_NTS, out,
+                                SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT),
+              SQL_HANDLE_DBC, m_dbc.get(), "SQLDriverConnect", &infos, Failure::Connect);
+        messages.append(informational(infos));
+    }
+
+    ~OdbcConnection() override = default; // handles disconnect and free quietly
+
+    std::shared_ptr<ResultStore> query(const QString& text, const QueryOptions& options,
+                                       MessageList& messages) override
+    {
+        return guarded([&] {
+            Handle stmt = newStatement(options);
+            MessageList infos;
+            SQLRETURN rc = check(SQLExecDirectW(stmt.get(), wide(text), SQL_NTS), SQL_HANDLE_STMT,
+                                 stmt.get(), "SQLExecDirect", &infos);
+            std::shared_ptr<ResultStore> store;
+            // Skip to the first result that has columns.
+            while (rc != SQL_NO_DATA) {
+                SQLSMALLINT cols = 0;
+                check(SQLNumResultCols(stmt.get(), &cols), SQL_HANDLE_STMT, stmt.get(),
+                      "SQLNumResultCols");
+                if (cols > 0) {
+                    bool capped = false;
+                    store = fetchResult(stmt.get(), cols, options.maxRecords, infos, capped);
+                    if (capped) {
+                        // The rest is not wanted: closing the cursor cancels it.
+                        SQLFreeStmt(stmt.get(), SQL_CLOSE);
+                        messages.append(informational(infos));
+                        return store;
+                    }
+                    break;
+                }
+                rc = check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(),
+                           "SQLMoreResults", &infos);
+            }
+            if (store)
+                drainKeepingErrors(stmt.get(), infos);
+            messages.append(informational(infos));
+            return store;
+        });
+    }
+
+    void execute(const QString& text, const QList<QVariant>& params, const QueryOptions& options,
+                 MessageList& messages) override
+    {
+        guarded([&] {
+            Handle stmt = newStatement(options);
+            ParamBuffers buffers;
+            bindParameters(stmt.get(), params, buffers);
+            MessageList infos;
+            std::optional<DataError> firstError;
+            try {
+                check(SQLExecDirectW(stmt.get(), wide(text), SQL_NTS), SQL_HANDLE_STMT, stmt.get(),
+                      "SQLExecDirect", &infos);
+            } catch (const ConnectionError&) {
+                throw;
+            } catch (const TimeoutError&) {
+                throw;
+            } catch (const DataError& e) {
+                firstError = e;
+            }
+            // Every statement of the text runs; the first error is raised
+            // once the rest has been read.
+            for (;;) {
+                SQLRETURN rc;
+                try {
+                    rc = check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(),
+                               "SQLMoreResults", &infos);
+                } catch (const ConnectionError&) {
+                    throw;
+                } catch (const TimeoutError&) {
+                    throw;
+                } catch (const DataError& e) {
+                    if (!firstError)
+                        firstError = e;
+                    continue;
+                }
+                if (rc == SQL_NO_DATA)
+                    break;
+            }
+            if (firstError)
+                throw *firstError;
+            messages.append(informational(infos));
+            return 0;
+        });
+    }
+
+    std::shared_ptr<ResultStore> openTable(const QString& table, const QueryOptions& options,
+                                           MessageList& messages) override
+    {
+        auto store = query(QStringLiteral("SELECT * FROM ") + quotedName(table), options, messages);
+        if (!store)
+            throw NoResultSetError();
+        return store;
+    }
+
+    void appendRows(const QString& table, const ResultStore& store, qint64 firstRow) override
+    {
+        QStringList names, marks;
+        for (const auto& c : store.columns()) {
+            names.append(quotedName(c.name));
+            marks.append(QStringLiteral("?"));
+        }
+        const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                .arg(quotedName(table), names.join(QStringLiteral(", ")),
+                                     marks.join(QStringLiteral(", ")));
+        for (qint64 r = firstRow; r < store.rowCount(); ++r) {
+            QList<QVariant> values;
+            for (int c = 0; c < store.columnCount(); ++c)
+                values.append(store.value(r, c));
+            MessageList ignored;
+            execute(sql, values, QueryOptions{}, ignored);
+        }
+    }
+
+    QStringList tableNames(bool systemTables) override
+    {
+        return guarded([&] {
+            Handle stmt = newStatement(QueryOptions{});
+            const QString types = systemTables ? QStringLiteral("TABLE,VIEW,SYSTEM TABLE")
+                                               : QStringLiteral("TABLE,VIEW");
+            MessageList infos;
+            check(SQLTablesW(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, wide(types), SQL_NTS),
+                  SQL_HANDLE_STMT, stmt.get(), "SQLTables", &infos);
+            QStringList names;
+            SQLWCHAR buf[520];
+            for (;;) {
+                if (check(SQLFetch(stmt.get()), SQL_HANDLE_STMT, stmt.get(), "SQLFetch") == SQL_NO_DATA)
+                    break;
+                SQLLEN ind = 0;
+                check(SQLGetData(stmt.get(), 3, SQL_C_WCHAR, buf, sizeof buf, &ind), SQL_HANDLE_STMT,
+                      stmt.get(), "SQLGetData");
+                const QString name = ind == SQL_NULL_DATA ? QString()
+                                                          : fromWide(buf, std::min<SQLLEN>(ind / 2, 519));
+                check(SQLGetData(stmt.get(), 4, SQL_C_WCHAR, buf, sizeof buf, &ind), SQL_HANDLE_STMT,
+                      stmt.get(), "SQLGetData");
+                const QString type = ind == SQL_NULL_DATA ? QString()
+                                                          : fromWide(buf, std::min<SQLLEN>(ind / 2, 519));
+                // The server may ignore the type filter; keep only what was asked.
+                if (type == QLatin1String("TABLE") || type == QLatin1String("VIEW") ||
+                    (systemTables && type == QLatin1String("SYSTEM TABLE")))
+                    names.append(name);
+            }
+            return names;
+        });
+    }
+
+    QList<PropertyEntry> properties() override
+    {
+        QList<PropertyEntry> list;
+        auto info = [&](const char* name, SQLUSMALLINT what) {
+            SQLWCHAR buf[512];
+            SQLSMALLINT length = 0;
+            QVariant v;
+            if (SQL_SUCCEEDED(SQLGetInfoW(m_dbc.get(), what, buf, sizeof buf, &length)))
+                v = fromWide(buf, std::min<qsizetype>(length / 2, 511));
+            list.append({QLatin1String(name), v});
+        };
+        auto infoInt = [&](const char* name, SQLUSMALLINT what, bool wide16) {
+            QVariant v;
+            if (wide16) {
+                SQLUSMALLINT n = 0;
+                if (SQL_SUCCEEDED(SQLGetInfoW(m_dbc.get(), what, &n, sizeof n, nullptr)))
+                    v = int(n);
+            } else {
+                SQLUINTEGER n = 0;
+                if (SQL_SUCCEEDED(SQLGetInfoW(m_dbc.get(), what, &n, sizeof n, nullptr)))
+                    v = qlonglong(n);
+            }
+            list.append({QLatin1String(name), v});
+        };
+        auto infoBool = [&](const char* name, SQLUSMALLINT what) {
+            SQLWCHAR buf[8];
+            SQLSMALLINT length = 0;
+            QVariant v;
+            if (SQL_SUCCEEDED(SQLGetInfoW(m_dbc.get(), what, buf, sizeof buf, &length)) && length >= 2)
+                v = buf[0] == u'Y';
+            list.append({QLatin1String(name), v});
+        };
+
+        info("DBMS Name", SQL_DBMS_NAME);
+        info("DBMS Version", SQL_DBMS_VER);
+        {
+            SQLWCHAR buf[512];
+            SQLINTEGER length = 0;
+            QVariant v;
+            if (SQL_SUCCEEDED(SQLGetConnectAttrW(m_dbc.get(), SQL_ATTR_CURRENT_CATALOG, buf, sizeof buf,
+                                                 &length)))
+                v = fromWide(buf, std::min<qsizetype>(length / 2, 511));
+            list.append({QStringLiteral("Current Catalog"), v});
+        }
+        info("Server Name", SQL_SERVER_NAME);
+        info("User Name", SQL_USER_NAME);
+        info("Provider Name", SQL_DRIVER_NAME);
+        info("Provider Version", SQL_DRIVER_VER);
+        info("Provider Friendly Name", SQL_DATA_SOURCE_NAME);
+        info("ODBC Version", SQL_DRIVER_ODBC_VER);
+        info("Catalog Term", SQL_CATALOG_TERM);
+        info("Schema Term", SQL_SCHEMA_TERM);
+        info("Table Term", SQL_TABLE_TERM);
+        info("Procedure Term", SQL_PROCEDURE_TERM);
+        infoBool("Multiple Results", SQL_MULT_RESULT_SETS);
+        infoBool("Read-Only Data Source", SQL_DATA_SOURCE_READ_ONLY);
+        infoInt("Maximum Row Size", SQL_MAX_ROW_SIZE, false);
+        infoInt("Maximum Tables in SELECT", SQL_MAX_TABLES_IN_SELECT, true);
+        infoInt("Active Statements", SQL_MAX_CONCURRENT_ACTIVITIES, true);
+        infoInt("Identifier Case Sensitivity", SQL_IDENTIFIER_CASE, true);
+        {
+            SQLUINTEGER size = 0;
+            QVariant v;
+            if (SQL_SUCCEEDED(SQLGetConnectAttrW(m_dbc.get(), SQL_ATTR_PACKET_SIZE, &size, 0, nullptr)) &&
+                size > 0)
+                v = qlonglong(size);
+            list.append({QStringLiteral("Packet Size"), v});
+        }
+        list.append(stringProperties(m_params, m_loginTimeout));
+        return list;
+    }
+
+private:
+    // Values bound to parameters live here until the statement has run.
+    struct ParamBuffers {
+        std::vector<std::vector<char>> data;
+        std::vector<SQLLEN> indicators;
+    };
+
+    template <class F> auto guarded(F&& f) -> decltype(f())
+    {
+        try {
+            return f();
+        } catch (const ConnectionError&) {
+            throw;
+        } catch (const DataError& e) {
+            if (connectionDead())
+                throw ConnectionError(e.message(), e.sqlState(), e.nativeError(), e.records());
+            throw;
+        }
+    }
+
+    bool connectionDead() const
+    {
+        SQLUINTEGER dead = SQL_CD_FALSE;
+        if (!SQL_SUCCEEDED(SQLGetConnectAttr(m_dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)))
+            return false;
+        return dead == SQL_CD_TRUE;
+    }
+
+    Handle newStatement(const QueryOptions& options)
+    {
+        Handle stmt(SQL_HANDLE_STMT, m_dbc.get());
+        if (options.commandTimeout > 0)
+            check(SQLSetStmtAttr(stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
+                                 SQLPOINTER(SQLULEN(options.commandTimeout)), 0),
+                  SQL_HANDLE_STMT, stmt.get(), "SQLSetStmtAttr(QUERY_TIMEOUT)");
+        return stmt;
+    }
+
+    static MessageList informational(const MessageList& in)
+    {
+        MessageList out;
+        for (const auto& r : in)
+            if (r.sqlState.startsWith(QLatin1String("01")) && r.sqlState != QLatin1String("01004"))
+                out.append(r);
+        return out;
+    }
+
+    // Reads the results after the first result set. Their messages are kept;
+    // an error there does not undo the result already fetched, so it is kept
+    // as a message too.
+    void drainKeepingErrors(SQLHSTMT stmt, MessageList& infos)
+    {
+        for (int guard = 0; guard < 100000; ++guard) {
+            try {
+                if (check(SQLMoreResults(stmt), SQL_HANDLE_STMT, stmt, "SQLMoreResults", &infos) ==
+                    SQL_NO_DATA)
+                    return;
+            } catch (const ConnectionError&) {
+                throw;
+            } catch (const TimeoutError&) {
+                throw;
+            } catch (const DataError& e) {
+                for (auto r : e.records()) {
+                    if (!r.sqlState.startsWith(QLatin1String("01")))
+                        r.sqlState = QStringLiteral("01000"); // reported, not raised
+                    infos.append(r);
+                }
+            }
+        }
+    }
+
+    void bindParameters(SQLHSTMT stmt, const QList<QVariant>& params, ParamBuffers& b)
+    {
+        b.data.resize(std::size_t(params.size()));
+        b.indicators.resize(std::size_t(params.size()));
+        for (int i = 0; i < params.size(); ++i) {
+            const QVariant& v = params.at(i);
+            auto& data = b.data[std::size_t(i)];
+            SQLLEN& ind = b.indicators[std::size_t(i)];
+            SQLSMALLINT cType = SQL_C_WCHAR, sqlType = SQL_WVARCHAR;
+            SQLULEN size = 1;
+            if (!v.isValid() || v.isNull()) {
+                cType = SQL_C_CHAR;
+                sqlType = SQL_VARCHAR;
+                data.resize(1);
+                ind = SQL_NULL_DATA;
+            } else {
+                switch (v.typeId()) {
+                case QMetaType::Bool:
+                case QMetaType::Int:
+                case QMetaType::UInt:
+                case QMetaType::LongLong:
+                case QMetaType::Short:
+                case QMetaType::UShort: {
+                    const std::int64_t x = v.toLongLong();
+                    data.resize(8);
+                    std::memcpy(data.data(), &x, 8);
+                    cType = SQL_C_SBIGINT;
+                    sqlType = SQL_BIGINT;
+                    size = 19;
+                    ind = 8;
+                    break;
+                }
+                case QMetaType::Double:
+                case QMetaType::Float: {
+                    const double x = v.toDouble();
+                    data.resize(8);
+                    std::memcpy(data.data(), &x, 8);
+                    cType = SQL_C_DOUBLE;
+                    sqlType = SQL_DOUBLE;
+                    size = 15;
+                    ind = 8;
+                    break;
+                }
+                case QMetaType::QByteArray: {
+                    const QByteArray x = v.toByteArray();
+                    data.assign(x.begin(), x.end());
+                    if (data.empty())
+                        data.push_back(0);
+                    cType = SQL_C_BINARY;
+                    sqlType = x.size() > 8000 ? SQL_LONGVARBINARY : SQL_VARBINARY;
+                    size = SQLULEN(std::max<qsizetype>(x.size(), 1));
+                    ind = SQLLEN(x.size());
+                    break;
+                }
+                default: {
+                    const QString x = v.typeId() == QMetaType::QDateTime
+                                          ? v.toDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))
+                                          : v.toString();
+                    const auto bytes = std::size_t(x.size()) * 2;
+                    data.resize(bytes + 2);
+                    std::memcpy(data.data(), x.utf16(), bytes);
+                    sqlType = x.size() > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
+                    size = SQLULEN(std::max<qsizetype>(x.size(), 1));
+                    ind = SQLLEN(bytes);
+                    break;
+                }
+                }
+            }
+            check(SQLBindParameter(stmt, SQLUSMALLINT(i + 1), SQL_PARAM_INPUT, cType, sqlType, size,
+                                   0, data.data(), SQLLEN(data.size()), &ind),
+                  SQL_HANDLE_STMT, stmt, "SQLBindParameter");
+        }
+    }
+
+    static QString quotedName(const QString& name)
+    {
+        if (name.startsWith(QLatin1Char('[')) || name.contains(QLatin1Char('.')))
+            return name; // already quoted or qualified: as the caller wrote it
+        QString n = name;
+        n.replace(QLatin1Char(']'), QStringLiteral("]]"));
+        return QLatin1Char('[') + n + QLatin1Char(']');
+    }
+
+    ConnectionParams m_params;
+    DriverSettings m_settings;
+    int m_loginTimeout = 15;
+    Handle m_env;
+    Handle m_dbc;
+};
+
+} // namespace
+
+std::unique_ptr<ProviderConnection> OdbcProvider::connect(const ConnectionParams& params,
+                                                          MessageList& messages)
+{
+    return std::make_unique<OdbcConnection>(params, messages);
+}
+
+QList<PropertyEntry> OdbcProvider::closedProperties(const ConnectionParams& params) const
+{
+    QList<PropertyEntry> list;
+    list.append({QStringLiteral("Provider Name"), QVariant(settingsFromEnvironment().driver)});
+    list.append(stringProperties(params, params.connectionTimeout));
+    return list;
+}
+
+} // namespace data::odbc

@@ -1,0 +1,50 @@
+#pragma once
+// Turns the ADO connection strings the application builds into ODBC
+// connection strings for the configured SQL Server driver. Pure: no ODBC
+// calls, so every rule is tested on its own.
+
+#include "connectionstring.h"
+
+#include <QString>
+
+namespace data::odbc {
+
+struct DriverSettings {
+    QString driver = QStringLiteral("FreeTDS"); // unixODBC driver name
+    // "" (request TLS when the server offers it), "request", "require", "strict", "off".
+    QString encryption;
+    QString tdsVersion = QStringLiteral("7.4"); // FreeTDS only
+};
+
+// TARNWICK_ODBC_DRIVER, TARNWICK_ODBC_ENCRYPTION, TARNWICK_TDS_VERSION.
+DriverSettings settingsFromEnvironment();
+
+bool isFreeTdsDriver(const QString& driver);
+
+struct ServerAddress {
+    QString host;
+    int port = 0;     // 0: not given
+    QString instance; // named instance, looked up through the browser service
+};
+
+// "host", "host,port", "host\instance", "tcp:host,port"; "(local)", "." and
+// "localhost" name this machine (127.0.0.1).
+ServerAddress parseDataSource(const QString& dataSource);
+
+struct OdbcTarget {
+    QString connectionString; // for SQLDriverConnect
+    int loginTimeout = 15;    // seconds, 0: none
+};
+
+// Raises DataError for a string the driver cannot be given (a port together
+// with an instance name).
+OdbcTarget translate(const ConnectionString& ado, int connectionTimeout,
+                     const DriverSettings& settings);
+
+// Quotes an ODBC attribute value in braces when it needs them.
+QString odbcValue(const QString& value);
+
+// "True", "yes", "1", "SSPI" and the like.
+bool isTrue(const QString& value);
+
+} // namespace data::odbc

@@ -1,0 +1,90 @@
+#pragma once
+// The seam between the ADO-style objects (TADOConnection, TADODataSet,
+// TADOCommand) and the code that reaches a data store. A connection picks its
+// provider by the "Provider" value of its connection string: "SQLOLEDB.1"
+// is the SQL Server provider over ODBC; further providers (the desktop-file
+// provider of the export) register themselves at run time.
+
+#include "dataerror.h"
+#include "resultstore.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <functional>
+#include <memory>
+
+namespace data {
+
+struct PropertyEntry {
+    QString name;
+    QVariant value; // invalid QVariant: the property has no value
+};
+
+// Messages the store reported for an operation without failing it (PRINT,
+// low-severity RAISERROR, database changes), in the order they came.
+using MessageList = QList<DiagRecord>;
+
+struct QueryOptions {
+    int commandTimeout = 0;  // seconds; 0: no limit
+    qint64 maxRecords = 0;   // 0: no limit
+};
+
+struct ConnectionParams {
+    QString connectionString;
+    // Initialisation properties set by name before connecting ("Data Source",
+    // "Locale Identifier", "Extended Properties", ...), in the order set.
+    QList<PropertyEntry> properties;
+    int connectionTimeout = 15; // seconds; 0: no limit
+};
+
+// One open session with a data store. Methods raise DataError (or a subclass)
+// on failure; ConnectionError means the session is unusable and the owner
+// drops it.
+class ProviderConnection {
+public:
+    virtual ~ProviderConnection() = default;
+
+    // Runs a text and returns its first result set whole, or nullptr when the
+    // text produced none. Later results are read and dropped; their messages
+    // (and errors, as messages) go to `messages` too.
+    virtual std::shared_ptr<ResultStore> query(const QString& text, const QueryOptions& options,
+                                               MessageList& messages) = 0;
+    // Runs a text whose results are not used. `params` are bound in order to
+    // the "?" markers of the text.
+    virtual void execute(const QString& text, const QList<QVariant>& params,
+                         const QueryOptions& options, MessageList& messages) = 0;
+    // Opens a table by name (command type table): its columns and rows.
+    virtual std::shared_ptr<ResultStore> openTable(const QString& table,
+                                                   const QueryOptions& options,
+                                                   MessageList& messages) = 0;
+    // Writes the rows [firstRow, store.rowCount()) that were appended to a
+    // store opened by openTable(table).
+    virtual void appendRows(const QString& table, const ResultStore& store, qint64 firstRow) = 0;
+    // Names of tables and views (and system tables when asked), store order,
+    // without owner.
+    virtual QStringList tableNames(bool systemTables) = 0;
+    // What the provider reports about the open session.
+    virtual QList<PropertyEntry> properties() = 0;
+};
+
+class Provider {
+public:
+    virtual ~Provider() = default;
+    virtual QString name() const = 0;
+    virtual std::unique_ptr<ProviderConnection> connect(const ConnectionParams& params,
+                                                        MessageList& messages) = 0;
+    // What a closed connection reports as its properties.
+    virtual QList<PropertyEntry> closedProperties(const ConnectionParams& params) const;
+};
+
+using ProviderFactory = std::function<std::shared_ptr<Provider>()>;
+
+// Makes `providerName` (compared without regard to case) available to every
+// connection. A later registration of the same name replaces the earlier one.
+void registerProvider(const QString& providerName, ProviderFactory factory);
+// The provider registered under that name; raises DataError when there is none.
+std::shared_ptr<Provider> createProvider(const QString& providerName);
+
+} // namespace data

@@ -1,0 +1,554 @@
+#include "resultstore.h"
+
+#include "dataerror.h"
+
+#include <QDateTime>
+#include <QUuid>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace data {
+
+namespace {
+
+constexpr qint64 kRowMask = ResultStore::kBlockRows - 1;
+constexpr std::size_t kBitmapBytes = std::size_t(ResultStore::kBlockRows / 8);
+// Days from 0001-01-01 to 1970-01-01.
+constexpr std::int32_t kEpochOffsetDays = 719162;
+// Julian day number of 0001-01-01 in the proleptic Gregorian calendar.
+constexpr qint64 kJulianDayOfDayZero = 1721426;
+
+std::int64_t pow10i(int n)
+{
+    std::int64_t r = 1;
+    for (int i = 0; i < n && i < 18; ++i)
+        r *= 10;
+    return r;
+}
+
+QString decimalText(std::int64_t unscaled, int scale)
+{
+    const bool negative = unscaled < 0;
+    // Work on the magnitude in unsigned arithmetic so INT64_MIN is safe.
+    std::uint64_t mag = negative ? 0 - std::uint64_t(unscaled) : std::uint64_t(unscaled);
+    QString digits = QString::number(mag);
+    if (scale > 0) {
+        if (digits.size() <= scale)
+            digits = QString(scale - digits.size() + 1, QLatin1Char('0')) + digits;
+        digits.insert(digits.size() - scale, QLatin1Char('.'));
+    }
+    return negative ? QLatin1Char('-') + digits : digits;
+}
+
+QString fractionText(std::int64_t ticksOfSecond)
+{
+    const int ms = int(ticksOfSecond / 10000);
+    return ms == 0 ? QString() : QStringLiteral(".%1").arg(ms, 3, 10, QLatin1Char('0'));
+}
+
+QString timeText(std::int64_t ticks)
+{
+    const std::int64_t secs = ticks / kTicksPerSecond;
+    return QStringLiteral("%1:%2:%3")
+               .arg(secs / 3600, 2, 10, QLatin1Char('0'))
+               .arg((secs / 60) % 60, 2, 10, QLatin1Char('0'))
+               .arg(secs % 60, 2, 10, QLatin1Char('0')) +
+           fractionText(ticks % kTicksPerSecond);
+}
+
+QString dateText(std::int32_t days)
+{
+    int y, m, d;
+    civilFromDays(days, y, m, d);
+    return QStringLiteral("%1-%2-%3")
+        .arg(y, 4, 10, QLatin1Char('0'))
+        .arg(m, 2, 10, QLatin1Char('0'))
+        .arg(d, 2, 10, QLatin1Char('0'));
+}
+
+QUuid uuidFromBytes(const unsigned char* p)
+{
+    std::uint32_t d1;
+    std::uint16_t d2, d3;
+    std::memcpy(&d1, p, 4);
+    std::memcpy(&d2, p + 4, 2);
+    std::memcpy(&d3, p + 6, 2);
+    return QUuid(d1, d2, d3, p[8], p[9], p[10], p[11], p[12], p[13], p[14], p[15]);
+}
+
+void uuidToBytes(const QUuid& u, unsigned char* p)
+{
+    std::memcpy(p, &u.data1, 4);
+    std::memcpy(p + 4, &u.data2, 2);
+    std::memcpy(p + 6, &u.data3, 2);
+    std::memcpy(p + 8, u.data4, 8);
+}
+
+std::int64_t ticksOf(const QTime& t)
+{
+    return std::int64_t(t.msecsSinceStartOfDay()) * 10000;
+}
+
+std::int32_t daysOf(const QDate& d)
+{
+    return std::int32_t(d.toJulianDay() - kJulianDayOfDayZero);
+}
+
+} // namespace
+
+std::int32_t daysFromCivil(int y, int m, int d)
+{
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = unsigned((153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1);
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return std::int32_t(era * 146097 + int(doe) - 719468) + kEpochOffsetDays;
+}
+
+void civilFromDays(std::int32_t days, int& year, int& month, int& day)
+{
+    const std::int64_t z = std::int64_t(days) - kEpochOffsetDays + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = unsigned(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    day = int(doy - (153 * mp + 2) / 5 + 1);
+    month = int(mp < 10 ? mp + 3 : mp - 9);
+    year = int(std::int64_t(yoe) + era * 400 + (month <= 2));
+}
+
+int fixedWidth(StorageKind kind)
+{
+    switch (kind) {
+    case StorageKind::Bool:
+    case StorageKind::UInt8: return 1;
+    case StorageKind::Int16: return 2;
+    case StorageKind::Int32:
+    case StorageKind::Date: return 4;
+    case StorageKind::Int64:
+    case StorageKind::Double:
+    case StorageKind::Decimal:
+    case StorageKind::DateTime:
+    case StorageKind::Time: return 8;
+    case StorageKind::Guid: return 16;
+    case StorageKind::Utf8:
+    case StorageKind::Utf16:
+    case StorageKind::Bytes: return 0;
+    }
+    return 0;
+}
+
+bool isVariable(StorageKind kind)
+{
+    return fixedWidth(kind) == 0;
+}
+
+struct ResultStore::Block {
+    std::unique_ptr<std::uint8_t[]> valid; // bit set: value present
+    std::unique_ptr<std::uint8_t[]> fixed; // fixed kinds: width * kBlockRows
+    std::unique_ptr<std::uint32_t[]> ends; // variable kinds: end offset per row
+    std::vector<char> arena;                // variable kinds: the bytes
+    int filled = 0;                         // variable kinds: rows whose end is set
+
+    bool present(qint64 r) const { return (valid[std::size_t(r >> 3)] >> (r & 7)) & 1; }
+    void setPresent(qint64 r, bool on)
+    {
+        auto& byte = valid[std::size_t(r >> 3)];
+        const auto bit = std::uint8_t(1u << (r & 7));
+        byte = on ? std::uint8_t(byte | bit) : std::uint8_t(byte & ~bit);
+    }
+    std::uint32_t start(qint64 r) const { return r == 0 ? 0 : ends[std::size_t(r - 1)]; }
+    // Closes rows [filled, r) as empty so row r can be written.
+    void fillTo(qint64 r)
+    {
+        const auto size = std::uint32_t(arena.size());
+        while (filled < r)
+            ends[std::size_t(filled++)] = size;
+    }
+};
+
+struct ResultStore::ColumnData {
+    std::vector<std::unique_ptr<Block>> blocks;
+};
+
+ResultStore::ResultStore() = default;
+ResultStore::~ResultStore() = default;
+ResultStore::ResultStore(ResultStore&&) noexcept = default;
+ResultStore& ResultStore::operator=(ResultStore&&) noexcept = default;
+
+ResultStore::ResultStore(QList<ColumnInfo> columns) : m_columns(std::move(columns))
+{
+    m_data.resize(std::size_t(m_columns.size()));
+}
+
+int ResultStore::columnIndex(QStringView name) const
+{
+    for (int i = 0; i < m_columns.size(); ++i)
+        if (m_columns.at(i).name.compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+const ResultStore::Block* ResultStore::block(qint64 row, int col) const
+{
+    if (row < 0 || row >= m_rowCount || col < 0 || col >= columnCount())
+        return nullptr;
+    const auto& blocks = m_data[std::size_t(col)].blocks;
+    const auto b = std::size_t(row >> kBlockShift);
+    return b < blocks.size() ? blocks[b].get() : nullptr;
+}
+
+ResultStore::Block& ResultStore::writableBlock(qint64 row, int col)
+{
+    if (row < 0 || row >= m_rowCount || col < 0 || col >= columnCount())
+        throw StateError(QStringLiteral("Zeile %1, Spalte %2 liegt außerhalb der Ergebnismenge")
+                             .arg(row)
+                             .arg(col));
+    return *m_data[std::size_t(col)].blocks[std::size_t(row >> kBlockShift)];
+}
+
+qint64 ResultStore::appendRows(qint64 n)
+{
+    const qint64 first = m_rowCount;
+    if (n <= 0)
+        return first;
+    m_rowCount += n;
+    const auto needed = std::size_t(((m_rowCount - 1) >> kBlockShift) + 1);
+    for (int c = 0; c < columnCount(); ++c) {
+        auto& blocks = m_data[std::size_t(c)].blocks;
+        const StorageKind kind = m_columns.at(c).kind;
+        while (blocks.size() < needed) {
+            if (!blocks.empty() && isVariable(kind)) {
+                // The previous block is complete: close its rows and drop slack.
+                Block& prev = *blocks.back();
+                prev.fillTo(kBlockRows);
+                prev.arena.shrink_to_fit();
+            }
+            auto b = std::make_unique<Block>();
+            b->valid = std::make_unique<std::uint8_t[]>(kBitmapBytes);
+            if (isVariable(kind))
+                b->ends = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t(kBlockRows));
+            else
+                b->fixed = std::make_unique<std::uint8_t[]>(std::size_t(fixedWidth(kind) * kBlockRows));
+            blocks.push_back(std::move(b));
+        }
+    }
+    return first;
+}
+
+bool ResultStore::isNull(qint64 row, int col) const
+{
+    const Block* b = block(row, col);
+    return !b || !b->present(row & kRowMask);
+}
+
+void ResultStore::setNull(qint64 row, int col)
+{
+    Block& b = writableBlock(row, col);
+    const qint64 r = row & kRowMask;
+    b.setPresent(r, false);
+    if (isVariable(m_columns.at(col).kind)) {
+        if (r < b.filled - 1)
+            throw StateError(QStringLiteral("Nur die letzte Zeile kann geändert werden"));
+        if (r == b.filled - 1)
+            b.arena.resize(b.start(r));
+        b.fillTo(r);
+        b.ends[std::size_t(r)] = std::uint32_t(b.arena.size());
+        b.filled = int(r + 1);
+    }
+}
+
+void* ResultStore::fixedSlot(qint64 row, int col)
+{
+    Block& b = writableBlock(row, col);
+    const int width = fixedWidth(m_columns.at(col).kind);
+    if (width == 0)
+        throw StateError(QStringLiteral("Spalte %1 hat keine feste Breite").arg(col));
+    const qint64 r = row & kRowMask;
+    b.setPresent(r, true);
+    return b.fixed.get() + std::size_t(r) * std::size_t(width);
+}
+
+void ResultStore::setVariable(qint64 row, int col, const void* data, std::size_t len)
+{
+    Block& b = writableBlock(row, col);
+    if (!isVariable(m_columns.at(col).kind))
+        throw StateError(QStringLiteral("Spalte %1 hat eine feste Breite").arg(col));
+    const qint64 r = row & kRowMask;
+    if (r < b.filled - 1)
+        throw StateError(QStringLiteral("Nur die letzte Zeile kann geändert werden"));
+    if (r == b.filled - 1)
+        b.arena.resize(b.start(r));
+    b.fillTo(r);
+    if (b.arena.size() + len > std::numeric_limits<std::uint32_t>::max())
+        throw DataError(QStringLiteral("Die Ergebnismenge ist zu groß für den Arbeitsspeicher"));
+    const auto* p = static_cast<const char*>(data);
+    b.arena.insert(b.arena.end(), p, p + len);
+    b.ends[std::size_t(r)] = std::uint32_t(b.arena.size());
+    b.filled = int(r + 1);
+    b.setPresent(r, true);
+}
+
+QByteArrayView ResultStore::bytes(qint64 row, int col) const
+{
+    const Block* b = block(row, col);
+    if (!b)
+        return {};
+    const qint64 r = row & kRowMask;
+    const StorageKind kind = m_columns.at(col).kind;
+    if (kind == StorageKind::Guid)
+        return b->present(r) ? QByteArrayView(reinterpret_cast<const char*>(b->fixed.get()) + r * 16, 16)
+                             : QByteArrayView();
+    if (!isVariable(kind) || r >= b->filled)
+        return {};
+    const std::uint32_t s = b->start(r);
+    return QByteArrayView(b->arena.data() + s, qsizetype(b->ends[std::size_t(r)] - s));
+}
+
+QStringView ResultStore::utf16(qint64 row, int col) const
+{
+    if (col < 0 || col >= columnCount() || m_columns.at(col).kind != StorageKind::Utf16)
+        return {};
+    const QByteArrayView v = bytes(row, col);
+    return QStringView(reinterpret_cast<const QChar*>(v.data()), v.size() / 2);
+}
+
+std::int64_t ResultStore::integer(qint64 row, int col) const
+{
+    const Block* b = block(row, col);
+    if (!b)
+        return 0;
+    const qint64 r = row & kRowMask;
+    if (!b->present(r))
+        return 0;
+    const std::uint8_t* p = b->fixed.get();
+    switch (m_columns.at(col).kind) {
+    case StorageKind::Bool:
+    case StorageKind::UInt8: return p[r];
+    case StorageKind::Int16: {
+        std::int16_t v;
+        std::memcpy(&v, p + r * 2, 2);
+        return v;
+    }
+    case StorageKind::Int32:
+    case StorageKind::Date: {
+        std::int32_t v;
+        std::memcpy(&v, p + r * 4, 4);
+        return v;
+    }
+    case StorageKind::Int64:
+    case StorageKind::Decimal:
+    case StorageKind::DateTime:
+    case StorageKind::Time: {
+        std::int64_t v;
+        std::memcpy(&v, p + r * 8, 8);
+        return v;
+    }
+    case StorageKind::Double: return std::int64_t(real(row, col));
+    default: return 0;
+    }
+}
+
+double ResultStore::real(qint64 row, int col) const
+{
+    const Block* b = block(row, col);
+    if (!b || !b->present(row & kRowMask))
+        return 0.0;
+    const ColumnInfo& info = m_columns.at(col);
+    switch (info.kind) {
+    case StorageKind::Double: {
+        double v;
+        std::memcpy(&v, b->fixed.get() + (row & kRowMask) * 8, 8);
+        return v;
+    }
+    case StorageKind::Decimal: return double(integer(row, col)) / double(pow10i(info.scale));
+    case StorageKind::Utf8: return QString::fromUtf8(bytes(row, col)).toDouble();
+    case StorageKind::Utf16: return utf16(row, col).toDouble();
+    default: return double(integer(row, col));
+    }
+}
+
+QVariant ResultStore::value(qint64 row, int col) const
+{
+    if (isNull(row, col))
+        return {};
+    const ColumnInfo& info = m_columns.at(col);
+    switch (info.kind) {
+    case StorageKind::Bool: return QVariant(integer(row, col) != 0);
+    case StorageKind::UInt8:
+    case StorageKind::Int16:
+    case StorageKind::Int32: return QVariant(int(integer(row, col)));
+    case StorageKind::Int64: return QVariant(qlonglong(integer(row, col)));
+    case StorageKind::Double:
+    case StorageKind::Decimal: return QVariant(real(row, col));
+    case StorageKind::DateTime: {
+        const std::int64_t t = integer(row, col);
+        const auto days = std::int32_t(t / kTicksPerDay);
+        const QDate d = QDate::fromJulianDay(days + kJulianDayOfDayZero);
+        return QVariant(QDateTime(d, QTime::fromMSecsSinceStartOfDay(int((t % kTicksPerDay) / 10000)),
+                                  Qt::UTC));
+    }
+    case StorageKind::Date:
+        return QVariant(QDate::fromJulianDay(integer(row, col) + kJulianDayOfDayZero));
+    case StorageKind::Time:
+        return QVariant(QTime::fromMSecsSinceStartOfDay(int(integer(row, col) / 10000)));
+    case StorageKind::Guid:
+        return QVariant(uuidFromBytes(reinterpret_cast<const unsigned char*>(bytes(row, col).data())));
+    case StorageKind::Utf8: return QVariant(QString::fromUtf8(bytes(row, col)));
+    case StorageKind::Utf16: return QVariant(utf16(row, col).toString());
+    case StorageKind::Bytes: return QVariant(bytes(row, col).toByteArray());
+    }
+    return {};
+}
+
+QString ResultStore::text(qint64 row, int col) const
+{
+    if (isNull(row, col))
+        return {};
+    const ColumnInfo& info = m_columns.at(col);
+    switch (info.kind) {
+    case StorageKind::Bool: return integer(row, col) ? QStringLiteral("True") : QStringLiteral("False");
+    case StorageKind::UInt8:
+    case StorageKind::Int16:
+    case StorageKind::Int32:
+    case StorageKind::Int64: return QString::number(integer(row, col));
+    case StorageKind::Double: return QString::number(real(row, col), 'g', 15);
+    case StorageKind::Decimal: return decimalText(integer(row, col), info.scale);
+    case StorageKind::DateTime: {
+        const std::int64_t t = integer(row, col);
+        return dateText(std::int32_t(t / kTicksPerDay)) + QLatin1Char(' ') + timeText(t % kTicksPerDay);
+    }
+    case StorageKind::Date: return dateText(std::int32_t(integer(row, col)));
+    case StorageKind::Time: return timeText(integer(row, col));
+    case StorageKind::Guid:
+        return uuidFromBytes(reinterpret_cast<const unsigned char*>(bytes(row, col).data()))
+            .toString(QUuid::WithBraces)
+            .toUpper();
+    case StorageKind::Utf8: return QString::fromUtf8(bytes(row, col));
+    case StorageKind::Utf16: return utf16(row, col).toString();
+    case StorageKind::Bytes:
+        return QStringLiteral("0x") + QString::fromLatin1(bytes(row, col).toByteArray().toHex().toUpper());
+    }
+    return {};
+}
+
+void ResultStore::setValue(qint64 row, int col, const QVariant& v)
+{
+    if (!v.isValid() || v.isNull()) {
+        setNull(row, col);
+        return;
+    }
+    const ColumnInfo& info = m_columns.at(col);
+    auto put = [&](const auto& x) { std::memcpy(fixedSlot(row, col), &x, sizeof x); };
+    switch (info.kind) {
+    case StorageKind::Bool: put(std::uint8_t(v.toBool() ? 1 : 0)); break;
+    case StorageKind::UInt8: put(std::uint8_t(v.toUInt())); break;
+    case StorageKind::Int16: put(std::int16_t(v.toInt())); break;
+    case StorageKind::Int32: put(std::int32_t(v.toInt())); break;
+    case StorageKind::Int64: put(std::int64_t(v.toLongLong())); break;
+    case StorageKind::Double: put(v.toDouble()); break;
+    case StorageKind::Decimal: {
+        const std::int64_t scaled = v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float
+            ? std::llround(v.toDouble() * double(pow10i(info.scale)))
+            : [&] {
+                  // Exact for texts and integers: shift the decimal point.
+                  QString s = v.toString().trimmed();
+                  const qsizetype dot = s.indexOf(QLatin1Char('.'));
+                  QString frac = dot < 0 ? QString() : s.mid(dot + 1);
+                  if (dot >= 0)
+                      s.truncate(dot);
+                  frac = frac.left(info.scale).leftJustified(info.scale, QLatin1Char('0'));
+                  bool ok = false;
+                  const std::int64_t whole = (s + frac).toLongLong(&ok);
+                  return ok ? whole : std::llround(v.toDouble() * double(pow10i(info.scale)));
+              }();
+        put(scaled);
+        break;
+    }
+    case StorageKind::DateTime: {
+        const QDateTime dt = v.toDateTime();
+        put(std::int64_t(daysOf(dt.date())) * kTicksPerDay + ticksOf(dt.time()));
+        break;
+    }
+    case StorageKind::Date: put(daysOf(v.toDate())); break;
+    case StorageKind::Time: put(ticksOf(v.toTime())); break;
+    case StorageKind::Guid: {
+        unsigned char raw[16];
+        uuidToBytes(v.value<QUuid>().isNull() ? QUuid::fromString(v.toString()) : v.value<QUuid>(), raw);
+        std::memcpy(fixedSlot(row, col), raw, 16);
+        break;
+    }
+    case StorageKind::Utf8: {
+        const QByteArray u = v.toString().toUtf8();
+        setVariable(row, col, u.constData(), std::size_t(u.size()));
+        break;
+    }
+    case StorageKind::Utf16: {
+        const QString s = v.toString();
+        setVariable(row, col, s.utf16(), std::size_t(s.size()) * 2);
+        break;
+    }
+    case StorageKind::Bytes: {
+        const QByteArray b = v.toByteArray();
+        setVariable(row, col, b.constData(), std::size_t(b.size()));
+        break;
+    }
+    }
+}
+
+void ResultStore::removeLastRow()
+{
+    if (m_rowCount == 0)
+        return;
+    const qint64 row = m_rowCount - 1;
+    for (int c = 0; c < columnCount(); ++c)
+        setNull(row, c);
+    const qint64 r = row & kRowMask;
+    for (int c = 0; c < columnCount(); ++c) {
+        auto& blocks = m_data[std::size_t(c)].blocks;
+        if (r == 0) {
+            blocks.pop_back();
+        } else if (isVariable(m_columns.at(c).kind)) {
+            blocks.back()->filled = int(r);
+        }
+    }
+    --m_rowCount;
+}
+
+void ResultStore::squeeze()
+{
+    for (std::size_t c = 0; c < m_data.size(); ++c) {
+        if (!isVariable(m_columns.at(int(c)).kind))
+            continue;
+        for (auto& b : m_data[c].blocks)
+            b->arena.shrink_to_fit();
+    }
+}
+
+void ResultStore::clear()
+{
+    for (auto& c : m_data)
+        c.blocks.clear();
+    m_rowCount = 0;
+}
+
+std::size_t ResultStore::memoryBytes() const
+{
+    std::size_t total = 0;
+    for (std::size_t c = 0; c < m_data.size(); ++c) {
+        const StorageKind kind = m_columns.at(int(c)).kind;
+        for (const auto& b : m_data[c].blocks) {
+            total += kBitmapBytes;
+            if (isVariable(kind))
+                total += std::size_t(kBlockRows) * 4 + b->arena.capacity();
+            else
+                total += std::size_t(kBlockRows) * std::size_t(fixedWidth(kind));
+        }
+    }
+    return total;
+}
+
+} // namespace data

@@ -1,0 +1,142 @@
+#pragma once
+// Client-side storage of a whole result set, column by column.
+//
+// Each column keeps its rows in blocks of kBlockRows: a validity bitmap (bit
+// set = value present), and either a fixed-width array (numbers, dates, GUIDs)
+// or, for texts and binary values, an end-offset array into the block's byte
+// arena. Blocks are never reallocated once full, so millions of rows cost the
+// bytes they hold and nothing is copied while a result grows. Readers (the
+// grid model, the export) take values straight from here; nothing is copied
+// per row.
+//
+// Rows are written in order: a provider appends rows and fills each row's
+// columns before it appends the next. Fixed-width values can be changed in
+// any row; a text or binary value can be replaced in the last row of the
+// store (that is all appending and posting needs). Editing arbitrary rows
+// goes through an edit overlay that is added on top of these blocks.
+
+#include "fieldtype.h"
+
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+#include <QStringView>
+#include <QVariant>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace data {
+
+// How a column's values are held.
+enum class StorageKind : std::uint8_t {
+    Bool,     // 1 byte, 0 or 1
+    UInt8,    // tinyint
+    Int16,    // smallint
+    Int32,    // int
+    Int64,    // bigint
+    Double,   // float, real
+    Decimal,  // int64 unscaled value; the column's scale places the point (money, decimal p <= 18)
+    DateTime, // int64 ticks of 100 ns since 0001-01-01 00:00:00
+    Date,     // int32 days since 0001-01-01
+    Time,     // int64 ticks of 100 ns since midnight
+    Guid,     // 16 bytes in the server's order (first three groups little-endian)
+    Utf8,     // variable: UTF-8 (char, varchar, text, decimals above precision 18)
+    Utf16,    // variable: UTF-16 code units (nchar, nvarchar, ntext, sql_variant)
+    Bytes,    // variable: binary, varbinary, image, timestamp
+};
+
+// Bytes per value of a fixed-width kind, 0 for the variable kinds.
+int fixedWidth(StorageKind kind);
+bool isVariable(StorageKind kind);
+
+struct ColumnInfo {
+    QString name;
+    TFieldType type = ftUnknown;
+    StorageKind kind = StorageKind::Utf16;
+    int size = 0;      // the field definition's size (characters, bytes or digits after the point)
+    int precision = 0; // digits for numeric kinds
+    int scale = 0;     // digits after the point (Decimal), fraction digits (times)
+    bool nullable = true;
+    QString typeName;  // the server's type name when known ("int", "nvarchar", ...)
+};
+
+class ResultStore {
+public:
+    static constexpr int kBlockShift = 14;
+    static constexpr qint64 kBlockRows = qint64(1) << kBlockShift;
+
+    ResultStore();
+    explicit ResultStore(QList<ColumnInfo> columns);
+    ~ResultStore();
+    ResultStore(const ResultStore&) = delete;
+    ResultStore& operator=(const ResultStore&) = delete;
+    ResultStore(ResultStore&&) noexcept;
+    ResultStore& operator=(ResultStore&&) noexcept;
+
+    int columnCount() const { return int(m_columns.size()); }
+    const QList<ColumnInfo>& columns() const { return m_columns; }
+    const ColumnInfo& column(int col) const { return m_columns.at(col); }
+    // Index of the column with this name (case-insensitive, first match), -1 if none.
+    int columnIndex(QStringView name) const;
+    qint64 rowCount() const { return m_rowCount; }
+
+    // --- reading -----------------------------------------------------------
+    bool isNull(qint64 row, int col) const;
+    // The value as a variant; a null value is an invalid QVariant (isNull()).
+    // Bool -> bool, integers -> int/qlonglong, Double -> double, Decimal ->
+    // double (text() keeps every digit), DateTime -> QDateTime (Qt::UTC, the
+    // server's wall-clock value unconverted), Date -> QDate, Time -> QTime,
+    // Guid -> QUuid, Utf8/Utf16 -> QString, Bytes -> QByteArray.
+    QVariant value(qint64 row, int col) const;
+    // Display text: empty for null; numbers in C notation, decimals exact
+    // ("123.4567"), dates as "yyyy-MM-dd hh:mm:ss[.zzz]", GUIDs in braces,
+    // bytes as upper-case hex after "0x".
+    QString text(qint64 row, int col) const;
+
+    // Raw views, valid until the store changes. No conversions.
+    std::int64_t integer(qint64 row, int col) const; // integer kinds, Bool, Decimal unscaled, dates/times raw
+    double real(qint64 row, int col) const;          // Double, or a numeric kind converted
+    QByteArrayView bytes(qint64 row, int col) const; // Utf8, Bytes, Guid (16 bytes)
+    QStringView utf16(qint64 row, int col) const;    // Utf16
+
+    // Bytes held by the blocks (what the result costs in memory).
+    std::size_t memoryBytes() const;
+
+    // --- writing -----------------------------------------------------------
+    // Appends n rows whose values are all null; returns the first new row.
+    qint64 appendRows(qint64 n = 1);
+    void setNull(qint64 row, int col);
+    // Fast path for providers: the slot of a fixed-width value, which the
+    // caller fills with fixedWidth(kind) bytes; marks the value present.
+    void* fixedSlot(qint64 row, int col);
+    // Sets a variable value (Utf8, Bytes: bytes; Utf16: code units * 2).
+    // Rows must be written in order; only the store's last row may be written
+    // again.
+    void setVariable(qint64 row, int col, const void* data, std::size_t byteLength);
+    // Converts and stores a variant; an invalid or null variant stores null.
+    void setValue(qint64 row, int col, const QVariant& value);
+    // Drops the last row (an appended row that was cancelled).
+    void removeLastRow();
+    // Frees the slack of the last blocks once no more rows follow.
+    void squeeze();
+    void clear(); // drops all rows, keeps the columns
+
+private:
+    struct Block;
+    struct ColumnData;
+    const Block* block(qint64 row, int col) const;
+    Block& writableBlock(qint64 row, int col);
+
+    QList<ColumnInfo> m_columns;
+    std::vector<ColumnData> m_data;
+    qint64 m_rowCount = 0;
+};
+
+// Calendar helpers for the Date/DateTime/Time kinds.
+std::int32_t daysFromCivil(int year, int month, int day);
+void civilFromDays(std::int32_t days, int& year, int& month, int& day);
+inline constexpr std::int64_t kTicksPerSecond = 10'000'000;
+inline constexpr std::int64_t kTicksPerDay = kTicksPerSecond * 86400;
+
+} // namespace data
