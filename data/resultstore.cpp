@@ -221,12 +221,6 @@ qint64 ResultStore::appendRows(qint64 n)
         auto& blocks = m_data[std::size_t(c)].blocks;
         const StorageKind kind = m_columns.at(c).kind;
         while (blocks.size() < needed) {
-            if (!blocks.empty() && isVariable(kind)) {
-                // The previous block is complete: close its rows and drop slack.
-                Block& prev = *blocks.back();
-                prev.fillTo(kBlockRows);
-                prev.arena.shrink_to_fit();
-            }
             auto b = std::make_unique<Block>();
             b->valid = std::make_unique<std::uint8_t[]>(kBitmapBytes);
             if (isVariable(kind))
@@ -283,6 +277,12 @@ void ResultStore::setVariable(qint64 row, int col, const void* data, std::size_t
     if (r == b.filled - 1)
         b.arena.resize(b.start(r));
     b.fillTo(r);
+    if (b.filled == 0 && row >= kBlockRows) {
+        // Writing moved on to a new block: the previous one's arena keeps
+        // what it holds and gives back its growth slack.
+        auto& prev = *m_data[std::size_t(col)].blocks[std::size_t((row >> kBlockShift) - 1)];
+        prev.arena.shrink_to_fit();
+    }
     if (b.arena.size() + len > std::numeric_limits<std::uint32_t>::max())
         throw DataError(QStringLiteral("Die Ergebnismenge ist zu groß für den Arbeitsspeicher"));
     const auto* p = static_cast<const char*>(data);

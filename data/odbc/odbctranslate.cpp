@@ -77,7 +77,7 @@ OdbcTarget translate(const ConnectionString& ado, int connectionTimeout, const D
     auto add = [&](const char* key, const QString& value) {
         parts.append(QLatin1String(key) + QLatin1Char('=') + odbcValue(value));
     };
-    parts.append(QStringLiteral("DRIVER=") + odbcValue(settings.driver));
+    parts.append(QStringLiteral("DRIVER={") + QString(settings.driver).replace(QLatin1Char('}'), QStringLiteral("}}")) + QLatin1Char('}'));
 
     QString dataSource = ado.value(u"Data Source");
     if (dataSource.isEmpty())

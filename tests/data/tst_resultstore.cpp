@@ -1,0 +1,249 @@
+// The columnar result storage: values of every kind with nulls, rows across
+// block boundaries, the rules for rewriting values, display texts and the
+// calendar arithmetic behind dates.
+
+#include "dataerror.h"
+#include "resultstore.h"
+
+#include <QDateTime>
+#include <QUuid>
+#include <QtTest>
+#include <cstring>
+
+using namespace data;
+
+namespace {
+ColumnInfo col(const char* name, StorageKind kind, TFieldType type, int scale = 0)
+{
+    ColumnInfo c;
+    c.name = QString::fromLatin1(name);
+    c.kind = kind;
+    c.type = type;
+    c.scale = scale;
+    return c;
+}
+} // namespace
+
+class TestResultStore : public QObject {
+    Q_OBJECT
+private slots:
+    void valuesAndNulls_data();
+    void valuesAndNulls();
+    void rowsAcrossBlocks();
+    void variableRowsInOrder();
+    void lastRowCanBeRewritten();
+    void removeLastRow();
+    void columnIndex();
+    void calendar_data();
+    void calendar();
+    void memoryStaysNearPayload();
+};
+
+void TestResultStore::valuesAndNulls_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("scale");
+    QTest::addColumn<QVariant>("in");
+    QTest::addColumn<QVariant>("out");
+    QTest::addColumn<QString>("text");
+
+    auto row = [](const char* name, StorageKind k, int scale, QVariant in, QVariant out, QString text) {
+        QTest::newRow(name) << int(k) << scale << in << out << text;
+    };
+    row("bool", StorageKind::Bool, 0, true, true, "True");
+    row("bool false", StorageKind::Bool, 0, false, false, "False");
+    row("tinyint", StorageKind::UInt8, 0, 255, 255, "255");
+    row("smallint", StorageKind::Int16, 0, -32768, -32768, "-32768");
+    row("int", StorageKind::Int32, 0, -123456, -123456, "-123456");
+    row("bigint", StorageKind::Int64, 0, qlonglong(9007199254740993LL),
+        qlonglong(9007199254740993LL), "9007199254740993");
+    row("float", StorageKind::Double, 0, 3.25, 3.25, "3.25");
+    row("money", StorageKind::Decimal, 4, QString("123.4567"), 123.4567, "123.4567");
+    row("negative money", StorageKind::Decimal, 4, QString("-0.5"), -0.5, "-0.5000");
+    row("decimal from double", StorageKind::Decimal, 2, 999.99, 999.99, "999.99");
+    row("decimal scale 0", StorageKind::Decimal, 0, QString("42"), 42.0, "42");
+    row("datetime", StorageKind::DateTime, 3,
+        QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15, 500), Qt::UTC),
+        QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15, 500), Qt::UTC), "2024-02-29 13:14:15.500");
+    row("datetime whole second", StorageKind::DateTime, 3,
+        QDateTime(QDate(1900, 1, 1), QTime(0, 0), Qt::UTC),
+        QDateTime(QDate(1900, 1, 1), QTime(0, 0), Qt::UTC), "1900-01-01 00:00:00");
+    row("date", StorageKind::Date, 0, QDate(1, 1, 1), QDate(1, 1, 1), "0001-01-01");
+    row("date 9999", StorageKind::Date, 0, QDate(9999, 12, 31), QDate(9999, 12, 31), "9999-12-31");
+    row("time", StorageKind::Time, 7, QTime(23, 59, 59, 999), QTime(23, 59, 59, 999),
+        "23:59:59.999");
+    const QUuid u = QUuid::fromString(QStringLiteral("{6F9619FF-8B86-D011-B42D-00C04FC964FF}"));
+    row("guid", StorageKind::Guid, 0, u, u, "{6F9619FF-8B86-D011-B42D-00C04FC964FF}");
+    row("utf8", StorageKind::Utf8, 0, QString("abécd"), QString("abécd"), "abécd");
+    row("utf16", StorageKind::Utf16, 0, QString("hé€!"), QString("hé€!"), "hé€!");
+    row("empty text is not null", StorageKind::Utf16, 0, QString(""), QString(""), "");
+    row("bytes", StorageKind::Bytes, 0, QByteArray("\x00\xbe\xef", 3),
+        QByteArray("\x00\xbe\xef", 3), "0x00BEEF");
+}
+
+void TestResultStore::valuesAndNulls()
+{
+    QFETCH(int, kind);
+    QFETCH(int, scale);
+    QFETCH(QVariant, in);
+    QFETCH(QVariant, out);
+    QFETCH(QString, text);
+
+    ResultStore s({col("v", StorageKind(kind), ftUnknown, scale)});
+    s.appendRows(3);
+    s.setValue(0, 0, in);
+    // Row 1 stays null; row 2 is set and then cleared.
+    s.setValue(2, 0, in);
+    s.setValue(2, 0, QVariant());
+
+    QVERIFY(!s.isNull(0, 0));
+    QCOMPARE(s.value(0, 0), out);
+    QCOMPARE(s.text(0, 0), text);
+    for (int r : {1, 2}) {
+        QVERIFY(s.isNull(r, 0));
+        QVERIFY(!s.value(r, 0).isValid());
+        QCOMPARE(s.text(r, 0), QString());
+    }
+    // Out of range reads are null, not crashes.
+    QVERIFY(s.isNull(3, 0));
+    QVERIFY(s.isNull(-1, 0));
+    QVERIFY(s.isNull(0, 1));
+}
+
+void TestResultStore::rowsAcrossBlocks()
+{
+    ResultStore s({col("n", StorageKind::Int32, ftInteger), col("t", StorageKind::Utf16, ftWideString)});
+    const qint64 n = ResultStore::kBlockRows * 2 + 5;
+    // Appended in uneven batches so batches straddle block boundaries.
+    qint64 done = 0;
+    while (done < n) {
+        const qint64 batch = std::min<qint64>(1000, n - done);
+        const qint64 first = s.appendRows(batch);
+        for (qint64 r = first; r < first + batch; ++r) {
+            if (r % 7 == 0)
+                continue; // null row
+            const std::int32_t v = std::int32_t(r);
+            std::memcpy(s.fixedSlot(r, 0), &v, 4);
+            const QString t = QString::number(r);
+            s.setVariable(r, 1, t.utf16(), std::size_t(t.size()) * 2);
+        }
+        done += batch;
+    }
+    s.squeeze();
+    QCOMPARE(s.rowCount(), n);
+    for (qint64 r : {qint64(0), qint64(1), ResultStore::kBlockRows - 1, ResultStore::kBlockRows,
+                     ResultStore::kBlockRows + 1, n - 1, n - 2}) {
+        if (r % 7 == 0) {
+            QVERIFY(s.isNull(r, 0));
+            QVERIFY(s.isNull(r, 1));
+        } else {
+            QCOMPARE(s.integer(r, 0), r);
+            QCOMPARE(s.utf16(r, 1).toString(), QString::number(r));
+        }
+    }
+}
+
+void TestResultStore::variableRowsInOrder()
+{
+    ResultStore s({col("t", StorageKind::Utf8, ftString)});
+    s.appendRows(3);
+    s.setValue(2, 0, QStringLiteral("c")); // rows 0 and 1 close as null
+    QVERIFY(s.isNull(0, 0));
+    QVERIFY(s.isNull(1, 0));
+    QCOMPARE(s.text(2, 0), QStringLiteral("c"));
+    // An earlier row cannot be written any more: refused, nothing corrupted.
+    QVERIFY_THROWS_EXCEPTION(StateError, s.setValue(0, 0, QStringLiteral("a")));
+    QCOMPARE(s.text(2, 0), QStringLiteral("c"));
+    QVERIFY(s.isNull(0, 0));
+}
+
+void TestResultStore::lastRowCanBeRewritten()
+{
+    ResultStore s({col("t", StorageKind::Utf16, ftWideString), col("n", StorageKind::Int64, ftLargeint)});
+    s.appendRows(2);
+    s.setValue(0, 0, QStringLiteral("first"));
+    s.setValue(1, 0, QStringLiteral("long value"));
+    s.setValue(1, 0, QStringLiteral("x"));
+    s.setValue(0, 1, 7);
+    s.setValue(0, 1, 8); // fixed values change in any row
+    QCOMPARE(s.text(0, 0), QStringLiteral("first"));
+    QCOMPARE(s.text(1, 0), QStringLiteral("x"));
+    QCOMPARE(s.integer(0, 1), 8);
+    s.setValue(1, 0, QVariant());
+    QVERIFY(s.isNull(1, 0));
+    s.appendRows(1);
+    s.setValue(2, 0, QStringLiteral("third"));
+    QCOMPARE(s.text(2, 0), QStringLiteral("third"));
+    QCOMPARE(s.text(0, 0), QStringLiteral("first"));
+}
+
+void TestResultStore::removeLastRow()
+{
+    ResultStore s({col("t", StorageKind::Utf8, ftString), col("n", StorageKind::Int32, ftInteger)});
+    for (int block = 0; block < 2; ++block) {
+        // Once inside a block, once on the first row of a fresh block.
+        const qint64 keep = block == 0 ? 3 : ResultStore::kBlockRows;
+        s.clear();
+        s.appendRows(keep);
+        s.setValue(keep - 1, 0, QStringLiteral("kept"));
+        s.appendRows(1);
+        s.setValue(keep, 0, QStringLiteral("dropped"));
+        s.setValue(keep, 1, 5);
+        s.removeLastRow();
+        QCOMPARE(s.rowCount(), keep);
+        QCOMPARE(s.text(keep - 1, 0), QStringLiteral("kept"));
+        s.appendRows(1);
+        QVERIFY(s.isNull(keep, 0));
+        QVERIFY(s.isNull(keep, 1));
+        s.setValue(keep, 0, QStringLiteral("again"));
+        QCOMPARE(s.text(keep, 0), QStringLiteral("again"));
+    }
+}
+
+void TestResultStore::columnIndex()
+{
+    ResultStore s({col("Name", StorageKind::Utf8, ftString), col("ID", StorageKind::Int32, ftInteger)});
+    QCOMPARE(s.columnIndex(u"name"), 0);
+    QCOMPARE(s.columnIndex(u"id"), 1);
+    QCOMPARE(s.columnIndex(u"missing"), -1);
+}
+
+void TestResultStore::calendar_data()
+{
+    QTest::addColumn<QDate>("date");
+    for (QDate d : {QDate(1, 1, 1), QDate(1, 3, 1), QDate(1582, 10, 15), QDate(1899, 12, 30),
+                    QDate(1900, 1, 1), QDate(1970, 1, 1), QDate(2000, 2, 29), QDate(2024, 2, 29),
+                    QDate(2100, 3, 1), QDate(9999, 12, 31)})
+        QTest::newRow(qPrintable(d.toString(Qt::ISODate))) << d;
+}
+
+void TestResultStore::calendar()
+{
+    QFETCH(QDate, date);
+    const std::int32_t days = daysFromCivil(date.year(), date.month(), date.day());
+    QCOMPARE(qint64(days), date.toJulianDay() - 1721426);
+    int y, m, d;
+    civilFromDays(days, y, m, d);
+    QCOMPARE(QDate(y, m, d), date);
+}
+
+// A million-row table must not cost much more than its values: no per-cell
+// objects, no slack beyond the last block.
+void TestResultStore::memoryStaysNearPayload()
+{
+    ResultStore s({col("n", StorageKind::Int32, ftInteger), col("t", StorageKind::Utf8, ftString)});
+    const qint64 n = 200000;
+    s.appendRows(n);
+    for (qint64 r = 0; r < n; ++r) {
+        const std::int32_t v = std::int32_t(r);
+        std::memcpy(s.fixedSlot(r, 0), &v, 4);
+        s.setVariable(r, 1, "abcdefgh", 8);
+    }
+    s.squeeze();
+    const double payload = double(n) * (4 + 8);
+    const double perRowOverhead = (double(s.memoryBytes()) - payload) / double(n);
+    QVERIFY2(perRowOverhead < 5.0, qPrintable(QString::number(perRowOverhead)));
+}
+
+QTEST_APPLESS_MAIN(TestResultStore)
+#include "tst_resultstore.moc"

@@ -1,0 +1,197 @@
+// The SQL Server type table: what the driver reports for each server type
+// (SQL type, size, digits, type name) and the field type the user sees, plus
+// the text conversions used while fetching.
+
+#include "odbcfetch.h"
+#include "odbctypes.h"
+
+#include <QtTest>
+
+using namespace data;
+using namespace data::odbc;
+
+Q_DECLARE_METATYPE(TFieldType)
+Q_DECLARE_METATYPE(data::StorageKind)
+
+class TestTypeMap : public QObject {
+    Q_OBJECT
+private slots:
+    void mapping_data();
+    void mapping();
+    void ordinals();
+    void decimals_data();
+    void decimals();
+    void times_data();
+    void times();
+    void timestamp();
+};
+
+void TestTypeMap::mapping_data()
+{
+    QTest::addColumn<QString>("typeName");
+    QTest::addColumn<int>("sqlType");
+    QTest::addColumn<int>("columnSize");
+    QTest::addColumn<int>("digits");
+    QTest::addColumn<TFieldType>("fieldType");
+    QTest::addColumn<data::StorageKind>("kind");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("isLong");
+
+    using K = StorageKind;
+    auto row = [](const char* name, const char* typeName, int sqlType, int size, int digits,
+                  TFieldType ft, K kind, int fieldSize, bool isLong) {
+        QTest::newRow(name) << QString::fromLatin1(typeName) << sqlType << size << digits << ft
+                            << kind << fieldSize << isLong;
+    };
+    // As the FreeTDS driver describes each type.
+    row("int", "int", SQL_INTEGER, 10, 0, ftInteger, K::Int32, 0, false);
+    row("smallint", "smallint", SQL_SMALLINT, 5, 0, ftSmallint, K::Int16, 0, false);
+    row("tinyint", "tinyint", SQL_TINYINT, 3, 0, ftWord, K::UInt8, 0, false);
+    row("bigint", "bigint", SQL_BIGINT, 19, 0, ftLargeint, K::Int64, 0, false);
+    row("bit", "bit", SQL_BIT, 1, 0, ftBoolean, K::Bool, 0, false);
+    row("float", "float", SQL_DOUBLE, 53, 0, ftFloat, K::Double, 0, false);
+    row("real", "real", SQL_REAL, 24, 0, ftFloat, K::Double, 0, false);
+    row("money", "money", SQL_DECIMAL, 19, 4, ftBCD, K::Decimal, 4, false);
+    row("smallmoney", "smallmoney", SQL_DECIMAL, 10, 4, ftBCD, K::Decimal, 4, false);
+    row("decimal(18,4)", "decimal", SQL_NUMERIC, 18, 4, ftBCD, K::Decimal, 4, false);
+    row("numeric(9,2)", "numeric", SQL_NUMERIC, 9, 2, ftBCD, K::Decimal, 2, false);
+    row("decimal(19,2)", "decimal", SQL_NUMERIC, 19, 2, ftFMTBcd, K::Utf8, 2, false);
+    row("numeric(38,0)", "numeric", SQL_NUMERIC, 38, 0, ftFMTBcd, K::Utf8, 0, false);
+    row("datetime", "datetime", SQL_TYPE_TIMESTAMP, 23, 3, ftDateTime, K::DateTime, 0, false);
+    row("smalldatetime", "smalldatetime", SQL_TYPE_TIMESTAMP, 16, 0, ftDateTime, K::DateTime, 0, false);
+    row("date", "date", SQL_TYPE_DATE, 10, 0, ftDate, K::Date, 0, false);
+    row("time", "time", -154, 16, 7, ftTime, K::Time, 0, false);
+    row("char(10)", "char", SQL_CHAR, 10, 0, ftFixedChar, K::Utf8, 10, false);
+    row("varchar(40)", "varchar", SQL_VARCHAR, 40, 0, ftString, K::Utf8, 40, false);
+    row("nchar(5)", "nchar", SQL_WCHAR, 5, 0, ftWideString, K::Utf16, 5, false);
+    row("nvarchar(128)", "nvarchar", SQL_WVARCHAR, 128, 0, ftWideString, K::Utf16, 128, false);
+    row("text", "text", SQL_LONGVARCHAR, 2147483647, 0, ftMemo, K::Utf8, 0, true);
+    row("ntext", "ntext", SQL_WLONGVARCHAR, 1073741823, 0, ftMemo, K::Utf16, 0, true);
+    row("varchar(max)", "varchar", SQL_VARCHAR, 0, 0, ftMemo, K::Utf8, 0, true);
+    row("nvarchar(max)", "nvarchar", SQL_WVARCHAR, 0, 0, ftMemo, K::Utf16, 0, true);
+    row("image", "image", SQL_LONGVARBINARY, 2147483647, 0, ftBlob, K::Bytes, 0, true);
+    row("varbinary(max)", "varbinary", SQL_VARBINARY, 0, 0, ftBlob, K::Bytes, 0, true);
+    row("binary(4)", "binary", SQL_BINARY, 4, 0, ftBytes, K::Bytes, 4, false);
+    row("varbinary(10)", "varbinary", SQL_VARBINARY, 10, 0, ftVarBytes, K::Bytes, 10, false);
+    row("uniqueidentifier", "uniqueidentifier", SQL_GUID, 36, 0, ftGuid, K::Guid, 38, false);
+    row("sql_variant", "sql_variant", -150, 8000, 0, ftVariant, K::Utf16, 8000, true);
+    row("timestamp", "timestamp", SQL_BINARY, 8, 0, ftBytes, K::Bytes, 8, false);
+    // Without a type name the SQL type decides.
+    row("no name: int", "", SQL_INTEGER, 10, 0, ftInteger, K::Int32, 0, false);
+    row("no name: ntext", "", SQL_WLONGVARCHAR, 1073741823, 0, ftMemo, K::Utf16, 0, true);
+    row("no name: guid", "", SQL_GUID, 36, 0, ftGuid, K::Guid, 38, false);
+    // Unknown types are shown as text.
+    row("datetimeoffset", "datetimeoffset", -155, 34, 7, ftWideString, K::Utf16, 34, false);
+}
+
+void TestTypeMap::mapping()
+{
+    QFETCH(QString, typeName);
+    QFETCH(int, sqlType);
+    QFETCH(int, columnSize);
+    QFETCH(int, digits);
+    DescribedColumn c;
+    c.name = QStringLiteral("c");
+    c.typeName = typeName;
+    c.sqlType = SQLSMALLINT(sqlType);
+    c.columnSize = SQLULEN(columnSize);
+    c.decimalDigits = SQLSMALLINT(digits);
+    const ColumnPlan plan = planColumn(c);
+    QTEST(plan.info.type, "fieldType");
+    QTEST(plan.info.kind, "kind");
+    QTEST(plan.info.size, "size");
+    QTEST(plan.isLong, "isLong");
+    if (!plan.isLong)
+        QVERIFY(plan.bufferBytes > 0);
+}
+
+void TestTypeMap::ordinals()
+{
+    QCOMPARE(int(ftUnknown), 0);
+    QCOMPARE(int(ftString), 1);
+    QCOMPARE(int(ftBCD), 8);
+    QCOMPARE(int(ftMemo), 16);
+    QCOMPARE(int(ftFixedChar), 23);
+    QCOMPARE(int(ftWideString), 24);
+    QCOMPARE(int(ftLargeint), 25);
+    QCOMPARE(int(ftVariant), 32);
+    QCOMPARE(int(ftGuid), 35);
+    QCOMPARE(int(ftTimeStamp), 36);
+    QCOMPARE(int(ftFMTBcd), 37);
+    QCOMPARE(fieldTypeEnumName(ftFMTBcd), QStringLiteral("ftFMTBcd"));
+    QCOMPARE(fieldTypeEnumName(ftGuid), QStringLiteral("ftGuid"));
+    QCOMPARE(fieldTypeEnumName(TFieldType(99)), QStringLiteral("ftUnknown"));
+    QVERIFY(isBlobFieldType(ftMemo));
+    QVERIFY(isBlobFieldType(ftGraphic));
+    QVERIFY(!isBlobFieldType(ftString));
+}
+
+void TestTypeMap::decimals_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("scale");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<qlonglong>("unscaled");
+    QTest::newRow("money") << QByteArray("123.4567") << 4 << true << 1234567LL;
+    QTest::newRow("negative") << QByteArray("-1234.5678") << 4 << true << -12345678LL;
+    QTest::newRow("short fraction") << QByteArray("2.5") << 4 << true << 25000LL;
+    QTest::newRow("no fraction") << QByteArray("7") << 2 << true << 700LL;
+    QTest::newRow("leading point") << QByteArray(".5") << 1 << true << 5LL;
+    QTest::newRow("negative below one") << QByteArray("-.0001") << 4 << true << -1LL;
+    QTest::newRow("extra digits cut") << QByteArray("1.23456") << 2 << true << 123LL;
+    QTest::newRow("max money") << QByteArray("922337203685477.5807") << 4 << true
+                               << 9223372036854775807LL;
+    QTest::newRow("empty") << QByteArray("") << 2 << false << 0LL;
+    QTest::newRow("junk") << QByteArray("abc") << 2 << false << 0LL;
+}
+
+void TestTypeMap::decimals()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, scale);
+    std::int64_t v = 0;
+    const bool ok = parseDecimal(text.constData(), std::size_t(text.size()), scale, v);
+    QTEST(ok, "ok");
+    if (ok)
+        QTEST(qlonglong(v), "unscaled");
+}
+
+void TestTypeMap::times_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<qlonglong>("ticks");
+    QTest::newRow("full") << QByteArray("13:14:15.1234567") << true
+                          << (((13LL * 60 + 14) * 60 + 15) * 10000000 + 1234567);
+    QTest::newRow("no fraction") << QByteArray("00:00:01") << true << 10000000LL;
+    QTest::newRow("millis") << QByteArray("23:59:59.999") << true
+                            << ((23LL * 3600 + 59 * 60 + 59) * 10000000 + 9990000);
+    QTest::newRow("bad") << QByteArray("12:xx") << false << 0LL;
+}
+
+void TestTypeMap::times()
+{
+    QFETCH(QByteArray, text);
+    std::int64_t t = 0;
+    const bool ok = parseTimeOfDay(text.constData(), std::size_t(text.size()), t);
+    QTEST(ok, "ok");
+    if (ok)
+        QTEST(qlonglong(t), "ticks");
+}
+
+void TestTypeMap::timestamp()
+{
+    SQL_TIMESTAMP_STRUCT ts{2024, 2, 29, 13, 14, 15, 500000000};
+    ColumnInfo info;
+    info.name = QStringLiteral("d");
+    info.type = ftDateTime;
+    info.kind = StorageKind::DateTime;
+    ResultStore s({info});
+    s.appendRows(1);
+    const std::int64_t t = timestampTicks(ts);
+    std::memcpy(s.fixedSlot(0, 0), &t, 8);
+    QCOMPARE(s.text(0, 0), QStringLiteral("2024-02-29 13:14:15.500"));
+}
+
+QTEST_APPLESS_MAIN(TestTypeMap)
+#include "tst_typemap.moc"
