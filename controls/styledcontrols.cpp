@@ -32,16 +32,12 @@ void initStyledControls()
 
     const bool tahoma = registerFont(QStringLiteral("tahoma.ttf"));
     registerFont(QStringLiteral("tahomabd.ttf"));
-    const bool sansSerif = registerFont(QStringLiteral("ms_sans_serif.ttf"));
 
-    // The Wine "MS Sans Serif" is a bitmap-style face without bold or sizes
-    // other than its own; where it is missing, Tahoma (its successor in the
-    // dialogs of the time) stands in, and where Tahoma is missing too, a
-    // metric-compatible sans face.
+    // The Wine "MS Sans Serif" is a bitmap face with a single size and no
+    // bold; Tahoma, the scalable face that replaced it in the dialogs of the
+    // time, stands in for it. Without Tahoma, a plain sans face does.
     if (!tahoma)
         QFont::insertSubstitutions(QStringLiteral("Tahoma"), {QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
-    if (!sansSerif)
-        QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                                   {QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans")});
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), {QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
     QFont::insertSubstitutions(QStringLiteral("Courier New"), {QStringLiteral("Liberation Mono")});
 }

@@ -4,10 +4,10 @@
 //
 // The theme table needs no filling: it is a compile-time constant and
 // complete before any code runs. What remains is the fonts the windows were
-// designed with: Tahoma and "MS Sans Serif" come with the Wine font package,
-// which installs them outside the system font path, so they are registered
-// with the application here; a face that is missing is mapped to the closest
-// one available.
+// designed with: Tahoma comes with the Wine font package, which installs it
+// outside the system font path, so it is registered with the application
+// here; "MS Sans Serif" and "Courier New" are mapped to the closest faces
+// available (Tahoma, Liberation Mono).
 
 #include <QStringList>
 
