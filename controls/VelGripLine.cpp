@@ -50,6 +50,8 @@ void TVelGripLine::setVertical(bool on)
 
 void TVelGripLine::setTheme(TVelThemeTypes theme)
 {
+    if (static_cast<int>(theme) >= kThemeCount)
+        return; // a corrupt stored value leaves the line as it is
     if (theme != thCustom) {
         m_color3DDark = ThemeTable[theme].GripColor3DDark;
         m_color3DLight = ThemeTable[theme].GripColor3DLight;

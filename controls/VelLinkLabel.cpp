@@ -409,11 +409,12 @@ void TVelLinkLabel::mousePressEvent(QMouseEvent* event)
     m_leftDown = event->button() == Qt::LeftButton;
     m_selected = true;
     update();
-    // Selecting one link label of a window deselects all the others.
+    // Selecting one link label of a window deselects all the others of that
+    // window (not those of dialogs the window happens to parent).
     QWidget* owner = window();
     if (parentWidget() && m_showSelected && owner != this) {
         for (TVelLinkLabel* other : owner->findChildren<TVelLinkLabel*>()) {
-            if (other != this) {
+            if (other != this && other->window() == owner) {
                 other->setSelected(false);
                 other->update();
             }

@@ -98,6 +98,8 @@ void TVelStylePanel::setGradient(bool on) { changeFlag(m_gradient, on); }
 
 void TVelStylePanel::setTheme(TVelThemeTypes theme)
 {
+    if (static_cast<int>(theme) >= kThemeCount)
+        return; // a corrupt stored value leaves the panel as it is
     if (theme != thCustom) {
         // Straight into the fields: going through the setters would drop the
         // theme again.

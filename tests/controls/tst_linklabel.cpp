@@ -461,6 +461,14 @@ void TestLinkLabel::selectionAcrossWindow()
     sendEnter(first);
     QCOMPARE(render(*first).pixel(1, 1), toQColor(0xF6E8E0).rgb());
 
+    // Labels of another window, even one the form parents, keep their selection.
+    QWidget dialog(&form, Qt::Dialog);
+    auto* foreign = new TVelLinkLabel(&dialog);
+    foreign->setSelected(true);
+    sendButton(first, QEvent::MouseButtonPress, Qt::LeftButton);
+    QVERIFY(foreign->selected());
+    sendButton(second, QEvent::MouseButtonPress, Qt::LeftButton);
+
     // A label that does not take part in the selection deselects nobody.
     first->setShowSelected(false);
     sendButton(first, QEvent::MouseButtonPress, Qt::LeftButton);

@@ -349,6 +349,11 @@ void TestStylePanel::customThemeKeepsColours()
     QCOMPARE(panel.theme(), thCustom);
     QCOMPARE(panel.gradientColor2(), 0x33BB66);
     QCOMPARE(panel.lineColor(), 0xC0C0C0);
+
+    // A value outside the table (a damaged setting) changes nothing.
+    panel.setTheme(static_cast<TVelThemeTypes>(200));
+    QCOMPARE(panel.theme(), thCustom);
+    QCOMPARE(panel.gradientColor2(), 0x33BB66);
 }
 
 void TestStylePanel::zones_data()
