@@ -6,8 +6,7 @@
 TVelGripLine::TVelGripLine(QWidget* parent)
     : QWidget(parent)
 {
-    // Transparent: nothing but the dots is painted.
-    setAttribute(Qt::WA_NoSystemBackground);
+    // Transparent: nothing but the dots is painted, the parent shows through.
     setAutoFillBackground(false);
     resize(30, 30);
 }

@@ -1,12 +1,13 @@
 #include "VelLinkLabel.h"
 
 #include "imagelist.h"
-#include "waitcursor.h"
 
 #include <QAction>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QUrl>
 #include <algorithm>
 
@@ -460,7 +461,10 @@ void TVelLinkLabel::click()
     if (!self)
         return;
 
-    const WaitCursor hourglass;
+    // The hourglass while the desktop starts the link's handler, restored
+    // whatever the opener does.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restoreCursor = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
     if (m_visitLink)
         ShellOpenURL(window(), m_url); // a link that cannot be opened is ignored
 }

@@ -138,7 +138,21 @@ void TestGripLine::onlyDotsArePainted()
         for (int x = 0; x < image.width(); ++x)
             painted += image.pixel(x, y) != 0;
     QCOMPARE(painted, 4 * 6);
-    QVERIFY(!grip.autoFillBackground());
+
+    // On a window the parent's background shows between the dots.
+    QWidget form;
+    form.resize(40, 40);
+    form.setAutoFillBackground(true);
+    QPalette palette = form.palette();
+    palette.setColor(QPalette::Window, Qt::red);
+    form.setPalette(palette);
+    auto* child = new TVelGripLine(&form);
+    child->setVertical(true);
+    child->setGeometry(10, 10, 13, 17);
+    const QImage shot = form.grab().toImage();
+    QCOMPARE(shot.pixel(10, 10), toQColor(clBlack).rgb());
+    QCOMPARE(shot.pixel(11, 11), QColor(Qt::red).rgb());
+    QCOMPARE(shot.pixel(12, 12), toQColor(clWhite).rgb());
 }
 
 void TestGripLine::themeAndColours()
