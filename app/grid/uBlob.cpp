@@ -1,0 +1,126 @@
+#include "uBlob.h"
+
+#include <QPixmap>
+#include <adodataset.h>
+#include <fieldtype.h>
+#include <modal.h>
+#include <resultstore.h>
+#include <stdexcept>
+
+namespace {
+
+// Hides and unbinds both controls however the viewer's use ends.
+struct UnbindOnExit {
+    TFMBlob& viewer;
+    ~UnbindOnExit()
+    {
+        viewer.DBImage->hide();
+        viewer.DBImage->setDataField(QString());
+        viewer.DBImage->clear();
+        viewer.DBMemo->hide();
+        viewer.DBMemo->setDataField(QString());
+        viewer.DBMemo->clear();
+    }
+};
+
+} // namespace
+
+QVariant DataFieldLink::currentValue() const
+{
+    TADODataSet* ds = m_source ? m_source->DataSet() : nullptr;
+    if (!ds || !ds->Active() || ds->currentRow() < 0 || m_dataField.isEmpty())
+        return {};
+    if (m_fieldIndex >= 0 && m_fieldIndex < ds->FieldCount() &&
+        ds->Fields(m_fieldIndex).FieldName() == m_dataField)
+        return ds->Fields(m_fieldIndex).Value();
+    return ds->FieldByName(m_dataField).Value();
+}
+
+TDBImage::TDBImage(QWidget* parent) : QLabel(parent)
+{
+    setAlignment(Qt::AlignCenter);
+    setScaledContents(false);
+}
+
+void TDBImage::LoadPicture()
+{
+    const QVariant value = currentValue();
+    const QByteArray bytes = value.toByteArray();
+    QPixmap picture;
+    // An empty field is an empty picture; any other content must be a bitmap file.
+    if (!bytes.isEmpty() && !picture.loadFromData(bytes, "BMP"))
+        throw std::runtime_error("Bitmap ist ungültig");
+    setPixmap(picture);
+}
+
+TDBMemo::TDBMemo(QWidget* parent) : QPlainTextEdit(parent)
+{
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+}
+
+void TDBMemo::LoadMemo()
+{
+    const QVariant value = currentValue();
+    setPlainText(value.isValid() ? value.toString() : QString());
+}
+
+TFMBlob::TFMBlob(TDataSource* source, QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("FMBlob"));
+    setWindowTitle(QStringLiteral("FMBlob"));
+    setFont(QFont(QStringLiteral("Tahoma"), 8));
+    setSizeGripEnabled(true);
+    QPalette face = palette();
+    face.setColor(QPalette::Window, face.color(QPalette::Button));
+    setPalette(face);
+    setAutoFillBackground(true);
+    resize(381, 313);
+
+    DBImage = new TDBImage(this);
+    DBImage->setObjectName(QStringLiteral("DBImage"));
+    DBImage->setGeometry(8, 8, 357, 269);
+    DBImage->setDataSource(source);
+    DBImage->hide();
+
+    // The content is shown as read only: changes could not be written back
+    // to the result set.
+    DBMemo = new TDBMemo(this);
+    DBMemo->setObjectName(QStringLiteral("DBMemo"));
+    DBMemo->setGeometry(8, 8, 357, 269);
+    DBMemo->setDataSource(source);
+    DBMemo->setReadOnly(true);
+    DBMemo->hide();
+}
+
+void TFMBlob::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // Centred over the main window.
+    if (QWidget* owner = parentWidget()) {
+        const QRect area = owner->window()->frameGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+void DBGridQueryCellClick(TFMBlob& viewer, TADODataSet* dataSet, int column)
+{
+    if (!dataSet || !dataSet->Active() || column < 0 || column >= dataSet->FieldCount())
+        return;
+    const TField field = dataSet->Fields(column);
+    const TFieldType type = field.DataType();
+    if (!isBlobFieldType(type))
+        return;
+    UnbindOnExit unbind{viewer};
+    if (type == ftBlob || type == ftGraphic || type == ftTypedBinary) {
+        viewer.DBImage->setDataField(field.FieldName(), column);
+        viewer.DBImage->LoadPicture();
+        viewer.DBImage->show();
+    } else {
+        viewer.DBMemo->setDataField(field.FieldName(), column);
+        viewer.DBMemo->LoadMemo();
+        viewer.DBMemo->show();
+    }
+    modal::exec(&viewer);
+}
