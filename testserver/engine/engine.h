@@ -43,7 +43,9 @@ struct Column {
     std::string table;     // base table name when known (for browse info), else empty
 };
 
-struct Null {};
+struct Null {
+    friend bool operator==(Null, Null) { return true; }
+};
 using Blob = std::vector<std::uint8_t>;
 // Text is UTF-8.
 using Value = std::variant<Null, std::int64_t, double, std::string, Blob>;
@@ -123,13 +125,26 @@ public:
     // The message a SQL Server sends when integrated (SSPI) authentication is refused.
     static Message integratedLoginRefused();
 
+    // Both end with a DONE (or DONEPROC) without DONE_MORE. When `cancel` is
+    // set, or row() returns false, the engine stops and sends nothing more;
+    // the protocol side then sends the DONE with DONE_ATTN.
     void executeBatch(std::string_view sql, ResultSink& sink, const std::atomic<bool>& cancel);
     void executeRpc(const RpcCall& call, ResultSink& sink, const std::atomic<bool>& cancel);
 
     std::string currentDatabase() const;
 
+    // Transaction-manager requests (TDS 7.2+ clients send these instead of
+    // BEGIN TRAN / COMMIT / ROLLBACK text). On failure `error` gets the
+    // message to send (e.g. 3902 for a COMMIT without a transaction).
+    bool beginTransaction(Message* error = nullptr);
+    bool commitTransaction(Message* error = nullptr);
+    bool rollbackTransaction(Message* error = nullptr);
+    // @@TRANCOUNT: 0 when no transaction is open.
+    int transactionCount() const;
+
+    struct Impl;   // internal; public only so that the engine's SQL callbacks can name it
+
 private:
-    struct Impl;
     std::unique_ptr<Impl> d;
 };
 

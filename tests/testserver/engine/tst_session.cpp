@@ -1,0 +1,229 @@
+// Logins, databases, batches and their DONE statuses, messages and errors.
+
+#include "engine_fixture.h"
+
+#include <filesystem>
+
+using namespace tds;
+using namespace tds::test;
+
+namespace {
+
+TEST(Login, WrongPasswordAndUnknownUserGetTheSameError)
+{
+    TempDir dir;
+    ServerConfig cfg;
+    cfg.dataDir = dir.path();
+    cfg.logins["sa"] = "pw";
+    for (const auto& [user, pw] : std::vector<std::pair<std::string, std::string>>{{"sa", "PW"}, {"bob", "pw"}, {"", ""}}) {
+        Session s(cfg);
+        const LoginResult r = s.login(user, pw, "");
+        EXPECT_FALSE(r.ok);
+        ASSERT_EQ(r.messages.size(), 1u);
+        EXPECT_EQ(r.messages[0].number, 18456);
+        EXPECT_EQ(r.messages[0].severity, 14);
+        EXPECT_TRUE(r.messages[0].error);
+        EXPECT_EQ(r.messages[0].text, "Login failed for user '" + user + "'.");
+    }
+}
+
+TEST(Login, DefaultDatabaseIsMasterAndInfosAreSent)
+{
+    TempDir dir;
+    ServerConfig cfg;
+    cfg.dataDir = dir.path();
+    cfg.logins["sa"] = "pw";
+    Session s(cfg);
+    const LoginResult r = s.login("SA", "pw", "");   // login names ignore case
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.database, "master");
+    EXPECT_EQ(s.currentDatabase(), "master");
+    ASSERT_EQ(r.infos.size(), 2u);
+    EXPECT_EQ(r.infos[0].number, 5701);
+    EXPECT_EQ(r.infos[0].text, "Changed database context to 'master'.");
+    EXPECT_EQ(r.infos[1].number, 5703);
+    EXPECT_EQ(r.infos[1].text, "Changed language setting to us_english.");
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(dir.path()) / "master.db"));
+}
+
+TEST(Login, UnknownOrUnsafeDatabaseFails)
+{
+    TempDir dir;
+    ServerConfig cfg;
+    cfg.dataDir = dir.path();
+    cfg.logins["sa"] = "pw";
+    for (const std::string db : {"Nirgendwo", "../etc", "a/b"}) {
+        Session s(cfg);
+        const LoginResult r = s.login("sa", "pw", db);
+        EXPECT_FALSE(r.ok) << db;
+        ASSERT_EQ(r.messages.size(), 2u);
+        EXPECT_EQ(r.messages[0].number, 4060);
+        EXPECT_EQ(r.messages[0].text, "Cannot open database \"" + db + "\" requested by the login. The login failed.");
+        EXPECT_EQ(r.messages[1].number, 18456);
+    }
+}
+
+TEST(Login, IntegratedLoginIsRefused)
+{
+    const Message m = Session::integratedLoginRefused();
+    EXPECT_EQ(m.number, 18452);
+    EXPECT_EQ(m.severity, 14);
+    EXPECT_EQ(m.text, "Login failed. The login is from an untrusted domain and cannot be used with Windows authentication.");
+}
+
+class Batches : public EngineTest {};
+
+TEST_F(Batches, SelectStreamsRowsWithDeclaredTypes)
+{
+    run("CREATE TABLE Kunden (Nr int NOT NULL PRIMARY KEY, Name nvarchar(40), Umsatz money, Seit datetime)");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    run("INSERT INTO Kunden VALUES (1, N'Müller', 12.5, '2024-02-29 13:14:15'); INSERT Kunden VALUES (2, NULL, NULL, NULL)");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    run("SELECT * FROM Kunden ORDER BY Nr");
+    const auto rs = sink.results();
+    ASSERT_EQ(rs.size(), 1u);
+    ASSERT_EQ(rs[0].cols.size(), 4u);
+    EXPECT_EQ(rs[0].cols[0].name, "Nr");
+    EXPECT_EQ(rs[0].cols[0].type.type, SqlType::Int);
+    EXPECT_FALSE(rs[0].cols[0].type.nullable);
+    EXPECT_EQ(rs[0].cols[0].table, "Kunden");
+    EXPECT_EQ(rs[0].cols[1].type.type, SqlType::NVarChar);
+    EXPECT_EQ(rs[0].cols[1].type.length, 40);
+    EXPECT_TRUE(rs[0].cols[1].type.nullable);
+    EXPECT_EQ(rs[0].cols[2].type.type, SqlType::Money);
+    EXPECT_EQ(rs[0].cols[3].type.type, SqlType::DateTime);
+    ASSERT_EQ(rs[0].rows.size(), 2u);
+    EXPECT_EQ(text(rs[0].rows[0][1]), "Müller");
+    EXPECT_EQ(rs[0].rows[0][2], Value{12.5});
+    EXPECT_EQ(text(rs[0].rows[0][3]), "2024-02-29 13:14:15.000");
+    EXPECT_TRUE(isNull(rs[0].rows[1][1]));
+    const auto dones = sink.dones();
+    ASSERT_EQ(dones.size(), 1u);
+    EXPECT_EQ(dones[0]->status, DoneCount);
+    EXPECT_EQ(dones[0]->count, 2u);
+}
+
+TEST_F(Batches, EveryStatementEndsWithItsDoneAndOnlyTheLastIsFinal)
+{
+    run("CREATE TABLE t (a int); INSERT INTO t VALUES (1); INSERT INTO t SELECT a + 1 FROM t; SELECT a FROM t ORDER BY a");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    const auto d = sink.dones();
+    ASSERT_EQ(d.size(), 4u);
+    EXPECT_EQ(d[0]->status, DoneMore);                 // CREATE: no count
+    EXPECT_EQ(d[1]->status, DoneMore | DoneCount);
+    EXPECT_EQ(d[1]->count, 1u);
+    EXPECT_EQ(d[2]->status, DoneMore | DoneCount);
+    EXPECT_EQ(d[2]->count, 1u);
+    EXPECT_EQ(d[3]->status, DoneCount);
+    EXPECT_EQ(d[3]->count, 2u);
+}
+
+TEST_F(Batches, StatementsWithoutSeparatorsAreSplit)
+{
+    // The workbench joins the editor's lines with blanks before sending.
+    run("create table t (a int, b varchar(10)) insert into t (a, b) values (1, 'x') "
+        "insert into t select a + 1, b from t update t set b = 'y' where a = 2 select count(*) from t select 2");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    const auto rs = sink.results();
+    ASSERT_EQ(rs.size(), 2u);
+    EXPECT_EQ(integer(rs[0].rows[0][0]), 2);
+    EXPECT_EQ(integer(rs[1].rows[0][0]), 2);
+    EXPECT_EQ(sink.dones().size(), 6u);
+}
+
+TEST_F(Batches, PrintAndRaiserror)
+{
+    run("PRINT 'Hallo ' + 'Welt'; RAISERROR('Wert %s ist %d', 10, 3, 'x', 42); RAISERROR('schlimm %5s|', 16, 1, 'ab'); SELECT 1");
+    const auto m = sink.messages();
+    ASSERT_EQ(m.size(), 3u);
+    EXPECT_EQ(m[0].number, 0);
+    EXPECT_EQ(m[0].severity, 0);
+    EXPECT_FALSE(m[0].error);
+    EXPECT_EQ(m[0].text, "Hallo Welt");
+    EXPECT_EQ(m[1].number, 50000);
+    EXPECT_EQ(m[1].severity, 10);
+    EXPECT_EQ(m[1].state, 3);
+    EXPECT_FALSE(m[1].error);
+    EXPECT_EQ(m[1].text, "Wert x ist 42");
+    EXPECT_TRUE(m[2].error);
+    EXPECT_EQ(m[2].severity, 16);
+    EXPECT_EQ(m[2].text, "schlimm    ab|");
+    // The batch goes on after RAISERROR.
+    ASSERT_EQ(sink.results().size(), 1u);
+}
+
+struct ErrorCase {
+    const char* setup;
+    const char* sql;
+    int number;
+    int severity;
+    const char* text;
+    bool batchGoesOn;   // does a following SELECT still run?
+};
+
+class Errors : public EngineTest, public ::testing::WithParamInterface<ErrorCase> {};
+
+TEST_P(Errors, MapToSqlServerMessages)
+{
+    const ErrorCase& c = GetParam();
+    if (*c.setup) {
+        run(c.setup);
+        ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    }
+    run(std::string(c.sql) + "\nSELECT 'danach'");
+    const auto e = sink.errors();
+    ASSERT_FALSE(e.empty()) << c.sql;
+    EXPECT_EQ(e[0].number, c.number) << e[0].text;
+    EXPECT_EQ(e[0].severity, c.severity);
+    EXPECT_EQ(e[0].text, c.text);
+    EXPECT_EQ(sink.results().size() == 1, c.batchGoesOn) << c.sql;
+    // The batch ends with a final DONE; the failed statement's DONE has DONE_ERROR.
+    const auto d = sink.dones();
+    ASSERT_FALSE(d.empty());
+    EXPECT_EQ(d.back()->status & DoneMore, 0);
+    bool errorDone = false;
+    for (const auto* x : d)
+        errorDone = errorDone || (x->status & DoneError);
+    EXPECT_TRUE(errorDone);
+}
+
+const char* kTables = "CREATE TABLE Kunden (Nr int CONSTRAINT PK_Kunden PRIMARY KEY, Name nvarchar(20) NOT NULL, "
+                      "Alter_ int CONSTRAINT CK_Alter CHECK (Alter_ >= 0));"
+                      "CREATE TABLE Auftrag (Id int IDENTITY(1,1) PRIMARY KEY, Kunde int CONSTRAINT FK_Auftrag_Kunden "
+                      "REFERENCES Kunden(Nr));"
+                      "INSERT INTO Kunden VALUES (1, 'A', 30); INSERT INTO Auftrag (Kunde) VALUES (1)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, Errors,
+    ::testing::Values(
+        ErrorCase{"", "SELECT * FROM Fehlt", 208, 16, "Invalid object name 'Fehlt'.", false},
+        ErrorCase{"", "SELECT * FROM [Mit Leer]", 208, 16, "Invalid object name 'Mit Leer'.", false},
+        ErrorCase{kTables, "SELECT Nummer FROM Kunden", 207, 16, "Invalid column name 'Nummer'.", false},
+        ErrorCase{"", "SELECT * FROM WHERE", 102, 15, "Incorrect syntax near 'WHERE'.", false},
+        ErrorCase{"", "SELECT [offen", 105, 15, "Unclosed quotation mark after the character string 'offen\nSELECT 'danach''.", false},
+        ErrorCase{"", "SELECT 'offen", 105, 15, "Unclosed quotation mark after the character string ''.", false},
+        ErrorCase{kTables, "INSERT INTO Kunden VALUES (1, 'B', 1)", 2627, 14,
+                  "Violation of PRIMARY KEY constraint 'PK_Kunden'. Cannot insert duplicate key in object 'dbo.Kunden'.", true},
+        ErrorCase{kTables, "INSERT INTO Auftrag (Kunde) VALUES (99)", 547, 16,
+                  "The INSERT statement conflicted with the FOREIGN KEY constraint \"FK_Auftrag_Kunden\". The conflict "
+                  "occurred in database \"master\", table \"dbo.Kunden\", column 'Nr'.", true},
+        ErrorCase{kTables, "DELETE FROM Kunden WHERE Nr = 1", 547, 16,
+                  "The DELETE statement conflicted with the REFERENCE constraint \"FK_Auftrag_Kunden\". The conflict "
+                  "occurred in database \"master\", table \"dbo.Auftrag\", column 'Kunde'.", true},
+        ErrorCase{kTables, "UPDATE Kunden SET Alter_ = -1", 547, 16,
+                  "The UPDATE statement conflicted with the CHECK constraint \"CK_Alter\". The conflict occurred in "
+                  "database \"master\", table \"dbo.Kunden\".", true},
+        ErrorCase{kTables, "INSERT INTO Kunden (Nr) VALUES (5)", 515, 16,
+                  "Cannot insert the value NULL into column 'Name', table 'master.dbo.Kunden'; column does not allow "
+                  "nulls. INSERT fails.", true},
+        ErrorCase{kTables, "CREATE TABLE Kunden (x int)", 2714, 16,
+                  "There is already an object named 'Kunden' in the database.", true},
+        ErrorCase{"", "DROP TABLE Fehlt", 3701, 11,
+                  "Cannot drop the table 'Fehlt', because it does not exist or you do not have permission.", true},
+        ErrorCase{"", "USE Nirgendwo", 911, 16,
+                  "Database 'Nirgendwo' does not exist. Make sure that the name is entered correctly.", true},
+        ErrorCase{"", "COMMIT", 3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.", true},
+        ErrorCase{"", "SELECT @x", 137, 15, "Must declare the scalar variable \"@x\".", false},
+        ErrorCase{"", "EXEC sp_gibtsnicht", 2812, 16, "Could not find stored procedure 'sp_gibtsnicht'.", true}));
+
+} // namespace

@@ -1,0 +1,820 @@
+// What each kind of statement does.
+
+#include "session_impl.h"
+
+#include "types.h"
+#include "values.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace tds {
+
+using namespace sql;
+
+namespace {
+
+bool isWordTok(const Token& t, std::string_view w)
+{
+    return t.kind == TokKind::Word && t.is(w);
+}
+
+bool isPunctTok(const Token& t, char c)
+{
+    return t.kind == TokKind::Punct && t.text.size() == 1 && t.text[0] == c;
+}
+
+// Top-level comma-separated ranges of tokens [first, last).
+std::vector<std::pair<std::size_t, std::size_t>> commaList(const std::vector<Token>& toks, std::size_t first, std::size_t last)
+{
+    std::vector<std::pair<std::size_t, std::size_t>> r;
+    int d = 0;
+    std::size_t start = first;
+    for (std::size_t k = first; k < last; ++k) {
+        if (isPunctTok(toks[k], '('))
+            ++d;
+        else if (isPunctTok(toks[k], ')'))
+            --d;
+        else if (d == 0 && isPunctTok(toks[k], ',')) {
+            r.emplace_back(start, k);
+            start = k + 1;
+        }
+    }
+    if (last > start)
+        r.emplace_back(start, last);
+    return r;
+}
+
+std::string statementVerb(const Statement& st)
+{
+    if (st.toks.size() > 1 && st.toks[0].isAny({"drop", "create", "alter"}))
+        return toUpper(st.toks[0].text) + " " + toUpper(st.toks[1].text);
+    return st.empty() ? std::string() : toUpper(st.toks[0].text);
+}
+
+std::string targetOf(const Statement& st)
+{
+    std::size_t i = 1;
+    while (i < st.toks.size() && st.toks[i].kind == TokKind::Word
+           && st.toks[i].isAny({"into", "from", "table", "view", "index", "unique", "clustered", "nonclustered"}))
+        ++i;
+    if (i < st.toks.size() && isWordTok(st.toks[i], "top")) {
+        ++i;
+        if (i < st.toks.size() && isPunctTok(st.toks[i], '('))
+            i = matchingParen(st.toks, i, st.toks.size()) + 1;
+        else
+            ++i;
+        while (i < st.toks.size() && st.toks[i].kind == TokKind::Word && st.toks[i].isAny({"from", "into"}))
+            ++i;
+    }
+    if (auto parts = readObjectName(st.toks, i))
+        return parts->back();
+    return {};
+}
+
+// RAISERROR's printf-style substitution: %s %d %i %u %x %X %o and %%, with
+// flags, width and precision.
+std::string formatMessage(const std::string& fmt, const std::vector<Value>& args)
+{
+    std::string out;
+    std::size_t arg = 0;
+    for (std::size_t i = 0; i < fmt.size(); ++i) {
+        if (fmt[i] != '%' || i + 1 >= fmt.size()) {
+            out += fmt[i];
+            continue;
+        }
+        if (fmt[i + 1] == '%') {
+            out += '%';
+            ++i;
+            continue;
+        }
+        std::size_t j = i + 1;
+        std::string spec = "%";
+        while (j < fmt.size() && std::string_view("-+ 0#").find(fmt[j]) != std::string_view::npos)
+            spec += fmt[j++];
+        while (j < fmt.size() && (std::isdigit(static_cast<unsigned char>(fmt[j])) || fmt[j] == '.' || fmt[j] == '*'))
+            spec += fmt[j++];
+        if (j < fmt.size() && (fmt[j] == 'l' || fmt[j] == 'h'))
+            ++j;   // size prefixes change nothing here
+        if (j >= fmt.size()) {
+            out += fmt.substr(i);
+            break;
+        }
+        const char conv = fmt[j];
+        const Value v = arg < args.size() ? args[arg] : Value{Null{}};
+        char buf[512];
+        if (conv == 's') {
+            const std::string s = std::holds_alternative<Null>(v) ? std::string("(null)") : valueText(v);
+            std::snprintf(buf, sizeof buf, (spec + "s").c_str(), s.c_str());
+            out += buf;
+            ++arg;
+        } else if (std::string_view("diuxXo").find(conv) != std::string_view::npos) {
+            long long n = 0;
+            if (const auto* p = std::get_if<std::int64_t>(&v))
+                n = *p;
+            else if (const auto* d = std::get_if<double>(&v))
+                n = static_cast<long long>(*d);
+            else if (const auto* s = std::get_if<std::string>(&v))
+                n = std::atoll(s->c_str());
+            if (std::holds_alternative<Null>(v)) {
+                out += "(null)";
+            } else {
+                std::snprintf(buf, sizeof buf, (spec + "ll" + conv).c_str(), n);
+                out += buf;
+            }
+            ++arg;
+        } else {
+            out += fmt.substr(i, j - i + 1);
+        }
+        i = j;
+    }
+    return out;
+}
+
+// Extent of the statement at `i` as the body of IF/ELSE/WHILE: a single
+// statement, a BEGIN ... END block, or an IF with its branches.
+std::size_t bodyEnd(const std::vector<Statement>& all, std::size_t i)
+{
+    if (i >= all.size())
+        return i;
+    const Statement& s = all[i];
+    if (isWordTok(s.toks[0], "begin") && s.toks.size() == 1) {
+        int depth = 0;
+        for (std::size_t k = i; k < all.size(); ++k) {
+            const Statement& t = all[k];
+            if (isWordTok(t.toks[0], "begin") && t.toks.size() == 1)
+                ++depth;
+            else if (isWordTok(t.toks[0], "end") && --depth == 0)
+                return k + 1;
+        }
+        return all.size();
+    }
+    if (isWordTok(s.toks[0], "if") || isWordTok(s.toks[0], "while")) {
+        std::size_t e = bodyEnd(all, i + 1);
+        if (isWordTok(s.toks[0], "if") && e < all.size() && isWordTok(all[e].toks[0], "else"))
+            e = bodyEnd(all, e + 1);
+        return e;
+    }
+    return i + 1;
+}
+
+} // namespace
+
+Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<Statement>& all, std::size_t& index)
+{
+    const Token& w = st.toks[0];
+    const std::string verb = statementVerb(st);
+    auto ctx = translateContext();
+
+    auto translated = [&](const Translated& tr, std::uint16_t curCmd, bool count) {
+        if (tr.syntaxErrorNear)
+            return fail(syntaxError(*tr.syntaxErrorNear), out, true);
+        refreshSystemViews(tr.systemObjects);
+        return runSql(tr.sql, st, out, curCmd, verb, targetOf(st), count);
+    };
+
+    if (w.isAny({"select", "with"}) || isPunctTok(w, '(')) {
+        Translated tr = translate(st, ctx);
+        if (tr.syntaxErrorNear)
+            return fail(syntaxError(*tr.syntaxErrorNear), out, true);
+        refreshSystemViews(tr.systemObjects);
+        if (tr.intoTable)
+            return selectInto(tr, st, out);
+        if (!tr.assignTo.empty())
+            return assignSelect(tr, out);
+        return runSql(tr.sql, st, out, 0xC1, "SELECT", {}, false);
+    }
+    if (w.isAny({"insert", "update", "delete"})) {
+        for (const auto& t : st.toks)
+            if (t.isAny({"exec", "execute"}) && w.is("insert"))
+                return fail(errorMessage(50000, 16, "INSERT ... EXEC is not supported by this server."), out, false);
+        const std::uint16_t cmd = w.is("insert") ? 0xC3 : w.is("delete") ? 0xC4 : 0xC5;
+        return translated(translate(st, ctx), cmd, true);
+    }
+    if (w.is("create"))
+        return runCreate(st, out);
+    if (w.is("drop"))
+        return runDrop(st, out);
+    if (w.is("alter"))
+        return runAlter(st, out);
+    if (w.is("truncate")) {
+        std::size_t i = 1;
+        if (i < st.toks.size() && isWordTok(st.toks[i], "table"))
+            ++i;
+        const Translated tr = translate(st, ctx, i, st.toks.size());
+        const Outcome oc = runSql("DELETE FROM " + tr.sql, st, out, 0xC4, "TRUNCATE", tr.sql, false);
+        return oc;
+    }
+    if (w.is("use")) {
+        if (st.toks.size() != 2)
+            return fail(syntaxError(st.toks.size() > 2 ? std::string(st.toks[2].text) : std::string("use")), out, true);
+        const std::string name = st.toks[1].value();
+        if (!use(name, &out.sink))
+            return fail(unknownDatabase(name), out, false);
+        out.done(0, 0, 0);
+        return Outcome::Ok;
+    }
+    if (w.is("set"))
+        return runSet(st, out);
+    if (w.is("declare"))
+        return runDeclare(st, out);
+    if (w.is("print")) {
+        Outcome oc;
+        const auto v = evaluate(st, 1, st.toks.size(), out, oc);
+        if (!v)
+            return oc;
+        Message m = infoMessage(0, valueText(*v), 1, 0);
+        m.line = st.line;
+        out.sink.message(m);
+        return Outcome::Ok;
+    }
+    if (w.is("raiserror"))
+        return runRaiserror(st, out);
+    if (w.is("begin")) {
+        if (st.toks.size() >= 2 && st.toks[1].isAny({"tran", "transaction", "distributed"})) {
+            Message err;
+            if (!beginTran(&err))
+                return fail(err, out, false);
+            return Outcome::Ok;
+        }
+        return Outcome::Ok;   // BEGIN of a block
+    }
+    if (w.is("commit")) {
+        Message err;
+        if (!commitTran(&err))
+            return fail(err, out, false);
+        return Outcome::Ok;
+    }
+    if (w.is("rollback")) {
+        // ROLLBACK TRAN <savepoint>
+        if (st.toks.size() >= 3 && st.toks[1].isAny({"tran", "transaction"}) && tranCount > 0) {
+            const std::string name = st.toks[2].value();
+            const std::string q = "ROLLBACK TO " + quoteIdent(name);
+            if (sqlite3_exec(conn, q.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK)
+                return Outcome::Ok;
+        }
+        Message err;
+        if (!rollbackTran(&err))
+            return fail(err, out, false);
+        return Outcome::Ok;
+    }
+    if (w.is("save")) {
+        if (st.toks.size() >= 3 && tranCount > 0) {
+            const std::string q = "SAVEPOINT " + quoteIdent(st.toks[2].value());
+            sqlite3_exec(conn, q.c_str(), nullptr, nullptr, nullptr);
+            return Outcome::Ok;
+        }
+        return fail(errorMessage(628, 16, "Cannot issue SAVE TRANSACTION when there is no active transaction."), out, false);
+    }
+    if (w.is("waitfor"))
+        return runWaitfor(st, out);
+    if (w.isAny({"exec", "execute"}))
+        return runExec(st, 1, out);
+    if (w.is("if")) {
+        Outcome oc;
+        const Translated cond = translate(st, ctx, 1, st.toks.size());
+        if (cond.syntaxErrorNear)
+            return fail(syntaxError(*cond.syntaxErrorNear), out, true);
+        refreshSystemViews(cond.systemObjects);
+        Statement probe = st;
+        probe.toks.erase(probe.toks.begin());
+        const auto v = evaluateSql("CASE WHEN " + cond.sql + " THEN 1 ELSE 0 END", out, oc);
+        if (!v)
+            return oc;
+        const bool truth = std::holds_alternative<std::int64_t>(*v) && std::get<std::int64_t>(*v) != 0;
+        const std::size_t thenEnd = bodyEnd(all, index + 1);
+        if (truth) {
+            if (thenEnd < all.size() && isWordTok(all[thenEnd].toks[0], "else"))
+                skipElse.insert(thenEnd);
+        } else {
+            index = thenEnd - 1;   // the loop steps to the ELSE (or what follows)
+        }
+        return Outcome::Ok;
+    }
+    if (w.is("else")) {
+        if (skipElse.erase(index))
+            index = bodyEnd(all, index + 1) - 1;
+        return Outcome::Ok;
+    }
+    if (w.is("while"))
+        return runWhile(st, out, all, index);
+    if (w.is("end") || w.is("go") || w.isAny({"checkpoint", "grant", "revoke", "deny"}))
+        return Outcome::Ok;
+    if (w.is("break")) {
+        breakLoop = true;
+        return Outcome::Return;
+    }
+    if (w.is("continue"))
+        return Outcome::Return;
+    if (w.is("return"))
+        return Outcome::Return;
+    if (w.is("dbcc")) {
+        out.sink.message(infoMessage(2528, "DBCC execution completed. If DBCC printed error messages, contact your system administrator."));
+        out.done(0, 0, 0);
+        return Outcome::Ok;
+    }
+    // A procedure named without EXEC: allowed as the first statement.
+    if (index == 0 && w.isName())
+        return runExec(st, 0, out);
+    return fail(syntaxError(std::string(w.text)), out, true);
+}
+
+Outcome Session::Impl::selectInto(const Translated& tr, const Statement& st, Out& out)
+{
+    // The target takes the SQL Server types of the result's columns.
+    Outcome oc;
+    sqlite3_stmt* stmt = prepareBound(tr.sql, out, oc);
+    if (!stmt)
+        return oc;
+    int rc = sqlite3_step(stmt);
+    const std::vector<Column> cols = describe(stmt, rc == SQLITE_ROW);
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return failSqlite(sqlite3_extended_errcode(conn), "SELECT", {}, out);
+    const bool temp = !tr.intoName.empty() && tr.intoName[0] == '#';
+    std::string create = std::string(temp ? "CREATE TEMP TABLE " : "CREATE TABLE ") + *tr.intoTable + " (";
+    for (std::size_t i = 0; i < cols.size(); ++i) {
+        if (cols[i].name.empty())
+            return fail(errorMessage(1038, 15, "An object or column name is missing or empty. For SELECT INTO statements, "
+                                               "verify each column has a name. For other statements, look for empty "
+                                               "aliases. Aliases defined as \"\" or [] are not allowed. Change the alias "
+                                               "to a valid name."), out, true);
+        ColumnType t = cols[i].type;
+        create += (i ? ", " : "") + quoteIdent(cols[i].name) + " " + declTypeText(t);
+        if (!t.nullable)
+            create += " NOT NULL";
+    }
+    create += ")";
+    rc = sqlite3_exec(conn, create.c_str(), nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return failSqlite(sqlite3_extended_errcode(conn), "CREATE TABLE", tr.intoName, out);
+    return runSql("INSERT INTO " + *tr.intoTable + " " + tr.sql, st, out, 0xC1, "INSERT", tr.intoName, true);
+}
+
+Outcome Session::Impl::assignSelect(const Translated& tr, Out& out)
+{
+    Outcome oc;
+    sqlite3_stmt* stmt = prepareBound(tr.sql, out, oc);
+    if (!stmt)
+        return oc;
+    int rc = SQLITE_OK;
+    std::uint64_t rows = 0;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        ++rows;
+        for (std::size_t i = 0; i < tr.assignTo.size() && static_cast<int>(i) < sqlite3_column_count(stmt); ++i) {
+            auto it = vars.find(tr.assignTo[i]);
+            if (it == vars.end()) {
+                sqlite3_finalize(stmt);
+                return fail(mustDeclare(tr.assignTo[i]), out, true);
+            }
+            it->second = convertTo(it->second.type, columnValue(stmt, static_cast<int>(i)));
+        }
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE)
+        return failSqlite(sqlite3_extended_errcode(conn), "SELECT", {}, out);
+    lastRowCount = static_cast<std::int64_t>(rows);
+    out.done(nocount ? 0 : DoneCount, rows, 0xC1);
+    return Outcome::Ok;
+}
+
+std::optional<Value> Session::Impl::evaluateSql(const std::string& expr, Out& out, Outcome& oc)
+{
+    sqlite3_stmt* stmt = prepareBound("SELECT " + expr, out, oc);
+    if (!stmt)
+        return std::nullopt;
+    const int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        const int erc = sqlite3_extended_errcode(conn);
+        sqlite3_finalize(stmt);
+        oc = failSqlite(erc, "SELECT", {}, out);
+        return std::nullopt;
+    }
+    Value v = rc == SQLITE_ROW ? columnValue(stmt, 0) : Value{Null{}};
+    sqlite3_finalize(stmt);
+    return v;
+}
+
+Outcome Session::Impl::runCreate(const Statement& st, Out& out)
+{
+    const auto ctx = translateContext();
+    if (st.toks.size() < 3)
+        return fail(syntaxError(std::string(st.toks.back().text)), out, true);
+    const Token& what = st.toks[1];
+    if (what.is("table")) {
+        const Translated tr = translateCreateTable(st, ctx);
+        if (tr.syntaxErrorNear)
+            return fail(syntaxError(*tr.syntaxErrorNear), out, true);
+        return runSql(tr.sql, st, out, 0xC6, "CREATE TABLE", tr.intoName, false);
+    }
+    if (what.is("view")) {
+        const Translated tr = translate(st, ctx);
+        if (tr.syntaxErrorNear)
+            return fail(syntaxError(*tr.syntaxErrorNear), out, true);
+        return runSql(tr.sql, st, out, 0xC6, "CREATE VIEW", {}, false);
+    }
+    if (what.isAny({"index", "unique", "clustered", "nonclustered"})) {
+        // Drop what SQLite does not know: CLUSTERED, INCLUDE (...), WITH (...), ON <filegroup>.
+        Statement s = st;
+        std::vector<Token> kept;
+        bool seenOn = false;
+        for (std::size_t i = 0; i < st.toks.size(); ++i) {
+            const Token& t = st.toks[i];
+            if (t.kind == TokKind::Word && t.isAny({"clustered", "nonclustered"}))
+                continue;
+            if (t.kind == TokKind::Word && t.isAny({"include", "with"}) && i + 1 < st.toks.size() && isPunctTok(st.toks[i + 1], '(')) {
+                i = matchingParen(st.toks, i + 1, st.toks.size());
+                continue;
+            }
+            if (isWordTok(t, "on")) {
+                if (seenOn)
+                    break;   // ON <filegroup>
+                seenOn = true;
+            }
+            kept.push_back(t);
+        }
+        s.toks = kept;
+        const Translated tr = translate(s, ctx);
+        return runSql(tr.sql, st, out, 0xC6, "CREATE INDEX", {}, false);
+    }
+    if (what.is("database")) {
+        const std::string name = st.toks[2].value();
+        if (findDatabase(name))
+            return fail(errorMessage(1801, 16, "Database '" + name + "' already exists. Choose a different database name.", 3), out, false);
+        if (name.find_first_of("/\\:") != std::string::npos || name.empty())
+            return fail(errorMessage(102, 15, "Incorrect syntax near '" + name + "'."), out, true);
+        open(name);
+        out.done(0, 0, 0);
+        return Outcome::Ok;
+    }
+    if (what.isAny({"procedure", "proc"}))
+        return createProcedure(st, out);
+    return fail(errorMessage(50000, 16, "CREATE " + toUpper(what.text) + " is not supported by this server."), out, false);
+}
+
+Outcome Session::Impl::runDrop(const Statement& st, Out& out)
+{
+    if (st.toks.size() < 3)
+        return fail(syntaxError(std::string(st.toks.back().text)), out, true);
+    const Token& what = st.toks[1];
+    std::size_t i = 2;
+    bool ifExists = false;
+    if (i + 1 < st.toks.size() && isWordTok(st.toks[i], "if") && isWordTok(st.toks[i + 1], "exists")) {
+        ifExists = true;
+        i += 2;
+    }
+    if (what.is("database")) {
+        const std::string name = st.toks[i].value();
+        const auto actual = findDatabase(name);
+        if (!actual) {
+            if (ifExists) {
+                out.done(0, 0, 0);
+                return Outcome::Ok;
+            }
+            return fail(errorMessage(3701, 11, "Cannot drop the database '" + name
+                                                   + "', because it does not exist or you do not have permission."), out, false);
+        }
+        for (const auto& b : {"master", "tempdb", "model", "msdb"})
+            if (iequals(*actual, b))
+                return fail(errorMessage(3708, 16, "Cannot drop the database '" + *actual + "' because it is a system database."), out, false);
+        if (iequals(*actual, db))
+            return fail(errorMessage(3702, 16, "Cannot drop database \"" + *actual + "\" because it is currently in use."), out, false);
+        for (auto& [c, att] : attached) {
+            if (att.erase(toLower(*actual))) {
+                const std::string q = "DETACH DATABASE " + quoteIdent(*actual);
+                sqlite3_exec(c, q.c_str(), nullptr, nullptr, nullptr);
+            }
+        }
+        if (auto it = conns.find(toLower(*actual)); it != conns.end()) {
+            attached.erase(it->second);
+            sqlite3_close_v2(it->second);
+            conns.erase(it);
+        }
+        std::error_code ec;
+        const std::string path = dbPath(*actual);
+        fs::remove(path, ec);
+        fs::remove(path + "-wal", ec);
+        fs::remove(path + "-shm", ec);
+        out.done(0, 0, 0);
+        return Outcome::Ok;
+    }
+    if (what.isAny({"procedure", "proc"}))
+        return dropProcedure(st, i, ifExists, out);
+    if (!what.isAny({"table", "view", "index"}))
+        return fail(errorMessage(50000, 16, "DROP " + toUpper(what.text) + " is not supported by this server."), out, false);
+    const auto ctx = translateContext();
+    const std::string verb = "DROP " + toUpper(what.text);
+    // DROP TABLE a, b: one after the other, as SQL Server does.
+    Outcome result = Outcome::Ok;
+    bool failed = false;
+    for (const auto& [from, to] : commaList(st.toks, i, st.toks.size())) {
+        std::size_t a = from;
+        std::size_t b = to;
+        // DROP INDEX t.ix / ix ON t
+        std::string name;
+        if (what.is("index")) {
+            std::size_t k = a;
+            auto parts = readObjectName(st.toks, k);
+            if (!parts)
+                return fail(syntaxError(std::string(st.toks[a].text)), out, true);
+            name = quoteIdent(parts->back());
+        } else {
+            name = translate(st, ctx, a, b).sql;
+        }
+        const std::string q = "DROP " + toUpper(what.text) + (ifExists ? " IF EXISTS " : " ") + name;
+        if (sqlite3_exec(conn, q.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+            std::string bare = name;
+            if (bare.size() > 1 && bare.front() == '"')
+                bare = bare.substr(1, bare.size() - 2);
+            // Dropping a view with DROP TABLE: SQLite's text differs from SQL Server's.
+            const std::string msg = sqlite3_errmsg(conn);
+            Message m;
+            if (msg.rfind("use DROP", 0) == 0)
+                m = errorMessage(3705, 16, "Cannot use DROP " + toUpper(what.text) + " with '" + bare + "' because '" + bare
+                                               + "' is a " + (what.is("table") ? "view" : "table") + ". Use DROP "
+                                               + (what.is("table") ? "VIEW" : "TABLE") + ".");
+            else
+                m = mapSqliteError(sqlite3_extended_errcode(conn), msg, ErrorContext{verb, bare, db, {}, {}}).message;
+            out.sink.message(m);
+            lastError = m.number;
+            failed = true;
+        }
+    }
+    if (failed) {
+        out.done(DoneError, 0, 0);
+        return Outcome::Failed;
+    }
+    out.done(0, 0, 0);
+    return result;
+}
+
+Outcome Session::Impl::runAlter(const Statement& st, Out& out)
+{
+    const auto ctx = translateContext();
+    if (st.toks.size() < 4 || !isWordTok(st.toks[1], "table"))
+        return fail(errorMessage(50000, 16, "Only ALTER TABLE ... ADD / DROP COLUMN is supported by this server."), out, false);
+    std::size_t i = 2;
+    auto parts = readObjectName(st.toks, i);
+    if (!parts || i >= st.toks.size())
+        return fail(syntaxError(std::string(st.toks.back().text)), out, true);
+    const std::string table = translate(st, ctx, 2, i).sql;
+    if (isWordTok(st.toks[i], "add")) {
+        ++i;
+        if (i < st.toks.size() && isWordTok(st.toks[i], "column"))
+            ++i;
+        if (i < st.toks.size() && st.toks[i].isAny({"constraint", "primary", "foreign", "unique", "check"}))
+            return fail(errorMessage(50000, 16, "ALTER TABLE ... ADD CONSTRAINT is not supported by this server."), out, false);
+        // Each column through the CREATE TABLE rules, one ALTER per column.
+        std::string sqlText;
+        for (const auto& [a, b] : commaList(st.toks, i, st.toks.size())) {
+            Statement fake;
+            fake.source = st.source;
+            fake.toks.assign(st.toks.begin(), st.toks.begin() + 2);   // "ALTER TABLE" stands in for "CREATE TABLE"
+            fake.toks.push_back(st.toks[2]);
+            const LexResult paren = lex("()");
+            fake.toks.push_back(paren.tokens[0]);
+            fake.toks.insert(fake.toks.end(), st.toks.begin() + a, st.toks.begin() + b);
+            fake.toks.push_back(paren.tokens[1]);
+            const Translated tr = translateCreateTable(fake, ctx);
+            if (tr.syntaxErrorNear)
+                return fail(syntaxError(*tr.syntaxErrorNear), out, true);
+            const auto open = tr.sql.find('(');
+            const std::string column = tr.sql.substr(open + 1, tr.sql.size() - open - 2);
+            sqlText += "ALTER TABLE " + table + " ADD COLUMN " + column + ";";
+        }
+        return runSql(sqlText, st, out, 0xC6, "ALTER TABLE", parts->back(), false);
+    }
+    const Translated tr = translate(st, ctx);
+    return runSql(tr.sql, st, out, 0xC6, "ALTER TABLE", parts->back(), false);
+}
+
+Outcome Session::Impl::runSet(const Statement& st, Out& out)
+{
+    if (st.toks.size() < 2)
+        return fail(syntaxError("SET"), out, true);
+    const Token& opt = st.toks[1];
+    if (opt.kind == TokKind::Variable) {
+        const std::string name = toLower(opt.text);
+        auto it = vars.find(name);
+        if (it == vars.end())
+            return fail(mustDeclare(std::string(opt.text)), out, true);
+        if (st.toks.size() < 4 || st.toks[2].kind != TokKind::Op)
+            return fail(syntaxError(std::string(st.toks.back().text)), out, true);
+        Outcome oc;
+        const auto v = evaluate(st, 3, st.toks.size(), out, oc);
+        if (!v)
+            return oc;
+        const std::string op(st.toks[2].text);
+        Value nv = *v;
+        if (op != "=") {
+            // SET @x += 1
+            const Value& cur = it->second.value;
+            if (op == "+=" && (std::holds_alternative<std::string>(cur) || std::holds_alternative<std::string>(nv)))
+                nv = valueText(cur) + valueText(nv);
+            else {
+                double a = std::holds_alternative<std::int64_t>(cur) ? static_cast<double>(std::get<std::int64_t>(cur))
+                    : std::holds_alternative<double>(cur)            ? std::get<double>(cur) : 0.0;
+                double b = std::holds_alternative<std::int64_t>(nv) ? static_cast<double>(std::get<std::int64_t>(nv))
+                    : std::holds_alternative<double>(nv)            ? std::get<double>(nv) : 0.0;
+                double r = op == "+=" ? a + b : op == "-=" ? a - b : op == "*=" ? a * b : (b != 0 ? a / b : 0);
+                nv = r;
+            }
+        }
+        it->second = convertTo(it->second.type, nv);
+        return Outcome::Ok;
+    }
+    auto numberArg = [&](std::int64_t& target) -> Outcome {
+        Outcome oc;
+        const auto v = evaluate(st, 2, st.toks.size(), out, oc);
+        if (!v)
+            return oc;
+        if (const auto* i = std::get_if<std::int64_t>(&*v))
+            target = *i;
+        else if (const auto* d = std::get_if<double>(&*v))
+            target = static_cast<std::int64_t>(*d);
+        else
+            target = std::atoll(valueText(*v).c_str());
+        if (target < 0)
+            target = 0;
+        return Outcome::Ok;
+    };
+    if (opt.is("rowcount"))
+        return numberArg(rowcountLimit);
+    if (opt.is("textsize")) {
+        const Outcome oc = numberArg(textSize);
+        if (textSize >= 2147483647)
+            textSize = 0;
+        return oc;
+    }
+    if (opt.is("nocount")) {
+        nocount = st.toks.size() > 2 && st.toks[2].is("on");
+        return Outcome::Ok;
+    }
+    // Every other option (ANSI_NULLS, QUOTED_IDENTIFIER, DATEFORMAT, LANGUAGE,
+    // TRANSACTION ISOLATION LEVEL, ...) is taken as given.
+    return Outcome::Ok;
+}
+
+Outcome Session::Impl::runDeclare(const Statement& st, Out& out)
+{
+    for (const auto& [a, b] : commaList(st.toks, 1, st.toks.size())) {
+        if (st.toks[a].kind != TokKind::Variable)
+            return fail(syntaxError(std::string(st.toks[a].text)), out, true);
+        const std::string name = toLower(st.toks[a].text);
+        std::size_t k = a + 1;
+        if (k < b && isWordTok(st.toks[k], "as"))
+            ++k;
+        if (k < b && st.toks[k].isAny({"table", "cursor"}))
+            return fail(errorMessage(50000, 16, "Table and cursor variables are not supported by this server."), out, false);
+        std::string typeText;
+        std::size_t e = k;
+        while (e < b && !(st.toks[e].kind == TokKind::Op && st.toks[e].text == "=")) {
+            typeText += st.toks[e].is("max") ? std::string("-1") : std::string(st.toks[e].text);
+            if (st.toks[e].kind == TokKind::Word)
+                typeText += ' ';
+            ++e;
+        }
+        const auto type = parseDeclType(typeText);
+        if (!type)
+            return fail(errorMessage(2715, 16, "Column, parameter, or variable #1: Cannot find data type " + typeText + ".", 3), out, false);
+        Variable v{*type, Null{}};
+        if (e < b) {
+            Outcome oc;
+            const auto val = evaluate(st, e + 1, b, out, oc);
+            if (!val)
+                return oc;
+            v = convertTo(*type, *val);
+        }
+        vars[name] = v;
+    }
+    return Outcome::Ok;
+}
+
+Outcome Session::Impl::runRaiserror(const Statement& st, Out& out)
+{
+    // RAISERROR ( msg , severity , state [, args ] ) [WITH ...]
+    if (st.toks.size() < 3 || !isPunctTok(st.toks[1], '('))
+        return fail(syntaxError(st.toks.size() > 1 ? std::string(st.toks[1].text) : std::string("RAISERROR")), out, true);
+    const std::size_t close = matchingParen(st.toks, 1, st.toks.size());
+    const auto items = commaList(st.toks, 2, close);
+    if (items.size() < 3)
+        return fail(syntaxError(std::string(st.toks[close < st.toks.size() ? close : st.toks.size() - 1].text)), out, true);
+    std::vector<Value> vals;
+    for (const auto& [a, b] : items) {
+        Outcome oc;
+        const auto v = evaluate(st, a, b, out, oc);
+        if (!v)
+            return oc;
+        vals.push_back(*v);
+    }
+    auto toInt = [](const Value& v) -> std::int64_t {
+        if (const auto* i = std::get_if<std::int64_t>(&v))
+            return *i;
+        if (const auto* d = std::get_if<double>(&v))
+            return static_cast<std::int64_t>(*d);
+        return std::atoll(valueText(v).c_str());
+    };
+    std::int64_t severity = toInt(vals[1]);
+    std::int64_t state = toInt(vals[2]);
+    if (severity < 0)
+        severity = 0;
+    if (severity > 18)
+        severity = 18;   // higher ones need WITH LOG and end the connection
+    if (state < 0 || state > 255)
+        state = 1;
+    Message m;
+    if (std::holds_alternative<std::int64_t>(vals[0])) {
+        const auto number = std::get<std::int64_t>(vals[0]);
+        m = errorMessage(18054, 16, "Error " + std::to_string(number) + ", severity " + std::to_string(severity)
+                                        + ", state " + std::to_string(state)
+                                        + " was raised, but no message with that error number was found in sys.messages. "
+                                          "If error is larger than 50000, make sure the user-defined message is added "
+                                          "using sp_addmessage.");
+    } else {
+        std::vector<Value> args(vals.begin() + 3, vals.end());
+        m = errorMessage(50000, static_cast<std::uint8_t>(severity), formatMessage(valueText(vals[0]), args),
+                         static_cast<std::uint8_t>(state));
+    }
+    m.line = st.line;
+    out.sink.message(m);
+    if (m.severity > 10) {
+        lastError = m.number;
+        out.done(DoneError, 0, 0);
+    }
+    return Outcome::Ok;
+}
+
+Outcome Session::Impl::runWaitfor(const Statement& st, Out& out)
+{
+    if (st.toks.size() < 3 || !st.toks[1].isAny({"delay", "time"}))
+        return fail(syntaxError(st.toks.size() > 1 ? std::string(st.toks[1].text) : std::string("WAITFOR")), out, true);
+    Outcome oc;
+    const auto v = evaluate(st, 2, st.toks.size(), out, oc);
+    if (!v)
+        return oc;
+    const auto t = parseDateTime(valueText(*v));
+    if (!t)
+        return fail(errorMessage(148, 15, "Incorrect time syntax in time string '" + valueText(*v) + "' used with WAITFOR."), out, false);
+    using namespace std::chrono;
+    milliseconds wait{((t->hour * 60LL + t->minute) * 60 + t->second) * 1000 + t->nanos / 1000000};
+    if (st.toks[1].is("time")) {
+        const auto now = system_clock::to_time_t(system_clock::now());
+        std::tm local{};
+        localtime_r(&now, &local);
+        const long long nowMs = ((local.tm_hour * 60LL + local.tm_min) * 60 + local.tm_sec) * 1000;
+        long long diff = wait.count() - nowMs;
+        if (diff < 0)
+            diff += 86400000;
+        wait = milliseconds(diff);
+    }
+    const auto until = steady_clock::now() + wait;
+    while (steady_clock::now() < until) {
+        if (cancel && cancel->load())
+            return Outcome::Cancelled;
+        std::this_thread::sleep_for(std::min<steady_clock::duration>(milliseconds(10), until - steady_clock::now()));
+    }
+    return Outcome::Ok;
+}
+
+Outcome Session::Impl::runWhile(const Statement& st, Out& out, std::vector<Statement>& all, std::size_t& index)
+{
+    const std::size_t bodyFirst = index + 1;
+    const std::size_t bodyLast = bodyEnd(all, bodyFirst);
+    const auto ctx = translateContext();
+    const Translated cond = translate(st, ctx, 1, st.toks.size());
+    if (cond.syntaxErrorNear)
+        return fail(syntaxError(*cond.syntaxErrorNear), out, true);
+    const bool outerLast = bodyLast >= all.size();
+    for (;;) {
+        if (cancel && cancel->load())
+            return Outcome::Cancelled;
+        refreshSystemViews(cond.systemObjects);
+        Outcome oc;
+        const auto v = evaluateSql("CASE WHEN " + cond.sql + " THEN 1 ELSE 0 END", out, oc);
+        if (!v)
+            return oc;
+        if (!(std::holds_alternative<std::int64_t>(*v) && std::get<std::int64_t>(*v) != 0))
+            break;
+        breakLoop = false;
+        for (std::size_t k = bodyFirst; k < bodyLast; ++k) {
+            out.last = false;
+            const Outcome r = runStatement(all[k], out, all, k);
+            if (r == Outcome::Abort || r == Outcome::Cancelled)
+                return r;
+            if (r == Outcome::Return)
+                break;   // BREAK, CONTINUE or RETURN inside the loop
+        }
+        if (breakLoop)
+            break;
+    }
+    breakLoop = false;
+    out.last = outerLast;
+    index = bodyLast - 1;
+    return Outcome::Ok;
+}
+
+} // namespace tds

@@ -1,0 +1,456 @@
+// EXEC in batches, RPC calls, sp_executesql and the prepared statement
+// procedures, xp_msver.
+
+#include "session_impl.h"
+
+#include "types.h"
+#include "values.h"
+
+#include <thread>
+
+namespace tds {
+
+using namespace sql;
+
+namespace {
+
+bool isPunctTok(const Token& t, char c)
+{
+    return t.kind == TokKind::Punct && t.text.size() == 1 && t.text[0] == c;
+}
+
+// "[db]..sp_x", "master.dbo.xp_msver", "sp_x" -> database part and procedure name.
+std::pair<std::string, std::string> splitProcName(const std::string& full)
+{
+    const std::vector<Token> toks = significantTokens(full);
+    std::size_t i = 0;
+    const auto parts = readObjectName(toks, i);
+    if (!parts || parts->empty())
+        return {{}, full};
+    if (parts->size() >= 3)
+        return {(*parts)[parts->size() - 3], parts->back()};
+    return {{}, parts->back()};
+}
+
+std::string procNameForId(int id)
+{
+    switch (id) {
+    case 1: return "sp_cursor";
+    case 2: return "sp_cursoropen";
+    case 3: return "sp_cursorprepare";
+    case 4: return "sp_cursorexecute";
+    case 5: return "sp_cursorprepexec";
+    case 6: return "sp_cursorunprepare";
+    case 7: return "sp_cursorfetch";
+    case 8: return "sp_cursoroption";
+    case 9: return "sp_cursorclose";
+    case 10: return "sp_executesql";
+    case 11: return "sp_prepare";
+    case 12: return "sp_execute";
+    case 13: return "sp_prepexec";
+    case 14: return "sp_prepexecrpc";
+    case 15: return "sp_unprepare";
+    default: return {};
+    }
+}
+
+// Parameter declarations "@P1 INT, @P2 VARCHAR(20) OUTPUT".
+struct ParamDecl {
+    std::string name;      // lower case, with '@'
+    ColumnType type;
+    bool output = false;
+};
+
+std::optional<std::vector<ParamDecl>> parseDeclaration(const std::string& text)
+{
+    std::vector<ParamDecl> out;
+    const LexResult lx = lex(text);
+    if (lx.error)
+        return std::nullopt;
+    std::vector<Token> toks;
+    for (const auto& t : lx.tokens)
+        if (!t.isTrivia())
+            toks.push_back(t);
+    std::size_t i = 0;
+    while (i < toks.size()) {
+        if (toks[i].kind != TokKind::Variable)
+            return std::nullopt;
+        ParamDecl p;
+        p.name = toLower(toks[i].text);
+        ++i;
+        if (i < toks.size() && toks[i].is("as"))
+            ++i;
+        std::string type;
+        int depth = 0;
+        while (i < toks.size() && !(depth == 0 && isPunctTok(toks[i], ','))) {
+            if (isPunctTok(toks[i], '('))
+                ++depth;
+            else if (isPunctTok(toks[i], ')'))
+                --depth;
+            if (depth == 0 && toks[i].isAny({"output", "out"})) {
+                p.output = true;
+            } else if (depth == 0 && toks[i].kind == TokKind::Op && toks[i].text == "=") {
+                // a default value: skip it
+                while (i + 1 < toks.size() && !isPunctTok(toks[i + 1], ','))
+                    ++i;
+            } else {
+                if (!type.empty() && toks[i].kind == TokKind::Word && type.back() != '(')
+                    type += ' ';
+                type += toks[i].is("max") ? std::string("-1") : std::string(toks[i].text);
+            }
+            ++i;
+        }
+        const auto t = parseDeclType(type);
+        if (!t)
+            return std::nullopt;
+        p.type = *t;
+        out.push_back(p);
+        if (i < toks.size())
+            ++i;   // ','
+    }
+    return out;
+}
+
+} // namespace
+
+Outcome Session::Impl::runExec(const Statement& st, std::size_t start, Out& out)
+{
+    std::size_t i = start;
+    // EXEC ('select ...' + @x): dynamic SQL.
+    if (i < st.toks.size() && isPunctTok(st.toks[i], '(')) {
+        Outcome oc;
+        const auto v = evaluate(st, i + 1, st.toks.size() - 1, out, oc);
+        if (!v)
+            return oc;
+        runBatch(valueText(*v), out, out.last);
+        return Outcome::Ok;
+    }
+    // EXEC @rc = proc ...
+    std::string statusVar;
+    if (i + 1 < st.toks.size() && st.toks[i].kind == TokKind::Variable && st.toks[i + 1].text == "=") {
+        statusVar = toLower(st.toks[i].text);
+        i += 2;
+    }
+    std::size_t nameEnd = i;
+    const auto parts = readObjectName(st.toks, nameEnd);
+    if (!parts)
+        return fail(syntaxError(i < st.toks.size() ? std::string(st.toks[i].text) : std::string("EXEC")), out, true);
+    std::string name;
+    for (std::size_t k = 0; k < parts->size(); ++k)
+        name += (k ? "." : "") + (*parts)[k];
+    if (parts->size() >= 3 && (*parts)[1].empty())
+        name = (*parts)[0] + ".." + parts->back();
+    // Arguments: [@name =] value [OUTPUT], ...
+    std::vector<RpcParam> args;
+    std::vector<std::string> outputVars;   // per argument: the variable an OUTPUT goes back to
+    std::size_t k = nameEnd;
+    while (k < st.toks.size()) {
+        RpcParam p;
+        std::size_t e = k;
+        int depth = 0;
+        while (e < st.toks.size() && !(depth == 0 && isPunctTok(st.toks[e], ','))) {
+            if (isPunctTok(st.toks[e], '('))
+                ++depth;
+            else if (isPunctTok(st.toks[e], ')'))
+                --depth;
+            ++e;
+        }
+        std::size_t a = k;
+        if (a + 1 < e && st.toks[a].kind == TokKind::Variable && st.toks[a + 1].text == "=") {
+            p.name = std::string(st.toks[a].text);
+            a += 2;
+        }
+        std::size_t b = e;
+        std::string outVar;
+        if (b > a && st.toks[b - 1].isAny({"output", "out"})) {
+            p.output = true;
+            --b;
+            if (b > a && st.toks[a].kind == TokKind::Variable)
+                outVar = toLower(st.toks[a].text);
+        }
+        if (b == a + 1 && st.toks[a].kind == TokKind::Word && !st.toks[a].isAny({"null", "default"})) {
+            p.value = st.toks[a].value();   // unquoted text argument: exec sp_columns Kunden
+            p.type.type = SqlType::NVarChar;
+        } else if (b == a + 1 && st.toks[a].is("default")) {
+            k = e + 1;
+            continue;
+        } else {
+            Outcome oc;
+            const auto v = evaluate(st, a, b, out, oc);
+            if (!v)
+                return oc;
+            p.value = *v;
+            p.type.type = std::holds_alternative<std::int64_t>(*v) ? SqlType::Int
+                : std::holds_alternative<double>(*v)                ? SqlType::Float
+                : std::holds_alternative<Blob>(*v)                  ? SqlType::VarBinary
+                                                                   : SqlType::NVarChar;
+        }
+        args.push_back(p);
+        outputVars.push_back(outVar);
+        k = e + 1;
+    }
+    // Output parameters come back as RETURNVALUE tokens; copy them into the variables.
+    struct Capture : ResultSink {
+        ResultSink& inner;
+        std::vector<std::pair<std::string, Value>> values;
+        std::int32_t status = 0;
+        explicit Capture(ResultSink& s) : inner(s) {}
+        void columns(const std::vector<Column>& c) override { inner.columns(c); }
+        bool row(const std::vector<Value>& v) override { return inner.row(v); }
+        void done(DoneKind k, std::uint16_t s, std::uint64_t n, std::uint16_t c) override { inner.done(k, s, n, c); }
+        void message(const Message& m) override { inner.message(m); }
+        void databaseChanged(const std::string& o, const std::string& n) override { inner.databaseChanged(o, n); }
+        void returnStatus(std::int32_t s) override { status = s; inner.returnStatus(s); }
+        void returnValue(const std::string& n, const ColumnType&, const Value& v, bool) override { values.emplace_back(n, v); }
+    } capture(out.sink);
+    Out capOut{capture, out.kind, out.last, out.inProc};
+    const Outcome oc = callProcedure(name, args, capOut);
+    out.anyDone = out.anyDone || capOut.anyDone;
+    out.moreAfterLast = capOut.anyDone ? capOut.moreAfterLast : out.moreAfterLast;
+    std::size_t outIndex = 0;
+    for (std::size_t a = 0; a < args.size(); ++a) {
+        if (!args[a].output)
+            continue;
+        if (outIndex < capture.values.size() && !outputVars[a].empty()) {
+            if (auto it = vars.find(outputVars[a]); it != vars.end())
+                it->second = convertTo(it->second.type, capture.values[outIndex].second);
+        }
+        ++outIndex;
+    }
+    if (!statusVar.empty())
+        if (auto it = vars.find(statusVar); it != vars.end())
+            it->second.value = static_cast<std::int64_t>(capture.status);
+    return oc;
+}
+
+Outcome Session::Impl::callProcedure(const std::string& fullName, std::vector<RpcParam>& args, Out& out)
+{
+    auto [dbPart, name] = splitProcName(fullName);
+    const std::string lname = toLower(name);
+    // A procedure qualified with another database runs there.
+    std::string savedDb;
+    if (!dbPart.empty() && !iequals(dbPart, db)) {
+        if (!findDatabase(dbPart))
+            return fail(unknownDatabase(dbPart), out, false);
+        savedDb = db;
+        use(dbPart, nullptr);
+    }
+    Out inner{out.sink, DoneKind::DoneInProc, false, true};
+    Outcome oc = Outcome::Ok;
+    const std::int32_t status = runProcedureBody(lname, args, inner, oc);
+    if (!savedDb.empty())
+        use(savedDb, nullptr);
+    if (oc == Outcome::Cancelled)
+        return oc;
+    if (status == INT32_MIN) {   // no such procedure
+        Message m = unknownProcedure(name);
+        return fail(m, out, false);
+    }
+    out.sink.returnStatus(status);
+    // Output parameters, in order.
+    for (const auto& p : args)
+        if (p.output)
+            out.sink.returnValue(p.name, p.type, p.value, true);
+    std::uint16_t doneStatus = out.last ? 0 : DoneMore;
+    if (oc == Outcome::Failed || oc == Outcome::Abort)
+        doneStatus |= DoneError;
+    out.sink.done(DoneKind::DoneProc, doneStatus, 0, 0xE0);
+    out.anyDone = true;
+    out.moreAfterLast = !out.last;
+    return oc == Outcome::Abort ? Outcome::Failed : Outcome::Ok;
+}
+
+std::int32_t Session::Impl::executeSql(const std::string& stmt, const std::string& declaration, std::vector<RpcParam>& args,
+                                       std::size_t firstValue, Out& inner, Outcome& oc)
+{
+    auto decls = parseDeclaration(declaration);
+    if (!decls) {
+        oc = fail(syntaxError(declaration), inner, false);
+        return 0;
+    }
+    std::map<std::string, Variable> scope;
+    for (const auto& d : *decls)
+        scope[d.name] = Variable{d.type, Null{}};
+    std::size_t pos = 0;
+    std::vector<std::pair<std::size_t, std::string>> outputs;   // arg index -> param name
+    for (std::size_t i = firstValue; i < args.size(); ++i) {
+        std::string name = toLower(args[i].name);
+        if (name.empty()) {
+            if (pos >= decls->size()) {
+                oc = fail(errorMessage(8144, 16, "Procedure or function has too many arguments specified."), inner, false);
+                return 0;
+            }
+            name = (*decls)[pos].name;
+        }
+        ++pos;
+        auto it = scope.find(name);
+        if (it == scope.end()) {
+            oc = fail(errorMessage(8145, 16, args[i].name + " is not a parameter for procedure sp_executesql."), inner, false);
+            return 0;
+        }
+        it->second = convertTo(it->second.type, args[i].value);
+        if (args[i].output)
+            outputs.emplace_back(i, name);
+    }
+    auto saved = std::move(params);
+    params = std::move(scope);
+    runBatch(stmt, inner, false);
+    for (const auto& [i, name] : outputs)
+        args[i].value = params[name].value;
+    params = std::move(saved);
+    oc = Outcome::Ok;
+    return 0;
+}
+
+std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vector<RpcParam>& args, Out& inner, Outcome& oc)
+{
+    oc = Outcome::Ok;
+    auto arg = [&](std::size_t i) -> const Value& {
+        static const Value none = Null{};
+        return i < args.size() ? args[i].value : none;
+    };
+    auto argInt = [&](std::size_t i) -> std::int64_t {
+        const Value& v = arg(i);
+        if (const auto* n = std::get_if<std::int64_t>(&v))
+            return *n;
+        if (const auto* d = std::get_if<double>(&v))
+            return static_cast<std::int64_t>(*d);
+        return std::atoll(valueText(v).c_str());
+    };
+    if (name == "sp_executesql") {
+        if (args.empty()) {
+            oc = fail(errorMessage(201, 16, "Procedure or function 'sp_executesql' expects parameter '@statement', which was not supplied.", 4), inner, false);
+            return 1;
+        }
+        return executeSql(valueText(arg(0)), args.size() > 1 ? valueText(arg(1)) : std::string(), args, 2, inner, oc);
+    }
+    if (name == "sp_prepare" || name == "sp_prepexec") {
+        // handle OUTPUT, @params, @stmt [, options | values...]
+        if (args.size() < 3) {
+            oc = fail(errorMessage(201, 16, "Procedure or function '" + name + "' expects parameter '@stmt', which was not supplied.", 4), inner, false);
+            return 1;
+        }
+        const std::int32_t handle = nextHandle++;
+        prepared[handle] = Prepared{valueText(arg(1)), valueText(arg(2))};
+        args[0].value = static_cast<std::int64_t>(handle);
+        args[0].type.type = SqlType::Int;
+        args[0].output = true;
+        if (name == "sp_prepexec")
+            return executeSql(prepared[handle].statement, prepared[handle].declaration, args, 3, inner, oc);
+        // sp_prepare: describe the result so the client can ask for columns.
+        const LexResult lx = lex(prepared[handle].statement);
+        if (!lx.error) {
+            auto sts = splitStatements(lx.tokens, prepared[handle].statement);
+            if (!sts.empty() && sts[0].toks[0].isAny({"select", "with"})) {
+                const Translated tr = translate(sts[0], translateContext());
+                refreshSystemViews(tr.systemObjects);
+                sqlite3_stmt* stmt = nullptr;
+                if (!tr.intoTable && sqlite3_prepare_v2(conn, tr.sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK && stmt
+                    && sqlite3_column_count(stmt) > 0) {
+                    inner.sink.columns(describe(stmt, false));
+                    inner.done(0, 0, 0xC1);
+                }
+                sqlite3_finalize(stmt);
+            }
+        }
+        return 0;
+    }
+    if (name == "sp_execute") {
+        const std::int32_t handle = static_cast<std::int32_t>(argInt(0));
+        auto it = prepared.find(handle);
+        if (it == prepared.end()) {
+            oc = fail(errorMessage(8179, 16, "Could not find prepared statement with handle " + std::to_string(handle) + "."), inner, false);
+            return 1;
+        }
+        const Prepared p = it->second;
+        return executeSql(p.statement, p.declaration, args, 1, inner, oc);
+    }
+    if (name == "sp_unprepare") {
+        prepared.erase(static_cast<std::int32_t>(argInt(0)));
+        return 0;
+    }
+    if (name == "xp_msver") {
+        const std::string& v = cfg.productVersion;
+        int major = 0, minor = 0, build = 0;
+        std::sscanf(v.c_str(), "%d.%d.%d", &major, &minor, &build);
+        const int cpus = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        char mask[16];
+        std::snprintf(mask, sizeof mask, "%08x", cpus >= 32 ? 0xFFFFFFFFu : (1u << cpus) - 1);
+        char fileVersion[40];
+        std::snprintf(fileVersion, sizeof fileVersion, "2005.%03d.%d.00", major * 10 + minor, build);
+        struct Row {
+            const char* name;
+            std::optional<std::int64_t> internal;
+            std::optional<std::string> text;
+        };
+        const std::vector<Row> all = {
+            {"ProductName", std::nullopt, std::string("Microsoft SQL Server")},
+            {"ProductVersion", static_cast<std::int64_t>(major) << 16 | (minor << 8), v},
+            {"Language", 1033, std::string("English (United States)")},
+            {"Platform", std::nullopt, std::string("NT INTEL X86")},
+            {"Comments", std::nullopt, std::string("NT INTEL X86")},
+            {"CompanyName", std::nullopt, std::string("Microsoft Corporation")},
+            {"FileDescription", std::nullopt, std::string("SQL Server Windows NT")},
+            {"FileVersion", std::nullopt, std::string(fileVersion)},
+            {"InternalName", std::nullopt, std::string("SQLSERVR")},
+            {"LegalCopyright", std::nullopt, std::string("\xC2\xA9 Microsoft Corporation. All rights reserved.")},
+            {"LegalTrademarks", std::nullopt, std::string("Microsoft\xC2\xAE is a registered trademark of Microsoft Corporation. Windows(TM) is a trademark of Microsoft Corporation")},
+            {"OriginalFilename", std::nullopt, std::string("SQLSERVR.EXE")},
+            {"PrivateBuild", std::nullopt, std::nullopt},
+            {"SpecialBuild", static_cast<std::int64_t>(build) << 16, std::nullopt},
+            {"WindowsVersion", 248381957, std::string("5.2 (3790)")},
+            {"ProcessorCount", cpus, std::to_string(cpus)},
+            {"ProcessorActiveMask", cpus >= 32 ? -1 : (1 << cpus) - 1, std::string(mask)},
+            {"ProcessorType", 586, std::string("PROCESSOR_INTEL_PENTIUM")},
+            {"PhysicalMemory", 2048, std::string("2048 (2147483648)")},
+            {"Product ID", std::nullopt, std::nullopt},
+        };
+        std::vector<Column> cols = {makeColumn("Index", SqlType::SmallInt, 0, false),
+                                    makeColumn("Name", SqlType::NVarChar, 128, false),
+                                    makeColumn("Internal_Value", SqlType::Int),
+                                    makeColumn("Character_Value", SqlType::NVarChar, 512)};
+        std::vector<std::vector<Value>> rows;
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            bool wanted = args.empty();
+            for (const auto& a : args)
+                if (iequals(valueText(a.value), all[i].name))
+                    wanted = true;
+            if (!wanted)
+                continue;
+            rows.push_back({static_cast<std::int64_t>(i + 1), std::string(all[i].name),
+                            all[i].internal ? Value{*all[i].internal} : Value{Null{}},
+                            all[i].text ? Value{*all[i].text} : Value{Null{}}});
+        }
+        sendRows(inner, cols, rows);
+        inner.done(DoneCount, rows.size(), 0xC1);
+        return 0;
+    }
+    if (catalogProcedure(name, args, inner))
+        return 0;
+    return INT32_MIN;
+}
+
+void Session::Impl::executeRpc(const RpcCall& call, ResultSink& sink)
+{
+    std::string name = call.procName.empty() ? procNameForId(call.procId) : call.procName;
+    Out out{sink, DoneKind::Done, true, false};
+    if (name.empty()) {
+        fail(errorMessage(2812, 16, "Could not find stored procedure with id " + std::to_string(call.procId) + "."), out, false);
+        return;
+    }
+    std::vector<RpcParam> args = call.params;
+    callProcedure(name, args, out);
+}
+
+Outcome Session::Impl::createProcedure(const Statement&, Out& out)
+{
+    return fail(errorMessage(50000, 16, "CREATE PROCEDURE is not supported by this server."), out, false);
+}
+
+Outcome Session::Impl::dropProcedure(const Statement& st, std::size_t nameAt, bool, Out& out)
+{
+    const std::string name = nameAt < st.toks.size() ? st.toks[nameAt].value() : std::string();
+    return fail(errorMessage(3701, 11, "Cannot drop the procedure '" + name + "', because it does not exist or you do not have permission."), out, false);
+}
+
+} // namespace tds

@@ -1,0 +1,366 @@
+// Running SQLite statements and streaming their rows.
+
+#include "session_impl.h"
+
+#include "types.h"
+#include "values.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace tds {
+
+using namespace sql;
+
+namespace {
+
+// How a column's values are brought into the form its type promises.
+enum class Conv { Integer, Bit, Double, Numeric, Text, FixedText, Blob, FixedBlob, DateTime, Guid, Native };
+
+Conv convFor(const ColumnType& t)
+{
+    switch (t.type) {
+    case SqlType::Int: case SqlType::BigInt: case SqlType::SmallInt: case SqlType::TinyInt:
+        return Conv::Integer;
+    case SqlType::Bit:
+        return Conv::Bit;
+    case SqlType::Float: case SqlType::Real:
+        return Conv::Double;
+    case SqlType::Money: case SqlType::SmallMoney: case SqlType::Decimal:
+        return Conv::Numeric;
+    case SqlType::Char: case SqlType::NChar:
+        return Conv::FixedText;
+    case SqlType::VarChar: case SqlType::NVarChar: case SqlType::Text: case SqlType::NText:
+        return Conv::Text;
+    case SqlType::Binary:
+        return Conv::FixedBlob;
+    case SqlType::VarBinary: case SqlType::Image:
+        return Conv::Blob;
+    case SqlType::DateTime: case SqlType::SmallDateTime: case SqlType::Date: case SqlType::Time:
+        return Conv::DateTime;
+    case SqlType::UniqueIdentifier:
+        return Conv::Guid;
+    case SqlType::SqlVariant:
+        return Conv::Native;
+    }
+    return Conv::Native;
+}
+
+void setText(Value& v, const char* p, std::size_t n)
+{
+    if (auto* s = std::get_if<std::string>(&v))
+        s->assign(p, n);
+    else
+        v.emplace<std::string>(p, n);
+}
+
+void setBlob(Value& v, const void* p, std::size_t n)
+{
+    const auto* b = static_cast<const std::uint8_t*>(p);
+    if (auto* s = std::get_if<Blob>(&v))
+        s->assign(b, b + n);
+    else
+        v.emplace<Blob>(b, b + n);
+}
+
+struct ColumnPlan {
+    Conv conv;
+    ColumnType type;
+    std::int64_t limit;     // max chars/bytes kept (-1: none)
+};
+
+} // namespace
+
+Column makeColumn(std::string name, SqlType type, int length, bool nullable)
+{
+    Column c;
+    c.name = std::move(name);
+    c.type.type = type;
+    c.type.length = length;
+    c.type.nullable = nullable;
+    if (type == SqlType::Money) {
+        c.type.precision = 19;
+        c.type.scale = 4;
+    }
+    return c;
+}
+
+void sendRows(Out& out, const std::vector<Column>& cols, const std::vector<std::vector<Value>>& rows)
+{
+    out.sink.columns(cols);
+    for (const auto& r : rows)
+        if (!out.sink.row(r))
+            return;
+}
+
+std::string valueText(const Value& v)
+{
+    if (const auto* i = std::get_if<std::int64_t>(&v))
+        return std::to_string(*i);
+    if (const auto* d = std::get_if<double>(&v)) {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%.15g", *d);
+        return buf;
+    }
+    if (const auto* s = std::get_if<std::string>(&v))
+        return *s;
+    if (const auto* b = std::get_if<Blob>(&v))
+        return std::string(b->begin(), b->end());
+    return {};
+}
+
+Value columnValue(sqlite3_stmt* st, int i)
+{
+    switch (sqlite3_column_type(st, i)) {
+    case SQLITE_INTEGER:
+        return static_cast<std::int64_t>(sqlite3_column_int64(st, i));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(st, i);
+    case SQLITE_TEXT:
+        return std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)), sqlite3_column_bytes(st, i));
+    case SQLITE_BLOB: {
+        const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(st, i));
+        return Blob(p, p + sqlite3_column_bytes(st, i));
+    }
+    default:
+        return Null{};
+    }
+}
+
+void bindValue(sqlite3_stmt* st, int index, const Value& v)
+{
+    if (const auto* i = std::get_if<std::int64_t>(&v))
+        sqlite3_bind_int64(st, index, *i);
+    else if (const auto* d = std::get_if<double>(&v))
+        sqlite3_bind_double(st, index, *d);
+    else if (const auto* s = std::get_if<std::string>(&v))
+        sqlite3_bind_text(st, index, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
+    else if (const auto* b = std::get_if<Blob>(&v))
+        sqlite3_bind_blob(st, index, b->data(), static_cast<int>(b->size()), SQLITE_TRANSIENT);
+    else
+        sqlite3_bind_null(st, index);
+}
+
+bool Session::Impl::bindParameters(sqlite3_stmt* st, Out& out)
+{
+    const int n = sqlite3_bind_parameter_count(st);
+    for (int i = 1; i <= n; ++i) {
+        const char* name = sqlite3_bind_parameter_name(st, i);
+        if (!name)
+            continue;
+        const std::string key = toLower(name);
+        const Variable* var = nullptr;
+        if (auto it = params.find(key); it != params.end())
+            var = &it->second;
+        else if (auto it2 = vars.find(key); it2 != vars.end())
+            var = &it2->second;
+        if (!var) {
+            fail(mustDeclare(name), out, true);
+            return false;
+        }
+        bindValue(st, i, var->value);
+    }
+    return true;
+}
+
+std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow)
+{
+    const int n = sqlite3_column_count(st);
+    std::vector<Column> cols(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        Column& c = cols[static_cast<std::size_t>(i)];
+        const char* name = sqlite3_column_name(st, i);
+        c.name = name ? name : "";
+        const char* decl = sqlite3_column_decltype(st, i);
+        const char* table = sqlite3_column_table_name(st, i);
+        const char* origin = sqlite3_column_origin_name(st, i);
+        const char* dbName = sqlite3_column_database_name(st, i);
+        std::optional<ColumnType> t = decl ? parseDeclType(decl) : std::nullopt;
+        if (t && table && origin) {
+            const char* d2 = nullptr;
+            const char* coll = nullptr;
+            int notNull = 0, pk = 0, autoinc = 0;
+            if (sqlite3_table_column_metadata(sqlite3_db_handle(st), dbName, table, origin, &d2, &coll, &notNull, &pk,
+                                              &autoinc) == SQLITE_OK) {
+                const bool rowidAlias = pk && decl && iequals(decl, "integer");
+                t->nullable = !(notNull || rowidAlias);
+                t->identity = autoinc != 0;
+            }
+            c.table = table;
+            if (c.table.size() > 0 && c.table[0] == '#')
+                c.table.clear();
+        } else if (!t) {
+            // An expression: SQL Server leaves it unnamed unless aliased.
+            if (!origin) {
+                bool plain = !c.name.empty();
+                for (unsigned char ch : c.name)
+                    if (!(std::isalnum(ch) || ch == '_' || ch == ' ' || ch == '#' || ch == '$' || ch >= 0x80))
+                        plain = false;
+                if (!c.name.empty() && std::isdigit(static_cast<unsigned char>(c.name[0])))
+                    plain = false;
+                if (!plain)
+                    c.name.clear();
+            }
+            ColumnType et;
+            et.nullable = true;
+            const int vt = haveRow ? sqlite3_column_type(st, i) : SQLITE_NULL;
+            switch (vt) {
+            case SQLITE_INTEGER: {
+                const auto v = sqlite3_column_int64(st, i);
+                et.type = (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
+                    ? SqlType::BigInt : SqlType::Int;
+                break;
+            }
+            case SQLITE_FLOAT:
+                et.type = SqlType::Float;
+                break;
+            case SQLITE_TEXT:
+                et.type = SqlType::NVarChar;
+                et.length = utf16Length(std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                                                         static_cast<std::size_t>(sqlite3_column_bytes(st, i)))) > 4000
+                    ? -1 : 4000;
+                break;
+            case SQLITE_BLOB:
+                et.type = SqlType::VarBinary;
+                et.length = -1;
+                break;
+            default:
+                et.type = SqlType::Int;
+                break;
+            }
+            t = et;
+        }
+        c.type = *t;
+    }
+    return cols;
+}
+
+Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*)
+{
+    int rc = sqlite3_step(st);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return Outcome::Failed;   // the caller maps the error
+    const std::vector<Column> cols = describe(st, rc == SQLITE_ROW);
+    out.sink.columns(cols);
+
+    std::vector<ColumnPlan> plan;
+    plan.reserve(cols.size());
+    for (const auto& c : cols) {
+        ColumnPlan p{convFor(c.type), c.type, -1};
+        if (c.type.length > 0 && (p.conv == Conv::Text || p.conv == Conv::FixedText || p.conv == Conv::Blob || p.conv == Conv::FixedBlob))
+            p.limit = c.type.length;
+        if (textSize > 0 && (c.type.type == SqlType::Text || c.type.type == SqlType::Image || c.type.length < 0))
+            p.limit = textSize;
+        if (textSize > 0 && c.type.type == SqlType::NText)
+            p.limit = textSize / 2;
+        plan.push_back(p);
+    }
+    const int n = static_cast<int>(cols.size());
+    std::vector<Value> values(cols.size());
+    std::uint64_t count = 0;
+    const std::int64_t maxRows = rowcountLimit;
+    while (rc == SQLITE_ROW) {
+        for (int i = 0; i < n; ++i) {
+            Value& v = values[static_cast<std::size_t>(i)];
+            const int type = sqlite3_column_type(st, i);
+            if (type == SQLITE_NULL) {
+                v.emplace<Null>();
+                continue;
+            }
+            const ColumnPlan& p = plan[static_cast<std::size_t>(i)];
+            switch (p.conv) {
+            case Conv::Integer:
+                v = static_cast<std::int64_t>(sqlite3_column_int64(st, i));
+                break;
+            case Conv::Bit:
+                v = static_cast<std::int64_t>(type == SQLITE_FLOAT ? sqlite3_column_double(st, i) != 0.0
+                                                                    : sqlite3_column_int64(st, i) != 0);
+                break;
+            case Conv::Double:
+                v = sqlite3_column_double(st, i);
+                break;
+            case Conv::Numeric:
+                if (type == SQLITE_INTEGER)
+                    v = static_cast<std::int64_t>(sqlite3_column_int64(st, i));
+                else if (type == SQLITE_FLOAT)
+                    v = sqlite3_column_double(st, i);
+                else {
+                    const char* s = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+                    const std::size_t len = static_cast<std::size_t>(sqlite3_column_bytes(st, i));
+                    if (isDecimalText(std::string_view(s, len)))
+                        setText(v, s, len);
+                    else
+                        v = sqlite3_column_double(st, i);
+                }
+                break;
+            case Conv::Text:
+            case Conv::FixedText: {
+                const char* s = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+                std::size_t len = static_cast<std::size_t>(sqlite3_column_bytes(st, i));
+                if (p.limit >= 0 && len > static_cast<std::size_t>(p.limit)) {
+                    len = utf8PrefixForUnits(std::string_view(s, len), static_cast<std::size_t>(p.limit));
+                }
+                setText(v, s, len);
+                if (p.conv == Conv::FixedText && p.limit > 0) {
+                    const std::size_t units = utf16Length(std::get<std::string>(v));
+                    if (units < static_cast<std::size_t>(p.limit))
+                        std::get<std::string>(v).append(static_cast<std::size_t>(p.limit) - units, ' ');
+                }
+                break;
+            }
+            case Conv::Blob:
+            case Conv::FixedBlob: {
+                const void* b = sqlite3_column_blob(st, i);
+                std::size_t len = static_cast<std::size_t>(sqlite3_column_bytes(st, i));
+                if (p.limit >= 0 && len > static_cast<std::size_t>(p.limit))
+                    len = static_cast<std::size_t>(p.limit);
+                setBlob(v, b, len);
+                if (p.conv == Conv::FixedBlob && p.limit > 0)
+                    std::get<Blob>(v).resize(static_cast<std::size_t>(p.limit), 0);
+                break;
+            }
+            case Conv::DateTime: {
+                if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+                    v = formatDateTime(fromDays(sqlite3_column_double(st, i)), p.type.type, p.type.scale);
+                    break;
+                }
+                const char* s = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+                setText(v, s, static_cast<std::size_t>(sqlite3_column_bytes(st, i)));
+                if (!normalizeDateTime(std::get<std::string>(v), p.type.type, p.type.scale))
+                    v.emplace<Null>();   // not a date: the client could not decode it
+                break;
+            }
+            case Conv::Guid:
+                if (type == SQLITE_BLOB && sqlite3_column_bytes(st, i) == 16)
+                    v = guidText(static_cast<const unsigned char*>(sqlite3_column_blob(st, i)));
+                else
+                    setText(v, reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                            static_cast<std::size_t>(sqlite3_column_bytes(st, i)));
+                break;
+            case Conv::Native:
+                v = columnValue(st, i);
+                break;
+            }
+        }
+        ++count;
+        if (!out.sink.row(values))
+            return Outcome::Cancelled;
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return Outcome::Cancelled;
+        if (maxRows > 0 && static_cast<std::int64_t>(count) >= maxRows)
+            break;
+        rc = sqlite3_step(st);
+    }
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        if (cancel && cancel->load())
+            return Outcome::Cancelled;
+        // An error after rows were sent: the statement ends with it.
+        return Outcome::Failed;
+    }
+    lastRowCount = static_cast<std::int64_t>(count);
+    out.done(nocount ? 0 : DoneCount, count, 0xC1);
+    return Outcome::Ok;
+}
+
+} // namespace tds

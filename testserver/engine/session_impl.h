@@ -1,0 +1,149 @@
+#pragma once
+// Internals of Session shared by its source files.
+
+#include "engine.h"
+#include "errors.h"
+#include "translate.h"
+
+#include <sqlite3.h>
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tds {
+
+struct Variable {
+    ColumnType type;
+    Value value;
+};
+
+// How one statement ended.
+enum class Outcome { Ok, Failed, Abort, Cancelled, Return };
+
+// Where a statement's DONE goes: a batch (DONE) or a procedure (DONEINPROC).
+struct Out {
+    ResultSink& sink;
+    DoneKind kind = DoneKind::Done;
+    bool last = true;              // no statement follows: no DONE_MORE
+    bool inProc = false;           // inside a procedure every DONEINPROC carries DONE_MORE
+    bool anyDone = false;          // a DONE was sent
+    bool moreAfterLast = false;    // the last DONE sent carried DONE_MORE
+    std::uint64_t lastCount = 0;
+
+    void done(std::uint16_t status, std::uint64_t count, std::uint16_t curCmd = 0xC1)
+    {
+        if (!last || inProc)
+            status |= DoneMore;
+        sink.done(kind, status, count, curCmd);
+        anyDone = true;
+        moreAfterLast = !last;
+    }
+};
+
+struct Session::Impl {
+    explicit Impl(const ServerConfig& c);
+    ~Impl();
+
+    ServerConfig cfg;
+    std::string user;
+    std::string db;                       // current database, as its file is named
+    sqlite3* conn = nullptr;              // connection to the current database
+    std::map<std::string, sqlite3*> conns;           // lower-case database name -> connection
+    std::map<sqlite3*, std::map<std::string, std::string>> attached;  // per connection: lower db -> schema
+    const std::atomic<bool>* cancel = nullptr;
+    int spid = 0;
+
+    // SET options and state the @@ functions report.
+    std::int64_t rowcountLimit = 0;       // SET ROWCOUNT (0 = none)
+    std::int64_t textSize = 0;            // SET TEXTSIZE (0 = unlimited)
+    bool nocount = false;
+    std::int64_t lastRowCount = 0;        // @@ROWCOUNT
+    int tranCount = 0;                    // @@TRANCOUNT
+    std::int32_t lastError = 0;           // @@ERROR
+    std::int64_t lastIdentity = 0;        // @@IDENTITY / SCOPE_IDENTITY()
+
+    std::map<std::string, Variable> vars;            // "@name" (lower case)
+    std::map<std::string, Variable> params;          // sp_executesql / sp_execute parameters
+
+    struct Prepared {
+        std::string declaration;
+        std::string statement;
+    };
+    std::map<std::int32_t, Prepared> prepared;
+    std::int32_t nextHandle = 1;
+
+    // Databases and connections.
+    std::string dbPath(const std::string& name) const;
+    std::optional<std::string> findDatabase(const std::string& name) const;   // actual spelling
+    std::vector<std::string> databaseNames() const;
+    sqlite3* open(const std::string& name);          // throws std::runtime_error
+    bool use(const std::string& name, ResultSink* sink);
+    std::optional<std::string> schemaFor(const std::string& name);
+    void refreshSystemViews(const std::set<std::string>& names);
+    sql::TranslateContext translateContext();
+
+    // Batches and statements.
+    void runBatch(std::string_view text, Out& out, bool outerLast = true);
+    Outcome runStatement(const sql::Statement& st, Out& out, std::vector<sql::Statement>& all, std::size_t& index);
+    Outcome runSql(const std::string& sqliteSql, const sql::Statement& st, Out& out, std::uint16_t curCmd,
+                   const std::string& verb, const std::string& table, bool countRows);
+    Outcome runQuery(sqlite3_stmt* stmt, Out& out, const sql::Translated* tr);
+    Outcome fail(const Message& m, Out& out, bool abort);
+    Outcome failSqlite(int rc, const std::string& verb, const std::string& table, Out& out);
+    bool bindParameters(sqlite3_stmt* stmt, Out& out);
+    // Prepares one statement and binds its @parameters; on failure reports
+    // the error, sets `oc` and returns null.
+    sqlite3_stmt* prepareBound(const std::string& sqlText, Out& out, Outcome& oc);
+    std::optional<Value> evaluate(const sql::Statement& st, std::size_t first, std::size_t last, Out& out, Outcome& oc);
+    std::vector<Column> describe(sqlite3_stmt* stmt, bool haveRow);
+
+    // Statements (dispatch.cpp).
+    std::set<std::size_t> skipElse;     // ELSE statements whose IF was true
+    bool breakLoop = false;
+    Outcome selectInto(const sql::Translated& tr, const sql::Statement& st, Out& out);
+    Outcome assignSelect(const sql::Translated& tr, Out& out);
+    std::optional<Value> evaluateSql(const std::string& expr, Out& out, Outcome& oc);
+    Outcome runCreate(const sql::Statement& st, Out& out);
+    Outcome runDrop(const sql::Statement& st, Out& out);
+    Outcome runAlter(const sql::Statement& st, Out& out);
+    Outcome runSet(const sql::Statement& st, Out& out);
+    Outcome runDeclare(const sql::Statement& st, Out& out);
+    Outcome runRaiserror(const sql::Statement& st, Out& out);
+    Outcome runWaitfor(const sql::Statement& st, Out& out);
+    Outcome runWhile(const sql::Statement& st, Out& out, std::vector<sql::Statement>& all, std::size_t& index);
+    Outcome runExec(const sql::Statement& st, std::size_t start, Out& out);
+    Outcome createProcedure(const sql::Statement& st, Out& out);
+    Outcome dropProcedure(const sql::Statement& st, std::size_t nameAt, bool ifExists, Out& out);
+    bool beginTran(Message* error);
+    bool commitTran(Message* error);
+    bool rollbackTran(Message* error);
+
+    // Procedures (procs.cpp).
+    Outcome callProcedure(const std::string& name, std::vector<RpcParam>& args, Out& out);
+    std::int32_t runProcedureBody(const std::string& name, std::vector<RpcParam>& args, Out& inner, Outcome& oc);
+    std::int32_t executeSql(const std::string& stmt, const std::string& declaration, std::vector<RpcParam>& args,
+                            std::size_t firstValue, Out& inner, Outcome& oc);
+    // Catalog procedures (catalog.cpp); false when `name` is none of them.
+    bool catalogProcedure(const std::string& name, const std::vector<RpcParam>& args, Out& inner);
+    void executeRpc(const RpcCall& call, ResultSink& sink);
+
+    // SQL functions registered on every connection (functions.cpp).
+    void registerFunctions(sqlite3* c);
+    std::string globalText(const std::string& name);
+};
+
+// Sends a table of values computed in C++ as a result set.
+void sendRows(Out& out, const std::vector<Column>& cols, const std::vector<std::vector<Value>>& rows);
+Column makeColumn(std::string name, SqlType type, int length = 0, bool nullable = true);
+
+std::string valueText(const Value& v);
+// T-SQL LIKE: % _ [abc] [a-z] [^a], case-insensitive for Latin-1 letters.
+bool likeMatch(std::string_view pattern, std::string_view value, char32_t escape = 0);
+Value columnValue(sqlite3_stmt* stmt, int i);
+void bindValue(sqlite3_stmt* stmt, int index, const Value& v);
+Variable convertTo(const ColumnType& type, const Value& v);
+
+} // namespace tds

@@ -1,0 +1,223 @@
+// The statements of a batch: what goes to SQLite after translation and what
+// the session does itself (USE, SET, DECLARE, PRINT, RAISERROR, transactions,
+// WAITFOR, EXEC, IF).
+
+#include "session_impl.h"
+
+#include "types.h"
+#include "values.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+namespace tds {
+
+using namespace sql;
+
+
+Outcome Session::Impl::failSqlite(int rc, const std::string& verb, const std::string& table, Out& out)
+{
+    if ((rc & 0xFF) == SQLITE_INTERRUPT && cancel && cancel->load())
+        return Outcome::Cancelled;
+    ErrorContext ctx;
+    ctx.verb = verb;
+    ctx.table = table;
+    ctx.database = db;
+    sqlite3* c = conn;
+    ctx.uniqueName = [c](const std::string& tbl, const std::string& cols, bool& primaryKey) {
+        // Is it the primary key? Compare the listed columns with pk columns.
+        std::vector<std::string> pkCols;
+        sqlite3_stmt* st = nullptr;
+        const std::string q = "SELECT name FROM pragma_table_info(" + quoteString(tbl) + ") WHERE pk > 0 ORDER BY pk";
+        if (sqlite3_prepare_v2(c, q.c_str(), -1, &st, nullptr) == SQLITE_OK)
+            while (sqlite3_step(st) == SQLITE_ROW)
+                pkCols.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+        sqlite3_finalize(st);
+        std::string pkList;
+        for (const auto& p : pkCols)
+            pkList += (pkList.empty() ? "" : ", ") + tbl + "." + p;
+        std::string sqlText;
+        st = nullptr;
+        const std::string q2 = "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = " + quoteString(tbl);
+        if (sqlite3_prepare_v2(c, q2.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            sqlText = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+        sqlite3_finalize(st);
+        primaryKey = cols == pkList || cols.empty();
+        // Constraint names come from the CREATE TABLE text.
+        const std::vector<Token> t = significantTokens(sqlText);
+        for (std::size_t i = 0; i + 2 < t.size(); ++i) {
+            if (!t[i].is("constraint"))
+                continue;
+            if (primaryKey && t[i + 2].is("primary"))
+                return t[i + 1].value();
+            if (!primaryKey && t[i + 2].is("unique"))
+                return t[i + 1].value();
+        }
+        if (primaryKey)
+            return "PK__" + tbl.substr(0, 8) + "__7C8480AE";
+        // A unique index: find it by its columns.
+        st = nullptr;
+        const std::string q3 = "SELECT name FROM pragma_index_list(" + quoteString(tbl) + ") WHERE \"unique\" = 1 AND origin = 'c'";
+        std::string idx;
+        if (sqlite3_prepare_v2(c, q3.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            idx = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+        sqlite3_finalize(st);
+        return idx.empty() ? "UQ__" + tbl.substr(0, 8) + "__7C8480AE" : idx;
+    };
+    ctx.foreignKey = [c, verb, table](std::string& constraint, std::string& other, std::string& column) {
+        // For INSERT/UPDATE: the first key of this table whose parent row is
+        // missing; for DELETE: a key of another table that points here.
+        std::string q;
+        if (verb == "DELETE")
+            q = "SELECT m.name, f.\"from\" FROM sqlite_master m, pragma_foreign_key_list(m.name) f "
+                "WHERE m.type = 'table' AND f.\"table\" = " + quoteString(table) + " COLLATE NOCASE LIMIT 1";
+        else
+            q = "SELECT f.\"table\", f.\"to\" FROM pragma_foreign_key_check(" + quoteString(table)
+                + ") k JOIN pragma_foreign_key_list(" + quoteString(table) + ") f ON f.id = k.fkid LIMIT 1";
+        sqlite3_stmt* st = nullptr;
+        bool ok = false;
+        if (sqlite3_prepare_v2(c, q.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
+            other = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+            const unsigned char* col = sqlite3_column_text(st, 1);
+            column = col ? reinterpret_cast<const char*>(col) : "";
+            ok = true;
+        }
+        sqlite3_finalize(st);
+        if (!ok && verb != "DELETE") {
+            // The check above sees committed rows only; fall back to the first key.
+            q = "SELECT \"table\", \"to\" FROM pragma_foreign_key_list(" + quoteString(table) + ") LIMIT 1";
+            if (sqlite3_prepare_v2(c, q.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
+                other = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+                const unsigned char* col = sqlite3_column_text(st, 1);
+                column = col ? reinterpret_cast<const char*>(col) : "";
+                ok = true;
+            }
+            sqlite3_finalize(st);
+        }
+        if (!ok)
+            return false;
+        // The constraint's name, when the CREATE TABLE gave one.
+        const std::string owner = verb == "DELETE" ? other : table;
+        const std::string target = verb == "DELETE" ? table : other;
+        q = "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = " + quoteString(owner);
+        std::string sqlText;
+        if (sqlite3_prepare_v2(c, q.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            sqlText = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+        sqlite3_finalize(st);
+        const std::vector<Token> t = significantTokens(sqlText);
+        for (std::size_t i = 0; i + 2 < t.size(); ++i) {
+            if (!t[i].is("constraint"))
+                continue;
+            for (std::size_t j = i + 2; j < t.size() && j < i + 12; ++j) {
+                if (t[j].is("constraint"))
+                    break;
+                if (t[j].is("references") && j + 1 < t.size() && iequals(t[j + 1].value(), target)) {
+                    constraint = t[i + 1].value();
+                    return true;
+                }
+            }
+        }
+        constraint = "FK__" + owner.substr(0, 8) + "__" + target.substr(0, 8);
+        return true;
+    };
+    MappedError me = mapSqliteError(rc, sqlite3_errmsg(conn), ctx);
+    return fail(me.message, out, me.abortsBatch);
+}
+
+Outcome Session::Impl::runSql(const std::string& sqliteSql, const Statement& st, Out& out, std::uint16_t curCmd,
+                              const std::string& verb, const std::string& table, bool countRows)
+{
+    const char* tail = sqliteSql.c_str();
+    const char* end = tail + sqliteSql.size();
+    std::uint64_t changes = 0;
+    bool any = false;
+    bool queried = false;
+    while (tail < end) {
+        sqlite3_stmt* stmt = nullptr;
+        int rc = sqlite3_prepare_v2(conn, tail, static_cast<int>(end - tail), &stmt, &tail);
+        if (rc != SQLITE_OK) {
+            sqlite3_finalize(stmt);
+            Outcome oc = failSqlite(rc, verb, table, out);
+            return oc;
+        }
+        if (!stmt)
+            break;   // only blanks left
+        any = true;
+        if (!bindParameters(stmt, out)) {
+            sqlite3_finalize(stmt);
+            return Outcome::Abort;
+        }
+        if (sqlite3_column_count(stmt) > 0) {
+            queried = true;
+            const Outcome oc = runQuery(stmt, out, nullptr);
+            if (oc == Outcome::Failed) {
+                const int erc = sqlite3_extended_errcode(conn);
+                sqlite3_finalize(stmt);
+                return failSqlite(erc, verb, table, out);
+            }
+            sqlite3_finalize(stmt);
+            if (oc != Outcome::Ok)
+                return oc;
+            continue;
+        }
+        const std::int64_t before = sqlite3_total_changes64(conn);
+        rc = sqlite3_step(stmt);
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
+            const int erc = sqlite3_extended_errcode(conn);
+            sqlite3_finalize(stmt);
+            return failSqlite(erc, verb, table, out);
+        }
+        sqlite3_finalize(stmt);
+        changes += static_cast<std::uint64_t>(sqlite3_total_changes64(conn) - before);
+        if (verb == "INSERT")
+            lastIdentity = sqlite3_last_insert_rowid(conn);
+    }
+    (void)st;
+    if (queried || (!any && !countRows))
+        return Outcome::Ok;
+    if (countRows) {
+        lastRowCount = static_cast<std::int64_t>(changes);
+        out.done(nocount ? 0 : DoneCount, changes, curCmd);
+    } else {
+        lastRowCount = 0;
+        out.done(0, 0, curCmd);
+    }
+    return Outcome::Ok;
+}
+
+sqlite3_stmt* Session::Impl::prepareBound(const std::string& sqlText, Out& out, Outcome& oc)
+{
+    oc = Outcome::Ok;
+    sqlite3_stmt* stmt = nullptr;
+    const int rc = sqlite3_prepare_v2(conn, sqlText.c_str(), -1, &stmt, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        oc = failSqlite(rc, "SELECT", {}, out);
+        return nullptr;
+    }
+    if (!bindParameters(stmt, out)) {
+        sqlite3_finalize(stmt);
+        oc = Outcome::Abort;
+        return nullptr;
+    }
+    return stmt;
+}
+
+// Evaluates an expression (tokens [first, last) of st) with SELECT.
+std::optional<Value> Session::Impl::evaluate(const Statement& st, std::size_t first, std::size_t last, Out& out, Outcome& oc)
+{
+    oc = Outcome::Ok;
+    if (first >= last)
+        return Value{Null{}};
+    const Translated tr = translate(st, translateContext(), first, last);
+    if (tr.syntaxErrorNear) {
+        oc = fail(syntaxError(*tr.syntaxErrorNear), out, true);
+        return std::nullopt;
+    }
+    refreshSystemViews(tr.systemObjects);
+    return evaluateSql(tr.sql, out, oc);
+}
+
+} // namespace tds

@@ -1,0 +1,1012 @@
+#include "translate.h"
+
+#include "types.h"
+
+#include <algorithm>
+#include <map>
+
+namespace tds::sql {
+
+namespace {
+
+bool isOneOf(const Token& t, std::initializer_list<std::string_view> words)
+{
+    for (auto w : words)
+        if (t.is(w))
+            return true;
+    return false;
+}
+
+bool isWord(const Token& t, std::string_view w)
+{
+    return t.kind == TokKind::Word && t.is(w);
+}
+
+bool isPunct(const Token& t, char c)
+{
+    return t.kind == TokKind::Punct && t.text.size() == 1 && t.text[0] == c;
+}
+
+// Words that begin a statement when they appear at the outer level.
+bool isStarter(const Token& t)
+{
+    return t.kind == TokKind::Word
+        && isOneOf(t, {"select", "insert", "update", "delete", "create", "drop", "alter", "truncate", "print",
+                       "raiserror", "exec", "execute", "use", "set", "declare", "begin", "commit", "rollback",
+                       "waitfor", "save", "if", "else", "end", "return", "grant", "revoke", "deny", "dbcc",
+                       "checkpoint", "while", "break", "continue", "go"});
+}
+
+} // namespace
+
+bool Statement::startsWith(std::initializer_list<std::string_view> words) const
+{
+    std::size_t i = 0;
+    for (auto w : words) {
+        if (i >= toks.size() || !toks[i].is(w))
+            return false;
+        ++i;
+    }
+    return true;
+}
+
+std::string Statement::text() const
+{
+    if (toks.empty())
+        return {};
+    const auto& last = toks.back();
+    return std::string(source.substr(toks.front().pos, last.pos + last.text.size() - toks.front().pos));
+}
+
+std::vector<Statement> splitStatements(const std::vector<Token>& tokens, std::string_view source)
+{
+    std::vector<Statement> out;
+    Statement cur;
+    cur.source = source;
+    int depth = 0;
+    int caseDepth = 0;
+    bool seenSource = false;   // INSERT: VALUES/SELECT/EXEC seen
+    bool seenSet = false;      // UPDATE: SET seen
+    bool withCte = false;      // WITH ... AS (...) before the statement proper
+    bool procBody = false;     // CREATE PROCEDURE: the rest of the batch
+    auto lineOf = [&](std::size_t pos) {
+        return 1 + static_cast<int>(std::count(source.begin(), source.begin() + pos, '\n'));
+    };
+    auto finish = [&] {
+        if (!cur.toks.empty())
+            out.push_back(std::move(cur));
+        cur = Statement{};
+        cur.source = source;
+        depth = caseDepth = 0;
+        seenSource = seenSet = withCte = procBody = false;
+    };
+    for (const Token& t : tokens) {
+        if (t.isTrivia())
+            continue;
+        if (isPunct(t, ';') && depth == 0 && !procBody) {
+            finish();
+            continue;
+        }
+        if (!cur.toks.empty() && depth == 0 && caseDepth == 0 && !procBody && isStarter(t)) {
+            const Token& first = cur.toks.front();
+            const Token& prev = cur.toks.back();
+            bool cont = false;
+            if (isOneOf(prev, {"union", "all", "except", "intersect", "as", "for", "of"}) && prev.kind == TokKind::Word)
+                cont = true;
+            else if (isWord(prev, "on") && isOneOf(t, {"delete", "update"}) && !first.is("set"))
+                cont = true;
+            else if (isOneOf(prev, {"delete", "update"}) && isOneOf(t, {"set"}) && !first.is("update"))
+                cont = true;
+            else if (isWord(prev, "begin") || isWord(prev, "commit") || isWord(prev, "rollback"))
+                cont = false;
+            if (!cont && first.is("insert") && !seenSource && isOneOf(t, {"select", "exec", "execute"}))
+                cont = true;
+            if (!cont && first.is("update") && !seenSet && t.is("set"))
+                cont = true;
+            if (!cont && first.is("alter") && isOneOf(t, {"drop", "alter", "set"}))
+                cont = true;
+            if (!cont && withCte && isOneOf(t, {"select", "insert", "update", "delete"})) {
+                cont = true;
+                withCte = false;
+            }
+            if (!cont && first.is("go"))
+                cont = false;
+            if (!cont)
+                finish();
+        }
+        if (cur.toks.empty()) {
+            cur.line = lineOf(t.pos);
+            withCte = isWord(t, "with");
+        }
+        if (isPunct(t, '('))
+            ++depth;
+        else if (isPunct(t, ')') && depth > 0)
+            --depth;
+        else if (t.kind == TokKind::Word && depth == 0) {
+            if (t.is("case"))
+                ++caseDepth;
+            else if (t.is("end") && caseDepth > 0) {
+                --caseDepth;
+                cur.toks.push_back(t);
+                continue;
+            }
+            if (!cur.toks.empty() && cur.toks.front().is("insert") && isOneOf(t, {"values", "select", "exec", "execute", "default"}))
+                seenSource = true;
+            if (!cur.toks.empty() && cur.toks.front().is("update") && t.is("set"))
+                seenSet = true;
+            if (cur.toks.size() >= 1 && cur.toks.front().is("create") && isOneOf(t, {"procedure", "proc", "function", "trigger"}))
+                procBody = true;
+            if (cur.toks.size() >= 1 && cur.toks.front().is("alter") && isOneOf(t, {"procedure", "proc", "function", "trigger"}) && cur.toks.size() == 1)
+                procBody = true;
+        }
+        cur.toks.push_back(t);
+    }
+    finish();
+    return out;
+}
+
+const std::set<std::string>& systemViewNames()
+{
+    static const std::set<std::string> names = {
+        "sysdatabases", "sysobjects", "syscolumns", "systypes", "sysindexes", "sysusers", "syscomments",
+        "sysprocesses", "syslogins",
+        "sys.databases", "sys.objects", "sys.tables", "sys.views", "sys.columns", "sys.types", "sys.schemas",
+        "sys.sysdatabases", "sys.sysobjects", "sys.syscolumns", "sys.systypes", "sys.sysindexes",
+        "information_schema.tables", "information_schema.columns", "information_schema.views",
+        "information_schema.schemata",
+    };
+    return names;
+}
+
+std::optional<std::vector<std::string>> readObjectName(const std::vector<Token>& toks, std::size_t& i, std::size_t end)
+{
+    end = std::min(end, toks.size());
+    if (i >= end || !toks[i].isName())
+        return std::nullopt;
+    std::vector<std::string> parts{toks[i].value()};
+    ++i;
+    while (i < end && isPunct(toks[i], '.')) {
+        ++i;
+        if (i < end && toks[i].isName()) {
+            parts.push_back(toks[i].value());
+            ++i;
+        } else if (i < end && isPunct(toks[i], '.')) {
+            parts.emplace_back();
+        } else {
+            --i;   // a trailing '.' (as in "t.*"): leave it
+            break;
+        }
+    }
+    return parts;
+}
+
+namespace {
+
+struct Piece {
+    std::string text;
+    bool space = true;
+};
+
+// Functions whose result is text, for deciding that '+' concatenates.
+bool returnsText(const std::string& fn)
+{
+    static const std::set<std::string> names = {
+        "left", "right", "substring", "substr", "ltrim", "rtrim", "trim", "upper", "lower", "replace",
+        "replicate", "space", "reverse", "stuff", "str", "char", "nchar", "quotename", "db_name", "user_name",
+        "suser_sname", "suser_name", "host_name", "app_name", "datename", "object_name", "serverproperty",
+        "newid", "concat",
+    };
+    return names.count(fn) > 0;
+}
+
+bool isTextTypeText(std::string_view t)
+{
+    if (auto ct = parseDeclType(t))
+        return isTextType(ct->type) || ct->type == SqlType::UniqueIdentifier;
+    return false;
+}
+
+// Table hints: WITH (NOLOCK) and the old "(NOLOCK)".
+bool isHintWord(const Token& t)
+{
+    return t.kind == TokKind::Word
+        && isOneOf(t, {"nolock", "readuncommitted", "updlock", "rowlock", "holdlock", "tablock", "tablockx", "nowait",
+                       "readpast", "xlock", "paglock", "serializable", "repeatableread", "readcommitted", "index",
+                       "noexpand", "forceseek"});
+}
+
+class Translator {
+public:
+    Translator(const Statement& st, const TranslateContext& ctx, std::size_t first, std::size_t last)
+        : m_toks(st.toks), m_ctx(ctx), m_first(first), m_last(std::min(last, st.toks.size()))
+    {
+    }
+
+    Translated run();
+
+private:
+    struct Level {
+        std::string function;        // function whose argument list this is ("" = plain parentheses)
+        std::optional<std::string> limit;
+        std::vector<std::size_t> plus;   // pieces that hold a '+' of the current chain
+        bool chainHasText = false;
+    };
+
+    void emit(std::string text, std::size_t tokIndex)
+    {
+        bool space = true;
+        if (tokIndex < m_toks.size() && tokIndex > m_first) {
+            const Token& prev = m_toks[tokIndex - 1];
+            space = prev.pos + prev.text.size() != m_toks[tokIndex].pos;
+        }
+        m_out.push_back(Piece{std::move(text), space});
+    }
+    void emitRaw(std::string text, bool space = true) { m_out.push_back(Piece{std::move(text), space}); }
+
+    Level& level() { return m_levels.back(); }
+    void endChain(Level& l)
+    {
+        if (l.chainHasText)
+            for (std::size_t p : l.plus)
+                m_out[p].text = "||";
+        l.plus.clear();
+        l.chainHasText = false;
+    }
+    void operand(bool text)
+    {
+        if (text)
+            level().chainHasText = true;
+    }
+
+    std::string resolveName(const std::vector<std::string>& parts, const std::vector<bool>& quoted, bool asTable);
+    std::string part(const std::string& s, bool quoted) const;
+    void collectTables();
+    bool isTextColumn(const std::string& col) const;
+    std::string typeText(std::size_t& i, std::size_t end);
+
+    const std::vector<Token>& m_toks;
+    const TranslateContext& m_ctx;
+    std::size_t m_first, m_last;
+    std::vector<Piece> m_out;
+    std::vector<Level> m_levels;
+    Translated m_res;
+    std::set<std::string> m_textColumns;
+};
+
+std::string Translator::part(const std::string& s, bool quoted) const
+{
+    if (!quoted && !s.empty() && s[0] != '#')
+        return s;
+    return quoteIdent(s);
+}
+
+std::string Translator::resolveName(const std::vector<std::string>& partsIn, const std::vector<bool>& quotedIn, bool asTable)
+{
+    std::vector<std::string> parts = partsIn;
+    std::vector<bool> quoted = quotedIn;
+    if (parts.size() == 4) {   // server.db.owner.object
+        parts.erase(parts.begin());
+        quoted.erase(quoted.begin());
+    }
+    auto isOwner = [](const std::string& s) {
+        return s.empty() || iequals(s, "dbo") || iequals(s, "sys") || iequals(s, "information_schema");
+    };
+    auto systemName = [&](const std::string& owner, const std::string& name) -> std::optional<std::string> {
+        std::string key = toLower(name);
+        if (!owner.empty() && !iequals(owner, "dbo"))
+            key = toLower(owner) + "." + key;
+        if (systemViewNames().count(key)) {
+            m_res.systemObjects.insert(key);
+            return quoteIdent(key);
+        }
+        return std::nullopt;
+    };
+    if (parts.size() == 1) {
+        if (asTable)
+            if (auto s = systemName("", parts[0]))
+                return *s;
+        return part(parts[0], quoted[0]);
+    }
+    if (parts.size() == 2) {
+        if (isOwner(parts[0]) && !parts[0].empty()) {
+            if (auto s = systemName(parts[0], parts[1]))
+                return *s;
+            if (iequals(parts[0], "dbo"))
+                return part(parts[1], quoted[1]);
+        }
+        return part(parts[0], quoted[0]) + "." + part(parts[1], quoted[1]);
+    }
+    // Three parts: database.owner.object, or dbo.table.column.
+    if (isOwner(parts[1]) && m_ctx.schemaFor) {
+        if (auto schema = m_ctx.schemaFor(parts[0])) {
+            if (auto s = systemName(iequals(parts[1], "dbo") ? "" : parts[1], parts[2]))
+                return *s;
+            if (schema->empty())
+                return part(parts[2], quoted[2]);
+            return quoteIdent(*schema) + "." + part(parts[2], quoted[2]);
+        }
+    }
+    if (iequals(parts[0], "dbo"))
+        return part(parts[1], quoted[1]) + "." + part(parts[2], quoted[2]);
+    std::string r;
+    for (std::size_t k = 0; k < parts.size(); ++k)
+        r += (k ? "." : "") + part(parts[k], quoted[k]);
+    return r;
+}
+
+// Names after FROM, JOIN, UPDATE, INTO: their text columns decide whether '+'
+// between columns concatenates.
+void Translator::collectTables()
+{
+    if (!m_ctx.textColumns)
+        return;
+    for (std::size_t i = m_first; i + 1 < m_last; ++i) {
+        if (!(m_toks[i].kind == TokKind::Word && isOneOf(m_toks[i], {"from", "join", "update", "into", "table"})))
+            continue;
+        std::size_t j = i + 1;
+        auto parts = readObjectName(m_toks, j);
+        if (!parts)
+            continue;
+        std::string schema;
+        std::string table = parts->back();
+        if (parts->size() >= 3 && m_ctx.schemaFor) {
+            if (auto s = m_ctx.schemaFor((*parts)[parts->size() - 3]))
+                schema = *s;
+        }
+        for (const auto& c : m_ctx.textColumns(schema, table))
+            m_textColumns.insert(c);
+    }
+}
+
+bool Translator::isTextColumn(const std::string& col) const
+{
+    return m_textColumns.count(toLower(col)) > 0;
+}
+
+// A type as written, from toks[i] to before the ',' or ')' that ends it;
+// "(max)" becomes "(-1)" since SQLite takes only numbers there.
+std::string Translator::typeText(std::size_t& i, std::size_t end)
+{
+    std::string t;
+    int depth = 0;
+    while (i < end) {
+        const Token& k = m_toks[i];
+        if (depth == 0 && (isPunct(k, ',') || isPunct(k, ')')))
+            break;
+        if (isPunct(k, '('))
+            ++depth;
+        if (isPunct(k, ')'))
+            --depth;
+        if (!t.empty() && k.kind == TokKind::Word && t.back() != '(')
+            t += ' ';
+        t += (k.kind == TokKind::Word && k.is("max")) ? std::string("-1")
+            : k.kind == TokKind::Quoted                   ? k.value()
+                                                          : std::string(k.text);
+        ++i;
+    }
+    return t;
+}
+
+Translated Translator::run()
+{
+    collectTables();
+    m_levels.push_back(Level{});
+    const bool isSelect = m_first < m_last && isWord(m_toks[m_first], "select");
+    const bool isInsert = m_first < m_last && isWord(m_toks[m_first], "insert");
+    const bool isDelete = m_first < m_last && isWord(m_toks[m_first], "delete");
+    std::size_t selectListStart = std::string::npos;
+
+    for (std::size_t i = m_first; i < m_last; ++i) {
+        const Token& t = m_toks[i];
+        const bool nextIsParen = i + 1 < m_last && isPunct(m_toks[i + 1], '(');
+        switch (t.kind) {
+        case TokKind::Space:
+        case TokKind::Comment:
+            break;
+        case TokKind::String:
+            operand(true);
+            emit(std::string(t.text), i);
+            break;
+        case TokKind::NString:
+            operand(true);
+            emit(std::string(t.text.substr(1)), i);
+            break;
+        case TokKind::Number:
+            operand(false);
+            emit(std::string(t.text), i);
+            break;
+        case TokKind::Binary: {
+            operand(false);
+            std::string hex(t.text.substr(2));
+            if (hex.size() % 2)
+                hex.insert(hex.begin(), '0');
+            emit("X'" + hex + "'", i);
+            break;
+        }
+        case TokKind::Variable:
+            // SELECT @a = expr, ...: assignment, not a result column.
+            if (isSelect && m_levels.size() == 1 && i + 1 < m_last && m_toks[i + 1].kind == TokKind::Op
+                && m_toks[i + 1].text == "=" && i >= 1
+                && (i - 1 == selectListStart || isPunct(m_toks[i - 1], ','))) {
+                m_res.assignTo.push_back(toLower(t.text));
+                ++i;
+                break;
+            }
+            operand(m_ctx.isTextVariable && m_ctx.isTextVariable(toLower(t.text)));
+            emit(std::string(t.text), i);
+            break;
+        case TokKind::Global: {
+            const std::string name = toUpper(t.text.substr(2));
+            operand(name == "VERSION" || name == "SERVERNAME" || name == "SERVICENAME" || name == "LANGUAGE");
+            emit("tds_global('" + name + "')", i);
+            break;
+        }
+        case TokKind::Op:
+            if (t.text == "+") {
+                level().plus.push_back(m_out.size());
+                emit("+", i);
+            } else if (t.text == "!<") {
+                endChain(level());
+                emit(">=", i);
+            } else if (t.text == "!>") {
+                endChain(level());
+                emit("<=", i);
+            } else {
+                if (t.text != "*" || !(i > m_first && isPunct(m_toks[i - 1], '.')))
+                    endChain(level());
+                emit(std::string(t.text), i);
+            }
+            break;
+        case TokKind::Punct:
+            if (isPunct(t, '(')) {
+                // Old-style table hint: t (NOLOCK)
+                if (i + 2 < m_last && isHintWord(m_toks[i + 1]) && isPunct(m_toks[i + 2], ')')
+                    && i > m_first && m_toks[i - 1].isName()) {
+                    i += 2;
+                    break;
+                }
+                m_levels.push_back(Level{});
+                emit("(", i);
+            } else if (isPunct(t, ')')) {
+                if (m_levels.size() > 1) {
+                    Level l = std::move(m_levels.back());
+                    endChain(l);
+                    m_levels.pop_back();
+                    if (l.limit)
+                        emitRaw("LIMIT " + *l.limit);
+                }
+                emit(")", i);
+            } else if (isPunct(t, ',')) {
+                endChain(level());
+                emit(",", i);
+            } else {
+                emit(std::string(t.text), i);
+            }
+            break;
+        case TokKind::Word:
+        case TokKind::Quoted: {
+            const std::string lw = toLower(t.text);
+            if (t.kind == TokKind::Word) {
+                // SELECT [DISTINCT|ALL] TOP n / TOP (n) [PERCENT] [WITH TIES]
+                if (lw == "top" && i > m_first
+                    && isOneOf(m_toks[i - 1], {"select", "distinct", "all", "delete", "update", "insert"})) {
+                    std::size_t j = i + 1;
+                    std::string count;
+                    if (j < m_last && m_toks[j].kind == TokKind::Number) {
+                        count = std::string(m_toks[j].text);
+                        ++j;
+                    } else if (j < m_last && isPunct(m_toks[j], '(')) {
+                        const std::size_t k = matchingParen(m_toks, j, m_last);
+                        Statement inner;
+                        inner.toks.assign(m_toks.begin() + j + 1, m_toks.begin() + k);
+                        count = "(" + translate(inner, m_ctx).sql + ")";
+                        j = k + 1;
+                    } else if (j < m_last && m_toks[j].kind == TokKind::Variable) {
+                        count = std::string(m_toks[j].text);
+                        ++j;
+                    } else {
+                        m_res.syntaxErrorNear = "top";
+                        break;
+                    }
+                    if (j < m_last && isWord(m_toks[j], "percent")) {
+                        if (count != "100" && count != "(100)") {
+                            m_res.syntaxErrorNear = "PERCENT";
+                            break;
+                        }
+                        ++j;
+                    } else {
+                        level().limit = count;
+                    }
+                    if (j + 1 < m_last && isWord(m_toks[j], "with") && isWord(m_toks[j + 1], "ties"))
+                        j += 2;
+                    i = j - 1;
+                    if (isSelect && m_levels.size() == 1)
+                        selectListStart = i;
+                    break;
+                }
+                if (lw == "select" && m_levels.size() == 1 && selectListStart == std::string::npos)
+                    selectListStart = i;
+                if (lw == "distinct" && selectListStart + 1 == i)
+                    selectListStart = i;
+                // Table hints WITH (NOLOCK, ...)
+                if (lw == "with" && nextIsParen && i + 2 < m_last && isHintWord(m_toks[i + 2])) {
+                    i = matchingParen(m_toks, i + 1, m_last);
+                    break;
+                }
+                // OPTION (...) query hints
+                if (lw == "option" && nextIsParen && m_levels.size() == 1) {
+                    i = matchingParen(m_toks, i + 1, m_last);
+                    break;
+                }
+                // SELECT ... INTO target FROM
+                if (lw == "into" && isSelect && m_levels.size() == 1 && !m_res.intoTable) {
+                    std::size_t j = i + 1;
+                    if (auto parts = readObjectName(m_toks, j)) {
+                        std::vector<bool> q;
+                        for (std::size_t k = i + 1; k < j; ++k)
+                            if (!isPunct(m_toks[k], '.'))
+                                q.push_back(m_toks[k].kind == TokKind::Quoted);
+                        q.resize(parts->size(), false);
+                        m_res.intoTable = resolveName(*parts, q, true);
+                        m_res.intoName = parts->back();
+                        i = j - 1;
+                        break;
+                    }
+                }
+                // INSERT t VALUES: SQLite wants INTO.
+                if (isInsert && i == m_first) {
+                    emit("INSERT", i);
+                    if (i + 1 < m_last && !isWord(m_toks[i + 1], "into"))
+                        emitRaw("INTO");
+                    break;
+                }
+                // DELETE t WHERE: SQLite wants FROM.
+                if (isDelete && i == m_first) {
+                    emit("DELETE", i);
+                    std::size_t j = i + 1;
+                    if (j < m_last && isWord(m_toks[j], "top")) {
+                        // handled when TOP is read; FROM check follows it
+                    } else if (j < m_last && !isWord(m_toks[j], "from")) {
+                        emitRaw("FROM");
+                    }
+                    break;
+                }
+                if (lw == "current_timestamp") {
+                    operand(false);
+                    emit("getdate()", i);
+                    break;
+                }
+                if (isOneOf(t, {"system_user", "session_user", "current_user"}) && !nextIsParen) {
+                    operand(true);
+                    emit("suser_sname()", i);
+                    break;
+                }
+                // Conversions: CONVERT(type, expr [, style]) and CAST(expr AS type).
+                if (lw == "convert" && nextIsParen) {
+                    std::size_t j = i + 2;
+                    const std::string type = typeText(j, m_last);
+                    operand(isTextTypeText(type));
+                    emit("tds_convert(" + quoteString(type), i);
+                    m_levels.push_back(Level{"convert", {}, {}, false});
+                    i = j;   // the ',' after the type is emitted next round
+                    if (i < m_last && isPunct(m_toks[i], ',')) {
+                        emitRaw(",", false);
+                    }
+                    break;
+                }
+                if (lw == "cast" && nextIsParen) {
+                    // Find the AS of this CAST.
+                    int d = 0;
+                    std::size_t as = std::string::npos;
+                    for (std::size_t k = i + 1; k < m_last; ++k) {
+                        if (isPunct(m_toks[k], '('))
+                            ++d;
+                        else if (isPunct(m_toks[k], ')') && --d == 0)
+                            break;
+                        else if (d == 1 && isWord(m_toks[k], "as")) {
+                            as = k;
+                            break;
+                        }
+                    }
+                    if (as == std::string::npos) {
+                        m_res.syntaxErrorNear = "CAST";
+                        break;
+                    }
+                    std::size_t j = as + 1;
+                    const std::string type = typeText(j, m_last);
+                    operand(isTextTypeText(type));
+                    Statement inner;
+                    inner.toks.assign(m_toks.begin() + i + 2, m_toks.begin() + as);
+                    emit("tds_convert(" + quoteString(type) + ", " + translate(inner, m_ctx).sql + ")", i);
+                    i = j;   // at the closing ')'
+                    break;
+                }
+                if (isOneOf(t, {"dateadd", "datediff", "datepart", "datename"}) && nextIsParen && i + 2 < m_last
+                    && m_toks[i + 2].kind == TokKind::Word) {
+                    operand(lw == "datename");
+                    emit(lw + "(" + quoteString(toLower(m_toks[i + 2].text)), i);
+                    m_levels.push_back(Level{lw, {}, {}, false});
+                    i += 2;
+                    break;
+                }
+                // Old-style table hint after a name: t (NOLOCK)
+                if (nextIsParen && i + 3 < m_last && isHintWord(m_toks[i + 2]) && isPunct(m_toks[i + 3], ')')) {
+                    emit(part(t.value(), t.kind == TokKind::Quoted), i);
+                    i += 3;
+                    break;
+                }
+                if (nextIsParen && !(i > m_first && isPunct(m_toks[i - 1], '.'))) {
+                    // Function call.
+                    static const std::map<std::string, std::string> renamed = {
+                        {"isnull", "ifnull"}, {"left", "tds_left"}, {"right", "tds_right"},
+                        {"count_big", "count"},
+                    };
+                    operand(returnsText(lw));
+                    auto it = renamed.find(lw);
+                    emit(it != renamed.end() ? it->second : std::string(t.text), i);
+                    // '(' follows and opens the argument level.
+                    ++i;
+                    m_levels.push_back(Level{lw, {}, {}, false});
+                    emit("(", i);
+                    break;
+                }
+                // Keywords that end an operand chain.
+                if (isOneOf(t, {"select", "from", "where", "and", "or", "not", "on", "as", "when", "then", "else", "end",
+                                "case", "is", "in", "like", "between", "order", "group", "by", "having", "union",
+                                "values", "set", "join", "into", "asc", "desc", "escape", "collate"})) {
+                    endChain(level());
+                    if (lw == "collate" && i + 1 < m_last) {
+                        // COLLATE <sql server collation>: case-insensitive ones become NOCASE.
+                        const std::string coll = toLower(m_toks[i + 1].text);
+                        emit("COLLATE", i);
+                        emitRaw(coll.find("_cs") != std::string::npos || coll.find("_bin") != std::string::npos
+                                    ? "BINARY" : "NOCASE");
+                        ++i;
+                        break;
+                    }
+                    emit(std::string(t.text), i);
+                    break;
+                }
+            }
+            // Object or column name, possibly in several parts.
+            std::size_t j = i;
+            auto parts = readObjectName(m_toks, j, m_last);
+            if (!parts) {
+                emit(std::string(t.text), i);
+                break;
+            }
+            std::vector<bool> q;
+            for (std::size_t k = i; k < j; ++k)
+                if (!isPunct(m_toks[k], '.'))
+                    q.push_back(m_toks[k].kind == TokKind::Quoted);
+            // Empty parts ("db..t") have no token.
+            if (q.size() != parts->size()) {
+                std::vector<bool> q2;
+                std::size_t qi = 0;
+                for (const auto& p : *parts)
+                    q2.push_back(p.empty() ? false : (qi < q.size() ? q[qi++] : false));
+                q = q2;
+            }
+            const bool prevIsTableKeyword = i > m_first
+                && isOneOf(m_toks[i - 1], {"from", "join", "update", "into", "table", "exists", "view", "references"})
+                && m_toks[i - 1].kind == TokKind::Word;
+            const bool asTable = prevIsTableKeyword || (i > m_first && isPunct(m_toks[i - 1], ','));
+            operand(isTextColumn(parts->back()));
+            emit(resolveName(*parts, q, asTable || parts->size() == 1), i);
+            i = j - 1;
+            break;
+        }
+        }
+    }
+    while (m_levels.size() > 1) {
+        endChain(m_levels.back());
+        m_levels.pop_back();
+    }
+    endChain(m_levels.back());
+    if (m_levels.back().limit)
+        emitRaw("LIMIT " + *m_levels.back().limit);
+
+    std::string sql;
+    for (const auto& p : m_out) {
+        if (!sql.empty() && p.space)
+            sql += ' ';
+        sql += p.text;
+    }
+    m_res.sql = std::move(sql);
+    return std::move(m_res);
+}
+
+} // namespace
+
+Translated translate(const Statement& st, const TranslateContext& ctx, std::size_t first, std::size_t last)
+{
+    return Translator(st, ctx, first, last).run();
+}
+
+} // namespace tds::sql
+
+namespace tds::sql {
+
+namespace {
+
+// Items of a parenthesised, comma-separated list: token index ranges.
+std::vector<std::pair<std::size_t, std::size_t>> listItems(const std::vector<Token>& toks, std::size_t open, std::size_t& close)
+{
+    std::vector<std::pair<std::size_t, std::size_t>> items;
+    int depth = 0;
+    std::size_t start = open + 1;
+    for (std::size_t i = open; i < toks.size(); ++i) {
+        if (isPunct(toks[i], '('))
+            ++depth;
+        else if (isPunct(toks[i], ')')) {
+            if (--depth == 0) {
+                if (i > start)
+                    items.emplace_back(start, i);
+                close = i;
+                return items;
+            }
+        } else if (depth == 1 && isPunct(toks[i], ',')) {
+            items.emplace_back(start, i);
+            start = i + 1;
+        }
+    }
+    close = toks.size();
+    if (toks.size() > start)
+        items.emplace_back(start, toks.size());
+    return items;
+}
+
+} // namespace
+
+std::size_t matchingParen(const std::vector<Token>& toks, std::size_t open, std::size_t end)
+{
+    end = std::min(end, toks.size());
+    int d = 0;
+    for (std::size_t k = open; k < end; ++k) {
+        if (isPunct(toks[k], '('))
+            ++d;
+        else if (isPunct(toks[k], ')') && --d == 0)
+            return k;
+    }
+    return end;
+}
+
+Translated translateCreateTable(const Statement& st, const TranslateContext& ctx)
+{
+    Translated res;
+    const auto& toks = st.toks;
+    // CREATE TABLE name ( ... ) [ON fg] [TEXTIMAGE_ON fg] [WITH (...)]
+    std::size_t i = 2;
+    std::size_t nameStart = i;
+    auto parts = readObjectName(toks, i);
+    if (!parts || i >= toks.size() || !isPunct(toks[i], '(')) {
+        res.syntaxErrorNear = i < toks.size() ? std::string(toks[i].text) : std::string("TABLE");
+        return res;
+    }
+    const bool temp = !parts->back().empty() && parts->back()[0] == '#';
+    std::string name = translate(st, ctx, nameStart, i).sql;
+
+    std::size_t close = 0;
+    const auto items = listItems(toks, i, close);
+
+    struct Column {
+        std::string name;
+        std::string type;
+        bool identity = false;
+        bool primaryKey = false;
+        std::string pkName;
+        std::string rest;          // remaining column constraints, translated
+        bool hasCollate = false;
+    };
+    std::vector<Column> columns;
+    std::vector<std::string> tableConstraints;
+    struct PkConstraint {
+        std::string name;
+        std::vector<std::string> cols;
+        std::size_t index;   // in tableConstraints
+    };
+    std::optional<PkConstraint> tablePk;
+
+    auto isConstraintStart = [&](const Token& t) {
+        return t.kind == TokKind::Word && isOneOf(t, {"constraint", "primary", "unique", "foreign", "check", "index"});
+    };
+    // Rewrites a constraint's tokens: drops CLUSTERED/NONCLUSTERED, ON <filegroup>,
+    // WITH options; translates names and expressions.
+    auto constraintText = [&](std::size_t from, std::size_t to) {
+        std::string out;
+        std::size_t k = from;
+        while (k < to) {
+            const Token& t = toks[k];
+            if (t.kind == TokKind::Word && isOneOf(t, {"clustered", "nonclustered", "rowguidcol", "sparse"})) {
+                ++k;
+                continue;
+            }
+            if (isWord(t, "not") && k + 2 < to && isWord(toks[k + 1], "for") && isWord(toks[k + 2], "replication")) {
+                k += 3;
+                continue;
+            }
+            if (isWord(t, "on") && k + 1 < to && !isOneOf(toks[k + 1], {"delete", "update"})) {
+                k += 2;
+                continue;
+            }
+            if (isWord(t, "with") && k + 1 < to) {
+                k = isPunct(toks[k + 1], '(') ? matchingParen(toks, k + 1, to) + 1 : to;
+                continue;
+            }
+            if (isWord(t, "default") && k + 1 < to && toks[k + 1].kind == TokKind::Word && !isWord(toks[k + 1], "null")) {
+                // DEFAULT getdate() / DEFAULT CURRENT_TIMESTAMP: SQLite wants parentheses.
+                std::size_t e = k + 2;
+                if (e < to && isPunct(toks[e], '('))
+                    e = matchingParen(toks, e, to) + 1;
+                out += " DEFAULT (" + translate(st, ctx, k + 1, e).sql + ")";
+                k = e;
+                continue;
+            }
+            if (isWord(t, "collate") && k + 1 < to) {
+                const std::string coll = toLower(toks[k + 1].text);
+                out += (coll.find("_cs") != std::string::npos || coll.find("_bin") != std::string::npos)
+                    ? " COLLATE BINARY" : " COLLATE NOCASE";
+                k += 2;
+                continue;
+            }
+            // Any other run up to the next keyword we handle: translate as it is.
+            std::size_t e = k + 1;
+            if (isPunct(t, '('))
+                e = matchingParen(toks, k, to) + 1;
+            else if (t.isName()) {
+                std::size_t n = k;
+                readObjectName(toks, n, to);
+                e = std::max(e, n);
+            }
+            out += " " + translate(st, ctx, k, e).sql;
+            k = e;
+        }
+        return out;
+    };
+
+    for (const auto& [from, to] : items) {
+        if (isConstraintStart(toks[from])) {
+            std::size_t k = from;
+            std::string cname;
+            if (isWord(toks[k], "constraint") && k + 1 < to) {
+                cname = toks[k + 1].value();
+                k += 2;
+            }
+            if (k + 1 < to && isWord(toks[k], "primary") && isWord(toks[k + 1], "key")) {
+                std::size_t p = k + 2;
+                while (p < to && !isPunct(toks[p], '('))
+                    ++p;
+                PkConstraint pk{cname, {}, tableConstraints.size()};
+                if (p < to) {
+                    std::size_t pclose = 0;
+                    for (const auto& [a, b] : listItems(toks, p, pclose))
+                        pk.cols.push_back(toks[a].value());
+                }
+                tablePk = pk;
+            }
+            tableConstraints.push_back(constraintText(from, to));
+            continue;
+        }
+        Column c;
+        c.name = toks[from].value();
+        std::size_t k = from + 1;
+        // The type: words up to a parenthesised argument list.
+        std::string type;
+        while (k < to && toks[k].isName() && !isOneOf(toks[k], {"identity", "not", "null", "primary", "unique",
+                                                                 "default", "constraint", "check", "references",
+                                                                 "collate", "foreign", "clustered", "nonclustered",
+                                                                 "rowguidcol", "sparse"})) {
+            if (!type.empty())
+                type += ' ';
+            type += toks[k].value();
+            ++k;
+            if (k < to && isPunct(toks[k], '.')) {   // dbo.type: keep the type name
+                type.clear();
+                ++k;
+            }
+        }
+        if (k < to && isPunct(toks[k], '(')) {
+            std::size_t e = matchingParen(toks, k, to);
+            type += '(';
+            for (std::size_t a = k + 1; a < e; ++a)
+                type += toks[a].is("max") ? std::string("-1") : std::string(toks[a].text);
+            type += ')';
+            k = e + 1;
+        }
+        c.type = type;
+        std::size_t restFrom = k;
+        std::string rest;
+        // Column constraints, with IDENTITY and PRIMARY KEY taken out.
+        std::size_t segStart = restFrom;
+        auto flush = [&](std::size_t upto) {
+            if (upto > segStart)
+                rest += constraintText(segStart, upto);
+        };
+        while (k < to) {
+            if (isWord(toks[k], "identity")) {
+                flush(k);
+                c.identity = true;
+                ++k;
+                if (k < to && isPunct(toks[k], '('))
+                    k = matchingParen(toks, k, to) + 1;
+                segStart = k;
+                continue;
+            }
+            if (isWord(toks[k], "constraint") && k + 3 < to && isWord(toks[k + 2], "primary")) {
+                flush(k);
+                c.pkName = toks[k + 1].value();
+                c.primaryKey = true;
+                k += 4;
+                segStart = k;
+                continue;
+            }
+            if (isWord(toks[k], "primary") && k + 1 < to && isWord(toks[k + 1], "key")) {
+                flush(k);
+                c.primaryKey = true;
+                k += 2;
+                segStart = k;
+                continue;
+            }
+            if (isWord(toks[k], "collate"))
+                c.hasCollate = true;
+            ++k;
+        }
+        flush(to);
+        c.rest = rest;
+        columns.push_back(std::move(c));
+    }
+
+    // An IDENTITY column that is (or may become) the primary key becomes
+    // SQLite's INTEGER PRIMARY KEY AUTOINCREMENT; the key keeps its name.
+    std::optional<std::size_t> dropConstraint;
+    for (auto& c : columns) {
+        if (!c.identity)
+            continue;
+        if (tablePk && tablePk->cols.size() == 1 && iequals(tablePk->cols[0], c.name)) {
+            c.primaryKey = true;
+            c.pkName = tablePk->name;
+            dropConstraint = tablePk->index;
+        } else if (tablePk || std::any_of(columns.begin(), columns.end(), [&](const Column& o) { return &o != &c && o.primaryKey; })) {
+            continue;   // another key: stays a plain column
+        } else {
+            c.primaryKey = true;
+        }
+    }
+
+    std::string sql = temp ? "CREATE TEMP TABLE " : "CREATE TABLE ";
+    sql += name + " (";
+    bool firstItem = true;
+    for (const auto& c : columns) {
+        sql += firstItem ? "" : ", ";
+        firstItem = false;
+        sql += quoteIdent(c.name);
+        if (c.identity && c.primaryKey) {
+            sql += " INTEGER";
+            if (!c.pkName.empty())
+                sql += " CONSTRAINT " + quoteIdent(c.pkName);
+            sql += " PRIMARY KEY AUTOINCREMENT";
+        } else {
+            if (!c.type.empty())
+                sql += " " + c.type;
+            if (c.primaryKey) {
+                if (!c.pkName.empty())
+                    sql += " CONSTRAINT " + quoteIdent(c.pkName);
+                sql += " PRIMARY KEY";
+            }
+        }
+        sql += c.rest;
+        if (!c.hasCollate && isTextTypeText(c.type))
+            sql += " COLLATE NOCASE";
+    }
+    for (std::size_t k = 0; k < tableConstraints.size(); ++k) {
+        if (dropConstraint && *dropConstraint == k)
+            continue;
+        sql += ", " + tableConstraints[k].substr(tableConstraints[k].empty() || tableConstraints[k][0] != ' ' ? 0 : 1);
+    }
+    sql += ")";
+    res.sql = std::move(sql);
+    res.intoName = parts->back();
+    return res;
+}
+
+} // namespace tds::sql

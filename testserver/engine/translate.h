@@ -1,0 +1,75 @@
+#pragma once
+// T-SQL to SQLite: cutting a batch into statements and rewriting the
+// spellings that differ (names, literals, TOP, functions, CREATE TABLE).
+
+#include "lexer.h"
+
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tds::sql {
+
+// One statement of a batch: the significant tokens (no blanks, no comments),
+// without a closing ';'. `line` is the 1-based line in the batch where it
+// starts.
+struct Statement {
+    std::vector<Token> toks;
+    int line = 1;
+
+    bool empty() const { return toks.empty(); }
+    bool startsWith(std::initializer_list<std::string_view> words) const;
+    std::string text() const;   // source text from the first to the last token
+    std::string_view source;    // the whole batch
+};
+
+// Splits a lexed batch into statements at ';' and where a new statement
+// begins without one (T-SQL needs no separator: "select 1 select 2").
+std::vector<Statement> splitStatements(const std::vector<Token>& tokens, std::string_view source);
+
+struct TranslateContext {
+    std::string currentDb;
+    // SQLite schema for a database name: "" for the current one, the attached
+    // name for another, nothing when there is no such database.
+    std::function<std::optional<std::string>(const std::string& db)> schemaFor;
+    // Names (lower case) of the text columns of a table, for '+' on strings.
+    std::function<std::set<std::string>(const std::string& schema, const std::string& table)> textColumns;
+    // Whether a variable (with '@', lower case) holds text.
+    std::function<bool(const std::string& var)> isTextVariable;
+};
+
+struct Translated {
+    std::string sql;
+    // SELECT ... INTO <table>: the target, already in SQLite spelling, and
+    // the SELECT without the INTO clause in `sql`.
+    std::optional<std::string> intoTable;
+    std::string intoName;             // the target's bare name
+    // SELECT @a = x, @b = y ...: the variables, in order ("@a", lower case).
+    std::vector<std::string> assignTo;
+    // System views the statement reads ("sysdatabases", "sys.tables", ...).
+    std::set<std::string> systemObjects;
+    // Set when the text uses something this translator refuses; the token
+    // to name in "Incorrect syntax near".
+    std::optional<std::string> syntaxErrorNear;
+};
+
+// Rewrites tokens [first, last) of a statement.
+Translated translate(const Statement& st, const TranslateContext& ctx, std::size_t first = 0,
+                     std::size_t last = std::string::npos);
+// CREATE TABLE with SQL Server column types, IDENTITY and constraints.
+Translated translateCreateTable(const Statement& st, const TranslateContext& ctx);
+
+// Multi-part object name at toks[i...]: advances i past it. Parts may be
+// empty ("db..t"). Returns nothing when toks[i] is not a name.
+std::optional<std::vector<std::string>> readObjectName(const std::vector<Token>& toks, std::size_t& i,
+                                                      std::size_t end = std::string::npos);
+
+// Index of the ')' that closes the '(' at `open`, or `end` when none does.
+std::size_t matchingParen(const std::vector<Token>& toks, std::size_t open, std::size_t end);
+
+// The system views a session provides in every database (lower case).
+const std::set<std::string>& systemViewNames();
+
+} // namespace tds::sql

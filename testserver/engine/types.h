@@ -1,0 +1,46 @@
+#pragma once
+// SQL Server column types as they are declared in CREATE TABLE and kept by
+// SQLite as the column's declared type, and what ODBC catalog calls report
+// for them.
+
+#include "engine.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tds::sql {
+
+// Parses a declared type such as "nvarchar(50)", "decimal(10, 2)",
+// "varchar(-1)" (max) or SQLite's own "INTEGER"/"TEXT"/"REAL"/"BLOB".
+// Returns nothing for an empty or unknown declaration.
+std::optional<ColumnType> parseDeclType(std::string_view decl);
+
+// The SQL Server spelling of a type: "int", "nvarchar(50)", "varchar(max)",
+// "decimal(10,2)".
+std::string typeName(const ColumnType& t);
+// The spelling kept as SQLite's declared type: as typeName(), with "(max)"
+// written "(-1)" since SQLite takes only numbers there.
+std::string declTypeText(const ColumnType& t);
+// Just the base name: "nvarchar".
+std::string baseTypeName(SqlType t);
+
+bool isTextType(SqlType t);      // char, varchar, nchar, nvarchar, text, ntext
+bool isBinaryType(SqlType t);    // binary, varbinary, image
+bool isIntegerType(SqlType t);   // int, bigint, smallint, tinyint, bit
+
+// What sp_columns and sp_datatype_info report.
+struct OdbcTypeInfo {
+    int dataType = 0;        // ODBC SQL type (ODBC 3 numbering)
+    int precision = 0;       // PRECISION / COLUMN_SIZE
+    int length = 0;          // LENGTH / BUFFER_LENGTH in bytes
+    std::optional<int> scale;
+    std::optional<int> radix;
+    int sqlDataType = 0;     // SQL_DATA_TYPE
+    std::optional<int> datetimeSub;
+    std::optional<int> charOctetLength;
+    int ssDataType = 0;      // SS_DATA_TYPE: the old TDS type byte
+};
+OdbcTypeInfo odbcTypeInfo(const ColumnType& t, int odbcVersion = 3);
+
+} // namespace tds::sql
