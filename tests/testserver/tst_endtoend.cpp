@@ -1,0 +1,238 @@
+// tds-testserver against FreeTDS's own command-line clients and against a
+// raw socket client that misbehaves.
+
+#include "raw_client.h"
+#include "run_tool.h"
+#include "testserver_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+
+namespace {
+
+class EndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_server = new TestServer(); }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+
+    static TestServer& server() { return *s_server; }
+
+    ToolResult tsql(const std::string& input, const std::string& password = {})
+    {
+        return runTool({"tsql", "-H", "127.0.0.1", "-p", std::to_string(server().port()), "-U",
+                        server().user(), "-P", password.empty() ? server().password() : password},
+                       input + "\nexit\n");
+    }
+
+    ToolResult bsqldb(const std::string& sql)
+    {
+        const std::string file = server().dataDir() + "/query.sql";
+        std::ofstream(file) << sql << "\n";
+        return runTool({"bsqldb", "-S", "127.0.0.1:" + std::to_string(server().port()), "-U",
+                        server().user(), "-P", server().password(), "-i", file},
+                       "");
+    }
+
+    static TestServer* s_server;
+};
+
+TestServer* EndToEnd::s_server = nullptr;
+
+TEST_F(EndToEnd, TsqlLogsInAndRunsAQuery)
+{
+    const ToolResult r = tsql("SELECT 42 AS antwort\ngo");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("antwort"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("42"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("(1 row affected)"), std::string::npos) << r.out;
+}
+
+TEST_F(EndToEnd, WrongPasswordIsLoginFailed18456)
+{
+    const ToolResult r = tsql("SELECT 1\ngo", server().password() + "x");
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("Msg 18456"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Login failed for user '" + server().user() + "'."), std::string::npos)
+        << r.err;
+}
+
+TEST_F(EndToEnd, BsqldbSeesSeveralResultSetsAndMessages)
+{
+    const ToolResult r =
+        bsqldb("SELECT 1 AS erste\nPRINT 'zwischendurch'\nSELECT 'zwei' AS zweite, 3 AS dritte");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("erste"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("zweite"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("zwei"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("zwischendurch"), std::string::npos) << r.err;
+}
+
+TEST_F(EndToEnd, ServerErrorsKeepTheirNumbers)
+{
+    struct Case {
+        const char* sql;
+        const char* msg;
+    } cases[] = {
+        {"SELECT * FROM GibtEsNicht", "Msg 208"},
+        {"SELEC 1", "Msg 102"},
+    };
+    for (const Case& c : cases) {
+        const ToolResult r = tsql(std::string(c.sql) + "\ngo\nSELECT 7 AS danach\ngo");
+        EXPECT_NE(r.err.find(c.msg), std::string::npos) << c.sql << ": " << r.err;
+        // The connection survives the error.
+        EXPECT_NE(r.out.find("danach"), std::string::npos) << c.sql << ": " << r.out;
+    }
+}
+
+TEST_F(EndToEnd, BsqldbStreamsALargeResult)
+{
+    const ToolResult r = bsqldb("SELECT * FROM Messwerte");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // The sample data holds the table; the exact count is the engine's business.
+    EXPECT_NE(r.out.find("rows affected"), std::string::npos) << r.err;
+}
+
+TEST_F(EndToEnd, GarbageClosesOnlyThatConnection)
+{
+    const tds::Bytes inputs[] = {
+        {0x12, 0x01, 0x00, 0x04, 0, 0, 0, 0},                  // length below header size
+        {0x10, 0x01, 0x00, 0x10, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}, // LOGIN7 far too short
+        packetize(tds::PacketSqlBatch, sqlBatchPayload("SELECT 1")), // batch before login
+    };
+    for (const tds::Bytes& in : inputs) {
+        RawClient c(server().port());
+        c.sendBytes(in);
+        EXPECT_TRUE(c.waitClosed());
+    }
+    // A client that stops in the middle of a packet, then vanishes.
+    {
+        RawClient c(server().port());
+        tds::Bytes half = packetize(tds::PacketPrelogin, buildPrelogin());
+        half.resize(half.size() / 2);
+        c.sendBytes(half);
+    }
+    const ToolResult r = tsql("SELECT 5 AS weiter\ngo");
+    EXPECT_NE(r.out.find("weiter"), std::string::npos) << r.err;
+}
+
+TEST_F(EndToEnd, ClientVanishingMidResultLeavesServerServing)
+{
+    for (int round = 0; round < 3; ++round) {
+        RawClient c(server().port());
+        Login7Fields f;
+        f.user = server().user();
+        f.password = server().password();
+        const tds::InMessage reply = c.login(f);
+        ASSERT_EQ(reply.type, tds::PacketReply);
+        c.send(tds::PacketSqlBatch, sqlBatchPayload("SELECT * FROM Messwerte"));
+        char buf[512];
+        ASSERT_GT(::recv(c.fd(), buf, sizeof buf, 0), 0);
+        c.close();
+    }
+    const ToolResult r = tsql("SELECT 6 AS weiter\ngo");
+    EXPECT_NE(r.out.find("weiter"), std::string::npos) << r.err;
+}
+
+TEST_F(EndToEnd, AttentionIsAcknowledgedAlsoWhenIdle)
+{
+    RawClient c(server().port());
+    Login7Fields f;
+    f.user = server().user();
+    f.password = server().password();
+    c.login(f);
+    c.send(tds::PacketAttention, {});
+    tds::InMessage msg;
+    ASSERT_TRUE(c.read(msg));
+    EXPECT_TRUE(containsDone(msg.payload, tds::DoneAttn));
+    // The connection is usable afterwards.
+    c.send(tds::PacketSqlBatch, sqlBatchPayload("SELECT 1"));
+    ASSERT_TRUE(c.read(msg));
+    EXPECT_FALSE(containsDone(msg.payload, tds::DoneAttn));
+}
+
+TEST_F(EndToEnd, RawLoginCarriesSpidAndPacketSize)
+{
+    RawClient c(server().port());
+    Login7Fields f;
+    f.user = server().user();
+    f.password = server().password();
+    f.packetSize = 8192;
+    c.send(tds::PacketPrelogin, buildPrelogin());
+    // Look at the raw header of the login reply: SPID in bytes 4-5.
+    tds::InMessage msg;
+    ASSERT_TRUE(c.read(msg));
+    c.send(tds::PacketLogin7, buildLogin7(f));
+    std::uint8_t header[8];
+    ASSERT_EQ(::recv(c.fd(), header, 8, MSG_WAITALL), 8);
+    EXPECT_EQ(header[0], 0x04);
+    EXPECT_GE((header[4] << 8) | header[5], 51);
+}
+
+TEST_F(EndToEnd, BrowserAnswersWithTheTcpPort)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(std::uint16_t(server().browserPort()));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::uint8_t req[] = {0x03};
+    ASSERT_EQ(::sendto(fd, req, 1, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 1);
+    pollfd p{fd, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 5000), 1);
+    char buf[1024];
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    ::close(fd);
+    ASSERT_GT(n, 3);
+    EXPECT_EQ(std::uint8_t(buf[0]), 0x05);
+    const std::string text(buf + 3, std::size_t(n - 3));
+    EXPECT_NE(text.find(";tcp;" + std::to_string(server().port()) + ";;"), std::string::npos)
+        << text;
+}
+
+// FreeTDS asks the browser on UDP 1434 only; this test runs where that port is free.
+TEST(BrowserOnDefaultPort, TsqlListsTheInstance)
+{
+    std::unique_ptr<TestServer> fixed;
+    try {
+        fixed = std::make_unique<TestServer>(
+            std::vector<std::string>{"--instance", "TWINST", "--browser-port", "1434"});
+    } catch (const std::exception&) {
+        GTEST_SKIP() << "UDP 127.0.0.1:1434 is not available";
+    }
+    const ToolResult r = runTool({"tsql", "-LH", "127.0.0.1"}, "");
+    EXPECT_NE(r.out.find("TWINST"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find(std::to_string(fixed->port())), std::string::npos) << r.out;
+
+    // And a connection by instance name finds the port through it.
+    const ToolResult q = runTool({"tsql", "-S", "127.0.0.1\\TWINST", "-U", fixed->user(), "-P",
+                                  fixed->password()},
+                                 "SELECT 8 AS ueberinstanz\ngo\nexit\n");
+    EXPECT_NE(q.out.find("ueberinstanz"), std::string::npos) << q.out << q.err;
+}
+
+TEST(LostServer, RestartsOnTheSamePortWithTheSameData)
+{
+    TestServer s;
+    const int port = s.port();
+    s.stop();
+    EXPECT_FALSE(s.isRunning());
+    s.start();
+    EXPECT_EQ(s.port(), port);
+    const ToolResult r = runTool({"tsql", "-H", "127.0.0.1", "-p", std::to_string(port), "-U",
+                                  s.user(), "-P", s.password()},
+                                 "SELECT 9 AS wieder\ngo\nexit\n");
+    EXPECT_NE(r.out.find("wieder"), std::string::npos) << r.err;
+}
+
+} // namespace

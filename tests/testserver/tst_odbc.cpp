@@ -1,0 +1,211 @@
+// tds-testserver through the FreeTDS ODBC driver: cancel (attention),
+// parameters (RPC), many clients at once.
+
+#include "testserver_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string diagnostics(SQLSMALLINT type, SQLHANDLE h)
+{
+    std::string all;
+    SQLCHAR state[6], text[1024];
+    SQLINTEGER native = 0;
+    SQLSMALLINT len = 0;
+    for (SQLSMALLINT i = 1;
+         SQLGetDiagRec(type, h, i, state, &native, text, sizeof text, &len) == SQL_SUCCESS; ++i)
+        all += std::string(reinterpret_cast<char*>(state)) + " [" + std::to_string(native) + "] "
+               + reinterpret_cast<char*>(text) + "\n";
+    return all;
+}
+
+class Odbc {
+public:
+    explicit Odbc(const std::string& connectionString)
+    {
+        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+        const SQLRETURN rc = SQLDriverConnect(
+            dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(connectionString.c_str())),
+            SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+        if (!SQL_SUCCEEDED(rc)) {
+            const std::string why = diagnostics(SQL_HANDLE_DBC, dbc);
+            cleanup();
+            throw std::runtime_error("connect failed: " + why);
+        }
+        SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
+    }
+    ~Odbc() { cleanup(); }
+
+    SQLRETURN exec(const std::string& sql)
+    {
+        return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())),
+                             SQL_NTS);
+    }
+    std::string text(int col)
+    {
+        char buf[4096];
+        SQLLEN ind = 0;
+        if (!SQL_SUCCEEDED(SQLGetData(stmt, SQLUSMALLINT(col), SQL_C_CHAR, buf, sizeof buf, &ind)))
+            return "<error " + diagnostics(SQL_HANDLE_STMT, stmt) + ">";
+        return ind == SQL_NULL_DATA ? "<null>" : std::string(buf);
+    }
+    // First column of the first row of `sql`.
+    std::string scalar(const std::string& sql)
+    {
+        SQLFreeStmt(stmt, SQL_CLOSE);
+        if (!SQL_SUCCEEDED(exec(sql)) || !SQL_SUCCEEDED(SQLFetch(stmt)))
+            return "<error " + diagnostics(SQL_HANDLE_STMT, stmt) + ">";
+        std::string v = text(1);
+        SQLFreeStmt(stmt, SQL_CLOSE);
+        return v;
+    }
+
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+
+private:
+    void cleanup()
+    {
+        if (stmt)
+            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        if (dbc) {
+            SQLDisconnect(dbc);
+            SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        }
+        if (env)
+            SQLFreeHandle(SQL_HANDLE_ENV, env);
+        stmt = dbc = env = nullptr;
+    }
+};
+
+class OdbcEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_server = new TestServer(); }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+    static TestServer* s_server;
+};
+
+TestServer* OdbcEndToEnd::s_server = nullptr;
+
+TEST_F(OdbcEndToEnd, QueryTimeoutCancelsAWaitAndTheConnectionGoesOn)
+{
+    Odbc db(s_server->odbcConnectionString());
+    SQLSetStmtAttr(db.stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(1), 0);
+    const SQLRETURN rc = db.exec("WAITFOR DELAY '00:00:30'");
+    EXPECT_EQ(rc, SQL_ERROR);
+    const std::string diag = diagnostics(SQL_HANDLE_STMT, db.stmt);
+    EXPECT_NE(diag.find("HYT00"), std::string::npos) << diag;
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    SQLSetStmtAttr(db.stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(0), 0);
+    EXPECT_EQ(db.scalar("SELECT 11"), "11");
+}
+
+TEST_F(OdbcEndToEnd, ClosingACursorWithUnreadRowsCancelsTheRest)
+{
+    Odbc db(s_server->odbcConnectionString("Musterfirma"));
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(SQL_SUCCEEDED(db.exec("SELECT * FROM Messwerte")))
+            << diagnostics(SQL_HANDLE_STMT, db.stmt);
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
+        // Unread rows: the driver sends an attention and waits for its acknowledgement.
+        EXPECT_TRUE(SQL_SUCCEEDED(SQLFreeStmt(db.stmt, SQL_CLOSE)));
+        EXPECT_EQ(db.scalar("SELECT 12"), "12");
+    }
+}
+
+TEST_F(OdbcEndToEnd, ParametersTravelAsRpcAndComeBackIntact)
+{
+    Odbc db(s_server->odbcConnectionString());
+    struct Case {
+        SQLSMALLINT cType, sqlType;
+        SQLULEN size;
+        SQLSMALLINT digits;
+        std::string value;     // as text
+        std::string expected;  // what SELECT ? returns, read as text
+    } cases[] = {
+        {SQL_C_CHAR, SQL_INTEGER, 0, 0, "-123456", "-123456"},
+        {SQL_C_CHAR, SQL_BIGINT, 0, 0, "9007199254740993", "9007199254740993"},
+        {SQL_C_CHAR, SQL_VARCHAR, 20, 0, "abc", "abc"},
+        {SQL_C_CHAR, SQL_WVARCHAR, 20, 0, "h\xC3\xA9\xE2\x82\xAC!", "h\xC3\xA9\xE2\x82\xAC!"},
+        {SQL_C_CHAR, SQL_DECIMAL, 10, 2, "-1234.50", "-1234.50"},
+        {SQL_C_CHAR, SQL_DOUBLE, 0, 0, "3.25", "3.25"},
+    };
+    for (const Case& c : cases) {
+        SQLFreeStmt(db.stmt, SQL_CLOSE);
+        SQLFreeStmt(db.stmt, SQL_RESET_PARAMS);
+        std::string buf = c.value;
+        SQLLEN ind = SQL_NTS;
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLBindParameter(db.stmt, 1, SQL_PARAM_INPUT, c.cType, c.sqlType,
+                                                   c.size, c.digits, buf.data(),
+                                                   SQLLEN(buf.size() + 1), &ind)));
+        const SQLRETURN rc = db.exec("SELECT ? AS wert");
+        ASSERT_TRUE(SQL_SUCCEEDED(rc)) << c.value << ": " << diagnostics(SQL_HANDLE_STMT, db.stmt);
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt))) << diagnostics(SQL_HANDLE_STMT, db.stmt);
+        EXPECT_EQ(db.text(1), c.expected) << c.value;
+    }
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    SQLFreeStmt(db.stmt, SQL_RESET_PARAMS);
+}
+
+TEST_F(OdbcEndToEnd, ManyClientsAtOnce)
+{
+    constexpr int kClients = 8;
+    std::atomic<int> good{0};
+    std::vector<std::string> failures(kClients);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kClients; ++i) {
+        threads.emplace_back([&, i] {
+            try {
+                Odbc db(s_server->odbcConnectionString());
+                for (int k = 0; k < 20; ++k) {
+                    const std::string want = std::to_string(i * 100 + k);
+                    const std::string got = db.scalar("SELECT " + want);
+                    if (got != want) {
+                        failures[i] = "got " + got + " for " + want;
+                        return;
+                    }
+                }
+                ++good;
+            } catch (const std::exception& e) {
+                failures[i] = e.what();
+            }
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    for (const auto& f : failures)
+        EXPECT_TRUE(f.empty()) << f;
+    EXPECT_EQ(good, kClients);
+}
+
+TEST_F(OdbcEndToEnd, WrongPasswordGivesTheLoginError)
+{
+    std::string cs = s_server->odbcConnectionString();
+    const auto pwd = cs.find("PWD=");
+    cs.insert(pwd + 4, "falsch");
+    try {
+        Odbc db(cs);
+        FAIL() << "login with a wrong password succeeded";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("[18456]"), std::string::npos) << e.what();
+    }
+}
+
+} // namespace

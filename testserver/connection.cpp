@@ -1,0 +1,368 @@
+#include "connection.h"
+
+#include "reply_sink.h"
+#include "requests.h"
+#include "tokens.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <thread>
+
+namespace tds {
+
+namespace {
+
+const char* const kProgName = "Microsoft SQL Server";
+
+// The TDS version we answer with: the client's, rounded down to one we speak.
+std::uint32_t negotiateVersion(std::uint32_t requested)
+{
+    if (requested >= 0x74000000)
+        return kTds74;
+    if (requested >= 0x73000000)
+        return kTds73;
+    if (requested >= 0x72000000)
+        return kTds72;
+    if (requested >= 0x71000000)
+        return kTds71;
+    return 0x07000000; // 7.0, as LOGINACK spells it
+}
+
+// A sink for the statements the server runs on the client's behalf
+// (transaction requests): messages go to the client, results are dropped.
+class MessagesOnlySink : public ResultSink {
+public:
+    explicit MessagesOnlySink(TokenWriter& w) : m_writer(w) {}
+    void columns(const std::vector<Column>&) override {}
+    bool row(const std::vector<Value>&) override { return true; }
+    void done(DoneKind, std::uint16_t, std::uint64_t, std::uint16_t) override {}
+    void message(const Message& m) override
+    {
+        m_writer.message(m);
+        failed = failed || m.error;
+    }
+    void databaseChanged(const std::string& oldDb, const std::string& newDb) override
+    {
+        m_writer.envChange(EnvDatabase, newDb, oldDb);
+    }
+    void returnStatus(std::int32_t) override {}
+    void returnValue(const std::string&, const ColumnType&, const Value&, bool) override {}
+    bool failed = false;
+
+private:
+    TokenWriter& m_writer;
+};
+
+} // namespace
+
+Connection::Connection(int fd, const ServerConfig& config, std::uint16_t spid, std::string peer,
+                       LogFunction log)
+    : m_fd(fd), m_config(config), m_spid(spid), m_peer(std::move(peer)), m_log(std::move(log)),
+      m_writer(fd), m_session(config)
+{
+    m_writer.setSpid(spid);
+}
+
+Connection::~Connection()
+{
+    ::close(m_fd);
+}
+
+void Connection::log(const std::string& what)
+{
+    if (m_log)
+        m_log("connection " + m_peer + " (spid " + std::to_string(m_spid) + "): " + what);
+}
+
+void Connection::stop()
+{
+    m_stopped = true;
+    {
+        std::lock_guard lock(m_mutex);
+        m_closing = true;
+        m_cancel = true;
+    }
+    m_cond.notify_all();
+    ::shutdown(m_fd, SHUT_RDWR);
+}
+
+void Connection::run()
+{
+    PacketReader reader(m_fd);
+    try {
+        if (!handshake(reader))
+            return;
+    } catch (const ProtocolError& e) {
+        if (!m_stopped)
+            log(std::string("closed during login: ") + e.what());
+        return;
+    }
+    std::thread readerThread([this, &reader] { readerLoop(reader); });
+    serveRequests();
+    ::shutdown(m_fd, SHUT_RDWR);
+    readerThread.join();
+}
+
+bool Connection::handshake(PacketReader& reader)
+{
+    InMessage msg;
+    if (!reader.read(msg))
+        return false;
+    if (msg.type == PacketPrelogin) {
+        parsePrelogin(msg.payload);
+        m_writer.sendMessage(PacketReply, preloginReply(m_config.productVersion));
+        if (m_writer.failed())
+            return false;
+        if (!reader.read(msg))
+            return false;
+    }
+    if (msg.type != PacketLogin7)
+        throw ProtocolError("expected LOGIN7, got packet type " + std::to_string(msg.type));
+
+    const Login7 login = parseLogin7(msg.payload);
+    m_tdsVersion = negotiateVersion(login.tdsVersion);
+    TokenWriter tokens(m_writer, m_tdsVersion);
+    tokens.setServerName(m_config.serverName);
+
+    auto refuse = [&](const std::vector<Message>& messages) {
+        for (const Message& m : messages)
+            tokens.message(m);
+        tokens.done(DoneKind::Done, DoneError, 0, 0);
+        m_writer.endMessage();
+    };
+    if (login.integratedSecurity) {
+        refuse({Session::integratedLoginRefused()});
+        return false;
+    }
+    const LoginResult result = m_session.login(login.userName, login.password, login.database);
+    if (!result.ok) {
+        refuse(result.messages);
+        return false;
+    }
+
+    std::size_t packetSize = login.packetSize == 0 ? kDefaultPacketSize : login.packetSize;
+    packetSize = std::clamp(packetSize, kMinPacketSize, kMaxPacketSize);
+
+    // Infos go next to the change they report: 5701 after the database,
+    // 5703 after the language, anything else before the acknowledgement.
+    auto infos = [&](auto pred) {
+        for (const Message& m : result.infos)
+            if (pred(m.number))
+                tokens.message(m);
+    };
+    tokens.envChange(EnvDatabase, result.database, "master");
+    infos([](int n) { return n == 5701; });
+    tokens.envChangeBytes(EnvCollation, Bytes(kCollation, kCollation + 5), {});
+    tokens.envChange(EnvLanguage, "us_english", "");
+    infos([](int n) { return n == 5703; });
+    infos([](int n) { return n != 5701 && n != 5703; });
+    std::uint8_t version[4];
+    productVersionBytes(m_config.productVersion, version);
+    tokens.loginAck(kProgName, version);
+    tokens.envChange(EnvPacketSize, std::to_string(packetSize),
+                     std::to_string(login.packetSize == 0 ? kDefaultPacketSize : login.packetSize));
+    tokens.done(DoneKind::Done, DoneFinal, 0, 0);
+    m_writer.endMessage();
+    m_writer.setPacketSize(packetSize);
+    return !m_writer.failed();
+}
+
+void Connection::push(Item item)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (item.kind == Item::Attention) {
+            ++m_pendingAttention;
+            m_cancel = true;
+        } else if (item.kind == Item::Closed) {
+            m_closing = true;
+            m_cancel = true;
+        }
+        m_queue.push_back(std::move(item));
+    }
+    m_cond.notify_one();
+}
+
+void Connection::readerLoop(PacketReader& reader)
+{
+    try {
+        for (;;) {
+            Item item{Item::Request, {}, {}};
+            if (!reader.read(item.message)) {
+                push({Item::Closed, {}, {}});
+                return;
+            }
+            if (item.message.type == PacketAttention)
+                item.kind = Item::Attention;
+            push(std::move(item));
+        }
+    } catch (const ProtocolError& e) {
+        push({Item::Closed, {}, e.what()});
+    }
+}
+
+void Connection::attentionAcknowledged()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_pendingAttention > 0)
+        --m_pendingAttention;
+    if (m_pendingAttention == 0 && !m_closing)
+        m_cancel = false;
+}
+
+void Connection::serveRequests()
+{
+    for (;;) {
+        Item item{Item::Closed, {}, {}};
+        {
+            std::unique_lock lock(m_mutex);
+            m_cond.wait(lock, [this] { return !m_queue.empty() || m_closing; });
+            if (m_queue.empty())
+                return;
+            item = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        switch (item.kind) {
+        case Item::Closed:
+            if (!item.error.empty() && !m_stopped)
+                log("closed: " + item.error);
+            return;
+        case Item::Attention: {
+            TokenWriter tokens(m_writer, m_tdsVersion);
+            tokens.done(DoneKind::Done, DoneAttn, 0, 0);
+            m_writer.endMessage();
+            attentionAcknowledged();
+            break;
+        }
+        case Item::Request:
+            try {
+                executeRequest(item.message);
+            } catch (const ProtocolError& e) {
+                log(std::string("closed: ") + e.what());
+                return;
+            }
+            break;
+        }
+        if (m_writer.failed()) {
+            if (!m_stopped)
+                log("closed: " + m_writer.error());
+            return;
+        }
+        if (m_stopped)
+            return;
+    }
+}
+
+void Connection::executeRequest(const InMessage& msg)
+{
+    TokenWriter tokens(m_writer, m_tdsVersion);
+    tokens.setServerName(m_config.serverName);
+    ReplySink sink(tokens, m_cancel);
+    try {
+        switch (msg.type) {
+        case PacketSqlBatch: {
+            const std::string sql = parseSqlBatch(msg.payload, m_tdsVersion);
+            m_session.executeBatch(sql, sink, m_cancel);
+            break;
+        }
+        case PacketRpc: {
+            const std::vector<RpcCall> calls = parseRpc(msg.payload, m_tdsVersion);
+            for (const RpcCall& call : calls) {
+                if (sink.stopped())
+                    break;
+                sink.setCall(&call);
+                m_session.executeRpc(call, sink, m_cancel);
+            }
+            sink.setCall(nullptr);
+            break;
+        }
+        case PacketTransaction:
+            executeTransaction(msg);
+            return;
+        case PacketBulk: {
+            Message m;
+            m.error = true;
+            m.number = 4800;
+            m.severity = 16;
+            m.text = "Bulk load is not supported by this server.";
+            sink.message(m);
+            sink.done(DoneKind::Done, DoneError, 0, 0);
+            break;
+        }
+        default:
+            throw ProtocolError("unexpected packet type " + std::to_string(msg.type)
+                                + " after login");
+        }
+    } catch (const ProtocolError&) {
+        throw;
+    } catch (const std::exception& e) {
+        // An engine failure ends this request, not the connection.
+        log(std::string("request failed: ") + e.what());
+        Message m;
+        m.error = true;
+        m.number = 50000;
+        m.severity = 16;
+        m.text = std::string("Internal error: ") + e.what();
+        sink.message(m);
+        sink.done(DoneKind::Done, DoneError, 0, 0);
+    }
+    sink.finish();
+    // A cancelled reply stays open: the attention acknowledgement, already
+    // queued, completes the message.
+    std::lock_guard lock(m_mutex);
+    if (!m_cancel || m_pendingAttention == 0)
+        m_writer.endMessage();
+}
+
+void Connection::executeTransaction(const InMessage& msg)
+{
+    const TransactionRequest req = parseTransactionRequest(msg.payload, m_tdsVersion);
+    TokenWriter tokens(m_writer, m_tdsVersion);
+    tokens.setServerName(m_config.serverName);
+    MessagesOnlySink sink(tokens);
+    auto run = [&](const std::string& sql) {
+        sink.failed = false;
+        m_session.executeBatch(sql, sink, m_cancel);
+        return !sink.failed;
+    };
+    auto begin = [&] {
+        if (!run("BEGIN TRANSACTION"))
+            return;
+        ++m_transactionCounter;
+        m_transaction.clear();
+        putU64(m_transaction, m_transactionCounter);
+        tokens.envChangeBytes(EnvBeginTran, m_transaction, {});
+    };
+    bool ok = true;
+    switch (req.kind) {
+    case TransactionRequest::Begin:
+        begin();
+        ok = !sink.failed;
+        break;
+    case TransactionRequest::Commit:
+    case TransactionRequest::Rollback: {
+        const bool commit = req.kind == TransactionRequest::Commit;
+        if (!m_transaction.empty()) {
+            ok = run(commit ? "COMMIT TRANSACTION" : "ROLLBACK TRANSACTION");
+            if (ok) {
+                tokens.envChangeBytes(commit ? EnvCommitTran : EnvRollbackTran, {}, m_transaction);
+                m_transaction.clear();
+            }
+        }
+        if (ok && req.beginNew) {
+            begin();
+            ok = !sink.failed;
+        }
+        break;
+    }
+    case TransactionRequest::Save:
+        ok = run("SAVE TRANSACTION " + (req.name.empty() ? std::string("s") : req.name));
+        break;
+    }
+    tokens.done(DoneKind::Done, ok ? DoneFinal : DoneError, 0, 0);
+    m_writer.endMessage();
+}
+
+} // namespace tds

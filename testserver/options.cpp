@@ -1,0 +1,108 @@
+#include "options.h"
+
+#include <charconv>
+
+namespace tds {
+
+namespace {
+
+bool toInt(const std::string& s, std::int64_t min, std::int64_t max, std::int64_t& out)
+{
+    const char* end = s.data() + s.size();
+    const auto [p, ec] = std::from_chars(s.data(), end, out);
+    return ec == std::errc() && p == end && out >= min && out <= max;
+}
+
+} // namespace
+
+const char* usageText()
+{
+    return "usage: tds-testserver --data DIR --port N [--browser-port M] [--instance NAME]\n"
+           "                      [--login NAME:PASSWORD]... [--sample] [--big-rows N]\n"
+           "                      [--bind ADDR]\n";
+}
+
+bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error)
+{
+    bool havePort = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& v) {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return false;
+            }
+            v = args[++i];
+            return true;
+        };
+        std::string v;
+        std::int64_t n = 0;
+        if (a == "--data") {
+            if (!value(v))
+                return false;
+            out.server.config.dataDir = v;
+        } else if (a == "--port") {
+            if (!value(v))
+                return false;
+            if (!toInt(v, 0, 65535, n)) {
+                error = "invalid port " + v;
+                return false;
+            }
+            out.server.port = int(n);
+            havePort = true;
+        } else if (a == "--browser-port") {
+            if (!value(v))
+                return false;
+            if (!toInt(v, 0, 65535, n)) {
+                error = "invalid browser port " + v;
+                return false;
+            }
+            out.server.browserPort = int(n);
+        } else if (a == "--instance") {
+            if (!value(v))
+                return false;
+            if (v.empty() || v.size() > 16 || v.find_first_of(";\\ ") != std::string::npos) {
+                error = "invalid instance name " + v;
+                return false;
+            }
+            out.server.config.instanceName = v;
+        } else if (a == "--login") {
+            if (!value(v))
+                return false;
+            const auto colon = v.find(':');
+            if (colon == std::string::npos || colon == 0) {
+                error = "--login wants NAME:PASSWORD";
+                return false;
+            }
+            out.server.config.logins[v.substr(0, colon)] = v.substr(colon + 1);
+        } else if (a == "--sample") {
+            out.sample = true;
+        } else if (a == "--big-rows") {
+            if (!value(v))
+                return false;
+            if (!toInt(v, 0, INT64_MAX, n)) {
+                error = "invalid row count " + v;
+                return false;
+            }
+            out.bigRows = n;
+        } else if (a == "--bind") {
+            if (!value(v))
+                return false;
+            out.server.bindAddress = v;
+        } else {
+            error = "unknown argument " + a;
+            return false;
+        }
+    }
+    if (out.server.config.dataDir.empty()) {
+        error = "--data is required";
+        return false;
+    }
+    if (!havePort) {
+        error = "--port is required";
+        return false;
+    }
+    return true;
+}
+
+} // namespace tds

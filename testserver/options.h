@@ -1,0 +1,22 @@
+#pragma once
+// Command line of tds-testserver.
+
+#include "server.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tds {
+
+struct CommandLine {
+    ServerOptions server;
+    bool sample = false;
+    std::int64_t bigRows = -1;   // -1 = leave the table alone
+};
+
+// Parses argv; on a mistake returns false and sets `error`.
+bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error);
+const char* usageText();
+
+} // namespace tds

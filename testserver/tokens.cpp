@@ -1,0 +1,840 @@
+#include "tokens.h"
+
+#include "values.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tds {
+
+namespace {
+
+enum TokenByte : std::uint8_t {
+    TokReturnStatus = 0x79,
+    TokColMetadata = 0x81,
+    TokError = 0xAA,
+    TokInfo = 0xAB,
+    TokReturnValue = 0xAC,
+    TokLoginAck = 0xAD,
+    TokRow = 0xD1,
+    TokNbcRow = 0xD2,
+    TokEnvChange = 0xE3,
+    TokDone = 0xFD,
+    TokDoneProc = 0xFE,
+    TokDoneInProc = 0xFF,
+};
+
+constexpr std::uint32_t kTextMax = 0x7FFFFFFF;
+constexpr std::uint32_t kNTextMax = 0x7FFFFFFE;
+
+// Fixed text pointer and timestamp sent before every text/ntext/image value;
+// clients only check the pointer's length.
+constexpr std::uint8_t kTextPtr[16] = {0x74, 0x65, 0x78, 0x74, 0x70, 0x74, 0x72, 0x00,
+                                       0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01};
+constexpr std::uint8_t kTextTimestamp[8] = {0, 0, 0, 0, 0, 0, 0, 1};
+
+std::uint8_t decimalSize(int precision)
+{
+    return precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17;
+}
+
+std::uint8_t timeSize(int scale)
+{
+    return scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
+}
+
+std::u16string truncatedUtf16(const std::string& s, std::size_t maxUnits)
+{
+    std::u16string u = utf8ToUtf16(s);
+    if (u.size() > maxUnits)
+        u.resize(maxUnits);
+    return u;
+}
+
+} // namespace
+
+WireColumn wireColumn(const ColumnType& t, std::uint32_t version, bool forceNullable)
+{
+    const bool nullable = t.nullable || forceNullable;
+    const bool v72 = version >= kTds72;
+    WireColumn w;
+    auto fixedOrN = [&](WireColumn::Kind fixed, std::uint8_t fixedCode, WireColumn::Kind n,
+                        std::uint8_t nCode, std::uint8_t size) {
+        w.kind = nullable ? n : fixed;
+        w.code = nullable ? nCode : fixedCode;
+        w.size = size;
+    };
+    auto charLike = [&](WireColumn::Kind kind, std::uint8_t code, std::uint32_t maxUnits,
+                        std::uint32_t unitBytes, bool pad) {
+        w.kind = kind;
+        w.code = code;
+        w.pad = pad;
+        w.maxBytes = maxUnits * unitBytes;
+    };
+    const bool isMax = t.length < 0;
+    switch (t.type) {
+    case SqlType::Int: fixedOrN(WireColumn::FixedInt, 0x38, WireColumn::IntN, 0x26, 4); break;
+    case SqlType::BigInt: fixedOrN(WireColumn::FixedInt, 0x7F, WireColumn::IntN, 0x26, 8); break;
+    case SqlType::SmallInt: fixedOrN(WireColumn::FixedInt, 0x34, WireColumn::IntN, 0x26, 2); break;
+    case SqlType::TinyInt: fixedOrN(WireColumn::FixedInt, 0x30, WireColumn::IntN, 0x26, 1); break;
+    case SqlType::Bit: fixedOrN(WireColumn::FixedBit, 0x32, WireColumn::BitN, 0x68, 1); break;
+    case SqlType::Float: fixedOrN(WireColumn::FixedFloat, 0x3E, WireColumn::FloatN, 0x6D, 8); break;
+    case SqlType::Real: fixedOrN(WireColumn::FixedFloat, 0x3B, WireColumn::FloatN, 0x6D, 4); break;
+    case SqlType::Money: fixedOrN(WireColumn::FixedMoney, 0x3C, WireColumn::MoneyN, 0x6E, 8); break;
+    case SqlType::SmallMoney:
+        fixedOrN(WireColumn::FixedMoney, 0x7A, WireColumn::MoneyN, 0x6E, 4);
+        break;
+    case SqlType::DateTime:
+        fixedOrN(WireColumn::FixedDateTime, 0x3D, WireColumn::DateTimeN, 0x6F, 8);
+        break;
+    case SqlType::SmallDateTime:
+        fixedOrN(WireColumn::FixedDateTime, 0x3A, WireColumn::DateTimeN, 0x6F, 4);
+        break;
+    case SqlType::Date:
+        // Clients before 7.3 know no date type; SQL Server sends them nvarchar.
+        if (version >= kTds73) {
+            w.kind = WireColumn::Date;
+            w.code = 0x28;
+            w.size = 3;
+        } else {
+            charLike(WireColumn::DateAsNChar, 0xE7, 10, 2, false);
+        }
+        break;
+    case SqlType::Time:
+        w.scale = std::uint8_t(std::clamp(t.scale, 0, 7));
+        if (version >= kTds73) {
+            w.kind = WireColumn::Time;
+            w.code = 0x29;
+            w.size = timeSize(w.scale);
+        } else {
+            charLike(WireColumn::TimeAsNChar, 0xE7, 16, 2, false);
+        }
+        break;
+    case SqlType::Decimal:
+        w.kind = WireColumn::Decimal;
+        w.code = 0x6A;
+        w.precision = std::uint8_t(t.precision > 0 ? std::clamp(t.precision, 1, 38) : 18);
+        w.scale = std::uint8_t(std::clamp(t.scale, 0, int(w.precision)));
+        w.size = decimalSize(w.precision);
+        break;
+    case SqlType::Char:
+    case SqlType::VarChar:
+        if (isMax || t.length > 8000) {
+            if (v72)
+                charLike(WireColumn::PlpChar, 0xA7, 0xFFFF, 1, false);
+            else
+                charLike(WireColumn::Text, 0x23, kTextMax, 1, false);
+        } else {
+            const bool fixed = t.type == SqlType::Char;
+            charLike(WireColumn::Char, fixed ? 0xAF : 0xA7, t.length > 0 ? t.length : 8000, 1,
+                     fixed && t.length > 0);
+        }
+        break;
+    case SqlType::NChar:
+    case SqlType::NVarChar:
+        if (isMax || t.length > 4000) {
+            if (v72) {
+                charLike(WireColumn::PlpNChar, 0xE7, 0xFFFF, 1, false);
+            } else {
+                charLike(WireColumn::NText, 0x63, 1, 1, false);
+                w.maxBytes = kNTextMax;
+            }
+        } else {
+            const bool fixed = t.type == SqlType::NChar;
+            charLike(WireColumn::NChar, fixed ? 0xEF : 0xE7, t.length > 0 ? t.length : 4000, 2,
+                     fixed && t.length > 0);
+        }
+        break;
+    case SqlType::Text: charLike(WireColumn::Text, 0x23, kTextMax, 1, false); break;
+    case SqlType::NText:
+        charLike(WireColumn::NText, 0x63, 1, 1, false);
+        w.maxBytes = kNTextMax;
+        break;
+    case SqlType::Image: charLike(WireColumn::Image, 0x22, kTextMax, 1, false); break;
+    case SqlType::Binary:
+    case SqlType::VarBinary:
+        if (isMax || t.length > 8000) {
+            if (v72)
+                charLike(WireColumn::PlpBinary, 0xA5, 0xFFFF, 1, false);
+            else
+                charLike(WireColumn::Image, 0x22, kTextMax, 1, false);
+        } else {
+            const bool fixed = t.type == SqlType::Binary;
+            charLike(WireColumn::Binary, fixed ? 0xAD : 0xA5, t.length > 0 ? t.length : 8000, 1,
+                     fixed && t.length > 0);
+        }
+        break;
+    case SqlType::UniqueIdentifier:
+        w.kind = WireColumn::Guid;
+        w.code = 0x24;
+        w.size = 16;
+        break;
+    case SqlType::SqlVariant:
+        w.kind = WireColumn::Variant;
+        w.code = 0x62;
+        w.maxBytes = 8009;
+        break;
+    }
+    return w;
+}
+
+TokenWriter::TokenWriter(PacketWriter& out, std::uint32_t tdsVersion)
+    : m_out(out), m_version(tdsVersion)
+{
+}
+
+void TokenWriter::bVarchar(Bytes& b, const std::string& s)
+{
+    const std::u16string u = truncatedUtf16(s, 255);
+    putU8(b, std::uint8_t(u.size()));
+    appendUcs2(b, u);
+}
+
+void TokenWriter::usVarchar(Bytes& b, const std::string& s)
+{
+    const std::u16string u = truncatedUtf16(s, 65535);
+    putU16(b, std::uint16_t(u.size()));
+    appendUcs2(b, u);
+}
+
+void TokenWriter::loginAck(const std::string& progName, const std::uint8_t progVersion[4])
+{
+    Bytes& b = m_scratch;
+    b.clear();
+    putU8(b, 1); // T-SQL interface
+    putU8(b, std::uint8_t(m_version >> 24));
+    putU8(b, std::uint8_t(m_version >> 16));
+    putU8(b, std::uint8_t(m_version >> 8));
+    putU8(b, std::uint8_t(m_version));
+    bVarchar(b, progName);
+    b.insert(b.end(), progVersion, progVersion + 4);
+    m_out.putU8(TokLoginAck);
+    m_out.putU16(std::uint16_t(b.size()));
+    m_out.put(b);
+}
+
+void TokenWriter::envChange(std::uint8_t type, const std::string& newValue,
+                            const std::string& oldValue)
+{
+    Bytes& b = m_scratch;
+    b.clear();
+    putU8(b, type);
+    bVarchar(b, newValue);
+    bVarchar(b, oldValue);
+    m_out.putU8(TokEnvChange);
+    m_out.putU16(std::uint16_t(b.size()));
+    m_out.put(b);
+}
+
+void TokenWriter::envChangeBytes(std::uint8_t type, const Bytes& newValue, const Bytes& oldValue)
+{
+    Bytes& b = m_scratch;
+    b.clear();
+    putU8(b, type);
+    putU8(b, std::uint8_t(std::min<std::size_t>(newValue.size(), 255)));
+    b.insert(b.end(), newValue.begin(), newValue.begin() + std::min<std::size_t>(newValue.size(), 255));
+    putU8(b, std::uint8_t(std::min<std::size_t>(oldValue.size(), 255)));
+    b.insert(b.end(), oldValue.begin(), oldValue.begin() + std::min<std::size_t>(oldValue.size(), 255));
+    m_out.putU8(TokEnvChange);
+    m_out.putU16(std::uint16_t(b.size()));
+    m_out.put(b);
+}
+
+void TokenWriter::message(const Message& m)
+{
+    Bytes& b = m_scratch;
+    b.clear();
+    putU32(b, std::uint32_t(m.number));
+    putU8(b, m.state);
+    putU8(b, m.severity);
+    // The token length is 16 bits; keep the text well inside it.
+    const std::u16string text = truncatedUtf16(m.text, 32000);
+    putU16(b, std::uint16_t(text.size()));
+    appendUcs2(b, text);
+    bVarchar(b, m_serverName);
+    bVarchar(b, m.procName);
+    if (tds72())
+        putU32(b, std::uint32_t(m.line));
+    else
+        putU16(b, std::uint16_t(m.line));
+    m_out.putU8(m.error ? TokError : TokInfo);
+    m_out.putU16(std::uint16_t(b.size()));
+    m_out.put(b);
+}
+
+void TokenWriter::typeInfo(const WireColumn& w, const std::string& table)
+{
+    PacketWriter& o = m_out;
+    o.putU8(w.code);
+    switch (w.kind) {
+    case WireColumn::FixedInt:
+    case WireColumn::FixedBit:
+    case WireColumn::FixedFloat:
+    case WireColumn::FixedMoney:
+    case WireColumn::FixedDateTime:
+    case WireColumn::Date:
+        break;
+    case WireColumn::IntN:
+    case WireColumn::BitN:
+    case WireColumn::FloatN:
+    case WireColumn::MoneyN:
+    case WireColumn::DateTimeN:
+    case WireColumn::Guid:
+        o.putU8(w.size);
+        break;
+    case WireColumn::Time:
+        o.putU8(w.scale);
+        break;
+    case WireColumn::Decimal:
+        o.putU8(w.size);
+        o.putU8(w.precision);
+        o.putU8(w.scale);
+        break;
+    case WireColumn::Char:
+    case WireColumn::NChar:
+    case WireColumn::DateAsNChar:
+    case WireColumn::TimeAsNChar:
+        o.putU16(std::uint16_t(w.maxBytes));
+        o.put(kCollation, 5);
+        break;
+    case WireColumn::PlpChar:
+    case WireColumn::PlpNChar:
+        o.putU16(0xFFFF);
+        o.put(kCollation, 5);
+        break;
+    case WireColumn::PlpBinary:
+        o.putU16(0xFFFF);
+        break;
+    case WireColumn::Binary:
+        o.putU16(std::uint16_t(w.maxBytes));
+        break;
+    case WireColumn::Text:
+    case WireColumn::NText:
+    case WireColumn::Image: {
+        o.putU32(w.maxBytes);
+        if (w.kind != WireColumn::Image)
+            o.put(kCollation, 5);
+        const std::u16string name = truncatedUtf16(table, 65535);
+        if (tds72()) {
+            if (name.empty()) {
+                o.putU8(0);
+                break;
+            }
+            o.putU8(1);
+        }
+        o.putU16(std::uint16_t(name.size()));
+        for (char16_t c : name)
+            o.putU16(c);
+        break;
+    }
+    case WireColumn::Variant:
+        o.putU32(w.maxBytes);
+        break;
+    }
+}
+
+void TokenWriter::colMetadata(const std::vector<Column>& cols)
+{
+    m_columns.clear();
+    m_out.putU8(TokColMetadata);
+    m_out.putU16(std::uint16_t(cols.size()));
+    for (const Column& c : cols) {
+        const WireColumn w = wireColumn(c.type, m_version, false);
+        m_columns.push_back(w);
+        if (tds72())
+            m_out.putU32(0);
+        else
+            m_out.putU16(0);
+        std::uint16_t flags = 0;
+        if (c.type.nullable)
+            flags |= 0x0001;
+        flags |= c.type.identity ? 0x0010 : 0x0008;
+        m_out.putU16(flags);
+        typeInfo(w, c.table);
+        const std::u16string name = truncatedUtf16(c.name, 255);
+        m_out.putU8(std::uint8_t(name.size()));
+        for (char16_t ch : name)
+            m_out.putU16(ch);
+    }
+    m_nullBitmap.assign((cols.size() + 7) / 8, 0);
+}
+
+void TokenWriter::row(const std::vector<Value>& values)
+{
+    static const Value kNull{};
+    const std::size_t n = m_columns.size();
+    bool anyNull = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i >= values.size() || std::holds_alternative<Null>(values[i])) {
+            anyNull = true;
+            break;
+        }
+    }
+    if (anyNull && m_version >= kTds73) {
+        std::fill(m_nullBitmap.begin(), m_nullBitmap.end(), 0);
+        for (std::size_t i = 0; i < n; ++i)
+            if (i >= values.size() || std::holds_alternative<Null>(values[i]))
+                m_nullBitmap[i / 8] |= std::uint8_t(1u << (i % 8));
+        m_out.putU8(TokNbcRow);
+        m_out.put(m_nullBitmap.data(), m_nullBitmap.size());
+        for (std::size_t i = 0; i < n; ++i)
+            if (!(m_nullBitmap[i / 8] & (1u << (i % 8))))
+                value(m_columns[i], values[i]);
+        return;
+    }
+    m_out.putU8(TokRow);
+    for (std::size_t i = 0; i < n; ++i)
+        value(m_columns[i], i < values.size() ? values[i] : kNull);
+}
+
+void TokenWriter::done(DoneKind kind, std::uint16_t status, std::uint16_t curCmd,
+                       std::uint64_t rowCount)
+{
+    m_out.putU8(kind == DoneKind::Done       ? TokDone
+                : kind == DoneKind::DoneProc ? TokDoneProc
+                                             : TokDoneInProc);
+    m_out.putU16(status);
+    m_out.putU16(curCmd);
+    if (tds72())
+        m_out.putU64(rowCount);
+    else
+        m_out.putU32(std::uint32_t(rowCount));
+}
+
+void TokenWriter::returnStatus(std::int32_t status)
+{
+    m_out.putU8(TokReturnStatus);
+    m_out.putU32(std::uint32_t(status));
+}
+
+void TokenWriter::returnValue(std::uint16_t ordinal, const std::string& name,
+                              const ColumnType& type, const Value& v, bool output)
+{
+    ColumnType t = type;
+    // Output parameters of the text types come back as their (max) successors.
+    if (tds72()) {
+        if (t.type == SqlType::Text)
+            t.type = SqlType::VarChar, t.length = -1;
+        else if (t.type == SqlType::NText)
+            t.type = SqlType::NVarChar, t.length = -1;
+        else if (t.type == SqlType::Image)
+            t.type = SqlType::VarBinary, t.length = -1;
+    }
+    const WireColumn w = wireColumn(t, m_version, true);
+    m_out.putU8(TokReturnValue);
+    m_out.putU16(ordinal);
+    const std::u16string n = truncatedUtf16(name, 255);
+    m_out.putU8(std::uint8_t(n.size()));
+    for (char16_t c : n)
+        m_out.putU16(c);
+    m_out.putU8(output ? 0x01 : 0x02);
+    if (tds72())
+        m_out.putU32(0);
+    else
+        m_out.putU16(0);
+    m_out.putU16(0x0001);
+    typeInfo(w, std::string());
+    value(w, v);
+}
+
+// ---- values ----------------------------------------------------------------
+
+void TokenWriter::nullValue(const WireColumn& w)
+{
+    switch (w.kind) {
+    case WireColumn::FixedInt:
+    case WireColumn::FixedBit:
+    case WireColumn::FixedFloat:
+    case WireColumn::FixedMoney:
+    case WireColumn::FixedDateTime:
+        // A NOT NULL column cannot carry NULL in a plain ROW (NBCROW can);
+        // before 7.3 the best we can do is zero.
+        m_out.fill(0, w.size);
+        break;
+    case WireColumn::Char:
+    case WireColumn::NChar:
+    case WireColumn::Binary:
+    case WireColumn::DateAsNChar:
+    case WireColumn::TimeAsNChar:
+        m_out.putU16(0xFFFF);
+        break;
+    case WireColumn::PlpChar:
+    case WireColumn::PlpNChar:
+    case WireColumn::PlpBinary:
+        m_out.putU64(~std::uint64_t(0));
+        break;
+    case WireColumn::Variant:
+        m_out.putU32(0);
+        break;
+    default:
+        m_out.putU8(0);
+        break;
+    }
+}
+
+void TokenWriter::putCp1252(std::string_view s, std::size_t chars)
+{
+    std::uint8_t buf[256];
+    std::size_t k = 0;
+    std::size_t i = 0;
+    for (std::size_t c = 0; c < chars && i < s.size(); ++c) {
+        const auto byte = static_cast<unsigned char>(s[i]);
+        std::uint8_t out;
+        if (byte < 0x80) {
+            out = byte;
+            ++i;
+        } else {
+            out = toCp1252(nextCodePoint(s, i));
+        }
+        buf[k++] = out;
+        if (k == sizeof buf) {
+            m_out.put(buf, k);
+            k = 0;
+        }
+    }
+    m_out.put(buf, k);
+}
+
+void TokenWriter::putUcs2(std::string_view s, std::size_t units)
+{
+    std::uint8_t buf[256];
+    std::size_t k = 0;
+    std::size_t i = 0;
+    auto unit = [&](char16_t u) {
+        buf[k++] = std::uint8_t(u);
+        buf[k++] = std::uint8_t(u >> 8);
+        if (k == sizeof buf) {
+            m_out.put(buf, k);
+            k = 0;
+        }
+    };
+    std::size_t written = 0;
+    while (written < units && i < s.size()) {
+        const auto byte = static_cast<unsigned char>(s[i]);
+        if (byte < 0x80) {
+            unit(byte);
+            ++i;
+            ++written;
+            continue;
+        }
+        char32_t cp = nextCodePoint(s, i);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            unit(char16_t(0xD800 + (cp >> 10)));
+            if (++written < units) {
+                unit(char16_t(0xDC00 + (cp & 0x3FF)));
+                ++written;
+            }
+        } else {
+            unit(char16_t(cp));
+            ++written;
+        }
+    }
+    m_out.put(buf, k);
+}
+
+void TokenWriter::textValue(const WireColumn& w, const std::string& s)
+{
+    const bool wide = w.kind == WireColumn::NChar || w.kind == WireColumn::PlpNChar
+                      || w.kind == WireColumn::NText || w.kind == WireColumn::DateAsNChar
+                      || w.kind == WireColumn::TimeAsNChar;
+    std::size_t units = wide ? utf16Length(s) : codePointCount(s);
+    const std::size_t unitBytes = wide ? 2 : 1;
+    std::size_t padUnits = 0;
+    if (w.kind == WireColumn::Char || w.kind == WireColumn::NChar || w.kind == WireColumn::DateAsNChar
+        || w.kind == WireColumn::TimeAsNChar) {
+        const std::size_t maxUnits = w.maxBytes / unitBytes;
+        units = std::min(units, maxUnits);
+        if (w.pad)
+            padUnits = maxUnits - units;
+    }
+    const std::size_t bytes = (units + padUnits) * unitBytes;
+    auto body = [&] {
+        if (wide)
+            putUcs2(s, units);
+        else
+            putCp1252(s, units);
+        for (std::size_t k = 0; k < padUnits; ++k) {
+            m_out.putU8(' ');
+            if (wide)
+                m_out.putU8(0);
+        }
+    };
+    switch (w.kind) {
+    case WireColumn::PlpChar:
+    case WireColumn::PlpNChar:
+        m_out.putU64(bytes);
+        if (bytes > 0) {
+            m_out.putU32(std::uint32_t(bytes));
+            body();
+        }
+        m_out.putU32(0);
+        break;
+    case WireColumn::Text:
+    case WireColumn::NText:
+        m_out.putU8(16);
+        m_out.put(kTextPtr, 16);
+        m_out.put(kTextTimestamp, 8);
+        m_out.putU32(std::uint32_t(bytes));
+        body();
+        break;
+    default:
+        m_out.putU16(std::uint16_t(bytes));
+        body();
+        break;
+    }
+}
+
+void TokenWriter::binaryValue(const WireColumn& w, const std::uint8_t* data, std::size_t n)
+{
+    switch (w.kind) {
+    case WireColumn::PlpBinary:
+        m_out.putU64(n);
+        if (n > 0) {
+            m_out.putU32(std::uint32_t(n));
+            m_out.put(data, n);
+        }
+        m_out.putU32(0);
+        break;
+    case WireColumn::Image:
+        m_out.putU8(16);
+        m_out.put(kTextPtr, 16);
+        m_out.put(kTextTimestamp, 8);
+        m_out.putU32(std::uint32_t(n));
+        m_out.put(data, n);
+        break;
+    default: {
+        n = std::min<std::size_t>(n, w.maxBytes);
+        const std::size_t total = w.pad ? w.maxBytes : n;
+        m_out.putU16(std::uint16_t(total));
+        m_out.put(data, n);
+        m_out.fill(0, total - n);
+        break;
+    }
+    }
+}
+
+void TokenWriter::value(const WireColumn& w, const Value& v)
+{
+    if (std::holds_alternative<Null>(v)) {
+        nullValue(w);
+        return;
+    }
+    switch (w.kind) {
+    case WireColumn::FixedInt:
+    case WireColumn::IntN:
+    case WireColumn::FixedBit:
+    case WireColumn::BitN: {
+        std::int64_t n = valueToInt(v);
+        if (w.kind == WireColumn::FixedBit || w.kind == WireColumn::BitN)
+            n = n != 0 || valueToDouble(v) != 0.0;
+        if (w.kind == WireColumn::IntN || w.kind == WireColumn::BitN)
+            m_out.putU8(w.size);
+        std::uint8_t b[8];
+        for (int k = 0; k < w.size; ++k)
+            b[k] = std::uint8_t(std::uint64_t(n) >> (8 * k));
+        m_out.put(b, w.size);
+        break;
+    }
+    case WireColumn::FixedFloat:
+    case WireColumn::FloatN: {
+        const double x = valueToDouble(v);
+        if (w.kind == WireColumn::FloatN)
+            m_out.putU8(w.size);
+        if (w.size == 4) {
+            const float f = float(x);
+            m_out.put(&f, 4);
+        } else {
+            m_out.put(&x, 8);
+        }
+        break;
+    }
+    case WireColumn::FixedMoney:
+    case WireColumn::MoneyN: {
+        const auto d = decimalFromValue(v, 4);
+        const Int128 limit = w.size == 4 ? Int128(0x80000000u) : (Int128(1) << 63);
+        if (!d || d->magnitude > limit - (d->negative ? 0 : 1)) {
+            nullValue(w);
+            break;
+        }
+        const std::int64_t m =
+            d->negative ? -std::int64_t(d->magnitude - 1) - 1 : std::int64_t(d->magnitude);
+        if (w.kind == WireColumn::MoneyN)
+            m_out.putU8(w.size);
+        if (w.size == 4) {
+            m_out.putU32(std::uint32_t(std::int32_t(m)));
+        } else {
+            m_out.putU32(std::uint32_t(std::uint64_t(m) >> 32));
+            m_out.putU32(std::uint32_t(std::uint64_t(m)));
+        }
+        break;
+    }
+    case WireColumn::FixedDateTime:
+    case WireColumn::DateTimeN: {
+        const auto dt = valueToDateTime(v);
+        if (!dt) {
+            nullValue(w);
+            break;
+        }
+        if (w.kind == WireColumn::DateTimeN)
+            m_out.putU8(w.size);
+        if (w.size == 8) {
+            const LegacyDateTime l = toLegacyDateTime(*dt);
+            m_out.putU32(std::uint32_t(l.days));
+            m_out.putU32(l.ticks300);
+        } else {
+            const SmallDateTime s = toSmallDateTime(*dt);
+            m_out.putU16(s.days);
+            m_out.putU16(s.minutes);
+        }
+        break;
+    }
+    case WireColumn::Date: {
+        const auto dt = valueToDateTime(v);
+        if (!dt) {
+            nullValue(w);
+            break;
+        }
+        const std::int64_t days = dt->hasDate ? dt->days : kDays1900;
+        const std::uint8_t b[4] = {3, std::uint8_t(days), std::uint8_t(days >> 8),
+                                   std::uint8_t(days >> 16)};
+        m_out.put(b, 4);
+        break;
+    }
+    case WireColumn::Time: {
+        const auto dt = valueToDateTime(v);
+        if (!dt) {
+            nullValue(w);
+            break;
+        }
+        std::int64_t div = 1;
+        for (int k = w.scale; k < 7; ++k)
+            div *= 10;
+        std::int64_t units = (dt->ticks + div / 2) / div;
+        const std::int64_t maxUnits = 864'000'000'000LL / div - 1;
+        units = std::min(units, maxUnits);
+        m_out.putU8(w.size);
+        std::uint8_t b[5];
+        for (int k = 0; k < w.size; ++k)
+            b[k] = std::uint8_t(std::uint64_t(units) >> (8 * k));
+        m_out.put(b, w.size);
+        break;
+    }
+    case WireColumn::Decimal: {
+        const auto d = decimalFromValue(v, w.scale);
+        if (!d) {
+            nullValue(w);
+            break;
+        }
+        // A value wider than the declared precision still goes out whole, in
+        // the size its digits need, rather than being cut.
+        const std::uint8_t size = std::max(w.size, decimalSize(decimalDigits(d->magnitude)));
+        m_out.putU8(size);
+        m_out.putU8(d->negative ? 0 : 1);
+        std::uint8_t b[16];
+        Int128 m = d->magnitude;
+        for (int k = 0; k < size - 1; ++k) {
+            b[k] = std::uint8_t(m);
+            m >>= 8;
+        }
+        m_out.put(b, size - 1u);
+        break;
+    }
+    case WireColumn::Char:
+    case WireColumn::NChar:
+    case WireColumn::PlpChar:
+    case WireColumn::PlpNChar:
+    case WireColumn::Text:
+    case WireColumn::NText:
+        if (const auto* s = std::get_if<std::string>(&v)) {
+            textValue(w, *s);
+        } else if (const auto* b = std::get_if<Blob>(&v)) {
+            textValue(w, std::string(b->begin(), b->end()));
+        } else if (const auto* i = std::get_if<std::int64_t>(&v)) {
+            textValue(w, std::to_string(*i));
+        } else {
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "%.15g", std::get<double>(v));
+            textValue(w, buf);
+        }
+        break;
+    case WireColumn::DateAsNChar:
+    case WireColumn::TimeAsNChar: {
+        const auto dt = valueToDateTime(v);
+        if (!dt) {
+            nullValue(w);
+            break;
+        }
+        textValue(w, w.kind == WireColumn::DateAsNChar ? formatDate(dt->days)
+                                                       : formatTime(dt->ticks, 7));
+        break;
+    }
+    case WireColumn::PlpBinary:
+    case WireColumn::Image:
+    case WireColumn::Binary:
+        if (const auto* b = std::get_if<Blob>(&v)) {
+            binaryValue(w, b->data(), b->size());
+        } else if (const auto* s = std::get_if<std::string>(&v)) {
+            binaryValue(w, reinterpret_cast<const std::uint8_t*>(s->data()), s->size());
+        } else {
+            // Numbers convert to their big-endian bytes, as CAST(n AS binary) does.
+            const std::int64_t n = valueToInt(v);
+            std::uint8_t b[8];
+            for (int k = 0; k < 8; ++k)
+                b[k] = std::uint8_t(std::uint64_t(n) >> (8 * (7 - k)));
+            binaryValue(w, b, 8);
+        }
+        break;
+    case WireColumn::Guid: {
+        std::uint8_t g[16];
+        const auto* s = std::get_if<std::string>(&v);
+        const auto* b = std::get_if<Blob>(&v);
+        if (s && parseGuid(*s, g)) {
+            m_out.putU8(16);
+            m_out.put(g, 16);
+        } else if (b && b->size() == 16) {
+            m_out.putU8(16);
+            m_out.put(b->data(), 16);
+        } else {
+            nullValue(w);
+        }
+        break;
+    }
+    case WireColumn::Variant: {
+        if (const auto* i = std::get_if<std::int64_t>(&v)) {
+            const bool small = *i >= INT32_MIN && *i <= INT32_MAX;
+            m_out.putU32(small ? 6 : 10);
+            m_out.putU8(small ? 0x38 : 0x7F);
+            m_out.putU8(0);
+            if (small)
+                m_out.putU32(std::uint32_t(std::int32_t(*i)));
+            else
+                m_out.putU64(std::uint64_t(*i));
+        } else if (const auto* x = std::get_if<double>(&v)) {
+            m_out.putU32(10);
+            m_out.putU8(0x3E);
+            m_out.putU8(0);
+            m_out.put(x, 8);
+        } else if (const auto* s = std::get_if<std::string>(&v)) {
+            const std::size_t units = std::min<std::size_t>(utf16Length(*s), 4000);
+            m_out.putU32(std::uint32_t(2 + 7 + 2 * units));
+            m_out.putU8(0xE7);
+            m_out.putU8(7);
+            m_out.put(kCollation, 5);
+            m_out.putU16(std::uint16_t(2 * units));
+            putUcs2(*s, units);
+        } else {
+            const Blob& b = std::get<Blob>(v);
+            const std::size_t n = std::min<std::size_t>(b.size(), 8000);
+            m_out.putU32(std::uint32_t(2 + 2 + n));
+            m_out.putU8(0xA5);
+            m_out.putU8(2);
+            m_out.putU16(std::uint16_t(n));
+            m_out.put(b.data(), n);
+        }
+        break;
+    }
+    }
+}
+
+} // namespace tds
