@@ -1,0 +1,62 @@
+#include "application.h"
+
+#include "modal.h"
+
+
+namespace {
+QString& titleStorage()
+{
+    static QString title = QStringLiteral("tarnwick 2005");
+    return title;
+}
+} // namespace
+
+QString applicationTitle() { return titleStorage(); }
+void setApplicationTitle(const QString& title) { titleStorage() = title; }
+
+QString messageWithFullStop(const QString& message)
+{
+    if (!message.isEmpty() && message.back().unicode() > u'.')
+        return message + u'.';
+    return message;
+}
+
+QString exceptionMessage(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unbekannter Fehler");
+    }
+}
+
+void showErrorMessage(const QString& message)
+{
+    modal::MessageRequest request;
+    request.parent = QApplication::activeWindow();
+    request.icon = QMessageBox::Critical;
+    request.caption = applicationTitle();
+    request.text = messageWithFullStop(message);
+    request.buttons = QMessageBox::Ok;
+    request.defaultButton = QMessageBox::Ok;
+    modal::message(request);
+}
+
+void showCurrentException()
+{
+    showErrorMessage(exceptionMessage(std::current_exception()));
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        showCurrentException();
+        return false;
+    }
+}

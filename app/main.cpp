@@ -1,0 +1,6 @@
+#include "windows.h"
+
+int main(int argc, char** argv)
+{
+    return runApplication(argc, argv);
+}

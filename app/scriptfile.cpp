@@ -1,0 +1,77 @@
+#include "scriptfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+ScriptFileError::ScriptFileError(const QString& message)
+    : std::runtime_error(message.toStdString())
+{
+}
+
+QString normalizeLineBreaks(const QString& text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\r') {
+            result += u'\n';
+            if (i + 1 < text.size() && text[i + 1] == u'\n')
+                ++i;
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
+QString readScriptFile(const QString& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw ScriptFileError(QStringLiteral("Datei %1 kann nicht geöffnet werden. %2")
+                                  .arg(fileName, file.errorString()));
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw ScriptFileError(QStringLiteral("Datei %1 kann nicht geöffnet werden. %2")
+                                  .arg(fileName, file.errorString()));
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    if (utf8.hasError())
+        text = QString::fromLatin1(bytes);
+    return normalizeLineBreaks(text);
+}
+
+void writeScriptFile(const QString& fileName, const QStringList& lines)
+{
+    auto fail = [&fileName](const QString& reason) {
+        return ScriptFileError(QStringLiteral("Datei \"%1\" kann nicht erstellt werden. %2")
+                                   .arg(fileName, reason));
+    };
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        throw fail(file.errorString());
+    for (const QString& line : lines) {
+        const QByteArray bytes = line.toUtf8() + "\r\n";
+        if (file.write(bytes) != bytes.size()) {
+            const QString reason = file.errorString();
+            file.cancelWriting();
+            throw fail(reason);
+        }
+    }
+    if (!file.commit())
+        throw fail(file.errorString());
+}
+
+QString withDefaultExtension(const QString& fileName, bool forSaving)
+{
+    if (fileName.isEmpty() || !QFileInfo(fileName).suffix().isEmpty())
+        return fileName;
+    if (!forSaving && QFileInfo::exists(fileName))
+        return fileName;
+    return fileName + QStringLiteral(".sql");
+}

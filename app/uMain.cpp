@@ -1,0 +1,226 @@
+// The main window's life: activation, key preview, hint line, closing.
+
+#include "uMain.h"
+
+#include "application.h"
+#include "connectprompt.h"
+#include "placement.h"
+#include "utools.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QStatusTipEvent>
+#include <QTextEdit>
+
+bool FirstActivation = true;
+bool TableListFocused = false;
+QString ServerProductVersion;
+
+TFMMain::~TFMMain()
+{
+    if (!m_placementSaved) {
+        try {
+            settings::savePlacement(this, settings::SaveMoment::Destroying);
+        } catch (...) {
+        }
+    }
+    if (FMMain == this)
+        FMMain = nullptr;
+}
+
+void TFMMain::connectHandlers()
+{
+    connect(ACConnect, &QAction::triggered, this, &TFMMain::ACConnectExecute);
+    connect(ACNew, &QAction::triggered, this, &TFMMain::ACNewExecute);
+    connect(ACOpen, &QAction::triggered, this, &TFMMain::ACOpenExecute);
+    connect(ACSave, &QAction::triggered, this, &TFMMain::ACSaveExecute);
+    connect(ACPrint, &QAction::triggered, this, &TFMMain::ACPrintExecute);
+    connect(ACQuery, &QAction::triggered, this, &TFMMain::ACQueryExecute);
+    connect(ACExecute, &QAction::triggered, this, &TFMMain::ACExecuteExecute);
+    connect(AcInfo, &QAction::triggered, this, &TFMMain::AcInfoExecute);
+    connect(Beenden1, &QAction::triggered, this, &TFMMain::Beenden1Click);
+    connect(ACTables, &QAction::triggered, this, &TFMMain::ACTablesExecute);
+    connect(ACSetup, &QAction::triggered, this, &TFMMain::ACSetupExecute);
+    connect(CHBSystem, &QCheckBox::clicked, this, &TFMMain::CHBSystemClick);
+    connect(LBTables, &QListWidget::itemDoubleClicked, this, &TFMMain::LBTablesDblClick);
+    connect(LBTables, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { PopupMenu1->popup(LBTables->viewport()->mapToGlobal(pos)); });
+    // The database box changes by a choice from its list or by typing; text
+    // set from code raises nothing.
+    connect(CBDatabase, &QComboBox::activated, this, &TFMMain::CBDatabaseChange);
+    connect(CBDatabase->lineEdit(), &QLineEdit::textEdited, this, &TFMMain::CBDatabaseChange);
+    connect(CBDatabase, &TDatabaseComboBox::closedUp, this, &TFMMain::CBDatabaseCloseUp);
+}
+
+void TFMMain::setConnectPrompt(std::unique_ptr<ConnectPrompt> prompt)
+{
+    m_connect = std::move(prompt);
+}
+
+// ---- events -------------------------------------------------------------------
+
+bool TFMMain::event(QEvent* e)
+{
+    switch (e->type()) {
+    case QEvent::WindowActivate: {
+        const bool result = QWidget::event(e);
+        FormActivate();
+        return result;
+    }
+    case QEvent::StatusTip:
+        ApplicationEvents1Hint(static_cast<QStatusTipEvent*>(e)->tip());
+        return true;
+    default:
+        return QWidget::event(e);
+    }
+}
+
+bool TFMMain::eventFilter(QObject* watched, QEvent* e)
+{
+    if (e->type() == QEvent::KeyPress) {
+        // Key preview: the window sees each key once, before the control that
+        // has the focus; the key then goes on to that control.
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->window() == this) {
+            QWidget* focus = QApplication::focusWidget();
+            if (widget == focus || (!focus && widget == this))
+                FormKeyDown(static_cast<QKeyEvent*>(e)->key());
+        }
+    } else if (e->type() == QEvent::FocusIn) {
+        if (watched == LBTables)
+            LBTablesEnter();
+        else if (watched == MEQuery || watched == DBGridQuery)
+            MEQueryEnter();
+    }
+    return false;
+}
+
+void TFMMain::showEvent(QShowEvent* e)
+{
+    // The native window exists now: measure the processor clock, on a thread
+    // of its own so the window paints at once.
+    startCpuClockMeasurement();
+    QWidget::showEvent(e);
+}
+
+void TFMMain::closeEvent(QCloseEvent* e)
+{
+    // The position first (its writes create the settings key), then the
+    // window's own settings; each error is shown on its own.
+    m_placementSaved = true;
+    runGuarded([this] { settings::savePlacement(this, settings::SaveMoment::Closing); });
+    FormClose();
+    e->accept();
+}
+
+// ---- handlers ----------------------------------------------------------------
+
+void TFMMain::FormActivate()
+{
+    if (!FirstActivation || m_inActivation)
+        return;
+    m_inActivation = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{m_inActivation};
+
+    setWindowTitle(QStringLiteral("Brevalon - tarnwick 2005"));
+    // A settings error is reported once; the activation then goes on with
+    // the start values, so the user can still connect.
+    runGuarded([this] { readfromreg(); });
+    QCoreApplication::processEvents();
+    FirstActivation = false;
+
+    Connect();
+    QCoreApplication::processEvents();
+    if (connectionOpen()) {
+        GetDatabases();
+        if (SameServer && !SavedDatabase.isEmpty()) {
+            const QSignalBlocker block(CBDatabase);
+            CBDatabase->setEditText(SavedDatabase);
+        }
+        LBStatusBar2->setText(QStringLiteral("Datenbank: ") + CBDatabase->currentText());
+        GetTables();
+    }
+}
+
+void TFMMain::Beenden1Click()
+{
+    close();
+}
+
+void TFMMain::FormKeyDown(int key)
+{
+    if (key < Qt::Key_F1 || key > Qt::Key_F10)
+        return;
+    // Replaces the editor's selection (or inserts at its caret) without
+    // moving the focus.
+    QTextCursor cursor = MEQuery->textCursor();
+    cursor.insertText(ShortcutTexts[std::size_t(key - Qt::Key_F1)]);
+    MEQuery->setTextCursor(cursor);
+}
+
+void TFMMain::ApplicationEvents1Hint(const QString& hint)
+{
+    LBStatusBar3->setText(hint);
+    LBStatusBar3->adjustSize();
+}
+
+void TFMMain::LBTablesEnter()
+{
+    TableListFocused = true;
+}
+
+void TFMMain::MEQueryEnter()
+{
+    TableListFocused = false;
+}
+
+void TFMMain::FormClose()
+{
+    SavedDatabase = CBDatabase->currentText();
+    writetoreg(SavedServer, SavedDatabase);
+}
+
+void TFMMain::clearMessages()
+{
+    REMessages->clear();
+    m_messageLines = 0;
+}
+
+void TFMMain::addMessage(const QString& line)
+{
+    QTextCursor cursor(REMessages->document());
+    cursor.movePosition(QTextCursor::End);
+    if (m_messageLines > 0 || !REMessages->document()->isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(line);
+    ++m_messageLines;
+}
+
+QStringList TFMMain::editorLines() const
+{
+    const QString text = MEQuery->toPlainText();
+    if (text.isEmpty())
+        return {};
+    QStringList lines = text.split(u'\n');
+    if (text.endsWith(u'\n'))
+        lines.removeLast(); // a final line break ends the last line, it adds none
+    return lines;
+}
+
+QString TFMMain::editorSelection() const
+{
+    QString text = MEQuery->textCursor().selectedText();
+    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+    return text;
+}

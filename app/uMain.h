@@ -1,0 +1,209 @@
+#pragma once
+// The main window: title region, toolbars, table list, SQL editor, result and
+// message pages, status line. Every user command starts in one of its
+// handlers; the handlers are split over several files by subject
+// (uMain_layout, uMain_browse, uMain_query, uMain_files, uMain_settings).
+
+#include "globals.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class ConnectPrompt;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QSpinBox;
+class QSplitter;
+class QTabWidget;
+class QTextEdit;
+class QToolBar;
+class TDM;
+
+// Process-wide values of the main window.
+extern bool FirstActivation;      // true until the first activation has begun
+extern bool TableListFocused;     // the table list had the focus last
+extern QString ServerProductVersion;
+
+// The database box: an editable, sorted combo box that reports when its list
+// closes.
+class TDatabaseComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit TDatabaseComboBox(QWidget* parent = nullptr);
+    // Adds text at its place in the box's order (case-insensitive, by the
+    // locale's collation: "<Erneut einlesen>" sorts ahead of every name).
+    void addSorted(const QString& text);
+    void hidePopup() override;
+signals:
+    void closedUp();
+};
+
+class TFMMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit TFMMain(QWidget* parent = nullptr);
+    ~TFMMain() override;
+
+    // The data module is created after the main window (start-up order); the
+    // window uses it only once it has been attached.
+    void attachDataModule(TDM* dm);
+    // The component that asks for the server; the window owns it.
+    void setConnectPrompt(std::unique_ptr<ConnectPrompt> prompt);
+    ConnectPrompt* connectPrompt() const { return m_connect.get(); }
+
+    // --- handlers (one per user command or event) ----------------------------
+    void FormActivate();
+    void Connect();
+    void readfromreg();
+    void writetoreg(const QString& server, const QString& database);
+    void GetDatabases();
+    void CBDatabaseChange();
+    void GetTables();
+    void CHBSystemClick();
+    void ACConnectExecute();
+    void ACQueryExecute();
+    void LBTablesDblClick();
+    void Beenden1Click();
+    void ACNewExecute();
+    void ACOpenExecute();
+    void ACSaveExecute();
+    void ACPrintExecute();
+    void AcInfoExecute();
+    void ACExecuteExecute();
+    void LBTablesEnter();
+    void MEQueryEnter();
+    void FormClose();
+    // Key preview: F1..F10 insert their snippet into the editor.
+    void FormKeyDown(int key);
+    void ApplicationEvents1Hint(const QString& hint);
+    void CBDatabaseCloseUp();
+    void ACTablesExecute();
+    void ACSetupExecute();
+
+    // --- fields shared with the settings ------------------------------------
+    QString SavedServer;
+    QString SavedDatabase;
+    TShortcutTexts ShortcutTexts; // F1 is index 0
+    bool SameServer = false;
+
+    // --- components ---------------------------------------------------------
+    QFrame* VelStylePanel1 = nullptr;
+    QLabel* Image4 = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label3 = nullptr;
+    TDatabaseComboBox* CBDatabase = nullptr;
+    QFrame* VelStylePanel2 = nullptr;
+    QLabel* LBStatusbar1 = nullptr;
+    QLabel* LBStatusBar2 = nullptr;
+    QLabel* LBStatusBar3 = nullptr;
+    QFrame* PAMain = nullptr;
+    QWidget* TBDock1 = nullptr;
+    QToolBar* TBToolbar2 = nullptr;
+    QMenuBar* TBMenuBar = nullptr;
+    QToolBar* TBToolbar1 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QSplitter* Splitter2 = nullptr;
+    QWidget* PATables = nullptr;
+    QLabel* LBTablesLabel = nullptr;
+    QCheckBox* CHBSystem = nullptr;
+    QListWidget* LBTables = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QWidget* PCLeft = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QWidget* PAQuery = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QPlainTextEdit* MEQuery = nullptr;
+    QLabel* LBMaxRec = nullptr;
+    QSpinBox* EDMaxRec = nullptr;
+    QTabWidget* PCMain = nullptr;
+    QWidget* DBGridQuery = nullptr;
+    QLabel* PAGrid = nullptr;
+    QTextEdit* REMessages = nullptr;
+
+    // Actions (ActionListMain).
+    QAction* ACConnect = nullptr;
+    QAction* ACNew = nullptr;
+    QAction* ACOpen = nullptr;
+    QAction* ACSave = nullptr;
+    QAction* ACQuery = nullptr;
+    QAction* ACExecute = nullptr;
+    QAction* ACTables = nullptr;
+    QAction* AcInfo = nullptr;
+    QAction* ACPrint = nullptr;
+    QAction* ACImport = nullptr;
+    QAction* ACExport = nullptr;
+    QAction* ACSetup = nullptr;
+    QAction* Beenden1 = nullptr;
+    QAction* TBItemInfo = nullptr;
+
+    // The file names last chosen in the open and save dialogs.
+    QString OpenDialogSQLFileName;
+    QString SaveDialogSQLFileName;
+
+    // Loads a script file into the editor / writes the editor into a file;
+    // both throw the file errors the user reads.
+    void loadScript(const QString& fileName);
+    void saveScript(const QString& fileName) const;
+
+    TDM* dataModule() const { return m_dm; }
+
+    // The text "Abfrage starten" sends: the selection or every line, with
+    // comments removed, lines joined with blanks.
+    QString queryText() const;
+    // The text "Ausführen" sends: the selection or every line, as typed,
+    // each line ended by a line break.
+    QString commandText() const;
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildActions();
+    void buildTitleRegion();
+    void buildStatusRegion();
+    void buildMainArea();
+    void buildToolbars();
+    void applySkin();
+    void connectHandlers();
+    // Appends one line to the message pane.
+    void addMessage(const QString& line);
+    void clearMessages();
+    bool connectionOpen() const;
+    ConnectPrompt& connection();
+    // Index of the database box's selected entry; -1 when the text was typed
+    // and is not the selected entry's.
+    int databaseIndex() const;
+    // The selection of the editor with its line breaks as CR LF.
+    QString editorSelection() const;
+    // The editor's text split at its line breaks (a final empty line counts).
+    QStringList editorLines() const;
+    TDM& dm() const;
+
+
+    TDM* m_dm = nullptr;
+    std::unique_ptr<ConnectPrompt> m_connect;
+    bool m_inActivation = false;
+    bool m_placementSaved = false;
+    int m_messageLines = 0;
+};
+
+// The quick query's statement for a table, at most maxRecords rows (0: all).
+QString quickQueryStatement(const QString& table, int maxRecords);
+// A value as the message pane shows it: empty for null, "True"/"False" for
+// yes/no values.
+QString variantDisplayText(const QVariant& value);
+
+// Global window variables created at start-up.
+extern TFMMain* FMMain;

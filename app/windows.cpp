@@ -1,0 +1,94 @@
+#include "windows.h"
+
+#include "application.h"
+#include "connectprompt.h"
+#include "placement.h"
+#include "setup.h"
+#include "uDM.h"
+#include "uMain.h"
+#include "utools.h"
+
+#include <QDialog>
+#include <QGuiApplication>
+#include <QScreen>
+
+QWidget* FMBlob = nullptr;
+QWidget* FMsetup = nullptr;
+QWidget* FMAbout = nullptr;
+
+namespace {
+
+QWidget* placeholderWindow(TFMMain* owner, const char* name, const QString& caption, QSize size)
+{
+    auto* dialog = new QDialog(owner);
+    dialog->setObjectName(QLatin1String(name));
+    dialog->setWindowTitle(caption);
+    dialog->resize(size);
+    return dialog;
+}
+
+} // namespace
+
+StartupWindowFactories defaultStartupWindows()
+{
+    StartupWindowFactories f;
+    f.blob = [](TFMMain* m) {
+        return placeholderWindow(m, "FMBlob", QStringLiteral("FMBlob"), {381, 313});
+    };
+    f.setup = [](TFMMain* m) {
+        auto* dialog = new TFMsetup(m);
+        dialog->setObjectName(QStringLiteral("FMsetup"));
+        return dialog;
+    };
+    f.about = [](TFMMain* m) {
+        return placeholderWindow(m, "FMAbout", QStringLiteral("Info"), {400, 300});
+    };
+    return f;
+}
+
+Workbench createWorkbench(const StartupWindowFactories& factories)
+{
+    Workbench w;
+    w.main = new TFMMain;
+    FMMain = w.main;
+    w.main->setConnectPrompt(createConnectionComponent(w.main));
+    w.dm = new TDM;
+    DM = w.dm;
+    // References of the window into the data module are resolved now.
+    w.main->attachDataModule(w.dm);
+    w.blob = FMBlob = factories.blob(w.main);
+    w.setup = FMsetup = factories.setup(w.main);
+    w.about = FMAbout = factories.about(w.main);
+    return w;
+}
+
+void destroyWorkbench(Workbench& w)
+{
+    delete w.main; // owns the three windows
+    delete w.dm;
+    FMBlob = FMsetup = FMAbout = nullptr;
+    w = Workbench{};
+}
+
+void placeMainWindow(TFMMain* window)
+{
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), window->size());
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+    runGuarded([window] { settings::restorePlacement(window); });
+}
+
+int runApplication(int argc, char** argv)
+{
+    TApplication app(argc, argv);
+    setApplicationTitle(QStringLiteral("tarnwick 2005"));
+    Workbench workbench = createWorkbench();
+    placeMainWindow(workbench.main);
+    workbench.main->show();
+    const int rc = app.exec();
+    destroyWorkbench(workbench);
+    waitForCpuClock();
+    return rc;
+}

@@ -1,0 +1,652 @@
+// The main window without a server: layout, menus, toolbar, actions, keys,
+// hint line, the default error display, script files and the settings.
+
+#include "application.h"
+#include "apptestsupport.h"
+#include "registry.h"
+#include "uDM.h"
+#include "uMain.h"
+#include "windows.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QWidgetAction>
+#include <QDir>
+#include <QStatusTipEvent>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+
+QStringList entries(const QList<QAction*>& actions)
+{
+    QStringList list;
+    for (QAction* a : actions) {
+        if (a->isSeparator())
+            list << "-";
+        else if (!a->text().isEmpty())
+            list << a->text();
+        else if (auto* wa = qobject_cast<QWidgetAction*>(a); wa && wa->defaultWidget())
+            list << wa->defaultWidget()->objectName();
+    }
+    return list;
+}
+
+// Runs an action the way a click does: inside the event dispatch, whose
+// error display catches what the handler throws.
+void trigger(QAction* action)
+{
+    runGuarded([action] { action->trigger(); });
+}
+
+// Throws from its event handler, like a handler whose work fails.
+class Thrower : public QObject {
+public:
+    QString message;
+    bool event(QEvent* e) override
+    {
+        if (e->type() == QEvent::User)
+            throw std::runtime_error(message.toStdString());
+        return QObject::event(e);
+    }
+};
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void startupCreatesWindowsInOrder();
+    void componentsCarryTheirNames();
+    void layoutAt96Dpi();
+    void rightEdgeControlsFollowTheWindow();
+    void menus();
+    void buttonToolbar();
+    void actionsAndShortcuts();
+    void functionKeys_data();
+    void functionKeys();
+    void functionKeyKeepsFocusOnTableList();
+    void plainF5RunsQueryShiftF5Inserts();
+    void hintLine();
+    void fullStopRule_data();
+    void fullStopRule();
+    void errorDisplayShowsOnceAndGoesOn();
+    void quickQueryStatement_data();
+    void quickQueryStatement();
+    void queryAndCommandText_data();
+    void queryAndCommandText();
+    void focusTracking();
+    void newClearsEditorAndMessages();
+    void saveAndOpenScripts();
+    void openMissingFileKeepsEditor();
+    void cancelledDialogsDoNothing();
+    void settingsReadAtStart();
+    void settingsWrittenAtClose();
+    void settingsErrorReportedOnce();
+
+private:
+    TempSettings* m_settings = nullptr;
+    MessageRecorder* m_messages = nullptr;
+    Workbench m_wb;
+    TFMMain* w = nullptr;
+};
+
+void TestMainWindow::init()
+{
+    m_settings = new TempSettings;
+    m_messages = new MessageRecorder;
+    FirstActivation = false; // no connection dialog in these tests
+    m_wb = createWorkbench();
+    w = m_wb.main;
+    w->setConnectPrompt(std::make_unique<FakePrompt>());
+}
+
+void TestMainWindow::cleanup()
+{
+    destroyWorkbench(m_wb);
+    w = nullptr;
+    delete m_messages;
+    delete m_settings;
+    modal::setFileHandler({});
+}
+
+void TestMainWindow::startupCreatesWindowsInOrder()
+{
+    QCOMPARE(FMMain, w);
+    QVERIFY(DM);
+    QCOMPARE(w->dataModule(), DM);
+    QVERIFY(FMBlob && FMsetup && FMAbout);
+    QCOMPARE(FMBlob->objectName(), QStringLiteral("FMBlob"));
+    QVERIFY(!FMBlob->isVisible() && !FMsetup->isVisible() && !FMAbout->isVisible());
+    QCOMPARE(w->windowTitle(), QStringLiteral("Brevalon - Tarnwick 2005"));
+    QCOMPARE(w->PAGrid->text(), QStringLiteral("Keine Ergebnismenge vorhanden."));
+    QVERIFY(!w->PAGrid->isHidden());
+    QCOMPARE(w->LBStatusbar1->text(), QStringLiteral("  "));
+    QCOMPARE(w->EDMaxRec->value(), 0);
+}
+
+void TestMainWindow::componentsCarryTheirNames()
+{
+    for (const char* name :
+         {"VelStylePanel1", "Image4", "Image1", "Label5", "Label3", "CBDatabase", "VelStylePanel2",
+          "LBStatusbar1", "LBStatusBar2", "LBStatusBar3", "PAMain", "TBDock1", "TBToolbar1",
+          "TBToolbar2", "Panel1", "PATables", "CHBSystem", "LBTables", "Splitter2", "PCLeft",
+          "PAQuery", "PageControl1", "MEQuery", "EDMaxRec", "Splitter1", "PCMain", "DBGridQuery",
+          "PAGrid", "REMessages"})
+        QVERIFY2(w->findChild<QWidget*>(name), name);
+    for (const char* name : {"ACConnect", "ACNew", "ACOpen", "ACSave", "ACQuery", "ACExecute",
+                             "ACTables", "AcInfo", "ACPrint", "ACImport", "ACExport", "ACSetup"})
+        QVERIFY2(w->findChild<QAction*>(name), name);
+    QCOMPARE(DM->findChildren<QObject*>().size() >= 7, true);
+    for (const char* name : {"ADOConnMain", "ADOdsDB", "ADOdsQuery", "DSQuery", "ADOCommand",
+                             "ADODSStru", "ADOdsVersion"})
+        QVERIFY2(DM->findChild<QObject*>(name), name);
+}
+
+void TestMainWindow::layoutAt96Dpi()
+{
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QCOMPARE(w->size(), QSize(942, 696));
+    QCOMPARE(w->minimumSize(), QSize(700, 500));
+    QCOMPARE(w->VelStylePanel1->geometry(), QRect(0, 0, 942, 65));
+    QCOMPARE(w->VelStylePanel2->geometry(), QRect(0, 696 - 21, 942, 21));
+    QCOMPARE(w->Image4->geometry(), QRect(12, 25, 32, 32));
+    QCOMPARE(w->Image1->geometry(), QRect(56, 26, 155, 18));
+    QCOMPARE(w->Label5->pos(), QPoint(56, 46));
+    QCOMPARE(w->Label3->pos(), QPoint(769, 42));
+    QCOMPARE(w->CBDatabase->pos(), QPoint(798, 38));
+    QCOMPARE(w->CBDatabase->width(), 135);
+    QCOMPARE(w->LBStatusbar1->geometry().topLeft(), QPoint(8, 4));
+    QCOMPARE(w->LBStatusbar1->width(), 305);
+    QCOMPARE(w->LBStatusBar2->pos(), QPoint(332, 4));
+    QCOMPARE(w->LBStatusBar2->width(), 149);
+    QCOMPARE(w->LBStatusBar3->pos(), QPoint(516, 4));
+    QCOMPARE(w->TBDock1->height(), 26);
+    QCOMPARE(w->TBToolbar1->x(), 184);
+    QCOMPARE(w->Panel1->height(), 1);
+    QCOMPARE(w->PATables->width(), 185);
+    QCOMPARE(w->Splitter2->handleWidth(), 6);
+    QCOMPARE(w->LBTables->geometry(), QRect(4, 32, 181, 545));
+    QCOMPARE(w->CHBSystem->geometry(), QRect(60, 10, 97, 17));
+    QCOMPARE(w->PAQuery->height(), 192);
+    QCOMPARE(w->PageControl1->geometry(), QRect(0, 8, 749, 184));
+    QCOMPARE(w->EDMaxRec->geometry(), QRect(680, 3, 65, 22));
+    QCOMPARE(w->Splitter1->handleWidth(), 4);
+    QCOMPARE(w->PAGrid->geometry(), QRect(212, 156, 297, 29));
+}
+
+void TestMainWindow::rightEdgeControlsFollowTheWindow()
+{
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    w->resize(1042, 796);
+    QTRY_COMPARE(w->CBDatabase->x(), 898);
+    QCOMPARE(w->Label3->x(), 869);
+    QCOMPARE(w->EDMaxRec->x(), 780);
+    QCOMPARE(w->PageControl1->width(), 849);
+    QCOMPARE(w->LBTables->height(), 645);
+    QCOMPARE(w->LBTables->width(), 181); // the table panel keeps its width
+    QCOMPARE(w->PAQuery->height(), 192);
+}
+
+void TestMainWindow::menus()
+{
+    const QList<QAction*> bar = w->TBMenuBar->actions();
+    QStringList titles;
+    for (QAction* a : bar)
+        titles << a->text();
+    QCOMPARE(titles, (QStringList{"&Datei", "&Ansicht", "&Optionen", "&?"}));
+    QCOMPARE(w->TBToolbar2->windowTitle(), QStringLiteral("Menü"));
+    QCOMPARE(entries(bar[0]->menu()->actions()),
+             (QStringList{"Verbinden...", "-", "Neu", "Öffnen...", "Speichern...", "-",
+                          "Abfrage starten", "Ausführen", "-", "Importieren...", "Exportieren...",
+                          "-", "Beenden"}));
+    QCOMPARE(entries(bar[1]->menu()->actions()),
+             (QStringList{"Tabelleneigenschaften", "-", "Verbindungsinformationen"}));
+    QCOMPARE(entries(bar[2]->menu()->actions()), QStringList{"Einstellungen"});
+    QCOMPARE(entries(bar[3]->menu()->actions()), QStringList{"&Info"});
+    QCOMPARE(entries(w->PopupMenu1->actions()), QStringList{"Tabelleneigenschaften"});
+}
+
+void TestMainWindow::buttonToolbar()
+{
+    QCOMPARE(w->TBToolbar1->windowTitle(), QStringLiteral("Standard"));
+    QCOMPARE(entries(w->TBToolbar1->actions()),
+             (QStringList{"Verbinden...", "Neu", "Öffnen...", "Speichern...", "-",
+                          "Abfrage starten", "Ausführen", "-", "Tabelleneigenschaften",
+                          "Verbindungsinformationen", "-", "ACPrint", "-", "Importieren...",
+                          "Exportieren..."}));
+    for (QAction* a : w->TBToolbar1->actions()) {
+        if (a->isSeparator())
+            continue;
+        QVERIFY2(!a->icon().isNull(), qPrintable(a->objectName()));
+        QVERIFY2(!a->toolTip().isEmpty(), qPrintable(a->objectName()));
+    }
+}
+
+void TestMainWindow::actionsAndShortcuts()
+{
+    QVERIFY(!w->ACImport->isEnabled()); // no handler: greyed
+    QCOMPARE(w->ACImport->statusTip(), QStringLiteral("Daten importieren"));
+    for (QAction* a : {w->ACConnect, w->ACNew, w->ACOpen, w->ACSave, w->ACQuery, w->ACExecute,
+                       w->ACTables, w->AcInfo, w->ACPrint, w->ACExport, w->ACSetup})
+        QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
+    QCOMPARE(w->ACQuery->shortcuts(),
+             (QList<QKeySequence>{QKeySequence(Qt::ALT | Qt::Key_X), QKeySequence(Qt::Key_F5)}));
+    QCOMPARE(w->ACExecute->shortcuts(),
+             (QList<QKeySequence>{QKeySequence(Qt::ALT | Qt::Key_E), QKeySequence(Qt::Key_F6)}));
+    QCOMPARE(w->ACExecute->statusTip(), QStringLiteral("Kommando starten (ohne Abfrageergebnis)"));
+    QCOMPARE(w->AcInfo->statusTip(),
+             QStringLiteral("Informationen über Datenbankprovider anzeigen"));
+    QCOMPARE(w->ACPrint->statusTip(), QStringLiteral("Abfrageergebnis drucken"));
+
+    // Alt+E runs "Ausführen" although the result page's tab shows "&Ergebnisse".
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    QObject::disconnect(w->ACQuery, SIGNAL(triggered(bool)), w, nullptr);
+    QObject::disconnect(w->ACExecute, SIGNAL(triggered(bool)), w, nullptr);
+    QSignalSpy execute(w->ACExecute, &QAction::triggered);
+    QSignalSpy query(w->ACQuery, &QAction::triggered);
+    w->MEQuery->setFocus();
+    QTest::keyClick(w->MEQuery, Qt::Key_X, Qt::AltModifier);
+    QCOMPARE(query.count(), 1);
+    QTest::keyClick(w->MEQuery, Qt::Key_E, Qt::AltModifier);
+    QTest::keyClick(w->MEQuery, Qt::Key_E, Qt::AltModifier);
+    QCOMPARE(execute.count(), 2);
+}
+
+void TestMainWindow::functionKeys_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("snippet");
+    QTest::addColumn<int>("selStart");
+    QTest::addColumn<int>("selEnd");
+    QTest::addColumn<QString>("expected");
+
+    // Editor text "select x from t"; the caret or selection as given.
+    QTest::newRow("F1 at caret") << int(Qt::Key_F1) << 0 << "top 5 " << 7 << 7
+                                 << "select top 5 x from t";
+    QTest::newRow("F3 replaces selection") << int(Qt::Key_F3) << 0 << "a, b" << 7 << 8
+                                           << "select a, b from t";
+    QTest::newRow("empty F3 deletes selection") << int(Qt::Key_F3) << 0 << "" << 7 << 9
+                                                << "select from t";
+    QTest::newRow("F10 with Alt") << int(Qt::Key_F10) << int(Qt::AltModifier) << "--" << 0 << 0
+                                  << "--select x from t";
+    QTest::newRow("Ctrl+F5 inserts") << int(Qt::Key_F5) << int(Qt::ControlModifier) << "*" << 15
+                                     << 15 << "select x from t*";
+    QTest::newRow("Shift+F6 inserts") << int(Qt::Key_F6) << int(Qt::ShiftModifier) << "!" << 0
+                                      << 15 << "!";
+    QTest::newRow("F11 is no snippet key") << int(Qt::Key_F11) << 0 << "" << 0 << 0
+                                           << "select x from t";
+}
+
+void TestMainWindow::functionKeys()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, snippet);
+    QFETCH(int, selStart);
+    QFETCH(int, selEnd);
+    QFETCH(QString, expected);
+
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F10)
+        w->ShortcutTexts[std::size_t(key - Qt::Key_F1)] = snippet;
+    w->MEQuery->setPlainText(QStringLiteral("select x from t"));
+    QTextCursor c = w->MEQuery->textCursor();
+    c.setPosition(selStart);
+    c.setPosition(selEnd, QTextCursor::KeepAnchor);
+    w->MEQuery->setTextCursor(c);
+    w->MEQuery->setFocus();
+    QTest::keyClick(w->MEQuery, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(w->MEQuery->toPlainText(), expected);
+}
+
+void TestMainWindow::functionKeyKeepsFocusOnTableList()
+{
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    w->ShortcutTexts[2] = QStringLiteral("where 1=1");
+    w->MEQuery->setPlainText(QStringLiteral("select * from t "));
+    QTextCursor c = w->MEQuery->textCursor();
+    c.movePosition(QTextCursor::End);
+    w->MEQuery->setTextCursor(c);
+    w->LBTables->addItems({"Kunden", "Artikel"});
+    w->LBTables->setFocus();
+    QTRY_VERIFY(w->LBTables->hasFocus());
+    QTest::keyClick(w->LBTables, Qt::Key_F3);
+    QCOMPARE(w->MEQuery->toPlainText(), QStringLiteral("select * from t where 1=1"));
+    QVERIFY(w->LBTables->hasFocus());
+    QVERIFY(TableListFocused);
+}
+
+void TestMainWindow::plainF5RunsQueryShiftF5Inserts()
+{
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    // Keep the actions from reaching a server: only count them.
+    QObject::disconnect(w->ACQuery, SIGNAL(triggered(bool)), w, nullptr);
+    QObject::disconnect(w->ACExecute, SIGNAL(triggered(bool)), w, nullptr);
+    QSignalSpy query(w->ACQuery, &QAction::triggered);
+    QSignalSpy execute(w->ACExecute, &QAction::triggered);
+    w->ShortcutTexts[4] = QStringLiteral("<5>");
+    w->ShortcutTexts[5] = QStringLiteral("<6>");
+    w->MEQuery->setFocus();
+    QTest::keyClick(w->MEQuery, Qt::Key_F5);
+    QTest::keyClick(w->MEQuery, Qt::Key_F6);
+    QCOMPARE(query.count(), 1);
+    QCOMPARE(execute.count(), 1);
+    QCOMPARE(w->MEQuery->toPlainText(), QString());
+    QTest::keyClick(w->MEQuery, Qt::Key_F5, Qt::ShiftModifier);
+    QTest::keyClick(w->MEQuery, Qt::Key_F6, Qt::ControlModifier);
+    QCOMPARE(query.count(), 1);
+    QCOMPARE(execute.count(), 1);
+    QCOMPARE(w->MEQuery->toPlainText(), QStringLiteral("<5><6>"));
+}
+
+void TestMainWindow::hintLine()
+{
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    auto* button = qobject_cast<QToolButton*>(w->TBToolbar1->widgetForAction(w->ACSave));
+    QVERIFY(button);
+    QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
+    QApplication::sendEvent(button, &enter);
+    QCOMPARE(w->LBStatusBar3->text(), QStringLiteral("Abfrage speichern"));
+    QVERIFY(w->LBStatusBar3->width() >= w->LBStatusBar3->sizeHint().width());
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(button, &leave);
+    QCOMPARE(w->LBStatusBar3->text(), QString());
+    // The table list's own hint.
+    QApplication::sendEvent(w->LBTables, &enter);
+    QCOMPARE(w->LBStatusBar3->text(), QStringLiteral("Verfügbare Tabellen in der Datenbank"));
+}
+
+void TestMainWindow::fullStopRule_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("letter") << "Fehler" << "Fehler.";
+    QTest::newRow("umlaut") << "zurück" << "zurück.";
+    QTest::newRow("digit") << "Wert 5" << "Wert 5.";
+    QTest::newRow("slash is above the stop") << "Pfad /" << "Pfad /.";
+    QTest::newRow("full stop") << "Fehler." << "Fehler.";
+    QTest::newRow("exclamation mark") << "Fehler!" << "Fehler!";
+    QTest::newRow("closing parenthesis") << "(Fehler)" << "(Fehler)";
+    QTest::newRow("hyphen") << "Ende -" << "Ende -";
+    QTest::newRow("blank") << "Ende " << "Ende ";
+    QTest::newRow("empty") << "" << "";
+}
+
+void TestMainWindow::fullStopRule()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, shown);
+    QCOMPARE(messageWithFullStop(message), shown);
+}
+
+void TestMainWindow::errorDisplayShowsOnceAndGoesOn()
+{
+    Thrower thrower;
+    thrower.message = QStringLiteral("Anmeldung fehlgeschlagen");
+    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+    QTRY_COMPARE(m_messages->requests.size(), 2);
+    const modal::MessageRequest& r = m_messages->requests.first();
+    QCOMPARE(r.caption, QStringLiteral("tarnwick 2005"));
+    QCOMPARE(r.icon, QMessageBox::Critical);
+    QCOMPARE(r.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(r.text, QStringLiteral("Anmeldung fehlgeschlagen."));
+}
+
+void TestMainWindow::quickQueryStatement_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<int>("max");
+    QTest::addColumn<QString>("statement");
+    QTest::newRow("top 100") << "Kunden" << 100 << "SELECT TOP 100 * from [Kunden]";
+    QTest::newRow("all rows") << "Kunden" << 0 << "SELECT * from [Kunden]";
+    QTest::newRow("blank in name") << "Order Details" << 50 << "SELECT TOP 50 * from [Order Details]";
+    QTest::newRow("bracket doubled") << "a]b" << 0 << "SELECT * from [a]]b]";
+    QTest::newRow("name cannot end the bracket")
+        << "x]; drop table y; --" << 0 << "SELECT * from [x]]; drop table y; --]";
+    QTest::newRow("opening bracket kept") << "[x" << 0 << "SELECT * from [[x]";
+}
+
+void TestMainWindow::quickQueryStatement()
+{
+    QFETCH(QString, table);
+    QFETCH(int, max);
+    QFETCH(QString, statement);
+    QCOMPARE(::quickQueryStatement(table, max), statement);
+}
+
+void TestMainWindow::queryAndCommandText_data()
+{
+    QTest::addColumn<QString>("editor");
+    QTest::addColumn<int>("selStart");
+    QTest::addColumn<int>("selEnd");
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("command");
+
+    QTest::newRow("lines joined") << "select a -- key\nfrom t" << 0 << 0
+                                  << "select a  from t " << "select a -- key\r\nfrom t\r\n";
+    QTest::newRow("block comment over lines") << "select /* x\ny */ 1" << 0 << 0
+                                              << "select   1 " << "select /* x\r\ny */ 1\r\n";
+    QTest::newRow("final line break adds no line") << "select 1\n" << 0 << 0 << "select 1 "
+                                                   << "select 1\r\n";
+    QTest::newRow("empty editor") << "" << 0 << 0 << "" << "";
+    QTest::newRow("selection keeps its breaks") << "x\nselect a -- c\nfrom t\ny" << 2 << 22
+                                                << "select a \r\nfrom t"
+                                                << "select a -- c\r\nfrom t";
+    QTest::newRow("comment never covers the next line")
+        << "update t set a = 1 -- all\nwhere id = 2" << 0 << 0 << "update t set a = 1  where id = 2 "
+        << "update t set a = 1 -- all\r\nwhere id = 2\r\n";
+}
+
+void TestMainWindow::queryAndCommandText()
+{
+    QFETCH(QString, editor);
+    QFETCH(int, selStart);
+    QFETCH(int, selEnd);
+    QFETCH(QString, query);
+    QFETCH(QString, command);
+    w->MEQuery->setPlainText(editor);
+    QTextCursor c = w->MEQuery->textCursor();
+    c.setPosition(selStart);
+    c.setPosition(selEnd, QTextCursor::KeepAnchor);
+    w->MEQuery->setTextCursor(c);
+    QCOMPARE(w->queryText(), query);
+    QCOMPARE(w->commandText(), command);
+}
+
+void TestMainWindow::focusTracking()
+{
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    w->LBTables->setFocus();
+    QTRY_VERIFY(TableListFocused);
+    w->MEQuery->setFocus();
+    QTRY_VERIFY(!TableListFocused);
+    w->LBTables->setFocus();
+    QTRY_VERIFY(TableListFocused);
+    w->DBGridQuery->setFocus();
+    QTRY_VERIFY(!TableListFocused);
+}
+
+void TestMainWindow::newClearsEditorAndMessages()
+{
+    w->MEQuery->setPlainText(QStringLiteral("select 1"));
+    w->REMessages->setPlainText(QStringLiteral("old message"));
+    trigger(w->ACNew);
+    QCOMPARE(w->MEQuery->toPlainText(), QString());
+    QCOMPARE(w->REMessages->toPlainText(), QString());
+}
+
+void TestMainWindow::saveAndOpenScripts()
+{
+    QList<modal::FileRequest> requests;
+    QString answer;
+    modal::setFileHandler([&](const modal::FileRequest& r) {
+        requests.append(r);
+        return answer;
+    });
+    const QString text = QStringLiteral("select *\n\nfrom [Kunden]\n  where a = 'ä'");
+    w->MEQuery->setPlainText(text);
+    w->REMessages->setPlainText(QStringLiteral("kept"));
+    answer = QDir(m_settings->path()).filePath(QStringLiteral("abfrage")); // no extension
+    trigger(w->ACSave);
+    QCOMPARE(requests.last().caption, QStringLiteral("SQL Scripts speichern"));
+    QVERIFY(requests.last().save);
+    QCOMPARE(requests.last().filter, QStringLiteral("SQL-Scripts (*.sql);;Alle Dateien (*.*)"));
+    QCOMPARE(requests.last().defaultSuffix, QStringLiteral("sql"));
+    QCOMPARE(w->REMessages->toPlainText(), QStringLiteral("kept"));
+    QFile f(answer + QStringLiteral(".sql"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), text.toUtf8().replace("\n", "\r\n") + "\r\n");
+    f.close();
+
+    // Saving again over the same file replaces it without a question; the
+    // dialog offers the last name.
+    w->MEQuery->setPlainText(QStringLiteral("select 2"));
+    trigger(w->ACSave);
+    QCOMPARE(requests.last().directory, answer + QStringLiteral(".sql"));
+    QVERIFY(m_messages->requests.isEmpty());
+
+    w->MEQuery->clear();
+    answer = answer + QStringLiteral(".sql");
+    trigger(w->ACOpen);
+    QCOMPARE(requests.last().caption, QStringLiteral("Script öffnen"));
+    QVERIFY(!requests.last().save);
+    QCOMPARE(requests.last().filter, QStringLiteral("SQL-Script (*.sql);;Alle Dateien (*.*)"));
+    QCOMPARE(w->MEQuery->toPlainText(), QStringLiteral("select 2\n"));
+    QCOMPARE(w->REMessages->toPlainText(), QString());
+}
+
+void TestMainWindow::openMissingFileKeepsEditor()
+{
+    const QString missing = QDir(m_settings->path()).filePath(QStringLiteral("fehlt.sql"));
+    modal::setFileHandler([&](const modal::FileRequest&) { return missing; });
+    w->MEQuery->setPlainText(QStringLiteral("select 1"));
+    w->REMessages->setPlainText(QStringLiteral("message"));
+    trigger(w->ACOpen);
+    QCOMPARE(m_messages->requests.size(), 1);
+    QVERIFY2(m_messages->texts().first().startsWith(
+                 QStringLiteral("Datei %1 kann nicht geöffnet werden. ").arg(missing)),
+             qPrintable(m_messages->texts().first()));
+    QCOMPARE(w->MEQuery->toPlainText(), QStringLiteral("select 1"));
+    QCOMPARE(w->REMessages->toPlainText(), QStringLiteral("message"));
+}
+
+void TestMainWindow::cancelledDialogsDoNothing()
+{
+    modal::setFileHandler([](const modal::FileRequest&) { return QString(); });
+    w->MEQuery->setPlainText(QStringLiteral("select 1"));
+    w->REMessages->setPlainText(QStringLiteral("message"));
+    trigger(w->ACOpen);
+    trigger(w->ACSave);
+    trigger(w->ACPrint);
+    QCOMPARE(w->MEQuery->toPlainText(), QStringLiteral("select 1"));
+    QCOMPARE(w->REMessages->toPlainText(), QStringLiteral("message"));
+    QVERIFY(m_messages->requests.isEmpty());
+}
+
+void TestMainWindow::settingsReadAtStart()
+{
+    {
+        settings::Registry reg;
+        QVERIFY(reg.openKey(QString::fromLatin1(settings::kSettingsKey), true));
+        reg.writeString("MSSQLServer", "SRV1");
+        reg.writeString("MSSQLDatabase", "Musterfirma");
+        reg.writeString("maxds", "50");
+        reg.writeString("shortcut3", "where 1=1");
+        reg.writeString("shortcut10", "go");
+        reg.writeString("ADOTimeout", "abc");
+    }
+    QueryTimeout = 7;
+    w->readfromreg();
+    QCOMPARE(w->SavedServer, QStringLiteral("SRV1"));
+    QCOMPARE(w->SavedDatabase, QStringLiteral("Musterfirma"));
+    QCOMPARE(w->EDMaxRec->value(), 50);
+    QCOMPARE(w->ShortcutTexts[2], QStringLiteral("where 1=1"));
+    QCOMPARE(w->ShortcutTexts[9], QStringLiteral("go"));
+    QCOMPARE(w->ShortcutTexts[0], QString());
+    QCOMPARE(QueryTimeout, 0); // letters count as no time-out
+    QCOMPARE(DM->ADOdsQuery->CommandTimeout(), 0);
+}
+
+void TestMainWindow::settingsWrittenAtClose()
+{
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    w->EDMaxRec->setValue(25);
+    w->ShortcutTexts[0] = QStringLiteral("select ");
+    QueryTimeout = 12;
+    w->CBDatabase->setEditText(QStringLiteral("Lager"));
+    trigger(w->Beenden1);
+    QVERIFY(!w->isVisible());
+    settings::Registry reg;
+    QVERIFY(reg.openKeyReadOnly(QString::fromLatin1(settings::kSettingsKey)));
+    QCOMPARE(reg.readString("MSSQLDatabase"), QStringLiteral("Lager"));
+    QCOMPARE(reg.readString("maxds"), QStringLiteral("25"));
+    QCOMPARE(reg.readString("shortcut1"), QStringLiteral("select "));
+    QCOMPARE(reg.readString("shortcut2"), QString());
+    QVERIFY(reg.valueExists("shortcut10"));
+    QCOMPARE(reg.readString("ADOTimeout"), QStringLiteral("12"));
+    QCOMPARE(reg.readString("FormVersion"), QStringLiteral("0"));
+    QVERIFY(reg.valueExists("NormPos"));
+    QVERIFY(!reg.valueExists("MSSQLServer")); // owned by the connection component
+    QueryTimeout = 0;
+}
+
+void TestMainWindow::settingsErrorReportedOnce()
+{
+    {
+        settings::Registry reg;
+        QVERIFY(reg.openKey(QString::fromLatin1(settings::kSettingsKey), true));
+        reg.writeString("MSSQLServer", "SRV1");
+        reg.writeInteger("MSSQLDatabase", 5); // of the wrong type
+        reg.writeString("maxds", "50");
+    }
+    auto* prompt = new FakePrompt;
+    prompt->confirm = false;
+    w->setConnectPrompt(std::unique_ptr<ConnectPrompt>(prompt));
+    FirstActivation = true;
+    runGuarded([this] { w->FormActivate(); }); // connecting fails too: no server named
+    QVERIFY(!FirstActivation);
+    QCOMPARE(w->SavedServer, QStringLiteral("SRV1"));
+    QCOMPARE(w->EDMaxRec->value(), 0); // values after the bad one are not read
+    QCOMPARE(prompt->opens, 1);
+    const int shown = int(m_messages->requests.size());
+    QVERIFY(shown >= 1);
+    runGuarded([this] { w->FormActivate(); });
+    QCOMPARE(prompt->opens, 1);
+    QCOMPARE(int(m_messages->requests.size()), shown);
+}
+
+int main(int argc, char** argv)
+{
+    TApplication app(argc, argv);
+    setApplicationTitle(QStringLiteral("tarnwick 2005"));
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwindow.moc"
