@@ -375,7 +375,8 @@ void createBigRows(const std::string& dataDir, std::int64_t n)
     // A rollback journal in memory writes each page once; WAL would write the
     // whole table twice (log, then checkpoint). Without exclusive access the
     // mode stays WAL, which is only slower.
-    run("PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF; PRAGMA cache_size=-65536;");
+    sqlite3_exec(db, "PRAGMA journal_mode=MEMORY", nullptr, nullptr, nullptr);
+    run("PRAGMA synchronous=OFF; PRAGMA cache_size=-65536;");
     run("BEGIN");
     run("DROP TABLE IF EXISTS Messwerte");
     run("CREATE TABLE Messwerte (\"Nr\" INTEGER NOT NULL CONSTRAINT \"PK_Messwerte\" PRIMARY KEY, \"Betrag\" money NULL, "
@@ -412,7 +413,7 @@ void createBigRows(const std::string& dataDir, std::int64_t n)
     }
     sqlite3_finalize(st);
     run("COMMIT");
-    run("PRAGMA journal_mode=WAL");
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     sqlite3_close_v2(db);
 }
 
