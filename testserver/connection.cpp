@@ -92,15 +92,20 @@ void Connection::run()
 {
     PacketReader reader(m_fd);
     try {
-        if (!handshake(reader))
+        const bool loggedIn = handshake(reader);
+        if (!loggedIn) {
+            ::shutdown(m_fd, SHUT_RDWR);
             return;
+        }
     } catch (const ProtocolError& e) {
         if (!m_stopped)
             log(std::string("closed during login: ") + e.what());
+        ::shutdown(m_fd, SHUT_RDWR);
         return;
     }
     std::thread readerThread([this, &reader] { readerLoop(reader); });
     serveRequests();
+    // The client sees the end at once, not when the connection is reaped.
     ::shutdown(m_fd, SHUT_RDWR);
     readerThread.join();
 }
