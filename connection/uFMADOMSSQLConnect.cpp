@@ -240,14 +240,16 @@ TFMADOMSSQLConnect::TFMADOMSSQLConnect(QWidget* parent)
     setTabOrder(CBDatabase, BTOk);
     setTabOrder(BTOk, BTCancel);
 
-    connect(RBnt, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            RBsqlClick();
-    });
-    connect(RBsql, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            RBsqlClick();
-    });
+    // The authentication choice is one tab stop, at the selected button;
+    // the arrow keys move between the two.
+    for (QRadioButton* rb : {RBnt, RBsql}) {
+        rb->setFocusPolicy(rb->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+        connect(rb, &QRadioButton::toggled, this, [this, rb](bool on) {
+            rb->setFocusPolicy(on ? Qt::StrongFocus : Qt::ClickFocus);
+            if (on)
+                RBsqlClick();
+        });
+    }
     EDServer->onDropDown = [this] { EDServerDropDown(); };
     EDServer->onCloseUp = [this] { EDServerCloseUp(); };
     connect(BTOk, &QPushButton::clicked, this, [this] {

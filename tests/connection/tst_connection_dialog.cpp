@@ -171,6 +171,34 @@ private slots:
         QCOMPARE(order, interesting);
     }
 
+    void tabWalksTheDialog()
+    {
+        TFMADOMSSQLConnect d;
+        d.RBsql->click(); // user name and password take part
+        d.show();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        d.EDServer->setFocus(Qt::TabFocusReason);
+        QStringList walked;
+        for (int i = 0; i < 7; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            walked << QApplication::focusWidget()->objectName();
+        }
+        // The authentication choice is one stop, at the selected button.
+        QCOMPARE(walked, (QStringList{"RBsql", "EDUser", "EDPassword", "CBDatabase", "BTOk",
+                                      "BTCancel", "EDServer"}));
+        // Arrow keys move the choice within the group.
+        d.RBsql->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(d.RBsql, Qt::Key_Up);
+        QVERIFY(d.RBnt->isChecked());
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(d.RBnt));
+        QVERIFY(!d.EDUser->isEnabled());
+        d.EDServer->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(d.EDServer, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(d.RBnt));
+        QTest::keyClick(d.RBnt, Qt::Key_Tab); // user name and password are disabled now
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(d.CBDatabase));
+    }
+
     void radioButtons()
     {
         TFMADOMSSQLConnect d;
@@ -349,6 +377,33 @@ private slots:
         QCOMPARE(c->ConnectionString(), QString());
         QVERIFY(!c->NTAuthentification());
         QCOMPARE(stored("MSSQLServer"), QStringLiteral("<no key>"));
+    }
+
+    void handWrittenSettingsPresetTheDialog()
+    {
+        // What a script writes to open the dialog on a given server and login.
+        QFile f(settings::rootFileName(settings::RootKey::CurrentUser));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[Software\\Kestrune\\Quorlin]\n"
+                "MSSQLServer=\"127.0.0.1,14333\"\n"
+                "MSSQLUser=demo\n"
+                "MSSQLAuthentification=0\n");
+        f.close();
+        std::unique_ptr<TVelADOMSSQLConnect> c(mainWindowComponent(nullptr));
+        QString server, user;
+        bool sql = false, userEnabled = false;
+        modal::setDialogHandler([&](QDialog* dlg) {
+            auto* d = static_cast<TFMADOMSSQLConnect*>(dlg);
+            server = d->EDServer->currentText();
+            user = d->EDUser->text();
+            sql = d->RBsql->isChecked();
+            userEnabled = d->EDUser->isEnabled();
+            return int(QDialog::Rejected);
+        });
+        c->open();
+        QCOMPARE(server, QStringLiteral("127.0.0.1,14333"));
+        QCOMPARE(user, QStringLiteral("demo"));
+        QVERIFY(sql && userEnabled);
     }
 
     void storedAuthentication_data()
