@@ -326,45 +326,52 @@ void Connection::executeTransaction(const InMessage& msg)
     const TransactionRequest req = parseTransactionRequest(msg.payload, m_tdsVersion);
     TokenWriter tokens(m_writer, m_tdsVersion);
     tokens.setServerName(m_config.serverName);
-    MessagesOnlySink sink(tokens);
-    auto run = [&](const std::string& sql) {
-        sink.failed = false;
-        m_session.executeBatch(sql, sink, m_cancel);
-        return !sink.failed;
-    };
+    bool ok = true;
+    Message error;
     auto begin = [&] {
-        if (!run("BEGIN TRANSACTION"))
+        if (!m_session.beginTransaction(&error)) {
+            tokens.message(error);
+            ok = false;
             return;
+        }
+        // The descriptor the client echoes in its later requests.
         ++m_transactionCounter;
         m_transaction.clear();
         putU64(m_transaction, m_transactionCounter);
         tokens.envChangeBytes(EnvBeginTran, m_transaction, {});
     };
-    bool ok = true;
     switch (req.kind) {
     case TransactionRequest::Begin:
         begin();
-        ok = !sink.failed;
         break;
     case TransactionRequest::Commit:
     case TransactionRequest::Rollback: {
         const bool commit = req.kind == TransactionRequest::Commit;
-        if (!m_transaction.empty()) {
-            ok = run(commit ? "COMMIT TRANSACTION" : "ROLLBACK TRANSACTION");
-            if (ok) {
-                tokens.envChangeBytes(commit ? EnvCommitTran : EnvRollbackTran, {}, m_transaction);
+        // Switching autocommit back on sends a rollback whether or not a
+        // transaction is open; without one there is nothing to do.
+        if (commit || m_session.transactionCount() > 0) {
+            const bool done = commit ? m_session.commitTransaction(&error)
+                                     : m_session.rollbackTransaction(&error);
+            if (done) {
+                tokens.envChangeBytes(commit ? EnvCommitTran : EnvRollbackTran, {},
+                                      m_transaction.empty() ? Bytes(8, 0) : m_transaction);
                 m_transaction.clear();
+            } else {
+                tokens.message(error);
+                ok = false;
             }
         }
-        if (ok && req.beginNew) {
+        if (ok && req.beginNew)
             begin();
-            ok = !sink.failed;
-        }
         break;
     }
-    case TransactionRequest::Save:
-        ok = run("SAVE TRANSACTION " + (req.name.empty() ? std::string("s") : req.name));
+    case TransactionRequest::Save: {
+        MessagesOnlySink sink(tokens);
+        m_session.executeBatch("SAVE TRANSACTION " + (req.name.empty() ? std::string("s") : req.name),
+                               sink, m_cancel);
+        ok = !sink.failed;
         break;
+    }
     }
     tokens.done(DoneKind::Done, ok ? DoneFinal : DoneError, 0, 0);
     m_writer.endMessage();

@@ -170,6 +170,54 @@ TEST_F(OdbcEndToEnd, ParametersTravelAsRpcAndComeBackIntact)
     SQLFreeStmt(db.stmt, SQL_RESET_PARAMS);
 }
 
+TEST_F(OdbcEndToEnd, TransactionsThroughTheDriverCommitAndRollBack)
+{
+    Odbc db(s_server->odbcConnectionString("Musterfirma"));
+    const SQLRETURN created = db.exec("CREATE TABLE TxProbe (a int)");
+    // A statement without rows or count may end in SQL_NO_DATA with this driver.
+    ASSERT_TRUE(SQL_SUCCEEDED(created) || created == SQL_NO_DATA)
+        << created << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    // Autocommit off: the driver sends a begin-transaction request.
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectAttr(db.dbc, SQL_ATTR_AUTOCOMMIT,
+                                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)))
+        << diagnostics(SQL_HANDLE_DBC, db.dbc);
+    EXPECT_EQ(db.scalar("SELECT @@TRANCOUNT"), "1");
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("INSERT INTO TxProbe VALUES (1)")));
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, db.dbc, SQL_ROLLBACK)))
+        << diagnostics(SQL_HANDLE_DBC, db.dbc);
+    EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM TxProbe"), "0");
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("INSERT INTO TxProbe VALUES (2)")));
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, db.dbc, SQL_COMMIT)))
+        << diagnostics(SQL_HANDLE_DBC, db.dbc);
+    // Back to autocommit: the open (empty) transaction is rolled back.
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectAttr(db.dbc, SQL_ATTR_AUTOCOMMIT,
+                                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)))
+        << diagnostics(SQL_HANDLE_DBC, db.dbc);
+    EXPECT_EQ(db.scalar("SELECT @@TRANCOUNT"), "0");
+    EXPECT_EQ(db.scalar("SELECT SUM(a) FROM TxProbe"), "2");
+}
+
+TEST_F(OdbcEndToEnd, CatalogFollowsUseAndTheCurrentCatalogAttribute)
+{
+    Odbc db(s_server->odbcConnectionString());
+    EXPECT_EQ(db.scalar("SELECT DB_NAME()"), "master");
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectAttr(
+        db.dbc, SQL_ATTR_CURRENT_CATALOG, const_cast<char*>("Musterfirma"), SQL_NTS)))
+        << diagnostics(SQL_HANDLE_DBC, db.dbc);
+    char name[128] = {};
+    SQLINTEGER len = 0;
+    SQLGetConnectAttr(db.dbc, SQL_ATTR_CURRENT_CATALOG, name, sizeof name, &len);
+    EXPECT_STREQ(name, "Musterfirma");
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    db.exec("USE master");
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    SQLGetConnectAttr(db.dbc, SQL_ATTR_CURRENT_CATALOG, name, sizeof name, &len);
+    EXPECT_STREQ(name, "master");
+}
+
 TEST_F(OdbcEndToEnd, ManyClientsAtOnce)
 {
     constexpr int kClients = 8;
