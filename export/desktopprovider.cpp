@@ -1,0 +1,243 @@
+#include "desktopprovider.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <mutex>
+
+namespace exportfile {
+
+namespace {
+
+// Tables created through the provider in this process, by file path: what openTable needs
+// to know about them, since the formats are written, never read back.
+struct CreatedTable {
+    FileFormat format;
+    TableSchema schema;
+};
+
+QHash<QString, CreatedTable>& createdTables()
+{
+    static QHash<QString, CreatedTable> tables;
+    return tables;
+}
+
+template <typename F>
+auto asDataError(F&& f) -> decltype(f())
+{
+    try {
+        return f();
+    } catch (const ExportError& e) {
+        throw data::DataError(e.message());
+    }
+}
+
+QString propertyText(const data::ConnectionParams& params, const QString& name)
+{
+    for (const auto& p : params.properties)
+        if (p.name.compare(name, Qt::CaseInsensitive) == 0)
+            return p.value.toString();
+    return {};
+}
+
+class DesktopConnection : public data::ProviderConnection {
+public:
+    DesktopConnection(QString dataSource, FileFormat format, QList<data::PropertyEntry> properties)
+        : m_dataSource(std::move(dataSource)), m_format(format), m_properties(std::move(properties))
+    {
+    }
+
+    std::shared_ptr<data::ResultStore> query(const QString& text, const data::QueryOptions&,
+                                             data::MessageList&) override
+    {
+        throw data::DataError(
+            QStringLiteral("Abfragen werden von diesem Provider nicht unterstützt: %1").arg(text.left(60)));
+    }
+
+    void execute(const QString& text, const QList<QVariant>& params, const data::QueryOptions&,
+                 data::MessageList&) override
+    {
+        if (!params.isEmpty())
+            throw data::DataError(QStringLiteral("Parameter werden von diesem Provider nicht unterstützt."));
+        asDataError([&] {
+            TableSchema schema = parseCreateTable(text);
+            const QString path = tableFilePath(m_dataSource, schema.tableName, m_format);
+            if (QFileInfo::exists(path))
+                throw ExportError(QStringLiteral("Die Tabelle \"%1\" existiert bereits.").arg(path));
+            // Memo files left behind by a table that was deleted belong to nobody any more.
+            for (const QString& companion : companionFiles(m_format, path))
+                QFile::remove(companion);
+            // The table exists, complete and empty, as soon as the statement has run.
+            createTableWriter(m_format, schema, path)->finish();
+            createdTables().insert(path, {m_format, std::move(schema)});
+        });
+    }
+
+    std::shared_ptr<data::ResultStore> openTable(const QString& table, const data::QueryOptions&,
+                                                 data::MessageList&) override
+    {
+        const CreatedTable& t = tableFor(table);
+        QList<data::ColumnInfo> columns;
+        for (const auto& c : t.schema.columns)
+            columns.append(columnInfoFor(c));
+        return std::make_shared<data::ResultStore>(columns);
+    }
+
+    void appendRows(const QString& table, const data::ResultStore& store, qint64 firstRow) override
+    {
+        Q_UNUSED(firstRow);
+        const QString path = tableFilePath(m_dataSource, table, m_format);
+        const CreatedTable& t = tableFor(table);
+        asDataError([&] {
+            // The formats cannot be appended to in place, and the row set holds every row
+            // appended since the table was opened: the file is written anew with all of them.
+            // A value the file cannot hold stops the writing; the rows before it stay.
+            auto writer = createTableWriter(t.format, t.schema, path);
+            const int columns = store.columnCount();
+            std::vector<QVariant> values(static_cast<size_t>(columns));
+            for (qint64 row = 0; row < store.rowCount(); ++row) {
+                for (int c = 0; c < columns; ++c)
+                    values[size_t(c)] = store.value(row, c);
+                writer->appendRow(values);
+            }
+            writer->finish();
+        });
+    }
+
+    QStringList tableNames(bool) override
+    {
+        QStringList names;
+        const QString ext = defaultExtension(m_format);
+        const auto entries = QDir(m_dataSource).entryList({QStringLiteral("*") + ext}, QDir::Files, QDir::Name);
+        for (const QString& e : entries)
+            names << e;
+        return names;
+    }
+
+    QList<data::PropertyEntry> properties() override { return m_properties; }
+
+private:
+    const CreatedTable& tableFor(const QString& table) const
+    {
+        const QString path = tableFilePath(m_dataSource, table, m_format);
+        auto it = createdTables().constFind(path);
+        if (it == createdTables().cend() || !QFileInfo::exists(path))
+            throw data::DataError(QStringLiteral("Die Tabelle \"%1\" wurde nicht gefunden.").arg(path));
+        if (it->format != m_format)
+            throw data::DataError(QStringLiteral("Die Tabelle \"%1\" hat ein anderes Dateiformat.").arg(path));
+        return *it;
+    }
+
+    QString m_dataSource;
+    FileFormat m_format;
+    QList<data::PropertyEntry> m_properties;
+};
+
+class DesktopProvider : public data::Provider {
+public:
+    QString name() const override { return QStringLiteral("Microsoft.Jet.OLEDB.4.0"); }
+
+    std::unique_ptr<data::ProviderConnection> connect(const data::ConnectionParams& params,
+                                                      data::MessageList&) override
+    {
+        const QString dataSource = propertyText(params, QStringLiteral("Data Source"));
+        const QString extended = propertyText(params, QStringLiteral("Extended Properties"));
+        const QFileInfo fi(dataSource);
+        if (extended.trimmed().isEmpty()) {
+            // Without a format the data source is a database file: that is an Access database.
+            throw data::DataError(
+                QStringLiteral("Access-Datenbanken (.mdb) können noch nicht geschrieben werden."));
+        }
+        const FileFormat format = asDataError([&] { return formatFromExtendedProperties(extended); });
+        if (dataSource.isEmpty())
+            throw data::DataError(QStringLiteral("Es ist kein Zielordner angegeben (Data Source)."));
+        if (!fi.isDir())
+            throw data::DataError(
+                QStringLiteral("Der Ordner \"%1\" ist nicht vorhanden.").arg(QDir::toNativeSeparators(dataSource)));
+        QList<data::PropertyEntry> props = params.properties;
+        props.prepend({QStringLiteral("Provider Name"), name()});
+        return std::make_unique<DesktopConnection>(fi.absoluteFilePath(), format, props);
+    }
+};
+
+} // namespace
+
+data::ColumnInfo columnInfoFor(const ColumnDef& column)
+{
+    data::ColumnInfo info;
+    info.name = column.name;
+    info.nullable = true;
+    switch (column.type) {
+    case ColumnType::Integer:
+        info.type = ftInteger;
+        info.kind = data::StorageKind::Int64; // "integer" also receives 64-bit values
+        break;
+    case ColumnType::Float:
+        info.type = ftFloat;
+        info.kind = data::StorageKind::Double;
+        break;
+    case ColumnType::Numeric:
+        // Held as the source delivers it; the writer rounds to the column's scale.
+        info.type = ftBCD;
+        info.kind = data::StorageKind::Double;
+        info.precision = column.precision;
+        info.size = column.scale;
+        info.scale = column.scale;
+        break;
+    case ColumnType::Char:
+        info.type = ftString;
+        info.kind = data::StorageKind::Utf16;
+        info.size = column.size;
+        break;
+    case ColumnType::Memo:
+        info.type = ftMemo;
+        info.kind = data::StorageKind::Utf16;
+        break;
+    case ColumnType::Bit:
+        info.type = ftBoolean;
+        info.kind = data::StorageKind::Bool;
+        break;
+    case ColumnType::Date:
+        info.type = ftDate;
+        info.kind = data::StorageKind::Date;
+        break;
+    case ColumnType::DateTime:
+        info.type = ftDateTime;
+        info.kind = data::StorageKind::DateTime;
+        break;
+    case ColumnType::Timestamp:
+        info.type = ftTimeStamp;
+        info.kind = data::StorageKind::DateTime;
+        break;
+    case ColumnType::Time:
+        info.type = ftTime;
+        info.kind = data::StorageKind::Time;
+        break;
+    }
+    return info;
+}
+
+QString tableFilePath(const QString& dataSource, const QString& tableName, FileFormat format)
+{
+    QString name = tableName;
+    if (QFileInfo(name).suffix().isEmpty())
+        name += defaultExtension(format);
+    return QFileInfo(QDir(dataSource), name).absoluteFilePath();
+}
+
+std::shared_ptr<data::Provider> desktopFileProvider()
+{
+    static const auto provider = std::make_shared<DesktopProvider>();
+    return provider;
+}
+
+void registerDesktopFileProvider()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (const char* name : {"Microsoft.Jet.OLEDB.4.0", "Microsoft.Jet.OLEDB.3.51"})
+            data::registerProvider(QString::fromLatin1(name), [] { return desktopFileProvider(); });
+    });
+}
+
+} // namespace exportfile

@@ -1,0 +1,46 @@
+#pragma once
+
+// Writers of the text-based formats: delimited text and HTML tables, both UTF-8.
+
+#include "tablewriter.h"
+
+#include <QFile>
+
+namespace exportfile {
+
+// Delimited text: a header row of the column names, then one line per row; fields separated
+// by ",", lines ended by CR LF; texts in double quotes with inner quotes doubled, numbers with
+// "." as decimal point, dates and times in ISO form, bits as TRUE/FALSE, null as an empty field.
+class TextWriter : public TableWriter {
+public:
+    TextWriter(const TableSchema& schema, const QString& path);
+    void appendRow(const std::vector<QVariant>& values) override;
+    void finish() override;
+
+    static QString quoted(const QString& text);
+
+private:
+    TableSchema m_schema;
+    QFile m_file;
+};
+
+// An HTML page with one table: a caption with the table's name, a header row of the column
+// names and one row per record; every text HTML-escaped. The same file serves both "HTML
+// Export" and "HTML Import" as destination.
+class HtmlWriter : public TableWriter {
+public:
+    HtmlWriter(const TableSchema& schema, const QString& path);
+    void appendRow(const std::vector<QVariant>& values) override;
+    void finish() override;
+
+    static QString escaped(const QString& text);
+
+private:
+    static QString tail();
+
+    TableSchema m_schema;
+    QFile m_file;
+    qint64 m_tailPos = 0;
+};
+
+} // namespace exportfile

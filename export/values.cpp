@@ -1,0 +1,248 @@
+#include "values.h"
+
+#include <QLocale>
+#include <QSet>
+#include <cmath>
+
+namespace exportfile {
+
+namespace {
+
+// Code points of the bytes 0x80..0x9F in code page 1252; the five unassigned bytes map to
+// the C1 control of the same number, as the system's converter does.
+constexpr char16_t cp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+[[noreturn]] void throwNotA(const QVariant& v, const QString& what, const ColumnDef& column)
+{
+    throw ExportError(QStringLiteral("Der Wert \"%1\" ist %2 und passt nicht in das Feld \"%3\" (%4).")
+                          .arg(v.toString(), what, column.name, columnTypeText(column)));
+}
+
+} // namespace
+
+bool isNull(const QVariant& v)
+{
+    return !v.isValid() || v.isNull();
+}
+
+void throwDoesNotFit(const QString& value, const ColumnDef& column)
+{
+    throw ExportError(QStringLiteral("Der Wert \"%1\" passt nicht in das Feld \"%2\" (%3).")
+                          .arg(value.size() > 60 ? value.left(57) + QStringLiteral("...") : value,
+                               column.name, columnTypeText(column)));
+}
+
+void checkRowWidth(size_t values, size_t columns)
+{
+    if (values != columns)
+        throw ExportError(QStringLiteral("Der Datensatz hat %1 Werte, die Tabelle %2 Felder.")
+                              .arg(values)
+                              .arg(columns));
+}
+
+void checkFieldNames(const std::vector<QByteArray>& encodedNames)
+{
+    QSet<QString> seen;
+    for (const QByteArray& n : encodedNames) {
+        const QString name = fromCp1252(n);
+        if (name.trimmed().isEmpty())
+            throw ExportError(QStringLiteral("Ein Feld ohne Namen kann in dieser Tabelle nicht angelegt werden."));
+        if (seen.contains(name.toUpper()))
+            throw ExportError(QStringLiteral("Der Feldname \"%1\" kommt in der Tabelle mehrfach vor.").arg(name));
+        seen.insert(name.toUpper());
+    }
+}
+
+qint64 toInteger(const QVariant& v, const ColumnDef& column)
+{
+    bool ok = false;
+    switch (v.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = v.toDouble();
+        if (!std::isfinite(d) || std::fabs(d) >= 9.2e18)
+            throwDoesNotFit(v.toString(), column);
+        return static_cast<qint64>(std::llround(d));
+    }
+    case QMetaType::Bool: return v.toBool() ? 1 : 0;
+    case QMetaType::QString: {
+        const QString s = v.toString().trimmed();
+        const qint64 i = s.toLongLong(&ok);
+        if (ok)
+            return i;
+        const double d = s.toDouble(&ok);
+        if (ok && std::isfinite(d) && std::fabs(d) < 9.2e18)
+            return static_cast<qint64>(std::llround(d));
+        throwNotA(v, QStringLiteral("keine ganze Zahl"), column);
+    }
+    default: {
+        const qint64 i = v.toLongLong(&ok);
+        if (!ok)
+            throwNotA(v, QStringLiteral("keine ganze Zahl"), column);
+        return i;
+    }
+    }
+}
+
+double toDouble(const QVariant& v, const ColumnDef& column)
+{
+    bool ok = false;
+    const double d = v.typeId() == QMetaType::QString ? v.toString().trimmed().toDouble(&ok)
+                                                      : v.toDouble(&ok);
+    if (!ok)
+        throwNotA(v, QStringLiteral("keine Zahl"), column);
+    return d;
+}
+
+bool toBool(const QVariant& v, const ColumnDef& column)
+{
+    if (v.typeId() == QMetaType::QString) {
+        const QString s = v.toString().trimmed().toLower();
+        if (s == u"1" || s == u"true" || s == u"t" || s == u"wahr" || s == u"-1")
+            return true;
+        if (s == u"0" || s == u"false" || s == u"f" || s == u"falsch")
+            return false;
+        throwNotA(v, QStringLiteral("kein Wahrheitswert"), column);
+    }
+    if (!v.canConvert<bool>())
+        throwNotA(v, QStringLiteral("kein Wahrheitswert"), column);
+    return v.toBool();
+}
+
+QString toText(const QVariant& v)
+{
+    switch (v.typeId()) {
+    case QMetaType::QDate: return isoDate(v.toDate());
+    case QMetaType::QDateTime: return isoDateTime(v.toDateTime());
+    case QMetaType::QTime: return isoTime(v.toTime());
+    case QMetaType::Double:
+    case QMetaType::Float: return numberText(v.toDouble());
+    case QMetaType::QByteArray: return QString::fromUtf8(v.toByteArray());
+    default: return v.toString();
+    }
+}
+
+QDateTime toDateTime(const QVariant& v, const ColumnDef& column)
+{
+    QDateTime dt;
+    switch (v.typeId()) {
+    case QMetaType::QDateTime: dt = v.toDateTime(); break;
+    case QMetaType::QDate: dt = QDateTime(v.toDate(), QTime(0, 0)); break;
+    case QMetaType::QString: {
+        const QString s = v.toString().trimmed();
+        dt = QDateTime::fromString(s, Qt::ISODateWithMs);
+        if (!dt.isValid())
+            dt = QDateTime(QDate::fromString(s, Qt::ISODate), QTime(0, 0));
+        break;
+    }
+    default: break;
+    }
+    if (!dt.isValid())
+        throwNotA(v, QStringLiteral("kein Datum"), column);
+    return dt;
+}
+
+QDate toDate(const QVariant& v, const ColumnDef& column)
+{
+    return toDateTime(v, column).date();
+}
+
+QTime toTime(const QVariant& v, const ColumnDef& column)
+{
+    QTime t;
+    switch (v.typeId()) {
+    case QMetaType::QTime: t = v.toTime(); break;
+    case QMetaType::QDateTime: t = v.toDateTime().time(); break;
+    case QMetaType::QString: t = QTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs); break;
+    default: break;
+    }
+    if (!t.isValid())
+        throwNotA(v, QStringLiteral("keine Uhrzeit"), column);
+    return t;
+}
+
+QString numberText(double value)
+{
+    // Shortest text that reads back as the same double, never with a locale's comma.
+    return QLocale::c().toString(value, 'g', QLocale::FloatingPointShortest);
+}
+
+QString isoDate(const QDate& d)
+{
+    return d.toString(Qt::ISODate);
+}
+
+QString isoTime(const QTime& t)
+{
+    return t.msec() ? t.toString(QStringLiteral("HH:mm:ss.zzz")) : t.toString(QStringLiteral("HH:mm:ss"));
+}
+
+QString isoDateTime(const QDateTime& dt)
+{
+    return isoDate(dt.date()) + u' ' + isoTime(dt.time());
+}
+
+QString cellText(const QVariant& v, const ColumnDef& column)
+{
+    if (isNull(v))
+        return {};
+    switch (column.type) {
+    case ColumnType::Integer: return QString::number(toInteger(v, column));
+    case ColumnType::Float: return numberText(toDouble(v, column));
+    case ColumnType::Numeric:
+        if (v.typeId() == QMetaType::QString) {
+            // Decimal texts keep all their digits; only the form is checked.
+            toDouble(v, column);
+            return v.toString().trimmed();
+        }
+        return numberText(toDouble(v, column));
+    case ColumnType::Bit: return toBool(v, column) ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+    case ColumnType::Date: return isoDate(toDate(v, column));
+    case ColumnType::DateTime:
+    case ColumnType::Timestamp: return isoDateTime(toDateTime(v, column));
+    case ColumnType::Time: return isoTime(toTime(v, column));
+    case ColumnType::Char:
+    case ColumnType::Memo: return toText(v);
+    }
+    return {};
+}
+
+QByteArray toCp1252(const QString& text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (const QChar ch : text) {
+        const char16_t u = ch.unicode();
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+            out.append(static_cast<char>(u));
+            continue;
+        }
+        char b = '?';
+        for (int i = 0; i < 32; ++i)
+            if (cp1252High[i] == u) {
+                b = static_cast<char>(0x80 + i);
+                break;
+            }
+        // A surrogate pair is one character that the code page cannot hold: one "?".
+        if (ch.isLowSurrogate())
+            continue;
+        out.append(b);
+    }
+    return out;
+}
+
+QString fromCp1252(const QByteArray& bytes)
+{
+    QString out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        out.append(b >= 0x80 && b < 0xA0 ? QChar(cp1252High[b - 0x80]) : QChar(b));
+    }
+    return out;
+}
+
+} // namespace exportfile

@@ -1,0 +1,53 @@
+#pragma once
+
+// Conversions of the values a dataset delivers (QVariant, null kept) into what a column of a
+// destination table holds. Every writer goes through these, so a value means the same in every
+// format. A value that cannot be taken as the column's type raises ExportError naming the column.
+
+#include "tableschema.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QTime>
+#include <QVariant>
+#include <vector>
+
+namespace exportfile {
+
+bool isNull(const QVariant& v);
+
+qint64 toInteger(const QVariant& v, const ColumnDef& column);
+double toDouble(const QVariant& v, const ColumnDef& column);
+bool toBool(const QVariant& v, const ColumnDef& column);
+QString toText(const QVariant& v);
+QDate toDate(const QVariant& v, const ColumnDef& column);
+QDateTime toDateTime(const QVariant& v, const ColumnDef& column);
+QTime toTime(const QVariant& v, const ColumnDef& column);
+
+// Text forms used by the text-based writers: "." as decimal point, ISO dates and times.
+QString numberText(double value);
+QString isoDate(const QDate& d);
+QString isoDateTime(const QDateTime& dt);
+QString isoTime(const QTime& t);
+
+// The value of one cell as plain text for the text-based formats: numbers with ".",
+// dates in ISO form, bits as TRUE/FALSE; null gives an empty string.
+QString cellText(const QVariant& v, const ColumnDef& column);
+
+// Windows code page 1252, the code page the desktop formats mark: characters outside it
+// become "?" (those formats have no way to hold them).
+QByteArray toCp1252(const QString& text);
+QString fromCp1252(const QByteArray& bytes);
+
+// Raises ExportError unless a row brings one value per column.
+void checkRowWidth(size_t values, size_t columns);
+
+// Raises ExportError for a field name that is empty or that another field has already
+// (names compared without regard to case), as the file formats require distinct names.
+void checkFieldNames(const std::vector<QByteArray>& encodedNames);
+
+// Message for a value that does not fit its column.
+[[noreturn]] void throwDoesNotFit(const QString& value, const ColumnDef& column);
+
+} // namespace exportfile

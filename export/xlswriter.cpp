@@ -1,0 +1,515 @@
+#include "xlswriter.h"
+
+#include "compoundfile.h"
+#include "fileio.h"
+#include "values.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QtEndian>
+#include <cstring>
+
+namespace exportfile {
+
+namespace {
+
+// Little-endian record data.
+class Bytes {
+public:
+    Bytes& u8(int v)
+    {
+        m_b.append(char(v & 0xFF));
+        return *this;
+    }
+    Bytes& u16(quint32 v)
+    {
+        char b[2];
+        qToLittleEndian<quint16>(quint16(v), b);
+        m_b.append(b, 2);
+        return *this;
+    }
+    Bytes& u32(quint32 v)
+    {
+        char b[4];
+        qToLittleEndian<quint32>(v, b);
+        m_b.append(b, 4);
+        return *this;
+    }
+    Bytes& f64(double v)
+    {
+        char b[8];
+        qToLittleEndian<double>(v, b);
+        m_b.append(b, 8);
+        return *this;
+    }
+    Bytes& raw(const QByteArray& b)
+    {
+        m_b.append(b);
+        return *this;
+    }
+    Bytes& utf16(const QString& s)
+    {
+        for (const QChar c : s)
+            u16(c.unicode());
+        return *this;
+    }
+    Bytes& latin1(const QString& s)
+    {
+        for (const QChar c : s)
+            u8(c.unicode());
+        return *this;
+    }
+    const QByteArray& data() const { return m_b; }
+    int size() const { return int(m_b.size()); }
+
+private:
+    QByteArray m_b;
+};
+
+constexpr int maxRecordData = 8224;
+
+void record(QByteArray& out, quint16 id, const QByteArray& data)
+{
+    char h[4];
+    qToLittleEndian<quint16>(id, h);
+    qToLittleEndian<quint16>(quint16(data.size()), h + 2);
+    out.append(h, 4);
+    out.append(data);
+}
+
+bool isLatin1(const QString& s)
+{
+    for (const QChar c : s)
+        if (c.unicode() > 0xFF)
+            return false;
+    return true;
+}
+
+// Cell formats, in the order their XF records are written after the style XFs.
+enum CellXf { XfGeneral, XfDate, XfDateTime, XfTime, XfHeader };
+
+const char* const dateFormats[3] = {"yyyy-mm-dd", "yyyy-mm-dd hh:mm:ss", "hh:mm:ss"};
+
+} // namespace
+
+BiffVersion biffVersion(FileFormat format)
+{
+    switch (format) {
+    case FileFormat::Excel3: return BiffVersion::Biff3;
+    case FileFormat::Excel4: return BiffVersion::Biff4;
+    case FileFormat::Excel5: return BiffVersion::Biff5;
+    default: return BiffVersion::Biff8;
+    }
+}
+
+int sheetRowLimit(BiffVersion version)
+{
+    return version == BiffVersion::Biff8 ? 65536 : 16384;
+}
+
+bool excelSerialDate(const QDate& date, double& serial)
+{
+    static const QDate epoch(1899, 12, 30);
+    if (!date.isValid() || date < QDate(1900, 1, 1))
+        return false;
+    qint64 days = epoch.daysTo(date);
+    // The 1900 system counts a 29 February 1900 that never was: earlier dates are one less.
+    if (date < QDate(1900, 3, 1))
+        --days;
+    serial = double(days);
+    return true;
+}
+
+QString sheetNameFor(const QString& tableName, int sheetNumber)
+{
+    QString base = tableName;
+    static const QRegularExpression ext(QStringLiteral(R"(\.xls$)"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    base.remove(ext);
+    static const QRegularExpression bad(QStringLiteral(R"([\[\]:*?/\\])"));
+    base.replace(bad, QStringLiteral("_"));
+    base = base.trimmed();
+    if (base.startsWith(u'\''))
+        base[0] = u'_';
+    if (base.isEmpty())
+        base = QStringLiteral("Tabelle");
+    const QString suffix = sheetNumber > 1 ? QStringLiteral(" (%1)").arg(sheetNumber) : QString();
+    return base.left(31 - suffix.size()) + suffix;
+}
+
+XlsWriter::XlsWriter(BiffVersion version, const TableSchema& schema, const QString& path)
+    : m_version(version), m_schema(schema), m_path(path)
+{
+    if (schema.columns.size() > 256)
+        throw ExportError(QStringLiteral("Die Tabelle hat %1 Felder; ein Arbeitsblatt hat höchstens 256 Spalten.")
+                              .arg(schema.columns.size()));
+    startSheet();
+    writeFile();
+}
+
+XlsWriter::~XlsWriter()
+{
+    try {
+        finish();
+    } catch (...) {
+        // The rows written so far stay in the file from the last successful write.
+    }
+}
+
+int XlsWriter::xfIndex(int cellXf) const
+{
+    // Workbooks start with 15 style XFs, the worksheet files with one.
+    return m_version >= BiffVersion::Biff5 ? 15 + cellXf : 1 + cellXf;
+}
+
+void XlsWriter::startSheet()
+{
+    Sheet s;
+    s.name = sheetNameFor(m_schema.tableName, int(m_sheets.size()) + 1);
+    for (size_t c = 0; c < m_schema.columns.size(); ++c)
+        addText(s, 0, int(c), xfIndex(XfHeader), m_schema.columns[c].name, nullptr);
+    s.rows = 1;
+    m_sheets.push_back(std::move(s));
+}
+
+void XlsWriter::addText(Sheet& s, int row, int col, int xf, const QString& text,
+                        const ColumnDef* column)
+{
+    const int limit = m_version == BiffVersion::Biff8 ? 32767 : 255;
+    if (text.size() > limit) {
+        if (!column)
+            throw ExportError(QStringLiteral("Der Feldname \"%1\" ist zu lang für eine Zelle.").arg(text));
+        throw ExportError(
+            QStringLiteral("Der Text im Feld \"%1\" ist %2 Zeichen lang; eine Zelle dieses Formats fasst höchstens %3.")
+                .arg(column->name)
+                .arg(text.size())
+                .arg(limit));
+    }
+    Bytes cell;
+    cell.u16(quint32(row)).u16(quint32(col)).u16(quint32(xf));
+    if (m_version == BiffVersion::Biff8) {
+        auto it = m_sstIndex.constFind(text);
+        quint32 index;
+        if (it == m_sstIndex.cend()) {
+            index = quint32(m_sst.size());
+            m_sstIndex.insert(text, index);
+            m_sst.append(text);
+        } else {
+            index = *it;
+        }
+        ++m_sstTotal;
+        cell.u32(index);
+        record(s.cells, 0x00FD, cell.data());
+    } else {
+        const QByteArray bytes = toCp1252(text);
+        cell.u16(quint32(bytes.size())).raw(bytes);
+        record(s.cells, 0x0204, cell.data());
+    }
+}
+
+void XlsWriter::addNumber(Sheet& s, int row, int col, int xf, double value)
+{
+    Bytes cell;
+    cell.u16(quint32(row)).u16(quint32(col)).u16(quint32(xf)).f64(value);
+    record(s.cells, 0x0203, cell.data());
+}
+
+void XlsWriter::addBool(Sheet& s, int row, int col, int xf, bool value)
+{
+    Bytes cell;
+    cell.u16(quint32(row)).u16(quint32(col)).u16(quint32(xf)).u8(value ? 1 : 0).u8(0);
+    record(s.cells, 0x0205, cell.data());
+}
+
+void XlsWriter::appendRow(const std::vector<QVariant>& values)
+{
+    checkRowWidth(values.size(), m_schema.columns.size());
+    if (m_sheets.back().rows >= sheetRowLimit(m_version)) {
+        if (m_version == BiffVersion::Biff3 || m_version == BiffVersion::Biff4)
+            throw ExportError(
+                QStringLiteral("Ein Arbeitsblatt dieses Formats fasst höchstens %1 Zeilen (%2 Datensätze "
+                               "und die Kopfzeile); das Ergebnis hat mehr Datensätze.")
+                    .arg(sheetRowLimit(m_version))
+                    .arg(sheetRowLimit(m_version) - 1));
+        startSheet();
+    }
+    // Cells are first built apart, so a value that fails leaves the sheet as it was.
+    Sheet& sheet = m_sheets.back();
+    Sheet row;
+    const quint32 sstBefore = m_sstTotal;
+    const qsizetype uniqueBefore = m_sst.size();
+    const int r = sheet.rows;
+    try {
+        for (size_t c = 0; c < values.size(); ++c) {
+            const QVariant& v = values[c];
+            const ColumnDef& col = m_schema.columns[c];
+            if (isNull(v))
+                continue;
+            const int ci = int(c);
+            double serial = 0;
+            switch (col.type) {
+            case ColumnType::Integer: addNumber(row, r, ci, xfIndex(XfGeneral), double(toInteger(v, col))); break;
+            case ColumnType::Float:
+            case ColumnType::Numeric: addNumber(row, r, ci, xfIndex(XfGeneral), toDouble(v, col)); break;
+            case ColumnType::Bit: addBool(row, r, ci, xfIndex(XfGeneral), toBool(v, col)); break;
+            case ColumnType::Date: {
+                const QDate d = toDate(v, col);
+                if (excelSerialDate(d, serial))
+                    addNumber(row, r, ci, xfIndex(XfDate), serial);
+                else // before 1900 a sheet has no date: kept as ISO text
+                    addText(row, r, ci, xfIndex(XfGeneral), isoDate(d), &col);
+                break;
+            }
+            case ColumnType::DateTime:
+            case ColumnType::Timestamp: {
+                const QDateTime dt = toDateTime(v, col);
+                if (excelSerialDate(dt.date(), serial))
+                    addNumber(row, r, ci, xfIndex(XfDateTime),
+                              serial + dt.time().msecsSinceStartOfDay() / 86400000.0);
+                else
+                    addText(row, r, ci, xfIndex(XfGeneral), isoDateTime(dt), &col);
+                break;
+            }
+            case ColumnType::Time:
+                addNumber(row, r, ci, xfIndex(XfTime), toTime(v, col).msecsSinceStartOfDay() / 86400000.0);
+                break;
+            case ColumnType::Char:
+            case ColumnType::Memo: addText(row, r, ci, xfIndex(XfGeneral), toText(v), &col); break;
+            }
+        }
+    } catch (...) {
+        // Forget strings that only the failed row used.
+        for (qsizetype i = uniqueBefore; i < m_sst.size(); ++i)
+            m_sstIndex.remove(m_sst.at(i));
+        m_sst.resize(uniqueBefore);
+        m_sstTotal = sstBefore;
+        throw;
+    }
+    sheet.cells.append(row.cells);
+    ++sheet.rows;
+    ++m_rows;
+    m_dirty = true;
+}
+
+QByteArray XlsWriter::sharedStrings(int globalsOffset) const
+{
+    QByteArray out;
+    Bytes cur;
+    quint16 id = 0x00FC;
+    cur.u32(m_sstTotal).u32(quint32(m_sst.size()));
+    const int perBucket = std::max<int>(8, int(m_sst.size() / 1000) + 1);
+    Bytes ext;
+    ext.u16(quint32(perBucket));
+    QByteArray curBytes;
+    auto flush = [&] {
+        record(out, id, cur.data());
+        cur = Bytes();
+        id = 0x003C; // CONTINUE
+    };
+    for (qsizetype i = 0; i < m_sst.size(); ++i) {
+        const QString& s = m_sst.at(i);
+        const bool wide = !isLatin1(s);
+        const int charBytes = wide ? 2 : 1;
+        // The string's header and its first character must share a record.
+        if (cur.size() + 3 + (s.isEmpty() ? 0 : charBytes) > maxRecordData)
+            flush();
+        if (i % perBucket == 0)
+            ext.u32(quint32(globalsOffset + out.size() + 4 + cur.size()))
+                .u16(quint32(4 + cur.size()))
+                .u16(0);
+        cur.u16(quint32(s.size())).u8(wide ? 1 : 0);
+        qsizetype pos = 0;
+        while (pos < s.size()) {
+            qsizetype room = (maxRecordData - cur.size()) / charBytes;
+            if (room <= 0) {
+                flush();
+                cur.u8(wide ? 1 : 0); // a continued string repeats its option flags
+                room = (maxRecordData - 1) / charBytes;
+            }
+            const qsizetype n = std::min(room, s.size() - pos);
+            const QString part = s.mid(pos, n);
+            if (wide)
+                cur.utf16(part);
+            else
+                cur.latin1(part);
+            pos += n;
+        }
+    }
+    flush();
+    record(out, 0x00FF, ext.data());
+    return out;
+}
+
+QByteArray XlsWriter::globals(const std::vector<int>& sheetOffsets) const
+{
+    const bool b8 = m_version == BiffVersion::Biff8;
+    QByteArray out;
+    Bytes bof;
+    bof.u16(b8 ? 0x0600 : 0x0500).u16(0x0005).u16(b8 ? 0x0DBB : 0x096C).u16(b8 ? 0x07CC : 0x07C9);
+    if (b8)
+        bof.u32(0).u32(6);
+    record(out, 0x0809, bof.data());
+    record(out, 0x0042, Bytes().u16(b8 ? 1200 : 1252).data());
+    record(out, 0x003D, Bytes().u16(0).u16(0).u16(0x3000).u16(0x1E00).u16(0x0038).u16(0).u16(0).u16(1).u16(600).data());
+    record(out, 0x0022, Bytes().u16(0).data()); // 1900 date system
+    // Fonts 0 to 3 regular and, as index 4 does not exist in these versions, font 5 bold.
+    for (int i = 0; i < 5; ++i) {
+        Bytes f;
+        f.u16(200).u16(0).u16(0x7FFF).u16(i == 4 ? 700 : 400).u16(0).u8(0).u8(0).u8(0).u8(0);
+        f.u8(5);
+        if (b8)
+            f.u8(0);
+        f.latin1(QStringLiteral("Arial"));
+        record(out, 0x0031, f.data());
+    }
+    for (int i = 0; i < 3; ++i) {
+        const QString fmt = QString::fromLatin1(dateFormats[i]);
+        Bytes f;
+        f.u16(quint32(164 + i));
+        if (b8)
+            f.u16(quint32(fmt.size())).u8(0);
+        else
+            f.u8(fmt.size());
+        f.latin1(fmt);
+        record(out, 0x041E, f.data());
+    }
+    // 15 style XFs (the first is the Normal style), then the cell XFs.
+    auto xf = [&](int font, int format, bool style, int used) {
+        Bytes x;
+        x.u16(quint32(font)).u16(quint32(format)).u16(style ? 0xFFF5 : 0x0001);
+        if (b8)
+            x.u8(0x20).u8(0).u8(0).u8(used).u32(0).u32(0).u16(0x20C0);
+        else
+            x.u8(0x20).u8(used).u32(0x20C0).u32(0);
+        record(out, 0x00E0, x.data());
+    };
+    for (int i = 0; i < 15; ++i)
+        xf(0, 0, true, i == 0 ? 0 : 0xF4);
+    xf(0, 0, false, 0);         // general
+    xf(0, 164, false, 0x04);    // date
+    xf(0, 165, false, 0x04);    // date and time
+    xf(0, 166, false, 0x04);    // time
+    xf(5, 0, false, 0x08);      // header row, bold
+    record(out, 0x0293, Bytes().u16(0x8000).u8(0).u8(0xFF).data());
+    for (size_t i = 0; i < m_sheets.size(); ++i) {
+        Bytes bs;
+        bs.u32(quint32(sheetOffsets.empty() ? 0 : sheetOffsets[i])).u8(0).u8(0);
+        const QString& name = m_sheets[i].name;
+        if (b8)
+            bs.u8(name.size()).u8(1).utf16(name);
+        else {
+            const QByteArray n = toCp1252(name);
+            bs.u8(int(n.size())).raw(n);
+        }
+        record(out, 0x0085, bs.data());
+    }
+    if (b8)
+        out.append(sharedStrings(int(out.size())));
+    record(out, 0x000A, {});
+    return out;
+}
+
+QByteArray XlsWriter::sheetStream(const Sheet& s, bool first) const
+{
+    QByteArray out;
+    const int cols = int(m_schema.columns.size());
+    auto window2 = [&](bool wide) {
+        Bytes w;
+        w.u16(first ? 0x06B6 : 0x00B6).u16(0).u16(0);
+        if (wide)
+            w.u16(0x40).u16(0).u16(0).u16(0).u32(0);
+        else
+            w.u32(0);
+        return w.data();
+    };
+    if (m_version == BiffVersion::Biff8) {
+        record(out, 0x0809, Bytes().u16(0x0600).u16(0x0010).u16(0x0DBB).u16(0x07CC).u32(0).u32(6).data());
+        record(out, 0x0200, Bytes().u32(0).u32(quint32(s.rows)).u16(0).u16(quint32(cols)).u16(0).data());
+        out.append(s.cells);
+        record(out, 0x023E, window2(true));
+    } else if (m_version == BiffVersion::Biff5) {
+        record(out, 0x0809, Bytes().u16(0x0500).u16(0x0010).u16(0x096C).u16(0x07C9).data());
+        record(out, 0x0200, Bytes().u16(0).u16(quint32(s.rows)).u16(0).u16(quint32(cols)).u16(0).data());
+        out.append(s.cells);
+        record(out, 0x023E, window2(false));
+    } else {
+        // A BIFF3/BIFF4 worksheet file carries its own formatting records.
+        const bool b4 = m_version == BiffVersion::Biff4;
+        record(out, b4 ? 0x0409 : 0x0209, Bytes().u16(0).u16(0x0010).u16(0).data());
+        record(out, 0x0042, Bytes().u16(1252).data());
+        record(out, 0x0022, Bytes().u16(0).data());
+        for (int bold = 0; bold < 2; ++bold)
+            record(out, 0x0231, Bytes().u16(200).u16(bold ? 1 : 0).u16(0x7FFF).u8(5).latin1(QStringLiteral("Arial")).data());
+        // Formats are numbered by their order here: 0 General, then the date formats.
+        const QString formats[4] = {QStringLiteral("General"), QString::fromLatin1(dateFormats[0]),
+                                    QString::fromLatin1(dateFormats[1]), QString::fromLatin1(dateFormats[2])};
+        for (const QString& f : formats) {
+            Bytes fb;
+            if (b4)
+                fb.u16(0);
+            fb.u8(f.size()).latin1(f);
+            record(out, b4 ? 0x041E : 0x001E, fb.data());
+        }
+        // XF 0 is the Normal style; cell XFs follow in CellXf order.
+        auto xf = [&](int font, int format, bool style, int used) {
+            Bytes x;
+            x.u8(font).u8(format);
+            if (b4)
+                x.u16(style ? 0xFFF5 : 0x0001).u8(0x20).u8(used);
+            else
+                x.u8(style ? 0x05 : 0x01).u8(used).u16(style ? 0xFFF0 : 0x0000);
+            x.u16(0).u32(0);
+            record(out, b4 ? 0x0443 : 0x0243, x.data());
+        };
+        xf(0, 0, true, 0);
+        xf(0, 0, false, 0);
+        xf(0, 1, false, 0x04);
+        xf(0, 2, false, 0x04);
+        xf(0, 3, false, 0x04);
+        xf(1, 0, false, 0x08);
+        record(out, 0x0200, Bytes().u16(0).u16(quint32(s.rows)).u16(0).u16(quint32(cols)).u16(0).data());
+        out.append(s.cells);
+        record(out, 0x023E, window2(false));
+    }
+    record(out, 0x000A, {});
+    return out;
+}
+
+void XlsWriter::writeFile()
+{
+    QByteArray stream;
+    if (m_version == BiffVersion::Biff3 || m_version == BiffVersion::Biff4) {
+        stream = sheetStream(m_sheets.front(), true);
+    } else {
+        const int globalsSize = int(globals({}).size());
+        std::vector<QByteArray> sheets;
+        std::vector<int> offsets;
+        int pos = globalsSize;
+        for (size_t i = 0; i < m_sheets.size(); ++i) {
+            sheets.push_back(sheetStream(m_sheets[i], i == 0));
+            offsets.push_back(pos);
+            pos += int(sheets.back().size());
+        }
+        stream = globals(offsets);
+        for (const auto& s : sheets)
+            stream.append(s);
+    }
+    QFile file(m_path);
+    openForWriting(file);
+    if (m_version == BiffVersion::Biff3 || m_version == BiffVersion::Biff4)
+        writeBytes(file, stream);
+    else if (!writeCompoundFile(file, m_version == BiffVersion::Biff8 ? QStringLiteral("Workbook")
+                                                                       : QStringLiteral("Book"),
+                                stream))
+        throwWriteError(file);
+    flushFile(file);
+    m_dirty = false;
+}
+
+void XlsWriter::finish()
+{
+    if (m_dirty)
+        writeFile();
+}
+
+} // namespace exportfile
