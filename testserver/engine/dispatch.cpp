@@ -366,12 +366,12 @@ Outcome Session::Impl::assignSelect(const Translated& tr, Out& out)
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         ++rows;
         for (std::size_t i = 0; i < tr.assignTo.size() && static_cast<int>(i) < sqlite3_column_count(stmt); ++i) {
-            auto it = vars.find(tr.assignTo[i]);
-            if (it == vars.end()) {
+            Variable* var = findVariable(tr.assignTo[i]);
+            if (!var) {
                 sqlite3_finalize(stmt);
                 return fail(mustDeclare(tr.assignTo[i]), out, true);
             }
-            it->second = convertTo(it->second.type, columnValue(stmt, static_cast<int>(i)));
+            *var = convertTo(var->type, columnValue(stmt, static_cast<int>(i)));
         }
     }
     sqlite3_finalize(stmt);
@@ -598,9 +598,8 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out)
         return fail(syntaxError("SET"), out, true);
     const Token& opt = st.toks[1];
     if (opt.kind == TokKind::Variable) {
-        const std::string name = toLower(opt.text);
-        auto it = vars.find(name);
-        if (it == vars.end())
+        Variable* var = findVariable(toLower(opt.text));
+        if (!var)
             return fail(mustDeclare(std::string(opt.text)), out, true);
         if (st.toks.size() < 4 || st.toks[2].kind != TokKind::Op)
             return fail(syntaxError(std::string(st.toks.back().text)), out, true);
@@ -612,7 +611,7 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out)
         Value nv = *v;
         if (op != "=") {
             // SET @x += 1
-            const Value& cur = it->second.value;
+            const Value& cur = var->value;
             if (op == "+=" && (std::holds_alternative<std::string>(cur) || std::holds_alternative<std::string>(nv)))
                 nv = valueText(cur) + valueText(nv);
             else {
@@ -624,7 +623,7 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out)
                 nv = r;
             }
         }
-        it->second = convertTo(it->second.type, nv);
+        *var = convertTo(var->type, nv);
         return Outcome::Ok;
     }
     auto numberArg = [&](std::int64_t& target) -> Outcome {

@@ -211,15 +211,14 @@ Outcome Session::Impl::runExec(const Statement& st, std::size_t start, Out& out)
     for (std::size_t a = 0; a < args.size(); ++a) {
         if (!args[a].output)
             continue;
-        if (outIndex < capture.values.size() && !outputVars[a].empty()) {
-            if (auto it = vars.find(outputVars[a]); it != vars.end())
-                it->second = convertTo(it->second.type, capture.values[outIndex].second);
-        }
+        if (outIndex < capture.values.size() && !outputVars[a].empty())
+            if (Variable* var = findVariable(outputVars[a]))
+                *var = convertTo(var->type, capture.values[outIndex].second);
         ++outIndex;
     }
     if (!statusVar.empty())
-        if (auto it = vars.find(statusVar); it != vars.end())
-            it->second.value = static_cast<std::int64_t>(capture.status);
+        if (Variable* var = findVariable(statusVar))
+            var->value = static_cast<std::int64_t>(capture.status);
     return oc;
 }
 

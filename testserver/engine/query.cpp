@@ -149,12 +149,7 @@ bool Session::Impl::bindParameters(sqlite3_stmt* st, Out& out)
         const char* name = sqlite3_bind_parameter_name(st, i);
         if (!name)
             continue;
-        const std::string key = toLower(name);
-        const Variable* var = nullptr;
-        if (auto it = params.find(key); it != params.end())
-            var = &it->second;
-        else if (auto it2 = vars.find(key); it2 != vars.end())
-            var = &it2->second;
+        const Variable* var = findVariable(toLower(name));
         if (!var) {
             fail(mustDeclare(name), out, true);
             return false;

@@ -161,6 +161,15 @@ std::optional<std::string> Session::Impl::schemaFor(const std::string& name)
     return *actual;
 }
 
+Variable* Session::Impl::findVariable(const std::string& lowerName)
+{
+    if (auto it = params.find(lowerName); it != params.end())
+        return &it->second;
+    if (auto it = vars.find(lowerName); it != vars.end())
+        return &it->second;
+    return nullptr;
+}
+
 TranslateContext Session::Impl::translateContext()
 {
     TranslateContext ctx;
@@ -182,11 +191,8 @@ TranslateContext Session::Impl::translateContext()
         return cols;
     };
     ctx.isTextVariable = [this](const std::string& var) {
-        if (auto it = params.find(var); it != params.end())
-            return isTextType(it->second.type.type);
-        if (auto it = vars.find(var); it != vars.end())
-            return isTextType(it->second.type.type);
-        return false;
+        const Variable* v = findVariable(var);
+        return v && isTextType(v->type.type);
     };
     return ctx;
 }

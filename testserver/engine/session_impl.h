@@ -67,6 +67,8 @@ struct Session::Impl {
 
     std::map<std::string, Variable> vars;            // "@name" (lower case)
     std::map<std::string, Variable> params;          // sp_executesql / sp_execute parameters
+    // A parameter of the running sp_executesql, else a DECLAREd variable.
+    Variable* findVariable(const std::string& lowerName);
 
     struct Prepared {
         std::string declaration;
@@ -134,6 +136,12 @@ struct Session::Impl {
     void registerFunctions(sqlite3* c);
     std::string globalText(const std::string& name);
 };
+
+// Constraint names from a CREATE TABLE text, or the names SQL Server would
+// make up when the text gives none (catalog.cpp).
+std::string primaryKeyName(const std::string& table, const std::string& createSql);
+std::string foreignKeyName(const std::string& table, const std::string& createSql, const std::string& referenced);
+std::string defaultKeyName(const std::string& kind, const std::string& table, const std::string& other = {});
 
 // Sends a table of values computed in C++ as a result set.
 void sendRows(Out& out, const std::vector<Column>& cols, const std::vector<std::vector<Value>>& rows);

@@ -45,18 +45,13 @@ Outcome Session::Impl::failSqlite(int rc, const std::string& verb, const std::st
             sqlText = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
         sqlite3_finalize(st);
         primaryKey = cols == pkList || cols.empty();
-        // Constraint names come from the CREATE TABLE text.
-        const std::vector<Token> t = significantTokens(sqlText);
-        for (std::size_t i = 0; i + 2 < t.size(); ++i) {
-            if (!t[i].is("constraint"))
-                continue;
-            if (primaryKey && t[i + 2].is("primary"))
-                return t[i + 1].value();
-            if (!primaryKey && t[i + 2].is("unique"))
-                return t[i + 1].value();
-        }
         if (primaryKey)
-            return "PK__" + tbl.substr(0, 8) + "__7C8480AE";
+            return primaryKeyName(tbl, sqlText);
+        // A named UNIQUE constraint from the CREATE TABLE text.
+        const std::vector<Token> t = significantTokens(sqlText);
+        for (std::size_t i = 0; i + 2 < t.size(); ++i)
+            if (t[i].is("constraint") && t[i + 2].is("unique"))
+                return t[i + 1].value();
         // A unique index: find it by its columns.
         st = nullptr;
         const std::string q3 = "SELECT name FROM pragma_index_list(" + quoteString(tbl) + ") WHERE \"unique\" = 1 AND origin = 'c'";
@@ -64,7 +59,7 @@ Outcome Session::Impl::failSqlite(int rc, const std::string& verb, const std::st
         if (sqlite3_prepare_v2(c, q3.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
             idx = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
         sqlite3_finalize(st);
-        return idx.empty() ? "UQ__" + tbl.substr(0, 8) + "__7C8480AE" : idx;
+        return idx.empty() ? defaultKeyName("UQ", tbl) : idx;
     };
     ctx.foreignKey = [c, verb, table](std::string& constraint, std::string& other, std::string& column) {
         // For INSERT/UPDATE: the first key of this table whose parent row is
@@ -106,20 +101,7 @@ Outcome Session::Impl::failSqlite(int rc, const std::string& verb, const std::st
         if (sqlite3_prepare_v2(c, q.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
             sqlText = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
         sqlite3_finalize(st);
-        const std::vector<Token> t = significantTokens(sqlText);
-        for (std::size_t i = 0; i + 2 < t.size(); ++i) {
-            if (!t[i].is("constraint"))
-                continue;
-            for (std::size_t j = i + 2; j < t.size() && j < i + 12; ++j) {
-                if (t[j].is("constraint"))
-                    break;
-                if (t[j].is("references") && j + 1 < t.size() && iequals(t[j + 1].value(), target)) {
-                    constraint = t[i + 1].value();
-                    return true;
-                }
-            }
-        }
-        constraint = "FK__" + owner.substr(0, 8) + "__" + target.substr(0, 8);
+        constraint = foreignKeyName(owner, sqlText, target);
         return true;
     };
     MappedError me = mapSqliteError(rc, sqlite3_errmsg(conn), ctx);
