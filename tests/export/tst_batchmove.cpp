@@ -1,0 +1,678 @@
+// The batch move over a source dataset: its properties and tables, the unique field names,
+// the CREATE TABLE text, the order of its steps (seen by a recording destination provider)
+// and whole transfers through the desktop-file provider into real files.
+#include "VelADObatchmove.h"
+#include "desktopprovider.h"
+#include "exportcommand.h"
+#include "readers.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace data;
+using namespace testreaders;
+
+namespace {
+
+// --- source: a provider whose query returns the rows the test built --------------------
+
+struct SourceSpec {
+    QList<ColumnInfo> columns;
+    std::vector<std::vector<QVariant>> rows;
+};
+SourceSpec g_source;
+QStringList* g_events = nullptr;
+
+void note(const QString& e)
+{
+    if (g_events)
+        g_events->append(e);
+}
+
+ColumnInfo column(const char* name, TFieldType type, StorageKind kind, int size = 0)
+{
+    ColumnInfo c;
+    c.name = QString::fromUtf8(name);
+    c.type = type;
+    c.kind = kind;
+    c.size = size;
+    return c;
+}
+
+class SourceSession : public ProviderConnection {
+public:
+    ~SourceSession() override { note("source closed"); }
+    std::shared_ptr<ResultStore> query(const QString&, const QueryOptions&, MessageList&) override
+    {
+        auto s = std::make_shared<ResultStore>(g_source.columns);
+        for (const auto& row : g_source.rows) {
+            const qint64 r = s->appendRows(1);
+            for (size_t c = 0; c < row.size(); ++c)
+                s->setValue(r, int(c), row[c]);
+        }
+        return s;
+    }
+    void execute(const QString&, const QList<QVariant>&, const QueryOptions&, MessageList&) override {}
+    std::shared_ptr<ResultStore> openTable(const QString&, const QueryOptions&, MessageList&) override
+    {
+        throw DataError("no tables");
+    }
+    void appendRows(const QString&, const ResultStore&, qint64) override {}
+    QStringList tableNames(bool) override { return {}; }
+    QList<PropertyEntry> properties() override { return {}; }
+};
+
+class SourceProvider : public Provider {
+public:
+    QString name() const override { return QStringLiteral("Test.Source"); }
+    std::unique_ptr<ProviderConnection> connect(const ConnectionParams&, MessageList&) override
+    {
+        note("source connected");
+        return std::make_unique<SourceSession>();
+    }
+};
+
+// --- destination: records what the batch move asks of its provider --------------------
+
+class RecordingSession : public ProviderConnection {
+public:
+    ~RecordingSession() override { note("dest closed"); }
+    std::shared_ptr<ResultStore> query(const QString&, const QueryOptions&, MessageList&) override
+    {
+        throw DataError("no queries");
+    }
+    void execute(const QString& text, const QList<QVariant>&, const QueryOptions&, MessageList&) override
+    {
+        note("execute " + text);
+        m_columns = exportfile::parseCreateTable(text).columns;
+    }
+    std::shared_ptr<ResultStore> openTable(const QString& table, const QueryOptions&, MessageList&) override
+    {
+        note("openTable " + table);
+        // The recording provider does not keep tables between sessions: one column per
+        // mapped field of the standard source is enough for the order test.
+        QList<ColumnInfo> cols;
+        for (int i = 0; i < 2; ++i)
+            cols.append(column("c", ftString, StorageKind::Utf16, 10));
+        return std::make_shared<ResultStore>(cols);
+    }
+    void appendRows(const QString& table, const ResultStore& store, qint64 firstRow) override
+    {
+        note(QStringLiteral("appendRows %1 %2..%3").arg(table).arg(firstRow).arg(store.rowCount()));
+    }
+    QStringList tableNames(bool) override { return {}; }
+    QList<PropertyEntry> properties() override { return {}; }
+
+private:
+    std::vector<exportfile::ColumnDef> m_columns;
+};
+
+class RecordingProvider : public Provider {
+public:
+    QString name() const override { return QStringLiteral("Recording"); }
+    std::unique_ptr<ProviderConnection> connect(const ConnectionParams& params, MessageList&) override
+    {
+        QStringList props;
+        for (const auto& p : params.properties)
+            props << p.name + "=" + p.value.toString() + ":" + p.value.typeName();
+        note("dest connected " + props.join(u'|'));
+        return std::make_unique<RecordingSession>();
+    }
+};
+
+const QString jet4 = QStringLiteral("Microsoft.Jet.OLEDB.4.0");
+
+void useRecordingDestination()
+{
+    registerProvider(jet4, [] { return std::make_shared<RecordingProvider>(); });
+}
+
+void useFileDestination()
+{
+    registerProvider(jet4, [] { return exportfile::desktopFileProvider(); });
+}
+
+// Two mapped fields around a blob that gets no column.
+void standardSource(int rows)
+{
+    g_source.columns = {column("Name", ftWideString, StorageKind::Utf16, 30),
+                        column("Bild", ftBlob, StorageKind::Bytes),
+                        column("Nr", ftInteger, StorageKind::Int32)};
+    g_source.rows.clear();
+    for (int i = 0; i < rows; ++i)
+        g_source.rows.push_back({QStringLiteral("Zeile %1").arg(i), QByteArray("\x01\x02"), i});
+}
+
+} // namespace
+
+class TestBatchMove : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void initialValues();
+    void localeTable_data();
+    void localeTable();
+    void extendedProperties_data();
+    void extendedProperties();
+    void providerNames();
+    void columnTypeTexts_data();
+    void columnTypeTexts();
+    void uniqueFieldNames_data();
+    void uniqueFieldNames();
+    void fieldNameListHolds92Names();
+
+    void stepOrder();
+    void localeValueSetDirectly();
+    void closedSourceDoesNothing();
+    void sourceConnectionStateRestored();
+    void dbaseFieldNamesAndValues();
+    void paradoxKeepsNames();
+    void emptyResultCreatesTable();
+    void unmappedFieldsOnly();
+    void overwrite();
+    void refusedValueStopsTransfer();
+    void accessIsRefusedBeforeTheSourceCloses();
+
+    void extensionTable_data();
+    void extensionTable();
+    void exportCommand();
+
+private:
+    void openSource();
+    QTemporaryDir m_dir;
+    QStringList m_events;
+    TADOConnection* m_conn = nullptr;
+    TADODataSet* m_query = nullptr;
+    TVelADObatchmove* m_bm = nullptr;
+};
+
+void TestBatchMove::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    registerProvider(QStringLiteral("Test.Source"), [] { return std::make_shared<SourceProvider>(); });
+}
+
+void TestBatchMove::init()
+{
+    g_events = &m_events;
+    m_events.clear();
+    m_conn = new TADOConnection;
+    m_conn->setConnectionString(QStringLiteral("Provider=Test.Source"));
+    m_query = new TADODataSet;
+    m_query->setConnection(m_conn);
+    m_query->setCommandText(QStringLiteral("select"));
+    m_bm = new TVelADObatchmove;
+    m_bm->ProcessMessages = [this] { m_events << "process messages"; };
+    m_bm->OnProgress = [this](qint32 rows) { m_events << QStringLiteral("progress %1").arg(rows); };
+    m_bm->setADODataset(m_query);
+    m_bm->setDestDatabaseName(m_dir.path() + u'/');
+    useFileDestination();
+    standardSource(3);
+}
+
+void TestBatchMove::cleanup()
+{
+    delete m_bm;
+    delete m_query;
+    delete m_conn;
+    g_events = nullptr;
+}
+
+void TestBatchMove::openSource()
+{
+    m_query->Open();
+    m_events.clear();
+}
+
+void TestBatchMove::initialValues()
+{
+    TVelADObatchmove bm;
+    QCOMPARE(bm.ADODataset(), nullptr);
+    QCOMPARE(bm.DestADODataset(), nullptr);
+    QCOMPARE(bm.DestTableName(), QString());
+    QCOMPARE(bm.DestDatabaseName(), QString());
+    QCOMPARE(bm.DestDatabaseType(), dtUndefined);
+    QCOMPARE(bm.DestProvider(), prJetOLEDB4);
+    QCOMPARE(bm.ProviderName(), jet4);
+    QCOMPARE(bm.DestLocaleIdentifier(), liGeneral);
+    QCOMPARE(bm.DestLocaleIdentifierValue(), 1033);
+    QCOMPARE(bm.Mode(), batADOCopy);
+    QCOMPARE(bm.OverwriteExisting(), ovADOyes);
+    QCOMPARE(bm.RowsExported(), 0);
+    QVERIFY(!bm.DestConnection()->LoginPrompt());
+    QCOMPARE(bm.DestDataSet()->Connection(), bm.DestConnection());
+    QCOMPARE(int(dtText), 18);
+    QCOMPARE(int(liVietnamese), 32);
+}
+
+void TestBatchMove::localeTable_data()
+{
+    QTest::addColumn<int>("locale");
+    QTest::addColumn<int>("value");
+    const int values[33] = {1033, 2052, 133124, 1028, 197636, 1050, 1029, 1061, 1036, 66615, 66567,
+                            1038, 66574, 1039, 1041, 66577, 1042, 66578, 1062, 1063, 1071, 1044,
+                            1045, 1048, 1051, 1060, 1034, 3082, 1053, 1054, 1055, 1058, 1066};
+    for (int i = 0; i < 33; ++i)
+        QTest::addRow("%d", i) << i << values[i];
+}
+
+void TestBatchMove::localeTable()
+{
+    QFETCH(int, locale);
+    QFETCH(int, value);
+    TVelADObatchmove bm;
+    bm.setDestLocaleIdentifier(TLocaleIdentifier(locale));
+    QCOMPARE(int(bm.DestLocaleIdentifier()), locale);
+    QCOMPARE(bm.DestLocaleIdentifierValue(), value);
+}
+
+void TestBatchMove::extendedProperties_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("unique");
+    const char* texts[19] = {"", "", "dBASE III", "dBASE IV", "dBASE 5.0", "Paradox 3.x", "Paradox 4.x",
+                             "Paradox 5.x", "FoxPro 2.0", "FoxPro 2.5", "FoxPro 2.6", "FoxPro 3.0",
+                             "Excel 3.0", "Excel 4.0", "Excel 5.0", "Excel 8.0", "HTML Import",
+                             "HTML Export", "Text"};
+    for (int i = 0; i < 19; ++i)
+        QTest::addRow("%d", i) << i << QString::fromLatin1(texts[i])
+                               << ((i >= dtDBase3 && i <= dtDBase5) || (i >= dtFox20 && i <= dtFox30));
+}
+
+void TestBatchMove::extendedProperties()
+{
+    QFETCH(int, type);
+    QFETCH(QString, text);
+    QFETCH(bool, unique);
+    QCOMPARE(ExtendedPropertiesText(TDatabaseType(type)), text);
+    QCOMPARE(UsesUniqueFieldNames(TDatabaseType(type)), unique);
+}
+
+void TestBatchMove::providerNames()
+{
+    TVelADObatchmove bm;
+    bm.setDestProvider(prJetOLEDB351);
+    QCOMPARE(bm.ProviderName(), QStringLiteral("Microsoft.Jet.OLEDB.3.51"));
+    bm.setDestProvider(prMSSQL);
+    QCOMPARE(bm.ProviderName(), QStringLiteral("SQLOLEDB.1"));
+    bm.setDestProvider(prJetOLEDB4);
+    QCOMPARE(bm.ProviderName(), jet4);
+}
+
+void TestBatchMove::columnTypeTexts_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("smallint") << int(ftSmallint) << 0 << "integer ";
+    QTest::newRow("integer") << int(ftInteger) << 0 << "integer ";
+    QTest::newRow("word") << int(ftWord) << 0 << "integer ";
+    QTest::newRow("autoinc") << int(ftAutoInc) << 0 << "integer ";
+    QTest::newRow("largeint") << int(ftLargeint) << 0 << "integer ";
+    QTest::newRow("float") << int(ftFloat) << 0 << "float ";
+    QTest::newRow("currency") << int(ftCurrency) << 0 << "numeric(15,4) ";
+    QTest::newRow("bcd") << int(ftBCD) << 4 << "numeric(15,4) ";
+    QTest::newRow("string 10") << int(ftString) << 10 << "char(10) ";
+    QTest::newRow("widestring 254") << int(ftWideString) << 254 << "char(254) ";
+    QTest::newRow("fixedchar 300") << int(ftFixedChar) << 300 << "char(254) ";
+    QTest::newRow("memo") << int(ftMemo) << 0 << "memo ";
+    QTest::newRow("boolean") << int(ftBoolean) << 0 << "bit ";
+    QTest::newRow("date") << int(ftDate) << 0 << "date ";
+    QTest::newRow("datetime") << int(ftDateTime) << 0 << "datetime ";
+    QTest::newRow("time") << int(ftTime) << 0 << "time ";
+    QTest::newRow("timestamp") << int(ftTimeStamp) << 0 << "timestamp ";
+    for (TFieldType t : {ftUnknown, ftBytes, ftVarBytes, ftBlob, ftGraphic, ftFmtMemo, ftGuid, ftVariant, ftFMTBcd})
+        QTest::addRow("%s unmapped", qPrintable(fieldTypeEnumName(t))) << int(t) << 8 << "";
+}
+
+void TestBatchMove::columnTypeTexts()
+{
+    QFETCH(int, type);
+    QFETCH(int, size);
+    QFETCH(QString, text);
+    QCOMPARE(ColumnTypeText(TFieldType(type), size), text);
+}
+
+void TestBatchMove::uniqueFieldNames_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("unique");
+    QTest::newRow("numbered after the first") << QStringList{"CustomerName1", "CustomerName2", "CustomerName3"}
+                                              << QStringList{"CustomerNa", "Customer01", "Customer02"};
+    QTest::newRow("reserved word, any case") << QStringList{"Date", "TIMESTAMP", "memo"}
+                                             << QStringList{"Date01", "TIMESTAM01", "memo01"};
+    // The counter goes after the first 8 characters of the name tried last, so short
+    // names grow by two digits per collision.
+    QTest::newRow("empty and blank names") << QStringList{"", "   "} << QStringList{"01", "0102"};
+    QTest::newRow("blanks and controls trimmed") << QStringList{" \tName\n", "name"}
+                                                 << QStringList{"Name", "name01"};
+    QTest::newRow("short names collide after cutting")
+        << QStringList{"Ab", "AB", "ab", "Ab01"} << QStringList{"Ab", "AB01", "ab0102", "Ab0101"};
+    QTest::newRow("umlauts compare upper-cased") << QStringList{QString::fromUtf8("Größe"), QString::fromUtf8("GRÖSSE"), QString::fromUtf8("größe")}
+                                                 << QStringList{QString::fromUtf8("Größe"), QString::fromUtf8("GRÖSSE01"), QString::fromUtf8("größe0102")};
+}
+
+void TestBatchMove::uniqueFieldNames()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, unique);
+    TVelADObatchmove bm;
+    bm.InitFieldNameList();
+    QStringList made;
+    for (const QString& n : names)
+        made << bm.MakeUniqueFieldName(n);
+    QCOMPARE(made, unique);
+}
+
+void TestBatchMove::fieldNameListHolds92Names()
+{
+    TVelADObatchmove bm;
+    bm.InitFieldNameList();
+    QCOMPARE(bm.FieldNameSlot(1), QStringLiteral("memo"));
+    QCOMPARE(bm.FieldNameSlot(8), QStringLiteral("timestamp"));
+    QCOMPARE(bm.FieldNameSlot(9), QString());
+    // While a slot is empty, the empty name counts as used.
+    QVERIFY(bm.IsFieldNameUsed(QString()));
+    QVERIFY(bm.IsFieldNameUsed(QStringLiteral("DateTime")));
+    for (int i = 0; i < 92; ++i)
+        bm.MakeUniqueFieldName(QStringLiteral("F%1").arg(i));
+    QCOMPARE(bm.FieldNameSlot(100), QStringLiteral("F91"));
+    QVERIFY(!bm.IsFieldNameUsed(QString()));
+    // A full list records nothing more, so a later name is no longer seen.
+    QCOMPARE(bm.MakeUniqueFieldName(QStringLiteral("G")), QStringLiteral("G"));
+    QVERIFY(!bm.IsFieldNameUsed(QStringLiteral("G")));
+    bm.InitFieldNameList();
+    QCOMPARE(bm.FieldNameSlot(100), QString());
+}
+
+void TestBatchMove::stepOrder()
+{
+    useRecordingDestination();
+    standardSource(120);
+    openSource();
+    m_bm->setDestTableName(QStringLiteral("kunden.dbf"));
+    m_bm->setDestDatabaseType(dtDBase3);
+    m_bm->setDestLocaleIdentifier(liSpanisch);
+    m_bm->Execute();
+    QCOMPARE(m_bm->RowsExported(), 120);
+    const QString ds = m_dir.path() + u'/';
+    const QStringList expected{
+        "dest connected Data Source=" + ds + ":QString|Locale Identifier=3082:int|Extended Properties=dBASE III:QString",
+        "execute CREATE TABLE [kunden.dbf] (Name char(30) , Nr integer )",
+        "dest closed",
+        "dest connected Data Source=" + ds + ":QString|Locale Identifier=3082:int|Extended Properties=dBASE III:QString",
+        "openTable kunden.dbf",
+        "process messages",
+        "progress 50",
+        "process messages",
+        "progress 100",
+        "process messages",
+        "appendRows kunden.dbf 0..120",
+    };
+    QCOMPARE(m_events, expected);
+    QVERIFY(m_conn->Connected());
+    QVERIFY(m_query->Eof()); // the source stands past its last row
+    QCOMPARE(m_bm->DestDataSet()->CommandType(), cmdTable);
+    QCOMPARE(m_bm->DestDataSet()->CursorLocation(), clUseServer);
+    QCOMPARE(m_bm->DestConnection()->CursorLocation(), clUseServer);
+    QVERIFY(!m_bm->DestDataSet()->Active());
+}
+
+void TestBatchMove::localeValueSetDirectly()
+{
+    useRecordingDestination();
+    openSource();
+    m_bm->setDestTableName(QStringLiteral("t.xls"));
+    m_bm->setDestDatabaseType(dtExcel8);
+    m_bm->setDestLocaleIdentifier(liSpanisch);
+    m_bm->setDestLocaleIdentifierValue(1031);
+    m_bm->Execute();
+    QVERIFY2(m_events.first().contains("Locale Identifier=1031:int|Extended Properties=Excel 8.0"),
+             qPrintable(m_events.first()));
+    // Source names stay as they are outside dBASE and FoxPro.
+    QCOMPARE(m_events.at(1), QStringLiteral("execute CREATE TABLE [t.xls] (Name char(30) , Nr integer )"));
+}
+
+void TestBatchMove::closedSourceDoesNothing()
+{
+    useRecordingDestination();
+    m_bm->setDestTableName(QStringLiteral("x.dbf"));
+    m_bm->Execute(); // never opened
+    QVERIFY(m_events.isEmpty());
+    QCOMPARE(m_bm->RowsExported(), 0);
+    TVelADObatchmove unset;
+    unset.Execute(); // no source at all
+    QVERIFY(!QFile::exists(m_dir.filePath("x.dbf")));
+}
+
+void TestBatchMove::sourceConnectionStateRestored()
+{
+    openSource();
+    m_bm->setDestTableName(QStringLiteral("state.txt"));
+    m_bm->setDestDatabaseType(dtText);
+    m_bm->Execute();
+    QVERIFY(m_conn->Connected());
+    QVERIFY(!m_events.contains("source closed"));
+    QCOMPARE(m_bm->RowsExported(), 3);
+}
+
+void TestBatchMove::dbaseFieldNamesAndValues()
+{
+    if (!pythonHas("dbfread"))
+        QSKIP("python3-dbfread is not installed");
+    g_source.columns = {column("CustomerName1", ftString, StorageKind::Utf16, 20),
+                        column("CustomerName2", ftString, StorageKind::Utf16, 20),
+                        column("CustomerName3", ftString, StorageKind::Utf16, 20),
+                        column("Date", ftDateTime, StorageKind::DateTime),
+                        column("", ftFloat, StorageKind::Double),
+                        column("Summe", ftBCD, StorageKind::Decimal, 2)};
+    g_source.columns[5].precision = 10;
+    g_source.columns[5].scale = 2;
+    g_source.rows = {{QString::fromUtf8("Jürgen"), QString::fromUtf8("Öztürk"), QVariant(),
+                      QDateTime(QDate(2023, 5, 6), QTime(7, 8, 9), Qt::UTC), 1.5, QStringLiteral("1234.56")},
+                     {QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant()}};
+    openSource();
+    m_bm->setDestTableName(QStringLiteral("KUNDEN.DBF"));
+    m_bm->setDestDatabaseType(dtDBase3);
+    m_bm->Execute();
+    QCOMPARE(m_bm->RowsExported(), 2);
+    const QJsonObject o = readDbf(m_dir.filePath("KUNDEN.DBF")).object();
+    QStringList names;
+    for (const auto& f : o["fields"].toArray())
+        names << f.toArray()[0].toString();
+    QCOMPARE(names, (QStringList{"CustomerNa", "Customer01", "Customer02", "Date01", "01", "Summe"}));
+    const QJsonArray r0 = o["records"].toArray()[0].toArray();
+    QCOMPARE(r0[0].toString(), QString::fromUtf8("Jürgen"));
+    QCOMPARE(r0[1].toString(), QString::fromUtf8("Öztürk"));
+    QCOMPARE(r0[3].toString(), QStringLiteral("2023-05-06"));
+    QCOMPARE(r0[4].toDouble(), 1.5);
+    QCOMPARE(r0[5].toDouble(), 1234.56);
+    QVERIFY(o["records"].toArray()[1].toArray()[3].isNull());
+}
+
+void TestBatchMove::paradoxKeepsNames()
+{
+    g_source.columns = {column("Date", ftDate, StorageKind::Date)};
+    g_source.rows = {{QDate(2020, 1, 2)}};
+    openSource();
+    useRecordingDestination();
+    m_bm->setDestTableName(QStringLiteral("p.db"));
+    m_bm->setDestDatabaseType(dtParadox5);
+    m_bm->Execute();
+    QCOMPARE(m_events.at(1), QStringLiteral("execute CREATE TABLE [p.db] (Date date )"));
+}
+
+void TestBatchMove::emptyResultCreatesTable()
+{
+    standardSource(0);
+    openSource();
+    m_bm->setDestTableName(QStringLiteral("leer.txt"));
+    m_bm->setDestDatabaseType(dtText);
+    m_bm->Execute();
+    QCOMPARE(m_bm->RowsExported(), 0);
+    QCOMPARE(readFile(m_dir.filePath("leer.txt")), QByteArray("\"Name\",\"Nr\"\r\n"));
+}
+
+void TestBatchMove::unmappedFieldsOnly()
+{
+    // A previous transfer sets the count that a failure keeps.
+    openSource();
+    m_bm->setDestTableName(QStringLiteral("eins.txt"));
+    m_bm->setDestDatabaseType(dtText);
+    m_bm->Execute();
+    QCOMPARE(m_bm->RowsExported(), 3);
+    QCOMPARE(readFile(m_dir.filePath("eins.txt")),
+             QByteArray("\"Name\",\"Nr\"\r\n\"Zeile 0\",0\r\n\"Zeile 1\",1\r\n\"Zeile 2\",2\r\n"));
+
+    m_query->Close();
+    g_source.columns = {column("Bild", ftBlob, StorageKind::Bytes), column("G", ftGuid, StorageKind::Guid)};
+    g_source.rows.clear();
+    openSource();
+    m_bm->setDestTableName(QStringLiteral("nichts.txt"));
+    QVERIFY_THROWS_EXCEPTION(DataError, m_bm->Execute());
+    QCOMPARE(m_bm->RowsExported(), 3);
+    QVERIFY(m_conn->Connected());
+}
+
+void TestBatchMove::overwrite()
+{
+    const QString file = m_dir.filePath("alt.txt");
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("alter Inhalt");
+    }
+    openSource();
+    m_bm->setDestTableName(QStringLiteral("alt.txt"));
+    m_bm->setDestDatabaseType(dtText);
+    m_bm->setOverwriteExisting(ovADOno);
+    try {
+        m_bm->Execute();
+        QFAIL("an existing file was replaced");
+    } catch (const DataError& e) {
+        QVERIFY2(e.message().contains("existiert bereits"), qPrintable(e.message()));
+    }
+    QCOMPARE(readFile(file), QByteArray("alter Inhalt"));
+    m_bm->setOverwriteExisting(ovADOyes);
+    m_bm->Execute();
+    QVERIFY(readFile(file).startsWith("\"Name\",\"Nr\"\r\n"));
+    // A folder given without its trailing separator is joined with one.
+    m_bm->setDestDatabaseName(m_dir.path());
+    m_bm->Execute();
+    QCOMPARE(m_bm->RowsExported(), 3);
+}
+
+void TestBatchMove::refusedValueStopsTransfer()
+{
+    // The source claims 3 characters but delivers more: dBASE cannot hold the longer value.
+    g_source.columns = {column("Kurz", ftString, StorageKind::Utf16, 3)};
+    g_source.rows = {{QStringLiteral("abc")}, {QStringLiteral("abcdef")}, {QStringLiteral("x")}};
+    openSource();
+    m_bm->setDestTableName(QStringLiteral("kurz.dbf"));
+    m_bm->setDestDatabaseType(dtDBase4);
+    try {
+        m_bm->Execute();
+        QFAIL("accepted");
+    } catch (const DataError& e) {
+        QVERIFY2(e.message().contains("\"Kurz\""), qPrintable(e.message()));
+    }
+    QCOMPARE(m_bm->RowsExported(), 0);
+    // The table stays with the rows before the refused one.
+    QCOMPARE(le32(readFile(m_dir.filePath("kurz.dbf")), 4), 1u);
+    QVERIFY(m_conn->Connected());
+}
+
+void TestBatchMove::accessIsRefusedBeforeTheSourceCloses()
+{
+    openSource();
+    m_bm->setDestDatabaseName(m_dir.filePath("db.mdb"));
+    m_bm->setDestTableName(QStringLiteral("kunden"));
+    m_bm->setDestDatabaseType(dtAccess);
+    try {
+        m_bm->Execute();
+        QFAIL("accepted");
+    } catch (const DataError& e) {
+        QVERIFY2(e.message().contains(".mdb"), qPrintable(e.message()));
+    }
+    QVERIFY(m_query->Active());
+    QVERIFY(m_conn->Connected());
+    QVERIFY(!QFile::exists(m_dir.filePath("db.mdb")));
+}
+
+void TestBatchMove::extensionTable_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<bool>("matches");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<int>("type");
+    QTest::newRow("dbf") << "/home/a/kunden.dbf" << true << "/home/a/" << "kunden.dbf" << int(dtDBase3);
+    QTest::newRow("upper case") << "/x/EXPORT.DBF" << true << "/x/" << "EXPORT.DBF" << int(dtDBase3);
+    QTest::newRow("xls") << "/x/a.b.xls" << true << "/x/" << "a.b.xls" << int(dtExcel8);
+    QTest::newRow("txt, backslashes") << "C:\\Daten\\kunden.txt" << true << "C:\\Daten\\" << "kunden.txt"
+                                      << int(dtText);
+    QTest::newRow("db") << "/x/t.db" << true << "/x/" << "t.db" << int(dtParadox5);
+    QTest::newRow("mdb") << "/x/t.mdb" << true << "/x/" << "t.mdb" << int(dtAccess);
+    QTest::newRow("html") << "/x/t.html" << true << "/x/" << "t.html" << int(dtHTMLexport);
+    QTest::newRow("htm matches nothing") << "/x/t.htm" << false << "" << "" << 0;
+    QTest::newRow("csv") << "/x/t.csv" << false << "" << "" << 0;
+    QTest::newRow("no extension") << "/x.dbf/t" << false << "" << "" << 0;
+}
+
+void TestBatchMove::extensionTable()
+{
+    QFETCH(QString, fileName);
+    QFETCH(bool, matches);
+    QFETCH(QString, folder);
+    QFETCH(QString, table);
+    QFETCH(int, type);
+    const auto t = exportTargetForFile(fileName);
+    QCOMPARE(t.has_value(), matches);
+    if (t) {
+        QCOMPARE(t->databaseName, folder);
+        QCOMPARE(t->tableName, table);
+        QCOMPARE(int(t->type), type);
+    }
+}
+
+void TestBatchMove::exportCommand()
+{
+    QString status;
+    auto show = [&](const QString& s) { status = s; };
+    // No query run yet: nothing written, the count of the last export (none) shown.
+    exportQueryToFile(*m_bm, *m_query, m_dir.filePath("vorher.dbf"), show);
+    QCOMPARE(status, QString::fromUtf8("Es wurden 0 Datensätze exportiert."));
+    QVERIFY(!QFile::exists(m_dir.filePath("vorher.dbf")));
+
+    standardSource(120);
+    openSource();
+    exportQueryToFile(*m_bm, *m_query, m_dir.filePath("neu.dbf"), show);
+    QCOMPARE(status, QString::fromUtf8("Es wurden 120 Datensätze exportiert."));
+    QCOMPARE(m_query->RecNo(), 1); // back on the first row
+    QCOMPARE(m_query->DisableCount(), 0);
+    QCOMPARE(m_bm->DestTableName(), QStringLiteral("neu.dbf"));
+    QCOMPARE(le32(readFile(m_dir.filePath("neu.dbf")), 4), 120u);
+
+    // An unknown extension exports nothing and shows the previous count.
+    status.clear();
+    exportQueryToFile(*m_bm, *m_query, m_dir.filePath("t.csv"), show);
+    QCOMPARE(status, QString::fromUtf8("Es wurden 120 Datensätze exportiert."));
+    QVERIFY(!QFile::exists(m_dir.filePath("t.csv")));
+
+    // A failure still shows the previous count and resumes the controls; the row stays.
+    m_query->Next();
+    status.clear();
+    QVERIFY_THROWS_EXCEPTION(DataError, exportQueryToFile(*m_bm, *m_query, m_dir.filePath("x.mdb"), show));
+    QCOMPARE(status, QString::fromUtf8("Es wurden 120 Datensätze exportiert."));
+    QCOMPARE(m_query->DisableCount(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestBatchMove)
+#include "tst_batchmove.moc"
