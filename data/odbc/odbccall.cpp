@@ -157,11 +157,18 @@ SQLRETURN check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* ca
 {
     if (traceEnabled())
         qDebug().noquote() << "odbc:" << call << "->" << rc;
-    if (rc == SQL_SUCCESS || rc == SQL_NO_DATA)
+    if (rc == SQL_SUCCESS)
         return rc;
-    if (rc == SQL_SUCCESS_WITH_INFO) {
-        if (infos)
-            infos->append(diagnostics(type, handle));
+    if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_NO_DATA) {
+        // The FreeTDS driver also hangs messages that follow the last result
+        // on the call that reports SQL_NO_DATA.
+        if (infos) {
+            const MessageList records = diagnostics(type, handle);
+            if (traceEnabled())
+                for (const auto& r : records)
+                    qDebug().noquote() << "odbc:   " << r.sqlState << r.nativeError << r.message;
+            infos->append(records);
+        }
         return rc;
     }
     if (rc == SQL_INVALID_HANDLE)

@@ -83,19 +83,19 @@ void fetchLong(SQLHSTMT stmt, ResultStore& store, qint64 row, int col, const Col
         check(rc, SQL_HANDLE_STMT, stmt, "SQLGetData");
         if (ind == SQL_NULL_DATA)
             return;
-        std::size_t got;
-        if (rc == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || ind > SQLLEN(chunk.size()) - term)) {
-            // Truncated: the buffer is full up to its terminator.
-            if (plan.cType == SQL_C_CHAR)
-                got = strnlen(chunk.data(), chunk.size());
-            else
-                got = chunk.size() - std::size_t(term);
-        } else {
-            got = std::size_t(ind);
-        }
-        value.insert(value.end(), chunk.data(), chunk.data() + got);
-        if (rc == SQL_SUCCESS)
+        const bool truncated =
+            rc == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || ind > SQLLEN(chunk.size()) - term);
+        if (!truncated) {
+            // The last (or only) piece: the indicator is its length.
+            value.insert(value.end(), chunk.data(), chunk.data() + ind);
             break;
+        }
+        // The buffer is full up to its terminator; more follows.
+        const std::size_t got = plan.cType == SQL_C_CHAR ? strnlen(chunk.data(), chunk.size())
+                                                        : chunk.size() - std::size_t(term);
+        if (got == 0)
+            break; // a driver that makes no progress would loop for ever
+        value.insert(value.end(), chunk.data(), chunk.data() + got);
     }
     store.setVariable(row, col, value.data(), value.size());
 }

@@ -276,6 +276,13 @@ public:
         }
         info("Server Name", SQL_SERVER_NAME);
         info("User Name", SQL_USER_NAME);
+        if (list.last().value.toString().isEmpty()) {
+            // FreeTDS reports no user name: the login of the connection string
+            // is what the server knows the session by.
+            const ConnectionString cs = ConnectionString::parse(m_params.connectionString);
+            const QString login = isTrue(cs.value(u"Integrated Security")) ? QString() : cs.value(u"User ID");
+            list.last().value = login.isEmpty() ? QVariant() : QVariant(login);
+        }
         info("Provider Name", SQL_DRIVER_NAME);
         info("Provider Version", SQL_DRIVER_VER);
         info("Provider Friendly Name", SQL_DATA_SOURCE_NAME);

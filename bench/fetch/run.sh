@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Fetch benchmark: one million rows of Messwerte from a tds-testserver of our
+# own, fetched by the data layer (bench-fetch), by freebcp queryout -n (native
+# format into a file), by bsqldb and by unixODBC's isql -b into /dev/null, all
+# with the same packet size. Prints each ratio ours/peer (best of REPEAT runs),
+# our peak memory and the size of freebcp's native file.
+#
+#   bench/fetch/run.sh            ROWS=1000000 PACKET_SIZE=32767 REPEAT=3 BUILD_DIR=...
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${BUILD_DIR:-$root/build-bench}
+rows=${ROWS:-1000000}
+packet=${PACKET_SIZE:-32767}
+repeat=${REPEAT:-3}
+query=${QUERY:-select * from Messwerte}
+
+for tool in freebcp bsqldb isql; do
+  command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing (scripts/bootstrap installs it)" >&2; exit 1; }
+done
+
+if [ ! -x "$build/bench/fetch/bench-fetch" ] || [ ! -x "$build/testserver/tds-testserver" ]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$build" --target bench-fetch tds-testserver -j2 >/dev/null
+
+tmp=$(mktemp -d)
+server_pid=""
+cleanup() {
+  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+  fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+user="bench$RANDOM"
+pass="Pw$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')"
+mkdir -p "$tmp/data"
+"$build/testserver/tds-testserver" --data "$tmp/data" --port 0 --login "$user:$pass" --sample \
+  --big-rows "$rows" >"$tmp/server.out" 2>"$tmp/server.err" &
+server_pid=$!
+
+# Wait for "ready 127.0.0.1:PORT" (creating the rows takes a while).
+deadline=$((SECONDS + 900))
+port=""
+while [ -z "$port" ]; do
+  if ! kill -0 "$server_pid" 2>/dev/null; then
+    echo "run.sh: tds-testserver ended:" >&2; cat "$tmp/server.err" >&2; exit 1
+  fi
+  [ "$SECONDS" -lt "$deadline" ] || { echo "run.sh: server not ready in time" >&2; exit 1; }
+  port=$(sed -n 's/^ready 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$tmp/server.out" | head -n1)
+  [ -n "$port" ] || sleep 0.2
+done
+
+cat >"$tmp/freetds.conf" <<CONF
+[bench]
+  host = 127.0.0.1
+  port = $port
+  tds version = 7.4
+  client charset = UTF-8
+  initial block size = $packet
+CONF
+export FREETDSCONF="$tmp/freetds.conf"
+
+now() { date +%s.%N; }
+best() { sort -g | head -n1; }
+calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
+
+ours_times=() ; bcp_times=() ; bsql_times=() ; isql_times=()
+ado="Provider=SQLOLEDB.1;Persist Security Info=False;User ID=$user;Password=$pass;Initial Catalog=Musterfirma;Data Source=127.0.0.1,$port;Packet Size=$packet"
+odbc="DRIVER={FreeTDS};Server=127.0.0.1;Port=$port;UID=$user;PWD=$pass;Database=Musterfirma;TDS_Version=7.4;ClientCharset=UTF-8;PacketSize=$packet"
+
+for ((i = 0; i < repeat; i++)); do
+  "$build/bench/fetch/bench-fetch" --connection "$ado" --query "$query" >"$tmp/ours.$i"
+  ours_times+=("$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' "$tmp/ours.$i")")
+
+  t0=$(now)
+  freebcp "$query" queryout "$tmp/native.dat" -n -S bench -U "$user" -P "$pass" -D Musterfirma \
+    -A "$packet" >"$tmp/bcp.out" 2>&1 || { cat "$tmp/bcp.out" >&2; exit 1; }
+  t1=$(now); bcp_times+=("$(calc "$t1 - $t0")")
+
+  t0=$(now)
+  echo "$query" | bsqldb -S bench -U "$user" -P "$pass" -D Musterfirma -q >/dev/null 2>"$tmp/bsqldb.err" \
+    || { cat "$tmp/bsqldb.err" >&2; exit 1; }
+  t1=$(now); bsql_times+=("$(calc "$t1 - $t0")")
+
+  t0=$(now)
+  echo "$query" | isql -b -k "$odbc" >/dev/null 2>"$tmp/isql.err" || { cat "$tmp/isql.err" >&2; exit 1; }
+  t1=$(now); isql_times+=("$(calc "$t1 - $t0")")
+done
+
+ours=$(printf '%s\n' "${ours_times[@]}" | best)
+bcp=$(printf '%s\n' "${bcp_times[@]}" | best)
+bsql=$(printf '%s\n' "${bsql_times[@]}" | best)
+isq=$(printf '%s\n' "${isql_times[@]}" | best)
+last="$tmp/ours.$((repeat - 1))"
+fetched=$(sed -n 's/^rows=\([0-9]*\).*/\1/p' "$last")
+store=$(sed -n 's/.*store_bytes=\([0-9]*\).*/\1/p' "$last")
+before=$(sed -n 's/.*rss_before_kb=\([0-9]*\).*/\1/p' "$last")
+peak=$(sed -n 's/.*peak_kb=\([0-9]*\).*/\1/p' "$last")
+native=$(stat -c %s "$tmp/native.dat")
+added=$(( (peak - before) * 1024 ))
+
+printf 'rows fetched          %s (packet size %s, best of %s runs)\n' "$fetched" "$packet" "$repeat"
+grep '^column' "$last" | sed 's/^/  /'
+printf 'ours                  %.3f s\n' "$ours"
+printf 'freebcp queryout -n   %.3f s   ratio ours/freebcp %.2f (goal <= 0.80)\n' "$bcp" "$(calc "$ours / $bcp")"
+printf 'bsqldb                %.3f s   ratio ours/bsqldb  %.2f\n' "$bsql" "$(calc "$ours / $bsql")"
+printf 'isql -b               %.3f s   ratio ours/isql    %.2f\n' "$isq" "$(calc "$ours / $isq")"
+printf 'freebcp native file   %d bytes\n' "$native"
+printf 'our result storage    %d bytes (%.2f x native file)\n' "$store" "$(calc "$store / $native")"
+printf 'our peak memory       %d bytes added (RSS peak - RSS before open; %.2f x native file, goal <= 1.50)\n' \
+  "$added" "$(calc "$added / $native")"
