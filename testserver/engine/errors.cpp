@@ -138,6 +138,14 @@ MappedError mapSqliteError(int code, const std::string& text, const ErrorContext
         r.abortsBatch = true;
         return r;
     }
+    if (startsWith(text, "unrecognized token: \"")) {
+        std::string tok = after(text, "unrecognized token: \"");
+        if (!tok.empty() && tok.back() == '"')
+            tok.pop_back();
+        r.message = syntaxError(tok);
+        r.abortsBatch = true;
+        return r;
+    }
     if (text == "incomplete input" || startsWith(text, "unrecognized token")) {
         r.message = syntaxError(ctx.table.empty() ? std::string("end of input") : ctx.table);
         r.abortsBatch = true;

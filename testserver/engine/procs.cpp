@@ -123,7 +123,7 @@ Outcome Session::Impl::runExec(const Statement& st, std::size_t start, Out& out)
         if (!v)
             return oc;
         runBatch(valueText(*v), out, out.last);
-        return Outcome::Ok;
+        return stopped ? Outcome::Cancelled : Outcome::Ok;
     }
     // EXEC @rc = proc ...
     std::string statusVar;
@@ -239,8 +239,8 @@ Outcome Session::Impl::callProcedure(const std::string& fullName, std::vector<Rp
     const std::int32_t status = runProcedureBody(lname, args, inner, oc);
     if (!savedDb.empty())
         use(savedDb, nullptr);
-    if (oc == Outcome::Cancelled)
-        return oc;
+    if (oc == Outcome::Cancelled || stopped)
+        return Outcome::Cancelled;
     if (status == INT32_MIN) {   // no such procedure
         Message m = unknownProcedure(name);
         return fail(m, out, false);
@@ -297,7 +297,7 @@ std::int32_t Session::Impl::executeSql(const std::string& stmt, const std::strin
     for (const auto& [i, name] : outputs)
         args[i].value = params[name].value;
     params = std::move(saved);
-    oc = Outcome::Ok;
+    oc = stopped ? Outcome::Cancelled : Outcome::Ok;
     return 0;
 }
 

@@ -313,11 +313,12 @@ bool Session::Impl::rollbackTran(Message* error)
 void Session::executeBatch(std::string_view sqlText, ResultSink& sink, const std::atomic<bool>& cancel)
 {
     d->cancel = &cancel;
+    d->stopped = false;
     Out out{sink};
     if (!d->conn)
         d->use("master", nullptr);
     d->runBatch(sqlText, out);
-    if (!cancel.load() && (!out.anyDone || out.moreAfterLast)) {
+    if (!cancel.load() && !d->stopped && (!out.anyDone || out.moreAfterLast)) {
         out.last = true;
         out.done(0, 0, 0);
     }
@@ -327,6 +328,7 @@ void Session::executeBatch(std::string_view sqlText, ResultSink& sink, const std
 void Session::executeRpc(const RpcCall& call, ResultSink& sink, const std::atomic<bool>& cancel)
 {
     d->cancel = &cancel;
+    d->stopped = false;
     if (!d->conn)
         d->use("master", nullptr);
     d->executeRpc(call, sink);
@@ -376,7 +378,8 @@ void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast)
         sqlite3_finalize(probe);
         if (rc != SQLITE_OK) {
             const std::string msg = sqlite3_errmsg(conn);
-            if (msg.find("syntax error") != std::string::npos || msg == "incomplete input") {
+            if (msg.find("syntax error") != std::string::npos || msg == "incomplete input"
+                || msg.rfind("unrecognized token", 0) == 0) {
                 ErrorContext ctx;
                 ctx.table = std::string(st.toks.back().text);
                 MappedError me = mapSqliteError(rc, msg, ctx);
@@ -392,7 +395,9 @@ void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast)
             return;
         out.last = outerLast && i + 1 == statements.size();
         const Outcome oc = runStatement(statements[i], out, statements, i);
-        if (oc == Outcome::Abort || oc == Outcome::Cancelled || oc == Outcome::Return)
+        if (oc == Outcome::Cancelled)
+            stopped = true;
+        if (oc == Outcome::Abort || oc == Outcome::Cancelled || oc == Outcome::Return || stopped)
             return;
     }
 }

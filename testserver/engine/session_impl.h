@@ -54,6 +54,7 @@ struct Session::Impl {
     std::map<std::string, sqlite3*> conns;           // lower-case database name -> connection
     std::map<sqlite3*, std::map<std::string, std::string>> attached;  // per connection: lower db -> schema
     const std::atomic<bool>* cancel = nullptr;
+    bool stopped = false;                 // the client stopped reading or cancelled: send nothing more
     int spid = 0;
 
     // SET options and state the @@ functions report.

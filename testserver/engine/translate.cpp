@@ -328,6 +328,13 @@ std::string Translator::resolveName(const std::vector<std::string>& partsIn, con
     }
     if (iequals(parts[0], "dbo"))
         return part(parts[1], quoted[1]) + "." + part(parts[2], quoted[2]);
+    if (isOwner(parts[1]) && (parts[1].empty() || !iequals(parts[0], "dbo"))) {
+        // No such database: let the lookup fail with the name as written.
+        std::string written;
+        for (std::size_t k = 0; k < parts.size(); ++k)
+            written += (k ? "." : "") + parts[k];
+        return quoteIdent(written);
+    }
     std::string r;
     for (std::size_t k = 0; k < parts.size(); ++k)
         r += (k ? "." : "") + part(parts[k], quoted[k]);
