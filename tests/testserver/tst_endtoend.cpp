@@ -169,6 +169,49 @@ TEST_F(EndToEnd, AttentionIsAcknowledgedAlsoWhenIdle)
     EXPECT_FALSE(containsDone(msg.payload, tds::DoneAttn));
 }
 
+bool endsWithAttentionAck(const tds::Bytes& p)
+{
+    return p.size() >= 13 && p[p.size() - 13] == 0xFD && (p[p.size() - 12] & tds::DoneAttn);
+}
+
+TEST_F(EndToEnd, AttentionStopsAStreamingReply)
+{
+    RawClient c(server().port());
+    Login7Fields f;
+    f.user = server().user();
+    f.password = server().password();
+    c.login(f);
+    c.send(tds::PacketSqlBatch, sqlBatchPayload("SELECT * FROM Musterfirma..Messwerte"));
+    // Wait until the reply streams (peek, so the packet reader keeps its framing).
+    char first[64];
+    ASSERT_GT(::recv(c.fd(), first, sizeof first, MSG_PEEK), 0);
+    c.send(tds::PacketAttention, {});
+    // Everything up to the acknowledgement is discarded, as a client does.
+    tds::InMessage msg;
+    bool acknowledged = false;
+    for (int i = 0; i < 10 && !acknowledged; ++i) {
+        ASSERT_TRUE(c.read(msg));
+        acknowledged = endsWithAttentionAck(msg.payload);
+    }
+    EXPECT_TRUE(acknowledged);
+    c.send(tds::PacketSqlBatch, sqlBatchPayload("SELECT 1"));
+    ASSERT_TRUE(c.read(msg));
+    EXPECT_FALSE(endsWithAttentionAck(msg.payload));
+    EXPECT_EQ(msg.payload.back(), 0); // a plain final DONE
+}
+
+TEST_F(EndToEnd, IntegratedLoginIsRefusedAndClosed)
+{
+    RawClient c(server().port());
+    Login7Fields f;
+    f.optionFlags2 = 0x83;
+    const tds::InMessage reply = c.login(f);
+    ASSERT_FALSE(reply.payload.empty());
+    EXPECT_EQ(reply.payload[0], 0xAA); // ERROR token first
+    EXPECT_TRUE(containsDone(reply.payload, tds::DoneError));
+    EXPECT_TRUE(c.waitClosed());
+}
+
 TEST_F(EndToEnd, RawLoginCarriesSpidAndPacketSize)
 {
     RawClient c(server().port());
