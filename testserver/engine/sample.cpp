@@ -337,8 +337,10 @@ void createSampleDatabase(const std::string& dataDir)
                 "'6F9619FF-8B86-D011-B42D-00C04FC964FF')",
                 "@P1 varchar(max), @P2 nvarchar(max), @P3 varbinary(max)",
                 {std::string(5000, 'x'), longText("Lang", 4), raw});
+        // Money and decimal live in SQLite numbers: extremes within the 15
+        // significant digits a number with a fraction keeps there.
         exec(s, "INSERT INTO Typen VALUES (2, -2147483648, -9223372036854775808, -32768, 0, 0, -1.7976931348623157E+308, "
-                "-3.4E+38, -922337203685477.5808, -214748.3648, -99999999999999.9999, -9999999.99, "
+                "-3.4E+38, -92233720368.5477, -214748.3648, -99999999999.9999, -9999999.99, "
                 "'1753-01-01 00:00:00.000', '1900-01-01 00:00:00', '0001-01-01', '00:00:00', '', '', '', N'', N'', N'', "
                 "'', N'', 0x, 0x00, 0x, 0x, '00000000-0000-0000-0000-000000000000')");
         exec(s, "INSERT INTO Typen (TypNr) VALUES (3)");

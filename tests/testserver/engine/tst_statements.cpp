@@ -246,3 +246,44 @@ TEST_F(Statements, InjectionThroughQuickQueryNameStaysInsideTheBrackets)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Sessions, ShareFilesAndWaitForLocksUntilCancelled)
+{
+    TempDir dir;
+    ServerConfig cfg;
+    cfg.dataDir = dir.path();
+    cfg.logins["a"] = "1";
+    Session writer(cfg), other(cfg);
+    ASSERT_TRUE(writer.login("a", "1", "").ok);
+    ASSERT_TRUE(other.login("a", "1", "").ok);
+    std::atomic<bool> cancel{false};
+    RecordingSink s1, s2;
+    writer.executeBatch("CREATE TABLE t (a int); BEGIN TRAN; INSERT INTO t VALUES (1)", s1, cancel);
+    ASSERT_TRUE(s1.errors().empty());
+    // Readers see the committed state while the writer holds its transaction.
+    other.executeBatch("SELECT COUNT(*) FROM t", s2, cancel);
+    ASSERT_EQ(s2.results().size(), 1u);
+    EXPECT_EQ(integer(s2.results()[0].rows[0][0]), 0);
+    // A second writer waits; a cancel ends the wait at once.
+    std::atomic<bool> cancel2{false};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        cancel2 = true;
+    });
+    s2.clear();
+    const auto start = std::chrono::steady_clock::now();
+    other.executeBatch("INSERT INTO t VALUES (2)", s2, cancel2);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    s1.clear();
+    writer.executeBatch("COMMIT", s1, cancel);
+    ASSERT_TRUE(s1.errors().empty());
+    s2.clear();
+    other.executeBatch("INSERT INTO t VALUES (2); SELECT COUNT(*) FROM t", s2, cancel);
+    ASSERT_TRUE(s2.errors().empty()) << s2.errors()[0].text;
+    EXPECT_EQ(integer(s2.results()[0].rows[0][0]), 2);
+}
+
+} // namespace
