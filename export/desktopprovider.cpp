@@ -144,7 +144,10 @@ public:
         const QString extended = propertyText(params, QStringLiteral("Extended Properties"));
         const QFileInfo fi(dataSource);
         if (extended.trimmed().isEmpty()) {
-            // Without a format the data source is a database file: that is an Access database.
+            // Without a format the data source names a database file: an Access database.
+            if (fi.isDir() || dataSource.isEmpty())
+                throw data::DataError(
+                    QStringLiteral("Es ist kein Dateiformat angegeben (Extended Properties)."));
             throw data::DataError(
                 QStringLiteral("Access-Datenbanken (.mdb) können noch nicht geschrieben werden."));
         }

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cmath>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 extern "C" {
@@ -23,6 +25,54 @@ void collectError(pxdoc_t*, int type, const char* msg, void* data)
 {
     if (type != PX_Warning && data && msg)
         *static_cast<QString*>(data) = QString::fromLocal8Bit(msg);
+}
+
+// pxlib finds the block for every new record by walking the block chain from the file's
+// start, a seek and a read per block; on a file that costs system calls and makes large
+// tables slow. The table is therefore kept in memory while it is written and stored at close.
+struct MemoryFile {
+    QByteArray data;
+    qint64 pos = 0;
+};
+
+MemoryFile* memoryOf(pxstream_t* stream)
+{
+    return static_cast<MemoryFile*>(stream->s.stream);
+}
+
+size_t memoryRead(pxdoc_t*, pxstream_t* stream, size_t len, void* buffer)
+{
+    MemoryFile* m = memoryOf(stream);
+    const qint64 n = std::max<qint64>(0, std::min<qint64>(qint64(len), m->data.size() - m->pos));
+    if (n > 0)
+        std::memcpy(buffer, m->data.constData() + m->pos, size_t(n));
+    m->pos += n;
+    return size_t(n);
+}
+
+int memorySeek(pxdoc_t*, pxstream_t* stream, long offset, int whence)
+{
+    MemoryFile* m = memoryOf(stream);
+    const qint64 base = whence == SEEK_CUR ? m->pos : whence == SEEK_END ? m->data.size() : 0;
+    if (base + offset < 0)
+        return -1;
+    m->pos = base + offset;
+    return 0;
+}
+
+long memoryTell(pxdoc_t*, pxstream_t* stream)
+{
+    return long(memoryOf(stream)->pos);
+}
+
+size_t memoryWrite(pxdoc_t*, pxstream_t* stream, size_t len, void* buffer)
+{
+    MemoryFile* m = memoryOf(stream);
+    if (m->pos + qint64(len) > m->data.size())
+        m->data.resize(m->pos + qint64(len), '\0');
+    std::memcpy(m->data.data() + m->pos, buffer, len);
+    m->pos += qint64(len);
+    return len;
 }
 
 qint64 paradoxDay(const QDate& d)
@@ -101,6 +151,7 @@ struct ParadoxWriter::Impl {
     QString error;
     QByteArray record;
     bool hasBlob = false;
+    MemoryFile memory;
 
     [[noreturn]] void fail(const QString& what)
     {
@@ -116,11 +167,13 @@ struct ParadoxWriter::Impl {
         doc = nullptr;
         // pxlib writes the headers of 5.0 (and 7.0) itself; 3.0 and 4.0 tables differ from
         // what it writes for them only in the version byte.
+        if (memory.data.size() > 0x39)
+            memory.data[0x39] = versionByte(version);
         QFile f(path);
-        if (!f.open(QIODevice::ReadWrite))
-            throwWriteError(f);
-        writeBytesAt(f, 0x39, QByteArray(1, versionByte(version)));
+        openForWriting(f);
+        writeBytes(f, memory.data);
         flushFile(f);
+        memory.data.clear();
     }
 };
 
@@ -165,12 +218,37 @@ ParadoxWriter::ParadoxWriter(int version, const TableSchema& schema, const QStri
         pxf[i].px_flen = d->fields[i].length;
         pxf[i].px_fdc = 0;
     }
+    // The header goes to the file first, then the table lives in memory until close().
     const QByteArray file = QFile::encodeName(path);
-    if (PX_create_file(d->doc, pxf, int(d->fields.size()), file.constData(), pxfFileTypNonIndexDB) < 0) {
+    FILE* fp = std::fopen(file.constData(), "wb+");
+    if (!fp) {
+        PX_delete(d->doc);
+        d->doc = nullptr;
+        throw ExportError(QStringLiteral("Die Datei \"%1\" kann nicht angelegt werden: %2")
+                              .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    const int created = PX_create_fp(d->doc, pxf, int(d->fields.size()), fp, pxfFileTypNonIndexDB);
+    std::fflush(fp);
+    std::rewind(fp);
+    QFile header;
+    if (created == 0 && header.open(fp, QIODevice::ReadOnly))
+        d->memory.data = header.readAll();
+    header.close();
+    std::fclose(fp);
+    if (created < 0) {
         PX_delete(d->doc);
         d->doc = nullptr;
         d->fail(QStringLiteral("Die Datei \"%1\" kann nicht angelegt werden").arg(path));
     }
+    pxstream_t* stream = d->doc->px_stream;
+    stream->close = px_false;
+    stream->s.stream = &d->memory;
+    stream->read = memoryRead;
+    stream->seek = memorySeek;
+    stream->tell = memoryTell;
+    stream->write = memoryWrite;
+    // Larger blocks mean fewer of them: 4 KB is the most 3.x and 4.x know, 5.x takes 16 KB.
+    d->doc->px_head->px_maxtablesize = version >= 50 ? 16 : 4;
     d->doc->px_head->px_fileversion = version;
     const QByteArray tableName = toCp1252(QFileInfo(path).completeBaseName()).left(78);
     if (PX_set_tablename(d->doc, tableName.constData()) < 0)
