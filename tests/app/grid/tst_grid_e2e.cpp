@@ -1,0 +1,139 @@
+// The grid and the cell viewer on the sample database's pictures and long
+// texts, read from a test server.
+
+#include "DBBGrid.h"
+#include "testserver_fixture.h"
+#include "uBlob.h"
+
+#include <QtTest>
+#include <adodataset.h>
+#include <memory>
+#include <modal.h>
+
+class TestGridEndToEnd : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TestServer> m_server;
+    std::unique_ptr<TADOConnection> m_conn;
+    std::unique_ptr<TADODataSet> m_query;
+    std::unique_ptr<TDataSource> m_source;
+    std::unique_ptr<TFMBlob> m_viewer;
+    int m_opened = 0;
+    QSize m_picture;
+    QString m_text;
+
+    int rowNamed(const QString& name)
+    {
+        for (m_query->First(); !m_query->Eof(); m_query->Next())
+            if (m_query->FieldByName(QStringLiteral("Name")).AsString() == name)
+                return int(m_query->RecNo() - 1);
+        return -1;
+    }
+
+    void click(const QString& name, const QString& field)
+    {
+        const int row = rowNamed(name);
+        QVERIFY2(row >= 0, qPrintable(name));
+        m_query->setRecNo(row + 1);
+        m_opened = 0;
+        DBGridQueryCellClick(*m_viewer, m_query.get(), m_query->FieldIndex(field));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_server = std::make_unique<TestServer>(std::vector<std::string>{"--sample"});
+        m_conn = std::make_unique<TADOConnection>();
+        m_conn->setConnectionString(
+            QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;Password=%2;"
+                           "Initial Catalog=Musterfirma;Data Source=127.0.0.1,%3")
+                .arg(QString::fromStdString(m_server->user()),
+                     QString::fromStdString(m_server->password()))
+                .arg(m_server->port()));
+        m_query = std::make_unique<TADODataSet>();
+        m_query->setConnection(m_conn.get());
+        m_query->setCommandText(QStringLiteral("SELECT * FROM Bilder ORDER BY BildNr"));
+        m_query->Open();
+        m_source = std::make_unique<TDataSource>();
+        m_source->setDataSet(m_query.get());
+        m_viewer = std::make_unique<TFMBlob>(m_source.get());
+        modal::setDialogHandler([this](QDialog* d) {
+            auto* v = static_cast<TFMBlob*>(d);
+            ++m_opened;
+            m_picture = v->DBImage->isVisibleTo(v) ? v->DBImage->pixmap().size() : QSize(-1, -1);
+            m_text = v->DBMemo->isVisibleTo(v) ? v->DBMemo->toPlainText() : QString();
+            return int(QDialog::Rejected);
+        });
+    }
+
+    void cleanupTestCase()
+    {
+        modal::setDialogHandler({});
+        m_viewer.reset();
+        m_source.reset();
+        m_query.reset();
+        m_conn.reset();
+        m_server.reset();
+    }
+
+    void gridShowsPlaceholders()
+    {
+        TDBBGrid grid;
+        grid.setDataSource(m_source.get());
+        QAbstractItemModel* m = grid.model();
+        QVERIFY(m->rowCount() >= 7);
+        const int picture = m_query->FieldIndex(QStringLiteral("Bild"));
+        const int text = m_query->FieldIndex(QStringLiteral("Beschreibung"));
+        QCOMPARE(m->index(0, picture).data().toString(), QStringLiteral("(BLOB)"));
+        QCOMPARE(m->index(0, text).data().toString(), QStringLiteral("(MEMO)"));
+        const int none = rowNamed(QStringLiteral("Ohne Bild"));
+        QCOMPARE(m->index(none, picture).data().toString(), QStringLiteral("(blob)"));
+        grid.resize(600, 300);
+        grid.show();
+        QVERIFY(!grid.viewport()->grab().isNull()); // drawing every kind of cell raises nothing
+    }
+
+    void bitmapsOpenUnscaled_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("red square") << "Rotes Quadrat" << QSize(16, 16);
+        QTest::newRow("chess board") << "Schachbrett" << QSize(100, 75);
+        QTest::newRow("odd width") << "Grüne Streifen" << QSize(33, 21);
+        QTest::newRow("no picture") << "Ohne Bild" << QSize(0, 0);
+    }
+
+    void bitmapsOpenUnscaled()
+    {
+        QFETCH(QString, name);
+        QFETCH(QSize, size);
+        click(name, QStringLiteral("Bild"));
+        QCOMPARE(m_opened, 1);
+        QCOMPARE(m_picture, size);
+    }
+
+    void textBytesAreNoBitmap()
+    {
+        try {
+            click(QStringLiteral("Kein Bild"), QStringLiteral("Bild"));
+            QFAIL("text bytes opened as a picture");
+        } catch (const std::runtime_error& e) {
+            QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("Bitmap ist ungültig"));
+        }
+        QCOMPARE(m_opened, 0);
+        QVERIFY(m_viewer->DBImage->DataField().isEmpty());
+    }
+
+    void longTextOpensWhole()
+    {
+        click(QStringLiteral("Schachbrett"), QStringLiteral("Beschreibung"));
+        QCOMPARE(m_opened, 1);
+        // The control shows CR LF line ends as plain line breaks.
+        QString stored = m_query->FieldByName(QStringLiteral("Beschreibung")).AsString();
+        stored.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        QCOMPARE(m_text, stored);
+        QVERIFY(m_text.contains(QLatin1Char('\n')) || m_text.size() > 200);
+    }
+};
+
+QTEST_MAIN(TestGridEndToEnd)
+#include "tst_grid_e2e.moc"
