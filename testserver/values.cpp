@@ -311,6 +311,24 @@ std::optional<ScaledDecimal> decimalFromValue(const Value& v, int scale)
     if (const auto* x = std::get_if<double>(&v)) {
         if (!std::isfinite(*x))
             return std::nullopt;
+        // Fast path for the usual case (money and decimal columns stream
+        // doubles): scale in floating point and round, unless the result sits
+        // so close to a half that the exact text path must decide.
+        if (scale <= 15) {
+            static const double kPow10[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                              1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+            const double v = std::fabs(*x) * kPow10[scale];
+            if (v < 1e15) {
+                const double whole = std::floor(v);
+                const double frac = v - whole;
+                if (std::fabs(frac - 0.5) > 1e-6) {
+                    ScaledDecimal d;
+                    d.magnitude = Int128(std::uint64_t(whole)) + (frac > 0.5 ? 1 : 0);
+                    d.negative = *x < 0 && d.magnitude != 0;
+                    return d;
+                }
+            }
+        }
         // %.17g keeps every bit of the double; the text path then rounds exactly.
         char buf[40];
         std::snprintf(buf, sizeof buf, "%.17g", *x);

@@ -493,7 +493,18 @@ TEST(Values, DecimalParsingRoundsHalfAwayFromZero)
         EXPECT_EQ(d ? formatDecimal(*d, c.scale) : std::string(), c.expected) << c.text;
     }
     // Doubles take their shortest exact text first, so 0.1 stays 0.1.
-    EXPECT_EQ(formatDecimal(*decimalFromValue(0.1, 4), 4), "0.1000");
+    struct DoubleCase {
+        double value;
+        int scale;
+        const char* expected;
+    } doubles[] = {
+        {0.1, 4, "0.1000"},         {-123.4567, 4, "-123.4567"}, {2.675, 2, "2.68"},
+        {-0.00004, 4, "0.0000"},    {1e20, 0, "100000000000000000000"},
+        {0.125, 2, "0.13"},         {99.995, 2, "100.00"},       {-1.5, 0, "-2"},
+    };
+    for (const DoubleCase& c : doubles)
+        EXPECT_EQ(formatDecimal(*decimalFromValue(c.value, c.scale), c.scale), c.expected)
+            << c.value;
     EXPECT_EQ(formatDecimal(*decimalFromValue(std::int64_t(INT64_MIN), 0), 0),
               "-9223372036854775808");
 }
