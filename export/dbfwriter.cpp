@@ -91,7 +91,8 @@ public:
         if (qint64(m_nextBlock) + blocks > 0xFFFFFFFFLL)
             throw ExportError(QStringLiteral("Die Memodatei \"%1\" ist voll.").arg(m_file.fileName()));
         const quint32 first = m_nextBlock;
-        if (!m_file.seek(qint64(first) * m_blockSize))
+        // Seeking flushes the file's buffer: only when the header was written in between.
+        if (m_file.pos() != qint64(first) * m_blockSize && !m_file.seek(qint64(first) * m_blockSize))
             throwWriteError(m_file);
         writeBytes(m_file, block);
         m_nextBlock += quint32(blocks);
@@ -428,8 +429,10 @@ void DbfWriter::appendRow(const std::vector<QVariant>& values)
         encodeField(int(i), values[i], rec + m_fields[i].offset, nullFlags);
     if (m_nullField.length)
         std::memcpy(rec + m_nullField.offset, nullFlags.constData(), size_t(nullFlags.size()));
-    // The record replaces the end-of-file mark, which is written again by finish().
-    if (!m_file.seek(m_headerLength + m_rows * m_recordLength))
+    // The record replaces the end-of-file mark, which is written again by finish(). Seeking
+    // flushes the file's buffer, so it happens only where the position is not right already.
+    const qint64 at = m_headerLength + m_rows * m_recordLength;
+    if (m_file.pos() != at && !m_file.seek(at))
         throwWriteError(m_file);
     writeBytes(m_file, m_record);
     ++m_rows;

@@ -95,6 +95,7 @@ HtmlWriter::HtmlWriter(const TableSchema& schema, const QString& path)
     writeText(m_file, head);
     m_tailPos = m_file.pos();
     writeText(m_file, tail());
+    m_tailWritten = true;
     flushFile(m_file);
 }
 
@@ -114,18 +115,35 @@ void HtmlWriter::appendRow(const std::vector<QVariant>& values)
         line += number ? QStringLiteral("<td align=\"right\">") : QStringLiteral("<td>");
         line += escaped(cellText(values[i], c)) + QStringLiteral("</td>");
     }
-    // The row takes the place of the closing tags, which follow it again: the file is a
-    // complete page after every row.
-    if (!m_file.seek(m_tailPos))
-        throwWriteError(m_file);
-    writeText(m_file, line + QStringLiteral("</tr>\r\n"));
-    m_tailPos = m_file.pos();
-    writeText(m_file, tail());
+    // The rows take the place of the closing tags, which finish() writes again after them.
+    if (m_tailWritten) {
+        if (!m_file.seek(m_tailPos))
+            throwWriteError(m_file);
+        m_tailWritten = false;
+    }
+    const QByteArray bytes = (line + QStringLiteral("</tr>\r\n")).toUtf8();
+    writeBytes(m_file, bytes);
+    m_tailPos += bytes.size();
     ++m_rows;
+}
+
+HtmlWriter::~HtmlWriter()
+{
+    try {
+        finish();
+    } catch (...) {
+        // The rows written so far stay; nothing more can be done about the file here.
+    }
 }
 
 void HtmlWriter::finish()
 {
+    if (!m_file.isOpen())
+        return;
+    if (!m_tailWritten) {
+        writeText(m_file, tail());
+        m_tailWritten = true;
+    }
     flushFile(m_file);
 }
 

@@ -26,10 +26,12 @@ private:
 
 // An HTML page with one table: a caption with the table's name, a header row of the column
 // names and one row per record; every text HTML-escaped. The same file serves both "HTML
-// Export" and "HTML Import" as destination.
+// Export" and "HTML Import" as destination. The page is complete when created and after
+// finish() (or the writer's end); in between the rows are appended without closing tags.
 class HtmlWriter : public TableWriter {
 public:
     HtmlWriter(const TableSchema& schema, const QString& path);
+    ~HtmlWriter() override;
     void appendRow(const std::vector<QVariant>& values) override;
     void finish() override;
 
@@ -41,6 +43,7 @@ private:
     TableSchema m_schema;
     QFile m_file;
     qint64 m_tailPos = 0;
+    bool m_tailWritten = false;
 };
 
 } // namespace exportfile

@@ -130,12 +130,13 @@ QDateTime toDateTime(const QVariant& v, const ColumnDef& column)
     QDateTime dt;
     switch (v.typeId()) {
     case QMetaType::QDateTime: dt = v.toDateTime(); break;
-    case QMetaType::QDate: dt = QDateTime(v.toDate(), QTime(0, 0)); break;
+    // UTC: no time zone is consulted (and none is wanted, the values are wall-clock times).
+    case QMetaType::QDate: dt = QDateTime(v.toDate(), QTime(0, 0), Qt::UTC); break;
     case QMetaType::QString: {
         const QString s = v.toString().trimmed();
         dt = QDateTime::fromString(s, Qt::ISODateWithMs);
         if (!dt.isValid())
-            dt = QDateTime(QDate::fromString(s, Qt::ISODate), QTime(0, 0));
+            dt = QDateTime(QDate::fromString(s, Qt::ISODate), QTime(0, 0), Qt::UTC);
         break;
     }
     default: break;
@@ -147,6 +148,8 @@ QDateTime toDateTime(const QVariant& v, const ColumnDef& column)
 
 QDate toDate(const QVariant& v, const ColumnDef& column)
 {
+    if (v.typeId() == QMetaType::QDate && v.toDate().isValid())
+        return v.toDate();
     return toDateTime(v, column).date();
 }
 
