@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <optional>
 
 class ConnectPrompt;
 class QCheckBox;
@@ -190,6 +191,9 @@ private:
     // The editor's text split at its line breaks (a final empty line counts).
     QStringList editorLines() const;
     TDM& dm() const;
+    // Runs a query: the given text as it stands, or else the editor's text
+    // (its selection or every line) with comments removed.
+    void runQuery(const std::optional<QString>& exactText);
 
 
     TDM* m_dm = nullptr;

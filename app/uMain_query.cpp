@@ -12,6 +12,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTextBlock>
+#include <optional>
 
 namespace {
 
@@ -68,13 +69,18 @@ QString TFMMain::commandText() const
 
 void TFMMain::ACQueryExecute()
 {
+    runQuery(std::nullopt);
+}
+
+void TFMMain::runQuery(const std::optional<QString>& exactText)
+{
     WaitCursor hourglass;
     TADODataSet& query = *dm().ADOdsQuery;
     try {
         PCMain->setCurrentIndex(0);
         PAGrid->setVisible(false);
         query.Close();
-        query.setCommandText(queryText());
+        query.setCommandText(exactText ? *exactText : queryText());
         query.Open();
         clearMessages();
         const TADOErrors& errors = dm().ADOConnMain->Errors();
@@ -114,8 +120,10 @@ void TFMMain::ACExecuteExecute()
 void TFMMain::LBTablesDblClick()
 {
     QListWidgetItem* item = LBTables->currentItem();
+    std::optional<QString> built;
     if (LBTables->count() > 0 && item && item->isSelected()) {
         const QString statement = quickQueryStatement(item->text(), EDMaxRec->value());
+        built = statement;
         MEQuery->setFocus();
         QTextCursor cursor(MEQuery->document());
         cursor.movePosition(QTextCursor::End);
@@ -132,8 +140,11 @@ void TFMMain::LBTablesDblClick()
     }
     // The quick query shows no message box; the failed run has already
     // uncovered the "no result" panel and closed the connection.
+    // The statement runs exactly as built (it is the selected text): it has
+    // no comments, and a "--" or "/*" inside a table name must not be taken
+    // for one.
     try {
-        ACQueryExecute();
+        runQuery(built);
     } catch (...) {
     }
 }
