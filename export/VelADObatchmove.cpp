@@ -196,7 +196,9 @@ void TVelADObatchmove::Execute()
 
     // 3. The destination file goes first; a failed deletion shows later, when the table
     // cannot be created. The folder name is joined with "/" unless it ends with a separator.
-    if (m_overwrite == ovADOyes) {
+    // Without a folder nothing is deleted: the joined name would point at the root folder,
+    // and the provider refuses a destination without folder anyway.
+    if (m_overwrite == ovADOyes && !m_destDatabaseName.isEmpty()) {
         QString path = m_destDatabaseName;
         if (!path.endsWith(u'/') && !path.endsWith(u'\\'))
             path += u'/';

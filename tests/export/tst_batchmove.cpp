@@ -6,6 +6,7 @@
 #include "exportcommand.h"
 #include "readers.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -567,6 +568,14 @@ void TestBatchMove::overwrite()
     m_bm->setDestDatabaseName(m_dir.path());
     m_bm->Execute();
     QCOMPARE(m_bm->RowsExported(), 3);
+    // Without a folder nothing is deleted (the name would lead to the root folder) and the
+    // provider refuses the transfer.
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(m_dir.path());
+    m_bm->setDestDatabaseName(QString());
+    QVERIFY_THROWS_EXCEPTION(DataError, m_bm->Execute());
+    QDir::setCurrent(cwd);
+    QVERIFY(QFile::exists(file));
 }
 
 void TestBatchMove::refusedValueStopsTransfer()
