@@ -4,6 +4,7 @@
 // handlers; the handlers are split over several files by subject
 // (uMain_layout, uMain_browse, uMain_query, uMain_files, uMain_settings).
 
+#include "VelStylePanel.h"
 #include "globals.h"
 
 #include <QAction>
@@ -27,6 +28,9 @@ class QTabWidget;
 class QTextEdit;
 class QToolBar;
 class TDM;
+class ImageList;
+class TVelGripLine;
+class TVelLinkLabel;
 
 // Process-wide values of the main window.
 extern bool FirstActivation;      // true until the first activation has begun
@@ -86,6 +90,14 @@ public:
     void FormKeyDown(int key);
     void ApplicationEvents1Hint(const QString& hint);
     void CBDatabaseCloseUp();
+    // The window frame (uMain_frame.cpp).
+    void VelStylePanel1MouseDown(Qt::MouseButton button);
+    void VelLLMinClick();
+    void VelLLMaxClick();
+    void VelLLCloseClick();
+    void ApplicationEvents1Activate();
+    void ApplicationEvents1Deactivate();
+    void TBItemInfoClick();
     void ACTablesExecute();
     void ACSetupExecute();
 
@@ -96,16 +108,23 @@ public:
     bool SameServer = false;
 
     // --- components ---------------------------------------------------------
-    QFrame* VelStylePanel1 = nullptr;
+    TVelStylePanel* VelStylePanel1 = nullptr;
     QLabel* Image4 = nullptr;
     QLabel* Image1 = nullptr;
     QLabel* Label5 = nullptr;
     QLabel* Label3 = nullptr;
     TDatabaseComboBox* CBDatabase = nullptr;
-    QFrame* VelStylePanel2 = nullptr;
+    TVelStylePanel* VelStylePanel2 = nullptr;
     QLabel* LBStatusbar1 = nullptr;
     QLabel* LBStatusBar2 = nullptr;
     QLabel* LBStatusBar3 = nullptr;
+    TVelGripLine* VelGripLine1 = nullptr;
+    TVelGripLine* VelGripLine2 = nullptr;
+    TVelGripLine* VelGripLine3 = nullptr;
+    TVelLinkLabel* VelLLMin = nullptr;
+    TVelLinkLabel* VelLLMax = nullptr;
+    TVelLinkLabel* VelLLClose = nullptr;
+    ImageList* ILWinIcons = nullptr;
     QFrame* PAMain = nullptr;
     QWidget* TBDock1 = nullptr;
     QToolBar* TBToolbar2 = nullptr;
@@ -174,6 +193,8 @@ private:
     void buildActions();
     void buildTitleRegion();
     void buildStatusRegion();
+    // Turns the title and status regions into the window's own frame.
+    void buildFrame();
     void buildMainArea();
     void buildToolbars();
     void applySkin();

@@ -135,6 +135,7 @@ TFMMain::TFMMain(QWidget* parent) : QWidget(parent)
     layout->addWidget(VelStylePanel2);
     applySkin();
     connectHandlers();
+    buildFrame();
 
     // Key preview: every key press of the window passes through eventFilter.
     qApp->installEventFilter(this);
@@ -190,7 +191,7 @@ void TFMMain::buildActions()
 
 void TFMMain::buildTitleRegion()
 {
-    VelStylePanel1 = new QFrame(this);
+    VelStylePanel1 = new TVelStylePanel(this);
     VelStylePanel1->setObjectName(QStringLiteral("VelStylePanel1"));
     VelStylePanel1->setFixedHeight(kTitleHeight);
     VelStylePanel1->setAutoFillBackground(true);
@@ -222,7 +223,7 @@ void TFMMain::buildTitleRegion()
 
 void TFMMain::buildStatusRegion()
 {
-    VelStylePanel2 = new QFrame(this);
+    VelStylePanel2 = new TVelStylePanel(this);
     VelStylePanel2->setObjectName(QStringLiteral("VelStylePanel2"));
     VelStylePanel2->setFixedHeight(kStatusHeight);
     VelStylePanel2->setAutoFillBackground(true);

@@ -5,6 +5,7 @@
 #include "placement.h"
 #include "setup.h"
 #include "uDM.h"
+#include "uFMAbout.h"
 #include "uMain.h"
 #include "utools.h"
 
@@ -41,7 +42,7 @@ StartupWindowFactories defaultStartupWindows()
         return dialog;
     };
     f.about = [](TFMMain* m) {
-        return placeholderWindow(m, "FMAbout", QStringLiteral("Info"), {400, 300});
+        return new TFMAbout(m, CpuClockMHz.load(), WindowEffectsAvailable());
     };
     return f;
 }
