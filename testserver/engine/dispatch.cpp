@@ -467,6 +467,8 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out)
         ifExists = true;
         i += 2;
     }
+    if (i >= st.toks.size())
+        return fail(syntaxError(std::string(st.toks.back().text)), out, true);
     if (what.is("database")) {
         const std::string name = st.toks[i].value();
         const auto actual = findDatabase(name);

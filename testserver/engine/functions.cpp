@@ -604,7 +604,8 @@ void Session::Impl::registerFunctions(sqlite3* c)
     auto objectId = [](sqlite3_context* ctx, int, sqlite3_value** a) {
         Session::Impl* d = implOf(ctx);
         // 'dbo.t', '[t]', 'db..t', 'tempdb..#t'
-        const std::vector<Token> toks = significantTokens(text(a[0]));
+        const std::string source = text(a[0]);   // the tokens point into it
+        const std::vector<Token> toks = significantTokens(source);
         std::size_t i = 0;
         const auto parts = readObjectName(toks, i);
         if (!parts || i != toks.size())

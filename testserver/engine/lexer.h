@@ -54,7 +54,7 @@ struct LexResult {
 
 LexResult lex(std::string_view sql);
 // The tokens that matter (no blanks, no comments); what could be read when
-// the text has an unclosed quote.
+// the text has an unclosed quote. The tokens point into `sql`: keep it alive.
 std::vector<Token> significantTokens(std::string_view sql);
 
 bool iequals(std::string_view a, std::string_view b);

@@ -227,3 +227,40 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"", "EXEC sp_gibtsnicht", 2812, 16, "Could not find stored procedure 'sp_gibtsnicht'.", true}));
 
 } // namespace
+
+namespace {
+
+class Garbage : public EngineTest, public ::testing::WithParamInterface<const char*> {};
+
+// Broken input never crashes or hangs the session: an error or nothing,
+// and always a final DONE.
+TEST_P(Garbage, EndsWithFinalDone)
+{
+    run(GetParam());
+    const auto d = sink.dones();
+    ASSERT_FALSE(d.empty()) << GetParam();
+    EXPECT_EQ(d.back()->status & DoneMore, 0) << GetParam();
+    // The session still works afterwards.
+    run("SELECT 1");
+    EXPECT_EQ(sink.results().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, Garbage,
+    ::testing::Values("", ";", ";;;", "((((", "))))", "select", "select top", "select top (", "select top 5",
+                      "select cast(", "select cast(1 as", "select convert(", "select convert(int", "exec", "exec (",
+                      "execute @", "set", "set @", "set @x", "declare", "declare @", "declare @x", "declare @x nosuchtype",
+                      "raiserror", "raiserror(", "raiserror('x')", "raiserror('%s %d %', 1, 1)", "if", "if 1=1", "else",
+                      "begin", "end end", "while 1=0", "drop", "drop table", "drop database if exists", "drop index",
+                      "create", "create table", "create table t", "create table t (", "create database", "alter table",
+                      "alter table t add", "use", "use a b", "print", "waitfor", "waitfor delay", "waitfor delay 'x'",
+                      "insert", "insert into", "update", "delete", "truncate table", "x", "[x]", "@@", "@x", "N'",
+                      "select 1 /* offen", "select [a", "select \"a", "select 0x", "select '%' like '[", "commit commit",
+                      "rollback tran x", "save tran", "dbcc checkdb", "go", "select * from sys.", "select * from a..",
+                      "select * from ....", "exec sp_executesql", "exec sp_executesql N'select @p', N'@p int'",
+                      "exec sp_executesql N'select 1', N'@p nosuchtype', 1", "exec sp_execute 99",
+                      "exec sp_tables @table_type = ''", "sp_columns", "select a.b.c.d.e from t",
+                      "select * into from t", "select @a = 1", "select 1 union", "with x as (select 1)",
+                      "begin tran begin tran rollback rollback"));
+
+} // namespace
