@@ -9,24 +9,38 @@
 namespace {
 
 constexpr const char* extendedProperties[] = {
-    "",            "",            "dBASE III",   "dBASE IV",    "dBASE 5.0",
-    "Paradox 3.x", "Paradox 4.x", "Paradox 5.x", "FoxPro 2.0",  "FoxPro 2.5",
-    "FoxPro 2.6",  "FoxPro 3.0",  "Excel 3.0",   "Excel 4.0",   "Excel 5.0",
-    "Excel 8.0",   "HTML Import", "HTML Export", "Text",
+    "",
+    "",
+    "dBASE III",
+    "dBASE IV",
+    "dBASE 5.0",
+    "Paradox 3.x",
+    "Paradox 4.x",
+    "Paradox 5.x",
+    "FoxPro 2.0",
+    "FoxPro 2.5",
+    "FoxPro 2.6",
+    "FoxPro 3.0",
+    "Excel 3.0",
+    "Excel 4.0",
+    "Excel 5.0",
+    "Excel 8.0",
+    "HTML Import",
+    "HTML Export",
+    "Text",
 };
 
 constexpr qint32 localeIdentifiers[kLocaleIdentifierCount] = {
-    1033, 2052, 133124, 1028, 197636, 1050, 1029, 1061, 1036, 66615, 66567,
-    1038, 66574, 1039, 1041, 66577, 1042, 66578, 1062, 1063, 1071, 1044,
-    1045, 1048, 1051, 1060, 1034, 3082, 1053, 1054, 1055, 1058, 1066,
+    1033, 2052,  133124, 1028, 197636, 1050, 1029,  1061, 1036, 66615, 66567,
+    1038, 66574, 1039,   1041, 66577,  1042, 66578, 1062, 1063, 1071,  1044,
+    1045, 1048,  1051,   1060, 1034,   3082, 1053,  1054, 1055, 1058,  1066,
 };
 
-constexpr const char* reservedWords[8] = {"memo", "integer", "float", "bit",
-                                          "date", "datetime", "time", "timestamp"};
+constexpr const char* reservedWords[8] = {"memo", "integer",  "float", "bit",
+                                          "date", "datetime", "time",  "timestamp"};
 
 // Leading and trailing blanks and control characters go.
-QString trimControls(const QString& s)
-{
+QString trimControls(const QString& s) {
     qsizetype b = 0;
     qsizetype e = s.size();
     while (b < e && s.at(b).unicode() <= u' ')
@@ -38,32 +52,31 @@ QString trimControls(const QString& s)
 
 } // namespace
 
-QString ExtendedPropertiesText(TDatabaseType type)
-{
+QString ExtendedPropertiesText(TDatabaseType type) {
     if (type < dtUndefined || type > dtText)
         return {};
     return QString::fromLatin1(extendedProperties[type]);
 }
 
-qint32 LocaleIdentifierValue(TLocaleIdentifier locale)
-{
+qint32 LocaleIdentifierValue(TLocaleIdentifier locale) {
     if (locale < 0 || locale >= kLocaleIdentifierCount)
         return localeIdentifiers[liGeneral];
     return localeIdentifiers[locale];
 }
 
-QString ProviderNameText(TADOProvider provider)
-{
+QString ProviderNameText(TADOProvider provider) {
     switch (provider) {
-    case prJetOLEDB351: return QStringLiteral("Microsoft.Jet.OLEDB.3.51");
-    case prMSSQL: return QStringLiteral("SQLOLEDB.1");
-    case prJetOLEDB4: break;
+    case prJetOLEDB351:
+        return QStringLiteral("Microsoft.Jet.OLEDB.3.51");
+    case prMSSQL:
+        return QStringLiteral("SQLOLEDB.1");
+    case prJetOLEDB4:
+        break;
     }
     return QStringLiteral("Microsoft.Jet.OLEDB.4.0");
 }
 
-bool UsesUniqueFieldNames(TDatabaseType type)
-{
+bool UsesUniqueFieldNames(TDatabaseType type) {
     switch (type) {
     case dtDBase3:
     case dtDBase4:
@@ -71,44 +84,53 @@ bool UsesUniqueFieldNames(TDatabaseType type)
     case dtFox20:
     case dtFox25:
     case dtFox26:
-    case dtFox30: return true;
-    default: return false;
+    case dtFox30:
+        return true;
+    default:
+        return false;
     }
 }
 
-QString ColumnTypeText(TFieldType type, int size)
-{
+QString ColumnTypeText(TFieldType type, int size) {
     switch (type) {
     case ftSmallint:
     case ftInteger:
     case ftWord:
     case ftAutoInc:
-    case ftLargeint: return QStringLiteral("integer ");
-    case ftFloat: return QStringLiteral("float ");
+    case ftLargeint:
+        return QStringLiteral("integer ");
+    case ftFloat:
+        return QStringLiteral("float ");
     case ftCurrency:
-    case ftBCD: return QStringLiteral("numeric(15,4) ");
+    case ftBCD:
+        return QStringLiteral("numeric(15,4) ");
     case ftString:
     case ftWideString:
     case ftFixedChar:
-        return QStringLiteral("char(") + (size <= 254 ? QString::number(size) : QStringLiteral("254")) +
-               QStringLiteral(") ");
-    case ftMemo: return QStringLiteral("memo ");
-    case ftBoolean: return QStringLiteral("bit ");
-    case ftDate: return QStringLiteral("date ");
-    case ftDateTime: return QStringLiteral("datetime ");
-    case ftTime: return QStringLiteral("time ");
-    case ftTimeStamp: return QStringLiteral("timestamp ");
-    default: return {};
+        return QStringLiteral("char(") +
+               (size <= 254 ? QString::number(size) : QStringLiteral("254")) + QStringLiteral(") ");
+    case ftMemo:
+        return QStringLiteral("memo ");
+    case ftBoolean:
+        return QStringLiteral("bit ");
+    case ftDate:
+        return QStringLiteral("date ");
+    case ftDateTime:
+        return QStringLiteral("datetime ");
+    case ftTime:
+        return QStringLiteral("time ");
+    case ftTimeStamp:
+        return QStringLiteral("timestamp ");
+    default:
+        return {};
     }
 }
 
-bool AccessDatabaseSupported()
-{
+bool AccessDatabaseSupported() {
     return false;
 }
 
-void CreateAccessDatabase(const QString& path)
-{
+void CreateAccessDatabase(const QString& path) {
     if (QFile::exists(path))
         return;
     // No catalog service that creates Access databases exists on this system yet.
@@ -117,8 +139,7 @@ void CreateAccessDatabase(const QString& path)
                               .arg(path));
 }
 
-TVelADObatchmove::TVelADObatchmove(QObject* owner) : QObject(owner)
-{
+TVelADObatchmove::TVelADObatchmove(QObject* owner) : QObject(owner) {
     exportfile::registerDesktopFileProvider();
     m_destConnection = new TADOConnection(this);
     m_destConnection->setLoginPrompt(false);
@@ -126,33 +147,28 @@ TVelADObatchmove::TVelADObatchmove(QObject* owner) : QObject(owner)
     m_destDataSet->setConnection(m_destConnection);
 }
 
-TVelADObatchmove::~TVelADObatchmove()
-{
+TVelADObatchmove::~TVelADObatchmove() {
     m_destDataSet->Close();
     m_destConnection->Close();
 }
 
-void TVelADObatchmove::setDestProvider(TADOProvider provider)
-{
+void TVelADObatchmove::setDestProvider(TADOProvider provider) {
     m_destProvider = provider;
     m_providerName = ProviderNameText(provider);
 }
 
-void TVelADObatchmove::setDestLocaleIdentifier(TLocaleIdentifier locale)
-{
+void TVelADObatchmove::setDestLocaleIdentifier(TLocaleIdentifier locale) {
     m_destLocale = locale;
     m_destLocaleValue = LocaleIdentifierValue(locale);
 }
 
-void TVelADObatchmove::InitFieldNameList()
-{
+void TVelADObatchmove::InitFieldNameList() {
     m_fieldNames.fill(QString());
     for (int i = 0; i < 8; ++i)
         m_fieldNames[size_t(i)] = QString::fromLatin1(reservedWords[i]);
 }
 
-bool TVelADObatchmove::IsFieldNameUsed(const QString& name) const
-{
+bool TVelADObatchmove::IsFieldNameUsed(const QString& name) const {
     const QString upper = name.toUpper();
     for (const QString& slot : m_fieldNames)
         if (slot.toUpper() == upper)
@@ -160,8 +176,7 @@ bool TVelADObatchmove::IsFieldNameUsed(const QString& name) const
     return false;
 }
 
-QString TVelADObatchmove::MakeUniqueFieldName(const QString& name)
-{
+QString TVelADObatchmove::MakeUniqueFieldName(const QString& name) {
     QString candidate = trimControls(name).left(10);
     int counter = 1;
     while (IsFieldNameUsed(candidate)) {
@@ -176,16 +191,14 @@ QString TVelADObatchmove::MakeUniqueFieldName(const QString& name)
     return candidate;
 }
 
-void TVelADObatchmove::processMessages()
-{
+void TVelADObatchmove::processMessages() {
     if (ProcessMessages)
         ProcessMessages();
     else
         QCoreApplication::processEvents();
 }
 
-void TVelADObatchmove::Execute()
-{
+void TVelADObatchmove::Execute() {
     // 1. Only an open source is copied.
     if (!m_source || !m_source->Active())
         return;
@@ -218,8 +231,8 @@ void TVelADObatchmove::Execute()
     // connection is dropped, so the user's result set stays open.
     if (m_destDatabaseType == dtAccess) {
         if (!AccessDatabaseSupported())
-            throw data::DataError(QStringLiteral(
-                "Access-Datenbanken (.mdb) werden noch nicht unterstützt; bitte ein anderes Format wählen."));
+            throw data::DataError(QStringLiteral("Access-Datenbanken (.mdb) werden noch nicht "
+                                                 "unterstützt; bitte ein anderes Format wählen."));
         if (sourceConnection)
             sourceConnection->setConnected(false);
         CreateAccessDatabase(m_destDatabaseName);

@@ -18,13 +18,12 @@ constexpr int idsPerSector = sectorSize / 4;
 constexpr int headerDifatEntries = 109;
 constexpr int miniStreamCutoff = 4096;
 
-void put32(QByteArray& b, int pos, quint32 v)
-{
+void put32(QByteArray& b, int pos, quint32 v) {
     qToLittleEndian<quint32>(v, b.data() + pos);
 }
 
-QByteArray directoryEntry(const QString& name, quint8 type, quint32 child, quint32 start, quint32 size)
-{
+QByteArray directoryEntry(const QString& name, quint8 type, quint32 child, quint32 start,
+                          quint32 size) {
     QByteArray e(128, '\0');
     const QString n = name.left(31);
     for (int i = 0; i < n.size(); ++i)
@@ -42,8 +41,7 @@ QByteArray directoryEntry(const QString& name, quint8 type, quint32 child, quint
 
 } // namespace
 
-bool writeCompoundFile(QIODevice& out, const QString& streamName, const QByteArray& source)
-{
+bool writeCompoundFile(QIODevice& out, const QString& streamName, const QByteArray& source) {
     QByteArray stream = source;
     if (stream.size() < miniStreamCutoff)
         stream.append(QByteArray(miniStreamCutoff - stream.size(), '\0'));
@@ -54,7 +52,9 @@ bool writeCompoundFile(QIODevice& out, const QString& streamName, const QByteArr
     quint32 fat = (dataSectors + idsPerSector - 1) / idsPerSector;
     quint32 difat = 0;
     for (;;) {
-        difat = fat > headerDifatEntries ? (fat - headerDifatEntries + idsPerSector - 2) / (idsPerSector - 1) : 0;
+        difat = fat > headerDifatEntries
+                    ? (fat - headerDifatEntries + idsPerSector - 2) / (idsPerSector - 1)
+                    : 0;
         const quint32 need = (dataSectors + fat + difat + idsPerSector - 1) / idsPerSector;
         if (need <= fat)
             break;

@@ -4,28 +4,35 @@
 
 namespace exportfile {
 
-QString columnTypeText(const ColumnDef& column)
-{
+QString columnTypeText(const ColumnDef& column) {
     switch (column.type) {
-    case ColumnType::Integer: return QStringLiteral("integer");
-    case ColumnType::Float: return QStringLiteral("float");
+    case ColumnType::Integer:
+        return QStringLiteral("integer");
+    case ColumnType::Float:
+        return QStringLiteral("float");
     case ColumnType::Numeric:
         return QStringLiteral("numeric(%1,%2)").arg(column.precision).arg(column.scale);
-    case ColumnType::Char: return QStringLiteral("char(%1)").arg(column.size);
-    case ColumnType::Memo: return QStringLiteral("memo");
-    case ColumnType::Bit: return QStringLiteral("bit");
-    case ColumnType::Date: return QStringLiteral("date");
-    case ColumnType::DateTime: return QStringLiteral("datetime");
-    case ColumnType::Time: return QStringLiteral("time");
-    case ColumnType::Timestamp: return QStringLiteral("timestamp");
+    case ColumnType::Char:
+        return QStringLiteral("char(%1)").arg(column.size);
+    case ColumnType::Memo:
+        return QStringLiteral("memo");
+    case ColumnType::Bit:
+        return QStringLiteral("bit");
+    case ColumnType::Date:
+        return QStringLiteral("date");
+    case ColumnType::DateTime:
+        return QStringLiteral("datetime");
+    case ColumnType::Time:
+        return QStringLiteral("time");
+    case ColumnType::Timestamp:
+        return QStringLiteral("timestamp");
     }
     return {};
 }
 
 namespace {
 
-ColumnDef makeColumn(const QString& name, const QRegularExpressionMatch& m)
-{
+ColumnDef makeColumn(const QString& name, const QRegularExpressionMatch& m) {
     ColumnDef c;
     c.name = name;
     const QString type = m.captured(2).toLower();
@@ -63,19 +70,16 @@ ColumnDef makeColumn(const QString& name, const QRegularExpressionMatch& m)
 
 } // namespace
 
-TableSchema parseCreateTable(const QString& statement)
-{
+TableSchema parseCreateTable(const QString& statement) {
     static const QRegularExpression head(
         QStringLiteral(R"(^\s*CREATE\s+TABLE\s+\[(.*?)\]\s*\((.*)\)\s*$)"),
-        QRegularExpression::CaseInsensitiveOption |
-            QRegularExpression::DotMatchesEverythingOption);
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
     // One column: the shortest name that is followed by a blank, a known type, an optional
     // blank and then the separator ", " or the end of the list. Names may contain blanks.
     static const QRegularExpression column(
         QStringLiteral(R"((.*?) (integer|float|numeric\((\d+),(\d+)\)|char\((\d+)\)|memo|bit|)"
                        R"(datetime|date|timestamp|time) ?(, |$))"),
-        QRegularExpression::CaseInsensitiveOption |
-            QRegularExpression::DotMatchesEverythingOption);
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
 
     const auto m = head.match(statement);
     if (!m.hasMatch())
@@ -93,17 +97,19 @@ TableSchema parseCreateTable(const QString& statement)
                                      QRegularExpression::AnchorAtOffsetMatchOption);
         if (!cm.hasMatch())
             throw ExportError(
-                QStringLiteral("Syntaxfehler in der Felddefinition \"%1\" der CREATE TABLE-Anweisung.")
+                QStringLiteral(
+                    "Syntaxfehler in der Felddefinition \"%1\" der CREATE TABLE-Anweisung.")
                     .arg(body.mid(pos).trimmed()));
         schema.columns.push_back(makeColumn(cm.captured(1), cm));
         pos = cm.capturedEnd(0);
         separatorPending = !cm.captured(6).isEmpty();
     }
     if (separatorPending)
-        throw ExportError(QStringLiteral("Syntaxfehler: nach dem letzten \",\" fehlt eine Felddefinition."));
+        throw ExportError(
+            QStringLiteral("Syntaxfehler: nach dem letzten \",\" fehlt eine Felddefinition."));
     if (schema.columns.empty())
-        throw ExportError(QStringLiteral(
-            "Die CREATE TABLE-Anweisung enthält kein Feld; eine Tabelle braucht mindestens ein Feld."));
+        throw ExportError(QStringLiteral("Die CREATE TABLE-Anweisung enthält kein Feld; eine "
+                                         "Tabelle braucht mindestens ein Feld."));
     return schema;
 }
 

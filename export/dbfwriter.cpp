@@ -16,8 +16,7 @@ constexpr char codePageMark1252 = 0x03;
 constexpr int vfpBacklinkSize = 263;
 
 // Right-aligned number text in a field of the given width; throws when it does not fit.
-QByteArray fitNumber(const QString& text, const ColumnDef& column, int width)
-{
+QByteArray fitNumber(const QString& text, const ColumnDef& column, int width) {
     if (text.size() > width)
         throwDoesNotFit(text, column);
     return text.rightJustified(width, u' ').toLatin1();
@@ -26,8 +25,7 @@ QByteArray fitNumber(const QString& text, const ColumnDef& column, int width)
 // A double in a fixed-width numeric field: fixed decimals where that keeps the value,
 // otherwise scientific notation with as many digits as the width allows (xBase readers
 // parse both). Values too large for even that raise an error.
-QByteArray floatField(double d, const ColumnDef& column, int width, int decimals)
-{
+QByteArray floatField(double d, const ColumnDef& column, int width, int decimals) {
     if (!std::isfinite(d))
         throwDoesNotFit(numberText(d), column);
     const QString fixed = QString::number(d, 'f', decimals);
@@ -44,8 +42,7 @@ QByteArray floatField(double d, const ColumnDef& column, int width, int decimals
 class MemoFileWriter {
 public:
     MemoFileWriter(DbfFlavor flavor, const QString& path, const QString& tableBase)
-        : m_flavor(flavor), m_file(path)
-    {
+        : m_flavor(flavor), m_file(path) {
         m_blockSize = flavor == DbfFlavor::FoxPro2 || flavor == DbfFlavor::VisualFoxPro ? 64 : 512;
         m_nextBlock = 512 / m_blockSize;
         openForWriting(m_file, QIODevice::ReadWrite);
@@ -62,8 +59,7 @@ public:
     }
 
     // Stores one memo and returns its first block.
-    quint32 add(const QByteArray& text)
-    {
+    quint32 add(const QByteArray& text) {
         QByteArray block;
         switch (m_flavor) {
         case DbfFlavor::DBase3:
@@ -89,25 +85,25 @@ public:
         const qint64 blocks = (block.size() + m_blockSize - 1) / m_blockSize;
         block.append(QByteArray(int(blocks * m_blockSize - block.size()), '\0'));
         if (qint64(m_nextBlock) + blocks > 0xFFFFFFFFLL)
-            throw ExportError(QStringLiteral("Die Memodatei \"%1\" ist voll.").arg(m_file.fileName()));
+            throw ExportError(
+                QStringLiteral("Die Memodatei \"%1\" ist voll.").arg(m_file.fileName()));
         const quint32 first = m_nextBlock;
         // Seeking flushes the file's buffer: only when the header was written in between.
-        if (m_file.pos() != qint64(first) * m_blockSize && !m_file.seek(qint64(first) * m_blockSize))
+        if (m_file.pos() != qint64(first) * m_blockSize &&
+            !m_file.seek(qint64(first) * m_blockSize))
             throwWriteError(m_file);
         writeBytes(m_file, block);
         m_nextBlock += quint32(blocks);
         return first;
     }
 
-    void finish()
-    {
+    void finish() {
         writeNextBlock();
         flushFile(m_file);
     }
 
 private:
-    void writeNextBlock()
-    {
+    void writeNextBlock() {
         char buf[4];
         if (m_flavor == DbfFlavor::FoxPro2 || m_flavor == DbfFlavor::VisualFoxPro) {
             qToBigEndian<quint32>(m_nextBlock, buf);
@@ -128,23 +124,26 @@ private:
     quint32 m_nextBlock = 1;
 };
 
-DbfFlavor dbfFlavor(FileFormat format)
-{
+DbfFlavor dbfFlavor(FileFormat format) {
     switch (format) {
-    case FileFormat::DBase3: return DbfFlavor::DBase3;
+    case FileFormat::DBase3:
+        return DbfFlavor::DBase3;
     case FileFormat::DBase4:
-    case FileFormat::DBase5: return DbfFlavor::DBase4;
+    case FileFormat::DBase5:
+        return DbfFlavor::DBase4;
     case FileFormat::Fox20:
     case FileFormat::Fox25:
-    case FileFormat::Fox26: return DbfFlavor::FoxPro2;
-    case FileFormat::Fox30: return DbfFlavor::VisualFoxPro;
-    default: break;
+    case FileFormat::Fox26:
+        return DbfFlavor::FoxPro2;
+    case FileFormat::Fox30:
+        return DbfFlavor::VisualFoxPro;
+    default:
+        break;
     }
     throw ExportError(QStringLiteral("Kein xBase-Format."));
 }
 
-DbfField dbfFieldFor(const ColumnDef& column, DbfFlavor flavor)
-{
+DbfField dbfFieldFor(const ColumnDef& column, DbfFlavor flavor) {
     DbfField f;
     f.name = toCp1252(column.name).left(10);
     const bool vfp = flavor == DbfFlavor::VisualFoxPro;
@@ -219,15 +218,13 @@ DbfField dbfFieldFor(const ColumnDef& column, DbfFlavor flavor)
     return f;
 }
 
-QString DbfWriter::memoPath(DbfFlavor flavor, const QString& path)
-{
+QString DbfWriter::memoPath(DbfFlavor flavor, const QString& path) {
     const bool fox = flavor == DbfFlavor::FoxPro2 || flavor == DbfFlavor::VisualFoxPro;
     return siblingPath(path, fox ? QStringLiteral("fpt") : QStringLiteral("dbt"));
 }
 
 DbfWriter::DbfWriter(DbfFlavor flavor, const TableSchema& schema, const QString& path)
-    : m_flavor(flavor), m_schema(schema), m_file(path)
-{
+    : m_flavor(flavor), m_schema(schema), m_file(path) {
     const bool vfp = flavor == DbfFlavor::VisualFoxPro;
     int offset = 1;
     int nullable = 0;
@@ -255,13 +252,15 @@ DbfWriter::DbfWriter(DbfFlavor flavor, const TableSchema& schema, const QString&
     const int maxFields = flavor == DbfFlavor::DBase3 ? 128 : 255;
     const int maxRecord = flavor == DbfFlavor::DBase3 ? 4000 : vfp ? 65500 : 32767;
     if (int(m_fields.size()) > maxFields)
-        throw ExportError(QStringLiteral("Die Tabelle hat %1 Felder; dieses Format erlaubt höchstens %2.")
-                              .arg(m_fields.size())
-                              .arg(maxFields));
+        throw ExportError(
+            QStringLiteral("Die Tabelle hat %1 Felder; dieses Format erlaubt höchstens %2.")
+                .arg(m_fields.size())
+                .arg(maxFields));
     if (m_recordLength > maxRecord)
-        throw ExportError(QStringLiteral("Ein Datensatz wäre %1 Bytes lang; dieses Format erlaubt höchstens %2.")
-                              .arg(m_recordLength)
-                              .arg(maxRecord));
+        throw ExportError(
+            QStringLiteral("Ein Datensatz wäre %1 Bytes lang; dieses Format erlaubt höchstens %2.")
+                .arg(m_recordLength)
+                .arg(maxRecord));
     const int fieldCount = int(m_fields.size()) + (m_nullField.length ? 1 : 0);
     m_headerLength = 32 + 32 * fieldCount + 1 + (vfp ? vfpBacklinkSize : 0);
 
@@ -273,8 +272,7 @@ DbfWriter::DbfWriter(DbfFlavor flavor, const TableSchema& schema, const QString&
     m_record.resize(m_recordLength);
 }
 
-DbfWriter::~DbfWriter()
-{
+DbfWriter::~DbfWriter() {
     try {
         finish();
     } catch (...) {
@@ -282,14 +280,21 @@ DbfWriter::~DbfWriter()
     }
 }
 
-void DbfWriter::writeHeader()
-{
+void DbfWriter::writeHeader() {
     QByteArray h(m_headerLength, '\0');
     switch (m_flavor) {
-    case DbfFlavor::DBase3: h[0] = char(m_hasMemo ? 0x83 : 0x03); break;
-    case DbfFlavor::DBase4: h[0] = char(m_hasMemo ? 0x8B : 0x03); break;
-    case DbfFlavor::FoxPro2: h[0] = char(m_hasMemo ? 0xF5 : 0x03); break;
-    case DbfFlavor::VisualFoxPro: h[0] = 0x30; break;
+    case DbfFlavor::DBase3:
+        h[0] = char(m_hasMemo ? 0x83 : 0x03);
+        break;
+    case DbfFlavor::DBase4:
+        h[0] = char(m_hasMemo ? 0x8B : 0x03);
+        break;
+    case DbfFlavor::FoxPro2:
+        h[0] = char(m_hasMemo ? 0xF5 : 0x03);
+        break;
+    case DbfFlavor::VisualFoxPro:
+        h[0] = 0x30;
+        break;
     }
     const QDate today = QDate::currentDate();
     h[1] = char(today.year() - 1900);
@@ -335,8 +340,7 @@ void DbfWriter::writeHeader()
     writeBytes(m_file, QByteArray(1, '\x1a'));
 }
 
-void DbfWriter::encodeField(int i, const QVariant& v, char* out, QByteArray& nullFlags)
-{
+void DbfWriter::encodeField(int i, const QVariant& v, char* out, QByteArray& nullFlags) {
     const DbfField& f = m_fields[size_t(i)];
     const ColumnDef& column = m_schema.columns[size_t(i)];
     const bool null = isNull(v);
@@ -354,7 +358,7 @@ void DbfWriter::encodeField(int i, const QVariant& v, char* out, QByteArray& nul
     switch (f.type) {
     case 'C':
         bytes = toCp1252(column.type == ColumnType::Time ? isoTime(toTime(v, column)).left(8)
-                                                          : toText(v));
+                                                         : toText(v));
         if (bytes.size() > f.length)
             throwDoesNotFit(toText(v), column);
         std::memcpy(out, bytes.constData(), size_t(bytes.size()));
@@ -372,7 +376,9 @@ void DbfWriter::encodeField(int i, const QVariant& v, char* out, QByteArray& nul
             bytes = floatField(toDouble(v, column), column, f.length, f.decimals);
         std::memcpy(out, bytes.constData(), size_t(f.length));
         return;
-    case 'L': out[0] = toBool(v, column) ? 'T' : 'F'; return;
+    case 'L':
+        out[0] = toBool(v, column) ? 'T' : 'F';
+        return;
     case 'D': {
         const QDate d = toDate(v, column);
         if (d.year() < 1 || d.year() > 9999)
@@ -399,7 +405,9 @@ void DbfWriter::encodeField(int i, const QVariant& v, char* out, QByteArray& nul
         qToLittleEndian<qint32>(qint32(n), out);
         return;
     }
-    case 'B': qToLittleEndian<double>(toDouble(v, column), out); return;
+    case 'B':
+        qToLittleEndian<double>(toDouble(v, column), out);
+        return;
     case 'Y': {
         const double d = toDouble(v, column) * 10000.0;
         if (!std::isfinite(d) || std::fabs(d) >= 9.2e18)
@@ -413,12 +421,12 @@ void DbfWriter::encodeField(int i, const QVariant& v, char* out, QByteArray& nul
         qToLittleEndian<quint32>(quint32(dt.time().msecsSinceStartOfDay()), out + 4);
         return;
     }
-    default: return;
+    default:
+        return;
     }
 }
 
-void DbfWriter::appendRow(const std::vector<QVariant>& values)
-{
+void DbfWriter::appendRow(const std::vector<QVariant>& values) {
     checkRowWidth(values.size(), m_fields.size());
     if (m_rows >= 0xFFFFFFFFLL)
         throw ExportError(QStringLiteral("Die Tabelle ist voll."));
@@ -438,8 +446,7 @@ void DbfWriter::appendRow(const std::vector<QVariant>& values)
     ++m_rows;
 }
 
-void DbfWriter::finish()
-{
+void DbfWriter::finish() {
     if (!m_file.isOpen())
         return;
     if (m_memo)

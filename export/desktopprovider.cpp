@@ -16,15 +16,12 @@ struct CreatedTable {
     TableSchema schema;
 };
 
-QHash<QString, CreatedTable>& createdTables()
-{
+QHash<QString, CreatedTable>& createdTables() {
     static QHash<QString, CreatedTable> tables;
     return tables;
 }
 
-template <typename F>
-auto asDataError(F&& f) -> decltype(f())
-{
+template <typename F> auto asDataError(F&& f) -> decltype(f()) {
     try {
         return f();
     } catch (const ExportError& e) {
@@ -32,8 +29,7 @@ auto asDataError(F&& f) -> decltype(f())
     }
 }
 
-QString propertyText(const data::ConnectionParams& params, const QString& name)
-{
+QString propertyText(const data::ConnectionParams& params, const QString& name) {
     for (const auto& p : params.properties)
         if (p.name.compare(name, Qt::CaseInsensitive) == 0)
             return p.value.toString();
@@ -43,27 +39,27 @@ QString propertyText(const data::ConnectionParams& params, const QString& name)
 class DesktopConnection : public data::ProviderConnection {
 public:
     DesktopConnection(QString dataSource, FileFormat format, QList<data::PropertyEntry> properties)
-        : m_dataSource(std::move(dataSource)), m_format(format), m_properties(std::move(properties))
-    {
-    }
+        : m_dataSource(std::move(dataSource)), m_format(format),
+          m_properties(std::move(properties)) {}
 
     std::shared_ptr<data::ResultStore> query(const QString& text, const data::QueryOptions&,
-                                             data::MessageList&) override
-    {
+                                             data::MessageList&) override {
         throw data::DataError(
-            QStringLiteral("Abfragen werden von diesem Provider nicht unterstützt: %1").arg(text.left(60)));
+            QStringLiteral("Abfragen werden von diesem Provider nicht unterstützt: %1")
+                .arg(text.left(60)));
     }
 
     void execute(const QString& text, const QList<QVariant>& params, const data::QueryOptions&,
-                 data::MessageList&) override
-    {
+                 data::MessageList&) override {
         if (!params.isEmpty())
-            throw data::DataError(QStringLiteral("Parameter werden von diesem Provider nicht unterstützt."));
+            throw data::DataError(
+                QStringLiteral("Parameter werden von diesem Provider nicht unterstützt."));
         asDataError([&] {
             TableSchema schema = parseCreateTable(text);
             const QString path = tableFilePath(m_dataSource, schema.tableName, m_format);
             if (QFileInfo::exists(path))
-                throw ExportError(QStringLiteral("Die Tabelle \"%1\" existiert bereits.").arg(path));
+                throw ExportError(
+                    QStringLiteral("Die Tabelle \"%1\" existiert bereits.").arg(path));
             // Memo files left behind by a table that was deleted belong to nobody any more.
             for (const QString& companion : companionFiles(m_format, path))
                 QFile::remove(companion);
@@ -74,8 +70,7 @@ public:
     }
 
     std::shared_ptr<data::ResultStore> openTable(const QString& table, const data::QueryOptions&,
-                                                 data::MessageList&) override
-    {
+                                                 data::MessageList&) override {
         const CreatedTable& t = tableFor(table);
         QList<data::ColumnInfo> columns;
         for (const auto& c : t.schema.columns)
@@ -83,8 +78,8 @@ public:
         return std::make_shared<data::ResultStore>(columns);
     }
 
-    void appendRows(const QString& table, const data::ResultStore& store, qint64 firstRow) override
-    {
+    void appendRows(const QString& table, const data::ResultStore& store,
+                    qint64 firstRow) override {
         Q_UNUSED(firstRow);
         const QString path = tableFilePath(m_dataSource, table, m_format);
         const CreatedTable& t = tableFor(table);
@@ -104,11 +99,11 @@ public:
         });
     }
 
-    QStringList tableNames(bool) override
-    {
+    QStringList tableNames(bool) override {
         QStringList names;
         const QString ext = defaultExtension(m_format);
-        const auto entries = QDir(m_dataSource).entryList({QStringLiteral("*") + ext}, QDir::Files, QDir::Name);
+        const auto entries =
+            QDir(m_dataSource).entryList({QStringLiteral("*") + ext}, QDir::Files, QDir::Name);
         for (const QString& e : entries)
             names << e;
         return names;
@@ -117,14 +112,15 @@ public:
     QList<data::PropertyEntry> properties() override { return m_properties; }
 
 private:
-    const CreatedTable& tableFor(const QString& table) const
-    {
+    const CreatedTable& tableFor(const QString& table) const {
         const QString path = tableFilePath(m_dataSource, table, m_format);
         auto it = createdTables().constFind(path);
         if (it == createdTables().cend() || !QFileInfo::exists(path))
-            throw data::DataError(QStringLiteral("Die Tabelle \"%1\" wurde nicht gefunden.").arg(path));
+            throw data::DataError(
+                QStringLiteral("Die Tabelle \"%1\" wurde nicht gefunden.").arg(path));
         if (it->format != m_format)
-            throw data::DataError(QStringLiteral("Die Tabelle \"%1\" hat ein anderes Dateiformat.").arg(path));
+            throw data::DataError(
+                QStringLiteral("Die Tabelle \"%1\" hat ein anderes Dateiformat.").arg(path));
         return *it;
     }
 
@@ -138,8 +134,7 @@ public:
     QString name() const override { return QStringLiteral("Microsoft.Jet.OLEDB.4.0"); }
 
     std::unique_ptr<data::ProviderConnection> connect(const data::ConnectionParams& params,
-                                                      data::MessageList&) override
-    {
+                                                      data::MessageList&) override {
         const QString dataSource = propertyText(params, QStringLiteral("Data Source"));
         const QString extended = propertyText(params, QStringLiteral("Extended Properties"));
         const QFileInfo fi(dataSource);
@@ -151,12 +146,14 @@ public:
             throw data::DataError(
                 QStringLiteral("Access-Datenbanken (.mdb) können noch nicht geschrieben werden."));
         }
-        const FileFormat format = asDataError([&] { return formatFromExtendedProperties(extended); });
+        const FileFormat format =
+            asDataError([&] { return formatFromExtendedProperties(extended); });
         if (dataSource.isEmpty())
-            throw data::DataError(QStringLiteral("Es ist kein Zielordner angegeben (Data Source)."));
-        if (!fi.isDir())
             throw data::DataError(
-                QStringLiteral("Der Ordner \"%1\" ist nicht vorhanden.").arg(QDir::toNativeSeparators(dataSource)));
+                QStringLiteral("Es ist kein Zielordner angegeben (Data Source)."));
+        if (!fi.isDir())
+            throw data::DataError(QStringLiteral("Der Ordner \"%1\" ist nicht vorhanden.")
+                                      .arg(QDir::toNativeSeparators(dataSource)));
         QList<data::PropertyEntry> props = params.properties;
         props.prepend({QStringLiteral("Provider Name"), name()});
         return std::make_unique<DesktopConnection>(fi.absoluteFilePath(), format, props);
@@ -165,8 +162,7 @@ public:
 
 } // namespace
 
-data::ColumnInfo columnInfoFor(const ColumnDef& column)
-{
+data::ColumnInfo columnInfoFor(const ColumnDef& column) {
     data::ColumnInfo info;
     info.name = column.name;
     info.nullable = true;
@@ -220,22 +216,19 @@ data::ColumnInfo columnInfoFor(const ColumnDef& column)
     return info;
 }
 
-QString tableFilePath(const QString& dataSource, const QString& tableName, FileFormat format)
-{
+QString tableFilePath(const QString& dataSource, const QString& tableName, FileFormat format) {
     QString name = tableName;
     if (QFileInfo(name).suffix().isEmpty())
         name += defaultExtension(format);
     return QFileInfo(QDir(dataSource), name).absoluteFilePath();
 }
 
-std::shared_ptr<data::Provider> desktopFileProvider()
-{
+std::shared_ptr<data::Provider> desktopFileProvider() {
     static const auto provider = std::make_shared<DesktopProvider>();
     return provider;
 }
 
-void registerDesktopFileProvider()
-{
+void registerDesktopFileProvider() {
     static std::once_flag once;
     std::call_once(once, [] {
         for (const char* name : {"Microsoft.Jet.OLEDB.4.0", "Microsoft.Jet.OLEDB.3.51"})

@@ -9,14 +9,13 @@ struct ExtensionRow {
 
 // Tested in this order; at most one matches.
 constexpr ExtensionRow extensionTable[] = {
-    {".dbf", dtDBase3}, {".xls", dtExcel8},  {".txt", dtText},
+    {".dbf", dtDBase3},  {".xls", dtExcel8}, {".txt", dtText},
     {".db", dtParadox5}, {".mdb", dtAccess}, {".html", dtHTMLexport},
 };
 
 } // namespace
 
-std::optional<ExportTarget> exportTargetForFile(const QString& fileName)
-{
+std::optional<ExportTarget> exportTargetForFile(const QString& fileName) {
     // Both separators count, so names from either kind of system split the same way.
     const qsizetype slash = std::max(fileName.lastIndexOf(u'/'), fileName.lastIndexOf(u'\\'));
     const QString folder = fileName.left(slash + 1);
@@ -31,20 +30,17 @@ std::optional<ExportTarget> exportTargetForFile(const QString& fileName)
     return std::nullopt;
 }
 
-QString exportStatusText(qint32 rows)
-{
+QString exportStatusText(qint32 rows) {
     return QStringLiteral("Es wurden %1 Datensätze exportiert.").arg(rows);
 }
 
 void exportQueryToFile(TVelADObatchmove& batchMove, TADODataSet& query, const QString& fileName,
-                       const std::function<void(const QString&)>& showStatus)
-{
+                       const std::function<void(const QString&)>& showStatus) {
     // The status line is written however the export ends.
     struct StatusOnExit {
         TVelADObatchmove& batchMove;
         const std::function<void(const QString&)>& showStatus;
-        ~StatusOnExit()
-        {
+        ~StatusOnExit() {
             if (showStatus)
                 showStatus(exportStatusText(batchMove.RowsExported()));
         }

@@ -5,8 +5,8 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -18,11 +18,10 @@ namespace exportfile {
 
 namespace {
 
-constexpr int memoLeader = 10; // characters of a memo kept in the record itself
+constexpr int memoLeader = 10;           // characters of a memo kept in the record itself
 constexpr qint64 sdnOfDayZero = 1721425; // Paradox counts days from 31 December 0000
 
-void collectError(pxdoc_t*, int type, const char* msg, void* data)
-{
+void collectError(pxdoc_t*, int type, const char* msg, void* data) {
     if (type != PX_Warning && data && msg)
         *static_cast<QString*>(data) = QString::fromLocal8Bit(msg);
 }
@@ -35,13 +34,11 @@ struct MemoryFile {
     qint64 pos = 0;
 };
 
-MemoryFile* memoryOf(pxstream_t* stream)
-{
+MemoryFile* memoryOf(pxstream_t* stream) {
     return static_cast<MemoryFile*>(stream->s.stream);
 }
 
-size_t memoryRead(pxdoc_t*, pxstream_t* stream, size_t len, void* buffer)
-{
+size_t memoryRead(pxdoc_t*, pxstream_t* stream, size_t len, void* buffer) {
     MemoryFile* m = memoryOf(stream);
     const qint64 n = std::max<qint64>(0, std::min<qint64>(qint64(len), m->data.size() - m->pos));
     if (n > 0)
@@ -50,8 +47,7 @@ size_t memoryRead(pxdoc_t*, pxstream_t* stream, size_t len, void* buffer)
     return size_t(n);
 }
 
-int memorySeek(pxdoc_t*, pxstream_t* stream, long offset, int whence)
-{
+int memorySeek(pxdoc_t*, pxstream_t* stream, long offset, int whence) {
     MemoryFile* m = memoryOf(stream);
     const qint64 base = whence == SEEK_CUR ? m->pos : whence == SEEK_END ? m->data.size() : 0;
     if (base + offset < 0)
@@ -60,13 +56,11 @@ int memorySeek(pxdoc_t*, pxstream_t* stream, long offset, int whence)
     return 0;
 }
 
-long memoryTell(pxdoc_t*, pxstream_t* stream)
-{
+long memoryTell(pxdoc_t*, pxstream_t* stream) {
     return long(memoryOf(stream)->pos);
 }
 
-size_t memoryWrite(pxdoc_t*, pxstream_t* stream, size_t len, void* buffer)
-{
+size_t memoryWrite(pxdoc_t*, pxstream_t* stream, size_t len, void* buffer) {
     MemoryFile* m = memoryOf(stream);
     if (m->pos + qint64(len) > m->data.size())
         m->data.resize(m->pos + qint64(len), '\0');
@@ -75,21 +69,18 @@ size_t memoryWrite(pxdoc_t*, pxstream_t* stream, size_t len, void* buffer)
     return len;
 }
 
-qint64 paradoxDay(const QDate& d)
-{
+qint64 paradoxDay(const QDate& d) {
     return d.toJulianDay() - sdnOfDayZero;
 }
 
 // The version byte of the header for 3.0, 4.0 and 5.0.
-char versionByte(int version)
-{
+char versionByte(int version) {
     return version == 30 ? 0x03 : version == 40 ? 0x09 : 0x0B;
 }
 
 } // namespace
 
-ParadoxField paradoxFieldFor(const ColumnDef& column, int version)
-{
+ParadoxField paradoxFieldFor(const ColumnDef& column, int version) {
     ParadoxField f;
     f.name = toCp1252(column.name).left(25);
     const bool v5 = version >= 50;
@@ -153,13 +144,11 @@ struct ParadoxWriter::Impl {
     bool hasBlob = false;
     MemoryFile memory;
 
-    [[noreturn]] void fail(const QString& what)
-    {
+    [[noreturn]] void fail(const QString& what) {
         throw ExportError(error.isEmpty() ? what : what + QStringLiteral(": ") + error);
     }
 
-    void close()
-    {
+    void close() {
         if (!doc)
             return;
         PX_close(doc);
@@ -177,14 +166,12 @@ struct ParadoxWriter::Impl {
     }
 };
 
-QString ParadoxWriter::blobPath(const QString& path)
-{
+QString ParadoxWriter::blobPath(const QString& path) {
     return siblingPath(path, QStringLiteral("mb"));
 }
 
 ParadoxWriter::ParadoxWriter(int version, const TableSchema& schema, const QString& path)
-    : d(std::make_unique<Impl>())
-{
+    : d(std::make_unique<Impl>()) {
     d->version = version;
     d->schema = schema;
     d->path = path;
@@ -199,19 +186,21 @@ ParadoxWriter::ParadoxWriter(int version, const TableSchema& schema, const QStri
     }
     checkFieldNames(names);
     if (d->fields.size() > 255)
-        throw ExportError(QStringLiteral("Die Tabelle hat %1 Felder; Paradox erlaubt höchstens 255.")
-                              .arg(d->fields.size()));
+        throw ExportError(
+            QStringLiteral("Die Tabelle hat %1 Felder; Paradox erlaubt höchstens 255.")
+                .arg(d->fields.size()));
     if (d->recordSize > 4000)
-        throw ExportError(QStringLiteral("Ein Datensatz wäre %1 Bytes lang; Paradox erlaubt höchstens 4000.")
-                              .arg(d->recordSize));
+        throw ExportError(
+            QStringLiteral("Ein Datensatz wäre %1 Bytes lang; Paradox erlaubt höchstens 4000.")
+                .arg(d->recordSize));
 
     PX_boot();
     d->doc = PX_new3(collectError, nullptr, nullptr, nullptr, &d->error);
     if (!d->doc)
         throw ExportError(QStringLiteral("Die Paradox-Bibliothek kann nicht gestartet werden."));
     // pxlib takes ownership of the field array and frees it with the document.
-    auto* pxf = static_cast<pxfield_t*>(
-        d->doc->malloc(d->doc, sizeof(pxfield_t) * std::max<size_t>(d->fields.size(), 1), "fields"));
+    auto* pxf = static_cast<pxfield_t*>(d->doc->malloc(
+        d->doc, sizeof(pxfield_t) * std::max<size_t>(d->fields.size(), 1), "fields"));
     for (size_t i = 0; i < d->fields.size(); ++i) {
         pxf[i].px_fname = PX_strdup(d->doc, d->fields[i].name.constData());
         pxf[i].px_ftype = d->fields[i].type;
@@ -258,14 +247,14 @@ ParadoxWriter::ParadoxWriter(int version, const TableSchema& schema, const QStri
         pxblob_t* blob = PX_new_blob(d->doc);
         const QByteArray blobFile = QFile::encodeName(blobPath(path));
         if (!blob || PX_create_blob_file(blob, blobFile.constData()) < 0)
-            d->fail(QStringLiteral("Die Memodatei \"%1\" kann nicht angelegt werden").arg(blobPath(path)));
+            d->fail(QStringLiteral("Die Memodatei \"%1\" kann nicht angelegt werden")
+                        .arg(blobPath(path)));
         d->doc->px_blob = blob;
     }
     d->record.resize(std::max(d->recordSize, 1));
 }
 
-ParadoxWriter::~ParadoxWriter()
-{
+ParadoxWriter::~ParadoxWriter() {
     try {
         d->close();
     } catch (...) {
@@ -273,8 +262,7 @@ ParadoxWriter::~ParadoxWriter()
     }
 }
 
-void ParadoxWriter::appendRow(const std::vector<QVariant>& values)
-{
+void ParadoxWriter::appendRow(const std::vector<QVariant>& values) {
     if (!d->doc)
         throw ExportError(QStringLiteral("Die Tabelle ist bereits abgeschlossen."));
     checkRowWidth(values.size(), d->fields.size());
@@ -290,7 +278,8 @@ void ParadoxWriter::appendRow(const std::vector<QVariant>& values)
         char* out = d->record.data() + d->offsets[i];
         switch (f.type) {
         case pxfAlpha: {
-            QByteArray bytes = toCp1252(c.type == ColumnType::Time ? isoTime(toTime(v, c)).left(8) : toText(v));
+            QByteArray bytes =
+                toCp1252(c.type == ColumnType::Time ? isoTime(toTime(v, c)).left(8) : toText(v));
             if (bytes.size() > f.length)
                 throwDoesNotFit(toText(v), c);
             keep.push_back(bytes);
@@ -307,7 +296,9 @@ void ParadoxWriter::appendRow(const std::vector<QVariant>& values)
                 PX_put_data_double(d->doc, out, 8, toDouble(v, c));
             }
             break;
-        case pxfCurrency: PX_put_data_double(d->doc, out, 8, toDouble(v, c)); break;
+        case pxfCurrency:
+            PX_put_data_double(d->doc, out, 8, toDouble(v, c));
+            break;
         case pxfLong: {
             const qint64 n = toInteger(v, c);
             if (n <= INT32_MIN || n > INT32_MAX) // INT32_MIN itself is Paradox's null
@@ -315,14 +306,23 @@ void ParadoxWriter::appendRow(const std::vector<QVariant>& values)
             PX_put_data_long(d->doc, out, 4, int(n));
             break;
         }
-        case pxfShort: PX_put_data_short(d->doc, out, 2, short(toBool(v, c) ? 1 : 0)); break;
-        case pxfLogical: PX_put_data_byte(d->doc, out, 1, char(toBool(v, c) ? 1 : 0)); break;
-        case pxfDate: PX_put_data_long(d->doc, out, 4, int(paradoxDay(toDate(v, c)))); break;
-        case pxfTime: PX_put_data_long(d->doc, out, 4, toTime(v, c).msecsSinceStartOfDay()); break;
+        case pxfShort:
+            PX_put_data_short(d->doc, out, 2, short(toBool(v, c) ? 1 : 0));
+            break;
+        case pxfLogical:
+            PX_put_data_byte(d->doc, out, 1, char(toBool(v, c) ? 1 : 0));
+            break;
+        case pxfDate:
+            PX_put_data_long(d->doc, out, 4, int(paradoxDay(toDate(v, c))));
+            break;
+        case pxfTime:
+            PX_put_data_long(d->doc, out, 4, toTime(v, c).msecsSinceStartOfDay());
+            break;
         case pxfTimestamp: {
             const QDateTime dt = toDateTime(v, c);
             PX_put_data_double(d->doc, out, 8,
-                               double(paradoxDay(dt.date())) * 86400000.0 + dt.time().msecsSinceStartOfDay());
+                               double(paradoxDay(dt.date())) * 86400000.0 +
+                                   dt.time().msecsSinceStartOfDay());
             break;
         }
         case pxfMemoBLOb: {
@@ -332,10 +332,12 @@ void ParadoxWriter::appendRow(const std::vector<QVariant>& values)
             keep.push_back(bytes);
             d->error.clear();
             if (PX_put_data_blob(d->doc, out, f.length, keep.back().data(), int(bytes.size())) < 0)
-                d->fail(QStringLiteral("Das Memo im Feld \"%1\" kann nicht geschrieben werden").arg(c.name));
+                d->fail(QStringLiteral("Das Memo im Feld \"%1\" kann nicht geschrieben werden")
+                            .arg(c.name));
             break;
         }
-        default: break;
+        default:
+            break;
         }
     }
     d->error.clear();
@@ -344,8 +346,7 @@ void ParadoxWriter::appendRow(const std::vector<QVariant>& values)
     ++m_rows;
 }
 
-void ParadoxWriter::finish()
-{
+void ParadoxWriter::finish() {
     d->close();
 }
 

@@ -9,28 +9,24 @@ namespace exportfile {
 
 namespace {
 
-void writeText(QFile& f, const QString& text)
-{
+void writeText(QFile& f, const QString& text) {
     writeBytes(f, text.toUtf8());
 }
 
-bool isTextColumn(const ColumnDef& c)
-{
+bool isTextColumn(const ColumnDef& c) {
     return c.type == ColumnType::Char || c.type == ColumnType::Memo;
 }
 
 } // namespace
 
-QString TextWriter::quoted(const QString& text)
-{
+QString TextWriter::quoted(const QString& text) {
     QString s = text;
     s.replace(u'"', QStringLiteral("\"\""));
     return u'"' + s + u'"';
 }
 
 TextWriter::TextWriter(const TableSchema& schema, const QString& path)
-    : m_schema(schema), m_file(path)
-{
+    : m_schema(schema), m_file(path) {
     openForWriting(m_file);
     QStringList names;
     for (const auto& c : schema.columns)
@@ -38,8 +34,7 @@ TextWriter::TextWriter(const TableSchema& schema, const QString& path)
     writeText(m_file, names.join(u',') + QStringLiteral("\r\n"));
 }
 
-void TextWriter::appendRow(const std::vector<QVariant>& values)
-{
+void TextWriter::appendRow(const std::vector<QVariant>& values) {
     checkRowWidth(values.size(), m_schema.columns.size());
     QString line;
     for (size_t i = 0; i < values.size(); ++i) {
@@ -55,31 +50,39 @@ void TextWriter::appendRow(const std::vector<QVariant>& values)
     ++m_rows;
 }
 
-void TextWriter::finish()
-{
+void TextWriter::finish() {
     flushFile(m_file);
 }
 
-QString HtmlWriter::escaped(const QString& text)
-{
+QString HtmlWriter::escaped(const QString& text) {
     QString s;
     s.reserve(text.size());
     for (const QChar ch : text) {
         switch (ch.unicode()) {
-        case u'&': s += QStringLiteral("&amp;"); break;
-        case u'<': s += QStringLiteral("&lt;"); break;
-        case u'>': s += QStringLiteral("&gt;"); break;
-        case u'"': s += QStringLiteral("&quot;"); break;
-        case u'\'': s += QStringLiteral("&#39;"); break;
-        default: s += ch;
+        case u'&':
+            s += QStringLiteral("&amp;");
+            break;
+        case u'<':
+            s += QStringLiteral("&lt;");
+            break;
+        case u'>':
+            s += QStringLiteral("&gt;");
+            break;
+        case u'"':
+            s += QStringLiteral("&quot;");
+            break;
+        case u'\'':
+            s += QStringLiteral("&#39;");
+            break;
+        default:
+            s += ch;
         }
     }
     return s;
 }
 
 HtmlWriter::HtmlWriter(const TableSchema& schema, const QString& path)
-    : m_schema(schema), m_file(path)
-{
+    : m_schema(schema), m_file(path) {
     openForWriting(m_file);
     QString caption = schema.tableName;
     const QString title = escaped(caption);
@@ -99,13 +102,11 @@ HtmlWriter::HtmlWriter(const TableSchema& schema, const QString& path)
     flushFile(m_file);
 }
 
-QString HtmlWriter::tail()
-{
+QString HtmlWriter::tail() {
     return QStringLiteral("</tbody>\r\n</table>\r\n</body>\r\n</html>\r\n");
 }
 
-void HtmlWriter::appendRow(const std::vector<QVariant>& values)
-{
+void HtmlWriter::appendRow(const std::vector<QVariant>& values) {
     checkRowWidth(values.size(), m_schema.columns.size());
     QString line = QStringLiteral("<tr>");
     for (size_t i = 0; i < values.size(); ++i) {
@@ -127,8 +128,7 @@ void HtmlWriter::appendRow(const std::vector<QVariant>& values)
     ++m_rows;
 }
 
-HtmlWriter::~HtmlWriter()
-{
+HtmlWriter::~HtmlWriter() {
     try {
         finish();
     } catch (...) {
@@ -136,8 +136,7 @@ HtmlWriter::~HtmlWriter()
     }
 }
 
-void HtmlWriter::finish()
-{
+void HtmlWriter::finish() {
     if (!m_file.isOpen())
         return;
     if (!m_tailWritten) {

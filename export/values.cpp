@@ -15,49 +15,46 @@ constexpr char16_t cp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-[[noreturn]] void throwNotA(const QVariant& v, const QString& what, const ColumnDef& column)
-{
-    throw ExportError(QStringLiteral("Der Wert \"%1\" ist %2 und passt nicht in das Feld \"%3\" (%4).")
-                          .arg(v.toString(), what, column.name, columnTypeText(column)));
+[[noreturn]] void throwNotA(const QVariant& v, const QString& what, const ColumnDef& column) {
+    throw ExportError(
+        QStringLiteral("Der Wert \"%1\" ist %2 und passt nicht in das Feld \"%3\" (%4).")
+            .arg(v.toString(), what, column.name, columnTypeText(column)));
 }
 
 } // namespace
 
-bool isNull(const QVariant& v)
-{
+bool isNull(const QVariant& v) {
     return !v.isValid() || v.isNull();
 }
 
-void throwDoesNotFit(const QString& value, const ColumnDef& column)
-{
+void throwDoesNotFit(const QString& value, const ColumnDef& column) {
     throw ExportError(QStringLiteral("Der Wert \"%1\" passt nicht in das Feld \"%2\" (%3).")
                           .arg(value.size() > 60 ? value.left(57) + QStringLiteral("...") : value,
                                column.name, columnTypeText(column)));
 }
 
-void checkRowWidth(size_t values, size_t columns)
-{
+void checkRowWidth(size_t values, size_t columns) {
     if (values != columns)
         throw ExportError(QStringLiteral("Der Datensatz hat %1 Werte, die Tabelle %2 Felder.")
                               .arg(values)
                               .arg(columns));
 }
 
-void checkFieldNames(const std::vector<QByteArray>& encodedNames)
-{
+void checkFieldNames(const std::vector<QByteArray>& encodedNames) {
     QSet<QString> seen;
     for (const QByteArray& n : encodedNames) {
         const QString name = fromCp1252(n);
         if (name.trimmed().isEmpty())
-            throw ExportError(QStringLiteral("Ein Feld ohne Namen kann in dieser Tabelle nicht angelegt werden."));
+            throw ExportError(QStringLiteral(
+                "Ein Feld ohne Namen kann in dieser Tabelle nicht angelegt werden."));
         if (seen.contains(name.toUpper()))
-            throw ExportError(QStringLiteral("Der Feldname \"%1\" kommt in der Tabelle mehrfach vor.").arg(name));
+            throw ExportError(
+                QStringLiteral("Der Feldname \"%1\" kommt in der Tabelle mehrfach vor.").arg(name));
         seen.insert(name.toUpper());
     }
 }
 
-qint64 toInteger(const QVariant& v, const ColumnDef& column)
-{
+qint64 toInteger(const QVariant& v, const ColumnDef& column) {
     bool ok = false;
     switch (v.typeId()) {
     case QMetaType::Double:
@@ -67,7 +64,8 @@ qint64 toInteger(const QVariant& v, const ColumnDef& column)
             throwDoesNotFit(v.toString(), column);
         return static_cast<qint64>(std::llround(d));
     }
-    case QMetaType::Bool: return v.toBool() ? 1 : 0;
+    case QMetaType::Bool:
+        return v.toBool() ? 1 : 0;
     case QMetaType::QString: {
         const QString s = v.toString().trimmed();
         const qint64 i = s.toLongLong(&ok);
@@ -87,18 +85,16 @@ qint64 toInteger(const QVariant& v, const ColumnDef& column)
     }
 }
 
-double toDouble(const QVariant& v, const ColumnDef& column)
-{
+double toDouble(const QVariant& v, const ColumnDef& column) {
     bool ok = false;
-    const double d = v.typeId() == QMetaType::QString ? v.toString().trimmed().toDouble(&ok)
-                                                      : v.toDouble(&ok);
+    const double d =
+        v.typeId() == QMetaType::QString ? v.toString().trimmed().toDouble(&ok) : v.toDouble(&ok);
     if (!ok)
         throwNotA(v, QStringLiteral("keine Zahl"), column);
     return d;
 }
 
-bool toBool(const QVariant& v, const ColumnDef& column)
-{
+bool toBool(const QVariant& v, const ColumnDef& column) {
     if (v.typeId() == QMetaType::QString) {
         const QString s = v.toString().trimmed().toLower();
         if (s == u"1" || s == u"true" || s == u"t" || s == u"wahr" || s == u"-1")
@@ -112,26 +108,34 @@ bool toBool(const QVariant& v, const ColumnDef& column)
     return v.toBool();
 }
 
-QString toText(const QVariant& v)
-{
+QString toText(const QVariant& v) {
     switch (v.typeId()) {
-    case QMetaType::QDate: return isoDate(v.toDate());
-    case QMetaType::QDateTime: return isoDateTime(v.toDateTime());
-    case QMetaType::QTime: return isoTime(v.toTime());
+    case QMetaType::QDate:
+        return isoDate(v.toDate());
+    case QMetaType::QDateTime:
+        return isoDateTime(v.toDateTime());
+    case QMetaType::QTime:
+        return isoTime(v.toTime());
     case QMetaType::Double:
-    case QMetaType::Float: return numberText(v.toDouble());
-    case QMetaType::QByteArray: return QString::fromUtf8(v.toByteArray());
-    default: return v.toString();
+    case QMetaType::Float:
+        return numberText(v.toDouble());
+    case QMetaType::QByteArray:
+        return QString::fromUtf8(v.toByteArray());
+    default:
+        return v.toString();
     }
 }
 
-QDateTime toDateTime(const QVariant& v, const ColumnDef& column)
-{
+QDateTime toDateTime(const QVariant& v, const ColumnDef& column) {
     QDateTime dt;
     switch (v.typeId()) {
-    case QMetaType::QDateTime: dt = v.toDateTime(); break;
+    case QMetaType::QDateTime:
+        dt = v.toDateTime();
+        break;
     // UTC: no time zone is consulted (and none is wanted, the values are wall-clock times).
-    case QMetaType::QDate: dt = QDateTime(v.toDate(), QTime(0, 0), Qt::UTC); break;
+    case QMetaType::QDate:
+        dt = QDateTime(v.toDate(), QTime(0, 0), Qt::UTC);
+        break;
     case QMetaType::QString: {
         const QString s = v.toString().trimmed();
         dt = QDateTime::fromString(s, Qt::ISODateWithMs);
@@ -139,62 +143,66 @@ QDateTime toDateTime(const QVariant& v, const ColumnDef& column)
             dt = QDateTime(QDate::fromString(s, Qt::ISODate), QTime(0, 0), Qt::UTC);
         break;
     }
-    default: break;
+    default:
+        break;
     }
     if (!dt.isValid())
         throwNotA(v, QStringLiteral("kein Datum"), column);
     return dt;
 }
 
-QDate toDate(const QVariant& v, const ColumnDef& column)
-{
+QDate toDate(const QVariant& v, const ColumnDef& column) {
     if (v.typeId() == QMetaType::QDate && v.toDate().isValid())
         return v.toDate();
     return toDateTime(v, column).date();
 }
 
-QTime toTime(const QVariant& v, const ColumnDef& column)
-{
+QTime toTime(const QVariant& v, const ColumnDef& column) {
     QTime t;
     switch (v.typeId()) {
-    case QMetaType::QTime: t = v.toTime(); break;
-    case QMetaType::QDateTime: t = v.toDateTime().time(); break;
-    case QMetaType::QString: t = QTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs); break;
-    default: break;
+    case QMetaType::QTime:
+        t = v.toTime();
+        break;
+    case QMetaType::QDateTime:
+        t = v.toDateTime().time();
+        break;
+    case QMetaType::QString:
+        t = QTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs);
+        break;
+    default:
+        break;
     }
     if (!t.isValid())
         throwNotA(v, QStringLiteral("keine Uhrzeit"), column);
     return t;
 }
 
-QString numberText(double value)
-{
+QString numberText(double value) {
     // Shortest text that reads back as the same double, never with a locale's comma.
     return QLocale::c().toString(value, 'g', QLocale::FloatingPointShortest);
 }
 
-QString isoDate(const QDate& d)
-{
+QString isoDate(const QDate& d) {
     return d.toString(Qt::ISODate);
 }
 
-QString isoTime(const QTime& t)
-{
-    return t.msec() ? t.toString(QStringLiteral("HH:mm:ss.zzz")) : t.toString(QStringLiteral("HH:mm:ss"));
+QString isoTime(const QTime& t) {
+    return t.msec() ? t.toString(QStringLiteral("HH:mm:ss.zzz"))
+                    : t.toString(QStringLiteral("HH:mm:ss"));
 }
 
-QString isoDateTime(const QDateTime& dt)
-{
+QString isoDateTime(const QDateTime& dt) {
     return isoDate(dt.date()) + u' ' + isoTime(dt.time());
 }
 
-QString cellText(const QVariant& v, const ColumnDef& column)
-{
+QString cellText(const QVariant& v, const ColumnDef& column) {
     if (isNull(v))
         return {};
     switch (column.type) {
-    case ColumnType::Integer: return QString::number(toInteger(v, column));
-    case ColumnType::Float: return numberText(toDouble(v, column));
+    case ColumnType::Integer:
+        return QString::number(toInteger(v, column));
+    case ColumnType::Float:
+        return numberText(toDouble(v, column));
     case ColumnType::Numeric:
         if (v.typeId() == QMetaType::QString) {
             // Decimal texts keep all their digits; only the form is checked.
@@ -202,19 +210,23 @@ QString cellText(const QVariant& v, const ColumnDef& column)
             return v.toString().trimmed();
         }
         return numberText(toDouble(v, column));
-    case ColumnType::Bit: return toBool(v, column) ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
-    case ColumnType::Date: return isoDate(toDate(v, column));
+    case ColumnType::Bit:
+        return toBool(v, column) ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+    case ColumnType::Date:
+        return isoDate(toDate(v, column));
     case ColumnType::DateTime:
-    case ColumnType::Timestamp: return isoDateTime(toDateTime(v, column));
-    case ColumnType::Time: return isoTime(toTime(v, column));
+    case ColumnType::Timestamp:
+        return isoDateTime(toDateTime(v, column));
+    case ColumnType::Time:
+        return isoTime(toTime(v, column));
     case ColumnType::Char:
-    case ColumnType::Memo: return toText(v);
+    case ColumnType::Memo:
+        return toText(v);
     }
     return {};
 }
 
-QByteArray toCp1252(const QString& text)
-{
+QByteArray toCp1252(const QString& text) {
     QByteArray out;
     out.reserve(text.size());
     for (const QChar ch : text) {
@@ -237,8 +249,7 @@ QByteArray toCp1252(const QString& text)
     return out;
 }
 
-QString fromCp1252(const QByteArray& bytes)
-{
+QString fromCp1252(const QByteArray& bytes) {
     QString out;
     out.reserve(bytes.size());
     for (const char c : bytes) {

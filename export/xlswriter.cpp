@@ -16,45 +16,38 @@ namespace {
 // Little-endian record data.
 class Bytes {
 public:
-    Bytes& u8(int v)
-    {
+    Bytes& u8(int v) {
         m_b.append(char(v & 0xFF));
         return *this;
     }
-    Bytes& u16(quint32 v)
-    {
+    Bytes& u16(quint32 v) {
         char b[2];
         qToLittleEndian<quint16>(quint16(v), b);
         m_b.append(b, 2);
         return *this;
     }
-    Bytes& u32(quint32 v)
-    {
+    Bytes& u32(quint32 v) {
         char b[4];
         qToLittleEndian<quint32>(v, b);
         m_b.append(b, 4);
         return *this;
     }
-    Bytes& f64(double v)
-    {
+    Bytes& f64(double v) {
         char b[8];
         qToLittleEndian<double>(v, b);
         m_b.append(b, 8);
         return *this;
     }
-    Bytes& raw(const QByteArray& b)
-    {
+    Bytes& raw(const QByteArray& b) {
         m_b.append(b);
         return *this;
     }
-    Bytes& utf16(const QString& s)
-    {
+    Bytes& utf16(const QString& s) {
         for (const QChar c : s)
             u16(c.unicode());
         return *this;
     }
-    Bytes& latin1(const QString& s)
-    {
+    Bytes& latin1(const QString& s) {
         for (const QChar c : s)
             u8(c.unicode());
         return *this;
@@ -68,8 +61,7 @@ private:
 
 constexpr int maxRecordData = 8224;
 
-void record(QByteArray& out, quint16 id, const QByteArray& data)
-{
+void record(QByteArray& out, quint16 id, const QByteArray& data) {
     char h[4];
     qToLittleEndian<quint16>(id, h);
     qToLittleEndian<quint16>(quint16(data.size()), h + 2);
@@ -77,8 +69,7 @@ void record(QByteArray& out, quint16 id, const QByteArray& data)
     out.append(data);
 }
 
-bool isLatin1(const QString& s)
-{
+bool isLatin1(const QString& s) {
     for (const QChar c : s)
         if (c.unicode() > 0xFF)
             return false;
@@ -92,23 +83,24 @@ const char* const dateFormats[3] = {"yyyy-mm-dd", "yyyy-mm-dd hh:mm:ss", "hh:mm:
 
 } // namespace
 
-BiffVersion biffVersion(FileFormat format)
-{
+BiffVersion biffVersion(FileFormat format) {
     switch (format) {
-    case FileFormat::Excel3: return BiffVersion::Biff3;
-    case FileFormat::Excel4: return BiffVersion::Biff4;
-    case FileFormat::Excel5: return BiffVersion::Biff5;
-    default: return BiffVersion::Biff8;
+    case FileFormat::Excel3:
+        return BiffVersion::Biff3;
+    case FileFormat::Excel4:
+        return BiffVersion::Biff4;
+    case FileFormat::Excel5:
+        return BiffVersion::Biff5;
+    default:
+        return BiffVersion::Biff8;
     }
 }
 
-int sheetRowLimit(BiffVersion version)
-{
+int sheetRowLimit(BiffVersion version) {
     return version == BiffVersion::Biff8 ? 65536 : 16384;
 }
 
-bool excelSerialDate(const QDate& date, double& serial)
-{
+bool excelSerialDate(const QDate& date, double& serial) {
     static const QDate epoch(1899, 12, 30);
     if (!date.isValid() || date < QDate(1900, 1, 1))
         return false;
@@ -120,8 +112,7 @@ bool excelSerialDate(const QDate& date, double& serial)
     return true;
 }
 
-QString sheetNameFor(const QString& tableName, int sheetNumber)
-{
+QString sheetNameFor(const QString& tableName, int sheetNumber) {
     QString base = tableName;
     static const QRegularExpression ext(QStringLiteral(R"(\.xls$)"),
                                         QRegularExpression::CaseInsensitiveOption);
@@ -138,17 +129,16 @@ QString sheetNameFor(const QString& tableName, int sheetNumber)
 }
 
 XlsWriter::XlsWriter(BiffVersion version, const TableSchema& schema, const QString& path)
-    : m_version(version), m_schema(schema), m_path(path)
-{
+    : m_version(version), m_schema(schema), m_path(path) {
     if (schema.columns.size() > 256)
-        throw ExportError(QStringLiteral("Die Tabelle hat %1 Felder; ein Arbeitsblatt hat höchstens 256 Spalten.")
-                              .arg(schema.columns.size()));
+        throw ExportError(
+            QStringLiteral("Die Tabelle hat %1 Felder; ein Arbeitsblatt hat höchstens 256 Spalten.")
+                .arg(schema.columns.size()));
     startSheet();
     writeFile();
 }
 
-XlsWriter::~XlsWriter()
-{
+XlsWriter::~XlsWriter() {
     try {
         finish();
     } catch (...) {
@@ -156,14 +146,12 @@ XlsWriter::~XlsWriter()
     }
 }
 
-int XlsWriter::xfIndex(int cellXf) const
-{
+int XlsWriter::xfIndex(int cellXf) const {
     // Workbooks start with 15 style XFs, the worksheet files with one.
     return m_version >= BiffVersion::Biff5 ? 15 + cellXf : 1 + cellXf;
 }
 
-void XlsWriter::startSheet()
-{
+void XlsWriter::startSheet() {
     Sheet s;
     s.name = sheetNameFor(m_schema.tableName, int(m_sheets.size()) + 1);
     for (size_t c = 0; c < m_schema.columns.size(); ++c)
@@ -173,17 +161,17 @@ void XlsWriter::startSheet()
 }
 
 void XlsWriter::addText(Sheet& s, int row, int col, int xf, const QString& text,
-                        const ColumnDef* column)
-{
+                        const ColumnDef* column) {
     const int limit = m_version == BiffVersion::Biff8 ? 32767 : 255;
     if (text.size() > limit) {
         if (!column)
-            throw ExportError(QStringLiteral("Der Feldname \"%1\" ist zu lang für eine Zelle.").arg(text));
-        throw ExportError(
-            QStringLiteral("Der Text im Feld \"%1\" ist %2 Zeichen lang; eine Zelle dieses Formats fasst höchstens %3.")
-                .arg(column->name)
-                .arg(text.size())
-                .arg(limit));
+            throw ExportError(
+                QStringLiteral("Der Feldname \"%1\" ist zu lang für eine Zelle.").arg(text));
+        throw ExportError(QStringLiteral("Der Text im Feld \"%1\" ist %2 Zeichen lang; eine Zelle "
+                                         "dieses Formats fasst höchstens %3.")
+                              .arg(column->name)
+                              .arg(text.size())
+                              .arg(limit));
     }
     Bytes cell;
     cell.u16(quint32(row)).u16(quint32(col)).u16(quint32(xf));
@@ -207,28 +195,26 @@ void XlsWriter::addText(Sheet& s, int row, int col, int xf, const QString& text,
     }
 }
 
-void XlsWriter::addNumber(Sheet& s, int row, int col, int xf, double value)
-{
+void XlsWriter::addNumber(Sheet& s, int row, int col, int xf, double value) {
     Bytes cell;
     cell.u16(quint32(row)).u16(quint32(col)).u16(quint32(xf)).f64(value);
     record(s.cells, 0x0203, cell.data());
 }
 
-void XlsWriter::addBool(Sheet& s, int row, int col, int xf, bool value)
-{
+void XlsWriter::addBool(Sheet& s, int row, int col, int xf, bool value) {
     Bytes cell;
     cell.u16(quint32(row)).u16(quint32(col)).u16(quint32(xf)).u8(value ? 1 : 0).u8(0);
     record(s.cells, 0x0205, cell.data());
 }
 
-void XlsWriter::appendRow(const std::vector<QVariant>& values)
-{
+void XlsWriter::appendRow(const std::vector<QVariant>& values) {
     checkRowWidth(values.size(), m_schema.columns.size());
     if (m_sheets.back().rows >= sheetRowLimit(m_version)) {
         if (m_version == BiffVersion::Biff3 || m_version == BiffVersion::Biff4)
             throw ExportError(
-                QStringLiteral("Ein Arbeitsblatt dieses Formats fasst höchstens %1 Zeilen (%2 Datensätze "
-                               "und die Kopfzeile); das Ergebnis hat mehr Datensätze.")
+                QStringLiteral(
+                    "Ein Arbeitsblatt dieses Formats fasst höchstens %1 Zeilen (%2 Datensätze "
+                    "und die Kopfzeile); das Ergebnis hat mehr Datensätze.")
                     .arg(sheetRowLimit(m_version))
                     .arg(sheetRowLimit(m_version) - 1));
         startSheet();
@@ -248,10 +234,16 @@ void XlsWriter::appendRow(const std::vector<QVariant>& values)
             const int ci = int(c);
             double serial = 0;
             switch (col.type) {
-            case ColumnType::Integer: addNumber(row, r, ci, xfIndex(XfGeneral), double(toInteger(v, col))); break;
+            case ColumnType::Integer:
+                addNumber(row, r, ci, xfIndex(XfGeneral), double(toInteger(v, col)));
+                break;
             case ColumnType::Float:
-            case ColumnType::Numeric: addNumber(row, r, ci, xfIndex(XfGeneral), toDouble(v, col)); break;
-            case ColumnType::Bit: addBool(row, r, ci, xfIndex(XfGeneral), toBool(v, col)); break;
+            case ColumnType::Numeric:
+                addNumber(row, r, ci, xfIndex(XfGeneral), toDouble(v, col));
+                break;
+            case ColumnType::Bit:
+                addBool(row, r, ci, xfIndex(XfGeneral), toBool(v, col));
+                break;
             case ColumnType::Date: {
                 const QDate d = toDate(v, col);
                 if (excelSerialDate(d, serial))
@@ -271,10 +263,13 @@ void XlsWriter::appendRow(const std::vector<QVariant>& values)
                 break;
             }
             case ColumnType::Time:
-                addNumber(row, r, ci, xfIndex(XfTime), toTime(v, col).msecsSinceStartOfDay() / 86400000.0);
+                addNumber(row, r, ci, xfIndex(XfTime),
+                          toTime(v, col).msecsSinceStartOfDay() / 86400000.0);
                 break;
             case ColumnType::Char:
-            case ColumnType::Memo: addText(row, r, ci, xfIndex(XfGeneral), toText(v), &col); break;
+            case ColumnType::Memo:
+                addText(row, r, ci, xfIndex(XfGeneral), toText(v), &col);
+                break;
             }
         }
     } catch (...) {
@@ -291,8 +286,7 @@ void XlsWriter::appendRow(const std::vector<QVariant>& values)
     m_dirty = true;
 }
 
-QByteArray XlsWriter::sharedStrings(int globalsOffset) const
-{
+QByteArray XlsWriter::sharedStrings(int globalsOffset) const {
     QByteArray out;
     Bytes cur;
     quint16 id = 0x00FC;
@@ -340,8 +334,7 @@ QByteArray XlsWriter::sharedStrings(int globalsOffset) const
     return out;
 }
 
-QByteArray XlsWriter::globals(const std::vector<int>& sheetOffsets) const
-{
+QByteArray XlsWriter::globals(const std::vector<int>& sheetOffsets) const {
     const bool b8 = m_version == BiffVersion::Biff8;
     QByteArray out;
     Bytes bof;
@@ -350,7 +343,18 @@ QByteArray XlsWriter::globals(const std::vector<int>& sheetOffsets) const
         bof.u32(0).u32(6);
     record(out, 0x0809, bof.data());
     record(out, 0x0042, Bytes().u16(b8 ? 1200 : 1252).data());
-    record(out, 0x003D, Bytes().u16(0).u16(0).u16(0x3000).u16(0x1E00).u16(0x0038).u16(0).u16(0).u16(1).u16(600).data());
+    record(out, 0x003D,
+           Bytes()
+               .u16(0)
+               .u16(0)
+               .u16(0x3000)
+               .u16(0x1E00)
+               .u16(0x0038)
+               .u16(0)
+               .u16(0)
+               .u16(1)
+               .u16(600)
+               .data());
     record(out, 0x0022, Bytes().u16(0).data()); // 1900 date system
     // Fonts 0 to 3 regular and, as index 4 does not exist in these versions, font 5 bold.
     for (int i = 0; i < 5; ++i) {
@@ -385,11 +389,11 @@ QByteArray XlsWriter::globals(const std::vector<int>& sheetOffsets) const
     };
     for (int i = 0; i < 15; ++i)
         xf(0, 0, true, i == 0 ? 0 : 0xF4);
-    xf(0, 0, false, 0);         // general
-    xf(0, 164, false, 0x04);    // date
-    xf(0, 165, false, 0x04);    // date and time
-    xf(0, 166, false, 0x04);    // time
-    xf(5, 0, false, 0x08);      // header row, bold
+    xf(0, 0, false, 0);      // general
+    xf(0, 164, false, 0x04); // date
+    xf(0, 165, false, 0x04); // date and time
+    xf(0, 166, false, 0x04); // time
+    xf(5, 0, false, 0x08);   // header row, bold
     record(out, 0x0293, Bytes().u16(0x8000).u8(0).u8(0xFF).data());
     for (size_t i = 0; i < m_sheets.size(); ++i) {
         Bytes bs;
@@ -409,8 +413,7 @@ QByteArray XlsWriter::globals(const std::vector<int>& sheetOffsets) const
     return out;
 }
 
-QByteArray XlsWriter::sheetStream(const Sheet& s, bool first) const
-{
+QByteArray XlsWriter::sheetStream(const Sheet& s, bool first) const {
     QByteArray out;
     const int cols = int(m_schema.columns.size());
     auto window2 = [&](bool wide) {
@@ -423,13 +426,16 @@ QByteArray XlsWriter::sheetStream(const Sheet& s, bool first) const
         return w.data();
     };
     if (m_version == BiffVersion::Biff8) {
-        record(out, 0x0809, Bytes().u16(0x0600).u16(0x0010).u16(0x0DBB).u16(0x07CC).u32(0).u32(6).data());
-        record(out, 0x0200, Bytes().u32(0).u32(quint32(s.rows)).u16(0).u16(quint32(cols)).u16(0).data());
+        record(out, 0x0809,
+               Bytes().u16(0x0600).u16(0x0010).u16(0x0DBB).u16(0x07CC).u32(0).u32(6).data());
+        record(out, 0x0200,
+               Bytes().u32(0).u32(quint32(s.rows)).u16(0).u16(quint32(cols)).u16(0).data());
         out.append(s.cells);
         record(out, 0x023E, window2(true));
     } else if (m_version == BiffVersion::Biff5) {
         record(out, 0x0809, Bytes().u16(0x0500).u16(0x0010).u16(0x096C).u16(0x07C9).data());
-        record(out, 0x0200, Bytes().u16(0).u16(quint32(s.rows)).u16(0).u16(quint32(cols)).u16(0).data());
+        record(out, 0x0200,
+               Bytes().u16(0).u16(quint32(s.rows)).u16(0).u16(quint32(cols)).u16(0).data());
         out.append(s.cells);
         record(out, 0x023E, window2(false));
     } else {
@@ -439,10 +445,18 @@ QByteArray XlsWriter::sheetStream(const Sheet& s, bool first) const
         record(out, 0x0042, Bytes().u16(1252).data());
         record(out, 0x0022, Bytes().u16(0).data());
         for (int bold = 0; bold < 2; ++bold)
-            record(out, 0x0231, Bytes().u16(200).u16(bold ? 1 : 0).u16(0x7FFF).u8(5).latin1(QStringLiteral("Arial")).data());
+            record(out, 0x0231,
+                   Bytes()
+                       .u16(200)
+                       .u16(bold ? 1 : 0)
+                       .u16(0x7FFF)
+                       .u8(5)
+                       .latin1(QStringLiteral("Arial"))
+                       .data());
         // Formats are numbered by their order here: 0 General, then the date formats.
         const QString formats[4] = {QStringLiteral("General"), QString::fromLatin1(dateFormats[0]),
-                                    QString::fromLatin1(dateFormats[1]), QString::fromLatin1(dateFormats[2])};
+                                    QString::fromLatin1(dateFormats[1]),
+                                    QString::fromLatin1(dateFormats[2])};
         for (const QString& f : formats) {
             Bytes fb;
             if (b4)
@@ -467,7 +481,8 @@ QByteArray XlsWriter::sheetStream(const Sheet& s, bool first) const
         xf(0, 2, false, 0x04);
         xf(0, 3, false, 0x04);
         xf(1, 0, false, 0x08);
-        record(out, 0x0200, Bytes().u16(0).u16(quint32(s.rows)).u16(0).u16(quint32(cols)).u16(0).data());
+        record(out, 0x0200,
+               Bytes().u16(0).u16(quint32(s.rows)).u16(0).u16(quint32(cols)).u16(0).data());
         out.append(s.cells);
         record(out, 0x023E, window2(false));
     }
@@ -475,8 +490,7 @@ QByteArray XlsWriter::sheetStream(const Sheet& s, bool first) const
     return out;
 }
 
-void XlsWriter::writeFile()
-{
+void XlsWriter::writeFile() {
     QByteArray stream;
     if (m_version == BiffVersion::Biff3 || m_version == BiffVersion::Biff4) {
         stream = sheetStream(m_sheets.front(), true);
@@ -498,16 +512,16 @@ void XlsWriter::writeFile()
     openForWriting(file);
     if (m_version == BiffVersion::Biff3 || m_version == BiffVersion::Biff4)
         writeBytes(file, stream);
-    else if (!writeCompoundFile(file, m_version == BiffVersion::Biff8 ? QStringLiteral("Workbook")
-                                                                       : QStringLiteral("Book"),
+    else if (!writeCompoundFile(file,
+                                m_version == BiffVersion::Biff8 ? QStringLiteral("Workbook")
+                                                                : QStringLiteral("Book"),
                                 stream))
         throwWriteError(file);
     flushFile(file);
     m_dirty = false;
 }
 
-void XlsWriter::finish()
-{
+void XlsWriter::finish() {
     if (m_dirty)
         writeFile();
 }

@@ -17,8 +17,7 @@ namespace {
 
 qint64 g_rows = 0;
 
-data::ColumnInfo column(const char* name, TFieldType type, data::StorageKind kind, int size = 0)
-{
+data::ColumnInfo column(const char* name, TFieldType type, data::StorageKind kind, int size = 0) {
     data::ColumnInfo c;
     c.name = QString::fromLatin1(name);
     c.type = type;
@@ -30,12 +29,12 @@ data::ColumnInfo column(const char* name, TFieldType type, data::StorageKind kin
 class GeneratedSession : public data::ProviderConnection {
 public:
     std::shared_ptr<data::ResultStore> query(const QString&, const data::QueryOptions&,
-                                             data::MessageList&) override
-    {
-        const QList<data::ColumnInfo> cols{column("ID", ftInteger, data::StorageKind::Int32),
-                                           column("Name", ftWideString, data::StorageKind::Utf16, 40),
-                                           column("Wert", ftFloat, data::StorageKind::Double),
-                                           column("Tag", ftDate, data::StorageKind::Date)};
+                                             data::MessageList&) override {
+        const QList<data::ColumnInfo> cols{
+            column("ID", ftInteger, data::StorageKind::Int32),
+            column("Name", ftWideString, data::StorageKind::Utf16, 40),
+            column("Wert", ftFloat, data::StorageKind::Double),
+            column("Tag", ftDate, data::StorageKind::Date)};
         auto s = std::make_shared<data::ResultStore>(cols);
         const QDate start(2000, 1, 1);
         for (qint64 i = 0; i < g_rows; ++i) {
@@ -48,12 +47,9 @@ public:
         return s;
     }
     void execute(const QString&, const QList<QVariant>&, const data::QueryOptions&,
-                 data::MessageList&) override
-    {
-    }
+                 data::MessageList&) override {}
     std::shared_ptr<data::ResultStore> openTable(const QString&, const data::QueryOptions&,
-                                                 data::MessageList&) override
-    {
+                                                 data::MessageList&) override {
         throw data::DataError(QStringLiteral("no tables"));
     }
     void appendRows(const QString&, const data::ResultStore&, qint64) override {}
@@ -65,8 +61,7 @@ class GeneratedProvider : public data::Provider {
 public:
     QString name() const override { return QStringLiteral("Bench.Generated"); }
     std::unique_ptr<data::ProviderConnection> connect(const data::ConnectionParams&,
-                                                      data::MessageList&) override
-    {
+                                                      data::MessageList&) override {
         return std::make_unique<GeneratedSession>();
     }
 };
@@ -78,15 +73,14 @@ struct Format {
 };
 
 constexpr Format formats[] = {
-    {"Text", dtText, ".txt"},          {"dBASE III", dtDBase3, ".dbf"},
-    {"FoxPro 3.0", dtFox30, ".dbf"},   {"Paradox 5.x", dtParadox5, ".db"},
-    {"Excel 8.0", dtExcel8, ".xls"},   {"HTML Export", dtHTMLexport, ".html"},
+    {"Text", dtText, ".txt"},        {"dBASE III", dtDBase3, ".dbf"},
+    {"FoxPro 3.0", dtFox30, ".dbf"}, {"Paradox 5.x", dtParadox5, ".db"},
+    {"Excel 8.0", dtExcel8, ".xls"}, {"HTML Export", dtHTMLexport, ".html"},
 };
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QString dir = QDir::tempPath();
     QStringList wanted;

@@ -10,31 +10,26 @@ namespace {
 const QString python = QStringLiteral("/usr/bin/python3");
 }
 
-QByteArray readFile(const QString& path)
-{
+QByteArray readFile(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return f.readAll();
 }
 
-quint16 le16(const QByteArray& b, int pos)
-{
+quint16 le16(const QByteArray& b, int pos) {
     return qFromLittleEndian<quint16>(b.constData() + pos);
 }
 
-quint32 le32(const QByteArray& b, int pos)
-{
+quint32 le32(const QByteArray& b, int pos) {
     return qFromLittleEndian<quint32>(b.constData() + pos);
 }
 
-quint32 be32(const QByteArray& b, int pos)
-{
+quint32 be32(const QByteArray& b, int pos) {
     return qFromBigEndian<quint32>(b.constData() + pos);
 }
 
-bool pythonHas(const char* module)
-{
+bool pythonHas(const char* module) {
     if (!QFile::exists(python))
         return false;
     QProcess p;
@@ -42,8 +37,7 @@ bool pythonHas(const char* module)
     return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-QJsonDocument runPython(const QString& script, const QStringList& args)
-{
+QJsonDocument runPython(const QString& script, const QStringList& args) {
     QProcess p;
     p.start(python, QStringList{QStringLiteral("-c"), script} + args);
     if (!p.waitForFinished(120000) || p.exitCode() != 0) {
@@ -53,8 +47,7 @@ QJsonDocument runPython(const QString& script, const QStringList& args)
     return QJsonDocument::fromJson(p.readAllStandardOutput());
 }
 
-QJsonDocument readDbf(const QString& path)
-{
+QJsonDocument readDbf(const QString& path) {
     static const QString script = QStringLiteral(R"(
 import sys, json, datetime, decimal, dbfread
 t = dbfread.DBF(sys.argv[1], char_decode_errors='strict', raw=False)
@@ -74,8 +67,7 @@ print(json.dumps({'version': t.header.dbversion, 'encoding': t.encoding, 'fields
     return runPython(script, {path});
 }
 
-QJsonDocument readXls(const QString& path)
-{
+QJsonDocument readXls(const QString& path) {
     static const QString script = QStringLiteral(R"(
 import sys, json, datetime, xlrd
 b = xlrd.open_workbook(sys.argv[1])

@@ -27,14 +27,12 @@ struct SourceSpec {
 SourceSpec g_source;
 QStringList* g_events = nullptr;
 
-void note(const QString& e)
-{
+void note(const QString& e) {
     if (g_events)
         g_events->append(e);
 }
 
-ColumnInfo column(const char* name, TFieldType type, StorageKind kind, int size = 0)
-{
+ColumnInfo column(const char* name, TFieldType type, StorageKind kind, int size = 0) {
     ColumnInfo c;
     c.name = QString::fromUtf8(name);
     c.type = type;
@@ -46,8 +44,7 @@ ColumnInfo column(const char* name, TFieldType type, StorageKind kind, int size 
 class SourceSession : public ProviderConnection {
 public:
     ~SourceSession() override { note("source closed"); }
-    std::shared_ptr<ResultStore> query(const QString&, const QueryOptions&, MessageList&) override
-    {
+    std::shared_ptr<ResultStore> query(const QString&, const QueryOptions&, MessageList&) override {
         auto s = std::make_shared<ResultStore>(g_source.columns);
         for (const auto& row : g_source.rows) {
             const qint64 r = s->appendRows(1);
@@ -56,9 +53,10 @@ public:
         }
         return s;
     }
-    void execute(const QString&, const QList<QVariant>&, const QueryOptions&, MessageList&) override {}
-    std::shared_ptr<ResultStore> openTable(const QString&, const QueryOptions&, MessageList&) override
-    {
+    void execute(const QString&, const QList<QVariant>&, const QueryOptions&,
+                 MessageList&) override {}
+    std::shared_ptr<ResultStore> openTable(const QString&, const QueryOptions&,
+                                           MessageList&) override {
         throw DataError("no tables");
     }
     void appendRows(const QString&, const ResultStore&, qint64) override {}
@@ -69,8 +67,7 @@ public:
 class SourceProvider : public Provider {
 public:
     QString name() const override { return QStringLiteral("Test.Source"); }
-    std::unique_ptr<ProviderConnection> connect(const ConnectionParams&, MessageList&) override
-    {
+    std::unique_ptr<ProviderConnection> connect(const ConnectionParams&, MessageList&) override {
         note("source connected");
         return std::make_unique<SourceSession>();
     }
@@ -81,17 +78,16 @@ public:
 class RecordingSession : public ProviderConnection {
 public:
     ~RecordingSession() override { note("dest closed"); }
-    std::shared_ptr<ResultStore> query(const QString&, const QueryOptions&, MessageList&) override
-    {
+    std::shared_ptr<ResultStore> query(const QString&, const QueryOptions&, MessageList&) override {
         throw DataError("no queries");
     }
-    void execute(const QString& text, const QList<QVariant>&, const QueryOptions&, MessageList&) override
-    {
+    void execute(const QString& text, const QList<QVariant>&, const QueryOptions&,
+                 MessageList&) override {
         note("execute " + text);
         m_columns = exportfile::parseCreateTable(text).columns;
     }
-    std::shared_ptr<ResultStore> openTable(const QString& table, const QueryOptions&, MessageList&) override
-    {
+    std::shared_ptr<ResultStore> openTable(const QString& table, const QueryOptions&,
+                                           MessageList&) override {
         note("openTable " + table);
         // The recording provider does not keep tables between sessions: one column per
         // mapped field of the standard source is enough for the order test.
@@ -100,8 +96,7 @@ public:
             cols.append(column("c", ftString, StorageKind::Utf16, 10));
         return std::make_shared<ResultStore>(cols);
     }
-    void appendRows(const QString& table, const ResultStore& store, qint64 firstRow) override
-    {
+    void appendRows(const QString& table, const ResultStore& store, qint64 firstRow) override {
         note(QStringLiteral("appendRows %1 %2..%3").arg(table).arg(firstRow).arg(store.rowCount()));
     }
     QStringList tableNames(bool) override { return {}; }
@@ -114,8 +109,8 @@ private:
 class RecordingProvider : public Provider {
 public:
     QString name() const override { return QStringLiteral("Recording"); }
-    std::unique_ptr<ProviderConnection> connect(const ConnectionParams& params, MessageList&) override
-    {
+    std::unique_ptr<ProviderConnection> connect(const ConnectionParams& params,
+                                                MessageList&) override {
         QStringList props;
         for (const auto& p : params.properties)
             props << p.name + "=" + p.value.toString() + ":" + p.value.typeName();
@@ -126,19 +121,16 @@ public:
 
 const QString jet4 = QStringLiteral("Microsoft.Jet.OLEDB.4.0");
 
-void useRecordingDestination()
-{
+void useRecordingDestination() {
     registerProvider(jet4, [] { return std::make_shared<RecordingProvider>(); });
 }
 
-void useFileDestination()
-{
+void useFileDestination() {
     registerProvider(jet4, [] { return exportfile::desktopFileProvider(); });
 }
 
 // Two mapped fields around a blob that gets no column.
-void standardSource(int rows)
-{
+void standardSource(int rows) {
     g_source.columns = {column("Name", ftWideString, StorageKind::Utf16, 30),
                         column("Bild", ftBlob, StorageKind::Bytes),
                         column("Nr", ftInteger, StorageKind::Int32)};
@@ -193,14 +185,13 @@ private:
     TVelADObatchmove* m_bm = nullptr;
 };
 
-void TestBatchMove::initTestCase()
-{
+void TestBatchMove::initTestCase() {
     QVERIFY(m_dir.isValid());
-    registerProvider(QStringLiteral("Test.Source"), [] { return std::make_shared<SourceProvider>(); });
+    registerProvider(QStringLiteral("Test.Source"),
+                     [] { return std::make_shared<SourceProvider>(); });
 }
 
-void TestBatchMove::init()
-{
+void TestBatchMove::init() {
     g_events = &m_events;
     m_events.clear();
     m_conn = new TADOConnection;
@@ -217,22 +208,19 @@ void TestBatchMove::init()
     standardSource(3);
 }
 
-void TestBatchMove::cleanup()
-{
+void TestBatchMove::cleanup() {
     delete m_bm;
     delete m_query;
     delete m_conn;
     g_events = nullptr;
 }
 
-void TestBatchMove::openSource()
-{
+void TestBatchMove::openSource() {
     m_query->Open();
     m_events.clear();
 }
 
-void TestBatchMove::initialValues()
-{
+void TestBatchMove::initialValues() {
     TVelADObatchmove bm;
     QCOMPARE(bm.ADODataset(), nullptr);
     QCOMPARE(bm.DestADODataset(), nullptr);
@@ -252,19 +240,18 @@ void TestBatchMove::initialValues()
     QCOMPARE(int(liVietnamese), 32);
 }
 
-void TestBatchMove::localeTable_data()
-{
+void TestBatchMove::localeTable_data() {
     QTest::addColumn<int>("locale");
     QTest::addColumn<int>("value");
-    const int values[33] = {1033, 2052, 133124, 1028, 197636, 1050, 1029, 1061, 1036, 66615, 66567,
-                            1038, 66574, 1039, 1041, 66577, 1042, 66578, 1062, 1063, 1071, 1044,
-                            1045, 1048, 1051, 1060, 1034, 3082, 1053, 1054, 1055, 1058, 1066};
+    const int values[33] = {1033,  2052,  133124, 1028,  197636, 1050, 1029,  1061, 1036,
+                            66615, 66567, 1038,   66574, 1039,   1041, 66577, 1042, 66578,
+                            1062,  1063,  1071,   1044,  1045,   1048, 1051,  1060, 1034,
+                            3082,  1053,  1054,   1055,  1058,   1066};
     for (int i = 0; i < 33; ++i)
         QTest::addRow("%d", i) << i << values[i];
 }
 
-void TestBatchMove::localeTable()
-{
+void TestBatchMove::localeTable() {
     QFETCH(int, locale);
     QFETCH(int, value);
     TVelADObatchmove bm;
@@ -273,22 +260,36 @@ void TestBatchMove::localeTable()
     QCOMPARE(bm.DestLocaleIdentifierValue(), value);
 }
 
-void TestBatchMove::extendedProperties_data()
-{
+void TestBatchMove::extendedProperties_data() {
     QTest::addColumn<int>("type");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("unique");
-    const char* texts[19] = {"", "", "dBASE III", "dBASE IV", "dBASE 5.0", "Paradox 3.x", "Paradox 4.x",
-                             "Paradox 5.x", "FoxPro 2.0", "FoxPro 2.5", "FoxPro 2.6", "FoxPro 3.0",
-                             "Excel 3.0", "Excel 4.0", "Excel 5.0", "Excel 8.0", "HTML Import",
-                             "HTML Export", "Text"};
+    const char* texts[19] = {"",
+                             "",
+                             "dBASE III",
+                             "dBASE IV",
+                             "dBASE 5.0",
+                             "Paradox 3.x",
+                             "Paradox 4.x",
+                             "Paradox 5.x",
+                             "FoxPro 2.0",
+                             "FoxPro 2.5",
+                             "FoxPro 2.6",
+                             "FoxPro 3.0",
+                             "Excel 3.0",
+                             "Excel 4.0",
+                             "Excel 5.0",
+                             "Excel 8.0",
+                             "HTML Import",
+                             "HTML Export",
+                             "Text"};
     for (int i = 0; i < 19; ++i)
         QTest::addRow("%d", i) << i << QString::fromLatin1(texts[i])
-                               << ((i >= dtDBase3 && i <= dtDBase5) || (i >= dtFox20 && i <= dtFox30));
+                               << ((i >= dtDBase3 && i <= dtDBase5) ||
+                                   (i >= dtFox20 && i <= dtFox30));
 }
 
-void TestBatchMove::extendedProperties()
-{
+void TestBatchMove::extendedProperties() {
     QFETCH(int, type);
     QFETCH(QString, text);
     QFETCH(bool, unique);
@@ -296,8 +297,7 @@ void TestBatchMove::extendedProperties()
     QCOMPARE(UsesUniqueFieldNames(TDatabaseType(type)), unique);
 }
 
-void TestBatchMove::providerNames()
-{
+void TestBatchMove::providerNames() {
     TVelADObatchmove bm;
     bm.setDestProvider(prJetOLEDB351);
     QCOMPARE(bm.ProviderName(), QStringLiteral("Microsoft.Jet.OLEDB.3.51"));
@@ -307,8 +307,7 @@ void TestBatchMove::providerNames()
     QCOMPARE(bm.ProviderName(), jet4);
 }
 
-void TestBatchMove::columnTypeTexts_data()
-{
+void TestBatchMove::columnTypeTexts_data() {
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("size");
     QTest::addColumn<QString>("text");
@@ -329,39 +328,41 @@ void TestBatchMove::columnTypeTexts_data()
     QTest::newRow("datetime") << int(ftDateTime) << 0 << "datetime ";
     QTest::newRow("time") << int(ftTime) << 0 << "time ";
     QTest::newRow("timestamp") << int(ftTimeStamp) << 0 << "timestamp ";
-    for (TFieldType t : {ftUnknown, ftBytes, ftVarBytes, ftBlob, ftGraphic, ftFmtMemo, ftGuid, ftVariant, ftFMTBcd})
+    for (TFieldType t : {ftUnknown, ftBytes, ftVarBytes, ftBlob, ftGraphic, ftFmtMemo, ftGuid,
+                         ftVariant, ftFMTBcd})
         QTest::addRow("%s unmapped", qPrintable(fieldTypeEnumName(t))) << int(t) << 8 << "";
 }
 
-void TestBatchMove::columnTypeTexts()
-{
+void TestBatchMove::columnTypeTexts() {
     QFETCH(int, type);
     QFETCH(int, size);
     QFETCH(QString, text);
     QCOMPARE(ColumnTypeText(TFieldType(type), size), text);
 }
 
-void TestBatchMove::uniqueFieldNames_data()
-{
+void TestBatchMove::uniqueFieldNames_data() {
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("unique");
-    QTest::newRow("numbered after the first") << QStringList{"CustomerName1", "CustomerName2", "CustomerName3"}
-                                              << QStringList{"CustomerNa", "Customer01", "Customer02"};
+    QTest::newRow("numbered after the first")
+        << QStringList{"CustomerName1", "CustomerName2", "CustomerName3"}
+        << QStringList{"CustomerNa", "Customer01", "Customer02"};
     QTest::newRow("reserved word, any case") << QStringList{"Date", "TIMESTAMP", "memo"}
                                              << QStringList{"Date01", "TIMESTAM01", "memo01"};
     // The counter goes after the first 8 characters of the name tried last, so short
     // names grow by two digits per collision.
     QTest::newRow("empty and blank names") << QStringList{"", "   "} << QStringList{"01", "0102"};
-    QTest::newRow("blanks and controls trimmed") << QStringList{" \tName\n", "name"}
-                                                 << QStringList{"Name", "name01"};
+    QTest::newRow("blanks and controls trimmed")
+        << QStringList{" \tName\n", "name"} << QStringList{"Name", "name01"};
     QTest::newRow("short names collide after cutting")
         << QStringList{"Ab", "AB", "ab", "Ab01"} << QStringList{"Ab", "AB01", "ab0102", "Ab0101"};
-    QTest::newRow("umlauts compare upper-cased") << QStringList{QString::fromUtf8("Größe"), QString::fromUtf8("GRÖSSE"), QString::fromUtf8("größe")}
-                                                 << QStringList{QString::fromUtf8("Größe"), QString::fromUtf8("GRÖSSE01"), QString::fromUtf8("größe0102")};
+    QTest::newRow("umlauts compare upper-cased")
+        << QStringList{QString::fromUtf8("Größe"), QString::fromUtf8("GRÖSSE"),
+                       QString::fromUtf8("größe")}
+        << QStringList{QString::fromUtf8("Größe"), QString::fromUtf8("GRÖSSE01"),
+                       QString::fromUtf8("größe0102")};
 }
 
-void TestBatchMove::uniqueFieldNames()
-{
+void TestBatchMove::uniqueFieldNames() {
     QFETCH(QStringList, names);
     QFETCH(QStringList, unique);
     TVelADObatchmove bm;
@@ -372,8 +373,7 @@ void TestBatchMove::uniqueFieldNames()
     QCOMPARE(made, unique);
 }
 
-void TestBatchMove::fieldNameListHolds92Names()
-{
+void TestBatchMove::fieldNameListHolds92Names() {
     TVelADObatchmove bm;
     bm.InitFieldNameList();
     QCOMPARE(bm.FieldNameSlot(1), QStringLiteral("memo"));
@@ -393,8 +393,7 @@ void TestBatchMove::fieldNameListHolds92Names()
     QCOMPARE(bm.FieldNameSlot(100), QString());
 }
 
-void TestBatchMove::stepOrder()
-{
+void TestBatchMove::stepOrder() {
     useRecordingDestination();
     standardSource(120);
     openSource();
@@ -405,10 +404,12 @@ void TestBatchMove::stepOrder()
     QCOMPARE(m_bm->RowsExported(), 120);
     const QString ds = m_dir.path() + u'/';
     const QStringList expected{
-        "dest connected Data Source=" + ds + ":QString|Locale Identifier=3082:int|Extended Properties=dBASE III:QString",
+        "dest connected Data Source=" + ds +
+            ":QString|Locale Identifier=3082:int|Extended Properties=dBASE III:QString",
         "execute CREATE TABLE [kunden.dbf] (Name char(30) , Nr integer )",
         "dest closed",
-        "dest connected Data Source=" + ds + ":QString|Locale Identifier=3082:int|Extended Properties=dBASE III:QString",
+        "dest connected Data Source=" + ds +
+            ":QString|Locale Identifier=3082:int|Extended Properties=dBASE III:QString",
         "openTable kunden.dbf",
         "process messages",
         "progress 50",
@@ -426,8 +427,7 @@ void TestBatchMove::stepOrder()
     QVERIFY(!m_bm->DestDataSet()->Active());
 }
 
-void TestBatchMove::localeValueSetDirectly()
-{
+void TestBatchMove::localeValueSetDirectly() {
     useRecordingDestination();
     openSource();
     m_bm->setDestTableName(QStringLiteral("t.xls"));
@@ -438,11 +438,11 @@ void TestBatchMove::localeValueSetDirectly()
     QVERIFY2(m_events.first().contains("Locale Identifier=1031:int|Extended Properties=Excel 8.0"),
              qPrintable(m_events.first()));
     // Source names stay as they are outside dBASE and FoxPro.
-    QCOMPARE(m_events.at(1), QStringLiteral("execute CREATE TABLE [t.xls] (Name char(30) , Nr integer )"));
+    QCOMPARE(m_events.at(1),
+             QStringLiteral("execute CREATE TABLE [t.xls] (Name char(30) , Nr integer )"));
 }
 
-void TestBatchMove::closedSourceDoesNothing()
-{
+void TestBatchMove::closedSourceDoesNothing() {
     useRecordingDestination();
     m_bm->setDestTableName(QStringLiteral("x.dbf"));
     m_bm->Execute(); // never opened
@@ -453,8 +453,7 @@ void TestBatchMove::closedSourceDoesNothing()
     QVERIFY(!QFile::exists(m_dir.filePath("x.dbf")));
 }
 
-void TestBatchMove::sourceConnectionStateRestored()
-{
+void TestBatchMove::sourceConnectionStateRestored() {
     openSource();
     m_bm->setDestTableName(QStringLiteral("state.txt"));
     m_bm->setDestDatabaseType(dtText);
@@ -464,8 +463,7 @@ void TestBatchMove::sourceConnectionStateRestored()
     QCOMPARE(m_bm->RowsExported(), 3);
 }
 
-void TestBatchMove::dbaseFieldNamesAndValues()
-{
+void TestBatchMove::dbaseFieldNamesAndValues() {
     if (!pythonHas("dbfread"))
         QSKIP("python3-dbfread is not installed");
     g_source.columns = {column("CustomerName1", ftString, StorageKind::Utf16, 20),
@@ -477,7 +475,8 @@ void TestBatchMove::dbaseFieldNamesAndValues()
     g_source.columns[5].precision = 10;
     g_source.columns[5].scale = 2;
     g_source.rows = {{QString::fromUtf8("Jürgen"), QString::fromUtf8("Öztürk"), QVariant(),
-                      QDateTime(QDate(2023, 5, 6), QTime(7, 8, 9), Qt::UTC), 1.5, QStringLiteral("1234.56")},
+                      QDateTime(QDate(2023, 5, 6), QTime(7, 8, 9), Qt::UTC), 1.5,
+                      QStringLiteral("1234.56")},
                      {QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant()}};
     openSource();
     m_bm->setDestTableName(QStringLiteral("KUNDEN.DBF"));
@@ -488,7 +487,8 @@ void TestBatchMove::dbaseFieldNamesAndValues()
     QStringList names;
     for (const auto& f : o["fields"].toArray())
         names << f.toArray()[0].toString();
-    QCOMPARE(names, (QStringList{"CustomerNa", "Customer01", "Customer02", "Date01", "01", "Summe"}));
+    QCOMPARE(names,
+             (QStringList{"CustomerNa", "Customer01", "Customer02", "Date01", "01", "Summe"}));
     const QJsonArray r0 = o["records"].toArray()[0].toArray();
     QCOMPARE(r0[0].toString(), QString::fromUtf8("Jürgen"));
     QCOMPARE(r0[1].toString(), QString::fromUtf8("Öztürk"));
@@ -498,8 +498,7 @@ void TestBatchMove::dbaseFieldNamesAndValues()
     QVERIFY(o["records"].toArray()[1].toArray()[3].isNull());
 }
 
-void TestBatchMove::paradoxKeepsNames()
-{
+void TestBatchMove::paradoxKeepsNames() {
     g_source.columns = {column("Date", ftDate, StorageKind::Date)};
     g_source.rows = {{QDate(2020, 1, 2)}};
     openSource();
@@ -510,8 +509,7 @@ void TestBatchMove::paradoxKeepsNames()
     QCOMPARE(m_events.at(1), QStringLiteral("execute CREATE TABLE [p.db] (Date date )"));
 }
 
-void TestBatchMove::emptyResultCreatesTable()
-{
+void TestBatchMove::emptyResultCreatesTable() {
     standardSource(0);
     openSource();
     m_bm->setDestTableName(QStringLiteral("leer.txt"));
@@ -521,8 +519,7 @@ void TestBatchMove::emptyResultCreatesTable()
     QCOMPARE(readFile(m_dir.filePath("leer.txt")), QByteArray("\"Name\",\"Nr\"\r\n"));
 }
 
-void TestBatchMove::unmappedFieldsOnly()
-{
+void TestBatchMove::unmappedFieldsOnly() {
     // A previous transfer sets the count that a failure keeps.
     openSource();
     m_bm->setDestTableName(QStringLiteral("eins.txt"));
@@ -533,7 +530,8 @@ void TestBatchMove::unmappedFieldsOnly()
              QByteArray("\"Name\",\"Nr\"\r\n\"Zeile 0\",0\r\n\"Zeile 1\",1\r\n\"Zeile 2\",2\r\n"));
 
     m_query->Close();
-    g_source.columns = {column("Bild", ftBlob, StorageKind::Bytes), column("G", ftGuid, StorageKind::Guid)};
+    g_source.columns = {column("Bild", ftBlob, StorageKind::Bytes),
+                        column("G", ftGuid, StorageKind::Guid)};
     g_source.rows.clear();
     openSource();
     m_bm->setDestTableName(QStringLiteral("nichts.txt"));
@@ -542,8 +540,7 @@ void TestBatchMove::unmappedFieldsOnly()
     QVERIFY(m_conn->Connected());
 }
 
-void TestBatchMove::overwrite()
-{
+void TestBatchMove::overwrite() {
     const QString file = m_dir.filePath("alt.txt");
     {
         QFile f(file);
@@ -578,8 +575,7 @@ void TestBatchMove::overwrite()
     QVERIFY(QFile::exists(file));
 }
 
-void TestBatchMove::refusedValueStopsTransfer()
-{
+void TestBatchMove::refusedValueStopsTransfer() {
     // The source claims 3 characters but delivers more: dBASE cannot hold the longer value.
     g_source.columns = {column("Kurz", ftString, StorageKind::Utf16, 3)};
     g_source.rows = {{QStringLiteral("abc")}, {QStringLiteral("abcdef")}, {QStringLiteral("x")}};
@@ -598,8 +594,7 @@ void TestBatchMove::refusedValueStopsTransfer()
     QVERIFY(m_conn->Connected());
 }
 
-void TestBatchMove::accessIsRefusedBeforeTheSourceCloses()
-{
+void TestBatchMove::accessIsRefusedBeforeTheSourceCloses() {
     openSource();
     m_bm->setDestDatabaseName(m_dir.filePath("db.mdb"));
     m_bm->setDestTableName(QStringLiteral("kunden"));
@@ -615,28 +610,35 @@ void TestBatchMove::accessIsRefusedBeforeTheSourceCloses()
     QVERIFY(!QFile::exists(m_dir.filePath("db.mdb")));
 }
 
-void TestBatchMove::extensionTable_data()
-{
+void TestBatchMove::extensionTable_data() {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<bool>("matches");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("table");
     QTest::addColumn<int>("type");
-    QTest::newRow("dbf") << "/home/a/kunden.dbf" << true << "/home/a/" << "kunden.dbf" << int(dtDBase3);
-    QTest::newRow("upper case") << "/x/EXPORT.DBF" << true << "/x/" << "EXPORT.DBF" << int(dtDBase3);
-    QTest::newRow("xls") << "/x/a.b.xls" << true << "/x/" << "a.b.xls" << int(dtExcel8);
-    QTest::newRow("txt, backslashes") << "C:\\Daten\\kunden.txt" << true << "C:\\Daten\\" << "kunden.txt"
-                                      << int(dtText);
-    QTest::newRow("db") << "/x/t.db" << true << "/x/" << "t.db" << int(dtParadox5);
-    QTest::newRow("mdb") << "/x/t.mdb" << true << "/x/" << "t.mdb" << int(dtAccess);
-    QTest::newRow("html") << "/x/t.html" << true << "/x/" << "t.html" << int(dtHTMLexport);
-    QTest::newRow("htm matches nothing") << "/x/t.htm" << false << "" << "" << 0;
-    QTest::newRow("csv") << "/x/t.csv" << false << "" << "" << 0;
-    QTest::newRow("no extension") << "/x.dbf/t" << false << "" << "" << 0;
+    QTest::newRow("dbf") << "/home/a/kunden.dbf" << true << "/home/a/"
+                         << "kunden.dbf" << int(dtDBase3);
+    QTest::newRow("upper case") << "/x/EXPORT.DBF" << true << "/x/"
+                                << "EXPORT.DBF" << int(dtDBase3);
+    QTest::newRow("xls") << "/x/a.b.xls" << true << "/x/"
+                         << "a.b.xls" << int(dtExcel8);
+    QTest::newRow("txt, backslashes") << "C:\\Daten\\kunden.txt" << true << "C:\\Daten\\"
+                                      << "kunden.txt" << int(dtText);
+    QTest::newRow("db") << "/x/t.db" << true << "/x/"
+                        << "t.db" << int(dtParadox5);
+    QTest::newRow("mdb") << "/x/t.mdb" << true << "/x/"
+                         << "t.mdb" << int(dtAccess);
+    QTest::newRow("html") << "/x/t.html" << true << "/x/"
+                          << "t.html" << int(dtHTMLexport);
+    QTest::newRow("htm matches nothing") << "/x/t.htm" << false << ""
+                                         << "" << 0;
+    QTest::newRow("csv") << "/x/t.csv" << false << ""
+                         << "" << 0;
+    QTest::newRow("no extension") << "/x.dbf/t" << false << ""
+                                  << "" << 0;
 }
 
-void TestBatchMove::extensionTable()
-{
+void TestBatchMove::extensionTable() {
     QFETCH(QString, fileName);
     QFETCH(bool, matches);
     QFETCH(QString, folder);
@@ -651,8 +653,7 @@ void TestBatchMove::extensionTable()
     }
 }
 
-void TestBatchMove::exportCommand()
-{
+void TestBatchMove::exportCommand() {
     QString status;
     auto show = [&](const QString& s) { status = s; };
     // No query run yet: nothing written, the count of the last export (none) shown.
@@ -678,7 +679,8 @@ void TestBatchMove::exportCommand()
     // A failure still shows the previous count and resumes the controls; the row stays.
     m_query->Next();
     status.clear();
-    QVERIFY_THROWS_EXCEPTION(DataError, exportQueryToFile(*m_bm, *m_query, m_dir.filePath("x.mdb"), show));
+    QVERIFY_THROWS_EXCEPTION(DataError,
+                             exportQueryToFile(*m_bm, *m_query, m_dir.filePath("x.mdb"), show));
     QCOMPARE(status, QString::fromUtf8("Es wurden 120 Datensätze exportiert."));
     QCOMPARE(m_query->DisableCount(), 0);
 }

@@ -20,45 +20,46 @@ private slots:
     void unknownFormats();
 };
 
-void TestCreateTable::parsesColumns_data()
-{
+void TestCreateTable::parsesColumns_data() {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("table");
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QList<int>>("types");
     QTest::addColumn<QList<int>>("sizes");
 
-    const int I = int(ColumnType::Integer), F = int(ColumnType::Float), N = int(ColumnType::Numeric),
-              C = int(ColumnType::Char), M = int(ColumnType::Memo), B = int(ColumnType::Bit),
-              D = int(ColumnType::Date), DT = int(ColumnType::DateTime), T = int(ColumnType::Time),
-              TS = int(ColumnType::Timestamp);
+    const int I = int(ColumnType::Integer), F = int(ColumnType::Float),
+              N = int(ColumnType::Numeric), C = int(ColumnType::Char), M = int(ColumnType::Memo),
+              B = int(ColumnType::Bit), D = int(ColumnType::Date), DT = int(ColumnType::DateTime),
+              T = int(ColumnType::Time), TS = int(ColumnType::Timestamp);
     QTest::newRow("as the batch move writes it")
         << "CREATE TABLE [kunden.dbf] (ID integer , Name char(40) , Price numeric(15,4) )"
         << "kunden.dbf" << QStringList{"ID", "Name", "Price"} << QList<int>{I, C, N}
         << QList<int>{0, 40, 0};
-    QTest::newRow("every type")
-        << "CREATE TABLE [t] (a integer , b float , c numeric(15,4) , d char(254) , e memo , f bit , "
-           "g date , h datetime , i time , j timestamp )"
-        << "t" << QStringList{"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}
-        << QList<int>{I, F, N, C, M, B, D, DT, T, TS} << QList<int>{0, 0, 0, 254, 0, 0, 0, 0, 0, 0};
+    QTest::newRow("every type") << "CREATE TABLE [t] (a integer , b float , c numeric(15,4) , d "
+                                   "char(254) , e memo , f bit , "
+                                   "g date , h datetime , i time , j timestamp )"
+                                << "t"
+                                << QStringList{"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}
+                                << QList<int>{I, F, N, C, M, B, D, DT, T, TS}
+                                << QList<int>{0, 0, 0, 254, 0, 0, 0, 0, 0, 0};
     QTest::newRow("names with blanks and type words")
         << "CREATE TABLE [x y.txt] (Order Date date , date time datetime , Name  char(3) )"
         << "x y.txt" << QStringList{"Order Date", "date time", "Name "} << QList<int>{D, DT, C}
         << QList<int>{0, 0, 3};
-    QTest::newRow("empty column name") << "CREATE TABLE [t] ( integer )" << "t" << QStringList{""}
-                                       << QList<int>{I} << QList<int>{0};
-    QTest::newRow("comma in a name") << "CREATE TABLE [t] (a,b integer )" << "t"
-                                     << QStringList{"a,b"} << QList<int>{I} << QList<int>{0};
+    QTest::newRow("empty column name") << "CREATE TABLE [t] ( integer )"
+                                       << "t" << QStringList{""} << QList<int>{I} << QList<int>{0};
+    QTest::newRow("comma in a name") << "CREATE TABLE [t] (a,b integer )"
+                                     << "t" << QStringList{"a,b"} << QList<int>{I} << QList<int>{0};
     QTest::newRow("bracket in the table name")
-        << "CREATE TABLE [a]b.dbf] (x bit )" << "a]b.dbf" << QStringList{"x"} << QList<int>{B}
-        << QList<int>{0};
+        << "CREATE TABLE [a]b.dbf] (x bit )"
+        << "a]b.dbf" << QStringList{"x"} << QList<int>{B} << QList<int>{0};
     QTest::newRow("umlauts") << QString::fromUtf8("CREATE TABLE [Größe.dbf] (Maße memo )")
-                             << QString::fromUtf8("Größe.dbf") << QStringList{QString::fromUtf8("Maße")}
-                             << QList<int>{M} << QList<int>{0};
+                             << QString::fromUtf8("Größe.dbf")
+                             << QStringList{QString::fromUtf8("Maße")} << QList<int>{M}
+                             << QList<int>{0};
 }
 
-void TestCreateTable::parsesColumns()
-{
+void TestCreateTable::parsesColumns() {
     QFETCH(QString, sql);
     QFETCH(QString, table);
     QFETCH(QStringList, names);
@@ -73,31 +74,38 @@ void TestCreateTable::parsesColumns()
         QCOMPARE(s.columns[size_t(i)].size, sizes[i]);
     }
     if (sql.contains("numeric")) {
-        const auto& c = *std::find_if(s.columns.begin(), s.columns.end(),
-                                      [](const ColumnDef& c) { return c.type == ColumnType::Numeric; });
+        const auto& c = *std::find_if(s.columns.begin(), s.columns.end(), [](const ColumnDef& c) {
+            return c.type == ColumnType::Numeric;
+        });
         QCOMPARE(c.precision, 15);
         QCOMPARE(c.scale, 4);
     }
 }
 
-void TestCreateTable::rejects_data()
-{
+void TestCreateTable::rejects_data() {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("messagePart");
-    QTest::newRow("no column, as for a source of unmapped fields only")
-        << "CREATE TABLE [t.dbf] ()" << "kein Feld";
-    QTest::newRow("unknown type") << "CREATE TABLE [t] (a blob )" << "a blob";
-    QTest::newRow("column without type") << "CREATE TABLE [t] (a )" << "Syntaxfehler";
-    QTest::newRow("trailing separator") << "CREATE TABLE [t] (a integer , )" << "Syntaxfehler";
-    QTest::newRow("no brackets") << "CREATE TABLE t (a integer )" << "Syntaxfehler";
-    QTest::newRow("not CREATE TABLE") << "DROP TABLE [t]" << "Syntaxfehler";
-    QTest::newRow("empty table name") << "CREATE TABLE [] (a integer )" << "Tabellenname";
-    QTest::newRow("char(0)") << "CREATE TABLE [t] (a char(0) )" << "Feldgröße";
-    QTest::newRow("char(300)") << "CREATE TABLE [t] (a char(300) )" << "Feldgröße";
+    QTest::newRow("no column, as for a source of unmapped fields only") << "CREATE TABLE [t.dbf] ()"
+                                                                        << "kein Feld";
+    QTest::newRow("unknown type") << "CREATE TABLE [t] (a blob )"
+                                  << "a blob";
+    QTest::newRow("column without type") << "CREATE TABLE [t] (a )"
+                                         << "Syntaxfehler";
+    QTest::newRow("trailing separator") << "CREATE TABLE [t] (a integer , )"
+                                        << "Syntaxfehler";
+    QTest::newRow("no brackets") << "CREATE TABLE t (a integer )"
+                                 << "Syntaxfehler";
+    QTest::newRow("not CREATE TABLE") << "DROP TABLE [t]"
+                                      << "Syntaxfehler";
+    QTest::newRow("empty table name") << "CREATE TABLE [] (a integer )"
+                                      << "Tabellenname";
+    QTest::newRow("char(0)") << "CREATE TABLE [t] (a char(0) )"
+                             << "Feldgröße";
+    QTest::newRow("char(300)") << "CREATE TABLE [t] (a char(300) )"
+                               << "Feldgröße";
 }
 
-void TestCreateTable::rejects()
-{
+void TestCreateTable::rejects() {
     QFETCH(QString, sql);
     QFETCH(QString, messagePart);
     try {
@@ -108,8 +116,7 @@ void TestCreateTable::rejects()
     }
 }
 
-void TestCreateTable::formatNames_data()
-{
+void TestCreateTable::formatNames_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("format");
     QTest::addColumn<QString>("extension");
@@ -134,8 +141,7 @@ void TestCreateTable::formatNames_data()
     QTest::newRow("further settings") << "Excel 8.0;HDR=YES" << int(FileFormat::Excel8) << ".xls";
 }
 
-void TestCreateTable::formatNames()
-{
+void TestCreateTable::formatNames() {
     QFETCH(QString, text);
     QFETCH(int, format);
     QFETCH(QString, extension);
@@ -143,8 +149,7 @@ void TestCreateTable::formatNames()
     QCOMPARE(defaultExtension(FileFormat(format)), extension);
 }
 
-void TestCreateTable::unknownFormats()
-{
+void TestCreateTable::unknownFormats() {
     QVERIFY_THROWS_EXCEPTION(ExportError, formatFromExtendedProperties(QString()));
     QVERIFY_THROWS_EXCEPTION(ExportError, formatFromExtendedProperties("dBASE II"));
     QVERIFY_THROWS_EXCEPTION(ExportError, formatFromExtendedProperties("Lotus WK1"));

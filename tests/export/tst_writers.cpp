@@ -27,8 +27,7 @@ using namespace testreaders;
 
 namespace {
 
-ColumnDef col(const char* name, ColumnType type, int size = 0)
-{
+ColumnDef col(const char* name, ColumnType type, int size = 0) {
     ColumnDef c;
     c.name = QString::fromUtf8(name);
     c.type = type;
@@ -41,8 +40,7 @@ ColumnDef col(const char* name, ColumnType type, int size = 0)
 }
 
 // A table of every column type, two rows of values and one of nulls.
-TableSchema mixedSchema(const QString& name)
-{
+TableSchema mixedSchema(const QString& name) {
     return {name,
             {col("ID", ColumnType::Integer), col("Name", ColumnType::Char, 20),
              col("Preis", ColumnType::Numeric), col("Wert", ColumnType::Float),
@@ -51,22 +49,20 @@ TableSchema mixedSchema(const QString& name)
              col("Notiz", ColumnType::Memo)}};
 }
 
-std::vector<std::vector<QVariant>> mixedRows()
-{
+std::vector<std::vector<QVariant>> mixedRows() {
     return {
-        {QVariant(qint64(1)), QString::fromUtf8("Müller & Söhne"), 12.5, 0.25, true, QDate(2024, 2, 29),
-         QDateTime(QDate(2024, 3, 1), QTime(13, 45, 30), Qt::UTC), QTime(8, 5, 0),
-         QString::fromUtf8("Größe\r\nzweite Zeile")},
-        {QVariant(qint64(-42)), QString::fromUtf8("\"Zitat\""), -0.0001, 1e20, false, QDate(1899, 12, 31),
-         QDateTime(QDate(1950, 1, 2), QTime(0, 0), Qt::UTC), QTime(23, 59, 59),
+        {QVariant(qint64(1)), QString::fromUtf8("Müller & Söhne"), 12.5, 0.25, true,
+         QDate(2024, 2, 29), QDateTime(QDate(2024, 3, 1), QTime(13, 45, 30), Qt::UTC),
+         QTime(8, 5, 0), QString::fromUtf8("Größe\r\nzweite Zeile")},
+        {QVariant(qint64(-42)), QString::fromUtf8("\"Zitat\""), -0.0001, 1e20, false,
+         QDate(1899, 12, 31), QDateTime(QDate(1950, 1, 2), QTime(0, 0), Qt::UTC), QTime(23, 59, 59),
          QString(600, QLatin1Char('x'))},
-        {QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant(),
-         QVariant()},
+        {QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant(),
+         QVariant(), QVariant()},
     };
 }
 
-QString fieldTypes(const QJsonArray& fields)
-{
+QString fieldTypes(const QJsonArray& fields) {
     QStringList out;
     for (const auto& f : fields) {
         const QJsonArray a = f.toArray();
@@ -80,16 +76,13 @@ QString fieldTypes(const QJsonArray& fields)
 
 // pxlib's reader leaves parts of its document uninitialised; zeroed memory keeps its
 // reading deterministic.
-void* zeroedAlloc(pxdoc_t*, size_t size, const char*)
-{
+void* zeroedAlloc(pxdoc_t*, size_t size, const char*) {
     return calloc(1, size);
 }
-void* plainRealloc(pxdoc_t*, void* mem, size_t size, const char*)
-{
+void* plainRealloc(pxdoc_t*, void* mem, size_t size, const char*) {
     return realloc(mem, size);
 }
-void plainFree(pxdoc_t*, void* mem)
-{
+void plainFree(pxdoc_t*, void* mem) {
     free(mem);
 }
 void quietErrors(pxdoc_t*, int, const char*, void*) {}
@@ -138,8 +131,7 @@ private:
     bool m_xlrd = false;
 };
 
-void TestWriters::initTestCase()
-{
+void TestWriters::initTestCase() {
     QVERIFY(m_dir.isValid());
     if (qEnvironmentVariableIsSet("EXPORT_TEST_KEEP")) {
         m_dir.setAutoRemove(false);
@@ -149,14 +141,13 @@ void TestWriters::initTestCase()
     m_xlrd = pythonHas("xlrd");
 }
 
-void TestWriters::dbfFieldMapping_data()
-{
+void TestWriters::dbfFieldMapping_data() {
     QTest::addColumn<int>("flavor");
     QTest::addColumn<int>("type");
     QTest::addColumn<QString>("expected"); // type, length, decimals
 
-    const int III = int(DbfFlavor::DBase3), IV = int(DbfFlavor::DBase4), FOX = int(DbfFlavor::FoxPro2),
-              VFP = int(DbfFlavor::VisualFoxPro);
+    const int III = int(DbfFlavor::DBase3), IV = int(DbfFlavor::DBase4),
+              FOX = int(DbfFlavor::FoxPro2), VFP = int(DbfFlavor::VisualFoxPro);
     struct Row {
         const char* tag;
         int flavor;
@@ -186,8 +177,7 @@ void TestWriters::dbfFieldMapping_data()
         QTest::newRow(r.tag) << r.flavor << int(r.type) << QString::fromLatin1(r.expected);
 }
 
-void TestWriters::dbfFieldMapping()
-{
+void TestWriters::dbfFieldMapping() {
     QFETCH(int, flavor);
     QFETCH(int, type);
     QFETCH(QString, expected);
@@ -195,8 +185,7 @@ void TestWriters::dbfFieldMapping()
     QCOMPARE(QStringLiteral("%1 %2 %3").arg(QChar(f.type)).arg(f.length).arg(f.decimals), expected);
 }
 
-void TestWriters::dbaseBytes()
-{
+void TestWriters::dbaseBytes() {
     const TableSchema schema{"kunden.dbf",
                              {col("ID", ColumnType::Integer), col("Name", ColumnType::Char, 10),
                               col("Ok", ColumnType::Bit), col("Tag", ColumnType::DateTime),
@@ -233,8 +222,7 @@ void TestWriters::dbaseBytes()
     QCOMPARE(memo.mid(512, 7), QByteArray("Hallo\x1a\x1a"));
 }
 
-void TestWriters::dbfReadBack_data()
-{
+void TestWriters::dbfReadBack_data() {
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("version");
     QTest::addColumn<QString>("fields");
@@ -252,8 +240,7 @@ void TestWriters::dbfReadBack_data()
                                    "Zeitpunkt:T8.0 Uhr:C8.0 Notiz:M4.0 _NullFlags:02.0";
 }
 
-void TestWriters::dbfReadBack()
-{
+void TestWriters::dbfReadBack() {
     if (!m_dbfread)
         QSKIP("python3-dbfread is not installed");
     QFETCH(int, format);
@@ -276,7 +263,8 @@ void TestWriters::dbfReadBack()
     QCOMPARE(r0[3].toDouble(), 0.25);
     QCOMPARE(r0[4].toBool(), true);
     QCOMPARE(r0[5].toString(), QStringLiteral("2024-02-29"));
-    QCOMPARE(r0[6].toString(), vfp ? QStringLiteral("2024-03-01T13:45:30") : QStringLiteral("2024-03-01"));
+    QCOMPARE(r0[6].toString(),
+             vfp ? QStringLiteral("2024-03-01T13:45:30") : QStringLiteral("2024-03-01"));
     QCOMPARE(r0[7].toString(), QStringLiteral("08:05:00"));
     if (format != int(FileFormat::DBase5)) // dbfread reads past the end of dBASE IV memos
         QCOMPARE(r0[8].toString(), QString::fromUtf8("Größe\r\nzweite Zeile"));
@@ -300,8 +288,7 @@ void TestWriters::dbfReadBack()
     }
 }
 
-void TestWriters::dbfNullsInVisualFoxPro()
-{
+void TestWriters::dbfNullsInVisualFoxPro() {
     if (!m_dbfread)
         QSKIP("python3-dbfread is not installed");
     const QString file = path("nulls.dbf");
@@ -318,8 +305,7 @@ void TestWriters::dbfNullsInVisualFoxPro()
         QVERIFY((quint8(b[32 + 32 * i + 18]) & 0x02) != 0);
 }
 
-void TestWriters::dbfMemoFiles_data()
-{
+void TestWriters::dbfMemoFiles_data() {
     QTest::addColumn<int>("format");
     QTest::addColumn<QString>("memoName");
     QTest::newRow("dBASE IV") << int(FileFormat::DBase4) << "m.DBT";
@@ -327,8 +313,7 @@ void TestWriters::dbfMemoFiles_data()
     QTest::newRow("Visual FoxPro") << int(FileFormat::Fox30) << "m.FPT";
 }
 
-void TestWriters::dbfMemoFiles()
-{
+void TestWriters::dbfMemoFiles() {
     QFETCH(int, format);
     QFETCH(QString, memoName);
     QDir(m_dir.path()).mkpath(QString::number(format));
@@ -344,7 +329,8 @@ void TestWriters::dbfMemoFiles()
     if (format == int(FileFormat::DBase4)) {
         QCOMPARE(int(le16(memo, 20)), 512); // block size
         QCOMPARE(memo.mid(512, 4), QByteArray("\xff\xff\x08\x00", 4));
-        QCOMPARE(int(le32(memo, 516)), 8 + int(encoded.size())); // length includes the 8 leading bytes
+        QCOMPARE(int(le32(memo, 516)),
+                 8 + int(encoded.size())); // length includes the 8 leading bytes
         QCOMPARE(memo.mid(520, encoded.size()), encoded);
         QCOMPARE(dbf.mid(header + 1, 10), QByteArray("         1"));
         QCOMPARE(dbf.mid(header + 12, 10), QByteArray(10, ' ')); // empty memo: no block
@@ -352,8 +338,8 @@ void TestWriters::dbfMemoFiles()
     } else {
         const int blockSize = qFromBigEndian<quint16>(memo.constData() + 6);
         QCOMPARE(blockSize, 64);
-        QCOMPARE(be32(memo, 0), 10u); // header (8 blocks) and two memos of one block
-        QCOMPARE(be32(memo, 512), 1u);      // text
+        QCOMPARE(be32(memo, 0), 10u);  // header (8 blocks) and two memos of one block
+        QCOMPARE(be32(memo, 512), 1u); // text
         QCOMPARE(int(be32(memo, 516)), int(encoded.size()));
         QCOMPARE(memo.mid(520, encoded.size()), encoded);
         if (format == int(FileFormat::Fox30))
@@ -363,16 +349,16 @@ void TestWriters::dbfMemoFiles()
     }
 }
 
-void TestWriters::dbfRefusals_data()
-{
+void TestWriters::dbfRefusals_data() {
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("type");
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<QString>("messagePart");
-    QTest::newRow("text longer than the field")
-        << int(FileFormat::DBase3) << int(ColumnType::Char) << QVariant(QString(11, 'a')) << "\"Feld\"";
+    QTest::newRow("text longer than the field") << int(FileFormat::DBase3) << int(ColumnType::Char)
+                                                << QVariant(QString(11, 'a')) << "\"Feld\"";
     QTest::newRow("64-bit value in a FoxPro integer")
-        << int(FileFormat::Fox30) << int(ColumnType::Integer) << QVariant(qint64(1) << 40) << "1099511627776";
+        << int(FileFormat::Fox30) << int(ColumnType::Integer) << QVariant(qint64(1) << 40)
+        << "1099511627776";
     QTest::newRow("number beyond numeric(15,4)")
         << int(FileFormat::DBase4) << int(ColumnType::Numeric) << QVariant(1e17) << "numeric(15,4)";
     QTest::newRow("not a number") << int(FileFormat::DBase3) << int(ColumnType::Integer)
@@ -381,14 +367,14 @@ void TestWriters::dbfRefusals_data()
                                 << QVariant(QStringLiteral("gestern")) << "kein Datum";
 }
 
-void TestWriters::dbfRefusals()
-{
+void TestWriters::dbfRefusals() {
     QFETCH(int, format);
     QFETCH(int, type);
     QFETCH(QVariant, value);
     QFETCH(QString, messagePart);
     const QString file = path("refused.dbf");
-    auto writer = createTableWriter(FileFormat(format), {"r", {col("Feld", ColumnType(type), 10)}}, file);
+    auto writer =
+        createTableWriter(FileFormat(format), {"r", {col("Feld", ColumnType(type), 10)}}, file);
     writer->appendRow({QVariant()}); // a good row first
     try {
         writer->appendRow({value});
@@ -401,8 +387,7 @@ void TestWriters::dbfRefusals()
     QCOMPARE(le32(readFile(file), 4), 1u);
 }
 
-void TestWriters::dbfEmptyTable()
-{
+void TestWriters::dbfEmptyTable() {
     const QString file = path("empty.dbf");
     createTableWriter(FileFormat::DBase3, {"e", {col("A", ColumnType::Integer)}}, file);
     const QByteArray b = readFile(file);
@@ -412,40 +397,41 @@ void TestWriters::dbfEmptyTable()
     QCOMPARE(b.back(), '\x1a');
 
     // Names must be distinct and present; the unique names are made by the batch move.
-    QVERIFY_THROWS_EXCEPTION(ExportError, createTableWriter(FileFormat::DBase3,
-                                                            {"d", {col("Name", ColumnType::Integer),
-                                                                   col("NAME", ColumnType::Bit)}},
-                                                            path("dup.dbf")));
+    QVERIFY_THROWS_EXCEPTION(
+        ExportError,
+        createTableWriter(FileFormat::DBase3,
+                          {"d", {col("Name", ColumnType::Integer), col("NAME", ColumnType::Bit)}},
+                          path("dup.dbf")));
     QVERIFY_THROWS_EXCEPTION(ExportError, createTableWriter(FileFormat::Fox26,
                                                             {"d", {col("", ColumnType::Integer)}},
                                                             path("noname.dbf")));
 }
 
-void TestWriters::textFile()
-{
+void TestWriters::textFile() {
     const QString file = path("t.txt");
     writeTable(FileFormat::Text,
-               {"t.txt", {col("ID", ColumnType::Integer), col("Na\"me", ColumnType::Char, 20),
-                          col("Wert", ColumnType::Float), col("Tag", ColumnType::Date),
-                          col("Zeit", ColumnType::DateTime), col("Ok", ColumnType::Bit)}},
+               {"t.txt",
+                {col("ID", ColumnType::Integer), col("Na\"me", ColumnType::Char, 20),
+                 col("Wert", ColumnType::Float), col("Tag", ColumnType::Date),
+                 col("Zeit", ColumnType::DateTime), col("Ok", ColumnType::Bit)}},
                {{qint64(1), QString::fromUtf8("Größe \"x\", y"), 2.5, QDate(2024, 1, 2),
                  QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5, 600), Qt::UTC), true},
                 {QVariant(), QString(), QVariant(), QVariant(), QVariant(), QVariant()}},
                file);
-    QCOMPARE(readFile(file),
-             QString::fromUtf8("\"ID\",\"Na\"\"me\",\"Wert\",\"Tag\",\"Zeit\",\"Ok\"\r\n"
-                               "1,\"Größe \"\"x\"\", y\",2.5,2024-01-02,2024-01-02 03:04:05.600,TRUE\r\n"
-                               ",\"\",,,,\r\n")
-                 .toUtf8());
+    QCOMPARE(
+        readFile(file),
+        QString::fromUtf8("\"ID\",\"Na\"\"me\",\"Wert\",\"Tag\",\"Zeit\",\"Ok\"\r\n"
+                          "1,\"Größe \"\"x\"\", y\",2.5,2024-01-02,2024-01-02 03:04:05.600,TRUE\r\n"
+                          ",\"\",,,,\r\n")
+            .toUtf8());
 }
 
-void TestWriters::htmlFile()
-{
+void TestWriters::htmlFile() {
     const QString file = path("h.html");
     {
-        auto w = createTableWriter(FileFormat::HtmlExport,
-                                   {"<b>&", {col("a<b", ColumnType::Char, 10), col("n", ColumnType::Integer)}},
-                                   file);
+        auto w = createTableWriter(
+            FileFormat::HtmlExport,
+            {"<b>&", {col("a<b", ColumnType::Char, 10), col("n", ColumnType::Integer)}}, file);
         // Complete as soon as it exists.
         QVERIFY(readFile(file).endsWith("</html>\r\n"));
         w->appendRow({QString::fromUtf8("x & 'y' \"ü\""), qint64(5)});
@@ -456,14 +442,14 @@ void TestWriters::htmlFile()
     QVERIFY(html.contains("<meta charset=\"utf-8\">"));
     QVERIFY(html.contains("<caption>&lt;b&gt;&amp;</caption>"));
     QVERIFY(html.contains("<th>a&lt;b</th><th>n</th>"));
-    QVERIFY(html.contains(QString::fromUtf8("<tr><td>x &amp; &#39;y&#39; &quot;ü&quot;</td><td align=\"right\">5</td></tr>")));
+    QVERIFY(html.contains(QString::fromUtf8(
+        "<tr><td>x &amp; &#39;y&#39; &quot;ü&quot;</td><td align=\"right\">5</td></tr>")));
     QVERIFY(html.contains("<tr><td></td><td align=\"right\"></td></tr>"));
     QCOMPARE(html.count("</html>"), 1);
     QVERIFY(html.endsWith("</table>\r\n</body>\r\n</html>\r\n"));
 }
 
-void TestWriters::xlsReadBack_data()
-{
+void TestWriters::xlsReadBack_data() {
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("biff");
     QTest::newRow("Excel 8.0") << int(FileFormat::Excel8) << 80;
@@ -472,8 +458,7 @@ void TestWriters::xlsReadBack_data()
     QTest::newRow("Excel 3.0") << int(FileFormat::Excel3) << 30;
 }
 
-void TestWriters::xlsReadBack()
-{
+void TestWriters::xlsReadBack() {
     if (!m_xlrd)
         QSKIP("python3-xlrd is not installed");
     QFETCH(int, format);
@@ -520,8 +505,7 @@ void TestWriters::xlsReadBack()
     QCOMPARE(cell(4, 0)[1].toDouble(), 99.0);
 }
 
-void TestWriters::xlsLongTextsSpanRecords()
-{
+void TestWriters::xlsLongTextsSpanRecords() {
     if (!m_xlrd)
         QSKIP("python3-xlrd is not installed");
     // Texts long enough to run over the 8224-byte record limit of the shared strings, in both
@@ -543,8 +527,7 @@ void TestWriters::xlsLongTextsSpanRecords()
     QCOMPARE(r[3003].toArray()[0].toArray()[1].toString(), QStringLiteral("Text 2999"));
 }
 
-void TestWriters::xlsRowsContinueOnNextSheet()
-{
+void TestWriters::xlsRowsContinueOnNextSheet() {
     if (!m_xlrd)
         QSKIP("python3-xlrd is not installed");
     const int limit = sheetRowLimit(BiffVersion::Biff8);
@@ -565,8 +548,7 @@ void TestWriters::xlsRowsContinueOnNextSheet()
     QCOMPARE(second[10].toArray()[0].toArray()[1].toDouble(), double(limit + 8));
 }
 
-void TestWriters::xlsWorksheetFileLimit()
-{
+void TestWriters::xlsWorksheetFileLimit() {
     const QString file = path("limit3.xls");
     auto w = createTableWriter(FileFormat::Excel3, {"l", {col("N", ColumnType::Integer)}}, file);
     for (int i = 0; i < 16383; ++i)
@@ -578,13 +560,13 @@ void TestWriters::xlsWorksheetFileLimit()
         QVERIFY2(e.message().contains("16384"), qPrintable(e.message()));
     }
     // A text too long for the older versions' cells is refused with the limit.
-    auto w5 = createTableWriter(FileFormat::Excel5, {"l", {col("T", ColumnType::Memo)}}, path("long5.xls"));
+    auto w5 = createTableWriter(FileFormat::Excel5, {"l", {col("T", ColumnType::Memo)}},
+                                path("long5.xls"));
     QVERIFY_THROWS_EXCEPTION(ExportError, w5->appendRow({QString(256, 'x')}));
     w5->appendRow({QString(255, 'x')});
 }
 
-void TestWriters::xlsSerialDates_data()
-{
+void TestWriters::xlsSerialDates_data() {
     QTest::addColumn<QDate>("date");
     QTest::addColumn<double>("serial");
     QTest::newRow("first day") << QDate(1900, 1, 1) << 1.0;
@@ -594,8 +576,7 @@ void TestWriters::xlsSerialDates_data()
     QTest::newRow("before 1900") << QDate(1899, 12, 31) << -1.0;
 }
 
-void TestWriters::xlsSerialDates()
-{
+void TestWriters::xlsSerialDates() {
     QFETCH(QDate, date);
     QFETCH(double, serial);
     double s = 0;
@@ -604,8 +585,7 @@ void TestWriters::xlsSerialDates()
         QCOMPARE(s, serial);
 }
 
-void TestWriters::compoundFileWithManySectors()
-{
+void TestWriters::compoundFileWithManySectors() {
     if (!m_xlrd)
         QSKIP("python3-xlrd is not installed");
     // 8 MB need more FAT sectors than the header lists, so DIFAT sectors follow.
@@ -628,28 +608,30 @@ print(json.dumps({'size': len(s), 'md5': hashlib.md5(s).hexdigest()}))
                                     {file})
                               .object();
     QCOMPARE(o["size"].toInt(), int(payload.size()));
-    QCOMPARE(o["md5"].toString(),
-             QString::fromLatin1(QCryptographicHash::hash(payload, QCryptographicHash::Md5).toHex()));
+    QCOMPARE(
+        o["md5"].toString(),
+        QString::fromLatin1(QCryptographicHash::hash(payload, QCryptographicHash::Md5).toHex()));
 }
 
-void TestWriters::paradoxReadBack_data()
-{
+void TestWriters::paradoxReadBack_data() {
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("version");
     QTest::addColumn<QList<int>>("types");
     QTest::newRow("Paradox 3.x") << int(FileFormat::Paradox3) << 30
-                                 << QList<int>{pxfNumber, pxfAlpha, pxfCurrency, pxfNumber, pxfShort, pxfDate,
-                                               pxfDate, pxfAlpha, pxfAlpha};
+                                 << QList<int>{pxfNumber, pxfAlpha, pxfCurrency,
+                                               pxfNumber, pxfShort, pxfDate,
+                                               pxfDate,   pxfAlpha, pxfAlpha};
     QTest::newRow("Paradox 4.x") << int(FileFormat::Paradox4) << 40
-                                 << QList<int>{pxfNumber, pxfAlpha, pxfCurrency, pxfNumber, pxfShort, pxfDate,
-                                               pxfDate, pxfAlpha, pxfMemoBLOb};
+                                 << QList<int>{pxfNumber, pxfAlpha, pxfCurrency,
+                                               pxfNumber, pxfShort, pxfDate,
+                                               pxfDate,   pxfAlpha, pxfMemoBLOb};
     QTest::newRow("Paradox 5.x") << int(FileFormat::Paradox5) << 50
-                                 << QList<int>{pxfLong, pxfAlpha, pxfCurrency, pxfNumber, pxfLogical, pxfDate,
-                                               pxfTimestamp, pxfTime, pxfMemoBLOb};
+                                 << QList<int>{pxfLong,      pxfAlpha,   pxfCurrency,
+                                               pxfNumber,    pxfLogical, pxfDate,
+                                               pxfTimestamp, pxfTime,    pxfMemoBLOb};
 }
 
-void TestWriters::paradoxReadBack()
-{
+void TestWriters::paradoxReadBack() {
     QFETCH(int, format);
     QFETCH(int, version);
     QFETCH(QList<int>, types);
@@ -714,27 +696,25 @@ void TestWriters::paradoxReadBack()
     PX_delete(doc);
 }
 
-void TestWriters::paradoxMemoAndRefusals()
-{
+void TestWriters::paradoxMemoAndRefusals() {
     const QString file = path("memo.db");
     const QString text = QString::fromUtf8("Ä") + QString(400, 'm');
     writeTable(FileFormat::Paradox5, {"memo", {col("Notiz", ColumnType::Memo)}}, {{text}}, file);
     QVERIFY(readFile(ParadoxWriter::blobPath(file)).contains(toCp1252(text).mid(10)));
     // Paradox 3.x has no memo: a text beyond 255 characters is refused, and so is a long name.
-    QVERIFY_THROWS_EXCEPTION(ExportError,
-                             writeTable(FileFormat::Paradox3, {"m3", {col("Notiz", ColumnType::Memo)}},
-                                        {{text}}, path("m3.db")));
-    QVERIFY_THROWS_EXCEPTION(ExportError,
-                             writeTable(FileFormat::Paradox5,
-                                        {"d", {col("A", ColumnType::Integer), col("a", ColumnType::Bit)}},
-                                        {}, path("dup.db")));
-    QVERIFY_THROWS_EXCEPTION(ExportError,
-                             writeTable(FileFormat::Paradox5, {"i", {col("N", ColumnType::Integer)}},
-                                        {{qint64(1) << 33}}, path("big.db")));
+    QVERIFY_THROWS_EXCEPTION(ExportError, writeTable(FileFormat::Paradox3,
+                                                     {"m3", {col("Notiz", ColumnType::Memo)}},
+                                                     {{text}}, path("m3.db")));
+    QVERIFY_THROWS_EXCEPTION(
+        ExportError, writeTable(FileFormat::Paradox5,
+                                {"d", {col("A", ColumnType::Integer), col("a", ColumnType::Bit)}},
+                                {}, path("dup.db")));
+    QVERIFY_THROWS_EXCEPTION(ExportError, writeTable(FileFormat::Paradox5,
+                                                     {"i", {col("N", ColumnType::Integer)}},
+                                                     {{qint64(1) << 33}}, path("big.db")));
 }
 
-void TestWriters::cp1252()
-{
+void TestWriters::cp1252() {
     const QString all = QString::fromUtf8("Aä€ŠœŸ ÿ");
     QCOMPARE(toCp1252(all), QByteArray("A\xe4\x80\x8a\x9c\x9f \xff"));
     QCOMPARE(fromCp1252(toCp1252(all)), all);
