@@ -238,7 +238,8 @@ MappedError mapSqliteError(int code, const std::string& text, const ErrorContext
         r.abortsBatch = true;
         return r;
     }
-    if (text.find("values for") != std::string::npos && text.find("columns") != std::string::npos) {
+    if (text.find(" values were supplied") != std::string::npos
+        || (text.find(" values for ") != std::string::npos && text.find(" columns") != std::string::npos)) {
         r.message = errorMessage(213, 16, "Column name or number of supplied values does not match table definition.");
         return r;
     }
