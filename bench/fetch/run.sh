@@ -14,6 +14,7 @@ rows=${ROWS:-1000000}
 packet=${PACKET_SIZE:-32767}
 repeat=${REPEAT:-3}
 query=${QUERY:-select * from Messwerte}
+limit=${TOOL_TIMEOUT:-600} # seconds one run of one tool may take
 
 for tool in freebcp bsqldb isql; do
   command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing (scripts/bootstrap installs it)" >&2; exit 1; }
@@ -22,7 +23,10 @@ done
 if [ ! -x "$build/bench/fetch/bench-fetch" ] || [ ! -x "$build/testserver/tds-testserver" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build" --target bench-fetch tds-testserver -j2 >/dev/null
+if ! cmake --build "$build" --target bench-fetch tds-testserver -j2 >"${TMPDIR:-/tmp}/bench-fetch-build.log" 2>&1; then
+  cat "${TMPDIR:-/tmp}/bench-fetch-build.log" >&2
+  exit 1
+fi
 
 tmp=$(mktemp -d)
 server_pid=""
@@ -72,44 +76,52 @@ ours_times=() ; bcp_times=() ; bsql_times=() ; isql_times=()
 ado="Provider=SQLOLEDB.1;Persist Security Info=False;User ID=$user;Password=$pass;Initial Catalog=Musterfirma;Data Source=127.0.0.1,$port;Packet Size=$packet"
 odbc="DRIVER={FreeTDS};Server=127.0.0.1;Port=$port;UID=$user;PWD=$pass;Database=Musterfirma;TDS_Version=7.4;ClientCharset=UTF-8;PacketSize=$packet"
 
+# Runs one peer with a deadline; prints its seconds, or nothing when it failed.
+timed() {
+  local name=$1; shift
+  local t0 t1
+  t0=$(now)
+  if timeout "$limit" "$@" <"$tmp/query.sql" >/dev/null 2>"$tmp/$name.err"; then
+    t1=$(now); calc "$t1 - $t0"
+  else
+    echo "run.sh: $name failed or ran over ${limit}s: $(head -c 300 "$tmp/$name.err")" >&2
+  fi
+}
+echo "$query" >"$tmp/query.sql"
+
 for ((i = 0; i < repeat; i++)); do
-  "$build/bench/fetch/bench-fetch" --connection "$ado" --query "$query" >"$tmp/ours.$i"
+  timeout "$limit" "$build/bench/fetch/bench-fetch" --connection "$ado" --query "$query" >"$tmp/ours.$i"
   ours_times+=("$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' "$tmp/ours.$i")")
-
-  t0=$(now)
-  freebcp "$query" queryout "$tmp/native.dat" -n -S bench -U "$user" -P "$pass" -D Musterfirma \
-    -A "$packet" >"$tmp/bcp.out" 2>&1 || { cat "$tmp/bcp.out" >&2; exit 1; }
-  t1=$(now); bcp_times+=("$(calc "$t1 - $t0")")
-
-  t0=$(now)
-  echo "$query" | bsqldb -S bench -U "$user" -P "$pass" -D Musterfirma -q >/dev/null 2>"$tmp/bsqldb.err" \
-    || { cat "$tmp/bsqldb.err" >&2; exit 1; }
-  t1=$(now); bsql_times+=("$(calc "$t1 - $t0")")
-
-  t0=$(now)
-  echo "$query" | isql -b -k "$odbc" >/dev/null 2>"$tmp/isql.err" || { cat "$tmp/isql.err" >&2; exit 1; }
-  t1=$(now); isql_times+=("$(calc "$t1 - $t0")")
+  bcp_times+=("$(timed freebcp freebcp "$query" queryout "$tmp/native.dat" -n -S bench -U "$user" \
+                 -P "$pass" -D Musterfirma -A "$packet")")
+  bsql_times+=("$(timed bsqldb bsqldb -S bench -U "$user" -P "$pass" -D Musterfirma -q)")
+  isql_times+=("$(timed isql isql -b -k "$odbc")")
 done
 
-ours=$(printf '%s\n' "${ours_times[@]}" | best)
-bcp=$(printf '%s\n' "${bcp_times[@]}" | best)
-bsql=$(printf '%s\n' "${bsql_times[@]}" | best)
-isq=$(printf '%s\n' "${isql_times[@]}" | best)
+ours=$(printf '%s\n' "${ours_times[@]}" | grep . | best)
+bcp=$(printf '%s\n' "${bcp_times[@]}" | grep . | best || true)
+bsql=$(printf '%s\n' "${bsql_times[@]}" | grep . | best || true)
+isq=$(printf '%s\n' "${isql_times[@]}" | grep . | best || true)
 last="$tmp/ours.$((repeat - 1))"
 fetched=$(sed -n 's/^rows=\([0-9]*\).*/\1/p' "$last")
 store=$(sed -n 's/.*store_bytes=\([0-9]*\).*/\1/p' "$last")
 before=$(sed -n 's/.*rss_before_kb=\([0-9]*\).*/\1/p' "$last")
 peak=$(sed -n 's/.*peak_kb=\([0-9]*\).*/\1/p' "$last")
-native=$(stat -c %s "$tmp/native.dat")
+native=$( [ -s "$tmp/native.dat" ] && stat -c %s "$tmp/native.dat" || echo 0)
 added=$(( (peak - before) * 1024 ))
 
+ratio() { if [ -n "$2" ]; then printf '%.3f s   ratio ours/%s %.2f' "$2" "$1" "$(calc "$ours / $2")"; else printf 'n/a (failed)'; fi; }
 printf 'rows fetched          %s (packet size %s, best of %s runs)\n' "$fetched" "$packet" "$repeat"
 grep '^column' "$last" | sed 's/^/  /'
 printf 'ours                  %.3f s\n' "$ours"
-printf 'freebcp queryout -n   %.3f s   ratio ours/freebcp %.2f (goal <= 0.80)\n' "$bcp" "$(calc "$ours / $bcp")"
-printf 'bsqldb                %.3f s   ratio ours/bsqldb  %.2f\n' "$bsql" "$(calc "$ours / $bsql")"
-printf 'isql -b               %.3f s   ratio ours/isql    %.2f\n' "$isq" "$(calc "$ours / $isq")"
-printf 'freebcp native file   %d bytes\n' "$native"
-printf 'our result storage    %d bytes (%.2f x native file)\n' "$store" "$(calc "$store / $native")"
-printf 'our peak memory       %d bytes added (RSS peak - RSS before open; %.2f x native file, goal <= 1.50)\n' \
-  "$added" "$(calc "$added / $native")"
+printf 'freebcp queryout -n   %s (goal <= 0.80)\n' "$(ratio freebcp "$bcp")"
+printf 'bsqldb                %s\n' "$(ratio bsqldb "$bsql")"
+printf 'isql -b               %s\n' "$(ratio isql "$isq")"
+printf 'our result storage    %d bytes\n' "$store"
+printf 'our peak memory       %d bytes added (RSS peak - RSS before open)\n' "$added"
+if [ "$native" -gt 0 ]; then
+  printf 'freebcp native file   %d bytes; storage %.2f x, peak %.2f x (goal <= 1.50)\n' "$native" \
+    "$(calc "$store / $native")" "$(calc "$added / $native")"
+else
+  printf 'freebcp native file   n/a (freebcp failed)\n'
+fi
