@@ -5,6 +5,7 @@
 #include "placement.h"
 #include "setup.h"
 #include "uDM.h"
+#include "styledcontrols.h"
 #include "uFMAbout.h"
 #include "uMain.h"
 #include "utools.h"
@@ -85,6 +86,8 @@ int runApplication(int argc, char** argv)
 {
     TApplication app(argc, argv);
     setApplicationTitle(QStringLiteral("tarnwick 2005"));
+    // The fonts the windows were designed with, before the first window.
+    initStyledControls();
     Workbench workbench = createWorkbench();
     placeMainWindow(workbench.main);
     workbench.main->show();

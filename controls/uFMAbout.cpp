@@ -83,8 +83,8 @@ std::vector<int> fadeInOpacities(int step, int count)
 
 const QString TFMAbout::NoticeText = QStringLiteral(
     "© 2005 Kestrune. Alle Rechte vorbehalten.\n"
-    "Microsoft und SQL Server sind eingetragene Marken\n"
-    "der Microsoft Corporation.");
+    "SQL Server ist eine Marke der\n"
+    "Microsoft Corporation.");
 
 TFMAbout::TFMAbout(QWidget* owner, double cpuClockMHz, bool windowEffects)
     : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
