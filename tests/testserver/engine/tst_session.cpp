@@ -264,3 +264,101 @@ INSTANTIATE_TEST_SUITE_P(
                       "begin tran begin tran rollback rollback"));
 
 } // namespace
+
+namespace {
+
+class Results : public EngineTest {};
+
+TEST_F(Results, ValuesFitTheirDeclaredColumns)
+{
+    // SQLite keeps what it is given; the stream brings it into the column's form.
+    run("CREATE TABLE t (c nchar(4), v nvarchar(3), b binary(3), d datetime, x bit, m money, g uniqueidentifier)");
+    run("INSERT INTO t VALUES (N'ä', N'abcdef', 0x01, '2024-02-29T10:11:12', 5, 12, '6f9619ff-8b86-d011-b42d-00c04fc964ff')");
+    run("INSERT INTO t (d) VALUES ('kein Datum')");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    const auto r = rows("SELECT c, v, b, d, x, m, g FROM t ORDER BY c DESC");
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(text(r[0][0]), "ä   ");
+    EXPECT_EQ(text(r[0][1]), "abc");
+    EXPECT_EQ(std::get<Blob>(r[0][2]), (Blob{1, 0, 0}));
+    EXPECT_EQ(text(r[0][3]), "2024-02-29 10:11:12.000");
+    EXPECT_EQ(integer(r[0][4]), 1);
+    EXPECT_EQ(integer(r[0][5]), 12);
+    EXPECT_EQ(text(r[0][6]), "6f9619ff-8b86-d011-b42d-00c04fc964ff");
+    EXPECT_TRUE(isNull(r[1][3]));   // text that is no date cannot be sent as one
+}
+
+TEST_F(Results, ColumnsCarryTableNameIdentityAndAliases)
+{
+    run("CREATE TABLE k (Nr int IDENTITY(1,1) PRIMARY KEY, Name nvarchar(10)); INSERT INTO k (Name) VALUES ('a')");
+    run("SELECT Nr, Name AS [Preis in €], Name + 'x', UPPER(Name) AS Gross FROM k");
+    const auto cols = sink.results()[0].cols;
+    ASSERT_EQ(cols.size(), 4u);
+    EXPECT_EQ(cols[0].table, "k");
+    EXPECT_TRUE(cols[0].type.identity);
+    EXPECT_FALSE(cols[0].type.nullable);
+    EXPECT_EQ(cols[1].name, "Preis in €");
+    EXPECT_EQ(cols[1].type.type, SqlType::NVarChar);   // an alias keeps the column's type
+    EXPECT_EQ(cols[2].name, "");
+    EXPECT_EQ(cols[3].name, "Gross");
+    EXPECT_EQ(integer(scalar("SELECT SCOPE_IDENTITY()")), 1);
+}
+
+TEST_F(Results, TempTablesBelongToTheirSession)
+{
+    run("CREATE TABLE #t (a int); INSERT INTO #t VALUES (1); SELECT * INTO #u FROM #t");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM #u")), 1);
+    Session other(config);
+    ASSERT_TRUE(other.login("tester", "Geheim1!", "").ok);
+    RecordingSink s;
+    other.executeBatch("SELECT * FROM #t", s, cancel);
+    ASSERT_EQ(s.errors().size(), 1u);
+    EXPECT_EQ(s.errors()[0].text, "Invalid object name '#t'.");
+}
+
+TEST_F(Results, ProcedureInsideABatchKeepsTheBatchGoing)
+{
+    run("EXEC sp_databases; SELECT 1");
+    const auto d = sink.dones();
+    ASSERT_EQ(d.size(), 3u);
+    EXPECT_EQ(d[0]->doneKind, DoneKind::DoneInProc);
+    EXPECT_EQ(d[1]->doneKind, DoneKind::DoneProc);
+    EXPECT_EQ(d[1]->status & DoneMore, DoneMore);
+    EXPECT_EQ(d[2]->doneKind, DoneKind::Done);
+    EXPECT_EQ(d[2]->status, DoneCount);
+    // The return status lands in a variable.
+    run("DECLARE @rc int; EXEC @rc = sp_tables @table_name = 'nix'; SELECT @rc");
+    EXPECT_EQ(integer(sink.results().back().rows[0][0]), 0);
+}
+
+TEST_F(Results, ErrorInsideExecuteSqlIsReportedInTheProcedure)
+{
+    sink.clear();
+    RpcCall call;
+    call.procId = 10;
+    RpcParam stmt;
+    stmt.value = std::string("SELECT * FROM Fehlt");
+    call.params.push_back(stmt);
+    session->executeRpc(call, sink, cancel);
+    ASSERT_EQ(sink.errors().size(), 1u);
+    EXPECT_EQ(sink.errors()[0].number, 208);
+    const auto d = sink.dones();
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_EQ(d[0]->doneKind, DoneKind::DoneInProc);
+    EXPECT_TRUE(d[0]->status & DoneError);
+    EXPECT_EQ(d[1]->doneKind, DoneKind::DoneProc);
+    EXPECT_EQ(d[1]->status & DoneMore, 0);
+}
+
+TEST_F(Results, StringConcatenationWithColumns)
+{
+    run("CREATE TABLE p (Vorname nvarchar(20), Nachname varchar(20), Nr int); "
+        "INSERT INTO p VALUES (N'Jörg', 'Weiß', 7)");
+    EXPECT_EQ(text(scalar("SELECT Vorname + ' ' + Nachname FROM p")), "Jörg Weiß");
+    EXPECT_EQ(text(scalar("SELECT p.Nachname + p.Vorname FROM dbo.p")), "WeißJörg");
+    EXPECT_EQ(integer(scalar("SELECT Nr + 1 FROM p")), 8);
+    EXPECT_EQ(text(scalar("SELECT 'Nr. ' + CAST(Nr AS varchar(5)) FROM p")), "Nr. 7");
+}
+
+} // namespace
