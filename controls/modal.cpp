@@ -30,6 +30,8 @@ QString fileName(const FileRequest& r)
     QFileDialog dlg(r.parent, r.caption, r.directory, r.filter);
     dlg.setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dlg.setFileMode(r.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (r.save && !r.confirmOverwrite)
+        dlg.setOption(QFileDialog::DontConfirmOverwrite);
     if (!r.defaultSuffix.isEmpty())
         dlg.setDefaultSuffix(r.defaultSuffix);
     if (r.selectedFilter && !r.selectedFilter->isEmpty())

@@ -31,6 +31,7 @@ struct FileRequest {
     QString filter;        // Qt filter text, ";;"-separated
     QString defaultSuffix; // without dot
     QString* selectedFilter = nullptr;
+    bool confirmOverwrite = true; // save: ask before replacing an existing file
 };
 
 enum class PrintKind { PrintDialog, PageSetup };
