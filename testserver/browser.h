@@ -2,7 +2,6 @@
 // SQL Server Browser (SSRP) on UDP: tells clients which TCP port an instance
 // listens on.
 
-#include "connection.h"
 #include "wire.h"
 
 #include <string>

@@ -16,8 +16,6 @@
 
 namespace tds {
 
-using LogFunction = std::function<void(const std::string&)>;
-
 class Connection {
 public:
     // Takes ownership of the socket.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -20,6 +21,9 @@ public:
 };
 
 using Bytes = std::vector<std::uint8_t>;
+
+// Receives one line per event worth logging (a connection closed for bad input).
+using LogFunction = std::function<void(const std::string&)>;
 
 // Reads little-endian fields from a received payload; every read is checked
 // against the end and throws ProtocolError instead of running past it.
