@@ -473,7 +473,9 @@ void TFMMain::applySkin()
         "QToolButton:checked { background: #E5E9E9; }"
         "QToolButton:checked:hover { background: #ADC4E8; }"
         "QMenuBar { background: transparent; }"
-        "QMenuBar::item { padding: 3px 6px; background: transparent; color: palette(window-text); }"
+        "QMenuBar { spacing: 0px; padding: 0px; }"
+        "QMenuBar::item { padding: 3px 5px; background: transparent; color: palette(window-text); }"
+        "#TBToolbar2 { border: none; background: transparent; }"
         "QMenuBar::item:selected { background: #C1D2EE; border: 1px solid palette(highlight); }"
         "QMenuBar::item:pressed { background: #ADC4E8; border: 1px solid palette(highlight); }"));
     const QString menuSheet = QStringLiteral(

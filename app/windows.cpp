@@ -91,6 +91,9 @@ int runApplication(int argc, char** argv)
     Workbench workbench = createWorkbench();
     placeMainWindow(workbench.main);
     workbench.main->show();
+    // Ask for the focus, so the first activation (and with it the connection
+    // dialog) also comes where no window manager hands it out.
+    workbench.main->activateWindow();
     const int rc = app.exec();
     destroyWorkbench(workbench);
     waitForCpuClock();
