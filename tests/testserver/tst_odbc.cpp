@@ -170,6 +170,33 @@ TEST_F(OdbcEndToEnd, ParametersTravelAsRpcAndComeBackIntact)
     SQLFreeStmt(db.stmt, SQL_RESET_PARAMS);
 }
 
+TEST_F(OdbcEndToEnd, LongTextCrossesManyPacketsBothWays)
+{
+    Odbc db(s_server->odbcConnectionString());
+    std::string text;
+    for (int i = 0; text.size() < 150000; ++i)
+        text += "Zeile " + std::to_string(i) + ": Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC\n";
+    SQLLEN ind = SQLLEN(text.size());
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLBindParameter(db.stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR,
+                                               SQL_WLONGVARCHAR, text.size(), 0, text.data(),
+                                               SQLLEN(text.size()), &ind)));
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("SELECT ? AS lang")))
+        << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt))) << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    std::string got;
+    char buf[8192];
+    SQLLEN len = 0;
+    SQLRETURN rc;
+    while ((rc = SQLGetData(db.stmt, 1, SQL_C_CHAR, buf, sizeof buf, &len)) != SQL_NO_DATA) {
+        ASSERT_TRUE(SQL_SUCCEEDED(rc)) << diagnostics(SQL_HANDLE_STMT, db.stmt);
+        got += buf;
+    }
+    EXPECT_EQ(got.size(), text.size());
+    EXPECT_TRUE(got == text);
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    SQLFreeStmt(db.stmt, SQL_RESET_PARAMS);
+}
+
 TEST_F(OdbcEndToEnd, TransactionsThroughTheDriverCommitAndRollBack)
 {
     Odbc db(s_server->odbcConnectionString("Musterfirma"));
