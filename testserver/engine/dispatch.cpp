@@ -655,6 +655,10 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out)
         nocount = st.toks.size() > 2 && st.toks[2].is("on");
         return Outcome::Ok;
     }
+    if (opt.is("fmtonly")) {
+        fmtOnly = st.toks.size() > 2 && st.toks[2].is("on");
+        return Outcome::Ok;
+    }
     // Every other option (ANSI_NULLS, QUOTED_IDENTIFIER, DATEFORMAT, LANGUAGE,
     // TRANSACTION ISOLATION LEVEL, ...) is taken as given.
     return Outcome::Ok;

@@ -131,6 +131,16 @@ Outcome Session::Impl::runSql(const std::string& sqliteSql, const Statement& st,
             sqlite3_finalize(stmt);
             return Outcome::Abort;
         }
+        if (fmtOnly) {
+            // Only the shape of the results: no rows, no changes.
+            if (sqlite3_column_count(stmt) > 0) {
+                queried = true;
+                out.sink.columns(describe(stmt, false));
+                out.done(0, 0, 0xC1);
+            }
+            sqlite3_finalize(stmt);
+            continue;
+        }
         if (sqlite3_column_count(stmt) > 0) {
             queried = true;
             const Outcome oc = runQuery(stmt, out, nullptr);

@@ -175,6 +175,20 @@ TEST_F(Statements, RowcountTextsizeAndNocount)
     ASSERT_EQ(sink.dones().size(), 1u);
 }
 
+TEST_F(Statements, FmtOnlyDescribesWithoutRunning)
+{
+    // Bulk-copy clients ask for a query's columns this way before they run it.
+    run("CREATE TABLE t (a int, b nvarchar(5)); INSERT INTO t VALUES (1, 'x')");
+    run("SET FMTONLY ON SELECT a, b FROM t DELETE FROM t SET FMTONLY OFF");
+    ASSERT_TRUE(sink.errors().empty());
+    const auto rs = sink.results();
+    ASSERT_EQ(rs.size(), 1u);
+    EXPECT_EQ(rs[0].cols.size(), 2u);
+    EXPECT_EQ(rs[0].cols[1].type.type, SqlType::NVarChar);
+    EXPECT_TRUE(rs[0].rows.empty());
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM t")), 1);
+}
+
 TEST_F(Statements, SelectIntoKeepsTypes)
 {
     run("CREATE TABLE q (a nvarchar(30) NOT NULL, b money); INSERT INTO q VALUES (N'ä', 1.5); "
