@@ -318,7 +318,12 @@ void Session::executeBatch(std::string_view sqlText, ResultSink& sink, const std
     if (!d->conn)
         d->use("master", nullptr);
     d->runBatch(sqlText, out);
-    if (!cancel.load() && !d->stopped && (!out.anyDone || out.moreAfterLast)) {
+    // A batch whose last statements sent nothing (SET, DECLARE, ...) ends on
+    // the DONE of the statement before them: the protocol side clears its
+    // DONE_MORE when nothing follows. An extra empty DONE there would read as
+    // a further, empty result, and clients that take the last result's
+    // columns (bulk copy out after SET FMTONLY) would find none.
+    if (!cancel.load() && !d->stopped && !out.anyDone) {
         out.last = true;
         out.done(0, 0, 0);
     }
