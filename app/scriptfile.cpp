@@ -67,11 +67,11 @@ void writeScriptFile(const QString& fileName, const QStringList& lines)
         throw fail(file.errorString());
 }
 
-QString withDefaultExtension(const QString& fileName, bool forSaving)
+QString withDefaultExtension(const QString& fileName, bool forSaving, const QString& extension)
 {
     if (fileName.isEmpty() || !QFileInfo(fileName).suffix().isEmpty())
         return fileName;
     if (!forSaving && QFileInfo::exists(fileName))
         return fileName;
-    return fileName + QStringLiteral(".sql");
+    return fileName + u'.' + extension;
 }

@@ -28,6 +28,8 @@ void writeScriptFile(const QString& fileName, const QStringList& lines);
 // Line breaks of any kind (CR LF, CR, LF) become "\n".
 QString normalizeLineBreaks(const QString& text);
 
-// A name typed without an extension gets ".sql" (for opening only when no
-// file of the typed name exists).
-QString withDefaultExtension(const QString& fileName, bool forSaving);
+// A name typed without an extension gets the default extension, ".sql"
+// unless another is given (for opening only when no file of the typed name
+// exists).
+QString withDefaultExtension(const QString& fileName, bool forSaving,
+                             const QString& extension = QStringLiteral("sql"));

@@ -2,6 +2,7 @@
 
 #include "uMain.h"
 
+#include "DBBGrid.h"
 #include "application.h"
 #include "connectprompt.h"
 #include "placement.h"
@@ -48,6 +49,8 @@ void TFMMain::connectHandlers()
     connect(Beenden1, &QAction::triggered, this, &TFMMain::Beenden1Click);
     connect(ACTables, &QAction::triggered, this, &TFMMain::ACTablesExecute);
     connect(ACSetup, &QAction::triggered, this, &TFMMain::ACSetupExecute);
+    connect(ACExport, &QAction::triggered, this, &TFMMain::ACExportExecute);
+    connect(DBGridQuery, &TDBBGrid::CellClick, this, &TFMMain::DBGridQueryCellClick);
     connect(CHBSystem, &QCheckBox::clicked, this, &TFMMain::CHBSystemClick);
     connect(LBTables, &QListWidget::itemDoubleClicked, this, &TFMMain::LBTablesDblClick);
     connect(LBTables, &QWidget::customContextMenuRequested, this,

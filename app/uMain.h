@@ -4,6 +4,7 @@
 // handlers; the handlers are split over several files by subject
 // (uMain_layout, uMain_browse, uMain_query, uMain_files, uMain_settings).
 
+#include "DBBGrid.h"
 #include "VelStylePanel.h"
 #include "globals.h"
 
@@ -28,6 +29,7 @@ class QTabWidget;
 class QTextEdit;
 class QToolBar;
 class TDM;
+class TVelADObatchmove;
 class ImageList;
 class TVelGripLine;
 class TVelLinkLabel;
@@ -100,6 +102,10 @@ public:
     void TBItemInfoClick();
     void ACTablesExecute();
     void ACSetupExecute();
+    // The result grid's cell click: a large-object cell opens the cell viewer.
+    void DBGridQueryCellClick(int column);
+    // "Exportieren...": writes the result set into a file chosen by the user.
+    void ACExportExecute();
 
     // --- fields shared with the settings ------------------------------------
     QString SavedServer;
@@ -145,7 +151,7 @@ public:
     QLabel* LBMaxRec = nullptr;
     QSpinBox* EDMaxRec = nullptr;
     QTabWidget* PCMain = nullptr;
-    QWidget* DBGridQuery = nullptr;
+    TDBBGrid* DBGridQuery = nullptr;
     QLabel* PAGrid = nullptr;
     QTextEdit* REMessages = nullptr;
 
@@ -164,6 +170,9 @@ public:
     QAction* ACSetup = nullptr;
     QAction* Beenden1 = nullptr;
     QAction* TBItemInfo = nullptr;
+
+    // The export engine; its source is the data module's result set.
+    TVelADObatchmove* VelADObatchmove1 = nullptr;
 
     // The file names last chosen in the open and save dialogs.
     QString OpenDialogSQLFileName;

@@ -4,8 +4,9 @@
 #include "uMain.h"
 
 #include "connectionstrings.h"
+#include "DBBGrid.h"
+#include "VelADObatchmove.h"
 #include "connectprompt.h"
-#include "resultgrid.h"
 #include "uDM.h"
 #include "waitcursor.h"
 
@@ -57,7 +58,8 @@ void TFMMain::attachDataModule(TDM* dm)
     m_dm = dm;
     if (m_dm)
         m_dm->setMainWindow(this);
-    attachResultGrid(DBGridQuery, m_dm ? m_dm->DSQuery : nullptr);
+    DBGridQuery->setDataSource(m_dm ? m_dm->DSQuery : nullptr);
+    VelADObatchmove1->setADODataset(m_dm ? m_dm->ADOdsQuery : nullptr);
 }
 
 ConnectPrompt& TFMMain::connection()

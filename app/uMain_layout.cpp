@@ -4,8 +4,9 @@
 
 #include "anchors.h"
 #include "artwork.h"
+#include "DBBGrid.h"
+#include "VelADObatchmove.h"
 #include "connectprompt.h"
-#include "resultgrid.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -124,6 +125,11 @@ TFMMain::TFMMain(QWidget* parent) : QWidget(parent)
     setMinimumSize(700, 500);
 
     buildActions();
+    // The export engine; its source, the data module's result set, is set
+    // when the data module is attached.
+    VelADObatchmove1 = new TVelADObatchmove(this);
+    VelADObatchmove1->setObjectName(QStringLiteral("VelADObatchmove1"));
+    VelADObatchmove1->setDestDatabaseType(dtDBase3);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -406,7 +412,8 @@ void TFMMain::buildMainArea()
     resultsPage->setObjectName(QStringLiteral("TSResults"));
     auto* resultsLayout = new QVBoxLayout(resultsPage);
     resultsLayout->setContentsMargins(0, 0, 0, 0);
-    DBGridQuery = createResultGrid(resultsPage);
+    DBGridQuery = new TDBBGrid(resultsPage);
+    DBGridQuery->setObjectName(QStringLiteral("DBGridQuery"));
     resultsLayout->addWidget(DBGridQuery);
     PAGrid = new QLabel(QStringLiteral("Keine Ergebnismenge vorhanden."), resultsPage);
     PAGrid->setObjectName(QStringLiteral("PAGrid"));

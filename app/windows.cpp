@@ -6,6 +6,7 @@
 #include "setup.h"
 #include "uDM.h"
 #include "styledcontrols.h"
+#include "uBlob.h"
 #include "uFMAbout.h"
 #include "uMain.h"
 #include "utools.h"
@@ -18,24 +19,12 @@ QWidget* FMBlob = nullptr;
 QWidget* FMsetup = nullptr;
 QWidget* FMAbout = nullptr;
 
-namespace {
-
-QWidget* placeholderWindow(TFMMain* owner, const char* name, const QString& caption, QSize size)
-{
-    auto* dialog = new QDialog(owner);
-    dialog->setObjectName(QLatin1String(name));
-    dialog->setWindowTitle(caption);
-    dialog->resize(size);
-    return dialog;
-}
-
-} // namespace
-
 StartupWindowFactories defaultStartupWindows()
 {
     StartupWindowFactories f;
     f.blob = [](TFMMain* m) {
-        return placeholderWindow(m, "FMBlob", QStringLiteral("FMBlob"), {381, 313});
+        // Its controls show the result set of the data module created before it.
+        return new TFMBlob(m->dataModule() ? m->dataModule()->DSQuery : nullptr, m);
     };
     f.setup = [](TFMMain* m) {
         auto* dialog = new TFMsetup(m);

@@ -11,6 +11,7 @@
 #include <QStringDecoder>
 #include <QTableView>
 #include <memory>
+#include <adodataset.h> // dataSource() below needs the complete type
 
 class QFontMetrics;
 class QStyleOptionViewItem;
