@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLabel>
@@ -26,6 +27,13 @@ QString ServerProductVersion;
 
 TFMMain::~TFMMain()
 {
+    // Child widgets lose their focus while they are destroyed; the database
+    // box must not start a reconnect on a window that is half torn down.
+    if (CBDatabase) {
+        CBDatabase->disconnect(this);
+        if (CBDatabase->lineEdit())
+            CBDatabase->lineEdit()->disconnect(this);
+    }
     if (!m_placementSaved) {
         try {
             settings::savePlacement(this, settings::SaveMoment::Destroying);

@@ -1,6 +1,7 @@
 // The main window's construction: components, actions, menus, toolbars, skin.
 
 #include "uMain.h"
+#include "sqlhighlighter.h"
 
 #include "anchors.h"
 #include "artwork.h"
@@ -386,6 +387,7 @@ void TFMMain::buildMainArea()
     MEQuery->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     MEQuery->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MEQuery->setTabChangesFocus(true);
+    new SqlHighlighter(MEQuery->document());
     MEQuery->setToolTip(QStringLiteral("Abfrage oder Kommando eingeben"));
     MEQuery->setStatusTip(MEQuery->toolTip());
     PageControl1->addTab(MEQuery, QStringLiteral("Abfrage"));
