@@ -93,11 +93,11 @@ std::string formatMessage(const std::string& fmt, const std::vector<Value>& args
             continue;
         }
         std::size_t j = i + 1;
-        std::string spec = "%";
+        std::string conversionText = "%";
         while (j < fmt.size() && std::string_view("-+ 0#").find(fmt[j]) != std::string_view::npos)
-            spec += fmt[j++];
+            conversionText += fmt[j++];
         while (j < fmt.size() && (std::isdigit(static_cast<unsigned char>(fmt[j])) || fmt[j] == '.' || fmt[j] == '*'))
-            spec += fmt[j++];
+            conversionText += fmt[j++];
         if (j < fmt.size() && (fmt[j] == 'l' || fmt[j] == 'h'))
             ++j;   // size prefixes change nothing here
         if (j >= fmt.size()) {
@@ -109,7 +109,7 @@ std::string formatMessage(const std::string& fmt, const std::vector<Value>& args
         char buf[512];
         if (conv == 's') {
             const std::string s = std::holds_alternative<Null>(v) ? std::string("(null)") : valueText(v);
-            std::snprintf(buf, sizeof buf, (spec + "s").c_str(), s.c_str());
+            std::snprintf(buf, sizeof buf, (conversionText + "s").c_str(), s.c_str());
             out += buf;
             ++arg;
         } else if (std::string_view("diuxXo").find(conv) != std::string_view::npos) {
@@ -123,7 +123,7 @@ std::string formatMessage(const std::string& fmt, const std::vector<Value>& args
             if (std::holds_alternative<Null>(v)) {
                 out += "(null)";
             } else {
-                std::snprintf(buf, sizeof buf, (spec + "ll" + conv).c_str(), n);
+                std::snprintf(buf, sizeof buf, (conversionText + "ll" + conv).c_str(), n);
                 out += buf;
             }
             ++arg;
