@@ -38,6 +38,13 @@ void ReplySink::columns(const std::vector<Column>& cols)
     m_writer.colMetadata(cols);
 }
 
+void ReplySink::browseInfo(const std::vector<Column>& cols)
+{
+    if (stopped())
+        return;
+    m_writer.browseInfo(cols);
+}
+
 bool ReplySink::row(const std::vector<Value>& values)
 {
     if (stopped())

@@ -21,6 +21,7 @@ public:
     void setCall(const RpcCall* call);
 
     void columns(const std::vector<Column>& cols) override;
+    void browseInfo(const std::vector<Column>& cols) override;
     bool row(const std::vector<Value>& values) override;
     void done(DoneKind kind, std::uint16_t status, std::uint64_t rowCount,
               std::uint16_t curCmd) override;

@@ -15,6 +15,8 @@ enum TokenByte : std::uint8_t {
     TokError = 0xAA,
     TokInfo = 0xAB,
     TokReturnValue = 0xAC,
+    TokTabName = 0xA4,
+    TokColInfo = 0xA5,
     TokLoginAck = 0xAD,
     TokRow = 0xD1,
     TokNbcRow = 0xD2,
@@ -357,6 +359,55 @@ void TokenWriter::colMetadata(const std::vector<Column>& cols)
             m_out.putU16(ch);
     }
     m_nullBitmap.assign((cols.size() + 7) / 8, 0);
+}
+
+void TokenWriter::browseInfo(const std::vector<Column>& cols)
+{
+    // COLINFO numbers columns and tables in one byte each.
+    constexpr std::size_t kMaxNumbered = 255;
+    std::vector<std::string> tables;
+    Bytes info;
+    for (std::size_t i = 0; i < cols.size() && i < kMaxNumbered; ++i) {
+        const Column& c = cols[i];
+        std::uint8_t tableNo = 0;
+        std::uint8_t status = 0x04; // an expression unless it comes from a table
+        if (!c.table.empty() && !c.baseColumn.empty()) {
+            auto it = std::find(tables.begin(), tables.end(), c.table);
+            if (it == tables.end() && tables.size() < kMaxNumbered) {
+                tables.push_back(c.table);
+                it = tables.end() - 1;
+            }
+            if (it != tables.end()) {
+                tableNo = std::uint8_t(it - tables.begin() + 1);
+                status = c.key ? 0x08 : 0x00;
+                if (c.baseColumn != c.name)
+                    status |= 0x20;
+            }
+        }
+        info.push_back(std::uint8_t(i + 1));
+        info.push_back(tableNo);
+        info.push_back(status);
+        if (status & 0x20) {
+            const std::u16string name = truncatedUtf16(c.baseColumn, 255);
+            info.push_back(std::uint8_t(name.size()));
+            appendUcs2(info, name);
+        }
+    }
+    Bytes names;
+    for (const std::string& t : tables) {
+        const std::u16string name = truncatedUtf16(t, 32000);
+        names.push_back(1); // one part: the table's own name
+        putU16(names, std::uint16_t(name.size()));
+        appendUcs2(names, name);
+    }
+    if (names.size() > 0xFFFF || info.size() > 0xFFFF)
+        return; // too large to describe: the result reads as not updatable
+    m_out.putU8(TokTabName);
+    m_out.putU16(std::uint16_t(names.size()));
+    m_out.put(names);
+    m_out.putU8(TokColInfo);
+    m_out.putU16(std::uint16_t(info.size()));
+    m_out.put(info);
 }
 
 void TokenWriter::row(const std::vector<Value>& values)

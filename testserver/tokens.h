@@ -66,6 +66,10 @@ public:
     void envChangeBytes(std::uint8_t type, const Bytes& newValue, const Bytes& oldValue);
     void message(const Message& m);
     void colMetadata(const std::vector<Column>& cols);
+    // TABNAME and COLINFO for the columns of the last colMetadata: the
+    // tables they come from, each column's table and base name, key and
+    // expression flags.
+    void browseInfo(const std::vector<Column>& cols);
     // A row of the last colMetadata; NBCROW when it has NULLs.
     void row(const std::vector<Value>& values);
     void done(DoneKind kind, std::uint16_t status, std::uint16_t curCmd, std::uint64_t rowCount);

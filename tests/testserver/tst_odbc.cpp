@@ -245,6 +245,47 @@ TEST_F(OdbcEndToEnd, CatalogFollowsUseAndTheCurrentCatalogAttribute)
     EXPECT_STREQ(name, "master");
 }
 
+TEST_F(OdbcEndToEnd, BrowseModeNamesBaseTablesColumnsAndKeys)
+{
+    Odbc db(s_server->odbcConnectionString("Musterfirma"));
+    auto run = [&](const std::string& sql) {
+        SQLFreeStmt(db.stmt, SQL_CLOSE);
+        const SQLRETURN rc = db.exec(sql);
+        ASSERT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) << sql << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    };
+    auto attr = [&](int col, SQLUSMALLINT field) {
+        char buf[256] = {};
+        SQLSMALLINT len = 0;
+        SQLColAttribute(db.stmt, SQLUSMALLINT(col), field, buf, sizeof buf, &len, nullptr);
+        return std::string(buf);
+    };
+    run("CREATE TABLE [Br]]owse] (id int NOT NULL PRIMARY KEY, name nvarchar(20))");
+    run("CREATE TABLE BrowseOther (id int, x int)");
+    run("INSERT INTO [Br]]owse] VALUES (1, N'a')");
+
+    // Without the option nothing names a base table.
+    run("SELECT id, name FROM [Br]]owse]");
+    EXPECT_EQ(attr(1, SQL_DESC_BASE_TABLE_NAME), "");
+
+    run("SET NO_BROWSETABLE ON");
+    run("SELECT name AS Alias, id, id * 2 AS twice FROM [Br]]owse]");
+    EXPECT_EQ(attr(1, SQL_DESC_BASE_TABLE_NAME), "Br]owse");
+    EXPECT_EQ(attr(1, SQL_DESC_BASE_COLUMN_NAME), "name");
+    EXPECT_EQ(attr(2, SQL_DESC_BASE_TABLE_NAME), "Br]owse");
+    EXPECT_EQ(attr(3, SQL_DESC_BASE_TABLE_NAME), ""); // an expression has no base
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
+    EXPECT_EQ(db.text(1), "a"); // rows still read as before
+
+    run("SELECT b.name, o.x FROM [Br]]owse] b JOIN BrowseOther o ON o.id = b.id");
+    EXPECT_EQ(attr(1, SQL_DESC_BASE_TABLE_NAME), "Br]owse");
+    EXPECT_EQ(attr(2, SQL_DESC_BASE_TABLE_NAME), "BrowseOther");
+
+    run("SET NO_BROWSETABLE OFF");
+    run("SELECT id FROM [Br]]owse]");
+    EXPECT_EQ(attr(1, SQL_DESC_BASE_TABLE_NAME), "");
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+}
+
 TEST_F(OdbcEndToEnd, ManyClientsAtOnce)
 {
     constexpr int kClients = 8;

@@ -659,6 +659,10 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out)
         fmtOnly = st.toks.size() > 2 && st.toks[2].is("on");
         return Outcome::Ok;
     }
+    if (opt.is("no_browsetable")) {
+        browseTable = st.toks.size() > 2 && st.toks[2].is("on");
+        return Outcome::Ok;
+    }
     // Every other option (ANSI_NULLS, QUOTED_IDENTIFIER, DATEFORMAT, LANGUAGE,
     // TRANSACTION ISOLATION LEVEL, ...) is taken as given.
     return Outcome::Ok;

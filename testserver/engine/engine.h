@@ -41,6 +41,8 @@ struct Column {
     std::string name;
     ColumnType type;
     std::string table;     // base table name when known (for browse info), else empty
+    std::string baseColumn; // the table column the value comes from; empty for expressions
+    bool key = false;       // baseColumn is part of its table's primary key
 };
 
 struct Null {
@@ -73,6 +75,9 @@ class ResultSink {
 public:
     virtual ~ResultSink() = default;
     virtual void columns(const std::vector<Column>& cols) = 0;
+    // Where the columns of the last columns() come from (base table, base
+    // column, key), sent only while the session runs with SET NO_BROWSETABLE ON.
+    virtual void browseInfo(const std::vector<Column>& cols) { (void)cols; }
     virtual bool row(const std::vector<Value>& values) = 0;
     virtual void done(DoneKind kind, std::uint16_t status, std::uint64_t rowCount,
                       std::uint16_t curCmd = 0xC1) = 0;

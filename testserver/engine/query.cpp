@@ -181,8 +181,10 @@ std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow)
                 const bool rowidAlias = pk && decl && iequals(decl, "integer");
                 t->nullable = !(notNull || rowidAlias);
                 t->identity = autoinc != 0;
+                c.key = pk != 0;
             }
             c.table = table;
+            c.baseColumn = origin;
             if (c.table.size() > 0 && c.table[0] == '#')
                 c.table.clear();
         } else if (!t) {
@@ -238,6 +240,8 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*)
         return Outcome::Failed;   // the caller maps the error
     const std::vector<Column> cols = describe(st, rc == SQLITE_ROW);
     out.sink.columns(cols);
+    if (browseTable)
+        out.sink.browseInfo(cols);
 
     std::vector<ColumnPlan> plan;
     plan.reserve(cols.size());

@@ -62,6 +62,7 @@ struct Session::Impl {
     std::int64_t textSize = 0;            // SET TEXTSIZE (0 = unlimited)
     bool nocount = false;
     bool fmtOnly = false;                 // SET FMTONLY ON: describe results, change nothing
+    bool browseTable = false;             // SET NO_BROWSETABLE ON: results carry their base tables
     std::int64_t lastRowCount = 0;        // @@ROWCOUNT
     int tranCount = 0;                    // @@TRANCOUNT
     std::int32_t lastError = 0;           // @@ERROR
