@@ -1,6 +1,7 @@
 #include "resultstore.h"
 
 #include "dataerror.h"
+#include "pagebuffer.h"
 
 #include <QDateTime>
 #include <QUuid>
@@ -148,10 +149,13 @@ bool isVariable(StorageKind kind)
 
 struct ResultStore::Block {
     std::unique_ptr<std::uint8_t[]> valid; // bit set: value present
-    std::unique_ptr<std::uint8_t[]> fixed; // fixed kinds: width * kBlockRows
+    PageBuffer fixed;                       // fixed kinds: width * kBlockRows
     std::unique_ptr<std::uint32_t[]> ends; // variable kinds: end offset per row
-    std::vector<char> arena;                // variable kinds: the bytes
+    PageBuffer arena;                       // variable kinds: the bytes
     int filled = 0;                         // variable kinds: rows whose end is set
+
+    std::uint8_t* fixedBytes() { return reinterpret_cast<std::uint8_t*>(fixed.data()); }
+    const std::uint8_t* fixedBytes() const { return reinterpret_cast<const std::uint8_t*>(fixed.data()); }
 
     bool present(qint64 r) const { return (valid[std::size_t(r >> 3)] >> (r & 7)) & 1; }
     void setPresent(qint64 r, bool on)
@@ -226,7 +230,7 @@ qint64 ResultStore::appendRows(qint64 n)
             if (isVariable(kind))
                 b->ends = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t(kBlockRows));
             else
-                b->fixed = std::make_unique<std::uint8_t[]>(std::size_t(fixedWidth(kind) * kBlockRows));
+                b->fixed.allocateZeroed(std::size_t(fixedWidth(kind) * kBlockRows));
             blocks.push_back(std::move(b));
         }
     }
@@ -248,7 +252,7 @@ void ResultStore::setNull(qint64 row, int col)
         if (r < b.filled - 1)
             throw StateError(QStringLiteral("Nur die letzte Zeile kann geändert werden"));
         if (r == b.filled - 1)
-            b.arena.resize(b.start(r));
+            b.arena.truncate(b.start(r));
         b.fillTo(r);
         b.ends[std::size_t(r)] = std::uint32_t(b.arena.size());
         b.filled = int(r + 1);
@@ -263,7 +267,7 @@ void* ResultStore::fixedSlot(qint64 row, int col)
         throw StateError(QStringLiteral("Spalte %1 hat keine feste Breite").arg(col));
     const qint64 r = row & kRowMask;
     b.setPresent(r, true);
-    return b.fixed.get() + std::size_t(r) * std::size_t(width);
+    return b.fixedBytes() + std::size_t(r) * std::size_t(width);
 }
 
 void ResultStore::setVariable(qint64 row, int col, const void* data, std::size_t len)
@@ -275,18 +279,19 @@ void ResultStore::setVariable(qint64 row, int col, const void* data, std::size_t
     if (r < b.filled - 1)
         throw StateError(QStringLiteral("Nur die letzte Zeile kann geändert werden"));
     if (r == b.filled - 1)
-        b.arena.resize(b.start(r));
+        b.arena.truncate(b.start(r));
     b.fillTo(r);
     if (b.filled == 0 && row >= kBlockRows) {
         // Writing moved on to a new block: the previous one's arena keeps
-        // what it holds and gives back its growth slack.
+        // what it holds and gives back its growth slack, and its size is the
+        // best guess for the new one.
         auto& prev = *m_data[std::size_t(col)].blocks[std::size_t((row >> kBlockShift) - 1)];
-        prev.arena.shrink_to_fit();
+        prev.arena.shrinkToFit();
+        b.arena.reserve(prev.arena.size() + prev.arena.size() / 16);
     }
     if (b.arena.size() + len > std::numeric_limits<std::uint32_t>::max())
         throw DataError(QStringLiteral("Die Ergebnismenge ist zu groß für den Arbeitsspeicher"));
-    const auto* p = static_cast<const char*>(data);
-    b.arena.insert(b.arena.end(), p, p + len);
+    b.arena.append(data, len);
     b.ends[std::size_t(r)] = std::uint32_t(b.arena.size());
     b.filled = int(r + 1);
     b.setPresent(r, true);
@@ -300,7 +305,7 @@ QByteArrayView ResultStore::bytes(qint64 row, int col) const
     const qint64 r = row & kRowMask;
     const StorageKind kind = m_columns.at(col).kind;
     if (kind == StorageKind::Guid)
-        return b->present(r) ? QByteArrayView(reinterpret_cast<const char*>(b->fixed.get()) + r * 16, 16)
+        return b->present(r) ? QByteArrayView(reinterpret_cast<const char*>(b->fixedBytes()) + r * 16, 16)
                              : QByteArrayView();
     if (!isVariable(kind) || r >= b->filled)
         return {};
@@ -324,7 +329,7 @@ std::int64_t ResultStore::integer(qint64 row, int col) const
     const qint64 r = row & kRowMask;
     if (!b->present(r))
         return 0;
-    const std::uint8_t* p = b->fixed.get();
+    const std::uint8_t* p = b->fixedBytes();
     switch (m_columns.at(col).kind) {
     case StorageKind::Bool:
     case StorageKind::UInt8: return p[r];
@@ -361,7 +366,7 @@ double ResultStore::real(qint64 row, int col) const
     switch (info.kind) {
     case StorageKind::Double: {
         double v;
-        std::memcpy(&v, b->fixed.get() + (row & kRowMask) * 8, 8);
+        std::memcpy(&v, b->fixedBytes() + (row & kRowMask) * 8, 8);
         return v;
     }
     case StorageKind::Decimal: return double(integer(row, col)) / double(pow10i(info.scale));
@@ -524,7 +529,7 @@ void ResultStore::squeeze()
         if (!isVariable(m_columns.at(int(c)).kind))
             continue;
         for (auto& b : m_data[c].blocks)
-            b->arena.shrink_to_fit();
+            b->arena.shrinkToFit();
     }
 }
 

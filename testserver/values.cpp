@@ -152,7 +152,7 @@ std::string formatDate(std::int64_t days)
 {
     int y, m, d;
     civilFromDays(days, y, m, d);
-    char buf[16];
+    char buf[40]; // room for any int, so the compiler can see nothing is cut
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
     return buf;
 }
