@@ -37,6 +37,7 @@ private slots:
     void calendar_data();
     void calendar();
     void memoryStaysNearPayload();
+    void arenaGrowsPastItsEstimate();
 };
 
 void TestResultStore::valuesAndNulls_data()
@@ -243,6 +244,29 @@ void TestResultStore::memoryStaysNearPayload()
     const double payload = double(n) * (4 + 8);
     const double perRowOverhead = (double(s.memoryBytes()) - payload) / double(n);
     QVERIFY2(perRowOverhead < 5.0, qPrintable(QString::number(perRowOverhead)));
+}
+
+void TestResultStore::arenaGrowsPastItsEstimate()
+{
+    // The first block holds short values, so the second one starts with a
+    // small estimate and must grow several times for its large values; every
+    // value must survive the growth and a move of the whole store.
+    ResultStore s({col("b", StorageKind::Bytes, ftBlob)});
+    const qint64 n = ResultStore::kBlockRows + 40;
+    s.appendRows(n);
+    auto valueOf = [](qint64 r) {
+        const qsizetype len = r < ResultStore::kBlockRows ? 3 : 70000 + r % 5000;
+        return QByteArray(len, char('a' + r % 26));
+    };
+    for (qint64 r = 0; r < n; ++r) {
+        const QByteArray v = valueOf(r);
+        s.setVariable(r, 0, v.constData(), std::size_t(v.size()));
+    }
+    s.squeeze();
+    const ResultStore moved = std::move(s);
+    for (qint64 r : {qint64(0), ResultStore::kBlockRows - 1, ResultStore::kBlockRows,
+                     ResultStore::kBlockRows + 17, n - 1})
+        QCOMPARE(moved.bytes(r, 0).toByteArray(), valueOf(r));
 }
 
 QTEST_APPLESS_MAIN(TestResultStore)
