@@ -1,10 +1,12 @@
 #include "VelADObatchmove.h"
 
 #include "desktopprovider.h"
+#include "fileio.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -207,17 +209,19 @@ void TVelADObatchmove::Execute() {
     // 2.
     m_destConnection->Close();
 
-    // 3. The destination file goes first; a failed deletion shows later, when the table
-    // cannot be created. The folder name is joined with "/" unless it ends with a separator.
-    // Without a folder nothing is deleted: the joined name would point at the root folder,
-    // and the provider refuses a destination without folder anyway.
+    // 3. An existing destination file may be replaced. It is not deleted up front: the
+    // provider stages the new table beside it, and the staged files take its place only
+    // when the transfer has succeeded (step 14). A failure removes them and leaves the
+    // old file as it was. The folder name is joined with "/" unless it ends with a
+    // separator. Without a folder nothing may be replaced: the joined name would point at
+    // the root folder, and the provider refuses a destination without folder anyway.
+    std::optional<exportfile::ReplacementPermit> replacement;
     if (m_overwrite == ovADOyes && !m_destDatabaseName.isEmpty()) {
         QString path = m_destDatabaseName;
         if (!path.endsWith(u'/') && !path.endsWith(u'\\'))
             path += u'/';
         path += m_destTableName;
-        if (QFile::exists(path))
-            QFile::remove(path);
+        replacement.emplace(path);
     }
 
     // 4.
@@ -317,8 +321,15 @@ void TVelADObatchmove::Execute() {
         m_source->Next();
     }
 
-    // 14.
+    // 14. The replaced file's new version goes in place before the count says it is done.
     m_destDataSet->UpdateBatch();
+    if (replacement) {
+        try {
+            replacement->commit();
+        } catch (const exportfile::ExportError& e) {
+            throw data::DataError(e.message());
+        }
+    }
     m_rowsExported = rows;
     m_destDataSet->Close();
     if (sourceConnection)

@@ -1,5 +1,7 @@
 #include "desktopprovider.h"
 
+#include "fileio.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -26,6 +28,17 @@ template <typename F> auto asDataError(F&& f) -> decltype(f()) {
         return f();
     } catch (const ExportError& e) {
         throw data::DataError(e.message());
+    }
+}
+
+// Runs f; its errors name the files by their destination names, not their staging names.
+template <typename F> void namingFinalFiles(const StagedFiles* staged, F&& f) {
+    try {
+        f();
+    } catch (const ExportError& e) {
+        if (!staged)
+            throw;
+        throw ExportError(staged->finalNames(e.message()));
     }
 }
 
@@ -57,14 +70,24 @@ public:
         asDataError([&] {
             TableSchema schema = parseCreateTable(text);
             const QString path = tableFilePath(m_dataSource, schema.tableName, m_format);
-            if (QFileInfo::exists(path))
-                throw ExportError(
-                    QStringLiteral("Die Tabelle \"%1\" existiert bereits.").arg(path));
-            // Memo files left behind by a table that was deleted belong to nobody any more.
-            for (const QString& companion : companionFiles(m_format, path))
-                QFile::remove(companion);
-            // The table exists, complete and empty, as soon as the statement has run.
-            createTableWriter(m_format, schema, path)->finish();
+            if (QFileInfo::exists(path)) {
+                // With leave to replace the file, the new table is staged beside it and takes
+                // its place only when the whole transfer has succeeded.
+                ReplacementPermit* permit = ReplacementPermit::find(path);
+                if (!permit || !QFileInfo(path).isFile())
+                    throw ExportError(
+                        QStringLiteral("Die Tabelle \"%1\" existiert bereits.").arg(path));
+                StagedFiles& staged = permit->stage(companionFiles(m_format, path));
+                namingFinalFiles(&staged, [&] {
+                    createTableWriter(m_format, schema, staged.path(path))->finish();
+                });
+            } else {
+                // Memo files left behind by a table that was deleted belong to nobody any more.
+                for (const QString& companion : companionFiles(m_format, path))
+                    QFile::remove(companion);
+                // The table exists, complete and empty, as soon as the statement has run.
+                createTableWriter(m_format, schema, path)->finish();
+            }
             createdTables().insert(path, {m_format, std::move(schema)});
         });
     }
@@ -83,19 +106,31 @@ public:
         Q_UNUSED(firstRow);
         const QString path = tableFilePath(m_dataSource, table, m_format);
         const CreatedTable& t = tableFor(table);
+        // A table that replaces an existing file is written into its staging files.
+        const ReplacementPermit* permit = ReplacementPermit::find(path);
+        StagedFiles* staged = permit ? permit->staged() : nullptr;
         asDataError([&] {
-            // The formats cannot be appended to in place, and the row set holds every row
-            // appended since the table was opened: the file is written anew with all of them.
-            // A value the file cannot hold stops the writing; the rows before it stay.
-            auto writer = createTableWriter(t.format, t.schema, path);
-            const int columns = store.columnCount();
-            std::vector<QVariant> values(static_cast<size_t>(columns));
-            for (qint64 row = 0; row < store.rowCount(); ++row) {
-                for (int c = 0; c < columns; ++c)
-                    values[size_t(c)] = store.value(row, c);
-                writer->appendRow(values);
-            }
-            writer->finish();
+            namingFinalFiles(staged, [&] {
+                // The formats cannot be appended to in place, and the row set holds every row
+                // appended since the table was opened: the file is written anew with all of
+                // them. A value the file cannot hold stops the writing: in a new file the rows
+                // before it stay, a staged replacement is dropped whole with the transfer.
+                auto writer =
+                    createTableWriter(t.format, t.schema, staged ? staged->path(path) : path);
+                const int columns = store.columnCount();
+                std::vector<QVariant> values(static_cast<size_t>(columns));
+                for (qint64 row = 0; row < store.rowCount(); ++row) {
+                    for (int c = 0; c < columns; ++c)
+                        values[size_t(c)] = store.value(row, c);
+                    try {
+                        writer->appendRow(values);
+                    } catch (const ExportError& e) {
+                        throw ExportError(
+                            QStringLiteral("Datensatz %1: %2").arg(row + 1).arg(e.message()));
+                    }
+                }
+                writer->finish();
+            });
         });
     }
 

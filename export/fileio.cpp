@@ -1,6 +1,13 @@
 #include "fileio.h"
 
+#include <QDir>
 #include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace exportfile {
 
@@ -37,6 +44,113 @@ QString siblingPath(const QString& path, const QString& extension) {
         !suffix.isEmpty() && suffix == suffix.toUpper() && suffix != suffix.toLower();
     const QString base = suffix.isEmpty() ? path : path.left(path.size() - suffix.size() - 1);
     return base + u'.' + (upper ? extension.toUpper() : extension);
+}
+
+namespace {
+
+QString systemError() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+QString cleanAbsolute(const QString& path) {
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// The permits given, most recent last. Only the GUI thread runs transfers.
+std::vector<ReplacementPermit*>& permits() {
+    static std::vector<ReplacementPermit*> list;
+    return list;
+}
+
+} // namespace
+
+StagedFiles::StagedFiles(const QString& finalPath) {
+    const QFileInfo fi(cleanAbsolute(finalPath));
+    m_folder = fi.absolutePath();
+    m_mainName = fi.fileName();
+    // Hidden and named after the table, so a folder left by a crash says what it was.
+    QByteArray pattern =
+        QFile::encodeName(m_folder + QStringLiteral("/.") + m_mainName + QStringLiteral(".XXXXXX"));
+    if (!::mkdtemp(pattern.data()))
+        throw ExportError(QStringLiteral("Die Datei \"%1\" kann nicht angelegt werden: %2")
+                              .arg(fi.filePath(), systemError()));
+    m_staging = QFile::decodeName(pattern);
+}
+
+StagedFiles::~StagedFiles() {
+    discard();
+}
+
+QString StagedFiles::path(const QString& finalPath) const {
+    return m_staging + u'/' + QFileInfo(finalPath).fileName();
+}
+
+void StagedFiles::commit(const std::vector<QString>& obsolete) {
+    if (m_staging.isEmpty())
+        return;
+    QStringList names =
+        QDir(m_staging).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    // Memo files go first: the main file, put in place last, is what readers look for.
+    if (names.removeAll(m_mainName) > 0)
+        names.append(m_mainName);
+    for (const QString& name : names) {
+        const QString target = m_folder + u'/' + name;
+        if (std::rename(QFile::encodeName(m_staging + u'/' + name).constData(),
+                        QFile::encodeName(target).constData()) != 0)
+            throw ExportError(QStringLiteral("Die Datei \"%1\" kann nicht ersetzt werden: %2")
+                                  .arg(target, systemError()));
+    }
+    for (const QString& old : obsolete)
+        if (!names.contains(QFileInfo(old).fileName()))
+            QFile::remove(old);
+    m_committed = true;
+    discard();
+}
+
+void StagedFiles::discard() {
+    if (m_staging.isEmpty())
+        return;
+    QDir(m_staging).removeRecursively();
+    m_staging.clear();
+}
+
+QString StagedFiles::finalNames(const QString& text) const {
+    if (m_staging.isEmpty())
+        return text;
+    QString s = text;
+    return s.replace(m_staging + u'/', m_folder + u'/');
+}
+
+ReplacementPermit::ReplacementPermit(const QString& path) : m_path(cleanAbsolute(path)) {
+    permits().push_back(this);
+}
+
+ReplacementPermit::~ReplacementPermit() {
+    auto& list = permits();
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+}
+
+ReplacementPermit* ReplacementPermit::find(const QString& path) {
+    const QString wanted = cleanAbsolute(path);
+    const auto& list = permits();
+    for (auto it = list.rbegin(); it != list.rend(); ++it)
+        if ((*it)->m_path == wanted)
+            return *it;
+    return nullptr;
+}
+
+StagedFiles& ReplacementPermit::stage(std::vector<QString> obsolete) {
+    m_staged.reset();
+    m_staged = std::make_unique<StagedFiles>(m_path);
+    m_obsolete = std::move(obsolete);
+    return *m_staged;
+}
+
+void ReplacementPermit::commit() {
+    if (!m_staged)
+        return;
+    m_staged->commit(m_obsolete);
+    m_staged.reset();
 }
 
 } // namespace exportfile

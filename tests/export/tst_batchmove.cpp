@@ -170,6 +170,9 @@ private slots:
     void unmappedFieldsOnly();
     void overwrite();
     void refusedValueStopsTransfer();
+    void failedReplacementKeepsOldFiles_data();
+    void failedReplacementKeepsOldFiles();
+    void replacementTakesThePlaceOfOldFiles();
     void accessIsRefusedBeforeTheSourceCloses();
 
     void extensionTable_data();
@@ -178,6 +181,8 @@ private slots:
 
 private:
     void openSource();
+    QStringList folderEntries() const;
+    void emptyFolder();
     QTemporaryDir m_dir;
     QStringList m_events;
     TADOConnection* m_conn = nullptr;
@@ -218,6 +223,21 @@ void TestBatchMove::cleanup() {
 void TestBatchMove::openSource() {
     m_query->Open();
     m_events.clear();
+}
+
+// Files of earlier tests go, so a test sees only its own.
+void TestBatchMove::emptyFolder() {
+    QDir dir(m_dir.path());
+    for (const QFileInfo& fi :
+         dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        fi.isDir() ? QDir(fi.filePath()).removeRecursively() : QFile::remove(fi.filePath());
+}
+
+// Everything in the destination folder, hidden staging folders included.
+QStringList TestBatchMove::folderEntries() const {
+    return QDir(m_dir.path())
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                   QDir::Name);
 }
 
 void TestBatchMove::initialValues() {
@@ -592,6 +612,133 @@ void TestBatchMove::refusedValueStopsTransfer() {
     // The table stays with the rows before the refused one.
     QCOMPARE(le32(readFile(m_dir.filePath("kurz.dbf")), 4), 1u);
     QVERIFY(m_conn->Connected());
+}
+
+void TestBatchMove::failedReplacementKeepsOldFiles_data() {
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QStringList>("oldFiles");
+    QTest::addColumn<QString>("failure");
+    // A value the table cannot hold, found by the writer while the batch is written.
+    QTest::newRow("dBASE, value too long")
+        << "kurz.dbf" << int(dtDBase4) << QStringList{"kurz.dbf", "kurz.dbt"} << "value";
+    // A failure between CREATE TABLE and the batch update: the new table is staged already.
+    QTest::newRow("text, failure while rows are read")
+        << "alt.txt" << int(dtText) << QStringList{"alt.txt"} << "midway";
+    QTest::newRow("Paradox, failure while rows are read")
+        << "alt.db" << int(dtParadox5) << QStringList{"alt.db", "alt.mb"} << "midway";
+    QTest::newRow("spreadsheet, failure while rows are read")
+        << "ALT.XLS" << int(dtExcel8) << QStringList{"ALT.XLS"} << "midway";
+    QTest::newRow("folder without write permission")
+        << "alt.txt" << int(dtText) << QStringList{"alt.txt"} << "folder";
+}
+
+void TestBatchMove::failedReplacementKeepsOldFiles() {
+    QFETCH(QString, table);
+    QFETCH(int, type);
+    QFETCH(QStringList, oldFiles);
+    QFETCH(QString, failure);
+    emptyFolder();
+    QMap<QString, QByteArray> old;
+    for (const QString& name : oldFiles) {
+        QFile f(m_dir.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        old[name] = "alter Inhalt von " + name.toUtf8();
+        f.write(old[name]);
+    }
+    const QStringList before = folderEntries();
+
+    if (failure == "value") {
+        g_source.columns = {column("Kurz", ftString, StorageKind::Utf16, 3)};
+        g_source.rows = {{QStringLiteral("abc")}, {QStringLiteral("abcdef")}};
+    } else {
+        standardSource(120);
+    }
+    if (failure == "midway") {
+        // Window messages are processed once the table is open and then every 50 rows; a
+        // handler that raises there stops the transfer after 50 rows.
+        int calls = 0;
+        m_bm->ProcessMessages = [&calls] {
+            if (++calls == 2)
+                throw DataError(QStringLiteral("abgebrochen"));
+        };
+    }
+    struct Permissions {
+        QString path;
+        QFile::Permissions saved;
+        ~Permissions() {
+            if (!path.isEmpty())
+                QFile::setPermissions(path, saved);
+        }
+    } restore;
+    if (failure == "folder") {
+        restore.path = m_dir.path();
+        restore.saved = QFile::permissions(m_dir.path());
+        QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+        if (QFileInfo(m_dir.path()).isWritable())
+            QSKIP("the folder stays writable for this user");
+    }
+
+    openSource();
+    m_bm->setDestTableName(table);
+    m_bm->setDestDatabaseType(TDatabaseType(type));
+    QString message;
+    try {
+        m_bm->Execute();
+        QFAIL("the transfer succeeded");
+    } catch (const DataError& e) {
+        message = e.message();
+    }
+    if (failure == "value") {
+        QVERIFY2(message.contains("Datensatz 2") && message.contains("\"Kurz\""),
+                 qPrintable(message));
+    } else if (failure == "folder") {
+        // The message names the destination file, not a staging name.
+        QVERIFY2(message.contains(m_dir.filePath(table)), qPrintable(message));
+    }
+    for (auto it = old.cbegin(); it != old.cend(); ++it)
+        QCOMPARE(readFile(m_dir.filePath(it.key())), it.value());
+    QCOMPARE(folderEntries(), before);
+    QCOMPARE(m_bm->RowsExported(), 0);
+    QVERIFY(m_conn->Connected());
+}
+
+void TestBatchMove::replacementTakesThePlaceOfOldFiles() {
+    if (!pythonHas("dbfread"))
+        QSKIP("python3-dbfread is not installed");
+    emptyFolder();
+    // An old table with a memo file; the new one has no memo column, so the old memo file
+    // would belong to nothing.
+    for (const char* name : {"kunden.dbf", "kunden.dbt"}) {
+        QFile f(m_dir.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("alt");
+    }
+    openSource();
+    m_bm->setDestTableName(QStringLiteral("kunden.dbf"));
+    m_bm->setDestDatabaseType(dtDBase3);
+    m_bm->Execute();
+    QCOMPARE(m_bm->RowsExported(), 3);
+    QCOMPARE(folderEntries(), QStringList{"kunden.dbf"});
+    QCOMPARE(readDbf(m_dir.filePath("kunden.dbf")).object()["records"].toArray().size(), 3);
+
+    // A memo column brings a memo file again; an empty result still replaces the table.
+    m_query->Close();
+    g_source.columns = {column("Notiz", ftMemo, StorageKind::Utf16)};
+    g_source.rows = {{QString::fromUtf8("Größe ") + QString(3000, u'x')}};
+    openSource();
+    m_bm->Execute();
+    QCOMPARE(folderEntries(), (QStringList{"kunden.dbf", "kunden.dbt"}));
+    const QJsonObject o = readDbf(m_dir.filePath("kunden.dbf")).object();
+    QCOMPARE(o["records"].toArray()[0].toArray()[0].toString(), g_source.rows[0][0].toString());
+
+    m_query->Close();
+    g_source.rows.clear();
+    openSource();
+    m_bm->Execute();
+    QCOMPARE(m_bm->RowsExported(), 0);
+    QCOMPARE(readDbf(m_dir.filePath("kunden.dbf")).object()["records"].toArray().size(), 0);
+    QCOMPARE(le32(readFile(m_dir.filePath("kunden.dbf")), 4), 0u);
 }
 
 void TestBatchMove::accessIsRefusedBeforeTheSourceCloses() {
