@@ -1,0 +1,178 @@
+#pragma once
+
+// Building blocks of Access databases in the Jet 4 format: 4096-byte pages, the database
+// header page, table definitions, rows, texts and usage maps. Pure byte work without files;
+// mdbwriter puts the pieces into a database file.
+
+#include "tableschema.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QVariant>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace exportfile::jet4 {
+
+inline constexpr int kPageSize = 4096;
+// Data pages: type, 1, free space (2), owner (4), 0 (4), row count (2), then row offsets.
+inline constexpr int kDataPageHeader = 14;
+// Table definition pages: type, 1, free space (2), next page (4), then the definition.
+inline constexpr int kTdefPageHeader = 8;
+// Row numbers are one byte in page pointers.
+inline constexpr int kMaxRowsPerPage = 255;
+// The largest row a data page can hold (one row and its offset).
+inline constexpr int kMaxRowSize = kPageSize - kDataPageHeader - 2;
+
+enum PageType : std::uint8_t {
+    PageHeader = 0x00,
+    PageData = 0x01,
+    PageTableDef = 0x02,
+    PageUsageMap = 0x05,
+};
+
+// Column types of the format.
+enum ColType : std::uint8_t {
+    TypeBool = 0x01,
+    TypeByte = 0x02,
+    TypeInt = 0x03,
+    TypeLong = 0x04,
+    TypeMoney = 0x05,
+    TypeFloat = 0x06,
+    TypeDouble = 0x07,
+    TypeDateTime = 0x08,
+    TypeBinary = 0x09,
+    TypeText = 0x0A,
+    TypeOle = 0x0B,
+    TypeMemo = 0x0C,
+};
+
+enum ColFlags : std::uint8_t {
+    FlagFixed = 0x01,
+    FlagNullable = 0x02,
+};
+
+// Flags in the length word of a long value's 12-byte reference.
+inline constexpr std::uint32_t kLongValueInline = 0x80000000u;
+inline constexpr std::uint32_t kLongValueSinglePage = 0x40000000u;
+inline constexpr std::uint32_t kLongValueLengthMask = 0x3FFFFFFFu;
+
+// Texts of memo columns are only compressed up to this many characters.
+inline constexpr int kMaxCompressedMemoChars = 1024;
+
+// Page pointer to a row: page number in the upper three bytes, row number in the lowest.
+inline std::uint32_t rowPointer(std::uint32_t page, int row) {
+    return (page << 8) | std::uint32_t(row);
+}
+inline std::uint32_t pointerPage(std::uint32_t ptr) { return ptr >> 8; }
+inline int pointerRow(std::uint32_t ptr) { return int(ptr & 0xFF); }
+
+std::uint16_t get16(const QByteArray& b, int pos);
+std::uint32_t get32(const QByteArray& b, int pos);
+void put16(QByteArray& b, int pos, std::uint16_t v);
+void put32(QByteArray& b, int pos, std::uint32_t v);
+void append16(QByteArray& b, std::uint16_t v);
+void append32(QByteArray& b, std::uint32_t v);
+
+struct Column {
+    QString name;
+    std::uint8_t type = TypeText;
+    int number = 0;      // position in the row's null mask
+    int varIndex = 0;    // entry in the row's variable offset table (variable columns)
+    int fixedOffset = 0; // offset in the fixed area (fixed columns)
+    int length = 0;      // bytes of a fixed column, maximum bytes of a text, 0 for long values
+    std::uint8_t flags = FlagNullable;
+    bool compressed = false; // texts may use the format's Unicode compression
+    // How values arrive, for conversions (a date-only or time-only column is a Date/Time).
+    ColumnType source = ColumnType::Char;
+
+    bool isFixed() const { return (flags & FlagFixed) != 0; }
+};
+
+struct TableDef {
+    bool system = false;
+    std::uint32_t rowCount = 0;
+    std::vector<Column> columns; // in column number order
+    std::uint32_t usedPagesMap = 0; // row pointer of the usage map of the table's data pages
+    std::uint32_t freePagesMap = 0; // row pointer of the map of its pages with free space
+    int indexCount = 0;             // indexes the table has (tables written here have none)
+
+    int variableCount() const;
+    int fixedAreaSize() const;
+};
+
+// The column of a user table for a CREATE TABLE column; raises ExportError for a name the
+// format does not allow. Numbers and offsets are assigned by layoutColumns().
+Column columnFor(const ColumnDef& def);
+// Numbers the columns in order and places fixed columns and variable offsets.
+void layoutColumns(std::vector<Column>& columns);
+// The CREATE TABLE type a column of the file stands for, for tables of other sessions.
+ColumnDef columnDefFor(const Column& column);
+
+// Raises ExportError unless name is a valid table or column name (1 to 64 characters, no
+// leading blank, none of . ! ` [ ] and no control characters).
+void checkObjectName(const QString& name, bool table);
+
+// The table definition as it follows the page header, split into pages later.
+QByteArray buildTableDefinition(const TableDef& def);
+// Parses a definition put together from its pages (each without the page header).
+TableDef parseTableDefinition(const QByteArray& definition);
+// Offset of the row count inside the first table definition page.
+inline constexpr int kTdefRowCountOffset = kTdefPageHeader + 8;
+
+// The database header page of an empty database (format version, masked region).
+QByteArray headerPage();
+// RC4 stream applied in place (the header's masked region uses a fixed key).
+void rc4(const QByteArray& key, char* data, int length);
+
+// Texts: plain UCS-2, or the compressed form (0xFF 0xFE, then one byte per character) when
+// every character fits a byte and that is shorter.
+QByteArray encodeText(const QString& text, bool allowCompression);
+QString decodeText(const QByteArray& bytes);
+
+// Dates as days since 1899-12-30 with the time of day as fraction.
+double oleDate(const QDate& date, const QTime& time);
+
+// An empty data page (or long value page when owner is 'LVAL') being filled with rows.
+class PageBuilder {
+public:
+    explicit PageBuilder(std::uint32_t owner = 0);
+    // Takes an existing data page to add rows to.
+    static PageBuilder fromBytes(const QByteArray& page);
+    static std::uint32_t longValueOwner();
+
+    bool fits(int rowLength) const;
+    bool isEmpty() const { return m_rows == 0; }
+    int rowCount() const { return m_rows; }
+    // Adds the row and returns its number on the page.
+    int add(const QByteArray& row);
+    const QByteArray& bytes();
+
+private:
+    QByteArray m_page;
+    int m_rows = 0;
+    int m_freeEnd = kPageSize;
+};
+
+// The rows stored on a data page, deleted rows left out, as (row number, bytes).
+std::vector<std::pair<int, QByteArray>> pageRows(const QByteArray& page);
+
+// Stores a long value out of the row and returns the 12-byte reference, given the bytes.
+using LongValueStore = std::function<QByteArray(const QByteArray& bytes)>;
+
+// Builds a row of a table from one value per column (a null QVariant is a null value).
+// Long values that do not stay in the row go through store. Raises ExportError for a value
+// the column cannot hold and for a row too large for a page.
+QByteArray encodeRow(const TableDef& def, const std::vector<QVariant>& values,
+                     const LongValueStore& store);
+// The values of a row: numbers and texts; other types come back null.
+std::vector<QVariant> decodeRow(const TableDef& def, const QByteArray& row);
+
+// Usage map rows. Type 0 keeps a bitmap from a start page in the row itself; type 1 lists
+// map pages (type 0x05), each covering kPagesPerMapPage pages.
+inline constexpr int kPagesPerMapPage = (kPageSize - 4) * 8;
+QByteArray emptyUsageMap(int rowLength, std::uint32_t startPage);
+
+} // namespace exportfile::jet4

@@ -1,0 +1,536 @@
+// Access databases written without a database engine, read back by independent readers
+// (mdbtools and its ODBC driver): empty databases, tables of every mapped type, rows with
+// nulls, umlauts and memos over several pages, large tables, wide tables, the failure paths
+// (nothing half written), and the row encoding where the readers cannot tell.
+#include "jet4format.h"
+#include "mdbreaders.h"
+#include "mdbwriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
+
+using namespace exportfile;
+using mdbreaders::kNull;
+
+namespace {
+
+const QString kAllTypes = QStringLiteral(
+    "CREATE TABLE [Kunden] (Nr integer , Name char(40) , Preis numeric(15,4) , Wert float , "
+    "Notiz memo , Aktiv bit , Tag date , Zeit datetime , Uhr time , Stempel timestamp )");
+
+QString dateTimeText(const QDateTime& dt) {
+    return dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+// A memo of n characters: plain Latin-1 text (stored compressed when short enough) or, with
+// a euro sign, text that needs two bytes per character.
+QString memoText(int n, bool euro, int seed) {
+    QString s;
+    s.reserve(n);
+    const QString pattern = euro ? QStringLiteral("Grüße € aus Köln; ") : QStringLiteral("Äpfel und Öl; ");
+    while (s.size() < n)
+        s += pattern + QString::number(seed) + u' ';
+    s.truncate(n);
+    return s;
+}
+
+// Row i of the all-types table: the values handed to the writer and what a reader shows.
+struct Row {
+    std::vector<QVariant> values;
+    QStringList shown;
+};
+
+Row allTypesRow(int i) {
+    Row r;
+    auto add = [&](const QVariant& v, const QString& text) {
+        r.values.push_back(v);
+        r.shown << text;
+    };
+    add(qint64(i) * 1000 - 60000, QString::number(qint64(i) * 1000 - 60000));
+    if (i % 7 == 3)
+        add(QVariant(), kNull);
+    else {
+        const QString name = i % 2 == 0 ? QStringLiteral("Müller-Lüdenscheidt Nr. %1").arg(i)
+                                        : QStringLiteral("Grüße € aus Köln %1").arg(i);
+        add(name, name);
+    }
+    if (i % 11 == 5)
+        add(QVariant(), kNull);
+    else {
+        const double price = (i * 125 - 3000) / 100.0;
+        add(price, QString::number(price, 'f', 4));
+    }
+    add(i * 0.5, QString::number(i * 0.5, 'g', 16));
+    if (i % 4 == 1)
+        add(QVariant(), kNull);
+    else {
+        // Short memos stay in the row, longer ones go to one page or a chain of pages.
+        const QString memo = i % 3 == 0   ? QStringLiteral("Notiz %1").arg(i)
+                             : i % 3 == 1 ? memoText(300, false, i)
+                                          : memoText(5000, true, i);
+        add(memo, memo);
+    }
+    // A Yes/No column has no null: a null arrives as No.
+    if (i % 5 == 0)
+        add(QVariant(), QStringLiteral("0"));
+    else
+        add(i % 3 == 0, i % 3 == 0 ? QStringLiteral("1") : QStringLiteral("0"));
+    const QDate day = QDate(2024, 2, 28).addDays(i);
+    add(day, day.toString(Qt::ISODate) + QStringLiteral(" 00:00:00"));
+    const QDateTime when = QDateTime(QDate(1999, 12, 31), QTime(23, 59, 58)).addSecs(i * 3601);
+    add(when, dateTimeText(when));
+    const QTime time = QTime(0, 0).addSecs(i * 61);
+    add(time, QStringLiteral("1899-12-30 ") + time.toString(QStringLiteral("HH:mm:ss")));
+    if (i % 6 == 2)
+        add(QVariant(), kNull);
+    else {
+        const QDateTime stamp(QDate(2000 + i % 30, 1 + i % 12, 1 + i % 28),
+                              QTime(i % 24, i % 60, (i * 7) % 60));
+        add(stamp, dateTimeText(stamp));
+    }
+    return r;
+}
+
+void writeTable(const QString& path, const QString& create, qint64 rows,
+                const std::function<std::vector<QVariant>(int)>& values) {
+    if (!QFile::exists(path))
+        createAccessDatabase(path);
+    const TableSchema schema = parseCreateTable(create);
+    {
+        AccessDatabase db(path);
+        db.createTable(schema);
+        db.commit();
+    }
+    AccessDatabase db(path);
+    db.appendRows(
+        schema.tableName, rows,
+        [&](qint64 r, std::vector<QVariant>& v) { v = values(int(r)); }, schema.columns);
+    db.commit();
+}
+
+QStringList filesIn(const QString& dir) {
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestMdb : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+
+    void emptyDatabase();
+    void allTypes_data();
+    void allTypes();
+    void hundredThousandRows();
+    void longMemos_data();
+    void longMemos();
+    void wideTableAndManyTables();
+    void existingDatabase();
+    void namesTheFormatRefuses_data();
+    void namesTheFormatRefuses();
+    void valuesTheColumnsCannotHold_data();
+    void valuesTheColumnsCannotHold();
+
+    void missingFolderReportsTheSystemReason();
+    void fullDiskLeavesTheDatabaseAsItWas();
+
+    void rowEncoding();
+    void textCompression_data();
+    void textCompression();
+
+private:
+    void requireMdbtools();
+    // An empty folder of its own for a test that looks at every file in it.
+    QString ownFolder();
+    QTemporaryDir m_dir;
+};
+
+void TestMdb::init() {
+    QVERIFY(m_dir.isValid());
+}
+
+QString TestMdb::ownFolder() {
+    const QString name = QString::fromLatin1(QTest::currentTestFunction());
+    QDir(m_dir.path()).mkpath(name);
+    return m_dir.filePath(name);
+}
+
+void TestMdb::requireMdbtools() {
+    if (!mdbreaders::mdbtoolsPresent())
+        QSKIP("mdbtools is not installed");
+}
+
+void TestMdb::emptyDatabase() {
+    requireMdbtools();
+    const QString folder = ownFolder();
+    const QString path = folder + QStringLiteral("/leer.mdb");
+    createAccessDatabase(path);
+    QCOMPARE(mdbreaders::version(path), QStringLiteral("JET4"));
+    QCOMPARE(mdbreaders::tables(path), QStringList());
+    QCOMPARE(AccessDatabase(path, AccessDatabase::ReadOnly).tableNames(), QStringList());
+    QCOMPARE(QFileInfo(path).size() % jet4::kPageSize, 0);
+    QCOMPARE(filesIn(folder), QStringList{"leer.mdb"});
+}
+
+void TestMdb::allTypes_data() {
+    QTest::addColumn<int>("rows");
+    QTest::newRow("no row") << 0;
+    QTest::newRow("one row") << 1;
+    QTest::newRow("120 rows") << 120;
+}
+
+void TestMdb::allTypes() {
+    requireMdbtools();
+    QFETCH(int, rows);
+    const QString path = m_dir.filePath(QStringLiteral("typen%1.mdb").arg(rows));
+    writeTable(path, kAllTypes, rows, [](int i) { return allTypesRow(i).values; });
+
+    QCOMPARE(mdbreaders::version(path), QStringLiteral("JET4"));
+    QCOMPARE(mdbreaders::tables(path), QStringList{"Kunden"});
+    const QString schema = mdbreaders::schema(path, QStringLiteral("Kunden"));
+    const QList<QPair<QString, QString>> types = {
+        {"Nr", "Long Integer"}, {"Name", "Text \\(40\\)"}, {"Preis", "Currency"},
+        {"Wert", "Double"},     {"Notiz", "Memo"},         {"Aktiv", "Boolean"},
+        {"Tag", "DateTime"},    {"Zeit", "DateTime"},      {"Uhr", "DateTime"},
+        {"Stempel", "DateTime"}};
+    for (const auto& [column, type] : types)
+        QVERIFY2(schema.contains(QRegularExpression(
+                     QStringLiteral("\\[%1\\]\\s+%2").arg(column, type))),
+                 qPrintable(column + u'\n' + schema));
+
+    QList<QStringList> expected;
+    for (int i = 0; i < rows; ++i)
+        expected << allTypesRow(i).shown;
+    QString error;
+    const auto exported = mdbreaders::exportRows(path, QStringLiteral("Kunden"), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(exported, expected);
+
+    if (!mdbreaders::odbcDriverRegistered())
+        QSKIP("the mdbtools ODBC driver is not registered");
+    const auto viaOdbc =
+        mdbreaders::odbcRows(path, QStringLiteral("SELECT * FROM Kunden"), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(viaOdbc, expected);
+}
+
+void TestMdb::hundredThousandRows() {
+    requireMdbtools();
+    const QString path = m_dir.filePath("gross.mdb");
+    constexpr int rows = 100000;
+    auto row = [](int i) {
+        return std::vector<QVariant>{qint64(i), QStringLiteral("Zeile %1 äöü").arg(i),
+                                     i % 10 == 0 ? QVariant() : QVariant(i / 8.0),
+                                     i % 1000 == 7 ? QVariant(memoText(6000, true, i))
+                                                   : QVariant(QStringLiteral("kurz %1").arg(i))};
+    };
+    writeTable(path,
+               QStringLiteral("CREATE TABLE [Gross] (Nr integer , Name char(30) , Betrag "
+                              "numeric(15,4) , Notiz memo )"),
+               rows, row);
+    QString error;
+    const auto exported = mdbreaders::exportRows(path, QStringLiteral("Gross"), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(exported.size(), rows);
+    for (int i = 0; i < rows; ++i) {
+        const auto v = row(i);
+        const QStringList want{QString::number(i), v[1].toString(),
+                               v[2].isNull() ? kNull : QString::number(v[2].toDouble(), 'f', 4),
+                               v[3].toString()};
+        if (exported[i] != want)
+            QFAIL(qPrintable(QStringLiteral("row %1: %2").arg(i).arg(exported[i].join(u'|').left(200))));
+    }
+}
+
+void TestMdb::longMemos_data() {
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("euro");
+    QTest::newRow("in the row") << 100 << false;
+    QTest::newRow("one page, compressed") << 1024 << false;
+    QTest::newRow("one page, too long to compress") << 1025 << false;
+    QTest::newRow("just over one page") << 2100 << true;
+    QTest::newRow("several pages") << 30000 << false;
+    // mdb-export shows at most about 200,000 bytes of a value.
+    QTest::newRow("many pages, two bytes a character") << 60000 << true;
+}
+
+void TestMdb::longMemos() {
+    requireMdbtools();
+    QFETCH(int, length);
+    QFETCH(bool, euro);
+    const QString path = m_dir.filePath("memo.mdb");
+    QFile::remove(path);
+    // Memos between short ones and nulls, with line breaks, so pieces of neighbouring
+    // values cannot be mistaken for each other.
+    auto memo = [&](int i) {
+        return i % 3 == 1 ? QVariant()
+                          : QVariant(QStringLiteral("Anfang %1\r\n").arg(i) +
+                                     memoText(length, euro, i) + QStringLiteral("\nEnde"));
+    };
+    writeTable(path, QStringLiteral("CREATE TABLE [M] (Nr integer , Text memo , Kurz memo )"), 7,
+               [&](int i) {
+                   return std::vector<QVariant>{qint64(i), memo(i), QStringLiteral("k%1").arg(i)};
+               });
+    QString error;
+    const auto exported = mdbreaders::exportRows(path, QStringLiteral("M"), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(exported.size(), 7);
+    for (int i = 0; i < 7; ++i) {
+        const QVariant m = memo(i);
+        QCOMPARE(exported[i][0], QString::number(i));
+        QCOMPARE(exported[i][1].size(), m.isNull() ? kNull.size() : m.toString().size());
+        QCOMPARE(exported[i][1], m.isNull() ? kNull : m.toString());
+        QCOMPARE(exported[i][2], QStringLiteral("k%1").arg(i));
+    }
+}
+
+void TestMdb::wideTableAndManyTables() {
+    requireMdbtools();
+    // 255 columns with long names need a table definition over several pages; forty tables
+    // fill more than one catalog page.
+    const QString path = m_dir.filePath("breit.mdb");
+    QString create = QStringLiteral("CREATE TABLE [Breit] (");
+    for (int i = 0; i < 255; ++i)
+        create += QStringLiteral("%1Feld mit recht langem Namen %2 %3")
+                      .arg(i ? QStringLiteral(", ") : QString())
+                      .arg(i)
+                      .arg(i % 3 == 0 ? "char(10) " : i % 3 == 1 ? "integer " : "memo ");
+    create += u')';
+    auto values = [](int r) {
+        std::vector<QVariant> v(255);
+        for (int i = 0; i < 255; ++i)
+            v[size_t(i)] = i % 3 == 0   ? QVariant(QStringLiteral("ä%1").arg(r))
+                           : i % 3 == 1 ? QVariant(qint64(i * r))
+                                        : QVariant(QString(40, QChar(u'a' + r)));
+        return v;
+    };
+    writeTable(path, create, 3, values);
+    for (int t = 1; t < 40; ++t) {
+        AccessDatabase db(path);
+        db.createTable(parseCreateTable(QStringLiteral("CREATE TABLE [Tabelle %1] (a integer )").arg(t)));
+        db.commit();
+    }
+    QStringList names = mdbreaders::tables(path);
+    QCOMPARE(names.size(), 40);
+    QVERIFY(names.contains(QStringLiteral("Tabelle 39")));
+    QCOMPARE(AccessDatabase(path, AccessDatabase::ReadOnly).tableNames(), names);
+    QString error;
+    const auto exported = mdbreaders::exportRows(path, QStringLiteral("Breit"), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(exported.size(), 3);
+    for (int r = 0; r < 3; ++r) {
+        QStringList want;
+        for (const QVariant& v : values(r))
+            want << v.toString();
+        QCOMPARE(exported[r], want);
+    }
+}
+
+void TestMdb::existingDatabase() {
+    requireMdbtools();
+    const QString folder = ownFolder();
+    const QString path = folder + QStringLiteral("/zwei.mdb");
+    writeTable(path, QStringLiteral("CREATE TABLE [Erste] (a integer )"), 2,
+               [](int i) { return std::vector<QVariant>{qint64(i)}; });
+    const QByteArray before = fileBytes(path);
+    QVERIFY_THROWS_EXCEPTION(ExportError, createAccessDatabase(path));
+    QCOMPARE(fileBytes(path), before);
+
+    // The same name in other case is the same table.
+    AccessDatabase db(path);
+    QVERIFY(db.hasTable(QStringLiteral("ERSTE")));
+    QVERIFY_THROWS_EXCEPTION(ExportError,
+                             db.createTable(parseCreateTable(QStringLiteral("CREATE TABLE [erste] (b integer )"))));
+    db.createTable(parseCreateTable(QStringLiteral("CREATE TABLE [Zweite] (b char(5) )")));
+    // Nothing reaches the file before the commit.
+    QCOMPARE(fileBytes(path), before);
+    db.appendRows(QStringLiteral("Zweite"), 1,
+                  [](qint64, std::vector<QVariant>& v) { v[0] = QStringLiteral("fünf"); });
+    db.commit();
+
+    QCOMPARE(mdbreaders::tables(path), (QStringList{"Erste", "Zweite"}));
+    QString error;
+    QCOMPARE(mdbreaders::exportRows(path, QStringLiteral("Erste"), &error),
+             (QList<QStringList>{{"0"}, {"1"}}));
+    QCOMPARE(mdbreaders::exportRows(path, QStringLiteral("Zweite"), &error),
+             (QList<QStringList>{{QStringLiteral("fünf")}}));
+    QCOMPARE(filesIn(folder), QStringList{"zwei.mdb"});
+
+    // A file that is no database is refused, and left alone.
+    QFile other(folder + QStringLiteral("/text.mdb"));
+    QVERIFY(other.open(QIODevice::WriteOnly));
+    other.write(QByteArray(8192, 'x'));
+    other.close();
+    QVERIFY_THROWS_EXCEPTION(ExportError, AccessDatabase(other.fileName()));
+    QCOMPARE(QFileInfo(other.fileName()).size(), 8192);
+}
+
+void TestMdb::namesTheFormatRefuses_data() {
+    QTest::addColumn<QString>("create");
+    QTest::newRow("dot in a column") << "CREATE TABLE [t] (a.b integer )";
+    QTest::newRow("bracket in a column") << "CREATE TABLE [t] (a]b integer )";
+    QTest::newRow("exclamation mark in the table") << "CREATE TABLE [t!] (a integer )";
+    QTest::newRow("leading blank") << "CREATE TABLE [ t] (a integer )";
+    QTest::newRow("65 characters") << QStringLiteral("CREATE TABLE [t] (%1 integer )").arg(QString(65, u'x'));
+    QTest::newRow("same column twice") << "CREATE TABLE [t] (Nr integer , NR char(3) )";
+}
+
+void TestMdb::namesTheFormatRefuses() {
+    QFETCH(QString, create);
+    const QString path = m_dir.filePath("namen.mdb");
+    createAccessDatabase(path);
+    const QByteArray before = fileBytes(path);
+    AccessDatabase db(path);
+    QVERIFY_THROWS_EXCEPTION(ExportError, db.createTable(parseCreateTable(create)));
+    QCOMPARE(fileBytes(path), before);
+    QFile::remove(path);
+}
+
+void TestMdb::valuesTheColumnsCannotHold_data() {
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QVariant>("value");
+    QTest::newRow("integer above 32 bits") << "integer" << QVariant(qint64(1) << 31);
+    QTest::newRow("integer below 32 bits") << "integer" << QVariant(-(qint64(1) << 31) - 1);
+    QTest::newRow("text longer than the column") << "char(3)" << QVariant(QStringLiteral("vier"));
+    QTest::newRow("currency out of range") << "numeric(15,4)" << QVariant(1e16);
+    QTest::newRow("not a number") << "float" << QVariant(QStringLiteral("abc"));
+}
+
+void TestMdb::valuesTheColumnsCannotHold() {
+    QFETCH(QString, type);
+    QFETCH(QVariant, value);
+    const QString path = m_dir.filePath("werte.mdb");
+    QFile::remove(path);
+    writeTable(path, QStringLiteral("CREATE TABLE [w] (v %1 )").arg(type), 0,
+               [](int) { return std::vector<QVariant>(); });
+    const QByteArray before = fileBytes(path);
+    AccessDatabase db(path);
+    try {
+        db.appendRows(QStringLiteral("w"), 2, [&](qint64 r, std::vector<QVariant>& v) {
+            v[0] = r == 0 ? QVariant() : value;
+        });
+        QFAIL("accepted");
+    } catch (const ExportError& e) {
+        QVERIFY2(e.message().contains(u'v'), qPrintable(e.message()));
+    }
+    QCOMPARE(fileBytes(path), before);
+}
+
+void TestMdb::missingFolderReportsTheSystemReason() {
+    const QString path = m_dir.filePath("fehlt/neu.mdb");
+    try {
+        createAccessDatabase(path);
+        QFAIL("accepted");
+    } catch (const ExportError& e) {
+        QVERIFY2(e.message().contains(QString::fromLocal8Bit(std::strerror(ENOENT))),
+                 qPrintable(e.message()));
+    }
+    QVERIFY(!QFile::exists(path));
+}
+
+void TestMdb::fullDiskLeavesTheDatabaseAsItWas() {
+    // A file size limit makes writes fail the way a full disk does, without needing one.
+    const QString folder = ownFolder();
+    const QString path = folder + QStringLiteral("/voll.mdb");
+    writeTable(path, QStringLiteral("CREATE TABLE [v] (Nr integer , Text memo )"), 3,
+               [](int i) { return std::vector<QVariant>{qint64(i), QStringLiteral("x")}; });
+    const QByteArray before = fileBytes(path);
+
+    rlimit old{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 256 * 1024;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    QString message;
+    try {
+        AccessDatabase db(path);
+        db.appendRows(QStringLiteral("v"), 2000, [](qint64 r, std::vector<QVariant>& v) {
+            v[0] = r;
+            v[1] = memoText(3000, false, int(r));
+        });
+        db.commit();
+    } catch (const ExportError& e) {
+        message = e.message();
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QVERIFY2(message.contains(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(message));
+    QCOMPARE(fileBytes(path), before);
+    QCOMPARE(filesIn(folder), QStringList{"voll.mdb"});
+}
+
+void TestMdb::rowEncoding() {
+    // What readers cannot show: an empty text is not a null, and decoding gives back what
+    // was encoded, also for a row whose memo is too long to stay in it.
+    jet4::TableDef def;
+    for (const auto& c : parseCreateTable(QStringLiteral(
+                                              "CREATE TABLE [t] (a char(10) , b char(10) , c integer , d bit , e memo )"))
+                             .columns)
+        def.columns.push_back(jet4::columnFor(c));
+    jet4::layoutColumns(def.columns);
+    int stored = 0;
+    auto store = [&](const QByteArray& bytes) {
+        ++stored;
+        QByteArray ref(12, char(0));
+        jet4::put32(ref, 0, std::uint32_t(bytes.size()) | jet4::kLongValueSinglePage);
+        return ref;
+    };
+    const QByteArray row = jet4::encodeRow(
+        def, {QStringLiteral(""), QVariant(), qint64(-7), true, QString(300, u'x')}, store);
+    QCOMPARE(stored, 1);
+    const auto values = jet4::decodeRow(def, row);
+    QVERIFY(!values[0].isNull());
+    QCOMPARE(values[0].toString(), QString());
+    QVERIFY(values[1].isNull());
+    QCOMPARE(values[2].toInt(), -7);
+    QCOMPARE(values[3].toBool(), true);
+
+    // A row wider than a page is refused before anything is stored.
+    jet4::TableDef wide;
+    for (int i = 0; i < 9; ++i)
+        wide.columns.push_back(jet4::columnFor({QStringLiteral("c%1").arg(i), ColumnType::Char, 255}));
+    jet4::layoutColumns(wide.columns);
+    std::vector<QVariant> big(9, QVariant(QString(255, QChar(0x20AC))));
+    QVERIFY_THROWS_EXCEPTION(ExportError, jet4::encodeRow(wide, big, store));
+}
+
+void TestMdb::textCompression_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("compressed");
+    QTest::newRow("umlauts") << QStringLiteral("Grüße") << true;
+    QTest::newRow("euro sign") << QStringLiteral("5 €") << false;
+    QTest::newRow("two characters") << QStringLiteral("ab") << false;
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("control character zero") << QStringLiteral("a") + QChar(0) + QStringLiteral("bc") << false;
+}
+
+void TestMdb::textCompression() {
+    QFETCH(QString, text);
+    QFETCH(bool, compressed);
+    const QByteArray bytes = jet4::encodeText(text, true);
+    QCOMPARE(bytes.startsWith("\xFF\xFE"), compressed);
+    QCOMPARE(bytes.size(), compressed ? text.size() + 2 : text.size() * 2);
+    QCOMPARE(jet4::decodeText(bytes), text);
+    QCOMPARE(jet4::encodeText(text, false).size(), text.size() * 2);
+    // A compressed text may switch to two bytes a character and back.
+    QCOMPARE(jet4::decodeText(QByteArray("\xFF\xFE" "ab\x00\xAC\x20\x00" "c", 9)),
+             QStringLiteral("ab€c"));
+}
+
+QTEST_GUILESS_MAIN(TestMdb)
+#include "tst_mdb.moc"
