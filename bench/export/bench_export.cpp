@@ -1,49 +1,44 @@
-// Runs the batch move over generated rows (an integer, a text, a float and a date per row)
-// into the named formats and prints, per format, rows, seconds and the size of the file:
+// Fetches one query result through the data layer once, then exports it with the batch move
+// to a text file and a dBASE table, and its first rows to a spreadsheet, and prints per
+// export: rows, seconds, file size and the memory the export adds to the fetched result
+// (peak resident size during the export minus the resident size before it). run.sh compares
+// the times with freebcp writing the same query in character mode.
 //
-//   bench-export --rows 200000 --dir /tmp/out [--format "Text"]...
-//
-// The rows come from a provider inside this process, so only the export is measured.
+//   bench-export --connection "<ADO connection string>" --query "<SQL>" --dir DIR
+//                [--xls-rows 65000] [--format Text|dBASE|Excel]...
 
 #include "VelADObatchmove.h"
+#include "procstatus.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <cstdio>
 
 namespace {
 
-qint64 g_rows = 0;
+using benchproc::resetPeak;
+using benchproc::statusKb;
 
-data::ColumnInfo column(const char* name, TFieldType type, data::StorageKind kind, int size = 0) {
-    data::ColumnInfo c;
-    c.name = QString::fromLatin1(name);
-    c.type = type;
-    c.kind = kind;
-    c.size = size;
-    return c;
-}
+// The first rows of the fetched result, served as a query result of their own, so the
+// spreadsheet gets what one sheet holds without fetching again.
+std::shared_ptr<const data::ResultStore> g_fetched;
+qint64 g_sliceRows = 0;
 
-class GeneratedSession : public data::ProviderConnection {
+class SliceSession : public data::ProviderConnection {
 public:
     std::shared_ptr<data::ResultStore> query(const QString&, const data::QueryOptions&,
                                              data::MessageList&) override {
-        const QList<data::ColumnInfo> cols{
-            column("ID", ftInteger, data::StorageKind::Int32),
-            column("Name", ftWideString, data::StorageKind::Utf16, 40),
-            column("Wert", ftFloat, data::StorageKind::Double),
-            column("Tag", ftDate, data::StorageKind::Date)};
-        auto s = std::make_shared<data::ResultStore>(cols);
-        const QDate start(2000, 1, 1);
-        for (qint64 i = 0; i < g_rows; ++i) {
-            const qint64 r = s->appendRows(1);
-            s->setValue(r, 0, int(i + 1));
-            s->setValue(r, 1, QStringLiteral("Kunde %1").arg(i + 1));
-            s->setValue(r, 2, double(i + 1) / 4.0);
-            s->setValue(r, 3, start.addDays(i % 10000));
+        auto s = std::make_shared<data::ResultStore>(g_fetched->columns());
+        const qint64 n = std::min(g_sliceRows, g_fetched->rowCount());
+        for (qint64 r = 0; r < n; ++r) {
+            s->appendRows(1);
+            for (int c = 0; c < g_fetched->columnCount(); ++c)
+                s->setValue(r, c, g_fetched->value(r, c));
         }
+        s->squeeze();
         return s;
     }
     void execute(const QString&, const QList<QVariant>&, const data::QueryOptions&,
@@ -57,70 +52,97 @@ public:
     QList<data::PropertyEntry> properties() override { return {}; }
 };
 
-class GeneratedProvider : public data::Provider {
+class SliceProvider : public data::Provider {
 public:
-    QString name() const override { return QStringLiteral("Bench.Generated"); }
+    QString name() const override { return QStringLiteral("Bench.Slice"); }
     std::unique_ptr<data::ProviderConnection> connect(const data::ConnectionParams&,
                                                       data::MessageList&) override {
-        return std::make_unique<GeneratedSession>();
+        return std::make_unique<SliceSession>();
     }
 };
 
-struct Format {
-    const char* name;
-    TDatabaseType type;
-    const char* extension;
-};
-
-constexpr Format formats[] = {
-    {"Text", dtText, ".txt"},        {"dBASE III", dtDBase3, ".dbf"},
-    {"FoxPro 3.0", dtFox30, ".dbf"}, {"Paradox 5.x", dtParadox5, ".db"},
-    {"Excel 8.0", dtExcel8, ".xls"}, {"HTML Export", dtHTMLexport, ".html"},
-};
+void exportOnce(TVelADObatchmove& batchMove, const char* name, TDatabaseType type,
+                const QString& dir, const QString& table) {
+    QFile::remove(QDir(dir).filePath(table));
+    batchMove.setDestDatabaseName(dir + u'/');
+    batchMove.setDestTableName(table);
+    batchMove.setDestDatabaseType(type);
+    resetPeak();
+    const long before = statusKb("VmRSS");
+    QElapsedTimer timer;
+    timer.start();
+    batchMove.Execute();
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    const long peak = statusKb("VmHWM");
+    std::printf("export format=%s rows=%d seconds=%.3f bytes=%lld added_kb=%ld\n", name,
+                batchMove.RowsExported(), seconds,
+                static_cast<long long>(QFileInfo(QDir(dir).filePath(table)).size()), peak - before);
+    std::fflush(stdout);
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QString dir = QDir::tempPath();
-    QStringList wanted;
+    QString connection, query, dir;
+    QStringList formats;
     const QStringList args = app.arguments();
+    g_sliceRows = 65000;
     for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--rows"))
-            g_rows = args[i + 1].toLongLong();
+        if (args[i] == QLatin1String("--connection"))
+            connection = args[i + 1];
+        else if (args[i] == QLatin1String("--query"))
+            query = args[i + 1];
         else if (args[i] == QLatin1String("--dir"))
             dir = args[i + 1];
+        else if (args[i] == QLatin1String("--xls-rows"))
+            g_sliceRows = args[i + 1].toLongLong();
         else if (args[i] == QLatin1String("--format"))
-            wanted << args[i + 1];
+            formats << args[i + 1];
     }
-    if (g_rows <= 0) {
-        std::fprintf(stderr, "usage: bench-export --rows N [--dir DIR] [--format NAME]...\n");
+    if (connection.isEmpty() || query.isEmpty() || dir.isEmpty()) {
+        std::fprintf(stderr, "usage: bench-export --connection <ADO string> --query <SQL> "
+                             "--dir DIR [--xls-rows N] [--format Text|dBASE|Excel]...\n");
         return 2;
     }
-    data::registerProvider(QStringLiteral("Bench.Generated"),
-                           [] { return std::make_shared<GeneratedProvider>(); });
+    auto wanted = [&](const char* name) {
+        return formats.isEmpty() || formats.contains(QLatin1String(name));
+    };
     try {
         TADOConnection conn;
-        conn.setConnectionString(QStringLiteral("Provider=Bench.Generated"));
-        TADODataSet query;
-        query.setConnection(&conn);
-        query.setCommandText(QStringLiteral("generated"));
-        query.Open();
+        conn.setConnectionString(connection);
+        conn.Open();
+        TADODataSet result;
+        result.setConnection(&conn);
+        result.setCommandTimeout(0);
+        result.setCommandText(query);
+        QElapsedTimer timer;
+        timer.start();
+        result.Open();
+        g_fetched = result.store();
+        std::printf("fetch rows=%lld seconds=%.3f store_bytes=%zu\n",
+                    static_cast<long long>(g_fetched->rowCount()),
+                    double(timer.nsecsElapsed()) / 1e9, g_fetched->memoryBytes());
+
         TVelADObatchmove batchMove;
-        batchMove.setADODataset(&query);
-        batchMove.setDestDatabaseName(dir + u'/');
-        for (const Format& f : formats) {
-            if (!wanted.isEmpty() && !wanted.contains(QLatin1String(f.name)))
-                continue;
-            const QString table = QStringLiteral("bench") + QLatin1String(f.extension);
-            batchMove.setDestTableName(table);
-            batchMove.setDestDatabaseType(f.type);
-            QElapsedTimer timer;
-            timer.start();
-            batchMove.Execute();
-            const double seconds = double(timer.nsecsElapsed()) / 1e9;
-            std::printf("%-12s rows %d seconds %.3f bytes %lld\n", f.name, batchMove.RowsExported(),
-                        seconds, QFileInfo(QDir(dir).filePath(table)).size());
+        batchMove.ProcessMessages = [] {}; // no event loop to serve here
+        batchMove.setADODataset(&result);
+        if (wanted("Text"))
+            exportOnce(batchMove, "Text", dtText, dir, QStringLiteral("bench.txt"));
+        if (wanted("dBASE"))
+            exportOnce(batchMove, "dBASE", dtDBase3, dir, QStringLiteral("bench.dbf"));
+
+        if (wanted("Excel")) {
+            data::registerProvider(QStringLiteral("Bench.Slice"),
+                                   [] { return std::make_shared<SliceProvider>(); });
+            TADOConnection sliceConn;
+            sliceConn.setConnectionString(QStringLiteral("Provider=Bench.Slice"));
+            TADODataSet slice;
+            slice.setConnection(&sliceConn);
+            slice.setCommandText(QStringLiteral("first rows"));
+            slice.Open();
+            batchMove.setADODataset(&slice);
+            exportOnce(batchMove, "Excel", dtExcel8, dir, QStringLiteral("bench.xls"));
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench-export: %s\n", e.what());

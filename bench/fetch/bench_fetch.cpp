@@ -6,6 +6,7 @@
 
 #include "adoconnection.h"
 #include "adodataset.h"
+#include "procstatus.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -13,22 +14,7 @@
 #include <QStringList>
 #include <cstdio>
 
-namespace {
-
-// A line of /proc/self/status in kB ("VmRSS", "VmHWM").
-long statusKb(const char* key)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(key) + ':';
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
-} // namespace
+using benchproc::statusKb;
 
 int main(int argc, char** argv)
 {

@@ -20,57 +20,9 @@ for tool in freebcp bsqldb isql; do
   command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing (scripts/bootstrap installs it)" >&2; exit 1; }
 done
 
-if [ ! -x "$build/bench/fetch/bench-fetch" ] || [ ! -x "$build/testserver/tds-testserver" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
-if ! cmake --build "$build" --target bench-fetch tds-testserver -j2 >"${TMPDIR:-/tmp}/bench-fetch-build.log" 2>&1; then
-  cat "${TMPDIR:-/tmp}/bench-fetch-build.log" >&2
-  exit 1
-fi
-
-tmp=$(mktemp -d)
-server_pid=""
-cleanup() {
-  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-user="bench$RANDOM"
-pass="Pw$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')"
-mkdir -p "$tmp/data"
-"$build/testserver/tds-testserver" --data "$tmp/data" --port 0 --login "$user:$pass" --sample \
-  --big-rows "$rows" >"$tmp/server.out" 2>"$tmp/server.err" &
-server_pid=$!
-
-# Wait for "ready 127.0.0.1:PORT" (creating the rows takes a while).
-deadline=$((SECONDS + 900))
-port=""
-while [ -z "$port" ]; do
-  if ! kill -0 "$server_pid" 2>/dev/null; then
-    echo "run.sh: tds-testserver ended:" >&2; cat "$tmp/server.err" >&2; exit 1
-  fi
-  [ "$SECONDS" -lt "$deadline" ] || { echo "run.sh: server not ready in time" >&2; exit 1; }
-  port=$(sed -n 's/^ready 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$tmp/server.out" | head -n1)
-  [ -n "$port" ] || sleep 0.2
-done
-
-cat >"$tmp/freetds.conf" <<CONF
-[bench]
-  host = 127.0.0.1
-  port = $port
-  tds version = 7.4
-  client charset = UTF-8
-  initial block size = $packet
-CONF
-export FREETDSCONF="$tmp/freetds.conf"
-
-now() { date +%s.%N; }
-best() { sort -g | head -n1; }
-calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
+source "$root/bench/lib/testserver.sh"
+build_targets "$build" bench-fetch tds-testserver
+start_testserver "$build" "$rows" "$packet"
 
 ours_times=() ; bcp_times=() ; bsql_times=() ; isql_times=()
 ado="Provider=SQLOLEDB.1;Persist Security Info=False;User ID=$user;Password=$pass;Initial Catalog=Musterfirma;Data Source=127.0.0.1,$port;Packet Size=$packet"
