@@ -2,6 +2,7 @@
 
 #include "desktopprovider.h"
 #include "fileio.h"
+#include "mdbprovider.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -129,16 +130,13 @@ QString ColumnTypeText(TFieldType type, int size) {
 }
 
 bool AccessDatabaseSupported() {
-    return false;
+    return true;
 }
 
 void CreateAccessDatabase(const QString& path) {
-    if (QFile::exists(path))
-        return;
-    // No catalog service that creates Access databases exists on this system yet.
-    throw data::DataError(QStringLiteral("Die Access-Datenbank \"%1\" kann nicht angelegt werden: "
-                                         "Access-Datenbanken (.mdb) werden noch nicht unterstützt.")
-                              .arg(path));
+    // Always a Jet 4 database, whatever the destination provider; written by the export's
+    // own writer, as this system has no catalog service for it.
+    exportfile::createAccessDatabaseUnlessPresent(path);
 }
 
 TVelADObatchmove::TVelADObatchmove(QObject* owner) : QObject(owner) {
@@ -215,12 +213,15 @@ void TVelADObatchmove::Execute() {
     // old file as it was. The folder name is joined with "/" unless it ends with a
     // separator. Without a folder nothing may be replaced: the joined name would point at
     // the root folder, and the provider refuses a destination without folder anyway.
+    // An Access database is itself the destination file: it holds the table.
     std::optional<exportfile::ReplacementPermit> replacement;
     if (m_overwrite == ovADOyes && !m_destDatabaseName.isEmpty()) {
         QString path = m_destDatabaseName;
-        if (!path.endsWith(u'/') && !path.endsWith(u'\\'))
-            path += u'/';
-        path += m_destTableName;
+        if (m_destDatabaseType != dtAccess) {
+            if (!path.endsWith(u'/') && !path.endsWith(u'\\'))
+                path += u'/';
+            path += m_destTableName;
+        }
         replacement.emplace(path);
     }
 
@@ -231,14 +232,14 @@ void TVelADObatchmove::Execute() {
     // 5.
     const bool sourceWasConnected = sourceConnection && sourceConnection->Connected();
 
-    // 6. Access databases cannot be created here yet: that is said before the source's
-    // connection is dropped, so the user's result set stays open.
+    // 6. The source's connection stays connected while the database is created: dropping
+    // it would close every dataset on it, the source included, whose rows step 13 reads
+    // (and the user's result set with them). The database writer needs no exclusive
+    // access to anything the source holds.
     if (m_destDatabaseType == dtAccess) {
         if (!AccessDatabaseSupported())
             throw data::DataError(QStringLiteral("Access-Datenbanken (.mdb) werden noch nicht "
                                                  "unterstützt; bitte ein anderes Format wählen."));
-        if (sourceConnection)
-            sourceConnection->setConnected(false);
         CreateAccessDatabase(m_destDatabaseName);
     }
 

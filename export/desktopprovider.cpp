@@ -1,6 +1,7 @@
 #include "desktopprovider.h"
 
 #include "fileio.h"
+#include "mdbprovider.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -57,16 +58,12 @@ public:
 
     std::shared_ptr<data::ResultStore> query(const QString& text, const data::QueryOptions&,
                                              data::MessageList&) override {
-        throw data::DataError(
-            QStringLiteral("Abfragen werden von diesem Provider nicht unterstützt: %1")
-                .arg(text.left(60)));
+        refuseQuery(text);
     }
 
     void execute(const QString& text, const QList<QVariant>& params, const data::QueryOptions&,
                  data::MessageList&) override {
-        if (!params.isEmpty())
-            throw data::DataError(
-                QStringLiteral("Parameter werden von diesem Provider nicht unterstützt."));
+        refuseParameters(params);
         asDataError([&] {
             TableSchema schema = parseCreateTable(text);
             const QString path = tableFilePath(m_dataSource, schema.tableName, m_format);
@@ -178,8 +175,9 @@ public:
             if (fi.isDir() || dataSource.isEmpty())
                 throw data::DataError(
                     QStringLiteral("Es ist kein Dateiformat angegeben (Extended Properties)."));
-            throw data::DataError(
-                QStringLiteral("Access-Datenbanken (.mdb) können noch nicht geschrieben werden."));
+            QList<data::PropertyEntry> props = params.properties;
+            props.prepend({QStringLiteral("Provider Name"), name()});
+            return connectAccessDatabase(dataSource, props);
         }
         const FileFormat format =
             asDataError([&] { return formatFromExtendedProperties(extended); });
@@ -256,6 +254,18 @@ QString tableFilePath(const QString& dataSource, const QString& tableName, FileF
     if (QFileInfo(name).suffix().isEmpty())
         name += defaultExtension(format);
     return QFileInfo(QDir(dataSource), name).absoluteFilePath();
+}
+
+void refuseQuery(const QString& text) {
+    throw data::DataError(
+        QStringLiteral("Abfragen werden von diesem Provider nicht unterstützt: %1")
+            .arg(text.left(60)));
+}
+
+void refuseParameters(const QList<QVariant>& params) {
+    if (!params.isEmpty())
+        throw data::DataError(
+            QStringLiteral("Parameter werden von diesem Provider nicht unterstützt."));
 }
 
 std::shared_ptr<data::Provider> desktopFileProvider() {

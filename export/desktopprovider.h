@@ -20,6 +20,10 @@ std::shared_ptr<data::Provider> desktopFileProvider();
 // Column of a row set opened on a table of this schema.
 data::ColumnInfo columnInfoFor(const ColumnDef& column);
 
+// What the provider's connections answer to a query and to parameters: they take neither.
+[[noreturn]] void refuseQuery(const QString& text);
+void refuseParameters(const QList<QVariant>& params);
+
 // Where the table's file lies: dataSource joined with tableName, with the format's usual
 // extension added when the table name has none.
 QString tableFilePath(const QString& dataSource, const QString& tableName, FileFormat format);

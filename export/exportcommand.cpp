@@ -1,5 +1,7 @@
 #include "exportcommand.h"
 
+#include "jet4format.h"
+
 namespace {
 
 struct ExtensionRow {
@@ -26,8 +28,23 @@ std::optional<ExportTarget> exportTargetForFile(const QString& fileName) {
     const QString extension = file.mid(dot).toLower();
     for (const auto& row : extensionTable)
         if (extension == QLatin1String(row.extension))
-            return ExportTarget{folder, file, row.type};
+            return row.type == dtAccess
+                       ? ExportTarget{fileName, accessTableName(file.left(dot)), row.type}
+                       : ExportTarget{folder, file, row.type};
     return std::nullopt;
+}
+
+QString accessTableName(const QString& baseName) {
+    // Access names have at most 64 characters, no leading blank, no control characters and
+    // none of . ! ` [ ]; those become "_".
+    QString name = baseName;
+    for (QChar& ch : name)
+        if (!exportfile::jet4::allowedInName(ch))
+            ch = u'_';
+    while (name.startsWith(u' '))
+        name.remove(0, 1);
+    name.truncate(64);
+    return name.isEmpty() ? QStringLiteral("Tabelle") : name;
 }
 
 QString exportStatusText(qint32 rows) {

@@ -54,6 +54,11 @@ int TableDef::fixedAreaSize() const {
     return size;
 }
 
+bool allowedInName(QChar ch) {
+    return ch.unicode() >= 0x20 && ch != u'.' && ch != u'!' && ch != u'`' && ch != u'[' &&
+           ch != u']';
+}
+
 void checkObjectName(const QString& name, bool table) {
     const QString what = table ? QStringLiteral("Tabellenname") : QStringLiteral("Feldname");
     if (name.isEmpty())
@@ -64,12 +69,10 @@ void checkObjectName(const QString& name, bool table) {
                                          "(höchstens 64 Zeichen).")
                               .arg(what, name));
     if (name.at(0) == u' ')
-        throw ExportError(
-            QStringLiteral("Der %1 \"%2\" darf nicht mit einem Leerzeichen beginnen.")
-                .arg(what, name));
+        throw ExportError(QStringLiteral("Der %1 \"%2\" darf nicht mit einem Leerzeichen beginnen.")
+                              .arg(what, name));
     for (const QChar ch : name)
-        if (ch.unicode() < 0x20 || ch == u'.' || ch == u'!' || ch == u'`' || ch == u'[' ||
-            ch == u']')
+        if (!allowedInName(ch))
             throw ExportError(QStringLiteral("Der %1 \"%2\" enthält ein in Access-Datenbanken "
                                              "nicht erlaubtes Zeichen (. ! ` [ ] oder ein "
                                              "Steuerzeichen).")
@@ -258,8 +261,8 @@ TableDef parseTableDefinition(const QByteArray& d) {
         need(pos + 2);
         const int len = get16(d, pos);
         need(pos + 2 + len);
-        c.name = QString::fromUtf16(reinterpret_cast<const char16_t*>(d.constData() + pos + 2),
-                                    len / 2);
+        c.name =
+            QString::fromUtf16(reinterpret_cast<const char16_t*>(d.constData() + pos + 2), len / 2);
         pos += 2 + len;
     }
     std::sort(def.columns.begin(), def.columns.end(),
@@ -381,8 +384,7 @@ std::uint32_t PageBuilder::longValueOwner() {
 }
 
 bool PageBuilder::fits(int rowLength) const {
-    return m_rows < kMaxRowsPerPage &&
-           m_freeEnd - rowLength >= kDataPageHeader + 2 * (m_rows + 1);
+    return m_rows < kMaxRowsPerPage && m_freeEnd - rowLength >= kDataPageHeader + 2 * (m_rows + 1);
 }
 
 int PageBuilder::add(const QByteArray& row) {

@@ -66,8 +66,12 @@ inline constexpr int kMaxCompressedMemoChars = 1024;
 inline std::uint32_t rowPointer(std::uint32_t page, int row) {
     return (page << 8) | std::uint32_t(row);
 }
-inline std::uint32_t pointerPage(std::uint32_t ptr) { return ptr >> 8; }
-inline int pointerRow(std::uint32_t ptr) { return int(ptr & 0xFF); }
+inline std::uint32_t pointerPage(std::uint32_t ptr) {
+    return ptr >> 8;
+}
+inline int pointerRow(std::uint32_t ptr) {
+    return int(ptr & 0xFF);
+}
 
 std::uint16_t get16(const QByteArray& b, int pos);
 std::uint32_t get32(const QByteArray& b, int pos);
@@ -94,7 +98,7 @@ struct Column {
 struct TableDef {
     bool system = false;
     std::uint32_t rowCount = 0;
-    std::vector<Column> columns; // in column number order
+    std::vector<Column> columns;    // in column number order
     std::uint32_t usedPagesMap = 0; // row pointer of the usage map of the table's data pages
     std::uint32_t freePagesMap = 0; // row pointer of the map of its pages with free space
     int indexCount = 0;             // indexes the table has (tables written here have none)
@@ -111,6 +115,9 @@ void layoutColumns(std::vector<Column>& columns);
 // The CREATE TABLE type a column of the file stands for, for tables of other sessions.
 ColumnDef columnDefFor(const Column& column);
 
+// Whether a character may stand in a table or column name (not . ! ` [ ] nor a control
+// character).
+bool allowedInName(QChar ch);
 // Raises ExportError unless name is a valid table or column name (1 to 64 characters, no
 // leading blank, none of . ! ` [ ] and no control characters).
 void checkObjectName(const QString& name, bool table);

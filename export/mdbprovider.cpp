@@ -1,6 +1,7 @@
 #include "mdbprovider.h"
 
 #include "desktopprovider.h"
+#include "fileio.h"
 #include "mdbwriter.h"
 
 #include <QDir>
@@ -23,11 +24,20 @@ QString tableKey(const QString& path, const QString& table) {
     return path + u'\n' + table.toLower();
 }
 
-template <typename F> auto asDataError(F&& f) -> decltype(f()) {
+// The staging of a replacement of the file, if one is under way.
+const StagedFiles* stagedReplacement(const QString& path) {
+    const ReplacementPermit* permit = ReplacementPermit::find(path);
+    return permit ? permit->staged() : nullptr;
+}
+
+// Runs f with the file to work on: the staged replacement of path, or path itself. Errors
+// become data errors that name the destination file, never a staging name.
+template <typename F> auto onDatabase(const QString& path, F&& f) -> decltype(f(path)) {
+    const StagedFiles* staged = stagedReplacement(path);
     try {
-        return f();
+        return f(staged ? staged->path(path) : path);
     } catch (const ExportError& e) {
-        throw data::DataError(e.message());
+        throw data::DataError(staged ? staged->finalNames(e.message()) : e.message());
     }
 }
 
@@ -38,19 +48,15 @@ public:
 
     std::shared_ptr<data::ResultStore> query(const QString& text, const data::QueryOptions&,
                                              data::MessageList&) override {
-        throw data::DataError(
-            QStringLiteral("Abfragen werden von diesem Provider nicht unterstützt: %1")
-                .arg(text.left(60)));
+        refuseQuery(text);
     }
 
     void execute(const QString& text, const QList<QVariant>& params, const data::QueryOptions&,
                  data::MessageList&) override {
-        if (!params.isEmpty())
-            throw data::DataError(
-                QStringLiteral("Parameter werden von diesem Provider nicht unterstützt."));
-        asDataError([&] {
+        refuseParameters(params);
+        onDatabase(m_path, [&](const QString& file) {
             const TableSchema schema = parseCreateTable(text);
-            AccessDatabase db(m_path);
+            AccessDatabase db(file);
             db.createTable(schema);
             db.commit();
             declaredColumns().insert(tableKey(m_path, schema.tableName), schema.columns);
@@ -69,10 +75,10 @@ public:
     void appendRows(const QString& table, const data::ResultStore& store,
                     qint64 firstRow) override {
         const std::vector<ColumnDef> defs = columnsOf(table);
-        asDataError([&] {
+        onDatabase(m_path, [&](const QString& file) {
             // A value the table cannot hold stops the transfer; the file stays as it was
             // before this batch.
-            AccessDatabase db(m_path);
+            AccessDatabase db(file);
             const int columns = store.columnCount();
             db.appendRows(
                 table, store.rowCount() - firstRow,
@@ -86,7 +92,9 @@ public:
     }
 
     QStringList tableNames(bool) override {
-        return asDataError([&] { return AccessDatabase(m_path, AccessDatabase::ReadOnly).tableNames(); });
+        return onDatabase(m_path, [](const QString& file) {
+            return AccessDatabase(file, AccessDatabase::ReadOnly).tableNames();
+        });
     }
 
     QList<data::PropertyEntry> properties() override { return m_properties; }
@@ -94,8 +102,8 @@ public:
 private:
     std::vector<ColumnDef> columnsOf(const QString& table) {
         const auto it = declaredColumns().constFind(tableKey(m_path, table));
-        return asDataError([&] {
-            AccessDatabase db(m_path, AccessDatabase::ReadOnly);
+        return onDatabase(m_path, [&](const QString& file) {
+            AccessDatabase db(file, AccessDatabase::ReadOnly);
             std::vector<ColumnDef> inFile = db.columns(table);
             // The declared types stand for the file's columns while they match them.
             if (it != declaredColumns().cend() && it->size() == inFile.size())
@@ -117,6 +125,28 @@ connectAccessDatabase(const QString& path, QList<data::PropertyEntry> properties
         throw data::DataError(QStringLiteral("Die Access-Datenbank \"%1\" wurde nicht gefunden.")
                                   .arg(QDir::toNativeSeparators(path)));
     return std::make_unique<AccessConnection>(fi.absoluteFilePath(), std::move(properties));
+}
+
+void createAccessDatabaseUnlessPresent(const QString& path) {
+    const QFileInfo fi(path);
+    if (fi.exists()) {
+        ReplacementPermit* permit = ReplacementPermit::find(path);
+        if (!permit || !fi.isFile())
+            return;
+        // The new database is staged; the old file stays until the transfer has succeeded.
+        StagedFiles& staged = permit->stage();
+        try {
+            createAccessDatabase(staged.path(path));
+        } catch (const ExportError& e) {
+            throw data::DataError(staged.finalNames(e.message()));
+        }
+        return;
+    }
+    try {
+        createAccessDatabase(path);
+    } catch (const ExportError& e) {
+        throw data::DataError(e.message());
+    }
 }
 
 } // namespace exportfile

@@ -8,8 +8,15 @@
 
 namespace exportfile {
 
-// Raises data::DataError when the file does not exist.
+// Raises data::DataError when the file does not exist. While a replacement of the file is
+// staged (ReplacementPermit), the connection works on the staged database.
 std::unique_ptr<data::ProviderConnection>
 connectAccessDatabase(const QString& path, QList<data::PropertyEntry> properties);
+
+// Creates an empty database at path when no file is there. An existing file stays as it is;
+// with leave to replace it (ReplacementPermit), a new empty database is staged beside it
+// and takes its place when the permit is committed. Raises data::DataError with the
+// system's reason when the file cannot be written.
+void createAccessDatabaseUnlessPresent(const QString& path);
 
 } // namespace exportfile

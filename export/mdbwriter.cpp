@@ -37,8 +37,9 @@ QString systemReason(int error) {
 }
 
 [[noreturn]] void throwCannotWrite(const QString& path, int error) {
-    throw ExportError(QStringLiteral("Die Access-Datenbank \"%1\" kann nicht geschrieben werden: %2")
-                          .arg(nativePath(path), systemReason(error)));
+    throw ExportError(
+        QStringLiteral("Die Access-Datenbank \"%1\" kann nicht geschrieben werden: %2")
+            .arg(nativePath(path), systemReason(error)));
 }
 
 // The catalog table: its columns in the order and with the types the format's own catalog has.
@@ -49,12 +50,23 @@ TableDef catalogDefinition() {
         int length;
     };
     static const Col cols[] = {
-        {"Id", TypeLong, 4},          {"ParentId", TypeLong, 4},      {"Name", TypeText, 256},
-        {"Owner", TypeBinary, 255},   {"Flags", TypeLong, 4},         {"Type", TypeInt, 2},
-        {"DateCreate", TypeDateTime, 8}, {"DateUpdate", TypeDateTime, 8},
-        {"Connect", TypeMemo, 0},     {"Database", TypeMemo, 0},      {"ForeignName", TypeText, 256},
-        {"RmtInfoShort", TypeBinary, 255}, {"RmtInfoLong", TypeOle, 0}, {"Lv", TypeOle, 0},
-        {"LvProp", TypeOle, 0},       {"LvModule", TypeOle, 0},       {"LvExtra", TypeOle, 0},
+        {"Id", TypeLong, 4},
+        {"ParentId", TypeLong, 4},
+        {"Name", TypeText, 256},
+        {"Owner", TypeBinary, 255},
+        {"Flags", TypeLong, 4},
+        {"Type", TypeInt, 2},
+        {"DateCreate", TypeDateTime, 8},
+        {"DateUpdate", TypeDateTime, 8},
+        {"Connect", TypeMemo, 0},
+        {"Database", TypeMemo, 0},
+        {"ForeignName", TypeText, 256},
+        {"RmtInfoShort", TypeBinary, 255},
+        {"RmtInfoLong", TypeOle, 0},
+        {"Lv", TypeOle, 0},
+        {"LvProp", TypeOle, 0},
+        {"LvModule", TypeOle, 0},
+        {"LvExtra", TypeOle, 0},
     };
     TableDef def;
     def.system = true;
@@ -63,8 +75,8 @@ TableDef catalogDefinition() {
         col.name = QString::fromLatin1(c.name);
         col.type = c.type;
         col.length = c.length;
-        const bool variable = c.type == TypeText || c.type == TypeMemo || c.type == TypeBinary ||
-                              c.type == TypeOle;
+        const bool variable =
+            c.type == TypeText || c.type == TypeMemo || c.type == TypeBinary || c.type == TypeOle;
         col.flags = variable ? FlagNullable : FlagFixed | FlagNullable;
         col.compressed = c.type == TypeText || c.type == TypeMemo;
         col.source = columnDefFor(col).type;
@@ -297,8 +309,8 @@ struct AccessDatabase::Impl {
     struct UsageMap {
         std::uint32_t ptr = 0;
         int rowLength = 0;
-        std::uint32_t start = 0;              // type 0
-        std::vector<std::uint32_t> mapPages;  // type 1
+        std::uint32_t start = 0;             // type 0
+        std::vector<std::uint32_t> mapPages; // type 1
         std::set<std::uint32_t> pages;
     };
 
@@ -335,14 +347,14 @@ struct AccessDatabase::Impl {
         QByteArray row(m.rowLength, char(0));
         const std::uint32_t capacity = std::uint32_t(m.rowLength - 5) * 8;
         const bool fitsInRow =
-            m.mapPages.empty() &&
-            (m.pages.empty() ||
-             (*m.pages.begin() >= m.start && *m.pages.rbegin() - m.start < capacity));
+            m.mapPages.empty() && (m.pages.empty() || (*m.pages.begin() >= m.start &&
+                                                       *m.pages.rbegin() - m.start < capacity));
         if (fitsInRow) {
             put32(row, 1, m.start);
             for (std::uint32_t p : m.pages) {
                 const std::uint32_t bit = p - m.start;
-                row[5 + int(bit / 8)] = char(std::uint8_t(row.at(5 + int(bit / 8))) | 1u << (bit % 8));
+                row[5 + int(bit / 8)] =
+                    char(std::uint8_t(row.at(5 + int(bit / 8))) | 1u << (bit % 8));
             }
             rewriteRow(m.ptr, row);
             return;
@@ -351,8 +363,8 @@ struct AccessDatabase::Impl {
         row[0] = 0x01;
         const std::uint32_t ranges = m.pages.empty() ? 0 : *m.pages.rbegin() / kPagesPerMapPage + 1;
         if (1 + 4 * int(ranges) > m.rowLength)
-            throw ExportError(QStringLiteral("Die Access-Datenbank \"%1\" wird zu groß.")
-                                  .arg(nativePath(path)));
+            throw ExportError(
+                QStringLiteral("Die Access-Datenbank \"%1\" wird zu groß.").arg(nativePath(path)));
         m.mapPages.resize(std::max<size_t>(m.mapPages.size(), ranges), 0);
         std::vector<QByteArray> bitmaps(m.mapPages.size());
         for (size_t k = 0; k < m.mapPages.size(); ++k) {
@@ -447,7 +459,8 @@ struct AccessDatabase::Impl {
 
 void createAccessDatabase(const QString& path) {
     if (QFileInfo::exists(path))
-        throw ExportError(QStringLiteral("Die Datei \"%1\" existiert bereits.").arg(nativePath(path)));
+        throw ExportError(
+            QStringLiteral("Die Datei \"%1\" existiert bereits.").arg(nativePath(path)));
     TempFile temp(path, newFileMode());
 
     // Page 0 the header, 1 the map of free pages (none: new pages go to the end of the file),
@@ -482,8 +495,7 @@ void createAccessDatabase(const QString& path) {
 
 // --- changes ----------------------------------------------------------------------------
 
-AccessDatabase::AccessDatabase(const QString& path, OpenMode mode)
-    : d(std::make_unique<Impl>()) {
+AccessDatabase::AccessDatabase(const QString& path, OpenMode mode) : d(std::make_unique<Impl>()) {
     d->path = path;
     QFile& source = d->source;
     source.setFileName(path);

@@ -53,7 +53,8 @@ QString version(const QString& path) {
 }
 
 QStringList tables(const QString& path) {
-    const QString out = QString::fromUtf8(run(QStringLiteral("mdb-tables"), {QStringLiteral("-1"), path}).out);
+    const QString out =
+        QString::fromUtf8(run(QStringLiteral("mdb-tables"), {QStringLiteral("-1"), path}).out);
     return out.split(u'\n', Qt::SkipEmptyParts);
 }
 
@@ -104,15 +105,15 @@ QList<QStringList> odbcRows(const QString& path, const QString& sql, QString* er
     const QByteArray conn = QStringLiteral("DRIVER={MDBTools};DBQ=%1;").arg(path).toUtf8();
     SQLCHAR out[1024];
     SQLSMALLINT outLen = 0;
-    if (!SQL_SUCCEEDED(SQLDriverConnectA(dbc, nullptr,
-                                         reinterpret_cast<SQLCHAR*>(const_cast<char*>(conn.constData())),
-                                         SQL_NTS, out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT))) {
+    if (!SQL_SUCCEEDED(SQLDriverConnectA(
+            dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(conn.constData())), SQL_NTS,
+            out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT))) {
         diag(SQL_HANDLE_DBC, dbc);
     } else {
         SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
         const QByteArray q = sql.toUtf8();
-        if (!SQL_SUCCEEDED(SQLExecDirectA(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(q.constData())),
-                                          SQL_NTS))) {
+        if (!SQL_SUCCEEDED(SQLExecDirectA(
+                stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(q.constData())), SQL_NTS))) {
             diag(SQL_HANDLE_STMT, stmt);
         } else {
             SQLSMALLINT columns = 0;
@@ -136,8 +137,9 @@ QList<QStringList> odbcRows(const QString& path, const QString& sql, QString* er
                             null = true;
                             break;
                         }
-                        const qsizetype got =
-                            ind == SQL_NO_TOTAL || ind >= SQLLEN(sizeof buf) ? qsizetype(sizeof buf) - 1 : qsizetype(ind);
+                        const qsizetype got = ind == SQL_NO_TOTAL || ind >= SQLLEN(sizeof buf)
+                                                  ? qsizetype(sizeof buf) - 1
+                                                  : qsizetype(ind);
                         value.append(buf, got);
                         if (rc == SQL_SUCCESS)
                             break;

@@ -4,12 +4,14 @@
 #include "VelADObatchmove.h"
 #include "desktopprovider.h"
 #include "exportcommand.h"
+#include "mdbreaders.h"
 #include "readers.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -173,7 +175,9 @@ private slots:
     void failedReplacementKeepsOldFiles_data();
     void failedReplacementKeepsOldFiles();
     void replacementTakesThePlaceOfOldFiles();
-    void accessIsRefusedBeforeTheSourceCloses();
+    void accessDatabase();
+    void accessDatabaseReplaced();
+    void accessDatabaseKept();
 
     void extensionTable_data();
     void extensionTable();
@@ -741,20 +745,99 @@ void TestBatchMove::replacementTakesThePlaceOfOldFiles() {
     QCOMPARE(le32(readFile(m_dir.filePath("kunden.dbf")), 4), 0u);
 }
 
-void TestBatchMove::accessIsRefusedBeforeTheSourceCloses() {
+void TestBatchMove::accessDatabase() {
+    if (!mdbreaders::mdbtoolsPresent())
+        QSKIP("mdbtools is not installed");
+    emptyFolder();
+    standardSource(120);
+    g_source.rows[7][0] = QVariant();
+    g_source.rows[8][0] = QStringLiteral("Grüße aus Köln");
     openSource();
-    m_bm->setDestDatabaseName(m_dir.filePath("db.mdb"));
+    const QString path = m_dir.filePath("db.mdb");
+    m_bm->setDestDatabaseName(path);
     m_bm->setDestTableName(QStringLiteral("kunden"));
     m_bm->setDestDatabaseType(dtAccess);
+    m_bm->Execute();
+    QCOMPARE(m_bm->RowsExported(), 120);
+    QVERIFY(m_query->Active());
+    QVERIFY(m_conn->Connected());
+    QCOMPARE(folderEntries(), QStringList{"db.mdb"});
+
+    QCOMPARE(mdbreaders::version(path), QStringLiteral("JET4"));
+    QCOMPARE(mdbreaders::tables(path), QStringList{"kunden"});
+    const QString schema = mdbreaders::schema(path, QStringLiteral("kunden"));
+    QVERIFY2(schema.contains(QRegularExpression(QStringLiteral("\\[Name\\]\\s+Text \\(30\\)"))),
+             qPrintable(schema));
+    QVERIFY2(schema.contains(QRegularExpression(QStringLiteral("\\[Nr\\]\\s+Long Integer"))),
+             qPrintable(schema));
+    QString error;
+    const auto rows = mdbreaders::exportRows(path, QStringLiteral("kunden"), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(rows.size(), 120);
+    QCOMPARE(rows[0], (QStringList{"Zeile 0", "0"}));
+    QCOMPARE(rows[7], (QStringList{mdbreaders::kNull, "7"}));
+    QCOMPARE(rows[8], (QStringList{QStringLiteral("Grüße aus Köln"), "8"}));
+    QCOMPARE(rows[119], (QStringList{"Zeile 119", "119"}));
+}
+
+void TestBatchMove::accessDatabaseReplaced() {
+    if (!mdbreaders::mdbtoolsPresent())
+        QSKIP("mdbtools is not installed");
+    emptyFolder();
+    const QString path = m_dir.filePath("db.mdb");
+    m_bm->setDestDatabaseName(path);
+    m_bm->setDestTableName(QStringLiteral("kunden"));
+    m_bm->setDestDatabaseType(dtAccess);
+    standardSource(5);
+    openSource();
+    m_bm->Execute();
+
+    // A second export into the same file replaces it.
+    m_query->Close();
+    standardSource(3);
+    openSource();
+    m_bm->Execute();
+    QCOMPARE(m_bm->RowsExported(), 3);
+    QString error;
+    QCOMPARE(mdbreaders::exportRows(path, QStringLiteral("kunden"), &error).size(), 3);
+    QCOMPARE(folderEntries(), QStringList{"db.mdb"});
+
+    // A failed one leaves the file as it was.
+    const QByteArray before = readFile(path);
+    m_query->Close();
+    standardSource(3);
+    g_source.rows[2][0] = QString(40, u'x'); // longer than the column
+    openSource();
+    QVERIFY_THROWS_EXCEPTION(DataError, m_bm->Execute());
+    QCOMPARE(readFile(path), before);
+    QCOMPARE(folderEntries(), QStringList{"db.mdb"});
+    QCOMPARE(m_bm->RowsExported(), 3);
+}
+
+void TestBatchMove::accessDatabaseKept() {
+    if (!mdbreaders::mdbtoolsPresent())
+        QSKIP("mdbtools is not installed");
+    emptyFolder();
+    const QString path = m_dir.filePath("db.mdb");
+    m_bm->setDestDatabaseName(path);
+    m_bm->setDestTableName(QStringLiteral("erste"));
+    m_bm->setDestDatabaseType(dtAccess);
+    m_bm->setOverwriteExisting(ovADOno);
+    openSource();
+    m_bm->Execute();
+    // Without leave to replace, a second table joins the first; the same name is refused.
+    m_bm->setDestTableName(QStringLiteral("zweite"));
+    m_bm->Execute();
+    QCOMPARE(mdbreaders::tables(path), (QStringList{"erste", "zweite"}));
+    const QByteArray before = readFile(path);
     try {
         m_bm->Execute();
         QFAIL("accepted");
     } catch (const DataError& e) {
-        QVERIFY2(e.message().contains(".mdb"), qPrintable(e.message()));
+        QVERIFY2(e.message().contains(QStringLiteral("existiert bereits")),
+                 qPrintable(e.message()));
     }
-    QVERIFY(m_query->Active());
-    QVERIFY(m_conn->Connected());
-    QVERIFY(!QFile::exists(m_dir.filePath("db.mdb")));
+    QCOMPARE(readFile(path), before);
 }
 
 void TestBatchMove::extensionTable_data() {
@@ -773,8 +856,14 @@ void TestBatchMove::extensionTable_data() {
                                       << "kunden.txt" << int(dtText);
     QTest::newRow("db") << "/x/t.db" << true << "/x/"
                         << "t.db" << int(dtParadox5);
-    QTest::newRow("mdb") << "/x/t.mdb" << true << "/x/"
-                         << "t.mdb" << int(dtAccess);
+    // An Access database is the file itself, holding a table named after it.
+    QTest::newRow("mdb") << "/x/t.mdb" << true << "/x/t.mdb"
+                         << "t" << int(dtAccess);
+    QTest::newRow("mdb, name with dots")
+        << "/x/Umsatz 2024.01.MDB" << true << "/x/Umsatz 2024.01.MDB"
+        << "Umsatz 2024_01" << int(dtAccess);
+    QTest::newRow("mdb without a name") << "/x/.mdb" << true << "/x/.mdb"
+                                        << "Tabelle" << int(dtAccess);
     QTest::newRow("html") << "/x/t.html" << true << "/x/"
                           << "t.html" << int(dtHTMLexport);
     QTest::newRow("htm matches nothing") << "/x/t.htm" << false << ""
@@ -817,6 +906,13 @@ void TestBatchMove::exportCommand() {
     QCOMPARE(m_bm->DestTableName(), QStringLiteral("neu.dbf"));
     QCOMPARE(le32(readFile(m_dir.filePath("neu.dbf")), 4), 120u);
 
+    // An Access export: the chosen file is the database, holding a table named after it.
+    exportQueryToFile(*m_bm, *m_query, m_dir.filePath("kunden.mdb"), show);
+    QCOMPARE(status, QString::fromUtf8("Es wurden 120 Datensätze exportiert."));
+    QCOMPARE(m_bm->DestTableName(), QStringLiteral("kunden"));
+    if (mdbreaders::mdbtoolsPresent())
+        QCOMPARE(mdbreaders::tables(m_dir.filePath("kunden.mdb")), QStringList{"kunden"});
+
     // An unknown extension exports nothing and shows the previous count.
     status.clear();
     exportQueryToFile(*m_bm, *m_query, m_dir.filePath("t.csv"), show);
@@ -826,8 +922,8 @@ void TestBatchMove::exportCommand() {
     // A failure still shows the previous count and resumes the controls; the row stays.
     m_query->Next();
     status.clear();
-    QVERIFY_THROWS_EXCEPTION(DataError,
-                             exportQueryToFile(*m_bm, *m_query, m_dir.filePath("x.mdb"), show));
+    QVERIFY_THROWS_EXCEPTION(
+        DataError, exportQueryToFile(*m_bm, *m_query, m_dir.filePath("fehlt/x.mdb"), show));
     QCOMPARE(status, QString::fromUtf8("Es wurden 120 Datensätze exportiert."));
     QCOMPARE(m_query->DisableCount(), 0);
 }

@@ -34,7 +34,8 @@ QString dateTimeText(const QDateTime& dt) {
 QString memoText(int n, bool euro, int seed) {
     QString s;
     s.reserve(n);
-    const QString pattern = euro ? QStringLiteral("Grüße € aus Köln; ") : QStringLiteral("Äpfel und Öl; ");
+    const QString pattern =
+        euro ? QStringLiteral("Grüße € aus Köln; ") : QStringLiteral("Äpfel und Öl; ");
     while (s.size() < n)
         s += pattern + QString::number(seed) + u' ';
     s.truncate(n);
@@ -110,8 +111,8 @@ void writeTable(const QString& path, const QString& create, qint64 rows,
     }
     AccessDatabase db(path);
     db.appendRows(
-        schema.tableName, rows,
-        [&](qint64 r, std::vector<QVariant>& v) { v = values(int(r)); }, schema.columns);
+        schema.tableName, rows, [&](qint64 r, std::vector<QVariant>& v) { v = values(int(r)); },
+        schema.columns);
     db.commit();
 }
 
@@ -201,15 +202,15 @@ void TestMdb::allTypes() {
     QCOMPARE(mdbreaders::version(path), QStringLiteral("JET4"));
     QCOMPARE(mdbreaders::tables(path), QStringList{"Kunden"});
     const QString schema = mdbreaders::schema(path, QStringLiteral("Kunden"));
-    const QList<QPair<QString, QString>> types = {
-        {"Nr", "Long Integer"}, {"Name", "Text \\(40\\)"}, {"Preis", "Currency"},
-        {"Wert", "Double"},     {"Notiz", "Memo"},         {"Aktiv", "Boolean"},
-        {"Tag", "DateTime"},    {"Zeit", "DateTime"},      {"Uhr", "DateTime"},
-        {"Stempel", "DateTime"}};
+    const QList<QPair<QString, QString>> types = {{"Nr", "Long Integer"}, {"Name", "Text \\(40\\)"},
+                                                  {"Preis", "Currency"},  {"Wert", "Double"},
+                                                  {"Notiz", "Memo"},      {"Aktiv", "Boolean"},
+                                                  {"Tag", "DateTime"},    {"Zeit", "DateTime"},
+                                                  {"Uhr", "DateTime"},    {"Stempel", "DateTime"}};
     for (const auto& [column, type] : types)
-        QVERIFY2(schema.contains(QRegularExpression(
-                     QStringLiteral("\\[%1\\]\\s+%2").arg(column, type))),
-                 qPrintable(column + u'\n' + schema));
+        QVERIFY2(
+            schema.contains(QRegularExpression(QStringLiteral("\\[%1\\]\\s+%2").arg(column, type))),
+            qPrintable(column + u'\n' + schema));
 
     QList<QStringList> expected;
     for (int i = 0; i < rows; ++i)
@@ -221,8 +222,7 @@ void TestMdb::allTypes() {
 
     if (!mdbreaders::odbcDriverRegistered())
         QSKIP("the mdbtools ODBC driver is not registered");
-    const auto viaOdbc =
-        mdbreaders::odbcRows(path, QStringLiteral("SELECT * FROM Kunden"), &error);
+    const auto viaOdbc = mdbreaders::odbcRows(path, QStringLiteral("SELECT * FROM Kunden"), &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(viaOdbc, expected);
 }
@@ -251,7 +251,8 @@ void TestMdb::hundredThousandRows() {
                                v[2].isNull() ? kNull : QString::number(v[2].toDouble(), 'f', 4),
                                v[3].toString()};
         if (exported[i] != want)
-            QFAIL(qPrintable(QStringLiteral("row %1: %2").arg(i).arg(exported[i].join(u'|').left(200))));
+            QFAIL(qPrintable(
+                QStringLiteral("row %1: %2").arg(i).arg(exported[i].join(u'|').left(200))));
     }
 }
 
@@ -307,7 +308,9 @@ void TestMdb::wideTableAndManyTables() {
         create += QStringLiteral("%1Feld mit recht langem Namen %2 %3")
                       .arg(i ? QStringLiteral(", ") : QString())
                       .arg(i)
-                      .arg(i % 3 == 0 ? "char(10) " : i % 3 == 1 ? "integer " : "memo ");
+                      .arg(i % 3 == 0   ? "char(10) "
+                           : i % 3 == 1 ? "integer "
+                                        : "memo ");
     create += u')';
     auto values = [](int r) {
         std::vector<QVariant> v(255);
@@ -320,7 +323,8 @@ void TestMdb::wideTableAndManyTables() {
     writeTable(path, create, 3, values);
     for (int t = 1; t < 40; ++t) {
         AccessDatabase db(path);
-        db.createTable(parseCreateTable(QStringLiteral("CREATE TABLE [Tabelle %1] (a integer )").arg(t)));
+        db.createTable(
+            parseCreateTable(QStringLiteral("CREATE TABLE [Tabelle %1] (a integer )").arg(t)));
         db.commit();
     }
     QStringList names = mdbreaders::tables(path);
@@ -352,8 +356,9 @@ void TestMdb::existingDatabase() {
     // The same name in other case is the same table.
     AccessDatabase db(path);
     QVERIFY(db.hasTable(QStringLiteral("ERSTE")));
-    QVERIFY_THROWS_EXCEPTION(ExportError,
-                             db.createTable(parseCreateTable(QStringLiteral("CREATE TABLE [erste] (b integer )"))));
+    QVERIFY_THROWS_EXCEPTION(
+        ExportError,
+        db.createTable(parseCreateTable(QStringLiteral("CREATE TABLE [erste] (b integer )"))));
     db.createTable(parseCreateTable(QStringLiteral("CREATE TABLE [Zweite] (b char(5) )")));
     // Nothing reaches the file before the commit.
     QCOMPARE(fileBytes(path), before);
@@ -384,7 +389,8 @@ void TestMdb::namesTheFormatRefuses_data() {
     QTest::newRow("bracket in a column") << "CREATE TABLE [t] (a]b integer )";
     QTest::newRow("exclamation mark in the table") << "CREATE TABLE [t!] (a integer )";
     QTest::newRow("leading blank") << "CREATE TABLE [ t] (a integer )";
-    QTest::newRow("65 characters") << QStringLiteral("CREATE TABLE [t] (%1 integer )").arg(QString(65, u'x'));
+    QTest::newRow("65 characters")
+        << QStringLiteral("CREATE TABLE [t] (%1 integer )").arg(QString(65, u'x'));
     QTest::newRow("same column twice") << "CREATE TABLE [t] (Nr integer , NR char(3) )";
 }
 
@@ -445,8 +451,9 @@ void TestMdb::fullDiskLeavesTheDatabaseAsItWas() {
     // A file size limit makes writes fail the way a full disk does, without needing one.
     const QString folder = ownFolder();
     const QString path = folder + QStringLiteral("/voll.mdb");
-    writeTable(path, QStringLiteral("CREATE TABLE [v] (Nr integer , Text memo )"), 3,
-               [](int i) { return std::vector<QVariant>{qint64(i), QStringLiteral("x")}; });
+    writeTable(path, QStringLiteral("CREATE TABLE [v] (Nr integer , Text memo )"), 3, [](int i) {
+        return std::vector<QVariant>{qint64(i), QStringLiteral("x")};
+    });
     const QByteArray before = fileBytes(path);
 
     rlimit old{};
@@ -478,9 +485,11 @@ void TestMdb::rowEncoding() {
     // What readers cannot show: an empty text is not a null, and decoding gives back what
     // was encoded, also for a row whose memo is too long to stay in it.
     jet4::TableDef def;
-    for (const auto& c : parseCreateTable(QStringLiteral(
-                                              "CREATE TABLE [t] (a char(10) , b char(10) , c integer , d bit , e memo )"))
-                             .columns)
+    for (const auto& c :
+         parseCreateTable(
+             QStringLiteral(
+                 "CREATE TABLE [t] (a char(10) , b char(10) , c integer , d bit , e memo )"))
+             .columns)
         def.columns.push_back(jet4::columnFor(c));
     jet4::layoutColumns(def.columns);
     int stored = 0;
@@ -503,7 +512,8 @@ void TestMdb::rowEncoding() {
     // A row wider than a page is refused before anything is stored.
     jet4::TableDef wide;
     for (int i = 0; i < 9; ++i)
-        wide.columns.push_back(jet4::columnFor({QStringLiteral("c%1").arg(i), ColumnType::Char, 255}));
+        wide.columns.push_back(
+            jet4::columnFor({QStringLiteral("c%1").arg(i), ColumnType::Char, 255}));
     jet4::layoutColumns(wide.columns);
     std::vector<QVariant> big(9, QVariant(QString(255, QChar(0x20AC))));
     QVERIFY_THROWS_EXCEPTION(ExportError, jet4::encodeRow(wide, big, store));
@@ -516,7 +526,8 @@ void TestMdb::textCompression_data() {
     QTest::newRow("euro sign") << QStringLiteral("5 €") << false;
     QTest::newRow("two characters") << QStringLiteral("ab") << false;
     QTest::newRow("empty") << QString() << false;
-    QTest::newRow("control character zero") << QStringLiteral("a") + QChar(0) + QStringLiteral("bc") << false;
+    QTest::newRow("control character zero")
+        << QStringLiteral("a") + QChar(0) + QStringLiteral("bc") << false;
 }
 
 void TestMdb::textCompression() {
@@ -528,7 +539,10 @@ void TestMdb::textCompression() {
     QCOMPARE(jet4::decodeText(bytes), text);
     QCOMPARE(jet4::encodeText(text, false).size(), text.size() * 2);
     // A compressed text may switch to two bytes a character and back.
-    QCOMPARE(jet4::decodeText(QByteArray("\xFF\xFE" "ab\x00\xAC\x20\x00" "c", 9)),
+    QCOMPARE(jet4::decodeText(QByteArray("\xFF\xFE"
+                                         "ab\x00\xAC\x20\x00"
+                                         "c",
+                                         9)),
              QStringLiteral("ab€c"));
 }
 
