@@ -1,5 +1,6 @@
 #include "DBBGrid.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -94,12 +95,17 @@ class GridDelegate : public QStyledItemDelegate {
 public:
     explicit GridDelegate(TDBBGrid* grid) : QStyledItemDelegate(grid), m_grid(grid) {}
 
+    // The default cell drawing followed by the drawing hook, both from one
+    // set of cell values: the cell's data is read and formatted once per
+    // paint, not once for drawing and again for the hook.
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override
     {
-        QStyledItemDelegate::paint(painter, option, index);
         QStyleOptionViewItem state = option;
         initStyleOption(&state, index);
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &state, painter, widget);
         m_grid->DrawDataCell(*painter, option.rect, index.row(), index.column(), state);
     }
 
