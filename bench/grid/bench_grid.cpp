@@ -199,13 +199,19 @@ void showView(QTableView& view, const QSize& size)
 // the update that scrolling posted pass, untimed.
 void paintScreen(Run& run, int row, QImage& image)
 {
+    const QModelIndex index = run.view->model()->index(row, 0);
     QElapsedTimer timer;
     timer.start();
     const double cpu0 = threadCpuMs();
-    run.view->scrollTo(run.view->model()->index(row, 0), QAbstractItemView::PositionAtTop);
+    run.view->scrollTo(index, QAbstractItemView::PositionAtTop);
     run.view->render(&image);
     run.cpu.push_back(threadCpuMs() - cpu0);
     run.ms.push_back(double(timer.nsecsElapsed()) / 1e6);
+    // A screen that did not move would be painted from warm caches only.
+    if (!run.view->viewport()->rect().contains(run.view->visualRect(index).topLeft())) {
+        std::fprintf(stderr, "bench-grid: %s did not scroll to row %d\n", run.name, row);
+        std::exit(1);
+    }
     QCoreApplication::processEvents();
 }
 
