@@ -207,22 +207,26 @@ QVariant TDBBGridModel::headerData(int section, Qt::Orientation orientation, int
 
 QString blobPlaceholder(int fieldType, bool isNull)
 {
-    QString kind;
+    // Fixed texts: a large-object cell costs no string building when painted.
+    static const QString texts[3][2] = {
+        {QStringLiteral("(MEMO)"), QStringLiteral("(memo)")},
+        {QStringLiteral("(GRAPHIC)"), QStringLiteral("(graphic)")},
+        {QStringLiteral("(BLOB)"), QStringLiteral("(blob)")},
+    };
+    int kind = 2;
     switch (fieldType) {
     case ftMemo:
     case ftFmtMemo:
     case ftOraClob:
-        kind = QStringLiteral("Memo");
+        kind = 0;
         break;
     case ftGraphic:
-        kind = QStringLiteral("Graphic");
+        kind = 1;
         break;
     default:
-        kind = QStringLiteral("Blob");
         break;
     }
-    kind = QLatin1Char('(') + kind + QLatin1Char(')');
-    return isNull ? kind.toLower() : kind.toUpper();
+    return texts[kind][isNull ? 1 : 0];
 }
 
 QString memoPreview(QStringView text, int cellWidth, const QFontMetrics& metrics)
