@@ -31,11 +31,12 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <random>
 #include <time.h>
 #include <resultstore.h>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace {
@@ -209,8 +210,9 @@ void paintScreen(Run& run, int row, QImage& image)
     run.ms.push_back(double(timer.nsecsElapsed()) / 1e6);
     // A screen that did not move would be painted from warm caches only.
     if (!run.view->viewport()->rect().contains(run.view->visualRect(index).topLeft())) {
-        std::fprintf(stderr, "bench-grid: %s did not scroll to row %d\n", run.name, row);
-        std::exit(1);
+        // Thrown, not exited: the test server this process started must be stopped.
+        throw std::runtime_error(std::string(run.name) + " did not scroll to row " +
+                                 std::to_string(row));
     }
     QCoreApplication::processEvents();
 }
@@ -413,6 +415,9 @@ int main(int argc, char** argv)
                     items.addedKb > 0 ? double(ours.addedKb) / double(items.addedKb) : 0.0);
     } catch (const data::DataError& e) {
         std::fprintf(stderr, "bench-grid: %s\n", qPrintable(e.message()));
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench-grid: %s\n", e.what());
         return 1;
     }
     return 0;
