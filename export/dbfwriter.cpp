@@ -14,6 +14,8 @@ namespace {
 
 constexpr char codePageMark1252 = 0x03;
 constexpr int vfpBacklinkSize = 263;
+// Records are collected up to this size and written in one piece.
+constexpr qsizetype kPendingBytes = 1 << 20;
 
 // Right-aligned number text in a field of the given width; throws when it does not fit.
 QByteArray fitNumber(const QString& text, const ColumnDef& column, int width) {
@@ -270,6 +272,7 @@ DbfWriter::DbfWriter(DbfFlavor flavor, const TableSchema& schema, const QString&
                                                   QFileInfo(path).completeBaseName());
     writeHeader();
     m_record.resize(m_recordLength);
+    m_pending.reserve(kPendingBytes + m_recordLength);
 }
 
 DbfWriter::~DbfWriter() {
@@ -426,29 +429,114 @@ void DbfWriter::encodeField(int i, const QVariant& v, char* out, QByteArray& nul
     }
 }
 
-void DbfWriter::appendRow(const std::vector<QVariant>& values) {
-    checkRowWidth(values.size(), m_fields.size());
+char* DbfWriter::beginRecord() {
     if (m_rows >= 0xFFFFFFFFLL)
         throw ExportError(QStringLiteral("Die Tabelle ist voll."));
-    char* rec = m_record.data();
-    rec[0] = ' '; // not deleted
-    QByteArray nullFlags(m_nullField.length, '\0');
-    for (size_t i = 0; i < m_fields.size(); ++i)
-        encodeField(int(i), values[i], rec + m_fields[i].offset, nullFlags);
+    m_record[0] = ' '; // not deleted
+    m_nullFlags.fill('\0', m_nullField.length);
+    return m_record.data();
+}
+
+void DbfWriter::completeRecord() {
     if (m_nullField.length)
-        std::memcpy(rec + m_nullField.offset, nullFlags.constData(), size_t(nullFlags.size()));
-    // The record replaces the end-of-file mark, which is written again by finish(). Seeking
-    // flushes the file's buffer, so it happens only where the position is not right already.
-    const qint64 at = m_headerLength + m_rows * m_recordLength;
+        std::memcpy(m_record.data() + m_nullField.offset, m_nullFlags.constData(),
+                    size_t(m_nullFlags.size()));
+    m_pending += m_record;
+    ++m_rows;
+    if (m_pending.size() >= kPendingBytes)
+        writeRecords();
+}
+
+void DbfWriter::writeRecords() {
+    if (m_pending.isEmpty())
+        return;
+    // The records replace the end-of-file mark, which finish() writes again after them.
+    // Seeking flushes the file's buffer, so it happens only where the position is not right.
+    const qint64 at = m_headerLength + m_writtenRows * m_recordLength;
     if (m_file.pos() != at && !m_file.seek(at))
         throwWriteError(m_file);
-    writeBytes(m_file, m_record);
-    ++m_rows;
+    writeBytes(m_file, m_pending);
+    m_writtenRows = m_rows;
+    m_pending.resize(0); // keeps the capacity
+}
+
+void DbfWriter::appendRow(const std::vector<QVariant>& values) {
+    checkRowWidth(values.size(), m_fields.size());
+    char* rec = beginRecord();
+    for (size_t i = 0; i < m_fields.size(); ++i)
+        encodeField(int(i), values[i], rec + m_fields[i].offset, m_nullFlags);
+    completeRecord();
+}
+
+void DbfWriter::appendCells(const RowView& row, int columns) {
+    checkRowWidth(size_t(columns), m_fields.size());
+    char* rec = beginRecord();
+    for (int i = 0; i < columns; ++i) {
+        char* out = rec + m_fields[size_t(i)].offset;
+        if (!encodeCell(i, row.cell(i), out))
+            encodeField(i, row.value(i), out, m_nullFlags);
+    }
+    completeRecord();
+}
+
+bool DbfWriter::encodeCell(int i, const Cell& cell, char* out) {
+    const DbfField& f = m_fields[size_t(i)];
+    const ColumnDef& column = m_schema.columns[size_t(i)];
+    switch (f.type) {
+    case 'C':
+        // Every UTF-16 unit gives at most one byte; longer texts are measured (and refused)
+        // by the general path.
+        if (cell.kind != Cell::Text || column.type != ColumnType::Char ||
+            cell.text.size() > f.length)
+            return false;
+        std::memset(out, ' ', size_t(f.length));
+        toCp1252(cell.text, out);
+        return true;
+    case 'N':
+    case 'F': {
+        char buf[64];
+        char* end = nullptr;
+        if (cell.kind == Cell::Integer && column.type == ColumnType::Integer) {
+            end = integerText(buf, cell.integer);
+        } else if (cell.kind == Cell::Real && std::isfinite(cell.real)) {
+            const double a = std::fabs(cell.real);
+            if (column.type == ColumnType::Numeric ||
+                (column.type == ColumnType::Float && (a == 0 || a >= 1e-4)))
+                end = fixedNumber(buf, cell.real, f.decimals);
+        }
+        if (!end || end - buf > f.length)
+            return false;
+        const auto n = size_t(end - buf);
+        std::memset(out, ' ', size_t(f.length) - n);
+        std::memcpy(out + f.length - n, buf, n);
+        return true;
+    }
+    case 'L':
+        if (cell.kind != Cell::Bool)
+            return false;
+        out[0] = cell.integer ? 'T' : 'F';
+        return true;
+    case 'D':
+        if ((cell.kind != Cell::Date && cell.kind != Cell::DateTime) || cell.year < 1 ||
+            cell.year > 9999)
+            return false;
+        {
+            char buf[16];
+            isoDateText(buf, cell.year, cell.month, cell.day); // yyyy-MM-dd
+            std::memcpy(out, buf, 4);
+            std::memcpy(out + 4, buf + 5, 2);
+            std::memcpy(out + 6, buf + 8, 2);
+        }
+        return true;
+    default:
+        return false;
+    }
 }
 
 void DbfWriter::finish() {
     if (!m_file.isOpen())
         return;
+    writeRecords();
     if (m_memo)
         m_memo->finish();
     writeHeader();

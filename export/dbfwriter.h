@@ -34,6 +34,7 @@ public:
     DbfWriter(DbfFlavor flavor, const TableSchema& schema, const QString& path);
     ~DbfWriter() override;
     void appendRow(const std::vector<QVariant>& values) override;
+    void appendCells(const RowView& row, int columns) override;
     void finish() override;
 
     static QString memoPath(DbfFlavor flavor, const QString& path);
@@ -41,6 +42,12 @@ public:
 private:
     void writeHeader();
     void encodeField(int i, const QVariant& v, char* out, QByteArray& nullFlags);
+    // Encodes the common values straight from the cell; false where encodeField must.
+    bool encodeCell(int i, const Cell& cell, char* out);
+    // The record being built, cleared; completeRecord() queues it for writing.
+    char* beginRecord();
+    void completeRecord();
+    void writeRecords();
 
     DbfFlavor m_flavor;
     TableSchema m_schema;
@@ -52,6 +59,9 @@ private:
     QFile m_file;
     std::unique_ptr<MemoFileWriter> m_memo;
     QByteArray m_record;
+    QByteArray m_nullFlags;
+    QByteArray m_pending;     // complete records not yet written
+    qint64 m_writtenRows = 0; // records in the file
 };
 
 } // namespace exportfile

@@ -50,6 +50,70 @@ QString propertyText(const data::ConnectionParams& params, const QString& name) 
     return {};
 }
 
+// One row of the row set the batch move appended to, as the writers take it: the values
+// straight from the store's columns (their kinds are the ones columnInfoFor gives).
+class StoreRow : public RowView {
+public:
+    explicit StoreRow(const data::ResultStore& store) : m_store(store) {}
+
+    Cell cell(int column) const override {
+        Cell c;
+        if (m_store.isNull(row, column))
+            return c;
+        switch (m_store.column(column).kind) {
+        case data::StorageKind::Int64:
+            c.kind = Cell::Integer;
+            c.integer = m_store.integer(row, column);
+            break;
+        case data::StorageKind::Double:
+            c.kind = Cell::Real;
+            c.real = m_store.real(row, column);
+            break;
+        case data::StorageKind::Bool:
+            c.kind = Cell::Bool;
+            c.integer = m_store.integer(row, column) != 0;
+            break;
+        case data::StorageKind::Utf16:
+            c.kind = Cell::Text;
+            c.text = m_store.utf16(row, column);
+            break;
+        case data::StorageKind::Date:
+            c.kind = Cell::Date;
+            data::civilFromDays(std::int32_t(m_store.integer(row, column)), c.year, c.month, c.day);
+            break;
+        case data::StorageKind::DateTime: {
+            // Whole milliseconds, as the store's own values have them.
+            const std::int64_t ticks = m_store.integer(row, column);
+            if (ticks < 0) {
+                c.kind = Cell::Other;
+                break;
+            }
+            c.kind = Cell::DateTime;
+            data::civilFromDays(std::int32_t(ticks / data::kTicksPerDay), c.year, c.month, c.day);
+            c.msecs = int(ticks % data::kTicksPerDay / 10000);
+            break;
+        }
+        case data::StorageKind::Time: {
+            const std::int64_t ticks = m_store.integer(row, column);
+            c.kind = ticks >= 0 && ticks < data::kTicksPerDay ? Cell::Time : Cell::Other;
+            c.msecs = int(ticks / 10000);
+            break;
+        }
+        default:
+            c.kind = Cell::Other; // not a kind of this provider's tables
+            break;
+        }
+        return c;
+    }
+
+    QVariant value(int column) const override { return m_store.value(row, column); }
+
+    qint64 row = 0;
+
+private:
+    const data::ResultStore& m_store;
+};
+
 class DesktopConnection : public data::ProviderConnection {
 public:
     DesktopConnection(QString dataSource, FileFormat format, QList<data::PropertyEntry> properties)
@@ -115,12 +179,11 @@ public:
                 auto writer =
                     createTableWriter(t.format, t.schema, staged ? staged->path(path) : path);
                 const int columns = store.columnCount();
-                std::vector<QVariant> values(static_cast<size_t>(columns));
+                StoreRow view(store);
                 for (qint64 row = 0; row < store.rowCount(); ++row) {
-                    for (int c = 0; c < columns; ++c)
-                        values[size_t(c)] = store.value(row, c);
+                    view.row = row;
                     try {
-                        writer->appendRow(values);
+                        writer->appendCells(view, columns);
                     } catch (const ExportError& e) {
                         throw ExportError(
                             QStringLiteral("Datensatz %1: %2").arg(row + 1).arg(e.message()));

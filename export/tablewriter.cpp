@@ -112,6 +112,13 @@ std::unique_ptr<TableWriter> createTableWriter(FileFormat format, const TableSch
     }
 }
 
+void TableWriter::appendCells(const RowView& row, int columns) {
+    std::vector<QVariant> values(size_t(std::max(columns, 0)));
+    for (int c = 0; c < columns; ++c)
+        values[size_t(c)] = row.value(c);
+    appendRow(values);
+}
+
 void writeTable(FileFormat format, const TableSchema& schema,
                 const std::vector<std::vector<QVariant>>& rows, const QString& path) {
     auto writer = createTableWriter(format, schema, path);

@@ -7,6 +7,7 @@
 #include "tableschema.h"
 
 #include <QString>
+#include <QStringView>
 #include <QVariant>
 #include <memory>
 #include <vector>
@@ -45,11 +46,35 @@ QString defaultExtension(FileFormat format);
 // Files a table of this format consists of besides path itself (memo files), for clean-up.
 std::vector<QString> companionFiles(FileFormat format, const QString& path);
 
+// One value of a row as the provider's row set holds it, so that writers can take the common
+// values without a QVariant and a QString for each.
+struct Cell {
+    // Other: a value the writer takes from RowView::value().
+    enum Kind : quint8 { Null, Integer, Real, Bool, Text, Date, DateTime, Time, Other };
+    Kind kind = Null;
+    qint64 integer = 0;               // Integer; Bool as 0 or 1
+    double real = 0;                  // Real
+    QStringView text;                 // Text; valid while the row is being written
+    int year = 0, month = 0, day = 0; // Date, DateTime
+    int msecs = 0;                    // DateTime, Time: milliseconds since midnight
+};
+
+// A row handed to a writer: cell() for the fast paths, value() gives the same value as
+// appendRow would get it, for everything a writer does not take as a cell.
+class RowView {
+public:
+    virtual ~RowView() = default;
+    virtual Cell cell(int column) const = 0;
+    virtual QVariant value(int column) const = 0;
+};
+
 class TableWriter {
 public:
     virtual ~TableWriter() = default;
     // One value per column of the schema, in column order; a null QVariant is a null value.
     virtual void appendRow(const std::vector<QVariant>& values) = 0;
+    // The same for a row of `columns` values; writers with a faster path override it.
+    virtual void appendCells(const RowView& row, int columns);
     // Completes the file(s). Rows appended before stay written; finish() may be called again.
     virtual void finish() = 0;
     qint64 rowCount() const { return m_rows; }

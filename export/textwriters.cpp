@@ -13,6 +13,9 @@ void writeText(QFile& f, const QString& text) {
     writeBytes(f, text.toUtf8());
 }
 
+// Lines are collected up to this size and written in one piece.
+constexpr qsizetype kBufferSize = 1 << 20;
+
 bool isTextColumn(const ColumnDef& c) {
     return c.type == ColumnType::Char || c.type == ColumnType::Memo;
 }
@@ -32,6 +35,15 @@ TextWriter::TextWriter(const TableSchema& schema, const QString& path)
     for (const auto& c : schema.columns)
         names << quoted(c.name);
     writeText(m_file, names.join(u',') + QStringLiteral("\r\n"));
+    m_buffer.reserve(kBufferSize + 64 * 1024);
+}
+
+TextWriter::~TextWriter() {
+    try {
+        finish();
+    } catch (...) {
+        // The lines written so far stay; nothing more can be done about the file here.
+    }
 }
 
 void TextWriter::appendRow(const std::vector<QVariant>& values) {
@@ -46,11 +58,127 @@ void TextWriter::appendRow(const std::vector<QVariant>& values) {
         const QString text = cellText(values[i], c);
         line += isTextColumn(c) ? quoted(text) : text;
     }
-    writeText(m_file, line + QStringLiteral("\r\n"));
+    m_buffer += (line + QStringLiteral("\r\n")).toUtf8();
     ++m_rows;
+    if (m_buffer.size() >= kBufferSize)
+        writeBuffer();
+}
+
+void TextWriter::appendCells(const RowView& row, int columns) {
+    checkRowWidth(size_t(columns), m_schema.columns.size());
+    const qsizetype start = m_buffer.size();
+    try {
+        for (int i = 0; i < columns; ++i) {
+            if (i)
+                m_buffer += ',';
+            const ColumnDef& c = m_schema.columns[size_t(i)];
+            if (appendCellText(row.cell(i), c))
+                continue;
+            const QVariant v = row.value(i);
+            if (isNull(v))
+                continue;
+            const QString text = cellText(v, c);
+            m_buffer += (isTextColumn(c) ? quoted(text) : text).toUtf8();
+        }
+    } catch (...) {
+        m_buffer.truncate(start); // a refused row leaves nothing behind
+        throw;
+    }
+    m_buffer += "\r\n";
+    ++m_rows;
+    if (m_buffer.size() >= kBufferSize)
+        writeBuffer();
+}
+
+bool TextWriter::appendCellText(const Cell& cell, const ColumnDef& column) {
+    char buf[64];
+    switch (cell.kind) {
+    case Cell::Null:
+        return true;
+    case Cell::Other:
+        return false;
+    case Cell::Integer:
+        if (column.type != ColumnType::Integer)
+            return false;
+        m_buffer.append(buf, integerText(buf, cell.integer) - buf);
+        return true;
+    case Cell::Real:
+        if (column.type != ColumnType::Float && column.type != ColumnType::Numeric)
+            return false;
+        m_buffer.append(buf, shortestNumber(buf, cell.real) - buf);
+        return true;
+    case Cell::Bool:
+        if (column.type != ColumnType::Bit)
+            return false;
+        m_buffer += cell.integer ? "TRUE" : "FALSE";
+        return true;
+    case Cell::Date:
+    case Cell::DateTime:
+    case Cell::Time: {
+        const bool wanted = cell.kind == Cell::Date       ? column.type == ColumnType::Date
+                            : cell.kind == Cell::DateTime ? column.type == ColumnType::DateTime ||
+                                                                column.type == ColumnType::Timestamp
+                                                          : column.type == ColumnType::Time;
+        if (!wanted)
+            return false;
+        char* p = buf;
+        if (cell.kind != Cell::Time) {
+            if (cell.year < 1 || cell.year > 9999)
+                return false;
+            p = isoDateText(p, cell.year, cell.month, cell.day);
+            if (cell.kind == Cell::DateTime)
+                *p++ = ' ';
+        }
+        if (cell.kind != Cell::Date)
+            p = isoTimeText(p, cell.msecs);
+        m_buffer.append(buf, p - buf);
+        return true;
+    }
+    case Cell::Text: {
+        if (!isTextColumn(column))
+            return false;
+        // UTF-8 with inner quotes doubled; texts with surrogate pairs take the general path.
+        const qsizetype at = m_buffer.size();
+        m_buffer.resize(at + 2 + 6 * cell.text.size());
+        char* out = m_buffer.data() + at;
+        *out++ = '"';
+        for (const QChar ch : cell.text) {
+            const char16_t u = ch.unicode();
+            if (u < 0x80) {
+                if (u == u'"')
+                    *out++ = '"';
+                *out++ = char(u);
+            } else if (u < 0x800) {
+                *out++ = char(0xC0 | (u >> 6));
+                *out++ = char(0x80 | (u & 0x3F));
+            } else if (ch.isSurrogate()) {
+                m_buffer.truncate(at);
+                return false;
+            } else {
+                *out++ = char(0xE0 | (u >> 12));
+                *out++ = char(0x80 | ((u >> 6) & 0x3F));
+                *out++ = char(0x80 | (u & 0x3F));
+            }
+        }
+        *out++ = '"';
+        m_buffer.truncate(out - m_buffer.constData());
+        return true;
+    }
+    }
+    return false;
+}
+
+void TextWriter::writeBuffer() {
+    if (m_buffer.isEmpty())
+        return;
+    writeBytes(m_file, m_buffer);
+    m_buffer.resize(0); // keeps the capacity
 }
 
 void TextWriter::finish() {
+    if (!m_file.isOpen())
+        return;
+    writeBuffer();
     flushFile(m_file);
 }
 

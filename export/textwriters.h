@@ -14,14 +14,21 @@ namespace exportfile {
 class TextWriter : public TableWriter {
 public:
     TextWriter(const TableSchema& schema, const QString& path);
+    ~TextWriter() override;
     void appendRow(const std::vector<QVariant>& values) override;
+    void appendCells(const RowView& row, int columns) override;
     void finish() override;
 
     static QString quoted(const QString& text);
 
 private:
+    // Appends the cell's text to the buffer; false where the general conversion must do it.
+    bool appendCellText(const Cell& cell, const ColumnDef& column);
+    void writeBuffer();
+
     TableSchema m_schema;
     QFile m_file;
+    QByteArray m_buffer; // complete lines not yet written
 };
 
 // An HTML page with one table: a caption with the table's name, a header row of the column

@@ -2,7 +2,9 @@
 
 #include <QLocale>
 #include <QSet>
+#include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace exportfile {
 
@@ -179,16 +181,138 @@ QTime toTime(const QVariant& v, const ColumnDef& column) {
 
 QString numberText(double value) {
     // Shortest text that reads back as the same double, never with a locale's comma.
-    return QLocale::c().toString(value, 'g', QLocale::FloatingPointShortest);
+    char buf[32];
+    return QString::fromLatin1(buf, shortestNumber(buf, value) - buf);
+}
+
+char* shortestNumber(char* out, double d) {
+    if (std::isnan(d)) {
+        std::memcpy(out, "nan", 3);
+        return out + 3;
+    }
+    if (std::isinf(d)) {
+        if (d < 0)
+            *out++ = '-';
+        std::memcpy(out, "inf", 3);
+        return out + 3;
+    }
+    if (d == 0) { // also -0, which reads back as 0 anyway
+        *out++ = '0';
+        return out;
+    }
+    // The shortest digits that read back as d, and the decimal exponent of the first.
+    char sci[32];
+    const auto r = std::to_chars(sci, sci + sizeof sci, d, std::chars_format::scientific);
+    const char* p = sci;
+    if (*p == '-') {
+        *out++ = '-';
+        ++p;
+    }
+    char digits[20];
+    int nd = 0;
+    for (; *p != 'e'; ++p)
+        if (*p != '.')
+            digits[nd++] = *p;
+    int x = 0;
+    std::from_chars(p + (p[1] == '+' ? 2 : 1), r.ptr, x);
+    const int ax = std::abs(x);
+    const int sciLength = nd + (nd > 1 ? 1 : 0) + 2 + (ax >= 100 ? 3 : 2);
+    const int fixedLength = x >= 0 ? std::max(nd, x + 1) + (nd > x + 1 ? 1 : 0) : 1 - x + nd;
+    if (fixedLength <= sciLength) {
+        if (x >= 0) {
+            for (int i = 0; i < std::max(nd, x + 1); ++i) {
+                if (i == x + 1)
+                    *out++ = '.';
+                *out++ = i < nd ? digits[i] : '0';
+            }
+        } else {
+            *out++ = '0';
+            *out++ = '.';
+            for (int i = 0; i < -x - 1; ++i)
+                *out++ = '0';
+            std::memcpy(out, digits, size_t(nd));
+            out += nd;
+        }
+        return out;
+    }
+    *out++ = digits[0];
+    if (nd > 1) {
+        *out++ = '.';
+        std::memcpy(out, digits + 1, size_t(nd - 1));
+        out += nd - 1;
+    }
+    *out++ = 'e';
+    *out++ = x < 0 ? '-' : '+';
+    if (ax >= 100)
+        *out++ = char('0' + ax / 100);
+    *out++ = char('0' + ax / 10 % 10);
+    *out++ = char('0' + ax % 10);
+    return out;
+}
+
+char* fixedNumber(char* out, double d, int decimals) {
+    static constexpr double powers[] = {1,   1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    if (decimals < 0 || decimals > 15 || !std::isfinite(d))
+        return nullptr;
+    // Below 2^52 a product that is exactly halfway between two integers is computed exactly,
+    // so every tie is seen here and left to the caller's general conversion.
+    const double scaled = std::fabs(d) * powers[decimals];
+    if (scaled >= 4503599627370496.0 || scaled - std::floor(scaled) == 0.5)
+        return nullptr;
+    // Values that round to zero keep their sign there; leave those to the general form too.
+    if (std::signbit(d) && std::floor(scaled + 0.5) == 0)
+        return nullptr;
+    return std::to_chars(out, out + 24 + decimals, d, std::chars_format::fixed, decimals).ptr;
+}
+
+char* integerText(char* out, qint64 value) {
+    return std::to_chars(out, out + 24, value).ptr;
 }
 
 QString isoDate(const QDate& d) {
-    return d.toString(Qt::ISODate);
+    if (d.year() < 1 || d.year() > 9999)
+        return d.toString(Qt::ISODate);
+    char buf[16];
+    return QString::fromLatin1(buf, isoDateText(buf, d.year(), d.month(), d.day()) - buf);
 }
 
 QString isoTime(const QTime& t) {
-    return t.msec() ? t.toString(QStringLiteral("HH:mm:ss.zzz"))
-                    : t.toString(QStringLiteral("HH:mm:ss"));
+    if (!t.isValid())
+        return {};
+    char buf[16];
+    return QString::fromLatin1(buf, isoTimeText(buf, t.msecsSinceStartOfDay()) - buf);
+}
+
+namespace {
+
+char* digits(char* out, int value, int count) {
+    for (int i = count - 1; i >= 0; --i, value /= 10)
+        out[i] = char('0' + value % 10);
+    return out + count;
+}
+
+} // namespace
+
+char* isoDateText(char* out, int year, int month, int day) {
+    out = digits(out, year, 4);
+    *out++ = '-';
+    out = digits(out, month, 2);
+    *out++ = '-';
+    return digits(out, day, 2);
+}
+
+char* isoTimeText(char* out, int msecs) {
+    out = digits(out, msecs / 3600000, 2);
+    *out++ = ':';
+    out = digits(out, msecs / 60000 % 60, 2);
+    *out++ = ':';
+    out = digits(out, msecs / 1000 % 60, 2);
+    if (msecs % 1000) {
+        *out++ = '.';
+        out = digits(out, msecs % 1000, 3);
+    }
+    return out;
 }
 
 QString isoDateTime(const QDateTime& dt) {
@@ -226,26 +350,31 @@ QString cellText(const QVariant& v, const ColumnDef& column) {
     return {};
 }
 
-QByteArray toCp1252(const QString& text) {
-    QByteArray out;
-    out.reserve(text.size());
+qsizetype toCp1252(QStringView text, char* out) {
+    char* const start = out;
     for (const QChar ch : text) {
         const char16_t u = ch.unicode();
         if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
-            out.append(static_cast<char>(u));
+            *out++ = static_cast<char>(u);
             continue;
         }
+        // A surrogate pair is one character that the code page cannot hold: one "?".
+        if (ch.isLowSurrogate())
+            continue;
         char b = '?';
         for (int i = 0; i < 32; ++i)
             if (cp1252High[i] == u) {
                 b = static_cast<char>(0x80 + i);
                 break;
             }
-        // A surrogate pair is one character that the code page cannot hold: one "?".
-        if (ch.isLowSurrogate())
-            continue;
-        out.append(b);
+        *out++ = b;
     }
+    return out - start;
+}
+
+QByteArray toCp1252(const QString& text) {
+    QByteArray out(text.size(), Qt::Uninitialized);
+    out.truncate(toCp1252(QStringView(text), out.data()));
     return out;
 }
 

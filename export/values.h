@@ -27,6 +27,22 @@ QTime toTime(const QVariant& v, const ColumnDef& column);
 
 // Text forms used by the text-based writers: "." as decimal point, ISO dates and times.
 QString numberText(double value);
+
+// The hot paths' forms of numbers, written into a buffer without a QString; each returns the
+// end of what it wrote. shortestNumber writes numberText(value): the shortest text that
+// reads back as the same double, fixed or scientific, whichever is shorter (fixed on a tie).
+// Needs 32 bytes.
+char* shortestNumber(char* out, double value);
+// QString::number(value, 'f', decimals) for |value| < 2^52 / 10^decimals; nullptr (nothing
+// written) for the values where the rounding of an exact tie or the size could differ.
+// Needs 24 + decimals bytes.
+char* fixedNumber(char* out, double value, int decimals);
+// An integer in decimal.
+char* integerText(char* out, qint64 value);
+// "yyyy-MM-dd" for a year from 1 to 9999.
+char* isoDateText(char* out, int year, int month, int day);
+// "HH:mm:ss", with ".zzz" when there are milliseconds.
+char* isoTimeText(char* out, int msecsSinceMidnight);
 QString isoDate(const QDate& d);
 QString isoDateTime(const QDateTime& dt);
 QString isoTime(const QTime& t);
@@ -38,6 +54,8 @@ QString cellText(const QVariant& v, const ColumnDef& column);
 // Windows code page 1252, the code page the desktop formats mark: characters outside it
 // become "?" (those formats have no way to hold them).
 QByteArray toCp1252(const QString& text);
+// The same into out, which holds text.size() bytes; returns the bytes written.
+qsizetype toCp1252(QStringView text, char* out);
 QString fromCp1252(const QByteArray& bytes);
 
 // Raises ExportError unless a row brings one value per column.

@@ -2,6 +2,7 @@
 // round trips through independent readers (dbfread, xlrd, pxlib) for what other programs see.
 #include "compoundfile.h"
 #include "dbfwriter.h"
+#include "desktopprovider.h"
 #include "paradoxwriter.h"
 #include "readers.h"
 #include "tablewriter.h"
@@ -12,11 +13,13 @@
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QDate>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+#include <cmath>
 
 extern "C" {
 #include <paradox.h>
@@ -87,6 +90,24 @@ void plainFree(pxdoc_t*, void* mem) {
 }
 void quietErrors(pxdoc_t*, int, const char*, void*) {}
 
+// Values at the edges of what the writers' fast paths take on their own.
+std::vector<std::vector<QVariant>> edgeRows() {
+    const QString emoji = QString::fromUtf8("Gr\xC3\xBC\xC3\x9F \xF0\x9F\x98\x80");
+    return {
+        {QVariant(qint64(-2147483647 - 1)), QString(20, QChar(0x20AC)), 0.125, -0.0, true,
+         QDate(1, 1, 1), QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC),
+         QTime(0, 0, 0, 1), emoji},
+        {QVariant(qint64(0)), emoji, -0.00001, 0.00001, false, QDate(9999, 12, 31),
+         QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC), QTime(12, 0), QString()},
+        {QVariant(qint64(2147483647)), QStringLiteral("a\"b\"\"c,d\r\n"), 99999999999.9999,
+         123456789.123, true, QDate(2000, 2, 29),
+         QDateTime(QDate(2005, 6, 7), QTime(8, 9, 10, 20), Qt::UTC), QTime(23, 59, 59, 999),
+         QStringLiteral("\"")},
+        {QVariant(qint64(-1)), QString(), 1234.5625, 1e-300, QVariant(), QVariant(), QVariant(),
+         QVariant(), QVariant()},
+    };
+}
+
 } // namespace
 
 class TestWriters : public QObject {
@@ -123,6 +144,9 @@ private slots:
     void paradoxMemoAndRefusals();
 
     void cp1252();
+    void numberForms();
+    void storeRowsWriteWhatValuesWrite_data();
+    void storeRowsWriteWhatValuesWrite();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -720,6 +744,131 @@ void TestWriters::cp1252() {
     QCOMPARE(fromCp1252(toCp1252(all)), all);
     // What the code page cannot hold becomes one "?" per character.
     QCOMPARE(toCp1252(QString::fromUtf8("日本😀")), QByteArray("???"));
+}
+
+void TestWriters::numberForms() {
+    // The writers' own number forms against Qt's conversions, which they replace for speed.
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  1,
+                                  -1,
+                                  0.5,
+                                  0.125,
+                                  -0.125,
+                                  2.5,
+                                  100,
+                                  1e5,
+                                  1e15,
+                                  1e16,
+                                  1e17,
+                                  1e20,
+                                  1e21,
+                                  1e-4,
+                                  1e-5,
+                                  0.00012,
+                                  1e-7,
+                                  0.1,
+                                  0.3,
+                                  1e300,
+                                  -1e-300,
+                                  5e-324,
+                                  123456789.125,
+                                  -0.00005,
+                                  1234.5625,
+                                  12345678901234567890.0,
+                                  1.7976931348623157e308};
+    quint64 seed = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        const double m = double(qint64(seed >> 11)) / double(1LL << 53) * 20 - 10;
+        double d = m * std::pow(10.0, int(seed % 41) - 20);
+        if (i % 3 == 0)
+            d = std::round(d * 10000) / 10000;
+        if (i % 7 == 0)
+            d = std::round(d * 8) / 8;
+        values.push_back(d);
+    }
+    for (const double d : values) {
+        char buf[64];
+        QCOMPARE(QByteArray(buf, shortestNumber(buf, d) - buf),
+                 QLocale::c().toString(d, 'g', QLocale::FloatingPointShortest).toLatin1());
+        for (int decimals = 0; decimals <= 6; ++decimals)
+            if (char* end = fixedNumber(buf, d, decimals))
+                QCOMPARE(QByteArray(buf, end - buf), QByteArray::number(d, 'f', decimals));
+    }
+    char buf[32];
+    QCOMPARE(QByteArray(buf, shortestNumber(buf, qQNaN()) - buf), QByteArray("nan"));
+    QCOMPARE(QByteArray(buf, shortestNumber(buf, -qInf()) - buf), QByteArray("-inf"));
+    QVERIFY(!fixedNumber(buf, 0.125, 2)); // a tie: left to Qt's rounding
+    QVERIFY(!fixedNumber(buf, qInf(), 2));
+    QCOMPARE(QByteArray(buf, isoTimeText(buf, 3723004) - buf), QByteArray("01:02:03.004"));
+    QCOMPARE(QByteArray(buf, isoDateText(buf, 5, 1, 2) - buf), QByteArray("0005-01-02"));
+}
+
+void TestWriters::storeRowsWriteWhatValuesWrite_data() {
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("table");
+    QTest::newRow("text") << "Text"
+                          << "gleich.txt";
+    QTest::newRow("dBASE III") << "dBASE III"
+                               << "gleich.dbf";
+    QTest::newRow("dBASE IV") << "dBASE IV"
+                              << "GLEICH.DBF";
+    QTest::newRow("FoxPro 2.6") << "FoxPro 2.6"
+                                << "gleich.dbf";
+    QTest::newRow("Visual FoxPro") << "FoxPro 3.0"
+                                   << "gleich.dbf";
+    QTest::newRow("HTML") << "HTML Export"
+                          << "gleich.html";
+}
+
+void TestWriters::storeRowsWriteWhatValuesWrite() {
+    // The provider hands the writers the rows of its row set as cells, which the text and
+    // xBase writers take on a faster path; the files must be those the values give.
+    QFETCH(QString, format);
+    QFETCH(QString, table);
+    const TableSchema schema = mixedSchema(table);
+    auto rows = mixedRows();
+    for (auto& r : edgeRows())
+        rows.push_back(r);
+    QList<data::ColumnInfo> columns;
+    QStringList definitions;
+    for (const auto& c : schema.columns) {
+        columns << columnInfoFor(c);
+        definitions << c.name + u' ' + columnTypeText(c) + u' ';
+    }
+    data::ResultStore store(columns);
+    for (const auto& row : rows) {
+        const qint64 r = store.appendRows(1);
+        for (size_t c = 0; c < row.size(); ++c)
+            store.setValue(r, int(c), row[c]);
+    }
+    std::vector<std::vector<QVariant>> values;
+    for (qint64 r = 0; r < store.rowCount(); ++r) {
+        values.emplace_back();
+        for (int c = 0; c < store.columnCount(); ++c)
+            values.back().push_back(store.value(r, c));
+    }
+    QVERIFY(QDir(m_dir.path()).mkpath(format + "/values"));
+    QVERIFY(QDir(m_dir.path()).mkpath(format + "/cells"));
+    const QString byValues = path(format + "/values");
+    const QString byCells = path(format + "/cells");
+    writeTable(formatFromExtendedProperties(format), schema, values, byValues + u'/' + table);
+
+    data::ConnectionParams params;
+    params.properties = {{QStringLiteral("Data Source"), byCells},
+                         {QStringLiteral("Extended Properties"), format}};
+    data::MessageList messages;
+    auto session = desktopFileProvider()->connect(params, messages);
+    session->execute(QStringLiteral("CREATE TABLE [%1] (%2)").arg(table, definitions.join(", ")),
+                     {}, {}, messages);
+    session->appendRows(table, store, 0);
+
+    const QStringList files = QDir(byValues).entryList(QDir::Files, QDir::Name);
+    QVERIFY(!files.isEmpty());
+    QCOMPARE(QDir(byCells).entryList(QDir::Files, QDir::Name), files);
+    for (const QString& f : files)
+        QVERIFY2(readFile(byValues + u'/' + f) == readFile(byCells + u'/' + f), qPrintable(f));
 }
 
 QTEST_GUILESS_MAIN(TestWriters)
