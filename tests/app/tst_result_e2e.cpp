@@ -17,6 +17,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -280,6 +282,7 @@ void TestResultE2E::exportFormats_data()
     QTest::newRow("text") << "messwerte.txt";
     QTest::newRow("HTML") << "messwerte.html";
     QTest::newRow("spreadsheet") << "messwerte.xls";
+    QTest::newRow("Access database") << "messwerte.mdb";
 }
 
 void TestResultE2E::exportFormats()
@@ -308,6 +311,18 @@ void TestResultE2E::exportFormats()
         QCOMPARE(bytes.count("<tr>"), 1 + 120);
     } else if (suffix == "xls") {
         QVERIFY(bytes.startsWith(QByteArray::fromHex("d0cf11e0a1b11ae1")));
+    } else if (suffix == "mdb") {
+        // A Jet 4 database holding the table "messwerte"; mdbtools reads it where installed.
+        QCOMPARE(bytes.mid(4, 15), QByteArray("Standard Jet DB"));
+        QCOMPARE(bytes.at(0x14), char(1));
+        if (!QStandardPaths::findExecutable(QStringLiteral("mdb-export")).isEmpty()) {
+            QProcess p;
+            p.start(QStringLiteral("mdb-export"),
+                    {QStringLiteral("-H"), written, QStringLiteral("messwerte")});
+            QVERIFY(p.waitForFinished(60000));
+            QCOMPARE(p.exitCode(), 0);
+            QCOMPARE(p.readAllStandardOutput().count('\n'), 120);
+        }
     }
 }
 
