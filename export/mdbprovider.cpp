@@ -106,9 +106,16 @@ private:
             AccessDatabase db(file, AccessDatabase::ReadOnly);
             std::vector<ColumnDef> inFile = db.columns(table);
             // The declared types stand for the file's columns while they match them.
-            if (it != declaredColumns().cend() && it->size() == inFile.size())
-                return *it;
-            return inFile;
+            if (it == declaredColumns().cend() || it->size() != inFile.size())
+                return inFile;
+            for (size_t i = 0; i < inFile.size(); ++i) {
+                const jet4::Column declared = jet4::columnFor((*it)[i]);
+                const jet4::Column stored = jet4::columnFor(inFile[i]);
+                if (declared.name != stored.name || declared.type != stored.type ||
+                    declared.length != stored.length)
+                    return inFile;
+            }
+            return *it;
         });
     }
 

@@ -146,6 +146,7 @@ private slots:
     void valuesTheColumnsCannotHold();
 
     void missingFolderReportsTheSystemReason();
+    void readOnlyFolderReportsTheSystemReason();
     void fullDiskLeavesTheDatabaseAsItWas();
 
     void rowEncoding();
@@ -445,6 +446,24 @@ void TestMdb::missingFolderReportsTheSystemReason() {
                  qPrintable(e.message()));
     }
     QVERIFY(!QFile::exists(path));
+}
+
+void TestMdb::readOnlyFolderReportsTheSystemReason() {
+    const QString folder = ownFolder();
+    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    const QString path = folder + QStringLiteral("/neu.mdb");
+    QString message;
+    try {
+        createAccessDatabase(path);
+    } catch (const ExportError& e) {
+        message = e.message();
+    }
+    QFile::setPermissions(folder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (message.isEmpty() && QFile::exists(path))
+        QSKIP("the folder stays writable for this user");
+    QVERIFY2(message.contains(QString::fromLocal8Bit(std::strerror(EACCES))), qPrintable(message));
+    QCOMPARE(filesIn(folder), QStringList());
 }
 
 void TestMdb::fullDiskLeavesTheDatabaseAsItWas() {
