@@ -90,4 +90,39 @@ print(json.dumps({'biff': b.biff_version, 'sheets': sheets}))
     return runPython(script, {path});
 }
 
+QJsonDocument readCsv(const QString& path) {
+    static const QString script = QStringLiteral(R"(
+import sys, json, csv
+with open(sys.argv[1], newline='', encoding='utf-8', errors='strict') as f:
+    print(json.dumps(list(csv.reader(f))))
+)");
+    return runPython(script, {path});
+}
+
+QJsonDocument readHtmlTable(const QString& path) {
+    static const QString script = QStringLiteral(R"(
+import sys, json, html.parser
+class Table(html.parser.HTMLParser):
+    def __init__(self):
+        super().__init__(convert_charrefs=True)
+        self.rows, self.cell, self.charset, self.caption = [], None, None, None
+    def handle_starttag(self, tag, attrs):
+        a = dict(attrs)
+        if tag == 'meta' and 'charset' in a: self.charset = a['charset']
+        if tag == 'tr': self.rows.append([])
+        if tag in ('td', 'th', 'caption'): self.cell = ''
+    def handle_endtag(self, tag):
+        if tag in ('td', 'th'): self.rows[-1].append(self.cell)
+        if tag == 'caption': self.caption = self.cell
+        if tag in ('td', 'th', 'caption'): self.cell = None
+    def handle_data(self, data):
+        if self.cell is not None: self.cell += data
+p = Table()
+p.feed(open(sys.argv[1], encoding='utf-8', errors='strict').read())
+p.close()
+print(json.dumps({'charset': p.charset, 'caption': p.caption, 'rows': p.rows}))
+)");
+    return runPython(script, {path});
+}
+
 } // namespace testreaders

@@ -1,6 +1,6 @@
 #pragma once
 // Helpers of the export tests: raw file access and the independent readers (Python's
-// dbfread and xlrd from Debian) that read back what the writers wrote.
+// dbfread and xlrd from Debian, its csv and html.parser) that read back what the writers wrote.
 
 #include <QByteArray>
 #include <QJsonDocument>
@@ -27,5 +27,10 @@ QJsonDocument readDbf(const QString& path);
 // xlrd's view of a workbook: {"biff", "sheets": [{"name", "rows": [[[type, value], ...]]}]};
 // date cells as ISO texts.
 QJsonDocument readXls(const QString& path);
+// Python's csv module's rows of a UTF-8 text file: [[field, ...], ...].
+QJsonDocument readCsv(const QString& path);
+// Python's html.parser's view of a page's table: {"charset", "caption", "rows": [[cell, ...]]},
+// character references resolved.
+QJsonDocument readHtmlTable(const QString& path);
 
 } // namespace testreaders

@@ -918,13 +918,27 @@ void TestBatchMove::exportCommand() {
     exportQueryToFile(*m_bm, *m_query, m_dir.filePath("t.csv"), show);
     QCOMPARE(status, QString::fromUtf8("Es wurden 120 Datensätze exportiert."));
     QVERIFY(!QFile::exists(m_dir.filePath("t.csv")));
+    status.clear();
+    exportQueryToFile(*m_bm, *m_query, m_dir.filePath("t.htm"), show);
+    QCOMPARE(status, QString::fromUtf8("Es wurden 120 Datensätze exportiert."));
+    QVERIFY(!QFile::exists(m_dir.filePath("t.htm")));
+
+    // An upper-case extension is the same: a dBASE III table under the name as given.
+    m_query->Close();
+    standardSource(7);
+    openSource();
+    exportQueryToFile(*m_bm, *m_query, m_dir.filePath("EXPORT.DBF"), show);
+    QCOMPARE(status, QString::fromUtf8("Es wurden 7 Datensätze exportiert."));
+    const QByteArray dbf = readFile(m_dir.filePath("EXPORT.DBF"));
+    QCOMPARE(dbf.size() > 32 ? int(quint8(dbf[0])) : -1, 0x03);
+    QCOMPARE(le32(dbf, 4), 7u);
 
     // A failure still shows the previous count and resumes the controls; the row stays.
     m_query->Next();
     status.clear();
     QVERIFY_THROWS_EXCEPTION(
         DataError, exportQueryToFile(*m_bm, *m_query, m_dir.filePath("fehlt/x.mdb"), show));
-    QCOMPARE(status, QString::fromUtf8("Es wurden 120 Datensätze exportiert."));
+    QCOMPARE(status, QString::fromUtf8("Es wurden 7 Datensätze exportiert."));
     QCOMPARE(m_query->DisableCount(), 0);
 }
 

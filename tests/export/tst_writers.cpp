@@ -145,6 +145,8 @@ private slots:
 
     void cp1252();
     void numberForms();
+    void textAndHtmlReadBack_data();
+    void textAndHtmlReadBack();
     void storeRowsWriteWhatValuesWrite_data();
     void storeRowsWriteWhatValuesWrite();
 
@@ -744,6 +746,70 @@ void TestWriters::cp1252() {
     QCOMPARE(fromCp1252(toCp1252(all)), all);
     // What the code page cannot hold becomes one "?" per character.
     QCOMPARE(toCp1252(QString::fromUtf8("日本😀")), QByteArray("???"));
+}
+
+void TestWriters::textAndHtmlReadBack_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("text, Python csv") << int(FileFormat::Text) << "lesbar.txt";
+    QTest::newRow("HTML, Python html.parser") << int(FileFormat::HtmlExport) << "lesbar.html";
+}
+
+void TestWriters::textAndHtmlReadBack() {
+    QFETCH(int, format);
+    QFETCH(QString, file);
+    const TableSchema schema{file,
+                             {col("ID", ColumnType::Integer), col("Na,\"me", ColumnType::Char, 60),
+                              col("Wert", ColumnType::Float), col("Tag", ColumnType::Date),
+                              col("Zeit", ColumnType::DateTime), col("Notiz", ColumnType::Memo),
+                              col("Ok", ColumnType::Bit)}};
+    const QStringList texts = {
+        QString::fromUtf8("Komma, \"Zitat\" und 'Apostroph'"),
+        QStringLiteral("zwei\r\nZeilen"),
+        QString::fromUtf8("<b>&amp;</b> ü € \xF0\x9F\x98\x80"),
+        QString(),
+    };
+    const QList<double> numbers = {2.5, -1e-7, 1e20, 0.1};
+    std::vector<std::vector<QVariant>> rows;
+    for (int i = 0; i < texts.size(); ++i)
+        rows.push_back({qint64(i - 1) * 4000000000LL, texts[i], numbers[i],
+                        QDate(2024, 2, 29).addDays(i),
+                        QDateTime(QDate(2005, 6, 7), QTime(8, 9, 10, i * 250), Qt::UTC),
+                        texts[(i + 1) % texts.size()] + QString(i * 300, u'x'), i % 2 == 0});
+    rows.push_back(std::vector<QVariant>(schema.columns.size()));
+    writeTable(FileFormat(format), schema, rows, path(file));
+
+    QJsonArray table;
+    if (FileFormat(format) == FileFormat::Text) {
+        table = readCsv(path(file)).array();
+    } else {
+        const QJsonObject o = readHtmlTable(path(file)).object();
+        QCOMPARE(o["charset"].toString(), QStringLiteral("utf-8"));
+        QCOMPARE(o["caption"].toString(), file);
+        table = o["rows"].toArray();
+    }
+    QCOMPARE(table.size(), int(rows.size()) + 1);
+    QStringList header;
+    for (const auto& h : table[0].toArray())
+        header << h.toString();
+    QCOMPARE(header, (QStringList{"ID", "Na,\"me", "Wert", "Tag", "Zeit", "Notiz", "Ok"}));
+    // HTML readers take a line break CR LF as LF, as browsers do.
+    const bool html = FileFormat(format) != FileFormat::Text;
+    auto asRead = [html](QString s) { return html ? s.replace("\r\n", "\n") : s; };
+    for (int i = 0; i < texts.size(); ++i) {
+        const QJsonArray r = table[i + 1].toArray();
+        QCOMPARE(r.size(), 7);
+        QCOMPARE(r[0].toString().toLongLong(), (i - 1) * 4000000000LL);
+        QCOMPARE(r[1].toString(), asRead(texts[i]));
+        QCOMPARE(r[2].toString().toDouble(), numbers[i]);
+        QCOMPARE(QDate::fromString(r[3].toString(), Qt::ISODate), QDate(2024, 2, 29).addDays(i));
+        QCOMPARE(QDateTime::fromString(r[4].toString(), Qt::ISODateWithMs),
+                 QDateTime(QDate(2005, 6, 7), QTime(8, 9, 10, i * 250)));
+        QCOMPARE(r[5].toString(), asRead(texts[(i + 1) % texts.size()] + QString(i * 300, u'x')));
+        QCOMPARE(r[6].toString(), i % 2 == 0 ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
+    }
+    for (const auto& v : table.last().toArray())
+        QCOMPARE(v.toString(), QString());
 }
 
 void TestWriters::numberForms() {
