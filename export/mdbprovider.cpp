@@ -135,7 +135,14 @@ connectAccessDatabase(const QString& path, QList<data::PropertyEntry> properties
 }
 
 void createAccessDatabaseUnlessPresent(const QString& path) {
+    if (path.trimmed().isEmpty())
+        throw data::DataError(
+            QStringLiteral("Es ist keine Access-Datenbank angegeben (Data Source)."));
     const QFileInfo fi(path);
+    if (fi.isDir())
+        throw data::DataError(
+            QStringLiteral("\"%1\" ist ein Ordner; eine Access-Datenbank ist eine Datei.")
+                .arg(QDir::toNativeSeparators(path)));
     if (fi.exists()) {
         ReplacementPermit* permit = ReplacementPermit::find(path);
         if (!permit || !fi.isFile())

@@ -3,6 +3,7 @@
 // nulls, umlauts and memos over several pages, large tables, wide tables, the failure paths
 // (nothing half written), and the row encoding where the readers cannot tell.
 #include "jet4format.h"
+#include "mdbprovider.h"
 #include "mdbreaders.h"
 #include "mdbwriter.h"
 
@@ -146,6 +147,7 @@ private slots:
     void valuesTheColumnsCannotHold();
 
     void missingFolderReportsTheSystemReason();
+    void databaseNameThatIsNoFile();
     void readOnlyFolderReportsTheSystemReason();
     void fullDiskLeavesTheDatabaseAsItWas();
 
@@ -446,6 +448,21 @@ void TestMdb::missingFolderReportsTheSystemReason() {
                  qPrintable(e.message()));
     }
     QVERIFY(!QFile::exists(path));
+}
+
+void TestMdb::databaseNameThatIsNoFile() {
+    const QString folder = ownFolder();
+    QVERIFY_THROWS_EXCEPTION(data::DataError, createAccessDatabaseUnlessPresent(QString()));
+    QVERIFY_THROWS_EXCEPTION(data::DataError, createAccessDatabaseUnlessPresent(folder));
+    QVERIFY_THROWS_EXCEPTION(data::DataError, createAccessDatabaseUnlessPresent(folder + u'/'));
+    QCOMPARE(filesIn(folder), QStringList());
+    // An existing file is left as it is, whatever it holds.
+    QFile other(folder + QStringLiteral("/alt.mdb"));
+    QVERIFY(other.open(QIODevice::WriteOnly));
+    other.write("kein Jet");
+    other.close();
+    createAccessDatabaseUnlessPresent(other.fileName());
+    QCOMPARE(fileBytes(other.fileName()), QByteArray("kein Jet"));
 }
 
 void TestMdb::readOnlyFolderReportsTheSystemReason() {
