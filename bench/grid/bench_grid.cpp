@@ -1,7 +1,7 @@
 // Grid benchmark: opens the Messwerte table through the data layer into the
-// result grid on the offscreen platform and paints screens at random rows,
-// then does the same for two plain table views in the same window size, font,
-// row height and column widths:
+// result grid on the offscreen platform and paints screens at random rows in
+// it and, taking turns with it, in two plain table views of the same window
+// size, font, row height and column widths:
 //   floor  a QTableView over a model that computes every value on request and
 //          stores nothing (what painting a screen costs at the least),
 //   items  the same rows copied into a QStandardItemModel (what a grid that
@@ -255,6 +255,8 @@ int main(int argc, char** argv)
     long serveRows = 0;
     QSize size(1024, 768);
     const QStringList args = app.arguments();
+    if (args.size() % 2 == 0) // an option without its value
+        return usage();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         const QString& key = args[i];
         const QString& value = args[i + 1];
