@@ -22,9 +22,7 @@ constexpr std::uint32_t kCatalogPage = 2; // the catalog's table definition
 constexpr std::uint32_t kObjectTypeTable = 1;
 constexpr std::uint32_t kSystemObjectFlags = 0x80000002u;
 constexpr std::uint32_t kTablesContainerId = 0x0F000001u;
-// A usage map row big enough to cover 128 MB of pages from its start; beyond that the row
-// becomes a list of map pages.
-constexpr int kUsedMapRowLength = 4000;
+constexpr int kUsedMapRowLength = AccessDatabase::kDefaultUsageMapBytes;
 constexpr int kFreeMapRowLength = 69;
 constexpr int kTdefChunk = kPageSize - kTdefPageHeader;
 
@@ -550,7 +548,7 @@ bool AccessDatabase::hasTable(const QString& name) {
     return d->findTable(name) != 0;
 }
 
-void AccessDatabase::createTable(const TableSchema& schema) {
+void AccessDatabase::createTable(const TableSchema& schema, int usageMapBytes) {
     checkObjectName(schema.tableName, true);
     if (schema.columns.empty())
         throw ExportError(QStringLiteral("Eine Tabelle braucht mindestens ein Feld."));
@@ -584,7 +582,7 @@ void AccessDatabase::createTable(const TableSchema& schema) {
     for (size_t i = 0; i < pages.size(); ++i)
         d->writePage(first + std::uint32_t(i), pages[i]);
     PageBuilder maps(first);
-    maps.add(emptyUsageMap(kUsedMapRowLength, mapPage));
+    maps.add(emptyUsageMap(std::clamp(usageMapBytes, 9, kUsedMapRowLength), mapPage));
     maps.add(emptyUsageMap(kFreeMapRowLength, mapPage));
     d->writePage(mapPage, maps.bytes());
 

@@ -33,9 +33,12 @@ public:
     QStringList tableNames();
     // Table names compare without regard to case, as in the format's catalog.
     bool hasTable(const QString& name);
+    // Bytes of the row that maps a table's data pages: it covers about 8 pages a byte (128 MB
+    // of table with the default) before it turns into a list of map pages.
+    static constexpr int kDefaultUsageMapBytes = 4000;
     // Adds an empty user table; raises ExportError when the name is taken or a name or
-    // type is not allowed.
-    void createTable(const TableSchema& schema);
+    // type is not allowed. usageMapBytes: see kDefaultUsageMapBytes (tests use small maps).
+    void createTable(const TableSchema& schema, int usageMapBytes = kDefaultUsageMapBytes);
     // The columns of a user table as CREATE TABLE types.
     std::vector<ColumnDef> columns(const QString& table);
 

@@ -140,6 +140,7 @@ private slots:
     void longMemos_data();
     void longMemos();
     void wideTableAndManyTables();
+    void tableBeyondItsUsageMap();
     void existingDatabase();
     void namesTheFormatRefuses_data();
     void namesTheFormatRefuses();
@@ -344,6 +345,42 @@ void TestMdb::wideTableAndManyTables() {
             want << v.toString();
         QCOMPARE(exported[r], want);
     }
+}
+
+void TestMdb::tableBeyondItsUsageMap() {
+    requireMdbtools();
+    // A map row of 9 bytes covers 32 pages; the table grows past that in two batches, so
+    // the map turns into a list of map pages and is read back and extended once more.
+    const QString path = m_dir.filePath("karte.mdb");
+    createAccessDatabase(path);
+    {
+        AccessDatabase db(path);
+        db.createTable(
+            parseCreateTable(QStringLiteral("CREATE TABLE [K] (Nr integer , Text memo )")), 9);
+        db.commit();
+    }
+    auto text = [](qint64 r) { return memoText(200, false, int(r)); };
+    for (int batch = 0; batch < 2; ++batch) {
+        AccessDatabase db(path);
+        db.appendRows(QStringLiteral("K"), 1000, [&](qint64 r, std::vector<QVariant>& v) {
+            v[0] = batch * 1000 + r;
+            v[1] = text(batch * 1000 + r);
+        });
+        db.commit();
+    }
+    const QByteArray bytes = fileBytes(path);
+    int mapPages = 0;
+    for (qsizetype p = 0; p < bytes.size(); p += jet4::kPageSize)
+        mapPages += bytes.at(p) == char(jet4::PageUsageMap);
+    QCOMPARE(mapPages, 1);
+    QVERIFY(bytes.size() / jet4::kPageSize > 64);
+
+    QString error;
+    const auto exported = mdbreaders::exportRows(path, QStringLiteral("K"), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(exported.size(), 2000);
+    for (int i = 0; i < 2000; ++i)
+        QCOMPARE(exported[i], (QStringList{QString::number(i), text(i)}));
 }
 
 void TestMdb::existingDatabase() {
