@@ -139,7 +139,8 @@ public:
                     .arg(nativePath(path), systemReason(errno)));
         ::fchmod(fd, mode);
         m_name = QFile::decodeName(templ);
-        if (!m_file.open(fd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle)) {
+        if (!m_file.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered,
+                         QFileDevice::AutoCloseHandle)) {
             ::close(fd);
             ::unlink(templ.constData());
             throwCannotWrite(path, EIO);
