@@ -1,5 +1,7 @@
 #include "compoundfile.h"
 
+#include <algorithm>
+
 #include <QIODevice>
 #include <QtEndian>
 #include <cstring>
@@ -41,11 +43,17 @@ QByteArray directoryEntry(const QString& name, quint8 type, quint32 child, quint
 
 } // namespace
 
-bool writeCompoundFile(QIODevice& out, const QString& streamName, const QByteArray& source) {
-    QByteArray stream = source;
-    if (stream.size() < miniStreamCutoff)
-        stream.append(QByteArray(miniStreamCutoff - stream.size(), '\0'));
-    const quint32 streamSectors = quint32((stream.size() + sectorSize - 1) / sectorSize);
+bool writeCompoundFile(QIODevice& out, const QString& streamName, const QByteArray& stream) {
+    return writeCompoundFile(out, streamName, std::vector<QByteArrayView>{stream});
+}
+
+bool writeCompoundFile(QIODevice& out, const QString& streamName,
+                       const std::vector<QByteArrayView>& streamParts) {
+    qint64 streamSize = 0;
+    for (const QByteArrayView part : streamParts)
+        streamSize += part.size();
+    streamSize = std::max<qint64>(streamSize, miniStreamCutoff);
+    const quint32 streamSectors = quint32((streamSize + sectorSize - 1) / sectorSize);
     const quint32 dataSectors = streamSectors + 1; // plus one directory sector
 
     // FAT sectors must also describe themselves and the DIFAT sectors that list them.
@@ -84,7 +92,7 @@ bool writeCompoundFile(QIODevice& out, const QString& streamName, const QByteArr
 
     QByteArray dir(sectorSize, '\0');
     dir.replace(0, 128, directoryEntry(QStringLiteral("Root Entry"), 5, 1, endOfChain, 0));
-    dir.replace(128, 128, directoryEntry(streamName, 2, noStream, 0, quint32(stream.size())));
+    dir.replace(128, 128, directoryEntry(streamName, 2, noStream, 0, quint32(streamSize)));
     for (int i = 2; i < 4; ++i) {
         QByteArray empty(128, '\0');
         put32(empty, 68, noStream);
@@ -112,9 +120,21 @@ bool writeCompoundFile(QIODevice& out, const QString& streamName, const QByteArr
         put32(difatBytes, int(d * sectorSize + 4 * (idsPerSector - 1)),
               d + 1 < difat ? firstDifat + d + 1 : endOfChain);
 
-    stream.append(QByteArray(int(streamSectors * sectorSize - stream.size()), '\0'));
-    for (const QByteArray* part : {&header, &stream, &dir, &fatBytes, &difatBytes})
-        if (out.write(*part) != part->size())
+    auto write = [&out](QByteArrayView bytes) {
+        return out.write(bytes.data(), bytes.size()) == bytes.size();
+    };
+    if (!write(header))
+        return false;
+    qint64 written = 0;
+    for (const QByteArrayView part : streamParts) {
+        if (!write(part))
+            return false;
+        written += part.size();
+    }
+    // Zeros up to the mini-stream cut-off and the end of the last sector.
+    QByteArray padding(int(qint64(streamSectors) * sectorSize - written), '\0');
+    for (const QByteArray* part : {&padding, &dir, &fatBytes, &difatBytes})
+        if (!write(*part))
             return false;
     return true;
 }

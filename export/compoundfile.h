@@ -4,7 +4,9 @@
 // spreadsheet formats from Excel 5.0 on live in.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+#include <vector>
 
 class QIODevice;
 
@@ -15,5 +17,8 @@ namespace exportfile {
 // every stream lives in regular sectors and no mini stream is needed. Returns false when
 // the device refuses the data.
 bool writeCompoundFile(QIODevice& out, const QString& streamName, const QByteArray& stream);
+// The same for a stream given in pieces, written one after the other without joining them.
+bool writeCompoundFile(QIODevice& out, const QString& streamName,
+                       const std::vector<QByteArrayView>& streamParts);
 
 } // namespace exportfile

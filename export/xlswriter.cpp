@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QtEndian>
 #include <cstring>
+#include <utility>
 
 namespace exportfile {
 
@@ -60,6 +61,9 @@ private:
 };
 
 constexpr int maxRecordData = 8224;
+
+// The size of the pieces a sheet's cell records are collected in.
+constexpr qsizetype kCellPieceBytes = 1 << 20;
 
 void record(QByteArray& out, quint16 id, const QByteArray& data) {
     char h[4];
@@ -280,6 +284,10 @@ void XlsWriter::appendRow(const std::vector<QVariant>& values) {
         m_sstTotal = sstBefore;
         throw;
     }
+    if (sheet.cells.size() + row.cells.size() > kCellPieceBytes) {
+        sheet.filled.push_back(std::exchange(sheet.cells, QByteArray()));
+        sheet.cells.reserve(kCellPieceBytes);
+    }
     sheet.cells.append(row.cells);
     ++sheet.rows;
     ++m_rows;
@@ -413,7 +421,8 @@ QByteArray XlsWriter::globals(const std::vector<int>& sheetOffsets) const {
     return out;
 }
 
-QByteArray XlsWriter::sheetStream(const Sheet& s, bool first) const {
+XlsWriter::SheetFrame XlsWriter::sheetFrame(const Sheet& s, bool first) const {
+    SheetFrame frame;
     QByteArray out;
     const int cols = int(m_schema.columns.size());
     auto window2 = [&](bool wide) {
@@ -430,13 +439,13 @@ QByteArray XlsWriter::sheetStream(const Sheet& s, bool first) const {
                Bytes().u16(0x0600).u16(0x0010).u16(0x0DBB).u16(0x07CC).u32(0).u32(6).data());
         record(out, 0x0200,
                Bytes().u32(0).u32(quint32(s.rows)).u16(0).u16(quint32(cols)).u16(0).data());
-        out.append(s.cells);
+        frame.head = std::exchange(out, QByteArray()); // the cells follow
         record(out, 0x023E, window2(true));
     } else if (m_version == BiffVersion::Biff5) {
         record(out, 0x0809, Bytes().u16(0x0500).u16(0x0010).u16(0x096C).u16(0x07C9).data());
         record(out, 0x0200,
                Bytes().u16(0).u16(quint32(s.rows)).u16(0).u16(quint32(cols)).u16(0).data());
-        out.append(s.cells);
+        frame.head = std::exchange(out, QByteArray()); // the cells follow
         record(out, 0x023E, window2(false));
     } else {
         // A BIFF3/BIFF4 worksheet file carries its own formatting records.
@@ -483,40 +492,55 @@ QByteArray XlsWriter::sheetStream(const Sheet& s, bool first) const {
         xf(1, 0, false, 0x08);
         record(out, 0x0200,
                Bytes().u16(0).u16(quint32(s.rows)).u16(0).u16(quint32(cols)).u16(0).data());
-        out.append(s.cells);
+        frame.head = std::exchange(out, QByteArray()); // the cells follow
         record(out, 0x023E, window2(false));
     }
     record(out, 0x000A, {});
-    return out;
+    frame.tail = std::move(out);
+    return frame;
+}
+
+qint64 XlsWriter::Sheet::cellBytes() const {
+    qint64 n = cells.size();
+    for (const QByteArray& piece : filled)
+        n += piece.size();
+    return n;
 }
 
 void XlsWriter::writeFile() {
-    QByteArray stream;
-    if (m_version == BiffVersion::Biff3 || m_version == BiffVersion::Biff4) {
-        stream = sheetStream(m_sheets.front(), true);
-    } else {
-        const int globalsSize = int(globals({}).size());
-        std::vector<QByteArray> sheets;
-        std::vector<int> offsets;
-        int pos = globalsSize;
-        for (size_t i = 0; i < m_sheets.size(); ++i) {
-            sheets.push_back(sheetStream(m_sheets[i], i == 0));
-            offsets.push_back(pos);
-            pos += int(sheets.back().size());
-        }
-        stream = globals(offsets);
-        for (const auto& s : sheets)
-            stream.append(s);
+    // The stream is written in its pieces: the sheets' cells are not copied to join them.
+    const bool workbook = m_version != BiffVersion::Biff3 && m_version != BiffVersion::Biff4;
+    std::vector<SheetFrame> frames;
+    std::vector<int> offsets;
+    qint64 pos = workbook ? globals({}).size() : 0;
+    for (size_t i = 0; i < m_sheets.size(); ++i) {
+        frames.push_back(sheetFrame(m_sheets[i], i == 0));
+        offsets.push_back(int(pos));
+        pos += frames.back().head.size() + m_sheets[i].cellBytes() + frames.back().tail.size();
+    }
+    const QByteArray globalRecords = workbook ? globals(offsets) : QByteArray();
+    std::vector<QByteArrayView> parts;
+    if (workbook)
+        parts.push_back(globalRecords);
+    for (size_t i = 0; i < m_sheets.size(); ++i) {
+        parts.push_back(frames[i].head);
+        for (const QByteArray& piece : m_sheets[i].filled)
+            parts.push_back(piece);
+        parts.push_back(m_sheets[i].cells);
+        parts.push_back(frames[i].tail);
     }
     QFile file(m_path);
     openForWriting(file);
-    if (m_version == BiffVersion::Biff3 || m_version == BiffVersion::Biff4)
-        writeBytes(file, stream);
-    else if (!writeCompoundFile(file,
-                                m_version == BiffVersion::Biff8 ? QStringLiteral("Workbook")
-                                                                : QStringLiteral("Book"),
-                                stream))
+    if (!workbook) {
+        for (const QByteArrayView part : parts)
+            if (file.write(part.data(), part.size()) != part.size())
+                throwWriteError(file);
+    } else if (!writeCompoundFile(file,
+                                  m_version == BiffVersion::Biff8 ? QStringLiteral("Workbook")
+                                                                  : QStringLiteral("Book"),
+                                  parts)) {
         throwWriteError(file);
+    }
     flushFile(file);
     m_dirty = false;
 }

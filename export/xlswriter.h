@@ -42,8 +42,12 @@ public:
 private:
     struct Sheet {
         QString name;
+        // The cell records: filled pieces of about 1 MiB, then the one being filled. Pieces
+        // never grow by copying what they hold.
+        std::vector<QByteArray> filled;
         QByteArray cells;
         int rows = 0;
+        qint64 cellBytes() const;
     };
     int xfIndex(int cellXf) const;
     void startSheet();
@@ -51,7 +55,12 @@ private:
     void addNumber(Sheet& s, int row, int col, int xf, double value);
     void addBool(Sheet& s, int row, int col, int xf, bool value);
     QByteArray globals(const std::vector<int>& sheetOffsets) const;
-    QByteArray sheetStream(const Sheet& s, bool first) const;
+    // A sheet's substream is head, then the sheet's cells, then tail.
+    struct SheetFrame {
+        QByteArray head;
+        QByteArray tail;
+    };
+    SheetFrame sheetFrame(const Sheet& s, bool first) const;
     QByteArray sharedStrings(int globalsOffset) const;
     void writeFile();
 
