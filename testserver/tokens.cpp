@@ -400,8 +400,11 @@ void TokenWriter::browseInfo(const std::vector<Column>& cols)
         putU16(names, std::uint16_t(name.size()));
         appendUcs2(names, name);
     }
-    if (names.size() > 0xFFFF || info.size() > 0xFFFF)
-        return; // too large to describe: the result reads as not updatable
+    // Without any table there is nothing to name (and an empty TABNAME
+    // breaks clients); too large a description is left out as well: the
+    // result then reads as having no base table.
+    if (tables.empty() || names.size() > 0xFFFF || info.size() > 0xFFFF)
+        return;
     m_out.putU8(TokTabName);
     m_out.putU16(std::uint16_t(names.size()));
     m_out.put(names);

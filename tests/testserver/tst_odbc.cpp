@@ -276,6 +276,12 @@ TEST_F(OdbcEndToEnd, BrowseModeNamesBaseTablesColumnsAndKeys)
     ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
     EXPECT_EQ(db.text(1), "a"); // rows still read as before
 
+    // A result without any table column: nothing is named, the driver goes on.
+    run("SELECT 1 AS one, SCOPE_IDENTITY() AS two");
+    EXPECT_EQ(attr(1, SQL_DESC_BASE_TABLE_NAME), "");
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt))) << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    EXPECT_EQ(db.text(1), "1");
+
     run("SELECT b.name, o.x FROM [Br]]owse] b JOIN BrowseOther o ON o.id = b.id");
     EXPECT_EQ(attr(1, SQL_DESC_BASE_TABLE_NAME), "Br]owse");
     EXPECT_EQ(attr(2, SQL_DESC_BASE_TABLE_NAME), "BrowseOther");
