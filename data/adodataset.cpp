@@ -141,6 +141,9 @@ void TADODataSet::Open()
     buildFieldDefs();
     m_recordSize = 25 + 16 * int(m_fieldDefs.size());
     m_firstUnsentRow = m_store->rowCount();
+    m_writer.reset();
+    m_notUpdatable.clear();
+    m_changed.clear();
     m_state = dsBrowse;
     m_row = m_store->rowCount() > 0 ? 0 : -1;
     m_bof = true;
@@ -173,6 +176,9 @@ void TADODataSet::Close()
     if (!Active())
         return;
     m_store.reset();
+    m_writer.reset();
+    m_notUpdatable.clear();
+    m_changed.clear();
     m_fieldDefs.clear();
     m_row = -1;
     m_eof = m_bof = true;
@@ -267,6 +273,10 @@ void TADODataSet::setRecNo(qint64 recNo)
     requireActive();
     if (recNo < 1 || recNo > m_store->rowCount())
         throw data::StateError(QStringLiteral("Datensatz %1 existiert nicht").arg(recNo));
+    // Leaving an edited row posts it; posting keeps the rows where they are,
+    // so recNo still names the target.
+    if (m_state != dsBrowse && recNo - 1 != m_row)
+        Post();
     m_bof = m_eof = false;
     moveTo(recNo - 1);
 }
@@ -298,9 +308,109 @@ TField TADODataSet::FieldByName(const QString& name) const
     return TField(this, i);
 }
 
+void TADODataSet::setState(TDataSetState state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    if (!ControlsDisabled())
+        emit stateChanged(state);
+}
+
+const data::RowWriter& TADODataSet::writer()
+{
+    requireActive();
+    if (!m_writer) {
+        if (!m_notUpdatable.isEmpty())
+            throw data::NotUpdatableError(m_notUpdatable);
+        if (!m_connection)
+            throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
+        try {
+            m_writer = std::make_unique<data::RowWriter>(m_connection->session().writeTarget(*m_store),
+                                                         m_store->columns());
+        } catch (const data::NotUpdatableError& e) {
+            m_notUpdatable = e.message();
+            throw;
+        } catch (const data::DataError& e) {
+            m_connection->handleFailure(e);
+            throw;
+        }
+    }
+    return *m_writer;
+}
+
+QString TADODataSet::notUpdatableReason()
+{
+    try {
+        writer();
+    } catch (const data::DataError& e) {
+        return e.message();
+    }
+    return {};
+}
+
+bool TADODataSet::Modified() const
+{
+    return m_state != dsBrowse && m_changed.contains(true);
+}
+
+void TADODataSet::Edit()
+{
+    requireActive();
+    if (m_state != dsBrowse)
+        return;
+    if (m_row < 0)
+        throw data::StateError(QStringLiteral("Kein aktueller Datensatz"));
+    if (!writesBack()) {
+        if (m_row < m_firstUnsentRow)
+            throw data::StateError(QStringLiteral("Datensätze der Ergebnismenge können hier nicht "
+                                                  "geändert werden"));
+        setState(dsEdit);
+        return;
+    }
+    writer();
+    m_editOrigin = m_store->beginRowChange(m_row);
+    m_changed = QList<bool>(FieldCount(), false);
+    setState(dsEdit);
+}
+
+void TADODataSet::insertAt(qint64 row)
+{
+    requireActive();
+    if (m_state != dsBrowse)
+        Post();
+    writer();
+    const qint64 at = m_store->insertRow(row);
+    m_changed = QList<bool>(FieldCount(), false);
+    m_bof = m_eof = false;
+    m_row = at;
+    setState(dsInsert);
+    if (!ControlsDisabled())
+        emit rowInserted(at);
+    moveTo(at);
+}
+
+void TADODataSet::Insert()
+{
+    requireActive();
+    if (!writesBack()) {
+        Append();
+        return;
+    }
+    if (m_state != dsBrowse)
+        Post();
+    insertAt(m_row < 0 ? 0 : m_row);
+}
+
 void TADODataSet::Append()
 {
     requireActive();
+    if (writesBack()) {
+        if (m_state != dsBrowse)
+            Post();
+        insertAt(m_store->rowCount());
+        return;
+    }
     if (m_state != dsBrowse)
         Post();
     m_store->appendRows(1);
@@ -314,34 +424,196 @@ void TADODataSet::setFieldValue(int index, const QVariant& value)
     requireActive();
     if (m_row < 0)
         throw data::StateError(QStringLiteral("Kein aktueller Datensatz"));
-    if (m_state == dsBrowse && m_row < m_firstUnsentRow)
-        throw data::StateError(QStringLiteral("Datensätze der Ergebnismenge können hier nicht "
-                                              "geändert werden"));
-    m_store->setValue(m_row, index, value);
+    if (!writesBack()) {
+        if (m_state == dsBrowse && m_row < m_firstUnsentRow)
+            throw data::StateError(QStringLiteral("Datensätze der Ergebnismenge können hier nicht "
+                                                  "geändert werden"));
+        m_store->setValue(m_row, index, value);
+        if (m_state == dsBrowse)
+            m_state = dsEdit;
+        return;
+    }
+    if (index < 0 || index >= FieldCount())
+        throw data::StateError(QStringLiteral("Feldindex %1 außerhalb des gültigen Bereichs").arg(index));
     if (m_state == dsBrowse)
-        m_state = dsEdit;
+        Edit();
+    m_store->setCell(m_row, index, value);
+    m_changed[index] = true;
+    if (!ControlsDisabled())
+        emit rowChanged(m_row);
+}
+
+QVariant TADODataSet::paramValue(data::ResultStore::RowSource source, int col) const
+{
+    // Decimals go as their exact digits; a double could miss the stored value.
+    if (m_store->column(col).kind == data::StorageKind::Decimal) {
+        const QString digits = m_store->sourceText(source, col);
+        return digits.isEmpty() ? QVariant() : QVariant(digits);
+    }
+    return m_store->sourceValue(source, col);
+}
+
+data::ChangeResult TADODataSet::runChange(const data::SqlStatement& statement, bool atMostOne)
+{
+    if (!m_connection)
+        throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
+    try {
+        return m_connection->session().executeChange(statement.text, statement.params, atMostOne);
+    } catch (const data::DataError& e) {
+        m_connection->handleFailure(e);
+        throw;
+    }
+}
+
+namespace {
+const char* const kConflictText =
+    "Der Datensatz wurde nicht gespeichert: er wurde seit dem Lesen auf dem Server geändert "
+    "oder gelöscht. Die Änderungen bleiben erhalten; mit Esc werden sie verworfen";
+}
+
+void TADODataSet::postEdit()
+{
+    QList<int> changed;
+    for (int c = 0; c < m_changed.size(); ++c)
+        if (m_changed.at(c))
+            changed.append(c);
+    if (!changed.isEmpty()) {
+        const data::RowWriter& w = writer();
+        const data::ResultStore::RowSource origin = m_editOrigin;
+        const data::ResultStore::RowSource now = m_store->rowSource(m_row);
+        const data::SqlStatement st =
+            w.update(changed, [&](int c) { return paramValue(origin, c); },
+                     [&](int c) { return paramValue(now, c); });
+        if (runChange(st, !w.byKey()).rowsAffected == 0)
+            throw data::UpdateConflictError(QString::fromUtf8(kConflictText));
+    }
+    m_changed.clear();
+    setState(dsBrowse);
+    if (!ControlsDisabled())
+        emit rowChanged(m_row);
+}
+
+void TADODataSet::postInsert()
+{
+    const data::RowWriter& w = writer();
+    QList<int> assigned;
+    for (int c = 0; c < m_changed.size(); ++c)
+        if (m_changed.at(c))
+            assigned.append(c);
+    const data::ResultStore::RowSource now = m_store->rowSource(m_row);
+    const data::ChangeResult inserted =
+        runChange(w.insert(assigned, [&](int c) { return paramValue(now, c); }), false);
+    if (inserted.rowsAffected == 0)
+        throw data::UpdateConflictError(QStringLiteral("Der Datensatz wurde nicht eingefügt"));
+    // Read back what the server filled in: the identity, then the whole row
+    // (defaults) when its key is known. The row is in the table either way,
+    // so a failure to read it back is not an error of the insert.
+    const int identity = w.identityColumn();
+    if (identity >= 0 && inserted.rows && inserted.rows->rowCount() > 0 &&
+        !inserted.rows->isNull(0, 0))
+        m_store->setCell(m_row, identity, inserted.rows->value(0, 0));
+    const data::ResultStore::RowSource after = m_store->rowSource(m_row);
+    const data::SqlStatement reread = w.reread([&](int c) { return paramValue(after, c); });
+    if (!reread.text.isEmpty()) {
+        try {
+            const data::ChangeResult row = runChange(reread, false);
+            if (row.rows && row.rows->rowCount() == 1 &&
+                row.rows->columnCount() == m_store->columnCount())
+                for (int c = 0; c < m_store->columnCount(); ++c)
+                    m_store->setCell(m_row, c, row.rows->value(0, c));
+        } catch (const data::ConnectionError&) {
+            throw;
+        } catch (const data::DataError&) {
+        }
+    }
+    m_changed.clear();
+    setState(dsBrowse);
+    if (!ControlsDisabled())
+        emit rowChanged(m_row);
 }
 
 void TADODataSet::Post()
 {
     requireActive();
-    m_state = dsBrowse;
-    if (!ControlsDisabled())
-        emit dataChanged();
+    if (!writesBack()) {
+        m_state = dsBrowse;
+        if (!ControlsDisabled())
+            emit dataChanged();
+        return;
+    }
+    if (m_state == dsEdit)
+        postEdit();
+    else if (m_state == dsInsert)
+        postInsert();
 }
 
 void TADODataSet::Cancel()
 {
     requireActive();
-    if (m_state == dsInsert && m_row == m_store->rowCount() - 1) {
-        // An appended row that was never posted disappears again.
-        m_store->removeLastRow();
-        const qint64 keep = m_store->rowCount();
-        m_row = keep - 1;
+    if (!writesBack()) {
+        if (m_state == dsInsert && m_row == m_store->rowCount() - 1) {
+            // An appended row that was never posted disappears again.
+            m_store->removeLastRow();
+            const qint64 keep = m_store->rowCount();
+            m_row = keep - 1;
+        }
+        m_state = dsBrowse;
+        if (!ControlsDisabled())
+            emit dataChanged();
+        return;
     }
-    m_state = dsBrowse;
+    if (m_state == dsEdit) {
+        m_store->restoreRow(m_row, m_editOrigin);
+        m_changed.clear();
+        setState(dsBrowse);
+        if (!ControlsDisabled())
+            emit rowChanged(m_row);
+    } else if (m_state == dsInsert) {
+        const qint64 gone = m_row;
+        m_store->removeRow(gone);
+        m_changed.clear();
+        m_state = dsBrowse;
+        const qint64 n = m_store->rowCount();
+        m_row = std::min(gone, n - 1);
+        m_bof = m_row <= 0;
+        m_eof = n == 0;
+        if (!ControlsDisabled()) {
+            emit rowRemoved(gone);
+            emit stateChanged(dsBrowse);
+        }
+        moveTo(m_row);
+    }
+}
+
+void TADODataSet::Delete()
+{
+    requireActive();
+    if (!writesBack())
+        throw data::StateError(QStringLiteral("Datensätze können hier nicht gelöscht werden"));
+    if (m_state == dsInsert) {
+        Cancel();
+        return;
+    }
+    if (m_state == dsEdit)
+        Cancel();
+    if (m_row < 0)
+        throw data::StateError(QStringLiteral("Kein aktueller Datensatz"));
+    const data::RowWriter& w = writer();
+    const data::ResultStore::RowSource origin = m_store->rowSource(m_row);
+    const data::SqlStatement st = w.remove([&](int c) { return paramValue(origin, c); });
+    if (runChange(st, !w.byKey()).rowsAffected == 0)
+        throw data::UpdateConflictError(QStringLiteral(
+            "Der Datensatz wurde nicht gelöscht: er wurde seit dem Lesen auf dem Server geändert "
+            "oder gelöscht"));
+    const qint64 gone = m_row;
+    m_store->removeRow(gone);
+    const qint64 n = m_store->rowCount();
+    m_row = std::min(gone, n - 1);
+    m_bof = m_row <= 0;
+    m_eof = n == 0;
     if (!ControlsDisabled())
-        emit dataChanged();
+        emit rowRemoved(gone);
+    moveTo(m_row);
 }
 
 void TADODataSet::UpdateBatch()
@@ -389,6 +661,11 @@ void TDataSource::setDataSet(TADODataSet* dataSet)
     if (dataSet) {
         connect(dataSet, &TADODataSet::dataChanged, this, &TDataSource::dataSetChanged);
         connect(dataSet, &TADODataSet::currentRowChanged, this, &TDataSource::currentRowChanged);
+        connect(dataSet, &TADODataSet::rowInserted, this, &TDataSource::rowInserted);
+        connect(dataSet, &TADODataSet::rowRemoved, this, &TDataSource::rowRemoved);
+        connect(dataSet, &TADODataSet::rowChanged, this, &TDataSource::rowChanged);
+        connect(dataSet, &TADODataSet::stateChanged, this,
+                [this](TDataSetState) { emit rowChanged(m_dataSet ? m_dataSet->currentRow() : -1); });
     }
     emit dataSetChanged();
 }

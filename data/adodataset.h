@@ -7,6 +7,7 @@
 #include "adoconnection.h"
 #include "fieldtype.h"
 #include "resultstore.h"
+#include "rowwriter.h"
 
 #include <QList>
 #include <QObject>
@@ -44,7 +45,8 @@ public:
     qint64 AsLargeInt() const; // 0 for null
     double AsFloat() const;    // 0 for null
     bool AsBoolean() const;    // false for null
-    // Sets the value in the current row (while appending, see TADODataSet::Append).
+    // Sets the value in the current row; on a browsed row of a query result
+    // this starts editing it (see TADODataSet::Edit).
     void setValue(const QVariant& value) const;
 
 private:
@@ -108,13 +110,31 @@ public:
     // when it was never opened.
     int RecordSize() const { return m_recordSize; }
 
-    // Appending rows: Append adds an empty row and makes it current, field
-    // values are set through Fields(i).setValue, Post completes the row,
+    // Editing. A dataset opened on a table by name (command type table)
+    // collects appended rows: Append adds an empty row, Post completes it,
     // UpdateBatch hands all posted rows to the provider.
+    //
+    // A query result writes each row back to its base table when the row is
+    // posted: Edit starts changing the current row (setting a field value
+    // does too), Insert adds an empty row before the current one, Append one
+    // at the end; Post writes the changed or new row (moving to another row
+    // posts too), Cancel drops the changes, Delete deletes the current row on
+    // the server at once. A result that cannot be written back raises
+    // NotUpdatableError on Edit, Insert, Append and Delete. A row that
+    // changed or vanished on the server in between raises
+    // UpdateConflictError, and the edit stays as it is.
+    void Edit();
+    void Insert();
     void Append();
     void Post();
     void Cancel();
+    void Delete();
     void UpdateBatch();
+    // True while the current row has changes that are not posted.
+    bool Modified() const;
+    // Why the rows cannot be written back, or "" when they can (asks the
+    // server once per opening).
+    QString notUpdatableReason();
 
     // Suspension of bound controls; the count never goes below zero.
     void DisableControls();
@@ -139,11 +159,25 @@ signals:
     // disabled (EnableControls to zero sends dataChanged instead).
     void currentRowChanged(qint64 row);
     void dataChanged();
+    // Single rows: inserted at, removed from, or changed in place (values or
+    // state); not sent while controls are disabled.
+    void rowInserted(qint64 row);
+    void rowRemoved(qint64 row);
+    void rowChanged(qint64 row);
+    void stateChanged(TDataSetState state);
 
 private:
     void requireActive() const;
     void moveTo(qint64 row);
     void buildFieldDefs();
+    bool writesBack() const { return m_tableName.isEmpty(); }
+    const data::RowWriter& writer();
+    void insertAt(qint64 row);
+    void setState(TDataSetState state);
+    data::ChangeResult runChange(const data::SqlStatement& statement, bool atMostOne);
+    QVariant paramValue(data::ResultStore::RowSource source, int col) const;
+    void postEdit();
+    void postInsert();
 
     QPointer<TADOConnection> m_connection;
     QString m_commandText;
@@ -164,6 +198,11 @@ private:
     TDataSetState m_state = dsInactive;
     qint64 m_firstUnsentRow = 0; // rows from here on were appended and not yet sent
     QString m_tableName;         // for cmdTable: the table rows are appended to
+    // Writing back (query results).
+    std::unique_ptr<data::RowWriter> m_writer;
+    QString m_notUpdatable;                        // why not, once known
+    data::ResultStore::RowSource m_editOrigin;     // the row as read, while editing
+    QList<bool> m_changed;                         // fields set since Edit/Insert
 };
 
 // Binds a dataset to data-aware views.
@@ -178,6 +217,9 @@ signals:
     // The bound dataset changed, opened, closed or resumed its controls.
     void dataSetChanged();
     void currentRowChanged(qint64 row);
+    void rowInserted(qint64 row);
+    void rowRemoved(qint64 row);
+    void rowChanged(qint64 row);
 
 private:
     QPointer<TADODataSet> m_dataSet;

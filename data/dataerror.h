@@ -61,6 +61,20 @@ public:
     using DataError::DataError;
 };
 
+// The rows of a result cannot be written back (several tables, an
+// expression column, no base table); the reason is in the message.
+class NotUpdatableError : public DataError {
+public:
+    using DataError::DataError;
+};
+
+// Writing a row back changed nothing: the row was changed or deleted on the
+// server since it was read. The user's edit is kept.
+class UpdateConflictError : public DataError {
+public:
+    using DataError::DataError;
+};
+
 // The text the layer raises for a query without a result set.
 inline constexpr const char* kNoResultSetText = "CommandText gibt keine Ergebnismenge zurück";
 

@@ -17,6 +17,18 @@ Registry& registry()
 }
 } // namespace
 
+WriteTarget ProviderConnection::writeTarget(const ResultStore&)
+{
+    throw NotUpdatableError(QStringLiteral("Die Ergebnismenge kann nicht geändert werden: "
+                                           "der Datenanbieter schreibt keine Zeilen zurück"));
+}
+
+ChangeResult ProviderConnection::executeChange(const QString&, const QList<QVariant>&, bool)
+{
+    throw NotUpdatableError(QStringLiteral("Die Ergebnismenge kann nicht geändert werden: "
+                                           "der Datenanbieter schreibt keine Zeilen zurück"));
+}
+
 QList<PropertyEntry> Provider::closedProperties(const ConnectionParams& params) const
 {
     return params.properties;

@@ -39,6 +39,24 @@ struct ConnectionParams {
     int connectionTimeout = 15; // seconds; 0: no limit
 };
 
+// Where the rows of a result can be written back: its one base table and,
+// for each result column, the table column it shows.
+struct WriteTarget {
+    QString catalog;
+    QString schema;
+    QString table;
+    QStringList baseColumns;   // per result column
+    QList<bool> keyColumns;    // per result column: part of the primary key
+    QList<bool> autoIncrement; // per result column: assigned by the server
+    bool hasKey() const { return keyColumns.contains(true); }
+};
+
+// What a statement that changes rows did.
+struct ChangeResult {
+    qint64 rowsAffected = 0;
+    std::shared_ptr<ResultStore> rows; // its first result set, when it had one
+};
+
 // One open session with a data store. Methods raise DataError (or a subclass)
 // on failure; ConnectionError means the session is unusable and the owner
 // drops it.
@@ -67,6 +85,16 @@ public:
     virtual QStringList tableNames(bool systemTables) = 0;
     // What the provider reports about the open session.
     virtual QList<PropertyEntry> properties() = 0;
+
+    // Writing rows of a result back. writeTarget describes where the rows
+    // of `store` (a result of query()) can be written, or raises
+    // NotUpdatableError saying why they cannot. executeChange runs one
+    // statement with `params` bound to its "?" markers and tells how many
+    // rows it changed; with `atMostOne`, a statement that changed more than
+    // one row is undone and raises. The defaults refuse.
+    virtual WriteTarget writeTarget(const ResultStore& store);
+    virtual ChangeResult executeChange(const QString& text, const QList<QVariant>& params,
+                                       bool atMostOne);
 };
 
 class Provider {

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QUuid>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -178,6 +179,67 @@ struct ResultStore::ColumnData {
     std::vector<std::unique_ptr<Block>> blocks;
 };
 
+// The overlay: which rows are seen, in which order, and where their values are.
+struct ResultStore::Edit {
+    struct Piece {
+        qint64 start;  // first row in its store
+        qint64 length; // rows
+        bool side;     // in the side store, else in the fetched blocks
+    };
+    std::vector<Piece> pieces;
+    std::vector<qint64> ends; // visible row after the end of each piece
+    std::unique_ptr<ResultStore> side;
+
+    qint64 total() const { return ends.empty() ? 0 : ends.back(); }
+
+    std::size_t find(qint64 row) const
+    {
+        return std::size_t(std::upper_bound(ends.begin(), ends.end(), row) - ends.begin());
+    }
+
+    static void push(std::vector<Piece>& out, Piece p)
+    {
+        if (p.length <= 0)
+            return;
+        if (!out.empty()) {
+            Piece& last = out.back();
+            if (last.side == p.side && last.start + last.length == p.start) {
+                last.length += p.length;
+                return;
+            }
+        }
+        out.push_back(p);
+    }
+
+    // The visible rows [from, to) of the current map, appended to `out`.
+    void keep(std::vector<Piece>& out, qint64 from, qint64 to) const
+    {
+        qint64 pos = 0;
+        for (const Piece& p : pieces) {
+            const qint64 a = std::max(pos, from), b = std::min(pos + p.length, to);
+            if (a < b)
+                push(out, Piece{p.start + (a - pos), b - a, p.side});
+            pos += p.length;
+        }
+    }
+
+    // Replaces `removeCount` visible rows at `at` by `insert` (when its
+    // length is above 0).
+    void splice(qint64 at, qint64 removeCount, Piece insert)
+    {
+        std::vector<Piece> out;
+        out.reserve(pieces.size() + 2);
+        keep(out, 0, at);
+        push(out, insert);
+        keep(out, at + removeCount, total());
+        pieces = std::move(out);
+        ends.resize(pieces.size());
+        qint64 pos = 0;
+        for (std::size_t i = 0; i < pieces.size(); ++i)
+            ends[i] = pos += pieces[i].length;
+    }
+};
+
 ResultStore::ResultStore() = default;
 ResultStore::~ResultStore() = default;
 ResultStore::ResultStore(ResultStore&&) noexcept = default;
@@ -220,6 +282,11 @@ qint64 ResultStore::appendRows(qint64 n)
     if (n <= 0)
         return first;
     m_rowCount += n;
+    if (m_edit) {
+        // Rows appended to the blocks are seen at the end.
+        m_edit->splice(m_viewRows, 0, Edit::Piece{first, n, false});
+        m_viewRows = m_edit->total();
+    }
     const auto needed = std::size_t(((m_rowCount - 1) >> kBlockShift) + 1);
     for (int c = 0; c < columnCount(); ++c) {
         auto& blocks = m_data[std::size_t(c)].blocks;
@@ -237,7 +304,7 @@ qint64 ResultStore::appendRows(qint64 n)
     return first;
 }
 
-bool ResultStore::isNull(qint64 row, int col) const
+bool ResultStore::isNullAt(qint64 row, int col) const
 {
     const Block* b = block(row, col);
     return !b || !b->present(row & kRowMask);
@@ -297,7 +364,7 @@ void ResultStore::setVariable(qint64 row, int col, const void* data, std::size_t
     b.setPresent(r, true);
 }
 
-QByteArrayView ResultStore::bytes(qint64 row, int col) const
+QByteArrayView ResultStore::bytesAt(qint64 row, int col) const
 {
     const Block* b = block(row, col);
     if (!b)
@@ -313,15 +380,15 @@ QByteArrayView ResultStore::bytes(qint64 row, int col) const
     return QByteArrayView(b->arena.data() + s, qsizetype(b->ends[std::size_t(r)] - s));
 }
 
-QStringView ResultStore::utf16(qint64 row, int col) const
+QStringView ResultStore::utf16At(qint64 row, int col) const
 {
     if (col < 0 || col >= columnCount() || m_columns.at(col).kind != StorageKind::Utf16)
         return {};
-    const QByteArrayView v = bytes(row, col);
+    const QByteArrayView v = bytesAt(row, col);
     return QStringView(reinterpret_cast<const QChar*>(v.data()), v.size() / 2);
 }
 
-std::int64_t ResultStore::integer(qint64 row, int col) const
+std::int64_t ResultStore::integerAt(qint64 row, int col) const
 {
     const Block* b = block(row, col);
     if (!b)
@@ -352,12 +419,12 @@ std::int64_t ResultStore::integer(qint64 row, int col) const
         std::memcpy(&v, p + r * 8, 8);
         return v;
     }
-    case StorageKind::Double: return std::int64_t(real(row, col));
+    case StorageKind::Double: return std::int64_t(realAt(row, col));
     default: return 0;
     }
 }
 
-double ResultStore::real(qint64 row, int col) const
+double ResultStore::realAt(qint64 row, int col) const
 {
     const Block* b = block(row, col);
     if (!b || !b->present(row & kRowMask))
@@ -369,73 +436,73 @@ double ResultStore::real(qint64 row, int col) const
         std::memcpy(&v, b->fixedBytes() + (row & kRowMask) * 8, 8);
         return v;
     }
-    case StorageKind::Decimal: return double(integer(row, col)) / double(pow10i(info.scale));
-    case StorageKind::Utf8: return QString::fromUtf8(bytes(row, col)).toDouble();
-    case StorageKind::Utf16: return utf16(row, col).toDouble();
-    default: return double(integer(row, col));
+    case StorageKind::Decimal: return double(integerAt(row, col)) / double(pow10i(info.scale));
+    case StorageKind::Utf8: return QString::fromUtf8(bytesAt(row, col)).toDouble();
+    case StorageKind::Utf16: return utf16At(row, col).toDouble();
+    default: return double(integerAt(row, col));
     }
 }
 
-QVariant ResultStore::value(qint64 row, int col) const
+QVariant ResultStore::valueAt(qint64 row, int col) const
 {
-    if (isNull(row, col))
+    if (isNullAt(row, col))
         return {};
     const ColumnInfo& info = m_columns.at(col);
     switch (info.kind) {
-    case StorageKind::Bool: return QVariant(integer(row, col) != 0);
+    case StorageKind::Bool: return QVariant(integerAt(row, col) != 0);
     case StorageKind::UInt8:
     case StorageKind::Int16:
-    case StorageKind::Int32: return QVariant(int(integer(row, col)));
-    case StorageKind::Int64: return QVariant(qlonglong(integer(row, col)));
+    case StorageKind::Int32: return QVariant(int(integerAt(row, col)));
+    case StorageKind::Int64: return QVariant(qlonglong(integerAt(row, col)));
     case StorageKind::Double:
-    case StorageKind::Decimal: return QVariant(real(row, col));
+    case StorageKind::Decimal: return QVariant(realAt(row, col));
     case StorageKind::DateTime: {
-        const std::int64_t t = integer(row, col);
+        const std::int64_t t = integerAt(row, col);
         const auto days = std::int32_t(t / kTicksPerDay);
         const QDate d = QDate::fromJulianDay(days + kJulianDayOfDayZero);
         return QVariant(QDateTime(d, QTime::fromMSecsSinceStartOfDay(int((t % kTicksPerDay) / 10000)),
                                   Qt::UTC));
     }
     case StorageKind::Date:
-        return QVariant(QDate::fromJulianDay(integer(row, col) + kJulianDayOfDayZero));
+        return QVariant(QDate::fromJulianDay(integerAt(row, col) + kJulianDayOfDayZero));
     case StorageKind::Time:
-        return QVariant(QTime::fromMSecsSinceStartOfDay(int(integer(row, col) / 10000)));
+        return QVariant(QTime::fromMSecsSinceStartOfDay(int(integerAt(row, col) / 10000)));
     case StorageKind::Guid:
-        return QVariant(uuidFromBytes(reinterpret_cast<const unsigned char*>(bytes(row, col).data())));
-    case StorageKind::Utf8: return QVariant(QString::fromUtf8(bytes(row, col)));
-    case StorageKind::Utf16: return QVariant(utf16(row, col).toString());
-    case StorageKind::Bytes: return QVariant(bytes(row, col).toByteArray());
+        return QVariant(uuidFromBytes(reinterpret_cast<const unsigned char*>(bytesAt(row, col).data())));
+    case StorageKind::Utf8: return QVariant(QString::fromUtf8(bytesAt(row, col)));
+    case StorageKind::Utf16: return QVariant(utf16At(row, col).toString());
+    case StorageKind::Bytes: return QVariant(bytesAt(row, col).toByteArray());
     }
     return {};
 }
 
-QString ResultStore::text(qint64 row, int col) const
+QString ResultStore::textAt(qint64 row, int col) const
 {
-    if (isNull(row, col))
+    if (isNullAt(row, col))
         return {};
     const ColumnInfo& info = m_columns.at(col);
     switch (info.kind) {
-    case StorageKind::Bool: return integer(row, col) ? QStringLiteral("True") : QStringLiteral("False");
+    case StorageKind::Bool: return integerAt(row, col) ? QStringLiteral("True") : QStringLiteral("False");
     case StorageKind::UInt8:
     case StorageKind::Int16:
     case StorageKind::Int32:
-    case StorageKind::Int64: return QString::number(integer(row, col));
-    case StorageKind::Double: return QString::number(real(row, col), 'g', 15);
-    case StorageKind::Decimal: return decimalText(integer(row, col), info.scale);
+    case StorageKind::Int64: return QString::number(integerAt(row, col));
+    case StorageKind::Double: return QString::number(realAt(row, col), 'g', 15);
+    case StorageKind::Decimal: return decimalText(integerAt(row, col), info.scale);
     case StorageKind::DateTime: {
-        const std::int64_t t = integer(row, col);
+        const std::int64_t t = integerAt(row, col);
         return dateText(std::int32_t(t / kTicksPerDay)) + QLatin1Char(' ') + timeText(t % kTicksPerDay);
     }
-    case StorageKind::Date: return dateText(std::int32_t(integer(row, col)));
-    case StorageKind::Time: return timeText(integer(row, col));
+    case StorageKind::Date: return dateText(std::int32_t(integerAt(row, col)));
+    case StorageKind::Time: return timeText(integerAt(row, col));
     case StorageKind::Guid:
-        return uuidFromBytes(reinterpret_cast<const unsigned char*>(bytes(row, col).data()))
+        return uuidFromBytes(reinterpret_cast<const unsigned char*>(bytesAt(row, col).data()))
             .toString(QUuid::WithBraces)
             .toUpper();
-    case StorageKind::Utf8: return QString::fromUtf8(bytes(row, col));
-    case StorageKind::Utf16: return utf16(row, col).toString();
+    case StorageKind::Utf8: return QString::fromUtf8(bytesAt(row, col));
+    case StorageKind::Utf16: return utf16At(row, col).toString();
     case StorageKind::Bytes:
-        return QStringLiteral("0x") + QString::fromLatin1(bytes(row, col).toByteArray().toHex().toUpper());
+        return QStringLiteral("0x") + QString::fromLatin1(bytesAt(row, col).toByteArray().toHex().toUpper());
     }
     return {};
 }
@@ -508,6 +575,8 @@ void ResultStore::removeLastRow()
 {
     if (m_rowCount == 0)
         return;
+    if (m_edit)
+        throw StateError(QStringLiteral("Nach Änderungen kann die letzte Zeile nicht entfernt werden"));
     const qint64 row = m_rowCount - 1;
     for (int c = 0; c < columnCount(); ++c)
         setNull(row, c);
@@ -538,6 +607,8 @@ void ResultStore::clear()
     for (auto& c : m_data)
         c.blocks.clear();
     m_rowCount = 0;
+    m_edit.reset();
+    m_viewRows = 0;
 }
 
 std::size_t ResultStore::memoryBytes() const
@@ -553,7 +624,170 @@ std::size_t ResultStore::memoryBytes() const
                 total += std::size_t(kBlockRows) * std::size_t(fixedWidth(kind));
         }
     }
+    if (m_edit)
+        total += m_edit->side->memoryBytes() + m_edit->pieces.capacity() * sizeof(Edit::Piece) +
+                 m_edit->ends.capacity() * sizeof(qint64);
     return total;
+}
+
+// --- reading through the overlay ------------------------------------------------
+
+const ResultStore* ResultStore::routeEdited(qint64& row) const
+{
+    const Edit& e = *m_edit;
+    const std::size_t i = e.find(row);
+    if (row < 0 || i >= e.pieces.size()) {
+        row = -1; // out of range: reads as null
+        return this;
+    }
+    const Edit::Piece& p = e.pieces[i];
+    row = p.start + (row - (e.ends[i] - p.length));
+    return p.side ? e.side.get() : this;
+}
+
+bool ResultStore::isNull(qint64 row, int col) const
+{
+    return route(row)->isNullAt(row, col);
+}
+
+QVariant ResultStore::value(qint64 row, int col) const
+{
+    return route(row)->valueAt(row, col);
+}
+
+QString ResultStore::text(qint64 row, int col) const
+{
+    return route(row)->textAt(row, col);
+}
+
+std::int64_t ResultStore::integer(qint64 row, int col) const
+{
+    return route(row)->integerAt(row, col);
+}
+
+double ResultStore::real(qint64 row, int col) const
+{
+    return route(row)->realAt(row, col);
+}
+
+QByteArrayView ResultStore::bytes(qint64 row, int col) const
+{
+    return route(row)->bytesAt(row, col);
+}
+
+QStringView ResultStore::utf16(qint64 row, int col) const
+{
+    return route(row)->utf16At(row, col);
+}
+
+// --- editing ----------------------------------------------------------------------
+
+ResultStore::Edit& ResultStore::edit()
+{
+    if (!m_edit) {
+        m_edit = std::make_unique<Edit>();
+        m_edit->side = std::make_unique<ResultStore>(m_columns);
+        m_edit->splice(0, 0, Edit::Piece{0, m_rowCount, false});
+        m_viewRows = m_rowCount;
+    }
+    return *m_edit;
+}
+
+void ResultStore::copyRow(const ResultStore& from, qint64 fromRow, qint64 toRow)
+{
+    for (int c = 0; c < columnCount(); ++c) {
+        if (from.isNullAt(fromRow, c))
+            continue; // new rows start null
+        const StorageKind kind = m_columns.at(c).kind;
+        if (isVariable(kind)) {
+            const QByteArrayView v = from.bytesAt(fromRow, c);
+            setVariable(toRow, c, v.data(), std::size_t(v.size()));
+        } else {
+            const int width = fixedWidth(kind);
+            const Block* b = from.block(fromRow, c);
+            std::memcpy(fixedSlot(toRow, c),
+                        b->fixedBytes() + std::size_t(fromRow & kRowMask) * std::size_t(width),
+                        std::size_t(width));
+        }
+    }
+}
+
+ResultStore::RowSource ResultStore::rowSource(qint64 row) const
+{
+    if (row < 0 || row >= rowCount())
+        throw StateError(QStringLiteral("Datensatz %1 existiert nicht").arg(row + 1));
+    const ResultStore* s = route(row);
+    return RowSource{s != this, row};
+}
+
+const ResultStore* ResultStore::sourceStore(RowSource source) const
+{
+    if (!source.edited)
+        return this;
+    if (!m_edit)
+        throw StateError(QStringLiteral("Unbekannte Zeilenversion"));
+    return m_edit->side.get();
+}
+
+QVariant ResultStore::sourceValue(RowSource source, int col) const
+{
+    return sourceStore(source)->valueAt(source.row, col);
+}
+
+QString ResultStore::sourceText(RowSource source, int col) const
+{
+    return sourceStore(source)->textAt(source.row, col);
+}
+
+ResultStore::RowSource ResultStore::beginRowChange(qint64 row)
+{
+    const RowSource before = rowSource(row);
+    Edit& e = edit();
+    const qint64 copy = e.side->appendRows(1);
+    e.side->copyRow(*sourceStore(before), before.row, copy);
+    e.splice(row, 1, Edit::Piece{copy, 1, true});
+    return before;
+}
+
+void ResultStore::setCell(qint64 row, int col, const QVariant& value)
+{
+    if (col < 0 || col >= columnCount())
+        throw StateError(QStringLiteral("Spalte %1 liegt außerhalb der Ergebnismenge").arg(col));
+    RowSource at = rowSource(row);
+    Edit& e = edit();
+    // Only the side store's last row can take new variable values: a row
+    // whose copy is further back gets a new copy first.
+    if (!at.edited || at.row != e.side->rowCount() - 1) {
+        beginRowChange(row);
+        at = rowSource(row);
+    }
+    e.side->setValue(at.row, col, value);
+}
+
+void ResultStore::restoreRow(qint64 row, RowSource source)
+{
+    rowSource(row); // range check
+    Edit& e = edit();
+    e.splice(row, 1, Edit::Piece{source.row, 1, source.edited});
+}
+
+qint64 ResultStore::insertRow(qint64 row)
+{
+    Edit& e = edit();
+    if (row < 0 || row > m_viewRows)
+        row = m_viewRows;
+    const qint64 fresh = e.side->appendRows(1);
+    e.splice(row, 0, Edit::Piece{fresh, 1, true});
+    m_viewRows = e.total();
+    return row;
+}
+
+void ResultStore::removeRow(qint64 row)
+{
+    rowSource(row); // range check
+    Edit& e = edit();
+    e.splice(row, 1, Edit::Piece{0, 0, false});
+    m_viewRows = e.total();
 }
 
 } // namespace data

@@ -12,8 +12,15 @@
 // Rows are written in order: a provider appends rows and fills each row's
 // columns before it appends the next. Fixed-width values can be changed in
 // any row; a text or binary value can be replaced in the last row of the
-// store (that is all appending and posting needs). Editing arbitrary rows
-// goes through an edit overlay that is added on top of these blocks.
+// store (that is all appending needs).
+//
+// Editing goes through an overlay and never touches the fetched blocks: a
+// changed or inserted row gets a copy of its own in a small side store, a
+// deleted row is dropped from the row map, and the row map (a short list of
+// row ranges, one more per edit) tells for every row where its values are.
+// Without edits readers pay one predictable branch; with edits, a binary
+// search over the ranges. Every reader addresses rows as they are seen now,
+// edits included.
 
 #include "fieldtype.h"
 
@@ -59,6 +66,14 @@ struct ColumnInfo {
     int scale = 0;     // digits after the point (Decimal), fraction digits (times)
     bool nullable = true;
     QString typeName;  // the server's type name when known ("int", "nvarchar", ...)
+    // Where the column comes from, as far as the server tells (for writing
+    // rows back): base table (with schema and catalog when given) and base
+    // column; empty for expressions and when unknown.
+    QString baseCatalog;
+    QString baseSchema;
+    QString baseTable;
+    QString baseColumn;
+    bool autoIncrement = false; // identity: the server assigns it
 };
 
 class ResultStore {
@@ -74,12 +89,18 @@ public:
     ResultStore(ResultStore&&) noexcept;
     ResultStore& operator=(ResultStore&&) noexcept;
 
+    // Where the values of one version of a row are held; opaque to callers.
+    struct RowSource {
+        bool edited = false; // in the side store
+        qint64 row = -1;
+    };
+
     int columnCount() const { return int(m_columns.size()); }
     const QList<ColumnInfo>& columns() const { return m_columns; }
     const ColumnInfo& column(int col) const { return m_columns.at(col); }
     // Index of the column with this name (case-insensitive, first match), -1 if none.
     int columnIndex(QStringView name) const;
-    qint64 rowCount() const { return m_rowCount; }
+    qint64 rowCount() const { return m_edit ? m_viewRows : m_rowCount; }
 
     // --- reading -----------------------------------------------------------
     bool isNull(qint64 row, int col) const;
@@ -120,9 +141,41 @@ public:
     void removeLastRow();
     // Frees the slack of the last blocks once no more rows follow.
     void squeeze();
-    void clear(); // drops all rows, keeps the columns
+    void clear(); // drops all rows and edits, keeps the columns
+
+    // --- editing (the overlay) -----------------------------------------------
+    // Gives the row a fresh copy of its values that setCell can change, and
+    // returns where its values were before (the version to compare with the
+    // server, or to go back to).
+    RowSource beginRowChange(qint64 row);
+    // Changes a value of a row that beginRowChange or insertRow prepared.
+    void setCell(qint64 row, int col, const QVariant& value);
+    // Points the row back at an earlier version.
+    void restoreRow(qint64 row, RowSource source);
+    // Inserts a row of nulls before `row` (rowCount(): at the end); returns its index.
+    qint64 insertRow(qint64 row);
+    void removeRow(qint64 row);
+    RowSource rowSource(qint64 row) const;
+    QVariant sourceValue(RowSource source, int col) const;
+    QString sourceText(RowSource source, int col) const;
+    bool hasEdits() const { return m_edit != nullptr; }
 
 private:
+    struct Edit;
+    // The store and row that hold the values of a visible row.
+    const ResultStore* route(qint64& row) const { return m_edit ? routeEdited(row) : this; }
+    const ResultStore* routeEdited(qint64& row) const;
+    const ResultStore* sourceStore(RowSource source) const;
+    Edit& edit();
+    void copyRow(const ResultStore& from, qint64 fromRow, qint64 toRow);
+    bool isNullAt(qint64 row, int col) const;
+    QVariant valueAt(qint64 row, int col) const;
+    QString textAt(qint64 row, int col) const;
+    std::int64_t integerAt(qint64 row, int col) const;
+    double realAt(qint64 row, int col) const;
+    QByteArrayView bytesAt(qint64 row, int col) const;
+    QStringView utf16At(qint64 row, int col) const;
+
     struct Block;
     struct ColumnData;
     const Block* block(qint64 row, int col) const;
@@ -130,7 +183,9 @@ private:
 
     QList<ColumnInfo> m_columns;
     std::vector<ColumnData> m_data;
-    qint64 m_rowCount = 0;
+    qint64 m_rowCount = 0;          // rows in the blocks
+    std::unique_ptr<Edit> m_edit;   // the overlay, once anything was edited
+    qint64 m_viewRows = 0;          // rows seen through the overlay
 };
 
 // Calendar helpers for the Date/DateTime/Time kinds.

@@ -196,6 +196,26 @@ std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count)
         if (SQL_SUCCEEDED(SQLColAttributeW(stmt, i, SQL_DESC_TYPE_NAME, typeName, sizeof typeName,
                                            &typeLength, nullptr)))
             c.typeName = fromWide(typeName, std::min<qsizetype>(typeLength / 2, 127));
+        auto textAttribute = [&](SQLUSMALLINT field) {
+            SQLWCHAR buf[260];
+            SQLSMALLINT length = 0;
+            if (!SQL_SUCCEEDED(SQLColAttributeW(stmt, i, field, buf, sizeof buf, &length, nullptr)))
+                return QString();
+            return fromWide(buf, std::clamp<qsizetype>(length / 2, 0, 259));
+        };
+        c.baseTable = textAttribute(SQL_DESC_BASE_TABLE_NAME);
+        if (!c.baseTable.isEmpty()) {
+            c.baseSchema = textAttribute(SQL_DESC_SCHEMA_NAME);
+            c.baseCatalog = textAttribute(SQL_DESC_CATALOG_NAME);
+            c.baseColumn = textAttribute(SQL_DESC_BASE_COLUMN_NAME);
+            // The driver names the base column only where it differs.
+            if (c.baseColumn.isEmpty())
+                c.baseColumn = c.name;
+        }
+        SQLLEN autoUnique = SQL_FALSE;
+        if (SQL_SUCCEEDED(SQLColAttributeW(stmt, i, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr,
+                                           &autoUnique)))
+            c.autoIncrement = autoUnique == SQL_TRUE;
         cols.push_back(c);
     }
     return cols;
@@ -212,7 +232,13 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
     std::size_t rowBytes = 0;
     for (const auto& d : described) {
         plans.push_back(planColumn(d));
-        infos.append(plans.back().info);
+        ColumnInfo& info = plans.back().info;
+        info.baseCatalog = d.baseCatalog;
+        info.baseSchema = d.baseSchema;
+        info.baseTable = d.baseTable;
+        info.baseColumn = d.baseColumn;
+        info.autoIncrement = d.autoIncrement;
+        infos.append(info);
         anyLong = anyLong || plans.back().isLong;
         rowBytes += std::size_t(plans.back().bufferBytes) + sizeof(SQLLEN);
     }

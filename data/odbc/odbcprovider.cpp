@@ -5,6 +5,7 @@
 #include "odbctranslate.h"
 
 #include <QDateTime>
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -86,6 +87,15 @@ public:
                                 SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT),
               SQL_HANDLE_DBC, m_dbc.get(), "SQLDriverConnect", &infos, Failure::Connect);
         messages.append(informational(infos));
+        // Results then name their base tables and columns, which writing rows
+        // back needs; a server that does not know the option loses nothing.
+        try {
+            MessageList ignored;
+            execute(QStringLiteral("SET NO_BROWSETABLE ON"), {}, QueryOptions{}, ignored);
+        } catch (const ConnectionError&) {
+            throw;
+        } catch (const DataError&) {
+        }
     }
 
     ~OdbcConnection() override = default; // handles disconnect and free quietly
@@ -196,6 +206,128 @@ public:
             MessageList ignored;
             execute(sql, values, QueryOptions{}, ignored);
         }
+    }
+
+    WriteTarget writeTarget(const ResultStore& store) override
+    {
+        const auto refuse = [](const QString& why) {
+            return NotUpdatableError(QStringLiteral("Die Ergebnismenge kann nicht geändert werden: ") + why);
+        };
+        WriteTarget t;
+        for (const ColumnInfo& c : store.columns()) {
+            if (c.baseTable.isEmpty() || c.baseColumn.isEmpty())
+                throw refuse(c.name.isEmpty() ? QStringLiteral("eine Spalte ohne Namen ist ein berechneter Ausdruck")
+                                              : QStringLiteral("die Spalte \"%1\" stammt aus keiner Tabelle "
+                                                               "(berechneter Ausdruck)")
+                                                    .arg(c.name));
+            if (t.table.isEmpty()) {
+                t.table = c.baseTable;
+                t.schema = c.baseSchema;
+                t.catalog = c.baseCatalog;
+            } else if (t.table.compare(c.baseTable, Qt::CaseInsensitive) != 0 ||
+                       t.schema.compare(c.baseSchema, Qt::CaseInsensitive) != 0) {
+                throw refuse(QStringLiteral("sie stammt aus mehreren Tabellen (\"%1\", \"%2\")")
+                                 .arg(t.table, c.baseTable));
+            }
+            t.baseColumns.append(c.baseColumn);
+            t.autoIncrement.append(c.autoIncrement);
+        }
+        if (t.table.isEmpty())
+            throw refuse(QStringLiteral("sie hat keine Spalten"));
+        for (int i = 0; i < t.baseColumns.size(); ++i)
+            for (int j = 0; j < i; ++j)
+                if (t.baseColumns.at(i).compare(t.baseColumns.at(j), Qt::CaseInsensitive) == 0)
+                    throw refuse(QStringLiteral("die Spalte \"%1\" kommt mehrfach vor").arg(t.baseColumns.at(i)));
+        // The primary key, when the result shows all of its columns;
+        // otherwise rows are found by all their values.
+        const QStringList key = primaryKey(t);
+        t.keyColumns = QList<bool>(t.baseColumns.size(), false);
+        bool complete = !key.isEmpty();
+        for (const QString& k : key) {
+            bool found = false;
+            for (int i = 0; i < t.baseColumns.size(); ++i)
+                if (t.baseColumns.at(i).compare(k, Qt::CaseInsensitive) == 0) {
+                    t.keyColumns[i] = true;
+                    found = true;
+                }
+            complete = complete && found;
+        }
+        if (!complete)
+            t.keyColumns.fill(false);
+        return t;
+    }
+
+    ChangeResult executeChange(const QString& text, const QList<QVariant>& params, bool atMostOne) override
+    {
+        return guarded([&] {
+            // A change that may reach more than one row runs in a transaction of
+            // its own, so that it can be undone.
+            struct Transaction {
+                SQLHDBC dbc;
+                bool open = false;
+                void begin()
+                {
+                    check(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, SQLPOINTER(SQL_AUTOCOMMIT_OFF), 0),
+                          SQL_HANDLE_DBC, dbc, "SQLSetConnectAttr(AUTOCOMMIT)");
+                    open = true;
+                }
+                void end(SQLSMALLINT how)
+                {
+                    open = false;
+                    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc, how);
+                    SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, SQLPOINTER(SQL_AUTOCOMMIT_ON), 0);
+                    check(rc, SQL_HANDLE_DBC, dbc, "SQLEndTran");
+                }
+                ~Transaction()
+                {
+                    if (open) {
+                        SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
+                        SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, SQLPOINTER(SQL_AUTOCOMMIT_ON), 0);
+                    }
+                }
+            } tx{m_dbc.get()};
+            if (atMostOne)
+                tx.begin();
+            ChangeResult result;
+            {
+                Handle stmt = newStatement(QueryOptions{});
+                ParamBuffers buffers;
+                bindParameters(stmt.get(), params, buffers);
+                MessageList infos;
+                SQLRETURN rc = check(SQLExecDirectW(stmt.get(), wide(text), SQL_NTS), SQL_HANDLE_STMT,
+                                     stmt.get(), "SQLExecDirect", &infos);
+                bool counted = false;
+                while (rc != SQL_NO_DATA) {
+                    SQLSMALLINT cols = 0;
+                    check(SQLNumResultCols(stmt.get(), &cols), SQL_HANDLE_STMT, stmt.get(),
+                          "SQLNumResultCols");
+                    if (cols > 0 && !result.rows) {
+                        bool capped = false;
+                        result.rows = fetchResult(stmt.get(), cols, 0, infos, capped);
+                    } else if (cols == 0 && !counted) {
+                        SQLLEN n = -1;
+                        if (SQL_SUCCEEDED(SQLRowCount(stmt.get(), &n)) && n >= 0) {
+                            result.rowsAffected = n;
+                            counted = true;
+                        }
+                    }
+                    rc = check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(), "SQLMoreResults",
+                               &infos);
+                }
+                if (!counted)
+                    result.rowsAffected = -1; // the server did not say (SET NOCOUNT ON)
+            }
+            if (atMostOne) {
+                if (result.rowsAffected > 1) {
+                    tx.end(SQL_ROLLBACK);
+                    throw DataError(QStringLiteral("Die Zeile ist nicht eindeutig: %1 Zeilen der Tabelle "
+                                                   "stimmen mit ihr überein. Es wurde nichts geändert")
+                                        .arg(result.rowsAffected));
+                }
+                tx.end(SQL_COMMIT);
+            }
+            return result;
+        });
     }
 
     QStringList tableNames(bool systemTables) override
@@ -452,6 +584,38 @@ private:
                                    0, data.data(), SQLLEN(data.size()), &ind),
                   SQL_HANDLE_STMT, stmt, "SQLBindParameter");
         }
+    }
+
+    // Names of the primary key columns of the target's table, in key order.
+    QStringList primaryKey(const WriteTarget& t)
+    {
+        Handle stmt = newStatement(QueryOptions{});
+        MessageList infos;
+        const QString catalog = t.catalog, schema = t.schema, table = t.table;
+        check(SQLPrimaryKeysW(stmt.get(), catalog.isEmpty() ? nullptr : wide(catalog),
+                              catalog.isEmpty() ? 0 : SQL_NTS, schema.isEmpty() ? nullptr : wide(schema),
+                              schema.isEmpty() ? 0 : SQL_NTS, wide(table), SQL_NTS),
+              SQL_HANDLE_STMT, stmt.get(), "SQLPrimaryKeys", &infos);
+        QList<QPair<int, QString>> parts;
+        SQLWCHAR buf[260];
+        for (;;) {
+            if (check(SQLFetch(stmt.get()), SQL_HANDLE_STMT, stmt.get(), "SQLFetch") == SQL_NO_DATA)
+                break;
+            SQLLEN ind = 0;
+            check(SQLGetData(stmt.get(), 4, SQL_C_WCHAR, buf, sizeof buf, &ind), SQL_HANDLE_STMT,
+                  stmt.get(), "SQLGetData");
+            const QString column = ind == SQL_NULL_DATA ? QString() : fromWide(buf, std::clamp<SQLLEN>(ind / 2, 0, 259));
+            SQLSMALLINT seq = 0;
+            check(SQLGetData(stmt.get(), 5, SQL_C_SSHORT, &seq, sizeof seq, &ind), SQL_HANDLE_STMT,
+                  stmt.get(), "SQLGetData");
+            if (!column.isEmpty())
+                parts.append({seq, column});
+        }
+        std::sort(parts.begin(), parts.end());
+        QStringList key;
+        for (const auto& p : parts)
+            key.append(p.second);
+        return key;
     }
 
     static QString quotedName(const QString& name)

@@ -18,6 +18,9 @@ struct DescribedColumn {
     SQLSMALLINT decimalDigits = 0;
     bool nullable = true;
     QString typeName;         // SQL_DESC_TYPE_NAME, e.g. "money", "timestamp"
+    // Where the column comes from (browse information), empty when unknown.
+    QString baseCatalog, baseSchema, baseTable, baseColumn;
+    bool autoIncrement = false; // SQL_DESC_AUTO_UNIQUE_VALUE
 };
 
 // How to fetch and keep it.

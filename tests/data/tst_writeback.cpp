@@ -1,0 +1,354 @@
+// Writing edited, inserted and deleted rows of a query result back to the
+// server, end to end through the FreeTDS driver against a tds-testserver.
+
+#include "adocommand.h"
+#include "adoconnection.h"
+#include "adodataset.h"
+#include "testserver_fixture.h"
+
+#include <QtTest>
+#include <memory>
+
+using namespace data;
+
+class TestWriteBack : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void editIsPostedAndReadBack();
+    void editOfNullsAndToNull();
+    void insertReadsBackIdentityAndDefaults();
+    void insertBeforeCurrentAndCancel();
+    void deleteRemovesTheRowAtOnce();
+    void conflictingEditKeepsTheEdit();
+    void deleteOfAVanishedRowIsAConflict();
+    void tableWithoutKeyUsesAllValues();
+    void ambiguousRowWithoutKeyChangesNothing();
+    void notUpdatableResults_data();
+    void notUpdatableResults();
+    void namesWithClosingBracket();
+    void leavingTheRowPosts();
+
+private:
+    QString adoString() const;
+    void exec(const QString& sql);
+    QString scalar(const QString& sql);
+    std::unique_ptr<TADODataSet> open(const QString& sql);
+
+    std::unique_ptr<TestServer> m_server;
+    std::unique_ptr<TADOConnection> m_conn;
+};
+
+QString TestWriteBack::adoString() const
+{
+    return QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;Password=%2;"
+                          "Initial Catalog=Musterfirma;Data Source=127.0.0.1,%3")
+        .arg(QString::fromStdString(m_server->user()), QString::fromStdString(m_server->password()))
+        .arg(m_server->port());
+}
+
+void TestWriteBack::exec(const QString& sql)
+{
+    TADOCommand cmd;
+    cmd.setConnection(m_conn.get());
+    cmd.setCommandText(sql);
+    cmd.Execute();
+}
+
+QString TestWriteBack::scalar(const QString& sql)
+{
+    // A connection of its own: what another user of the server sees.
+    TADOConnection other;
+    other.setConnectionString(adoString());
+    TADODataSet ds;
+    ds.setConnection(&other);
+    ds.setCommandText(sql);
+    ds.Open();
+    return ds.Eof() ? QStringLiteral("<none>")
+           : ds.Fields(0).IsNull() ? QStringLiteral("<null>")
+                                   : ds.Fields(0).AsString();
+}
+
+std::unique_ptr<TADODataSet> TestWriteBack::open(const QString& sql)
+{
+    auto ds = std::make_unique<TADODataSet>();
+    ds->setConnection(m_conn.get());
+    ds->setCommandText(sql);
+    ds->Open();
+    return ds;
+}
+
+void TestWriteBack::initTestCase()
+{
+    m_server = std::make_unique<TestServer>();
+}
+
+void TestWriteBack::cleanupTestCase()
+{
+    m_server.reset();
+}
+
+void TestWriteBack::init()
+{
+    m_conn = std::make_unique<TADOConnection>();
+    m_conn->setConnectionString(adoString());
+    exec(QStringLiteral("IF OBJECT_ID('WbKeyed') IS NOT NULL DROP TABLE WbKeyed"));
+    exec(QStringLiteral("CREATE TABLE WbKeyed (id int NOT NULL PRIMARY KEY, name nvarchar(20), "
+                        "amount decimal(10,2), note nvarchar(40) NULL)"));
+    exec(QStringLiteral("INSERT INTO WbKeyed VALUES (1, N'Anna', 12.50, NULL)"));
+    exec(QStringLiteral("INSERT INTO WbKeyed VALUES (2, N'Bert', 7.25, N'x')"));
+    exec(QStringLiteral("INSERT INTO WbKeyed VALUES (3, N'Carl', 0.10, NULL)"));
+}
+
+void TestWriteBack::cleanup()
+{
+    m_conn.reset();
+}
+
+void TestWriteBack::editIsPostedAndReadBack()
+{
+    auto ds = open(QStringLiteral("SELECT id, name, amount FROM WbKeyed ORDER BY id"));
+    ds->setRecNo(2);
+    ds->Edit();
+    QCOMPARE(ds->State(), dsEdit);
+    ds->FieldByName(QStringLiteral("name")).setValue(QStringLiteral("Berta"));
+    ds->FieldByName(QStringLiteral("amount")).setValue(QStringLiteral("8.75"));
+    QVERIFY(ds->Modified());
+    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 2")), QStringLiteral("Bert"));
+    ds->Post();
+    QCOMPARE(ds->State(), dsBrowse);
+    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 2")), QStringLiteral("Berta"));
+    QCOMPARE(scalar(QStringLiteral("SELECT amount FROM WbKeyed WHERE id = 2")).toDouble(), 8.75);
+    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 1")), QStringLiteral("Anna"));
+    // The result shows the posted row; a second edit of it starts from there.
+    QCOMPARE(ds->FieldByName(QStringLiteral("name")).AsString(), QStringLiteral("Berta"));
+    ds->FieldByName(QStringLiteral("name")).setValue(QStringLiteral("Bea"));
+    ds->Post();
+    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 2")), QStringLiteral("Bea"));
+    QCOMPARE(ds->RecordCount(), 3);
+}
+
+void TestWriteBack::editOfNullsAndToNull()
+{
+    auto ds = open(QStringLiteral("SELECT id, note FROM WbKeyed ORDER BY id"));
+    ds->FieldByName(QStringLiteral("note")).setValue(QStringLiteral("neu")); // row 1: NULL -> text
+    ds->Post();
+    ds->Next();
+    ds->FieldByName(QStringLiteral("note")).setValue(QVariant()); // row 2: text -> NULL
+    ds->Post();
+    QCOMPARE(scalar(QStringLiteral("SELECT note FROM WbKeyed WHERE id = 1")), QStringLiteral("neu"));
+    QCOMPARE(scalar(QStringLiteral("SELECT note FROM WbKeyed WHERE id = 2")), QStringLiteral("<null>"));
+    QVERIFY(ds->FieldByName(QStringLiteral("note")).IsNull());
+}
+
+void TestWriteBack::insertReadsBackIdentityAndDefaults()
+{
+    exec(QStringLiteral("IF OBJECT_ID('WbIdent') IS NOT NULL DROP TABLE WbIdent"));
+    exec(QStringLiteral("CREATE TABLE WbIdent (id int IDENTITY(1,1) PRIMARY KEY, name nvarchar(20), "
+                        "qty int NOT NULL DEFAULT 7)"));
+    exec(QStringLiteral("INSERT INTO WbIdent (name) VALUES (N'erste')"));
+    auto ds = open(QStringLiteral("SELECT * FROM WbIdent"));
+    ds->Append();
+    QCOMPARE(ds->State(), dsInsert);
+    QCOMPARE(ds->RecordCount(), 2);
+    QCOMPARE(ds->RecNo(), 2);
+    ds->FieldByName(QStringLiteral("name")).setValue(QStringLiteral("zweite"));
+    ds->Post();
+    QCOMPARE(ds->State(), dsBrowse);
+    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbIdent")), QStringLiteral("2"));
+    const QString id = scalar(QStringLiteral("SELECT id FROM WbIdent WHERE name = N'zweite'"));
+    QCOMPARE(ds->FieldByName(QStringLiteral("id")).AsString(), id);
+    QCOMPARE(ds->FieldByName(QStringLiteral("qty")).AsString(), QStringLiteral("7"));
+    // Writing the identity column is refused before anything reaches the server.
+    QVERIFY_THROWS_EXCEPTION(DataError, [&] {
+        ds->FieldByName(QStringLiteral("id")).setValue(99);
+        ds->Post();
+    }());
+    ds->Cancel();
+}
+
+void TestWriteBack::insertBeforeCurrentAndCancel()
+{
+    auto ds = open(QStringLiteral("SELECT id, name FROM WbKeyed ORDER BY id"));
+    ds->setRecNo(2);
+    ds->Insert();
+    QCOMPARE(ds->RecNo(), 2);
+    QCOMPARE(ds->RecordCount(), 4);
+    QVERIFY(ds->FieldByName(QStringLiteral("id")).IsNull());
+    ds->Cancel();
+    QCOMPARE(ds->RecordCount(), 3);
+    QCOMPARE(ds->FieldByName(QStringLiteral("name")).AsString(), QStringLiteral("Bert"));
+
+    ds->Insert();
+    ds->FieldByName(QStringLiteral("id")).setValue(10);
+    ds->FieldByName(QStringLiteral("name")).setValue(QStringLiteral("Dora"));
+    ds->Post();
+    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 10")), QStringLiteral("Dora"));
+    ds->First();
+    QStringList order;
+    for (; !ds->Eof(); ds->Next())
+        order << ds->FieldByName(QStringLiteral("name")).AsString();
+    QCOMPARE(order, QStringList({"Anna", "Dora", "Bert", "Carl"}));
+}
+
+void TestWriteBack::deleteRemovesTheRowAtOnce()
+{
+    auto ds = open(QStringLiteral("SELECT id, name FROM WbKeyed ORDER BY id"));
+    ds->setRecNo(2);
+    ds->Delete();
+    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbKeyed WHERE id = 2")), QStringLiteral("0"));
+    QCOMPARE(ds->RecordCount(), 2);
+    QCOMPARE(ds->FieldByName(QStringLiteral("name")).AsString(), QStringLiteral("Carl"));
+    ds->Delete(); // the last row: the one before becomes current
+    QCOMPARE(ds->RecordCount(), 1);
+    QCOMPARE(ds->FieldByName(QStringLiteral("name")).AsString(), QStringLiteral("Anna"));
+}
+
+void TestWriteBack::conflictingEditKeepsTheEdit()
+{
+    exec(QStringLiteral("IF OBJECT_ID('WbLoose') IS NOT NULL DROP TABLE WbLoose"));
+    exec(QStringLiteral("CREATE TABLE WbLoose (a int, b nvarchar(10) NULL)"));
+    exec(QStringLiteral("INSERT INTO WbLoose VALUES (1, N'eins')"));
+    // Without a key every original value is compared: a change by someone
+    // else in between makes the row unfindable.
+    auto ds = open(QStringLiteral("SELECT a, b FROM WbLoose"));
+    {
+        TADOConnection other;
+        other.setConnectionString(adoString());
+        TADOCommand cmd;
+        cmd.setConnection(&other);
+        cmd.setCommandText(QStringLiteral("UPDATE WbLoose SET b = N'anders'"));
+        cmd.Execute();
+    }
+    ds->FieldByName(QStringLiteral("b")).setValue(QStringLiteral("meins"));
+    try {
+        ds->Post();
+        QFAIL("a conflicting edit was posted");
+    } catch (const UpdateConflictError& e) {
+        QVERIFY2(e.message().contains(QStringLiteral("geändert")), qPrintable(e.message()));
+    }
+    QCOMPARE(ds->State(), dsEdit);
+    QCOMPARE(ds->FieldByName(QStringLiteral("b")).AsString(), QStringLiteral("meins"));
+    QCOMPARE(scalar(QStringLiteral("SELECT b FROM WbLoose")), QStringLiteral("anders"));
+    // Leaving the row tries again and fails again: the edit is not lost.
+    QVERIFY_THROWS_EXCEPTION(UpdateConflictError, ds->First());
+    QCOMPARE(ds->State(), dsEdit);
+    ds->Cancel();
+    QCOMPARE(ds->FieldByName(QStringLiteral("b")).AsString(), QStringLiteral("eins"));
+
+    // With a key, a row deleted by someone else is a conflict too.
+    auto keyed = open(QStringLiteral("SELECT id, name FROM WbKeyed ORDER BY id"));
+    exec(QStringLiteral("DELETE FROM WbKeyed WHERE id = 1"));
+    keyed->FieldByName(QStringLiteral("name")).setValue(QStringLiteral("Anne"));
+    QVERIFY_THROWS_EXCEPTION(UpdateConflictError, keyed->Post());
+    QCOMPARE(keyed->FieldByName(QStringLiteral("name")).AsString(), QStringLiteral("Anne"));
+}
+
+void TestWriteBack::deleteOfAVanishedRowIsAConflict()
+{
+    auto ds = open(QStringLiteral("SELECT id, name FROM WbKeyed ORDER BY id"));
+    exec(QStringLiteral("DELETE FROM WbKeyed WHERE id = 1"));
+    QVERIFY_THROWS_EXCEPTION(UpdateConflictError, ds->Delete());
+    QCOMPARE(ds->RecordCount(), 3);
+}
+
+void TestWriteBack::tableWithoutKeyUsesAllValues()
+{
+    exec(QStringLiteral("IF OBJECT_ID('WbLoose') IS NOT NULL DROP TABLE WbLoose"));
+    exec(QStringLiteral("CREATE TABLE WbLoose (a int, b nvarchar(10) NULL, c float NULL)"));
+    exec(QStringLiteral("INSERT INTO WbLoose VALUES (1, NULL, 0.5)"));
+    exec(QStringLiteral("INSERT INTO WbLoose VALUES (1, N'x', 0.5)"));
+    auto ds = open(QStringLiteral("SELECT a, b, c FROM WbLoose"));
+    // Row 1 differs from row 2 only by its NULL, which must be compared with IS NULL.
+    ds->FieldByName(QStringLiteral("a")).setValue(5);
+    ds->Post();
+    QCOMPARE(scalar(QStringLiteral("SELECT a FROM WbLoose WHERE b IS NULL")), QStringLiteral("5"));
+    QCOMPARE(scalar(QStringLiteral("SELECT a FROM WbLoose WHERE b = N'x'")), QStringLiteral("1"));
+    ds->Next();
+    ds->Delete();
+    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbLoose")), QStringLiteral("1"));
+}
+
+void TestWriteBack::ambiguousRowWithoutKeyChangesNothing()
+{
+    exec(QStringLiteral("IF OBJECT_ID('WbTwins') IS NOT NULL DROP TABLE WbTwins"));
+    exec(QStringLiteral("CREATE TABLE WbTwins (a int, b nvarchar(10))"));
+    exec(QStringLiteral("INSERT INTO WbTwins VALUES (3, N'd')"));
+    exec(QStringLiteral("INSERT INTO WbTwins VALUES (3, N'd')"));
+    auto ds = open(QStringLiteral("SELECT a, b FROM WbTwins"));
+    ds->FieldByName(QStringLiteral("b")).setValue(QStringLiteral("e"));
+    QVERIFY_THROWS_EXCEPTION(DataError, ds->Post());
+    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbTwins WHERE b = N'd'")), QStringLiteral("2"));
+    ds->Cancel();
+    QVERIFY_THROWS_EXCEPTION(DataError, ds->Delete());
+    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbTwins")), QStringLiteral("2"));
+}
+
+void TestWriteBack::notUpdatableResults_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("join") << "SELECT k.id, k.name, o.city FROM WbKeyed k JOIN WbOther o ON o.id = k.id"
+                          << "mehreren Tabellen";
+    QTest::newRow("expression") << "SELECT id, name + N'!' AS shout FROM WbKeyed" << "shout";
+    QTest::newRow("no table") << "SELECT 1 AS one" << "one";
+    QTest::newRow("unnamed") << "SELECT id, amount * 2 FROM WbKeyed" << "ohne Namen";
+}
+
+void TestWriteBack::notUpdatableResults()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, reason);
+    exec(QStringLiteral("IF OBJECT_ID('WbOther') IS NOT NULL DROP TABLE WbOther"));
+    exec(QStringLiteral("CREATE TABLE WbOther (id int PRIMARY KEY, city nvarchar(20))"));
+    exec(QStringLiteral("INSERT INTO WbOther VALUES (1, N'Ulm')"));
+    auto ds = open(sql);
+    const QString why = ds->notUpdatableReason();
+    QVERIFY2(why.contains(reason), qPrintable(why));
+    QVERIFY_THROWS_EXCEPTION(NotUpdatableError, ds->Edit());
+    QVERIFY_THROWS_EXCEPTION(NotUpdatableError, ds->Fields(0).setValue(42));
+    QVERIFY_THROWS_EXCEPTION(NotUpdatableError, ds->Append());
+    QVERIFY_THROWS_EXCEPTION(NotUpdatableError, ds->Delete());
+    QCOMPARE(ds->State(), dsBrowse);
+    QCOMPARE(ds->RecordCount(), sql.contains(QLatin1String("JOIN")) ? 1 : sql.contains(QLatin1String("one")) ? 1 : 3);
+}
+
+void TestWriteBack::namesWithClosingBracket()
+{
+    exec(QStringLiteral("IF OBJECT_ID('[Kun]]den]') IS NOT NULL DROP TABLE [Kun]]den]"));
+    exec(QStringLiteral("CREATE TABLE [Kun]]den] ([Nr]]] int PRIMARY KEY, [Na]]me] nvarchar(40))"));
+    exec(QStringLiteral("INSERT INTO [Kun]]den] VALUES (1, N'Alt')"));
+    auto ds = open(QStringLiteral("SELECT * FROM [Kun]]den]"));
+    ds->Fields(1).setValue(QStringLiteral("Neu'; DROP TABLE WbKeyed; --"));
+    ds->Post();
+    QCOMPARE(scalar(QStringLiteral("SELECT [Na]]me] FROM [Kun]]den] WHERE [Nr]]] = 1")),
+             QStringLiteral("Neu'; DROP TABLE WbKeyed; --"));
+    ds->Append();
+    ds->Fields(0).setValue(2);
+    ds->Fields(1).setValue(QStringLiteral("Zwei"));
+    ds->Post();
+    ds->First();
+    ds->Delete();
+    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM [Kun]]den]")), QStringLiteral("1"));
+    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbKeyed")), QStringLiteral("3"));
+}
+
+void TestWriteBack::leavingTheRowPosts()
+{
+    auto ds = open(QStringLiteral("SELECT id, name FROM WbKeyed ORDER BY id"));
+    ds->FieldByName(QStringLiteral("name")).setValue(QStringLiteral("Anja"));
+    ds->setRecNo(3);
+    QCOMPARE(ds->State(), dsBrowse);
+    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 1")), QStringLiteral("Anja"));
+    ds->Append();
+    ds->FieldByName(QStringLiteral("id")).setValue(4);
+    ds->First();
+    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbKeyed")), QStringLiteral("4"));
+}
+
+QTEST_GUILESS_MAIN(TestWriteBack)
+#include "tst_writeback.moc"
