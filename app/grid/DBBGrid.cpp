@@ -1,10 +1,18 @@
 #include "DBBGrid.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QRegularExpression>
+#include <QLineEdit>
 #include <QStyledItemDelegate>
+#include <QUuid>
 #include <adodataset.h>
+#include <dataerror.h>
+#include <modal.h>
 #include <climits>
 #include <cmath>
 #include <fieldtype.h>
@@ -109,6 +117,42 @@ public:
         m_grid->DrawDataCell(*painter, option.rect, index.row(), index.column(), state);
     }
 
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override
+    {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        m_grid->editorOpened(editor);
+        return editor;
+    }
+
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override
+    {
+        // Every field is edited as text, in the form the grid shows it.
+        if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+            line->setText(index.data(Qt::EditRole).toString());
+            return;
+        }
+        QStyledItemDelegate::setEditorData(editor, index);
+    }
+
+    // Runs inside the view's own signal handling: an error (a text that is
+    // no value of the field, a result that cannot be changed) is reported
+    // instead of thrown through the view.
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override
+    {
+        try {
+            if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+                if (line->isModified())
+                    model->setData(index, line->text(), Qt::EditRole);
+                return;
+            }
+            QStyledItemDelegate::setModelData(editor, model, index);
+        } catch (...) {
+            m_grid->reportError(std::current_exception());
+        }
+    }
+
 private:
     TDBBGrid* m_grid;
 };
@@ -122,9 +166,20 @@ protected:
     void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override
     {
         QHeaderView::paintSection(painter, rect, logicalIndex);
-        const auto* view = qobject_cast<const QTableView*>(parentWidget());
+        const auto* view = qobject_cast<const TDBBGrid*>(parentWidget());
         if (!view || view->currentIndex().row() != logicalIndex)
             return;
+        // A row being edited shows "I", a new row "*", like a data-aware grid.
+        const TADODataSet* ds = view->gridModel()->dataSet();
+        const TDataSetState state = ds && ds->Active() ? ds->State() : dsInactive;
+        if (state == dsEdit || state == dsInsert) {
+            painter->save();
+            painter->setPen(palette().color(QPalette::WindowText));
+            painter->drawText(rect, Qt::AlignCenter,
+                              state == dsEdit ? QStringLiteral("I") : QStringLiteral("*"));
+            painter->restore();
+            return;
+        }
         const int cy = rect.center().y();
         const int cx = rect.center().x();
         const QPoint marker[] = {{cx - 2, cy - 4}, {cx + 2, cy}, {cx - 2, cy + 4}};
@@ -147,9 +202,161 @@ void TDBBGridModel::setDataSource(TDataSource* source)
     if (m_source)
         disconnect(m_source, nullptr, this, nullptr);
     m_source = source;
-    if (m_source)
+    if (m_source) {
         connect(m_source, &TDataSource::dataSetChanged, this, &TDBBGridModel::refresh);
+        connect(m_source, &TDataSource::rowInserted, this, &TDBBGridModel::rowInserted);
+        connect(m_source, &TDataSource::rowRemoved, this, &TDBBGridModel::rowRemoved);
+        connect(m_source, &TDataSource::rowChanged, this, &TDBBGridModel::rowChanged);
+    }
     refresh();
+}
+
+void TDBBGridModel::rowInserted(qint64 row)
+{
+    if (!m_store || row < 0 || row > m_rows)
+        return refresh();
+    beginInsertRows({}, int(row), int(row));
+    m_rows = int(std::min<qint64>(m_store->rowCount(), INT_MAX));
+    endInsertRows();
+}
+
+void TDBBGridModel::rowRemoved(qint64 row)
+{
+    if (!m_store || row < 0 || row >= m_rows)
+        return refresh();
+    beginRemoveRows({}, int(row), int(row));
+    m_rows = int(std::min<qint64>(m_store->rowCount(), INT_MAX));
+    endRemoveRows();
+}
+
+void TDBBGridModel::rowChanged(qint64 row)
+{
+    if (!m_store || row < 0 || row >= m_rows)
+        return;
+    emit dataChanged(index(int(row), 0), index(int(row), columnCount() - 1));
+    emit headerDataChanged(Qt::Vertical, int(row), int(row));
+}
+
+Qt::ItemFlags TDBBGridModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (m_store && index.isValid() && !isBlobFieldType(m_store->column(index.column()).type))
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool TDBBGridModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    TADODataSet* ds = dataSet();
+    if (role != Qt::EditRole || !index.isValid() || !m_store || !ds || !ds->Active())
+        return false;
+    const QVariant typed = valueFromText(value.toString(), m_store->column(index.column()));
+    if (ds->RecNo() != index.row() + 1)
+        ds->setRecNo(index.row() + 1);
+    ds->Fields(index.column()).setValue(typed);
+    return true;
+}
+
+QVariant valueFromText(const QString& text, const data::ColumnInfo& column)
+{
+    using data::StorageKind;
+    const auto invalid = [&] {
+        return data::DataError(QStringLiteral("\"%1\" ist kein gültiger Wert für das Feld \"%2\"")
+                                   .arg(text, column.name));
+    };
+    if (column.kind == StorageKind::Utf8 || column.kind == StorageKind::Utf16)
+        return text;
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return {};
+    bool ok = false;
+    switch (column.kind) {
+    case StorageKind::Bool: {
+        const QString l = t.toLower();
+        if (l == u"true" || l == u"wahr" || l == u"1")
+            return true;
+        if (l == u"false" || l == u"falsch" || l == u"0")
+            return false;
+        throw invalid();
+    }
+    case StorageKind::UInt8:
+    case StorageKind::Int16:
+    case StorageKind::Int32:
+    case StorageKind::Int64: {
+        const qlonglong v = t.toLongLong(&ok);
+        const qlonglong lo = column.kind == StorageKind::UInt8   ? 0
+                             : column.kind == StorageKind::Int16 ? -32768
+                             : column.kind == StorageKind::Int32 ? qlonglong(INT_MIN)
+                                                                 : LLONG_MIN;
+        const qlonglong hi = column.kind == StorageKind::UInt8   ? 255
+                             : column.kind == StorageKind::Int16 ? 32767
+                             : column.kind == StorageKind::Int32 ? qlonglong(INT_MAX)
+                                                                 : LLONG_MAX;
+        if (!ok || v < lo || v > hi)
+            throw invalid();
+        return column.kind == StorageKind::Int64 ? QVariant(v) : QVariant(int(v));
+    }
+    case StorageKind::Double:
+    case StorageKind::Decimal: {
+        // A decimal comma is taken as the point.
+        QString n = t;
+        if (!n.contains(QLatin1Char('.')))
+            n.replace(QLatin1Char(','), QLatin1Char('.'));
+        static const QRegularExpression number(QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"));
+        if (!number.match(n).hasMatch())
+            throw invalid();
+        if (column.kind == StorageKind::Decimal && !n.contains(QLatin1Char('e')) &&
+            !n.contains(QLatin1Char('E')))
+            return n; // exact digits
+        const double v = n.toDouble(&ok);
+        if (!ok)
+            throw invalid();
+        return v;
+    }
+    case StorageKind::DateTime:
+    case StorageKind::Date: {
+        static const char* const formats[] = {"yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd HH:mm:ss",
+                                              "yyyy-MM-dd HH:mm", "yyyy-MM-dd",
+                                              "dd.MM.yyyy HH:mm:ss", "dd.MM.yyyy HH:mm",
+                                              "dd.MM.yyyy"};
+        for (const char* f : formats) {
+            QDateTime dt = QDateTime::fromString(t, QLatin1String(f));
+            if (!dt.isValid())
+                continue;
+            if (column.kind == StorageKind::Date)
+                return dt.date();
+            dt.setTimeSpec(Qt::UTC);
+            return dt;
+        }
+        throw invalid();
+    }
+    case StorageKind::Time: {
+        for (const char* f : {"HH:mm:ss.zzz", "HH:mm:ss", "HH:mm"}) {
+            const QTime tm = QTime::fromString(t, QLatin1String(f));
+            if (tm.isValid())
+                return tm;
+        }
+        throw invalid();
+    }
+    case StorageKind::Guid: {
+        const QUuid u = QUuid::fromString(t);
+        if (u.isNull() && t != u.toString(QUuid::WithoutBraces) && !t.startsWith(QLatin1String("{0000")))
+            throw invalid();
+        return u;
+    }
+    case StorageKind::Bytes: {
+        if (!t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) || (t.size() % 2) != 0)
+            throw invalid();
+        static const QRegularExpression hex(QStringLiteral("^[0-9a-fA-F]*$"));
+        if (!hex.match(QStringView(t).mid(2)).hasMatch())
+            throw invalid();
+        return QByteArray::fromHex(t.mid(2).toLatin1());
+    }
+    case StorageKind::Utf8:
+    case StorageKind::Utf16:
+        break;
+    }
+    return text;
 }
 
 TADODataSet* TDBBGridModel::dataSet() const
@@ -162,14 +369,13 @@ void TDBBGridModel::refresh()
     TADODataSet* ds = dataSet();
     beginResetModel();
     m_store = ds && ds->Active() ? ds->store() : nullptr;
+    m_rows = m_store ? int(std::min<qint64>(m_store->rowCount(), INT_MAX)) : 0;
     endResetModel();
 }
 
 int TDBBGridModel::rowCount(const QModelIndex& parent) const
 {
-    if (parent.isValid() || !m_store)
-        return 0;
-    return int(std::min<qint64>(m_store->rowCount(), INT_MAX));
+    return parent.isValid() || !m_store ? 0 : m_rows;
 }
 
 int TDBBGridModel::columnCount(const QModelIndex& parent) const
@@ -183,6 +389,8 @@ QVariant TDBBGridModel::data(const QModelIndex& index, int role) const
         return {};
     const data::ColumnInfo& column = m_store->column(index.column());
     switch (role) {
+    case Qt::EditRole:
+        return m_store->text(index.row(), index.column());
     case Qt::DisplayRole:
         if (isBlobFieldType(column.type))
             return blobPlaceholder(column.type, m_store->isNull(index.row(), index.column()));
@@ -253,7 +461,7 @@ TDBBGrid::TDBBGrid(QWidget* parent) : QTableView(parent), m_model(new TDBBGridMo
     setItemDelegate(new GridDelegate(this));
     setShowGrid(true);
     setWordWrap(false);
-    setEditTriggers(NoEditTriggers);
+    setEditTriggers(DoubleClicked | EditKeyPressed | AnyKeyPressed);
     setSelectionMode(SingleSelection);
     setSelectionBehavior(SelectItems);
     setHorizontalScrollMode(ScrollPerPixel);
@@ -312,11 +520,218 @@ void TDBBGrid::currentCellChanged(const QModelIndex& current)
     verticalHeader()->viewport()->update();
     TADODataSet* ds = m_model->dataSet();
     if (m_syncing || !current.isValid() || !ds || !ds->Active() ||
-        current.row() >= ds->RecordCount())
+        current.row() >= ds->RecordCount() || ds->RecNo() == current.row() + 1)
         return;
+    // Keys and clicks post the row before the view moves; this catches any
+    // other way of moving. It runs inside the view's signal handling, so an
+    // error is reported and the view goes back to the dataset's row.
     m_syncing = true;
-    ds->setRecNo(current.row() + 1);
+    try {
+        qint64 target = current.row();
+        if (ds->State() == dsInsert && !ds->Modified()) {
+            const bool below = ds->currentRow() < target;
+            ds->Cancel();
+            if (below)
+                --target;
+        }
+        ds->setRecNo(target + 1);
+    } catch (...) {
+        reportError(std::current_exception());
+    }
     m_syncing = false;
+    if (ds->Active() && ds->currentRow() != current.row())
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (TADODataSet* d = m_model->dataSet(); d && d->Active())
+                    followDataSet(d->currentRow());
+            },
+            Qt::QueuedConnection);
+}
+
+void TDBBGrid::setErrorHandler(std::function<void(std::exception_ptr)> handler)
+{
+    m_errorHandler = std::move(handler);
+}
+
+void TDBBGrid::reportError(std::exception_ptr error)
+{
+    if (m_errorHandler) {
+        m_errorHandler(error);
+        return;
+    }
+    // Thrown again from the event loop, where the application's error
+    // display catches it.
+    QMetaObject::invokeMethod(this, [error] { std::rethrow_exception(error); }, Qt::QueuedConnection);
+}
+
+void TDBBGrid::commitOpenEditor()
+{
+    if (QWidget* editor = m_editor) {
+        commitData(editor);
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+}
+
+void TDBBGrid::leaveRow()
+{
+    commitOpenEditor();
+    TADODataSet* ds = m_model->dataSet();
+    if (!ds || !ds->Active())
+        return;
+    if (ds->State() == dsInsert && !ds->Modified())
+        ds->Cancel();
+    else if (ds->State() != dsBrowse)
+        ds->Post();
+}
+
+void TDBBGrid::deleteCurrentRow()
+{
+    TADODataSet* ds = m_model->dataSet();
+    if (!ds || !ds->Active() || ds->RecordCount() == 0)
+        return;
+    const QString refused = ds->notUpdatableReason();
+    if (!refused.isEmpty())
+        throw data::NotUpdatableError(refused);
+    modal::MessageRequest ask;
+    ask.parent = this;
+    ask.icon = QMessageBox::Question;
+    ask.caption = QStringLiteral("Bestätigen");
+    ask.text = QStringLiteral("Datensatz löschen?");
+    ask.buttons = QMessageBox::Ok | QMessageBox::Cancel;
+    ask.defaultButton = QMessageBox::Ok;
+    if (modal::message(ask) == QMessageBox::Cancel)
+        return;
+    if (QWidget* editor = m_editor)
+        closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+    ds->Delete();
+}
+
+bool TDBBGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
+{
+    const bool opens = index.isValid() && (trigger == AllEditTriggers || (trigger & editTriggers())) &&
+                       (m_model->flags(index) & Qt::ItemIsEditable);
+    if (opens) {
+        TADODataSet* ds = m_model->dataSet();
+        if (!ds || !ds->Active())
+            return false;
+        const QString refused = ds->notUpdatableReason();
+        if (!refused.isEmpty()) {
+            reportError(std::make_exception_ptr(data::NotUpdatableError(refused)));
+            return false;
+        }
+    }
+    return QTableView::edit(index, trigger, event);
+}
+
+void TDBBGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint)
+{
+    QTableView::closeEditor(editor, hint);
+    if (m_editor == editor)
+        m_editor = nullptr;
+    // Enter in the row's last field posts the row.
+    if (hint == QAbstractItemDelegate::SubmitModelCache &&
+        currentIndex().column() == m_model->columnCount() - 1) {
+        try {
+            leaveRow();
+        } catch (...) {
+            reportError(std::current_exception());
+        }
+    }
+}
+
+void TDBBGrid::mousePressEvent(QMouseEvent* event)
+{
+    TADODataSet* ds = m_model->dataSet();
+    const QModelIndex target = indexAt(event->position().toPoint());
+    if (ds && ds->Active() && ds->State() != dsBrowse && target.isValid() &&
+        target.row() != currentIndex().row())
+        leaveRow(); // an error stops the click: the row stays as edited
+    QTableView::mousePressEvent(event);
+}
+
+void TDBBGrid::keyPressEvent(QKeyEvent* event)
+{
+    TADODataSet* ds = m_model->dataSet();
+    if (!ds || !ds->Active()) {
+        QTableView::keyPressEvent(event);
+        return;
+    }
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    const QModelIndex current = currentIndex();
+    const int column = std::max(current.column(), 0);
+    switch (event->key()) {
+    case Qt::Key_Insert:
+        if (mods == Qt::NoModifier) {
+            commitOpenEditor();
+            if (ds->State() == dsInsert && !ds->Modified())
+                ds->Cancel();
+            ds->Insert();
+            setCurrentIndex(m_model->index(int(ds->currentRow()), column));
+            return;
+        }
+        break;
+    case Qt::Key_Delete:
+        if (mods == Qt::ControlModifier) {
+            deleteCurrentRow();
+            return;
+        }
+        break;
+    case Qt::Key_Escape:
+        if (ds->State() != dsBrowse) {
+            if (QWidget* editor = m_editor)
+                closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+            ds->Cancel();
+            if (ds->currentRow() >= 0)
+                setCurrentIndex(m_model->index(int(ds->currentRow()), column));
+            return;
+        }
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (mods == Qt::NoModifier && current.isValid()) {
+            if (column == m_model->columnCount() - 1)
+                leaveRow();
+            else
+                setCurrentIndex(m_model->index(current.row(), column + 1));
+            return;
+        }
+        break;
+    case Qt::Key_Down:
+        // Down from the last row appends a new one, as a data-aware grid
+        // does, when the result can be written back.
+        if (mods == Qt::NoModifier && current.isValid() && current.row() == m_model->rowCount() - 1 &&
+            !(ds->State() == dsInsert && !ds->Modified()) && ds->notUpdatableReason().isEmpty()) {
+            leaveRow();
+            ds->Append();
+            setCurrentIndex(m_model->index(int(ds->currentRow()), column));
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    // Moving to another row posts the row being left first; when that
+    // fails the error is shown and the cursor stays.
+    CursorAction action;
+    bool moves = true;
+    switch (event->key()) {
+    case Qt::Key_Up: action = MoveUp; break;
+    case Qt::Key_Down: action = MoveDown; break;
+    case Qt::Key_PageUp: action = MovePageUp; break;
+    case Qt::Key_PageDown: action = MovePageDown; break;
+    case Qt::Key_Home: action = MoveHome; break;
+    case Qt::Key_End: action = MoveEnd; break;
+    case Qt::Key_Tab: action = MoveNext; break;
+    case Qt::Key_Backtab: action = MovePrevious; break;
+    default: moves = false; action = MoveNext; break;
+    }
+    if (moves && ds->State() != dsBrowse) {
+        const QModelIndex target = moveCursor(action, event->modifiers());
+        if (target.isValid() && target.row() != current.row())
+            leaveRow();
+    }
+    QTableView::keyPressEvent(event);
 }
 
 void TDBBGrid::followDataSet(qint64 row)

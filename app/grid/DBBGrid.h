@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QStringDecoder>
 #include <QTableView>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <adodataset.h> // dataSource() below needs the complete type
 
@@ -17,8 +19,11 @@ class QFontMetrics;
 class QStyleOptionViewItem;
 class TADODataSet;
 class TDataSource;
+class QKeyEvent;
+class QMouseEvent;
 namespace data {
 class ResultStore;
+struct ColumnInfo;
 }
 
 // The rows and columns of the data source's dataset while it is open,
@@ -39,13 +44,28 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
+    // Cells of ordinary fields are editable (large objects through the cell
+    // viewer); an edit goes to the dataset's current row, which moves there.
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // Converts the typed text to the field's kind and sets it; raises
+    // DataError when the text is no value of that kind.
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
 private:
     void refresh();
+    void rowInserted(qint64 row);
+    void rowRemoved(qint64 row);
+    void rowChanged(qint64 row);
 
     QPointer<TDataSource> m_source;
     std::shared_ptr<const data::ResultStore> m_store;
+    int m_rows = 0; // what the views were last told
 };
+
+// The value a typed text stands for in a field of this kind: numbers,
+// dates and times parsed strictly, an empty text null (except for texts);
+// raises DataError naming the field when the text is no such value.
+QVariant valueFromText(const QString& text, const data::ColumnInfo& column);
 
 // The text a large-object cell shows by default: the field kind in brackets,
 // upper case when the cell holds a value ("(MEMO)", "(GRAPHIC)", "(BLOB)"),
@@ -84,11 +104,31 @@ public:
     void DrawDataCell(QPainter& painter, const QRect& rect, int row, int column,
                       const QStyleOptionViewItem& state);
 
+    // Errors met where they cannot be thrown to the caller (inside the
+    // view's own signal handling) go here; by default they are thrown again
+    // from the event loop, where the application shows them.
+    void setErrorHandler(std::function<void(std::exception_ptr)> handler);
+    using QTableView::edit; // edit(index) opens the cell's editor
+    void reportError(std::exception_ptr error);
+    // The cell editor the delegate opened, so leaving the row commits it first.
+    void editorOpened(QWidget* editor) { m_editor = editor; }
+
 signals:
     // A data cell was clicked; the dataset is on the clicked row.
     void CellClick(int column);
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+
 private:
+    // Commits an open cell editor, then posts the current row (an inserted
+    // row that nothing was typed into is dropped instead).
+    void leaveRow();
+    void commitOpenEditor();
+    void deleteCurrentRow();
     void drawGraphicCell(QPainter& painter, const QRect& rect, int row, int column,
                          const QStyleOptionViewItem& state);
     void drawMemoCell(QPainter& painter, const QRect& rect, int row, int column,
@@ -102,6 +142,8 @@ private:
     bool m_autoDispImage = true;
     bool m_autoDispMemo = true;
     bool m_syncing = false;
+    QPointer<QWidget> m_editor;
+    std::function<void(std::exception_ptr)> m_errorHandler;
     // Scratch buffers, created with the grid and reused for every cell.
     QImage m_pictureBuffer;
     QString m_lineBuffer;

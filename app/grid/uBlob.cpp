@@ -84,13 +84,13 @@ TFMBlob::TFMBlob(TDataSource* source, QWidget* parent) : QDialog(parent)
     DBImage->setDataSource(source);
     DBImage->hide();
 
-    // The content is shown as read only: changes could not be written back
-    // to the result set.
+    // Edits of the text change the current record like an edit in the grid
+    // (see DBGridQueryCellClick); a result that cannot be changed shows it
+    // read only.
     DBMemo = new TDBMemo(this);
     DBMemo->setObjectName(QStringLiteral("DBMemo"));
     DBMemo->setGeometry(8, 8, 357, 269);
     DBMemo->setDataSource(source);
-    DBMemo->setReadOnly(true);
     DBMemo->hide();
 }
 
@@ -117,10 +117,17 @@ void DBGridQueryCellClick(TFMBlob& viewer, TADODataSet* dataSet, int column)
         viewer.DBImage->setDataField(field.FieldName(), column);
         viewer.DBImage->LoadPicture();
         viewer.DBImage->show();
-    } else {
-        viewer.DBMemo->setDataField(field.FieldName(), column);
-        viewer.DBMemo->LoadMemo();
-        viewer.DBMemo->show();
+        modal::exec(&viewer);
+        return;
     }
+    viewer.DBMemo->setDataField(field.FieldName(), column);
+    viewer.DBMemo->LoadMemo();
+    viewer.DBMemo->setReadOnly(!dataSet->notUpdatableReason().isEmpty());
+    viewer.DBMemo->document()->setModified(false);
+    viewer.DBMemo->show();
     modal::exec(&viewer);
+    // The changed text goes into the current record, which is then being
+    // edited and is posted when the user leaves the row.
+    if (!viewer.DBMemo->isReadOnly() && viewer.DBMemo->document()->isModified())
+        dataSet->Fields(column).setValue(viewer.DBMemo->toPlainText());
 }
