@@ -537,6 +537,9 @@ void TADODataSet::Post()
     requireActive();
     if (!writesBack()) {
         m_state = dsBrowse;
+        if (m_cursorLocation == clUseServer &&
+            m_store->rowCount() - m_firstUnsentRow >= kServerCursorBlock)
+            sendAppendedRows();
         if (!ControlsDisabled())
             emit dataChanged();
         return;
@@ -621,8 +624,20 @@ void TADODataSet::UpdateBatch()
     requireActive();
     if (m_state != dsBrowse)
         Post();
-    if (m_firstUnsentRow >= m_store->rowCount())
+    if (m_firstUnsentRow < m_store->rowCount())
+        sendAppendedRows();
+    if (m_tableName.isEmpty() || !m_connection)
         return;
+    try {
+        m_connection->session().endAppend(m_tableName);
+    } catch (const data::DataError& e) {
+        m_connection->handleFailure(e);
+        throw;
+    }
+}
+
+void TADODataSet::sendAppendedRows()
+{
     if (!m_connection)
         throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
     try {
@@ -632,6 +647,13 @@ void TADODataSet::UpdateBatch()
         throw;
     }
     m_firstUnsentRow = m_store->rowCount();
+    if (m_cursorLocation != clUseServer)
+        return;
+    // The provider has the rows now; the dataset starts the next block empty.
+    m_store->clear();
+    m_firstUnsentRow = 0;
+    m_row = -1;
+    m_bof = m_eof = true;
 }
 
 void TADODataSet::DisableControls()

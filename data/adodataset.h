@@ -112,7 +112,11 @@ public:
 
     // Editing. A dataset opened on a table by name (command type table)
     // collects appended rows: Append adds an empty row, Post completes it,
-    // UpdateBatch hands all posted rows to the provider.
+    // UpdateBatch hands all posted rows to the provider and tells it the batch
+    // is complete. With a server-side
+    // cursor the rows live at the provider: every kServerCursorBlock posted
+    // rows go to it and leave the dataset, so appending any number of rows
+    // holds one block here (the rows sent are no longer navigable).
     //
     // A query result writes each row back to its base table when the row is
     // posted: Edit starts changing the current row (setting a field value
@@ -130,6 +134,7 @@ public:
     void Cancel();
     void Delete();
     void UpdateBatch();
+    static constexpr qint64 kServerCursorBlock = 16384;
     // True while the current row has changes that are not posted.
     bool Modified() const;
     // Why the rows cannot be written back, or "" when they can (asks the
@@ -178,6 +183,7 @@ private:
     QVariant paramValue(data::ResultStore::RowSource source, int col) const;
     void postEdit();
     void postInsert();
+    void sendAppendedRows();
 
     QPointer<TADOConnection> m_connection;
     QString m_commandText;

@@ -80,6 +80,9 @@ public:
     // Writes the rows [firstRow, store.rowCount()) that were appended to a
     // store opened by openTable(table).
     virtual void appendRows(const QString& table, const ResultStore& store, qint64 firstRow) = 0;
+    // The appended rows are complete (the dataset's UpdateBatch): a provider that keeps a
+    // table open for appending completes it here. Nothing by default.
+    virtual void endAppend(const QString& /*table*/) {}
     // Names of tables and views (and system tables when asked), store order,
     // without owner.
     virtual QStringList tableNames(bool systemTables) = 0;

@@ -604,8 +604,21 @@ void ResultStore::squeeze()
 
 void ResultStore::clear()
 {
-    for (auto& c : m_data)
-        c.blocks.clear();
+    // The first block of each column stays, emptied, for the rows that follow: a store that
+    // is filled and cleared again and again (a dataset handing its rows to the provider in
+    // blocks) maps no new memory and unmaps none.
+    for (auto& c : m_data) {
+        if (c.blocks.size() > 1)
+            c.blocks.resize(1);
+        if (c.blocks.empty())
+            continue;
+        Block& b = *c.blocks.front();
+        std::memset(b.valid.get(), 0, kBitmapBytes);
+        if (b.fixed.data())
+            std::memset(b.fixed.data(), 0, b.fixed.size());
+        b.arena.truncate(0);
+        b.filled = 0;
+    }
     m_rowCount = 0;
     m_edit.reset();
     m_viewRows = 0;

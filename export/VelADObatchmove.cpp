@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <exception>
 #include <memory>
 #include <optional>
 
@@ -224,6 +225,20 @@ void TVelADObatchmove::Execute() {
         }
         replacement.emplace(path);
     }
+    // A failure closes the destination, so a table the provider holds open for appending is
+    // completed (a new table keeps the rows written) or, when staged, released before the
+    // staging goes.
+    struct CloseOnFailure {
+        TADODataSet* dataSet;
+        TADOConnection* connection;
+        int pending = std::uncaught_exceptions();
+        ~CloseOnFailure() {
+            if (std::uncaught_exceptions() > pending) {
+                dataSet->Close();
+                connection->Close();
+            }
+        }
+    } closeOnFailure{m_destDataSet, m_destConnection};
 
     // 4.
     const QString quotedTable = u'[' + m_destTableName + u']';

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <map>
 #include <mutex>
 
 namespace exportfile {
@@ -150,6 +151,7 @@ public:
                 createTableWriter(m_format, schema, path)->finish();
             }
             createdTables().insert(path, {m_format, std::move(schema)});
+            m_open.erase(path); // rows appended from now on go to the new table
         });
     }
 
@@ -164,34 +166,59 @@ public:
 
     void appendRows(const QString& table, const data::ResultStore& store,
                     qint64 firstRow) override {
-        Q_UNUSED(firstRow);
         const QString path = tableFilePath(m_dataSource, table, m_format);
         const CreatedTable& t = tableFor(table);
         // A table that replaces an existing file is written into its staging files.
         const ReplacementPermit* permit = ReplacementPermit::find(path);
         StagedFiles* staged = permit ? permit->staged() : nullptr;
+        const QString target = staged ? staged->path(path) : path;
         asDataError([&] {
             namingFinalFiles(staged, [&] {
-                // The formats cannot be appended to in place, and the row set holds every row
-                // appended since the table was opened: the file is written anew with all of
-                // them. A value the file cannot hold stops the writing: in a new file the rows
-                // before it stay, a staged replacement is dropped whole with the transfer.
-                auto writer =
-                    createTableWriter(t.format, t.schema, staged ? staged->path(path) : path);
+                // The formats cannot be appended to in place. The first rows of a batch write
+                // the table anew, with every row the row set holds; the writer stays open for
+                // the rows that follow (a server-side cursor sends them in blocks, dropping
+                // those sent) until endAppend completes the file. A value the file cannot
+                // hold stops the writing: in a new file the rows before it stay, a staged
+                // replacement is dropped with the transfer.
+                OpenTable& open = m_open[path];
+                qint64 from = firstRow;
+                if (!open.writer || open.target != target) {
+                    open.writer.reset();
+                    open.writer = createTableWriter(t.format, t.schema, target);
+                    open.target = target;
+                    from = 0;
+                }
                 const int columns = store.columnCount();
                 StoreRow view(store);
-                for (qint64 row = 0; row < store.rowCount(); ++row) {
-                    view.row = row;
-                    try {
-                        writer->appendCells(view, columns);
-                    } catch (const ExportError& e) {
-                        throw ExportError(
-                            QStringLiteral("Datensatz %1: %2").arg(row + 1).arg(e.message()));
+                try {
+                    for (qint64 row = from; row < store.rowCount(); ++row) {
+                        view.row = row;
+                        open.writer->appendCells(view, columns);
                     }
+                } catch (const ExportError& e) {
+                    const qint64 written = open.writer->rowCount();
+                    closeTable(path);
+                    throw ExportError(
+                        QStringLiteral("Datensatz %1: %2").arg(written + 1).arg(e.message()));
+                } catch (...) {
+                    closeTable(path);
+                    throw;
                 }
-                writer->finish();
             });
         });
+    }
+
+    void endAppend(const QString& table) override {
+        const QString path = tableFilePath(m_dataSource, table, m_format);
+        auto it = m_open.find(path);
+        if (it == m_open.end())
+            return;
+        const ReplacementPermit* permit = ReplacementPermit::find(path);
+        StagedFiles* staged = permit ? permit->staged() : nullptr;
+        // Taken out first: a failing completion leaves no writer behind.
+        std::unique_ptr<TableWriter> writer = std::move(it->second.writer);
+        m_open.erase(it);
+        asDataError([&] { namingFinalFiles(staged, [&] { writer->finish(); }); });
     }
 
     QStringList tableNames(bool) override {
@@ -207,6 +234,19 @@ public:
     QList<data::PropertyEntry> properties() override { return m_properties; }
 
 private:
+    // Completes what was written of the table so far, on the way out of a failure.
+    void closeTable(const QString& path) {
+        auto it = m_open.find(path);
+        if (it == m_open.end())
+            return;
+        try {
+            it->second.writer->finish();
+        } catch (const ExportError&) {
+            // The failure being reported is the one that counts.
+        }
+        m_open.erase(it);
+    }
+
     const CreatedTable& tableFor(const QString& table) const {
         const QString path = tableFilePath(m_dataSource, table, m_format);
         auto it = createdTables().constFind(path);
@@ -222,6 +262,12 @@ private:
     QString m_dataSource;
     FileFormat m_format;
     QList<data::PropertyEntry> m_properties;
+    // Writers of the tables rows were appended to in this session, by file path.
+    struct OpenTable {
+        QString target; // the file written: the table's, or its staging file
+        std::unique_ptr<TableWriter> writer;
+    };
+    std::map<QString, OpenTable> m_open;
 };
 
 class DesktopProvider : public data::Provider {

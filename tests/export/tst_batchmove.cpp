@@ -175,6 +175,8 @@ private slots:
     void failedReplacementKeepsOldFiles_data();
     void failedReplacementKeepsOldFiles();
     void replacementTakesThePlaceOfOldFiles();
+    void rowsGoToTheProviderInBlocks_data();
+    void rowsGoToTheProviderInBlocks();
     void accessDatabase();
     void accessDatabaseReplaced();
     void accessDatabaseKept();
@@ -623,18 +625,22 @@ void TestBatchMove::failedReplacementKeepsOldFiles_data() {
     QTest::addColumn<int>("type");
     QTest::addColumn<QStringList>("oldFiles");
     QTest::addColumn<QString>("failure");
+    QTest::addColumn<int>("rows");
     // A value the table cannot hold, found by the writer while the batch is written.
     QTest::newRow("dBASE, value too long")
-        << "kurz.dbf" << int(dtDBase4) << QStringList{"kurz.dbf", "kurz.dbt"} << "value";
+        << "kurz.dbf" << int(dtDBase4) << QStringList{"kurz.dbf", "kurz.dbt"} << "value" << 2;
     // A failure between CREATE TABLE and the batch update: the new table is staged already.
     QTest::newRow("text, failure while rows are read")
-        << "alt.txt" << int(dtText) << QStringList{"alt.txt"} << "midway";
+        << "alt.txt" << int(dtText) << QStringList{"alt.txt"} << "midway" << 120;
     QTest::newRow("Paradox, failure while rows are read")
-        << "alt.db" << int(dtParadox5) << QStringList{"alt.db", "alt.mb"} << "midway";
+        << "alt.db" << int(dtParadox5) << QStringList{"alt.db", "alt.mb"} << "midway" << 120;
     QTest::newRow("spreadsheet, failure while rows are read")
-        << "ALT.XLS" << int(dtExcel8) << QStringList{"ALT.XLS"} << "midway";
+        << "ALT.XLS" << int(dtExcel8) << QStringList{"ALT.XLS"} << "midway" << 120;
+    // Rows past the first block have gone to the staged file already.
+    QTest::newRow("dBASE, failure after a block was written")
+        << "alt.dbf" << int(dtDBase3) << QStringList{"alt.dbf"} << "late" << 40000;
     QTest::newRow("folder without write permission")
-        << "alt.txt" << int(dtText) << QStringList{"alt.txt"} << "folder";
+        << "alt.txt" << int(dtText) << QStringList{"alt.txt"} << "folder" << 120;
 }
 
 void TestBatchMove::failedReplacementKeepsOldFiles() {
@@ -642,6 +648,7 @@ void TestBatchMove::failedReplacementKeepsOldFiles() {
     QFETCH(int, type);
     QFETCH(QStringList, oldFiles);
     QFETCH(QString, failure);
+    QFETCH(int, rows);
     emptyFolder();
     QMap<QString, QByteArray> old;
     for (const QString& name : oldFiles) {
@@ -656,14 +663,14 @@ void TestBatchMove::failedReplacementKeepsOldFiles() {
         g_source.columns = {column("Kurz", ftString, StorageKind::Utf16, 3)};
         g_source.rows = {{QStringLiteral("abc")}, {QStringLiteral("abcdef")}};
     } else {
-        standardSource(120);
+        standardSource(rows);
     }
-    if (failure == "midway") {
+    if (failure == "midway" || failure == "late") {
         // Window messages are processed once the table is open and then every 50 rows; a
-        // handler that raises there stops the transfer after 50 rows.
-        int calls = 0;
-        m_bm->ProcessMessages = [&calls] {
-            if (++calls == 2)
+        // handler that raises there stops the transfer after 50 (or 20,000) rows.
+        const int failingCall = failure == "midway" ? 2 : 401;
+        m_bm->ProcessMessages = [failingCall, calls = 0]() mutable {
+            if (++calls == failingCall)
                 throw DataError(QStringLiteral("abgebrochen"));
         };
     }
@@ -743,6 +750,54 @@ void TestBatchMove::replacementTakesThePlaceOfOldFiles() {
     QCOMPARE(m_bm->RowsExported(), 0);
     QCOMPARE(readDbf(m_dir.filePath("kunden.dbf")).object()["records"].toArray().size(), 0);
     QCOMPARE(le32(readFile(m_dir.filePath("kunden.dbf")), 4), 0u);
+}
+
+void TestBatchMove::rowsGoToTheProviderInBlocks_data() {
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("table");
+    QTest::newRow("text") << int(dtText) << "viele.txt";
+    QTest::newRow("dBASE") << int(dtDBase3) << "viele.dbf";
+    QTest::newRow("Paradox") << int(dtParadox5) << "viele.db";
+}
+
+void TestBatchMove::rowsGoToTheProviderInBlocks() {
+    // The destination is opened with a server-side cursor: posted rows go to the provider in
+    // blocks and leave the destination dataset, and the file holds them all in order.
+    QFETCH(int, type);
+    QFETCH(QString, table);
+    const int rows = 2 * int(TADODataSet::kServerCursorBlock) + 123;
+    standardSource(rows);
+    openSource();
+    useRecordingDestination();
+    m_bm->setDestTableName(table);
+    m_bm->setDestDatabaseType(TDatabaseType(type));
+    m_bm->Execute();
+    const QStringList sent = m_events.filter(QStringLiteral("appendRows"));
+    QCOMPARE(sent,
+             (QStringList{"appendRows " + table + " 0..16384", "appendRows " + table + " 0..16384",
+                          "appendRows " + table + " 0..123"}));
+
+    useFileDestination();
+    m_events.clear();
+    m_bm->Execute();
+    QCOMPARE(m_bm->RowsExported(), rows);
+    const QByteArray file = readFile(m_dir.filePath(table));
+    switch (type) {
+    case dtText: {
+        const QList<QByteArray> lines = file.split('\n');
+        QCOMPARE(lines.size(), rows + 2); // header, rows, nothing after the last line break
+        QCOMPARE(lines[1], QByteArray("\"Zeile 0\",0\r"));
+        QCOMPARE(lines[rows], QStringLiteral("\"Zeile %1\",%1\r").arg(rows - 1).toUtf8());
+        break;
+    }
+    case dtDBase3:
+        QCOMPARE(le32(file, 4), quint32(rows));
+        QCOMPARE(file.size(), le16(file, 8) + rows * le16(file, 10) + 1);
+        break;
+    default:
+        QCOMPARE(le32(file, 6), quint32(rows)); // the record count in the Paradox header
+        break;
+    }
 }
 
 void TestBatchMove::accessDatabase() {

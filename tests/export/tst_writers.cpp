@@ -929,6 +929,7 @@ void TestWriters::storeRowsWriteWhatValuesWrite() {
     session->execute(QStringLiteral("CREATE TABLE [%1] (%2)").arg(table, definitions.join(", ")),
                      {}, {}, messages);
     session->appendRows(table, store, 0);
+    session->endAppend(table);
 
     const QStringList files = QDir(byValues).entryList(QDir::Files, QDir::Name);
     QVERIFY(!files.isEmpty());
