@@ -522,6 +522,7 @@ private:
             SQLLEN& ind = b.indicators[std::size_t(i)];
             SQLSMALLINT cType = SQL_C_WCHAR, sqlType = SQL_WVARCHAR;
             SQLULEN size = 1;
+            SQLSMALLINT decimals = 0;
             if (!v.isValid() || v.isNull()) {
                 cType = SQL_C_CHAR;
                 sqlType = SQL_VARCHAR;
@@ -566,10 +567,29 @@ private:
                     ind = SQLLEN(x.size());
                     break;
                 }
+                case QMetaType::QDateTime: {
+                    // A typed timestamp: text would be read by the server's
+                    // date format (a German login reads yyyy-dd-mm).
+                    const QDateTime dt = v.toDateTime();
+                    SQL_TIMESTAMP_STRUCT ts{};
+                    ts.year = SQLSMALLINT(dt.date().year());
+                    ts.month = SQLUSMALLINT(dt.date().month());
+                    ts.day = SQLUSMALLINT(dt.date().day());
+                    ts.hour = SQLUSMALLINT(dt.time().hour());
+                    ts.minute = SQLUSMALLINT(dt.time().minute());
+                    ts.second = SQLUSMALLINT(dt.time().second());
+                    ts.fraction = SQLUINTEGER(dt.time().msec()) * 1000000u;
+                    data.resize(sizeof ts);
+                    std::memcpy(data.data(), &ts, sizeof ts);
+                    cType = SQL_C_TYPE_TIMESTAMP;
+                    sqlType = SQL_TYPE_TIMESTAMP;
+                    size = 23;
+                    decimals = 3;
+                    ind = SQLLEN(sizeof ts);
+                    break;
+                }
                 default: {
-                    const QString x = v.typeId() == QMetaType::QDateTime
-                                          ? v.toDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))
-                                          : v.toString();
+                    const QString x = v.toString();
                     const auto bytes = std::size_t(x.size()) * 2;
                     data.resize(bytes + 2);
                     std::memcpy(data.data(), x.utf16(), bytes);
@@ -581,7 +601,7 @@ private:
                 }
             }
             check(SQLBindParameter(stmt, SQLUSMALLINT(i + 1), SQL_PARAM_INPUT, cType, sqlType, size,
-                                   0, data.data(), SQLLEN(data.size()), &ind),
+                                   decimals, data.data(), SQLLEN(data.size()), &ind),
                   SQL_HANDLE_STMT, stmt, "SQLBindParameter");
         }
     }

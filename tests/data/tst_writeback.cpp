@@ -259,10 +259,14 @@ void TestWriteBack::deleteOfAVanishedRowIsAConflict()
 void TestWriteBack::tableWithoutKeyUsesAllValues()
 {
     exec(QStringLiteral("IF OBJECT_ID('WbLoose') IS NOT NULL DROP TABLE WbLoose"));
-    exec(QStringLiteral("CREATE TABLE WbLoose (a int, b nvarchar(10) NULL, c float NULL)"));
-    exec(QStringLiteral("INSERT INTO WbLoose VALUES (1, NULL, 0.5)"));
-    exec(QStringLiteral("INSERT INTO WbLoose VALUES (1, N'x', 0.5)"));
-    auto ds = open(QStringLiteral("SELECT a, b, c FROM WbLoose"));
+    exec(QStringLiteral("CREATE TABLE WbLoose (a int, b nvarchar(10) NULL, c float NULL, "
+                        "d datetime NULL, e decimal(12,4) NULL, f money NULL, g bit NULL)"));
+    exec(QStringLiteral("INSERT INTO WbLoose VALUES (1, NULL, 0.1, '2024-02-29 13:45:10.123', "
+                        "1234.5678, 12.34, 1)"));
+    exec(QStringLiteral("INSERT INTO WbLoose VALUES (1, N'x', 0.1, '2024-02-29 13:45:10.123', "
+                        "1234.5678, 12.34, 1)"));
+    // Every kind of value must find its row again when compared as a parameter.
+    auto ds = open(QStringLiteral("SELECT a, b, c, d, e, f, g FROM WbLoose"));
     // Row 1 differs from row 2 only by its NULL, which must be compared with IS NULL.
     ds->FieldByName(QStringLiteral("a")).setValue(5);
     ds->Post();
