@@ -1,5 +1,9 @@
 #include "uBlob.h"
 
+#include <QBuffer>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPixmap>
 #include <adodataset.h>
 #include <fieldtype.h>
@@ -51,6 +55,33 @@ void TDBImage::LoadPicture()
     if (!bytes.isEmpty() && !picture.loadFromData(bytes, "BMP"))
         throw std::runtime_error("Bitmap ist ungültig");
     setPixmap(picture);
+    m_modified = false;
+    m_bytes.clear();
+}
+
+void TDBImage::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Paste)) {
+        const QImage image = QGuiApplication::clipboard()->image();
+        if (image.isNull())
+            return;
+        // Stored as the bitmap file the field holds.
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "BMP");
+        setPixmap(QPixmap::fromImage(image));
+        m_bytes = bytes;
+        m_modified = true;
+        return;
+    }
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        setPixmap(QPixmap());
+        m_bytes.clear();
+        m_modified = true;
+        return;
+    }
+    QLabel::keyPressEvent(event);
 }
 
 TDBMemo::TDBMemo(QWidget* parent) : QPlainTextEdit(parent)
@@ -116,8 +147,15 @@ void DBGridQueryCellClick(TFMBlob& viewer, TADODataSet* dataSet, int column)
     if (type == ftBlob || type == ftGraphic || type == ftTypedBinary) {
         viewer.DBImage->setDataField(field.FieldName(), column);
         viewer.DBImage->LoadPicture();
+        const bool editable = dataSet->notUpdatableReason().isEmpty();
+        viewer.DBImage->setFocusPolicy(editable ? Qt::StrongFocus : Qt::NoFocus);
         viewer.DBImage->show();
         modal::exec(&viewer);
+        // A pasted or removed picture goes into the current record.
+        if (editable && viewer.DBImage->Modified()) {
+            const QByteArray bytes = viewer.DBImage->PictureBytes();
+            dataSet->Fields(column).setValue(bytes.isEmpty() ? QVariant() : QVariant(bytes));
+        }
         return;
     }
     viewer.DBMemo->setDataField(field.FieldName(), column);

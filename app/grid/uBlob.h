@@ -45,6 +45,17 @@ public:
     // Loads the field's bytes as a Windows bitmap; anything else raises
     // "Bitmap ist ungültig".
     void LoadPicture();
+    // A picture pasted (Ctrl+V) or removed (Del) since LoadPicture, and its
+    // bytes as a Windows bitmap (empty when removed).
+    bool Modified() const { return m_modified; }
+    QByteArray PictureBytes() const { return m_bytes; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    bool m_modified = false;
+    QByteArray m_bytes;
 };
 
 // A multi-line text control; LoadMemo loads the field's text.

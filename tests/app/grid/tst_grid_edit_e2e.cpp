@@ -7,6 +7,7 @@
 #include "testserver_fixture.h"
 #include "uBlob.h"
 
+#include <QClipboard>
 #include <QLineEdit>
 #include <QtTest>
 #include <adocommand.h>
@@ -276,6 +277,29 @@ private slots:
         m_query->Post();
         QCOMPARE(serverValue(QStringLiteral("SELECT Notiz FROM GeKunden WHERE Nr = 1")),
                  QStringLiteral("lang und neu"));
+
+        // A picture pasted into the picture control goes into the record too.
+        exec(QStringLiteral("IF OBJECT_ID('GeBilder') IS NOT NULL DROP TABLE GeBilder"));
+        exec(QStringLiteral("CREATE TABLE GeBilder (Nr int PRIMARY KEY, Bild image NULL)"));
+        exec(QStringLiteral("INSERT INTO GeBilder VALUES (1, NULL)"));
+        openGrid(QStringLiteral("SELECT Nr, Bild FROM GeBilder"));
+        QImage red(5, 3, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        QGuiApplication::clipboard()->setImage(red);
+        modal::setDialogHandler([](QDialog* d) {
+            auto* v = static_cast<TFMBlob*>(d);
+            QTest::keyClick(v->DBImage, Qt::Key_V, Qt::ControlModifier);
+            return int(QDialog::Rejected);
+        });
+        DBGridQueryCellClick(viewer, m_query.get(), 1);
+        modal::setDialogHandler({});
+        QCOMPARE(m_query->State(), dsEdit);
+        QImage stored;
+        QVERIFY(stored.loadFromData(m_query->Fields(1).Value().toByteArray(), "BMP"));
+        QCOMPARE(stored.size(), QSize(5, 3));
+        m_query->Post();
+        QVERIFY(serverValue(QStringLiteral("SELECT DATALENGTH(Bild) FROM GeBilder")).toInt() > 54);
+        openGrid(QStringLiteral("SELECT Nr, Notiz FROM GeKunden ORDER BY Nr"));
 
         // Viewing without typing changes nothing.
         modal::setDialogHandler([](QDialog*) { return int(QDialog::Rejected); });
