@@ -260,71 +260,77 @@ public:
     ChangeResult executeChange(const QString& text, const QList<QVariant>& params, bool atMostOne) override
     {
         return guarded([&] {
-            // A change that may reach more than one row runs in a transaction of
-            // its own, so that it can be undone.
-            struct Transaction {
-                SQLHDBC dbc;
-                bool open = false;
-                void begin()
-                {
-                    check(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, SQLPOINTER(SQL_AUTOCOMMIT_OFF), 0),
-                          SQL_HANDLE_DBC, dbc, "SQLSetConnectAttr(AUTOCOMMIT)");
-                    open = true;
-                }
-                void end(SQLSMALLINT how)
-                {
-                    open = false;
-                    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc, how);
-                    SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, SQLPOINTER(SQL_AUTOCOMMIT_ON), 0);
-                    check(rc, SQL_HANDLE_DBC, dbc, "SQLEndTran");
-                }
-                ~Transaction()
-                {
-                    if (open) {
-                        SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
-                        SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, SQLPOINTER(SQL_AUTOCOMMIT_ON), 0);
-                    }
-                }
-            } tx{m_dbc.get()};
-            if (atMostOne)
-                tx.begin();
+            // A change that may reach more than one row runs behind a save
+            // point and is undone on the server when it did; the count comes
+            // back as a result. Nothing touches the session's own transaction
+            // mode, so a transaction the user opened stays as it is.
+            const QString sql = atMostOne
+                ? QStringLiteral("DECLARE @tw_rows int; BEGIN TRAN; SAVE TRAN tw_row; ") + text +
+                      QStringLiteral("; SET @tw_rows = @@ROWCOUNT; IF @tw_rows > 1 ROLLBACK TRAN tw_row; "
+                                     "COMMIT TRAN; SELECT @tw_rows")
+                : text;
             ChangeResult result;
-            {
-                Handle stmt = newStatement(QueryOptions{});
-                ParamBuffers buffers;
-                bindParameters(stmt.get(), params, buffers);
-                MessageList infos;
-                SQLRETURN rc = check(SQLExecDirectW(stmt.get(), wide(text), SQL_NTS), SQL_HANDLE_STMT,
-                                     stmt.get(), "SQLExecDirect", &infos);
-                bool counted = false;
-                while (rc != SQL_NO_DATA) {
-                    SQLSMALLINT cols = 0;
-                    check(SQLNumResultCols(stmt.get(), &cols), SQL_HANDLE_STMT, stmt.get(),
-                          "SQLNumResultCols");
-                    if (cols > 0 && !result.rows) {
+            Handle stmt = newStatement(QueryOptions{});
+            ParamBuffers buffers;
+            bindParameters(stmt.get(), params, buffers);
+            MessageList infos;
+            std::optional<DataError> firstError;
+            bool counted = false;
+            // Every result is read, also after an error, so the batch runs to
+            // its end (its COMMIT) before anything is raised.
+            auto step = [&](auto call) -> SQLRETURN {
+                try {
+                    return call();
+                } catch (const ConnectionError&) {
+                    throw;
+                } catch (const TimeoutError&) {
+                    throw;
+                } catch (const DataError& e) {
+                    if (!firstError)
+                        firstError = e;
+                    return SQL_SUCCESS;
+                }
+            };
+            SQLRETURN rc = step([&] {
+                return check(SQLExecDirectW(stmt.get(), wide(sql), SQL_NTS), SQL_HANDLE_STMT, stmt.get(),
+                             "SQLExecDirect", &infos);
+            });
+            while (rc != SQL_NO_DATA) {
+                SQLSMALLINT cols = 0;
+                if (!SQL_SUCCEEDED(SQLNumResultCols(stmt.get(), &cols)))
+                    cols = 0;
+                if (cols > 0 && !result.rows && !firstError) {
+                    step([&] {
                         bool capped = false;
                         result.rows = fetchResult(stmt.get(), cols, 0, infos, capped);
-                    } else if (cols == 0 && !counted) {
-                        SQLLEN n = -1;
-                        if (SQL_SUCCEEDED(SQLRowCount(stmt.get(), &n)) && n >= 0) {
-                            result.rowsAffected = n;
-                            counted = true;
-                        }
+                        return SQL_SUCCESS;
+                    });
+                } else if (cols == 0 && !counted) {
+                    SQLLEN n = -1;
+                    if (SQL_SUCCEEDED(SQLRowCount(stmt.get(), &n)) && n >= 0) {
+                        result.rowsAffected = n;
+                        counted = true;
                     }
-                    rc = check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(), "SQLMoreResults",
-                               &infos);
                 }
-                if (!counted)
-                    result.rowsAffected = -1; // the server did not say (SET NOCOUNT ON)
+                rc = step([&] {
+                    return check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(), "SQLMoreResults",
+                                 &infos);
+                });
             }
+            if (firstError)
+                throw *firstError;
             if (atMostOne) {
-                if (result.rowsAffected > 1) {
-                    tx.end(SQL_ROLLBACK);
+                // The count is the result of the wrapper, not a row of the change.
+                const std::shared_ptr<ResultStore> count = std::move(result.rows);
+                result.rows.reset();
+                result.rowsAffected =
+                    count && count->rowCount() > 0 && !count->isNull(0, 0) ? count->integer(0, 0) : -1;
+                if (result.rowsAffected > 1)
                     throw DataError(QStringLiteral("Die Zeile ist nicht eindeutig: %1 Zeilen der Tabelle "
                                                    "stimmen mit ihr überein. Es wurde nichts geändert")
                                         .arg(result.rowsAffected));
-                }
-                tx.end(SQL_COMMIT);
+            } else if (!counted) {
+                result.rowsAffected = -1; // the server did not say (SET NOCOUNT ON)
             }
             return result;
         });

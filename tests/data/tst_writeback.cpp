@@ -290,6 +290,21 @@ void TestWriteBack::ambiguousRowWithoutKeyChangesNothing()
     ds->Cancel();
     QVERIFY_THROWS_EXCEPTION(DataError, ds->Delete());
     QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbTwins")), QStringLiteral("2"));
+
+    // A transaction the user opened on the session is neither ended nor
+    // undone by the write-back, whether the change is refused or done.
+    exec(QStringLiteral("BEGIN TRAN"));
+    exec(QStringLiteral("INSERT INTO WbTwins VALUES (9, N'mine')"));
+    auto own = [&](const QString& sql) { return open(sql)->Fields(0).AsString(); };
+    QVERIFY_THROWS_EXCEPTION(DataError, ds->Delete());
+    QCOMPARE(own(QStringLiteral("SELECT @@TRANCOUNT")), QStringLiteral("1"));
+    QCOMPARE(own(QStringLiteral("SELECT COUNT(*) FROM WbTwins WHERE a = 9")), QStringLiteral("1"));
+    auto single = open(QStringLiteral("SELECT a, b FROM WbTwins WHERE a = 9"));
+    single->Fields(1).setValue(QStringLiteral("meins"));
+    single->Post();
+    QCOMPARE(own(QStringLiteral("SELECT @@TRANCOUNT")), QStringLiteral("1"));
+    exec(QStringLiteral("COMMIT"));
+    QCOMPARE(scalar(QStringLiteral("SELECT b FROM WbTwins WHERE a = 9")), QStringLiteral("meins"));
 }
 
 void TestWriteBack::notUpdatableResults_data()
