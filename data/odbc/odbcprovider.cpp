@@ -144,35 +144,17 @@ public:
             bindParameters(stmt.get(), params, buffers);
             MessageList infos;
             std::optional<DataError> firstError;
-            try {
-                check(SQLExecDirectW(stmt.get(), wide(text), SQL_NTS), SQL_HANDLE_STMT, stmt.get(),
-                      "SQLExecDirect", &infos);
-            } catch (const ConnectionError&) {
-                throw;
-            } catch (const TimeoutError&) {
-                throw;
-            } catch (const DataError& e) {
-                firstError = e;
-            }
+            SQLRETURN rc = keepingFirstError(firstError, [&] {
+                return check(SQLExecDirectW(stmt.get(), wide(text), SQL_NTS), SQL_HANDLE_STMT, stmt.get(),
+                             "SQLExecDirect", &infos);
+            });
             // Every statement of the text runs; the first error is raised
             // once the rest has been read.
-            for (;;) {
-                SQLRETURN rc;
-                try {
-                    rc = check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(),
-                               "SQLMoreResults", &infos);
-                } catch (const ConnectionError&) {
-                    throw;
-                } catch (const TimeoutError&) {
-                    throw;
-                } catch (const DataError& e) {
-                    if (!firstError)
-                        firstError = e;
-                    continue;
-                }
-                if (rc == SQL_NO_DATA)
-                    break;
-            }
+            while (rc != SQL_NO_DATA)
+                rc = keepingFirstError(firstError, [&] {
+                    return check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(), "SQLMoreResults",
+                                 &infos);
+                });
             if (firstError)
                 throw *firstError;
             messages.append(informational(infos));
@@ -278,19 +260,7 @@ public:
             bool counted = false;
             // Every result is read, also after an error, so the batch runs to
             // its end (its COMMIT) before anything is raised.
-            auto step = [&](auto call) -> SQLRETURN {
-                try {
-                    return call();
-                } catch (const ConnectionError&) {
-                    throw;
-                } catch (const TimeoutError&) {
-                    throw;
-                } catch (const DataError& e) {
-                    if (!firstError)
-                        firstError = e;
-                    return SQL_SUCCESS;
-                }
-            };
+            auto step = [&](auto call) { return keepingFirstError(firstError, call); };
             SQLRETURN rc = step([&] {
                 return check(SQLExecDirectW(stmt.get(), wide(sql), SQL_NTS), SQL_HANDLE_STMT, stmt.get(),
                              "SQLExecDirect", &infos);
@@ -453,6 +423,23 @@ private:
         std::vector<std::vector<char>> data;
         std::vector<SQLLEN> indicators;
     };
+
+    // Runs one call; a statement error becomes the first error (when there
+    // is none yet) instead of being raised, so the rest of the batch is read.
+    template <class F> static SQLRETURN keepingFirstError(std::optional<DataError>& first, F&& call)
+    {
+        try {
+            return call();
+        } catch (const ConnectionError&) {
+            throw;
+        } catch (const TimeoutError&) {
+            throw;
+        } catch (const DataError& e) {
+            if (!first)
+                first = e;
+            return SQL_SUCCESS;
+        }
+    }
 
     template <class F> auto guarded(F&& f) -> decltype(f())
     {
