@@ -48,6 +48,7 @@ struct WriteTarget {
     QStringList baseColumns;   // per result column
     QList<bool> keyColumns;    // per result column: part of the primary key
     QList<bool> autoIncrement; // per result column: assigned by the server
+    QList<bool> readOnly;      // per result column: computed by the server, never written
     bool hasKey() const { return keyColumns.contains(true); }
 };
 

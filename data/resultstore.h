@@ -74,6 +74,7 @@ struct ColumnInfo {
     QString baseTable;
     QString baseColumn;
     bool autoIncrement = false; // identity: the server assigns it
+    bool readOnly = false;      // the server computes it (computed, row version)
 };
 
 class ResultStore {

@@ -73,6 +73,10 @@ SqlStatement RowWriter::update(const QList<int>& changed, const RowValues& origi
             throw DataError(QStringLiteral("Die Spalte \"%1\" wird vom Server vergeben und kann "
                                            "nicht geändert werden")
                                 .arg(m_columns.at(c).name));
+        if (m_target.readOnly.value(c))
+            throw DataError(QStringLiteral("Die Spalte \"%1\" wird vom Server berechnet und kann "
+                                           "nicht geändert werden")
+                                .arg(m_columns.at(c).name));
         sets.append(bracketName(m_target.baseColumns.at(c)) + QStringLiteral(" = ?"));
         s.params.append(current(c));
     }
@@ -87,8 +91,8 @@ SqlStatement RowWriter::insert(const QList<int>& assigned, const RowValues& curr
     SqlStatement s;
     QStringList names, marks;
     for (int c : assigned) {
-        if (m_target.autoIncrement.value(c))
-            continue; // the server assigns it
+        if (m_target.autoIncrement.value(c) || m_target.readOnly.value(c))
+            continue; // the server assigns or computes it
         names.append(bracketName(m_target.baseColumns.at(c)));
         marks.append(QStringLiteral("?"));
         s.params.append(current(c));

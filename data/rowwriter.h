@@ -41,8 +41,8 @@ public:
     // row as it was read (`original`).
     SqlStatement update(const QList<int>& changed, const RowValues& original,
                         const RowValues& current) const;
-    // INSERT of the columns in `assigned` (identity columns are never
-    // written); with an identity column in the result, the statement also
+    // INSERT of the columns in `assigned` (identity and computed columns
+    // are never written); with an identity column in the result, the statement also
     // selects the value the server gave it.
     SqlStatement insert(const QList<int>& assigned, const RowValues& current) const;
     SqlStatement remove(const RowValues& original) const;

@@ -216,6 +216,9 @@ std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count)
         if (SQL_SUCCEEDED(SQLColAttributeW(stmt, i, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr,
                                            &autoUnique)))
             c.autoIncrement = autoUnique == SQL_TRUE;
+        SQLLEN updatable = SQL_ATTR_READWRITE_UNKNOWN;
+        if (SQL_SUCCEEDED(SQLColAttributeW(stmt, i, SQL_DESC_UPDATABLE, nullptr, 0, nullptr, &updatable)))
+            c.readOnly = updatable == SQL_ATTR_READONLY && !c.autoIncrement;
         cols.push_back(c);
     }
     return cols;
@@ -238,6 +241,7 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
         info.baseTable = d.baseTable;
         info.baseColumn = d.baseColumn;
         info.autoIncrement = d.autoIncrement;
+        info.readOnly = d.readOnly;
         infos.append(info);
         anyLong = anyLong || plans.back().isLong;
         rowBytes += std::size_t(plans.back().bufferBytes) + sizeof(SQLLEN);

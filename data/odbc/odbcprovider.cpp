@@ -213,6 +213,7 @@ public:
             }
             t.baseColumns.append(c.baseColumn);
             t.autoIncrement.append(c.autoIncrement);
+            t.readOnly.append(c.readOnly);
         }
         if (t.table.isEmpty())
             throw refuse(QStringLiteral("sie hat keine Spalten"));

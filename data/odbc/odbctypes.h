@@ -21,6 +21,7 @@ struct DescribedColumn {
     // Where the column comes from (browse information), empty when unknown.
     QString baseCatalog, baseSchema, baseTable, baseColumn;
     bool autoIncrement = false; // SQL_DESC_AUTO_UNIQUE_VALUE
+    bool readOnly = false;      // SQL_DESC_UPDATABLE says read only (and it is no identity)
 };
 
 // How to fetch and keep it.

@@ -202,6 +202,12 @@ void TestRowEdits::statementsBindValuesAndBracketNames()
     QVERIFY(w.reread([](int) { return QVariant(); }).text.isEmpty());
     // The identity is never written.
     QVERIFY_THROWS_EXCEPTION(DataError, w.update({0}, original, current));
+
+    // Nor is a column the server computes.
+    t.readOnly = {false, false, true};
+    RowWriter computed(t, columns({QStringLiteral("id"), QStringLiteral("Alias"), QStringLiteral("memo")}));
+    QVERIFY_THROWS_EXCEPTION(DataError, computed.update({2}, original, current));
+    QCOMPARE(computed.insert({1, 2}, current).params, QList<QVariant>{QStringLiteral("x]y")});
 }
 
 void TestRowEdits::rowsWithoutKeyAreFoundByAllValues()
