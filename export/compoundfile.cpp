@@ -49,9 +49,37 @@ bool writeCompoundFile(QIODevice& out, const QString& streamName, const QByteArr
 
 bool writeCompoundFile(QIODevice& out, const QString& streamName,
                        const std::vector<QByteArrayView>& streamParts) {
+    return writeCompoundFile(out, streamName,
+                             std::vector<StreamPart>(streamParts.begin(), streamParts.end()));
+}
+
+bool writeStreamParts(QIODevice& out, const std::vector<StreamPart>& parts) {
+    constexpr qint64 chunkBytes = 64 * 1024;
+    QByteArray chunk;
+    for (const StreamPart& part : parts) {
+        if (!part.source) {
+            if (out.write(part.bytes.data(), part.bytes.size()) != part.bytes.size())
+                return false;
+            continue;
+        }
+        if (!part.source->seek(part.offset))
+            return false;
+        chunk.resize(qsizetype(std::min(chunkBytes, part.size)));
+        for (qint64 left = part.size; left > 0;) {
+            const qint64 n = std::min<qint64>(left, chunk.size());
+            if (part.source->read(chunk.data(), n) != n || out.write(chunk.data(), n) != n)
+                return false;
+            left -= n;
+        }
+    }
+    return true;
+}
+
+bool writeCompoundFile(QIODevice& out, const QString& streamName,
+                       const std::vector<StreamPart>& streamParts) {
     qint64 streamSize = 0;
-    for (const QByteArrayView part : streamParts)
-        streamSize += part.size();
+    for (const StreamPart& part : streamParts)
+        streamSize += part.size;
     streamSize = std::max<qint64>(streamSize, miniStreamCutoff);
     const quint32 streamSectors = quint32((streamSize + sectorSize - 1) / sectorSize);
     const quint32 dataSectors = streamSectors + 1; // plus one directory sector
@@ -125,12 +153,11 @@ bool writeCompoundFile(QIODevice& out, const QString& streamName,
     };
     if (!write(header))
         return false;
+    if (!writeStreamParts(out, streamParts))
+        return false;
     qint64 written = 0;
-    for (const QByteArrayView part : streamParts) {
-        if (!write(part))
-            return false;
-        written += part.size();
-    }
+    for (const StreamPart& part : streamParts)
+        written += part.size;
     // Zeros up to the mini-stream cut-off and the end of the last sector.
     QByteArray padding(int(qint64(streamSectors) * sectorSize - written), '\0');
     for (const QByteArray* part : {&padding, &dir, &fatBytes, &difatBytes})

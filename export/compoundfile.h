@@ -21,4 +21,21 @@ bool writeCompoundFile(QIODevice& out, const QString& streamName, const QByteArr
 bool writeCompoundFile(QIODevice& out, const QString& streamName,
                        const std::vector<QByteArrayView>& streamParts);
 
+// A piece of a stream: bytes in memory, or a range of another device that is copied in
+// chunks, so large streams need not be held in memory.
+struct StreamPart {
+    StreamPart(QByteArrayView data) : bytes(data), size(data.size()) {}
+    StreamPart(QIODevice* from, qint64 at, qint64 length)
+        : source(from), offset(at), size(length) {}
+    QByteArrayView bytes;
+    QIODevice* source = nullptr;
+    qint64 offset = 0;
+    qint64 size = 0;
+};
+bool writeCompoundFile(QIODevice& out, const QString& streamName,
+                       const std::vector<StreamPart>& streamParts);
+// Writes the pieces one after the other; false when a source cannot be read in full or the
+// device refuses the data.
+bool writeStreamParts(QIODevice& out, const std::vector<StreamPart>& parts);
+
 } // namespace exportfile

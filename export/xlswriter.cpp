@@ -4,10 +4,13 @@
 #include "fileio.h"
 #include "values.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryFile>
 #include <QtEndian>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 namespace exportfile {
@@ -39,8 +42,12 @@ public:
         m_b.append(b, 8);
         return *this;
     }
-    Bytes& raw(const QByteArray& b) {
+    Bytes& raw(QByteArrayView b) {
         m_b.append(b);
+        return *this;
+    }
+    Bytes& raw(std::string_view b) {
+        m_b.append(b.data(), qsizetype(b.size()));
         return *this;
     }
     Bytes& utf16(const QString& s) {
@@ -62,8 +69,8 @@ private:
 
 constexpr int maxRecordData = 8224;
 
-// The size of the pieces a sheet's cell records are collected in.
-constexpr qsizetype kCellPieceBytes = 1 << 20;
+// Cell records are collected up to this size before they go to the cell file.
+constexpr qsizetype kCellBufferBytes = 256 * 1024;
 
 void record(QByteArray& out, quint16 id, const QByteArray& data) {
     char h[4];
@@ -73,11 +80,32 @@ void record(QByteArray& out, quint16 id, const QByteArray& data) {
     out.append(data);
 }
 
-bool isLatin1(const QString& s) {
+bool isLatin1(QStringView s) {
     for (const QChar c : s)
         if (c.unicode() > 0xFF)
             return false;
     return true;
+}
+
+// The text of an error of a temporary file the writer keeps the cells or texts of path in.
+QString tempFileError(const QString& path, const char* what, const char* failed,
+                      const QFileDevice& file) {
+    return QStringLiteral("Die temporäre Datei für die %1 von \"%2\" kann nicht %3 werden: %4")
+        .arg(QLatin1String(what), QDir::toNativeSeparators(path), QLatin1String(failed),
+             file.errorString());
+}
+
+// A temporary file in the temp folder, open for reading and writing.
+std::unique_ptr<QTemporaryFile> openTempFile(const QString& path, const char* what) {
+    auto file =
+        std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/tarnwick-xls-XXXXXX"));
+    if (!file->open())
+        throw ExportError(tempFileError(path, what, "angelegt", *file));
+    return file;
+}
+
+size_t hashOf(std::string_view entry) {
+    return std::hash<std::string_view>{}(entry);
 }
 
 // Cell formats, in the order their XF records are written after the style XFs.
@@ -86,6 +114,82 @@ enum CellXf { XfGeneral, XfDate, XfDateTime, XfTime, XfHeader };
 const char* const dateFormats[3] = {"yyyy-mm-dd", "yyyy-mm-dd hh:mm:ss", "hh:mm:ss"};
 
 } // namespace
+
+std::string_view SharedStringTable::entry(quint32 index) const {
+    const qint64 begin = m_offsets[index];
+    const std::string& block = m_blocks[size_t(begin / kBlockBytes)];
+    const qint64 blockStart = begin - begin % kBlockBytes;
+    // A text ends where the next one starts in the same block, else at the block's end.
+    const qint64 end = index + 1 < size() && m_offsets[index + 1] - blockStart < kBlockBytes
+                           ? m_offsets[index + 1]
+                           : blockStart + qint64(block.size());
+    return std::string_view(block).substr(size_t(begin - blockStart), size_t(end - begin));
+}
+
+std::string_view SharedStringTable::chars(quint32 index) const {
+    return entry(index).substr(1);
+}
+
+// The slot that holds entry, or the empty slot where it belongs.
+size_t SharedStringTable::slotOf(std::string_view e) const {
+    const size_t mask = m_slots.size() - 1;
+    for (size_t slot = hashOf(e) & mask;; slot = (slot + 1) & mask) {
+        const quint32 v = m_slots[slot];
+        if (v == 0 || entry(v - 1) == e)
+            return slot;
+    }
+}
+
+void SharedStringTable::rehash(size_t slotCount) {
+    m_slots.assign(slotCount, 0);
+    const size_t mask = slotCount - 1;
+    for (quint32 i = 0; i < size(); ++i) {
+        size_t slot = hashOf(entry(i)) & mask;
+        while (m_slots[slot] != 0)
+            slot = (slot + 1) & mask;
+        m_slots[slot] = i + 1;
+    }
+}
+
+quint32 SharedStringTable::add(QStringView text) {
+    const bool isWide = !isLatin1(text);
+    m_key.clear();
+    m_key.reserve(1 + size_t(text.size()) * (isWide ? 2 : 1));
+    m_key.push_back(isWide ? 1 : 0);
+    for (const QChar ch : text) {
+        m_key.push_back(char(ch.unicode() & 0xFF));
+        if (isWide)
+            m_key.push_back(char(ch.unicode() >> 8));
+    }
+    // At most three quarters of the slots are in use, so a probe always meets an empty one.
+    if ((size_t(size()) + 1) * 4 > m_slots.size() * 3)
+        rehash(std::max<size_t>(1024, m_slots.size() * 2));
+    const size_t slot = slotOf(m_key);
+    if (m_slots[slot] != 0)
+        return m_slots[slot] - 1;
+    // Blocks are filled but never grown, so no text is copied when the table grows.
+    if (m_blocks.empty() || m_blocks.back().size() + m_key.size() > size_t(kBlockBytes)) {
+        m_blocks.emplace_back();
+        m_blocks.back().reserve(size_t(kBlockBytes));
+    }
+    m_offsets.push_back(qint64(m_blocks.size() - 1) * kBlockBytes + qint64(m_blocks.back().size()));
+    m_blocks.back().append(m_key);
+    m_slots[slot] = size();
+    return size() - 1;
+}
+
+void SharedStringTable::truncate(quint32 count) {
+    // Emptying the slots of the newest texts first gives back the index as it was before
+    // they were added: no later text was placed past them in a probe sequence.
+    for (quint32 i = size(); i > count; --i)
+        m_slots[slotOf(entry(i - 1))] = 0;
+    if (count < size()) {
+        const qint64 begin = m_offsets[count];
+        m_blocks.resize(size_t(begin / kBlockBytes) + 1);
+        m_blocks.back().resize(size_t(begin % kBlockBytes));
+        m_offsets.resize(count);
+    }
+}
 
 BiffVersion biffVersion(FileFormat format) {
     switch (format) {
@@ -138,6 +242,8 @@ XlsWriter::XlsWriter(BiffVersion version, const TableSchema& schema, const QStri
         throw ExportError(
             QStringLiteral("Die Tabelle hat %1 Felder; ein Arbeitsblatt hat höchstens 256 Spalten.")
                 .arg(schema.columns.size()));
+    m_cellFile = openTempFile(path, "Zellen");
+    m_cellBuffer.reserve(kCellBufferBytes);
     startSheet();
     writeFile();
 }
@@ -158,13 +264,38 @@ int XlsWriter::xfIndex(int cellXf) const {
 void XlsWriter::startSheet() {
     Sheet s;
     s.name = sheetNameFor(m_schema.tableName, int(m_sheets.size()) + 1);
+    s.cellStart = m_cellFileSize + m_cellBuffer.size();
+    QByteArray header;
     for (size_t c = 0; c < m_schema.columns.size(); ++c)
-        addText(s, 0, int(c), xfIndex(XfHeader), m_schema.columns[c].name, nullptr);
+        addText(header, 0, int(c), xfIndex(XfHeader), m_schema.columns[c].name, nullptr);
     s.rows = 1;
     m_sheets.push_back(std::move(s));
+    appendCells(header);
 }
 
-void XlsWriter::addText(Sheet& s, int row, int col, int xf, const QString& text,
+void XlsWriter::appendCells(const QByteArray& cells) {
+    m_cellBuffer.append(cells);
+    m_sheets.back().cellBytes += cells.size();
+    if (m_cellBuffer.size() >= kCellBufferBytes)
+        flushCells();
+}
+
+void XlsWriter::flushCells() {
+    if (!m_cellFileError.isEmpty())
+        throw ExportError(m_cellFileError);
+    if (m_cellBuffer.isEmpty())
+        return;
+    // Reading a sheet back for the file moves the position; cells are always appended.
+    if (!m_cellFile->seek(m_cellFileSize) ||
+        m_cellFile->write(m_cellBuffer) != m_cellBuffer.size() || !m_cellFile->flush()) {
+        m_cellFileError = tempFileError(m_path, "Zellen", "geschrieben", *m_cellFile);
+        throw ExportError(m_cellFileError);
+    }
+    m_cellFileSize += m_cellBuffer.size();
+    m_cellBuffer.clear();
+}
+
+void XlsWriter::addText(QByteArray& out, int row, int col, int xf, const QString& text,
                         const ColumnDef* column) {
     const int limit = m_version == BiffVersion::Biff8 ? 32767 : 255;
     if (text.size() > limit) {
@@ -180,39 +311,32 @@ void XlsWriter::addText(Sheet& s, int row, int col, int xf, const QString& text,
     Bytes cell;
     cell.u16(quint32(row)).u16(quint32(col)).u16(quint32(xf));
     if (m_version == BiffVersion::Biff8) {
-        auto it = m_sstIndex.constFind(text);
-        quint32 index;
-        if (it == m_sstIndex.cend()) {
-            index = quint32(m_sst.size());
-            m_sstIndex.insert(text, index);
-            m_sst.append(text);
-        } else {
-            index = *it;
-        }
         ++m_sstTotal;
-        cell.u32(index);
-        record(s.cells, 0x00FD, cell.data());
+        cell.u32(m_sst.add(text));
+        record(out, 0x00FD, cell.data());
     } else {
         const QByteArray bytes = toCp1252(text);
         cell.u16(quint32(bytes.size())).raw(bytes);
-        record(s.cells, 0x0204, cell.data());
+        record(out, 0x0204, cell.data());
     }
 }
 
-void XlsWriter::addNumber(Sheet& s, int row, int col, int xf, double value) {
+void XlsWriter::addNumber(QByteArray& out, int row, int col, int xf, double value) {
     Bytes cell;
     cell.u16(quint32(row)).u16(quint32(col)).u16(quint32(xf)).f64(value);
-    record(s.cells, 0x0203, cell.data());
+    record(out, 0x0203, cell.data());
 }
 
-void XlsWriter::addBool(Sheet& s, int row, int col, int xf, bool value) {
+void XlsWriter::addBool(QByteArray& out, int row, int col, int xf, bool value) {
     Bytes cell;
     cell.u16(quint32(row)).u16(quint32(col)).u16(quint32(xf)).u8(value ? 1 : 0).u8(0);
-    record(s.cells, 0x0205, cell.data());
+    record(out, 0x0205, cell.data());
 }
 
 void XlsWriter::appendRow(const std::vector<QVariant>& values) {
     checkRowWidth(values.size(), m_schema.columns.size());
+    if (!m_cellFileError.isEmpty())
+        throw ExportError(m_cellFileError);
     if (m_sheets.back().rows >= sheetRowLimit(m_version)) {
         if (m_version == BiffVersion::Biff3 || m_version == BiffVersion::Biff4)
             throw ExportError(
@@ -225,9 +349,9 @@ void XlsWriter::appendRow(const std::vector<QVariant>& values) {
     }
     // Cells are first built apart, so a value that fails leaves the sheet as it was.
     Sheet& sheet = m_sheets.back();
-    Sheet row;
+    QByteArray row;
     const quint32 sstBefore = m_sstTotal;
-    const qsizetype uniqueBefore = m_sst.size();
+    const quint32 uniqueBefore = m_sst.size();
     const int r = sheet.rows;
     try {
         for (size_t c = 0; c < values.size(); ++c) {
@@ -278,68 +402,70 @@ void XlsWriter::appendRow(const std::vector<QVariant>& values) {
         }
     } catch (...) {
         // Forget strings that only the failed row used.
-        for (qsizetype i = uniqueBefore; i < m_sst.size(); ++i)
-            m_sstIndex.remove(m_sst.at(i));
-        m_sst.resize(uniqueBefore);
+        m_sst.truncate(uniqueBefore);
         m_sstTotal = sstBefore;
         throw;
     }
-    if (sheet.cells.size() + row.cells.size() > kCellPieceBytes) {
-        sheet.filled.push_back(std::exchange(sheet.cells, QByteArray()));
-        sheet.cells.reserve(kCellPieceBytes);
-    }
-    sheet.cells.append(row.cells);
     ++sheet.rows;
     ++m_rows;
     m_dirty = true;
+    appendCells(row);
 }
 
-QByteArray XlsWriter::sharedStrings(int globalsOffset) const {
+QByteArray XlsWriter::writeSharedStrings(QFileDevice& device, qint64 globalsOffset) const {
+    // The records go to the device in pieces; only the index record (EXTSST) is returned.
     QByteArray out;
+    qint64 written = 0;
+    auto writeOut = [&] {
+        if (device.write(out) != out.size())
+            throw ExportError(tempFileError(m_path, "Texte", "geschrieben", device));
+        written += out.size();
+        out.clear();
+    };
     Bytes cur;
     quint16 id = 0x00FC;
-    cur.u32(m_sstTotal).u32(quint32(m_sst.size()));
-    const int perBucket = std::max<int>(8, int(m_sst.size() / 1000) + 1);
+    cur.u32(m_sstTotal).u32(m_sst.size());
+    const quint32 perBucket = std::max<quint32>(8, m_sst.size() / 1000 + 1);
     Bytes ext;
-    ext.u16(quint32(perBucket));
-    QByteArray curBytes;
+    ext.u16(perBucket);
     auto flush = [&] {
         record(out, id, cur.data());
         cur = Bytes();
         id = 0x003C; // CONTINUE
+        if (out.size() >= 64 * 1024)
+            writeOut();
     };
-    for (qsizetype i = 0; i < m_sst.size(); ++i) {
-        const QString& s = m_sst.at(i);
-        const bool wide = !isLatin1(s);
+    for (quint32 i = 0; i < m_sst.size(); ++i) {
+        const bool wide = m_sst.wide(i);
+        const std::string_view chars = m_sst.chars(i);
         const int charBytes = wide ? 2 : 1;
+        const qsizetype length = qsizetype(chars.size()) / charBytes;
         // The string's header and its first character must share a record.
-        if (cur.size() + 3 + (s.isEmpty() ? 0 : charBytes) > maxRecordData)
+        if (cur.size() + 3 + (length == 0 ? 0 : charBytes) > maxRecordData)
             flush();
         if (i % perBucket == 0)
-            ext.u32(quint32(globalsOffset + out.size() + 4 + cur.size()))
+            ext.u32(quint32(globalsOffset + written + out.size() + 4 + cur.size()))
                 .u16(quint32(4 + cur.size()))
                 .u16(0);
-        cur.u16(quint32(s.size())).u8(wide ? 1 : 0);
+        cur.u16(quint32(length)).u8(wide ? 1 : 0);
         qsizetype pos = 0;
-        while (pos < s.size()) {
+        while (pos < length) {
             qsizetype room = (maxRecordData - cur.size()) / charBytes;
             if (room <= 0) {
                 flush();
                 cur.u8(wide ? 1 : 0); // a continued string repeats its option flags
                 room = (maxRecordData - 1) / charBytes;
             }
-            const qsizetype n = std::min(room, s.size() - pos);
-            const QString part = s.mid(pos, n);
-            if (wide)
-                cur.utf16(part);
-            else
-                cur.latin1(part);
+            const qsizetype n = std::min(room, length - pos);
+            cur.raw(chars.substr(size_t(pos * charBytes), size_t(n * charBytes)));
             pos += n;
         }
     }
     flush();
-    record(out, 0x00FF, ext.data());
-    return out;
+    writeOut();
+    QByteArray index;
+    record(index, 0x00FF, ext.data());
+    return index;
 }
 
 QByteArray XlsWriter::globals(const std::vector<int>& sheetOffsets) const {
@@ -415,9 +541,6 @@ QByteArray XlsWriter::globals(const std::vector<int>& sheetOffsets) const {
         }
         record(out, 0x0085, bs.data());
     }
-    if (b8)
-        out.append(sharedStrings(int(out.size())));
-    record(out, 0x000A, {});
     return out;
 }
 
@@ -500,45 +623,64 @@ XlsWriter::SheetFrame XlsWriter::sheetFrame(const Sheet& s, bool first) const {
     return frame;
 }
 
-qint64 XlsWriter::Sheet::cellBytes() const {
-    qint64 n = cells.size();
-    for (const QByteArray& piece : filled)
-        n += piece.size();
-    return n;
-}
-
 void XlsWriter::writeFile() {
-    // The stream is written in its pieces: the sheets' cells are not copied to join them.
+    flushCells();
+    // The sheets' cells are copied from the cell file in chunks, never held in memory whole.
     const bool workbook = m_version != BiffVersion::Biff3 && m_version != BiffVersion::Biff4;
     std::vector<SheetFrame> frames;
     std::vector<int> offsets;
+    // The globals are their records up to the shared strings, whose size does not depend on
+    // the sheet offsets they list, then the shared strings (BIFF8) from a file of their own,
+    // their index and the end record.
     qint64 pos = workbook ? globals({}).size() : 0;
+    QByteArray globalsTail;
+    qint64 sstBytes = 0;
+    if (m_version == BiffVersion::Biff8) {
+        if (!m_sstFile)
+            m_sstFile = openTempFile(m_path, "Texte");
+        if (!m_sstFile->resize(0) || !m_sstFile->seek(0))
+            throw ExportError(tempFileError(m_path, "Texte", "geschrieben", *m_sstFile));
+        globalsTail = writeSharedStrings(*m_sstFile, pos);
+        if (!m_sstFile->flush())
+            throw ExportError(tempFileError(m_path, "Texte", "geschrieben", *m_sstFile));
+        sstBytes = m_sstFile->pos();
+        pos += sstBytes;
+    }
+    if (workbook) {
+        record(globalsTail, 0x000A, {});
+        pos += globalsTail.size();
+    }
     for (size_t i = 0; i < m_sheets.size(); ++i) {
         frames.push_back(sheetFrame(m_sheets[i], i == 0));
         offsets.push_back(int(pos));
-        pos += frames.back().head.size() + m_sheets[i].cellBytes() + frames.back().tail.size();
+        pos += frames.back().head.size() + m_sheets[i].cellBytes + frames.back().tail.size();
     }
     const QByteArray globalRecords = workbook ? globals(offsets) : QByteArray();
-    std::vector<QByteArrayView> parts;
-    if (workbook)
-        parts.push_back(globalRecords);
+    std::vector<StreamPart> parts;
+    if (workbook) {
+        parts.emplace_back(globalRecords);
+        if (m_sstFile)
+            parts.emplace_back(m_sstFile.get(), 0, sstBytes);
+        parts.emplace_back(globalsTail);
+    }
     for (size_t i = 0; i < m_sheets.size(); ++i) {
-        parts.push_back(frames[i].head);
-        for (const QByteArray& piece : m_sheets[i].filled)
-            parts.push_back(piece);
-        parts.push_back(m_sheets[i].cells);
-        parts.push_back(frames[i].tail);
+        parts.emplace_back(frames[i].head);
+        parts.emplace_back(m_cellFile.get(), m_sheets[i].cellStart, m_sheets[i].cellBytes);
+        parts.emplace_back(frames[i].tail);
     }
     QFile file(m_path);
     openForWriting(file);
-    if (!workbook) {
-        for (const QByteArrayView part : parts)
-            if (file.write(part.data(), part.size()) != part.size())
-                throwWriteError(file);
-    } else if (!writeCompoundFile(file,
-                                  m_version == BiffVersion::Biff8 ? QStringLiteral("Workbook")
-                                                                  : QStringLiteral("Book"),
-                                  parts)) {
+    const bool written =
+        workbook ? writeCompoundFile(file,
+                                     m_version == BiffVersion::Biff8 ? QStringLiteral("Workbook")
+                                                                     : QStringLiteral("Book"),
+                                     parts)
+                 : writeStreamParts(file, parts);
+    if (!written) {
+        if (m_cellFile->error() != QFileDevice::NoError)
+            throw ExportError(tempFileError(m_path, "Zellen", "gelesen", *m_cellFile));
+        if (m_sstFile && m_sstFile->error() != QFileDevice::NoError)
+            throw ExportError(tempFileError(m_path, "Texte", "gelesen", *m_sstFile));
         throwWriteError(file);
     }
     flushFile(file);

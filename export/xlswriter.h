@@ -13,8 +13,15 @@
 
 #include "tablewriter.h"
 
-#include <QHash>
-#include <QStringList>
+#include <QStringView>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QFileDevice;
+class QTemporaryFile;
 
 namespace exportfile {
 
@@ -32,6 +39,35 @@ bool excelSerialDate(const QDate& date, double& serial);
 // characters a sheet name cannot have replaced by "_", at most 31 characters.
 QString sheetNameFor(const QString& tableName, int sheetNumber);
 
+// The shared string table of a BIFF8 workbook: each distinct text once, in the order of first
+// use. The texts are kept in large blocks in the form they are written in (an option byte, then
+// Latin-1 or UTF-16LE characters) with an open-addressing index of their positions, so a
+// large table costs little more than its characters.
+class SharedStringTable {
+public:
+    // The index of text, added at the end when it is new.
+    quint32 add(QStringView text);
+    quint32 size() const { return quint32(m_offsets.size()); }
+    // Forgets the texts from index count on; they must be the last ones added.
+    void truncate(quint32 count);
+    bool wide(quint32 index) const { return entry(index).front() != 0; }
+    // The characters of a text as written, without the option byte.
+    std::string_view chars(quint32 index) const;
+
+private:
+    std::string_view entry(quint32 index) const;
+    size_t slotOf(std::string_view entry) const;
+    void rehash(size_t slotCount);
+
+    // The texts fill blocks of this size one after the other; a text (at most 65,535 bytes)
+    // never spans two blocks. m_offsets holds each text's block * kBlockBytes + position.
+    static constexpr qint64 kBlockBytes = 1 << 20;
+    std::vector<std::string> m_blocks;
+    std::deque<qint64> m_offsets;
+    std::vector<quint32> m_slots; // index + 1 of the text in each slot, 0 for an empty slot
+    std::string m_key;
+};
+
 class XlsWriter : public TableWriter {
 public:
     XlsWriter(BiffVersion version, const TableSchema& schema, const QString& path);
@@ -42,18 +78,20 @@ public:
 private:
     struct Sheet {
         QString name;
-        // The cell records: filled pieces of about 1 MiB, then the one being filled. Pieces
-        // never grow by copying what they hold.
-        std::vector<QByteArray> filled;
-        QByteArray cells;
+        // The sheet's cell records are the range cellStart, cellBytes of the cell file.
+        qint64 cellStart = 0;
+        qint64 cellBytes = 0;
         int rows = 0;
-        qint64 cellBytes() const;
     };
     int xfIndex(int cellXf) const;
     void startSheet();
-    void addText(Sheet& s, int row, int col, int xf, const QString& text, const ColumnDef* column);
-    void addNumber(Sheet& s, int row, int col, int xf, double value);
-    void addBool(Sheet& s, int row, int col, int xf, bool value);
+    void addText(QByteArray& out, int row, int col, int xf, const QString& text,
+                 const ColumnDef* column);
+    void addNumber(QByteArray& out, int row, int col, int xf, double value);
+    void addBool(QByteArray& out, int row, int col, int xf, bool value);
+    void appendCells(const QByteArray& cells);
+    void flushCells();
+    // The workbook globals up to the shared string table.
     QByteArray globals(const std::vector<int>& sheetOffsets) const;
     // A sheet's substream is head, then the sheet's cells, then tail.
     struct SheetFrame {
@@ -61,15 +99,24 @@ private:
         QByteArray tail;
     };
     SheetFrame sheetFrame(const Sheet& s, bool first) const;
-    QByteArray sharedStrings(int globalsOffset) const;
+    // Writes the shared string table's records to device, for globals whose records before it
+    // take globalsOffset bytes; returns the table's index record.
+    QByteArray writeSharedStrings(QFileDevice& device, qint64 globalsOffset) const;
     void writeFile();
 
     BiffVersion m_version;
     TableSchema m_schema;
     QString m_path;
     std::vector<Sheet> m_sheets;
-    QHash<QString, quint32> m_sstIndex;
-    QStringList m_sst;
+    // The cell records of all sheets, one sheet after the other, go to a temporary file as
+    // the rows come in; m_cellBuffer holds those not yet written there.
+    std::unique_ptr<QTemporaryFile> m_cellFile;
+    // The shared string table's records, written anew each time the file is written.
+    std::unique_ptr<QTemporaryFile> m_sstFile;
+    qint64 m_cellFileSize = 0;
+    QByteArray m_cellBuffer;
+    QString m_cellFileError; // set once the cell file lost data; the writer then refuses all
+    SharedStringTable m_sst;
     quint32 m_sstTotal = 0;
     bool m_dirty = false;
 };

@@ -138,6 +138,9 @@ private slots:
     void xlsSerialDates_data();
     void xlsSerialDates();
     void compoundFileWithManySectors();
+    void compoundFileFromDeviceRanges();
+    void sharedStringTable();
+    void xlsManyTextsOverSheetsAndFinishes();
 
     void paradoxReadBack_data();
     void paradoxReadBack();
@@ -637,6 +640,107 @@ print(json.dumps({'size': len(s), 'md5': hashlib.md5(s).hexdigest()}))
     QCOMPARE(
         o["md5"].toString(),
         QString::fromLatin1(QCryptographicHash::hash(payload, QCryptographicHash::Md5).toHex()));
+}
+
+void TestWriters::compoundFileFromDeviceRanges() {
+    // Parts read from a device range give the same file as the joined bytes in memory.
+    QByteArray data(300 * 1024 + 5, '\0');
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = char((i * 7) ^ (i >> 9));
+    QBuffer source(&data);
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QByteArray head("head"), tail("tail");
+    // Ranges longer than one copy chunk, an empty one, and one ending at the device's end.
+    const std::vector<StreamPart> parts{
+        StreamPart(head), StreamPart(&source, 3, 200 * 1024), StreamPart(&source, 10, 0),
+        StreamPart(&source, 100 * 1024, data.size() - 100 * 1024), StreamPart(tail)};
+    const QByteArray joined = head + data.mid(3, 200 * 1024) + data.mid(100 * 1024) + tail;
+    QBuffer fromParts, fromBytes;
+    QVERIFY(fromParts.open(QIODevice::WriteOnly) && fromBytes.open(QIODevice::WriteOnly));
+    QVERIFY(writeCompoundFile(fromParts, QStringLiteral("Workbook"), parts));
+    QVERIFY(writeCompoundFile(fromBytes, QStringLiteral("Workbook"), joined));
+    QCOMPARE(fromParts.data().size(), fromBytes.data().size());
+    QVERIFY(fromParts.data() == fromBytes.data());
+    // A range past the device's end is a failure, not a short stream.
+    QBuffer out;
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    QVERIFY(!writeStreamParts(out, {StreamPart(&source, data.size() - 10, 20)}));
+}
+
+void TestWriters::sharedStringTable() {
+    SharedStringTable t;
+    QCOMPARE(t.add(u"a"), 0u);
+    QCOMPARE(t.add(u""), 1u);
+    QCOMPARE(t.add(u"\u00e4"), 2u); // Latin-1, one byte
+    QCOMPARE(t.add(u"\u03b1"), 3u); // needs UTF-16
+    QCOMPARE(t.add(u"a"), 0u);
+    QCOMPARE(t.add(u""), 1u);
+    QCOMPARE(t.size(), 4u);
+    QVERIFY(!t.wide(2) && t.wide(3));
+    QCOMPARE(QByteArray(t.chars(2).data(), qsizetype(t.chars(2).size())), QByteArray("\xe4"));
+    QCOMPARE(QByteArray(t.chars(3).data(), qsizetype(t.chars(3).size())),
+             QByteArray("\xb1\x03", 2));
+    // The same character codes as one and as two bytes are different texts.
+    QCOMPARE(t.add(u"\u00e4\u03b1"), 4u);
+    QCOMPARE(t.add(u"\u00e4"), 2u);
+
+    // Many texts grow the index several times; forgetting the newest, across growths, leaves
+    // the older ones found and the forgotten ones new again, in order.
+    for (int i = 0; i < 5000; ++i)
+        QCOMPARE(t.add(QString::number(i)), quint32(5 + i));
+    t.truncate(1005);
+    QCOMPARE(t.size(), 1005u);
+    for (int i = 0; i < 1000; ++i)
+        QCOMPARE(t.add(QString::number(i)), quint32(5 + i));
+    QCOMPARE(t.add(u"a"), 0u);
+    QCOMPARE(t.add(QStringLiteral("4999")), 1005u);
+    QCOMPARE(t.add(QStringLiteral("1000")), 1006u);
+    QCOMPARE(t.size(), 1007u);
+}
+
+void TestWriters::xlsManyTextsOverSheetsAndFinishes() {
+    if (!m_xlrd)
+        QSKIP("python3-xlrd is not installed");
+    // Texts repeat and are new in turn, the shared strings span many records, a failed row
+    // leaves nothing behind, the file is completed midway and again after further rows that
+    // continue on a second sheet.
+    const int limit = sheetRowLimit(BiffVersion::Biff8);
+    const QString file = path("texts.xls");
+    const TableSchema schema{"texts",
+                             {col("T", ColumnType::Char, 40), col("N", ColumnType::Integer)}};
+    auto text = [](int i) {
+        return i % 3 == 0 ? QStringLiteral("gleich") : QStringLiteral("Wert \u03b1 %1").arg(i);
+    };
+    auto w = createTableWriter(FileFormat::Excel8, schema, file);
+    const int rows = limit + 500;
+    for (int i = 0; i < rows; ++i) {
+        if (i == 100) {
+            // A new text, then a value that fails: the row is not written.
+            QVERIFY_THROWS_EXCEPTION(
+                ExportError, w->appendRow({QStringLiteral("verworfen"), QStringLiteral("x")}));
+        }
+        w->appendRow({text(i), qint64(i)});
+        if (i == 2000)
+            w->finish();
+    }
+    w->finish();
+    w.reset();
+    const QJsonArray sheets = readXls(file).object()["sheets"].toArray();
+    QCOMPARE(sheets.size(), 2);
+    const QJsonArray first = sheets[0].toObject()["rows"].toArray();
+    const QJsonArray second = sheets[1].toObject()["rows"].toArray();
+    QCOMPARE(first.size(), limit);
+    QCOMPARE(second.size(), rows - (limit - 1) + 1);
+    auto check = [&](const QJsonArray& sheetRows, int r, int i) {
+        const QJsonArray cells = sheetRows[r].toArray();
+        QCOMPARE(cells[0].toArray()[1].toString(), text(i));
+        QCOMPARE(cells[1].toArray()[1].toDouble(), double(i));
+    };
+    for (int r : {1, 100, 101, 2001, 2002, limit - 1})
+        check(first, r, r - 1);
+    for (int r : {1, 2, 500, 501})
+        check(second, r, limit - 2 + r);
+    QCOMPARE(second[0].toArray()[0].toArray()[1].toString(), QStringLiteral("T"));
 }
 
 void TestWriters::paradoxReadBack_data() {
