@@ -55,7 +55,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Runtime pieces the program loads by name rather than links: the ODBC driver
-# manager and the FreeTDS driver, and the fonts whose metrics the layout uses.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "unixodbc, tdsodbc, fonts-wine, fonts-liberation2, qt6-qpa-plugins")
+# manager and the FreeTDS driver, pxlib for Paradox tables, and the fonts whose
+# metrics the layout uses.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "unixodbc, tdsodbc, pxlib1, fonts-wine, fonts-liberation2, qt6-qpa-plugins")
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -10,9 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-extern "C" {
-#include <paradox.h>
-}
+#include "pxlibrary.h"
 
 namespace exportfile {
 
@@ -138,6 +136,7 @@ struct ParadoxWriter::Impl {
     std::vector<ParadoxField> fields;
     std::vector<int> offsets;
     int recordSize = 0;
+    const PxLibrary& px = pxLibrary(); // throws when the library cannot be loaded
     pxdoc_t* doc = nullptr;
     QString error;
     QByteArray record;
@@ -151,8 +150,8 @@ struct ParadoxWriter::Impl {
     void close() {
         if (!doc)
             return;
-        PX_close(doc);
-        PX_delete(doc);
+        px.PX_close(doc);
+        px.PX_delete(doc);
         doc = nullptr;
         // pxlib writes the headers of 5.0 (and 7.0) itself; 3.0 and 4.0 tables differ from
         // what it writes for them only in the version byte.
@@ -194,15 +193,16 @@ ParadoxWriter::ParadoxWriter(int version, const TableSchema& schema, const QStri
             QStringLiteral("Ein Datensatz wäre %1 Bytes lang; Paradox erlaubt höchstens 4000.")
                 .arg(d->recordSize));
 
-    PX_boot();
-    d->doc = PX_new3(collectError, nullptr, nullptr, nullptr, &d->error);
+    const PxLibrary& px = d->px;
+    px.PX_boot();
+    d->doc = px.PX_new3(collectError, nullptr, nullptr, nullptr, &d->error);
     if (!d->doc)
         throw ExportError(QStringLiteral("Die Paradox-Bibliothek kann nicht gestartet werden."));
     // pxlib takes ownership of the field array and frees it with the document.
     auto* pxf = static_cast<pxfield_t*>(d->doc->malloc(
         d->doc, sizeof(pxfield_t) * std::max<size_t>(d->fields.size(), 1), "fields"));
     for (size_t i = 0; i < d->fields.size(); ++i) {
-        pxf[i].px_fname = PX_strdup(d->doc, d->fields[i].name.constData());
+        pxf[i].px_fname = px.PX_strdup(d->doc, d->fields[i].name.constData());
         pxf[i].px_ftype = d->fields[i].type;
         pxf[i].px_flen = d->fields[i].length;
         pxf[i].px_fdc = 0;
@@ -211,12 +211,12 @@ ParadoxWriter::ParadoxWriter(int version, const TableSchema& schema, const QStri
     const QByteArray file = QFile::encodeName(path);
     FILE* fp = std::fopen(file.constData(), "wb+");
     if (!fp) {
-        PX_delete(d->doc);
+        px.PX_delete(d->doc);
         d->doc = nullptr;
         throw ExportError(QStringLiteral("Die Datei \"%1\" kann nicht angelegt werden: %2")
                               .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     }
-    const int created = PX_create_fp(d->doc, pxf, int(d->fields.size()), fp, pxfFileTypNonIndexDB);
+    const int created = px.PX_create_fp(d->doc, pxf, int(d->fields.size()), fp, pxfFileTypNonIndexDB);
     std::fflush(fp);
     std::rewind(fp);
     QFile header;
@@ -225,7 +225,7 @@ ParadoxWriter::ParadoxWriter(int version, const TableSchema& schema, const QStri
     header.close();
     std::fclose(fp);
     if (created < 0) {
-        PX_delete(d->doc);
+        px.PX_delete(d->doc);
         d->doc = nullptr;
         d->fail(QStringLiteral("Die Datei \"%1\" kann nicht angelegt werden").arg(path));
     }
@@ -240,13 +240,13 @@ ParadoxWriter::ParadoxWriter(int version, const TableSchema& schema, const QStri
     d->doc->px_head->px_maxtablesize = version >= 50 ? 16 : 4;
     d->doc->px_head->px_fileversion = version;
     const QByteArray tableName = toCp1252(QFileInfo(path).completeBaseName()).left(78);
-    if (PX_set_tablename(d->doc, tableName.constData()) < 0)
+    if (px.PX_set_tablename(d->doc, tableName.constData()) < 0)
         d->fail(QStringLiteral("Die Datei \"%1\" kann nicht geschrieben werden").arg(path));
     if (d->hasBlob) {
         // Created directly: this pxlib opens a file named with PX_set_blob_file for reading.
-        pxblob_t* blob = PX_new_blob(d->doc);
+        pxblob_t* blob = px.PX_new_blob(d->doc);
         const QByteArray blobFile = QFile::encodeName(blobPath(path));
-        if (!blob || PX_create_blob_file(blob, blobFile.constData()) < 0)
+        if (!blob || px.PX_create_blob_file(blob, blobFile.constData()) < 0)
             d->fail(QStringLiteral("Die Memodatei \"%1\" kann nicht angelegt werden")
                         .arg(blobPath(path)));
         d->doc->px_blob = blob;
@@ -266,6 +266,7 @@ void ParadoxWriter::appendRow(const std::vector<QVariant>& values) {
     if (!d->doc)
         throw ExportError(QStringLiteral("Die Tabelle ist bereits abgeschlossen."));
     checkRowWidth(values.size(), d->fields.size());
+    const PxLibrary& px = d->px;
     // A field of zero bytes is null in every Paradox type.
     std::memset(d->record.data(), 0, size_t(d->record.size()));
     std::vector<QByteArray> keep; // texts must live until the record is written
@@ -283,7 +284,7 @@ void ParadoxWriter::appendRow(const std::vector<QVariant>& values) {
             if (bytes.size() > f.length)
                 throwDoesNotFit(toText(v), c);
             keep.push_back(bytes);
-            PX_put_data_alpha(d->doc, out, f.length, keep.back().data());
+            px.PX_put_data_alpha(d->doc, out, f.length, keep.back().data());
             break;
         }
         case pxfNumber:
@@ -291,36 +292,36 @@ void ParadoxWriter::appendRow(const std::vector<QVariant>& values) {
                 const qint64 n = toInteger(v, c);
                 if (std::llabs(n) > (qint64(1) << 53))
                     throwDoesNotFit(QString::number(n), c);
-                PX_put_data_double(d->doc, out, 8, double(n));
+                px.PX_put_data_double(d->doc, out, 8, double(n));
             } else {
-                PX_put_data_double(d->doc, out, 8, toDouble(v, c));
+                px.PX_put_data_double(d->doc, out, 8, toDouble(v, c));
             }
             break;
         case pxfCurrency:
-            PX_put_data_double(d->doc, out, 8, toDouble(v, c));
+            px.PX_put_data_double(d->doc, out, 8, toDouble(v, c));
             break;
         case pxfLong: {
             const qint64 n = toInteger(v, c);
             if (n <= INT32_MIN || n > INT32_MAX) // INT32_MIN itself is Paradox's null
                 throwDoesNotFit(QString::number(n), c);
-            PX_put_data_long(d->doc, out, 4, int(n));
+            px.PX_put_data_long(d->doc, out, 4, int(n));
             break;
         }
         case pxfShort:
-            PX_put_data_short(d->doc, out, 2, short(toBool(v, c) ? 1 : 0));
+            px.PX_put_data_short(d->doc, out, 2, short(toBool(v, c) ? 1 : 0));
             break;
         case pxfLogical:
-            PX_put_data_byte(d->doc, out, 1, char(toBool(v, c) ? 1 : 0));
+            px.PX_put_data_byte(d->doc, out, 1, char(toBool(v, c) ? 1 : 0));
             break;
         case pxfDate:
-            PX_put_data_long(d->doc, out, 4, int(paradoxDay(toDate(v, c))));
+            px.PX_put_data_long(d->doc, out, 4, int(paradoxDay(toDate(v, c))));
             break;
         case pxfTime:
-            PX_put_data_long(d->doc, out, 4, toTime(v, c).msecsSinceStartOfDay());
+            px.PX_put_data_long(d->doc, out, 4, toTime(v, c).msecsSinceStartOfDay());
             break;
         case pxfTimestamp: {
             const QDateTime dt = toDateTime(v, c);
-            PX_put_data_double(d->doc, out, 8,
+            px.PX_put_data_double(d->doc, out, 8,
                                double(paradoxDay(dt.date())) * 86400000.0 +
                                    dt.time().msecsSinceStartOfDay());
             break;
@@ -331,7 +332,7 @@ void ParadoxWriter::appendRow(const std::vector<QVariant>& values) {
                 break;
             keep.push_back(bytes);
             d->error.clear();
-            if (PX_put_data_blob(d->doc, out, f.length, keep.back().data(), int(bytes.size())) < 0)
+            if (px.PX_put_data_blob(d->doc, out, f.length, keep.back().data(), int(bytes.size())) < 0)
                 d->fail(QStringLiteral("Das Memo im Feld \"%1\" kann nicht geschrieben werden")
                             .arg(c.name));
             break;
@@ -341,7 +342,7 @@ void ParadoxWriter::appendRow(const std::vector<QVariant>& values) {
         }
     }
     d->error.clear();
-    if (PX_put_record(d->doc, d->record.data()) < 0)
+    if (px.PX_put_record(d->doc, d->record.data()) < 0)
         d->fail(QStringLiteral("Der Datensatz kann nicht geschrieben werden"));
     ++m_rows;
 }
