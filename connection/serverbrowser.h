@@ -10,11 +10,11 @@
 // port 1434 of the local network; set, it goes to each listed address alone
 // and nowhere else (set and empty: discovery sends nothing).
 
-#include <QHostAddress>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <netinet/in.h>
 #include <stdexcept>
 
 inline constexpr quint16 kBrowserPort = 1434;
@@ -31,8 +31,36 @@ struct BrowserInstance {
     int tcpPort = 0; // 0: the instance does not listen on TCP
 };
 
+// A numeric IPv4 or IPv6 address (an IPv6 one may carry a scope). Host names
+// are not resolved: the search goes only where it is told. An IPv4 address
+// is kept in its IPv4-mapped IPv6 form.
+class BrowserAddress {
+public:
+    BrowserAddress() = default;
+    explicit BrowserAddress(const QString& text) { setAddress(text); }
+    explicit BrowserAddress(const sockaddr_in6& address) : m_address(address), m_set(true) {}
+    // Takes a numeric address; false (and the address is unset) when the
+    // text is none.
+    bool setAddress(const QString& text);
+    bool isNull() const { return !m_set; }
+    bool isIPv4() const;
+    // 127.0.0.0/8.
+    bool isIPv4Loopback() const;
+    // The address as text; an IPv4 one in its dotted form.
+    QString toString() const;
+    // The address with a port, IPv4 ones as sockaddr_in for an IPv4 socket.
+    sockaddr_in toIPv4(quint16 port) const;
+    sockaddr_in6 toIPv6(quint16 port) const;
+
+    static BrowserAddress broadcast();
+
+private:
+    sockaddr_in6 m_address{};
+    bool m_set = false;
+};
+
 struct DiscoveryTarget {
-    QHostAddress address;
+    BrowserAddress address;
     quint16 port = kBrowserPort;
 };
 
@@ -52,7 +80,7 @@ QList<DiscoveryTarget> parseDiscoveryTargets(const QString& text);
 // A browser on another port cannot be found that way, so its instances are
 // listed as "ADDRESS,PORT" (the address the reply came from, the instance's
 // TCP port), which a client reaches directly.
-QString listedServerName(const BrowserInstance& instance, const QHostAddress& from,
+QString listedServerName(const BrowserInstance& instance, const BrowserAddress& from,
                          quint16 browserPort);
 
 // Sends the request and lists the servers that answered within waitMs (all

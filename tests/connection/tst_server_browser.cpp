@@ -105,7 +105,7 @@ private slots:
         QFETCH(int, browserPort);
         QFETCH(QString, name);
         BrowserInstance i{"HOST", instance, "9.0", tcpPort};
-        QCOMPARE(listedServerName(i, QHostAddress("::ffff:127.0.0.1"), quint16(browserPort)),
+        QCOMPARE(listedServerName(i, BrowserAddress("::ffff:127.0.0.1"), quint16(browserPort)),
                  name);
     }
 
@@ -130,6 +130,16 @@ private slots:
         QCOMPARE(a.requests, QList<QByteArray>{QByteArray(1, '\x03')});
         QCOMPARE(b.requests, QList<QByteArray>{QByteArray(1, '\x03')});
         QVERIFY(processed > 0);
+    }
+
+    void mappedIPv4TargetIsAskedOverIPv4()
+    {
+        FakeBrowser a(FakeBrowser::response("ServerName;A;InstanceName;I;tcp;1111;;"));
+        qputenv("TARNWICK_DISCOVERY",
+                "[::ffff:127.0.0.1]:" + QByteArray::number(a.port()));
+        const QStringList names =
+            ListAvailableSQLServers([] { QCoreApplication::processEvents(); }, 30000);
+        QCOMPARE(names, QStringList{"127.0.0.1,1111"});
     }
 
     void silentTargetGivesEmptyList()
