@@ -71,18 +71,26 @@ void placeMainWindow(TFMMain* window)
     runGuarded([window] { settings::restorePlacement(window); });
 }
 
-int runApplication(int argc, char** argv)
+Workbench startWorkbench(const std::function<void(TFMMain*)>& beforeShow)
 {
-    TApplication app(argc, argv);
     setApplicationTitle(QStringLiteral("tarnwick 2005"));
     // The fonts the windows were designed with, before the first window.
     initStyledControls();
     Workbench workbench = createWorkbench();
     placeMainWindow(workbench.main);
+    if (beforeShow)
+        beforeShow(workbench.main);
     workbench.main->show();
     // Ask for the focus, so the first activation (and with it the connection
     // dialog) also comes where no window manager hands it out.
     workbench.main->activateWindow();
+    return workbench;
+}
+
+int runApplication(int argc, char** argv)
+{
+    TApplication app(argc, argv);
+    Workbench workbench = startWorkbench();
     const int rc = app.exec();
     destroyWorkbench(workbench);
     waitForCpuClock();

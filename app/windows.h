@@ -39,5 +39,10 @@ void destroyWorkbench(Workbench& workbench);
 // position when one applies.
 void placeMainWindow(TFMMain* window);
 
+// The start-up, as the program runs it: title, fonts, windows, placement,
+// then the main window shown and asked for the focus. beforeShow runs just
+// before the main window is shown.
+Workbench startWorkbench(const std::function<void(TFMMain*)>& beforeShow = {});
+
 // The program: title, windows, message loop. Returns the exit code.
 int runApplication(int argc, char** argv);
