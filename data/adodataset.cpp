@@ -73,6 +73,11 @@ void TField::setValue(const QVariant& value) const
     const_cast<TADODataSet*>(m_dataSet)->setFieldValue(m_index, value);
 }
 
+void TField::setValue(const TField& source) const
+{
+    const_cast<TADODataSet*>(m_dataSet)->setFieldFrom(m_index, source);
+}
+
 // --- TADODataSet ------------------------------------------------------------
 
 TADODataSet::TADODataSet(QObject* parent) : QObject(parent) {}
@@ -419,6 +424,24 @@ void TADODataSet::Append()
     moveTo(m_store->rowCount() - 1);
 }
 
+void TADODataSet::setFieldFrom(int index, const TField& source)
+{
+    // Rows appended for a provider take the value store to store; everything
+    // else (editing a query result) goes the way of a variant.
+    requireActive();
+    const data::ResultStore* from = source.m_dataSet->storeForRead();
+    const qint64 fromRow = source.m_dataSet->currentRow();
+    if (writesBack() || !m_store || !from || m_row < 0 || fromRow < 0 ||
+        source.m_index < 0 || source.m_index >= from->columnCount() || index < 0 ||
+        index >= m_store->columnCount() || (m_state == dsBrowse && m_row < m_firstUnsentRow)) {
+        setFieldValue(index, source.Value());
+        return;
+    }
+    m_store->copyValue(m_row, index, *from, fromRow, source.m_index);
+    if (m_state == dsBrowse)
+        m_state = dsEdit;
+}
+
 void TADODataSet::setFieldValue(int index, const QVariant& value)
 {
     requireActive();
@@ -641,7 +664,10 @@ void TADODataSet::sendAppendedRows()
     if (!m_connection)
         throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
     try {
-        m_connection->session().appendRows(m_tableName, *m_store, m_firstUnsentRow);
+        if (m_cursorLocation == clUseServer && m_firstUnsentRow == 0)
+            m_connection->session().takeRows(m_tableName, *m_store);
+        else
+            m_connection->session().appendRows(m_tableName, *m_store, m_firstUnsentRow);
     } catch (const data::DataError& e) {
         m_connection->handleFailure(e);
         throw;

@@ -48,8 +48,12 @@ public:
     // Sets the value in the current row; on a browsed row of a query result
     // this starts editing it (see TADODataSet::Edit).
     void setValue(const QVariant& value) const;
+    // Sets the value in the current row to the source field's current value,
+    // the same as setValue(source.Value()).
+    void setValue(const TField& source) const;
 
 private:
+    friend class TADODataSet;
     const TADODataSet* m_dataSet;
     int m_index;
 };
@@ -157,6 +161,7 @@ public:
     // Used by TField.
     const data::ResultStore* storeForRead() const { return m_store.get(); }
     void setFieldValue(int index, const QVariant& value);
+    void setFieldFrom(int index, const TField& source);
 
 signals:
     void activeChanged(bool active);

@@ -17,6 +17,12 @@ Registry& registry()
 }
 } // namespace
 
+void ProviderConnection::takeRows(const QString& table, ResultStore& rows)
+{
+    appendRows(table, rows, 0);
+    rows.clear();
+}
+
 WriteTarget ProviderConnection::writeTarget(const ResultStore&)
 {
     throw NotUpdatableError(QStringLiteral("Die Ergebnismenge kann nicht geändert werden: "

@@ -81,6 +81,10 @@ public:
     // Writes the rows [firstRow, store.rowCount()) that were appended to a
     // store opened by openTable(table).
     virtual void appendRows(const QString& table, const ResultStore& store, qint64 firstRow) = 0;
+    // The same for a block of rows the dataset hands over whole (a server-side cursor drops
+    // the rows it sent): the provider may keep the rows, and leaves `rows` empty, with its
+    // columns, for the rows that follow. By default appendRows, then clear.
+    virtual void takeRows(const QString& table, ResultStore& rows);
     // The appended rows are complete (the dataset's UpdateBatch): a provider that keeps a
     // table open for appending completes it here. Nothing by default.
     virtual void endAppend(const QString& /*table*/) {}

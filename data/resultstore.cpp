@@ -571,6 +571,92 @@ void ResultStore::setValue(qint64 row, int col, const QVariant& v)
     }
 }
 
+void ResultStore::copyValue(qint64 row, int col, const ResultStore& from, qint64 fromRow,
+                            int fromCol)
+{
+    if (from.isNull(fromRow, fromCol)) {
+        setNull(row, col);
+        return;
+    }
+    const StorageKind to = m_columns.at(col).kind;
+    const ColumnInfo& source = from.column(fromCol);
+    auto put = [&](const auto& x) { std::memcpy(fixedSlot(row, col), &x, sizeof x); };
+    // Times go through the variant with whole milliseconds; so do they here.
+    auto wholeMs = [](std::int64_t ticks) { return ticks - ticks % 10000; };
+    switch (source.kind) {
+    case StorageKind::UInt8:
+    case StorageKind::Int16:
+    case StorageKind::Int32:
+    case StorageKind::Int64:
+        if (to == StorageKind::Int64) {
+            put(std::int64_t(from.integer(fromRow, fromCol)));
+            return;
+        }
+        break;
+    case StorageKind::Double:
+    case StorageKind::Decimal:
+        if (to == StorageKind::Double) {
+            put(from.real(fromRow, fromCol));
+            return;
+        }
+        break;
+    case StorageKind::Bool:
+        if (to == StorageKind::Bool) {
+            put(std::uint8_t(from.integer(fromRow, fromCol) != 0 ? 1 : 0));
+            return;
+        }
+        break;
+    case StorageKind::DateTime:
+        if (to == StorageKind::DateTime && from.integer(fromRow, fromCol) >= 0) {
+            put(std::int64_t(wholeMs(from.integer(fromRow, fromCol))));
+            return;
+        }
+        break;
+    case StorageKind::Date:
+        if (to == StorageKind::Date) {
+            put(std::int32_t(from.integer(fromRow, fromCol)));
+            return;
+        }
+        break;
+    case StorageKind::Time:
+        if (to == StorageKind::Time) {
+            const std::int64_t t = from.integer(fromRow, fromCol);
+            if (t >= 0 && t < kTicksPerDay) {
+                put(std::int64_t(wholeMs(t)));
+                return;
+            }
+        }
+        break;
+    case StorageKind::Utf16:
+        if (to == StorageKind::Utf16) {
+            const QStringView text = from.utf16(fromRow, fromCol);
+            setVariable(row, col, text.utf16(), std::size_t(text.size()) * 2);
+            return;
+        }
+        break;
+    case StorageKind::Utf8:
+        if (to == StorageKind::Utf16) {
+            // ASCII widens unit by unit; anything else is decoded as QString does it.
+            const QByteArrayView bytes = from.bytes(fromRow, fromCol);
+            constexpr qsizetype kStack = 512;
+            char16_t wide[kStack];
+            if (bytes.size() <= kStack &&
+                std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; })) {
+                std::copy(bytes.begin(), bytes.end(), wide);
+                setVariable(row, col, wide, std::size_t(bytes.size()) * 2);
+            } else {
+                const QString text = QString::fromUtf8(bytes);
+                setVariable(row, col, text.utf16(), std::size_t(text.size()) * 2);
+            }
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    setValue(row, col, from.value(fromRow, fromCol));
+}
+
 void ResultStore::removeLastRow()
 {
     if (m_rowCount == 0)

@@ -138,6 +138,10 @@ public:
     void setVariable(qint64 row, int col, const void* data, std::size_t byteLength);
     // Converts and stores a variant; an invalid or null variant stores null.
     void setValue(qint64 row, int col, const QVariant& value);
+    // Stores the value of another store's cell exactly as
+    // setValue(row, col, from.value(fromRow, fromCol)) would, without the
+    // variant and string in between for the common pairs of kinds.
+    void copyValue(qint64 row, int col, const ResultStore& from, qint64 fromRow, int fromCol);
     // Drops the last row (an appended row that was cancelled).
     void removeLastRow();
     // Frees the slack of the last blocks once no more rows follow.

@@ -324,7 +324,7 @@ void TVelADObatchmove::Execute() {
         for (int i = 0; i < fieldCount; ++i) {
             if (!mapped[size_t(i)])
                 continue;
-            m_destDataSet->Fields(position).setValue(m_source->Fields(i).Value());
+            m_destDataSet->Fields(position).setValue(m_source->Fields(i));
             ++position;
         }
         m_destDataSet->Post();

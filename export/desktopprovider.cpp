@@ -1,5 +1,6 @@
 #include "desktopprovider.h"
 
+#include "blockwriter.h"
 #include "fileio.h"
 #include "mdbprovider.h"
 
@@ -166,45 +167,23 @@ public:
 
     void appendRows(const QString& table, const data::ResultStore& store,
                     qint64 firstRow) override {
-        const QString path = tableFilePath(m_dataSource, table, m_format);
-        const CreatedTable& t = tableFor(table);
-        // A table that replaces an existing file is written into its staging files.
-        const ReplacementPermit* permit = ReplacementPermit::find(path);
-        StagedFiles* staged = permit ? permit->staged() : nullptr;
-        const QString target = staged ? staged->path(path) : path;
-        asDataError([&] {
-            namingFinalFiles(staged, [&] {
-                // The formats cannot be appended to in place. The first rows of a batch write
-                // the table anew, with every row the row set holds; the writer stays open for
-                // the rows that follow (a server-side cursor sends them in blocks, dropping
-                // those sent) until endAppend completes the file. A value the file cannot
-                // hold stops the writing: in a new file the rows before it stay, a staged
-                // replacement is dropped with the transfer.
-                OpenTable& open = m_open[path];
-                qint64 from = firstRow;
-                if (!open.writer || open.target != target) {
-                    open.writer.reset();
-                    open.writer = createTableWriter(t.format, t.schema, target);
-                    open.target = target;
-                    from = 0;
-                }
-                const int columns = store.columnCount();
-                StoreRow view(store);
-                try {
-                    for (qint64 row = from; row < store.rowCount(); ++row) {
-                        view.row = row;
-                        open.writer->appendCells(view, columns);
-                    }
-                } catch (const ExportError& e) {
-                    const qint64 written = open.writer->rowCount();
-                    closeTable(path);
-                    throw ExportError(
-                        QStringLiteral("Datensatz %1: %2").arg(written + 1).arg(e.message()));
-                } catch (...) {
-                    closeTable(path);
-                    throw;
-                }
-            });
+        withOpenTable(table, [&](OpenTable& open, bool fresh) {
+            // Blocks handed over before go to the file first.
+            if (open.async)
+                open.async->drain();
+            writeRows(*open.writer, store, fresh ? 0 : firstRow);
+        });
+    }
+
+    void takeRows(const QString& table, data::ResultStore& rows) override {
+        // The block is written on the table's writer thread while the next one is gathered.
+        withOpenTable(table, [&](OpenTable& open, bool) {
+            if (!open.async) {
+                TableWriter* writer = open.writer.get();
+                open.async = std::make_unique<BlockWriter>(
+                    [writer](const data::ResultStore& block) { writeRows(*writer, block, 0); });
+            }
+            rows = open.async->submit(std::move(rows));
         });
     }
 
@@ -216,9 +195,24 @@ public:
         const ReplacementPermit* permit = ReplacementPermit::find(path);
         StagedFiles* staged = permit ? permit->staged() : nullptr;
         // Taken out first: a failing completion leaves no writer behind.
+        std::unique_ptr<BlockWriter> async = std::move(it->second.async);
         std::unique_ptr<TableWriter> writer = std::move(it->second.writer);
         m_open.erase(it);
-        asDataError([&] { namingFinalFiles(staged, [&] { writer->finish(); }); });
+        asDataError([&] {
+            namingFinalFiles(staged, [&] {
+                if (async) {
+                    try {
+                        async->drain();
+                    } catch (...) {
+                        async.reset();
+                        finishQuietly(*writer);
+                        throw;
+                    }
+                    async.reset();
+                }
+                writer->finish();
+            });
+        });
     }
 
     QStringList tableNames(bool) override {
@@ -234,16 +228,79 @@ public:
     QList<data::PropertyEntry> properties() override { return m_properties; }
 
 private:
+    // Writers of the tables rows were appended to in this session, by file path.
+    struct OpenTable {
+        QString target; // the file written: the table's, or its staging file
+        std::unique_ptr<TableWriter> writer;
+        std::unique_ptr<BlockWriter> async; // declared last: stops before the writer goes
+    };
+
+    // Runs f(open table, fresh) for appending rows to table, where fresh tells that the
+    // writer was just created. The formats cannot be appended to in place: the first rows of
+    // a batch write the table anew, with every row the row set holds, and the writer stays
+    // open for the rows that follow (a server-side cursor sends them in blocks, dropping those
+    // sent) until endAppend completes the file. A failure closes the table: in a new file the
+    // rows before the failing one stay, a staged replacement is dropped with the transfer.
+    template <typename F> void withOpenTable(const QString& table, F&& f) {
+        const QString path = tableFilePath(m_dataSource, table, m_format);
+        const CreatedTable& t = tableFor(table);
+        // A table that replaces an existing file is written into its staging files.
+        const ReplacementPermit* permit = ReplacementPermit::find(path);
+        StagedFiles* staged = permit ? permit->staged() : nullptr;
+        const QString target = staged ? staged->path(path) : path;
+        asDataError([&] {
+            namingFinalFiles(staged, [&] {
+                OpenTable& open = m_open[path];
+                bool fresh = false;
+                if (!open.writer || open.target != target) {
+                    open.async.reset();
+                    open.writer.reset();
+                    open.writer = createTableWriter(t.format, t.schema, target);
+                    open.target = target;
+                    fresh = true;
+                }
+                try {
+                    f(open, fresh);
+                } catch (...) {
+                    closeTable(path);
+                    throw;
+                }
+            });
+        });
+    }
+
+    // Writes rows [from, store.rowCount()); a value the file cannot hold names its row.
+    static void writeRows(TableWriter& writer, const data::ResultStore& store, qint64 from) {
+        const int columns = store.columnCount();
+        StoreRow view(store);
+        try {
+            for (qint64 row = from; row < store.rowCount(); ++row) {
+                view.row = row;
+                writer.appendCells(view, columns);
+            }
+        } catch (const ExportError& e) {
+            throw ExportError(
+                QStringLiteral("Datensatz %1: %2").arg(writer.rowCount() + 1).arg(e.message()));
+        }
+    }
+
+    // Completes what was written, on the way out of a failure: the failure being reported
+    // is the one that counts.
+    static void finishQuietly(TableWriter& writer) {
+        try {
+            writer.finish();
+        } catch (const ExportError&) {
+        }
+    }
+
     // Completes what was written of the table so far, on the way out of a failure.
     void closeTable(const QString& path) {
         auto it = m_open.find(path);
         if (it == m_open.end())
             return;
-        try {
-            it->second.writer->finish();
-        } catch (const ExportError&) {
-            // The failure being reported is the one that counts.
-        }
+        it->second.async.reset();
+        if (it->second.writer)
+            finishQuietly(*it->second.writer);
         m_open.erase(it);
     }
 
@@ -262,11 +319,6 @@ private:
     QString m_dataSource;
     FileFormat m_format;
     QList<data::PropertyEntry> m_properties;
-    // Writers of the tables rows were appended to in this session, by file path.
-    struct OpenTable {
-        QString target; // the file written: the table's, or its staging file
-        std::unique_ptr<TableWriter> writer;
-    };
     std::map<QString, OpenTable> m_open;
 };
 

@@ -9,6 +9,7 @@
 #include <QUuid>
 #include <QtTest>
 #include <cstring>
+#include <limits>
 
 using namespace data;
 
@@ -38,6 +39,7 @@ private slots:
     void calendar();
     void memoryStaysNearPayload();
     void arenaGrowsPastItsEstimate();
+    void copyValueAsTheVariantWould();
 };
 
 void TestResultStore::valuesAndNulls_data()
@@ -271,3 +273,74 @@ void TestResultStore::arenaGrowsPastItsEstimate()
 
 QTEST_APPLESS_MAIN(TestResultStore)
 #include "tst_resultstore.moc"
+
+void TestResultStore::copyValueAsTheVariantWould()
+{
+    // Every pair of kinds, with the shortcuts and without: the copy must store what
+    // setValue(from.value()) stores, down to the dropped sub-millisecond ticks.
+    const QList<ColumnInfo> kinds = {
+        col("bool", StorageKind::Bool, ftBoolean),
+        col("int32", StorageKind::Int32, ftInteger),
+        col("int64", StorageKind::Int64, ftLargeint),
+        col("double", StorageKind::Double, ftFloat),
+        col("money", StorageKind::Decimal, ftBCD, 4),
+        col("datetime", StorageKind::DateTime, ftDateTime),
+        col("date", StorageKind::Date, ftDate),
+        col("time", StorageKind::Time, ftTime),
+        col("utf8", StorageKind::Utf8, ftString),
+        col("utf16", StorageKind::Utf16, ftWideString),
+    };
+    ResultStore from(kinds);
+    auto set = [&](qint64 row, int c, auto raw) {
+        std::memcpy(from.fixedSlot(row, c), &raw, sizeof raw);
+    };
+    auto text8 = [&](qint64 row, int c, const QByteArray& b) {
+        from.setVariable(row, c, b.constData(), std::size_t(b.size()));
+    };
+    auto text16 = [&](qint64 row, int c, const QString& s) {
+        from.setVariable(row, c, s.utf16(), std::size_t(s.size()) * 2);
+    };
+    // Row 0: ordinary values with sub-millisecond ticks; row 1: extremes and texts that
+    // are not ASCII (invalid UTF-8 among them); row 2: nulls.
+    from.appendRows(3);
+    set(0, 0, std::uint8_t(1));
+    set(0, 1, std::int32_t(-42));
+    set(0, 2, std::int64_t(1) << 40);
+    set(0, 3, 0.1);
+    set(0, 4, std::int64_t(-123456789));
+    set(0, 5, std::int64_t(730119) * kTicksPerDay + 123456789);
+    set(0, 6, std::int32_t(730119));
+    set(0, 7, std::int64_t(86399999) * 10000 + 9999);
+    text8(0, 8, "Kunde \"A\"");
+    text16(0, 9, QStringLiteral("Straße"));
+    set(1, 0, std::uint8_t(0));
+    set(1, 1, std::numeric_limits<std::int32_t>::min());
+    set(1, 2, std::numeric_limits<std::int64_t>::max());
+    set(1, 3, -1e308);
+    set(1, 4, std::int64_t(922337203685477580));
+    set(1, 5, std::int64_t(0));
+    set(1, 6, std::int32_t(3652058));
+    set(1, 7, std::int64_t(0));
+    text8(1, 8, QByteArray("M\xc3\xbcller \xff\xfe ") + QByteArray(600, 'x'));
+    text16(1, 9, QString::fromUtf8("\xf0\x9f\x98\x80") + QString());
+    from.setNull(2, 0);
+
+    for (int target = 0; target < kinds.size(); ++target) {
+        for (int source = 0; source < kinds.size(); ++source) {
+            ResultStore viaCopy({kinds[target]}), viaVariant({kinds[target]});
+            for (qint64 row = 0; row < 3; ++row) {
+                viaCopy.appendRows(1);
+                viaVariant.appendRows(1);
+                viaCopy.copyValue(row, 0, from, row, source);
+                viaVariant.setValue(row, 0, from.value(row, source));
+                const QByteArray where = kinds[source].name.toUtf8() + " -> " +
+                                         kinds[target].name.toUtf8() + " row " +
+                                         QByteArray::number(row);
+                QVERIFY2(viaCopy.isNull(row, 0) == viaVariant.isNull(row, 0), where);
+                QVERIFY2(viaCopy.value(row, 0) == viaVariant.value(row, 0), where);
+                if (!isVariable(kinds[target].kind) && !viaCopy.isNull(row, 0))
+                    QVERIFY2(viaCopy.integer(row, 0) == viaVariant.integer(row, 0), where);
+            }
+        }
+    }
+}

@@ -172,6 +172,8 @@ private slots:
     void unmappedFieldsOnly();
     void overwrite();
     void refusedValueStopsTransfer();
+    void refusedValueInALaterBlock_data();
+    void refusedValueInALaterBlock();
     void failedReplacementKeepsOldFiles_data();
     void failedReplacementKeepsOldFiles();
     void replacementTakesThePlaceOfOldFiles();
@@ -618,6 +620,53 @@ void TestBatchMove::refusedValueStopsTransfer() {
     // The table stays with the rows before the refused one.
     QCOMPARE(le32(readFile(m_dir.filePath("kurz.dbf")), 4), 1u);
     QVERIFY(m_conn->Connected());
+}
+
+void TestBatchMove::refusedValueInALaterBlock_data() {
+    QTest::addColumn<int>("badRow");
+    // Found while the next block is gathered, and found by the final batch update.
+    QTest::newRow("second of three blocks") << int(TADODataSet::kServerCursorBlock) + 777;
+    QTest::newRow("last block") << 2 * int(TADODataSet::kServerCursorBlock) + 5;
+}
+
+void TestBatchMove::refusedValueInALaterBlock() {
+    // Blocks are written while the next one is gathered; a refusal in any of them still
+    // names its row and leaves the table with exactly the rows before it.
+    QFETCH(int, badRow);
+    emptyFolder();
+    const int rows = 2 * int(TADODataSet::kServerCursorBlock) + 100;
+    g_source.columns = {column("Kurz", ftString, StorageKind::Utf16, 3),
+                        column("Nr", ftInteger, StorageKind::Int32)};
+    g_source.rows.clear();
+    for (int i = 1; i <= rows; ++i)
+        g_source.rows.push_back({i == badRow ? QStringLiteral("abcdef") : QStringLiteral("abc"), i});
+    openSource();
+    m_bm->setDestTableName(QStringLiteral("spaet.dbf"));
+    m_bm->setDestDatabaseType(dtDBase4);
+    QString message;
+    try {
+        m_bm->Execute();
+        QFAIL("accepted");
+    } catch (const DataError& e) {
+        message = e.message();
+    }
+    QVERIFY2(message.contains(QStringLiteral("Datensatz %1:").arg(badRow)), qPrintable(message));
+    QCOMPARE(m_bm->RowsExported(), 0);
+    const QByteArray file = readFile(m_dir.filePath("spaet.dbf"));
+    QCOMPARE(le32(file, 4), quint32(badRow - 1));
+    QCOMPARE(file.size(), le16(file, 8) + (badRow - 1) * le16(file, 10) + 1);
+    // The last record kept is the one before the refused value.
+    const int last = le16(file, 8) + (badRow - 2) * le16(file, 10);
+    QCOMPARE(file.mid(last + 1, 3), QByteArray("abc"));
+    QCOMPARE(file.mid(last + 4, le16(file, 10) - 4).trimmed(), QByteArray::number(badRow - 1));
+
+    // The provider recovers: the next transfer writes the whole table.
+    m_query->Close();
+    g_source.rows[size_t(badRow - 1)][0] = QStringLiteral("xyz");
+    openSource();
+    m_bm->Execute();
+    QCOMPARE(m_bm->RowsExported(), rows);
+    QCOMPARE(le32(readFile(m_dir.filePath("spaet.dbf")), 4), quint32(rows));
 }
 
 void TestBatchMove::failedReplacementKeepsOldFiles_data() {
