@@ -1,10 +1,15 @@
 #include "pagebuffer.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23
@@ -13,6 +18,13 @@
 namespace data {
 
 namespace {
+
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+// Address space reserved per region; only what buffers use is ever backed.
+constexpr std::size_t kRegionBytes = std::size_t(1) << 30;
+constexpr std::size_t kSmallRegionBytes = std::size_t(64) << 20; // when the large one is refused
+// Buffers above this get a mapping of their own.
+constexpr std::size_t kOwnMappingBytes = std::size_t(64) << 20;
 
 std::size_t pageSize()
 {
@@ -36,6 +48,156 @@ void populate(char* from, std::size_t n)
 
 } // namespace
 
+namespace pagepool {
+
+struct Region {
+    char* base = nullptr;
+    std::size_t bytes = 0;    // address space
+    std::size_t top = 0;      // end of the highest buffer
+    std::size_t used = 0;     // highest top so far: above it the memory was never written
+    std::size_t buffers = 0;  // live buffers carved from it
+    bool open = false;        // the buffer at the top may still grow
+    std::uint64_t closedAt = 0; // when the top last became free
+
+    bool atTop(const char* data, std::size_t capacity) const { return data + capacity == base + top; }
+
+    // Hands out [top, top + n): zeroes what earlier buffers left there and
+    // backs it with memory.
+    char* take(std::size_t n)
+    {
+        char* p = base + top;
+        if (top < used)
+            std::memset(p, 0, std::min(n, used - top));
+        top += n;
+        used = std::max(used, top);
+        populate(p, n);
+        return p;
+    }
+};
+
+// The regions of the process. Buffers are carved at the top of a region;
+// growable ones (arenas) only where no other growable buffer is still at the
+// top, preferring the region whose top was freed last: a store completing a
+// block shrinks that block's arena and starts the next one right away, so
+// the next arena continues where the last one ended and no gap is left.
+class Pool
+{
+public:
+    // Memory for n bytes (a multiple of the page size), or null when no
+    // region can be had.
+    char* carve(std::size_t n, bool growable, Region*& region)
+    {
+        std::lock_guard lock(m_mutex);
+        Region* best = nullptr;
+        for (const auto& r : m_regions)
+            if (!r->open && r->bytes - r->top >= n && (!best || r->closedAt > best->closedAt))
+                best = r.get();
+        if (!best)
+            best = addRegion();
+        if (!best || best->bytes - best->top < n)
+            return nullptr;
+        ++best->buffers;
+        best->open = growable;
+        region = best;
+        return best->take(n);
+    }
+
+    bool growInPlace(Region* r, char* data, std::size_t capacity, std::size_t want)
+    {
+        std::lock_guard lock(m_mutex);
+        if (!r->atTop(data, capacity) || r->bytes - r->top < want - capacity)
+            return false;
+        r->take(want - capacity);
+        r->open = true;
+        return true;
+    }
+
+    // Gives back the tail beyond `want` when the buffer is at the top.
+    bool shrink(Region* r, char* data, std::size_t capacity, std::size_t want)
+    {
+        std::lock_guard lock(m_mutex);
+        if (!r->atTop(data, capacity))
+            return false;
+        r->top -= capacity - want;
+        close(*r);
+        return true;
+    }
+
+    void free(Region* r, char* data, std::size_t capacity)
+    {
+        std::lock_guard lock(m_mutex);
+        if (r->atTop(data, capacity)) {
+            r->top -= capacity;
+            close(*r);
+        }
+        if (--r->buffers > 0)
+            return;
+        munmap(r->base, r->bytes);
+        std::erase_if(m_regions, [r](const auto& p) { return p.get() == r; });
+    }
+
+private:
+    void close(Region& r)
+    {
+        if (r.open) {
+            r.open = false;
+            r.closedAt = ++m_clock;
+        }
+    }
+
+    Region* addRegion()
+    {
+        for (const std::size_t bytes : {kRegionBytes, kSmallRegionBytes}) {
+            // Aligned to huge pages, so that each 2 MB of the region can be one.
+            const std::size_t mapped = bytes + kHugePage;
+            void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+            if (p == MAP_FAILED)
+                continue;
+            char* raw = static_cast<char*>(p);
+            char* base = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(raw) + kHugePage - 1) &
+                                                 ~(std::uintptr_t(kHugePage) - 1));
+            if (base > raw)
+                munmap(raw, std::size_t(base - raw));
+            if (raw + mapped > base + bytes)
+                munmap(base + bytes, std::size_t(raw + mapped - (base + bytes)));
+            madvise(base, bytes, MADV_HUGEPAGE);
+            auto r = std::make_unique<Region>();
+            r->base = base;
+            r->bytes = bytes;
+            m_regions.push_back(std::move(r));
+            return m_regions.back().get();
+        }
+        return nullptr;
+    }
+
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<Region>> m_regions;
+    std::uint64_t m_clock = 0;
+};
+
+Pool& pool()
+{
+    // Never destroyed: buffers of static objects may outlive any static pool.
+    static Pool* p = new Pool;
+    return *p;
+}
+
+} // namespace pagepool
+
+namespace {
+
+char* mapOwn(std::size_t bytes)
+{
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+    populate(static_cast<char*>(p), bytes);
+    return static_cast<char*>(p);
+}
+
+} // namespace
+
 PageBuffer::~PageBuffer()
 {
     release();
@@ -45,6 +207,7 @@ PageBuffer::PageBuffer(PageBuffer&& other) noexcept
     : m_data(std::exchange(other.m_data, nullptr))
     , m_size(std::exchange(other.m_size, 0))
     , m_capacity(std::exchange(other.m_capacity, 0))
+    , m_region(std::exchange(other.m_region, nullptr))
 {
 }
 
@@ -55,15 +218,19 @@ PageBuffer& PageBuffer::operator=(PageBuffer&& other) noexcept
         m_data = std::exchange(other.m_data, nullptr);
         m_size = std::exchange(other.m_size, 0);
         m_capacity = std::exchange(other.m_capacity, 0);
+        m_region = std::exchange(other.m_region, nullptr);
     }
     return *this;
 }
 
 void PageBuffer::release()
 {
-    if (m_data)
+    if (m_region)
+        pagepool::pool().free(m_region, m_data, m_capacity);
+    else if (m_data)
         munmap(m_data, m_capacity);
     m_data = nullptr;
+    m_region = nullptr;
     m_size = m_capacity = 0;
 }
 
@@ -72,22 +239,46 @@ void PageBuffer::reserve(std::size_t n)
     if (n <= m_capacity)
         return;
     const std::size_t want = roundToPages(n);
-    void* p;
-    if (m_data)
-        p = mremap(m_data, m_capacity, want, MREMAP_MAYMOVE);
-    else
-        p = mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED)
-        throw std::bad_alloc();
-    m_data = static_cast<char*>(p);
-    populate(m_data + m_capacity, want - m_capacity);
+    if (m_region && pagepool::pool().growInPlace(m_region, m_data, m_capacity, want)) {
+        m_capacity = want;
+        return;
+    }
+    if (m_data && !m_region) {
+        void* p = mremap(m_data, m_capacity, want, MREMAP_MAYMOVE);
+        if (p == MAP_FAILED)
+            throw std::bad_alloc();
+        m_data = static_cast<char*>(p);
+        populate(m_data + m_capacity, want - m_capacity);
+        m_capacity = want;
+        return;
+    }
+    // A fresh buffer, or one that cannot grow where it is: new memory, and
+    // what the old one held is moved over.
+    pagepool::Region* region = nullptr;
+    char* p = want <= kOwnMappingBytes ? pagepool::pool().carve(want, true, region) : nullptr;
+    if (!p)
+        p = mapOwn(want);
+    if (m_size)
+        std::memcpy(p, m_data, m_size);
+    const std::size_t size = m_size;
+    release();
+    m_data = p;
+    m_region = region;
+    m_size = size;
     m_capacity = want;
 }
 
 void PageBuffer::allocateZeroed(std::size_t n)
 {
     release();
-    reserve(n);
+    const std::size_t want = roundToPages(n);
+    if (want == 0)
+        return;
+    pagepool::Region* region = nullptr;
+    char* p = want <= kOwnMappingBytes ? pagepool::pool().carve(want, false, region) : nullptr;
+    m_data = p ? p : mapOwn(want);
+    m_region = region;
+    m_capacity = want;
     m_size = n;
 }
 
@@ -103,7 +294,8 @@ void PageBuffer::truncate(std::size_t n)
 void PageBuffer::append(const void* bytes, std::size_t n)
 {
     if (m_size + n > m_capacity) {
-        // Doubling is cheap: mremap moves page tables, not bytes.
+        // Doubling is cheap: the buffer grows in place at the top of its
+        // region, or mremap moves page tables, not bytes.
         std::size_t grow = m_capacity ? m_capacity * 2 : 64 * 1024;
         while (grow < m_size + n)
             grow *= 2;
@@ -121,6 +313,12 @@ void PageBuffer::shrinkToFit()
         return;
     if (want == 0) {
         release();
+        return;
+    }
+    if (m_region) {
+        // Below the top of its region the tail stays with the buffer.
+        if (pagepool::pool().shrink(m_region, m_data, m_capacity, want))
+            m_capacity = want;
         return;
     }
     munmap(m_data + want, m_capacity - want);
