@@ -19,6 +19,13 @@ int terminatorBytes(SQLSMALLINT cType)
     return cType == SQL_C_CHAR ? 1 : cType == SQL_C_WCHAR ? 2 : 0;
 }
 
+DataError unexpectedFormat(const ResultStore& store, int col)
+{
+    return DataError(QStringLiteral("Der ODBC-Treiber lieferte den Wert der Spalte \"%1\" in einem "
+                                    "unerwarteten Format")
+                         .arg(store.column(col).name));
+}
+
 void storeCell(ResultStore& store, qint64 row, int col, const ColumnPlan& plan, const char* p,
                SQLLEN ind)
 {
@@ -63,6 +70,16 @@ void storeCell(ResultStore& store, qint64 row, int col, const ColumnPlan& plan, 
         const SQLLEN room = plan.bufferBytes - terminatorBytes(plan.cType);
         const SQLLEN len = ind == SQL_NO_TOTAL || ind > room ? room : ind;
         store.setVariable(row, col, p, std::size_t(len));
+        return;
+    }
+    case Convert::MoneyRaw:
+    case Convert::DateTimeRaw: {
+        std::int64_t v = 0;
+        const bool known = plan.convert == Convert::MoneyRaw ? moneyFromRaw(p, ind, v)
+                                                             : dateTimeFromRaw(p, ind, v);
+        if (!known)
+            throw unexpectedFormat(store, col);
+        std::memcpy(store.fixedSlot(row, col), &v, 8);
         return;
     }
     }
@@ -170,6 +187,53 @@ bool parseTimeOfDay(const char* p, std::size_t n, std::int64_t& ticks)
     return true;
 }
 
+bool moneyFromRaw(const char* p, SQLLEN length, std::int64_t& unscaled)
+{
+    if (length == 8) {
+        // Two 32-bit halves, the signed high one first, each in host order.
+        std::int32_t high;
+        std::uint32_t low;
+        std::memcpy(&high, p, 4);
+        std::memcpy(&low, p + 4, 4);
+        unscaled = std::int64_t((std::uint64_t(std::uint32_t(high)) << 32) | low);
+        return true;
+    }
+    if (length == 4) {
+        std::int32_t small;
+        std::memcpy(&small, p, 4);
+        unscaled = small;
+        return true;
+    }
+    return false;
+}
+
+bool dateTimeFromRaw(const char* p, SQLLEN length, std::int64_t& ticks)
+{
+    // Both count days from 1900-01-01.
+    static const std::int64_t kDay1900 = daysFromCivil(1900, 1, 1);
+    if (length == 8) {
+        // Signed days, then three-hundredths of a second since midnight,
+        // given to the millisecond as the driver's timestamp structure has
+        // it (1/300 s rounded to the nearest millisecond: .003, .007, .010).
+        std::int32_t days;
+        std::uint32_t ticks300;
+        std::memcpy(&days, p, 4);
+        std::memcpy(&ticks300, p + 4, 4);
+        const std::int64_t ms = (std::int64_t(ticks300) * 10 + 1) / 3;
+        ticks = (kDay1900 + days) * kTicksPerDay + ms * 10'000;
+        return true;
+    }
+    if (length == 4) {
+        // Unsigned days and minutes since midnight.
+        std::uint16_t days, minutes;
+        std::memcpy(&days, p, 2);
+        std::memcpy(&minutes, p + 2, 2);
+        ticks = (kDay1900 + days) * kTicksPerDay + std::int64_t(minutes) * 60 * kTicksPerSecond;
+        return true;
+    }
+    return false;
+}
+
 std::int64_t timestampTicks(const SQL_TIMESTAMP_STRUCT& ts)
 {
     const std::int64_t days = daysFromCivil(ts.year, ts.month, ts.day);
@@ -225,7 +289,7 @@ std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count)
 }
 
 std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount, qint64 maxRows,
-                                         MessageList& messages, bool& capped)
+                                         MessageList& messages, bool& capped, bool rawWire)
 {
     capped = false;
     const std::vector<DescribedColumn> described = describeColumns(stmt, columnCount);
@@ -234,7 +298,7 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
     bool anyLong = false;
     std::size_t rowBytes = 0;
     for (const auto& d : described) {
-        plans.push_back(planColumn(d));
+        plans.push_back(planColumn(d, rawWire));
         ColumnInfo& info = plans.back().info;
         info.baseCatalog = d.baseCatalog;
         info.baseSchema = d.baseSchema;

@@ -15,13 +15,18 @@ namespace data::odbc {
 std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count);
 
 // Fetches the rows of the statement's current result (at most maxRows when
-// that is above 0). `capped` tells whether rows were left unread.
+// that is above 0). `capped` tells whether rows were left unread. `rawWire`:
+// see planColumn.
 std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount, qint64 maxRows,
-                                         MessageList& messages, bool& capped);
+                                         MessageList& messages, bool& capped, bool rawWire = false);
 
 // Conversions of the driver's buffers, exposed for tests.
 bool parseDecimal(const char* text, std::size_t length, int scale, std::int64_t& unscaled);
 bool parseTimeOfDay(const char* text, std::size_t length, std::int64_t& ticks);
 std::int64_t timestampTicks(const SQL_TIMESTAMP_STRUCT& ts);
+// The server's own money/smallmoney and datetime/smalldatetime bytes by
+// their length (8 or 4); false for any other length.
+bool moneyFromRaw(const char* p, SQLLEN length, std::int64_t& unscaled);
+bool dateTimeFromRaw(const char* p, SQLLEN length, std::int64_t& ticks);
 
 } // namespace data::odbc

@@ -69,6 +69,7 @@ public:
     OdbcConnection(const ConnectionParams& params, MessageList& messages) : m_params(params)
     {
         m_settings = settingsFromEnvironment();
+        m_rawWire = isFreeTdsDriver(m_settings.driver);
         const OdbcTarget target =
             translate(ConnectionString::parse(params.connectionString), params.connectionTimeout, m_settings);
         m_loginTimeout = target.loginTimeout;
@@ -116,7 +117,7 @@ public:
                       "SQLNumResultCols");
                 if (cols > 0) {
                     bool capped = false;
-                    store = fetchResult(stmt.get(), cols, options.maxRecords, infos, capped);
+                    store = fetchResult(stmt.get(), cols, options.maxRecords, infos, capped, m_rawWire);
                     if (capped) {
                         // The rest is not wanted: closing the cursor cancels it.
                         SQLFreeStmt(stmt.get(), SQL_CLOSE);
@@ -273,7 +274,7 @@ public:
                 if (cols > 0 && !result.rows && !firstError) {
                     step([&] {
                         bool capped = false;
-                        result.rows = fetchResult(stmt.get(), cols, 0, infos, capped);
+                        result.rows = fetchResult(stmt.get(), cols, 0, infos, capped, m_rawWire);
                         return SQL_SUCCESS;
                     });
                 } else if (cols == 0 && !counted) {
@@ -643,6 +644,8 @@ private:
 
     ConnectionParams m_params;
     DriverSettings m_settings;
+    // The driver hands the server's bytes over for SQL_C_BINARY (see planColumn).
+    bool m_rawWire = false;
     int m_loginTimeout = 15;
     Handle m_env;
     Handle m_dbc;

@@ -106,7 +106,7 @@ constexpr SQLULEN kMaxBoundBytes = 8000;
 
 } // namespace
 
-ColumnPlan planColumn(const DescribedColumn& c)
+ColumnPlan planColumn(const DescribedColumn& c, bool rawWire)
 {
     ColumnPlan plan;
     ColumnInfo& info = plan.info;
@@ -202,6 +202,23 @@ ColumnPlan planColumn(const DescribedColumn& c)
         plan.bufferBytes = fixedWidth(row->kind);
         info.precision = int(c.columnSize);
         break;
+    }
+    if (rawWire && !plan.isLong) {
+        if (name == QLatin1String("money") || name == QLatin1String("smallmoney")) {
+            plan.cType = SQL_C_BINARY;
+            plan.convert = Convert::MoneyRaw;
+            plan.bufferBytes = 8;
+        } else if (name == QLatin1String("datetime") || name == QLatin1String("smalldatetime")) {
+            plan.cType = SQL_C_BINARY;
+            plan.convert = Convert::DateTimeRaw;
+            plan.bufferBytes = 8;
+        } else if (info.kind == StorageKind::Utf16 && (name == QLatin1String("nchar") ||
+                                                         name == QLatin1String("nvarchar") ||
+                                                         name == QLatin1String("sysname"))) {
+            // UTF-16LE code units as the store keeps them; no terminator.
+            plan.cType = SQL_C_BINARY;
+            plan.bufferBytes = SQLLEN(c.columnSize) * 2;
+        }
     }
     return plan;
 }

@@ -28,6 +28,7 @@ private slots:
     void properties();
     void typeTable();
     void nullsOfEveryType();
+    void edgeValuesTakenAsSent();
     void longValuesInChunks();
     void manyRowsInBlocks();
     void maxRecords();
@@ -300,6 +301,62 @@ void TestDataEndToEnd::nullsOfEveryType()
         QCOMPARE(ds.Fields(i).AsString(), QString());
         QCOMPARE(ds.FieldDefs().at(i).DataType, kTypeCases[i].fieldType);
     }
+}
+
+void TestDataEndToEnd::edgeValuesTakenAsSent()
+{
+    // Money, datetime and national text come from the driver as the server
+    // sent them; the ends of their ranges, negatives, sub-second ticks,
+    // characters outside the BMP, empty strings and nulls must all survive.
+    // (The test server keeps money in SQLite numbers, so its extremes stay
+    // within the digits a double holds.)
+    exec(QStringLiteral("CREATE TABLE Kanten (id int NOT NULL, m money NULL, sm smallmoney NULL, "
+                        "dt datetime NULL, sdt smalldatetime NULL, nv nvarchar(10) NULL, nc nchar(3) NULL)"));
+    exec(QString::fromUtf8(
+        "INSERT INTO Kanten VALUES (1, -92233720368.5477, -214748.3648, '1753-01-01', '1900-01-01', N'', N'a');"
+        "INSERT INTO Kanten VALUES (2, 92233720368.5477, 214748.3647, '9999-12-31 23:59:59.997', "
+        "'2079-06-06 23:59', N'\U0001F600x\U00010348', N'\u00e4');"
+        "INSERT INTO Kanten VALUES (3, -0.0001, -1.5, '1899-12-31 23:59:59.993', '1950-05-05 12:31', N'\u20ac', "
+        "N'\u20ac\u20ac\u20ac');"
+        "INSERT INTO Kanten VALUES (4, 0, 0, '2001-02-03 04:05:06.007', '2001-02-03 04:05', N'abc', N'xyz');"
+        "INSERT INTO Kanten VALUES (5, NULL, NULL, NULL, NULL, NULL, NULL)"));
+    const char* expected[][6] = {
+        {"-92233720368.5477", "-214748.3648", "1753-01-01 00:00:00", "1900-01-01 00:00:00", "", "a  "},
+        {"92233720368.5477", "214748.3647", "9999-12-31 23:59:59.997", "2079-06-06 23:59:00",
+         "\U0001F600x\U00010348", "\u00e4  "},
+        {"-0.0001", "-1.5000", "1899-12-31 23:59:59.993", "1950-05-05 12:31:00", "\u20ac",
+         "\u20ac\u20ac\u20ac"},
+        {"0.0000", "0.0000", "2001-02-03 04:05:06.007", "2001-02-03 04:05:00", "abc", "xyz"},
+    };
+    TADODataSet ds;
+    ds.setConnection(m_conn.get());
+    ds.setCommandText(QStringLiteral("select m, sm, dt, sdt, nv, nc from Kanten order by id"));
+    ds.Open();
+    QCOMPARE(ds.RecordCount(), 5);
+    QStringList problems;
+    ds.First();
+    for (const auto& row : expected) {
+        for (int i = 0; i < 6; ++i) {
+            const QString text = ds.Fields(i).AsString();
+            if (ds.Fields(i).IsNull() || text != QString::fromUtf8(row[i]))
+                problems << QStringLiteral("row %1, %2: '%3'%4, expected '%5'")
+                                .arg(ds.RecNo())
+                                .arg(ds.Fields(i).FieldName(), text,
+                                     ds.Fields(i).IsNull() ? QStringLiteral(" (null)") : QString(),
+                                     QString::fromUtf8(row[i]));
+        }
+        ds.Next();
+    }
+    for (int i = 0; i < 6; ++i)
+        if (!ds.Fields(i).IsNull())
+            problems << QStringLiteral("row 5, %1: not null").arg(ds.Fields(i).FieldName());
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join("\n")));
+    ds.First();
+    ds.Next();
+    // Two surrogate pairs and one BMP character.
+    QCOMPARE(ds.Fields(4).Value().toString().size(), 5);
+    QCOMPARE(ds.Fields(2).Value().toDateTime(),
+             QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 997), Qt::UTC));
 }
 
 void TestDataEndToEnd::longValuesInChunks()

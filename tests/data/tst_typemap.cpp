@@ -24,7 +24,54 @@ private slots:
     void times_data();
     void times();
     void timestamp();
+    void rawWireBinding_data();
+    void rawWireBinding();
+    void rawValues_data();
+    void rawValues();
 };
+
+namespace {
+DescribedColumn described(const QString& typeName, int sqlType, int columnSize, int digits = 0)
+{
+    DescribedColumn c;
+    c.name = QStringLiteral("c");
+    c.typeName = typeName;
+    c.sqlType = SQLSMALLINT(sqlType);
+    c.columnSize = SQLULEN(columnSize);
+    c.decimalDigits = SQLSMALLINT(digits);
+    return c;
+}
+
+// The text the store shows for one fixed value of this kind and scale.
+QString storedText(StorageKind kind, int scale, std::int64_t raw)
+{
+    ColumnInfo info;
+    info.name = QStringLiteral("v");
+    info.kind = kind;
+    info.scale = scale;
+    info.type = kind == StorageKind::Decimal ? ftBCD : ftDateTime;
+    ResultStore s({info});
+    s.appendRows(1);
+    std::memcpy(s.fixedSlot(0, 0), &raw, 8);
+    return s.text(0, 0);
+}
+
+QByteArray le32(std::uint32_t a, std::uint32_t b)
+{
+    QByteArray out(8, Qt::Uninitialized);
+    std::memcpy(out.data(), &a, 4);
+    std::memcpy(out.data() + 4, &b, 4);
+    return out;
+}
+
+QByteArray le16(std::uint16_t a, std::uint16_t b)
+{
+    QByteArray out(4, Qt::Uninitialized);
+    std::memcpy(out.data(), &a, 2);
+    std::memcpy(out.data() + 2, &b, 2);
+    return out;
+}
+} // namespace
 
 void TestTypeMap::mapping_data()
 {
@@ -90,13 +137,7 @@ void TestTypeMap::mapping()
     QFETCH(int, sqlType);
     QFETCH(int, columnSize);
     QFETCH(int, digits);
-    DescribedColumn c;
-    c.name = QStringLiteral("c");
-    c.typeName = typeName;
-    c.sqlType = SQLSMALLINT(sqlType);
-    c.columnSize = SQLULEN(columnSize);
-    c.decimalDigits = SQLSMALLINT(digits);
-    const ColumnPlan plan = planColumn(c);
+    const ColumnPlan plan = planColumn(described(typeName, sqlType, columnSize, digits));
     QTEST(plan.info.type, "fieldType");
     QTEST(plan.info.kind, "kind");
     QTEST(plan.info.size, "size");
@@ -191,6 +232,94 @@ void TestTypeMap::timestamp()
     const std::int64_t t = timestampTicks(ts);
     std::memcpy(s.fixedSlot(0, 0), &t, 8);
     QCOMPARE(s.text(0, 0), QStringLiteral("2024-02-29 13:14:15.500"));
+}
+
+void TestTypeMap::rawWireBinding_data()
+{
+    QTest::addColumn<QString>("typeName");
+    QTest::addColumn<int>("sqlType");
+    QTest::addColumn<int>("columnSize");
+    QTest::addColumn<int>("cType");
+    QTest::addColumn<int>("bufferBytes");
+
+    QTest::newRow("money") << "money" << SQL_DECIMAL << 19 << SQL_C_BINARY << 8;
+    QTest::newRow("smallmoney") << "smallmoney" << SQL_DECIMAL << 10 << SQL_C_BINARY << 8;
+    QTest::newRow("datetime") << "datetime" << SQL_TYPE_TIMESTAMP << 23 << SQL_C_BINARY << 8;
+    QTest::newRow("smalldatetime") << "smalldatetime" << SQL_TYPE_TIMESTAMP << 16 << SQL_C_BINARY << 8;
+    QTest::newRow("nvarchar") << "nvarchar" << SQL_WVARCHAR << 100 << SQL_C_BINARY << 200;
+    QTest::newRow("nchar") << "nchar" << SQL_WCHAR << 3 << SQL_C_BINARY << 6;
+    // Everything else keeps the driver's conversions.
+    QTest::newRow("nvarchar(max)") << "nvarchar" << SQL_WVARCHAR << 0 << SQL_C_WCHAR << 0;
+    QTest::newRow("datetime2") << "datetime2" << SQL_TYPE_TIMESTAMP << 27 << SQL_C_TYPE_TIMESTAMP
+                               << int(sizeof(SQL_TIMESTAMP_STRUCT));
+    QTest::newRow("decimal") << "decimal" << SQL_DECIMAL << 18 << SQL_C_CHAR << 48;
+    QTest::newRow("varchar") << "varchar" << SQL_VARCHAR << 40 << SQL_C_CHAR << 161;
+    QTest::newRow("unknown type as text") << "datetimeoffset" << -155 << 34 << SQL_C_WCHAR << 70;
+}
+
+void TestTypeMap::rawWireBinding()
+{
+    QFETCH(QString, typeName);
+    QFETCH(int, sqlType);
+    QFETCH(int, columnSize);
+    const DescribedColumn c = described(typeName, sqlType, columnSize);
+    const ColumnPlan raw = planColumn(c, true);
+    QTEST(int(raw.cType), "cType");
+    QTEST(int(raw.bufferBytes), "bufferBytes");
+    // What the user sees does not depend on how the driver hands values over.
+    const ColumnPlan plain = planColumn(c, false);
+    QCOMPARE(raw.info.type, plain.info.type);
+    QCOMPARE(raw.info.kind, plain.info.kind);
+    QCOMPARE(raw.info.size, plain.info.size);
+    QCOMPARE(raw.info.scale, plain.info.scale);
+}
+
+void TestTypeMap::rawValues_data()
+{
+    QTest::addColumn<bool>("money"); // else datetime
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text"); // empty: refused
+
+    auto money = [](const char* name, QByteArray bytes, const char* text) {
+        QTest::newRow(name) << true << bytes << QString::fromLatin1(text);
+    };
+    money("0.0125", le32(0, 125), "0.0125");
+    money("-0.0001", le32(0xFFFFFFFF, 0xFFFFFFFF), "-0.0001");
+    money("low half above 2^31", le32(1, 0x80000000), "644245.0944");
+    money("negative, low half above 2^31", le32(0xFFFFFFFE, 0x80000000), "-644245.0944");
+    money("money max", le32(0x7FFFFFFF, 0xFFFFFFFF), "922337203685477.5807");
+    money("money min", le32(0x80000000, 0), "-922337203685477.5808");
+    money("smallmoney max", QByteArray("\xFF\xFF\xFF\x7F", 4), "214748.3647");
+    money("smallmoney min", QByteArray("\x00\x00\x00\x80", 4), "-214748.3648");
+    money("money of another length", QByteArray(6, '\0'), "");
+
+    auto datetime = [](const char* name, QByteArray bytes, const char* text) {
+        QTest::newRow(name) << false << bytes << QString::fromLatin1(text);
+    };
+    datetime("1900-01-01", le32(0, 0), "1900-01-01 00:00:00");
+    datetime("first day", le32(std::uint32_t(-53690), 0), "1753-01-01 00:00:00");
+    datetime("last moment", le32(2958463, 25919999), "9999-12-31 23:59:59.997");
+    datetime("before 1900", le32(std::uint32_t(-1), 25919998), "1899-12-31 23:59:59.993");
+    // 1/300 s to the nearest millisecond, as the driver's timestamps have it.
+    datetime("one tick", le32(0, 1), "1900-01-01 00:00:00.003");
+    datetime("two ticks", le32(0, 2), "1900-01-01 00:00:00.007");
+    datetime("150 ticks", le32(0, 150), "1900-01-01 00:00:00.500");
+    datetime("smalldatetime", le16(65535, 1439), "2079-06-06 23:59:00");
+    datetime("smalldatetime 1900", le16(0, 0), "1900-01-01 00:00:00");
+    datetime("datetime of another length", QByteArray(16, '\0'), "");
+}
+
+void TestTypeMap::rawValues()
+{
+    QFETCH(bool, money);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    std::int64_t v = 0;
+    const SQLLEN n = SQLLEN(bytes.size());
+    const bool known = money ? moneyFromRaw(bytes.constData(), n, v) : dateTimeFromRaw(bytes.constData(), n, v);
+    QCOMPARE(known, !text.isEmpty());
+    if (known)
+        QCOMPARE(storedText(money ? StorageKind::Decimal : StorageKind::DateTime, money ? 4 : 3, v), text);
 }
 
 QTEST_APPLESS_MAIN(TestTypeMap)
