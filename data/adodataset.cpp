@@ -286,17 +286,10 @@ void TADODataSet::setRecNo(qint64 recNo)
     moveTo(recNo - 1);
 }
 
-int TADODataSet::FieldCount() const
-{
-    return int(m_fieldDefs.size());
-}
-
-TField TADODataSet::Fields(int i) const
+void TADODataSet::refuseField(int i) const
 {
     requireActive();
-    if (i < 0 || i >= FieldCount())
-        throw data::StateError(QStringLiteral("Feldindex %1 außerhalb des gültigen Bereichs").arg(i));
-    return TField(this, i);
+    throw data::StateError(QStringLiteral("Feldindex %1 außerhalb des gültigen Bereichs").arg(i));
 }
 
 int TADODataSet::FieldIndex(const QString& name) const

@@ -103,9 +103,14 @@ public:
     qint64 RecNo() const { return m_row + 1; } // 1-based; 0 when there is no current row
     void setRecNo(qint64 recNo);
 
-    int FieldCount() const;
+    int FieldCount() const { return int(m_fieldDefs.size()); }
     const QList<TFieldDef>& FieldDefs() const { return m_fieldDefs; }
-    TField Fields(int i) const;
+    TField Fields(int i) const
+    {
+        if (!m_store || i < 0 || i >= FieldCount())
+            refuseField(i);
+        return TField(this, i);
+    }
     TField FieldByName(const QString& name) const; // StateError when there is no such field
     // Index of the field with that name (case-insensitive), -1 when absent.
     int FieldIndex(const QString& name) const;
@@ -162,6 +167,7 @@ public:
     const data::ResultStore* storeForRead() const { return m_store.get(); }
     void setFieldValue(int index, const QVariant& value);
     void setFieldFrom(int index, const TField& source);
+    [[noreturn]] void refuseField(int i) const;
 
 signals:
     void activeChanged(bool active);

@@ -424,6 +424,42 @@ std::int64_t ResultStore::integerAt(qint64 row, int col) const
     }
 }
 
+std::int64_t ResultStore::BlockView::integer(qint64 row) const
+{
+    switch (kind) {
+    case StorageKind::Bool:
+    case StorageKind::UInt8: return fixedValue<std::uint8_t>(row);
+    case StorageKind::Int16: return fixedValue<std::int16_t>(row);
+    case StorageKind::Int32:
+    case StorageKind::Date: return fixedValue<std::int32_t>(row);
+    case StorageKind::Int64:
+    case StorageKind::Decimal:
+    case StorageKind::DateTime:
+    case StorageKind::Time: return fixedValue<std::int64_t>(row);
+    case StorageKind::Double: return std::int64_t(fixedValue<double>(row));
+    default: return 0;
+    }
+}
+
+ResultStore::BlockView ResultStore::blockView(qint64 row, int col) const
+{
+    const Block* b = m_edit ? nullptr : block(row, col);
+    if (!b)
+        throw StateError(QStringLiteral("Zeile %1, Spalte %2 kann nicht blockweise gelesen werden")
+                             .arg(row)
+                             .arg(col));
+    BlockView v;
+    v.first = row & ~kRowMask;
+    v.end = std::min(m_rowCount, v.first + kBlockRows);
+    v.kind = m_columns.at(col).kind;
+    v.valid = b->valid.get();
+    v.fixed = b->fixedBytes();
+    v.ends = b->ends.get();
+    v.arena = b->arena.data();
+    v.filled = b->filled;
+    return v;
+}
+
 double ResultStore::realAt(qint64 row, int col) const
 {
     const Block* b = block(row, col);
@@ -574,6 +610,13 @@ void ResultStore::setValue(qint64 row, int col, const QVariant& v)
 void ResultStore::copyValue(qint64 row, int col, const ResultStore& from, qint64 fromRow,
                             int fromCol)
 {
+    if (!m_edit && !from.m_edit) {
+        // Rows appended for a provider: read the source block and write the target block
+        // directly, for every pair of kinds that needs no variant.
+        const Block* source = from.block(fromRow, fromCol);
+        if (source && copyFromBlock(row, col, *source, fromRow & kRowMask, from.m_columns.at(fromCol)))
+            return;
+    }
     if (from.isNull(fromRow, fromCol)) {
         setNull(row, col);
         return;
@@ -636,18 +679,7 @@ void ResultStore::copyValue(qint64 row, int col, const ResultStore& from, qint64
         break;
     case StorageKind::Utf8:
         if (to == StorageKind::Utf16) {
-            // ASCII widens unit by unit; anything else is decoded as QString does it.
-            const QByteArrayView bytes = from.bytes(fromRow, fromCol);
-            constexpr qsizetype kStack = 512;
-            char16_t wide[kStack];
-            if (bytes.size() <= kStack &&
-                std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; })) {
-                std::copy(bytes.begin(), bytes.end(), wide);
-                setVariable(row, col, wide, std::size_t(bytes.size()) * 2);
-            } else {
-                const QString text = QString::fromUtf8(bytes);
-                setVariable(row, col, text.utf16(), std::size_t(text.size()) * 2);
-            }
+            setUtf16FromUtf8(row, col, from.bytes(fromRow, fromCol));
             return;
         }
         break;
@@ -655,6 +687,90 @@ void ResultStore::copyValue(qint64 row, int col, const ResultStore& from, qint64
         break;
     }
     setValue(row, col, from.value(fromRow, fromCol));
+}
+
+void ResultStore::setUtf16FromUtf8(qint64 row, int col, QByteArrayView bytes)
+{
+    // ASCII widens unit by unit; anything else is decoded as QString does it.
+    constexpr qsizetype kStack = 512;
+    char16_t wide[kStack];
+    if (bytes.size() <= kStack &&
+        std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; })) {
+        std::copy(bytes.begin(), bytes.end(), wide);
+        setVariable(row, col, wide, std::size_t(bytes.size()) * 2);
+    } else {
+        const QString text = QString::fromUtf8(bytes);
+        setVariable(row, col, text.utf16(), std::size_t(text.size()) * 2);
+    }
+}
+
+bool ResultStore::copyFromBlock(qint64 row, int col, const Block& source, qint64 r,
+                                const ColumnInfo& info)
+{
+    if (!source.present(r)) {
+        setNull(row, col);
+        return true;
+    }
+    const StorageKind to = m_columns.at(col).kind;
+    auto read = [&](auto v) {
+        std::memcpy(&v, source.fixedBytes() + std::size_t(r) * sizeof v, sizeof v);
+        return v;
+    };
+    auto put = [&](auto v) {
+        Block& b = writableBlock(row, col);
+        const qint64 at = row & kRowMask;
+        std::memcpy(b.fixedBytes() + std::size_t(at) * sizeof v, &v, sizeof v);
+        b.setPresent(at, true);
+        return true;
+    };
+    auto variable = [&]() {
+        const std::uint32_t s = source.start(r);
+        return r < source.filled ? QByteArrayView(source.arena.data() + s, source.ends[std::size_t(r)] - s)
+                                 : QByteArrayView();
+    };
+    switch (info.kind) {
+    case StorageKind::UInt8:
+        return to == StorageKind::Int64 && put(std::int64_t(read(std::uint8_t())));
+    case StorageKind::Int16:
+        return to == StorageKind::Int64 && put(std::int64_t(read(std::int16_t())));
+    case StorageKind::Int32:
+        return to == StorageKind::Int64 && put(std::int64_t(read(std::int32_t())));
+    case StorageKind::Int64:
+        return to == StorageKind::Int64 && put(read(std::int64_t()));
+    case StorageKind::Double:
+        return to == StorageKind::Double && put(read(double()));
+    case StorageKind::Decimal:
+        return to == StorageKind::Double &&
+               put(double(read(std::int64_t())) / double(pow10i(info.scale)));
+    case StorageKind::Bool:
+        return to == StorageKind::Bool && put(std::uint8_t(read(std::uint8_t()) != 0 ? 1 : 0));
+    case StorageKind::DateTime: {
+        // Whole milliseconds, as the variant carries them.
+        const std::int64_t t = read(std::int64_t());
+        return to == StorageKind::DateTime && t >= 0 && put(std::int64_t(t - t % 10000));
+    }
+    case StorageKind::Date:
+        return to == StorageKind::Date && put(read(std::int32_t()));
+    case StorageKind::Time: {
+        const std::int64_t t = read(std::int64_t());
+        return to == StorageKind::Time && t >= 0 && t < kTicksPerDay && put(std::int64_t(t - t % 10000));
+    }
+    case StorageKind::Utf16:
+        if (to != StorageKind::Utf16)
+            return false;
+        {
+            const QByteArrayView bytes = variable();
+            setVariable(row, col, bytes.data(), std::size_t(bytes.size()));
+        }
+        return true;
+    case StorageKind::Utf8:
+        if (to != StorageKind::Utf16)
+            return false;
+        setUtf16FromUtf8(row, col, variable());
+        return true;
+    default:
+        return false;
+    }
 }
 
 void ResultStore::removeLastRow()

@@ -30,6 +30,7 @@
 #include <QStringView>
 #include <QVariant>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -122,6 +123,46 @@ public:
     QByteArrayView bytes(qint64 row, int col) const; // Utf8, Bytes, Guid (16 bytes)
     QStringView utf16(qint64 row, int col) const;    // Utf16
 
+    // The values of one column in the block that holds `row`, for readers that walk many
+    // rows without a look-up per value. Valid for a store without edits (hasEdits() false)
+    // until the store changes; rows are the store's own row numbers.
+    struct BlockView {
+        qint64 first = 0; // first row of the block
+        qint64 end = 0;   // one past the last row of the block the store holds
+        StorageKind kind = StorageKind::Utf16;
+        const std::uint8_t* valid = nullptr;
+        const std::uint8_t* fixed = nullptr;
+        const std::uint32_t* ends = nullptr;
+        const char* arena = nullptr;
+        qint64 filled = 0; // variable kinds: rows of the block whose end is set
+
+        bool contains(qint64 row) const { return row >= first && row < end; }
+        bool isNull(qint64 row) const
+        {
+            const qint64 r = row - first;
+            return !((valid[std::size_t(r >> 3)] >> (r & 7)) & 1);
+        }
+        template <typename T> T fixedValue(qint64 row) const
+        {
+            T v;
+            std::memcpy(&v, fixed + std::size_t(row - first) * sizeof(T), sizeof(T));
+            return v;
+        }
+        // A present fixed value of an integer, Bool, Decimal, date or time kind, as integer().
+        std::int64_t integer(qint64 row) const;
+        // A present value of a variable kind, as bytes().
+        QByteArrayView bytes(qint64 row) const
+        {
+            const qint64 r = row - first;
+            if (r >= filled)
+                return {};
+            const std::uint32_t s = r == 0 ? 0 : ends[std::size_t(r - 1)];
+            return QByteArrayView(arena + s, qsizetype(ends[std::size_t(r)] - s));
+        }
+    };
+    // Throws StateError for a store with edits or a row or column outside the store.
+    BlockView blockView(qint64 row, int col) const;
+
     // Bytes held by the blocks (what the result costs in memory).
     std::size_t memoryBytes() const;
 
@@ -185,6 +226,9 @@ private:
     struct ColumnData;
     const Block* block(qint64 row, int col) const;
     Block& writableBlock(qint64 row, int col);
+    // copyValue's direct path: false where the pair of kinds needs the general one.
+    bool copyFromBlock(qint64 row, int col, const Block& source, qint64 r, const ColumnInfo& info);
+    void setUtf16FromUtf8(qint64 row, int col, QByteArrayView bytes);
 
     QList<ColumnInfo> m_columns;
     std::vector<ColumnData> m_data;

@@ -52,68 +52,106 @@ QString propertyText(const data::ConnectionParams& params, const QString& name) 
     return {};
 }
 
+// A cell from its storage kind and a reader of the value's representations.
+template <typename Reader> Cell cellOf(data::StorageKind kind, const Reader& read) {
+    Cell c;
+    if (read.isNull())
+        return c;
+    switch (kind) {
+    case data::StorageKind::Int64:
+        c.kind = Cell::Integer;
+        c.integer = read.integer();
+        break;
+    case data::StorageKind::Double:
+        c.kind = Cell::Real;
+        c.real = read.real();
+        break;
+    case data::StorageKind::Bool:
+        c.kind = Cell::Bool;
+        c.integer = read.integer() != 0;
+        break;
+    case data::StorageKind::Utf16:
+        c.kind = Cell::Text;
+        c.text = read.utf16();
+        break;
+    case data::StorageKind::Date:
+        c.kind = Cell::Date;
+        data::civilFromDays(std::int32_t(read.integer()), c.year, c.month, c.day);
+        break;
+    case data::StorageKind::DateTime: {
+        // Whole milliseconds, as the store's own values have them.
+        const std::int64_t ticks = read.integer();
+        if (ticks < 0) {
+            c.kind = Cell::Other;
+            break;
+        }
+        c.kind = Cell::DateTime;
+        data::civilFromDays(std::int32_t(ticks / data::kTicksPerDay), c.year, c.month, c.day);
+        c.msecs = int(ticks % data::kTicksPerDay / 10000);
+        break;
+    }
+    case data::StorageKind::Time: {
+        const std::int64_t ticks = read.integer();
+        c.kind = ticks >= 0 && ticks < data::kTicksPerDay ? Cell::Time : Cell::Other;
+        c.msecs = int(ticks / 10000);
+        break;
+    }
+    default:
+        c.kind = Cell::Other; // not a kind of this provider's tables
+        break;
+    }
+    return c;
+}
+
 // One row of the row set the batch move appended to, as the writers take it: the values
-// straight from the store's columns (their kinds are the ones columnInfoFor gives).
+// straight from the store's columns (their kinds are the ones columnInfoFor gives). A store
+// without edits is read block by block, without a look-up per value.
 class StoreRow : public RowView {
 public:
-    explicit StoreRow(const data::ResultStore& store) : m_store(store) {}
+    explicit StoreRow(const data::ResultStore& store)
+        : m_store(store), m_direct(!store.hasEdits()), m_views(size_t(store.columnCount())) {}
 
-    Cell cell(int column) const override {
-        Cell c;
-        if (m_store.isNull(row, column))
-            return c;
-        switch (m_store.column(column).kind) {
-        case data::StorageKind::Int64:
-            c.kind = Cell::Integer;
-            c.integer = m_store.integer(row, column);
-            break;
-        case data::StorageKind::Double:
-            c.kind = Cell::Real;
-            c.real = m_store.real(row, column);
-            break;
-        case data::StorageKind::Bool:
-            c.kind = Cell::Bool;
-            c.integer = m_store.integer(row, column) != 0;
-            break;
-        case data::StorageKind::Utf16:
-            c.kind = Cell::Text;
-            c.text = m_store.utf16(row, column);
-            break;
-        case data::StorageKind::Date:
-            c.kind = Cell::Date;
-            data::civilFromDays(std::int32_t(m_store.integer(row, column)), c.year, c.month, c.day);
-            break;
-        case data::StorageKind::DateTime: {
-            // Whole milliseconds, as the store's own values have them.
-            const std::int64_t ticks = m_store.integer(row, column);
-            if (ticks < 0) {
-                c.kind = Cell::Other;
-                break;
-            }
-            c.kind = Cell::DateTime;
-            data::civilFromDays(std::int32_t(ticks / data::kTicksPerDay), c.year, c.month, c.day);
-            c.msecs = int(ticks % data::kTicksPerDay / 10000);
-            break;
-        }
-        case data::StorageKind::Time: {
-            const std::int64_t ticks = m_store.integer(row, column);
-            c.kind = ticks >= 0 && ticks < data::kTicksPerDay ? Cell::Time : Cell::Other;
-            c.msecs = int(ticks / 10000);
-            break;
-        }
-        default:
-            c.kind = Cell::Other; // not a kind of this provider's tables
-            break;
-        }
-        return c;
+    void setRow(qint64 r) {
+        m_row = r;
+        if (m_direct && !m_views.empty() && !m_views.front().contains(r))
+            for (size_t c = 0; c < m_views.size(); ++c)
+                m_views[c] = m_store.blockView(r, int(c));
     }
 
-    QVariant value(int column) const override { return m_store.value(row, column); }
+    Cell cell(int column) const override {
+        if (m_direct) {
+            struct {
+                const data::ResultStore::BlockView& v;
+                qint64 row;
+                bool isNull() const { return v.isNull(row); }
+                std::int64_t integer() const { return v.integer(row); }
+                double real() const { return v.fixedValue<double>(row); }
+                QStringView utf16() const {
+                    const QByteArrayView b = v.bytes(row);
+                    return QStringView(reinterpret_cast<const QChar*>(b.data()), b.size() / 2);
+                }
+            } read{m_views[size_t(column)], m_row};
+            return cellOf(read.v.kind, read);
+        }
+        struct {
+            const data::ResultStore& s;
+            qint64 row;
+            int col;
+            bool isNull() const { return s.isNull(row, col); }
+            std::int64_t integer() const { return s.integer(row, col); }
+            double real() const { return s.real(row, col); }
+            QStringView utf16() const { return s.utf16(row, col); }
+        } read{m_store, m_row, column};
+        return cellOf(m_store.column(column).kind, read);
+    }
 
-    qint64 row = 0;
+    QVariant value(int column) const override { return m_store.value(m_row, column); }
 
 private:
     const data::ResultStore& m_store;
+    const bool m_direct;
+    std::vector<data::ResultStore::BlockView> m_views;
+    qint64 m_row = 0;
 };
 
 class DesktopConnection : public data::ProviderConnection {
@@ -275,7 +313,7 @@ private:
         StoreRow view(store);
         try {
             for (qint64 row = from; row < store.rowCount(); ++row) {
-                view.row = row;
+                view.setRow(row);
                 writer.appendCells(view, columns);
             }
         } catch (const ExportError& e) {

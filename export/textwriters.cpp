@@ -4,6 +4,7 @@
 #include "values.h"
 
 #include <QFileInfo>
+#include <cstring>
 
 namespace exportfile {
 
@@ -66,81 +67,119 @@ void TextWriter::appendRow(const std::vector<QVariant>& values) {
 
 void TextWriter::appendCells(const RowView& row, int columns) {
     checkRowWidth(size_t(columns), m_schema.columns.size());
-    const qsizetype start = m_buffer.size();
-    try {
-        for (int i = 0; i < columns; ++i) {
-            if (i)
-                m_buffer += ',';
-            const ColumnDef& c = m_schema.columns[size_t(i)];
-            if (appendCellText(row.cell(i), c))
-                continue;
-            const QVariant v = row.value(i);
-            if (isNull(v))
-                continue;
-            const QString text = cellText(v, c);
-            m_buffer += (isTextColumn(c) ? quoted(text) : text).toUtf8();
+    // The common row: every value one the line can be written from directly. Its longest
+    // possible text is reserved once and the line written in place.
+    constexpr int kDirectColumns = 64;
+    if (columns <= kDirectColumns) {
+        Cell cells[kDirectColumns];
+        qsizetype bound = 2;
+        bool direct = true;
+        for (int i = 0; i < columns && direct; ++i) {
+            cells[i] = row.cell(i);
+            direct = fitsDirectly(cells[i], m_schema.columns[size_t(i)]);
+            bound += 1 + (cells[i].kind == Cell::Text ? 3 * cells[i].text.size() + 2 : kNumberRoom);
         }
-    } catch (...) {
-        m_buffer.truncate(start); // a refused row leaves nothing behind
-        throw;
+        if (direct) {
+            const qsizetype at = m_buffer.size();
+            m_buffer.resize(at + bound);
+            char* const begin = m_buffer.data();
+            char* out = begin + at;
+            for (int i = 0; i < columns && out; ++i) {
+                if (i)
+                    *out++ = ',';
+                out = writeCell(out, cells[i]);
+            }
+            if (out) {
+                *out++ = '\r';
+                *out++ = '\n';
+                m_buffer.truncate(out - begin);
+                ++m_rows;
+                if (m_buffer.size() >= kBufferSize)
+                    writeBuffer();
+                return;
+            }
+            m_buffer.truncate(at); // a text the general conversion must encode
+        }
     }
-    m_buffer += "\r\n";
+
+    // Value by value, through the general conversion where needed.
+    QByteArray line;
+    for (int i = 0; i < columns; ++i) {
+        if (i)
+            line += ',';
+        const ColumnDef& c = m_schema.columns[size_t(i)];
+        const Cell cell = row.cell(i);
+        if (fitsDirectly(cell, c)) {
+            QByteArray text(cell.kind == Cell::Text ? 3 * cell.text.size() + 2 : kNumberRoom,
+                            Qt::Uninitialized);
+            if (char* end = writeCell(text.data(), cell)) {
+                line.append(text.constData(), end - text.constData());
+                continue;
+            }
+        }
+        const QVariant v = row.value(i);
+        if (isNull(v))
+            continue;
+        const QString text = cellText(v, c);
+        line += (isTextColumn(c) ? quoted(text) : text).toUtf8();
+    }
+    m_buffer += line + "\r\n";
     ++m_rows;
     if (m_buffer.size() >= kBufferSize)
         writeBuffer();
 }
 
-bool TextWriter::appendCellText(const Cell& cell, const ColumnDef& column) {
-    char buf[64];
+bool TextWriter::fitsDirectly(const Cell& cell, const ColumnDef& column) {
     switch (cell.kind) {
     case Cell::Null:
         return true;
+    case Cell::Integer:
+        return column.type == ColumnType::Integer;
+    case Cell::Real:
+        return column.type == ColumnType::Float || column.type == ColumnType::Numeric;
+    case Cell::Bool:
+        return column.type == ColumnType::Bit;
+    case Cell::Date:
+        return column.type == ColumnType::Date && cell.year >= 1 && cell.year <= 9999;
+    case Cell::DateTime:
+        return (column.type == ColumnType::DateTime || column.type == ColumnType::Timestamp) &&
+               cell.year >= 1 && cell.year <= 9999;
+    case Cell::Time:
+        return column.type == ColumnType::Time;
+    case Cell::Text:
+        return isTextColumn(column);
     case Cell::Other:
         return false;
+    }
+    return false;
+}
+
+char* TextWriter::writeCell(char* out, const Cell& cell) {
+    switch (cell.kind) {
+    case Cell::Null:
+    case Cell::Other:
+        return out;
     case Cell::Integer:
-        if (column.type != ColumnType::Integer)
-            return false;
-        m_buffer.append(buf, integerText(buf, cell.integer) - buf);
-        return true;
+        return integerText(out, cell.integer);
     case Cell::Real:
-        if (column.type != ColumnType::Float && column.type != ColumnType::Numeric)
-            return false;
-        m_buffer.append(buf, shortestNumber(buf, cell.real) - buf);
-        return true;
+        return shortestNumber(out, cell.real);
     case Cell::Bool:
-        if (column.type != ColumnType::Bit)
-            return false;
-        m_buffer += cell.integer ? "TRUE" : "FALSE";
-        return true;
+        std::memcpy(out, cell.integer ? "TRUE" : "FALSE", cell.integer ? 4 : 5);
+        return out + (cell.integer ? 4 : 5);
     case Cell::Date:
     case Cell::DateTime:
-    case Cell::Time: {
-        const bool wanted = cell.kind == Cell::Date       ? column.type == ColumnType::Date
-                            : cell.kind == Cell::DateTime ? column.type == ColumnType::DateTime ||
-                                                                column.type == ColumnType::Timestamp
-                                                          : column.type == ColumnType::Time;
-        if (!wanted)
-            return false;
-        char* p = buf;
+    case Cell::Time:
         if (cell.kind != Cell::Time) {
-            if (cell.year < 1 || cell.year > 9999)
-                return false;
-            p = isoDateText(p, cell.year, cell.month, cell.day);
+            out = isoDateText(out, cell.year, cell.month, cell.day);
             if (cell.kind == Cell::DateTime)
-                *p++ = ' ';
+                *out++ = ' ';
         }
         if (cell.kind != Cell::Date)
-            p = isoTimeText(p, cell.msecs);
-        m_buffer.append(buf, p - buf);
-        return true;
-    }
+            out = isoTimeText(out, cell.msecs);
+        return out;
     case Cell::Text: {
-        if (!isTextColumn(column))
-            return false;
-        // UTF-8 with inner quotes doubled; texts with surrogate pairs take the general path.
-        const qsizetype at = m_buffer.size();
-        m_buffer.resize(at + 2 + 6 * cell.text.size());
-        char* out = m_buffer.data() + at;
+        // UTF-8 with inner quotes doubled; a text with surrogates is left to the general
+        // conversion (nullptr).
         *out++ = '"';
         for (const QChar ch : cell.text) {
             const char16_t u = ch.unicode();
@@ -152,8 +191,7 @@ bool TextWriter::appendCellText(const Cell& cell, const ColumnDef& column) {
                 *out++ = char(0xC0 | (u >> 6));
                 *out++ = char(0x80 | (u & 0x3F));
             } else if (ch.isSurrogate()) {
-                m_buffer.truncate(at);
-                return false;
+                return nullptr;
             } else {
                 *out++ = char(0xE0 | (u >> 12));
                 *out++ = char(0x80 | ((u >> 6) & 0x3F));
@@ -161,11 +199,10 @@ bool TextWriter::appendCellText(const Cell& cell, const ColumnDef& column) {
             }
         }
         *out++ = '"';
-        m_buffer.truncate(out - m_buffer.constData());
-        return true;
+        return out;
     }
     }
-    return false;
+    return out;
 }
 
 void TextWriter::writeBuffer() {

@@ -22,8 +22,13 @@ public:
     static QString quoted(const QString& text);
 
 private:
-    // Appends the cell's text to the buffer; false where the general conversion must do it.
-    bool appendCellText(const Cell& cell, const ColumnDef& column);
+    // Room a value other than a text takes at most.
+    static constexpr qsizetype kNumberRoom = 40;
+    // Whether the cell's text can be written by writeCell for this column.
+    static bool fitsDirectly(const Cell& cell, const ColumnDef& column);
+    // Writes the cell's text (texts take at most 3 bytes a unit plus 2) and returns its end;
+    // nullptr for a text the general conversion must encode.
+    static char* writeCell(char* out, const Cell& cell);
     void writeBuffer();
 
     TableSchema m_schema;

@@ -201,20 +201,40 @@ char* shortestNumber(char* out, double d) {
         return out;
     }
     // The shortest digits that read back as d, and the decimal exponent of the first.
-    char sci[32];
-    const auto r = std::to_chars(sci, sci + sizeof sci, d, std::chars_format::scientific);
-    const char* p = sci;
-    if (*p == '-') {
-        *out++ = '-';
-        ++p;
-    }
-    char digits[20];
+    char digits[24];
     int nd = 0;
-    for (; *p != 'e'; ++p)
-        if (*p != '.')
-            digits[nd++] = *p;
     int x = 0;
-    std::from_chars(p + (p[1] == '+' ? 2 : 1), r.ptr, x);
+    const double magnitude = std::fabs(d);
+    const double tenThousandths = magnitude * 1e4;
+    const long long m = tenThousandths < 1e15 ? std::llround(tenThousandths) : 0;
+    if (m > 0 && double(m) / 1e4 == magnitude) {
+        // At most four decimals (amounts, readings of a fixed resolution): d is the double
+        // nearest to m / 10^4, whose digits are the only ones of 15 or fewer that read back
+        // as d, so they are the shortest.
+        const int length = int(std::to_chars(digits, digits + sizeof digits, m).ptr - digits);
+        nd = length;
+        while (nd > 1 && digits[nd - 1] == '0')
+            --nd;
+        x = length - 1 - 4;
+    } else {
+        // The library's shortest form is this one (fixed or scientific, whichever is shorter,
+        // fixed on a tie, exponent with at least two digits), except for integers beyond 2^53,
+        // whose fixed form it may write with other digits than the shortest.
+        char* const end = std::to_chars(out, out + 32, d).ptr;
+        const char* p = out + (*out == '-' ? 1 : 0);
+        const char* const last = end;
+        if (last - p <= 16 || std::any_of(p, last, [](char c) { return c < '0' || c > '9'; }))
+            return end;
+        char sci[32];
+        const auto r = std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific);
+        const char* q = sci;
+        for (; *q != 'e'; ++q)
+            if (*q != '.')
+                digits[nd++] = *q;
+        std::from_chars(q + (q[1] == '+' ? 2 : 1), r.ptr, x);
+    }
+    if (d < 0)
+        *out++ = '-';
     const int ax = std::abs(x);
     const int sciLength = nd + (nd > 1 ? 1 : 0) + 2 + (ax >= 100 ? 3 : 2);
     const int fixedLength = x >= 0 ? std::max(nd, x + 1) + (nd > x + 1 ? 1 : 0) : 1 - x + nd;

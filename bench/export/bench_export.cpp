@@ -71,7 +71,11 @@ void exportOnce(TVelADObatchmove& batchMove, const char* name, TDatabaseType typ
     const long before = statusKb("VmRSS");
     QElapsedTimer timer;
     timer.start();
+    // The export command suspends the updates of the grid's dataset around the transfer.
+    TADODataSet* source = batchMove.ADODataset();
+    source->DisableControls();
     batchMove.Execute();
+    source->EnableControls();
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     const long peak = statusKb("VmHWM");
     std::printf("export format=%s rows=%d seconds=%.3f bytes=%lld added_kb=%ld\n", name,
