@@ -32,7 +32,8 @@ StartupWindowFactories defaultStartupWindows()
         return dialog;
     };
     f.about = [](TFMMain* m) {
-        return new TFMAbout(m, CpuClockMHz.load(), WindowEffectsAvailable());
+        return new TFMAbout(m, CpuClockMHz.load(), WindowEffectsAvailable(),
+                            TFMAbout::Controls::WhenShown);
     };
     return f;
 }

@@ -86,7 +86,7 @@ const QString TFMAbout::NoticeText = QStringLiteral(
     "SQL Server ist eine Marke der\n"
     "Microsoft Corporation.");
 
-TFMAbout::TFMAbout(QWidget* owner, double cpuClockMHz, bool windowEffects)
+TFMAbout::TFMAbout(QWidget* owner, double cpuClockMHz, bool windowEffects, Controls controls)
     : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("FMAbout"));
@@ -101,11 +101,18 @@ TFMAbout::TFMAbout(QWidget* owner, double cpuClockMHz, bool windowEffects)
     // The window system draws a shadow only where effects are available.
     if (!windowEffects)
         setWindowFlag(Qt::NoDropShadowWindowHint);
-    buildControls();
+    if (controls == Controls::Now)
+        buildControls();
     FormCreate(cpuClockMHz, windowEffects);
 }
 
 TFMAbout::~TFMAbout() = default;
+
+void TFMAbout::ensureBuilt()
+{
+    if (!isBuilt())
+        buildControls();
+}
 
 void TFMAbout::buildControls()
 {
@@ -256,6 +263,10 @@ void TFMAbout::setOpacityObserver(OpacityObserver observer)
 
 bool TFMAbout::event(QEvent* e)
 {
+    // Every way to show, size or draw the window polishes it first; the
+    // children made here are polished and shown along with it.
+    if (e->type() == QEvent::Polish)
+        ensureBuilt();
     if (e->type() == QEvent::WindowActivate && isVisible() && !m_closing) {
         const bool result = QDialog::event(e);
         FormActivate();

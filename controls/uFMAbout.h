@@ -30,11 +30,22 @@ std::vector<int> fadeInOpacities(int step, int count);
 class TFMAbout : public QDialog {
     Q_OBJECT
 public:
+    // When the controls are built: at once, or when the window is first
+    // polished (shown, sized or grabbed). The window created hidden at
+    // start-up is rarely shown, so it leaves them until then.
+    enum class Controls { Now, WhenShown };
+
     // `cpuClockMHz` is the processor clock estimate of the process (0 while
     // unknown), `windowEffects` whether the window system offers shadows and
     // transparency. Without either there is no fade.
-    TFMAbout(QWidget* owner, double cpuClockMHz, bool windowEffects);
+    TFMAbout(QWidget* owner, double cpuClockMHz, bool windowEffects,
+             Controls controls = Controls::Now);
     ~TFMAbout() override;
+
+    // Builds the controls if they are not built yet; the pointers below are
+    // set from then on.
+    void ensureBuilt();
+    bool isBuilt() const { return PAMain != nullptr; }
 
     // The notice at the bottom right.
     static const QString NoticeText;

@@ -1,11 +1,14 @@
 #pragma once
 // Reports the moment a window first paints: prints "painted <ns>" (the
 // wall clock in nanoseconds since the epoch) and ends the process at once,
-// so nothing after the first paint is measured.
+// so nothing after the first paint is measured. With
+// TARNWICK_FIRSTPAINT_GRAB set to a file name it first saves the whole window
+// as drawn then (as PNG), to compare what start-up changes show.
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
+#include <QPixmap>
 #include <QWidget>
 #include <chrono>
 #include <cstdio>
@@ -31,6 +34,11 @@ protected:
                         static_cast<long long>(
                             std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
             std::fflush(stdout);
+            const QString grabFile = qEnvironmentVariable("TARNWICK_FIRSTPAINT_GRAB");
+            if (!grabFile.isEmpty()) {
+                QCoreApplication::instance()->removeEventFilter(this); // grab() paints too
+                m_window->grab().save(grabFile, "PNG");
+            }
             _exit(0);
             return handled;
         }

@@ -282,6 +282,27 @@ private slots:
         QCOMPARE(about.Label3->heightForWidth(257), about.Label3->heightForWidth(2000));
     }
 
+    // The window made at start-up builds its controls only when it is first
+    // polished; it then looks exactly like one built at once, and a click on
+    // it still closes it.
+    void controlsBuiltWhenShown()
+    {
+        TFMAbout now(nullptr, 0, false);
+        QPointer<TFMAbout> later = new TFMAbout(nullptr, 0, false, TFMAbout::Controls::WhenShown);
+        QVERIFY(!later->isBuilt());
+        QVERIFY(!later->findChild<QLabel*>(QStringLiteral("Label2")));
+        QCOMPARE(later->grab().toImage(), now.grab().toImage());
+        QVERIFY(later->isBuilt());
+        QCOMPARE(later->findChild<QLabel*>(QStringLiteral("Label2")), later->Label2);
+
+        QPointer<TFMAbout> shown = new TFMAbout(nullptr, 0, false, TFMAbout::Controls::WhenShown);
+        shown->show();
+        QVERIFY(shown->Label2 && shown->Label2->isVisible());
+        QTest::mouseClick(shown->Label2, Qt::LeftButton);
+        QTRY_VERIFY(shown.isNull());
+        delete later;
+    }
+
     void centredOverOwnerThroughModalSeam()
     {
         QWidget owner;
