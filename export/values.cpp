@@ -283,7 +283,32 @@ char* fixedNumber(char* out, double d, int decimals) {
     // Values that round to zero keep their sign there; leave those to the general form too.
     if (std::signbit(d) && std::floor(scaled + 0.5) == 0)
         return nullptr;
-    return std::to_chars(out, out + 24 + decimals, d, std::chars_format::fixed, decimals).ptr;
+    // The product is within half a unit in the last place of the exact value; unless that is
+    // as close to a half as the product's precision, both round to the same integer, whose
+    // digits are the text's.
+    const double fraction = scaled - std::floor(scaled);
+    if (std::fabs(fraction - 0.5) <= scaled * 2.3e-16)
+        return std::to_chars(out, out + 24 + decimals, d, std::chars_format::fixed, decimals).ptr;
+    const auto units = static_cast<std::uint64_t>(std::floor(scaled) + (fraction > 0.5 ? 1 : 0));
+    char digits[24];
+    char* end = std::to_chars(digits, digits + sizeof digits, units).ptr;
+    int length = int(end - digits);
+    if (d < 0)
+        *out++ = '-';
+    if (decimals == 0) {
+        std::memcpy(out, digits, size_t(length));
+        return out + length;
+    }
+    // At least one digit before the point: 0.0125, not .0125.
+    const int whole = std::max(length - decimals, 1);
+    const int pad = decimals + whole - length; // zeros between the point (or 0) and the digits
+    int written = 0;
+    for (int i = 0; i < whole + decimals; ++i) {
+        if (i == whole)
+            *out++ = '.';
+        *out++ = i < pad ? '0' : digits[written++];
+    }
+    return out;
 }
 
 char* integerText(char* out, qint64 value) {
