@@ -4,10 +4,26 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace tds {
 
 namespace {
+
+bool isAscii(std::string_view s)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        if (w & 0x8080808080808080ULL)
+            return false;
+    }
+    for (; i < s.size(); ++i)
+        if (static_cast<unsigned char>(s[i]) >= 0x80)
+            return false;
+    return true;
+}
 
 enum TokenByte : std::uint8_t {
     TokReturnStatus = 0x79,
@@ -549,42 +565,50 @@ void TokenWriter::putCp1252(std::string_view s, std::size_t chars)
     m_out.put(buf, k);
 }
 
-void TokenWriter::putUcs2(std::string_view s, std::size_t units)
+std::size_t TokenWriter::encodeUcs2(std::string_view s)
 {
-    std::uint8_t buf[256];
+    // Every UTF-8 byte gives at most one code unit (four bytes give two).
+    if (m_units.size() < 2 * s.size())
+        m_units.resize(2 * s.size());
+    std::uint8_t* out = m_units.data();
     std::size_t k = 0;
-    std::size_t i = 0;
-    auto unit = [&](char16_t u) {
-        buf[k++] = std::uint8_t(u);
-        buf[k++] = std::uint8_t(u >> 8);
-        if (k == sizeof buf) {
-            m_out.put(buf, k);
-            k = 0;
+    for (std::size_t i = 0; i < s.size();) {
+        // Eight ASCII characters at a time.
+        std::uint64_t word;
+        if (i + 8 <= s.size() && (std::memcpy(&word, s.data() + i, 8), (word & 0x8080808080808080ULL) == 0)) {
+            for (int b = 0; b < 8; ++b) {
+                out[k + 2 * b] = std::uint8_t(s[i + b]);
+                out[k + 2 * b + 1] = 0;
+            }
+            k += 16;
+            i += 8;
+            continue;
         }
-    };
-    std::size_t written = 0;
-    while (written < units && i < s.size()) {
         const auto byte = static_cast<unsigned char>(s[i]);
         if (byte < 0x80) {
-            unit(byte);
+            out[k++] = byte;
+            out[k++] = 0;
             ++i;
-            ++written;
             continue;
         }
         char32_t cp = nextCodePoint(s, i);
         if (cp >= 0x10000) {
             cp -= 0x10000;
-            unit(char16_t(0xD800 + (cp >> 10)));
-            if (++written < units) {
-                unit(char16_t(0xDC00 + (cp & 0x3FF)));
-                ++written;
-            }
-        } else {
-            unit(char16_t(cp));
-            ++written;
+            const char16_t high = char16_t(0xD800 + (cp >> 10));
+            out[k++] = std::uint8_t(high);
+            out[k++] = std::uint8_t(high >> 8);
+            cp = 0xDC00 + (cp & 0x3FF);
         }
+        out[k++] = std::uint8_t(cp);
+        out[k++] = std::uint8_t(cp >> 8);
     }
-    m_out.put(buf, k);
+    return k / 2;
+}
+
+void TokenWriter::putUcs2(std::string_view s, std::size_t units)
+{
+    const std::size_t encoded = encodeUcs2(s);
+    m_out.put(m_units.data(), 2 * std::min(units, encoded));
 }
 
 void TokenWriter::textValue(const WireColumn& w, const std::string& s)
@@ -592,7 +616,10 @@ void TokenWriter::textValue(const WireColumn& w, const std::string& s)
     const bool wide = w.kind == WireColumn::NChar || w.kind == WireColumn::PlpNChar
                       || w.kind == WireColumn::NText || w.kind == WireColumn::DateAsNChar
                       || w.kind == WireColumn::TimeAsNChar;
-    std::size_t units = wide ? utf16Length(s) : codePointCount(s);
+    // The wide form is built once, here; it also gives the length. Code
+    // page 1252 agrees with ASCII, so ASCII text goes out as it is.
+    const bool ascii = !wide && isAscii(s);
+    std::size_t units = wide ? encodeUcs2(s) : ascii ? s.size() : codePointCount(s);
     const std::size_t unitBytes = wide ? 2 : 1;
     std::size_t padUnits = 0;
     if (w.kind == WireColumn::Char || w.kind == WireColumn::NChar || w.kind == WireColumn::DateAsNChar
@@ -605,7 +632,9 @@ void TokenWriter::textValue(const WireColumn& w, const std::string& s)
     const std::size_t bytes = (units + padUnits) * unitBytes;
     auto body = [&] {
         if (wide)
-            putUcs2(s, units);
+            m_out.put(m_units.data(), 2 * units);
+        else if (ascii)
+            m_out.put(s.data(), units);
         else
             putCp1252(s, units);
         for (std::size_t k = 0; k < padUnits; ++k) {

@@ -88,6 +88,8 @@ private:
     void textValue(const WireColumn& w, const std::string& s);
     void binaryValue(const WireColumn& w, const std::uint8_t* data, std::size_t n);
     void putUcs2(std::string_view s, std::size_t units);
+    // UTF-8 to UTF-16LE in m_units; returns the code units.
+    std::size_t encodeUcs2(std::string_view s);
     void putCp1252(std::string_view s, std::size_t chars);
     bool tds72() const { return m_version >= kTds72; }
 
@@ -96,6 +98,7 @@ private:
     std::string m_serverName;
     std::vector<WireColumn> m_columns;
     Bytes m_scratch;
+    std::vector<std::uint8_t> m_units; // a value's UTF-16LE bytes
     std::vector<std::uint8_t> m_nullBitmap;
 };
 

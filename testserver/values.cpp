@@ -103,6 +103,33 @@ void civilFromDays(std::int64_t days, int& year, int& month, int& day)
 
 std::optional<DateTimeValue> parseDateTime(std::string_view s)
 {
+    // The form datetime values are stored in, "yyyy-mm-dd hh:mm:ss.fff",
+    // read without the general parser.
+    if (s.size() == 23 && s[4] == '-' && s[7] == '-' && s[10] == ' ' && s[13] == ':' && s[16] == ':'
+        && s[19] == '.') {
+        int f[7];
+        static constexpr int kAt[7] = {0, 5, 8, 11, 14, 17, 20};
+        static constexpr int kWidth[7] = {4, 2, 2, 2, 2, 2, 3};
+        bool ok = true;
+        for (int k = 0; k < 7 && ok; ++k) {
+            f[k] = 0;
+            for (int j = 0; j < kWidth[k]; ++j) {
+                const char c = s[std::size_t(kAt[k] + j)];
+                ok = ok && isDigit(c);
+                f[k] = f[k] * 10 + (c - '0');
+            }
+        }
+        if (ok && f[0] >= 1 && f[1] >= 1 && f[1] <= 12 && f[2] >= 1 && f[2] <= daysInMonth(f[0], f[1])
+            && f[3] <= 23 && f[4] <= 59 && f[5] <= 59) {
+            DateTimeValue v;
+            v.days = daysFromCivil(f[0], f[1], f[2]);
+            v.hasDate = true;
+            v.ticks = (std::int64_t(f[3]) * 3600 + f[4] * 60 + f[5]) * kTicksPerSecond
+                      + std::int64_t(f[6]) * 10'000;
+            v.hasTime = true;
+            return v;
+        }
+    }
     while (!s.empty() && s.front() == ' ')
         s.remove_prefix(1);
     while (!s.empty() && s.back() == ' ')
@@ -274,7 +301,7 @@ std::optional<ScaledDecimal> parseDecimal(std::string_view s, int scale)
         const bool roundUp = mant[mant.size() - drop] >= '5';
         mant.erase(mant.size() - drop);
         if (mant.empty())
-            mant = "0";
+            mant.assign(1, '0'); // (not = "0": GCC 12 warns falsely about that copy here)
         if (roundUp) {
             int k = int(mant.size()) - 1;
             while (k >= 0 && mant[k] == '9')

@@ -269,6 +269,8 @@ const TypeCase kTypeCases[] = {
      "08 25 B1 00 00 4A 26 DA 00"},
     {"datetime not null", ct(SqlType::DateTime, false), std::string("2024-02-29 13:14:15.5"),
      "3D", "25 B1 00 00 4A 26 DA 00"},
+    {"datetime last moment", ct(SqlType::DateTime), std::string("9999-12-31 23:59:59.997"), "6F 08",
+     "08 7F 24 2D 00 FF 81 8B 01"},
     {"smalldatetime", ct(SqlType::SmallDateTime), std::string("2024-02-29 13:14:00"), "6F 04",
      "04 25 B1 1A 03"},
     {"date", ct(SqlType::Date), std::string("2024-02-29"), "28", "03 80 46 0B"},
@@ -288,6 +290,18 @@ const TypeCase kTypeCases[] = {
      cat({"E7 14 00", kColl}), "04 00 3D D8 00 DE"},
     {"nchar pads", ct(SqlType::NChar, true, 3), std::string("a"), cat({"EF 06 00", kColl}),
      "06 00 61 00 20 00 20 00"},
+    {"nvarchar ascii runs", ct(SqlType::NVarChar, true, 20), std::string("abcdefghij\xC3\xA9klmnopq"),
+     cat({"E7 28 00", kColl}),
+     "24 00 61 00 62 00 63 00 64 00 65 00 66 00 67 00 68 00 69 00 6A 00 E9 00 6B 00 6C 00 6D 00 6E 00 "
+     "6F 00 70 00 71 00"},
+    {"nchar cuts a pair", ct(SqlType::NChar, true, 2), std::string("a\xF0\x9F\x98\x80"),
+     cat({"EF 04 00", kColl}), "04 00 61 00 3D D8"},
+    {"nvarchar invalid utf-8", ct(SqlType::NVarChar, true, 10), std::string("a\xFF" "b"),
+     cat({"E7 14 00", kColl}), "06 00 61 00 FD FF 62 00"},
+    {"varchar ascii", ct(SqlType::VarChar, true, 20), std::string("MW-0000001"),
+     cat({"A7 14 00", kColl}), "0A 00 4D 57 2D 30 30 30 30 30 30 31"},
+    {"varchar ascii truncates", ct(SqlType::VarChar, true, 9), std::string("MW-0000001"),
+     cat({"A7 09 00", kColl}), "09 00 4D 57 2D 30 30 30 30 30 30"},
     {"nvarchar from int", ct(SqlType::NVarChar, true, 10), std::int64_t(-5),
      cat({"E7 14 00", kColl}), "04 00 2D 00 35 00"},
     {"varbinary", ct(SqlType::VarBinary, true, 10), Blob{0xBE, 0xEF}, "A5 0A 00", "02 00 BE EF"},
@@ -515,6 +529,18 @@ TEST(Values, DateTimeParsingAndLegacyRounding)
     EXPECT_FALSE(parseDateTime("2024-13-01"));
     EXPECT_FALSE(parseDateTime("2024-01-01 25:00"));
     EXPECT_FALSE(parseDateTime("gestern"));
+    // The stored form "yyyy-mm-dd hh:mm:ss.fff" is read by a shortcut that
+    // must agree with the general parser.
+    EXPECT_FALSE(parseDateTime("2023-02-29 00:00:00.000"));
+    EXPECT_FALSE(parseDateTime("2024-01-01 24:00:00.000"));
+    EXPECT_FALSE(parseDateTime("2024-01-01 00:00:00.0x0"));
+    EXPECT_FALSE(parseDateTime("0000-01-01 00:00:00.000"));
+    const auto quick = parseDateTime("2024-02-29 13:14:15.123");
+    const auto general = parseDateTime("2024-02-29 13:14:15.1230");
+    ASSERT_TRUE(quick && general);
+    EXPECT_EQ(quick->days, general->days);
+    EXPECT_EQ(quick->ticks, general->ticks);
+    EXPECT_TRUE(quick->hasDate && quick->hasTime && !quick->hasOffset);
     EXPECT_TRUE(parseDateTime("2024-01-01T08:00:00"));
     EXPECT_TRUE(parseDateTime("08:00"));
     const auto off = parseDateTime("2024-01-01 08:00:00 +02:00");
