@@ -262,7 +262,11 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*)
     while (rc == SQLITE_ROW) {
         for (int i = 0; i < n; ++i) {
             Value& v = values[static_cast<std::size_t>(i)];
-            const int type = sqlite3_column_type(st, i);
+            // One lookup of the column per row; the sqlite3_value calls below
+            // skip the per-call checks of sqlite3_column_*. (The statement's
+            // connection is used by this thread only.)
+            sqlite3_value* cv = sqlite3_column_value(st, i);
+            const int type = sqlite3_value_type(cv);
             if (type == SQLITE_NULL) {
                 v.emplace<Null>();
                 continue;
@@ -270,33 +274,33 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*)
             const ColumnPlan& p = plan[static_cast<std::size_t>(i)];
             switch (p.conv) {
             case Conv::Integer:
-                v = static_cast<std::int64_t>(sqlite3_column_int64(st, i));
+                v = static_cast<std::int64_t>(sqlite3_value_int64(cv));
                 break;
             case Conv::Bit:
-                v = static_cast<std::int64_t>(type == SQLITE_FLOAT ? sqlite3_column_double(st, i) != 0.0
-                                                                    : sqlite3_column_int64(st, i) != 0);
+                v = static_cast<std::int64_t>(type == SQLITE_FLOAT ? sqlite3_value_double(cv) != 0.0
+                                                                    : sqlite3_value_int64(cv) != 0);
                 break;
             case Conv::Double:
-                v = sqlite3_column_double(st, i);
+                v = sqlite3_value_double(cv);
                 break;
             case Conv::Numeric:
                 if (type == SQLITE_INTEGER)
-                    v = static_cast<std::int64_t>(sqlite3_column_int64(st, i));
+                    v = static_cast<std::int64_t>(sqlite3_value_int64(cv));
                 else if (type == SQLITE_FLOAT)
-                    v = sqlite3_column_double(st, i);
+                    v = sqlite3_value_double(cv);
                 else {
-                    const char* s = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
-                    const std::size_t len = static_cast<std::size_t>(sqlite3_column_bytes(st, i));
+                    const char* s = reinterpret_cast<const char*>(sqlite3_value_text(cv));
+                    const std::size_t len = static_cast<std::size_t>(sqlite3_value_bytes(cv));
                     if (isDecimalText(std::string_view(s, len)))
                         setText(v, s, len);
                     else
-                        v = sqlite3_column_double(st, i);
+                        v = sqlite3_value_double(cv);
                 }
                 break;
             case Conv::Text:
             case Conv::FixedText: {
-                const char* s = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
-                std::size_t len = static_cast<std::size_t>(sqlite3_column_bytes(st, i));
+                const char* s = reinterpret_cast<const char*>(sqlite3_value_text(cv));
+                std::size_t len = static_cast<std::size_t>(sqlite3_value_bytes(cv));
                 if (p.limit >= 0 && len > static_cast<std::size_t>(p.limit)) {
                     len = utf8PrefixForUnits(std::string_view(s, len), static_cast<std::size_t>(p.limit));
                 }
@@ -310,8 +314,8 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*)
             }
             case Conv::Blob:
             case Conv::FixedBlob: {
-                const void* b = sqlite3_column_blob(st, i);
-                std::size_t len = static_cast<std::size_t>(sqlite3_column_bytes(st, i));
+                const void* b = sqlite3_value_blob(cv);
+                std::size_t len = static_cast<std::size_t>(sqlite3_value_bytes(cv));
                 if (p.limit >= 0 && len > static_cast<std::size_t>(p.limit))
                     len = static_cast<std::size_t>(p.limit);
                 setBlob(v, b, len);
@@ -321,21 +325,21 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*)
             }
             case Conv::DateTime: {
                 if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
-                    v = formatDateTime(fromDays(sqlite3_column_double(st, i)), p.type.type, p.type.scale);
+                    v = formatDateTime(fromDays(sqlite3_value_double(cv)), p.type.type, p.type.scale);
                     break;
                 }
-                const char* s = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
-                setText(v, s, static_cast<std::size_t>(sqlite3_column_bytes(st, i)));
+                const char* s = reinterpret_cast<const char*>(sqlite3_value_text(cv));
+                setText(v, s, static_cast<std::size_t>(sqlite3_value_bytes(cv)));
                 if (!normalizeDateTime(std::get<std::string>(v), p.type.type, p.type.scale))
                     v.emplace<Null>();   // not a date: the client could not decode it
                 break;
             }
             case Conv::Guid:
-                if (type == SQLITE_BLOB && sqlite3_column_bytes(st, i) == 16)
-                    v = guidText(static_cast<const unsigned char*>(sqlite3_column_blob(st, i)));
+                if (type == SQLITE_BLOB && sqlite3_value_bytes(cv) == 16)
+                    v = guidText(static_cast<const unsigned char*>(sqlite3_value_blob(cv)));
                 else
-                    setText(v, reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
-                            static_cast<std::size_t>(sqlite3_column_bytes(st, i)));
+                    setText(v, reinterpret_cast<const char*>(sqlite3_value_text(cv)),
+                            static_cast<std::size_t>(sqlite3_value_bytes(cv)));
                 break;
             case Conv::Native:
                 v = columnValue(st, i);
