@@ -10,7 +10,7 @@ namespace {
 using Convert = ColumnPlan::Convert;
 
 // Bound fetches aim at about this many bytes of buffers per round trip.
-constexpr std::size_t kFetchBufferBytes = std::size_t(4) << 20;
+constexpr std::size_t kFetchBufferBytes = std::size_t(512) << 10;
 constexpr SQLULEN kMaxRowsPerFetch = 4096;
 constexpr SQLLEN kChunkBytes = 64 * 1024;
 
