@@ -1,5 +1,7 @@
 #include "artwork.h"
 
+#include "deferredicon.h"
+
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -170,8 +172,9 @@ QIcon actionIcon(const char* name)
         {"ACExport", Glyph::ArrowUp},    {"ACSetup", Glyph::Gear},
         {"Beenden1", Glyph::Cross},      {"TBItemInfo", Glyph::Question},
     };
+    // Drawn when first shown: most of them wait in menus.
     for (const Entry& e : table)
         if (std::strcmp(e.action, name) == 0)
-            return QIcon(glyphPixmap(e.glyph));
+            return deferredIcon([glyph = e.glyph] { return QIcon(glyphPixmap(glyph)); });
     return {};
 }

@@ -200,7 +200,7 @@ protected:
 
 private:
     void buildActions();
-    void buildTitleRegion();
+    void buildTitleRegion(const QPixmap& appIcon);
     void buildStatusRegion();
     // Turns the title and status regions into the window's own frame.
     void buildFrame();

@@ -120,7 +120,8 @@ TFMMain::TFMMain(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("FMMain"));
     setWindowTitle(QStringLiteral("Brevalon - Tarnwick 2005"));
-    setWindowIcon(QIcon(applicationIconPixmap(32)));
+    const QPixmap appIcon = applicationIconPixmap(32); // drawn once for both places
+    setWindowIcon(QIcon(appIcon));
     setFont(tahoma8());
     resize(kClientSize);
     setMinimumSize(700, 500);
@@ -134,7 +135,7 @@ TFMMain::TFMMain(QWidget* parent) : QWidget(parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    buildTitleRegion();
+    buildTitleRegion(appIcon);
     buildMainArea();
     buildStatusRegion();
     layout->addWidget(VelStylePanel1);
@@ -196,7 +197,7 @@ void TFMMain::buildActions()
     TBItemInfo->setIcon(actionIcon("TBItemInfo"));
 }
 
-void TFMMain::buildTitleRegion()
+void TFMMain::buildTitleRegion(const QPixmap& appIcon)
 {
     VelStylePanel1 = new TVelStylePanel(this);
     VelStylePanel1->setObjectName(QStringLiteral("VelStylePanel1"));
@@ -205,7 +206,7 @@ void TFMMain::buildTitleRegion()
 
     Image4 = new QLabel(VelStylePanel1);
     Image4->setObjectName(QStringLiteral("Image4"));
-    Image4->setPixmap(applicationIconPixmap(32));
+    Image4->setPixmap(appIcon);
     Image4->setGeometry(12, 25, 32, 32);
 
     Image1 = new QLabel(VelStylePanel1);

@@ -1,8 +1,14 @@
 #include "styledcontrols.h"
 
+#include "deferredicon.h"
+
+#include <QApplication>
 #include <QDir>
 #include <QFont>
 #include <QFontDatabase>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QStyleFactory>
 
 QStringList windowsFontFolders()
 {
@@ -21,6 +27,35 @@ bool registerFont(const QString& fileName)
     return false;
 }
 
+class DeferredIconStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    QIcon standardIcon(StandardPixmap which, const QStyleOption* option,
+                       const QWidget* widget) const override
+    {
+        if (which == SP_ToolBarHorizontalExtensionButton ||
+            which == SP_ToolBarVerticalExtensionButton) {
+            return deferredIcon([style = QPointer<QStyle>(baseStyle()), which] {
+                // The style may have been replaced meanwhile: then the current one answers.
+                return (style ? style.data() : QApplication::style())->standardIcon(which);
+            });
+        }
+        return QProxyStyle::standardIcon(which, option, widget);
+    }
+};
+
+void installDeferredIconStyle()
+{
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return;
+    QStyle* current = QApplication::style();
+    if (!current || dynamic_cast<DeferredIconStyle*>(current))
+        return;
+    if (QStyle* base = QStyleFactory::create(current->name()))
+        QApplication::setStyle(new DeferredIconStyle(base));
+}
+
 } // namespace
 
 void initStyledControls()
@@ -29,6 +64,8 @@ void initStyledControls()
     if (done)
         return;
     done = true;
+
+    installDeferredIconStyle();
 
     const bool tahoma = registerFont(QStringLiteral("tahoma.ttf"));
     registerFont(QStringLiteral("tahomabd.ttf"));

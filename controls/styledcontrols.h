@@ -8,6 +8,11 @@
 // outside the system font path, so it is registered with the application
 // here; "MS Sans Serif" and "Courier New" are mapped to the closest faces
 // available (Tahoma, Liberation Mono).
+//
+// The application style becomes a proxy of the style it had that makes the
+// tool bars' overflow icons only when one is first drawn: making them reads
+// image files, which loads every image format plugin before the first
+// window can paint, while the tool bars rarely overflow.
 
 #include <QStringList>
 

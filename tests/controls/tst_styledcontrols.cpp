@@ -1,0 +1,79 @@
+// Start-up of the styled controls: the application style keeps its look, and
+// the tool bar overflow icons it defers come out as the style's own; icons
+// made on first use.
+#include "deferredicon.h"
+#include "styledcontrols.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QPainter>
+#include <QToolBar>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QtTest>
+
+class TestStyledControls : public QObject {
+    Q_OBJECT
+
+private slots:
+    void styleKeepsItsLookAndDefersOverflowIcons()
+    {
+        const QString name = QApplication::style()->name();
+        std::unique_ptr<QStyle> plain(QStyleFactory::create(name));
+        QVERIFY(plain);
+        initStyledControls();
+        initStyledControls(); // a second call changes nothing
+        QStyle* style = QApplication::style();
+        QVERIFY(style->inherits("QProxyStyle"));
+        QCOMPARE(style->standardPalette(), plain->standardPalette());
+        for (auto which : {QStyle::SP_ToolBarHorizontalExtensionButton,
+                           QStyle::SP_ToolBarVerticalExtensionButton, QStyle::SP_DialogOkButton}) {
+            const QIcon deferred = style->standardIcon(which);
+            const QIcon own = plain->standardIcon(which);
+            QCOMPARE(deferred.isNull(), own.isNull());
+            QCOMPARE(deferred.availableSizes(), own.availableSizes());
+            for (int size : {8, 16, 32})
+                QCOMPARE(deferred.pixmap(size).toImage(), own.pixmap(size).toImage());
+            const QIcon copy = deferred; // copies share what was made
+            QCOMPARE(copy.pixmap(16).toImage(), own.pixmap(16).toImage());
+        }
+    }
+
+    // The maker runs once, on first use, whichever copy is used first; an
+    // icon handed to an action and a tool bar before the window shows is
+    // not made yet.
+    void deferredIconIsMadeOnceOnFirstUse()
+    {
+        int made = 0;
+        QPixmap red(16, 16);
+        red.fill(Qt::red);
+        const QIcon icon = deferredIcon([&] {
+            ++made;
+            return QIcon(red);
+        });
+        QIcon copy = icon;
+        QToolBar bar;
+        QAction* action = bar.addAction(copy, QStringLiteral("a"));
+        action->setEnabled(false);
+        QCOMPARE(made, 0);
+        QCOMPARE(copy.pixmap(16).toImage(), red.toImage());
+        QCOMPARE(icon.actualSize(QSize(32, 32)), QSize(16, 16));
+        QCOMPARE(icon.availableSizes(), QList<QSize>{QSize(16, 16)});
+        QVERIFY(!icon.isNull());
+        // The disabled look is the one the style makes of the plain icon.
+        QCOMPARE(icon.pixmap(16, QIcon::Disabled).toImage(),
+                 QIcon(red).pixmap(16, QIcon::Disabled).toImage());
+        QImage painted(16, 16, QImage::Format_ARGB32_Premultiplied);
+        painted.fill(Qt::transparent);
+        QPainter p(&painted);
+        icon.paint(&p, QRect(0, 0, 16, 16));
+        p.end();
+        QCOMPARE(painted.pixel(8, 8), QColor(Qt::red).rgba());
+        QCOMPARE(made, 1);
+
+        QVERIFY(deferredIcon([] { return QIcon(); }).isNull());
+    }
+};
+
+QTEST_MAIN(TestStyledControls)
+#include "tst_styledcontrols.moc"
