@@ -175,6 +175,7 @@ QIcon actionIcon(const char* name)
     // Drawn when first shown: most of them wait in menus.
     for (const Entry& e : table)
         if (std::strcmp(e.action, name) == 0)
-            return deferredIcon([glyph = e.glyph] { return QIcon(glyphPixmap(glyph)); });
+            return deferredIcon([glyph = e.glyph] { return QIcon(glyphPixmap(glyph)); },
+                                DeferredIconContent::NeverNull);
     return {};
 }

@@ -10,6 +10,7 @@ namespace {
 struct DeferredIconState {
     std::function<QIcon()> make;
     QIcon icon;
+    bool neverNull = false;
 
     QIcon& get()
     {
@@ -59,7 +60,7 @@ public:
         return icon().availableSizes(mode, state);
     }
     QString iconName() override { return icon().name(); }
-    bool isNull() override { return icon().isNull(); }
+    bool isNull() override { return !m_state->neverNull && icon().isNull(); }
     QString key() const override { return QStringLiteral("deferred"); }
     QIconEngine* clone() const override { return new DeferredIconEngine(m_state); }
 
@@ -71,9 +72,10 @@ private:
 
 } // namespace
 
-QIcon deferredIcon(std::function<QIcon()> make)
+QIcon deferredIcon(std::function<QIcon()> make, DeferredIconContent content)
 {
     auto state = std::make_shared<DeferredIconState>();
     state->make = std::move(make);
+    state->neverNull = content == DeferredIconContent::NeverNull;
     return QIcon(new DeferredIconEngine(std::move(state)));
 }

@@ -6,4 +6,10 @@
 #include <QIcon>
 #include <functional>
 
-QIcon deferredIcon(std::function<QIcon()> make);
+// NeverNull: the maker always gives an icon with a picture, so asking
+// whether the icon is null (tool buttons ask when they are sized) does not
+// make it.
+enum class DeferredIconContent { MayBeNull, NeverNull };
+
+QIcon deferredIcon(std::function<QIcon()> make,
+                   DeferredIconContent content = DeferredIconContent::MayBeNull);

@@ -114,6 +114,14 @@ void TFMAbout::ensureBuilt()
         buildControls();
 }
 
+void TFMAbout::setVisible(bool visible)
+{
+    // Made before the window shows, so they show along with it.
+    if (visible)
+        ensureBuilt();
+    QDialog::setVisible(visible);
+}
+
 void TFMAbout::buildControls()
 {
     PAMain = new QFrame(this);
@@ -263,10 +271,6 @@ void TFMAbout::setOpacityObserver(OpacityObserver observer)
 
 bool TFMAbout::event(QEvent* e)
 {
-    // Every way to show, size or draw the window polishes it first; the
-    // children made here are polished and shown along with it.
-    if (e->type() == QEvent::Polish)
-        ensureBuilt();
     if (e->type() == QEvent::WindowActivate && isVisible() && !m_closing) {
         const bool result = QDialog::event(e);
         FormActivate();

@@ -31,7 +31,7 @@ class TFMAbout : public QDialog {
     Q_OBJECT
 public:
     // When the controls are built: at once, or when the window is first
-    // polished (shown, sized or grabbed). The window created hidden at
+    // shown (or ensureBuilt is called). The window created hidden at
     // start-up is rarely shown, so it leaves them until then.
     enum class Controls { Now, WhenShown };
 
@@ -46,6 +46,7 @@ public:
     // set from then on.
     void ensureBuilt();
     bool isBuilt() const { return PAMain != nullptr; }
+    void setVisible(bool visible) override;
 
     // The notice at the bottom right.
     static const QString NoticeText;
