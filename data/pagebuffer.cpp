@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -54,10 +56,13 @@ struct Region {
     char* base = nullptr;
     std::size_t bytes = 0;    // address space
     std::size_t top = 0;      // end of the highest buffer
-    std::size_t used = 0;     // highest top so far: above it the memory was never written
+    std::size_t used = 0;     // above this the memory reads as zero (never written, or given back)
     std::size_t buffers = 0;  // live buffers carved from it
     bool open = false;        // the buffer at the top may still grow
     std::uint64_t closedAt = 0; // when the top last became free
+    // Freed ranges below the top, offset -> length; given back to the
+    // system, so they read as zero and cost no memory until used again.
+    std::map<std::size_t, std::size_t> holes;
 
     bool atTop(const char* data, std::size_t capacity) const { return data + capacity == base + top; }
 
@@ -73,6 +78,50 @@ struct Region {
         populate(p, n);
         return p;
     }
+
+    // A hole of at least n bytes, first fit; null when there is none.
+    char* takeHole(std::size_t n)
+    {
+        for (auto it = holes.begin(); it != holes.end(); ++it) {
+            if (it->second < n)
+                continue;
+            const auto [offset, length] = *it;
+            holes.erase(it);
+            if (length > n)
+                holes.emplace(offset + n, length - n);
+            populate(base + offset, n);
+            return base + offset;
+        }
+        return nullptr;
+    }
+
+    // Takes back the memory of a freed buffer. Holes that reach the top
+    // lower it, and whatever lies above the top is given back as well.
+    void giveBack(std::size_t offset, std::size_t length)
+    {
+        madvise(base + offset, length, MADV_DONTNEED);
+        auto next = holes.lower_bound(offset);
+        if (next != holes.end() && offset + length == next->first) {
+            length += next->second;
+            next = holes.erase(next);
+        }
+        if (next != holes.begin()) {
+            const auto prev = std::prev(next);
+            if (prev->first + prev->second == offset) {
+                offset = prev->first;
+                length += prev->second;
+                holes.erase(prev);
+            }
+        }
+        if (offset + length == top) {
+            top = offset;
+            if (used > top)
+                madvise(base + top, used - top, MADV_DONTNEED);
+            used = top;
+        } else {
+            holes.emplace(offset, length);
+        }
+    }
 };
 
 // The regions of the process. Buffers are carved at the top of a region;
@@ -80,6 +129,7 @@ struct Region {
 // top, preferring the region whose top was freed last: a store completing a
 // block shrinks that block's arena and starts the next one right away, so
 // the next arena continues where the last one ended and no gap is left.
+// Fixed-size buffers fill the holes freed buffers left first.
 class Pool
 {
 public:
@@ -88,6 +138,15 @@ public:
     char* carve(std::size_t n, bool growable, Region*& region)
     {
         std::lock_guard lock(m_mutex);
+        if (!growable) {
+            for (const auto& r : m_regions) {
+                if (char* p = r->takeHole(n)) {
+                    ++r->buffers;
+                    region = r.get();
+                    return p;
+                }
+            }
+        }
         Region* best = nullptr;
         for (const auto& r : m_regions)
             if (!r->open && r->bytes - r->top >= n && (!best || r->closedAt > best->closedAt))
@@ -112,7 +171,8 @@ public:
         return true;
     }
 
-    // Gives back the tail beyond `want` when the buffer is at the top.
+    // Gives back the tail beyond `want` when the buffer is at the top; the
+    // next buffer carved there reuses it as it is.
     bool shrink(Region* r, char* data, std::size_t capacity, std::size_t want)
     {
         std::lock_guard lock(m_mutex);
@@ -126,12 +186,12 @@ public:
     void free(Region* r, char* data, std::size_t capacity)
     {
         std::lock_guard lock(m_mutex);
-        if (r->atTop(data, capacity)) {
-            r->top -= capacity;
+        if (r->atTop(data, capacity))
             close(*r);
-        }
-        if (--r->buffers > 0)
+        if (--r->buffers > 0) {
+            r->giveBack(std::size_t(data - r->base), capacity);
             return;
+        }
         munmap(r->base, r->bytes);
         std::erase_if(m_regions, [r](const auto& p) { return p.get() == r; });
     }
