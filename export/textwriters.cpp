@@ -69,9 +69,10 @@ void TextWriter::appendCells(const RowView& row, int columns) {
     checkRowWidth(size_t(columns), m_schema.columns.size());
     // The common row: every value one the line can be written from directly. Its longest
     // possible text is reserved once and the line written in place.
-    constexpr int kDirectColumns = 64;
-    if (columns <= kDirectColumns) {
-        Cell cells[kDirectColumns];
+    {
+        if (m_cells.size() < size_t(columns))
+            m_cells.resize(size_t(columns));
+        Cell* const cells = m_cells.data();
         qsizetype bound = 2;
         bool direct = true;
         for (int i = 0; i < columns && direct; ++i) {

@@ -34,6 +34,7 @@ private:
     TableSchema m_schema;
     QFile m_file;
     QByteArray m_buffer; // complete lines not yet written
+    std::vector<Cell> m_cells; // the cells of the row being written
 };
 
 // An HTML page with one table: a caption with the table's name, a header row of the column
