@@ -27,7 +27,7 @@ StartupWindowFactories defaultStartupWindows()
         return new TFMBlob(m->dataModule() ? m->dataModule()->DSQuery : nullptr, m);
     };
     f.setup = [](TFMMain* m) {
-        auto* dialog = new TFMsetup(m);
+        auto* dialog = new TFMsetup(m, TFMsetup::Controls::WhenShown);
         dialog->setObjectName(QStringLiteral("FMsetup"));
         return dialog;
     };

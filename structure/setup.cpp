@@ -17,6 +17,8 @@
 
 namespace {
 
+constexpr int kDefaultFontSize = 10;
+
 QLabel* addLabel(QWidget* parent, const char* name, const QString& text, int x, int y,
                  bool bold = false)
 {
@@ -56,14 +58,33 @@ QWidget* addPage(QTabWidget* tabs, const char* name, const QString& caption)
 
 } // namespace
 
-TFMsetup::TFMsetup(QWidget* parent) : QDialog(parent)
+TFMsetup::TFMsetup(QWidget* parent, Controls controls) : QDialog(parent)
 {
     setObjectName(QStringLiteral("FMsetup"));
     setWindowTitle(QStringLiteral("Einstellungen"));
     setFont(QFont(QStringLiteral("Tahoma"), 8));
     setFixedSize(305, 265);
     setSizeGripEnabled(false);
+    if (controls == Controls::Now)
+        buildControls();
+}
 
+void TFMsetup::ensureBuilt()
+{
+    if (!isBuilt())
+        buildControls();
+}
+
+void TFMsetup::setVisible(bool visible)
+{
+    // Made before the dialog shows, so they show along with it.
+    if (visible)
+        ensureBuilt();
+    QDialog::setVisible(visible);
+}
+
+void TFMsetup::buildControls()
+{
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->setGeometry(8, 8, 289, 218);
@@ -92,7 +113,7 @@ TFMsetup::TFMsetup(QWidget* parent) : QDialog(parent)
     DRSize = new QSpinBox(print);
     DRSize->setObjectName(QStringLiteral("DRSize"));
     DRSize->setRange(4, 14);
-    DRSize->setValue(10);
+    DRSize->setValue(kDefaultFontSize);
     DRSize->setGeometry(92, 112, 61, 21);
 
     // Page "Tastaturkürzel": a heading row without texts, then F1 … F10.
@@ -206,12 +227,15 @@ void TFMsetup::RBLandscapeClick()
 
 int TFMsetup::fontSizeValue() const
 {
+    if (!DRSize)
+        return kDefaultFontSize; // what the field starts with
     return qBound(4, settingToInt(DRSize->cleanText(), 4), 14);
 }
 
 bool ACSetupExecute(TFMsetup& dialog, TShortcutTexts& shortcutTexts,
                     const std::function<void(int)>& applyQueryTimeout)
 {
+    dialog.ensureBuilt(); // the seam's handler may read the controls unshown
     dialog.setShortcutTexts(&shortcutTexts);
     const int result = modal::exec(&dialog);
     dialog.setShortcutTexts(nullptr);

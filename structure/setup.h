@@ -21,7 +21,18 @@ class StringGrid;
 class TFMsetup : public QDialog {
     Q_OBJECT
 public:
-    explicit TFMsetup(QWidget* parent = nullptr);
+    // When the controls are built: at once, or when the dialog is first
+    // shown or run (or ensureBuilt is called). The instance made hidden at
+    // start-up leaves them until then.
+    enum class Controls { Now, WhenShown };
+
+    explicit TFMsetup(QWidget* parent = nullptr, Controls controls = Controls::Now);
+
+    // Builds the controls if they are not built yet; the pointers below are
+    // set from then on.
+    void ensureBuilt();
+    bool isBuilt() const { return PageControl1 != nullptr; }
+    void setVisible(bool visible) override;
 
     // The texts the dialog shows and, on OK, writes back. Set by
     // ACSetupExecute before each opening.
@@ -40,22 +51,23 @@ public:
     // holds no whole number.
     int fontSizeValue() const;
 
-    QTabWidget* PageControl1;
-    QComboBox* CBDrucker;
-    QPushButton* Button4;
-    QRadioButton* RBPortrait;
-    QRadioButton* RBLandscape;
-    QSpinBox* DRSize;
-    StringGrid* STGShortCut;
-    QLineEdit* EDADOTimeout;
-    QPushButton* Button1;
-    QPushButton* Button2;
-    QPushButton* Button3;
+    QTabWidget* PageControl1 = nullptr;
+    QComboBox* CBDrucker = nullptr;
+    QPushButton* Button4 = nullptr;
+    QRadioButton* RBPortrait = nullptr;
+    QRadioButton* RBLandscape = nullptr;
+    QSpinBox* DRSize = nullptr;
+    StringGrid* STGShortCut = nullptr;
+    QLineEdit* EDADOTimeout = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QPushButton* Button3 = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void buildControls();
     void fillPrinters();
     void showOrientation();
 

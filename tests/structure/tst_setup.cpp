@@ -118,6 +118,34 @@ private slots:
         QCOMPARE(m_applied, QList<int>{30});
     }
 
+    // The dialog made at start-up builds its controls only when it is run:
+    // it then shows the current values and keeps what OK confirms, and looks
+    // as one built at once.
+    void controlsBuiltWhenRun()
+    {
+        delete m_dialog;
+        m_dialog = new TFMsetup(nullptr, TFMsetup::Controls::WhenShown);
+        m_dialog->ensurePolished();
+        QVERIFY(!m_dialog->isBuilt());
+        QVERIFY(!m_dialog->findChild<QSpinBox*>());
+        QCOMPARE(m_dialog->fontSizeValue(), 10);
+
+        m_texts[0] = QStringLiteral("SELECT 1");
+        QString shown;
+        QVERIFY(run([&](TFMsetup& d) {
+            shown = d.STGShortCut->cells(1, 1);
+            d.DRSize->setValue(13);
+            return true;
+        }));
+        QCOMPARE(shown, QStringLiteral("SELECT 1"));
+        QCOMPARE(PrintFontSize, 13);
+
+        TFMsetup later(nullptr, TFMsetup::Controls::WhenShown);
+        later.ensureBuilt();
+        TFMsetup now;
+        QCOMPARE(later.grab().toImage(), now.grab().toImage());
+    }
+
     void cancelKeepsValuesButNotFontField()
     {
         m_texts[0] = QStringLiteral("old");
