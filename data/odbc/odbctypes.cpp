@@ -203,18 +203,20 @@ ColumnPlan planColumn(const DescribedColumn& c, bool rawWire)
         info.precision = int(c.columnSize);
         break;
     }
+    // Only where the driver itself names the type: a type guessed from the
+    // SQL type could be another one with other bytes (datetime2 is a
+    // SQL_TYPE_TIMESTAMP too).
+    auto named = [&](const char* type) { return c.typeName.compare(QLatin1String(type), Qt::CaseInsensitive) == 0; };
     if (rawWire && !plan.isLong) {
-        if (name == QLatin1String("money") || name == QLatin1String("smallmoney")) {
+        if (named("money") || named("smallmoney")) {
             plan.cType = SQL_C_BINARY;
             plan.convert = Convert::MoneyRaw;
             plan.bufferBytes = 8;
-        } else if (name == QLatin1String("datetime") || name == QLatin1String("smalldatetime")) {
+        } else if (named("datetime") || named("smalldatetime")) {
             plan.cType = SQL_C_BINARY;
             plan.convert = Convert::DateTimeRaw;
             plan.bufferBytes = 8;
-        } else if (info.kind == StorageKind::Utf16 && (name == QLatin1String("nchar") ||
-                                                         name == QLatin1String("nvarchar") ||
-                                                         name == QLatin1String("sysname"))) {
+        } else if (info.kind == StorageKind::Utf16 && (named("nchar") || named("nvarchar") || named("sysname"))) {
             // UTF-16LE code units as the store keeps them; no terminator.
             plan.cType = SQL_C_BINARY;
             plan.bufferBytes = SQLLEN(c.columnSize) * 2;

@@ -255,6 +255,11 @@ void TestTypeMap::rawWireBinding_data()
     QTest::newRow("decimal") << "decimal" << SQL_DECIMAL << 18 << SQL_C_CHAR << 48;
     QTest::newRow("varchar") << "varchar" << SQL_VARCHAR << 40 << SQL_C_CHAR << 161;
     QTest::newRow("unknown type as text") << "datetimeoffset" << -155 << 34 << SQL_C_WCHAR << 70;
+    // Without the driver's type name the SQL type could stand for another
+    // server type with other bytes.
+    QTest::newRow("timestamp without name") << "" << SQL_TYPE_TIMESTAMP << 27 << SQL_C_TYPE_TIMESTAMP
+                                            << int(sizeof(SQL_TIMESTAMP_STRUCT));
+    QTest::newRow("nvarchar without name") << "" << SQL_WVARCHAR << 10 << SQL_C_WCHAR << 22;
 }
 
 void TestTypeMap::rawWireBinding()
