@@ -206,7 +206,9 @@ ColumnPlan planColumn(const DescribedColumn& c, bool rawWire)
     // Only where the driver itself names the type: a type guessed from the
     // SQL type could be another one with other bytes (datetime2 is a
     // SQL_TYPE_TIMESTAMP too).
-    auto named = [&](const char* type) { return c.typeName.compare(QLatin1String(type), Qt::CaseInsensitive) == 0; };
+    auto named = [&](const char* type) {
+        return c.typeName.compare(QLatin1String(type), Qt::CaseInsensitive) == 0;
+    };
     if (rawWire && !plan.isLong) {
         if (named("money") || named("smallmoney")) {
             plan.cType = SQL_C_BINARY;
@@ -216,7 +218,8 @@ ColumnPlan planColumn(const DescribedColumn& c, bool rawWire)
             plan.cType = SQL_C_BINARY;
             plan.convert = Convert::DateTimeRaw;
             plan.bufferBytes = 8;
-        } else if (info.kind == StorageKind::Utf16 && (named("nchar") || named("nvarchar") || named("sysname"))) {
+        } else if (info.kind == StorageKind::Utf16 &&
+                   (named("nchar") || named("nvarchar") || named("sysname"))) {
             // UTF-16LE code units as the store keeps them; no terminator.
             plan.cType = SQL_C_BINARY;
             plan.bufferBytes = SQLLEN(c.columnSize) * 2;
