@@ -24,7 +24,8 @@ StartupWindowFactories defaultStartupWindows()
     StartupWindowFactories f;
     f.blob = [](TFMMain* m) {
         // Its controls show the result set of the data module created before it.
-        return new TFMBlob(m->dataModule() ? m->dataModule()->DSQuery : nullptr, m);
+        return new TFMBlob(m->dataModule() ? m->dataModule()->DSQuery : nullptr, m,
+                           TFMBlob::Controls::WhenShown);
     };
     f.setup = [](TFMMain* m) {
         auto* dialog = new TFMsetup(m, TFMsetup::Controls::WhenShown);

@@ -97,7 +97,8 @@ void TDBMemo::LoadMemo()
     setPlainText(value.isValid() ? value.toString() : QString());
 }
 
-TFMBlob::TFMBlob(TDataSource* source, QWidget* parent) : QDialog(parent)
+TFMBlob::TFMBlob(TDataSource* source, QWidget* parent, Controls controls)
+    : QDialog(parent), m_source(source)
 {
     setObjectName(QStringLiteral("FMBlob"));
     setWindowTitle(QStringLiteral("FMBlob"));
@@ -108,7 +109,15 @@ TFMBlob::TFMBlob(TDataSource* source, QWidget* parent) : QDialog(parent)
     setPalette(face);
     setAutoFillBackground(true);
     resize(381, 313);
+    if (controls == Controls::Now)
+        ensureBuilt();
+}
 
+void TFMBlob::ensureBuilt()
+{
+    if (isBuilt())
+        return;
+    TDataSource* source = m_source.data();
     DBImage = new TDBImage(this);
     DBImage->setObjectName(QStringLiteral("DBImage"));
     DBImage->setGeometry(8, 8, 357, 269);
@@ -123,6 +132,14 @@ TFMBlob::TFMBlob(TDataSource* source, QWidget* parent) : QDialog(parent)
     DBMemo->setGeometry(8, 8, 357, 269);
     DBMemo->setDataSource(source);
     DBMemo->hide();
+}
+
+void TFMBlob::setVisible(bool visible)
+{
+    // Made before the viewer shows, so they show along with it.
+    if (visible)
+        ensureBuilt();
+    QDialog::setVisible(visible);
 }
 
 void TFMBlob::showEvent(QShowEvent* event)
@@ -143,6 +160,7 @@ void DBGridQueryCellClick(TFMBlob& viewer, TADODataSet* dataSet, int column)
     const TFieldType type = field.DataType();
     if (!isBlobFieldType(type))
         return;
+    viewer.ensureBuilt();
     UnbindOnExit unbind{viewer};
     if (type == ftBlob || type == ftGraphic || type == ftTypedBinary) {
         viewer.DBImage->setDataField(field.FieldName(), column);

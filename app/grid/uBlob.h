@@ -69,13 +69,28 @@ public:
 class TFMBlob : public QDialog {
     Q_OBJECT
 public:
-    explicit TFMBlob(TDataSource* source, QWidget* parent = nullptr);
+    // When the two controls are built: at once, or when the viewer is first
+    // shown or opened on a cell (or ensureBuilt is called). The viewer made
+    // hidden at start-up leaves them until then.
+    enum class Controls { Now, WhenShown };
 
-    TDBImage* DBImage;
-    TDBMemo* DBMemo;
+    explicit TFMBlob(TDataSource* source, QWidget* parent = nullptr,
+                     Controls controls = Controls::Now);
+
+    // Builds the controls if they are not built yet; the pointers below are
+    // set from then on.
+    void ensureBuilt();
+    bool isBuilt() const { return DBImage != nullptr; }
+    void setVisible(bool visible) override;
+
+    TDBImage* DBImage = nullptr;
+    TDBMemo* DBMemo = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
+
+private:
+    QPointer<TDataSource> m_source; // for controls built later
 };
 
 // The grid's cell click: for a large-object column, binds the matching

@@ -152,6 +152,23 @@ private slots:
         QVERIFY(m_viewer->DBMemo->toPlainText().isEmpty());
     }
 
+    // The viewer made at start-up builds its controls only when it is first
+    // opened; bound to the same source, it then shows the cell as ever.
+    void controlsBuiltWhenOpened()
+    {
+        delete m_viewer;
+        m_viewer = new TFMBlob(m_source, nullptr, TFMBlob::Controls::WhenShown);
+        m_viewer->ensurePolished();
+        QVERIFY(!m_viewer->isBuilt());
+        QVERIFY(!m_viewer->findChild<QPlainTextEdit*>());
+        click(0, 5);
+        QCOMPARE(m_seen.opened, 1);
+        QVERIFY(m_seen.memoVisible);
+        QCOMPARE(m_seen.text, QStringLiteral("zweites Feld"));
+        verifyIdle();
+        QCOMPARE(m_viewer->DBMemo->geometry(), QRect(8, 8, 357, 269));
+    }
+
     void pictureShownCentredUnscaled_data()
     {
         QTest::addColumn<int>("row");
