@@ -72,6 +72,27 @@ void storeCell(ResultStore& store, qint64 row, int col, const ColumnPlan& plan, 
         store.setVariable(row, col, p, std::size_t(len));
         return;
     }
+    case Convert::FixedRaw: {
+        const int width = fixedWidth(plan.info.kind);
+        if (ind != width)
+            throw unexpectedFormat(store, col);
+        std::memcpy(store.fixedSlot(row, col), p, std::size_t(width));
+        return;
+    }
+    case Convert::FloatRaw: {
+        double d;
+        if (ind == 8) {
+            std::memcpy(&d, p, 8);
+        } else if (ind == 4) {
+            float f;
+            std::memcpy(&f, p, 4);
+            d = f;
+        } else {
+            throw unexpectedFormat(store, col);
+        }
+        std::memcpy(store.fixedSlot(row, col), &d, 8);
+        return;
+    }
     case Convert::MoneyRaw:
     case Convert::DateTimeRaw: {
         std::int64_t v = 0;

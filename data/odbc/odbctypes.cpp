@@ -218,6 +218,17 @@ ColumnPlan planColumn(const DescribedColumn& c, bool rawWire)
             plan.cType = SQL_C_BINARY;
             plan.convert = Convert::DateTimeRaw;
             plan.bufferBytes = 8;
+        } else if (named("int") || named("smallint") || named("tinyint") || named("bigint")) {
+            // Little-endian integers of the column's width, as the store keeps them.
+            plan.cType = SQL_C_BINARY;
+            plan.convert = Convert::FixedRaw;
+        } else if (named("bit")) {
+            plan.cType = SQL_C_BINARY;
+            plan.bufferBytes = 1;
+        } else if (named("float")) {
+            plan.cType = SQL_C_BINARY;
+            plan.convert = Convert::FloatRaw;
+            plan.bufferBytes = 8;
         } else if (info.kind == StorageKind::Utf16 &&
                    (named("nchar") || named("nvarchar") || named("sysname"))) {
             // UTF-16LE code units as the store keeps them; no terminator.

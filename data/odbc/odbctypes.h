@@ -40,14 +40,16 @@ struct ColumnPlan {
         Text,          // bytes into the arena
         MoneyRaw,      // the server's money (8 bytes) or smallmoney (4 bytes) -> unscaled int64
         DateTimeRaw,   // the server's datetime (8 bytes) or smalldatetime (4 bytes) -> ticks
+        FixedRaw,      // the server's integer bytes, exactly the store's width
+        FloatRaw,      // the server's float (8 bytes) or real (4 bytes) -> double
     } convert = Convert::Text;
 };
 
 // The mapping, for one column. Never fails: unknown types are fetched as text.
-// `rawWire`: the driver hands money, datetime and national character values
-// over as the server sent them when asked for SQL_C_BINARY (the FreeTDS
-// driver does); they are then taken as they are instead of as text or
-// structures the driver would have to build.
+// `rawWire`: the driver hands numbers, money, datetime and national character
+// values over as the server sent them when asked for SQL_C_BINARY (the
+// FreeTDS driver does); they are then taken as they are instead of as text,
+// structures or C types the driver would have to build.
 ColumnPlan planColumn(const DescribedColumn& column, bool rawWire = false);
 
 // The kind of SQL Server type a type name stands for, for tests and the

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QUuid>
 #include <QtTest>
+#include <limits>
 #include <memory>
 
 using namespace data;
@@ -357,6 +358,39 @@ void TestDataEndToEnd::edgeValuesTakenAsSent()
     QCOMPARE(ds.Fields(4).Value().toString().size(), 5);
     QCOMPARE(ds.Fields(2).Value().toDateTime(),
              QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 997), Qt::UTC));
+
+    // Numbers at the ends of their ranges, the same way.
+    exec(QStringLiteral("CREATE TABLE KantenZahlen (id int NOT NULL, i int NULL, bi bigint NULL, "
+                        "si smallint NULL, ti tinyint NULL, b bit NULL, f float NULL, r real NULL)"));
+    exec(QStringLiteral(
+        "INSERT INTO KantenZahlen VALUES (1, -2147483648, -9223372036854775808, -32768, 0, 0, "
+        "-1.7976931348623157E+308, -3.4E+38);"
+        "INSERT INTO KantenZahlen VALUES (2, 2147483647, 9223372036854775807, 32767, 255, 1, 5E-324, 1.5);"
+        "INSERT INTO KantenZahlen VALUES (3, NULL, NULL, NULL, NULL, NULL, NULL, NULL)"));
+    TADODataSet nums;
+    nums.setConnection(m_conn.get());
+    nums.setCommandText(QStringLiteral("select i, bi, si, ti, b, f, r from KantenZahlen order by id"));
+    nums.Open();
+    QCOMPARE(nums.RecordCount(), 3);
+    nums.First();
+    QCOMPARE(nums.Fields(0).Value(), QVariant(-2147483647 - 1));
+    QCOMPARE(nums.Fields(1).Value().toLongLong(), std::numeric_limits<qint64>::min());
+    QCOMPARE(nums.Fields(2).Value().toInt(), -32768);
+    QCOMPARE(nums.Fields(3).Value().toInt(), 0);
+    QCOMPARE(nums.Fields(4).Value(), QVariant(false));
+    QCOMPARE(nums.Fields(5).Value().toDouble(), -1.7976931348623157E+308);
+    QCOMPARE(nums.Fields(6).Value().toDouble(), double(-3.4E+38f));
+    nums.Next();
+    QCOMPARE(nums.Fields(0).Value(), QVariant(2147483647));
+    QCOMPARE(nums.Fields(1).Value().toLongLong(), std::numeric_limits<qint64>::max());
+    QCOMPARE(nums.Fields(2).Value().toInt(), 32767);
+    QCOMPARE(nums.Fields(3).Value().toInt(), 255);
+    QCOMPARE(nums.Fields(4).Value(), QVariant(true));
+    QCOMPARE(nums.Fields(5).Value().toDouble(), 5E-324);
+    QCOMPARE(nums.Fields(6).Value().toDouble(), 1.5);
+    nums.Next();
+    for (int i = 0; i < 7; ++i)
+        QVERIFY2(nums.Fields(i).IsNull(), qPrintable(nums.Fields(i).FieldName()));
 }
 
 void TestDataEndToEnd::longValuesInChunks()

@@ -248,6 +248,13 @@ void TestTypeMap::rawWireBinding_data()
     QTest::newRow("smalldatetime") << "smalldatetime" << SQL_TYPE_TIMESTAMP << 16 << SQL_C_BINARY << 8;
     QTest::newRow("nvarchar") << "nvarchar" << SQL_WVARCHAR << 100 << SQL_C_BINARY << 200;
     QTest::newRow("nchar") << "nchar" << SQL_WCHAR << 3 << SQL_C_BINARY << 6;
+    QTest::newRow("int") << "int" << SQL_INTEGER << 10 << SQL_C_BINARY << 4;
+    QTest::newRow("bigint") << "bigint" << SQL_BIGINT << 19 << SQL_C_BINARY << 8;
+    QTest::newRow("smallint") << "smallint" << SQL_SMALLINT << 5 << SQL_C_BINARY << 2;
+    QTest::newRow("tinyint") << "tinyint" << SQL_TINYINT << 3 << SQL_C_BINARY << 1;
+    QTest::newRow("bit") << "bit" << SQL_BIT << 1 << SQL_C_BINARY << 1;
+    QTest::newRow("float") << "float" << SQL_FLOAT << 53 << SQL_C_BINARY << 8;
+    QTest::newRow("real") << "real" << SQL_REAL << 24 << SQL_C_DOUBLE << 8;
     // Everything else keeps the driver's conversions.
     QTest::newRow("nvarchar(max)") << "nvarchar" << SQL_WVARCHAR << 0 << SQL_C_WCHAR << 0;
     QTest::newRow("datetime2") << "datetime2" << SQL_TYPE_TIMESTAMP << 27 << SQL_C_TYPE_TIMESTAMP
