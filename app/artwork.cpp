@@ -38,22 +38,6 @@ QPixmap applicationIconPixmap(int size)
     return pm;
 }
 
-QPixmap wordmarkPixmap()
-{
-    QPixmap pm(155, 18);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    QFont f(QStringLiteral("Tahoma"));
-    f.setPixelSize(16);
-    f.setBold(true);
-    p.setFont(f);
-    p.setPen(Qt::white);
-    p.drawText(QRect(0, 0, 155, 18), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("tarnwick 2005"));
-    return pm;
-}
-
 namespace {
 
 enum class Glyph { Plug, Page, Folder, Disk, Play, FastForward, Grid, Info, Printer, ArrowDown,

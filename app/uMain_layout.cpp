@@ -211,7 +211,7 @@ void TFMMain::buildTitleRegion(const QPixmap& appIcon)
 
     Image1 = new QLabel(VelStylePanel1);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(wordmarkPixmap());
+    // Its picture, the product lettering, comes with the frame (buildFrame).
     Image1->setAttribute(Qt::WA_TranslucentBackground);
     Image1->setGeometry(56, 26, 155, 18);
 
