@@ -1,8 +1,9 @@
 #include "values.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace tds {
 
@@ -104,28 +105,44 @@ void civilFromDays(std::int64_t days, int& year, int& month, int& day)
 std::optional<DateTimeValue> parseDateTime(std::string_view s)
 {
     // The form datetime values are stored in, "yyyy-mm-dd hh:mm:ss.fff",
-    // read without the general parser.
+    // read without the general parser. Rows in a row often share their
+    // date, so the last date read is remembered.
     if (s.size() == 23 && s[4] == '-' && s[7] == '-' && s[10] == ' ' && s[13] == ':' && s[16] == ':'
         && s[19] == '.') {
-        int f[7];
-        static constexpr int kAt[7] = {0, 5, 8, 11, 14, 17, 20};
-        static constexpr int kWidth[7] = {4, 2, 2, 2, 2, 2, 3};
-        bool ok = true;
-        for (int k = 0; k < 7 && ok; ++k) {
-            f[k] = 0;
-            for (int j = 0; j < kWidth[k]; ++j) {
-                const char c = s[std::size_t(kAt[k] + j)];
-                ok = ok && isDigit(c);
-                f[k] = f[k] * 10 + (c - '0');
+        auto number = [&](std::size_t at, int width, int& out) {
+            out = 0;
+            for (int j = 0; j < width; ++j) {
+                const char c = s[at + std::size_t(j)];
+                if (!isDigit(c))
+                    return false;
+                out = out * 10 + (c - '0');
+            }
+            return true;
+        };
+        struct DateMemo {
+            char text[10];
+            std::int64_t days = 0;
+            bool valid = false;
+        };
+        thread_local DateMemo memo;
+        bool dateOk = memo.valid && std::memcmp(memo.text, s.data(), 10) == 0;
+        if (!dateOk) {
+            int y, m, d;
+            dateOk = number(0, 4, y) && number(5, 2, m) && number(8, 2, d) && y >= 1 && m >= 1 && m <= 12
+                     && d >= 1 && d <= daysInMonth(y, m);
+            if (dateOk) {
+                std::memcpy(memo.text, s.data(), 10);
+                memo.days = daysFromCivil(y, m, d);
+                memo.valid = true;
             }
         }
-        if (ok && f[0] >= 1 && f[1] >= 1 && f[1] <= 12 && f[2] >= 1 && f[2] <= daysInMonth(f[0], f[1])
-            && f[3] <= 23 && f[4] <= 59 && f[5] <= 59) {
+        int h, mi, sec, ms;
+        if (dateOk && number(11, 2, h) && number(14, 2, mi) && number(17, 2, sec) && number(20, 3, ms)
+            && h <= 23 && mi <= 59 && sec <= 59) {
             DateTimeValue v;
-            v.days = daysFromCivil(f[0], f[1], f[2]);
+            v.days = memo.days;
             v.hasDate = true;
-            v.ticks = (std::int64_t(f[3]) * 3600 + f[4] * 60 + f[5]) * kTicksPerSecond
-                      + std::int64_t(f[6]) * 10'000;
+            v.ticks = (std::int64_t(h) * 3600 + mi * 60 + sec) * kTicksPerSecond + std::int64_t(ms) * 10'000;
             v.hasTime = true;
             return v;
         }

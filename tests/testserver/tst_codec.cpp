@@ -541,6 +541,10 @@ TEST(Values, DateTimeParsingAndLegacyRounding)
     EXPECT_EQ(quick->days, general->days);
     EXPECT_EQ(quick->ticks, general->ticks);
     EXPECT_TRUE(quick->hasDate && quick->hasTime && !quick->hasOffset);
+    // The date just read is remembered; the time is still checked.
+    EXPECT_FALSE(parseDateTime("2024-02-29 24:00:00.000"));
+    EXPECT_EQ(parseDateTime("2024-02-29 00:00:00.010")->days, quick->days);
+    EXPECT_EQ(parseDateTime("2024-03-01 00:00:00.000")->days, quick->days + 1);
     EXPECT_TRUE(parseDateTime("2024-01-01T08:00:00"));
     EXPECT_TRUE(parseDateTime("08:00"));
     const auto off = parseDateTime("2024-01-01 08:00:00 +02:00");
