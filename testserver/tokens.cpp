@@ -591,7 +591,23 @@ std::size_t TokenWriter::encodeUcs2(std::string_view s)
             ++i;
             continue;
         }
-        char32_t cp = nextCodePoint(s, i);
+        // Well-formed two- and three-byte sequences decoded here; anything
+        // else (four bytes, malformed input) by the general decoder.
+        char32_t cp = 0;
+        const auto c1 = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : 0;
+        if (byte >= 0xC2 && byte <= 0xDF && (c1 & 0xC0) == 0x80) {
+            cp = char32_t(((byte & 0x1F) << 6) | (c1 & 0x3F));
+            i += 2;
+        } else if (byte >= 0xE0 && byte <= 0xEF && i + 2 < s.size() && (c1 & 0xC0) == 0x80
+                   && (static_cast<unsigned char>(s[i + 2]) & 0xC0) == 0x80) {
+            cp = char32_t(((byte & 0x0F) << 12) | ((c1 & 0x3F) << 6) | (static_cast<unsigned char>(s[i + 2]) & 0x3F));
+            if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF))
+                i += 3;
+            else
+                cp = nextCodePoint(s, i);
+        } else {
+            cp = nextCodePoint(s, i);
+        }
         if (cp >= 0x10000) {
             cp -= 0x10000;
             const char16_t high = char16_t(0xD800 + (cp >> 10));
