@@ -120,9 +120,7 @@ sqlite3* Session::Impl::open(const std::string& name)
     sqlite3_extended_result_codes(c, 1);
     sqlite3_busy_handler(c, busyHandler, this);
     sqlite3_progress_handler(c, 2000, progressHandler, this);
-    // Reads map the database file instead of copying pages out of it.
-    sqlite3_exec(c, "PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON; PRAGMA synchronous=NORMAL; "
-                    "PRAGMA mmap_size=1073741824;", nullptr, nullptr, nullptr);
+    sqlite3_exec(c, "PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
     registerFunctions(c);
     conns[key] = c;
     return c;
