@@ -69,7 +69,6 @@ public:
     OdbcConnection(const ConnectionParams& params, MessageList& messages) : m_params(params)
     {
         m_settings = settingsFromEnvironment();
-        m_rawWire = isFreeTdsDriver(m_settings.driver);
         const OdbcTarget target =
             translate(ConnectionString::parse(params.connectionString), params.connectionTimeout, m_settings);
         m_loginTimeout = target.loginTimeout;
@@ -88,6 +87,11 @@ public:
                                 SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT),
               SQL_HANDLE_DBC, m_dbc.get(), "SQLDriverConnect", &infos, Failure::Connect);
         messages.append(informational(infos));
+        SQLWCHAR version[64];
+        SQLSMALLINT versionBytes = 0;
+        if (SQL_SUCCEEDED(SQLGetInfoW(m_dbc.get(), SQL_DRIVER_VER, version, sizeof version, &versionBytes)))
+            m_rawWire = driverHandsRawBytes(
+                m_settings.driver, fromWide(version, std::clamp<qsizetype>(versionBytes / 2, 0, 63)));
         // Results then name their base tables and columns, which writing rows
         // back needs; a server that does not know the option loses nothing.
         try {

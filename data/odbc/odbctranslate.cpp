@@ -25,6 +25,17 @@ bool isFreeTdsDriver(const QString& driver)
            driver.contains(QLatin1String("tdsodbc"), Qt::CaseInsensitive);
 }
 
+bool driverHandsRawBytes(const QString& driver, const QString& driverVersion)
+{
+    if (!isFreeTdsDriver(driver))
+        return false;
+    const QStringList parts = driverVersion.trimmed().split(QLatin1Char('.'));
+    bool majorOk = false, minorOk = false;
+    const int major = parts.value(0).toInt(&majorOk);
+    const int minor = parts.value(1).toInt(&minorOk);
+    return majorOk && minorOk && (major > 1 || (major == 1 && minor >= 3));
+}
+
 bool isTrue(const QString& value)
 {
     const QString v = value.trimmed().toLower();

@@ -21,6 +21,12 @@ DriverSettings settingsFromEnvironment();
 
 bool isFreeTdsDriver(const QString& driver);
 
+// Whether the driver hands values over exactly as the server sent them when
+// asked for SQL_C_BINARY (see planColumn): the FreeTDS driver from version
+// 1.3 on (SQL_DRIVER_VER "01.03.0017"); any other driver or version keeps the
+// usual conversions.
+bool driverHandsRawBytes(const QString& driver, const QString& driverVersion);
+
 struct ServerAddress {
     QString host;
     int port = 0;     // 0: not given

@@ -24,6 +24,8 @@ private slots:
     void translate_data();
     void translate();
     void translateOtherDriver();
+    void rawBytesDriver_data();
+    void rawBytesDriver();
     void portWithInstanceIsRefused();
     void loginTimeout();
 };
@@ -230,6 +232,29 @@ void TestConnectionString::loginTimeout()
     QCOMPARE(data::odbc::translate(ConnectionString::parse("Data Source=h;Connect Timeout=3"), 15, {})
                  .loginTimeout,
              3);
+}
+
+void TestConnectionString::rawBytesDriver_data()
+{
+    QTest::addColumn<QString>("driver");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<bool>("raw");
+    QTest::newRow("FreeTDS 1.3") << "FreeTDS" << "01.03.0017" << true;
+    QTest::newRow("FreeTDS 1.4") << "FreeTDS" << "01.04.0001" << true;
+    QTest::newRow("FreeTDS 2") << "FreeTDS" << "02.00.0000" << true;
+    QTest::newRow("FreeTDS 1.2") << "FreeTDS" << "01.02.0011" << false;
+    QTest::newRow("FreeTDS 0.95") << "FreeTDS" << "00.95.0081" << false;
+    QTest::newRow("no version") << "FreeTDS" << "" << false;
+    QTest::newRow("garbage") << "FreeTDS" << "x.y" << false;
+    QTest::newRow("by library name") << "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so" << "01.03.0017" << true;
+    QTest::newRow("other driver") << "ODBC Driver 18 for SQL Server" << "18.03.0001" << false;
+}
+
+void TestConnectionString::rawBytesDriver()
+{
+    QFETCH(QString, driver);
+    QFETCH(QString, version);
+    QTEST(driverHandsRawBytes(driver, version), "raw");
 }
 
 QTEST_APPLESS_MAIN(TestConnectionString)
