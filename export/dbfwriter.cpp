@@ -470,10 +470,13 @@ void DbfWriter::appendRow(const std::vector<QVariant>& values) {
 
 void DbfWriter::appendCells(const RowView& row, int columns) {
     checkRowWidth(size_t(columns), m_fields.size());
+    if (m_cells.size() < size_t(columns))
+        m_cells.resize(size_t(columns));
+    row.cells(m_cells.data(), columns);
     char* rec = beginRecord();
     for (int i = 0; i < columns; ++i) {
         char* out = rec + m_fields[size_t(i)].offset;
-        if (!encodeCell(i, row.cell(i), out))
+        if (!encodeCell(i, m_cells[size_t(i)], out))
             encodeField(i, row.value(i), out, m_nullFlags);
     }
     completeRecord();

@@ -119,20 +119,8 @@ public:
     }
 
     Cell cell(int column) const override {
-        if (m_direct) {
-            struct {
-                const data::ResultStore::BlockView& v;
-                qint64 row;
-                bool isNull() const { return v.isNull(row); }
-                std::int64_t integer() const { return v.integer(row); }
-                double real() const { return v.fixedValue<double>(row); }
-                QStringView utf16() const {
-                    const QByteArrayView b = v.bytes(row);
-                    return QStringView(reinterpret_cast<const QChar*>(b.data()), b.size() / 2);
-                }
-            } read{m_views[size_t(column)], m_row};
-            return cellOf(read.v.kind, read);
-        }
+        if (m_direct)
+            return directCell(column);
         struct {
             const data::ResultStore& s;
             qint64 row;
@@ -145,9 +133,33 @@ public:
         return cellOf(m_store.column(column).kind, read);
     }
 
+    void cells(Cell* out, int columns) const override {
+        if (!m_direct) {
+            RowView::cells(out, columns);
+            return;
+        }
+        for (int c = 0; c < columns; ++c)
+            out[c] = directCell(c);
+    }
+
     QVariant value(int column) const override { return m_store.value(m_row, column); }
 
 private:
+    Cell directCell(int column) const {
+        struct {
+            const data::ResultStore::BlockView& v;
+            qint64 row;
+            bool isNull() const { return v.isNull(row); }
+            std::int64_t integer() const { return v.integer(row); }
+            double real() const { return v.fixedValue<double>(row); }
+            QStringView utf16() const {
+                const QByteArrayView b = v.bytes(row);
+                return QStringView(reinterpret_cast<const QChar*>(b.data()), b.size() / 2);
+            }
+        } read{m_views[size_t(column)], m_row};
+        return cellOf(read.v.kind, read);
+    }
+
     const data::ResultStore& m_store;
     const bool m_direct;
     std::vector<data::ResultStore::BlockView> m_views;

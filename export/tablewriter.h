@@ -65,6 +65,11 @@ class RowView {
 public:
     virtual ~RowView() = default;
     virtual Cell cell(int column) const = 0;
+    // The cells of columns 0 to columns - 1, for writers that take the whole row.
+    virtual void cells(Cell* out, int columns) const {
+        for (int c = 0; c < columns; ++c)
+            out[c] = cell(c);
+    }
     virtual QVariant value(int column) const = 0;
 };
 

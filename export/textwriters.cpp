@@ -75,8 +75,8 @@ void TextWriter::appendCells(const RowView& row, int columns) {
         Cell* const cells = m_cells.data();
         qsizetype bound = 2;
         bool direct = true;
+        row.cells(cells, columns);
         for (int i = 0; i < columns && direct; ++i) {
-            cells[i] = row.cell(i);
             direct = fitsDirectly(cells[i], m_schema.columns[size_t(i)]);
             bound += 1 + (cells[i].kind == Cell::Text ? 3 * cells[i].text.size() + 2 : kNumberRoom);
         }
