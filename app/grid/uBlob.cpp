@@ -154,13 +154,14 @@ void TFMBlob::showEvent(QShowEvent* event)
 
 void DBGridQueryCellClick(TFMBlob& viewer, TADODataSet* dataSet, int column)
 {
+    // From the first click on, the viewer's controls exist, opened or not.
+    viewer.ensureBuilt();
     if (!dataSet || !dataSet->Active() || column < 0 || column >= dataSet->FieldCount())
         return;
     const TField field = dataSet->Fields(column);
     const TFieldType type = field.DataType();
     if (!isBlobFieldType(type))
         return;
-    viewer.ensureBuilt();
     UnbindOnExit unbind{viewer};
     if (type == ftBlob || type == ftGraphic || type == ftTypedBinary) {
         viewer.DBImage->setDataField(field.FieldName(), column);

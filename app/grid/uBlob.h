@@ -70,7 +70,7 @@ class TFMBlob : public QDialog {
     Q_OBJECT
 public:
     // When the two controls are built: at once, or when the viewer is first
-    // shown or opened on a cell (or ensureBuilt is called). The viewer made
+    // shown or a grid cell is first clicked (or ensureBuilt is called). The viewer made
     // hidden at start-up leaves them until then.
     enum class Controls { Now, WhenShown };
 
