@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QSize>
 #include <QVector>
+#include <functional>
 
 class QPainter;
 
@@ -22,6 +23,9 @@ public:
 
     // Adds an image (scaled to the list's size if it differs); returns its index.
     int add(const QPixmap& image);
+    // Adds an image drawn only when it is first asked for or drawn (images
+    // for states a control is rarely in); returns its index.
+    int addDeferred(std::function<QPixmap()> make);
     // Cuts a strip of images laid side by side into the list.
     void addStrip(const QPixmap& strip);
     QPixmap image(int index) const;
@@ -34,6 +38,14 @@ signals:
     void changed();
 
 private:
+    const QPixmap& imageAt(int index) const;
+    QPixmap fitted(const QPixmap& image) const;
+
     QSize m_size;
-    QVector<QPixmap> m_images;
+    // An image and, until it has been made, its maker.
+    struct Entry {
+        QPixmap image;
+        std::function<QPixmap()> make;
+    };
+    mutable QVector<Entry> m_images;
 };

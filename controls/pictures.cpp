@@ -188,6 +188,7 @@ QPixmap windowButtonPixmap(WindowButtonImage image)
 
 void addWindowButtonImages(ImageList& list)
 {
+    // Drawn when first shown: the hot and pressed looks wait for the mouse.
     for (int i = 0; i < wbImageCount; ++i)
-        list.add(windowButtonPixmap(static_cast<WindowButtonImage>(i)));
+        list.addDeferred([i] { return windowButtonPixmap(static_cast<WindowButtonImage>(i)); });
 }

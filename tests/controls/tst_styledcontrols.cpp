@@ -2,6 +2,7 @@
 // the tool bar overflow icons it defers come out as the style's own; icons
 // made on first use.
 #include "deferredicon.h"
+#include "imagelist.h"
 #include "styledcontrols.h"
 
 #include <QAction>
@@ -74,6 +75,39 @@ private slots:
         QCOMPARE(made, 1);
 
         QVERIFY(deferredIcon([] { return QIcon(); }).isNull());
+    }
+
+    // A deferred image of an image list is made when first asked for or
+    // drawn, once, and fitted to the list's size like any other.
+    void imageListMakesDeferredImagesOnFirstUse()
+    {
+        ImageList list(QSize(16, 16));
+        int made = 0;
+        QPixmap big(32, 32);
+        big.fill(Qt::blue);
+        QPixmap plain(16, 16);
+        plain.fill(Qt::green);
+        QCOMPARE(list.add(plain), 0);
+        QCOMPARE(list.addDeferred([&] {
+            ++made;
+            return big;
+        }), 1);
+        QCOMPARE(list.count(), 2);
+        QCOMPARE(made, 0);
+
+        QImage canvas(32, 16, QImage::Format_ARGB32_Premultiplied);
+        canvas.fill(Qt::transparent);
+        QPainter p(&canvas);
+        list.draw(p, 0, 0, 1);
+        list.draw(p, 16, 0, 0);
+        list.draw(p, 0, 0, 5); // not held: draws nothing
+        p.end();
+        QCOMPARE(made, 1);
+        QCOMPARE(canvas.pixel(8, 8), QColor(Qt::blue).rgba());
+        QCOMPARE(canvas.pixel(24, 8), QColor(Qt::green).rgba());
+        QCOMPARE(list.image(1).size(), QSize(16, 16));
+        QCOMPARE(made, 1);
+        QVERIFY(list.image(2).isNull());
     }
 };
 
