@@ -497,7 +497,14 @@ void TFMMain::applySkin()
         "QMenu::item:disabled { color: #8A867A; }"
         "QMenu::icon { padding-left: 4px; }"
         "QMenu::separator { height: 1px; background: #B8B5A8; margin: 2px 2px 2px 28px; }");
-    for (QMenu* m : TBMenuBar->findChildren<QMenu*>())
-        m->setStyleSheet(menuSheet);
-    PopupMenu1->setStyleSheet(menuSheet);
+    // Each menu takes its sheet when it first opens (before it is sized), so
+    // the window does not restyle menus it may never open before it shows.
+    QList<QMenu*> menus = TBMenuBar->findChildren<QMenu*>();
+    menus.append(PopupMenu1);
+    for (QMenu* m : menus) {
+        connect(m, &QMenu::aboutToShow, m, [m, menuSheet] {
+            if (m->styleSheet().isEmpty())
+                m->setStyleSheet(menuSheet);
+        });
+    }
 }

@@ -221,6 +221,22 @@ void TestMainWindow::menus()
     QCOMPARE(entries(bar[2]->menu()->actions()), QStringList{"Einstellungen"});
     QCOMPARE(entries(bar[3]->menu()->actions()), QStringList{"&Info"});
     QCOMPARE(entries(w->PopupMenu1->actions()), QStringList{"Tabelleneigenschaften"});
+
+    // Each menu has its skin once it opens, and is sized with it: the
+    // selected entry's blue band fills the menu's width inside the border.
+    QList<QMenu*> menus{w->PopupMenu1};
+    for (QAction* a : bar)
+        menus << a->menu();
+    for (QMenu* m : menus) {
+        m->popup(QPoint(10, 10));
+        QVERIFY2(m->styleSheet().contains(QStringLiteral("QMenu::item:selected")),
+                 qPrintable(m->objectName()));
+        m->setActiveAction(m->actions().constFirst());
+        const QImage img = m->grab().toImage();
+        const QRect item = m->actionGeometry(m->actions().constFirst());
+        QCOMPARE(QColor(img.pixel(item.right() - 4, item.top() + 2)), QColor(0xC1, 0xD2, 0xEE));
+        m->hide();
+    }
 }
 
 void TestMainWindow::buttonToolbar()
