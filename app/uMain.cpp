@@ -21,6 +21,11 @@
 #include <QStatusTipEvent>
 #include <QTextEdit>
 
+namespace {
+// Starts the processor clock measurement once the window has painted.
+const QEvent::Type kStartCpuClock = QEvent::Type(QEvent::registerEventType());
+} // namespace
+
 bool FirstActivation = true;
 bool TableListFocused = false;
 QString ServerProductVersion;
@@ -89,6 +94,10 @@ bool TFMMain::event(QEvent* e)
         ApplicationEvents1Hint(static_cast<QStatusTipEvent*>(e)->tip());
         return true;
     default:
+        if (e->type() == kStartCpuClock) {
+            startCpuClockMeasurement();
+            return true;
+        }
         return QWidget::event(e);
     }
 }
@@ -116,8 +125,9 @@ bool TFMMain::eventFilter(QObject* watched, QEvent* e)
 void TFMMain::showEvent(QShowEvent* e)
 {
     // The native window exists now: measure the processor clock, on a thread
-    // of its own so the window paints at once.
-    startCpuClockMeasurement();
+    // of its own, started after the window's first paint (the low priority
+    // queues it behind the paint request) so the window paints at once.
+    QCoreApplication::postEvent(this, new QEvent(kStartCpuClock), Qt::LowEventPriority);
     QWidget::showEvent(e);
 }
 

@@ -6,6 +6,7 @@
 #include "registry.h"
 #include "uDM.h"
 #include "uMain.h"
+#include "utools.h"
 #include "windows.h"
 
 #include <QCheckBox>
@@ -137,6 +138,10 @@ void TestMainWindow::startupCreatesWindowsInOrder()
     QVERIFY(!w->PAGrid->isHidden());
     QCOMPARE(w->LBStatusbar1->text(), QStringLiteral("  "));
     QCOMPARE(w->EDMaxRec->value(), 0);
+    // Showing the window starts the processor clock measurement (once the
+    // window has painted); it ends with a clock value.
+    w->show();
+    QTRY_VERIFY_WITH_TIMEOUT(CpuClockMHz.load() > 0.0, 10000);
 }
 
 void TestMainWindow::componentsCarryTheirNames()
