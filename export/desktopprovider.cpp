@@ -226,6 +226,13 @@ public:
     }
 
     void takeRows(const QString& table, data::ResultStore& rows) override {
+        // A spreadsheet holds its sheet's cells and strings until it is complete, and a sheet
+        // takes at most 65,536 rows: a second block in flight would only add to its memory.
+        if (m_format == FileFormat::Excel3 || m_format == FileFormat::Excel4 ||
+            m_format == FileFormat::Excel5 || m_format == FileFormat::Excel8) {
+            ProviderConnection::takeRows(table, rows);
+            return;
+        }
         // The block is written on the table's writer thread while the next one is gathered.
         withOpenTable(table, [&](OpenTable& open, bool) {
             if (!open.async) {
