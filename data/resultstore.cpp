@@ -610,81 +610,14 @@ void ResultStore::setValue(qint64 row, int col, const QVariant& v)
 void ResultStore::copyValue(qint64 row, int col, const ResultStore& from, qint64 fromRow,
                             int fromCol)
 {
-    if (!m_edit && !from.m_edit) {
-        // Rows appended for a provider: read the source block and write the target block
-        // directly, for every pair of kinds that needs no variant.
-        const Block* source = from.block(fromRow, fromCol);
-        if (source && copyFromBlock(row, col, *source, fromRow & kRowMask, from.m_columns.at(fromCol)))
+    if (!m_edit) {
+        // Read the block that holds the source row (through the source's edits) and write
+        // the target block directly, for every pair of kinds that needs no variant.
+        qint64 r = fromRow;
+        const ResultStore* source = from.route(r);
+        const Block* b = source->block(r, fromCol);
+        if (b && copyFromBlock(row, col, *b, r & kRowMask, source->m_columns.at(fromCol)))
             return;
-    }
-    if (from.isNull(fromRow, fromCol)) {
-        setNull(row, col);
-        return;
-    }
-    const StorageKind to = m_columns.at(col).kind;
-    const ColumnInfo& source = from.column(fromCol);
-    auto put = [&](const auto& x) { std::memcpy(fixedSlot(row, col), &x, sizeof x); };
-    // Times go through the variant with whole milliseconds; so do they here.
-    auto wholeMs = [](std::int64_t ticks) { return ticks - ticks % 10000; };
-    switch (source.kind) {
-    case StorageKind::UInt8:
-    case StorageKind::Int16:
-    case StorageKind::Int32:
-    case StorageKind::Int64:
-        if (to == StorageKind::Int64) {
-            put(std::int64_t(from.integer(fromRow, fromCol)));
-            return;
-        }
-        break;
-    case StorageKind::Double:
-    case StorageKind::Decimal:
-        if (to == StorageKind::Double) {
-            put(from.real(fromRow, fromCol));
-            return;
-        }
-        break;
-    case StorageKind::Bool:
-        if (to == StorageKind::Bool) {
-            put(std::uint8_t(from.integer(fromRow, fromCol) != 0 ? 1 : 0));
-            return;
-        }
-        break;
-    case StorageKind::DateTime:
-        if (to == StorageKind::DateTime && from.integer(fromRow, fromCol) >= 0) {
-            put(std::int64_t(wholeMs(from.integer(fromRow, fromCol))));
-            return;
-        }
-        break;
-    case StorageKind::Date:
-        if (to == StorageKind::Date) {
-            put(std::int32_t(from.integer(fromRow, fromCol)));
-            return;
-        }
-        break;
-    case StorageKind::Time:
-        if (to == StorageKind::Time) {
-            const std::int64_t t = from.integer(fromRow, fromCol);
-            if (t >= 0 && t < kTicksPerDay) {
-                put(std::int64_t(wholeMs(t)));
-                return;
-            }
-        }
-        break;
-    case StorageKind::Utf16:
-        if (to == StorageKind::Utf16) {
-            const QStringView text = from.utf16(fromRow, fromCol);
-            setVariable(row, col, text.utf16(), std::size_t(text.size()) * 2);
-            return;
-        }
-        break;
-    case StorageKind::Utf8:
-        if (to == StorageKind::Utf16) {
-            setUtf16FromUtf8(row, col, from.bytes(fromRow, fromCol));
-            return;
-        }
-        break;
-    default:
-        break;
     }
     setValue(row, col, from.value(fromRow, fromCol));
 }
