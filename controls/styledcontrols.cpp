@@ -77,4 +77,10 @@ void initStyledControls()
         QFont::insertSubstitutions(QStringLiteral("Tahoma"), {QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), {QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
     QFont::insertSubstitutions(QStringLiteral("Courier New"), {QStringLiteral("Liberation Mono")});
+
+    if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        QFont designed(QStringLiteral("Tahoma"));
+        designed.setPointSize(8);
+        QApplication::setFont(designed);
+    }
 }
