@@ -22,7 +22,7 @@
 #include <QTextEdit>
 
 namespace {
-// Starts the processor clock measurement once the window has painted.
+// Starts the processor clock measurement; posted by the window's first paint.
 const QEvent::Type kStartCpuClock = QEvent::Type(QEvent::registerEventType());
 } // namespace
 
@@ -95,7 +95,7 @@ bool TFMMain::event(QEvent* e)
         return true;
     default:
         if (e->type() == kStartCpuClock) {
-            startCpuClockMeasurement();
+            startCpuClockMeasurement(); // once per run
             return true;
         }
         return QWidget::event(e);
@@ -118,16 +118,24 @@ bool TFMMain::eventFilter(QObject* watched, QEvent* e)
             LBTablesEnter();
         else if (watched == MEQuery || watched == DBGridQuery)
             MEQueryEnter();
+    } else if (e->type() == QEvent::Paint && m_cpuClockPending) {
+        // The window paints for the first time (it or any of its controls,
+        // all in one pass): the clock measurement is queued behind that pass,
+        // so its thread never holds back the window's first picture.
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->window() == this) {
+            m_cpuClockPending = false;
+            QCoreApplication::postEvent(this, new QEvent(kStartCpuClock));
+        }
     }
     return false;
 }
 
 void TFMMain::showEvent(QShowEvent* e)
 {
-    // The native window exists now: measure the processor clock, on a thread
-    // of its own, started after the window's first paint (the low priority
-    // queues it behind the paint request) so the window paints at once.
-    QCoreApplication::postEvent(this, new QEvent(kStartCpuClock), Qt::LowEventPriority);
+    // The native window exists now: the processor clock is measured, on a
+    // thread of its own, once the window has painted.
+    m_cpuClockPending = true;
     QWidget::showEvent(e);
 }
 

@@ -230,6 +230,7 @@ private:
     std::unique_ptr<ConnectPrompt> m_connect;
     bool m_inActivation = false;
     bool m_placementSaved = false;
+    bool m_cpuClockPending = false; // shown, not yet painted
     int m_messageLines = 0;
 };
 
