@@ -5,8 +5,7 @@
 #include "dataerror.h"
 #include "provider.h"
 
-#include <sql.h>
-#include <sqlext.h>
+#include "odbcapi.h"
 
 namespace data::odbc {
 

@@ -21,9 +21,19 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTextEdit>
+#include <dlfcn.h>
 #include <memory>
 
 namespace {
+
+// Whether the ODBC driver manager is in the process (without loading it).
+bool driverManagerLoaded()
+{
+    void* library = dlopen("libodbc.so.2", RTLD_NOW | RTLD_NOLOAD);
+    if (library)
+        dlclose(library);
+    return library != nullptr;
+}
 
 void trigger(QAction* action)
 {
@@ -56,6 +66,7 @@ private slots:
     void init();
     void cleanup();
 
+    void driverManagerLoadsWithFirstConnection();
     void sameServerSelectsStoredDatabase();
     void otherServerSelectsFirstDatabase();
     void failedFirstConnectionLeavesUsableWindow();
@@ -141,6 +152,21 @@ void TestWorkbenchE2E::connectWorkbench(bool storeSameServer)
     }
     FirstActivation = true;
     runGuarded([this] { w->FormActivate(); });
+}
+
+void TestWorkbenchE2E::driverManagerLoadsWithFirstConnection()
+{
+    if (driverManagerLoaded())
+        QSKIP("an earlier test has connected in this process");
+    // The window up and painted: still no ODBC in the process.
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QCoreApplication::processEvents();
+    QVERIFY(!driverManagerLoaded());
+    connectWorkbench(false);
+    QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
+    QVERIFY(driverManagerLoaded());
+    QCOMPARE(w->windowTitle(), QStringLiteral("Brevalon - tarnwick 2005 - ") + serverName());
 }
 
 void TestWorkbenchE2E::sameServerSelectsStoredDatabase()
