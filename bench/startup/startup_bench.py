@@ -4,8 +4,9 @@ compared with a minimal Qt window program in the same run.
 
     bench/startup/startup_bench.py [BUILD_DIR] [--runs N]
 
-Each program prints the wall clock at its first paint and ends; the two are
-started alternately, and the medians are compared.
+Each program prints the wall clock when its window's first paint pass is
+complete (every control drawn and flushed, see firstpaint.h) and ends; the
+two are started alternately, and the medians are compared.
 """
 import argparse
 import os
