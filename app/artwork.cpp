@@ -94,6 +94,15 @@ QPixmap glyphPixmap(Glyph glyph)
         p.drawLine(QPointF(6.5, 2.5), QPointF(6.5, 13.5));
         break;
     case Glyph::Info:
+        p.setBrush(QColor(0x3A, 0x70, 0xC8));
+        p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+        // The letter as shapes: the toolbar shows this glyph in the window's
+        // first picture, and a text glyph would load a bold face just for it.
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::white);
+        p.drawEllipse(QRectF(6.8, 3.5, 2.4, 2.4));
+        p.drawRect(QRectF(7.0, 6.8, 2.0, 5.7));
+        break;
     case Glyph::Question: {
         p.setBrush(QColor(0x3A, 0x70, 0xC8));
         p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
@@ -102,8 +111,7 @@ QPixmap glyphPixmap(Glyph glyph)
         f.setBold(true);
         p.setFont(f);
         p.setPen(Qt::white);
-        p.drawText(QRectF(1.5, 1.5, 13, 13), Qt::AlignCenter,
-                   glyph == Glyph::Info ? QStringLiteral("i") : QStringLiteral("?"));
+        p.drawText(QRectF(1.5, 1.5, 13, 13), Qt::AlignCenter, QStringLiteral("?"));
         break;
     }
     case Glyph::Printer:
