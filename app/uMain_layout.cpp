@@ -1,6 +1,7 @@
 // The main window's construction: components, actions, menus, toolbars, skin.
 
 #include "uMain.h"
+#include "styledcontrols.h"
 #include "sqlhighlighter.h"
 
 #include "anchors.h"
@@ -37,13 +38,6 @@ constexpr QSize kClientSize{942, 696};
 constexpr int kTitleHeight = 65;
 constexpr int kStatusHeight = 21;
 constexpr int kTablePanelWidth = 185;
-
-QFont tahoma8()
-{
-    QFont f(QStringLiteral("Tahoma"));
-    f.setPointSize(8);
-    return f;
-}
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QPoint pos,
                   const QColor& color)
@@ -122,7 +116,7 @@ TFMMain::TFMMain(QWidget* parent) : QWidget(parent)
     setWindowTitle(QStringLiteral("Brevalon - Tarnwick 2005"));
     const QPixmap appIcon = applicationIconPixmap(32); // drawn once for both places
     setWindowIcon(QIcon(appIcon));
-    setFont(tahoma8());
+    setFont(designedFont());
     resize(kClientSize);
     setMinimumSize(700, 500);
 
@@ -243,7 +237,7 @@ void TFMMain::buildStatusRegion()
     LBStatusBar2->setFixedWidth(149);
     LBStatusBar3 = makeLabel(VelStylePanel2, "LBStatusBar3", blanks, {516, 4}, Qt::white);
     for (QLabel* l : {LBStatusbar1, LBStatusBar2, LBStatusBar3})
-        l->setFont(tahoma8());
+        l->setFont(designedFont());
 }
 
 void TFMMain::buildToolbars()

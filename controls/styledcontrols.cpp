@@ -58,6 +58,13 @@ void installDeferredIconStyle()
 
 } // namespace
 
+QFont designedFont()
+{
+    QFont f(QStringLiteral("Tahoma"));
+    f.setPointSize(8);
+    return f;
+}
+
 void initStyledControls()
 {
     static bool done = false;
@@ -78,9 +85,8 @@ void initStyledControls()
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), {QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
     QFont::insertSubstitutions(QStringLiteral("Courier New"), {QStringLiteral("Liberation Mono")});
 
-    if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        QFont designed(QStringLiteral("Tahoma"));
-        designed.setPointSize(8);
-        QApplication::setFont(designed);
-    }
+    // Controls without a font of their own take the designed face too (every
+    // line edit lays out its text with the application font while it is made).
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+        QApplication::setFont(designedFont());
 }
