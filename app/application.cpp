@@ -1,4 +1,5 @@
 #include "application.h"
+#include "startupheap.h"
 
 #include "modal.h"
 
@@ -49,7 +50,17 @@ void showCurrentException()
     showErrorMessage(exceptionMessage(std::current_exception()));
 }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+namespace {
+
+int& withStartupHeap(int& argc)
+{
+    startupheap::reserve();
+    return argc;
+}
+
+} // namespace
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(withStartupHeap(argc), argv) {}
 
 bool TApplication::notify(QObject* receiver, QEvent* event)
 {
