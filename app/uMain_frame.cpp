@@ -134,7 +134,7 @@ void TFMMain::buildFrame()
     VelStylePanel1->setFormResize(true);
     VelStylePanel1->setFormMove(true);
     VelStylePanel1->setFormMaximize(true);
-    Image1->setPixmap(productLogoPixmap(Qt::white));
+    Image1->setPixmap(productLogoPixmap(QColor::fromRgba(logoNameOnTitle)));
 
     VelGripLine1 = makeGripLine(VelStylePanel1, "VelGripLine1", {756, 22, 9, 38});
     Anchor::attach(VelGripLine1, VelGripLine1->geometry(), QSize(kDesignClient.width(), kTitleHeight),

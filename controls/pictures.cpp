@@ -9,6 +9,8 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include <vector>
+
 namespace {
 
 const QColor kOrange(0xF0, 0x7D, 0x14);
@@ -108,21 +110,62 @@ QPixmap emblemPixmap(int size)
     return pm;
 }
 
+namespace {
+
+struct PreparedLogo {
+    QRgb nameColor;
+    const uchar* pixels;
+};
+
+std::vector<PreparedLogo>& preparedLogos()
+{
+    static std::vector<PreparedLogo> logos;
+    return logos;
+}
+
+constexpr QSize kLogoSize(155, 18);
+
+} // namespace
+
+void addPreparedProductLogo(QRgb nameColor, const uchar* pixels)
+{
+    preparedLogos().push_back({nameColor, pixels});
+}
+
+bool hasPreparedProductLogo(QRgb nameColor)
+{
+    for (const PreparedLogo& logo : preparedLogos()) {
+        if (logo.nameColor == nameColor)
+            return true;
+    }
+    return false;
+}
+
 QPixmap productLogoPixmap(const QColor& nameColor)
+{
+    for (const PreparedLogo& logo : preparedLogos()) {
+        if (logo.nameColor == nameColor.rgba())
+            return QPixmap::fromImage(QImage(logo.pixels, kLogoSize.width(), kLogoSize.height(),
+                                             kLogoSize.width() * 4, QImage::Format_ARGB32_Premultiplied));
+    }
+    return drawProductLogo(nameColor);
+}
+
+QPixmap drawProductLogo(const QColor& nameColor)
 {
     const QString name = QStringLiteral("tarnwick");
     const QString year = QStringLiteral(" 2005");
-    QPixmap pm = transparentPixmap(155, 18);
+    QPixmap pm = transparentPixmap(kLogoSize.width(), kLogoSize.height());
     QPainter p(&pm);
     p.setRenderHint(QPainter::TextAntialiasing);
 
     // The largest lettering that fits the picture.
     QFont f = letteringFont(16);
-    while (f.pixelSize() > 8 && QFontMetrics(f).horizontalAdvance(name + year) > 155)
+    while (f.pixelSize() > 8 && QFontMetrics(f).horizontalAdvance(name + year) > kLogoSize.width())
         f.setPixelSize(f.pixelSize() - 1);
     p.setFont(f);
     const QFontMetrics fm(f);
-    const int baseline = (18 + fm.ascent() - fm.descent()) / 2;
+    const int baseline = (kLogoSize.height() + fm.ascent() - fm.descent()) / 2;
     p.setPen(nameColor);
     p.drawText(0, baseline, name);
     p.setPen(kOrange);

@@ -137,7 +137,7 @@ void TFMAbout::buildControls()
     PAMain->setPalette(pal);
 
     IMIcon = pictureLabel(PAMain, "IMIcon", emblemPixmap(48), {16, 16, 48, 48});
-    IMLogo = pictureLabel(PAMain, "IMLogo", productLogoPixmap(QColor(0x33, 0x33, 0x33)), {83, 40, 155, 18});
+    IMLogo = pictureLabel(PAMain, "IMLogo", productLogoPixmap(QColor::fromRgba(logoNameOnAbout)), {83, 40, 155, 18});
 
     Label2 = new QLabel(QStringLiteral("SQL Server Database Query"), PAMain);
     Label2->setObjectName(QStringLiteral("Label2"));
