@@ -2,6 +2,7 @@
 
 #include "uMain.h"
 #include "styledcontrols.h"
+#include "toolbarskin.h"
 #include "sqlhighlighter.h"
 
 #include "anchors.h"
@@ -245,25 +246,6 @@ void TFMMain::buildToolbars()
     TBDock1 = new QWidget(PAMain);
     TBDock1->setObjectName(QStringLiteral("TBDock1"));
     TBDock1->setFixedHeight(26);
-    // The toolbar skin goes on before the bars and menus are made: each
-    // control then takes it once as it is made, instead of being restyled.
-    TBDock1->setStyleSheet(QStringLiteral(
-        "#TBDock1 { background: #EFEDDE; border-bottom: 1px solid #928F82; }"
-        "QToolBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ECF1F9,"
-        " stop:1 #C1D2EE); border: 1px solid #8A867A; spacing: 1px; padding: 0px; }"
-        "QToolBar::handle { background: #BFBCB1; width: 3px; margin: 3px 2px; }"
-        "QToolBar::separator { background: #B8B5A8; width: 1px; margin: 3px 3px; }"
-        "QToolButton { border: 1px solid transparent; padding: 1px; color: palette(window-text); }"
-        "QToolButton:hover { background: #C1D2EE; border: 1px solid palette(highlight); }"
-        "QToolButton:pressed { background: #ADC4E8; border: 1px solid palette(highlight); }"
-        "QToolButton:checked { background: #E5E9E9; }"
-        "QToolButton:checked:hover { background: #ADC4E8; }"
-        "QMenuBar { background: transparent; }"
-        "QMenuBar { spacing: 0px; padding: 0px; }"
-        "QMenuBar::item { padding: 3px 5px; background: transparent; color: palette(window-text); }"
-        "#TBToolbar2 { border: none; background: transparent; }"
-        "QMenuBar::item:selected { background: #C1D2EE; border: 1px solid palette(highlight); }"
-        "QMenuBar::item:pressed { background: #ADC4E8; border: 1px solid palette(highlight); }"));
     auto* dock = new QHBoxLayout(TBDock1);
     dock->setContentsMargins(0, 0, 0, 0);
     dock->setSpacing(0);
@@ -323,6 +305,7 @@ void TFMMain::buildToolbars()
     dock->addWidget(TBToolbar2);
     dock->addWidget(TBToolbar1);
     dock->addStretch(1);
+    toolbarskin::apply(TBDock1);
 }
 
 void TFMMain::buildMainArea()

@@ -141,6 +141,15 @@ void installWorkbenchStyle()
 
 } // namespace
 
+QStyle* createWorkbenchStyle()
+{
+    QStyle* current = QApplication::style();
+    if (auto* workbench = dynamic_cast<WorkbenchStyle*>(current))
+        current = workbench->baseStyle();
+    QStyle* base = current ? QStyleFactory::create(current->name()) : nullptr;
+    return base ? new WorkbenchStyle(base) : nullptr;
+}
+
 QFont designedFont()
 {
     QFont f(QStringLiteral("Tahoma"));

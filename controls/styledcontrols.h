@@ -19,7 +19,16 @@
 #include <QFont>
 #include <QStringList>
 
+class QStyle;
+
 void initStyledControls();
+
+// A new instance of the application style (after initStyledControls(): the
+// proxy described above over a new instance of its base style), for a proxy
+// that changes the look of a few controls and must not take over the
+// application's own style object. The caller owns it; null if the base style
+// cannot be made.
+QStyle* createWorkbenchStyle();
 
 // The face the windows were designed with: Tahoma, 8 points. It is also the
 // application font once initStyledControls() has run.

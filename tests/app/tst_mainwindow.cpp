@@ -4,6 +4,7 @@
 #include "application.h"
 #include "apptestsupport.h"
 #include "registry.h"
+#include "toolbarskin.h"
 #include "uDM.h"
 #include "uMain.h"
 #include "utools.h"
@@ -15,6 +16,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -77,6 +79,7 @@ private slots:
     void rightEdgeControlsFollowTheWindow();
     void menus();
     void buttonToolbar();
+    void toolbarSkin();
     void actionsAndShortcuts();
     void functionKeys_data();
     void functionKeys();
@@ -258,6 +261,84 @@ void TestMainWindow::buttonToolbar()
         QVERIFY2(!a->icon().isNull(), qPrintable(a->objectName()));
         QVERIFY2(!a->toolTip().isEmpty(), qPrintable(a->objectName()));
     }
+}
+
+// The dock and its bars as drawn: faces, borders, separator, the button bar's
+// box model, and the blue boxes under the mouse.
+void TestMainWindow::toolbarSkin()
+{
+    using namespace toolbarskin;
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QCOMPARE(w->TBToolbar1->geometry(), QRect(184, 0, 297, 25));
+    // The menu bar sits one pixel in, its items padded 5 and 3 around their text.
+    QCOMPARE(w->TBMenuBar->geometry(), QRect(1, 1, 182, w->TBToolbar2->height() - 2));
+    const QRect first = w->TBMenuBar->actionGeometry(w->TBMenuBar->actions().first());
+    const QSize text = w->TBMenuBar->fontMetrics().size(Qt::TextShowMnemonic, QStringLiteral("&Datei"));
+    QCOMPARE(first, QRect(QPoint(0, 0), text + QSize(10, 6)));
+    QCOMPARE(first.height(), w->TBMenuBar->height());
+    QList<QToolButton*> buttons;
+    for (QAction* a : w->TBToolbar1->actions()) {
+        if (auto* b = qobject_cast<QToolButton*>(w->TBToolbar1->widgetForAction(a)))
+            buttons << b;
+    }
+    QCOMPARE(buttons.size(), 11);
+    QCOMPARE(buttons[0]->geometry(), QRect(1, 1, 23, 23));
+    QCOMPARE(buttons[1]->geometry(), QRect(25, 1, 23, 23)); // one pixel apart
+    QCOMPARE(buttons[4]->x(), 105);                         // a separator takes 7 more
+
+    auto dock = [this] { return w->TBDock1->grab().toImage(); };
+    QImage img = dock();
+    const QPoint bar = w->TBToolbar1->pos();
+    QCOMPARE(img.pixelColor(700, 10), dockFace);
+    QCOMPARE(img.pixelColor(700, 25), dockFoot);
+    // Past its last item, the menu bar lets the dock show.
+    const QRect last = w->TBMenuBar->actionGeometry(w->TBMenuBar->actions().last());
+    QVERIFY(last.right() + 3 < w->TBMenuBar->width());
+    QCOMPARE(img.pixelColor(w->TBMenuBar->mapTo(w->TBDock1, QPoint(last.right() + 3, 2))), dockFace);
+    QCOMPARE(img.pixelColor(bar + QPoint(0, 12)), barBorder);
+    QCOMPARE(img.pixelColor(bar + QPoint(296, 12)), barBorder);
+    QCOMPARE(img.pixelColor(bar + QPoint(150, 0)), barBorder);
+    QCOMPARE(img.pixelColor(bar + QPoint(150, 24)), barBorder);
+    // The face runs from the light top to the blue foot, between the buttons.
+    const QColor top = img.pixelColor(bar + QPoint(24, 1));
+    const QColor foot = img.pixelColor(bar + QPoint(24, 23));
+    QVERIFY(qAbs(top.red() - barTop.red()) <= 4 && qAbs(top.blue() - barTop.blue()) <= 4);
+    QVERIFY(qAbs(foot.red() - barBottom.red()) <= 4 && qAbs(foot.blue() - barBottom.blue()) <= 4);
+    QVERIFY(img.pixelColor(bar + QPoint(24, 12)).red() < top.red());
+    // The separator: a line three pixels in from each side of its slot.
+    QCOMPARE(img.pixelColor(bar + QPoint(100, 12)), separator);
+    QVERIFY(img.pixelColor(bar + QPoint(99, 12)) != separator);
+    QVERIFY(img.pixelColor(bar + QPoint(100, 3)) != separator);
+
+    const QColor highlight = w->palette().highlight().color();
+    QToolButton* save = buttons[3];
+    save->setAttribute(Qt::WA_UnderMouse, true);
+    img = dock();
+    const QPoint at = bar + save->pos();
+    QCOMPARE(img.pixelColor(at), highlight);
+    QCOMPARE(img.pixelColor(at + QPoint(22, 22)), highlight);
+    QCOMPARE(img.pixelColor(at + QPoint(1, 1)), hot);
+    save->setDown(true);
+    img = dock();
+    QCOMPARE(img.pixelColor(at + QPoint(1, 1)), pressed);
+    save->setDown(false);
+    save->setAttribute(Qt::WA_UnderMouse, false);
+    save->setCheckable(true);
+    save->setChecked(true);
+    img = dock();
+    QCOMPARE(img.pixelColor(at), checked);
+    save->setChecked(false);
+    save->setCheckable(false);
+
+    const QRect item = w->TBMenuBar->actionGeometry(w->TBMenuBar->actions().at(1));
+    QMouseEvent move(QEvent::MouseMove, QPointF(item.center()), w->TBMenuBar->mapToGlobal(QPointF(item.center())),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w->TBMenuBar, &move);
+    img = dock();
+    const QPoint itemAt = w->TBMenuBar->mapTo(w->TBDock1, item.topLeft());
+    QCOMPARE(img.pixelColor(itemAt), highlight);
+    QCOMPARE(img.pixelColor(itemAt + QPoint(1, 1)), hot);
 }
 
 void TestMainWindow::actionsAndShortcuts()
