@@ -182,12 +182,6 @@ public:
         QProxyStyle::drawComplexControl(control, option, painter, widget);
     }
 
-    QIcon standardIcon(StandardPixmap which, const QStyleOption* option,
-                       const QWidget* widget) const override
-    {
-        return baseStyle()->standardIcon(which, option, widget);
-    }
-
 private:
     QPointer<QWidget> m_dock;
 };

@@ -125,6 +125,16 @@ std::vector<PreparedLogo>& preparedLogos()
 
 constexpr QSize kLogoSize(155, 18);
 
+// The prepared copy for a name colour, or null.
+const uchar* preparedLogo(QRgb nameColor)
+{
+    for (const PreparedLogo& logo : preparedLogos()) {
+        if (logo.nameColor == nameColor)
+            return logo.pixels;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 void addPreparedProductLogo(QRgb nameColor, const uchar* pixels)
@@ -134,20 +144,14 @@ void addPreparedProductLogo(QRgb nameColor, const uchar* pixels)
 
 bool hasPreparedProductLogo(QRgb nameColor)
 {
-    for (const PreparedLogo& logo : preparedLogos()) {
-        if (logo.nameColor == nameColor)
-            return true;
-    }
-    return false;
+    return preparedLogo(nameColor) != nullptr;
 }
 
 QPixmap productLogoPixmap(const QColor& nameColor)
 {
-    for (const PreparedLogo& logo : preparedLogos()) {
-        if (logo.nameColor == nameColor.rgba())
-            return QPixmap::fromImage(QImage(logo.pixels, kLogoSize.width(), kLogoSize.height(),
-                                             kLogoSize.width() * 4, QImage::Format_ARGB32_Premultiplied));
-    }
+    if (const uchar* pixels = preparedLogo(nameColor.rgba()))
+        return QPixmap::fromImage(QImage(pixels, kLogoSize.width(), kLogoSize.height(),
+                                         kLogoSize.width() * 4, QImage::Format_ARGB32_Premultiplied));
     return drawProductLogo(nameColor);
 }
 

@@ -128,17 +128,6 @@ public:
     }
 };
 
-void installWorkbenchStyle()
-{
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return;
-    QStyle* current = QApplication::style();
-    if (!current || dynamic_cast<WorkbenchStyle*>(current))
-        return;
-    if (QStyle* base = QStyleFactory::create(current->name()))
-        QApplication::setStyle(new WorkbenchStyle(base));
-}
-
 } // namespace
 
 QStyle* createWorkbenchStyle()
@@ -149,6 +138,21 @@ QStyle* createWorkbenchStyle()
     QStyle* base = current ? QStyleFactory::create(current->name()) : nullptr;
     return base ? new WorkbenchStyle(base) : nullptr;
 }
+
+namespace {
+
+void installWorkbenchStyle()
+{
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return;
+    QStyle* current = QApplication::style();
+    if (!current || dynamic_cast<WorkbenchStyle*>(current))
+        return;
+    if (QStyle* style = createWorkbenchStyle())
+        QApplication::setStyle(style);
+}
+
+} // namespace
 
 QFont designedFont()
 {
