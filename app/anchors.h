@@ -14,8 +14,8 @@ class Anchor : public QObject {
     Q_OBJECT
 public:
     enum Mode {
-        Right = 1,   // keep the distance to the right edge (move)
-        Stretch = 2, // keep the distance to the right and bottom edges (resize)
+        Right = 1,        // keep the distance to the right edge (move)
+        Stretch = 2,      // keep the distance to the right and bottom edges (resize)
         StretchWidth = 4, // keep the distance to the right edge (resize)
     };
 

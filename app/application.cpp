@@ -3,27 +3,27 @@
 
 #include "modal.h"
 
-
 namespace {
-QString& titleStorage()
-{
+QString& titleStorage() {
     static QString title = QStringLiteral("tarnwick 2005");
     return title;
 }
 } // namespace
 
-QString applicationTitle() { return titleStorage(); }
-void setApplicationTitle(const QString& title) { titleStorage() = title; }
+QString applicationTitle() {
+    return titleStorage();
+}
+void setApplicationTitle(const QString& title) {
+    titleStorage() = title;
+}
 
-QString messageWithFullStop(const QString& message)
-{
+QString messageWithFullStop(const QString& message) {
     if (!message.isEmpty() && message.back().unicode() > u'.')
         return message + u'.';
     return message;
 }
 
-QString exceptionMessage(const std::exception_ptr& error)
-{
+QString exceptionMessage(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
     } catch (const std::exception& e) {
@@ -33,8 +33,7 @@ QString exceptionMessage(const std::exception_ptr& error)
     }
 }
 
-void showErrorMessage(const QString& message)
-{
+void showErrorMessage(const QString& message) {
     modal::MessageRequest request;
     request.parent = QApplication::activeWindow();
     request.icon = QMessageBox::Critical;
@@ -45,15 +44,13 @@ void showErrorMessage(const QString& message)
     modal::message(request);
 }
 
-void showCurrentException()
-{
+void showCurrentException() {
     showErrorMessage(exceptionMessage(std::current_exception()));
 }
 
 namespace {
 
-int& withStartupHeap(int& argc)
-{
+int& withStartupHeap(int& argc) {
     startupheap::reserve();
     return argc;
 }
@@ -62,8 +59,7 @@ int& withStartupHeap(int& argc)
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(withStartupHeap(argc), argv) {}
 
-bool TApplication::notify(QObject* receiver, QEvent* event)
-{
+bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {

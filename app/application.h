@@ -40,9 +40,7 @@ public:
 
 // Runs f and shows any error it throws with the default display. For work
 // started outside the event dispatch (the entry point, tests).
-template <class F>
-void runGuarded(F&& f)
-{
+template <class F> void runGuarded(F&& f) {
     try {
         f();
     } catch (...) {

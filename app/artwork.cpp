@@ -9,8 +9,7 @@
 #include <QTransform>
 #include <cstring>
 
-QPixmap applicationIconPixmap(int size)
-{
+QPixmap applicationIconPixmap(int size) {
     QPixmap pm(size, size);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
@@ -40,14 +39,27 @@ QPixmap applicationIconPixmap(int size)
 
 namespace {
 
-enum class Glyph { Plug, Page, Folder, Disk, Play, FastForward, Grid, Info, Printer, ArrowDown,
-                   ArrowUp, Gear, Cross, Question };
+enum class Glyph {
+    Plug,
+    Page,
+    Folder,
+    Disk,
+    Play,
+    FastForward,
+    Grid,
+    Info,
+    Printer,
+    ArrowDown,
+    ArrowUp,
+    Gear,
+    Cross,
+    Question
+};
 
 // Draws one 16 x 16 action image. Painted rather than loaded: the style's
 // stock images would be decoded from compressed files before the window's
 // first paint.
-QPixmap glyphPixmap(Glyph glyph)
-{
+QPixmap glyphPixmap(Glyph glyph) {
     QPixmap pm(16, 16);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
@@ -68,8 +80,8 @@ QPixmap glyphPixmap(Glyph glyph)
         break;
     case Glyph::Folder:
         p.setBrush(QColor(0xF2, 0xC8, 0x4B));
-        p.drawPolygon(QPolygonF({{1.5, 4.5}, {6.5, 4.5}, {7.5, 3.5}, {14.5, 3.5}, {14.5, 13.5},
-                                 {1.5, 13.5}}));
+        p.drawPolygon(QPolygonF(
+            {{1.5, 4.5}, {6.5, 4.5}, {7.5, 3.5}, {14.5, 3.5}, {14.5, 13.5}, {1.5, 13.5}}));
         break;
     case Glyph::Disk:
         p.setBrush(QColor(0x4A, 0x6F, 0xB5));
@@ -125,8 +137,8 @@ QPixmap glyphPixmap(Glyph glyph)
     case Glyph::ArrowDown:
     case Glyph::ArrowUp: {
         p.setBrush(QColor(0x3C, 0x8C, 0xC8));
-        QPolygonF arrow({{5.5, 1.5}, {10.5, 1.5}, {10.5, 8.5}, {13.5, 8.5}, {8, 14.5},
-                         {2.5, 8.5}, {5.5, 8.5}});
+        QPolygonF arrow(
+            {{5.5, 1.5}, {10.5, 1.5}, {10.5, 8.5}, {13.5, 8.5}, {8, 14.5}, {2.5, 8.5}, {5.5, 8.5}});
         if (glyph == Glyph::ArrowUp)
             arrow = QTransform(1, 0, 0, -1, 0, 16).map(arrow);
         p.drawPolygon(arrow);
@@ -149,20 +161,19 @@ QPixmap glyphPixmap(Glyph glyph)
 
 } // namespace
 
-QIcon actionIcon(const char* name)
-{
+QIcon actionIcon(const char* name) {
     struct Entry {
         const char* action;
         Glyph glyph;
     };
     static constexpr Entry table[] = {
-        {"ACConnect", Glyph::Plug},      {"ACNew", Glyph::Page},
-        {"ACOpen", Glyph::Folder},       {"ACSave", Glyph::Disk},
-        {"ACQuery", Glyph::Play},        {"ACExecute", Glyph::FastForward},
-        {"ACTables", Glyph::Grid},       {"AcInfo", Glyph::Info},
-        {"ACPrint", Glyph::Printer},     {"ACImport", Glyph::ArrowDown},
-        {"ACExport", Glyph::ArrowUp},    {"ACSetup", Glyph::Gear},
-        {"Beenden1", Glyph::Cross},      {"TBItemInfo", Glyph::Question},
+        {"ACConnect", Glyph::Plug},   {"ACNew", Glyph::Page},
+        {"ACOpen", Glyph::Folder},    {"ACSave", Glyph::Disk},
+        {"ACQuery", Glyph::Play},     {"ACExecute", Glyph::FastForward},
+        {"ACTables", Glyph::Grid},    {"AcInfo", Glyph::Info},
+        {"ACPrint", Glyph::Printer},  {"ACImport", Glyph::ArrowDown},
+        {"ACExport", Glyph::ArrowUp}, {"ACSetup", Glyph::Gear},
+        {"Beenden1", Glyph::Cross},   {"TBItemInfo", Glyph::Question},
     };
     // Drawn when first shown: most of them wait in menus.
     for (const Entry& e : table)

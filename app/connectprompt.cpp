@@ -11,8 +11,7 @@ namespace {
 // its values kept under the program's settings key.
 class ConnectionComponent : public ConnectPrompt {
 public:
-    explicit ConnectionComponent(QWidget* owner) : m_component(owner)
-    {
+    explicit ConnectionComponent(QWidget* owner) : m_component(owner) {
         m_component.setObjectName(QStringLiteral("VelADOMSSQLConnect"));
         m_component.setShowDatabases(false);
         m_component.setRegistryRoot(rrCurrentUser);
@@ -30,7 +29,6 @@ private:
 
 } // namespace
 
-std::unique_ptr<ConnectPrompt> createConnectionComponent(QWidget* owner)
-{
+std::unique_ptr<ConnectPrompt> createConnectionComponent(QWidget* owner) {
     return std::make_unique<ConnectionComponent>(owner);
 }

@@ -1,6 +1,5 @@
 #include "windows.h"
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     return runApplication(argc, argv);
 }

@@ -6,12 +6,9 @@
 #include <QStringDecoder>
 
 ScriptFileError::ScriptFileError(const QString& message)
-    : std::runtime_error(message.toStdString())
-{
-}
+    : std::runtime_error(message.toStdString()) {}
 
-QString normalizeLineBreaks(const QString& text)
-{
+QString normalizeLineBreaks(const QString& text) {
     QString result;
     result.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -27,8 +24,7 @@ QString normalizeLineBreaks(const QString& text)
     return result;
 }
 
-QString readScriptFile(const QString& fileName)
-{
+QString readScriptFile(const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         throw ScriptFileError(QStringLiteral("Datei %1 kann nicht geöffnet werden. %2")
@@ -46,11 +42,10 @@ QString readScriptFile(const QString& fileName)
     return normalizeLineBreaks(text);
 }
 
-void writeScriptFile(const QString& fileName, const QStringList& lines)
-{
+void writeScriptFile(const QString& fileName, const QStringList& lines) {
     auto fail = [&fileName](const QString& reason) {
-        return ScriptFileError(QStringLiteral("Datei \"%1\" kann nicht erstellt werden. %2")
-                                   .arg(fileName, reason));
+        return ScriptFileError(
+            QStringLiteral("Datei \"%1\" kann nicht erstellt werden. %2").arg(fileName, reason));
     };
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
@@ -67,8 +62,7 @@ void writeScriptFile(const QString& fileName, const QStringList& lines)
         throw fail(file.errorString());
 }
 
-QString withDefaultExtension(const QString& fileName, bool forSaving, const QString& extension)
-{
+QString withDefaultExtension(const QString& fileName, bool forSaving, const QString& extension) {
     if (fileName.isEmpty() || !QFileInfo(fileName).suffix().isEmpty())
         return fileName;
     if (!forSaving && QFileInfo::exists(fileName))

@@ -4,22 +4,21 @@
 
 namespace {
 
-const QSet<QString>& keywords()
-{
+const QSet<QString>& keywords() {
     static const QSet<QString> words = [] {
         const char* list[] = {
             "ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "BEGIN", "BETWEEN", "BREAK", "BY",
             "CASCADE", "CASE", "CAST", "CHECK", "CLOSE", "COLUMN", "COMMIT", "CONSTRAINT",
-            "CONTINUE", "CONVERT", "CREATE", "CROSS", "CURSOR", "DATABASE", "DEALLOCATE",
-            "DECLARE", "DEFAULT", "DELETE", "DESC", "DISTINCT", "DROP", "ELSE", "END", "EXCEPT",
-            "EXEC", "EXECUTE", "EXISTS", "FETCH", "FOR", "FOREIGN", "FROM", "FULL", "FUNCTION",
-            "GO", "GOTO", "GRANT", "GROUP", "HAVING", "IDENTITY", "IF", "IN", "INDEX", "INNER",
-            "INSERT", "INTERSECT", "INTO", "IS", "JOIN", "KEY", "LEFT", "LIKE", "NOCOUNT", "NOT",
-            "NULL", "OF", "OFF", "ON", "OPEN", "OR", "ORDER", "OUTER", "OUTPUT", "PRIMARY",
-            "PRINT", "PROC", "PROCEDURE", "RAISERROR", "REFERENCES", "RETURN", "REVOKE",
-            "RIGHT", "ROLLBACK", "ROWCOUNT", "SELECT", "SET", "TABLE", "THEN", "TOP", "TRAN",
-            "TRANSACTION", "TRIGGER", "TRUNCATE", "UNION", "UNIQUE", "UPDATE", "USE", "VALUES",
-            "VIEW", "WAITFOR", "WHEN", "WHERE", "WHILE", "WITH",
+            "CONTINUE", "CONVERT", "CREATE", "CROSS", "CURSOR", "DATABASE", "DEALLOCATE", "DECLARE",
+            "DEFAULT", "DELETE", "DESC", "DISTINCT", "DROP", "ELSE", "END", "EXCEPT", "EXEC",
+            "EXECUTE", "EXISTS", "FETCH", "FOR", "FOREIGN", "FROM", "FULL", "FUNCTION", "GO",
+            "GOTO", "GRANT", "GROUP", "HAVING", "IDENTITY", "IF", "IN", "INDEX", "INNER", "INSERT",
+            "INTERSECT", "INTO", "IS", "JOIN", "KEY", "LEFT", "LIKE", "NOCOUNT", "NOT", "NULL",
+            "OF", "OFF", "ON", "OPEN", "OR", "ORDER", "OUTER", "OUTPUT", "PRIMARY", "PRINT", "PROC",
+            "PROCEDURE", "RAISERROR", "REFERENCES", "RETURN", "REVOKE", "RIGHT", "ROLLBACK",
+            "ROWCOUNT", "SELECT", "SET", "TABLE", "THEN", "TOP", "TRAN", "TRANSACTION", "TRIGGER",
+            "TRUNCATE", "UNION", "UNIQUE", "UPDATE", "USE", "VALUES", "VIEW", "WAITFOR", "WHEN",
+            "WHERE", "WHILE", "WITH",
             // types
             "BIGINT", "BINARY", "BIT", "CHAR", "DATE", "DATETIME", "DECIMAL", "FLOAT", "IMAGE",
             "INT", "MONEY", "NCHAR", "NTEXT", "NUMERIC", "NVARCHAR", "REAL", "SMALLDATETIME",
@@ -33,12 +32,13 @@ const QSet<QString>& keywords()
     return words;
 }
 
-bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == u'_' || c == u'@' || c == u'#' || c == u'$'; }
+bool isWordChar(QChar c) {
+    return c.isLetterOrNumber() || c == u'_' || c == u'@' || c == u'#' || c == u'$';
+}
 
 } // namespace
 
-SqlHighlighter::SqlHighlighter(QTextDocument* document) : QSyntaxHighlighter(document)
-{
+SqlHighlighter::SqlHighlighter(QTextDocument* document) : QSyntaxHighlighter(document) {
     m_formats[Comment].setForeground(QColor(0x00, 0x80, 0x00));
     m_formats[Comment].setFontItalic(true);
     m_formats[String].setForeground(QColor(0xA0, 0x00, 0x00));
@@ -48,8 +48,7 @@ SqlHighlighter::SqlHighlighter(QTextDocument* document) : QSyntaxHighlighter(doc
     m_formats[Number].setForeground(QColor(0x80, 0x00, 0x80));
 }
 
-void SqlHighlighter::highlightBlock(const QString& text)
-{
+void SqlHighlighter::highlightBlock(const QString& text) {
     const int n = int(text.size());
     int state = previousBlockState() < 0 ? Plain : previousBlockState();
     int i = 0;

@@ -6,8 +6,7 @@
 
 namespace startupheap {
 
-Range wholeHugePages(std::uintptr_t begin, std::size_t length)
-{
+Range wholeHugePages(std::uintptr_t begin, std::size_t length) {
     if (length < hugePageSize || begin > UINTPTR_MAX - length)
         return {};
     const std::uintptr_t end = begin + length;
@@ -20,8 +19,7 @@ Range wholeHugePages(std::uintptr_t begin, std::size_t length)
     return {first, last};
 }
 
-bool reserve()
-{
+bool reserve() {
     static const bool advised = [] {
         mallopt(M_MMAP_THRESHOLD, 32 << 20);
         mallopt(M_TRIM_THRESHOLD, 64 << 20);
@@ -31,9 +29,9 @@ bool reserve()
         if (!block)
             return false;
         const Range range = wholeHugePages(reinterpret_cast<std::uintptr_t>(block), reservedBytes);
-        const bool ok = range.first != range.last &&
-                        madvise(reinterpret_cast<void*>(range.first), range.last - range.first,
-                                MADV_HUGEPAGE) == 0;
+        const bool ok =
+            range.first != range.last && madvise(reinterpret_cast<void*>(range.first),
+                                                 range.last - range.first, MADV_HUGEPAGE) == 0;
         std::free(block);
         return ok;
     }();

@@ -17,23 +17,21 @@ namespace toolbarskin {
 namespace {
 
 // Box model of the skinned controls, in pixels.
-constexpr int kBarBorder = 1;        // the button bar's border
-constexpr int kBarSpacing = 1;       // between the bar's items
-constexpr int kSeparatorMargin = 3;  // around the separator line, each side
-constexpr int kButtonBox = 2;        // a tool button's border and padding, each side
-constexpr int kButtonGrowth = 3;     // added to a tool button's contents besides its box
-constexpr int kItemPaddingX = 5;     // a menu bar item's padding, left and right
-constexpr int kItemPaddingY = 3;     // and top and bottom
+constexpr int kBarBorder = 1;       // the button bar's border
+constexpr int kBarSpacing = 1;      // between the bar's items
+constexpr int kSeparatorMargin = 3; // around the separator line, each side
+constexpr int kButtonBox = 2;       // a tool button's border and padding, each side
+constexpr int kButtonGrowth = 3;    // added to a tool button's contents besides its box
+constexpr int kItemPaddingX = 5;    // a menu bar item's padding, left and right
+constexpr int kItemPaddingY = 3;    // and top and bottom
 
-bool isBorderless(const QWidget* bar)
-{
+bool isBorderless(const QWidget* bar) {
     // The menu bar's tool bar carries no border and no face of its own.
     return bar && bar->objectName() == QLatin1String("TBToolbar2");
 }
 
 // A box: its face (none if invalid) inside a one-pixel border (none if invalid).
-void drawBox(QPainter* p, const QRect& r, const QColor& face, const QColor& border)
-{
+void drawBox(QPainter* p, const QRect& r, const QColor& face, const QColor& border) {
     if (face.isValid())
         p->fillRect(r, face);
     if (border.isValid()) {
@@ -49,8 +47,7 @@ public:
     SkinStyle(QStyle* base, QWidget* dock) : QProxyStyle(base), m_dock(dock) {}
 
     int pixelMetric(PixelMetric metric, const QStyleOption* option,
-                    const QWidget* widget) const override
-    {
+                    const QWidget* widget) const override {
         switch (metric) {
         case PM_ToolBarFrameWidth:
             return kBarBorder;
@@ -71,8 +68,7 @@ public:
     }
 
     QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& contents,
-                           const QWidget* widget) const override
-    {
+                           const QWidget* widget) const override {
         switch (type) {
         case CT_ToolButton:
             return contents + QSize(1, 1) * (kButtonGrowth + 2 * kButtonBox);
@@ -84,8 +80,7 @@ public:
     }
 
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
-                       const QWidget* widget) const override
-    {
+                       const QWidget* widget) const override {
         switch (element) {
         case PE_Widget:
             // The dock: its face, and a line at its foot.
@@ -120,8 +115,7 @@ public:
     }
 
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
-                     const QWidget* widget) const override
-    {
+                     const QWidget* widget) const override {
         switch (element) {
         case CE_ToolBar:
             if (!isBorderless(widget)) {
@@ -143,11 +137,14 @@ public:
                     drawBox(painter, r, pressed, item->palette.highlight().color());
                 else if (enabled && (item->state & State_Selected))
                     drawBox(painter, r, hot, item->palette.highlight().color());
-                int alignment = Qt::AlignCenter | Qt::TextShowMnemonic | Qt::TextDontClip | Qt::TextSingleLine;
+                int alignment =
+                    Qt::AlignCenter | Qt::TextShowMnemonic | Qt::TextDontClip | Qt::TextSingleLine;
                 if (!proxy()->styleHint(SH_UnderlineShortcut, item, widget))
                     alignment |= Qt::TextHideMnemonic;
-                proxy()->drawItemText(painter, r.adjusted(kItemPaddingX, kItemPaddingY, -kItemPaddingX, -kItemPaddingY),
-                                      alignment, item->palette, enabled, item->text, QPalette::WindowText);
+                proxy()->drawItemText(
+                    painter,
+                    r.adjusted(kItemPaddingX, kItemPaddingY, -kItemPaddingX, -kItemPaddingY),
+                    alignment, item->palette, enabled, item->text, QPalette::WindowText);
                 return;
             }
             break;
@@ -158,8 +155,7 @@ public:
     }
 
     void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
-                            QPainter* painter, const QWidget* widget) const override
-    {
+                            QPainter* painter, const QWidget* widget) const override {
         if (control == CC_ToolButton) {
             if (const auto* button = qstyleoption_cast<const QStyleOptionToolButton*>(option)) {
                 const QRect r = button->rect;
@@ -188,8 +184,7 @@ private:
 
 } // namespace
 
-void apply(QWidget* dock)
-{
+void apply(QWidget* dock) {
     QStyle* base = createWorkbenchStyle();
     if (!base)
         return;

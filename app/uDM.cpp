@@ -7,8 +7,7 @@
 
 TDM* DM = nullptr;
 
-TDM::TDM(QObject* parent) : QObject(parent)
-{
+TDM::TDM(QObject* parent) : QObject(parent) {
     setObjectName(QStringLiteral("DM"));
 
     ADOConnMain = new TADOConnection(this);
@@ -52,15 +51,13 @@ TDM::TDM(QObject* parent) : QObject(parent)
     ADOdsVersion->setCommandText(QStringLiteral("xp_msver"));
 }
 
-TDM::~TDM()
-{
+TDM::~TDM() {
     ADOConnMain->Close();
     if (DM == this)
         DM = nullptr;
 }
 
-void TDM::ADOdsQueryAfterOpen(TADODataSet*)
-{
+void TDM::ADOdsQueryAfterOpen(TADODataSet*) {
     QCoreApplication::processEvents();
     if (m_main)
         m_main->PAGrid->setVisible(false);

@@ -13,8 +13,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -30,8 +30,7 @@ bool FirstActivation = true;
 bool TableListFocused = false;
 QString ServerProductVersion;
 
-TFMMain::~TFMMain()
-{
+TFMMain::~TFMMain() {
     // Child widgets lose their focus while they are destroyed; the database
     // box must not start a reconnect on a window that is half torn down.
     if (CBDatabase) {
@@ -49,8 +48,7 @@ TFMMain::~TFMMain()
         FMMain = nullptr;
 }
 
-void TFMMain::connectHandlers()
-{
+void TFMMain::connectHandlers() {
     connect(ACConnect, &QAction::triggered, this, &TFMMain::ACConnectExecute);
     connect(ACNew, &QAction::triggered, this, &TFMMain::ACNewExecute);
     connect(ACOpen, &QAction::triggered, this, &TFMMain::ACOpenExecute);
@@ -66,8 +64,9 @@ void TFMMain::connectHandlers()
     connect(DBGridQuery, &TDBBGrid::CellClick, this, &TFMMain::DBGridQueryCellClick);
     connect(CHBSystem, &QCheckBox::clicked, this, &TFMMain::CHBSystemClick);
     connect(LBTables, &QListWidget::itemDoubleClicked, this, &TFMMain::LBTablesDblClick);
-    connect(LBTables, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { PopupMenu1->popup(LBTables->viewport()->mapToGlobal(pos)); });
+    connect(LBTables, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        PopupMenu1->popup(LBTables->viewport()->mapToGlobal(pos));
+    });
     // The database box changes by a choice from its list or by typing; text
     // set from code raises nothing.
     connect(CBDatabase, &QComboBox::activated, this, &TFMMain::CBDatabaseChange);
@@ -75,15 +74,13 @@ void TFMMain::connectHandlers()
     connect(CBDatabase, &TDatabaseComboBox::closedUp, this, &TFMMain::CBDatabaseCloseUp);
 }
 
-void TFMMain::setConnectPrompt(std::unique_ptr<ConnectPrompt> prompt)
-{
+void TFMMain::setConnectPrompt(std::unique_ptr<ConnectPrompt> prompt) {
     m_connect = std::move(prompt);
 }
 
 // ---- events -------------------------------------------------------------------
 
-bool TFMMain::event(QEvent* e)
-{
+bool TFMMain::event(QEvent* e) {
     switch (e->type()) {
     case QEvent::WindowActivate: {
         const bool result = QWidget::event(e);
@@ -102,8 +99,7 @@ bool TFMMain::event(QEvent* e)
     }
 }
 
-bool TFMMain::eventFilter(QObject* watched, QEvent* e)
-{
+bool TFMMain::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::KeyPress) {
         // Key preview: the window sees each key once, before the control that
         // has the focus; the key then goes on to that control.
@@ -131,16 +127,14 @@ bool TFMMain::eventFilter(QObject* watched, QEvent* e)
     return false;
 }
 
-void TFMMain::showEvent(QShowEvent* e)
-{
+void TFMMain::showEvent(QShowEvent* e) {
     // The native window exists now: the processor clock is measured, on a
     // thread of its own, once the window has painted.
     m_cpuClockPending = true;
     QWidget::showEvent(e);
 }
 
-void TFMMain::closeEvent(QCloseEvent* e)
-{
+void TFMMain::closeEvent(QCloseEvent* e) {
     // The position first (its writes create the settings key), then the
     // window's own settings; each error is shown on its own.
     m_placementSaved = true;
@@ -151,8 +145,7 @@ void TFMMain::closeEvent(QCloseEvent* e)
 
 // ---- handlers ----------------------------------------------------------------
 
-void TFMMain::FormActivate()
-{
+void TFMMain::FormActivate() {
     if (!FirstActivation || m_inActivation)
         return;
     m_inActivation = true;
@@ -181,13 +174,11 @@ void TFMMain::FormActivate()
     }
 }
 
-void TFMMain::Beenden1Click()
-{
+void TFMMain::Beenden1Click() {
     close();
 }
 
-void TFMMain::FormKeyDown(int key)
-{
+void TFMMain::FormKeyDown(int key) {
     if (key < Qt::Key_F1 || key > Qt::Key_F10)
         return;
     // Replaces the editor's selection (or inserts at its caret) without
@@ -197,36 +188,30 @@ void TFMMain::FormKeyDown(int key)
     MEQuery->setTextCursor(cursor);
 }
 
-void TFMMain::ApplicationEvents1Hint(const QString& hint)
-{
+void TFMMain::ApplicationEvents1Hint(const QString& hint) {
     LBStatusBar3->setText(hint);
     LBStatusBar3->adjustSize();
 }
 
-void TFMMain::LBTablesEnter()
-{
+void TFMMain::LBTablesEnter() {
     TableListFocused = true;
 }
 
-void TFMMain::MEQueryEnter()
-{
+void TFMMain::MEQueryEnter() {
     TableListFocused = false;
 }
 
-void TFMMain::FormClose()
-{
+void TFMMain::FormClose() {
     SavedDatabase = CBDatabase->currentText();
     writetoreg(SavedServer, SavedDatabase);
 }
 
-void TFMMain::clearMessages()
-{
+void TFMMain::clearMessages() {
     REMessages->clear();
     m_messageLines = 0;
 }
 
-void TFMMain::addMessage(const QString& line)
-{
+void TFMMain::addMessage(const QString& line) {
     QTextCursor cursor(REMessages->document());
     cursor.movePosition(QTextCursor::End);
     if (m_messageLines > 0 || !REMessages->document()->isEmpty())
@@ -235,8 +220,7 @@ void TFMMain::addMessage(const QString& line)
     ++m_messageLines;
 }
 
-QStringList TFMMain::editorLines() const
-{
+QStringList TFMMain::editorLines() const {
     const QString text = MEQuery->toPlainText();
     if (text.isEmpty())
         return {};
@@ -246,8 +230,7 @@ QStringList TFMMain::editorLines() const
     return lines;
 }
 
-QString TFMMain::editorSelection() const
-{
+QString TFMMain::editorSelection() const {
     QString text = MEQuery->textCursor().selectedText();
     text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
     text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));

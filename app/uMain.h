@@ -35,8 +35,8 @@ class TVelGripLine;
 class TVelLinkLabel;
 
 // Process-wide values of the main window.
-extern bool FirstActivation;      // true until the first activation has begun
-extern bool TableListFocused;     // the table list had the focus last
+extern bool FirstActivation;  // true until the first activation has begun
+extern bool TableListFocused; // the table list had the focus last
 extern QString ServerProductVersion;
 
 // The database box: an editable, sorted combo box that reports when its list
@@ -224,7 +224,6 @@ private:
     // Runs a query: the given text as it stands, or else the editor's text
     // (its selection or every line) with comments removed.
     void runQuery(const std::optional<QString>& exactText);
-
 
     TDM* m_dm = nullptr;
     std::unique_ptr<ConnectPrompt> m_connect;

@@ -3,9 +3,9 @@
 
 #include "uMain.h"
 
-#include "connectionstrings.h"
 #include "DBBGrid.h"
 #include "VelADObatchmove.h"
+#include "connectionstrings.h"
 #include "connectprompt.h"
 #include "uDM.h"
 #include "waitcursor.h"
@@ -21,22 +21,18 @@ namespace {
 const QString kReread = QStringLiteral("<Erneut einlesen>");
 
 // Connection strings for the choice the connection component holds.
-QString serverConnectionString(const ConnectPrompt& c)
-{
+QString serverConnectionString(const ConnectPrompt& c) {
     return masterConnectionString(c.NTAuthentification(), c.Server(), c.User(), c.Password());
 }
 
-QString databaseString(const ConnectPrompt& c, const QString& database)
-{
+QString databaseString(const ConnectPrompt& c, const QString& database) {
     return databaseConnectionString(c.NTAuthentification(), database, c.Server(), c.User(),
                                     c.Password());
 }
 
 // Runs work; on any error uncovers the "no result" panel and passes the
 // error on.
-template <class F>
-void showPanelOnError(QWidget* panel, F&& work)
-{
+template <class F> void showPanelOnError(QWidget* panel, F&& work) {
     try {
         work();
     } catch (...) {
@@ -47,14 +43,12 @@ void showPanelOnError(QWidget* panel, F&& work)
 
 } // namespace
 
-TDM& TFMMain::dm() const
-{
+TDM& TFMMain::dm() const {
     Q_ASSERT(m_dm);
     return *m_dm;
 }
 
-void TFMMain::attachDataModule(TDM* dm)
-{
+void TFMMain::attachDataModule(TDM* dm) {
     m_dm = dm;
     if (m_dm)
         m_dm->setMainWindow(this);
@@ -62,20 +56,17 @@ void TFMMain::attachDataModule(TDM* dm)
     VelADObatchmove1->setADODataset(m_dm ? m_dm->ADOdsQuery : nullptr);
 }
 
-ConnectPrompt& TFMMain::connection()
-{
+ConnectPrompt& TFMMain::connection() {
     if (!m_connect)
         m_connect = createConnectionComponent(this);
     return *m_connect;
 }
 
-bool TFMMain::connectionOpen() const
-{
+bool TFMMain::connectionOpen() const {
     return m_dm && m_dm->ADOConnMain->Connected();
 }
 
-int TFMMain::databaseIndex() const
-{
+int TFMMain::databaseIndex() const {
     // Typing a text that is not the selected entry leaves no entry selected.
     const int index = CBDatabase->currentIndex();
     if (index >= 0 && CBDatabase->itemText(index) == CBDatabase->currentText())
@@ -83,8 +74,7 @@ int TFMMain::databaseIndex() const
     return -1;
 }
 
-void TFMMain::Connect()
-{
+void TFMMain::Connect() {
     ConnectPrompt& prompt = connection();
     prompt.open(); // after a cancel the values confirmed last are used
     QCoreApplication::processEvents();
@@ -104,15 +94,15 @@ void TFMMain::Connect()
     version.First();
     while (!version.Eof()) {
         if (version.FieldByName(QStringLiteral("Name")).AsString() == u"ProductVersion")
-            ServerProductVersion = version.FieldByName(QStringLiteral("Character_Value")).AsString();
+            ServerProductVersion =
+                version.FieldByName(QStringLiteral("Character_Value")).AsString();
         version.Next();
     }
     LBStatusbar1->setText(QStringLiteral("Server: ") + server + QStringLiteral(" (SQL Server ") +
                           ServerProductVersion + u')');
 }
 
-void TFMMain::GetDatabases()
-{
+void TFMMain::GetDatabases() {
     WaitCursor hourglass;
     showPanelOnError(PAGrid, [this] {
         TADOConnection& conn = *dm().ADOConnMain;
@@ -146,8 +136,7 @@ void TFMMain::GetDatabases()
     });
 }
 
-void TFMMain::GetTables()
-{
+void TFMMain::GetTables() {
     if (databaseIndex() == 0)
         return;
     WaitCursor hourglass;
@@ -165,14 +154,12 @@ void TFMMain::GetTables()
     });
 }
 
-void TFMMain::CBDatabaseChange()
-{
+void TFMMain::CBDatabaseChange() {
     LBStatusBar2->setText(QStringLiteral("Datenbank: ") + CBDatabase->currentText());
     GetTables();
 }
 
-void TFMMain::CBDatabaseCloseUp()
-{
+void TFMMain::CBDatabaseCloseUp() {
     if (databaseIndex() != 0)
         return;
     // Re-reading the list goes on like "Verbinden...": the first database is
@@ -182,13 +169,11 @@ void TFMMain::CBDatabaseCloseUp()
     GetTables();
 }
 
-void TFMMain::CHBSystemClick()
-{
+void TFMMain::CHBSystemClick() {
     GetTables();
 }
 
-void TFMMain::ACConnectExecute()
-{
+void TFMMain::ACConnectExecute() {
     SavedServer.clear();
     Connect();
     if (connectionOpen()) {

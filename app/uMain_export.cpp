@@ -15,8 +15,7 @@
 
 #include <QLabel>
 
-void TFMMain::DBGridQueryCellClick(int column)
-{
+void TFMMain::DBGridQueryCellClick(int column) {
     // The viewer is created at start-up; before that (or after the end) a
     // click has nothing to open.
     auto* viewer = qobject_cast<TFMBlob*>(FMBlob);
@@ -25,8 +24,7 @@ void TFMMain::DBGridQueryCellClick(int column)
     ::DBGridQueryCellClick(*viewer, m_dm->ADOdsQuery, column);
 }
 
-void TFMMain::ACExportExecute()
-{
+void TFMMain::ACExportExecute() {
     modal::FileRequest request;
     request.parent = this;
     request.save = true;

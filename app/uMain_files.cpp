@@ -11,14 +11,12 @@
 #include <QTabWidget>
 #include <QTextEdit>
 
-void TFMMain::ACNewExecute()
-{
+void TFMMain::ACNewExecute() {
     MEQuery->clear();
     clearMessages();
 }
 
-void TFMMain::ACOpenExecute()
-{
+void TFMMain::ACOpenExecute() {
     modal::FileRequest request;
     request.parent = this;
     request.save = false;
@@ -34,8 +32,7 @@ void TFMMain::ACOpenExecute()
     clearMessages();
 }
 
-void TFMMain::ACSaveExecute()
-{
+void TFMMain::ACSaveExecute() {
     modal::FileRequest request;
     request.parent = this;
     request.save = true;
@@ -50,24 +47,20 @@ void TFMMain::ACSaveExecute()
     saveScript(chosen);
 }
 
-void TFMMain::ACPrintExecute()
-{
+void TFMMain::ACPrintExecute() {
     // The print button is present and enabled but prints nothing.
 }
 
-void TFMMain::loadScript(const QString& fileName)
-{
+void TFMMain::loadScript(const QString& fileName) {
     const QString text = readScriptFile(fileName); // throws before the editor changes
     MEQuery->setPlainText(text);
 }
 
-void TFMMain::saveScript(const QString& fileName) const
-{
+void TFMMain::saveScript(const QString& fileName) const {
     writeScriptFile(fileName, editorLines());
 }
 
-void TFMMain::AcInfoExecute()
-{
+void TFMMain::AcInfoExecute() {
     clearMessages();
     const TADOProperties& properties = dm().ADOConnMain->Properties();
     const int count = properties.Count();

@@ -26,16 +26,14 @@ constexpr QSize kDesignClient{942, 696};
 constexpr int kTitleHeight = 65;
 constexpr TColor kGripLight = 0x999999; // 10066329
 
-CaptionDragHandler& captionDragHandler()
-{
+CaptionDragHandler& captionDragHandler() {
     static CaptionDragHandler handler;
     return handler;
 }
 
 // The colours the window stores for both panels, then the theme, in the
 // order a stored form applies them, so the theme is applied last and stays.
-void configurePanel(TVelStylePanel* panel)
-{
+void configurePanel(TVelStylePanel* panel) {
     panel->setLineColor(clBlack);
     panel->setGradientColor1(0x444444);
     panel->setGradientColor2(0x222222);
@@ -47,8 +45,7 @@ void configurePanel(TVelStylePanel* panel)
     panel->setTheme(thVerticalDark);
 }
 
-TVelGripLine* makeGripLine(QWidget* parent, const char* name, QRect geometry)
-{
+TVelGripLine* makeGripLine(QWidget* parent, const char* name, QRect geometry) {
     auto* grip = new TVelGripLine(parent);
     grip->setObjectName(QLatin1String(name));
     grip->setColor3DLight(kGripLight);
@@ -58,9 +55,8 @@ TVelGripLine* makeGripLine(QWidget* parent, const char* name, QRect geometry)
     return grip;
 }
 
-TVelLinkLabel* makeWindowButton(QWidget* parent, const char* name, ImageList* images, int x, int normal,
-                                int hot, int pressed, int disabled)
-{
+TVelLinkLabel* makeWindowButton(QWidget* parent, const char* name, ImageList* images, int x,
+                                int normal, int hot, int pressed, int disabled) {
     auto* button = new TVelLinkLabel(parent);
     button->setObjectName(QLatin1String(name));
     button->setUnderlineHot(true);
@@ -74,7 +70,8 @@ TVelLinkLabel* makeWindowButton(QWidget* parent, const char* name, ImageList* im
     button->setCaption(QStringLiteral(" "));
     button->setTransparent(true);
     button->move(x, 6);
-    Anchor::attach(button, button->geometry(), QSize(kDesignClient.width(), kTitleHeight), Anchor::Right);
+    Anchor::attach(button, button->geometry(), QSize(kDesignClient.width(), kTitleHeight),
+                   Anchor::Right);
     return button;
 }
 
@@ -86,8 +83,7 @@ public:
     using QObject::QObject;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -100,8 +96,7 @@ protected:
     }
 };
 
-void keepPressesOnControls(TVelStylePanel* panel, QObject* eater)
-{
+void keepPressesOnControls(TVelStylePanel* panel, QObject* eater) {
     for (QObject* child : panel->children()) {
         if (qobject_cast<QLabel*>(child) || qobject_cast<TVelGripLine*>(child))
             child->installEventFilter(eater);
@@ -110,13 +105,11 @@ void keepPressesOnControls(TVelStylePanel* panel, QObject* eater)
 
 } // namespace
 
-void setCaptionDragHandler(CaptionDragHandler handler)
-{
+void setCaptionDragHandler(CaptionDragHandler handler) {
     captionDragHandler() = std::move(handler);
 }
 
-void TFMMain::buildFrame()
-{
+void TFMMain::buildFrame() {
     // No system frame, caption or buttons: the panels stand in for them.
     setWindowFlag(Qt::FramelessWindowHint);
     if (!WindowEffectsAvailable())
@@ -137,14 +130,14 @@ void TFMMain::buildFrame()
     Image1->setPixmap(productLogoPixmap(QColor::fromRgba(logoNameOnTitle)));
 
     VelGripLine1 = makeGripLine(VelStylePanel1, "VelGripLine1", {756, 22, 9, 38});
-    Anchor::attach(VelGripLine1, VelGripLine1->geometry(), QSize(kDesignClient.width(), kTitleHeight),
-                   Anchor::Right);
-    VelLLMin = makeWindowButton(VelStylePanel1, "VelLLMin", ILWinIcons, 882, wbMinNormal, wbMinHot, wbMinPressed,
-                                wbMinHot);
-    VelLLMax = makeWindowButton(VelStylePanel1, "VelLLMax", ILWinIcons, 902, wbMaxNormal, wbMaxHot, wbMaxPressed,
-                                wbMaxHot);
-    VelLLClose = makeWindowButton(VelStylePanel1, "VelLLClose", ILWinIcons, 922, wbCloseNormal, wbCloseHot,
-                                  wbClosePressed, wbCloseHot);
+    Anchor::attach(VelGripLine1, VelGripLine1->geometry(),
+                   QSize(kDesignClient.width(), kTitleHeight), Anchor::Right);
+    VelLLMin = makeWindowButton(VelStylePanel1, "VelLLMin", ILWinIcons, 882, wbMinNormal, wbMinHot,
+                                wbMinPressed, wbMinHot);
+    VelLLMax = makeWindowButton(VelStylePanel1, "VelLLMax", ILWinIcons, 902, wbMaxNormal, wbMaxHot,
+                                wbMaxPressed, wbMaxHot);
+    VelLLClose = makeWindowButton(VelStylePanel1, "VelLLClose", ILWinIcons, 922, wbCloseNormal,
+                                  wbCloseHot, wbClosePressed, wbCloseHot);
 
     // Status bar.
     VelStylePanel2->setLineBottom(true);
@@ -160,21 +153,23 @@ void TFMMain::buildFrame()
     keepPressesOnControls(VelStylePanel2, eater);
 
     connect(VelStylePanel1, &TVelStylePanel::mouseDown, this,
-            [this](Qt::MouseButton button, Qt::KeyboardModifiers, QPoint) { VelStylePanel1MouseDown(button); });
+            [this](Qt::MouseButton button, Qt::KeyboardModifiers, QPoint) {
+                VelStylePanel1MouseDown(button);
+            });
     connect(VelLLMin, &TVelLinkLabel::clicked, this, &TFMMain::VelLLMinClick);
     connect(VelLLMax, &TVelLinkLabel::clicked, this, &TFMMain::VelLLMaxClick);
     connect(VelLLClose, &TVelLinkLabel::clicked, this, &TFMMain::VelLLCloseClick);
-    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-        if (state == Qt::ApplicationActive)
-            ApplicationEvents1Activate();
-        else if (state == Qt::ApplicationInactive)
-            ApplicationEvents1Deactivate();
-    });
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state == Qt::ApplicationActive)
+                    ApplicationEvents1Activate();
+                else if (state == Qt::ApplicationInactive)
+                    ApplicationEvents1Deactivate();
+            });
     connect(TBItemInfo, &QAction::triggered, this, &TFMMain::TBItemInfoClick);
 }
 
-void TFMMain::VelStylePanel1MouseDown(Qt::MouseButton)
-{
+void TFMMain::VelStylePanel1MouseDown(Qt::MouseButton) {
     // Any button on the bare title bar drags the window like a caption. The
     // panel's own resize and move handling follows when this returns.
     if (const CaptionDragHandler& handler = captionDragHandler()) {
@@ -185,41 +180,35 @@ void TFMMain::VelStylePanel1MouseDown(Qt::MouseButton)
         window->startSystemMove();
 }
 
-void TFMMain::VelLLMinClick()
-{
+void TFMMain::VelLLMinClick() {
     // Minimised, the window keeps its task bar entry.
     showMinimized();
 }
 
-void TFMMain::VelLLMaxClick()
-{
+void TFMMain::VelLLMaxClick() {
     if (windowState() & Qt::WindowMaximized)
         showNormal();
     else
         showMaximized();
 }
 
-void TFMMain::VelLLCloseClick()
-{
+void TFMMain::VelLLCloseClick() {
     close();
 }
 
-void TFMMain::ApplicationEvents1Deactivate()
-{
+void TFMMain::ApplicationEvents1Deactivate() {
     for (TVelStylePanel* panel : findChildren<TVelStylePanel*>())
         if (panel->theme() == thVerticalDark)
             panel->setTheme(thVerticalDarkDisabled);
 }
 
-void TFMMain::ApplicationEvents1Activate()
-{
+void TFMMain::ApplicationEvents1Activate() {
     for (TVelStylePanel* panel : findChildren<TVelStylePanel*>())
         if (panel->theme() == thVerticalDarkDisabled)
             panel->setTheme(thVerticalDark);
 }
 
-void TFMMain::TBItemInfoClick()
-{
+void TFMMain::TBItemInfoClick() {
     // A new window each time; it frees itself when closed. The global then
     // names no window rather than a freed one.
     auto* about = new TFMAbout(this, CpuClockMHz.load(), WindowEffectsAvailable());

@@ -1,14 +1,14 @@
 // The main window's construction: components, actions, menus, toolbars, skin.
 
-#include "uMain.h"
+#include "sqlhighlighter.h"
 #include "styledcontrols.h"
 #include "toolbarskin.h"
-#include "sqlhighlighter.h"
+#include "uMain.h"
 
-#include "anchors.h"
-#include "artwork.h"
 #include "DBBGrid.h"
 #include "VelADObatchmove.h"
+#include "anchors.h"
+#include "artwork.h"
 #include "connectprompt.h"
 
 #include <QApplication>
@@ -41,8 +41,7 @@ constexpr int kStatusHeight = 21;
 constexpr int kTablePanelWidth = 185;
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QPoint pos,
-                  const QColor& color)
-{
+                  const QColor& color) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
     QPalette pal = label->palette();
@@ -58,15 +57,13 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QPoint
 // Alt+E belongs to "Ausführen".
 // The ids come from one counter, so the ones registered between two probes
 // are the widget's new ones.
-void dropMnemonicShortcuts(QWidget* widget, int probeBefore, int probeAfter)
-{
+void dropMnemonicShortcuts(QWidget* widget, int probeBefore, int probeAfter) {
     for (int id = std::min(probeBefore, probeAfter) + 1; id < std::max(probeBefore, probeAfter);
          ++id)
         widget->releaseShortcut(id);
 }
 
-int probeShortcutId(QWidget* widget)
-{
+int probeShortcutId(QWidget* widget) {
     const int id = widget->grabShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::ALT | Qt::Key_F35));
     widget->releaseShortcut(id);
     return id;
@@ -76,15 +73,13 @@ int probeShortcutId(QWidget* widget)
 
 // ---- database box -----------------------------------------------------------
 
-TDatabaseComboBox::TDatabaseComboBox(QWidget* parent) : QComboBox(parent)
-{
+TDatabaseComboBox::TDatabaseComboBox(QWidget* parent) : QComboBox(parent) {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
     setMaxVisibleItems(12);
 }
 
-void TDatabaseComboBox::addSorted(const QString& text)
-{
+void TDatabaseComboBox::addSorted(const QString& text) {
     static const QCollator collator = [] {
         QCollator c;
         c.setCaseSensitivity(Qt::CaseInsensitive);
@@ -101,8 +96,7 @@ void TDatabaseComboBox::addSorted(const QString& text)
     insertItem(pos, text);
 }
 
-void TDatabaseComboBox::hidePopup()
-{
+void TDatabaseComboBox::hidePopup() {
     QComboBox::hidePopup();
     // Reported after the choice itself has been delivered, so the close-up
     // handler always sees the chosen entry.
@@ -111,8 +105,7 @@ void TDatabaseComboBox::hidePopup()
 
 // ---- window -----------------------------------------------------------------
 
-TFMMain::TFMMain(QWidget* parent) : QWidget(parent)
-{
+TFMMain::TFMMain(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("FMMain"));
     setWindowTitle(QStringLiteral("Brevalon - Tarnwick 2005"));
     const QPixmap appIcon = applicationIconPixmap(32); // drawn once for both places
@@ -144,9 +137,7 @@ TFMMain::TFMMain(QWidget* parent) : QWidget(parent)
     qApp->installEventFilter(this);
 }
 
-
-void TFMMain::buildActions()
-{
+void TFMMain::buildActions() {
     struct Def {
         QAction** slot;
         const char* name;
@@ -192,8 +183,7 @@ void TFMMain::buildActions()
     TBItemInfo->setIcon(actionIcon("TBItemInfo"));
 }
 
-void TFMMain::buildTitleRegion(const QPixmap& appIcon)
-{
+void TFMMain::buildTitleRegion(const QPixmap& appIcon) {
     VelStylePanel1 = new TVelStylePanel(this);
     VelStylePanel1->setObjectName(QStringLiteral("VelStylePanel1"));
     VelStylePanel1->setFixedHeight(kTitleHeight);
@@ -224,8 +214,7 @@ void TFMMain::buildTitleRegion(const QPixmap& appIcon)
     Label3->setBuddy(CBDatabase);
 }
 
-void TFMMain::buildStatusRegion()
-{
+void TFMMain::buildStatusRegion() {
     VelStylePanel2 = new TVelStylePanel(this);
     VelStylePanel2->setObjectName(QStringLiteral("VelStylePanel2"));
     VelStylePanel2->setFixedHeight(kStatusHeight);
@@ -241,8 +230,7 @@ void TFMMain::buildStatusRegion()
         l->setFont(designedFont());
 }
 
-void TFMMain::buildToolbars()
-{
+void TFMMain::buildToolbars() {
     TBDock1 = new QWidget(PAMain);
     TBDock1->setObjectName(QStringLiteral("TBDock1"));
     TBDock1->setFixedHeight(26);
@@ -308,8 +296,7 @@ void TFMMain::buildToolbars()
     toolbarskin::apply(TBDock1);
 }
 
-void TFMMain::buildMainArea()
-{
+void TFMMain::buildMainArea() {
     PAMain = new QFrame(this);
     PAMain->setObjectName(QStringLiteral("PAMain"));
     PAMain->setFrameShape(QFrame::Box);
@@ -342,8 +329,7 @@ void TFMMain::buildMainArea()
     PATables = new QWidget(Splitter2);
     PATables->setObjectName(QStringLiteral("PATables"));
     PATables->setMinimumWidth(60);
-    LBTablesLabel = makeLabel(PATables, "Label1", QStringLiteral("&Tabellen:"), {4, 11},
-                              Qt::black);
+    LBTablesLabel = makeLabel(PATables, "Label1", QStringLiteral("&Tabellen:"), {4, 11}, Qt::black);
     CHBSystem = new QCheckBox(QStringLiteral("&Systemtabellen"), PATables);
     CHBSystem->setObjectName(QStringLiteral("CHBSystem"));
     CHBSystem->setFocusPolicy(Qt::ClickFocus);
@@ -453,10 +439,10 @@ void TFMMain::buildMainArea()
     mainLayout->addWidget(Splitter2, 1);
 }
 
-void TFMMain::applySkin()
-{
+void TFMMain::applySkin() {
     // Dark frame regions until the style panels draw their gradients.
-    for (QWidget* w : {static_cast<QWidget*>(VelStylePanel1), static_cast<QWidget*>(VelStylePanel2)}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(VelStylePanel1), static_cast<QWidget*>(VelStylePanel2)}) {
         QPalette pal = w->palette();
         pal.setColor(QPalette::Window, QColor(0x2A, 0x2A, 0x2A));
         w->setPalette(pal);

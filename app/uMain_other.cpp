@@ -10,8 +10,7 @@
 
 #include <QListWidget>
 
-void TFMMain::ACTablesExecute()
-{
+void TFMMain::ACTablesExecute() {
     StructureContext context;
     context.owner = this;
     context.tableListFocused = TableListFocused;
@@ -23,8 +22,7 @@ void TFMMain::ACTablesExecute()
     ::ACTablesExecute(context);
 }
 
-void TFMMain::ACSetupExecute()
-{
+void TFMMain::ACSetupExecute() {
     auto* dialog = qobject_cast<TFMsetup*>(FMsetup);
     if (!dialog)
         return;

@@ -16,15 +16,13 @@
 
 namespace {
 
-QString stripComments(const QString& text, bool& inBlockComment)
-{
+QString stripComments(const QString& text, bool& inBlockComment) {
     return QString::fromStdString(StripSqlComments(text.toStdString(), inBlockComment));
 }
 
 } // namespace
 
-QString variantDisplayText(const QVariant& value)
-{
+QString variantDisplayText(const QVariant& value) {
     if (!value.isValid() || value.isNull())
         return {};
     if (value.typeId() == QMetaType::Bool)
@@ -32,8 +30,7 @@ QString variantDisplayText(const QVariant& value)
     return value.toString();
 }
 
-QString quickQueryStatement(const QString& table, int maxRecords)
-{
+QString quickQueryStatement(const QString& table, int maxRecords) {
     QString statement = QStringLiteral("SELECT");
     if (maxRecords != 0)
         statement += QStringLiteral(" TOP ") + QString::number(maxRecords);
@@ -44,8 +41,7 @@ QString quickQueryStatement(const QString& table, int maxRecords)
     return statement + QStringLiteral(" * from [") + quoted + u']';
 }
 
-QString TFMMain::queryText() const
-{
+QString TFMMain::queryText() const {
     bool inBlockComment = false;
     if (MEQuery->textCursor().hasSelection())
         return stripComments(editorSelection(), inBlockComment);
@@ -55,8 +51,7 @@ QString TFMMain::queryText() const
     return text;
 }
 
-QString TFMMain::commandText() const
-{
+QString TFMMain::commandText() const {
     if (MEQuery->textCursor().hasSelection())
         return editorSelection();
     // Lines are joined with line breaks, so a "--" comment ends with its line
@@ -67,13 +62,11 @@ QString TFMMain::commandText() const
     return text;
 }
 
-void TFMMain::ACQueryExecute()
-{
+void TFMMain::ACQueryExecute() {
     runQuery(std::nullopt);
 }
 
-void TFMMain::runQuery(const std::optional<QString>& exactText)
-{
+void TFMMain::runQuery(const std::optional<QString>& exactText) {
     WaitCursor hourglass;
     TADODataSet& query = *dm().ADOdsQuery;
     try {
@@ -95,8 +88,7 @@ void TFMMain::runQuery(const std::optional<QString>& exactText)
     }
 }
 
-void TFMMain::ACExecuteExecute()
-{
+void TFMMain::ACExecuteExecute() {
     WaitCursor hourglass;
     TADOCommand& command = *dm().ADOCommand;
     try {
@@ -117,8 +109,7 @@ void TFMMain::ACExecuteExecute()
     }
 }
 
-void TFMMain::LBTablesDblClick()
-{
+void TFMMain::LBTablesDblClick() {
     QListWidgetItem* item = LBTables->currentItem();
     std::optional<QString> built;
     if (LBTables->count() > 0 && item && item->isSelected()) {

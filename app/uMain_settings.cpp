@@ -12,14 +12,12 @@
 namespace {
 const QString kKey = QString::fromLatin1(settings::kSettingsKey);
 
-QString shortcutValueName(int slot)
-{
+QString shortcutValueName(int slot) {
     return QStringLiteral("shortcut") + QString::number(slot);
 }
 } // namespace
 
-void TFMMain::readfromreg()
-{
+void TFMMain::readfromreg() {
     settings::Registry registry(settings::RootKey::CurrentUser);
     if (!registry.keyExists(kKey))
         return;
@@ -36,8 +34,7 @@ void TFMMain::readfromreg()
 }
 
 void TFMMain::writetoreg(const QString& /*server: owned by the connection component*/,
-                         const QString& database)
-{
+                         const QString& database) {
     settings::Registry registry(settings::RootKey::CurrentUser);
     // The placement store has created the key just before; a key that cannot
     // be opened makes the first write fail with the store's error.

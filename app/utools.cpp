@@ -16,25 +16,22 @@
 
 // ---- window effects --------------------------------------------------------
 
-bool WindowEffectsAvailable(int platformId, int major, int minor)
-{
+bool WindowEffectsAvailable(int platformId, int major, int minor) {
     return platformId == 2 && major >= 5 && minor >= 1;
 }
 
-bool WindowEffectsAvailableOn(std::string_view platformName)
-{
+bool WindowEffectsAvailableOn(std::string_view platformName) {
     // Headless platforms draw no window decoration at all; every desktop
     // window system (X11, Wayland, ...) can give a top-level window a shadow.
     static constexpr std::string_view headless[] = {"offscreen", "minimal", "minimalegl",
-                                                    "vnc", "linuxfb", ""};
+                                                    "vnc",       "linuxfb", ""};
     for (auto name : headless)
         if (platformName == name)
             return false;
     return true;
 }
 
-bool WindowEffectsAvailable()
-{
+bool WindowEffectsAvailable() {
     return WindowEffectsAvailableOn(QGuiApplication::platformName().toStdString());
 }
 
@@ -50,8 +47,7 @@ struct SavedSchedule {
 
 thread_local SavedSchedule savedSchedule;
 
-void raiseThreadPriority()
-{
+void raiseThreadPriority() {
     SavedSchedule& s = savedSchedule;
     s.valid = pthread_getschedparam(pthread_self(), &s.policy, &s.param) == 0;
     sched_param rt{};
@@ -61,21 +57,18 @@ void raiseThreadPriority()
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &rt);
 }
 
-void restoreThreadPriority()
-{
+void restoreThreadPriority() {
     SavedSchedule& s = savedSchedule;
     if (s.valid)
         pthread_setschedparam(pthread_self(), s.policy, &s.param);
 }
 
-void normalThreadPriority()
-{
+void normalThreadPriority() {
     sched_param normal{};
     pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal);
 }
 
-std::uint64_t readTimeStampCounter()
-{
+std::uint64_t readTimeStampCounter() {
 #if defined(__x86_64__) || defined(__i386__)
     return __rdtsc();
 #else
@@ -85,8 +78,7 @@ std::uint64_t readTimeStampCounter()
 
 } // namespace
 
-ClockMeasureHooks ClockMeasureHooks::system()
-{
+ClockMeasureHooks ClockMeasureHooks::system() {
     ClockMeasureHooks h;
     h.raisePriority = raiseThreadPriority;
     h.restorePriority = restoreThreadPriority;
@@ -96,8 +88,7 @@ ClockMeasureHooks ClockMeasureHooks::system()
     return h;
 }
 
-double MeasureCpuClockMHz(const ClockMeasureHooks& h)
-{
+double MeasureCpuClockMHz(const ClockMeasureHooks& h) {
     try {
         h.raisePriority();
         h.sleepMs(10);
@@ -116,8 +107,7 @@ double MeasureCpuClockMHz(const ClockMeasureHooks& h)
     }
 }
 
-double MeasureCpuClockMHz()
-{
+double MeasureCpuClockMHz() {
     return MeasureCpuClockMHz(ClockMeasureHooks::system());
 }
 
@@ -129,8 +119,7 @@ std::thread clockThread;
 bool clockStarted = false;
 } // namespace
 
-void startCpuClockMeasurement()
-{
+void startCpuClockMeasurement() {
     std::lock_guard lock(clockMutex);
     if (clockStarted)
         return;
@@ -147,8 +136,7 @@ void startCpuClockMeasurement()
     });
 }
 
-void waitForCpuClock()
-{
+void waitForCpuClock() {
     std::lock_guard lock(clockMutex);
     if (clockThread.joinable())
         clockThread.join();
@@ -156,8 +144,7 @@ void waitForCpuClock()
 
 // ---- SQL comments ----------------------------------------------------------
 
-std::string StripSqlComments(std::string_view source, bool& inBlockComment)
-{
+std::string StripSqlComments(std::string_view source, bool& inBlockComment) {
     std::string result;
     result.reserve(source.size());
     bool inLineComment = false;

@@ -4,9 +4,9 @@
 #include "connectprompt.h"
 #include "placement.h"
 #include "setup.h"
-#include "uDM.h"
 #include "styledcontrols.h"
 #include "uBlob.h"
+#include "uDM.h"
 #include "uFMAbout.h"
 #include "uMain.h"
 #include "utools.h"
@@ -19,8 +19,7 @@ QWidget* FMBlob = nullptr;
 QWidget* FMsetup = nullptr;
 QWidget* FMAbout = nullptr;
 
-StartupWindowFactories defaultStartupWindows()
-{
+StartupWindowFactories defaultStartupWindows() {
     StartupWindowFactories f;
     f.blob = [](TFMMain* m) {
         // Its controls show the result set of the data module created before it.
@@ -39,8 +38,7 @@ StartupWindowFactories defaultStartupWindows()
     return f;
 }
 
-Workbench createWorkbench(const StartupWindowFactories& factories)
-{
+Workbench createWorkbench(const StartupWindowFactories& factories) {
     Workbench w;
     w.main = new TFMMain;
     FMMain = w.main;
@@ -55,16 +53,14 @@ Workbench createWorkbench(const StartupWindowFactories& factories)
     return w;
 }
 
-void destroyWorkbench(Workbench& w)
-{
+void destroyWorkbench(Workbench& w) {
     delete w.main; // owns the three windows
     delete w.dm;
     FMBlob = FMsetup = FMAbout = nullptr;
     w = Workbench{};
 }
 
-void placeMainWindow(TFMMain* window)
-{
+void placeMainWindow(TFMMain* window) {
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(), window->size());
         frame.moveCenter(screen->availableGeometry().center());
@@ -73,8 +69,7 @@ void placeMainWindow(TFMMain* window)
     runGuarded([window] { settings::restorePlacement(window); });
 }
 
-Workbench startWorkbench(const std::function<void(TFMMain*)>& beforeShow)
-{
+Workbench startWorkbench(const std::function<void(TFMMain*)>& beforeShow) {
     setApplicationTitle(QStringLiteral("tarnwick 2005"));
     // The fonts the windows were designed with, before the first window.
     initStyledControls();
@@ -89,8 +84,7 @@ Workbench startWorkbench(const std::function<void(TFMMain*)>& beforeShow)
     return workbench;
 }
 
-int runApplication(int argc, char** argv)
-{
+int runApplication(int argc, char** argv) {
     TApplication app(argc, argv);
     Workbench workbench = startWorkbench();
     const int rc = app.exec();

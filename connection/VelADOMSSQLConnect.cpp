@@ -20,13 +20,11 @@ constexpr char kAuthenticationValue[] = "MSSQLAuthentification";
 
 TVelADOMSSQLConnect::TVelADOMSSQLConnect(QObject* owner) : QObject(owner) {}
 
-QString TVelADOMSSQLConnect::valuePath(const char* valueName) const
-{
+QString TVelADOMSSQLConnect::valuePath(const char* valueName) const {
     return m_registryKey + u'\\' + QLatin1String(valueName);
 }
 
-void TVelADOMSSQLConnect::presetFromRegistry(TFMADOMSSQLConnect& dialog) const
-{
+void TVelADOMSSQLConnect::presetFromRegistry(TFMADOMSSQLConnect& dialog) const {
     const QString server = ReadRegistryString(m_registryRoot, valuePath(kServerValue));
     dialog.PresetServer = m_server.isEmpty() ? server : m_server;
     const QString database = ReadRegistryString(m_registryRoot, valuePath(kDatabaseValue));
@@ -41,8 +39,7 @@ void TVelADOMSSQLConnect::presetFromRegistry(TFMADOMSSQLConnect& dialog) const
         dialog.RBnt->setChecked(true);
 }
 
-void TVelADOMSSQLConnect::takeConfirmed(const TFMADOMSSQLConnect& dialog)
-{
+void TVelADOMSSQLConnect::takeConfirmed(const TFMADOMSSQLConnect& dialog) {
     const bool sql = dialog.RBsql->isChecked();
     m_server = dialog.EDServer->currentText();
     m_database = dialog.CBDatabase->currentText();
@@ -52,8 +49,7 @@ void TVelADOMSSQLConnect::takeConfirmed(const TFMADOMSSQLConnect& dialog)
     m_ntAuthentification = dialog.RBnt->isChecked();
 }
 
-void TVelADOMSSQLConnect::writeToRegistry(const TFMADOMSSQLConnect& dialog) const
-{
+void TVelADOMSSQLConnect::writeToRegistry(const TFMADOMSSQLConnect& dialog) const {
     WriteRegistryString(m_registryRoot, valuePath(kServerValue), m_server);
     WriteRegistryString(m_registryRoot, valuePath(kDatabaseValue), m_database);
     // The box's text, under Windows NT authentication too.
@@ -62,8 +58,7 @@ void TVelADOMSSQLConnect::writeToRegistry(const TFMADOMSSQLConnect& dialog) cons
                         dialog.RBnt->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-bool TVelADOMSSQLConnect::open()
-{
+bool TVelADOMSSQLConnect::open() {
     QWidget* owner = qobject_cast<QWidget*>(parent());
     TFMADOMSSQLConnect dialog(owner ? owner->window() : QApplication::activeWindow());
     if (!m_registryKey.isEmpty())

@@ -3,8 +3,7 @@
 namespace {
 
 QString connectionString(bool ntAuthentication, const QString& database, const QString& server,
-                         const QString& user, const QString& password)
-{
+                         const QString& user, const QString& password) {
     if (ntAuthentication)
         return QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;"
                               "Persist Security Info=False;Initial Catalog=") +
@@ -17,14 +16,12 @@ QString connectionString(bool ntAuthentication, const QString& database, const Q
 } // namespace
 
 QString masterConnectionString(bool ntAuthentication, const QString& server, const QString& user,
-                               const QString& password)
-{
+                               const QString& password) {
     return connectionString(ntAuthentication, QStringLiteral("master"), server, user, password);
 }
 
 QString databaseConnectionString(bool ntAuthentication, const QString& database,
                                  const QString& server, const QString& user,
-                                 const QString& password)
-{
+                                 const QString& password) {
     return connectionString(ntAuthentication, database, server, user, password);
 }

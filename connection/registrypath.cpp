@@ -4,8 +4,7 @@
 
 namespace {
 
-settings::RootKey rootKey(TRegistryRoot root)
-{
+settings::RootKey rootKey(TRegistryRoot root) {
     switch (root) {
     case rrClassesRoot:
         return settings::RootKey::ClassesRoot;
@@ -19,16 +18,14 @@ settings::RootKey rootKey(TRegistryRoot root)
 
 } // namespace
 
-std::pair<QString, QString> SplitRegistryPath(const QString& path)
-{
+std::pair<QString, QString> SplitRegistryPath(const QString& path) {
     const qsizetype slash = path.lastIndexOf(u'\\');
     if (slash < 0)
         return {QString(), path};
     return {path.left(slash), path.mid(slash + 1)};
 }
 
-QString ReadRegistryString(TRegistryRoot root, const QString& path)
-{
+QString ReadRegistryString(TRegistryRoot root, const QString& path) {
     const auto [keyPath, valueName] = SplitRegistryPath(path);
     try {
         settings::Registry registry(rootKey(root));
@@ -41,8 +38,7 @@ QString ReadRegistryString(TRegistryRoot root, const QString& path)
     }
 }
 
-bool WriteRegistryString(TRegistryRoot root, const QString& path, const QString& text)
-{
+bool WriteRegistryString(TRegistryRoot root, const QString& path, const QString& text) {
     const auto [keyPath, valueName] = SplitRegistryPath(path);
     if (keyPath.size() > kMaxRegistryText || valueName.size() > kMaxRegistryText ||
         text.size() > kMaxRegistryText)

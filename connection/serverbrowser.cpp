@@ -19,8 +19,7 @@ constexpr char kBroadcastRequest = 0x02; // CLNT_BCAST_EX: every instance of eve
 constexpr char kUnicastRequest = 0x03;   // CLNT_UCAST_EX: every instance of one host
 const QString kDefaultInstance = QStringLiteral("MSSQLSERVER");
 
-sockaddr_in6 mappedIPv4(in_addr v4)
-{
+sockaddr_in6 mappedIPv4(in_addr v4) {
     sockaddr_in6 a{};
     a.sin6_family = AF_INET6;
     a.sin6_addr.s6_addr[10] = 0xff;
@@ -30,8 +29,7 @@ sockaddr_in6 mappedIPv4(in_addr v4)
 }
 
 // The sender of a datagram (an IPv4 or IPv6 socket address) and its port.
-BrowserAddress senderAddress(const sockaddr_storage& from, quint16* port)
-{
+BrowserAddress senderAddress(const sockaddr_storage& from, quint16* port) {
     if (from.ss_family == AF_INET) {
         const auto& v4 = reinterpret_cast<const sockaddr_in&>(from);
         *port = ntohs(v4.sin_port);
@@ -43,8 +41,7 @@ BrowserAddress senderAddress(const sockaddr_storage& from, quint16* port)
     return BrowserAddress(v6);
 }
 
-[[noreturn]] void throwSearchFailed(int error)
-{
+[[noreturn]] void throwSearchFailed(int error) {
     throw ServerSearchError(QStringLiteral("Die Suche nach SQL-Servern ist fehlgeschlagen: %1")
                                 .arg(qt_error_string(error)));
 }
@@ -53,8 +50,7 @@ BrowserAddress senderAddress(const sockaddr_storage& from, quint16* port)
 class UdpSocket {
 public:
     explicit UdpSocket(int family)
-        : m_fd(::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
-    {
+        : m_fd(::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
         if (m_fd < 0)
             throwSearchFailed(errno);
     }
@@ -69,8 +65,7 @@ private:
 
 } // namespace
 
-bool BrowserAddress::setAddress(const QString& text)
-{
+bool BrowserAddress::setAddress(const QString& text) {
     m_set = false;
     m_address = sockaddr_in6{};
     addrinfo hints{};
@@ -92,18 +87,15 @@ bool BrowserAddress::setAddress(const QString& text)
     return m_set;
 }
 
-bool BrowserAddress::isIPv4() const
-{
+bool BrowserAddress::isIPv4() const {
     return m_set && IN6_IS_ADDR_V4MAPPED(&m_address.sin6_addr);
 }
 
-bool BrowserAddress::isIPv4Loopback() const
-{
+bool BrowserAddress::isIPv4Loopback() const {
     return isIPv4() && m_address.sin6_addr.s6_addr[12] == 127;
 }
 
-sockaddr_in BrowserAddress::toIPv4(quint16 port) const
-{
+sockaddr_in BrowserAddress::toIPv4(quint16 port) const {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
@@ -111,15 +103,13 @@ sockaddr_in BrowserAddress::toIPv4(quint16 port) const
     return a;
 }
 
-sockaddr_in6 BrowserAddress::toIPv6(quint16 port) const
-{
+sockaddr_in6 BrowserAddress::toIPv6(quint16 port) const {
     sockaddr_in6 a = m_address;
     a.sin6_port = htons(port);
     return a;
 }
 
-QString BrowserAddress::toString() const
-{
+QString BrowserAddress::toString() const {
     if (!m_set)
         return {};
     char text[NI_MAXHOST] = {};
@@ -135,20 +125,16 @@ QString BrowserAddress::toString() const
     return rc == 0 ? QString::fromLatin1(text) : QString();
 }
 
-BrowserAddress BrowserAddress::broadcast()
-{
+BrowserAddress BrowserAddress::broadcast() {
     in_addr all{};
     all.s_addr = htonl(INADDR_BROADCAST);
     return BrowserAddress(mappedIPv4(all));
 }
 
 ServerSearchError::ServerSearchError(const QString& message)
-    : std::runtime_error(message.toStdString())
-{
-}
+    : std::runtime_error(message.toStdString()) {}
 
-QList<BrowserInstance> parseBrowserReply(const QByteArray& datagram)
-{
+QList<BrowserInstance> parseBrowserReply(const QByteArray& datagram) {
     if (datagram.size() < 3 || datagram.at(0) != kResponse)
         return {};
     const int declared = quint8(datagram.at(1)) | (quint8(datagram.at(2)) << 8);
@@ -186,8 +172,7 @@ QList<BrowserInstance> parseBrowserReply(const QByteArray& datagram)
     return instances;
 }
 
-QList<DiscoveryTarget> parseDiscoveryTargets(const QString& text)
-{
+QList<DiscoveryTarget> parseDiscoveryTargets(const QString& text) {
     QList<DiscoveryTarget> targets;
     for (const QString& rawEntry : text.split(u',', Qt::SkipEmptyParts)) {
         const QString entry = rawEntry.trimmed();
@@ -225,8 +210,7 @@ QList<DiscoveryTarget> parseDiscoveryTargets(const QString& text)
 }
 
 QString listedServerName(const BrowserInstance& instance, const BrowserAddress& from,
-                         quint16 browserPort)
-{
+                         quint16 browserPort) {
     if (browserPort != kBrowserPort && instance.tcpPort > 0)
         return from.toString() + u',' + QString::number(instance.tcpPort);
     if (instance.instanceName.compare(kDefaultInstance, Qt::CaseInsensitive) == 0)
@@ -234,8 +218,7 @@ QString listedServerName(const BrowserInstance& instance, const BrowserAddress& 
     return instance.serverName + u'\\' + instance.instanceName;
 }
 
-QStringList ListAvailableSQLServers(const std::function<void()>& processEvents, int waitMs)
-{
+QStringList ListAvailableSQLServers(const std::function<void()>& processEvents, int waitMs) {
     const bool configured = qEnvironmentVariableIsSet("TARNWICK_DISCOVERY");
     QList<DiscoveryTarget> targets;
     char request = kUnicastRequest;
@@ -292,8 +275,8 @@ QStringList ListAvailableSQLServers(const std::function<void()>& processEvents, 
     }
 
     QStringList names;
-    QSet<QString> seen;   // names in lower case
-    QSet<QString> heard;  // "address port" of every target that answered
+    QSet<QString> seen;  // names in lower case
+    QSet<QString> heard; // "address port" of every target that answered
     QByteArray datagram(65536, Qt::Uninitialized);
     auto readReplies = [&] {
         for (;;) {

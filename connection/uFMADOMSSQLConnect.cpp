@@ -26,29 +26,25 @@ namespace {
 
 constexpr int kClientWidth = 295;
 
-void processPendingEvents()
-{
+void processPendingEvents() {
     QCoreApplication::processEvents();
 }
 
 // Empties a combo box's list; the text in its edit part stays.
-void clearList(QComboBox* box)
-{
+void clearList(QComboBox* box) {
     const QString text = box->currentText();
     box->clear();
     box->setEditText(text);
 }
 
-QFrame* panel(const char* name, QWidget* parent)
-{
+QFrame* panel(const char* name, QWidget* parent) {
     auto* p = new QFrame(parent);
     p->setObjectName(QLatin1String(name));
     p->setFrameShape(QFrame::NoFrame);
     return p;
 }
 
-QFrame* bevel(const char* name, QWidget* parent)
-{
+QFrame* bevel(const char* name, QWidget* parent) {
     auto* b = new QFrame(parent);
     b->setObjectName(QLatin1String(name));
     b->setFrameShape(QFrame::HLine);
@@ -57,23 +53,20 @@ QFrame* bevel(const char* name, QWidget* parent)
     return b;
 }
 
-template <class W> W* placed(W* widget, const char* name, int x, int y, int w, int h)
-{
+template <class W> W* placed(W* widget, const char* name, int x, int y, int w, int h) {
     widget->setObjectName(QLatin1String(name));
     widget->setGeometry(x, y, w, h);
     return widget;
 }
 
 // Editable, and typing Enter does not add the text to the list.
-template <class Box> Box* editableCombo(Box* box)
-{
+template <class Box> Box* editableCombo(Box* box) {
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
     return box;
 }
 
-QLabel* label(const char* name, const QString& text, int x, int y, QWidget* parent)
-{
+QLabel* label(const char* name, const QString& text, int x, int y, QWidget* parent) {
     auto* l = new TMnemonicLabel(text, parent);
     l->setObjectName(QLatin1String(name));
     l->move(x, y);
@@ -82,8 +75,7 @@ QLabel* label(const char* name, const QString& text, int x, int y, QWidget* pare
 }
 
 // A server tower: grey case, drive bays and a green lamp.
-QPixmap serverPicture()
-{
+QPixmap serverPicture() {
     QPixmap pm(16, 16);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
@@ -99,8 +91,7 @@ QPixmap serverPicture()
 }
 
 // A grey database cylinder.
-QPixmap databasePicture()
-{
+QPixmap databasePicture() {
     QPixmap pm(16, 16);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
@@ -118,8 +109,7 @@ QPixmap databasePicture()
     return pm;
 }
 
-QLabel* picture(const char* name, const QPixmap& pixmap, int x, int y, QWidget* parent)
-{
+QLabel* picture(const char* name, const QPixmap& pixmap, int x, int y, QWidget* parent) {
     auto* l = placed(new QLabel(parent), name, x, y, 16, 16);
     l->setPixmap(pixmap);
     return l;
@@ -129,8 +119,7 @@ QLabel* picture(const char* name, const QPixmap& pixmap, int x, int y, QWidget* 
 
 // ---- TServerComboBox ----
 
-void TServerComboBox::showPopup()
-{
+void TServerComboBox::showPopup() {
     if (onDropDown)
         onDropDown();
     m_pickedIndex = -1;
@@ -141,8 +130,7 @@ void TServerComboBox::showPopup()
     QComboBox::showPopup();
 }
 
-void TServerComboBox::hidePopup()
-{
+void TServerComboBox::hidePopup() {
     QComboBox::hidePopup();
     // The pick is reported after the list has closed, so the close-up
     // handler runs once the event that closed the list is done with.
@@ -159,21 +147,20 @@ void TServerComboBox::hidePopup()
 
 TMnemonicLabel::TMnemonicLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {}
 
-void TMnemonicLabel::paintEvent(QPaintEvent*)
-{
+void TMnemonicLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     QStyleOption option;
     option.initFrom(this);
-    style()->drawItemText(&painter, contentsRect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextShowMnemonic,
-                          option.palette, isEnabled(), text(), foregroundRole());
+    style()->drawItemText(&painter, contentsRect(),
+                          Qt::AlignLeft | Qt::AlignTop | Qt::TextShowMnemonic, option.palette,
+                          isEnabled(), text(), foregroundRole());
 }
 
 // ---- TFMADOMSSQLConnect ----
 
 TFMADOMSSQLConnect::TFMADOMSSQLConnect(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
-{
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("FMADOMSSQLConnect"));
     setWindowTitle(QStringLiteral("Verbinden mit MSSQL-Server"));
     setFont(QFont(QStringLiteral("Tahoma"), 8));
@@ -188,7 +175,8 @@ TFMADOMSSQLConnect::TFMADOMSSQLConnect(QWidget* parent)
 
     PAauthentification = panel("PAauthentification", this);
     Bevel1 = bevel("Bevel1", PAauthentification);
-    Label1 = label("Label1", QStringLiteral("Verbindungsinformationen:"), 8, 12, PAauthentification);
+    Label1 =
+        label("Label1", QStringLiteral("Verbindungsinformationen:"), 8, 12, PAauthentification);
     RBnt = placed(new QRadioButton(QStringLiteral("&Windows NT-Authentifizierung verwenden"),
                                    PAauthentification),
                   "RBnt", 16, 32, 237, 17);
@@ -218,8 +206,8 @@ TFMADOMSSQLConnect::TFMADOMSSQLConnect(QWidget* parent)
     Bevel4 = bevel("Bevel4", PAButtons);
     BTOk = placed(new QPushButton(QStringLiteral("OK"), PAButtons), "BTOk", 120, 12, 81, 23);
     BTOk->setDefault(true);
-    BTCancel = placed(new QPushButton(QStringLiteral("&Abbrechen"), PAButtons), "BTCancel", 204,
-                      12, 81, 23);
+    BTCancel = placed(new QPushButton(QStringLiteral("&Abbrechen"), PAButtons), "BTCancel", 204, 12,
+                      81, 23);
 
     ADOConnDB = new TADOConnection(this);
     ADOConnDB->setObjectName(QStringLiteral("ADOConnDB"));
@@ -261,20 +249,17 @@ TFMADOMSSQLConnect::TFMADOMSSQLConnect(QWidget* parent)
     CorrSize();
 }
 
-TFMADOMSSQLConnect::~TFMADOMSSQLConnect()
-{
+TFMADOMSSQLConnect::~TFMADOMSSQLConnect() {
     ADODSDatabases->Close();
     ADOConnDB->Close();
 }
 
-void TFMADOMSSQLConnect::showEvent(QShowEvent* event)
-{
+void TFMADOMSSQLConnect::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     FormActivate();
 }
 
-bool TFMADOMSSQLConnect::eventFilter(QObject* watched, QEvent* event)
-{
+bool TFMADOMSSQLConnect::eventFilter(QObject* watched, QEvent* event) {
     if (watched == CBDatabase && event->type() == QEvent::FocusIn) {
         // Entering the box from another control; coming back from another
         // window or from the box's own list is no entering.
@@ -285,8 +270,7 @@ bool TFMADOMSSQLConnect::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void TFMADOMSSQLConnect::CorrSize()
-{
+void TFMADOMSSQLConnect::CorrSize() {
     // The panels stack from the top; a hidden one takes no room.
     int top = 0;
     const std::pair<QFrame*, int> panels[] = {
@@ -299,8 +283,7 @@ void TFMADOMSSQLConnect::CorrSize()
     setFixedSize(kClientWidth, PAButtons->geometry().bottom() + 1);
 }
 
-void TFMADOMSSQLConnect::FormActivate()
-{
+void TFMADOMSSQLConnect::FormActivate() {
     if (m_activated)
         return;
     m_activated = true;
@@ -316,8 +299,7 @@ void TFMADOMSSQLConnect::FormActivate()
     CorrSize();
 }
 
-void TFMADOMSSQLConnect::RBsqlClick()
-{
+void TFMADOMSSQLConnect::RBsqlClick() {
     const bool sql = RBsql->isChecked();
     LBuser->setEnabled(sql);
     LBPassword->setEnabled(sql);
@@ -329,22 +311,19 @@ void TFMADOMSSQLConnect::RBsqlClick()
     }
 }
 
-void TFMADOMSSQLConnect::EDServerDropDown()
-{
+void TFMADOMSSQLConnect::EDServerDropDown() {
     if (EDServer->count() <= 1)
         ListServers();
 }
 
-void TFMADOMSSQLConnect::EDServerCloseUp()
-{
+void TFMADOMSSQLConnect::EDServerCloseUp() {
     if (EDServer->pickedIndex() == 0) {
         clearList(EDServer);
         EDServerDropDown();
     }
 }
 
-void TFMADOMSSQLConnect::ListServers()
-{
+void TFMADOMSSQLConnect::ListServers() {
     EDServer->setEditText(kSearchingText);
     WaitCursor wait;
     processPendingEvents();
@@ -360,31 +339,28 @@ void TFMADOMSSQLConnect::ListServers()
     EDServer->setEditText(text);
 }
 
-void TFMADOMSSQLConnect::MakeConnStringMaster()
-{
+void TFMADOMSSQLConnect::MakeConnStringMaster() {
     ADODSDatabases->Close();
     ADOConnDB->setConnected(false);
     if (RBnt->isChecked())
         ADOConnDB->setConnectionString(masterConnectionString(true, EDServer->currentText()));
     else
-        ADOConnDB->setConnectionString(masterConnectionString(
-            false, EDServer->currentText(), EDUser->text(), EDPassword->text()));
+        ADOConnDB->setConnectionString(masterConnectionString(false, EDServer->currentText(),
+                                                              EDUser->text(), EDPassword->text()));
 }
 
-void TFMADOMSSQLConnect::MakeConnString(const QString& password)
-{
+void TFMADOMSSQLConnect::MakeConnString(const QString& password) {
     ADODSDatabases->Close();
     ADOConnDB->setConnected(false);
     if (RBnt->isChecked())
-        ADOConnDB->setConnectionString(databaseConnectionString(true, CBDatabase->currentText(),
-                                                                EDServer->currentText()));
+        ADOConnDB->setConnectionString(
+            databaseConnectionString(true, CBDatabase->currentText(), EDServer->currentText()));
     else
         ADOConnDB->setConnectionString(databaseConnectionString(
             false, CBDatabase->currentText(), EDServer->currentText(), EDUser->text(), password));
 }
 
-void TFMADOMSSQLConnect::GetDatabases()
-{
+void TFMADOMSSQLConnect::GetDatabases() {
     WaitCursor wait;
     try {
         MakeConnStringMaster();
@@ -406,8 +382,7 @@ void TFMADOMSSQLConnect::GetDatabases()
         CBDatabase->setEditText(PresetDatabase);
 }
 
-void TFMADOMSSQLConnect::CBDatabaseEnter()
-{
+void TFMADOMSSQLConnect::CBDatabaseEnter() {
     if (!EDServer->currentText().isEmpty() && !PADatabase->isHidden()) {
         GetDatabases();
     } else {
@@ -415,8 +390,7 @@ void TFMADOMSSQLConnect::CBDatabaseEnter()
     }
 }
 
-void TFMADOMSSQLConnect::BTOkClick()
-{
+void TFMADOMSSQLConnect::BTOkClick() {
     MakeConnString(EDPassword->text());
     m_okHandled = true;
 }

@@ -103,9 +103,9 @@ public:
     bool okHandled() const { return m_okHandled; }
 
     // The texts the dialog shows.
-    static const QString kRereadEntry;    // "[Erneut einlesen...]"
-    static const QString kSearchingText;  // "[Ermittle SQL-Server...]"
-    static const QString kDatabaseQuery;  // "select  name from sysdatabases"
+    static const QString kRereadEntry;   // "[Erneut einlesen...]"
+    static const QString kSearchingText; // "[Ermittle SQL-Server...]"
+    static const QString kDatabaseQuery; // "select  name from sysdatabases"
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -3,16 +3,13 @@
 #include <QPainter>
 #include <algorithm>
 
-TVelGripLine::TVelGripLine(QWidget* parent)
-    : QWidget(parent)
-{
+TVelGripLine::TVelGripLine(QWidget* parent) : QWidget(parent) {
     // Transparent: nothing but the dots is painted, the parent shows through.
     setAutoFillBackground(false);
     resize(30, 30);
 }
 
-void TVelGripLine::setColor3DDark(TColor c)
-{
+void TVelGripLine::setColor3DDark(TColor c) {
     const TColor rgb = colorToRGB(c);
     if (rgb == m_color3DDark)
         return;
@@ -21,8 +18,7 @@ void TVelGripLine::setColor3DDark(TColor c)
     update();
 }
 
-void TVelGripLine::setColor3DLight(TColor c)
-{
+void TVelGripLine::setColor3DLight(TColor c) {
     const TColor rgb = colorToRGB(c);
     if (rgb == m_color3DLight)
         return;
@@ -31,24 +27,21 @@ void TVelGripLine::setColor3DLight(TColor c)
     update();
 }
 
-void TVelGripLine::setSmallDots(bool on)
-{
+void TVelGripLine::setSmallDots(bool on) {
     if (on == m_smallDots)
         return;
     m_smallDots = on;
     update();
 }
 
-void TVelGripLine::setVertical(bool on)
-{
+void TVelGripLine::setVertical(bool on) {
     if (on == m_vertical)
         return;
     m_vertical = on;
     update();
 }
 
-void TVelGripLine::setTheme(TVelThemeTypes theme)
-{
+void TVelGripLine::setTheme(TVelThemeTypes theme) {
     if (static_cast<int>(theme) >= kThemeCount)
         return; // a corrupt stored value leaves the line as it is
     if (theme != thCustom) {
@@ -59,20 +52,17 @@ void TVelGripLine::setTheme(TVelThemeTypes theme)
     update();
 }
 
-void TVelGripLine::setAlignment(TAlignment alignment)
-{
+void TVelGripLine::setAlignment(TAlignment alignment) {
     m_alignment = alignment;
     update();
 }
 
-void TVelGripLine::setLayout(TTextLayout layout)
-{
+void TVelGripLine::setLayout(TTextLayout layout) {
     m_layout = layout;
     update();
 }
 
-QList<QPoint> TVelGripLine::dotAnchors() const
-{
+QList<QPoint> TVelGripLine::dotAnchors() const {
     const int w = width();
     const int h = height();
     // Large dots are 3 pixels on a 4-pixel pitch, small ones 2 on a 3-pixel pitch.
@@ -97,11 +87,12 @@ QList<QPoint> TVelGripLine::dotAnchors() const
     return anchors;
 }
 
-void TVelGripLine::paintDots(QPainter& painter) const
-{
+void TVelGripLine::paintDots(QPainter& painter) const {
     const QColor dark = toQColor(m_color3DDark);
     const QColor light = toQColor(m_color3DLight);
-    auto pixel = [&](int x, int y, const QColor& color) { painter.fillRect(QRect(x, y, 1, 1), color); };
+    auto pixel = [&](int x, int y, const QColor& color) {
+        painter.fillRect(QRect(x, y, 1, 1), color);
+    };
     for (const QPoint& p : dotAnchors()) {
         const int x = p.x();
         const int y = p.y();
@@ -122,8 +113,7 @@ void TVelGripLine::paintDots(QPainter& painter) const
     }
 }
 
-void TVelGripLine::paintEvent(QPaintEvent*)
-{
+void TVelGripLine::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     paintDots(painter);
 }

@@ -13,23 +13,20 @@
 
 namespace {
 
-UrlOpener& urlOpener()
-{
+UrlOpener& urlOpener() {
     static UrlOpener opener;
     return opener;
 }
 
 // "www.example.org" and "/home/x/readme.txt" open as well as full URLs.
-bool openWithDesktop(const QString& url)
-{
+bool openWithDesktop(const QString& url) {
     const QUrl target = QUrl::fromUserInput(url.trimmed());
     return target.isValid() && QDesktopServices::openUrl(target);
 }
 
 } // namespace
 
-bool ShellOpenURL(QWidget* owner, const QString& url)
-{
+bool ShellOpenURL(QWidget* owner, const QString& url) {
     Q_UNUSED(owner); // the desktop opener needs no owner window
     try {
         if (const UrlOpener& opener = urlOpener())
@@ -40,69 +37,57 @@ bool ShellOpenURL(QWidget* owner, const QString& url)
     }
 }
 
-void setUrlOpener(UrlOpener opener)
-{
+void setUrlOpener(UrlOpener opener) {
     urlOpener() = std::move(opener);
 }
 
 // --- action link ---------------------------------------------------------
 
 TVelLinkLabelActionLink::TVelLinkLabelActionLink(TVelLinkLabel* client, QAction* action)
-    : QObject(client)
-    , m_action(action)
-{
+    : QObject(client), m_action(action) {
     assignClient(client);
     if (action)
         connect(action, &QAction::changed, this, &TVelLinkLabelActionLink::actionChanged);
     actionChanged();
 }
 
-void TVelLinkLabelActionLink::assignClient(TVelLinkLabel* client)
-{
+void TVelLinkLabelActionLink::assignClient(TVelLinkLabel* client) {
     m_client = client;
 }
 
-void TVelLinkLabelActionLink::execute()
-{
+void TVelLinkLabelActionLink::execute() {
     if (m_action)
         m_action->trigger();
 }
 
-void TVelLinkLabelActionLink::actionChanged()
-{
+void TVelLinkLabelActionLink::actionChanged() {
     if (m_client && m_action)
         m_client->actionChange(m_action);
 }
 
 // --- label ---------------------------------------------------------------
 
-TVelLinkLabel::TVelLinkLabel(QWidget* parent)
-    : QWidget(parent)
-{
+TVelLinkLabel::TVelLinkLabel(QWidget* parent) : QWidget(parent) {
     if (parent)
         m_fontColor = clActiveCaption;
     adjustBounds();
 }
 
-TVelLinkLabel::~TVelLinkLabel()
-{
+TVelLinkLabel::~TVelLinkLabel() {
     disconnect(m_imageListDestroyed);
     disconnect(m_imageListChanged);
 }
 
-bool TVelLinkLabel::isValidIndex(int index) const
-{
+bool TVelLinkLabel::isValidIndex(int index) const {
     return m_imageList && index >= 0 && index < m_imageList->count();
 }
 
-bool TVelLinkLabel::hasImage() const
-{
+bool TVelLinkLabel::hasImage() const {
     return m_imageList && (m_imageIndex >= 0 || m_imageIndexHot >= 0 || m_imageIndexPressed >= 0 ||
                            m_imageIndexDisabled >= 0);
 }
 
-int TVelLinkLabel::currentImageIndex() const
-{
+int TVelLinkLabel::currentImageIndex() const {
     if (!hasImage())
         return -1;
     int index = m_imageIndex;
@@ -115,8 +100,7 @@ int TVelLinkLabel::currentImageIndex() const
     return index;
 }
 
-void TVelLinkLabel::changeAndResize(int& field, int index)
-{
+void TVelLinkLabel::changeAndResize(int& field, int index) {
     if (field == index)
         return;
     field = index;
@@ -124,41 +108,51 @@ void TVelLinkLabel::changeAndResize(int& field, int index)
     update();
 }
 
-void TVelLinkLabel::setImageIndex(int index) { changeAndResize(m_imageIndex, index); }
-void TVelLinkLabel::setImageIndexHot(int index) { changeAndResize(m_imageIndexHot, index); }
-void TVelLinkLabel::setImageIndexPressed(int index) { changeAndResize(m_imageIndexPressed, index); }
-void TVelLinkLabel::setImageIndexDisabled(int index) { changeAndResize(m_imageIndexDisabled, index); }
-void TVelLinkLabel::setImageTextSpace(int pixels) { changeAndResize(m_imageTextSpace, pixels); }
-void TVelLinkLabel::setImageBoarderSpace(int pixels) { changeAndResize(m_imageBoarderSpace, pixels); }
+void TVelLinkLabel::setImageIndex(int index) {
+    changeAndResize(m_imageIndex, index);
+}
+void TVelLinkLabel::setImageIndexHot(int index) {
+    changeAndResize(m_imageIndexHot, index);
+}
+void TVelLinkLabel::setImageIndexPressed(int index) {
+    changeAndResize(m_imageIndexPressed, index);
+}
+void TVelLinkLabel::setImageIndexDisabled(int index) {
+    changeAndResize(m_imageIndexDisabled, index);
+}
+void TVelLinkLabel::setImageTextSpace(int pixels) {
+    changeAndResize(m_imageTextSpace, pixels);
+}
+void TVelLinkLabel::setImageBoarderSpace(int pixels) {
+    changeAndResize(m_imageBoarderSpace, pixels);
+}
 
-void TVelLinkLabel::setColorHot(TColor c)
-{
+void TVelLinkLabel::setColorHot(TColor c) {
     m_colorHot = colorToRGB(c);
 }
 
-void TVelLinkLabel::setImageList(ImageList* list)
-{
+void TVelLinkLabel::setImageList(ImageList* list) {
     disconnect(m_imageListDestroyed);
     disconnect(m_imageListChanged);
     m_imageList = list;
     if (list) {
         // The label never owns the list; it forgets it when the list goes.
-        m_imageListDestroyed = connect(list, &QObject::destroyed, this, [this] { setImageList(nullptr); });
-        m_imageListChanged = connect(list, &ImageList::changed, this, qOverload<>(&QWidget::update));
+        m_imageListDestroyed =
+            connect(list, &QObject::destroyed, this, [this] { setImageList(nullptr); });
+        m_imageListChanged =
+            connect(list, &ImageList::changed, this, qOverload<>(&QWidget::update));
     }
     adjustBounds();
     update();
 }
 
-void TVelLinkLabel::setURL(const QString& url)
-{
+void TVelLinkLabel::setURL(const QString& url) {
     m_url = url;
     if (url.isEmpty() || url == QLatin1String(" "))
         m_visitLink = false;
 }
 
-void TVelLinkLabel::setCaption(const QString& caption)
-{
+void TVelLinkLabel::setCaption(const QString& caption) {
     if (m_caption == m_url)
         m_url = caption;
     if (m_caption == caption)
@@ -168,32 +162,27 @@ void TVelLinkLabel::setCaption(const QString& caption)
     update();
 }
 
-void TVelLinkLabel::setFontColor(TColor c)
-{
+void TVelLinkLabel::setFontColor(TColor c) {
     m_fontColor = c;
     update();
 }
 
-void TVelLinkLabel::setColor(TColor c)
-{
+void TVelLinkLabel::setColor(TColor c) {
     m_color = c;
     update();
 }
 
-void TVelLinkLabel::setTransparent(bool on)
-{
+void TVelLinkLabel::setTransparent(bool on) {
     m_transparent = on;
     update();
 }
 
-void TVelLinkLabel::setAutoSize(bool on)
-{
+void TVelLinkLabel::setAutoSize(bool on) {
     m_autoSize = on;
     adjustBounds();
 }
 
-void TVelLinkLabel::setWordWrap(bool on)
-{
+void TVelLinkLabel::setWordWrap(bool on) {
     if (m_wordWrap == on)
         return;
     m_wordWrap = on;
@@ -201,8 +190,7 @@ void TVelLinkLabel::setWordWrap(bool on)
     update();
 }
 
-void TVelLinkLabel::setShowAccelChar(bool on)
-{
+void TVelLinkLabel::setShowAccelChar(bool on) {
     if (m_showAccelChar == on)
         return;
     m_showAccelChar = on;
@@ -210,31 +198,26 @@ void TVelLinkLabel::setShowAccelChar(bool on)
     update();
 }
 
-void TVelLinkLabel::setAlignment(TAlignment alignment)
-{
+void TVelLinkLabel::setAlignment(TAlignment alignment) {
     m_alignment = alignment;
     update();
 }
 
-void TVelLinkLabel::setLayout(TTextLayout layout)
-{
+void TVelLinkLabel::setLayout(TTextLayout layout) {
     m_layout = layout;
     update();
 }
 
-void TVelLinkLabel::setAction(QAction* action)
-{
+void TVelLinkLabel::setAction(QAction* action) {
     delete m_actionLink;
     m_actionLink = action ? new TVelLinkLabelActionLink(this, action) : nullptr;
 }
 
-QAction* TVelLinkLabel::action() const
-{
+QAction* TVelLinkLabel::action() const {
     return m_actionLink ? m_actionLink->action() : nullptr;
 }
 
-void TVelLinkLabel::actionChange(QAction* action)
-{
+void TVelLinkLabel::actionChange(QAction* action) {
     setCaption(action->text());
     setEnabled(action->isEnabled());
     setVisible(action->isVisible());
@@ -251,38 +234,42 @@ void TVelLinkLabel::actionChange(QAction* action)
     update();
 }
 
-int TVelLinkLabel::textFlags() const
-{
+int TVelLinkLabel::textFlags() const {
     int flags = Qt::TextExpandTabs | Qt::AlignTop;
     if (m_wordWrap)
         flags |= Qt::TextWordWrap;
     if (m_showAccelChar)
         flags |= Qt::TextShowMnemonic;
     switch (m_alignment) {
-    case taLeftJustify: flags |= Qt::AlignLeft; break;
-    case taRightJustify: flags |= Qt::AlignRight; break;
-    case taCenter: flags |= Qt::AlignHCenter; break;
+    case taLeftJustify:
+        flags |= Qt::AlignLeft;
+        break;
+    case taRightJustify:
+        flags |= Qt::AlignRight;
+        break;
+    case taCenter:
+        flags |= Qt::AlignHCenter;
+        break;
     }
     return flags;
 }
 
-QString TVelLinkLabel::measuredText() const
-{
+QString TVelLinkLabel::measuredText() const {
     // An empty caption, or a lone accelerator mark, still measures a line.
     if (m_caption.isEmpty() || (m_showAccelChar && m_caption == QLatin1String("&")))
         return m_caption + QLatin1Char(' ');
     return m_caption;
 }
 
-QSize TVelLinkLabel::measureText(int width) const
-{
+QSize TVelLinkLabel::measureText(int width) const {
     const QFontMetrics metrics(font());
     const QRect bounds(0, 0, m_wordWrap ? std::max(width, 0) : 0, 0);
-    return metrics.boundingRect(bounds, textFlags() & ~(Qt::AlignRight | Qt::AlignHCenter), measuredText()).size();
+    return metrics
+        .boundingRect(bounds, textFlags() & ~(Qt::AlignRight | Qt::AlignHCenter), measuredText())
+        .size();
 }
 
-void TVelLinkLabel::adjustBounds()
-{
+void TVelLinkLabel::adjustBounds() {
     if (!m_autoSize)
         return;
     const QSize text = measureText(width());
@@ -290,8 +277,9 @@ void TVelLinkLabel::adjustBounds()
     const int th = text.height();
 
     int x = geometry().x();
-    const bool rightJustified = (m_alignment == taRightJustify) != (layoutDirection() == Qt::RightToLeft) &&
-                                m_alignment != taCenter;
+    const bool rightJustified =
+        (m_alignment == taRightJustify) != (layoutDirection() == Qt::RightToLeft) &&
+        m_alignment != taCenter;
     if (rightJustified)
         x += width() - tw;
 
@@ -299,14 +287,14 @@ void TVelLinkLabel::adjustBounds()
     int extraHeight = 0;
     if (hasImage()) {
         const bool realCaption = !m_caption.isEmpty() && m_caption != QLatin1String(" ");
-        extraWidth = realCaption ? m_imageList->width() + m_imageTextSpace : m_imageList->width() - tw;
+        extraWidth =
+            realCaption ? m_imageList->width() + m_imageTextSpace : m_imageList->width() - tw;
         extraHeight = std::max(m_imageList->height() - th, 0);
     }
     setGeometry(x, geometry().y(), tw + extraWidth + m_imageBoarderSpace, th + extraHeight);
 }
 
-void TVelLinkLabel::drawText(QPainter& painter, QRect rect, int flags) const
-{
+void TVelLinkLabel::drawText(QPainter& painter, QRect rect, int flags) const {
     const QString text = m_caption;
     if (!isEnabled()) {
         // Embossed: a highlight one pixel down-right, the shadow on top.
@@ -320,8 +308,7 @@ void TVelLinkLabel::drawText(QPainter& painter, QRect rect, int flags) const
     painter.drawText(rect, flags, text);
 }
 
-void TVelLinkLabel::paintLabel(QPainter& painter) const
-{
+void TVelLinkLabel::paintLabel(QPainter& painter) const {
     const int w = width();
     const int h = height();
     const bool selectedFrame = m_selected && m_showSelected;
@@ -367,14 +354,12 @@ void TVelLinkLabel::paintLabel(QPainter& painter) const
     }
 }
 
-void TVelLinkLabel::paintEvent(QPaintEvent*)
-{
+void TVelLinkLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     paintLabel(painter);
 }
 
-void TVelLinkLabel::enterEvent(QEnterEvent*)
-{
+void TVelLinkLabel::enterEvent(QEnterEvent*) {
     if (isEnabled()) {
         m_mouseInside = true;
         if (m_underlineHot) {
@@ -390,8 +375,7 @@ void TVelLinkLabel::enterEvent(QEnterEvent*)
     emit mouseEnter();
 }
 
-void TVelLinkLabel::leaveEvent(QEvent*)
-{
+void TVelLinkLabel::leaveEvent(QEvent*) {
     if (isEnabled()) {
         m_mouseInside = false;
         if (m_underlineHot && !m_wasUnderlined) {
@@ -405,8 +389,7 @@ void TVelLinkLabel::leaveEvent(QEvent*)
     emit mouseLeave();
 }
 
-void TVelLinkLabel::mousePressEvent(QMouseEvent* event)
-{
+void TVelLinkLabel::mousePressEvent(QMouseEvent* event) {
     m_leftDown = event->button() == Qt::LeftButton;
     m_selected = true;
     update();
@@ -425,18 +408,16 @@ void TVelLinkLabel::mousePressEvent(QMouseEvent* event)
     emit mouseDown(event->button(), event->modifiers(), event->position().toPoint());
 }
 
-void TVelLinkLabel::mouseDoubleClickEvent(QMouseEvent* event)
-{
+void TVelLinkLabel::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second press of a double click is a press like any other, but its
     // release is not a second click.
     mousePressEvent(event);
     m_leftDown = false;
 }
 
-void TVelLinkLabel::mouseReleaseEvent(QMouseEvent* event)
-{
-    const bool clickIt =
-        m_leftDown && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+void TVelLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
+    const bool clickIt = m_leftDown && event->button() == Qt::LeftButton &&
+                         rect().contains(event->position().toPoint());
     m_leftDown = false;
     QPointer<TVelLinkLabel> self(this);
     if (clickIt)
@@ -448,8 +429,7 @@ void TVelLinkLabel::mouseReleaseEvent(QMouseEvent* event)
     emit mouseUp(event->button(), event->modifiers(), event->position().toPoint());
 }
 
-void TVelLinkLabel::click()
-{
+void TVelLinkLabel::click() {
     m_fontColor = m_colorVisited;
     m_visited = true;
     update();
@@ -469,8 +449,7 @@ void TVelLinkLabel::click()
         ShellOpenURL(window(), m_url); // a link that cannot be opened is ignored
 }
 
-void TVelLinkLabel::changeEvent(QEvent* event)
-{
+void TVelLinkLabel::changeEvent(QEvent* event) {
     switch (event->type()) {
     case QEvent::ParentChange:
         if (parentWidget())

@@ -11,8 +11,7 @@
 
 namespace {
 
-TVelStylePanel::SystemCommandHandler& systemCommandHandler()
-{
+TVelStylePanel::SystemCommandHandler& systemCommandHandler() {
     static TVelStylePanel::SystemCommandHandler handler;
     return handler;
 }
@@ -20,8 +19,7 @@ TVelStylePanel::SystemCommandHandler& systemCommandHandler()
 // Hands a size or move command to the window manager. Qt's calls return at
 // once and the window manager tracks the pointer from there; the implicit
 // grab of the press is released by Qt as part of starting the operation.
-void startSystemOperation(QWidget* form, int command)
-{
+void startSystemOperation(QWidget* form, int command) {
     QWindow* window = form->windowHandle();
     if (!window)
         return;
@@ -33,43 +31,35 @@ void startSystemOperation(QWidget* form, int command)
 
 } // namespace
 
-TVelStylePanel::TVelStylePanel(QWidget* parent)
-    : QWidget(parent)
-{
+TVelStylePanel::TVelStylePanel(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
 }
 
-void TVelStylePanel::setSystemCommandHandler(SystemCommandHandler handler)
-{
+void TVelStylePanel::setSystemCommandHandler(SystemCommandHandler handler) {
     systemCommandHandler() = std::move(handler);
 }
 
-void TVelStylePanel::setLineTop(bool on)
-{
+void TVelStylePanel::setLineTop(bool on) {
     m_lineTop = on;
     update();
 }
 
-void TVelStylePanel::setLineBottom(bool on)
-{
+void TVelStylePanel::setLineBottom(bool on) {
     m_lineBottom = on;
     update();
 }
 
-void TVelStylePanel::setLineLeft(bool on)
-{
+void TVelStylePanel::setLineLeft(bool on) {
     m_lineLeft = on;
     update();
 }
 
-void TVelStylePanel::setLineRight(bool on)
-{
+void TVelStylePanel::setLineRight(bool on) {
     m_lineRight = on;
     update();
 }
 
-void TVelStylePanel::changeColor(TColor& field, TColor value)
-{
+void TVelStylePanel::changeColor(TColor& field, TColor value) {
     if (field == value)
         return;
     field = value;
@@ -77,8 +67,7 @@ void TVelStylePanel::changeColor(TColor& field, TColor value)
     update();
 }
 
-void TVelStylePanel::changeFlag(bool& field, bool value)
-{
+void TVelStylePanel::changeFlag(bool& field, bool value) {
     if (field == value)
         return;
     field = value;
@@ -86,18 +75,35 @@ void TVelStylePanel::changeFlag(bool& field, bool value)
     update();
 }
 
-void TVelStylePanel::setLineColor(TColor c) { changeColor(m_lineColor, c); }
-void TVelStylePanel::setGradientColor1(TColor c) { changeColor(m_gradientColor1, c); }
-void TVelStylePanel::setGradientColor2(TColor c) { changeColor(m_gradientColor2, c); }
-void TVelStylePanel::setGradientColor3(TColor c) { changeColor(m_gradientColor3, c); }
-void TVelStylePanel::setGradientColor4(TColor c) { changeColor(m_gradientColor4, c); }
-void TVelStylePanel::setGradientColor3DLight(TColor c) { changeColor(m_gradientColor3DLight, c); }
-void TVelStylePanel::setGradientColor3DDark(TColor c) { changeColor(m_gradientColor3DDark, c); }
-void TVelStylePanel::setGradientVertical(bool on) { changeFlag(m_gradientVertical, on); }
-void TVelStylePanel::setGradient(bool on) { changeFlag(m_gradient, on); }
+void TVelStylePanel::setLineColor(TColor c) {
+    changeColor(m_lineColor, c);
+}
+void TVelStylePanel::setGradientColor1(TColor c) {
+    changeColor(m_gradientColor1, c);
+}
+void TVelStylePanel::setGradientColor2(TColor c) {
+    changeColor(m_gradientColor2, c);
+}
+void TVelStylePanel::setGradientColor3(TColor c) {
+    changeColor(m_gradientColor3, c);
+}
+void TVelStylePanel::setGradientColor4(TColor c) {
+    changeColor(m_gradientColor4, c);
+}
+void TVelStylePanel::setGradientColor3DLight(TColor c) {
+    changeColor(m_gradientColor3DLight, c);
+}
+void TVelStylePanel::setGradientColor3DDark(TColor c) {
+    changeColor(m_gradientColor3DDark, c);
+}
+void TVelStylePanel::setGradientVertical(bool on) {
+    changeFlag(m_gradientVertical, on);
+}
+void TVelStylePanel::setGradient(bool on) {
+    changeFlag(m_gradient, on);
+}
 
-void TVelStylePanel::setTheme(TVelThemeTypes theme)
-{
+void TVelStylePanel::setTheme(TVelThemeTypes theme) {
     if (static_cast<int>(theme) >= kThemeCount)
         return; // a corrupt stored value leaves the panel as it is
     if (theme != thCustom) {
@@ -118,20 +124,17 @@ void TVelStylePanel::setTheme(TVelThemeTypes theme)
     update();
 }
 
-void TVelStylePanel::setColor(TColor c)
-{
+void TVelStylePanel::setColor(TColor c) {
     m_color = c;
     update();
 }
 
-QWidget* TVelStylePanel::form() const
-{
+QWidget* TVelStylePanel::form() const {
     QWidget* parent = parentWidget();
     return parent && parent->isWindow() ? parent : nullptr;
 }
 
-void TVelStylePanel::paintBackground(QPainter& painter) const
-{
+void TVelStylePanel::paintBackground(QPainter& painter) const {
     const int w = width();
     const int h = height();
     // Rectangles include their left and top edge and exclude the right and
@@ -173,13 +176,15 @@ void TVelStylePanel::paintBackground(QPainter& painter) const
             // The highlight row runs dark - light - dark.
             const int middle = roundHalfEven(w / 2.0);
             int x = 0;
-            for (const RampBand& band : colorRamp(m_gradientColor3DDark, m_gradientColor3DLight, w)) {
+            for (const RampBand& band :
+                 colorRamp(m_gradientColor3DDark, m_gradientColor3DLight, w)) {
                 const int end = band.offset + band.length;
                 hline(x, end, t - 1, toQColor(band.color));
                 x = end;
             }
             x = middle;
-            for (const RampBand& band : colorRamp(m_gradientColor3DLight, m_gradientColor3DDark, w)) {
+            for (const RampBand& band :
+                 colorRamp(m_gradientColor3DLight, m_gradientColor3DDark, w)) {
                 const int end = middle + band.offset + band.length;
                 hline(x, end, t - 1, toQColor(band.color));
                 x = end;
@@ -209,22 +214,19 @@ void TVelStylePanel::paintBackground(QPainter& painter) const
         vline(w - 1, 0, h - 1, line);
 }
 
-void TVelStylePanel::paintEvent(QPaintEvent*)
-{
+void TVelStylePanel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     paintBackground(painter);
 }
 
-void TVelStylePanel::sendSystemCommand(QWidget* form, int command)
-{
+void TVelStylePanel::sendSystemCommand(QWidget* form, int command) {
     if (const SystemCommandHandler& handler = systemCommandHandler())
         handler(form, command);
     else
         startSystemOperation(form, command);
 }
 
-void TVelStylePanel::mousePressEvent(QMouseEvent* event)
-{
+void TVelStylePanel::mousePressEvent(QMouseEvent* event) {
     m_leftPressed = event->button() == Qt::LeftButton;
     const QPoint at = event->position().toPoint();
     QPointer<TVelStylePanel> self(this);
@@ -238,21 +240,22 @@ void TVelStylePanel::mousePressEvent(QMouseEvent* event)
     // Any button, any modifier: the edges resize, the rest moves.
     const QPoint inForm = pos() + at;
     if (m_formResize) {
-        const framezones::Zone zone = framezones::zoneAt(inForm.x(), inForm.y(), window->width(), window->height());
+        const framezones::Zone zone =
+            framezones::zoneAt(inForm.x(), inForm.y(), window->width(), window->height());
         if (const int command = framezones::sizeCommandFor(zone))
             sendSystemCommand(window, command);
     }
     if (!self || !window)
         return;
     if (m_formMove) {
-        const framezones::Zone zone = framezones::zoneAt(inForm.x(), inForm.y(), window->width(), window->height());
+        const framezones::Zone zone =
+            framezones::zoneAt(inForm.x(), inForm.y(), window->width(), window->height());
         if (framezones::pressMoves(zone, m_formResize))
             sendSystemCommand(window, framezones::scDragMove);
     }
 }
 
-void TVelStylePanel::mouseMoveEvent(QMouseEvent* event)
-{
+void TVelStylePanel::mouseMoveEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
     emit mouseMove(event->modifiers(), at);
     QWidget* window = form();
@@ -261,17 +264,17 @@ void TVelStylePanel::mouseMoveEvent(QMouseEvent* event)
     // The cursor belongs to the panel, so it announces the resize only while
     // the pointer is over the panel and never sticks to the rest of the program.
     const QPoint inForm = pos() + at;
-    const Qt::CursorShape shape =
-        framezones::cursorFor(framezones::zoneAt(inForm.x(), inForm.y(), window->width(), window->height()));
+    const Qt::CursorShape shape = framezones::cursorFor(
+        framezones::zoneAt(inForm.x(), inForm.y(), window->width(), window->height()));
     if (shape == Qt::ArrowCursor)
         unsetCursor();
     else
         setCursor(shape);
 }
 
-void TVelStylePanel::mouseReleaseEvent(QMouseEvent* event)
-{
-    const bool click = m_leftPressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+void TVelStylePanel::mouseReleaseEvent(QMouseEvent* event) {
+    const bool click = m_leftPressed && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint());
     m_leftPressed = false;
     QPointer<TVelStylePanel> self(this);
     if (click)
@@ -280,8 +283,7 @@ void TVelStylePanel::mouseReleaseEvent(QMouseEvent* event)
         emit mouseUp(event->button(), event->modifiers(), event->position().toPoint());
 }
 
-void TVelStylePanel::mouseDoubleClickEvent(QMouseEvent*)
-{
+void TVelStylePanel::mouseDoubleClickEvent(QMouseEvent*) {
     // The second press of a double click only toggles the window state; it
     // starts no move and raises no mouse-down.
     QWidget* window = form();
@@ -293,18 +295,15 @@ void TVelStylePanel::mouseDoubleClickEvent(QMouseEvent*)
         window->showMaximized();
 }
 
-void TVelStylePanel::enterEvent(QEnterEvent*)
-{
+void TVelStylePanel::enterEvent(QEnterEvent*) {
     emit mouseEnter();
 }
 
-void TVelStylePanel::leaveEvent(QEvent*)
-{
+void TVelStylePanel::leaveEvent(QEvent*) {
     emit mouseLeave();
 }
 
-void TVelStylePanel::childEvent(QChildEvent* event)
-{
+void TVelStylePanel::childEvent(QChildEvent* event) {
     // The controls on the panel report their enter and leave to it.
     if (event->added())
         event->child()->installEventFilter(this);
@@ -313,8 +312,7 @@ void TVelStylePanel::childEvent(QChildEvent* event)
     QWidget::childEvent(event);
 }
 
-bool TVelStylePanel::eventFilter(QObject* watched, QEvent* event)
-{
+bool TVelStylePanel::eventFilter(QObject* watched, QEvent* event) {
     if (watched->parent() == this) {
         if (event->type() == QEvent::Enter)
             emit mouseEnter();

@@ -34,7 +34,12 @@ enum TVelThemeTypes : std::uint8_t {
 constexpr int kThemeCount = thXPLight + 1;
 
 // Set of font styles, one bit each.
-enum TFontStyle : std::uint8_t { fsBold = 0x01, fsItalic = 0x02, fsUnderline = 0x04, fsStrikeOut = 0x08 };
+enum TFontStyle : std::uint8_t {
+    fsBold = 0x01,
+    fsItalic = 0x02,
+    fsUnderline = 0x04,
+    fsStrikeOut = 0x08
+};
 using TFontStyles = std::uint8_t;
 
 struct TVelTheme {

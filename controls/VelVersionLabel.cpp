@@ -20,11 +20,10 @@ const std::array<TVersionResourceEntry, vrFlags + 1> VersionResourceTable = {{
 
 const QString TVelVersionLabel::NoDataText = QStringLiteral("< Keine Daten Verfügbar >");
 const QString TVelVersionLabel::ErrorText = QStringLiteral("< Fehler >");
-const QString TVelVersionLabel::NoTranslationText = QStringLiteral("< Error retrieving translation info >");
+const QString TVelVersionLabel::NoTranslationText =
+    QStringLiteral("< Error retrieving translation info >");
 
-TVelVersionLabel::TVelVersionLabel(QWidget* parent)
-    : QLabel(parent)
-{
+TVelVersionLabel::TVelVersionLabel(QWidget* parent) : QLabel(parent) {
     setWordWrap(false);
     setTextFormat(Qt::PlainText);
     setShowInfoPrefix(true);
@@ -32,8 +31,7 @@ TVelVersionLabel::TVelVersionLabel(QWidget* parent)
     setVersionResource(vrFileVersion);
 }
 
-void TVelVersionLabel::setVersionResource(TVersionResources resource)
-{
+void TVelVersionLabel::setVersionResource(TVersionResources resource) {
     if (resource < vrCompanyName || resource > vrFlags)
         return;
     m_versionResource = resource;
@@ -41,54 +39,47 @@ void TVelVersionLabel::setVersionResource(TVersionResources resource)
     setInfoPrefix(QString::fromUtf8(VersionResourceTable[resource].prefix));
 }
 
-void TVelVersionLabel::setVersionResourceKey(const QString& key)
-{
+void TVelVersionLabel::setVersionResourceKey(const QString& key) {
     if (key == m_versionResourceKey)
         return;
     m_versionResourceKey = key;
     setInfoPrefix(key);
 }
 
-void TVelVersionLabel::setInfoPrefix(const QString& prefix)
-{
+void TVelVersionLabel::setInfoPrefix(const QString& prefix) {
     if (prefix == m_infoPrefix)
         return;
     m_infoPrefix = prefix;
     UpdateCaption();
 }
 
-void TVelVersionLabel::setShowInfoPrefix(bool on)
-{
+void TVelVersionLabel::setShowInfoPrefix(bool on) {
     if (on == m_showInfoPrefix)
         return;
     m_showInfoPrefix = on;
     UpdateCaption();
 }
 
-void TVelVersionLabel::setLangCharset(const QString& langCharset)
-{
+void TVelVersionLabel::setLangCharset(const QString& langCharset) {
     if (langCharset == m_langCharset)
         return;
     m_langCharset = langCharset;
     UpdateCaption();
 }
 
-void TVelVersionLabel::setAutoSize(bool on)
-{
+void TVelVersionLabel::setAutoSize(bool on) {
     m_autoSize = on;
     if (on)
         adjustSize();
 }
 
-void TVelVersionLabel::UpdateCaption()
-{
+void TVelVersionLabel::UpdateCaption() {
     setText(ComposeVersionText());
     if (m_autoSize)
         adjustSize();
 }
 
-QString TVelVersionLabel::ComposeVersionText()
-{
+QString TVelVersionLabel::ComposeVersionText() {
     QString text;
     const std::uint32_t size = versioninfo::fileVersionInfoSize();
     if (size == 0) {
@@ -105,13 +96,15 @@ QString TVelVersionLabel::ComposeVersionText()
     return m_showInfoPrefix ? m_infoPrefix + QLatin1Char(' ') + text : text;
 }
 
-QString TVelVersionLabel::ReadStringValue(const std::vector<std::uint8_t>& buffer)
-{
+QString TVelVersionLabel::ReadStringValue(const std::vector<std::uint8_t>& buffer) {
     std::string value;
     if (m_langCharset == QLatin1String("-1")) {
-        if (!versioninfo::queryValue(buffer, "\\VarFileInfo\\Translation", value) || value.size() < 4)
+        if (!versioninfo::queryValue(buffer, "\\VarFileInfo\\Translation", value) ||
+            value.size() < 4)
             return NoTranslationText;
-        auto word = [&](int at) { return std::uint16_t(std::uint8_t(value[at]) | (std::uint8_t(value[at + 1]) << 8)); };
+        auto word = [&](int at) {
+            return std::uint16_t(std::uint8_t(value[at]) | (std::uint8_t(value[at + 1]) << 8));
+        };
         // Remembered for later recomputations, without recomputing now.
         m_langCharset = QStringLiteral("%1%2")
                             .arg(word(0), 4, 16, QLatin1Char('0'))
@@ -119,7 +112,8 @@ QString TVelVersionLabel::ReadStringValue(const std::vector<std::uint8_t>& buffe
                             .toUpper();
     }
 
-    const std::string path = "\\StringFileInfo\\" + m_langCharset.toStdString() + "\\" + m_versionResourceKey.toStdString();
+    const std::string path = "\\StringFileInfo\\" + m_langCharset.toStdString() + "\\" +
+                             m_versionResourceKey.toStdString();
     if (!versioninfo::queryValue(buffer, path, value))
         return ErrorText;
     QString text = QString::fromUtf8(value.c_str(), qsizetype(std::strlen(value.c_str())));
@@ -127,21 +121,30 @@ QString TVelVersionLabel::ReadStringValue(const std::vector<std::uint8_t>& buffe
     if (m_versionResourceKey == QLatin1String("FileVersion")) {
         const QChar dot = QLatin1Char('.');
         switch (m_fileVersionPart) {
-        case fvAll: break;
-        case fvAllNoBuild:
-            text = GetVersionPart(text, dot, 1) + dot + GetVersionPart(text, dot, 2) + dot + GetVersionPart(text, dot, 3);
+        case fvAll:
             break;
-        case fvMajor: text = GetVersionPart(text, dot, 1); break;
-        case fvMinor: text = GetVersionPart(text, dot, 2); break;
-        case fvRelease: text = GetVersionPart(text, dot, 3); break;
-        case fvBuild: text = GetVersionPart(text, dot, 4); break;
+        case fvAllNoBuild:
+            text = GetVersionPart(text, dot, 1) + dot + GetVersionPart(text, dot, 2) + dot +
+                   GetVersionPart(text, dot, 3);
+            break;
+        case fvMajor:
+            text = GetVersionPart(text, dot, 1);
+            break;
+        case fvMinor:
+            text = GetVersionPart(text, dot, 2);
+            break;
+        case fvRelease:
+            text = GetVersionPart(text, dot, 3);
+            break;
+        case fvBuild:
+            text = GetVersionPart(text, dot, 4);
+            break;
         }
     }
     return text;
 }
 
-QString TVelVersionLabel::ReadFlagsText(const std::vector<std::uint8_t>& buffer) const
-{
+QString TVelVersionLabel::ReadFlagsText(const std::vector<std::uint8_t>& buffer) const {
     std::string fixed;
     if (!versioninfo::queryValue(buffer, "\\", fixed))
         return ErrorText;
@@ -170,8 +173,7 @@ QString TVelVersionLabel::ReadFlagsText(const std::vector<std::uint8_t>& buffer)
     return text;
 }
 
-QString TVelVersionLabel::GetVersionPart(const QString& text, QChar separator, int n)
-{
+QString TVelVersionLabel::GetVersionPart(const QString& text, QChar separator, int n) {
     QString rest = text;
     for (int i = 1; i < n; ++i) {
         const qsizetype at = rest.indexOf(separator);

@@ -37,9 +37,9 @@ public:
     explicit TVelVersionLabel(QWidget* parent = nullptr);
 
     // Marker texts shown instead of a value.
-    static const QString NoDataText;          // the executable has no version information
-    static const QString ErrorText;           // unreadable, missing value or missing fixed information
-    static const QString NoTranslationText;   // no translation listed
+    static const QString NoDataText; // the executable has no version information
+    static const QString ErrorText;  // unreadable, missing value or missing fixed information
+    static const QString NoTranslationText; // no translation listed
 
     TFileVersionPart fileVersionPart() const { return m_fileVersionPart; }
     TVersionResources versionResource() const { return m_versionResource; }

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-std::vector<RampBand> colorRamp(TColor from, TColor to, int extent)
-{
+std::vector<RampBand> colorRamp(TColor from, TColor to, int extent) {
     const int r = redOf(from), g = greenOf(from), b = blueOf(from);
     const int dR = redOf(to) - r, dG = greenOf(to) - g, dB = blueOf(to) - b;
     const int n = std::max({std::abs(dR), std::abs(dG), std::abs(dB), 1});
@@ -19,7 +18,8 @@ std::vector<RampBand> colorRamp(TColor from, TColor to, int extent)
     bands.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
         RampBand band;
-        band.color = rgbColor(r + roundHalfEven(i * stepR), g + roundHalfEven(i * stepG), b + roundHalfEven(i * stepB));
+        band.color = rgbColor(r + roundHalfEven(i * stepR), g + roundHalfEven(i * stepG),
+                              b + roundHalfEven(i * stepB));
         band.offset = roundHalfEven(i * s);
         band.length = length;
         bands.push_back(band);

@@ -45,8 +45,7 @@ constexpr std::array<TColor, 31> kSystemColors = {
 
 } // namespace
 
-TColor colorToRGB(TColor c)
-{
+TColor colorToRGB(TColor c) {
     if (!isSystemColor(c))
         return c;
     const std::uint32_t number = static_cast<std::uint32_t>(c) & 0xFFu;
@@ -54,19 +53,16 @@ TColor colorToRGB(TColor c)
     return number < kSystemColors.size() ? kSystemColors[number] : clBlack;
 }
 
-QColor toQColor(TColor c)
-{
+QColor toQColor(TColor c) {
     const TColor rgb = colorToRGB(c);
     return QColor(redOf(rgb), greenOf(rgb), blueOf(rgb));
 }
 
-TColor fromQColor(const QColor& c)
-{
+TColor fromQColor(const QColor& c) {
     return rgbColor(c.red(), c.green(), c.blue());
 }
 
-int roundHalfEven(double v)
-{
+int roundHalfEven(double v) {
     const double lower = std::floor(v);
     const double fraction = v - lower;
     double result = lower;

@@ -12,8 +12,7 @@ struct DeferredIconState {
     QIcon icon;
     bool neverNull = false;
 
-    QIcon& get()
-    {
+    QIcon& get() {
         if (make) {
             icon = make();
             make = nullptr;
@@ -25,38 +24,30 @@ struct DeferredIconState {
 class DeferredIconEngine : public QIconEngine {
 public:
     explicit DeferredIconEngine(std::shared_ptr<DeferredIconState> state)
-        : m_state(std::move(state))
-    {
-    }
+        : m_state(std::move(state)) {}
 
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
-    {
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
         icon().paint(painter, rect, Qt::AlignCenter, mode, state);
     }
-    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override
-    {
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
         return icon().actualSize(size, mode, state);
     }
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
-    {
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
         return icon().pixmap(size, mode, state);
     }
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
-                         qreal scale) override
-    {
+                         qreal scale) override {
         return icon().pixmap(size, scale, mode, state);
     }
-    void addPixmap(const QPixmap& pixmap, QIcon::Mode mode, QIcon::State state) override
-    {
+    void addPixmap(const QPixmap& pixmap, QIcon::Mode mode, QIcon::State state) override {
         icon().addPixmap(pixmap, mode, state);
     }
     void addFile(const QString& fileName, const QSize& size, QIcon::Mode mode,
-                 QIcon::State state) override
-    {
+                 QIcon::State state) override {
         icon().addFile(fileName, size, mode, state);
     }
-    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
-    {
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
         return icon().availableSizes(mode, state);
     }
     QString iconName() override { return icon().name(); }
@@ -72,8 +63,7 @@ private:
 
 } // namespace
 
-QIcon deferredIcon(std::function<QIcon()> make, DeferredIconContent content)
-{
+QIcon deferredIcon(std::function<QIcon()> make, DeferredIconContent content) {
     auto state = std::make_shared<DeferredIconState>();
     state->make = std::move(make);
     state->neverNull = content == DeferredIconContent::NeverNull;

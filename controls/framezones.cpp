@@ -2,8 +2,7 @@
 
 namespace framezones {
 
-Zone zoneAt(int fx, int fy, int formWidth, int formHeight)
-{
+Zone zoneAt(int fx, int fy, int formWidth, int formHeight) {
     Zone z;
     if (fy < 5)
         z.row = Row::Top;
@@ -16,8 +15,7 @@ Zone zoneAt(int fx, int fy, int formWidth, int formHeight)
     return z;
 }
 
-Qt::CursorShape cursorFor(Zone zone)
-{
+Qt::CursorShape cursorFor(Zone zone) {
     switch (zone.row) {
     case Row::Top:
         return zone.column == Column::Left    ? Qt::SizeFDiagCursor
@@ -33,8 +31,7 @@ Qt::CursorShape cursorFor(Zone zone)
     return zone.column == Column::Inner ? Qt::ArrowCursor : Qt::SizeHorCursor;
 }
 
-int sizeCommandFor(Zone zone)
-{
+int sizeCommandFor(Zone zone) {
     static constexpr int table[3][3] = {
         {scSizeTopLeft, scSizeTop, scSizeTopRight},
         {scSizeLeft, 0, scSizeRight},
@@ -43,23 +40,30 @@ int sizeCommandFor(Zone zone)
     return table[static_cast<int>(zone.row)][static_cast<int>(zone.column)];
 }
 
-bool pressMoves(Zone zoneAfterResize, bool formResize)
-{
+bool pressMoves(Zone zoneAfterResize, bool formResize) {
     return !formResize || zoneAfterResize.inner();
 }
 
-Qt::Edges edgesFor(int command)
-{
+Qt::Edges edgesFor(int command) {
     switch (command) {
-    case scSizeLeft: return Qt::LeftEdge;
-    case scSizeRight: return Qt::RightEdge;
-    case scSizeTop: return Qt::TopEdge;
-    case scSizeTopLeft: return Qt::TopEdge | Qt::LeftEdge;
-    case scSizeTopRight: return Qt::TopEdge | Qt::RightEdge;
-    case scSizeBottom: return Qt::BottomEdge;
-    case scSizeBottomLeft: return Qt::BottomEdge | Qt::LeftEdge;
-    case scSizeBottomRight: return Qt::BottomEdge | Qt::RightEdge;
-    default: return {};
+    case scSizeLeft:
+        return Qt::LeftEdge;
+    case scSizeRight:
+        return Qt::RightEdge;
+    case scSizeTop:
+        return Qt::TopEdge;
+    case scSizeTopLeft:
+        return Qt::TopEdge | Qt::LeftEdge;
+    case scSizeTopRight:
+        return Qt::TopEdge | Qt::RightEdge;
+    case scSizeBottom:
+        return Qt::BottomEdge;
+    case scSizeBottomLeft:
+        return Qt::BottomEdge | Qt::LeftEdge;
+    case scSizeBottomRight:
+        return Qt::BottomEdge | Qt::RightEdge;
+    default:
+        return {};
     }
 }
 

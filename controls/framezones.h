@@ -18,7 +18,7 @@ struct Zone {
 };
 
 // Window-manager commands, as the classic window system numbers them.
-constexpr int scSize = 0xF000;      // plus an edge code 1..8
+constexpr int scSize = 0xF000; // plus an edge code 1..8
 constexpr int scSizeLeft = 0xF001;
 constexpr int scSizeRight = 0xF002;
 constexpr int scSizeTop = 0xF003;

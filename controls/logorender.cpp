@@ -12,8 +12,7 @@
 #include <QImage>
 #include <QTextStream>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc != 2) {
         QTextStream(stderr) << "usage: tarnwick_logo_render OUTPUT.cpp\n";
@@ -27,8 +26,9 @@ int main(int argc, char** argv)
            "#include \"pictures.h\"\n\nnamespace {\n\n";
     const QRgb colours[] = {logoNameOnTitle, logoNameOnAbout};
     for (int i = 0; i < 2; ++i) {
-        const QImage image =
-            drawProductLogo(QColor::fromRgba(colours[i])).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const QImage image = drawProductLogo(QColor::fromRgba(colours[i]))
+                                 .toImage()
+                                 .convertToFormat(QImage::Format_ARGB32_Premultiplied);
         out << "alignas(4) const uchar logo" << i << "[] = {";
         for (int y = 0; y < image.height(); ++y) {
             const uchar* line = image.constScanLine(y);
@@ -49,8 +49,10 @@ int main(int argc, char** argv)
     if (file.open(QIODevice::ReadOnly) && file.readAll() == source.toUtf8())
         return 0;
     file.close();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(source.toUtf8()) != source.toUtf8().size()) {
-        QTextStream(stderr) << "cannot write " << file.fileName() << ": " << file.errorString() << '\n';
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(source.toUtf8()) != source.toUtf8().size()) {
+        QTextStream(stderr) << "cannot write " << file.fileName() << ": " << file.errorString()
+                            << '\n';
         return 1;
     }
     return 0;

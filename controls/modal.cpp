@@ -7,14 +7,25 @@
 
 namespace modal {
 namespace {
-MessageHandler& messageHandler() { static MessageHandler h; return h; }
-FileHandler& fileHandler() { static FileHandler h; return h; }
-DialogHandler& dialogHandler() { static DialogHandler h; return h; }
-PrintHandler& printHandler() { static PrintHandler h; return h; }
+MessageHandler& messageHandler() {
+    static MessageHandler h;
+    return h;
+}
+FileHandler& fileHandler() {
+    static FileHandler h;
+    return h;
+}
+DialogHandler& dialogHandler() {
+    static DialogHandler h;
+    return h;
+}
+PrintHandler& printHandler() {
+    static PrintHandler h;
+    return h;
+}
 } // namespace
 
-QMessageBox::StandardButton message(const MessageRequest& r)
-{
+QMessageBox::StandardButton message(const MessageRequest& r) {
     if (messageHandler())
         return messageHandler()(r);
     QMessageBox box(r.icon, r.caption, r.text, r.buttons, r.parent);
@@ -23,8 +34,7 @@ QMessageBox::StandardButton message(const MessageRequest& r)
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-QString fileName(const FileRequest& r)
-{
+QString fileName(const FileRequest& r) {
     if (fileHandler())
         return fileHandler()(r);
     QFileDialog dlg(r.parent, r.caption, r.directory, r.filter);
@@ -43,15 +53,13 @@ QString fileName(const FileRequest& r)
     return dlg.selectedFiles().first();
 }
 
-int exec(QDialog* dialog)
-{
+int exec(QDialog* dialog) {
     if (dialogHandler())
         return dialogHandler()(dialog);
     return dialog->exec();
 }
 
-bool print(PrintKind kind, QPrinter* printer, QWidget* parent)
-{
+bool print(PrintKind kind, QPrinter* printer, QWidget* parent) {
     if (printHandler())
         return printHandler()(kind, printer, parent);
     if (kind == PrintKind::PageSetup) {
@@ -62,9 +70,17 @@ bool print(PrintKind kind, QPrinter* printer, QWidget* parent)
     return dlg.exec() == QDialog::Accepted;
 }
 
-void setMessageHandler(MessageHandler h) { messageHandler() = std::move(h); }
-void setFileHandler(FileHandler h) { fileHandler() = std::move(h); }
-void setDialogHandler(DialogHandler h) { dialogHandler() = std::move(h); }
-void setPrintHandler(PrintHandler h) { printHandler() = std::move(h); }
+void setMessageHandler(MessageHandler h) {
+    messageHandler() = std::move(h);
+}
+void setFileHandler(FileHandler h) {
+    fileHandler() = std::move(h);
+}
+void setDialogHandler(DialogHandler h) {
+    dialogHandler() = std::move(h);
+}
+void setPrintHandler(PrintHandler h) {
+    printHandler() = std::move(h);
+}
 
 } // namespace modal

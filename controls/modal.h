@@ -37,8 +37,8 @@ struct FileRequest {
 enum class PrintKind { PrintDialog, PageSetup };
 
 using MessageHandler = std::function<QMessageBox::StandardButton(const MessageRequest&)>;
-using FileHandler = std::function<QString(const FileRequest&)>;       // "" = cancelled
-using DialogHandler = std::function<int(QDialog*)>;                    // QDialog::DialogCode
+using FileHandler = std::function<QString(const FileRequest&)>; // "" = cancelled
+using DialogHandler = std::function<int(QDialog*)>;             // QDialog::DialogCode
 using PrintHandler = std::function<bool(PrintKind, QPrinter*, QWidget*)>;
 
 QMessageBox::StandardButton message(const MessageRequest& request);

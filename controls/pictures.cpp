@@ -16,17 +16,15 @@ namespace {
 const QColor kOrange(0xF0, 0x7D, 0x14);
 const QColor kOrangeDark(0xB8, 0x52, 0x00);
 
-QPixmap transparentPixmap(int w, int h)
-{
+QPixmap transparentPixmap(int w, int h) {
     QPixmap pm(w, h);
     pm.fill(Qt::transparent);
     return pm;
 }
 
 // A database cylinder inside `r`: body, two band lines and the top ellipse.
-void drawCylinder(QPainter& p, const QRectF& r, const QColor& face, const QColor& shade, const QColor& outline,
-                  qreal pen)
-{
+void drawCylinder(QPainter& p, const QRectF& r, const QColor& face, const QColor& shade,
+                  const QColor& outline, qreal pen) {
     const qreal capH = r.height() * 0.28;
     QPainterPath body;
     body.moveTo(r.left(), r.top() + capH / 2);
@@ -53,8 +51,7 @@ void drawCylinder(QPainter& p, const QRectF& r, const QColor& face, const QColor
     p.drawEllipse(QRectF(r.left(), r.top(), r.width(), capH));
 }
 
-QFont letteringFont(int pixelSize, bool italic = false)
-{
+QFont letteringFont(int pixelSize, bool italic = false) {
     QFont f(QStringLiteral("Tahoma"));
     f.setPixelSize(pixelSize);
     f.setBold(true);
@@ -64,8 +61,7 @@ QFont letteringFont(int pixelSize, bool italic = false)
 }
 
 // Glyph of a caption button, drawn on the 16 x 16 face shifted by `offset`.
-void drawGlyph(QPainter& p, int kind, QPointF offset, const QColor& color)
-{
+void drawGlyph(QPainter& p, int kind, QPointF offset, const QColor& color) {
     p.setBrush(Qt::NoBrush);
     p.translate(offset);
     switch (kind) {
@@ -89,8 +85,7 @@ void drawGlyph(QPainter& p, int kind, QPointF offset, const QColor& color)
 
 } // namespace
 
-QPixmap emblemPixmap(int size)
-{
+QPixmap emblemPixmap(int size) {
     QPixmap pm = transparentPixmap(size, size);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
@@ -117,8 +112,7 @@ struct PreparedLogo {
     const uchar* pixels;
 };
 
-std::vector<PreparedLogo>& preparedLogos()
-{
+std::vector<PreparedLogo>& preparedLogos() {
     static std::vector<PreparedLogo> logos;
     return logos;
 }
@@ -126,8 +120,7 @@ std::vector<PreparedLogo>& preparedLogos()
 constexpr QSize kLogoSize(155, 18);
 
 // The prepared copy for a name colour, or null.
-const uchar* preparedLogo(QRgb nameColor)
-{
+const uchar* preparedLogo(QRgb nameColor) {
     for (const PreparedLogo& logo : preparedLogos()) {
         if (logo.nameColor == nameColor)
             return logo.pixels;
@@ -137,26 +130,23 @@ const uchar* preparedLogo(QRgb nameColor)
 
 } // namespace
 
-void addPreparedProductLogo(QRgb nameColor, const uchar* pixels)
-{
+void addPreparedProductLogo(QRgb nameColor, const uchar* pixels) {
     preparedLogos().push_back({nameColor, pixels});
 }
 
-bool hasPreparedProductLogo(QRgb nameColor)
-{
+bool hasPreparedProductLogo(QRgb nameColor) {
     return preparedLogo(nameColor) != nullptr;
 }
 
-QPixmap productLogoPixmap(const QColor& nameColor)
-{
+QPixmap productLogoPixmap(const QColor& nameColor) {
     if (const uchar* pixels = preparedLogo(nameColor.rgba()))
         return QPixmap::fromImage(QImage(pixels, kLogoSize.width(), kLogoSize.height(),
-                                         kLogoSize.width() * 4, QImage::Format_ARGB32_Premultiplied));
+                                         kLogoSize.width() * 4,
+                                         QImage::Format_ARGB32_Premultiplied));
     return drawProductLogo(nameColor);
 }
 
-QPixmap drawProductLogo(const QColor& nameColor)
-{
+QPixmap drawProductLogo(const QColor& nameColor) {
     const QString name = QStringLiteral("tarnwick");
     const QString year = QStringLiteral(" 2005");
     QPixmap pm = transparentPixmap(kLogoSize.width(), kLogoSize.height());
@@ -177,8 +167,7 @@ QPixmap drawProductLogo(const QColor& nameColor)
     return pm;
 }
 
-QPixmap makerLogoPixmap()
-{
+QPixmap makerLogoPixmap() {
     QPixmap pm = transparentPixmap(150, 20);
     QPainter p(&pm);
     p.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
@@ -196,10 +185,9 @@ QPixmap makerLogoPixmap()
     return pm;
 }
 
-QPixmap windowButtonPixmap(WindowButtonImage image)
-{
-    const int kind = image / 3;   // 0 close, 1 minimise, 2 maximise
-    const int state = image % 3;  // 0 normal, 1 hot, 2 pressed
+QPixmap windowButtonPixmap(WindowButtonImage image) {
+    const int kind = image / 3;  // 0 close, 1 minimise, 2 maximise
+    const int state = image % 3; // 0 normal, 1 hot, 2 pressed
     QPixmap pm = transparentPixmap(16, 16);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
@@ -233,8 +221,7 @@ QPixmap windowButtonPixmap(WindowButtonImage image)
     return pm;
 }
 
-void addWindowButtonImages(ImageList& list)
-{
+void addWindowButtonImages(ImageList& list) {
     // Drawn when first shown: the hot and pressed looks wait for the mouse.
     for (int i = 0; i < wbImageCount; ++i)
         list.addDeferred([i] { return windowButtonPixmap(static_cast<WindowButtonImage>(i)); });

@@ -13,15 +13,13 @@
 #include <QStyleOption>
 #include <utility>
 
-QStringList windowsFontFolders()
-{
+QStringList windowsFontFolders() {
     return {QStringLiteral("/usr/share/wine/fonts"), QStringLiteral("/usr/local/share/wine/fonts")};
 }
 
 namespace {
 
-bool registerFont(const QString& fileName)
-{
+bool registerFont(const QString& fileName) {
     for (const QString& folder : windowsFontFolders()) {
         const QString path = QDir(folder).filePath(fileName);
         if (QFile::exists(path) && QFontDatabase::addApplicationFont(path) >= 0)
@@ -43,8 +41,7 @@ bool registerFont(const QString& fileName)
 // from straight lines and plain fills, where the middle of every edge is the
 // same all along (the tests compare it with the style's own drawing).
 bool drawStretchedFrame(const QStyle* base, QStyle::PrimitiveElement element,
-                        const QStyleOption* option, QPainter* painter, const QWidget* widget)
-{
+                        const QStyleOption* option, QPainter* painter, const QWidget* widget) {
     constexpr int corner = 6;
     constexpr int side = 2 * corner + 1;
     const QRect target = option->rect;
@@ -105,8 +102,7 @@ public:
     using QProxyStyle::QProxyStyle;
 
     QIcon standardIcon(StandardPixmap which, const QStyleOption* option,
-                       const QWidget* widget) const override
-    {
+                       const QWidget* widget) const override {
         if (which == SP_ToolBarHorizontalExtensionButton ||
             which == SP_ToolBarVerticalExtensionButton) {
             return deferredIcon([style = QPointer<QStyle>(baseStyle()), which] {
@@ -118,11 +114,11 @@ public:
     }
 
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
-                       const QWidget* widget) const override
-    {
-        const bool stretched = element == PE_FrameTabWidget && option && painter &&
-                               baseStyle()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0 &&
-                               drawStretchedFrame(baseStyle(), element, option, painter, widget);
+                       const QWidget* widget) const override {
+        const bool stretched =
+            element == PE_FrameTabWidget && option && painter &&
+            baseStyle()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0 &&
+            drawStretchedFrame(baseStyle(), element, option, painter, widget);
         if (!stretched)
             QProxyStyle::drawPrimitive(element, option, painter, widget);
     }
@@ -130,8 +126,7 @@ public:
 
 } // namespace
 
-QStyle* createWorkbenchStyle()
-{
+QStyle* createWorkbenchStyle() {
     QStyle* current = QApplication::style();
     if (auto* workbench = dynamic_cast<WorkbenchStyle*>(current))
         current = workbench->baseStyle();
@@ -141,8 +136,7 @@ QStyle* createWorkbenchStyle()
 
 namespace {
 
-void installWorkbenchStyle()
-{
+void installWorkbenchStyle() {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         return;
     QStyle* current = QApplication::style();
@@ -154,15 +148,13 @@ void installWorkbenchStyle()
 
 } // namespace
 
-QFont designedFont()
-{
+QFont designedFont() {
     QFont f(QStringLiteral("Tahoma"));
     f.setPointSize(8);
     return f;
 }
 
-void initStyledControls()
-{
+void initStyledControls() {
     static bool done = false;
     if (done)
         return;
@@ -177,8 +169,10 @@ void initStyledControls()
     // bold; Tahoma, the scalable face that replaced it in the dialogs of the
     // time, stands in for it. Without Tahoma, a plain sans face does.
     if (!tahoma)
-        QFont::insertSubstitutions(QStringLiteral("Tahoma"), {QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), {QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
+        QFont::insertSubstitutions(QStringLiteral("Tahoma"), {QStringLiteral("DejaVu Sans"),
+                                                              QStringLiteral("Liberation Sans")});
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
     QFont::insertSubstitutions(QStringLiteral("Courier New"), {QStringLiteral("Liberation Mono")});
 
     // Controls without a font of their own take the designed face too (every

@@ -19,28 +19,24 @@ int FadeCount = 0;
 
 namespace {
 
-TFMAbout::OpacityObserver& opacityObserver()
-{
+TFMAbout::OpacityObserver& opacityObserver() {
     static TFMAbout::OpacityObserver observer;
     return observer;
 }
 
-QFont aboutFont()
-{
+QFont aboutFont() {
     QFont f(QStringLiteral("Tahoma"));
     f.setPixelSize(11); // 8 points at 96 dots per inch, whatever the screen
     return f;
 }
 
-void setTextColor(QWidget* w, TColor color)
-{
+void setTextColor(QWidget* w, TColor color) {
     QPalette pal = w->palette();
     pal.setColor(QPalette::WindowText, toQColor(color));
     w->setPalette(pal);
 }
 
-QLabel* pictureLabel(QWidget* parent, const char* name, const QPixmap& pixmap, QRect geometry)
-{
+QLabel* pictureLabel(QWidget* parent, const char* name, const QPixmap& pixmap, QRect geometry) {
     auto* label = new QLabel(parent);
     label->setObjectName(QLatin1String(name));
     label->setPixmap(pixmap);
@@ -51,8 +47,7 @@ QLabel* pictureLabel(QWidget* parent, const char* name, const QPixmap& pixmap, Q
 
 } // namespace
 
-bool fadeForClock(double mhz, int& step, int& count)
-{
+bool fadeForClock(double mhz, int& step, int& count) {
     struct Row {
         double above;
         int step;
@@ -73,22 +68,19 @@ bool fadeForClock(double mhz, int& step, int& count)
     return false;
 }
 
-std::vector<int> fadeInOpacities(int step, int count)
-{
+std::vector<int> fadeInOpacities(int step, int count) {
     std::vector<int> values;
     for (int i = 0; i <= count; ++i)
         values.push_back((i * step) & 0xFF);
     return values;
 }
 
-const QString TFMAbout::NoticeText = QStringLiteral(
-    "© 2005 Kestrune. Alle Rechte vorbehalten.\n"
-    "SQL Server ist eine Marke der\n"
-    "Microsoft Corporation.");
+const QString TFMAbout::NoticeText = QStringLiteral("© 2005 Kestrune. Alle Rechte vorbehalten.\n"
+                                                    "SQL Server ist eine Marke der\n"
+                                                    "Microsoft Corporation.");
 
 TFMAbout::TFMAbout(QWidget* owner, double cpuClockMHz, bool windowEffects, Controls controls)
-    : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
-{
+    : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("FMAbout"));
     setWindowTitle(QStringLiteral("Info"));
     setModal(true);
@@ -108,22 +100,19 @@ TFMAbout::TFMAbout(QWidget* owner, double cpuClockMHz, bool windowEffects, Contr
 
 TFMAbout::~TFMAbout() = default;
 
-void TFMAbout::ensureBuilt()
-{
+void TFMAbout::ensureBuilt() {
     if (!isBuilt())
         buildControls();
 }
 
-void TFMAbout::setVisible(bool visible)
-{
+void TFMAbout::setVisible(bool visible) {
     // Made before the window shows, so they show along with it.
     if (visible)
         ensureBuilt();
     QDialog::setVisible(visible);
 }
 
-void TFMAbout::buildControls()
-{
+void TFMAbout::buildControls() {
     PAMain = new QFrame(this);
     PAMain->setObjectName(QStringLiteral("PAMain"));
     PAMain->setGeometry(rect());
@@ -137,7 +126,8 @@ void TFMAbout::buildControls()
     PAMain->setPalette(pal);
 
     IMIcon = pictureLabel(PAMain, "IMIcon", emblemPixmap(48), {16, 16, 48, 48});
-    IMLogo = pictureLabel(PAMain, "IMLogo", productLogoPixmap(QColor::fromRgba(logoNameOnAbout)), {83, 40, 155, 18});
+    IMLogo = pictureLabel(PAMain, "IMLogo", productLogoPixmap(QColor::fromRgba(logoNameOnAbout)),
+                          {83, 40, 155, 18});
 
     Label2 = new QLabel(QStringLiteral("SQL Server Database Query"), PAMain);
     Label2->setObjectName(QStringLiteral("Label2"));
@@ -190,8 +180,7 @@ void TFMAbout::buildControls()
         child->installEventFilter(this);
 }
 
-void TFMAbout::FormCreate(double cpuClockMHz, bool windowEffects)
-{
+void TFMAbout::FormCreate(double cpuClockMHz, bool windowEffects) {
     if (!windowEffects || m_transparent || !(cpuClockMHz > 1000.0))
         return;
     setOpacity(0);
@@ -199,16 +188,14 @@ void TFMAbout::FormCreate(double cpuClockMHz, bool windowEffects)
     fadeForClock(cpuClockMHz, FadeStep, FadeCount);
 }
 
-void TFMAbout::setOpacity(int value)
-{
+void TFMAbout::setOpacity(int value) {
     m_opacity = value;
     setWindowOpacity(value / 255.0);
     if (opacityObserver())
         opacityObserver()(this, value);
 }
 
-void TFMAbout::FormActivate()
-{
+void TFMAbout::FormActivate() {
     if (m_fadedIn)
         return;
     m_fadedIn = true;
@@ -227,8 +214,7 @@ void TFMAbout::FormActivate()
     }
 }
 
-void TFMAbout::FormClose()
-{
+void TFMAbout::FormClose() {
     setAttribute(Qt::WA_DeleteOnClose);
     if (!m_transparent || m_fadeInReached < 0)
         return;
@@ -243,13 +229,11 @@ void TFMAbout::FormClose()
     }
 }
 
-void TFMAbout::PAMainClick()
-{
+void TFMAbout::PAMainClick() {
     close();
 }
 
-void TFMAbout::centreOver(const QWidget* window)
-{
+void TFMAbout::centreOver(const QWidget* window) {
     if (!window)
         return;
     const QWidget* top = window->window();
@@ -258,19 +242,16 @@ void TFMAbout::centreOver(const QWidget* window)
     move(frame.topLeft());
 }
 
-int TFMAbout::execOver(const QWidget* window)
-{
+int TFMAbout::execOver(const QWidget* window) {
     centreOver(window);
     return modal::exec(this);
 }
 
-void TFMAbout::setOpacityObserver(OpacityObserver observer)
-{
+void TFMAbout::setOpacityObserver(OpacityObserver observer) {
     opacityObserver() = std::move(observer);
 }
 
-bool TFMAbout::event(QEvent* e)
-{
+bool TFMAbout::event(QEvent* e) {
     if (e->type() == QEvent::WindowActivate && isVisible() && !m_closing) {
         const bool result = QDialog::event(e);
         FormActivate();
@@ -279,19 +260,22 @@ bool TFMAbout::event(QEvent* e)
     return QDialog::event(e);
 }
 
-void TFMAbout::showEvent(QShowEvent* e)
-{
+void TFMAbout::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
     // Some window systems never activate a window that asks not to take the
     // focus, or do it late; the fade-in must not wait for that, or the
     // window would stay invisible.
     if (m_transparent && !m_fadedIn)
         QMetaObject::invokeMethod(
-            this, [this] { if (isVisible() && !m_closing) FormActivate(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                if (isVisible() && !m_closing)
+                    FormActivate();
+            },
+            Qt::QueuedConnection);
 }
 
-void TFMAbout::closeEvent(QCloseEvent* e)
-{
+void TFMAbout::closeEvent(QCloseEvent* e) {
     if (m_closing) {
         e->ignore();
         return;
@@ -303,8 +287,7 @@ void TFMAbout::closeEvent(QCloseEvent* e)
     QDialog::done(QDialog::Rejected);
 }
 
-void TFMAbout::keyPressEvent(QKeyEvent* e)
-{
+void TFMAbout::keyPressEvent(QKeyEvent* e) {
     // Escape closes the window the same way a click does (with the fade and
     // freeing the window), never just hides it.
     if (e->key() == Qt::Key_Escape) {
@@ -314,8 +297,7 @@ void TFMAbout::keyPressEvent(QKeyEvent* e)
     QDialog::keyPressEvent(e);
 }
 
-bool TFMAbout::eventFilter(QObject* watched, QEvent* e)
-{
+bool TFMAbout::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::MouseButtonRelease) {
         auto* me = static_cast<QMouseEvent*>(e);
         auto* w = qobject_cast<QWidget*>(watched);

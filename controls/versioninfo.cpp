@@ -25,8 +25,7 @@ struct ParsedBlock {
     std::vector<StringEntry> strings;
 };
 
-std::vector<std::string_view> split(std::string_view text, char separator)
-{
+std::vector<std::string_view> split(std::string_view text, char separator) {
     std::vector<std::string_view> parts;
     std::size_t start = 0;
     for (;;) {
@@ -40,9 +39,7 @@ std::vector<std::string_view> split(std::string_view text, char separator)
     }
 }
 
-template <typename T>
-bool parseNumber(std::string_view text, int base, T& out)
-{
+template <typename T> bool parseNumber(std::string_view text, int base, T& out) {
     if (base == 16 && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
         text.remove_prefix(2);
     if (text.empty())
@@ -51,8 +48,7 @@ bool parseNumber(std::string_view text, int base, T& out)
     return error == std::errc() && end == text.data() + text.size();
 }
 
-bool parseVersion(std::string_view text, std::uint32_t& ms, std::uint32_t& ls)
-{
+bool parseVersion(std::string_view text, std::uint32_t& ms, std::uint32_t& ls) {
     const std::vector<std::string_view> parts = split(text, '.');
     if (parts.size() != 4)
         return false;
@@ -66,8 +62,7 @@ bool parseVersion(std::string_view text, std::uint32_t& ms, std::uint32_t& ls)
     return true;
 }
 
-std::optional<ParsedBlock> parse(std::string_view text)
-{
+std::optional<ParsedBlock> parse(std::string_view text) {
     // The text ends at the first zero byte (the read buffer carries one more).
     text = text.substr(0, text.find('\0'));
     std::vector<std::string_view> lines = split(text, '\n');
@@ -89,7 +84,8 @@ std::optional<ParsedBlock> parse(std::string_view text)
             FixedFileInfo fixed;
             if (!parseVersion(f[1], fixed.fileVersionMS, fixed.fileVersionLS) ||
                 !parseVersion(f[2], fixed.productVersionMS, fixed.productVersionLS) ||
-                !parseNumber(f[3], 16, fixed.fileFlagsMask) || !parseNumber(f[4], 16, fixed.fileFlags))
+                !parseNumber(f[3], 16, fixed.fileFlagsMask) ||
+                !parseNumber(f[4], 16, fixed.fileFlags))
                 return std::nullopt;
             block.fixed = fixed;
         } else if (f[0] == "TRANSLATION" && f.size() == 3) {
@@ -106,43 +102,37 @@ std::optional<ParsedBlock> parse(std::string_view text)
     return block;
 }
 
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
+bool equalsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
                return lower(x) == lower(y);
            });
 }
 
-void appendLE16(std::string& out, std::uint16_t v)
-{
+void appendLE16(std::string& out, std::uint16_t v) {
     out.push_back(char(v & 0xFF));
     out.push_back(char(v >> 8));
 }
 
-void appendLE32(std::string& out, std::uint32_t v)
-{
+void appendLE32(std::string& out, std::uint32_t v) {
     appendLE16(out, std::uint16_t(v & 0xFFFF));
     appendLE16(out, std::uint16_t(v >> 16));
 }
 
 } // namespace
 
-void registerExecutableBlock(const char* data, std::size_t size)
-{
+void registerExecutableBlock(const char* data, std::size_t size) {
     g_blockData = size ? data : nullptr;
     g_blockSize = data ? size : 0;
 }
 
-std::uint32_t fileVersionInfoSize()
-{
+std::uint32_t fileVersionInfoSize() {
     if (!g_blockData || g_blockSize > 0xFFFFFFFFu)
         return 0;
     return static_cast<std::uint32_t>(g_blockSize);
 }
 
-bool readFileVersionInfo(std::uint32_t size, std::vector<std::uint8_t>& buffer)
-{
+bool readFileVersionInfo(std::uint32_t size, std::vector<std::uint8_t>& buffer) {
     buffer.assign(std::size_t(size) + 1, 0);
     if (!g_blockData)
         return false;
@@ -151,8 +141,8 @@ bool readFileVersionInfo(std::uint32_t size, std::vector<std::uint8_t>& buffer)
     return parse(text).has_value();
 }
 
-bool queryValue(const std::vector<std::uint8_t>& buffer, std::string_view subBlock, std::string& value)
-{
+bool queryValue(const std::vector<std::uint8_t>& buffer, std::string_view subBlock,
+                std::string& value) {
     value.clear();
     const std::optional<ParsedBlock> block =
         parse(std::string_view(reinterpret_cast<const char*>(buffer.data()), buffer.size()));
@@ -163,9 +153,10 @@ bool queryValue(const std::vector<std::uint8_t>& buffer, std::string_view subBlo
         if (!block->fixed)
             return false;
         const FixedFileInfo& f = *block->fixed;
-        for (std::uint32_t word : {f.signature, f.structVersion, f.fileVersionMS, f.fileVersionLS,
-                                   f.productVersionMS, f.productVersionLS, f.fileFlagsMask, f.fileFlags, f.fileOS,
-                                   f.fileType, f.fileSubtype, f.fileDateMS, f.fileDateLS})
+        for (std::uint32_t word :
+             {f.signature, f.structVersion, f.fileVersionMS, f.fileVersionLS, f.productVersionMS,
+              f.productVersionLS, f.fileFlagsMask, f.fileFlags, f.fileOS, f.fileType, f.fileSubtype,
+              f.fileDateMS, f.fileDateLS})
             appendLE32(value, word);
         return true;
     }
@@ -181,7 +172,8 @@ bool queryValue(const std::vector<std::uint8_t>& buffer, std::string_view subBlo
     }
 
     constexpr std::string_view stringPrefix = "\\StringFileInfo\\";
-    if (subBlock.size() > stringPrefix.size() && equalsNoCase(subBlock.substr(0, stringPrefix.size()), stringPrefix)) {
+    if (subBlock.size() > stringPrefix.size() &&
+        equalsNoCase(subBlock.substr(0, stringPrefix.size()), stringPrefix)) {
         const std::string_view rest = subBlock.substr(stringPrefix.size());
         const std::size_t slash = rest.find('\\');
         if (slash == std::string_view::npos)

@@ -10,7 +10,8 @@
 //   FIXED <tab> a.b.c.d <tab> a.b.c.d <tab> flagsmask <tab> flags
 //                     file version, product version, hexadecimal flag words
 //   TRANSLATION <tab> language <tab> code page             (four hex digits each)
-//   STRING <tab> block <tab> key <tab> value                (block: language and code page, 8 hex digits)
+//   STRING <tab> block <tab> key <tab> value                (block: language and code page, 8 hex
+//   digits)
 // Blank lines are ignored; anything else makes the block unreadable.
 
 #include <cstddef>
@@ -66,7 +67,8 @@ bool readFileVersionInfo(std::uint32_t size, std::vector<std::uint8_t>& buffer);
 //   "\VarFileInfo\Translation"       4 bytes per translation: language, code page (16-bit LE each)
 //   "\StringFileInfo\<block>\<key>"  the string value followed by a zero byte
 // Names compare without regard to case. False when the sub-block does not exist.
-bool queryValue(const std::vector<std::uint8_t>& buffer, std::string_view subBlock, std::string& value);
+bool queryValue(const std::vector<std::uint8_t>& buffer, std::string_view subBlock,
+                std::string& value);
 
 // One string value of a block.
 struct StringEntry {

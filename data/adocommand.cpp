@@ -2,24 +2,21 @@
 
 #include "sqlparams.h"
 
-TParameter* TParameters::FindParam(const QString& name)
-{
+TParameter* TParameters::FindParam(const QString& name) {
     for (auto& p : m_items)
         if (p.Name.compare(name, Qt::CaseInsensitive) == 0)
             return &p;
     return nullptr;
 }
 
-TParameter& TParameters::Add(const QString& name, const QVariant& value)
-{
+TParameter& TParameters::Add(const QString& name, const QVariant& value) {
     m_items.append(TParameter{name, value, -1});
     return m_items.last();
 }
 
 TADOCommand::TADOCommand(QObject* parent) : QObject(parent) {}
 
-void TADOCommand::setCommandText(const QString& text)
-{
+void TADOCommand::setCommandText(const QString& text) {
     m_commandText = text;
     const data::ParsedParameters parsed = data::parseParameters(text);
     m_sentText = parsed.text;
@@ -28,8 +25,7 @@ void TADOCommand::setCommandText(const QString& text)
         m_parameters.Add(name);
 }
 
-void TADOCommand::Execute()
-{
+void TADOCommand::Execute() {
     if (!m_connection)
         throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
     TADOConnection& conn = *m_connection;
@@ -46,7 +42,8 @@ void TADOCommand::Execute()
         conn.beginOperation();
         data::QueryOptions options;
         options.commandTimeout = m_commandTimeout;
-        session.execute(m_sentText.isNull() ? m_commandText : m_sentText, values, options, messages);
+        session.execute(m_sentText.isNull() ? m_commandText : m_sentText, values, options,
+                        messages);
     } catch (const data::DataError& e) {
         conn.handleFailure(e);
         throw;

@@ -5,8 +5,7 @@
 
 namespace {
 // Connection string keys that never show up among the properties.
-bool isSecret(const QString& key)
-{
+bool isSecret(const QString& key) {
     return key.compare(QLatin1String("Password"), Qt::CaseInsensitive) == 0 ||
            key.compare(QLatin1String("PWD"), Qt::CaseInsensitive) == 0;
 }
@@ -14,8 +13,7 @@ bool isSecret(const QString& key)
 
 // --- TADOProperties ---------------------------------------------------------
 
-const QList<data::PropertyEntry>& TADOProperties::list() const
-{
+const QList<data::PropertyEntry>& TADOProperties::list() const {
     TADOConnection* c = m_owner;
     if (c->m_session) {
         c->m_propertyCache = c->m_session->properties();
@@ -23,8 +21,8 @@ const QList<data::PropertyEntry>& TADOProperties::list() const
         const data::ConnectionParams p = c->params();
         QList<data::PropertyEntry> props;
         try {
-            props = data::createProvider(data::ConnectionString::parse(p.connectionString)
-                                             .value(u"Provider"))
+            props = data::createProvider(
+                        data::ConnectionString::parse(p.connectionString).value(u"Provider"))
                         ->closedProperties(p);
         } catch (const data::DataError&) {
             // An unknown provider reports what the connection string says.
@@ -39,38 +37,34 @@ const QList<data::PropertyEntry>& TADOProperties::list() const
     return c->m_propertyCache;
 }
 
-int TADOProperties::Count() const
-{
+int TADOProperties::Count() const {
     return int(list().size());
 }
 
-QString TADOProperties::Name(int i) const
-{
+QString TADOProperties::Name(int i) const {
     if (i < 0 || i >= m_owner->m_propertyCache.size())
         list();
     return m_owner->m_propertyCache.at(i).name;
 }
 
-QVariant TADOProperties::Value(int i) const
-{
+QVariant TADOProperties::Value(int i) const {
     if (i < 0 || i >= m_owner->m_propertyCache.size())
         list();
     return m_owner->m_propertyCache.at(i).value;
 }
 
-QVariant TADOProperties::Value(const QString& name) const
-{
+QVariant TADOProperties::Value(const QString& name) const {
     for (const auto& p : list())
         if (p.name.compare(name, Qt::CaseInsensitive) == 0)
             return p.value;
     return {};
 }
 
-void TADOProperties::setValue(const QString& name, const QVariant& value)
-{
+void TADOProperties::setValue(const QString& name, const QVariant& value) {
     if (m_owner->Connected())
         throw data::StateError(
-            QStringLiteral("Die Eigenschaft \"%1\" kann bei geöffneter Verbindung nicht gesetzt werden")
+            QStringLiteral(
+                "Die Eigenschaft \"%1\" kann bei geöffneter Verbindung nicht gesetzt werden")
                 .arg(name));
     for (auto& p : m_owner->m_initProperties) {
         if (p.name.compare(name, Qt::CaseInsensitive) == 0) {
@@ -85,29 +79,25 @@ void TADOProperties::setValue(const QString& name, const QVariant& value)
 
 TADOConnection::TADOConnection(QObject* parent) : QObject(parent) {}
 
-TADOConnection::~TADOConnection()
-{
+TADOConnection::~TADOConnection() {
     Close();
 }
 
-void TADOConnection::setConnectionString(const QString& connectionString)
-{
+void TADOConnection::setConnectionString(const QString& connectionString) {
     if (Connected())
         throw data::StateError(QStringLiteral(
             "Der Vorgang ist für ein geöffnetes Objekt nicht zulässig (Verbindungszeichenfolge)"));
     m_connectionString = connectionString;
 }
 
-QString TADOConnection::Provider() const
-{
+QString TADOConnection::Provider() const {
     return data::ConnectionString::parse(m_connectionString).value(u"Provider");
 }
 
-void TADOConnection::setProvider(const QString& providerName)
-{
+void TADOConnection::setProvider(const QString& providerName) {
     if (Connected())
-        throw data::StateError(QStringLiteral(
-            "Der Vorgang ist für ein geöffnetes Objekt nicht zulässig (Provider)"));
+        throw data::StateError(
+            QStringLiteral("Der Vorgang ist für ein geöffnetes Objekt nicht zulässig (Provider)"));
     data::ConnectionString cs = data::ConnectionString::parse(m_connectionString);
     if (cs.contains(u"Provider")) {
         cs.setValue(QStringLiteral("Provider"), providerName);
@@ -120,8 +110,7 @@ void TADOConnection::setProvider(const QString& providerName)
     }
 }
 
-data::ConnectionParams TADOConnection::params() const
-{
+data::ConnectionParams TADOConnection::params() const {
     data::ConnectionParams p;
     p.connectionString = m_connectionString;
     p.properties = m_initProperties;
@@ -129,16 +118,14 @@ data::ConnectionParams TADOConnection::params() const
     return p;
 }
 
-void TADOConnection::setConnected(bool connected)
-{
+void TADOConnection::setConnected(bool connected) {
     if (connected)
         Open();
     else
         Close();
 }
 
-void TADOConnection::Open()
-{
+void TADOConnection::Open() {
     if (m_session)
         return;
     m_errors.m_items.clear();
@@ -150,8 +137,7 @@ void TADOConnection::Open()
     emit connectedChanged(true);
 }
 
-void TADOConnection::Close()
-{
+void TADOConnection::Close() {
     // Datasets first, while the session still exists.
     const auto dataSets = m_dataSets;
     for (const auto& ds : dataSets)
@@ -163,42 +149,35 @@ void TADOConnection::Close()
     emit connectedChanged(false);
 }
 
-data::ProviderConnection& TADOConnection::session()
-{
+data::ProviderConnection& TADOConnection::session() {
     Open();
     return *m_session;
 }
 
-void TADOConnection::beginOperation()
-{
+void TADOConnection::beginOperation() {
     m_errors.m_items.clear();
 }
 
-void TADOConnection::endOperation(const data::MessageList& messages)
-{
+void TADOConnection::endOperation(const data::MessageList& messages) {
     m_errors.m_items = messages;
 }
 
-void TADOConnection::handleFailure(const data::DataError& error)
-{
+void TADOConnection::handleFailure(const data::DataError& error) {
     if (dynamic_cast<const data::ConnectionError*>(&error))
         Close();
 }
 
-void TADOConnection::attach(TADODataSet* dataSet)
-{
+void TADOConnection::attach(TADODataSet* dataSet) {
     if (!m_dataSets.contains(dataSet))
         m_dataSets.append(dataSet);
 }
 
-void TADOConnection::detach(TADODataSet* dataSet)
-{
+void TADOConnection::detach(TADODataSet* dataSet) {
     m_dataSets.removeAll(dataSet);
     m_dataSets.removeAll(nullptr);
 }
 
-void TADOConnection::GetTableNames(QStringList& list, bool systemTables)
-{
+void TADOConnection::GetTableNames(QStringList& list, bool systemTables) {
     beginOperation();
     try {
         QStringList names = session().tableNames(systemTables);

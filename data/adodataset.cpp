@@ -1,8 +1,7 @@
 #include "adodataset.h"
 
 namespace {
-data::QueryOptions optionsOf(int timeout, int maxRecords)
-{
+data::QueryOptions optionsOf(int timeout, int maxRecords) {
     data::QueryOptions o;
     o.commandTimeout = timeout;
     o.maxRecords = maxRecords < 0 ? 0 : maxRecords;
@@ -12,41 +11,34 @@ data::QueryOptions optionsOf(int timeout, int maxRecords)
 
 // --- TField -----------------------------------------------------------------
 
-QString TField::FieldName() const
-{
+QString TField::FieldName() const {
     return m_dataSet->FieldDefs().at(m_index).Name;
 }
 
-TFieldType TField::DataType() const
-{
+TFieldType TField::DataType() const {
     return m_dataSet->FieldDefs().at(m_index).DataType;
 }
 
-int TField::Size() const
-{
+int TField::Size() const {
     return m_dataSet->FieldDefs().at(m_index).Size;
 }
 
-bool TField::IsNull() const
-{
+bool TField::IsNull() const {
     const data::ResultStore* s = m_dataSet->storeForRead();
     return !s || s->isNull(m_dataSet->currentRow(), m_index);
 }
 
-QVariant TField::Value() const
-{
+QVariant TField::Value() const {
     const data::ResultStore* s = m_dataSet->storeForRead();
     return s ? s->value(m_dataSet->currentRow(), m_index) : QVariant();
 }
 
-QString TField::AsString() const
-{
+QString TField::AsString() const {
     const data::ResultStore* s = m_dataSet->storeForRead();
     return s ? s->text(m_dataSet->currentRow(), m_index) : QString();
 }
 
-qint64 TField::AsLargeInt() const
-{
+qint64 TField::AsLargeInt() const {
     const data::ResultStore* s = m_dataSet->storeForRead();
     if (!s)
         return 0;
@@ -57,24 +49,20 @@ qint64 TField::AsLargeInt() const
     return s->integer(m_dataSet->currentRow(), m_index);
 }
 
-double TField::AsFloat() const
-{
+double TField::AsFloat() const {
     const data::ResultStore* s = m_dataSet->storeForRead();
     return s ? s->real(m_dataSet->currentRow(), m_index) : 0.0;
 }
 
-bool TField::AsBoolean() const
-{
+bool TField::AsBoolean() const {
     return AsLargeInt() != 0;
 }
 
-void TField::setValue(const QVariant& value) const
-{
+void TField::setValue(const QVariant& value) const {
     const_cast<TADODataSet*>(m_dataSet)->setFieldValue(m_index, value);
 }
 
-void TField::setValue(const TField& source) const
-{
+void TField::setValue(const TField& source) const {
     const_cast<TADODataSet*>(m_dataSet)->setFieldFrom(m_index, source);
 }
 
@@ -82,14 +70,12 @@ void TField::setValue(const TField& source) const
 
 TADODataSet::TADODataSet(QObject* parent) : QObject(parent) {}
 
-TADODataSet::~TADODataSet()
-{
+TADODataSet::~TADODataSet() {
     if (m_connection)
         m_connection->detach(this);
 }
 
-void TADODataSet::setConnection(TADOConnection* connection)
-{
+void TADODataSet::setConnection(TADOConnection* connection) {
     if (m_connection == connection)
         return;
     Close();
@@ -98,22 +84,19 @@ void TADODataSet::setConnection(TADOConnection* connection)
     m_connection = connection;
 }
 
-void TADODataSet::setCommandText(const QString& text)
-{
+void TADODataSet::setCommandText(const QString& text) {
     Close();
     m_commandText = text;
 }
 
-void TADODataSet::setActive(bool active)
-{
+void TADODataSet::setActive(bool active) {
     if (active)
         Open();
     else
         Close();
 }
 
-void TADODataSet::Open()
-{
+void TADODataSet::Open() {
     if (Active())
         return;
     if (!m_connection)
@@ -160,8 +143,7 @@ void TADODataSet::Open()
         AfterOpen(this);
 }
 
-void TADODataSet::buildFieldDefs()
-{
+void TADODataSet::buildFieldDefs() {
     m_fieldDefs.clear();
     const auto& cols = m_store->columns();
     for (int i = 0; i < cols.size(); ++i) {
@@ -176,8 +158,7 @@ void TADODataSet::buildFieldDefs()
     }
 }
 
-void TADODataSet::Close()
-{
+void TADODataSet::Close() {
     if (!Active())
         return;
     m_store.reset();
@@ -195,22 +176,19 @@ void TADODataSet::Close()
         emit dataChanged();
 }
 
-void TADODataSet::requireActive() const
-{
+void TADODataSet::requireActive() const {
     if (!Active())
         throw data::StateError(
             QStringLiteral("Operation bei geschlossener Datenmenge nicht ausführbar"));
 }
 
-void TADODataSet::moveTo(qint64 row)
-{
+void TADODataSet::moveTo(qint64 row) {
     m_row = row;
     if (!ControlsDisabled())
         emit currentRowChanged(row);
 }
 
-void TADODataSet::First()
-{
+void TADODataSet::First() {
     requireActive();
     if (m_state != dsBrowse)
         Post();
@@ -220,8 +198,7 @@ void TADODataSet::First()
     moveTo(empty ? -1 : 0);
 }
 
-void TADODataSet::Next()
-{
+void TADODataSet::Next() {
     requireActive();
     if (m_state != dsBrowse)
         Post();
@@ -233,8 +210,7 @@ void TADODataSet::Next()
     moveTo(m_row + 1);
 }
 
-void TADODataSet::Prior()
-{
+void TADODataSet::Prior() {
     requireActive();
     if (m_state != dsBrowse)
         Post();
@@ -246,8 +222,7 @@ void TADODataSet::Prior()
     moveTo(m_row - 1);
 }
 
-void TADODataSet::Last()
-{
+void TADODataSet::Last() {
     requireActive();
     if (m_state != dsBrowse)
         Post();
@@ -258,23 +233,19 @@ void TADODataSet::Last()
     m_eof = n == 0;
 }
 
-bool TADODataSet::Eof() const
-{
+bool TADODataSet::Eof() const {
     return !Active() || m_eof;
 }
 
-bool TADODataSet::Bof() const
-{
+bool TADODataSet::Bof() const {
     return !Active() || m_bof;
 }
 
-qint64 TADODataSet::RecordCount() const
-{
+qint64 TADODataSet::RecordCount() const {
     return Active() ? m_store->rowCount() : 0;
 }
 
-void TADODataSet::setRecNo(qint64 recNo)
-{
+void TADODataSet::setRecNo(qint64 recNo) {
     requireActive();
     if (recNo < 1 || recNo > m_store->rowCount())
         throw data::StateError(QStringLiteral("Datensatz %1 existiert nicht").arg(recNo));
@@ -286,19 +257,16 @@ void TADODataSet::setRecNo(qint64 recNo)
     moveTo(recNo - 1);
 }
 
-void TADODataSet::refuseField(int i) const
-{
+void TADODataSet::refuseField(int i) const {
     requireActive();
     throw data::StateError(QStringLiteral("Feldindex %1 außerhalb des gültigen Bereichs").arg(i));
 }
 
-int TADODataSet::FieldIndex(const QString& name) const
-{
+int TADODataSet::FieldIndex(const QString& name) const {
     return m_store ? m_store->columnIndex(name) : -1;
 }
 
-TField TADODataSet::FieldByName(const QString& name) const
-{
+TField TADODataSet::FieldByName(const QString& name) const {
     requireActive();
     const int i = FieldIndex(name);
     if (i < 0)
@@ -306,8 +274,7 @@ TField TADODataSet::FieldByName(const QString& name) const
     return TField(this, i);
 }
 
-void TADODataSet::setState(TDataSetState state)
-{
+void TADODataSet::setState(TDataSetState state) {
     if (m_state == state)
         return;
     m_state = state;
@@ -315,8 +282,7 @@ void TADODataSet::setState(TDataSetState state)
         emit stateChanged(state);
 }
 
-const data::RowWriter& TADODataSet::writer()
-{
+const data::RowWriter& TADODataSet::writer() {
     requireActive();
     if (!m_writer) {
         if (!m_notUpdatable.isEmpty())
@@ -324,8 +290,8 @@ const data::RowWriter& TADODataSet::writer()
         if (!m_connection)
             throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
         try {
-            m_writer = std::make_unique<data::RowWriter>(m_connection->session().writeTarget(*m_store),
-                                                         m_store->columns());
+            m_writer = std::make_unique<data::RowWriter>(
+                m_connection->session().writeTarget(*m_store), m_store->columns());
         } catch (const data::NotUpdatableError& e) {
             m_notUpdatable = e.message();
             throw;
@@ -337,8 +303,7 @@ const data::RowWriter& TADODataSet::writer()
     return *m_writer;
 }
 
-QString TADODataSet::notUpdatableReason()
-{
+QString TADODataSet::notUpdatableReason() {
     try {
         writer();
     } catch (const data::DataError& e) {
@@ -347,13 +312,11 @@ QString TADODataSet::notUpdatableReason()
     return {};
 }
 
-bool TADODataSet::Modified() const
-{
+bool TADODataSet::Modified() const {
     return m_state != dsBrowse && m_changed.contains(true);
 }
 
-void TADODataSet::Edit()
-{
+void TADODataSet::Edit() {
     requireActive();
     if (m_state != dsBrowse)
         return;
@@ -372,8 +335,7 @@ void TADODataSet::Edit()
     setState(dsEdit);
 }
 
-void TADODataSet::insertAt(qint64 row)
-{
+void TADODataSet::insertAt(qint64 row) {
     requireActive();
     if (m_state != dsBrowse)
         Post();
@@ -388,8 +350,7 @@ void TADODataSet::insertAt(qint64 row)
     moveTo(at);
 }
 
-void TADODataSet::Insert()
-{
+void TADODataSet::Insert() {
     requireActive();
     if (!writesBack()) {
         Append();
@@ -400,8 +361,7 @@ void TADODataSet::Insert()
     insertAt(m_row < 0 ? 0 : m_row);
 }
 
-void TADODataSet::Append()
-{
+void TADODataSet::Append() {
     requireActive();
     if (writesBack()) {
         if (m_state != dsBrowse)
@@ -417,16 +377,15 @@ void TADODataSet::Append()
     moveTo(m_store->rowCount() - 1);
 }
 
-void TADODataSet::setFieldFrom(int index, const TField& source)
-{
+void TADODataSet::setFieldFrom(int index, const TField& source) {
     // Rows appended for a provider take the value store to store; everything
     // else (editing a query result) goes the way of a variant.
     requireActive();
     const data::ResultStore* from = source.m_dataSet->storeForRead();
     const qint64 fromRow = source.m_dataSet->currentRow();
-    if (writesBack() || !m_store || !from || m_row < 0 || fromRow < 0 ||
-        source.m_index < 0 || source.m_index >= from->columnCount() || index < 0 ||
-        index >= m_store->columnCount() || (m_state == dsBrowse && m_row < m_firstUnsentRow)) {
+    if (writesBack() || !m_store || !from || m_row < 0 || fromRow < 0 || source.m_index < 0 ||
+        source.m_index >= from->columnCount() || index < 0 || index >= m_store->columnCount() ||
+        (m_state == dsBrowse && m_row < m_firstUnsentRow)) {
         setFieldValue(index, source.Value());
         return;
     }
@@ -435,8 +394,7 @@ void TADODataSet::setFieldFrom(int index, const TField& source)
         m_state = dsEdit;
 }
 
-void TADODataSet::setFieldValue(int index, const QVariant& value)
-{
+void TADODataSet::setFieldValue(int index, const QVariant& value) {
     requireActive();
     if (m_row < 0)
         throw data::StateError(QStringLiteral("Kein aktueller Datensatz"));
@@ -450,7 +408,8 @@ void TADODataSet::setFieldValue(int index, const QVariant& value)
         return;
     }
     if (index < 0 || index >= FieldCount())
-        throw data::StateError(QStringLiteral("Feldindex %1 außerhalb des gültigen Bereichs").arg(index));
+        throw data::StateError(
+            QStringLiteral("Feldindex %1 außerhalb des gültigen Bereichs").arg(index));
     if (m_state == dsBrowse)
         Edit();
     m_store->setCell(m_row, index, value);
@@ -459,8 +418,7 @@ void TADODataSet::setFieldValue(int index, const QVariant& value)
         emit rowChanged(m_row);
 }
 
-QVariant TADODataSet::paramValue(data::ResultStore::RowSource source, int col) const
-{
+QVariant TADODataSet::paramValue(data::ResultStore::RowSource source, int col) const {
     // Decimals go as their exact digits; a double could miss the stored value.
     if (m_store->column(col).kind == data::StorageKind::Decimal) {
         const QString digits = m_store->sourceText(source, col);
@@ -469,8 +427,7 @@ QVariant TADODataSet::paramValue(data::ResultStore::RowSource source, int col) c
     return m_store->sourceValue(source, col);
 }
 
-data::ChangeResult TADODataSet::runChange(const data::SqlStatement& statement, bool atMostOne)
-{
+data::ChangeResult TADODataSet::runChange(const data::SqlStatement& statement, bool atMostOne) {
     if (!m_connection)
         throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
     try {
@@ -487,8 +444,7 @@ const char* const kConflictText =
     "oder gelöscht. Die Änderungen bleiben erhalten; mit Esc werden sie verworfen";
 }
 
-void TADODataSet::postEdit()
-{
+void TADODataSet::postEdit() {
     QList<int> changed;
     for (int c = 0; c < m_changed.size(); ++c)
         if (m_changed.at(c))
@@ -497,9 +453,9 @@ void TADODataSet::postEdit()
         const data::RowWriter& w = writer();
         const data::ResultStore::RowSource origin = m_editOrigin;
         const data::ResultStore::RowSource now = m_store->rowSource(m_row);
-        const data::SqlStatement st =
-            w.update(changed, [&](int c) { return paramValue(origin, c); },
-                     [&](int c) { return paramValue(now, c); });
+        const data::SqlStatement st = w.update(
+            changed, [&](int c) { return paramValue(origin, c); },
+            [&](int c) { return paramValue(now, c); });
         if (runChange(st, !w.byKey()).rowsAffected == 0)
             throw data::UpdateConflictError(QString::fromUtf8(kConflictText));
     }
@@ -509,8 +465,7 @@ void TADODataSet::postEdit()
         emit rowChanged(m_row);
 }
 
-void TADODataSet::postInsert()
-{
+void TADODataSet::postInsert() {
     const data::RowWriter& w = writer();
     QList<int> assigned;
     for (int c = 0; c < m_changed.size(); ++c)
@@ -548,8 +503,7 @@ void TADODataSet::postInsert()
         emit rowChanged(m_row);
 }
 
-void TADODataSet::Post()
-{
+void TADODataSet::Post() {
     requireActive();
     if (!writesBack()) {
         m_state = dsBrowse;
@@ -566,8 +520,7 @@ void TADODataSet::Post()
         postInsert();
 }
 
-void TADODataSet::Cancel()
-{
+void TADODataSet::Cancel() {
     requireActive();
     if (!writesBack()) {
         if (m_state == dsInsert && m_row == m_store->rowCount() - 1) {
@@ -604,8 +557,7 @@ void TADODataSet::Cancel()
     }
 }
 
-void TADODataSet::Delete()
-{
+void TADODataSet::Delete() {
     requireActive();
     if (!writesBack())
         throw data::StateError(QStringLiteral("Datensätze können hier nicht gelöscht werden"));
@@ -635,8 +587,7 @@ void TADODataSet::Delete()
     moveTo(m_row);
 }
 
-void TADODataSet::UpdateBatch()
-{
+void TADODataSet::UpdateBatch() {
     requireActive();
     if (m_state != dsBrowse)
         Post();
@@ -652,8 +603,7 @@ void TADODataSet::UpdateBatch()
     }
 }
 
-void TADODataSet::sendAppendedRows()
-{
+void TADODataSet::sendAppendedRows() {
     if (!m_connection)
         throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
     try {
@@ -675,13 +625,11 @@ void TADODataSet::sendAppendedRows()
     m_bof = m_eof = true;
 }
 
-void TADODataSet::DisableControls()
-{
+void TADODataSet::DisableControls() {
     ++m_disableCount;
 }
 
-void TADODataSet::EnableControls()
-{
+void TADODataSet::EnableControls() {
     if (m_disableCount == 0)
         return;
     if (--m_disableCount == 0)
@@ -692,8 +640,7 @@ void TADODataSet::EnableControls()
 
 TDataSource::TDataSource(QObject* parent) : QObject(parent) {}
 
-void TDataSource::setDataSet(TADODataSet* dataSet)
-{
+void TDataSource::setDataSet(TADODataSet* dataSet) {
     if (m_dataSet == dataSet)
         return;
     if (m_dataSet)
@@ -705,8 +652,9 @@ void TDataSource::setDataSet(TADODataSet* dataSet)
         connect(dataSet, &TADODataSet::rowInserted, this, &TDataSource::rowInserted);
         connect(dataSet, &TADODataSet::rowRemoved, this, &TDataSource::rowRemoved);
         connect(dataSet, &TADODataSet::rowChanged, this, &TDataSource::rowChanged);
-        connect(dataSet, &TADODataSet::stateChanged, this,
-                [this](TDataSetState) { emit rowChanged(m_dataSet ? m_dataSet->currentRow() : -1); });
+        connect(dataSet, &TADODataSet::stateChanged, this, [this](TDataSetState) {
+            emit rowChanged(m_dataSet ? m_dataSet->currentRow() : -1);
+        });
     }
     emit dataSetChanged();
 }

@@ -22,7 +22,7 @@ class TADODataSet;
 struct TFieldDef {
     QString Name;
     TFieldType DataType = ftUnknown;
-    int Size = 0;      // characters, bytes, or digits after the point (BCD); 0 for fixed kinds and blobs
+    int Size = 0; // characters, bytes, or digits after the point (BCD); 0 for fixed kinds and blobs
     int FieldNo = 0;   // 1-based position
     int Precision = 0; // digits (numeric kinds)
 };
@@ -40,8 +40,8 @@ public:
     TFieldType DataType() const;
     int Size() const;
     bool IsNull() const;
-    QVariant Value() const;   // invalid QVariant for null
-    QString AsString() const; // "" for null; see ResultStore::text
+    QVariant Value() const;    // invalid QVariant for null
+    QString AsString() const;  // "" for null; see ResultStore::text
     qint64 AsLargeInt() const; // 0 for null
     double AsFloat() const;    // 0 for null
     bool AsBoolean() const;    // false for null
@@ -105,8 +105,7 @@ public:
 
     int FieldCount() const { return int(m_fieldDefs.size()); }
     const QList<TFieldDef>& FieldDefs() const { return m_fieldDefs; }
-    TField Fields(int i) const
-    {
+    TField Fields(int i) const {
         if (!m_store || i < 0 || i >= FieldCount())
             refuseField(i);
         return TField(this, i);
@@ -217,9 +216,9 @@ private:
     QString m_tableName;         // for cmdTable: the table rows are appended to
     // Writing back (query results).
     std::unique_ptr<data::RowWriter> m_writer;
-    QString m_notUpdatable;                        // why not, once known
-    data::ResultStore::RowSource m_editOrigin;     // the row as read, while editing
-    QList<bool> m_changed;                         // fields set since Edit/Insert
+    QString m_notUpdatable;                    // why not, once known
+    data::ResultStore::RowSource m_editOrigin; // the row as read, while editing
+    QList<bool> m_changed;                     // fields set since Edit/Insert
 };
 
 // Binds a dataset to data-aware views.

@@ -9,17 +9,43 @@ namespace {
 // OLE DB and SQL Server provider keywords plus the ODBC-style synonyms people
 // type. Only used to decide where an unquoted value ends.
 constexpr std::array<const char*, 34> kKeywords = {
-    "Provider", "Data Source", "Initial Catalog", "User ID", "Password",
-    "Integrated Security", "Persist Security Info", "Connect Timeout", "Connection Timeout",
-    "Application Name", "Workstation ID", "Packet Size", "Network Address", "Network Library",
-    "Use Encryption for Data", "Trust Server Certificate", "Extended Properties",
-    "Locale Identifier", "Mode", "Auto Translate", "Current Language", "Use Procedure for Prepare",
-    "Server", "Database", "UID", "PWD", "User", "Trusted_Connection", "Encrypt", "Port",
-    "Driver", "DSN", "Jet OLEDB:Engine Type", "Jet OLEDB:Database Password",
+    "Provider",
+    "Data Source",
+    "Initial Catalog",
+    "User ID",
+    "Password",
+    "Integrated Security",
+    "Persist Security Info",
+    "Connect Timeout",
+    "Connection Timeout",
+    "Application Name",
+    "Workstation ID",
+    "Packet Size",
+    "Network Address",
+    "Network Library",
+    "Use Encryption for Data",
+    "Trust Server Certificate",
+    "Extended Properties",
+    "Locale Identifier",
+    "Mode",
+    "Auto Translate",
+    "Current Language",
+    "Use Procedure for Prepare",
+    "Server",
+    "Database",
+    "UID",
+    "PWD",
+    "User",
+    "Trusted_Connection",
+    "Encrypt",
+    "Port",
+    "Driver",
+    "DSN",
+    "Jet OLEDB:Engine Type",
+    "Jet OLEDB:Database Password",
 };
 
-bool isNameChar(QChar c)
-{
+bool isNameChar(QChar c) {
     return c != QLatin1Char('=') && c != QLatin1Char(';');
 }
 
@@ -27,8 +53,7 @@ bool isNameChar(QChar c)
 // including blanks before it when it does, else 0. Known keywords always
 // count; an unknown name counts when it is a plain word (letters, digits,
 // blanks, "_", ":", ".").
-qsizetype keyAt(const QString& s, qsizetype i, bool knownOnly)
-{
+qsizetype keyAt(const QString& s, qsizetype i, bool knownOnly) {
     qsizetype j = i;
     while (j < s.size() && s.at(j).isSpace())
         ++j;
@@ -50,8 +75,7 @@ qsizetype keyAt(const QString& s, qsizetype i, bool knownOnly)
     return k - i;
 }
 
-bool needsQuotes(const QString& v)
-{
+bool needsQuotes(const QString& v) {
     if (v.isEmpty())
         return false;
     if (v.front().isSpace() || v.back().isSpace())
@@ -60,8 +84,7 @@ bool needsQuotes(const QString& v)
            v.contains(QLatin1Char('\'')) || v.contains(QLatin1Char('='));
 }
 
-QString quote(const QString& v)
-{
+QString quote(const QString& v) {
     QString q = v;
     q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + q + QLatin1Char('"');
@@ -69,8 +92,7 @@ QString quote(const QString& v)
 
 } // namespace
 
-bool isKnownConnectionKeyword(QStringView key)
-{
+bool isKnownConnectionKeyword(QStringView key) {
     for (const char* k : kKeywords) {
         if (key.compare(QLatin1String(k), Qt::CaseInsensitive) == 0)
             return true;
@@ -78,8 +100,7 @@ bool isKnownConnectionKeyword(QStringView key)
     return false;
 }
 
-ConnectionString ConnectionString::parse(const QString& s)
-{
+ConnectionString ConnectionString::parse(const QString& s) {
     ConnectionString cs;
     qsizetype i = 0;
     const qsizetype n = s.size();
@@ -136,14 +157,15 @@ ConnectionString ConnectionString::parse(const QString& s)
         // Plain value: up to the ";" that a keyword follows, or the end.
         qsizetype j = i;
         while (j < n) {
-            if (s.at(j) == QLatin1Char(';') && (j + 1 >= n || keyAt(s, j + 1, false) > 0 ||
-                                                  s.mid(j + 1).trimmed().isEmpty())) {
+            if (s.at(j) == QLatin1Char(';') &&
+                (j + 1 >= n || keyAt(s, j + 1, false) > 0 || s.mid(j + 1).trimmed().isEmpty())) {
                 // A ";" followed by an unknown word counts as a separator only
                 // when no known keyword's value would be cut; passwords are
                 // the values that contain ";" in practice, so for them only a
                 // known keyword ends the value.
-                const bool secret = item.key.compare(QLatin1String("Password"), Qt::CaseInsensitive) == 0 ||
-                                    item.key.compare(QLatin1String("PWD"), Qt::CaseInsensitive) == 0;
+                const bool secret =
+                    item.key.compare(QLatin1String("Password"), Qt::CaseInsensitive) == 0 ||
+                    item.key.compare(QLatin1String("PWD"), Qt::CaseInsensitive) == 0;
                 if (!secret || j + 1 >= n || keyAt(s, j + 1, true) > 0 ||
                     s.mid(j + 1).trimmed().isEmpty())
                     break;
@@ -160,24 +182,21 @@ ConnectionString ConnectionString::parse(const QString& s)
     return cs;
 }
 
-bool ConnectionString::contains(QStringView key) const
-{
+bool ConnectionString::contains(QStringView key) const {
     for (const auto& item : m_items)
         if (item.key.compare(key, Qt::CaseInsensitive) == 0)
             return true;
     return false;
 }
 
-QString ConnectionString::value(QStringView key) const
-{
+QString ConnectionString::value(QStringView key) const {
     for (const auto& item : m_items)
         if (item.key.compare(key, Qt::CaseInsensitive) == 0)
             return item.value;
     return {};
 }
 
-void ConnectionString::setValue(const QString& key, const QString& value)
-{
+void ConnectionString::setValue(const QString& key, const QString& value) {
     for (auto& item : m_items) {
         if (item.key.compare(key, Qt::CaseInsensitive) == 0) {
             item.value = value;
@@ -187,15 +206,13 @@ void ConnectionString::setValue(const QString& key, const QString& value)
     m_items.append({key, value});
 }
 
-void ConnectionString::remove(QStringView key)
-{
+void ConnectionString::remove(QStringView key) {
     m_items.removeIf([&](const ConnectionStringItem& item) {
         return item.key.compare(key, Qt::CaseInsensitive) == 0;
     });
 }
 
-QString ConnectionString::toString() const
-{
+QString ConnectionString::toString() const {
     QStringList parts;
     for (const auto& item : m_items)
         parts.append(item.key + QLatin1Char('=') +

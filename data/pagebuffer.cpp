@@ -28,22 +28,19 @@ constexpr std::size_t kSmallRegionBytes = std::size_t(64) << 20; // when the lar
 // Buffers above this get a mapping of their own.
 constexpr std::size_t kOwnMappingBytes = std::size_t(64) << 20;
 
-std::size_t pageSize()
-{
+std::size_t pageSize() {
     static const std::size_t size = std::size_t(sysconf(_SC_PAGESIZE));
     return size;
 }
 
-std::size_t roundToPages(std::size_t n)
-{
+std::size_t roundToPages(std::size_t n) {
     const std::size_t p = pageSize();
     return (n + p - 1) / p * p;
 }
 
 // Faults the range in with one call instead of one trap per page; a kernel
 // that cannot do so leaves the pages to be faulted on first touch.
-void populate(char* from, std::size_t n)
-{
+void populate(char* from, std::size_t n) {
     if (n)
         madvise(from, n, MADV_POPULATE_WRITE);
 }
@@ -54,22 +51,23 @@ namespace pagepool {
 
 struct Region {
     char* base = nullptr;
-    std::size_t bytes = 0;    // address space
-    std::size_t top = 0;      // end of the highest buffer
-    std::size_t used = 0;     // above this the memory reads as zero (never written, or given back)
-    std::size_t buffers = 0;  // live buffers carved from it
-    bool open = false;        // the buffer at the top may still grow
+    std::size_t bytes = 0;   // address space
+    std::size_t top = 0;     // end of the highest buffer
+    std::size_t used = 0;    // above this the memory reads as zero (never written, or given back)
+    std::size_t buffers = 0; // live buffers carved from it
+    bool open = false;       // the buffer at the top may still grow
     std::uint64_t closedAt = 0; // when the top last became free
     // Freed ranges below the top, offset -> length; given back to the
     // system, so they read as zero and cost no memory until used again.
     std::map<std::size_t, std::size_t> holes;
 
-    bool atTop(const char* data, std::size_t capacity) const { return data + capacity == base + top; }
+    bool atTop(const char* data, std::size_t capacity) const {
+        return data + capacity == base + top;
+    }
 
     // Hands out [top, top + n): zeroes what earlier buffers left there and
     // backs it with memory.
-    char* take(std::size_t n)
-    {
+    char* take(std::size_t n) {
         char* p = base + top;
         if (top < used)
             std::memset(p, 0, std::min(n, used - top));
@@ -80,8 +78,7 @@ struct Region {
     }
 
     // A hole of at least n bytes, first fit; null when there is none.
-    char* takeHole(std::size_t n)
-    {
+    char* takeHole(std::size_t n) {
         for (auto it = holes.begin(); it != holes.end(); ++it) {
             if (it->second < n)
                 continue;
@@ -97,8 +94,7 @@ struct Region {
 
     // Takes back the memory of a freed buffer. Holes that reach the top
     // lower it, and whatever lies above the top is given back as well.
-    void giveBack(std::size_t offset, std::size_t length)
-    {
+    void giveBack(std::size_t offset, std::size_t length) {
         madvise(base + offset, length, MADV_DONTNEED);
         auto next = holes.lower_bound(offset);
         if (next != holes.end() && offset + length == next->first) {
@@ -130,13 +126,11 @@ struct Region {
 // block shrinks that block's arena and starts the next one right away, so
 // the next arena continues where the last one ended and no gap is left.
 // Fixed-size buffers fill the holes freed buffers left first.
-class Pool
-{
+class Pool {
 public:
     // Memory for n bytes (a multiple of the page size), or null when no
     // region can be had.
-    char* carve(std::size_t n, bool growable, Region*& region)
-    {
+    char* carve(std::size_t n, bool growable, Region*& region) {
         std::lock_guard lock(m_mutex);
         if (!growable) {
             for (const auto& r : m_regions) {
@@ -161,8 +155,7 @@ public:
         return best->take(n);
     }
 
-    bool growInPlace(Region* r, char* data, std::size_t capacity, std::size_t want)
-    {
+    bool growInPlace(Region* r, char* data, std::size_t capacity, std::size_t want) {
         std::lock_guard lock(m_mutex);
         if (!r->atTop(data, capacity) || r->bytes - r->top < want - capacity)
             return false;
@@ -173,8 +166,7 @@ public:
 
     // Gives back the tail beyond `want` when the buffer is at the top; the
     // next buffer carved there reuses it as it is.
-    bool shrink(Region* r, char* data, std::size_t capacity, std::size_t want)
-    {
+    bool shrink(Region* r, char* data, std::size_t capacity, std::size_t want) {
         std::lock_guard lock(m_mutex);
         if (!r->atTop(data, capacity))
             return false;
@@ -183,8 +175,7 @@ public:
         return true;
     }
 
-    void free(Region* r, char* data, std::size_t capacity)
-    {
+    void free(Region* r, char* data, std::size_t capacity) {
         std::lock_guard lock(m_mutex);
         if (r->atTop(data, capacity))
             close(*r);
@@ -197,16 +188,14 @@ public:
     }
 
 private:
-    void close(Region& r)
-    {
+    void close(Region& r) {
         if (r.open) {
             r.open = false;
             r.closedAt = ++m_clock;
         }
     }
 
-    Region* addRegion()
-    {
+    Region* addRegion() {
         for (const std::size_t bytes : {kRegionBytes, kSmallRegionBytes}) {
             // Aligned to huge pages, so that each 2 MB of the region can be one.
             const std::size_t mapped = bytes + kHugePage;
@@ -215,8 +204,9 @@ private:
             if (p == MAP_FAILED)
                 continue;
             char* raw = static_cast<char*>(p);
-            char* base = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(raw) + kHugePage - 1) &
-                                                 ~(std::uintptr_t(kHugePage) - 1));
+            char* base =
+                reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(raw) + kHugePage - 1) &
+                                        ~(std::uintptr_t(kHugePage) - 1));
             if (base > raw)
                 munmap(raw, std::size_t(base - raw));
             if (raw + mapped > base + bytes)
@@ -236,8 +226,7 @@ private:
     std::uint64_t m_clock = 0;
 };
 
-Pool& pool()
-{
+Pool& pool() {
     // Never destroyed: buffers of static objects may outlive any static pool.
     static Pool* p = new Pool;
     return *p;
@@ -247,8 +236,7 @@ Pool& pool()
 
 namespace {
 
-char* mapOwn(std::size_t bytes)
-{
+char* mapOwn(std::size_t bytes) {
     void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED)
         throw std::bad_alloc();
@@ -258,21 +246,16 @@ char* mapOwn(std::size_t bytes)
 
 } // namespace
 
-PageBuffer::~PageBuffer()
-{
+PageBuffer::~PageBuffer() {
     release();
 }
 
 PageBuffer::PageBuffer(PageBuffer&& other) noexcept
-    : m_data(std::exchange(other.m_data, nullptr))
-    , m_size(std::exchange(other.m_size, 0))
-    , m_capacity(std::exchange(other.m_capacity, 0))
-    , m_region(std::exchange(other.m_region, nullptr))
-{
-}
+    : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)),
+      m_capacity(std::exchange(other.m_capacity, 0)),
+      m_region(std::exchange(other.m_region, nullptr)) {}
 
-PageBuffer& PageBuffer::operator=(PageBuffer&& other) noexcept
-{
+PageBuffer& PageBuffer::operator=(PageBuffer&& other) noexcept {
     if (this != &other) {
         release();
         m_data = std::exchange(other.m_data, nullptr);
@@ -283,8 +266,7 @@ PageBuffer& PageBuffer::operator=(PageBuffer&& other) noexcept
     return *this;
 }
 
-void PageBuffer::release()
-{
+void PageBuffer::release() {
     if (m_region)
         pagepool::pool().free(m_region, m_data, m_capacity);
     else if (m_data)
@@ -294,8 +276,7 @@ void PageBuffer::release()
     m_size = m_capacity = 0;
 }
 
-void PageBuffer::reserve(std::size_t n)
-{
+void PageBuffer::reserve(std::size_t n) {
     if (n <= m_capacity)
         return;
     const std::size_t want = roundToPages(n);
@@ -328,8 +309,7 @@ void PageBuffer::reserve(std::size_t n)
     m_capacity = want;
 }
 
-void PageBuffer::allocateZeroed(std::size_t n)
-{
+void PageBuffer::allocateZeroed(std::size_t n) {
     release();
     const std::size_t want = roundToPages(n);
     if (want == 0)
@@ -342,8 +322,7 @@ void PageBuffer::allocateZeroed(std::size_t n)
     m_size = n;
 }
 
-void PageBuffer::truncate(std::size_t n)
-{
+void PageBuffer::truncate(std::size_t n) {
     if (n < m_size) {
         // Bytes beyond the size may be handed out again by append; clearing
         // is not needed because append overwrites them.
@@ -351,8 +330,7 @@ void PageBuffer::truncate(std::size_t n)
     }
 }
 
-void PageBuffer::append(const void* bytes, std::size_t n)
-{
+void PageBuffer::append(const void* bytes, std::size_t n) {
     if (m_size + n > m_capacity) {
         // Doubling is cheap: the buffer grows in place at the top of its
         // region, or mremap moves page tables, not bytes.
@@ -366,8 +344,7 @@ void PageBuffer::append(const void* bytes, std::size_t n)
     m_size += n;
 }
 
-void PageBuffer::shrinkToFit()
-{
+void PageBuffer::shrinkToFit() {
     const std::size_t want = roundToPages(m_size);
     if (want >= m_capacity)
         return;

@@ -22,8 +22,7 @@ namespace pagepool {
 struct Region;
 }
 
-class PageBuffer
-{
+class PageBuffer {
 public:
     PageBuffer() = default;
     ~PageBuffer();
@@ -53,7 +52,7 @@ private:
     void release();
     char* m_data = nullptr;
     std::size_t m_size = 0;
-    std::size_t m_capacity = 0;          // bytes owned, a multiple of the page size
+    std::size_t m_capacity = 0;           // bytes owned, a multiple of the page size
     pagepool::Region* m_region = nullptr; // the region it was carved from; null: own mapping
 };
 

@@ -10,38 +10,32 @@ struct Registry {
     QMutex mutex;
     QHash<QString, ProviderFactory> factories; // key: lower-case name
 };
-Registry& registry()
-{
+Registry& registry() {
     static Registry r;
     return r;
 }
 } // namespace
 
-void ProviderConnection::takeRows(const QString& table, ResultStore& rows)
-{
+void ProviderConnection::takeRows(const QString& table, ResultStore& rows) {
     appendRows(table, rows, 0);
     rows.clear();
 }
 
-WriteTarget ProviderConnection::writeTarget(const ResultStore&)
-{
+WriteTarget ProviderConnection::writeTarget(const ResultStore&) {
     throw NotUpdatableError(QStringLiteral("Die Ergebnismenge kann nicht geändert werden: "
                                            "der Datenanbieter schreibt keine Zeilen zurück"));
 }
 
-ChangeResult ProviderConnection::executeChange(const QString&, const QList<QVariant>&, bool)
-{
+ChangeResult ProviderConnection::executeChange(const QString&, const QList<QVariant>&, bool) {
     throw NotUpdatableError(QStringLiteral("Die Ergebnismenge kann nicht geändert werden: "
                                            "der Datenanbieter schreibt keine Zeilen zurück"));
 }
 
-QList<PropertyEntry> Provider::closedProperties(const ConnectionParams& params) const
-{
+QList<PropertyEntry> Provider::closedProperties(const ConnectionParams& params) const {
     return params.properties;
 }
 
-void registerProvider(const QString& providerName, ProviderFactory factory)
-{
+void registerProvider(const QString& providerName, ProviderFactory factory) {
     Registry& r = registry();
     QMutexLocker lock(&r.mutex);
     r.factories.insert(providerName.trimmed().toLower(), std::move(factory));
@@ -49,8 +43,7 @@ void registerProvider(const QString& providerName, ProviderFactory factory)
 
 void registerBuiltinProviders(); // odbc/odbcprovider.cpp
 
-std::shared_ptr<Provider> createProvider(const QString& providerName)
-{
+std::shared_ptr<Provider> createProvider(const QString& providerName) {
     registerBuiltinProviders();
     ProviderFactory factory;
     {
@@ -60,10 +53,10 @@ std::shared_ptr<Provider> createProvider(const QString& providerName)
     }
     if (!factory) {
         // The wording of the OLE DB service components for an unknown provider.
-        throw DataError(QStringLiteral("Provider kann nicht gefunden werden. Er ist "
-                                       "möglicherweise nicht richtig installiert.")
-                            + (providerName.isEmpty() ? QString()
-                                                      : QStringLiteral(" (%1)").arg(providerName)));
+        throw DataError(
+            QStringLiteral("Provider kann nicht gefunden werden. Er ist "
+                           "möglicherweise nicht richtig installiert.") +
+            (providerName.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(providerName)));
     }
     return factory();
 }

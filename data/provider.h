@@ -27,8 +27,8 @@ struct PropertyEntry {
 using MessageList = QList<DiagRecord>;
 
 struct QueryOptions {
-    int commandTimeout = 0;  // seconds; 0: no limit
-    qint64 maxRecords = 0;   // 0: no limit
+    int commandTimeout = 0; // seconds; 0: no limit
+    qint64 maxRecords = 0;  // 0: no limit
 };
 
 struct ConnectionParams {
@@ -75,9 +75,8 @@ public:
     virtual void execute(const QString& text, const QList<QVariant>& params,
                          const QueryOptions& options, MessageList& messages) = 0;
     // Opens a table by name (command type table): its columns and rows.
-    virtual std::shared_ptr<ResultStore> openTable(const QString& table,
-                                                   const QueryOptions& options,
-                                                   MessageList& messages) = 0;
+    virtual std::shared_ptr<ResultStore>
+    openTable(const QString& table, const QueryOptions& options, MessageList& messages) = 0;
     // Writes the rows [firstRow, store.rowCount()) that were appended to a
     // store opened by openTable(table).
     virtual void appendRows(const QString& table, const ResultStore& store, qint64 firstRow) = 0;

@@ -21,16 +21,14 @@ constexpr std::int32_t kEpochOffsetDays = 719162;
 // Julian day number of 0001-01-01 in the proleptic Gregorian calendar.
 constexpr qint64 kJulianDayOfDayZero = 1721426;
 
-std::int64_t pow10i(int n)
-{
+std::int64_t pow10i(int n) {
     std::int64_t r = 1;
     for (int i = 0; i < n && i < 18; ++i)
         r *= 10;
     return r;
 }
 
-QString decimalText(std::int64_t unscaled, int scale)
-{
+QString decimalText(std::int64_t unscaled, int scale) {
     const bool negative = unscaled < 0;
     // Work on the magnitude in unsigned arithmetic so INT64_MIN is safe.
     std::uint64_t mag = negative ? 0 - std::uint64_t(unscaled) : std::uint64_t(unscaled);
@@ -43,14 +41,12 @@ QString decimalText(std::int64_t unscaled, int scale)
     return negative ? QLatin1Char('-') + digits : digits;
 }
 
-QString fractionText(std::int64_t ticksOfSecond)
-{
+QString fractionText(std::int64_t ticksOfSecond) {
     const int ms = int(ticksOfSecond / 10000);
     return ms == 0 ? QString() : QStringLiteral(".%1").arg(ms, 3, 10, QLatin1Char('0'));
 }
 
-QString timeText(std::int64_t ticks)
-{
+QString timeText(std::int64_t ticks) {
     const std::int64_t secs = ticks / kTicksPerSecond;
     return QStringLiteral("%1:%2:%3")
                .arg(secs / 3600, 2, 10, QLatin1Char('0'))
@@ -59,8 +55,7 @@ QString timeText(std::int64_t ticks)
            fractionText(ticks % kTicksPerSecond);
 }
 
-QString dateText(std::int32_t days)
-{
+QString dateText(std::int32_t days) {
     int y, m, d;
     civilFromDays(days, y, m, d);
     return QStringLiteral("%1-%2-%3")
@@ -69,8 +64,7 @@ QString dateText(std::int32_t days)
         .arg(d, 2, 10, QLatin1Char('0'));
 }
 
-QUuid uuidFromBytes(const unsigned char* p)
-{
+QUuid uuidFromBytes(const unsigned char* p) {
     std::uint32_t d1;
     std::uint16_t d2, d3;
     std::memcpy(&d1, p, 4);
@@ -79,28 +73,24 @@ QUuid uuidFromBytes(const unsigned char* p)
     return QUuid(d1, d2, d3, p[8], p[9], p[10], p[11], p[12], p[13], p[14], p[15]);
 }
 
-void uuidToBytes(const QUuid& u, unsigned char* p)
-{
+void uuidToBytes(const QUuid& u, unsigned char* p) {
     std::memcpy(p, &u.data1, 4);
     std::memcpy(p + 4, &u.data2, 2);
     std::memcpy(p + 6, &u.data3, 2);
     std::memcpy(p + 8, u.data4, 8);
 }
 
-std::int64_t ticksOf(const QTime& t)
-{
+std::int64_t ticksOf(const QTime& t) {
     return std::int64_t(t.msecsSinceStartOfDay()) * 10000;
 }
 
-std::int32_t daysOf(const QDate& d)
-{
+std::int32_t daysOf(const QDate& d) {
     return std::int32_t(d.toJulianDay() - kJulianDayOfDayZero);
 }
 
 } // namespace
 
-std::int32_t daysFromCivil(int y, int m, int d)
-{
+std::int32_t daysFromCivil(int y, int m, int d) {
     y -= m <= 2;
     const int era = (y >= 0 ? y : y - 399) / 400;
     const unsigned yoe = unsigned(y - era * 400);
@@ -109,8 +99,7 @@ std::int32_t daysFromCivil(int y, int m, int d)
     return std::int32_t(era * 146097 + int(doe) - 719468) + kEpochOffsetDays;
 }
 
-void civilFromDays(std::int32_t days, int& year, int& month, int& day)
-{
+void civilFromDays(std::int32_t days, int& year, int& month, int& day) {
     const std::int64_t z = std::int64_t(days) - kEpochOffsetDays + 719468;
     const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
     const unsigned doe = unsigned(z - era * 146097);
@@ -122,53 +111,57 @@ void civilFromDays(std::int32_t days, int& year, int& month, int& day)
     year = int(std::int64_t(yoe) + era * 400 + (month <= 2));
 }
 
-int fixedWidth(StorageKind kind)
-{
+int fixedWidth(StorageKind kind) {
     switch (kind) {
     case StorageKind::Bool:
-    case StorageKind::UInt8: return 1;
-    case StorageKind::Int16: return 2;
+    case StorageKind::UInt8:
+        return 1;
+    case StorageKind::Int16:
+        return 2;
     case StorageKind::Int32:
-    case StorageKind::Date: return 4;
+    case StorageKind::Date:
+        return 4;
     case StorageKind::Int64:
     case StorageKind::Double:
     case StorageKind::Decimal:
     case StorageKind::DateTime:
-    case StorageKind::Time: return 8;
-    case StorageKind::Guid: return 16;
+    case StorageKind::Time:
+        return 8;
+    case StorageKind::Guid:
+        return 16;
     case StorageKind::Utf8:
     case StorageKind::Utf16:
-    case StorageKind::Bytes: return 0;
+    case StorageKind::Bytes:
+        return 0;
     }
     return 0;
 }
 
-bool isVariable(StorageKind kind)
-{
+bool isVariable(StorageKind kind) {
     return fixedWidth(kind) == 0;
 }
 
 struct ResultStore::Block {
     std::unique_ptr<std::uint8_t[]> valid; // bit set: value present
-    PageBuffer fixed;                       // fixed kinds: width * kBlockRows
+    PageBuffer fixed;                      // fixed kinds: width * kBlockRows
     std::unique_ptr<std::uint32_t[]> ends; // variable kinds: end offset per row
-    PageBuffer arena;                       // variable kinds: the bytes
-    int filled = 0;                         // variable kinds: rows whose end is set
+    PageBuffer arena;                      // variable kinds: the bytes
+    int filled = 0;                        // variable kinds: rows whose end is set
 
     std::uint8_t* fixedBytes() { return reinterpret_cast<std::uint8_t*>(fixed.data()); }
-    const std::uint8_t* fixedBytes() const { return reinterpret_cast<const std::uint8_t*>(fixed.data()); }
+    const std::uint8_t* fixedBytes() const {
+        return reinterpret_cast<const std::uint8_t*>(fixed.data());
+    }
 
     bool present(qint64 r) const { return (valid[std::size_t(r >> 3)] >> (r & 7)) & 1; }
-    void setPresent(qint64 r, bool on)
-    {
+    void setPresent(qint64 r, bool on) {
         auto& byte = valid[std::size_t(r >> 3)];
         const auto bit = std::uint8_t(1u << (r & 7));
         byte = on ? std::uint8_t(byte | bit) : std::uint8_t(byte & ~bit);
     }
     std::uint32_t start(qint64 r) const { return r == 0 ? 0 : ends[std::size_t(r - 1)]; }
     // Closes rows [filled, r) as empty so row r can be written.
-    void fillTo(qint64 r)
-    {
+    void fillTo(qint64 r) {
         const auto size = std::uint32_t(arena.size());
         while (filled < r)
             ends[std::size_t(filled++)] = size;
@@ -192,13 +185,11 @@ struct ResultStore::Edit {
 
     qint64 total() const { return ends.empty() ? 0 : ends.back(); }
 
-    std::size_t find(qint64 row) const
-    {
+    std::size_t find(qint64 row) const {
         return std::size_t(std::upper_bound(ends.begin(), ends.end(), row) - ends.begin());
     }
 
-    static void push(std::vector<Piece>& out, Piece p)
-    {
+    static void push(std::vector<Piece>& out, Piece p) {
         if (p.length <= 0)
             return;
         if (!out.empty()) {
@@ -212,8 +203,7 @@ struct ResultStore::Edit {
     }
 
     // The visible rows [from, to) of the current map, appended to `out`.
-    void keep(std::vector<Piece>& out, qint64 from, qint64 to) const
-    {
+    void keep(std::vector<Piece>& out, qint64 from, qint64 to) const {
         qint64 pos = 0;
         for (const Piece& p : pieces) {
             const qint64 a = std::max(pos, from), b = std::min(pos + p.length, to);
@@ -225,8 +215,7 @@ struct ResultStore::Edit {
 
     // Replaces `removeCount` visible rows at `at` by `insert` (when its
     // length is above 0).
-    void splice(qint64 at, qint64 removeCount, Piece insert)
-    {
+    void splice(qint64 at, qint64 removeCount, Piece insert) {
         std::vector<Piece> out;
         out.reserve(pieces.size() + 2);
         keep(out, 0, at);
@@ -245,21 +234,18 @@ ResultStore::~ResultStore() = default;
 ResultStore::ResultStore(ResultStore&&) noexcept = default;
 ResultStore& ResultStore::operator=(ResultStore&&) noexcept = default;
 
-ResultStore::ResultStore(QList<ColumnInfo> columns) : m_columns(std::move(columns))
-{
+ResultStore::ResultStore(QList<ColumnInfo> columns) : m_columns(std::move(columns)) {
     m_data.resize(std::size_t(m_columns.size()));
 }
 
-int ResultStore::columnIndex(QStringView name) const
-{
+int ResultStore::columnIndex(QStringView name) const {
     for (int i = 0; i < m_columns.size(); ++i)
         if (m_columns.at(i).name.compare(name, Qt::CaseInsensitive) == 0)
             return i;
     return -1;
 }
 
-const ResultStore::Block* ResultStore::block(qint64 row, int col) const
-{
+const ResultStore::Block* ResultStore::block(qint64 row, int col) const {
     if (row < 0 || row >= m_rowCount || col < 0 || col >= columnCount())
         return nullptr;
     const auto& blocks = m_data[std::size_t(col)].blocks;
@@ -267,8 +253,7 @@ const ResultStore::Block* ResultStore::block(qint64 row, int col) const
     return b < blocks.size() ? blocks[b].get() : nullptr;
 }
 
-ResultStore::Block& ResultStore::writableBlock(qint64 row, int col)
-{
+ResultStore::Block& ResultStore::writableBlock(qint64 row, int col) {
     if (row < 0 || row >= m_rowCount || col < 0 || col >= columnCount())
         throw StateError(QStringLiteral("Zeile %1, Spalte %2 liegt außerhalb der Ergebnismenge")
                              .arg(row)
@@ -276,8 +261,7 @@ ResultStore::Block& ResultStore::writableBlock(qint64 row, int col)
     return *m_data[std::size_t(col)].blocks[std::size_t(row >> kBlockShift)];
 }
 
-qint64 ResultStore::appendRows(qint64 n)
-{
+qint64 ResultStore::appendRows(qint64 n) {
     const qint64 first = m_rowCount;
     if (n <= 0)
         return first;
@@ -304,14 +288,12 @@ qint64 ResultStore::appendRows(qint64 n)
     return first;
 }
 
-bool ResultStore::isNullAt(qint64 row, int col) const
-{
+bool ResultStore::isNullAt(qint64 row, int col) const {
     const Block* b = block(row, col);
     return !b || !b->present(row & kRowMask);
 }
 
-void ResultStore::setNull(qint64 row, int col)
-{
+void ResultStore::setNull(qint64 row, int col) {
     Block& b = writableBlock(row, col);
     const qint64 r = row & kRowMask;
     b.setPresent(r, false);
@@ -326,8 +308,7 @@ void ResultStore::setNull(qint64 row, int col)
     }
 }
 
-void* ResultStore::fixedSlot(qint64 row, int col)
-{
+void* ResultStore::fixedSlot(qint64 row, int col) {
     Block& b = writableBlock(row, col);
     const int width = fixedWidth(m_columns.at(col).kind);
     if (width == 0)
@@ -337,8 +318,7 @@ void* ResultStore::fixedSlot(qint64 row, int col)
     return b.fixedBytes() + std::size_t(r) * std::size_t(width);
 }
 
-void ResultStore::setVariable(qint64 row, int col, const void* data, std::size_t len)
-{
+void ResultStore::setVariable(qint64 row, int col, const void* data, std::size_t len) {
     Block& b = writableBlock(row, col);
     if (!isVariable(m_columns.at(col).kind))
         throw StateError(QStringLiteral("Spalte %1 hat eine feste Breite").arg(col));
@@ -364,32 +344,30 @@ void ResultStore::setVariable(qint64 row, int col, const void* data, std::size_t
     b.setPresent(r, true);
 }
 
-QByteArrayView ResultStore::bytesAt(qint64 row, int col) const
-{
+QByteArrayView ResultStore::bytesAt(qint64 row, int col) const {
     const Block* b = block(row, col);
     if (!b)
         return {};
     const qint64 r = row & kRowMask;
     const StorageKind kind = m_columns.at(col).kind;
     if (kind == StorageKind::Guid)
-        return b->present(r) ? QByteArrayView(reinterpret_cast<const char*>(b->fixedBytes()) + r * 16, 16)
-                             : QByteArrayView();
+        return b->present(r)
+                   ? QByteArrayView(reinterpret_cast<const char*>(b->fixedBytes()) + r * 16, 16)
+                   : QByteArrayView();
     if (!isVariable(kind) || r >= b->filled)
         return {};
     const std::uint32_t s = b->start(r);
     return QByteArrayView(b->arena.data() + s, qsizetype(b->ends[std::size_t(r)] - s));
 }
 
-QStringView ResultStore::utf16At(qint64 row, int col) const
-{
+QStringView ResultStore::utf16At(qint64 row, int col) const {
     if (col < 0 || col >= columnCount() || m_columns.at(col).kind != StorageKind::Utf16)
         return {};
     const QByteArrayView v = bytesAt(row, col);
     return QStringView(reinterpret_cast<const QChar*>(v.data()), v.size() / 2);
 }
 
-std::int64_t ResultStore::integerAt(qint64 row, int col) const
-{
+std::int64_t ResultStore::integerAt(qint64 row, int col) const {
     const Block* b = block(row, col);
     if (!b)
         return 0;
@@ -399,7 +377,8 @@ std::int64_t ResultStore::integerAt(qint64 row, int col) const
     const std::uint8_t* p = b->fixedBytes();
     switch (m_columns.at(col).kind) {
     case StorageKind::Bool:
-    case StorageKind::UInt8: return p[r];
+    case StorageKind::UInt8:
+        return p[r];
     case StorageKind::Int16: {
         std::int16_t v;
         std::memcpy(&v, p + r * 2, 2);
@@ -419,30 +398,36 @@ std::int64_t ResultStore::integerAt(qint64 row, int col) const
         std::memcpy(&v, p + r * 8, 8);
         return v;
     }
-    case StorageKind::Double: return std::int64_t(realAt(row, col));
-    default: return 0;
+    case StorageKind::Double:
+        return std::int64_t(realAt(row, col));
+    default:
+        return 0;
     }
 }
 
-std::int64_t ResultStore::BlockView::integer(qint64 row) const
-{
+std::int64_t ResultStore::BlockView::integer(qint64 row) const {
     switch (kind) {
     case StorageKind::Bool:
-    case StorageKind::UInt8: return fixedValue<std::uint8_t>(row);
-    case StorageKind::Int16: return fixedValue<std::int16_t>(row);
+    case StorageKind::UInt8:
+        return fixedValue<std::uint8_t>(row);
+    case StorageKind::Int16:
+        return fixedValue<std::int16_t>(row);
     case StorageKind::Int32:
-    case StorageKind::Date: return fixedValue<std::int32_t>(row);
+    case StorageKind::Date:
+        return fixedValue<std::int32_t>(row);
     case StorageKind::Int64:
     case StorageKind::Decimal:
     case StorageKind::DateTime:
-    case StorageKind::Time: return fixedValue<std::int64_t>(row);
-    case StorageKind::Double: return std::int64_t(fixedValue<double>(row));
-    default: return 0;
+    case StorageKind::Time:
+        return fixedValue<std::int64_t>(row);
+    case StorageKind::Double:
+        return std::int64_t(fixedValue<double>(row));
+    default:
+        return 0;
     }
 }
 
-ResultStore::BlockView ResultStore::blockView(qint64 row, int col) const
-{
+ResultStore::BlockView ResultStore::blockView(qint64 row, int col) const {
     const Block* b = m_edit ? nullptr : block(row, col);
     if (!b)
         throw StateError(QStringLiteral("Zeile %1, Spalte %2 kann nicht blockweise gelesen werden")
@@ -460,8 +445,7 @@ ResultStore::BlockView ResultStore::blockView(qint64 row, int col) const
     return v;
 }
 
-double ResultStore::realAt(qint64 row, int col) const
-{
+double ResultStore::realAt(qint64 row, int col) const {
     const Block* b = block(row, col);
     if (!b || !b->present(row & kRowMask))
         return 0.0;
@@ -472,79 +456,98 @@ double ResultStore::realAt(qint64 row, int col) const
         std::memcpy(&v, b->fixedBytes() + (row & kRowMask) * 8, 8);
         return v;
     }
-    case StorageKind::Decimal: return double(integerAt(row, col)) / double(pow10i(info.scale));
-    case StorageKind::Utf8: return QString::fromUtf8(bytesAt(row, col)).toDouble();
-    case StorageKind::Utf16: return utf16At(row, col).toDouble();
-    default: return double(integerAt(row, col));
+    case StorageKind::Decimal:
+        return double(integerAt(row, col)) / double(pow10i(info.scale));
+    case StorageKind::Utf8:
+        return QString::fromUtf8(bytesAt(row, col)).toDouble();
+    case StorageKind::Utf16:
+        return utf16At(row, col).toDouble();
+    default:
+        return double(integerAt(row, col));
     }
 }
 
-QVariant ResultStore::valueAt(qint64 row, int col) const
-{
+QVariant ResultStore::valueAt(qint64 row, int col) const {
     if (isNullAt(row, col))
         return {};
     const ColumnInfo& info = m_columns.at(col);
     switch (info.kind) {
-    case StorageKind::Bool: return QVariant(integerAt(row, col) != 0);
+    case StorageKind::Bool:
+        return QVariant(integerAt(row, col) != 0);
     case StorageKind::UInt8:
     case StorageKind::Int16:
-    case StorageKind::Int32: return QVariant(int(integerAt(row, col)));
-    case StorageKind::Int64: return QVariant(qlonglong(integerAt(row, col)));
+    case StorageKind::Int32:
+        return QVariant(int(integerAt(row, col)));
+    case StorageKind::Int64:
+        return QVariant(qlonglong(integerAt(row, col)));
     case StorageKind::Double:
-    case StorageKind::Decimal: return QVariant(realAt(row, col));
+    case StorageKind::Decimal:
+        return QVariant(realAt(row, col));
     case StorageKind::DateTime: {
         const std::int64_t t = integerAt(row, col);
         const auto days = std::int32_t(t / kTicksPerDay);
         const QDate d = QDate::fromJulianDay(days + kJulianDayOfDayZero);
-        return QVariant(QDateTime(d, QTime::fromMSecsSinceStartOfDay(int((t % kTicksPerDay) / 10000)),
-                                  Qt::UTC));
+        return QVariant(QDateTime(
+            d, QTime::fromMSecsSinceStartOfDay(int((t % kTicksPerDay) / 10000)), Qt::UTC));
     }
     case StorageKind::Date:
         return QVariant(QDate::fromJulianDay(integerAt(row, col) + kJulianDayOfDayZero));
     case StorageKind::Time:
         return QVariant(QTime::fromMSecsSinceStartOfDay(int(integerAt(row, col) / 10000)));
     case StorageKind::Guid:
-        return QVariant(uuidFromBytes(reinterpret_cast<const unsigned char*>(bytesAt(row, col).data())));
-    case StorageKind::Utf8: return QVariant(QString::fromUtf8(bytesAt(row, col)));
-    case StorageKind::Utf16: return QVariant(utf16At(row, col).toString());
-    case StorageKind::Bytes: return QVariant(bytesAt(row, col).toByteArray());
+        return QVariant(
+            uuidFromBytes(reinterpret_cast<const unsigned char*>(bytesAt(row, col).data())));
+    case StorageKind::Utf8:
+        return QVariant(QString::fromUtf8(bytesAt(row, col)));
+    case StorageKind::Utf16:
+        return QVariant(utf16At(row, col).toString());
+    case StorageKind::Bytes:
+        return QVariant(bytesAt(row, col).toByteArray());
     }
     return {};
 }
 
-QString ResultStore::textAt(qint64 row, int col) const
-{
+QString ResultStore::textAt(qint64 row, int col) const {
     if (isNullAt(row, col))
         return {};
     const ColumnInfo& info = m_columns.at(col);
     switch (info.kind) {
-    case StorageKind::Bool: return integerAt(row, col) ? QStringLiteral("True") : QStringLiteral("False");
+    case StorageKind::Bool:
+        return integerAt(row, col) ? QStringLiteral("True") : QStringLiteral("False");
     case StorageKind::UInt8:
     case StorageKind::Int16:
     case StorageKind::Int32:
-    case StorageKind::Int64: return QString::number(integerAt(row, col));
-    case StorageKind::Double: return QString::number(realAt(row, col), 'g', 15);
-    case StorageKind::Decimal: return decimalText(integerAt(row, col), info.scale);
+    case StorageKind::Int64:
+        return QString::number(integerAt(row, col));
+    case StorageKind::Double:
+        return QString::number(realAt(row, col), 'g', 15);
+    case StorageKind::Decimal:
+        return decimalText(integerAt(row, col), info.scale);
     case StorageKind::DateTime: {
         const std::int64_t t = integerAt(row, col);
-        return dateText(std::int32_t(t / kTicksPerDay)) + QLatin1Char(' ') + timeText(t % kTicksPerDay);
+        return dateText(std::int32_t(t / kTicksPerDay)) + QLatin1Char(' ') +
+               timeText(t % kTicksPerDay);
     }
-    case StorageKind::Date: return dateText(std::int32_t(integerAt(row, col)));
-    case StorageKind::Time: return timeText(integerAt(row, col));
+    case StorageKind::Date:
+        return dateText(std::int32_t(integerAt(row, col)));
+    case StorageKind::Time:
+        return timeText(integerAt(row, col));
     case StorageKind::Guid:
         return uuidFromBytes(reinterpret_cast<const unsigned char*>(bytesAt(row, col).data()))
             .toString(QUuid::WithBraces)
             .toUpper();
-    case StorageKind::Utf8: return QString::fromUtf8(bytesAt(row, col));
-    case StorageKind::Utf16: return utf16At(row, col).toString();
+    case StorageKind::Utf8:
+        return QString::fromUtf8(bytesAt(row, col));
+    case StorageKind::Utf16:
+        return utf16At(row, col).toString();
     case StorageKind::Bytes:
-        return QStringLiteral("0x") + QString::fromLatin1(bytesAt(row, col).toByteArray().toHex().toUpper());
+        return QStringLiteral("0x") +
+               QString::fromLatin1(bytesAt(row, col).toByteArray().toHex().toUpper());
     }
     return {};
 }
 
-void ResultStore::setValue(qint64 row, int col, const QVariant& v)
-{
+void ResultStore::setValue(qint64 row, int col, const QVariant& v) {
     if (!v.isValid() || v.isNull()) {
         setNull(row, col);
         return;
@@ -552,27 +555,40 @@ void ResultStore::setValue(qint64 row, int col, const QVariant& v)
     const ColumnInfo& info = m_columns.at(col);
     auto put = [&](const auto& x) { std::memcpy(fixedSlot(row, col), &x, sizeof x); };
     switch (info.kind) {
-    case StorageKind::Bool: put(std::uint8_t(v.toBool() ? 1 : 0)); break;
-    case StorageKind::UInt8: put(std::uint8_t(v.toUInt())); break;
-    case StorageKind::Int16: put(std::int16_t(v.toInt())); break;
-    case StorageKind::Int32: put(std::int32_t(v.toInt())); break;
-    case StorageKind::Int64: put(std::int64_t(v.toLongLong())); break;
-    case StorageKind::Double: put(v.toDouble()); break;
+    case StorageKind::Bool:
+        put(std::uint8_t(v.toBool() ? 1 : 0));
+        break;
+    case StorageKind::UInt8:
+        put(std::uint8_t(v.toUInt()));
+        break;
+    case StorageKind::Int16:
+        put(std::int16_t(v.toInt()));
+        break;
+    case StorageKind::Int32:
+        put(std::int32_t(v.toInt()));
+        break;
+    case StorageKind::Int64:
+        put(std::int64_t(v.toLongLong()));
+        break;
+    case StorageKind::Double:
+        put(v.toDouble());
+        break;
     case StorageKind::Decimal: {
-        const std::int64_t scaled = v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float
-            ? std::llround(v.toDouble() * double(pow10i(info.scale)))
-            : [&] {
-                  // Exact for texts and integers: shift the decimal point.
-                  QString s = v.toString().trimmed();
-                  const qsizetype dot = s.indexOf(QLatin1Char('.'));
-                  QString frac = dot < 0 ? QString() : s.mid(dot + 1);
-                  if (dot >= 0)
-                      s.truncate(dot);
-                  frac = frac.left(info.scale).leftJustified(info.scale, QLatin1Char('0'));
-                  bool ok = false;
-                  const std::int64_t whole = (s + frac).toLongLong(&ok);
-                  return ok ? whole : std::llround(v.toDouble() * double(pow10i(info.scale)));
-              }();
+        const std::int64_t scaled =
+            v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float
+                ? std::llround(v.toDouble() * double(pow10i(info.scale)))
+                : [&] {
+                      // Exact for texts and integers: shift the decimal point.
+                      QString s = v.toString().trimmed();
+                      const qsizetype dot = s.indexOf(QLatin1Char('.'));
+                      QString frac = dot < 0 ? QString() : s.mid(dot + 1);
+                      if (dot >= 0)
+                          s.truncate(dot);
+                      frac = frac.left(info.scale).leftJustified(info.scale, QLatin1Char('0'));
+                      bool ok = false;
+                      const std::int64_t whole = (s + frac).toLongLong(&ok);
+                      return ok ? whole : std::llround(v.toDouble() * double(pow10i(info.scale)));
+                  }();
         put(scaled);
         break;
     }
@@ -581,11 +597,16 @@ void ResultStore::setValue(qint64 row, int col, const QVariant& v)
         put(std::int64_t(daysOf(dt.date())) * kTicksPerDay + ticksOf(dt.time()));
         break;
     }
-    case StorageKind::Date: put(daysOf(v.toDate())); break;
-    case StorageKind::Time: put(ticksOf(v.toTime())); break;
+    case StorageKind::Date:
+        put(daysOf(v.toDate()));
+        break;
+    case StorageKind::Time:
+        put(ticksOf(v.toTime()));
+        break;
     case StorageKind::Guid: {
         unsigned char raw[16];
-        uuidToBytes(v.value<QUuid>().isNull() ? QUuid::fromString(v.toString()) : v.value<QUuid>(), raw);
+        uuidToBytes(v.value<QUuid>().isNull() ? QUuid::fromString(v.toString()) : v.value<QUuid>(),
+                    raw);
         std::memcpy(fixedSlot(row, col), raw, 16);
         break;
     }
@@ -608,8 +629,7 @@ void ResultStore::setValue(qint64 row, int col, const QVariant& v)
 }
 
 void ResultStore::copyValue(qint64 row, int col, const ResultStore& from, qint64 fromRow,
-                            int fromCol)
-{
+                            int fromCol) {
     if (!m_edit) {
         // Read the block that holds the source row (through the source's edits) and write
         // the target block directly, for every pair of kinds that needs no variant.
@@ -622,8 +642,7 @@ void ResultStore::copyValue(qint64 row, int col, const ResultStore& from, qint64
     setValue(row, col, from.value(fromRow, fromCol));
 }
 
-void ResultStore::setUtf16FromUtf8(qint64 row, int col, QByteArrayView bytes)
-{
+void ResultStore::setUtf16FromUtf8(qint64 row, int col, QByteArrayView bytes) {
     // ASCII widens unit by unit; anything else is decoded as QString does it.
     constexpr qsizetype kStack = 512;
     char16_t wide[kStack];
@@ -638,8 +657,7 @@ void ResultStore::setUtf16FromUtf8(qint64 row, int col, QByteArrayView bytes)
 }
 
 bool ResultStore::copyFromBlock(qint64 row, int col, const Block& source, qint64 r,
-                                const ColumnInfo& info)
-{
+                                const ColumnInfo& info) {
     if (!source.present(r)) {
         setNull(row, col);
         return true;
@@ -658,8 +676,9 @@ bool ResultStore::copyFromBlock(qint64 row, int col, const Block& source, qint64
     };
     auto variable = [&]() {
         const std::uint32_t s = source.start(r);
-        return r < source.filled ? QByteArrayView(source.arena.data() + s, source.ends[std::size_t(r)] - s)
-                                 : QByteArrayView();
+        return r < source.filled
+                   ? QByteArrayView(source.arena.data() + s, source.ends[std::size_t(r)] - s)
+                   : QByteArrayView();
     };
     switch (info.kind) {
     case StorageKind::UInt8:
@@ -686,7 +705,8 @@ bool ResultStore::copyFromBlock(qint64 row, int col, const Block& source, qint64
         return to == StorageKind::Date && put(read(std::int32_t()));
     case StorageKind::Time: {
         const std::int64_t t = read(std::int64_t());
-        return to == StorageKind::Time && t >= 0 && t < kTicksPerDay && put(std::int64_t(t - t % 10000));
+        return to == StorageKind::Time && t >= 0 && t < kTicksPerDay &&
+               put(std::int64_t(t - t % 10000));
     }
     case StorageKind::Utf16:
         if (to != StorageKind::Utf16)
@@ -706,12 +726,12 @@ bool ResultStore::copyFromBlock(qint64 row, int col, const Block& source, qint64
     }
 }
 
-void ResultStore::removeLastRow()
-{
+void ResultStore::removeLastRow() {
     if (m_rowCount == 0)
         return;
     if (m_edit)
-        throw StateError(QStringLiteral("Nach Änderungen kann die letzte Zeile nicht entfernt werden"));
+        throw StateError(
+            QStringLiteral("Nach Änderungen kann die letzte Zeile nicht entfernt werden"));
     const qint64 row = m_rowCount - 1;
     for (int c = 0; c < columnCount(); ++c)
         setNull(row, c);
@@ -727,8 +747,7 @@ void ResultStore::removeLastRow()
     --m_rowCount;
 }
 
-void ResultStore::squeeze()
-{
+void ResultStore::squeeze() {
     for (std::size_t c = 0; c < m_data.size(); ++c) {
         if (!isVariable(m_columns.at(int(c)).kind))
             continue;
@@ -737,8 +756,7 @@ void ResultStore::squeeze()
     }
 }
 
-void ResultStore::clear()
-{
+void ResultStore::clear() {
     // The first block of each column stays, emptied, for the rows that follow: a store that
     // is filled and cleared again and again (a dataset handing its rows to the provider in
     // blocks) maps no new memory and unmaps none.
@@ -759,8 +777,7 @@ void ResultStore::clear()
     m_viewRows = 0;
 }
 
-std::size_t ResultStore::memoryBytes() const
-{
+std::size_t ResultStore::memoryBytes() const {
     std::size_t total = 0;
     for (std::size_t c = 0; c < m_data.size(); ++c) {
         const StorageKind kind = m_columns.at(int(c)).kind;
@@ -780,8 +797,7 @@ std::size_t ResultStore::memoryBytes() const
 
 // --- reading through the overlay ------------------------------------------------
 
-const ResultStore* ResultStore::routeEdited(qint64& row) const
-{
+const ResultStore* ResultStore::routeEdited(qint64& row) const {
     const Edit& e = *m_edit;
     const std::size_t i = e.find(row);
     if (row < 0 || i >= e.pieces.size()) {
@@ -793,45 +809,37 @@ const ResultStore* ResultStore::routeEdited(qint64& row) const
     return p.side ? e.side.get() : this;
 }
 
-bool ResultStore::isNull(qint64 row, int col) const
-{
+bool ResultStore::isNull(qint64 row, int col) const {
     return route(row)->isNullAt(row, col);
 }
 
-QVariant ResultStore::value(qint64 row, int col) const
-{
+QVariant ResultStore::value(qint64 row, int col) const {
     return route(row)->valueAt(row, col);
 }
 
-QString ResultStore::text(qint64 row, int col) const
-{
+QString ResultStore::text(qint64 row, int col) const {
     return route(row)->textAt(row, col);
 }
 
-std::int64_t ResultStore::integer(qint64 row, int col) const
-{
+std::int64_t ResultStore::integer(qint64 row, int col) const {
     return route(row)->integerAt(row, col);
 }
 
-double ResultStore::real(qint64 row, int col) const
-{
+double ResultStore::real(qint64 row, int col) const {
     return route(row)->realAt(row, col);
 }
 
-QByteArrayView ResultStore::bytes(qint64 row, int col) const
-{
+QByteArrayView ResultStore::bytes(qint64 row, int col) const {
     return route(row)->bytesAt(row, col);
 }
 
-QStringView ResultStore::utf16(qint64 row, int col) const
-{
+QStringView ResultStore::utf16(qint64 row, int col) const {
     return route(row)->utf16At(row, col);
 }
 
 // --- editing ----------------------------------------------------------------------
 
-ResultStore::Edit& ResultStore::edit()
-{
+ResultStore::Edit& ResultStore::edit() {
     if (!m_edit) {
         m_edit = std::make_unique<Edit>();
         m_edit->side = std::make_unique<ResultStore>(m_columns);
@@ -841,8 +849,7 @@ ResultStore::Edit& ResultStore::edit()
     return *m_edit;
 }
 
-void ResultStore::copyRow(const ResultStore& from, qint64 fromRow, qint64 toRow)
-{
+void ResultStore::copyRow(const ResultStore& from, qint64 fromRow, qint64 toRow) {
     for (int c = 0; c < columnCount(); ++c) {
         if (from.isNullAt(fromRow, c))
             continue; // new rows start null
@@ -860,16 +867,14 @@ void ResultStore::copyRow(const ResultStore& from, qint64 fromRow, qint64 toRow)
     }
 }
 
-ResultStore::RowSource ResultStore::rowSource(qint64 row) const
-{
+ResultStore::RowSource ResultStore::rowSource(qint64 row) const {
     if (row < 0 || row >= rowCount())
         throw StateError(QStringLiteral("Datensatz %1 existiert nicht").arg(row + 1));
     const ResultStore* s = route(row);
     return RowSource{s != this, row};
 }
 
-const ResultStore* ResultStore::sourceStore(RowSource source) const
-{
+const ResultStore* ResultStore::sourceStore(RowSource source) const {
     if (!source.edited)
         return this;
     if (!m_edit)
@@ -877,18 +882,15 @@ const ResultStore* ResultStore::sourceStore(RowSource source) const
     return m_edit->side.get();
 }
 
-QVariant ResultStore::sourceValue(RowSource source, int col) const
-{
+QVariant ResultStore::sourceValue(RowSource source, int col) const {
     return sourceStore(source)->valueAt(source.row, col);
 }
 
-QString ResultStore::sourceText(RowSource source, int col) const
-{
+QString ResultStore::sourceText(RowSource source, int col) const {
     return sourceStore(source)->textAt(source.row, col);
 }
 
-ResultStore::RowSource ResultStore::beginRowChange(qint64 row)
-{
+ResultStore::RowSource ResultStore::beginRowChange(qint64 row) {
     const RowSource before = rowSource(row);
     Edit& e = edit();
     const qint64 copy = e.side->appendRows(1);
@@ -897,8 +899,7 @@ ResultStore::RowSource ResultStore::beginRowChange(qint64 row)
     return before;
 }
 
-void ResultStore::setCell(qint64 row, int col, const QVariant& value)
-{
+void ResultStore::setCell(qint64 row, int col, const QVariant& value) {
     if (col < 0 || col >= columnCount())
         throw StateError(QStringLiteral("Spalte %1 liegt außerhalb der Ergebnismenge").arg(col));
     RowSource at = rowSource(row);
@@ -912,15 +913,13 @@ void ResultStore::setCell(qint64 row, int col, const QVariant& value)
     e.side->setValue(at.row, col, value);
 }
 
-void ResultStore::restoreRow(qint64 row, RowSource source)
-{
+void ResultStore::restoreRow(qint64 row, RowSource source) {
     rowSource(row); // range check
     Edit& e = edit();
     e.splice(row, 1, Edit::Piece{source.row, 1, source.edited});
 }
 
-qint64 ResultStore::insertRow(qint64 row)
-{
+qint64 ResultStore::insertRow(qint64 row) {
     Edit& e = edit();
     if (row < 0 || row > m_viewRows)
         row = m_viewRows;
@@ -930,8 +929,7 @@ qint64 ResultStore::insertRow(qint64 row)
     return row;
 }
 
-void ResultStore::removeRow(qint64 row)
-{
+void ResultStore::removeRow(qint64 row) {
     rowSource(row); // range check
     Edit& e = edit();
     e.splice(row, 1, Edit::Piece{0, 0, false});

@@ -66,7 +66,7 @@ struct ColumnInfo {
     int precision = 0; // digits for numeric kinds
     int scale = 0;     // digits after the point (Decimal), fraction digits (times)
     bool nullable = true;
-    QString typeName;  // the server's type name when known ("int", "nvarchar", ...)
+    QString typeName; // the server's type name when known ("int", "nvarchar", ...)
     // Where the column comes from, as far as the server tells (for writing
     // rows back): base table (with schema and catalog when given) and base
     // column; empty for expressions and when unknown.
@@ -118,7 +118,8 @@ public:
     QString text(qint64 row, int col) const;
 
     // Raw views, valid until the store changes. No conversions.
-    std::int64_t integer(qint64 row, int col) const; // integer kinds, Bool, Decimal unscaled, dates/times raw
+    std::int64_t integer(qint64 row,
+                         int col) const; // integer kinds, Bool, Decimal unscaled, dates/times raw
     double real(qint64 row, int col) const;          // Double, or a numeric kind converted
     QByteArrayView bytes(qint64 row, int col) const; // Utf8, Bytes, Guid (16 bytes)
     QStringView utf16(qint64 row, int col) const;    // Utf16
@@ -137,13 +138,11 @@ public:
         qint64 filled = 0; // variable kinds: rows of the block whose end is set
 
         bool contains(qint64 row) const { return row >= first && row < end; }
-        bool isNull(qint64 row) const
-        {
+        bool isNull(qint64 row) const {
             const qint64 r = row - first;
             return !((valid[std::size_t(r >> 3)] >> (r & 7)) & 1);
         }
-        template <typename T> T fixedValue(qint64 row) const
-        {
+        template <typename T> T fixedValue(qint64 row) const {
             T v;
             std::memcpy(&v, fixed + std::size_t(row - first) * sizeof(T), sizeof(T));
             return v;
@@ -151,8 +150,7 @@ public:
         // A present fixed value of an integer, Bool, Decimal, date or time kind, as integer().
         std::int64_t integer(qint64 row) const;
         // A present value of a variable kind, as bytes().
-        QByteArrayView bytes(qint64 row) const
-        {
+        QByteArrayView bytes(qint64 row) const {
             const qint64 r = row - first;
             if (r >= filled)
                 return {};
@@ -232,9 +230,9 @@ private:
 
     QList<ColumnInfo> m_columns;
     std::vector<ColumnData> m_data;
-    qint64 m_rowCount = 0;          // rows in the blocks
-    std::unique_ptr<Edit> m_edit;   // the overlay, once anything was edited
-    qint64 m_viewRows = 0;          // rows seen through the overlay
+    qint64 m_rowCount = 0;        // rows in the blocks
+    std::unique_ptr<Edit> m_edit; // the overlay, once anything was edited
+    qint64 m_viewRows = 0;        // rows seen through the overlay
 };
 
 // Calendar helpers for the Date/DateTime/Time kinds.

@@ -6,43 +6,37 @@
 
 namespace data {
 
-QString bracketName(const QString& name)
-{
+QString bracketName(const QString& name) {
     QString n = name;
     n.replace(QLatin1Char(']'), QStringLiteral("]]"));
     return QLatin1Char('[') + n + QLatin1Char(']');
 }
 
-QString targetTableName(const WriteTarget& target)
-{
+QString targetTableName(const WriteTarget& target) {
     const QString table = bracketName(target.table);
     return target.schema.isEmpty() ? table : bracketName(target.schema) + QLatin1Char('.') + table;
 }
 
 RowWriter::RowWriter(WriteTarget target, QList<ColumnInfo> columns)
-    : m_target(std::move(target)), m_columns(std::move(columns))
-{
+    : m_target(std::move(target)), m_columns(std::move(columns)) {
     m_byKey = m_target.hasKey();
 }
 
-bool RowWriter::comparable(int col) const
-{
+bool RowWriter::comparable(int col) const {
     // The server cannot compare text, ntext and image values (nor
     // sql_variant reliably); they are left out of the search condition.
     const ColumnInfo& c = m_columns.at(col);
     return !isBlobFieldType(c.type) && c.type != ftVariant;
 }
 
-int RowWriter::identityColumn() const
-{
+int RowWriter::identityColumn() const {
     for (int c = 0; c < m_columns.size(); ++c)
         if (m_target.autoIncrement.value(c))
             return c;
     return -1;
 }
 
-QString RowWriter::whereClause(const RowValues& original, QList<QVariant>& params) const
-{
+QString RowWriter::whereClause(const RowValues& original, QList<QVariant>& params) const {
     QStringList terms;
     for (int c = 0; c < m_columns.size(); ++c) {
         const bool use = m_byKey ? m_target.keyColumns.value(c) : comparable(c);
@@ -64,8 +58,7 @@ QString RowWriter::whereClause(const RowValues& original, QList<QVariant>& param
 }
 
 SqlStatement RowWriter::update(const QList<int>& changed, const RowValues& original,
-                               const RowValues& current) const
-{
+                               const RowValues& current) const {
     SqlStatement s;
     QStringList sets;
     for (int c : changed) {
@@ -86,8 +79,7 @@ SqlStatement RowWriter::update(const QList<int>& changed, const RowValues& origi
     return s;
 }
 
-SqlStatement RowWriter::insert(const QList<int>& assigned, const RowValues& current) const
-{
+SqlStatement RowWriter::insert(const QList<int>& assigned, const RowValues& current) const {
     SqlStatement s;
     QStringList names, marks;
     for (int c : assigned) {
@@ -101,23 +93,22 @@ SqlStatement RowWriter::insert(const QList<int>& assigned, const RowValues& curr
     if (names.isEmpty())
         s.text += QStringLiteral(" DEFAULT VALUES");
     else
-        s.text += QStringLiteral(" (") + names.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
-                  marks.join(QStringLiteral(", ")) + QLatin1Char(')');
+        s.text += QStringLiteral(" (") + names.join(QStringLiteral(", ")) +
+                  QStringLiteral(") VALUES (") + marks.join(QStringLiteral(", ")) +
+                  QLatin1Char(')');
     if (identityColumn() >= 0)
         s.text += QStringLiteral("; SELECT SCOPE_IDENTITY()");
     return s;
 }
 
-SqlStatement RowWriter::remove(const RowValues& original) const
-{
+SqlStatement RowWriter::remove(const RowValues& original) const {
     SqlStatement s;
     s.text = QStringLiteral("DELETE FROM ") + targetTableName(m_target);
     s.text += whereClause(original, s.params);
     return s;
 }
 
-SqlStatement RowWriter::reread(const RowValues& current) const
-{
+SqlStatement RowWriter::reread(const RowValues& current) const {
     SqlStatement s;
     if (!m_byKey)
         return s;
@@ -135,8 +126,9 @@ SqlStatement RowWriter::reread(const RowValues& current) const
         terms.append(bracketName(m_target.baseColumns.at(c)) + QStringLiteral(" = ?"));
         params.append(v);
     }
-    s.text = QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) + QStringLiteral(" FROM ") +
-             targetTableName(m_target) + QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+    s.text = QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
+             QStringLiteral(" FROM ") + targetTableName(m_target) + QStringLiteral(" WHERE ") +
+             terms.join(QStringLiteral(" AND "));
     s.params = params;
     return s;
 }

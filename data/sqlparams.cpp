@@ -3,14 +3,12 @@
 namespace data {
 
 namespace {
-bool isNameChar(QChar c)
-{
+bool isNameChar(QChar c) {
     return c.isLetterOrNumber() || c == QLatin1Char('_');
 }
 } // namespace
 
-ParsedParameters parseParameters(const QString& sql)
-{
+ParsedParameters parseParameters(const QString& sql) {
     ParsedParameters out;
     out.text.reserve(sql.size());
     const qsizetype n = sql.size();

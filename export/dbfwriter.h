@@ -53,7 +53,7 @@ private:
     TableSchema m_schema;
     std::vector<DbfField> m_fields;
     std::vector<Cell> m_cells; // the cells of the row being written
-    DbfField m_nullField; // Visual FoxPro's hidden _NullFlags field, length 0 when absent
+    DbfField m_nullField;      // Visual FoxPro's hidden _NullFlags field, length 0 when absent
     int m_recordLength = 1;
     int m_headerLength = 0;
     bool m_hasMemo = false;

@@ -216,7 +216,8 @@ ParadoxWriter::ParadoxWriter(int version, const TableSchema& schema, const QStri
         throw ExportError(QStringLiteral("Die Datei \"%1\" kann nicht angelegt werden: %2")
                               .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     }
-    const int created = px.PX_create_fp(d->doc, pxf, int(d->fields.size()), fp, pxfFileTypNonIndexDB);
+    const int created =
+        px.PX_create_fp(d->doc, pxf, int(d->fields.size()), fp, pxfFileTypNonIndexDB);
     std::fflush(fp);
     std::rewind(fp);
     QFile header;
@@ -322,8 +323,8 @@ void ParadoxWriter::appendRow(const std::vector<QVariant>& values) {
         case pxfTimestamp: {
             const QDateTime dt = toDateTime(v, c);
             px.PX_put_data_double(d->doc, out, 8,
-                               double(paradoxDay(dt.date())) * 86400000.0 +
-                                   dt.time().msecsSinceStartOfDay());
+                                  double(paradoxDay(dt.date())) * 86400000.0 +
+                                      dt.time().msecsSinceStartOfDay());
             break;
         }
         case pxfMemoBLOb: {
@@ -332,7 +333,8 @@ void ParadoxWriter::appendRow(const std::vector<QVariant>& values) {
                 break;
             keep.push_back(bytes);
             d->error.clear();
-            if (px.PX_put_data_blob(d->doc, out, f.length, keep.back().data(), int(bytes.size())) < 0)
+            if (px.PX_put_data_blob(d->doc, out, f.length, keep.back().data(), int(bytes.size())) <
+                0)
                 d->fail(QStringLiteral("Das Memo im Feld \"%1\" kann nicht geschrieben werden")
                             .arg(c.name));
             break;

@@ -16,8 +16,7 @@ struct Loaded {
     QString error; // empty when every function was found
 };
 
-template <typename F> bool resolve(void* handle, const char* name, F& into, QString& error)
-{
+template <typename F> bool resolve(void* handle, const char* name, F& into, QString& error) {
     into = reinterpret_cast<F>(dlsym(handle, name));
     if (!into && error.isEmpty())
         error = QStringLiteral("Die Funktion %1 fehlt in %2.")
@@ -25,14 +24,14 @@ template <typename F> bool resolve(void* handle, const char* name, F& into, QStr
     return into != nullptr;
 }
 
-Loaded load()
-{
+Loaded load() {
     Loaded l;
     void* handle = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* reason = dlerror();
         l.error = QStringLiteral("Die Paradox-Bibliothek %1 kann nicht geladen werden: %2")
-                      .arg(QString::fromLatin1(kLibraryName), QString::fromLocal8Bit(reason ? reason : ""));
+                      .arg(QString::fromLatin1(kLibraryName),
+                           QString::fromLocal8Bit(reason ? reason : ""));
         return l;
     }
     PxLibrary& a = l.api;
@@ -61,8 +60,7 @@ Loaded load()
 
 } // namespace
 
-const PxLibrary& pxLibrary()
-{
+const PxLibrary& pxLibrary() {
     static const Loaded loaded = load();
     if (!loaded.error.isEmpty())
         throw ExportError(loaded.error);

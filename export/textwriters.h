@@ -33,7 +33,7 @@ private:
 
     TableSchema m_schema;
     QFile m_file;
-    QByteArray m_buffer; // complete lines not yet written
+    QByteArray m_buffer;       // complete lines not yet written
     std::vector<Cell> m_cells; // the cells of the row being written
 };
 

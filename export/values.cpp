@@ -226,7 +226,8 @@ char* shortestNumber(char* out, double d) {
         if (last - p <= 16 || std::any_of(p, last, [](char c) { return c < '0' || c > '9'; }))
             return end;
         char sci[32];
-        const auto r = std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific);
+        const auto r =
+            std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific);
         const char* q = sci;
         for (; *q != 'e'; ++q)
             if (*q != '.')

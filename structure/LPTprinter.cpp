@@ -17,14 +17,12 @@ struct Job {
     int pageNumber = 1;
 };
 
-std::unique_ptr<Job>& job()
-{
+std::unique_ptr<Job>& job() {
     static std::unique_ptr<Job> j;
     return j;
 }
 
-Job& runningJob()
-{
+Job& runningJob() {
     if (!job())
         throw std::logic_error("Es läuft kein Druckauftrag.");
     return *job();
@@ -32,8 +30,7 @@ Job& runningJob()
 
 // Text is placed by the top of its line, the way the printer canvas does it;
 // QPainter places it by its baseline.
-void drawTextAt(QPainter& painter, int x, int y, const QString& text)
-{
+void drawTextAt(QPainter& painter, int x, int y, const QString& text) {
     if (text.isEmpty())
         return;
     painter.drawText(x, y + painter.fontMetrics().ascent(), text);
@@ -41,8 +38,7 @@ void drawTextAt(QPainter& painter, int x, int y, const QString& text)
 
 } // namespace
 
-void PrintBegin(const QString& fontName, int fontSize)
-{
+void PrintBegin(const QString& fontName, int fontSize) {
     if (job())
         throw std::logic_error("Es läuft bereits ein Druckauftrag.");
     QPrinter& printer = printerobject::printer();
@@ -66,8 +62,7 @@ void PrintBegin(const QString& fontName, int fontSize)
     LineHeight = fontSize * 10;
 }
 
-void PrintSetFont(const QString& fontName, int fontSize, FontStyles style)
-{
+void PrintSetFont(const QString& fontName, int fontSize, FontStyles style) {
     QFont font(fontName);
     font.setPointSize(fontSize);
     font.setBold(style.testFlag(FontStyle::Bold));
@@ -77,8 +72,7 @@ void PrintSetFont(const QString& fontName, int fontSize, FontStyles style)
     runningJob().painter.setFont(font);
 }
 
-void PrintLine(const QString& text)
-{
+void PrintLine(const QString& text) {
     Job& j = runningJob();
     drawTextAt(j.painter, LeftMargin, CurrentY, text);
     CurrentY += LineHeight;
@@ -91,8 +85,7 @@ void PrintLine(const QString& text)
     }
 }
 
-void PrintPageHeader()
-{
+void PrintPageHeader() {
     Job& j = runningJob();
     drawTextAt(j.painter, LeftMargin, CurrentY,
                HeaderTitle + QStringLiteral(" Seite: ") + QString::number(j.pageNumber));
@@ -100,8 +93,7 @@ void PrintPageHeader()
     CurrentY += LineHeight;
 }
 
-void PrintEnd()
-{
+void PrintEnd() {
     std::unique_ptr<Job> j = std::move(job());
     if (!j)
         throw std::logic_error("Es läuft kein Druckauftrag.");
@@ -111,8 +103,7 @@ void PrintEnd()
     }
 }
 
-void PrintAbort()
-{
+void PrintAbort() {
     std::unique_ptr<Job> j = std::move(job());
     if (!j)
         return;
@@ -121,8 +112,7 @@ void PrintAbort()
     printerobject::recover();
 }
 
-int PageNumber()
-{
+int PageNumber() {
     return job() ? job()->pageNumber : 0;
 }
 

@@ -17,14 +17,14 @@
 namespace LPTprinter {
 
 // Set by the client before PrintBegin.
-inline int LeftMargin = 0;     // x of every line
-inline int TopMargin = 0;      // y of a page's first line; as much stays free at the bottom
-inline QString HeaderTitle;    // job name and start of the page header
+inline int LeftMargin = 0;  // x of every line
+inline int TopMargin = 0;   // y of a page's first line; as much stays free at the bottom
+inline QString HeaderTitle; // job name and start of the page header
 
 // Set by the job.
-inline int PageHeight = 0;     // printable height of the page in device pixels
-inline int LineHeight = 0;     // font size in points × 10
-inline int CurrentY = 0;       // y of the next line
+inline int PageHeight = 0; // printable height of the page in device pixels
+inline int LineHeight = 0; // font size in points × 10
+inline int CurrentY = 0;   // y of the next line
 
 enum class FontStyle { Bold = 0x1, Italic = 0x2, Underline = 0x4, StrikeOut = 0x8 };
 Q_DECLARE_FLAGS(FontStyles, FontStyle)

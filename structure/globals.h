@@ -19,8 +19,7 @@ using TShortcutTexts = std::array<QString, 10>;
 
 // A stored or typed number: the whole number the text holds (blanks around it
 // allowed), else the fallback ("", "abc", "1.5" and "12x" give the fallback).
-inline int settingToInt(const QString& text, int fallback = 0)
-{
+inline int settingToInt(const QString& text, int fallback = 0) {
     bool ok = false;
     const int value = text.trimmed().toInt(&ok);
     return ok ? value : fallback;

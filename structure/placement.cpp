@@ -21,8 +21,7 @@ constexpr int kShowMinimized = 2;
 constexpr int kShowMaximized = 3;
 constexpr int kRestoreToMaximized = 2;
 
-QString readOrEmpty(const Registry& registry, const QString& name)
-{
+QString readOrEmpty(const Registry& registry, const QString& name) {
     try {
         return registry.readString(name);
     } catch (const RegistryError&) {
@@ -30,16 +29,14 @@ QString readOrEmpty(const Registry& registry, const QString& name)
     }
 }
 
-int readNumber(const Registry& registry, const char* name, int fallback)
-{
+int readNumber(const Registry& registry, const char* name, int fallback) {
     bool ok = false;
     const int value = readOrEmpty(registry, QString::fromLatin1(name)).trimmed().toInt(&ok);
     return ok ? value : fallback;
 }
 
 // The screen-size name first, the plain name when that holds nothing.
-QString readPreferred(const Registry& registry, const char* name, QSize screenSize)
-{
+QString readPreferred(const Registry& registry, const char* name, QSize screenSize) {
     const QString plain = QString::fromLatin1(name);
     const QString sized = readOrEmpty(registry, screenValueName(plain, screenSize));
     return sized.isEmpty() ? readOrEmpty(registry, plain) : sized;
@@ -47,18 +44,15 @@ QString readPreferred(const Registry& registry, const char* name, QSize screenSi
 
 } // namespace
 
-QString screenValueName(const QString& name, QSize screenSize)
-{
+QString screenValueName(const QString& name, QSize screenSize) {
     return QStringLiteral("%1(%2x%3)").arg(name).arg(screenSize.width()).arg(screenSize.height());
 }
 
-QString formatFour(int a, int b, int c, int d)
-{
+QString formatFour(int a, int b, int c, int d) {
     return QStringLiteral("%1,%2,%3,%4").arg(a).arg(b).arg(c).arg(d);
 }
 
-std::optional<std::array<int, 4>> parseFour(const QString& text)
-{
+std::optional<std::array<int, 4>> parseFour(const QString& text) {
     const QStringList parts = text.split(u',');
     if (parts.size() != 4)
         return std::nullopt;
@@ -73,8 +67,7 @@ std::optional<std::array<int, 4>> parseFour(const QString& text)
 }
 
 void writePlacement(Registry& registry, const WindowPlacement& p, const ScreenInfo& screen,
-                    SaveMoment moment)
-{
+                    SaveMoment moment) {
     const QString minMax =
         formatFour(p.minPosition.x(), p.minPosition.y(), p.maxPosition.x(), p.maxPosition.y());
     const PlacementRect& r = p.normalPosition;
@@ -83,7 +76,8 @@ void writePlacement(Registry& registry, const WindowPlacement& p, const ScreenIn
     registry.writeString(QString::fromLatin1(kFormVersion), QStringLiteral("0"));
     registry.writeString(QString::fromLatin1(kFlags), QString::number(p.flags));
     registry.writeString(QString::fromLatin1(kShowCmd), QString::number(p.showCmd));
-    registry.writeString(QString::fromLatin1(kPixelsPerInch), QString::number(screen.pixelsPerInch));
+    registry.writeString(QString::fromLatin1(kPixelsPerInch),
+                         QString::number(screen.pixelsPerInch));
     registry.writeString(QString::fromLatin1(kMinMaxPos), minMax);
     registry.writeString(screenValueName(QString::fromLatin1(kMinMaxPos), screen.size), minMax);
     registry.writeString(QString::fromLatin1(kNormPos), norm);
@@ -93,8 +87,7 @@ void writePlacement(Registry& registry, const WindowPlacement& p, const ScreenIn
 }
 
 std::optional<WindowPlacement> readPlacement(const Registry& registry, const ScreenInfo& screen,
-                                             int currentFlags)
-{
+                                             int currentFlags) {
     if (readNumber(registry, kFormVersion, 0) < 0)
         return std::nullopt;
     WindowPlacement p;
@@ -113,8 +106,7 @@ std::optional<WindowPlacement> readPlacement(const Registry& registry, const Scr
     return p;
 }
 
-ScreenInfo currentScreen()
-{
+ScreenInfo currentScreen() {
     ScreenInfo info;
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         info.size = screen->size();
@@ -123,8 +115,7 @@ ScreenInfo currentScreen()
     return info;
 }
 
-void savePlacement(const QWidget* window, SaveMoment moment, const QString& keyPath)
-{
+void savePlacement(const QWidget* window, SaveMoment moment, const QString& keyPath) {
     WindowPlacement p;
     const Qt::WindowStates state = window->windowState();
     if (state & Qt::WindowMinimized)
@@ -157,8 +148,7 @@ void savePlacement(const QWidget* window, SaveMoment moment, const QString& keyP
     writePlacement(registry, p, currentScreen(), moment);
 }
 
-bool restorePlacement(QWidget* window, const QString& keyPath)
-{
+bool restorePlacement(QWidget* window, const QString& keyPath) {
     Registry registry(RootKey::CurrentUser);
     if (!registry.openKeyReadOnly(keyPath))
         return false;

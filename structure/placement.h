@@ -52,8 +52,8 @@ QString formatFour(int a, int b, int c, int d);
 std::optional<std::array<int, 4>> parseFour(const QString& text);
 
 // Writes the record into the open key of registry (throws RegistryError).
-void writePlacement(Registry& registry, const WindowPlacement& placement,
-                    const ScreenInfo& screen, SaveMoment moment);
+void writePlacement(Registry& registry, const WindowPlacement& placement, const ScreenInfo& screen,
+                    SaveMoment moment);
 
 // Reads the record from the open key and decides whether it applies:
 // nullopt unless the stored version is 0 or more, a position was stored

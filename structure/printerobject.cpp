@@ -7,28 +7,24 @@
 namespace printerobject {
 namespace {
 
-PrinterSource& source()
-{
+PrinterSource& source() {
     static PrinterSource s;
     return s;
 }
 
-std::unique_ptr<QPrinter>& instance()
-{
+std::unique_ptr<QPrinter>& instance() {
     static std::unique_ptr<QPrinter> p;
     return p;
 }
 
 // Name of the printer the user selected; empty until one was selected, which
 // means the default printer.
-QString& selectedName()
-{
+QString& selectedName() {
     static QString name;
     return name;
 }
 
-QString defaultPrinterName()
-{
+QString defaultPrinterName() {
     if (source().defaultName)
         return source().defaultName();
     return QPrinterInfo::defaultPrinterName();
@@ -36,23 +32,20 @@ QString defaultPrinterName()
 
 } // namespace
 
-QPrinter& printer()
-{
+QPrinter& printer() {
     auto& p = instance();
     if (!p)
         p = std::make_unique<QPrinter>(QPrinter::HighResolution);
     return *p;
 }
 
-QStringList printers()
-{
+QStringList printers() {
     if (source().names)
         return source().names();
     return QPrinterInfo::availablePrinterNames();
 }
 
-int printerIndex()
-{
+int printerIndex() {
     const QStringList names = printers();
     if (names.isEmpty())
         return -1;
@@ -63,8 +56,7 @@ int printerIndex()
     return index >= 0 ? index : 0;
 }
 
-void setPrinterIndex(int index)
-{
+void setPrinterIndex(int index) {
     const QStringList names = printers();
     if (index < 0 || index >= names.size())
         return;
@@ -75,18 +67,15 @@ void setPrinterIndex(int index)
         printer().setPrinterName(names.at(index));
 }
 
-QPageLayout::Orientation orientation()
-{
+QPageLayout::Orientation orientation() {
     return printer().pageLayout().orientation();
 }
 
-void setOrientation(QPageLayout::Orientation orientation)
-{
+void setOrientation(QPageLayout::Orientation orientation) {
     printer().setPageOrientation(orientation);
 }
 
-void recover()
-{
+void recover() {
     auto& p = instance();
     if (!p)
         return;
@@ -100,8 +89,7 @@ void recover()
     p = std::move(fresh);
 }
 
-void setPrinterSource(PrinterSource s)
-{
+void setPrinterSource(PrinterSource s) {
     source() = std::move(s);
     selectedName().clear();
 }

@@ -5,14 +5,12 @@
 #include "waitcursor.h"
 
 QString formatStructureLine(const QString& nr, const QString& name, const QString& type,
-                            const QString& size)
-{
+                            const QString& size) {
     return nr.leftJustified(5) + QLatin1Char(' ') + name.leftJustified(20) + QLatin1Char(' ') +
            type.leftJustified(20) + QLatin1Char(' ') + size.rightJustified(8);
 }
 
-void PrintStructure(const QList<QStringList>& rows)
-{
+void PrintStructure(const QList<QStringList>& rows) {
     WaitCursor hourglass;
     using namespace LPTprinter;
     HeaderTitle = QStringLiteral("Tabellenstruktur:") + QString(21, QLatin1Char(' '));

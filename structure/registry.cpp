@@ -21,8 +21,7 @@ constexpr char kDefaultValueName[] = "@";
 // Splits a key path into its segments; nullopt-like empty list with ok=false
 // when the path has an empty segment in the middle or a character the INI
 // layer uses as its own separator.
-QStringList keySegments(const QString& keyPath, bool* ok)
-{
+QStringList keySegments(const QString& keyPath, bool* ok) {
     QString path = keyPath;
     while (path.startsWith(u'\\'))
         path.remove(0, 1);
@@ -39,13 +38,11 @@ QStringList keySegments(const QString& keyPath, bool* ok)
     return segments;
 }
 
-bool validValueName(const QString& name)
-{
+bool validValueName(const QString& name) {
     return !name.contains(u'/') && !name.contains(u'\\');
 }
 
-QString matchingName(const QStringList& candidates, const QString& name)
-{
+QString matchingName(const QStringList& candidates, const QString& name) {
     for (const QString& c : candidates) {
         if (c.compare(name, Qt::CaseInsensitive) == 0)
             return c;
@@ -57,8 +54,7 @@ QString matchingName(const QStringList& candidates, const QString& name)
 // regard to case. Sets *found to whether every segment exists; returns the
 // group with the file's spelling for the existing part and the given
 // spelling for the rest.
-QString resolveGroup(QSettings& s, const QStringList& segments, bool* found)
-{
+QString resolveGroup(QSettings& s, const QStringList& segments, bool* found) {
     *found = true;
     QString group;
     for (const QString& segment : segments) {
@@ -77,8 +73,7 @@ QString resolveGroup(QSettings& s, const QStringList& segments, bool* found)
     return group;
 }
 
-ValueType typeOf(const QVariant& v)
-{
+ValueType typeOf(const QVariant& v) {
     if (!v.isValid())
         return ValueType::None;
     switch (v.typeId()) {
@@ -94,12 +89,9 @@ ValueType typeOf(const QVariant& v)
 
 } // namespace
 
-RegistryError::RegistryError(const QString& message) : std::runtime_error(message.toStdString())
-{
-}
+RegistryError::RegistryError(const QString& message) : std::runtime_error(message.toStdString()) {}
 
-QString configDirectory()
-{
+QString configDirectory() {
     if (!g_configDirectory.isEmpty())
         return g_configDirectory;
     const QString fromEnvironment = qEnvironmentVariable("TARNWICK_CONFIG_DIR");
@@ -109,13 +101,11 @@ QString configDirectory()
            QStringLiteral("/tarnwick");
 }
 
-void setConfigDirectory(const QString& directory)
-{
+void setConfigDirectory(const QString& directory) {
     g_configDirectory = directory;
 }
 
-QString rootKeyName(RootKey root)
-{
+QString rootKeyName(RootKey root) {
     switch (root) {
     case RootKey::ClassesRoot:
         return QStringLiteral("HKEY_CLASSES_ROOT");
@@ -127,26 +117,23 @@ QString rootKeyName(RootKey root)
     return {};
 }
 
-QString rootFileName(RootKey root)
-{
+QString rootFileName(RootKey root) {
     return QDir(configDirectory()).filePath(rootKeyName(root) + QStringLiteral(".ini"));
 }
 
 Registry::Registry(RootKey root)
-    : m_root(root), m_settings(std::make_unique<QSettings>(rootFileName(root), QSettings::IniFormat))
-{
+    : m_root(root),
+      m_settings(std::make_unique<QSettings>(rootFileName(root), QSettings::IniFormat)) {
     m_settings->setAtomicSyncRequired(true);
 }
 
 Registry::~Registry() = default;
 
-QString Registry::fileName() const
-{
+QString Registry::fileName() const {
     return m_settings->fileName();
 }
 
-bool Registry::keyExists(const QString& keyPath) const
-{
+bool Registry::keyExists(const QString& keyPath) const {
     bool ok = false;
     const QStringList segments = keySegments(keyPath, &ok);
     if (!ok)
@@ -158,8 +145,7 @@ bool Registry::keyExists(const QString& keyPath) const
     return found;
 }
 
-bool Registry::openKey(const QString& keyPath, bool canCreate)
-{
+bool Registry::openKey(const QString& keyPath, bool canCreate) {
     closeKey();
     bool ok = false;
     const QStringList segments = keySegments(keyPath, &ok);
@@ -176,24 +162,21 @@ bool Registry::openKey(const QString& keyPath, bool canCreate)
     return true;
 }
 
-bool Registry::openKeyReadOnly(const QString& keyPath)
-{
+bool Registry::openKeyReadOnly(const QString& keyPath) {
     if (!openKey(keyPath, false))
         return false;
     m_readOnly = true;
     return true;
 }
 
-void Registry::closeKey()
-{
+void Registry::closeKey() {
     m_open = false;
     m_readOnly = false;
     m_keyPath.clear();
     m_group.clear();
 }
 
-QString Registry::settingsKey(const QString& name) const
-{
+QString Registry::settingsKey(const QString& name) const {
     const QString stored = name.isEmpty() ? QString::fromLatin1(kDefaultValueName) : name;
     m_settings->beginGroup(m_group);
     QString spelled = matchingName(m_settings->childKeys(), stored);
@@ -203,8 +186,7 @@ QString Registry::settingsKey(const QString& name) const
     return m_group.isEmpty() ? spelled : m_group + u'/' + spelled;
 }
 
-QStringList Registry::valueNames() const
-{
+QStringList Registry::valueNames() const {
     if (!m_open)
         return {};
     m_settings->beginGroup(m_group);
@@ -217,20 +199,17 @@ QStringList Registry::valueNames() const
     return names;
 }
 
-bool Registry::valueExists(const QString& name) const
-{
+bool Registry::valueExists(const QString& name) const {
     return valueType(name) != ValueType::None;
 }
 
-ValueType Registry::valueType(const QString& name) const
-{
+ValueType Registry::valueType(const QString& name) const {
     if (!m_open || !validValueName(name))
         return ValueType::None;
     return typeOf(m_settings->value(settingsKey(name)));
 }
 
-QString Registry::readString(const QString& name) const
-{
+QString Registry::readString(const QString& name) const {
     if (!m_open || !validValueName(name))
         return {};
     const QVariant v = m_settings->value(settingsKey(name));
@@ -246,10 +225,9 @@ QString Registry::readString(const QString& name) const
     }
 }
 
-qint32 Registry::readInteger(const QString& name) const
-{
-    const QVariant v = m_open && validValueName(name) ? m_settings->value(settingsKey(name))
-                                                      : QVariant();
+qint32 Registry::readInteger(const QString& name) const {
+    const QVariant v =
+        m_open && validValueName(name) ? m_settings->value(settingsKey(name)) : QVariant();
     if (typeOf(v) != ValueType::Integer)
         throw RegistryError(QStringLiteral("Ungültiger Datentyp für '%1'").arg(name));
     bool ok = false;
@@ -259,8 +237,7 @@ qint32 Registry::readInteger(const QString& name) const
     return qint32(value);
 }
 
-void Registry::writeVariant(const QString& name, const QVariant& value)
-{
+void Registry::writeVariant(const QString& name, const QVariant& value) {
     if (!m_open || m_readOnly || !validValueName(name))
         throw RegistryError(QStringLiteral("Fehler beim Setzen der Daten für '%1'").arg(name));
     const QString key = settingsKey(name);
@@ -279,24 +256,20 @@ void Registry::writeVariant(const QString& name, const QVariant& value)
     }
 }
 
-void Registry::writeString(const QString& name, const QString& text)
-{
+void Registry::writeString(const QString& name, const QString& text) {
     writeVariant(name, text);
 }
 
-void Registry::writeInteger(const QString& name, qint32 value)
-{
+void Registry::writeInteger(const QString& name, qint32 value) {
     writeVariant(name, QByteArray(kDwordPrefix) +
                            QByteArray::number(quint32(value), 16).rightJustified(8, '0'));
 }
 
-void Registry::writeBinary(const QString& name, const QByteArray& data)
-{
+void Registry::writeBinary(const QString& name, const QByteArray& data) {
     writeVariant(name, QByteArray(kHexPrefix) + data.toHex(','));
 }
 
-bool Registry::deleteValue(const QString& name)
-{
+bool Registry::deleteValue(const QString& name) {
     if (!m_open || m_readOnly || !valueExists(name))
         return false;
     m_settings->remove(settingsKey(name));

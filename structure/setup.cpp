@@ -20,8 +20,7 @@ namespace {
 constexpr int kDefaultFontSize = 10;
 
 QLabel* addLabel(QWidget* parent, const char* name, const QString& text, int x, int y,
-                 bool bold = false)
-{
+                 bool bold = false) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
     if (bold) {
@@ -37,8 +36,7 @@ QLabel* addLabel(QWidget* parent, const char* name, const QString& text, int x, 
 // A bold section title with a horizontal line running from it to the page's
 // right edge.
 void addSection(QWidget* page, const char* labelName, const char* lineName, const QString& text,
-                int x, int y)
-{
+                int x, int y) {
     QLabel* label = addLabel(page, labelName, text, x, y, true);
     auto* line = new QFrame(page);
     line->setObjectName(QLatin1String(lineName));
@@ -48,8 +46,7 @@ void addSection(QWidget* page, const char* labelName, const char* lineName, cons
     line->setGeometry(left, y + label->height() / 2 - 1, 273 - left, 2);
 }
 
-QWidget* addPage(QTabWidget* tabs, const char* name, const QString& caption)
-{
+QWidget* addPage(QTabWidget* tabs, const char* name, const QString& caption) {
     auto* page = new QWidget;
     page->setObjectName(QLatin1String(name));
     tabs->addTab(page, caption);
@@ -58,8 +55,7 @@ QWidget* addPage(QTabWidget* tabs, const char* name, const QString& caption)
 
 } // namespace
 
-TFMsetup::TFMsetup(QWidget* parent, Controls controls) : QDialog(parent)
-{
+TFMsetup::TFMsetup(QWidget* parent, Controls controls) : QDialog(parent) {
     setObjectName(QStringLiteral("FMsetup"));
     setWindowTitle(QStringLiteral("Einstellungen"));
     setFont(QFont(QStringLiteral("Tahoma"), 8));
@@ -69,22 +65,19 @@ TFMsetup::TFMsetup(QWidget* parent, Controls controls) : QDialog(parent)
         buildControls();
 }
 
-void TFMsetup::ensureBuilt()
-{
+void TFMsetup::ensureBuilt() {
     if (!isBuilt())
         buildControls();
 }
 
-void TFMsetup::setVisible(bool visible)
-{
+void TFMsetup::setVisible(bool visible) {
     // Made before the dialog shows, so they show along with it.
     if (visible)
         ensureBuilt();
     QDialog::setVisible(visible);
 }
 
-void TFMsetup::buildControls()
-{
+void TFMsetup::buildControls() {
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->setGeometry(8, 8, 289, 218);
@@ -155,30 +148,26 @@ void TFMsetup::buildControls()
     connect(RBLandscape, &QRadioButton::clicked, this, &TFMsetup::RBLandscapeClick);
 }
 
-void TFMsetup::showEvent(QShowEvent* event)
-{
+void TFMsetup::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!event->spontaneous())
         FormActivate();
 }
 
-void TFMsetup::fillPrinters()
-{
+void TFMsetup::fillPrinters() {
     CBDrucker->clear();
     CBDrucker->addItems(printerobject::printers());
     CBDrucker->setCurrentIndex(printerobject::printerIndex());
     showOrientation();
 }
 
-void TFMsetup::showOrientation()
-{
+void TFMsetup::showOrientation() {
     const bool landscape = printerobject::orientation() == QPageLayout::Landscape;
     RBLandscape->setChecked(landscape);
     RBPortrait->setChecked(!landscape);
 }
 
-void TFMsetup::FormActivate()
-{
+void TFMsetup::FormActivate() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     // Without any printer the list stays empty; the other pages work as ever.
     fillPrinters();
@@ -189,8 +178,7 @@ void TFMsetup::FormActivate()
     EDADOTimeout->setText(QString::number(QueryTimeout));
 }
 
-void TFMsetup::Button1Click()
-{
+void TFMsetup::Button1Click() {
     printerobject::setPrinterIndex(CBDrucker->currentIndex());
     // The field would put back its last number when it loses the focus; the
     // size that counts is the one it shows now (4 for no number).
@@ -203,38 +191,32 @@ void TFMsetup::Button1Click()
     accept();
 }
 
-void TFMsetup::Button4Click()
-{
+void TFMsetup::Button4Click() {
     modal::print(modal::PrintKind::PageSetup, &printerobject::printer(), this);
     fillPrinters();
 }
 
-void TFMsetup::CBDruckerChange(int index)
-{
+void TFMsetup::CBDruckerChange(int index) {
     printerobject::setPrinterIndex(index);
     showOrientation();
 }
 
-void TFMsetup::RBPortraitClick()
-{
+void TFMsetup::RBPortraitClick() {
     printerobject::setOrientation(QPageLayout::Portrait);
 }
 
-void TFMsetup::RBLandscapeClick()
-{
+void TFMsetup::RBLandscapeClick() {
     printerobject::setOrientation(QPageLayout::Landscape);
 }
 
-int TFMsetup::fontSizeValue() const
-{
+int TFMsetup::fontSizeValue() const {
     if (!DRSize)
         return kDefaultFontSize; // what the field starts with
     return qBound(4, settingToInt(DRSize->cleanText(), 4), 14);
 }
 
 bool ACSetupExecute(TFMsetup& dialog, TShortcutTexts& shortcutTexts,
-                    const std::function<void(int)>& applyQueryTimeout)
-{
+                    const std::function<void(int)>& applyQueryTimeout) {
     dialog.ensureBuilt(); // the seam's handler may read the controls unshown
     dialog.setShortcutTexts(&shortcutTexts);
     const int result = modal::exec(&dialog);

@@ -3,8 +3,7 @@
 #include <QHeaderView>
 
 StringGrid::StringGrid(int columns, int rows, int fixedColumns, int fixedRows, QWidget* parent)
-    : QTableWidget(rows, columns, parent), m_fixedColumns(fixedColumns), m_fixedRows(fixedRows)
-{
+    : QTableWidget(rows, columns, parent), m_fixedColumns(fixedColumns), m_fixedRows(fixedRows) {
     horizontalHeader()->hide();
     verticalHeader()->hide();
     setShowGrid(true);
@@ -15,8 +14,7 @@ StringGrid::StringGrid(int columns, int rows, int fixedColumns, int fixedRows, Q
             styleCell(c, r);
 }
 
-QTableWidgetItem* StringGrid::cellItem(int column, int row)
-{
+QTableWidgetItem* StringGrid::cellItem(int column, int row) {
     QTableWidgetItem* cell = item(row, column);
     if (!cell) {
         cell = new QTableWidgetItem;
@@ -25,8 +23,7 @@ QTableWidgetItem* StringGrid::cellItem(int column, int row)
     return cell;
 }
 
-void StringGrid::styleCell(int column, int row)
-{
+void StringGrid::styleCell(int column, int row) {
     QTableWidgetItem* cell = cellItem(column, row);
     if (column < m_fixedColumns || row < m_fixedRows) {
         cell->setFlags(Qt::ItemIsEnabled);
@@ -39,21 +36,18 @@ void StringGrid::styleCell(int column, int row)
     }
 }
 
-QString StringGrid::cells(int column, int row) const
-{
+QString StringGrid::cells(int column, int row) const {
     const QTableWidgetItem* cell = item(row, column);
     return cell ? cell->text() : QString();
 }
 
-void StringGrid::setCells(int column, int row, const QString& text)
-{
+void StringGrid::setCells(int column, int row, const QString& text) {
     if (column < 0 || row < 0 || column >= columnCount() || row >= rowCount())
         return;
     cellItem(column, row)->setText(text);
 }
 
-void StringGrid::setRows(int rows)
-{
+void StringGrid::setRows(int rows) {
     const int old = rowCount();
     setRowCount(rows);
     for (int r = old; r < rows; ++r)
@@ -61,8 +55,7 @@ void StringGrid::setRows(int rows)
             styleCell(c, r);
 }
 
-void StringGrid::setCellsEditable(bool editable)
-{
+void StringGrid::setCellsEditable(bool editable) {
     m_editable = editable;
     setEditTriggers(editable ? (DoubleClicked | EditKeyPressed | AnyKeyPressed | SelectedClicked)
                              : NoEditTriggers);
@@ -71,15 +64,13 @@ void StringGrid::setCellsEditable(bool editable)
             styleCell(c, r);
 }
 
-void StringGrid::setDefaultRowHeight(int height)
-{
+void StringGrid::setDefaultRowHeight(int height) {
     verticalHeader()->setMinimumSectionSize(1);
     verticalHeader()->setDefaultSectionSize(height);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
 }
 
-void StringGrid::commitEditing()
-{
+void StringGrid::commitEditing() {
     if (QWidget* editor = indexWidget(currentIndex()))
         commitData(editor);
 }

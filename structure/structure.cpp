@@ -22,8 +22,7 @@ namespace {
 constexpr int kDesignWidth = 412;
 constexpr int kDesignHeight = 476;
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int x, int y)
-{
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int x, int y) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
     label->move(x, y);
@@ -32,8 +31,7 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int x,
 }
 
 // A label whose right edge stays at x: its text grows to the left.
-QLabel* makeRightLabel(QWidget* parent, const char* name, int right, int y)
-{
+QLabel* makeRightLabel(QWidget* parent, const char* name, int right, int y) {
     auto* label = new QLabel(parent);
     label->setObjectName(QLatin1String(name));
     label->setAlignment(Qt::AlignRight | Qt::AlignTop);
@@ -41,8 +39,7 @@ QLabel* makeRightLabel(QWidget* parent, const char* name, int right, int y)
     return label;
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, int x, int width)
-{
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, int x, int width) {
     auto* button = new QPushButton(text, parent);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(x, 412, width, 22);
@@ -53,8 +50,7 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, 
 // Closes the dataset however the structure action ends.
 struct CloseOnExit {
     TADODataSet* dataSet;
-    ~CloseOnExit()
-    {
+    ~CloseOnExit() {
         if (dataSet)
             dataSet->Close();
     }
@@ -62,15 +58,13 @@ struct CloseOnExit {
 
 } // namespace
 
-QString FieldTypeNames(int code)
-{
+QString FieldTypeNames(int code) {
     // The data layer's own names cover exactly its enumeration and answer
     // "ftUnknown" for anything outside it.
     return fieldTypeEnumName(static_cast<TFieldType>(code));
 }
 
-QString structureQuery(const QString& tableName)
-{
+QString structureQuery(const QString& tableName) {
     QString name = tableName;
     name.replace(QLatin1Char(']'), QLatin1String("]]"));
     return QStringLiteral("SELECT * from [") + name + QLatin1Char(']');
@@ -78,8 +72,7 @@ QString structureQuery(const QString& tableName)
 
 TFMStruktur::TFMStruktur(TADODataSet* stru, TADODataSet* query, std::function<void()> runSetup,
                          QWidget* owner)
-    : QDialog(owner), m_stru(stru), m_query(query), m_runSetup(std::move(runSetup))
-{
+    : QDialog(owner), m_stru(stru), m_query(query), m_runSetup(std::move(runSetup)) {
     setObjectName(QStringLiteral("FMStruktur"));
     setWindowTitle(QStringLiteral("Tabellenstruktur"));
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
@@ -112,7 +105,8 @@ TFMStruktur::TFMStruktur(TADODataSet* stru, TADODataSet* query, std::function<vo
     LBSatzgr = makeRightLabel(GroupBox1, "LBSatzgr", 119, 12);
     LBSatzanz = makeRightLabel(GroupBox1, "LBSatzanz", 119, 28);
 
-    BTPrintsetup = makeButton(this, "BTPrintsetup", QStringLiteral("Druckereinstellungen..."), 104, 133);
+    BTPrintsetup =
+        makeButton(this, "BTPrintsetup", QStringLiteral("Druckereinstellungen..."), 104, 133);
     BTPrint = makeButton(this, "BTPrint", QStringLiteral("Drucken"), 242, 75);
     BTok = makeButton(this, "BTok", QStringLiteral("OK"), 322, 75);
     BTok->setDefault(true);
@@ -125,14 +119,12 @@ TFMStruktur::TFMStruktur(TADODataSet* stru, TADODataSet* query, std::function<vo
     FormCreate();
 }
 
-void TFMStruktur::resizeEvent(QResizeEvent* event)
-{
+void TFMStruktur::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     placeControls();
 }
 
-void TFMStruktur::placeControls()
-{
+void TFMStruktur::placeControls() {
     const int dw = width() - kDesignWidth;
     const int dh = height() - kDesignHeight;
     PageControl1->setGeometry(8, 8, 389 + dw, 341 + dh);
@@ -142,8 +134,7 @@ void TFMStruktur::placeControls()
     BTok->move(322 + dw, 412 + dh);
 }
 
-void TFMStruktur::showEvent(QShowEvent* event)
-{
+void TFMStruktur::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (m_centred)
         return;
@@ -152,14 +143,12 @@ void TFMStruktur::showEvent(QShowEvent* event)
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void TFMStruktur::writeHeadings()
-{
+void TFMStruktur::writeHeadings() {
     AddEintrag(STGStruktur, m_rowCounter, QStringLiteral("Nr"), QStringLiteral("Feldname"),
                QStringLiteral("Feldtyp"), QStringLiteral("Länge"));
 }
 
-void TFMStruktur::FormCreate()
-{
+void TFMStruktur::FormCreate() {
     m_rowCounter = 0;
     writeHeadings();
     if (m_stru && m_stru->Active())
@@ -168,18 +157,15 @@ void TFMStruktur::FormCreate()
         ReadFields();
 }
 
-void TFMStruktur::ReadFieldsStru()
-{
+void TFMStruktur::ReadFieldsStru() {
     readFieldsFrom(m_stru);
 }
 
-void TFMStruktur::ReadFields()
-{
+void TFMStruktur::ReadFields() {
     readFieldsFrom(m_query);
 }
 
-void TFMStruktur::readFieldsFrom(TADODataSet* dataSet)
-{
+void TFMStruktur::readFieldsFrom(TADODataSet* dataSet) {
     m_rowCounter = 0;
     writeHeadings();
     if (!dataSet || !dataSet->Active())
@@ -192,8 +178,7 @@ void TFMStruktur::readFieldsFrom(TADODataSet* dataSet)
 }
 
 void TFMStruktur::AddEintrag(StringGrid* grid, int& row, const QString& nr, const QString& name,
-                             const QString& type, const QString& size)
-{
+                             const QString& type, const QString& size) {
     grid->setCells(0, row, nr);
     grid->setCells(1, row, name);
     grid->setCells(2, row, type);
@@ -201,8 +186,7 @@ void TFMStruktur::AddEintrag(StringGrid* grid, int& row, const QString& nr, cons
     ++row;
 }
 
-void TFMStruktur::BTPrintClick()
-{
+void TFMStruktur::BTPrintClick() {
     QList<QStringList> rows;
     for (int r = 1; r < STGStruktur->rowCount(); ++r)
         rows.append({STGStruktur->cells(0, r), STGStruktur->cells(1, r), STGStruktur->cells(2, r),
@@ -210,14 +194,12 @@ void TFMStruktur::BTPrintClick()
     PrintStructure(rows);
 }
 
-void TFMStruktur::BTPrintsetupClick()
-{
+void TFMStruktur::BTPrintsetupClick() {
     if (m_runSetup)
         m_runSetup();
 }
 
-void ACTablesExecute(const StructureContext& context)
-{
+void ACTablesExecute(const StructureContext& context) {
     CloseOnExit closeStru{context.ADODSStru};
     const bool tablePath = context.tableListFocused && context.selectedTable.has_value();
     if (tablePath && context.ADODSStru) {
@@ -233,7 +215,8 @@ void ACTablesExecute(const StructureContext& context)
     // The record size in full: cut to 16 bits, a table of more than 4094
     // fields would show a small, wrong size.
     window->LBSatzgr->setText(QString::number(sizeSource ? sizeSource->RecordSize() : 0));
-    window->LBStru->setText(tablePath ? QStringLiteral("Tabellenstruktur: ") + *context.selectedTable
-                                      : QStringLiteral("Tabellenstruktur"));
+    window->LBStru->setText(tablePath
+                                ? QStringLiteral("Tabellenstruktur: ") + *context.selectedTable
+                                : QStringLiteral("Tabellenstruktur"));
     modal::exec(window.get());
 }

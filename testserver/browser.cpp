@@ -23,17 +23,15 @@ enum BrowserRequest : std::uint8_t {
 };
 constexpr std::uint8_t kSvrResp = 0x05;
 
-std::string instanceText(const BrowserInfo& info)
-{
-    return "ServerName;" + info.serverName + ";InstanceName;" + info.instanceName
-           + ";IsClustered;No;Version;" + info.version + ";tcp;" + std::to_string(info.tcpPort)
-           + ";;";
+std::string instanceText(const BrowserInfo& info) {
+    return "ServerName;" + info.serverName + ";InstanceName;" + info.instanceName +
+           ";IsClustered;No;Version;" + info.version + ";tcp;" + std::to_string(info.tcpPort) +
+           ";;";
 }
 
 } // namespace
 
-Bytes browserReply(const std::uint8_t* request, std::size_t size, const BrowserInfo& info)
-{
+Bytes browserReply(const std::uint8_t* request, std::size_t size, const BrowserInfo& info) {
     if (size == 0)
         return {};
     std::string text;
@@ -64,17 +62,13 @@ Bytes browserReply(const std::uint8_t* request, std::size_t size, const BrowserI
 }
 
 BrowserResponder::BrowserResponder(BrowserInfo info, LogFunction log)
-    : m_info(std::move(info)), m_log(std::move(log))
-{
-}
+    : m_info(std::move(info)), m_log(std::move(log)) {}
 
-BrowserResponder::~BrowserResponder()
-{
+BrowserResponder::~BrowserResponder() {
     stop();
 }
 
-void BrowserResponder::start(const std::string& address, int port)
-{
+void BrowserResponder::start(const std::string& address, int port) {
     m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0)
         throw std::runtime_error(std::string("browser socket: ") + std::strerror(errno));
@@ -96,8 +90,7 @@ void BrowserResponder::start(const std::string& address, int port)
     m_thread = std::thread([this] { loop(); });
 }
 
-void BrowserResponder::stop()
-{
+void BrowserResponder::stop() {
     if (m_thread.joinable()) {
         const std::uint64_t one = 1;
         [[maybe_unused]] ssize_t n = ::write(m_wakeFd, &one, sizeof one);
@@ -110,8 +103,7 @@ void BrowserResponder::stop()
     m_fd = m_wakeFd = -1;
 }
 
-void BrowserResponder::loop()
-{
+void BrowserResponder::loop() {
     std::uint8_t buf[2048];
     for (;;) {
         pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
@@ -124,8 +116,8 @@ void BrowserResponder::loop()
             return;
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;
-        const ssize_t n = ::recvfrom(m_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from),
-                                     &fromLen);
+        const ssize_t n =
+            ::recvfrom(m_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (n <= 0)
             continue;
         const Bytes reply = browserReply(buf, std::size_t(n), m_info);

@@ -10,9 +10,9 @@
 namespace tds {
 
 struct BrowserInfo {
-    std::string serverName;     // e.g. "TESTSERVER"
-    std::string instanceName;   // e.g. "MSSQLSERVER" for the default instance
-    std::string version;        // digits and dots, e.g. "9.00.1399.06"
+    std::string serverName;   // e.g. "TESTSERVER"
+    std::string instanceName; // e.g. "MSSQLSERVER" for the default instance
+    std::string version;      // digits and dots, e.g. "9.00.1399.06"
     int tcpPort = 0;
 };
 

@@ -17,8 +17,7 @@ namespace {
 const char* const kProgName = "Microsoft SQL Server";
 
 // The TDS version we answer with: the client's, rounded down to one we speak.
-std::uint32_t negotiateVersion(std::uint32_t requested)
-{
+std::uint32_t negotiateVersion(std::uint32_t requested) {
     if (requested >= 0x74000000)
         return kTds74;
     if (requested >= 0x73000000)
@@ -38,13 +37,11 @@ public:
     void columns(const std::vector<Column>&) override {}
     bool row(const std::vector<Value>&) override { return true; }
     void done(DoneKind, std::uint16_t, std::uint64_t, std::uint16_t) override {}
-    void message(const Message& m) override
-    {
+    void message(const Message& m) override {
         m_writer.message(m);
         failed = failed || m.error;
     }
-    void databaseChanged(const std::string& oldDb, const std::string& newDb) override
-    {
+    void databaseChanged(const std::string& oldDb, const std::string& newDb) override {
         m_writer.envChange(EnvDatabase, newDb, oldDb);
     }
     void returnStatus(std::int32_t) override {}
@@ -60,24 +57,20 @@ private:
 Connection::Connection(int fd, const ServerConfig& config, std::uint16_t spid, std::string peer,
                        LogFunction log)
     : m_fd(fd), m_config(config), m_spid(spid), m_peer(std::move(peer)), m_log(std::move(log)),
-      m_writer(fd), m_session(config)
-{
+      m_writer(fd), m_session(config) {
     m_writer.setSpid(spid);
 }
 
-Connection::~Connection()
-{
+Connection::~Connection() {
     ::close(m_fd);
 }
 
-void Connection::log(const std::string& what)
-{
+void Connection::log(const std::string& what) {
     if (m_log)
         m_log("connection " + m_peer + " (spid " + std::to_string(m_spid) + "): " + what);
 }
 
-void Connection::stop()
-{
+void Connection::stop() {
     m_stopped = true;
     {
         std::lock_guard lock(m_mutex);
@@ -88,8 +81,7 @@ void Connection::stop()
     ::shutdown(m_fd, SHUT_RDWR);
 }
 
-void Connection::run()
-{
+void Connection::run() {
     PacketReader reader(m_fd);
     try {
         const bool loggedIn = handshake(reader);
@@ -110,8 +102,7 @@ void Connection::run()
     readerThread.join();
 }
 
-bool Connection::handshake(PacketReader& reader)
-{
+bool Connection::handshake(PacketReader& reader) {
     InMessage msg;
     if (!reader.read(msg))
         return false;
@@ -174,8 +165,7 @@ bool Connection::handshake(PacketReader& reader)
     return !m_writer.failed();
 }
 
-void Connection::push(Item item)
-{
+void Connection::push(Item item) {
     {
         std::lock_guard lock(m_mutex);
         if (item.kind == Item::Attention) {
@@ -190,8 +180,7 @@ void Connection::push(Item item)
     m_cond.notify_one();
 }
 
-void Connection::readerLoop(PacketReader& reader)
-{
+void Connection::readerLoop(PacketReader& reader) {
     try {
         for (;;) {
             Item item{Item::Request, {}, {}};
@@ -208,8 +197,7 @@ void Connection::readerLoop(PacketReader& reader)
     }
 }
 
-void Connection::attentionAcknowledged()
-{
+void Connection::attentionAcknowledged() {
     std::lock_guard lock(m_mutex);
     if (m_pendingAttention > 0)
         --m_pendingAttention;
@@ -217,8 +205,7 @@ void Connection::attentionAcknowledged()
         m_cancel = false;
 }
 
-void Connection::serveRequests()
-{
+void Connection::serveRequests() {
     for (;;) {
         Item item{Item::Closed, {}, {}};
         {
@@ -260,8 +247,7 @@ void Connection::serveRequests()
     }
 }
 
-void Connection::executeRequest(const InMessage& msg)
-{
+void Connection::executeRequest(const InMessage& msg) {
     TokenWriter tokens(m_writer, m_tdsVersion);
     tokens.setServerName(m_config.serverName);
     ReplySink sink(tokens, m_cancel);
@@ -297,8 +283,8 @@ void Connection::executeRequest(const InMessage& msg)
             break;
         }
         default:
-            throw ProtocolError("unexpected packet type " + std::to_string(msg.type)
-                                + " after login");
+            throw ProtocolError("unexpected packet type " + std::to_string(msg.type) +
+                                " after login");
         }
     } catch (const ProtocolError&) {
         throw;
@@ -321,8 +307,7 @@ void Connection::executeRequest(const InMessage& msg)
         m_writer.endMessage();
 }
 
-void Connection::executeTransaction(const InMessage& msg)
-{
+void Connection::executeTransaction(const InMessage& msg) {
     const TransactionRequest req = parseTransactionRequest(msg.payload, m_tdsVersion);
     TokenWriter tokens(m_writer, m_tdsVersion);
     tokens.setServerName(m_config.serverName);
@@ -367,8 +352,8 @@ void Connection::executeTransaction(const InMessage& msg)
     }
     case TransactionRequest::Save: {
         MessagesOnlySink sink(tokens);
-        m_session.executeBatch("SAVE TRANSACTION " + (req.name.empty() ? std::string("s") : req.name),
-                               sink, m_cancel);
+        m_session.executeBatch(
+            "SAVE TRANSACTION " + (req.name.empty() ? std::string("s") : req.name), sink, m_cancel);
         ok = !sink.failed;
         break;
     }

@@ -35,7 +35,7 @@ private:
     struct Item {
         enum Kind { Request, Attention, Closed } kind;
         InMessage message;
-        std::string error;   // for Closed: why, empty for a clean end
+        std::string error; // for Closed: why, empty for a clean end
     };
 
     bool handshake(PacketReader& reader);
@@ -66,7 +66,7 @@ private:
     std::atomic<bool> m_stopped{false};
 
     std::uint64_t m_transactionCounter = 0;
-    Bytes m_transaction;   // descriptor of the open transaction, empty if none
+    Bytes m_transaction; // descriptor of the open transaction, empty if none
 };
 
 } // namespace tds

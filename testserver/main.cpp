@@ -11,8 +11,7 @@
 #include <filesystem>
 #include <pthread.h>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     tds::CommandLine cmd;
     std::string error;
     if (!tds::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), cmd, error)) {

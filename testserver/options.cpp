@@ -6,8 +6,7 @@ namespace tds {
 
 namespace {
 
-bool toInt(const std::string& s, std::int64_t min, std::int64_t max, std::int64_t& out)
-{
+bool toInt(const std::string& s, std::int64_t min, std::int64_t max, std::int64_t& out) {
     const char* end = s.data() + s.size();
     const auto [p, ec] = std::from_chars(s.data(), end, out);
     return ec == std::errc() && p == end && out >= min && out <= max;
@@ -15,15 +14,13 @@ bool toInt(const std::string& s, std::int64_t min, std::int64_t max, std::int64_
 
 } // namespace
 
-const char* usageText()
-{
+const char* usageText() {
     return "usage: tds-testserver --data DIR --port N [--browser-port M] [--instance NAME]\n"
            "                      [--login NAME:PASSWORD]... [--sample] [--big-rows N]\n"
            "                      [--bind ADDR]\n";
 }
 
-bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error)
-{
+bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
     bool havePort = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];

@@ -12,7 +12,7 @@ namespace tds {
 struct CommandLine {
     ServerOptions server;
     bool sample = false;
-    std::int64_t bigRows = -1;   // -1 = leave the table alone
+    std::int64_t bigRows = -1; // -1 = leave the table alone
 };
 
 // Parses argv; on a mistake returns false and sets `error`.

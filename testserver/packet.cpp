@@ -7,13 +7,11 @@
 
 namespace tds {
 
-PacketWriter::PacketWriter(int fd, std::size_t packetSize) : m_fd(fd)
-{
+PacketWriter::PacketWriter(int fd, std::size_t packetSize) : m_fd(fd) {
     setPacketSize(packetSize);
 }
 
-void PacketWriter::setPacketSize(std::size_t size)
-{
+void PacketWriter::setPacketSize(std::size_t size) {
     size = std::clamp(size, kMinPacketSize, kMaxPacketSize);
     // Keep what is buffered; a size change only happens between messages.
     m_buf.resize(size);
@@ -21,8 +19,7 @@ void PacketWriter::setPacketSize(std::size_t size)
         m_pos = size;
 }
 
-void PacketWriter::fill(std::uint8_t byte, std::size_t n)
-{
+void PacketWriter::fill(std::uint8_t byte, std::size_t n) {
     while (n > 0) {
         if (m_pos == m_buf.size())
             flushPacket(false);
@@ -33,8 +30,7 @@ void PacketWriter::fill(std::uint8_t byte, std::size_t n)
     }
 }
 
-void PacketWriter::putSlow(const std::uint8_t* data, std::size_t n)
-{
+void PacketWriter::putSlow(const std::uint8_t* data, std::size_t n) {
     while (n > 0) {
         if (m_pos == m_buf.size())
             flushPacket(false);
@@ -46,16 +42,14 @@ void PacketWriter::putSlow(const std::uint8_t* data, std::size_t n)
     }
 }
 
-void PacketWriter::fail(const std::string& why)
-{
+void PacketWriter::fail(const std::string& why) {
     if (!m_failed) {
         m_failed = true;
         m_error = why;
     }
 }
 
-void PacketWriter::flushPacket(bool eom)
-{
+void PacketWriter::flushPacket(bool eom) {
     const std::size_t len = m_pos;
     m_buf[0] = m_type;
     m_buf[1] = eom ? 0x01 : 0x00;
@@ -86,15 +80,13 @@ void PacketWriter::flushPacket(bool eom)
     }
 }
 
-void PacketWriter::endMessage()
-{
+void PacketWriter::endMessage() {
     if (!inMessage())
         return;
     flushPacket(true);
 }
 
-void PacketWriter::sendMessage(std::uint8_t type, const Bytes& payload)
-{
+void PacketWriter::sendMessage(std::uint8_t type, const Bytes& payload) {
     const std::uint8_t saved = m_type;
     m_type = type;
     put(payload);
@@ -105,17 +97,12 @@ void PacketWriter::sendMessage(std::uint8_t type, const Bytes& payload)
 // ---------------------------------------------------------------------------
 
 PacketReader::PacketReader(int fd, std::size_t maxMessage)
-    : m_fd(fd), m_maxMessage(maxMessage), m_buf(64 * 1024)
-{
-}
+    : m_fd(fd), m_maxMessage(maxMessage), m_buf(64 * 1024) {}
 
 PacketReader::PacketReader(const Bytes& stream, std::size_t maxMessage)
-    : m_fd(-1), m_maxMessage(maxMessage), m_buf(stream), m_end(stream.size())
-{
-}
+    : m_fd(-1), m_maxMessage(maxMessage), m_buf(stream), m_end(stream.size()) {}
 
-bool PacketReader::fill(std::size_t n, bool eofOk)
-{
+bool PacketReader::fill(std::size_t n, bool eofOk) {
     while (m_end - m_begin < n) {
         if (m_fd < 0) {
             if (eofOk && m_end == m_begin)
@@ -145,8 +132,7 @@ bool PacketReader::fill(std::size_t n, bool eofOk)
     return true;
 }
 
-bool PacketReader::read(InMessage& msg)
-{
+bool PacketReader::read(InMessage& msg) {
     msg.payload.clear();
     bool first = true;
     for (;;) {
@@ -178,8 +164,7 @@ bool PacketReader::read(InMessage& msg)
     }
 }
 
-std::vector<InMessage> splitMessages(const Bytes& stream, std::size_t maxMessage)
-{
+std::vector<InMessage> splitMessages(const Bytes& stream, std::size_t maxMessage) {
     std::vector<InMessage> out;
     PacketReader reader(stream, maxMessage);
     InMessage msg;

@@ -45,32 +45,27 @@ public:
     // True when the current message has bytes written (sent or buffered).
     bool inMessage() const { return m_pos > kHeaderSize || m_sentPackets > 0; }
 
-    void putU8(std::uint8_t v)
-    {
+    void putU8(std::uint8_t v) {
         if (m_pos == m_buf.size())
             flushPacket(false);
         m_buf[m_pos++] = v;
     }
-    void putU16(std::uint16_t v)
-    {
+    void putU16(std::uint16_t v) {
         std::uint8_t b[2] = {std::uint8_t(v), std::uint8_t(v >> 8)};
         put(b, 2);
     }
-    void putU32(std::uint32_t v)
-    {
+    void putU32(std::uint32_t v) {
         std::uint8_t b[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16),
                              std::uint8_t(v >> 24)};
         put(b, 4);
     }
-    void putU64(std::uint64_t v)
-    {
+    void putU64(std::uint64_t v) {
         std::uint8_t b[8];
         for (int i = 0; i < 8; ++i)
             b[i] = std::uint8_t(v >> (8 * i));
         put(b, 8);
     }
-    void put(const void* data, std::size_t n)
-    {
+    void put(const void* data, std::size_t n) {
         if (n <= m_buf.size() - m_pos) {
             std::memcpy(m_buf.data() + m_pos, data, n);
             m_pos += n;
@@ -105,7 +100,7 @@ private:
 
 struct InMessage {
     std::uint8_t type = 0;
-    std::uint8_t status = 0;   // status of the first packet (reset-connection bits)
+    std::uint8_t status = 0; // status of the first packet (reset-connection bits)
     Bytes payload;
 };
 

@@ -5,23 +5,18 @@
 namespace tds {
 
 ReplySink::ReplySink(TokenWriter& writer, const std::atomic<bool>& cancel)
-    : m_writer(writer), m_cancel(cancel)
-{
-}
+    : m_writer(writer), m_cancel(cancel) {}
 
-void ReplySink::setCall(const RpcCall* call)
-{
+void ReplySink::setCall(const RpcCall* call) {
     m_call = call;
     m_returned.assign(call ? call->params.size() : 0, false);
 }
 
-bool ReplySink::stopped() const
-{
+bool ReplySink::stopped() const {
     return m_cancel.load(std::memory_order_relaxed) || m_writer.out().failed();
 }
 
-void ReplySink::beforeToken()
-{
+void ReplySink::beforeToken() {
     if (m_pending) {
         m_writer.done(m_pending->kind, m_pending->status | DoneMore, m_pending->curCmd,
                       m_pending->rowCount);
@@ -30,23 +25,20 @@ void ReplySink::beforeToken()
     m_tokensSinceDone = true;
 }
 
-void ReplySink::columns(const std::vector<Column>& cols)
-{
+void ReplySink::columns(const std::vector<Column>& cols) {
     if (stopped())
         return;
     beforeToken();
     m_writer.colMetadata(cols);
 }
 
-void ReplySink::browseInfo(const std::vector<Column>& cols)
-{
+void ReplySink::browseInfo(const std::vector<Column>& cols) {
     if (stopped())
         return;
     m_writer.browseInfo(cols);
 }
 
-bool ReplySink::row(const std::vector<Value>& values)
-{
+bool ReplySink::row(const std::vector<Value>& values) {
     if (stopped())
         return false;
     m_writer.row(values);
@@ -54,8 +46,7 @@ bool ReplySink::row(const std::vector<Value>& values)
 }
 
 void ReplySink::done(DoneKind kind, std::uint16_t status, std::uint64_t rowCount,
-                     std::uint16_t curCmd)
-{
+                     std::uint16_t curCmd) {
     if (stopped())
         return;
     beforeToken();
@@ -63,8 +54,7 @@ void ReplySink::done(DoneKind kind, std::uint16_t status, std::uint64_t rowCount
     m_tokensSinceDone = false;
 }
 
-void ReplySink::message(const Message& m)
-{
+void ReplySink::message(const Message& m) {
     if (stopped())
         return;
     beforeToken();
@@ -73,16 +63,14 @@ void ReplySink::message(const Message& m)
         m_sawError = true;
 }
 
-void ReplySink::databaseChanged(const std::string& oldDb, const std::string& newDb)
-{
+void ReplySink::databaseChanged(const std::string& oldDb, const std::string& newDb) {
     if (stopped())
         return;
     beforeToken();
     m_writer.envChange(EnvDatabase, newDb, oldDb);
 }
 
-void ReplySink::returnStatus(std::int32_t status)
-{
+void ReplySink::returnStatus(std::int32_t status) {
     if (stopped())
         return;
     beforeToken();
@@ -90,8 +78,7 @@ void ReplySink::returnStatus(std::int32_t status)
 }
 
 void ReplySink::returnValue(const std::string& name, const ColumnType& type, const Value& value,
-                            bool output)
-{
+                            bool output) {
     if (stopped())
         return;
     beforeToken();
@@ -102,7 +89,8 @@ void ReplySink::returnValue(const std::string& name, const ColumnType& type, con
         const auto& params = m_call->params;
         std::size_t found = params.size();
         for (std::size_t i = 0; i < params.size() && found == params.size(); ++i)
-            if (!name.empty() && !m_returned[i] && strcasecmp(params[i].name.c_str(), name.c_str()) == 0)
+            if (!name.empty() && !m_returned[i] &&
+                strcasecmp(params[i].name.c_str(), name.c_str()) == 0)
                 found = i;
         for (std::size_t i = 0; i < params.size() && found == params.size(); ++i)
             if (params[i].output && params[i].name.empty() && !m_returned[i])
@@ -115,8 +103,7 @@ void ReplySink::returnValue(const std::string& name, const ColumnType& type, con
     m_writer.returnValue(ordinal, name, type, value, output);
 }
 
-void ReplySink::finish()
-{
+void ReplySink::finish() {
     if (stopped())
         return;
     if (m_pending && !m_tokensSinceDone) {

@@ -27,8 +27,7 @@ constexpr std::uint64_t kMaxParamBytes = 64u << 20;
 
 } // namespace
 
-Prelogin parsePrelogin(const Bytes& payload)
-{
+Prelogin parsePrelogin(const Bytes& payload) {
     Prelogin p;
     ByteReader r(payload);
     for (int guard = 0; guard < 64; ++guard) {
@@ -62,8 +61,7 @@ Prelogin parsePrelogin(const Bytes& payload)
     throw ProtocolError("PRELOGIN has too many options");
 }
 
-void productVersionBytes(const std::string& productVersion, std::uint8_t out[4])
-{
+void productVersionBytes(const std::string& productVersion, std::uint8_t out[4]) {
     unsigned major = 0, minor = 0, build = 0;
     std::sscanf(productVersion.c_str(), "%u.%u.%u", &major, &minor, &build);
     out[0] = std::uint8_t(major);
@@ -72,8 +70,7 @@ void productVersionBytes(const std::string& productVersion, std::uint8_t out[4])
     out[3] = std::uint8_t(build);
 }
 
-Bytes preloginReply(const std::string& productVersion)
-{
+Bytes preloginReply(const std::string& productVersion) {
     struct Option {
         std::uint8_t token;
         Bytes data;
@@ -102,8 +99,7 @@ Bytes preloginReply(const std::string& productVersion)
     return b;
 }
 
-std::string unscramblePassword(const std::uint8_t* data, std::size_t chars)
-{
+std::string unscramblePassword(const std::uint8_t* data, std::size_t chars) {
     std::u16string u(chars, u'\0');
     for (std::size_t i = 0; i < chars; ++i) {
         std::uint8_t b[2];
@@ -116,8 +112,7 @@ std::string unscramblePassword(const std::uint8_t* data, std::size_t chars)
     return utf16ToUtf8(u);
 }
 
-Login7 parseLogin7(const Bytes& payload)
-{
+Login7 parseLogin7(const Bytes& payload) {
     constexpr std::size_t kFixed70 = 86;
     if (payload.size() < kFixed70)
         throw ProtocolError("LOGIN7 shorter than its fixed part");
@@ -175,8 +170,7 @@ Login7 parseLogin7(const Bytes& payload)
     return l;
 }
 
-std::size_t skipAllHeaders(const Bytes& payload, std::uint32_t tdsVersion)
-{
+std::size_t skipAllHeaders(const Bytes& payload, std::uint32_t tdsVersion) {
     if (tdsVersion < kTds72)
         return 0;
     ByteReader r(payload);
@@ -195,8 +189,7 @@ std::size_t skipAllHeaders(const Bytes& payload, std::uint32_t tdsVersion)
     return total;
 }
 
-std::string parseSqlBatch(const Bytes& payload, std::uint32_t tdsVersion)
-{
+std::string parseSqlBatch(const Bytes& payload, std::uint32_t tdsVersion) {
     const std::size_t start = skipAllHeaders(payload, tdsVersion);
     if ((payload.size() - start) % 2 != 0)
         throw ProtocolError("SQL batch text has an odd byte count");
@@ -216,8 +209,7 @@ struct TypeInfo {
     bool plp = false;
 };
 
-std::string decodeChars(const std::uint8_t* p, std::size_t n, bool wide, bool utf8)
-{
+std::string decodeChars(const std::uint8_t* p, std::size_t n, bool wide, bool utf8) {
     if (wide) {
         if (n % 2 != 0)
             throw ProtocolError("odd byte count in a Unicode value");
@@ -230,8 +222,7 @@ std::string decodeChars(const std::uint8_t* p, std::size_t n, bool wide, bool ut
 }
 
 // Reads a PLP value: total length, then chunks until a zero-length one.
-std::optional<Bytes> readPlp(ByteReader& r)
-{
+std::optional<Bytes> readPlp(ByteReader& r) {
     const std::uint64_t total = r.u64();
     if (total == ~std::uint64_t(0))
         return std::nullopt;
@@ -250,14 +241,12 @@ std::optional<Bytes> readPlp(ByteReader& r)
     return out;
 }
 
-void readCollation(ByteReader& r, TypeInfo& t)
-{
+void readCollation(ByteReader& r, TypeInfo& t) {
     const std::uint8_t* c = r.bytes(5);
     t.utf8 = (c[3] & 0x04) != 0;
 }
 
-TypeInfo readTypeInfo(ByteReader& r, ColumnType& ct)
-{
+TypeInfo readTypeInfo(ByteReader& r, ColumnType& ct) {
     TypeInfo t;
     t.code = r.u8();
     ct = ColumnType{};
@@ -266,17 +255,50 @@ TypeInfo readTypeInfo(ByteReader& r, ColumnType& ct)
     case 0x1F: // NULL type
         ct.type = SqlType::Int;
         break;
-    case 0x30: ct.type = SqlType::TinyInt; t.maxLen = 1; break;
-    case 0x32: ct.type = SqlType::Bit; t.maxLen = 1; break;
-    case 0x34: ct.type = SqlType::SmallInt; t.maxLen = 2; break;
-    case 0x38: ct.type = SqlType::Int; t.maxLen = 4; break;
-    case 0x7F: ct.type = SqlType::BigInt; t.maxLen = 8; break;
-    case 0x3B: ct.type = SqlType::Real; t.maxLen = 4; break;
-    case 0x3E: ct.type = SqlType::Float; t.maxLen = 8; break;
-    case 0x3C: ct.type = SqlType::Money; t.maxLen = 8; break;
-    case 0x7A: ct.type = SqlType::SmallMoney; t.maxLen = 4; break;
-    case 0x3D: ct.type = SqlType::DateTime; t.maxLen = 8; break;
-    case 0x3A: ct.type = SqlType::SmallDateTime; t.maxLen = 4; break;
+    case 0x30:
+        ct.type = SqlType::TinyInt;
+        t.maxLen = 1;
+        break;
+    case 0x32:
+        ct.type = SqlType::Bit;
+        t.maxLen = 1;
+        break;
+    case 0x34:
+        ct.type = SqlType::SmallInt;
+        t.maxLen = 2;
+        break;
+    case 0x38:
+        ct.type = SqlType::Int;
+        t.maxLen = 4;
+        break;
+    case 0x7F:
+        ct.type = SqlType::BigInt;
+        t.maxLen = 8;
+        break;
+    case 0x3B:
+        ct.type = SqlType::Real;
+        t.maxLen = 4;
+        break;
+    case 0x3E:
+        ct.type = SqlType::Float;
+        t.maxLen = 8;
+        break;
+    case 0x3C:
+        ct.type = SqlType::Money;
+        t.maxLen = 8;
+        break;
+    case 0x7A:
+        ct.type = SqlType::SmallMoney;
+        t.maxLen = 4;
+        break;
+    case 0x3D:
+        ct.type = SqlType::DateTime;
+        t.maxLen = 8;
+        break;
+    case 0x3A:
+        ct.type = SqlType::SmallDateTime;
+        t.maxLen = 4;
+        break;
     case 0x26: // INTN
         t.maxLen = r.u8();
         ct.type = t.maxLen == 1   ? SqlType::TinyInt
@@ -284,7 +306,10 @@ TypeInfo readTypeInfo(ByteReader& r, ColumnType& ct)
                   : t.maxLen == 8 ? SqlType::BigInt
                                   : SqlType::Int;
         break;
-    case 0x68: t.maxLen = r.u8(); ct.type = SqlType::Bit; break;
+    case 0x68:
+        t.maxLen = r.u8();
+        ct.type = SqlType::Bit;
+        break;
     case 0x6D:
         t.maxLen = r.u8();
         ct.type = t.maxLen == 4 ? SqlType::Real : SqlType::Float;
@@ -297,8 +322,13 @@ TypeInfo readTypeInfo(ByteReader& r, ColumnType& ct)
         t.maxLen = r.u8();
         ct.type = t.maxLen == 4 ? SqlType::SmallDateTime : SqlType::DateTime;
         break;
-    case 0x24: t.maxLen = r.u8(); ct.type = SqlType::UniqueIdentifier; break;
-    case 0x28: ct.type = SqlType::Date; break;
+    case 0x24:
+        t.maxLen = r.u8();
+        ct.type = SqlType::UniqueIdentifier;
+        break;
+    case 0x28:
+        ct.type = SqlType::Date;
+        break;
     case 0x29: // time
     case 0x2A: // datetime2
     case 0x2B: // datetimeoffset
@@ -308,7 +338,10 @@ TypeInfo readTypeInfo(ByteReader& r, ColumnType& ct)
         ct.type = t.code == 0x29 ? SqlType::Time : SqlType::DateTime;
         ct.scale = t.scale;
         break;
-    case 0x37: case 0x3F: case 0x6A: case 0x6C: // decimal / numeric
+    case 0x37:
+    case 0x3F:
+    case 0x6A:
+    case 0x6C: // decimal / numeric
         t.maxLen = r.u8();
         t.precision = r.u8();
         t.scale = r.u8();
@@ -318,17 +351,22 @@ TypeInfo readTypeInfo(ByteReader& r, ColumnType& ct)
         ct.precision = t.precision;
         ct.scale = t.scale;
         break;
-    case 0x27: case 0x2F: // legacy varchar / char
+    case 0x27:
+    case 0x2F: // legacy varchar / char
         t.maxLen = r.u8();
         ct.type = t.code == 0x2F ? SqlType::Char : SqlType::VarChar;
         ct.length = int(t.maxLen);
         break;
-    case 0x25: case 0x2D: // legacy varbinary / binary
+    case 0x25:
+    case 0x2D: // legacy varbinary / binary
         t.maxLen = r.u8();
         ct.type = t.code == 0x2D ? SqlType::Binary : SqlType::VarBinary;
         ct.length = int(t.maxLen);
         break;
-    case 0xA7: case 0xAF: case 0xE7: case 0xEF: { // (n)(var)char
+    case 0xA7:
+    case 0xAF:
+    case 0xE7:
+    case 0xEF: { // (n)(var)char
         t.maxLen = r.u16();
         readCollation(r, t);
         const bool wide = t.code == 0xE7 || t.code == 0xEF;
@@ -339,13 +377,15 @@ TypeInfo readTypeInfo(ByteReader& r, ColumnType& ct)
         ct.length = t.plp ? -1 : int(wide ? t.maxLen / 2 : t.maxLen);
         break;
     }
-    case 0xA5: case 0xAD:
+    case 0xA5:
+    case 0xAD:
         t.maxLen = r.u16();
         ct.type = t.code == 0xAD ? SqlType::Binary : SqlType::VarBinary;
         t.plp = t.maxLen == 0xFFFF;
         ct.length = t.plp ? -1 : int(t.maxLen);
         break;
-    case 0x23: case 0x63: // text / ntext
+    case 0x23:
+    case 0x63: // text / ntext
         t.maxLen = r.u32();
         readCollation(r, t);
         ct.type = t.code == 0x23 ? SqlType::Text : SqlType::NText;
@@ -369,8 +409,7 @@ TypeInfo readTypeInfo(ByteReader& r, ColumnType& ct)
     return t;
 }
 
-std::int64_t readSigned(const std::uint8_t* p, std::size_t n)
-{
+std::int64_t readSigned(const std::uint8_t* p, std::size_t n) {
     std::uint64_t v = 0;
     for (std::size_t k = 0; k < n; ++k)
         v |= std::uint64_t(p[k]) << (8 * k);
@@ -379,8 +418,7 @@ std::int64_t readSigned(const std::uint8_t* p, std::size_t n)
     return std::int64_t(v);
 }
 
-std::uint64_t readUnsigned(const std::uint8_t* p, std::size_t n)
-{
+std::uint64_t readUnsigned(const std::uint8_t* p, std::size_t n) {
     std::uint64_t v = 0;
     for (std::size_t k = 0; k < n; ++k)
         v |= std::uint64_t(p[k]) << (8 * k);
@@ -390,12 +428,20 @@ std::uint64_t readUnsigned(const std::uint8_t* p, std::size_t n)
 Value decodeFixedLength(std::uint8_t code, const TypeInfo& t, const std::uint8_t* p, std::size_t n);
 
 // The value for a type whose value is preceded by a one-byte length (or none for fixed types).
-Value decodeSimple(ByteReader& r, const TypeInfo& t)
-{
+Value decodeSimple(ByteReader& r, const TypeInfo& t) {
     std::size_t n;
     switch (t.code) {
-    case 0x30: case 0x32: case 0x34: case 0x38: case 0x7F:
-    case 0x3B: case 0x3E: case 0x3C: case 0x7A: case 0x3D: case 0x3A:
+    case 0x30:
+    case 0x32:
+    case 0x34:
+    case 0x38:
+    case 0x7F:
+    case 0x3B:
+    case 0x3E:
+    case 0x3C:
+    case 0x7A:
+    case 0x3D:
+    case 0x3A:
         n = t.maxLen;
         break;
     case 0x1F:
@@ -409,15 +455,14 @@ Value decodeSimple(ByteReader& r, const TypeInfo& t)
     return decodeFixedLength(t.code, t, r.bytes(n), n);
 }
 
-std::string formatLegacyDateTime(std::int64_t days1900, std::int64_t ticks300)
-{
+std::string formatLegacyDateTime(std::int64_t days1900, std::int64_t ticks300) {
     // 1/300 s ticks to 100 ns, rounded to the millisecond as SQL Server shows it.
     const std::int64_t ms = (ticks300 * 10 + 1) / 3;
     return formatDateTime(kDays1900 + days1900, ms * 10'000, 3);
 }
 
-Value decodeFixedLength(std::uint8_t code, const TypeInfo& t, const std::uint8_t* p, std::size_t n)
-{
+Value decodeFixedLength(std::uint8_t code, const TypeInfo& t, const std::uint8_t* p,
+                        std::size_t n) {
     auto requireSize = [&](std::initializer_list<std::size_t> ok) {
         for (std::size_t k : ok)
             if (k == n)
@@ -425,10 +470,18 @@ Value decodeFixedLength(std::uint8_t code, const TypeInfo& t, const std::uint8_t
         throw ProtocolError("value length " + std::to_string(n) + " invalid for its type");
     };
     switch (code) {
-    case 0x30: requireSize({1}); return std::int64_t(p[0]);
-    case 0x34: requireSize({2}); return readSigned(p, 2);
-    case 0x38: requireSize({4}); return readSigned(p, 4);
-    case 0x7F: requireSize({8}); return readSigned(p, 8);
+    case 0x30:
+        requireSize({1});
+        return std::int64_t(p[0]);
+    case 0x34:
+        requireSize({2});
+        return readSigned(p, 2);
+    case 0x38:
+        requireSize({4});
+        return readSigned(p, 4);
+    case 0x7F:
+        requireSize({8});
+        return readSigned(p, 8);
     case 0x26:
         requireSize({1, 2, 4, 8});
         return n == 1 ? std::int64_t(p[0]) : readSigned(p, n);
@@ -508,7 +561,10 @@ Value decodeFixedLength(std::uint8_t code, const TypeInfo& t, const std::uint8_t
                       int(a % 60));
         return formatDateTime(days, local, t.scale) + off;
     }
-    case 0x37: case 0x3F: case 0x6A: case 0x6C: {
+    case 0x37:
+    case 0x3F:
+    case 0x6A:
+    case 0x6C: {
         if (n < 2 || n > 17)
             throw ProtocolError("decimal value length out of range");
         ScaledDecimal d;
@@ -526,8 +582,7 @@ Value decodeFixedLength(std::uint8_t code, const TypeInfo& t, const std::uint8_t
     }
 }
 
-Value decodeVariant(ByteReader& r)
-{
+Value decodeVariant(ByteReader& r) {
     const std::uint32_t total = r.u32();
     if (total == 0)
         return Null{};
@@ -541,19 +596,26 @@ Value decodeVariant(ByteReader& r)
     const std::size_t n = v.remaining();
     const std::uint8_t* data = v.bytes(n);
     switch (t.code) {
-    case 0xA7: case 0xAF: case 0xE7: case 0xEF:
+    case 0xA7:
+    case 0xAF:
+    case 0xE7:
+    case 0xEF:
         if (propBytes < 7)
             throw ProtocolError("sql_variant string without collation");
         return decodeChars(data, n, t.code == 0xE7 || t.code == 0xEF, (props[3] & 0x04) != 0);
-    case 0xA5: case 0xAD:
+    case 0xA5:
+    case 0xAD:
         return Blob(data, data + n);
-    case 0x6A: case 0x6C:
+    case 0x6A:
+    case 0x6C:
         if (propBytes < 2)
             throw ProtocolError("sql_variant decimal without precision");
         t.precision = props[0];
         t.scale = props[1];
         break;
-    case 0x29: case 0x2A: case 0x2B:
+    case 0x29:
+    case 0x2A:
+    case 0x2B:
         if (propBytes < 1 || props[0] > 7)
             throw ProtocolError("sql_variant time without scale");
         t.scale = props[0];
@@ -566,8 +628,7 @@ Value decodeVariant(ByteReader& r)
     return decodeFixedLength(t.code, t, data, n);
 }
 
-RpcParam readParam(ByteReader& r)
-{
+RpcParam readParam(ByteReader& r) {
     RpcParam p;
     const std::uint8_t nameLen = r.u8();
     p.name = r.ucs2(nameLen);
@@ -575,8 +636,12 @@ RpcParam readParam(ByteReader& r)
     p.output = (status & 0x01) != 0;
     const TypeInfo t = readTypeInfo(r, p.type);
     switch (t.code) {
-    case 0xA7: case 0xAF: case 0xE7: case 0xEF:
-    case 0xA5: case 0xAD: {
+    case 0xA7:
+    case 0xAF:
+    case 0xE7:
+    case 0xEF:
+    case 0xA5:
+    case 0xAD: {
         const bool binary = t.code == 0xA5 || t.code == 0xAD;
         const bool wide = t.code == 0xE7 || t.code == 0xEF;
         if (t.plp) {
@@ -601,7 +666,10 @@ RpcParam readParam(ByteReader& r)
             p.value = decodeChars(data, n, wide, t.utf8);
         break;
     }
-    case 0x27: case 0x2F: case 0x25: case 0x2D: {
+    case 0x27:
+    case 0x2F:
+    case 0x25:
+    case 0x2D: {
         const std::uint8_t n = r.u8();
         // In the old one-byte forms 0xFF marks NULL (and 0 is NULL too for varchar).
         if (n == 0xFF) {
@@ -615,7 +683,9 @@ RpcParam readParam(ByteReader& r)
             p.value = cp1252ToUtf8(data, n);
         break;
     }
-    case 0x23: case 0x63: case 0x22: {
+    case 0x23:
+    case 0x63:
+    case 0x22: {
         const std::uint32_t n = r.u32();
         if (n == 0xFFFFFFFF) {
             p.value = Null{};
@@ -642,8 +712,7 @@ RpcParam readParam(ByteReader& r)
 
 } // namespace
 
-std::vector<RpcCall> parseRpc(const Bytes& payload, std::uint32_t tdsVersion)
-{
+std::vector<RpcCall> parseRpc(const Bytes& payload, std::uint32_t tdsVersion) {
     std::vector<RpcCall> calls;
     ByteReader r(payload);
     r.seek(skipAllHeaders(payload, tdsVersion));
@@ -675,8 +744,7 @@ std::vector<RpcCall> parseRpc(const Bytes& payload, std::uint32_t tdsVersion)
     return calls;
 }
 
-TransactionRequest parseTransactionRequest(const Bytes& payload, std::uint32_t tdsVersion)
-{
+TransactionRequest parseTransactionRequest(const Bytes& payload, std::uint32_t tdsVersion) {
     ByteReader r(payload);
     r.seek(skipAllHeaders(payload, tdsVersion));
     TransactionRequest t;
@@ -707,15 +775,25 @@ TransactionRequest parseTransactionRequest(const Bytes& payload, std::uint32_t t
     return t;
 }
 
-void parseAnyRequest(std::uint8_t type, const Bytes& payload, std::uint32_t tdsVersion)
-{
+void parseAnyRequest(std::uint8_t type, const Bytes& payload, std::uint32_t tdsVersion) {
     switch (type) {
-    case 0x12: parsePrelogin(payload); break;
-    case 0x10: parseLogin7(payload); break;
-    case 0x01: parseSqlBatch(payload, tdsVersion); break;
-    case 0x03: parseRpc(payload, tdsVersion); break;
-    case 0x0E: parseTransactionRequest(payload, tdsVersion); break;
-    default: break;
+    case 0x12:
+        parsePrelogin(payload);
+        break;
+    case 0x10:
+        parseLogin7(payload);
+        break;
+    case 0x01:
+        parseSqlBatch(payload, tdsVersion);
+        break;
+    case 0x03:
+        parseRpc(payload, tdsVersion);
+        break;
+    case 0x0E:
+        parseTransactionRequest(payload, tdsVersion);
+        break;
+    default:
+        break;
     }
 }
 

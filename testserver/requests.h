@@ -14,7 +14,7 @@ namespace tds {
 
 struct Prelogin {
     std::uint8_t encryption = 0;
-    std::string instance;      // INSTOPT, without its NUL
+    std::string instance; // INSTOPT, without its NUL
     bool hasMars = false;
 };
 
@@ -41,7 +41,7 @@ struct Login7 {
     std::string libraryName;
     std::string language;
     std::string database;
-    bool integratedSecurity = false;   // OptionFlags2 0x80 or an SSPI blob
+    bool integratedSecurity = false; // OptionFlags2 0x80 or an SSPI blob
     bool readOnlyIntent = false;
 };
 
@@ -66,7 +66,7 @@ struct TransactionRequest {
     };
     std::uint16_t kind = 0;
     std::string name;
-    bool beginNew = false;   // commit/rollback flag 1: start the next transaction
+    bool beginNew = false; // commit/rollback flag 1: start the next transaction
 };
 
 TransactionRequest parseTransactionRequest(const Bytes& payload, std::uint32_t tdsVersion);

@@ -19,8 +19,7 @@ namespace tds {
 
 namespace {
 
-void logToStderr(const std::string& line)
-{
+void logToStderr(const std::string& line) {
     // One write per line so lines of several threads do not interleave.
     const std::string text = "tds-testserver: " + line + "\n";
     [[maybe_unused]] ssize_t n = ::write(2, text.data(), text.size());
@@ -28,24 +27,20 @@ void logToStderr(const std::string& line)
 
 } // namespace
 
-Server::Server(ServerOptions options) : m_options(std::move(options))
-{
+Server::Server(ServerOptions options) : m_options(std::move(options)) {
     if (!m_options.log)
         m_options.log = logToStderr;
 }
 
-Server::~Server()
-{
+Server::~Server() {
     stop();
 }
 
-int Server::browserPort() const
-{
+int Server::browserPort() const {
     return m_browser ? m_browser->port() : -1;
 }
 
-void Server::start()
-{
+void Server::start() {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_listenFd < 0)
         throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
@@ -56,13 +51,13 @@ void Server::start()
     sa.sin_port = htons(std::uint16_t(m_options.port));
     if (::inet_pton(AF_INET, m_options.bindAddress.c_str(), &sa.sin_addr) != 1)
         throw std::runtime_error("invalid bind address " + m_options.bindAddress);
-    if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0
-        || ::listen(m_listenFd, 64) != 0) {
+    if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        ::listen(m_listenFd, 64) != 0) {
         const std::string err = std::strerror(errno);
         ::close(m_listenFd);
         m_listenFd = -1;
-        throw std::runtime_error("cannot listen on " + m_options.bindAddress + ":"
-                                 + std::to_string(m_options.port) + ": " + err);
+        throw std::runtime_error("cannot listen on " + m_options.bindAddress + ":" +
+                                 std::to_string(m_options.port) + ": " + err);
     }
     socklen_t len = sizeof sa;
     ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&sa), &len);
@@ -71,9 +66,8 @@ void Server::start()
     if (m_options.browserPort >= 0) {
         BrowserInfo info;
         info.serverName = m_options.config.serverName;
-        info.instanceName = m_options.config.instanceName.empty()
-                                ? std::string("MSSQLSERVER")
-                                : m_options.config.instanceName;
+        info.instanceName = m_options.config.instanceName.empty() ? std::string("MSSQLSERVER")
+                                                                  : m_options.config.instanceName;
         info.version = m_options.config.productVersion;
         info.tcpPort = m_port;
         m_browser = std::make_unique<BrowserResponder>(info, m_options.log);
@@ -91,8 +85,7 @@ void Server::start()
     m_acceptThread = std::thread([this] { acceptLoop(); });
 }
 
-void Server::stop()
-{
+void Server::stop() {
     if (!m_running)
         return;
     m_running = false;
@@ -112,8 +105,7 @@ void Server::stop()
     m_listenFd = m_wakeFd = -1;
 }
 
-void Server::reap(bool all)
-{
+void Server::reap(bool all) {
     std::list<Client> done;
     {
         std::lock_guard lock(m_clientsMutex);
@@ -128,8 +120,7 @@ void Server::reap(bool all)
         c.thread.join();
 }
 
-void Server::acceptLoop()
-{
+void Server::acceptLoop() {
     for (;;) {
         pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
         const int ready = ::poll(fds, 2, 1000);
@@ -146,7 +137,8 @@ void Server::acceptLoop()
             continue;
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
-        const int fd = ::accept4(m_listenFd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+        const int fd =
+            ::accept4(m_listenFd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED)
                 m_options.log(std::string("accept failed: ") + std::strerror(errno));
@@ -162,8 +154,8 @@ void Server::acceptLoop()
         std::lock_guard lock(m_clientsMutex);
         Client& c = m_clients.emplace_back();
         try {
-            c.connection = std::make_unique<Connection>(fd, m_options.config, m_nextSpid,
-                                                        peerName, m_options.log);
+            c.connection = std::make_unique<Connection>(fd, m_options.config, m_nextSpid, peerName,
+                                                        m_options.log);
         } catch (const std::exception& e) {
             m_options.log("cannot serve " + peerName + ": " + e.what());
             ::close(fd);

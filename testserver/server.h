@@ -19,9 +19,9 @@ class BrowserResponder;
 struct ServerOptions {
     ServerConfig config;
     std::string bindAddress = "127.0.0.1";
-    int port = 0;            // 0 = any free port
-    int browserPort = -1;    // -1 = no browser; 0 = any free UDP port
-    LogFunction log;         // one line per event; default: stderr
+    int port = 0;         // 0 = any free port
+    int browserPort = -1; // -1 = no browser; 0 = any free UDP port
+    LogFunction log;      // one line per event; default: stderr
 };
 
 class Server {

@@ -10,8 +10,7 @@ namespace tds {
 
 namespace {
 
-bool isAscii(std::string_view s)
-{
+bool isAscii(std::string_view s) {
     std::size_t i = 0;
     for (; i + 8 <= s.size(); i += 8) {
         std::uint64_t w;
@@ -51,18 +50,15 @@ constexpr std::uint8_t kTextPtr[16] = {0x74, 0x65, 0x78, 0x74, 0x70, 0x74, 0x72,
                                        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01};
 constexpr std::uint8_t kTextTimestamp[8] = {0, 0, 0, 0, 0, 0, 0, 1};
 
-std::uint8_t decimalSize(int precision)
-{
+std::uint8_t decimalSize(int precision) {
     return precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17;
 }
 
-std::uint8_t timeSize(int scale)
-{
+std::uint8_t timeSize(int scale) {
     return scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
 }
 
-std::u16string truncatedUtf16(const std::string& s, std::size_t maxUnits)
-{
+std::u16string truncatedUtf16(const std::string& s, std::size_t maxUnits) {
     std::u16string u = utf8ToUtf16(s);
     if (u.size() > maxUnits)
         u.resize(maxUnits);
@@ -71,8 +67,7 @@ std::u16string truncatedUtf16(const std::string& s, std::size_t maxUnits)
 
 } // namespace
 
-WireColumn wireColumn(const ColumnType& t, std::uint32_t version, bool forceNullable)
-{
+WireColumn wireColumn(const ColumnType& t, std::uint32_t version, bool forceNullable) {
     const bool nullable = t.nullable || forceNullable;
     const bool v72 = version >= kTds72;
     WireColumn w;
@@ -91,14 +86,30 @@ WireColumn wireColumn(const ColumnType& t, std::uint32_t version, bool forceNull
     };
     const bool isMax = t.length < 0;
     switch (t.type) {
-    case SqlType::Int: fixedOrN(WireColumn::FixedInt, 0x38, WireColumn::IntN, 0x26, 4); break;
-    case SqlType::BigInt: fixedOrN(WireColumn::FixedInt, 0x7F, WireColumn::IntN, 0x26, 8); break;
-    case SqlType::SmallInt: fixedOrN(WireColumn::FixedInt, 0x34, WireColumn::IntN, 0x26, 2); break;
-    case SqlType::TinyInt: fixedOrN(WireColumn::FixedInt, 0x30, WireColumn::IntN, 0x26, 1); break;
-    case SqlType::Bit: fixedOrN(WireColumn::FixedBit, 0x32, WireColumn::BitN, 0x68, 1); break;
-    case SqlType::Float: fixedOrN(WireColumn::FixedFloat, 0x3E, WireColumn::FloatN, 0x6D, 8); break;
-    case SqlType::Real: fixedOrN(WireColumn::FixedFloat, 0x3B, WireColumn::FloatN, 0x6D, 4); break;
-    case SqlType::Money: fixedOrN(WireColumn::FixedMoney, 0x3C, WireColumn::MoneyN, 0x6E, 8); break;
+    case SqlType::Int:
+        fixedOrN(WireColumn::FixedInt, 0x38, WireColumn::IntN, 0x26, 4);
+        break;
+    case SqlType::BigInt:
+        fixedOrN(WireColumn::FixedInt, 0x7F, WireColumn::IntN, 0x26, 8);
+        break;
+    case SqlType::SmallInt:
+        fixedOrN(WireColumn::FixedInt, 0x34, WireColumn::IntN, 0x26, 2);
+        break;
+    case SqlType::TinyInt:
+        fixedOrN(WireColumn::FixedInt, 0x30, WireColumn::IntN, 0x26, 1);
+        break;
+    case SqlType::Bit:
+        fixedOrN(WireColumn::FixedBit, 0x32, WireColumn::BitN, 0x68, 1);
+        break;
+    case SqlType::Float:
+        fixedOrN(WireColumn::FixedFloat, 0x3E, WireColumn::FloatN, 0x6D, 8);
+        break;
+    case SqlType::Real:
+        fixedOrN(WireColumn::FixedFloat, 0x3B, WireColumn::FloatN, 0x6D, 4);
+        break;
+    case SqlType::Money:
+        fixedOrN(WireColumn::FixedMoney, 0x3C, WireColumn::MoneyN, 0x6E, 8);
+        break;
     case SqlType::SmallMoney:
         fixedOrN(WireColumn::FixedMoney, 0x7A, WireColumn::MoneyN, 0x6E, 4);
         break;
@@ -163,12 +174,16 @@ WireColumn wireColumn(const ColumnType& t, std::uint32_t version, bool forceNull
                      fixed && t.length > 0);
         }
         break;
-    case SqlType::Text: charLike(WireColumn::Text, 0x23, kTextMax, 1, false); break;
+    case SqlType::Text:
+        charLike(WireColumn::Text, 0x23, kTextMax, 1, false);
+        break;
     case SqlType::NText:
         charLike(WireColumn::NText, 0x63, 1, 1, false);
         w.maxBytes = kNTextMax;
         break;
-    case SqlType::Image: charLike(WireColumn::Image, 0x22, kTextMax, 1, false); break;
+    case SqlType::Image:
+        charLike(WireColumn::Image, 0x22, kTextMax, 1, false);
+        break;
     case SqlType::Binary:
     case SqlType::VarBinary:
         if (isMax || t.length > 8000) {
@@ -197,26 +212,21 @@ WireColumn wireColumn(const ColumnType& t, std::uint32_t version, bool forceNull
 }
 
 TokenWriter::TokenWriter(PacketWriter& out, std::uint32_t tdsVersion)
-    : m_out(out), m_version(tdsVersion)
-{
-}
+    : m_out(out), m_version(tdsVersion) {}
 
-void TokenWriter::bVarchar(Bytes& b, const std::string& s)
-{
+void TokenWriter::bVarchar(Bytes& b, const std::string& s) {
     const std::u16string u = truncatedUtf16(s, 255);
     putU8(b, std::uint8_t(u.size()));
     appendUcs2(b, u);
 }
 
-void TokenWriter::usVarchar(Bytes& b, const std::string& s)
-{
+void TokenWriter::usVarchar(Bytes& b, const std::string& s) {
     const std::u16string u = truncatedUtf16(s, 65535);
     putU16(b, std::uint16_t(u.size()));
     appendUcs2(b, u);
 }
 
-void TokenWriter::loginAck(const std::string& progName, const std::uint8_t progVersion[4])
-{
+void TokenWriter::loginAck(const std::string& progName, const std::uint8_t progVersion[4]) {
     Bytes& b = m_scratch;
     b.clear();
     putU8(b, 1); // T-SQL interface
@@ -232,8 +242,7 @@ void TokenWriter::loginAck(const std::string& progName, const std::uint8_t progV
 }
 
 void TokenWriter::envChange(std::uint8_t type, const std::string& newValue,
-                            const std::string& oldValue)
-{
+                            const std::string& oldValue) {
     Bytes& b = m_scratch;
     b.clear();
     putU8(b, type);
@@ -244,22 +253,22 @@ void TokenWriter::envChange(std::uint8_t type, const std::string& newValue,
     m_out.put(b);
 }
 
-void TokenWriter::envChangeBytes(std::uint8_t type, const Bytes& newValue, const Bytes& oldValue)
-{
+void TokenWriter::envChangeBytes(std::uint8_t type, const Bytes& newValue, const Bytes& oldValue) {
     Bytes& b = m_scratch;
     b.clear();
     putU8(b, type);
     putU8(b, std::uint8_t(std::min<std::size_t>(newValue.size(), 255)));
-    b.insert(b.end(), newValue.begin(), newValue.begin() + std::min<std::size_t>(newValue.size(), 255));
+    b.insert(b.end(), newValue.begin(),
+             newValue.begin() + std::min<std::size_t>(newValue.size(), 255));
     putU8(b, std::uint8_t(std::min<std::size_t>(oldValue.size(), 255)));
-    b.insert(b.end(), oldValue.begin(), oldValue.begin() + std::min<std::size_t>(oldValue.size(), 255));
+    b.insert(b.end(), oldValue.begin(),
+             oldValue.begin() + std::min<std::size_t>(oldValue.size(), 255));
     m_out.putU8(TokEnvChange);
     m_out.putU16(std::uint16_t(b.size()));
     m_out.put(b);
 }
 
-void TokenWriter::message(const Message& m)
-{
+void TokenWriter::message(const Message& m) {
     Bytes& b = m_scratch;
     b.clear();
     putU32(b, std::uint32_t(m.number));
@@ -280,8 +289,7 @@ void TokenWriter::message(const Message& m)
     m_out.put(b);
 }
 
-void TokenWriter::typeInfo(const WireColumn& w, const std::string& table)
-{
+void TokenWriter::typeInfo(const WireColumn& w, const std::string& table) {
     PacketWriter& o = m_out;
     o.putU8(w.code);
     switch (w.kind) {
@@ -351,8 +359,7 @@ void TokenWriter::typeInfo(const WireColumn& w, const std::string& table)
     }
 }
 
-void TokenWriter::colMetadata(const std::vector<Column>& cols)
-{
+void TokenWriter::colMetadata(const std::vector<Column>& cols) {
     m_columns.clear();
     m_out.putU8(TokColMetadata);
     m_out.putU16(std::uint16_t(cols.size()));
@@ -377,8 +384,7 @@ void TokenWriter::colMetadata(const std::vector<Column>& cols)
     m_nullBitmap.assign((cols.size() + 7) / 8, 0);
 }
 
-void TokenWriter::browseInfo(const std::vector<Column>& cols)
-{
+void TokenWriter::browseInfo(const std::vector<Column>& cols) {
     // COLINFO numbers columns and tables in one byte each.
     constexpr std::size_t kMaxNumbered = 255;
     std::vector<std::string> tables;
@@ -429,8 +435,7 @@ void TokenWriter::browseInfo(const std::vector<Column>& cols)
     m_out.put(info);
 }
 
-void TokenWriter::row(const std::vector<Value>& values)
-{
+void TokenWriter::row(const std::vector<Value>& values) {
     static const Value kNull{};
     const std::size_t n = m_columns.size();
     bool anyNull = false;
@@ -458,8 +463,7 @@ void TokenWriter::row(const std::vector<Value>& values)
 }
 
 void TokenWriter::done(DoneKind kind, std::uint16_t status, std::uint16_t curCmd,
-                       std::uint64_t rowCount)
-{
+                       std::uint64_t rowCount) {
     m_out.putU8(kind == DoneKind::Done       ? TokDone
                 : kind == DoneKind::DoneProc ? TokDoneProc
                                              : TokDoneInProc);
@@ -471,15 +475,13 @@ void TokenWriter::done(DoneKind kind, std::uint16_t status, std::uint16_t curCmd
         m_out.putU32(std::uint32_t(rowCount));
 }
 
-void TokenWriter::returnStatus(std::int32_t status)
-{
+void TokenWriter::returnStatus(std::int32_t status) {
     m_out.putU8(TokReturnStatus);
     m_out.putU32(std::uint32_t(status));
 }
 
 void TokenWriter::returnValue(std::uint16_t ordinal, const std::string& name,
-                              const ColumnType& type, const Value& v, bool output)
-{
+                              const ColumnType& type, const Value& v, bool output) {
     ColumnType t = type;
     // Output parameters of the text types come back as their (max) successors.
     if (tds72()) {
@@ -509,8 +511,7 @@ void TokenWriter::returnValue(std::uint16_t ordinal, const std::string& name,
 
 // ---- values ----------------------------------------------------------------
 
-void TokenWriter::nullValue(const WireColumn& w)
-{
+void TokenWriter::nullValue(const WireColumn& w) {
     switch (w.kind) {
     case WireColumn::FixedInt:
     case WireColumn::FixedBit:
@@ -542,8 +543,7 @@ void TokenWriter::nullValue(const WireColumn& w)
     }
 }
 
-void TokenWriter::putCp1252(std::string_view s, std::size_t chars)
-{
+void TokenWriter::putCp1252(std::string_view s, std::size_t chars) {
     std::uint8_t buf[256];
     std::size_t k = 0;
     std::size_t i = 0;
@@ -565,8 +565,7 @@ void TokenWriter::putCp1252(std::string_view s, std::size_t chars)
     m_out.put(buf, k);
 }
 
-std::size_t TokenWriter::encodeUcs2(std::string_view s)
-{
+std::size_t TokenWriter::encodeUcs2(std::string_view s) {
     // Every UTF-8 byte gives at most one code unit (four bytes give two).
     if (m_units.size() < 2 * s.size())
         m_units.resize(2 * s.size());
@@ -575,7 +574,8 @@ std::size_t TokenWriter::encodeUcs2(std::string_view s)
     for (std::size_t i = 0; i < s.size();) {
         // Eight ASCII characters at a time.
         std::uint64_t word;
-        if (i + 8 <= s.size() && (std::memcpy(&word, s.data() + i, 8), (word & 0x8080808080808080ULL) == 0)) {
+        if (i + 8 <= s.size() &&
+            (std::memcpy(&word, s.data() + i, 8), (word & 0x8080808080808080ULL) == 0)) {
             for (int b = 0; b < 8; ++b) {
                 out[k + 2 * b] = std::uint8_t(s[i + b]);
                 out[k + 2 * b + 1] = 0;
@@ -598,9 +598,10 @@ std::size_t TokenWriter::encodeUcs2(std::string_view s)
         if (byte >= 0xC2 && byte <= 0xDF && (c1 & 0xC0) == 0x80) {
             cp = char32_t(((byte & 0x1F) << 6) | (c1 & 0x3F));
             i += 2;
-        } else if (byte >= 0xE0 && byte <= 0xEF && i + 2 < s.size() && (c1 & 0xC0) == 0x80
-                   && (static_cast<unsigned char>(s[i + 2]) & 0xC0) == 0x80) {
-            cp = char32_t(((byte & 0x0F) << 12) | ((c1 & 0x3F) << 6) | (static_cast<unsigned char>(s[i + 2]) & 0x3F));
+        } else if (byte >= 0xE0 && byte <= 0xEF && i + 2 < s.size() && (c1 & 0xC0) == 0x80 &&
+                   (static_cast<unsigned char>(s[i + 2]) & 0xC0) == 0x80) {
+            cp = char32_t(((byte & 0x0F) << 12) | ((c1 & 0x3F) << 6) |
+                          (static_cast<unsigned char>(s[i + 2]) & 0x3F));
             if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF))
                 i += 3;
             else
@@ -621,25 +622,23 @@ std::size_t TokenWriter::encodeUcs2(std::string_view s)
     return k / 2;
 }
 
-void TokenWriter::putUcs2(std::string_view s, std::size_t units)
-{
+void TokenWriter::putUcs2(std::string_view s, std::size_t units) {
     const std::size_t encoded = encodeUcs2(s);
     m_out.put(m_units.data(), 2 * std::min(units, encoded));
 }
 
-void TokenWriter::textValue(const WireColumn& w, const std::string& s)
-{
-    const bool wide = w.kind == WireColumn::NChar || w.kind == WireColumn::PlpNChar
-                      || w.kind == WireColumn::NText || w.kind == WireColumn::DateAsNChar
-                      || w.kind == WireColumn::TimeAsNChar;
+void TokenWriter::textValue(const WireColumn& w, const std::string& s) {
+    const bool wide = w.kind == WireColumn::NChar || w.kind == WireColumn::PlpNChar ||
+                      w.kind == WireColumn::NText || w.kind == WireColumn::DateAsNChar ||
+                      w.kind == WireColumn::TimeAsNChar;
     // The wide form is built once, here; it also gives the length. Code
     // page 1252 agrees with ASCII, so ASCII text goes out as it is.
     const bool ascii = !wide && isAscii(s);
     std::size_t units = wide ? encodeUcs2(s) : ascii ? s.size() : codePointCount(s);
     const std::size_t unitBytes = wide ? 2 : 1;
     std::size_t padUnits = 0;
-    if (w.kind == WireColumn::Char || w.kind == WireColumn::NChar || w.kind == WireColumn::DateAsNChar
-        || w.kind == WireColumn::TimeAsNChar) {
+    if (w.kind == WireColumn::Char || w.kind == WireColumn::NChar ||
+        w.kind == WireColumn::DateAsNChar || w.kind == WireColumn::TimeAsNChar) {
         const std::size_t maxUnits = w.maxBytes / unitBytes;
         units = std::min(units, maxUnits);
         if (w.pad)
@@ -684,8 +683,7 @@ void TokenWriter::textValue(const WireColumn& w, const std::string& s)
     }
 }
 
-void TokenWriter::binaryValue(const WireColumn& w, const std::uint8_t* data, std::size_t n)
-{
+void TokenWriter::binaryValue(const WireColumn& w, const std::uint8_t* data, std::size_t n) {
     switch (w.kind) {
     case WireColumn::PlpBinary:
         m_out.putU64(n);
@@ -713,8 +711,7 @@ void TokenWriter::binaryValue(const WireColumn& w, const std::uint8_t* data, std
     }
 }
 
-void TokenWriter::value(const WireColumn& w, const Value& v)
-{
+void TokenWriter::value(const WireColumn& w, const Value& v) {
     if (std::holds_alternative<Null>(v)) {
         nullValue(w);
         return;

@@ -36,18 +36,40 @@ enum EnvChangeType : std::uint8_t {
 // negotiated TDS version, computed once per result set.
 struct WireColumn {
     enum Kind : std::uint8_t {
-        FixedInt, IntN, FixedBit, BitN, FixedFloat, FloatN, FixedMoney, MoneyN,
-        FixedDateTime, DateTimeN, Date, Time, Decimal,
-        Char, NChar, PlpChar, PlpNChar, PlpBinary, Text, NText, Image, Binary, Guid, Variant,
-        DateAsNChar, TimeAsNChar,
+        FixedInt,
+        IntN,
+        FixedBit,
+        BitN,
+        FixedFloat,
+        FloatN,
+        FixedMoney,
+        MoneyN,
+        FixedDateTime,
+        DateTimeN,
+        Date,
+        Time,
+        Decimal,
+        Char,
+        NChar,
+        PlpChar,
+        PlpNChar,
+        PlpBinary,
+        Text,
+        NText,
+        Image,
+        Binary,
+        Guid,
+        Variant,
+        DateAsNChar,
+        TimeAsNChar,
     };
     Kind kind = NChar;
-    std::uint8_t code = 0;       // TDS type byte
-    std::uint8_t size = 0;       // value bytes of fixed-size types
+    std::uint8_t code = 0; // TDS type byte
+    std::uint8_t size = 0; // value bytes of fixed-size types
     std::uint8_t precision = 0;
     std::uint8_t scale = 0;
-    bool pad = false;            // char(n) / nchar(n) / binary(n)
-    std::uint32_t maxBytes = 0;  // declared size in bytes of variable types
+    bool pad = false;           // char(n) / nchar(n) / binary(n)
+    std::uint32_t maxBytes = 0; // declared size in bytes of variable types
 };
 
 WireColumn wireColumn(const ColumnType& type, std::uint32_t tdsVersion, bool forceNullable);

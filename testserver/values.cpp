@@ -12,11 +12,12 @@ namespace {
 constexpr std::int64_t kTicksPerSecond = 10'000'000;
 constexpr std::int64_t kTicksPerDay = 86400 * kTicksPerSecond;
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Reads exactly n digits at s[i].
-bool digits(std::string_view s, std::size_t& i, int n, int& out)
-{
+bool digits(std::string_view s, std::size_t& i, int n, int& out) {
     out = 0;
     for (int k = 0; k < n; ++k, ++i) {
         if (i >= s.size() || !isDigit(s[i]))
@@ -26,8 +27,7 @@ bool digits(std::string_view s, std::size_t& i, int n, int& out)
     return true;
 }
 
-bool parseTimePart(std::string_view s, std::size_t& i, std::int64_t& ticks)
-{
+bool parseTimePart(std::string_view s, std::size_t& i, std::int64_t& ticks) {
     int h = 0, m = 0, sec = 0;
     std::size_t start = i;
     // One- or two-digit hour.
@@ -66,8 +66,7 @@ bool parseTimePart(std::string_view s, std::size_t& i, std::int64_t& ticks)
     return true;
 }
 
-int daysInMonth(int y, int m)
-{
+int daysInMonth(int y, int m) {
     static const int d[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0))
         return 29;
@@ -76,8 +75,7 @@ int daysInMonth(int y, int m)
 
 } // namespace
 
-std::int64_t daysFromCivil(int y, int m, int d)
-{
+std::int64_t daysFromCivil(int y, int m, int d) {
     // Howard Hinnant's days_from_civil, shifted to 0001-01-01.
     y -= m <= 2;
     const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
@@ -88,8 +86,7 @@ std::int64_t daysFromCivil(int y, int m, int d)
     return unixDays + 719162;
 }
 
-void civilFromDays(std::int64_t days, int& year, int& month, int& day)
-{
+void civilFromDays(std::int64_t days, int& year, int& month, int& day) {
     const std::int64_t z = days - 719162 + 719468;
     const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
     const unsigned doe = unsigned(z - era * 146097);
@@ -102,13 +99,12 @@ void civilFromDays(std::int64_t days, int& year, int& month, int& day)
     year = int(y + (month <= 2));
 }
 
-std::optional<DateTimeValue> parseDateTime(std::string_view s)
-{
+std::optional<DateTimeValue> parseDateTime(std::string_view s) {
     // The form datetime values are stored in, "yyyy-mm-dd hh:mm:ss.fff",
     // read without the general parser. Rows in a row often share their
     // date, so the last date read is remembered.
-    if (s.size() == 23 && s[4] == '-' && s[7] == '-' && s[10] == ' ' && s[13] == ':' && s[16] == ':'
-        && s[19] == '.') {
+    if (s.size() == 23 && s[4] == '-' && s[7] == '-' && s[10] == ' ' && s[13] == ':' &&
+        s[16] == ':' && s[19] == '.') {
         auto number = [&](std::size_t at, int width, int& out) {
             out = 0;
             for (int j = 0; j < width; ++j) {
@@ -128,8 +124,8 @@ std::optional<DateTimeValue> parseDateTime(std::string_view s)
         bool dateOk = memo.valid && std::memcmp(memo.text, s.data(), 10) == 0;
         if (!dateOk) {
             int y, m, d;
-            dateOk = number(0, 4, y) && number(5, 2, m) && number(8, 2, d) && y >= 1 && m >= 1 && m <= 12
-                     && d >= 1 && d <= daysInMonth(y, m);
+            dateOk = number(0, 4, y) && number(5, 2, m) && number(8, 2, d) && y >= 1 && m >= 1 &&
+                     m <= 12 && d >= 1 && d <= daysInMonth(y, m);
             if (dateOk) {
                 std::memcpy(memo.text, s.data(), 10);
                 memo.days = daysFromCivil(y, m, d);
@@ -137,12 +133,13 @@ std::optional<DateTimeValue> parseDateTime(std::string_view s)
             }
         }
         int h, mi, sec, ms;
-        if (dateOk && number(11, 2, h) && number(14, 2, mi) && number(17, 2, sec) && number(20, 3, ms)
-            && h <= 23 && mi <= 59 && sec <= 59) {
+        if (dateOk && number(11, 2, h) && number(14, 2, mi) && number(17, 2, sec) &&
+            number(20, 3, ms) && h <= 23 && mi <= 59 && sec <= 59) {
             DateTimeValue v;
             v.days = memo.days;
             v.hasDate = true;
-            v.ticks = (std::int64_t(h) * 3600 + mi * 60 + sec) * kTicksPerSecond + std::int64_t(ms) * 10'000;
+            v.ticks = (std::int64_t(h) * 3600 + mi * 60 + sec) * kTicksPerSecond +
+                      std::int64_t(ms) * 10'000;
             v.hasTime = true;
             return v;
         }
@@ -156,8 +153,8 @@ std::optional<DateTimeValue> parseDateTime(std::string_view s)
     // A date starts with four digits and a dash; otherwise try a bare time.
     if (s.size() >= 10 && s[4] == '-') {
         int y, m, d;
-        if (!digits(s, i, 4, y) || s[i++] != '-' || !digits(s, i, 2, m) || i >= s.size()
-            || s[i++] != '-' || !digits(s, i, 2, d))
+        if (!digits(s, i, 4, y) || s[i++] != '-' || !digits(s, i, 2, m) || i >= s.size() ||
+            s[i++] != '-' || !digits(s, i, 2, d))
             return std::nullopt;
         if (y < 1 || m < 1 || m > 12 || d < 1 || d > daysInMonth(y, m))
             return std::nullopt;
@@ -192,8 +189,7 @@ std::optional<DateTimeValue> parseDateTime(std::string_view s)
     return v;
 }
 
-std::string formatDate(std::int64_t days)
-{
+std::string formatDate(std::int64_t days) {
     int y, m, d;
     civilFromDays(days, y, m, d);
     char buf[40]; // room for any int, so the compiler can see nothing is cut
@@ -201,8 +197,7 @@ std::string formatDate(std::int64_t days)
     return buf;
 }
 
-std::string formatTime(std::int64_t ticks, int fractionDigits)
-{
+std::string formatTime(std::int64_t ticks, int fractionDigits) {
     const std::int64_t secs = ticks / kTicksPerSecond;
     std::int64_t frac = ticks % kTicksPerSecond;
     char buf[48];
@@ -217,13 +212,11 @@ std::string formatTime(std::int64_t ticks, int fractionDigits)
     return buf;
 }
 
-std::string formatDateTime(std::int64_t days, std::int64_t ticks, int fractionDigits)
-{
+std::string formatDateTime(std::int64_t days, std::int64_t ticks, int fractionDigits) {
     return formatDate(days) + " " + formatTime(ticks, fractionDigits);
 }
 
-LegacyDateTime toLegacyDateTime(const DateTimeValue& v)
-{
+LegacyDateTime toLegacyDateTime(const DateTimeValue& v) {
     std::int64_t days = v.hasDate ? v.days - kDays1900 : 0;
     // 1/300 s ticks, rounded to the nearest.
     std::int64_t t300 = (v.ticks * 3 + 50'000) / 100'000;
@@ -234,8 +227,7 @@ LegacyDateTime toLegacyDateTime(const DateTimeValue& v)
     return {std::int32_t(days), std::uint32_t(t300)};
 }
 
-SmallDateTime toSmallDateTime(const DateTimeValue& v)
-{
+SmallDateTime toSmallDateTime(const DateTimeValue& v) {
     std::int64_t days = v.hasDate ? v.days - kDays1900 : 0;
     std::int64_t minutes = (v.ticks + 30 * kTicksPerSecond) / (60 * kTicksPerSecond);
     if (minutes >= 1440) {
@@ -249,8 +241,7 @@ SmallDateTime toSmallDateTime(const DateTimeValue& v)
     return {std::uint16_t(days), std::uint16_t(minutes)};
 }
 
-int decimalDigits(Int128 m)
-{
+int decimalDigits(Int128 m) {
     int n = 0;
     while (m != 0) {
         m /= 10;
@@ -259,8 +250,7 @@ int decimalDigits(Int128 m)
     return n;
 }
 
-std::optional<ScaledDecimal> parseDecimal(std::string_view s, int scale)
-{
+std::optional<ScaledDecimal> parseDecimal(std::string_view s, int scale) {
     while (!s.empty() && s.front() == ' ')
         s.remove_prefix(1);
     while (!s.empty() && s.back() == ' ')
@@ -340,8 +330,7 @@ std::optional<ScaledDecimal> parseDecimal(std::string_view s, int scale)
     return d;
 }
 
-std::optional<ScaledDecimal> decimalFromValue(const Value& v, int scale)
-{
+std::optional<ScaledDecimal> decimalFromValue(const Value& v, int scale) {
     if (const auto* i = std::get_if<std::int64_t>(&v)) {
         ScaledDecimal d;
         d.negative = *i < 0;
@@ -390,8 +379,7 @@ std::optional<ScaledDecimal> decimalFromValue(const Value& v, int scale)
     return std::nullopt;
 }
 
-std::string formatDecimal(const ScaledDecimal& d, int scale)
-{
+std::string formatDecimal(const ScaledDecimal& d, int scale) {
     std::string digitsStr;
     Int128 m = d.magnitude;
     do {
@@ -408,8 +396,7 @@ std::string formatDecimal(const ScaledDecimal& d, int scale)
     return digitsStr;
 }
 
-bool parseGuid(std::string_view s, std::uint8_t out[16])
-{
+bool parseGuid(std::string_view s, std::uint8_t out[16]) {
     if (s.size() == 38 && s.front() == '{' && s.back() == '}')
         s = s.substr(1, 36);
     if (s.size() != 36 || s[8] != '-' || s[13] != '-' || s[18] != '-' || s[23] != '-')
@@ -444,8 +431,7 @@ bool parseGuid(std::string_view s, std::uint8_t out[16])
     return true;
 }
 
-std::string formatGuid(const std::uint8_t b[16])
-{
+std::string formatGuid(const std::uint8_t b[16]) {
     char buf[40];
     std::snprintf(buf, sizeof buf,
                   "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[3],
@@ -454,8 +440,7 @@ std::string formatGuid(const std::uint8_t b[16])
     return buf;
 }
 
-std::int64_t valueToInt(const Value& v)
-{
+std::int64_t valueToInt(const Value& v) {
     if (const auto* i = std::get_if<std::int64_t>(&v))
         return *i;
     if (const auto* x = std::get_if<double>(&v)) {
@@ -478,8 +463,7 @@ std::int64_t valueToInt(const Value& v)
     return 0;
 }
 
-double valueToDouble(const Value& v)
-{
+double valueToDouble(const Value& v) {
     if (const auto* i = std::get_if<std::int64_t>(&v))
         return double(*i);
     if (const auto* x = std::get_if<double>(&v))
@@ -489,8 +473,7 @@ double valueToDouble(const Value& v)
     return 0.0;
 }
 
-std::optional<DateTimeValue> valueToDateTime(const Value& v)
-{
+std::optional<DateTimeValue> valueToDateTime(const Value& v) {
     if (const auto* t = std::get_if<std::string>(&v))
         return parseDateTime(*t);
     // A number counts days since 1900-01-01, as SQL Server converts numbers to datetime.

@@ -18,8 +18,8 @@ using Int128 = unsigned __int128;
 // "2024-02-29 13:14:15.123", "2024-02-29T13:14", "2024-02-29" or "13:14:15.1234567",
 // optionally followed by an offset "+02:00".
 struct DateTimeValue {
-    std::int64_t days = 0;        // since 0001-01-01 (proleptic Gregorian)
-    std::int64_t ticks = 0;       // 100 ns units since midnight
+    std::int64_t days = 0;  // since 0001-01-01 (proleptic Gregorian)
+    std::int64_t ticks = 0; // 100 ns units since midnight
     int offsetMinutes = 0;
     bool hasDate = false;
     bool hasTime = false;

@@ -6,16 +6,14 @@ namespace {
 
 // Code points of bytes 0x80..0x9F in code page 1252; 0 = unassigned.
 constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
 
 } // namespace
 
-std::string ByteReader::ucs2(std::size_t chars)
-{
+std::string ByteReader::ucs2(std::size_t chars) {
     if (chars > remaining() / 2)
         throw ProtocolError("string beyond message");
     std::u16string s(chars, u'\0');
@@ -25,8 +23,7 @@ std::string ByteReader::ucs2(std::size_t chars)
     return utf16ToUtf8(s);
 }
 
-char32_t nextCodePoint(std::string_view s, std::size_t& i)
-{
+char32_t nextCodePoint(std::string_view s, std::size_t& i) {
     const auto c = static_cast<unsigned char>(s[i]);
     if (c < 0x80) {
         ++i;
@@ -65,8 +62,7 @@ char32_t nextCodePoint(std::string_view s, std::size_t& i)
     return cp;
 }
 
-void appendUtf8(std::string& out, char32_t cp)
-{
+void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += char(cp);
     } else if (cp < 0x800) {
@@ -84,8 +80,7 @@ void appendUtf8(std::string& out, char32_t cp)
     }
 }
 
-std::u16string utf8ToUtf16(std::string_view s)
-{
+std::u16string utf8ToUtf16(std::string_view s) {
     std::u16string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {
@@ -101,14 +96,13 @@ std::u16string utf8ToUtf16(std::string_view s)
     return out;
 }
 
-std::string utf16ToUtf8(std::u16string_view s)
-{
+std::string utf16ToUtf8(std::u16string_view s) {
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {
         char32_t cp = s[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00
-            && s[i + 1] <= 0xDFFF) {
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+            s[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
@@ -119,8 +113,7 @@ std::string utf16ToUtf8(std::u16string_view s)
     return out;
 }
 
-std::size_t utf16Length(std::string_view s)
-{
+std::size_t utf16Length(std::string_view s) {
     std::size_t n = 0;
     for (std::size_t i = 0; i < s.size();) {
         // ASCII runs are the common case; skip the decoder for them.
@@ -133,19 +126,16 @@ std::size_t utf16Length(std::string_view s)
     return n;
 }
 
-void appendUcs2(Bytes& b, std::u16string_view s)
-{
+void appendUcs2(Bytes& b, std::u16string_view s) {
     for (char16_t c : s)
         putU16(b, c);
 }
 
-void appendUcs2(Bytes& b, std::string_view s)
-{
+void appendUcs2(Bytes& b, std::string_view s) {
     appendUcs2(b, utf8ToUtf16(s));
 }
 
-std::uint8_t toCp1252(char32_t cp)
-{
+std::uint8_t toCp1252(char32_t cp) {
     if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
         return std::uint8_t(cp);
     for (int k = 0; k < 32; ++k)
@@ -154,15 +144,13 @@ std::uint8_t toCp1252(char32_t cp)
     return '?';
 }
 
-char32_t fromCp1252(std::uint8_t byte)
-{
+char32_t fromCp1252(std::uint8_t byte) {
     if (byte >= 0x80 && byte < 0xA0)
         return kCp1252High[byte - 0x80] ? kCp1252High[byte - 0x80] : 0xFFFD;
     return byte;
 }
 
-std::string cp1252ToUtf8(const std::uint8_t* data, std::size_t n)
-{
+std::string cp1252ToUtf8(const std::uint8_t* data, std::size_t n) {
     std::string out;
     out.reserve(n);
     for (std::size_t i = 0; i < n; ++i)
@@ -170,8 +158,7 @@ std::string cp1252ToUtf8(const std::uint8_t* data, std::size_t n)
     return out;
 }
 
-std::size_t codePointCount(std::string_view s)
-{
+std::size_t codePointCount(std::string_view s) {
     std::size_t n = 0;
     for (std::size_t i = 0; i < s.size();) {
         if (static_cast<unsigned char>(s[i]) < 0x80)

@@ -38,36 +38,40 @@ public:
     bool atEnd() const { return m_pos >= m_size; }
     const std::uint8_t* current() const { return m_data + m_pos; }
 
-    void need(std::size_t n) const
-    {
+    void need(std::size_t n) const {
         if (n > m_size - m_pos)
             throw ProtocolError("message truncated");
     }
-    void skip(std::size_t n) { need(n); m_pos += n; }
-    void seek(std::size_t pos)
-    {
+    void skip(std::size_t n) {
+        need(n);
+        m_pos += n;
+    }
+    void seek(std::size_t pos) {
         if (pos > m_size)
             throw ProtocolError("offset beyond message");
         m_pos = pos;
     }
-    std::uint8_t peekU8() const { need(1); return m_data[m_pos]; }
-    std::uint8_t u8() { need(1); return m_data[m_pos++]; }
-    std::uint16_t u16()
-    {
+    std::uint8_t peekU8() const {
+        need(1);
+        return m_data[m_pos];
+    }
+    std::uint8_t u8() {
+        need(1);
+        return m_data[m_pos++];
+    }
+    std::uint16_t u16() {
         need(2);
         std::uint16_t v = std::uint16_t(m_data[m_pos] | (m_data[m_pos + 1] << 8));
         m_pos += 2;
         return v;
     }
-    std::uint16_t u16be()
-    {
+    std::uint16_t u16be() {
         need(2);
         std::uint16_t v = std::uint16_t((m_data[m_pos] << 8) | m_data[m_pos + 1]);
         m_pos += 2;
         return v;
     }
-    std::uint32_t u32()
-    {
+    std::uint32_t u32() {
         need(4);
         std::uint32_t v = 0;
         for (int i = 3; i >= 0; --i)
@@ -75,14 +79,12 @@ public:
         m_pos += 4;
         return v;
     }
-    std::uint64_t u64()
-    {
+    std::uint64_t u64() {
         std::uint64_t lo = u32();
         std::uint64_t hi = u32();
         return lo | (hi << 32);
     }
-    const std::uint8_t* bytes(std::size_t n)
-    {
+    const std::uint8_t* bytes(std::size_t n) {
         need(n);
         const std::uint8_t* p = m_data + m_pos;
         m_pos += n;
@@ -99,24 +101,22 @@ private:
 
 // Appends little-endian fields to a byte vector (for the small, length-prefixed
 // tokens that are composed before they are sent).
-inline void putU8(Bytes& b, std::uint8_t v) { b.push_back(v); }
-inline void putU16(Bytes& b, std::uint16_t v)
-{
+inline void putU8(Bytes& b, std::uint8_t v) {
+    b.push_back(v);
+}
+inline void putU16(Bytes& b, std::uint16_t v) {
     b.push_back(std::uint8_t(v));
     b.push_back(std::uint8_t(v >> 8));
 }
-inline void putU16be(Bytes& b, std::uint16_t v)
-{
+inline void putU16be(Bytes& b, std::uint16_t v) {
     b.push_back(std::uint8_t(v >> 8));
     b.push_back(std::uint8_t(v));
 }
-inline void putU32(Bytes& b, std::uint32_t v)
-{
+inline void putU32(Bytes& b, std::uint32_t v) {
     for (int i = 0; i < 4; ++i)
         b.push_back(std::uint8_t(v >> (8 * i)));
 }
-inline void putU64(Bytes& b, std::uint64_t v)
-{
+inline void putU64(Bytes& b, std::uint64_t v) {
     for (int i = 0; i < 8; ++i)
         b.push_back(std::uint8_t(v >> (8 * i)));
 }

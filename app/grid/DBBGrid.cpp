@@ -4,26 +4,25 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegularExpression>
-#include <QLineEdit>
 #include <QStyledItemDelegate>
 #include <QUuid>
 #include <adodataset.h>
-#include <dataerror.h>
-#include <modal.h>
 #include <climits>
 #include <cmath>
+#include <dataerror.h>
 #include <fieldtype.h>
+#include <modal.h>
 #include <resultstore.h>
 
 namespace {
 
 const QString kEllipsis = QStringLiteral("...");
 
-bool isNumericKind(data::StorageKind kind)
-{
+bool isNumericKind(data::StorageKind kind) {
     switch (kind) {
     case data::StorageKind::UInt8:
     case data::StorageKind::Int16:
@@ -38,8 +37,7 @@ bool isNumericKind(data::StorageKind kind)
 }
 
 // Length of the first line of text: up to the first CR or LF.
-qsizetype firstLineLength(QStringView text)
-{
+qsizetype firstLineLength(QStringView text) {
     for (qsizetype i = 0; i < text.size(); ++i)
         if (text[i] == QLatin1Char('\r') || text[i] == QLatin1Char('\n'))
             return i;
@@ -50,8 +48,7 @@ qsizetype firstLineLength(QStringView text)
 // the result of cutting the last character while the text is not narrower.
 // Widths grow with the length, so the cut point is found by halving.
 qsizetype fittingLength(const QString& line, qsizetype length, int room,
-                        const QFontMetrics& metrics)
-{
+                        const QFontMetrics& metrics) {
     qsizetype lo = 0, hi = length; // the answer lies in [lo, hi]
     if (room <= 0)
         return 0;
@@ -70,14 +67,12 @@ qsizetype fittingLength(const QString& line, qsizetype length, int room,
 
 // Characters of a line that can matter for a cell `room` pixels wide: every
 // character is at least a pixel wide, so no longer start can fit.
-qsizetype relevantChars(int room)
-{
+qsizetype relevantChars(int room) {
     return qsizetype(std::max(room, 0)) + 2;
 }
 
 // The brush the cell's background was filled with.
-QBrush cellBrush(const QStyleOptionViewItem& state)
-{
+QBrush cellBrush(const QStyleOptionViewItem& state) {
     const QPalette::ColorGroup group = !(state.state & QStyle::State_Enabled) ? QPalette::Disabled
                                        : (state.state & QStyle::State_Active) ? QPalette::Normal
                                                                               : QPalette::Inactive;
@@ -90,13 +85,11 @@ QBrush cellBrush(const QStyleOptionViewItem& state)
     return state.palette.brush(group, QPalette::Base);
 }
 
-QColor cellTextColor(const QStyleOptionViewItem& state)
-{
-    const QPalette::ColorGroup group = (state.state & QStyle::State_Active) ? QPalette::Normal
-                                                                            : QPalette::Inactive;
-    return state.palette.color(group, (state.state & QStyle::State_Selected)
-                                          ? QPalette::HighlightedText
-                                          : QPalette::Text);
+QColor cellTextColor(const QStyleOptionViewItem& state) {
+    const QPalette::ColorGroup group =
+        (state.state & QStyle::State_Active) ? QPalette::Normal : QPalette::Inactive;
+    return state.palette.color(
+        group, (state.state & QStyle::State_Selected) ? QPalette::HighlightedText : QPalette::Text);
 }
 
 class GridDelegate : public QStyledItemDelegate {
@@ -107,8 +100,7 @@ public:
     // set of cell values: the cell's data is read and formatted once per
     // paint, not once for drawing and again for the hook.
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override
-    {
+               const QModelIndex& index) const override {
         QStyleOptionViewItem state = option;
         initStyleOption(&state, index);
         const QWidget* widget = option.widget;
@@ -118,15 +110,13 @@ public:
     }
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
-                          const QModelIndex& index) const override
-    {
+                          const QModelIndex& index) const override {
         QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
         m_grid->editorOpened(editor);
         return editor;
     }
 
-    void setEditorData(QWidget* editor, const QModelIndex& index) const override
-    {
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
         // Every field is edited as text, in the form the grid shows it.
         if (auto* line = qobject_cast<QLineEdit*>(editor)) {
             line->setText(index.data(Qt::EditRole).toString());
@@ -139,8 +129,7 @@ public:
     // no value of the field, a result that cannot be changed) is reported
     // instead of thrown through the view.
     void setModelData(QWidget* editor, QAbstractItemModel* model,
-                      const QModelIndex& index) const override
-    {
+                      const QModelIndex& index) const override {
         try {
             if (auto* line = qobject_cast<QLineEdit*>(editor)) {
                 if (line->isModified())
@@ -163,8 +152,7 @@ public:
     explicit IndicatorHeader(QWidget* parent) : QHeaderView(Qt::Vertical, parent) {}
 
 protected:
-    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override
-    {
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override {
         QHeaderView::paintSection(painter, rect, logicalIndex);
         const auto* view = qobject_cast<const TDBBGrid*>(parentWidget());
         if (!view || view->currentIndex().row() != logicalIndex)
@@ -197,8 +185,7 @@ protected:
 
 TDBBGridModel::TDBBGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-void TDBBGridModel::setDataSource(TDataSource* source)
-{
+void TDBBGridModel::setDataSource(TDataSource* source) {
     if (m_source)
         disconnect(m_source, nullptr, this, nullptr);
     m_source = source;
@@ -211,8 +198,7 @@ void TDBBGridModel::setDataSource(TDataSource* source)
     refresh();
 }
 
-void TDBBGridModel::rowInserted(qint64 row)
-{
+void TDBBGridModel::rowInserted(qint64 row) {
     if (!m_store || row < 0 || row > m_rows)
         return refresh();
     beginInsertRows({}, int(row), int(row));
@@ -220,8 +206,7 @@ void TDBBGridModel::rowInserted(qint64 row)
     endInsertRows();
 }
 
-void TDBBGridModel::rowRemoved(qint64 row)
-{
+void TDBBGridModel::rowRemoved(qint64 row) {
     if (!m_store || row < 0 || row >= m_rows)
         return refresh();
     beginRemoveRows({}, int(row), int(row));
@@ -229,24 +214,21 @@ void TDBBGridModel::rowRemoved(qint64 row)
     endRemoveRows();
 }
 
-void TDBBGridModel::rowChanged(qint64 row)
-{
+void TDBBGridModel::rowChanged(qint64 row) {
     if (!m_store || row < 0 || row >= m_rows)
         return;
     emit dataChanged(index(int(row), 0), index(int(row), columnCount() - 1));
     emit headerDataChanged(Qt::Vertical, int(row), int(row));
 }
 
-Qt::ItemFlags TDBBGridModel::flags(const QModelIndex& index) const
-{
+Qt::ItemFlags TDBBGridModel::flags(const QModelIndex& index) const {
     Qt::ItemFlags f = QAbstractTableModel::flags(index);
     if (m_store && index.isValid() && !isBlobFieldType(m_store->column(index.column()).type))
         f |= Qt::ItemIsEditable;
     return f;
 }
 
-bool TDBBGridModel::setData(const QModelIndex& index, const QVariant& value, int role)
-{
+bool TDBBGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     TADODataSet* ds = dataSet();
     if (role != Qt::EditRole || !index.isValid() || !m_store || !ds || !ds->Active())
         return false;
@@ -257,8 +239,7 @@ bool TDBBGridModel::setData(const QModelIndex& index, const QVariant& value, int
     return true;
 }
 
-QVariant valueFromText(const QString& text, const data::ColumnInfo& column)
-{
+QVariant valueFromText(const QString& text, const data::ColumnInfo& column) {
     using data::StorageKind;
     const auto invalid = [&] {
         return data::DataError(QStringLiteral("\"%1\" ist kein gültiger Wert für das Feld \"%2\"")
@@ -302,7 +283,8 @@ QVariant valueFromText(const QString& text, const data::ColumnInfo& column)
         QString n = t;
         if (!n.contains(QLatin1Char('.')))
             n.replace(QLatin1Char(','), QLatin1Char('.'));
-        static const QRegularExpression number(QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"));
+        static const QRegularExpression number(
+            QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"));
         if (!number.match(n).hasMatch())
             throw invalid();
         if (column.kind == StorageKind::Decimal && !n.contains(QLatin1Char('e')) &&
@@ -315,10 +297,9 @@ QVariant valueFromText(const QString& text, const data::ColumnInfo& column)
     }
     case StorageKind::DateTime:
     case StorageKind::Date: {
-        static const char* const formats[] = {"yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd HH:mm:ss",
-                                              "yyyy-MM-dd HH:mm", "yyyy-MM-dd",
-                                              "dd.MM.yyyy HH:mm:ss", "dd.MM.yyyy HH:mm",
-                                              "dd.MM.yyyy"};
+        static const char* const formats[] = {
+            "yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm", "yyyy-MM-dd",
+            "dd.MM.yyyy HH:mm:ss",     "dd.MM.yyyy HH:mm",    "dd.MM.yyyy"};
         for (const char* f : formats) {
             QDateTime dt = QDateTime::fromString(t, QLatin1String(f));
             if (!dt.isValid())
@@ -340,7 +321,8 @@ QVariant valueFromText(const QString& text, const data::ColumnInfo& column)
     }
     case StorageKind::Guid: {
         const QUuid u = QUuid::fromString(t);
-        if (u.isNull() && t != u.toString(QUuid::WithoutBraces) && !t.startsWith(QLatin1String("{0000")))
+        if (u.isNull() && t != u.toString(QUuid::WithoutBraces) &&
+            !t.startsWith(QLatin1String("{0000")))
             throw invalid();
         return u;
     }
@@ -359,13 +341,11 @@ QVariant valueFromText(const QString& text, const data::ColumnInfo& column)
     return text;
 }
 
-TADODataSet* TDBBGridModel::dataSet() const
-{
+TADODataSet* TDBBGridModel::dataSet() const {
     return m_source ? m_source->DataSet() : nullptr;
 }
 
-void TDBBGridModel::refresh()
-{
+void TDBBGridModel::refresh() {
     TADODataSet* ds = dataSet();
     beginResetModel();
     m_store = ds && ds->Active() ? ds->store() : nullptr;
@@ -373,18 +353,15 @@ void TDBBGridModel::refresh()
     endResetModel();
 }
 
-int TDBBGridModel::rowCount(const QModelIndex& parent) const
-{
+int TDBBGridModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() || !m_store ? 0 : m_rows;
 }
 
-int TDBBGridModel::columnCount(const QModelIndex& parent) const
-{
+int TDBBGridModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() || !m_store ? 0 : m_store->columnCount();
 }
 
-QVariant TDBBGridModel::data(const QModelIndex& index, int role) const
-{
+QVariant TDBBGridModel::data(const QModelIndex& index, int role) const {
     if (!m_store || !index.isValid())
         return {};
     const data::ColumnInfo& column = m_store->column(index.column());
@@ -403,8 +380,7 @@ QVariant TDBBGridModel::data(const QModelIndex& index, int role) const
     }
 }
 
-QVariant TDBBGridModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
+QVariant TDBBGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole || orientation != Qt::Horizontal || !m_store ||
         section >= m_store->columnCount())
         return {};
@@ -413,8 +389,7 @@ QVariant TDBBGridModel::headerData(int section, Qt::Orientation orientation, int
 
 // ---- drawing rules -------------------------------------------------------------
 
-QString blobPlaceholder(int fieldType, bool isNull)
-{
+QString blobPlaceholder(int fieldType, bool isNull) {
     // Fixed texts: a large-object cell costs no string building when painted.
     static const QString texts[3][2] = {
         {QStringLiteral("(MEMO)"), QStringLiteral("(memo)")},
@@ -437,24 +412,21 @@ QString blobPlaceholder(int fieldType, bool isNull)
     return texts[kind][isNull ? 1 : 0];
 }
 
-QString memoPreview(QStringView text, int cellWidth, const QFontMetrics& metrics)
-{
+QString memoPreview(QStringView text, int cellWidth, const QFontMetrics& metrics) {
     const int room = cellWidth - metrics.horizontalAdvance(kEllipsis);
     const QString line =
         text.first(std::min(firstLineLength(text), relevantChars(room))).toString();
     return line.left(fittingLength(line, line.size(), room, metrics)) + kEllipsis;
 }
 
-int thumbnailWidth(int pictureWidth, int pictureHeight, int cellHeight)
-{
+int thumbnailWidth(int pictureWidth, int pictureHeight, int cellHeight) {
     // Halves go to the even neighbour (the default rounding mode).
     return int(std::nearbyint(double(pictureWidth) / (pictureHeight + 0.001) * cellHeight));
 }
 
 // ---- grid ----------------------------------------------------------------------
 
-TDBBGrid::TDBBGrid(QWidget* parent) : QTableView(parent), m_model(new TDBBGridModel(this))
-{
+TDBBGrid::TDBBGrid(QWidget* parent) : QTableView(parent), m_model(new TDBBGridModel(this)) {
     m_lineBuffer.reserve(256);
     setVerticalHeader(new IndicatorHeader(this));
     setModel(m_model);
@@ -486,20 +458,17 @@ TDBBGrid::TDBBGrid(QWidget* parent) : QTableView(parent), m_model(new TDBBGridMo
 
 TDBBGrid::~TDBBGrid() = default;
 
-void TDBBGrid::setAutoDisp_Image(bool on)
-{
+void TDBBGrid::setAutoDisp_Image(bool on) {
     m_autoDispImage = on;
     viewport()->update();
 }
 
-void TDBBGrid::setAutoDisp_Memo(bool on)
-{
+void TDBBGrid::setAutoDisp_Memo(bool on) {
     m_autoDispMemo = on;
     viewport()->update();
 }
 
-void TDBBGrid::setDataSource(TDataSource* source)
-{
+void TDBBGrid::setDataSource(TDataSource* source) {
     if (TDataSource* old = m_model->dataSource())
         disconnect(old, nullptr, this, nullptr);
     m_model->setDataSource(source);
@@ -507,16 +476,14 @@ void TDBBGrid::setDataSource(TDataSource* source)
         connect(source, &TDataSource::currentRowChanged, this, &TDBBGrid::followDataSet);
 }
 
-void TDBBGrid::setModel(QAbstractItemModel* model)
-{
+void TDBBGrid::setModel(QAbstractItemModel* model) {
     QTableView::setModel(model);
     if (selectionModel())
         connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
                 &TDBBGrid::currentCellChanged);
 }
 
-void TDBBGrid::currentCellChanged(const QModelIndex& current)
-{
+void TDBBGrid::currentCellChanged(const QModelIndex& current) {
     verticalHeader()->viewport()->update();
     TADODataSet* ds = m_model->dataSet();
     if (m_syncing || !current.isValid() || !ds || !ds->Active() ||
@@ -549,32 +516,29 @@ void TDBBGrid::currentCellChanged(const QModelIndex& current)
             Qt::QueuedConnection);
 }
 
-void TDBBGrid::setErrorHandler(std::function<void(std::exception_ptr)> handler)
-{
+void TDBBGrid::setErrorHandler(std::function<void(std::exception_ptr)> handler) {
     m_errorHandler = std::move(handler);
 }
 
-void TDBBGrid::reportError(std::exception_ptr error)
-{
+void TDBBGrid::reportError(std::exception_ptr error) {
     if (m_errorHandler) {
         m_errorHandler(error);
         return;
     }
     // Thrown again from the event loop, where the application's error
     // display catches it.
-    QMetaObject::invokeMethod(this, [error] { std::rethrow_exception(error); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [error] { std::rethrow_exception(error); }, Qt::QueuedConnection);
 }
 
-void TDBBGrid::commitOpenEditor()
-{
+void TDBBGrid::commitOpenEditor() {
     if (QWidget* editor = m_editor) {
         commitData(editor);
         closeEditor(editor, QAbstractItemDelegate::NoHint);
     }
 }
 
-void TDBBGrid::leaveRow()
-{
+void TDBBGrid::leaveRow() {
     commitOpenEditor();
     TADODataSet* ds = m_model->dataSet();
     if (!ds || !ds->Active())
@@ -585,8 +549,7 @@ void TDBBGrid::leaveRow()
         ds->Post();
 }
 
-void TDBBGrid::deleteCurrentRow()
-{
+void TDBBGrid::deleteCurrentRow() {
     TADODataSet* ds = m_model->dataSet();
     if (!ds || !ds->Active() || ds->RecordCount() == 0)
         return;
@@ -607,9 +570,9 @@ void TDBBGrid::deleteCurrentRow()
     ds->Delete();
 }
 
-bool TDBBGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
-{
-    const bool opens = index.isValid() && (trigger == AllEditTriggers || (trigger & editTriggers())) &&
+bool TDBBGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+    const bool opens = index.isValid() &&
+                       (trigger == AllEditTriggers || (trigger & editTriggers())) &&
                        (m_model->flags(index) & Qt::ItemIsEditable);
     if (opens) {
         TADODataSet* ds = m_model->dataSet();
@@ -624,8 +587,7 @@ bool TDBBGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event
     return QTableView::edit(index, trigger, event);
 }
 
-void TDBBGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint)
-{
+void TDBBGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
     QTableView::closeEditor(editor, hint);
     if (m_editor == editor)
         m_editor = nullptr;
@@ -640,8 +602,7 @@ void TDBBGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint h
     }
 }
 
-void TDBBGrid::mousePressEvent(QMouseEvent* event)
-{
+void TDBBGrid::mousePressEvent(QMouseEvent* event) {
     TADODataSet* ds = m_model->dataSet();
     const QModelIndex target = indexAt(event->position().toPoint());
     if (ds && ds->Active() && ds->State() != dsBrowse && target.isValid() &&
@@ -650,8 +611,7 @@ void TDBBGrid::mousePressEvent(QMouseEvent* event)
     QTableView::mousePressEvent(event);
 }
 
-void TDBBGrid::keyPressEvent(QKeyEvent* event)
-{
+void TDBBGrid::keyPressEvent(QKeyEvent* event) {
     TADODataSet* ds = m_model->dataSet();
     if (!ds || !ds->Active()) {
         QTableView::keyPressEvent(event);
@@ -700,7 +660,8 @@ void TDBBGrid::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Down:
         // Down from the last row appends a new one, as a data-aware grid
         // does, when the result can be written back.
-        if (mods == Qt::NoModifier && current.isValid() && current.row() == m_model->rowCount() - 1 &&
+        if (mods == Qt::NoModifier && current.isValid() &&
+            current.row() == m_model->rowCount() - 1 &&
             !(ds->State() == dsInsert && !ds->Modified()) && ds->notUpdatableReason().isEmpty()) {
             leaveRow();
             ds->Append();
@@ -716,15 +677,34 @@ void TDBBGrid::keyPressEvent(QKeyEvent* event)
     CursorAction action;
     bool moves = true;
     switch (event->key()) {
-    case Qt::Key_Up: action = MoveUp; break;
-    case Qt::Key_Down: action = MoveDown; break;
-    case Qt::Key_PageUp: action = MovePageUp; break;
-    case Qt::Key_PageDown: action = MovePageDown; break;
-    case Qt::Key_Home: action = MoveHome; break;
-    case Qt::Key_End: action = MoveEnd; break;
-    case Qt::Key_Tab: action = MoveNext; break;
-    case Qt::Key_Backtab: action = MovePrevious; break;
-    default: moves = false; action = MoveNext; break;
+    case Qt::Key_Up:
+        action = MoveUp;
+        break;
+    case Qt::Key_Down:
+        action = MoveDown;
+        break;
+    case Qt::Key_PageUp:
+        action = MovePageUp;
+        break;
+    case Qt::Key_PageDown:
+        action = MovePageDown;
+        break;
+    case Qt::Key_Home:
+        action = MoveHome;
+        break;
+    case Qt::Key_End:
+        action = MoveEnd;
+        break;
+    case Qt::Key_Tab:
+        action = MoveNext;
+        break;
+    case Qt::Key_Backtab:
+        action = MovePrevious;
+        break;
+    default:
+        moves = false;
+        action = MoveNext;
+        break;
     }
     if (moves && ds->State() != dsBrowse) {
         const QModelIndex target = moveCursor(action, event->modifiers());
@@ -734,8 +714,7 @@ void TDBBGrid::keyPressEvent(QKeyEvent* event)
     QTableView::keyPressEvent(event);
 }
 
-void TDBBGrid::followDataSet(qint64 row)
-{
+void TDBBGrid::followDataSet(qint64 row) {
     if (m_syncing || row < 0 || row >= m_model->rowCount())
         return;
     m_syncing = true;
@@ -744,8 +723,7 @@ void TDBBGrid::followDataSet(qint64 row)
     m_syncing = false;
 }
 
-void TDBBGrid::cellClicked(const QModelIndex& index)
-{
+void TDBBGrid::cellClicked(const QModelIndex& index) {
     TADODataSet* ds = m_model->dataSet();
     if (!index.isValid() || !ds || !ds->Active())
         return;
@@ -755,8 +733,7 @@ void TDBBGrid::cellClicked(const QModelIndex& index)
 }
 
 void TDBBGrid::DrawDataCell(QPainter& painter, const QRect& rect, int row, int column,
-                            const QStyleOptionViewItem& state)
-{
+                            const QStyleOptionViewItem& state) {
     const data::ResultStore* store = m_model->store();
     if (!store || column >= store->columnCount() || row >= store->rowCount())
         return;
@@ -773,14 +750,13 @@ void TDBBGrid::DrawDataCell(QPainter& painter, const QRect& rect, int row, int c
 }
 
 void TDBBGrid::drawGraphicCell(QPainter& painter, const QRect& rect, int row, int column,
-                               const QStyleOptionViewItem& state)
-{
+                               const QStyleOptionViewItem& state) {
     const data::ResultStore* store = m_model->store();
     // A picture that is missing or not a bitmap leaves the cell empty.
-    const QByteArrayView bytes = store->column(column).kind == data::StorageKind::Bytes &&
-                                         !store->isNull(row, column)
-                                     ? store->bytes(row, column)
-                                     : QByteArrayView();
+    const QByteArrayView bytes =
+        store->column(column).kind == data::StorageKind::Bytes && !store->isNull(row, column)
+            ? store->bytes(row, column)
+            : QByteArrayView();
     if (bytes.isEmpty() ||
         !m_pictureBuffer.loadFromData(reinterpret_cast<const uchar*>(bytes.data()),
                                       int(bytes.size()), "BMP"))
@@ -797,8 +773,7 @@ void TDBBGrid::drawGraphicCell(QPainter& painter, const QRect& rect, int row, in
     painter.restore();
 }
 
-void TDBBGrid::loadFirstLine(int row, int column, qsizetype maxChars)
-{
+void TDBBGrid::loadFirstLine(int row, int column, qsizetype maxChars) {
     const data::ResultStore* store = m_model->store();
     m_lineBuffer.resize(0);
     if (store->isNull(row, column))
@@ -828,8 +803,7 @@ void TDBBGrid::loadFirstLine(int row, int column, qsizetype maxChars)
 }
 
 void TDBBGrid::drawMemoCell(QPainter& painter, const QRect& rect, int row, int column,
-                            const QStyleOptionViewItem& state)
-{
+                            const QStyleOptionViewItem& state) {
     const QFontMetrics metrics(state.font);
     const int room = rect.width() - metrics.horizontalAdvance(kEllipsis);
     loadFirstLine(row, column, relevantChars(room));

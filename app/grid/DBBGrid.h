@@ -10,10 +10,10 @@
 #include <QPointer>
 #include <QStringDecoder>
 #include <QTableView>
+#include <adodataset.h> // dataSource() below needs the complete type
 #include <exception>
 #include <functional>
 #include <memory>
-#include <adodataset.h> // dataSource() below needs the complete type
 
 class QFontMetrics;
 class QStyleOptionViewItem;
@@ -24,7 +24,7 @@ class QMouseEvent;
 namespace data {
 class ResultStore;
 struct ColumnInfo;
-}
+} // namespace data
 
 // The rows and columns of the data source's dataset while it is open,
 // nothing while it is closed. Display texts are the data layer's; a large

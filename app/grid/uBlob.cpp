@@ -16,8 +16,7 @@ namespace {
 // Hides and unbinds both controls however the viewer's use ends.
 struct UnbindOnExit {
     TFMBlob& viewer;
-    ~UnbindOnExit()
-    {
+    ~UnbindOnExit() {
         viewer.DBImage->hide();
         viewer.DBImage->setDataField(QString());
         viewer.DBImage->clear();
@@ -29,8 +28,7 @@ struct UnbindOnExit {
 
 } // namespace
 
-QVariant DataFieldLink::currentValue() const
-{
+QVariant DataFieldLink::currentValue() const {
     TADODataSet* ds = m_source ? m_source->DataSet() : nullptr;
     if (!ds || !ds->Active() || ds->currentRow() < 0 || m_dataField.isEmpty())
         return {};
@@ -40,14 +38,12 @@ QVariant DataFieldLink::currentValue() const
     return ds->FieldByName(m_dataField).Value();
 }
 
-TDBImage::TDBImage(QWidget* parent) : QLabel(parent)
-{
+TDBImage::TDBImage(QWidget* parent) : QLabel(parent) {
     setAlignment(Qt::AlignCenter);
     setScaledContents(false);
 }
 
-void TDBImage::LoadPicture()
-{
+void TDBImage::LoadPicture() {
     const QVariant value = currentValue();
     const QByteArray bytes = value.toByteArray();
     QPixmap picture;
@@ -59,8 +55,7 @@ void TDBImage::LoadPicture()
     m_bytes.clear();
 }
 
-void TDBImage::keyPressEvent(QKeyEvent* event)
-{
+void TDBImage::keyPressEvent(QKeyEvent* event) {
     if (event->matches(QKeySequence::Paste)) {
         const QImage image = QGuiApplication::clipboard()->image();
         if (image.isNull())
@@ -84,22 +79,19 @@ void TDBImage::keyPressEvent(QKeyEvent* event)
     QLabel::keyPressEvent(event);
 }
 
-TDBMemo::TDBMemo(QWidget* parent) : QPlainTextEdit(parent)
-{
+TDBMemo::TDBMemo(QWidget* parent) : QPlainTextEdit(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setLineWrapMode(QPlainTextEdit::NoWrap);
 }
 
-void TDBMemo::LoadMemo()
-{
+void TDBMemo::LoadMemo() {
     const QVariant value = currentValue();
     setPlainText(value.isValid() ? value.toString() : QString());
 }
 
 TFMBlob::TFMBlob(TDataSource* source, QWidget* parent, Controls controls)
-    : QDialog(parent), m_source(source)
-{
+    : QDialog(parent), m_source(source) {
     setObjectName(QStringLiteral("FMBlob"));
     setWindowTitle(QStringLiteral("FMBlob"));
     setFont(QFont(QStringLiteral("Tahoma"), 8));
@@ -113,8 +105,7 @@ TFMBlob::TFMBlob(TDataSource* source, QWidget* parent, Controls controls)
         ensureBuilt();
 }
 
-void TFMBlob::ensureBuilt()
-{
+void TFMBlob::ensureBuilt() {
     if (isBuilt())
         return;
     TDataSource* source = m_source.data();
@@ -134,16 +125,14 @@ void TFMBlob::ensureBuilt()
     DBMemo->hide();
 }
 
-void TFMBlob::setVisible(bool visible)
-{
+void TFMBlob::setVisible(bool visible) {
     // Made before the viewer shows, so they show along with it.
     if (visible)
         ensureBuilt();
     QDialog::setVisible(visible);
 }
 
-void TFMBlob::showEvent(QShowEvent* event)
-{
+void TFMBlob::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // Centred over the main window.
     if (QWidget* owner = parentWidget()) {
@@ -152,8 +141,7 @@ void TFMBlob::showEvent(QShowEvent* event)
     }
 }
 
-void DBGridQueryCellClick(TFMBlob& viewer, TADODataSet* dataSet, int column)
-{
+void DBGridQueryCellClick(TFMBlob& viewer, TADODataSet* dataSet, int column) {
     // From the first click on, the viewer's controls exist, opened or not.
     viewer.ensureBuilt();
     if (!dataSet || !dataSet->Active() || column < 0 || column >= dataSet->FieldCount())

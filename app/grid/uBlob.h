@@ -19,8 +19,7 @@ public:
     // Binds the control to the field with this name at this position in the
     // dataset (an empty name unbinds). The position tells apart fields that
     // share a name, as joined tables' columns often do.
-    void setDataField(const QString& name, int index = -1)
-    {
+    void setDataField(const QString& name, int index = -1) {
         m_dataField = name;
         m_fieldIndex = name.isEmpty() ? -1 : index;
     }

@@ -16,8 +16,7 @@
 
 using benchproc::statusKb;
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QString connection, query;
     const QStringList args = app.arguments();

@@ -33,17 +33,16 @@
 #include <cstdio>
 #include <memory>
 #include <random>
-#include <time.h>
 #include <resultstore.h>
 #include <stdexcept>
 #include <string>
+#include <time.h>
 #include <vector>
 
 namespace {
 
 // Resident size of this process in kB.
-long rssKb()
-{
+long rssKb() {
     QFile f(QStringLiteral("/proc/self/status"));
     if (!f.open(QIODevice::ReadOnly))
         return -1;
@@ -58,25 +57,22 @@ long rssKb()
 class ComputedModel : public QAbstractTableModel {
 public:
     ComputedModel(int rows, QStringList titles, QObject* parent = nullptr)
-        : QAbstractTableModel(parent), m_rows(rows), m_titles(std::move(titles))
-    {
-    }
+        : QAbstractTableModel(parent), m_rows(rows), m_titles(std::move(titles)) {}
 
-    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : m_rows; }
-    int columnCount(const QModelIndex& parent = {}) const override
-    {
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : m_rows;
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : int(m_titles.size());
     }
 
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
-    {
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
         if (role == Qt::DisplayRole && orientation == Qt::Horizontal && section < m_titles.size())
             return m_titles.at(section);
         return {};
     }
 
-    QVariant data(const QModelIndex& index, int role) const override
-    {
+    QVariant data(const QModelIndex& index, int role) const override {
         const long long i = index.row() + 1LL;
         const int c = index.column();
         if (role == Qt::TextAlignmentRole) {
@@ -95,9 +91,10 @@ public:
         }
         case 2: {
             const long long s = i * 37;
-            return QString::asprintf("2005-%02d-%02d %02d:%02d:%02d.%03d", int(s / 2419200 % 12) + 1,
-                                     int(s / 86400 % 28) + 1, int(s / 3600 % 24), int(s / 60 % 60),
-                                     int(s % 60), int(i % 1000 / 10 * 10));
+            return QString::asprintf("2005-%02d-%02d %02d:%02d:%02d.%03d",
+                                     int(s / 2419200 % 12) + 1, int(s / 86400 % 28) + 1,
+                                     int(s / 3600 % 24), int(s / 60 % 60), int(s % 60),
+                                     int(i % 1000 / 10 * 10));
         }
         case 3:
             return QString::asprintf("MW-%08lld", i);
@@ -129,23 +126,20 @@ public:
     int count = 0;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Paint)
             ++count;
         return QObject::eventFilter(watched, event);
     }
 };
 
-double threadCpuMs()
-{
+double threadCpuMs() {
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
-double percentile(std::vector<double>& values, int percent)
-{
+double percentile(std::vector<double>& values, int percent) {
     if (values.empty())
         return 0;
     std::sort(values.begin(), values.end());
@@ -157,8 +151,7 @@ void showView(QTableView& view, const QSize& size);
 // Gives a plain view the grid's look (font, title font, row height, column
 // width and a row header as narrow as the grid's indicator column) and shows
 // it at the grid's size.
-void showLikeGrid(QTableView& view, const TDBBGrid& grid)
-{
+void showLikeGrid(QTableView& view, const TDBBGrid& grid) {
     view.setFont(grid.font());
     view.horizontalHeader()->setFont(grid.horizontalHeader()->font());
     view.horizontalHeader()->setDefaultSectionSize(grid.horizontalHeader()->defaultSectionSize());
@@ -179,16 +172,16 @@ struct Run {
     const char* name;
     QTableView* view;
     long addedKb = 0;
-    std::vector<double> ms;  // wall clock per screen
-    std::vector<double> cpu; // this thread's processor time per screen, which other load disturbs less
+    std::vector<double> ms; // wall clock per screen
+    std::vector<double>
+        cpu; // this thread's processor time per screen, which other load disturbs less
     PaintCounter painted;
 };
 
 // Shows the view at its size and paints it once, so that what any shown view
 // costs (its backing store, font and glyph caches) is in place before a
 // result's memory is measured.
-void showView(QTableView& view, const QSize& size)
-{
+void showView(QTableView& view, const QSize& size) {
     view.resize(size);
     view.show();
     QCoreApplication::processEvents();
@@ -198,8 +191,7 @@ void showView(QTableView& view, const QSize& size)
 
 // Scrolls the view to `row` and renders the whole view into `image`; then lets
 // the update that scrolling posted pass, untimed.
-void paintScreen(Run& run, int row, QImage& image)
-{
+void paintScreen(Run& run, int row, QImage& image) {
     const QModelIndex index = run.view->model()->index(row, 0);
     QElapsedTimer timer;
     timer.start();
@@ -218,24 +210,21 @@ void paintScreen(Run& run, int row, QImage& image)
 }
 
 // Paints the warm-up rows in the view and forgets their times.
-void warmUp(Run& run, const std::vector<int>& rows, QImage& image)
-{
+void warmUp(Run& run, const std::vector<int>& rows, QImage& image) {
     for (int row : rows)
         paintScreen(run, row, image);
     run.ms.clear();
     run.cpu.clear();
 }
 
-void printRun(Run& run)
-{
+void printRun(Run& run) {
     std::printf("%-6s median %.3f ms per screen (90%% %.3f ms; processor %.3f ms), "
                 "memory added %ld kB\n",
                 run.name, percentile(run.ms, 50), percentile(run.ms, 90), percentile(run.cpu, 50),
                 run.addedKb);
 }
 
-int usage()
-{
+int usage() {
     std::fprintf(stderr, "usage: bench-grid (--connection <ADO string> | --serve ROWS) "
                          "[--query SQL] [--screens N] [--seed N] [--size WxH]\n");
     return 2;
@@ -243,8 +232,7 @@ int usage()
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -284,11 +272,12 @@ int main(int argc, char** argv)
         if (connection.isEmpty()) {
             server = std::make_unique<TestServer>(
                 std::vector<std::string>{"--big-rows", std::to_string(serveRows)});
-            connection = QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;"
-                                        "Password=%2;Initial Catalog=Musterfirma;Data Source=127.0.0.1,%3")
-                             .arg(QString::fromStdString(server->user()),
-                                  QString::fromStdString(server->password()))
-                             .arg(server->port());
+            connection =
+                QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;"
+                               "Password=%2;Initial Catalog=Musterfirma;Data Source=127.0.0.1,%3")
+                    .arg(QString::fromStdString(server->user()),
+                         QString::fromStdString(server->password()))
+                    .arg(server->port());
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench-grid: %s\n", e.what());
@@ -348,9 +337,9 @@ int main(int argc, char** argv)
             row = pick(random);
 
         std::printf("rows %d, columns %d, %d screens of %dx%d, opened in %.3f s, "
-                "result storage %zu bytes\n",
-                rows, columns, screens, size.width(), size.height(), openSeconds,
-                store->memoryBytes());
+                    "result storage %zu bytes\n",
+                    rows, columns, screens, size.width(), size.height(), openSeconds,
+                    store->memoryBytes());
         for (int c = 0; c < columns; ++c)
             std::printf("  column %d %s %s\n", c, qPrintable(store->column(c).name),
                         qPrintable(fieldTypeEnumName(store->column(c).type)));

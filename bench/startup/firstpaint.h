@@ -21,14 +21,12 @@
 // of the window painted has ended, not at the first control's paint event.
 class FirstPaintProbe : public QObject {
 public:
-    explicit FirstPaintProbe(QWidget* window) : m_window(window)
-    {
+    explicit FirstPaintProbe(QWidget* window) : m_window(window) {
         QCoreApplication::instance()->installEventFilter(this);
     }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         const QEvent::Type type = event->type();
         if ((type == QEvent::Expose || type == QEvent::UpdateRequest) && !m_inPass &&
             watched == m_window->windowHandle()) {
@@ -53,8 +51,7 @@ protected:
     }
 
 private:
-    void report()
-    {
+    void report() {
         const auto now = std::chrono::system_clock::now().time_since_epoch();
         std::printf("painted %lld\n",
                     static_cast<long long>(

@@ -6,8 +6,7 @@
 #include <QApplication>
 #include <QWidget>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QWidget window;
     window.resize(942, 696);

@@ -8,8 +8,7 @@
 
 #include <memory>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     TApplication app(argc, argv);
     std::unique_ptr<FirstPaintProbe> probe;
     startWorkbench([&probe](TFMMain* main) { probe = std::make_unique<FirstPaintProbe>(main); });

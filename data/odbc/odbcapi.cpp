@@ -12,8 +12,7 @@ namespace {
 // installation has nothing else.
 constexpr const char* kLibraryNames[] = {"libodbc.so.2", "libodbc.so"};
 
-DriverManager load()
-{
+DriverManager load() {
     void* library = nullptr;
     QString why;
     for (const char* name : kLibraryNames) {
@@ -26,12 +25,13 @@ DriverManager load()
             why = QString::fromLocal8Bit(dlerror());
     }
     if (!library)
-        throw ConnectionError(QStringLiteral("ODBC-Treiber-Manager kann nicht geladen werden: ") + why);
+        throw ConnectionError(QStringLiteral("ODBC-Treiber-Manager kann nicht geladen werden: ") +
+                              why);
 
     DriverManager api;
-#define TARNWICK_ODBC_RESOLVE(name)                                                             \
-    api.name = reinterpret_cast<decltype(api.name)>(dlsym(library, #name));                    \
-    if (!api.name)                                                                             \
+#define TARNWICK_ODBC_RESOLVE(name)                                                                \
+    api.name = reinterpret_cast<decltype(api.name)>(dlsym(library, #name));                        \
+    if (!api.name)                                                                                 \
         throw ConnectionError(QStringLiteral("ODBC-Treiber-Manager ohne Funktion " #name));
     TARNWICK_ODBC_ENTRY_POINTS(TARNWICK_ODBC_RESOLVE)
 #undef TARNWICK_ODBC_RESOLVE
@@ -42,8 +42,7 @@ DriverManager load()
 
 } // namespace
 
-const DriverManager& driverManager()
-{
+const DriverManager& driverManager() {
     // Initialised once, under the language's own lock; a failed load leaves
     // it uninitialised, so the next call tries again.
     static const DriverManager api = load();

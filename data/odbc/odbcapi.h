@@ -13,31 +13,31 @@
 
 namespace data::odbc {
 
-#define TARNWICK_ODBC_ENTRY_POINTS(X)                                                          \
-    X(SQLAllocHandle)                                                                          \
-    X(SQLBindCol)                                                                              \
-    X(SQLBindParameter)                                                                        \
-    X(SQLCancel)                                                                               \
-    X(SQLColAttributeW)                                                                        \
-    X(SQLDescribeColW)                                                                         \
-    X(SQLDisconnect)                                                                           \
-    X(SQLDriverConnectW)                                                                       \
-    X(SQLExecDirectW)                                                                          \
-    X(SQLFetch)                                                                                \
-    X(SQLFreeHandle)                                                                           \
-    X(SQLFreeStmt)                                                                             \
-    X(SQLGetConnectAttr)                                                                       \
-    X(SQLGetConnectAttrW)                                                                      \
-    X(SQLGetData)                                                                              \
-    X(SQLGetDiagRecW)                                                                          \
-    X(SQLGetInfoW)                                                                             \
-    X(SQLMoreResults)                                                                          \
-    X(SQLNumResultCols)                                                                        \
-    X(SQLPrimaryKeysW)                                                                         \
-    X(SQLRowCount)                                                                             \
-    X(SQLSetConnectAttr)                                                                       \
-    X(SQLSetEnvAttr)                                                                           \
-    X(SQLSetStmtAttr)                                                                          \
+#define TARNWICK_ODBC_ENTRY_POINTS(X)                                                              \
+    X(SQLAllocHandle)                                                                              \
+    X(SQLBindCol)                                                                                  \
+    X(SQLBindParameter)                                                                            \
+    X(SQLCancel)                                                                                   \
+    X(SQLColAttributeW)                                                                            \
+    X(SQLDescribeColW)                                                                             \
+    X(SQLDisconnect)                                                                               \
+    X(SQLDriverConnectW)                                                                           \
+    X(SQLExecDirectW)                                                                              \
+    X(SQLFetch)                                                                                    \
+    X(SQLFreeHandle)                                                                               \
+    X(SQLFreeStmt)                                                                                 \
+    X(SQLGetConnectAttr)                                                                           \
+    X(SQLGetConnectAttrW)                                                                          \
+    X(SQLGetData)                                                                                  \
+    X(SQLGetDiagRecW)                                                                              \
+    X(SQLGetInfoW)                                                                                 \
+    X(SQLMoreResults)                                                                              \
+    X(SQLNumResultCols)                                                                            \
+    X(SQLPrimaryKeysW)                                                                             \
+    X(SQLRowCount)                                                                                 \
+    X(SQLSetConnectAttr)                                                                           \
+    X(SQLSetEnvAttr)                                                                               \
+    X(SQLSetStmtAttr)                                                                              \
     X(SQLTablesW)
 
 // The resolved addresses. decltype only names the header's types: it does not
@@ -53,15 +53,13 @@ struct DriverManager {
 // points is missing; the next call tries again.
 const DriverManager& driverManager();
 
-template <auto Member, typename Function>
-struct EntryPoint;
+template <auto Member, typename Function> struct EntryPoint;
 
-template <auto Member, typename R, typename... Params>
-struct EntryPoint<Member, R (*)(Params...)> {
+template <auto Member, typename R, typename... Params> struct EntryPoint<Member, R (*)(Params...)> {
     R operator()(Params... params) const { return (driverManager().*Member)(params...); }
 };
 
-#define TARNWICK_ODBC_CALLABLE(name)                                                           \
+#define TARNWICK_ODBC_CALLABLE(name)                                                               \
     inline constexpr EntryPoint<&DriverManager::name, decltype(&::name)> name{};
 TARNWICK_ODBC_ENTRY_POINTS(TARNWICK_ODBC_CALLABLE)
 #undef TARNWICK_ODBC_CALLABLE

@@ -1,38 +1,35 @@
 #include "odbccall.h"
 
-#include <QtGlobal>
 #include <QDebug>
 #include <QRegularExpression>
+#include <QtGlobal>
 
 namespace data::odbc {
 
 namespace {
 
-bool traceEnabled()
-{
+bool traceEnabled() {
     static const bool on = qEnvironmentVariableIntValue("TARNWICK_ODBC_TRACE") != 0;
     return on;
 }
 
-bool isInfo(const DiagRecord& r)
-{
+bool isInfo(const DiagRecord& r) {
     return r.sqlState.startsWith(QLatin1String("01"));
 }
 
-bool isConnectionState(const QString& state)
-{
+bool isConnectionState(const QString& state) {
     return state.startsWith(QLatin1String("08"));
 }
 
 } // namespace
 
-Handle::Handle(SQLSMALLINT type, SQLHANDLE parent) : m_type(type)
-{
+Handle::Handle(SQLSMALLINT type, SQLHANDLE parent) : m_type(type) {
     const SQLRETURN rc = SQLAllocHandle(type, parent, &m_handle);
     if (!SQL_SUCCEEDED(rc)) {
         MessageList records;
         if (parent != SQL_NULL_HANDLE)
-            records = diagnostics(type == SQL_HANDLE_STMT ? SQL_HANDLE_DBC : SQL_HANDLE_ENV, parent);
+            records =
+                diagnostics(type == SQL_HANDLE_STMT ? SQL_HANDLE_DBC : SQL_HANDLE_ENV, parent);
         m_handle = SQL_NULL_HANDLE;
         if (records.isEmpty())
             throw DataError(QStringLiteral("ODBC-Handle kann nicht angelegt werden"));
@@ -40,18 +37,15 @@ Handle::Handle(SQLSMALLINT type, SQLHANDLE parent) : m_type(type)
     }
 }
 
-Handle::~Handle()
-{
+Handle::~Handle() {
     reset();
 }
 
-Handle::Handle(Handle&& other) noexcept : m_type(other.m_type), m_handle(other.m_handle)
-{
+Handle::Handle(Handle&& other) noexcept : m_type(other.m_type), m_handle(other.m_handle) {
     other.m_handle = SQL_NULL_HANDLE;
 }
 
-Handle& Handle::operator=(Handle&& other) noexcept
-{
+Handle& Handle::operator=(Handle&& other) noexcept {
     if (this != &other) {
         reset();
         m_type = other.m_type;
@@ -61,8 +55,7 @@ Handle& Handle::operator=(Handle&& other) noexcept
     return *this;
 }
 
-void Handle::reset() noexcept
-{
+void Handle::reset() noexcept {
     if (m_handle != SQL_NULL_HANDLE) {
         if (m_type == SQL_HANDLE_DBC)
             SQLDisconnect(m_handle); // harmless when not connected
@@ -71,8 +64,7 @@ void Handle::reset() noexcept
     }
 }
 
-QString cleanMessage(const QString& raw)
-{
+QString cleanMessage(const QString& raw) {
     QString s = raw.trimmed();
     while (s.startsWith(QLatin1Char('['))) {
         const qsizetype close = s.indexOf(QLatin1Char(']'));
@@ -83,8 +75,7 @@ QString cleanMessage(const QString& raw)
     return s;
 }
 
-MessageList diagnostics(SQLSMALLINT type, SQLHANDLE handle)
-{
+MessageList diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     MessageList out;
     if (handle == SQL_NULL_HANDLE)
         return out;
@@ -115,8 +106,7 @@ MessageList diagnostics(SQLSMALLINT type, SQLHANDLE handle)
     return out;
 }
 
-DiagRecord primaryRecord(const MessageList& records)
-{
+DiagRecord primaryRecord(const MessageList& records) {
     // Server errors carry their own number; the driver's own errors are
     // numbered from 20000 on or carry none.
     for (const auto& r : records)
@@ -128,8 +118,7 @@ DiagRecord primaryRecord(const MessageList& records)
     return records.isEmpty() ? DiagRecord{} : records.first();
 }
 
-void raise(const MessageList& records, const char* call, Failure failure, bool connectionDead)
-{
+void raise(const MessageList& records, const char* call, Failure failure, bool connectionDead) {
     DiagRecord primary = primaryRecord(records);
     if (primary.message.isEmpty())
         primary.message = QStringLiteral("Unbekannter Fehler in %1").arg(QLatin1String(call));
@@ -148,13 +137,13 @@ void raise(const MessageList& records, const char* call, Failure failure, bool c
     if (link)
         throw ConnectionError(primary.message, primary.sqlState, primary.nativeError, records);
     if (timeout)
-        throw TimeoutError(QStringLiteral("Timeout abgelaufen"), QStringLiteral("HYT00"), 0, records);
+        throw TimeoutError(QStringLiteral("Timeout abgelaufen"), QStringLiteral("HYT00"), 0,
+                           records);
     throw DataError(primary.message, primary.sqlState, primary.nativeError, records);
 }
 
 SQLRETURN check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* call,
-                MessageList* infos, Failure failure)
-{
+                MessageList* infos, Failure failure) {
     if (traceEnabled())
         qDebug().noquote() << "odbc:" << call << "->" << rc;
     if (rc == SQL_SUCCESS)

@@ -55,12 +55,10 @@ DiagRecord primaryRecord(const MessageList& records);
 
 // UTF-16 helpers for the wide ODBC entry points (SQLWCHAR is 16 bits here).
 static_assert(sizeof(SQLWCHAR) == 2, "the data layer expects 16-bit SQLWCHAR");
-inline SQLWCHAR* wide(const QString& s)
-{
+inline SQLWCHAR* wide(const QString& s) {
     return reinterpret_cast<SQLWCHAR*>(const_cast<ushort*>(s.utf16()));
 }
-inline QString fromWide(const SQLWCHAR* p, qsizetype chars)
-{
+inline QString fromWide(const SQLWCHAR* p, qsizetype chars) {
     return QString(reinterpret_cast<const QChar*>(p), chars);
 }
 

@@ -14,21 +14,18 @@ constexpr std::size_t kFetchBufferBytes = std::size_t(512) << 10;
 constexpr SQLULEN kMaxRowsPerFetch = 4096;
 constexpr SQLLEN kChunkBytes = 64 * 1024;
 
-int terminatorBytes(SQLSMALLINT cType)
-{
+int terminatorBytes(SQLSMALLINT cType) {
     return cType == SQL_C_CHAR ? 1 : cType == SQL_C_WCHAR ? 2 : 0;
 }
 
-DataError unexpectedFormat(const ResultStore& store, int col)
-{
+DataError unexpectedFormat(const ResultStore& store, int col) {
     return DataError(QStringLiteral("Der ODBC-Treiber lieferte den Wert der Spalte \"%1\" in einem "
                                     "unerwarteten Format")
                          .arg(store.column(col).name));
 }
 
 void storeCell(ResultStore& store, qint64 row, int col, const ColumnPlan& plan, const char* p,
-               SQLLEN ind)
-{
+               SQLLEN ind) {
     if (ind == SQL_NULL_DATA)
         return; // rows start null
     switch (plan.convert) {
@@ -108,8 +105,7 @@ void storeCell(ResultStore& store, qint64 row, int col, const ColumnPlan& plan, 
 
 // Reads one long value in chunks.
 void fetchLong(SQLHSTMT stmt, ResultStore& store, qint64 row, int col, const ColumnPlan& plan,
-               std::vector<char>& chunk, std::vector<char>& value)
-{
+               std::vector<char>& chunk, std::vector<char>& value) {
     value.clear();
     const int term = terminatorBytes(plan.cType);
     for (;;) {
@@ -121,8 +117,8 @@ void fetchLong(SQLHSTMT stmt, ResultStore& store, qint64 row, int col, const Col
         check(rc, SQL_HANDLE_STMT, stmt, "SQLGetData");
         if (ind == SQL_NULL_DATA)
             return;
-        const bool truncated =
-            rc == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || ind > SQLLEN(chunk.size()) - term);
+        const bool truncated = rc == SQL_SUCCESS_WITH_INFO &&
+                               (ind == SQL_NO_TOTAL || ind > SQLLEN(chunk.size()) - term);
         if (!truncated) {
             // The last (or only) piece: the indicator is its length.
             value.insert(value.end(), chunk.data(), chunk.data() + ind);
@@ -130,7 +126,7 @@ void fetchLong(SQLHSTMT stmt, ResultStore& store, qint64 row, int col, const Col
         }
         // The buffer is full up to its terminator; more follows.
         const std::size_t got = plan.cType == SQL_C_CHAR ? strnlen(chunk.data(), chunk.size())
-                                                        : chunk.size() - std::size_t(term);
+                                                         : chunk.size() - std::size_t(term);
         if (got == 0)
             break; // a driver that makes no progress would loop for ever
         value.insert(value.end(), chunk.data(), chunk.data() + got);
@@ -138,8 +134,7 @@ void fetchLong(SQLHSTMT stmt, ResultStore& store, qint64 row, int col, const Col
     store.setVariable(row, col, value.data(), value.size());
 }
 
-MessageList withoutTruncationNotes(const MessageList& in)
-{
+MessageList withoutTruncationNotes(const MessageList& in) {
     MessageList out;
     for (const auto& r : in)
         if (r.sqlState != QLatin1String("01004"))
@@ -149,8 +144,7 @@ MessageList withoutTruncationNotes(const MessageList& in)
 
 } // namespace
 
-bool parseDecimal(const char* p, std::size_t n, int scale, std::int64_t& out)
-{
+bool parseDecimal(const char* p, std::size_t n, int scale, std::int64_t& out) {
     std::size_t i = 0;
     while (i < n && p[i] == ' ')
         ++i;
@@ -182,8 +176,7 @@ bool parseDecimal(const char* p, std::size_t n, int scale, std::int64_t& out)
     return true;
 }
 
-bool parseTimeOfDay(const char* p, std::size_t n, std::int64_t& ticks)
-{
+bool parseTimeOfDay(const char* p, std::size_t n, std::int64_t& ticks) {
     int part[3] = {0, 0, 0};
     std::size_t i = 0;
     for (int k = 0; k < 3; ++k) {
@@ -208,8 +201,7 @@ bool parseTimeOfDay(const char* p, std::size_t n, std::int64_t& ticks)
     return true;
 }
 
-bool moneyFromRaw(const char* p, SQLLEN length, std::int64_t& unscaled)
-{
+bool moneyFromRaw(const char* p, SQLLEN length, std::int64_t& unscaled) {
     if (length == 8) {
         // Two 32-bit halves, the signed high one first, each in host order.
         std::int32_t high;
@@ -228,8 +220,7 @@ bool moneyFromRaw(const char* p, SQLLEN length, std::int64_t& unscaled)
     return false;
 }
 
-bool dateTimeFromRaw(const char* p, SQLLEN length, std::int64_t& ticks)
-{
+bool dateTimeFromRaw(const char* p, SQLLEN length, std::int64_t& ticks) {
     // Both count days from 1900-01-01.
     static const std::int64_t kDay1900 = daysFromCivil(1900, 1, 1);
     if (length == 8) {
@@ -255,16 +246,14 @@ bool dateTimeFromRaw(const char* p, SQLLEN length, std::int64_t& ticks)
     return false;
 }
 
-std::int64_t timestampTicks(const SQL_TIMESTAMP_STRUCT& ts)
-{
+std::int64_t timestampTicks(const SQL_TIMESTAMP_STRUCT& ts) {
     const std::int64_t days = daysFromCivil(ts.year, ts.month, ts.day);
     return days * kTicksPerDay +
            ((std::int64_t(ts.hour) * 60 + ts.minute) * 60 + ts.second) * kTicksPerSecond +
            std::int64_t(ts.fraction) / 100;
 }
 
-std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count)
-{
+std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count) {
     std::vector<DescribedColumn> cols;
     cols.reserve(std::size_t(count));
     for (SQLUSMALLINT i = 1; i <= SQLUSMALLINT(count); ++i) {
@@ -302,7 +291,8 @@ std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count)
                                            &autoUnique)))
             c.autoIncrement = autoUnique == SQL_TRUE;
         SQLLEN updatable = SQL_ATTR_READWRITE_UNKNOWN;
-        if (SQL_SUCCEEDED(SQLColAttributeW(stmt, i, SQL_DESC_UPDATABLE, nullptr, 0, nullptr, &updatable)))
+        if (SQL_SUCCEEDED(
+                SQLColAttributeW(stmt, i, SQL_DESC_UPDATABLE, nullptr, 0, nullptr, &updatable)))
             c.readOnly = updatable == SQL_ATTR_READONLY && !c.autoIncrement;
         cols.push_back(c);
     }
@@ -310,8 +300,7 @@ std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count)
 }
 
 std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount, qint64 maxRows,
-                                         MessageList& messages, bool& capped, bool rawWire)
-{
+                                         MessageList& messages, bool& capped, bool rawWire) {
     capped = false;
     const std::vector<DescribedColumn> described = describeColumns(stmt, columnCount);
     std::vector<ColumnPlan> plans;
@@ -335,8 +324,8 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
     const int n = int(plans.size());
 
     if (!anyLong) {
-        SQLULEN rowsPerFetch = std::clamp<SQLULEN>(kFetchBufferBytes / std::max<std::size_t>(rowBytes, 1),
-                                                   1, kMaxRowsPerFetch);
+        SQLULEN rowsPerFetch = std::clamp<SQLULEN>(
+            kFetchBufferBytes / std::max<std::size_t>(rowBytes, 1), 1, kMaxRowsPerFetch);
         if (maxRows > 0 && SQLULEN(maxRows) < rowsPerFetch)
             rowsPerFetch = SQLULEN(maxRows);
         std::vector<std::vector<char>> buffers(static_cast<std::size_t>(n));
@@ -358,8 +347,7 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
         }
         struct Unbind {
             SQLHSTMT s;
-            ~Unbind()
-            {
+            ~Unbind() {
                 SQLFreeStmt(s, SQL_UNBIND);
                 SQLSetStmtAttr(s, SQL_ATTR_ROW_ARRAY_SIZE, SQLPOINTER(1), 0);
                 SQLSetStmtAttr(s, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
@@ -380,8 +368,8 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
                 const char* base = buffers[std::size_t(c)].data();
                 const SQLLEN* ind = indicators[std::size_t(c)].data();
                 for (qint64 r = 0; r < rows; ++r)
-                    storeCell(*store, first + r, c, plan, base + std::size_t(r) * std::size_t(plan.bufferBytes),
-                              ind[r]);
+                    storeCell(*store, first + r, c, plan,
+                              base + std::size_t(r) * std::size_t(plan.bufferBytes), ind[r]);
             }
             if (maxRows > 0 && store->rowCount() >= maxRows) {
                 capped = true;
@@ -393,7 +381,8 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
         std::vector<char> chunk(static_cast<std::size_t>(kChunkBytes));
         std::vector<char> value;
         for (const auto& plan : plans)
-            scratch.resize(std::max<std::size_t>(scratch.size(), std::size_t(plan.bufferBytes) + 2));
+            scratch.resize(
+                std::max<std::size_t>(scratch.size(), std::size_t(plan.bufferBytes) + 2));
         for (;;) {
             if (maxRows > 0 && store->rowCount() >= maxRows) {
                 capped = true;

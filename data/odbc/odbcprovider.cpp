@@ -12,8 +12,7 @@
 
 namespace data {
 
-void registerBuiltinProviders()
-{
+void registerBuiltinProviders() {
     static std::once_flag once;
     std::call_once(once, [] {
         // SQL Server's OLE DB provider names as they appear in connection
@@ -32,8 +31,7 @@ namespace data::odbc {
 namespace {
 
 // Properties the connection string carries, in the order a user expects.
-QList<PropertyEntry> stringProperties(const ConnectionParams& params, int loginTimeout)
-{
+QList<PropertyEntry> stringProperties(const ConnectionParams& params, int loginTimeout) {
     const ConnectionString cs = ConnectionString::parse(params.connectionString);
     auto valueOrNull = [&](const char16_t* key) -> QVariant {
         const QString v = cs.value(QStringView(key));
@@ -66,11 +64,10 @@ QList<PropertyEntry> stringProperties(const ConnectionParams& params, int loginT
 
 class OdbcConnection : public ProviderConnection {
 public:
-    OdbcConnection(const ConnectionParams& params, MessageList& messages) : m_params(params)
-    {
+    OdbcConnection(const ConnectionParams& params, MessageList& messages) : m_params(params) {
         m_settings = settingsFromEnvironment();
-        const OdbcTarget target =
-            translate(ConnectionString::parse(params.connectionString), params.connectionTimeout, m_settings);
+        const OdbcTarget target = translate(ConnectionString::parse(params.connectionString),
+                                            params.connectionTimeout, m_settings);
         m_loginTimeout = target.loginTimeout;
         m_env = Handle(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
         check(SQLSetEnvAttr(m_env.get(), SQL_ATTR_ODBC_VERSION, SQLPOINTER(SQL_OV_ODBC3), 0),
@@ -89,9 +86,11 @@ public:
         messages.append(informational(infos));
         SQLWCHAR version[64];
         SQLSMALLINT versionBytes = 0;
-        if (SQL_SUCCEEDED(SQLGetInfoW(m_dbc.get(), SQL_DRIVER_VER, version, sizeof version, &versionBytes)))
+        if (SQL_SUCCEEDED(
+                SQLGetInfoW(m_dbc.get(), SQL_DRIVER_VER, version, sizeof version, &versionBytes)))
             m_rawWire = driverHandsRawBytes(
-                m_settings.driver, fromWide(version, std::clamp<qsizetype>(versionBytes / 2, 0, 63)));
+                m_settings.driver,
+                fromWide(version, std::clamp<qsizetype>(versionBytes / 2, 0, 63)));
         // Results then name their base tables and columns, which writing rows
         // back needs; a server that does not know the option loses nothing.
         try {
@@ -106,8 +105,7 @@ public:
     ~OdbcConnection() override = default; // handles disconnect and free quietly
 
     std::shared_ptr<ResultStore> query(const QString& text, const QueryOptions& options,
-                                       MessageList& messages) override
-    {
+                                       MessageList& messages) override {
         return guarded([&] {
             Handle stmt = newStatement(options);
             MessageList infos;
@@ -121,7 +119,8 @@ public:
                       "SQLNumResultCols");
                 if (cols > 0) {
                     bool capped = false;
-                    store = fetchResult(stmt.get(), cols, options.maxRecords, infos, capped, m_rawWire);
+                    store =
+                        fetchResult(stmt.get(), cols, options.maxRecords, infos, capped, m_rawWire);
                     if (capped) {
                         // The rest is not wanted: closing the cursor cancels it.
                         SQLFreeStmt(stmt.get(), SQL_CLOSE);
@@ -141,8 +140,7 @@ public:
     }
 
     void execute(const QString& text, const QList<QVariant>& params, const QueryOptions& options,
-                 MessageList& messages) override
-    {
+                 MessageList& messages) override {
         guarded([&] {
             Handle stmt = newStatement(options);
             ParamBuffers buffers;
@@ -150,15 +148,15 @@ public:
             MessageList infos;
             std::optional<DataError> firstError;
             SQLRETURN rc = keepingFirstError(firstError, [&] {
-                return check(SQLExecDirectW(stmt.get(), wide(text), SQL_NTS), SQL_HANDLE_STMT, stmt.get(),
-                             "SQLExecDirect", &infos);
+                return check(SQLExecDirectW(stmt.get(), wide(text), SQL_NTS), SQL_HANDLE_STMT,
+                             stmt.get(), "SQLExecDirect", &infos);
             });
             // Every statement of the text runs; the first error is raised
             // once the rest has been read.
             while (rc != SQL_NO_DATA)
                 rc = keepingFirstError(firstError, [&] {
-                    return check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(), "SQLMoreResults",
-                                 &infos);
+                    return check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(),
+                                 "SQLMoreResults", &infos);
                 });
             if (firstError)
                 throw *firstError;
@@ -168,16 +166,14 @@ public:
     }
 
     std::shared_ptr<ResultStore> openTable(const QString& table, const QueryOptions& options,
-                                           MessageList& messages) override
-    {
+                                           MessageList& messages) override {
         auto store = query(QStringLiteral("SELECT * FROM ") + quotedName(table), options, messages);
         if (!store)
             throw NoResultSetError();
         return store;
     }
 
-    void appendRows(const QString& table, const ResultStore& store, qint64 firstRow) override
-    {
+    void appendRows(const QString& table, const ResultStore& store, qint64 firstRow) override {
         QStringList names, marks;
         for (const auto& c : store.columns()) {
             names.append(quotedName(c.name));
@@ -195,18 +191,20 @@ public:
         }
     }
 
-    WriteTarget writeTarget(const ResultStore& store) override
-    {
+    WriteTarget writeTarget(const ResultStore& store) override {
         const auto refuse = [](const QString& why) {
-            return NotUpdatableError(QStringLiteral("Die Ergebnismenge kann nicht geändert werden: ") + why);
+            return NotUpdatableError(
+                QStringLiteral("Die Ergebnismenge kann nicht geändert werden: ") + why);
         };
         WriteTarget t;
         for (const ColumnInfo& c : store.columns()) {
             if (c.baseTable.isEmpty() || c.baseColumn.isEmpty())
-                throw refuse(c.name.isEmpty() ? QStringLiteral("eine Spalte ohne Namen ist ein berechneter Ausdruck")
-                                              : QStringLiteral("die Spalte \"%1\" stammt aus keiner Tabelle "
-                                                               "(berechneter Ausdruck)")
-                                                    .arg(c.name));
+                throw refuse(
+                    c.name.isEmpty()
+                        ? QStringLiteral("eine Spalte ohne Namen ist ein berechneter Ausdruck")
+                        : QStringLiteral("die Spalte \"%1\" stammt aus keiner Tabelle "
+                                         "(berechneter Ausdruck)")
+                              .arg(c.name));
             if (t.table.isEmpty()) {
                 t.table = c.baseTable;
                 t.schema = c.baseSchema;
@@ -225,7 +223,8 @@ public:
         for (int i = 0; i < t.baseColumns.size(); ++i)
             for (int j = 0; j < i; ++j)
                 if (t.baseColumns.at(i).compare(t.baseColumns.at(j), Qt::CaseInsensitive) == 0)
-                    throw refuse(QStringLiteral("die Spalte \"%1\" kommt mehrfach vor").arg(t.baseColumns.at(i)));
+                    throw refuse(QStringLiteral("die Spalte \"%1\" kommt mehrfach vor")
+                                     .arg(t.baseColumns.at(i)));
         // The primary key, when the result shows all of its columns;
         // otherwise rows are found by all their values.
         const QStringList key = primaryKey(t);
@@ -245,18 +244,21 @@ public:
         return t;
     }
 
-    ChangeResult executeChange(const QString& text, const QList<QVariant>& params, bool atMostOne) override
-    {
+    ChangeResult executeChange(const QString& text, const QList<QVariant>& params,
+                               bool atMostOne) override {
         return guarded([&] {
             // A change that may reach more than one row runs behind a save
             // point and is undone on the server when it did; the count comes
             // back as a result. Nothing touches the session's own transaction
             // mode, so a transaction the user opened stays as it is.
-            const QString sql = atMostOne
-                ? QStringLiteral("DECLARE @tw_rows int; BEGIN TRAN; SAVE TRAN tw_row; ") + text +
-                      QStringLiteral("; SET @tw_rows = @@ROWCOUNT; IF @tw_rows > 1 ROLLBACK TRAN tw_row; "
-                                     "COMMIT TRAN; SELECT @tw_rows")
-                : text;
+            const QString sql =
+                atMostOne
+                    ? QStringLiteral("DECLARE @tw_rows int; BEGIN TRAN; SAVE TRAN tw_row; ") +
+                          text +
+                          QStringLiteral(
+                              "; SET @tw_rows = @@ROWCOUNT; IF @tw_rows > 1 ROLLBACK TRAN tw_row; "
+                              "COMMIT TRAN; SELECT @tw_rows")
+                    : text;
             ChangeResult result;
             Handle stmt = newStatement(QueryOptions{});
             ParamBuffers buffers;
@@ -268,8 +270,8 @@ public:
             // its end (its COMMIT) before anything is raised.
             auto step = [&](auto call) { return keepingFirstError(firstError, call); };
             SQLRETURN rc = step([&] {
-                return check(SQLExecDirectW(stmt.get(), wide(sql), SQL_NTS), SQL_HANDLE_STMT, stmt.get(),
-                             "SQLExecDirect", &infos);
+                return check(SQLExecDirectW(stmt.get(), wide(sql), SQL_NTS), SQL_HANDLE_STMT,
+                             stmt.get(), "SQLExecDirect", &infos);
             });
             while (rc != SQL_NO_DATA) {
                 SQLSMALLINT cols = 0;
@@ -289,8 +291,8 @@ public:
                     }
                 }
                 rc = step([&] {
-                    return check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(), "SQLMoreResults",
-                                 &infos);
+                    return check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(),
+                                 "SQLMoreResults", &infos);
                 });
             }
             if (firstError)
@@ -299,12 +301,14 @@ public:
                 // The count is the result of the wrapper, not a row of the change.
                 const std::shared_ptr<ResultStore> count = std::move(result.rows);
                 result.rows.reset();
-                result.rowsAffected =
-                    count && count->rowCount() > 0 && !count->isNull(0, 0) ? count->integer(0, 0) : -1;
+                result.rowsAffected = count && count->rowCount() > 0 && !count->isNull(0, 0)
+                                          ? count->integer(0, 0)
+                                          : -1;
                 if (result.rowsAffected > 1)
-                    throw DataError(QStringLiteral("Die Zeile ist nicht eindeutig: %1 Zeilen der Tabelle "
-                                                   "stimmen mit ihr überein. Es wurde nichts geändert")
-                                        .arg(result.rowsAffected));
+                    throw DataError(
+                        QStringLiteral("Die Zeile ist nicht eindeutig: %1 Zeilen der Tabelle "
+                                       "stimmen mit ihr überein. Es wurde nichts geändert")
+                            .arg(result.rowsAffected));
             } else if (!counted) {
                 result.rowsAffected = -1; // the server did not say (SET NOCOUNT ON)
             }
@@ -312,8 +316,7 @@ public:
         });
     }
 
-    QStringList tableNames(bool systemTables) override
-    {
+    QStringList tableNames(bool systemTables) override {
         return guarded([&] {
             Handle stmt = newStatement(QueryOptions{});
             const QString types = systemTables ? QStringLiteral("TABLE,VIEW,SYSTEM TABLE")
@@ -324,17 +327,20 @@ public:
             QStringList names;
             SQLWCHAR buf[520];
             for (;;) {
-                if (check(SQLFetch(stmt.get()), SQL_HANDLE_STMT, stmt.get(), "SQLFetch") == SQL_NO_DATA)
+                if (check(SQLFetch(stmt.get()), SQL_HANDLE_STMT, stmt.get(), "SQLFetch") ==
+                    SQL_NO_DATA)
                     break;
                 SQLLEN ind = 0;
-                check(SQLGetData(stmt.get(), 3, SQL_C_WCHAR, buf, sizeof buf, &ind), SQL_HANDLE_STMT,
-                      stmt.get(), "SQLGetData");
-                const QString name = ind == SQL_NULL_DATA ? QString()
-                                                          : fromWide(buf, std::min<SQLLEN>(ind / 2, 519));
-                check(SQLGetData(stmt.get(), 4, SQL_C_WCHAR, buf, sizeof buf, &ind), SQL_HANDLE_STMT,
-                      stmt.get(), "SQLGetData");
-                const QString type = ind == SQL_NULL_DATA ? QString()
-                                                          : fromWide(buf, std::min<SQLLEN>(ind / 2, 519));
+                check(SQLGetData(stmt.get(), 3, SQL_C_WCHAR, buf, sizeof buf, &ind),
+                      SQL_HANDLE_STMT, stmt.get(), "SQLGetData");
+                const QString name = ind == SQL_NULL_DATA
+                                         ? QString()
+                                         : fromWide(buf, std::min<SQLLEN>(ind / 2, 519));
+                check(SQLGetData(stmt.get(), 4, SQL_C_WCHAR, buf, sizeof buf, &ind),
+                      SQL_HANDLE_STMT, stmt.get(), "SQLGetData");
+                const QString type = ind == SQL_NULL_DATA
+                                         ? QString()
+                                         : fromWide(buf, std::min<SQLLEN>(ind / 2, 519));
                 // The server may ignore the type filter; keep only what was asked.
                 if (type == QLatin1String("TABLE") || type == QLatin1String("VIEW") ||
                     (systemTables && type == QLatin1String("SYSTEM TABLE")))
@@ -344,8 +350,7 @@ public:
         });
     }
 
-    QList<PropertyEntry> properties() override
-    {
+    QList<PropertyEntry> properties() override {
         QList<PropertyEntry> list;
         auto info = [&](const char* name, SQLUSMALLINT what) {
             SQLWCHAR buf[512];
@@ -372,7 +377,8 @@ public:
             SQLWCHAR buf[8];
             SQLSMALLINT length = 0;
             QVariant v;
-            if (SQL_SUCCEEDED(SQLGetInfoW(m_dbc.get(), what, buf, sizeof buf, &length)) && length >= 2)
+            if (SQL_SUCCEEDED(SQLGetInfoW(m_dbc.get(), what, buf, sizeof buf, &length)) &&
+                length >= 2)
                 v = buf[0] == u'Y';
             list.append({QLatin1String(name), v});
         };
@@ -383,8 +389,8 @@ public:
             SQLWCHAR buf[512];
             SQLINTEGER length = 0;
             QVariant v;
-            if (SQL_SUCCEEDED(SQLGetConnectAttrW(m_dbc.get(), SQL_ATTR_CURRENT_CATALOG, buf, sizeof buf,
-                                                 &length)))
+            if (SQL_SUCCEEDED(SQLGetConnectAttrW(m_dbc.get(), SQL_ATTR_CURRENT_CATALOG, buf,
+                                                 sizeof buf, &length)))
                 v = fromWide(buf, std::min<qsizetype>(length / 2, 511));
             list.append({QStringLiteral("Current Catalog"), v});
         }
@@ -394,7 +400,8 @@ public:
             // FreeTDS reports no user name: the login of the connection string
             // is what the server knows the session by.
             const ConnectionString cs = ConnectionString::parse(m_params.connectionString);
-            const QString login = isTrue(cs.value(u"Integrated Security")) ? QString() : cs.value(u"User ID");
+            const QString login =
+                isTrue(cs.value(u"Integrated Security")) ? QString() : cs.value(u"User ID");
             list.last().value = login.isEmpty() ? QVariant() : QVariant(login);
         }
         info("Provider Name", SQL_DRIVER_NAME);
@@ -414,7 +421,8 @@ public:
         {
             SQLUINTEGER size = 0;
             QVariant v;
-            if (SQL_SUCCEEDED(SQLGetConnectAttrW(m_dbc.get(), SQL_ATTR_PACKET_SIZE, &size, 0, nullptr)) &&
+            if (SQL_SUCCEEDED(
+                    SQLGetConnectAttrW(m_dbc.get(), SQL_ATTR_PACKET_SIZE, &size, 0, nullptr)) &&
                 size > 0)
                 v = qlonglong(size);
             list.append({QStringLiteral("Packet Size"), v});
@@ -432,8 +440,8 @@ private:
 
     // Runs one call; a statement error becomes the first error (when there
     // is none yet) instead of being raised, so the rest of the batch is read.
-    template <class F> static SQLRETURN keepingFirstError(std::optional<DataError>& first, F&& call)
-    {
+    template <class F>
+    static SQLRETURN keepingFirstError(std::optional<DataError>& first, F&& call) {
         try {
             return call();
         } catch (const ConnectionError&) {
@@ -447,8 +455,7 @@ private:
         }
     }
 
-    template <class F> auto guarded(F&& f) -> decltype(f())
-    {
+    template <class F> auto guarded(F&& f) -> decltype(f()) {
         try {
             return f();
         } catch (const ConnectionError&) {
@@ -460,16 +467,15 @@ private:
         }
     }
 
-    bool connectionDead() const
-    {
+    bool connectionDead() const {
         SQLUINTEGER dead = SQL_CD_FALSE;
-        if (!SQL_SUCCEEDED(SQLGetConnectAttr(m_dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)))
+        if (!SQL_SUCCEEDED(
+                SQLGetConnectAttr(m_dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)))
             return false;
         return dead == SQL_CD_TRUE;
     }
 
-    Handle newStatement(const QueryOptions& options)
-    {
+    Handle newStatement(const QueryOptions& options) {
         Handle stmt(SQL_HANDLE_STMT, m_dbc.get());
         if (options.commandTimeout > 0)
             check(SQLSetStmtAttr(stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
@@ -478,8 +484,7 @@ private:
         return stmt;
     }
 
-    static MessageList informational(const MessageList& in)
-    {
+    static MessageList informational(const MessageList& in) {
         MessageList out;
         for (const auto& r : in)
             if (r.sqlState.startsWith(QLatin1String("01")) && r.sqlState != QLatin1String("01004"))
@@ -490,8 +495,7 @@ private:
     // Reads the results after the first result set. Their messages are kept;
     // an error there does not undo the result already fetched, so it is kept
     // as a message too.
-    void drainKeepingErrors(SQLHSTMT stmt, MessageList& infos)
-    {
+    void drainKeepingErrors(SQLHSTMT stmt, MessageList& infos) {
         for (int guard = 0; guard < 100000; ++guard) {
             try {
                 if (check(SQLMoreResults(stmt), SQL_HANDLE_STMT, stmt, "SQLMoreResults", &infos) ==
@@ -511,8 +515,7 @@ private:
         }
     }
 
-    void bindParameters(SQLHSTMT stmt, const QList<QVariant>& params, ParamBuffers& b)
-    {
+    void bindParameters(SQLHSTMT stmt, const QList<QVariant>& params, ParamBuffers& b) {
         b.data.resize(std::size_t(params.size()));
         b.indicators.resize(std::size_t(params.size()));
         for (int i = 0; i < params.size(); ++i) {
@@ -606,13 +609,13 @@ private:
     }
 
     // Names of the primary key columns of the target's table, in key order.
-    QStringList primaryKey(const WriteTarget& t)
-    {
+    QStringList primaryKey(const WriteTarget& t) {
         Handle stmt = newStatement(QueryOptions{});
         MessageList infos;
         const QString catalog = t.catalog, schema = t.schema, table = t.table;
         check(SQLPrimaryKeysW(stmt.get(), catalog.isEmpty() ? nullptr : wide(catalog),
-                              catalog.isEmpty() ? 0 : SQL_NTS, schema.isEmpty() ? nullptr : wide(schema),
+                              catalog.isEmpty() ? 0 : SQL_NTS,
+                              schema.isEmpty() ? nullptr : wide(schema),
                               schema.isEmpty() ? 0 : SQL_NTS, wide(table), SQL_NTS),
               SQL_HANDLE_STMT, stmt.get(), "SQLPrimaryKeys", &infos);
         QList<QPair<int, QString>> parts;
@@ -623,7 +626,9 @@ private:
             SQLLEN ind = 0;
             check(SQLGetData(stmt.get(), 4, SQL_C_WCHAR, buf, sizeof buf, &ind), SQL_HANDLE_STMT,
                   stmt.get(), "SQLGetData");
-            const QString column = ind == SQL_NULL_DATA ? QString() : fromWide(buf, std::clamp<SQLLEN>(ind / 2, 0, 259));
+            const QString column = ind == SQL_NULL_DATA
+                                       ? QString()
+                                       : fromWide(buf, std::clamp<SQLLEN>(ind / 2, 0, 259));
             SQLSMALLINT seq = 0;
             check(SQLGetData(stmt.get(), 5, SQL_C_SSHORT, &seq, sizeof seq, &ind), SQL_HANDLE_STMT,
                   stmt.get(), "SQLGetData");
@@ -637,8 +642,7 @@ private:
         return key;
     }
 
-    static QString quotedName(const QString& name)
-    {
+    static QString quotedName(const QString& name) {
         if (name.startsWith(QLatin1Char('[')) || name.contains(QLatin1Char('.')))
             return name; // already quoted or qualified: as the caller wrote it
         QString n = name;
@@ -658,13 +662,11 @@ private:
 } // namespace
 
 std::unique_ptr<ProviderConnection> OdbcProvider::connect(const ConnectionParams& params,
-                                                          MessageList& messages)
-{
+                                                          MessageList& messages) {
     return std::make_unique<OdbcConnection>(params, messages);
 }
 
-QList<PropertyEntry> OdbcProvider::closedProperties(const ConnectionParams& params) const
-{
+QList<PropertyEntry> OdbcProvider::closedProperties(const ConnectionParams& params) const {
     QList<PropertyEntry> list;
     list.append({QStringLiteral("Provider Name"), QVariant(settingsFromEnvironment().driver)});
     list.append(stringProperties(params, params.connectionTimeout));

@@ -6,8 +6,7 @@
 
 namespace data::odbc {
 
-DriverSettings settingsFromEnvironment()
-{
+DriverSettings settingsFromEnvironment() {
     DriverSettings s;
     const QString driver = qEnvironmentVariable("TARNWICK_ODBC_DRIVER").trimmed();
     if (!driver.isEmpty())
@@ -19,14 +18,12 @@ DriverSettings settingsFromEnvironment()
     return s;
 }
 
-bool isFreeTdsDriver(const QString& driver)
-{
+bool isFreeTdsDriver(const QString& driver) {
     return driver.contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive) ||
            driver.contains(QLatin1String("tdsodbc"), Qt::CaseInsensitive);
 }
 
-bool driverHandsRawBytes(const QString& driver, const QString& driverVersion)
-{
+bool driverHandsRawBytes(const QString& driver, const QString& driverVersion) {
     if (!isFreeTdsDriver(driver))
         return false;
     const QStringList parts = driverVersion.trimmed().split(QLatin1Char('.'));
@@ -36,15 +33,13 @@ bool driverHandsRawBytes(const QString& driver, const QString& driverVersion)
     return majorOk && minorOk && (major > 1 || (major == 1 && minor >= 3));
 }
 
-bool isTrue(const QString& value)
-{
+bool isTrue(const QString& value) {
     const QString v = value.trimmed().toLower();
     return v == QLatin1String("true") || v == QLatin1String("yes") || v == QLatin1String("1") ||
            v == QLatin1String("sspi") || v == QLatin1String("on");
 }
 
-ServerAddress parseDataSource(const QString& dataSource)
-{
+ServerAddress parseDataSource(const QString& dataSource) {
     ServerAddress a;
     QString s = dataSource.trimmed();
     if (s.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
@@ -62,15 +57,15 @@ ServerAddress parseDataSource(const QString& dataSource)
         a.instance = s.mid(slash + 1).trimmed();
         s = s.left(slash).trimmed();
     }
-    if (s.isEmpty() || s == QLatin1String(".") || s.compare(QLatin1String("(local)"), Qt::CaseInsensitive) == 0 ||
+    if (s.isEmpty() || s == QLatin1String(".") ||
+        s.compare(QLatin1String("(local)"), Qt::CaseInsensitive) == 0 ||
         s.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
         s = QStringLiteral("127.0.0.1");
     a.host = s;
     return a;
 }
 
-QString odbcValue(const QString& value)
-{
+QString odbcValue(const QString& value) {
     const bool plain = !value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) &&
                        !value.contains(QLatin1Char('}')) && !value.contains(QLatin1Char('=')) &&
                        value.trimmed() == value;
@@ -81,14 +76,16 @@ QString odbcValue(const QString& value)
     return QLatin1Char('{') + v + QLatin1Char('}');
 }
 
-OdbcTarget translate(const ConnectionString& ado, int connectionTimeout, const DriverSettings& settings)
-{
+OdbcTarget translate(const ConnectionString& ado, int connectionTimeout,
+                     const DriverSettings& settings) {
     const bool freetds = isFreeTdsDriver(settings.driver);
     QStringList parts;
     auto add = [&](const char* key, const QString& value) {
         parts.append(QLatin1String(key) + QLatin1Char('=') + odbcValue(value));
     };
-    parts.append(QStringLiteral("DRIVER={") + QString(settings.driver).replace(QLatin1Char('}'), QStringLiteral("}}")) + QLatin1Char('}'));
+    parts.append(QStringLiteral("DRIVER={") +
+                 QString(settings.driver).replace(QLatin1Char('}'), QStringLiteral("}}")) +
+                 QLatin1Char('}'));
 
     QString dataSource = ado.value(u"Data Source");
     if (dataSource.isEmpty())
@@ -101,8 +98,9 @@ OdbcTarget translate(const ConnectionString& ado, int connectionTimeout, const D
                                        "schließen sich aus")
                             .arg(dataSource));
     if (freetds) {
-        add("Server", address.instance.isEmpty() ? address.host
-                                                  : address.host + QLatin1Char('\\') + address.instance);
+        add("Server", address.instance.isEmpty()
+                          ? address.host
+                          : address.host + QLatin1Char('\\') + address.instance);
         if (address.instance.isEmpty())
             add("Port", QString::number(address.port ? address.port : 1433));
         add("TDS_Version", settings.tdsVersion);
@@ -122,8 +120,8 @@ OdbcTarget translate(const ConnectionString& ado, int connectionTimeout, const D
     if (!database.isEmpty())
         add("Database", database);
 
-    const bool integrated = isTrue(ado.value(u"Integrated Security")) ||
-                            isTrue(ado.value(u"Trusted_Connection"));
+    const bool integrated =
+        isTrue(ado.value(u"Integrated Security")) || isTrue(ado.value(u"Trusted_Connection"));
     if (integrated) {
         // The Kerberos ticket of the user (kinit) logs in.
         add("Trusted_Connection", QStringLiteral("Yes"));
@@ -149,7 +147,7 @@ OdbcTarget translate(const ConnectionString& ado, int connectionTimeout, const D
     if (freetds) {
         add("Encryption", encryption);
     } else {
-        const QString mode = encryption == QLatin1String("require") ? QStringLiteral("yes")
+        const QString mode = encryption == QLatin1String("require")  ? QStringLiteral("yes")
                              : encryption == QLatin1String("strict") ? QStringLiteral("strict")
                              : encryption == QLatin1String("off")    ? QStringLiteral("no")
                                                                      : QStringLiteral("optional");

@@ -58,8 +58,7 @@ constexpr std::array<TypeRow, 30> kTypes = {{
     {"sql_variant", ftVariant, StorageKind::Utf16, SQL_C_WCHAR, Convert::Text},
 }};
 
-const TypeRow* rowByName(const QString& name)
-{
+const TypeRow* rowByName(const QString& name) {
     for (const TypeRow& r : kTypes)
         if (name.compare(QLatin1String(r.typeName), Qt::CaseInsensitive) == 0)
             return &r;
@@ -67,37 +66,61 @@ const TypeRow* rowByName(const QString& name)
 }
 
 // When the driver gives no usable type name, the SQL type decides.
-const char* nameForSqlType(const DescribedColumn& c)
-{
+const char* nameForSqlType(const DescribedColumn& c) {
     switch (c.sqlType) {
-    case SQL_INTEGER: return "int";
-    case SQL_SMALLINT: return "smallint";
-    case SQL_TINYINT: return "tinyint";
-    case SQL_BIGINT: return "bigint";
-    case SQL_BIT: return "bit";
+    case SQL_INTEGER:
+        return "int";
+    case SQL_SMALLINT:
+        return "smallint";
+    case SQL_TINYINT:
+        return "tinyint";
+    case SQL_BIGINT:
+        return "bigint";
+    case SQL_BIT:
+        return "bit";
     case SQL_DOUBLE:
-    case SQL_FLOAT: return "float";
-    case SQL_REAL: return "real";
-    case SQL_DECIMAL: return "decimal";
-    case SQL_NUMERIC: return "numeric";
+    case SQL_FLOAT:
+        return "float";
+    case SQL_REAL:
+        return "real";
+    case SQL_DECIMAL:
+        return "decimal";
+    case SQL_NUMERIC:
+        return "numeric";
     case SQL_TYPE_TIMESTAMP:
-    case SQL_DATETIME: return "datetime";
-    case SQL_TYPE_DATE: return "date";
+    case SQL_DATETIME:
+        return "datetime";
+    case SQL_TYPE_DATE:
+        return "date";
     case SQL_TYPE_TIME:
-    case kSqlSsTime2: return "time";
-    case SQL_CHAR: return "char";
-    case SQL_VARCHAR: return "varchar";
-    case SQL_LONGVARCHAR: return "text";
-    case SQL_WCHAR: return "nchar";
-    case SQL_WVARCHAR: return "nvarchar";
-    case SQL_WLONGVARCHAR: return "ntext";
-    case SQL_BINARY: return "binary";
-    case SQL_VARBINARY: return "varbinary";
-    case SQL_LONGVARBINARY: return "image";
-    case SQL_GUID: return "uniqueidentifier";
-    case kSqlSsVariant: return "sql_variant";
-    case kSqlSsXml: return "xml";
-    default: return nullptr;
+    case kSqlSsTime2:
+        return "time";
+    case SQL_CHAR:
+        return "char";
+    case SQL_VARCHAR:
+        return "varchar";
+    case SQL_LONGVARCHAR:
+        return "text";
+    case SQL_WCHAR:
+        return "nchar";
+    case SQL_WVARCHAR:
+        return "nvarchar";
+    case SQL_WLONGVARCHAR:
+        return "ntext";
+    case SQL_BINARY:
+        return "binary";
+    case SQL_VARBINARY:
+        return "varbinary";
+    case SQL_LONGVARBINARY:
+        return "image";
+    case SQL_GUID:
+        return "uniqueidentifier";
+    case kSqlSsVariant:
+        return "sql_variant";
+    case kSqlSsXml:
+        return "xml";
+    default:
+        return nullptr;
     }
 }
 
@@ -106,8 +129,7 @@ constexpr SQLULEN kMaxBoundBytes = 8000;
 
 } // namespace
 
-ColumnPlan planColumn(const DescribedColumn& c, bool rawWire)
-{
+ColumnPlan planColumn(const DescribedColumn& c, bool rawWire) {
     ColumnPlan plan;
     ColumnInfo& info = plan.info;
     info.name = c.name;
@@ -239,8 +261,7 @@ ColumnPlan planColumn(const DescribedColumn& c, bool rawWire)
     return plan;
 }
 
-TFieldType fieldTypeForTypeName(const QString& typeName, int precision, bool maxLength)
-{
+TFieldType fieldTypeForTypeName(const QString& typeName, int precision, bool maxLength) {
     DescribedColumn c;
     c.typeName = typeName;
     c.columnSize = maxLength ? 0 : SQLULEN(precision > 0 ? precision : 10);

@@ -13,11 +13,11 @@ namespace data::odbc {
 // What the driver says about a result column.
 struct DescribedColumn {
     QString name;
-    SQLSMALLINT sqlType = 0;  // SQLDescribeCol's data type
-    SQLULEN columnSize = 0;   // characters, bytes or digits; 0 for the (max) types
+    SQLSMALLINT sqlType = 0; // SQLDescribeCol's data type
+    SQLULEN columnSize = 0;  // characters, bytes or digits; 0 for the (max) types
     SQLSMALLINT decimalDigits = 0;
     bool nullable = true;
-    QString typeName;         // SQL_DESC_TYPE_NAME, e.g. "money", "timestamp"
+    QString typeName; // SQL_DESC_TYPE_NAME, e.g. "money", "timestamp"
     // Where the column comes from (browse information), empty when unknown.
     QString baseCatalog, baseSchema, baseTable, baseColumn;
     bool autoIncrement = false; // SQL_DESC_AUTO_UNIQUE_VALUE
@@ -31,17 +31,17 @@ struct ColumnPlan {
     SQLLEN bufferBytes = 0;          // per row for bound fetches
     bool isLong = false;             // fetched in chunks with SQLGetData
     enum class Convert {
-        Copy,          // fixed-width bytes as they come
-        Bit,           // SQL_C_BIT byte
-        Timestamp,     // SQL_TIMESTAMP_STRUCT -> ticks
-        DateStruct,    // SQL_DATE_STRUCT -> days
-        DecimalText,   // digits text -> unscaled int64
-        TimeText,      // "hh:mm:ss[.fffffff]" -> ticks
-        Text,          // bytes into the arena
-        MoneyRaw,      // the server's money (8 bytes) or smallmoney (4 bytes) -> unscaled int64
-        DateTimeRaw,   // the server's datetime (8 bytes) or smalldatetime (4 bytes) -> ticks
-        FixedRaw,      // the server's integer bytes, exactly the store's width
-        FloatRaw,      // the server's float (8 bytes) or real (4 bytes) -> double
+        Copy,        // fixed-width bytes as they come
+        Bit,         // SQL_C_BIT byte
+        Timestamp,   // SQL_TIMESTAMP_STRUCT -> ticks
+        DateStruct,  // SQL_DATE_STRUCT -> days
+        DecimalText, // digits text -> unscaled int64
+        TimeText,    // "hh:mm:ss[.fffffff]" -> ticks
+        Text,        // bytes into the arena
+        MoneyRaw,    // the server's money (8 bytes) or smallmoney (4 bytes) -> unscaled int64
+        DateTimeRaw, // the server's datetime (8 bytes) or smalldatetime (4 bytes) -> ticks
+        FixedRaw,    // the server's integer bytes, exactly the store's width
+        FloatRaw,    // the server's float (8 bytes) or real (4 bytes) -> double
     } convert = Convert::Text;
 };
 

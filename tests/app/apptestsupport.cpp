@@ -2,12 +2,10 @@
 
 #include "registry.h"
 
-TempSettings::TempSettings()
-{
+TempSettings::TempSettings() {
     settings::setConfigDirectory(m_dir.path());
 }
 
-TempSettings::~TempSettings()
-{
+TempSettings::~TempSettings() {
     settings::setConfigDirectory({});
 }

@@ -17,8 +17,7 @@ public:
     bool confirm = true;
     int opens = 0;
 
-    bool open() override
-    {
+    bool open() override {
         ++opens;
         if (confirm) {
             m_server = server;
@@ -41,16 +40,14 @@ private:
 // Records every message box instead of showing it.
 class MessageRecorder {
 public:
-    MessageRecorder()
-    {
+    MessageRecorder() {
         modal::setMessageHandler([this](const modal::MessageRequest& r) {
             requests.append(r);
             return QMessageBox::Ok;
         });
     }
     ~MessageRecorder() { modal::setMessageHandler({}); }
-    QStringList texts() const
-    {
+    QStringList texts() const {
         QStringList t;
         for (const auto& r : requests)
             t << r.text;

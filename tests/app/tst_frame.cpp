@@ -19,8 +19,7 @@
 
 namespace {
 
-QRgb rgbOf(TColor c)
-{
+QRgb rgbOf(TColor c) {
     return qRgb(redOf(c), greenOf(c), blueOf(c));
 }
 
@@ -29,8 +28,7 @@ QRgb rgbOf(TColor c)
 class TestFrame : public QObject {
     Q_OBJECT
 private slots:
-    void init()
-    {
+    void init() {
         m_settings = new TempSettings;
         m_messages = new MessageRecorder;
         FirstActivation = false; // no connection dialog here
@@ -48,8 +46,7 @@ private slots:
         TVelStylePanel::setSystemCommandHandler(
             [this](QWidget*, int command) { m_log << QString::number(command, 16); });
     }
-    void cleanup()
-    {
+    void cleanup() {
         setCaptionDragHandler({});
         TVelStylePanel::setSystemCommandHandler({});
         modal::setDialogHandler({});
@@ -59,17 +56,18 @@ private slots:
         delete m_settings;
     }
 
-    void frameIsConfigured()
-    {
+    void frameIsConfigured() {
         QVERIFY(w->windowFlags().testFlag(Qt::FramelessWindowHint));
 
         TVelStylePanel* title = w->VelStylePanel1;
         QCOMPARE(title->height(), 65);
-        QVERIFY(title->lineTop() && title->lineLeft() && title->lineRight() && !title->lineBottom());
+        QVERIFY(title->lineTop() && title->lineLeft() && title->lineRight() &&
+                !title->lineBottom());
         QVERIFY(title->formResize() && title->formMove() && title->formMaximize());
         TVelStylePanel* status = w->VelStylePanel2;
         QCOMPARE(status->height(), 21);
-        QVERIFY(status->lineBottom() && status->lineLeft() && status->lineRight() && !status->lineTop());
+        QVERIFY(status->lineBottom() && status->lineLeft() && status->lineRight() &&
+                !status->lineTop());
         QVERIFY(status->formResize() && !status->formMove() && !status->formMaximize());
         for (TVelStylePanel* p : {title, status}) {
             QCOMPARE(p->theme(), thVerticalDark);
@@ -102,14 +100,15 @@ private slots:
 
     // Caption buttons: caption a single blank and 16 x 16 images auto-size
     // to exactly 16 x 16; they take their images from ILWinIcons.
-    void windowButtons()
-    {
+    void windowButtons() {
         QCOMPARE(w->ILWinIcons->objectName(), QStringLiteral("ILWinIcons"));
         QCOMPARE(w->ILWinIcons->count(), 9);
         const struct {
             TVelLinkLabel* label;
             int x, normal, hot, pressed, disabled;
-        } buttons[] = {{w->VelLLMin, 882, 3, 4, 5, 4}, {w->VelLLMax, 902, 6, 7, 8, 7}, {w->VelLLClose, 922, 0, 1, 2, 1}};
+        } buttons[] = {{w->VelLLMin, 882, 3, 4, 5, 4},
+                       {w->VelLLMax, 902, 6, 7, 8, 7},
+                       {w->VelLLClose, 922, 0, 1, 2, 1}};
         for (const auto& b : buttons) {
             QCOMPARE(b.label->parentWidget(), static_cast<QWidget*>(w->VelStylePanel1));
             QCOMPARE(b.label->geometry(), QRect(b.x, 6, 16, 16));
@@ -130,8 +129,7 @@ private slots:
         QCOMPARE(w->ILWinIcons->image(8).toImage(), windowButtonPixmap(wbMaxPressed).toImage());
     }
 
-    void rightEdgeControlsFollowTheWindow()
-    {
+    void rightEdgeControlsFollowTheWindow() {
         w->resize(1100, 700);
         QCOMPARE(w->VelLLClose->x(), 922 + 158);
         QCOMPARE(w->VelLLMax->x(), 902 + 158);
@@ -142,8 +140,7 @@ private slots:
 
     // Any button on the bare title bar drags the window, before the panel's
     // own handling (a move from the middle, a resize from an edge).
-    void dragFromBareTitleBar_data()
-    {
+    void dragFromBareTitleBar_data() {
         QTest::addColumn<Qt::MouseButton>("button");
         QTest::addColumn<QPoint>("at");
         QTest::addColumn<QStringList>("expected");
@@ -151,12 +148,14 @@ private slots:
         QTest::newRow("left, middle") << Qt::LeftButton << QPoint(400, 30) << move;
         QTest::newRow("right, middle") << Qt::RightButton << QPoint(400, 30) << move;
         QTest::newRow("middle button") << Qt::MiddleButton << QPoint(400, 30) << move;
-        QTest::newRow("top edge") << Qt::LeftButton << QPoint(400, 2) << QStringList{"drag", "f003"};
-        QTest::newRow("left edge") << Qt::RightButton << QPoint(1, 30) << QStringList{"drag", "f001"};
-        QTest::newRow("top-left corner") << Qt::LeftButton << QPoint(4, 4) << QStringList{"drag", "f004"};
+        QTest::newRow("top edge") << Qt::LeftButton << QPoint(400, 2)
+                                  << QStringList{"drag", "f003"};
+        QTest::newRow("left edge")
+            << Qt::RightButton << QPoint(1, 30) << QStringList{"drag", "f001"};
+        QTest::newRow("top-left corner")
+            << Qt::LeftButton << QPoint(4, 4) << QStringList{"drag", "f004"};
     }
-    void dragFromBareTitleBar()
-    {
+    void dragFromBareTitleBar() {
         QFETCH(Qt::MouseButton, button);
         QFETCH(QPoint, at);
         QFETCH(QStringList, expected);
@@ -167,14 +166,13 @@ private slots:
         QCOMPARE(m_log, expected);
     }
 
-    void picturesAndLabelsDoNotMove_data()
-    {
+    void picturesAndLabelsDoNotMove_data() {
         QTest::addColumn<QString>("name");
-        for (const char* n : {"Image4", "Image1", "Label5", "Label3", "VelGripLine1", "LBStatusbar1", "VelGripLine2"})
+        for (const char* n : {"Image4", "Image1", "Label5", "Label3", "VelGripLine1",
+                              "LBStatusbar1", "VelGripLine2"})
             QTest::newRow(n) << QString::fromLatin1(n);
     }
-    void picturesAndLabelsDoNotMove()
-    {
+    void picturesAndLabelsDoNotMove() {
         QFETCH(QString, name);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
@@ -187,8 +185,7 @@ private slots:
         QVERIFY(!(w->windowState() & Qt::WindowMaximized));
     }
 
-    void doubleClickAndMaxButtonToggleMaximised()
-    {
+    void doubleClickAndMaxButtonToggleMaximised() {
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
         QTest::mouseDClick(w->VelStylePanel1, Qt::LeftButton, {}, QPoint(400, 30));
@@ -207,8 +204,7 @@ private slots:
         QTRY_VERIFY(w->windowState() & Qt::WindowMaximized);
     }
 
-    void minimiseKeepsTheWindow()
-    {
+    void minimiseKeepsTheWindow() {
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
         QTest::mouseClick(w->VelLLMin, Qt::LeftButton);
@@ -219,8 +215,7 @@ private slots:
         QVERIFY(w->windowFlags().testFlag(Qt::FramelessWindowHint));
     }
 
-    void closeButtonClosesLikeBeenden()
-    {
+    void closeButtonClosesLikeBeenden() {
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
         w->CBDatabase->setEditText(QStringLiteral("Musterfirma"));
@@ -229,8 +224,7 @@ private slots:
         QCOMPARE(w->SavedDatabase, QStringLiteral("Musterfirma")); // the close handler ran
     }
 
-    void closeButtonStateImages()
-    {
+    void closeButtonStateImages() {
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
         TVelLinkLabel* close = w->VelLLClose;
@@ -246,8 +240,7 @@ private slots:
     }
 
     // Both panels dim while another program is active and come back after.
-    void themeFollowsApplicationFocus()
-    {
+    void themeFollowsApplicationFocus() {
         auto* other = new TVelStylePanel(w);
         other->setTheme(thVerticalLight);
 
@@ -277,31 +270,29 @@ private slots:
     }
 
     // What the window shows: the frame's lines, gradient and separators.
-    void renderedFrame()
-    {
+    void renderedFrame() {
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
         const QImage img = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
         QCOMPARE(img.size(), QSize(942, 696));
-        QCOMPARE(img.pixel(400, 0), rgbOf(clBlack));      // top line
-        QCOMPARE(img.pixel(400, 1), rgbOf(0x999999));     // highlight
-        QCOMPARE(img.pixel(400, 2), rgbOf(0x444444));     // gradient start
-        QCOMPARE(img.pixel(400, 64), rgbOf(0x010101));    // gradient end
-        QCOMPARE(img.pixel(0, 30), rgbOf(clBlack));       // left line
-        QCOMPARE(img.pixel(941, 30), rgbOf(clBlack));     // right line
-        QCOMPARE(img.pixel(756, 22), rgbOf(clBlack));     // first grip dot, dark part
-        QCOMPARE(img.pixel(758, 23), rgbOf(0x999999));    // and its light part
-        QCOMPARE(img.pixel(400, 695), rgbOf(clBlack));    // status bar bottom line
-        QCOMPARE(img.pixel(400, 675), rgbOf(0x999999));   // status bar highlight
-        QCOMPARE(img.pixel(320, 677), rgbOf(clBlack));    // separator dots
+        QCOMPARE(img.pixel(400, 0), rgbOf(clBlack));    // top line
+        QCOMPARE(img.pixel(400, 1), rgbOf(0x999999));   // highlight
+        QCOMPARE(img.pixel(400, 2), rgbOf(0x444444));   // gradient start
+        QCOMPARE(img.pixel(400, 64), rgbOf(0x010101));  // gradient end
+        QCOMPARE(img.pixel(0, 30), rgbOf(clBlack));     // left line
+        QCOMPARE(img.pixel(941, 30), rgbOf(clBlack));   // right line
+        QCOMPARE(img.pixel(756, 22), rgbOf(clBlack));   // first grip dot, dark part
+        QCOMPARE(img.pixel(758, 23), rgbOf(0x999999));  // and its light part
+        QCOMPARE(img.pixel(400, 695), rgbOf(clBlack));  // status bar bottom line
+        QCOMPARE(img.pixel(400, 675), rgbOf(0x999999)); // status bar highlight
+        QCOMPARE(img.pixel(320, 677), rgbOf(clBlack));  // separator dots
         QCOMPARE(img.pixel(510, 678), rgbOf(0x999999));
         // The close button's image sits at the top right.
         const QImage close = windowButtonPixmap(wbCloseNormal).toImage();
         QCOMPARE(img.pixel(922 + 8, 6 + 8), close.pixel(8, 8) | 0xFF000000);
     }
 
-    void infoOpensANewAboutWindow()
-    {
+    void infoOpensANewAboutWindow() {
         QWidget* startupAbout = FMAbout;
         QVERIFY(qobject_cast<TFMAbout*>(startupAbout));
         QVERIFY(startupAbout->isHidden());

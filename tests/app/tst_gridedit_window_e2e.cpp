@@ -42,18 +42,15 @@ private:
     TFMMain* w = nullptr;
 };
 
-void TestGridEditWindow::initTestCase()
-{
+void TestGridEditWindow::initTestCase() {
     m_server = std::make_unique<TestServer>();
 }
 
-void TestGridEditWindow::cleanupTestCase()
-{
+void TestGridEditWindow::cleanupTestCase() {
     m_server.reset();
 }
 
-void TestGridEditWindow::init()
-{
+void TestGridEditWindow::init() {
     m_settings = new TempSettings;
     m_messages = new MessageRecorder;
     FirstActivation = false;
@@ -69,8 +66,7 @@ void TestGridEditWindow::init()
     QVERIFY(QTest::qWaitForWindowExposed(w));
 }
 
-void TestGridEditWindow::cleanup()
-{
+void TestGridEditWindow::cleanup() {
     w->hide();
     destroyWorkbench(m_wb);
     w = nullptr;
@@ -78,16 +74,14 @@ void TestGridEditWindow::cleanup()
     delete m_settings;
 }
 
-void TestGridEditWindow::exec(const QString& sql)
-{
+void TestGridEditWindow::exec(const QString& sql) {
     TADOCommand cmd;
     cmd.setConnection(DM->ADOConnMain);
     cmd.setCommandText(sql);
     cmd.Execute();
 }
 
-QString TestGridEditWindow::serverValue(const QString& sql)
-{
+QString TestGridEditWindow::serverValue(const QString& sql) {
     TADOConnection other;
     other.setConnectionString(DM->ADOConnMain->ConnectionString());
     TADODataSet ds;
@@ -97,8 +91,7 @@ QString TestGridEditWindow::serverValue(const QString& sql)
     return ds.Eof() ? QStringLiteral("<none>") : ds.Fields(0).AsString();
 }
 
-void TestGridEditWindow::connectAndQuery(const QString& sql)
-{
+void TestGridEditWindow::connectAndQuery(const QString& sql) {
     {
         settings::Registry reg;
         QVERIFY(reg.openKey(QString::fromLatin1(settings::kSettingsKey), true));
@@ -119,8 +112,7 @@ void TestGridEditWindow::connectAndQuery(const QString& sql)
     QVERIFY(DM->ADOdsQuery->Active());
 }
 
-void TestGridEditWindow::typeInto(int row, int column, const QString& text)
-{
+void TestGridEditWindow::typeInto(int row, int column, const QString& text) {
     TDBBGrid* grid = w->DBGridQuery;
     const QModelIndex index = grid->model()->index(row, column);
     grid->setCurrentIndex(index);
@@ -136,13 +128,13 @@ void TestGridEditWindow::typeInto(int row, int column, const QString& text)
     QTest::keyClick(editor, Qt::Key_Return);
 }
 
-void TestGridEditWindow::editIsPostedAndAConflictIsShown()
-{
+void TestGridEditWindow::editIsPostedAndAConflictIsShown() {
     connectAndQuery(QStringLiteral("select Nr, Name from WinKunden order by Nr"));
     TDBBGrid* grid = w->DBGridQuery;
     typeInto(0, 1, QStringLiteral("Anja"));
     QTest::keyClick(grid, Qt::Key_Down);
-    QCOMPARE(serverValue(QStringLiteral("SELECT Name FROM WinKunden WHERE Nr = 1")), QStringLiteral("Anja"));
+    QCOMPARE(serverValue(QStringLiteral("SELECT Name FROM WinKunden WHERE Nr = 1")),
+             QStringLiteral("Anja"));
     QVERIFY(m_messages->requests.isEmpty());
 
     // Row 2 vanished on the server; Enter in its last field posts and fails
@@ -161,8 +153,7 @@ void TestGridEditWindow::editIsPostedAndAConflictIsShown()
     QCOMPARE(DM->ADOdsQuery->State(), dsEdit);
 }
 
-void TestGridEditWindow::deleteAsksAndUnchangeableResultIsShown()
-{
+void TestGridEditWindow::deleteAsksAndUnchangeableResultIsShown() {
     connectAndQuery(QStringLiteral("select Nr, Name from WinKunden order by Nr"));
     TDBBGrid* grid = w->DBGridQuery;
     grid->setCurrentIndex(grid->model()->index(0, 0));
@@ -185,8 +176,7 @@ void TestGridEditWindow::deleteAsksAndUnchangeableResultIsShown()
     QCOMPARE(DM->ADOdsQuery->State(), dsBrowse);
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     TApplication app(argc, argv);
     setApplicationTitle(QStringLiteral("tarnwick 2005"));
     TestGridEditWindow test;

@@ -11,6 +11,7 @@
 #include "windows.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -21,19 +22,17 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QSplitter>
-#include <QWidgetAction>
-#include <QDir>
 #include <QStatusTipEvent>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWidgetAction>
 
 namespace {
 
-QStringList entries(const QList<QAction*>& actions)
-{
+QStringList entries(const QList<QAction*>& actions) {
     QStringList list;
     for (QAction* a : actions) {
         if (a->isSeparator())
@@ -48,8 +47,7 @@ QStringList entries(const QList<QAction*>& actions)
 
 // Runs an action the way a click does: inside the event dispatch, whose
 // error display catches what the handler throws.
-void trigger(QAction* action)
-{
+void trigger(QAction* action) {
     runGuarded([action] { action->trigger(); });
 }
 
@@ -57,8 +55,7 @@ void trigger(QAction* action)
 class Thrower : public QObject {
 public:
     QString message;
-    bool event(QEvent* e) override
-    {
+    bool event(QEvent* e) override {
         if (e->type() == QEvent::User)
             throw std::runtime_error(message.toStdString());
         return QObject::event(e);
@@ -109,8 +106,7 @@ private:
     TFMMain* w = nullptr;
 };
 
-void TestMainWindow::init()
-{
+void TestMainWindow::init() {
     m_settings = new TempSettings;
     m_messages = new MessageRecorder;
     FirstActivation = false; // no connection dialog in these tests
@@ -119,8 +115,7 @@ void TestMainWindow::init()
     w->setConnectPrompt(std::make_unique<FakePrompt>());
 }
 
-void TestMainWindow::cleanup()
-{
+void TestMainWindow::cleanup() {
     destroyWorkbench(m_wb);
     w = nullptr;
     delete m_messages;
@@ -128,8 +123,7 @@ void TestMainWindow::cleanup()
     modal::setFileHandler({});
 }
 
-void TestMainWindow::startupCreatesWindowsInOrder()
-{
+void TestMainWindow::startupCreatesWindowsInOrder() {
     QCOMPARE(FMMain, w);
     QVERIFY(DM);
     QCOMPARE(w->dataModule(), DM);
@@ -147,14 +141,14 @@ void TestMainWindow::startupCreatesWindowsInOrder()
     QTRY_VERIFY_WITH_TIMEOUT(CpuClockMHz.load() > 0.0, 10000);
 }
 
-void TestMainWindow::componentsCarryTheirNames()
-{
+void TestMainWindow::componentsCarryTheirNames() {
     for (const char* name :
-         {"VelStylePanel1", "Image4", "Image1", "Label5", "Label3", "CBDatabase", "VelStylePanel2",
-          "LBStatusbar1", "LBStatusBar2", "LBStatusBar3", "PAMain", "TBDock1", "TBToolbar1",
-          "TBToolbar2", "Panel1", "PATables", "CHBSystem", "LBTables", "Splitter2", "PCLeft",
-          "PAQuery", "PageControl1", "MEQuery", "EDMaxRec", "Splitter1", "PCMain", "DBGridQuery",
-          "PAGrid", "REMessages"})
+         {"VelStylePanel1", "Image4",         "Image1",       "Label5",       "Label3",
+          "CBDatabase",     "VelStylePanel2", "LBStatusbar1", "LBStatusBar2", "LBStatusBar3",
+          "PAMain",         "TBDock1",        "TBToolbar1",   "TBToolbar2",   "Panel1",
+          "PATables",       "CHBSystem",      "LBTables",     "Splitter2",    "PCLeft",
+          "PAQuery",        "PageControl1",   "MEQuery",      "EDMaxRec",     "Splitter1",
+          "PCMain",         "DBGridQuery",    "PAGrid",       "REMessages"})
         QVERIFY2(w->findChild<QWidget*>(name), name);
     for (const char* name : {"ACConnect", "ACNew", "ACOpen", "ACSave", "ACQuery", "ACExecute",
                              "ACTables", "AcInfo", "ACPrint", "ACImport", "ACExport", "ACSetup"})
@@ -165,8 +159,7 @@ void TestMainWindow::componentsCarryTheirNames()
         QVERIFY2(DM->findChild<QObject*>(name), name);
 }
 
-void TestMainWindow::layoutAt96Dpi()
-{
+void TestMainWindow::layoutAt96Dpi() {
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     QCOMPARE(w->size(), QSize(942, 696));
@@ -198,8 +191,7 @@ void TestMainWindow::layoutAt96Dpi()
     QCOMPARE(w->PAGrid->geometry(), QRect(212, 156, 297, 29));
 }
 
-void TestMainWindow::rightEdgeControlsFollowTheWindow()
-{
+void TestMainWindow::rightEdgeControlsFollowTheWindow() {
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     w->resize(1042, 796);
@@ -212,8 +204,7 @@ void TestMainWindow::rightEdgeControlsFollowTheWindow()
     QCOMPARE(w->PAQuery->height(), 192);
 }
 
-void TestMainWindow::menus()
-{
+void TestMainWindow::menus() {
     const QList<QAction*> bar = w->TBMenuBar->actions();
     QStringList titles;
     for (QAction* a : bar)
@@ -247,14 +238,13 @@ void TestMainWindow::menus()
     }
 }
 
-void TestMainWindow::buttonToolbar()
-{
+void TestMainWindow::buttonToolbar() {
     QCOMPARE(w->TBToolbar1->windowTitle(), QStringLiteral("Standard"));
-    QCOMPARE(entries(w->TBToolbar1->actions()),
-             (QStringList{"Verbinden...", "Neu", "Öffnen...", "Speichern...", "-",
-                          "Abfrage starten", "Ausführen", "-", "Tabelleneigenschaften",
-                          "Verbindungsinformationen", "-", "ACPrint", "-", "Importieren...",
-                          "Exportieren..."}));
+    QCOMPARE(
+        entries(w->TBToolbar1->actions()),
+        (QStringList{"Verbinden...", "Neu", "Öffnen...", "Speichern...", "-", "Abfrage starten",
+                     "Ausführen", "-", "Tabelleneigenschaften", "Verbindungsinformationen", "-",
+                     "ACPrint", "-", "Importieren...", "Exportieren..."}));
     for (QAction* a : w->TBToolbar1->actions()) {
         if (a->isSeparator())
             continue;
@@ -265,8 +255,7 @@ void TestMainWindow::buttonToolbar()
 
 // The dock and its bars as drawn: faces, borders, separator, the button bar's
 // box model, and the blue boxes under the mouse.
-void TestMainWindow::toolbarSkin()
-{
+void TestMainWindow::toolbarSkin() {
     using namespace toolbarskin;
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
@@ -274,7 +263,8 @@ void TestMainWindow::toolbarSkin()
     // The menu bar sits one pixel in, its items padded 5 and 3 around their text.
     QCOMPARE(w->TBMenuBar->geometry(), QRect(1, 1, 182, w->TBToolbar2->height() - 2));
     const QRect first = w->TBMenuBar->actionGeometry(w->TBMenuBar->actions().first());
-    const QSize text = w->TBMenuBar->fontMetrics().size(Qt::TextShowMnemonic, QStringLiteral("&Datei"));
+    const QSize text =
+        w->TBMenuBar->fontMetrics().size(Qt::TextShowMnemonic, QStringLiteral("&Datei"));
     QCOMPARE(first, QRect(QPoint(0, 0), text + QSize(10, 6)));
     QCOMPARE(first.height(), w->TBMenuBar->height());
     QList<QToolButton*> buttons;
@@ -295,7 +285,8 @@ void TestMainWindow::toolbarSkin()
     // Past its last item, the menu bar lets the dock show.
     const QRect last = w->TBMenuBar->actionGeometry(w->TBMenuBar->actions().last());
     QVERIFY(last.right() + 3 < w->TBMenuBar->width());
-    QCOMPARE(img.pixelColor(w->TBMenuBar->mapTo(w->TBDock1, QPoint(last.right() + 3, 2))), dockFace);
+    QCOMPARE(img.pixelColor(w->TBMenuBar->mapTo(w->TBDock1, QPoint(last.right() + 3, 2))),
+             dockFace);
     QCOMPARE(img.pixelColor(bar + QPoint(0, 12)), barBorder);
     QCOMPARE(img.pixelColor(bar + QPoint(296, 12)), barBorder);
     QCOMPARE(img.pixelColor(bar + QPoint(150, 0)), barBorder);
@@ -332,8 +323,9 @@ void TestMainWindow::toolbarSkin()
     save->setCheckable(false);
 
     const QRect item = w->TBMenuBar->actionGeometry(w->TBMenuBar->actions().at(1));
-    QMouseEvent move(QEvent::MouseMove, QPointF(item.center()), w->TBMenuBar->mapToGlobal(QPointF(item.center())),
-                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(item.center()),
+                     w->TBMenuBar->mapToGlobal(QPointF(item.center())), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
     QCoreApplication::sendEvent(w->TBMenuBar, &move);
     img = dock();
     const QPoint itemAt = w->TBMenuBar->mapTo(w->TBDock1, item.topLeft());
@@ -341,8 +333,7 @@ void TestMainWindow::toolbarSkin()
     QCOMPARE(img.pixelColor(itemAt + QPoint(1, 1)), hot);
 }
 
-void TestMainWindow::actionsAndShortcuts()
-{
+void TestMainWindow::actionsAndShortcuts() {
     QVERIFY(!w->ACImport->isEnabled()); // no handler: greyed
     QCOMPARE(w->ACImport->statusTip(), QStringLiteral("Daten importieren"));
     for (QAction* a : {w->ACConnect, w->ACNew, w->ACOpen, w->ACSave, w->ACQuery, w->ACExecute,
@@ -372,8 +363,7 @@ void TestMainWindow::actionsAndShortcuts()
     QCOMPARE(execute.count(), 2);
 }
 
-void TestMainWindow::functionKeys_data()
-{
+void TestMainWindow::functionKeys_data() {
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("modifiers");
     QTest::addColumn<QString>("snippet");
@@ -384,22 +374,21 @@ void TestMainWindow::functionKeys_data()
     // Editor text "select x from t"; the caret or selection as given.
     QTest::newRow("F1 at caret") << int(Qt::Key_F1) << 0 << "top 5 " << 7 << 7
                                  << "select top 5 x from t";
-    QTest::newRow("F3 replaces selection") << int(Qt::Key_F3) << 0 << "a, b" << 7 << 8
-                                           << "select a, b from t";
-    QTest::newRow("empty F3 deletes selection") << int(Qt::Key_F3) << 0 << "" << 7 << 9
-                                                << "select from t";
+    QTest::newRow("F3 replaces selection")
+        << int(Qt::Key_F3) << 0 << "a, b" << 7 << 8 << "select a, b from t";
+    QTest::newRow("empty F3 deletes selection")
+        << int(Qt::Key_F3) << 0 << "" << 7 << 9 << "select from t";
     QTest::newRow("F10 with Alt") << int(Qt::Key_F10) << int(Qt::AltModifier) << "--" << 0 << 0
                                   << "--select x from t";
-    QTest::newRow("Ctrl+F5 inserts") << int(Qt::Key_F5) << int(Qt::ControlModifier) << "*" << 15
-                                     << 15 << "select x from t*";
-    QTest::newRow("Shift+F6 inserts") << int(Qt::Key_F6) << int(Qt::ShiftModifier) << "!" << 0
-                                      << 15 << "!";
-    QTest::newRow("F11 is no snippet key") << int(Qt::Key_F11) << 0 << "" << 0 << 0
-                                           << "select x from t";
+    QTest::newRow("Ctrl+F5 inserts")
+        << int(Qt::Key_F5) << int(Qt::ControlModifier) << "*" << 15 << 15 << "select x from t*";
+    QTest::newRow("Shift+F6 inserts")
+        << int(Qt::Key_F6) << int(Qt::ShiftModifier) << "!" << 0 << 15 << "!";
+    QTest::newRow("F11 is no snippet key")
+        << int(Qt::Key_F11) << 0 << "" << 0 << 0 << "select x from t";
 }
 
-void TestMainWindow::functionKeys()
-{
+void TestMainWindow::functionKeys() {
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(QString, snippet);
@@ -421,8 +410,7 @@ void TestMainWindow::functionKeys()
     QCOMPARE(w->MEQuery->toPlainText(), expected);
 }
 
-void TestMainWindow::functionKeyKeepsFocusOnTableList()
-{
+void TestMainWindow::functionKeyKeepsFocusOnTableList() {
     w->show();
     QVERIFY(QTest::qWaitForWindowActive(w));
     w->ShortcutTexts[2] = QStringLiteral("where 1=1");
@@ -439,8 +427,7 @@ void TestMainWindow::functionKeyKeepsFocusOnTableList()
     QVERIFY(TableListFocused);
 }
 
-void TestMainWindow::plainF5RunsQueryShiftF5Inserts()
-{
+void TestMainWindow::plainF5RunsQueryShiftF5Inserts() {
     w->show();
     QVERIFY(QTest::qWaitForWindowActive(w));
     // Keep the actions from reaching a server: only count them.
@@ -463,8 +450,7 @@ void TestMainWindow::plainF5RunsQueryShiftF5Inserts()
     QCOMPARE(w->MEQuery->toPlainText(), QStringLiteral("<5><6>"));
 }
 
-void TestMainWindow::hintLine()
-{
+void TestMainWindow::hintLine() {
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     auto* button = qobject_cast<QToolButton*>(w->TBToolbar1->widgetForAction(w->ACSave));
@@ -481,31 +467,38 @@ void TestMainWindow::hintLine()
     QCOMPARE(w->LBStatusBar3->text(), QStringLiteral("Verfügbare Tabellen in der Datenbank"));
 }
 
-void TestMainWindow::fullStopRule_data()
-{
+void TestMainWindow::fullStopRule_data() {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("letter") << "Fehler" << "Fehler.";
-    QTest::newRow("umlaut") << "zurück" << "zurück.";
-    QTest::newRow("digit") << "Wert 5" << "Wert 5.";
-    QTest::newRow("slash is above the stop") << "Pfad /" << "Pfad /.";
-    QTest::newRow("full stop") << "Fehler." << "Fehler.";
-    QTest::newRow("exclamation mark") << "Fehler!" << "Fehler!";
-    QTest::newRow("closing parenthesis") << "(Fehler)" << "(Fehler)";
-    QTest::newRow("hyphen") << "Ende -" << "Ende -";
-    QTest::newRow("blank") << "Ende " << "Ende ";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("letter") << "Fehler"
+                            << "Fehler.";
+    QTest::newRow("umlaut") << "zurück"
+                            << "zurück.";
+    QTest::newRow("digit") << "Wert 5"
+                           << "Wert 5.";
+    QTest::newRow("slash is above the stop") << "Pfad /"
+                                             << "Pfad /.";
+    QTest::newRow("full stop") << "Fehler."
+                               << "Fehler.";
+    QTest::newRow("exclamation mark") << "Fehler!"
+                                      << "Fehler!";
+    QTest::newRow("closing parenthesis") << "(Fehler)"
+                                         << "(Fehler)";
+    QTest::newRow("hyphen") << "Ende -"
+                            << "Ende -";
+    QTest::newRow("blank") << "Ende "
+                           << "Ende ";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
-void TestMainWindow::fullStopRule()
-{
+void TestMainWindow::fullStopRule() {
     QFETCH(QString, message);
     QFETCH(QString, shown);
     QCOMPARE(messageWithFullStop(message), shown);
 }
 
-void TestMainWindow::errorDisplayShowsOnceAndGoesOn()
-{
+void TestMainWindow::errorDisplayShowsOnceAndGoesOn() {
     Thrower thrower;
     thrower.message = QStringLiteral("Anmeldung fehlgeschlagen");
     QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
@@ -518,53 +511,53 @@ void TestMainWindow::errorDisplayShowsOnceAndGoesOn()
     QCOMPARE(r.text, QStringLiteral("Anmeldung fehlgeschlagen."));
 }
 
-void TestMainWindow::quickQueryStatement_data()
-{
+void TestMainWindow::quickQueryStatement_data() {
     QTest::addColumn<QString>("table");
     QTest::addColumn<int>("max");
     QTest::addColumn<QString>("statement");
     QTest::newRow("top 100") << "Kunden" << 100 << "SELECT TOP 100 * from [Kunden]";
     QTest::newRow("all rows") << "Kunden" << 0 << "SELECT * from [Kunden]";
-    QTest::newRow("blank in name") << "Order Details" << 50 << "SELECT TOP 50 * from [Order Details]";
+    QTest::newRow("blank in name")
+        << "Order Details" << 50 << "SELECT TOP 50 * from [Order Details]";
     QTest::newRow("bracket doubled") << "a]b" << 0 << "SELECT * from [a]]b]";
     QTest::newRow("name cannot end the bracket")
         << "x]; drop table y; --" << 0 << "SELECT * from [x]]; drop table y; --]";
     QTest::newRow("opening bracket kept") << "[x" << 0 << "SELECT * from [[x]";
 }
 
-void TestMainWindow::quickQueryStatement()
-{
+void TestMainWindow::quickQueryStatement() {
     QFETCH(QString, table);
     QFETCH(int, max);
     QFETCH(QString, statement);
     QCOMPARE(::quickQueryStatement(table, max), statement);
 }
 
-void TestMainWindow::queryAndCommandText_data()
-{
+void TestMainWindow::queryAndCommandText_data() {
     QTest::addColumn<QString>("editor");
     QTest::addColumn<int>("selStart");
     QTest::addColumn<int>("selEnd");
     QTest::addColumn<QString>("query");
     QTest::addColumn<QString>("command");
 
-    QTest::newRow("lines joined") << "select a -- key\nfrom t" << 0 << 0
-                                  << "select a  from t " << "select a -- key\r\nfrom t\r\n";
-    QTest::newRow("block comment over lines") << "select /* x\ny */ 1" << 0 << 0
-                                              << "select   1 " << "select /* x\r\ny */ 1\r\n";
-    QTest::newRow("final line break adds no line") << "select 1\n" << 0 << 0 << "select 1 "
+    QTest::newRow("lines joined") << "select a -- key\nfrom t" << 0 << 0 << "select a  from t "
+                                  << "select a -- key\r\nfrom t\r\n";
+    QTest::newRow("block comment over lines") << "select /* x\ny */ 1" << 0 << 0 << "select   1 "
+                                              << "select /* x\r\ny */ 1\r\n";
+    QTest::newRow("final line break adds no line") << "select 1\n"
+                                                   << 0 << 0 << "select 1 "
                                                    << "select 1\r\n";
-    QTest::newRow("empty editor") << "" << 0 << 0 << "" << "";
-    QTest::newRow("selection keeps its breaks") << "x\nselect a -- c\nfrom t\ny" << 2 << 22
-                                                << "select a \r\nfrom t"
-                                                << "select a -- c\r\nfrom t";
+    QTest::newRow("empty editor") << "" << 0 << 0 << ""
+                                  << "";
+    QTest::newRow("selection keeps its breaks")
+        << "x\nselect a -- c\nfrom t\ny" << 2 << 22 << "select a \r\nfrom t"
+        << "select a -- c\r\nfrom t";
     QTest::newRow("comment never covers the next line")
-        << "update t set a = 1 -- all\nwhere id = 2" << 0 << 0 << "update t set a = 1  where id = 2 "
+        << "update t set a = 1 -- all\nwhere id = 2" << 0 << 0
+        << "update t set a = 1  where id = 2 "
         << "update t set a = 1 -- all\r\nwhere id = 2\r\n";
 }
 
-void TestMainWindow::queryAndCommandText()
-{
+void TestMainWindow::queryAndCommandText() {
     QFETCH(QString, editor);
     QFETCH(int, selStart);
     QFETCH(int, selEnd);
@@ -579,8 +572,7 @@ void TestMainWindow::queryAndCommandText()
     QCOMPARE(w->commandText(), command);
 }
 
-void TestMainWindow::focusTracking()
-{
+void TestMainWindow::focusTracking() {
     w->show();
     QVERIFY(QTest::qWaitForWindowActive(w));
     w->LBTables->setFocus();
@@ -593,8 +585,7 @@ void TestMainWindow::focusTracking()
     QTRY_VERIFY(!TableListFocused);
 }
 
-void TestMainWindow::newClearsEditorAndMessages()
-{
+void TestMainWindow::newClearsEditorAndMessages() {
     w->MEQuery->setPlainText(QStringLiteral("select 1"));
     w->REMessages->setPlainText(QStringLiteral("old message"));
     trigger(w->ACNew);
@@ -602,8 +593,7 @@ void TestMainWindow::newClearsEditorAndMessages()
     QCOMPARE(w->REMessages->toPlainText(), QString());
 }
 
-void TestMainWindow::saveAndOpenScripts()
-{
+void TestMainWindow::saveAndOpenScripts() {
     QList<modal::FileRequest> requests;
     QString answer;
     modal::setFileHandler([&](const modal::FileRequest& r) {
@@ -642,8 +632,7 @@ void TestMainWindow::saveAndOpenScripts()
     QCOMPARE(w->REMessages->toPlainText(), QString());
 }
 
-void TestMainWindow::openMissingFileKeepsEditor()
-{
+void TestMainWindow::openMissingFileKeepsEditor() {
     const QString missing = QDir(m_settings->path()).filePath(QStringLiteral("fehlt.sql"));
     modal::setFileHandler([&](const modal::FileRequest&) { return missing; });
     w->MEQuery->setPlainText(QStringLiteral("select 1"));
@@ -657,8 +646,7 @@ void TestMainWindow::openMissingFileKeepsEditor()
     QCOMPARE(w->REMessages->toPlainText(), QStringLiteral("message"));
 }
 
-void TestMainWindow::cancelledDialogsDoNothing()
-{
+void TestMainWindow::cancelledDialogsDoNothing() {
     modal::setFileHandler([](const modal::FileRequest&) { return QString(); });
     w->MEQuery->setPlainText(QStringLiteral("select 1"));
     w->REMessages->setPlainText(QStringLiteral("message"));
@@ -670,8 +658,7 @@ void TestMainWindow::cancelledDialogsDoNothing()
     QVERIFY(m_messages->requests.isEmpty());
 }
 
-void TestMainWindow::settingsReadAtStart()
-{
+void TestMainWindow::settingsReadAtStart() {
     {
         settings::Registry reg;
         QVERIFY(reg.openKey(QString::fromLatin1(settings::kSettingsKey), true));
@@ -694,8 +681,7 @@ void TestMainWindow::settingsReadAtStart()
     QCOMPARE(DM->ADOdsQuery->CommandTimeout(), 0);
 }
 
-void TestMainWindow::settingsWrittenAtClose()
-{
+void TestMainWindow::settingsWrittenAtClose() {
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     w->EDMaxRec->setValue(25);
@@ -718,8 +704,7 @@ void TestMainWindow::settingsWrittenAtClose()
     QueryTimeout = 0;
 }
 
-void TestMainWindow::settingsErrorReportedOnce()
-{
+void TestMainWindow::settingsErrorReportedOnce() {
     {
         settings::Registry reg;
         QVERIFY(reg.openKey(QString::fromLatin1(settings::kSettingsKey), true));
@@ -743,8 +728,7 @@ void TestMainWindow::settingsErrorReportedOnce()
     QCOMPARE(int(m_messages->requests.size()), shown);
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     TApplication app(argc, argv);
     setApplicationTitle(QStringLiteral("tarnwick 2005"));
     TestMainWindow test;

@@ -26,27 +26,23 @@
 
 namespace {
 
-void trigger(QAction* action)
-{
+void trigger(QAction* action) {
     runGuarded([action] { action->trigger(); });
 }
 
-QByteArray fileBytes(const QString& path)
-{
+QByteArray fileBytes(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-quint32 dbfRecordCount(const QByteArray& bytes)
-{
+quint32 dbfRecordCount(const QByteArray& bytes) {
     if (bytes.size() < 8)
         return 0;
     const auto* p = reinterpret_cast<const uchar*>(bytes.constData()) + 4;
     return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
 }
 
-QString exported(int rows)
-{
+QString exported(int rows) {
     return QStringLiteral("Es wurden %1 Datensätze exportiert.").arg(rows);
 }
 
@@ -92,18 +88,15 @@ private:
     QList<modal::FileRequest> m_fileRequests;
 };
 
-void TestResultE2E::initTestCase()
-{
+void TestResultE2E::initTestCase() {
     m_server = std::make_unique<TestServer>(std::vector<std::string>{"--big-rows", "120"});
 }
 
-void TestResultE2E::cleanupTestCase()
-{
+void TestResultE2E::cleanupTestCase() {
     m_server.reset();
 }
 
-void TestResultE2E::init()
-{
+void TestResultE2E::init() {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     m_settings = new TempSettings;
@@ -122,8 +115,7 @@ void TestResultE2E::init()
     QVERIFY(QTest::qWaitForWindowExposed(w));
 }
 
-void TestResultE2E::cleanup()
-{
+void TestResultE2E::cleanup() {
     modal::setFileHandler({});
     modal::setDialogHandler({});
     // Hidden first: a shown window losing its focus while half destroyed
@@ -136,8 +128,7 @@ void TestResultE2E::cleanup()
     m_dir.reset();
 }
 
-void TestResultE2E::connectWorkbench()
-{
+void TestResultE2E::connectWorkbench() {
     {
         settings::Registry reg;
         QVERIFY(reg.openKey(QString::fromLatin1(settings::kSettingsKey), true));
@@ -149,8 +140,7 @@ void TestResultE2E::connectWorkbench()
     QVERIFY(DM->ADOConnMain->Connected());
 }
 
-void TestResultE2E::connectAndQuery(const QString& sql)
-{
+void TestResultE2E::connectAndQuery(const QString& sql) {
     connectWorkbench();
     // Typed into the editor, as a user does: the focus leaves the database box.
     w->MEQuery->setFocus();
@@ -160,8 +150,7 @@ void TestResultE2E::connectAndQuery(const QString& sql)
     QVERIFY(DM->ADOdsQuery->Active());
 }
 
-void TestResultE2E::exportTo(const QString& answer)
-{
+void TestResultE2E::exportTo(const QString& answer) {
     modal::setFileHandler([this, answer](const modal::FileRequest& r) {
         m_fileRequests.append(r);
         return answer.isEmpty() || answer.startsWith(u'/') ? answer : path(answer);
@@ -170,8 +159,7 @@ void TestResultE2E::exportTo(const QString& answer)
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 }
 
-void TestResultE2E::gridShowsPictureTable()
-{
+void TestResultE2E::gridShowsPictureTable() {
     connectAndQuery(QStringLiteral("select * from Bilder order by BildNr"));
     auto* grid = w->findChild<TDBBGrid*>(QStringLiteral("DBGridQuery"));
     QVERIFY(grid);
@@ -195,8 +183,7 @@ void TestResultE2E::gridShowsPictureTable()
     QVERIFY(grid->AutoDisp_Image() && grid->AutoDisp_Memo());
 }
 
-void TestResultE2E::cellClickOpensViewer_data()
-{
+void TestResultE2E::cellClickOpensViewer_data() {
     QTest::addColumn<int>("column");
     QTest::addColumn<bool>("opens");
     QTest::addColumn<bool>("picture");
@@ -206,8 +193,7 @@ void TestResultE2E::cellClickOpensViewer_data()
     QTest::newRow("long text") << 3 << true << false;
 }
 
-void TestResultE2E::cellClickOpensViewer()
-{
+void TestResultE2E::cellClickOpensViewer() {
     QFETCH(int, column);
     QFETCH(bool, opens);
     QFETCH(bool, picture);
@@ -242,8 +228,7 @@ void TestResultE2E::cellClickOpensViewer()
     QVERIFY(viewer->DBImage->DataField().isEmpty() && viewer->DBMemo->DataField().isEmpty());
 }
 
-void TestResultE2E::cellWithoutBitmapReportsError()
-{
+void TestResultE2E::cellWithoutBitmapReportsError() {
     connectAndQuery(QStringLiteral("select * from Bilder order by BildNr"));
     int opened = 0;
     modal::setDialogHandler([&](QDialog*) {
@@ -259,8 +244,7 @@ void TestResultE2E::cellWithoutBitmapReportsError()
     QVERIFY(m_messages->texts().first().startsWith(QStringLiteral("Bitmap ist ungültig")));
 }
 
-void TestResultE2E::exportAsksForFile()
-{
+void TestResultE2E::exportAsksForFile() {
     connectAndQuery(QStringLiteral("select * from Kunden"));
     exportTo(QStringLiteral("kunden.dbf"));
     QCOMPARE(m_fileRequests.size(), 1);
@@ -273,8 +257,7 @@ void TestResultE2E::exportAsksForFile()
     QVERIFY(!r.confirmOverwrite);
 }
 
-void TestResultE2E::exportFormats_data()
-{
+void TestResultE2E::exportFormats_data() {
     QTest::addColumn<QString>("file");
     QTest::newRow("dBASE") << "messwerte.dbf";
     QTest::newRow("dBASE, upper case") << "EXPORT.DBF";
@@ -285,8 +268,7 @@ void TestResultE2E::exportFormats_data()
     QTest::newRow("Access database") << "messwerte.mdb";
 }
 
-void TestResultE2E::exportFormats()
-{
+void TestResultE2E::exportFormats() {
     QFETCH(QString, file);
     connectAndQuery(QStringLiteral("select * from Messwerte order by Nr"));
     DM->ADOdsQuery->setRecNo(50);
@@ -326,8 +308,7 @@ void TestResultE2E::exportFormats()
     }
 }
 
-void TestResultE2E::exportPictureTableSkipsPictures()
-{
+void TestResultE2E::exportPictureTableSkipsPictures() {
     connectAndQuery(QStringLiteral("select * from Bilder order by BildNr"));
     const int rows = w->DBGridQuery->model()->rowCount();
     exportTo(QStringLiteral("bilder.txt"));
@@ -342,16 +323,14 @@ void TestResultE2E::exportPictureTableSkipsPictures()
     QVERIFY(text.contains("Ohne Bild"));
 }
 
-void TestResultE2E::exportWithoutMatchingExtension_data()
-{
+void TestResultE2E::exportWithoutMatchingExtension_data() {
     QTest::addColumn<QString>("file");
     QTest::newRow("csv") << "kunden.csv";
     QTest::newRow("htm") << "kunden.htm";
     QTest::newRow("known extension not last") << "kunden.dbf.bak";
 }
 
-void TestResultE2E::exportWithoutMatchingExtension()
-{
+void TestResultE2E::exportWithoutMatchingExtension() {
     QFETCH(QString, file);
     connectAndQuery(QStringLiteral("select * from Kunden"));
     exportTo(QStringLiteral("erste.txt"));
@@ -366,8 +345,7 @@ void TestResultE2E::exportWithoutMatchingExtension()
     QCOMPARE(w->LBStatusBar3->text(), exported(rows));
 }
 
-void TestResultE2E::exportReplacesExistingFile()
-{
+void TestResultE2E::exportReplacesExistingFile() {
     {
         QFile old(path("kunden.txt"));
         QVERIFY(old.open(QIODevice::WriteOnly));
@@ -382,8 +360,7 @@ void TestResultE2E::exportReplacesExistingFile()
     QCOMPARE(text.count('\n'), 1 + rows);
 }
 
-void TestResultE2E::exportBeforeAnyQuery()
-{
+void TestResultE2E::exportBeforeAnyQuery() {
     connectWorkbench();
     QVERIFY(!DM->ADOdsQuery->Active());
     exportTo(QStringLiteral("leer.dbf"));
@@ -392,8 +369,7 @@ void TestResultE2E::exportBeforeAnyQuery()
     QCOMPARE(w->LBStatusBar3->text(), exported(0));
 }
 
-void TestResultE2E::cancelledExportChangesNothing()
-{
+void TestResultE2E::cancelledExportChangesNothing() {
     connectAndQuery(QStringLiteral("select * from Kunden"));
     w->LBStatusBar3->setText(QStringLiteral("vorher"));
     exportTo(QString());
@@ -402,8 +378,7 @@ void TestResultE2E::cancelledExportChangesNothing()
     QVERIFY(QDir(m_dir->path()).entryList(QDir::Files).isEmpty());
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     TApplication app(argc, argv);
     setApplicationTitle(QStringLiteral("tarnwick 2005"));
     TestResultE2E test;

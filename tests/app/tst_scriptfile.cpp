@@ -25,8 +25,7 @@ private slots:
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
-    void writeBytes(const QString& name, const QByteArray& bytes)
-    {
+    void writeBytes(const QString& name, const QByteArray& bytes) {
         QFile f(path(name));
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(bytes);
@@ -34,8 +33,7 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestScriptFile::readsLineBreaks_data()
-{
+void TestScriptFile::readsLineBreaks_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
     QTest::newRow("CR LF") << QByteArray("a\r\nb\r\n") << "a\nb\n";
@@ -46,32 +44,32 @@ void TestScriptFile::readsLineBreaks_data()
     QTest::newRow("empty file") << QByteArray() << "";
     QTest::newRow("UTF-8") << QByteArray("-- Größe\r\n") << QString::fromUtf8("-- Größe\n");
     QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBFselect 1") << "select 1";
-    QTest::newRow("8-bit text") << QByteArray("-- Gr\xF6\xDF" "e") << QString::fromUtf8("-- Größe");
+    QTest::newRow("8-bit text") << QByteArray("-- Gr\xF6\xDF"
+                                              "e")
+                                << QString::fromUtf8("-- Größe");
 }
 
-void TestScriptFile::readsLineBreaks()
-{
+void TestScriptFile::readsLineBreaks() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
     writeBytes("in.sql", bytes);
     QCOMPARE(readScriptFile(path("in.sql")), text);
 }
 
-void TestScriptFile::writesCrLfAfterEveryLine_data()
-{
+void TestScriptFile::writesCrLfAfterEveryLine_data() {
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("last line gets a break") << QStringList{"select 1", "from t"}
-                                            << QByteArray("select 1\r\nfrom t\r\n");
-    QTest::newRow("empty lines kept") << QStringList{"a", "", "", "b"}
-                                      << QByteArray("a\r\n\r\n\r\nb\r\n");
+    QTest::newRow("last line gets a break")
+        << QStringList{"select 1", "from t"} << QByteArray("select 1\r\nfrom t\r\n");
+    QTest::newRow("empty lines kept")
+        << QStringList{"a", "", "", "b"} << QByteArray("a\r\n\r\n\r\nb\r\n");
     QTest::newRow("nothing") << QStringList{} << QByteArray();
     QTest::newRow("UTF-8 without BOM") << QStringList{QString::fromUtf8("Größe")}
-                                       << QByteArray("Gr\xC3\xB6\xC3\x9F" "e\r\n");
+                                       << QByteArray("Gr\xC3\xB6\xC3\x9F"
+                                                     "e\r\n");
 }
 
-void TestScriptFile::writesCrLfAfterEveryLine()
-{
+void TestScriptFile::writesCrLfAfterEveryLine() {
     QFETCH(QStringList, lines);
     QFETCH(QByteArray, bytes);
     writeScriptFile(path("out.sql"), lines);
@@ -80,15 +78,13 @@ void TestScriptFile::writesCrLfAfterEveryLine()
     QCOMPARE(f.readAll(), bytes);
 }
 
-void TestScriptFile::roundTrip()
-{
+void TestScriptFile::roundTrip() {
     const QStringList lines{"select *", "", "from [Kunden]", "  where x = 1", ""};
     writeScriptFile(path("rt.sql"), lines);
     QCOMPARE(readScriptFile(path("rt.sql")), lines.join(u'\n') + u'\n');
 }
 
-void TestScriptFile::missingFileError()
-{
+void TestScriptFile::missingFileError() {
     const QString name = path("missing.sql");
     try {
         readScriptFile(name);
@@ -97,25 +93,25 @@ void TestScriptFile::missingFileError()
         const QString text = QString::fromUtf8(e.what());
         QVERIFY2(text.startsWith(QStringLiteral("Datei %1 kann nicht geöffnet werden. ").arg(name)),
                  qPrintable(text));
-        QVERIFY(text.size() > QStringLiteral("Datei %1 kann nicht geöffnet werden. ").arg(name).size());
+        QVERIFY(text.size() >
+                QStringLiteral("Datei %1 kann nicht geöffnet werden. ").arg(name).size());
     }
 }
 
-void TestScriptFile::uncreatableFileError()
-{
+void TestScriptFile::uncreatableFileError() {
     const QString name = path("no/such/folder/x.sql");
     try {
         writeScriptFile(name, {"x"});
         QFAIL("no error");
     } catch (const ScriptFileError& e) {
         const QString text = QString::fromUtf8(e.what());
-        QVERIFY2(text.startsWith(QStringLiteral("Datei \"%1\" kann nicht erstellt werden. ").arg(name)),
-                 qPrintable(text));
+        QVERIFY2(
+            text.startsWith(QStringLiteral("Datei \"%1\" kann nicht erstellt werden. ").arg(name)),
+            qPrintable(text));
     }
 }
 
-void TestScriptFile::failedWriteKeepsExistingFile()
-{
+void TestScriptFile::failedWriteKeepsExistingFile() {
     writeBytes("keep.sql", "old script\r\n");
     // Let the file system refuse a write half-way (the limit applies to root
     // too): the replacement must never reach the target.
@@ -141,8 +137,7 @@ void TestScriptFile::failedWriteKeepsExistingFile()
     QCOMPARE(f.readAll(), QByteArray("old script\r\n"));
 }
 
-void TestScriptFile::defaultExtension_data()
-{
+void TestScriptFile::defaultExtension_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("saving");
     QTest::addColumn<QString>("expected");
@@ -152,8 +147,7 @@ void TestScriptFile::defaultExtension_data()
     QTest::newRow("cancelled stays empty") << "" << true << "";
 }
 
-void TestScriptFile::defaultExtension()
-{
+void TestScriptFile::defaultExtension() {
     QFETCH(QString, name);
     QFETCH(bool, saving);
     QFETCH(QString, expected);

@@ -22,8 +22,7 @@ struct Mapping {
 };
 
 // The mapping of this process that holds address, from /proc/self/smaps.
-Mapping mappingOf(std::uintptr_t address)
-{
+Mapping mappingOf(std::uintptr_t address) {
     QFile smaps(QStringLiteral("/proc/self/smaps"));
     if (!smaps.open(QIODevice::ReadOnly))
         return {};
@@ -52,8 +51,7 @@ Mapping mappingOf(std::uintptr_t address)
     return found ? current : Mapping{};
 }
 
-bool transparentHugePagesOff()
-{
+bool transparentHugePagesOff() {
     QFile enabled(QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled"));
     return !enabled.open(QIODevice::ReadOnly) || enabled.readAll().contains("[never]");
 }
@@ -68,8 +66,7 @@ private slots:
     void largeBlocksComeFromTheAdvisedHeap();
 };
 
-void TestStartupHeap::wholePages_data()
-{
+void TestStartupHeap::wholePages_data() {
     QTest::addColumn<quint64>("begin");
     QTest::addColumn<quint64>("length");
     QTest::addColumn<quint64>("first");
@@ -87,8 +84,7 @@ void TestStartupHeap::wholePages_data()
     QTest::newRow("would wrap around") << quint64(UINTPTR_MAX) - h << 2 * h << 0ull << 0ull;
 }
 
-void TestStartupHeap::wholePages()
-{
+void TestStartupHeap::wholePages() {
     QFETCH(quint64, begin);
     QFETCH(quint64, length);
     QFETCH(quint64, first);
@@ -103,8 +99,7 @@ void TestStartupHeap::wholePages()
     }
 }
 
-void TestStartupHeap::largeBlocksComeFromTheAdvisedHeap()
-{
+void TestStartupHeap::largeBlocksComeFromTheAdvisedHeap() {
     const bool advised = startupheap::reserve();
     QCOMPARE(startupheap::reserve(), advised); // a second call changes nothing
 

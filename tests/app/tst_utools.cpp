@@ -23,8 +23,7 @@ private slots:
     void clockMeasuredOnThisMachine();
 };
 
-void TestUtools::stripComments_data()
-{
+void TestUtools::stripComments_data() {
     QTest::addColumn<QString>("source");
     QTest::addColumn<bool>("blockIn");
     QTest::addColumn<QString>("expected");
@@ -49,10 +48,9 @@ void TestUtools::stripComments_data()
     QTest::newRow("block comment left open") << "a /* b" << false << "a " << true;
     QTest::newRow("markers inside quotes are comments")
         << "select '--x' from t" << false << "select '" << false;
-    QTest::newRow("block marker inside quotes") << "select '/*' x */ 1" << false << "select ' 1"
-                                                << false;
-    QTest::newRow("lone characters copied") << "a - b / c * d" << false << "a - b / c * d"
-                                            << false;
+    QTest::newRow("block marker inside quotes")
+        << "select '/*' x */ 1" << false << "select ' 1" << false;
+    QTest::newRow("lone characters copied") << "a - b / c * d" << false << "a - b / c * d" << false;
     QTest::newRow("closer without opener copied") << "a */ b" << false << "a */ b" << false;
     QTest::newRow("single dash at end") << "a -" << false << "a -" << false;
     QTest::newRow("single slash at end") << "a /" << false << "a /" << false;
@@ -65,8 +63,7 @@ void TestUtools::stripComments_data()
     QTest::newRow("line marker inside continued block") << "--x */ y" << true << " y" << false;
 }
 
-void TestUtools::stripComments()
-{
+void TestUtools::stripComments() {
     QFETCH(QString, source);
     QFETCH(bool, blockIn);
     QFETCH(QString, expected);
@@ -77,8 +74,7 @@ void TestUtools::stripComments()
     QCOMPARE(inBlock, blockOut);
 }
 
-void TestUtools::blockCommentSpansCalls_data()
-{
+void TestUtools::blockCommentSpansCalls_data() {
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QString>("joined");
 
@@ -94,8 +90,7 @@ void TestUtools::blockCommentSpansCalls_data()
         << QStringList{"-- /*", "select 6"} << " select 6 ";
 }
 
-void TestUtools::blockCommentSpansCalls()
-{
+void TestUtools::blockCommentSpansCalls() {
     QFETCH(QStringList, lines);
     QFETCH(QString, joined);
     bool inBlock = false;
@@ -105,8 +100,7 @@ void TestUtools::blockCommentSpansCalls()
     QCOMPARE(QString::fromStdString(text), joined);
 }
 
-void TestUtools::windowEffectsRule_data()
-{
+void TestUtools::windowEffectsRule_data() {
     QTest::addColumn<int>("platform");
     QTest::addColumn<int>("major");
     QTest::addColumn<int>("minor");
@@ -121,8 +115,7 @@ void TestUtools::windowEffectsRule_data()
     QTest::newRow("other platform") << 1 << 5 << 1 << false;
 }
 
-void TestUtools::windowEffectsRule()
-{
+void TestUtools::windowEffectsRule() {
     QFETCH(int, platform);
     QFETCH(int, major);
     QFETCH(int, minor);
@@ -130,8 +123,7 @@ void TestUtools::windowEffectsRule()
     QCOMPARE(WindowEffectsAvailable(platform, major, minor), available);
 }
 
-void TestUtools::windowEffectsPlatform()
-{
+void TestUtools::windowEffectsPlatform() {
     QVERIFY(WindowEffectsAvailableOn("xcb"));
     QVERIFY(WindowEffectsAvailableOn("wayland"));
     QVERIFY(!WindowEffectsAvailableOn("offscreen"));
@@ -146,8 +138,7 @@ struct FakeClock {
     bool failCounter = false;
     bool failNormal = false;
 
-    ClockMeasureHooks hooks()
-    {
+    ClockMeasureHooks hooks() {
         ClockMeasureHooks h;
         h.raisePriority = [this] { calls.push_back("raise"); };
         h.restorePriority = [this] { calls.push_back("restore"); };
@@ -169,8 +160,7 @@ struct FakeClock {
 };
 } // namespace
 
-void TestUtools::clockFromCounter()
-{
+void TestUtools::clockFromCounter() {
     FakeClock clock;
     clock.readings = {1'000'000, 1'000'000 + 1'500'000'000ull}; // 3 GHz over 500 ms
     QCOMPARE(MeasureCpuClockMHz(clock.hooks()), 3000.0);
@@ -178,31 +168,27 @@ void TestUtools::clockFromCounter()
     QCOMPARE(clock.calls, (std::vector<std::string>{"raise", "restore"}));
 }
 
-void TestUtools::clockUsesLow32BitsOfDifference()
-{
+void TestUtools::clockUsesLow32BitsOfDifference() {
     FakeClock clock;
     clock.readings = {0xFFFFFFF0ull, 0x1'0000'0010ull + 0xFFFFFFF0ull};
     QCOMPARE(MeasureCpuClockMHz(clock.hooks()), double(0x10) / 500000.0);
 }
 
-void TestUtools::clockFallsBackWhenCounterFails()
-{
+void TestUtools::clockFallsBackWhenCounterFails() {
     FakeClock clock;
     clock.failCounter = true;
     QCOMPARE(MeasureCpuClockMHz(clock.hooks()), 500.0);
     QCOMPARE(clock.calls, (std::vector<std::string>{"raise", "normal"}));
 }
 
-void TestUtools::clockFallbackSurvivesFailingPriorityReset()
-{
+void TestUtools::clockFallbackSurvivesFailingPriorityReset() {
     FakeClock clock;
     clock.failCounter = true;
     clock.failNormal = true;
     QCOMPARE(MeasureCpuClockMHz(clock.hooks()), 500.0);
 }
 
-void TestUtools::clockMeasuredOnThisMachine()
-{
+void TestUtools::clockMeasuredOnThisMachine() {
     // Runs in the background; the value is there once the thread is done.
     startCpuClockMeasurement();
     startCpuClockMeasurement(); // a second start is ignored

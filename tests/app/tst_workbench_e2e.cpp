@@ -27,29 +27,25 @@
 namespace {
 
 // Whether the ODBC driver manager is in the process (without loading it).
-bool driverManagerLoaded()
-{
+bool driverManagerLoaded() {
     void* library = dlopen("libodbc.so.2", RTLD_NOW | RTLD_NOLOAD);
     if (library)
         dlclose(library);
     return library != nullptr;
 }
 
-void trigger(QAction* action)
-{
+void trigger(QAction* action) {
     runGuarded([action] { action->trigger(); });
 }
 
-QStringList listItems(const QListWidget* list)
-{
+QStringList listItems(const QListWidget* list) {
     QStringList items;
     for (int i = 0; i < list->count(); ++i)
         items << list->item(i)->text();
     return items;
 }
 
-QStringList comboItems(const QComboBox* box)
-{
+QStringList comboItems(const QComboBox* box) {
     QStringList items;
     for (int i = 0; i < box->count(); ++i)
         items << box->itemText(i);
@@ -92,14 +88,10 @@ private slots:
 
 private:
     void connectWorkbench(bool storeSameServer = false);
-    QAbstractItemModel* grid() const
-    {
+    QAbstractItemModel* grid() const {
         return qobject_cast<QAbstractItemView*>(w->DBGridQuery)->model();
     }
-    QString serverName() const
-    {
-        return QStringLiteral("127.0.0.1,%1").arg(m_server->port());
-    }
+    QString serverName() const { return QStringLiteral("127.0.0.1,%1").arg(m_server->port()); }
 
     std::unique_ptr<TestServer> m_server;
     TempSettings* m_settings = nullptr;
@@ -109,18 +101,15 @@ private:
     TFMMain* w = nullptr;
 };
 
-void TestWorkbenchE2E::initTestCase()
-{
+void TestWorkbenchE2E::initTestCase() {
     m_server = std::make_unique<TestServer>(std::vector<std::string>{"--big-rows", "120"});
 }
 
-void TestWorkbenchE2E::cleanupTestCase()
-{
+void TestWorkbenchE2E::cleanupTestCase() {
     m_server.reset();
 }
 
-void TestWorkbenchE2E::init()
-{
+void TestWorkbenchE2E::init() {
     m_settings = new TempSettings;
     m_messages = new MessageRecorder;
     FirstActivation = false;
@@ -134,16 +123,14 @@ void TestWorkbenchE2E::init()
     w->setConnectPrompt(std::unique_ptr<ConnectPrompt>(m_prompt));
 }
 
-void TestWorkbenchE2E::cleanup()
-{
+void TestWorkbenchE2E::cleanup() {
     destroyWorkbench(m_wb);
     w = nullptr;
     delete m_messages;
     delete m_settings;
 }
 
-void TestWorkbenchE2E::connectWorkbench(bool storeSameServer)
-{
+void TestWorkbenchE2E::connectWorkbench(bool storeSameServer) {
     if (storeSameServer) {
         settings::Registry reg;
         QVERIFY(reg.openKey(QString::fromLatin1(settings::kSettingsKey), true));
@@ -154,8 +141,7 @@ void TestWorkbenchE2E::connectWorkbench(bool storeSameServer)
     runGuarded([this] { w->FormActivate(); });
 }
 
-void TestWorkbenchE2E::driverManagerLoadsWithFirstConnection()
-{
+void TestWorkbenchE2E::driverManagerLoadsWithFirstConnection() {
     if (driverManagerLoaded())
         QSKIP("an earlier test has connected in this process");
     // The window up and painted: still no ODBC in the process.
@@ -169,15 +155,14 @@ void TestWorkbenchE2E::driverManagerLoadsWithFirstConnection()
     QCOMPARE(w->windowTitle(), QStringLiteral("Brevalon - tarnwick 2005 - ") + serverName());
 }
 
-void TestWorkbenchE2E::sameServerSelectsStoredDatabase()
-{
+void TestWorkbenchE2E::sameServerSelectsStoredDatabase() {
     connectWorkbench(true);
     QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
     QVERIFY(w->SameServer);
     QCOMPARE(w->windowTitle(), QStringLiteral("Brevalon - tarnwick 2005 - ") + serverName());
     QVERIFY(!ServerProductVersion.isEmpty());
-    QCOMPARE(w->LBStatusbar1->text(), QStringLiteral("Server: %1 (SQL Server %2)")
-                                          .arg(serverName(), ServerProductVersion));
+    QCOMPARE(w->LBStatusbar1->text(),
+             QStringLiteral("Server: %1 (SQL Server %2)").arg(serverName(), ServerProductVersion));
     QCOMPARE(w->CBDatabase->currentText(), QStringLiteral("Musterfirma"));
     QCOMPARE(w->LBStatusBar2->text(), QStringLiteral("Datenbank: Musterfirma"));
     const QStringList tables = listItems(w->LBTables);
@@ -194,8 +179,7 @@ void TestWorkbenchE2E::sameServerSelectsStoredDatabase()
     QCOMPARE(w->EDMaxRec->value(), 77);
 }
 
-void TestWorkbenchE2E::otherServerSelectsFirstDatabase()
-{
+void TestWorkbenchE2E::otherServerSelectsFirstDatabase() {
     {
         settings::Registry reg;
         QVERIFY(reg.openKey(QString::fromLatin1(settings::kSettingsKey), true));
@@ -209,16 +193,16 @@ void TestWorkbenchE2E::otherServerSelectsFirstDatabase()
     QVERIFY(items.contains("Musterfirma") && items.contains("master"));
     QStringList names = items.mid(1);
     QStringList sorted = names;
-    std::sort(sorted.begin(), sorted.end(),
-              [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
     QCOMPARE(names, sorted);
     QCOMPARE(w->CBDatabase->currentText(), items.at(1));
     QCOMPARE(w->LBStatusBar2->text(), QStringLiteral("Datenbank: ") + items.at(1));
     QVERIFY(m_messages->requests.isEmpty());
 }
 
-void TestWorkbenchE2E::failedFirstConnectionLeavesUsableWindow()
-{
+void TestWorkbenchE2E::failedFirstConnectionLeavesUsableWindow() {
     m_prompt->server = QStringLiteral("127.0.0.1,1"); // nothing listens there
     connectWorkbench();
     QCOMPARE(m_messages->requests.size(), 1);
@@ -239,8 +223,7 @@ void TestWorkbenchE2E::failedFirstConnectionLeavesUsableWindow()
     QCOMPARE(m_messages->requests.size(), 1);
 }
 
-void TestWorkbenchE2E::cancelledFirstDialogStillTriesToConnect()
-{
+void TestWorkbenchE2E::cancelledFirstDialogStillTriesToConnect() {
     m_prompt->confirm = false;
     connectWorkbench();
     QCOMPARE(m_prompt->opens, 1);
@@ -249,8 +232,7 @@ void TestWorkbenchE2E::cancelledFirstDialogStillTriesToConnect()
     QCOMPARE(w->LBTables->count(), 0);
 }
 
-void TestWorkbenchE2E::connectAgainAfterCancelUsesLastServer()
-{
+void TestWorkbenchE2E::connectAgainAfterCancelUsesLastServer() {
     connectWorkbench();
     QVERIFY(m_messages->requests.isEmpty());
     m_prompt->confirm = false;
@@ -262,8 +244,7 @@ void TestWorkbenchE2E::connectAgainAfterCancelUsesLastServer()
     QVERIFY(!w->SameServer); // "Verbinden..." forgets the stored server
 }
 
-void TestWorkbenchE2E::rereadEntryListsFirstDatabase()
-{
+void TestWorkbenchE2E::rereadEntryListsFirstDatabase() {
     connectWorkbench(true);
     w->LBTables->clear();
     w->CBDatabase->setCurrentIndex(0);
@@ -278,8 +259,7 @@ void TestWorkbenchE2E::rereadEntryListsFirstDatabase()
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 }
 
-void TestWorkbenchE2E::systemTablesOnAndOff()
-{
+void TestWorkbenchE2E::systemTablesOnAndOff() {
     connectWorkbench(true);
     const QStringList plain = listItems(w->LBTables);
     QTest::mouseClick(w->CHBSystem, Qt::LeftButton, {}, QPoint(5, 8));
@@ -292,8 +272,7 @@ void TestWorkbenchE2E::systemTablesOnAndOff()
     QCOMPARE(listItems(w->LBTables), plain);
 }
 
-void TestWorkbenchE2E::typingDatabaseNameReconnectsPerKeystroke()
-{
+void TestWorkbenchE2E::typingDatabaseNameReconnectsPerKeystroke() {
     connectWorkbench(true);
     w->show();
     QVERIFY(QTest::qWaitForWindowActive(w));
@@ -313,12 +292,11 @@ void TestWorkbenchE2E::typingDatabaseNameReconnectsPerKeystroke()
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 }
 
-void TestWorkbenchE2E::queryFillsGrid()
-{
+void TestWorkbenchE2E::queryFillsGrid() {
     connectWorkbench(true);
     w->PCMain->setCurrentIndex(1);
-    w->MEQuery->setPlainText(
-        QStringLiteral("-- alle Kunden\nselect KundenNr, Firma /* Name */\nfrom Kunden\norder by KundenNr"));
+    w->MEQuery->setPlainText(QStringLiteral(
+        "-- alle Kunden\nselect KundenNr, Firma /* Name */\nfrom Kunden\norder by KundenNr"));
     trigger(w->ACQuery);
     QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
     QCOMPARE(w->PCMain->currentIndex(), 0);
@@ -332,8 +310,7 @@ void TestWorkbenchE2E::queryFillsGrid()
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 }
 
-void TestWorkbenchE2E::updateRunAsQueryIsCarriedOutAndReported()
-{
+void TestWorkbenchE2E::updateRunAsQueryIsCarriedOutAndReported() {
     connectWorkbench(true);
     w->MEQuery->setPlainText(QStringLiteral("update Kunden set Ort = N'Bonn' where KundenNr = 2"));
     trigger(w->ACQuery);
@@ -347,8 +324,7 @@ void TestWorkbenchE2E::updateRunAsQueryIsCarriedOutAndReported()
     QCOMPARE(grid()->index(0, 0).data().toString(), QStringLiteral("Bonn"));
 }
 
-void TestWorkbenchE2E::failedQueryClosesConnectionNextOneReconnects()
-{
+void TestWorkbenchE2E::failedQueryClosesConnectionNextOneReconnects() {
     connectWorkbench(true);
     w->REMessages->setPlainText(QStringLiteral("vorher"));
     w->MEQuery->setPlainText(QStringLiteral("select * from GibtEsNicht"));
@@ -368,8 +344,7 @@ void TestWorkbenchE2E::failedQueryClosesConnectionNextOneReconnects()
     QCOMPARE(grid()->rowCount(), 1);
 }
 
-void TestWorkbenchE2E::newKeepsResultSet()
-{
+void TestWorkbenchE2E::newKeepsResultSet() {
     connectWorkbench(true);
     w->MEQuery->setPlainText(QStringLiteral("select * from Artikel"));
     trigger(w->ACQuery);
@@ -380,8 +355,7 @@ void TestWorkbenchE2E::newKeepsResultSet()
     QCOMPARE(grid()->rowCount(), rows);
 }
 
-void TestWorkbenchE2E::quickQuery_data()
-{
+void TestWorkbenchE2E::quickQuery_data() {
     QTest::addColumn<int>("maxRows");
     QTest::addColumn<QString>("statement");
     QTest::addColumn<int>("rows");
@@ -389,8 +363,7 @@ void TestWorkbenchE2E::quickQuery_data()
     QTest::newRow("top 50") << 50 << "SELECT TOP 50 * from [Messwerte]" << 50;
 }
 
-void TestWorkbenchE2E::quickQuery()
-{
+void TestWorkbenchE2E::quickQuery() {
     QFETCH(int, maxRows);
     QFETCH(QString, statement);
     QFETCH(int, rows);
@@ -413,8 +386,7 @@ void TestWorkbenchE2E::quickQuery()
     QCOMPARE(w->MEQuery->textCursor().selectedText(), statement);
 }
 
-void TestWorkbenchE2E::quickQueryOnBracketName()
-{
+void TestWorkbenchE2E::quickQueryOnBracketName() {
     connectWorkbench(true);
     const QList<QListWidgetItem*> found =
         w->LBTables->findItems("Spezial]Tabelle", Qt::MatchExactly);
@@ -428,7 +400,8 @@ void TestWorkbenchE2E::quickQueryOnBracketName()
 
     // A name crafted to end the bracket selects from the table of that name
     // and runs nothing else.
-    w->MEQuery->setPlainText(QStringLiteral("create table [x]]; drop table Lieferanten; --] (a int)"));
+    w->MEQuery->setPlainText(
+        QStringLiteral("create table [x]]; drop table Lieferanten; --] (a int)"));
     trigger(w->ACExecute);
     QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
     w->LBTables->addItem(QStringLiteral("x]; drop table Lieferanten; --"));
@@ -444,8 +417,7 @@ void TestWorkbenchE2E::quickQueryOnBracketName()
     QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
 }
 
-void TestWorkbenchE2E::quickQueryFailureShowsNoMessage()
-{
+void TestWorkbenchE2E::quickQueryFailureShowsNoMessage() {
     connectWorkbench(true);
     w->LBTables->addItem(QStringLiteral("GibtEsNicht"));
     w->LBTables->setCurrentRow(w->LBTables->count() - 1);
@@ -456,8 +428,7 @@ void TestWorkbenchE2E::quickQueryFailureShowsNoMessage()
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 }
 
-void TestWorkbenchE2E::quickQueryOnEmptyListRunsEditor()
-{
+void TestWorkbenchE2E::quickQueryOnEmptyListRunsEditor() {
     connectWorkbench(true);
     w->LBTables->clear();
     w->MEQuery->setPlainText(QStringLiteral("select * from Kunden"));
@@ -467,8 +438,7 @@ void TestWorkbenchE2E::quickQueryOnEmptyListRunsEditor()
     QVERIFY(grid()->rowCount() > 0);
 }
 
-void TestWorkbenchE2E::executeShowsProviderMessages()
-{
+void TestWorkbenchE2E::executeShowsProviderMessages() {
     connectWorkbench(true);
     w->MEQuery->setPlainText(QStringLiteral("select * from Artikel"));
     trigger(w->ACQuery);
@@ -483,8 +453,7 @@ void TestWorkbenchE2E::executeShowsProviderMessages()
     QCOMPARE(grid()->rowCount(), rows); // the earlier result stays behind the panel
 }
 
-void TestWorkbenchE2E::executeListsParameters()
-{
+void TestWorkbenchE2E::executeListsParameters() {
     connectWorkbench(true);
     w->MEQuery->setPlainText(QStringLiteral("declare @x int\nset @x = :wert\nprint 'ok'"));
     trigger(w->ACExecute);
@@ -492,8 +461,7 @@ void TestWorkbenchE2E::executeListsParameters()
     QCOMPARE(w->REMessages->toPlainText(), QStringLiteral("ok\nwert: "));
 }
 
-void TestWorkbenchE2E::executeCommentEndsWithItsLine()
-{
+void TestWorkbenchE2E::executeCommentEndsWithItsLine() {
     connectWorkbench(true);
     w->MEQuery->setPlainText(
         QStringLiteral("update Kunden set Ort = N'Hier' -- nur einer\nwhere KundenNr = 1"));
@@ -511,8 +479,7 @@ void TestWorkbenchE2E::executeCommentEndsWithItsLine()
     QVERIFY(!w->PAGrid->isHidden());
 }
 
-void TestWorkbenchE2E::connectionInformation()
-{
+void TestWorkbenchE2E::connectionInformation() {
     connectWorkbench(true);
     w->PCMain->setCurrentIndex(0);
     trigger(w->AcInfo);
@@ -531,8 +498,7 @@ void TestWorkbenchE2E::connectionInformation()
     QCOMPARE(w->REMessages->toPlainText(), first); // once, not twice
 }
 
-void TestWorkbenchE2E::settingsDialogOkAndCancel()
-{
+void TestWorkbenchE2E::settingsDialogOkAndCancel() {
     connectWorkbench(true);
     auto* dialog = qobject_cast<TFMsetup*>(FMsetup);
     QVERIFY(dialog);
@@ -580,8 +546,7 @@ void TestWorkbenchE2E::settingsDialogOkAndCancel()
     QueryTimeout = 0;
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     TApplication app(argc, argv);
     setApplicationTitle(QStringLiteral("tarnwick 2005"));
     TestWorkbenchE2E test;

@@ -11,8 +11,7 @@
 
 class FakeBrowser {
 public:
-    explicit FakeBrowser(QByteArray reply = {}) : m_reply(std::move(reply))
-    {
+    explicit FakeBrowser(QByteArray reply = {}) : m_reply(std::move(reply)) {
         m_socket.bind(QHostAddress(QHostAddress::LocalHost), 0);
         QObject::connect(&m_socket, &QUdpSocket::readyRead, &m_socket, [this] {
             while (m_socket.hasPendingDatagrams()) {
@@ -28,8 +27,7 @@ public:
     QByteArray target() const { return "127.0.0.1:" + QByteArray::number(port()); }
 
     // An SVR_RESP datagram around the given text.
-    static QByteArray response(const QByteArray& text)
-    {
+    static QByteArray response(const QByteArray& text) {
         QByteArray d;
         d.append(char(0x05));
         d.append(char(text.size() & 0xff));

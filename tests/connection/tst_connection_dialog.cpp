@@ -20,8 +20,7 @@ namespace {
 
 const QString kKey = QStringLiteral("Software\\Kestrune\\Quorlin");
 
-QString stored(const QString& name)
-{
+QString stored(const QString& name) {
     settings::Registry r;
     if (!r.openKeyReadOnly(kKey))
         return QStringLiteral("<no key>");
@@ -30,23 +29,20 @@ QString stored(const QString& name)
     return r.readString(name);
 }
 
-void store(const QString& name, const QString& value)
-{
+void store(const QString& name, const QString& value) {
     settings::Registry r;
     QVERIFY(r.openKey(kKey, true));
     r.writeString(name, value);
 }
 
-template <class T> T* child(QDialog* d, const char* name)
-{
+template <class T> T* child(QDialog* d, const char* name) {
     T* w = d->findChild<T*>(QLatin1String(name));
     if (!w)
         qFatal("no control %s", name);
     return w;
 }
 
-TVelADOMSSQLConnect* mainWindowComponent(QObject* owner)
-{
+TVelADOMSSQLConnect* mainWindowComponent(QObject* owner) {
     auto* c = new TVelADOMSSQLConnect(owner);
     c->setShowDatabases(false);
     c->setRegistryRoot(rrCurrentUser);
@@ -62,19 +58,16 @@ class TestConnectionDialog : public QObject {
     QTemporaryDir* m_dir = nullptr;
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         // Nothing here may ever broadcast.
         QVERIFY(qEnvironmentVariableIsSet("TARNWICK_DISCOVERY"));
     }
-    void init()
-    {
+    void init() {
         m_dir = new QTemporaryDir;
         settings::setConfigDirectory(m_dir->path());
         qputenv("TARNWICK_DISCOVERY", "");
     }
-    void cleanup()
-    {
+    void cleanup() {
         modal::setDialogHandler({});
         settings::setConfigDirectory({});
         delete m_dir;
@@ -82,8 +75,7 @@ private slots:
 
     // ---- the dialog on its own ----
 
-    void controlsAndTexts()
-    {
+    void controlsAndTexts() {
         TFMADOMSSQLConnect d;
         QCOMPARE(d.objectName(), QStringLiteral("FMADOMSSQLConnect"));
         QCOMPARE(d.windowTitle(), QStringLiteral("Verbinden mit MSSQL-Server"));
@@ -109,9 +101,9 @@ private slots:
         QCOMPARE(d.EDServer->currentText(), QString());
         QCOMPARE(d.CBDatabase->count(), 0);
         QVERIFY(d.RBnt->isChecked());
-        for (QWidget* w : {static_cast<QWidget*>(d.LBuser), static_cast<QWidget*>(d.EDUser),
-                           static_cast<QWidget*>(d.LBPassword),
-                           static_cast<QWidget*>(d.EDPassword)})
+        for (QWidget* w :
+             {static_cast<QWidget*>(d.LBuser), static_cast<QWidget*>(d.EDUser),
+              static_cast<QWidget*>(d.LBPassword), static_cast<QWidget*>(d.EDPassword)})
             QVERIFY(!w->isEnabled());
         QCOMPARE(d.EDPassword->echoMode(), QLineEdit::Password);
         QCOMPARE(d.EDServer->geometry(), QRect(120, 8, 165, 21));
@@ -122,8 +114,7 @@ private slots:
         QVERIFY(d.ADOConnDB->ConnectionString().isEmpty());
     }
 
-    void heightFitsVisiblePanels_data()
-    {
+    void heightFitsVisiblePanels_data() {
         QTest::addColumn<bool>("authentication");
         QTest::addColumn<bool>("databases");
         QTest::addColumn<int>("height");
@@ -133,8 +124,7 @@ private slots:
         QTest::newRow("no authentication") << false << true << 108 << 66;
         QTest::newRow("neither") << false << false << 75 << 33;
     }
-    void heightFitsVisiblePanels()
-    {
+    void heightFitsVisiblePanels() {
         QFETCH(bool, authentication);
         QFETCH(bool, databases);
         QFETCH(int, height);
@@ -156,10 +146,9 @@ private slots:
         QCOMPARE(seenTop, buttonsTop);
     }
 
-    void tabOrder()
-    {
+    void tabOrder() {
         TFMADOMSSQLConnect d;
-        const QStringList interesting{"EDServer", "RBnt",       "RBsql", "EDUser",
+        const QStringList interesting{"EDServer",   "RBnt",       "RBsql", "EDUser",
                                       "EDPassword", "CBDatabase", "BTOk",  "BTCancel"};
         QStringList order;
         QWidget* w = d.EDServer;
@@ -171,8 +160,7 @@ private slots:
         QCOMPARE(order, interesting);
     }
 
-    void tabWalksTheDialog()
-    {
+    void tabWalksTheDialog() {
         TFMADOMSSQLConnect d;
         d.RBsql->click(); // user name and password take part
         d.show();
@@ -199,8 +187,7 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(d.CBDatabase));
     }
 
-    void radioButtons()
-    {
+    void radioButtons() {
         TFMADOMSSQLConnect d;
         d.EDUser->setText("stored");
         d.RBsql->click();
@@ -219,8 +206,7 @@ private slots:
         QCOMPARE(d.EDUser->text(), QStringLiteral("kept"));
     }
 
-    void presetServerIsUpperCasedOnce()
-    {
+    void presetServerIsUpperCasedOnce() {
         TFMADOMSSQLConnect d;
         d.PresetServer = "myhost\\sqlexpress";
         d.PresetDatabase = "Musterfirma";
@@ -235,8 +221,7 @@ private slots:
         QCOMPARE(d.EDServer->currentText(), QStringLiteral("other"));
     }
 
-    void okBuildsTheDatabaseForm()
-    {
+    void okBuildsTheDatabaseForm() {
         TFMADOMSSQLConnect d;
         d.EDServer->setEditText("SRV");
         d.CBDatabase->setEditText("db");
@@ -250,8 +235,7 @@ private slots:
                                 "Password=pw;x;Initial Catalog=db;Data Source=SRV"));
     }
 
-    void escapeCancelsWithoutConnectionString()
-    {
+    void escapeCancelsWithoutConnectionString() {
         TFMADOMSSQLConnect d;
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
@@ -260,8 +244,7 @@ private slots:
         QVERIFY(d.ADOConnDB->ConnectionString().isEmpty());
     }
 
-    void databaseBoxWithoutServerRunsNoQuery()
-    {
+    void databaseBoxWithoutServerRunsNoQuery() {
         TFMADOMSSQLConnect d;
         d.CBDatabase->addItems({"a", "b"});
         d.CBDatabase->setEditText("typed");
@@ -279,10 +262,9 @@ private slots:
 
     // ---- the server list ----
 
-    void firstDropDownSearchesLaterOnesDoNot()
-    {
-        FakeBrowser browser(FakeBrowser::response(
-            "ServerName;HOST;InstanceName;MSSQLSERVER;tcp;1111;;"));
+    void firstDropDownSearchesLaterOnesDoNot() {
+        FakeBrowser browser(
+            FakeBrowser::response("ServerName;HOST;InstanceName;MSSQLSERVER;tcp;1111;;"));
         qputenv("TARNWICK_DISCOVERY", browser.target());
         TFMADOMSSQLConnect d;
         d.EDServer->showPopup();
@@ -301,8 +283,7 @@ private slots:
         QCOMPARE(browser.requests.size(), 1);
     }
 
-    void noServerFoundSearchesEveryTime()
-    {
+    void noServerFoundSearchesEveryTime() {
         FakeBrowser quiet;
         qputenv("TARNWICK_DISCOVERY", quiet.target() + "," + quiet.target());
         TFMADOMSSQLConnect d;
@@ -315,18 +296,17 @@ private slots:
         QCOMPARE(d.EDServer->count(), 1);
     }
 
-    void pickingTheRereadEntrySearchesAgain()
-    {
-        FakeBrowser browser(FakeBrowser::response(
-            "ServerName;HOST;InstanceName;MSSQLSERVER;tcp;1111;;"));
+    void pickingTheRereadEntrySearchesAgain() {
+        FakeBrowser browser(
+            FakeBrowser::response("ServerName;HOST;InstanceName;MSSQLSERVER;tcp;1111;;"));
         qputenv("TARNWICK_DISCOVERY", browser.target());
         TFMADOMSSQLConnect d;
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
         d.EDServer->showPopup();
         QCOMPARE(browser.requests.size(), 1);
-        browser.setReply(FakeBrowser::response(
-            "ServerName;HOST;InstanceName;MSSQLSERVER;tcp;2222;;"));
+        browser.setReply(
+            FakeBrowser::response("ServerName;HOST;InstanceName;MSSQLSERVER;tcp;2222;;"));
         // Pick the first entry from the open list.
         QAbstractItemView* list = d.EDServer->view();
         list->setCurrentIndex(list->model()->index(0, 0));
@@ -344,8 +324,7 @@ private slots:
         QCOMPARE(browser.requests.size(), 2);
     }
 
-    void failedSearchRaisesAndRestoresTheCursor()
-    {
+    void failedSearchRaisesAndRestoresTheCursor() {
         qputenv("TARNWICK_DISCOVERY", "not-an-address");
         TFMADOMSSQLConnect d;
         QVERIFY_THROWS_EXCEPTION(ServerSearchError, d.EDServer->showPopup());
@@ -356,8 +335,7 @@ private slots:
 
     // ---- the component ----
 
-    void firstRunOpensWithDefaults()
-    {
+    void firstRunOpensWithDefaults() {
         std::unique_ptr<TVelADOMSSQLConnect> c(mainWindowComponent(nullptr));
         modal::setDialogHandler([&](QDialog* dlg) {
             auto* d = static_cast<TFMADOMSSQLConnect*>(dlg);
@@ -379,8 +357,7 @@ private slots:
         QCOMPARE(stored("MSSQLServer"), QStringLiteral("<no key>"));
     }
 
-    void handWrittenSettingsPresetTheDialog()
-    {
+    void handWrittenSettingsPresetTheDialog() {
         // What a script writes to open the dialog on a given server and login.
         QFile f(settings::rootFileName(settings::RootKey::CurrentUser));
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -406,8 +383,7 @@ private slots:
         QVERIFY(sql && userEnabled);
     }
 
-    void storedAuthentication_data()
-    {
+    void storedAuthentication_data() {
         QTest::addColumn<QString>("value");
         QTest::addColumn<bool>("sql");
         QTest::newRow("0") << "0" << true;
@@ -418,8 +394,7 @@ private slots:
         QTest::newRow("word") << "SQL" << false;
         QTest::newRow("empty") << "" << false;
     }
-    void storedAuthentication()
-    {
+    void storedAuthentication() {
         QFETCH(QString, value);
         QFETCH(bool, sql);
         store("MSSQLAuthentification", value);
@@ -442,8 +417,7 @@ private slots:
         QCOMPARE(user, QStringLiteral("sa")); // kept, if disabled, under Windows NT
     }
 
-    void okWithSqlServerAuthentication()
-    {
+    void okWithSqlServerAuthentication() {
         std::unique_ptr<TVelADOMSSQLConnect> c(mainWindowComponent(nullptr));
         modal::setDialogHandler([&](QDialog* dlg) {
             child<QComboBox>(dlg, "EDServer")->setEditText("127.0.0.1,1433");
@@ -471,8 +445,7 @@ private slots:
         QVERIFY(!file.readAll().contains("Geheim"));
     }
 
-    void okUnderWindowsNtKeepsTheStoredUserName()
-    {
+    void okUnderWindowsNtKeepsTheStoredUserName() {
         store("MSSQLAuthentification", "1");
         store("MSSQLUser", "sa");
         store("MSSQLServer", "lowhost");
@@ -505,8 +478,7 @@ private slots:
         QCOMPARE(stored("MSSQLUser"), QString());
     }
 
-    void cancelKeepsEverything()
-    {
+    void cancelKeepsEverything() {
         std::unique_ptr<TVelADOMSSQLConnect> c(mainWindowComponent(nullptr));
         modal::setDialogHandler([](QDialog* dlg) {
             child<QComboBox>(dlg, "EDServer")->setEditText("FIRST");
@@ -543,8 +515,7 @@ private slots:
         QCOMPARE(f.readAll(), fileBefore);
     }
 
-    void propertiesPresetOverStoredValues()
-    {
+    void propertiesPresetOverStoredValues() {
         store("MSSQLServer", "STORED");
         store("MSSQLDatabase", "storeddb");
         TVelADOMSSQLConnect c;
@@ -562,8 +533,7 @@ private slots:
         QCOMPARE(database, QStringLiteral("storeddb"));
     }
 
-    void noRegistryKeyReadsAndWritesNothing()
-    {
+    void noRegistryKeyReadsAndWritesNothing() {
         store("MSSQLServer", "STORED");
         store("MSSQLAuthentification", "0");
         TVelADOMSSQLConnect c; // the key is empty
@@ -589,8 +559,7 @@ private slots:
         QCOMPARE(stored("MSSQLServer"), QStringLiteral("STORED"));
     }
 
-    void valueOfAnotherTypeReadsAsEmpty()
-    {
+    void valueOfAnotherTypeReadsAsEmpty() {
         {
             settings::Registry r;
             QVERIFY(r.openKey(kKey, true));
@@ -611,8 +580,7 @@ private slots:
         QVERIFY(nt);
     }
 
-    void overlongServerNameIsNotStored()
-    {
+    void overlongServerNameIsNotStored() {
         store("MSSQLServer", "OLD");
         std::unique_ptr<TVelADOMSSQLConnect> c(mainWindowComponent(nullptr));
         const QString longName(300, u'S');
@@ -622,7 +590,7 @@ private slots:
             return dlg->result();
         });
         QVERIFY(c->open());
-        QCOMPARE(c->Server(), longName);              // used for this run
+        QCOMPARE(c->Server(), longName);                        // used for this run
         QCOMPARE(stored("MSSQLServer"), QStringLiteral("OLD")); // but not stored cut short
         QCOMPARE(stored("MSSQLAuthentification"), QStringLiteral("1"));
     }

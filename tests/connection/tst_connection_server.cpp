@@ -32,8 +32,7 @@ class TestConnectionServer : public QObject {
     QString password() const { return QString::fromStdString(m_server->password()); }
 
     // The databases as the server lists them, asked without the dialog.
-    QStringList serverDatabases() const
-    {
+    QStringList serverDatabases() const {
         TADOConnection c;
         c.setConnectionString(masterConnectionString(false, serverName(), user(), password()));
         TADODataSet ds;
@@ -46,8 +45,7 @@ class TestConnectionServer : public QObject {
         return names;
     }
 
-    void fillLogin(TFMADOMSSQLConnect& d, const QString& pw) const
-    {
+    void fillLogin(TFMADOMSSQLConnect& d, const QString& pw) const {
         d.EDServer->setEditText(serverName());
         d.RBsql->click();
         d.EDUser->setText(user());
@@ -55,8 +53,7 @@ class TestConnectionServer : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         QVERIFY(qEnvironmentVariableIsSet("TARNWICK_DISCOVERY")); // nothing may broadcast
         settings::setConfigDirectory(m_config.path());
         m_server = std::make_unique<TestServer>();
@@ -64,15 +61,13 @@ private slots:
     }
     void cleanup() { modal::setDialogHandler({}); }
 
-    void searchFindsTheTestServer()
-    {
+    void searchFindsTheTestServer() {
         const QStringList names =
             ListAvailableSQLServers([] { QCoreApplication::processEvents(); }, 10000);
         QCOMPARE(names, QStringList{serverName()});
     }
 
-    void databaseListFollowsTheServer()
-    {
+    void databaseListFollowsTheServer() {
         const QStringList expected = serverDatabases();
         QVERIFY(expected.size() > 1);
         QVERIFY(expected.contains("master"));
@@ -98,14 +93,12 @@ private slots:
         QVERIFY(!d.ADOConnDB->Connected());
     }
 
-    void failedListingIsSwallowed_data()
-    {
+    void failedListingIsSwallowed_data() {
         QTest::addColumn<bool>("wrongPassword");
         QTest::newRow("wrong password") << true;
         QTest::newRow("nobody listening") << false;
     }
-    void failedListingIsSwallowed()
-    {
+    void failedListingIsSwallowed() {
         QFETCH(bool, wrongPassword);
         TFMADOMSSQLConnect d;
         fillLogin(d, wrongPassword ? password() + "x" : password());
@@ -125,8 +118,7 @@ private slots:
         QVERIFY(!QGuiApplication::overrideCursor());
     }
 
-    void enteringTheDatabaseBoxLists()
-    {
+    void enteringTheDatabaseBoxLists() {
         TFMADOMSSQLConnect d;
         fillLogin(d, password());
         d.show();
@@ -137,8 +129,7 @@ private slots:
         QVERIFY(d.CBDatabase->findText("master") >= 0);
     }
 
-    void pickedServerConnects()
-    {
+    void pickedServerConnects() {
         // The user's way: drop the list down, pick the server, log in, OK.
         TVelADOMSSQLConnect component;
         component.setRegistryRoot(rrCurrentUser);

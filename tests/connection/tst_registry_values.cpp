@@ -12,19 +12,16 @@ class TestRegistryValues : public QObject {
     QTemporaryDir* m_dir = nullptr;
 
 private slots:
-    void init()
-    {
+    void init() {
         m_dir = new QTemporaryDir;
         settings::setConfigDirectory(m_dir->path());
     }
-    void cleanup()
-    {
+    void cleanup() {
         settings::setConfigDirectory({});
         delete m_dir;
     }
 
-    void connectionStrings_data()
-    {
+    void connectionStrings_data() {
         QTest::addColumn<QString>("built");
         QTest::addColumn<QString>("expected");
         QTest::newRow("master, Windows NT")
@@ -56,28 +53,36 @@ private slots:
             << "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=u'v;Password=p;w=\"x\";"
                "Initial Catalog=a;b;Data Source=s=1";
     }
-    void connectionStrings()
-    {
+    void connectionStrings() {
         QFETCH(QString, built);
         QFETCH(QString, expected);
         QCOMPARE(built, expected);
     }
 
-    void splitRegistryPath_data()
-    {
+    void splitRegistryPath_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
         QTest::newRow("full") << "Software\\Kestrune\\Quorlin\\MSSQLUser"
-                              << "Software\\Kestrune\\Quorlin" << "MSSQLUser";
-        QTest::newRow("no backslash") << "MSSQLUser" << "" << "MSSQLUser";
-        QTest::newRow("leading backslash") << "\\MSSQLUser" << "" << "MSSQLUser";
-        QTest::newRow("trailing backslash") << "Software\\" << "Software" << "";
-        QTest::newRow("double backslash") << "a\\\\b" << "a\\" << "b";
-        QTest::newRow("empty") << "" << "" << "";
+                              << "Software\\Kestrune\\Quorlin"
+                              << "MSSQLUser";
+        QTest::newRow("no backslash") << "MSSQLUser"
+                                      << ""
+                                      << "MSSQLUser";
+        QTest::newRow("leading backslash") << "\\MSSQLUser"
+                                           << ""
+                                           << "MSSQLUser";
+        QTest::newRow("trailing backslash") << "Software\\"
+                                            << "Software"
+                                            << "";
+        QTest::newRow("double backslash") << "a\\\\b"
+                                          << "a\\"
+                                          << "b";
+        QTest::newRow("empty") << ""
+                               << ""
+                               << "";
     }
-    void splitRegistryPath()
-    {
+    void splitRegistryPath() {
         QFETCH(QString, path);
         QFETCH(QString, key);
         QFETCH(QString, value);
@@ -86,8 +91,7 @@ private slots:
         QCOMPARE(v, value);
     }
 
-    void writeLimits_data()
-    {
+    void writeLimits_data() {
         QTest::addColumn<int>("keyLength");
         QTest::addColumn<int>("nameLength");
         QTest::addColumn<int>("textLength");
@@ -99,8 +103,7 @@ private slots:
         QTest::newRow("text far too long") << 10 << 10 << 100000 << false;
         QTest::newRow("empty text") << 10 << 10 << 0 << true;
     }
-    void writeLimits()
-    {
+    void writeLimits() {
         QFETCH(int, keyLength);
         QFETCH(int, nameLength);
         QFETCH(int, textLength);
@@ -115,8 +118,7 @@ private slots:
         QCOMPARE(r.keyExists(QString(keyLength, u'k')), written);
     }
 
-    void readFailuresGiveEmptyText()
-    {
+    void readFailuresGiveEmptyText() {
         QVERIFY(WriteRegistryString(rrCurrentUser, "Software\\T\\Text", "x"));
         settings::Registry r;
         QVERIFY(r.openKey("Software\\T", false));
@@ -132,8 +134,7 @@ private slots:
         QCOMPARE(ReadRegistryString(rrClassesRoot, "Software\\T\\Text"), QString());
     }
 
-    void unwritableStoreWritesNothing()
-    {
+    void unwritableStoreWritesNothing() {
         QFile blocker(m_dir->filePath("blocker"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();

@@ -8,15 +8,17 @@ class TestServerBrowser : public QObject {
     Q_OBJECT
 
 private slots:
-    void parseReply_data()
-    {
+    void parseReply_data() {
         QTest::addColumn<QByteArray>("datagram");
         QTest::addColumn<QStringList>("instances"); // "server|instance|port"
-        QTest::newRow("one instance") << FakeBrowser::response(
-            "ServerName;HOST;InstanceName;MSSQLSERVER;IsClustered;No;Version;9.00.1399.06;"
-            "tcp;1433;;") << QStringList{"HOST|MSSQLSERVER|1433"};
-        QTest::newRow("two instances, keys in any case") << FakeBrowser::response(
-            "ServerName;A;InstanceName;I1;tcp;14999;;servername;B;INSTANCENAME;I2;np;\\\\B\\pipe;;")
+        QTest::newRow("one instance")
+            << FakeBrowser::response(
+                   "ServerName;HOST;InstanceName;MSSQLSERVER;IsClustered;No;Version;9.00.1399.06;"
+                   "tcp;1433;;")
+            << QStringList{"HOST|MSSQLSERVER|1433"};
+        QTest::newRow("two instances, keys in any case")
+            << FakeBrowser::response("ServerName;A;InstanceName;I1;tcp;14999;;servername;B;"
+                                     "INSTANCENAME;I2;np;\\\\B\\pipe;;")
             << QStringList{"A|I1|14999", "B|I2|0"};
         QTest::newRow("missing final terminator")
             << FakeBrowser::response("ServerName;A;InstanceName;I1;tcp;5000")
@@ -29,18 +31,18 @@ private slots:
             << QStringList{"A|I1|0"};
         QTest::newRow("no instance name")
             << FakeBrowser::response("ServerName;A;tcp;1433;;") << QStringList{};
-        QTest::newRow("not a response") << QByteArray("\x04ServerName;A;InstanceName;I;;")
-                                        << QStringList{};
+        QTest::newRow("not a response")
+            << QByteArray("\x04ServerName;A;InstanceName;I;;") << QStringList{};
         QTest::newRow("length beyond datagram")
             << QByteArray("\x05\xff\x00ServerName;A;InstanceName;I;;", 31) << QStringList{};
         QTest::newRow("only trailing bytes ignored")
-            << FakeBrowser::response("ServerName;A;InstanceName;I;;") + "ServerName;X;InstanceName;Y;;"
+            << FakeBrowser::response("ServerName;A;InstanceName;I;;") +
+                   "ServerName;X;InstanceName;Y;;"
             << QStringList{"A|I|0"};
         QTest::newRow("empty") << QByteArray() << QStringList{};
         QTest::newRow("header only") << QByteArray("\x05\x00\x00", 3) << QStringList{};
     }
-    void parseReply()
-    {
+    void parseReply() {
         QFETCH(QByteArray, datagram);
         QFETCH(QStringList, instances);
         QStringList got;
@@ -49,15 +51,14 @@ private slots:
         QCOMPARE(got, instances);
     }
 
-    void discoveryTargets_data()
-    {
+    void discoveryTargets_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("targets"); // "address port"; empty with error
         QTest::addColumn<bool>("valid");
         QTest::newRow("one") << "127.0.0.1:5000" << QStringList{"127.0.0.1 5000"} << true;
         QTest::newRow("default port") << "127.0.0.1" << QStringList{"127.0.0.1 1434"} << true;
-        QTest::newRow("list with blanks") << " 127.0.0.1:1 , 127.0.0.2:2 ,"
-                                          << QStringList{"127.0.0.1 1", "127.0.0.2 2"} << true;
+        QTest::newRow("list with blanks")
+            << " 127.0.0.1:1 , 127.0.0.2:2 ," << QStringList{"127.0.0.1 1", "127.0.0.2 2"} << true;
         QTest::newRow("ipv6") << "[::1]:7" << QStringList{"::1 7"} << true;
         QTest::newRow("bare ipv6") << "::1" << QStringList{"::1 1434"} << true;
         QTest::newRow("empty") << "" << QStringList{} << true;
@@ -68,8 +69,7 @@ private slots:
         QTest::newRow("bad bracket") << "[::1:7" << QStringList{} << false;
         QTest::newRow("junk after bracket") << "[::1]x7" << QStringList{} << false;
     }
-    void discoveryTargets()
-    {
+    void discoveryTargets() {
         QFETCH(QString, text);
         QFETCH(QStringList, targets);
         QFETCH(bool, valid);
@@ -83,8 +83,7 @@ private slots:
         QCOMPARE(got, targets);
     }
 
-    void listedNames_data()
-    {
+    void listedNames_data() {
         QTest::addColumn<QString>("instance");
         QTest::addColumn<int>("tcpPort");
         QTest::addColumn<int>("browserPort");
@@ -92,14 +91,11 @@ private slots:
         QTest::newRow("default instance") << "MSSQLSERVER" << 1433 << 1434 << "HOST";
         QTest::newRow("default instance, any case") << "mssqlserver" << 1433 << 1434 << "HOST";
         QTest::newRow("named instance") << "INST1" << 14999 << 1434 << "HOST\\INST1";
-        QTest::newRow("own browser port") << "MSSQLSERVER" << 14999 << 5000
-                                          << "127.0.0.1,14999";
-        QTest::newRow("own browser port, named") << "INST1" << 14999 << 5000
-                                                 << "127.0.0.1,14999";
+        QTest::newRow("own browser port") << "MSSQLSERVER" << 14999 << 5000 << "127.0.0.1,14999";
+        QTest::newRow("own browser port, named") << "INST1" << 14999 << 5000 << "127.0.0.1,14999";
         QTest::newRow("own browser port, no tcp") << "INST1" << 0 << 5000 << "HOST\\INST1";
     }
-    void listedNames()
-    {
+    void listedNames() {
         QFETCH(QString, instance);
         QFETCH(int, tcpPort);
         QFETCH(int, browserPort);
@@ -109,10 +105,9 @@ private slots:
                  name);
     }
 
-    void searchAsksEachTargetOnce()
-    {
-        FakeBrowser a(FakeBrowser::response(
-            "ServerName;A;InstanceName;MSSQLSERVER;tcp;1111;;ServerName;A;InstanceName;X;tcp;2222;;"));
+    void searchAsksEachTargetOnce() {
+        FakeBrowser a(FakeBrowser::response("ServerName;A;InstanceName;MSSQLSERVER;tcp;1111;;"
+                                            "ServerName;A;InstanceName;X;tcp;2222;;"));
         FakeBrowser b(FakeBrowser::response("ServerName;B;InstanceName;MSSQLSERVER;tcp;1111;;"));
         qputenv("TARNWICK_DISCOVERY", a.target() + "," + b.target());
         int processed = 0;
@@ -132,18 +127,15 @@ private slots:
         QVERIFY(processed > 0);
     }
 
-    void mappedIPv4TargetIsAskedOverIPv4()
-    {
+    void mappedIPv4TargetIsAskedOverIPv4() {
         FakeBrowser a(FakeBrowser::response("ServerName;A;InstanceName;I;tcp;1111;;"));
-        qputenv("TARNWICK_DISCOVERY",
-                "[::ffff:127.0.0.1]:" + QByteArray::number(a.port()));
+        qputenv("TARNWICK_DISCOVERY", "[::ffff:127.0.0.1]:" + QByteArray::number(a.port()));
         const QStringList names =
             ListAvailableSQLServers([] { QCoreApplication::processEvents(); }, 30000);
         QCOMPARE(names, QStringList{"127.0.0.1,1111"});
     }
 
-    void silentTargetGivesEmptyList()
-    {
+    void silentTargetGivesEmptyList() {
         FakeBrowser quiet;
         qputenv("TARNWICK_DISCOVERY", quiet.target());
         QCOMPARE(ListAvailableSQLServers([] { QCoreApplication::processEvents(); }, 200),
@@ -151,8 +143,7 @@ private slots:
         QCOMPARE(quiet.requests.size(), 1);
     }
 
-    void garbageRepliesAreIgnored()
-    {
+    void garbageRepliesAreIgnored() {
         FakeBrowser noisy("\x05\x10\x00short");
         qputenv("TARNWICK_DISCOVERY", noisy.target());
         QCOMPARE(ListAvailableSQLServers([] { QCoreApplication::processEvents(); }, 300),
@@ -160,14 +151,12 @@ private slots:
         QCOMPARE(noisy.requests.size(), 1);
     }
 
-    void emptyConfigurationSendsNothing()
-    {
+    void emptyConfigurationSendsNothing() {
         qputenv("TARNWICK_DISCOVERY", "");
         QCOMPARE(ListAvailableSQLServers({}, 5000), QStringList());
     }
 
-    void badConfigurationFails()
-    {
+    void badConfigurationFails() {
         qputenv("TARNWICK_DISCOVERY", "somewhere:1434");
         try {
             ListAvailableSQLServers({}, 100);

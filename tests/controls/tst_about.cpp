@@ -15,38 +15,33 @@
 
 namespace {
 
-constexpr char kBlock[] =
-    "TWVERSIONINFO\t1\n"
-    "FIXED\t4.0.0.25\t4.0.0.25\t0x3F\t0x00\n"
-    "TRANSLATION\t0C07\t04E4\n"
-    "STRING\t0C0704E4\tFileVersion\t4.0.0.25\n";
+constexpr char kBlock[] = "TWVERSIONINFO\t1\n"
+                          "FIXED\t4.0.0.25\t4.0.0.25\t0x3F\t0x00\n"
+                          "TRANSLATION\t0C07\t04E4\n"
+                          "STRING\t0C0704E4\tFileVersion\t4.0.0.25\n";
 
 // Records every opacity a fade sets, per window.
 struct OpacityLog {
     QList<int> values;
-    OpacityLog()
-    {
+    OpacityLog() {
         TFMAbout::setOpacityObserver([this](TFMAbout*, int v) { values.append(v); });
     }
     ~OpacityLog() { TFMAbout::setOpacityObserver({}); }
 };
 
-QList<int> ramp(int step, int count)
-{
+QList<int> ramp(int step, int count) {
     QList<int> out;
     for (int i = 0; i <= count; ++i)
         out.append(i * step);
     return out;
 }
 
-QList<int> reversed(QList<int> list)
-{
+QList<int> reversed(QList<int> list) {
     std::reverse(list.begin(), list.end());
     return list;
 }
 
-bool isOpaqueOrange(QRgb c)
-{
+bool isOpaqueOrange(QRgb c) {
     return qAlpha(c) == 255 && qRed(c) > 200 && qGreen(c) > 80 && qGreen(c) < 200 && qBlue(c) < 100;
 }
 
@@ -55,8 +50,7 @@ bool isOpaqueOrange(QRgb c)
 class TestAbout : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         // The offscreen platform cannot show opacity; the fade is checked
         // through the values the window sets.
         static QtMessageHandler previous = qInstallMessageHandler(
@@ -67,14 +61,12 @@ private slots:
         initStyledControls();
         versioninfo::registerExecutableBlock(kBlock, sizeof kBlock - 1);
     }
-    void cleanup()
-    {
+    void cleanup() {
         modal::setDialogHandler({});
         TFMAbout::setOpacityObserver({});
     }
 
-    void fadeTable_data()
-    {
+    void fadeTable_data() {
         QTest::addColumn<double>("mhz");
         QTest::addColumn<bool>("fades");
         QTest::addColumn<int>("step");
@@ -95,8 +87,7 @@ private slots:
         QTest::newRow("failed measurement") << 500.0 << false << 0 << 0 << 0;
         QTest::newRow("not measured yet") << 0.0 << false << 0 << 0 << 0;
     }
-    void fadeTable()
-    {
+    void fadeTable() {
         QFETCH(double, mhz);
         QFETCH(bool, fades);
         QFETCH(int, step);
@@ -119,16 +110,14 @@ private slots:
             QCOMPARE(values[i] - values[i - 1], step);
     }
 
-    void opacityKeepsLowEightBits()
-    {
+    void opacityKeepsLowEightBits() {
         const std::vector<int> values = fadeInOpacities(2, 130);
         QCOMPARE(values[128], 0); // 256 wraps
         QCOMPARE(values[130], 4);
     }
 
     // The window passes every value of the table in, and the same values back out.
-    void fadeRun_data()
-    {
+    void fadeRun_data() {
         QTest::addColumn<double>("mhz");
         QTest::addColumn<int>("step");
         QTest::addColumn<int>("count");
@@ -136,8 +125,7 @@ private slots:
         QTest::newRow("2200") << 2200.0 << 3 << 85;
         QTest::newRow("1200") << 1200.0 << 5 << 51;
     }
-    void fadeRun()
-    {
+    void fadeRun() {
         QFETCH(double, mhz);
         QFETCH(int, step);
         QFETCH(int, count);
@@ -164,15 +152,13 @@ private slots:
         QTRY_VERIFY(about.isNull()); // it frees itself once closed
     }
 
-    void noFade_data()
-    {
+    void noFade_data() {
         QTest::addColumn<double>("mhz");
         QTest::addColumn<bool>("effects");
         QTest::newRow("900 MHz") << 900.0 << true;
         QTest::newRow("no window effects") << 3200.0 << false;
     }
-    void noFade()
-    {
+    void noFade() {
         QFETCH(double, mhz);
         QFETCH(bool, effects);
         OpacityLog log;
@@ -190,8 +176,7 @@ private slots:
     }
 
     // Opening twice in a row fades the same way both times.
-    void secondOpeningFadesAlike()
-    {
+    void secondOpeningFadesAlike() {
         OpacityLog log;
         QList<int> first;
         for (int round = 0; round < 2; ++round) {
@@ -210,14 +195,14 @@ private slots:
 
     // A click closing the window during its fade-in stops the fade and
     // fades out from where it got to.
-    void clickDuringFadeIn()
-    {
+    void clickDuringFadeIn() {
         OpacityLog log;
         QPointer<TFMAbout> about = new TFMAbout(nullptr, 3200, true);
         TFMAbout::setOpacityObserver([&](TFMAbout* w, int v) {
             log.values.append(v);
             if (v == 10)
-                QMetaObject::invokeMethod(w, [w] { w->PAMainClick(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    w, [w] { w->PAMainClick(); }, Qt::QueuedConnection);
         });
         about->show();
         QTRY_VERIFY(about.isNull());
@@ -226,15 +211,13 @@ private slots:
         QVERIFY(log.values.indexOf(10) < log.values.lastIndexOf(9));
     }
 
-    void clickAnywhereCloses_data()
-    {
+    void clickAnywhereCloses_data() {
         QTest::addColumn<QString>("name");
-        for (const char* n : {"PAMain", "IMIcon", "IMLogo", "Label2", "VelVersionLabel1", "VelVersionLabel2",
-                              "Image1", "Label3"})
+        for (const char* n : {"PAMain", "IMIcon", "IMLogo", "Label2", "VelVersionLabel1",
+                              "VelVersionLabel2", "Image1", "Label3"})
             QTest::newRow(n) << QString::fromLatin1(n);
     }
-    void clickAnywhereCloses()
-    {
+    void clickAnywhereCloses() {
         QFETCH(QString, name);
         QPointer<TFMAbout> about = new TFMAbout(nullptr, 0, false);
         about->show();
@@ -248,16 +231,14 @@ private slots:
         QTRY_VERIFY(about.isNull());
     }
 
-    void escapeClosesAndFrees()
-    {
+    void escapeClosesAndFrees() {
         QPointer<TFMAbout> about = new TFMAbout(nullptr, 0, false);
         about->show();
         QTest::keyClick(about, Qt::Key_Escape);
         QTRY_VERIFY(about.isNull());
     }
 
-    void layout()
-    {
+    void layout() {
         TFMAbout about(nullptr, 0, false);
         QCOMPARE(about.objectName(), QStringLiteral("FMAbout"));
         QCOMPARE(about.size(), QSize(461, 270));
@@ -285,8 +266,7 @@ private slots:
     // The window made at start-up builds its controls only when it is first
     // shown or asked to; it then looks exactly like one built at once, and a
     // click on it still closes it.
-    void controlsBuiltWhenShown()
-    {
+    void controlsBuiltWhenShown() {
         TFMAbout now(nullptr, 0, false);
         QPointer<TFMAbout> later = new TFMAbout(nullptr, 0, false, TFMAbout::Controls::WhenShown);
         QVERIFY(!later->isBuilt());
@@ -305,8 +285,7 @@ private slots:
         delete later;
     }
 
-    void centredOverOwnerThroughModalSeam()
-    {
+    void centredOverOwnerThroughModalSeam() {
         QWidget owner;
         owner.setGeometry(100, 80, 942, 696);
         QPointer<TFMAbout> about = new TFMAbout(&owner, 0, false);
@@ -321,8 +300,7 @@ private slots:
 
     // What a person sees: white panel, grey border, the orange emblem,
     // lettering, the two version texts.
-    void rendered()
-    {
+    void rendered() {
         TFMAbout about(nullptr, 0, false);
         const QImage img = about.grab().toImage().convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(img.size(), QSize(461, 270));
@@ -338,8 +316,7 @@ private slots:
         QVERIFY2(dark > 50, "the product lettering is drawn");
     }
 
-    void pictures()
-    {
+    void pictures() {
         const QImage emblem = emblemPixmap(48).toImage();
         QCOMPARE(emblem.size(), QSize(48, 48));
         QCOMPARE(qAlpha(emblem.pixel(0, 0)), 0); // transparent around the disc
@@ -350,7 +327,8 @@ private slots:
         QVERIFY(hasPreparedProductLogo(logoNameOnTitle));
         QVERIFY(hasPreparedProductLogo(logoNameOnAbout));
         QVERIFY(!hasPreparedProductLogo(QColor(Qt::red).rgba()));
-        for (const QColor name : {QColor::fromRgba(logoNameOnTitle), QColor::fromRgba(logoNameOnAbout), QColor(Qt::red)})
+        for (const QColor name : {QColor::fromRgba(logoNameOnTitle),
+                                  QColor::fromRgba(logoNameOnAbout), QColor(Qt::red)})
             QCOMPARE(productLogoPixmap(name).toImage(), drawProductLogo(name).toImage());
         QVERIFY(productLogoPixmap(Qt::red).toImage() != productLogoPixmap(Qt::white).toImage());
         QCOMPARE(makerLogoPixmap().size(), QSize(150, 20));
@@ -364,7 +342,8 @@ private slots:
             QImage img = list.image(i).toImage().convertToFormat(QImage::Format_ARGB32);
             QCOMPARE(img.size(), QSize(16, 16));
             QCOMPARE(qAlpha(img.pixel(0, 0)), 0);
-            distinct.insert(QByteArray(reinterpret_cast<const char*>(img.constBits()), int(img.sizeInBytes())));
+            distinct.insert(
+                QByteArray(reinterpret_cast<const char*>(img.constBits()), int(img.sizeInBytes())));
         }
         QCOMPARE(distinct.size(), 9);
         // The close button turns red when hot.

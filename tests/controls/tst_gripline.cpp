@@ -6,8 +6,7 @@
 
 namespace {
 
-QImage render(const TVelGripLine& grip)
-{
+QImage render(const TVelGripLine& grip) {
     QImage image(grip.size(), QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter painter(&image);
@@ -16,8 +15,7 @@ QImage render(const TVelGripLine& grip)
 }
 
 // Anchors as "x,y x,y ..." for compact tables.
-QString anchors(const TVelGripLine& grip)
-{
+QString anchors(const TVelGripLine& grip) {
     QStringList out;
     for (const QPoint& p : grip.dotAnchors())
         out << QStringLiteral("%1,%2").arg(p.x()).arg(p.y());
@@ -39,33 +37,44 @@ private slots:
     void defaults();
 };
 
-void TestGripLine::anchors_data()
-{
+void TestGripLine::anchors_data() {
     QTest::addColumn<QSize>("size");
     QTest::addColumn<bool>("vertical");
     QTest::addColumn<bool>("small");
     QTest::addColumn<int>("placement"); // alignment for vertical, layout for horizontal
     QTest::addColumn<QString>("expected");
-    QTest::newRow("title bar 9x38") << QSize(9, 38) << true << false << int(TVelGripLine::taLeftJustify)
-                                    << "0,0 0,4 0,8 0,12 0,16 0,20 0,24 0,28 0,32";
-    QTest::newRow("status bar 13x17") << QSize(13, 17) << true << false << int(TVelGripLine::taLeftJustify)
-                                      << "0,0 0,4 0,8 0,12";
-    QTest::newRow("vertical right large") << QSize(13, 8) << true << false << int(TVelGripLine::taRightJustify) << "10,0 10,4";
-    QTest::newRow("vertical right small") << QSize(13, 6) << true << true << int(TVelGripLine::taRightJustify) << "11,0 11,3";
-    QTest::newRow("vertical centre") << QSize(13, 4) << true << false << int(TVelGripLine::taCenter) << "4,0";
-    QTest::newRow("centre on 3 wide raised to 0") << QSize(3, 4) << true << false << int(TVelGripLine::taCenter) << "0,0";
-    QTest::newRow("horizontal top") << QSize(12, 9) << false << false << int(TVelGripLine::tlTop) << "0,0 4,0 8,0";
-    QTest::newRow("horizontal bottom large") << QSize(8, 9) << false << false << int(TVelGripLine::tlBottom) << "0,6 4,6";
-    QTest::newRow("horizontal bottom small") << QSize(7, 9) << false << true << int(TVelGripLine::tlBottom) << "0,7 3,7";
-    QTest::newRow("horizontal centre") << QSize(4, 9) << false << false << int(TVelGripLine::tlCenter) << "0,2";
-    QTest::newRow("small dots pitch 3") << QSize(2, 9) << true << true << int(TVelGripLine::taLeftJustify) << "0,0 0,3 0,6";
-    QTest::newRow("too short for a large dot") << QSize(9, 3) << true << false << int(TVelGripLine::taLeftJustify) << "";
-    QTest::newRow("too short for a small dot") << QSize(2, 9) << false << true << int(TVelGripLine::tlTop) << "";
-    QTest::newRow("bottom on a flat control raised to 0") << QSize(8, 1) << false << false << int(TVelGripLine::tlBottom) << "0,0 4,0";
+    QTest::newRow("title bar 9x38")
+        << QSize(9, 38) << true << false << int(TVelGripLine::taLeftJustify)
+        << "0,0 0,4 0,8 0,12 0,16 0,20 0,24 0,28 0,32";
+    QTest::newRow("status bar 13x17")
+        << QSize(13, 17) << true << false << int(TVelGripLine::taLeftJustify) << "0,0 0,4 0,8 0,12";
+    QTest::newRow("vertical right large")
+        << QSize(13, 8) << true << false << int(TVelGripLine::taRightJustify) << "10,0 10,4";
+    QTest::newRow("vertical right small")
+        << QSize(13, 6) << true << true << int(TVelGripLine::taRightJustify) << "11,0 11,3";
+    QTest::newRow("vertical centre")
+        << QSize(13, 4) << true << false << int(TVelGripLine::taCenter) << "4,0";
+    QTest::newRow("centre on 3 wide raised to 0")
+        << QSize(3, 4) << true << false << int(TVelGripLine::taCenter) << "0,0";
+    QTest::newRow("horizontal top")
+        << QSize(12, 9) << false << false << int(TVelGripLine::tlTop) << "0,0 4,0 8,0";
+    QTest::newRow("horizontal bottom large")
+        << QSize(8, 9) << false << false << int(TVelGripLine::tlBottom) << "0,6 4,6";
+    QTest::newRow("horizontal bottom small")
+        << QSize(7, 9) << false << true << int(TVelGripLine::tlBottom) << "0,7 3,7";
+    QTest::newRow("horizontal centre")
+        << QSize(4, 9) << false << false << int(TVelGripLine::tlCenter) << "0,2";
+    QTest::newRow("small dots pitch 3")
+        << QSize(2, 9) << true << true << int(TVelGripLine::taLeftJustify) << "0,0 0,3 0,6";
+    QTest::newRow("too short for a large dot")
+        << QSize(9, 3) << true << false << int(TVelGripLine::taLeftJustify) << "";
+    QTest::newRow("too short for a small dot")
+        << QSize(2, 9) << false << true << int(TVelGripLine::tlTop) << "";
+    QTest::newRow("bottom on a flat control raised to 0")
+        << QSize(8, 1) << false << false << int(TVelGripLine::tlBottom) << "0,0 4,0";
 }
 
-void TestGripLine::anchors()
-{
+void TestGripLine::anchors() {
     QFETCH(QSize, size);
     QFETCH(bool, vertical);
     QFETCH(bool, small);
@@ -82,8 +91,7 @@ void TestGripLine::anchors()
     QCOMPARE(::anchors(grip), expected);
 }
 
-void TestGripLine::largeDotShape()
-{
+void TestGripLine::largeDotShape() {
     TVelGripLine grip;
     grip.resize(4, 3);
     grip.setColor3DDark(0x0000FF);
@@ -98,8 +106,7 @@ void TestGripLine::largeDotShape()
     QCOMPARE(image.pixel(3, 0), o);
 }
 
-void TestGripLine::smallDotShape()
-{
+void TestGripLine::smallDotShape() {
     TVelGripLine grip;
     grip.resize(3, 2);
     grip.setSmallDots(true);
@@ -112,8 +119,7 @@ void TestGripLine::smallDotShape()
     QCOMPARE(image.pixel(0, 1), QRgb(0));
 }
 
-void TestGripLine::titleBarGripRows()
-{
+void TestGripLine::titleBarGripRows() {
     TVelGripLine grip;
     grip.resize(9, 38);
     grip.setVertical(true);
@@ -127,8 +133,7 @@ void TestGripLine::titleBarGripRows()
             QCOMPARE(image.pixel(x, y), QRgb(0));
 }
 
-void TestGripLine::onlyDotsArePainted()
-{
+void TestGripLine::onlyDotsArePainted() {
     TVelGripLine grip;
     grip.resize(13, 17);
     grip.setVertical(true);
@@ -155,8 +160,7 @@ void TestGripLine::onlyDotsArePainted()
     QCOMPARE(shot.pixel(12, 12), toQColor(clWhite).rgb());
 }
 
-void TestGripLine::themeAndColours()
-{
+void TestGripLine::themeAndColours() {
     TVelGripLine grip;
     grip.setTheme(thVerticalAquaDark);
     QCOMPARE(grip.color3DDark(), 0x000000);
@@ -187,8 +191,7 @@ void TestGripLine::themeAndColours()
     QCOMPARE(grip.color3DLight(), 0xFFFFFF);
 }
 
-void TestGripLine::defaults()
-{
+void TestGripLine::defaults() {
     TVelGripLine grip;
     QCOMPARE(grip.size(), QSize(30, 30));
     QCOMPARE(grip.color3DDark(), clBlack);

@@ -12,11 +12,11 @@
 namespace {
 
 // Image i is a solid square of colour kImageColors[i].
-const QList<QColor> kImageColors = {Qt::red, Qt::green, Qt::blue, Qt::cyan, Qt::magenta, Qt::yellow,
+const QList<QColor> kImageColors = {Qt::red,     Qt::green,     Qt::blue,
+                                    Qt::cyan,    Qt::magenta,   Qt::yellow,
                                     Qt::darkRed, Qt::darkGreen, Qt::darkBlue};
 
-std::unique_ptr<ImageList> makeImages()
-{
+std::unique_ptr<ImageList> makeImages() {
     auto list = std::make_unique<ImageList>(QSize(16, 16));
     for (const QColor& c : kImageColors) {
         QPixmap pixmap(16, 16);
@@ -26,16 +26,15 @@ std::unique_ptr<ImageList> makeImages()
     return list;
 }
 
-QFont captionFont()
-{
+QFont captionFont() {
     QFont f(QStringLiteral("Tahoma"));
     f.setPixelSize(11);
     return f;
 }
 
 // A caption button as the main window's title bar has them.
-void makeCaptionButton(TVelLinkLabel& label, ImageList* images, int normal, int hot, int pressed, int disabled)
-{
+void makeCaptionButton(TVelLinkLabel& label, ImageList* images, int normal, int hot, int pressed,
+                       int disabled) {
     label.setFont(captionFont());
     label.setImageIndex(normal);
     label.setImageIndexHot(hot);
@@ -48,13 +47,11 @@ void makeCaptionButton(TVelLinkLabel& label, ImageList* images, int normal, int 
 }
 
 // The width the text takes when drawn, whole pixels rounded up.
-int textWidth(const QString& text)
-{
+int textWidth(const QString& text) {
     return QFontMetrics(captionFont()).boundingRect(QRect(), Qt::TextShowMnemonic, text).width();
 }
 
-QImage render(const TVelLinkLabel& label)
-{
+QImage render(const TVelLinkLabel& label) {
     QImage image(label.size(), QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter painter(&image);
@@ -62,27 +59,24 @@ QImage render(const TVelLinkLabel& label)
     return image;
 }
 
-void sendEnter(QWidget* w)
-{
+void sendEnter(QWidget* w) {
     QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
     QCoreApplication::sendEvent(w, &enter);
 }
 
-void sendLeave(QWidget* w)
-{
+void sendLeave(QWidget* w) {
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(w, &leave);
 }
 
-void sendButton(QWidget* w, QEvent::Type type, Qt::MouseButton button, QPoint at = QPoint(2, 2))
-{
-    const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::NoButton;
+void sendButton(QWidget* w, QEvent::Type type, Qt::MouseButton button, QPoint at = QPoint(2, 2)) {
+    const Qt::MouseButtons held =
+        type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::NoButton;
     QMouseEvent event(type, at, w->mapToGlobal(at), button, held, Qt::NoModifier);
     QCoreApplication::sendEvent(w, &event);
 }
 
-void click(QWidget* w, QPoint at = QPoint(2, 2))
-{
+void click(QWidget* w, QPoint at = QPoint(2, 2)) {
     sendButton(w, QEvent::MouseButtonPress, Qt::LeftButton, at);
     sendButton(w, QEvent::MouseButtonRelease, Qt::LeftButton, at);
 }
@@ -92,8 +86,7 @@ struct OpenerRecorder {
     QList<Qt::CursorShape> cursors;
     bool result = true;
     bool fail = false;
-    OpenerRecorder()
-    {
+    OpenerRecorder() {
         setUrlOpener([this](const QString& url) {
             urls << url;
             const QCursor* c = QGuiApplication::overrideCursor();
@@ -134,16 +127,14 @@ private slots:
     void parentSetsCaptionColour();
 };
 
-void TestLinkLabel::initTestCase()
-{
+void TestLinkLabel::initTestCase() {
     // The Windows faces the windows were laid out with are registered at start-up.
     initStyledControls();
     QCOMPARE(QFontInfo(captionFont()).family(), QStringLiteral("Tahoma"));
     QCOMPARE(QFontInfo(QFont(QStringLiteral("MS Sans Serif"))).family(), QStringLiteral("Tahoma"));
 }
 
-void TestLinkLabel::captionButtonSizesToImage()
-{
+void TestLinkLabel::captionButtonSizesToImage() {
     const auto images = makeImages();
     QWidget form;
     TVelLinkLabel close(&form);
@@ -151,8 +142,7 @@ void TestLinkLabel::captionButtonSizesToImage()
     QCOMPARE(close.size(), QSize(16, 16));
 }
 
-void TestLinkLabel::wordCaptionSizesBesideImage()
-{
+void TestLinkLabel::wordCaptionSizesBesideImage() {
     const auto images = makeImages();
     TVelLinkLabel label;
     makeCaptionButton(label, images.get(), 0, 1, 2, 1);
@@ -166,8 +156,7 @@ void TestLinkLabel::wordCaptionSizesBesideImage()
     QCOMPARE(label.width(), 16 + 10 + tw + 3);
 }
 
-void TestLinkLabel::sizeWithoutImage()
-{
+void TestLinkLabel::sizeWithoutImage() {
     TVelLinkLabel label;
     label.setFont(captionFont());
     label.setCaption(QString());
@@ -185,8 +174,7 @@ void TestLinkLabel::sizeWithoutImage()
     QCOMPARE(label.width(), textWidth(QStringLiteral("Info")));
 }
 
-void TestLinkLabel::rightAlignedKeepsRightEdge()
-{
+void TestLinkLabel::rightAlignedKeepsRightEdge() {
     TVelLinkLabel label;
     label.setFont(captionFont());
     label.setAlignment(TVelLinkLabel::taRightJustify);
@@ -197,8 +185,7 @@ void TestLinkLabel::rightAlignedKeepsRightEdge()
     QCOMPARE(label.geometry().right(), right);
 }
 
-void TestLinkLabel::stateImages_data()
-{
+void TestLinkLabel::stateImages_data() {
     QTest::addColumn<bool>("hot");
     QTest::addColumn<bool>("pressed");
     QTest::addColumn<bool>("enabled");
@@ -213,8 +200,7 @@ void TestLinkLabel::stateImages_data()
     QTest::newRow("hot index beyond the list") << true << false << true << 40 << 0;
 }
 
-void TestLinkLabel::stateImages()
-{
+void TestLinkLabel::stateImages() {
     QFETCH(bool, hot);
     QFETCH(bool, pressed);
     QFETCH(bool, enabled);
@@ -239,8 +225,7 @@ void TestLinkLabel::stateImages()
     }
 }
 
-void TestLinkLabel::paintedImageAndPlacement()
-{
+void TestLinkLabel::paintedImageAndPlacement() {
     const auto images = makeImages();
     TVelLinkLabel label;
     label.setFont(captionFont());
@@ -276,8 +261,7 @@ void TestLinkLabel::paintedImageAndPlacement()
     QCOMPARE(QColor(image.pixel(8, 15)), QColor(Qt::white));
 }
 
-void TestLinkLabel::hotColourAndUnderline()
-{
+void TestLinkLabel::hotColourAndUnderline() {
     QWidget form;
     TVelLinkLabel label(&form);
     label.setFont(captionFont());
@@ -316,8 +300,7 @@ void TestLinkLabel::hotColourAndUnderline()
     QVERIFY(!label.font().underline());
 }
 
-void TestLinkLabel::alreadyUnderlinedStaysUnderlined()
-{
+void TestLinkLabel::alreadyUnderlinedStaysUnderlined() {
     TVelLinkLabel label;
     QFont f = captionFont();
     f.setUnderline(true);
@@ -327,8 +310,7 @@ void TestLinkLabel::alreadyUnderlinedStaysUnderlined()
     QVERIFY(label.font().underline());
 }
 
-void TestLinkLabel::disabledIgnoresHover()
-{
+void TestLinkLabel::disabledIgnoresHover() {
     TVelLinkLabel label;
     label.setFontColor(0x112233);
     label.setEnabled(false);
@@ -340,8 +322,7 @@ void TestLinkLabel::disabledIgnoresHover()
     QVERIFY(entered); // the event still reaches the owner
 }
 
-void TestLinkLabel::clickWithoutVisitLink()
-{
+void TestLinkLabel::clickWithoutVisitLink() {
     OpenerRecorder opener;
     TVelLinkLabel label;
     label.setURL(QStringLiteral("https://example.org"));
@@ -354,15 +335,15 @@ void TestLinkLabel::clickWithoutVisitLink()
     QVERIFY(!QGuiApplication::overrideCursor());
 }
 
-void TestLinkLabel::clickOpensLinkUnderHourglass()
-{
+void TestLinkLabel::clickOpensLinkUnderHourglass() {
     OpenerRecorder opener;
     TVelLinkLabel label;
     label.setURL(QStringLiteral("https://example.org"));
     label.setVisitLink(true);
     QStringList order;
     connect(&label, &TVelLinkLabel::clicked, &label, [&] { order << QStringLiteral("click"); });
-    connect(&label, &TVelLinkLabel::mouseUp, &label, [&] { order << QStringLiteral("up:") + opener.urls.join(','); });
+    connect(&label, &TVelLinkLabel::mouseUp, &label,
+            [&] { order << QStringLiteral("up:") + opener.urls.join(','); });
     click(&label);
     QCOMPARE(opener.urls, QStringList{"https://example.org"});
     QCOMPARE(opener.cursors, QList<Qt::CursorShape>{Qt::WaitCursor});
@@ -370,8 +351,7 @@ void TestLinkLabel::clickOpensLinkUnderHourglass()
     QVERIFY(!QGuiApplication::overrideCursor());
 }
 
-void TestLinkLabel::failingOpenerIsIgnored()
-{
+void TestLinkLabel::failingOpenerIsIgnored() {
     OpenerRecorder opener;
     opener.fail = true;
     QVERIFY(!ShellOpenURL(nullptr, QStringLiteral("x")));
@@ -390,8 +370,7 @@ void TestLinkLabel::failingOpenerIsIgnored()
     QVERIFY(!QGuiApplication::overrideCursor());
 }
 
-void TestLinkLabel::releaseOutsideIsNoClick()
-{
+void TestLinkLabel::releaseOutsideIsNoClick() {
     TVelLinkLabel label;
     label.setCaption(QStringLiteral("Link"));
     int clicks = 0;
@@ -406,8 +385,7 @@ void TestLinkLabel::releaseOutsideIsNoClick()
     QVERIFY(label.selected()); // any button selects
 }
 
-void TestLinkLabel::urlRules()
-{
+void TestLinkLabel::urlRules() {
     TVelLinkLabel label;
     label.setVisitLink(true);
     label.setURL(QStringLiteral("https://example.org"));
@@ -421,8 +399,7 @@ void TestLinkLabel::urlRules()
     QVERIFY(!label.visitLink());
 }
 
-void TestLinkLabel::captionFollowsUrl()
-{
+void TestLinkLabel::captionFollowsUrl() {
     TVelLinkLabel label;
     label.setURL(QStringLiteral("a.org"));
     label.setCaption(QStringLiteral("a.org"));
@@ -433,8 +410,7 @@ void TestLinkLabel::captionFollowsUrl()
     QCOMPARE(label.url(), QStringLiteral("c.org"));
 }
 
-void TestLinkLabel::selectionAcrossWindow()
-{
+void TestLinkLabel::selectionAcrossWindow() {
     QWidget form;
     auto* holder = new QWidget(&form);
     auto* first = new TVelLinkLabel(&form);
@@ -476,8 +452,7 @@ void TestLinkLabel::selectionAcrossWindow()
     QVERIFY(second->selected());
 }
 
-void TestLinkLabel::imageListDestroyed()
-{
+void TestLinkLabel::imageListDestroyed() {
     auto images = makeImages();
     TVelLinkLabel label;
     makeCaptionButton(label, images.get(), 0, 1, 2, 1);
@@ -487,11 +462,10 @@ void TestLinkLabel::imageListDestroyed()
     QVERIFY(!label.hasImage());
     QCOMPARE(label.imageIndex(), 0);
     QVERIFY(label.height() < 16); // re-sized to the blank caption alone
-    render(label);                 // and paints without the list
+    render(label);                // and paints without the list
 }
 
-void TestLinkLabel::actionLink()
-{
+void TestLinkLabel::actionLink() {
     TVelLinkLabel label;
     QAction action(QStringLiteral("&Info"));
     action.setCheckable(true);
@@ -520,8 +494,7 @@ void TestLinkLabel::actionLink()
     QCOMPARE(label.caption(), QStringLiteral("Plain"));
 }
 
-void TestLinkLabel::parentSetsCaptionColour()
-{
+void TestLinkLabel::parentSetsCaptionColour() {
     TVelLinkLabel label;
     QCOMPARE(label.fontColor(), clWindowText);
     QWidget form;

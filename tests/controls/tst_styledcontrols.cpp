@@ -9,26 +9,26 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QStyleOption>
-#include <QTabWidget>
 #include <QPainter>
-#include <QToolBar>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QStyleOption>
+#include <QTabWidget>
+#include <QToolBar>
 #include <QtTest>
 
 namespace {
 
-int threadCount()
-{
-    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+int threadCount() {
+    return QDir(QStringLiteral("/proc/self/task"))
+        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+        .size();
 }
 
 // Tab pages as a window shows them, drawn with the given style: tall and
 // wide, tabs on top and at the bottom, in the skin's colours, and too small
 // to stretch.
-QList<QImage> tabPages(QStyle* style)
-{
+QList<QImage> tabPages(QStyle* style) {
     QList<QImage> images;
     QPalette skin;
     skin.setColor(QPalette::Window, QColor(0xd4, 0xd0, 0xc8));
@@ -60,8 +60,7 @@ QList<QImage> tabPages(QStyle* style)
 
 // A tab page frame drawn at twice the pixel density, where the style draws
 // it the ordinary way.
-QImage denseTabPage(QStyle* style)
-{
+QImage denseTabPage(QStyle* style) {
     QTabWidget tabs;
     QImage dense(QSize(301, 707) * 2, QImage::Format_ARGB32_Premultiplied);
     dense.setDevicePixelRatio(2);
@@ -87,8 +86,7 @@ private slots:
 
     // First, while nothing has drawn yet: Qt's raster engine starts helper
     // threads for the first fill of 96 spans or more.
-    void tabPagesLookTheSameAndDrawOnThePaintingThread()
-    {
+    void tabPagesLookTheSameAndDrawOnThePaintingThread() {
         std::unique_ptr<QStyle> plain(QStyleFactory::create(m_styleName));
         QVERIFY(plain);
         initStyledControls();
@@ -103,8 +101,7 @@ private slots:
         QCOMPARE(denseTabPage(QApplication::style()), denseTabPage(plain.get()));
     }
 
-    void styleKeepsItsLookAndDefersOverflowIcons()
-    {
+    void styleKeepsItsLookAndDefersOverflowIcons() {
         std::unique_ptr<QStyle> plain(QStyleFactory::create(m_styleName));
         QVERIFY(plain);
         initStyledControls();
@@ -127,8 +124,7 @@ private slots:
 
     // The maker runs once, on first use, whichever copy is used first; an
     // icon handed to an action and a tool bar that is sized is not made yet.
-    void deferredIconIsMadeOnceOnFirstUse()
-    {
+    void deferredIconIsMadeOnceOnFirstUse() {
         int made = 0;
         QPixmap red(16, 16);
         red.fill(Qt::red);
@@ -164,8 +160,7 @@ private slots:
 
     // A deferred image of an image list is made when first asked for or
     // drawn, once, and fitted to the list's size like any other.
-    void imageListMakesDeferredImagesOnFirstUse()
-    {
+    void imageListMakesDeferredImagesOnFirstUse() {
         ImageList list(QSize(16, 16));
         int made = 0;
         QPixmap big(32, 32);
@@ -176,7 +171,8 @@ private slots:
         QCOMPARE(list.addDeferred([&] {
             ++made;
             return big;
-        }), 1);
+        }),
+                 1);
         QCOMPARE(list.count(), 2);
         QCOMPARE(made, 0);
 

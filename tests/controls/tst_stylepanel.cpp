@@ -12,8 +12,7 @@ namespace {
 
 constexpr QRgb kUnpainted = 0xFFFF00FF;
 
-QImage render(const TVelStylePanel& panel)
-{
+QImage render(const TVelStylePanel& panel) {
     QImage image(panel.size(), QImage::Format_RGB32);
     image.fill(kUnpainted);
     QPainter painter(&image);
@@ -22,15 +21,13 @@ QImage render(const TVelStylePanel& panel)
 }
 
 // 0x00BBGGRR as the pixel it paints.
-QRgb px(TColor c)
-{
+QRgb px(TColor c) {
     return toQColor(c).rgb();
 }
 
 struct Recorder {
     QStringList log;
-    Recorder()
-    {
+    Recorder() {
         TVelStylePanel::setSystemCommandHandler(
             [this](QWidget*, int command) { log << QString::number(command, 16).toUpper(); });
     }
@@ -73,8 +70,7 @@ private slots:
     void enterAndLeaveIncludeChildren();
 };
 
-void TestStylePanel::ramp_data()
-{
+void TestStylePanel::ramp_data() {
     QTest::addColumn<TColor>("from");
     QTest::addColumn<TColor>("to");
     QTest::addColumn<int>("extent");
@@ -84,18 +80,24 @@ void TestStylePanel::ramp_data()
     QTest::addColumn<int>("offset");
     QTest::addColumn<int>("length");
     // 0x44 -> 0x22 over 65 pixels: 34 bands, s = 0.956.
-    QTest::newRow("title first band") << TColor(0x444444) << TColor(0x222222) << 65 << 34 << 0 << TColor(0x444444) << 0 << 2;
-    QTest::newRow("title band 30") << TColor(0x444444) << TColor(0x222222) << 65 << 34 << 30 << TColor(0x262626) << 29 << 2;
-    QTest::newRow("last band stops short") << TColor(0x444444) << TColor(0x222222) << 65 << 34 << 33 << TColor(0x232323) << 32 << 2;
-    QTest::newRow("identical colours") << TColor(0x777777) << TColor(0x777777) << 21 << 1 << 0 << TColor(0x777777) << 0 << 11;
+    QTest::newRow("title first band")
+        << TColor(0x444444) << TColor(0x222222) << 65 << 34 << 0 << TColor(0x444444) << 0 << 2;
+    QTest::newRow("title band 30")
+        << TColor(0x444444) << TColor(0x222222) << 65 << 34 << 30 << TColor(0x262626) << 29 << 2;
+    QTest::newRow("last band stops short")
+        << TColor(0x444444) << TColor(0x222222) << 65 << 34 << 33 << TColor(0x232323) << 32 << 2;
+    QTest::newRow("identical colours")
+        << TColor(0x777777) << TColor(0x777777) << 21 << 1 << 0 << TColor(0x777777) << 0 << 11;
     // Components move at their own pace, each rounded half to even.
-    QTest::newRow("mixed components") << TColor(0x000000) << TColor(0x040201) << 16 << 4 << 2 << TColor(0x020100) << 4 << 3;
-    QTest::newRow("mixed components odd") << TColor(0x000000) << TColor(0x040201) << 16 << 4 << 3 << TColor(0x030201) << 6 << 3;
-    QTest::newRow("falling red only") << TColor(0x0000FF) << TColor(0x0000FD) << 8 << 2 << 1 << TColor(0x0000FE) << 2 << 3;
+    QTest::newRow("mixed components")
+        << TColor(0x000000) << TColor(0x040201) << 16 << 4 << 2 << TColor(0x020100) << 4 << 3;
+    QTest::newRow("mixed components odd")
+        << TColor(0x000000) << TColor(0x040201) << 16 << 4 << 3 << TColor(0x030201) << 6 << 3;
+    QTest::newRow("falling red only")
+        << TColor(0x0000FF) << TColor(0x0000FD) << 8 << 2 << 1 << TColor(0x0000FE) << 2 << 3;
 }
 
-void TestStylePanel::ramp()
-{
+void TestStylePanel::ramp() {
     QFETCH(TColor, from);
     QFETCH(TColor, to);
     QFETCH(int, extent);
@@ -111,8 +113,7 @@ void TestStylePanel::ramp()
     QCOMPARE(ramp[band].length, length);
 }
 
-void TestStylePanel::titleBarPixels_data()
-{
+void TestStylePanel::titleBarPixels_data() {
     QTest::addColumn<int>("x");
     QTest::addColumn<int>("y");
     QTest::addColumn<TColor>("color");
@@ -129,8 +130,7 @@ void TestStylePanel::titleBarPixels_data()
     QTest::newRow("highlight stops before last column") << 940 << 1 << TColor(0x999999);
 }
 
-void TestStylePanel::titleBarPixels()
-{
+void TestStylePanel::titleBarPixels() {
     QFETCH(int, x);
     QFETCH(int, y);
     QFETCH(TColor, color);
@@ -143,8 +143,7 @@ void TestStylePanel::titleBarPixels()
     QCOMPARE(render(panel).pixel(x, y), px(color));
 }
 
-void TestStylePanel::statusBarPixels_data()
-{
+void TestStylePanel::statusBarPixels_data() {
     QTest::addColumn<int>("x");
     QTest::addColumn<int>("y");
     QTest::addColumn<TColor>("color");
@@ -159,8 +158,7 @@ void TestStylePanel::statusBarPixels_data()
     QTest::newRow("left line over highlight") << 0 << 0 << clBlack;
 }
 
-void TestStylePanel::statusBarPixels()
-{
+void TestStylePanel::statusBarPixels() {
     QFETCH(int, x);
     QFETCH(int, y);
     QFETCH(TColor, color);
@@ -173,8 +171,7 @@ void TestStylePanel::statusBarPixels()
     QCOMPARE(render(panel).pixel(x, y), px(color));
 }
 
-void TestStylePanel::bottomGapFill()
-{
+void TestStylePanel::bottomGapFill() {
     // Five rows, one band per half of 3 rows each: the second half ends one
     // row short, and that row takes the last band's colour.
     TVelStylePanel panel;
@@ -197,8 +194,7 @@ void TestStylePanel::bottomGapFill()
     QCOMPARE(image.pixel(9, 4), kUnpainted);
 }
 
-void TestStylePanel::identicalColoursPaintOneBand()
-{
+void TestStylePanel::identicalColoursPaintOneBand() {
     // One band per half covering rnd(S / 2) + 1 pixels: 21 rows -> 11 rows.
     TVelStylePanel panel;
     panel.resize(6, 21);
@@ -216,8 +212,7 @@ void TestStylePanel::identicalColoursPaintOneBand()
     QCOMPARE(image.pixel(2, 20), px(0x202020));
 }
 
-void TestStylePanel::horizontalGradient_data()
-{
+void TestStylePanel::horizontalGradient_data() {
     // Defaults: 0x666666 -> 0xBBBBBB | 0xBBBBBB -> 0x666666, highlight ramp
     // 0x999999 -> 0xEEEEEE -> 0x999999, on a 20 x 10 panel.
     QTest::addColumn<int>("x");
@@ -233,8 +228,7 @@ void TestStylePanel::horizontalGradient_data()
     QTest::newRow("last column") << 19 << 9 << TColor(0x6B6B6B);
 }
 
-void TestStylePanel::horizontalGradient()
-{
+void TestStylePanel::horizontalGradient() {
     QFETCH(int, x);
     QFETCH(int, y);
     QFETCH(TColor, color);
@@ -243,8 +237,7 @@ void TestStylePanel::horizontalGradient()
     QCOMPARE(render(panel).pixel(x, y), px(color));
 }
 
-void TestStylePanel::plainFillAndBorders()
-{
+void TestStylePanel::plainFillAndBorders() {
     TVelStylePanel panel;
     panel.resize(8, 6);
     panel.setGradient(false);
@@ -268,8 +261,7 @@ void TestStylePanel::plainFillAndBorders()
     QCOMPARE(image.pixel(7, 5), px(0x00FF00));
 }
 
-void TestStylePanel::systemColourBytesAreTakenRaw()
-{
+void TestStylePanel::systemColourBytesAreTakenRaw() {
     // The ramp reads the low bytes as they stand: button face (0xFF00000F)
     // is red 0x0F, not the grey it stands for.
     TVelStylePanel panel;
@@ -284,8 +276,7 @@ void TestStylePanel::systemColourBytesAreTakenRaw()
     QCOMPARE(image.pixel(1, 0), px(clBtnFace));
 }
 
-void TestStylePanel::paintEventMatchesBackground()
-{
+void TestStylePanel::paintEventMatchesBackground() {
     QWidget form;
     form.resize(200, 100);
     auto* panel = new TVelStylePanel(&form);
@@ -297,8 +288,7 @@ void TestStylePanel::paintEventMatchesBackground()
     QCOMPARE(grabbed.pixel(100, 64), px(0x010101));
 }
 
-void TestStylePanel::colourSetterDropsTheme()
-{
+void TestStylePanel::colourSetterDropsTheme() {
     TVelStylePanel panel;
     panel.setTheme(thVerticalDark);
     QCOMPARE(panel.theme(), thVerticalDark);
@@ -320,8 +310,7 @@ void TestStylePanel::colourSetterDropsTheme()
     QCOMPARE(panel.gradientColor4(), 0x111111);
 }
 
-void TestStylePanel::equalValueKeepsTheme()
-{
+void TestStylePanel::equalValueKeepsTheme() {
     TVelStylePanel panel;
     panel.setTheme(thVerticalDark);
     panel.setGradientColor1(4473924);
@@ -331,8 +320,7 @@ void TestStylePanel::equalValueKeepsTheme()
     QCOMPARE(panel.theme(), thVerticalDark);
 }
 
-void TestStylePanel::lineSwitchesKeepTheme()
-{
+void TestStylePanel::lineSwitchesKeepTheme() {
     TVelStylePanel panel;
     panel.setTheme(thXPDark);
     panel.setLineTop(true);
@@ -341,8 +329,7 @@ void TestStylePanel::lineSwitchesKeepTheme()
     QCOMPARE(panel.theme(), thXPDark);
 }
 
-void TestStylePanel::customThemeKeepsColours()
-{
+void TestStylePanel::customThemeKeepsColours() {
     TVelStylePanel panel;
     panel.setTheme(thVerticalGreen);
     panel.setTheme(thCustom);
@@ -356,8 +343,7 @@ void TestStylePanel::customThemeKeepsColours()
     QCOMPARE(panel.gradientColor2(), 0x33BB66);
 }
 
-void TestStylePanel::zones_data()
-{
+void TestStylePanel::zones_data() {
     QTest::addColumn<int>("fx");
     QTest::addColumn<int>("fy");
     QTest::addColumn<int>("command");
@@ -378,8 +364,7 @@ void TestStylePanel::zones_data()
     QTest::newRow("bottom-right corner") << 941 << 695 << 0xF008 << int(Qt::SizeFDiagCursor);
 }
 
-void TestStylePanel::zones()
-{
+void TestStylePanel::zones() {
     QFETCH(int, fx);
     QFETCH(int, fy);
     QFETCH(int, command);
@@ -393,8 +378,7 @@ void TestStylePanel::zones()
     QCOMPARE(framezones::pressMoves(zone, true), command == 0);
 }
 
-void TestStylePanel::edgesPerCommand()
-{
+void TestStylePanel::edgesPerCommand() {
     using namespace framezones;
     QCOMPARE(edgesFor(0xF001), Qt::Edges(Qt::LeftEdge));
     QCOMPARE(edgesFor(0xF002), Qt::Edges(Qt::RightEdge));
@@ -408,25 +392,31 @@ void TestStylePanel::edgesPerCommand()
     QCOMPARE(scDragMove, scMove + 2);
 }
 
-void TestStylePanel::pressSendsCommands_data()
-{
+void TestStylePanel::pressSendsCommands_data() {
     QTest::addColumn<bool>("resize");
     QTest::addColumn<bool>("move");
     QTest::addColumn<int>("button");
     QTest::addColumn<QPoint>("at"); // in the title panel, which sits at the form's top-left
     QTest::addColumn<QStringList>("commands");
-    QTest::newRow("top-left resizes") << true << true << int(Qt::LeftButton) << QPoint(2, 2) << QStringList{"F004"};
-    QTest::newRow("right button resizes too") << true << true << int(Qt::RightButton) << QPoint(2, 2) << QStringList{"F004"};
-    QTest::newRow("inner moves") << true << true << int(Qt::LeftButton) << QPoint(150, 30) << QStringList{"F012"};
-    QTest::newRow("middle button moves") << true << true << int(Qt::MiddleButton) << QPoint(150, 30) << QStringList{"F012"};
-    QTest::newRow("edge moves without resize") << false << true << int(Qt::LeftButton) << QPoint(2, 2) << QStringList{"F012"};
-    QTest::newRow("resize only, inner does nothing") << true << false << int(Qt::LeftButton) << QPoint(150, 30) << QStringList{};
-    QTest::newRow("right edge") << true << true << int(Qt::LeftButton) << QPoint(297, 30) << QStringList{"F002"};
-    QTest::newRow("neither") << false << false << int(Qt::LeftButton) << QPoint(2, 2) << QStringList{};
+    QTest::newRow("top-left resizes")
+        << true << true << int(Qt::LeftButton) << QPoint(2, 2) << QStringList{"F004"};
+    QTest::newRow("right button resizes too")
+        << true << true << int(Qt::RightButton) << QPoint(2, 2) << QStringList{"F004"};
+    QTest::newRow("inner moves") << true << true << int(Qt::LeftButton) << QPoint(150, 30)
+                                 << QStringList{"F012"};
+    QTest::newRow("middle button moves")
+        << true << true << int(Qt::MiddleButton) << QPoint(150, 30) << QStringList{"F012"};
+    QTest::newRow("edge moves without resize")
+        << false << true << int(Qt::LeftButton) << QPoint(2, 2) << QStringList{"F012"};
+    QTest::newRow("resize only, inner does nothing")
+        << true << false << int(Qt::LeftButton) << QPoint(150, 30) << QStringList{};
+    QTest::newRow("right edge") << true << true << int(Qt::LeftButton) << QPoint(297, 30)
+                                << QStringList{"F002"};
+    QTest::newRow("neither") << false << false << int(Qt::LeftButton) << QPoint(2, 2)
+                             << QStringList{};
 }
 
-void TestStylePanel::pressSendsCommands()
-{
+void TestStylePanel::pressSendsCommands() {
     QFETCH(bool, resize);
     QFETCH(bool, move);
     QFETCH(int, button);
@@ -443,8 +433,7 @@ void TestStylePanel::pressSendsCommands()
     QCOMPARE(recorder.log, commands);
 }
 
-void TestStylePanel::mouseDownRaisedFirst()
-{
+void TestStylePanel::mouseDownRaisedFirst() {
     // The status bar at the bottom: its bottom-right corner is the form's.
     Recorder recorder;
     QWidget form;
@@ -453,13 +442,14 @@ void TestStylePanel::mouseDownRaisedFirst()
     panel->setGeometry(0, 179, 300, 21);
     panel->setFormResize(true);
     connect(panel, &TVelStylePanel::mouseDown, panel,
-            [&](Qt::MouseButton, Qt::KeyboardModifiers, QPoint pos) { recorder.log << QStringLiteral("down %1,%2").arg(pos.x()).arg(pos.y()); });
+            [&](Qt::MouseButton, Qt::KeyboardModifiers, QPoint pos) {
+                recorder.log << QStringLiteral("down %1,%2").arg(pos.x()).arg(pos.y());
+            });
     QTest::mousePress(panel, Qt::LeftButton, {}, QPoint(298, 20));
     QCOMPARE(recorder.log, (QStringList{"down 298,20", "F008"}));
 }
 
-void TestStylePanel::noFormNoWindowHandling()
-{
+void TestStylePanel::noFormNoWindowHandling() {
     Recorder recorder;
     QWidget form;
     form.resize(300, 200);
@@ -482,15 +472,15 @@ void TestStylePanel::noFormNoWindowHandling()
     QVERIFY(recorder.log.isEmpty());
 }
 
-void TestStylePanel::cursorFollowsZone()
-{
+void TestStylePanel::cursorFollowsZone() {
     QWidget form;
     form.resize(300, 200);
     auto* panel = new TVelStylePanel(&form);
     panel->setGeometry(0, 0, 300, 65);
     panel->setFormResize(true);
     auto moveTo = [&](QPoint at) {
-        QMouseEvent move(QEvent::MouseMove, at, panel->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, at, panel->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
         QCoreApplication::sendEvent(panel, &move);
     };
     moveTo(QPoint(1, 1));
@@ -506,8 +496,7 @@ void TestStylePanel::cursorFollowsZone()
     QVERIFY(!panel->testAttribute(Qt::WA_SetCursor));
 }
 
-void TestStylePanel::doubleClickTogglesMaximised()
-{
+void TestStylePanel::doubleClickTogglesMaximised() {
     Recorder recorder; // the press of the double click must not reach the window manager
     QWidget form;
     form.resize(300, 200);
@@ -531,8 +520,7 @@ void TestStylePanel::doubleClickTogglesMaximised()
     QVERIFY(!(form.windowState() & Qt::WindowMaximized));
 }
 
-void TestStylePanel::enterAndLeaveIncludeChildren()
-{
+void TestStylePanel::enterAndLeaveIncludeChildren() {
     TVelStylePanel panel;
     auto* label = new QLabel(QStringLiteral("DB"), &panel);
     QStringList log;

@@ -19,8 +19,7 @@ private slots:
     void themeNamesRoundTrip();
 };
 
-void TestThemes::roundHalfEven_data()
-{
+void TestThemes::roundHalfEven_data() {
     QTest::addColumn<double>("value");
     QTest::addColumn<int>("expected");
     QTest::newRow("2.5 down to even") << 2.5 << 2;
@@ -36,15 +35,13 @@ void TestThemes::roundHalfEven_data()
     QTest::newRow("whole") << 7.0 << 7;
 }
 
-void TestThemes::roundHalfEven()
-{
+void TestThemes::roundHalfEven() {
     QFETCH(double, value);
     QFETCH(int, expected);
     QCOMPARE(::roundHalfEven(value), expected);
 }
 
-void TestThemes::systemColorsResolve_data()
-{
+void TestThemes::systemColorsResolve_data() {
     QTest::addColumn<TColor>("value");
     QTest::addColumn<TColor>("expected");
     QTest::newRow("explicit stays") << TColor(0x123456) << TColor(0x123456);
@@ -54,16 +51,14 @@ void TestThemes::systemColorsResolve_data()
     QTest::newRow("unknown number draws black") << systemColor(200) << clBlack;
 }
 
-void TestThemes::systemColorsResolve()
-{
+void TestThemes::systemColorsResolve() {
     QFETCH(TColor, value);
     QFETCH(TColor, expected);
     QCOMPARE(colorToRGB(value), expected);
     QCOMPARE(fromQColor(toQColor(value)), expected);
 }
 
-void TestThemes::customEntryIsEmpty()
-{
+void TestThemes::customEntryIsEmpty() {
     QCOMPARE(clBtnFace, -16777201);
     QCOMPARE(clInactiveCaption, -16777213);
     const TVelTheme& custom = ThemeTable[thCustom];
@@ -75,17 +70,16 @@ void TestThemes::customEntryIsEmpty()
     QVERIFY(!custom.GradientVertical);
 }
 
-void TestThemes::onlyHorizontalThemesAreNotVertical()
-{
+void TestThemes::onlyHorizontalThemesAreNotVertical() {
     for (int i = 1; i < kThemeCount; ++i) {
         const auto t = static_cast<TVelThemeTypes>(i);
-        const bool horizontal = t == thHorizontalDark || t == thHorizontalMedium || t == thHorizontalLight;
+        const bool horizontal =
+            t == thHorizontalDark || t == thHorizontalMedium || t == thHorizontalLight;
         QCOMPARE(ThemeTable[t].GradientVertical, !horizontal);
     }
 }
 
-void TestThemes::xpThemesAreIdentical()
-{
+void TestThemes::xpThemesAreIdentical() {
     const TVelTheme& a = ThemeTable[thXPDark];
     const TVelTheme& b = ThemeTable[thXPLight];
     QCOMPARE(a.LineColor, b.LineColor);
@@ -104,8 +98,7 @@ void TestThemes::xpThemesAreIdentical()
     QCOMPARE(a.GradientVertical, b.GradientVertical);
 }
 
-void TestThemes::constantFontFields()
-{
+void TestThemes::constantFontFields() {
     for (int i = 1; i < kThemeCount; ++i) {
         const TVelTheme& t = ThemeTable[static_cast<TVelThemeTypes>(i)];
         QCOMPARE(t.FontStyle1, TFontStyles(fsBold));
@@ -120,8 +113,7 @@ void TestThemes::constantFontFields()
     }
 }
 
-void TestThemes::valuesTheMainWindowStores()
-{
+void TestThemes::valuesTheMainWindowStores() {
     const TVelTheme& dark = ThemeTable[thVerticalDark];
     QCOMPARE(dark.GradientColor1, 4473924);
     QCOMPARE(dark.GradientColor2, 2236962);
@@ -138,8 +130,7 @@ void TestThemes::valuesTheMainWindowStores()
     QCOMPARE(blueOf(ThemeTable[thVerticalBlue].GradientColor2), 0xCC);
 }
 
-void TestThemes::themeNamesRoundTrip()
-{
+void TestThemes::themeNamesRoundTrip() {
     for (int i = 0; i < kThemeCount; ++i) {
         const auto t = static_cast<TVelThemeTypes>(i);
         TVelThemeTypes back = thCustom;

@@ -9,8 +9,7 @@ private slots:
     void carriesProjectVersion();
 };
 
-void TestVersionBlock::carriesProjectVersion()
-{
+void TestVersionBlock::carriesProjectVersion() {
     TVelVersionLabel label;
     QCOMPARE(label.text(), QStringLiteral("Dateiversion: " EXPECTED_FILE_VERSION ".0"));
     label.setFileVersionPart(fvAllNoBuild);

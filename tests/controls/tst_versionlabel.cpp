@@ -10,15 +10,13 @@ namespace {
 
 std::string g_block; // the registered block must outlive its use
 
-void useBlock(std::string block)
-{
+void useBlock(std::string block) {
     g_block = std::move(block);
     versioninfo::registerExecutableBlock(g_block.data(), g_block.size());
 }
 
-std::string block(const std::string& fileVersion, const std::string& flags = "0x00", bool translation = true,
-                  bool fixed = true)
-{
+std::string block(const std::string& fileVersion, const std::string& flags = "0x00",
+                  bool translation = true, bool fixed = true) {
     std::string b = "TWVERSIONINFO\t1\n";
     if (fixed)
         b += "FIXED\t4.0.0.25\t4.0.0.25\t0x3F\t" + flags + "\n";
@@ -53,25 +51,32 @@ private slots:
     void queryLayer();
 };
 
-void TestVersionLabel::versionParts_data()
-{
+void TestVersionLabel::versionParts_data() {
     QTest::addColumn<QString>("fileVersion");
     QTest::addColumn<int>("part");
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("all") << "4.0.0.25" << int(fvAll) << "Dateiversion:" << "Dateiversion: 4.0.0.25";
-    QTest::newRow("without build") << "4.0.0.25" << int(fvAllNoBuild) << "Version:" << "Version: 4.0.0";
-    QTest::newRow("build") << "4.0.0.25" << int(fvBuild) << "Built:" << "Built: 25";
-    QTest::newRow("major") << "4.1.2.25" << int(fvMajor) << "V" << "V 4";
-    QTest::newRow("minor") << "4.1.2.25" << int(fvMinor) << "V" << "V 1";
-    QTest::newRow("release") << "4.1.2.25" << int(fvRelease) << "V" << "V 2";
-    QTest::newRow("missing build") << "4.0" << int(fvBuild) << "Built:" << "Built: ";
-    QTest::newRow("empty version") << "" << int(fvAllNoBuild) << "Version:" << "Version: ..";
-    QTest::newRow("parts stay text") << "04. 1.0.7" << int(fvAllNoBuild) << "V" << "V 04. 1.0";
+    QTest::newRow("all") << "4.0.0.25" << int(fvAll) << "Dateiversion:"
+                         << "Dateiversion: 4.0.0.25";
+    QTest::newRow("without build") << "4.0.0.25" << int(fvAllNoBuild) << "Version:"
+                                   << "Version: 4.0.0";
+    QTest::newRow("build") << "4.0.0.25" << int(fvBuild) << "Built:"
+                           << "Built: 25";
+    QTest::newRow("major") << "4.1.2.25" << int(fvMajor) << "V"
+                           << "V 4";
+    QTest::newRow("minor") << "4.1.2.25" << int(fvMinor) << "V"
+                           << "V 1";
+    QTest::newRow("release") << "4.1.2.25" << int(fvRelease) << "V"
+                             << "V 2";
+    QTest::newRow("missing build") << "4.0" << int(fvBuild) << "Built:"
+                                   << "Built: ";
+    QTest::newRow("empty version") << "" << int(fvAllNoBuild) << "Version:"
+                                   << "Version: ..";
+    QTest::newRow("parts stay text") << "04. 1.0.7" << int(fvAllNoBuild) << "V"
+                                     << "V 04. 1.0";
 }
 
-void TestVersionLabel::versionParts()
-{
+void TestVersionLabel::versionParts() {
     QFETCH(QString, fileVersion);
     QFETCH(int, part);
     QFETCH(QString, prefix);
@@ -83,8 +88,7 @@ void TestVersionLabel::versionParts()
     QCOMPARE(label.text(), expected);
 }
 
-void TestVersionLabel::getVersionPart_data()
-{
+void TestVersionLabel::getVersionPart_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("n");
     QTest::addColumn<QString>("expected");
@@ -97,16 +101,14 @@ void TestVersionLabel::getVersionPart_data()
     QTest::newRow("trailing separator") << "4." << 2 << "";
 }
 
-void TestVersionLabel::getVersionPart()
-{
+void TestVersionLabel::getVersionPart() {
     QFETCH(QString, text);
     QFETCH(int, n);
     QFETCH(QString, expected);
     QCOMPARE(TVelVersionLabel::GetVersionPart(text, QLatin1Char('.'), n), expected);
 }
 
-void TestVersionLabel::markers_data()
-{
+void TestVersionLabel::markers_data() {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<int>("resource");
     QTest::addColumn<QString>("langCharset");
@@ -114,26 +116,35 @@ void TestVersionLabel::markers_data()
     const QByteArray good = QByteArray::fromStdString(block("4.0.0.25"));
     QTest::newRow("no version information") << QByteArray() << int(vrFileVersion) << "-1"
                                             << "Dateiversion: < Keine Daten Verfügbar >";
-    QTest::newRow("unreadable block") << QByteArray("MZ\x90\x00garbage", 11) << int(vrFileVersion) << "-1"
-                                      << "Dateiversion: < Fehler >";
-    QTest::newRow("malformed record") << QByteArray("TWVERSIONINFO\t1\nFIXED\tx\n") << int(vrFileVersion) << "-1"
-                                      << "Dateiversion: < Fehler >";
-    QTest::newRow("no translation") << QByteArray::fromStdString(block("4.0.0.25", "0x00", false))
-                                    << int(vrFileVersion) << "-1"
-                                    << "Dateiversion: < Error retrieving translation info >";
-    QTest::newRow("no translation, named block") << QByteArray::fromStdString(block("4.0.0.25", "0x00", false))
-                                                 << int(vrFileVersion) << "0C0704E4" << "Dateiversion: 4.0.0.25";
-    QTest::newRow("missing key") << good << int(vrComments) << "-1" << "Bemerkungen: < Fehler >";
-    QTest::newRow("unknown block") << good << int(vrFileVersion) << "04070000" << "Dateiversion: < Fehler >";
-    QTest::newRow("block name in lower case") << good << int(vrFileVersion) << "0c0704e4" << "Dateiversion: 4.0.0.25";
-    QTest::newRow("no fixed information") << QByteArray::fromStdString(block("4.0.0.25", "0x00", true, false))
-                                          << int(vrFlags) << "-1" << "Flags: < Fehler >";
-    QTest::newRow("product name") << good << int(vrProductName) << "-1" << "Produktname: tarnwick 2005";
-    QTest::newRow("other language block") << good << int(vrProductName) << "04090000" << "Produktname: english name";
+    QTest::newRow("unreadable block")
+        << QByteArray("MZ\x90\x00garbage", 11) << int(vrFileVersion) << "-1"
+        << "Dateiversion: < Fehler >";
+    QTest::newRow("malformed record")
+        << QByteArray("TWVERSIONINFO\t1\nFIXED\tx\n") << int(vrFileVersion) << "-1"
+        << "Dateiversion: < Fehler >";
+    QTest::newRow("no translation")
+        << QByteArray::fromStdString(block("4.0.0.25", "0x00", false)) << int(vrFileVersion) << "-1"
+        << "Dateiversion: < Error retrieving translation info >";
+    QTest::newRow("no translation, named block")
+        << QByteArray::fromStdString(block("4.0.0.25", "0x00", false)) << int(vrFileVersion)
+        << "0C0704E4"
+        << "Dateiversion: 4.0.0.25";
+    QTest::newRow("missing key") << good << int(vrComments) << "-1"
+                                 << "Bemerkungen: < Fehler >";
+    QTest::newRow("unknown block") << good << int(vrFileVersion) << "04070000"
+                                   << "Dateiversion: < Fehler >";
+    QTest::newRow("block name in lower case") << good << int(vrFileVersion) << "0c0704e4"
+                                              << "Dateiversion: 4.0.0.25";
+    QTest::newRow("no fixed information")
+        << QByteArray::fromStdString(block("4.0.0.25", "0x00", true, false)) << int(vrFlags) << "-1"
+        << "Flags: < Fehler >";
+    QTest::newRow("product name") << good << int(vrProductName) << "-1"
+                                  << "Produktname: tarnwick 2005";
+    QTest::newRow("other language block") << good << int(vrProductName) << "04090000"
+                                          << "Produktname: english name";
 }
 
-void TestVersionLabel::markers()
-{
+void TestVersionLabel::markers() {
     QFETCH(QByteArray, data);
     QFETCH(int, resource);
     QFETCH(QString, langCharset);
@@ -149,21 +160,24 @@ void TestVersionLabel::markers()
     QCOMPARE(label.text(), expected.mid(expected.indexOf(QLatin1Char(' ')) + 1));
 }
 
-void TestVersionLabel::flags_data()
-{
+void TestVersionLabel::flags_data() {
     QTest::addColumn<QString>("flags");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("none") << "0x00" << "Flags: ";
-    QTest::newRow("debug and patched") << "0x05" << "Flags: Debug Build, Patched Build";
-    QTest::newRow("every bit") << "0x3F"
-                               << "Flags: Debug Build, Pre-Release Build, Patched Build, Privates Build, InfoInferred, "
-                                  "Spezielles Built";
-    QTest::newRow("special only") << "0x20" << "Flags: Spezielles Built";
-    QTest::newRow("unknown bits ignored") << "0x40" << "Flags: ";
+    QTest::newRow("none") << "0x00"
+                          << "Flags: ";
+    QTest::newRow("debug and patched") << "0x05"
+                                       << "Flags: Debug Build, Patched Build";
+    QTest::newRow("every bit")
+        << "0x3F"
+        << "Flags: Debug Build, Pre-Release Build, Patched Build, Privates Build, InfoInferred, "
+           "Spezielles Built";
+    QTest::newRow("special only") << "0x20"
+                                  << "Flags: Spezielles Built";
+    QTest::newRow("unknown bits ignored") << "0x40"
+                                          << "Flags: ";
 }
 
-void TestVersionLabel::flags()
-{
+void TestVersionLabel::flags() {
     QFETCH(QString, flags);
     QFETCH(QString, expected);
     useBlock(block("4.0.0.25", flags.toStdString()));
@@ -172,8 +186,7 @@ void TestVersionLabel::flags()
     QCOMPARE(label.text(), expected);
 }
 
-void TestVersionLabel::partAloneDoesNotRecompute()
-{
+void TestVersionLabel::partAloneDoesNotRecompute() {
     TVelVersionLabel label;
     QCOMPARE(label.text(), QStringLiteral("Dateiversion: 4.0.0.25"));
     label.setFileVersionPart(fvBuild);
@@ -186,26 +199,25 @@ void TestVersionLabel::partAloneDoesNotRecompute()
     QCOMPARE(label.text(), QStringLiteral("fileversion 4.0.0.25"));
 }
 
-void TestVersionLabel::resourceSelectsKeyAndPrefix()
-{
+void TestVersionLabel::resourceSelectsKeyAndPrefix() {
     TVelVersionLabel label;
     label.setVersionResource(vrProductName);
     QCOMPARE(label.versionResourceKey(), QStringLiteral("ProductName"));
     QCOMPARE(label.infoPrefix(), QStringLiteral("Produktname:"));
     QCOMPARE(label.text(), QStringLiteral("Produktname: tarnwick 2005"));
-    QCOMPARE(QString::fromUtf8(VersionResourceTable[vrOriginalFilename].prefix), QStringLiteral("Original Dateiname:"));
-    QCOMPARE(QString::fromUtf8(VersionResourceTable[vrFileDescription].prefix), QStringLiteral("Datei Information:"));
+    QCOMPARE(QString::fromUtf8(VersionResourceTable[vrOriginalFilename].prefix),
+             QStringLiteral("Original Dateiname:"));
+    QCOMPARE(QString::fromUtf8(VersionResourceTable[vrFileDescription].prefix),
+             QStringLiteral("Datei Information:"));
 }
 
-void TestVersionLabel::keyBecomesPrefix()
-{
+void TestVersionLabel::keyBecomesPrefix() {
     TVelVersionLabel label;
     label.setVersionResourceKey(QStringLiteral("LegalTrademarks"));
     QCOMPARE(label.text(), QStringLiteral("LegalTrademarks keine"));
 }
 
-void TestVersionLabel::translationIsRemembered()
-{
+void TestVersionLabel::translationIsRemembered() {
     TVelVersionLabel label;
     QCOMPARE(label.langCharset(), QStringLiteral("0C0704E4"));
     // A later change of the block's translation is not seen: the name stays.
@@ -215,8 +227,7 @@ void TestVersionLabel::translationIsRemembered()
     QCOMPARE(label.text(), QStringLiteral("V 1.2.3.4"));
 }
 
-void TestVersionLabel::aboutWindowOrder()
-{
+void TestVersionLabel::aboutWindowOrder() {
     // Properties as a form applies them: part, resource, key, prefix, switch, block.
     TVelVersionLabel version;
     version.setFileVersionPart(fvAllNoBuild);
@@ -230,8 +241,7 @@ void TestVersionLabel::aboutWindowOrder()
     QVERIFY(!version.wordWrap());
 }
 
-void TestVersionLabel::queryLayer()
-{
+void TestVersionLabel::queryLayer() {
     useBlock(block("4.0.0.25", "0x05"));
     const std::uint32_t size = versioninfo::fileVersionInfoSize();
     QCOMPARE(size, std::uint32_t(g_block.size()));

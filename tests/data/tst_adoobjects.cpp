@@ -14,8 +14,8 @@ using namespace data;
 namespace {
 
 struct FakeLog {
-    QStringList texts;                   // query / execute texts in order
-    QList<QList<QVariant>> params;       // execute parameters
+    QStringList texts;                      // query / execute texts in order
+    QList<QList<QVariant>> params;          // execute parameters
     QList<QPair<QString, qint64>> appended; // (table, first row) per appendRows
     qint64 appendedRowCount = 0;
     ConnectionParams lastParams;
@@ -24,14 +24,12 @@ struct FakeLog {
     bool refuseConnect = false;
 };
 
-FakeLog& fakeLog()
-{
+FakeLog& fakeLog() {
     static FakeLog log;
     return log;
 }
 
-ColumnInfo column(const char* name, TFieldType type, StorageKind kind, int size = 0)
-{
+ColumnInfo column(const char* name, TFieldType type, StorageKind kind, int size = 0) {
     ColumnInfo c;
     c.name = QString::fromLatin1(name);
     c.type = type;
@@ -40,8 +38,7 @@ ColumnInfo column(const char* name, TFieldType type, StorageKind kind, int size 
     return c;
 }
 
-std::shared_ptr<ResultStore> twoRows()
-{
+std::shared_ptr<ResultStore> twoRows() {
     const ColumnInfo id = column("ID", ftInteger, StorageKind::Int32);
     const ColumnInfo name = column("Name", ftString, StorageKind::Utf8, 40);
     auto s = std::make_shared<ResultStore>(QList<ColumnInfo>{id, name});
@@ -54,46 +51,44 @@ std::shared_ptr<ResultStore> twoRows()
 
 class FakeSession : public ProviderConnection {
 public:
-    std::shared_ptr<ResultStore> query(const QString& text, const QueryOptions&, MessageList& m) override
-    {
+    std::shared_ptr<ResultStore> query(const QString& text, const QueryOptions&,
+                                       MessageList& m) override {
         fakeLog().texts.append(text);
         if (fakeLog().failNextWithLostLink) {
             fakeLog().failNextWithLostLink = false;
-            throw ConnectionError(QStringLiteral("Communication link failure"), QStringLiteral("08S01"));
+            throw ConnectionError(QStringLiteral("Communication link failure"),
+                                  QStringLiteral("08S01"));
         }
         if (text.startsWith(QLatin1String("print"))) {
             m.append({QStringLiteral("01000"), 0, QStringLiteral("hello"), 0});
             return nullptr;
         }
         if (text == QLatin1String("fail"))
-            throw DataError(QStringLiteral("Invalid object name 'x'."), QStringLiteral("42S02"), 208);
+            throw DataError(QStringLiteral("Invalid object name 'x'."), QStringLiteral("42S02"),
+                            208);
         return twoRows();
     }
     void execute(const QString& text, const QList<QVariant>& params, const QueryOptions&,
-                 MessageList& m) override
-    {
+                 MessageList& m) override {
         fakeLog().texts.append(text);
         fakeLog().params.append(params);
         m.append({QStringLiteral("01000"), 0, QStringLiteral("done"), 0});
     }
-    std::shared_ptr<ResultStore> openTable(const QString& table, const QueryOptions&, MessageList&) override
-    {
+    std::shared_ptr<ResultStore> openTable(const QString& table, const QueryOptions&,
+                                           MessageList&) override {
         fakeLog().texts.append(QStringLiteral("table ") + table);
         const ColumnInfo n = column("N", ftInteger, StorageKind::Int32);
         const ColumnInfo t = column("T", ftMemo, StorageKind::Utf16);
         return std::make_shared<ResultStore>(QList<ColumnInfo>{n, t});
     }
-    void appendRows(const QString& table, const ResultStore& store, qint64 firstRow) override
-    {
+    void appendRows(const QString& table, const ResultStore& store, qint64 firstRow) override {
         fakeLog().appended.append({table, firstRow});
         fakeLog().appendedRowCount = store.rowCount();
     }
-    QStringList tableNames(bool systemTables) override
-    {
+    QStringList tableNames(bool systemTables) override {
         return systemTables ? QStringList{"Kunden", "sysobjects"} : QStringList{"Kunden"};
     }
-    QList<PropertyEntry> properties() override
-    {
+    QList<PropertyEntry> properties() override {
         return {{QStringLiteral("DBMS Name"), QStringLiteral("Fake")},
                 {QStringLiteral("Workstation ID"), QVariant()}};
     }
@@ -102,13 +97,15 @@ public:
 class FakeProvider : public Provider {
 public:
     QString name() const override { return QStringLiteral("Test.Fake"); }
-    std::unique_ptr<ProviderConnection> connect(const ConnectionParams& p, MessageList& m) override
-    {
+    std::unique_ptr<ProviderConnection> connect(const ConnectionParams& p,
+                                                MessageList& m) override {
         if (fakeLog().refuseConnect)
-            throw ConnectionError(QStringLiteral("Login failed for user 'x'."), QStringLiteral("28000"), 18456);
+            throw ConnectionError(QStringLiteral("Login failed for user 'x'."),
+                                  QStringLiteral("28000"), 18456);
         ++fakeLog().connects;
         fakeLog().lastParams = p;
-        m.append({QStringLiteral("01000"), 5701, QStringLiteral("Changed database context to 'db'."), 0});
+        m.append({QStringLiteral("01000"), 5701,
+                  QStringLiteral("Changed database context to 'db'."), 0});
         return std::make_unique<FakeSession>();
     }
 };
@@ -138,21 +135,20 @@ private slots:
     void dataSourceFollowsDataset();
 
 private:
-    void wire(TADOConnection& c) { c.setConnectionString(QStringLiteral("Provider=Test.Fake;Data Source=x")); }
+    void wire(TADOConnection& c) {
+        c.setConnectionString(QStringLiteral("Provider=Test.Fake;Data Source=x"));
+    }
 };
 
-void TestAdoObjects::initTestCase()
-{
+void TestAdoObjects::initTestCase() {
     registerProvider(QStringLiteral("Test.Fake"), [] { return std::make_shared<FakeProvider>(); });
 }
 
-void TestAdoObjects::init()
-{
+void TestAdoObjects::init() {
     fakeLog() = FakeLog{};
 }
 
-void TestAdoObjects::connectAndClose()
-{
+void TestAdoObjects::connectAndClose() {
     TADOConnection c;
     wire(c);
     QSignalSpy spy(&c, &TADOConnection::connectedChanged);
@@ -178,8 +174,7 @@ void TestAdoObjects::connectAndClose()
     QCOMPARE(spy.count(), 2);
 }
 
-void TestAdoObjects::connectionStringOnlyWhileClosed()
-{
+void TestAdoObjects::connectionStringOnlyWhileClosed() {
     TADOConnection c;
     const QString s = QStringLiteral("Provider=Test.Fake;User ID=u;Password=a;b=c;Data Source=x");
     c.setConnectionString(s);
@@ -197,16 +192,14 @@ void TestAdoObjects::connectionStringOnlyWhileClosed()
     QCOMPARE(fresh.ConnectionString(), QStringLiteral("Provider=Test.Fake;Data Source=x"));
 }
 
-void TestAdoObjects::unknownProvider()
-{
+void TestAdoObjects::unknownProvider() {
     TADOConnection c;
     c.setConnectionString(QStringLiteral("Provider=No.Such.Provider;Data Source=x"));
     QVERIFY_THROWS_EXCEPTION(DataError, c.Open());
     QVERIFY(!c.Connected());
 }
 
-void TestAdoObjects::datasetOpensClosedConnection()
-{
+void TestAdoObjects::datasetOpensClosedConnection() {
     TADOConnection c;
     wire(c);
     TADODataSet ds;
@@ -220,8 +213,7 @@ void TestAdoObjects::datasetOpensClosedConnection()
     QCOMPARE(c.Errors().Count(), 0);
 }
 
-void TestAdoObjects::navigationAndFields()
-{
+void TestAdoObjects::navigationAndFields() {
     TADOConnection c;
     wire(c);
     TADODataSet ds;
@@ -254,8 +246,7 @@ void TestAdoObjects::navigationAndFields()
     QVERIFY_THROWS_EXCEPTION(StateError, ds.First());
 }
 
-void TestAdoObjects::recordSize()
-{
+void TestAdoObjects::recordSize() {
     TADOConnection c;
     wire(c);
     TADODataSet ds;
@@ -268,8 +259,7 @@ void TestAdoObjects::recordSize()
     QCOMPARE(ds.RecordSize(), 25 + 16 * 2); // kept after closing
 }
 
-void TestAdoObjects::noResultSet()
-{
+void TestAdoObjects::noResultSet() {
     TADOConnection c;
     wire(c);
     TADODataSet ds;
@@ -288,8 +278,7 @@ void TestAdoObjects::noResultSet()
     QCOMPARE(c.Errors().Description(0), QStringLiteral("hello"));
 }
 
-void TestAdoObjects::lostLinkClosesAndReconnects()
-{
+void TestAdoObjects::lostLinkClosesAndReconnects() {
     TADOConnection c;
     wire(c);
     TADODataSet ds;
@@ -305,8 +294,7 @@ void TestAdoObjects::lostLinkClosesAndReconnects()
     QCOMPARE(fakeLog().connects, 2);
 }
 
-void TestAdoObjects::failedOpenLeavesDatasetClosed()
-{
+void TestAdoObjects::failedOpenLeavesDatasetClosed() {
     TADOConnection c;
     wire(c);
     TADODataSet ds;
@@ -331,8 +319,7 @@ void TestAdoObjects::failedOpenLeavesDatasetClosed()
     QVERIFY(ds.Active());
 }
 
-void TestAdoObjects::controlSuspension()
-{
+void TestAdoObjects::controlSuspension() {
     TADOConnection c;
     wire(c);
     TADODataSet ds;
@@ -364,8 +351,7 @@ void TestAdoObjects::controlSuspension()
     QCOMPARE(rows.count(), 0);
 }
 
-void TestAdoObjects::afterOpenRunsOncePerOpen()
-{
+void TestAdoObjects::afterOpenRunsOncePerOpen() {
     TADOConnection c;
     wire(c);
     TADODataSet ds;
@@ -387,8 +373,7 @@ void TestAdoObjects::afterOpenRunsOncePerOpen()
     QCOMPARE(calls, 1); // not after a failed open
 }
 
-void TestAdoObjects::commandParameters()
-{
+void TestAdoObjects::commandParameters() {
     TADOConnection c;
     wire(c);
     TADOCommand cmd;
@@ -411,8 +396,7 @@ void TestAdoObjects::commandParameters()
     QCOMPARE(cmd.Parameters().Count(), 0);
 }
 
-void TestAdoObjects::appendPostUpdateBatch()
-{
+void TestAdoObjects::appendPostUpdateBatch() {
     TADOConnection c;
     wire(c);
     TADODataSet ds;
@@ -446,8 +430,7 @@ void TestAdoObjects::appendPostUpdateBatch()
     QCOMPARE(ds.Fields(0).AsString(), QStringLiteral("1"));
 }
 
-void TestAdoObjects::propertiesClosedAndOpen()
-{
+void TestAdoObjects::propertiesClosedAndOpen() {
     TADOConnection c;
     wire(c);
     c.Properties().setValue(QStringLiteral("Data Source"), QStringLiteral("/tmp/out"));
@@ -463,12 +446,11 @@ void TestAdoObjects::propertiesClosedAndOpen()
     QCOMPARE(c.Properties().Name(0), QStringLiteral("DBMS Name"));
     QCOMPARE(c.Properties().Value(0).toString(), QStringLiteral("Fake"));
     QVERIFY(!c.Properties().Value(1).isValid());
-    QVERIFY_THROWS_EXCEPTION(StateError,
-                             c.Properties().setValue(QStringLiteral("Data Source"), QStringLiteral("y")));
+    QVERIFY_THROWS_EXCEPTION(
+        StateError, c.Properties().setValue(QStringLiteral("Data Source"), QStringLiteral("y")));
 }
 
-void TestAdoObjects::tableNames()
-{
+void TestAdoObjects::tableNames() {
     TADOConnection c;
     wire(c);
     QStringList list{"stale"};
@@ -478,8 +460,7 @@ void TestAdoObjects::tableNames()
     QCOMPARE(list, (QStringList{"Kunden", "sysobjects"}));
 }
 
-void TestAdoObjects::dataSourceFollowsDataset()
-{
+void TestAdoObjects::dataSourceFollowsDataset() {
     TADOConnection c;
     wire(c);
     TADODataSet ds;

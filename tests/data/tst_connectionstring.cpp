@@ -30,8 +30,7 @@ private slots:
     void loginTimeout();
 };
 
-void TestConnectionString::parse_data()
-{
+void TestConnectionString::parse_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
@@ -39,44 +38,59 @@ void TestConnectionString::parse_data()
     const QString sql = QStringLiteral(
         "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;Password=%2;Initial "
         "Catalog=%3;Data Source=%4");
-    QTest::newRow("user") << sql.arg("sa", "pw", "Musterfirma", "srv") << "User ID" << "sa";
-    QTest::newRow("plain password") << sql.arg("sa", "pw", "db", "srv") << "Password" << "pw";
-    QTest::newRow("password with ;") << sql.arg("sa", "a;b", "db", "srv") << "Password" << "a;b";
+    QTest::newRow("user") << sql.arg("sa", "pw", "Musterfirma", "srv") << "User ID"
+                          << "sa";
+    QTest::newRow("plain password") << sql.arg("sa", "pw", "db", "srv") << "Password"
+                                    << "pw";
+    QTest::newRow("password with ;") << sql.arg("sa", "a;b", "db", "srv") << "Password"
+                                     << "a;b";
     QTest::newRow("password with ;x=y") << sql.arg("sa", "a;x=y", "db", "srv") << "Password"
-                                         << "a;x=y";
-    QTest::newRow("password with =") << sql.arg("sa", "a=b", "db", "srv") << "Password" << "a=b";
+                                        << "a;x=y";
+    QTest::newRow("password with =") << sql.arg("sa", "a=b", "db", "srv") << "Password"
+                                     << "a=b";
     QTest::newRow("password ending in ;") << sql.arg("sa", "ab;", "db", "srv") << "Password"
-                                           << "ab;";
+                                          << "ab;";
     QTest::newRow("catalog after odd password")
-        << sql.arg("sa", "a;b=c", "Muster", "srv") << "Initial Catalog" << "Muster";
+        << sql.arg("sa", "a;b=c", "Muster", "srv") << "Initial Catalog"
+        << "Muster";
     QTest::newRow("database with ;") << sql.arg("sa", "pw", "a;b", "srv") << "Initial Catalog"
-                                      << "a;b";
-    QTest::newRow("empty catalog") << sql.arg("sa", "pw", "", "srv") << "Data Source" << "srv";
+                                     << "a;b";
+    QTest::newRow("empty catalog") << sql.arg("sa", "pw", "", "srv") << "Data Source"
+                                   << "srv";
     QTest::newRow("empty catalog value") << sql.arg("sa", "pw", "", "srv") << "Initial Catalog"
-                                          << "";
+                                         << "";
     QTest::newRow("instance") << sql.arg("sa", "pw", "db", "host\\INST1") << "Data Source"
                               << "host\\INST1";
     QTest::newRow("sspi")
         << "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial "
            "Catalog=master;Data Source=(local)"
-        << "Integrated Security" << "SSPI";
-    QTest::newRow("case-insensitive key") << "provider=X;data source=h" << "Data Source" << "h";
-    QTest::newRow("quoted") << "Password=\"a;b\"\"c\";Data Source=h" << "Password" << "a;b\"c";
-    QTest::newRow("single quoted") << "Password='x;y';Data Source=h" << "Password" << "x;y";
-    QTest::newRow("blanks around") << " Data Source = h ; User ID=u" << "Data Source" << "h";
-    QTest::newRow("missing") << "Data Source=h" << "User ID" << "";
+        << "Integrated Security"
+        << "SSPI";
+    QTest::newRow("case-insensitive key") << "provider=X;data source=h"
+                                          << "Data Source"
+                                          << "h";
+    QTest::newRow("quoted") << "Password=\"a;b\"\"c\";Data Source=h"
+                            << "Password"
+                            << "a;b\"c";
+    QTest::newRow("single quoted") << "Password='x;y';Data Source=h"
+                                   << "Password"
+                                   << "x;y";
+    QTest::newRow("blanks around") << " Data Source = h ; User ID=u"
+                                   << "Data Source"
+                                   << "h";
+    QTest::newRow("missing") << "Data Source=h"
+                             << "User ID"
+                             << "";
 }
 
-void TestConnectionString::parse()
-{
+void TestConnectionString::parse() {
     QFETCH(QString, text);
     QFETCH(QString, key);
     QFETCH(QString, value);
     QCOMPARE(ConnectionString::parse(text).value(key), value);
 }
 
-void TestConnectionString::roundTrip_data()
-{
+void TestConnectionString::roundTrip_data() {
     QTest::addColumn<QString>("password");
     for (const char* pw : {"plain", "a;b", "a=b", "a;Data Source=evil", "\"q\"", "'s'", " lead",
                            "trail ", "{}", ";", "=", ""})
@@ -85,8 +99,7 @@ void TestConnectionString::roundTrip_data()
 
 // Setting the string that was read back reaches the same server, database
 // and credentials: parse -> toString -> parse keeps every value.
-void TestConnectionString::roundTrip()
-{
+void TestConnectionString::roundTrip() {
     QFETCH(QString, password);
     ConnectionString cs;
     cs.setValue("Provider", "SQLOLEDB.1");
@@ -100,8 +113,7 @@ void TestConnectionString::roundTrip()
         QCOMPARE(back.value(item.key), item.value);
 }
 
-void TestConnectionString::setValueKeepsOrder()
-{
+void TestConnectionString::setValueKeepsOrder() {
     ConnectionString cs = ConnectionString::parse("Provider=A;Data Source=h;User ID=u");
     cs.setValue("data source", "other");
     cs.setValue("Password", "p");
@@ -110,28 +122,38 @@ void TestConnectionString::setValueKeepsOrder()
     QVERIFY(!cs.contains(u"User ID"));
 }
 
-void TestConnectionString::dataSource_data()
-{
+void TestConnectionString::dataSource_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("instance");
-    QTest::newRow("host") << "db.example" << "db.example" << 0 << "";
-    QTest::newRow("host,port") << "db.example,14330" << "db.example" << 14330 << "";
-    QTest::newRow("host, port") << "db.example, 14330" << "db.example" << 14330 << "";
-    QTest::newRow("instance") << "db.example\\INST1" << "db.example" << 0 << "INST1";
-    QTest::newRow("(local)") << "(local)" << "127.0.0.1" << 0 << "";
-    QTest::newRow("(LOCAL)\\inst") << "(LOCAL)\\inst" << "127.0.0.1" << 0 << "inst";
-    QTest::newRow("dot") << "." << "127.0.0.1" << 0 << "";
-    QTest::newRow("dot instance") << ".\\SQLEXPRESS" << "127.0.0.1" << 0 << "SQLEXPRESS";
-    QTest::newRow("localhost") << "localhost,1500" << "127.0.0.1" << 1500 << "";
-    QTest::newRow("empty") << "" << "127.0.0.1" << 0 << "";
-    QTest::newRow("tcp prefix") << "tcp:h,99" << "h" << 99 << "";
-    QTest::newRow("bad port") << "h,abc" << "h" << 0 << "";
+    QTest::newRow("host") << "db.example"
+                          << "db.example" << 0 << "";
+    QTest::newRow("host,port") << "db.example,14330"
+                               << "db.example" << 14330 << "";
+    QTest::newRow("host, port") << "db.example, 14330"
+                                << "db.example" << 14330 << "";
+    QTest::newRow("instance") << "db.example\\INST1"
+                              << "db.example" << 0 << "INST1";
+    QTest::newRow("(local)") << "(local)"
+                             << "127.0.0.1" << 0 << "";
+    QTest::newRow("(LOCAL)\\inst") << "(LOCAL)\\inst"
+                                   << "127.0.0.1" << 0 << "inst";
+    QTest::newRow("dot") << "."
+                         << "127.0.0.1" << 0 << "";
+    QTest::newRow("dot instance") << ".\\SQLEXPRESS"
+                                  << "127.0.0.1" << 0 << "SQLEXPRESS";
+    QTest::newRow("localhost") << "localhost,1500"
+                               << "127.0.0.1" << 1500 << "";
+    QTest::newRow("empty") << ""
+                           << "127.0.0.1" << 0 << "";
+    QTest::newRow("tcp prefix") << "tcp:h,99"
+                                << "h" << 99 << "";
+    QTest::newRow("bad port") << "h,abc"
+                              << "h" << 0 << "";
 }
 
-void TestConnectionString::dataSource()
-{
+void TestConnectionString::dataSource() {
     QFETCH(QString, text);
     const ServerAddress a = parseDataSource(text);
     QTEST(a.host, "host");
@@ -139,8 +161,7 @@ void TestConnectionString::dataSource()
     QTEST(a.instance, "instance");
 }
 
-void TestConnectionString::translate_data()
-{
+void TestConnectionString::translate_data() {
     QTest::addColumn<QString>("ado");
     QTest::addColumn<QStringList>("expected"); // items that must be in the ODBC string
     QTest::addColumn<QStringList>("absent");
@@ -148,13 +169,18 @@ void TestConnectionString::translate_data()
     QTest::newRow("sql login")
         << "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;Password=pw;Initial "
            "Catalog=Musterfirma;Data Source=srv,1500"
-        << QStringList{"DRIVER={FreeTDS}", "Server=srv", "Port=1500", "Database=Musterfirma",
-                       "UID=sa", "PWD=pw", "TDS_Version=7.4", "ClientCharset=UTF-8",
+        << QStringList{"DRIVER={FreeTDS}",
+                       "Server=srv",
+                       "Port=1500",
+                       "Database=Musterfirma",
+                       "UID=sa",
+                       "PWD=pw",
+                       "TDS_Version=7.4",
+                       "ClientCharset=UTF-8",
                        "Encryption=request"}
         << QStringList{"Trusted_Connection"};
-    QTest::newRow("default port")
-        << "Provider=SQLOLEDB.1;User ID=sa;Password=pw;Data Source=srv"
-        << QStringList{"Server=srv", "Port=1433"} << QStringList{};
+    QTest::newRow("default port") << "Provider=SQLOLEDB.1;User ID=sa;Password=pw;Data Source=srv"
+                                  << QStringList{"Server=srv", "Port=1433"} << QStringList{};
     QTest::newRow("instance: browser lookup, no port")
         << "Provider=SQLOLEDB.1;User ID=sa;Password=pw;Data Source=srv\\INST1"
         << QStringList{"Server=srv\\INST1"} << QStringList{"Port="};
@@ -183,8 +209,7 @@ void TestConnectionString::translate_data()
         << QStringList{"APP=tw"} << QStringList{};
 }
 
-void TestConnectionString::translate()
-{
+void TestConnectionString::translate() {
     QFETCH(QString, ado);
     QFETCH(QStringList, expected);
     QFETCH(QStringList, absent);
@@ -201,57 +226,64 @@ void TestConnectionString::translate()
         QVERIFY2(!odbc.contains(a), qPrintable(odbc + " has " + a));
 }
 
-void TestConnectionString::translateOtherDriver()
-{
+void TestConnectionString::translateOtherDriver() {
     DriverSettings s;
     s.driver = QStringLiteral("ODBC Driver 18 for SQL Server");
     s.encryption = QStringLiteral("require");
-    const QString odbc = data::odbc::translate(
-                             ConnectionString::parse(
-                                 "Provider=SQLOLEDB.1;User ID=sa;Password=pw;Data Source=h,1500"),
-                             15, s)
-                             .connectionString;
+    const QString odbc =
+        data::odbc::translate(ConnectionString::parse(
+                                  "Provider=SQLOLEDB.1;User ID=sa;Password=pw;Data Source=h,1500"),
+                              15, s)
+            .connectionString;
     QVERIFY2(odbc.startsWith("DRIVER={ODBC Driver 18 for SQL Server};"), qPrintable(odbc));
     QVERIFY2(odbc.contains(";Server=h,1500;"), qPrintable(odbc));
     QVERIFY2(odbc.contains(";Encrypt=yes"), qPrintable(odbc));
     QVERIFY(!odbc.contains("TDS_Version"));
 }
 
-void TestConnectionString::portWithInstanceIsRefused()
-{
+void TestConnectionString::portWithInstanceIsRefused() {
     QVERIFY_THROWS_EXCEPTION(
         data::DataError,
         data::odbc::translate(ConnectionString::parse("User ID=a;Data Source=h\\I,1500"), 15,
                               DriverSettings{}));
 }
 
-void TestConnectionString::loginTimeout()
-{
-    QCOMPARE(data::odbc::translate(ConnectionString::parse("Data Source=h"), 15, {}).loginTimeout, 15);
-    QCOMPARE(data::odbc::translate(ConnectionString::parse("Data Source=h"), 5, {}).loginTimeout, 5);
-    QCOMPARE(data::odbc::translate(ConnectionString::parse("Data Source=h;Connect Timeout=3"), 15, {})
-                 .loginTimeout,
-             3);
+void TestConnectionString::loginTimeout() {
+    QCOMPARE(data::odbc::translate(ConnectionString::parse("Data Source=h"), 15, {}).loginTimeout,
+             15);
+    QCOMPARE(data::odbc::translate(ConnectionString::parse("Data Source=h"), 5, {}).loginTimeout,
+             5);
+    QCOMPARE(
+        data::odbc::translate(ConnectionString::parse("Data Source=h;Connect Timeout=3"), 15, {})
+            .loginTimeout,
+        3);
 }
 
-void TestConnectionString::rawBytesDriver_data()
-{
+void TestConnectionString::rawBytesDriver_data() {
     QTest::addColumn<QString>("driver");
     QTest::addColumn<QString>("version");
     QTest::addColumn<bool>("raw");
-    QTest::newRow("FreeTDS 1.3") << "FreeTDS" << "01.03.0017" << true;
-    QTest::newRow("FreeTDS 1.4") << "FreeTDS" << "01.04.0001" << true;
-    QTest::newRow("FreeTDS 2") << "FreeTDS" << "02.00.0000" << true;
-    QTest::newRow("FreeTDS 1.2") << "FreeTDS" << "01.02.0011" << false;
-    QTest::newRow("FreeTDS 0.95") << "FreeTDS" << "00.95.0081" << false;
-    QTest::newRow("no version") << "FreeTDS" << "" << false;
-    QTest::newRow("garbage") << "FreeTDS" << "x.y" << false;
-    QTest::newRow("by library name") << "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so" << "01.03.0017" << true;
-    QTest::newRow("other driver") << "ODBC Driver 18 for SQL Server" << "18.03.0001" << false;
+    QTest::newRow("FreeTDS 1.3") << "FreeTDS"
+                                 << "01.03.0017" << true;
+    QTest::newRow("FreeTDS 1.4") << "FreeTDS"
+                                 << "01.04.0001" << true;
+    QTest::newRow("FreeTDS 2") << "FreeTDS"
+                               << "02.00.0000" << true;
+    QTest::newRow("FreeTDS 1.2") << "FreeTDS"
+                                 << "01.02.0011" << false;
+    QTest::newRow("FreeTDS 0.95") << "FreeTDS"
+                                  << "00.95.0081" << false;
+    QTest::newRow("no version") << "FreeTDS"
+                                << "" << false;
+    QTest::newRow("garbage") << "FreeTDS"
+                             << "x.y" << false;
+    QTest::newRow("by library name") << "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so"
+                                     << "01.03.0017" << true;
+    QTest::newRow("other driver") << "ODBC Driver 18 for SQL Server"
+                                  << "18.03.0001" << false;
 }
 
-void TestConnectionString::rawBytesDriver()
-{
+void TestConnectionString::rawBytesDriver() {
     QFETCH(QString, driver);
     QFETCH(QString, version);
     QTEST(driverHandsRawBytes(driver, version), "raw");

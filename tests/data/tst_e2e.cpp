@@ -50,8 +50,7 @@ private:
     std::unique_ptr<TADOConnection> m_conn;
 };
 
-QString TestDataEndToEnd::adoString(const QString& database) const
-{
+QString TestDataEndToEnd::adoString(const QString& database) const {
     return QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;Password=%2;"
                           "Initial Catalog=%3;Data Source=127.0.0.1,%4")
         .arg(QString::fromStdString(m_server->user()), QString::fromStdString(m_server->password()),
@@ -59,39 +58,33 @@ QString TestDataEndToEnd::adoString(const QString& database) const
         .arg(m_server->port());
 }
 
-void TestDataEndToEnd::exec(const QString& sql)
-{
+void TestDataEndToEnd::exec(const QString& sql) {
     TADOCommand cmd;
     cmd.setConnection(m_conn.get());
     cmd.setCommandText(sql);
     cmd.Execute();
 }
 
-void TestDataEndToEnd::initTestCase()
-{
+void TestDataEndToEnd::initTestCase() {
     m_server = std::make_unique<TestServer>();
 }
 
-void TestDataEndToEnd::cleanupTestCase()
-{
+void TestDataEndToEnd::cleanupTestCase() {
     m_server.reset();
 }
 
-void TestDataEndToEnd::init()
-{
+void TestDataEndToEnd::init() {
     if (!m_server->isRunning())
         m_server->start();
     m_conn = std::make_unique<TADOConnection>();
     m_conn->setConnectionString(adoString());
 }
 
-void TestDataEndToEnd::cleanup()
-{
+void TestDataEndToEnd::cleanup() {
     m_conn.reset();
 }
 
-void TestDataEndToEnd::connectReportsDatabaseChange()
-{
+void TestDataEndToEnd::connectReportsDatabaseChange() {
     m_conn->Open();
     QVERIFY(m_conn->Connected());
     // The FreeTDS driver keeps the login's own messages to itself; whatever
@@ -105,17 +98,19 @@ void TestDataEndToEnd::connectReportsDatabaseChange()
     cmd.setCommandText(QStringLiteral("use tempdb"));
     cmd.Execute();
     QCOMPARE(m_conn->Errors().Count(), 1);
-    QCOMPARE(m_conn->Errors().Description(0), QStringLiteral("Changed database context to 'tempdb'."));
-    QCOMPARE(m_conn->Properties().Value(QStringLiteral("Current Catalog")).toString(), QStringLiteral("tempdb"));
+    QCOMPARE(m_conn->Errors().Description(0),
+             QStringLiteral("Changed database context to 'tempdb'."));
+    QCOMPARE(m_conn->Properties().Value(QStringLiteral("Current Catalog")).toString(),
+             QStringLiteral("tempdb"));
 }
 
-void TestDataEndToEnd::loginFailureAndRecovery()
-{
+void TestDataEndToEnd::loginFailureAndRecovery() {
     TADOConnection c;
-    c.setConnectionString(QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;"
-                                         "Password=wrong;Initial Catalog=master;Data Source=127.0.0.1,%2")
-                              .arg(QString::fromStdString(m_server->user()))
-                              .arg(m_server->port()));
+    c.setConnectionString(
+        QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;"
+                       "Password=wrong;Initial Catalog=master;Data Source=127.0.0.1,%2")
+            .arg(QString::fromStdString(m_server->user()))
+            .arg(m_server->port()));
     try {
         c.Open();
         QFAIL("login with a wrong password succeeded");
@@ -129,15 +124,15 @@ void TestDataEndToEnd::loginFailureAndRecovery()
     QVERIFY(c.Connected());
 }
 
-void TestDataEndToEnd::unreachableServer()
-{
+void TestDataEndToEnd::unreachableServer() {
     // A port nobody listens on: the stopped server's port after a restart
     // elsewhere is not guaranteed free, so take the fixture's port while it is
     // down in lostServer(); here a closed low port of this machine.
     TADOConnection c;
     c.setConnectionTimeout(5);
-    c.setConnectionString(QStringLiteral("Provider=SQLOLEDB.1;User ID=a;Password=b;Initial Catalog=master;"
-                                         "Data Source=127.0.0.1,1"));
+    c.setConnectionString(
+        QStringLiteral("Provider=SQLOLEDB.1;User ID=a;Password=b;Initial Catalog=master;"
+                       "Data Source=127.0.0.1,1"));
     try {
         c.Open();
         QFAIL("connected to a closed port");
@@ -148,21 +143,20 @@ void TestDataEndToEnd::unreachableServer()
     QVERIFY(!c.Connected());
 }
 
-void TestDataEndToEnd::connectionStringRoundTrip()
-{
+void TestDataEndToEnd::connectionStringRoundTrip() {
     m_conn->Open();
     const QString back = m_conn->ConnectionString();
     QCOMPARE(back, adoString());
     TADOConnection again;
     again.setConnectionString(back);
     again.Open();
-    QCOMPARE(again.Properties().Value(QStringLiteral("Current Catalog")).toString(), QStringLiteral("master"));
+    QCOMPARE(again.Properties().Value(QStringLiteral("Current Catalog")).toString(),
+             QStringLiteral("master"));
     QCOMPARE(again.Properties().Value(QStringLiteral("User Name")).toString(),
              QString::fromStdString(m_server->user()));
 }
 
-void TestDataEndToEnd::properties()
-{
+void TestDataEndToEnd::properties() {
     const int closedCount = m_conn->Properties().Count();
     QVERIFY(closedCount > 0);
     for (int i = 0; i < closedCount; ++i)
@@ -171,12 +165,13 @@ void TestDataEndToEnd::properties()
     QStringList names;
     for (int i = 0; i < m_conn->Properties().Count(); ++i)
         names << m_conn->Properties().Name(i);
-    for (const char* n : {"DBMS Name", "DBMS Version", "Current Catalog", "Data Source", "User Name",
-                          "Provider Name", "Initial Catalog", "Connect Timeout"})
+    for (const char* n : {"DBMS Name", "DBMS Version", "Current Catalog", "Data Source",
+                          "User Name", "Provider Name", "Initial Catalog", "Connect Timeout"})
         QVERIFY2(names.contains(QLatin1String(n)), n);
     QCOMPARE(m_conn->Properties().Value(QStringLiteral("DBMS Name")).toString(),
              QStringLiteral("Microsoft SQL Server"));
-    QCOMPARE(m_conn->Properties().Value(QStringLiteral("Current Catalog")).toString(), QStringLiteral("master"));
+    QCOMPARE(m_conn->Properties().Value(QStringLiteral("Current Catalog")).toString(),
+             QStringLiteral("master"));
     QCOMPARE(m_conn->Properties().Value(QStringLiteral("Data Source")).toString(),
              QStringLiteral("127.0.0.1,%1").arg(m_server->port()));
     // Not in the connection string: reported without a value.
@@ -206,7 +201,8 @@ const TypeCase kTypeCases[] = {
     {"c_numeric", "numeric(9,2)", "999.99", ftBCD, "999.99"},
     {"c_bigdecimal", "decimal(28,2)", "1234567890.12", ftFMTBcd, "1234567890.12"},
     {"c_datetime", "datetime", "'2024-02-29 13:14:15.500'", ftDateTime, "2024-02-29 13:14:15.500"},
-    {"c_smalldatetime", "smalldatetime", "'2024-02-29 13:14:00'", ftDateTime, "2024-02-29 13:14:00"},
+    {"c_smalldatetime", "smalldatetime", "'2024-02-29 13:14:00'", ftDateTime,
+     "2024-02-29 13:14:00"},
     {"c_date", "date", "'2024-02-29'", ftDate, "2024-02-29"},
     {"c_time", "time", "'13:14:15.123'", ftTime, "13:14:15.123"},
     {"c_char", "char(5)", "'ab'", ftFixedChar, "ab   "},
@@ -227,8 +223,7 @@ const TypeCase kTypeCases[] = {
 };
 } // namespace
 
-void TestDataEndToEnd::typeTable()
-{
+void TestDataEndToEnd::typeTable() {
     QStringList cols, values;
     for (const TypeCase& c : kTypeCases) {
         cols << QStringLiteral("%1 %2 NULL").arg(QLatin1String(c.column), QLatin1String(c.sqlType));
@@ -268,7 +263,8 @@ void TestDataEndToEnd::typeTable()
              QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15, 500), Qt::UTC));
     QCOMPARE(ds.FieldByName(QStringLiteral("c_guid")).Value().value<QUuid>(),
              QUuid::fromString(QStringLiteral("{6F9619FF-8B86-D011-B42D-00C04FC964FF}")));
-    QCOMPARE(ds.FieldByName(QStringLiteral("c_image")).Value().toByteArray(), QByteArray("\x01\x02\x03"));
+    QCOMPARE(ds.FieldByName(QStringLiteral("c_image")).Value().toByteArray(),
+             QByteArray("\x01\x02\x03"));
     QCOMPARE(ds.FieldDefs().at(0).FieldNo, 1);
     QCOMPARE(ds.FieldByName(QStringLiteral("c_varchar")).Size(), 40);
     QCOMPARE(ds.FieldByName(QStringLiteral("c_decimal")).Size(), 4);
@@ -279,13 +275,14 @@ void TestDataEndToEnd::typeTable()
     rv.Open();
     QCOMPARE(rv.FieldDefs().at(0).DataType, ftBytes);
     if (rv.Fields(0).IsNull())
-        QEXPECT_FAIL("", "tds-testserver leaves a timestamp column null on insert; SQL Server "
-                         "fills it with the row version", Continue);
+        QEXPECT_FAIL("",
+                     "tds-testserver leaves a timestamp column null on insert; SQL Server "
+                     "fills it with the row version",
+                     Continue);
     QCOMPARE(rv.Fields(0).Value().toByteArray().size(), 8);
 }
 
-void TestDataEndToEnd::nullsOfEveryType()
-{
+void TestDataEndToEnd::nullsOfEveryType() {
     QStringList cols;
     for (const TypeCase& c : kTypeCases)
         cols << QStringLiteral("%1 %2 NULL").arg(QLatin1String(c.column), QLatin1String(c.sqlType));
@@ -304,25 +301,29 @@ void TestDataEndToEnd::nullsOfEveryType()
     }
 }
 
-void TestDataEndToEnd::edgeValuesTakenAsSent()
-{
+void TestDataEndToEnd::edgeValuesTakenAsSent() {
     // Money, datetime and national text come from the driver as the server
     // sent them; the ends of their ranges, negatives, sub-second ticks,
     // characters outside the BMP, empty strings and nulls must all survive.
     // (The test server keeps money in SQLite numbers, so its extremes stay
     // within the digits a double holds.)
-    exec(QStringLiteral("CREATE TABLE Kanten (id int NOT NULL, m money NULL, sm smallmoney NULL, "
-                        "dt datetime NULL, sdt smalldatetime NULL, nv nvarchar(10) NULL, nc nchar(3) NULL)"));
+    exec(QStringLiteral(
+        "CREATE TABLE Kanten (id int NOT NULL, m money NULL, sm smallmoney NULL, "
+        "dt datetime NULL, sdt smalldatetime NULL, nv nvarchar(10) NULL, nc nchar(3) NULL)"));
     exec(QString::fromUtf8(
-        "INSERT INTO Kanten VALUES (1, -92233720368.5477, -214748.3648, '1753-01-01', '1900-01-01', N'', N'a');"
+        "INSERT INTO Kanten VALUES (1, -92233720368.5477, -214748.3648, '1753-01-01', "
+        "'1900-01-01', N'', N'a');"
         "INSERT INTO Kanten VALUES (2, 92233720368.5477, 214748.3647, '9999-12-31 23:59:59.997', "
         "'2079-06-06 23:59', N'\U0001F600x\U00010348', N'\u00e4');"
-        "INSERT INTO Kanten VALUES (3, -0.0001, -1.5, '1899-12-31 23:59:59.993', '1950-05-05 12:31', N'\u20ac', "
+        "INSERT INTO Kanten VALUES (3, -0.0001, -1.5, '1899-12-31 23:59:59.993', '1950-05-05 "
+        "12:31', N'\u20ac', "
         "N'\u20ac\u20ac\u20ac');"
-        "INSERT INTO Kanten VALUES (4, 0, 0, '2001-02-03 04:05:06.007', '2001-02-03 04:05', N'abc', N'xyz');"
+        "INSERT INTO Kanten VALUES (4, 0, 0, '2001-02-03 04:05:06.007', '2001-02-03 04:05', "
+        "N'abc', N'xyz');"
         "INSERT INTO Kanten VALUES (5, NULL, NULL, NULL, NULL, NULL, NULL)"));
     const char* expected[][6] = {
-        {"-92233720368.5477", "-214748.3648", "1753-01-01 00:00:00", "1900-01-01 00:00:00", "", "a  "},
+        {"-92233720368.5477", "-214748.3648", "1753-01-01 00:00:00", "1900-01-01 00:00:00", "",
+         "a  "},
         {"92233720368.5477", "214748.3647", "9999-12-31 23:59:59.997", "2079-06-06 23:59:00",
          "\U0001F600x\U00010348", "\u00e4  "},
         {"-0.0001", "-1.5000", "1899-12-31 23:59:59.993", "1950-05-05 12:31:00", "\u20ac",
@@ -360,16 +361,19 @@ void TestDataEndToEnd::edgeValuesTakenAsSent()
              QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 997), Qt::UTC));
 
     // Numbers at the ends of their ranges, the same way.
-    exec(QStringLiteral("CREATE TABLE KantenZahlen (id int NOT NULL, i int NULL, bi bigint NULL, "
-                        "si smallint NULL, ti tinyint NULL, b bit NULL, f float NULL, r real NULL)"));
+    exec(QStringLiteral(
+        "CREATE TABLE KantenZahlen (id int NOT NULL, i int NULL, bi bigint NULL, "
+        "si smallint NULL, ti tinyint NULL, b bit NULL, f float NULL, r real NULL)"));
     exec(QStringLiteral(
         "INSERT INTO KantenZahlen VALUES (1, -2147483648, -9223372036854775808, -32768, 0, 0, "
         "-1.7976931348623157E+308, -3.4E+38);"
-        "INSERT INTO KantenZahlen VALUES (2, 2147483647, 9223372036854775807, 32767, 255, 1, 5E-324, 1.5);"
+        "INSERT INTO KantenZahlen VALUES (2, 2147483647, 9223372036854775807, 32767, 255, 1, "
+        "5E-324, 1.5);"
         "INSERT INTO KantenZahlen VALUES (3, NULL, NULL, NULL, NULL, NULL, NULL, NULL)"));
     TADODataSet nums;
     nums.setConnection(m_conn.get());
-    nums.setCommandText(QStringLiteral("select i, bi, si, ti, b, f, r from KantenZahlen order by id"));
+    nums.setCommandText(
+        QStringLiteral("select i, bi, si, ti, b, f, r from KantenZahlen order by id"));
     nums.Open();
     QCOMPARE(nums.RecordCount(), 3);
     nums.First();
@@ -393,10 +397,10 @@ void TestDataEndToEnd::edgeValuesTakenAsSent()
         QVERIFY2(nums.Fields(i).IsNull(), qPrintable(nums.Fields(i).FieldName()));
 }
 
-void TestDataEndToEnd::longValuesInChunks()
-{
-    exec(QStringLiteral("CREATE TABLE Lang (id int NOT NULL, t nvarchar(max) NULL, b varbinary(max) NULL, "
-                        "v varchar(max) NULL)"));
+void TestDataEndToEnd::longValuesInChunks() {
+    exec(QStringLiteral(
+        "CREATE TABLE Lang (id int NOT NULL, t nvarchar(max) NULL, b varbinary(max) NULL, "
+        "v varchar(max) NULL)"));
     // 150 000 characters: several chunks, with characters outside Latin-1.
     QString big;
     for (int i = 0; i < 15000; ++i)
@@ -426,9 +430,9 @@ void TestDataEndToEnd::longValuesInChunks()
     QCOMPARE(ds.Fields(2).AsString(), QString());
 }
 
-void TestDataEndToEnd::manyRowsInBlocks()
-{
-    exec(QStringLiteral("CREATE TABLE Viele (id int NOT NULL, name varchar(20) NULL, wert float NULL)"));
+void TestDataEndToEnd::manyRowsInBlocks() {
+    exec(QStringLiteral(
+        "CREATE TABLE Viele (id int NOT NULL, name varchar(20) NULL, wert float NULL)"));
     // 20 000 rows: several fetch batches and more than one storage block.
     QStringList values;
     for (int i = 0; i < 1000; ++i)
@@ -438,7 +442,9 @@ void TestDataEndToEnd::manyRowsInBlocks()
                       .arg(i * 0.5);
     exec(QStringLiteral("INSERT INTO Viele VALUES %1").arg(values.join(", ")));
     for (int k = 1; k < 20; ++k)
-        exec(QStringLiteral("INSERT INTO Viele SELECT id + %1, name, wert FROM Viele WHERE id < 1000").arg(k * 1000));
+        exec(QStringLiteral(
+                 "INSERT INTO Viele SELECT id + %1, name, wert FROM Viele WHERE id < 1000")
+                 .arg(k * 1000));
     TADODataSet ds;
     ds.setConnection(m_conn.get());
     ds.setCommandText(QStringLiteral("select id, name, wert from Viele order by id"));
@@ -457,8 +463,7 @@ void TestDataEndToEnd::manyRowsInBlocks()
     }
 }
 
-void TestDataEndToEnd::maxRecords()
-{
+void TestDataEndToEnd::maxRecords() {
     exec(QStringLiteral("CREATE TABLE Drei (id int NOT NULL)"));
     exec(QStringLiteral("INSERT INTO Drei VALUES (1), (2), (3)"));
     TADODataSet ds;
@@ -475,8 +480,7 @@ void TestDataEndToEnd::maxRecords()
     QCOMPARE(ds.RecordCount(), 3);
 }
 
-void TestDataEndToEnd::severalResults()
-{
+void TestDataEndToEnd::severalResults() {
     TADODataSet ds;
     ds.setConnection(m_conn.get());
     ds.setCommandText(QStringLiteral("select 1 as a; select 2 as b, 3 as c"));
@@ -487,8 +491,9 @@ void TestDataEndToEnd::severalResults()
     ds.Close();
     // Statements without a result set before the first result set.
     exec(QStringLiteral("CREATE TABLE Mehr (id int NOT NULL)"));
-    ds.setCommandText(QStringLiteral("insert into Mehr values (7); print 'vorher'; select id from Mehr; "
-                                     "print 'nachher'"));
+    ds.setCommandText(
+        QStringLiteral("insert into Mehr values (7); print 'vorher'; select id from Mehr; "
+                       "print 'nachher'"));
     ds.Open();
     QCOMPARE(ds.Fields(0).AsString(), QStringLiteral("7"));
     QStringList texts;
@@ -501,8 +506,7 @@ void TestDataEndToEnd::severalResults()
         QVERIFY(t == QLatin1String("vorher") || t == QLatin1String("nachher"));
 }
 
-void TestDataEndToEnd::noResultSetAfterStatementRan()
-{
+void TestDataEndToEnd::noResultSetAfterStatementRan() {
     exec(QStringLiteral("CREATE TABLE Ohne (id int NOT NULL)"));
     TADODataSet ds;
     ds.setConnection(m_conn.get());
@@ -519,8 +523,7 @@ void TestDataEndToEnd::noResultSetAfterStatementRan()
     QCOMPARE(ds.Fields(0).AsString(), QStringLiteral("1"));
 }
 
-void TestDataEndToEnd::messagesOfCommand()
-{
+void TestDataEndToEnd::messagesOfCommand() {
     TADOCommand cmd;
     cmd.setConnection(m_conn.get());
     cmd.setCommandText(QStringLiteral("print 'Hallo Welt'; raiserror('Nur ein Hinweis', 10, 1); "
@@ -541,11 +544,11 @@ void TestDataEndToEnd::messagesOfCommand()
     cmd.setCommandText(QStringLiteral("use master"));
     cmd.Execute();
     QCOMPARE(m_conn->Errors().Count(), 1);
-    QCOMPARE(m_conn->Errors().Description(0), QStringLiteral("Changed database context to 'master'."));
+    QCOMPARE(m_conn->Errors().Description(0),
+             QStringLiteral("Changed database context to 'master'."));
 }
 
-void TestDataEndToEnd::serverErrorText()
-{
+void TestDataEndToEnd::serverErrorText() {
     TADODataSet ds;
     ds.setConnection(m_conn.get());
     ds.setCommandText(QStringLiteral("select * from GibtEsNicht"));
@@ -575,9 +578,9 @@ void TestDataEndToEnd::serverErrorText()
     QCOMPARE(ds.Fields(0).AsString(), QStringLiteral("5"));
 }
 
-void TestDataEndToEnd::commandParametersAreSentAsNulls()
-{
-    exec(QStringLiteral("CREATE TABLE Param (a int NULL, b nvarchar(10) NULL, c varchar(10) NULL)"));
+void TestDataEndToEnd::commandParametersAreSentAsNulls() {
+    exec(
+        QStringLiteral("CREATE TABLE Param (a int NULL, b nvarchar(10) NULL, c varchar(10) NULL)"));
     TADOCommand cmd;
     cmd.setConnection(m_conn.get());
     cmd.setCommandText(QStringLiteral("insert into Param values (:a, :b, ':c')"));
@@ -600,8 +603,7 @@ void TestDataEndToEnd::commandParametersAreSentAsNulls()
     QCOMPARE(ds.Fields(1).AsString(), QStringLiteral("hé"));
 }
 
-void TestDataEndToEnd::tableNames()
-{
+void TestDataEndToEnd::tableNames() {
     exec(QStringLiteral("CREATE TABLE Kunden (id int NOT NULL)"));
     exec(QStringLiteral("CREATE VIEW KundenSicht AS SELECT id FROM Kunden"));
     QStringList names;
@@ -617,8 +619,7 @@ void TestDataEndToEnd::tableNames()
         QVERIFY(withSystem.contains(n));
 }
 
-void TestDataEndToEnd::queryTimeout()
-{
+void TestDataEndToEnd::queryTimeout() {
     TADODataSet ds;
     ds.setConnection(m_conn.get());
     ds.setCommandTimeout(1);
@@ -632,8 +633,7 @@ void TestDataEndToEnd::queryTimeout()
     QCOMPARE(ds.Fields(0).AsString(), QStringLiteral("2"));
 }
 
-void TestDataEndToEnd::lostServer()
-{
+void TestDataEndToEnd::lostServer() {
     TADODataSet ds;
     ds.setConnection(m_conn.get());
     ds.setCommandText(QStringLiteral("select 1"));

@@ -15,16 +15,14 @@ using namespace data;
 
 namespace {
 
-bool allBytes(const PageBuffer& b, std::size_t from, std::size_t to, char value)
-{
+bool allBytes(const PageBuffer& b, std::size_t from, std::size_t to, char value) {
     for (std::size_t i = from; i < to; ++i)
         if (b.data()[i] != value)
             return false;
     return true;
 }
 
-long residentKb()
-{
+long residentKb() {
     QFile f(QStringLiteral("/proc/self/status"));
     if (!f.open(QIODevice::ReadOnly))
         return -1;
@@ -34,8 +32,7 @@ long residentKb()
     return -1;
 }
 
-void fill(PageBuffer& b, char value, std::size_t n)
-{
+void fill(PageBuffer& b, char value, std::size_t n) {
     const std::vector<char> bytes(n, value);
     b.append(bytes.data(), n);
 }
@@ -52,8 +49,7 @@ private slots:
     void freedMemoryGoesBackWhileOthersLive();
 };
 
-void TestPageBuffer::freshMemoryReadsZeroWhereOthersWrote()
-{
+void TestPageBuffer::freshMemoryReadsZeroWhereOthersWrote() {
     // An arena fills its pages, gives the tail back and is freed; the
     // buffers that take its place must not see its bytes.
     auto arena = std::make_unique<PageBuffer>();
@@ -73,8 +69,7 @@ void TestPageBuffer::freshMemoryReadsZeroWhereOthersWrote()
     QVERIFY(allBytes(fixed, 0, fixed.size(), 0));
 }
 
-void TestPageBuffer::growthKeepsContents()
-{
+void TestPageBuffer::growthKeepsContents() {
     // A grows at the top of its region; B is carved elsewhere while A is
     // open. Once A is complete, C continues above it, so A can no longer
     // grow in place and has to move.
@@ -97,8 +92,7 @@ void TestPageBuffer::growthKeepsContents()
     QCOMPARE(a.data(), nullptr);
 }
 
-void TestPageBuffer::interleavedBuffersStayApart()
-{
+void TestPageBuffer::interleavedBuffersStayApart() {
     // The pattern of the result store: blocks of fixed arrays and two
     // arenas, each arena completed when the next block begins.
     std::vector<std::unique_ptr<PageBuffer>> fixed, arenas;
@@ -126,13 +120,14 @@ void TestPageBuffer::interleavedBuffersStayApart()
         }
     }
     for (std::size_t i = 0; i < fixed.size(); ++i)
-        QVERIFY2(allBytes(*fixed[i], 0, fixed[i]->size(), char('f' + i % 3)), qPrintable(QString::number(i)));
+        QVERIFY2(allBytes(*fixed[i], 0, fixed[i]->size(), char('f' + i % 3)),
+                 qPrintable(QString::number(i)));
     for (std::size_t i = 0; i < arenas.size(); ++i)
-        QVERIFY2(allBytes(*arenas[i], 0, arenas[i]->size(), expect[i]), qPrintable(QString::number(i)));
+        QVERIFY2(allBytes(*arenas[i], 0, arenas[i]->size(), expect[i]),
+                 qPrintable(QString::number(i)));
 }
 
-void TestPageBuffer::largeBuffersGetTheirOwnMapping()
-{
+void TestPageBuffer::largeBuffersGetTheirOwnMapping() {
     PageBuffer big;
     fill(big, 'x', std::size_t(80) << 20);
     fill(big, 'y', 4096);
@@ -144,8 +139,7 @@ void TestPageBuffer::largeBuffersGetTheirOwnMapping()
     QVERIFY(allBytes(big, 0, 10, 'x'));
 }
 
-void TestPageBuffer::freedMemoryGoesBackWhileOthersLive()
-{
+void TestPageBuffer::freedMemoryGoesBackWhileOthersLive() {
     // A buffer that stays (a result kept open) must not make the results
     // that come and go after it keep their memory.
     PageBuffer pinned;

@@ -14,8 +14,7 @@
 using namespace data;
 
 namespace {
-ColumnInfo col(const char* name, StorageKind kind, TFieldType type, int scale = 0)
-{
+ColumnInfo col(const char* name, StorageKind kind, TFieldType type, int scale = 0) {
     ColumnInfo c;
     c.name = QString::fromLatin1(name);
     c.kind = kind;
@@ -42,17 +41,15 @@ private slots:
     void copyValueAsTheVariantWould();
 };
 
-void TestResultStore::valuesAndNulls_data()
-{
+void TestResultStore::valuesAndNulls_data() {
     QTest::addColumn<int>("kind");
     QTest::addColumn<int>("scale");
     QTest::addColumn<QVariant>("in");
     QTest::addColumn<QVariant>("out");
     QTest::addColumn<QString>("text");
 
-    auto row = [](const char* name, StorageKind k, int scale, QVariant in, QVariant out, QString text) {
-        QTest::newRow(name) << int(k) << scale << in << out << text;
-    };
+    auto row = [](const char* name, StorageKind k, int scale, QVariant in, QVariant out,
+                  QString text) { QTest::newRow(name) << int(k) << scale << in << out << text; };
     row("bool", StorageKind::Bool, 0, true, true, "True");
     row("bool false", StorageKind::Bool, 0, false, false, "False");
     row("tinyint", StorageKind::UInt8, 0, 255, 255, "255");
@@ -84,8 +81,7 @@ void TestResultStore::valuesAndNulls_data()
         QByteArray("\x00\xbe\xef", 3), "0x00BEEF");
 }
 
-void TestResultStore::valuesAndNulls()
-{
+void TestResultStore::valuesAndNulls() {
     QFETCH(int, kind);
     QFETCH(int, scale);
     QFETCH(QVariant, in);
@@ -113,9 +109,9 @@ void TestResultStore::valuesAndNulls()
     QVERIFY(s.isNull(0, 1));
 }
 
-void TestResultStore::rowsAcrossBlocks()
-{
-    ResultStore s({col("n", StorageKind::Int32, ftInteger), col("t", StorageKind::Utf16, ftWideString)});
+void TestResultStore::rowsAcrossBlocks() {
+    ResultStore s(
+        {col("n", StorageKind::Int32, ftInteger), col("t", StorageKind::Utf16, ftWideString)});
     const qint64 n = ResultStore::kBlockRows * 2 + 5;
     // Appended in uneven batches so batches straddle block boundaries.
     qint64 done = 0;
@@ -146,8 +142,7 @@ void TestResultStore::rowsAcrossBlocks()
     }
 }
 
-void TestResultStore::variableRowsInOrder()
-{
+void TestResultStore::variableRowsInOrder() {
     ResultStore s({col("t", StorageKind::Utf8, ftString)});
     s.appendRows(3);
     s.setValue(2, 0, QStringLiteral("c")); // rows 0 and 1 close as null
@@ -160,9 +155,9 @@ void TestResultStore::variableRowsInOrder()
     QVERIFY(s.isNull(0, 0));
 }
 
-void TestResultStore::lastRowCanBeRewritten()
-{
-    ResultStore s({col("t", StorageKind::Utf16, ftWideString), col("n", StorageKind::Int64, ftLargeint)});
+void TestResultStore::lastRowCanBeRewritten() {
+    ResultStore s(
+        {col("t", StorageKind::Utf16, ftWideString), col("n", StorageKind::Int64, ftLargeint)});
     s.appendRows(2);
     s.setValue(0, 0, QStringLiteral("first"));
     s.setValue(1, 0, QStringLiteral("long value"));
@@ -180,8 +175,7 @@ void TestResultStore::lastRowCanBeRewritten()
     QCOMPARE(s.text(0, 0), QStringLiteral("first"));
 }
 
-void TestResultStore::removeLastRow()
-{
+void TestResultStore::removeLastRow() {
     ResultStore s({col("t", StorageKind::Utf8, ftString), col("n", StorageKind::Int32, ftInteger)});
     for (int block = 0; block < 2; ++block) {
         // Once inside a block, once on the first row of a fresh block.
@@ -203,16 +197,15 @@ void TestResultStore::removeLastRow()
     }
 }
 
-void TestResultStore::columnIndex()
-{
-    ResultStore s({col("Name", StorageKind::Utf8, ftString), col("ID", StorageKind::Int32, ftInteger)});
+void TestResultStore::columnIndex() {
+    ResultStore s(
+        {col("Name", StorageKind::Utf8, ftString), col("ID", StorageKind::Int32, ftInteger)});
     QCOMPARE(s.columnIndex(u"name"), 0);
     QCOMPARE(s.columnIndex(u"id"), 1);
     QCOMPARE(s.columnIndex(u"missing"), -1);
 }
 
-void TestResultStore::calendar_data()
-{
+void TestResultStore::calendar_data() {
     QTest::addColumn<QDate>("date");
     for (QDate d : {QDate(1, 1, 1), QDate(1, 3, 1), QDate(1582, 10, 15), QDate(1899, 12, 30),
                     QDate(1900, 1, 1), QDate(1970, 1, 1), QDate(2000, 2, 29), QDate(2024, 2, 29),
@@ -220,8 +213,7 @@ void TestResultStore::calendar_data()
         QTest::newRow(qPrintable(d.toString(Qt::ISODate))) << d;
 }
 
-void TestResultStore::calendar()
-{
+void TestResultStore::calendar() {
     QFETCH(QDate, date);
     const std::int32_t days = daysFromCivil(date.year(), date.month(), date.day());
     QCOMPARE(qint64(days), date.toJulianDay() - 1721426);
@@ -232,8 +224,7 @@ void TestResultStore::calendar()
 
 // A million-row table must not cost much more than its values: no per-cell
 // objects, no slack beyond the last block.
-void TestResultStore::memoryStaysNearPayload()
-{
+void TestResultStore::memoryStaysNearPayload() {
     ResultStore s({col("n", StorageKind::Int32, ftInteger), col("t", StorageKind::Utf8, ftString)});
     const qint64 n = 200000;
     s.appendRows(n);
@@ -248,8 +239,7 @@ void TestResultStore::memoryStaysNearPayload()
     QVERIFY2(perRowOverhead < 5.0, qPrintable(QString::number(perRowOverhead)));
 }
 
-void TestResultStore::arenaGrowsPastItsEstimate()
-{
+void TestResultStore::arenaGrowsPastItsEstimate() {
     // The first block holds short values, so the second one starts with a
     // small estimate and must grow several times for its large values; every
     // value must survive the growth and a move of the whole store.
@@ -274,8 +264,7 @@ void TestResultStore::arenaGrowsPastItsEstimate()
 QTEST_APPLESS_MAIN(TestResultStore)
 #include "tst_resultstore.moc"
 
-void TestResultStore::copyValueAsTheVariantWould()
-{
+void TestResultStore::copyValueAsTheVariantWould() {
     // Every pair of kinds, with the shortcuts and without: the copy must store what
     // setValue(from.value()) stores, down to the dropped sub-millisecond ticks.
     const QList<ColumnInfo> kinds = {

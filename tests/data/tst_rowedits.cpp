@@ -28,8 +28,7 @@ struct Ref {
     QString text;
 };
 
-ResultStore makeStore(qint64 rows)
-{
+ResultStore makeStore(qint64 rows) {
     ColumnInfo n;
     n.name = QStringLiteral("n");
     n.type = ftInteger;
@@ -47,8 +46,7 @@ ResultStore makeStore(qint64 rows)
     return s;
 }
 
-void compareRow(const ResultStore& s, const std::vector<Ref>& ref, qint64 row)
-{
+void compareRow(const ResultStore& s, const std::vector<Ref>& ref, qint64 row) {
     const Ref& want = ref[std::size_t(row)];
     QCOMPARE(s.isNull(row, 0), !want.number.has_value());
     if (want.number)
@@ -59,8 +57,7 @@ void compareRow(const ResultStore& s, const std::vector<Ref>& ref, qint64 row)
 
 } // namespace
 
-void TestRowEdits::overlayFollowsAReferenceList()
-{
+void TestRowEdits::overlayFollowsAReferenceList() {
     // More rows than one block holds, so ranges cross block borders.
     const qint64 n = ResultStore::kBlockRows + 500;
     ResultStore s = makeStore(n);
@@ -122,8 +119,7 @@ void TestRowEdits::overlayFollowsAReferenceList()
     QVERIFY(s.memoryBytes() < memoryBefore * 2);
 }
 
-void TestRowEdits::earlierVersionsStayReadable()
-{
+void TestRowEdits::earlierVersionsStayReadable() {
     ResultStore s = makeStore(3);
     const auto original = s.beginRowChange(1);
     s.setCell(1, 1, QStringLiteral("neu"));
@@ -140,8 +136,7 @@ void TestRowEdits::earlierVersionsStayReadable()
     QVERIFY_THROWS_EXCEPTION(DataError, s.removeRow(3));
 }
 
-void TestRowEdits::appendedRowsAfterEditsAreSeen()
-{
+void TestRowEdits::appendedRowsAfterEditsAreSeen() {
     ResultStore s = makeStore(2);
     s.removeRow(0);
     const qint64 first = s.appendRows(2);
@@ -158,8 +153,7 @@ void TestRowEdits::appendedRowsAfterEditsAreSeen()
 
 namespace {
 
-QList<ColumnInfo> columns(const QStringList& names)
-{
+QList<ColumnInfo> columns(const QStringList& names) {
     QList<ColumnInfo> list;
     for (const QString& n : names) {
         ColumnInfo c;
@@ -172,46 +166,56 @@ QList<ColumnInfo> columns(const QStringList& names)
 
 } // namespace
 
-void TestRowEdits::statementsBindValuesAndBracketNames()
-{
+void TestRowEdits::statementsBindValuesAndBracketNames() {
     WriteTarget t;
     t.schema = QStringLiteral("dbo");
     t.table = QStringLiteral("Kun]den");
     t.baseColumns = {QStringLiteral("id"), QStringLiteral("Na]me"), QStringLiteral("memo")};
     t.keyColumns = {true, false, false};
     t.autoIncrement = {true, false, false};
-    RowWriter w(t, columns({QStringLiteral("id"), QStringLiteral("Alias"), QStringLiteral("memo")}));
+    RowWriter w(t,
+                columns({QStringLiteral("id"), QStringLiteral("Alias"), QStringLiteral("memo")}));
     QVERIFY(w.byKey());
     QCOMPARE(w.identityColumn(), 0);
-    const RowValues original = [](int c) { return c == 0 ? QVariant(5) : QVariant(QStringLiteral("a'b")); };
-    const RowValues current = [](int c) { return c == 0 ? QVariant(5) : QVariant(QStringLiteral("x]y")); };
+    const RowValues original = [](int c) {
+        return c == 0 ? QVariant(5) : QVariant(QStringLiteral("a'b"));
+    };
+    const RowValues current = [](int c) {
+        return c == 0 ? QVariant(5) : QVariant(QStringLiteral("x]y"));
+    };
 
     const SqlStatement up = w.update({1, 2}, original, current);
-    QCOMPARE(up.text, QStringLiteral("UPDATE [dbo].[Kun]]den] SET [Na]]me] = ?, [memo] = ? WHERE [id] = ?"));
+    QCOMPARE(up.text,
+             QStringLiteral("UPDATE [dbo].[Kun]]den] SET [Na]]me] = ?, [memo] = ? WHERE [id] = ?"));
     QCOMPARE(up.params, (QList<QVariant>{QStringLiteral("x]y"), QStringLiteral("x]y"), 5}));
 
     const SqlStatement in = w.insert({0, 1}, current);
-    QCOMPARE(in.text, QStringLiteral("INSERT INTO [dbo].[Kun]]den] ([Na]]me]) VALUES (?); SELECT SCOPE_IDENTITY()"));
+    QCOMPARE(in.text,
+             QStringLiteral(
+                 "INSERT INTO [dbo].[Kun]]den] ([Na]]me]) VALUES (?); SELECT SCOPE_IDENTITY()"));
     QCOMPARE(in.params, QList<QVariant>{QStringLiteral("x]y")});
-    QCOMPARE(w.insert({}, current).text,
-             QStringLiteral("INSERT INTO [dbo].[Kun]]den] DEFAULT VALUES; SELECT SCOPE_IDENTITY()"));
+    QCOMPARE(
+        w.insert({}, current).text,
+        QStringLiteral("INSERT INTO [dbo].[Kun]]den] DEFAULT VALUES; SELECT SCOPE_IDENTITY()"));
 
-    QCOMPARE(w.remove(original).text, QStringLiteral("DELETE FROM [dbo].[Kun]]den] WHERE [id] = ?"));
+    QCOMPARE(w.remove(original).text,
+             QStringLiteral("DELETE FROM [dbo].[Kun]]den] WHERE [id] = ?"));
     const SqlStatement back = w.reread(current);
-    QCOMPARE(back.text, QStringLiteral("SELECT [id], [Na]]me], [memo] FROM [dbo].[Kun]]den] WHERE [id] = ?"));
+    QCOMPARE(back.text,
+             QStringLiteral("SELECT [id], [Na]]me], [memo] FROM [dbo].[Kun]]den] WHERE [id] = ?"));
     QVERIFY(w.reread([](int) { return QVariant(); }).text.isEmpty());
     // The identity is never written.
     QVERIFY_THROWS_EXCEPTION(DataError, w.update({0}, original, current));
 
     // Nor is a column the server computes.
     t.readOnly = {false, false, true};
-    RowWriter computed(t, columns({QStringLiteral("id"), QStringLiteral("Alias"), QStringLiteral("memo")}));
+    RowWriter computed(
+        t, columns({QStringLiteral("id"), QStringLiteral("Alias"), QStringLiteral("memo")}));
     QVERIFY_THROWS_EXCEPTION(DataError, computed.update({2}, original, current));
     QCOMPARE(computed.insert({1, 2}, current).params, QList<QVariant>{QStringLiteral("x]y")});
 }
 
-void TestRowEdits::rowsWithoutKeyAreFoundByAllValues()
-{
+void TestRowEdits::rowsWithoutKeyAreFoundByAllValues() {
     WriteTarget t;
     t.table = QStringLiteral("Lose");
     t.baseColumns = {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("memo")};

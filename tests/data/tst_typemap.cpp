@@ -31,8 +31,7 @@ private slots:
 };
 
 namespace {
-DescribedColumn described(const QString& typeName, int sqlType, int columnSize, int digits = 0)
-{
+DescribedColumn described(const QString& typeName, int sqlType, int columnSize, int digits = 0) {
     DescribedColumn c;
     c.name = QStringLiteral("c");
     c.typeName = typeName;
@@ -43,8 +42,7 @@ DescribedColumn described(const QString& typeName, int sqlType, int columnSize, 
 }
 
 // The text the store shows for one fixed value of this kind and scale.
-QString storedText(StorageKind kind, int scale, std::int64_t raw)
-{
+QString storedText(StorageKind kind, int scale, std::int64_t raw) {
     ColumnInfo info;
     info.name = QStringLiteral("v");
     info.kind = kind;
@@ -56,16 +54,14 @@ QString storedText(StorageKind kind, int scale, std::int64_t raw)
     return s.text(0, 0);
 }
 
-QByteArray le32(std::uint32_t a, std::uint32_t b)
-{
+QByteArray le32(std::uint32_t a, std::uint32_t b) {
     QByteArray out(8, Qt::Uninitialized);
     std::memcpy(out.data(), &a, 4);
     std::memcpy(out.data() + 4, &b, 4);
     return out;
 }
 
-QByteArray le16(std::uint16_t a, std::uint16_t b)
-{
+QByteArray le16(std::uint16_t a, std::uint16_t b) {
     QByteArray out(4, Qt::Uninitialized);
     std::memcpy(out.data(), &a, 2);
     std::memcpy(out.data() + 2, &b, 2);
@@ -73,8 +69,7 @@ QByteArray le16(std::uint16_t a, std::uint16_t b)
 }
 } // namespace
 
-void TestTypeMap::mapping_data()
-{
+void TestTypeMap::mapping_data() {
     QTest::addColumn<QString>("typeName");
     QTest::addColumn<int>("sqlType");
     QTest::addColumn<int>("columnSize");
@@ -105,7 +100,8 @@ void TestTypeMap::mapping_data()
     row("decimal(19,2)", "decimal", SQL_NUMERIC, 19, 2, ftFMTBcd, K::Utf8, 2, false);
     row("numeric(38,0)", "numeric", SQL_NUMERIC, 38, 0, ftFMTBcd, K::Utf8, 0, false);
     row("datetime", "datetime", SQL_TYPE_TIMESTAMP, 23, 3, ftDateTime, K::DateTime, 0, false);
-    row("smalldatetime", "smalldatetime", SQL_TYPE_TIMESTAMP, 16, 0, ftDateTime, K::DateTime, 0, false);
+    row("smalldatetime", "smalldatetime", SQL_TYPE_TIMESTAMP, 16, 0, ftDateTime, K::DateTime, 0,
+        false);
     row("date", "date", SQL_TYPE_DATE, 10, 0, ftDate, K::Date, 0, false);
     row("time", "time", -154, 16, 7, ftTime, K::Time, 0, false);
     row("char(10)", "char", SQL_CHAR, 10, 0, ftFixedChar, K::Utf8, 10, false);
@@ -131,8 +127,7 @@ void TestTypeMap::mapping_data()
     row("datetimeoffset", "datetimeoffset", -155, 34, 7, ftWideString, K::Utf16, 34, false);
 }
 
-void TestTypeMap::mapping()
-{
+void TestTypeMap::mapping() {
     QFETCH(QString, typeName);
     QFETCH(int, sqlType);
     QFETCH(int, columnSize);
@@ -146,8 +141,7 @@ void TestTypeMap::mapping()
         QVERIFY(plan.bufferBytes > 0);
 }
 
-void TestTypeMap::ordinals()
-{
+void TestTypeMap::ordinals() {
     QCOMPARE(int(ftUnknown), 0);
     QCOMPARE(int(ftString), 1);
     QCOMPARE(int(ftBCD), 8);
@@ -167,8 +161,7 @@ void TestTypeMap::ordinals()
     QVERIFY(!isBlobFieldType(ftString));
 }
 
-void TestTypeMap::decimals_data()
-{
+void TestTypeMap::decimals_data() {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<int>("scale");
     QTest::addColumn<bool>("ok");
@@ -186,8 +179,7 @@ void TestTypeMap::decimals_data()
     QTest::newRow("junk") << QByteArray("abc") << 2 << false << 0LL;
 }
 
-void TestTypeMap::decimals()
-{
+void TestTypeMap::decimals() {
     QFETCH(QByteArray, text);
     QFETCH(int, scale);
     std::int64_t v = 0;
@@ -197,8 +189,7 @@ void TestTypeMap::decimals()
         QTEST(qlonglong(v), "unscaled");
 }
 
-void TestTypeMap::times_data()
-{
+void TestTypeMap::times_data() {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<qlonglong>("ticks");
@@ -210,8 +201,7 @@ void TestTypeMap::times_data()
     QTest::newRow("bad") << QByteArray("12:xx") << false << 0LL;
 }
 
-void TestTypeMap::times()
-{
+void TestTypeMap::times() {
     QFETCH(QByteArray, text);
     std::int64_t t = 0;
     const bool ok = parseTimeOfDay(text.constData(), std::size_t(text.size()), t);
@@ -220,8 +210,7 @@ void TestTypeMap::times()
         QTEST(qlonglong(t), "ticks");
 }
 
-void TestTypeMap::timestamp()
-{
+void TestTypeMap::timestamp() {
     SQL_TIMESTAMP_STRUCT ts{2024, 2, 29, 13, 14, 15, 500000000};
     ColumnInfo info;
     info.name = QStringLiteral("d");
@@ -234,8 +223,7 @@ void TestTypeMap::timestamp()
     QCOMPARE(s.text(0, 0), QStringLiteral("2024-02-29 13:14:15.500"));
 }
 
-void TestTypeMap::rawWireBinding_data()
-{
+void TestTypeMap::rawWireBinding_data() {
     QTest::addColumn<QString>("typeName");
     QTest::addColumn<int>("sqlType");
     QTest::addColumn<int>("columnSize");
@@ -245,7 +233,8 @@ void TestTypeMap::rawWireBinding_data()
     QTest::newRow("money") << "money" << SQL_DECIMAL << 19 << SQL_C_BINARY << 8;
     QTest::newRow("smallmoney") << "smallmoney" << SQL_DECIMAL << 10 << SQL_C_BINARY << 8;
     QTest::newRow("datetime") << "datetime" << SQL_TYPE_TIMESTAMP << 23 << SQL_C_BINARY << 8;
-    QTest::newRow("smalldatetime") << "smalldatetime" << SQL_TYPE_TIMESTAMP << 16 << SQL_C_BINARY << 8;
+    QTest::newRow("smalldatetime")
+        << "smalldatetime" << SQL_TYPE_TIMESTAMP << 16 << SQL_C_BINARY << 8;
     QTest::newRow("nvarchar") << "nvarchar" << SQL_WVARCHAR << 100 << SQL_C_BINARY << 200;
     QTest::newRow("nchar") << "nchar" << SQL_WCHAR << 3 << SQL_C_BINARY << 6;
     QTest::newRow("int") << "int" << SQL_INTEGER << 10 << SQL_C_BINARY << 4;
@@ -264,13 +253,13 @@ void TestTypeMap::rawWireBinding_data()
     QTest::newRow("unknown type as text") << "datetimeoffset" << -155 << 34 << SQL_C_WCHAR << 70;
     // Without the driver's type name the SQL type could stand for another
     // server type with other bytes.
-    QTest::newRow("timestamp without name") << "" << SQL_TYPE_TIMESTAMP << 27 << SQL_C_TYPE_TIMESTAMP
-                                            << int(sizeof(SQL_TIMESTAMP_STRUCT));
+    QTest::newRow("timestamp without name")
+        << "" << SQL_TYPE_TIMESTAMP << 27 << SQL_C_TYPE_TIMESTAMP
+        << int(sizeof(SQL_TIMESTAMP_STRUCT));
     QTest::newRow("nvarchar without name") << "" << SQL_WVARCHAR << 10 << SQL_C_WCHAR << 22;
 }
 
-void TestTypeMap::rawWireBinding()
-{
+void TestTypeMap::rawWireBinding() {
     QFETCH(QString, typeName);
     QFETCH(int, sqlType);
     QFETCH(int, columnSize);
@@ -286,8 +275,7 @@ void TestTypeMap::rawWireBinding()
     QCOMPARE(raw.info.scale, plain.info.scale);
 }
 
-void TestTypeMap::rawValues_data()
-{
+void TestTypeMap::rawValues_data() {
     QTest::addColumn<bool>("money"); // else datetime
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text"); // empty: refused
@@ -321,17 +309,18 @@ void TestTypeMap::rawValues_data()
     datetime("datetime of another length", QByteArray(16, '\0'), "");
 }
 
-void TestTypeMap::rawValues()
-{
+void TestTypeMap::rawValues() {
     QFETCH(bool, money);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
     std::int64_t v = 0;
     const SQLLEN n = SQLLEN(bytes.size());
-    const bool known = money ? moneyFromRaw(bytes.constData(), n, v) : dateTimeFromRaw(bytes.constData(), n, v);
+    const bool known =
+        money ? moneyFromRaw(bytes.constData(), n, v) : dateTimeFromRaw(bytes.constData(), n, v);
     QCOMPARE(known, !text.isEmpty());
     if (known)
-        QCOMPARE(storedText(money ? StorageKind::Decimal : StorageKind::DateTime, money ? 4 : 3, v), text);
+        QCOMPARE(storedText(money ? StorageKind::Decimal : StorageKind::DateTime, money ? 4 : 3, v),
+                 text);
 }
 
 QTEST_APPLESS_MAIN(TestTypeMap)

@@ -43,24 +43,21 @@ private:
     std::unique_ptr<TADOConnection> m_conn;
 };
 
-QString TestWriteBack::adoString() const
-{
+QString TestWriteBack::adoString() const {
     return QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;Password=%2;"
                           "Initial Catalog=Musterfirma;Data Source=127.0.0.1,%3")
         .arg(QString::fromStdString(m_server->user()), QString::fromStdString(m_server->password()))
         .arg(m_server->port());
 }
 
-void TestWriteBack::exec(const QString& sql)
-{
+void TestWriteBack::exec(const QString& sql) {
     TADOCommand cmd;
     cmd.setConnection(m_conn.get());
     cmd.setCommandText(sql);
     cmd.Execute();
 }
 
-QString TestWriteBack::scalar(const QString& sql)
-{
+QString TestWriteBack::scalar(const QString& sql) {
     // A connection of its own: what another user of the server sees.
     TADOConnection other;
     other.setConnectionString(adoString());
@@ -68,13 +65,12 @@ QString TestWriteBack::scalar(const QString& sql)
     ds.setConnection(&other);
     ds.setCommandText(sql);
     ds.Open();
-    return ds.Eof() ? QStringLiteral("<none>")
+    return ds.Eof()                ? QStringLiteral("<none>")
            : ds.Fields(0).IsNull() ? QStringLiteral("<null>")
                                    : ds.Fields(0).AsString();
 }
 
-std::unique_ptr<TADODataSet> TestWriteBack::open(const QString& sql)
-{
+std::unique_ptr<TADODataSet> TestWriteBack::open(const QString& sql) {
     auto ds = std::make_unique<TADODataSet>();
     ds->setConnection(m_conn.get());
     ds->setCommandText(sql);
@@ -82,18 +78,15 @@ std::unique_ptr<TADODataSet> TestWriteBack::open(const QString& sql)
     return ds;
 }
 
-void TestWriteBack::initTestCase()
-{
+void TestWriteBack::initTestCase() {
     m_server = std::make_unique<TestServer>();
 }
 
-void TestWriteBack::cleanupTestCase()
-{
+void TestWriteBack::cleanupTestCase() {
     m_server.reset();
 }
 
-void TestWriteBack::init()
-{
+void TestWriteBack::init() {
     m_conn = std::make_unique<TADOConnection>();
     m_conn->setConnectionString(adoString());
     exec(QStringLiteral("IF OBJECT_ID('WbKeyed') IS NOT NULL DROP TABLE WbKeyed"));
@@ -104,13 +97,11 @@ void TestWriteBack::init()
     exec(QStringLiteral("INSERT INTO WbKeyed VALUES (3, N'Carl', 0.10, NULL)"));
 }
 
-void TestWriteBack::cleanup()
-{
+void TestWriteBack::cleanup() {
     m_conn.reset();
 }
 
-void TestWriteBack::editIsPostedAndReadBack()
-{
+void TestWriteBack::editIsPostedAndReadBack() {
     auto ds = open(QStringLiteral("SELECT id, name, amount FROM WbKeyed ORDER BY id"));
     ds->setRecNo(2);
     ds->Edit();
@@ -118,38 +109,43 @@ void TestWriteBack::editIsPostedAndReadBack()
     ds->FieldByName(QStringLiteral("name")).setValue(QStringLiteral("Berta"));
     ds->FieldByName(QStringLiteral("amount")).setValue(QStringLiteral("8.75"));
     QVERIFY(ds->Modified());
-    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 2")), QStringLiteral("Bert"));
+    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 2")),
+             QStringLiteral("Bert"));
     ds->Post();
     QCOMPARE(ds->State(), dsBrowse);
-    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 2")), QStringLiteral("Berta"));
+    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 2")),
+             QStringLiteral("Berta"));
     QCOMPARE(scalar(QStringLiteral("SELECT amount FROM WbKeyed WHERE id = 2")).toDouble(), 8.75);
-    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 1")), QStringLiteral("Anna"));
+    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 1")),
+             QStringLiteral("Anna"));
     // The result shows the posted row; a second edit of it starts from there.
     QCOMPARE(ds->FieldByName(QStringLiteral("name")).AsString(), QStringLiteral("Berta"));
     ds->FieldByName(QStringLiteral("name")).setValue(QStringLiteral("Bea"));
     ds->Post();
-    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 2")), QStringLiteral("Bea"));
+    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 2")),
+             QStringLiteral("Bea"));
     QCOMPARE(ds->RecordCount(), 3);
 }
 
-void TestWriteBack::editOfNullsAndToNull()
-{
+void TestWriteBack::editOfNullsAndToNull() {
     auto ds = open(QStringLiteral("SELECT id, note FROM WbKeyed ORDER BY id"));
     ds->FieldByName(QStringLiteral("note")).setValue(QStringLiteral("neu")); // row 1: NULL -> text
     ds->Post();
     ds->Next();
     ds->FieldByName(QStringLiteral("note")).setValue(QVariant()); // row 2: text -> NULL
     ds->Post();
-    QCOMPARE(scalar(QStringLiteral("SELECT note FROM WbKeyed WHERE id = 1")), QStringLiteral("neu"));
-    QCOMPARE(scalar(QStringLiteral("SELECT note FROM WbKeyed WHERE id = 2")), QStringLiteral("<null>"));
+    QCOMPARE(scalar(QStringLiteral("SELECT note FROM WbKeyed WHERE id = 1")),
+             QStringLiteral("neu"));
+    QCOMPARE(scalar(QStringLiteral("SELECT note FROM WbKeyed WHERE id = 2")),
+             QStringLiteral("<null>"));
     QVERIFY(ds->FieldByName(QStringLiteral("note")).IsNull());
 }
 
-void TestWriteBack::insertReadsBackIdentityAndDefaults()
-{
+void TestWriteBack::insertReadsBackIdentityAndDefaults() {
     exec(QStringLiteral("IF OBJECT_ID('WbIdent') IS NOT NULL DROP TABLE WbIdent"));
-    exec(QStringLiteral("CREATE TABLE WbIdent (id int IDENTITY(1,1) PRIMARY KEY, name nvarchar(20), "
-                        "qty int NOT NULL DEFAULT 7)"));
+    exec(
+        QStringLiteral("CREATE TABLE WbIdent (id int IDENTITY(1,1) PRIMARY KEY, name nvarchar(20), "
+                       "qty int NOT NULL DEFAULT 7)"));
     exec(QStringLiteral("INSERT INTO WbIdent (name) VALUES (N'erste')"));
     auto ds = open(QStringLiteral("SELECT * FROM WbIdent"));
     ds->Append();
@@ -171,8 +167,7 @@ void TestWriteBack::insertReadsBackIdentityAndDefaults()
     ds->Cancel();
 }
 
-void TestWriteBack::insertBeforeCurrentAndCancel()
-{
+void TestWriteBack::insertBeforeCurrentAndCancel() {
     auto ds = open(QStringLiteral("SELECT id, name FROM WbKeyed ORDER BY id"));
     ds->setRecNo(2);
     ds->Insert();
@@ -187,7 +182,8 @@ void TestWriteBack::insertBeforeCurrentAndCancel()
     ds->FieldByName(QStringLiteral("id")).setValue(10);
     ds->FieldByName(QStringLiteral("name")).setValue(QStringLiteral("Dora"));
     ds->Post();
-    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 10")), QStringLiteral("Dora"));
+    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 10")),
+             QStringLiteral("Dora"));
     ds->First();
     QStringList order;
     for (; !ds->Eof(); ds->Next())
@@ -195,12 +191,12 @@ void TestWriteBack::insertBeforeCurrentAndCancel()
     QCOMPARE(order, QStringList({"Anna", "Dora", "Bert", "Carl"}));
 }
 
-void TestWriteBack::deleteRemovesTheRowAtOnce()
-{
+void TestWriteBack::deleteRemovesTheRowAtOnce() {
     auto ds = open(QStringLiteral("SELECT id, name FROM WbKeyed ORDER BY id"));
     ds->setRecNo(2);
     ds->Delete();
-    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbKeyed WHERE id = 2")), QStringLiteral("0"));
+    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbKeyed WHERE id = 2")),
+             QStringLiteral("0"));
     QCOMPARE(ds->RecordCount(), 2);
     QCOMPARE(ds->FieldByName(QStringLiteral("name")).AsString(), QStringLiteral("Carl"));
     ds->Delete(); // the last row: the one before becomes current
@@ -208,8 +204,7 @@ void TestWriteBack::deleteRemovesTheRowAtOnce()
     QCOMPARE(ds->FieldByName(QStringLiteral("name")).AsString(), QStringLiteral("Anna"));
 }
 
-void TestWriteBack::conflictingEditKeepsTheEdit()
-{
+void TestWriteBack::conflictingEditKeepsTheEdit() {
     exec(QStringLiteral("IF OBJECT_ID('WbLoose') IS NOT NULL DROP TABLE WbLoose"));
     exec(QStringLiteral("CREATE TABLE WbLoose (a int, b nvarchar(10) NULL)"));
     exec(QStringLiteral("INSERT INTO WbLoose VALUES (1, N'eins')"));
@@ -248,16 +243,14 @@ void TestWriteBack::conflictingEditKeepsTheEdit()
     QCOMPARE(keyed->FieldByName(QStringLiteral("name")).AsString(), QStringLiteral("Anne"));
 }
 
-void TestWriteBack::deleteOfAVanishedRowIsAConflict()
-{
+void TestWriteBack::deleteOfAVanishedRowIsAConflict() {
     auto ds = open(QStringLiteral("SELECT id, name FROM WbKeyed ORDER BY id"));
     exec(QStringLiteral("DELETE FROM WbKeyed WHERE id = 1"));
     QVERIFY_THROWS_EXCEPTION(UpdateConflictError, ds->Delete());
     QCOMPARE(ds->RecordCount(), 3);
 }
 
-void TestWriteBack::tableWithoutKeyUsesAllValues()
-{
+void TestWriteBack::tableWithoutKeyUsesAllValues() {
     exec(QStringLiteral("IF OBJECT_ID('WbLoose') IS NOT NULL DROP TABLE WbLoose"));
     exec(QStringLiteral("CREATE TABLE WbLoose (a int, b nvarchar(10) NULL, c float NULL, "
                         "d datetime NULL, e decimal(12,4) NULL, f money NULL, g bit NULL)"));
@@ -277,8 +270,7 @@ void TestWriteBack::tableWithoutKeyUsesAllValues()
     QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbLoose")), QStringLiteral("1"));
 }
 
-void TestWriteBack::ambiguousRowWithoutKeyChangesNothing()
-{
+void TestWriteBack::ambiguousRowWithoutKeyChangesNothing() {
     exec(QStringLiteral("IF OBJECT_ID('WbTwins') IS NOT NULL DROP TABLE WbTwins"));
     exec(QStringLiteral("CREATE TABLE WbTwins (a int, b nvarchar(10))"));
     exec(QStringLiteral("INSERT INTO WbTwins VALUES (3, N'd')"));
@@ -286,7 +278,8 @@ void TestWriteBack::ambiguousRowWithoutKeyChangesNothing()
     auto ds = open(QStringLiteral("SELECT a, b FROM WbTwins"));
     ds->FieldByName(QStringLiteral("b")).setValue(QStringLiteral("e"));
     QVERIFY_THROWS_EXCEPTION(DataError, ds->Post());
-    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbTwins WHERE b = N'd'")), QStringLiteral("2"));
+    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbTwins WHERE b = N'd'")),
+             QStringLiteral("2"));
     ds->Cancel();
     QVERIFY_THROWS_EXCEPTION(DataError, ds->Delete());
     QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbTwins")), QStringLiteral("2"));
@@ -307,19 +300,21 @@ void TestWriteBack::ambiguousRowWithoutKeyChangesNothing()
     QCOMPARE(scalar(QStringLiteral("SELECT b FROM WbTwins WHERE a = 9")), QStringLiteral("meins"));
 }
 
-void TestWriteBack::notUpdatableResults_data()
-{
+void TestWriteBack::notUpdatableResults_data() {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("join") << "SELECT k.id, k.name, o.city FROM WbKeyed k JOIN WbOther o ON o.id = k.id"
-                          << "mehreren Tabellen";
-    QTest::newRow("expression") << "SELECT id, name + N'!' AS shout FROM WbKeyed" << "shout";
-    QTest::newRow("no table") << "SELECT 1 AS one" << "one";
-    QTest::newRow("unnamed") << "SELECT id, amount * 2 FROM WbKeyed" << "ohne Namen";
+    QTest::newRow("join")
+        << "SELECT k.id, k.name, o.city FROM WbKeyed k JOIN WbOther o ON o.id = k.id"
+        << "mehreren Tabellen";
+    QTest::newRow("expression") << "SELECT id, name + N'!' AS shout FROM WbKeyed"
+                                << "shout";
+    QTest::newRow("no table") << "SELECT 1 AS one"
+                              << "one";
+    QTest::newRow("unnamed") << "SELECT id, amount * 2 FROM WbKeyed"
+                             << "ohne Namen";
 }
 
-void TestWriteBack::notUpdatableResults()
-{
+void TestWriteBack::notUpdatableResults() {
     QFETCH(QString, sql);
     QFETCH(QString, reason);
     exec(QStringLiteral("IF OBJECT_ID('WbOther') IS NOT NULL DROP TABLE WbOther"));
@@ -333,11 +328,12 @@ void TestWriteBack::notUpdatableResults()
     QVERIFY_THROWS_EXCEPTION(NotUpdatableError, ds->Append());
     QVERIFY_THROWS_EXCEPTION(NotUpdatableError, ds->Delete());
     QCOMPARE(ds->State(), dsBrowse);
-    QCOMPARE(ds->RecordCount(), sql.contains(QLatin1String("JOIN")) ? 1 : sql.contains(QLatin1String("one")) ? 1 : 3);
+    QCOMPARE(ds->RecordCount(), sql.contains(QLatin1String("JOIN"))  ? 1
+                                : sql.contains(QLatin1String("one")) ? 1
+                                                                     : 3);
 }
 
-void TestWriteBack::namesWithClosingBracket()
-{
+void TestWriteBack::namesWithClosingBracket() {
     exec(QStringLiteral("IF OBJECT_ID('[Kun]]den]') IS NOT NULL DROP TABLE [Kun]]den]"));
     exec(QStringLiteral("CREATE TABLE [Kun]]den] ([Nr]]] int PRIMARY KEY, [Na]]me] nvarchar(40))"));
     exec(QStringLiteral("INSERT INTO [Kun]]den] VALUES (1, N'Alt')"));
@@ -356,13 +352,13 @@ void TestWriteBack::namesWithClosingBracket()
     QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbKeyed")), QStringLiteral("3"));
 }
 
-void TestWriteBack::leavingTheRowPosts()
-{
+void TestWriteBack::leavingTheRowPosts() {
     auto ds = open(QStringLiteral("SELECT id, name FROM WbKeyed ORDER BY id"));
     ds->FieldByName(QStringLiteral("name")).setValue(QStringLiteral("Anja"));
     ds->setRecNo(3);
     QCOMPARE(ds->State(), dsBrowse);
-    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 1")), QStringLiteral("Anja"));
+    QCOMPARE(scalar(QStringLiteral("SELECT name FROM WbKeyed WHERE id = 1")),
+             QStringLiteral("Anja"));
     ds->Append();
     ds->FieldByName(QStringLiteral("id")).setValue(4);
     ds->First();

@@ -639,7 +639,8 @@ void TestBatchMove::refusedValueInALaterBlock() {
                         column("Nr", ftInteger, StorageKind::Int32)};
     g_source.rows.clear();
     for (int i = 1; i <= rows; ++i)
-        g_source.rows.push_back({i == badRow ? QStringLiteral("abcdef") : QStringLiteral("abc"), i});
+        g_source.rows.push_back(
+            {i == badRow ? QStringLiteral("abcdef") : QStringLiteral("abc"), i});
     openSource();
     m_bm->setDestTableName(QStringLiteral("spaet.dbf"));
     m_bm->setDestDatabaseType(dtDBase4);

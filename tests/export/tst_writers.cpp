@@ -918,43 +918,12 @@ void TestWriters::textAndHtmlReadBack() {
 
 void TestWriters::numberForms() {
     // The writers' own number forms against Qt's conversions, which they replace for speed.
-    std::vector<double> values = {0.0,
-                                  -0.0,
-                                  1,
-                                  -1,
-                                  0.5,
-                                  0.125,
-                                  -0.125,
-                                  2.5,
-                                  100,
-                                  1e5,
-                                  1e15,
-                                  1e16,
-                                  1e17,
-                                  1e20,
-                                  1e21,
-                                  1e-4,
-                                  1e-5,
-                                  0.00012,
-                                  1e-7,
-                                  0.1,
-                                  0.3,
-                                  1e300,
-                                  -1e-300,
-                                  5e-324,
-                                  123456789.125,
-                                  -0.00005,
-                                  1234.5625,
-                                  12345678901234567890.0,
-                                  1.7976931348623157e308,
-                                  // Decimal halves that binary holds slightly off either way.
-                                  2.675,
-                                  1.005,
-                                  -0.045,
-                                  0.0125,
-                                  999999999.99995,
-                                  1e15 + 0.3,
-                                  36028797018963968.0};
+    std::vector<double> values = {
+        0.0, -0.0, 1, -1, 0.5, 0.125, -0.125, 2.5, 100, 1e5, 1e15, 1e16, 1e17, 1e20, 1e21, 1e-4,
+        1e-5, 0.00012, 1e-7, 0.1, 0.3, 1e300, -1e-300, 5e-324, 123456789.125, -0.00005, 1234.5625,
+        12345678901234567890.0, 1.7976931348623157e308,
+        // Decimal halves that binary holds slightly off either way.
+        2.675, 1.005, -0.045, 0.0125, 999999999.99995, 1e15 + 0.3, 36028797018963968.0};
     quint64 seed = 12345;
     for (int i = 0; i < 20000; ++i) {
         seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;

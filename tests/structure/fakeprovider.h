@@ -11,20 +11,20 @@
 struct FakeTables {
     // The text a query must have to return the table, and its columns.
     QMap<QString, QList<data::ColumnInfo>> results;
-    QStringList asked;            // every text in the order it came
-    QList<qint64> maxRecords;     // the limit each one came with
+    QStringList asked;        // every text in the order it came
+    QList<qint64> maxRecords; // the limit each one came with
 };
 
 class FakeSession : public data::ProviderConnection {
 public:
     explicit FakeSession(FakeTables* tables) : m_tables(tables) {}
     std::shared_ptr<data::ResultStore> query(const QString& text, const data::QueryOptions& o,
-                                             data::MessageList&) override
-    {
+                                             data::MessageList&) override {
         m_tables->asked << text;
         m_tables->maxRecords << o.maxRecords;
         if (!m_tables->results.contains(text))
-            throw data::DataError(QStringLiteral("Ungültiger Objektname."), QStringLiteral("42S02"), 208);
+            throw data::DataError(QStringLiteral("Ungültiger Objektname."), QStringLiteral("42S02"),
+                                  208);
         auto store = std::make_shared<data::ResultStore>(m_tables->results.value(text));
         store->appendRows(1);
         return store;
@@ -32,8 +32,7 @@ public:
     void execute(const QString&, const QList<QVariant>&, const data::QueryOptions&,
                  data::MessageList&) override {}
     std::shared_ptr<data::ResultStore> openTable(const QString& t, const data::QueryOptions& o,
-                                                 data::MessageList& m) override
-    {
+                                                 data::MessageList& m) override {
         return query(t, o, m);
     }
     void appendRows(const QString&, const data::ResultStore&, qint64) override {}
@@ -49,8 +48,7 @@ public:
     explicit FakeProvider(FakeTables* tables) : m_tables(tables) {}
     QString name() const override { return QStringLiteral("FakeStru"); }
     std::unique_ptr<data::ProviderConnection> connect(const data::ConnectionParams&,
-                                                      data::MessageList&) override
-    {
+                                                      data::MessageList&) override {
         return std::make_unique<FakeSession>(m_tables);
     }
 
@@ -58,8 +56,7 @@ private:
     FakeTables* m_tables;
 };
 
-inline data::ColumnInfo fakeColumn(const QString& name, TFieldType type, int size)
-{
+inline data::ColumnInfo fakeColumn(const QString& name, TFieldType type, int size) {
     data::ColumnInfo c;
     c.name = name;
     c.type = type;

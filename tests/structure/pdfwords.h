@@ -14,8 +14,7 @@ struct PdfWord {
 
 using PdfPage = QList<PdfWord>;
 
-inline QList<PdfPage> readPdfWords(const QString& file)
-{
+inline QList<PdfPage> readPdfWords(const QString& file) {
     QProcess p;
     p.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), file, QStringLiteral("-")});
     if (!p.waitForFinished(60000) || p.exitCode() != 0)
@@ -43,8 +42,7 @@ inline QList<PdfPage> readPdfWords(const QString& file)
 
 // Words grouped into lines by their top edge (same line within half a point),
 // top to bottom; each line's words left to right.
-inline QList<PdfPage> pdfLines(const PdfPage& page)
-{
+inline QList<PdfPage> pdfLines(const PdfPage& page) {
     QList<PdfPage> lines;
     for (const PdfWord& w : page) {
         bool placed = false;
@@ -65,8 +63,7 @@ inline QList<PdfPage> pdfLines(const PdfPage& page)
     return lines;
 }
 
-inline QString lineText(const PdfPage& line)
-{
+inline QString lineText(const PdfPage& line) {
     QStringList words;
     for (const PdfWord& w : line)
         words << w.text;

@@ -18,10 +18,11 @@ namespace {
 // 600 dpi as on a real printer: device y to PDF points.
 constexpr double kPt = 72.0 / 600.0;
 // Courier New advances 0.6 em per character.
-double charWidth(int points) { return 0.6 * points; }
+double charWidth(int points) {
+    return 0.6 * points;
+}
 
-QList<QStringList> fieldRows(int count, const QString& name = QStringLiteral("Feld"))
-{
+QList<QStringList> fieldRows(int count, const QString& name = QStringLiteral("Feld")) {
     QList<QStringList> rows;
     for (int i = 1; i <= count; ++i)
         rows.append({QString::number(i), name + QString::number(i), QStringLiteral("ftInteger"),
@@ -30,8 +31,7 @@ QList<QStringList> fieldRows(int count, const QString& name = QStringLiteral("Fe
 }
 
 // Lines of a page whose first word is a field number.
-int firstNumberOnPage(const PdfPage& page)
-{
+int firstNumberOnPage(const PdfPage& page) {
     for (const PdfPage& line : pdfLines(page)) {
         bool ok = false;
         const int n = line.first().text.toInt(&ok);
@@ -43,14 +43,12 @@ int firstNumberOnPage(const PdfPage& page)
 
 // Whether a line's top edge (as pdftotext reports it) belongs to a line
 // placed at device y: the glyph box starts within the line, not above it.
-bool startsAt(const PdfPage& line, int y)
-{
+bool startsAt(const PdfPage& line, int y) {
     const double top = line.first().yMin;
     return top > y * kPt - 0.5 && top < y * kPt + 10;
 }
 
-const PdfPage* lineStartingWith(const QList<PdfPage>& lines, const QString& word)
-{
+const PdfPage* lineStartingWith(const QList<PdfPage>& lines, const QString& word) {
     for (const PdfPage& line : lines)
         if (line.first().text == word)
             return &line;
@@ -64,15 +62,13 @@ class TestPrinting : public QObject {
     QTemporaryDir m_dir;
     QString m_file;
 
-    QList<PdfPage> print(const QList<QStringList>& rows)
-    {
+    QList<PdfPage> print(const QList<QStringList>& rows) {
         PrintStructure(rows);
         return readPdfWords(m_file);
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         static int n = 0;
         m_file = m_dir.filePath(QStringLiteral("out%1.pdf").arg(++n));
         QPrinter& p = printerobject::printer();
@@ -86,8 +82,7 @@ private slots:
         PrintFontSize = 10;
     }
 
-    void onePageLayout()
-    {
+    void onePageLayout() {
         const QList<PdfPage> pages = print(fieldRows(3));
         QCOMPARE(pages.size(), 1);
         QCOMPARE(LPTprinter::PageHeight, 6000);
@@ -111,12 +106,11 @@ private slots:
         QVERIFY(qAbs(head[0].xMin - left) < 1);
         QVERIFY(qAbs(head[1].xMin - head[0].xMin - 6 * cw) < 1.5);
         QVERIFY(qAbs(head[2].xMin - head[0].xMin - 27 * cw) < 1.5);
-        QVERIFY(qAbs(head[3].xMin - head[0].xMin - 51 * cw) < 1.5); // "Größe"
+        QVERIFY(qAbs(head[3].xMin - head[0].xMin - 51 * cw) < 1.5);     // "Größe"
         QVERIFY(qAbs(lines[2][3].xMin - head[0].xMin - 55 * cw) < 1.5); // "4"
     }
 
-    void pageBreaks_data()
-    {
+    void pageBreaks_data() {
         QTest::addColumn<QString>("orientation");
         QTest::addColumn<int>("fields");
         QTest::addColumn<int>("pages");
@@ -132,8 +126,7 @@ private slots:
         QTest::newRow("landscape") << "landscape" << 45 << 2 << 42;
     }
 
-    void pageBreaks()
-    {
+    void pageBreaks() {
         QFETCH(QString, orientation);
         QFETCH(int, fields);
         QFETCH(int, pages);
@@ -148,8 +141,7 @@ private slots:
         for (int p = 1; p < pages; ++p) {
             const QList<PdfPage> lines = pdfLines(out[p]);
             QVERIFY(!lines.isEmpty());
-            QCOMPARE(lineText(lines[0]),
-                     QStringLiteral("Tabellenstruktur: Seite: %1").arg(p + 1));
+            QCOMPARE(lineText(lines[0]), QStringLiteral("Tabellenstruktur: Seite: %1").arg(p + 1));
             // The header at the top margin; 22 blanks before "Seite:".
             QVERIFY(startsAt(lines[0], 200));
             QVERIFY(qAbs(lines[0][1].xMin - (100 * kPt + 39 * charWidth(10))) < 1);
@@ -171,16 +163,14 @@ private slots:
         QVERIFY(startsAt(first.last(), height - 200));
     }
 
-    void lineAdvanceFollowsFontSize_data()
-    {
+    void lineAdvanceFollowsFontSize_data() {
         QTest::addColumn<int>("size");
         QTest::newRow("4") << 4;
         QTest::newRow("10") << 10;
         QTest::newRow("14") << 14;
     }
 
-    void lineAdvanceFollowsFontSize()
-    {
+    void lineAdvanceFollowsFontSize() {
         QFETCH(int, size);
         PrintFontSize = size;
         const QList<PdfPage> out = print(fieldRows(2));
@@ -192,11 +182,10 @@ private slots:
         QVERIFY(qAbs(lines[0][1].xMin - lines[0][0].xMin - 6 * charWidth(size)) < 1);
     }
 
-    void longNamePushesColumns()
-    {
+    void longNamePushesColumns() {
         const QString longName = QStringLiteral("Ein_sehr_langer_Feldname_"); // 25 characters
-        const QList<PdfPage> out =
-            print({{QStringLiteral("1"), longName, QStringLiteral("ftString"), QStringLiteral("50")}});
+        const QList<PdfPage> out = print(
+            {{QStringLiteral("1"), longName, QStringLiteral("ftString"), QStringLiteral("50")}});
         const PdfPage* row = lineStartingWith(pdfLines(out.value(0)), QStringLiteral("1"));
         QVERIFY(row);
         QCOMPARE(row->at(1).text, longName);
@@ -204,28 +193,25 @@ private slots:
         QVERIFY(qAbs(row->at(2).xMin - (100 * kPt + 32 * charWidth(10))) < 1);
     }
 
-    void lineFormat_data()
-    {
+    void lineFormat_data() {
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<QString>("line");
         QTest::newRow("empty grid row") << QStringList{"", "", "", ""} << QString(56, ' ');
-        QTest::newRow("field")
-            << QStringList{"12", "Name", "ftWideString", "40"}
-            << QStringLiteral("12    Name                 ftWideString               40");
+        QTest::newRow("field") << QStringList{"12", "Name", "ftWideString", "40"}
+                               << QStringLiteral(
+                                      "12    Name                 ftWideString               40");
         QTest::newRow("overlong texts kept whole")
             << QStringList{"123456", "N", "T", "123456789"}
             << QStringLiteral("123456 N                    T                    123456789");
     }
 
-    void lineFormat()
-    {
+    void lineFormat() {
         QFETCH(QStringList, texts);
         QFETCH(QString, line);
         QCOMPARE(formatStructureLine(texts[0], texts[1], texts[2], texts[3]), line);
     }
 
-    void noPrinterRaisesAndRecovers()
-    {
+    void noPrinterRaisesAndRecovers() {
         printerobject::printer().setOutputFileName(QString());
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, PrintStructure(fieldRows(1)));
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
@@ -237,8 +223,7 @@ private slots:
         QCOMPARE(print(fieldRows(2)).size(), 1);
     }
 
-    void errorDuringJobAbortsIt()
-    {
+    void errorDuringJobAbortsIt() {
         using namespace LPTprinter;
         HeaderTitle = QStringLiteral("x");
         TopMargin = 200;

@@ -18,15 +18,13 @@ class TestSettingsStore : public QObject {
 private:
     QTemporaryDir* m_dir = nullptr;
 
-    QString fileText() const
-    {
+    QString fileText() const {
         QFile f(rootFileName(RootKey::CurrentUser));
         if (!f.open(QIODevice::ReadOnly))
             return {};
         return QString::fromUtf8(f.readAll());
     }
-    void writeFile(const QByteArray& content) const
-    {
+    void writeFile(const QByteArray& content) const {
         QDir().mkpath(configDirectory());
         QFile f(rootFileName(RootKey::CurrentUser));
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -34,21 +32,18 @@ private:
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         m_dir = new QTemporaryDir;
         QVERIFY(m_dir->isValid());
         setConfigDirectory(m_dir->filePath(QStringLiteral("config")));
     }
-    void cleanup()
-    {
+    void cleanup() {
         setConfigDirectory({});
         delete m_dir;
         m_dir = nullptr;
     }
 
-    void rootKeysMapToFilesInTheConfigFolder()
-    {
+    void rootKeysMapToFilesInTheConfigFolder() {
         QCOMPARE(rootFileName(RootKey::CurrentUser),
                  m_dir->filePath(QStringLiteral("config/HKEY_CURRENT_USER.ini")));
         QCOMPARE(QFileInfo(rootFileName(RootKey::LocalMachine)).fileName(),
@@ -60,8 +55,7 @@ private slots:
         QVERIFY(configDirectory().endsWith(QStringLiteral("/tarnwick")));
     }
 
-    void stringsRoundTrip_data()
-    {
+    void stringsRoundTrip_data() {
         QTest::addColumn<QString>("text");
         QTest::newRow("plain") << "SERVER01";
         QTest::newRow("empty") << "";
@@ -76,8 +70,7 @@ private slots:
         QTest::newRow("line break") << "select 1\r\nselect 2";
         QTest::newRow("long") << QString(4000, u'x');
     }
-    void stringsRoundTrip()
-    {
+    void stringsRoundTrip() {
         QFETCH(QString, text);
         {
             Registry r;
@@ -90,8 +83,7 @@ private slots:
         QCOMPARE(r.readString(QStringLiteral("value")), text);
     }
 
-    void keyPaths()
-    {
+    void keyPaths() {
         Registry w;
         QVERIFY(!w.keyExists(QStringLiteral("Software\\Kestrune\\Quorlin")));
         QVERIFY(!w.openKey(QStringLiteral("Software\\Kestrune\\Quorlin"), false));
@@ -117,8 +109,7 @@ private slots:
         QCOMPARE(r.readString(QStringLiteral("a/b")), QString());
     }
 
-    void defaultValueOfAKey()
-    {
+    void defaultValueOfAKey() {
         Registry r;
         QVERIFY(r.openKey(QStringLiteral("Software\\X"), true));
         r.writeString(QString(), QStringLiteral("default"));
@@ -127,8 +118,7 @@ private slots:
         QCOMPARE(r.valueNames(), QStringList{QString()});
     }
 
-    void valueTypes()
-    {
+    void valueTypes() {
         Registry r;
         QVERIFY(r.openKey(QString::fromLatin1(kSettingsKey), true));
         r.writeInteger(QStringLiteral("maxds"), -5);
@@ -154,8 +144,7 @@ private slots:
         }
     }
 
-    void handWrittenFileReads()
-    {
+    void handWrittenFileReads() {
         // The simplest form a script can write: one section per key path.
         writeFile("[Software\\Kestrune\\Quorlin]\n"
                   "MSSQLServer=\"127.0.0.1,1433\"\n"
@@ -170,8 +159,7 @@ private slots:
         QCOMPARE(r.readString(QStringLiteral("Unquoted")), QStringLiteral("a,b"));
     }
 
-    void writesNeedAWritableOpenKey()
-    {
+    void writesNeedAWritableOpenKey() {
         Registry r;
         QVERIFY_THROWS_EXCEPTION(RegistryError, r.writeString(QStringLiteral("x"), {}));
         QVERIFY(r.openKey(QStringLiteral("A"), true));
@@ -184,8 +172,7 @@ private slots:
         QVERIFY(!r.valueExists(QStringLiteral("x")));
     }
 
-    void writesReplaceTheFileWhole()
-    {
+    void writesReplaceTheFileWhole() {
         {
             Registry r;
             QVERIFY(r.openKey(QStringLiteral("A"), true));
@@ -194,7 +181,8 @@ private slots:
         // A second name for the old file: a write in place would change it.
         const QString file = rootFileName(RootKey::CurrentUser);
         const QString link = m_dir->filePath(QStringLiteral("before.ini"));
-        QVERIFY(::link(QFile::encodeName(file).constData(), QFile::encodeName(link).constData()) == 0);
+        QVERIFY(::link(QFile::encodeName(file).constData(), QFile::encodeName(link).constData()) ==
+                0);
         {
             Registry r;
             QVERIFY(r.openKey(QStringLiteral("A"), true));
@@ -209,8 +197,7 @@ private slots:
         QCOMPARE(left, QStringList{QStringLiteral("HKEY_CURRENT_USER.ini")});
     }
 
-    void failedWriteThrowsAndKeepsNothing()
-    {
+    void failedWriteThrowsAndKeepsNothing() {
         // A folder that cannot be created: its parent is a file.
         QFile blocker(m_dir->filePath(QStringLiteral("blocker")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
@@ -218,14 +205,14 @@ private slots:
         setConfigDirectory(blocker.fileName() + QStringLiteral("/config"));
         Registry r;
         QVERIFY(r.openKey(QStringLiteral("A"), true));
-        QVERIFY_THROWS_EXCEPTION(RegistryError, r.writeString(QStringLiteral("x"), QStringLiteral("1")));
+        QVERIFY_THROWS_EXCEPTION(RegistryError,
+                                 r.writeString(QStringLiteral("x"), QStringLiteral("1")));
         QCOMPARE(r.readString(QStringLiteral("x")), QString());
     }
 
     // ---- window placement ----
 
-    void placementRoundTrip()
-    {
+    void placementRoundTrip() {
         const ScreenInfo screen{QSize(1920, 1080), 96};
         WindowPlacement p;
         p.flags = 2;
@@ -242,9 +229,10 @@ private slots:
         QVERIFY(r.openKeyReadOnly(QString::fromLatin1(kSettingsKey)));
         QStringList names = r.valueNames();
         names.sort();
-        QStringList expected{"Flags",     "FormVersion",         "MinMaxPos",
-                             "MinMaxPos(1920x1080)", "NormPos", "NormPos(1920x1080)",
-                             "PixelsPerInch", "ShowCmd", "Visible"};
+        QStringList expected{
+            "Flags",   "FormVersion",        "MinMaxPos",     "MinMaxPos(1920x1080)",
+            "NormPos", "NormPos(1920x1080)", "PixelsPerInch", "ShowCmd",
+            "Visible"};
         expected.sort();
         QCOMPARE(names, expected);
         QCOMPARE(r.readString("FormVersion"), QStringLiteral("0"));
@@ -261,8 +249,7 @@ private slots:
         QCOMPARE(*back, expectedBack);
     }
 
-    void placementRules_data()
-    {
+    void placementRules_data() {
         QTest::addColumn<QByteArray>("values");
         QTest::addColumn<bool>("applies");
         QTest::addColumn<QString>("normPos");
@@ -275,18 +262,17 @@ private slots:
             << "5,6,7,8";
         QTest::newRow("other pixel density")
             << QByteArray("NormPos=\"5,6,7,8\"\nPixelsPerInch=120\n") << false << "";
-        QTest::newRow("negative version") << QByteArray("FormVersion=-1\nNormPos=\"5,6,7,8\"\n")
-                                          << false << "";
+        QTest::newRow("negative version")
+            << QByteArray("FormVersion=-1\nNormPos=\"5,6,7,8\"\n") << false << "";
         QTest::newRow("nothing stored") << QByteArray("PixelsPerInch=96\n") << false << "";
         QTest::newRow("only MinMaxPos")
             << QByteArray("MinMaxPos=\"-1,-1,-1,-1\"\n") << true << "0,0,0,0";
-        QTest::newRow("damaged rectangle") << QByteArray("NormPos=\"5,x,7,8\"\n") << true
-                                           << "0,0,0,0";
+        QTest::newRow("damaged rectangle")
+            << QByteArray("NormPos=\"5,x,7,8\"\n") << true << "0,0,0,0";
         QTest::newRow("wrong type counts as missing")
             << QByteArray("NormPos=@ByteArray(dword:00000001)\n") << false << "";
     }
-    void placementRules()
-    {
+    void placementRules() {
         QFETCH(QByteArray, values);
         QFETCH(bool, applies);
         QFETCH(QString, normPos);
@@ -301,8 +287,7 @@ private slots:
         }
     }
 
-    void parseFourNumbers_data()
-    {
+    void parseFourNumbers_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("ok");
         QTest::newRow("plain") << "1,2,3,4" << true;
@@ -312,15 +297,13 @@ private slots:
         QTest::newRow("empty part") << "1,,3,4" << false;
         QTest::newRow("empty") << "" << false;
     }
-    void parseFourNumbers()
-    {
+    void parseFourNumbers() {
         QFETCH(QString, text);
         QFETCH(bool, ok);
         QCOMPARE(bool(parseFour(text)), ok);
     }
 
-    void windowPositionSurvivesARun()
-    {
+    void windowPositionSurvivesARun() {
         {
             QWidget w(nullptr, Qt::FramelessWindowHint);
             w.resize(400, 300);
@@ -347,8 +330,7 @@ private slots:
         QCOMPARE(framed.size(), QSize(400, 300));
     }
 
-    void noStoredPositionLeavesTheWindowAlone()
-    {
+    void noStoredPositionLeavesTheWindowAlone() {
         QWidget w(nullptr, Qt::FramelessWindowHint);
         w.move(7, 8);
         QVERIFY(!restorePlacement(&w));

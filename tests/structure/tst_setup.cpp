@@ -25,8 +25,7 @@ class TestSetup : public QObject {
 
     // Opens the dialog through the settings action; `user` plays the user
     // on the shown dialog and returns true to press OK, false to cancel.
-    bool run(const std::function<bool(TFMsetup&)>& user)
-    {
+    bool run(const std::function<bool(TFMsetup&)>& user) {
         modal::setDialogHandler([&](QDialog* d) {
             d->show();
             auto* dlg = static_cast<TFMsetup*>(d);
@@ -40,8 +39,7 @@ class TestSetup : public QObject {
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         printerobject::setPrinterSource({});
         printerobject::setOrientation(QPageLayout::Portrait);
         PrintFontSize = 10;
@@ -51,15 +49,13 @@ private slots:
         m_dialog = new TFMsetup;
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         delete m_dialog;
         modal::setDialogHandler({});
         modal::setPrintHandler({});
     }
 
-    void layoutAndTexts()
-    {
+    void layoutAndTexts() {
         QCOMPARE(m_dialog->objectName(), QStringLiteral("FMsetup"));
         QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Einstellungen"));
         QCOMPARE(m_dialog->size(), QSize(305, 265));
@@ -68,10 +64,12 @@ private slots:
         QCOMPARE(pages->tabText(0), QStringLiteral("Drucken"));
         QCOMPARE(pages->tabText(1), QStringLiteral("Tastaturkürzel"));
         QCOMPARE(pages->tabText(2), QStringLiteral("ADO"));
-        const QList<QPair<const char*, QString>> texts = {
-            {"Button1", "OK"},          {"Button2", "&Abbrechen"},  {"Button3", "&Hilfe"},
-            {"Button4", "&Eigenschaften"}, {"RBPortrait", "Hochformat"},
-            {"RBLandscape", "Querformat"}};
+        const QList<QPair<const char*, QString>> texts = {{"Button1", "OK"},
+                                                          {"Button2", "&Abbrechen"},
+                                                          {"Button3", "&Hilfe"},
+                                                          {"Button4", "&Eigenschaften"},
+                                                          {"RBPortrait", "Hochformat"},
+                                                          {"RBLandscape", "Querformat"}};
         for (const auto& [name, text] : texts) {
             auto* b = m_dialog->findChild<QAbstractButton*>(name);
             QVERIFY2(b, name);
@@ -92,8 +90,7 @@ private slots:
         QCOMPARE(m_dialog->STGShortCut->columnCount(), 2);
     }
 
-    void confirmedValuesTakeEffect()
-    {
+    void confirmedValuesTakeEffect() {
         m_texts[2] = QStringLiteral("SELECT 3");
         QueryTimeout = 7;
         const bool ok = run([](TFMsetup& d) {
@@ -101,8 +98,8 @@ private slots:
             for (int row = 1; row <= 10; ++row)
                 if (g->cells(0, row) != QStringLiteral("F%1").arg(row))
                     return false;
-            if (g->cells(1, 3) != QStringLiteral("SELECT 3") || g->cells(0, 0) != QString()
-                || d.EDADOTimeout->text() != QStringLiteral("7"))
+            if (g->cells(1, 3) != QStringLiteral("SELECT 3") || g->cells(0, 0) != QString() ||
+                d.EDADOTimeout->text() != QStringLiteral("7"))
                 return false;
             g->setCells(1, 3, QStringLiteral("sp_who"));
             g->setCells(1, 10, QStringLiteral("F10 text"));
@@ -121,8 +118,7 @@ private slots:
     // The dialog made at start-up builds its controls only when it is run:
     // it then shows the current values and keeps what OK confirms, and looks
     // as one built at once.
-    void controlsBuiltWhenRun()
-    {
+    void controlsBuiltWhenRun() {
         delete m_dialog;
         m_dialog = new TFMsetup(nullptr, TFMsetup::Controls::WhenShown);
         m_dialog->ensurePolished();
@@ -146,8 +142,7 @@ private slots:
         QCOMPARE(later.grab().toImage(), now.grab().toImage());
     }
 
-    void cancelKeepsValuesButNotFontField()
-    {
+    void cancelKeepsValuesButNotFontField() {
         m_texts[0] = QStringLiteral("old");
         QueryTimeout = 5;
         QVERIFY(!run([](TFMsetup& d) {
@@ -179,8 +174,7 @@ private slots:
         QCOMPARE(PrintFontSize, 6);
     }
 
-    void timeoutText_data()
-    {
+    void timeoutText_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("timeout");
         QTest::newRow("number") << "45" << 45;
@@ -192,8 +186,7 @@ private slots:
         QTest::newRow("negative passed on") << "-3" << -3;
     }
 
-    void timeoutText()
-    {
+    void timeoutText() {
         QFETCH(QString, text);
         QFETCH(int, timeout);
         QueryTimeout = 77;
@@ -205,8 +198,7 @@ private slots:
         QCOMPARE(m_applied, QList<int>{timeout});
     }
 
-    void fontSizeWithoutNumberCountsAsFour()
-    {
+    void fontSizeWithoutNumberCountsAsFour() {
         QVERIFY(run([](TFMsetup& d) {
             d.DRSize->findChild<QLineEdit*>()->clear();
             return true;
@@ -215,8 +207,7 @@ private slots:
         QCOMPARE(m_dialog->DRSize->value(), 4);
     }
 
-    void editorTextIsTakenOnOk()
-    {
+    void editorTextIsTakenOnOk() {
         QVERIFY(run([](TFMsetup& d) {
             StringGrid* g = d.STGShortCut;
             g->setCurrentCell(4, 1);
@@ -230,10 +221,11 @@ private slots:
         QCOMPARE(m_texts[3], QStringLiteral("typed"));
     }
 
-    void printerChoiceAppliesAtOnce()
-    {
-        printerobject::setPrinterSource(
-            {[] { return QStringList{"Laser", "Tinte", "Etiketten"}; }, [] { return QString("Tinte"); }});
+    void printerChoiceAppliesAtOnce() {
+        printerobject::setPrinterSource({[] {
+                                             return QStringList{"Laser", "Tinte", "Etiketten"};
+                                         },
+                                         [] { return QString("Tinte"); }});
         int shownIndex = -1;
         QStringList shownNames;
         QVERIFY(!run([&](TFMsetup& d) {
@@ -263,8 +255,7 @@ private slots:
         QCOMPARE(printerobject::orientation(), QPageLayout::Portrait);
     }
 
-    void propertiesDialogRefillsFromPrinter()
-    {
+    void propertiesDialogRefillsFromPrinter() {
         QList<modal::PrintKind> asked;
         modal::setPrintHandler([&](modal::PrintKind kind, QPrinter* p, QWidget*) {
             asked << kind;
@@ -281,8 +272,7 @@ private slots:
         QVERIFY(landscapeShown);
     }
 
-    void noPrinterInstalledKeepsTheRest()
-    {
+    void noPrinterInstalledKeepsTheRest() {
         printerobject::setPrinterSource({[] { return QStringList(); }, [] { return QString(); }});
         m_texts[0] = QStringLiteral("a");
         int count = -1;

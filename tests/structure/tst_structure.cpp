@@ -35,8 +35,7 @@ class TestStructure : public QObject {
     Shown m_shown;
     int m_setupRuns = 0;
 
-    StructureContext context(bool focused, std::optional<QString> selected)
-    {
+    StructureContext context(bool focused, std::optional<QString> selected) {
         StructureContext c;
         c.tableListFocused = focused;
         c.selectedTable = std::move(selected);
@@ -47,8 +46,7 @@ class TestStructure : public QObject {
     }
 
     // Runs the action; the dialog handler records what the window shows.
-    void run(const StructureContext& c, const std::function<void(TFMStruktur&)>& user = {})
-    {
+    void run(const StructureContext& c, const std::function<void(TFMStruktur&)>& user = {}) {
         m_shown = {};
         modal::setDialogHandler([&](QDialog* d) {
             auto* w = static_cast<TFMStruktur*>(d);
@@ -68,17 +66,16 @@ class TestStructure : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         data::registerProvider(QStringLiteral("FakeStru"),
                                [this] { return std::make_shared<FakeProvider>(&m_tables); });
     }
 
-    void init()
-    {
+    void init() {
         m_tables = {};
         m_tables.results.insert(QStringLiteral("SELECT * from [Artikel]"),
-                                {fakeColumn("ArtNr", ftInteger, 0), fakeColumn("Name", ftWideString, 40),
+                                {fakeColumn("ArtNr", ftInteger, 0),
+                                 fakeColumn("Name", ftWideString, 40),
                                  fakeColumn("Preis", ftBCD, 2)});
         m_tables.results.insert(QStringLiteral("select 1 as a, 'x' as b"),
                                 {fakeColumn("a", ftInteger, 0), fakeColumn("b", ftString, 1)});
@@ -93,26 +90,25 @@ private slots:
         m_setupRuns = 0;
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         modal::setDialogHandler({});
         delete m_stru;
         delete m_query;
         delete m_conn;
     }
 
-    void typeNames_data()
-    {
+    void typeNames_data() {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("name");
         const char* names[] = {
-            "ftUnknown",    "ftString",   "ftSmallint",  "ftInteger",  "ftWord",       "ftBoolean",
-            "ftFloat",      "ftCurrency", "ftBCD",       "ftDate",     "ftTime",       "ftDateTime",
-            "ftBytes",      "ftVarBytes", "ftAutoInc",   "ftBlob",     "ftMemo",       "ftGraphic",
-            "ftFmtMemo",    "ftParadoxOle", "ftDBaseOle", "ftTypedBinary", "ftCursor", "ftFixedChar",
-            "ftWideString", "ftLargeint", "ftADT",       "ftArray",    "ftReference",  "ftDataSet",
-            "ftOraBlob",    "ftOraClob",  "ftVariant",   "ftInterface", "ftIDispatch", "ftGuid",
-            "ftTimeStamp",  "ftFMTBcd"};
+            "ftUnknown",  "ftString",      "ftSmallint", "ftInteger",   "ftWord",
+            "ftBoolean",  "ftFloat",       "ftCurrency", "ftBCD",       "ftDate",
+            "ftTime",     "ftDateTime",    "ftBytes",    "ftVarBytes",  "ftAutoInc",
+            "ftBlob",     "ftMemo",        "ftGraphic",  "ftFmtMemo",   "ftParadoxOle",
+            "ftDBaseOle", "ftTypedBinary", "ftCursor",   "ftFixedChar", "ftWideString",
+            "ftLargeint", "ftADT",         "ftArray",    "ftReference", "ftDataSet",
+            "ftOraBlob",  "ftOraClob",     "ftVariant",  "ftInterface", "ftIDispatch",
+            "ftGuid",     "ftTimeStamp",   "ftFMTBcd"};
         for (int code = 0; code < 38; ++code)
             QTest::addRow("%d", code) << code << QString::fromLatin1(names[code]);
         QTest::newRow("38: past the table") << 38 << "ftUnknown";
@@ -120,35 +116,36 @@ private slots:
         QTest::newRow("far out") << 100000 << "ftUnknown";
     }
 
-    void typeNames()
-    {
+    void typeNames() {
         QFETCH(int, code);
         QFETCH(QString, name);
         QCOMPARE(FieldTypeNames(code), name);
     }
 
-    void bracketedName_data()
-    {
+    void bracketedName_data() {
         QTest::addColumn<QString>("table");
         QTest::addColumn<QString>("sql");
-        QTest::newRow("plain") << "Kunden" << "SELECT * from [Kunden]";
-        QTest::newRow("blank") << "Order Details" << "SELECT * from [Order Details]";
-        QTest::newRow("closing bracket") << "a]b" << "SELECT * from [a]]b]";
-        QTest::newRow("ends with bracket") << "x]" << "SELECT * from [x]]]";
-        QTest::newRow("injection stays a name")
-            << "t]; DROP TABLE Kunden; --" << "SELECT * from [t]]; DROP TABLE Kunden; --]";
-        QTest::newRow("opening bracket unchanged") << "[a" << "SELECT * from [[a]";
+        QTest::newRow("plain") << "Kunden"
+                               << "SELECT * from [Kunden]";
+        QTest::newRow("blank") << "Order Details"
+                               << "SELECT * from [Order Details]";
+        QTest::newRow("closing bracket") << "a]b"
+                                         << "SELECT * from [a]]b]";
+        QTest::newRow("ends with bracket") << "x]"
+                                           << "SELECT * from [x]]]";
+        QTest::newRow("injection stays a name") << "t]; DROP TABLE Kunden; --"
+                                                << "SELECT * from [t]]; DROP TABLE Kunden; --]";
+        QTest::newRow("opening bracket unchanged") << "[a"
+                                                   << "SELECT * from [[a]";
     }
 
-    void bracketedName()
-    {
+    void bracketedName() {
         QFETCH(QString, table);
         QFETCH(QString, sql);
         QCOMPARE(structureQuery(table), sql);
     }
 
-    void tablePathShowsTheTable()
-    {
+    void tablePathShowsTheTable() {
         run(context(true, QStringLiteral("Artikel")));
         QVERIFY(m_shown.shown);
         QCOMPARE(m_tables.asked, QStringList{"SELECT * from [Artikel]"});
@@ -164,8 +161,7 @@ private slots:
         QVERIFY(!m_stru->Active());
     }
 
-    void resultPath_data()
-    {
+    void resultPath_data() {
         QTest::addColumn<bool>("focused");
         QTest::addColumn<bool>("selected");
         QTest::newRow("list focused, nothing selected") << true << false;
@@ -173,15 +169,14 @@ private slots:
         QTest::newRow("editor focused, nothing selected") << false << false;
     }
 
-    void resultPath()
-    {
+    void resultPath() {
         QFETCH(bool, focused);
         QFETCH(bool, selected);
         m_query->setCommandText(QStringLiteral("select 1 as a, 'x' as b"));
         m_query->Open();
         m_tables.asked.clear();
-        run(context(focused, selected ? std::optional<QString>(QStringLiteral("Artikel"))
-                                      : std::nullopt));
+        run(context(focused,
+                    selected ? std::optional<QString>(QStringLiteral("Artikel")) : std::nullopt));
         QVERIFY(m_shown.shown);
         QVERIFY(m_tables.asked.isEmpty()); // the table was not read
         QCOMPARE(m_shown.title, QStringLiteral("Tabellenstruktur"));
@@ -192,8 +187,7 @@ private slots:
         QVERIFY(m_query->Active()); // read only, never closed here
     }
 
-    void nothingOpen()
-    {
+    void nothingOpen() {
         run(context(false, std::nullopt));
         QVERIFY(m_shown.shown);
         QCOMPARE(m_shown.rows, 6);
@@ -210,8 +204,7 @@ private slots:
         QCOMPARE(m_shown.recordSize, QStringLiteral("57"));
     }
 
-    void errorOpensNoWindow()
-    {
+    void errorOpensNoWindow() {
         bool thrown = false;
         try {
             run(context(true, QStringLiteral("Fehlt")));
@@ -225,8 +218,7 @@ private slots:
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
     }
 
-    void tableNameWithBracket()
-    {
+    void tableNameWithBracket() {
         m_tables.results.insert(QStringLiteral("SELECT * from [Preis]]liste]"),
                                 {fakeColumn("Nr", ftInteger, 0)});
         run(context(true, QStringLiteral("Preis]liste")));
@@ -235,8 +227,7 @@ private slots:
         QCOMPARE(m_shown.cells.value(1), (QStringList{"1", "Nr", "ftInteger", "0"}));
     }
 
-    void wideTableShowsTheWholeRecordSize()
-    {
+    void wideTableShowsTheWholeRecordSize() {
         QList<data::ColumnInfo> columns;
         for (int i = 0; i < 4096; ++i)
             columns << fakeColumn(QStringLiteral("c%1").arg(i), ftInteger, 0);
@@ -246,8 +237,7 @@ private slots:
         QCOMPARE(m_shown.recordSize, QString::number(25 + 16 * 4096));
     }
 
-    void windowLayout()
-    {
+    void windowLayout() {
         TFMStruktur w(nullptr, nullptr, {});
         QCOMPARE(w.objectName(), QStringLiteral("FMStruktur"));
         QCOMPARE(w.windowTitle(), QStringLiteral("Tabellenstruktur"));
@@ -275,8 +265,7 @@ private slots:
         QCOMPARE(w.BTPrintsetup->pos(), QPoint(204, 512));
     }
 
-    void buttonsPrintAndOpenSettings()
-    {
+    void buttonsPrintAndOpenSettings() {
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("s.pdf"));
         QPrinter& p = printerobject::printer();
@@ -293,9 +282,9 @@ private slots:
         QStringList lines;
         for (const PdfPage& l : pdfLines(pages[0]))
             lines << lineText(l);
-        QCOMPARE(lines, QStringList({"Nr. Feldname Feldtyp Größe", QString(85, '-'),
-                                     "1 ArtNr ftInteger 0", "2 Name ftWideString 40",
-                                     "3 Preis ftBCD 2"}));
+        QCOMPARE(lines,
+                 QStringList({"Nr. Feldname Feldtyp Größe", QString(85, '-'), "1 ArtNr ftInteger 0",
+                              "2 Name ftWideString 40", "3 Preis ftBCD 2"}));
     }
 };
 

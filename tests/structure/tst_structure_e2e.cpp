@@ -1,8 +1,8 @@
 // The structure window against a test server: a table's field list read
 // through a one-row query, and table names that contain "]".
 
-#include "structure.h"
 #include "stringgrid.h"
+#include "structure.h"
 #include "testserver_fixture.h"
 
 #include <QLabel>
@@ -22,16 +22,14 @@ class TestStructureEndToEnd : public QObject {
     QString m_title;
     QList<QStringList> m_rows;
 
-    void exec(const QString& sql)
-    {
+    void exec(const QString& sql) {
         TADOCommand cmd;
         cmd.setConnection(m_conn.get());
         cmd.setCommandText(sql);
         cmd.Execute();
     }
 
-    void show(const QString& table)
-    {
+    void show(const QString& table) {
         m_shown = false;
         m_rows.clear();
         modal::setDialogHandler([this](QDialog* d) {
@@ -52,8 +50,7 @@ class TestStructureEndToEnd : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         m_server = std::make_unique<TestServer>(std::vector<std::string>{"--sample"});
         m_conn = std::make_unique<TADOConnection>();
         m_conn->setConnectionString(
@@ -73,8 +70,7 @@ private slots:
         exec(QStringLiteral("INSERT INTO Opfer (Nr) VALUES (1)"));
     }
 
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         modal::setDialogHandler({});
         m_stru.reset();
         m_query.reset();
@@ -82,8 +78,7 @@ private slots:
         m_server.reset();
     }
 
-    void sampleTableFields()
-    {
+    void sampleTableFields() {
         show(QStringLiteral("Bilder"));
         QVERIFY(m_shown);
         QCOMPARE(m_title, QStringLiteral("Tabellenstruktur: Bilder"));
@@ -99,8 +94,7 @@ private slots:
         QCOMPARE(m_stru->RecordSize(), 25 + 16 * int(m_rows.size()));
     }
 
-    void nameWithClosingBracket()
-    {
+    void nameWithClosingBracket() {
         show(QStringLiteral("Preis]liste"));
         QVERIFY(m_shown);
         QCOMPARE(m_title, QStringLiteral("Tabellenstruktur: Preis]liste"));
@@ -110,8 +104,7 @@ private slots:
         QCOMPARE(m_rows[1][3], QStringLiteral("30"));
     }
 
-    void sampleTableWithBrackets()
-    {
+    void sampleTableWithBrackets() {
         show(QStringLiteral("Spezial]Tabelle"));
         QVERIFY(m_shown);
         QStringList names;
@@ -120,8 +113,7 @@ private slots:
         QCOMPARE(names, (QStringList{"Nr", "Text mit Leerzeichen", "Klammer]Spalte"}));
     }
 
-    void nameCannotRunStatements()
-    {
+    void nameCannotRunStatements() {
         bool raised = false;
         try {
             show(QStringLiteral("Opfer]; DELETE FROM Opfer; --"));
@@ -137,8 +129,7 @@ private slots:
         m_query->Close();
     }
 
-    void missingTableRaisesServerError()
-    {
+    void missingTableRaisesServerError() {
         try {
             show(QStringLiteral("GibtEsNicht"));
             QFAIL("a missing table opened");

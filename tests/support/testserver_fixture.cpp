@@ -18,8 +18,7 @@ extern char** environ;
 
 namespace {
 
-std::string randomToken(std::size_t n)
-{
+std::string randomToken(std::size_t n) {
     static const char alphabet[] = "abcdefghijkmnopqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
     std::random_device rd;
     std::uniform_int_distribution<std::size_t> pick(0, sizeof alphabet - 2);
@@ -30,8 +29,7 @@ std::string randomToken(std::size_t n)
 }
 
 // Parses "ready 127.0.0.1:PORT[ browser 127.0.0.1:BPORT]".
-bool parseReady(const std::string& line, int& port, int& browserPort)
-{
+bool parseReady(const std::string& line, int& port, int& browserPort) {
     if (line.rfind("ready ", 0) != 0)
         return false;
     const auto colon = line.find(':');
@@ -50,15 +48,13 @@ bool parseReady(const std::string& line, int& port, int& browserPort)
 
 } // namespace
 
-std::string TestServer::executable()
-{
+std::string TestServer::executable() {
     if (const char* env = std::getenv("TARNWICK_TDS_TESTSERVER"); env && *env)
         return env;
     return TARNWICK_TDS_TESTSERVER_PATH;
 }
 
-TestServer::TestServer(std::vector<std::string> extraArgs) : m_extraArgs(std::move(extraArgs))
-{
+TestServer::TestServer(std::vector<std::string> extraArgs) : m_extraArgs(std::move(extraArgs)) {
     std::string tmpl = (std::filesystem::temp_directory_path() / "tds-testserver-XXXXXX").string();
     if (!::mkdtemp(tmpl.data()))
         throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
@@ -74,8 +70,7 @@ TestServer::TestServer(std::vector<std::string> extraArgs) : m_extraArgs(std::mo
     }
 }
 
-TestServer::~TestServer()
-{
+TestServer::~TestServer() {
     try {
         stop();
     } catch (...) {
@@ -84,25 +79,27 @@ TestServer::~TestServer()
     std::filesystem::remove_all(m_dataDir, ec);
 }
 
-std::string TestServer::odbcConnectionString(const std::string& database) const
-{
-    std::string s = "DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=" + std::to_string(m_port)
-                    + ";UID=" + m_user + ";PWD=" + m_password
-                    + ";TDS_Version=7.4;ClientCharset=UTF-8";
+std::string TestServer::odbcConnectionString(const std::string& database) const {
+    std::string s = "DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=" + std::to_string(m_port) +
+                    ";UID=" + m_user + ";PWD=" + m_password +
+                    ";TDS_Version=7.4;ClientCharset=UTF-8";
     if (!database.empty())
         s += ";DATABASE=" + database;
     return s;
 }
 
-void TestServer::start()
-{
+void TestServer::start() {
     if (m_pid > 0)
         return;
     std::vector<std::string> args = {executable(),
-                                     "--data", m_dataDir,
-                                     "--port", std::to_string(m_port),
-                                     "--browser-port", std::to_string(m_browserPort),
-                                     "--login", m_user + ":" + m_password,
+                                     "--data",
+                                     m_dataDir,
+                                     "--port",
+                                     std::to_string(m_port),
+                                     "--browser-port",
+                                     std::to_string(m_browserPort),
+                                     "--login",
+                                     m_user + ":" + m_password,
                                      "--sample"};
     args.insert(args.end(), m_extraArgs.begin(), m_extraArgs.end());
     std::vector<char*> argv;
@@ -161,8 +158,7 @@ void TestServer::start()
     }
 }
 
-void TestServer::stop()
-{
+void TestServer::stop() {
     if (m_pid <= 0)
         return;
     const pid_t pid = m_pid;

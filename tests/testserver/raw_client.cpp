@@ -12,8 +12,7 @@ using namespace tds;
 
 namespace {
 
-Bytes ucs2(const std::string& s)
-{
+Bytes ucs2(const std::string& s) {
     Bytes b;
     appendUcs2(b, s);
     return b;
@@ -21,8 +20,7 @@ Bytes ucs2(const std::string& s)
 
 } // namespace
 
-Bytes buildPrelogin()
-{
+Bytes buildPrelogin() {
     // VERSION, ENCRYPTION off, INSTOPT "MSSQLServer", THREADID, MARS off.
     Bytes data;
     const Bytes version = {9, 0, 0, 0, 0, 0};
@@ -45,17 +43,16 @@ Bytes buildPrelogin()
     return b;
 }
 
-Bytes buildLogin7(const Login7Fields& f)
-{
+Bytes buildLogin7(const Login7Fields& f) {
     constexpr std::size_t kFixed = 94;
     Bytes password = ucs2(f.password);
     for (auto& c : password) {
         c = std::uint8_t((c << 4) | (c >> 4));
         c ^= 0xA5;
     }
-    const Bytes fields[9] = {ucs2("testhost"), ucs2(f.user), password, ucs2(f.appName),
-                             ucs2("127.0.0.1"), Bytes{}, ucs2("rawclient"), ucs2("us_english"),
-                             ucs2(f.database)};
+    const Bytes fields[9] = {ucs2("testhost"),  ucs2(f.user),       password,
+                             ucs2(f.appName),   ucs2("127.0.0.1"),  Bytes{},
+                             ucs2("rawclient"), ucs2("us_english"), ucs2(f.database)};
     Bytes b;
     putU32(b, 0); // patched below
     putU32(b, f.tdsVersion);
@@ -90,8 +87,7 @@ Bytes buildLogin7(const Login7Fields& f)
     return b;
 }
 
-Bytes allHeaders()
-{
+Bytes allHeaders() {
     Bytes b;
     putU32(b, 22);
     putU32(b, 18);
@@ -101,15 +97,13 @@ Bytes allHeaders()
     return b;
 }
 
-Bytes sqlBatchPayload(const std::string& sql)
-{
+Bytes sqlBatchPayload(const std::string& sql) {
     Bytes b = allHeaders();
     appendUcs2(b, sql);
     return b;
 }
 
-Bytes packetize(std::uint8_t type, const Bytes& payload, std::size_t packetSize)
-{
+Bytes packetize(std::uint8_t type, const Bytes& payload, std::size_t packetSize) {
     Bytes out;
     const std::size_t chunk = packetSize - kHeaderSize;
     std::size_t pos = 0;
@@ -126,8 +120,7 @@ Bytes packetize(std::uint8_t type, const Bytes& payload, std::size_t packetSize)
     return out;
 }
 
-RawClient::RawClient(int port)
-{
+RawClient::RawClient(int port) {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -140,13 +133,11 @@ RawClient::RawClient(int port)
     m_reader = new PacketReader(m_fd);
 }
 
-RawClient::~RawClient()
-{
+RawClient::~RawClient() {
     close();
 }
 
-void RawClient::close()
-{
+void RawClient::close() {
     delete m_reader;
     m_reader = nullptr;
     if (m_fd >= 0)
@@ -154,8 +145,7 @@ void RawClient::close()
     m_fd = -1;
 }
 
-void RawClient::sendBytes(const Bytes& bytes)
-{
+void RawClient::sendBytes(const Bytes& bytes) {
     std::size_t off = 0;
     while (off < bytes.size()) {
         const ssize_t n = ::send(m_fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
@@ -165,13 +155,11 @@ void RawClient::sendBytes(const Bytes& bytes)
     }
 }
 
-bool RawClient::read(InMessage& msg)
-{
+bool RawClient::read(InMessage& msg) {
     return m_reader->read(msg);
 }
 
-InMessage RawClient::login(const Login7Fields& f)
-{
+InMessage RawClient::login(const Login7Fields& f) {
     send(PacketPrelogin, buildPrelogin());
     InMessage msg;
     if (!read(msg))
@@ -182,8 +170,7 @@ InMessage RawClient::login(const Login7Fields& f)
     return msg;
 }
 
-bool RawClient::waitClosed(int timeoutMs)
-{
+bool RawClient::waitClosed(int timeoutMs) {
     char buf[4096];
     for (;;) {
         pollfd p{m_fd, POLLIN, 0};
@@ -195,8 +182,7 @@ bool RawClient::waitClosed(int timeoutMs)
     }
 }
 
-bool containsDone(const Bytes& payload, std::uint16_t statusBit)
-{
+bool containsDone(const Bytes& payload, std::uint16_t statusBit) {
     // DONE tokens are 13 bytes in 7.2+; scan for a plausible one.
     for (std::size_t i = 0; i + 13 <= payload.size(); ++i) {
         if (payload[i] != 0xFD && payload[i] != 0xFE && payload[i] != 0xFF)
@@ -208,8 +194,7 @@ bool containsDone(const Bytes& payload, std::uint16_t statusBit)
     return false;
 }
 
-Bytes hexBytes(const std::string& s)
-{
+Bytes hexBytes(const std::string& s) {
     Bytes b;
     int nibbles = 0, cur = 0;
     for (char c : s) {
@@ -228,8 +213,7 @@ Bytes hexBytes(const std::string& s)
     return b;
 }
 
-std::string toHex(const Bytes& b)
-{
+std::string toHex(const Bytes& b) {
     std::string s;
     char buf[4];
     for (std::uint8_t x : b) {

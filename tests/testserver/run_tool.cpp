@@ -13,8 +13,7 @@
 extern char** environ;
 
 ToolResult runTool(const std::vector<std::string>& argv, const std::string& input,
-                   std::chrono::milliseconds deadline, const std::vector<std::string>& extraEnv)
-{
+                   std::chrono::milliseconds deadline, const std::vector<std::string>& extraEnv) {
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC))
         throw std::runtime_error("pipe failed");
@@ -94,10 +93,10 @@ ToolResult runTool(const std::vector<std::string>& argv, const std::string& inpu
     return result;
 }
 
-int countOf(const std::string& text, const std::string& needle)
-{
+int countOf(const std::string& text, const std::string& needle) {
     int n = 0;
-    for (std::size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + needle.size()))
+    for (std::size_t p = text.find(needle); p != std::string::npos;
+         p = text.find(needle, p + needle.size()))
         ++n;
     return n;
 }

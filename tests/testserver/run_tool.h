@@ -7,7 +7,7 @@
 #include <vector>
 
 struct ToolResult {
-    int exitCode = -1;       // -1 when killed at the deadline
+    int exitCode = -1; // -1 when killed at the deadline
     std::string out;
     std::string err;
 };

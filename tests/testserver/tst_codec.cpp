@@ -20,21 +20,18 @@ namespace {
 // A PacketWriter on one end of a socket pair; bytes() returns what arrived.
 class Wire {
 public:
-    Wire(std::size_t packetSize = 4096)
-    {
+    Wire(std::size_t packetSize = 4096) {
         socketpair(AF_UNIX, SOCK_STREAM, 0, m_fds);
         const int big = 1 << 20;
         setsockopt(m_fds[0], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
         m_writer = std::make_unique<PacketWriter>(m_fds[0], packetSize);
     }
-    ~Wire()
-    {
+    ~Wire() {
         close(m_fds[0]);
         close(m_fds[1]);
     }
     PacketWriter& writer() { return *m_writer; }
-    Bytes bytes()
-    {
+    Bytes bytes() {
         Bytes out;
         std::uint8_t buf[65536];
         for (;;) {
@@ -46,8 +43,7 @@ public:
         return out;
     }
     // The payload of the single message that arrived (headers removed).
-    Bytes payload()
-    {
+    Bytes payload() {
         const Bytes raw = bytes();
         const std::vector<InMessage> msgs = splitMessages(raw);
         EXPECT_EQ(msgs.size(), 1u) << toHex(raw);
@@ -59,8 +55,7 @@ private:
     std::unique_ptr<PacketWriter> m_writer;
 };
 
-TEST(PacketWriter, SplitsAtThePacketSizeWithHeaders)
-{
+TEST(PacketWriter, SplitsAtThePacketSizeWithHeaders) {
     Wire w(512);
     w.writer().setSpid(0x1234);
     Bytes body(1200);
@@ -87,8 +82,7 @@ TEST(PacketWriter, SplitsAtThePacketSizeWithHeaders)
     EXPECT_EQ(msgs[0].payload, body);
 }
 
-TEST(PacketWriter, EmptyMessageSendsNothingAndFailureIsSticky)
-{
+TEST(PacketWriter, EmptyMessageSendsNothingAndFailureIsSticky) {
     Wire w;
     w.writer().endMessage();
     EXPECT_TRUE(w.bytes().empty());
@@ -104,11 +98,10 @@ TEST(PacketWriter, EmptyMessageSendsNothingAndFailureIsSticky)
     close(fds[0]);
 }
 
-TEST(PacketReader, RejectsMalformedStreams)
-{
+TEST(PacketReader, RejectsMalformedStreams) {
     const Bytes bad[] = {
-        hexBytes("01 01 00 04 00 00 01 00"),             // length below the header
-        hexBytes("01 01 00 20 00 00 01 00 41 00"),       // stream ends inside the packet
+        hexBytes("01 01 00 04 00 00 01 00"),       // length below the header
+        hexBytes("01 01 00 20 00 00 01 00 41 00"), // stream ends inside the packet
         hexBytes("01 00 00 0A 00 00 01 00 41 00 03 01 00 0A 00 00 02 00 42 00"), // type changes
     };
     for (const Bytes& b : bad)
@@ -123,8 +116,7 @@ TEST(PacketReader, RejectsMalformedStreams)
     EXPECT_THROW(splitMessages(big, 8000), ProtocolError);
 }
 
-TEST(Tokens, LoginResponseByteForByte)
-{
+TEST(Tokens, LoginResponseByteForByte) {
     Wire w;
     TokenWriter t(w.writer());
     t.setServerName("S");
@@ -155,8 +147,7 @@ TEST(Tokens, LoginResponseByteForByte)
     EXPECT_EQ(toHex(w.payload()), toHex(expected));
 }
 
-TEST(Tokens, ErrorDoneReturnStatusAndDoneKinds)
-{
+TEST(Tokens, ErrorDoneReturnStatusAndDoneKinds) {
     Wire w;
     TokenWriter t(w.writer());
     Message e;
@@ -172,9 +163,9 @@ TEST(Tokens, ErrorDoneReturnStatusAndDoneKinds)
     t.done(DoneKind::DoneProc, DoneError, 0xE0, 0);
     w.writer().endMessage();
     const Bytes expected = hexBytes("AA 12 00 D0 00 00 00 01 10 01 00 78 00 00 01 70 00 03 00 00 00"
-                               "FF 11 00 C1 00 02 00 00 00 00 00 00 00"
-                               "79 FA FF FF FF"
-                               "FE 02 00 E0 00 00 00 00 00 00 00 00 00");
+                                    "FF 11 00 C1 00 02 00 00 00 00 00 00 00"
+                                    "79 FA FF FF FF"
+                                    "FE 02 00 E0 00 00 00 00 00 00 00 00 00");
     EXPECT_EQ(toHex(w.payload()), toHex(expected));
 }
 
@@ -182,12 +173,11 @@ struct TypeCase {
     const char* name;
     ColumnType type;
     Value value;
-    std::string typeInfo;   // TYPE_INFO bytes
-    std::string data;       // value bytes in a ROW
+    std::string typeInfo; // TYPE_INFO bytes
+    std::string data;     // value bytes in a ROW
 };
 
-ColumnType ct(SqlType t, bool nullable = true, int length = 0, int precision = 0, int scale = 0)
-{
+ColumnType ct(SqlType t, bool nullable = true, int length = 0, int precision = 0, int scale = 0) {
     ColumnType c;
     c.type = t;
     c.nullable = nullable;
@@ -201,8 +191,7 @@ const char* const kColl = "09 04 D0 00 34";
 const char* const kTextPtr = "10 74 65 78 74 70 74 72 00 00 00 00 00 00 00 00 01"
                              " 00 00 00 00 00 00 00 01";
 
-std::string cat(std::initializer_list<std::string> parts)
-{
+std::string cat(std::initializer_list<std::string> parts) {
     std::string s;
     for (const auto& p : parts)
         s += p + " ";
@@ -211,8 +200,7 @@ std::string cat(std::initializer_list<std::string> parts)
 
 class ColumnTypes : public ::testing::TestWithParam<TypeCase> {};
 
-TEST_P(ColumnTypes, MetadataAndValueBytes)
-{
+TEST_P(ColumnTypes, MetadataAndValueBytes) {
     const TypeCase& c = GetParam();
     Wire w;
     TokenWriter t(w.writer());
@@ -255,20 +243,19 @@ const TypeCase kTypeCases[] = {
     {"float not null from int", ct(SqlType::Float, false), std::int64_t(-2), "3E",
      "00 00 00 00 00 00 00 C0"},
     {"money", ct(SqlType::Money), std::string("123.4567"), "6E 08", "08 00 00 00 00 87 D6 12 00"},
-    {"money negative real", ct(SqlType::Money), -123.4567, "6E 08",
-     "08 FF FF FF FF 79 29 ED FF"},
+    {"money negative real", ct(SqlType::Money), -123.4567, "6E 08", "08 FF FF FF FF 79 29 ED FF"},
     {"smallmoney", ct(SqlType::SmallMoney), 2.5, "6E 04", "04 A8 61 00 00"},
     {"money not null", ct(SqlType::Money, false), std::int64_t(1), "3C", "00 00 00 00 10 27 00 00"},
     {"decimal(18,4)", ct(SqlType::Decimal, true, 0, 18, 4), std::string("-1234.5678"),
      "6A 09 12 04", "09 00 4E 61 BC 00 00 00 00 00"},
-    {"decimal(5,2) from int", ct(SqlType::Decimal, true, 0, 5, 2), std::int64_t(999),
-     "6A 05 05 02", "05 01 3C 86 01 00"},
-    {"decimal rounds", ct(SqlType::Decimal, true, 0, 9, 2), std::string("999.985"),
-     "6A 05 09 02", "05 01 9F 86 01 00"},
+    {"decimal(5,2) from int", ct(SqlType::Decimal, true, 0, 5, 2), std::int64_t(999), "6A 05 05 02",
+     "05 01 3C 86 01 00"},
+    {"decimal rounds", ct(SqlType::Decimal, true, 0, 9, 2), std::string("999.985"), "6A 05 09 02",
+     "05 01 9F 86 01 00"},
     {"datetime", ct(SqlType::DateTime), std::string("2024-02-29 13:14:15.500"), "6F 08",
      "08 25 B1 00 00 4A 26 DA 00"},
-    {"datetime not null", ct(SqlType::DateTime, false), std::string("2024-02-29 13:14:15.5"),
-     "3D", "25 B1 00 00 4A 26 DA 00"},
+    {"datetime not null", ct(SqlType::DateTime, false), std::string("2024-02-29 13:14:15.5"), "3D",
+     "25 B1 00 00 4A 26 DA 00"},
     {"datetime last moment", ct(SqlType::DateTime), std::string("9999-12-31 23:59:59.997"), "6F 08",
      "08 7F 24 2D 00 FF 81 8B 01"},
     {"smalldatetime", ct(SqlType::SmallDateTime), std::string("2024-02-29 13:14:00"), "6F 04",
@@ -276,10 +263,12 @@ const TypeCase kTypeCases[] = {
     {"date", ct(SqlType::Date), std::string("2024-02-29"), "28", "03 80 46 0B"},
     {"time(7)", ct(SqlType::Time, true, 0, 0, 7), std::string("13:14:15.1234567"), "29 07",
      "05 07 C4 AA F4 6E"},
-    {"varchar cp1252", ct(SqlType::VarChar, true, 10), std::string("ab\xC3\xA9" "cd"),
+    {"varchar cp1252", ct(SqlType::VarChar, true, 10),
+     std::string("ab\xC3\xA9"
+                 "cd"),
      cat({"A7 0A 00", kColl}), "05 00 61 62 E9 63 64"},
-    {"varchar euro and unknown", ct(SqlType::VarChar, true, 10), std::string("\xE2\x82\xAC\xE4\xB8\xAD"),
-     cat({"A7 0A 00", kColl}), "02 00 80 3F"},
+    {"varchar euro and unknown", ct(SqlType::VarChar, true, 10),
+     std::string("\xE2\x82\xAC\xE4\xB8\xAD"), cat({"A7 0A 00", kColl}), "02 00 80 3F"},
     {"char pads", ct(SqlType::Char, false, 5), std::string("xy"), cat({"AF 05 00", kColl}),
      "05 00 78 79 20 20 20"},
     {"varchar truncates", ct(SqlType::VarChar, true, 3), std::string("abcdef"),
@@ -290,18 +279,23 @@ const TypeCase kTypeCases[] = {
      cat({"E7 14 00", kColl}), "04 00 3D D8 00 DE"},
     {"nchar pads", ct(SqlType::NChar, true, 3), std::string("a"), cat({"EF 06 00", kColl}),
      "06 00 61 00 20 00 20 00"},
-    {"nvarchar ascii runs", ct(SqlType::NVarChar, true, 20), std::string("abcdefghij\xC3\xA9klmnopq"),
-     cat({"E7 28 00", kColl}),
-     "24 00 61 00 62 00 63 00 64 00 65 00 66 00 67 00 68 00 69 00 6A 00 E9 00 6B 00 6C 00 6D 00 6E 00 "
+    {"nvarchar ascii runs", ct(SqlType::NVarChar, true, 20),
+     std::string("abcdefghij\xC3\xA9klmnopq"), cat({"E7 28 00", kColl}),
+     "24 00 61 00 62 00 63 00 64 00 65 00 66 00 67 00 68 00 69 00 6A 00 E9 00 6B 00 6C 00 6D 00 6E "
+     "00 "
      "6F 00 70 00 71 00"},
     {"nchar cuts a pair", ct(SqlType::NChar, true, 2), std::string("a\xF0\x9F\x98\x80"),
      cat({"EF 04 00", kColl}), "04 00 61 00 3D D8"},
-    {"nvarchar invalid utf-8", ct(SqlType::NVarChar, true, 10), std::string("a\xFF" "b"),
+    {"nvarchar invalid utf-8", ct(SqlType::NVarChar, true, 10),
+     std::string("a\xFF"
+                 "b"),
      cat({"E7 14 00", kColl}), "06 00 61 00 FD FF 62 00"},
     {"nvarchar overlong, surrogate, cut", ct(SqlType::NVarChar, true, 10),
-     std::string("\xC0\xAF" "\xE0\x80\xAF" "\xED\xA0\x80" "\xE2\x82"),
-     cat({"E7 14 00", kColl}),
-     "14 00 FD FF FD FF FD FF FD FF FD FF FD FF FD FF FD FF FD FF FD FF"},
+     std::string("\xC0\xAF"
+                 "\xE0\x80\xAF"
+                 "\xED\xA0\x80"
+                 "\xE2\x82"),
+     cat({"E7 14 00", kColl}), "14 00 FD FF FD FF FD FF FD FF FD FF FD FF FD FF FD FF FD FF FD FF"},
     {"varchar ascii", ct(SqlType::VarChar, true, 20), std::string("MW-0000001"),
      cat({"A7 14 00", kColl}), "0A 00 4D 57 2D 30 30 30 30 30 30 31"},
     {"varchar ascii truncates", ct(SqlType::VarChar, true, 9), std::string("MW-0000001"),
@@ -321,8 +315,8 @@ const TypeCase kTypeCases[] = {
      cat({kTextPtr, "03 00 00 00 01 02 03"})},
     {"varchar(max)", ct(SqlType::VarChar, true, -1), std::string("ab"), cat({"A7 FF FF", kColl}),
      "02 00 00 00 00 00 00 00 02 00 00 00 61 62 00 00 00 00"},
-    {"varchar(max) empty", ct(SqlType::VarChar, true, -1), std::string(),
-     cat({"A7 FF FF", kColl}), "00 00 00 00 00 00 00 00 00 00 00 00"},
+    {"varchar(max) empty", ct(SqlType::VarChar, true, -1), std::string(), cat({"A7 FF FF", kColl}),
+     "00 00 00 00 00 00 00 00 00 00 00 00"},
     {"nvarchar(max)", ct(SqlType::NVarChar, true, -1), std::string("\xC3\xA9"),
      cat({"E7 FF FF", kColl}), "02 00 00 00 00 00 00 00 02 00 00 00 E9 00 00 00 00 00"},
     {"varbinary(max)", ct(SqlType::VarBinary, true, -1), Blob{0xCA, 0xFE}, "A5 FF FF",
@@ -341,12 +335,12 @@ const TypeCase kTypeCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(All, ColumnTypes, ::testing::ValuesIn(kTypeCases));
 
-TEST(Tokens, NationalTextAsTheGeneralDecoderReadsIt)
-{
+TEST(Tokens, NationalTextAsTheGeneralDecoderReadsIt) {
     // Random mixes of ASCII runs, well-formed and broken sequences: the
     // row encoder's shortcuts must give what the general decoder gives.
-    const char* pieces[] = {"abcdefghij", "x", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xC0\xAF",
-                            "\xED\xA0\x80", "\xE2\x82", "\xFF", "\x80", "\xEF\xBF\xBF", "\xDF\xBF"};
+    const char* pieces[] = {
+        "abcdefghij",   "x",        "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xC0\xAF",
+        "\xED\xA0\x80", "\xE2\x82", "\xFF",     "\x80",         "\xEF\xBF\xBF",     "\xDF\xBF"};
     unsigned seed = 12345;
     for (int round = 0; round < 300; ++round) {
         std::string text;
@@ -372,8 +366,7 @@ TEST(Tokens, NationalTextAsTheGeneralDecoderReadsIt)
     }
 }
 
-TEST(Tokens, NbcRowCarriesOnlyTheNonNullValues)
-{
+TEST(Tokens, NbcRowCarriesOnlyTheNonNullValues) {
     Wire w;
     TokenWriter t(w.writer());
     std::vector<Column> cols(9);
@@ -396,11 +389,11 @@ TEST(Tokens, NbcRowCarriesOnlyTheNonNullValues)
     expected += " D1";
     for (int k = 0; k < 9; ++k)
         expected += " 04 02 00 00 00";
-    EXPECT_EQ(toHex(Bytes(p.end() - long(hexBytes(expected).size()), p.end())), toHex(hexBytes(expected)));
+    EXPECT_EQ(toHex(Bytes(p.end() - long(hexBytes(expected).size()), p.end())),
+              toHex(hexBytes(expected)));
 }
 
-TEST(Tokens, OlderClientsGetNarrowFieldsAndNoDateTypes)
-{
+TEST(Tokens, OlderClientsGetNarrowFieldsAndNoDateTypes) {
     Wire w;
     TokenWriter t(w.writer(), kTds71);
     Column col;
@@ -410,24 +403,24 @@ TEST(Tokens, OlderClientsGetNarrowFieldsAndNoDateTypes)
     t.row({std::string("2024-02-29")});
     t.done(DoneKind::Done, DoneCount, 0xC1, 1);
     w.writer().endMessage();
-    const Bytes expected = hexBytes(cat({"81 01 00 00 00 09 00 E7 14 00", kColl, "01 64 00",
-                                    "D1 14 00 32 00 30 00 32 00 34 00 2D 00 30 00 32 00 2D 00 32 "
-                                    "00 39 00",
-                                    "FD 10 00 C1 00 01 00 00 00"}));
+    const Bytes expected =
+        hexBytes(cat({"81 01 00 00 00 09 00 E7 14 00", kColl, "01 64 00",
+                      "D1 14 00 32 00 30 00 32 00 34 00 2D 00 30 00 32 00 2D 00 32 "
+                      "00 39 00",
+                      "FD 10 00 C1 00 01 00 00 00"}));
     EXPECT_EQ(toHex(w.payload()), toHex(expected));
 }
 
-TEST(Tokens, ReturnValueUsesNullableTypes)
-{
+TEST(Tokens, ReturnValueUsesNullableTypes) {
     Wire w;
     TokenWriter t(w.writer());
     t.returnValue(0, "", ct(SqlType::Int, false), std::int64_t(1), true);
     t.returnValue(2, "@out", ct(SqlType::NText), std::string("a"), true);
     w.writer().endMessage();
-    const Bytes expected = hexBytes(cat({"AC 00 00 00 01 00 00 00 00 01 00 26 04 04 01 00 00 00",
-                                    "AC 02 00 04 40 00 6F 00 75 00 74 00 01 00 00 00 00 01 00",
-                                    "E7 FF FF", kColl,
-                                    "02 00 00 00 00 00 00 00 02 00 00 00 61 00 00 00 00 00"}));
+    const Bytes expected =
+        hexBytes(cat({"AC 00 00 00 01 00 00 00 00 01 00 26 04 04 01 00 00 00",
+                      "AC 02 00 04 40 00 6F 00 75 00 74 00 01 00 00 00 00 01 00", "E7 FF FF", kColl,
+                      "02 00 00 00 00 00 00 00 02 00 00 00 61 00 00 00 00 00"}));
     EXPECT_EQ(toHex(w.payload()), toHex(expected));
 }
 
@@ -440,8 +433,7 @@ struct SinkRun {
     ReplySink sink{tokens, cancel};
 
     // The DONE-type tokens of the reply as "kind:status" pairs.
-    std::vector<std::string> dones()
-    {
+    std::vector<std::string> dones() {
         wire.writer().endMessage();
         const Bytes p = wire.payload();
         std::vector<std::string> out;
@@ -466,15 +458,13 @@ struct SinkRun {
     }
 };
 
-Message info(const char* text)
-{
+Message info(const char* text) {
     Message m;
     m.text = text;
     return m;
 }
 
-TEST(ReplySink, OnlyTheLastDoneLacksDoneMore)
-{
+TEST(ReplySink, OnlyTheLastDoneLacksDoneMore) {
     SinkRun r;
     r.sink.message(info("a"));
     r.sink.done(DoneKind::Done, DoneCount | DoneMore, 0, 0xC1);
@@ -484,8 +474,7 @@ TEST(ReplySink, OnlyTheLastDoneLacksDoneMore)
     EXPECT_EQ(r.dones(), (std::vector<std::string>{"FD:11", "FD:00"}));
 }
 
-TEST(ReplySink, ProcedureDonesAndMissingFinalDone)
-{
+TEST(ReplySink, ProcedureDonesAndMissingFinalDone) {
     SinkRun r;
     r.sink.done(DoneKind::DoneInProc, DoneCount, 1, 0xC1);
     r.sink.returnStatus(0);
@@ -495,15 +484,13 @@ TEST(ReplySink, ProcedureDonesAndMissingFinalDone)
     EXPECT_EQ(r.dones(), (std::vector<std::string>{"FF:11", "FE:01", "FD:00"}));
 }
 
-TEST(ReplySink, EmptyReplyStillEndsWithDone)
-{
+TEST(ReplySink, EmptyReplyStillEndsWithDone) {
     SinkRun r;
     r.sink.finish();
     EXPECT_EQ(r.dones(), (std::vector<std::string>{"FD:00"}));
 }
 
-TEST(ReplySink, CancelStopsEverythingAfterIt)
-{
+TEST(ReplySink, CancelStopsEverythingAfterIt) {
     SinkRun r;
     std::vector<Column> cols(1);
     cols[0].name = "x";
@@ -522,18 +509,26 @@ TEST(ReplySink, CancelStopsEverythingAfterIt)
 
 // ---- value conversions -------------------------------------------------------
 
-TEST(Values, DecimalParsingRoundsHalfAwayFromZero)
-{
+TEST(Values, DecimalParsingRoundsHalfAwayFromZero) {
     struct Case {
         const char* text;
         int scale;
         const char* expected; // formatted back, or "" for no number
     } cases[] = {
-        {"1.005", 2, "1.01"},   {"-1.005", 2, "-1.01"}, {"1.004", 2, "1.00"},
-        {"0.5", 0, "1"},        {"0.4", 0, "0"},        {"-0.4", 0, "0"},
-        {"1e3", 2, "1000.00"},  {"1.5E-2", 3, "0.015"}, {"  42 ", 0, "42"},
-        {"9.995", 2, "10.00"},  {"", 0, ""},            {"abc", 0, ""},
-        {"1.2.3", 1, ""},       {"1e", 0, ""},
+        {"1.005", 2, "1.01"},
+        {"-1.005", 2, "-1.01"},
+        {"1.004", 2, "1.00"},
+        {"0.5", 0, "1"},
+        {"0.4", 0, "0"},
+        {"-0.4", 0, "0"},
+        {"1e3", 2, "1000.00"},
+        {"1.5E-2", 3, "0.015"},
+        {"  42 ", 0, "42"},
+        {"9.995", 2, "10.00"},
+        {"", 0, ""},
+        {"abc", 0, ""},
+        {"1.2.3", 1, ""},
+        {"1e", 0, ""},
         {"99999999999999999999999999999999999999", 0, "99999999999999999999999999999999999999"},
         {"999999999999999999999999999999999999999", 0, ""},
     };
@@ -547,9 +542,14 @@ TEST(Values, DecimalParsingRoundsHalfAwayFromZero)
         int scale;
         const char* expected;
     } doubles[] = {
-        {0.1, 4, "0.1000"},         {-123.4567, 4, "-123.4567"}, {2.675, 2, "2.68"},
-        {-0.00004, 4, "0.0000"},    {1e20, 0, "100000000000000000000"},
-        {0.125, 2, "0.13"},         {99.995, 2, "100.00"},       {-1.5, 0, "-2"},
+        {0.1, 4, "0.1000"},
+        {-123.4567, 4, "-123.4567"},
+        {2.675, 2, "2.68"},
+        {-0.00004, 4, "0.0000"},
+        {1e20, 0, "100000000000000000000"},
+        {0.125, 2, "0.13"},
+        {99.995, 2, "100.00"},
+        {-1.5, 0, "-2"},
     };
     for (const DoubleCase& c : doubles)
         EXPECT_EQ(formatDecimal(*decimalFromValue(c.value, c.scale), c.scale), c.expected)
@@ -558,8 +558,7 @@ TEST(Values, DecimalParsingRoundsHalfAwayFromZero)
               "-9223372036854775808");
 }
 
-TEST(Values, DateTimeParsingAndLegacyRounding)
-{
+TEST(Values, DateTimeParsingAndLegacyRounding) {
     EXPECT_FALSE(parseDateTime("2023-02-29"));
     EXPECT_FALSE(parseDateTime("2024-13-01"));
     EXPECT_FALSE(parseDateTime("2024-01-01 25:00"));
@@ -604,8 +603,7 @@ TEST(Values, DateTimeParsingAndLegacyRounding)
     EXPECT_EQ(formatDateTime(738944, 475'551'234'567LL, 3), "2024-02-29 13:12:35.123");
 }
 
-TEST(Values, GuidTextRoundTrip)
-{
+TEST(Values, GuidTextRoundTrip) {
     std::uint8_t g[16];
     ASSERT_TRUE(parseGuid("{6f9619ff-8b86-d011-b42d-00c04fc964ff}", g));
     EXPECT_EQ(formatGuid(g), "6F9619FF-8B86-D011-B42D-00C04FC964FF");
@@ -614,13 +612,14 @@ TEST(Values, GuidTextRoundTrip)
     EXPECT_FALSE(parseGuid("6F9619FF08B86-D011-B42D-00C04FC964FF", g));
 }
 
-TEST(Values, Utf8Conversions)
-{
+TEST(Values, Utf8Conversions) {
     // Malformed UTF-8 becomes U+FFFD, one per bad byte, never a crash.
     EXPECT_EQ(utf8ToUtf16("a\xC3"), (std::u16string{u'a', 0xFFFD}));
     EXPECT_EQ(utf8ToUtf16("\xED\xA0\x80"), (std::u16string{0xFFFD, 0xFFFD, 0xFFFD}));
     EXPECT_EQ(utf16ToUtf8(std::u16string{0xD800, u'x'}), "\xEF\xBF\xBDx");
-    EXPECT_EQ(utf16Length("\xF0\x9F\x98\x80" "a"), 3u);
+    EXPECT_EQ(utf16Length("\xF0\x9F\x98\x80"
+                          "a"),
+              3u);
     EXPECT_EQ(codePointCount("\xC3\xA9\xE2\x82\xAC"), 2u);
     const std::uint8_t cp[] = {0x80, 0x9F, 0xE9, 0x81};
     EXPECT_EQ(cp1252ToUtf8(cp, 4), "\xE2\x82\xAC\xC5\xB8\xC3\xA9\xEF\xBF\xBD");

@@ -19,28 +19,22 @@ namespace {
 
 class EndToEnd : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_server = new TestServer({"--big-rows", "20000"});
-    }
-    static void TearDownTestSuite()
-    {
+    static void SetUpTestSuite() { s_server = new TestServer({"--big-rows", "20000"}); }
+    static void TearDownTestSuite() {
         delete s_server;
         s_server = nullptr;
     }
 
     static TestServer& server() { return *s_server; }
 
-    ToolResult tsql(const std::string& input, const std::string& password = {})
-    {
+    ToolResult tsql(const std::string& input, const std::string& password = {}) {
         return runTool({"tsql", "-H", "127.0.0.1", "-p", std::to_string(server().port()), "-U",
                         server().user(), "-P", password.empty() ? server().password() : password},
                        input + "\nexit\n");
     }
 
     // bsqldb prints rows on stdout, headings and messages on stderr.
-    ToolResult bsqldb(const std::string& sql, const std::string& database = "master")
-    {
+    ToolResult bsqldb(const std::string& sql, const std::string& database = "master") {
         const std::string file = server().dataDir() + "/query.sql";
         std::ofstream(file) << sql << "\n";
         return runTool({"bsqldb", "-S", "127.0.0.1:" + std::to_string(server().port()), "-U",
@@ -53,8 +47,7 @@ protected:
 
 TestServer* EndToEnd::s_server = nullptr;
 
-TEST_F(EndToEnd, TsqlLogsInAndRunsAQuery)
-{
+TEST_F(EndToEnd, TsqlLogsInAndRunsAQuery) {
     const ToolResult r = tsql("SELECT 42 AS antwort\ngo");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("antwort"), std::string::npos) << r.out;
@@ -62,8 +55,7 @@ TEST_F(EndToEnd, TsqlLogsInAndRunsAQuery)
     EXPECT_NE(r.out.find("(1 row affected)"), std::string::npos) << r.out;
 }
 
-TEST_F(EndToEnd, WrongPasswordIsLoginFailed18456)
-{
+TEST_F(EndToEnd, WrongPasswordIsLoginFailed18456) {
     const ToolResult r = tsql("SELECT 1\ngo", server().password() + "x");
     EXPECT_NE(r.exitCode, 0);
     EXPECT_NE(r.err.find("Msg 18456"), std::string::npos) << r.err;
@@ -71,8 +63,7 @@ TEST_F(EndToEnd, WrongPasswordIsLoginFailed18456)
         << r.err;
 }
 
-TEST_F(EndToEnd, BsqldbSeesSeveralResultSetsAndMessages)
-{
+TEST_F(EndToEnd, BsqldbSeesSeveralResultSetsAndMessages) {
     const ToolResult r =
         bsqldb("SELECT 1 AS erste\nPRINT 'zwischendurch'\nSELECT 'zwei' AS zweite, 3 AS dritte");
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -86,8 +77,7 @@ TEST_F(EndToEnd, BsqldbSeesSeveralResultSetsAndMessages)
     EXPECT_LT(print, second);
 }
 
-TEST_F(EndToEnd, ServerErrorsKeepTheirNumbers)
-{
+TEST_F(EndToEnd, ServerErrorsKeepTheirNumbers) {
     struct Case {
         const char* sql;
         const char* msg;
@@ -103,20 +93,18 @@ TEST_F(EndToEnd, ServerErrorsKeepTheirNumbers)
     }
 }
 
-TEST_F(EndToEnd, BsqldbStreamsALargeResult)
-{
+TEST_F(EndToEnd, BsqldbStreamsALargeResult) {
     const ToolResult r = bsqldb("SELECT * FROM Messwerte", "Musterfirma");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("20000 rows affected"), std::string::npos) << r.err;
     EXPECT_EQ(countOf(r.out, "\n"), 20000);
 }
 
-TEST_F(EndToEnd, GarbageClosesOnlyThatConnection)
-{
+TEST_F(EndToEnd, GarbageClosesOnlyThatConnection) {
     const tds::Bytes inputs[] = {
-        {0x12, 0x01, 0x00, 0x04, 0, 0, 0, 0},                  // length below header size
+        {0x12, 0x01, 0x00, 0x04, 0, 0, 0, 0},                         // length below header size
         {0x10, 0x01, 0x00, 0x10, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}, // LOGIN7 far too short
-        packetize(tds::PacketSqlBatch, sqlBatchPayload("SELECT 1")), // batch before login
+        packetize(tds::PacketSqlBatch, sqlBatchPayload("SELECT 1")),  // batch before login
     };
     for (const tds::Bytes& in : inputs) {
         RawClient c(server().port());
@@ -134,8 +122,7 @@ TEST_F(EndToEnd, GarbageClosesOnlyThatConnection)
     EXPECT_NE(r.out.find("weiter"), std::string::npos) << r.err;
 }
 
-TEST_F(EndToEnd, ClientVanishingMidResultLeavesServerServing)
-{
+TEST_F(EndToEnd, ClientVanishingMidResultLeavesServerServing) {
     for (int round = 0; round < 3; ++round) {
         RawClient c(server().port());
         Login7Fields f;
@@ -152,8 +139,7 @@ TEST_F(EndToEnd, ClientVanishingMidResultLeavesServerServing)
     EXPECT_NE(r.out.find("weiter"), std::string::npos) << r.err;
 }
 
-TEST_F(EndToEnd, AttentionIsAcknowledgedAlsoWhenIdle)
-{
+TEST_F(EndToEnd, AttentionIsAcknowledgedAlsoWhenIdle) {
     RawClient c(server().port());
     Login7Fields f;
     f.user = server().user();
@@ -169,13 +155,11 @@ TEST_F(EndToEnd, AttentionIsAcknowledgedAlsoWhenIdle)
     EXPECT_FALSE(containsDone(msg.payload, tds::DoneAttn));
 }
 
-bool endsWithAttentionAck(const tds::Bytes& p)
-{
+bool endsWithAttentionAck(const tds::Bytes& p) {
     return p.size() >= 13 && p[p.size() - 13] == 0xFD && (p[p.size() - 12] & tds::DoneAttn);
 }
 
-TEST_F(EndToEnd, AttentionStopsAStreamingReply)
-{
+TEST_F(EndToEnd, AttentionStopsAStreamingReply) {
     RawClient c(server().port());
     Login7Fields f;
     f.user = server().user();
@@ -200,8 +184,7 @@ TEST_F(EndToEnd, AttentionStopsAStreamingReply)
     EXPECT_EQ(msg.payload.back(), 0); // a plain final DONE
 }
 
-TEST_F(EndToEnd, IntegratedLoginIsRefusedAndClosed)
-{
+TEST_F(EndToEnd, IntegratedLoginIsRefusedAndClosed) {
     RawClient c(server().port());
     Login7Fields f;
     f.optionFlags2 = 0x83;
@@ -212,8 +195,7 @@ TEST_F(EndToEnd, IntegratedLoginIsRefusedAndClosed)
     EXPECT_TRUE(c.waitClosed());
 }
 
-TEST_F(EndToEnd, RawLoginCarriesSpidAndPacketSize)
-{
+TEST_F(EndToEnd, RawLoginCarriesSpidAndPacketSize) {
     RawClient c(server().port());
     Login7Fields f;
     f.user = server().user();
@@ -230,8 +212,7 @@ TEST_F(EndToEnd, RawLoginCarriesSpidAndPacketSize)
     EXPECT_GE((header[4] << 8) | header[5], 51);
 }
 
-TEST_F(EndToEnd, BrowserAnswersWithTheTcpPort)
-{
+TEST_F(EndToEnd, BrowserAnswersWithTheTcpPort) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -252,8 +233,7 @@ TEST_F(EndToEnd, BrowserAnswersWithTheTcpPort)
 }
 
 // FreeTDS asks the browser on UDP 1434 only; this test runs where that port is free.
-TEST(BrowserOnDefaultPort, TsqlListsTheInstance)
-{
+TEST(BrowserOnDefaultPort, TsqlListsTheInstance) {
     std::unique_ptr<TestServer> fixed;
     try {
         fixed = std::make_unique<TestServer>(
@@ -267,23 +247,22 @@ TEST(BrowserOnDefaultPort, TsqlListsTheInstance)
     EXPECT_NE(listed.find("tcp " + std::to_string(fixed->port())), std::string::npos) << listed;
 
     // And a connection by instance name finds the port through it.
-    const ToolResult q = runTool({"tsql", "-S", "127.0.0.1\\TWINST", "-U", fixed->user(), "-P",
-                                  fixed->password()},
-                                 "SELECT 8 AS ueberinstanz\ngo\nexit\n");
+    const ToolResult q =
+        runTool({"tsql", "-S", "127.0.0.1\\TWINST", "-U", fixed->user(), "-P", fixed->password()},
+                "SELECT 8 AS ueberinstanz\ngo\nexit\n");
     EXPECT_NE(q.out.find("ueberinstanz"), std::string::npos) << q.out << q.err;
 }
 
-TEST(LostServer, RestartsOnTheSamePortWithTheSameData)
-{
+TEST(LostServer, RestartsOnTheSamePortWithTheSameData) {
     TestServer s;
     const int port = s.port();
     s.stop();
     EXPECT_FALSE(s.isRunning());
     s.start();
     EXPECT_EQ(s.port(), port);
-    const ToolResult r = runTool({"tsql", "-H", "127.0.0.1", "-p", std::to_string(port), "-U",
-                                  s.user(), "-P", s.password()},
-                                 "SELECT 9 AS wieder\ngo\nexit\n");
+    const ToolResult r = runTool(
+        {"tsql", "-H", "127.0.0.1", "-p", std::to_string(port), "-U", s.user(), "-P", s.password()},
+        "SELECT 9 AS wieder\ngo\nexit\n");
     EXPECT_NE(r.out.find("wieder"), std::string::npos) << r.err;
 }
 

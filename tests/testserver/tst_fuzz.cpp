@@ -19,8 +19,7 @@ namespace {
 class Rng {
 public:
     explicit Rng(std::uint64_t seed) : m_s(seed ? seed : 1) {}
-    std::uint64_t next()
-    {
+    std::uint64_t next() {
         m_s ^= m_s >> 12;
         m_s ^= m_s << 25;
         m_s ^= m_s >> 27;
@@ -32,8 +31,7 @@ private:
     std::uint64_t m_s;
 };
 
-Bytes mutate(Bytes b, Rng& rng)
-{
+Bytes mutate(Bytes b, Rng& rng) {
     const int edits = 1 + int(rng.below(4));
     for (int e = 0; e < edits; ++e) {
         switch (rng.below(7)) {
@@ -82,24 +80,23 @@ Bytes mutate(Bytes b, Rng& rng)
     return b;
 }
 
-Bytes rpcSeed()
-{
+Bytes rpcSeed() {
     Bytes b = allHeaders();
     putU16(b, 0xFFFF);
     putU16(b, 10);
     putU16(b, 0);
     const std::uint8_t params[] = {
-        0x00, 0x00, 0x63, 0x04, 0, 0, 0, 0x09, 0x04, 0xD0, 0x00, 0x34, 0x04, 0, 0, 0, 'a', 0, 'b', 0,
-        0x00, 0x00, 0x26, 0x04, 0x04, 1, 2, 3, 4,
-        0x00, 0x01, 0xE7, 0xFF, 0xFF, 0x09, 0x04, 0xD0, 0x00, 0x34, 2, 0, 0, 0, 0, 0, 0, 0, 2, 0,
-        0, 0, 'x', 0, 0, 0, 0, 0,
-        0x00, 0x00, 0x6A, 0x09, 0x12, 0x04, 0x09, 0x01, 1, 2, 3, 4, 5, 6, 7, 8,
-        0x00, 0x00, 0x2B, 0x07, 0x0A, 1, 2, 3, 4, 5, 6, 7, 8, 0x78, 0x00,
-        0x00, 0x00, 0x62, 0x49, 0x1F, 0, 0, 0x0B, 0, 0, 0, 0xA7, 0x07, 0x09, 0x04, 0xD0, 0x00, 0x34,
-        0x02, 0x00, 'h', 'i',
-        0xFF, 0x09, 0x00, 's', 0, 'p', 0, '_', 0, 'e', 0, 'x', 0, 'e', 0, 'c', 0, 'u', 0, 't', 0,
-        0x00, 0x00,
-        0x00, 0x00, 0x24, 0x10, 0x10, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+        0x00, 0x00, 0x63, 0x04, 0,    0,    0,    0x09, 0x04, 0xD0, 0x00, 0x34, 0x04, 0,
+        0,    0,    'a',  0,    'b',  0,    0x00, 0x00, 0x26, 0x04, 0x04, 1,    2,    3,
+        4,    0x00, 0x01, 0xE7, 0xFF, 0xFF, 0x09, 0x04, 0xD0, 0x00, 0x34, 2,    0,    0,
+        0,    0,    0,    0,    0,    2,    0,    0,    0,    'x',  0,    0,    0,    0,
+        0,    0x00, 0x00, 0x6A, 0x09, 0x12, 0x04, 0x09, 0x01, 1,    2,    3,    4,    5,
+        6,    7,    8,    0x00, 0x00, 0x2B, 0x07, 0x0A, 1,    2,    3,    4,    5,    6,
+        7,    8,    0x78, 0x00, 0x00, 0x00, 0x62, 0x49, 0x1F, 0,    0,    0x0B, 0,    0,
+        0,    0xA7, 0x07, 0x09, 0x04, 0xD0, 0x00, 0x34, 0x02, 0x00, 'h',  'i',  0xFF, 0x09,
+        0x00, 's',  0,    'p',  0,    '_',  0,    'e',  0,    'x',  0,    'e',  0,    'c',
+        0,    'u',  0,    't',  0,    0x00, 0x00, 0x00, 0x00, 0x24, 0x10, 0x10, 1,    2,
+        3,    4,    5,    6,    7,    8,    9,    10,   11,   12,   13,   14,   15,   16,
     };
     b.insert(b.end(), std::begin(params), std::end(params));
     return b;
@@ -110,8 +107,7 @@ struct Seed {
     Bytes payload;
 };
 
-std::vector<Seed> seeds()
-{
+std::vector<Seed> seeds() {
     Login7Fields f;
     f.user = "anna";
     f.password = "geheim";
@@ -128,14 +124,12 @@ std::vector<Seed> seeds()
     };
 }
 
-TEST(Fuzz, SeedsAreValid)
-{
+TEST(Fuzz, SeedsAreValid) {
     for (const Seed& s : seeds())
         EXPECT_NO_THROW(parseAnyRequest(s.type, s.payload, kTds74)) << int(s.type);
 }
 
-TEST(Fuzz, DamagedRequestsAreParsedOrRefused)
-{
+TEST(Fuzz, DamagedRequestsAreParsedOrRefused) {
     constexpr int kPerSeed = 6000;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     Rng rng(0x5EED1234ABCDULL);
@@ -156,8 +150,7 @@ TEST(Fuzz, DamagedRequestsAreParsedOrRefused)
     EXPECT_GT(parsed, 100);
 }
 
-TEST(Fuzz, DamagedPacketStreamsAreReassembledOrRefused)
-{
+TEST(Fuzz, DamagedPacketStreamsAreReassembledOrRefused) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     Rng rng(0xFEEDULL);
     for (const Seed& s : seeds()) {

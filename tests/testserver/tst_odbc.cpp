@@ -16,23 +16,21 @@
 
 namespace {
 
-std::string diagnostics(SQLSMALLINT type, SQLHANDLE h)
-{
+std::string diagnostics(SQLSMALLINT type, SQLHANDLE h) {
     std::string all;
     SQLCHAR state[6], text[1024];
     SQLINTEGER native = 0;
     SQLSMALLINT len = 0;
     for (SQLSMALLINT i = 1;
          SQLGetDiagRec(type, h, i, state, &native, text, sizeof text, &len) == SQL_SUCCESS; ++i)
-        all += std::string(reinterpret_cast<char*>(state)) + " [" + std::to_string(native) + "] "
-               + reinterpret_cast<char*>(text) + "\n";
+        all += std::string(reinterpret_cast<char*>(state)) + " [" + std::to_string(native) + "] " +
+               reinterpret_cast<char*>(text) + "\n";
     return all;
 }
 
 class Odbc {
 public:
-    explicit Odbc(const std::string& connectionString)
-    {
+    explicit Odbc(const std::string& connectionString) {
         SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
         SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
@@ -48,13 +46,11 @@ public:
     }
     ~Odbc() { cleanup(); }
 
-    SQLRETURN exec(const std::string& sql)
-    {
+    SQLRETURN exec(const std::string& sql) {
         return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())),
                              SQL_NTS);
     }
-    std::string text(int col)
-    {
+    std::string text(int col) {
         char buf[4096];
         SQLLEN ind = 0;
         if (!SQL_SUCCEEDED(SQLGetData(stmt, SQLUSMALLINT(col), SQL_C_CHAR, buf, sizeof buf, &ind)))
@@ -62,8 +58,7 @@ public:
         return ind == SQL_NULL_DATA ? "<null>" : std::string(buf);
     }
     // First column of the first row of `sql`.
-    std::string scalar(const std::string& sql)
-    {
+    std::string scalar(const std::string& sql) {
         SQLFreeStmt(stmt, SQL_CLOSE);
         if (!SQL_SUCCEEDED(exec(sql)) || !SQL_SUCCEEDED(SQLFetch(stmt)))
             return "<error " + diagnostics(SQL_HANDLE_STMT, stmt) + ">";
@@ -77,8 +72,7 @@ public:
     SQLHSTMT stmt = SQL_NULL_HSTMT;
 
 private:
-    void cleanup()
-    {
+    void cleanup() {
         if (stmt)
             SQLFreeHandle(SQL_HANDLE_STMT, stmt);
         if (dbc) {
@@ -94,8 +88,7 @@ private:
 class OdbcEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { s_server = new TestServer({"--big-rows", "20000"}); }
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         delete s_server;
         s_server = nullptr;
     }
@@ -104,8 +97,7 @@ protected:
 
 TestServer* OdbcEndToEnd::s_server = nullptr;
 
-TEST_F(OdbcEndToEnd, QueryTimeoutCancelsAWaitAndTheConnectionGoesOn)
-{
+TEST_F(OdbcEndToEnd, QueryTimeoutCancelsAWaitAndTheConnectionGoesOn) {
     Odbc db(s_server->odbcConnectionString());
     SQLSetStmtAttr(db.stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(1), 0);
     const SQLRETURN rc = db.exec("WAITFOR DELAY '00:00:30'");
@@ -117,8 +109,7 @@ TEST_F(OdbcEndToEnd, QueryTimeoutCancelsAWaitAndTheConnectionGoesOn)
     EXPECT_EQ(db.scalar("SELECT 11"), "11");
 }
 
-TEST_F(OdbcEndToEnd, ClosingACursorWithUnreadRowsCancelsTheRest)
-{
+TEST_F(OdbcEndToEnd, ClosingACursorWithUnreadRowsCancelsTheRest) {
     Odbc db(s_server->odbcConnectionString("Musterfirma"));
     for (int round = 0; round < 3; ++round) {
         ASSERT_TRUE(SQL_SUCCEEDED(db.exec("SELECT * FROM Messwerte")))
@@ -130,16 +121,15 @@ TEST_F(OdbcEndToEnd, ClosingACursorWithUnreadRowsCancelsTheRest)
     }
 }
 
-TEST_F(OdbcEndToEnd, ParametersTravelAsRpcAndComeBackIntact)
-{
+TEST_F(OdbcEndToEnd, ParametersTravelAsRpcAndComeBackIntact) {
     Odbc db(s_server->odbcConnectionString());
     struct Case {
         SQLSMALLINT cType, sqlType;
         SQLULEN size;
         SQLSMALLINT digits;
-        std::string value;     // as text
-        std::string expected;  // what SELECT ? returns, read as text
-        bool numeric = false;  // compare as numbers (the result type may vary)
+        std::string value;    // as text
+        std::string expected; // what SELECT ? returns, read as text
+        bool numeric = false; // compare as numbers (the result type may vary)
     } cases[] = {
         {SQL_C_CHAR, SQL_INTEGER, 0, 0, "-123456", "-123456"},
         {SQL_C_CHAR, SQL_BIGINT, 0, 0, "9007199254740993", "9007199254740993"},
@@ -147,16 +137,17 @@ TEST_F(OdbcEndToEnd, ParametersTravelAsRpcAndComeBackIntact)
         {SQL_C_CHAR, SQL_WVARCHAR, 20, 0, "h\xC3\xA9\xE2\x82\xAC!", "h\xC3\xA9\xE2\x82\xAC!"},
         {SQL_C_CHAR, SQL_DECIMAL, 10, 2, "-1234.50", "-1234.50", true},
         {SQL_C_CHAR, SQL_DOUBLE, 0, 0, "3.25", "3.25", true},
-        {SQL_C_CHAR, SQL_TYPE_TIMESTAMP, 23, 3, "2024-02-29 13:14:15.500", "2024-02-29 13:14:15.500"},
+        {SQL_C_CHAR, SQL_TYPE_TIMESTAMP, 23, 3, "2024-02-29 13:14:15.500",
+         "2024-02-29 13:14:15.500"},
     };
     for (const Case& c : cases) {
         SQLFreeStmt(db.stmt, SQL_CLOSE);
         SQLFreeStmt(db.stmt, SQL_RESET_PARAMS);
         std::string buf = c.value;
         SQLLEN ind = SQL_NTS;
-        ASSERT_TRUE(SQL_SUCCEEDED(SQLBindParameter(db.stmt, 1, SQL_PARAM_INPUT, c.cType, c.sqlType,
-                                                   c.size, c.digits, buf.data(),
-                                                   SQLLEN(buf.size() + 1), &ind)));
+        ASSERT_TRUE(
+            SQL_SUCCEEDED(SQLBindParameter(db.stmt, 1, SQL_PARAM_INPUT, c.cType, c.sqlType, c.size,
+                                           c.digits, buf.data(), SQLLEN(buf.size() + 1), &ind)));
         const SQLRETURN rc = db.exec("SELECT ? AS wert");
         ASSERT_TRUE(SQL_SUCCEEDED(rc)) << c.value << ": " << diagnostics(SQL_HANDLE_STMT, db.stmt);
         ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt))) << diagnostics(SQL_HANDLE_STMT, db.stmt);
@@ -170,16 +161,17 @@ TEST_F(OdbcEndToEnd, ParametersTravelAsRpcAndComeBackIntact)
     SQLFreeStmt(db.stmt, SQL_RESET_PARAMS);
 }
 
-TEST_F(OdbcEndToEnd, LongTextCrossesManyPacketsBothWays)
-{
+TEST_F(OdbcEndToEnd, LongTextCrossesManyPacketsBothWays) {
     Odbc db(s_server->odbcConnectionString());
     std::string text;
     for (int i = 0; text.size() < 150000; ++i)
-        text += "Zeile " + std::to_string(i) + ": Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC\n";
+        text += "Zeile " + std::to_string(i) +
+                ": Gr\xC3\xB6\xC3\x9F"
+                "e \xE2\x82\xAC\n";
     SQLLEN ind = SQLLEN(text.size());
-    ASSERT_TRUE(SQL_SUCCEEDED(SQLBindParameter(db.stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR,
-                                               SQL_WLONGVARCHAR, text.size(), 0, text.data(),
-                                               SQLLEN(text.size()), &ind)));
+    ASSERT_TRUE(
+        SQL_SUCCEEDED(SQLBindParameter(db.stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WLONGVARCHAR,
+                                       text.size(), 0, text.data(), SQLLEN(text.size()), &ind)));
     ASSERT_TRUE(SQL_SUCCEEDED(db.exec("SELECT ? AS lang")))
         << diagnostics(SQL_HANDLE_STMT, db.stmt);
     ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt))) << diagnostics(SQL_HANDLE_STMT, db.stmt);
@@ -197,8 +189,7 @@ TEST_F(OdbcEndToEnd, LongTextCrossesManyPacketsBothWays)
     SQLFreeStmt(db.stmt, SQL_RESET_PARAMS);
 }
 
-TEST_F(OdbcEndToEnd, TransactionsThroughTheDriverCommitAndRollBack)
-{
+TEST_F(OdbcEndToEnd, TransactionsThroughTheDriverCommitAndRollBack) {
     Odbc db(s_server->odbcConnectionString("Musterfirma"));
     const SQLRETURN created = db.exec("CREATE TABLE TxProbe (a int)");
     // A statement without rows or count may end in SQL_NO_DATA with this driver.
@@ -206,8 +197,8 @@ TEST_F(OdbcEndToEnd, TransactionsThroughTheDriverCommitAndRollBack)
         << created << diagnostics(SQL_HANDLE_STMT, db.stmt);
     SQLFreeStmt(db.stmt, SQL_CLOSE);
     // Autocommit off: the driver sends a begin-transaction request.
-    ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectAttr(db.dbc, SQL_ATTR_AUTOCOMMIT,
-                                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)))
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectAttr(
+        db.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)))
         << diagnostics(SQL_HANDLE_DBC, db.dbc);
     EXPECT_EQ(db.scalar("SELECT @@TRANCOUNT"), "1");
     ASSERT_TRUE(SQL_SUCCEEDED(db.exec("INSERT INTO TxProbe VALUES (1)")));
@@ -220,19 +211,18 @@ TEST_F(OdbcEndToEnd, TransactionsThroughTheDriverCommitAndRollBack)
     ASSERT_TRUE(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, db.dbc, SQL_COMMIT)))
         << diagnostics(SQL_HANDLE_DBC, db.dbc);
     // Back to autocommit: the open (empty) transaction is rolled back.
-    ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectAttr(db.dbc, SQL_ATTR_AUTOCOMMIT,
-                                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)))
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectAttr(
+        db.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)))
         << diagnostics(SQL_HANDLE_DBC, db.dbc);
     EXPECT_EQ(db.scalar("SELECT @@TRANCOUNT"), "0");
     EXPECT_EQ(db.scalar("SELECT SUM(a) FROM TxProbe"), "2");
 }
 
-TEST_F(OdbcEndToEnd, CatalogFollowsUseAndTheCurrentCatalogAttribute)
-{
+TEST_F(OdbcEndToEnd, CatalogFollowsUseAndTheCurrentCatalogAttribute) {
     Odbc db(s_server->odbcConnectionString());
     EXPECT_EQ(db.scalar("SELECT DB_NAME()"), "master");
-    ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectAttr(
-        db.dbc, SQL_ATTR_CURRENT_CATALOG, const_cast<char*>("Musterfirma"), SQL_NTS)))
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectAttr(db.dbc, SQL_ATTR_CURRENT_CATALOG,
+                                                const_cast<char*>("Musterfirma"), SQL_NTS)))
         << diagnostics(SQL_HANDLE_DBC, db.dbc);
     char name[128] = {};
     SQLINTEGER len = 0;
@@ -245,13 +235,13 @@ TEST_F(OdbcEndToEnd, CatalogFollowsUseAndTheCurrentCatalogAttribute)
     EXPECT_STREQ(name, "master");
 }
 
-TEST_F(OdbcEndToEnd, BrowseModeNamesBaseTablesColumnsAndKeys)
-{
+TEST_F(OdbcEndToEnd, BrowseModeNamesBaseTablesColumnsAndKeys) {
     Odbc db(s_server->odbcConnectionString("Musterfirma"));
     auto run = [&](const std::string& sql) {
         SQLFreeStmt(db.stmt, SQL_CLOSE);
         const SQLRETURN rc = db.exec(sql);
-        ASSERT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) << sql << diagnostics(SQL_HANDLE_STMT, db.stmt);
+        ASSERT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA)
+            << sql << diagnostics(SQL_HANDLE_STMT, db.stmt);
     };
     auto attr = [&](int col, SQLUSMALLINT field) {
         char buf[256] = {};
@@ -292,8 +282,7 @@ TEST_F(OdbcEndToEnd, BrowseModeNamesBaseTablesColumnsAndKeys)
     SQLFreeStmt(db.stmt, SQL_CLOSE);
 }
 
-TEST_F(OdbcEndToEnd, ManyClientsAtOnce)
-{
+TEST_F(OdbcEndToEnd, ManyClientsAtOnce) {
     constexpr int kClients = 8;
     std::atomic<int> good{0};
     std::vector<std::string> failures(kClients);
@@ -323,8 +312,7 @@ TEST_F(OdbcEndToEnd, ManyClientsAtOnce)
     EXPECT_EQ(good, kClients);
 }
 
-TEST_F(OdbcEndToEnd, WrongPasswordGivesTheLoginError)
-{
+TEST_F(OdbcEndToEnd, WrongPasswordGivesTheLoginError) {
     std::string cs = s_server->odbcConnectionString();
     const auto pwd = cs.find("PWD=");
     cs.insert(pwd + 4, "falsch");

@@ -12,8 +12,7 @@ using namespace tds;
 
 namespace {
 
-TEST(Prelogin, ParsesClientOptionsAndRepliesNotSupported)
-{
+TEST(Prelogin, ParsesClientOptionsAndRepliesNotSupported) {
     const Prelogin p = parsePrelogin(buildPrelogin());
     EXPECT_EQ(p.instance, "MSSQLServer");
     EXPECT_EQ(p.encryption, 0);
@@ -26,8 +25,7 @@ TEST(Prelogin, ParsesClientOptionsAndRepliesNotSupported)
     EXPECT_THROW(parsePrelogin(hexBytes("01 00")), ProtocolError);
 }
 
-TEST(Login7, DecodesFieldsAndUnscramblesThePassword)
-{
+TEST(Login7, DecodesFieldsAndUnscramblesThePassword) {
     Login7Fields f;
     f.user = "anna";
     f.password = "Secret123";
@@ -52,8 +50,7 @@ TEST(Login7, DecodesFieldsAndUnscramblesThePassword)
     EXPECT_TRUE(parseLogin7(buildLogin7(f)).integratedSecurity);
 }
 
-TEST(Login7, RejectsLengthsThatDoNotFit)
-{
+TEST(Login7, RejectsLengthsThatDoNotFit) {
     Login7Fields f;
     f.user = "anna";
     const Bytes good = buildLogin7(f);
@@ -69,8 +66,7 @@ TEST(Login7, RejectsLengthsThatDoNotFit)
     EXPECT_THROW(parseLogin7(badOffset), ProtocolError);
 }
 
-TEST(SqlBatch, SkipsAllHeadersAndDecodesText)
-{
+TEST(SqlBatch, SkipsAllHeadersAndDecodesText) {
     EXPECT_EQ(parseSqlBatch(sqlBatchPayload("SELECT 'ä€'"), kTds74), "SELECT 'ä€'");
     Bytes bad = sqlBatchPayload("x");
     bad[0] = 0x40; // headers longer than the message
@@ -84,8 +80,7 @@ TEST(SqlBatch, SkipsAllHeadersAndDecodesText)
     EXPECT_EQ(parseSqlBatch(old, kTds71), "SELECT 1");
 }
 
-Bytes rpcById(std::uint16_t id, const std::string& paramsHex)
-{
+Bytes rpcById(std::uint16_t id, const std::string& paramsHex) {
     Bytes b = allHeaders();
     putU16(b, 0xFFFF);
     putU16(b, id);
@@ -95,14 +90,12 @@ Bytes rpcById(std::uint16_t id, const std::string& paramsHex)
     return b;
 }
 
-TEST(Rpc, ExecuteSqlByIdWithNtextStatement)
-{
+TEST(Rpc, ExecuteSqlByIdWithNtextStatement) {
     // sp_executesql: NTEXT stmt "a", NTEXT decl "b", then @P1 INT 5 and NULL.
-    const Bytes payload = rpcById(10,
-                                  "00 00 63 02 00 00 00 09 04 D0 00 34 02 00 00 00 61 00"
-                                  "00 00 63 02 00 00 00 09 04 D0 00 34 02 00 00 00 62 00"
-                                  "00 00 26 04 04 05 00 00 00"
-                                  "00 01 26 04 00");
+    const Bytes payload = rpcById(10, "00 00 63 02 00 00 00 09 04 D0 00 34 02 00 00 00 61 00"
+                                      "00 00 63 02 00 00 00 09 04 D0 00 34 02 00 00 00 62 00"
+                                      "00 00 26 04 04 05 00 00 00"
+                                      "00 01 26 04 00");
     const auto calls = parseRpc(payload, kTds74);
     ASSERT_EQ(calls.size(), 1u);
     const RpcCall& c = calls[0];
@@ -116,8 +109,7 @@ TEST(Rpc, ExecuteSqlByIdWithNtextStatement)
     EXPECT_TRUE(c.params[3].output);
 }
 
-TEST(Rpc, ByNameWithNamedParameterAndSeveralCalls)
-{
+TEST(Rpc, ByNameWithNamedParameterAndSeveralCalls) {
     Bytes b = allHeaders();
     putU16(b, 9);
     appendUcs2(b, "sp_tables");
@@ -141,15 +133,14 @@ TEST(Rpc, ByNameWithNamedParameterAndSeveralCalls)
 
 struct ParamCase {
     const char* name;
-    const char* typeAndValue;   // TYPE_INFO + value bytes
+    const char* typeAndValue; // TYPE_INFO + value bytes
     SqlType type;
     Value expected;
 };
 
 class RpcParams : public ::testing::TestWithParam<ParamCase> {};
 
-std::string describe(const Value& v)
-{
+std::string describe(const Value& v) {
     if (std::holds_alternative<Null>(v))
         return "NULL";
     if (const auto* i = std::get_if<std::int64_t>(&v))
@@ -161,8 +152,7 @@ std::string describe(const Value& v)
     return "blob of " + std::to_string(std::get<Blob>(v).size());
 }
 
-TEST_P(RpcParams, DecodeToEngineValues)
-{
+TEST_P(RpcParams, DecodeToEngineValues) {
     const ParamCase& c = GetParam();
     const auto calls = parseRpc(rpcById(10, std::string("00 00 ") + c.typeAndValue), kTds74);
     ASSERT_EQ(calls.size(), 1u);
@@ -198,17 +188,20 @@ const ParamCase kParamCases[] = {
     {"datetimeoffset", "2B 00 08 60 C3 00 80 46 0B 78 00", SqlType::DateTime,
      std::string("2024-02-29 15:53:36 +02:00")},
     {"varchar", "A7 14 00 09 04 D0 00 34 05 00 61 62 E9 63 64", SqlType::VarChar,
-     std::string("ab\xC3\xA9" "cd")},
+     std::string("ab\xC3\xA9"
+                 "cd")},
     {"varchar utf8 collation", "A7 14 00 09 04 D0 04 34 02 00 C3 A9", SqlType::VarChar,
      std::string("\xC3\xA9")},
     {"nvarchar", "E7 28 00 09 04 D0 00 34 06 00 68 00 E9 00 AC 20", SqlType::NVarChar,
      std::string("h\xC3\xA9\xE2\x82\xAC")},
     {"nvarchar null", "E7 28 00 09 04 D0 00 34 FF FF", SqlType::NVarChar, Null{}},
-    {"nvarchar(max) plp", "E7 FF FF 09 04 D0 00 34 04 00 00 00 00 00 00 00 02 00 00 00 61 00"
-                          " 02 00 00 00 62 00 00 00 00 00",
+    {"nvarchar(max) plp",
+     "E7 FF FF 09 04 D0 00 34 04 00 00 00 00 00 00 00 02 00 00 00 61 00"
+     " 02 00 00 00 62 00 00 00 00 00",
      SqlType::NVarChar, std::string("ab")},
-    {"varchar(max) unknown length", "A7 FF FF 09 04 D0 00 34 FE FF FF FF FF FF FF FF"
-                                    " 01 00 00 00 7A 00 00 00 00",
+    {"varchar(max) unknown length",
+     "A7 FF FF 09 04 D0 00 34 FE FF FF FF FF FF FF FF"
+     " 01 00 00 00 7A 00 00 00 00",
      SqlType::VarChar, std::string("z")},
     {"varbinary(max) null", "A5 FF FF FF FF FF FF FF FF FF FF", SqlType::VarBinary, Null{}},
     {"varbinary", "A5 0A 00 02 00 BE EF", SqlType::VarBinary, Blob{0xBE, 0xEF}},
@@ -223,16 +216,15 @@ const ParamCase kParamCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(All, RpcParams, ::testing::ValuesIn(kParamCases));
 
-TEST(Rpc, RejectsMalformedParameters)
-{
+TEST(Rpc, RejectsMalformedParameters) {
     const char* bad[] = {
-        "26 04 03 01 02 03",                     // INTN length 3
-        "6A 06 0A 0B 06 01 00 00 00 00 00",      // scale above precision
-        "29 09 05 00 00 00 00 00",               // time scale 9
-        "E7 28 00 09 04 D0 00 34 09 00 61",      // value beyond message
-        "E7 28 00 09 04 D0 00 34 03 00 61 00 62",// odd byte count in Unicode
-        "F1 00",                                 // xml: not supported
-        "A5 FF FF 00 00 00 10 00 00 00 00",      // PLP total far too large
+        "26 04 03 01 02 03",                      // INTN length 3
+        "6A 06 0A 0B 06 01 00 00 00 00 00",       // scale above precision
+        "29 09 05 00 00 00 00 00",                // time scale 9
+        "E7 28 00 09 04 D0 00 34 09 00 61",       // value beyond message
+        "E7 28 00 09 04 D0 00 34 03 00 61 00 62", // odd byte count in Unicode
+        "F1 00",                                  // xml: not supported
+        "A5 FF FF 00 00 00 10 00 00 00 00",       // PLP total far too large
         "6A 11 26 00 11 01 FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF", // 39+ digits
     };
     for (const char* b : bad) {
@@ -243,8 +235,7 @@ TEST(Rpc, RejectsMalformedParameters)
     EXPECT_THROW(parseRpc(noName, kTds74), ProtocolError);
 }
 
-TEST(TransactionRequests, BeginCommitRollback)
-{
+TEST(TransactionRequests, BeginCommitRollback) {
     auto tm = [](const char* hex) {
         Bytes b = allHeaders();
         const Bytes rest = hexBytes(hex);
@@ -262,8 +253,7 @@ TEST(TransactionRequests, BeginCommitRollback)
     EXPECT_THROW(tm("05 00 00 05 41 00"), ProtocolError);
 }
 
-TEST(Browser, RepliesPerRequestKind)
-{
+TEST(Browser, RepliesPerRequestKind) {
     BrowserInfo info{"TESTSERVER", "TWINST", "9.00.1399.06", 14999};
     const std::string text =
         "ServerName;TESTSERVER;InstanceName;TWINST;IsClustered;No;Version;9.00.1399.06;tcp;14999;;";
@@ -279,13 +269,12 @@ TEST(Browser, RepliesPerRequestKind)
     EXPECT_TRUE(reply({}).empty());
 }
 
-TEST(CommandLine, AcceptsTheDocumentedOptionsAndRejectsMistakes)
-{
+TEST(CommandLine, AcceptsTheDocumentedOptionsAndRejectsMistakes) {
     CommandLine cmd;
     std::string err;
     ASSERT_TRUE(parseCommandLine({"--data", "/tmp/x", "--port", "0", "--browser-port", "0",
-                                  "--instance", "INST", "--login", "a:b:c", "--login", "d:",
-                                  "--sample", "--big-rows", "1000", "--bind", "127.0.0.2"},
+                                  "--instance", "INST", "--login", "a:b:c", "--login",
+                                  "d:", "--sample", "--big-rows", "1000", "--bind", "127.0.0.2"},
                                  cmd, err))
         << err;
     EXPECT_EQ(cmd.server.config.dataDir, "/tmp/x");

@@ -18,19 +18,17 @@ using namespace sql;
 
 namespace {
 
-bool isWordTok(const Token& t, std::string_view w)
-{
+bool isWordTok(const Token& t, std::string_view w) {
     return t.kind == TokKind::Word && t.is(w);
 }
 
-bool isPunctTok(const Token& t, char c)
-{
+bool isPunctTok(const Token& t, char c) {
     return t.kind == TokKind::Punct && t.text.size() == 1 && t.text[0] == c;
 }
 
 // Top-level comma-separated ranges of tokens [first, last).
-std::vector<std::pair<std::size_t, std::size_t>> commaList(const std::vector<Token>& toks, std::size_t first, std::size_t last)
-{
+std::vector<std::pair<std::size_t, std::size_t>> commaList(const std::vector<Token>& toks,
+                                                           std::size_t first, std::size_t last) {
     std::vector<std::pair<std::size_t, std::size_t>> r;
     int d = 0;
     std::size_t start = first;
@@ -49,18 +47,17 @@ std::vector<std::pair<std::size_t, std::size_t>> commaList(const std::vector<Tok
     return r;
 }
 
-std::string statementVerb(const Statement& st)
-{
+std::string statementVerb(const Statement& st) {
     if (st.toks.size() > 1 && st.toks[0].isAny({"drop", "create", "alter"}))
         return toUpper(st.toks[0].text) + " " + toUpper(st.toks[1].text);
     return st.empty() ? std::string() : toUpper(st.toks[0].text);
 }
 
-std::string targetOf(const Statement& st)
-{
+std::string targetOf(const Statement& st) {
     std::size_t i = 1;
-    while (i < st.toks.size() && st.toks[i].kind == TokKind::Word
-           && st.toks[i].isAny({"into", "from", "table", "view", "index", "unique", "clustered", "nonclustered"}))
+    while (i < st.toks.size() && st.toks[i].kind == TokKind::Word &&
+           st.toks[i].isAny(
+               {"into", "from", "table", "view", "index", "unique", "clustered", "nonclustered"}))
         ++i;
     if (i < st.toks.size() && isWordTok(st.toks[i], "top")) {
         ++i;
@@ -68,7 +65,8 @@ std::string targetOf(const Statement& st)
             i = matchingParen(st.toks, i, st.toks.size()) + 1;
         else
             ++i;
-        while (i < st.toks.size() && st.toks[i].kind == TokKind::Word && st.toks[i].isAny({"from", "into"}))
+        while (i < st.toks.size() && st.toks[i].kind == TokKind::Word &&
+               st.toks[i].isAny({"from", "into"}))
             ++i;
     }
     if (auto parts = readObjectName(st.toks, i))
@@ -78,8 +76,7 @@ std::string targetOf(const Statement& st)
 
 // RAISERROR's printf-style substitution: %s %d %i %u %x %X %o and %%, with
 // flags, width and precision.
-std::string formatMessage(const std::string& fmt, const std::vector<Value>& args)
-{
+std::string formatMessage(const std::string& fmt, const std::vector<Value>& args) {
     std::string out;
     std::size_t arg = 0;
     for (std::size_t i = 0; i < fmt.size(); ++i) {
@@ -96,10 +93,11 @@ std::string formatMessage(const std::string& fmt, const std::vector<Value>& args
         std::string conversionText = "%";
         while (j < fmt.size() && std::string_view("-+ 0#").find(fmt[j]) != std::string_view::npos)
             conversionText += fmt[j++];
-        while (j < fmt.size() && (std::isdigit(static_cast<unsigned char>(fmt[j])) || fmt[j] == '.' || fmt[j] == '*'))
+        while (j < fmt.size() &&
+               (std::isdigit(static_cast<unsigned char>(fmt[j])) || fmt[j] == '.' || fmt[j] == '*'))
             conversionText += fmt[j++];
         if (j < fmt.size() && (fmt[j] == 'l' || fmt[j] == 'h'))
-            ++j;   // size prefixes change nothing here
+            ++j; // size prefixes change nothing here
         if (j >= fmt.size()) {
             out += fmt.substr(i);
             break;
@@ -108,7 +106,8 @@ std::string formatMessage(const std::string& fmt, const std::vector<Value>& args
         const Value v = arg < args.size() ? args[arg] : Value{Null{}};
         char buf[512];
         if (conv == 's') {
-            const std::string s = std::holds_alternative<Null>(v) ? std::string("(null)") : valueText(v);
+            const std::string s =
+                std::holds_alternative<Null>(v) ? std::string("(null)") : valueText(v);
             std::snprintf(buf, sizeof buf, (conversionText + "s").c_str(), s.c_str());
             out += buf;
             ++arg;
@@ -137,8 +136,7 @@ std::string formatMessage(const std::string& fmt, const std::vector<Value>& args
 
 // Extent of the statement at `i` as the body of IF/ELSE/WHILE: a single
 // statement, a BEGIN ... END block, or an IF with its branches.
-std::size_t bodyEnd(const std::vector<Statement>& all, std::size_t i)
-{
+std::size_t bodyEnd(const std::vector<Statement>& all, std::size_t i) {
     if (i >= all.size())
         return i;
     const Statement& s = all[i];
@@ -164,8 +162,8 @@ std::size_t bodyEnd(const std::vector<Statement>& all, std::size_t i)
 
 } // namespace
 
-Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<Statement>& all, std::size_t& index)
-{
+Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<Statement>& all,
+                                    std::size_t& index) {
     const Token& w = st.toks[0];
     const std::string verb = statementVerb(st);
     auto ctx = translateContext();
@@ -191,7 +189,9 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
     if (w.isAny({"insert", "update", "delete"})) {
         for (const auto& t : st.toks)
             if (t.isAny({"exec", "execute"}) && w.is("insert"))
-                return fail(errorMessage(50000, 16, "INSERT ... EXEC is not supported by this server."), out, false);
+                return fail(
+                    errorMessage(50000, 16, "INSERT ... EXEC is not supported by this server."),
+                    out, false);
         const std::uint16_t cmd = w.is("insert") ? 0xC3 : w.is("delete") ? 0xC4 : 0xC5;
         return translated(translate(st, ctx), cmd, true);
     }
@@ -206,12 +206,15 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
         if (i < st.toks.size() && isWordTok(st.toks[i], "table"))
             ++i;
         const Translated tr = translate(st, ctx, i, st.toks.size());
-        const Outcome oc = runSql("DELETE FROM " + tr.sql, st, out, 0xC4, "TRUNCATE", tr.sql, false);
+        const Outcome oc =
+            runSql("DELETE FROM " + tr.sql, st, out, 0xC4, "TRUNCATE", tr.sql, false);
         return oc;
     }
     if (w.is("use")) {
         if (st.toks.size() != 2)
-            return fail(syntaxError(st.toks.size() > 2 ? std::string(st.toks[2].text) : std::string("use")), out, true);
+            return fail(
+                syntaxError(st.toks.size() > 2 ? std::string(st.toks[2].text) : std::string("use")),
+                out, true);
         const std::string name = st.toks[1].value();
         if (!use(name, &out.sink))
             return fail(unknownDatabase(name), out, false);
@@ -241,7 +244,7 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
                 return fail(err, out, false);
             return Outcome::Ok;
         }
-        return Outcome::Ok;   // BEGIN of a block
+        return Outcome::Ok; // BEGIN of a block
     }
     if (w.is("commit")) {
         Message err;
@@ -268,7 +271,10 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
             sqlite3_exec(conn, q.c_str(), nullptr, nullptr, nullptr);
             return Outcome::Ok;
         }
-        return fail(errorMessage(628, 16, "Cannot issue SAVE TRANSACTION when there is no active transaction."), out, false);
+        return fail(
+            errorMessage(628, 16,
+                         "Cannot issue SAVE TRANSACTION when there is no active transaction."),
+            out, false);
     }
     if (w.is("waitfor"))
         return runWaitfor(st, out);
@@ -285,13 +291,14 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
         const auto v = evaluateSql("CASE WHEN " + cond.sql + " THEN 1 ELSE 0 END", out, oc);
         if (!v)
             return oc;
-        const bool truth = std::holds_alternative<std::int64_t>(*v) && std::get<std::int64_t>(*v) != 0;
+        const bool truth =
+            std::holds_alternative<std::int64_t>(*v) && std::get<std::int64_t>(*v) != 0;
         const std::size_t thenEnd = bodyEnd(all, index + 1);
         if (truth) {
             if (thenEnd < all.size() && isWordTok(all[thenEnd].toks[0], "else"))
                 skipElse.insert(thenEnd);
         } else {
-            index = thenEnd - 1;   // the loop steps to the ELSE (or what follows)
+            index = thenEnd - 1; // the loop steps to the ELSE (or what follows)
         }
         return Outcome::Ok;
     }
@@ -313,7 +320,8 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
     if (w.is("return"))
         return Outcome::Return;
     if (w.is("dbcc")) {
-        out.sink.message(infoMessage(2528, "DBCC execution completed. If DBCC printed error messages, contact your system administrator."));
+        out.sink.message(infoMessage(2528, "DBCC execution completed. If DBCC printed error "
+                                           "messages, contact your system administrator."));
         out.done(0, 0, 0);
         return Outcome::Ok;
     }
@@ -323,8 +331,7 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
     return fail(syntaxError(std::string(w.text)), out, true);
 }
 
-Outcome Session::Impl::selectInto(const Translated& tr, const Statement& st, Out& out)
-{
+Outcome Session::Impl::selectInto(const Translated& tr, const Statement& st, Out& out) {
     // The target takes the SQL Server types of the result's columns.
     Outcome oc;
     sqlite3_stmt* stmt = prepareBound(tr.sql, out, oc);
@@ -336,13 +343,18 @@ Outcome Session::Impl::selectInto(const Translated& tr, const Statement& st, Out
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
         return failSqlite(sqlite3_extended_errcode(conn), "SELECT", {}, out);
     const bool temp = !tr.intoName.empty() && tr.intoName[0] == '#';
-    std::string create = std::string(temp ? "CREATE TEMP TABLE " : "CREATE TABLE ") + *tr.intoTable + " (";
+    std::string create =
+        std::string(temp ? "CREATE TEMP TABLE " : "CREATE TABLE ") + *tr.intoTable + " (";
     for (std::size_t i = 0; i < cols.size(); ++i) {
         if (cols[i].name.empty())
-            return fail(errorMessage(1038, 15, "An object or column name is missing or empty. For SELECT INTO statements, "
-                                               "verify each column has a name. For other statements, look for empty "
-                                               "aliases. Aliases defined as \"\" or [] are not allowed. Change the alias "
-                                               "to a valid name."), out, true);
+            return fail(
+                errorMessage(
+                    1038, 15,
+                    "An object or column name is missing or empty. For SELECT INTO statements, "
+                    "verify each column has a name. For other statements, look for empty "
+                    "aliases. Aliases defined as \"\" or [] are not allowed. Change the alias "
+                    "to a valid name."),
+                out, true);
         ColumnType t = cols[i].type;
         create += (i ? ", " : "") + quoteIdent(cols[i].name) + " " + declTypeText(t);
         if (!t.nullable)
@@ -352,11 +364,11 @@ Outcome Session::Impl::selectInto(const Translated& tr, const Statement& st, Out
     rc = sqlite3_exec(conn, create.c_str(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         return failSqlite(sqlite3_extended_errcode(conn), "CREATE TABLE", tr.intoName, out);
-    return runSql("INSERT INTO " + *tr.intoTable + " " + tr.sql, st, out, 0xC1, "INSERT", tr.intoName, true);
+    return runSql("INSERT INTO " + *tr.intoTable + " " + tr.sql, st, out, 0xC1, "INSERT",
+                  tr.intoName, true);
 }
 
-Outcome Session::Impl::assignSelect(const Translated& tr, Out& out)
-{
+Outcome Session::Impl::assignSelect(const Translated& tr, Out& out) {
     Outcome oc;
     sqlite3_stmt* stmt = prepareBound(tr.sql, out, oc);
     if (!stmt)
@@ -365,7 +377,8 @@ Outcome Session::Impl::assignSelect(const Translated& tr, Out& out)
     std::uint64_t rows = 0;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         ++rows;
-        for (std::size_t i = 0; i < tr.assignTo.size() && static_cast<int>(i) < sqlite3_column_count(stmt); ++i) {
+        for (std::size_t i = 0;
+             i < tr.assignTo.size() && static_cast<int>(i) < sqlite3_column_count(stmt); ++i) {
             Variable* var = findVariable(tr.assignTo[i]);
             if (!var) {
                 sqlite3_finalize(stmt);
@@ -382,8 +395,7 @@ Outcome Session::Impl::assignSelect(const Translated& tr, Out& out)
     return Outcome::Ok;
 }
 
-std::optional<Value> Session::Impl::evaluateSql(const std::string& expr, Out& out, Outcome& oc)
-{
+std::optional<Value> Session::Impl::evaluateSql(const std::string& expr, Out& out, Outcome& oc) {
     sqlite3_stmt* stmt = prepareBound("SELECT " + expr, out, oc);
     if (!stmt)
         return std::nullopt;
@@ -399,8 +411,7 @@ std::optional<Value> Session::Impl::evaluateSql(const std::string& expr, Out& ou
     return v;
 }
 
-Outcome Session::Impl::runCreate(const Statement& st, Out& out)
-{
+Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
     const auto ctx = translateContext();
     if (st.toks.size() < 3)
         return fail(syntaxError(std::string(st.toks.back().text)), out, true);
@@ -426,13 +437,14 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out)
             const Token& t = st.toks[i];
             if (t.kind == TokKind::Word && t.isAny({"clustered", "nonclustered"}))
                 continue;
-            if (t.kind == TokKind::Word && t.isAny({"include", "with"}) && i + 1 < st.toks.size() && isPunctTok(st.toks[i + 1], '(')) {
+            if (t.kind == TokKind::Word && t.isAny({"include", "with"}) && i + 1 < st.toks.size() &&
+                isPunctTok(st.toks[i + 1], '(')) {
                 i = matchingParen(st.toks, i + 1, st.toks.size());
                 continue;
             }
             if (isWordTok(t, "on")) {
                 if (seenOn)
-                    break;   // ON <filegroup>
+                    break; // ON <filegroup>
                 seenOn = true;
             }
             kept.push_back(t);
@@ -444,7 +456,11 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out)
     if (what.is("database")) {
         const std::string name = st.toks[2].value();
         if (findDatabase(name))
-            return fail(errorMessage(1801, 16, "Database '" + name + "' already exists. Choose a different database name.", 3), out, false);
+            return fail(errorMessage(1801, 16,
+                                     "Database '" + name +
+                                         "' already exists. Choose a different database name.",
+                                     3),
+                        out, false);
         if (name.find_first_of("/\\:") != std::string::npos || name.empty())
             return fail(errorMessage(102, 15, "Incorrect syntax near '" + name + "'."), out, true);
         open(name);
@@ -453,17 +469,19 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out)
     }
     if (what.isAny({"procedure", "proc"}))
         return createProcedure(st, out);
-    return fail(errorMessage(50000, 16, "CREATE " + toUpper(what.text) + " is not supported by this server."), out, false);
+    return fail(errorMessage(50000, 16,
+                             "CREATE " + toUpper(what.text) + " is not supported by this server."),
+                out, false);
 }
 
-Outcome Session::Impl::runDrop(const Statement& st, Out& out)
-{
+Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
     if (st.toks.size() < 3)
         return fail(syntaxError(std::string(st.toks.back().text)), out, true);
     const Token& what = st.toks[1];
     std::size_t i = 2;
     bool ifExists = false;
-    if (i + 1 < st.toks.size() && isWordTok(st.toks[i], "if") && isWordTok(st.toks[i + 1], "exists")) {
+    if (i + 1 < st.toks.size() && isWordTok(st.toks[i], "if") &&
+        isWordTok(st.toks[i + 1], "exists")) {
         ifExists = true;
         i += 2;
     }
@@ -477,14 +495,23 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out)
                 out.done(0, 0, 0);
                 return Outcome::Ok;
             }
-            return fail(errorMessage(3701, 11, "Cannot drop the database '" + name
-                                                   + "', because it does not exist or you do not have permission."), out, false);
+            return fail(
+                errorMessage(3701, 11,
+                             "Cannot drop the database '" + name +
+                                 "', because it does not exist or you do not have permission."),
+                out, false);
         }
         for (const auto& b : {"master", "tempdb", "model", "msdb"})
             if (iequals(*actual, b))
-                return fail(errorMessage(3708, 16, "Cannot drop the database '" + *actual + "' because it is a system database."), out, false);
+                return fail(errorMessage(3708, 16,
+                                         "Cannot drop the database '" + *actual +
+                                             "' because it is a system database."),
+                            out, false);
         if (iequals(*actual, db))
-            return fail(errorMessage(3702, 16, "Cannot drop database \"" + *actual + "\" because it is currently in use."), out, false);
+            return fail(errorMessage(3702, 16,
+                                     "Cannot drop database \"" + *actual +
+                                         "\" because it is currently in use."),
+                        out, false);
         for (auto& [c, att] : attached) {
             if (att.erase(toLower(*actual))) {
                 const std::string q = "DETACH DATABASE " + quoteIdent(*actual);
@@ -507,7 +534,10 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out)
     if (what.isAny({"procedure", "proc"}))
         return dropProcedure(st, i, ifExists, out);
     if (!what.isAny({"table", "view", "index"}))
-        return fail(errorMessage(50000, 16, "DROP " + toUpper(what.text) + " is not supported by this server."), out, false);
+        return fail(
+            errorMessage(50000, 16,
+                         "DROP " + toUpper(what.text) + " is not supported by this server."),
+            out, false);
     const auto ctx = translateContext();
     const std::string verb = "DROP " + toUpper(what.text);
     // DROP TABLE a, b: one after the other, as SQL Server does.
@@ -527,7 +557,8 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out)
         } else {
             name = translate(st, ctx, a, b).sql;
         }
-        const std::string q = "DROP " + toUpper(what.text) + (ifExists ? " IF EXISTS " : " ") + name;
+        const std::string q =
+            "DROP " + toUpper(what.text) + (ifExists ? " IF EXISTS " : " ") + name;
         if (sqlite3_exec(conn, q.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
             std::string bare = name;
             if (bare.size() > 1 && bare.front() == '"')
@@ -536,11 +567,15 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out)
             const std::string msg = sqlite3_errmsg(conn);
             Message m;
             if (msg.rfind("use DROP", 0) == 0)
-                m = errorMessage(3705, 16, "Cannot use DROP " + toUpper(what.text) + " with '" + bare + "' because '" + bare
-                                               + "' is a " + (what.is("table") ? "view" : "table") + ". Use DROP "
-                                               + (what.is("table") ? "VIEW" : "TABLE") + ".");
+                m = errorMessage(3705, 16,
+                                 "Cannot use DROP " + toUpper(what.text) + " with '" + bare +
+                                     "' because '" + bare + "' is a " +
+                                     (what.is("table") ? "view" : "table") + ". Use DROP " +
+                                     (what.is("table") ? "VIEW" : "TABLE") + ".");
             else
-                m = mapSqliteError(sqlite3_extended_errcode(conn), msg, ErrorContext{verb, bare, db, {}, {}}).message;
+                m = mapSqliteError(sqlite3_extended_errcode(conn), msg,
+                                   ErrorContext{verb, bare, db, {}, {}})
+                        .message;
             out.sink.message(m);
             lastError = m.number;
             failed = true;
@@ -554,11 +589,13 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out)
     return result;
 }
 
-Outcome Session::Impl::runAlter(const Statement& st, Out& out)
-{
+Outcome Session::Impl::runAlter(const Statement& st, Out& out) {
     const auto ctx = translateContext();
     if (st.toks.size() < 4 || !isWordTok(st.toks[1], "table"))
-        return fail(errorMessage(50000, 16, "Only ALTER TABLE ... ADD / DROP COLUMN is supported by this server."), out, false);
+        return fail(
+            errorMessage(50000, 16,
+                         "Only ALTER TABLE ... ADD / DROP COLUMN is supported by this server."),
+            out, false);
     std::size_t i = 2;
     auto parts = readObjectName(st.toks, i);
     if (!parts || i >= st.toks.size())
@@ -568,14 +605,19 @@ Outcome Session::Impl::runAlter(const Statement& st, Out& out)
         ++i;
         if (i < st.toks.size() && isWordTok(st.toks[i], "column"))
             ++i;
-        if (i < st.toks.size() && st.toks[i].isAny({"constraint", "primary", "foreign", "unique", "check"}))
-            return fail(errorMessage(50000, 16, "ALTER TABLE ... ADD CONSTRAINT is not supported by this server."), out, false);
+        if (i < st.toks.size() &&
+            st.toks[i].isAny({"constraint", "primary", "foreign", "unique", "check"}))
+            return fail(
+                errorMessage(50000, 16,
+                             "ALTER TABLE ... ADD CONSTRAINT is not supported by this server."),
+                out, false);
         // Each column through the CREATE TABLE rules, one ALTER per column.
         std::string sqlText;
         for (const auto& [a, b] : commaList(st.toks, i, st.toks.size())) {
             Statement fake;
             fake.source = st.source;
-            fake.toks.assign(st.toks.begin(), st.toks.begin() + 2);   // "ALTER TABLE" stands in for "CREATE TABLE"
+            fake.toks.assign(st.toks.begin(),
+                             st.toks.begin() + 2); // "ALTER TABLE" stands in for "CREATE TABLE"
             fake.toks.push_back(st.toks[2]);
             const LexResult paren = lex("()");
             fake.toks.push_back(paren.tokens[0]);
@@ -594,8 +636,7 @@ Outcome Session::Impl::runAlter(const Statement& st, Out& out)
     return runSql(tr.sql, st, out, 0xC6, "ALTER TABLE", parts->back(), false);
 }
 
-Outcome Session::Impl::runSet(const Statement& st, Out& out)
-{
+Outcome Session::Impl::runSet(const Statement& st, Out& out) {
     if (st.toks.size() < 2)
         return fail(syntaxError("SET"), out, true);
     const Token& opt = st.toks[1];
@@ -614,14 +655,22 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out)
         if (op != "=") {
             // SET @x += 1
             const Value& cur = var->value;
-            if (op == "+=" && (std::holds_alternative<std::string>(cur) || std::holds_alternative<std::string>(nv)))
+            if (op == "+=" && (std::holds_alternative<std::string>(cur) ||
+                               std::holds_alternative<std::string>(nv)))
                 nv = valueText(cur) + valueText(nv);
             else {
-                double a = std::holds_alternative<std::int64_t>(cur) ? static_cast<double>(std::get<std::int64_t>(cur))
-                    : std::holds_alternative<double>(cur)            ? std::get<double>(cur) : 0.0;
-                double b = std::holds_alternative<std::int64_t>(nv) ? static_cast<double>(std::get<std::int64_t>(nv))
-                    : std::holds_alternative<double>(nv)            ? std::get<double>(nv) : 0.0;
-                double r = op == "+=" ? a + b : op == "-=" ? a - b : op == "*=" ? a * b : (b != 0 ? a / b : 0);
+                double a = std::holds_alternative<std::int64_t>(cur)
+                               ? static_cast<double>(std::get<std::int64_t>(cur))
+                           : std::holds_alternative<double>(cur) ? std::get<double>(cur)
+                                                                 : 0.0;
+                double b = std::holds_alternative<std::int64_t>(nv)
+                               ? static_cast<double>(std::get<std::int64_t>(nv))
+                           : std::holds_alternative<double>(nv) ? std::get<double>(nv)
+                                                                : 0.0;
+                double r = op == "+="   ? a + b
+                           : op == "-=" ? a - b
+                           : op == "*=" ? a * b
+                                        : (b != 0 ? a / b : 0);
                 nv = r;
             }
         }
@@ -668,8 +717,7 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out)
     return Outcome::Ok;
 }
 
-Outcome Session::Impl::runDeclare(const Statement& st, Out& out)
-{
+Outcome Session::Impl::runDeclare(const Statement& st, Out& out) {
     for (const auto& [a, b] : commaList(st.toks, 1, st.toks.size())) {
         if (st.toks[a].kind != TokKind::Variable)
             return fail(syntaxError(std::string(st.toks[a].text)), out, true);
@@ -678,7 +726,10 @@ Outcome Session::Impl::runDeclare(const Statement& st, Out& out)
         if (k < b && isWordTok(st.toks[k], "as"))
             ++k;
         if (k < b && st.toks[k].isAny({"table", "cursor"}))
-            return fail(errorMessage(50000, 16, "Table and cursor variables are not supported by this server."), out, false);
+            return fail(
+                errorMessage(50000, 16,
+                             "Table and cursor variables are not supported by this server."),
+                out, false);
         std::string typeText;
         std::size_t e = k;
         while (e < b && !(st.toks[e].kind == TokKind::Op && st.toks[e].text == "=")) {
@@ -689,7 +740,11 @@ Outcome Session::Impl::runDeclare(const Statement& st, Out& out)
         }
         const auto type = parseDeclType(typeText);
         if (!type)
-            return fail(errorMessage(2715, 16, "Column, parameter, or variable #1: Cannot find data type " + typeText + ".", 3), out, false);
+            return fail(errorMessage(2715, 16,
+                                     "Column, parameter, or variable #1: Cannot find data type " +
+                                         typeText + ".",
+                                     3),
+                        out, false);
         Variable v{*type, Null{}};
         if (e < b) {
             Outcome oc;
@@ -703,15 +758,18 @@ Outcome Session::Impl::runDeclare(const Statement& st, Out& out)
     return Outcome::Ok;
 }
 
-Outcome Session::Impl::runRaiserror(const Statement& st, Out& out)
-{
+Outcome Session::Impl::runRaiserror(const Statement& st, Out& out) {
     // RAISERROR ( msg , severity , state [, args ] ) [WITH ...]
     if (st.toks.size() < 3 || !isPunctTok(st.toks[1], '('))
-        return fail(syntaxError(st.toks.size() > 1 ? std::string(st.toks[1].text) : std::string("RAISERROR")), out, true);
+        return fail(syntaxError(st.toks.size() > 1 ? std::string(st.toks[1].text)
+                                                   : std::string("RAISERROR")),
+                    out, true);
     const std::size_t close = matchingParen(st.toks, 1, st.toks.size());
     const auto items = commaList(st.toks, 2, close);
     if (items.size() < 3)
-        return fail(syntaxError(std::string(st.toks[close < st.toks.size() ? close : st.toks.size() - 1].text)), out, true);
+        return fail(syntaxError(std::string(
+                        st.toks[close < st.toks.size() ? close : st.toks.size() - 1].text)),
+                    out, true);
     std::vector<Value> vals;
     for (const auto& [a, b] : items) {
         Outcome oc;
@@ -732,21 +790,23 @@ Outcome Session::Impl::runRaiserror(const Statement& st, Out& out)
     if (severity < 0)
         severity = 0;
     if (severity > 18)
-        severity = 18;   // higher ones need WITH LOG and end the connection
+        severity = 18; // higher ones need WITH LOG and end the connection
     if (state < 0 || state > 255)
         state = 1;
     Message m;
     if (std::holds_alternative<std::int64_t>(vals[0])) {
         const auto number = std::get<std::int64_t>(vals[0]);
-        m = errorMessage(18054, 16, "Error " + std::to_string(number) + ", severity " + std::to_string(severity)
-                                        + ", state " + std::to_string(state)
-                                        + " was raised, but no message with that error number was found in sys.messages. "
-                                          "If error is larger than 50000, make sure the user-defined message is added "
-                                          "using sp_addmessage.");
+        m = errorMessage(
+            18054, 16,
+            "Error " + std::to_string(number) + ", severity " + std::to_string(severity) +
+                ", state " + std::to_string(state) +
+                " was raised, but no message with that error number was found in sys.messages. "
+                "If error is larger than 50000, make sure the user-defined message is added "
+                "using sp_addmessage.");
     } else {
         std::vector<Value> args(vals.begin() + 3, vals.end());
-        m = errorMessage(50000, static_cast<std::uint8_t>(severity), formatMessage(valueText(vals[0]), args),
-                         static_cast<std::uint8_t>(state));
+        m = errorMessage(50000, static_cast<std::uint8_t>(severity),
+                         formatMessage(valueText(vals[0]), args), static_cast<std::uint8_t>(state));
     }
     m.line = st.line;
     out.sink.message(m);
@@ -757,17 +817,21 @@ Outcome Session::Impl::runRaiserror(const Statement& st, Out& out)
     return Outcome::Ok;
 }
 
-Outcome Session::Impl::runWaitfor(const Statement& st, Out& out)
-{
+Outcome Session::Impl::runWaitfor(const Statement& st, Out& out) {
     if (st.toks.size() < 3 || !st.toks[1].isAny({"delay", "time"}))
-        return fail(syntaxError(st.toks.size() > 1 ? std::string(st.toks[1].text) : std::string("WAITFOR")), out, true);
+        return fail(
+            syntaxError(st.toks.size() > 1 ? std::string(st.toks[1].text) : std::string("WAITFOR")),
+            out, true);
     Outcome oc;
     const auto v = evaluate(st, 2, st.toks.size(), out, oc);
     if (!v)
         return oc;
     const auto t = parseDateTime(valueText(*v));
     if (!t)
-        return fail(errorMessage(148, 15, "Incorrect time syntax in time string '" + valueText(*v) + "' used with WAITFOR."), out, false);
+        return fail(errorMessage(148, 15,
+                                 "Incorrect time syntax in time string '" + valueText(*v) +
+                                     "' used with WAITFOR."),
+                    out, false);
     using namespace std::chrono;
     milliseconds wait{((t->hour * 60LL + t->minute) * 60 + t->second) * 1000 + t->nanos / 1000000};
     if (st.toks[1].is("time")) {
@@ -784,13 +848,14 @@ Outcome Session::Impl::runWaitfor(const Statement& st, Out& out)
     while (steady_clock::now() < until) {
         if (cancel && cancel->load())
             return Outcome::Cancelled;
-        std::this_thread::sleep_for(std::min<steady_clock::duration>(milliseconds(10), until - steady_clock::now()));
+        std::this_thread::sleep_for(
+            std::min<steady_clock::duration>(milliseconds(10), until - steady_clock::now()));
     }
     return Outcome::Ok;
 }
 
-Outcome Session::Impl::runWhile(const Statement& st, Out& out, std::vector<Statement>& all, std::size_t& index)
-{
+Outcome Session::Impl::runWhile(const Statement& st, Out& out, std::vector<Statement>& all,
+                                std::size_t& index) {
     const std::size_t bodyFirst = index + 1;
     const std::size_t bodyLast = bodyEnd(all, bodyFirst);
     const auto ctx = translateContext();
@@ -815,7 +880,7 @@ Outcome Session::Impl::runWhile(const Statement& st, Out& out, std::vector<State
             if (r == Outcome::Abort || r == Outcome::Cancelled)
                 return r;
             if (r == Outcome::Return)
-                break;   // BREAK, CONTINUE or RETURN inside the loop
+                break; // BREAK, CONTINUE or RETURN inside the loop
         }
         if (breakLoop)
             break;

@@ -21,18 +21,38 @@
 namespace tds {
 
 enum class SqlType {
-    Int, BigInt, SmallInt, TinyInt, Bit,
-    Float, Real, Money, SmallMoney, Decimal,
-    DateTime, SmallDateTime, Date, Time,
-    Char, VarChar, NChar, NVarChar, Text, NText,
-    Image, Binary, VarBinary, UniqueIdentifier, SqlVariant,
+    Int,
+    BigInt,
+    SmallInt,
+    TinyInt,
+    Bit,
+    Float,
+    Real,
+    Money,
+    SmallMoney,
+    Decimal,
+    DateTime,
+    SmallDateTime,
+    Date,
+    Time,
+    Char,
+    VarChar,
+    NChar,
+    NVarChar,
+    Text,
+    NText,
+    Image,
+    Binary,
+    VarBinary,
+    UniqueIdentifier,
+    SqlVariant,
 };
 
 struct ColumnType {
     SqlType type = SqlType::NVarChar;
-    int length = 0;        // chars for (n)char/(n)varchar, bytes for binary; -1 = max
-    int precision = 0;     // decimal
-    int scale = 0;         // decimal, time
+    int length = 0;    // chars for (n)char/(n)varchar, bytes for binary; -1 = max
+    int precision = 0; // decimal
+    int scale = 0;     // decimal, time
     bool nullable = true;
     bool identity = false;
 };
@@ -40,7 +60,7 @@ struct ColumnType {
 struct Column {
     std::string name;
     ColumnType type;
-    std::string table;     // base table name when known (for browse info), else empty
+    std::string table;      // base table name when known (for browse info), else empty
     std::string baseColumn; // the table column the value comes from; empty for expressions
     bool key = false;       // baseColumn is part of its table's primary key
 };
@@ -54,16 +74,20 @@ using Value = std::variant<Null, std::int64_t, double, std::string, Blob>;
 
 // DONE status bits as TDS defines them.
 enum DoneStatus : std::uint16_t {
-    DoneFinal = 0x00, DoneMore = 0x01, DoneError = 0x02, DoneInXact = 0x04,
-    DoneCount = 0x10, DoneAttn = 0x20,
+    DoneFinal = 0x00,
+    DoneMore = 0x01,
+    DoneError = 0x02,
+    DoneInXact = 0x04,
+    DoneCount = 0x10,
+    DoneAttn = 0x20,
 };
 enum class DoneKind { Done, DoneProc, DoneInProc };
 
 struct Message {
-    bool error = false;         // ERROR token (else INFO)
-    std::int32_t number = 0;    // e.g. 208, 102, 5701
+    bool error = false;      // ERROR token (else INFO)
+    std::int32_t number = 0; // e.g. 208, 102, 5701
     std::uint8_t state = 1;
-    std::uint8_t severity = 0;  // class: <= 10 informational
+    std::uint8_t severity = 0; // class: <= 10 informational
     std::string text;
     std::string procName;
     std::int32_t line = 1;
@@ -84,36 +108,37 @@ public:
     virtual void message(const Message& m) = 0;
     virtual void databaseChanged(const std::string& oldDb, const std::string& newDb) = 0;
     virtual void returnStatus(std::int32_t status) = 0;
-    virtual void returnValue(const std::string& name, const ColumnType& type,
-                             const Value& value, bool output) = 0;
+    virtual void returnValue(const std::string& name, const ColumnType& type, const Value& value,
+                             bool output) = 0;
 };
 
 struct RpcParam {
-    std::string name;          // with leading '@', may be empty
+    std::string name; // with leading '@', may be empty
     ColumnType type;
     Value value;
     bool output = false;
 };
 
 struct RpcCall {
-    std::string procName;      // as sent (may be "[db]..sp_x" or "sp_executesql"), empty if procId
-    int procId = 0;            // TDS well-known proc id (10 sp_executesql, 11 sp_prepare, 12 sp_execute, 13 sp_prepexec, 15 sp_unprepare, ...)
+    std::string procName; // as sent (may be "[db]..sp_x" or "sp_executesql"), empty if procId
+    int procId = 0; // TDS well-known proc id (10 sp_executesql, 11 sp_prepare, 12 sp_execute, 13
+                    // sp_prepexec, 15 sp_unprepare, ...)
     std::vector<RpcParam> params;
 };
 
 struct ServerConfig {
-    std::string dataDir;                             // one SQLite file per database: <name>.db
-    std::map<std::string, std::string> logins;      // login name -> password
-    std::string serverName = "TESTSERVER";          // @@SERVERNAME
-    std::string instanceName;                        // empty = default instance
-    std::string productVersion = "9.00.1399.06";    // what xp_msver and @@VERSION report
+    std::string dataDir;                         // one SQLite file per database: <name>.db
+    std::map<std::string, std::string> logins;   // login name -> password
+    std::string serverName = "TESTSERVER";       // @@SERVERNAME
+    std::string instanceName;                    // empty = default instance
+    std::string productVersion = "9.00.1399.06"; // what xp_msver and @@VERSION report
 };
 
 struct LoginResult {
     bool ok = false;
-    std::vector<Message> messages;   // on failure: the error(s) to send before closing
-    std::string database;            // on success: the current database after login
-    std::vector<Message> infos;      // on success: 5701 / 5703 infos to send
+    std::vector<Message> messages; // on failure: the error(s) to send before closing
+    std::string database;          // on success: the current database after login
+    std::vector<Message> infos;    // on success: 5701 / 5703 infos to send
 };
 
 // One per client connection; used from one thread at a time.
@@ -147,7 +172,7 @@ public:
     // @@TRANCOUNT: 0 when no transaction is open.
     int transactionCount() const;
 
-    struct Impl;   // internal; public only so that the engine's SQL callbacks can name it
+    struct Impl; // internal; public only so that the engine's SQL callbacks can name it
 
 private:
     std::unique_ptr<Impl> d;

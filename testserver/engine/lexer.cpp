@@ -6,46 +6,41 @@ namespace tds::sql {
 
 namespace {
 
-bool isWordStart(unsigned char c)
-{
+bool isWordStart(unsigned char c) {
     return std::isalpha(c) || c == '_' || c == '#' || c >= 0x80;
 }
 
-bool isWordChar(unsigned char c)
-{
+bool isWordChar(unsigned char c) {
     return std::isalnum(c) || c == '_' || c == '#' || c == '$' || c == '@' || c >= 0x80;
 }
 
 } // namespace
 
-bool iequals(std::string_view a, std::string_view b)
-{
+bool iequals(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     return true;
 }
 
-std::string toLower(std::string_view s)
-{
+std::string toLower(std::string_view s) {
     std::string r(s);
     for (char& c : r)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return r;
 }
 
-std::string toUpper(std::string_view s)
-{
+std::string toUpper(std::string_view s) {
     std::string r(s);
     for (char& c : r)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return r;
 }
 
-std::string quoteIdent(std::string_view name)
-{
+std::string quoteIdent(std::string_view name) {
     std::string r = "\"";
     for (char c : name) {
         if (c == '"')
@@ -56,8 +51,7 @@ std::string quoteIdent(std::string_view name)
     return r;
 }
 
-std::string quoteString(std::string_view text)
-{
+std::string quoteString(std::string_view text) {
     std::string r = "'";
     for (char c : text) {
         if (c == '\'')
@@ -68,21 +62,18 @@ std::string quoteString(std::string_view text)
     return r;
 }
 
-bool Token::is(std::string_view s) const
-{
+bool Token::is(std::string_view s) const {
     return iequals(text, s);
 }
 
-bool Token::isAny(std::initializer_list<std::string_view> words) const
-{
+bool Token::isAny(std::initializer_list<std::string_view> words) const {
     for (auto w : words)
         if (iequals(text, w))
             return true;
     return false;
 }
 
-std::string Token::value() const
-{
+std::string Token::value() const {
     auto undouble = [](std::string_view body, char q) {
         std::string r;
         r.reserve(body.size());
@@ -107,8 +98,7 @@ std::string Token::value() const
     }
 }
 
-LexResult lex(std::string_view s)
-{
+LexResult lex(std::string_view s) {
     LexResult res;
     auto& out = res.tokens;
     out.reserve(s.size() / 3 + 4);
@@ -190,7 +180,8 @@ LexResult lex(std::string_view s)
             while (i < n && std::isxdigit(static_cast<unsigned char>(s[i])))
                 ++i;
             push(TokKind::Binary, start, i);
-        } else if (std::isdigit(c) || (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
+        } else if (std::isdigit(c) ||
+                   (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
             while (i < n && std::isdigit(static_cast<unsigned char>(s[i])))
                 ++i;
             if (i < n && s[i] == '.') {
@@ -223,7 +214,8 @@ LexResult lex(std::string_view s)
             ++i;
             push(TokKind::Punct, start, i);
         } else {
-            static constexpr std::string_view two[] = {"<=", ">=", "<>", "!=", "!<", "!>", "||", "::", "+=", "-=", "*=", "/="};
+            static constexpr std::string_view two[] = {"<=", ">=", "<>", "!=", "!<", "!>",
+                                                       "||", "::", "+=", "-=", "*=", "/="};
             bool matched = false;
             for (auto t : two) {
                 if (s.substr(i, 2) == t) {
@@ -240,8 +232,7 @@ LexResult lex(std::string_view s)
     return res;
 }
 
-std::vector<Token> significantTokens(std::string_view sql)
-{
+std::vector<Token> significantTokens(std::string_view sql) {
     std::vector<Token> out;
     for (const auto& t : lex(sql).tokens)
         if (!t.isTrivia())

@@ -13,24 +13,24 @@
 namespace tds::sql {
 
 enum class TokKind {
-    Space,      // blanks and line breaks
-    Comment,    // -- to end of line, /* ... */ (nested)
-    Word,       // bare identifier or keyword
-    Quoted,     // [name] or "name"; value() gives the name
-    String,     // '...'; value() gives the text with '' undone
-    NString,    // N'...'
-    Number,     // 12, 1.5, 1e3, .5
-    Binary,     // 0x0A0B
-    Variable,   // @name
-    Global,     // @@name
-    Op,         // operators: + - * / % = < > <= >= <> != !< !> || & | ^ ~ ::
-    Punct,      // ( ) , ; .
+    Space,    // blanks and line breaks
+    Comment,  // -- to end of line, /* ... */ (nested)
+    Word,     // bare identifier or keyword
+    Quoted,   // [name] or "name"; value() gives the name
+    String,   // '...'; value() gives the text with '' undone
+    NString,  // N'...'
+    Number,   // 12, 1.5, 1e3, .5
+    Binary,   // 0x0A0B
+    Variable, // @name
+    Global,   // @@name
+    Op,       // operators: + - * / % = < > <= >= <> != !< !> || & | ^ ~ ::
+    Punct,    // ( ) , ; .
 };
 
 struct Token {
     TokKind kind = TokKind::Space;
-    std::string_view text;   // as written, including quotes
-    std::size_t pos = 0;     // byte offset in the source
+    std::string_view text; // as written, including quotes
+    std::size_t pos = 0;   // byte offset in the source
 
     bool isTrivia() const { return kind == TokKind::Space || kind == TokKind::Comment; }
     bool isName() const { return kind == TokKind::Word || kind == TokKind::Quoted; }
@@ -42,9 +42,9 @@ struct Token {
 };
 
 struct LexError {
-    std::size_t pos = 0;       // where the unclosed quote or comment starts
-    std::string rest;          // text after the opening quote
-    bool comment = false;      // an unclosed /* comment rather than a quote
+    std::size_t pos = 0;  // where the unclosed quote or comment starts
+    std::string rest;     // text after the opening quote
+    bool comment = false; // an unclosed /* comment rather than a quote
 };
 
 struct LexResult {

@@ -14,14 +14,12 @@ using namespace sql;
 
 namespace {
 
-bool isPunctTok(const Token& t, char c)
-{
+bool isPunctTok(const Token& t, char c) {
     return t.kind == TokKind::Punct && t.text.size() == 1 && t.text[0] == c;
 }
 
 // "[db]..sp_x", "master.dbo.xp_msver", "sp_x" -> database part and procedure name.
-std::pair<std::string, std::string> splitProcName(const std::string& full)
-{
+std::pair<std::string, std::string> splitProcName(const std::string& full) {
     const std::vector<Token> toks = significantTokens(full);
     std::size_t i = 0;
     const auto parts = readObjectName(toks, i);
@@ -32,37 +30,51 @@ std::pair<std::string, std::string> splitProcName(const std::string& full)
     return {{}, parts->back()};
 }
 
-std::string procNameForId(int id)
-{
+std::string procNameForId(int id) {
     switch (id) {
-    case 1: return "sp_cursor";
-    case 2: return "sp_cursoropen";
-    case 3: return "sp_cursorprepare";
-    case 4: return "sp_cursorexecute";
-    case 5: return "sp_cursorprepexec";
-    case 6: return "sp_cursorunprepare";
-    case 7: return "sp_cursorfetch";
-    case 8: return "sp_cursoroption";
-    case 9: return "sp_cursorclose";
-    case 10: return "sp_executesql";
-    case 11: return "sp_prepare";
-    case 12: return "sp_execute";
-    case 13: return "sp_prepexec";
-    case 14: return "sp_prepexecrpc";
-    case 15: return "sp_unprepare";
-    default: return {};
+    case 1:
+        return "sp_cursor";
+    case 2:
+        return "sp_cursoropen";
+    case 3:
+        return "sp_cursorprepare";
+    case 4:
+        return "sp_cursorexecute";
+    case 5:
+        return "sp_cursorprepexec";
+    case 6:
+        return "sp_cursorunprepare";
+    case 7:
+        return "sp_cursorfetch";
+    case 8:
+        return "sp_cursoroption";
+    case 9:
+        return "sp_cursorclose";
+    case 10:
+        return "sp_executesql";
+    case 11:
+        return "sp_prepare";
+    case 12:
+        return "sp_execute";
+    case 13:
+        return "sp_prepexec";
+    case 14:
+        return "sp_prepexecrpc";
+    case 15:
+        return "sp_unprepare";
+    default:
+        return {};
     }
 }
 
 // Parameter declarations "@P1 INT, @P2 VARCHAR(20) OUTPUT".
 struct ParamDecl {
-    std::string name;      // lower case, with '@'
+    std::string name; // lower case, with '@'
     ColumnType type;
     bool output = false;
 };
 
-std::optional<std::vector<ParamDecl>> parseDeclaration(const std::string& text)
-{
+std::optional<std::vector<ParamDecl>> parseDeclaration(const std::string& text) {
     std::vector<ParamDecl> out;
     const LexResult lx = lex(text);
     if (lx.error)
@@ -106,15 +118,14 @@ std::optional<std::vector<ParamDecl>> parseDeclaration(const std::string& text)
         p.type = *t;
         out.push_back(p);
         if (i < toks.size())
-            ++i;   // ','
+            ++i; // ','
     }
     return out;
 }
 
 } // namespace
 
-Outcome Session::Impl::runExec(const Statement& st, std::size_t start, Out& out)
-{
+Outcome Session::Impl::runExec(const Statement& st, std::size_t start, Out& out) {
     std::size_t i = start;
     // EXEC ('select ...' + @x): dynamic SQL.
     if (i < st.toks.size() && isPunctTok(st.toks[i], '(')) {
@@ -127,14 +138,17 @@ Outcome Session::Impl::runExec(const Statement& st, std::size_t start, Out& out)
     }
     // EXEC @rc = proc ...
     std::string statusVar;
-    if (i + 1 < st.toks.size() && st.toks[i].kind == TokKind::Variable && st.toks[i + 1].text == "=") {
+    if (i + 1 < st.toks.size() && st.toks[i].kind == TokKind::Variable &&
+        st.toks[i + 1].text == "=") {
         statusVar = toLower(st.toks[i].text);
         i += 2;
     }
     std::size_t nameEnd = i;
     const auto parts = readObjectName(st.toks, nameEnd);
     if (!parts)
-        return fail(syntaxError(i < st.toks.size() ? std::string(st.toks[i].text) : std::string("EXEC")), out, true);
+        return fail(
+            syntaxError(i < st.toks.size() ? std::string(st.toks[i].text) : std::string("EXEC")),
+            out, true);
     std::string name;
     for (std::size_t k = 0; k < parts->size(); ++k)
         name += (k ? "." : "") + (*parts)[k];
@@ -142,7 +156,7 @@ Outcome Session::Impl::runExec(const Statement& st, std::size_t start, Out& out)
         name = (*parts)[0] + ".." + parts->back();
     // Arguments: [@name =] value [OUTPUT], ...
     std::vector<RpcParam> args;
-    std::vector<std::string> outputVars;   // per argument: the variable an OUTPUT goes back to
+    std::vector<std::string> outputVars; // per argument: the variable an OUTPUT goes back to
     std::size_t k = nameEnd;
     while (k < st.toks.size()) {
         RpcParam p;
@@ -168,8 +182,9 @@ Outcome Session::Impl::runExec(const Statement& st, std::size_t start, Out& out)
             if (b > a && st.toks[a].kind == TokKind::Variable)
                 outVar = toLower(st.toks[a].text);
         }
-        if (b == a + 1 && st.toks[a].kind == TokKind::Word && !st.toks[a].isAny({"null", "default"})) {
-            p.value = st.toks[a].value();   // unquoted text argument: exec sp_columns Kunden
+        if (b == a + 1 && st.toks[a].kind == TokKind::Word &&
+            !st.toks[a].isAny({"null", "default"})) {
+            p.value = st.toks[a].value(); // unquoted text argument: exec sp_columns Kunden
             p.type.type = SqlType::NVarChar;
         } else if (b == a + 1 && st.toks[a].is("default")) {
             k = e + 1;
@@ -181,8 +196,8 @@ Outcome Session::Impl::runExec(const Statement& st, std::size_t start, Out& out)
                 return oc;
             p.value = *v;
             p.type.type = std::holds_alternative<std::int64_t>(*v) ? SqlType::Int
-                : std::holds_alternative<double>(*v)                ? SqlType::Float
-                : std::holds_alternative<Blob>(*v)                  ? SqlType::VarBinary
+                          : std::holds_alternative<double>(*v)     ? SqlType::Float
+                          : std::holds_alternative<Blob>(*v)       ? SqlType::VarBinary
                                                                    : SqlType::NVarChar;
         }
         args.push_back(p);
@@ -197,11 +212,20 @@ Outcome Session::Impl::runExec(const Statement& st, std::size_t start, Out& out)
         explicit Capture(ResultSink& s) : inner(s) {}
         void columns(const std::vector<Column>& c) override { inner.columns(c); }
         bool row(const std::vector<Value>& v) override { return inner.row(v); }
-        void done(DoneKind k, std::uint16_t s, std::uint64_t n, std::uint16_t c) override { inner.done(k, s, n, c); }
+        void done(DoneKind k, std::uint16_t s, std::uint64_t n, std::uint16_t c) override {
+            inner.done(k, s, n, c);
+        }
         void message(const Message& m) override { inner.message(m); }
-        void databaseChanged(const std::string& o, const std::string& n) override { inner.databaseChanged(o, n); }
-        void returnStatus(std::int32_t s) override { status = s; inner.returnStatus(s); }
-        void returnValue(const std::string& n, const ColumnType&, const Value& v, bool) override { values.emplace_back(n, v); }
+        void databaseChanged(const std::string& o, const std::string& n) override {
+            inner.databaseChanged(o, n);
+        }
+        void returnStatus(std::int32_t s) override {
+            status = s;
+            inner.returnStatus(s);
+        }
+        void returnValue(const std::string& n, const ColumnType&, const Value& v, bool) override {
+            values.emplace_back(n, v);
+        }
     } capture(out.sink);
     Out capOut{capture, out.kind, out.last, out.inProc};
     const Outcome oc = callProcedure(name, args, capOut);
@@ -222,8 +246,8 @@ Outcome Session::Impl::runExec(const Statement& st, std::size_t start, Out& out)
     return oc;
 }
 
-Outcome Session::Impl::callProcedure(const std::string& fullName, std::vector<RpcParam>& args, Out& out)
-{
+Outcome Session::Impl::callProcedure(const std::string& fullName, std::vector<RpcParam>& args,
+                                     Out& out) {
     auto [dbPart, name] = splitProcName(fullName);
     const std::string lname = toLower(name);
     // A procedure qualified with another database runs there.
@@ -241,7 +265,7 @@ Outcome Session::Impl::callProcedure(const std::string& fullName, std::vector<Rp
         use(savedDb, nullptr);
     if (oc == Outcome::Cancelled || stopped)
         return Outcome::Cancelled;
-    if (status == INT32_MIN) {   // no such procedure
+    if (status == INT32_MIN) { // no such procedure
         Message m = unknownProcedure(name);
         return fail(m, out, false);
     }
@@ -259,9 +283,9 @@ Outcome Session::Impl::callProcedure(const std::string& fullName, std::vector<Rp
     return oc == Outcome::Abort ? Outcome::Failed : Outcome::Ok;
 }
 
-std::int32_t Session::Impl::executeSql(const std::string& stmt, const std::string& declaration, std::vector<RpcParam>& args,
-                                       std::size_t firstValue, Out& inner, Outcome& oc)
-{
+std::int32_t Session::Impl::executeSql(const std::string& stmt, const std::string& declaration,
+                                       std::vector<RpcParam>& args, std::size_t firstValue,
+                                       Out& inner, Outcome& oc) {
     auto decls = parseDeclaration(declaration);
     if (!decls) {
         oc = fail(syntaxError(declaration), inner, false);
@@ -271,12 +295,14 @@ std::int32_t Session::Impl::executeSql(const std::string& stmt, const std::strin
     for (const auto& d : *decls)
         scope[d.name] = Variable{d.type, Null{}};
     std::size_t pos = 0;
-    std::vector<std::pair<std::size_t, std::string>> outputs;   // arg index -> param name
+    std::vector<std::pair<std::size_t, std::string>> outputs; // arg index -> param name
     for (std::size_t i = firstValue; i < args.size(); ++i) {
         std::string name = toLower(args[i].name);
         if (name.empty()) {
             if (pos >= decls->size()) {
-                oc = fail(errorMessage(8144, 16, "Procedure or function has too many arguments specified."), inner, false);
+                oc = fail(errorMessage(8144, 16,
+                                       "Procedure or function has too many arguments specified."),
+                          inner, false);
                 return 0;
             }
             name = (*decls)[pos].name;
@@ -284,7 +310,10 @@ std::int32_t Session::Impl::executeSql(const std::string& stmt, const std::strin
         ++pos;
         auto it = scope.find(name);
         if (it == scope.end()) {
-            oc = fail(errorMessage(8145, 16, args[i].name + " is not a parameter for procedure sp_executesql."), inner, false);
+            oc = fail(
+                errorMessage(8145, 16,
+                             args[i].name + " is not a parameter for procedure sp_executesql."),
+                inner, false);
             return 0;
         }
         it->second = convertTo(it->second.type, args[i].value);
@@ -301,8 +330,8 @@ std::int32_t Session::Impl::executeSql(const std::string& stmt, const std::strin
     return 0;
 }
 
-std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vector<RpcParam>& args, Out& inner, Outcome& oc)
-{
+std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vector<RpcParam>& args,
+                                             Out& inner, Outcome& oc) {
     oc = Outcome::Ok;
     auto arg = [&](std::size_t i) -> const Value& {
         static const Value none = Null{};
@@ -318,15 +347,24 @@ std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vecto
     };
     if (name == "sp_executesql") {
         if (args.empty()) {
-            oc = fail(errorMessage(201, 16, "Procedure or function 'sp_executesql' expects parameter '@statement', which was not supplied.", 4), inner, false);
+            oc = fail(errorMessage(201, 16,
+                                   "Procedure or function 'sp_executesql' expects parameter "
+                                   "'@statement', which was not supplied.",
+                                   4),
+                      inner, false);
             return 1;
         }
-        return executeSql(valueText(arg(0)), args.size() > 1 ? valueText(arg(1)) : std::string(), args, 2, inner, oc);
+        return executeSql(valueText(arg(0)), args.size() > 1 ? valueText(arg(1)) : std::string(),
+                          args, 2, inner, oc);
     }
     if (name == "sp_prepare" || name == "sp_prepexec") {
         // handle OUTPUT, @params, @stmt [, options | values...]
         if (args.size() < 3) {
-            oc = fail(errorMessage(201, 16, "Procedure or function '" + name + "' expects parameter '@stmt', which was not supplied.", 4), inner, false);
+            oc = fail(errorMessage(201, 16,
+                                   "Procedure or function '" + name +
+                                       "' expects parameter '@stmt', which was not supplied.",
+                                   4),
+                      inner, false);
             return 1;
         }
         const std::int32_t handle = nextHandle++;
@@ -335,7 +373,8 @@ std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vecto
         args[0].type.type = SqlType::Int;
         args[0].output = true;
         if (name == "sp_prepexec")
-            return executeSql(prepared[handle].statement, prepared[handle].declaration, args, 3, inner, oc);
+            return executeSql(prepared[handle].statement, prepared[handle].declaration, args, 3,
+                              inner, oc);
         // sp_prepare: describe the result so the client can ask for columns.
         const LexResult lx = lex(prepared[handle].statement);
         if (!lx.error) {
@@ -344,8 +383,9 @@ std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vecto
                 const Translated tr = translate(sts[0], translateContext());
                 refreshSystemViews(tr.systemObjects);
                 sqlite3_stmt* stmt = nullptr;
-                if (!tr.intoTable && sqlite3_prepare_v2(conn, tr.sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK && stmt
-                    && sqlite3_column_count(stmt) > 0) {
+                if (!tr.intoTable &&
+                    sqlite3_prepare_v2(conn, tr.sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK &&
+                    stmt && sqlite3_column_count(stmt) > 0) {
                     inner.sink.columns(describe(stmt, false));
                     inner.done(0, 0, 0xC1);
                 }
@@ -358,7 +398,10 @@ std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vecto
         const std::int32_t handle = static_cast<std::int32_t>(argInt(0));
         auto it = prepared.find(handle);
         if (it == prepared.end()) {
-            oc = fail(errorMessage(8179, 16, "Could not find prepared statement with handle " + std::to_string(handle) + "."), inner, false);
+            oc = fail(errorMessage(8179, 16,
+                                   "Could not find prepared statement with handle " +
+                                       std::to_string(handle) + "."),
+                      inner, false);
             return 1;
         }
         const Prepared p = it->second;
@@ -376,7 +419,8 @@ std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vecto
         char mask[16];
         std::snprintf(mask, sizeof mask, "%08x", cpus >= 32 ? 0xFFFFFFFFu : (1u << cpus) - 1);
         char fileVersion[40];
-        std::snprintf(fileVersion, sizeof fileVersion, "2005.%03d.%d.00", major * 10 + minor, build);
+        std::snprintf(fileVersion, sizeof fileVersion, "2005.%03d.%d.00", major * 10 + minor,
+                      build);
         struct Row {
             const char* name;
             std::optional<std::int64_t> internal;
@@ -392,8 +436,11 @@ std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vecto
             {"FileDescription", std::nullopt, std::string("SQL Server Windows NT")},
             {"FileVersion", std::nullopt, std::string(fileVersion)},
             {"InternalName", std::nullopt, std::string("SQLSERVR")},
-            {"LegalCopyright", std::nullopt, std::string("\xC2\xA9 Microsoft Corporation. All rights reserved.")},
-            {"LegalTrademarks", std::nullopt, std::string("Microsoft\xC2\xAE is a registered trademark of Microsoft Corporation. Windows(TM) is a trademark of Microsoft Corporation")},
+            {"LegalCopyright", std::nullopt,
+             std::string("\xC2\xA9 Microsoft Corporation. All rights reserved.")},
+            {"LegalTrademarks", std::nullopt,
+             std::string("Microsoft\xC2\xAE is a registered trademark of Microsoft Corporation. "
+                         "Windows(TM) is a trademark of Microsoft Corporation")},
             {"OriginalFilename", std::nullopt, std::string("SQLSERVR.EXE")},
             {"PrivateBuild", std::nullopt, std::nullopt},
             {"SpecialBuild", static_cast<std::int64_t>(build) << 16, std::nullopt},
@@ -429,27 +476,31 @@ std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vecto
     return INT32_MIN;
 }
 
-void Session::Impl::executeRpc(const RpcCall& call, ResultSink& sink)
-{
+void Session::Impl::executeRpc(const RpcCall& call, ResultSink& sink) {
     std::string name = call.procName.empty() ? procNameForId(call.procId) : call.procName;
     Out out{sink, DoneKind::Done, true, false};
     if (name.empty()) {
-        fail(errorMessage(2812, 16, "Could not find stored procedure with id " + std::to_string(call.procId) + "."), out, false);
+        fail(errorMessage(2812, 16,
+                          "Could not find stored procedure with id " + std::to_string(call.procId) +
+                              "."),
+             out, false);
         return;
     }
     std::vector<RpcParam> args = call.params;
     callProcedure(name, args, out);
 }
 
-Outcome Session::Impl::createProcedure(const Statement&, Out& out)
-{
-    return fail(errorMessage(50000, 16, "CREATE PROCEDURE is not supported by this server."), out, false);
+Outcome Session::Impl::createProcedure(const Statement&, Out& out) {
+    return fail(errorMessage(50000, 16, "CREATE PROCEDURE is not supported by this server."), out,
+                false);
 }
 
-Outcome Session::Impl::dropProcedure(const Statement& st, std::size_t nameAt, bool, Out& out)
-{
+Outcome Session::Impl::dropProcedure(const Statement& st, std::size_t nameAt, bool, Out& out) {
     const std::string name = nameAt < st.toks.size() ? st.toks[nameAt].value() : std::string();
-    return fail(errorMessage(3701, 11, "Cannot drop the procedure '" + name + "', because it does not exist or you do not have permission."), out, false);
+    return fail(errorMessage(3701, 11,
+                             "Cannot drop the procedure '" + name +
+                                 "', because it does not exist or you do not have permission."),
+                out, false);
 }
 
 } // namespace tds

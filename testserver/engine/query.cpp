@@ -16,28 +16,53 @@ using namespace sql;
 namespace {
 
 // How a column's values are brought into the form its type promises.
-enum class Conv { Integer, Bit, Double, Numeric, Text, FixedText, Blob, FixedBlob, DateTime, Guid, Native };
+enum class Conv {
+    Integer,
+    Bit,
+    Double,
+    Numeric,
+    Text,
+    FixedText,
+    Blob,
+    FixedBlob,
+    DateTime,
+    Guid,
+    Native
+};
 
-Conv convFor(const ColumnType& t)
-{
+Conv convFor(const ColumnType& t) {
     switch (t.type) {
-    case SqlType::Int: case SqlType::BigInt: case SqlType::SmallInt: case SqlType::TinyInt:
+    case SqlType::Int:
+    case SqlType::BigInt:
+    case SqlType::SmallInt:
+    case SqlType::TinyInt:
         return Conv::Integer;
     case SqlType::Bit:
         return Conv::Bit;
-    case SqlType::Float: case SqlType::Real:
+    case SqlType::Float:
+    case SqlType::Real:
         return Conv::Double;
-    case SqlType::Money: case SqlType::SmallMoney: case SqlType::Decimal:
+    case SqlType::Money:
+    case SqlType::SmallMoney:
+    case SqlType::Decimal:
         return Conv::Numeric;
-    case SqlType::Char: case SqlType::NChar:
+    case SqlType::Char:
+    case SqlType::NChar:
         return Conv::FixedText;
-    case SqlType::VarChar: case SqlType::NVarChar: case SqlType::Text: case SqlType::NText:
+    case SqlType::VarChar:
+    case SqlType::NVarChar:
+    case SqlType::Text:
+    case SqlType::NText:
         return Conv::Text;
     case SqlType::Binary:
         return Conv::FixedBlob;
-    case SqlType::VarBinary: case SqlType::Image:
+    case SqlType::VarBinary:
+    case SqlType::Image:
         return Conv::Blob;
-    case SqlType::DateTime: case SqlType::SmallDateTime: case SqlType::Date: case SqlType::Time:
+    case SqlType::DateTime:
+    case SqlType::SmallDateTime:
+    case SqlType::Date:
+    case SqlType::Time:
         return Conv::DateTime;
     case SqlType::UniqueIdentifier:
         return Conv::Guid;
@@ -47,16 +72,14 @@ Conv convFor(const ColumnType& t)
     return Conv::Native;
 }
 
-void setText(Value& v, const char* p, std::size_t n)
-{
+void setText(Value& v, const char* p, std::size_t n) {
     if (auto* s = std::get_if<std::string>(&v))
         s->assign(p, n);
     else
         v.emplace<std::string>(p, n);
 }
 
-void setBlob(Value& v, const void* p, std::size_t n)
-{
+void setBlob(Value& v, const void* p, std::size_t n) {
     const auto* b = static_cast<const std::uint8_t*>(p);
     if (auto* s = std::get_if<Blob>(&v))
         s->assign(b, b + n);
@@ -67,13 +90,12 @@ void setBlob(Value& v, const void* p, std::size_t n)
 struct ColumnPlan {
     Conv conv;
     ColumnType type;
-    std::int64_t limit;     // max chars/bytes kept (-1: none)
+    std::int64_t limit; // max chars/bytes kept (-1: none)
 };
 
 } // namespace
 
-Column makeColumn(std::string name, SqlType type, int length, bool nullable)
-{
+Column makeColumn(std::string name, SqlType type, int length, bool nullable) {
     Column c;
     c.name = std::move(name);
     c.type.type = type;
@@ -86,16 +108,15 @@ Column makeColumn(std::string name, SqlType type, int length, bool nullable)
     return c;
 }
 
-void sendRows(Out& out, const std::vector<Column>& cols, const std::vector<std::vector<Value>>& rows)
-{
+void sendRows(Out& out, const std::vector<Column>& cols,
+              const std::vector<std::vector<Value>>& rows) {
     out.sink.columns(cols);
     for (const auto& r : rows)
         if (!out.sink.row(r))
             return;
 }
 
-std::string valueText(const Value& v)
-{
+std::string valueText(const Value& v) {
     if (const auto* i = std::get_if<std::int64_t>(&v))
         return std::to_string(*i);
     if (const auto* d = std::get_if<double>(&v)) {
@@ -110,15 +131,15 @@ std::string valueText(const Value& v)
     return {};
 }
 
-Value columnValue(sqlite3_stmt* st, int i)
-{
+Value columnValue(sqlite3_stmt* st, int i) {
     switch (sqlite3_column_type(st, i)) {
     case SQLITE_INTEGER:
         return static_cast<std::int64_t>(sqlite3_column_int64(st, i));
     case SQLITE_FLOAT:
         return sqlite3_column_double(st, i);
     case SQLITE_TEXT:
-        return std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)), sqlite3_column_bytes(st, i));
+        return std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                           sqlite3_column_bytes(st, i));
     case SQLITE_BLOB: {
         const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(st, i));
         return Blob(p, p + sqlite3_column_bytes(st, i));
@@ -128,8 +149,7 @@ Value columnValue(sqlite3_stmt* st, int i)
     }
 }
 
-void bindValue(sqlite3_stmt* st, int index, const Value& v)
-{
+void bindValue(sqlite3_stmt* st, int index, const Value& v) {
     if (const auto* i = std::get_if<std::int64_t>(&v))
         sqlite3_bind_int64(st, index, *i);
     else if (const auto* d = std::get_if<double>(&v))
@@ -142,8 +162,7 @@ void bindValue(sqlite3_stmt* st, int index, const Value& v)
         sqlite3_bind_null(st, index);
 }
 
-bool Session::Impl::bindParameters(sqlite3_stmt* st, Out& out)
-{
+bool Session::Impl::bindParameters(sqlite3_stmt* st, Out& out) {
     const int n = sqlite3_bind_parameter_count(st);
     for (int i = 1; i <= n; ++i) {
         const char* name = sqlite3_bind_parameter_name(st, i);
@@ -159,8 +178,7 @@ bool Session::Impl::bindParameters(sqlite3_stmt* st, Out& out)
     return true;
 }
 
-std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow)
-{
+std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow) {
     const int n = sqlite3_column_count(st);
     std::vector<Column> cols(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
@@ -176,8 +194,8 @@ std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow)
             const char* d2 = nullptr;
             const char* coll = nullptr;
             int notNull = 0, pk = 0, autoinc = 0;
-            if (sqlite3_table_column_metadata(sqlite3_db_handle(st), dbName, table, origin, &d2, &coll, &notNull, &pk,
-                                              &autoinc) == SQLITE_OK) {
+            if (sqlite3_table_column_metadata(sqlite3_db_handle(st), dbName, table, origin, &d2,
+                                              &coll, &notNull, &pk, &autoinc) == SQLITE_OK) {
                 const bool rowidAlias = pk && decl && iequals(decl, "integer");
                 t->nullable = !(notNull || rowidAlias);
                 t->identity = autoinc != 0;
@@ -192,7 +210,8 @@ std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow)
             if (!origin) {
                 bool plain = !c.name.empty();
                 for (unsigned char ch : c.name)
-                    if (!(std::isalnum(ch) || ch == '_' || ch == ' ' || ch == '#' || ch == '$' || ch >= 0x80))
+                    if (!(std::isalnum(ch) || ch == '_' || ch == ' ' || ch == '#' || ch == '$' ||
+                          ch >= 0x80))
                         plain = false;
                 if (!c.name.empty() && std::isdigit(static_cast<unsigned char>(c.name[0])))
                     plain = false;
@@ -205,8 +224,10 @@ std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow)
             switch (vt) {
             case SQLITE_INTEGER: {
                 const auto v = sqlite3_column_int64(st, i);
-                et.type = (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
-                    ? SqlType::BigInt : SqlType::Int;
+                et.type = (v < std::numeric_limits<std::int32_t>::min() ||
+                           v > std::numeric_limits<std::int32_t>::max())
+                              ? SqlType::BigInt
+                              : SqlType::Int;
                 break;
             }
             case SQLITE_FLOAT:
@@ -214,9 +235,11 @@ std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow)
                 break;
             case SQLITE_TEXT:
                 et.type = SqlType::NVarChar;
-                et.length = utf16Length(std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
-                                                         static_cast<std::size_t>(sqlite3_column_bytes(st, i)))) > 4000
-                    ? -1 : 4000;
+                et.length = utf16Length(std::string_view(
+                                reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                                static_cast<std::size_t>(sqlite3_column_bytes(st, i)))) > 4000
+                                ? -1
+                                : 4000;
                 break;
             case SQLITE_BLOB:
                 et.type = SqlType::VarBinary;
@@ -233,11 +256,10 @@ std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow)
     return cols;
 }
 
-Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*)
-{
+Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*) {
     int rc = sqlite3_step(st);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        return Outcome::Failed;   // the caller maps the error
+        return Outcome::Failed; // the caller maps the error
     const std::vector<Column> cols = describe(st, rc == SQLITE_ROW);
     out.sink.columns(cols);
     if (browseTable)
@@ -247,9 +269,11 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*)
     plan.reserve(cols.size());
     for (const auto& c : cols) {
         ColumnPlan p{convFor(c.type), c.type, -1};
-        if (c.type.length > 0 && (p.conv == Conv::Text || p.conv == Conv::FixedText || p.conv == Conv::Blob || p.conv == Conv::FixedBlob))
+        if (c.type.length > 0 && (p.conv == Conv::Text || p.conv == Conv::FixedText ||
+                                  p.conv == Conv::Blob || p.conv == Conv::FixedBlob))
             p.limit = c.type.length;
-        if (textSize > 0 && (c.type.type == SqlType::Text || c.type.type == SqlType::Image || c.type.length < 0))
+        if (textSize > 0 &&
+            (c.type.type == SqlType::Text || c.type.type == SqlType::Image || c.type.length < 0))
             p.limit = textSize;
         if (textSize > 0 && c.type.type == SqlType::NText)
             p.limit = textSize / 2;
@@ -278,7 +302,7 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*)
                 break;
             case Conv::Bit:
                 v = static_cast<std::int64_t>(type == SQLITE_FLOAT ? sqlite3_value_double(cv) != 0.0
-                                                                    : sqlite3_value_int64(cv) != 0);
+                                                                   : sqlite3_value_int64(cv) != 0);
                 break;
             case Conv::Double:
                 v = sqlite3_value_double(cv);
@@ -302,13 +326,15 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*)
                 const char* s = reinterpret_cast<const char*>(sqlite3_value_text(cv));
                 std::size_t len = static_cast<std::size_t>(sqlite3_value_bytes(cv));
                 if (p.limit >= 0 && len > static_cast<std::size_t>(p.limit)) {
-                    len = utf8PrefixForUnits(std::string_view(s, len), static_cast<std::size_t>(p.limit));
+                    len = utf8PrefixForUnits(std::string_view(s, len),
+                                             static_cast<std::size_t>(p.limit));
                 }
                 setText(v, s, len);
                 if (p.conv == Conv::FixedText && p.limit > 0) {
                     const std::size_t units = utf16Length(std::get<std::string>(v));
                     if (units < static_cast<std::size_t>(p.limit))
-                        std::get<std::string>(v).append(static_cast<std::size_t>(p.limit) - units, ' ');
+                        std::get<std::string>(v).append(static_cast<std::size_t>(p.limit) - units,
+                                                        ' ');
                 }
                 break;
             }
@@ -325,13 +351,14 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*)
             }
             case Conv::DateTime: {
                 if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
-                    v = formatDateTime(fromDays(sqlite3_value_double(cv)), p.type.type, p.type.scale);
+                    v = formatDateTime(fromDays(sqlite3_value_double(cv)), p.type.type,
+                                       p.type.scale);
                     break;
                 }
                 const char* s = reinterpret_cast<const char*>(sqlite3_value_text(cv));
                 setText(v, s, static_cast<std::size_t>(sqlite3_value_bytes(cv)));
                 if (!normalizeDateTime(std::get<std::string>(v), p.type.type, p.type.scale))
-                    v.emplace<Null>();   // not a date: the client could not decode it
+                    v.emplace<Null>(); // not a date: the client could not decode it
                 break;
             }
             case Conv::Guid:

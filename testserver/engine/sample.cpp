@@ -24,8 +24,7 @@ public:
     void columns(const std::vector<Column>&) override {}
     bool row(const std::vector<Value>&) override { return true; }
     void done(DoneKind, std::uint16_t, std::uint64_t, std::uint16_t) override {}
-    void message(const Message& m) override
-    {
+    void message(const Message& m) override {
         if (m.error && firstError.empty())
             firstError = m.text;
     }
@@ -34,14 +33,12 @@ public:
     void returnValue(const std::string&, const ColumnType&, const Value&, bool) override {}
 };
 
-void put16(Blob& b, std::size_t at, std::uint16_t v)
-{
+void put16(Blob& b, std::size_t at, std::uint16_t v) {
     b[at] = static_cast<std::uint8_t>(v);
     b[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 
-void put32(Blob& b, std::size_t at, std::uint32_t v)
-{
+void put32(Blob& b, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i)
         b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
@@ -50,9 +47,7 @@ void put32(Blob& b, std::size_t at, std::uint32_t v)
 
 // A Windows bitmap (24 bits per pixel, rows bottom-up, each padded to four
 // bytes) drawn by `pixel(x, y)` returning 0xRRGGBB.
-template <typename F>
-Blob makeBitmap(int width, int height, F pixel)
-{
+template <typename F> Blob makeBitmap(int width, int height, F pixel) {
     const std::size_t rowBytes = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t(3);
     const std::size_t size = 54 + rowBytes * static_cast<std::size_t>(height);
     Blob b(size, 0);
@@ -66,7 +61,7 @@ Blob makeBitmap(int width, int height, F pixel)
     put16(b, 26, 1);
     put16(b, 28, 24);
     put32(b, 34, static_cast<std::uint32_t>(rowBytes * static_cast<std::size_t>(height)));
-    put32(b, 38, 2835);   // 72 dpi
+    put32(b, 38, 2835); // 72 dpi
     put32(b, 42, 2835);
     for (int y = 0; y < height; ++y) {
         const std::size_t row = 54 + rowBytes * static_cast<std::size_t>(height - 1 - y);
@@ -82,11 +77,11 @@ Blob makeBitmap(int width, int height, F pixel)
 
 namespace {
 
-std::string longText(const std::string& subject, int paragraphs)
-{
+std::string longText(const std::string& subject, int paragraphs) {
     static const char* sentences[] = {
         "Die Lieferung erfolgt frei Haus, sofern der Bestellwert 250 € übersteigt.",
-        "Größere Mengen können nach Rücksprache mit unserem Außendienst kurzfristig bereitgestellt werden.",
+        "Größere Mengen können nach Rücksprache mit unserem Außendienst kurzfristig bereitgestellt "
+        "werden.",
         "Bitte beachten Sie, dass sich die Öffnungszeiten an Feiertagen ändern können.",
         "Für Rückfragen stehen wir Ihnen werktags von 8 bis 17 Uhr gern zur Verfügung.",
         "Unsere Qualitätsprüfung umfasst Maß, Gewicht, Oberfläche und Verpackung jedes Stücks.",
@@ -104,8 +99,7 @@ std::string longText(const std::string& subject, int paragraphs)
     return t;
 }
 
-void exec(Session& s, const std::string& sqlText)
-{
+void exec(Session& s, const std::string& sqlText) {
     SetupSink sink;
     std::atomic<bool> cancel{false};
     s.executeBatch(sqlText, sink, cancel);
@@ -113,8 +107,8 @@ void exec(Session& s, const std::string& sqlText)
         throw std::runtime_error("sample database: " + sink.firstError);
 }
 
-void execRpc(Session& s, const std::string& stmt, const std::string& decl, const std::vector<Value>& values)
-{
+void execRpc(Session& s, const std::string& stmt, const std::string& decl,
+             const std::vector<Value>& values) {
     SetupSink sink;
     std::atomic<bool> cancel{false};
     RpcCall call;
@@ -262,8 +256,7 @@ INSERT INTO Artikel (Bezeichnung, LieferantNr, Einzelpreis, Lagerbestand, Auslau
 
 } // namespace
 
-void createSampleDatabase(const std::string& dataDir)
-{
+void createSampleDatabase(const std::string& dataDir) {
     if (fs::exists(fs::path(dataDir) / "Musterfirma.db"))
         return;
     fs::create_directories(dataDir);
@@ -285,20 +278,27 @@ void createSampleDatabase(const std::string& dataDir)
             const int kunde = (b * 7) % 12 + 1;
             const int mitarbeiter = b % 5 == 0 ? 0 : (b % 4) + 2;
             char line[512];
-            std::snprintf(line, sizeof line,
-                          "INSERT INTO Bestellungen VALUES (%d, %d, %s, '2005-%02d-%02d %02d:%02d:00', %s, %d.%02d, %s);\n",
-                          10000 + b, kunde, mitarbeiter ? std::to_string(mitarbeiter).c_str() : "NULL", (b % 12) + 1,
-                          (b * 3) % 28 + 1, 8 + b % 9, (b * 13) % 60,
-                          b % 6 == 0 ? "NULL" : ("'2005-" + std::string(b % 12 + 1 < 10 ? "0" : "") + std::to_string(b % 12 + 1) + "-28 10:00:00'").c_str(),
-                          b % 4 * 3, (b * 17) % 100,
-                          b % 3 == 0 ? "N'Bitte vor 12 Uhr liefern – Hintereingang benutzen.'" : "NULL");
+            std::snprintf(
+                line, sizeof line,
+                "INSERT INTO Bestellungen VALUES (%d, %d, %s, '2005-%02d-%02d %02d:%02d:00', %s, "
+                "%d.%02d, %s);\n",
+                10000 + b, kunde, mitarbeiter ? std::to_string(mitarbeiter).c_str() : "NULL",
+                (b % 12) + 1, (b * 3) % 28 + 1, 8 + b % 9, (b * 13) % 60,
+                b % 6 == 0 ? "NULL"
+                           : ("'2005-" + std::string(b % 12 + 1 < 10 ? "0" : "") +
+                              std::to_string(b % 12 + 1) + "-28 10:00:00'")
+                                 .c_str(),
+                b % 4 * 3, (b * 17) % 100,
+                b % 3 == 0 ? "N'Bitte vor 12 Uhr liefern – Hintereingang benutzen.'" : "NULL");
             orders += line;
             for (int p = 1; p <= b % 4 + 1; ++p) {
                 const int artikel = (b * 5 + p * 3) % 12 + 1;
-                std::snprintf(line, sizeof line,
-                              "INSERT INTO Positionen (BestellNr, Position, ArtikelNr, Menge, Einzelpreis, Rabatt) "
-                              "SELECT %d, %d, %d, %d, Einzelpreis, %s FROM Artikel WHERE ArtikelNr = %d;\n",
-                              10000 + b, p, artikel, (b + p) % 9 + 1, p == 2 ? "0.1" : "0", artikel);
+                std::snprintf(
+                    line, sizeof line,
+                    "INSERT INTO Positionen (BestellNr, Position, ArtikelNr, Menge, Einzelpreis, "
+                    "Rabatt) "
+                    "SELECT %d, %d, %d, %d, Einzelpreis, %s FROM Artikel WHERE ArtikelNr = %d;\n",
+                    10000 + b, p, artikel, (b + p) % 9 + 1, p == 2 ? "0.1" : "0", artikel);
                 orders += line;
                 ++position;
             }
@@ -307,41 +307,61 @@ void createSampleDatabase(const std::string& dataDir)
         // Pictures: a few real bitmaps, one row whose bytes are no picture and one without.
         const std::vector<std::pair<std::string, Blob>> pictures = {
             {"Rotes Quadrat", makeBitmap(16, 16, [](int, int) { return 0xFF0000u; })},
-            {"Farbverlauf", makeBitmap(64, 48, [](int x, int y) {
-                 return static_cast<std::uint32_t>((x * 4) << 16 | (y * 5) << 8 | (255 - x * 4));
-             })},
-            {"Schachbrett", makeBitmap(100, 75, [](int x, int y) { return ((x / 10 + y / 10) % 2) ? 0x000000u : 0xFFFFFFu; })},
-            {"Grüne Streifen", makeBitmap(33, 21, [](int x, int) { return (x % 6 < 3) ? 0x00A000u : 0xFFFF00u; })},
-            {"Blauer Balken", makeBitmap(200, 10, [](int x, int) { return static_cast<std::uint32_t>(0x0000FF | ((x % 256) << 8)); })},
+            {"Farbverlauf", makeBitmap(64, 48,
+                                       [](int x, int y) {
+                                           return static_cast<std::uint32_t>(
+                                               (x * 4) << 16 | (y * 5) << 8 | (255 - x * 4));
+                                       })},
+            {"Schachbrett", makeBitmap(100, 75,
+                                       [](int x, int y) {
+                                           return ((x / 10 + y / 10) % 2) ? 0x000000u : 0xFFFFFFu;
+                                       })},
+            {"Grüne Streifen",
+             makeBitmap(33, 21, [](int x, int) { return (x % 6 < 3) ? 0x00A000u : 0xFFFF00u; })},
+            {"Blauer Balken", makeBitmap(200, 10,
+                                         [](int x, int) {
+                                             return static_cast<std::uint32_t>(0x0000FF |
+                                                                               ((x % 256) << 8));
+                                         })},
         };
         int nr = 1;
         for (const auto& [name, bmp] : pictures) {
-            execRpc(s, "INSERT INTO Bilder VALUES (@P1, @P2, @P3, @P4)", "@P1 int, @P2 nvarchar(50), @P3 image, @P4 ntext",
-                    {static_cast<std::int64_t>(nr), name, bmp, longText("Bild „" + name + "“", 6 + nr * 3)});
+            execRpc(s, "INSERT INTO Bilder VALUES (@P1, @P2, @P3, @P4)",
+                    "@P1 int, @P2 nvarchar(50), @P3 image, @P4 ntext",
+                    {static_cast<std::int64_t>(nr), name, bmp,
+                     longText("Bild „" + name + "“", 6 + nr * 3)});
             ++nr;
         }
         const std::string notBmp = "Dies ist kein Bild, sondern nur Text in einer Bildspalte.";
-        execRpc(s, "INSERT INTO Bilder VALUES (@P1, @P2, @P3, @P4)", "@P1 int, @P2 nvarchar(50), @P3 image, @P4 ntext",
-                {static_cast<std::int64_t>(nr++), std::string("Kein Bild"), Blob(notBmp.begin(), notBmp.end()),
+        execRpc(s, "INSERT INTO Bilder VALUES (@P1, @P2, @P3, @P4)",
+                "@P1 int, @P2 nvarchar(50), @P3 image, @P4 ntext",
+                {static_cast<std::int64_t>(nr++), std::string("Kein Bild"),
+                 Blob(notBmp.begin(), notBmp.end()),
                  std::string("Die Bytes dieser Zeile sind keine Bitmap.")});
         execRpc(s, "INSERT INTO Bilder VALUES (@P1, @P2, NULL, NULL)", "@P1 int, @P2 nvarchar(50)",
                 {static_cast<std::int64_t>(nr++), std::string("Ohne Bild")});
 
-        exec(s, "INSERT INTO [Spezial]]Tabelle] VALUES (1, N'erste Zeile', 'a]b'); "
-                "INSERT INTO [Spezial]]Tabelle] VALUES (2, N'zweite; DROP TABLE Kunden --', '[x]')");
+        exec(s,
+             "INSERT INTO [Spezial]]Tabelle] VALUES (1, N'erste Zeile', 'a]b'); "
+             "INSERT INTO [Spezial]]Tabelle] VALUES (2, N'zweite; DROP TABLE Kunden --', '[x]')");
         const Blob raw = {0xDE, 0xAD, 0xBE, 0xEF};
         execRpc(s,
-                "INSERT INTO Typen VALUES (1, 42, 9007199254740993, -7, 255, 1, 3.25, 1.5, 123.4567, 2.5, 1234.5678, "
-                "999.99, '2024-02-29 13:14:15.500', '2024-02-29 13:14:00', '2024-02-29', '13:14:15.1234567', 'abc', "
-                "'Größe', @P1, N'äöü', N'Grüße €', @P2, 'Text', N'Ünïcödé ntext', @P3, 0x0001020304050607, 0xBEEF, @P3, "
+                "INSERT INTO Typen VALUES (1, 42, 9007199254740993, -7, 255, 1, 3.25, 1.5, "
+                "123.4567, 2.5, 1234.5678, "
+                "999.99, '2024-02-29 13:14:15.500', '2024-02-29 13:14:00', '2024-02-29', "
+                "'13:14:15.1234567', 'abc', "
+                "'Größe', @P1, N'äöü', N'Grüße €', @P2, 'Text', N'Ünïcödé ntext', @P3, "
+                "0x0001020304050607, 0xBEEF, @P3, "
                 "'6F9619FF-8B86-D011-B42D-00C04FC964FF')",
                 "@P1 varchar(max), @P2 nvarchar(max), @P3 varbinary(max)",
                 {std::string(5000, 'x'), longText("Lang", 4), raw});
         // Money and decimal live in SQLite numbers: extremes within the 15
         // significant digits a number with a fraction keeps there.
-        exec(s, "INSERT INTO Typen VALUES (2, -2147483648, -9223372036854775808, -32768, 0, 0, -1.7976931348623157E+308, "
+        exec(s, "INSERT INTO Typen VALUES (2, -2147483648, -9223372036854775808, -32768, 0, 0, "
+                "-1.7976931348623157E+308, "
                 "-3.4E+38, -92233720368.5477, -214748.3648, -99999999999.9999, -9999999.99, "
-                "'1753-01-01 00:00:00.000', '1900-01-01 00:00:00', '0001-01-01', '00:00:00', '', '', '', N'', N'', N'', "
+                "'1753-01-01 00:00:00.000', '1900-01-01 00:00:00', '0001-01-01', '00:00:00', '', "
+                "'', '', N'', N'', N'', "
                 "'', N'', 0x, 0x00, 0x, 0x, '00000000-0000-0000-0000-000000000000')");
         exec(s, "INSERT INTO Typen (TypNr) VALUES (3)");
         exec(s, "COMMIT");
@@ -355,8 +375,7 @@ void createSampleDatabase(const std::string& dataDir)
     }
 }
 
-void createBigRows(const std::string& dataDir, std::int64_t n)
-{
+void createBigRows(const std::string& dataDir, std::int64_t n) {
     createSampleDatabase(dataDir);
     sqlite3* db = nullptr;
     const std::string path = (fs::path(dataDir) / "Musterfirma.db").string();
@@ -381,24 +400,30 @@ void createBigRows(const std::string& dataDir, std::int64_t n)
     run("PRAGMA synchronous=OFF; PRAGMA cache_size=-65536;");
     run("BEGIN");
     run("DROP TABLE IF EXISTS Messwerte");
-    run("CREATE TABLE Messwerte (\"Nr\" INTEGER NOT NULL CONSTRAINT \"PK_Messwerte\" PRIMARY KEY, \"Betrag\" money NULL, "
-        "\"Zeitpunkt\" datetime NULL, \"Kennung\" varchar(40) NULL COLLATE NOCASE, \"Bezeichnung\" nvarchar(100) NULL "
+    run("CREATE TABLE Messwerte (\"Nr\" INTEGER NOT NULL CONSTRAINT \"PK_Messwerte\" PRIMARY KEY, "
+        "\"Betrag\" money NULL, "
+        "\"Zeitpunkt\" datetime NULL, \"Kennung\" varchar(40) NULL COLLATE NOCASE, \"Bezeichnung\" "
+        "nvarchar(100) NULL "
         "COLLATE NOCASE, \"Messwert\" float NULL, \"Gueltig\" bit NOT NULL)");
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO Messwerte VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)", -1, &st, nullptr);
+    sqlite3_prepare_v2(db, "INSERT INTO Messwerte VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)", -1, &st,
+                       nullptr);
     char when[32], code[48], label[128];
     for (std::int64_t i = 1; i <= n; ++i) {
         sqlite3_bind_int64(st, 1, i);
         sqlite3_bind_double(st, 2, static_cast<double>(i % 100000) / 100.0 + 0.0025);
         const std::int64_t seconds = i * 37;
-        std::snprintf(when, sizeof when, "2005-%02d-%02d %02d:%02d:%02d.%03d", static_cast<int>(seconds / 2419200 % 12) + 1,
-                      static_cast<int>(seconds / 86400 % 28) + 1, static_cast<int>(seconds / 3600 % 24),
-                      static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60), static_cast<int>(i % 1000 / 10 * 10));
+        std::snprintf(when, sizeof when, "2005-%02d-%02d %02d:%02d:%02d.%03d",
+                      static_cast<int>(seconds / 2419200 % 12) + 1,
+                      static_cast<int>(seconds / 86400 % 28) + 1,
+                      static_cast<int>(seconds / 3600 % 24), static_cast<int>(seconds / 60 % 60),
+                      static_cast<int>(seconds % 60), static_cast<int>(i % 1000 / 10 * 10));
         sqlite3_bind_text(st, 3, when, -1, SQLITE_STATIC);
         std::snprintf(code, sizeof code, "MW-%08lld", static_cast<long long>(i));
         sqlite3_bind_text(st, 4, code, -1, SQLITE_STATIC);
-        std::snprintf(label, sizeof label, "Messpunkt %lld – Fühler %c, Höhe %d m", static_cast<long long>(i),
-                      static_cast<char>('A' + i % 26), static_cast<int>(i % 3000));
+        std::snprintf(label, sizeof label, "Messpunkt %lld – Fühler %c, Höhe %d m",
+                      static_cast<long long>(i), static_cast<char>('A' + i % 26),
+                      static_cast<int>(i % 3000));
         sqlite3_bind_text(st, 5, label, -1, SQLITE_STATIC);
         if (i % 97 == 0)
             sqlite3_bind_null(st, 6);

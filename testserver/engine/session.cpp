@@ -21,14 +21,12 @@ namespace {
 
 std::atomic<int> g_nextSpid{51};
 
-const std::vector<std::string>& builtinDatabases()
-{
+const std::vector<std::string>& builtinDatabases() {
     static const std::vector<std::string> names = {"master", "tempdb", "model", "msdb"};
     return names;
 }
 
-bool validDatabaseName(const std::string& name)
-{
+bool validDatabaseName(const std::string& name) {
     if (name.empty() || name.size() > 128 || name == "." || name == "..")
         return false;
     for (char c : name)
@@ -39,44 +37,35 @@ bool validDatabaseName(const std::string& name)
 
 // Waits for a locked database, but gives up at once when the request is
 // cancelled so that an attention is never stuck behind another session.
-int busyHandler(void* arg, int count)
-{
+int busyHandler(void* arg, int count) {
     auto* impl = static_cast<Session::Impl*>(arg);
     if (impl->cancel && impl->cancel->load(std::memory_order_relaxed))
         return 0;
-    if (count >= 1000)   // about ten seconds
+    if (count >= 1000) // about ten seconds
         return 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return 1;
 }
 
-int progressHandler(void* arg)
-{
+int progressHandler(void* arg) {
     auto* impl = static_cast<Session::Impl*>(arg);
     return impl->cancel && impl->cancel->load(std::memory_order_relaxed) ? 1 : 0;
 }
 
 } // namespace
 
-Session::Impl::Impl(const ServerConfig& c)
-    : cfg(c)
-    , spid(g_nextSpid.fetch_add(1))
-{
-}
+Session::Impl::Impl(const ServerConfig& c) : cfg(c), spid(g_nextSpid.fetch_add(1)) {}
 
-Session::Impl::~Impl()
-{
+Session::Impl::~Impl() {
     for (auto& [name, c] : conns)
         sqlite3_close_v2(c);
 }
 
-std::string Session::Impl::dbPath(const std::string& name) const
-{
+std::string Session::Impl::dbPath(const std::string& name) const {
     return (fs::path(cfg.dataDir) / (name + ".db")).string();
 }
 
-std::vector<std::string> Session::Impl::databaseNames() const
-{
+std::vector<std::string> Session::Impl::databaseNames() const {
     std::vector<std::string> names = builtinDatabases();
     std::vector<std::string> files;
     std::error_code ec;
@@ -84,16 +73,17 @@ std::vector<std::string> Session::Impl::databaseNames() const
         if (!e.is_regular_file(ec) || e.path().extension() != ".db")
             continue;
         const std::string stem = e.path().stem().string();
-        if (std::none_of(names.begin(), names.end(), [&](const std::string& n) { return iequals(n, stem); }))
+        if (std::none_of(names.begin(), names.end(),
+                         [&](const std::string& n) { return iequals(n, stem); }))
             files.push_back(stem);
     }
-    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) { return toLower(a) < toLower(b); });
+    std::sort(files.begin(), files.end(),
+              [](const std::string& a, const std::string& b) { return toLower(a) < toLower(b); });
     names.insert(names.end(), files.begin(), files.end());
     return names;
 }
 
-std::optional<std::string> Session::Impl::findDatabase(const std::string& name) const
-{
+std::optional<std::string> Session::Impl::findDatabase(const std::string& name) const {
     if (!validDatabaseName(name))
         return std::nullopt;
     for (const auto& n : databaseNames())
@@ -102,16 +92,16 @@ std::optional<std::string> Session::Impl::findDatabase(const std::string& name) 
     return std::nullopt;
 }
 
-sqlite3* Session::Impl::open(const std::string& name)
-{
+sqlite3* Session::Impl::open(const std::string& name) {
     const std::string key = toLower(name);
     if (auto it = conns.find(key); it != conns.end())
         return it->second;
     std::error_code ec;
     fs::create_directories(cfg.dataDir, ec);
     sqlite3* c = nullptr;
-    const int rc = sqlite3_open_v2(dbPath(name).c_str(), &c,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int rc =
+        sqlite3_open_v2(dbPath(name).c_str(), &c,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         std::string msg = c ? sqlite3_errmsg(c) : "out of memory";
         sqlite3_close_v2(c);
@@ -120,14 +110,14 @@ sqlite3* Session::Impl::open(const std::string& name)
     sqlite3_extended_result_codes(c, 1);
     sqlite3_busy_handler(c, busyHandler, this);
     sqlite3_progress_handler(c, 2000, progressHandler, this);
-    sqlite3_exec(c, "PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+    sqlite3_exec(c, "PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON; PRAGMA synchronous=NORMAL;",
+                 nullptr, nullptr, nullptr);
     registerFunctions(c);
     conns[key] = c;
     return c;
 }
 
-bool Session::Impl::use(const std::string& name, ResultSink* sink)
-{
+bool Session::Impl::use(const std::string& name, ResultSink* sink) {
     const auto actual = findDatabase(name);
     if (!actual)
         return false;
@@ -142,8 +132,7 @@ bool Session::Impl::use(const std::string& name, ResultSink* sink)
     return true;
 }
 
-std::optional<std::string> Session::Impl::schemaFor(const std::string& name)
-{
+std::optional<std::string> Session::Impl::schemaFor(const std::string& name) {
     if (iequals(name, db))
         return std::string();
     const auto actual = findDatabase(name);
@@ -153,16 +142,16 @@ std::optional<std::string> Session::Impl::schemaFor(const std::string& name)
     const std::string key = toLower(*actual);
     if (auto it = att.find(key); it != att.end())
         return it->second;
-    open(*actual);   // creates the file of a built-in database when missing
-    const std::string sqlText = "ATTACH DATABASE " + quoteString(dbPath(*actual)) + " AS " + quoteIdent(*actual);
+    open(*actual); // creates the file of a built-in database when missing
+    const std::string sqlText =
+        "ATTACH DATABASE " + quoteString(dbPath(*actual)) + " AS " + quoteIdent(*actual);
     if (sqlite3_exec(conn, sqlText.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
         return std::nullopt;
     att[key] = *actual;
     return *actual;
 }
 
-Variable* Session::Impl::findVariable(const std::string& lowerName)
-{
+Variable* Session::Impl::findVariable(const std::string& lowerName) {
     if (auto it = params.find(lowerName); it != params.end())
         return &it->second;
     if (auto it = vars.find(lowerName); it != vars.end())
@@ -170,20 +159,21 @@ Variable* Session::Impl::findVariable(const std::string& lowerName)
     return nullptr;
 }
 
-TranslateContext Session::Impl::translateContext()
-{
+TranslateContext Session::Impl::translateContext() {
     TranslateContext ctx;
     ctx.currentDb = db;
     ctx.schemaFor = [this](const std::string& name) { return schemaFor(name); };
     ctx.textColumns = [this](const std::string& schema, const std::string& table) {
         std::set<std::string> cols;
-        const std::string q = "SELECT name, type FROM " + (schema.empty() ? std::string() : quoteIdent(schema) + ".")
-            + "pragma_table_info(" + quoteString(table) + ")";
+        const std::string q = "SELECT name, type FROM " +
+                              (schema.empty() ? std::string() : quoteIdent(schema) + ".") +
+                              "pragma_table_info(" + quoteString(table) + ")";
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(conn, q.c_str(), -1, &st, nullptr) == SQLITE_OK) {
             while (sqlite3_step(st) == SQLITE_ROW) {
                 const char* type = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
-                if (auto t = parseDeclType(type ? type : ""); t && (isTextType(t->type) || t->type == SqlType::UniqueIdentifier))
+                if (auto t = parseDeclType(type ? type : "");
+                    t && (isTextType(t->type) || t->type == SqlType::UniqueIdentifier))
                     cols.insert(toLower(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))));
             }
         }
@@ -199,17 +189,16 @@ TranslateContext Session::Impl::translateContext()
 
 // ---------------------------------------------------------------------------
 
-Session::Session(const ServerConfig& config)
-    : d(std::make_unique<Impl>(config))
-{
-}
+Session::Session(const ServerConfig& config) : d(std::make_unique<Impl>(config)) {}
 
 Session::~Session() = default;
 
-LoginResult Session::login(const std::string& user, const std::string& password, const std::string& database)
-{
+LoginResult Session::login(const std::string& user, const std::string& password,
+                           const std::string& database) {
     LoginResult r;
-    const auto failed = [&] { return errorMessage(18456, 14, "Login failed for user '" + user + "'."); };
+    const auto failed = [&] {
+        return errorMessage(18456, 14, "Login failed for user '" + user + "'.");
+    };
     auto it = std::find_if(d->cfg.logins.begin(), d->cfg.logins.end(),
                            [&](const auto& kv) { return iequals(kv.first, user); });
     if (user.empty() || it == d->cfg.logins.end() || it->second != password) {
@@ -219,14 +208,16 @@ LoginResult Session::login(const std::string& user, const std::string& password,
     const std::string wanted = database.empty() ? std::string("master") : database;
     try {
         if (!d->use(wanted, nullptr)) {
-            r.messages.push_back(errorMessage(4060, 11, "Cannot open database \"" + wanted
-                                                            + "\" requested by the login. The login failed."));
+            r.messages.push_back(errorMessage(4060, 11,
+                                              "Cannot open database \"" + wanted +
+                                                  "\" requested by the login. The login failed."));
             r.messages.push_back(failed());
             return r;
         }
     } catch (const std::exception& e) {
-        r.messages.push_back(errorMessage(4060, 11, "Cannot open database \"" + wanted
-                                                        + "\" requested by the login. The login failed."));
+        r.messages.push_back(errorMessage(4060, 11,
+                                          "Cannot open database \"" + wanted +
+                                              "\" requested by the login. The login failed."));
         r.messages.push_back(failed());
         return r;
     }
@@ -238,41 +229,35 @@ LoginResult Session::login(const std::string& user, const std::string& password,
     return r;
 }
 
-Message Session::integratedLoginRefused()
-{
+Message Session::integratedLoginRefused() {
     return errorMessage(18452, 14,
-                        "Login failed. The login is from an untrusted domain and cannot be used with Windows authentication.");
+                        "Login failed. The login is from an untrusted domain and cannot be used "
+                        "with Windows authentication.");
 }
 
-std::string Session::currentDatabase() const
-{
+std::string Session::currentDatabase() const {
     return d->db;
 }
 
-int Session::transactionCount() const
-{
+int Session::transactionCount() const {
     return d->tranCount;
 }
 
-bool Session::beginTransaction(Message* error)
-{
+bool Session::beginTransaction(Message* error) {
     if (!d->conn)
         d->use("master", nullptr);
     return d->beginTran(error);
 }
 
-bool Session::commitTransaction(Message* error)
-{
+bool Session::commitTransaction(Message* error) {
     return d->commitTran(error);
 }
 
-bool Session::rollbackTransaction(Message* error)
-{
+bool Session::rollbackTransaction(Message* error) {
     return d->rollbackTran(error);
 }
 
-bool Session::Impl::beginTran(Message* error)
-{
+bool Session::Impl::beginTran(Message* error) {
     if (tranCount == 0 && sqlite3_exec(conn, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
         if (error)
             *error = errorMessage(50000, 16, sqlite3_errmsg(conn));
@@ -282,27 +267,30 @@ bool Session::Impl::beginTran(Message* error)
     return true;
 }
 
-bool Session::Impl::commitTran(Message* error)
-{
+bool Session::Impl::commitTran(Message* error) {
     if (tranCount == 0) {
         if (error)
-            *error = errorMessage(3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+            *error = errorMessage(
+                3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
         return false;
     }
     if (tranCount == 1 && sqlite3_exec(conn, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
         if (error)
-            *error = mapSqliteError(sqlite3_extended_errcode(conn), sqlite3_errmsg(conn), ErrorContext{"COMMIT", {}, db, {}, {}}).message;
+            *error = mapSqliteError(sqlite3_extended_errcode(conn), sqlite3_errmsg(conn),
+                                    ErrorContext{"COMMIT", {}, db, {}, {}})
+                         .message;
         return false;
     }
     --tranCount;
     return true;
 }
 
-bool Session::Impl::rollbackTran(Message* error)
-{
+bool Session::Impl::rollbackTran(Message* error) {
     if (tranCount == 0) {
         if (error)
-            *error = errorMessage(3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+            *error = errorMessage(
+                3903, 16,
+                "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
         return false;
     }
     sqlite3_exec(conn, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -310,8 +298,8 @@ bool Session::Impl::rollbackTran(Message* error)
     return true;
 }
 
-void Session::executeBatch(std::string_view sqlText, ResultSink& sink, const std::atomic<bool>& cancel)
-{
+void Session::executeBatch(std::string_view sqlText, ResultSink& sink,
+                           const std::atomic<bool>& cancel) {
     d->cancel = &cancel;
     d->stopped = false;
     Out out{sink};
@@ -330,8 +318,7 @@ void Session::executeBatch(std::string_view sqlText, ResultSink& sink, const std
     d->cancel = nullptr;
 }
 
-void Session::executeRpc(const RpcCall& call, ResultSink& sink, const std::atomic<bool>& cancel)
-{
+void Session::executeRpc(const RpcCall& call, ResultSink& sink, const std::atomic<bool>& cancel) {
     d->cancel = &cancel;
     d->stopped = false;
     if (!d->conn)
@@ -342,8 +329,7 @@ void Session::executeRpc(const RpcCall& call, ResultSink& sink, const std::atomi
 
 // ---------------------------------------------------------------------------
 
-Outcome Session::Impl::fail(const Message& m, Out& out, bool abort)
-{
+Outcome Session::Impl::fail(const Message& m, Out& out, bool abort) {
     Message msg = m;
     msg.procName.clear();
     out.sink.message(msg);
@@ -357,12 +343,12 @@ Outcome Session::Impl::fail(const Message& m, Out& out, bool abort)
     return Outcome::Failed;
 }
 
-void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast)
-{
+void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast) {
     const LexResult lexed = lex(text);
     if (lexed.error) {
         out.last = true;
-        fail(lexed.error->comment ? missingEndComment() : unclosedQuote(lexed.error->rest), out, true);
+        fail(lexed.error->comment ? missingEndComment() : unclosedQuote(lexed.error->rest), out,
+             true);
         return;
     }
     std::vector<Statement> statements = splitStatements(lexed.tokens, text);
@@ -383,8 +369,8 @@ void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast)
         sqlite3_finalize(probe);
         if (rc != SQLITE_OK) {
             const std::string msg = sqlite3_errmsg(conn);
-            if (msg.find("syntax error") != std::string::npos || msg == "incomplete input"
-                || msg.rfind("unrecognized token", 0) == 0) {
+            if (msg.find("syntax error") != std::string::npos || msg == "incomplete input" ||
+                msg.rfind("unrecognized token", 0) == 0) {
                 ErrorContext ctx;
                 ctx.table = std::string(st.toks.back().text);
                 MappedError me = mapSqliteError(rc, msg, ctx);

@@ -27,14 +27,13 @@ enum class Outcome { Ok, Failed, Abort, Cancelled, Return };
 struct Out {
     ResultSink& sink;
     DoneKind kind = DoneKind::Done;
-    bool last = true;              // no statement follows: no DONE_MORE
-    bool inProc = false;           // inside a procedure every DONEINPROC carries DONE_MORE
-    bool anyDone = false;          // a DONE was sent
-    bool moreAfterLast = false;    // the last DONE sent carried DONE_MORE
+    bool last = true;           // no statement follows: no DONE_MORE
+    bool inProc = false;        // inside a procedure every DONEINPROC carries DONE_MORE
+    bool anyDone = false;       // a DONE was sent
+    bool moreAfterLast = false; // the last DONE sent carried DONE_MORE
     std::uint64_t lastCount = 0;
 
-    void done(std::uint16_t status, std::uint64_t count, std::uint16_t curCmd = 0xC1)
-    {
+    void done(std::uint16_t status, std::uint64_t count, std::uint16_t curCmd = 0xC1) {
         if (!last || inProc)
             status |= DoneMore;
         sink.done(kind, status, count, curCmd);
@@ -49,27 +48,28 @@ struct Session::Impl {
 
     ServerConfig cfg;
     std::string user;
-    std::string db;                       // current database, as its file is named
-    sqlite3* conn = nullptr;              // connection to the current database
-    std::map<std::string, sqlite3*> conns;           // lower-case database name -> connection
-    std::map<sqlite3*, std::map<std::string, std::string>> attached;  // per connection: lower db -> schema
+    std::string db;                        // current database, as its file is named
+    sqlite3* conn = nullptr;               // connection to the current database
+    std::map<std::string, sqlite3*> conns; // lower-case database name -> connection
+    std::map<sqlite3*, std::map<std::string, std::string>>
+        attached; // per connection: lower db -> schema
     const std::atomic<bool>* cancel = nullptr;
-    bool stopped = false;                 // the client stopped reading or cancelled: send nothing more
+    bool stopped = false; // the client stopped reading or cancelled: send nothing more
     int spid = 0;
 
     // SET options and state the @@ functions report.
-    std::int64_t rowcountLimit = 0;       // SET ROWCOUNT (0 = none)
-    std::int64_t textSize = 0;            // SET TEXTSIZE (0 = unlimited)
+    std::int64_t rowcountLimit = 0; // SET ROWCOUNT (0 = none)
+    std::int64_t textSize = 0;      // SET TEXTSIZE (0 = unlimited)
     bool nocount = false;
-    bool fmtOnly = false;                 // SET FMTONLY ON: describe results, change nothing
-    bool browseTable = false;             // SET NO_BROWSETABLE ON: results carry their base tables
-    std::int64_t lastRowCount = 0;        // @@ROWCOUNT
-    int tranCount = 0;                    // @@TRANCOUNT
-    std::int32_t lastError = 0;           // @@ERROR
-    std::int64_t lastIdentity = 0;        // @@IDENTITY / SCOPE_IDENTITY()
+    bool fmtOnly = false;          // SET FMTONLY ON: describe results, change nothing
+    bool browseTable = false;      // SET NO_BROWSETABLE ON: results carry their base tables
+    std::int64_t lastRowCount = 0; // @@ROWCOUNT
+    int tranCount = 0;             // @@TRANCOUNT
+    std::int32_t lastError = 0;    // @@ERROR
+    std::int64_t lastIdentity = 0; // @@IDENTITY / SCOPE_IDENTITY()
 
-    std::map<std::string, Variable> vars;            // "@name" (lower case)
-    std::map<std::string, Variable> params;          // sp_executesql / sp_execute parameters
+    std::map<std::string, Variable> vars;   // "@name" (lower case)
+    std::map<std::string, Variable> params; // sp_executesql / sp_execute parameters
     // A parameter of the running sp_executesql, else a DECLAREd variable.
     Variable* findVariable(const std::string& lowerName);
 
@@ -82,9 +82,9 @@ struct Session::Impl {
 
     // Databases and connections.
     std::string dbPath(const std::string& name) const;
-    std::optional<std::string> findDatabase(const std::string& name) const;   // actual spelling
+    std::optional<std::string> findDatabase(const std::string& name) const; // actual spelling
     std::vector<std::string> databaseNames() const;
-    sqlite3* open(const std::string& name);          // throws std::runtime_error
+    sqlite3* open(const std::string& name); // throws std::runtime_error
     bool use(const std::string& name, ResultSink* sink);
     std::optional<std::string> schemaFor(const std::string& name);
     void refreshSystemViews(const std::set<std::string>& names);
@@ -92,9 +92,11 @@ struct Session::Impl {
 
     // Batches and statements.
     void runBatch(std::string_view text, Out& out, bool outerLast = true);
-    Outcome runStatement(const sql::Statement& st, Out& out, std::vector<sql::Statement>& all, std::size_t& index);
-    Outcome runSql(const std::string& sqliteSql, const sql::Statement& st, Out& out, std::uint16_t curCmd,
-                   const std::string& verb, const std::string& table, bool countRows);
+    Outcome runStatement(const sql::Statement& st, Out& out, std::vector<sql::Statement>& all,
+                         std::size_t& index);
+    Outcome runSql(const std::string& sqliteSql, const sql::Statement& st, Out& out,
+                   std::uint16_t curCmd, const std::string& verb, const std::string& table,
+                   bool countRows);
     Outcome runQuery(sqlite3_stmt* stmt, Out& out, const sql::Translated* tr);
     Outcome fail(const Message& m, Out& out, bool abort);
     Outcome failSqlite(int rc, const std::string& verb, const std::string& table, Out& out);
@@ -102,11 +104,12 @@ struct Session::Impl {
     // Prepares one statement and binds its @parameters; on failure reports
     // the error, sets `oc` and returns null.
     sqlite3_stmt* prepareBound(const std::string& sqlText, Out& out, Outcome& oc);
-    std::optional<Value> evaluate(const sql::Statement& st, std::size_t first, std::size_t last, Out& out, Outcome& oc);
+    std::optional<Value> evaluate(const sql::Statement& st, std::size_t first, std::size_t last,
+                                  Out& out, Outcome& oc);
     std::vector<Column> describe(sqlite3_stmt* stmt, bool haveRow);
 
     // Statements (dispatch.cpp).
-    std::set<std::size_t> skipElse;     // ELSE statements whose IF was true
+    std::set<std::size_t> skipElse; // ELSE statements whose IF was true
     bool breakLoop = false;
     Outcome selectInto(const sql::Translated& tr, const sql::Statement& st, Out& out);
     Outcome assignSelect(const sql::Translated& tr, Out& out);
@@ -118,7 +121,8 @@ struct Session::Impl {
     Outcome runDeclare(const sql::Statement& st, Out& out);
     Outcome runRaiserror(const sql::Statement& st, Out& out);
     Outcome runWaitfor(const sql::Statement& st, Out& out);
-    Outcome runWhile(const sql::Statement& st, Out& out, std::vector<sql::Statement>& all, std::size_t& index);
+    Outcome runWhile(const sql::Statement& st, Out& out, std::vector<sql::Statement>& all,
+                     std::size_t& index);
     Outcome runExec(const sql::Statement& st, std::size_t start, Out& out);
     Outcome createProcedure(const sql::Statement& st, Out& out);
     Outcome dropProcedure(const sql::Statement& st, std::size_t nameAt, bool ifExists, Out& out);
@@ -128,9 +132,11 @@ struct Session::Impl {
 
     // Procedures (procs.cpp).
     Outcome callProcedure(const std::string& name, std::vector<RpcParam>& args, Out& out);
-    std::int32_t runProcedureBody(const std::string& name, std::vector<RpcParam>& args, Out& inner, Outcome& oc);
-    std::int32_t executeSql(const std::string& stmt, const std::string& declaration, std::vector<RpcParam>& args,
-                            std::size_t firstValue, Out& inner, Outcome& oc);
+    std::int32_t runProcedureBody(const std::string& name, std::vector<RpcParam>& args, Out& inner,
+                                  Outcome& oc);
+    std::int32_t executeSql(const std::string& stmt, const std::string& declaration,
+                            std::vector<RpcParam>& args, std::size_t firstValue, Out& inner,
+                            Outcome& oc);
     // Catalog procedures (catalog.cpp); false when `name` is none of them.
     bool catalogProcedure(const std::string& name, const std::vector<RpcParam>& args, Out& inner);
     void executeRpc(const RpcCall& call, ResultSink& sink);
@@ -143,11 +149,14 @@ struct Session::Impl {
 // Constraint names from a CREATE TABLE text, or the names SQL Server would
 // make up when the text gives none (catalog.cpp).
 std::string primaryKeyName(const std::string& table, const std::string& createSql);
-std::string foreignKeyName(const std::string& table, const std::string& createSql, const std::string& referenced);
-std::string defaultKeyName(const std::string& kind, const std::string& table, const std::string& other = {});
+std::string foreignKeyName(const std::string& table, const std::string& createSql,
+                           const std::string& referenced);
+std::string defaultKeyName(const std::string& kind, const std::string& table,
+                           const std::string& other = {});
 
 // Sends a table of values computed in C++ as a result set.
-void sendRows(Out& out, const std::vector<Column>& cols, const std::vector<std::vector<Value>>& rows);
+void sendRows(Out& out, const std::vector<Column>& cols,
+              const std::vector<std::vector<Value>>& rows);
 Column makeColumn(std::string name, SqlType type, int length = 0, bool nullable = true);
 
 std::string valueText(const Value& v);

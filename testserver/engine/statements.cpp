@@ -16,9 +16,8 @@ namespace tds {
 
 using namespace sql;
 
-
-Outcome Session::Impl::failSqlite(int rc, const std::string& verb, const std::string& table, Out& out)
-{
+Outcome Session::Impl::failSqlite(int rc, const std::string& verb, const std::string& table,
+                                  Out& out) {
     if ((rc & 0xFF) == SQLITE_INTERRUPT && cancel && cancel->load())
         return Outcome::Cancelled;
     ErrorContext ctx;
@@ -30,7 +29,8 @@ Outcome Session::Impl::failSqlite(int rc, const std::string& verb, const std::st
         // Is it the primary key? Compare the listed columns with pk columns.
         std::vector<std::string> pkCols;
         sqlite3_stmt* st = nullptr;
-        const std::string q = "SELECT name FROM pragma_table_info(" + quoteString(tbl) + ") WHERE pk > 0 ORDER BY pk";
+        const std::string q =
+            "SELECT name FROM pragma_table_info(" + quoteString(tbl) + ") WHERE pk > 0 ORDER BY pk";
         if (sqlite3_prepare_v2(c, q.c_str(), -1, &st, nullptr) == SQLITE_OK)
             while (sqlite3_step(st) == SQLITE_ROW)
                 pkCols.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
@@ -40,8 +40,10 @@ Outcome Session::Impl::failSqlite(int rc, const std::string& verb, const std::st
             pkList += (pkList.empty() ? "" : ", ") + tbl + "." + p;
         std::string sqlText;
         st = nullptr;
-        const std::string q2 = "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = " + quoteString(tbl);
-        if (sqlite3_prepare_v2(c, q2.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+        const std::string q2 =
+            "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = " + quoteString(tbl);
+        if (sqlite3_prepare_v2(c, q2.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
             sqlText = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
         sqlite3_finalize(st);
         primaryKey = cols == pkList || cols.empty();
@@ -54,26 +56,32 @@ Outcome Session::Impl::failSqlite(int rc, const std::string& verb, const std::st
                 return t[i + 1].value();
         // A unique index: find it by its columns.
         st = nullptr;
-        const std::string q3 = "SELECT name FROM pragma_index_list(" + quoteString(tbl) + ") WHERE \"unique\" = 1 AND origin = 'c'";
+        const std::string q3 = "SELECT name FROM pragma_index_list(" + quoteString(tbl) +
+                               ") WHERE \"unique\" = 1 AND origin = 'c'";
         std::string idx;
-        if (sqlite3_prepare_v2(c, q3.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+        if (sqlite3_prepare_v2(c, q3.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
             idx = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
         sqlite3_finalize(st);
         return idx.empty() ? defaultKeyName("UQ", tbl) : idx;
     };
-    ctx.foreignKey = [c, verb, table](std::string& constraint, std::string& other, std::string& column) {
+    ctx.foreignKey = [c, verb, table](std::string& constraint, std::string& other,
+                                      std::string& column) {
         // For INSERT/UPDATE: the first key of this table whose parent row is
         // missing; for DELETE: a key of another table that points here.
         std::string q;
         if (verb == "DELETE")
             q = "SELECT m.name, f.\"from\" FROM sqlite_master m, pragma_foreign_key_list(m.name) f "
-                "WHERE m.type = 'table' AND f.\"table\" = " + quoteString(table) + " COLLATE NOCASE LIMIT 1";
+                "WHERE m.type = 'table' AND f.\"table\" = " +
+                quoteString(table) + " COLLATE NOCASE LIMIT 1";
         else
-            q = "SELECT f.\"table\", f.\"to\" FROM pragma_foreign_key_check(" + quoteString(table)
-                + ") k JOIN pragma_foreign_key_list(" + quoteString(table) + ") f ON f.id = k.fkid LIMIT 1";
+            q = "SELECT f.\"table\", f.\"to\" FROM pragma_foreign_key_check(" + quoteString(table) +
+                ") k JOIN pragma_foreign_key_list(" + quoteString(table) +
+                ") f ON f.id = k.fkid LIMIT 1";
         sqlite3_stmt* st = nullptr;
         bool ok = false;
-        if (sqlite3_prepare_v2(c, q.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
+        if (sqlite3_prepare_v2(c, q.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW) {
             other = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
             const unsigned char* col = sqlite3_column_text(st, 1);
             column = col ? reinterpret_cast<const char*>(col) : "";
@@ -82,8 +90,10 @@ Outcome Session::Impl::failSqlite(int rc, const std::string& verb, const std::st
         sqlite3_finalize(st);
         if (!ok && verb != "DELETE") {
             // The check above sees committed rows only; fall back to the first key.
-            q = "SELECT \"table\", \"to\" FROM pragma_foreign_key_list(" + quoteString(table) + ") LIMIT 1";
-            if (sqlite3_prepare_v2(c, q.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
+            q = "SELECT \"table\", \"to\" FROM pragma_foreign_key_list(" + quoteString(table) +
+                ") LIMIT 1";
+            if (sqlite3_prepare_v2(c, q.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+                sqlite3_step(st) == SQLITE_ROW) {
                 other = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
                 const unsigned char* col = sqlite3_column_text(st, 1);
                 column = col ? reinterpret_cast<const char*>(col) : "";
@@ -98,7 +108,8 @@ Outcome Session::Impl::failSqlite(int rc, const std::string& verb, const std::st
         const std::string target = verb == "DELETE" ? table : other;
         q = "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = " + quoteString(owner);
         std::string sqlText;
-        if (sqlite3_prepare_v2(c, q.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+        if (sqlite3_prepare_v2(c, q.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
             sqlText = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
         sqlite3_finalize(st);
         constraint = foreignKeyName(owner, sqlText, target);
@@ -108,9 +119,9 @@ Outcome Session::Impl::failSqlite(int rc, const std::string& verb, const std::st
     return fail(me.message, out, me.abortsBatch);
 }
 
-Outcome Session::Impl::runSql(const std::string& sqliteSql, const Statement& st, Out& out, std::uint16_t curCmd,
-                              const std::string& verb, const std::string& table, bool countRows)
-{
+Outcome Session::Impl::runSql(const std::string& sqliteSql, const Statement& st, Out& out,
+                              std::uint16_t curCmd, const std::string& verb,
+                              const std::string& table, bool countRows) {
     const char* tail = sqliteSql.c_str();
     const char* end = tail + sqliteSql.size();
     std::uint64_t changes = 0;
@@ -125,7 +136,7 @@ Outcome Session::Impl::runSql(const std::string& sqliteSql, const Statement& st,
             return oc;
         }
         if (!stmt)
-            break;   // only blanks left
+            break; // only blanks left
         any = true;
         if (!bindParameters(stmt, out)) {
             sqlite3_finalize(stmt);
@@ -179,8 +190,7 @@ Outcome Session::Impl::runSql(const std::string& sqliteSql, const Statement& st,
     return Outcome::Ok;
 }
 
-sqlite3_stmt* Session::Impl::prepareBound(const std::string& sqlText, Out& out, Outcome& oc)
-{
+sqlite3_stmt* Session::Impl::prepareBound(const std::string& sqlText, Out& out, Outcome& oc) {
     oc = Outcome::Ok;
     sqlite3_stmt* stmt = nullptr;
     const int rc = sqlite3_prepare_v2(conn, sqlText.c_str(), -1, &stmt, nullptr);
@@ -198,8 +208,8 @@ sqlite3_stmt* Session::Impl::prepareBound(const std::string& sqlText, Out& out, 
 }
 
 // Evaluates an expression (tokens [first, last) of st) with SELECT.
-std::optional<Value> Session::Impl::evaluate(const Statement& st, std::size_t first, std::size_t last, Out& out, Outcome& oc)
-{
+std::optional<Value> Session::Impl::evaluate(const Statement& st, std::size_t first,
+                                             std::size_t last, Out& out, Outcome& oc) {
     oc = Outcome::Ok;
     if (first >= last)
         return Value{Null{}};

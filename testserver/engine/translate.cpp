@@ -9,38 +9,34 @@ namespace tds::sql {
 
 namespace {
 
-bool isOneOf(const Token& t, std::initializer_list<std::string_view> words)
-{
+bool isOneOf(const Token& t, std::initializer_list<std::string_view> words) {
     for (auto w : words)
         if (t.is(w))
             return true;
     return false;
 }
 
-bool isWord(const Token& t, std::string_view w)
-{
+bool isWord(const Token& t, std::string_view w) {
     return t.kind == TokKind::Word && t.is(w);
 }
 
-bool isPunct(const Token& t, char c)
-{
+bool isPunct(const Token& t, char c) {
     return t.kind == TokKind::Punct && t.text.size() == 1 && t.text[0] == c;
 }
 
 // Words that begin a statement when they appear at the outer level.
-bool isStarter(const Token& t)
-{
-    return t.kind == TokKind::Word
-        && isOneOf(t, {"select", "insert", "update", "delete", "create", "drop", "alter", "truncate", "print",
-                       "raiserror", "exec", "execute", "use", "set", "declare", "begin", "commit", "rollback",
-                       "waitfor", "save", "if", "else", "end", "return", "grant", "revoke", "deny", "dbcc",
-                       "checkpoint", "while", "break", "continue", "go"});
+bool isStarter(const Token& t) {
+    return t.kind == TokKind::Word &&
+           isOneOf(t, {"select",     "insert", "update",    "delete",   "create",  "drop", "alter",
+                       "truncate",   "print",  "raiserror", "exec",     "execute", "use",  "set",
+                       "declare",    "begin",  "commit",    "rollback", "waitfor", "save", "if",
+                       "else",       "end",    "return",    "grant",    "revoke",  "deny", "dbcc",
+                       "checkpoint", "while",  "break",     "continue", "go"});
 }
 
 } // namespace
 
-bool Statement::startsWith(std::initializer_list<std::string_view> words) const
-{
+bool Statement::startsWith(std::initializer_list<std::string_view> words) const {
     std::size_t i = 0;
     for (auto w : words) {
         if (i >= toks.size() || !toks[i].is(w))
@@ -50,25 +46,24 @@ bool Statement::startsWith(std::initializer_list<std::string_view> words) const
     return true;
 }
 
-std::string Statement::text() const
-{
+std::string Statement::text() const {
     if (toks.empty())
         return {};
     const auto& last = toks.back();
-    return std::string(source.substr(toks.front().pos, last.pos + last.text.size() - toks.front().pos));
+    return std::string(
+        source.substr(toks.front().pos, last.pos + last.text.size() - toks.front().pos));
 }
 
-std::vector<Statement> splitStatements(const std::vector<Token>& tokens, std::string_view source)
-{
+std::vector<Statement> splitStatements(const std::vector<Token>& tokens, std::string_view source) {
     std::vector<Statement> out;
     Statement cur;
     cur.source = source;
     int depth = 0;
     int caseDepth = 0;
-    bool seenSource = false;   // INSERT: VALUES/SELECT/EXEC seen
-    bool seenSet = false;      // UPDATE: SET seen
-    bool withCte = false;      // WITH ... AS (...) before the statement proper
-    bool procBody = false;     // CREATE PROCEDURE: the rest of the batch
+    bool seenSource = false; // INSERT: VALUES/SELECT/EXEC seen
+    bool seenSet = false;    // UPDATE: SET seen
+    bool withCte = false;    // WITH ... AS (...) before the statement proper
+    bool procBody = false;   // CREATE PROCEDURE: the rest of the batch
     auto lineOf = [&](std::size_t pos) {
         return 1 + static_cast<int>(std::count(source.begin(), source.begin() + pos, '\n'));
     };
@@ -91,15 +86,18 @@ std::vector<Statement> splitStatements(const std::vector<Token>& tokens, std::st
             const Token& first = cur.toks.front();
             const Token& prev = cur.toks.back();
             bool cont = false;
-            if (isOneOf(prev, {"union", "all", "except", "intersect", "as", "for", "of"}) && prev.kind == TokKind::Word)
+            if (isOneOf(prev, {"union", "all", "except", "intersect", "as", "for", "of"}) &&
+                prev.kind == TokKind::Word)
                 cont = true;
             else if (isWord(prev, "on") && isOneOf(t, {"delete", "update"}) && !first.is("set"))
                 cont = true;
-            else if (isOneOf(prev, {"delete", "update"}) && isOneOf(t, {"set"}) && !first.is("update"))
+            else if (isOneOf(prev, {"delete", "update"}) && isOneOf(t, {"set"}) &&
+                     !first.is("update"))
                 cont = true;
             else if (isWord(prev, "begin") || isWord(prev, "commit") || isWord(prev, "rollback"))
                 cont = false;
-            if (!cont && first.is("insert") && !seenSource && isOneOf(t, {"select", "exec", "execute"}))
+            if (!cont && first.is("insert") && !seenSource &&
+                isOneOf(t, {"select", "exec", "execute"}))
                 cont = true;
             if (!cont && first.is("update") && !seenSet && t.is("set"))
                 cont = true;
@@ -130,13 +128,16 @@ std::vector<Statement> splitStatements(const std::vector<Token>& tokens, std::st
                 cur.toks.push_back(t);
                 continue;
             }
-            if (!cur.toks.empty() && cur.toks.front().is("insert") && isOneOf(t, {"values", "select", "exec", "execute", "default"}))
+            if (!cur.toks.empty() && cur.toks.front().is("insert") &&
+                isOneOf(t, {"values", "select", "exec", "execute", "default"}))
                 seenSource = true;
             if (!cur.toks.empty() && cur.toks.front().is("update") && t.is("set"))
                 seenSet = true;
-            if (cur.toks.size() >= 1 && cur.toks.front().is("create") && isOneOf(t, {"procedure", "proc", "function", "trigger"}))
+            if (cur.toks.size() >= 1 && cur.toks.front().is("create") &&
+                isOneOf(t, {"procedure", "proc", "function", "trigger"}))
                 procBody = true;
-            if (cur.toks.size() >= 1 && cur.toks.front().is("alter") && isOneOf(t, {"procedure", "proc", "function", "trigger"}) && cur.toks.size() == 1)
+            if (cur.toks.size() >= 1 && cur.toks.front().is("alter") &&
+                isOneOf(t, {"procedure", "proc", "function", "trigger"}) && cur.toks.size() == 1)
                 procBody = true;
         }
         cur.toks.push_back(t);
@@ -145,21 +146,39 @@ std::vector<Statement> splitStatements(const std::vector<Token>& tokens, std::st
     return out;
 }
 
-const std::set<std::string>& systemViewNames()
-{
+const std::set<std::string>& systemViewNames() {
     static const std::set<std::string> names = {
-        "sysdatabases", "sysobjects", "syscolumns", "systypes", "sysindexes", "sysusers", "syscomments",
-        "sysprocesses", "syslogins",
-        "sys.databases", "sys.objects", "sys.tables", "sys.views", "sys.columns", "sys.types", "sys.schemas",
-        "sys.sysdatabases", "sys.sysobjects", "sys.syscolumns", "sys.systypes", "sys.sysindexes",
-        "information_schema.tables", "information_schema.columns", "information_schema.views",
+        "sysdatabases",
+        "sysobjects",
+        "syscolumns",
+        "systypes",
+        "sysindexes",
+        "sysusers",
+        "syscomments",
+        "sysprocesses",
+        "syslogins",
+        "sys.databases",
+        "sys.objects",
+        "sys.tables",
+        "sys.views",
+        "sys.columns",
+        "sys.types",
+        "sys.schemas",
+        "sys.sysdatabases",
+        "sys.sysobjects",
+        "sys.syscolumns",
+        "sys.systypes",
+        "sys.sysindexes",
+        "information_schema.tables",
+        "information_schema.columns",
+        "information_schema.views",
         "information_schema.schemata",
     };
     return names;
 }
 
-std::optional<std::vector<std::string>> readObjectName(const std::vector<Token>& toks, std::size_t& i, std::size_t end)
-{
+std::optional<std::vector<std::string>> readObjectName(const std::vector<Token>& toks,
+                                                       std::size_t& i, std::size_t end) {
     end = std::min(end, toks.size());
     if (i >= end || !toks[i].isName())
         return std::nullopt;
@@ -173,7 +192,7 @@ std::optional<std::vector<std::string>> readObjectName(const std::vector<Token>&
         } else if (i < end && isPunct(toks[i], '.')) {
             parts.emplace_back();
         } else {
-            --i;   // a trailing '.' (as in "t.*"): leave it
+            --i; // a trailing '.' (as in "t.*"): leave it
             break;
         }
     }
@@ -188,52 +207,49 @@ struct Piece {
 };
 
 // Functions whose result is text, for deciding that '+' concatenates.
-bool returnsText(const std::string& fn)
-{
+bool returnsText(const std::string& fn) {
     static const std::set<std::string> names = {
-        "left", "right", "substring", "substr", "ltrim", "rtrim", "trim", "upper", "lower", "replace",
-        "replicate", "space", "reverse", "stuff", "str", "char", "nchar", "quotename", "db_name", "user_name",
-        "suser_sname", "suser_name", "host_name", "app_name", "datename", "object_name", "serverproperty",
-        "newid", "concat",
+        "left",        "right",          "substring", "substr",   "ltrim",
+        "rtrim",       "trim",           "upper",     "lower",    "replace",
+        "replicate",   "space",          "reverse",   "stuff",    "str",
+        "char",        "nchar",          "quotename", "db_name",  "user_name",
+        "suser_sname", "suser_name",     "host_name", "app_name", "datename",
+        "object_name", "serverproperty", "newid",     "concat",
     };
     return names.count(fn) > 0;
 }
 
-bool isTextTypeText(std::string_view t)
-{
+bool isTextTypeText(std::string_view t) {
     if (auto ct = parseDeclType(t))
         return isTextType(ct->type) || ct->type == SqlType::UniqueIdentifier;
     return false;
 }
 
 // Table hints: WITH (NOLOCK) and the old "(NOLOCK)".
-bool isHintWord(const Token& t)
-{
-    return t.kind == TokKind::Word
-        && isOneOf(t, {"nolock", "readuncommitted", "updlock", "rowlock", "holdlock", "tablock", "tablockx", "nowait",
-                       "readpast", "xlock", "paglock", "serializable", "repeatableread", "readcommitted", "index",
-                       "noexpand", "forceseek"});
+bool isHintWord(const Token& t) {
+    return t.kind == TokKind::Word &&
+           isOneOf(t, {"nolock", "readuncommitted", "updlock", "rowlock", "holdlock", "tablock",
+                       "tablockx", "nowait", "readpast", "xlock", "paglock", "serializable",
+                       "repeatableread", "readcommitted", "index", "noexpand", "forceseek"});
 }
 
 class Translator {
 public:
-    Translator(const Statement& st, const TranslateContext& ctx, std::size_t first, std::size_t last)
-        : m_toks(st.toks), m_ctx(ctx), m_first(first), m_last(std::min(last, st.toks.size()))
-    {
-    }
+    Translator(const Statement& st, const TranslateContext& ctx, std::size_t first,
+               std::size_t last)
+        : m_toks(st.toks), m_ctx(ctx), m_first(first), m_last(std::min(last, st.toks.size())) {}
 
     Translated run();
 
 private:
     struct Level {
-        std::string function;        // function whose argument list this is ("" = plain parentheses)
+        std::string function; // function whose argument list this is ("" = plain parentheses)
         std::optional<std::string> limit;
-        std::vector<std::size_t> plus;   // pieces that hold a '+' of the current chain
+        std::vector<std::size_t> plus; // pieces that hold a '+' of the current chain
         bool chainHasText = false;
     };
 
-    void emit(std::string text, std::size_t tokIndex)
-    {
+    void emit(std::string text, std::size_t tokIndex) {
         bool space = true;
         if (tokIndex < m_toks.size() && tokIndex > m_first) {
             const Token& prev = m_toks[tokIndex - 1];
@@ -241,24 +257,25 @@ private:
         }
         m_out.push_back(Piece{std::move(text), space});
     }
-    void emitRaw(std::string text, bool space = true) { m_out.push_back(Piece{std::move(text), space}); }
+    void emitRaw(std::string text, bool space = true) {
+        m_out.push_back(Piece{std::move(text), space});
+    }
 
     Level& level() { return m_levels.back(); }
-    void endChain(Level& l)
-    {
+    void endChain(Level& l) {
         if (l.chainHasText)
             for (std::size_t p : l.plus)
                 m_out[p].text = "||";
         l.plus.clear();
         l.chainHasText = false;
     }
-    void operand(bool text)
-    {
+    void operand(bool text) {
         if (text)
             level().chainHasText = true;
     }
 
-    std::string resolveName(const std::vector<std::string>& parts, const std::vector<bool>& quoted, bool asTable);
+    std::string resolveName(const std::vector<std::string>& parts, const std::vector<bool>& quoted,
+                            bool asTable);
     std::string part(const std::string& s, bool quoted) const;
     void collectTables();
     bool isTextColumn(const std::string& col) const;
@@ -273,25 +290,26 @@ private:
     std::set<std::string> m_textColumns;
 };
 
-std::string Translator::part(const std::string& s, bool quoted) const
-{
+std::string Translator::part(const std::string& s, bool quoted) const {
     if (!quoted && !s.empty() && s[0] != '#')
         return s;
     return quoteIdent(s);
 }
 
-std::string Translator::resolveName(const std::vector<std::string>& partsIn, const std::vector<bool>& quotedIn, bool asTable)
-{
+std::string Translator::resolveName(const std::vector<std::string>& partsIn,
+                                    const std::vector<bool>& quotedIn, bool asTable) {
     std::vector<std::string> parts = partsIn;
     std::vector<bool> quoted = quotedIn;
-    if (parts.size() == 4) {   // server.db.owner.object
+    if (parts.size() == 4) { // server.db.owner.object
         parts.erase(parts.begin());
         quoted.erase(quoted.begin());
     }
     auto isOwner = [](const std::string& s) {
-        return s.empty() || iequals(s, "dbo") || iequals(s, "sys") || iequals(s, "information_schema");
+        return s.empty() || iequals(s, "dbo") || iequals(s, "sys") ||
+               iequals(s, "information_schema");
     };
-    auto systemName = [&](const std::string& owner, const std::string& name) -> std::optional<std::string> {
+    auto systemName = [&](const std::string& owner,
+                          const std::string& name) -> std::optional<std::string> {
         std::string key = toLower(name);
         if (!owner.empty() && !iequals(owner, "dbo"))
             key = toLower(owner) + "." + key;
@@ -343,12 +361,12 @@ std::string Translator::resolveName(const std::vector<std::string>& partsIn, con
 
 // Names after FROM, JOIN, UPDATE, INTO: their text columns decide whether '+'
 // between columns concatenates.
-void Translator::collectTables()
-{
+void Translator::collectTables() {
     if (!m_ctx.textColumns)
         return;
     for (std::size_t i = m_first; i + 1 < m_last; ++i) {
-        if (!(m_toks[i].kind == TokKind::Word && isOneOf(m_toks[i], {"from", "join", "update", "into", "table"})))
+        if (!(m_toks[i].kind == TokKind::Word &&
+              isOneOf(m_toks[i], {"from", "join", "update", "into", "table"})))
             continue;
         std::size_t j = i + 1;
         auto parts = readObjectName(m_toks, j);
@@ -365,15 +383,13 @@ void Translator::collectTables()
     }
 }
 
-bool Translator::isTextColumn(const std::string& col) const
-{
+bool Translator::isTextColumn(const std::string& col) const {
     return m_textColumns.count(toLower(col)) > 0;
 }
 
 // A type as written, from toks[i] to before the ',' or ')' that ends it;
 // "(max)" becomes "(-1)" since SQLite takes only numbers there.
-std::string Translator::typeText(std::size_t& i, std::size_t end)
-{
+std::string Translator::typeText(std::size_t& i, std::size_t end) {
     std::string t;
     int depth = 0;
     while (i < end) {
@@ -387,15 +403,14 @@ std::string Translator::typeText(std::size_t& i, std::size_t end)
         if (!t.empty() && k.kind == TokKind::Word && t.back() != '(')
             t += ' ';
         t += (k.kind == TokKind::Word && k.is("max")) ? std::string("-1")
-            : k.kind == TokKind::Quoted                   ? k.value()
-                                                          : std::string(k.text);
+             : k.kind == TokKind::Quoted              ? k.value()
+                                                      : std::string(k.text);
         ++i;
     }
     return t;
 }
 
-Translated Translator::run()
-{
+Translated Translator::run() {
     collectTables();
     m_levels.push_back(Level{});
     const bool isSelect = m_first < m_last && isWord(m_toks[m_first], "select");
@@ -432,9 +447,9 @@ Translated Translator::run()
         }
         case TokKind::Variable:
             // SELECT @a = expr, ...: assignment, not a result column.
-            if (isSelect && m_levels.size() == 1 && i + 1 < m_last && m_toks[i + 1].kind == TokKind::Op
-                && m_toks[i + 1].text == "=" && i >= 1
-                && (i - 1 == selectListStart || isPunct(m_toks[i - 1], ','))) {
+            if (isSelect && m_levels.size() == 1 && i + 1 < m_last &&
+                m_toks[i + 1].kind == TokKind::Op && m_toks[i + 1].text == "=" && i >= 1 &&
+                (i - 1 == selectListStart || isPunct(m_toks[i - 1], ','))) {
                 m_res.assignTo.push_back(toLower(t.text));
                 ++i;
                 break;
@@ -444,7 +459,8 @@ Translated Translator::run()
             break;
         case TokKind::Global: {
             const std::string name = toUpper(t.text.substr(2));
-            operand(name == "VERSION" || name == "SERVERNAME" || name == "SERVICENAME" || name == "LANGUAGE");
+            operand(name == "VERSION" || name == "SERVERNAME" || name == "SERVICENAME" ||
+                    name == "LANGUAGE");
             emit("tds_global('" + name + "')", i);
             break;
         }
@@ -467,8 +483,8 @@ Translated Translator::run()
         case TokKind::Punct:
             if (isPunct(t, '(')) {
                 // Old-style table hint: t (NOLOCK)
-                if (i + 2 < m_last && isHintWord(m_toks[i + 1]) && isPunct(m_toks[i + 2], ')')
-                    && i > m_first && m_toks[i - 1].isName()) {
+                if (i + 2 < m_last && isHintWord(m_toks[i + 1]) && isPunct(m_toks[i + 2], ')') &&
+                    i > m_first && m_toks[i - 1].isName()) {
                     i += 2;
                     break;
                 }
@@ -495,8 +511,9 @@ Translated Translator::run()
             const std::string lw = toLower(t.text);
             if (t.kind == TokKind::Word) {
                 // SELECT [DISTINCT|ALL] TOP n / TOP (n) [PERCENT] [WITH TIES]
-                if (lw == "top" && i > m_first
-                    && isOneOf(m_toks[i - 1], {"select", "distinct", "all", "delete", "update", "insert"})) {
+                if (lw == "top" && i > m_first &&
+                    isOneOf(m_toks[i - 1],
+                            {"select", "distinct", "all", "delete", "update", "insert"})) {
                     std::size_t j = i + 1;
                     std::string count;
                     if (j < m_last && m_toks[j].kind == TokKind::Number) {
@@ -524,7 +541,8 @@ Translated Translator::run()
                     } else {
                         level().limit = count;
                     }
-                    if (j + 1 < m_last && isWord(m_toks[j], "with") && isWord(m_toks[j + 1], "ties"))
+                    if (j + 1 < m_last && isWord(m_toks[j], "with") &&
+                        isWord(m_toks[j + 1], "ties"))
                         j += 2;
                     i = j - 1;
                     if (isSelect && m_levels.size() == 1)
@@ -595,7 +613,7 @@ Translated Translator::run()
                     operand(isTextTypeText(type));
                     emit("tds_convert(" + quoteString(type), i);
                     m_levels.push_back(Level{"convert", {}, {}, false});
-                    i = j;   // the ',' after the type is emitted next round
+                    i = j; // the ',' after the type is emitted next round
                     if (i < m_last && isPunct(m_toks[i], ',')) {
                         emitRaw(",", false);
                     }
@@ -624,12 +642,14 @@ Translated Translator::run()
                     operand(isTextTypeText(type));
                     Statement inner;
                     inner.toks.assign(m_toks.begin() + i + 2, m_toks.begin() + as);
-                    emit("tds_convert(" + quoteString(type) + ", " + translate(inner, m_ctx).sql + ")", i);
-                    i = j;   // at the closing ')'
+                    emit("tds_convert(" + quoteString(type) + ", " + translate(inner, m_ctx).sql +
+                             ")",
+                         i);
+                    i = j; // at the closing ')'
                     break;
                 }
-                if (isOneOf(t, {"dateadd", "datediff", "datepart", "datename"}) && nextIsParen && i + 2 < m_last
-                    && m_toks[i + 2].kind == TokKind::Word) {
+                if (isOneOf(t, {"dateadd", "datediff", "datepart", "datename"}) && nextIsParen &&
+                    i + 2 < m_last && m_toks[i + 2].kind == TokKind::Word) {
                     operand(lw == "datename");
                     emit(lw + "(" + quoteString(toLower(m_toks[i + 2].text)), i);
                     m_levels.push_back(Level{lw, {}, {}, false});
@@ -637,7 +657,8 @@ Translated Translator::run()
                     break;
                 }
                 // Old-style table hint after a name: t (NOLOCK)
-                if (nextIsParen && i + 3 < m_last && isHintWord(m_toks[i + 2]) && isPunct(m_toks[i + 3], ')')) {
+                if (nextIsParen && i + 3 < m_last && isHintWord(m_toks[i + 2]) &&
+                    isPunct(m_toks[i + 3], ')')) {
                     emit(part(t.value(), t.kind == TokKind::Quoted), i);
                     i += 3;
                     break;
@@ -645,7 +666,9 @@ Translated Translator::run()
                 if (nextIsParen && !(i > m_first && isPunct(m_toks[i - 1], '.'))) {
                     // Function call.
                     static const std::map<std::string, std::string> renamed = {
-                        {"isnull", "ifnull"}, {"left", "tds_left"}, {"right", "tds_right"},
+                        {"isnull", "ifnull"},
+                        {"left", "tds_left"},
+                        {"right", "tds_right"},
                         {"count_big", "count"},
                     };
                     operand(returnsText(lw));
@@ -658,16 +681,20 @@ Translated Translator::run()
                     break;
                 }
                 // Keywords that end an operand chain.
-                if (isOneOf(t, {"select", "from", "where", "and", "or", "not", "on", "as", "when", "then", "else", "end",
-                                "case", "is", "in", "like", "between", "order", "group", "by", "having", "union",
-                                "values", "set", "join", "into", "asc", "desc", "escape", "collate"})) {
+                if (isOneOf(t, {"select", "from", "where",  "and",   "or",      "not",
+                                "on",     "as",   "when",   "then",  "else",    "end",
+                                "case",   "is",   "in",     "like",  "between", "order",
+                                "group",  "by",   "having", "union", "values",  "set",
+                                "join",   "into", "asc",    "desc",  "escape",  "collate"})) {
                     endChain(level());
                     if (lw == "collate" && i + 1 < m_last) {
                         // COLLATE <sql server collation>: case-insensitive ones become NOCASE.
                         const std::string coll = toLower(m_toks[i + 1].text);
                         emit("COLLATE", i);
-                        emitRaw(coll.find("_cs") != std::string::npos || coll.find("_bin") != std::string::npos
-                                    ? "BINARY" : "NOCASE");
+                        emitRaw(coll.find("_cs") != std::string::npos ||
+                                        coll.find("_bin") != std::string::npos
+                                    ? "BINARY"
+                                    : "NOCASE");
                         ++i;
                         break;
                     }
@@ -694,9 +721,11 @@ Translated Translator::run()
                     q2.push_back(p.empty() ? false : (qi < q.size() ? q[qi++] : false));
                 q = q2;
             }
-            const bool prevIsTableKeyword = i > m_first
-                && isOneOf(m_toks[i - 1], {"from", "join", "update", "into", "table", "exists", "view", "references"})
-                && m_toks[i - 1].kind == TokKind::Word;
+            const bool prevIsTableKeyword =
+                i > m_first &&
+                isOneOf(m_toks[i - 1], {"from", "join", "update", "into", "table", "exists", "view",
+                                        "references"}) &&
+                m_toks[i - 1].kind == TokKind::Word;
             const bool asTable = prevIsTableKeyword || (i > m_first && isPunct(m_toks[i - 1], ','));
             operand(isTextColumn(parts->back()));
             emit(resolveName(*parts, q, asTable || parts->size() == 1), i);
@@ -725,8 +754,8 @@ Translated Translator::run()
 
 } // namespace
 
-Translated translate(const Statement& st, const TranslateContext& ctx, std::size_t first, std::size_t last)
-{
+Translated translate(const Statement& st, const TranslateContext& ctx, std::size_t first,
+                     std::size_t last) {
     return Translator(st, ctx, first, last).run();
 }
 
@@ -737,8 +766,8 @@ namespace tds::sql {
 namespace {
 
 // Items of a parenthesised, comma-separated list: token index ranges.
-std::vector<std::pair<std::size_t, std::size_t>> listItems(const std::vector<Token>& toks, std::size_t open, std::size_t& close)
-{
+std::vector<std::pair<std::size_t, std::size_t>> listItems(const std::vector<Token>& toks,
+                                                           std::size_t open, std::size_t& close) {
     std::vector<std::pair<std::size_t, std::size_t>> items;
     int depth = 0;
     std::size_t start = open + 1;
@@ -765,8 +794,7 @@ std::vector<std::pair<std::size_t, std::size_t>> listItems(const std::vector<Tok
 
 } // namespace
 
-std::size_t matchingParen(const std::vector<Token>& toks, std::size_t open, std::size_t end)
-{
+std::size_t matchingParen(const std::vector<Token>& toks, std::size_t open, std::size_t end) {
     end = std::min(end, toks.size());
     int d = 0;
     for (std::size_t k = open; k < end; ++k) {
@@ -778,8 +806,7 @@ std::size_t matchingParen(const std::vector<Token>& toks, std::size_t open, std:
     return end;
 }
 
-Translated translateCreateTable(const Statement& st, const TranslateContext& ctx)
-{
+Translated translateCreateTable(const Statement& st, const TranslateContext& ctx) {
     Translated res;
     const auto& toks = st.toks;
     // CREATE TABLE name ( ... ) [ON fg] [TEXTIMAGE_ON fg] [WITH (...)]
@@ -802,7 +829,7 @@ Translated translateCreateTable(const Statement& st, const TranslateContext& ctx
         bool identity = false;
         bool primaryKey = false;
         std::string pkName;
-        std::string rest;          // remaining column constraints, translated
+        std::string rest; // remaining column constraints, translated
         bool hasCollate = false;
     };
     std::vector<Column> columns;
@@ -810,12 +837,13 @@ Translated translateCreateTable(const Statement& st, const TranslateContext& ctx
     struct PkConstraint {
         std::string name;
         std::vector<std::string> cols;
-        std::size_t index;   // in tableConstraints
+        std::size_t index; // in tableConstraints
     };
     std::optional<PkConstraint> tablePk;
 
     auto isConstraintStart = [&](const Token& t) {
-        return t.kind == TokKind::Word && isOneOf(t, {"constraint", "primary", "unique", "foreign", "check", "index"});
+        return t.kind == TokKind::Word &&
+               isOneOf(t, {"constraint", "primary", "unique", "foreign", "check", "index"});
     };
     // Rewrites a constraint's tokens: drops CLUSTERED/NONCLUSTERED, ON <filegroup>,
     // WITH options; translates names and expressions.
@@ -824,11 +852,13 @@ Translated translateCreateTable(const Statement& st, const TranslateContext& ctx
         std::size_t k = from;
         while (k < to) {
             const Token& t = toks[k];
-            if (t.kind == TokKind::Word && isOneOf(t, {"clustered", "nonclustered", "rowguidcol", "sparse"})) {
+            if (t.kind == TokKind::Word &&
+                isOneOf(t, {"clustered", "nonclustered", "rowguidcol", "sparse"})) {
                 ++k;
                 continue;
             }
-            if (isWord(t, "not") && k + 2 < to && isWord(toks[k + 1], "for") && isWord(toks[k + 2], "replication")) {
+            if (isWord(t, "not") && k + 2 < to && isWord(toks[k + 1], "for") &&
+                isWord(toks[k + 2], "replication")) {
                 k += 3;
                 continue;
             }
@@ -840,7 +870,8 @@ Translated translateCreateTable(const Statement& st, const TranslateContext& ctx
                 k = isPunct(toks[k + 1], '(') ? matchingParen(toks, k + 1, to) + 1 : to;
                 continue;
             }
-            if (isWord(t, "default") && k + 1 < to && toks[k + 1].kind == TokKind::Word && !isWord(toks[k + 1], "null")) {
+            if (isWord(t, "default") && k + 1 < to && toks[k + 1].kind == TokKind::Word &&
+                !isWord(toks[k + 1], "null")) {
                 // DEFAULT getdate() / DEFAULT CURRENT_TIMESTAMP: SQLite wants parentheses.
                 std::size_t e = k + 2;
                 if (e < to && isPunct(toks[e], '('))
@@ -851,8 +882,10 @@ Translated translateCreateTable(const Statement& st, const TranslateContext& ctx
             }
             if (isWord(t, "collate") && k + 1 < to) {
                 const std::string coll = toLower(toks[k + 1].text);
-                out += (coll.find("_cs") != std::string::npos || coll.find("_bin") != std::string::npos)
-                    ? " COLLATE BINARY" : " COLLATE NOCASE";
+                out += (coll.find("_cs") != std::string::npos ||
+                        coll.find("_bin") != std::string::npos)
+                           ? " COLLATE BINARY"
+                           : " COLLATE NOCASE";
                 k += 2;
                 continue;
             }
@@ -899,15 +932,15 @@ Translated translateCreateTable(const Statement& st, const TranslateContext& ctx
         std::size_t k = from + 1;
         // The type: words up to a parenthesised argument list.
         std::string type;
-        while (k < to && toks[k].isName() && !isOneOf(toks[k], {"identity", "not", "null", "primary", "unique",
-                                                                 "default", "constraint", "check", "references",
-                                                                 "collate", "foreign", "clustered", "nonclustered",
-                                                                 "rowguidcol", "sparse"})) {
+        while (k < to && toks[k].isName() &&
+               !isOneOf(toks[k], {"identity", "not", "null", "primary", "unique", "default",
+                                  "constraint", "check", "references", "collate", "foreign",
+                                  "clustered", "nonclustered", "rowguidcol", "sparse"})) {
             if (!type.empty())
                 type += ' ';
             type += toks[k].value();
             ++k;
-            if (k < to && isPunct(toks[k], '.')) {   // dbo.type: keep the type name
+            if (k < to && isPunct(toks[k], '.')) { // dbo.type: keep the type name
                 type.clear();
                 ++k;
             }
@@ -973,8 +1006,10 @@ Translated translateCreateTable(const Statement& st, const TranslateContext& ctx
             c.primaryKey = true;
             c.pkName = tablePk->name;
             dropConstraint = tablePk->index;
-        } else if (tablePk || std::any_of(columns.begin(), columns.end(), [&](const Column& o) { return &o != &c && o.primaryKey; })) {
-            continue;   // another key: stays a plain column
+        } else if (tablePk || std::any_of(columns.begin(), columns.end(), [&](const Column& o) {
+                       return &o != &c && o.primaryKey;
+                   })) {
+            continue; // another key: stays a plain column
         } else {
             c.primaryKey = true;
         }
@@ -1008,7 +1043,8 @@ Translated translateCreateTable(const Statement& st, const TranslateContext& ctx
     for (std::size_t k = 0; k < tableConstraints.size(); ++k) {
         if (dropConstraint && *dropConstraint == k)
             continue;
-        sql += ", " + tableConstraints[k].substr(tableConstraints[k].empty() || tableConstraints[k][0] != ' ' ? 0 : 1);
+        sql += ", " + tableConstraints[k].substr(
+                          tableConstraints[k].empty() || tableConstraints[k][0] != ' ' ? 0 : 1);
     }
     sql += ")";
     res.sql = std::move(sql);

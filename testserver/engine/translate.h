@@ -21,8 +21,8 @@ struct Statement {
 
     bool empty() const { return toks.empty(); }
     bool startsWith(std::initializer_list<std::string_view> words) const;
-    std::string text() const;   // source text from the first to the last token
-    std::string_view source;    // the whole batch
+    std::string text() const; // source text from the first to the last token
+    std::string_view source;  // the whole batch
 };
 
 // Splits a lexed batch into statements at ';' and where a new statement
@@ -35,7 +35,8 @@ struct TranslateContext {
     // name for another, nothing when there is no such database.
     std::function<std::optional<std::string>(const std::string& db)> schemaFor;
     // Names (lower case) of the text columns of a table, for '+' on strings.
-    std::function<std::set<std::string>(const std::string& schema, const std::string& table)> textColumns;
+    std::function<std::set<std::string>(const std::string& schema, const std::string& table)>
+        textColumns;
     // Whether a variable (with '@', lower case) holds text.
     std::function<bool(const std::string& var)> isTextVariable;
 };
@@ -45,7 +46,7 @@ struct Translated {
     // SELECT ... INTO <table>: the target, already in SQLite spelling, and
     // the SELECT without the INTO clause in `sql`.
     std::optional<std::string> intoTable;
-    std::string intoName;             // the target's bare name
+    std::string intoName; // the target's bare name
     // SELECT @a = x, @b = y ...: the variables, in order ("@a", lower case).
     std::vector<std::string> assignTo;
     // System views the statement reads ("sysdatabases", "sys.tables", ...).
@@ -63,8 +64,8 @@ Translated translateCreateTable(const Statement& st, const TranslateContext& ctx
 
 // Multi-part object name at toks[i...]: advances i past it. Parts may be
 // empty ("db..t"). Returns nothing when toks[i] is not a name.
-std::optional<std::vector<std::string>> readObjectName(const std::vector<Token>& toks, std::size_t& i,
-                                                      std::size_t end = std::string::npos);
+std::optional<std::vector<std::string>>
+readObjectName(const std::vector<Token>& toks, std::size_t& i, std::size_t end = std::string::npos);
 
 // Index of the ')' that closes the '(' at `open`, or `end` when none does.
 std::size_t matchingParen(const std::vector<Token>& toks, std::size_t open, std::size_t end);

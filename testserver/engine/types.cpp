@@ -10,12 +10,11 @@ namespace tds::sql {
 namespace {
 
 struct Parsed {
-    std::string base;          // lower case, single blanks between words
-    std::vector<int> args;     // -1 for max
+    std::string base;      // lower case, single blanks between words
+    std::vector<int> args; // -1 for max
 };
 
-Parsed splitDecl(std::string_view decl)
-{
+Parsed splitDecl(std::string_view decl) {
     Parsed p;
     std::size_t i = 0;
     const std::size_t n = decl.size();
@@ -57,8 +56,7 @@ Parsed splitDecl(std::string_view decl)
     return p;
 }
 
-ColumnType make(SqlType t, int length = 0, int precision = 0, int scale = 0)
-{
+ColumnType make(SqlType t, int length = 0, int precision = 0, int scale = 0) {
     ColumnType c;
     c.type = t;
     c.length = length;
@@ -69,8 +67,7 @@ ColumnType make(SqlType t, int length = 0, int precision = 0, int scale = 0)
 
 } // namespace
 
-std::optional<ColumnType> parseDeclType(std::string_view decl)
-{
+std::optional<ColumnType> parseDeclType(std::string_view decl) {
     const Parsed p = splitDecl(decl);
     if (p.base.empty())
         return std::nullopt;
@@ -145,44 +142,71 @@ std::optional<ColumnType> parseDeclType(std::string_view decl)
     return std::nullopt;
 }
 
-std::string baseTypeName(SqlType t)
-{
+std::string baseTypeName(SqlType t) {
     switch (t) {
-    case SqlType::Int: return "int";
-    case SqlType::BigInt: return "bigint";
-    case SqlType::SmallInt: return "smallint";
-    case SqlType::TinyInt: return "tinyint";
-    case SqlType::Bit: return "bit";
-    case SqlType::Float: return "float";
-    case SqlType::Real: return "real";
-    case SqlType::Money: return "money";
-    case SqlType::SmallMoney: return "smallmoney";
-    case SqlType::Decimal: return "decimal";
-    case SqlType::DateTime: return "datetime";
-    case SqlType::SmallDateTime: return "smalldatetime";
-    case SqlType::Date: return "date";
-    case SqlType::Time: return "time";
-    case SqlType::Char: return "char";
-    case SqlType::VarChar: return "varchar";
-    case SqlType::NChar: return "nchar";
-    case SqlType::NVarChar: return "nvarchar";
-    case SqlType::Text: return "text";
-    case SqlType::NText: return "ntext";
-    case SqlType::Image: return "image";
-    case SqlType::Binary: return "binary";
-    case SqlType::VarBinary: return "varbinary";
-    case SqlType::UniqueIdentifier: return "uniqueidentifier";
-    case SqlType::SqlVariant: return "sql_variant";
+    case SqlType::Int:
+        return "int";
+    case SqlType::BigInt:
+        return "bigint";
+    case SqlType::SmallInt:
+        return "smallint";
+    case SqlType::TinyInt:
+        return "tinyint";
+    case SqlType::Bit:
+        return "bit";
+    case SqlType::Float:
+        return "float";
+    case SqlType::Real:
+        return "real";
+    case SqlType::Money:
+        return "money";
+    case SqlType::SmallMoney:
+        return "smallmoney";
+    case SqlType::Decimal:
+        return "decimal";
+    case SqlType::DateTime:
+        return "datetime";
+    case SqlType::SmallDateTime:
+        return "smalldatetime";
+    case SqlType::Date:
+        return "date";
+    case SqlType::Time:
+        return "time";
+    case SqlType::Char:
+        return "char";
+    case SqlType::VarChar:
+        return "varchar";
+    case SqlType::NChar:
+        return "nchar";
+    case SqlType::NVarChar:
+        return "nvarchar";
+    case SqlType::Text:
+        return "text";
+    case SqlType::NText:
+        return "ntext";
+    case SqlType::Image:
+        return "image";
+    case SqlType::Binary:
+        return "binary";
+    case SqlType::VarBinary:
+        return "varbinary";
+    case SqlType::UniqueIdentifier:
+        return "uniqueidentifier";
+    case SqlType::SqlVariant:
+        return "sql_variant";
     }
     return "sql_variant";
 }
 
-std::string typeName(const ColumnType& t)
-{
+std::string typeName(const ColumnType& t) {
     std::string b = baseTypeName(t.type);
     switch (t.type) {
-    case SqlType::Char: case SqlType::VarChar: case SqlType::NChar: case SqlType::NVarChar:
-    case SqlType::Binary: case SqlType::VarBinary:
+    case SqlType::Char:
+    case SqlType::VarChar:
+    case SqlType::NChar:
+    case SqlType::NVarChar:
+    case SqlType::Binary:
+    case SqlType::VarBinary:
         return b + "(" + (t.length < 0 ? std::string("max") : std::to_string(t.length)) + ")";
     case SqlType::Decimal:
         return b + "(" + std::to_string(t.precision) + "," + std::to_string(t.scale) + ")";
@@ -191,33 +215,28 @@ std::string typeName(const ColumnType& t)
     }
 }
 
-std::string declTypeText(const ColumnType& t)
-{
+std::string declTypeText(const ColumnType& t) {
     std::string s = typeName(t);
     if (const auto p = s.find("(max)"); p != std::string::npos)
         s.replace(p, 5, "(-1)");
     return s;
 }
 
-bool isTextType(SqlType t)
-{
-    return t == SqlType::Char || t == SqlType::VarChar || t == SqlType::NChar || t == SqlType::NVarChar
-        || t == SqlType::Text || t == SqlType::NText;
+bool isTextType(SqlType t) {
+    return t == SqlType::Char || t == SqlType::VarChar || t == SqlType::NChar ||
+           t == SqlType::NVarChar || t == SqlType::Text || t == SqlType::NText;
 }
 
-bool isBinaryType(SqlType t)
-{
+bool isBinaryType(SqlType t) {
     return t == SqlType::Binary || t == SqlType::VarBinary || t == SqlType::Image;
 }
 
-bool isIntegerType(SqlType t)
-{
-    return t == SqlType::Int || t == SqlType::BigInt || t == SqlType::SmallInt || t == SqlType::TinyInt
-        || t == SqlType::Bit;
+bool isIntegerType(SqlType t) {
+    return t == SqlType::Int || t == SqlType::BigInt || t == SqlType::SmallInt ||
+           t == SqlType::TinyInt || t == SqlType::Bit;
 }
 
-OdbcTypeInfo odbcTypeInfo(const ColumnType& t, int odbcVersion)
-{
+OdbcTypeInfo odbcTypeInfo(const ColumnType& t, int odbcVersion) {
     constexpr int maxLen = 2147483647;
     const bool v3 = odbcVersion >= 3;
     OdbcTypeInfo o;
@@ -249,10 +268,18 @@ OdbcTypeInfo odbcTypeInfo(const ColumnType& t, int odbcVersion)
         o.ssDataType = ss;
     };
     switch (t.type) {
-    case SqlType::Int: exact(4, 10, 4, 56); break;
-    case SqlType::BigInt: exact(-5, 19, 8, 63); break;
-    case SqlType::SmallInt: exact(5, 5, 2, 52); break;
-    case SqlType::TinyInt: exact(-6, 3, 1, 48); break;
+    case SqlType::Int:
+        exact(4, 10, 4, 56);
+        break;
+    case SqlType::BigInt:
+        exact(-5, 19, 8, 63);
+        break;
+    case SqlType::SmallInt:
+        exact(5, 5, 2, 52);
+        break;
+    case SqlType::TinyInt:
+        exact(-6, 3, 1, 48);
+        break;
     case SqlType::Bit:
         exact(-7, 1, 1, 50);
         o.radix.reset();
@@ -265,15 +292,28 @@ OdbcTypeInfo odbcTypeInfo(const ColumnType& t, int odbcVersion)
         exact(7, 7, 4, 59);
         o.scale.reset();
         break;
-    case SqlType::Money: exact(3, 19, 21, 60); o.scale = 4; break;
-    case SqlType::SmallMoney: exact(3, 10, 12, 122); o.scale = 4; break;
+    case SqlType::Money:
+        exact(3, 19, 21, 60);
+        o.scale = 4;
+        break;
+    case SqlType::SmallMoney:
+        exact(3, 10, 12, 122);
+        o.scale = 4;
+        break;
     case SqlType::Decimal:
         exact(3, t.precision, t.precision + 2, 55);
         o.scale = t.scale;
         break;
-    case SqlType::DateTime: datetime(3, 23, 16, 3, 61); break;
-    case SqlType::SmallDateTime: datetime(3, 16, 16, 0, 58); break;
-    case SqlType::Date: datetime(1, 10, 6, 0, 0); o.scale.reset(); break;
+    case SqlType::DateTime:
+        datetime(3, 23, 16, 3, 61);
+        break;
+    case SqlType::SmallDateTime:
+        datetime(3, 16, 16, 0, 58);
+        break;
+    case SqlType::Date:
+        datetime(1, 10, 6, 0, 0);
+        o.scale.reset();
+        break;
     case SqlType::Time:
         o.dataType = -154;
         o.precision = t.scale > 0 ? 9 + t.scale : 8;
@@ -282,10 +322,18 @@ OdbcTypeInfo odbcTypeInfo(const ColumnType& t, int odbcVersion)
         o.sqlDataType = -154;
         o.datetimeSub = 0;
         break;
-    case SqlType::Char: chars(1, 1, 47); break;
-    case SqlType::VarChar: chars(12, 1, 39); break;
-    case SqlType::NChar: chars(-8, 2, 47); break;
-    case SqlType::NVarChar: chars(-9, 2, 39); break;
+    case SqlType::Char:
+        chars(1, 1, 47);
+        break;
+    case SqlType::VarChar:
+        chars(12, 1, 39);
+        break;
+    case SqlType::NChar:
+        chars(-8, 2, 47);
+        break;
+    case SqlType::NVarChar:
+        chars(-9, 2, 39);
+        break;
     case SqlType::Text:
         chars(-1, 1, 35);
         o.precision = maxLen;
@@ -296,9 +344,19 @@ OdbcTypeInfo odbcTypeInfo(const ColumnType& t, int odbcVersion)
         o.length = maxLen - 1;
         o.charOctetLength = o.length;
         break;
-    case SqlType::Image: chars(-4, 1, 34); o.precision = maxLen; o.charOctetLength.reset(); break;
-    case SqlType::Binary: chars(-2, 1, 45); o.charOctetLength.reset(); break;
-    case SqlType::VarBinary: chars(-3, 1, 37); o.charOctetLength.reset(); break;
+    case SqlType::Image:
+        chars(-4, 1, 34);
+        o.precision = maxLen;
+        o.charOctetLength.reset();
+        break;
+    case SqlType::Binary:
+        chars(-2, 1, 45);
+        o.charOctetLength.reset();
+        break;
+    case SqlType::VarBinary:
+        chars(-3, 1, 37);
+        o.charOctetLength.reset();
+        break;
     case SqlType::UniqueIdentifier:
         o.dataType = -11;
         o.precision = 36;

@@ -25,21 +25,21 @@ std::string declTypeText(const ColumnType& t);
 // Just the base name: "nvarchar".
 std::string baseTypeName(SqlType t);
 
-bool isTextType(SqlType t);      // char, varchar, nchar, nvarchar, text, ntext
-bool isBinaryType(SqlType t);    // binary, varbinary, image
-bool isIntegerType(SqlType t);   // int, bigint, smallint, tinyint, bit
+bool isTextType(SqlType t);    // char, varchar, nchar, nvarchar, text, ntext
+bool isBinaryType(SqlType t);  // binary, varbinary, image
+bool isIntegerType(SqlType t); // int, bigint, smallint, tinyint, bit
 
 // What sp_columns and sp_datatype_info report.
 struct OdbcTypeInfo {
-    int dataType = 0;        // ODBC SQL type (ODBC 3 numbering)
-    int precision = 0;       // PRECISION / COLUMN_SIZE
-    int length = 0;          // LENGTH / BUFFER_LENGTH in bytes
+    int dataType = 0;  // ODBC SQL type (ODBC 3 numbering)
+    int precision = 0; // PRECISION / COLUMN_SIZE
+    int length = 0;    // LENGTH / BUFFER_LENGTH in bytes
     std::optional<int> scale;
     std::optional<int> radix;
-    int sqlDataType = 0;     // SQL_DATA_TYPE
+    int sqlDataType = 0; // SQL_DATA_TYPE
     std::optional<int> datetimeSub;
     std::optional<int> charOctetLength;
-    int ssDataType = 0;      // SS_DATA_TYPE: the old TDS type byte
+    int ssDataType = 0; // SS_DATA_TYPE: the old TDS type byte
 };
 OdbcTypeInfo odbcTypeInfo(const ColumnType& t, int odbcVersion = 3);
 

@@ -8,8 +8,7 @@ namespace tds::sql {
 
 namespace {
 
-bool digits(std::string_view s, std::size_t at, std::size_t n, int& out)
-{
+bool digits(std::string_view s, std::size_t at, std::size_t n, int& out) {
     if (at + n > s.size())
         return false;
     int v = 0;
@@ -24,11 +23,11 @@ bool digits(std::string_view s, std::size_t at, std::size_t n, int& out)
 }
 
 // Reads 1-2 (or more for years) digits starting at i; advances i.
-bool number(std::string_view s, std::size_t& i, int maxDigits, int& out)
-{
+bool number(std::string_view s, std::size_t& i, int maxDigits, int& out) {
     std::size_t start = i;
     int v = 0;
-    while (i < s.size() && i - start < static_cast<std::size_t>(maxDigits) && std::isdigit(static_cast<unsigned char>(s[i])))
+    while (i < s.size() && i - start < static_cast<std::size_t>(maxDigits) &&
+           std::isdigit(static_cast<unsigned char>(s[i])))
         v = v * 10 + (s[i++] - '0');
     if (i == start)
         return false;
@@ -36,25 +35,21 @@ bool number(std::string_view s, std::size_t& i, int maxDigits, int& out)
     return true;
 }
 
-bool leapYear(int y)
-{
+bool leapYear(int y) {
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
 
-int daysInMonth(int y, int m)
-{
+int daysInMonth(int y, int m) {
     static const int d[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return m == 2 && leapYear(y) ? 29 : d[m - 1];
 }
 
-bool validDate(const DateTimeParts& p)
-{
-    return p.year >= 1 && p.year <= 9999 && p.month >= 1 && p.month <= 12 && p.day >= 1
-        && p.day <= daysInMonth(p.year, p.month);
+bool validDate(const DateTimeParts& p) {
+    return p.year >= 1 && p.year <= 9999 && p.month >= 1 && p.month <= 12 && p.day >= 1 &&
+           p.day <= daysInMonth(p.year, p.month);
 }
 
-bool parseTime(std::string_view s, std::size_t& i, DateTimeParts& p)
-{
+bool parseTime(std::string_view s, std::size_t& i, DateTimeParts& p) {
     if (!number(s, i, 2, p.hour) || i >= s.size() || s[i] != ':')
         return false;
     ++i;
@@ -76,7 +71,8 @@ bool parseTime(std::string_view s, std::size_t& i, DateTimeParts& p)
     }
     while (i < s.size() && s[i] == ' ')
         ++i;
-    if (i + 1 < s.size() && (s[i] == 'A' || s[i] == 'a' || s[i] == 'P' || s[i] == 'p') && (s[i + 1] == 'M' || s[i + 1] == 'm')) {
+    if (i + 1 < s.size() && (s[i] == 'A' || s[i] == 'a' || s[i] == 'P' || s[i] == 'p') &&
+        (s[i + 1] == 'M' || s[i + 1] == 'm')) {
         const bool pm = s[i] == 'P' || s[i] == 'p';
         if (p.hour == 12)
             p.hour = 0;
@@ -87,8 +83,7 @@ bool parseTime(std::string_view s, std::size_t& i, DateTimeParts& p)
     return p.hour < 24 && p.minute < 60 && p.second < 60;
 }
 
-long long daysFromCivil(int y, int m, int d)
-{
+long long daysFromCivil(int y, int m, int d) {
     y -= m <= 2;
     const long long era = (y >= 0 ? y : y - 399) / 400;
     const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -97,8 +92,7 @@ long long daysFromCivil(int y, int m, int d)
     return era * 146097 + static_cast<long long>(doe) - 719468;
 }
 
-void civilFromDays(long long z, int& y, int& m, int& d)
-{
+void civilFromDays(long long z, int& y, int& m, int& d) {
     z += 719468;
     const long long era = (z >= 0 ? z : z - 146096) / 146097;
     const unsigned doe = static_cast<unsigned>(z - era * 146097);
@@ -113,8 +107,7 @@ void civilFromDays(long long z, int& y, int& m, int& d)
 
 } // namespace
 
-std::optional<DateTimeParts> parseDateTime(std::string_view in)
-{
+std::optional<DateTimeParts> parseDateTime(std::string_view in) {
     std::string_view s = in;
     while (!s.empty() && s.front() == ' ')
         s.remove_prefix(1);
@@ -137,7 +130,8 @@ std::optional<DateTimeParts> parseDateTime(std::string_view in)
         p.month = a / 100 % 100;
         p.day = a % 100;
         i = 8;
-    } else if (s.size() >= 10 && digits(s, 0, 4, p.year) && (s[4] == '-' || s[4] == '/' || s[4] == '.')) {
+    } else if (s.size() >= 10 && digits(s, 0, 4, p.year) &&
+               (s[4] == '-' || s[4] == '/' || s[4] == '.')) {
         i = 5;
         if (!number(s, i, 2, p.month) || i >= s.size() || s[i] != s[4])
             return std::nullopt;
@@ -180,13 +174,13 @@ std::optional<DateTimeParts> parseDateTime(std::string_view in)
     return p;
 }
 
-std::string formatDateTime(const DateTimeParts& in, SqlType type, int timeScale)
-{
+std::string formatDateTime(const DateTimeParts& in, SqlType type, int timeScale) {
     DateTimeParts p = in;
     char buf[64];
     auto carry = [&](long long extraMs) {
         // Adds milliseconds that rounding produced past the second.
-        long long total = ((static_cast<long long>(p.hour) * 60 + p.minute) * 60 + p.second) * 1000 + extraMs;
+        long long total =
+            ((static_cast<long long>(p.hour) * 60 + p.minute) * 60 + p.second) * 1000 + extraMs;
         long long days = daysFromCivil(p.year, p.month, p.day);
         while (total >= 86400000LL) {
             total -= 86400000LL;
@@ -209,7 +203,8 @@ std::string formatDateTime(const DateTimeParts& in, SqlType type, int timeScale)
         p.nanos = 0;
         if (up)
             carry(60000);
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:00", p.year, p.month, p.day, p.hour, p.minute);
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:00", p.year, p.month, p.day,
+                      p.hour, p.minute);
         return buf;
     }
     case SqlType::Time: {
@@ -228,15 +223,14 @@ std::string formatDateTime(const DateTimeParts& in, SqlType type, int timeScale)
         const long long ticks = std::llround(p.nanos / 1e9 * 300.0);
         const long long ms = std::llround(ticks * 1000.0 / 300.0);
         const int rest = carry(ms);
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", p.year, p.month, p.day, p.hour, p.minute,
-                      p.second, rest);
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", p.year, p.month, p.day,
+                      p.hour, p.minute, p.second, rest);
         return buf;
     }
     }
 }
 
-DateTimeParts fromDays(double days)
-{
+DateTimeParts fromDays(double days) {
     DateTimeParts p;
     const double whole = std::floor(days);
     long long ms = std::llround((days - whole) * 86400000.0);
@@ -253,18 +247,17 @@ DateTimeParts fromDays(double days)
     return p;
 }
 
-double toDays(const DateTimeParts& p)
-{
+double toDays(const DateTimeParts& p) {
     const long long d = daysFromCivil(p.year, p.month, p.day) - daysFromCivil(1900, 1, 1);
-    return static_cast<double>(d) + ((p.hour * 60 + p.minute) * 60 + p.second + p.nanos / 1e9) / 86400.0;
+    return static_cast<double>(d) +
+           ((p.hour * 60 + p.minute) * 60 + p.second + p.nanos / 1e9) / 86400.0;
 }
 
-bool normalizeDateTime(std::string& s, SqlType type, int timeScale)
-{
+bool normalizeDateTime(std::string& s, SqlType type, int timeScale) {
     // The form we store is already right: nothing to do on the hot path.
     // (Every millisecond value on datetime's 1/300 s grid ends in 0, 3 or 7.)
-    if (type == SqlType::DateTime && s.size() == 23 && s[4] == '-' && s[10] == ' ' && s[19] == '.'
-        && (s[22] == '0' || s[22] == '3' || s[22] == '7'))
+    if (type == SqlType::DateTime && s.size() == 23 && s[4] == '-' && s[10] == ' ' &&
+        s[19] == '.' && (s[22] == '0' || s[22] == '3' || s[22] == '7'))
         return true;
     if (type == SqlType::Date && s.size() == 10 && s[4] == '-' && s[7] == '-')
         return true;
@@ -275,8 +268,7 @@ bool normalizeDateTime(std::string& s, SqlType type, int timeScale)
     return true;
 }
 
-std::size_t utf16Length(std::string_view s)
-{
+std::size_t utf16Length(std::string_view s) {
     std::size_t n = 0;
     for (unsigned char c : s) {
         if ((c & 0xC0) != 0x80)
@@ -285,8 +277,7 @@ std::size_t utf16Length(std::string_view s)
     return n;
 }
 
-std::size_t utf8PrefixForUnits(std::string_view s, std::size_t units)
-{
+std::size_t utf8PrefixForUnits(std::string_view s, std::size_t units) {
     std::size_t n = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
@@ -300,16 +291,16 @@ std::size_t utf8PrefixForUnits(std::string_view s, std::size_t units)
     return s.size();
 }
 
-std::string guidText(const unsigned char* b)
-{
+std::string guidText(const unsigned char* b) {
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[3], b[2],
-                  b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+    std::snprintf(buf, sizeof buf,
+                  "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[3],
+                  b[2], b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13],
+                  b[14], b[15]);
     return buf;
 }
 
-std::optional<Blob> guidBytes(std::string_view t)
-{
+std::optional<Blob> guidBytes(std::string_view t) {
     if (t.size() == 38 && t.front() == '{' && t.back() == '}')
         t = t.substr(1, 36);
     if (t.size() != 36 || t[8] != '-' || t[13] != '-' || t[18] != '-' || t[23] != '-')
@@ -324,12 +315,11 @@ std::optional<Blob> guidBytes(std::string_view t)
     Blob raw(16);
     for (int i = 0; i < 16; ++i)
         raw[i] = static_cast<std::uint8_t>(std::stoi(hex.substr(i * 2, 2), nullptr, 16));
-    return Blob{raw[3], raw[2], raw[1], raw[0], raw[5], raw[4], raw[7], raw[6],
+    return Blob{raw[3], raw[2], raw[1],  raw[0],  raw[5],  raw[4],  raw[7],  raw[6],
                 raw[8], raw[9], raw[10], raw[11], raw[12], raw[13], raw[14], raw[15]};
 }
 
-bool isDecimalText(std::string_view s)
-{
+bool isDecimalText(std::string_view s) {
     std::size_t i = 0;
     while (i < s.size() && s[i] == ' ')
         ++i;

@@ -12,7 +12,7 @@ namespace tds::sql {
 struct DateTimeParts {
     int year = 1900, month = 1, day = 1;
     int hour = 0, minute = 0, second = 0;
-    int nanos = 0;                 // fraction of the second in nanoseconds
+    int nanos = 0; // fraction of the second in nanoseconds
     bool hasDate = true;
 };
 

@@ -4,8 +4,7 @@
 #include "requests.h"
 #include "tokens.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1)
         return 0;
     const std::uint32_t version = data[0] & 1 ? tds::kTds74 : tds::kTds71;

@@ -12,15 +12,13 @@ class StoreSession : public data::ProviderConnection {
 public:
     explicit StoreSession(std::shared_ptr<data::ResultStore>* store) : m_store(store) {}
     std::shared_ptr<data::ResultStore> query(const QString&, const data::QueryOptions&,
-                                             data::MessageList&) override
-    {
+                                             data::MessageList&) override {
         return *m_store;
     }
     void execute(const QString&, const QList<QVariant>&, const data::QueryOptions&,
                  data::MessageList&) override {}
     std::shared_ptr<data::ResultStore> openTable(const QString&, const data::QueryOptions&,
-                                                 data::MessageList&) override
-    {
+                                                 data::MessageList&) override {
         return *m_store;
     }
     void appendRows(const QString&, const data::ResultStore&, qint64) override {}
@@ -36,8 +34,7 @@ public:
     explicit StoreProvider(std::shared_ptr<data::ResultStore>* store) : m_store(store) {}
     QString name() const override { return QStringLiteral("GridStore"); }
     std::unique_ptr<data::ProviderConnection> connect(const data::ConnectionParams&,
-                                                      data::MessageList&) override
-    {
+                                                      data::MessageList&) override {
         return std::make_unique<StoreSession>(m_store);
     }
 
@@ -45,8 +42,7 @@ private:
     std::shared_ptr<data::ResultStore>* m_store;
 };
 
-inline data::ColumnInfo storeColumn(const QString& name, TFieldType type, data::StorageKind kind)
-{
+inline data::ColumnInfo storeColumn(const QString& name, TFieldType type, data::StorageKind kind) {
     data::ColumnInfo c;
     c.name = name;
     c.type = type;
@@ -56,8 +52,7 @@ inline data::ColumnInfo storeColumn(const QString& name, TFieldType type, data::
 
 // The bytes of a Windows bitmap file of one colour, with a small green mark
 // in its centre that shows where the picture lands.
-inline QByteArray bitmapBytes(int w, int h, QColor color, bool mark = false)
-{
+inline QByteArray bitmapBytes(int w, int h, QColor color, bool mark = false) {
     QImage image(w, h, QImage::Format_RGB32);
     image.fill(color);
     if (mark)

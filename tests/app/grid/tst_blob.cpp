@@ -1,8 +1,8 @@
 // The cell viewer: which control a click shows, what it holds, its geometry,
 // and that both controls are hidden and unbound before and after each use.
 
-#include "uBlob.h"
 #include "storeprovider.h"
+#include "uBlob.h"
 
 #include <QScrollBar>
 #include <QtTest>
@@ -32,8 +32,7 @@ class TestBlob : public QObject {
     TFMBlob* m_viewer = nullptr;
     Seen m_seen;
 
-    void click(int row, int column)
-    {
+    void click(int row, int column) {
         m_ds->setRecNo(row + 1);
         m_seen = {};
         modal::setDialogHandler([this](QDialog* d) {
@@ -53,8 +52,7 @@ class TestBlob : public QObject {
         DBGridQueryCellClick(*m_viewer, m_ds, column);
     }
 
-    void verifyIdle()
-    {
+    void verifyIdle() {
         QVERIFY(m_viewer->DBImage->isHidden());
         QVERIFY(m_viewer->DBMemo->isHidden());
         QVERIFY(m_viewer->DBImage->DataField().isEmpty());
@@ -62,14 +60,12 @@ class TestBlob : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         data::registerProvider(QStringLiteral("GridStore"),
                                [this] { return std::make_shared<StoreProvider>(&m_store); });
     }
 
-    void init()
-    {
+    void init() {
         using K = data::StorageKind;
         m_store = std::make_shared<data::ResultStore>(QList<data::ColumnInfo>{
             storeColumn("Nr", ftInteger, K::Int32), storeColumn("Name", ftWideString, K::Utf16),
@@ -77,7 +73,8 @@ private slots:
             storeColumn("Grafik", ftGraphic, K::Bytes), storeColumn("Text", ftMemo, K::Utf8)});
         const QString longText = QStringLiteral("Erste Zeile\n") + QString(5000, 'x') + "\nEnde";
         const QList<QVariantList> rows = {
-            {1, "klein", bitmapBytes(40, 30, Qt::red, true), longText, bitmapBytes(8, 8, Qt::blue, true), "zweites Feld"},
+            {1, "klein", bitmapBytes(40, 30, Qt::red, true), longText,
+             bitmapBytes(8, 8, Qt::blue, true), "zweites Feld"},
             {2, "gross", bitmapBytes(800, 600, Qt::red, true), QVariant(), QVariant(), QVariant()},
             {3, "jpeg", kJpegBytes, "", kGifBytes, ""},
         };
@@ -97,8 +94,7 @@ private slots:
         m_viewer = new TFMBlob(m_source);
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         modal::setDialogHandler({});
         delete m_viewer;
         delete m_source;
@@ -106,8 +102,7 @@ private slots:
         delete m_conn;
     }
 
-    void geometry()
-    {
+    void geometry() {
         QCOMPARE(m_viewer->objectName(), QStringLiteral("FMBlob"));
         QCOMPARE(m_viewer->windowTitle(), QStringLiteral("FMBlob"));
         QCOMPARE(m_viewer->size(), QSize(381, 313));
@@ -125,20 +120,18 @@ private slots:
         QCOMPARE(m_viewer->DBMemo->geometry(), QRect(8, 8, 357, 269));
     }
 
-    void textCellShowsWholeText_data()
-    {
+    void textCellShowsWholeText_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<int>("column");
         QTest::addColumn<QString>("text");
-        QTest::newRow("long ntext") << 0 << 3
-                                    << QStringLiteral("Erste Zeile\n") + QString(5000, 'x') + "\nEnde";
+        QTest::newRow("long ntext")
+            << 0 << 3 << QStringLiteral("Erste Zeile\n") + QString(5000, 'x') + "\nEnde";
         QTest::newRow("text, same name as another field") << 0 << 5 << "zweites Feld";
         QTest::newRow("null") << 1 << 3 << "";
         QTest::newRow("empty") << 2 << 3 << "";
     }
 
-    void textCellShowsWholeText()
-    {
+    void textCellShowsWholeText() {
         QFETCH(int, row);
         QFETCH(int, column);
         QFETCH(QString, text);
@@ -154,8 +147,7 @@ private slots:
 
     // The viewer made at start-up builds its controls only when a cell is
     // first clicked; bound to the same source, it then shows the cell as ever.
-    void controlsBuiltWhenOpened()
-    {
+    void controlsBuiltWhenOpened() {
         delete m_viewer;
         m_viewer = new TFMBlob(m_source, nullptr, TFMBlob::Controls::WhenShown);
         m_viewer->ensurePolished();
@@ -172,8 +164,7 @@ private slots:
         QCOMPARE(m_viewer->DBMemo->geometry(), QRect(8, 8, 357, 269));
     }
 
-    void pictureShownCentredUnscaled_data()
-    {
+    void pictureShownCentredUnscaled_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<int>("column");
         QTest::addColumn<QSize>("size");
@@ -183,8 +174,7 @@ private slots:
         QTest::newRow("empty graphic") << 1 << 4 << QSize(0, 0);
     }
 
-    void pictureShownCentredUnscaled()
-    {
+    void pictureShownCentredUnscaled() {
         QFETCH(int, row);
         QFETCH(int, column);
         QFETCH(QSize, size);
@@ -204,15 +194,13 @@ private slots:
         verifyIdle();
     }
 
-    void notABitmap_data()
-    {
+    void notABitmap_data() {
         QTest::addColumn<int>("column");
         QTest::newRow("jpeg in a blob") << 2;
         QTest::newRow("gif in a graphic") << 4;
     }
 
-    void notABitmap()
-    {
+    void notABitmap() {
         QFETCH(int, column);
         bool raised = false;
         try {
@@ -226,8 +214,7 @@ private slots:
         verifyIdle();
     }
 
-    void ordinaryColumnsOpenNothing()
-    {
+    void ordinaryColumnsOpenNothing() {
         click(0, 0);
         click(0, 1);
         QCOMPARE(m_seen.opened, 0);

@@ -18,15 +18,13 @@ namespace {
 class CountingProxy : public QIdentityProxyModel {
 public:
     mutable int calls = 0;
-    QVariant data(const QModelIndex& index, int role) const override
-    {
+    QVariant data(const QModelIndex& index, int role) const override {
         ++calls;
         return QIdentityProxyModel::data(index, role);
     }
 };
 
-bool uniform(const QImage& image, const QRect& rect, QRgb* colour = nullptr)
-{
+bool uniform(const QImage& image, const QRect& rect, QRgb* colour = nullptr) {
     const QRgb first = image.pixel(rect.topLeft());
     for (int y = rect.top(); y <= rect.bottom(); ++y)
         for (int x = rect.left(); x <= rect.right(); ++x)
@@ -47,8 +45,7 @@ class TestGrid : public QObject {
     TDataSource* m_source = nullptr;
     TDBBGrid* m_grid = nullptr;
 
-    void open(QList<data::ColumnInfo> columns, const QList<QVariantList>& rows)
-    {
+    void open(QList<data::ColumnInfo> columns, const QList<QVariantList>& rows) {
         m_store = std::make_shared<data::ResultStore>(std::move(columns));
         for (const QVariantList& row : rows) {
             const qint64 r = m_store->appendRows(1);
@@ -60,13 +57,11 @@ class TestGrid : public QObject {
 
     // The rectangle the grid drew a cell in (without its grid lines), in
     // viewport coordinates.
-    QRect cellRect(int row, int column) const
-    {
+    QRect cellRect(int row, int column) const {
         return m_grid->visualRect(m_grid->model()->index(row, column));
     }
 
-    QImage render()
-    {
+    QImage render() {
         m_grid->viewport()->repaint();
         return m_grid->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
@@ -74,14 +69,12 @@ class TestGrid : public QObject {
     QColor base() const { return m_grid->palette().color(QPalette::Inactive, QPalette::Base); }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         data::registerProvider(QStringLiteral("GridStore"),
                                [this] { return std::make_shared<StoreProvider>(&m_store); });
     }
 
-    void init()
-    {
+    void init() {
         m_conn = new TADOConnection;
         m_conn->setConnectionString(QStringLiteral("Provider=GridStore"));
         m_ds = new TADODataSet;
@@ -96,8 +89,7 @@ private slots:
         m_grid->show();
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         delete m_grid;
         delete m_source;
         delete m_ds;
@@ -105,8 +97,7 @@ private slots:
         m_store.reset();
     }
 
-    void defaults()
-    {
+    void defaults() {
         QVERIFY(m_grid->AutoDisp_Image());
         QVERIFY(m_grid->AutoDisp_Memo());
         QCOMPARE(m_grid->horizontalHeader()->font().family(), QStringLiteral("Tahoma"));
@@ -116,8 +107,7 @@ private slots:
         QCOMPARE(m_grid->model()->rowCount(), 0); // closed dataset: empty
     }
 
-    void defaultTexts()
-    {
+    void defaultTexts() {
         using K = data::StorageKind;
         open({storeColumn("Nr", ftInteger, K::Int32), storeColumn("Name", ftWideString, K::Utf16),
               storeColumn("Daten", ftBlob, K::Bytes), storeColumn("Text", ftMemo, K::Utf16),
@@ -135,27 +125,26 @@ private slots:
             QCOMPARE(m->index(0, c).data().toString(), first[c]);
             QCOMPARE(m->index(1, c).data().toString(), second[c]);
         }
-        QCOMPARE(m->index(0, 0).data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight, int(Qt::AlignRight));
+        QCOMPARE(m->index(0, 0).data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight,
+                 int(Qt::AlignRight));
         m_ds->Close();
         QCOMPARE(m->rowCount(), 0);
         QCOMPARE(m->columnCount(), 0);
     }
 
-    void thumbnailWidths_data()
-    {
+    void thumbnailWidths_data() {
         QTest::addColumn<int>("w");
         QTest::addColumn<int>("h");
         QTest::addColumn<int>("cell");
         QTest::addColumn<int>("width");
-        QTest::newRow("wide") << 40 << 20 << 20 << 40;   // 39.998 rounds up
-        QTest::newRow("tall") << 10 << 40 << 20 << 5;    // 4.99988
+        QTest::newRow("wide") << 40 << 20 << 20 << 40; // 39.998 rounds up
+        QTest::newRow("tall") << 10 << 40 << 20 << 5;  // 4.99988
         QTest::newRow("square") << 16 << 16 << 17 << 17;
         QTest::newRow("empty picture") << 0 << 0 << 20 << 0;
-        QTest::newRow("thin") << 1 << 100 << 20 << 0;    // 0.2
+        QTest::newRow("thin") << 1 << 100 << 20 << 0; // 0.2
     }
 
-    void thumbnailWidths()
-    {
+    void thumbnailWidths() {
         QFETCH(int, w);
         QFETCH(int, h);
         QFETCH(int, cell);
@@ -163,8 +152,7 @@ private slots:
         QCOMPARE(thumbnailWidth(w, h, cell), width);
     }
 
-    void graphicCells()
-    {
+    void graphicCells() {
         using K = data::StorageKind;
         open({storeColumn("Nr", ftInteger, K::Int32), storeColumn("Bild", ftGraphic, K::Bytes)},
              {{1, bitmapBytes(40, 20, Qt::red)},
@@ -184,7 +172,8 @@ private slots:
             QCOMPARE(QColor(image.pixel(wide.left(), y)), QColor(Qt::red));
             QCOMPARE(QColor(image.pixel(wide.left() + w - 1, y)), QColor(Qt::red));
         }
-        QVERIFY(uniform(image, QRect(wide.left() + w, wide.top(), wide.width() - w, wide.height())));
+        QVERIFY(
+            uniform(image, QRect(wide.left() + w, wide.top(), wide.width() - w, wide.height())));
         QCOMPARE(QColor(image.pixel(wide.right(), wide.center().y())), base());
 
         const QRect tall = cellRect(3, 1);
@@ -213,8 +202,7 @@ private slots:
         QVERIFY(QColor(image.pixel(wide.left() + 1, wide.center().y())) != QColor(Qt::red));
     }
 
-    void memoPreviews_data()
-    {
+    void memoPreviews_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("width");
         QTest::addColumn<QString>("expected"); // "*" : cut, checked by width
@@ -230,8 +218,7 @@ private slots:
         QTest::newRow("huge single line") << QString(2'000'000, 'x') << 150 << "*";
     }
 
-    void memoPreviews()
-    {
+    void memoPreviews() {
         QFETCH(QString, text);
         QFETCH(int, width);
         QFETCH(QString, expected);
@@ -251,17 +238,16 @@ private slots:
         QVERIFY(fm.horizontalAdvance(text.left(kept.size() + 1)) >= room);
     }
 
-    void memoCells_data()
-    {
+    void memoCells_data() {
         QTest::addColumn<int>("kind");
         QTest::newRow("ntext") << int(data::StorageKind::Utf16);
         QTest::newRow("text") << int(data::StorageKind::Utf8);
     }
 
-    void memoCells()
-    {
+    void memoCells() {
         QFETCH(int, kind);
-        const QStringList texts = {"Kurz\nzweite Zeile", QString(400, 'M') + "\nx", "", "Ärger über Öl"};
+        const QStringList texts = {"Kurz\nzweite Zeile", QString(400, 'M') + "\nx", "",
+                                   "Ärger über Öl"};
         QList<QVariantList> rows;
         for (const QString& t : texts)
             rows.append({t});
@@ -280,14 +266,14 @@ private slots:
             QPainter p(&expected);
             p.setFont(m_grid->font());
             p.setPen(m_grid->palette().color(QPalette::Inactive, QPalette::Text));
-            p.drawText(0, fm.ascent(), memoPreview(r < texts.size() ? texts[r] : QString(), cell.width(), fm));
+            p.drawText(0, fm.ascent(),
+                       memoPreview(r < texts.size() ? texts[r] : QString(), cell.width(), fm));
             p.end();
             QCOMPARE(image.copy(cell), expected);
         }
     }
 
-    void memoNarrowColumnIsClipped()
-    {
+    void memoNarrowColumnIsClipped() {
         open({storeColumn("Nr", ftInteger, data::StorageKind::Int32),
               storeColumn("Text", ftMemo, data::StorageKind::Utf16),
               storeColumn("Leer", ftWideString, data::StorageKind::Utf16)},
@@ -301,8 +287,7 @@ private slots:
         QVERIFY(uniform(image, cellRect(0, 2)));
     }
 
-    void clicksFollowTheDataSet()
-    {
+    void clicksFollowTheDataSet() {
         open({storeColumn("Nr", ftInteger, data::StorageKind::Int32),
               storeColumn("Text", ftMemo, data::StorageKind::Utf16)},
              {{1, "a"}, {2, "b"}, {3, "c"}});
@@ -317,8 +302,7 @@ private slots:
         QCOMPARE(m_grid->currentIndex().row(), 0);
     }
 
-    void millionRows()
-    {
+    void millionRows() {
         using K = data::StorageKind;
         auto paintCalls = [this](int rowCount) {
             m_ds->Close();
@@ -343,8 +327,7 @@ private slots:
             m_grid->horizontalHeader()->resizeSection(1, 300);
             render();
             const int resized = proxy.calls;
-            const bool lastShown =
-                m_grid->rowAt(m_grid->viewport()->height() - 30) >= rowCount - 3;
+            const bool lastShown = m_grid->rowAt(m_grid->viewport()->height() - 30) >= rowCount - 3;
             m_grid->setModel(m_grid->gridModel());
             return std::array<int, 4>{top, bottom, resized, lastShown ? 1 : 0};
         };

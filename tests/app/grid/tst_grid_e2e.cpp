@@ -21,16 +21,14 @@ class TestGridEndToEnd : public QObject {
     QSize m_picture;
     QString m_text;
 
-    int rowNamed(const QString& name)
-    {
+    int rowNamed(const QString& name) {
         for (m_query->First(); !m_query->Eof(); m_query->Next())
             if (m_query->FieldByName(QStringLiteral("Name")).AsString() == name)
                 return int(m_query->RecNo() - 1);
         return -1;
     }
 
-    void click(const QString& name, const QString& field)
-    {
+    void click(const QString& name, const QString& field) {
         const int row = rowNamed(name);
         QVERIFY2(row >= 0, qPrintable(name));
         m_query->setRecNo(row + 1);
@@ -39,8 +37,7 @@ class TestGridEndToEnd : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         m_server = std::make_unique<TestServer>(std::vector<std::string>{"--sample"});
         m_conn = std::make_unique<TADOConnection>();
         m_conn->setConnectionString(
@@ -65,8 +62,7 @@ private slots:
         });
     }
 
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         modal::setDialogHandler({});
         m_viewer.reset();
         m_source.reset();
@@ -75,8 +71,7 @@ private slots:
         m_server.reset();
     }
 
-    void gridShowsPlaceholders()
-    {
+    void gridShowsPlaceholders() {
         TDBBGrid grid;
         grid.setDataSource(m_source.get());
         QAbstractItemModel* m = grid.model();
@@ -92,8 +87,7 @@ private slots:
         QVERIFY(!grid.viewport()->grab().isNull()); // drawing every kind of cell raises nothing
     }
 
-    void bitmapsOpenUnscaled_data()
-    {
+    void bitmapsOpenUnscaled_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QSize>("size");
         QTest::newRow("red square") << "Rotes Quadrat" << QSize(16, 16);
@@ -102,8 +96,7 @@ private slots:
         QTest::newRow("no picture") << "Ohne Bild" << QSize(0, 0);
     }
 
-    void bitmapsOpenUnscaled()
-    {
+    void bitmapsOpenUnscaled() {
         QFETCH(QString, name);
         QFETCH(QSize, size);
         click(name, QStringLiteral("Bild"));
@@ -111,8 +104,7 @@ private slots:
         QCOMPARE(m_picture, size);
     }
 
-    void textBytesAreNoBitmap()
-    {
+    void textBytesAreNoBitmap() {
         try {
             click(QStringLiteral("Kein Bild"), QStringLiteral("Bild"));
             QFAIL("text bytes opened as a picture");
@@ -123,8 +115,7 @@ private slots:
         QVERIFY(m_viewer->DBImage->DataField().isEmpty());
     }
 
-    void longTextOpensWhole()
-    {
+    void longTextOpensWhole() {
         click(QStringLiteral("Schachbrett"), QStringLiteral("Beschreibung"));
         QCOMPARE(m_opened, 1);
         // The control shows CR LF line ends as plain line breaks.

@@ -27,16 +27,16 @@ class TestGridEdit : public QObject {
     QList<modal::MessageRequest> m_questions;
     QMessageBox::StandardButton m_answer = QMessageBox::Ok;
 
-    QString adoString() const
-    {
-        return QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;Password=%2;"
-                              "Initial Catalog=Musterfirma;Data Source=127.0.0.1,%3")
-            .arg(QString::fromStdString(m_server->user()), QString::fromStdString(m_server->password()))
+    QString adoString() const {
+        return QStringLiteral(
+                   "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;Password=%2;"
+                   "Initial Catalog=Musterfirma;Data Source=127.0.0.1,%3")
+            .arg(QString::fromStdString(m_server->user()),
+                 QString::fromStdString(m_server->password()))
             .arg(m_server->port());
     }
 
-    void exec(const QString& sql)
-    {
+    void exec(const QString& sql) {
         TADOCommand cmd;
         cmd.setConnection(m_conn.get());
         cmd.setCommandText(sql);
@@ -44,20 +44,19 @@ class TestGridEdit : public QObject {
     }
 
     // What another user of the server reads.
-    QString serverValue(const QString& sql)
-    {
+    QString serverValue(const QString& sql) {
         TADOConnection other;
         other.setConnectionString(adoString());
         TADODataSet ds;
         ds.setConnection(&other);
         ds.setCommandText(sql);
         ds.Open();
-        return ds.Eof() ? QStringLiteral("<none>") : ds.Fields(0).IsNull() ? QStringLiteral("<null>")
-                                                                           : ds.Fields(0).AsString();
+        return ds.Eof()                ? QStringLiteral("<none>")
+               : ds.Fields(0).IsNull() ? QStringLiteral("<null>")
+                                       : ds.Fields(0).AsString();
     }
 
-    void openGrid(const QString& sql)
-    {
+    void openGrid(const QString& sql) {
         m_query->Close();
         m_query->setCommandText(sql);
         m_query->Open();
@@ -65,8 +64,7 @@ class TestGridEdit : public QObject {
     }
 
     // The cell editor that is open now (closed ones linger until deleted).
-    QLineEdit* openEditor() const
-    {
+    QLineEdit* openEditor() const {
         for (QLineEdit* e : m_grid->findChildren<QLineEdit*>())
             if (e->isVisible())
                 return e;
@@ -74,8 +72,7 @@ class TestGridEdit : public QObject {
     }
 
     // Opens the cell's editor, types `text` and ends with `key`.
-    void typeInto(int row, int column, const QString& text)
-    {
+    void typeInto(int row, int column, const QString& text) {
         const QModelIndex index = m_grid->model()->index(row, column);
         m_grid->setCurrentIndex(index);
         m_grid->edit(index);
@@ -88,8 +85,7 @@ class TestGridEdit : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         m_server = std::make_unique<TestServer>();
         m_conn = std::make_unique<TADOConnection>();
         m_conn->setConnectionString(adoString());
@@ -103,8 +99,7 @@ private slots:
         });
     }
 
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         modal::setMessageHandler({});
         m_grid.reset();
         m_source.reset();
@@ -113,11 +108,11 @@ private slots:
         m_server.reset();
     }
 
-    void init()
-    {
+    void init() {
         exec(QStringLiteral("IF OBJECT_ID('GeKunden') IS NOT NULL DROP TABLE GeKunden"));
-        exec(QStringLiteral("CREATE TABLE GeKunden (Nr int NOT NULL PRIMARY KEY, Name nvarchar(30), "
-                            "Menge int NULL, Notiz ntext NULL)"));
+        exec(
+            QStringLiteral("CREATE TABLE GeKunden (Nr int NOT NULL PRIMARY KEY, Name nvarchar(30), "
+                           "Menge int NULL, Notiz ntext NULL)"));
         exec(QStringLiteral("INSERT INTO GeKunden VALUES (1, N'Anna', 5, N'kurz')"));
         exec(QStringLiteral("INSERT INTO GeKunden VALUES (2, N'Bert', NULL, NULL)"));
         m_grid = std::make_unique<TDBBGrid>();
@@ -137,39 +132,40 @@ private slots:
         openGrid(QStringLiteral("SELECT Nr, Name, Menge FROM GeKunden ORDER BY Nr"));
     }
 
-    void typedCellIsPostedWhenLeavingTheRow()
-    {
+    void typedCellIsPostedWhenLeavingTheRow() {
         typeInto(0, 1, QStringLiteral("Anja"));
         QCOMPARE(m_query->State(), dsEdit);
         QCOMPARE(m_grid->model()->index(0, 1).data().toString(), QStringLiteral("Anja"));
-        QCOMPARE(serverValue(QStringLiteral("SELECT Name FROM GeKunden WHERE Nr = 1")), QStringLiteral("Anna"));
+        QCOMPARE(serverValue(QStringLiteral("SELECT Name FROM GeKunden WHERE Nr = 1")),
+                 QStringLiteral("Anna"));
         QTest::keyClick(m_grid.get(), Qt::Key_Down);
         QCOMPARE(m_query->State(), dsBrowse);
         QCOMPARE(m_grid->currentIndex().row(), 1);
-        QCOMPARE(serverValue(QStringLiteral("SELECT Name FROM GeKunden WHERE Nr = 1")), QStringLiteral("Anja"));
+        QCOMPARE(serverValue(QStringLiteral("SELECT Name FROM GeKunden WHERE Nr = 1")),
+                 QStringLiteral("Anja"));
         QVERIFY(m_errors.isEmpty());
     }
 
-    void enterInTheLastFieldPostsAndEmptyMeansNull()
-    {
+    void enterInTheLastFieldPostsAndEmptyMeansNull() {
         typeInto(0, 2, QString()); // Menge emptied: NULL
         QCOMPARE(m_query->State(), dsBrowse);
-        QCOMPARE(serverValue(QStringLiteral("SELECT Menge FROM GeKunden WHERE Nr = 1")), QStringLiteral("<null>"));
+        QCOMPARE(serverValue(QStringLiteral("SELECT Menge FROM GeKunden WHERE Nr = 1")),
+                 QStringLiteral("<null>"));
         typeInto(1, 2, QStringLiteral("12"));
-        QCOMPARE(serverValue(QStringLiteral("SELECT Menge FROM GeKunden WHERE Nr = 2")), QStringLiteral("12"));
+        QCOMPARE(serverValue(QStringLiteral("SELECT Menge FROM GeKunden WHERE Nr = 2")),
+                 QStringLiteral("12"));
     }
 
-    void textThatIsNoValueIsRefused()
-    {
+    void textThatIsNoValueIsRefused() {
         typeInto(0, 2, QStringLiteral("viele"));
         QCOMPARE(m_errors.size(), 1);
         QVERIFY2(m_errors.first().contains(QStringLiteral("viele")), qPrintable(m_errors.first()));
         QCOMPARE(m_grid->model()->index(0, 2).data().toString(), QStringLiteral("5"));
-        QCOMPARE(serverValue(QStringLiteral("SELECT Menge FROM GeKunden WHERE Nr = 1")), QStringLiteral("5"));
+        QCOMPARE(serverValue(QStringLiteral("SELECT Menge FROM GeKunden WHERE Nr = 1")),
+                 QStringLiteral("5"));
     }
 
-    void insertKeyAndTheAppendRow()
-    {
+    void insertKeyAndTheAppendRow() {
         m_grid->setCurrentIndex(m_grid->model()->index(1, 0));
         QTest::keyClick(m_grid.get(), Qt::Key_Insert);
         QCOMPARE(m_query->State(), dsInsert);
@@ -180,7 +176,8 @@ private slots:
         QCOMPARE(m_query->State(), dsInsert);
         typeInto(1, 2, QStringLiteral("3")); // Enter at the row's end posts
         QCOMPARE(m_query->State(), dsBrowse);
-        QCOMPARE(serverValue(QStringLiteral("SELECT Name FROM GeKunden WHERE Nr = 7")), QStringLiteral("Neu"));
+        QCOMPARE(serverValue(QStringLiteral("SELECT Name FROM GeKunden WHERE Nr = 7")),
+                 QStringLiteral("Neu"));
 
         // Down from the last row opens an append row; leaving it untouched drops it.
         m_grid->setCurrentIndex(m_grid->model()->index(2, 1));
@@ -202,8 +199,7 @@ private slots:
         QVERIFY(m_errors.isEmpty());
     }
 
-    void ctrlDeleteAsksFirst()
-    {
+    void ctrlDeleteAsksFirst() {
         m_grid->setCurrentIndex(m_grid->model()->index(0, 1));
         m_answer = QMessageBox::Cancel;
         QTest::keyClick(m_grid.get(), Qt::Key_Delete, Qt::ControlModifier);
@@ -218,29 +214,30 @@ private slots:
         QCOMPARE(m_questions.size(), 2);
         QCOMPARE(m_grid->model()->rowCount(), 1);
         QCOMPARE(m_grid->model()->index(0, 1).data().toString(), QStringLiteral("Bert"));
-        QCOMPARE(serverValue(QStringLiteral("SELECT COUNT(*) FROM GeKunden WHERE Nr = 1")), QStringLiteral("0"));
+        QCOMPARE(serverValue(QStringLiteral("SELECT COUNT(*) FROM GeKunden WHERE Nr = 1")),
+                 QStringLiteral("0"));
     }
 
-    void conflictKeepsTheEditAndTheRow()
-    {
+    void conflictKeepsTheEditAndTheRow() {
         typeInto(0, 1, QStringLiteral("Meins"));
         exec(QStringLiteral("DELETE FROM GeKunden WHERE Nr = 1")); // someone else, in between
-        QVERIFY_THROWS_EXCEPTION(data::UpdateConflictError, QTest::keyClick(m_grid.get(), Qt::Key_Down));
+        QVERIFY_THROWS_EXCEPTION(data::UpdateConflictError,
+                                 QTest::keyClick(m_grid.get(), Qt::Key_Down));
         QCOMPARE(m_grid->currentIndex().row(), 0);
         QCOMPARE(m_query->State(), dsEdit);
         QCOMPARE(m_grid->model()->index(0, 1).data().toString(), QStringLiteral("Meins"));
         // A click on another row fails the same way and does not move.
         const QRect other = m_grid->visualRect(m_grid->model()->index(1, 1));
-        QVERIFY_THROWS_EXCEPTION(data::UpdateConflictError,
-                                 QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, {}, other.center()));
+        QVERIFY_THROWS_EXCEPTION(
+            data::UpdateConflictError,
+            QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, {}, other.center()));
         QCOMPARE(m_grid->currentIndex().row(), 0);
         QTest::keyClick(m_grid.get(), Qt::Key_Escape);
         QCOMPARE(m_grid->model()->index(0, 1).data().toString(), QStringLiteral("Anna"));
         QCOMPARE(m_query->State(), dsBrowse);
     }
 
-    void resultThatCannotBeChangedRefusesEdits()
-    {
+    void resultThatCannotBeChangedRefusesEdits() {
         openGrid(QStringLiteral("SELECT Nr, Name + N'!' AS Ruf FROM GeKunden"));
         const QModelIndex cell = m_grid->model()->index(0, 1);
         m_grid->setCurrentIndex(cell);
@@ -248,10 +245,12 @@ private slots:
         QVERIFY(!openEditor());
         QCOMPARE(m_errors.size(), 1);
         QVERIFY2(m_errors.first().contains(QStringLiteral("Ruf")), qPrintable(m_errors.first()));
-        QVERIFY_THROWS_EXCEPTION(data::NotUpdatableError,
-                                 QTest::keyClick(m_grid.get(), Qt::Key_Delete, Qt::ControlModifier));
+        QVERIFY_THROWS_EXCEPTION(
+            data::NotUpdatableError,
+            QTest::keyClick(m_grid.get(), Qt::Key_Delete, Qt::ControlModifier));
         QVERIFY(m_questions.isEmpty()); // refused before asking
-        QVERIFY_THROWS_EXCEPTION(data::NotUpdatableError, QTest::keyClick(m_grid.get(), Qt::Key_Insert));
+        QVERIFY_THROWS_EXCEPTION(data::NotUpdatableError,
+                                 QTest::keyClick(m_grid.get(), Qt::Key_Insert));
         // Down from the last row only moves.
         m_grid->setCurrentIndex(m_grid->model()->index(1, 0));
         QTest::keyClick(m_grid.get(), Qt::Key_Down);
@@ -259,8 +258,7 @@ private slots:
         QCOMPARE(m_query->State(), dsBrowse);
     }
 
-    void viewerEditChangesTheCurrentRecord()
-    {
+    void viewerEditChangesTheCurrentRecord() {
         openGrid(QStringLiteral("SELECT Nr, Notiz FROM GeKunden ORDER BY Nr"));
         TFMBlob viewer(m_source.get());
         modal::setDialogHandler([](QDialog* d) {

@@ -9,8 +9,7 @@ namespace tds::test {
 
 class EngineTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         config.dataDir = dir.path();
         config.logins["tester"] = "Geheim1!";
         session = std::make_unique<Session>(config);
@@ -19,25 +18,23 @@ protected:
     }
 
     // Runs a batch and returns what came back.
-    RecordingSink& run(const std::string& sql)
-    {
+    RecordingSink& run(const std::string& sql) {
         sink.clear();
         session->executeBatch(sql, sink, cancel);
         return sink;
     }
 
     // Runs a batch that must succeed and returns its first result set's rows.
-    std::vector<std::vector<Value>> rows(const std::string& sql)
-    {
+    std::vector<std::vector<Value>> rows(const std::string& sql) {
         run(sql);
-        EXPECT_TRUE(sink.errors().empty()) << sql << ": " << (sink.errors().empty() ? "" : sink.errors()[0].text);
+        EXPECT_TRUE(sink.errors().empty())
+            << sql << ": " << (sink.errors().empty() ? "" : sink.errors()[0].text);
         const auto rs = sink.results();
         return rs.empty() ? std::vector<std::vector<Value>>{} : rs[0].rows;
     }
 
     // The single value of a one-row, one-column query.
-    Value scalar(const std::string& sql)
-    {
+    Value scalar(const std::string& sql) {
         const auto r = rows(sql);
         if (r.empty() || r[0].empty()) {
             ADD_FAILURE() << "no value from " << sql;
@@ -47,8 +44,7 @@ protected:
     }
 
     // The first error of a batch that must fail.
-    tds::Message error(const std::string& sql)
-    {
+    tds::Message error(const std::string& sql) {
         run(sql);
         const auto e = sink.errors();
         if (e.empty()) {

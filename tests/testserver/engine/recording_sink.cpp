@@ -5,16 +5,14 @@
 
 namespace tds::test {
 
-void RecordingSink::columns(const std::vector<Column>& cols)
-{
+void RecordingSink::columns(const std::vector<Column>& cols) {
     Event e;
     e.kind = Event::Columns;
     e.cols = cols;
     events.push_back(std::move(e));
 }
 
-bool RecordingSink::row(const std::vector<Value>& values)
-{
+bool RecordingSink::row(const std::vector<Value>& values) {
     Event e;
     e.kind = Event::Row;
     e.values = values;
@@ -23,8 +21,8 @@ bool RecordingSink::row(const std::vector<Value>& values)
     return stopAfterRows == 0 || m_rows < stopAfterRows;
 }
 
-void RecordingSink::done(DoneKind kind, std::uint16_t status, std::uint64_t rowCount, std::uint16_t)
-{
+void RecordingSink::done(DoneKind kind, std::uint16_t status, std::uint64_t rowCount,
+                         std::uint16_t) {
     Event e;
     e.kind = Event::Done;
     e.doneKind = kind;
@@ -33,16 +31,14 @@ void RecordingSink::done(DoneKind kind, std::uint16_t status, std::uint64_t rowC
     events.push_back(std::move(e));
 }
 
-void RecordingSink::message(const tds::Message& m)
-{
+void RecordingSink::message(const tds::Message& m) {
     Event e;
     e.kind = Event::Message;
     e.msg = m;
     events.push_back(std::move(e));
 }
 
-void RecordingSink::databaseChanged(const std::string& oldDb, const std::string& newDb)
-{
+void RecordingSink::databaseChanged(const std::string& oldDb, const std::string& newDb) {
     Event e;
     e.kind = Event::DbChange;
     e.oldDb = oldDb;
@@ -50,16 +46,15 @@ void RecordingSink::databaseChanged(const std::string& oldDb, const std::string&
     events.push_back(std::move(e));
 }
 
-void RecordingSink::returnStatus(std::int32_t status)
-{
+void RecordingSink::returnStatus(std::int32_t status) {
     Event e;
     e.kind = Event::ReturnStatus;
     e.returnStatus = status;
     events.push_back(std::move(e));
 }
 
-void RecordingSink::returnValue(const std::string& name, const ColumnType& type, const Value& value, bool)
-{
+void RecordingSink::returnValue(const std::string& name, const ColumnType& type, const Value& value,
+                                bool) {
     Event e;
     e.kind = Event::ReturnValue;
     e.name = name;
@@ -68,8 +63,7 @@ void RecordingSink::returnValue(const std::string& name, const ColumnType& type,
     events.push_back(std::move(e));
 }
 
-std::vector<tds::Message> RecordingSink::messages() const
-{
+std::vector<tds::Message> RecordingSink::messages() const {
     std::vector<tds::Message> r;
     for (const auto& e : events)
         if (e.kind == Event::Message)
@@ -77,8 +71,7 @@ std::vector<tds::Message> RecordingSink::messages() const
     return r;
 }
 
-std::vector<tds::Message> RecordingSink::errors() const
-{
+std::vector<tds::Message> RecordingSink::errors() const {
     std::vector<tds::Message> r;
     for (const auto& e : events)
         if (e.kind == Event::Message && e.msg.error)
@@ -86,8 +79,7 @@ std::vector<tds::Message> RecordingSink::errors() const
     return r;
 }
 
-std::vector<const Event*> RecordingSink::dones() const
-{
+std::vector<const Event*> RecordingSink::dones() const {
     std::vector<const Event*> r;
     for (const auto& e : events)
         if (e.kind == Event::Done)
@@ -95,8 +87,7 @@ std::vector<const Event*> RecordingSink::dones() const
     return r;
 }
 
-std::vector<RecordingSink::ResultSet> RecordingSink::results() const
-{
+std::vector<RecordingSink::ResultSet> RecordingSink::results() const {
     std::vector<ResultSet> r;
     for (const auto& e : events) {
         if (e.kind == Event::Columns)
@@ -107,14 +98,12 @@ std::vector<RecordingSink::ResultSet> RecordingSink::results() const
     return r;
 }
 
-void RecordingSink::clear()
-{
+void RecordingSink::clear() {
     events.clear();
     m_rows = 0;
 }
 
-TempDir::TempDir()
-{
+TempDir::TempDir() {
     static std::atomic<int> counter{0};
     std::random_device rd;
     const auto base = std::filesystem::temp_directory_path();
@@ -127,14 +116,12 @@ TempDir::TempDir()
     }
 }
 
-TempDir::~TempDir()
-{
+TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(m_path, ec);
 }
 
-std::string text(const Value& v)
-{
+std::string text(const Value& v) {
     if (const auto* s = std::get_if<std::string>(&v))
         return *s;
     if (const auto* i = std::get_if<std::int64_t>(&v))
@@ -146,8 +133,7 @@ std::string text(const Value& v)
     return "<NULL>";
 }
 
-std::int64_t integer(const Value& v)
-{
+std::int64_t integer(const Value& v) {
     if (const auto* i = std::get_if<std::int64_t>(&v))
         return *i;
     if (const auto* d = std::get_if<double>(&v))
@@ -155,8 +141,7 @@ std::int64_t integer(const Value& v)
     return -999999;
 }
 
-bool isNull(const Value& v)
-{
+bool isNull(const Value& v) {
     return std::holds_alternative<Null>(v);
 }
 

@@ -27,15 +27,17 @@ struct Event {
 class RecordingSink : public ResultSink {
 public:
     std::vector<Event> events;
-    std::size_t stopAfterRows = 0;   // row() returns false after this many rows (0 = never)
+    std::size_t stopAfterRows = 0; // row() returns false after this many rows (0 = never)
 
     void columns(const std::vector<Column>& cols) override;
     bool row(const std::vector<Value>& values) override;
-    void done(DoneKind kind, std::uint16_t status, std::uint64_t rowCount, std::uint16_t curCmd) override;
+    void done(DoneKind kind, std::uint16_t status, std::uint64_t rowCount,
+              std::uint16_t curCmd) override;
     void message(const tds::Message& m) override;
     void databaseChanged(const std::string& oldDb, const std::string& newDb) override;
     void returnStatus(std::int32_t status) override;
-    void returnValue(const std::string& name, const ColumnType& type, const Value& value, bool output) override;
+    void returnValue(const std::string& name, const ColumnType& type, const Value& value,
+                     bool output) override;
 
     // Conveniences over the recording.
     std::vector<tds::Message> messages() const;

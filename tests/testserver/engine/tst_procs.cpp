@@ -8,8 +8,7 @@ using namespace tds::test;
 
 namespace {
 
-RpcParam param(std::string name, Value v, bool output = false)
-{
+RpcParam param(std::string name, Value v, bool output = false) {
     RpcParam p;
     p.name = std::move(name);
     p.value = std::move(v);
@@ -20,21 +19,22 @@ RpcParam param(std::string name, Value v, bool output = false)
 
 class Procs : public EngineTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         EngineTest::SetUp();
-        run("CREATE TABLE Kunden (Nr int IDENTITY(1,1) CONSTRAINT PK_Kunden PRIMARY KEY, Name nvarchar(40) NOT NULL, "
+        run("CREATE TABLE Kunden (Nr int IDENTITY(1,1) CONSTRAINT PK_Kunden PRIMARY KEY, Name "
+            "nvarchar(40) NOT NULL, "
             "Umsatz money NULL DEFAULT 0, Seit datetime NULL);"
-            "CREATE TABLE Auftrag (ANr int NOT NULL, Pos smallint NOT NULL, Kunde int CONSTRAINT FK_Auftrag_Kunden "
+            "CREATE TABLE Auftrag (ANr int NOT NULL, Pos smallint NOT NULL, Kunde int CONSTRAINT "
+            "FK_Auftrag_Kunden "
             "REFERENCES Kunden (Nr), CONSTRAINT PK_Auftrag PRIMARY KEY (ANr, Pos));"
             "CREATE UNIQUE INDEX IX_Auftrag_Kunde ON Auftrag (Kunde, ANr);"
             "CREATE VIEW Sicht AS SELECT Name FROM Kunden;"
-            "INSERT INTO Kunden (Name, Umsatz) VALUES (N'Müller', 10); INSERT INTO Kunden (Name) VALUES (N'Schulz')");
+            "INSERT INTO Kunden (Name, Umsatz) VALUES (N'Müller', 10); INSERT INTO Kunden (Name) "
+            "VALUES (N'Schulz')");
         ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
     }
 
-    RecordingSink& rpc(const std::string& name, std::vector<RpcParam> params, int procId = 0)
-    {
+    RecordingSink& rpc(const std::string& name, std::vector<RpcParam> params, int procId = 0) {
         sink.clear();
         RpcCall call;
         call.procName = name;
@@ -45,8 +45,7 @@ protected:
     }
 
     // Column `col` of every row of the first result.
-    std::vector<std::string> column(std::size_t col)
-    {
+    std::vector<std::string> column(std::size_t col) {
         std::vector<std::string> r;
         const auto rs = sink.results();
         if (!rs.empty())
@@ -56,8 +55,7 @@ protected:
     }
 };
 
-TEST_F(Procs, SpTablesListsTablesViewsAndSystemTablesInOrder)
-{
+TEST_F(Procs, SpTablesListsTablesViewsAndSystemTablesInOrder) {
     rpc("sp_tables", {});
     ASSERT_TRUE(sink.errors().empty());
     const auto rs = sink.results();
@@ -65,15 +63,17 @@ TEST_F(Procs, SpTablesListsTablesViewsAndSystemTablesInOrder)
     std::vector<std::string> names;
     for (const auto& c : rs[0].cols)
         names.push_back(c.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"TABLE_QUALIFIER", "TABLE_OWNER", "TABLE_NAME", "TABLE_TYPE", "REMARKS"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"TABLE_QUALIFIER", "TABLE_OWNER", "TABLE_NAME",
+                                               "TABLE_TYPE", "REMARKS"}));
     const auto types = column(3);
     ASSERT_FALSE(types.empty());
     EXPECT_TRUE(std::is_sorted(types.begin(), types.end()));
-    EXPECT_EQ(column(2)[0], "syscolumns");   // SYSTEM TABLE sorts first
+    EXPECT_EQ(column(2)[0], "syscolumns"); // SYSTEM TABLE sorts first
     EXPECT_EQ(column(1)[0], "sys");
     // Tables and views only, as a table list asks for them.
-    rpc("sp_tables", {param("@table_name", std::string("%")), param("@table_owner", std::string("%")),
-                      param("@table_type", std::string("'TABLE','VIEW'"))});
+    rpc("sp_tables",
+        {param("@table_name", std::string("%")), param("@table_owner", std::string("%")),
+         param("@table_type", std::string("'TABLE','VIEW'"))});
     EXPECT_EQ(column(2), (std::vector<std::string>{"Auftrag", "Kunden", "Sicht"}));
     EXPECT_EQ(column(3), (std::vector<std::string>{"TABLE", "TABLE", "VIEW"}));
     EXPECT_EQ(column(0)[0], "master");
@@ -88,8 +88,7 @@ TEST_F(Procs, SpTablesListsTablesViewsAndSystemTablesInOrder)
     EXPECT_EQ(ev.back().status & DoneMore, 0);
 }
 
-TEST_F(Procs, SpTablesPatternsAndEnumerations)
-{
+TEST_F(Procs, SpTablesPatternsAndEnumerations) {
     struct Case {
         std::vector<RpcParam> params;
         std::vector<std::string> names;
@@ -99,14 +98,22 @@ TEST_F(Procs, SpTablesPatternsAndEnumerations)
         {{param("@table_name", std::string("K%"))}, {"Kunden"}, 2},
         {{param("@table_name", std::string("k_nden"))}, {"Kunden"}, 2},
         {{param("@table_name", std::string("[AK]%"))}, {"Auftrag", "Kunden"}, 2},
-        {{param("@table_name", std::string("sys%")), param("@table_type", std::string("'SYSTEM TABLE'"))},
-         {"syscolumns", "syscomments", "sysdatabases", "sysindexes", "sysobjects", "systypes", "sysusers"}, 2},
-        {{param("@table_name", std::string("%")), param("@table_owner", std::string("gast"))}, {}, 2},
-        {{param("@table_name", std::string("")), param("@table_owner", std::string("")), param("@table_qualifier", std::string("%"))},
-         {"master", "tempdb", "model", "msdb"}, 0},
-        {{param("@table_name", std::string("")), param("@table_owner", std::string("")), param("@table_qualifier", std::string("")),
-          param("@table_type", std::string("%"))},
-         {"SYSTEM TABLE", "TABLE", "VIEW"}, 3},
+        {{param("@table_name", std::string("sys%")),
+          param("@table_type", std::string("'SYSTEM TABLE'"))},
+         {"syscolumns", "syscomments", "sysdatabases", "sysindexes", "sysobjects", "systypes",
+          "sysusers"},
+         2},
+        {{param("@table_name", std::string("%")), param("@table_owner", std::string("gast"))},
+         {},
+         2},
+        {{param("@table_name", std::string("")), param("@table_owner", std::string("")),
+          param("@table_qualifier", std::string("%"))},
+         {"master", "tempdb", "model", "msdb"},
+         0},
+        {{param("@table_name", std::string("")), param("@table_owner", std::string("")),
+          param("@table_qualifier", std::string("")), param("@table_type", std::string("%"))},
+         {"SYSTEM TABLE", "TABLE", "VIEW"},
+         3},
     };
     for (const auto& c : cases) {
         rpc("sp_tables", c.params);
@@ -114,19 +121,19 @@ TEST_F(Procs, SpTablesPatternsAndEnumerations)
     }
 }
 
-TEST_F(Procs, SpTablesInAnotherDatabase)
-{
+TEST_F(Procs, SpTablesInAnotherDatabase) {
     run("CREATE DATABASE Zweite; USE Zweite; CREATE TABLE Nur_hier (a int); USE master");
     ASSERT_TRUE(sink.errors().empty());
-    rpc("[Zweite]..sp_tables", {param("@table_qualifier", std::string("Zweite")), param("@table_type", std::string("'TABLE'"))});
+    rpc("[Zweite]..sp_tables", {param("@table_qualifier", std::string("Zweite")),
+                                param("@table_type", std::string("'TABLE'"))});
     EXPECT_EQ(column(2), (std::vector<std::string>{"Nur_hier"}));
     EXPECT_EQ(column(0), (std::vector<std::string>{"Zweite"}));
     EXPECT_EQ(session->currentDatabase(), "master");
 }
 
-TEST_F(Procs, SpColumnsDescribesEveryColumn)
-{
-    rpc("sp_columns", {param("@table_name", std::string("Kunden")), param("@ODBCVer", std::int64_t{3})});
+TEST_F(Procs, SpColumnsDescribesEveryColumn) {
+    rpc("sp_columns",
+        {param("@table_name", std::string("Kunden")), param("@ODBCVer", std::int64_t{3})});
     ASSERT_TRUE(sink.errors().empty());
     const auto rs = sink.results();
     ASSERT_EQ(rs.size(), 1u);
@@ -134,34 +141,34 @@ TEST_F(Procs, SpColumnsDescribesEveryColumn)
     ASSERT_EQ(rs[0].rows.size(), 4u);
     const auto& nr = rs[0].rows[0];
     EXPECT_EQ(text(nr[3]), "Nr");
-    EXPECT_EQ(integer(nr[4]), 4);            // SQL_INTEGER
+    EXPECT_EQ(integer(nr[4]), 4); // SQL_INTEGER
     EXPECT_EQ(text(nr[5]), "int identity");
     EXPECT_EQ(integer(nr[6]), 10);
-    EXPECT_EQ(integer(nr[10]), 0);           // not nullable
+    EXPECT_EQ(integer(nr[10]), 0); // not nullable
     EXPECT_EQ(text(nr[17]), "NO");
     const auto& name = rs[0].rows[1];
-    EXPECT_EQ(integer(name[4]), -9);         // SQL_WVARCHAR
+    EXPECT_EQ(integer(name[4]), -9); // SQL_WVARCHAR
     EXPECT_EQ(integer(name[6]), 40);
     EXPECT_EQ(integer(name[7]), 80);
     EXPECT_EQ(integer(name[15]), 80);
     const auto& umsatz = rs[0].rows[2];
-    EXPECT_EQ(integer(umsatz[4]), 3);        // money is SQL_DECIMAL(19,4)
+    EXPECT_EQ(integer(umsatz[4]), 3); // money is SQL_DECIMAL(19,4)
     EXPECT_EQ(integer(umsatz[6]), 19);
     EXPECT_EQ(integer(umsatz[8]), 4);
     EXPECT_EQ(text(umsatz[12]), "((0))");
     EXPECT_EQ(integer(umsatz[16]), 3);
     const auto& seit = rs[0].rows[3];
-    EXPECT_EQ(integer(seit[4]), 93);         // SQL_TYPE_TIMESTAMP with ODBC 3
+    EXPECT_EQ(integer(seit[4]), 93); // SQL_TYPE_TIMESTAMP with ODBC 3
     EXPECT_EQ(integer(seit[13]), 9);
     EXPECT_EQ(integer(seit[14]), 3);
     // A column pattern.
-    rpc("sp_columns", {param("@table_name", std::string("Kunden")), param("@column_name", std::string("S%"))});
+    rpc("sp_columns",
+        {param("@table_name", std::string("Kunden")), param("@column_name", std::string("S%"))});
     EXPECT_EQ(column(3), (std::vector<std::string>{"Seit"}));
-    EXPECT_EQ(integer(sink.results()[0].rows[0][4]), 11);   // ODBC 2 numbering by default
+    EXPECT_EQ(integer(sink.results()[0].rows[0][4]), 11); // ODBC 2 numbering by default
 }
 
-TEST_F(Procs, KeysAndIndexes)
-{
+TEST_F(Procs, KeysAndIndexes) {
     rpc("sp_pkeys", {param("@table_name", std::string("Auftrag"))});
     EXPECT_EQ(column(3), (std::vector<std::string>{"ANr", "Pos"}));
     EXPECT_EQ(column(5), (std::vector<std::string>{"PK_Auftrag", "PK_Auftrag"}));
@@ -175,26 +182,34 @@ TEST_F(Procs, KeysAndIndexes)
     rpc("sp_special_columns", {param("@table_name", std::string("Kunden"))});
     EXPECT_EQ(column(1), (std::vector<std::string>{"Nr"}));
     rpc("sp_statistics", {param("@table_name", std::string("Auftrag"))});
-    EXPECT_EQ(column(5), (std::vector<std::string>{"<NULL>", "IX_Auftrag_Kunde", "IX_Auftrag_Kunde", "PK_Auftrag", "PK_Auftrag"}));
+    EXPECT_EQ(column(5), (std::vector<std::string>{"<NULL>", "IX_Auftrag_Kunde", "IX_Auftrag_Kunde",
+                                                   "PK_Auftrag", "PK_Auftrag"}));
 }
 
-TEST_F(Procs, ExecuteSqlBindsParametersByPositionAndName)
-{
-    rpc("", {param("", std::string("SELECT Name FROM Kunden WHERE Nr = @P1 OR Name = @P2")),
-             param("", std::string("@P1 int,@P2 nvarchar(40)")), param("", std::int64_t{1}), param("", std::string("Schulz"))},
+TEST_F(Procs, ExecuteSqlBindsParametersByPositionAndName) {
+    rpc("",
+        {param("", std::string("SELECT Name FROM Kunden WHERE Nr = @P1 OR Name = @P2")),
+         param("", std::string("@P1 int,@P2 nvarchar(40)")), param("", std::int64_t{1}),
+         param("", std::string("Schulz"))},
         10);
     ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
     EXPECT_EQ(column(0), (std::vector<std::string>{"Müller", "Schulz"}));
-    rpc("sp_executesql", {param("@stmt", std::string("SELECT COUNT(*) FROM Kunden WHERE Name LIKE @muster")),
-                          param("@params", std::string("@muster nvarchar(10)")), param("@muster", std::string("M%"))});
+    rpc("sp_executesql",
+        {param("@stmt", std::string("SELECT COUNT(*) FROM Kunden WHERE Name LIKE @muster")),
+         param("@params", std::string("@muster nvarchar(10)")),
+         param("@muster", std::string("M%"))});
     EXPECT_EQ(column(0), (std::vector<std::string>{"1"}));
     // Values are bound, never pasted into the text.
-    rpc("", {param("", std::string("SELECT COUNT(*) FROM Kunden WHERE Name = @P1")), param("", std::string("@P1 nvarchar(40)")),
-             param("", std::string("x' OR '1'='1"))},
+    rpc("",
+        {param("", std::string("SELECT COUNT(*) FROM Kunden WHERE Name = @P1")),
+         param("", std::string("@P1 nvarchar(40)")), param("", std::string("x' OR '1'='1"))},
         10);
     EXPECT_EQ(column(0), (std::vector<std::string>{"0"}));
     // DML inside: DONEINPROC with the count.
-    rpc("", {param("", std::string("UPDATE Kunden SET Umsatz = @P1")), param("", std::string("@P1 money")), param("", 2.5)}, 10);
+    rpc("",
+        {param("", std::string("UPDATE Kunden SET Umsatz = @P1")),
+         param("", std::string("@P1 money")), param("", 2.5)},
+        10);
     ASSERT_TRUE(sink.errors().empty());
     const auto d = sink.dones();
     ASSERT_EQ(d.size(), 2u);
@@ -204,10 +219,9 @@ TEST_F(Procs, ExecuteSqlBindsParametersByPositionAndName)
     EXPECT_EQ(d[1]->doneKind, DoneKind::DoneProc);
 }
 
-TEST_F(Procs, ExecuteSqlOutputParameter)
-{
-    rpc("sp_executesql", {param("", std::string("SELECT @n = COUNT(*) FROM Kunden")), param("", std::string("@n int OUTPUT")),
-                          param("@n", Null{}, true)});
+TEST_F(Procs, ExecuteSqlOutputParameter) {
+    rpc("sp_executesql", {param("", std::string("SELECT @n = COUNT(*) FROM Kunden")),
+                          param("", std::string("@n int OUTPUT")), param("@n", Null{}, true)});
     ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
     bool found = false;
     for (const auto& e : sink.events)
@@ -219,11 +233,12 @@ TEST_F(Procs, ExecuteSqlOutputParameter)
     EXPECT_TRUE(found);
 }
 
-TEST_F(Procs, PreparedStatements)
-{
+TEST_F(Procs, PreparedStatements) {
     // sp_prepexec: handle as output parameter, then results.
-    rpc("", {param("", Null{}, true), param("", std::string("@P1 int")), param("", std::string("SELECT Name FROM Kunden WHERE Nr = @P1")),
-             param("", std::int64_t{2})},
+    rpc("",
+        {param("", Null{}, true), param("", std::string("@P1 int")),
+         param("", std::string("SELECT Name FROM Kunden WHERE Nr = @P1")),
+         param("", std::int64_t{2})},
         13);
     ASSERT_TRUE(sink.errors().empty());
     EXPECT_EQ(column(0), (std::vector<std::string>{"Schulz"}));
@@ -236,8 +251,9 @@ TEST_F(Procs, PreparedStatements)
     rpc("sp_execute", {param("", handle), param("", std::int64_t{1})});
     EXPECT_EQ(column(0), (std::vector<std::string>{"Müller"}));
     // sp_prepare describes the columns without running.
-    rpc("", {param("", Null{}, true), param("", std::string("")), param("", std::string("SELECT Nr, Name FROM Kunden")),
-             param("", std::int64_t{1})},
+    rpc("",
+        {param("", Null{}, true), param("", std::string("")),
+         param("", std::string("SELECT Nr, Name FROM Kunden")), param("", std::int64_t{1})},
         11);
     const auto rs = sink.results();
     ASSERT_EQ(rs.size(), 1u);
@@ -250,8 +266,7 @@ TEST_F(Procs, PreparedStatements)
     EXPECT_EQ(sink.errors()[0].number, 8179);
 }
 
-TEST_F(Procs, XpMsverInBatchAndByName)
-{
+TEST_F(Procs, XpMsverInBatchAndByName) {
     run("exec xp_msver");
     ASSERT_TRUE(sink.errors().empty());
     auto rs = sink.results();
@@ -264,7 +279,8 @@ TEST_F(Procs, XpMsverInBatchAndByName)
     EXPECT_EQ(rs[0].rows.size(), 20u);
     EXPECT_EQ(text(rs[0].rows[1][1]), "ProductVersion");
     EXPECT_EQ(text(rs[0].rows[1][3]), "9.00.1399.06");
-    for (const char* sql : {"xp_msver 'ProductVersion'", "EXEC master..xp_msver N'productversion'"}) {
+    for (const char* sql :
+         {"xp_msver 'ProductVersion'", "EXEC master..xp_msver N'productversion'"}) {
         run(sql);
         rs = sink.results();
         ASSERT_EQ(rs.size(), 1u) << sql;
@@ -278,11 +294,11 @@ TEST_F(Procs, XpMsverInBatchAndByName)
     EXPECT_EQ(d[1]->doneKind, DoneKind::DoneProc);
 }
 
-TEST_F(Procs, SystemViews)
-{
+TEST_F(Procs, SystemViews) {
     createSampleDatabase(dir.path());
     for (const char* sql : {"select name from sysdatabases", "select  name from sysdatabases",
-                            "SELECT name FROM master..sysdatabases ORDER BY name", "select name from sys.databases"}) {
+                            "SELECT name FROM master..sysdatabases ORDER BY name",
+                            "select name from sys.databases"}) {
         run(sql);
         const auto rs = sink.results();
         ASSERT_EQ(rs.size(), 1u) << sql;
@@ -292,14 +308,17 @@ TEST_F(Procs, SystemViews)
         std::set<std::string> names;
         for (const auto& r : rs[0].rows)
             names.insert(text(r[0]));
-        EXPECT_EQ(names, (std::set<std::string>{"master", "model", "msdb", "tempdb", "Musterfirma"})) << sql;
+        EXPECT_EQ(names,
+                  (std::set<std::string>{"master", "model", "msdb", "tempdb", "Musterfirma"}))
+            << sql;
     }
     EXPECT_EQ(column(0).size(), 5u);
     run("SELECT name FROM sysobjects WHERE xtype = 'U' ORDER BY name");
     EXPECT_EQ(column(0), (std::vector<std::string>{"Auftrag", "Kunden"}));
     run("SELECT TABLE_NAME, TABLE_TYPE FROM INFORMATION_SCHEMA.TABLES ORDER BY TABLE_NAME");
     EXPECT_EQ(column(1), (std::vector<std::string>{"BASE TABLE", "BASE TABLE", "VIEW"}));
-    run("SELECT c.name FROM sys.columns c JOIN sys.tables t ON t.object_id = c.object_id WHERE t.name = 'Kunden' ORDER BY c.column_id");
+    run("SELECT c.name FROM sys.columns c JOIN sys.tables t ON t.object_id = c.object_id WHERE "
+        "t.name = 'Kunden' ORDER BY c.column_id");
     EXPECT_EQ(column(0), (std::vector<std::string>{"Nr", "Name", "Umsatz", "Seit"}));
     EXPECT_FALSE(isNull(scalar("SELECT OBJECT_ID('dbo.Kunden')")));
     EXPECT_TRUE(isNull(scalar("SELECT OBJECT_ID('Fehlt')")));

@@ -12,41 +12,41 @@ namespace {
 
 class Statements : public EngineTest {};
 
-TEST_F(Statements, UseChangesDatabaseWithEnvChangeAndInfo)
-{
+TEST_F(Statements, UseChangesDatabaseWithEnvChangeAndInfo) {
     run("CREATE DATABASE Zweite");
     run("USE [zweite]");
     ASSERT_TRUE(sink.errors().empty());
     ASSERT_GE(sink.events.size(), 3u);
     EXPECT_EQ(sink.events[0].kind, Event::DbChange);
     EXPECT_EQ(sink.events[0].oldDb, "master");
-    EXPECT_EQ(sink.events[0].newDb, "Zweite");   // the name as the database spells it
+    EXPECT_EQ(sink.events[0].newDb, "Zweite"); // the name as the database spells it
     EXPECT_EQ(sink.events[1].msg.number, 5701);
     EXPECT_EQ(sink.events[1].msg.text, "Changed database context to 'Zweite'.");
     EXPECT_EQ(session->currentDatabase(), "Zweite");
     EXPECT_EQ(text(scalar("SELECT DB_NAME()")), "Zweite");
 }
 
-TEST_F(Statements, CrossDatabaseNames)
-{
+TEST_F(Statements, CrossDatabaseNames) {
     run("CREATE DATABASE Lager; USE Lager; CREATE TABLE Teile (Nr int, Name varchar(20)); "
         "INSERT INTO Teile VALUES (1, 'Schraube'); USE master");
     ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
     EXPECT_EQ(text(scalar("SELECT Name FROM Lager..Teile")), "Schraube");
-    EXPECT_EQ(text(scalar("SELECT t.Name FROM [Lager].[dbo].[Teile] t WHERE t.Nr = 1")), "Schraube");
+    EXPECT_EQ(text(scalar("SELECT t.Name FROM [Lager].[dbo].[Teile] t WHERE t.Nr = 1")),
+              "Schraube");
     EXPECT_EQ(error("SELECT * FROM Nirgendwo..Teile").number, 208);
 }
 
-TEST_F(Statements, GlobalsAndBuiltins)
-{
+TEST_F(Statements, GlobalsAndBuiltins) {
     const std::string version = text(scalar("SELECT @@VERSION"));
-    EXPECT_NE(version.find("Microsoft SQL Server 2005 - 9.00.1399.06"), std::string::npos) << version;
+    EXPECT_NE(version.find("Microsoft SQL Server 2005 - 9.00.1399.06"), std::string::npos)
+        << version;
     EXPECT_EQ(text(scalar("SELECT @@SERVERNAME")), "TESTSERVER");
     EXPECT_GE(integer(scalar("SELECT @@SPID")), 50);
     EXPECT_EQ(text(scalar("SELECT SERVERPROPERTY('ProductVersion')")), "9.00.1399.06");
     EXPECT_EQ(text(scalar("SELECT SUSER_SNAME()")), "tester");
     // @@ROWCOUNT follows the previous statement.
-    run("CREATE TABLE t (a int); INSERT INTO t VALUES (1); INSERT INTO t SELECT a FROM t; SELECT @@ROWCOUNT");
+    run("CREATE TABLE t (a int); INSERT INTO t VALUES (1); INSERT INTO t SELECT a FROM t; SELECT "
+        "@@ROWCOUNT");
     EXPECT_EQ(integer(sink.results().back().rows[0][0]), 1);
     run("SELECT a FROM t; SELECT @@ROWCOUNT");
     EXPECT_EQ(integer(sink.results().back().rows[0][0]), 2);
@@ -60,8 +60,7 @@ TEST_F(Statements, GlobalsAndBuiltins)
     EXPECT_EQ(error("SELECT @@GIBTSNICHT").number, 137);
 }
 
-TEST_F(Statements, ExpressionTypes)
-{
+TEST_F(Statements, ExpressionTypes) {
     run("SELECT 1, 3000000000, 1.5, 'abc', 0x01, NULL");
     const auto cols = sink.results()[0].cols;
     EXPECT_EQ(cols[0].type.type, SqlType::Int);
@@ -82,26 +81,31 @@ struct ValueCase {
 
 class Functions : public EngineTest, public ::testing::WithParamInterface<ValueCase> {};
 
-TEST_P(Functions, Evaluate)
-{
-    EXPECT_EQ(text(scalar(std::string("SELECT ") + GetParam().expr)), GetParam().expected) << GetParam().expr;
+TEST_P(Functions, Evaluate) {
+    EXPECT_EQ(text(scalar(std::string("SELECT ") + GetParam().expr)), GetParam().expected)
+        << GetParam().expr;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Engine, Functions,
     ::testing::Values(
-        ValueCase{"LEN('abc  ')", "3"}, ValueCase{"LEN(N'Grüße')", "5"}, ValueCase{"DATALENGTH(0x0102)", "2"},
-        ValueCase{"ISNULL(NULL, 'leer')", "leer"}, ValueCase{"'a' + 'b' + 'c'", "abc"},
-        ValueCase{"LEFT('Müller', 2) + RIGHT('Müller', 2)", "Müer"}, ValueCase{"UPPER(N'straße ä')", "STRAßE Ä"},
-        ValueCase{"CHARINDEX('B', 'abc')", "2"}, ValueCase{"SUBSTRING('abcdef', 2, 3)", "bcd"},
+        ValueCase{"LEN('abc  ')", "3"}, ValueCase{"LEN(N'Grüße')", "5"},
+        ValueCase{"DATALENGTH(0x0102)", "2"}, ValueCase{"ISNULL(NULL, 'leer')", "leer"},
+        ValueCase{"'a' + 'b' + 'c'", "abc"},
+        ValueCase{"LEFT('Müller', 2) + RIGHT('Müller', 2)", "Müer"},
+        ValueCase{"UPPER(N'straße ä')", "STRAßE Ä"}, ValueCase{"CHARINDEX('B', 'abc')", "2"},
+        ValueCase{"SUBSTRING('abcdef', 2, 3)", "bcd"},
         ValueCase{"CONVERT(varchar(10), '2024-02-29 13:14:15', 104)", "29.02.2024"},
-        ValueCase{"CONVERT(varchar(19), CAST('2024-02-29 13:14:15' AS datetime), 120)", "2024-02-29 13:14:15"},
+        ValueCase{"CONVERT(varchar(19), CAST('2024-02-29 13:14:15' AS datetime), 120)",
+                  "2024-02-29 13:14:15"},
         ValueCase{"CAST('2024-02-29T13:14:15.123' AS datetime)", "2024-02-29 13:14:15.123"},
         ValueCase{"CAST('29.02.2024' AS date)", "2024-02-29"},
-        ValueCase{"CAST(12.345 AS decimal(5, 1))", "12.300000"}, ValueCase{"CAST(' 42 ' AS int)", "42"},
-        ValueCase{"CAST(7 AS varchar(10)) + 'x'", "7x"}, ValueCase{"CAST('abcdef' AS char(3))", "abc"},
+        ValueCase{"CAST(12.345 AS decimal(5, 1))", "12.300000"},
+        ValueCase{"CAST(' 42 ' AS int)", "42"}, ValueCase{"CAST(7 AS varchar(10)) + 'x'", "7x"},
+        ValueCase{"CAST('abcdef' AS char(3))", "abc"},
         ValueCase{"DATEADD(month, 1, '2024-01-31')", "2024-02-29 00:00:00.000"},
-        ValueCase{"DATEDIFF(day, '2024-02-28', '2024-03-01')", "2"}, ValueCase{"DATEPART(year, '2024-02-29')", "2024"},
+        ValueCase{"DATEDIFF(day, '2024-02-28', '2024-03-01')", "2"},
+        ValueCase{"DATEPART(year, '2024-02-29')", "2024"},
         ValueCase{"YEAR('2024-02-29') * 100 + MONTH('2024-02-29')", "202402"},
         ValueCase{"CASE WHEN N'ÄBC' LIKE 'äb%' THEN 1 ELSE 0 END", "1"},
         ValueCase{"CASE WHEN 'b' LIKE '[a-c]' THEN 1 ELSE 0 END", "1"},
@@ -110,15 +114,13 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"STUFF('abcdef', 2, 3, 'XY')", "aXYef"}, ValueCase{"QUOTENAME('a]b')", "[a]]b]"},
         ValueCase{"ISNUMERIC('12.5')", "1"}, ValueCase{"REVERSE('abc')", "cba"}));
 
-TEST_F(Statements, ConversionErrors)
-{
+TEST_F(Statements, ConversionErrors) {
     EXPECT_EQ(error("SELECT CAST('abc' AS int)").number, 245);
     EXPECT_EQ(error("SELECT CAST(300 AS tinyint)").number, 8115);
     EXPECT_EQ(error("SELECT CAST('2024-02-30' AS datetime)").number, 241);
 }
 
-TEST_F(Statements, VariablesAndControlFlow)
-{
+TEST_F(Statements, VariablesAndControlFlow) {
     run("DECLARE @i int = 0, @s varchar(20) = 'x' "
         "WHILE @i < 3 BEGIN SET @i = @i + 1 SET @s = @s + CAST(@i AS varchar(2)) END "
         "IF @i = 3 PRINT 'drei' ELSE PRINT 'falsch' "
@@ -142,8 +144,7 @@ TEST_F(Statements, VariablesAndControlFlow)
     EXPECT_EQ(sink.messages().at(0).text, "fehlt");
 }
 
-TEST_F(Statements, TransactionsRollBack)
-{
+TEST_F(Statements, TransactionsRollBack) {
     run("CREATE TABLE t (a int)");
     run("BEGIN TRAN; INSERT INTO t VALUES (1); SELECT @@TRANCOUNT");
     EXPECT_EQ(integer(sink.results()[0].rows[0][0]), 1);
@@ -160,9 +161,9 @@ TEST_F(Statements, TransactionsRollBack)
     EXPECT_EQ(err.number, 3903);
 }
 
-TEST_F(Statements, RowcountTextsizeAndNocount)
-{
-    run("CREATE TABLE t (a int, b text); INSERT INTO t VALUES (1, 'abcdef'); INSERT INTO t VALUES (2, 'ghijkl')");
+TEST_F(Statements, RowcountTextsizeAndNocount) {
+    run("CREATE TABLE t (a int, b text); INSERT INTO t VALUES (1, 'abcdef'); INSERT INTO t VALUES "
+        "(2, 'ghijkl')");
     run("SET ROWCOUNT 1; SELECT a FROM t; SET ROWCOUNT 0");
     EXPECT_EQ(sink.results()[0].rows.size(), 1u);
     run("SET TEXTSIZE 3; SELECT b FROM t; SET TEXTSIZE 2147483647");
@@ -170,13 +171,13 @@ TEST_F(Statements, RowcountTextsizeAndNocount)
     run("SET NOCOUNT ON; UPDATE t SET a = a + 1; SET NOCOUNT OFF");
     EXPECT_EQ(sink.dones()[0]->status & DoneCount, 0);
     // ODBC sends these at connect; they are taken silently.
-    run("SET ANSI_NULLS ON SET QUOTED_IDENTIFIER ON SET TRANSACTION ISOLATION LEVEL READ COMMITTED SET DATEFORMAT dmy");
+    run("SET ANSI_NULLS ON SET QUOTED_IDENTIFIER ON SET TRANSACTION ISOLATION LEVEL READ COMMITTED "
+        "SET DATEFORMAT dmy");
     EXPECT_TRUE(sink.errors().empty());
     ASSERT_EQ(sink.dones().size(), 1u);
 }
 
-TEST_F(Statements, FmtOnlyDescribesWithoutRunning)
-{
+TEST_F(Statements, FmtOnlyDescribesWithoutRunning) {
     // Bulk-copy clients ask for a query's columns this way before they run it.
     run("CREATE TABLE t (a int, b nvarchar(5)); INSERT INTO t VALUES (1, 'x')");
     run("SET FMTONLY ON SELECT a, b FROM t DELETE FROM t SET FMTONLY OFF");
@@ -189,8 +190,7 @@ TEST_F(Statements, FmtOnlyDescribesWithoutRunning)
     EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM t")), 1);
 }
 
-TEST_F(Statements, SelectIntoKeepsTypes)
-{
+TEST_F(Statements, SelectIntoKeepsTypes) {
     run("CREATE TABLE q (a nvarchar(30) NOT NULL, b money); INSERT INTO q VALUES (N'ä', 1.5); "
         "SELECT a, b, b * 2 AS c INTO z FROM q; SELECT * FROM z");
     ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
@@ -203,9 +203,9 @@ TEST_F(Statements, SelectIntoKeepsTypes)
     EXPECT_EQ(rs[0].cols[2].type.type, SqlType::Float);
 }
 
-TEST_F(Statements, DropSeveralAndAlter)
-{
-    run("CREATE TABLE a (x int); CREATE TABLE b (y int); ALTER TABLE a ADD z nvarchar(10) NULL, w datetime; "
+TEST_F(Statements, DropSeveralAndAlter) {
+    run("CREATE TABLE a (x int); CREATE TABLE b (y int); ALTER TABLE a ADD z nvarchar(10) NULL, w "
+        "datetime; "
         "INSERT INTO a (x, z, w) VALUES (1, N'ü', '2024-01-01'); SELECT z, w FROM a");
     ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
     EXPECT_EQ(sink.results()[0].cols[1].type.type, SqlType::DateTime);
@@ -215,8 +215,7 @@ TEST_F(Statements, DropSeveralAndAlter)
     EXPECT_EQ(error("SELECT * FROM b").number, 208);
 }
 
-TEST_F(Statements, WaitforIsCancelled)
-{
+TEST_F(Statements, WaitforIsCancelled) {
     std::thread stopper([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         cancel = true;
@@ -225,14 +224,13 @@ TEST_F(Statements, WaitforIsCancelled)
     run("WAITFOR DELAY '00:00:30'; SELECT 1");
     stopper.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-    EXPECT_TRUE(sink.events.empty());   // nothing after a cancel: the protocol side answers
+    EXPECT_TRUE(sink.events.empty()); // nothing after a cancel: the protocol side answers
     cancel = false;
     run("WAITFOR DELAY '00:00:00.010'; SELECT 1");
     EXPECT_EQ(sink.results().size(), 1u);
 }
 
-TEST_F(Statements, StreamingStopsWhenTheClientStops)
-{
+TEST_F(Statements, StreamingStopsWhenTheClientStops) {
     createBigRows(dir.path(), 5000);
     run("USE Musterfirma");
     sink.stopAfterRows = 10;
@@ -241,8 +239,7 @@ TEST_F(Statements, StreamingStopsWhenTheClientStops)
     EXPECT_TRUE(sink.dones().empty());
 }
 
-TEST_F(Statements, InjectionThroughQuickQueryNameStaysInsideTheBrackets)
-{
+TEST_F(Statements, InjectionThroughQuickQueryNameStaysInsideTheBrackets) {
     createSampleDatabase(dir.path());
     run("USE Musterfirma");
     // The quick query puts the name between brackets as it stands.
@@ -263,8 +260,7 @@ TEST_F(Statements, InjectionThroughQuickQueryNameStaysInsideTheBrackets)
 
 namespace {
 
-TEST(Sessions, ShareFilesAndWaitForLocksUntilCancelled)
-{
+TEST(Sessions, ShareFilesAndWaitForLocksUntilCancelled) {
     TempDir dir;
     ServerConfig cfg;
     cfg.dataDir = dir.path();
