@@ -1,4 +1,4 @@
-#include "anchors.h"
+#include "app/anchors.h"
 
 #include <QEvent>
 #include <QWidget>

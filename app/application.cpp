@@ -1,7 +1,6 @@
-#include "application.h"
-#include "startupheap.h"
+#include "app/application.h"
 
-#include "modal.h"
+#include "modal/modal.h"
 
 namespace {
 QString& titleStorage() {
@@ -48,16 +47,7 @@ void showCurrentException() {
     showErrorMessage(exceptionMessage(std::current_exception()));
 }
 
-namespace {
-
-int& withStartupHeap(int& argc) {
-    startupheap::reserve();
-    return argc;
-}
-
-} // namespace
-
-TApplication::TApplication(int& argc, char** argv) : QApplication(withStartupHeap(argc), argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {

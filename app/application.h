@@ -30,7 +30,6 @@ void showCurrentException();
 class TApplication : public QApplication {
     Q_OBJECT
 public:
-    // Prepares the start-up heap (startupheap.h) before QApplication allocates.
     TApplication(int& argc, char** argv);
 
     // Delivers the event; an exception thrown by any handler ends here and

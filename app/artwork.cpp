@@ -1,6 +1,6 @@
-#include "artwork.h"
+#include "app/artwork.h"
 
-#include "deferredicon.h"
+#include "controls/deferredicon.h"
 
 #include <QLinearGradient>
 #include <QPainter>

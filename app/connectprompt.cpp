@@ -1,7 +1,7 @@
-#include "connectprompt.h"
+#include "app/connectprompt.h"
 
-#include "VelADOMSSQLConnect.h"
-#include "registry.h"
+#include "connection/VelADOMSSQLConnect.h"
+#include "settings/registry.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "windows.h"
+#include "app/windows.h"
 
 int main(int argc, char** argv) {
     return runApplication(argc, argv);

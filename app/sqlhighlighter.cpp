@@ -1,4 +1,4 @@
-#include "sqlhighlighter.h"
+#include "app/sqlhighlighter.h"
 
 #include <QSet>
 

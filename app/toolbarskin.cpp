@@ -1,6 +1,6 @@
-#include "toolbarskin.h"
+#include "app/toolbarskin.h"
 
-#include "styledcontrols.h"
+#include "controls/styledcontrols.h"
 
 #include <QLinearGradient>
 #include <QMenu>

@@ -1,6 +1,6 @@
-#include "uDM.h"
+#include "app/uDM.h"
 
-#include "uMain.h"
+#include "app/uMain.h"
 
 #include <QCoreApplication>
 #include <QLabel>

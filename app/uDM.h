@@ -2,9 +2,9 @@
 // The data module: the application's one database connection and every
 // dataset and command that works over it, alive for the whole run.
 
-#include "adocommand.h"
-#include "adoconnection.h"
-#include "adodataset.h"
+#include "data/adocommand.h"
+#include "data/adoconnection.h"
+#include "data/adodataset.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,12 +1,12 @@
 // The main window's life: activation, key preview, hint line, closing.
 
-#include "uMain.h"
+#include "app/uMain.h"
 
-#include "DBBGrid.h"
-#include "application.h"
-#include "connectprompt.h"
-#include "placement.h"
-#include "utools.h"
+#include "app/application.h"
+#include "app/connectprompt.h"
+#include "app/grid/DBBGrid.h"
+#include "app/logic/utools.h"
+#include "settings/placement.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,12 +1,20 @@
 #pragma once
 // The main window: title region, toolbars, table list, SQL editor, result and
 // message pages, status line. Every user command starts in one of its
-// handlers; the handlers are split over several files by subject
-// (uMain_layout, uMain_browse, uMain_query, uMain_files, uMain_settings).
+// handlers; the handlers are split over several files by subject:
+//   uMain.cpp            activation, key preview, the hint line, closing
+//   uMain_layout.cpp     building the components, actions, menus and toolbars
+//   uMain_frame.cpp      the window frame, its buttons and the about window
+//   uMain_browse.cpp     connecting, the database box and the table list
+//   uMain_query.cpp      running queries and commands
+//   uMain_scripts.cpp    opening and saving scripts
+//   uMain_export.cpp     exporting the result
+//   uMain_structure.cpp  the table structure window
+//   uMain_settings.cpp   the settings dialog and the stored settings
 
-#include "DBBGrid.h"
-#include "VelStylePanel.h"
-#include "globals.h"
+#include "app/grid/DBBGrid.h"
+#include "controls/VelStylePanel.h"
+#include "structure/globals.h"
 
 #include <QAction>
 #include <QComboBox>

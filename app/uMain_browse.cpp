@@ -1,14 +1,14 @@
 // Connecting and browsing: the server connection, the database box and the
 // table list.
 
-#include "uMain.h"
+#include "app/uMain.h"
 
-#include "DBBGrid.h"
-#include "VelADObatchmove.h"
-#include "connectionstrings.h"
-#include "connectprompt.h"
-#include "uDM.h"
-#include "waitcursor.h"
+#include "app/connectprompt.h"
+#include "app/grid/DBBGrid.h"
+#include "app/uDM.h"
+#include "connection/connectionstrings.h"
+#include "export/VelADObatchmove.h"
+#include "structure/waitcursor.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,17 +1,17 @@
 // The result set leaving the window: the cell viewer opened from the result
 // grid and "Exportieren...".
 
-#include "uMain.h"
+#include "app/uMain.h"
 
-#include "DBBGrid.h"
-#include "VelADObatchmove.h"
-#include "exportcommand.h"
-#include "modal.h"
-#include "scriptfile.h"
-#include "uBlob.h"
-#include "uDM.h"
-#include "waitcursor.h"
-#include "windows.h"
+#include "app/grid/DBBGrid.h"
+#include "app/grid/uBlob.h"
+#include "app/logic/scriptfile.h"
+#include "app/uDM.h"
+#include "app/windows.h"
+#include "export/VelADObatchmove.h"
+#include "export/exportcommand.h"
+#include "modal/modal.h"
+#include "structure/waitcursor.h"
 
 #include <QLabel>
 

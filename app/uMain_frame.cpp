@@ -1,18 +1,18 @@
 // The main window's frame: title bar, window buttons, status bar, focus look,
 // and the about window opened from the "?" menu.
 
-#include "uMain_frame.h"
+#include "app/uMain_frame.h"
 
-#include "VelGripLine.h"
-#include "VelLinkLabel.h"
-#include "VelStylePanel.h"
-#include "anchors.h"
-#include "imagelist.h"
-#include "pictures.h"
-#include "uFMAbout.h"
-#include "uMain.h"
-#include "utools.h"
-#include "windows.h"
+#include "app/anchors.h"
+#include "app/logic/utools.h"
+#include "app/uFMAbout.h"
+#include "app/uMain.h"
+#include "app/windows.h"
+#include "controls/VelGripLine.h"
+#include "controls/VelLinkLabel.h"
+#include "controls/VelStylePanel.h"
+#include "controls/imagelist.h"
+#include "controls/pictures.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,15 +1,15 @@
 // The main window's construction: components, actions, menus, toolbars, skin.
 
-#include "sqlhighlighter.h"
-#include "styledcontrols.h"
-#include "toolbarskin.h"
-#include "uMain.h"
+#include "app/sqlhighlighter.h"
+#include "app/toolbarskin.h"
+#include "app/uMain.h"
+#include "controls/styledcontrols.h"
 
-#include "DBBGrid.h"
-#include "VelADObatchmove.h"
-#include "anchors.h"
-#include "artwork.h"
-#include "connectprompt.h"
+#include "app/anchors.h"
+#include "app/artwork.h"
+#include "app/connectprompt.h"
+#include "app/grid/DBBGrid.h"
+#include "export/VelADObatchmove.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,10 +1,10 @@
 // Query and command execution, the quick query and the focus tracking.
 
-#include "uMain.h"
+#include "app/uMain.h"
 
-#include "uDM.h"
-#include "utools.h"
-#include "waitcursor.h"
+#include "app/logic/utools.h"
+#include "app/uDM.h"
+#include "structure/waitcursor.h"
 
 #include <QLabel>
 #include <QListWidget>

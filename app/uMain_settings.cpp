@@ -1,11 +1,14 @@
-// The main window's part of the settings store: loaded at the first
-// activation, written when the window closes.
+// The main window's settings: the settings dialog, and the values kept in the
+// settings store (loaded at the first activation, written when the window
+// closes).
 
-#include "uMain.h"
+#include "app/uMain.h"
 
-#include "globals.h"
-#include "registry.h"
-#include "uDM.h"
+#include "app/uDM.h"
+#include "app/windows.h"
+#include "settings/registry.h"
+#include "structure/globals.h"
+#include "structure/setup.h"
 
 #include <QSpinBox>
 
@@ -45,4 +48,12 @@ void TFMMain::writetoreg(const QString& /*server: owned by the connection compon
         registry.writeString(shortcutValueName(slot), ShortcutTexts[std::size_t(slot - 1)]);
     registry.writeString(QStringLiteral("ADOTimeout"), QString::number(QueryTimeout));
     registry.closeKey();
+}
+
+void TFMMain::ACSetupExecute() {
+    auto* dialog = qobject_cast<TFMsetup*>(FMsetup);
+    if (!dialog)
+        return;
+    ::ACSetupExecute(*dialog, ShortcutTexts,
+                     [this](int timeout) { dm().ADOdsQuery->setCommandTimeout(timeout); });
 }

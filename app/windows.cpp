@@ -1,15 +1,16 @@
-#include "windows.h"
+#include "app/windows.h"
 
-#include "application.h"
-#include "connectprompt.h"
-#include "placement.h"
-#include "setup.h"
-#include "styledcontrols.h"
-#include "uBlob.h"
-#include "uDM.h"
-#include "uFMAbout.h"
-#include "uMain.h"
-#include "utools.h"
+#include "app/application.h"
+#include "app/connectprompt.h"
+#include "app/grid/uBlob.h"
+#include "app/logic/utools.h"
+#include "app/uDM.h"
+#include "app/uFMAbout.h"
+#include "app/uMain.h"
+#include "controls/styledcontrols.h"
+#include "data/sqlserverprovider.h"
+#include "settings/placement.h"
+#include "structure/setup.h"
 
 #include <QDialog>
 #include <QGuiApplication>
@@ -86,6 +87,9 @@ Workbench startWorkbench(const std::function<void(TFMMain*)>& beforeShow) {
 
 int runApplication(int argc, char** argv) {
     TApplication app(argc, argv);
+    // The SQL Server provider; the export's desktop-file provider registers
+    // itself when the first batch move starts.
+    data::registerSqlServerProvider();
     Workbench workbench = startWorkbench();
     const int rc = app.exec();
     destroyWorkbench(workbench);

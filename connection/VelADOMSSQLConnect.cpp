@@ -1,8 +1,8 @@
-#include "VelADOMSSQLConnect.h"
+#include "connection/VelADOMSSQLConnect.h"
 
-#include "adoconnection.h"
-#include "modal.h"
-#include "uFMADOMSSQLConnect.h"
+#include "connection/uFMADOMSSQLConnect.h"
+#include "data/adoconnection.h"
+#include "modal/modal.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -4,7 +4,7 @@
 // properties and remembers server, database, user name and authentication
 // mode (never the password) in the registry.
 
-#include "registrypath.h"
+#include "connection/registrypath.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "connectionstrings.h"
+#include "connection/connectionstrings.h"
 
 namespace {
 

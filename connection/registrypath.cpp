@@ -1,6 +1,6 @@
-#include "registrypath.h"
+#include "connection/registrypath.h"
 
-#include "registry.h"
+#include "settings/registry.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "serverbrowser.h"
+#include "connection/serverbrowser.h"
 
 #include <QElapsedTimer>
 #include <QHash>

@@ -1,10 +1,10 @@
-#include "uFMADOMSSQLConnect.h"
+#include "connection/uFMADOMSSQLConnect.h"
 
-#include "adoconnection.h"
-#include "adodataset.h"
-#include "connectionstrings.h"
-#include "serverbrowser.h"
-#include "waitcursor.h"
+#include "connection/connectionstrings.h"
+#include "connection/serverbrowser.h"
+#include "data/adoconnection.h"
+#include "data/adodataset.h"
+#include "structure/waitcursor.h"
 
 #include <QApplication>
 #include <QFocusEvent>

@@ -1,4 +1,4 @@
-#include "VelGripLine.h"
+#include "controls/VelGripLine.h"
 
 #include <QPainter>
 #include <algorithm>

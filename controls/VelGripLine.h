@@ -2,7 +2,7 @@
 // A row or column of small embossed dots that separates the sections of a
 // title or status bar. Only the dots are painted; the parent shows through.
 
-#include "VelThemes.h"
+#include "controls/VelThemes.h"
 
 #include <QWidget>
 

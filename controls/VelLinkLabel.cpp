@@ -1,6 +1,6 @@
-#include "VelLinkLabel.h"
+#include "controls/VelLinkLabel.h"
 
-#include "imagelist.h"
+#include "controls/imagelist.h"
 
 #include <QAction>
 #include <QDesktopServices>

@@ -5,7 +5,7 @@
 // or selected, auto-sizing to image plus text, and on a click it can hand its
 // URL to the desktop to open.
 
-#include "colors.h"
+#include "controls/colors.h"
 
 #include <QPointer>
 #include <QWidget>

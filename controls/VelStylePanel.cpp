@@ -1,7 +1,7 @@
-#include "VelStylePanel.h"
+#include "controls/VelStylePanel.h"
 
-#include "colorramp.h"
-#include "framezones.h"
+#include "controls/colorramp.h"
+#include "controls/framezones.h"
 
 #include <QChildEvent>
 #include <QMouseEvent>

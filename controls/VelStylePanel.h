@@ -5,7 +5,7 @@
 // presses near the window's edges resize it, presses elsewhere move it, a
 // double click maximises or restores it.
 
-#include "VelThemes.h"
+#include "controls/VelThemes.h"
 
 #include <QWidget>
 #include <functional>

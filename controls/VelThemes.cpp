@@ -1,4 +1,4 @@
-#include "VelThemes.h"
+#include "controls/VelThemes.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // complete before any code runs, so every control that applies a stored theme
 // while its window is built finds it filled, and it can never be changed.
 
-#include "colors.h"
+#include "controls/colors.h"
 
 #include <array>
 #include <cstdint>

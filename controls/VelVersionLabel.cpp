@@ -1,6 +1,6 @@
-#include "VelVersionLabel.h"
+#include "controls/VelVersionLabel.h"
 
-#include "versioninfo.h"
+#include "controls/versioninfo.h"
 
 #include <cstring>
 #include <string>

@@ -1,4 +1,4 @@
-#include "colorramp.h"
+#include "controls/colorramp.h"
 
 #include <algorithm>
 #include <cstdlib>

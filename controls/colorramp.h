@@ -2,7 +2,7 @@
 // The banded colour ramp of the gradient panels: from colour A towards colour
 // B in bands that differ by at most one step per component.
 
-#include "colors.h"
+#include "controls/colors.h"
 
 #include <vector>
 

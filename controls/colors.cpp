@@ -1,4 +1,4 @@
-#include "colors.h"
+#include "controls/colors.h"
 
 #include <array>
 #include <cmath>

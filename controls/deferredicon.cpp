@@ -1,4 +1,4 @@
-#include "deferredicon.h"
+#include "controls/deferredicon.h"
 
 #include <QIconEngine>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "framezones.h"
+#include "controls/framezones.h"
 
 namespace framezones {
 

@@ -1,4 +1,4 @@
-#include "imagelist.h"
+#include "controls/imagelist.h"
 
 #include <QPainter>
 

@@ -1,6 +1,6 @@
-#include "pictures.h"
+#include "controls/pictures.h"
 
-#include "imagelist.h"
+#include "controls/imagelist.h"
 
 #include <QFont>
 #include <QFontMetrics>

@@ -1,6 +1,6 @@
-#include "styledcontrols.h"
+#include "controls/styledcontrols.h"
 
-#include "deferredicon.h"
+#include "controls/deferredicon.h"
 
 #include <QApplication>
 #include <QDir>

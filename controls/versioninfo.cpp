@@ -1,4 +1,4 @@
-#include "versioninfo.h"
+#include "controls/versioninfo.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
-#include "adocommand.h"
+#include "data/adocommand.h"
 
-#include "sqlparams.h"
+#include "data/sqlparams.h"
 
 TParameter* TParameters::FindParam(const QString& name) {
     for (auto& p : m_items)

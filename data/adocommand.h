@@ -3,7 +3,7 @@
 // list follows the ":name" markers of the text; each marker is sent to the
 // server as "?" with the parameter's value (null unless set).
 
-#include "adoconnection.h"
+#include "data/adoconnection.h"
 
 #include <QList>
 #include <QObject>

@@ -1,7 +1,7 @@
-#include "adoconnection.h"
+#include "data/adoconnection.h"
 
-#include "adodataset.h"
-#include "connectionstring.h"
+#include "data/adodataset.h"
+#include "data/connectionstring.h"
 
 namespace {
 // Connection string keys that never show up among the properties.

@@ -3,8 +3,8 @@
 // the provider that string names, and offers what callers read from an open
 // connection (informational messages, provider properties, table names).
 
-#include "dataerror.h"
-#include "provider.h"
+#include "data/dataerror.h"
+#include "data/provider.h"
 
 #include <QList>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "adodataset.h"
+#include "data/adodataset.h"
 
 namespace {
 data::QueryOptions optionsOf(int timeout, int maxRecords) {

@@ -4,10 +4,10 @@
 // current row that First/Next/Eof walk. TDataSource binds a dataset to the
 // grid and the cell viewer.
 
-#include "adoconnection.h"
-#include "fieldtype.h"
-#include "resultstore.h"
-#include "rowwriter.h"
+#include "data/adoconnection.h"
+#include "data/fieldtype.h"
+#include "data/resultstore.h"
+#include "data/rowwriter.h"
 
 #include <QList>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "connectionstring.h"
+#include "data/connectionstring.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "dataerror.h"
+#include "data/dataerror.h"
 
 namespace data {
 

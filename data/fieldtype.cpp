@@ -1,4 +1,4 @@
-#include "fieldtype.h"
+#include "data/fieldtype.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "pagebuffer.h"
+#include "data/pagebuffer.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "provider.h"
+#include "data/provider.h"
 
 #include <QHash>
 #include <QMutex>
@@ -41,10 +41,7 @@ void registerProvider(const QString& providerName, ProviderFactory factory) {
     r.factories.insert(providerName.trimmed().toLower(), std::move(factory));
 }
 
-void registerBuiltinProviders(); // odbc/odbcprovider.cpp
-
 std::shared_ptr<Provider> createProvider(const QString& providerName) {
-    registerBuiltinProviders();
     ProviderFactory factory;
     {
         Registry& r = registry();

@@ -5,8 +5,8 @@
 // is the SQL Server provider over ODBC; further providers (the desktop-file
 // provider of the export) register themselves at run time.
 
-#include "dataerror.h"
-#include "resultstore.h"
+#include "data/dataerror.h"
+#include "data/resultstore.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "resultstore.h"
+#include "data/resultstore.h"
 
-#include "dataerror.h"
-#include "pagebuffer.h"
+#include "data/dataerror.h"
+#include "data/pagebuffer.h"
 
 #include <QDateTime>
 #include <QUuid>

@@ -22,7 +22,7 @@
 // search over the ranges. Every reader addresses rows as they are seen now,
 // edits included.
 
-#include "fieldtype.h"
+#include "data/fieldtype.h"
 
 #include <QByteArrayView>
 #include <QList>

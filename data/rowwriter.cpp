@@ -1,6 +1,6 @@
-#include "rowwriter.h"
+#include "data/rowwriter.h"
 
-#include "fieldtype.h"
+#include "data/fieldtype.h"
 
 #include <QStringList>
 

@@ -8,8 +8,8 @@
 // is compared with IS NULL and large objects, which the server cannot
 // compare, are left out.
 
-#include "provider.h"
-#include "resultstore.h"
+#include "data/provider.h"
+#include "data/resultstore.h"
 
 #include <QList>
 #include <QString>

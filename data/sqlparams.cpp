@@ -1,4 +1,4 @@
-#include "sqlparams.h"
+#include "data/sqlparams.h"
 
 namespace data {
 

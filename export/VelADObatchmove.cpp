@@ -1,8 +1,8 @@
-#include "VelADObatchmove.h"
+#include "export/VelADObatchmove.h"
 
-#include "desktopprovider.h"
-#include "fileio.h"
-#include "mdbprovider.h"
+#include "export/desktopprovider.h"
+#include "export/fileio.h"
+#include "export/mdbprovider.h"
 
 #include <QCoreApplication>
 #include <QFile>

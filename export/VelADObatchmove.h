@@ -4,9 +4,9 @@
 // Execute creates the destination table with a CREATE TABLE statement built from the source's
 // field types and appends every source row through the destination provider.
 
-#include "adocommand.h"
-#include "adoconnection.h"
-#include "adodataset.h"
+#include "data/adocommand.h"
+#include "data/adoconnection.h"
+#include "data/adodataset.h"
 
 #include <QObject>
 #include <QString>

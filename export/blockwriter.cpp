@@ -1,4 +1,4 @@
-#include "blockwriter.h"
+#include "export/blockwriter.h"
 
 namespace exportfile {
 

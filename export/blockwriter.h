@@ -6,7 +6,7 @@
 // so no more than two blocks exist at any time. The written block comes back emptied, for
 // the caller to fill again without mapping new memory.
 
-#include "resultstore.h"
+#include "data/resultstore.h"
 
 #include <condition_variable>
 #include <exception>

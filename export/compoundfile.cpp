@@ -1,4 +1,4 @@
-#include "compoundfile.h"
+#include "export/compoundfile.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "tableschema.h"
+#include "export/tableschema.h"
 
 #include <QRegularExpression>
 

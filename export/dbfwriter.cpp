@@ -1,7 +1,7 @@
-#include "dbfwriter.h"
+#include "export/dbfwriter.h"
 
-#include "fileio.h"
-#include "values.h"
+#include "export/fileio.h"
+#include "export/values.h"
 
 #include <QFileInfo>
 #include <QtEndian>

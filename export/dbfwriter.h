@@ -4,7 +4,7 @@
 // with their memo files (.dbt, .fpt). Texts are stored in code page 1252 and the header
 // carries the matching code page mark (0x03), so other programs read umlauts correctly.
 
-#include "tablewriter.h"
+#include "export/tablewriter.h"
 
 #include <QFile>
 

@@ -1,8 +1,8 @@
-#include "desktopprovider.h"
+#include "export/desktopprovider.h"
 
-#include "blockwriter.h"
-#include "fileio.h"
-#include "mdbprovider.h"
+#include "export/blockwriter.h"
+#include "export/fileio.h"
+#include "export/mdbprovider.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -5,8 +5,8 @@
 // creates a table file there, opening the table by name gives an empty row set to append
 // to, and the batch update writes the appended rows into the file.
 
-#include "provider.h"
-#include "tablewriter.h"
+#include "data/provider.h"
+#include "export/tablewriter.h"
 
 namespace exportfile {
 

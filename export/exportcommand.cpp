@@ -1,6 +1,6 @@
-#include "exportcommand.h"
+#include "export/exportcommand.h"
 
-#include "jet4format.h"
+#include "export/jet4format.h"
 
 namespace {
 

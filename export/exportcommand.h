@@ -3,7 +3,7 @@
 // What the main window's export command needs besides its dialog: the destination a chosen
 // file name stands for, the run of the batch move around the result set, and the status text.
 
-#include "VelADObatchmove.h"
+#include "export/VelADObatchmove.h"
 
 #include <QString>
 #include <functional>

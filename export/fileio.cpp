@@ -1,4 +1,4 @@
-#include "fileio.h"
+#include "export/fileio.h"
 
 #include <QDir>
 #include <QFileInfo>

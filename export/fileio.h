@@ -2,7 +2,7 @@
 
 // File handling shared by the writers: every failure becomes an ExportError that names the file.
 
-#include "tableschema.h"
+#include "export/tableschema.h"
 
 #include <QFile>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "jet4format.h"
+#include "export/jet4format.h"
 
-#include "values.h"
+#include "export/values.h"
 
 #include <QtEndian>
 #include <cmath>

@@ -4,7 +4,7 @@
 // header page, table definitions, rows, texts and usage maps. Pure byte work without files;
 // mdbwriter puts the pieces into a database file.
 
-#include "tableschema.h"
+#include "export/tableschema.h"
 
 #include <QByteArray>
 #include <QDateTime>

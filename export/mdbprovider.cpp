@@ -1,8 +1,8 @@
-#include "mdbprovider.h"
+#include "export/mdbprovider.h"
 
-#include "desktopprovider.h"
-#include "fileio.h"
-#include "mdbwriter.h"
+#include "export/desktopprovider.h"
+#include "export/fileio.h"
+#include "export/mdbwriter.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 // Access database file. CREATE TABLE adds a table to it, opening a table gives an empty row
 // set to append to, and the batch update appends the rows to the table in the file.
 
-#include "provider.h"
+#include "data/provider.h"
 
 namespace exportfile {
 

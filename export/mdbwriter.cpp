@@ -1,4 +1,4 @@
-#include "mdbwriter.h"
+#include "export/mdbwriter.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -5,8 +5,8 @@
 // beside the database file and takes the file's place only when it is complete, so a
 // failure (a full disk, a value the table cannot hold) leaves the database as it was.
 
-#include "jet4format.h"
-#include "tableschema.h"
+#include "export/jet4format.h"
+#include "export/tableschema.h"
 
 #include <QFile>
 #include <QString>

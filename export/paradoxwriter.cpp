@@ -1,7 +1,7 @@
-#include "paradoxwriter.h"
+#include "export/paradoxwriter.h"
 
-#include "fileio.h"
-#include "values.h"
+#include "export/fileio.h"
+#include "export/values.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pxlibrary.h"
+#include "export/pxlibrary.h"
 
 namespace exportfile {
 

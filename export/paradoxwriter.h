@@ -15,7 +15,7 @@
 //   time           Alpha 8 "hh:mm:ss" (3.x, 4.x), Time (5.x)
 // Texts are stored in code page 1252, which the header names.
 
-#include "tablewriter.h"
+#include "export/tablewriter.h"
 
 namespace exportfile {
 

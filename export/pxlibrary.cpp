@@ -1,6 +1,6 @@
-#include "pxlibrary.h"
+#include "export/pxlibrary.h"
 
-#include "tableschema.h"
+#include "export/tableschema.h"
 
 #include <dlfcn.h>
 #include <mutex>

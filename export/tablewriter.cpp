@@ -1,9 +1,9 @@
-#include "tablewriter.h"
+#include "export/tablewriter.h"
 
-#include "dbfwriter.h"
-#include "paradoxwriter.h"
-#include "textwriters.h"
-#include "xlswriter.h"
+#include "export/dbfwriter.h"
+#include "export/paradoxwriter.h"
+#include "export/textwriters.h"
+#include "export/xlswriter.h"
 
 namespace exportfile {
 

@@ -4,7 +4,7 @@
 // file where the format has one), takes rows one at a time and completes the file in finish().
 // Writers know nothing of datasets or windows; the provider feeds them.
 
-#include "tableschema.h"
+#include "export/tableschema.h"
 
 #include <QString>
 #include <QStringView>

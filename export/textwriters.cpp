@@ -1,7 +1,7 @@
-#include "textwriters.h"
+#include "export/textwriters.h"
 
-#include "fileio.h"
-#include "values.h"
+#include "export/fileio.h"
+#include "export/values.h"
 
 #include <QFileInfo>
 #include <cstring>

@@ -2,7 +2,7 @@
 
 // Writers of the text-based formats: delimited text and HTML tables, both UTF-8.
 
-#include "tablewriter.h"
+#include "export/tablewriter.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "values.h"
+#include "export/values.h"
 
 #include <QLocale>
 #include <QSet>

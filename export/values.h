@@ -4,7 +4,7 @@
 // destination table holds. Every writer goes through these, so a value means the same in every
 // format. A value that cannot be taken as the column's type raises ExportError naming the column.
 
-#include "tableschema.h"
+#include "export/tableschema.h"
 
 #include <QByteArray>
 #include <QDate>

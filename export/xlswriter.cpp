@@ -1,8 +1,8 @@
-#include "xlswriter.h"
+#include "export/xlswriter.h"
 
-#include "compoundfile.h"
-#include "fileio.h"
-#include "values.h"
+#include "export/compoundfile.h"
+#include "export/fileio.h"
+#include "export/values.h"
 
 #include <QDir>
 #include <QFile>

@@ -11,7 +11,7 @@
 // row. A BIFF3/BIFF4 worksheet file holds one sheet only, so more than 16,383 rows fail there
 // with an error that names the limit.
 
-#include "tablewriter.h"
+#include "export/tablewriter.h"
 
 #include <QStringView>
 #include <deque>

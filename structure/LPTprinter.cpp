@@ -1,6 +1,6 @@
-#include "LPTprinter.h"
+#include "structure/LPTprinter.h"
 
-#include "printerobject.h"
+#include "structure/printerobject.h"
 
 #include <QFont>
 #include <QFontMetrics>

@@ -1,4 +1,4 @@
-#include "printerobject.h"
+#include "structure/printerobject.h"
 
 #include <QPrinter>
 #include <QPrinterInfo>

@@ -1,8 +1,8 @@
-#include "printstructure.h"
+#include "structure/printstructure.h"
 
-#include "LPTprinter.h"
-#include "globals.h"
-#include "waitcursor.h"
+#include "structure/LPTprinter.h"
+#include "structure/globals.h"
+#include "structure/waitcursor.h"
 
 QString formatStructureLine(const QString& nr, const QString& name, const QString& type,
                             const QString& size) {

@@ -1,8 +1,9 @@
-#include "setup.h"
+#include "structure/setup.h"
 
-#include "printerobject.h"
-#include "stringgrid.h"
+#include "structure/printerobject.h"
+#include "structure/stringgrid.h"
 
+#include "modal/modal.h"
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFrame>
@@ -13,7 +14,6 @@
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <modal.h>
 
 namespace {
 

@@ -5,7 +5,7 @@
 // ACSetupExecute; the font-size field and the selected page persist between
 // openings.
 
-#include "globals.h"
+#include "structure/globals.h"
 
 #include <QDialog>
 #include <functional>

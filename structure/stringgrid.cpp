@@ -1,4 +1,4 @@
-#include "stringgrid.h"
+#include "structure/stringgrid.h"
 
 #include <QHeaderView>
 

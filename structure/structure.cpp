@@ -1,19 +1,19 @@
-#include "structure.h"
+#include "structure/structure.h"
 
-#include "printstructure.h"
-#include "stringgrid.h"
-#include "waitcursor.h"
+#include "structure/printstructure.h"
+#include "structure/stringgrid.h"
+#include "structure/waitcursor.h"
 
+#include "data/adodataset.h"
+#include "data/fieldtype.h"
+#include "modal/modal.h"
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
-#include <adodataset.h>
-#include <fieldtype.h>
 #include <memory>
-#include <modal.h>
 
 namespace {
 

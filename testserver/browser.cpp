@@ -1,4 +1,4 @@
-#include "browser.h"
+#include "testserver/browser.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -2,7 +2,7 @@
 // SQL Server Browser (SSRP) on UDP: tells clients which TCP port an instance
 // listens on.
 
-#include "wire.h"
+#include "testserver/wire.h"
 
 #include <string>
 #include <thread>

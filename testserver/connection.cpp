@@ -1,8 +1,8 @@
-#include "connection.h"
+#include "testserver/connection.h"
 
-#include "reply_sink.h"
-#include "requests.h"
-#include "tokens.h"
+#include "testserver/reply_sink.h"
+#include "testserver/requests.h"
+#include "testserver/tokens.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

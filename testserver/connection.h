@@ -3,8 +3,8 @@
 // leaves. A reader thread takes messages off the socket so that an Attention
 // is seen while the worker is still streaming a reply.
 
-#include "engine/engine.h"
-#include "packet.h"
+#include "testserver/engine/engine.h"
+#include "testserver/packet.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -2,8 +2,8 @@
 // and the demo. Prints "ready ADDR:PORT" once it accepts connections and
 // stops cleanly on SIGTERM or SIGINT.
 
-#include "options.h"
-#include "server.h"
+#include "testserver/options.h"
+#include "testserver/server.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "testserver/options.h"
 
 #include <charconv>
 

@@ -1,7 +1,7 @@
 #pragma once
 // Command line of tds-testserver.
 
-#include "server.h"
+#include "testserver/server.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "packet.h"
+#include "testserver/packet.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,7 +2,7 @@
 // The TDS packet layer: messages are split into packets of the negotiated
 // size (8-byte header, big-endian length and SPID) and reassembled from them.
 
-#include "wire.h"
+#include "testserver/wire.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "reply_sink.h"
+#include "testserver/reply_sink.h"
 
 #include <strings.h>
 

@@ -4,8 +4,8 @@
 // DONE_MORE whatever the engine set, and it stops writing once the request is
 // cancelled or the client has gone.
 
-#include "engine/engine.h"
-#include "tokens.h"
+#include "testserver/engine/engine.h"
+#include "testserver/tokens.h"
 
 #include <atomic>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "requests.h"
+#include "testserver/requests.h"
 
-#include "tokens.h"
-#include "values.h"
+#include "testserver/tokens.h"
+#include "testserver/values.h"
 
 #include <cstdio>
 #include <cstring>

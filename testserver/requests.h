@@ -3,8 +3,8 @@
 // and transaction-manager requests. Every function checks every length
 // against the message and throws ProtocolError on anything malformed.
 
-#include "engine/engine.h"
-#include "wire.h"
+#include "testserver/engine/engine.h"
+#include "testserver/wire.h"
 
 #include <cstdint>
 #include <string>

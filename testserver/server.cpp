@@ -1,6 +1,6 @@
-#include "server.h"
+#include "testserver/server.h"
 
-#include "browser.h"
+#include "testserver/browser.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

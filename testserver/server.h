@@ -2,8 +2,8 @@
 // The listening side: accepts TCP connections and serves each on its own
 // thread, optionally answering SQL Server Browser requests on UDP.
 
-#include "connection.h"
-#include "engine/engine.h"
+#include "testserver/connection.h"
+#include "testserver/engine/engine.h"
 
 #include <atomic>
 #include <list>

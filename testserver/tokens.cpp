@@ -1,6 +1,6 @@
-#include "tokens.h"
+#include "testserver/tokens.h"
 
-#include "values.h"
+#include "testserver/values.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,8 +3,8 @@
 // arrive in the engine's SQLite model and are converted to the wire form of
 // their column's SQL Server type here.
 
-#include "engine/engine.h"
-#include "packet.h"
+#include "testserver/engine/engine.h"
+#include "testserver/packet.h"
 
 #include <cstdint>
 #include <string>

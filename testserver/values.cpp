@@ -1,4 +1,4 @@
-#include "values.h"
+#include "testserver/values.h"
 
 #include <cmath>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // text, bytes) and the numbers SQL Server types are made of on the wire:
 // day counts and clock ticks, scaled decimals, GUID bytes.
 
-#include "engine/engine.h"
+#include "testserver/engine/engine.h"
 
 #include <cstdint>
 #include <optional>

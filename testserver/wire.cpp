@@ -1,4 +1,4 @@
-#include "wire.h"
+#include "testserver/wire.h"
 
 namespace tds {
 

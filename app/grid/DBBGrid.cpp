@@ -1,5 +1,10 @@
-#include "DBBGrid.h"
+#include "app/grid/DBBGrid.h"
 
+#include "data/adodataset.h"
+#include "data/dataerror.h"
+#include "data/fieldtype.h"
+#include "data/resultstore.h"
+#include "modal/modal.h"
 #include <QApplication>
 #include <QDateTime>
 #include <QHeaderView>
@@ -10,13 +15,8 @@
 #include <QRegularExpression>
 #include <QStyledItemDelegate>
 #include <QUuid>
-#include <adodataset.h>
 #include <climits>
 #include <cmath>
-#include <dataerror.h>
-#include <fieldtype.h>
-#include <modal.h>
-#include <resultstore.h>
 
 namespace {
 

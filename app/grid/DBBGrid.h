@@ -5,12 +5,12 @@
 // and draws graphic fields as thumbnails and memo fields as a one-line
 // preview ending in "...".
 
+#include "data/adodataset.h" // dataSource() below needs the complete type
 #include <QAbstractTableModel>
 #include <QImage>
 #include <QPointer>
 #include <QStringDecoder>
 #include <QTableView>
-#include <adodataset.h> // dataSource() below needs the complete type
 #include <exception>
 #include <functional>
 #include <memory>

@@ -1,14 +1,14 @@
-#include "uBlob.h"
+#include "app/grid/uBlob.h"
 
+#include "data/adodataset.h"
+#include "data/fieldtype.h"
+#include "data/resultstore.h"
+#include "modal/modal.h"
 #include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPixmap>
-#include <adodataset.h>
-#include <fieldtype.h>
-#include <modal.h>
-#include <resultstore.h>
 #include <stdexcept>
 
 namespace {

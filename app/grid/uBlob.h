@@ -3,11 +3,11 @@
 // object cell of the result grid. One window lives for the whole run; its
 // two controls are bound to a field only while it is shown.
 
+#include "data/adodataset.h"
 #include <QDialog>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <adodataset.h>
 
 // The binding of a data-aware control: a data source and the field of its
 // dataset's current row that the control shows.

@@ -7,8 +7,10 @@
 //   bench-export --connection "<ADO connection string>" --query "<SQL>" --dir DIR
 //                [--xls-rows 65000] [--format Text|dBASE|Excel]...
 
-#include "VelADObatchmove.h"
-#include "procstatus.h"
+#include "bench/lib/procstatus.h"
+#include "export/VelADObatchmove.h"
+
+#include "data/sqlserverprovider.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -88,6 +90,7 @@ void exportOnce(TVelADObatchmove& batchMove, const char* name, TDatabaseType typ
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    data::registerSqlServerProvider();
     QString connection, query, dir;
     QStringList formats;
     const QStringList args = app.arguments();

@@ -4,9 +4,11 @@
 //
 //   bench-fetch --connection "<ADO connection string>" --query "<SQL>"
 
-#include "adoconnection.h"
-#include "adodataset.h"
-#include "procstatus.h"
+#include "bench/lib/procstatus.h"
+#include "data/adoconnection.h"
+#include "data/adodataset.h"
+
+#include "data/sqlserverprovider.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -18,6 +20,7 @@ using benchproc::statusKb;
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    data::registerSqlServerProvider();
     QString connection, query;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {

@@ -13,8 +13,13 @@
 //   bench-grid --connection "<ADO connection string>" [--screens 500] [--seed 1]
 //   bench-grid --serve ROWS [--screens N]   starts a test server of its own
 
-#include "DBBGrid.h"
-#include "testserver_fixture.h"
+#include "app/grid/DBBGrid.h"
+#include "tests/support/testserver_fixture.h"
+
+#include "data/adoconnection.h"
+#include "data/adodataset.h"
+#include "data/resultstore.h"
+#include "data/sqlserverprovider.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -25,15 +30,12 @@
 #include <QPainter>
 #include <QStandardItemModel>
 #include <QTableView>
-#include <adoconnection.h>
-#include <adodataset.h>
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <random>
-#include <resultstore.h>
 #include <stdexcept>
 #include <string>
 #include <time.h>
@@ -236,6 +238,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    data::registerSqlServerProvider();
 
     QString connection, query = QStringLiteral("SELECT * FROM Messwerte");
     int screens = 500;

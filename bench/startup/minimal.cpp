@@ -1,7 +1,7 @@
 // The baseline: the smallest Qt Widgets program that shows a window of the
 // workbench's size.
 
-#include "firstpaint.h"
+#include "bench/startup/firstpaint.h"
 
 #include <QApplication>
 #include <QWidget>

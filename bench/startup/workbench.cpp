@@ -1,10 +1,10 @@
 // The workbench started as the program starts it (title, fonts, main window,
 // data module, the hidden windows, placement, show), up to its first paint.
 
-#include "application.h"
-#include "firstpaint.h"
-#include "uMain.h"
-#include "windows.h"
+#include "app/application.h"
+#include "app/uMain.h"
+#include "app/windows.h"
+#include "bench/startup/firstpaint.h"
 
 #include <memory>
 

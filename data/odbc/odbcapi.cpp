@@ -1,6 +1,6 @@
-#include "odbcapi.h"
+#include "data/odbc/odbcapi.h"
 
-#include "dataerror.h"
+#include "data/dataerror.h"
 
 #include <dlfcn.h>
 

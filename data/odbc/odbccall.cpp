@@ -1,4 +1,4 @@
-#include "odbccall.h"
+#include "data/odbc/odbccall.h"
 
 #include <QDebug>
 #include <QRegularExpression>

@@ -2,10 +2,10 @@
 // The one place every ODBC call's return code is checked. Internal to the
 // data layer: nothing outside data/ includes ODBC headers.
 
-#include "dataerror.h"
-#include "provider.h"
+#include "data/dataerror.h"
+#include "data/provider.h"
 
-#include "odbcapi.h"
+#include "data/odbc/odbcapi.h"
 
 namespace data::odbc {
 

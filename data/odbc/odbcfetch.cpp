@@ -1,4 +1,4 @@
-#include "odbcfetch.h"
+#include "data/odbc/odbcfetch.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,8 +4,8 @@
 // row by row with chunked SQLGetData when long texts or binary values are in
 // the result.
 
-#include "odbccall.h"
-#include "odbctypes.h"
+#include "data/odbc/odbccall.h"
+#include "data/odbc/odbctypes.h"
 
 #include <memory>
 #include <vector>

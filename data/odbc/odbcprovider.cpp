@@ -1,8 +1,9 @@
-#include "odbcprovider.h"
+#include "data/odbc/odbcprovider.h"
 
-#include "odbccall.h"
-#include "odbcfetch.h"
-#include "odbctranslate.h"
+#include "data/odbc/odbccall.h"
+#include "data/odbc/odbcfetch.h"
+#include "data/odbc/odbctranslate.h"
+#include "data/sqlserverprovider.h"
 
 #include <QDateTime>
 #include <algorithm>
@@ -12,7 +13,7 @@
 
 namespace data {
 
-void registerBuiltinProviders() {
+void registerSqlServerProvider() {
     static std::once_flag once;
     std::call_once(once, [] {
         // SQL Server's OLE DB provider names as they appear in connection

@@ -1,7 +1,7 @@
 #pragma once
 // The SQL Server provider: ADO connection strings in, ODBC calls out.
 
-#include "provider.h"
+#include "data/provider.h"
 
 namespace data::odbc {
 

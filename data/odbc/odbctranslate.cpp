@@ -1,6 +1,6 @@
-#include "odbctranslate.h"
+#include "data/odbc/odbctranslate.h"
 
-#include "dataerror.h"
+#include "data/dataerror.h"
 
 #include <QtGlobal>
 

@@ -3,7 +3,7 @@
 // connection strings for the configured SQL Server driver. Pure: no ODBC
 // calls, so every rule is tested on its own.
 
-#include "connectionstring.h"
+#include "data/connectionstring.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "odbctypes.h"
+#include "data/odbc/odbctypes.h"
 
 #include <array>
 

@@ -2,7 +2,7 @@
 // The one table that maps SQL Server column types to field types and to the
 // way a column is fetched and stored.
 
-#include "resultstore.h"
+#include "data/resultstore.h"
 
 #include <QString>
 #include <sql.h>

@@ -5,7 +5,7 @@
 //   tarnwick-settings set KEYPATH NAME VALUE
 // KEYPATH is relative to HKEY_CURRENT_USER, e.g. "Software\Kestrune\Quorlin".
 
-#include "registry.h"
+#include "settings/registry.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -1,6 +1,6 @@
-#include "apptestsupport.h"
+#include "tests/app/apptestsupport.h"
 
-#include "registry.h"
+#include "settings/registry.h"
 
 TempSettings::TempSettings() {
     settings::setConfigDirectory(m_dir.path());

@@ -2,8 +2,8 @@
 // Shared by the window tests: a connection prompt that answers without a
 // dialog, a recorder of the message boxes, and a temporary settings folder.
 
-#include "connectprompt.h"
-#include "modal.h"
+#include "app/connectprompt.h"
+#include "modal/modal.h"
 
 #include <QList>
 #include <QString>

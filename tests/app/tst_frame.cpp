@@ -2,16 +2,16 @@
 // buttons, dragging and resizing from the title bar, the window buttons, the
 // dimmed look while another program is active, and the about window.
 
-#include "VelGripLine.h"
-#include "VelLinkLabel.h"
-#include "VelStylePanel.h"
-#include "apptestsupport.h"
-#include "imagelist.h"
-#include "pictures.h"
-#include "uFMAbout.h"
-#include "uMain.h"
-#include "uMain_frame.h"
-#include "windows.h"
+#include "app/uFMAbout.h"
+#include "app/uMain.h"
+#include "app/uMain_frame.h"
+#include "app/windows.h"
+#include "controls/VelGripLine.h"
+#include "controls/VelLinkLabel.h"
+#include "controls/VelStylePanel.h"
+#include "controls/imagelist.h"
+#include "controls/pictures.h"
+#include "tests/app/apptestsupport.h"
 
 #include <QLabel>
 #include <QPointer>

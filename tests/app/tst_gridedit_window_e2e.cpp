@@ -2,19 +2,19 @@
 // is posted reaches the server, and errors (a conflict, a result that cannot
 // be changed) reach the application's error message box while the edit stays.
 
-#include "DBBGrid.h"
-#include "application.h"
-#include "apptestsupport.h"
-#include "registry.h"
-#include "testserver_fixture.h"
-#include "uDM.h"
-#include "uMain.h"
-#include "windows.h"
+#include "app/application.h"
+#include "app/grid/DBBGrid.h"
+#include "app/uDM.h"
+#include "app/uMain.h"
+#include "app/windows.h"
+#include "settings/registry.h"
+#include "tests/app/apptestsupport.h"
+#include "tests/support/testserver_fixture.h"
 
+#include "data/adocommand.h"
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
-#include <adocommand.h>
 #include <memory>
 
 class TestGridEditWindow : public QObject {

@@ -1,14 +1,14 @@
 // The main window without a server: layout, menus, toolbar, actions, keys,
 // hint line, the default error display, script files and the settings.
 
-#include "application.h"
-#include "apptestsupport.h"
-#include "registry.h"
-#include "toolbarskin.h"
-#include "uDM.h"
-#include "uMain.h"
-#include "utools.h"
-#include "windows.h"
+#include "app/application.h"
+#include "app/logic/utools.h"
+#include "app/toolbarskin.h"
+#include "app/uDM.h"
+#include "app/uMain.h"
+#include "app/windows.h"
+#include "settings/registry.h"
+#include "tests/app/apptestsupport.h"
 
 #include <QCheckBox>
 #include <QDir>

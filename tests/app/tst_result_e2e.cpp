@@ -2,16 +2,16 @@
 // shows it, a large-object cell opens the cell viewer, and "Exportieren..."
 // writes it into the file the save dialog returns.
 
-#include "DBBGrid.h"
-#include "application.h"
-#include "apptestsupport.h"
-#include "registry.h"
-#include "setup.h"
-#include "testserver_fixture.h"
-#include "uBlob.h"
-#include "uDM.h"
-#include "uMain.h"
-#include "windows.h"
+#include "app/application.h"
+#include "app/grid/DBBGrid.h"
+#include "app/grid/uBlob.h"
+#include "app/uDM.h"
+#include "app/uMain.h"
+#include "app/windows.h"
+#include "settings/registry.h"
+#include "structure/setup.h"
+#include "tests/app/apptestsupport.h"
+#include "tests/support/testserver_fixture.h"
 
 #include <QDir>
 #include <QFile>

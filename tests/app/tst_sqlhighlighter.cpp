@@ -1,7 +1,7 @@
 // The query editor's colouring: each kind of stretch is recognised, stretches
 // carry over line ends, and the text itself is never touched.
 
-#include "sqlhighlighter.h"
+#include "app/sqlhighlighter.h"
 
 #include <QPlainTextDocumentLayout>
 #include <QTest>

@@ -1,15 +1,15 @@
 // The workbench against a test server: connecting and browsing, queries and
 // commands, the quick query, connection information and the settings.
 
-#include "application.h"
-#include "apptestsupport.h"
-#include "registry.h"
-#include "setup.h"
-#include "stringgrid.h"
-#include "testserver_fixture.h"
-#include "uDM.h"
-#include "uMain.h"
-#include "windows.h"
+#include "app/application.h"
+#include "app/uDM.h"
+#include "app/uMain.h"
+#include "app/windows.h"
+#include "settings/registry.h"
+#include "structure/setup.h"
+#include "structure/stringgrid.h"
+#include "tests/app/apptestsupport.h"
+#include "tests/support/testserver_fixture.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>

@@ -1,13 +1,13 @@
 // The connection dialog and the component that drives it, without a server:
 // layout, presets, radio buttons, the server list and the stored values.
-#include "VelADOMSSQLConnect.h"
-#include "adoconnection.h"
-#include "adodataset.h"
-#include "fakebrowser.h"
-#include "modal.h"
-#include "registry.h"
-#include "serverbrowser.h"
-#include "uFMADOMSSQLConnect.h"
+#include "connection/VelADOMSSQLConnect.h"
+#include "connection/serverbrowser.h"
+#include "connection/uFMADOMSSQLConnect.h"
+#include "data/adoconnection.h"
+#include "data/adodataset.h"
+#include "modal/modal.h"
+#include "settings/registry.h"
+#include "tests/connection/fakebrowser.h"
 
 #include <QAbstractItemView>
 #include <QLineEdit>

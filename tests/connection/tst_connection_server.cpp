@@ -1,15 +1,15 @@
 // The dialog against a running test server: its browser answers the server
 // search, the listed name connects, and the database box lists the server's
 // databases (or, on any failure, nothing and no message).
-#include "VelADOMSSQLConnect.h"
-#include "adoconnection.h"
-#include "adodataset.h"
-#include "connectionstrings.h"
-#include "modal.h"
-#include "registry.h"
-#include "serverbrowser.h"
-#include "testserver_fixture.h"
-#include "uFMADOMSSQLConnect.h"
+#include "connection/VelADOMSSQLConnect.h"
+#include "connection/connectionstrings.h"
+#include "connection/serverbrowser.h"
+#include "connection/uFMADOMSSQLConnect.h"
+#include "data/adoconnection.h"
+#include "data/adodataset.h"
+#include "modal/modal.h"
+#include "settings/registry.h"
+#include "tests/support/testserver_fixture.h"
 
 #include <QAbstractItemView>
 #include <QLineEdit>

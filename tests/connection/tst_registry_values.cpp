@@ -1,7 +1,7 @@
 // Connection strings and the registry routines of the connection component.
-#include "connectionstrings.h"
-#include "registry.h"
-#include "registrypath.h"
+#include "connection/connectionstrings.h"
+#include "connection/registrypath.h"
+#include "settings/registry.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

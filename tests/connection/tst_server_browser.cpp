@@ -1,6 +1,6 @@
 // Reading browser replies, the discovery targets and the names listed.
-#include "fakebrowser.h"
-#include "serverbrowser.h"
+#include "connection/serverbrowser.h"
+#include "tests/connection/fakebrowser.h"
 
 #include <QtTest>
 

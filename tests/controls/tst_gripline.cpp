@@ -1,5 +1,5 @@
 // Grip line: dot positions and shapes on rendered images, colour rules.
-#include "VelGripLine.h"
+#include "controls/VelGripLine.h"
 
 #include <QPainter>
 #include <QtTest>

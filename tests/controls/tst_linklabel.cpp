@@ -1,8 +1,8 @@
 // Link label: auto-size, state images, hot/visited colours and underline,
 // selection across a window, click with and without opening the link.
-#include "VelLinkLabel.h"
-#include "imagelist.h"
-#include "styledcontrols.h"
+#include "controls/VelLinkLabel.h"
+#include "controls/imagelist.h"
+#include "controls/styledcontrols.h"
 
 #include <QAction>
 #include <QPainter>

@@ -2,9 +2,9 @@
 // the tool bar overflow icons it defers come out as the style's own and tab
 // page frames are drawn without the paint engine's helper threads; icons made
 // on first use.
-#include "deferredicon.h"
-#include "imagelist.h"
-#include "styledcontrols.h"
+#include "controls/deferredicon.h"
+#include "controls/imagelist.h"
+#include "controls/styledcontrols.h"
 
 #include <QAction>
 #include <QApplication>

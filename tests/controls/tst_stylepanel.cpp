@@ -1,8 +1,8 @@
 // The gradient panel: colour ramp, painted pixels, setter rules, frame zones
 // and the window commands a press sends.
-#include "VelStylePanel.h"
-#include "colorramp.h"
-#include "framezones.h"
+#include "controls/VelStylePanel.h"
+#include "controls/colorramp.h"
+#include "controls/framezones.h"
 
 #include <QLabel>
 #include <QPainter>

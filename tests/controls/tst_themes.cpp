@@ -1,6 +1,6 @@
 // Colour values, rounding and the theme table.
-#include "VelThemes.h"
-#include "colors.h"
+#include "controls/VelThemes.h"
+#include "controls/colors.h"
 
 #include <QtTest>
 

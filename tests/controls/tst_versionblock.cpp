@@ -1,5 +1,5 @@
 // The version block the build compiles into the executable.
-#include "VelVersionLabel.h"
+#include "controls/VelVersionLabel.h"
 
 #include <QtTest>
 

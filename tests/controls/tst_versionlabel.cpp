@@ -1,7 +1,7 @@
 // Version label over crafted version blocks: values, parts, prefixes and the
 // marker texts of every failure.
-#include "VelVersionLabel.h"
-#include "versioninfo.h"
+#include "controls/VelVersionLabel.h"
+#include "controls/versioninfo.h"
 
 #include <QtTest>
 #include <string>

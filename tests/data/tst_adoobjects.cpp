@@ -2,9 +2,9 @@
 // run time (the way the export's desktop-file provider comes in), so the
 // objects' rules are checked without a server.
 
-#include "adocommand.h"
-#include "adoconnection.h"
-#include "adodataset.h"
+#include "data/adocommand.h"
+#include "data/adoconnection.h"
+#include "data/adodataset.h"
 
 #include <QSignalSpy>
 #include <QtTest>

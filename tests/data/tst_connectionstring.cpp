@@ -2,9 +2,9 @@
 // may hold ";" and "=" unquoted), the round trip through toString(), and the
 // translation into ODBC connection strings for the SQL Server driver.
 
-#include "connectionstring.h"
-#include "dataerror.h"
-#include "odbctranslate.h"
+#include "data/connectionstring.h"
+#include "data/dataerror.h"
+#include "data/odbc/odbctranslate.h"
 
 #include <QtTest>
 

@@ -1,10 +1,10 @@
 // The data layer end to end: the SQL Server provider through unixODBC and the
 // real FreeTDS driver against a tds-testserver of its own.
 
-#include "adocommand.h"
-#include "adoconnection.h"
-#include "adodataset.h"
-#include "testserver_fixture.h"
+#include "data/adocommand.h"
+#include "data/adoconnection.h"
+#include "data/adodataset.h"
+#include "tests/support/testserver_fixture.h"
 
 #include <QDateTime>
 #include <QUuid>

@@ -3,7 +3,7 @@
 // (also where an earlier buffer lived), and keep their contents when they
 // grow, in place or by moving.
 
-#include "pagebuffer.h"
+#include "data/pagebuffer.h"
 
 #include <QFile>
 #include <QtTest>

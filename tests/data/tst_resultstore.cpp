@@ -2,8 +2,8 @@
 // block boundaries, the rules for rewriting values, display texts and the
 // calendar arithmetic behind dates.
 
-#include "dataerror.h"
-#include "resultstore.h"
+#include "data/dataerror.h"
+#include "data/resultstore.h"
 
 #include <QDateTime>
 #include <QUuid>

@@ -1,8 +1,8 @@
 // The edit overlay of the result store against a plain reference list, and
 // the statements that write a row back.
 
-#include "resultstore.h"
-#include "rowwriter.h"
+#include "data/resultstore.h"
+#include "data/rowwriter.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

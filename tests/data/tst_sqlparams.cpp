@@ -1,6 +1,6 @@
 // ":name" parameter markers of command texts.
 
-#include "sqlparams.h"
+#include "data/sqlparams.h"
 
 #include <QtTest>
 

@@ -2,8 +2,8 @@
 // (SQL type, size, digits, type name) and the field type the user sees, plus
 // the text conversions used while fetching.
 
-#include "odbcfetch.h"
-#include "odbctypes.h"
+#include "data/odbc/odbcfetch.h"
+#include "data/odbc/odbctypes.h"
 
 #include <QtTest>
 

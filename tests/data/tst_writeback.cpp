@@ -1,10 +1,10 @@
 // Writing edited, inserted and deleted rows of a query result back to the
 // server, end to end through the FreeTDS driver against a tds-testserver.
 
-#include "adocommand.h"
-#include "adoconnection.h"
-#include "adodataset.h"
-#include "testserver_fixture.h"
+#include "data/adocommand.h"
+#include "data/adoconnection.h"
+#include "data/adodataset.h"
+#include "tests/support/testserver_fixture.h"
 
 #include <QtTest>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "mdbreaders.h"
+#include "tests/export/mdbreaders.h"
 
 #include <QProcess>
 #include <QStandardPaths>

@@ -1,4 +1,4 @@
-#include "readers.h"
+#include "tests/export/readers.h"
 
 #include <QFile>
 #include <QProcess>

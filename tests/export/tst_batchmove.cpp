@@ -1,11 +1,11 @@
 // The batch move over a source dataset: its properties and tables, the unique field names,
 // the CREATE TABLE text, the order of its steps (seen by a recording destination provider)
 // and whole transfers through the desktop-file provider into real files.
-#include "VelADObatchmove.h"
-#include "desktopprovider.h"
-#include "exportcommand.h"
-#include "mdbreaders.h"
-#include "readers.h"
+#include "export/VelADObatchmove.h"
+#include "export/desktopprovider.h"
+#include "export/exportcommand.h"
+#include "tests/export/mdbreaders.h"
+#include "tests/export/readers.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // The writer thread of appended rows: blocks are written in order, come back empty for
 // reuse, and a failure is raised to the caller once, at the next hand-over or at the end.
 
-#include "blockwriter.h"
+#include "export/blockwriter.h"
 
 #include <QtTest>
 #include <atomic>

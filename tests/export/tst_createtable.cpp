@@ -1,6 +1,6 @@
 // The statement grammar the desktop-file provider accepts and the format names it knows.
-#include "tableschema.h"
-#include "tablewriter.h"
+#include "export/tableschema.h"
+#include "export/tablewriter.h"
 
 #include <QTest>
 

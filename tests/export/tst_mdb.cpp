@@ -2,10 +2,10 @@
 // (mdbtools and its ODBC driver): empty databases, tables of every mapped type, rows with
 // nulls, umlauts and memos over several pages, large tables, wide tables, the failure paths
 // (nothing half written), and the row encoding where the readers cannot tell.
-#include "jet4format.h"
-#include "mdbprovider.h"
-#include "mdbreaders.h"
-#include "mdbwriter.h"
+#include "export/jet4format.h"
+#include "export/mdbprovider.h"
+#include "export/mdbwriter.h"
+#include "tests/export/mdbreaders.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,14 +1,14 @@
 // The file writers: headers and records byte for byte where the layout is the point, and
 // round trips through independent readers (dbfread, xlrd, pxlib) for what other programs see.
-#include "compoundfile.h"
-#include "dbfwriter.h"
-#include "desktopprovider.h"
-#include "paradoxwriter.h"
-#include "readers.h"
-#include "tablewriter.h"
-#include "textwriters.h"
-#include "values.h"
-#include "xlswriter.h"
+#include "export/compoundfile.h"
+#include "export/dbfwriter.h"
+#include "export/desktopprovider.h"
+#include "export/paradoxwriter.h"
+#include "export/tablewriter.h"
+#include "export/textwriters.h"
+#include "export/values.h"
+#include "export/xlswriter.h"
+#include "tests/export/readers.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

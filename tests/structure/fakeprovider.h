@@ -2,11 +2,11 @@
 // A provider that answers queries from tables held in memory and records the
 // texts it was asked to run, so windows are tested without a server.
 
+#include "data/adoconnection.h"
+#include "data/adodataset.h"
+#include "data/provider.h"
 #include <QMap>
 #include <QStringList>
-#include <adoconnection.h>
-#include <adodataset.h>
-#include <provider.h>
 
 struct FakeTables {
     // The text a query must have to return the table, and its columns.

@@ -1,11 +1,11 @@
 // The structure printout on a PDF file printer: line positions, page breaks,
 // page headers and column layout, read back with pdftotext.
 
-#include "LPTprinter.h"
-#include "globals.h"
-#include "pdfwords.h"
-#include "printerobject.h"
-#include "printstructure.h"
+#include "structure/LPTprinter.h"
+#include "structure/globals.h"
+#include "structure/printerobject.h"
+#include "structure/printstructure.h"
+#include "tests/structure/pdfwords.h"
 
 #include <QGuiApplication>
 #include <QPageSize>

@@ -1,11 +1,12 @@
 // The settings dialog: values shown on opening, what OK and Cancel keep, and
 // the printer choices that take effect at once.
 
-#include "globals.h"
-#include "printerobject.h"
-#include "setup.h"
-#include "stringgrid.h"
+#include "structure/globals.h"
+#include "structure/printerobject.h"
+#include "structure/setup.h"
+#include "structure/stringgrid.h"
 
+#include "modal/modal.h"
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,7 +16,6 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QtTest>
-#include <modal.h>
 
 class TestSetup : public QObject {
     Q_OBJECT

@@ -1,13 +1,14 @@
 // The structure window: which source it shows, the field list, type names,
 // record size and the bracketed table name.
 
-#include "fakeprovider.h"
-#include "globals.h"
-#include "pdfwords.h"
-#include "printerobject.h"
-#include "stringgrid.h"
-#include "structure.h"
+#include "structure/globals.h"
+#include "structure/printerobject.h"
+#include "structure/stringgrid.h"
+#include "structure/structure.h"
+#include "tests/structure/fakeprovider.h"
+#include "tests/structure/pdfwords.h"
 
+#include "modal/modal.h"
 #include <QGroupBox>
 #include <QLabel>
 #include <QPrinter>
@@ -15,7 +16,6 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <modal.h>
 
 struct Shown {
     bool shown = false;

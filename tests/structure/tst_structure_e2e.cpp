@@ -1,16 +1,16 @@
 // The structure window against a test server: a table's field list read
 // through a one-row query, and table names that contain "]".
 
-#include "stringgrid.h"
-#include "structure.h"
-#include "testserver_fixture.h"
+#include "structure/stringgrid.h"
+#include "structure/structure.h"
+#include "tests/support/testserver_fixture.h"
 
+#include "data/adocommand.h"
+#include "data/adodataset.h"
+#include "modal/modal.h"
 #include <QLabel>
 #include <QtTest>
-#include <adocommand.h>
-#include <adodataset.h>
 #include <memory>
-#include <modal.h>
 
 class TestStructureEndToEnd : public QObject {
     Q_OBJECT

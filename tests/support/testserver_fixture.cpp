@@ -1,4 +1,6 @@
-#include "testserver_fixture.h"
+#include "tests/support/testserver_fixture.h"
+
+#include "data/sqlserverprovider.h"
 
 #include <cerrno>
 #include <csignal>
@@ -55,6 +57,9 @@ std::string TestServer::executable() {
 }
 
 TestServer::TestServer(std::vector<std::string> extraArgs) : m_extraArgs(std::move(extraArgs)) {
+    // A test that starts a SQL Server stand-in talks to it through the SQL
+    // Server provider, as the program does after start-up.
+    data::registerSqlServerProvider();
     std::string tmpl = (std::filesystem::temp_directory_path() / "tds-testserver-XXXXXX").string();
     if (!::mkdtemp(tmpl.data()))
         throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));

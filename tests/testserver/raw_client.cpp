@@ -1,4 +1,4 @@
-#include "raw_client.h"
+#include "tests/testserver/raw_client.h"
 
 #include <arpa/inet.h>
 #include <cstdio>

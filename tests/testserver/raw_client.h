@@ -2,8 +2,8 @@
 // A bare TDS client for tests that need to misbehave: send malformed packets,
 // vanish in the middle of a reply, or look at the exact bytes that come back.
 
-#include "packet.h"
-#include "tokens.h"
+#include "testserver/packet.h"
+#include "testserver/tokens.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "run_tool.h"
+#include "tests/testserver/run_tool.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,10 +1,10 @@
 // The reply encoder byte for byte: packets over a socket pair, every token,
 // every column type, and the DONE bookkeeping of the reply sink.
 
-#include "raw_client.h"
-#include "reply_sink.h"
-#include "tokens.h"
-#include "values.h"
+#include "tests/testserver/raw_client.h"
+#include "testserver/reply_sink.h"
+#include "testserver/tokens.h"
+#include "testserver/values.h"
 
 #include <gtest/gtest.h>
 

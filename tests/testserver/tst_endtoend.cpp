@@ -1,9 +1,9 @@
 // tds-testserver against FreeTDS's own command-line clients and against a
 // raw socket client that misbehaves.
 
-#include "raw_client.h"
-#include "run_tool.h"
-#include "testserver_fixture.h"
+#include "tests/support/testserver_fixture.h"
+#include "tests/testserver/raw_client.h"
+#include "tests/testserver/run_tool.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 // either parse or be refused with ProtocolError (no crash, no other
 // exception, no runaway allocation). Bounded in count and in time.
 
-#include "packet.h"
-#include "raw_client.h"
-#include "requests.h"
+#include "tests/testserver/raw_client.h"
+#include "testserver/packet.h"
+#include "testserver/requests.h"
 
 #include <gtest/gtest.h>
 

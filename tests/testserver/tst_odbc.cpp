@@ -1,7 +1,7 @@
 // tds-testserver through the FreeTDS ODBC driver: cancel (attention),
 // parameters (RPC), many clients at once.
 
-#include "testserver_fixture.h"
+#include "tests/support/testserver_fixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Decoding of client requests (PRELOGIN, LOGIN7, SQL batch, RPC, transaction
 // requests), the browser's replies and the command line.
 
-#include "browser.h"
-#include "options.h"
-#include "raw_client.h"
-#include "requests.h"
+#include "tests/testserver/raw_client.h"
+#include "testserver/browser.h"
+#include "testserver/options.h"
+#include "testserver/requests.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // System views (sysdatabases, sysobjects, sys.tables, INFORMATION_SCHEMA...)
 // and the catalog procedures ODBC drivers call (sp_tables, sp_columns, ...).
 
-#include "session_impl.h"
+#include "testserver/engine/session_impl.h"
 
-#include "types.h"
+#include "testserver/engine/types.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
 // What each kind of statement does.
 
-#include "session_impl.h"
+#include "testserver/engine/session_impl.h"
 
-#include "types.h"
-#include "values.h"
+#include "testserver/engine/types.h"
+#include "testserver/engine/values.h"
 
 #include <chrono>
 #include <cstdio>

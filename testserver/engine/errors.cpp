@@ -1,4 +1,4 @@
-#include "errors.h"
+#include "testserver/engine/errors.h"
 
 #include <sqlite3.h>
 

@@ -2,7 +2,7 @@
 // The messages a SQL Server sends for the common failures, and the mapping of
 // SQLite's error texts onto them.
 
-#include "engine.h"
+#include "testserver/engine/engine.h"
 
 #include <functional>
 #include <string>

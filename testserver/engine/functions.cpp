@@ -1,10 +1,10 @@
 // T-SQL built-in functions as SQLite functions, and value conversion
 // (CONVERT, CAST, assignment to variables).
 
-#include "session_impl.h"
+#include "testserver/engine/session_impl.h"
 
-#include "types.h"
-#include "values.h"
+#include "testserver/engine/types.h"
+#include "testserver/engine/values.h"
 
 #include <cmath>
 #include <cstring>

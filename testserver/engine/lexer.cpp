@@ -1,4 +1,4 @@
-#include "lexer.h"
+#include "testserver/engine/lexer.h"
 
 #include <cctype>
 

@@ -1,10 +1,10 @@
 // EXEC in batches, RPC calls, sp_executesql and the prepared statement
 // procedures, xp_msver.
 
-#include "session_impl.h"
+#include "testserver/engine/session_impl.h"
 
-#include "types.h"
-#include "values.h"
+#include "testserver/engine/types.h"
+#include "testserver/engine/values.h"
 
 #include <thread>
 

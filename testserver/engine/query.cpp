@@ -1,9 +1,9 @@
 // Running SQLite statements and streaming their rows.
 
-#include "session_impl.h"
+#include "testserver/engine/session_impl.h"
 
-#include "types.h"
-#include "values.h"
+#include "testserver/engine/types.h"
+#include "testserver/engine/values.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,8 +1,8 @@
 // Sample databases: "Musterfirma" with related tables, pictures and long
 // texts, and the big table Messwerte for fetch benchmarks.
 
-#include "engine.h"
-#include "lexer.h"
+#include "testserver/engine/engine.h"
+#include "testserver/engine/lexer.h"
 
 #include <sqlite3.h>
 

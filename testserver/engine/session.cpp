@@ -1,9 +1,9 @@
 // Session: logins, databases and the batch loop.
 
-#include "session_impl.h"
+#include "testserver/engine/session_impl.h"
 
-#include "lexer.h"
-#include "types.h"
+#include "testserver/engine/lexer.h"
+#include "testserver/engine/types.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,9 +1,9 @@
 #pragma once
 // Internals of Session shared by its source files.
 
-#include "engine.h"
-#include "errors.h"
-#include "translate.h"
+#include "testserver/engine/engine.h"
+#include "testserver/engine/errors.h"
+#include "testserver/engine/translate.h"
 
 #include <sqlite3.h>
 

@@ -2,10 +2,10 @@
 // the session does itself (USE, SET, DECLARE, PRINT, RAISERROR, transactions,
 // WAITFOR, EXEC, IF).
 
-#include "session_impl.h"
+#include "testserver/engine/session_impl.h"
 
-#include "types.h"
-#include "values.h"
+#include "testserver/engine/types.h"
+#include "testserver/engine/values.h"
 
 #include <chrono>
 #include <cstdio>

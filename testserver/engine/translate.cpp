@@ -1,6 +1,6 @@
-#include "translate.h"
+#include "testserver/engine/translate.h"
 
-#include "types.h"
+#include "testserver/engine/types.h"
 
 #include <algorithm>
 #include <map>

@@ -2,7 +2,7 @@
 // T-SQL to SQLite: cutting a batch into statements and rewriting the
 // spellings that differ (names, literals, TOP, functions, CREATE TABLE).
 
-#include "lexer.h"
+#include "testserver/engine/lexer.h"
 
 #include <functional>
 #include <optional>

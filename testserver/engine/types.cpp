@@ -1,6 +1,6 @@
-#include "types.h"
+#include "testserver/engine/types.h"
 
-#include "lexer.h"
+#include "testserver/engine/lexer.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 // SQLite as the column's declared type, and what ODBC catalog calls report
 // for them.
 
-#include "engine.h"
+#include "testserver/engine/engine.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "values.h"
+#include "testserver/engine/values.h"
 
 #include <cctype>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 // Value conversions shared by the result stream, variables and CONVERT/CAST.
 
-#include "engine.h"
+#include "testserver/engine/engine.h"
 
 #include <optional>
 #include <string>

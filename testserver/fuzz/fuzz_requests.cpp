@@ -1,8 +1,8 @@
 // libFuzzer entry for the packet layer and the request parsers. The first
 // byte picks the TDS version; the rest is a packet stream.
-#include "packet.h"
-#include "requests.h"
-#include "tokens.h"
+#include "testserver/packet.h"
+#include "testserver/requests.h"
+#include "testserver/tokens.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1)

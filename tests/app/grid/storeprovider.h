@@ -2,11 +2,11 @@
 // A provider that answers every query with a result store the test built,
 // so the grid and the viewer are tested on exact contents without a server.
 
+#include "data/adoconnection.h"
+#include "data/adodataset.h"
+#include "data/provider.h"
 #include <QBuffer>
 #include <QImage>
-#include <adoconnection.h>
-#include <adodataset.h>
-#include <provider.h>
 
 class StoreSession : public data::ProviderConnection {
 public:

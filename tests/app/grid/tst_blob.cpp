@@ -1,13 +1,13 @@
 // The cell viewer: which control a click shows, what it holds, its geometry,
 // and that both controls are hidden and unbound before and after each use.
 
-#include "storeprovider.h"
-#include "uBlob.h"
+#include "app/grid/uBlob.h"
+#include "tests/app/grid/storeprovider.h"
 
+#include "data/resultstore.h"
+#include "modal/modal.h"
 #include <QScrollBar>
 #include <QtTest>
-#include <modal.h>
-#include <resultstore.h>
 
 namespace {
 

@@ -1,16 +1,16 @@
 // The result grid: default texts, the thumbnail and "..." drawing rules on
 // rendered images, current-row following, clicks, and a million rows.
 
-#include "DBBGrid.h"
-#include "storeprovider.h"
+#include "app/grid/DBBGrid.h"
+#include "tests/app/grid/storeprovider.h"
 
+#include "data/resultstore.h"
 #include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QtTest>
-#include <resultstore.h>
 
 namespace {
 

@@ -1,14 +1,14 @@
 // The grid and the cell viewer on the sample database's pictures and long
 // texts, read from a test server.
 
-#include "DBBGrid.h"
-#include "testserver_fixture.h"
-#include "uBlob.h"
+#include "app/grid/DBBGrid.h"
+#include "app/grid/uBlob.h"
+#include "tests/support/testserver_fixture.h"
 
+#include "data/adodataset.h"
+#include "modal/modal.h"
 #include <QtTest>
-#include <adodataset.h>
 #include <memory>
-#include <modal.h>
 
 class TestGridEndToEnd : public QObject {
     Q_OBJECT

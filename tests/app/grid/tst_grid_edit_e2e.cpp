@@ -3,18 +3,18 @@
 // key and the append row, Ctrl+Del with its question, conflicts and results
 // that cannot be changed.
 
-#include "DBBGrid.h"
-#include "testserver_fixture.h"
-#include "uBlob.h"
+#include "app/grid/DBBGrid.h"
+#include "app/grid/uBlob.h"
+#include "tests/support/testserver_fixture.h"
 
+#include "data/adocommand.h"
+#include "data/adodataset.h"
+#include "data/dataerror.h"
+#include "modal/modal.h"
 #include <QClipboard>
 #include <QLineEdit>
 #include <QtTest>
-#include <adocommand.h>
-#include <adodataset.h>
-#include <dataerror.h>
 #include <memory>
-#include <modal.h>
 
 class TestGridEdit : public QObject {
     Q_OBJECT

@@ -1,7 +1,7 @@
 #pragma once
 // A session over a fresh data folder, logged in, with helpers to run SQL.
 
-#include "recording_sink.h"
+#include "tests/testserver/engine/recording_sink.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "recording_sink.h"
+#include "tests/testserver/engine/recording_sink.h"
 
 #include <atomic>
 #include <random>

@@ -1,7 +1,7 @@
 #pragma once
 // A ResultSink that records every event, for checking what the engine replies.
 
-#include "engine.h"
+#include "testserver/engine/engine.h"
 
 #include <filesystem>
 #include <string>

@@ -1,7 +1,7 @@
 // Procedures: the catalog procedures ODBC calls, sp_executesql and the
 // prepared-statement procedures, xp_msver, system views.
 
-#include "engine_fixture.h"
+#include "tests/testserver/engine/engine_fixture.h"
 
 using namespace tds;
 using namespace tds::test;

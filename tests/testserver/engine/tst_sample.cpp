@@ -1,6 +1,6 @@
 // The sample database and the big table.
 
-#include "engine_fixture.h"
+#include "tests/testserver/engine/engine_fixture.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // Logins, databases, batches and their DONE statuses, messages and errors.
 
-#include "engine_fixture.h"
+#include "tests/testserver/engine/engine_fixture.h"
 
 #include <filesystem>
 

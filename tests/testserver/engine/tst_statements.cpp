@@ -1,7 +1,7 @@
 // What the session does itself: USE, SET, variables, control flow,
 // transactions, WAITFOR and cancelling, conversions and @@ values.
 
-#include "engine_fixture.h"
+#include "tests/testserver/engine/engine_fixture.h"
 
 #include <thread>
 

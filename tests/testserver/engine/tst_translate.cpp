@@ -1,6 +1,6 @@
 // T-SQL to SQLite rewriting, case by case.
 
-#include "translate.h"
+#include "testserver/engine/translate.h"
 
 #include <gtest/gtest.h>
 

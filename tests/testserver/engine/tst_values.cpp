@@ -1,10 +1,10 @@
 // Declared types, value conversions, LIKE patterns and the error mapping,
 // without a session.
 
-#include "errors.h"
-#include "session_impl.h"
-#include "types.h"
-#include "values.h"
+#include "testserver/engine/errors.h"
+#include "testserver/engine/session_impl.h"
+#include "testserver/engine/types.h"
+#include "testserver/engine/values.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // Script files ("Neu", "Öffnen...", "Speichern..."), the print button and
 // the connection information.
 
-#include "uMain.h"
+#include "app/uMain.h"
 
-#include "modal.h"
-#include "scriptfile.h"
-#include "uDM.h"
+#include "app/logic/scriptfile.h"
+#include "app/uDM.h"
+#include "modal/modal.h"
 
 #include <QPlainTextEdit>
 #include <QTabWidget>

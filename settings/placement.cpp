@@ -1,4 +1,4 @@
-#include "placement.h"
+#include "settings/placement.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,6 +1,6 @@
 // The comment filter, the window-effects rule and the clock measurement.
 
-#include "utools.h"
+#include "app/logic/utools.h"
 
 #include <QTest>
 #include <stdexcept>

@@ -1,5 +1,5 @@
-#include "placement.h"
-#include "registry.h"
+#include "settings/placement.h"
+#include "settings/registry.h"
 
 #include <QDir>
 #include <QFile>

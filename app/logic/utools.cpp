@@ -1,4 +1,4 @@
-#include "utools.h"
+#include "app/logic/utools.h"
 
 #include <QGuiApplication>
 

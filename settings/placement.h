@@ -8,7 +8,7 @@
 // The record logic works on plain values so it runs without a window; the
 // two widget functions at the end are what a window calls.
 
-#include "registry.h"
+#include "settings/registry.h"
 
 #include <QPoint>
 #include <QSize>

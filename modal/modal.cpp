@@ -1,4 +1,4 @@
-#include "modal.h"
+#include "modal/modal.h"
 
 #include <QDialog>
 #include <QFileDialog>

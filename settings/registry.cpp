@@ -1,4 +1,4 @@
-#include "registry.h"
+#include "settings/registry.h"
 
 #include <QDir>
 #include <QSettings>

@@ -1,9 +1,9 @@
-#include "uFMAbout.h"
+#include "app/uFMAbout.h"
 
-#include "VelVersionLabel.h"
-#include "colors.h"
-#include "modal.h"
-#include "pictures.h"
+#include "controls/VelVersionLabel.h"
+#include "controls/colors.h"
+#include "controls/pictures.h"
+#include "modal/modal.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "scriptfile.h"
+#include "app/logic/scriptfile.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 // Script files: line breaks, encodings, and saves that fail without harm.
 
-#include "scriptfile.h"
+#include "app/logic/scriptfile.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,12 +1,12 @@
 // About window: fade table and fade runs, closing by a click anywhere, the
 // layout and version texts, and the pictures it and the title bar draw.
-#include "VelVersionLabel.h"
-#include "imagelist.h"
-#include "modal.h"
-#include "pictures.h"
-#include "styledcontrols.h"
-#include "uFMAbout.h"
-#include "versioninfo.h"
+#include "app/uFMAbout.h"
+#include "controls/VelVersionLabel.h"
+#include "controls/imagelist.h"
+#include "controls/pictures.h"
+#include "controls/styledcontrols.h"
+#include "controls/versioninfo.h"
+#include "modal/modal.h"
 
 #include <QFrame>
 #include <QLabel>
