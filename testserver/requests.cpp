@@ -744,6 +744,16 @@ std::vector<RpcCall> parseRpc(const Bytes& payload, std::uint32_t tdsVersion) {
     return calls;
 }
 
+namespace {
+// A transaction name: a length byte that counts bytes, then UCS-2 text.
+std::string transactionName(ByteReader& r) {
+    const std::uint8_t bytes = r.u8();
+    if (bytes % 2 != 0)
+        throw ProtocolError("transaction name of odd byte length");
+    return r.ucs2(bytes / 2);
+}
+} // namespace
+
 TransactionRequest parseTransactionRequest(const Bytes& payload, std::uint32_t tdsVersion) {
     ByteReader r(payload);
     r.seek(skipAllHeaders(payload, tdsVersion));
@@ -752,22 +762,22 @@ TransactionRequest parseTransactionRequest(const Bytes& payload, std::uint32_t t
     switch (t.kind) {
     case TransactionRequest::Begin:
         r.skip(1); // isolation level
-        t.name = r.ucs2(r.u8());
+        t.name = transactionName(r);
         break;
     case TransactionRequest::Commit:
     case TransactionRequest::Rollback:
-        t.name = r.ucs2(r.u8());
+        t.name = transactionName(r);
         if (!r.atEnd()) {
             t.beginNew = (r.u8() & 0x01) != 0;
             if (t.beginNew && !r.atEnd()) {
                 r.skip(1);
                 if (!r.atEnd())
-                    r.ucs2(r.u8());
+                    transactionName(r);
             }
         }
         break;
     case TransactionRequest::Save:
-        t.name = r.ucs2(r.u8());
+        t.name = transactionName(r);
         break;
     default:
         throw ProtocolError("unsupported transaction request " + std::to_string(t.kind));

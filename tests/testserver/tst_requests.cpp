@@ -249,8 +249,14 @@ TEST(TransactionRequests, BeginCommitRollback) {
     const auto rollback = tm("08 00 00 00");
     EXPECT_EQ(rollback.kind, TransactionRequest::Rollback);
     EXPECT_FALSE(rollback.beginNew);
+    // A name's length byte counts bytes, not characters.
+    EXPECT_EQ(tm("05 00 00 04 54 00 31 00").name, "T1");
+    EXPECT_EQ(tm("07 00 04 54 00 31 00 00").name, "T1");
+    EXPECT_EQ(tm("08 00 04 54 00 31 00 00").name, "T1");
+    EXPECT_EQ(tm("09 00 04 53 00 50 00").name, "SP");
     EXPECT_THROW(tm("02 00"), ProtocolError);
     EXPECT_THROW(tm("05 00 00 05 41 00"), ProtocolError);
+    EXPECT_THROW(tm("05 00 00 03 41 00 42"), ProtocolError);
 }
 
 TEST(Browser, RepliesPerRequestKind) {
