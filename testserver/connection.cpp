@@ -299,12 +299,13 @@ void Connection::executeRequest(const InMessage& msg) {
         sink.message(m);
         sink.done(DoneKind::Done, DoneError, 0, 0);
     }
+    const bool cancelled = sink.stopped() && !m_writer.failed();
     sink.finish();
-    // A cancelled reply stays open: the attention acknowledgement, already
-    // queued, completes the message.
-    std::lock_guard lock(m_mutex);
-    if (!m_cancel || m_pendingAttention == 0)
-        m_writer.endMessage();
+    // A cancelled reply ends with a final DONE of its own; the attention's
+    // acknowledgement, already queued, follows as a message by itself.
+    if (cancelled)
+        tokens.done(DoneKind::Done, DoneFinal, 0, 0);
+    m_writer.endMessage();
 }
 
 void Connection::executeTransaction(const InMessage& msg) {

@@ -170,14 +170,18 @@ TEST_F(EndToEnd, AttentionStopsAStreamingReply) {
     char first[64];
     ASSERT_GT(::recv(c.fd(), first, sizeof first, MSG_PEEK), 0);
     c.send(tds::PacketAttention, {});
-    // Everything up to the acknowledgement is discarded, as a client does.
+    // The cancelled reply ends (its last DONE carries no attention flag), then the
+    // acknowledgement comes as a message of its own: one DONE with the flag.
     tds::InMessage msg;
     bool acknowledged = false;
     for (int i = 0; i < 10 && !acknowledged; ++i) {
         ASSERT_TRUE(c.read(msg));
         acknowledged = endsWithAttentionAck(msg.payload);
+        if (!acknowledged)
+            EXPECT_EQ(msg.payload.at(msg.payload.size() - 13), 0xFD);
     }
     EXPECT_TRUE(acknowledged);
+    EXPECT_EQ(msg.payload.size(), 13u);
     c.send(tds::PacketSqlBatch, sqlBatchPayload("SELECT 1"));
     ASSERT_TRUE(c.read(msg));
     EXPECT_FALSE(endsWithAttentionAck(msg.payload));
