@@ -246,59 +246,34 @@ void readCollation(ByteReader& r, TypeInfo& t) {
     t.utf8 = (c[3] & 0x04) != 0;
 }
 
+// The fixed-length types: their code, their type and their size in bytes
+// (0 for the NULL type, which a parameter with no value may carry).
+struct FixedType {
+    std::uint8_t code;
+    SqlType type;
+    std::uint8_t size;
+};
+
+constexpr FixedType kFixedTypes[] = {
+    {0x1F, SqlType::Int, 0},        {0x30, SqlType::TinyInt, 1},  {0x32, SqlType::Bit, 1},
+    {0x34, SqlType::SmallInt, 2},   {0x38, SqlType::Int, 4},      {0x7F, SqlType::BigInt, 8},
+    {0x3B, SqlType::Real, 4},       {0x3E, SqlType::Float, 8},    {0x3C, SqlType::Money, 8},
+    {0x7A, SqlType::SmallMoney, 4}, {0x3D, SqlType::DateTime, 8}, {0x3A, SqlType::SmallDateTime, 4},
+};
+
 TypeInfo readTypeInfo(ByteReader& r, ColumnType& ct) {
     TypeInfo t;
     t.code = r.u8();
     ct = ColumnType{};
     ct.nullable = true;
+    for (const FixedType& f : kFixedTypes) {
+        if (f.code == t.code) {
+            ct.type = f.type;
+            t.maxLen = f.size;
+            return t;
+        }
+    }
     switch (t.code) {
-    case 0x1F: // NULL type
-        ct.type = SqlType::Int;
-        break;
-    case 0x30:
-        ct.type = SqlType::TinyInt;
-        t.maxLen = 1;
-        break;
-    case 0x32:
-        ct.type = SqlType::Bit;
-        t.maxLen = 1;
-        break;
-    case 0x34:
-        ct.type = SqlType::SmallInt;
-        t.maxLen = 2;
-        break;
-    case 0x38:
-        ct.type = SqlType::Int;
-        t.maxLen = 4;
-        break;
-    case 0x7F:
-        ct.type = SqlType::BigInt;
-        t.maxLen = 8;
-        break;
-    case 0x3B:
-        ct.type = SqlType::Real;
-        t.maxLen = 4;
-        break;
-    case 0x3E:
-        ct.type = SqlType::Float;
-        t.maxLen = 8;
-        break;
-    case 0x3C:
-        ct.type = SqlType::Money;
-        t.maxLen = 8;
-        break;
-    case 0x7A:
-        ct.type = SqlType::SmallMoney;
-        t.maxLen = 4;
-        break;
-    case 0x3D:
-        ct.type = SqlType::DateTime;
-        t.maxLen = 8;
-        break;
-    case 0x3A:
-        ct.type = SqlType::SmallDateTime;
-        t.maxLen = 4;
-        break;
     case 0x26: // INTN
         t.maxLen = r.u8();
         ct.type = t.maxLen == 1   ? SqlType::TinyInt

@@ -720,216 +720,242 @@ void TokenWriter::value(const WireColumn& w, const Value& v) {
     case WireColumn::FixedInt:
     case WireColumn::IntN:
     case WireColumn::FixedBit:
-    case WireColumn::BitN: {
-        std::int64_t n = valueToInt(v);
-        if (w.kind == WireColumn::FixedBit || w.kind == WireColumn::BitN)
-            n = n != 0 || valueToDouble(v) != 0.0;
-        if (w.kind == WireColumn::IntN || w.kind == WireColumn::BitN)
-            m_out.putU8(w.size);
-        std::uint8_t b[8];
-        for (int k = 0; k < w.size; ++k)
-            b[k] = std::uint8_t(std::uint64_t(n) >> (8 * k));
-        m_out.put(b, w.size);
-        break;
-    }
+    case WireColumn::BitN:
+        return intValue(w, v);
     case WireColumn::FixedFloat:
-    case WireColumn::FloatN: {
-        const double x = valueToDouble(v);
-        if (w.kind == WireColumn::FloatN)
-            m_out.putU8(w.size);
-        if (w.size == 4) {
-            const float f = float(x);
-            m_out.put(&f, 4);
-        } else {
-            m_out.put(&x, 8);
-        }
-        break;
-    }
+    case WireColumn::FloatN:
+        return floatValue(w, v);
     case WireColumn::FixedMoney:
-    case WireColumn::MoneyN: {
-        const auto d = decimalFromValue(v, 4);
-        const Int128 limit = w.size == 4 ? Int128(0x80000000u) : (Int128(1) << 63);
-        if (!d || d->magnitude > limit - (d->negative ? 0 : 1)) {
-            nullValue(w);
-            break;
-        }
-        const std::int64_t m =
-            d->negative ? -std::int64_t(d->magnitude - 1) - 1 : std::int64_t(d->magnitude);
-        if (w.kind == WireColumn::MoneyN)
-            m_out.putU8(w.size);
-        if (w.size == 4) {
-            m_out.putU32(std::uint32_t(std::int32_t(m)));
-        } else {
-            m_out.putU32(std::uint32_t(std::uint64_t(m) >> 32));
-            m_out.putU32(std::uint32_t(std::uint64_t(m)));
-        }
-        break;
-    }
+    case WireColumn::MoneyN:
+        return moneyValue(w, v);
     case WireColumn::FixedDateTime:
-    case WireColumn::DateTimeN: {
-        const auto dt = valueToDateTime(v);
-        if (!dt) {
-            nullValue(w);
-            break;
-        }
-        if (w.kind == WireColumn::DateTimeN)
-            m_out.putU8(w.size);
-        if (w.size == 8) {
-            const LegacyDateTime l = toLegacyDateTime(*dt);
-            m_out.putU32(std::uint32_t(l.days));
-            m_out.putU32(l.ticks300);
-        } else {
-            const SmallDateTime s = toSmallDateTime(*dt);
-            m_out.putU16(s.days);
-            m_out.putU16(s.minutes);
-        }
-        break;
-    }
-    case WireColumn::Date: {
-        const auto dt = valueToDateTime(v);
-        if (!dt) {
-            nullValue(w);
-            break;
-        }
-        const std::int64_t days = dt->hasDate ? dt->days : kDays1900;
-        const std::uint8_t b[4] = {3, std::uint8_t(days), std::uint8_t(days >> 8),
-                                   std::uint8_t(days >> 16)};
-        m_out.put(b, 4);
-        break;
-    }
-    case WireColumn::Time: {
-        const auto dt = valueToDateTime(v);
-        if (!dt) {
-            nullValue(w);
-            break;
-        }
-        std::int64_t div = 1;
-        for (int k = w.scale; k < 7; ++k)
-            div *= 10;
-        std::int64_t units = (dt->ticks + div / 2) / div;
-        const std::int64_t maxUnits = 864'000'000'000LL / div - 1;
-        units = std::min(units, maxUnits);
-        m_out.putU8(w.size);
-        std::uint8_t b[5];
-        for (int k = 0; k < w.size; ++k)
-            b[k] = std::uint8_t(std::uint64_t(units) >> (8 * k));
-        m_out.put(b, w.size);
-        break;
-    }
-    case WireColumn::Decimal: {
-        const auto d = decimalFromValue(v, w.scale);
-        if (!d) {
-            nullValue(w);
-            break;
-        }
-        // A value wider than the declared precision still goes out whole, in
-        // the size its digits need, rather than being cut.
-        const std::uint8_t size = std::max(w.size, decimalSize(decimalDigits(d->magnitude)));
-        m_out.putU8(size);
-        m_out.putU8(d->negative ? 0 : 1);
-        std::uint8_t b[16];
-        Int128 m = d->magnitude;
-        for (int k = 0; k < size - 1; ++k) {
-            b[k] = std::uint8_t(m);
-            m >>= 8;
-        }
-        m_out.put(b, size - 1u);
-        break;
-    }
+    case WireColumn::DateTimeN:
+        return dateTimeValue(w, v);
+    case WireColumn::Date:
+        return dateValue(w, v);
+    case WireColumn::Time:
+        return timeValue(w, v);
+    case WireColumn::Decimal:
+        return decimalValue(w, v);
     case WireColumn::Char:
     case WireColumn::NChar:
     case WireColumn::PlpChar:
     case WireColumn::PlpNChar:
     case WireColumn::Text:
     case WireColumn::NText:
-        if (const auto* s = std::get_if<std::string>(&v)) {
-            textValue(w, *s);
-        } else if (const auto* b = std::get_if<Blob>(&v)) {
-            textValue(w, std::string(b->begin(), b->end()));
-        } else if (const auto* i = std::get_if<std::int64_t>(&v)) {
-            textValue(w, std::to_string(*i));
-        } else {
-            char buf[32];
-            std::snprintf(buf, sizeof buf, "%.15g", std::get<double>(v));
-            textValue(w, buf);
-        }
-        break;
+        return charValue(w, v);
     case WireColumn::DateAsNChar:
-    case WireColumn::TimeAsNChar: {
-        const auto dt = valueToDateTime(v);
-        if (!dt) {
-            nullValue(w);
-            break;
-        }
-        textValue(w, w.kind == WireColumn::DateAsNChar ? formatDate(dt->days)
-                                                       : formatTime(dt->ticks, 7));
-        break;
-    }
+    case WireColumn::TimeAsNChar:
+        return dateAsTextValue(w, v);
     case WireColumn::PlpBinary:
     case WireColumn::Image:
     case WireColumn::Binary:
-        if (const auto* b = std::get_if<Blob>(&v)) {
-            binaryValue(w, b->data(), b->size());
-        } else if (const auto* s = std::get_if<std::string>(&v)) {
-            binaryValue(w, reinterpret_cast<const std::uint8_t*>(s->data()), s->size());
-        } else {
-            // Numbers convert to their big-endian bytes, as CAST(n AS binary) does.
-            const std::int64_t n = valueToInt(v);
-            std::uint8_t b[8];
-            for (int k = 0; k < 8; ++k)
-                b[k] = std::uint8_t(std::uint64_t(n) >> (8 * (7 - k)));
-            binaryValue(w, b, 8);
-        }
-        break;
-    case WireColumn::Guid: {
-        std::uint8_t g[16];
-        const auto* s = std::get_if<std::string>(&v);
-        const auto* b = std::get_if<Blob>(&v);
-        if (s && parseGuid(*s, g)) {
-            m_out.putU8(16);
-            m_out.put(g, 16);
-        } else if (b && b->size() == 16) {
-            m_out.putU8(16);
-            m_out.put(b->data(), 16);
-        } else {
-            nullValue(w);
-        }
-        break;
+        return bytesValue(w, v);
+    case WireColumn::Guid:
+        return guidValue(w, v);
+    case WireColumn::Variant:
+        return variantValue(w, v);
     }
-    case WireColumn::Variant: {
-        if (const auto* i = std::get_if<std::int64_t>(&v)) {
-            const bool small = *i >= INT32_MIN && *i <= INT32_MAX;
-            m_out.putU32(small ? 6 : 10);
-            m_out.putU8(small ? 0x38 : 0x7F);
-            m_out.putU8(0);
-            if (small)
-                m_out.putU32(std::uint32_t(std::int32_t(*i)));
-            else
-                m_out.putU64(std::uint64_t(*i));
-        } else if (const auto* x = std::get_if<double>(&v)) {
-            m_out.putU32(10);
-            m_out.putU8(0x3E);
-            m_out.putU8(0);
-            m_out.put(x, 8);
-        } else if (const auto* s = std::get_if<std::string>(&v)) {
-            const std::size_t units = std::min<std::size_t>(utf16Length(*s), 4000);
-            m_out.putU32(std::uint32_t(2 + 7 + 2 * units));
-            m_out.putU8(0xE7);
-            m_out.putU8(7);
-            m_out.put(kCollation, 5);
-            m_out.putU16(std::uint16_t(2 * units));
-            putUcs2(*s, units);
-        } else {
-            const Blob& b = std::get<Blob>(v);
-            const std::size_t n = std::min<std::size_t>(b.size(), 8000);
-            m_out.putU32(std::uint32_t(2 + 2 + n));
-            m_out.putU8(0xA5);
-            m_out.putU8(2);
-            m_out.putU16(std::uint16_t(n));
-            m_out.put(b.data(), n);
-        }
-        break;
+}
+
+void TokenWriter::intValue(const WireColumn& w, const Value& v) {
+    std::int64_t n = valueToInt(v);
+    if (w.kind == WireColumn::FixedBit || w.kind == WireColumn::BitN)
+        n = n != 0 || valueToDouble(v) != 0.0;
+    if (w.kind == WireColumn::IntN || w.kind == WireColumn::BitN)
+        m_out.putU8(w.size);
+    std::uint8_t b[8];
+    for (int k = 0; k < w.size; ++k)
+        b[k] = std::uint8_t(std::uint64_t(n) >> (8 * k));
+    m_out.put(b, w.size);
+}
+
+void TokenWriter::floatValue(const WireColumn& w, const Value& v) {
+    const double x = valueToDouble(v);
+    if (w.kind == WireColumn::FloatN)
+        m_out.putU8(w.size);
+    if (w.size == 4) {
+        const float f = float(x);
+        m_out.put(&f, 4);
+    } else {
+        m_out.put(&x, 8);
     }
+}
+
+void TokenWriter::moneyValue(const WireColumn& w, const Value& v) {
+    const auto d = decimalFromValue(v, 4);
+    const Int128 limit = w.size == 4 ? Int128(0x80000000u) : (Int128(1) << 63);
+    if (!d || d->magnitude > limit - (d->negative ? 0 : 1)) {
+        nullValue(w);
+        return;
+    }
+    const std::int64_t m =
+        d->negative ? -std::int64_t(d->magnitude - 1) - 1 : std::int64_t(d->magnitude);
+    if (w.kind == WireColumn::MoneyN)
+        m_out.putU8(w.size);
+    if (w.size == 4) {
+        m_out.putU32(std::uint32_t(std::int32_t(m)));
+    } else {
+        m_out.putU32(std::uint32_t(std::uint64_t(m) >> 32));
+        m_out.putU32(std::uint32_t(std::uint64_t(m)));
+    }
+}
+
+void TokenWriter::dateTimeValue(const WireColumn& w, const Value& v) {
+    const auto dt = valueToDateTime(v);
+    if (!dt) {
+        nullValue(w);
+        return;
+    }
+    if (w.kind == WireColumn::DateTimeN)
+        m_out.putU8(w.size);
+    if (w.size == 8) {
+        const LegacyDateTime l = toLegacyDateTime(*dt);
+        m_out.putU32(std::uint32_t(l.days));
+        m_out.putU32(l.ticks300);
+    } else {
+        const SmallDateTime s = toSmallDateTime(*dt);
+        m_out.putU16(s.days);
+        m_out.putU16(s.minutes);
+    }
+}
+
+void TokenWriter::dateValue(const WireColumn& w, const Value& v) {
+    const auto dt = valueToDateTime(v);
+    if (!dt) {
+        nullValue(w);
+        return;
+    }
+    const std::int64_t days = dt->hasDate ? dt->days : kDays1900;
+    const std::uint8_t b[4] = {3, std::uint8_t(days), std::uint8_t(days >> 8),
+                               std::uint8_t(days >> 16)};
+    m_out.put(b, 4);
+}
+
+void TokenWriter::timeValue(const WireColumn& w, const Value& v) {
+    const auto dt = valueToDateTime(v);
+    if (!dt) {
+        nullValue(w);
+        return;
+    }
+    std::int64_t div = 1;
+    for (int k = w.scale; k < 7; ++k)
+        div *= 10;
+    std::int64_t units = (dt->ticks + div / 2) / div;
+    const std::int64_t maxUnits = 864'000'000'000LL / div - 1;
+    units = std::min(units, maxUnits);
+    m_out.putU8(w.size);
+    std::uint8_t b[5];
+    for (int k = 0; k < w.size; ++k)
+        b[k] = std::uint8_t(std::uint64_t(units) >> (8 * k));
+    m_out.put(b, w.size);
+}
+
+void TokenWriter::decimalValue(const WireColumn& w, const Value& v) {
+    const auto d = decimalFromValue(v, w.scale);
+    if (!d) {
+        nullValue(w);
+        return;
+    }
+    // A value wider than the declared precision still goes out whole, in
+    // the size its digits need, rather than being cut.
+    const std::uint8_t size = std::max(w.size, decimalSize(decimalDigits(d->magnitude)));
+    m_out.putU8(size);
+    m_out.putU8(d->negative ? 0 : 1);
+    std::uint8_t b[16];
+    Int128 m = d->magnitude;
+    for (int k = 0; k < size - 1; ++k) {
+        b[k] = std::uint8_t(m);
+        m >>= 8;
+    }
+    m_out.put(b, size - 1u);
+}
+
+void TokenWriter::charValue(const WireColumn& w, const Value& v) {
+    if (const auto* s = std::get_if<std::string>(&v)) {
+        textValue(w, *s);
+    } else if (const auto* b = std::get_if<Blob>(&v)) {
+        textValue(w, std::string(b->begin(), b->end()));
+    } else if (const auto* i = std::get_if<std::int64_t>(&v)) {
+        textValue(w, std::to_string(*i));
+    } else {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.15g", std::get<double>(v));
+        textValue(w, buf);
+    }
+}
+
+void TokenWriter::dateAsTextValue(const WireColumn& w, const Value& v) {
+    const auto dt = valueToDateTime(v);
+    if (!dt) {
+        nullValue(w);
+        return;
+    }
+    textValue(w,
+              w.kind == WireColumn::DateAsNChar ? formatDate(dt->days) : formatTime(dt->ticks, 7));
+}
+
+void TokenWriter::bytesValue(const WireColumn& w, const Value& v) {
+    if (const auto* b = std::get_if<Blob>(&v)) {
+        binaryValue(w, b->data(), b->size());
+    } else if (const auto* s = std::get_if<std::string>(&v)) {
+        binaryValue(w, reinterpret_cast<const std::uint8_t*>(s->data()), s->size());
+    } else {
+        // Numbers convert to their big-endian bytes, as CAST(n AS binary) does.
+        const std::int64_t n = valueToInt(v);
+        std::uint8_t b[8];
+        for (int k = 0; k < 8; ++k)
+            b[k] = std::uint8_t(std::uint64_t(n) >> (8 * (7 - k)));
+        binaryValue(w, b, 8);
+    }
+}
+
+void TokenWriter::guidValue(const WireColumn& w, const Value& v) {
+    std::uint8_t g[16];
+    const auto* s = std::get_if<std::string>(&v);
+    const auto* b = std::get_if<Blob>(&v);
+    if (s && parseGuid(*s, g)) {
+        m_out.putU8(16);
+        m_out.put(g, 16);
+    } else if (b && b->size() == 16) {
+        m_out.putU8(16);
+        m_out.put(b->data(), 16);
+    } else {
+        nullValue(w);
+    }
+}
+
+void TokenWriter::variantValue(const WireColumn& w, const Value& v) {
+    if (const auto* i = std::get_if<std::int64_t>(&v)) {
+        const bool small = *i >= INT32_MIN && *i <= INT32_MAX;
+        m_out.putU32(small ? 6 : 10);
+        m_out.putU8(small ? 0x38 : 0x7F);
+        m_out.putU8(0);
+        if (small)
+            m_out.putU32(std::uint32_t(std::int32_t(*i)));
+        else
+            m_out.putU64(std::uint64_t(*i));
+    } else if (const auto* x = std::get_if<double>(&v)) {
+        m_out.putU32(10);
+        m_out.putU8(0x3E);
+        m_out.putU8(0);
+        m_out.put(x, 8);
+    } else if (const auto* s = std::get_if<std::string>(&v)) {
+        const std::size_t units = std::min<std::size_t>(utf16Length(*s), 4000);
+        m_out.putU32(std::uint32_t(2 + 7 + 2 * units));
+        m_out.putU8(0xE7);
+        m_out.putU8(7);
+        m_out.put(kCollation, 5);
+        m_out.putU16(std::uint16_t(2 * units));
+        putUcs2(*s, units);
+    } else {
+        const Blob& b = std::get<Blob>(v);
+        const std::size_t n = std::min<std::size_t>(b.size(), 8000);
+        m_out.putU32(std::uint32_t(2 + 2 + n));
+        m_out.putU8(0xA5);
+        m_out.putU8(2);
+        m_out.putU16(std::uint16_t(n));
+        m_out.put(b.data(), n);
     }
 }
 

@@ -107,6 +107,19 @@ private:
     void bVarchar(Bytes& b, const std::string& s);
     void usVarchar(Bytes& b, const std::string& s);
     void nullValue(const WireColumn& w);
+    // One writer per family of wire types, for a value that is not NULL.
+    void intValue(const WireColumn& w, const Value& v);
+    void floatValue(const WireColumn& w, const Value& v);
+    void moneyValue(const WireColumn& w, const Value& v);
+    void dateTimeValue(const WireColumn& w, const Value& v);
+    void dateValue(const WireColumn& w, const Value& v);
+    void timeValue(const WireColumn& w, const Value& v);
+    void decimalValue(const WireColumn& w, const Value& v);
+    void charValue(const WireColumn& w, const Value& v);
+    void dateAsTextValue(const WireColumn& w, const Value& v);
+    void bytesValue(const WireColumn& w, const Value& v);
+    void guidValue(const WireColumn& w, const Value& v);
+    void variantValue(const WireColumn& w, const Value& v);
     void textValue(const WireColumn& w, const std::string& s);
     void binaryValue(const WireColumn& w, const std::uint8_t* data, std::size_t n);
     void putUcs2(std::string_view s, std::size_t units);

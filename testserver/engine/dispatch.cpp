@@ -7,10 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <thread>
-
-namespace fs = std::filesystem;
 
 namespace tds {
 
@@ -237,49 +234,44 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
     }
     if (w.is("raiserror"))
         return runRaiserror(st, out);
-    if (w.is("begin")) {
-        if (st.toks.size() >= 2 && st.toks[1].isAny({"tran", "transaction", "distributed"})) {
-            Message err;
-            if (!beginTran(&err))
-                return fail(err, out, false);
-            return Outcome::Ok;
-        }
-        return Outcome::Ok; // BEGIN of a block
-    }
-    if (w.is("commit")) {
-        Message err;
-        if (!commitTran(&err))
-            return fail(err, out, false);
-        return Outcome::Ok;
-    }
-    if (w.is("rollback")) {
-        // ROLLBACK TRAN <savepoint>
-        if (st.toks.size() >= 3 && st.toks[1].isAny({"tran", "transaction"}) && tranCount > 0) {
-            const std::string name = st.toks[2].value();
-            const std::string q = "ROLLBACK TO " + quoteIdent(name);
-            if (sqlite3_exec(conn, q.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK)
-                return Outcome::Ok;
-        }
-        Message err;
-        if (!rollbackTran(&err))
-            return fail(err, out, false);
-        return Outcome::Ok;
-    }
-    if (w.is("save")) {
-        if (st.toks.size() >= 3 && tranCount > 0) {
-            const std::string q = "SAVEPOINT " + quoteIdent(st.toks[2].value());
-            sqlite3_exec(conn, q.c_str(), nullptr, nullptr, nullptr);
-            return Outcome::Ok;
-        }
-        return fail(
-            errorMessage(628, 16,
-                         "Cannot issue SAVE TRANSACTION when there is no active transaction."),
-            out, false);
-    }
+    if (w.isAny({"begin", "commit", "rollback", "save"}))
+        return runTransaction(st, out);
     if (w.is("waitfor"))
         return runWaitfor(st, out);
     if (w.isAny({"exec", "execute"}))
         return runExec(st, 1, out);
+    if (w.isAny({"if", "else"}))
+        return runIf(st, out, all, index);
+    if (w.is("while"))
+        return runWhile(st, out, all, index);
+    if (w.is("end") || w.is("go") || w.isAny({"checkpoint", "grant", "revoke", "deny"}))
+        return Outcome::Ok;
+    if (w.is("break")) {
+        breakLoop = true;
+        return Outcome::Return;
+    }
+    if (w.is("continue"))
+        return Outcome::Return;
+    if (w.is("return"))
+        return Outcome::Return;
+    if (w.is("dbcc")) {
+        out.sink.message(infoMessage(2528, "DBCC execution completed. If DBCC printed error "
+                                           "messages, contact your system administrator."));
+        out.done(0, 0, 0);
+        return Outcome::Ok;
+    }
+    // A procedure named without EXEC: allowed as the first statement.
+    if (index == 0 && w.isName())
+        return runExec(st, 0, out);
+    return fail(syntaxError(std::string(w.text)), out, true);
+}
+
+// IF cond runs the statement (or block) that follows when cond holds, else
+// skips to its ELSE; an ELSE reached after a true IF skips its own statement.
+Outcome Session::Impl::runIf(const Statement& st, Out& out, std::vector<Statement>& all,
+                             std::size_t& index) {
+    const Token& w = st.toks[0];
+    auto ctx = translateContext();
     if (w.is("if")) {
         Outcome oc;
         const Translated cond = translate(st, ctx, 1, st.toks.size());
@@ -307,28 +299,7 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
             index = bodyEnd(all, index + 1) - 1;
         return Outcome::Ok;
     }
-    if (w.is("while"))
-        return runWhile(st, out, all, index);
-    if (w.is("end") || w.is("go") || w.isAny({"checkpoint", "grant", "revoke", "deny"}))
-        return Outcome::Ok;
-    if (w.is("break")) {
-        breakLoop = true;
-        return Outcome::Return;
-    }
-    if (w.is("continue"))
-        return Outcome::Return;
-    if (w.is("return"))
-        return Outcome::Return;
-    if (w.is("dbcc")) {
-        out.sink.message(infoMessage(2528, "DBCC execution completed. If DBCC printed error "
-                                           "messages, contact your system administrator."));
-        out.done(0, 0, 0);
-        return Outcome::Ok;
-    }
-    // A procedure named without EXEC: allowed as the first statement.
-    if (index == 0 && w.isName())
-        return runExec(st, 0, out);
-    return fail(syntaxError(std::string(w.text)), out, true);
+    return Outcome::Ok;
 }
 
 Outcome Session::Impl::selectInto(const Translated& tr, const Statement& st, Out& out) {
@@ -391,7 +362,7 @@ Outcome Session::Impl::assignSelect(const Translated& tr, Out& out) {
     if (rc != SQLITE_DONE)
         return failSqlite(sqlite3_extended_errcode(conn), "SELECT", {}, out);
     lastRowCount = static_cast<std::int64_t>(rows);
-    out.done(nocount ? 0 : DoneCount, rows, 0xC1);
+    out.done(options.nocount ? 0 : DoneCount, rows, 0xC1);
     return Outcome::Ok;
 }
 
@@ -455,7 +426,7 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
     }
     if (what.is("database")) {
         const std::string name = st.toks[2].value();
-        if (findDatabase(name))
+        if (files.find(name))
             return fail(errorMessage(1801, 16,
                                      "Database '" + name +
                                          "' already exists. Choose a different database name.",
@@ -463,7 +434,7 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
                         out, false);
         if (name.find_first_of("/\\:") != std::string::npos || name.empty())
             return fail(errorMessage(102, 15, "Incorrect syntax near '" + name + "'."), out, true);
-        open(name);
+        files.open(name);
         out.done(0, 0, 0);
         return Outcome::Ok;
     }
@@ -489,7 +460,7 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
         return fail(syntaxError(std::string(st.toks.back().text)), out, true);
     if (what.is("database")) {
         const std::string name = st.toks[i].value();
-        const auto actual = findDatabase(name);
+        const auto actual = files.find(name);
         if (!actual) {
             if (ifExists) {
                 out.done(0, 0, 0);
@@ -512,22 +483,7 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
                                      "Cannot drop database \"" + *actual +
                                          "\" because it is currently in use."),
                         out, false);
-        for (auto& [c, att] : attached) {
-            if (att.erase(toLower(*actual))) {
-                const std::string q = "DETACH DATABASE " + quoteIdent(*actual);
-                sqlite3_exec(c, q.c_str(), nullptr, nullptr, nullptr);
-            }
-        }
-        if (auto it = conns.find(toLower(*actual)); it != conns.end()) {
-            attached.erase(it->second);
-            sqlite3_close_v2(it->second);
-            conns.erase(it);
-        }
-        std::error_code ec;
-        const std::string path = dbPath(*actual);
-        fs::remove(path, ec);
-        fs::remove(path + "-wal", ec);
-        fs::remove(path + "-shm", ec);
+        files.remove(*actual);
         out.done(0, 0, 0);
         return Outcome::Ok;
     }
@@ -693,23 +649,23 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out) {
         return Outcome::Ok;
     };
     if (opt.is("rowcount"))
-        return numberArg(rowcountLimit);
+        return numberArg(options.rowcountLimit);
     if (opt.is("textsize")) {
-        const Outcome oc = numberArg(textSize);
-        if (textSize >= 2147483647)
-            textSize = 0;
+        const Outcome oc = numberArg(options.textSize);
+        if (options.textSize >= 2147483647)
+            options.textSize = 0;
         return oc;
     }
     if (opt.is("nocount")) {
-        nocount = st.toks.size() > 2 && st.toks[2].is("on");
+        options.nocount = st.toks.size() > 2 && st.toks[2].is("on");
         return Outcome::Ok;
     }
     if (opt.is("fmtonly")) {
-        fmtOnly = st.toks.size() > 2 && st.toks[2].is("on");
+        options.fmtOnly = st.toks.size() > 2 && st.toks[2].is("on");
         return Outcome::Ok;
     }
     if (opt.is("no_browsetable")) {
-        browseTable = st.toks.size() > 2 && st.toks[2].is("on");
+        options.browseTable = st.toks.size() > 2 && st.toks[2].is("on");
         return Outcome::Ok;
     }
     // Every other option (ANSI_NULLS, QUOTED_IDENTIFIER, DATEFORMAT, LANGUAGE,

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <optional>
+
 namespace tds::sql {
 
 namespace {
@@ -86,8 +88,10 @@ Message unknownDatabase(const std::string& name) {
                             "' does not exist. Make sure that the name is entered correctly.");
 }
 
-MappedError mapSqliteError(int code, const std::string& text, const ErrorContext& ctx) {
-    const int primary = code & 0xFF;
+namespace {
+
+// A name SQLite does not know: table, view, index, column, function.
+std::optional<MappedError> missingObject(int, const std::string& text, const ErrorContext& ctx) {
     MappedError r;
     if (startsWith(text, "no such table: ")) {
         const std::string name = stripSchema(after(text, "no such table: "));
@@ -134,6 +138,12 @@ MappedError mapSqliteError(int code, const std::string& text, const ErrorContext
         r.abortsBatch = true;
         return r;
     }
+    return std::nullopt;
+}
+
+// Text SQLite could not parse.
+std::optional<MappedError> syntax(int, const std::string& text, const ErrorContext& ctx) {
+    MappedError r;
     if (startsWith(text, "near \"")) {
         const auto end = text.find("\": syntax error");
         r.message =
@@ -154,6 +164,12 @@ MappedError mapSqliteError(int code, const std::string& text, const ErrorContext
         r.abortsBatch = true;
         return r;
     }
+    return std::nullopt;
+}
+
+// CREATE of a name that exists.
+std::optional<MappedError> duplicateObject(int, const std::string& text, const ErrorContext& ctx) {
+    MappedError r;
     if ((startsWith(text, "table ") || startsWith(text, "view ") || startsWith(text, "index ")) &&
         text.find(" already exists") != std::string::npos) {
         std::string name = text.substr(text.find(' ') + 1);
@@ -169,6 +185,13 @@ MappedError mapSqliteError(int code, const std::string& text, const ErrorContext
             r.message = objectExists(name);
         return r;
     }
+    return std::nullopt;
+}
+
+// A row that breaks a key, NOT NULL, a foreign key or a CHECK.
+std::optional<MappedError> constraintViolation(int, const std::string& text,
+                                               const ErrorContext& ctx) {
+    MappedError r;
     if (startsWith(text, "UNIQUE constraint failed: ") ||
         startsWith(text, "PRIMARY KEY must be unique")) {
         std::string cols =
@@ -237,6 +260,12 @@ MappedError mapSqliteError(int code, const std::string& text, const ErrorContext
                              "\", table \"dbo." + ctx.table + "\".");
         return r;
     }
+    return std::nullopt;
+}
+
+// A locked, cancelled or read-only database.
+std::optional<MappedError> engineState(int primary, const std::string&, const ErrorContext& ctx) {
+    MappedError r;
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
         r.message = errorMessage(1222, 16, "Lock request time out period exceeded.", 45);
         return r;
@@ -251,6 +280,13 @@ MappedError mapSqliteError(int code, const std::string& text, const ErrorContext
                                      "\" because the database is read-only.");
         return r;
     }
+    return std::nullopt;
+}
+
+// Calls and statements whose shape does not fit: argument counts, value
+// counts, views over several tables.
+std::optional<MappedError> statementShape(int, const std::string& text, const ErrorContext&) {
+    MappedError r;
     if (startsWith(text, "wrong number of arguments to function ")) {
         std::string fn = after(text, "wrong number of arguments to function ");
         if (const auto p = fn.find('('); p != std::string::npos)
@@ -274,8 +310,13 @@ MappedError mapSqliteError(int code, const std::string& text, const ErrorContext
                                  "affects multiple base tables.");
         return r;
     }
+    return std::nullopt;
+}
+
+// Raised by our own SQL functions: "tds:<number>:<severity>:<text>".
+std::optional<MappedError> ownError(int, const std::string& text, const ErrorContext&) {
+    MappedError r;
     if (startsWith(text, "tds:")) {
-        // Raised by our own SQL functions: "tds:<number>:<severity>:<text>".
         const auto a = text.find(':', 4);
         const auto b = text.find(':', a + 1);
         if (a != std::string::npos && b != std::string::npos) {
@@ -286,7 +327,25 @@ MappedError mapSqliteError(int code, const std::string& text, const ErrorContext
             return r;
         }
     }
+    return std::nullopt;
+}
+
+using Mapper = std::optional<MappedError> (*)(int primary, const std::string& text,
+                                              const ErrorContext& ctx);
+
+// Tried in this order; the first that recognises the text gives the error.
+const Mapper mappers[] = {missingObject, syntax,         duplicateObject, constraintViolation,
+                          engineState,   statementShape, ownError};
+
+} // namespace
+
+MappedError mapSqliteError(int code, const std::string& text, const ErrorContext& ctx) {
+    const int primary = code & 0xFF;
+    for (const Mapper map : mappers)
+        if (auto r = map(primary, text, ctx))
+            return *r;
     // Anything else: SQLite's own words, as a general error of severity 16.
+    MappedError r;
     r.message = errorMessage(50000, 16, text);
     return r;
 }

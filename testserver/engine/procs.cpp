@@ -253,7 +253,7 @@ Outcome Session::Impl::callProcedure(const std::string& fullName, std::vector<Rp
     // A procedure qualified with another database runs there.
     std::string savedDb;
     if (!dbPart.empty() && !iequals(dbPart, db)) {
-        if (!findDatabase(dbPart))
+        if (!files.find(dbPart))
             return fail(unknownDatabase(dbPart), out, false);
         savedDb = db;
         use(dbPart, nullptr);

@@ -262,7 +262,7 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*) {
         return Outcome::Failed; // the caller maps the error
     const std::vector<Column> cols = describe(st, rc == SQLITE_ROW);
     out.sink.columns(cols);
-    if (browseTable)
+    if (options.browseTable)
         out.sink.browseInfo(cols);
 
     std::vector<ColumnPlan> plan;
@@ -272,17 +272,17 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*) {
         if (c.type.length > 0 && (p.conv == Conv::Text || p.conv == Conv::FixedText ||
                                   p.conv == Conv::Blob || p.conv == Conv::FixedBlob))
             p.limit = c.type.length;
-        if (textSize > 0 &&
+        if (options.textSize > 0 &&
             (c.type.type == SqlType::Text || c.type.type == SqlType::Image || c.type.length < 0))
-            p.limit = textSize;
-        if (textSize > 0 && c.type.type == SqlType::NText)
-            p.limit = textSize / 2;
+            p.limit = options.textSize;
+        if (options.textSize > 0 && c.type.type == SqlType::NText)
+            p.limit = options.textSize / 2;
         plan.push_back(p);
     }
     const int n = static_cast<int>(cols.size());
     std::vector<Value> values(cols.size());
     std::uint64_t count = 0;
-    const std::int64_t maxRows = rowcountLimit;
+    const std::int64_t maxRows = options.rowcountLimit;
     while (rc == SQLITE_ROW) {
         for (int i = 0; i < n; ++i) {
             Value& v = values[static_cast<std::size_t>(i)];
@@ -389,7 +389,7 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*) {
         return Outcome::Failed;
     }
     lastRowCount = static_cast<std::int64_t>(count);
-    out.done(nocount ? 0 : DoneCount, count, 0xC1);
+    out.done(options.nocount ? 0 : DoneCount, count, 0xC1);
     return Outcome::Ok;
 }
 

@@ -7,11 +7,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <stdexcept>
 #include <thread>
-
-namespace fs = std::filesystem;
 
 namespace tds {
 
@@ -20,20 +17,6 @@ using namespace sql;
 namespace {
 
 std::atomic<int> g_nextSpid{51};
-
-const std::vector<std::string>& builtinDatabases() {
-    static const std::vector<std::string> names = {"master", "tempdb", "model", "msdb"};
-    return names;
-}
-
-bool validDatabaseName(const std::string& name) {
-    if (name.empty() || name.size() > 128 || name == "." || name == "..")
-        return false;
-    for (char c : name)
-        if (c == '/' || c == '\\' || c == '\0' || c == ':')
-            return false;
-    return true;
-}
 
 // Waits for a locked database, but gives up at once when the request is
 // cancelled so that an attention is never stuck behind another session.
@@ -54,74 +37,22 @@ int progressHandler(void* arg) {
 
 } // namespace
 
-Session::Impl::Impl(const ServerConfig& c) : cfg(c), spid(g_nextSpid.fetch_add(1)) {}
+Session::Impl::Impl(const ServerConfig& c)
+    : cfg(c), files(c.dataDir,
+                    [this](sqlite3* conn) {
+                        sqlite3_busy_handler(conn, busyHandler, this);
+                        sqlite3_progress_handler(conn, 2000, progressHandler, this);
+                        registerFunctions(conn);
+                    }),
+      spid(g_nextSpid.fetch_add(1)) {}
 
-Session::Impl::~Impl() {
-    for (auto& [name, c] : conns)
-        sqlite3_close_v2(c);
-}
-
-std::string Session::Impl::dbPath(const std::string& name) const {
-    return (fs::path(cfg.dataDir) / (name + ".db")).string();
-}
-
-std::vector<std::string> Session::Impl::databaseNames() const {
-    std::vector<std::string> names = builtinDatabases();
-    std::vector<std::string> files;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(cfg.dataDir, ec)) {
-        if (!e.is_regular_file(ec) || e.path().extension() != ".db")
-            continue;
-        const std::string stem = e.path().stem().string();
-        if (std::none_of(names.begin(), names.end(),
-                         [&](const std::string& n) { return iequals(n, stem); }))
-            files.push_back(stem);
-    }
-    std::sort(files.begin(), files.end(),
-              [](const std::string& a, const std::string& b) { return toLower(a) < toLower(b); });
-    names.insert(names.end(), files.begin(), files.end());
-    return names;
-}
-
-std::optional<std::string> Session::Impl::findDatabase(const std::string& name) const {
-    if (!validDatabaseName(name))
-        return std::nullopt;
-    for (const auto& n : databaseNames())
-        if (iequals(n, name))
-            return n;
-    return std::nullopt;
-}
-
-sqlite3* Session::Impl::open(const std::string& name) {
-    const std::string key = toLower(name);
-    if (auto it = conns.find(key); it != conns.end())
-        return it->second;
-    std::error_code ec;
-    fs::create_directories(cfg.dataDir, ec);
-    sqlite3* c = nullptr;
-    const int rc =
-        sqlite3_open_v2(dbPath(name).c_str(), &c,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        std::string msg = c ? sqlite3_errmsg(c) : "out of memory";
-        sqlite3_close_v2(c);
-        throw std::runtime_error(msg);
-    }
-    sqlite3_extended_result_codes(c, 1);
-    sqlite3_busy_handler(c, busyHandler, this);
-    sqlite3_progress_handler(c, 2000, progressHandler, this);
-    sqlite3_exec(c, "PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON; PRAGMA synchronous=NORMAL;",
-                 nullptr, nullptr, nullptr);
-    registerFunctions(c);
-    conns[key] = c;
-    return c;
-}
+Session::Impl::~Impl() = default;
 
 bool Session::Impl::use(const std::string& name, ResultSink* sink) {
-    const auto actual = findDatabase(name);
+    const auto actual = files.find(name);
     if (!actual)
         return false;
-    sqlite3* c = open(*actual);
+    sqlite3* c = files.open(*actual);
     const std::string old = db;
     db = *actual;
     conn = c;
@@ -135,20 +66,7 @@ bool Session::Impl::use(const std::string& name, ResultSink* sink) {
 std::optional<std::string> Session::Impl::schemaFor(const std::string& name) {
     if (iequals(name, db))
         return std::string();
-    const auto actual = findDatabase(name);
-    if (!actual)
-        return std::nullopt;
-    auto& att = attached[conn];
-    const std::string key = toLower(*actual);
-    if (auto it = att.find(key); it != att.end())
-        return it->second;
-    open(*actual); // creates the file of a built-in database when missing
-    const std::string sqlText =
-        "ATTACH DATABASE " + quoteString(dbPath(*actual)) + " AS " + quoteIdent(*actual);
-    if (sqlite3_exec(conn, sqlText.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
-        return std::nullopt;
-    att[key] = *actual;
-    return *actual;
+    return files.attach(conn, name);
 }
 
 Variable* Session::Impl::findVariable(const std::string& lowerName) {
@@ -241,61 +159,6 @@ std::string Session::currentDatabase() const {
 
 int Session::transactionCount() const {
     return d->tranCount;
-}
-
-bool Session::beginTransaction(Message* error) {
-    if (!d->conn)
-        d->use("master", nullptr);
-    return d->beginTran(error);
-}
-
-bool Session::commitTransaction(Message* error) {
-    return d->commitTran(error);
-}
-
-bool Session::rollbackTransaction(Message* error) {
-    return d->rollbackTran(error);
-}
-
-bool Session::Impl::beginTran(Message* error) {
-    if (tranCount == 0 && sqlite3_exec(conn, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        if (error)
-            *error = errorMessage(50000, 16, sqlite3_errmsg(conn));
-        return false;
-    }
-    ++tranCount;
-    return true;
-}
-
-bool Session::Impl::commitTran(Message* error) {
-    if (tranCount == 0) {
-        if (error)
-            *error = errorMessage(
-                3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
-        return false;
-    }
-    if (tranCount == 1 && sqlite3_exec(conn, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        if (error)
-            *error = mapSqliteError(sqlite3_extended_errcode(conn), sqlite3_errmsg(conn),
-                                    ErrorContext{"COMMIT", {}, db, {}, {}})
-                         .message;
-        return false;
-    }
-    --tranCount;
-    return true;
-}
-
-bool Session::Impl::rollbackTran(Message* error) {
-    if (tranCount == 0) {
-        if (error)
-            *error = errorMessage(
-                3903, 16,
-                "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
-        return false;
-    }
-    sqlite3_exec(conn, "ROLLBACK", nullptr, nullptr, nullptr);
-    tranCount = 0;
-    return true;
 }
 
 void Session::executeBatch(std::string_view sqlText, ResultSink& sink,

@@ -1,6 +1,7 @@
 #pragma once
 // Internals of Session shared by its source files.
 
+#include "testserver/engine/databases.h"
 #include "testserver/engine/engine.h"
 #include "testserver/engine/errors.h"
 #include "testserver/engine/translate.h"
@@ -42,27 +43,30 @@ struct Out {
     }
 };
 
+// The SET options a session keeps.
+struct SessionOptions {
+    std::int64_t rowcountLimit = 0; // SET ROWCOUNT (0 = none)
+    std::int64_t textSize = 0;      // SET TEXTSIZE (0 = unlimited)
+    bool nocount = false;
+    bool fmtOnly = false;     // SET FMTONLY ON: describe results, change nothing
+    bool browseTable = false; // SET NO_BROWSETABLE ON: results carry their base tables
+};
+
 struct Session::Impl {
     explicit Impl(const ServerConfig& c);
     ~Impl();
 
     ServerConfig cfg;
     std::string user;
-    std::string db;                        // current database, as its file is named
-    sqlite3* conn = nullptr;               // connection to the current database
-    std::map<std::string, sqlite3*> conns; // lower-case database name -> connection
-    std::map<sqlite3*, std::map<std::string, std::string>>
-        attached; // per connection: lower db -> schema
+    std::string db; // current database, as its file is named
+    DatabaseFiles files;
+    sqlite3* conn = nullptr; // connection to the current database
     const std::atomic<bool>* cancel = nullptr;
     bool stopped = false; // the client stopped reading or cancelled: send nothing more
     int spid = 0;
 
-    // SET options and state the @@ functions report.
-    std::int64_t rowcountLimit = 0; // SET ROWCOUNT (0 = none)
-    std::int64_t textSize = 0;      // SET TEXTSIZE (0 = unlimited)
-    bool nocount = false;
-    bool fmtOnly = false;          // SET FMTONLY ON: describe results, change nothing
-    bool browseTable = false;      // SET NO_BROWSETABLE ON: results carry their base tables
+    SessionOptions options;
+    // State the @@ functions report.
     std::int64_t lastRowCount = 0; // @@ROWCOUNT
     int tranCount = 0;             // @@TRANCOUNT
     std::int32_t lastError = 0;    // @@ERROR
@@ -81,10 +85,6 @@ struct Session::Impl {
     std::int32_t nextHandle = 1;
 
     // Databases and connections.
-    std::string dbPath(const std::string& name) const;
-    std::optional<std::string> findDatabase(const std::string& name) const; // actual spelling
-    std::vector<std::string> databaseNames() const;
-    sqlite3* open(const std::string& name); // throws std::runtime_error
     bool use(const std::string& name, ResultSink* sink);
     std::optional<std::string> schemaFor(const std::string& name);
     void refreshSystemViews(const std::set<std::string>& names);
@@ -121,6 +121,9 @@ struct Session::Impl {
     Outcome runDeclare(const sql::Statement& st, Out& out);
     Outcome runRaiserror(const sql::Statement& st, Out& out);
     Outcome runWaitfor(const sql::Statement& st, Out& out);
+    Outcome runTransaction(const sql::Statement& st, Out& out);
+    Outcome runIf(const sql::Statement& st, Out& out, std::vector<sql::Statement>& all,
+                  std::size_t& index);
     Outcome runWhile(const sql::Statement& st, Out& out, std::vector<sql::Statement>& all,
                      std::size_t& index);
     Outcome runExec(const sql::Statement& st, std::size_t start, Out& out);

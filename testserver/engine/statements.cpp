@@ -142,7 +142,7 @@ Outcome Session::Impl::runSql(const std::string& sqliteSql, const Statement& st,
             sqlite3_finalize(stmt);
             return Outcome::Abort;
         }
-        if (fmtOnly) {
+        if (options.fmtOnly) {
             // Only the shape of the results: no rows, no changes.
             if (sqlite3_column_count(stmt) > 0) {
                 queried = true;
@@ -182,7 +182,7 @@ Outcome Session::Impl::runSql(const std::string& sqliteSql, const Statement& st,
         return Outcome::Ok;
     if (countRows) {
         lastRowCount = static_cast<std::int64_t>(changes);
-        out.done(nocount ? 0 : DoneCount, changes, curCmd);
+        out.done(options.nocount ? 0 : DoneCount, changes, curCmd);
     } else {
         lastRowCount = 0;
         out.done(0, 0, curCmd);

@@ -281,6 +281,21 @@ private:
     bool isTextColumn(const std::string& col) const;
     std::string typeText(std::size_t& i, std::size_t end);
 
+    // One handler per kind of token; those taking `i` by reference may consume
+    // the tokens that follow, and the bool ones say whether they took the word.
+    void literal(std::size_t i);
+    void variable(std::size_t& i);
+    void global(std::size_t i);
+    void op(std::size_t i);
+    void punct(std::size_t& i);
+    bool word(std::size_t& i);
+    bool top(std::size_t& i);
+    bool clause(std::size_t& i, const std::string& lw);
+    bool conversion(std::size_t& i, const std::string& lw);
+    bool call(std::size_t& i, const std::string& lw);
+    bool keyword(std::size_t& i, const std::string& lw);
+    void name(std::size_t& i);
+
     const std::vector<Token>& m_toks;
     const TranslateContext& m_ctx;
     std::size_t m_first, m_last;
@@ -288,6 +303,10 @@ private:
     std::vector<Level> m_levels;
     Translated m_res;
     std::set<std::string> m_textColumns;
+    bool m_isSelect = false;
+    bool m_isInsert = false;
+    bool m_isDelete = false;
+    std::size_t m_selectListStart = std::string::npos; // token before the select list
 };
 
 std::string Translator::part(const std::string& s, bool quoted) const {
@@ -410,328 +429,380 @@ std::string Translator::typeText(std::size_t& i, std::size_t end) {
     return t;
 }
 
+void Translator::literal(std::size_t i) {
+    const Token& t = m_toks[i];
+    switch (t.kind) {
+    case TokKind::String:
+        operand(true);
+        emit(std::string(t.text), i);
+        break;
+    case TokKind::NString:
+        operand(true);
+        emit(std::string(t.text.substr(1)), i);
+        break;
+    case TokKind::Number:
+        operand(false);
+        emit(std::string(t.text), i);
+        break;
+    default: { // binary
+        operand(false);
+        std::string hex(t.text.substr(2));
+        if (hex.size() % 2)
+            hex.insert(hex.begin(), '0');
+        emit("X'" + hex + "'", i);
+        break;
+    }
+    }
+}
+
+void Translator::variable(std::size_t& i) {
+    const Token& t = m_toks[i];
+    // SELECT @a = expr, ...: assignment, not a result column.
+    if (m_isSelect && m_levels.size() == 1 && i + 1 < m_last && m_toks[i + 1].kind == TokKind::Op &&
+        m_toks[i + 1].text == "=" && i >= 1 &&
+        (i - 1 == m_selectListStart || isPunct(m_toks[i - 1], ','))) {
+        m_res.assignTo.push_back(toLower(t.text));
+        ++i;
+        return;
+    }
+    operand(m_ctx.isTextVariable && m_ctx.isTextVariable(toLower(t.text)));
+    emit(std::string(t.text), i);
+}
+
+void Translator::global(std::size_t i) {
+    const std::string name = toUpper(m_toks[i].text.substr(2));
+    operand(name == "VERSION" || name == "SERVERNAME" || name == "SERVICENAME" ||
+            name == "LANGUAGE");
+    emit("tds_global('" + name + "')", i);
+}
+
+void Translator::op(std::size_t i) {
+    const Token& t = m_toks[i];
+    if (t.text == "+") {
+        level().plus.push_back(m_out.size());
+        emit("+", i);
+    } else if (t.text == "!<") {
+        endChain(level());
+        emit(">=", i);
+    } else if (t.text == "!>") {
+        endChain(level());
+        emit("<=", i);
+    } else {
+        if (t.text != "*" || !(i > m_first && isPunct(m_toks[i - 1], '.')))
+            endChain(level());
+        emit(std::string(t.text), i);
+    }
+}
+
+void Translator::punct(std::size_t& i) {
+    const Token& t = m_toks[i];
+    if (isPunct(t, '(')) {
+        // Old-style table hint: t (NOLOCK)
+        if (i + 2 < m_last && isHintWord(m_toks[i + 1]) && isPunct(m_toks[i + 2], ')') &&
+            i > m_first && m_toks[i - 1].isName()) {
+            i += 2;
+            return;
+        }
+        m_levels.push_back(Level{});
+        emit("(", i);
+    } else if (isPunct(t, ')')) {
+        if (m_levels.size() > 1) {
+            Level l = std::move(m_levels.back());
+            endChain(l);
+            m_levels.pop_back();
+            if (l.limit)
+                emitRaw("LIMIT " + *l.limit);
+        }
+        emit(")", i);
+    } else if (isPunct(t, ',')) {
+        endChain(level());
+        emit(",", i);
+    } else {
+        emit(std::string(t.text), i);
+    }
+}
+
+bool Translator::word(std::size_t& i) {
+    const std::string lw = toLower(m_toks[i].text);
+    if (lw == "top" && i > m_first &&
+        isOneOf(m_toks[i - 1], {"select", "distinct", "all", "delete", "update", "insert"}))
+        return top(i);
+    if (lw == "select" && m_levels.size() == 1 && m_selectListStart == std::string::npos)
+        m_selectListStart = i;
+    if (lw == "distinct" && m_selectListStart + 1 == i)
+        m_selectListStart = i;
+    return clause(i, lw) || conversion(i, lw) || call(i, lw) || keyword(i, lw);
+}
+
+// SELECT [DISTINCT|ALL] TOP n / TOP (n) [PERCENT] [WITH TIES]
+bool Translator::top(std::size_t& i) {
+    std::size_t j = i + 1;
+    std::string count;
+    if (j < m_last && m_toks[j].kind == TokKind::Number) {
+        count = std::string(m_toks[j].text);
+        ++j;
+    } else if (j < m_last && isPunct(m_toks[j], '(')) {
+        const std::size_t k = matchingParen(m_toks, j, m_last);
+        Statement inner;
+        inner.toks.assign(m_toks.begin() + j + 1, m_toks.begin() + k);
+        count = "(" + translate(inner, m_ctx).sql + ")";
+        j = k + 1;
+    } else if (j < m_last && m_toks[j].kind == TokKind::Variable) {
+        count = std::string(m_toks[j].text);
+        ++j;
+    } else {
+        m_res.syntaxErrorNear = "top";
+        return true;
+    }
+    if (j < m_last && isWord(m_toks[j], "percent")) {
+        if (count != "100" && count != "(100)") {
+            m_res.syntaxErrorNear = "PERCENT";
+            return true;
+        }
+        ++j;
+    } else {
+        level().limit = count;
+    }
+    if (j + 1 < m_last && isWord(m_toks[j], "with") && isWord(m_toks[j + 1], "ties"))
+        j += 2;
+    i = j - 1;
+    if (m_isSelect && m_levels.size() == 1)
+        m_selectListStart = i;
+    return true;
+}
+
+// Hints that SQLite has no use for, SELECT ... INTO, and the words SQLite
+// wants in INSERT and DELETE.
+bool Translator::clause(std::size_t& i, const std::string& lw) {
+    const bool nextIsParen = i + 1 < m_last && isPunct(m_toks[i + 1], '(');
+    // Table hints WITH (NOLOCK, ...)
+    if (lw == "with" && nextIsParen && i + 2 < m_last && isHintWord(m_toks[i + 2])) {
+        i = matchingParen(m_toks, i + 1, m_last);
+        return true;
+    }
+    // OPTION (...) query hints
+    if (lw == "option" && nextIsParen && m_levels.size() == 1) {
+        i = matchingParen(m_toks, i + 1, m_last);
+        return true;
+    }
+    // SELECT ... INTO target FROM
+    if (lw == "into" && m_isSelect && m_levels.size() == 1 && !m_res.intoTable) {
+        std::size_t j = i + 1;
+        if (auto parts = readObjectName(m_toks, j)) {
+            std::vector<bool> q;
+            for (std::size_t k = i + 1; k < j; ++k)
+                if (!isPunct(m_toks[k], '.'))
+                    q.push_back(m_toks[k].kind == TokKind::Quoted);
+            q.resize(parts->size(), false);
+            m_res.intoTable = resolveName(*parts, q, true);
+            m_res.intoName = parts->back();
+            i = j - 1;
+            return true;
+        }
+    }
+    // INSERT t VALUES: SQLite wants INTO.
+    if (m_isInsert && i == m_first) {
+        emit("INSERT", i);
+        if (i + 1 < m_last && !isWord(m_toks[i + 1], "into"))
+            emitRaw("INTO");
+        return true;
+    }
+    // DELETE t WHERE: SQLite wants FROM.
+    if (m_isDelete && i == m_first) {
+        emit("DELETE", i);
+        std::size_t j = i + 1;
+        if (j < m_last && isWord(m_toks[j], "top")) {
+            // handled when TOP is read; FROM check follows it
+        } else if (j < m_last && !isWord(m_toks[j], "from")) {
+            emitRaw("FROM");
+        }
+        return true;
+    }
+    return false;
+}
+
+// CONVERT(type, expr [, style]) and CAST(expr AS type) become tds_convert.
+bool Translator::conversion(std::size_t& i, const std::string& lw) {
+    const bool nextIsParen = i + 1 < m_last && isPunct(m_toks[i + 1], '(');
+    if (lw == "convert" && nextIsParen) {
+        std::size_t j = i + 2;
+        const std::string type = typeText(j, m_last);
+        operand(isTextTypeText(type));
+        emit("tds_convert(" + quoteString(type), i);
+        m_levels.push_back(Level{"convert", {}, {}, false});
+        i = j; // the ',' after the type is emitted next round
+        if (i < m_last && isPunct(m_toks[i], ',')) {
+            emitRaw(",", false);
+        }
+        return true;
+    }
+    if (lw != "cast" || !nextIsParen)
+        return false;
+    // Find the AS of this CAST.
+    int d = 0;
+    std::size_t as = std::string::npos;
+    for (std::size_t k = i + 1; k < m_last; ++k) {
+        if (isPunct(m_toks[k], '('))
+            ++d;
+        else if (isPunct(m_toks[k], ')') && --d == 0)
+            break;
+        else if (d == 1 && isWord(m_toks[k], "as")) {
+            as = k;
+            break;
+        }
+    }
+    if (as == std::string::npos) {
+        m_res.syntaxErrorNear = "CAST";
+        return true;
+    }
+    std::size_t j = as + 1;
+    const std::string type = typeText(j, m_last);
+    operand(isTextTypeText(type));
+    Statement inner;
+    inner.toks.assign(m_toks.begin() + i + 2, m_toks.begin() + as);
+    emit("tds_convert(" + quoteString(type) + ", " + translate(inner, m_ctx).sql + ")", i);
+    i = j; // at the closing ')'
+    return true;
+}
+
+// Words that read as calls: CURRENT_TIMESTAMP, SYSTEM_USER, the date functions
+// (whose first argument is a word), and any name followed by '('.
+bool Translator::call(std::size_t& i, const std::string& lw) {
+    const Token& t = m_toks[i];
+    const bool nextIsParen = i + 1 < m_last && isPunct(m_toks[i + 1], '(');
+    if (lw == "current_timestamp") {
+        operand(false);
+        emit("getdate()", i);
+        return true;
+    }
+    if (isOneOf(t, {"system_user", "session_user", "current_user"}) && !nextIsParen) {
+        operand(true);
+        emit("suser_sname()", i);
+        return true;
+    }
+    if (isOneOf(t, {"dateadd", "datediff", "datepart", "datename"}) && nextIsParen &&
+        i + 2 < m_last && m_toks[i + 2].kind == TokKind::Word) {
+        operand(lw == "datename");
+        emit(lw + "(" + quoteString(toLower(m_toks[i + 2].text)), i);
+        m_levels.push_back(Level{lw, {}, {}, false});
+        i += 2;
+        return true;
+    }
+    // Old-style table hint after a name: t (NOLOCK)
+    if (nextIsParen && i + 3 < m_last && isHintWord(m_toks[i + 2]) && isPunct(m_toks[i + 3], ')')) {
+        emit(part(t.value(), t.kind == TokKind::Quoted), i);
+        i += 3;
+        return true;
+    }
+    if (!nextIsParen || (i > m_first && isPunct(m_toks[i - 1], '.')))
+        return false;
+    static const std::map<std::string, std::string> renamed = {
+        {"isnull", "ifnull"},
+        {"left", "tds_left"},
+        {"right", "tds_right"},
+        {"count_big", "count"},
+    };
+    operand(returnsText(lw));
+    auto it = renamed.find(lw);
+    emit(it != renamed.end() ? it->second : std::string(t.text), i);
+    // '(' follows and opens the argument level.
+    ++i;
+    m_levels.push_back(Level{lw, {}, {}, false});
+    emit("(", i);
+    return true;
+}
+
+// Keywords that end an operand chain.
+bool Translator::keyword(std::size_t& i, const std::string& lw) {
+    const Token& t = m_toks[i];
+    if (!isOneOf(t, {"select",  "from",  "where", "and",  "or",     "not",    "on",     "as",
+                     "when",    "then",  "else",  "end",  "case",   "is",     "in",     "like",
+                     "between", "order", "group", "by",   "having", "union",  "values", "set",
+                     "join",    "into",  "asc",   "desc", "escape", "collate"}))
+        return false;
+    endChain(level());
+    if (lw == "collate" && i + 1 < m_last) {
+        // COLLATE <sql server collation>: case-insensitive ones become NOCASE.
+        const std::string coll = toLower(m_toks[i + 1].text);
+        emit("COLLATE", i);
+        emitRaw(coll.find("_cs") != std::string::npos || coll.find("_bin") != std::string::npos
+                    ? "BINARY"
+                    : "NOCASE");
+        ++i;
+        return true;
+    }
+    emit(std::string(t.text), i);
+    return true;
+}
+
+// Object or column name, possibly in several parts.
+void Translator::name(std::size_t& i) {
+    const Token& t = m_toks[i];
+    std::size_t j = i;
+    auto parts = readObjectName(m_toks, j, m_last);
+    if (!parts) {
+        emit(std::string(t.text), i);
+        return;
+    }
+    std::vector<bool> q;
+    for (std::size_t k = i; k < j; ++k)
+        if (!isPunct(m_toks[k], '.'))
+            q.push_back(m_toks[k].kind == TokKind::Quoted);
+    // Empty parts ("db..t") have no token.
+    if (q.size() != parts->size()) {
+        std::vector<bool> q2;
+        std::size_t qi = 0;
+        for (const auto& p : *parts)
+            q2.push_back(p.empty() ? false : (qi < q.size() ? q[qi++] : false));
+        q = q2;
+    }
+    const bool prevIsTableKeyword =
+        i > m_first &&
+        isOneOf(m_toks[i - 1],
+                {"from", "join", "update", "into", "table", "exists", "view", "references"}) &&
+        m_toks[i - 1].kind == TokKind::Word;
+    const bool asTable = prevIsTableKeyword || (i > m_first && isPunct(m_toks[i - 1], ','));
+    operand(isTextColumn(parts->back()));
+    emit(resolveName(*parts, q, asTable || parts->size() == 1), i);
+    i = j - 1;
+}
+
 Translated Translator::run() {
     collectTables();
     m_levels.push_back(Level{});
-    const bool isSelect = m_first < m_last && isWord(m_toks[m_first], "select");
-    const bool isInsert = m_first < m_last && isWord(m_toks[m_first], "insert");
-    const bool isDelete = m_first < m_last && isWord(m_toks[m_first], "delete");
-    std::size_t selectListStart = std::string::npos;
+    m_isSelect = m_first < m_last && isWord(m_toks[m_first], "select");
+    m_isInsert = m_first < m_last && isWord(m_toks[m_first], "insert");
+    m_isDelete = m_first < m_last && isWord(m_toks[m_first], "delete");
 
     for (std::size_t i = m_first; i < m_last; ++i) {
-        const Token& t = m_toks[i];
-        const bool nextIsParen = i + 1 < m_last && isPunct(m_toks[i + 1], '(');
-        switch (t.kind) {
+        switch (m_toks[i].kind) {
         case TokKind::Space:
         case TokKind::Comment:
             break;
         case TokKind::String:
-            operand(true);
-            emit(std::string(t.text), i);
-            break;
         case TokKind::NString:
-            operand(true);
-            emit(std::string(t.text.substr(1)), i);
-            break;
         case TokKind::Number:
-            operand(false);
-            emit(std::string(t.text), i);
+        case TokKind::Binary:
+            literal(i);
             break;
-        case TokKind::Binary: {
-            operand(false);
-            std::string hex(t.text.substr(2));
-            if (hex.size() % 2)
-                hex.insert(hex.begin(), '0');
-            emit("X'" + hex + "'", i);
-            break;
-        }
         case TokKind::Variable:
-            // SELECT @a = expr, ...: assignment, not a result column.
-            if (isSelect && m_levels.size() == 1 && i + 1 < m_last &&
-                m_toks[i + 1].kind == TokKind::Op && m_toks[i + 1].text == "=" && i >= 1 &&
-                (i - 1 == selectListStart || isPunct(m_toks[i - 1], ','))) {
-                m_res.assignTo.push_back(toLower(t.text));
-                ++i;
-                break;
-            }
-            operand(m_ctx.isTextVariable && m_ctx.isTextVariable(toLower(t.text)));
-            emit(std::string(t.text), i);
+            variable(i);
             break;
-        case TokKind::Global: {
-            const std::string name = toUpper(t.text.substr(2));
-            operand(name == "VERSION" || name == "SERVERNAME" || name == "SERVICENAME" ||
-                    name == "LANGUAGE");
-            emit("tds_global('" + name + "')", i);
+        case TokKind::Global:
+            global(i);
             break;
-        }
         case TokKind::Op:
-            if (t.text == "+") {
-                level().plus.push_back(m_out.size());
-                emit("+", i);
-            } else if (t.text == "!<") {
-                endChain(level());
-                emit(">=", i);
-            } else if (t.text == "!>") {
-                endChain(level());
-                emit("<=", i);
-            } else {
-                if (t.text != "*" || !(i > m_first && isPunct(m_toks[i - 1], '.')))
-                    endChain(level());
-                emit(std::string(t.text), i);
-            }
+            op(i);
             break;
         case TokKind::Punct:
-            if (isPunct(t, '(')) {
-                // Old-style table hint: t (NOLOCK)
-                if (i + 2 < m_last && isHintWord(m_toks[i + 1]) && isPunct(m_toks[i + 2], ')') &&
-                    i > m_first && m_toks[i - 1].isName()) {
-                    i += 2;
-                    break;
-                }
-                m_levels.push_back(Level{});
-                emit("(", i);
-            } else if (isPunct(t, ')')) {
-                if (m_levels.size() > 1) {
-                    Level l = std::move(m_levels.back());
-                    endChain(l);
-                    m_levels.pop_back();
-                    if (l.limit)
-                        emitRaw("LIMIT " + *l.limit);
-                }
-                emit(")", i);
-            } else if (isPunct(t, ',')) {
-                endChain(level());
-                emit(",", i);
-            } else {
-                emit(std::string(t.text), i);
-            }
+            punct(i);
             break;
         case TokKind::Word:
-        case TokKind::Quoted: {
-            const std::string lw = toLower(t.text);
-            if (t.kind == TokKind::Word) {
-                // SELECT [DISTINCT|ALL] TOP n / TOP (n) [PERCENT] [WITH TIES]
-                if (lw == "top" && i > m_first &&
-                    isOneOf(m_toks[i - 1],
-                            {"select", "distinct", "all", "delete", "update", "insert"})) {
-                    std::size_t j = i + 1;
-                    std::string count;
-                    if (j < m_last && m_toks[j].kind == TokKind::Number) {
-                        count = std::string(m_toks[j].text);
-                        ++j;
-                    } else if (j < m_last && isPunct(m_toks[j], '(')) {
-                        const std::size_t k = matchingParen(m_toks, j, m_last);
-                        Statement inner;
-                        inner.toks.assign(m_toks.begin() + j + 1, m_toks.begin() + k);
-                        count = "(" + translate(inner, m_ctx).sql + ")";
-                        j = k + 1;
-                    } else if (j < m_last && m_toks[j].kind == TokKind::Variable) {
-                        count = std::string(m_toks[j].text);
-                        ++j;
-                    } else {
-                        m_res.syntaxErrorNear = "top";
-                        break;
-                    }
-                    if (j < m_last && isWord(m_toks[j], "percent")) {
-                        if (count != "100" && count != "(100)") {
-                            m_res.syntaxErrorNear = "PERCENT";
-                            break;
-                        }
-                        ++j;
-                    } else {
-                        level().limit = count;
-                    }
-                    if (j + 1 < m_last && isWord(m_toks[j], "with") &&
-                        isWord(m_toks[j + 1], "ties"))
-                        j += 2;
-                    i = j - 1;
-                    if (isSelect && m_levels.size() == 1)
-                        selectListStart = i;
-                    break;
-                }
-                if (lw == "select" && m_levels.size() == 1 && selectListStart == std::string::npos)
-                    selectListStart = i;
-                if (lw == "distinct" && selectListStart + 1 == i)
-                    selectListStart = i;
-                // Table hints WITH (NOLOCK, ...)
-                if (lw == "with" && nextIsParen && i + 2 < m_last && isHintWord(m_toks[i + 2])) {
-                    i = matchingParen(m_toks, i + 1, m_last);
-                    break;
-                }
-                // OPTION (...) query hints
-                if (lw == "option" && nextIsParen && m_levels.size() == 1) {
-                    i = matchingParen(m_toks, i + 1, m_last);
-                    break;
-                }
-                // SELECT ... INTO target FROM
-                if (lw == "into" && isSelect && m_levels.size() == 1 && !m_res.intoTable) {
-                    std::size_t j = i + 1;
-                    if (auto parts = readObjectName(m_toks, j)) {
-                        std::vector<bool> q;
-                        for (std::size_t k = i + 1; k < j; ++k)
-                            if (!isPunct(m_toks[k], '.'))
-                                q.push_back(m_toks[k].kind == TokKind::Quoted);
-                        q.resize(parts->size(), false);
-                        m_res.intoTable = resolveName(*parts, q, true);
-                        m_res.intoName = parts->back();
-                        i = j - 1;
-                        break;
-                    }
-                }
-                // INSERT t VALUES: SQLite wants INTO.
-                if (isInsert && i == m_first) {
-                    emit("INSERT", i);
-                    if (i + 1 < m_last && !isWord(m_toks[i + 1], "into"))
-                        emitRaw("INTO");
-                    break;
-                }
-                // DELETE t WHERE: SQLite wants FROM.
-                if (isDelete && i == m_first) {
-                    emit("DELETE", i);
-                    std::size_t j = i + 1;
-                    if (j < m_last && isWord(m_toks[j], "top")) {
-                        // handled when TOP is read; FROM check follows it
-                    } else if (j < m_last && !isWord(m_toks[j], "from")) {
-                        emitRaw("FROM");
-                    }
-                    break;
-                }
-                if (lw == "current_timestamp") {
-                    operand(false);
-                    emit("getdate()", i);
-                    break;
-                }
-                if (isOneOf(t, {"system_user", "session_user", "current_user"}) && !nextIsParen) {
-                    operand(true);
-                    emit("suser_sname()", i);
-                    break;
-                }
-                // Conversions: CONVERT(type, expr [, style]) and CAST(expr AS type).
-                if (lw == "convert" && nextIsParen) {
-                    std::size_t j = i + 2;
-                    const std::string type = typeText(j, m_last);
-                    operand(isTextTypeText(type));
-                    emit("tds_convert(" + quoteString(type), i);
-                    m_levels.push_back(Level{"convert", {}, {}, false});
-                    i = j; // the ',' after the type is emitted next round
-                    if (i < m_last && isPunct(m_toks[i], ',')) {
-                        emitRaw(",", false);
-                    }
-                    break;
-                }
-                if (lw == "cast" && nextIsParen) {
-                    // Find the AS of this CAST.
-                    int d = 0;
-                    std::size_t as = std::string::npos;
-                    for (std::size_t k = i + 1; k < m_last; ++k) {
-                        if (isPunct(m_toks[k], '('))
-                            ++d;
-                        else if (isPunct(m_toks[k], ')') && --d == 0)
-                            break;
-                        else if (d == 1 && isWord(m_toks[k], "as")) {
-                            as = k;
-                            break;
-                        }
-                    }
-                    if (as == std::string::npos) {
-                        m_res.syntaxErrorNear = "CAST";
-                        break;
-                    }
-                    std::size_t j = as + 1;
-                    const std::string type = typeText(j, m_last);
-                    operand(isTextTypeText(type));
-                    Statement inner;
-                    inner.toks.assign(m_toks.begin() + i + 2, m_toks.begin() + as);
-                    emit("tds_convert(" + quoteString(type) + ", " + translate(inner, m_ctx).sql +
-                             ")",
-                         i);
-                    i = j; // at the closing ')'
-                    break;
-                }
-                if (isOneOf(t, {"dateadd", "datediff", "datepart", "datename"}) && nextIsParen &&
-                    i + 2 < m_last && m_toks[i + 2].kind == TokKind::Word) {
-                    operand(lw == "datename");
-                    emit(lw + "(" + quoteString(toLower(m_toks[i + 2].text)), i);
-                    m_levels.push_back(Level{lw, {}, {}, false});
-                    i += 2;
-                    break;
-                }
-                // Old-style table hint after a name: t (NOLOCK)
-                if (nextIsParen && i + 3 < m_last && isHintWord(m_toks[i + 2]) &&
-                    isPunct(m_toks[i + 3], ')')) {
-                    emit(part(t.value(), t.kind == TokKind::Quoted), i);
-                    i += 3;
-                    break;
-                }
-                if (nextIsParen && !(i > m_first && isPunct(m_toks[i - 1], '.'))) {
-                    // Function call.
-                    static const std::map<std::string, std::string> renamed = {
-                        {"isnull", "ifnull"},
-                        {"left", "tds_left"},
-                        {"right", "tds_right"},
-                        {"count_big", "count"},
-                    };
-                    operand(returnsText(lw));
-                    auto it = renamed.find(lw);
-                    emit(it != renamed.end() ? it->second : std::string(t.text), i);
-                    // '(' follows and opens the argument level.
-                    ++i;
-                    m_levels.push_back(Level{lw, {}, {}, false});
-                    emit("(", i);
-                    break;
-                }
-                // Keywords that end an operand chain.
-                if (isOneOf(t, {"select", "from", "where",  "and",   "or",      "not",
-                                "on",     "as",   "when",   "then",  "else",    "end",
-                                "case",   "is",   "in",     "like",  "between", "order",
-                                "group",  "by",   "having", "union", "values",  "set",
-                                "join",   "into", "asc",    "desc",  "escape",  "collate"})) {
-                    endChain(level());
-                    if (lw == "collate" && i + 1 < m_last) {
-                        // COLLATE <sql server collation>: case-insensitive ones become NOCASE.
-                        const std::string coll = toLower(m_toks[i + 1].text);
-                        emit("COLLATE", i);
-                        emitRaw(coll.find("_cs") != std::string::npos ||
-                                        coll.find("_bin") != std::string::npos
-                                    ? "BINARY"
-                                    : "NOCASE");
-                        ++i;
-                        break;
-                    }
-                    emit(std::string(t.text), i);
-                    break;
-                }
-            }
-            // Object or column name, possibly in several parts.
-            std::size_t j = i;
-            auto parts = readObjectName(m_toks, j, m_last);
-            if (!parts) {
-                emit(std::string(t.text), i);
+        case TokKind::Quoted:
+            if (m_toks[i].kind == TokKind::Word && word(i))
                 break;
-            }
-            std::vector<bool> q;
-            for (std::size_t k = i; k < j; ++k)
-                if (!isPunct(m_toks[k], '.'))
-                    q.push_back(m_toks[k].kind == TokKind::Quoted);
-            // Empty parts ("db..t") have no token.
-            if (q.size() != parts->size()) {
-                std::vector<bool> q2;
-                std::size_t qi = 0;
-                for (const auto& p : *parts)
-                    q2.push_back(p.empty() ? false : (qi < q.size() ? q[qi++] : false));
-                q = q2;
-            }
-            const bool prevIsTableKeyword =
-                i > m_first &&
-                isOneOf(m_toks[i - 1], {"from", "join", "update", "into", "table", "exists", "view",
-                                        "references"}) &&
-                m_toks[i - 1].kind == TokKind::Word;
-            const bool asTable = prevIsTableKeyword || (i > m_first && isPunct(m_toks[i - 1], ','));
-            operand(isTextColumn(parts->back()));
-            emit(resolveName(*parts, q, asTable || parts->size() == 1), i);
-            i = j - 1;
+            name(i);
             break;
-        }
         }
     }
     while (m_levels.size() > 1) {
@@ -806,23 +877,18 @@ std::size_t matchingParen(const std::vector<Token>& toks, std::size_t open, std:
     return end;
 }
 
-Translated translateCreateTable(const Statement& st, const TranslateContext& ctx) {
-    Translated res;
-    const auto& toks = st.toks;
-    // CREATE TABLE name ( ... ) [ON fg] [TEXTIMAGE_ON fg] [WITH (...)]
-    std::size_t i = 2;
-    std::size_t nameStart = i;
-    auto parts = readObjectName(toks, i);
-    if (!parts || i >= toks.size() || !isPunct(toks[i], '(')) {
-        res.syntaxErrorNear = i < toks.size() ? std::string(toks[i].text) : std::string("TABLE");
-        return res;
-    }
-    const bool temp = !parts->back().empty() && parts->back()[0] == '#';
-    std::string name = translate(st, ctx, nameStart, i).sql;
+namespace {
 
-    std::size_t close = 0;
-    const auto items = listItems(toks, i, close);
+// CREATE TABLE name ( ... ) [ON fg] [TEXTIMAGE_ON fg] [WITH (...)] in SQLite's
+// spelling: columns with their types and constraints, then table constraints.
+class CreateTable {
+public:
+    CreateTable(const Statement& st, const TranslateContext& ctx)
+        : m_st(st), m_ctx(ctx), m_toks(st.toks) {}
 
+    Translated run();
+
+private:
     struct Column {
         std::string name;
         std::string type;
@@ -832,193 +898,220 @@ Translated translateCreateTable(const Statement& st, const TranslateContext& ctx
         std::string rest; // remaining column constraints, translated
         bool hasCollate = false;
     };
-    std::vector<Column> columns;
-    std::vector<std::string> tableConstraints;
     struct PkConstraint {
         std::string name;
         std::vector<std::string> cols;
-        std::size_t index; // in tableConstraints
-    };
-    std::optional<PkConstraint> tablePk;
-
-    auto isConstraintStart = [&](const Token& t) {
-        return t.kind == TokKind::Word &&
-               isOneOf(t, {"constraint", "primary", "unique", "foreign", "check", "index"});
-    };
-    // Rewrites a constraint's tokens: drops CLUSTERED/NONCLUSTERED, ON <filegroup>,
-    // WITH options; translates names and expressions.
-    auto constraintText = [&](std::size_t from, std::size_t to) {
-        std::string out;
-        std::size_t k = from;
-        while (k < to) {
-            const Token& t = toks[k];
-            if (t.kind == TokKind::Word &&
-                isOneOf(t, {"clustered", "nonclustered", "rowguidcol", "sparse"})) {
-                ++k;
-                continue;
-            }
-            if (isWord(t, "not") && k + 2 < to && isWord(toks[k + 1], "for") &&
-                isWord(toks[k + 2], "replication")) {
-                k += 3;
-                continue;
-            }
-            if (isWord(t, "on") && k + 1 < to && !isOneOf(toks[k + 1], {"delete", "update"})) {
-                k += 2;
-                continue;
-            }
-            if (isWord(t, "with") && k + 1 < to) {
-                k = isPunct(toks[k + 1], '(') ? matchingParen(toks, k + 1, to) + 1 : to;
-                continue;
-            }
-            if (isWord(t, "default") && k + 1 < to && toks[k + 1].kind == TokKind::Word &&
-                !isWord(toks[k + 1], "null")) {
-                // DEFAULT getdate() / DEFAULT CURRENT_TIMESTAMP: SQLite wants parentheses.
-                std::size_t e = k + 2;
-                if (e < to && isPunct(toks[e], '('))
-                    e = matchingParen(toks, e, to) + 1;
-                out += " DEFAULT (" + translate(st, ctx, k + 1, e).sql + ")";
-                k = e;
-                continue;
-            }
-            if (isWord(t, "collate") && k + 1 < to) {
-                const std::string coll = toLower(toks[k + 1].text);
-                out += (coll.find("_cs") != std::string::npos ||
-                        coll.find("_bin") != std::string::npos)
-                           ? " COLLATE BINARY"
-                           : " COLLATE NOCASE";
-                k += 2;
-                continue;
-            }
-            // Any other run up to the next keyword we handle: translate as it is.
-            std::size_t e = k + 1;
-            if (isPunct(t, '('))
-                e = matchingParen(toks, k, to) + 1;
-            else if (t.isName()) {
-                std::size_t n = k;
-                readObjectName(toks, n, to);
-                e = std::max(e, n);
-            }
-            out += " " + translate(st, ctx, k, e).sql;
-            k = e;
-        }
-        return out;
+        std::size_t index; // in m_tableConstraints
     };
 
-    for (const auto& [from, to] : items) {
-        if (isConstraintStart(toks[from])) {
-            std::size_t k = from;
-            std::string cname;
-            if (isWord(toks[k], "constraint") && k + 1 < to) {
-                cname = toks[k + 1].value();
-                k += 2;
-            }
-            if (k + 1 < to && isWord(toks[k], "primary") && isWord(toks[k + 1], "key")) {
-                std::size_t p = k + 2;
-                while (p < to && !isPunct(toks[p], '('))
-                    ++p;
-                PkConstraint pk{cname, {}, tableConstraints.size()};
-                if (p < to) {
-                    std::size_t pclose = 0;
-                    for (const auto& [a, b] : listItems(toks, p, pclose))
-                        pk.cols.push_back(toks[a].value());
-                }
-                tablePk = pk;
-            }
-            tableConstraints.push_back(constraintText(from, to));
+    std::string translated(std::size_t from, std::size_t to) const {
+        return translate(m_st, m_ctx, from, to).sql;
+    }
+    std::string constraintText(std::size_t from, std::size_t to) const;
+    void tableConstraint(std::size_t from, std::size_t to);
+    Column column(std::size_t from, std::size_t to) const;
+    std::optional<std::size_t> identityKeys();
+    std::string sql(const std::string& name, bool temp,
+                    std::optional<std::size_t> dropConstraint) const;
+
+    const Statement& m_st;
+    const TranslateContext& m_ctx;
+    const std::vector<Token>& m_toks;
+    std::vector<Column> m_columns;
+    std::vector<std::string> m_tableConstraints;
+    std::optional<PkConstraint> m_tablePk;
+};
+
+bool isConstraintStart(const Token& t) {
+    return t.kind == TokKind::Word &&
+           isOneOf(t, {"constraint", "primary", "unique", "foreign", "check", "index"});
+}
+
+// Rewrites a constraint's tokens: drops CLUSTERED/NONCLUSTERED, ON <filegroup>,
+// WITH options; translates names and expressions.
+std::string CreateTable::constraintText(std::size_t from, std::size_t to) const {
+    const auto& toks = m_toks;
+    std::string out;
+    std::size_t k = from;
+    while (k < to) {
+        const Token& t = toks[k];
+        if (t.kind == TokKind::Word &&
+            isOneOf(t, {"clustered", "nonclustered", "rowguidcol", "sparse"})) {
+            ++k;
             continue;
         }
-        Column c;
-        c.name = toks[from].value();
-        std::size_t k = from + 1;
-        // The type: words up to a parenthesised argument list.
-        std::string type;
-        while (k < to && toks[k].isName() &&
-               !isOneOf(toks[k], {"identity", "not", "null", "primary", "unique", "default",
-                                  "constraint", "check", "references", "collate", "foreign",
-                                  "clustered", "nonclustered", "rowguidcol", "sparse"})) {
-            if (!type.empty())
-                type += ' ';
-            type += toks[k].value();
-            ++k;
-            if (k < to && isPunct(toks[k], '.')) { // dbo.type: keep the type name
-                type.clear();
-                ++k;
-            }
+        if (isWord(t, "not") && k + 2 < to && isWord(toks[k + 1], "for") &&
+            isWord(toks[k + 2], "replication")) {
+            k += 3;
+            continue;
         }
-        if (k < to && isPunct(toks[k], '(')) {
-            std::size_t e = matchingParen(toks, k, to);
-            type += '(';
-            for (std::size_t a = k + 1; a < e; ++a)
-                type += toks[a].is("max") ? std::string("-1") : std::string(toks[a].text);
-            type += ')';
-            k = e + 1;
+        if (isWord(t, "on") && k + 1 < to && !isOneOf(toks[k + 1], {"delete", "update"})) {
+            k += 2;
+            continue;
         }
-        c.type = type;
-        std::size_t restFrom = k;
-        std::string rest;
-        // Column constraints, with IDENTITY and PRIMARY KEY taken out.
-        std::size_t segStart = restFrom;
-        auto flush = [&](std::size_t upto) {
-            if (upto > segStart)
-                rest += constraintText(segStart, upto);
-        };
-        while (k < to) {
-            if (isWord(toks[k], "identity")) {
-                flush(k);
-                c.identity = true;
-                ++k;
-                if (k < to && isPunct(toks[k], '('))
-                    k = matchingParen(toks, k, to) + 1;
-                segStart = k;
-                continue;
-            }
-            if (isWord(toks[k], "constraint") && k + 3 < to && isWord(toks[k + 2], "primary")) {
-                flush(k);
-                c.pkName = toks[k + 1].value();
-                c.primaryKey = true;
-                k += 4;
-                segStart = k;
-                continue;
-            }
-            if (isWord(toks[k], "primary") && k + 1 < to && isWord(toks[k + 1], "key")) {
-                flush(k);
-                c.primaryKey = true;
-                k += 2;
-                segStart = k;
-                continue;
-            }
-            if (isWord(toks[k], "collate"))
-                c.hasCollate = true;
-            ++k;
+        if (isWord(t, "with") && k + 1 < to) {
+            k = isPunct(toks[k + 1], '(') ? matchingParen(toks, k + 1, to) + 1 : to;
+            continue;
         }
-        flush(to);
-        c.rest = rest;
-        columns.push_back(std::move(c));
+        if (isWord(t, "default") && k + 1 < to && toks[k + 1].kind == TokKind::Word &&
+            !isWord(toks[k + 1], "null")) {
+            // DEFAULT getdate() / DEFAULT CURRENT_TIMESTAMP: SQLite wants parentheses.
+            std::size_t e = k + 2;
+            if (e < to && isPunct(toks[e], '('))
+                e = matchingParen(toks, e, to) + 1;
+            out += " DEFAULT (" + translated(k + 1, e) + ")";
+            k = e;
+            continue;
+        }
+        if (isWord(t, "collate") && k + 1 < to) {
+            const std::string coll = toLower(toks[k + 1].text);
+            out += (coll.find("_cs") != std::string::npos || coll.find("_bin") != std::string::npos)
+                       ? " COLLATE BINARY"
+                       : " COLLATE NOCASE";
+            k += 2;
+            continue;
+        }
+        // Any other run up to the next keyword we handle: translate as it is.
+        std::size_t e = k + 1;
+        if (isPunct(t, '('))
+            e = matchingParen(toks, k, to) + 1;
+        else if (t.isName()) {
+            std::size_t n = k;
+            readObjectName(toks, n, to);
+            e = std::max(e, n);
+        }
+        out += " " + translated(k, e);
+        k = e;
     }
+    return out;
+}
 
-    // An IDENTITY column that is (or may become) the primary key becomes
-    // SQLite's INTEGER PRIMARY KEY AUTOINCREMENT; the key keeps its name.
+// A table constraint; a PRIMARY KEY is remembered for the IDENTITY column.
+void CreateTable::tableConstraint(std::size_t from, std::size_t to) {
+    const auto& toks = m_toks;
+    std::size_t k = from;
+    std::string cname;
+    if (isWord(toks[k], "constraint") && k + 1 < to) {
+        cname = toks[k + 1].value();
+        k += 2;
+    }
+    if (k + 1 < to && isWord(toks[k], "primary") && isWord(toks[k + 1], "key")) {
+        std::size_t p = k + 2;
+        while (p < to && !isPunct(toks[p], '('))
+            ++p;
+        PkConstraint pk{cname, {}, m_tableConstraints.size()};
+        if (p < to) {
+            std::size_t pclose = 0;
+            for (const auto& [a, b] : listItems(toks, p, pclose))
+                pk.cols.push_back(toks[a].value());
+        }
+        m_tablePk = pk;
+    }
+    m_tableConstraints.push_back(constraintText(from, to));
+}
+
+// A column: its name, its type and its constraints, with IDENTITY and PRIMARY
+// KEY taken out.
+CreateTable::Column CreateTable::column(std::size_t from, std::size_t to) const {
+    const auto& toks = m_toks;
+    Column c;
+    c.name = toks[from].value();
+    std::size_t k = from + 1;
+    // The type: words up to a parenthesised argument list.
+    std::string type;
+    while (k < to && toks[k].isName() &&
+           !isOneOf(toks[k], {"identity", "not", "null", "primary", "unique", "default",
+                              "constraint", "check", "references", "collate", "foreign",
+                              "clustered", "nonclustered", "rowguidcol", "sparse"})) {
+        if (!type.empty())
+            type += ' ';
+        type += toks[k].value();
+        ++k;
+        if (k < to && isPunct(toks[k], '.')) { // dbo.type: keep the type name
+            type.clear();
+            ++k;
+        }
+    }
+    if (k < to && isPunct(toks[k], '(')) {
+        std::size_t e = matchingParen(toks, k, to);
+        type += '(';
+        for (std::size_t a = k + 1; a < e; ++a)
+            type += toks[a].is("max") ? std::string("-1") : std::string(toks[a].text);
+        type += ')';
+        k = e + 1;
+    }
+    c.type = type;
+    std::size_t restFrom = k;
+    std::string rest;
+    // Column constraints, with IDENTITY and PRIMARY KEY taken out.
+    std::size_t segStart = restFrom;
+    auto flush = [&](std::size_t upto) {
+        if (upto > segStart)
+            rest += constraintText(segStart, upto);
+    };
+    while (k < to) {
+        if (isWord(toks[k], "identity")) {
+            flush(k);
+            c.identity = true;
+            ++k;
+            if (k < to && isPunct(toks[k], '('))
+                k = matchingParen(toks, k, to) + 1;
+            segStart = k;
+            continue;
+        }
+        if (isWord(toks[k], "constraint") && k + 3 < to && isWord(toks[k + 2], "primary")) {
+            flush(k);
+            c.pkName = toks[k + 1].value();
+            c.primaryKey = true;
+            k += 4;
+            segStart = k;
+            continue;
+        }
+        if (isWord(toks[k], "primary") && k + 1 < to && isWord(toks[k + 1], "key")) {
+            flush(k);
+            c.primaryKey = true;
+            k += 2;
+            segStart = k;
+            continue;
+        }
+        if (isWord(toks[k], "collate"))
+            c.hasCollate = true;
+        ++k;
+    }
+    flush(to);
+    c.rest = rest;
+    return c;
+}
+
+// An IDENTITY column that is (or may become) the primary key becomes
+// SQLite's INTEGER PRIMARY KEY AUTOINCREMENT; the key keeps its name. Returns
+// the table constraint that this makes redundant.
+std::optional<std::size_t> CreateTable::identityKeys() {
     std::optional<std::size_t> dropConstraint;
-    for (auto& c : columns) {
+    for (auto& c : m_columns) {
         if (!c.identity)
             continue;
-        if (tablePk && tablePk->cols.size() == 1 && iequals(tablePk->cols[0], c.name)) {
+        if (m_tablePk && m_tablePk->cols.size() == 1 && iequals(m_tablePk->cols[0], c.name)) {
             c.primaryKey = true;
-            c.pkName = tablePk->name;
-            dropConstraint = tablePk->index;
-        } else if (tablePk || std::any_of(columns.begin(), columns.end(), [&](const Column& o) {
-                       return &o != &c && o.primaryKey;
-                   })) {
+            c.pkName = m_tablePk->name;
+            dropConstraint = m_tablePk->index;
+        } else if (m_tablePk ||
+                   std::any_of(m_columns.begin(), m_columns.end(),
+                               [&](const Column& o) { return &o != &c && o.primaryKey; })) {
             continue; // another key: stays a plain column
         } else {
             c.primaryKey = true;
         }
     }
+    return dropConstraint;
+}
 
+std::string CreateTable::sql(const std::string& name, bool temp,
+                             std::optional<std::size_t> dropConstraint) const {
     std::string sql = temp ? "CREATE TEMP TABLE " : "CREATE TABLE ";
     sql += name + " (";
     bool firstItem = true;
-    for (const auto& c : columns) {
+    for (const auto& c : m_columns) {
         sql += firstItem ? "" : ", ";
         firstItem = false;
         sql += quoteIdent(c.name);
@@ -1040,16 +1133,45 @@ Translated translateCreateTable(const Statement& st, const TranslateContext& ctx
         if (!c.hasCollate && isTextTypeText(c.type))
             sql += " COLLATE NOCASE";
     }
-    for (std::size_t k = 0; k < tableConstraints.size(); ++k) {
+    for (std::size_t k = 0; k < m_tableConstraints.size(); ++k) {
         if (dropConstraint && *dropConstraint == k)
             continue;
-        sql += ", " + tableConstraints[k].substr(
-                          tableConstraints[k].empty() || tableConstraints[k][0] != ' ' ? 0 : 1);
+        sql += ", " + m_tableConstraints[k].substr(
+                          m_tableConstraints[k].empty() || m_tableConstraints[k][0] != ' ' ? 0 : 1);
     }
     sql += ")";
-    res.sql = std::move(sql);
+    return sql;
+}
+
+Translated CreateTable::run() {
+    Translated res;
+    const auto& toks = m_toks;
+    std::size_t i = 2;
+    std::size_t nameStart = i;
+    auto parts = readObjectName(toks, i);
+    if (!parts || i >= toks.size() || !isPunct(toks[i], '(')) {
+        res.syntaxErrorNear = i < toks.size() ? std::string(toks[i].text) : std::string("TABLE");
+        return res;
+    }
+    const bool temp = !parts->back().empty() && parts->back()[0] == '#';
+    const std::string name = translated(nameStart, i);
+    std::size_t close = 0;
+    for (const auto& [from, to] : listItems(toks, i, close)) {
+        if (isConstraintStart(toks[from]))
+            tableConstraint(from, to);
+        else
+            m_columns.push_back(column(from, to));
+    }
+    const std::optional<std::size_t> dropConstraint = identityKeys();
+    res.sql = sql(name, temp, dropConstraint);
     res.intoName = parts->back();
     return res;
+}
+
+} // namespace
+
+Translated translateCreateTable(const Statement& st, const TranslateContext& ctx) {
+    return CreateTable(st, ctx).run();
 }
 
 } // namespace tds::sql

@@ -1,0 +1,94 @@
+#pragma once
+// What the system views and the catalog procedures share: the catalog read
+// from SQLite (user objects, their columns), SQL Server's type figures, and the
+// argument list of a catalog procedure.
+
+#include "testserver/engine/session_impl.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tds::catalog {
+
+inline constexpr const char* kCreateDate = "2005-10-14 01:54:05.000";
+
+// Object ids: stable per database file as long as the object exists.
+std::int64_t objectIdFor(std::int64_t rowid);
+// SQL Server's system type ids.
+int systemTypeId(SqlType t);
+// Storage size in bytes as sys.columns.max_length shows it (-1 = max).
+int maxLength(const ColumnType& t);
+int typePrecision(const ColumnType& t);
+int typeScale(const ColumnType& t);
+// The type a declaration names; nvarchar(4000) for what names none.
+ColumnType typeOf(const std::string& decl);
+std::string text(sqlite3_stmt* st, int i);
+
+// Runs a query and hands each row to `f`.
+template <typename F> void query(sqlite3* c, const std::string& q, F f) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(c, q.c_str(), -1, &st, nullptr) == SQLITE_OK)
+        while (sqlite3_step(st) == SQLITE_ROW)
+            f(st);
+    sqlite3_finalize(st);
+}
+
+struct Object {
+    std::string name;
+    bool view = false;
+    std::int64_t id = 0;
+    std::string sql;
+};
+
+std::vector<Object> userObjects(sqlite3* c);
+
+struct ColumnInfo {
+    std::string name;
+    ColumnType type;
+    std::string decl;
+    bool notNull = false;
+    int pk = 0; // position in the primary key, 0 = none
+    std::string defaultValue;
+    bool hasDefault = false;
+    bool identity = false;
+};
+
+std::vector<ColumnInfo> columnsOf(sqlite3* c, const std::string& schema, const std::string& table);
+// SQL Server shows defaults in parentheses: ((0)), (getdate()), ('x').
+std::string showDefault(const std::string& d);
+// The system tables every database shows.
+const std::vector<std::string>& systemTables();
+
+struct ArgList {
+    const std::vector<RpcParam>& args;
+    std::vector<std::string> names; // lower case, with '@', in position order
+
+    // The value of a parameter by name or position; nothing when absent or NULL.
+    std::optional<Value> get(const std::string& name) const {
+        const std::string key = sql::toLower(name);
+        for (const auto& a : args)
+            if (!a.name.empty() && sql::toLower(a.name) == key)
+                return std::holds_alternative<Null>(a.value) ? std::nullopt
+                                                             : std::optional<Value>(a.value);
+        for (std::size_t i = 0; i < args.size() && i < names.size(); ++i)
+            if (args[i].name.empty() && names[i] == key)
+                return std::holds_alternative<Null>(args[i].value)
+                           ? std::nullopt
+                           : std::optional<Value>(args[i].value);
+        return std::nullopt;
+    }
+    std::optional<std::string> str(const std::string& name) const {
+        auto v = get(name);
+        return v ? std::optional<std::string>(valueText(*v)) : std::nullopt;
+    }
+};
+
+// A catalog pattern argument: absent means "any".
+bool matches(const std::optional<std::string>& pattern, const std::string& value,
+             bool usePattern = true);
+Column sysname(const std::string& name, bool nullable = true);
+Value nullable(const std::optional<int>& v);
+std::string pkNameOf(const std::string& table, const std::string& createSql);
+
+} // namespace tds::catalog

@@ -1,0 +1,318 @@
+// Value conversion as CONVERT, CAST and assignment to a variable do it.
+
+#include "testserver/engine/functions.h"
+
+#include "testserver/engine/types.h"
+#include "testserver/engine/values.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace tds {
+
+namespace sqlfn {
+
+using namespace sql;
+
+namespace {
+
+std::string trim(std::string s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.pop_back();
+    std::size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+        ++i;
+    return s.substr(i);
+}
+
+std::string kindOf(const Value& v) {
+    if (std::holds_alternative<std::int64_t>(v))
+        return "int";
+    if (std::holds_alternative<double>(v))
+        return "float";
+    if (std::holds_alternative<Blob>(v))
+        return "varbinary";
+    return "varchar";
+}
+
+std::string numberText(double d) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15g", d);
+    return buf;
+}
+
+// Date styles of CONVERT(varchar, date, style).
+std::string dateStyle(const DateTimeParts& p, int style) {
+    char buf[64];
+    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const int ms = p.nanos / 1000000;
+    switch (style) {
+    case 101:
+        std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", p.month, p.day, p.year);
+        break;
+    case 102:
+        std::snprintf(buf, sizeof buf, "%04d.%02d.%02d", p.year, p.month, p.day);
+        break;
+    case 103:
+        std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", p.day, p.month, p.year);
+        break;
+    case 104:
+        std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", p.day, p.month, p.year);
+        break;
+    case 105:
+        std::snprintf(buf, sizeof buf, "%02d-%02d-%04d", p.day, p.month, p.year);
+        break;
+    case 1:
+        std::snprintf(buf, sizeof buf, "%02d/%02d/%02d", p.month, p.day, p.year % 100);
+        break;
+    case 3:
+        std::snprintf(buf, sizeof buf, "%02d/%02d/%02d", p.day, p.month, p.year % 100);
+        break;
+    case 4:
+        std::snprintf(buf, sizeof buf, "%02d.%02d.%02d", p.day, p.month, p.year % 100);
+        break;
+    case 108:
+    case 8:
+        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.hour, p.minute, p.second);
+        break;
+    case 112:
+        std::snprintf(buf, sizeof buf, "%04d%02d%02d", p.year, p.month, p.day);
+        break;
+    case 23:
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day);
+        break;
+    case 120:
+    case 20:
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day,
+                      p.hour, p.minute, p.second);
+        break;
+    case 121:
+    case 21:
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", p.year, p.month, p.day,
+                      p.hour, p.minute, p.second, ms);
+        break;
+    case 126:
+    case 127:
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day,
+                      p.hour, p.minute, p.second, ms);
+        break;
+    default: { // 0 / 100: "Feb 29 2024  1:14PM"
+        int h = p.hour % 12;
+        if (h == 0)
+            h = 12;
+        std::snprintf(buf, sizeof buf, "%s %2d %04d %2d:%02d%s", months[p.month - 1], p.day, p.year,
+                      h, p.minute, p.hour < 12 ? "AM" : "PM");
+        break;
+    }
+    }
+    return buf;
+}
+
+// The error for a value that cannot become type t; `shown` is the value as the message quotes it.
+Value failed(const Value& v, const ColumnType& t, const std::string& shown, ConvertError* err) {
+    if (err) {
+        err->number = 245;
+        err->text = "Conversion failed when converting the " + kindOf(v) + " value '" + shown +
+                    "' to data type " + baseTypeName(t.type) + ".";
+    }
+    return Null{};
+}
+
+Value toInteger(const ColumnType& t, const Value& v, ConvertError* err) {
+    const std::string tn = baseTypeName(t.type);
+    std::int64_t n = 0;
+    if (const auto* i = std::get_if<std::int64_t>(&v))
+        n = *i;
+    else if (const auto* d = std::get_if<double>(&v))
+        n = static_cast<std::int64_t>(std::trunc(*d));
+    else if (const auto* s = std::get_if<std::string>(&v)) {
+        const std::string x = trim(*s);
+        if (t.type == SqlType::Bit && (iequals(x, "true") || iequals(x, "false")))
+            return static_cast<std::int64_t>(iequals(x, "true"));
+        char* end = nullptr;
+        errno = 0;
+        n = std::strtoll(x.c_str(), &end, 10);
+        if (x.empty())
+            n = 0;
+        else if (*end || errno)
+            return failed(v, t, *s, err);
+    } else if (const auto* b = std::get_if<Blob>(&v)) {
+        for (auto byte : *b)
+            n = (n << 8) | byte;
+    }
+    if (t.type == SqlType::Bit)
+        return static_cast<std::int64_t>(n != 0);
+    const std::int64_t lo = t.type == SqlType::TinyInt    ? 0
+                            : t.type == SqlType::SmallInt ? -32768
+                            : t.type == SqlType::Int      ? INT32_MIN
+                                                          : INT64_MIN;
+    const std::int64_t hi = t.type == SqlType::TinyInt    ? 255
+                            : t.type == SqlType::SmallInt ? 32767
+                            : t.type == SqlType::Int      ? INT32_MAX
+                                                          : INT64_MAX;
+    if (n < lo || n > hi) {
+        if (err) {
+            err->number = 8115;
+            err->text = "Arithmetic overflow error converting expression to data type " + tn + ".";
+        }
+        return Null{};
+    }
+    return n;
+}
+
+Value toNumber(const ColumnType& t, const Value& v, ConvertError* err) {
+    double d = 0;
+    if (const auto* i = std::get_if<std::int64_t>(&v))
+        d = static_cast<double>(*i);
+    else if (const auto* f = std::get_if<double>(&v))
+        d = *f;
+    else if (const auto* s = std::get_if<std::string>(&v)) {
+        std::string x = trim(*s);
+        if (!x.empty() && x[0] == '$')
+            x.erase(0, 1);
+        char* end = nullptr;
+        d = std::strtod(x.c_str(), &end);
+        if (x.empty() || *end)
+            return failed(v, t, *s, err);
+    } else {
+        return failed(v, t, "binary", err);
+    }
+    if (t.type == SqlType::Real)
+        d = static_cast<float>(d);
+    const int scale = t.type == SqlType::Decimal                                    ? t.scale
+                      : (t.type == SqlType::Money || t.type == SqlType::SmallMoney) ? 4
+                                                                                    : -1;
+    if (scale >= 0) {
+        const double f = std::pow(10.0, scale);
+        d = std::round(d * f) / f;
+        if (scale == 0 && std::fabs(d) < 9e18)
+            return static_cast<std::int64_t>(d);
+    }
+    return d;
+}
+
+Value toDateTime(const ColumnType& t, const Value& v, ConvertError* err) {
+    if (const auto* s = std::get_if<std::string>(&v)) {
+        auto p = parseDateTime(*s);
+        if (!p) {
+            if (err) {
+                err->number = 241;
+                err->text =
+                    "Conversion failed when converting date and/or time from character string.";
+            }
+            return Null{};
+        }
+        return formatDateTime(*p, t.type, t.scale);
+    }
+    if (std::holds_alternative<std::int64_t>(v) || std::holds_alternative<double>(v)) {
+        const double days = std::holds_alternative<double>(v)
+                                ? std::get<double>(v)
+                                : static_cast<double>(std::get<std::int64_t>(v));
+        return formatDateTime(fromDays(days), t.type, t.scale);
+    }
+    return failed(v, t, "binary", err);
+}
+
+Value toGuid(const Value& v, ConvertError* err) {
+    if (const auto* b = std::get_if<Blob>(&v); b && b->size() == 16)
+        return guidText(b->data());
+    const std::string s = valueText(v);
+    if (!guidBytes(s)) {
+        if (err) {
+            err->number = 8169;
+            err->text = "Conversion failed when converting from a character string to "
+                        "uniqueidentifier.";
+        }
+        return Null{};
+    }
+    return toUpper(s.size() == 38 ? s.substr(1, 36) : s);
+}
+
+Value toBinary(const ColumnType& t, const Value& v, bool explicitLength) {
+    Blob b;
+    if (const auto* x = std::get_if<Blob>(&v))
+        b = *x;
+    else if (const auto* s = std::get_if<std::string>(&v))
+        b.assign(s->begin(), s->end());
+    else if (const auto* i = std::get_if<std::int64_t>(&v)) {
+        for (int k = 3; k >= 0; --k)
+            b.push_back(static_cast<std::uint8_t>(*i >> (k * 8)));
+    }
+    const int n = explicitLength ? t.length : 30;
+    if (t.type != SqlType::Image && n > 0 && b.size() > static_cast<std::size_t>(n))
+        b.resize(static_cast<std::size_t>(n));
+    if (t.type == SqlType::Binary && n > 0)
+        b.resize(static_cast<std::size_t>(n), 0);
+    return b;
+}
+
+Value toCharacter(const ColumnType& t, const Value& v, int style, bool explicitLength) {
+    std::string s;
+    if (const auto* i = std::get_if<std::int64_t>(&v))
+        s = std::to_string(*i);
+    else if (const auto* d = std::get_if<double>(&v))
+        s = numberText(*d);
+    else if (const auto* b = std::get_if<Blob>(&v))
+        s.assign(b->begin(), b->end());
+    else
+        s = std::get<std::string>(v);
+    if (style > 0 || (style == 0 && explicitLength && false)) {
+        if (auto p = parseDateTime(s); p && p->hasDate && s.size() >= 10)
+            s = dateStyle(*p, style);
+    }
+    const int n = explicitLength ? t.length : 30;
+    if (t.type != SqlType::Text && t.type != SqlType::NText && n > 0) {
+        const std::size_t keep = utf8PrefixForUnits(s, static_cast<std::size_t>(n));
+        s.resize(keep);
+        if ((t.type == SqlType::Char || t.type == SqlType::NChar) && explicitLength) {
+            const std::size_t units = utf16Length(s);
+            if (units < static_cast<std::size_t>(n))
+                s.append(static_cast<std::size_t>(n) - units, ' ');
+        }
+    }
+    return s;
+}
+
+} // namespace
+
+Value convertValue(const ColumnType& t, const Value& v, int style, bool explicitLength,
+                   ConvertError* err) {
+    if (std::holds_alternative<Null>(v))
+        return Null{};
+    switch (t.type) {
+    case SqlType::Int:
+    case SqlType::BigInt:
+    case SqlType::SmallInt:
+    case SqlType::TinyInt:
+    case SqlType::Bit:
+        return toInteger(t, v, err);
+    case SqlType::Float:
+    case SqlType::Real:
+    case SqlType::Money:
+    case SqlType::SmallMoney:
+    case SqlType::Decimal:
+        return toNumber(t, v, err);
+    case SqlType::DateTime:
+    case SqlType::SmallDateTime:
+    case SqlType::Date:
+    case SqlType::Time:
+        return toDateTime(t, v, err);
+    case SqlType::UniqueIdentifier:
+        return toGuid(v, err);
+    case SqlType::Binary:
+    case SqlType::VarBinary:
+    case SqlType::Image:
+        return toBinary(t, v, explicitLength);
+    default:
+        return toCharacter(t, v, style, explicitLength);
+    }
+}
+
+} // namespace sqlfn
+
+Variable convertTo(const ColumnType& type, const Value& v) {
+    return Variable{type, sqlfn::convertValue(type, v, -1, true, nullptr)};
+}
+
+} // namespace tds

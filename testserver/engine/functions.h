@@ -1,0 +1,55 @@
+#pragma once
+// The T-SQL built-in functions that run inside SQLite: the tables that list
+// them per family, and the helpers they share for reading arguments and
+// setting results.
+
+#include "testserver/engine/session_impl.h"
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tds::sqlfn {
+
+using Function = void (*)(sqlite3_context*, int, sqlite3_value**);
+
+// One SQL function: its name, its number of arguments (-1: any) and whether
+// the same arguments always give the same result. The session is its user data.
+struct FunctionDef {
+    const char* name;
+    int args;
+    Function call;
+    bool deterministic = true;
+};
+
+std::span<const FunctionDef> textFunctions();
+std::span<const FunctionDef> dateFunctions();
+std::span<const FunctionDef> numberFunctions();
+std::span<const FunctionDef> systemFunctions();
+
+// Why a conversion failed: the message and its error number.
+struct ConvertError {
+    std::string text;
+    int number = 245;
+};
+
+// Converts as CONVERT(type, v, style) does (style -1: none); explicitLength
+// says whether the type named a length (varchar(10) rather than varchar).
+Value convertValue(const ColumnType& t, const Value& v, int style, bool explicitLength,
+                   ConvertError* err);
+
+Value argValue(sqlite3_value* v);
+std::string text(sqlite3_value* v);
+void result(sqlite3_context* ctx, const Value& v);
+// An error the engine reports with its SQL Server number and severity.
+void resultError(sqlite3_context* ctx, int number, int severity, const std::string& text);
+Session::Impl* implOf(sqlite3_context* ctx);
+
+// UTF-8 to code points and back, and case mapping for Latin-1 letters (ä, Ö;
+// ß stays), enough for the case-insensitive comparisons of the default collation.
+std::u32string decode(std::string_view s);
+std::string encode(const std::u32string& s);
+char32_t lowerCp(char32_t c);
+char32_t upperCp(char32_t c);
+
+} // namespace tds::sqlfn

@@ -1,0 +1,83 @@
+// CONVERT and the numeric T-SQL functions.
+
+#include "testserver/engine/functions.h"
+
+#include "testserver/engine/types.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace tds::sqlfn {
+
+using namespace sql;
+
+namespace {
+
+// tds_convert(type, value [, style]): CONVERT and CAST as the translator writes them.
+void sqlTdsConvert(sqlite3_context* ctx, int n, sqlite3_value** a) {
+    const std::string typeText = text(a[0]);
+    const auto t = parseDeclType(typeText);
+    if (!t)
+        return resultError(ctx, 243, 16, "Type " + typeText + " is not a defined system type.");
+    ConvertError e;
+    const Value v = convertValue(*t, argValue(a[1]), n > 2 ? sqlite3_value_int(a[2]) : -1,
+                                 typeText.find('(') != std::string::npos, &e);
+    if (!e.text.empty())
+        return resultError(ctx, e.number, 16, e.text);
+    result(ctx, v);
+}
+
+void sqlIsnumeric(sqlite3_context* ctx, int, sqlite3_value** a) {
+    const int t = sqlite3_value_type(a[0]);
+    if (t == SQLITE_INTEGER || t == SQLITE_FLOAT)
+        return sqlite3_result_int(ctx, 1);
+    std::string s = text(a[0]);
+    char* end = nullptr;
+    std::strtod(s.c_str(), &end);
+    sqlite3_result_int(ctx, t == SQLITE_TEXT && !s.empty() && end && *end == 0 ? 1 : 0);
+}
+
+void sqlSquare(sqlite3_context* ctx, int, sqlite3_value** a) {
+    const double d = sqlite3_value_double(a[0]);
+    sqlite3_result_double(ctx, d * d);
+}
+
+void sqlSign(sqlite3_context* ctx, int, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) == SQLITE_INTEGER) {
+        const auto v = sqlite3_value_int64(a[0]);
+        return sqlite3_result_int(ctx, v > 0 ? 1 : v < 0 ? -1 : 0);
+    }
+    const double d = sqlite3_value_double(a[0]);
+    sqlite3_result_double(ctx, d > 0 ? 1.0 : d < 0 ? -1.0 : 0.0);
+}
+
+void sqlStr(sqlite3_context* ctx, int n, sqlite3_value** a) {
+    if (n < 1 || sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    const int len = n > 1 ? sqlite3_value_int(a[1]) : 10;
+    const int dec = n > 2 ? sqlite3_value_int(a[2]) : 0;
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%*.*f", std::clamp(len, 1, 100), std::clamp(dec, 0, 16),
+                  sqlite3_value_double(a[0]));
+    std::string r = buf;
+    if (static_cast<int>(r.size()) > len)
+        r = std::string(static_cast<std::size_t>(std::max(len, 0)), '*');
+    result(ctx, r);
+}
+
+const FunctionDef functions[] = {
+    {"tds_convert", 2, sqlTdsConvert},
+    {"tds_convert", 3, sqlTdsConvert},
+    {"isnumeric", 1, sqlIsnumeric},
+    {"square", 1, sqlSquare},
+    {"sign", 1, sqlSign},
+    {"str", -1, sqlStr},
+};
+
+} // namespace
+
+std::span<const FunctionDef> numberFunctions() {
+    return functions;
+}
+
+} // namespace tds::sqlfn

@@ -1,0 +1,244 @@
+// T-SQL functions about the server and the session: @@ globals, databases,
+// objects, the login, SERVERPROPERTY.
+
+#include "testserver/engine/functions.h"
+
+#include "testserver/engine/lexer.h"
+#include "testserver/engine/values.h"
+
+#include <cstring>
+#include <random>
+
+namespace tds::sqlfn {
+
+using namespace sql;
+
+namespace {
+
+void sqlTdsGlobal(sqlite3_context* ctx, int, sqlite3_value** a) {
+    Session::Impl* d = implOf(ctx);
+    const std::string name = toUpper(text(a[0]));
+    if (name == "SPID")
+        return sqlite3_result_int(ctx, d->spid);
+    if (name == "ROWCOUNT")
+        return sqlite3_result_int64(ctx, d->lastRowCount);
+    if (name == "TRANCOUNT")
+        return sqlite3_result_int(ctx, d->tranCount);
+    if (name == "ERROR")
+        return sqlite3_result_int(ctx, d->lastError);
+    if (name == "IDENTITY")
+        return d->lastIdentity ? sqlite3_result_int64(ctx, d->lastIdentity)
+                               : sqlite3_result_null(ctx);
+    if (name == "TEXTSIZE")
+        return sqlite3_result_int64(ctx, d->options.textSize ? d->options.textSize : 2147483647);
+    if (name == "MAX_PRECISION")
+        return sqlite3_result_int(ctx, 38);
+    if (name == "DATEFIRST")
+        return sqlite3_result_int(ctx, 7);
+    if (name == "LANGID" || name == "NESTLEVEL" || name == "PROCID" || name == "OPTIONS")
+        return sqlite3_result_int(ctx, 0);
+    if (name == "FETCH_STATUS" || name == "LOCK_TIMEOUT")
+        return sqlite3_result_int(ctx, -1);
+    if (name == "MAX_CONNECTIONS")
+        return sqlite3_result_int(ctx, 32767);
+    if (name == "MICROSOFTVERSION") {
+        const std::string& v = d->cfg.productVersion;
+        int major = 0, minor = 0, build = 0;
+        std::sscanf(v.c_str(), "%d.%d.%d", &major, &minor, &build);
+        return sqlite3_result_int(ctx, (major << 24) | (minor << 16) | build);
+    }
+    const std::string t = d->globalText(name);
+    if (t.empty())
+        return resultError(ctx, 137, 15, "Must declare the scalar variable \"@@" + name + "\".");
+    sqlite3_result_text(ctx, t.c_str(), -1, SQLITE_TRANSIENT);
+}
+
+void sqlDbName(sqlite3_context* ctx, int n, sqlite3_value** a) {
+    Session::Impl* d = implOf(ctx);
+    if (n == 0 || sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return result(ctx, d->db);
+    const auto names = d->files.names();
+    const int id = sqlite3_value_int(a[0]);
+    if (id >= 1 && id <= static_cast<int>(names.size()))
+        return result(ctx, names[static_cast<std::size_t>(id - 1)]);
+    sqlite3_result_null(ctx);
+}
+
+void sqlDbId(sqlite3_context* ctx, int n, sqlite3_value** a) {
+    Session::Impl* d = implOf(ctx);
+    const std::string name = n == 0 ? d->db : text(a[0]);
+    const auto names = d->files.names();
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (iequals(names[i], name))
+            return sqlite3_result_int(ctx, static_cast<int>(i + 1));
+    sqlite3_result_null(ctx);
+}
+
+void sqlServerproperty(sqlite3_context* ctx, int, sqlite3_value** a) {
+    Session::Impl* d = implOf(ctx);
+    const std::string p = toLower(text(a[0]));
+    if (p == "productversion")
+        return result(ctx, d->cfg.productVersion);
+    if (p == "productlevel")
+        return result(ctx, std::string("RTM"));
+    if (p == "edition")
+        return result(ctx, std::string("Developer Edition"));
+    if (p == "engineedition")
+        return sqlite3_result_int(ctx, 3);
+    if (p == "servername")
+        return result(ctx, d->globalText("SERVERNAME"));
+    if (p == "machinename")
+        return result(ctx, d->cfg.serverName);
+    if (p == "instancename")
+        return d->cfg.instanceName.empty() ? sqlite3_result_null(ctx)
+                                           : result(ctx, d->cfg.instanceName);
+    if (p == "collation")
+        return result(ctx, std::string("SQL_Latin1_General_CP1_CI_AS"));
+    if (p == "isintegratedsecurityonly" || p == "isclustered" || p == "isfulltextinstalled" ||
+        p == "issingleuser")
+        return sqlite3_result_int(ctx, 0);
+    if (p == "lcid")
+        return sqlite3_result_int(ctx, 1033);
+    if (p == "processid")
+        return sqlite3_result_int(ctx, 4242);
+    sqlite3_result_null(ctx);
+}
+
+void sqlUserName(sqlite3_context* ctx, int, sqlite3_value**) {
+    result(ctx, implOf(ctx)->user);
+}
+
+void sqlDboName(sqlite3_context* ctx, int, sqlite3_value**) {
+    result(ctx, std::string("dbo"));
+}
+
+void sqlHostName(sqlite3_context* ctx, int, sqlite3_value**) {
+    result(ctx, std::string("localhost"));
+}
+
+void sqlAppName(sqlite3_context* ctx, int, sqlite3_value**) {
+    result(ctx, std::string());
+}
+
+void sqlNewid(sqlite3_context* ctx, int, sqlite3_value**) {
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    unsigned char b[16];
+    for (int i = 0; i < 16; i += 8) {
+        const auto r = rng();
+        std::memcpy(b + i, &r, 8);
+    }
+    b[7] = static_cast<unsigned char>((b[7] & 0x0F) | 0x40);
+    b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80);
+    result(ctx, guidText(b));
+}
+
+void sqlObjectId(sqlite3_context* ctx, int, sqlite3_value** a) {
+    Session::Impl* d = implOf(ctx);
+    // 'dbo.t', '[t]', 'db..t', 'tempdb..#t'
+    const std::string source = text(a[0]); // the tokens point into it
+    const std::vector<Token> toks = significantTokens(source);
+    std::size_t i = 0;
+    const auto parts = readObjectName(toks, i);
+    if (!parts || i != toks.size())
+        return sqlite3_result_null(ctx);
+    const std::string name = parts->back();
+    const bool temp = !name.empty() && name[0] == '#';
+    const std::string q = std::string("SELECT rowid FROM ") +
+                          (temp ? "temp.sqlite_master" : "main.sqlite_master") +
+                          " WHERE type IN ('table','view') AND name = ?1 COLLATE NOCASE";
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(d->conn, q.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) == SQLITE_ROW) {
+            const auto id = sqlite3_column_int64(st, 0) * 16 + (temp ? 3 : 1) + 1000000;
+            sqlite3_finalize(st);
+            return sqlite3_result_int64(ctx, id);
+        }
+    }
+    sqlite3_finalize(st);
+    sqlite3_result_null(ctx);
+}
+
+void sqlObjectName(sqlite3_context* ctx, int, sqlite3_value** a) {
+    Session::Impl* d = implOf(ctx);
+    const auto id = sqlite3_value_int64(a[0]) - 1000000;
+    const bool temp = id % 16 == 3;
+    const std::string q = std::string("SELECT name FROM ") + (temp ? "temp" : "main") +
+                          ".sqlite_master WHERE rowid = ?1";
+    sqlite3_stmt* st = nullptr;
+    if (id > 0 && sqlite3_prepare_v2(d->conn, q.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+        sqlite3_bind_int64(st, 1, id / 16);
+        if (sqlite3_step(st) == SQLITE_ROW) {
+            result(ctx, std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))));
+            sqlite3_finalize(st);
+            return;
+        }
+    }
+    sqlite3_finalize(st);
+    sqlite3_result_null(ctx);
+}
+
+void sqlScopeIdentity(sqlite3_context* ctx, int, sqlite3_value**) {
+    Session::Impl* d = implOf(ctx);
+    d->lastIdentity ? sqlite3_result_int64(ctx, d->lastIdentity) : sqlite3_result_null(ctx);
+}
+
+const FunctionDef functions[] = {
+    {"tds_global", 1, sqlTdsGlobal, false},
+    {"db_name", 0, sqlDbName, false},
+    {"db_name", 1, sqlDbName, false},
+    {"db_id", 0, sqlDbId, false},
+    {"db_id", 1, sqlDbId, false},
+    {"serverproperty", 1, sqlServerproperty, false},
+    {"suser_sname", 0, sqlUserName, false},
+    {"suser_name", 0, sqlUserName, false},
+    {"system_user", 0, sqlUserName, false},
+    {"user_name", 0, sqlDboName},
+    {"host_name", 0, sqlHostName},
+    {"app_name", 0, sqlAppName},
+    {"newid", 0, sqlNewid, false},
+    {"object_id", 1, sqlObjectId, false},
+    {"object_id", 2, sqlObjectId, false},
+    {"object_name", 1, sqlObjectName, false},
+    {"scope_identity", 0, sqlScopeIdentity, false},
+};
+
+} // namespace
+
+std::span<const FunctionDef> systemFunctions() {
+    return functions;
+}
+
+} // namespace tds::sqlfn
+
+namespace tds {
+
+std::string Session::Impl::globalText(const std::string& name) {
+    const std::string& v = cfg.productVersion;
+    int major = std::atoi(v.c_str());
+    const char* year = major <= 8    ? "2000"
+                       : major == 9  ? "2005"
+                       : major == 10 ? "2008"
+                       : major == 11 ? "2012"
+                       : major == 12 ? "2014"
+                       : major == 13 ? "2016"
+                       : major == 14 ? "2017"
+                       : major == 15 ? "2019"
+                                     : "2022";
+    if (name == "VERSION")
+        return std::string("Microsoft SQL Server ") + year + " - " + v +
+               " (Intel X86) \n\tOct 14 2005 00:33:37 \n"
+               "\tCopyright (c) 1988-" +
+               year +
+               " Microsoft Corporation\n\tDeveloper Edition on Windows NT 5.2 (Build 3790: Service "
+               "Pack 1)\n";
+    if (name == "SERVERNAME")
+        return cfg.instanceName.empty() ? cfg.serverName : cfg.serverName + "\\" + cfg.instanceName;
+    if (name == "SERVICENAME")
+        return cfg.instanceName.empty() ? "MSSQLSERVER" : cfg.instanceName;
+    if (name == "LANGUAGE")
+        return "us_english";
+    return {};
+}
+
+} // namespace tds

@@ -1,0 +1,267 @@
+// T-SQL string functions: lengths, searching, slicing, case, LIKE.
+
+#include "testserver/engine/functions.h"
+
+#include "testserver/engine/values.h"
+
+#include <algorithm>
+
+namespace tds::sqlfn {
+
+using namespace sql;
+
+namespace {
+
+void sqlLen(sqlite3_context* ctx, int, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    std::string s = text(a[0]);
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(utf16Length(s)));
+}
+
+void sqlDatalength(sqlite3_context* ctx, int, sqlite3_value** a) {
+    switch (sqlite3_value_type(a[0])) {
+    case SQLITE_NULL:
+        return sqlite3_result_null(ctx);
+    case SQLITE_INTEGER:
+        return sqlite3_result_int(ctx, 4);
+    case SQLITE_FLOAT:
+        return sqlite3_result_int(ctx, 8);
+    case SQLITE_BLOB:
+        return sqlite3_result_int(ctx, sqlite3_value_bytes(a[0]));
+    default:
+        return sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(utf16Length(text(a[0]))));
+    }
+}
+
+void sqlCharindex(sqlite3_context* ctx, int n, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL || sqlite3_value_type(a[1]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    std::u32string needle = decode(text(a[0]));
+    std::u32string hay = decode(text(a[1]));
+    for (auto& ch : needle)
+        ch = lowerCp(ch);
+    for (auto& ch : hay)
+        ch = lowerCp(ch);
+    std::size_t start = n > 2 && sqlite3_value_int(a[2]) > 1
+                            ? static_cast<std::size_t>(sqlite3_value_int(a[2]) - 1)
+                            : 0;
+    if (needle.empty())
+        return sqlite3_result_int(ctx, 0);
+    const auto pos = hay.find(needle, start);
+    sqlite3_result_int64(ctx,
+                         pos == std::u32string::npos ? 0 : static_cast<sqlite3_int64>(pos + 1));
+}
+
+void sqlTdsLeft(sqlite3_context* ctx, int, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    std::u32string s = decode(text(a[0]));
+    const int n = std::max(0, sqlite3_value_int(a[1]));
+    result(ctx, encode(s.substr(0, static_cast<std::size_t>(n))));
+}
+
+void sqlTdsRight(sqlite3_context* ctx, int, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    std::u32string s = decode(text(a[0]));
+    const std::size_t n = static_cast<std::size_t>(std::max(0, sqlite3_value_int(a[1])));
+    result(ctx, encode(n >= s.size() ? s : s.substr(s.size() - n)));
+}
+
+void sqlUpper(sqlite3_context* ctx, int, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    std::u32string s = decode(text(a[0]));
+    for (auto& ch : s)
+        ch = upperCp(ch);
+    result(ctx, encode(s));
+}
+
+void sqlLower(sqlite3_context* ctx, int, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    std::u32string s = decode(text(a[0]));
+    for (auto& ch : s)
+        ch = lowerCp(ch);
+    result(ctx, encode(s));
+}
+
+void sqlSpace(sqlite3_context* ctx, int, sqlite3_value** a) {
+    result(ctx, std::string(static_cast<std::size_t>(std::clamp(sqlite3_value_int(a[0]), 0, 8000)),
+                            ' '));
+}
+
+void sqlReplicate(sqlite3_context* ctx, int, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    const std::string s = text(a[0]);
+    std::string r;
+    const int n = std::clamp(sqlite3_value_int(a[1]), 0, 1000000);
+    for (int i = 0; i < n && r.size() < 100000000; ++i)
+        r += s;
+    result(ctx, r);
+}
+
+void sqlReverse(sqlite3_context* ctx, int, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    std::u32string s = decode(text(a[0]));
+    std::reverse(s.begin(), s.end());
+    result(ctx, encode(s));
+}
+
+void sqlStuff(sqlite3_context* ctx, int, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    std::u32string s = decode(text(a[0]));
+    const int start = sqlite3_value_int(a[1]);
+    const int len = sqlite3_value_int(a[2]);
+    if (start < 1 || start > static_cast<int>(s.size()) || len < 0)
+        return sqlite3_result_null(ctx);
+    s.replace(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(len),
+              decode(text(a[3])));
+    result(ctx, encode(s));
+}
+
+void sqlAscii(sqlite3_context* ctx, int, sqlite3_value** a) {
+    const std::string s = text(a[0]);
+    if (s.empty())
+        return sqlite3_result_null(ctx);
+    sqlite3_result_int(ctx, static_cast<unsigned char>(s[0]));
+}
+
+void sqlQuotename(sqlite3_context* ctx, int, sqlite3_value** a) {
+    std::string r = "[";
+    for (char ch : text(a[0])) {
+        r += ch;
+        if (ch == ']')
+            r += ']';
+    }
+    result(ctx, r + "]");
+}
+
+void sqlConcat(sqlite3_context* ctx, int n, sqlite3_value** a) {
+    std::string r;
+    for (int i = 0; i < n; ++i)
+        r += text(a[i]);
+    result(ctx, r);
+}
+
+void sqlLike(sqlite3_context* ctx, int n, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL || sqlite3_value_type(a[1]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    char32_t esc = 0;
+    if (n == 3) {
+        const auto e = decode(text(a[2]));
+        esc = e.empty() ? 0 : e[0];
+    }
+    sqlite3_result_int(ctx, likeMatch(text(a[0]), text(a[1]), esc) ? 1 : 0);
+}
+
+const FunctionDef functions[] = {
+    {"len", 1, sqlLen},
+    {"datalength", 1, sqlDatalength},
+    {"charindex", 2, sqlCharindex},
+    {"charindex", 3, sqlCharindex},
+    {"tds_left", 2, sqlTdsLeft},
+    {"tds_right", 2, sqlTdsRight},
+    {"upper", 1, sqlUpper},
+    {"lower", 1, sqlLower},
+    {"space", 1, sqlSpace},
+    {"replicate", 2, sqlReplicate},
+    {"reverse", 1, sqlReverse},
+    {"stuff", 4, sqlStuff},
+    {"ascii", 1, sqlAscii},
+    {"quotename", 1, sqlQuotename},
+    {"concat", -1, sqlConcat},
+    {"like", 2, sqlLike},
+    {"like", 3, sqlLike},
+};
+
+} // namespace
+
+std::span<const FunctionDef> textFunctions() {
+    return functions;
+}
+
+} // namespace tds::sqlfn
+
+namespace tds {
+
+using namespace sqlfn;
+
+bool likeMatch(std::string_view pattern, std::string_view value, char32_t escape) {
+    const std::u32string p = decode(pattern);
+    const std::u32string s = decode(value);
+    // Iterative matcher with backtracking on '%'.
+    std::size_t pi = 0, si = 0, starP = std::u32string::npos, starS = 0;
+    auto matchOne = [&](std::size_t& pp, char32_t c) -> bool {
+        // Matches one pattern element at pp against c; advances pp.
+        if (escape && p[pp] == escape && pp + 1 < p.size()) {
+            const bool ok = lowerCp(p[pp + 1]) == lowerCp(c);
+            pp += 2;
+            return ok;
+        }
+        if (p[pp] == '_') {
+            ++pp;
+            return true;
+        }
+        if (p[pp] == '[') {
+            std::size_t close = p.find(']', pp + 2);
+            if (close == std::u32string::npos) {
+                const bool ok = c == '[';
+                ++pp;
+                return ok;
+            }
+            std::size_t k = pp + 1;
+            bool negate = false;
+            if (p[k] == '^') {
+                negate = true;
+                ++k;
+            }
+            bool hit = false;
+            const char32_t lc = lowerCp(c);
+            for (; k < close; ++k) {
+                if (k + 2 < close && p[k + 1] == '-') {
+                    if (lc >= lowerCp(p[k]) && lc <= lowerCp(p[k + 2]))
+                        hit = true;
+                    k += 2;
+                } else if (lowerCp(p[k]) == lc) {
+                    hit = true;
+                }
+            }
+            pp = close + 1;
+            return hit != negate;
+        }
+        const bool ok = lowerCp(p[pp]) == lowerCp(c);
+        ++pp;
+        return ok;
+    };
+    while (si < s.size()) {
+        if (pi < p.size() && p[pi] == '%' && !(escape && pi > 0 && p[pi - 1] == escape)) {
+            starP = ++pi;
+            starS = si;
+            continue;
+        }
+        std::size_t pp = pi;
+        if (pi < p.size() && matchOne(pp, s[si])) {
+            pi = pp;
+            ++si;
+            continue;
+        }
+        if (starP != std::u32string::npos) {
+            pi = starP;
+            si = ++starS;
+            continue;
+        }
+        return false;
+    }
+    while (pi < p.size() && p[pi] == '%')
+        ++pi;
+    return pi == p.size();
+}
+
+} // namespace tds

@@ -1,0 +1,397 @@
+// The system views (sysdatabases, sysobjects, sys.tables, INFORMATION_SCHEMA...)
+// as temporary tables, filled from the catalog each time a statement names one.
+
+#include "testserver/engine/catalog.h"
+
+#include "testserver/engine/types.h"
+
+#include <array>
+
+namespace tds {
+
+using namespace sql;
+using namespace catalog;
+
+namespace {
+
+// What one system view holds: its columns, and its rows as INSERT ... SELECT
+// statements, or as values computed here.
+struct ViewContents {
+    std::string columns;
+    std::vector<std::string> fill;
+    std::vector<std::vector<Value>> rows;
+};
+
+// User tables and views as sysobjects rows: name, id, type, definition.
+const std::string objects = "SELECT name, rowid * 16 + 1000001 AS id, CASE type WHEN "
+                            "'view' THEN 'V' ELSE 'U' END AS t, sql "
+                            "FROM main.sqlite_master WHERE type IN ('table', 'view') AND "
+                            "name NOT LIKE 'sqlite[_]%'";
+
+// The system tables as sysobjects rows.
+std::string systemObjects() {
+    std::string s;
+    int id = -101;
+    for (const auto& t : systemTables())
+        s += std::string(s.empty() ? "" : " UNION ALL ") + "SELECT '" + t + "', " +
+             std::to_string(id--) + ", 'S', NULL";
+    return s;
+}
+
+void sysDatabases(Session::Impl& s, const std::string&, const std::string&, ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    columns = "name sysname NOT NULL, dbid smallint NOT NULL, sid varbinary(85), mode "
+              "smallint, status int, "
+              "status2 int, crdate datetime NOT NULL, reserved datetime, category int, "
+              "cmptlevel tinyint NOT NULL, "
+              "filename nvarchar(260), version smallint";
+    std::int64_t id = 1;
+    for (const auto& db : s.files.names())
+        rows.push_back({db, id++, Blob{1}, std::int64_t{0}, std::int64_t{65544},
+                        std::int64_t{1090519040}, std::string(kCreateDate),
+                        std::string(kCreateDate), std::int64_t{0}, std::int64_t{90},
+                        s.files.path(db), std::int64_t{611}});
+}
+
+void sysDatabasesCatalog(Session::Impl& s, const std::string&, const std::string&,
+                         ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    columns = "name sysname NOT NULL, database_id int NOT NULL, source_database_id int, "
+              "owner_sid varbinary(85), "
+              "create_date datetime NOT NULL, compatibility_level tinyint NOT NULL, "
+              "collation_name sysname, "
+              "user_access tinyint, user_access_desc nvarchar(60), is_read_only bit, state "
+              "tinyint, "
+              "state_desc nvarchar(60), recovery_model_desc nvarchar(60)";
+    std::int64_t id = 1;
+    for (const auto& db : s.files.names())
+        rows.push_back({db, id++, Null{}, Blob{1}, std::string(kCreateDate), std::int64_t{90},
+                        std::string("SQL_Latin1_General_CP1_CI_AS"), std::int64_t{0},
+                        std::string("MULTI_USER"), std::int64_t{0}, std::int64_t{0},
+                        std::string("ONLINE"), std::string("SIMPLE")});
+}
+
+void sysObjects(Session::Impl&, const std::string&, const std::string& q, ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    columns = "name sysname NOT NULL, id int NOT NULL, xtype char(2) NOT NULL, uid "
+              "smallint, info smallint, "
+              "status int, parent_obj int NOT NULL, crdate datetime NOT NULL, type "
+              "char(2), category int";
+    fill.push_back("INSERT INTO " + q +
+                   " SELECT name, id, t, CASE t WHEN 'S' THEN 4 ELSE 1 END, 0, 0, 0, '" +
+                   kCreateDate + "', t, CASE t WHEN 'S' THEN 2 ELSE 0 END FROM (" + objects +
+                   " UNION ALL " + systemObjects() + ")");
+}
+
+void sysObjectsCatalog(Session::Impl&, const std::string& name, const std::string& q,
+                       ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    columns = "name sysname NOT NULL, object_id int NOT NULL, principal_id int, schema_id "
+              "int NOT NULL, "
+              "parent_object_id int NOT NULL, type char(2), type_desc nvarchar(60), "
+              "create_date datetime NOT NULL, "
+              "modify_date datetime NOT NULL, is_ms_shipped bit NOT NULL, is_published bit "
+              "NOT NULL, "
+              "is_schema_published bit NOT NULL";
+    const std::string filter = name == "sys.tables"  ? " WHERE t = 'U'"
+                               : name == "sys.views" ? " WHERE t = 'V'"
+                                                     : "";
+    fill.push_back("INSERT INTO " + q +
+                   " SELECT name, id, NULL, 1, 0, t,  CASE t WHEN 'U' THEN 'USER_TABLE' "
+                   "ELSE 'VIEW' END, '" +
+                   kCreateDate + "', '" + kCreateDate + "', 0, 0, 0 FROM (" + objects + ")" +
+                   filter);
+}
+
+void sysColumns(Session::Impl& s, const std::string& name, const std::string&, ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    if (name == "sys.columns")
+        columns = "object_id int NOT NULL, name sysname, column_id int NOT NULL, "
+                  "system_type_id tinyint NOT NULL, "
+                  "user_type_id int NOT NULL, max_length smallint NOT NULL, precision "
+                  "tinyint NOT NULL, "
+                  "scale tinyint NOT NULL, collation_name sysname, is_nullable bit, "
+                  "is_identity bit NOT NULL, "
+                  "is_computed bit NOT NULL";
+    else if (name == "information_schema.columns")
+        columns = "TABLE_CATALOG nvarchar(128), TABLE_SCHEMA nvarchar(128), TABLE_NAME sysname "
+                  "NOT NULL, "
+                  "COLUMN_NAME sysname, ORDINAL_POSITION int, COLUMN_DEFAULT nvarchar(4000), "
+                  "IS_NULLABLE varchar(3), DATA_TYPE nvarchar(128), CHARACTER_MAXIMUM_LENGTH "
+                  "int, "
+                  "CHARACTER_OCTET_LENGTH int, NUMERIC_PRECISION tinyint, "
+                  "NUMERIC_PRECISION_RADIX smallint, "
+                  "NUMERIC_SCALE int, DATETIME_PRECISION smallint, COLLATION_NAME sysname";
+    else
+        columns = "name sysname, id int NOT NULL, xtype tinyint NOT NULL, typestat "
+                  "tinyint, xusertype smallint, "
+                  "length smallint NOT NULL, xprec tinyint NOT NULL, xscale tinyint NOT "
+                  "NULL, colid smallint, "
+                  "colorder smallint, status tinyint, type tinyint, usertype smallint, "
+                  "prec smallint, scale int, "
+                  "iscomputed int, isnullable int, collation sysname";
+    for (const auto& o : userObjects(s.conn)) {
+        int ordinal = 1;
+        for (const auto& c : columnsOf(s.conn, "main", o.name)) {
+            const ColumnType& t = c.type;
+            const bool chars = isTextType(t.type);
+            const Value collation =
+                chars ? Value{std::string("SQL_Latin1_General_CP1_CI_AS")} : Value{Null{}};
+            const std::int64_t len = maxLength(t);
+            if (name == "sys.columns")
+                rows.push_back(
+                    {o.id, c.name, std::int64_t{ordinal}, std::int64_t{systemTypeId(t.type)},
+                     std::int64_t{systemTypeId(t.type)}, len, std::int64_t{typePrecision(t)},
+                     std::int64_t{typeScale(t)}, collation, std::int64_t{!c.notNull},
+                     std::int64_t{c.identity}, std::int64_t{0}});
+            else if (name == "information_schema.columns") {
+                const OdbcTypeInfo oi = odbcTypeInfo(t);
+                rows.push_back(
+                    {s.db, std::string("dbo"), o.name, c.name, std::int64_t{ordinal},
+                     c.hasDefault ? Value{showDefault(c.defaultValue)} : Value{Null{}},
+                     std::string(c.notNull ? "NO" : "YES"), baseTypeName(t.type),
+                     chars || isBinaryType(t.type)
+                         ? Value{std::int64_t{t.length < 0 ? -1 : oi.precision}}
+                         : Value{Null{}},
+                     chars || isBinaryType(t.type)
+                         ? Value{std::int64_t{t.length < 0 ? -1 : oi.length}}
+                         : Value{Null{}},
+                     typePrecision(t) && !chars && t.type < SqlType::DateTime
+                         ? Value{std::int64_t{typePrecision(t)}}
+                         : Value{Null{}},
+                     typePrecision(t) && !chars && t.type < SqlType::DateTime
+                         ? Value{std::int64_t{
+                               t.type == SqlType::Float || t.type == SqlType::Real ? 2 : 10}}
+                         : Value{Null{}},
+                     typePrecision(t) && !chars && t.type < SqlType::DateTime
+                         ? Value{std::int64_t{typeScale(t)}}
+                         : Value{Null{}},
+                     t.type >= SqlType::DateTime && t.type <= SqlType::Time
+                         ? Value{std::int64_t{typeScale(t)}}
+                         : Value{Null{}},
+                     collation});
+            } else
+                rows.push_back({c.name, o.id, std::int64_t{systemTypeId(t.type)}, std::int64_t{0},
+                                std::int64_t{systemTypeId(t.type)},
+                                len < 0 ? std::int64_t{-1} : len, std::int64_t{typePrecision(t)},
+                                std::int64_t{typeScale(t)}, std::int64_t{ordinal},
+                                std::int64_t{ordinal}, std::int64_t{c.notNull ? 0 : 8},
+                                std::int64_t{systemTypeId(t.type)}, std::int64_t{0},
+                                std::int64_t{typePrecision(t)}, std::int64_t{typeScale(t)},
+                                std::int64_t{0}, std::int64_t{!c.notNull}, collation});
+            ++ordinal;
+        }
+    }
+}
+
+void sysTypes(Session::Impl&, const std::string& name, const std::string&, ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    columns = name == "sys.types"
+                  ? "name sysname NOT NULL, system_type_id tinyint NOT NULL, user_type_id "
+                    "int NOT NULL, schema_id int NOT NULL, "
+                    "max_length smallint NOT NULL, precision tinyint NOT NULL, scale "
+                    "tinyint NOT NULL, collation_name sysname, "
+                    "is_nullable bit, is_user_defined bit NOT NULL"
+                  : "name sysname NOT NULL, xtype tinyint NOT NULL, status tinyint, "
+                    "xusertype smallint, length smallint NOT NULL, "
+                    "xprec tinyint NOT NULL, xscale tinyint NOT NULL, usertype smallint, "
+                    "allownulls bit, collation sysname";
+    for (const char* decl : {"image",
+                             "text",
+                             "uniqueidentifier",
+                             "date",
+                             "time",
+                             "tinyint",
+                             "smallint",
+                             "int",
+                             "smalldatetime",
+                             "real",
+                             "money",
+                             "datetime",
+                             "float",
+                             "sql_variant",
+                             "ntext",
+                             "bit",
+                             "decimal(18,0)",
+                             "smallmoney",
+                             "bigint",
+                             "varbinary(8000)",
+                             "varchar(8000)",
+                             "binary(8000)",
+                             "char(8000)",
+                             "timestamp",
+                             "nvarchar(4000)",
+                             "nchar(4000)",
+                             "sysname"}) {
+        const ColumnType t = typeOf(decl);
+        std::string tn(decl);
+        tn = tn.substr(0, tn.find('('));
+        const bool chars = isTextType(t.type);
+        const Value collation =
+            chars ? Value{std::string("SQL_Latin1_General_CP1_CI_AS")} : Value{Null{}};
+        const std::int64_t sysId = tn == "timestamp" ? 189 : systemTypeId(t.type);
+        const std::int64_t userId = tn == "sysname" ? 256 : sysId;
+        if (name == "sys.types")
+            rows.push_back({tn, sysId, userId, std::int64_t{4}, std::int64_t{maxLength(t)},
+                            std::int64_t{typePrecision(t)}, std::int64_t{typeScale(t)}, collation,
+                            std::int64_t{tn != "sysname"}, std::int64_t{0}});
+        else
+            rows.push_back({tn, sysId, std::int64_t{0}, userId, std::int64_t{maxLength(t)},
+                            std::int64_t{typePrecision(t)}, std::int64_t{typeScale(t)},
+                            std::int64_t{0}, std::int64_t{tn != "sysname"}, collation});
+    }
+}
+
+void sysSchemas(Session::Impl& s, const std::string& name, const std::string&, ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    columns = name == "sys.schemas"
+                  ? "name sysname NOT NULL, schema_id int NOT NULL, principal_id int"
+              : name == "sysusers"
+                  ? "uid smallint, status smallint, name sysname NOT NULL, issqluser int, "
+                    "islogin int"
+                  : "CATALOG_NAME sysname, SCHEMA_NAME sysname NOT NULL, SCHEMA_OWNER sysname";
+    std::int64_t id = 1;
+    for (const char* schema : {"dbo", "guest", "INFORMATION_SCHEMA", "sys"}) {
+        if (name == "sys.schemas")
+            rows.push_back({std::string(schema), id, id});
+        else if (name == "sysusers")
+            rows.push_back(
+                {id, std::int64_t{0}, std::string(schema), std::int64_t{1}, std::int64_t{id == 1}});
+        else
+            rows.push_back({s.db, std::string(schema), std::string(schema)});
+        ++id;
+    }
+}
+
+void infoTables(Session::Impl& s, const std::string& name, const std::string&, ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    const bool views = name == "information_schema.views";
+    columns = views ? "TABLE_CATALOG nvarchar(128), TABLE_SCHEMA nvarchar(128), TABLE_NAME "
+                      "sysname NOT NULL, "
+                      "VIEW_DEFINITION nvarchar(4000), CHECK_OPTION varchar(7), "
+                      "IS_UPDATABLE varchar(2)"
+                    : "TABLE_CATALOG nvarchar(128), TABLE_SCHEMA nvarchar(128), TABLE_NAME "
+                      "sysname NOT NULL, "
+                      "TABLE_TYPE varchar(10)";
+    for (const auto& o : userObjects(s.conn)) {
+        if (views && o.view)
+            rows.push_back({s.db, std::string("dbo"), o.name, o.sql.substr(0, 4000),
+                            std::string("NONE"), std::string("NO")});
+        else if (!views)
+            rows.push_back(
+                {s.db, std::string("dbo"), o.name, std::string(o.view ? "VIEW" : "BASE TABLE")});
+    }
+}
+
+void sysIndexes(Session::Impl& s, const std::string&, const std::string&, ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    columns = "id int NOT NULL, status int, indid smallint NOT NULL, rowcnt bigint, name "
+              "sysname, rows int";
+    for (const auto& o : userObjects(s.conn))
+        if (!o.view)
+            rows.push_back({o.id, std::int64_t{0},
+                            std::int64_t{o.sql.find("PRIMARY KEY") != std::string::npos ? 1 : 0},
+                            std::int64_t{0}, o.name, std::int64_t{0}});
+}
+
+void sysComments(Session::Impl& s, const std::string&, const std::string&, ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    columns = "id int NOT NULL, number smallint, colid smallint NOT NULL, text nvarchar(4000)";
+    for (const auto& o : userObjects(s.conn))
+        if (o.view)
+            rows.push_back({o.id, std::int64_t{0}, std::int64_t{1}, o.sql.substr(0, 4000)});
+}
+
+void sysProcesses(Session::Impl& s, const std::string&, const std::string&, ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    columns = "spid smallint NOT NULL, dbid smallint, loginame nchar(128), hostname nchar(128), "
+              "program_name nchar(128), status nchar(30), cmd nchar(16)";
+    std::int64_t dbid = 1;
+    const auto all = s.files.names();
+    for (std::size_t i = 0; i < all.size(); ++i)
+        if (iequals(all[i], s.db))
+            dbid = static_cast<std::int64_t>(i + 1);
+    rows.push_back({std::int64_t{s.spid}, dbid, s.user, std::string("localhost"), std::string(),
+                    std::string("runnable"), std::string("SELECT")});
+}
+
+void sysLogins(Session::Impl& s, const std::string&, const std::string&, ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    columns = "sid varbinary(85), name sysname NOT NULL, dbname sysname, language sysname, "
+              "loginname sysname";
+    for (const auto& [login, pw] : s.cfg.logins)
+        rows.push_back({Blob{1}, login, std::string("master"), std::string("us_english"), login});
+}
+
+using ViewBuilder = void (*)(Session::Impl&, const std::string& name, const std::string& q,
+                             ViewContents&);
+
+struct SystemView {
+    std::vector<const char*> names; // as statements name them, lower case
+    ViewBuilder build;
+};
+
+const SystemView views[] = {
+    {{"sysdatabases", "sys.sysdatabases"}, sysDatabases},
+    {{"sys.databases"}, sysDatabasesCatalog},
+    {{"sysobjects", "sys.sysobjects"}, sysObjects},
+    {{"sys.objects", "sys.tables", "sys.views"}, sysObjectsCatalog},
+    {{"syscolumns", "sys.syscolumns", "sys.columns", "information_schema.columns"}, sysColumns},
+    {{"systypes", "sys.systypes", "sys.types"}, sysTypes},
+    {{"sys.schemas", "sysusers", "information_schema.schemata"}, sysSchemas},
+    {{"information_schema.tables", "information_schema.views"}, infoTables},
+    {{"sysindexes", "sys.sysindexes"}, sysIndexes},
+    {{"syscomments"}, sysComments},
+    {{"sysprocesses"}, sysProcesses},
+    {{"syslogins"}, sysLogins},
+};
+
+ViewBuilder builderFor(const std::string& name) {
+    for (const SystemView& view : views)
+        for (const char* n : view.names)
+            if (name == n)
+                return view.build;
+    return nullptr;
+}
+
+// Replaces the rows of the temporary table `q` with the view's contents.
+void fillView(sqlite3* conn, const std::string& name, const std::string& q, const ViewContents& v) {
+    const auto& [columns, fill, rows] = v;
+    const std::string ddl = "CREATE TEMP TABLE IF NOT EXISTS " + quoteIdent(name) + " (" + columns +
+                            "); DELETE FROM " + q + ";";
+    sqlite3_exec(conn, ddl.c_str(), nullptr, nullptr, nullptr);
+    for (const auto& f : fill)
+        sqlite3_exec(conn, f.c_str(), nullptr, nullptr, nullptr);
+    if (!rows.empty()) {
+        std::string ins = "INSERT INTO " + q + " VALUES (";
+        for (std::size_t i = 0; i < rows[0].size(); ++i)
+            ins += (i ? ", ?" : "?");
+        ins += ")";
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(conn, ins.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+            for (const auto& r : rows) {
+                for (std::size_t i = 0; i < r.size(); ++i)
+                    bindValue(st, static_cast<int>(i + 1), r[i]);
+                sqlite3_step(st);
+                sqlite3_reset(st);
+            }
+        }
+        sqlite3_finalize(st);
+    }
+}
+
+} // namespace
+
+void Session::Impl::refreshSystemViews(const std::set<std::string>& names) {
+    for (const auto& name : names) {
+        const ViewBuilder build = builderFor(name);
+        if (!build)
+            continue;
+        const std::string q = "temp." + quoteIdent(name);
+        ViewContents v;
+        build(*this, name, q, v);
+        fillView(conn, name, q, v);
+    }
+}
+
+} // namespace tds
