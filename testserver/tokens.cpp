@@ -925,7 +925,7 @@ void TokenWriter::guidValue(const WireColumn& w, const Value& v) {
     }
 }
 
-void TokenWriter::variantValue(const WireColumn& w, const Value& v) {
+void TokenWriter::variantValue(const WireColumn&, const Value& v) {
     if (const auto* i = std::get_if<std::int64_t>(&v)) {
         const bool small = *i >= INT32_MIN && *i <= INT32_MAX;
         m_out.putU32(small ? 6 : 10);
