@@ -55,7 +55,6 @@ const QByteArray kEngineSid("\xA7\x31", 2);
 const QByteArray kCreatorSid("\xA7\x36", 2);
 
 // Access rights of the entries (the engine's permission bits).
-constexpr std::uint32_t kReadDesign = 0x00004u;
 constexpr std::uint32_t kReadData = 0x00014u; // includes reading the design
 constexpr std::uint32_t kReadSecurity = 0x20000u;
 constexpr std::uint32_t kWriteSecurity = 0x40000u;
