@@ -524,8 +524,19 @@ QByteArray encodeRow(const TableDef& def, const std::vector<QVariant>& values,
             memoColumns.push_back(i);
             break;
         }
+        case TypeBinary:
+            // Owners and security ids of the system tables: bytes kept as they are.
+            if (v.toByteArray().size() > c.length)
+                doesNotFit(v, c);
+            var[size_t(c.varIndex)] = v.toByteArray();
+            break;
+        case TypeOle:
+            // Property blocks of the catalog: a long value like a memo, without text encoding.
+            var[size_t(c.varIndex)] = v.toByteArray();
+            memoColumns.push_back(i);
+            break;
         default:
-            // Binary and OLE columns of system tables are never filled.
+            // Other columns of system tables are never filled.
             continue;
         }
         setBit(nullMask, c.number);
@@ -539,7 +550,7 @@ QByteArray encodeRow(const TableDef& def, const std::vector<QVariant>& values,
     for (int i = 0; i < columnCount; ++i) {
         const Column& c = def.columns[size_t(i)];
         if (!c.isFixed())
-            size += c.type == TypeMemo && !var[size_t(c.varIndex)].isNull()
+            size += (c.type == TypeMemo || c.type == TypeOle) && !var[size_t(c.varIndex)].isNull()
                         ? 12
                         : int(var[size_t(c.varIndex)].size());
     }

@@ -19,12 +19,49 @@ using namespace jet4;
 namespace {
 
 constexpr std::uint32_t kCatalogPage = 2; // the catalog's table definition
-constexpr std::uint32_t kObjectTypeTable = 1;
-constexpr std::uint32_t kSystemObjectFlags = 0x80000002u;
-constexpr std::uint32_t kTablesContainerId = 0x0F000001u;
 constexpr int kUsedMapRowLength = AccessDatabase::kDefaultUsageMapBytes;
 constexpr int kFreeMapRowLength = 69;
+// Maps of the small system tables: about a thousand pages from the file's start before they
+// turn into lists of map pages.
+constexpr int kSystemUsedMapRowLength = 128;
 constexpr int kTdefChunk = kPageSize - kTdefPageHeader;
+
+// Kinds of catalog objects.
+constexpr std::int16_t kObjectTypeTable = 1;
+constexpr std::int16_t kObjectTypeDatabase = 2;
+constexpr std::int16_t kObjectTypeContainer = 3;
+
+// Catalog flags: objects of the engine and objects the user interface hides.
+constexpr std::uint32_t kEngineObject = 0x80000000u;
+constexpr std::uint32_t kHiddenObject = 0x00000002u;
+constexpr std::uint32_t kSystemObjectFlags = kEngineObject | kHiddenObject;
+
+// The catalog's root and the containers below it. Engine containers have fixed ids; the
+// containers of the user interface take ids counted up from the smallest integer, as every
+// object without a table definition page does.
+constexpr std::uint32_t kRootId = 0x0F000000u;
+constexpr std::uint32_t kTablesContainerId = 0x0F000001u;
+constexpr std::uint32_t kDatabasesContainerId = 0x0F000002u;
+constexpr std::uint32_t kRelationshipsContainerId = 0x0F000003u;
+constexpr std::uint32_t kDatabaseObjectId = 0x10000000u;
+constexpr std::uint32_t kFirstSyntheticId = 0x80000000u;
+
+// Security ids of the default workgroup: the user "Admin", the group "Users" every user
+// belongs to, the engine that owns the system tables, and the stand-in for an object's
+// creator in inherited entries.
+const QByteArray kAdminSid("\xA6\x33", 2);
+const QByteArray kUsersSid("\xA7\x33", 2);
+const QByteArray kEngineSid("\xA7\x31", 2);
+const QByteArray kCreatorSid("\xA7\x36", 2);
+
+// Access rights of the entries (the engine's permission bits).
+constexpr std::uint32_t kReadData = 0x00014u; // includes reading the design
+constexpr std::uint32_t kReadSecurity = 0x20000u;
+constexpr std::uint32_t kWriteSecurity = 0x40000u;
+constexpr std::uint32_t kFullAccess = 0xFFFFFu;
+constexpr std::uint32_t kDatabaseOpen = 0x0000Eu; // open, open exclusively, administer
+
+constexpr int kTypeAccessObjectData = 0x11; // fixed block of the user interface's own data
 
 QString nativePath(const QString& path) {
     return QDir::toNativeSeparators(path);
@@ -40,14 +77,38 @@ QString systemReason(int error) {
             .arg(nativePath(path), systemReason(error)));
 }
 
+struct SystemColumn {
+    const char* name;
+    int type;
+    int length;
+    bool required = false;
+};
+
+// A system table's definition from its columns in column order.
+TableDef systemTableDefinition(std::initializer_list<SystemColumn> cols) {
+    TableDef def;
+    def.system = true;
+    for (const auto& c : cols) {
+        Column col;
+        col.name = QString::fromLatin1(c.name);
+        col.type = std::uint8_t(c.type);
+        col.length = c.length;
+        const bool variable =
+            c.type == TypeText || c.type == TypeMemo || c.type == TypeBinary || c.type == TypeOle;
+        col.flags = variable ? FlagNullable : FlagFixed;
+        if (!c.required)
+            col.flags |= FlagNullable;
+        col.compressed = c.type == TypeText || c.type == TypeMemo;
+        col.source = columnDefFor(col).type;
+        def.columns.push_back(col);
+    }
+    layoutColumns(def.columns);
+    return def;
+}
+
 // The catalog table: its columns in the order and with the types the format's own catalog has.
 TableDef catalogDefinition() {
-    struct Col {
-        const char* name;
-        std::uint8_t type;
-        int length;
-    };
-    static const Col cols[] = {
+    return systemTableDefinition({
         {"Id", TypeLong, 4},
         {"ParentId", TypeLong, 4},
         {"Name", TypeText, 256},
@@ -65,37 +126,144 @@ TableDef catalogDefinition() {
         {"LvProp", TypeOle, 0},
         {"LvModule", TypeOle, 0},
         {"LvExtra", TypeOle, 0},
-    };
-    TableDef def;
-    def.system = true;
-    for (const auto& c : cols) {
-        Column col;
-        col.name = QString::fromLatin1(c.name);
-        col.type = c.type;
-        col.length = c.length;
-        const bool variable =
-            c.type == TypeText || c.type == TypeMemo || c.type == TypeBinary || c.type == TypeOle;
-        col.flags = variable ? FlagNullable : FlagFixed | FlagNullable;
-        col.compressed = c.type == TypeText || c.type == TypeMemo;
-        col.source = columnDefFor(col).type;
-        def.columns.push_back(col);
-    }
-    layoutColumns(def.columns);
-    return def;
+    });
 }
 
-std::vector<QVariant> catalogRow(std::uint32_t id, std::uint32_t parentId, const QString& name,
-                                 std::uint32_t flags, std::uint32_t type) {
+// The other system tables of a new database: access-control entries, saved queries,
+// relationships and the user interface's objects.
+TableDef acesDefinition() {
+    return systemTableDefinition({
+        {"ObjectId", TypeLong, 4},
+        {"SID", TypeBinary, 255},
+        {"ACM", TypeLong, 4},
+        {"FInheritable", TypeBool, 1, true},
+    });
+}
+
+TableDef queriesDefinition() {
+    return systemTableDefinition({
+        {"ObjectId", TypeLong, 4},
+        {"Attribute", TypeByte, 1},
+        {"Order", TypeBinary, 255},
+        {"Name1", TypeText, 510},
+        {"Name2", TypeText, 510},
+        {"Expression", TypeMemo, 0},
+        {"Flag", TypeInt, 2},
+        {"LvExtra", TypeLong, 4},
+    });
+}
+
+TableDef relationshipsDefinition() {
+    return systemTableDefinition({
+        {"szRelationship", TypeText, 510},
+        {"grbit", TypeLong, 4},
+        {"ccolumn", TypeLong, 4},
+        {"icolumn", TypeLong, 4},
+        {"szObject", TypeText, 510},
+        {"szColumn", TypeText, 510},
+        {"szReferencedObject", TypeText, 510},
+        {"szReferencedColumn", TypeText, 510},
+    });
+}
+
+TableDef accessObjectsDefinition() {
+    return systemTableDefinition({
+        {"Data", kTypeAccessObjectData, 3992},
+        {"ID", TypeLong, 4, true},
+    });
+}
+
+const QString kAcesTable = QStringLiteral("MSysACEs");
+
+struct CatalogObject {
+    std::uint32_t id = 0;
+    std::uint32_t parentId = 0;
+    QString name;
+    std::int16_t type = 0;
+    std::uint32_t flags = 0;
+    QByteArray owner;
+    QByteArray properties;
+};
+
+int columnIndex(const TableDef& def, const char* name) {
+    for (size_t i = 0; i < def.columns.size(); ++i)
+        if (def.columns[i].name.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return int(i);
+    throw ExportError(QStringLiteral("Der Systemtabelle der Access-Datenbank fehlt die Spalte "
+                                     "\"%1\".")
+                          .arg(QLatin1String(name)));
+}
+
+std::vector<QVariant> catalogRow(const TableDef& catalog, const CatalogObject& o) {
     const QDateTime now = QDateTime::currentDateTime();
-    std::vector<QVariant> values(catalogDefinition().columns.size());
-    values[0] = qint64(qint32(id));
-    values[1] = qint64(qint32(parentId));
-    values[2] = name;
-    values[4] = qint64(qint32(flags));
-    values[5] = qint64(type);
-    values[6] = now;
-    values[7] = now;
+    std::vector<QVariant> values(catalog.columns.size());
+    values[size_t(columnIndex(catalog, "Id"))] = qint64(qint32(o.id));
+    values[size_t(columnIndex(catalog, "ParentId"))] = qint64(qint32(o.parentId));
+    values[size_t(columnIndex(catalog, "Name"))] = o.name;
+    values[size_t(columnIndex(catalog, "Owner"))] = o.owner;
+    values[size_t(columnIndex(catalog, "Flags"))] = qint64(qint32(o.flags));
+    values[size_t(columnIndex(catalog, "Type"))] = qint64(o.type);
+    values[size_t(columnIndex(catalog, "DateCreate"))] = now;
+    values[size_t(columnIndex(catalog, "DateUpdate"))] = now;
+    if (!o.properties.isEmpty())
+        values[size_t(columnIndex(catalog, "LvProp"))] = o.properties;
     return values;
+}
+
+struct AccessEntry {
+    std::uint32_t objectId;
+    QByteArray sid;
+    std::uint32_t rights;
+    bool inheritable;
+};
+
+std::vector<QVariant> aceRow(const TableDef& aces, const AccessEntry& e) {
+    std::vector<QVariant> values(aces.columns.size());
+    values[size_t(columnIndex(aces, "ObjectId"))] = qint64(qint32(e.objectId));
+    values[size_t(columnIndex(aces, "SID"))] = e.sid;
+    values[size_t(columnIndex(aces, "ACM"))] = qint64(qint32(e.rights));
+    values[size_t(columnIndex(aces, "FInheritable"))] = e.inheritable;
+    return values;
+}
+
+// The entries of a new user table: full access for "Admin" and for every user.
+std::vector<AccessEntry> userTableEntries(std::uint32_t id) {
+    return {{id, kAdminSid, kFullAccess, false}, {id, kUsersSid, kFullAccess, false}};
+}
+
+// A property block: the magic, a chunk with the property names, then a chunk with the values
+// of the object itself (an empty object name). Values here are texts.
+QByteArray propertyBlock(const std::vector<std::pair<QString, QString>>& textProperties) {
+    auto ucs2 = [](const QString& s) {
+        QByteArray b;
+        for (const QChar ch : s)
+            append16(b, ch.unicode());
+        return b;
+    };
+    QByteArray names;
+    QByteArray values;
+    append32(values, 6); // the object name's block: its length word and an empty name
+    append16(values, 0);
+    for (size_t i = 0; i < textProperties.size(); ++i) {
+        const QByteArray name = ucs2(textProperties[i].first);
+        append16(names, std::uint16_t(name.size()));
+        names += name;
+        const QByteArray value = ucs2(textProperties[i].second);
+        append16(values, std::uint16_t(8 + value.size()));
+        values.append(char(0)); // not a data-definition property
+        values.append(char(TypeText));
+        append16(values, std::uint16_t(i));
+        append16(values, std::uint16_t(value.size()));
+        values += value;
+    }
+    QByteArray block("MR2\0", 4);
+    append32(block, std::uint32_t(6 + names.size()));
+    append16(block, 0x80); // names
+    block += names;
+    append32(block, std::uint32_t(6 + values.size()));
+    append16(block, 0x00); // values of the object
+    block += values;
+    return block;
 }
 
 QByteArray noLongValues(const QByteArray&) {
@@ -398,16 +566,8 @@ struct AccessDatabase::Impl {
 
     std::vector<CatalogEntry> catalogEntries() {
         std::vector<CatalogEntry> entries;
-        auto index = [&](const char* name) {
-            for (size_t i = 0; i < catalog.columns.size(); ++i)
-                if (catalog.columns[i].name == QLatin1String(name))
-                    return int(i);
-            throw ExportError(QStringLiteral("Die Access-Datenbank \"%1\" ist beschädigt "
-                                             "(Katalogspalte %2 fehlt).")
-                                  .arg(nativePath(path), QLatin1String(name)));
-        };
-        const int id = index("Id"), name = index("Name"), type = index("Type"),
-                  flags = index("Flags");
+        const int id = columnIndex(catalog, "Id"), name = columnIndex(catalog, "Name"),
+                  type = columnIndex(catalog, "Type"), flags = columnIndex(catalog, "Flags");
         const UsageMap map = loadMap(catalog.usedPagesMap);
         for (std::uint32_t page : map.pages) {
             const QByteArray bytes = readPage(page);
@@ -423,34 +583,43 @@ struct AccessDatabase::Impl {
         return entries;
     }
 
-    std::uint32_t findTable(const QString& name) {
+    // The definition page of a user table (system: a system table), 0 when there is none.
+    std::uint32_t findTable(const QString& name, bool system = false) {
         for (const auto& e : catalogEntries())
-            if (e.type == kObjectTypeTable && !(e.flags & kSystemObjectFlags) &&
+            if (e.type == std::uint32_t(kObjectTypeTable) &&
+                ((e.flags & kSystemObjectFlags) != 0) == system &&
                 e.name.compare(name, Qt::CaseInsensitive) == 0)
                 return e.id & 0x00FFFFFFu;
         return 0;
     }
 
-    void addCatalogRow(const std::vector<QVariant>& values) {
-        const QByteArray row = encodeRow(catalog, values, noLongValues);
-        UsageMap map = loadMap(catalog.usedPagesMap);
+    // Appends rows of a table that has no long values outside its rows: to its last data
+    // page while they fit, then to new pages.
+    void addRows(std::uint32_t tdefPage, TableDef& def,
+                 const std::vector<std::vector<QVariant>>& rows) {
+        UsageMap map = loadMap(def.usedPagesMap);
+        std::optional<PageBuilder> page;
+        std::uint32_t pageNo = 0;
         if (!map.pages.empty()) {
-            const std::uint32_t last = *map.pages.rbegin();
-            PageBuilder page = PageBuilder::fromBytes(readPage(last));
-            if (page.fits(int(row.size()))) {
-                page.add(row);
-                writePage(last, page.bytes());
-                setRowCount(kCatalogPage, ++catalog.rowCount);
-                return;
-            }
+            pageNo = *map.pages.rbegin();
+            page = PageBuilder::fromBytes(readPage(pageNo));
         }
-        const std::uint32_t pageNo = allocatePage();
-        PageBuilder page(kCatalogPage);
-        page.add(row);
-        writePage(pageNo, page.bytes());
-        map.pages.insert(pageNo);
+        for (const auto& values : rows) {
+            const QByteArray row = encodeRow(def, values, noLongValues);
+            if (!page || !page->fits(int(row.size()))) {
+                if (page)
+                    writePage(pageNo, page->bytes());
+                pageNo = allocatePage();
+                page.emplace(tdefPage);
+                map.pages.insert(pageNo);
+            }
+            page->add(row);
+        }
+        if (page)
+            writePage(pageNo, page->bytes());
         saveMap(map);
-        setRowCount(kCatalogPage, ++catalog.rowCount);
+        def.rowCount += std::uint32_t(rows.size());
+        setRowCount(tdefPage, def.rowCount);
     }
 };
 
@@ -463,31 +632,147 @@ void createAccessDatabase(const QString& path) {
     TempFile temp(path, newFileMode());
 
     // Page 0 the header, 1 the map of free pages (none: new pages go to the end of the file),
-    // 2 the catalog's definition, 3 the catalog's usage maps, 4 the catalog's rows.
-    TableDef catalog = catalogDefinition();
-    catalog.usedPagesMap = rowPointer(3, 0);
-    catalog.freePagesMap = rowPointer(3, 1);
-    catalog.rowCount = 1;
+    // 2 the catalog's definition, 3 the catalog's usage maps, 4 the other system tables'
+    // usage maps, 5 the catalog's rows, then the other system tables' definitions and the
+    // rows of the access-control entries.
+    constexpr std::uint32_t kCatalogMapsPage = 3, kSystemMapsPage = 4, kCatalogRowsPage = 5;
+    struct SystemTable {
+        const char* name;
+        TableDef def;
+        std::uint32_t flags;
+        std::uint32_t page = 0;
+        std::vector<QByteArray> rows;
+    };
+    std::vector<SystemTable> tables;
+    tables.push_back({"MSysObjects", catalogDefinition(), kEngineObject, kCatalogPage, {}});
+    tables.push_back({"MSysACEs", acesDefinition(), kEngineObject, 0, {}});
+    tables.push_back({"MSysQueries", queriesDefinition(), kEngineObject, 0, {}});
+    tables.push_back({"MSysRelationships", relationshipsDefinition(), kEngineObject, 0, {}});
+    tables.push_back({"MSysAccessObjects", accessObjectsDefinition(), kHiddenObject, 0, {}});
+    std::uint32_t nextPage = kCatalogRowsPage + 1;
+    for (auto& t : tables)
+        if (t.page == 0)
+            t.page = nextPage++;
+    const std::uint32_t acesRowsPage = nextPage++;
+    SystemTable& catalog = tables[0];
+    SystemTable& aces = tables[1];
+
+    // The catalog: the root's containers, the database object with its properties, the
+    // system tables; and who may do what with them.
+    std::vector<CatalogObject> objects = {
+        {kTablesContainerId,
+         kRootId,
+         QStringLiteral("Tables"),
+         kObjectTypeContainer,
+         kEngineObject,
+         kEngineSid,
+         {}},
+        {kDatabasesContainerId,
+         kRootId,
+         QStringLiteral("Databases"),
+         kObjectTypeContainer,
+         kEngineObject,
+         kEngineSid,
+         {}},
+        {kRelationshipsContainerId,
+         kRootId,
+         QStringLiteral("Relationships"),
+         kObjectTypeContainer,
+         kEngineObject,
+         kEngineSid,
+         {}},
+        {kDatabaseObjectId, kDatabasesContainerId, QStringLiteral("MSysDb"), kObjectTypeDatabase,
+         kEngineObject, kAdminSid,
+         propertyBlock({{QStringLiteral("AccessVersion"), QStringLiteral("08.50")}})},
+    };
+    std::vector<AccessEntry> entries = {
+        // New tables inherit these: their creator, "Admin" and every user may do anything.
+        {kTablesContainerId, kAdminSid, kFullAccess, true},
+        {kTablesContainerId, kUsersSid, kFullAccess, true},
+        {kTablesContainerId, kCreatorSid, kFullAccess, true},
+        {kRelationshipsContainerId, kAdminSid, kFullAccess, true},
+        {kRelationshipsContainerId, kUsersSid, kFullAccess, true},
+        {kDatabasesContainerId, kAdminSid, kReadSecurity | kWriteSecurity, false},
+        {kDatabaseObjectId, kAdminSid, kReadSecurity | kWriteSecurity | kDatabaseOpen, false},
+        {kDatabaseObjectId, kUsersSid, kDatabaseOpen, false},
+    };
+    std::uint32_t synthetic = kFirstSyntheticId;
+    for (const char* name :
+         {"DataAccessPages", "Forms", "Modules", "Reports", "Scripts", "SysRel"}) {
+        const std::uint32_t id = synthetic++;
+        objects.push_back(
+            {id, kRootId, QString::fromLatin1(name), kObjectTypeContainer, 0, kAdminSid, {}});
+        for (const QByteArray& sid : {kAdminSid, kUsersSid, kCreatorSid})
+            entries.push_back({id, sid, kFullAccess, true});
+    }
+    for (const auto& t : tables) {
+        const bool engine = t.flags & kEngineObject;
+        objects.push_back({t.page,
+                           kTablesContainerId,
+                           QString::fromLatin1(t.name),
+                           kObjectTypeTable,
+                           t.flags,
+                           engine ? kEngineSid : kAdminSid,
+                           {}});
+        // The catalog and the other engine tables are read by everyone; the user interface
+        // keeps its own objects in the last one.
+        const std::uint32_t rights = engine ? kReadData : kFullAccess;
+        entries.push_back({t.page, kAdminSid, engine ? rights | kReadSecurity : rights, false});
+        entries.push_back({t.page, kUsersSid, rights, false});
+    }
+    for (const auto& o : objects)
+        catalog.rows.push_back(encodeRow(catalog.def, catalogRow(catalog.def, o), noLongValues));
+    for (const auto& e : entries)
+        aces.rows.push_back(encodeRow(aces.def, aceRow(aces.def, e), noLongValues));
 
     PageBuilder freeSpace;
     freeSpace.add(emptyUsageMap(kFreeMapRowLength, 0));
 
-    PageBuilder maps;
-    QByteArray used = emptyUsageMap(kUsedMapRowLength, 0);
-    used[5] = char(1u << 4); // page 4
-    maps.add(used);
-    maps.add(emptyUsageMap(kFreeMapRowLength, 0));
+    // Usage maps: the catalog's on a page of their own (its map of data pages is large), the
+    // others together.
+    auto usedMap = [](int length, std::uint32_t page) {
+        QByteArray used = emptyUsageMap(length, 0);
+        used[5 + int(page / 8)] = char(1u << (page % 8));
+        return used;
+    };
+    PageBuilder catalogMaps;
+    catalogMaps.add(usedMap(kUsedMapRowLength, kCatalogRowsPage));
+    catalogMaps.add(emptyUsageMap(kFreeMapRowLength, 0));
+    catalog.def.usedPagesMap = rowPointer(kCatalogMapsPage, 0);
+    catalog.def.freePagesMap = rowPointer(kCatalogMapsPage, 1);
+    PageBuilder systemMaps;
+    for (size_t i = 1; i < tables.size(); ++i) {
+        SystemTable& t = tables[i];
+        const int used =
+            systemMaps.add(t.rows.empty() ? emptyUsageMap(kSystemUsedMapRowLength, 0)
+                                          : usedMap(kSystemUsedMapRowLength, acesRowsPage));
+        const int free = systemMaps.add(emptyUsageMap(kFreeMapRowLength, 0));
+        t.def.usedPagesMap = rowPointer(kSystemMapsPage, used);
+        t.def.freePagesMap = rowPointer(kSystemMapsPage, free);
+    }
 
-    PageBuilder rows(kCatalogPage);
-    rows.add(encodeRow(catalog,
-                       catalogRow(kCatalogPage, kTablesContainerId, QStringLiteral("MSysObjects"),
-                                  kSystemObjectFlags, kObjectTypeTable),
-                       noLongValues));
+    auto rowsPage = [](const SystemTable& t) {
+        PageBuilder page(t.page);
+        for (const QByteArray& row : t.rows) {
+            if (!page.fits(int(row.size())))
+                throw ExportError(QStringLiteral("Der Katalog passt nicht auf eine Seite."));
+            page.add(row);
+        }
+        return page;
+    };
+    auto tdefPage = [](SystemTable& t) {
+        t.def.rowCount = std::uint32_t(t.rows.size());
+        const auto pages = tableDefinitionPages(buildTableDefinition(t.def), t.page);
+        if (pages.size() != 1)
+            throw ExportError(QStringLiteral("Eine Systemtabelle passt nicht auf eine Seite."));
+        return pages.front();
+    };
 
-    const auto tdef = tableDefinitionPages(buildTableDefinition(catalog), kCatalogPage);
-    if (tdef.size() != 1)
-        throw ExportError(QStringLiteral("Die Katalogdefinition passt nicht auf eine Seite."));
-    QByteArray file = headerPage() + freeSpace.bytes() + tdef.front() + maps.bytes() + rows.bytes();
+    QByteArray file = headerPage() + freeSpace.bytes() + tdefPage(catalog) + catalogMaps.bytes() +
+                      systemMaps.bytes() + rowsPage(catalog).bytes();
+    for (size_t i = 1; i < tables.size(); ++i)
+        file += tdefPage(tables[i]);
+    file += rowsPage(aces).bytes();
     temp.write(0, file);
     temp.commit();
 }
@@ -540,7 +825,7 @@ AccessDatabase::~AccessDatabase() = default;
 QStringList AccessDatabase::tableNames() {
     QStringList names;
     for (const auto& e : d->catalogEntries())
-        if (e.type == kObjectTypeTable && !(e.flags & kSystemObjectFlags))
+        if (e.type == std::uint32_t(kObjectTypeTable) && !(e.flags & kSystemObjectFlags))
             names << e.name;
     return names;
 }
@@ -587,7 +872,21 @@ void AccessDatabase::createTable(const TableSchema& schema, int usageMapBytes) {
     maps.add(emptyUsageMap(kFreeMapRowLength, mapPage));
     d->writePage(mapPage, maps.bytes());
 
-    d->addCatalogRow(catalogRow(first, kTablesContainerId, schema.tableName, 0, kObjectTypeTable));
+    // The table's catalog row under the container of tables, owned by "Admin" like every
+    // object of the default user, and its access-control entries.
+    d->addRows(
+        kCatalogPage, d->catalog,
+        {catalogRow(
+            d->catalog,
+            {first, kTablesContainerId, schema.tableName, kObjectTypeTable, 0, kAdminSid, {}})});
+    if (const std::uint32_t acesPage = d->findTable(kAcesTable, true)) {
+        TableDef aces = d->readTableDef(acesPage);
+        d->requireNoIndexes(aces, QStringLiteral("Die Systemtabelle \"%1\"").arg(kAcesTable));
+        std::vector<std::vector<QVariant>> rows;
+        for (const auto& e : userTableEntries(first))
+            rows.push_back(aceRow(aces, e));
+        d->addRows(acesPage, aces, rows);
+    }
 }
 
 std::vector<ColumnDef> AccessDatabase::columns(const QString& table) {

@@ -1,6 +1,6 @@
 // Fetches one query result through the data layer once, then exports it with the batch move
-// to a text file and a dBASE table, and its first rows to a spreadsheet, and prints per
-// export: rows, seconds, file size and the memory the export adds to the fetched result
+// to a text file, a dBASE table and an Access table, and its first rows to a spreadsheet, and
+// prints per export: rows, seconds, file size and the memory the export adds to the fetched result
 // (peak resident size during the export minus the resident size before it). run.sh compares
 // the times with freebcp writing the same query in character mode.
 //
@@ -63,10 +63,14 @@ public:
     }
 };
 
+// An Access export names the database file and the table in it; the others name a folder
+// and the file.
 void exportOnce(TVelADObatchmove& batchMove, const char* name, TDatabaseType type,
                 const QString& dir, const QString& table) {
-    QFile::remove(QDir(dir).filePath(table));
-    batchMove.setDestDatabaseName(dir + u'/');
+    const QString file =
+        QDir(dir).filePath(type == dtAccess ? table + QStringLiteral(".mdb") : table);
+    QFile::remove(file);
+    batchMove.setDestDatabaseName(type == dtAccess ? file : dir + u'/');
     batchMove.setDestTableName(table);
     batchMove.setDestDatabaseType(type);
     resetPeak();
@@ -81,8 +85,8 @@ void exportOnce(TVelADObatchmove& batchMove, const char* name, TDatabaseType typ
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     const long peak = statusKb("VmHWM");
     std::printf("export format=%s rows=%d seconds=%.3f bytes=%lld added_kb=%ld\n", name,
-                batchMove.RowsExported(), seconds,
-                static_cast<long long>(QFileInfo(QDir(dir).filePath(table)).size()), peak - before);
+                batchMove.RowsExported(), seconds, static_cast<long long>(QFileInfo(file).size()),
+                peak - before);
     std::fflush(stdout);
 }
 
@@ -109,7 +113,7 @@ int main(int argc, char** argv) {
     }
     if (connection.isEmpty() || query.isEmpty() || dir.isEmpty()) {
         std::fprintf(stderr, "usage: bench-export --connection <ADO string> --query <SQL> "
-                             "--dir DIR [--xls-rows N] [--format Text|dBASE|Excel]...\n");
+                             "--dir DIR [--xls-rows N] [--format Text|dBASE|Access|Excel]...\n");
         return 2;
     }
     auto wanted = [&](const char* name) {
@@ -138,6 +142,8 @@ int main(int argc, char** argv) {
             exportOnce(batchMove, "Text", dtText, dir, QStringLiteral("bench.txt"));
         if (wanted("dBASE"))
             exportOnce(batchMove, "dBASE", dtDBase3, dir, QStringLiteral("bench.dbf"));
+        if (wanted("Access"))
+            exportOnce(batchMove, "Access", dtAccess, dir, QStringLiteral("bench"));
 
         if (wanted("Excel")) {
             data::registerProvider(QStringLiteral("Bench.Slice"),

@@ -1,5 +1,6 @@
 #include "tests/export/mdbreaders.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -40,6 +41,17 @@ Result run(const QString& program, const QStringList& args) {
 }
 
 } // namespace
+
+QString strictReader() {
+    const QString path = QStringLiteral(TARNWICK_ACCESS_CHECK);
+    return QFile::exists(path) ? path : QString();
+}
+
+bool strictRead(const QStringList& paths, QString* output) {
+    const Result r = run(strictReader(), paths);
+    *output = QString::fromUtf8(r.out) + r.error;
+    return r.ok;
+}
 
 bool mdbtoolsPresent() {
     for (const char* tool : {"mdb-ver", "mdb-tables", "mdb-schema", "mdb-export"})

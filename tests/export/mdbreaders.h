@@ -28,4 +28,10 @@ bool odbcDriverRegistered();
 // The rows of a query through the driver, nulls as kNull; *error set on failure.
 QList<QStringList> odbcRows(const QString& path, const QString& sql, QString* error);
 
+// The strict Jet 4 reader (a Java program): its path, empty when it is not there.
+QString strictReader();
+// Runs it once over the files: true when it opens every one and reads all their rows; *output
+// gets what it printed (per file its tables, their row counts and the first rows).
+bool strictRead(const QStringList& paths, QString* output);
+
 } // namespace mdbreaders

@@ -943,6 +943,14 @@ void TestBatchMove::accessDatabaseKept() {
                  qPrintable(e.message()));
     }
     QCOMPARE(readFile(path), before);
+
+    // Both tables are in the catalog where a strict reader looks for them.
+    if (mdbreaders::strictReader().isEmpty())
+        QSKIP("the strict Access reader is not there");
+    QString output;
+    QVERIFY2(mdbreaders::strictRead({path}, &output), qPrintable(output));
+    QVERIFY2(output.contains(QStringLiteral("table erste rows 3 ")), qPrintable(output));
+    QVERIFY2(output.contains(QStringLiteral("table zweite rows 3 ")), qPrintable(output));
 }
 
 void TestBatchMove::extensionTable_data() {

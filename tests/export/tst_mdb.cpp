@@ -156,7 +156,18 @@ private slots:
     void textCompression_data();
     void textCompression();
 
+    void strictReaderOpensEveryDatabase();
+
 private:
+    // Keeps a copy of a finished database for the strict reader, which runs once over all of
+    // them (it starts slowly), with lines its output must hold for that file.
+    void checkStrictly(const QString& path, const QStringList& expected);
+    struct StrictCase {
+        QString copy;
+        QStringList expected;
+    };
+    std::vector<StrictCase> m_strict;
+
     void requireMdbtools();
     // An empty folder of its own for a test that looks at every file in it.
     QString ownFolder();
@@ -171,6 +182,46 @@ QString TestMdb::ownFolder() {
     const QString name = QString::fromLatin1(QTest::currentTestFunction());
     QDir(m_dir.path()).mkpath(name);
     return m_dir.filePath(name);
+}
+
+void TestMdb::checkStrictly(const QString& path, const QStringList& expected) {
+    QDir(m_dir.path()).mkpath(QStringLiteral("strict"));
+    const QString copy = m_dir.filePath(
+        QStringLiteral("strict/%1-%2").arg(m_strict.size()).arg(QFileInfo(path).fileName()));
+    QVERIFY(QFile::copy(path, copy));
+    m_strict.push_back({copy, expected});
+}
+
+// The strict reader's line for a value: texts over 60 characters cut, with their length.
+QString strictValue(const QString& column, const QVariant& v) {
+    QString s = v.isNull() ? QStringLiteral("NULL") : v.toString();
+    if (s.size() > 60)
+        s = s.left(60) + QStringLiteral("...(%1)").arg(s.size());
+    return column + u'=' + s + u';';
+}
+
+void TestMdb::strictReaderOpensEveryDatabase() {
+    if (mdbreaders::strictReader().isEmpty())
+        QSKIP("the strict Access reader is not there");
+    QVERIFY(!m_strict.empty());
+    QStringList paths;
+    for (const auto& c : m_strict)
+        paths << c.copy;
+    QString output;
+    const bool ok = mdbreaders::strictRead(paths, &output);
+    QVERIFY2(ok, qPrintable(output.right(3000)));
+    // The output per file, from its "== path" line to the next one.
+    for (const auto& c : m_strict) {
+        const qsizetype from = output.indexOf(QStringLiteral("== ") + c.copy + u'\n');
+        QVERIFY2(from >= 0, qPrintable(c.copy));
+        const qsizetype to = output.indexOf(QStringLiteral("\n== "), from);
+        const QString part = output.mid(from, to < 0 ? -1 : to - from);
+        QVERIFY2(part.contains(QStringLiteral("system tables [MSysAccessObjects, MSysACEs, "
+                                              "MSysObjects, MSysQueries, MSysRelationships]")),
+                 qPrintable(part.left(2000)));
+        for (const QString& line : c.expected)
+            QVERIFY2(part.contains(line), qPrintable(line + u'\n' + part.left(3000)));
+    }
 }
 
 void TestMdb::requireMdbtools() {
@@ -188,6 +239,9 @@ void TestMdb::emptyDatabase() {
     QCOMPARE(AccessDatabase(path, AccessDatabase::ReadOnly).tableNames(), QStringList());
     QCOMPARE(QFileInfo(path).size() % jet4::kPageSize, 0);
     QCOMPARE(filesIn(folder), QStringList{"leer.mdb"});
+    // Every system table and catalog row of a new database, in little room.
+    QVERIFY(QFileInfo(path).size() <= 96 * 1024);
+    checkStrictly(path, {QStringLiteral("format V2000")});
 }
 
 void TestMdb::allTypes_data() {
@@ -224,6 +278,19 @@ void TestMdb::allTypes() {
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(exported, expected);
 
+    QStringList strict{QStringLiteral("table Kunden rows %1 columns Nr:LONG Name:TEXT(40) "
+                                      "Preis:MONEY Wert:DOUBLE Notiz:MEMO(0) Aktiv:BOOLEAN "
+                                      "Tag:SHORT_DATE_TIME Zeit:SHORT_DATE_TIME "
+                                      "Uhr:SHORT_DATE_TIME Stempel:SHORT_DATE_TIME")
+                           .arg(rows)};
+    for (int i = 0; i < std::min(rows, 50); ++i) {
+        const Row r = allTypesRow(i);
+        strict << QStringLiteral("  ") + strictValue(QStringLiteral("Nr"), r.values[0]) + u' ' +
+                      strictValue(QStringLiteral("Name"), r.values[1]) + u' ';
+        strict << u' ' + strictValue(QStringLiteral("Notiz"), r.values[4]) + u' ';
+    }
+    checkStrictly(path, strict);
+
     if (!mdbreaders::odbcDriverRegistered())
         QSKIP("the mdbtools ODBC driver is not registered");
     const auto viaOdbc = mdbreaders::odbcRows(path, QStringLiteral("SELECT * FROM Kunden"), &error);
@@ -258,6 +325,9 @@ void TestMdb::hundredThousandRows() {
             QFAIL(qPrintable(
                 QStringLiteral("row %1: %2").arg(i).arg(exported[i].join(u'|').left(200))));
     }
+    checkStrictly(path, {QStringLiteral("table Gross rows 100000 "),
+                         QStringLiteral("  Nr=7; Name=Zeile 7 äöü; Betrag=0.8750; Notiz=") +
+                             memoText(6000, true, 7).left(60) + QStringLiteral("...(6000); ")});
 }
 
 void TestMdb::longMemos_data() {
@@ -300,6 +370,10 @@ void TestMdb::longMemos() {
         QCOMPARE(exported[i][1], m.isNull() ? kNull : m.toString());
         QCOMPARE(exported[i][2], QStringLiteral("k%1").arg(i));
     }
+    if (length >= 30000)
+        checkStrictly(path, {QStringLiteral("table M rows 7 "),
+                             QStringLiteral("  Nr=1; Text=NULL; Kurz=k1; "),
+                             QStringLiteral("...(%1); Kurz=k2; ").arg(memo(2).toString().size())});
 }
 
 void TestMdb::wideTableAndManyTables() {
@@ -345,6 +419,8 @@ void TestMdb::wideTableAndManyTables() {
             want << v.toString();
         QCOMPARE(exported[r], want);
     }
+    checkStrictly(path, {QStringLiteral("table Breit rows 3 "),
+                         QStringLiteral("table Tabelle 39 rows 0 columns a:LONG")});
 }
 
 void TestMdb::tableBeyondItsUsageMap() {
@@ -413,6 +489,8 @@ void TestMdb::existingDatabase() {
     QCOMPARE(mdbreaders::exportRows(path, QStringLiteral("Zweite"), &error),
              (QList<QStringList>{{QStringLiteral("fünf")}}));
     QCOMPARE(filesIn(folder), QStringList{"zwei.mdb"});
+    checkStrictly(path, {QStringLiteral("table Erste rows 2 "),
+                         QStringLiteral("table Zweite rows 1 columns b:TEXT(5)\n  b=fünf; ")});
 
     // A file that is no database is refused, and left alone.
     QFile other(folder + QStringLiteral("/text.mdb"));
