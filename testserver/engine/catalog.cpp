@@ -642,6 +642,9 @@ void Session::Impl::refreshSystemViews(const std::set<std::string>& names) {
             for (const auto& [login, pw] : cfg.logins)
                 rows.push_back(
                     {Blob{1}, login, std::string("master"), std::string("us_english"), login});
+            for (const auto& login : cfg.windowsLogins)
+                rows.push_back(
+                    {Blob{1}, login, std::string("master"), std::string("us_english"), login});
         } else {
             continue;
         }
