@@ -1,5 +1,6 @@
 #include "testserver/connection.h"
 
+#include "testserver/kerberos.h"
 #include "testserver/reply_sink.h"
 #include "testserver/requests.h"
 #include "testserver/tokens.h"
@@ -128,11 +129,22 @@ bool Connection::handshake(PacketReader& reader) {
         tokens.done(DoneKind::Done, DoneError, 0, 0);
         m_writer.endMessage();
     };
+    LoginResult result;
     if (login.integratedSecurity) {
-        refuse({Session::integratedLoginRefused()});
-        return false;
+        Bytes reply;
+        const std::string principal = acceptIntegratedLogin(reader, login.sspi, reply);
+        if (principal.empty()) {
+            refuse({Session::integratedLoginRefused()});
+            return false;
+        }
+        result = m_session.loginTrusted(windowsLoginFor(principal, m_config.windowsLogins),
+                                        windowsAccountName(principal), login.database);
+        // The acceptor's last token lets the client check the server in turn.
+        if (result.ok && !reply.empty())
+            tokens.sspi(reply);
+    } else {
+        result = m_session.login(login.userName, login.password, login.database);
     }
-    const LoginResult result = m_session.login(login.userName, login.password, login.database);
     if (!result.ok) {
         refuse(result.messages);
         return false;
@@ -163,6 +175,40 @@ bool Connection::handshake(PacketReader& reader) {
     m_writer.endMessage();
     m_writer.setPacketSize(packetSize);
     return !m_writer.failed();
+}
+
+std::string Connection::acceptIntegratedLogin(PacketReader& reader, Bytes token, Bytes& reply) {
+    if (m_config.kerberosKeytab.empty())
+        return {};
+    KerberosAcceptor acceptor(m_config.kerberosKeytab);
+    // Kerberos completes in one round; the bound only stops a client that
+    // keeps a context open forever.
+    for (int round = 0; round < 8; ++round) {
+        switch (acceptor.step(token, reply)) {
+        case KerberosAcceptor::State::Complete:
+            if (reply.size() <= 0xFFFF)
+                return acceptor.principal();
+            log("integrated login refused: reply token too long");
+            return {};
+        case KerberosAcceptor::State::Failed:
+            log("integrated login refused: " + acceptor.error());
+            return {};
+        case KerberosAcceptor::State::ContinueNeeded:
+            break;
+        }
+        TokenWriter tokens(m_writer, m_tdsVersion);
+        tokens.sspi(reply);
+        m_writer.endMessage();
+        InMessage msg;
+        if (m_writer.failed() || !reader.read(msg))
+            return {};
+        if (msg.type != PacketSspi)
+            throw ProtocolError("expected an SSPI message, got packet type " +
+                                std::to_string(msg.type));
+        token = std::move(msg.payload);
+    }
+    log("integrated login refused: the security context did not complete");
+    return {};
 }
 
 void Connection::push(Item item) {

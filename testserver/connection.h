@@ -39,6 +39,10 @@ private:
     };
 
     bool handshake(PacketReader& reader);
+    // Runs the security exchange of an integrated login that starts with
+    // `token`; returns the client principal, empty when the login is refused.
+    // `reply` gets the last token for the client.
+    std::string acceptIntegratedLogin(PacketReader& reader, Bytes token, Bytes& reply);
     void readerLoop(PacketReader& reader);
     void push(Item item);
     void serveRequests();

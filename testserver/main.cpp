@@ -2,6 +2,7 @@
 // and the demo. Prints "ready ADDR:PORT" once it accepts connections and
 // stops cleanly on SIGTERM or SIGINT.
 
+#include "testserver/kerberos.h"
 #include "testserver/options.h"
 #include "testserver/server.h"
 
@@ -39,7 +40,18 @@ int main(int argc, char** argv) {
                      cmd.server.config.dataDir.c_str(), e.what());
         return 1;
     }
-    if (cmd.server.config.logins.empty())
+    const auto& keytab = cmd.server.config.kerberosKeytab;
+    if (!keytab.empty()) {
+        std::string why;
+        if (!tds::keytabUsable(keytab, why)) {
+            std::fprintf(stderr, "tds-testserver: keytab %s: %s\n", keytab.c_str(), why.c_str());
+            return 2;
+        }
+    }
+    if (!cmd.server.config.windowsLogins.empty() && keytab.empty())
+        std::fprintf(stderr, "tds-testserver: --windows-login without --kerberos-keytab; "
+                             "integrated logins are refused\n");
+    if (cmd.server.config.logins.empty() && cmd.server.config.windowsLogins.empty())
         std::fprintf(stderr, "tds-testserver: no --login given; nobody can log in\n");
 
     tds::Server server(cmd.server);

@@ -17,7 +17,8 @@ bool toInt(const std::string& s, std::int64_t min, std::int64_t max, std::int64_
 const char* usageText() {
     return "usage: tds-testserver --data DIR --port N [--browser-port M] [--instance NAME]\n"
            "                      [--login NAME:PASSWORD]... [--sample] [--big-rows N]\n"
-           "                      [--bind ADDR]\n";
+           "                      [--bind ADDR] [--kerberos-keytab FILE]\n"
+           "                      [--windows-login PRINCIPAL]...\n";
 }
 
 bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
@@ -72,6 +73,22 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
                 return false;
             }
             out.server.config.logins[v.substr(0, colon)] = v.substr(colon + 1);
+        } else if (a == "--kerberos-keytab") {
+            if (!value(v))
+                return false;
+            if (v.empty()) {
+                error = "--kerberos-keytab wants a file";
+                return false;
+            }
+            out.server.config.kerberosKeytab = v;
+        } else if (a == "--windows-login") {
+            if (!value(v))
+                return false;
+            if (v.empty()) {
+                error = "--windows-login wants DOMAIN\\user or user@REALM";
+                return false;
+            }
+            out.server.config.windowsLogins.push_back(v);
         } else if (a == "--sample") {
             out.sample = true;
         } else if (a == "--big-rows") {

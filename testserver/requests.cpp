@@ -156,16 +156,22 @@ Login7 parseLogin7(const Bytes& payload) {
     l.libraryName = field(60, false);
     l.language = field(64, false);
     l.database = field(68, false);
-    std::uint16_t sspiLen = 0;
     {
+        // The token of an integrated login; one of 64 KiB or more has its
+        // length in cbSSPILong (TDS 7.2 and later).
         ByteReader f(payload.data(), size);
         f.seek(78);
         const std::uint16_t sspiOff = f.u16();
-        sspiLen = f.u16();
+        std::size_t sspiLen = f.u16();
+        if (sspiLen == 0xFFFF && size >= 94) {
+            f.seek(90);
+            sspiLen = f.u32();
+        }
         if (std::size_t(sspiOff) + sspiLen > size)
             throw ProtocolError("LOGIN7 SSPI data beyond the login record");
+        l.sspi.assign(payload.begin() + sspiOff, payload.begin() + sspiOff + sspiLen);
     }
-    l.integratedSecurity = (l.optionFlags2 & 0x80) != 0 || sspiLen != 0;
+    l.integratedSecurity = (l.optionFlags2 & 0x80) != 0 || !l.sspi.empty();
     l.readOnlyIntent = (l.typeFlags & 0x20) != 0;
     return l;
 }

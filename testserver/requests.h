@@ -42,6 +42,7 @@ struct Login7 {
     std::string language;
     std::string database;
     bool integratedSecurity = false; // OptionFlags2 0x80 or an SSPI blob
+    Bytes sspi;                      // the client's first security token
     bool readOnlyIntent = false;
 };
 

@@ -33,6 +33,7 @@ enum TokenByte : std::uint8_t {
     TokTabName = 0xA4,
     TokColInfo = 0xA5,
     TokLoginAck = 0xAD,
+    TokSspi = 0xED,
     TokRow = 0xD1,
     TokNbcRow = 0xD2,
     TokEnvChange = 0xE3,
@@ -239,6 +240,12 @@ void TokenWriter::loginAck(const std::string& progName, const std::uint8_t progV
     m_out.putU8(TokLoginAck);
     m_out.putU16(std::uint16_t(b.size()));
     m_out.put(b);
+}
+
+void TokenWriter::sspi(const Bytes& token) {
+    m_out.putU8(TokSspi);
+    m_out.putU16(std::uint16_t(token.size()));
+    m_out.put(token);
 }
 
 void TokenWriter::envChange(std::uint8_t type, const std::string& newValue,

@@ -84,6 +84,8 @@ public:
     PacketWriter& out() { return m_out; }
 
     void loginAck(const std::string& progName, const std::uint8_t progVersion[4]);
+    // SSPI: a security token for the client during an integrated login.
+    void sspi(const Bytes& token);
     void envChange(std::uint8_t type, const std::string& newValue, const std::string& oldValue);
     void envChangeBytes(std::uint8_t type, const Bytes& newValue, const Bytes& oldValue);
     void message(const Message& m);

@@ -1,5 +1,6 @@
 #include "data/odbc/odbcprovider.h"
 
+#include "data/odbc/kerberos.h"
 #include "data/odbc/odbccall.h"
 #include "data/odbc/odbcfetch.h"
 #include "data/odbc/odbctranslate.h"
@@ -81,9 +82,22 @@ public:
         SQLWCHAR out[1024];
         SQLSMALLINT outLength = 0;
         MessageList infos;
-        check(SQLDriverConnectW(m_dbc.get(), nullptr, wide(target.connectionString), SQL_NTS, out,
-                                SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT),
-              SQL_HANDLE_DBC, m_dbc.get(), "SQLDriverConnect", &infos, Failure::Connect);
+        try {
+            check(SQLDriverConnectW(m_dbc.get(), nullptr, wide(target.connectionString), SQL_NTS,
+                                    out, SQLSMALLINT(std::size(out)), &outLength,
+                                    SQL_DRIVER_NOPROMPT),
+                  SQL_HANDLE_DBC, m_dbc.get(), "SQLDriverConnect", &infos, Failure::Connect);
+        } catch (const ConnectionError& e) {
+            // A refusal by the server speaks for itself; a failure of the
+            // driver before the login may be a missing Kerberos ticket.
+            const bool fromServer = e.nativeError() > 0 && e.nativeError() < 20000;
+            if (!target.integrated || fromServer)
+                throw;
+            const QString problem = kerberosProblem(target.host, target.port);
+            if (problem.isEmpty())
+                throw;
+            throw ConnectionError(problem, e.sqlState(), e.nativeError(), e.records());
+        }
         messages.append(informational(infos));
         SQLWCHAR version[64];
         SQLSMALLINT versionBytes = 0;

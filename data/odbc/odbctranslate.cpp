@@ -172,6 +172,10 @@ OdbcTarget translate(const ConnectionString& ado, int connectionTimeout,
 
     OdbcTarget t;
     t.connectionString = parts.join(QLatin1Char(';'));
+    t.integrated = integrated;
+    t.host = address.host;
+    if (address.instance.isEmpty())
+        t.port = address.port ? address.port : 1433;
     t.loginTimeout = connectionTimeout;
     const QString timeout = ado.contains(u"Connect Timeout") ? ado.value(u"Connect Timeout")
                                                              : ado.value(u"Connection Timeout");

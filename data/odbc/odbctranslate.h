@@ -40,6 +40,12 @@ ServerAddress parseDataSource(const QString& dataSource);
 struct OdbcTarget {
     QString connectionString; // for SQLDriverConnect
     int loginTimeout = 15;    // seconds, 0: none
+    // Integrated login (Kerberos): the host and port the driver is given,
+    // which name the server's service principal; port 0 when a named
+    // instance's port is looked up.
+    bool integrated = false;
+    QString host;
+    int port = 0;
 };
 
 // Raises DataError for a string the driver cannot be given (a port together

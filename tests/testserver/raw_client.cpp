@@ -74,13 +74,17 @@ Bytes buildLogin7(const Login7Fields& f) {
     }
     for (int i = 0; i < 6; ++i)
         putU8(b, 0); // client MAC
-    for (int i = 0; i < 3; ++i) {
-        putU16(b, off); // SSPI, attach db file, change password: empty
+    const bool longSspi = f.sspi.size() >= 0xFFFF;
+    putU16(b, off); // SSPI
+    putU16(b, longSspi ? 0xFFFF : std::uint16_t(f.sspi.size()));
+    for (int i = 0; i < 2; ++i) {
+        putU16(b, off); // attach db file, change password: empty
         putU16(b, 0);
     }
-    putU32(b, 0);
+    putU32(b, longSspi ? std::uint32_t(f.sspi.size()) : 0);
     for (const Bytes& fld : fields)
         b.insert(b.end(), fld.begin(), fld.end());
+    b.insert(b.end(), f.sspi.begin(), f.sspi.end());
     const std::uint32_t len = std::uint32_t(b.size());
     for (int i = 0; i < 4; ++i)
         b[i] = std::uint8_t(len >> (8 * i));

@@ -15,6 +15,7 @@ struct Login7Fields {
     std::uint32_t packetSize = 4096;
     std::uint32_t tdsVersion = tds::kTds74;
     std::uint8_t optionFlags2 = 0x03;
+    tds::Bytes sspi; // an integrated login's token; 64 KiB and more go through cbSSPILong
 };
 
 tds::Bytes buildLogin7(const Login7Fields& f);

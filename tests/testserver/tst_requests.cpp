@@ -50,6 +50,21 @@ TEST(Login7, DecodesFieldsAndUnscramblesThePassword) {
     EXPECT_TRUE(parseLogin7(buildLogin7(f)).integratedSecurity);
 }
 
+TEST(Login7, TakesTheSecurityTokenAlsoThroughItsLongLength) {
+    Login7Fields f;
+    f.optionFlags2 = 0x83;
+    f.sspi = hexBytes("60 82 02 CB 06 09 2A 86 48 86 F7 12 01 02 02");
+    EXPECT_EQ(parseLogin7(buildLogin7(f)).sspi, f.sspi);
+    f.sspi.assign(70000, 0x5A);
+    f.sspi.back() = 0x01;
+    EXPECT_EQ(parseLogin7(buildLogin7(f)).sspi, f.sspi);
+    Bytes beyond = buildLogin7(f);
+    beyond.resize(beyond.size() - 1);
+    beyond[0] = std::uint8_t(beyond.size()), beyond[1] = std::uint8_t(beyond.size() >> 8),
+    beyond[2] = std::uint8_t(beyond.size() >> 16);
+    EXPECT_THROW(parseLogin7(beyond), ProtocolError);
+}
+
 TEST(Login7, RejectsLengthsThatDoNotFit) {
     Login7Fields f;
     f.user = "anna";

@@ -127,8 +127,10 @@ struct RpcCall {
 };
 
 struct ServerConfig {
-    std::string dataDir;                         // one SQLite file per database: <name>.db
-    std::map<std::string, std::string> logins;   // login name -> password
+    std::string dataDir;                       // one SQLite file per database: <name>.db
+    std::map<std::string, std::string> logins; // login name -> password
+    std::vector<std::string> windowsLogins;    // "DOMAIN\\user" or "user@REALM"
+    std::string kerberosKeytab; // service keys for integrated logins; empty = refuse them
     std::string serverName = "TESTSERVER";       // @@SERVERNAME
     std::string instanceName;                    // empty = default instance
     std::string productVersion = "9.00.1399.06"; // what xp_msver and @@VERSION report
@@ -152,6 +154,11 @@ public:
     // SQL Server authentication. `database` is the LOGIN7 database ("" = the login's default).
     LoginResult login(const std::string& user, const std::string& password,
                       const std::string& database);
+    // A Windows login whose identity the protocol side has established
+    // (integrated authentication); `login` is one of the configured
+    // Windows logins, `account` the client's DOMAIN\\user name.
+    LoginResult loginTrusted(const std::string& login, const std::string& account,
+                             const std::string& database);
     // The message a SQL Server sends when integrated (SSPI) authentication is refused.
     static Message integratedLoginRefused();
 
@@ -175,6 +182,9 @@ public:
     struct Impl; // internal; public only so that the engine's SQL callbacks can name it
 
 private:
+    // `shownName` is the name the refusal names: what the client gave.
+    LoginResult openLoginDatabase(const std::string& login, const std::string& shownName,
+                                  const std::string& database);
     std::unique_ptr<Impl> d;
 };
 

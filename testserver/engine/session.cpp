@@ -113,33 +113,44 @@ Session::~Session() = default;
 
 LoginResult Session::login(const std::string& user, const std::string& password,
                            const std::string& database) {
-    LoginResult r;
-    const auto failed = [&] {
-        return errorMessage(18456, 14, "Login failed for user '" + user + "'.");
-    };
     auto it = std::find_if(d->cfg.logins.begin(), d->cfg.logins.end(),
                            [&](const auto& kv) { return iequals(kv.first, user); });
     if (user.empty() || it == d->cfg.logins.end() || it->second != password) {
-        r.messages.push_back(failed());
+        LoginResult r;
+        r.messages.push_back(errorMessage(18456, 14, "Login failed for user '" + user + "'."));
         return r;
     }
+    return openLoginDatabase(it->first, user, database);
+}
+
+LoginResult Session::loginTrusted(const std::string& login, const std::string& account,
+                                  const std::string& database) {
+    const auto& known = d->cfg.windowsLogins;
+    if (std::find(known.begin(), known.end(), login) == known.end()) {
+        LoginResult r;
+        r.messages.push_back(errorMessage(18456, 14, "Login failed for user '" + account + "'."));
+        return r;
+    }
+    return openLoginDatabase(login, account, database);
+}
+
+LoginResult Session::openLoginDatabase(const std::string& login, const std::string& shownName,
+                                       const std::string& database) {
+    LoginResult r;
     const std::string wanted = database.empty() ? std::string("master") : database;
+    bool opened = false;
     try {
-        if (!d->use(wanted, nullptr)) {
-            r.messages.push_back(errorMessage(4060, 11,
-                                              "Cannot open database \"" + wanted +
-                                                  "\" requested by the login. The login failed."));
-            r.messages.push_back(failed());
-            return r;
-        }
-    } catch (const std::exception& e) {
+        opened = d->use(wanted, nullptr);
+    } catch (const std::exception&) {
+    }
+    if (!opened) {
         r.messages.push_back(errorMessage(4060, 11,
                                           "Cannot open database \"" + wanted +
                                               "\" requested by the login. The login failed."));
-        r.messages.push_back(failed());
+        r.messages.push_back(errorMessage(18456, 14, "Login failed for user '" + shownName + "'."));
         return r;
     }
-    d->user = it->first;
+    d->user = login;
     r.ok = true;
     r.database = d->db;
     r.infos.push_back(infoMessage(5701, "Changed database context to '" + d->db + "'.", 2));

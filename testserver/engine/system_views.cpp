@@ -321,6 +321,8 @@ void sysLogins(Session::Impl& s, const std::string&, const std::string&, ViewCon
               "loginname sysname";
     for (const auto& [login, pw] : s.cfg.logins)
         rows.push_back({Blob{1}, login, std::string("master"), std::string("us_english"), login});
+    for (const auto& login : s.cfg.windowsLogins)
+        rows.push_back({Blob{1}, login, std::string("master"), std::string("us_english"), login});
 }
 
 using ViewBuilder = void (*)(Session::Impl&, const std::string& name, const std::string& q,
