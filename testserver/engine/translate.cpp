@@ -103,6 +103,9 @@ std::vector<Statement> splitStatements(const std::vector<Token>& tokens, std::st
                 cont = true;
             if (!cont && first.is("alter") && isOneOf(t, {"drop", "alter", "set"}))
                 cont = true;
+            // DROP TABLE IF EXISTS: the IF belongs to the DROP.
+            if (!cont && first.is("drop") && cur.toks.size() == 2 && t.is("if"))
+                cont = true;
             if (!cont && withCte && isOneOf(t, {"select", "insert", "update", "delete"})) {
                 cont = true;
                 withCte = false;

@@ -150,6 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"select case when a = 1 then 'x' else 'y' end from t", {"select"}},
         SplitCase{"if exists (select * from t) drop table t else print 'nein'",
                   {"if", "drop", "else", "print"}},
+        SplitCase{"drop table if exists t create table t (a int)", {"drop", "create"}},
         SplitCase{"begin tran insert into t values (1) commit", {"begin", "insert", "commit"}},
         SplitCase{"declare @a int set @a = 5 select @a", {"declare", "set", "select"}},
         SplitCase{"alter table t drop column c", {"alter"}},
