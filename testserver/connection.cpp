@@ -119,7 +119,7 @@ bool Connection::handshake(PacketReader& reader) {
         throw ProtocolError("expected LOGIN7, got packet type " + std::to_string(msg.type));
 
     const Login7 login = parseLogin7(msg.payload);
-    m_tdsVersion = negotiateVersion(login.tdsVersion);
+    m_tdsVersion = std::min(negotiateVersion(login.tdsVersion), m_config.tdsVersion);
     TokenWriter tokens(m_writer, m_tdsVersion);
     tokens.setServerName(m_config.serverName);
 

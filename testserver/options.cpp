@@ -1,5 +1,7 @@
 #include "testserver/options.h"
 
+#include <map>
+
 #include <charconv>
 
 namespace tds {
@@ -18,7 +20,7 @@ const char* usageText() {
     return "usage: tds-testserver --data DIR --port N [--browser-port M] [--instance NAME]\n"
            "                      [--login NAME:PASSWORD]... [--sample] [--big-rows N]\n"
            "                      [--bind ADDR] [--kerberos-keytab FILE]\n"
-           "                      [--windows-login PRINCIPAL]...\n";
+           "                      [--windows-login PRINCIPAL]... [--tds-version 7.1|7.2|7.3|7.4]\n";
 }
 
 bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
@@ -99,6 +101,23 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
                 return false;
             }
             out.bigRows = n;
+        } else if (a == "--tds-version") {
+            // An older server: its TDS version, and the product version that
+            // shipped with it (SQL Server 2000, 2005, 2008, 2012).
+            static const std::map<std::string, std::pair<std::uint32_t, const char*>> versions = {
+                {"7.1", {0x71000001, "8.00.2039"}},
+                {"7.2", {0x72090002, "9.00.1399.06"}},
+                {"7.3", {0x730B0003, "10.00.1600.22"}},
+                {"7.4", {0x74000004, "11.00.2100.60"}}};
+            if (!value(v))
+                return false;
+            const auto it = versions.find(v);
+            if (it == versions.end()) {
+                error = "--tds-version wants 7.1, 7.2, 7.3 or 7.4";
+                return false;
+            }
+            out.server.config.tdsVersion = it->second.first;
+            out.server.config.productVersion = it->second.second;
         } else if (a == "--bind") {
             if (!value(v))
                 return false;

@@ -177,8 +177,9 @@ TEST_F(EndToEnd, AttentionStopsAStreamingReply) {
     for (int i = 0; i < 10 && !acknowledged; ++i) {
         ASSERT_TRUE(c.read(msg));
         acknowledged = endsWithAttentionAck(msg.payload);
-        if (!acknowledged)
+        if (!acknowledged) {
             EXPECT_EQ(msg.payload.at(msg.payload.size() - 13), 0xFD);
+        }
     }
     EXPECT_TRUE(acknowledged);
     EXPECT_EQ(msg.payload.size(), 13u);

@@ -325,3 +325,47 @@ TEST_F(OdbcEndToEnd, WrongPasswordGivesTheLoginError) {
 }
 
 } // namespace
+
+// A server of each older TDS version: the driver asks for 7.4 and settles on
+// what the server answers; date travels as its own type only from 7.3 on,
+// before that as text, as such servers send it.
+struct OlderServer {
+    const char* tdsVersion;
+    const char* productMajor; // SQL_DBMS_VER starts with it
+    SQLSMALLINT dateType;     // how a date column is described
+};
+
+class OlderServers : public ::testing::TestWithParam<OlderServer> {};
+
+TEST_P(OlderServers, ConnectQueryAndDescribeAsThatVersion) {
+    const OlderServer& v = GetParam();
+    TestServer server({"--tds-version", v.tdsVersion});
+    Odbc db(server.odbcConnectionString());
+    char dbmsVer[64] = {};
+    SQLGetInfo(db.dbc, SQL_DBMS_VER, dbmsVer, sizeof dbmsVer, nullptr);
+    EXPECT_EQ(std::string(dbmsVer).rfind(v.productMajor, 0), 0u) << dbmsVer;
+
+    ASSERT_TRUE(SQL_SUCCEEDED(
+        db.exec("CREATE TABLE #v (d date, n int); INSERT INTO #v VALUES ('2024-02-29', 42)")));
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("SELECT d, n FROM #v")));
+    SQLCHAR name[64];
+    SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    SQLDescribeCol(db.stmt, 1, name, sizeof name, &nameLen, &type, &size, &digits, &nullable);
+    EXPECT_EQ(type, v.dateType);
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
+    EXPECT_EQ(db.text(1), "2024-02-29");
+    EXPECT_EQ(db.text(2), "42");
+}
+
+INSTANTIATE_TEST_SUITE_P(Tds, OlderServers,
+                         ::testing::Values(OlderServer{"7.1", "08.00", SQL_WVARCHAR},
+                                           OlderServer{"7.2", "09.00", SQL_WVARCHAR},
+                                           OlderServer{"7.3", "10.00", SQL_TYPE_DATE},
+                                           OlderServer{"7.4", "11.00", SQL_TYPE_DATE}),
+                         [](const auto& info) {
+                             std::string n = info.param.tdsVersion;
+                             n.erase(n.find('.'), 1);
+                             return "Tds" + n;
+                         });

@@ -134,6 +134,9 @@ struct ServerConfig {
     std::string serverName = "TESTSERVER";       // @@SERVERNAME
     std::string instanceName;                    // empty = default instance
     std::string productVersion = "9.00.1399.06"; // what xp_msver and @@VERSION report
+    // The newest TDS version the server speaks, as LOGINACK spells it: a client
+    // asking for more gets this one (7.1 0x71000001 ... 7.4 0x74000004).
+    std::uint32_t tdsVersion = 0x74000004;
 };
 
 struct LoginResult {
