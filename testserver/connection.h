@@ -5,6 +5,7 @@
 
 #include "testserver/engine/engine.h"
 #include "testserver/packet.h"
+#include "testserver/tls.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -25,6 +26,10 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
+    // The certificate and the policy; without a call nothing is encrypted.
+    // `context` must outlive the connection.
+    void setTls(const TlsContext* context, EncryptionMode mode);
+
     // Serves the connection to its end; returns when the client has gone,
     // the connection failed, or stop() was called.
     void run();
@@ -39,6 +44,7 @@ private:
     };
 
     bool handshake(PacketReader& reader);
+    void startTls(PacketReader& reader, InMessage& msg);
     void readerLoop(PacketReader& reader);
     void push(Item item);
     void serveRequests();
@@ -52,7 +58,10 @@ private:
     std::uint16_t m_spid;
     std::string m_peer;
     LogFunction m_log;
+    const TlsContext* m_tlsContext = nullptr;
+    EncryptionMode m_encryption = EncryptionMode::NotSupported;
 
+    ConnectionStream m_stream;
     PacketWriter m_writer;
     std::uint32_t m_tdsVersion = 0;
     Session m_session;

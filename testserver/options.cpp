@@ -17,11 +17,13 @@ bool toInt(const std::string& s, std::int64_t min, std::int64_t max, std::int64_
 const char* usageText() {
     return "usage: tds-testserver --data DIR --port N [--browser-port M] [--instance NAME]\n"
            "                      [--login NAME:PASSWORD]... [--sample] [--big-rows N]\n"
-           "                      [--bind ADDR]\n";
+           "                      [--bind ADDR] [--tls-cert FILE --tls-key FILE]\n"
+           "                      [--encrypt off|on|required]\n";
 }
 
 bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
     bool havePort = false;
+    bool haveEncrypt = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& v) {
@@ -86,6 +88,26 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
             if (!value(v))
                 return false;
             out.server.bindAddress = v;
+        } else if (a == "--tls-cert") {
+            if (!value(out.server.tlsCertFile))
+                return false;
+        } else if (a == "--tls-key") {
+            if (!value(out.server.tlsKeyFile))
+                return false;
+        } else if (a == "--encrypt") {
+            if (!value(v))
+                return false;
+            if (v == "off")
+                out.server.encryption = EncryptionMode::Off;
+            else if (v == "on")
+                out.server.encryption = EncryptionMode::On;
+            else if (v == "required")
+                out.server.encryption = EncryptionMode::Required;
+            else {
+                error = "--encrypt wants off, on or required, not " + v;
+                return false;
+            }
+            haveEncrypt = true;
         } else {
             error = "unknown argument " + a;
             return false;
@@ -99,6 +121,17 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
         error = "--port is required";
         return false;
     }
+    if (out.server.tlsCertFile.empty() != out.server.tlsKeyFile.empty()) {
+        error = "--tls-cert and --tls-key go together";
+        return false;
+    }
+    if (out.server.tlsCertFile.empty() && haveEncrypt) {
+        error = "--encrypt needs --tls-cert and --tls-key";
+        return false;
+    }
+    // A certificate alone offers encryption without demanding it.
+    if (!out.server.tlsCertFile.empty() && !haveEncrypt)
+        out.server.encryption = EncryptionMode::Off;
     return true;
 }
 
