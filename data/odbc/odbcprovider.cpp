@@ -75,7 +75,7 @@ public:
     FreeTdsConf(const QString& text, const QString& caFile) {
         if (text.isEmpty())
             return;
-        if (!QFileInfo(caFile).isReadable())
+        if (caFile != QLatin1String("system") && !QFileInfo(caFile).isReadable())
             throw ConnectionError(
                 QStringLiteral("Die Datei \"%1\" (TARNWICK_ODBC_CAFILE) kann nicht gelesen werden")
                     .arg(caFile));

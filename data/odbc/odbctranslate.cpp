@@ -17,8 +17,10 @@ DriverSettings settingsFromEnvironment() {
     if (!tds.isEmpty())
         s.tdsVersion = tds;
     const QString caFile = qEnvironmentVariable("TARNWICK_ODBC_CAFILE").trimmed();
+    // "system": the authorities the system trusts, as FreeTDS spells it.
     if (!caFile.isEmpty())
-        s.caFile = QFileInfo(caFile).absoluteFilePath();
+        s.caFile =
+            caFile == QLatin1String("system") ? caFile : QFileInfo(caFile).absoluteFilePath();
     return s;
 }
 

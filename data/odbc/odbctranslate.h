@@ -15,7 +15,8 @@ struct DriverSettings {
     QString encryption;
     QString tdsVersion = QStringLiteral("7.4"); // FreeTDS only
     // PEM file of the certificate authorities the server's certificate must
-    // come from; empty: the certificate is not checked. With a file the
+    // come from ("system": those the system trusts); empty: the certificate
+    // is not checked. With a file the
     // encryption is required unless `encryption` says otherwise.
     QString caFile;
 };
