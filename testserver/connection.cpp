@@ -58,8 +58,13 @@ private:
 Connection::Connection(int fd, const ServerConfig& config, std::uint16_t spid, std::string peer,
                        LogFunction log)
     : m_fd(fd), m_config(config), m_spid(spid), m_peer(std::move(peer)), m_log(std::move(log)),
-      m_writer(fd), m_session(config) {
+      m_stream(fd), m_writer(m_stream), m_session(config) {
     m_writer.setSpid(spid);
+}
+
+void Connection::setTls(const TlsContext* context, EncryptionMode mode) {
+    m_tlsContext = context;
+    m_encryption = context ? mode : EncryptionMode::NotSupported;
 }
 
 Connection::~Connection() {
@@ -83,7 +88,7 @@ void Connection::stop() {
 }
 
 void Connection::run() {
-    PacketReader reader(m_fd);
+    PacketReader reader(m_stream);
     try {
         const bool loggedIn = handshake(reader);
         if (!loggedIn) {
@@ -107,16 +112,35 @@ bool Connection::handshake(PacketReader& reader) {
     InMessage msg;
     if (!reader.read(msg))
         return false;
+    bool loginOnly = false;     // only the LOGIN7 travels encrypted
+    bool refuseInClear = false; // encryption is required and the client sent LOGIN7 in clear
     if (msg.type == PacketPrelogin) {
-        parsePrelogin(msg.payload);
-        m_writer.sendMessage(PacketReply, preloginReply(m_config.productVersion));
+        const Prelogin prelogin = parsePrelogin(msg.payload);
+        const std::uint8_t encryption = encryptionReply(m_encryption, prelogin.encryption);
+        m_writer.sendMessage(PacketReply, preloginReply(m_config.productVersion, encryption));
         if (m_writer.failed())
             return false;
         if (!reader.read(msg))
             return false;
+        if (encryption != EncryptNotSupported) {
+            if (msg.type == PacketPrelogin) {
+                startTls(reader, msg);
+                loginOnly = encryption == EncryptOff;
+            } else if (m_encryption == EncryptionMode::Required) {
+                refuseInClear = true;
+            } else if (prelogin.encryption != EncryptNotSupported) {
+                throw ProtocolError("client agreed to encrypt but sent packet type " +
+                                    std::to_string(msg.type));
+            }
+        }
     }
     if (msg.type != PacketLogin7)
         throw ProtocolError("expected LOGIN7, got packet type " + std::to_string(msg.type));
+    if (loginOnly) {
+        if (reader.buffered() != 0)
+            throw ProtocolError("client sent more than its login before the reply");
+        m_stream.stopTls();
+    }
 
     const Login7 login = parseLogin7(msg.payload);
     m_tdsVersion = std::min(negotiateVersion(login.tdsVersion), m_config.tdsVersion);
@@ -129,6 +153,18 @@ bool Connection::handshake(PacketReader& reader) {
         tokens.done(DoneKind::Done, DoneError, 0, 0);
         m_writer.endMessage();
     };
+    if (refuseInClear) {
+        Message m;
+        m.error = true;
+        m.number = 17835;
+        m.severity = 20;
+        m.text = "Encryption is required to connect to this server but the client library does "
+                 "not support encryption; the connection has been closed. Please upgrade your "
+                 "client library.";
+        refuse({m});
+        log("refused: login in clear while encryption is required");
+        return false;
+    }
     LoginResult result;
     if (login.integratedSecurity) {
         Bytes reply;
@@ -209,6 +245,34 @@ std::string Connection::acceptIntegratedLogin(PacketReader& reader, Bytes token,
     }
     log("integrated login refused: the security context did not complete");
     return {};
+}
+
+// The client's TLS handshake, wrapped in PRELOGIN packets as each flight
+// goes; the server answers every flight with one message of the same type.
+// Once it is complete, `msg` is the first message read through TLS.
+void Connection::startTls(PacketReader& reader, InMessage& msg) {
+    auto session = std::make_unique<TlsSession>(*m_tlsContext);
+    for (;;) {
+        if (msg.type != PacketPrelogin)
+            throw ProtocolError("expected a TLS handshake packet, got packet type " +
+                                std::to_string(msg.type));
+        const Bytes reply = session->handshake(msg.payload);
+        if (!reply.empty()) {
+            m_writer.sendMessage(PacketPrelogin, reply);
+            if (m_writer.failed())
+                throw ProtocolError(m_writer.error());
+        }
+        if (session->established())
+            break;
+        if (!reader.read(msg))
+            throw ProtocolError("client closed the connection during the TLS handshake");
+    }
+    // The client waits for the end of the handshake; nothing may be pending.
+    if (reader.buffered() != 0)
+        throw ProtocolError("data after the TLS handshake in clear");
+    m_stream.startTls(std::move(session));
+    if (!reader.read(msg))
+        throw ProtocolError("client closed the connection after the TLS handshake");
 }
 
 void Connection::push(Item item) {

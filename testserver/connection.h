@@ -5,6 +5,7 @@
 
 #include "testserver/engine/engine.h"
 #include "testserver/packet.h"
+#include "testserver/tls.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -25,6 +26,10 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
+    // The certificate and the policy; without a call nothing is encrypted.
+    // `context` must outlive the connection.
+    void setTls(const TlsContext* context, EncryptionMode mode);
+
     // Serves the connection to its end; returns when the client has gone,
     // the connection failed, or stop() was called.
     void run();
@@ -43,6 +48,7 @@ private:
     // `token`; returns the client principal, empty when the login is refused.
     // `reply` gets the last token for the client.
     std::string acceptIntegratedLogin(PacketReader& reader, Bytes token, Bytes& reply);
+    void startTls(PacketReader& reader, InMessage& msg);
     void readerLoop(PacketReader& reader);
     void push(Item item);
     void serveRequests();
@@ -56,7 +62,10 @@ private:
     std::uint16_t m_spid;
     std::string m_peer;
     LogFunction m_log;
+    const TlsContext* m_tlsContext = nullptr;
+    EncryptionMode m_encryption = EncryptionMode::NotSupported;
 
+    ConnectionStream m_stream;
     PacketWriter m_writer;
     std::uint32_t m_tdsVersion = 0;
     Session m_session;

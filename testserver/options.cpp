@@ -20,11 +20,13 @@ const char* usageText() {
     return "usage: tds-testserver --data DIR --port N [--browser-port M] [--instance NAME]\n"
            "                      [--login NAME:PASSWORD]... [--sample] [--big-rows N]\n"
            "                      [--bind ADDR] [--kerberos-keytab FILE]\n"
-           "                      [--windows-login PRINCIPAL]... [--tds-version 7.1|7.2|7.3|7.4]\n";
+           "                      [--windows-login PRINCIPAL]... [--tds-version 7.1|7.2|7.3|7.4]\n"
+           "                      [--tls-cert FILE --tls-key FILE] [--encrypt off|on|required]\n";
 }
 
 bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
     bool havePort = false;
+    bool haveEncrypt = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& v) {
@@ -122,6 +124,26 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
             if (!value(v))
                 return false;
             out.server.bindAddress = v;
+        } else if (a == "--tls-cert") {
+            if (!value(out.server.tlsCertFile))
+                return false;
+        } else if (a == "--tls-key") {
+            if (!value(out.server.tlsKeyFile))
+                return false;
+        } else if (a == "--encrypt") {
+            if (!value(v))
+                return false;
+            if (v == "off")
+                out.server.encryption = EncryptionMode::Off;
+            else if (v == "on")
+                out.server.encryption = EncryptionMode::On;
+            else if (v == "required")
+                out.server.encryption = EncryptionMode::Required;
+            else {
+                error = "--encrypt wants off, on or required, not " + v;
+                return false;
+            }
+            haveEncrypt = true;
         } else {
             error = "unknown argument " + a;
             return false;
@@ -135,6 +157,17 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
         error = "--port is required";
         return false;
     }
+    if (out.server.tlsCertFile.empty() != out.server.tlsKeyFile.empty()) {
+        error = "--tls-cert and --tls-key go together";
+        return false;
+    }
+    if (out.server.tlsCertFile.empty() && haveEncrypt) {
+        error = "--encrypt needs --tls-cert and --tls-key";
+        return false;
+    }
+    // A certificate alone offers encryption without demanding it.
+    if (!out.server.tlsCertFile.empty() && !haveEncrypt)
+        out.server.encryption = EncryptionMode::Off;
     return true;
 }
 

@@ -7,7 +7,39 @@
 
 namespace tds {
 
-PacketWriter::PacketWriter(int fd, std::size_t packetSize) : m_fd(fd) {
+std::size_t SocketStream::receive(std::uint8_t* buf, std::size_t n) {
+    for (;;) {
+        const ssize_t got = ::recv(m_fd, buf, n, 0);
+        if (got >= 0)
+            return std::size_t(got);
+        if (errno != EINTR)
+            throw ProtocolError(std::string("receive failed: ") + std::strerror(errno));
+    }
+}
+
+bool SocketStream::sendAll(const std::uint8_t* data, std::size_t n, std::string& error) {
+    std::size_t off = 0;
+    while (off < n) {
+        const ssize_t sent = ::send(m_fd, data + off, n - off, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            error = std::string("send failed: ") + std::strerror(errno);
+            return false;
+        }
+        off += std::size_t(sent);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+PacketWriter::PacketWriter(int fd, std::size_t packetSize)
+    : m_ownStream(std::make_unique<SocketStream>(fd)), m_stream(m_ownStream.get()) {
+    setPacketSize(packetSize);
+}
+
+PacketWriter::PacketWriter(Stream& stream, std::size_t packetSize) : m_stream(&stream) {
     setPacketSize(packetSize);
 }
 
@@ -62,16 +94,10 @@ void PacketWriter::flushPacket(bool eom) {
     m_pos = kHeaderSize;
     if (m_failed)
         return;
-    std::size_t off = 0;
-    while (off < len) {
-        const ssize_t n = ::send(m_fd, m_buf.data() + off, len - off, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(std::string("send failed: ") + std::strerror(errno));
-            return;
-        }
-        off += std::size_t(n);
+    std::string error;
+    if (!m_stream->sendAll(m_buf.data(), len, error)) {
+        fail(error);
+        return;
     }
     ++m_sentPackets;
     if (eom) {
@@ -97,14 +123,18 @@ void PacketWriter::sendMessage(std::uint8_t type, const Bytes& payload) {
 // ---------------------------------------------------------------------------
 
 PacketReader::PacketReader(int fd, std::size_t maxMessage)
-    : m_fd(fd), m_maxMessage(maxMessage), m_buf(64 * 1024) {}
+    : m_ownStream(std::make_unique<SocketStream>(fd)), m_stream(m_ownStream.get()),
+      m_maxMessage(maxMessage), m_buf(64 * 1024) {}
+
+PacketReader::PacketReader(Stream& stream, std::size_t maxMessage)
+    : m_stream(&stream), m_maxMessage(maxMessage), m_buf(64 * 1024) {}
 
 PacketReader::PacketReader(const Bytes& stream, std::size_t maxMessage)
-    : m_fd(-1), m_maxMessage(maxMessage), m_buf(stream), m_end(stream.size()) {}
+    : m_maxMessage(maxMessage), m_buf(stream), m_end(stream.size()) {}
 
 bool PacketReader::fill(std::size_t n, bool eofOk) {
     while (m_end - m_begin < n) {
-        if (m_fd < 0) {
+        if (!m_stream) {
             if (eofOk && m_end == m_begin)
                 return false;
             throw ProtocolError("stream ends inside a packet");
@@ -116,18 +146,13 @@ bool PacketReader::fill(std::size_t n, bool eofOk) {
         }
         if (m_buf.size() < n)
             m_buf.resize(n);
-        const ssize_t got = ::recv(m_fd, m_buf.data() + m_end, m_buf.size() - m_end, 0);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw ProtocolError(std::string("receive failed: ") + std::strerror(errno));
-        }
+        const std::size_t got = m_stream->receive(m_buf.data() + m_end, m_buf.size() - m_end);
         if (got == 0) {
             if (eofOk && m_end == m_begin)
                 return false;
             throw ProtocolError("client closed the connection inside a packet");
         }
-        m_end += std::size_t(got);
+        m_end += got;
     }
     return true;
 }

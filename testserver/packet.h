@@ -5,9 +5,32 @@
 #include "testserver/wire.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace tds {
+
+// The byte stream packets travel on: the socket itself, or TLS records on it.
+class Stream {
+public:
+    virtual ~Stream() = default;
+    // Reads between 1 and n bytes; 0 at the end of the stream. Throws
+    // ProtocolError when the stream fails.
+    virtual std::size_t receive(std::uint8_t* buf, std::size_t n) = 0;
+    // Sends all n bytes; on failure returns false and says why in `error`.
+    virtual bool sendAll(const std::uint8_t* data, std::size_t n, std::string& error) = 0;
+};
+
+// A connected socket used as it is.
+class SocketStream : public Stream {
+public:
+    explicit SocketStream(int fd) : m_fd(fd) {}
+    std::size_t receive(std::uint8_t* buf, std::size_t n) override;
+    bool sendAll(const std::uint8_t* data, std::size_t n, std::string& error) override;
+
+private:
+    int m_fd;
+};
 
 enum PacketType : std::uint8_t {
     PacketSqlBatch = 0x01,
@@ -34,6 +57,7 @@ constexpr std::size_t kDefaultPacketSize = 4096;
 class PacketWriter {
 public:
     explicit PacketWriter(int fd, std::size_t packetSize = kDefaultPacketSize);
+    explicit PacketWriter(Stream& stream, std::size_t packetSize = kDefaultPacketSize);
 
     void setPacketSize(std::size_t size);
     std::size_t packetSize() const { return m_buf.size(); }
@@ -87,7 +111,8 @@ private:
     void flushPacket(bool eom);
     void fail(const std::string& why);
 
-    int m_fd;
+    std::unique_ptr<Stream> m_ownStream;
+    Stream* m_stream;
     Bytes m_buf;
     std::size_t m_pos = kHeaderSize;
     std::uint16_t m_spid = 0;
@@ -109,17 +134,21 @@ class PacketReader {
 public:
     // maxMessage bounds what one message may grow to; larger ones are refused.
     explicit PacketReader(int fd, std::size_t maxMessage = 256u << 20);
+    explicit PacketReader(Stream& stream, std::size_t maxMessage = 256u << 20);
     // Reads from a byte string instead of a socket (tests, fuzzing).
     PacketReader(const Bytes& stream, std::size_t maxMessage);
 
     // Returns false on a clean end of stream before a message started; throws
     // ProtocolError on malformed packets, a stream cut mid-message, or errors.
     bool read(InMessage& msg);
+    // Bytes received but not yet returned as part of a message.
+    std::size_t buffered() const { return m_end - m_begin; }
 
 private:
     bool fill(std::size_t n, bool eofOk);
 
-    int m_fd;
+    std::unique_ptr<Stream> m_ownStream;
+    Stream* m_stream = nullptr; // null: reading from the byte string only
     std::size_t m_maxMessage;
     Bytes m_buf;
     std::size_t m_begin = 0;

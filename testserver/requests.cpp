@@ -19,8 +19,6 @@ enum PreloginToken : std::uint8_t {
     PlTerminator = 0xFF,
 };
 
-constexpr std::uint8_t kEncryptNotSupported = 0x02;
-
 // Longest parameter value we accept: large enough for any real statement or
 // blob a test sends, small enough that a forged length cannot exhaust memory.
 constexpr std::uint64_t kMaxParamBytes = 64u << 20;
@@ -70,7 +68,7 @@ void productVersionBytes(const std::string& productVersion, std::uint8_t out[4])
     out[3] = std::uint8_t(build);
 }
 
-Bytes preloginReply(const std::string& productVersion) {
+Bytes preloginReply(const std::string& productVersion, std::uint8_t encryption) {
     struct Option {
         std::uint8_t token;
         Bytes data;
@@ -79,7 +77,7 @@ Bytes preloginReply(const std::string& productVersion) {
     productVersionBytes(productVersion, v);
     const Option options[] = {
         {PlVersion, {v[0], v[1], v[2], v[3], 0, 0}},
-        {PlEncryption, {kEncryptNotSupported}},
+        {PlEncryption, {encryption}},
         {PlInstOpt, {0}},
         {PlThreadId, {}},
         {PlMars, {0}},

@@ -19,9 +19,10 @@ struct Prelogin {
 };
 
 Prelogin parsePrelogin(const Bytes& payload);
-// The reply: our version, encryption not supported, no MARS. `version` is
-// the product version, e.g. "9.00.1399.06".
-Bytes preloginReply(const std::string& productVersion);
+// The reply: our version, the ENCRYPTION answer, no MARS. `productVersion`
+// is e.g. "9.00.1399.06"; `encryption` one of the PRELOGIN values (0x02: not
+// supported).
+Bytes preloginReply(const std::string& productVersion, std::uint8_t encryption = 0x02);
 // major, minor, build (high, low) of a product version text.
 void productVersionBytes(const std::string& productVersion, std::uint8_t out[4]);
 

@@ -41,6 +41,8 @@ int Server::browserPort() const {
 }
 
 void Server::start() {
+    if (!m_options.tlsCertFile.empty() && !m_tls)
+        m_tls = std::make_unique<TlsContext>(m_options.tlsCertFile, m_options.tlsKeyFile);
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_listenFd < 0)
         throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
@@ -156,6 +158,7 @@ void Server::acceptLoop() {
         try {
             c.connection = std::make_unique<Connection>(fd, m_options.config, m_nextSpid, peerName,
                                                         m_options.log);
+            c.connection->setTls(m_tls.get(), m_options.encryption);
         } catch (const std::exception& e) {
             m_options.log("cannot serve " + peerName + ": " + e.what());
             ::close(fd);

@@ -4,6 +4,7 @@
 
 #include "testserver/connection.h"
 #include "testserver/engine/engine.h"
+#include "testserver/tls.h"
 
 #include <atomic>
 #include <list>
@@ -19,9 +20,12 @@ class BrowserResponder;
 struct ServerOptions {
     ServerConfig config;
     std::string bindAddress = "127.0.0.1";
-    int port = 0;         // 0 = any free port
-    int browserPort = -1; // -1 = no browser; 0 = any free UDP port
-    LogFunction log;      // one line per event; default: stderr
+    int port = 0;            // 0 = any free port
+    int browserPort = -1;    // -1 = no browser; 0 = any free UDP port
+    std::string tlsCertFile; // PEM certificate (chain) offered for TLS; empty: no TLS
+    std::string tlsKeyFile;  // its PEM private key
+    EncryptionMode encryption = EncryptionMode::NotSupported; // used when a certificate is given
+    LogFunction log;                                          // one line per event; default: stderr
 };
 
 class Server {
@@ -31,7 +35,8 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // Binds and starts serving; throws std::runtime_error when it cannot bind.
+    // Loads the certificate, binds and starts serving; throws
+    // std::runtime_error when it cannot do either.
     void start();
     // Stops accepting, cancels and closes every connection, waits for them.
     void stop();
@@ -56,6 +61,7 @@ private:
     int m_port = 0;
     std::thread m_acceptThread;
     std::unique_ptr<BrowserResponder> m_browser;
+    std::unique_ptr<TlsContext> m_tls;
     std::mutex m_clientsMutex;
     std::list<Client> m_clients;
     std::uint16_t m_nextSpid = 51;

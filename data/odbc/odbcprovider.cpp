@@ -4,9 +4,13 @@
 #include "data/odbc/odbccall.h"
 #include "data/odbc/odbcfetch.h"
 #include "data/odbc/odbctranslate.h"
+#include "data/odbc/tlsprobe.h"
 #include "data/sqlserverprovider.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -64,6 +68,51 @@ QList<PropertyEntry> stringProperties(const ConnectionParams& params, int loginT
     return list;
 }
 
+// Points FREETDSCONF at a freetds.conf of our own while the driver connects
+// (it reads the file inside SQLDriverConnect), then restores what was set.
+// Connections that need one take turns: the variable is process-wide.
+class FreeTdsConf {
+public:
+    FreeTdsConf(const QString& text, const QString& caFile) {
+        if (text.isEmpty())
+            return;
+        if (caFile != QLatin1String("system") && !QFileInfo(caFile).isReadable())
+            throw ConnectionError(
+                QStringLiteral("Die Datei \"%1\" (TARNWICK_ODBC_CAFILE) kann nicht gelesen werden")
+                    .arg(caFile));
+        m_lock = std::unique_lock(mutex());
+        m_file.setFileTemplate(
+            QDir::temp().filePath(QStringLiteral("tarnwick-freetds-XXXXXX.conf")));
+        if (!m_file.open() || m_file.write(text.toUtf8()) < 0 || !m_file.flush())
+            throw ConnectionError(
+                QStringLiteral("Die FreeTDS-Einstellungen können nicht geschrieben werden: %1")
+                    .arg(m_file.errorString()));
+        m_hadOld = qEnvironmentVariableIsSet("FREETDSCONF");
+        m_old = qgetenv("FREETDSCONF");
+        qputenv("FREETDSCONF", QFile::encodeName(m_file.fileName()));
+    }
+    ~FreeTdsConf() {
+        if (!m_lock.owns_lock())
+            return;
+        if (m_hadOld)
+            qputenv("FREETDSCONF", m_old);
+        else
+            qunsetenv("FREETDSCONF");
+    }
+    FreeTdsConf(const FreeTdsConf&) = delete;
+    FreeTdsConf& operator=(const FreeTdsConf&) = delete;
+
+private:
+    static std::mutex& mutex() {
+        static std::mutex m;
+        return m;
+    }
+    std::unique_lock<std::mutex> m_lock;
+    QTemporaryFile m_file;
+    QByteArray m_old;
+    bool m_hadOld = false;
+};
+
 class OdbcConnection : public ProviderConnection {
 public:
     OdbcConnection(const ConnectionParams& params, MessageList& messages) : m_params(params) {
@@ -82,21 +131,24 @@ public:
         SQLWCHAR out[1024];
         SQLSMALLINT outLength = 0;
         MessageList infos;
-        try {
-            check(SQLDriverConnectW(m_dbc.get(), nullptr, wide(target.connectionString), SQL_NTS,
-                                    out, SQLSMALLINT(std::size(out)), &outLength,
-                                    SQL_DRIVER_NOPROMPT),
-                  SQL_HANDLE_DBC, m_dbc.get(), "SQLDriverConnect", &infos, Failure::Connect);
-        } catch (const ConnectionError& e) {
-            // A refusal by the server speaks for itself; a failure of the
-            // driver before the login may be a missing Kerberos ticket.
-            const bool fromServer = e.nativeError() > 0 && e.nativeError() < 20000;
-            if (!target.integrated || fromServer)
-                throw;
-            const QString problem = kerberosProblem(target.host, target.port);
-            if (problem.isEmpty())
-                throw;
-            throw ConnectionError(problem, e.sqlState(), e.nativeError(), e.records());
+        {
+            const FreeTdsConf conf(target.freetdsConf, m_settings.caFile);
+            try {
+                check(SQLDriverConnectW(m_dbc.get(), nullptr, wide(target.connectionString),
+                                        SQL_NTS, out, SQLSMALLINT(std::size(out)), &outLength,
+                                        SQL_DRIVER_NOPROMPT),
+                      SQL_HANDLE_DBC, m_dbc.get(), "SQLDriverConnect", &infos, Failure::Connect);
+            } catch (const ConnectionError& e) {
+                // A refusal by the server speaks for itself; a failure of the
+                // driver before an integrated login may be a missing Kerberos ticket.
+                const bool fromServer = e.nativeError() > 0 && e.nativeError() < 20000;
+                if (target.integrated && !fromServer) {
+                    const QString problem = kerberosProblem(target.host, target.port);
+                    if (!problem.isEmpty())
+                        throw ConnectionError(problem, e.sqlState(), e.nativeError(), e.records());
+                }
+                throw explainConnectFailure(e, target, m_settings);
+            }
         }
         messages.append(informational(infos));
         SQLWCHAR version[64];

@@ -2,6 +2,7 @@
 
 #include "data/dataerror.h"
 
+#include <QFileInfo>
 #include <QtGlobal>
 
 namespace data::odbc {
@@ -15,6 +16,11 @@ DriverSettings settingsFromEnvironment() {
     const QString tds = qEnvironmentVariable("TARNWICK_TDS_VERSION").trimmed();
     if (!tds.isEmpty())
         s.tdsVersion = tds;
+    const QString caFile = qEnvironmentVariable("TARNWICK_ODBC_CAFILE").trimmed();
+    // "system": the authorities the system trusts, as FreeTDS spells it.
+    if (!caFile.isEmpty())
+        s.caFile =
+            caFile == QLatin1String("system") ? caFile : QFileInfo(caFile).absoluteFilePath();
     return s;
 }
 
@@ -76,6 +82,27 @@ QString odbcValue(const QString& value) {
     return QLatin1Char('{') + v + QLatin1Char('}');
 }
 
+namespace {
+
+// The freetds.conf section that names the server and the certificate check.
+QString freeTdsSection(const ServerAddress& address, const QString& caFile) {
+    // One setting per line: a line break in a value would start another.
+    for (const QString& v : {address.host, address.instance, caFile})
+        if (v.contains(QLatin1Char('\n')) || v.contains(QLatin1Char('\r')))
+            throw DataError(QStringLiteral("Ungültige Angabe \"%1\": Zeilenumbruch").arg(v));
+    QStringList conf{QLatin1Char('[') + QLatin1String(kFreeTdsSection) + QLatin1Char(']'),
+                     QStringLiteral("host = ") + address.host};
+    if (address.instance.isEmpty())
+        conf << QStringLiteral("port = %1").arg(address.port ? address.port : 1433);
+    else
+        conf << QStringLiteral("instance = ") + address.instance;
+    conf << QStringLiteral("ca file = ") + caFile
+         << QStringLiteral("check certificate hostname = yes");
+    return conf.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+} // namespace
+
 OdbcTarget translate(const ConnectionString& ado, int connectionTimeout,
                      const DriverSettings& settings) {
     const bool freetds = isFreeTdsDriver(settings.driver);
@@ -97,12 +124,18 @@ OdbcTarget translate(const ConnectionString& ado, int connectionTimeout,
         throw DataError(QStringLiteral("Ungültige Serverangabe \"%1\": Port und Instanzname "
                                        "schließen sich aus")
                             .arg(dataSource));
+    QString freetdsConf;
     if (freetds) {
-        add("Server", address.instance.isEmpty()
-                          ? address.host
-                          : address.host + QLatin1Char('\\') + address.instance);
-        if (address.instance.isEmpty())
-            add("Port", QString::number(address.port ? address.port : 1433));
+        if (settings.caFile.isEmpty()) {
+            add("Server", address.instance.isEmpty()
+                              ? address.host
+                              : address.host + QLatin1Char('\\') + address.instance);
+            if (address.instance.isEmpty())
+                add("Port", QString::number(address.port ? address.port : 1433));
+        } else {
+            freetdsConf = freeTdsSection(address, settings.caFile);
+            add("Servername", QLatin1String(kFreeTdsSection));
+        }
         add("TDS_Version", settings.tdsVersion);
         add("ClientCharset", QStringLiteral("UTF-8"));
     } else {
@@ -137,12 +170,15 @@ OdbcTarget translate(const ConnectionString& ado, int connectionTimeout,
     }
 
     // Encryption: asked for by the string, by the environment, or requested
-    // whenever the server offers it.
+    // whenever the server offers it. A CA file asks for a checked server;
+    // a server that offers no TLS at all would slip past that check, so it
+    // is refused unless the environment says otherwise.
     QString encryption = settings.encryption;
     if (isTrue(ado.value(u"Use Encryption for Data")) || isTrue(ado.value(u"Encrypt")))
         encryption = QStringLiteral("require");
     if (encryption.isEmpty())
-        encryption = QStringLiteral("request");
+        encryption =
+            settings.caFile.isEmpty() ? QStringLiteral("request") : QStringLiteral("require");
     const bool trust = isTrue(ado.value(u"Trust Server Certificate"));
     if (freetds) {
         add("Encryption", encryption);
@@ -176,6 +212,9 @@ OdbcTarget translate(const ConnectionString& ado, int connectionTimeout,
     t.host = address.host;
     if (address.instance.isEmpty())
         t.port = address.port ? address.port : 1433;
+    t.freetdsConf = freetdsConf;
+    t.address = address;
+    t.encryption = encryption;
     t.loginTimeout = connectionTimeout;
     const QString timeout = ado.contains(u"Connect Timeout") ? ado.value(u"Connect Timeout")
                                                              : ado.value(u"Connection Timeout");

@@ -14,9 +14,15 @@ struct DriverSettings {
     // "" (request TLS when the server offers it), "request", "require", "strict", "off".
     QString encryption;
     QString tdsVersion = QStringLiteral("7.4"); // FreeTDS only
+    // PEM file of the certificate authorities the server's certificate must
+    // come from ("system": those the system trusts); empty: the certificate
+    // is not checked. With a file the
+    // encryption is required unless `encryption` says otherwise.
+    QString caFile;
 };
 
-// TARNWICK_ODBC_DRIVER, TARNWICK_ODBC_ENCRYPTION, TARNWICK_TDS_VERSION.
+// TARNWICK_ODBC_DRIVER, TARNWICK_ODBC_ENCRYPTION, TARNWICK_TDS_VERSION,
+// TARNWICK_ODBC_CAFILE.
 DriverSettings settingsFromEnvironment();
 
 bool isFreeTdsDriver(const QString& driver);
@@ -46,7 +52,16 @@ struct OdbcTarget {
     bool integrated = false;
     QString host;
     int port = 0;
+    // The FreeTDS driver takes a CA file only from a freetds.conf section:
+    // when this is not empty, it is that file's text (section kFreeTdsSection,
+    // named by the connection string) and FREETDSCONF must point at it while
+    // connecting.
+    QString freetdsConf;
+    ServerAddress address;
+    QString encryption; // what the driver was asked for: "request", "require", ...
 };
+
+inline constexpr const char* kFreeTdsSection = "tarnwick";
 
 // Raises DataError for a string the driver cannot be given (a port together
 // with an instance name).

@@ -27,6 +27,7 @@ private slots:
     void rawBytesDriver_data();
     void rawBytesDriver();
     void portWithInstanceIsRefused();
+    void caFileGoesToAFreeTdsSection();
     void loginTimeout();
 };
 
@@ -246,6 +247,25 @@ void TestConnectionString::portWithInstanceIsRefused() {
         data::DataError,
         data::odbc::translate(ConnectionString::parse("User ID=a;Data Source=h\\I,1500"), 15,
                               DriverSettings{}));
+}
+
+void TestConnectionString::caFileGoesToAFreeTdsSection() {
+    DriverSettings s;
+    s.caFile = QStringLiteral("/etc/ca.pem");
+    const auto ado = ConnectionString::parse("User ID=a;Password=p;Data Source=h\\INST");
+    const data::odbc::OdbcTarget t = data::odbc::translate(ado, 15, s);
+    QVERIFY2(t.connectionString.contains(";Servername=tarnwick;"), qPrintable(t.connectionString));
+    QVERIFY(!t.connectionString.contains(";Server="));
+    QVERIFY(t.connectionString.contains(";Encryption=require"));
+    QCOMPARE(t.freetdsConf, QStringLiteral("[tarnwick]\nhost = h\ninstance = INST\n"
+                                           "ca file = /etc/ca.pem\n"
+                                           "check certificate hostname = yes\n"));
+    // Asked for explicitly, a server without TLS is let in (and nothing checked).
+    s.encryption = QStringLiteral("request");
+    QVERIFY(data::odbc::translate(ado, 15, s).connectionString.contains(";Encryption=request"));
+    // A line break would smuggle a setting of its own into the file.
+    s.caFile = QStringLiteral("/tmp/x.pem\nca file = system");
+    QVERIFY_THROWS_EXCEPTION(data::DataError, data::odbc::translate(ado, 15, s));
 }
 
 void TestConnectionString::loginTimeout() {

@@ -1,6 +1,7 @@
 // tds-testserver against FreeTDS's own command-line clients and against a
 // raw socket client that misbehaves.
 
+#include "tests/support/testcerts.h"
 #include "tests/support/testserver_fixture.h"
 #include "tests/testserver/raw_client.h"
 #include "tests/testserver/run_tool.h"
@@ -238,6 +239,41 @@ TEST_F(EndToEnd, BrowserAnswersWithTheTcpPort) {
 }
 
 // FreeTDS asks the browser on UDP 1434 only; this test runs where that port is free.
+// A client that cannot encrypt (ENCRYPTION 0x02) and sends its login in
+// clear: `on` lets it in, `required` answers 17835 and closes.
+TEST(Encryption, ClientThatCannotEncryptIsRefusedOnlyWhenRequired) {
+    const TestCertificates certs;
+    for (const std::string mode : {"on", "required"}) {
+        SCOPED_TRACE(mode);
+        TestServer server(certs.serverArgs(mode));
+        RawClient c(server.port());
+        tds::Bytes prelogin = buildPrelogin();
+        prelogin[26 + 6] = 0x02; // ENCRYPTION follows the option table and VERSION
+        c.send(tds::PacketPrelogin, prelogin);
+        tds::InMessage reply;
+        ASSERT_TRUE(c.read(reply));
+        ASSERT_GE(reply.payload.size(), 10u);
+        ASSERT_EQ(reply.payload[5], 0x01); // the ENCRYPTION option
+        const std::size_t at = (reply.payload[6] << 8) | reply.payload[7];
+        ASSERT_LT(at, reply.payload.size());
+        EXPECT_EQ(reply.payload[at], mode == "on" ? 0x01 : 0x03);
+
+        Login7Fields f;
+        f.user = server.user();
+        f.password = server.password();
+        c.send(tds::PacketLogin7, buildLogin7(f));
+        ASSERT_TRUE(c.read(reply));
+        ASSERT_FALSE(reply.payload.empty());
+        if (mode == "on") {
+            EXPECT_FALSE(containsDone(reply.payload, tds::DoneError));
+        } else {
+            EXPECT_EQ(reply.payload[0], 0xAA);
+            EXPECT_EQ(reply.payload[3] | (reply.payload[4] << 8), 17835); // the error number
+            EXPECT_TRUE(c.waitClosed());
+        }
+    }
+}
+
 TEST(BrowserOnDefaultPort, TsqlListsTheInstance) {
     std::unique_ptr<TestServer> fixed;
     try {
