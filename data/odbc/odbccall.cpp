@@ -134,8 +134,12 @@ void raise(const MessageList& records, const char* call, Failure failure, bool c
         qDebug().noquote() << "odbc:" << call << "failed:" << primary.sqlState << primary.message;
     if (failure == Failure::Connect)
         throw ConnectionError(primary.message, primary.sqlState, primary.nativeError, records);
-    if (link)
-        throw ConnectionError(primary.message, primary.sqlState, primary.nativeError, records);
+    if (link) {
+        // The driver's text for a dropped link ("Unknown error", "Write to the
+        // server failed") does not tell the user what happened.
+        throw ConnectionError(QStringLiteral("Die Verbindung zum Server wurde unterbrochen"),
+                              primary.sqlState, primary.nativeError, records);
+    }
     if (timeout)
         throw TimeoutError(QStringLiteral("Timeout abgelaufen"), QStringLiteral("HYT00"), 0,
                            records);
