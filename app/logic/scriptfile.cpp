@@ -50,7 +50,9 @@ void writeScriptFile(const QString& fileName, const QStringList& lines) {
     for (const QString& line : lines)
         text += line + QStringLiteral("\r\n");
     const QByteArray bytes = exportfile::encodeDesktopText(text);
-    if (file.write(bytes) != bytes.size()) {
+    // The buffered bytes are flushed here, where a full disk is reported with
+    // its reason; commit() alone would take a failed flush for success.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         throw fail(reason);
