@@ -118,6 +118,10 @@ DiagRecord primaryRecord(const MessageList& records) {
     return records.isEmpty() ? DiagRecord{} : records.first();
 }
 
+QString connectionLostMessage() {
+    return QStringLiteral("Die Verbindung zum Server wurde unterbrochen");
+}
+
 void raise(const MessageList& records, const char* call, Failure failure, bool connectionDead) {
     DiagRecord primary = primaryRecord(records);
     if (primary.message.isEmpty())
@@ -135,10 +139,8 @@ void raise(const MessageList& records, const char* call, Failure failure, bool c
     if (failure == Failure::Connect)
         throw ConnectionError(primary.message, primary.sqlState, primary.nativeError, records);
     if (link) {
-        // The driver's text for a dropped link ("Unknown error", "Write to the
-        // server failed") does not tell the user what happened.
-        throw ConnectionError(QStringLiteral("Die Verbindung zum Server wurde unterbrochen"),
-                              primary.sqlState, primary.nativeError, records);
+        throw ConnectionError(connectionLostMessage(), primary.sqlState, primary.nativeError,
+                              records);
     }
     if (timeout)
         throw TimeoutError(QStringLiteral("Timeout abgelaufen"), QStringLiteral("HYT00"), 0,
