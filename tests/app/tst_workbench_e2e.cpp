@@ -442,10 +442,13 @@ void TestWorkbenchE2E::quickQueryOnEmptyListRunsEditor() {
     if (emptyList)
         w->LBTables->clear();
     w->LBTables->setCurrentRow(-1);
-    QVERIFY(w->LBTables->count() < 20); // the bottom of the list stays empty
     w->MEQuery->setPlainText(QStringLiteral("select * from Kunden"));
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
     QWidget* area = w->LBTables->viewport();
-    QTest::mouseDClick(area, Qt::LeftButton, {}, QPoint(area->width() / 2, area->height() - 4));
+    const QPoint below(area->width() / 2, area->height() - 4);
+    QVERIFY(!w->LBTables->itemAt(below)); // the bottom of the list stays empty
+    QTest::mouseDClick(area, Qt::LeftButton, {}, below);
     QCOMPARE(w->MEQuery->toPlainText(), QStringLiteral("select * from Kunden"));
     QTRY_VERIFY_WITH_TIMEOUT(DM->ADOdsQuery->Active(), 10000);
     QVERIFY(grid()->rowCount() > 0);
