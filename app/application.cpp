@@ -2,6 +2,10 @@
 
 #include "modal/modal.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
 namespace {
 QString& titleStorage() {
     static QString title = QStringLiteral("tarnwick 2005");
@@ -45,6 +49,17 @@ void showErrorMessage(const QString& message) {
 
 void showCurrentException() {
     showErrorMessage(exceptionMessage(std::current_exception()));
+}
+
+bool installGermanTranslations(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
+                          QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}

@@ -27,6 +27,12 @@ void showErrorMessage(const QString& message);
 // Shows the error currently being handled (call from inside a catch block).
 void showCurrentException();
 
+// Installs Qt's German translations, so the stock dialogs and buttons (file
+// and print dialogs, "Abbrechen", "Ja") read German like the rest of the
+// program. Returns false when the translation file is not installed; the
+// program then runs with Qt's English texts.
+bool installGermanTranslations(QCoreApplication& app);
+
 class TApplication : public QApplication {
     Q_OBJECT
 public:

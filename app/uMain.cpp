@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QStatusTipEvent>
 #include <QTextEdit>
@@ -109,6 +110,12 @@ bool TFMMain::eventFilter(QObject* watched, QEvent* e) {
             if (widget == focus || (!focus && widget == this))
                 FormKeyDown(static_cast<QKeyEvent*>(e)->key());
         }
+    } else if (e->type() == QEvent::MouseButtonDblClick && LBTables &&
+               watched == LBTables->viewport()) {
+        // The list reports a double click on an entry itself; one on an empty
+        // list or below its entries runs the quick query's handler as well.
+        if (!LBTables->itemAt(static_cast<QMouseEvent*>(e)->position().toPoint()))
+            LBTablesDblClick();
     } else if (e->type() == QEvent::FocusIn) {
         if (watched == LBTables)
             LBTablesEnter();

@@ -39,5 +39,6 @@ void TFMMain::ACExportExecute() {
         return;
     WaitCursor hourglass;
     exportQueryToFile(*VelADObatchmove1, *dm().ADOdsQuery, chosen,
-                      [this](const QString& status) { LBStatusBar3->setText(status); });
+                      // The hint line, sized to its text, shows the count.
+                      [this](const QString& status) { ApplicationEvents1Hint(status); });
 }

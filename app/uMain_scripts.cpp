@@ -20,6 +20,7 @@ void TFMMain::ACOpenExecute() {
     modal::FileRequest request;
     request.parent = this;
     request.save = false;
+    request.mustExist = false; // a missing file is reported by the loading
     request.caption = QStringLiteral("Script öffnen");
     request.directory = OpenDialogSQLFileName;
     request.filter = QStringLiteral("SQL-Script (*.sql);;Alle Dateien (*.*)");

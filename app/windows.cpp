@@ -87,6 +87,7 @@ Workbench startWorkbench(const std::function<void(TFMMain*)>& beforeShow) {
 
 int runApplication(int argc, char** argv) {
     TApplication app(argc, argv);
+    installGermanTranslations(app);
     // The SQL Server provider; the export's desktop-file provider registers
     // itself when the first batch move starts.
     data::registerSqlServerProvider();

@@ -57,6 +57,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Runtime pieces the program loads by name rather than links: the ODBC driver
 # manager and the FreeTDS driver, pxlib for Paradox tables, and the fonts whose
 # metrics the layout uses.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "unixodbc, tdsodbc, pxlib1, fonts-wine, fonts-liberation2, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "unixodbc, tdsodbc, pxlib1, fonts-wine, fonts-liberation2, qt6-qpa-plugins, qt6-translations-l10n")
 set(CPACK_GENERATOR DEB)
 include(CPack)

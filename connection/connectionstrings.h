@@ -2,8 +2,8 @@
 // The connection strings the program hands to the SQL Server provider: the
 // master form (server level, database "master") and the database form, each
 // for Windows integrated and for SQL Server authentication. Names and
-// credentials go in as they are, without quoting, exactly as the provider
-// has always been given them.
+// credentials go in as they are, quoted as ADO quotes them where a ";", "=",
+// a quote or blanks at either end would otherwise change what they say.
 
 #include <QString>
 

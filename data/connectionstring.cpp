@@ -75,22 +75,20 @@ qsizetype keyAt(const QString& s, qsizetype i, bool knownOnly) {
     return k - i;
 }
 
-bool needsQuotes(const QString& v) {
-    if (v.isEmpty())
-        return false;
-    if (v.front().isSpace() || v.back().isSpace())
-        return true;
-    return v.contains(QLatin1Char(';')) || v.contains(QLatin1Char('"')) ||
-           v.contains(QLatin1Char('\'')) || v.contains(QLatin1Char('='));
-}
-
-QString quote(const QString& v) {
-    QString q = v;
-    q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + q + QLatin1Char('"');
-}
-
 } // namespace
+
+QString adoValue(const QString& v) {
+    const bool needsQuotes =
+        !v.isEmpty() && (v.front().isSpace() || v.back().isSpace() || v.contains(u';') ||
+                         v.contains(u'"') || v.contains(u'\'') || v.contains(u'='));
+    if (!needsQuotes)
+        return v;
+    if (v.contains(u'"') && !v.contains(u'\''))
+        return u'\'' + v + u'\'';
+    QString q = v;
+    q.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + q + u'"';
+}
 
 bool isKnownConnectionKeyword(QStringView key) {
     for (const char* k : kKeywords) {
@@ -215,8 +213,7 @@ void ConnectionString::remove(QStringView key) {
 QString ConnectionString::toString() const {
     QStringList parts;
     for (const auto& item : m_items)
-        parts.append(item.key + QLatin1Char('=') +
-                     (needsQuotes(item.value) ? quote(item.value) : item.value));
+        parts.append(item.key + QLatin1Char('=') + adoValue(item.value));
     return parts.join(QLatin1Char(';'));
 }
 

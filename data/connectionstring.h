@@ -37,6 +37,12 @@ private:
     QList<ConnectionStringItem> m_items;
 };
 
+// A value as ADO writes it into a connection string: as it is when plain; in
+// double quotes when it holds ";", "=", a quote or blanks at either end; in
+// single quotes instead when it holds a double quote but no single one; a
+// double quote inside double quotes is doubled.
+QString adoValue(const QString& value);
+
 // Keywords the parser knows, so that an unquoted ";" inside a value is kept
 // unless one of them follows.
 bool isKnownConnectionKeyword(QStringView key);

@@ -34,10 +34,15 @@ template <typename F> auto asDataError(F&& f) -> decltype(f()) {
     }
 }
 
-// Runs f; its errors name the files by their destination names, not their staging names.
-template <typename F> void namingFinalFiles(const StagedFiles* staged, F&& f) {
+// Runs f; its errors name the files by their destination names, not their staging names. A
+// file of the table that cannot be written (its memo file too) is reported as the table's own
+// file, the one the user chose.
+template <typename F>
+void namingFinalFiles(const StagedFiles* staged, const QString& tableFile, F&& f) {
     try {
         f();
+    } catch (const FileWriteError& e) {
+        throw FileWriteError(staged ? staged->finalNames(tableFile) : tableFile, e.reason());
     } catch (const ExportError& e) {
         if (!staged)
             throw;
@@ -191,7 +196,7 @@ public:
                     throw ExportError(
                         QStringLiteral("Die Tabelle \"%1\" existiert bereits.").arg(path));
                 StagedFiles& staged = permit->stage(companionFiles(m_format, path));
-                namingFinalFiles(&staged, [&] {
+                namingFinalFiles(&staged, staged.path(path), [&] {
                     createTableWriter(m_format, schema, staged.path(path))->finish();
                 });
             } else {
@@ -199,7 +204,8 @@ public:
                 for (const QString& companion : companionFiles(m_format, path))
                     QFile::remove(companion);
                 // The table exists, complete and empty, as soon as the statement has run.
-                createTableWriter(m_format, schema, path)->finish();
+                namingFinalFiles(nullptr, path,
+                                 [&] { createTableWriter(m_format, schema, path)->finish(); });
             }
             createdTables().insert(path, {m_format, std::move(schema)});
             m_open.erase(path); // rows appended from now on go to the new table
@@ -256,7 +262,7 @@ public:
         std::unique_ptr<TableWriter> writer = std::move(it->second.writer);
         m_open.erase(it);
         asDataError([&] {
-            namingFinalFiles(staged, [&] {
+            namingFinalFiles(staged, staged ? staged->path(path) : path, [&] {
                 if (async) {
                     try {
                         async->drain();
@@ -306,7 +312,7 @@ private:
         StagedFiles* staged = permit ? permit->staged() : nullptr;
         const QString target = staged ? staged->path(path) : path;
         asDataError([&] {
-            namingFinalFiles(staged, [&] {
+            namingFinalFiles(staged, target, [&] {
                 OpenTable& open = m_open[path];
                 bool fresh = false;
                 if (!open.writer || open.target != target) {
@@ -335,6 +341,8 @@ private:
                 view.setRow(row);
                 writer.appendCells(view, columns);
             }
+        } catch (const FileWriteError&) {
+            throw; // the file failed, not the record
         } catch (const ExportError& e) {
             throw ExportError(
                 QStringLiteral("Datensatz %1: %2").arg(writer.rowCount() + 1).arg(e.message()));

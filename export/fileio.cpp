@@ -12,8 +12,7 @@
 namespace exportfile {
 
 void throwWriteError(const QFileDevice& f) {
-    throw ExportError(QStringLiteral("Die Datei \"%1\" kann nicht geschrieben werden: %2")
-                          .arg(f.fileName(), f.errorString()));
+    throw FileWriteError(f.fileName(), f.errorString());
 }
 
 void openForWriting(QFile& f, QIODevice::OpenMode mode) {

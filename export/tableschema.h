@@ -43,6 +43,21 @@ public:
     QString message() const { return QString::fromStdString(what()); }
 };
 
+// A file that cannot be written (a full disk, a lost device): the file's fault, never a
+// record's.
+class FileWriteError : public ExportError {
+public:
+    // "Die Datei "FILE" kann nicht geschrieben werden: REASON"
+    FileWriteError(const QString& fileName, const QString& reason)
+        : ExportError(QStringLiteral("Die Datei \"%1\" kann nicht geschrieben werden: %2")
+                          .arg(fileName, reason)),
+          m_reason(reason) {}
+    QString reason() const { return m_reason; }
+
+private:
+    QString m_reason;
+};
+
 // The type as it is written in CREATE TABLE, for messages ("char(40)").
 QString columnTypeText(const ColumnDef& column);
 

@@ -31,11 +31,13 @@ QString TextWriter::quoted(const QString& text) {
 
 TextWriter::TextWriter(const TableSchema& schema, const QString& path)
     : m_schema(schema), m_file(path) {
-    openForWriting(m_file);
+    // Read and write: a text that Windows-1252 cannot hold makes the writer turn
+    // what it wrote so far into UTF-8.
+    openForWriting(m_file, QIODevice::ReadWrite);
     QStringList names;
     for (const auto& c : schema.columns)
         names << quoted(c.name);
-    writeText(m_file, names.join(u',') + QStringLiteral("\r\n"));
+    writeBytes(m_file, encoded(names.join(u',') + QStringLiteral("\r\n")));
     m_buffer.reserve(kBufferSize + 64 * 1024);
 }
 
@@ -59,7 +61,7 @@ void TextWriter::appendRow(const std::vector<QVariant>& values) {
         const QString text = cellText(values[i], c);
         line += isTextColumn(c) ? quoted(text) : text;
     }
-    m_buffer += (line + QStringLiteral("\r\n")).toUtf8();
+    m_buffer += encoded(line + QStringLiteral("\r\n"));
     ++m_rows;
     if (m_buffer.size() >= kBufferSize)
         writeBuffer();
@@ -76,6 +78,7 @@ void TextWriter::appendCells(const RowView& row, int columns) {
         qsizetype bound = 2;
         bool direct = true;
         row.cells(cells, columns);
+        const bool utf8 = m_utf8;
         for (int i = 0; i < columns && direct; ++i) {
             direct = fitsDirectly(cells[i], m_schema.columns[size_t(i)]);
             bound += 1 + (cells[i].kind == Cell::Text ? 3 * cells[i].text.size() + 2 : kNumberRoom);
@@ -88,7 +91,7 @@ void TextWriter::appendCells(const RowView& row, int columns) {
             for (int i = 0; i < columns && out; ++i) {
                 if (i)
                     *out++ = ',';
-                out = writeCell(out, cells[i]);
+                out = writeCell(out, cells[i], utf8);
             }
             if (out) {
                 *out++ = '\r';
@@ -103,9 +106,13 @@ void TextWriter::appendCells(const RowView& row, int columns) {
         }
     }
 
-    // Value by value, through the general conversion where needed.
+    // Value by value, through the general conversion where needed. A text that turns the
+    // file into UTF-8 half-way makes the line start again in the new encoding.
     QByteArray line;
+    const bool utf8 = m_utf8;
     for (int i = 0; i < columns; ++i) {
+        if (m_utf8 != utf8)
+            return appendCells(row, columns);
         if (i)
             line += ',';
         const ColumnDef& c = m_schema.columns[size_t(i)];
@@ -113,7 +120,7 @@ void TextWriter::appendCells(const RowView& row, int columns) {
         if (fitsDirectly(cell, c)) {
             QByteArray text(cell.kind == Cell::Text ? 3 * cell.text.size() + 2 : kNumberRoom,
                             Qt::Uninitialized);
-            if (char* end = writeCell(text.data(), cell)) {
+            if (char* end = writeCell(text.data(), cell, m_utf8)) {
                 line.append(text.constData(), end - text.constData());
                 continue;
             }
@@ -122,8 +129,10 @@ void TextWriter::appendCells(const RowView& row, int columns) {
         if (isNull(v))
             continue;
         const QString text = cellText(v, c);
-        line += (isTextColumn(c) ? quoted(text) : text).toUtf8();
+        line += encoded(isTextColumn(c) ? quoted(text) : text);
     }
+    if (m_utf8 != utf8)
+        return appendCells(row, columns);
     m_buffer += line + "\r\n";
     ++m_rows;
     if (m_buffer.size() >= kBufferSize)
@@ -155,7 +164,7 @@ bool TextWriter::fitsDirectly(const Cell& cell, const ColumnDef& column) {
     return false;
 }
 
-char* TextWriter::writeCell(char* out, const Cell& cell) {
+char* TextWriter::writeCell(char* out, const Cell& cell, bool utf8) {
     switch (cell.kind) {
     case Cell::Null:
     case Cell::Other:
@@ -179,8 +188,8 @@ char* TextWriter::writeCell(char* out, const Cell& cell) {
             out = isoTimeText(out, cell.msecs);
         return out;
     case Cell::Text: {
-        // UTF-8 with inner quotes doubled; a text with surrogates is left to the general
-        // conversion (nullptr).
+        // Inner quotes doubled; a text with surrogates, or one Windows-1252 cannot hold
+        // while the file is in it, is left to the general conversion (nullptr).
         *out++ = '"';
         for (const QChar ch : cell.text) {
             const char16_t u = ch.unicode();
@@ -188,6 +197,11 @@ char* TextWriter::writeCell(char* out, const Cell& cell) {
                 if (u == u'"')
                     *out++ = '"';
                 *out++ = char(u);
+            } else if (!utf8) {
+                const int b = cp1252Byte(u);
+                if (b < 0)
+                    return nullptr;
+                *out++ = char(b);
             } else if (u < 0x800) {
                 *out++ = char(0xC0 | (u >> 6));
                 *out++ = char(0x80 | (u & 0x3F));
@@ -204,6 +218,26 @@ char* TextWriter::writeCell(char* out, const Cell& cell) {
     }
     }
     return out;
+}
+
+QByteArray TextWriter::encoded(const QString& text) {
+    if (!m_utf8 && !fitsCp1252(text))
+        switchToUtf8();
+    return m_utf8 ? text.toUtf8() : toCp1252(text);
+}
+
+void TextWriter::switchToUtf8() {
+    // Everything written so far is Windows-1252; it is read back and written again as
+    // UTF-8 after a byte-order mark, and the file goes on in UTF-8.
+    writeBuffer();
+    flushFile(m_file);
+    if (!m_file.seek(0))
+        throwWriteError(m_file);
+    const QByteArray written = m_file.readAll();
+    if (m_file.error() != QFileDevice::NoError)
+        throwWriteError(m_file);
+    writeBytesAt(m_file, 0, QByteArray(kUtf8Bom) + fromCp1252(written).toUtf8());
+    m_utf8 = true;
 }
 
 void TextWriter::writeBuffer() {

@@ -1,6 +1,7 @@
 #pragma once
 
-// Writers of the text-based formats: delimited text and HTML tables, both UTF-8.
+// Writers of the text-based formats: delimited text in Windows-1252 (UTF-8 with a byte-order
+// mark when a text does not fit, see encodeDesktopText) and HTML tables in UTF-8.
 
 #include "export/tablewriter.h"
 
@@ -28,13 +29,18 @@ private:
     static bool fitsDirectly(const Cell& cell, const ColumnDef& column);
     // Writes the cell's text (texts take at most 3 bytes a unit plus 2) and returns its end;
     // nullptr for a text the general conversion must encode.
-    static char* writeCell(char* out, const Cell& cell);
+    static char* writeCell(char* out, const Cell& cell, bool utf8);
+    // The text in the file's encoding; a text Windows-1252 cannot hold turns the file into
+    // UTF-8 first.
+    QByteArray encoded(const QString& text);
+    void switchToUtf8();
     void writeBuffer();
 
     TableSchema m_schema;
     QFile m_file;
     QByteArray m_buffer;       // complete lines not yet written
     std::vector<Cell> m_cells; // the cells of the row being written
+    bool m_utf8 = false;       // the file turned to UTF-8 (it starts in Windows-1252)
 };
 
 // An HTML page with one table: a caption with the table's name, a header row of the column

@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <QSet>
+#include <QStringDecoder>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -396,24 +397,30 @@ QString cellText(const QVariant& v, const ColumnDef& column) {
     return {};
 }
 
+int cp1252Byte(char16_t u) {
+    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
+        return u;
+    for (int i = 0; i < 32; ++i)
+        if (cp1252High[i] == u)
+            return 0x80 + i;
+    return -1;
+}
+
+bool fitsCp1252(QStringView text) {
+    for (const QChar ch : text)
+        if (cp1252Byte(ch.unicode()) < 0)
+            return false;
+    return true;
+}
+
 qsizetype toCp1252(QStringView text, char* out) {
     char* const start = out;
     for (const QChar ch : text) {
-        const char16_t u = ch.unicode();
-        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
-            *out++ = static_cast<char>(u);
-            continue;
-        }
         // A surrogate pair is one character that the code page cannot hold: one "?".
         if (ch.isLowSurrogate())
             continue;
-        char b = '?';
-        for (int i = 0; i < 32; ++i)
-            if (cp1252High[i] == u) {
-                b = static_cast<char>(0x80 + i);
-                break;
-            }
-        *out++ = b;
+        const int b = cp1252Byte(ch.unicode());
+        *out++ = b < 0 ? '?' : static_cast<char>(b);
     }
     return out - start;
 }
@@ -432,6 +439,20 @@ QString fromCp1252(const QByteArray& bytes) {
         out.append(b >= 0x80 && b < 0xA0 ? QChar(cp1252High[b - 0x80]) : QChar(b));
     }
     return out;
+}
+
+QByteArray encodeDesktopText(const QString& text) {
+    if (fitsCp1252(text))
+        return toCp1252(text);
+    return QByteArray(kUtf8Bom) + text.toUtf8();
+}
+
+QString decodeDesktopText(const QByteArray& bytes) {
+    if (bytes.startsWith(kUtf8Bom))
+        return QString::fromUtf8(bytes.sliced(3));
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    return utf8.hasError() ? fromCp1252(bytes) : text;
 }
 
 } // namespace exportfile

@@ -57,6 +57,17 @@ QByteArray toCp1252(const QString& text);
 // The same into out, which holds text.size() bytes; returns the bytes written.
 qsizetype toCp1252(QStringView text, char* out);
 QString fromCp1252(const QByteArray& bytes);
+// The code page's byte for a UTF-16 unit, or -1 when it has none.
+int cp1252Byte(char16_t unit);
+bool fitsCp1252(QStringView text);
+
+// The text files other desktop programs read (scripts, text exports) are in Windows-1252;
+// what it cannot hold makes the whole file UTF-8 after a byte-order mark, so nothing is
+// lost. Reading takes UTF-8 after its byte-order mark or when the bytes are valid UTF-8,
+// Windows-1252 otherwise.
+inline constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+QByteArray encodeDesktopText(const QString& text);
+QString decodeDesktopText(const QByteArray& bytes);
 
 // Raises ExportError unless a row brings one value per column.
 void checkRowWidth(size_t values, size_t columns);

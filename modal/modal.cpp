@@ -38,19 +38,25 @@ QString fileName(const FileRequest& r) {
     if (fileHandler())
         return fileHandler()(r);
     QFileDialog dlg(r.parent, r.caption, r.directory, r.filter);
+    setUpFileDialog(dlg, r);
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return {};
+    if (r.selectedFilter)
+        *r.selectedFilter = dlg.selectedNameFilter();
+    return dlg.selectedFiles().first();
+}
+
+void setUpFileDialog(QFileDialog& dlg, const FileRequest& r) {
     dlg.setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dlg.setFileMode(r.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // A name the dialog does not check reaches the caller, whose own error
+    // then tells why the file cannot be opened.
+    dlg.setFileMode(r.save || !r.mustExist ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     if (r.save && !r.confirmOverwrite)
         dlg.setOption(QFileDialog::DontConfirmOverwrite);
     if (!r.defaultSuffix.isEmpty())
         dlg.setDefaultSuffix(r.defaultSuffix);
     if (r.selectedFilter && !r.selectedFilter->isEmpty())
         dlg.selectNameFilter(*r.selectedFilter);
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
-        return {};
-    if (r.selectedFilter)
-        *r.selectedFilter = dlg.selectedNameFilter();
-    return dlg.selectedFiles().first();
 }
 
 int exec(QDialog* dialog) {

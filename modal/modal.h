@@ -9,6 +9,7 @@
 #include <functional>
 
 class QDialog;
+class QFileDialog;
 class QPrinter;
 class QWidget;
 
@@ -32,6 +33,7 @@ struct FileRequest {
     QString defaultSuffix; // without dot
     QString* selectedFilter = nullptr;
     bool confirmOverwrite = true; // save: ask before replacing an existing file
+    bool mustExist = true;        // open: accept only the name of an existing file
 };
 
 enum class PrintKind { PrintDialog, PageSetup };
@@ -45,6 +47,9 @@ QMessageBox::StandardButton message(const MessageRequest& request);
 QString fileName(const FileRequest& request);
 int exec(QDialog* dialog);
 bool print(PrintKind kind, QPrinter* printer, QWidget* parent);
+
+// Sets up a file dialog as the request asks (what fileName shows).
+void setUpFileDialog(QFileDialog& dialog, const FileRequest& request);
 
 // Install a handler; an empty function restores the real dialogs.
 void setMessageHandler(MessageHandler handler);

@@ -13,8 +13,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QUuid>
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -452,11 +454,71 @@ TDBBGrid::TDBBGrid(QWidget* parent) : QTableView(parent), m_model(new TDBBGridMo
     titles->setDefaultSectionSize(64);
     titles->setHighlightSections(false);
     titles->setSectionsClickable(false);
+    // Titles start at the left and a title wider than its column is cut at
+    // the right, so its beginning stays readable.
+    titles->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    titles->setTextElideMode(Qt::ElideNone);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &TDBBGrid::sizeColumns);
 
     connect(this, &QTableView::clicked, this, &TDBBGrid::cellClicked);
 }
 
 TDBBGrid::~TDBBGrid() = default;
+
+int displayWidthChars(const data::ColumnInfo& column) {
+    switch (column.type) {
+    case ftString:
+    case ftFixedChar:
+    case ftWideString:
+        // A very long text field is held to a width that still fits a screen.
+        return std::clamp(column.size, 1, 100);
+    case ftSmallint:
+    case ftWord:
+        return 6;
+    case ftInteger:
+    case ftAutoInc:
+        return 11;
+    case ftLargeint:
+        return 15;
+    case ftBoolean:
+        return 5;
+    case ftBCD:
+    case ftFMTBcd:
+        // Digits, sign and decimal point.
+        return column.precision > 0 ? std::min(column.precision + 2, 40) : 10;
+    case ftDate:
+        return 10;
+    case ftTime:
+        return 8;
+    case ftDateTime:
+    case ftTimeStamp:
+        return 19;
+    case ftGuid:
+        return 38;
+    default:
+        // Floating point, currency, large objects and the rest.
+        return 10;
+    }
+}
+
+void TDBBGrid::sizeColumns() {
+    const data::ResultStore* store = m_model->store();
+    if (!store)
+        return;
+    QHeaderView* titles = horizontalHeader();
+    const QFontMetrics cellMetrics(font());
+    const QFontMetrics titleMetrics(titles->font());
+    const int digit = cellMetrics.horizontalAdvance(u'0');
+    const int cellMargin =
+        2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
+    const int titleMargin = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, titles);
+    for (int i = 0; i < store->columnCount(); ++i) {
+        const data::ColumnInfo& column = store->column(i);
+        const int cells = displayWidthChars(column) * digit + cellMargin;
+        const int title = titleMetrics.horizontalAdvance(column.name) + titleMargin;
+        titles->resizeSection(i, std::max(cells, title));
+    }
+}
 
 void TDBBGrid::setAutoDisp_Image(bool on) {
     m_autoDispImage = on;

@@ -81,6 +81,11 @@ QString memoPreview(QStringView text, int cellWidth, const QFontMetrics& metrics
 // w × h picture drawn at height H.
 int thumbnailWidth(int pictureWidth, int pictureHeight, int cellHeight);
 
+// The width in characters a field's automatic column is sized for, as data
+// grids size them by default: a text field's size, the usual display length
+// of numbers, dates and times, about 10 characters for large objects.
+int displayWidthChars(const data::ColumnInfo& column);
+
 class TDBBGrid : public QTableView {
     Q_OBJECT
     Q_PROPERTY(bool AutoDisp_Image READ AutoDisp_Image WRITE setAutoDisp_Image)
@@ -135,6 +140,9 @@ private:
                       const QStyleOptionViewItem& state);
     void loadFirstLine(int row, int column, qsizetype maxChars);
     void followDataSet(qint64 row);
+    // Sizes every column from its field's display width in the grid's font,
+    // never narrower than its title.
+    void sizeColumns();
     void currentCellChanged(const QModelIndex& current);
     void cellClicked(const QModelIndex& index);
 

@@ -1,9 +1,10 @@
 #include "app/logic/scriptfile.h"
 
+#include "export/values.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStringDecoder>
 
 ScriptFileError::ScriptFileError(const QString& message)
     : std::runtime_error(message.toStdString()) {}
@@ -29,16 +30,11 @@ QString readScriptFile(const QString& fileName) {
     if (!file.open(QIODevice::ReadOnly))
         throw ScriptFileError(QStringLiteral("Datei %1 kann nicht geöffnet werden. %2")
                                   .arg(fileName, file.errorString()));
-    QByteArray bytes = file.readAll();
+    const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw ScriptFileError(QStringLiteral("Datei %1 kann nicht geöffnet werden. %2")
                                   .arg(fileName, file.errorString()));
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(bytes);
-    if (utf8.hasError())
-        text = QString::fromLatin1(bytes);
+    const QString text = exportfile::decodeDesktopText(bytes);
     return normalizeLineBreaks(text);
 }
 
@@ -50,13 +46,16 @@ void writeScriptFile(const QString& fileName, const QStringList& lines) {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         throw fail(file.errorString());
-    for (const QString& line : lines) {
-        const QByteArray bytes = line.toUtf8() + "\r\n";
-        if (file.write(bytes) != bytes.size()) {
-            const QString reason = file.errorString();
-            file.cancelWriting();
-            throw fail(reason);
-        }
+    QString text;
+    for (const QString& line : lines)
+        text += line + QStringLiteral("\r\n");
+    const QByteArray bytes = exportfile::encodeDesktopText(text);
+    // The buffered bytes are flushed here, where a full disk is reported with
+    // its reason; commit() alone would take a failed flush for success.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw fail(reason);
     }
     if (!file.commit())
         throw fail(file.errorString());

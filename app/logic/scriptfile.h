@@ -1,10 +1,11 @@
 #pragma once
 // SQL script files: plain text, one editor line per text line.
 //
-// Reading takes UTF-8 (a byte-order mark is skipped; bytes that are not
-// UTF-8 are read as Latin-1, as older 8-bit scripts are) and treats CR, LF
-// and CR LF each as one line break. Writing puts CR LF after every line, the
-// last one too, as UTF-8 without a byte-order mark, into a temporary file
+// Reading takes UTF-8 when the file starts with its byte-order mark or is
+// valid UTF-8, Windows-1252 otherwise, and treats CR, LF and CR LF each as one
+// line break. Writing puts CR LF after every line, the last one too, in
+// Windows-1252, or as UTF-8 with a byte-order mark when a character does not
+// fit (see export/values.h), into a temporary file
 // that replaces the target only once it is complete: a failed save leaves an
 // existing file as it was.
 

@@ -118,6 +118,10 @@ DiagRecord primaryRecord(const MessageList& records) {
     return records.isEmpty() ? DiagRecord{} : records.first();
 }
 
+QString connectionLostMessage() {
+    return QStringLiteral("Die Verbindung zum Server wurde unterbrochen");
+}
+
 void raise(const MessageList& records, const char* call, Failure failure, bool connectionDead) {
     DiagRecord primary = primaryRecord(records);
     if (primary.message.isEmpty())
@@ -134,8 +138,10 @@ void raise(const MessageList& records, const char* call, Failure failure, bool c
         qDebug().noquote() << "odbc:" << call << "failed:" << primary.sqlState << primary.message;
     if (failure == Failure::Connect)
         throw ConnectionError(primary.message, primary.sqlState, primary.nativeError, records);
-    if (link)
-        throw ConnectionError(primary.message, primary.sqlState, primary.nativeError, records);
+    if (link) {
+        throw ConnectionError(connectionLostMessage(), primary.sqlState, primary.nativeError,
+                              records);
+    }
     if (timeout)
         throw TimeoutError(QStringLiteral("Timeout abgelaufen"), QStringLiteral("HYT00"), 0,
                            records);

@@ -45,6 +45,10 @@ enum class Failure { Statement, Connect };
 SQLRETURN check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* call,
                 MessageList* infos = nullptr, Failure failure = Failure::Statement);
 
+// What a statement on a dropped link reports: the driver's own text ("Unknown
+// error", "Write to the server failed") does not tell the user what happened.
+QString connectionLostMessage();
+
 // Builds and raises the error for these records.
 [[noreturn]] void raise(const MessageList& records, const char* call, Failure failure,
                         bool connectionDead = false);

@@ -529,7 +529,8 @@ private:
             throw;
         } catch (const DataError& e) {
             if (connectionDead())
-                throw ConnectionError(e.message(), e.sqlState(), e.nativeError(), e.records());
+                throw ConnectionError(connectionLostMessage(), e.sqlState(), e.nativeError(),
+                                      e.records());
             throw;
         }
     }

@@ -63,22 +63,30 @@ ServerAddress parseDataSource(const QString& dataSource) {
         a.instance = s.mid(slash + 1).trimmed();
         s = s.left(slash).trimmed();
     }
-    if (s.isEmpty() || s == QLatin1String(".") ||
-        s.compare(QLatin1String("(local)"), Qt::CaseInsensitive) == 0 ||
+    if (s == QLatin1String(".") || s.compare(QLatin1String("(local)"), Qt::CaseInsensitive) == 0 ||
         s.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
         s = QStringLiteral("127.0.0.1");
     a.host = s;
     return a;
 }
 
-QString odbcValue(const QString& value) {
+QString odbcValue(const QString& value, bool freetds) {
     const bool plain = !value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) &&
                        !value.contains(QLatin1Char('}')) && !value.contains(QLatin1Char('=')) &&
                        value.trimmed() == value;
     if (plain)
         return value;
     QString v = value;
-    v.replace(QLatin1Char('}'), QStringLiteral("}}"));
+    if (freetds) {
+        // The FreeTDS driver ends a value in braces at the first "}" that a ";"
+        // follows and takes everything before it as it stands: a "}" is
+        // written once, and a value holding "};" cannot be given at all.
+        if (v.contains(QLatin1String("};")))
+            throw DataError(QStringLiteral("Der ODBC-Treiber kann keinen Wert übernehmen, der "
+                                           "\"};\" enthält"));
+    } else {
+        v.replace(QLatin1Char('}'), QStringLiteral("}}"));
+    }
     return QLatin1Char('{') + v + QLatin1Char('}');
 }
 
@@ -108,7 +116,7 @@ OdbcTarget translate(const ConnectionString& ado, int connectionTimeout,
     const bool freetds = isFreeTdsDriver(settings.driver);
     QStringList parts;
     auto add = [&](const char* key, const QString& value) {
-        parts.append(QLatin1String(key) + QLatin1Char('=') + odbcValue(value));
+        parts.append(QLatin1String(key) + QLatin1Char('=') + odbcValue(value, freetds));
     };
     parts.append(QStringLiteral("DRIVER={") +
                  QString(settings.driver).replace(QLatin1Char('}'), QStringLiteral("}}")) +
@@ -208,6 +216,10 @@ OdbcTarget translate(const ConnectionString& ado, int connectionTimeout,
 
     OdbcTarget t;
     t.connectionString = parts.join(QLatin1Char(';'));
+    // A value in braces ends at a "}" that a ";" follows; at the very end of
+    // the string the FreeTDS driver would keep the "}" as part of the value.
+    if (t.connectionString.endsWith(QLatin1Char('}')))
+        t.connectionString += QLatin1Char(';');
     t.integrated = integrated;
     t.host = address.host;
     if (address.instance.isEmpty())

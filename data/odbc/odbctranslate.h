@@ -40,7 +40,8 @@ struct ServerAddress {
 };
 
 // "host", "host,port", "host\instance", "tcp:host,port"; "(local)", "." and
-// "localhost" name this machine (127.0.0.1).
+// "localhost" name this machine (127.0.0.1). An empty name stays empty: it
+// names no server, and the driver reports that.
 ServerAddress parseDataSource(const QString& dataSource);
 
 struct OdbcTarget {
@@ -68,8 +69,11 @@ inline constexpr const char* kFreeTdsSection = "tarnwick";
 OdbcTarget translate(const ConnectionString& ado, int connectionTimeout,
                      const DriverSettings& settings);
 
-// Quotes an ODBC attribute value in braces when it needs them.
-QString odbcValue(const QString& value);
+// Quotes an ODBC attribute value in braces when it needs them: with "}"
+// doubled for drivers that follow the ODBC rule, with "}" as it is for the
+// FreeTDS driver (which raises DataError for a value holding "};", the one
+// text it cannot be given).
+QString odbcValue(const QString& value, bool freetds);
 
 // "True", "yes", "1", "SSPI" and the like.
 bool isTrue(const QString& value);

@@ -11,14 +11,17 @@
 #include "tests/app/apptestsupport.h"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QSplitter>
@@ -94,6 +97,7 @@ private slots:
     void newClearsEditorAndMessages();
     void saveAndOpenScripts();
     void openMissingFileKeepsEditor();
+    void stockDialogsAreGerman();
     void cancelledDialogsDoNothing();
     void settingsReadAtStart();
     void settingsWrittenAtClose();
@@ -612,7 +616,7 @@ void TestMainWindow::saveAndOpenScripts() {
     QCOMPARE(w->REMessages->toPlainText(), QStringLiteral("kept"));
     QFile f(answer + QStringLiteral(".sql"));
     QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), text.toUtf8().replace("\n", "\r\n") + "\r\n");
+    QCOMPARE(f.readAll(), text.toLatin1().replace("\n", "\r\n") + "\r\n");
     f.close();
 
     // Saving again over the same file replaces it without a question; the
@@ -634,7 +638,14 @@ void TestMainWindow::saveAndOpenScripts() {
 
 void TestMainWindow::openMissingFileKeepsEditor() {
     const QString missing = QDir(m_settings->path()).filePath(QStringLiteral("fehlt.sql"));
-    modal::setFileHandler([&](const modal::FileRequest&) { return missing; });
+    QFileDialog::FileMode mode = QFileDialog::ExistingFile;
+    modal::setFileHandler([&](const modal::FileRequest& r) {
+        // The real dialog accepts the missing name and leaves the error to the loading.
+        QFileDialog dialog;
+        modal::setUpFileDialog(dialog, r);
+        mode = dialog.fileMode();
+        return missing;
+    });
     w->MEQuery->setPlainText(QStringLiteral("select 1"));
     w->REMessages->setPlainText(QStringLiteral("message"));
     trigger(w->ACOpen);
@@ -644,6 +655,23 @@ void TestMainWindow::openMissingFileKeepsEditor() {
              qPrintable(m_messages->texts().first()));
     QCOMPARE(w->MEQuery->toPlainText(), QStringLiteral("select 1"));
     QCOMPARE(w->REMessages->toPlainText(), QStringLiteral("message"));
+    QCOMPARE(mode, QFileDialog::AnyFile);
+}
+
+// Qt's German translations make the stock dialogs and buttons German; the
+// program's own texts stay as they are.
+void TestMainWindow::stockDialogsAreGerman() {
+    QVERIFY(installGermanTranslations(*qApp));
+    QFileDialog dialog(nullptr, QStringLiteral("Script öffnen"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    auto* lookIn = dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"));
+    QVERIFY(lookIn);
+    QCOMPARE(lookIn->text(), QStringLiteral("Suchen in:"));
+    QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Yes);
+    QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+    QCOMPARE(buttons.button(QDialogButtonBox::Yes)->text(), QStringLiteral("&Ja"));
+    QCOMPARE(w->ACOpen->text(), QStringLiteral("Öffnen..."));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Script öffnen"));
 }
 
 void TestMainWindow::cancelledDialogsDoNothing() {

@@ -11,6 +11,7 @@
 #include "settings/registry.h"
 #include "structure/setup.h"
 #include "tests/app/apptestsupport.h"
+#include "tests/support/fulldisk.h"
 #include "tests/support/testserver_fixture.h"
 
 #include <QDir>
@@ -69,6 +70,9 @@ private slots:
     void exportReplacesExistingFile();
     void exportBeforeAnyQuery();
     void cancelledExportChangesNothing();
+    void exportOntoFullDisk_data();
+    void exportOntoFullDisk();
+    void exportKeepsEveryCharacter();
 
 private:
     void connectWorkbench();
@@ -275,6 +279,7 @@ void TestResultE2E::exportFormats() {
     exportTo(file);
     QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
     QCOMPARE(w->LBStatusBar3->text(), exported(120));
+    QVERIFY(w->LBStatusBar3->width() >= w->LBStatusBar3->sizeHint().width()); // shown whole
     // The grid is back on the first row.
     QCOMPARE(DM->ADOdsQuery->RecNo(), 1);
 
@@ -376,6 +381,53 @@ void TestResultE2E::cancelledExportChangesNothing() {
     QCOMPARE(m_fileRequests.size(), 1);
     QCOMPARE(w->LBStatusBar3->text(), QStringLiteral("vorher"));
     QVERIFY(QDir(m_dir->path()).entryList(QDir::Files).isEmpty());
+}
+
+void TestResultE2E::exportOntoFullDisk_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("sql");
+    QTest::newRow("one row as text") << "kunden.txt"
+                                     << "select top 1 * from Kunden";
+    QTest::newRow("dBASE with a memo file")
+        << "bestellungen.dbf"
+        << "select top 3 * from Bestellungen order by BestellNr";
+}
+
+// The message gives the system's reason and names the file the user chose, no record;
+// the status line keeps the count of the last export that worked.
+void TestResultE2E::exportOntoFullDisk() {
+    QFETCH(QString, file);
+    QFETCH(QString, sql);
+    FullDisk disk;
+    if (!disk.mounted())
+        QSKIP("mounting a small file system needs root");
+    connectAndQuery(sql);
+    const int rows = w->DBGridQuery->model()->rowCount();
+    exportTo(file);
+    QCOMPARE(w->LBStatusBar3->text(), exported(rows));
+    exportTo(disk.filePath(file));
+    QCOMPARE(m_messages->texts().size(), 1);
+    const QString message = m_messages->texts().first();
+    QVERIFY2(message.contains(FullDisk::reason()), qPrintable(message));
+    QVERIFY2(message.contains(disk.filePath(file)), qPrintable(message));
+    QVERIFY2(!message.contains(QStringLiteral("Datensatz")), qPrintable(message));
+    QCOMPARE(w->LBStatusBar3->text(), exported(rows));
+    QVERIFY(w->LBStatusBar3->width() >= w->LBStatusBar3->sizeHint().width());
+}
+
+// A text export is Windows-1252 while every character fits; one that does not turns the
+// file into UTF-8 with a byte-order mark, rows before it included.
+void TestResultE2E::exportKeepsEveryCharacter() {
+    connectAndQuery(QStringLiteral("select N'Größe €' as T union all select N'Ω'"));
+    exportTo(QStringLiteral("zeichen.txt"));
+    QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
+    QCOMPARE(fileBytes(path("zeichen.txt")),
+             QByteArray("\xEF\xBB\xBF") +
+                 QString::fromUtf8("\"T\"\r\n\"Größe €\"\r\n\"Ω\"\r\n").toUtf8());
+    connectAndQuery(QStringLiteral("select N'Größe €' as T"));
+    exportTo(QStringLiteral("zeichen.txt"));
+    QCOMPARE(fileBytes(path("zeichen.txt")), QByteArray("\"T\"\r\n\"Gr\xF6\xDF"
+                                                        "e \x80\"\r\n"));
 }
 
 int main(int argc, char** argv) {

@@ -79,6 +79,7 @@ private slots:
     void quickQuery();
     void quickQueryOnBracketName();
     void quickQueryFailureShowsNoMessage();
+    void quickQueryOnEmptyListRunsEditor_data();
     void quickQueryOnEmptyListRunsEditor();
     void executeShowsProviderMessages();
     void executeListsParameters();
@@ -428,13 +429,28 @@ void TestWorkbenchE2E::quickQueryFailureShowsNoMessage() {
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 }
 
+void TestWorkbenchE2E::quickQueryOnEmptyListRunsEditor_data() {
+    QTest::addColumn<bool>("emptyList");
+    QTest::newRow("empty list") << true;
+    QTest::newRow("below the entries") << false;
+}
+
+// A double click where no entry is runs the editor's text.
 void TestWorkbenchE2E::quickQueryOnEmptyListRunsEditor() {
+    QFETCH(bool, emptyList);
     connectWorkbench(true);
-    w->LBTables->clear();
+    if (emptyList)
+        w->LBTables->clear();
+    w->LBTables->setCurrentRow(-1);
     w->MEQuery->setPlainText(QStringLiteral("select * from Kunden"));
-    w->LBTablesDblClick();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QWidget* area = w->LBTables->viewport();
+    const QPoint below(area->width() / 2, area->height() - 4);
+    QVERIFY(!w->LBTables->itemAt(below)); // the bottom of the list stays empty
+    QTest::mouseDClick(area, Qt::LeftButton, {}, below);
     QCOMPARE(w->MEQuery->toPlainText(), QStringLiteral("select * from Kunden"));
-    QVERIFY(DM->ADOdsQuery->Active());
+    QTRY_VERIFY_WITH_TIMEOUT(DM->ADOdsQuery->Active(), 10000);
     QVERIFY(grid()->rowCount() > 0);
 }
 

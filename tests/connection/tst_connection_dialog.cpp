@@ -232,7 +232,7 @@ private slots:
         QCOMPARE(d.result(), int(QDialog::Accepted));
         QCOMPARE(d.ADOConnDB->ConnectionString(),
                  QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;"
-                                "Password=pw;x;Initial Catalog=db;Data Source=SRV"));
+                                "Password=\"pw;x\";Initial Catalog=db;Data Source=SRV"));
     }
 
     void escapeCancelsWithoutConnectionString() {

@@ -7,6 +7,7 @@
 #include "connection/uFMADOMSSQLConnect.h"
 #include "data/adoconnection.h"
 #include "data/adodataset.h"
+#include "data/connectionstring.h"
 #include "modal/modal.h"
 #include "settings/registry.h"
 #include "tests/support/testserver_fixture.h"
@@ -45,6 +46,25 @@ class TestConnectionServer : public QObject {
         return names;
     }
 
+    struct OddLogin {
+        const char* name;
+        QString user, password;
+    };
+    // Every printable character, quotes and separators, blanks at both ends.
+    static QList<OddLogin> oddLogins() {
+        QString printable;
+        for (char16_t c = 0x20; c < 0x7F; ++c)
+            printable += QChar(c);
+        return {
+            {"every printable character", QStringLiteral("alle"), printable},
+            {"separators that look like keys", QStringLiteral("a;b=c"),
+             QStringLiteral(";Initial Catalog=Musterfirma;x=y")},
+            {"braces", QStringLiteral("{we}ird}"), QStringLiteral("}{p}w}")},
+            {"quotes", QStringLiteral("o'brien\""), QStringLiteral("\"'both'\"")},
+            {"blanks at both ends", QStringLiteral(" leer "), QStringLiteral("  pw  ")},
+        };
+    }
+
     void fillLogin(TFMADOMSSQLConnect& d, const QString& pw) const {
         d.EDServer->setEditText(serverName());
         d.RBsql->click();
@@ -56,7 +76,10 @@ private slots:
     void initTestCase() {
         QVERIFY(qEnvironmentVariableIsSet("TARNWICK_DISCOVERY")); // nothing may broadcast
         settings::setConfigDirectory(m_config.path());
-        m_server = std::make_unique<TestServer>();
+        std::vector<std::string> logins;
+        for (const auto& [name, user, password] : oddLogins())
+            logins.insert(logins.end(), {"--login", (user + u':' + password).toStdString()});
+        m_server = std::make_unique<TestServer>(logins);
         qputenv("TARNWICK_DISCOVERY", "127.0.0.1:" + QByteArray::number(m_server->browserPort()));
     }
     void cleanup() { modal::setDialogHandler({}); }
@@ -160,6 +183,42 @@ private slots:
                                                      component.Password()));
         c.Open();
         QVERIFY(c.Connected());
+    }
+
+    // Odd credentials log in, reach the database the string names and read
+    // back unchanged from the connection string.
+    void oddCredentialsLogIn() {
+        for (const auto& [name, user, password] : oddLogins()) {
+            TADOConnection c;
+            c.setConnectionString(masterConnectionString(false, serverName(), user, password));
+            try {
+                c.Open();
+            } catch (const std::exception& e) {
+                QFAIL(qPrintable(QStringLiteral("%1: %2").arg(name, e.what())));
+            }
+            TADODataSet ds;
+            ds.setConnection(&c);
+            ds.setCommandText("select db_name() as d, suser_name() as u");
+            ds.Open();
+            QCOMPARE(ds.FieldByName("d").AsString(), QStringLiteral("master"));
+            QCOMPARE(ds.FieldByName("u").AsString(), user);
+            const auto back = data::ConnectionString::parse(c.ConnectionString());
+            QCOMPARE(back.value(u"User ID"), user);
+            QCOMPARE(back.value(u"Password"), password);
+            // The database name, with the same characters, reads back as well.
+            const auto db = data::ConnectionString::parse(
+                databaseConnectionString(false, password, serverName(), user, password));
+            QCOMPARE(db.value(u"Initial Catalog"), password);
+        }
+    }
+
+    // An empty server name names no server: the driver's error, never this machine.
+    void emptyServerNameFails() {
+        TADOConnection c;
+        c.setConnectionTimeout(3);
+        c.setConnectionString(masterConnectionString(false, QString(), QString(), QString()));
+        QVERIFY_THROWS_EXCEPTION(std::exception, c.Open());
+        QVERIFY(!c.Connected());
     }
 };
 

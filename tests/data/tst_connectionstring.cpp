@@ -26,6 +26,7 @@ private slots:
     void translateOtherDriver();
     void rawBytesDriver_data();
     void rawBytesDriver();
+    void closingBraceBeforeSemicolonIsRefused();
     void portWithInstanceIsRefused();
     void caFileGoesToAFreeTdsSection();
     void loginTimeout();
@@ -146,8 +147,8 @@ void TestConnectionString::dataSource_data() {
                                   << "127.0.0.1" << 0 << "SQLEXPRESS";
     QTest::newRow("localhost") << "localhost,1500"
                                << "127.0.0.1" << 1500 << "";
-    QTest::newRow("empty") << ""
-                           << "127.0.0.1" << 0 << "";
+    QTest::newRow("empty names no server") << ""
+                                           << "" << 0 << "";
     QTest::newRow("tcp prefix") << "tcp:h,99"
                                 << "h" << 99 << "";
     QTest::newRow("bad port") << "h,abc"
@@ -190,9 +191,16 @@ void TestConnectionString::translate_data() {
            "Catalog=master;Data Source=(local)"
         << QStringList{"Trusted_Connection=Yes", "Server=127.0.0.1", "Database=master"}
         << QStringList{"UID=", "PWD="};
+    // The FreeTDS driver takes a "}" inside braces as it stands.
     QTest::newRow("password quoted in braces")
         << "Provider=SQLOLEDB.1;User ID=sa;Password=a;b}c;Initial Catalog=db;Data Source=h"
-        << QStringList{"PWD={a;b}}c}", "Database=db"} << QStringList{};
+        << QStringList{"PWD={a;b}c}", "Database=db"} << QStringList{};
+    QTest::newRow("blanks and braces in the user name")
+        << "Provider=SQLOLEDB.1;User ID=\" {u} \";Password=p;Data Source=h"
+        << QStringList{";UID={ {u} };"} << QStringList{};
+    QTest::newRow("a braced value last is still ended")
+        << "Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=h;Application Name=a;b"
+        << QStringList{";APP={a;b};"} << QStringList{};
     QTest::newRow("empty catalog omitted")
         << "Provider=SQLOLEDB.1;User ID=sa;Password=pw;Initial Catalog=;Data Source=h"
         << QStringList{"Server=h"} << QStringList{"Database="};
@@ -240,6 +248,19 @@ void TestConnectionString::translateOtherDriver() {
     QVERIFY2(odbc.contains(";Server=h,1500;"), qPrintable(odbc));
     QVERIFY2(odbc.contains(";Encrypt=yes"), qPrintable(odbc));
     QVERIFY(!odbc.contains("TDS_Version"));
+}
+
+void TestConnectionString::closingBraceBeforeSemicolonIsRefused() {
+    // The FreeTDS driver ends a braced value at "};": such a password cannot be given to it.
+    QVERIFY_THROWS_EXCEPTION(
+        data::DataError,
+        data::odbc::translate(ConnectionString::parse("User ID=a;Password=\"x};y\";Data Source=h"),
+                              15, DriverSettings{}));
+    DriverSettings other;
+    other.driver = QStringLiteral("ODBC Driver 18 for SQL Server");
+    QVERIFY(data::odbc::translate(
+                ConnectionString::parse("User ID=a;Password=\"x};y\";Data Source=h"), 15, other)
+                .connectionString.contains(";PWD={x}};y};"));
 }
 
 void TestConnectionString::portWithInstanceIsRefused() {

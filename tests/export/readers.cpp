@@ -93,7 +93,7 @@ print(json.dumps({'biff': b.biff_version, 'sheets': sheets}))
 QJsonDocument readCsv(const QString& path) {
     static const QString script = QStringLiteral(R"(
 import sys, json, csv
-with open(sys.argv[1], newline='', encoding='utf-8', errors='strict') as f:
+with open(sys.argv[1], newline='', encoding='utf-8-sig', errors='strict') as f:
     print(json.dumps(list(csv.reader(f))))
 )");
     return runPython(script, {path});

@@ -27,7 +27,7 @@ QJsonDocument readDbf(const QString& path);
 // xlrd's view of a workbook: {"biff", "sheets": [{"name", "rows": [[[type, value], ...]]}]};
 // date cells as ISO texts.
 QJsonDocument readXls(const QString& path);
-// Python's csv module's rows of a UTF-8 text file: [[field, ...], ...].
+// Python's csv module's rows of a UTF-8 text file, byte-order mark or not: [[field, ...], ...].
 QJsonDocument readCsv(const QString& path);
 // Python's html.parser's view of a page's table: {"charset", "caption", "rows": [[cell, ...]]},
 // character references resolved.

@@ -452,7 +452,15 @@ void TestWriters::textFile() {
         QString::fromUtf8("\"ID\",\"Na\"\"me\",\"Wert\",\"Tag\",\"Zeit\",\"Ok\"\r\n"
                           "1,\"Größe \"\"x\"\", y\",2.5,2024-01-02,2024-01-02 03:04:05.600,TRUE\r\n"
                           ",\"\",,,,\r\n")
-            .toUtf8());
+            .toLatin1()); // Windows-1252 where every character fits
+
+    // A text the code page cannot hold turns the whole file, lines written before it too,
+    // into UTF-8 after a byte-order mark.
+    writeTable(FileFormat::Text, {"u.txt", {col("T", ColumnType::Char, 5)}},
+               {{QString::fromUtf8("ä€")}, {QString::fromUtf8("Ω")}}, path("u.txt"));
+    QCOMPARE(readFile(path("u.txt")),
+             QByteArray("\xEF\xBB\xBF") +
+                 QString::fromUtf8("\"T\"\r\n\"ä€\"\r\n\"Ω\"\r\n").toUtf8());
 }
 
 void TestWriters::htmlFile() {

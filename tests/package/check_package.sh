@@ -17,7 +17,7 @@ version=$(dpkg-deb -f "$deb" Version)
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "version: $version"
 echo "depends: $depends"
-for dep in unixodbc tdsodbc pxlib1 fonts-wine fonts-liberation2 libqt6widgets6 libqt6printsupport6; do
+for dep in unixodbc tdsodbc pxlib1 fonts-wine fonts-liberation2 libqt6widgets6 libqt6printsupport6 qt6-translations-l10n; do
   check grep -q "$dep" <<<"$depends"
 done
 

@@ -132,6 +132,28 @@ private slots:
         QCOMPARE(m->columnCount(), 0);
     }
 
+    // Automatic columns are as wide as their field's display width in the
+    // grid's font and never narrower than their titles, which start at the left.
+    void automaticColumnWidths() {
+        using K = data::StorageKind;
+        data::ColumnInfo name = storeColumn("Firma", ftWideString, K::Utf16);
+        name.size = 40;
+        open({name, storeColumn("Ansprechpartner und Funktion", ftInteger, K::Int32),
+              storeColumn("Notiz", ftMemo, K::Utf16), storeColumn("Tag", ftDateTime, K::Utf16)},
+             {{"Kestrel Handels GmbH", 1, "lang", "17.03.2005 14:30:00"}});
+        QHeaderView* titles = m_grid->horizontalHeader();
+        const QFontMetrics cells(m_grid->font());
+        const QFontMetrics heads(titles->font());
+        auto digits = [&](int n) { return cells.horizontalAdvance(QString(n, u'0')); };
+        QVERIFY(titles->sectionSize(0) >= digits(40));
+        QVERIFY(titles->sectionSize(0) < digits(44));
+        QVERIFY(titles->sectionSize(1) >= heads.horizontalAdvance("Ansprechpartner und Funktion"));
+        QVERIFY(titles->sectionSize(2) >= digits(10));
+        QVERIFY(titles->sectionSize(2) < digits(14));
+        QVERIFY(titles->sectionSize(3) >= cells.horizontalAdvance("17.03.2005 14:30:00"));
+        QCOMPARE(titles->defaultAlignment(), Qt::AlignLeft | Qt::AlignVCenter);
+    }
+
     void thumbnailWidths_data() {
         QTest::addColumn<int>("w");
         QTest::addColumn<int>("h");

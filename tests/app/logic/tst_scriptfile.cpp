@@ -1,6 +1,7 @@
 // Script files: line breaks, encodings, and saves that fail without harm.
 
 #include "app/logic/scriptfile.h"
+#include "tests/support/fulldisk.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -20,6 +21,7 @@ private slots:
     void missingFileError();
     void uncreatableFileError();
     void failedWriteKeepsExistingFile();
+    void fullDiskGivesTheSystemReason();
     void defaultExtension_data();
     void defaultExtension();
 
@@ -47,6 +49,8 @@ void TestScriptFile::readsLineBreaks_data() {
     QTest::newRow("8-bit text") << QByteArray("-- Gr\xF6\xDF"
                                               "e")
                                 << QString::fromUtf8("-- Größe");
+    QTest::newRow("Windows-1252") << QByteArray("\x84\x80 5\x93 \x81")
+                                  << QString::fromUtf8("„€ 5“ \u0081");
 }
 
 void TestScriptFile::readsLineBreaks() {
@@ -64,9 +68,12 @@ void TestScriptFile::writesCrLfAfterEveryLine_data() {
     QTest::newRow("empty lines kept")
         << QStringList{"a", "", "", "b"} << QByteArray("a\r\n\r\n\r\nb\r\n");
     QTest::newRow("nothing") << QStringList{} << QByteArray();
-    QTest::newRow("UTF-8 without BOM") << QStringList{QString::fromUtf8("Größe")}
-                                       << QByteArray("Gr\xC3\xB6\xC3\x9F"
-                                                     "e\r\n");
+    QTest::newRow("Windows-1252 when all fits") << QStringList{QString::fromUtf8("Größe „€“")}
+                                                << QByteArray("Gr\xF6\xDF"
+                                                              "e \x84\x80\x93\r\n");
+    QTest::newRow("UTF-8 with BOM when not")
+        << QStringList{QString::fromUtf8("ä"), QString::fromUtf8("Ω")}
+        << QByteArray("\xEF\xBB\xBF\xC3\xA4\r\n\xCE\xA9\r\n");
 }
 
 void TestScriptFile::writesCrLfAfterEveryLine() {
@@ -135,6 +142,21 @@ void TestScriptFile::failedWriteKeepsExistingFile() {
     QFile f(path("keep.sql"));
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("old script\r\n"));
+}
+
+void TestScriptFile::fullDiskGivesTheSystemReason() {
+    FullDisk disk;
+    if (!disk.mounted())
+        QSKIP("mounting a small file system needs root");
+    const QString name = disk.filePath("voll.sql");
+    try {
+        writeScriptFile(name, {"select 1"});
+        QFAIL("no error");
+    } catch (const ScriptFileError& e) {
+        QCOMPARE(QString::fromUtf8(e.what()),
+                 QStringLiteral("Datei \"%1\" kann nicht erstellt werden. %2")
+                     .arg(name, FullDisk::reason()));
+    }
 }
 
 void TestScriptFile::defaultExtension_data() {
