@@ -6,7 +6,7 @@
 //
 // Drawn by a proxy style set on the dock and the controls in it, rather than
 // by a style sheet: a style sheet restyles each control through the general
-// style-sheet machinery as it is made, which cost about 2 ms of every start.
+// style-sheet machinery as it is made, a cost every start would pay.
 
 #include <QColor>
 

@@ -7,9 +7,8 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 #include <QRadialGradient>
-
-#include <vector>
 
 namespace {
 
@@ -107,44 +106,7 @@ QPixmap emblemPixmap(int size) {
 
 namespace {
 
-struct PreparedLogo {
-    QRgb nameColor;
-    const uchar* pixels;
-};
-
-std::vector<PreparedLogo>& preparedLogos() {
-    static std::vector<PreparedLogo> logos;
-    return logos;
-}
-
 constexpr QSize kLogoSize(155, 18);
-
-// The prepared copy for a name colour, or null.
-const uchar* preparedLogo(QRgb nameColor) {
-    for (const PreparedLogo& logo : preparedLogos()) {
-        if (logo.nameColor == nameColor)
-            return logo.pixels;
-    }
-    return nullptr;
-}
-
-} // namespace
-
-void addPreparedProductLogo(QRgb nameColor, const uchar* pixels) {
-    preparedLogos().push_back({nameColor, pixels});
-}
-
-bool hasPreparedProductLogo(QRgb nameColor) {
-    return preparedLogo(nameColor) != nullptr;
-}
-
-QPixmap productLogoPixmap(const QColor& nameColor) {
-    if (const uchar* pixels = preparedLogo(nameColor.rgba()))
-        return QPixmap::fromImage(QImage(pixels, kLogoSize.width(), kLogoSize.height(),
-                                         kLogoSize.width() * 4,
-                                         QImage::Format_ARGB32_Premultiplied));
-    return drawProductLogo(nameColor);
-}
 
 QPixmap drawProductLogo(const QColor& nameColor) {
     const QString name = QStringLiteral("tarnwick");
@@ -165,6 +127,20 @@ QPixmap drawProductLogo(const QColor& nameColor) {
     p.setPen(kOrange);
     p.drawText(fm.horizontalAdvance(name), baseline, year);
     return pm;
+}
+
+} // namespace
+
+QPixmap productLogoPixmap(const QColor& nameColor) {
+    // Kept in the pixmap cache, so each window that shows the lettering lays
+    // it out once; the cache may drop it, and then it is drawn again.
+    const QString key = QStringLiteral("tarnwick-product-logo-%1").arg(nameColor.rgba(), 8, 16);
+    QPixmap logo;
+    if (!QPixmapCache::find(key, &logo)) {
+        logo = drawProductLogo(nameColor);
+        QPixmapCache::insert(key, logo);
+    }
+    return logo;
 }
 
 QPixmap makerLogoPixmap() {

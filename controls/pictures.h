@@ -13,24 +13,13 @@ class ImageList;
 QPixmap emblemPixmap(int size = 48);
 
 // The product lettering "tarnwick 2005" in a 155 x 18 picture with a
-// transparent background: the name in `nameColor`, the year in orange.
-// A prepared copy for that colour is used where one was added, otherwise the
-// lettering is drawn.
+// transparent background: the name in `nameColor`, the year in orange. Drawn
+// with the designed fonts when a colour is first asked for, then cached.
 QPixmap productLogoPixmap(const QColor& nameColor);
 
 // The name colours of the lettering on the title panel and the about window.
 inline constexpr QRgb logoNameOnTitle = 0xffffffff;
 inline constexpr QRgb logoNameOnAbout = 0xff333333;
-
-// The lettering drawn with the fonts at hand, never a prepared copy.
-QPixmap drawProductLogo(const QColor& nameColor);
-
-// Adds a prepared copy of the lettering for one name colour: 155 x 18
-// premultiplied ARGB32 pixels, rows 620 bytes apart, kept for the life of the
-// program. The build draws the copies the windows use with the designed fonts
-// (logorender.cpp), so the window's first paint loads no bold face for them.
-void addPreparedProductLogo(QRgb nameColor, const uchar* pixels);
-bool hasPreparedProductLogo(QRgb nameColor);
 
 // The maker's logo, 150 x 20: a small emblem and the maker's name.
 QPixmap makerLogoPixmap();

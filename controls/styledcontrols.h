@@ -12,9 +12,7 @@
 // The application style becomes a proxy of the style it had that makes the
 // tool bars' overflow icons only when one is first drawn: making them reads
 // image files, which loads every image format plugin before the first
-// window can paint, while the tool bars rarely overflow. The proxy also draws
-// the frames of tab pages with rectangle fills, pixel for pixel as the style
-// draws them, which keeps their long lines off the paint engine's thread pool.
+// window can paint, while the tool bars rarely overflow.
 
 #include <QFont>
 #include <QStringList>

@@ -250,22 +250,6 @@ PageBuffer::~PageBuffer() {
     release();
 }
 
-PageBuffer::PageBuffer(PageBuffer&& other) noexcept
-    : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)),
-      m_capacity(std::exchange(other.m_capacity, 0)),
-      m_region(std::exchange(other.m_region, nullptr)) {}
-
-PageBuffer& PageBuffer::operator=(PageBuffer&& other) noexcept {
-    if (this != &other) {
-        release();
-        m_data = std::exchange(other.m_data, nullptr);
-        m_size = std::exchange(other.m_size, 0);
-        m_capacity = std::exchange(other.m_capacity, 0);
-        m_region = std::exchange(other.m_region, nullptr);
-    }
-    return *this;
-}
-
 void PageBuffer::release() {
     if (m_region)
         pagepool::pool().free(m_region, m_data, m_capacity);
@@ -320,28 +304,6 @@ void PageBuffer::allocateZeroed(std::size_t n) {
     m_region = region;
     m_capacity = want;
     m_size = n;
-}
-
-void PageBuffer::truncate(std::size_t n) {
-    if (n < m_size) {
-        // Bytes beyond the size may be handed out again by append; clearing
-        // is not needed because append overwrites them.
-        m_size = n;
-    }
-}
-
-void PageBuffer::append(const void* bytes, std::size_t n) {
-    if (m_size + n > m_capacity) {
-        // Doubling is cheap: the buffer grows in place at the top of its
-        // region, or mremap moves page tables, not bytes.
-        std::size_t grow = m_capacity ? m_capacity * 2 : 64 * 1024;
-        while (grow < m_size + n)
-            grow *= 2;
-        reserve(grow);
-    }
-    if (n)
-        std::memcpy(m_data + m_size, bytes, n);
-    m_size += n;
 }
 
 void PageBuffer::shrinkToFit() {

@@ -15,6 +15,8 @@
 // memory reads as zero.
 
 #include <cstddef>
+#include <cstring>
+#include <utility>
 
 namespace data {
 
@@ -26,8 +28,14 @@ class PageBuffer {
 public:
     PageBuffer() = default;
     ~PageBuffer();
-    PageBuffer(PageBuffer&& other) noexcept;
-    PageBuffer& operator=(PageBuffer&& other) noexcept;
+    PageBuffer(PageBuffer&& other) noexcept { take(other); }
+    PageBuffer& operator=(PageBuffer&& other) noexcept {
+        if (this != &other) {
+            release();
+            take(other);
+        }
+        return *this;
+    }
     PageBuffer(const PageBuffer&) = delete;
     PageBuffer& operator=(const PageBuffer&) = delete;
 
@@ -41,15 +49,36 @@ public:
     void reserve(std::size_t n);
     // A buffer of n zero bytes (for fixed-width arrays that are written in place).
     void allocateZeroed(std::size_t n);
-    // Shrinks to n bytes (n <= size()).
-    void truncate(std::size_t n);
-    void append(const void* bytes, std::size_t n);
+    // Shrinks to n bytes; bytes beyond the size are overwritten by later appends.
+    void truncate(std::size_t n) {
+        if (n < m_size)
+            m_size = n;
+    }
+    void append(const void* bytes, std::size_t n) {
+        if (m_size + n > m_capacity) {
+            // Doubling is cheap: the buffer grows in place at the top of its
+            // region, or mremap moves page tables, not bytes.
+            std::size_t grow = m_capacity ? m_capacity * 2 : 64 * 1024;
+            while (grow < m_size + n)
+                grow *= 2;
+            reserve(grow);
+        }
+        if (n)
+            std::memcpy(m_data + m_size, bytes, n);
+        m_size += n;
+    }
     // Returns the pages beyond size() to the system (or to the region the
     // buffer was carved from).
     void shrinkToFit();
 
 private:
     void release();
+    void take(PageBuffer& other) {
+        m_data = std::exchange(other.m_data, nullptr);
+        m_size = std::exchange(other.m_size, 0);
+        m_capacity = std::exchange(other.m_capacity, 0);
+        m_region = std::exchange(other.m_region, nullptr);
+    }
     char* m_data = nullptr;
     std::size_t m_size = 0;
     std::size_t m_capacity = 0;           // bytes owned, a multiple of the page size

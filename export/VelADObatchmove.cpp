@@ -200,17 +200,17 @@ void TVelADObatchmove::processMessages() {
 }
 
 void TVelADObatchmove::Execute() {
-    // 1. Only an open source is copied.
+    // Only an open source is copied.
     if (!m_source || !m_source->Active())
         return;
     TADOConnection* sourceConnection = m_source->Connection();
 
-    // 2.
+    // The destination starts closed.
     m_destConnection->Close();
 
-    // 3. An existing destination file may be replaced. It is not deleted up front: the
+    // Replacement: an existing destination file may be replaced. It is not deleted up front: the
     // provider stages the new table beside it, and the staged files take its place only
-    // when the transfer has succeeded (step 14). A failure removes them and leaves the
+    // when the transfer has succeeded (see "Commit" below). A failure removes them and leaves the
     // old file as it was. The folder name is joined with "/" unless it ends with a
     // separator. Without a folder nothing may be replaced: the joined name would point at
     // the root folder, and the provider refuses a destination without folder anyway.
@@ -240,15 +240,16 @@ void TVelADObatchmove::Execute() {
         }
     } closeOnFailure{m_destDataSet, m_destConnection};
 
-    // 4.
+    // The table name as SQL and the provider's extended properties.
     const QString quotedTable = u'[' + m_destTableName + u']';
     const QString extended = ExtendedPropertiesText(m_destDatabaseType);
 
-    // 5.
+    // The source's connection state, restored at the end.
     const bool sourceWasConnected = sourceConnection && sourceConnection->Connected();
 
-    // 6. The source's connection stays connected while the database is created: dropping
-    // it would close every dataset on it, the source included, whose rows step 13 reads
+    // An Access database is created first. The source's connection stays connected
+    // meanwhile: dropping it would close every dataset on it, the source included, whose
+    // rows the copy reads
     // (and the user's result set with them). The database writer needs no exclusive
     // access to anything the source holds.
     if (m_destDatabaseType == dtAccess) {
@@ -258,11 +259,11 @@ void TVelADObatchmove::Execute() {
         CreateAccessDatabase(m_destDatabaseName);
     }
 
-    // 7.
+    // The source is read through a connected connection.
     if (sourceConnection)
         sourceConnection->setConnected(true);
 
-    // 8.
+    // The destination connection: provider, folder or file, locale, format.
     m_destConnection->setProvider(m_providerName);
     m_destConnection->Properties().setValue(QStringLiteral("Data Source"), m_destDatabaseName);
     m_destConnection->Properties().setValue(QStringLiteral("Locale Identifier"),
@@ -271,12 +272,12 @@ void TVelADObatchmove::Execute() {
     m_destConnection->Close();
     m_destDataSet->Close();
 
-    // 9.
+    // The CREATE TABLE command.
     auto command = std::make_unique<TADOCommand>(this);
     command->setConnection(m_destConnection);
     QString sql = QStringLiteral("CREATE TABLE ") + quotedTable + QStringLiteral(" (");
 
-    // 10. Mapped fields become columns; dBASE and FoxPro names are made unique (for every
+    // Columns: mapped fields become columns; dBASE and FoxPro names are made unique (for every
     // field, so the names of later fields do not depend on which types are mapped).
     InitFieldNameList();
     bool firstColumn = true;
@@ -297,7 +298,7 @@ void TVelADObatchmove::Execute() {
         sql += columnName + u' ' + typeText;
     }
 
-    // 11.
+    // The table is created.
     sql += u')';
     command->setCommandText(sql);
     command->Execute();
@@ -305,7 +306,7 @@ void TVelADObatchmove::Execute() {
         command->Connection()->Close();
     command.reset();
 
-    // 12.
+    // The new table opened for appending, on a server-side cursor.
     m_destDataSet->Close();
     m_destConnection->Close();
     m_destDataSet->setCommandType(cmdTable);
@@ -315,7 +316,7 @@ void TVelADObatchmove::Execute() {
     m_destDataSet->Open();
     processMessages();
 
-    // 13.
+    // Copy: every source row is appended, with progress every 50 rows.
     m_source->First();
     qint32 rows = 0;
     while (!m_source->Eof()) {
@@ -337,7 +338,7 @@ void TVelADObatchmove::Execute() {
         m_source->Next();
     }
 
-    // 14. The replaced file's new version goes in place before the count says it is done.
+    // Commit: the replaced file's new version goes in place before the count says it is done.
     m_destDataSet->UpdateBatch();
     if (replacement) {
         try {

@@ -75,7 +75,7 @@ private slots:
 
     void startupCreatesWindowsInOrder();
     void componentsCarryTheirNames();
-    void layoutAt96Dpi();
+    void layoutAsSeen();
     void rightEdgeControlsFollowTheWindow();
     void menus();
     void buttonToolbar();
@@ -163,49 +163,81 @@ void TestMainWindow::componentsCarryTheirNames() {
         QVERIFY2(DM->findChild<QObject*>(name), name);
 }
 
-void TestMainWindow::layoutAt96Dpi() {
+namespace {
+
+// A control's rectangle in its window's coordinates.
+QRect inWindow(const QWidget* control) {
+    return QRect(control->mapTo(control->window(), QPoint(0, 0)), control->size());
+}
+
+} // namespace
+
+// What a person sees at the opening size: the title panel across the top with
+// the emblem, the lettering and, at its right end, the database box; the dock
+// below it; the table list beside the editor, which sits over the results;
+// the status bar across the foot with its three texts side by side.
+void TestMainWindow::layoutAsSeen() {
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     QCOMPARE(w->size(), QSize(942, 696));
-    QCOMPARE(w->minimumSize(), QSize(700, 500));
-    QCOMPARE(w->VelStylePanel1->geometry(), QRect(0, 0, 942, 65));
-    QCOMPARE(w->VelStylePanel2->geometry(), QRect(0, 696 - 21, 942, 21));
-    QCOMPARE(w->Image4->geometry(), QRect(12, 25, 32, 32));
-    QCOMPARE(w->Image1->geometry(), QRect(56, 26, 155, 18));
-    QCOMPARE(w->Label5->pos(), QPoint(56, 46));
-    QCOMPARE(w->Label3->pos(), QPoint(769, 42));
-    QCOMPARE(w->CBDatabase->pos(), QPoint(798, 38));
-    QCOMPARE(w->CBDatabase->width(), 135);
-    QCOMPARE(w->LBStatusbar1->geometry().topLeft(), QPoint(8, 4));
-    QCOMPARE(w->LBStatusbar1->width(), 305);
-    QCOMPARE(w->LBStatusBar2->pos(), QPoint(332, 4));
-    QCOMPARE(w->LBStatusBar2->width(), 149);
-    QCOMPARE(w->LBStatusBar3->pos(), QPoint(516, 4));
-    QCOMPARE(w->TBDock1->height(), 26);
-    QCOMPARE(w->TBToolbar1->x(), 184);
-    QCOMPARE(w->Panel1->height(), 1);
-    QCOMPARE(w->PATables->width(), 185);
-    QCOMPARE(w->Splitter2->handleWidth(), 6);
-    QCOMPARE(w->LBTables->geometry(), QRect(4, 32, 181, 545));
-    QCOMPARE(w->CHBSystem->geometry(), QRect(60, 10, 97, 17));
-    QCOMPARE(w->PAQuery->height(), 192);
-    QCOMPARE(w->PageControl1->geometry(), QRect(0, 8, 749, 184));
-    QCOMPARE(w->EDMaxRec->geometry(), QRect(680, 3, 65, 22));
-    QCOMPARE(w->Splitter1->handleWidth(), 4);
-    QCOMPARE(w->PAGrid->geometry(), QRect(212, 156, 297, 29));
+    QVERIFY(w->minimumSize().width() < w->width() && w->minimumSize().height() < w->height());
+    const QRect title = inWindow(w->VelStylePanel1);
+    const QRect status = inWindow(w->VelStylePanel2);
+    QCOMPARE(title.topLeft(), QPoint(0, 0));
+    QCOMPARE(title.width(), w->width());
+    QCOMPARE(status.bottom(), w->rect().bottom());
+    QCOMPARE(status.width(), w->width());
+    for (QWidget* c :
+         std::initializer_list<QWidget*>{w->Image4, w->Image1, w->Label5, w->Label3, w->CBDatabase})
+        QVERIFY2(title.contains(inWindow(c)), qPrintable(c->objectName()));
+    QVERIFY(inWindow(w->Image4).right() < inWindow(w->Image1).left());
+    QVERIFY(inWindow(w->Label5).top() >= inWindow(w->Image1).bottom());
+    QVERIFY(inWindow(w->Label3).right() < inWindow(w->CBDatabase).left());
+    QVERIFY(title.right() - inWindow(w->CBDatabase).right() < 16);
+    // The lettering is drawn: light letters on the dark panel.
+    const QImage lettering = w->Image1->grab().toImage();
+    int light = 0;
+    for (int y = 0; y < lettering.height(); ++y)
+        for (int x = 0; x < lettering.width(); ++x)
+            light += lettering.pixelColor(x, y).lightness() > 200;
+    QVERIFY(light > 50);
+
+    const QRect dock = inWindow(w->TBDock1);
+    const QRect tables = inWindow(w->PATables);
+    const QRect query = inWindow(w->PAQuery);
+    const QRect results = inWindow(w->PCMain);
+    QVERIFY(dock.top() > title.bottom());
+    for (const QRect& r : {tables, query, results})
+        QVERIFY(r.top() > dock.bottom() && r.bottom() < status.top());
+    QVERIFY(tables.right() < query.left() && tables.right() < results.left());
+    QVERIFY(query.bottom() < results.top());
+    QVERIFY(tables.contains(inWindow(w->LBTables)) && tables.contains(inWindow(w->CHBSystem)));
+    QVERIFY(inWindow(w->CHBSystem).bottom() < inWindow(w->LBTables).top());
+    QVERIFY(query.contains(inWindow(w->PageControl1)) && query.contains(inWindow(w->EDMaxRec)));
+    QVERIFY(query.right() - inWindow(w->EDMaxRec).right() < 16);
+    const QRect texts[] = {inWindow(w->LBStatusbar1), inWindow(w->LBStatusBar2),
+                           inWindow(w->LBStatusBar3)};
+    for (const QRect& r : texts)
+        QVERIFY(r.top() >= status.top() && r.bottom() <= status.bottom());
+    QVERIFY(texts[0].right() < texts[1].left() && texts[1].right() < texts[2].left());
 }
 
+// Growing the window moves the controls at its right edge with it and gives
+// the room to the editor's tabs and the table list; the table panel keeps its
+// width and the editor its height.
 void TestMainWindow::rightEdgeControlsFollowTheWindow() {
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
-    w->resize(1042, 796);
-    QTRY_COMPARE(w->CBDatabase->x(), 898);
-    QCOMPARE(w->Label3->x(), 869);
-    QCOMPARE(w->EDMaxRec->x(), 780);
-    QCOMPARE(w->PageControl1->width(), 849);
-    QCOMPARE(w->LBTables->height(), 645);
-    QCOMPARE(w->LBTables->width(), 181); // the table panel keeps its width
-    QCOMPARE(w->PAQuery->height(), 192);
+    const int database = w->CBDatabase->x(), label = w->Label3->x(), maxRec = w->EDMaxRec->x();
+    const int tabs = w->PageControl1->width(), editor = w->PAQuery->height();
+    const QSize list = w->LBTables->size();
+    w->resize(w->size() + QSize(100, 100));
+    QTRY_COMPARE(w->CBDatabase->x(), database + 100);
+    QCOMPARE(w->Label3->x(), label + 100);
+    QCOMPARE(w->EDMaxRec->x(), maxRec + 100);
+    QCOMPARE(w->PageControl1->width(), tabs + 100);
+    QCOMPARE(w->LBTables->size(), list + QSize(0, 100));
+    QCOMPARE(w->PAQuery->height(), editor);
 }
 
 void TestMainWindow::menus() {

@@ -106,9 +106,19 @@ private slots:
               static_cast<QWidget*>(d.LBPassword), static_cast<QWidget*>(d.EDPassword)})
             QVERIFY(!w->isEnabled());
         QCOMPARE(d.EDPassword->echoMode(), QLineEdit::Password);
-        QCOMPARE(d.EDServer->geometry(), QRect(120, 8, 165, 21));
-        QCOMPARE(d.RBsql->geometry(), QRect(16, 52, 237, 17));
-        QCOMPARE(d.BTCancel->geometry(), QRect(204, 12, 81, 23));
+        // The server box beside its label, the two ways to sign in one under the
+        // other, the buttons side by side at the foot, all whole inside the dialog.
+        const auto at = [&d](const QWidget* c) {
+            return QRect(c->mapTo(&d, QPoint(0, 0)), c->size());
+        };
+        const QRect server = at(d.EDServer), serverLabel = at(child<QLabel>(&d, "Label4"));
+        QVERIFY(serverLabel.right() < server.left());
+        QVERIFY(serverLabel.top() < server.bottom() && server.top() < serverLabel.bottom());
+        QVERIFY(at(d.RBnt).bottom() < at(d.RBsql).top());
+        QVERIFY(at(child<QPushButton>(&d, "BTOk")).right() < at(d.BTCancel).left());
+        for (const QWidget* c : std::initializer_list<const QWidget*>{
+                 d.EDServer, d.RBnt, d.RBsql, d.BTCancel, child<QPushButton>(&d, "BTOk")})
+            QVERIFY2(d.rect().contains(at(c)), qPrintable(c->objectName()));
         QCOMPARE(d.ADOConnDB->ConnectionTimeout(), 5);
         QCOMPARE(d.ADODSDatabases->CommandText(), QStringLiteral("select  name from sysdatabases"));
         QVERIFY(d.ADOConnDB->ConnectionString().isEmpty());

@@ -1,80 +1,17 @@
 // Start-up of the styled controls: the application style keeps its look, and
-// the tool bar overflow icons it defers come out as the style's own and tab
-// page frames are drawn without the paint engine's helper threads; icons made
-// on first use.
+// the tool bar overflow icons it defers come out as the style's own; icons
+// made on first use.
 #include "controls/deferredicon.h"
 #include "controls/imagelist.h"
 #include "controls/styledcontrols.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleFactory>
-#include <QStyleOption>
-#include <QTabWidget>
 #include <QToolBar>
 #include <QtTest>
-
-namespace {
-
-int threadCount() {
-    return QDir(QStringLiteral("/proc/self/task"))
-        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-        .size();
-}
-
-// Tab pages as a window shows them, drawn with the given style: tall and
-// wide, tabs on top and at the bottom, in the skin's colours, and too small
-// to stretch.
-QList<QImage> tabPages(QStyle* style) {
-    QList<QImage> images;
-    QPalette skin;
-    skin.setColor(QPalette::Window, QColor(0xd4, 0xd0, 0xc8));
-    skin.setColor(QPalette::Button, QColor(0xec, 0xe9, 0xd8));
-    for (const QSize size : {QSize(749, 385), QSize(301, 707), QSize(60, 40)}) {
-        for (const auto position : {QTabWidget::North, QTabWidget::South}) {
-            for (const bool skinned : {false, true}) {
-                // Shown in a window, so they are painted as a window paints.
-                QWidget window;
-                auto* tabs = new QTabWidget(&window);
-                tabs->setStyle(style);
-                if (skinned)
-                    tabs->setPalette(skin);
-                tabs->setTabPosition(position);
-                tabs->addTab(new QWidget, QStringLiteral("Abfrage"));
-                tabs->addTab(new QWidget, QStringLiteral("Nachrichten"));
-                tabs->setGeometry(QRect(QPoint(3, 5), size));
-                window.resize(size + QSize(10, 10));
-                window.show();
-                if (!QTest::qWaitForWindowExposed(&window))
-                    return {};
-                QCoreApplication::processEvents();
-                images << tabs->grab().toImage();
-            }
-        }
-    }
-    return images;
-}
-
-// A tab page frame drawn at twice the pixel density, where the style draws
-// it the ordinary way.
-QImage denseTabPage(QStyle* style) {
-    QTabWidget tabs;
-    QImage dense(QSize(301, 707) * 2, QImage::Format_ARGB32_Premultiplied);
-    dense.setDevicePixelRatio(2);
-    dense.fill(Qt::white);
-    QPainter p(&dense);
-    QStyleOptionTabWidgetFrame option;
-    option.initFrom(&tabs);
-    option.rect = QRect(0, 0, 301, 707);
-    style->drawPrimitive(QStyle::PE_FrameTabWidget, &option, &p, &tabs);
-    p.end();
-    return dense;
-}
-
-} // namespace
 
 class TestStyledControls : public QObject {
     Q_OBJECT
@@ -83,23 +20,6 @@ class TestStyledControls : public QObject {
 
 private slots:
     void initTestCase() { m_styleName = QApplication::style()->name(); }
-
-    // First, while nothing has drawn yet: Qt's raster engine starts helper
-    // threads for the first fill of 96 spans or more.
-    void tabPagesLookTheSameAndDrawOnThePaintingThread() {
-        std::unique_ptr<QStyle> plain(QStyleFactory::create(m_styleName));
-        QVERIFY(plain);
-        initStyledControls();
-        const int threads = threadCount();
-        const QList<QImage> ours = tabPages(QApplication::style());
-        QVERIFY(!ours.isEmpty());
-        QCOMPARE(threadCount(), threads);
-        const QList<QImage> theirs = tabPages(plain.get());
-        QCOMPARE(ours.size(), theirs.size());
-        for (qsizetype i = 0; i < ours.size(); ++i)
-            QCOMPARE(ours[i], theirs[i]);
-        QCOMPARE(denseTabPage(QApplication::style()), denseTabPage(plain.get()));
-    }
 
     void styleKeepsItsLookAndDefersOverflowIcons() {
         std::unique_ptr<QStyle> plain(QStyleFactory::create(m_styleName));

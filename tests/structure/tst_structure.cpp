@@ -97,29 +97,39 @@ private slots:
         delete m_conn;
     }
 
-    void typeNames_data() {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("name");
-        const char* names[] = {
-            "ftUnknown",  "ftString",      "ftSmallint", "ftInteger",   "ftWord",
-            "ftBoolean",  "ftFloat",       "ftCurrency", "ftBCD",       "ftDate",
-            "ftTime",     "ftDateTime",    "ftBytes",    "ftVarBytes",  "ftAutoInc",
-            "ftBlob",     "ftMemo",        "ftGraphic",  "ftFmtMemo",   "ftParadoxOle",
-            "ftDBaseOle", "ftTypedBinary", "ftCursor",   "ftFixedChar", "ftWideString",
-            "ftLargeint", "ftADT",         "ftArray",    "ftReference", "ftDataSet",
-            "ftOraBlob",  "ftOraClob",     "ftVariant",  "ftInterface", "ftIDispatch",
-            "ftGuid",     "ftTimeStamp",   "ftFMTBcd"};
-        for (int code = 0; code < 38; ++code)
-            QTest::addRow("%d", code) << code << QString::fromLatin1(names[code]);
-        QTest::newRow("38: past the table") << 38 << "ftUnknown";
-        QTest::newRow("negative") << -1 << "ftUnknown";
-        QTest::newRow("far out") << 100000 << "ftUnknown";
-    }
-
-    void typeNames() {
-        QFETCH(int, code);
-        QFETCH(QString, name);
-        QCOMPARE(FieldTypeNames(code), name);
+    // The type column names each type a SQL Server result can have; a code
+    // the names do not cover shows as ftUnknown.
+    void typeColumnNamesTheTypes() {
+        const std::pair<TFieldType, const char*> types[] = {{ftSmallint, "ftSmallint"},
+                                                            {ftInteger, "ftInteger"},
+                                                            {ftLargeint, "ftLargeint"},
+                                                            {ftWord, "ftWord"},
+                                                            {ftBoolean, "ftBoolean"},
+                                                            {ftFloat, "ftFloat"},
+                                                            {ftBCD, "ftBCD"},
+                                                            {ftFMTBcd, "ftFMTBcd"},
+                                                            {ftDateTime, "ftDateTime"},
+                                                            {ftDate, "ftDate"},
+                                                            {ftTime, "ftTime"},
+                                                            {ftString, "ftString"},
+                                                            {ftFixedChar, "ftFixedChar"},
+                                                            {ftWideString, "ftWideString"},
+                                                            {ftMemo, "ftMemo"},
+                                                            {ftBytes, "ftBytes"},
+                                                            {ftVarBytes, "ftVarBytes"},
+                                                            {ftBlob, "ftBlob"},
+                                                            {ftGuid, "ftGuid"},
+                                                            {ftVariant, "ftVariant"},
+                                                            {TFieldType(-1), "ftUnknown"},
+                                                            {TFieldType(38), "ftUnknown"}};
+        QList<data::ColumnInfo> columns;
+        for (const auto& [type, name] : types)
+            columns << fakeColumn(QStringLiteral("c%1").arg(columns.size()), type, 0);
+        m_tables.results.insert(QStringLiteral("SELECT * from [Typen]"), columns);
+        run(context(true, QStringLiteral("Typen")));
+        QCOMPARE(m_shown.rows, int(std::size(types)) + 1);
+        for (qsizetype i = 0; i < qsizetype(std::size(types)); ++i)
+            QCOMPARE(m_shown.cells.value(i + 1).value(2), QString::fromLatin1(types[i].second));
     }
 
     void bracketedName_data() {

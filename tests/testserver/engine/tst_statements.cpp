@@ -3,6 +3,7 @@
 
 #include "tests/testserver/engine/engine_fixture.h"
 
+#include <future>
 #include <thread>
 
 using namespace tds;
@@ -11,6 +12,42 @@ using namespace tds::test;
 namespace {
 
 class Statements : public EngineTest {};
+
+// Records a batch and cancels it from another thread once its first statement
+// is done, so the cancel reaches the statement after it while that one runs.
+class CancellingSink : public RecordingSink {
+public:
+    explicit CancellingSink(std::atomic<bool>& cancel)
+        : m_stopper([&cancel, done = m_firstDone.get_future()] {
+              done.wait_for(std::chrono::seconds(20));
+              cancel = true;
+          }) {}
+    ~CancellingSink() override {
+        if (!m_signalled.exchange(true))
+            m_firstDone.set_value();
+        m_stopper.join();
+    }
+
+    void done(DoneKind kind, std::uint16_t status, std::uint64_t rowCount,
+              std::uint16_t curCmd) override {
+        RecordingSink::done(kind, status, rowCount, curCmd);
+        if (!m_signalled.exchange(true))
+            m_firstDone.set_value();
+    }
+
+    // Events after the first statement's done.
+    std::size_t eventsAfterFirstDone() const {
+        for (std::size_t i = 0; i < events.size(); ++i)
+            if (events[i].kind == Event::Done)
+                return events.size() - i - 1;
+        return events.size();
+    }
+
+private:
+    std::promise<void> m_firstDone;
+    std::atomic<bool> m_signalled{false};
+    std::thread m_stopper;
+};
 
 TEST_F(Statements, UseChangesDatabaseWithEnvChangeAndInfo) {
     run("CREATE DATABASE Zweite");
@@ -216,15 +253,14 @@ TEST_F(Statements, DropSeveralAndAlter) {
 }
 
 TEST_F(Statements, WaitforIsCancelled) {
-    std::thread stopper([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        cancel = true;
-    });
     const auto start = std::chrono::steady_clock::now();
-    run("WAITFOR DELAY '00:00:30'; SELECT 1");
-    stopper.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-    EXPECT_TRUE(sink.events.empty()); // nothing after a cancel: the protocol side answers
+    {
+        CancellingSink cancelling(cancel);
+        session->executeBatch("SELECT 0; WAITFOR DELAY '00:00:30'; SELECT 1", cancelling, cancel);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+        // Nothing after a cancel: the protocol side answers.
+        EXPECT_EQ(cancelling.eventsAfterFirstDone(), 0u);
+    }
     cancel = false;
     run("WAITFOR DELAY '00:00:00.010'; SELECT 1");
     EXPECT_EQ(sink.results().size(), 1u);
@@ -278,15 +314,12 @@ TEST(Sessions, ShareFilesAndWaitForLocksUntilCancelled) {
     EXPECT_EQ(integer(s2.results()[0].rows[0][0]), 0);
     // A second writer waits; a cancel ends the wait at once.
     std::atomic<bool> cancel2{false};
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        cancel2 = true;
-    });
-    s2.clear();
     const auto start = std::chrono::steady_clock::now();
-    other.executeBatch("INSERT INTO t VALUES (2)", s2, cancel2);
-    stopper.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    {
+        CancellingSink cancelling(cancel2);
+        other.executeBatch("SELECT 0; INSERT INTO t VALUES (2)", cancelling, cancel2);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    }
     s1.clear();
     writer.executeBatch("COMMIT", s1, cancel);
     ASSERT_TRUE(s1.errors().empty());
