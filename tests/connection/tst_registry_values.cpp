@@ -48,10 +48,11 @@ private slots:
             << databaseConnectionString(false, "", "", "", "")
             << "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=;Password=;"
                "Initial Catalog=;Data Source=";
-        QTest::newRow("values inserted verbatim")
+        // Values with separators or quotes are quoted as ADO quotes them.
+        QTest::newRow("values quoted when they need it")
             << databaseConnectionString(false, "a;b", "s=1", "u'v", "p;w=\"x\"")
-            << "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=u'v;Password=p;w=\"x\";"
-               "Initial Catalog=a;b;Data Source=s=1";
+            << "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=\"u'v\";"
+               "Password='p;w=\"x\"';Initial Catalog=\"a;b\";Data Source=\"s=1\"";
     }
     void connectionStrings() {
         QFETCH(QString, built);
