@@ -2,10 +2,21 @@
 // T-SQL syntax colouring for the query editor. Presentation only: it sets
 // character formats on the document's layout and never changes the text,
 // its lines or the selection.
+//
+// A very long line (a script saved as one line, a generated insert) can be
+// left without colour formats: every format range splits the line's layout
+// into more pieces, which makes laying out such a line several times slower
+// than laying out its plain text, and setting formats after the text has been
+// laid out lays it out a second time. An editor that draws such a line itself
+// asks for its coloured stretches where it shows them (stretches()); the scan
+// of a long line keeps resume points so that this costs only the part asked
+// for.
 
+#include <QList>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
 
+class QTextBlock;
 class QTextDocument;
 
 class SqlHighlighter : public QSyntaxHighlighter {
@@ -14,13 +25,37 @@ public:
     // What a stretch of text is; also the state a line hands to the next.
     enum Kind { Plain = 0, Comment = 1, String = 2, Bracketed = 3, Keyword = 4, Number = 5 };
 
+    // Lines of at least this many characters count as very long.
+    static constexpr int kLongLine = 10000;
+
+    // A coloured stretch of a line, in positions of the line.
+    struct Stretch {
+        int start;
+        int length;
+        Kind kind;
+        bool operator==(const Stretch&) const = default;
+    };
+
     explicit SqlHighlighter(QTextDocument* document);
 
     const QTextCharFormat& format(Kind kind) const { return m_formats[kind]; }
+
+    // Whether very long lines are left without character formats, for an
+    // editor that colours them while drawing. Off by default.
+    void setLongLinesDrawnByEditor(bool on);
+    bool longLinesDrawnByEditor() const { return m_longLinesDrawn; }
+    // Whether the block is such a line.
+    bool drawnByEditor(const QTextBlock& block) const;
+
+    // The coloured stretches of the block that overlap its characters from
+    // `from` up to `to`, as its character formats would give them, cut to
+    // that range.
+    QList<Stretch> stretches(const QTextBlock& block, int from, int to) const;
 
 protected:
     void highlightBlock(const QString& text) override;
 
 private:
     QTextCharFormat m_formats[6];
+    bool m_longLinesDrawn = false;
 };

@@ -1,6 +1,6 @@
 // The main window's construction: components, actions, menus, toolbars, skin.
 
-#include "app/sqlhighlighter.h"
+#include "app/scripteditor.h"
 #include "app/toolbarskin.h"
 #include "app/uMain.h"
 #include "controls/styledcontrols.h"
@@ -365,12 +365,11 @@ void TFMMain::buildMainArea() {
     PAQuery->setMinimumHeight(60);
     PageControl1 = new QTabWidget(PAQuery);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    MEQuery = new QPlainTextEdit;
+    MEQuery = new ScriptEditor;
     MEQuery->setObjectName(QStringLiteral("MEQuery"));
     MEQuery->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     MEQuery->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MEQuery->setTabChangesFocus(true);
-    new SqlHighlighter(MEQuery->document());
     MEQuery->setToolTip(QStringLiteral("Abfrage oder Kommando eingeben"));
     MEQuery->setStatusTip(MEQuery->toolTip());
     PageControl1->addTab(MEQuery, QStringLiteral("Abfrage"));

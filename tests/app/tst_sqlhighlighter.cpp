@@ -1,11 +1,16 @@
 // The query editor's colouring: each kind of stretch is recognised, stretches
-// carry over line ends, and the text itself is never touched.
+// carry over line ends, the text itself is never touched, and very long lines,
+// coloured while drawn, get the same colours in the same places.
 
+#include "app/scripteditor.h"
 #include "app/sqlhighlighter.h"
 
 #include <QPlainTextDocumentLayout>
+#include <QScrollBar>
+#include <QSet>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 
@@ -23,6 +28,22 @@ class TestSqlHighlighter : public QObject {
             }
         }
         return SqlHighlighter::Plain;
+    }
+
+    // A line holding every kind of stretch, closed within itself.
+    static QString sample() {
+        return QStringLiteral("select N'it''s', [a]]b], 12.5 /* c */ from t; ");
+    }
+
+    // The pixels of a grab that are not the background.
+    static QImage ink(QWidget* viewport) {
+        const QImage shot = viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QRgb paper = shot.pixel(shot.width() - 1, shot.height() - 1);
+        QImage mask(shot.size(), QImage::Format_Mono);
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                mask.setPixel(x, y, shot.pixel(x, y) != paper);
+        return mask;
     }
 
 private slots:
@@ -86,6 +107,109 @@ private slots:
         QCOMPARE(doc.toPlainText(), before);
         QCOMPARE(doc.blockCount(), blocks);
         QVERIFY(!doc.isUndoAvailable());
+    }
+
+    // A long line is scanned for its state and resume points only; the
+    // stretches asked for anywhere in it, and the state it hands on, are
+    // those the same text gets in short lines.
+    void longLineStretchesMatchShortLines() {
+        QTextDocument shortDoc;
+        shortDoc.setDocumentLayout(new QPlainTextDocumentLayout(&shortDoc));
+        SqlHighlighter reference(&shortDoc);
+        shortDoc.setPlainText("/* x\ny */ \n" + sample());
+
+        const int copies = 3 * SqlHighlighter::kLongLine / int(sample().size());
+        const QString head = QStringLiteral("y */ ");
+        QTextDocument doc;
+        doc.setDocumentLayout(new QPlainTextDocumentLayout(&doc));
+        SqlHighlighter h(&doc);
+        h.setLongLinesDrawnByEditor(true);
+        doc.setPlainText("/* x\n" + head + sample().repeated(copies) + "'open\nstill' from");
+        const QTextBlock line = doc.findBlockByNumber(1);
+        QVERIFY(h.drawnByEditor(line));
+        QVERIFY(!h.drawnByEditor(doc.findBlockByNumber(2)));
+
+        // The kind of each character as the short lines' formats give it.
+        auto expected = [&](int pos) {
+            if (pos < head.size())
+                return kindAt(reference, shortDoc, 1, pos);
+            const int inSample = int((pos - head.size()) % sample().size());
+            return kindAt(reference, shortDoc, 2, inSample);
+        };
+        const int n = line.length() - 1;
+        for (int from : {0, 4000, 4096 * 2 + 7, n - 600}) {
+            const int to = from + 500;
+            QList<int> kinds(to - from, SqlHighlighter::Plain);
+            for (const SqlHighlighter::Stretch& s : h.stretches(line, from, to)) {
+                QVERIFY(s.start >= from && s.start + s.length <= to);
+                for (int i = s.start; i < s.start + s.length; ++i)
+                    kinds[i - from] = s.kind;
+            }
+            for (int pos = from; pos < to && pos < n - 5; ++pos)
+                QVERIFY2(kinds[pos - from] == expected(pos), qPrintable(QString::number(pos)));
+        }
+        QCOMPARE(kindAt(h, doc, 2, 0), int(SqlHighlighter::String));
+        QCOMPARE(kindAt(h, doc, 2, 8), int(SqlHighlighter::Keyword));
+    }
+
+    // The editor draws a long line's letters where the plain layout puts
+    // them, in the colours of their kinds, also after scrolling into it.
+    void editorDrawsLongLineInPlace() {
+        const QString text = sample().repeated(2 * SqlHighlighter::kLongLine / sample().size());
+        ScriptEditor editor;
+        QPlainTextEdit plain;
+        for (QPlainTextEdit* e : {static_cast<QPlainTextEdit*>(&editor), &plain}) {
+            e->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+            e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            e->setCursorWidth(0);
+            e->resize(400, 200);
+            e->setPlainText(text);
+            e->show();
+        }
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        for (int value : {0, editor.verticalScrollBar()->maximum() / 2}) {
+            editor.verticalScrollBar()->setValue(value);
+            plain.verticalScrollBar()->setValue(value);
+            QCOMPARE(ink(editor.viewport()), ink(plain.viewport()));
+            const QImage shot = editor.viewport()->grab().toImage();
+            QSet<QRgb> colours;
+            for (int y = 0; y < shot.height(); ++y)
+                for (int x = 0; x < shot.width(); ++x)
+                    colours.insert(shot.pixel(x, y) | 0xff000000);
+            for (int k = SqlHighlighter::Comment; k <= SqlHighlighter::Number; ++k)
+                QVERIFY(colours.contains(editor.highlighter()
+                                             ->format(SqlHighlighter::Kind(k))
+                                             .foreground()
+                                             .color()
+                                             .rgb()));
+        }
+        // A selection is marked as the editor marks it, its letters in the
+        // selection's colour.
+        for (auto [from, to] : {std::pair{100, 700}, std::pair{int(text.size()) - 300, -1}}) {
+            for (QPlainTextEdit* e : {static_cast<QPlainTextEdit*>(&editor), &plain}) {
+                QTextCursor c(e->document());
+                c.setPosition(from);
+                c.setPosition(to < 0 ? int(text.size()) : to, QTextCursor::KeepAnchor);
+                e->setTextCursor(c);
+                e->centerCursor();
+            }
+            // The mark's ends may round a pixel or two apart from the editor's.
+            const QImage a = ink(editor.viewport()), b = ink(plain.viewport());
+            int differ = 0;
+            for (int y = 0; y < a.height(); ++y)
+                for (int x = 0; x < a.width(); ++x)
+                    differ += a.pixel(x, y) != b.pixel(x, y);
+            QVERIFY2(differ < a.width() * a.height() / 200, qPrintable(QString::number(differ)));
+        }
+        QTextCursor all(editor.document());
+        all.select(QTextCursor::Document);
+        editor.setTextCursor(all);
+        const QImage selected = editor.viewport()->grab().toImage();
+        const QRgb keyword =
+            editor.highlighter()->format(SqlHighlighter::Keyword).foreground().color().rgb();
+        for (int y = 0; y < selected.height(); ++y)
+            for (int x = 0; x < selected.width(); ++x)
+                QVERIFY(selected.pixel(x, y) != keyword);
     }
 };
 
