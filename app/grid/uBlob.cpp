@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPixmap>
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -87,7 +88,30 @@ TDBMemo::TDBMemo(QWidget* parent) : QPlainTextEdit(parent) {
 
 void TDBMemo::LoadMemo() {
     const QVariant value = currentValue();
-    setPlainText(value.isValid() ? value.toString() : QString());
+    showText(value.isValid() ? value.toString() : QString());
+}
+
+bool TDBMemo::tooWideUnwrapped(const QString& text) const {
+    // Half the fixed-point range, measured with the widest letter of the font.
+    constexpr qint64 kWidestLine = 16'000'000;
+    const qint64 longest = kWidestLine / std::max(1, fontMetrics().maxWidth());
+    qsizetype start = 0;
+    while (start <= text.size()) {
+        qsizetype end = text.indexOf(u'\n', start);
+        if (end < 0)
+            end = text.size();
+        if (end - start > longest)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+void TDBMemo::showText(const QString& text) {
+    // Wrapped at the control's width, such a line is drawn as it is; the
+    // horizontal scroll bar stays but has nothing to scroll.
+    setLineWrapMode(tooWideUnwrapped(text) ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+    setPlainText(text);
 }
 
 TFMBlob::TFMBlob(TDataSource* source, QWidget* parent, Controls controls)

@@ -63,6 +63,12 @@ class TDBMemo : public QPlainTextEdit, public DataFieldLink {
 public:
     explicit TDBMemo(QWidget* parent = nullptr);
     void LoadMemo();
+    // Shows the text, unwrapped unless a line is too wide for that (below).
+    void showText(const QString& text);
+    // Whether a line of the text is wider than an unwrapped line can be drawn:
+    // text positions are fixed-point numbers that end at about 33 million
+    // pixels, past which letters land on top of each other.
+    bool tooWideUnwrapped(const QString& text) const;
 };
 
 class TFMBlob : public QDialog {

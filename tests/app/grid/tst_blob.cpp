@@ -145,6 +145,36 @@ private slots:
         QVERIFY(m_viewer->DBMemo->toPlainText().isEmpty());
     }
 
+    // A line wider than an unwrapped line can be drawn (past the layout's
+    // fixed-point range) is shown wrapped: its start looks as the same words
+    // do in a short value, and scrolling down shows the value's end.
+    void overwideLineDrawnWrapped() {
+        m_viewer->show();
+        TDBMemo& memo = *m_viewer->DBMemo;
+        memo.show();
+        memo.setCursorWidth(0); // no caret in the pictures
+        const QString word = QStringLiteral("WWWWWWWWW ");
+        const QString value =
+            word.repeated(40'000'000 / memo.fontMetrics().horizontalAdvance(word));
+        const QString start = word + word.trimmed();
+        const QRect strip(0, 0, memo.fontMetrics().horizontalAdvance(start) + 2,
+                          memo.fontMetrics().height() + 4);
+
+        memo.showText(start);
+        QCOMPARE(memo.lineWrapMode(), QPlainTextEdit::NoWrap);
+        const QImage expected = memo.viewport()->grab(strip).toImage();
+
+        memo.showText(value);
+        QCOMPARE(memo.lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        QCOMPARE(memo.viewport()->grab(strip).toImage(), expected);
+
+        memo.verticalScrollBar()->setValue(memo.verticalScrollBar()->maximum());
+        const QRect area = memo.viewport()->rect();
+        QCOMPARE(memo.cursorForPosition(area.bottomRight()).position(), value.size());
+        QVERIFY(memo.cursorForPosition(area.topLeft()).position() > value.size() - 1000);
+        m_viewer->hide();
+    }
+
     // The viewer made at start-up builds its controls only when a cell is
     // first clicked; bound to the same source, it then shows the cell as ever.
     void controlsBuiltWhenOpened() {
