@@ -182,12 +182,26 @@ std::string text(sqlite3_stmt* st, int i) {
              : std::string();
 }
 
+std::int64_t procedureIdFor(std::int64_t rowid) {
+    return rowid * 16 + kProcedureIdTag + 1000000;
+}
+
+bool hasProcedureTable(sqlite3* c) {
+    bool found = false;
+    query(c,
+          "SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = '" +
+              std::string(kProcedureTable) + "'",
+          [&](sqlite3_stmt*) { found = true; });
+    return found;
+}
+
 std::vector<Object> userObjects(sqlite3* c) {
     std::vector<Object> r;
     query(c,
           "SELECT name, type = 'view', rowid, sql FROM main.sqlite_master WHERE type IN ('table', "
           "'view') "
-          "AND name NOT LIKE 'sqlite[_]%' ORDER BY name COLLATE NOCASE",
+          "AND name NOT LIKE 'sqlite[_]%' AND name <> '" +
+              std::string(kProcedureTable) + "' ORDER BY name COLLATE NOCASE",
           [&](sqlite3_stmt* st) {
               r.push_back(Object{text(st, 0), sqlite3_column_int(st, 1) != 0,
                                  objectIdFor(sqlite3_column_int64(st, 2)), text(st, 3)});

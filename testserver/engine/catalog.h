@@ -13,6 +13,14 @@ namespace tds::catalog {
 
 inline constexpr const char* kCreateDate = "2005-10-14 01:54:05.000";
 
+// The table in each database that holds its stored procedures (name, params,
+// body), made by the first CREATE PROCEDURE; no catalog view lists it.
+inline constexpr const char* kProcedureTable = "__tds_procedures";
+// Procedure ids: the table's rowid with this in the low four bits.
+inline constexpr std::int64_t kProcedureIdTag = 5;
+std::int64_t procedureIdFor(std::int64_t rowid);
+bool hasProcedureTable(sqlite3* c);
+
 // Object ids: stable per database file as long as the object exists.
 std::int64_t objectIdFor(std::int64_t rowid);
 // SQL Server's system type ids.

@@ -252,8 +252,20 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
     }
     if (w.is("continue"))
         return Outcome::Return;
-    if (w.is("return"))
+    if (w.is("return")) {
+        // RETURN n: the status of the running procedure.
+        if (st.toks.size() > 1) {
+            Outcome oc;
+            const auto v = evaluate(st, 1, st.toks.size(), out, oc);
+            if (!v)
+                return oc;
+            if (const auto* n = std::get_if<std::int64_t>(&*v))
+                returnStatus = static_cast<std::int32_t>(*n);
+            else if (const auto* d = std::get_if<double>(&*v))
+                returnStatus = static_cast<std::int32_t>(*d);
+        }
         return Outcome::Return;
+    }
     if (w.is("dbcc")) {
         out.sink.message(infoMessage(2528, "DBCC execution completed. If DBCC printed error "
                                            "messages, contact your system administrator."));
@@ -438,7 +450,9 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
         out.done(0, 0, 0);
         return Outcome::Ok;
     }
-    if (what.isAny({"procedure", "proc"}))
+    if (what.isAny({"procedure", "proc"}) ||
+        (what.is("or") && st.toks[2].is("alter") && st.toks.size() > 3 &&
+         st.toks[3].isAny({"procedure", "proc"})))
         return createProcedure(st, out);
     return fail(errorMessage(50000, 16,
                              "CREATE " + toUpper(what.text) + " is not supported by this server."),
@@ -546,6 +560,8 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
 }
 
 Outcome Session::Impl::runAlter(const Statement& st, Out& out) {
+    if (st.toks.size() > 1 && st.toks[1].isAny({"procedure", "proc"}))
+        return createProcedure(st, out);
     const auto ctx = translateContext();
     if (st.toks.size() < 4 || !isWordTok(st.toks[1], "table"))
         return fail(

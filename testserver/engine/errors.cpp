@@ -78,6 +78,13 @@ Message mustDeclare(const std::string& var) {
     return errorMessage(137, 15, "Must declare the scalar variable \"" + var + "\".", 2);
 }
 
+Message missingParameter(const std::string& procedure, const std::string& parameter) {
+    return errorMessage(201, 16,
+                        "Procedure or function '" + procedure + "' expects parameter '" +
+                            parameter + "', which was not supplied.",
+                        4);
+}
+
 Message unknownProcedure(const std::string& name) {
     return errorMessage(2812, 16, "Could not find stored procedure '" + name + "'.", 62);
 }

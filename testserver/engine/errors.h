@@ -22,7 +22,9 @@ Message missingEndComment();                       // 113
 Message objectExists(const std::string& name);     // 2714
 Message mustDeclare(const std::string& var);       // 137
 Message unknownProcedure(const std::string& name); // 2812
-Message unknownDatabase(const std::string& name);  // 911
+// 201: a procedure called without a parameter that has no default.
+Message missingParameter(const std::string& procedure, const std::string& parameter);
+Message unknownDatabase(const std::string& name); // 911
 
 // What the failing statement was doing, for the constraint messages.
 struct ErrorContext {

@@ -3,6 +3,7 @@
 
 #include "testserver/engine/functions.h"
 
+#include "testserver/engine/catalog.h"
 #include "testserver/engine/lexer.h"
 #include "testserver/engine/values.h"
 
@@ -14,6 +15,35 @@ namespace tds::sqlfn {
 using namespace sql;
 
 namespace {
+
+// The rowid of the stored procedure `where` finds (?1 = arg), if any.
+std::optional<std::int64_t> procedureRowid(sqlite3* c, const std::string& where,
+                                           const std::string& arg) {
+    if (!catalog::hasProcedureTable(c))
+        return std::nullopt;
+    std::optional<std::int64_t> r;
+    sqlite3_stmt* st = nullptr;
+    const std::string q =
+        std::string("SELECT rowid FROM main.") + catalog::kProcedureTable + " WHERE " + where;
+    if (sqlite3_prepare_v2(c, q.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(st, 1, arg.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) == SQLITE_ROW)
+            r = sqlite3_column_int64(st, 0);
+    }
+    sqlite3_finalize(st);
+    return r;
+}
+
+std::optional<std::string> procedureName(sqlite3* c, std::int64_t rowid) {
+    if (!catalog::hasProcedureTable(c))
+        return std::nullopt;
+    std::optional<std::string> r;
+    catalog::query(c,
+                   std::string("SELECT name FROM main.") + catalog::kProcedureTable +
+                       " WHERE rowid = " + std::to_string(rowid),
+                   [&](sqlite3_stmt* st) { r = catalog::text(st, 0); });
+    return r;
+}
 
 void sqlTdsGlobal(sqlite3_context* ctx, int, sqlite3_value** a) {
     Session::Impl* d = implOf(ctx);
@@ -156,12 +186,18 @@ void sqlObjectId(sqlite3_context* ctx, int, sqlite3_value** a) {
         }
     }
     sqlite3_finalize(st);
+    if (const auto rowid = procedureRowid(d->conn, "name = ?1 COLLATE NOCASE", name))
+        return sqlite3_result_int64(ctx, catalog::procedureIdFor(*rowid));
     sqlite3_result_null(ctx);
 }
 
 void sqlObjectName(sqlite3_context* ctx, int, sqlite3_value** a) {
     Session::Impl* d = implOf(ctx);
     const auto id = sqlite3_value_int64(a[0]) - 1000000;
+    if (id > 0 && id % 16 == catalog::kProcedureIdTag) {
+        const auto name = procedureName(d->conn, id / 16);
+        return name ? result(ctx, *name) : sqlite3_result_null(ctx);
+    }
     const bool temp = id % 16 == 3;
     const std::string q = std::string("SELECT name FROM ") + (temp ? "temp" : "main") +
                           ".sqlite_master WHERE rowid = ?1";
@@ -175,6 +211,36 @@ void sqlObjectName(sqlite3_context* ctx, int, sqlite3_value** a) {
         }
     }
     sqlite3_finalize(st);
+    sqlite3_result_null(ctx);
+}
+
+// OBJECTPROPERTY(id, 'IsProcedure' | 'IsUserTable' | 'IsTable' | 'IsView'):
+// 1 or 0; NULL for an id no object has or a property not known here.
+void sqlObjectProperty(sqlite3_context* ctx, int, sqlite3_value** a) {
+    Session::Impl* d = implOf(ctx);
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    const auto id = sqlite3_value_int64(a[0]) - 1000000;
+    const std::string property = toLower(text(a[1]));
+    char kind = 0;
+    if (id > 0 && id % 16 == catalog::kProcedureIdTag) {
+        if (procedureName(d->conn, id / 16))
+            kind = 'P';
+    } else if (id > 0 && (id % 16 == 1 || id % 16 == 3)) {
+        const std::string q = std::string("SELECT type FROM ") + (id % 16 == 3 ? "temp" : "main") +
+                              ".sqlite_master WHERE rowid = " + std::to_string(id / 16);
+        catalog::query(d->conn, q, [&](sqlite3_stmt* st) {
+            kind = catalog::text(st, 0) == "view" ? 'V' : 'U';
+        });
+    }
+    if (!kind)
+        return sqlite3_result_null(ctx);
+    if (property == "isprocedure")
+        return sqlite3_result_int(ctx, kind == 'P');
+    if (property == "isusertable" || property == "istable")
+        return sqlite3_result_int(ctx, kind == 'U');
+    if (property == "isview")
+        return sqlite3_result_int(ctx, kind == 'V');
     sqlite3_result_null(ctx);
 }
 
@@ -200,6 +266,7 @@ const FunctionDef functions[] = {
     {"object_id", 1, sqlObjectId, false},
     {"object_id", 2, sqlObjectId, false},
     {"object_name", 1, sqlObjectName, false},
+    {"objectproperty", 2, sqlObjectProperty, false},
     {"scope_identity", 0, sqlScopeIdentity, false},
 };
 

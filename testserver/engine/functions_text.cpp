@@ -5,12 +5,17 @@
 #include "testserver/engine/values.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace tds::sqlfn {
 
 using namespace sql;
 
 namespace {
+
+// The largest value REPLICATE builds, in bytes of UTF-8; SQLite holds at most
+// a billion bytes in one value.
+constexpr std::uint64_t kMaxReplicateBytes = 512ull * 1024 * 1024;
 
 void sqlLen(sqlite3_context* ctx, int, sqlite3_value** a) {
     if (sqlite3_value_type(a[0]) == SQLITE_NULL)
@@ -97,10 +102,21 @@ void sqlSpace(sqlite3_context* ctx, int, sqlite3_value** a) {
 void sqlReplicate(sqlite3_context* ctx, int, sqlite3_value** a) {
     if (sqlite3_value_type(a[0]) == SQLITE_NULL)
         return sqlite3_result_null(ctx);
+    if (sqlite3_value_type(a[1]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
     const std::string s = text(a[0]);
+    const sqlite3_int64 n = sqlite3_value_int64(a[1]);
+    if (n < 0)
+        return sqlite3_result_null(ctx);
+    // The whole value or an error, never a cut one: a result beyond what one
+    // value may hold here fails the statement as a server out of memory does.
+    if (!s.empty() && static_cast<std::uint64_t>(n) > kMaxReplicateBytes / s.size())
+        return resultError(ctx, 701, 17,
+                           "There is insufficient system memory in resource pool 'default' to "
+                           "run this query.");
     std::string r;
-    const int n = std::clamp(sqlite3_value_int(a[1]), 0, 1000000);
-    for (int i = 0; i < n && r.size() < 100000000; ++i)
+    r.reserve(s.size() * static_cast<std::size_t>(n));
+    for (sqlite3_int64 i = 0; i < n; ++i)
         r += s;
     result(ctx, r);
 }

@@ -3,9 +3,12 @@
 
 #include "testserver/engine/session_impl.h"
 
+#include "testserver/engine/catalog.h"
 #include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
 
+#include <cmath>
+#include <set>
 #include <thread>
 
 namespace tds {
@@ -72,6 +75,7 @@ struct ParamDecl {
     std::string name; // lower case, with '@'
     ColumnType type;
     bool output = false;
+    std::optional<std::string> defaultValue; // as written
 };
 
 std::optional<std::vector<ParamDecl>> parseDeclaration(const std::string& text) {
@@ -102,9 +106,14 @@ std::optional<std::vector<ParamDecl>> parseDeclaration(const std::string& text) 
             if (depth == 0 && toks[i].isAny({"output", "out"})) {
                 p.output = true;
             } else if (depth == 0 && toks[i].kind == TokKind::Op && toks[i].text == "=") {
-                // a default value: skip it
-                while (i + 1 < toks.size() && !isPunctTok(toks[i + 1], ','))
+                // A default value: a constant, perhaps signed, perhaps followed by OUTPUT.
+                std::string value;
+                while (i + 1 < toks.size() && !isPunctTok(toks[i + 1], ',') &&
+                       !toks[i + 1].isAny({"output", "out", "readonly"})) {
                     ++i;
+                    value += std::string(toks[i].text) + " ";
+                }
+                p.defaultValue = value;
             } else {
                 if (!type.empty() && toks[i].kind == TokKind::Word && type.back() != '(')
                     type += ' ';
@@ -121,6 +130,51 @@ std::optional<std::vector<ParamDecl>> parseDeclaration(const std::string& text) 
             ++i; // ','
     }
     return out;
+}
+
+// Top-level comma-separated ranges of tokens [first, last).
+std::vector<std::pair<std::size_t, std::size_t>> commaRanges(const std::vector<Token>& toks,
+                                                             std::size_t first, std::size_t last) {
+    std::vector<std::pair<std::size_t, std::size_t>> r;
+    std::size_t start = first;
+    for (std::size_t k = first; k < last; ++k)
+        if (isPunctTok(toks[k], ',')) {
+            r.emplace_back(start, k);
+            start = k + 1;
+        }
+    if (last > start)
+        r.emplace_back(start, last);
+    return r;
+}
+
+// A procedure's arguments are constants, variables or bare words, each
+// optionally named (@p = v) and marked OUTPUT: the first token past that shape
+// (the "frm" of "selec 1 frm") is where the syntax is wrong.
+std::optional<std::size_t> misplacedArgumentToken(const std::vector<Token>& toks,
+                                                  std::size_t first) {
+    std::size_t k = first;
+    while (k < toks.size()) {
+        std::size_t e = k;
+        while (e < toks.size() && !isPunctTok(toks[e], ','))
+            ++e;
+        std::size_t a = k;
+        if (a + 1 < e && toks[a].kind == TokKind::Variable && toks[a + 1].text == "=")
+            a += 2;
+        std::size_t b = e;
+        if (b > a + 1 && toks[b - 1].isAny({"output", "out"}))
+            --b;
+        if (a < b && toks[a].kind == TokKind::Op && (toks[a].text == "-" || toks[a].text == "+") &&
+            a + 1 < b && toks[a + 1].kind == TokKind::Number)
+            ++a; // a signed number
+        if (a >= b)
+            return e < toks.size() ? e : toks.size() - 1;
+        if (b > a + 1)
+            return a + 1;
+        k = e + 1;
+        if (e + 1 == toks.size())
+            return e; // a trailing comma
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -154,6 +208,8 @@ Outcome Session::Impl::runExec(const Statement& st, std::size_t start, Out& out)
         name += (k ? "." : "") + (*parts)[k];
     if (parts->size() >= 3 && (*parts)[1].empty())
         name = (*parts)[0] + ".." + parts->back();
+    if (const auto bad = misplacedArgumentToken(st.toks, nameEnd))
+        return fail(syntaxError(std::string(st.toks[*bad].text)), out, true);
     // Arguments: [@name =] value [OUTPUT], ...
     std::vector<RpcParam> args;
     std::vector<std::string> outputVars; // per argument: the variable an OUTPUT goes back to
@@ -347,11 +403,7 @@ std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vecto
     };
     if (name == "sp_executesql") {
         if (args.empty()) {
-            oc = fail(errorMessage(201, 16,
-                                   "Procedure or function 'sp_executesql' expects parameter "
-                                   "'@statement', which was not supplied.",
-                                   4),
-                      inner, false);
+            oc = fail(missingParameter("sp_executesql", "@statement"), inner, false);
             return 1;
         }
         return executeSql(valueText(arg(0)), args.size() > 1 ? valueText(arg(1)) : std::string(),
@@ -360,11 +412,7 @@ std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vecto
     if (name == "sp_prepare" || name == "sp_prepexec") {
         // handle OUTPUT, @params, @stmt [, options | values...]
         if (args.size() < 3) {
-            oc = fail(errorMessage(201, 16,
-                                   "Procedure or function '" + name +
-                                       "' expects parameter '@stmt', which was not supplied.",
-                                   4),
-                      inner, false);
+            oc = fail(missingParameter(name, "@stmt"), inner, false);
             return 1;
         }
         const std::int32_t handle = nextHandle++;
@@ -473,6 +521,8 @@ std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vecto
     }
     if (catalogProcedure(name, args, inner))
         return 0;
+    if (const auto status = runUserProcedure(name, args, inner, oc))
+        return *status;
     return INT32_MIN;
 }
 
@@ -486,21 +536,294 @@ void Session::Impl::executeRpc(const RpcCall& call, ResultSink& sink) {
              out, false);
         return;
     }
+    // Infinities and NaN are no float values: the request is refused whole.
+    for (std::size_t i = 0; i < call.params.size(); ++i) {
+        const RpcParam& p = call.params[i];
+        const auto* d = std::get_if<double>(&p.value);
+        if (d && !std::isfinite(*d) &&
+            (p.type.type == SqlType::Float || p.type.type == SqlType::Real)) {
+            fail(errorMessage(8023, 16,
+                              "The incoming tabular data stream (TDS) remote procedure call (RPC) "
+                              "protocol stream is incorrect. Parameter " +
+                                  std::to_string(i + 1) + " (\"" + p.name +
+                                  "\"): The supplied value is not a valid instance of data type " +
+                                  (p.type.type == SqlType::Real ? "real" : "float") +
+                                  ". Check the source data for invalid values. An example of an "
+                                  "invalid value is data of numeric type with scale greater than "
+                                  "precision.",
+                              1),
+                 out, false);
+            return;
+        }
+    }
     std::vector<RpcParam> args = call.params;
     callProcedure(name, args, out);
 }
 
-Outcome Session::Impl::createProcedure(const Statement&, Out& out) {
-    return fail(errorMessage(50000, 16, "CREATE PROCEDURE is not supported by this server."), out,
-                false);
+// CREATE [OR ALTER] PROC[EDURE] name [(] @p type [= default] [OUTPUT], ... [)]
+// [WITH ...] AS body, and ALTER PROC[EDURE]: the parameter list and the body
+// are kept as written, in the database's procedure table (so a transaction
+// that rolls back takes the procedure with it, as on SQL Server).
+Outcome Session::Impl::createProcedure(const Statement& st, Out& out) {
+    const auto& toks = st.toks;
+    const bool alter = toks[0].is("alter");
+    bool orAlter = false;
+    std::size_t i = 1;
+    if (!alter && i + 1 < toks.size() && toks[i].is("or") && toks[i + 1].is("alter")) {
+        orAlter = true;
+        i += 2;
+    }
+    if (i >= toks.size() || !toks[i].isAny({"procedure", "proc"}))
+        return fail(syntaxError(std::string(toks[std::min(i, toks.size() - 1)].text)), out, true);
+    ++i;
+    const std::size_t nameAt = i;
+    const auto parts = readObjectName(toks, i);
+    if (!parts || parts->back().empty())
+        return fail(syntaxError(std::string(toks[std::min(nameAt, toks.size() - 1)].text)), out,
+                    true);
+    const std::string name = parts->back();
+    if (i + 1 < toks.size() && isPunctTok(toks[i], ';') && toks[i + 1].kind == TokKind::Number)
+        i += 2; // a procedure number: one procedure here
+    // The parameters run to the AS (or WITH options) at the top level.
+    std::size_t paramFirst = i;
+    std::size_t paramLast = i;
+    std::size_t k = i;
+    int depth = 0;
+    for (; k < toks.size(); ++k) {
+        if (isPunctTok(toks[k], '('))
+            ++depth;
+        else if (isPunctTok(toks[k], ')'))
+            --depth;
+        else if (depth == 0 && toks[k].isAny({"as", "with", "for"}))
+            break;
+    }
+    paramLast = k;
+    while (k < toks.size() && !toks[k].is("as"))
+        ++k; // WITH RECOMPILE, ENCRYPTION, EXECUTE AS ... change nothing here
+    if (k + 1 >= toks.size())
+        return fail(syntaxError(std::string(toks.back().text)), out, true);
+    if (paramLast > paramFirst && isPunctTok(toks[paramFirst], '(') &&
+        matchingParen(toks, paramFirst, paramLast) == paramLast - 1) {
+        ++paramFirst;
+        --paramLast;
+    }
+    auto sourceOf = [&](std::size_t a, std::size_t b) {
+        if (a >= b)
+            return std::string();
+        const Token& last = toks[b - 1];
+        return std::string(
+            st.source.substr(toks[a].pos, last.pos + last.text.size() - toks[a].pos));
+    };
+    const std::string declaration = sourceOf(paramFirst, paramLast);
+    const std::string body = sourceOf(k + 1, toks.size());
+    if (!parseDeclaration(declaration))
+        return fail(syntaxError(std::string(toks[paramFirst].text)), out, true);
+
+    const std::string table = std::string("main.") + catalog::kProcedureTable;
+    std::string q = "CREATE TABLE IF NOT EXISTS " + table +
+                    " (name TEXT NOT NULL UNIQUE COLLATE NOCASE, params TEXT NOT NULL, body TEXT "
+                    "NOT NULL)";
+    if (sqlite3_exec(conn, q.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        return failSqlite(sqlite3_extended_errcode(conn), "CREATE PROCEDURE", name, out);
+    bool exists = false;
+    {
+        sqlite3_stmt* find = nullptr;
+        q = "SELECT 1 FROM " + table + " WHERE name = ?1";
+        if (sqlite3_prepare_v2(conn, q.c_str(), -1, &find, nullptr) == SQLITE_OK) {
+            sqlite3_bind_text(find, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+            exists = sqlite3_step(find) == SQLITE_ROW;
+        }
+        sqlite3_finalize(find);
+    }
+    if (!exists && !alter) {
+        // A table or view of that name is in the way too.
+        sqlite3_stmt* find = nullptr;
+        if (sqlite3_prepare_v2(conn,
+                               "SELECT 1 FROM main.sqlite_master WHERE name = ?1 COLLATE NOCASE",
+                               -1, &find, nullptr) == SQLITE_OK) {
+            sqlite3_bind_text(find, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+            exists = sqlite3_step(find) == SQLITE_ROW;
+        }
+        sqlite3_finalize(find);
+        if (exists)
+            return fail(
+                errorMessage(2714, 16,
+                             "There is already an object named '" + name + "' in the database.", 3),
+                out, false);
+    }
+    if (exists && !alter && !orAlter)
+        return fail(errorMessage(2714, 16,
+                                 "There is already an object named '" + name + "' in the database.",
+                                 3),
+                    out, false);
+    if (!exists && alter)
+        return fail(errorMessage(208, 16, "Invalid object name '" + name + "'."), out, false);
+    q = exists ? "UPDATE " + table + " SET params = ?2, body = ?3 WHERE name = ?1"
+               : "INSERT INTO " + table + " (name, params, body) VALUES (?1, ?2, ?3)";
+    sqlite3_stmt* write = nullptr;
+    int rc = sqlite3_prepare_v2(conn, q.c_str(), -1, &write, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_bind_text(write, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(write, 2, declaration.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(write, 3, body.c_str(), -1, SQLITE_TRANSIENT);
+        rc = sqlite3_step(write);
+    }
+    sqlite3_finalize(write);
+    if (rc != SQLITE_DONE)
+        return failSqlite(sqlite3_extended_errcode(conn), "CREATE PROCEDURE", name, out);
+    out.done(0, 0, 0);
+    return Outcome::Ok;
 }
 
-Outcome Session::Impl::dropProcedure(const Statement& st, std::size_t nameAt, bool, Out& out) {
-    const std::string name = nameAt < st.toks.size() ? st.toks[nameAt].value() : std::string();
-    return fail(errorMessage(3701, 11,
+Outcome Session::Impl::dropProcedure(const Statement& st, std::size_t nameAt, bool ifExists,
+                                     Out& out) {
+    for (const auto& [a, b] : commaRanges(st.toks, nameAt, st.toks.size())) {
+        std::size_t i = a;
+        const auto parts = readObjectName(st.toks, i);
+        if (!parts || i != b)
+            return fail(syntaxError(std::string(st.toks[std::min(i, b - 1)].text)), out, true);
+        const std::string name = parts->back();
+        int changes = 0;
+        if (catalog::hasProcedureTable(conn)) {
+            sqlite3_stmt* del = nullptr;
+            const std::string q =
+                std::string("DELETE FROM main.") + catalog::kProcedureTable + " WHERE name = ?1";
+            if (sqlite3_prepare_v2(conn, q.c_str(), -1, &del, nullptr) == SQLITE_OK) {
+                sqlite3_bind_text(del, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+                if (sqlite3_step(del) == SQLITE_DONE)
+                    changes = sqlite3_changes(conn);
+            }
+            sqlite3_finalize(del);
+        }
+        if (!changes && !ifExists)
+            return fail(
+                errorMessage(3701, 11,
                              "Cannot drop the procedure '" + name +
                                  "', because it does not exist or you do not have permission."),
                 out, false);
+    }
+    out.done(0, 0, 0);
+    return Outcome::Ok;
+}
+
+// A stored procedure made with CREATE PROCEDURE: the arguments bind by
+// position, then by name; parameters without an argument take their default.
+// The body runs with its own variables and SET options and drops the
+// temporary tables it made; RETURN n gives the status.
+std::optional<std::int32_t> Session::Impl::runUserProcedure(const std::string& name,
+                                                            std::vector<RpcParam>& args, Out& inner,
+                                                            Outcome& oc) {
+    if (!catalog::hasProcedureTable(conn))
+        return std::nullopt;
+    std::string shownName, declaration, body;
+    {
+        sqlite3_stmt* find = nullptr;
+        const std::string q = std::string("SELECT name, params, body FROM main.") +
+                              catalog::kProcedureTable + " WHERE name = ?1";
+        bool found = false;
+        if (sqlite3_prepare_v2(conn, q.c_str(), -1, &find, nullptr) == SQLITE_OK) {
+            sqlite3_bind_text(find, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+            if (sqlite3_step(find) == SQLITE_ROW) {
+                found = true;
+                shownName = catalog::text(find, 0);
+                declaration = catalog::text(find, 1);
+                body = catalog::text(find, 2);
+            }
+        }
+        sqlite3_finalize(find);
+        if (!found)
+            return std::nullopt;
+    }
+    oc = Outcome::Ok;
+    const auto decls = parseDeclaration(declaration);
+    if (!decls) {
+        oc = fail(syntaxError(declaration), inner, false);
+        return 0;
+    }
+    std::map<std::string, Variable> scope;
+    std::vector<bool> given(decls->size(), false);
+    std::vector<std::pair<std::size_t, std::string>> outputs; // argument -> parameter
+    std::size_t position = 0;
+    for (std::size_t a = 0; a < args.size(); ++a) {
+        std::size_t d = decls->size();
+        if (args[a].name.empty()) {
+            d = position++;
+            if (d >= decls->size()) {
+                oc = fail(errorMessage(8144, 16,
+                                       "Procedure or function " + shownName +
+                                           " has too many arguments specified.",
+                                       1),
+                          inner, false);
+                return 0;
+            }
+        } else {
+            const std::string key = toLower(args[a].name);
+            for (std::size_t k = 0; k < decls->size(); ++k)
+                if ((*decls)[k].name == key)
+                    d = k;
+            if (d == decls->size()) {
+                oc = fail(errorMessage(8145, 16,
+                                       args[a].name + " is not a parameter for procedure " +
+                                           shownName + ".",
+                                       1),
+                          inner, false);
+                return 0;
+            }
+        }
+        given[d] = true;
+        scope[(*decls)[d].name] = convertTo((*decls)[d].type, args[a].value);
+        if (args[a].output && (*decls)[d].output)
+            outputs.emplace_back(a, (*decls)[d].name);
+    }
+    for (std::size_t d = 0; d < decls->size(); ++d) {
+        if (given[d])
+            continue;
+        const ParamDecl& p = (*decls)[d];
+        if (!p.defaultValue) {
+            if (p.output) {
+                scope[p.name] = Variable{p.type, Null{}};
+                continue;
+            }
+            oc = fail(missingParameter(shownName, p.name), inner, false);
+            return 0;
+        }
+        Statement dv;
+        dv.toks = significantTokens(*p.defaultValue);
+        dv.source = *p.defaultValue;
+        const auto v = evaluate(dv, 0, dv.toks.size(), inner, oc);
+        if (!v)
+            return 0;
+        scope[p.name] = convertTo(p.type, *v);
+    }
+
+    std::set<std::string> tempBefore;
+    catalog::query(conn, "SELECT name FROM temp.sqlite_master WHERE type = 'table'",
+                   [&](sqlite3_stmt* st) { tempBefore.insert(catalog::text(st, 0)); });
+    auto savedParams = std::move(params);
+    auto savedVars = std::move(vars);
+    const SessionOptions savedOptions = options;
+    const auto savedReturn = returnStatus;
+    params = std::move(scope);
+    vars.clear();
+    returnStatus.reset();
+    runBatch(body, inner, false);
+    const std::int32_t status = returnStatus.value_or(0);
+    for (const auto& [a, pname] : outputs)
+        args[a].value = params[pname].value;
+    params = std::move(savedParams);
+    vars = std::move(savedVars);
+    options = savedOptions;
+    returnStatus = savedReturn;
+    std::vector<std::string> madeHere;
+    catalog::query(conn, "SELECT name FROM temp.sqlite_master WHERE type = 'table'",
+                   [&](sqlite3_stmt* st) {
+                       if (!tempBefore.count(catalog::text(st, 0)))
+                           madeHere.push_back(catalog::text(st, 0));
+                   });
+    for (const auto& t : madeHere)
+        sqlite3_exec(conn, ("DROP TABLE temp." + quoteIdent(t)).c_str(), nullptr, nullptr, nullptr);
+    oc = stopped ? Outcome::Cancelled : Outcome::Ok;
+    return status;
 }
 
 } // namespace tds

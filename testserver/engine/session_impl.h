@@ -135,6 +135,10 @@ struct Session::Impl {
 
     // Procedures (procs.cpp).
     Outcome callProcedure(const std::string& name, std::vector<RpcParam>& args, Out& out);
+    // Nothing when no CREATE PROCEDURE made `name` in the current database.
+    std::optional<std::int32_t>
+    runUserProcedure(const std::string& name, std::vector<RpcParam>& args, Out& inner, Outcome& oc);
+    std::optional<std::int32_t> returnStatus; // RETURN n in the running procedure
     std::int32_t runProcedureBody(const std::string& name, std::vector<RpcParam>& args, Out& inner,
                                   Outcome& oc);
     std::int32_t executeSql(const std::string& stmt, const std::string& declaration,

@@ -26,7 +26,16 @@ struct ViewContents {
 const std::string objects = "SELECT name, rowid * 16 + 1000001 AS id, CASE type WHEN "
                             "'view' THEN 'V' ELSE 'U' END AS t, sql "
                             "FROM main.sqlite_master WHERE type IN ('table', 'view') AND "
-                            "name NOT LIKE 'sqlite[_]%'";
+                            "name NOT LIKE 'sqlite[_]%' AND name <> '" +
+                            std::string(kProcedureTable) + "'";
+
+// Stored procedures as sysobjects rows, when the database has any.
+std::string procedureObjects(sqlite3* c) {
+    if (!hasProcedureTable(c))
+        return {};
+    return " UNION ALL SELECT name, rowid * 16 + " + std::to_string(1000000 + kProcedureIdTag) +
+           ", 'P', NULL FROM main." + kProcedureTable;
+}
 
 // The system tables as sysobjects rows.
 std::string systemObjects() {
@@ -71,19 +80,29 @@ void sysDatabasesCatalog(Session::Impl& s, const std::string&, const std::string
                         std::string("ONLINE"), std::string("SIMPLE")});
 }
 
-void sysObjects(Session::Impl&, const std::string&, const std::string& q, ViewContents& v) {
+void sysObjects(Session::Impl& s, const std::string&, const std::string& q, ViewContents& v) {
     auto& [columns, fill, rows] = v;
     columns = "name sysname NOT NULL, id int NOT NULL, xtype char(2) NOT NULL, uid "
               "smallint, info smallint, "
-              "status int, parent_obj int NOT NULL, crdate datetime NOT NULL, type "
-              "char(2), category int";
+              "status int, base_schema_ver int, replinfo int, parent_obj int NOT NULL, "
+              "crdate datetime NOT NULL, ftcatid smallint, schema_ver int, stats_schema_ver "
+              "int, type char(2), userstat smallint, sysstat smallint, indexdel smallint, "
+              "refdate datetime NOT NULL, version int, deltrig int, instrig int, updtrig int, "
+              "seltrig int, category int, cache smallint";
     fill.push_back("INSERT INTO " + q +
-                   " SELECT name, id, t, CASE t WHEN 'S' THEN 4 ELSE 1 END, 0, 0, 0, '" +
-                   kCreateDate + "', t, CASE t WHEN 'S' THEN 2 ELSE 0 END FROM (" + objects +
-                   " UNION ALL " + systemObjects() + ")");
+                   " (name, id, xtype, uid, info, status, base_schema_ver, replinfo, "
+                   "parent_obj, crdate, ftcatid, schema_ver, stats_schema_ver, type, userstat, "
+                   "sysstat, indexdel, refdate, version, deltrig, instrig, updtrig, seltrig, "
+                   "category, cache) SELECT name, id, t, CASE t WHEN 'S' THEN 4 ELSE 1 END, 0, "
+                   "0, 0, 0, 0, '" +
+                   kCreateDate +
+                   "', 0, 0, 0, t, CASE t WHEN 'U' THEN 1 ELSE 0 END, CASE t "
+                   "WHEN 'S' THEN 1 WHEN 'V' THEN 2 WHEN 'P' THEN 4 ELSE 3 END, 0, '" +
+                   kCreateDate + "', 0, 0, 0, 0, 0, CASE t WHEN 'S' THEN 2 ELSE 0 END, 0 FROM (" +
+                   objects + procedureObjects(s.conn) + " UNION ALL " + systemObjects() + ")");
 }
 
-void sysObjectsCatalog(Session::Impl&, const std::string& name, const std::string& q,
+void sysObjectsCatalog(Session::Impl& s, const std::string& name, const std::string& q,
                        ViewContents& v) {
     auto& [columns, fill, rows] = v;
     columns = "name sysname NOT NULL, object_id int NOT NULL, principal_id int, schema_id "
@@ -98,9 +117,9 @@ void sysObjectsCatalog(Session::Impl&, const std::string& name, const std::strin
                                                      : "";
     fill.push_back("INSERT INTO " + q +
                    " SELECT name, id, NULL, 1, 0, t,  CASE t WHEN 'U' THEN 'USER_TABLE' "
-                   "ELSE 'VIEW' END, '" +
-                   kCreateDate + "', '" + kCreateDate + "', 0, 0, 0 FROM (" + objects + ")" +
-                   filter);
+                   "WHEN 'P' THEN 'SQL_STORED_PROCEDURE' ELSE 'VIEW' END, '" +
+                   kCreateDate + "', '" + kCreateDate + "', 0, 0, 0 FROM (" + objects +
+                   procedureObjects(s.conn) + ")" + filter);
 }
 
 void sysColumns(Session::Impl& s, const std::string& name, const std::string&, ViewContents& v) {

@@ -103,6 +103,9 @@ std::vector<Statement> splitStatements(const std::vector<Token>& tokens, std::st
                 cont = true;
             if (!cont && first.is("alter") && isOneOf(t, {"drop", "alter", "set"}))
                 cont = true;
+            // CREATE OR ALTER PROCEDURE is one statement.
+            if (!cont && first.is("create") && cur.toks.size() == 2 && isWord(prev, "or"))
+                cont = true;
             // DROP TABLE IF EXISTS: the IF belongs to the DROP.
             if (!cont && first.is("drop") && cur.toks.size() == 2 && t.is("if"))
                 cont = true;
@@ -828,8 +831,95 @@ Translated Translator::run() {
 
 } // namespace
 
+namespace {
+
+// Words that end a select list at its own depth.
+bool endsSelectList(const Token& t) {
+    return t.kind == TokKind::Word &&
+           isOneOf(t, {"from", "into", "where", "group", "having", "order", "union", "except",
+                       "intersect", "option", "for"});
+}
+
+// Index past SELECT [ALL|DISTINCT] [TOP n|(n) [PERCENT] [WITH TIES]] at `i`.
+std::size_t selectListStart(const std::vector<Token>& toks, std::size_t i, std::size_t last) {
+    ++i;
+    if (i < last && isOneOf(toks[i], {"all", "distinct"}) && toks[i].kind == TokKind::Word)
+        ++i;
+    if (i < last && isWord(toks[i], "top")) {
+        ++i;
+        if (i < last && isPunct(toks[i], '('))
+            i = matchingParen(toks, i, last) + 1;
+        else
+            ++i;
+        if (i < last && isWord(toks[i], "percent"))
+            ++i;
+        if (i + 1 < last && isWord(toks[i], "with") && isWord(toks[i + 1], "ties"))
+            i += 2;
+    }
+    return i;
+}
+
+// T-SQL's "SELECT name = expr" becomes "SELECT expr AS name", in every select
+// list of [first, last); "SELECT @v = expr" stays an assignment. False when
+// nothing was written that way.
+bool moveAliasesLast(std::vector<Token>& toks, std::size_t first, std::size_t last) {
+    static const std::string_view as = "AS";
+    bool changed = false;
+    for (std::size_t s = first; s < last; ++s) {
+        if (!isWord(toks[s], "select"))
+            continue;
+        std::size_t item = selectListStart(toks, s, last);
+        int depth = 0;
+        for (std::size_t k = item; k <= last; ++k) {
+            const bool end =
+                k == last || (depth == 0 && (endsSelectList(toks[k]) || isPunct(toks[k], ',') ||
+                                             isPunct(toks[k], ')')));
+            if (!end) {
+                if (isPunct(toks[k], '('))
+                    ++depth;
+                else if (isPunct(toks[k], ')'))
+                    --depth;
+                continue;
+            }
+            const Token& alias = toks[item];
+            if (k >= item + 3 &&
+                (alias.kind == TokKind::Word || alias.kind == TokKind::Quoted ||
+                 alias.kind == TokKind::String) &&
+                toks[item + 1].kind == TokKind::Op && toks[item + 1].text == "=") {
+                Token asTok;
+                asTok.kind = TokKind::Word;
+                asTok.text = as;
+                asTok.pos = std::string::npos / 2; // next to nothing: blanks around it
+                const Token name = alias;
+                std::rotate(toks.begin() + item, toks.begin() + item + 2, toks.begin() + k);
+                toks[k - 2] = asTok;
+                toks[k - 1] = name;
+                changed = true;
+            }
+            if (k == last || !isPunct(toks[k], ','))
+                break;
+            item = k + 1;
+        }
+    }
+    return changed;
+}
+
+} // namespace
+
 Translated translate(const Statement& st, const TranslateContext& ctx, std::size_t first,
                      std::size_t last) {
+    last = std::min(last, st.toks.size());
+    const auto begin = st.toks.begin() + static_cast<std::ptrdiff_t>(std::min(first, last));
+    const auto end = st.toks.begin() + static_cast<std::ptrdiff_t>(last);
+    const bool maybeAliased =
+        std::any_of(begin, end, [](const Token& t) { return isWord(t, "select"); }) &&
+        std::any_of(begin, end,
+                    [](const Token& t) { return t.kind == TokKind::Op && t.text == "="; });
+    if (maybeAliased) {
+        Statement aliased = st;
+        if (moveAliasesLast(aliased.toks, first, last))
+            return Translator(aliased, ctx, first, last).run();
+    }
     return Translator(st, ctx, first, last).run();
 }
 

@@ -3,6 +3,8 @@
 
 #include "tests/testserver/engine/engine_fixture.h"
 
+#include <limits>
+
 using namespace tds;
 using namespace tds::test;
 
@@ -323,6 +325,79 @@ TEST_F(Procs, SystemViews) {
     EXPECT_FALSE(isNull(scalar("SELECT OBJECT_ID('dbo.Kunden')")));
     EXPECT_TRUE(isNull(scalar("SELECT OBJECT_ID('Fehlt')")));
     EXPECT_EQ(text(scalar("SELECT OBJECT_NAME(OBJECT_ID('[Kunden]'))")), "Kunden");
+}
+
+TEST_F(Procs, CreatedProceduresBindArgumentsAndReturnStatusAndOutput) {
+    run("CREATE PROCEDURE dbo.Anzahl (@min int, @name nvarchar(40) = N'%', @n int = NULL OUTPUT)"
+        " AS\nSET NOCOUNT ON\nSELECT @n = COUNT(*) FROM Kunden WHERE Nr >= @min AND Name LIKE "
+        "@name\nSELECT Name INTO #hier FROM Kunden\nRETURN @n + 40");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(integer(scalar("DECLARE @c int, @rc int; EXEC @rc = Anzahl 1, @n = @c OUTPUT; "
+                             "SELECT @c * 100 + @rc")),
+              242);
+    // By name, a default left out; the procedure's temp table and NOCOUNT stay inside it.
+    rpc("anzahl", {param("@name", std::string("M%")), param("@min", std::int64_t{1}),
+                   param("@n", Null{}, true)});
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    const Event* status = nullptr;
+    const Event* output = nullptr;
+    for (const auto& e : sink.events) {
+        if (e.kind == Event::ReturnStatus)
+            status = &e;
+        if (e.kind == Event::ReturnValue)
+            output = &e;
+    }
+    ASSERT_TRUE(status && output);
+    EXPECT_EQ(status->returnStatus, 41);
+    EXPECT_EQ(integer(output->values.at(0)), 1);
+    EXPECT_TRUE(isNull(scalar("SELECT OBJECT_ID('tempdb..#hier')")));
+    run("SELECT 1");
+    EXPECT_EQ(sink.dones().back()->status & DoneCount, DoneCount);
+
+    EXPECT_EQ(error("EXEC Anzahl").number, 201);
+    EXPECT_EQ(error("EXEC Anzahl 1, 'x', 2, 3").number, 8144);
+    EXPECT_EQ(error("EXEC Anzahl @gibts = 1").number, 8145);
+}
+
+TEST_F(Procs, ProceduresAreObjectsThatTransactionsTakeBack) {
+    EXPECT_EQ(error("CREATE PROCEDURE Kunden AS SELECT 1").number, 2714);
+    run("CREATE PROC p1 AS SELECT 1");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(error("CREATE PROC p1 AS SELECT 2").number, 2714);
+    run("CREATE OR ALTER PROCEDURE p1 AS SELECT 3");
+    EXPECT_EQ(integer(scalar("EXEC p1")), 3);
+    run("ALTER PROCEDURE p1 AS SELECT 4");
+    EXPECT_EQ(integer(scalar("p1")), 4);
+    EXPECT_EQ(integer(scalar("SELECT OBJECTPROPERTY(OBJECT_ID(N'[p1]'), N'IsProcedure') + "
+                             "OBJECTPROPERTY(OBJECT_ID('Kunden'), 'IsUserTable') * 10")),
+              11);
+    EXPECT_EQ(text(scalar("SELECT xtype FROM sysobjects WHERE id = OBJECT_ID('p1')")), "P ");
+    EXPECT_EQ(text(scalar("SELECT OBJECT_NAME(OBJECT_ID('p1'))")), "p1");
+    // Catalog lists keep to tables and views.
+    rpc("sp_tables", {param("@table_name", std::string("%"))});
+    for (const auto& name : column(2))
+        EXPECT_EQ(name.find("tds"), std::string::npos) << name;
+
+    run("BEGIN TRAN; DROP PROCEDURE [dbo].[p1]");
+    run("CREATE PROC p2 AS SELECT 2"); // the procedure's body runs to the end of the batch
+    run("ROLLBACK");
+    EXPECT_EQ(integer(scalar("EXEC p1")), 4);
+    EXPECT_EQ(error("EXEC p2").number, 2812);
+    run("DROP PROCEDURE p1");
+    EXPECT_EQ(error("EXEC p1").number, 2812);
+    EXPECT_EQ(error("DROP PROCEDURE p1").number, 3701);
+    run("DROP PROCEDURE IF EXISTS p1");
+    EXPECT_TRUE(sink.errors().empty());
+}
+
+TEST_F(Procs, NonFiniteFloatParametersAreRefused) {
+    RpcParam inf = param("@P1", std::numeric_limits<double>::infinity());
+    inf.type.type = SqlType::Float;
+    rpc("sp_executesql", {param("@stmt", std::string("SELECT @P1")),
+                          param("@params", std::string("@P1 float")), inf});
+    ASSERT_EQ(sink.errors().size(), 1u);
+    EXPECT_EQ(sink.errors()[0].number, 8023);
+    EXPECT_TRUE(sink.results().empty());
 }
 
 } // namespace

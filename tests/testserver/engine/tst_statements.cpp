@@ -296,6 +296,37 @@ TEST_F(Statements, InjectionThroughQuickQueryNameStaysInsideTheBrackets) {
 
 namespace {
 
+TEST_F(Statements, SelectListAliasFormNamesTheColumn) {
+    run("SELECT i = 1, [b c] = 'x', 'lit' = 2, d = (SELECT e = 5), f = CASE WHEN 1 = 1 THEN 2 "
+        "END");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    const auto rs = sink.results();
+    ASSERT_EQ(rs.size(), 1u);
+    std::vector<std::string> names;
+    for (const auto& c : rs[0].cols)
+        names.push_back(c.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"i", "b c", "lit", "d", "f"}));
+    EXPECT_EQ(integer(rs[0].rows[0][3]), 5);
+    // An assignment keeps its form; comparisons elsewhere are untouched.
+    EXPECT_EQ(integer(scalar("DECLARE @v int; SELECT @v = 7; SELECT n = @v WHERE 1 = 1")), 7);
+}
+
+TEST_F(Statements, UnknownWordsAreSyntaxErrorsUnlessTheyNameAProcedure) {
+    const tds::Message garbage = error("selec 1 frm");
+    EXPECT_EQ(garbage.number, 102);
+    EXPECT_EQ(garbage.text, "Incorrect syntax near 'frm'.");
+    EXPECT_EQ(error("exec selec 1 frm").number, 102);
+    EXPECT_EQ(error("selec").number, 2812);
+    EXPECT_EQ(error("exec selec 1, @x = N'a' output").number, 2812);
+}
+
+TEST_F(Statements, ReplicateGivesTheWholeValueOrAnError) {
+    EXPECT_EQ(integer(scalar("SELECT LEN(REPLICATE('ab', 1500000))")), 3000000);
+    EXPECT_TRUE(isNull(scalar("SELECT REPLICATE('x', -1)")));
+    EXPECT_EQ(error("SELECT REPLICATE('abc', 400000000)").number, 701);
+    EXPECT_TRUE(sink.results().empty() || sink.results()[0].rows.empty());
+}
+
 TEST(Sessions, ShareFilesAndWaitForLocksUntilCancelled) {
     TempDir dir;
     ServerConfig cfg;
