@@ -697,11 +697,44 @@ Outcome Session::Impl::runDeclare(const Statement& st, Out& out) {
         std::size_t k = a + 1;
         if (k < b && isWordTok(st.toks[k], "as"))
             ++k;
-        if (k < b && st.toks[k].isAny({"table", "cursor"}))
+        if (k < b && st.toks[k].is("table")) {
+            // DECLARE @t TABLE (columns): a temporary table of its own name.
+            if (k + 1 >= b || !isPunctTok(st.toks[k + 1], '('))
+                return fail(syntaxError(std::string(st.toks[std::min(k + 1, b - 1)].text)), out,
+                            true);
+            if (tableVars.count(name))
+                return fail(errorMessage(134, 15,
+                                         "The variable name '" + std::string(st.toks[a].text) +
+                                             "' has already been declared. Variable names must "
+                                             "be unique within a query batch or stored "
+                                             "procedure.",
+                                         1),
+                            out, true);
+            const std::string table = "#" + name + "#" + std::to_string(++tableVarCount);
+            const Token& close = st.toks[b - 1];
+            const std::string text =
+                "CREATE TABLE " + quoteIdent(table) + " " +
+                std::string(st.source.substr(st.toks[k + 1].pos,
+                                             close.pos + close.text.size() - st.toks[k + 1].pos));
+            const LexResult lx = lex(text);
+            const auto parts = splitStatements(lx.tokens, text);
+            if (lx.error || parts.size() != 1)
+                return fail(syntaxError(std::string(st.toks[k].text)), out, true);
+            const Translated tr = translateCreateTable(parts[0], translateContext());
+            if (tr.syntaxErrorNear)
+                return fail(syntaxError(*tr.syntaxErrorNear), out, true);
+            std::string create = tr.sql;
+            if (create.rfind("CREATE TEMP TABLE ", 0) != 0)
+                create = "CREATE TEMP TABLE " + create.substr(std::string("CREATE TABLE ").size());
+            if (sqlite3_exec(conn, create.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+                return failSqlite(sqlite3_extended_errcode(conn), "DECLARE", name, out);
+            tableVars[name] = table;
+            continue;
+        }
+        if (k < b && st.toks[k].is("cursor"))
             return fail(
-                errorMessage(50000, 16,
-                             "Table and cursor variables are not supported by this server."),
-                out, false);
+                errorMessage(50000, 16, "Cursor variables are not supported by this server."), out,
+                false);
         std::string typeText;
         std::size_t e = k;
         while (e < b && !(st.toks[e].kind == TokKind::Op && st.toks[e].text == "=")) {

@@ -801,6 +801,8 @@ std::optional<std::int32_t> Session::Impl::runUserProcedure(const std::string& n
                    [&](sqlite3_stmt* st) { tempBefore.insert(catalog::text(st, 0)); });
     auto savedParams = std::move(params);
     auto savedVars = std::move(vars);
+    auto savedTableVars = std::move(tableVars);
+    tableVars.clear();
     const SessionOptions savedOptions = options;
     const auto savedReturn = returnStatus;
     params = std::move(scope);
@@ -812,6 +814,7 @@ std::optional<std::int32_t> Session::Impl::runUserProcedure(const std::string& n
         args[a].value = params[pname].value;
     params = std::move(savedParams);
     vars = std::move(savedVars);
+    dropTableVariables(savedTableVars);
     options = savedOptions;
     returnStatus = savedReturn;
     std::vector<std::string> madeHere;

@@ -81,6 +81,12 @@ TranslateContext Session::Impl::translateContext() {
     TranslateContext ctx;
     ctx.currentDb = db;
     ctx.schemaFor = [this](const std::string& name) { return schemaFor(name); };
+    ctx.tableVariable = [this](const std::string& var) -> std::optional<std::string> {
+        const auto it = tableVars.find(var);
+        if (it == tableVars.end())
+            return std::nullopt;
+        return quoteIdent(it->second);
+    };
     ctx.textColumns = [this](const std::string& schema, const std::string& table) {
         std::set<std::string> cols;
         const std::string q = "SELECT name, type FROM " +
@@ -180,6 +186,7 @@ void Session::executeBatch(std::string_view sqlText, ResultSink& sink,
     if (!d->conn)
         d->use("master", nullptr);
     d->runBatch(sqlText, out);
+    d->dropTableVariables({});
     // A batch whose last statements sent nothing (SET, DECLARE, ...) ends on
     // the DONE of the statement before them: the protocol side clears its
     // DONE_MORE when nothing follows. An extra empty DONE there would read as
@@ -192,12 +199,21 @@ void Session::executeBatch(std::string_view sqlText, ResultSink& sink,
     d->cancel = nullptr;
 }
 
+void Session::Impl::dropTableVariables(const std::map<std::string, std::string>& keep) {
+    for (const auto& [name, table] : tableVars)
+        if (!keep.count(name))
+            sqlite3_exec(conn, ("DROP TABLE IF EXISTS temp." + quoteIdent(table)).c_str(), nullptr,
+                         nullptr, nullptr);
+    tableVars = keep;
+}
+
 void Session::executeRpc(const RpcCall& call, ResultSink& sink, const std::atomic<bool>& cancel) {
     d->cancel = &cancel;
     d->stopped = false;
     if (!d->conn)
         d->use("master", nullptr);
     d->executeRpc(call, sink);
+    d->dropTableVariables({});
     d->cancel = nullptr;
 }
 
@@ -226,9 +242,26 @@ void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast) {
         return;
     }
     std::vector<Statement> statements = splitStatements(lexed.tokens, text);
+    // Table variables the batch declares: their tables exist only once the
+    // DECLARE has run, so statements that use them are checked when they run.
+    std::set<std::string> declaredTables;
+    for (const auto& st : statements)
+        if (st.toks.size() > 2 && st.toks[0].is("declare") && st.toks[1].kind == TokKind::Variable)
+            for (std::size_t k = 2; k < st.toks.size(); ++k)
+                if (st.toks[k].is("table") && st.toks[k - 1].kind != TokKind::Punct)
+                    declaredTables.insert(toLower(st.toks[k - 1].kind == TokKind::Variable
+                                                      ? st.toks[k - 1].text
+                                                      : st.toks[k - 2].text));
+    auto usesDeclaredTable = [&](const Statement& st) {
+        for (const auto& t : st.toks)
+            if (t.kind == TokKind::Variable && declaredTables.count(toLower(t.text)))
+                return true;
+        return false;
+    };
     // Like SQL Server, a batch with a syntax error runs no statement at all.
     for (const auto& st : statements) {
-        if (st.empty() || !st.toks[0].isAny({"select", "insert", "update", "delete", "with"}))
+        if (st.empty() || !st.toks[0].isAny({"select", "insert", "update", "delete", "with"}) ||
+            usesDeclaredTable(st))
             continue;
         const Translated tr = translate(st, translateContext());
         if (tr.syntaxErrorNear) {

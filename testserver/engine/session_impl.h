@@ -72,7 +72,12 @@ struct Session::Impl {
     std::int32_t lastError = 0;    // @@ERROR
     std::int64_t lastIdentity = 0; // @@IDENTITY / SCOPE_IDENTITY()
 
-    std::map<std::string, Variable> vars;   // "@name" (lower case)
+    std::map<std::string, Variable> vars; // "@name" (lower case)
+    // Table variables: "@name" (lower case) -> the temporary table that holds
+    // its rows, dropped when the batch or procedure that declared it ends.
+    std::map<std::string, std::string> tableVars;
+    int tableVarCount = 0;
+    void dropTableVariables(const std::map<std::string, std::string>& keep);
     std::map<std::string, Variable> params; // sp_executesql / sp_execute parameters
     // A parameter of the running sp_executesql, else a DECLAREd variable.
     Variable* findVariable(const std::string& lowerName);

@@ -471,6 +471,14 @@ void Translator::variable(std::size_t& i) {
         ++i;
         return;
     }
+    // A table variable where a table goes: FROM @t, JOIN @t, INSERT [INTO] @t,
+    // UPDATE @t, DELETE [FROM] @t.
+    if (m_ctx.tableVariable && i > m_first && m_toks[i - 1].kind == TokKind::Word &&
+        isOneOf(m_toks[i - 1], {"from", "join", "into", "update", "insert", "delete"}))
+        if (const auto table = m_ctx.tableVariable(toLower(t.text))) {
+            emit(*table, i);
+            return;
+        }
     operand(m_ctx.isTextVariable && m_ctx.isTextVariable(toLower(t.text)));
     emit(std::string(t.text), i);
 }

@@ -39,6 +39,9 @@ struct TranslateContext {
         textColumns;
     // Whether a variable (with '@', lower case) holds text.
     std::function<bool(const std::string& var)> isTextVariable;
+    // The table a table variable (with '@', lower case) stands for, in SQLite
+    // spelling; nothing for other variables.
+    std::function<std::optional<std::string>(const std::string& var)> tableVariable;
 };
 
 struct Translated {

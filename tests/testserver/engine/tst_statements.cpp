@@ -320,6 +320,17 @@ TEST_F(Statements, UnknownWordsAreSyntaxErrorsUnlessTheyNameAProcedure) {
     EXPECT_EQ(error("exec selec 1, @x = N'a' output").number, 2812);
 }
 
+TEST_F(Statements, TableVariablesLiveForTheirBatch) {
+    EXPECT_EQ(integer(scalar("DECLARE @t TABLE (n int, s nvarchar(10)); INSERT INTO @t VALUES "
+                             "(1, N'a'), (2, N'b'); UPDATE @t SET n = n * 10 WHERE s = N'b'; "
+                             "DELETE FROM @t WHERE n = 1; SELECT SUM(x.n) FROM @t AS x")),
+              20);
+    // Gone with the batch: the next one may declare the name again.
+    EXPECT_EQ(integer(scalar("DECLARE @t TABLE (n int); SELECT COUNT(*) FROM @t")), 0);
+    run("SELECT * FROM @t");
+    EXPECT_FALSE(sink.errors().empty());
+}
+
 TEST_F(Statements, ReplicateGivesTheWholeValueOrAnError) {
     EXPECT_EQ(integer(scalar("SELECT LEN(REPLICATE('ab', 1500000))")), 3000000);
     EXPECT_TRUE(isNull(scalar("SELECT REPLICATE('x', -1)")));
