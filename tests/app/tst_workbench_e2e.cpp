@@ -1,5 +1,6 @@
 // The workbench against a test server: connecting and browsing, queries and
-// commands, the quick query, connection information and the settings.
+// commands, the quick query, connection information and the settings, and the
+// structure window and grid against servers of the older protocol versions.
 
 #include "app/application.h"
 #include "app/uDM.h"
@@ -8,6 +9,7 @@
 #include "settings/registry.h"
 #include "structure/setup.h"
 #include "structure/stringgrid.h"
+#include "structure/structure.h"
 #include "tests/app/apptestsupport.h"
 #include "tests/support/testserver_fixture.h"
 
@@ -86,6 +88,8 @@ private slots:
     void executeCommentEndsWithItsLine();
     void connectionInformation();
     void settingsDialogOkAndCancel();
+    void olderServerStructureAndGrid_data();
+    void olderServerStructureAndGrid();
 
 private:
     void connectWorkbench(bool storeSameServer = false);
@@ -135,7 +139,7 @@ void TestWorkbenchE2E::connectWorkbench(bool storeSameServer) {
     if (storeSameServer) {
         settings::Registry reg;
         QVERIFY(reg.openKey(QString::fromLatin1(settings::kSettingsKey), true));
-        reg.writeString("MSSQLServer", serverName());
+        reg.writeString("MSSQLServer", m_prompt->server);
         reg.writeString("MSSQLDatabase", "Musterfirma");
     }
     FirstActivation = true;
@@ -560,6 +564,64 @@ void TestWorkbenchE2E::settingsDialogOkAndCancel() {
     QCOMPARE(reg.readString("ADOTimeout"), QStringLiteral("45"));
     QCOMPARE(reg.readString("MSSQLDatabase"), QStringLiteral("Musterfirma"));
     QueryTimeout = 0;
+}
+
+// Servers of SQL Server 2000 to 2008: the structure window lists the field
+// types and the grid the values that version sends; date and time columns are
+// text before 7.3.
+void TestWorkbenchE2E::olderServerStructureAndGrid_data() {
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QStringList>("types"); // Nr int, Tag date, Zeit time, Moment datetime2
+    QTest::addColumn<QStringList>("cells");
+    const QStringList asText{"ftInteger", "ftWideString", "ftWideString", "ftDateTime"};
+    const QStringList textCells{"1", "2024-02-29", "13:14:15.1234567", "2024-02-29 13:14:15.123"};
+    QTest::newRow("7.1") << "7.1" << asText << textCells;
+    QTest::newRow("7.2") << "7.2" << asText << textCells;
+    QTest::newRow("7.3") << "7.3" << QStringList{"ftInteger", "ftDate", "ftTime", "ftDateTime"}
+                         << QStringList{"1", "2024-02-29", "13:14:15.123",
+                                        "2024-02-29 13:14:15.123"};
+}
+
+void TestWorkbenchE2E::olderServerStructureAndGrid() {
+    QFETCH(QString, version);
+    QFETCH(QStringList, types);
+    QFETCH(QStringList, cells);
+    TestServer older({"--tds-version", version.toStdString()});
+    m_prompt->server = QStringLiteral("127.0.0.1,%1").arg(older.port());
+    m_prompt->user = QString::fromStdString(older.user());
+    m_prompt->password = QString::fromStdString(older.password());
+    connectWorkbench(true);
+    QVERIFY(DM->ADOConnMain->Connected());
+    w->MEQuery->setPlainText(
+        QStringLiteral("create table Termine (Nr int, Tag date, Zeit time, Moment datetime2);\n"
+                       "insert into Termine values (1, '2024-02-29', '13:14:15.1234567', "
+                       "'2024-02-29 13:14:15.123')"));
+    trigger(w->ACExecute);
+    QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
+
+    QStringList shownTypes;
+    modal::setDialogHandler([&](QDialog* d) {
+        const StringGrid* g = static_cast<TFMStruktur*>(d)->STGStruktur;
+        for (int r = 1; r < g->rowCount(); ++r)
+            shownTypes << g->cells(2, r);
+        return int(QDialog::Accepted);
+    });
+    w->LBTables->addItem(QStringLiteral("Termine"));
+    w->LBTables->setCurrentRow(w->LBTables->count() - 1);
+    TableListFocused = true;
+    trigger(w->ACTables);
+    modal::setDialogHandler({});
+    QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
+    QCOMPARE(shownTypes, types);
+
+    w->MEQuery->setPlainText(QStringLiteral("select * from Termine"));
+    trigger(w->ACQuery);
+    QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
+    QCOMPARE(grid()->rowCount(), 1);
+    QStringList shown;
+    for (int c = 0; c < grid()->columnCount(); ++c)
+        shown << grid()->index(0, c).data().toString();
+    QCOMPARE(shown, cells);
 }
 
 int main(int argc, char** argv) {
