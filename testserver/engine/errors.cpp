@@ -310,6 +310,15 @@ std::optional<MappedError> statementShape(int, const std::string& text, const Er
             213, 16, "Column name or number of supplied values does not match table definition.");
         return r;
     }
+    // SQLite as Debian builds it holds at most 2,000 columns in a result, SQL
+    // Server 4,096: name the limit that applies here.
+    if (startsWith(text, "too many columns in result set")) {
+        r.message = errorMessage(1056, 15,
+                                 "The number of elements in the select list exceeds the maximum "
+                                 "allowed number of 2000 elements.");
+        r.abortsBatch = true;
+        return r;
+    }
     if (startsWith(text, "cannot modify ") &&
         text.find("because it is a view") != std::string::npos) {
         r.message = errorMessage(4405, 16,

@@ -594,11 +594,12 @@ Outcome Session::Impl::createProcedure(const Statement& st, Out& out) {
             ++depth;
         else if (isPunctTok(toks[k], ')'))
             --depth;
-        else if (depth == 0 && toks[k].isAny({"as", "with", "for"}))
+        else if (depth == 0 && toks[k].isAny({"as", "with", "for"}) &&
+                 toks[k - 1].kind != TokKind::Variable) // not "@p AS int"
             break;
     }
     paramLast = k;
-    while (k < toks.size() && !toks[k].is("as"))
+    while (k < toks.size() && !(toks[k].is("as") && toks[k - 1].kind != TokKind::Variable))
         ++k; // WITH RECOMPILE, ENCRYPTION, EXECUTE AS ... change nothing here
     if (k + 1 >= toks.size())
         return fail(syntaxError(std::string(toks.back().text)), out, true);

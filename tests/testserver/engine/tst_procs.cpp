@@ -361,7 +361,7 @@ TEST_F(Procs, CreatedProceduresBindArgumentsAndReturnStatusAndOutput) {
 
 TEST_F(Procs, ProceduresAreObjectsThatTransactionsTakeBack) {
     EXPECT_EQ(error("CREATE PROCEDURE Kunden AS SELECT 1").number, 2714);
-    run("CREATE PROC p1 AS SELECT 1");
+    run("CREATE PROC p1 @a AS int = 1 AS SELECT @a");
     ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
     EXPECT_EQ(error("CREATE PROC p1 AS SELECT 2").number, 2714);
     run("CREATE OR ALTER PROCEDURE p1 AS SELECT 3");

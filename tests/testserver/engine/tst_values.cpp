@@ -244,6 +244,10 @@ INSTANTIATE_TEST_SUITE_P(
                 true},
         MapCase{"no such function: GIBTSNICHT", "SELECT", 195, 15,
                 "'GIBTSNICHT' is not a recognized built-in function name.", true},
+        MapCase{"too many columns in result set", "SELECT", 1056, 15,
+                "The number of elements in the select list exceeds the maximum allowed number "
+                "of 2000 elements.",
+                true},
         MapCase{"table \"Kunden\" already exists", "CREATE TABLE", 2714, 16,
                 "There is already an object named 'Kunden' in the database.", false},
         MapCase{"NOT NULL constraint failed: Kunden.Firma", "UPDATE", 515, 16,
