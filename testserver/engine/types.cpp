@@ -68,9 +68,15 @@ ColumnType make(SqlType t, int length = 0, int precision = 0, int scale = 0) {
 } // namespace
 
 std::optional<ColumnType> parseDeclType(std::string_view decl) {
-    const Parsed p = splitDecl(decl);
+    Parsed p = splitDecl(decl);
     if (p.base.empty())
         return std::nullopt;
+    // The storage spelling of exact numerics: "decimal text(10,2)".
+    if (p.base.size() > 5 && p.base.ends_with(" text")) {
+        const std::string name = p.base.substr(0, p.base.size() - 5);
+        if (name == "decimal" || name == "numeric" || name == "money" || name == "smallmoney")
+            p.base = name;
+    }
     const std::string& b = p.base;
     auto arg = [&](std::size_t i, int def) { return i < p.args.size() ? p.args[i] : def; };
     auto chars = [&](SqlType t) { return make(t, arg(0, 1)); };
@@ -140,6 +146,31 @@ std::optional<ColumnType> parseDeclType(std::string_view decl) {
     if (b == "sql_variant")
         return make(SqlType::SqlVariant, 8016);
     return std::nullopt;
+}
+
+std::optional<std::pair<int, int>> exactDecimalLiteral(std::string_view s) {
+    int integerDigits = 0, scale = 0, significant = 0; // integer digits without leading zeros
+    bool point = false;
+    for (char c : s) {
+        if (c == '.' && !point) {
+            point = true;
+        } else if (c >= '0' && c <= '9') {
+            if (significant > 0 || c != '0')
+                ++significant;
+            if (point)
+                ++scale;
+            else if (integerDigits > 0 || c != '0')
+                ++integerDigits;
+        } else {
+            return std::nullopt; // exponent forms stay floats, as in T-SQL
+        }
+    }
+    const bool fitsInteger =
+        !point && (integerDigits < 19 ||
+                   (integerDigits == 19 && s.size() == 19 && s <= "9223372036854775807"));
+    if (significant <= 15 || fitsInteger || integerDigits + scale > 38)
+        return std::nullopt;
+    return std::pair{integerDigits + scale, scale};
 }
 
 std::string baseTypeName(SqlType t) {
@@ -219,12 +250,27 @@ std::string declTypeText(const ColumnType& t) {
     std::string s = typeName(t);
     if (const auto p = s.find("(max)"); p != std::string::npos)
         s.replace(p, 5, "(-1)");
+    if (isExactNumericType(t.type))
+        s.insert(baseTypeName(t.type).size(), " text");
     return s;
+}
+
+std::string storageDeclType(const std::string& declared) {
+    const auto t = parseDeclType(declared);
+    return t && isExactNumericType(t->type) ? declTypeText(*t) : declared;
 }
 
 bool isTextType(SqlType t) {
     return t == SqlType::Char || t == SqlType::VarChar || t == SqlType::NChar ||
            t == SqlType::NVarChar || t == SqlType::Text || t == SqlType::NText;
+}
+
+bool isExactNumericType(SqlType t) {
+    return t == SqlType::Decimal || t == SqlType::Money || t == SqlType::SmallMoney;
+}
+
+bool isNationalType(SqlType t) {
+    return t == SqlType::NChar || t == SqlType::NVarChar || t == SqlType::NText;
 }
 
 bool isBinaryType(SqlType t) {
