@@ -260,6 +260,36 @@ Value toDateTime(const ColumnType& t, const Value& v, ConvertError* err) {
     return failed(v, t, "binary", err);
 }
 
+// "YYYY-MM-DD hh:mm:ss[.f...] +hh:mm": the local time as datetime2 of the
+// scale, and the offset (+00:00 when the text gives none).
+Value toDateTimeOffset(const ColumnType& t, const Value& v, ConvertError* err) {
+    const auto* s = std::get_if<std::string>(&v);
+    if (!s)
+        return failed(v, t, valueText(v), err);
+    std::string text = trim(*s);
+    std::string offset = "+00:00";
+    const std::size_t n = text.size();
+    if (n > 6 && (text[n - 6] == '+' || text[n - 6] == '-') && text[n - 3] == ':') {
+        offset = text.substr(n - 6);
+        text = trim(text.substr(0, n - 6));
+    } else if (n > 1 && (text[n - 1] == 'Z' || text[n - 1] == 'z')) {
+        text.pop_back();
+    }
+    const auto p = parseDateTime(text);
+    const int oh = std::atoi(offset.substr(1, 2).c_str()), om = std::atoi(offset.substr(4).c_str());
+    if (!p || !p->hasDate || oh > 14 || om > 59 || (oh == 14 && om > 0)) {
+        if (err) {
+            err->number = 241;
+            err->text = "Conversion failed when converting date and/or time from character string.";
+        }
+        return Null{};
+    }
+    const int scale = std::clamp(t.scale, 0, 7);
+    std::string r = formatDateTime(*p, SqlType::Date) + " " +
+                    formatDateTime(*p, SqlType::Time, scale) + " " + offset;
+    return r;
+}
+
 Value toGuid(const Value& v, ConvertError* err) {
     if (const auto* b = std::get_if<Blob>(&v); b && b->size() == 16)
         return guidText(b->data());
@@ -346,6 +376,8 @@ Value convertValue(const ColumnType& t, const Value& v, int style, bool explicit
         return toDateTime(t, v, err);
     case SqlType::UniqueIdentifier:
         return toGuid(v, err);
+    case SqlType::DateTimeOffset:
+        return toDateTimeOffset(t, v, err);
     case SqlType::Binary:
     case SqlType::VarBinary:
     case SqlType::Image:

@@ -66,6 +66,8 @@ Conv convFor(const ColumnType& t) {
         return Conv::DateTime;
     case SqlType::UniqueIdentifier:
         return Conv::Guid;
+    case SqlType::DateTimeOffset:
+        return Conv::Text; // kept in the form the conversion gave it
     case SqlType::SqlVariant:
         return Conv::Native;
     }

@@ -2,6 +2,7 @@
 
 #include "testserver/engine/lexer.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -115,6 +116,8 @@ std::optional<ColumnType> parseDeclType(std::string_view decl) {
         return make(SqlType::Date);
     if (b == "time")
         return make(SqlType::Time, 0, 0, arg(0, 7));
+    if (b == "datetimeoffset")
+        return make(SqlType::DateTimeOffset, 0, 0, std::clamp(arg(0, 7), 0, 7));
     if (b == "char" || b == "character")
         return chars(SqlType::Char);
     if (b == "varchar" || b == "char varying" || b == "character varying")
@@ -225,6 +228,8 @@ std::string baseTypeName(SqlType t) {
         return "uniqueidentifier";
     case SqlType::SqlVariant:
         return "sql_variant";
+    case SqlType::DateTimeOffset:
+        return "datetimeoffset";
     }
     return "sql_variant";
 }
@@ -241,6 +246,8 @@ std::string typeName(const ColumnType& t) {
         return b + "(" + (t.length < 0 ? std::string("max") : std::to_string(t.length)) + ")";
     case SqlType::Decimal:
         return b + "(" + std::to_string(t.precision) + "," + std::to_string(t.scale) + ")";
+    case SqlType::DateTimeOffset:
+        return b + "(" + std::to_string(t.scale) + ")";
     default:
         return b;
     }
@@ -409,6 +416,13 @@ OdbcTypeInfo odbcTypeInfo(const ColumnType& t, int odbcVersion) {
         o.length = 16;
         o.sqlDataType = -11;
         o.ssDataType = 0;
+        break;
+    case SqlType::DateTimeOffset:
+        o.dataType = -155; // SQL_SS_TIMESTAMPOFFSET
+        o.precision = t.scale > 0 ? 27 + t.scale : 26;
+        o.length = 20;
+        o.scale = t.scale;
+        o.sqlDataType = -155;
         break;
     case SqlType::SqlVariant:
         o.dataType = -150;

@@ -129,6 +129,28 @@ TEST_F(Types, DatalengthCountsTwoBytesPerUnitOfNationalText) {
     EXPECT_EQ(r[0], expected);
 }
 
+TEST_F(Types, DatetimeoffsetParametersAreStoredAndReturned) {
+    run("CREATE TABLE o (d datetimeoffset(7))");
+    RpcCall call;
+    call.procName = "sp_executesql";
+    call.params.resize(3);
+    call.params[0].value = std::string("INSERT o VALUES (@p); SELECT d FROM o");
+    call.params[1].value = std::string("@p datetimeoffset(7)");
+    call.params[2].type.type = SqlType::DateTimeOffset;
+    call.params[2].type.scale = 7;
+    call.params[2].value = std::string("2024-02-29 13:14:15.1234567 +02:00");
+    sink.clear();
+    session->executeRpc(call, sink, cancel);
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    const auto rs = sink.results();
+    ASSERT_EQ(rs.size(), 1u);
+    EXPECT_EQ(rs[0].cols[0].type.type, SqlType::DateTimeOffset);
+    EXPECT_EQ(text(rs[0].rows[0][0]), "2024-02-29 13:14:15.1234567 +02:00");
+    // Text without an offset is taken as UTC; a date without a time as midnight.
+    EXPECT_EQ(text(scalar("SELECT CAST('2024-02-29' AS datetimeoffset(0))")),
+              "2024-02-29 00:00:00 +00:00");
+}
+
 TEST(DecimalText, OrdersByExactValue) {
     struct Case {
         const char* a;
