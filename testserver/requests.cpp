@@ -314,7 +314,9 @@ TypeInfo readTypeInfo(ByteReader& r, ColumnType& ct) {
         t.scale = r.u8();
         if (t.scale > 7)
             throw ProtocolError("time scale above 7");
-        ct.type = t.code == 0x29 ? SqlType::Time : SqlType::DateTime;
+        ct.type = t.code == 0x29   ? SqlType::Time
+                  : t.code == 0x2B ? SqlType::DateTimeOffset
+                                   : SqlType::DateTime;
         ct.scale = t.scale;
         break;
     case 0x37:

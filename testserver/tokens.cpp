@@ -140,6 +140,16 @@ WireColumn wireColumn(const ColumnType& t, std::uint32_t version, bool forceNull
             charLike(WireColumn::TimeAsNChar, 0xE7, 16, 2, false);
         }
         break;
+    case SqlType::DateTimeOffset:
+        w.scale = std::uint8_t(std::clamp(t.scale, 0, 7));
+        if (version >= kTds73) {
+            w.kind = WireColumn::DateTimeOffset;
+            w.code = 0x2B;
+            w.size = std::uint8_t(timeSize(w.scale) + 5);
+        } else {
+            charLike(WireColumn::NChar, 0xE7, 34, 2, false);
+        }
+        break;
     case SqlType::Decimal:
         w.kind = WireColumn::Decimal;
         w.code = 0x6A;
@@ -316,6 +326,7 @@ void TokenWriter::typeInfo(const WireColumn& w, const std::string& table) {
         o.putU8(w.size);
         break;
     case WireColumn::Time:
+    case WireColumn::DateTimeOffset:
         o.putU8(w.scale);
         break;
     case WireColumn::Decimal:
@@ -742,6 +753,8 @@ void TokenWriter::value(const WireColumn& w, const Value& v) {
         return dateValue(w, v);
     case WireColumn::Time:
         return timeValue(w, v);
+    case WireColumn::DateTimeOffset:
+        return dateTimeOffsetValue(w, v);
     case WireColumn::Decimal:
         return decimalValue(w, v);
     case WireColumn::Char:
@@ -856,6 +869,33 @@ void TokenWriter::timeValue(const WireColumn& w, const Value& v) {
     for (int k = 0; k < w.size; ++k)
         b[k] = std::uint8_t(std::uint64_t(units) >> (8 * k));
     m_out.put(b, w.size);
+}
+
+// Time and date in UTC, then the offset in minutes.
+void TokenWriter::dateTimeOffsetValue(const WireColumn& w, const Value& v) {
+    const auto dt = valueToDateTime(v);
+    if (!dt || !dt->hasDate) {
+        nullValue(w);
+        return;
+    }
+    constexpr std::int64_t dayTicks = 864'000'000'000LL;
+    std::int64_t div = 1;
+    for (int k = w.scale; k < 7; ++k)
+        div *= 10;
+    const std::int64_t local = dt->days * dayTicks + (dt->ticks + div / 2) / div * div;
+    const std::int64_t utc = local - std::int64_t(dt->offsetMinutes) * 600'000'000LL;
+    const std::int64_t days = utc / dayTicks;
+    const std::int64_t units = utc % dayTicks / div;
+    const std::uint8_t timeBytes = w.size - 5;
+    std::uint8_t b[16];
+    b[0] = w.size;
+    for (int k = 0; k < timeBytes; ++k)
+        b[1 + k] = std::uint8_t(std::uint64_t(units) >> (8 * k));
+    for (int k = 0; k < 3; ++k)
+        b[1 + timeBytes + k] = std::uint8_t(std::uint64_t(days) >> (8 * k));
+    b[4 + timeBytes] = std::uint8_t(std::uint16_t(dt->offsetMinutes));
+    b[5 + timeBytes] = std::uint8_t(std::uint16_t(dt->offsetMinutes) >> 8);
+    m_out.put(b, std::size_t(w.size) + 1);
 }
 
 void TokenWriter::decimalValue(const WireColumn& w, const Value& v) {

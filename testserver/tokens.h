@@ -62,6 +62,7 @@ struct WireColumn {
         Variant,
         DateAsNChar,
         TimeAsNChar,
+        DateTimeOffset,
     };
     Kind kind = NChar;
     std::uint8_t code = 0; // TDS type byte
@@ -116,6 +117,7 @@ private:
     void dateTimeValue(const WireColumn& w, const Value& v);
     void dateValue(const WireColumn& w, const Value& v);
     void timeValue(const WireColumn& w, const Value& v);
+    void dateTimeOffsetValue(const WireColumn& w, const Value& v);
     void decimalValue(const WireColumn& w, const Value& v);
     void charValue(const WireColumn& w, const Value& v);
     void dateAsTextValue(const WireColumn& w, const Value& v);

@@ -3,6 +3,7 @@
 // text, bytes) and the numbers SQL Server types are made of on the wire:
 // day counts and clock ticks, scaled decimals, GUID bytes.
 
+#include "testserver/engine/decimal.h"
 #include "testserver/engine/engine.h"
 
 #include <cstdint>
@@ -11,8 +12,6 @@
 #include <string_view>
 
 namespace tds {
-
-using Int128 = unsigned __int128;
 
 // A date and/or time of day as parsed from text such as
 // "2024-02-29 13:14:15.123", "2024-02-29T13:14", "2024-02-29" or "13:14:15.1234567",
@@ -50,20 +49,6 @@ struct SmallDateTime {
     std::uint16_t minutes;
 };
 SmallDateTime toSmallDateTime(const DateTimeValue& v);
-
-// A decimal number as sign and magnitude scaled by 10^scale.
-struct ScaledDecimal {
-    bool negative = false;
-    Int128 magnitude = 0;
-};
-// Parses "[-+]digits[.digits][e[-+]digits]" and rounds (half away from zero)
-// to `scale` decimals. Empty result for text that is no number or overflows
-// 38 digits.
-std::optional<ScaledDecimal> parseDecimal(std::string_view text, int scale);
-std::optional<ScaledDecimal> decimalFromValue(const Value& v, int scale);
-std::string formatDecimal(const ScaledDecimal& d, int scale);
-// Number of decimal digits of the magnitude (0 for zero).
-int decimalDigits(Int128 magnitude);
 
 // "6F9619FF-8B86-D011-B42D-00C04FC964FF" (braces allowed) <-> wire bytes, in
 // which the first three groups are little-endian.

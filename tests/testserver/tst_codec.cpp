@@ -254,6 +254,8 @@ const TypeCase kTypeCases[] = {
      "05 01 9F 86 01 00"},
     {"datetime", ct(SqlType::DateTime), std::string("2024-02-29 13:14:15.500"), "6F 08",
      "08 25 B1 00 00 4A 26 DA 00"},
+    {"datetimeoffset goes out in UTC", ct(SqlType::DateTimeOffset),
+     std::string("2024-02-29 15:53:36 +02:00"), "2B 00", "08 60 C3 00 80 46 0B 78 00"},
     {"datetime not null", ct(SqlType::DateTime, false), std::string("2024-02-29 13:14:15.5"), "3D",
      "25 B1 00 00 4A 26 DA 00"},
     {"datetime last moment", ct(SqlType::DateTime), std::string("9999-12-31 23:59:59.997"), "6F 08",

@@ -189,6 +189,34 @@ TEST_F(OdbcEndToEnd, LongTextCrossesManyPacketsBothWays) {
     SQLFreeStmt(db.stmt, SQL_RESET_PARAMS);
 }
 
+TEST_F(OdbcEndToEnd, EmptyBinaryAndLongDecimalParametersAreStoredWhole) {
+    Odbc db(s_server->odbcConnectionString());
+    const SQLRETURN created = db.exec("CREATE TABLE #p (b varbinary(10), d decimal(38,10))");
+    ASSERT_TRUE(SQL_SUCCEEDED(created) || created == SQL_NO_DATA)
+        << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    char bytes[1] = {0};
+    SQLLEN bytesLen = 0;
+    std::string decimal = "-1234567890123456789012345678.0123456789";
+    SQLLEN decimalLen = SQL_NTS;
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLBindParameter(db.stmt, 1, SQL_PARAM_INPUT, SQL_C_BINARY,
+                                               SQL_VARBINARY, 10, 0, bytes, 0, &bytesLen)));
+    ASSERT_TRUE(
+        SQL_SUCCEEDED(SQLBindParameter(db.stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_DECIMAL, 38, 10,
+                                       decimal.data(), SQLLEN(decimal.size() + 1), &decimalLen)));
+    const SQLRETURN inserted = db.exec("INSERT INTO #p VALUES (?, ?)");
+    ASSERT_TRUE(SQL_SUCCEEDED(inserted) || inserted == SQL_NO_DATA)
+        << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    SQLFreeStmt(db.stmt, SQL_RESET_PARAMS);
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("SELECT DATALENGTH(b), d FROM #p")))
+        << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt))) << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    EXPECT_EQ(db.text(1), "0"); // an empty value, not NULL
+    EXPECT_EQ(db.text(2), decimal);
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+}
+
 TEST_F(OdbcEndToEnd, TransactionsThroughTheDriverCommitAndRollBack) {
     Odbc db(s_server->odbcConnectionString("Musterfirma"));
     const SQLRETURN created = db.exec("CREATE TABLE TxProbe (a int)");

@@ -200,7 +200,7 @@ const ParamCase kParamCases[] = {
     {"time(7)", "29 07 05 07 C4 AA F4 6E", SqlType::Time, std::string("13:14:15.1234567")},
     {"datetime2(7)", "2A 07 08 07 C4 AA F4 6E 80 46 0B", SqlType::DateTime,
      std::string("2024-02-29 13:14:15.1234567")},
-    {"datetimeoffset", "2B 00 08 60 C3 00 80 46 0B 78 00", SqlType::DateTime,
+    {"datetimeoffset", "2B 00 08 60 C3 00 80 46 0B 78 00", SqlType::DateTimeOffset,
      std::string("2024-02-29 15:53:36 +02:00")},
     {"varchar", "A7 14 00 09 04 D0 00 34 05 00 61 62 E9 63 64", SqlType::VarChar,
      std::string("ab\xC3\xA9"

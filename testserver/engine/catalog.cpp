@@ -31,6 +31,8 @@ int systemTypeId(SqlType t) {
         return 40;
     case SqlType::Time:
         return 41;
+    case SqlType::DateTimeOffset:
+        return 43;
     case SqlType::TinyInt:
         return 48;
     case SqlType::SmallInt:
@@ -99,6 +101,8 @@ int maxLength(const ColumnType& t) {
         return 3;
     case SqlType::Time:
         return 5;
+    case SqlType::DateTimeOffset:
+        return 10;
     case SqlType::UniqueIdentifier:
         return 16;
     case SqlType::Text:
@@ -145,6 +149,8 @@ int typePrecision(const ColumnType& t) {
         return 10;
     case SqlType::Time:
         return 16;
+    case SqlType::DateTimeOffset:
+        return 34;
     default:
         return 0;
     }
@@ -160,6 +166,7 @@ int typeScale(const ColumnType& t) {
     case SqlType::DateTime:
         return 3;
     case SqlType::Time:
+    case SqlType::DateTimeOffset:
         return t.scale;
     default:
         return 0;

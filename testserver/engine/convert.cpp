@@ -2,9 +2,11 @@
 
 #include "testserver/engine/functions.h"
 
+#include "testserver/engine/decimal.h"
 #include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -161,7 +163,60 @@ Value toInteger(const ColumnType& t, const Value& v, ConvertError* err) {
     return n;
 }
 
+Value overflow(const std::string& text, ConvertError* err) {
+    if (err) {
+        err->number = 8115;
+        err->text = text;
+    }
+    return Null{};
+}
+
+// decimal, numeric, money and smallmoney, exactly: rounded to the scale and
+// checked against the precision. A value a double holds exactly (up to 15
+// digits) stays a number so that SQLite computes with it as before; longer
+// ones become decimal text.
+Value toExactNumber(const ColumnType& t, const Value& v, ConvertError* err) {
+    const bool money = t.type != SqlType::Decimal;
+    const int scale = money ? 4 : std::clamp(t.scale, 0, 38);
+    const int precision = t.precision > 0 ? std::min(t.precision, 38) : 38;
+    std::optional<ScaledDecimal> d;
+    if (const auto* s = std::get_if<std::string>(&v)) {
+        std::string x = trim(*s);
+        if (!x.empty() && x[0] == '$')
+            x.erase(0, 1);
+        char* end = nullptr;
+        std::strtod(x.c_str(), &end);
+        if (x.empty() || *end)
+            return failed(v, t, *s, err);
+        d = parseDecimal(x, scale);
+    } else if (std::holds_alternative<Blob>(v)) {
+        return failed(v, t, "binary", err);
+    } else {
+        d = decimalFromValue(v, scale);
+    }
+    const Int128 moneyLimit =
+        t.type == SqlType::SmallMoney ? Int128(0x80000000u) : (Int128(1) << 63);
+    Int128 unit = 1; // 10^scale
+    for (int k = 0; k < scale; ++k)
+        unit *= 10;
+    // The value is rounded to the scale, so only its integer digits can overflow.
+    if (!d || (!money && decimalDigits(d->magnitude / unit) > precision - scale) ||
+        (money && d->magnitude > moneyLimit - (d->negative ? 0 : 1)))
+        return overflow("Arithmetic overflow error converting " + kindOf(v) + " to data type " +
+                            (money ? baseTypeName(t.type) : std::string("numeric")) + ".",
+                        err);
+    if (scale == 0 && d->magnitude <= Int128(INT64_MAX))
+        return d->negative ? -static_cast<std::int64_t>(d->magnitude)
+                           : static_cast<std::int64_t>(d->magnitude);
+    const std::string text = formatDecimal(*d, scale);
+    if (decimalDigits(d->magnitude) <= 15)
+        return std::strtod(text.c_str(), nullptr);
+    return text;
+}
+
 Value toNumber(const ColumnType& t, const Value& v, ConvertError* err) {
+    if (isExactNumericType(t.type))
+        return toExactNumber(t, v, err);
     double d = 0;
     if (const auto* i = std::get_if<std::int64_t>(&v))
         d = static_cast<double>(*i);
@@ -180,15 +235,6 @@ Value toNumber(const ColumnType& t, const Value& v, ConvertError* err) {
     }
     if (t.type == SqlType::Real)
         d = static_cast<float>(d);
-    const int scale = t.type == SqlType::Decimal                                    ? t.scale
-                      : (t.type == SqlType::Money || t.type == SqlType::SmallMoney) ? 4
-                                                                                    : -1;
-    if (scale >= 0) {
-        const double f = std::pow(10.0, scale);
-        d = std::round(d * f) / f;
-        if (scale == 0 && std::fabs(d) < 9e18)
-            return static_cast<std::int64_t>(d);
-    }
     return d;
 }
 
@@ -212,6 +258,36 @@ Value toDateTime(const ColumnType& t, const Value& v, ConvertError* err) {
         return formatDateTime(fromDays(days), t.type, t.scale);
     }
     return failed(v, t, "binary", err);
+}
+
+// "YYYY-MM-DD hh:mm:ss[.f...] +hh:mm": the local time as datetime2 of the
+// scale, and the offset (+00:00 when the text gives none).
+Value toDateTimeOffset(const ColumnType& t, const Value& v, ConvertError* err) {
+    const auto* s = std::get_if<std::string>(&v);
+    if (!s)
+        return failed(v, t, valueText(v), err);
+    std::string text = trim(*s);
+    std::string offset = "+00:00";
+    const std::size_t n = text.size();
+    if (n > 6 && (text[n - 6] == '+' || text[n - 6] == '-') && text[n - 3] == ':') {
+        offset = text.substr(n - 6);
+        text = trim(text.substr(0, n - 6));
+    } else if (n > 1 && (text[n - 1] == 'Z' || text[n - 1] == 'z')) {
+        text.pop_back();
+    }
+    const auto p = parseDateTime(text);
+    const int oh = std::atoi(offset.substr(1, 2).c_str()), om = std::atoi(offset.substr(4).c_str());
+    if (!p || !p->hasDate || oh > 14 || om > 59 || (oh == 14 && om > 0)) {
+        if (err) {
+            err->number = 241;
+            err->text = "Conversion failed when converting date and/or time from character string.";
+        }
+        return Null{};
+    }
+    const int scale = std::clamp(t.scale, 0, 7);
+    std::string r = formatDateTime(*p, SqlType::Date) + " " +
+                    formatDateTime(*p, SqlType::Time, scale) + " " + offset;
+    return r;
 }
 
 Value toGuid(const Value& v, ConvertError* err) {
@@ -300,6 +376,8 @@ Value convertValue(const ColumnType& t, const Value& v, int style, bool explicit
         return toDateTime(t, v, err);
     case SqlType::UniqueIdentifier:
         return toGuid(v, err);
+    case SqlType::DateTimeOffset:
+        return toDateTimeOffset(t, v, err);
     case SqlType::Binary:
     case SqlType::VarBinary:
     case SqlType::Image:

@@ -15,14 +15,6 @@ using namespace sql;
 
 namespace {
 
-bool isWordTok(const Token& t, std::string_view w) {
-    return t.kind == TokKind::Word && t.is(w);
-}
-
-bool isPunctTok(const Token& t, char c) {
-    return t.kind == TokKind::Punct && t.text.size() == 1 && t.text[0] == c;
-}
-
 // Top-level comma-separated ranges of tokens [first, last).
 std::vector<std::pair<std::size_t, std::size_t>> commaList(const std::vector<Token>& toks,
                                                            std::size_t first, std::size_t last) {
@@ -321,7 +313,8 @@ Outcome Session::Impl::selectInto(const Translated& tr, const Statement& st, Out
     if (!stmt)
         return oc;
     int rc = sqlite3_step(stmt);
-    const std::vector<Column> cols = describe(stmt, rc == SQLITE_ROW);
+    const TypeHints hints = resultTypeHints(st);
+    const std::vector<Column> cols = describe(stmt, rc == SQLITE_ROW, &hints);
     sqlite3_finalize(stmt);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
         return failSqlite(sqlite3_extended_errcode(conn), "SELECT", {}, out);
@@ -342,11 +335,15 @@ Outcome Session::Impl::selectInto(const Translated& tr, const Statement& st, Out
         create += (i ? ", " : "") + quoteIdent(cols[i].name) + " " + declTypeText(t);
         if (!t.nullable)
             create += " NOT NULL";
+        if (isExactNumericType(t.type))
+            create += std::string(" COLLATE ") + kDecimalCollation;
     }
     create += ")";
     rc = sqlite3_exec(conn, create.c_str(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         return failSqlite(sqlite3_extended_errcode(conn), "CREATE TABLE", tr.intoName, out);
+    if (temp || tr.intoTable->find('.') == std::string::npos)
+        refreshColumnChecks(temp ? "temp" : "", tr.intoName);
     return runSql("INSERT INTO " + *tr.intoTable + " " + tr.sql, st, out, 0xC1, "INSERT",
                   tr.intoName, true);
 }
@@ -403,7 +400,11 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
         const Translated tr = translateCreateTable(st, ctx);
         if (tr.syntaxErrorNear)
             return fail(syntaxError(*tr.syntaxErrorNear), out, true);
-        return runSql(tr.sql, st, out, 0xC6, "CREATE TABLE", tr.intoName, false);
+        const Outcome oc = runSql(tr.sql, st, out, 0xC6, "CREATE TABLE", tr.intoName, false);
+        std::size_t at = 2;
+        if (const auto parts = readObjectName(st.toks, at); oc == Outcome::Ok && parts)
+            refreshColumnChecks(schemaOfName(*parts), parts->back());
+        return oc;
     }
     if (what.is("view")) {
         const Translated tr = translate(st, ctx);
@@ -602,10 +603,17 @@ Outcome Session::Impl::runAlter(const Statement& st, Out& out) {
             const std::string column = tr.sql.substr(open + 1, tr.sql.size() - open - 2);
             sqlText += "ALTER TABLE " + table + " ADD COLUMN " + column + ";";
         }
-        return runSql(sqlText, st, out, 0xC6, "ALTER TABLE", parts->back(), false);
+        const Outcome oc = runSql(sqlText, st, out, 0xC6, "ALTER TABLE", parts->back(), false);
+        refreshColumnChecks(schemaOfName(*parts), parts->back());
+        return oc;
     }
+    // The column checks name the columns; SQLite refuses to drop a column a
+    // trigger uses, so they go first and come back for the columns that remain.
     const Translated tr = translate(st, ctx);
-    return runSql(tr.sql, st, out, 0xC6, "ALTER TABLE", parts->back(), false);
+    dropColumnChecks(schemaOfName(*parts), parts->back());
+    const Outcome oc = runSql(tr.sql, st, out, 0xC6, "ALTER TABLE", parts->back(), false);
+    refreshColumnChecks(schemaOfName(*parts), parts->back());
+    return oc;
 }
 
 Outcome Session::Impl::runSet(const Statement& st, Out& out) {

@@ -46,13 +46,14 @@ enum class SqlType {
     VarBinary,
     UniqueIdentifier,
     SqlVariant,
+    DateTimeOffset, // text "YYYY-MM-DD hh:mm:ss[.fffffff] +hh:mm", local time and offset
 };
 
 struct ColumnType {
     SqlType type = SqlType::NVarChar;
     int length = 0;    // chars for (n)char/(n)varchar, bytes for binary; -1 = max
     int precision = 0; // decimal
-    int scale = 0;     // decimal, time
+    int scale = 0;     // decimal, time, datetimeoffset
     bool nullable = true;
     bool identity = false;
 };

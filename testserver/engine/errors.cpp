@@ -329,17 +329,22 @@ std::optional<MappedError> statementShape(int, const std::string& text, const Er
     return std::nullopt;
 }
 
-// Raised by our own SQL functions: "tds:<number>:<severity>:<text>".
+// Raised by our own SQL functions and triggers:
+// "tds:<number>:<severity>[/<state>]:<text>".
 std::optional<MappedError> ownError(int, const std::string& text, const ErrorContext&) {
     MappedError r;
     if (startsWith(text, "tds:")) {
         const auto a = text.find(':', 4);
         const auto b = text.find(':', a + 1);
         if (a != std::string::npos && b != std::string::npos) {
-            r.message =
-                errorMessage(std::stoi(text.substr(4, a - 4)),
-                             static_cast<std::uint8_t>(std::stoi(text.substr(a + 1, b - a - 1))),
-                             text.substr(b + 1));
+            const std::string severity = text.substr(a + 1, b - a - 1);
+            const auto slash = severity.find('/');
+            r.message = errorMessage(
+                std::stoi(text.substr(4, a - 4)), static_cast<std::uint8_t>(std::stoi(severity)),
+                text.substr(b + 1),
+                slash == std::string::npos
+                    ? std::uint8_t(1)
+                    : static_cast<std::uint8_t>(std::stoi(severity.substr(slash + 1))));
             return r;
         }
     }

@@ -3,6 +3,9 @@
 
 #include "testserver/engine/functions.h"
 
+#include "testserver/engine/decimal.h"
+#include "testserver/engine/types.h"
+
 namespace tds {
 
 namespace sqlfn {
@@ -34,7 +37,9 @@ void result(sqlite3_context* ctx, const Value& v) {
         sqlite3_result_double(ctx, *d);
     else if (const auto* s = std::get_if<std::string>(&v))
         sqlite3_result_text(ctx, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
-    else if (const auto* b = std::get_if<Blob>(&v))
+    else if (const auto* b = std::get_if<Blob>(&v); b && b->empty())
+        sqlite3_result_zeroblob(ctx, 0); // no data pointer would give NULL
+    else if (b)
         sqlite3_result_blob(ctx, b->data(), static_cast<int>(b->size()), SQLITE_TRANSIENT);
     else
         sqlite3_result_null(ctx);
@@ -124,6 +129,15 @@ void Session::Impl::registerFunctions(sqlite3* c) {
             sqlite3_create_function_v2(c, f.name, f.args,
                                        SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0),
                                        this, f.call, nullptr, nullptr, nullptr);
+    // Exact numeric columns hold decimal text and compare by value.
+    sqlite3_create_collation_v2(
+        c, kDecimalCollation, SQLITE_UTF8, nullptr,
+        [](void*, int n1, const void* a, int n2, const void* b) {
+            return compareDecimalText(
+                std::string_view(static_cast<const char*>(a), static_cast<std::size_t>(n1)),
+                std::string_view(static_cast<const char*>(b), static_cast<std::size_t>(n2)));
+        },
+        nullptr);
 }
 
 } // namespace tds

@@ -27,6 +27,23 @@ void sqlTdsConvert(sqlite3_context* ctx, int n, sqlite3_value** a) {
     result(ctx, v);
 }
 
+// tds_check_value(type, value): NULL when the value fits the column type,
+// else the error SQL Server gives for storing it there.
+void sqlCheckValue(sqlite3_context* ctx, int, sqlite3_value** a) {
+    const auto t = parseDeclType(text(a[0]));
+    ConvertError e;
+    if (t)
+        convertValue(*t, argValue(a[1]), -1, true, &e);
+    if (e.text.empty())
+        return sqlite3_result_null(ctx);
+    if (e.number == 8115)
+        e.text = "Arithmetic overflow error converting " +
+                 (t->type == SqlType::Decimal
+                      ? std::string("numeric to data type numeric.")
+                      : "expression to data type " + baseTypeName(t->type) + ".");
+    resultError(ctx, e.number, 16, e.text);
+}
+
 void sqlIsnumeric(sqlite3_context* ctx, int, sqlite3_value** a) {
     const int t = sqlite3_value_type(a[0]);
     if (t == SQLITE_INTEGER || t == SQLITE_FLOAT)
@@ -68,6 +85,7 @@ void sqlStr(sqlite3_context* ctx, int n, sqlite3_value** a) {
 const FunctionDef functions[] = {
     {"tds_convert", 2, sqlTdsConvert},
     {"tds_convert", 3, sqlTdsConvert},
+    {"tds_check_value", 2, sqlCheckValue},
     {"isnumeric", 1, sqlIsnumeric},
     {"square", 1, sqlSquare},
     {"sign", 1, sqlSign},

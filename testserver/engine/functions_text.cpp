@@ -41,6 +41,13 @@ void sqlDatalength(sqlite3_context* ctx, int, sqlite3_value** a) {
     }
 }
 
+// DATALENGTH of national text: two bytes per UTF-16 unit.
+void sqlNDatalength(sqlite3_context* ctx, int n, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) != SQLITE_TEXT)
+        return sqlDatalength(ctx, n, a);
+    sqlite3_result_int64(ctx, 2 * static_cast<sqlite3_int64>(utf16Length(text(a[0]))));
+}
+
 void sqlCharindex(sqlite3_context* ctx, int n, sqlite3_value** a) {
     if (sqlite3_value_type(a[0]) == SQLITE_NULL || sqlite3_value_type(a[1]) == SQLITE_NULL)
         return sqlite3_result_null(ctx);
@@ -180,6 +187,7 @@ void sqlLike(sqlite3_context* ctx, int n, sqlite3_value** a) {
 const FunctionDef functions[] = {
     {"len", 1, sqlLen},
     {"datalength", 1, sqlDatalength},
+    {"tds_ndatalength", 1, sqlNDatalength},
     {"charindex", 2, sqlCharindex},
     {"charindex", 3, sqlCharindex},
     {"tds_left", 2, sqlTdsLeft},

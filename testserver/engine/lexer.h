@@ -57,6 +57,14 @@ LexResult lex(std::string_view sql);
 // the text has an unclosed quote. The tokens point into `sql`: keep it alive.
 std::vector<Token> significantTokens(std::string_view sql);
 
+// A word token spelled `w` (any case); a punctuation token `c`.
+inline bool isWordTok(const Token& t, std::string_view w) {
+    return t.kind == TokKind::Word && t.is(w);
+}
+inline bool isPunctTok(const Token& t, char c) {
+    return t.kind == TokKind::Punct && t.text.size() == 1 && t.text[0] == c;
+}
+
 bool iequals(std::string_view a, std::string_view b);
 std::string toLower(std::string_view s);
 std::string toUpper(std::string_view s);

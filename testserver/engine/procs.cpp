@@ -17,10 +17,6 @@ using namespace sql;
 
 namespace {
 
-bool isPunctTok(const Token& t, char c) {
-    return t.kind == TokKind::Punct && t.text.size() == 1 && t.text[0] == c;
-}
-
 // "[db]..sp_x", "master.dbo.xp_msver", "sp_x" -> database part and procedure name.
 std::pair<std::string, std::string> splitProcName(const std::string& full) {
     const std::vector<Token> toks = significantTokens(full);

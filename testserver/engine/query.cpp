@@ -66,6 +66,8 @@ Conv convFor(const ColumnType& t) {
         return Conv::DateTime;
     case SqlType::UniqueIdentifier:
         return Conv::Guid;
+    case SqlType::DateTimeOffset:
+        return Conv::Text; // kept in the form the conversion gave it
     case SqlType::SqlVariant:
         return Conv::Native;
     }
@@ -156,7 +158,9 @@ void bindValue(sqlite3_stmt* st, int index, const Value& v) {
         sqlite3_bind_double(st, index, *d);
     else if (const auto* s = std::get_if<std::string>(&v))
         sqlite3_bind_text(st, index, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
-    else if (const auto* b = std::get_if<Blob>(&v))
+    else if (const auto* b = std::get_if<Blob>(&v); b && b->empty())
+        sqlite3_bind_zeroblob(st, index, 0); // no data pointer would bind NULL
+    else if (b)
         sqlite3_bind_blob(st, index, b->data(), static_cast<int>(b->size()), SQLITE_TRANSIENT);
     else
         sqlite3_bind_null(st, index);
@@ -178,8 +182,11 @@ bool Session::Impl::bindParameters(sqlite3_stmt* st, Out& out) {
     return true;
 }
 
-std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow) {
+std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow,
+                                            const TypeHints* hints) {
     const int n = sqlite3_column_count(st);
+    if (hints && hints->size() != static_cast<std::size_t>(n))
+        hints = nullptr; // not this statement's select list (SELECT *, a UNION, ...)
     std::vector<Column> cols(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
         Column& c = cols[static_cast<std::size_t>(i)];
@@ -206,6 +213,7 @@ std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow) {
             if (c.table.size() > 0 && c.table[0] == '#')
                 c.table.clear();
         } else if (!t) {
+            const auto& hint = hints ? (*hints)[static_cast<std::size_t>(i)] : std::nullopt;
             // An expression: SQL Server leaves it unnamed unless aliased.
             if (!origin) {
                 bool plain = !c.name.empty();
@@ -249,18 +257,18 @@ std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow) {
                 et.type = SqlType::Int;
                 break;
             }
-            t = et;
+            t = hint ? *hint : et;
         }
         c.type = *t;
     }
     return cols;
 }
 
-Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const Translated*) {
+Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const TypeHints* hints) {
     int rc = sqlite3_step(st);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
         return Outcome::Failed; // the caller maps the error
-    const std::vector<Column> cols = describe(st, rc == SQLITE_ROW);
+    const std::vector<Column> cols = describe(st, rc == SQLITE_ROW, hints);
     out.sink.columns(cols);
     if (options.browseTable)
         out.sink.browseInfo(cols);

@@ -88,27 +88,41 @@ TranslateContext Session::Impl::translateContext() {
         return quoteIdent(it->second);
     };
     ctx.textColumns = [this](const std::string& schema, const std::string& table) {
-        std::set<std::string> cols;
-        const std::string q = "SELECT name, type FROM " +
-                              (schema.empty() ? std::string() : quoteIdent(schema) + ".") +
-                              "pragma_table_info(" + quoteString(table) + ")";
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(conn, q.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-            while (sqlite3_step(st) == SQLITE_ROW) {
-                const char* type = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
-                if (auto t = parseDeclType(type ? type : "");
-                    t && (isTextType(t->type) || t->type == SqlType::UniqueIdentifier))
-                    cols.insert(toLower(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))));
-            }
-        }
-        sqlite3_finalize(st);
-        return cols;
+        return columnsOf(schema, table, [](const ColumnType& t) {
+            return isTextType(t.type) || t.type == SqlType::UniqueIdentifier;
+        });
+    };
+    ctx.nationalColumns = [this](const std::string& schema, const std::string& table) {
+        return columnsOf(schema, table, [](const ColumnType& t) { return isNationalType(t.type); });
     };
     ctx.isTextVariable = [this](const std::string& var) {
         const Variable* v = findVariable(var);
         return v && isTextType(v->type.type);
     };
+    ctx.isNationalVariable = [this](const std::string& var) {
+        const Variable* v = findVariable(var);
+        return v && isNationalType(v->type.type);
+    };
     return ctx;
+}
+
+// Names (lower case) of the columns of a table whose declared type passes `wanted`.
+std::set<std::string> Session::Impl::columnsOf(const std::string& schema, const std::string& table,
+                                               bool (*wanted)(const ColumnType&)) {
+    std::set<std::string> cols;
+    const std::string q = "SELECT name, type FROM " +
+                          (schema.empty() ? std::string() : quoteIdent(schema) + ".") +
+                          "pragma_table_info(" + quoteString(table) + ")";
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(conn, q.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            const char* type = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+            if (auto t = parseDeclType(type ? type : ""); t && wanted(*t))
+                cols.insert(toLower(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))));
+        }
+    }
+    sqlite3_finalize(st);
+    return cols;
 }
 
 // ---------------------------------------------------------------------------

@@ -94,6 +94,14 @@ struct Session::Impl {
     std::optional<std::string> schemaFor(const std::string& name);
     void refreshSystemViews(const std::set<std::string>& names);
     sql::TranslateContext translateContext();
+    // The SQLite schema of a table named by its T-SQL parts: "" (main), "temp"
+    // for #tables, or the attached name of another database.
+    std::string schemaOfName(const std::vector<std::string>& parts);
+    // Triggers that refuse values that do not fit their column (checks.cpp).
+    void refreshColumnChecks(const std::string& schema, const std::string& table);
+    void dropColumnChecks(const std::string& schema, const std::string& table);
+    std::set<std::string> columnsOf(const std::string& schema, const std::string& table,
+                                    bool (*wanted)(const ColumnType&));
 
     // Batches and statements.
     void runBatch(std::string_view text, Out& out, bool outerLast = true);
@@ -102,7 +110,10 @@ struct Session::Impl {
     Outcome runSql(const std::string& sqliteSql, const sql::Statement& st, Out& out,
                    std::uint16_t curCmd, const std::string& verb, const std::string& table,
                    bool countRows);
-    Outcome runQuery(sqlite3_stmt* stmt, Out& out, const sql::Translated* tr);
+    // Result column types that the statement's values cannot tell (result_types.cpp).
+    using TypeHints = std::vector<std::optional<ColumnType>>;
+    TypeHints resultTypeHints(const sql::Statement& st);
+    Outcome runQuery(sqlite3_stmt* stmt, Out& out, const TypeHints* hints = nullptr);
     Outcome fail(const Message& m, Out& out, bool abort);
     Outcome failSqlite(int rc, const std::string& verb, const std::string& table, Out& out);
     bool bindParameters(sqlite3_stmt* stmt, Out& out);
@@ -111,7 +122,8 @@ struct Session::Impl {
     sqlite3_stmt* prepareBound(const std::string& sqlText, Out& out, Outcome& oc);
     std::optional<Value> evaluate(const sql::Statement& st, std::size_t first, std::size_t last,
                                   Out& out, Outcome& oc);
-    std::vector<Column> describe(sqlite3_stmt* stmt, bool haveRow);
+    std::vector<Column> describe(sqlite3_stmt* stmt, bool haveRow,
+                                 const TypeHints* hints = nullptr);
 
     // Statements (dispatch.cpp).
     std::set<std::size_t> skipElse; // ELSE statements whose IF was true

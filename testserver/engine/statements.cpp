@@ -146,7 +146,8 @@ Outcome Session::Impl::runSql(const std::string& sqliteSql, const Statement& st,
             // Only the shape of the results: no rows, no changes.
             if (sqlite3_column_count(stmt) > 0) {
                 queried = true;
-                out.sink.columns(describe(stmt, false));
+                const TypeHints hints = resultTypeHints(st);
+                out.sink.columns(describe(stmt, false, &hints));
                 out.done(0, 0, 0xC1);
             }
             sqlite3_finalize(stmt);
@@ -154,7 +155,8 @@ Outcome Session::Impl::runSql(const std::string& sqliteSql, const Statement& st,
         }
         if (sqlite3_column_count(stmt) > 0) {
             queried = true;
-            const Outcome oc = runQuery(stmt, out, nullptr);
+            const TypeHints hints = resultTypeHints(st);
+            const Outcome oc = runQuery(stmt, out, &hints);
             if (oc == Outcome::Failed) {
                 const int erc = sqlite3_extended_errcode(conn);
                 sqlite3_finalize(stmt);

@@ -285,6 +285,8 @@ private:
     std::string part(const std::string& s, bool quoted) const;
     void collectTables();
     bool isTextColumn(const std::string& col) const;
+    bool nationalArgument(std::size_t open) const;
+    bool unaryMinusBefore(std::size_t i) const;
     std::string typeText(std::size_t& i, std::size_t end);
 
     // One handler per kind of token; those taking `i` by reference may consume
@@ -309,6 +311,7 @@ private:
     std::vector<Level> m_levels;
     Translated m_res;
     std::set<std::string> m_textColumns;
+    std::set<std::string> m_nationalColumns;
     bool m_isSelect = false;
     bool m_isInsert = false;
     bool m_isDelete = false;
@@ -405,11 +408,47 @@ void Translator::collectTables() {
         }
         for (const auto& c : m_ctx.textColumns(schema, table))
             m_textColumns.insert(c);
+        if (m_ctx.nationalColumns)
+            for (const auto& c : m_ctx.nationalColumns(schema, table))
+                m_nationalColumns.insert(c);
     }
 }
 
 bool Translator::isTextColumn(const std::string& col) const {
     return m_textColumns.count(toLower(col)) > 0;
+}
+
+// Whether toks[i] follows a '-' that is a sign rather than a subtraction.
+bool Translator::unaryMinusBefore(std::size_t i) const {
+    if (i <= m_first || m_toks[i - 1].kind != TokKind::Op || m_toks[i - 1].text != "-")
+        return false;
+    if (i - 1 == m_first)
+        return true;
+    const Token& p = m_toks[i - 2];
+    return p.kind == TokKind::Op || isPunct(p, '(') || isPunct(p, ',') ||
+           (p.kind == TokKind::Word &&
+            isOneOf(p, {"select", "where", "and", "or", "not", "when", "then", "else", "return",
+                        "between", "on", "having", "print", "set", "values"}));
+}
+
+// Whether the argument list opened at `open` holds national text: an N'...'
+// literal, a national column or variable, or a conversion to a national type.
+// Mixed with other text it stays national, as the wider type wins.
+bool Translator::nationalArgument(std::size_t open) const {
+    const std::size_t close = matchingParen(m_toks, open, m_last);
+    for (std::size_t k = open + 1; k < close; ++k) {
+        const Token& t = m_toks[k];
+        if (t.kind == TokKind::NString)
+            return true;
+        if (t.kind == TokKind::Variable && m_ctx.isNationalVariable &&
+            m_ctx.isNationalVariable(toLower(t.text)))
+            return true;
+        if (t.kind == TokKind::Word && isOneOf(t, {"nchar", "nvarchar", "ntext", "sysname"}))
+            return true;
+        if (t.isName() && m_nationalColumns.count(toLower(t.value())) > 0)
+            return true;
+    }
+    return false;
 }
 
 // A type as written, from toks[i] to before the ',' or ')' that ends it;
@@ -448,7 +487,16 @@ void Translator::literal(std::size_t i) {
         break;
     case TokKind::Number:
         operand(false);
-        emit(std::string(t.text), i);
+        if (!exactDecimalLiteral(t.text)) {
+            emit(std::string(t.text), i);
+        } else if (unaryMinusBefore(i) && !m_out.empty() && m_out.back().text == "-") {
+            // The sign belongs to the text, or SQLite would negate a double.
+            m_out.back().text = quoteString("-" + std::string(t.text));
+        } else {
+            // SQLite would read a longer decimal literal as a double and lose
+            // digits; as text it reaches exact numeric columns and conversions whole.
+            emit(quoteString(t.text), i);
+        }
         break;
     default: { // binary
         operand(false);
@@ -718,7 +766,11 @@ bool Translator::call(std::size_t& i, const std::string& lw) {
     };
     operand(returnsText(lw));
     auto it = renamed.find(lw);
-    emit(it != renamed.end() ? it->second : std::string(t.text), i);
+    // DATALENGTH counts two bytes per UTF-16 unit of national text.
+    if (lw == "datalength" && nationalArgument(i + 1))
+        emit("tds_ndatalength", i);
+    else
+        emit(it != renamed.end() ? it->second : std::string(t.text), i);
     // '(' follows and opens the argument level.
     ++i;
     m_levels.push_back(Level{lw, {}, {}, false});
@@ -1223,7 +1275,7 @@ std::string CreateTable::sql(const std::string& name, bool temp,
             sql += " PRIMARY KEY AUTOINCREMENT";
         } else {
             if (!c.type.empty())
-                sql += " " + c.type;
+                sql += " " + storageDeclType(c.type);
             if (c.primaryKey) {
                 if (!c.pkName.empty())
                     sql += " CONSTRAINT " + quoteIdent(c.pkName);
@@ -1233,6 +1285,9 @@ std::string CreateTable::sql(const std::string& name, bool temp,
         sql += c.rest;
         if (!c.hasCollate && isTextTypeText(c.type))
             sql += " COLLATE NOCASE";
+        if (const auto t = parseDeclType(c.type);
+            !c.hasCollate && !(c.identity && c.primaryKey) && t && isExactNumericType(t->type))
+            sql += std::string(" COLLATE ") + kDecimalCollation;
     }
     for (std::size_t k = 0; k < m_tableConstraints.size(); ++k) {
         if (dropConstraint && *dropConstraint == k)

@@ -39,6 +39,10 @@ struct TranslateContext {
         textColumns;
     // Whether a variable (with '@', lower case) holds text.
     std::function<bool(const std::string& var)> isTextVariable;
+    // The same for national (UTF-16) text: nchar, nvarchar, ntext columns and variables.
+    std::function<std::set<std::string>(const std::string& schema, const std::string& table)>
+        nationalColumns;
+    std::function<bool(const std::string& var)> isNationalVariable;
     // The table a table variable (with '@', lower case) stands for, in SQLite
     // spelling; nothing for other variables.
     std::function<std::optional<std::string>(const std::string& var)> tableVariable;

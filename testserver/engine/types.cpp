@@ -2,6 +2,7 @@
 
 #include "testserver/engine/lexer.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -68,9 +69,15 @@ ColumnType make(SqlType t, int length = 0, int precision = 0, int scale = 0) {
 } // namespace
 
 std::optional<ColumnType> parseDeclType(std::string_view decl) {
-    const Parsed p = splitDecl(decl);
+    Parsed p = splitDecl(decl);
     if (p.base.empty())
         return std::nullopt;
+    // The storage spelling of exact numerics: "decimal text(10,2)".
+    if (p.base.size() > 5 && p.base.ends_with(" text")) {
+        const std::string name = p.base.substr(0, p.base.size() - 5);
+        if (name == "decimal" || name == "numeric" || name == "money" || name == "smallmoney")
+            p.base = name;
+    }
     const std::string& b = p.base;
     auto arg = [&](std::size_t i, int def) { return i < p.args.size() ? p.args[i] : def; };
     auto chars = [&](SqlType t) { return make(t, arg(0, 1)); };
@@ -109,6 +116,8 @@ std::optional<ColumnType> parseDeclType(std::string_view decl) {
         return make(SqlType::Date);
     if (b == "time")
         return make(SqlType::Time, 0, 0, arg(0, 7));
+    if (b == "datetimeoffset")
+        return make(SqlType::DateTimeOffset, 0, 0, std::clamp(arg(0, 7), 0, 7));
     if (b == "char" || b == "character")
         return chars(SqlType::Char);
     if (b == "varchar" || b == "char varying" || b == "character varying")
@@ -140,6 +149,31 @@ std::optional<ColumnType> parseDeclType(std::string_view decl) {
     if (b == "sql_variant")
         return make(SqlType::SqlVariant, 8016);
     return std::nullopt;
+}
+
+std::optional<std::pair<int, int>> exactDecimalLiteral(std::string_view s) {
+    int integerDigits = 0, scale = 0, significant = 0; // integer digits without leading zeros
+    bool point = false;
+    for (char c : s) {
+        if (c == '.' && !point) {
+            point = true;
+        } else if (c >= '0' && c <= '9') {
+            if (significant > 0 || c != '0')
+                ++significant;
+            if (point)
+                ++scale;
+            else if (integerDigits > 0 || c != '0')
+                ++integerDigits;
+        } else {
+            return std::nullopt; // exponent forms stay floats, as in T-SQL
+        }
+    }
+    const bool fitsInteger =
+        !point && (integerDigits < 19 ||
+                   (integerDigits == 19 && s.size() == 19 && s <= "9223372036854775807"));
+    if (significant <= 15 || fitsInteger || integerDigits + scale > 38)
+        return std::nullopt;
+    return std::pair{integerDigits + scale, scale};
 }
 
 std::string baseTypeName(SqlType t) {
@@ -194,6 +228,8 @@ std::string baseTypeName(SqlType t) {
         return "uniqueidentifier";
     case SqlType::SqlVariant:
         return "sql_variant";
+    case SqlType::DateTimeOffset:
+        return "datetimeoffset";
     }
     return "sql_variant";
 }
@@ -210,6 +246,8 @@ std::string typeName(const ColumnType& t) {
         return b + "(" + (t.length < 0 ? std::string("max") : std::to_string(t.length)) + ")";
     case SqlType::Decimal:
         return b + "(" + std::to_string(t.precision) + "," + std::to_string(t.scale) + ")";
+    case SqlType::DateTimeOffset:
+        return b + "(" + std::to_string(t.scale) + ")";
     default:
         return b;
     }
@@ -219,12 +257,27 @@ std::string declTypeText(const ColumnType& t) {
     std::string s = typeName(t);
     if (const auto p = s.find("(max)"); p != std::string::npos)
         s.replace(p, 5, "(-1)");
+    if (isExactNumericType(t.type))
+        s.insert(baseTypeName(t.type).size(), " text");
     return s;
+}
+
+std::string storageDeclType(const std::string& declared) {
+    const auto t = parseDeclType(declared);
+    return t && isExactNumericType(t->type) ? declTypeText(*t) : declared;
 }
 
 bool isTextType(SqlType t) {
     return t == SqlType::Char || t == SqlType::VarChar || t == SqlType::NChar ||
            t == SqlType::NVarChar || t == SqlType::Text || t == SqlType::NText;
+}
+
+bool isExactNumericType(SqlType t) {
+    return t == SqlType::Decimal || t == SqlType::Money || t == SqlType::SmallMoney;
+}
+
+bool isNationalType(SqlType t) {
+    return t == SqlType::NChar || t == SqlType::NVarChar || t == SqlType::NText;
 }
 
 bool isBinaryType(SqlType t) {
@@ -363,6 +416,13 @@ OdbcTypeInfo odbcTypeInfo(const ColumnType& t, int odbcVersion) {
         o.length = 16;
         o.sqlDataType = -11;
         o.ssDataType = 0;
+        break;
+    case SqlType::DateTimeOffset:
+        o.dataType = -155; // SQL_SS_TIMESTAMPOFFSET
+        o.precision = t.scale > 0 ? 27 + t.scale : 26;
+        o.length = 20;
+        o.scale = t.scale;
+        o.sqlDataType = -155;
         break;
     case SqlType::SqlVariant:
         o.dataType = -150;

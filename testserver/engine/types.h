@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tds::sql {
 
@@ -20,14 +21,29 @@ std::optional<ColumnType> parseDeclType(std::string_view decl);
 // "decimal(10,2)".
 std::string typeName(const ColumnType& t);
 // The spelling kept as SQLite's declared type: as typeName(), with "(max)"
-// written "(-1)" since SQLite takes only numbers there.
+// written "(-1)" since SQLite takes only numbers there. Exact numerics
+// (decimal, numeric, money, smallmoney) get the word "text" after their name,
+// "decimal text(38,10)": it gives the column SQLite's text affinity, so values
+// are kept as exact decimal text instead of being rounded to doubles, and
+// such columns compare through kDecimalCollation.
 std::string declTypeText(const ColumnType& t);
+// A column type as written in CREATE TABLE, in the spelling kept in SQLite
+// (see declTypeText); types it does not know stay as written.
+std::string storageDeclType(const std::string& declared);
+// The collation that orders decimal text by value.
+inline constexpr const char* kDecimalCollation = "tds_decimal";
 // Just the base name: "nvarchar".
 std::string baseTypeName(SqlType t);
 
-bool isTextType(SqlType t);    // char, varchar, nchar, nvarchar, text, ntext
-bool isBinaryType(SqlType t);  // binary, varbinary, image
-bool isIntegerType(SqlType t); // int, bigint, smallint, tinyint, bit
+bool isTextType(SqlType t);         // char, varchar, nchar, nvarchar, text, ntext
+bool isBinaryType(SqlType t);       // binary, varbinary, image
+bool isIntegerType(SqlType t);      // int, bigint, smallint, tinyint, bit
+bool isExactNumericType(SqlType t); // decimal, money, smallmoney
+bool isNationalType(SqlType t);     // nchar, nvarchar, ntext: UTF-16 on the wire and in DATALENGTH
+
+// Whether a numeric literal ("12.50", "99999999999999999999") has more digits
+// than a double or a 64-bit integer holds exactly; its decimal(p,s) when so.
+std::optional<std::pair<int, int>> exactDecimalLiteral(std::string_view literal);
 
 // What sp_columns and sp_datatype_info report.
 struct OdbcTypeInfo {

@@ -94,7 +94,7 @@ TEST_F(Batches, SelectStreamsRowsWithDeclaredTypes) {
     EXPECT_EQ(rs[0].cols[3].type.type, SqlType::DateTime);
     ASSERT_EQ(rs[0].rows.size(), 2u);
     EXPECT_EQ(text(rs[0].rows[0][1]), "Müller");
-    EXPECT_EQ(rs[0].rows[0][2], Value{12.5});
+    EXPECT_EQ(text(rs[0].rows[0][2]), "12.5"); // exact numerics are kept as decimal text
     EXPECT_EQ(text(rs[0].rows[0][3]), "2024-02-29 13:14:15.000");
     EXPECT_TRUE(isNull(rs[0].rows[1][1]));
     const auto dones = sink.dones();
@@ -298,7 +298,7 @@ TEST_F(Results, ValuesFitTheirDeclaredColumns) {
     // SQLite keeps what it is given; the stream brings it into the column's form.
     run("CREATE TABLE t (c nchar(4), v nvarchar(3), b binary(3), d datetime, x bit, m money, g "
         "uniqueidentifier)");
-    run("INSERT INTO t VALUES (N'ä', N'abcdef', 0x01, '2024-02-29T10:11:12', 5, 12, "
+    run("INSERT INTO t VALUES (N'ä', N'abc   ', 0x01, '2024-02-29T10:11:12', 5, 12, "
         "'6f9619ff-8b86-d011-b42d-00c04fc964ff')");
     run("INSERT INTO t (d) VALUES ('kein Datum')");
     ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
@@ -309,7 +309,7 @@ TEST_F(Results, ValuesFitTheirDeclaredColumns) {
     EXPECT_EQ(std::get<Blob>(r[0][2]), (Blob{1, 0, 0}));
     EXPECT_EQ(text(r[0][3]), "2024-02-29 10:11:12.000");
     EXPECT_EQ(integer(r[0][4]), 1);
-    EXPECT_EQ(integer(r[0][5]), 12);
+    EXPECT_EQ(text(r[0][5]), "12");
     EXPECT_EQ(text(r[0][6]), "6f9619ff-8b86-d011-b42d-00c04fc964ff");
     EXPECT_TRUE(isNull(r[1][3])); // text that is no date cannot be sent as one
 }

@@ -1,0 +1,108 @@
+// Checks of the values written to a column. SQLite stores any value in any
+// column; SQL Server refuses text or bytes longer than their column (8152)
+// and numbers beyond a decimal's precision or money's range (8115), and then
+// stores nothing of the statement. A BEFORE INSERT and a BEFORE UPDATE
+// trigger per table raise those errors, so every way of writing a row
+// (VALUES, INSERT ... SELECT, UPDATE, parameters) is checked and SQLite
+// undoes the whole statement.
+
+#include "testserver/engine/session_impl.h"
+
+#include "testserver/engine/lexer.h"
+#include "testserver/engine/types.h"
+
+namespace tds {
+
+using namespace sql;
+
+namespace {
+
+const char* const kTriggerKinds[] = {"INSERT", "UPDATE"};
+
+std::string triggerName(const std::string& kind, const std::string& table) {
+    return "tds_check_" + toLower(kind) + "_" + table;
+}
+
+// "schema." for a named schema, nothing for the main one.
+std::string schemaPrefix(const std::string& schema) {
+    return schema.empty() ? std::string() : quoteIdent(schema) + ".";
+}
+
+// The condition under which NEW.col does not fit its declared type, or "" for
+// columns without a length. Trailing blanks of text are cut without an error,
+// as SQL Server does.
+std::string overflowCondition(const std::string& column, const ColumnType& t) {
+    if (t.length <= 0)
+        return {};
+    const std::string value = "NEW." + quoteIdent(column);
+    const std::string n = std::to_string(t.length);
+    if (t.type == SqlType::Char || t.type == SqlType::VarChar || t.type == SqlType::NChar ||
+        t.type == SqlType::NVarChar)
+        return "length(rtrim(" + value + ", ' ')) > " + n;
+    if (t.type == SqlType::Binary || t.type == SqlType::VarBinary)
+        return "length(CAST(" + value + " AS BLOB)) > " + n;
+    return {};
+}
+
+} // namespace
+
+void Session::Impl::dropColumnChecks(const std::string& schema, const std::string& table) {
+    for (const char* kind : kTriggerKinds) {
+        const std::string sql =
+            "DROP TRIGGER IF EXISTS " + schemaPrefix(schema) + quoteIdent(triggerName(kind, table));
+        sqlite3_exec(conn, sql.c_str(), nullptr, nullptr, nullptr);
+    }
+}
+
+void Session::Impl::refreshColumnChecks(const std::string& schema, const std::string& table) {
+    dropColumnChecks(schema, table);
+    std::string condition; // some value is too long
+    std::string numbers;   // tds_check_value() of each exact numeric
+    const std::string q = "SELECT name, type FROM " + schemaPrefix(schema) + "pragma_table_info(" +
+                          quoteString(table) + ")";
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(conn, q.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            const char* name = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+            const char* decl = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+            const auto t = parseDeclType(decl ? decl : "");
+            if (!name || !t)
+                continue;
+            if (const std::string c = overflowCondition(name, *t); !c.empty())
+                condition += (condition.empty() ? "" : " OR ") + c;
+            if (isExactNumericType(t->type))
+                numbers += std::string(numbers.empty() ? "" : ", ") + "tds_check_value(" +
+                           quoteString(typeName(*t)) + ", NEW." + quoteIdent(name) + ")";
+        }
+    }
+    sqlite3_finalize(st);
+    if (condition.empty() && numbers.empty())
+        return;
+    std::string body;
+    if (!condition.empty())
+        body += " SELECT RAISE(ABORT, 'tds:8152:16/14:String or binary data would be "
+                "truncated.') WHERE " +
+                condition + ";";
+    if (!numbers.empty())
+        body += " SELECT " + numbers + ";";
+    const bool temp = schema == "temp";
+    for (const char* kind : kTriggerKinds) {
+        const std::string sql = std::string(temp ? "CREATE TEMP TRIGGER " : "CREATE TRIGGER ") +
+                                (temp ? std::string() : schemaPrefix(schema)) +
+                                quoteIdent(triggerName(kind, table)) + " BEFORE " + kind + " ON " +
+                                quoteIdent(table) + " BEGIN" + body + " END";
+        sqlite3_exec(conn, sql.c_str(), nullptr, nullptr, nullptr);
+    }
+}
+
+std::string Session::Impl::schemaOfName(const std::vector<std::string>& parts) {
+    if (parts.empty())
+        return {};
+    if (!parts.back().empty() && parts.back()[0] == '#')
+        return "temp";
+    if (parts.size() >= 3 && !parts[parts.size() - 3].empty())
+        return schemaFor(parts[parts.size() - 3]).value_or(std::string());
+    return {};
+}
+
+} // namespace tds
