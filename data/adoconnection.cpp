@@ -3,6 +3,9 @@
 #include "data/adodataset.h"
 #include "data/connectionstring.h"
 
+#include <mutex>
+#include <thread>
+
 namespace {
 // Connection string keys that never show up among the properties.
 bool isSecret(const QString& key) {
@@ -79,8 +82,105 @@ void TADOProperties::setValue(const QString& name, const QVariant& value) {
 
 TADOConnection::TADOConnection(QObject* parent) : QObject(parent) {}
 
+// One statement running on a worker thread. The worker owns what it
+// produces until it has ended; the connection's thread reads it only after
+// joining the worker.
+struct TADOConnection::AsyncRun {
+    std::thread worker;
+    std::thread canceller;
+    std::atomic<bool> cancelled{false};
+    std::mutex sessionMutex;                     // guards `session` for the canceller
+    data::ProviderConnection* session = nullptr; // while the work runs
+    AsyncDone done;
+    // Set by the worker before it ends.
+    std::unique_ptr<data::ProviderConnection> opened; // a session it had to connect first
+    std::exception_ptr error;
+    data::MessageList messages;
+};
+
 TADOConnection::~TADOConnection() {
     Close();
+}
+
+void TADOConnection::runAsync(AsyncWork work, AsyncDone done) {
+    if (m_run)
+        throw data::StateError(QStringLiteral("Es wird bereits eine Anweisung ausgeführt"));
+    m_errors.m_items.clear();
+    // Everything the worker needs is taken here, on this thread.
+    data::ProviderConnection* session = m_session.get();
+    std::shared_ptr<data::Provider> provider;
+    data::ConnectionParams connectParams;
+    if (!session) {
+        provider = data::createProvider(Provider());
+        connectParams = params();
+    }
+    m_run = std::make_unique<AsyncRun>();
+    AsyncRun* run = m_run.get();
+    run->done = std::move(done);
+    run->worker = std::thread(
+        [this, run, session, provider, connectParams, work = std::move(work)]() mutable {
+            try {
+                if (!session) {
+                    data::MessageList ignored; // the connect's own messages are not the statement's
+                    run->opened = provider->connect(connectParams, ignored);
+                    session = run->opened.get();
+                }
+                {
+                    std::lock_guard lock(run->sessionMutex);
+                    run->session = session;
+                }
+                if (!run->cancelled.load())
+                    work(*session, run->cancelled, run->messages);
+            } catch (...) {
+                run->error = std::current_exception();
+            }
+            {
+                std::lock_guard lock(run->sessionMutex);
+                run->session = nullptr;
+            }
+            QMetaObject::invokeMethod(
+                this, [this, run] { finishAsync(run); }, Qt::QueuedConnection);
+        });
+}
+
+void TADOConnection::Cancel() {
+    if (!m_run || m_run->canceller.joinable())
+        return;
+    AsyncRun* run = m_run.get();
+    run->cancelled.store(true);
+    // The driver's cancel may wait for the server when the worker is between
+    // two calls, so it is sent from a thread of its own.
+    run->canceller = std::thread([run] {
+        std::lock_guard lock(run->sessionMutex);
+        if (run->session)
+            run->session->cancel();
+    });
+}
+
+void TADOConnection::waitIdle() {
+    if (!m_run)
+        return;
+    Cancel();
+    AsyncRun* run = m_run.get();
+    if (run->worker.joinable())
+        run->worker.join();
+    finishAsync(run);
+}
+
+void TADOConnection::finishAsync(AsyncRun* run) {
+    if (m_run.get() != run)
+        return; // already finished by waitIdle
+    if (run->worker.joinable())
+        run->worker.join();
+    if (run->canceller.joinable())
+        run->canceller.join();
+    const std::unique_ptr<AsyncRun> ended = std::move(m_run);
+    if (ended->opened) {
+        m_session = std::move(ended->opened);
+        emit connectedChanged(true);
+    }
+    if (ended->done)
+        ended->done(ended->error, ended->cancelled.load() && !ended->error, ended->messages);
 }
 
 void TADOConnection::setConnectionString(const QString& connectionString) {
@@ -138,6 +238,7 @@ void TADOConnection::Open() {
 }
 
 void TADOConnection::Close() {
+    waitIdle(); // a running statement ends first: its worker uses the session
     // Datasets first, while the session still exists.
     const auto dataSets = m_dataSets;
     for (const auto& ds : dataSets)

@@ -300,8 +300,29 @@ std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count) {
 }
 
 std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount, qint64 maxRows,
-                                         MessageList& messages, bool& capped, bool rawWire) {
+                                         MessageList& messages, bool& capped, bool rawWire,
+                                         const QueryOptions* options) {
     capped = false;
+    const bool cancellable = options && options->cancelled;
+    // One fetch; false at the end of the rows, and when the statement was
+    // cancelled (the driver then fails the call, or the loop stops before it).
+    auto fetchNext = [&] {
+        if (cancellable && options->isCancelled())
+            return false;
+        MessageList infos2;
+        SQLRETURN rc;
+        try {
+            rc = check(SQLFetch(stmt), SQL_HANDLE_STMT, stmt, "SQLFetch", &infos2);
+        } catch (const ConnectionError&) {
+            throw;
+        } catch (const DataError&) {
+            if (cancellable && options->isCancelled())
+                return false;
+            throw;
+        }
+        messages.append(withoutTruncationNotes(infos2));
+        return rc != SQL_NO_DATA;
+    };
     const std::vector<DescribedColumn> described = describeColumns(stmt, columnCount);
     std::vector<ColumnPlan> plans;
     QList<ColumnInfo> infos;
@@ -354,10 +375,7 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
             }
         } unbind{stmt};
         for (;;) {
-            MessageList infos2;
-            const SQLRETURN rc = check(SQLFetch(stmt), SQL_HANDLE_STMT, stmt, "SQLFetch", &infos2);
-            messages.append(withoutTruncationNotes(infos2));
-            if (rc == SQL_NO_DATA)
+            if (!fetchNext())
                 break;
             qint64 rows = qint64(fetched);
             if (maxRows > 0)
@@ -371,6 +389,8 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
                     storeCell(*store, first + r, c, plan,
                               base + std::size_t(r) * std::size_t(plan.bufferBytes), ind[r]);
             }
+            if (options && options->progress)
+                options->progress(*store);
             if (maxRows > 0 && store->rowCount() >= maxRows) {
                 capped = true;
                 break;
@@ -388,24 +408,32 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
                 capped = true;
                 break;
             }
-            MessageList infos2;
-            const SQLRETURN rc = check(SQLFetch(stmt), SQL_HANDLE_STMT, stmt, "SQLFetch", &infos2);
-            messages.append(withoutTruncationNotes(infos2));
-            if (rc == SQL_NO_DATA)
+            if (!fetchNext())
                 break;
             const qint64 row = store->appendRows(1);
-            for (int c = 0; c < n; ++c) {
-                const ColumnPlan& plan = plans[std::size_t(c)];
-                if (plan.isLong) {
-                    fetchLong(stmt, *store, row, c, plan, chunk, value);
-                    continue;
+            try {
+                for (int c = 0; c < n; ++c) {
+                    const ColumnPlan& plan = plans[std::size_t(c)];
+                    if (plan.isLong) {
+                        fetchLong(stmt, *store, row, c, plan, chunk, value);
+                        continue;
+                    }
+                    SQLLEN ind = 0;
+                    check(SQLGetData(stmt, SQLUSMALLINT(c + 1), plan.cType, scratch.data(),
+                                     plan.bufferBytes, &ind),
+                          SQL_HANDLE_STMT, stmt, "SQLGetData");
+                    storeCell(*store, row, c, plan, scratch.data(), ind);
                 }
-                SQLLEN ind = 0;
-                check(SQLGetData(stmt, SQLUSMALLINT(c + 1), plan.cType, scratch.data(),
-                                 plan.bufferBytes, &ind),
-                      SQL_HANDLE_STMT, stmt, "SQLGetData");
-                storeCell(*store, row, c, plan, scratch.data(), ind);
+            } catch (const ConnectionError&) {
+                throw;
+            } catch (const DataError&) {
+                if (!cancellable || !options->isCancelled())
+                    throw;
+                store->removeLastRow(); // the row cut short by the cancel
+                break;
             }
+            if (options && options->progress)
+                options->progress(*store);
         }
     }
     store->squeeze();
