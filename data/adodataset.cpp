@@ -176,8 +176,12 @@ void TADODataSet::OpenAsync(Finished finished) {
         QElapsedTimer since;
         // Hands the rows fetched since the last time to the dataset's thread;
         // the worker never touches them again.
+        // The block still being filled goes along as a copy only when no
+        // complete block does (the first rows, and rows that trickle in):
+        // while rows stream in, only whole blocks move and nothing is copied.
         auto publish = [&](data::ResultStore& store, bool last) {
-            std::shared_ptr<data::ResultStore::Chunk> chunk = store.takeNewRows(last);
+            std::shared_ptr<data::ResultStore::Chunk> chunk =
+                store.takeNewRows(last, first || !store.completeBlocksPending());
             if (!chunk && !first)
                 return;
             const QList<data::ColumnInfo> columns =

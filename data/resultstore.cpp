@@ -768,16 +768,18 @@ void ResultStore::squeeze() {
     }
 }
 
-std::shared_ptr<ResultStore::Chunk> ResultStore::takeNewRows(bool last) {
+std::shared_ptr<ResultStore::Chunk> ResultStore::takeNewRows(bool last, bool withOpenBlock) {
     const qint64 openRows = m_rowCount & kRowMask;
     // At the end, the block being filled is complete as it is.
     const auto complete = std::size_t(m_rowCount >> kBlockShift) + (last && openRows ? 1 : 0);
     const qint64 first = qint64(m_handedBlocks) << kBlockShift;
-    if (m_edit || (m_rowCount == m_handedRows && (!last || complete == m_handedBlocks)))
+    const bool copyOpen = withOpenBlock && !last && openRows != 0;
+    const qint64 end = copyOpen || last ? m_rowCount : qint64(complete) << kBlockShift;
+    if (m_edit || (end <= m_handedRows && complete == m_handedBlocks))
         return nullptr;
     auto chunk = std::make_shared<Chunk>();
     chunk->firstRow = first;
-    chunk->endRow = m_rowCount;
+    chunk->endRow = end;
     chunk->blocks.resize(m_data.size());
     for (std::size_t c = 0; c < m_data.size(); ++c) {
         ColumnData& data = m_data[c];
@@ -791,7 +793,7 @@ std::shared_ptr<ResultStore::Chunk> ResultStore::takeNewRows(bool last) {
             }
             out.push_back(std::move(data.blocks[b]));
         }
-        if (openRows == 0 || last)
+        if (!copyOpen)
             continue;
         // The block being filled goes over as a copy of its rows so far.
         const Block& open = *data.blocks[complete];
@@ -813,7 +815,7 @@ std::shared_ptr<ResultStore::Chunk> ResultStore::takeNewRows(bool last) {
         out.push_back(std::move(copy));
     }
     m_handedBlocks = complete;
-    m_handedRows = m_rowCount;
+    m_handedRows = end;
     return chunk;
 }
 

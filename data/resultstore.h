@@ -197,7 +197,14 @@ public:
     // Filling side: everything written since the last call (nullptr when
     // nothing was). The rows it hands over must not be written again; `last`
     // (no more rows follow) moves the block being filled too, uncopied.
-    std::shared_ptr<Chunk> takeNewRows(bool last = false);
+    // Without `withOpenBlock` only complete blocks go over (nullptr when no
+    // block was completed since): no copy is made, the rows of the block
+    // being filled follow with a later call.
+    std::shared_ptr<Chunk> takeNewRows(bool last = false, bool withOpenBlock = true);
+    // Complete blocks written and not yet handed over.
+    bool completeBlocksPending() const {
+        return std::size_t(m_rowCount >> kBlockShift) > m_handedBlocks;
+    }
     // Reading side: appends the chunk's rows (a copied partial block from an
     // earlier chunk is replaced by its newer state). Throws StateError for a
     // store with edits or a chunk that does not continue this store.
