@@ -88,7 +88,11 @@ TADOConnection::TADOConnection(QObject* parent) : QObject(parent) {}
 struct TADOConnection::AsyncRun {
     std::thread worker;
     std::thread canceller;
+    std::uint64_t id = 0; // tells this run's end from that of a later one
     std::atomic<bool> cancelled{false};
+    // Whether the cancel came while the work ran: one that comes after it
+    // has ended (before `done` runs) leaves a complete result complete.
+    bool cancelSeen = false;
     std::mutex sessionMutex;                     // guards `session` for the canceller
     data::ProviderConnection* session = nullptr; // while the work runs
     AsyncDone done;
@@ -116,31 +120,33 @@ void TADOConnection::runAsync(AsyncWork work, AsyncDone done) {
     }
     m_run = std::make_unique<AsyncRun>();
     AsyncRun* run = m_run.get();
+    run->id = ++m_runCount;
     run->done = std::move(done);
-    run->worker = std::thread(
-        [this, run, session, provider, connectParams, work = std::move(work)]() mutable {
-            try {
-                if (!session) {
-                    data::MessageList ignored; // the connect's own messages are not the statement's
-                    run->opened = provider->connect(connectParams, ignored);
-                    session = run->opened.get();
-                }
-                {
-                    std::lock_guard lock(run->sessionMutex);
-                    run->session = session;
-                }
-                if (!run->cancelled.load())
-                    work(*session, run->cancelled, run->messages);
-            } catch (...) {
-                run->error = std::current_exception();
+    run->worker = std::thread([this, run, id = run->id, session, provider, connectParams,
+                               work = std::move(work)]() mutable {
+        try {
+            if (!session) {
+                data::MessageList ignored; // the connect's own messages are not the statement's
+                run->opened = provider->connect(connectParams, ignored);
+                session = run->opened.get();
             }
             {
                 std::lock_guard lock(run->sessionMutex);
-                run->session = nullptr;
+                run->session = session;
             }
-            QMetaObject::invokeMethod(
-                this, [this, run] { finishAsync(run); }, Qt::QueuedConnection);
-        });
+            if (!run->cancelled.load())
+                work(*session, run->cancelled, run->messages);
+        } catch (...) {
+            run->error = std::current_exception();
+        }
+        run->cancelSeen = run->cancelled.load();
+        {
+            std::lock_guard lock(run->sessionMutex);
+            run->session = nullptr;
+        }
+        QMetaObject::invokeMethod(
+            this, [this, id] { finishAsync(id); }, Qt::QueuedConnection);
+    });
 }
 
 void TADOConnection::Cancel() {
@@ -161,15 +167,17 @@ void TADOConnection::waitIdle() {
     if (!m_run)
         return;
     Cancel();
-    AsyncRun* run = m_run.get();
-    if (run->worker.joinable())
-        run->worker.join();
-    finishAsync(run);
+    if (m_run->worker.joinable())
+        m_run->worker.join();
+    finishAsync(m_run->id);
 }
 
-void TADOConnection::finishAsync(AsyncRun* run) {
-    if (m_run.get() != run)
-        return; // already finished by waitIdle
+void TADOConnection::finishAsync(std::uint64_t id) {
+    // The run may have been finished by waitIdle already, and another one
+    // started since: the call its worker queued then finds nothing to do.
+    if (!m_run || m_run->id != id)
+        return;
+    AsyncRun* run = m_run.get();
     if (run->worker.joinable())
         run->worker.join();
     if (run->canceller.joinable())
@@ -180,7 +188,7 @@ void TADOConnection::finishAsync(AsyncRun* run) {
         emit connectedChanged(true);
     }
     if (ended->done)
-        ended->done(ended->error, ended->cancelled.load() && !ended->error, ended->messages);
+        ended->done(ended->error, ended->cancelSeen && !ended->error, ended->messages);
 }
 
 void TADOConnection::setConnectionString(const QString& connectionString) {

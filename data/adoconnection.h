@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <atomic>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -145,7 +146,7 @@ private:
     friend class TADOProperties;
     data::ConnectionParams params() const;
     struct AsyncRun;
-    void finishAsync(AsyncRun* run);
+    void finishAsync(std::uint64_t id);
 
     QString m_connectionString;
     int m_connectionTimeout = 15;
@@ -159,4 +160,5 @@ private:
     TADOProperties m_properties{this};
     mutable QList<data::PropertyEntry> m_propertyCache;
     std::unique_ptr<AsyncRun> m_run;
+    std::uint64_t m_runCount = 0;
 };
