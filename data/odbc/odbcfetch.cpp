@@ -12,6 +12,7 @@ using Convert = ColumnPlan::Convert;
 // Bound fetches aim at about this many bytes of buffers per round trip.
 constexpr std::size_t kFetchBufferBytes = std::size_t(512) << 10;
 constexpr SQLULEN kMaxRowsPerFetch = 4096;
+constexpr SQLULEN kFirstStreamedRows = 128; // more than a screen shows
 constexpr SQLLEN kChunkBytes = 64 * 1024;
 
 int terminatorBytes(SQLSMALLINT cType) {
@@ -374,9 +375,20 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
                 SQLSetStmtAttr(s, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
             }
         } unbind{stmt};
-        for (;;) {
+        // Rows handed on while the fetch goes on: the first batch is a
+        // screen's worth, so the first rows show before a whole batch has
+        // come over the wire.
+        const bool streaming = options && options->progress;
+        const SQLULEN firstBatch = std::min(rowsPerFetch, kFirstStreamedRows);
+        if (streaming && firstBatch < rowsPerFetch)
+            check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLPOINTER(firstBatch), 0),
+                  SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(ROW_ARRAY_SIZE)");
+        for (bool firstFetch = true;; firstFetch = false) {
             if (!fetchNext())
                 break;
+            if (streaming && firstFetch && firstBatch < rowsPerFetch)
+                check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLPOINTER(rowsPerFetch), 0),
+                      SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(ROW_ARRAY_SIZE)");
             qint64 rows = qint64(fetched);
             if (maxRows > 0)
                 rows = std::min(rows, maxRows - store->rowCount());
