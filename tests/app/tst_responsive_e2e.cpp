@@ -148,7 +148,8 @@ void TestResponsiveE2E::cancelledCommand() {
 }
 
 void TestResponsiveE2E::closingDuringFetchCancelsThenCloses() {
-    start(QStringLiteral("waitfor delay '00:00:30'; select 1"));
+    start(QStringLiteral("select * from Messwerte; waitfor delay '00:00:30'"));
+    QTRY_VERIFY_WITH_TIMEOUT(gridRows() > 0, 10000);
     w->CBDatabase->setEditText(QStringLiteral("Musterfirma"));
     w->close();
     QVERIFY(w->isVisible()); // not before the statement has ended
