@@ -53,7 +53,8 @@ enum class Glyph {
     ArrowUp,
     Gear,
     Cross,
-    Question
+    Question,
+    Stop
 };
 
 // Draws one 16 x 16 action image. Painted rather than loaded: the style's
@@ -150,6 +151,10 @@ QPixmap glyphPixmap(Glyph glyph) {
         p.setBrush(Qt::white);
         p.drawEllipse(QRectF(5.5, 5.5, 5, 5));
         break;
+    case Glyph::Stop:
+        p.setBrush(QColor(0xC8, 0x3C, 0x3C));
+        p.drawRect(QRectF(3.5, 3.5, 9, 9));
+        break;
     case Glyph::Cross:
         p.setPen(QPen(QColor(0xC0, 0x30, 0x30), 2));
         p.drawLine(QPointF(3, 3), QPointF(13, 13));
@@ -174,6 +179,7 @@ QIcon actionIcon(const char* name) {
         {"ACPrint", Glyph::Printer},  {"ACImport", Glyph::ArrowDown},
         {"ACExport", Glyph::ArrowUp}, {"ACSetup", Glyph::Gear},
         {"Beenden1", Glyph::Cross},   {"TBItemInfo", Glyph::Question},
+        {"ACCancel", Glyph::Stop},
     };
     // Drawn when first shown: most of them wait in menus.
     for (const Entry& e : table)

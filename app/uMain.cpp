@@ -6,7 +6,9 @@
 #include "app/connectprompt.h"
 #include "app/grid/DBBGrid.h"
 #include "app/logic/utools.h"
+#include "app/uDM.h"
 #include "settings/placement.h"
+#include "structure/waitcursor.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -32,6 +34,11 @@ bool TableListFocused = false;
 QString ServerProductVersion;
 
 TFMMain::~TFMMain() {
+    // A statement still running ends before the window goes.
+    if (m_running && m_dm) {
+        m_tearingDown = true;
+        m_dm->ADOConnMain->waitIdle();
+    }
     // Child widgets lose their focus while they are destroyed; the database
     // box must not start a reconnect on a window that is half torn down.
     if (CBDatabase) {
@@ -62,6 +69,7 @@ void TFMMain::connectHandlers() {
     connect(ACTables, &QAction::triggered, this, &TFMMain::ACTablesExecute);
     connect(ACSetup, &QAction::triggered, this, &TFMMain::ACSetupExecute);
     connect(ACExport, &QAction::triggered, this, &TFMMain::ACExportExecute);
+    connect(ACCancel, &QAction::triggered, this, &TFMMain::ACCancelExecute);
     connect(DBGridQuery, &TDBBGrid::CellClick, this, &TFMMain::DBGridQueryCellClick);
     connect(CHBSystem, &QCheckBox::clicked, this, &TFMMain::CHBSystemClick);
     connect(LBTables, &QListWidget::itemDoubleClicked, this, &TFMMain::LBTablesDblClick);
@@ -142,6 +150,14 @@ void TFMMain::showEvent(QShowEvent* e) {
 }
 
 void TFMMain::closeEvent(QCloseEvent* e) {
+    // A running statement is cancelled first; the window closes once it has
+    // ended.
+    if (m_running) {
+        m_closeAfterRun = true;
+        ACCancelExecute();
+        e->ignore();
+        return;
+    }
     // The position first (its writes create the settings key), then the
     // window's own settings; each error is shown on its own.
     m_placementSaved = true;

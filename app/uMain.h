@@ -15,11 +15,14 @@
 #include "app/grid/DBBGrid.h"
 #include "controls/VelStylePanel.h"
 #include "structure/globals.h"
+#include "structure/waitcursor.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QWidget>
 #include <array>
+#include <exception>
 #include <memory>
 #include <optional>
 
@@ -114,6 +117,11 @@ public:
     void DBGridQueryCellClick(int column);
     // "Exportieren...": writes the result set into a file chosen by the user.
     void ACExportExecute();
+    // "Abbrechen" (Escape): asks the server to stop the running statement.
+    void ACCancelExecute();
+    // A query or command runs (on the data layer's worker): the actions that
+    // start statements or use the result are disabled until it has ended.
+    bool statementRunning() const { return m_running; }
 
     // --- fields shared with the settings ------------------------------------
     QString SavedServer;
@@ -176,6 +184,7 @@ public:
     QAction* ACImport = nullptr;
     QAction* ACExport = nullptr;
     QAction* ACSetup = nullptr;
+    QAction* ACCancel = nullptr;
     QAction* Beenden1 = nullptr;
     QAction* TBItemInfo = nullptr;
 
@@ -231,7 +240,17 @@ private:
     TDM& dm() const;
     // Runs a query: the given text as it stands, or else the editor's text
     // (its selection or every line) with comments removed.
-    void runQuery(const std::optional<QString>& exactText);
+    // `quiet`: an error is not shown (the quick query).
+    void runQuery(const std::optional<QString>& exactText, bool quiet = false);
+    void queryFinished(std::exception_ptr error, bool cancelled, bool quiet);
+    void commandFinished(std::exception_ptr error, bool cancelled);
+    // Lists the connection's messages of the statement in the message pane.
+    void showStatementMessages(bool cancelled);
+    // The window while a statement runs: hourglass, locked actions, the
+    // count of rows read in the status line; and back.
+    void beginStatement();
+    void endStatement();
+    void showRowsRead(bool force);
 
     TDM* m_dm = nullptr;
     std::unique_ptr<ConnectPrompt> m_connect;
@@ -239,6 +258,15 @@ private:
     bool m_placementSaved = false;
     bool m_cpuClockPending = false; // shown, not yet painted
     int m_messageLines = 0;
+    bool m_running = false;
+    bool m_closeAfterRun = false; // the window was closed while a statement ran
+    bool m_tearingDown = false;
+    std::unique_ptr<WaitCursor> m_hourglass;
+    QList<QPair<QObject*, bool>> m_locked; // what beginStatement disabled, and how it was
+    QString m_statusBefore;
+    qint64 m_statusShownAt = -1; // ms on m_statusClock when the row count was last shown
+    QElapsedTimer m_statusClock;
+    QList<QMetaObject::Connection> m_rowWatch;
 };
 
 // The quick query's statement for a table, at most maxRecords rows (0: all).

@@ -19,7 +19,7 @@ void TFMMain::DBGridQueryCellClick(int column) {
     // The viewer is created at start-up; before that (or after the end) a
     // click has nothing to open.
     auto* viewer = qobject_cast<TFMBlob*>(FMBlob);
-    if (!viewer || !m_dm)
+    if (!viewer || !m_dm || m_running) // the viewer's edits would need the connection
         return;
     ::DBGridQueryCellClick(*viewer, m_dm->ADOdsQuery, column);
 }

@@ -158,6 +158,7 @@ void TFMMain::buildActions() {
         {&ACImport, "ACImport", "Importieren...", "Daten importieren"},
         {&ACExport, "ACExport", "Exportieren...", "Abfrageergebnis exportieren"},
         {&ACSetup, "ACSetup", "Einstellungen", "Einstellungen"},
+        {&ACCancel, "ACCancel", "Abbrechen", "Laufende Abfrage abbrechen"},
     };
     for (const Def& d : defs) {
         auto* a = new QAction(QString::fromUtf8(d.caption), this);
@@ -174,6 +175,9 @@ void TFMMain::buildActions() {
     ACExecute->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_E), QKeySequence(Qt::Key_F6)});
     // An action without a handler is disabled.
     ACImport->setEnabled(false);
+    // Greyed while no statement runs.
+    ACCancel->setShortcut(QKeySequence(Qt::Key_Escape));
+    ACCancel->setEnabled(false);
 
     Beenden1 = new QAction(QStringLiteral("Beenden"), this);
     Beenden1->setObjectName(QStringLiteral("Beenden1"));
@@ -254,7 +258,7 @@ void TFMMain::buildToolbars() {
     datei->addSeparator();
     datei->addActions({ACNew, ACOpen, ACSave});
     datei->addSeparator();
-    datei->addActions({ACQuery, ACExecute});
+    datei->addActions({ACQuery, ACExecute, ACCancel});
     datei->addSeparator();
     datei->addActions({ACImport, ACExport});
     datei->addSeparator();
@@ -282,7 +286,7 @@ void TFMMain::buildToolbars() {
     TBToolbar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
     TBToolbar1->addActions({ACConnect, ACNew, ACOpen, ACSave});
     TBToolbar1->addSeparator();
-    TBToolbar1->addActions({ACQuery, ACExecute});
+    TBToolbar1->addActions({ACQuery, ACExecute, ACCancel});
     TBToolbar1->addSeparator();
     TBToolbar1->addActions({ACTables, AcInfo});
     TBToolbar1->addSeparator();

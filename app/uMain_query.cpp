@@ -2,13 +2,17 @@
 
 #include "app/uMain.h"
 
+#include "app/application.h"
 #include "app/logic/utools.h"
 #include "app/uDM.h"
 #include "structure/waitcursor.h"
 
+#include <QAction>
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTextBlock>
@@ -66,50 +70,177 @@ void TFMMain::ACQueryExecute() {
     runQuery(std::nullopt);
 }
 
-void TFMMain::runQuery(const std::optional<QString>& exactText) {
-    WaitCursor hourglass;
+void TFMMain::runQuery(const std::optional<QString>& exactText, bool quiet) {
+    if (m_running)
+        return;
     TADODataSet& query = *dm().ADOdsQuery;
     try {
         PCMain->setCurrentIndex(0);
         PAGrid->setVisible(false);
         query.Close();
         query.setCommandText(exactText ? *exactText : queryText());
-        query.Open();
-        clearMessages();
-        const TADOErrors& errors = dm().ADOConnMain->Errors();
-        for (int i = 0; i < errors.Count(); ++i)
-            addMessage(errors.Description(i));
+        beginStatement();
+        // The statement runs and its rows arrive while the window goes on;
+        // the rest happens once it has ended.
+        QPointer<TFMMain> self(this);
+        query.OpenAsync([self, quiet](std::exception_ptr error, bool cancelled) {
+            if (self)
+                self->queryFinished(error, cancelled, quiet);
+        });
+    } catch (...) {
+        if (m_running)
+            endStatement();
+        PAGrid->setVisible(true);
+        dm().ADOConnMain->Close();
+        if (!quiet)
+            throw;
+    }
+}
+
+void TFMMain::queryFinished(std::exception_ptr error, bool cancelled, bool quiet) {
+    endStatement();
+    if (m_tearingDown)
+        return;
+    TADODataSet& query = *dm().ADOdsQuery;
+    try {
+        if (error)
+            std::rethrow_exception(error);
+        showStatementMessages(cancelled);
+        // A cancel before the first row leaves no result set.
+        PAGrid->setVisible(!query.Active());
         // An export that failed half-way may have left the grid suspended.
         query.EnableControls();
     } catch (...) {
         PAGrid->setVisible(true);
         dm().ADOConnMain->Close();
-        throw;
+        // The error goes to the default display, as an error of a handler does.
+        if (!quiet)
+            showCurrentException();
     }
+    if (m_closeAfterRun)
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void TFMMain::showStatementMessages(bool cancelled) {
+    clearMessages();
+    const TADOErrors& errors = dm().ADOConnMain->Errors();
+    for (int i = 0; i < errors.Count(); ++i)
+        addMessage(errors.Description(i));
+    if (cancelled)
+        addMessage(QStringLiteral("Abfrage abgebrochen."));
 }
 
 void TFMMain::ACExecuteExecute() {
-    WaitCursor hourglass;
+    if (m_running)
+        return;
     TADOCommand& command = *dm().ADOCommand;
     try {
         PCMain->setCurrentIndex(0);
         PAGrid->setVisible(true);
         command.setCommandText(commandText());
-        command.Execute();
-        clearMessages();
-        const TADOErrors& errors = dm().ADOConnMain->Errors();
-        for (int i = 0; i < errors.Count(); ++i)
-            addMessage(errors.Description(i));
-        const TParameters& params = command.Parameters();
-        for (int i = 0; i < params.Count(); ++i)
-            addMessage(params.Name(i) + QStringLiteral(": ") + variantDisplayText(params.Value(i)));
+        beginStatement();
+        QPointer<TFMMain> self(this);
+        command.ExecuteAsync([self](std::exception_ptr error, bool cancelled) {
+            if (self)
+                self->commandFinished(error, cancelled);
+        });
     } catch (...) {
+        if (m_running)
+            endStatement();
         dm().ADOConnMain->Close();
         throw;
     }
 }
 
+void TFMMain::commandFinished(std::exception_ptr error, bool cancelled) {
+    endStatement();
+    if (m_tearingDown)
+        return;
+    try {
+        if (error)
+            std::rethrow_exception(error);
+        showStatementMessages(cancelled);
+        if (!cancelled) {
+            const TParameters& params = dm().ADOCommand->Parameters();
+            for (int i = 0; i < params.Count(); ++i)
+                addMessage(params.Name(i) + QStringLiteral(": ") +
+                           variantDisplayText(params.Value(i)));
+        }
+    } catch (...) {
+        dm().ADOConnMain->Close();
+        showCurrentException();
+    }
+    if (m_closeAfterRun)
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void TFMMain::ACCancelExecute() {
+    if (m_running && m_dm)
+        m_dm->ADOConnMain->Cancel();
+}
+
+void TFMMain::beginStatement() {
+    m_running = true;
+    m_hourglass = std::make_unique<WaitCursor>();
+    // Nothing else may start a statement or act on the result meanwhile.
+    m_locked.clear();
+    for (QObject* o :
+         std::initializer_list<QObject*>{ACQuery, ACExecute, ACConnect, ACExport, ACTables, AcInfo,
+                                         ACPrint, ACSetup, CBDatabase, CHBSystem}) {
+        if (auto* a = qobject_cast<QAction*>(o)) {
+            m_locked.append({o, a->isEnabled()});
+            a->setEnabled(false);
+        } else if (auto* w = qobject_cast<QWidget*>(o)) {
+            m_locked.append({o, w->isEnabled()});
+            w->setEnabled(false);
+        }
+    }
+    DBGridQuery->setEditLocked(true);
+    ACCancel->setEnabled(true);
+    m_statusBefore = LBStatusBar3->text();
+    m_statusClock.start();
+    m_statusShownAt = -1;
+    TADODataSet* query = dm().ADOdsQuery;
+    m_rowWatch = {connect(query, &TADODataSet::rowsAppended, this, [this] { showRowsRead(false); }),
+                  connect(query, &TADODataSet::activeChanged, this, [this](bool active) {
+                      if (active)
+                          showRowsRead(true);
+                  })};
+}
+
+void TFMMain::endStatement() {
+    for (const auto& c : std::as_const(m_rowWatch))
+        disconnect(c);
+    m_rowWatch.clear();
+    for (const auto& [o, enabled] : std::as_const(m_locked)) {
+        if (auto* a = qobject_cast<QAction*>(o))
+            a->setEnabled(enabled);
+        else if (auto* w = qobject_cast<QWidget*>(o))
+            w->setEnabled(enabled);
+    }
+    m_locked.clear();
+    DBGridQuery->setEditLocked(false);
+    ACCancel->setEnabled(false);
+    LBStatusBar3->setText(m_statusBefore);
+    LBStatusBar3->adjustSize();
+    m_hourglass.reset();
+    m_running = false;
+}
+
+void TFMMain::showRowsRead(bool force) {
+    // At most ten times a second: the count is for the eye, not a log.
+    const qint64 now = m_statusClock.elapsed();
+    if (!force && m_statusShownAt >= 0 && now - m_statusShownAt < 100)
+        return;
+    m_statusShownAt = now;
+    LBStatusBar3->setText(
+        QStringLiteral("%1 Datensätze gelesen").arg(dm().ADOdsQuery->RecordCount()));
+    LBStatusBar3->adjustSize();
+}
+
 void TFMMain::LBTablesDblClick() {
+    if (m_running)
+        return;
     QListWidgetItem* item = LBTables->currentItem();
     std::optional<QString> built;
     if (LBTables->count() > 0 && item && item->isSelected()) {
@@ -134,8 +265,5 @@ void TFMMain::LBTablesDblClick() {
     // The statement runs exactly as built (it is the selected text): it has
     // no comments, and a "--" or "/*" inside a table name must not be taken
     // for one.
-    try {
-        runQuery(built);
-    } catch (...) {
-    }
+    runQuery(built, true);
 }

@@ -25,16 +25,54 @@ void TADOCommand::setCommandText(const QString& text) {
         m_parameters.Add(name);
 }
 
-void TADOCommand::Execute() {
-    if (!m_connection)
-        throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
-    TADOConnection& conn = *m_connection;
+QList<QVariant> TADOCommand::parameterValues() const {
     QList<QVariant> values;
     for (int i = 0; i < m_parameters.Count(); ++i)
         values.append(m_parameters[i].Value);
     // Parameters added by hand to a text without markers are not sent.
     if (data::parseParameters(m_commandText).names.size() != values.size())
         values.clear();
+    return values;
+}
+
+void TADOCommand::ExecuteAsync(std::function<void(std::exception_ptr, bool)> finished) {
+    if (!m_connection)
+        throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
+    QPointer<TADOConnection> conn = m_connection;
+    const QString text = m_sentText.isNull() ? m_commandText : m_sentText;
+    const QList<QVariant> values = parameterValues();
+    data::QueryOptions options;
+    options.commandTimeout = m_commandTimeout;
+    conn->runAsync(
+        [text, values, options](data::ProviderConnection& session,
+                                const std::atomic<bool>& cancelled, data::MessageList& messages) {
+            data::QueryOptions o = options;
+            o.cancelled = &cancelled;
+            session.execute(text, values, o, messages);
+        },
+        [conn, finished](std::exception_ptr error, bool cancelled, data::MessageList messages) {
+            if (conn) {
+                if (!error) {
+                    conn->endOperation(messages);
+                } else {
+                    try {
+                        std::rethrow_exception(error);
+                    } catch (const data::DataError& e) {
+                        conn->handleFailure(e);
+                    } catch (...) {
+                    }
+                }
+            }
+            if (finished)
+                finished(error, cancelled);
+        });
+}
+
+void TADOCommand::Execute() {
+    if (!m_connection)
+        throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
+    TADOConnection& conn = *m_connection;
+    const QList<QVariant> values = parameterValues();
     data::MessageList messages;
     conn.beginOperation();
     try {

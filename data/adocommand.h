@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QString>
 #include <QVariant>
+#include <exception>
+#include <functional>
 
 struct TParameter {
     QString Name;
@@ -52,8 +54,14 @@ public:
     // statement returns is read and dropped; informational messages go to the
     // connection's error collection.
     void Execute();
+    // Runs the text like Execute on the connection's worker thread and
+    // returns at once; `finished` runs once it has ended, with its error
+    // (null on success) or cancelled when the connection's Cancel stopped it.
+    void ExecuteAsync(std::function<void(std::exception_ptr error, bool cancelled)> finished);
 
 private:
+    QList<QVariant> parameterValues() const;
+
     QPointer<TADOConnection> m_connection;
     QString m_commandText;
     QString m_sentText; // the text with every marker replaced by "?"

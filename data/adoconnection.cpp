@@ -3,6 +3,9 @@
 #include "data/adodataset.h"
 #include "data/connectionstring.h"
 
+#include <mutex>
+#include <thread>
+
 namespace {
 // Connection string keys that never show up among the properties.
 bool isSecret(const QString& key) {
@@ -79,8 +82,113 @@ void TADOProperties::setValue(const QString& name, const QVariant& value) {
 
 TADOConnection::TADOConnection(QObject* parent) : QObject(parent) {}
 
+// One statement running on a worker thread. The worker owns what it
+// produces until it has ended; the connection's thread reads it only after
+// joining the worker.
+struct TADOConnection::AsyncRun {
+    std::thread worker;
+    std::thread canceller;
+    std::uint64_t id = 0; // tells this run's end from that of a later one
+    std::atomic<bool> cancelled{false};
+    // Whether the cancel came while the work ran: one that comes after it
+    // has ended (before `done` runs) leaves a complete result complete.
+    bool cancelSeen = false;
+    std::mutex sessionMutex;                     // guards `session` for the canceller
+    data::ProviderConnection* session = nullptr; // while the work runs
+    AsyncDone done;
+    // Set by the worker before it ends.
+    std::unique_ptr<data::ProviderConnection> opened; // a session it had to connect first
+    std::exception_ptr error;
+    data::MessageList messages;
+};
+
 TADOConnection::~TADOConnection() {
     Close();
+}
+
+void TADOConnection::runAsync(AsyncWork work, AsyncDone done) {
+    if (m_run)
+        throw data::StateError(QStringLiteral("Es wird bereits eine Anweisung ausgeführt"));
+    m_errors.m_items.clear();
+    // Everything the worker needs is taken here, on this thread.
+    data::ProviderConnection* session = m_session.get();
+    std::shared_ptr<data::Provider> provider;
+    data::ConnectionParams connectParams;
+    if (!session) {
+        provider = data::createProvider(Provider());
+        connectParams = params();
+    }
+    m_run = std::make_unique<AsyncRun>();
+    AsyncRun* run = m_run.get();
+    run->id = ++m_runCount;
+    run->done = std::move(done);
+    run->worker = std::thread([this, run, id = run->id, session, provider, connectParams,
+                               work = std::move(work)]() mutable {
+        try {
+            if (!session) {
+                data::MessageList ignored; // the connect's own messages are not the statement's
+                run->opened = provider->connect(connectParams, ignored);
+                session = run->opened.get();
+            }
+            {
+                std::lock_guard lock(run->sessionMutex);
+                run->session = session;
+            }
+            if (!run->cancelled.load())
+                work(*session, run->cancelled, run->messages);
+        } catch (...) {
+            run->error = std::current_exception();
+        }
+        run->cancelSeen = run->cancelled.load();
+        {
+            std::lock_guard lock(run->sessionMutex);
+            run->session = nullptr;
+        }
+        QMetaObject::invokeMethod(
+            this, [this, id] { finishAsync(id); }, Qt::QueuedConnection);
+    });
+}
+
+void TADOConnection::Cancel() {
+    if (!m_run || m_run->canceller.joinable())
+        return;
+    AsyncRun* run = m_run.get();
+    run->cancelled.store(true);
+    // The driver's cancel may wait for the server when the worker is between
+    // two calls, so it is sent from a thread of its own.
+    run->canceller = std::thread([run] {
+        std::lock_guard lock(run->sessionMutex);
+        if (run->session)
+            run->session->cancel();
+    });
+}
+
+void TADOConnection::waitIdle() {
+    if (!m_run)
+        return;
+    Cancel();
+    if (m_run->worker.joinable())
+        m_run->worker.join();
+    finishAsync(m_run->id);
+}
+
+void TADOConnection::finishAsync(std::uint64_t id) {
+    // The run may have been finished by waitIdle already, and another one
+    // started since: the call its worker queued then finds nothing to do.
+    if (!m_run || m_run->id != id)
+        return;
+    AsyncRun* run = m_run.get();
+    if (run->worker.joinable())
+        run->worker.join();
+    if (run->canceller.joinable())
+        run->canceller.join();
+    const std::unique_ptr<AsyncRun> ended = std::move(m_run);
+    if (ended->opened) {
+        m_session = std::move(ended->opened);
+        emit connectedChanged(true);
+    }
+    if (ended->done)
+        ended->done(ended->error, ended->cancelSeen && !ended->error, ended->messages);
 }
 
 void TADOConnection::setConnectionString(const QString& connectionString) {
@@ -138,6 +246,7 @@ void TADOConnection::Open() {
 }
 
 void TADOConnection::Close() {
+    waitIdle(); // a running statement ends first: its worker uses the session
     // Datasets first, while the session still exists.
     const auto dataSets = m_dataSets;
     for (const auto& ds : dataSets)

@@ -12,6 +12,10 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 
 class TADODataSet;
@@ -113,12 +117,36 @@ public:
     void attach(TADODataSet* dataSet);
     void detach(TADODataSet* dataSet);
 
+    // --- statements on a worker thread ------------------------------------
+    // The work runs on a thread of its own with the session (connecting
+    // there first when the connection is closed), so the caller's thread
+    // never waits on the server. `done` runs on the connection's thread once
+    // the work has ended: its error (null on success), whether it was
+    // cancelled, and the messages it collected. One statement at a time:
+    // StateError while another runs. The error collection is emptied at the
+    // start; the callers set it from the messages.
+    using AsyncWork =
+        std::function<void(data::ProviderConnection& session, const std::atomic<bool>& cancelled,
+                           data::MessageList& messages)>;
+    using AsyncDone =
+        std::function<void(std::exception_ptr error, bool cancelled, data::MessageList messages)>;
+    void runAsync(AsyncWork work, AsyncDone done);
+    bool Busy() const { return m_run != nullptr; }
+    // Asks the server to stop the running statement (it receives an
+    // attention); returns at once. `done` then reports the work cancelled.
+    void Cancel();
+    // Cancels a running statement and waits until it has ended; its `done`
+    // runs before this returns. For closing and tearing down.
+    void waitIdle();
+
 signals:
     void connectedChanged(bool connected);
 
 private:
     friend class TADOProperties;
     data::ConnectionParams params() const;
+    struct AsyncRun;
+    void finishAsync(std::uint64_t id);
 
     QString m_connectionString;
     int m_connectionTimeout = 15;
@@ -131,4 +159,6 @@ private:
     TADOErrors m_errors;
     TADOProperties m_properties{this};
     mutable QList<data::PropertyEntry> m_propertyCache;
+    std::unique_ptr<AsyncRun> m_run;
+    std::uint64_t m_runCount = 0;
 };

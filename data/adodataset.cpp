@@ -1,5 +1,7 @@
 #include "data/adodataset.h"
 
+#include <QElapsedTimer>
+
 namespace {
 data::QueryOptions optionsOf(int timeout, int maxRecords) {
     data::QueryOptions o;
@@ -71,6 +73,8 @@ void TField::setValue(const TField& source) const {
 TADODataSet::TADODataSet(QObject* parent) : QObject(parent) {}
 
 TADODataSet::~TADODataSet() {
+    if (m_fetching && m_connection)
+        m_connection->waitIdle();
     if (m_connection)
         m_connection->detach(this);
 }
@@ -123,9 +127,12 @@ void TADODataSet::Open() {
     conn.endOperation(messages);
     if (!store)
         throw data::NoResultSetError();
+    becomeActive(std::move(store));
+}
 
+void TADODataSet::becomeActive(std::shared_ptr<data::ResultStore> store) {
     m_store = std::move(store);
-    conn.attach(this);
+    m_connection->attach(this);
     buildFieldDefs();
     m_recordSize = 25 + 16 * int(m_fieldDefs.size());
     m_firstUnsentRow = m_store->rowCount();
@@ -141,6 +148,126 @@ void TADODataSet::Open() {
         emit dataChanged();
     if (AfterOpen)
         AfterOpen(this);
+}
+
+namespace {
+// Rows go from the worker to the dataset at most this often (besides the
+// first rows, sent at once, and the last).
+constexpr qint64 kPublishIntervalMs = 100;
+} // namespace
+
+void TADODataSet::OpenAsync(Finished finished) {
+    if (Active() || m_fetching)
+        throw data::StateError(QStringLiteral("Die Datenmenge ist bereits geöffnet"));
+    if (!m_connection)
+        throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
+    const bool table = m_commandType == cmdTable || m_commandType == cmdTableDirect;
+    const QString text = m_commandText;
+    const data::QueryOptions options = optionsOf(m_commandTimeout, m_maxRecords);
+    const int generation = ++m_generation;
+    m_tableName = table ? text : QString();
+    // The worker tells whether the text produced a result set.
+    auto produced = std::make_shared<bool>(false);
+    QPointer<TADODataSet> self(this);
+    auto work = [self, generation, table, text, options,
+                 produced](data::ProviderConnection& session, const std::atomic<bool>& cancelled,
+                           data::MessageList& messages) {
+        bool first = true;
+        QElapsedTimer since;
+        // Hands the rows fetched since the last time to the dataset's thread;
+        // the worker never touches them again.
+        // The block still being filled goes along as a copy only when no
+        // complete block does (the first rows, and rows that trickle in):
+        // while rows stream in, only whole blocks move and nothing is copied.
+        auto publish = [&](data::ResultStore& store, bool last) {
+            std::shared_ptr<data::ResultStore::Chunk> chunk =
+                store.takeNewRows(last, first || !store.completeBlocksPending());
+            if (!chunk && !first)
+                return;
+            const QList<data::ColumnInfo> columns =
+                first ? store.columns() : QList<data::ColumnInfo>();
+            first = false;
+            since.start();
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, generation, columns, chunk] {
+                    if (self)
+                        self->receiveRows(generation, columns, chunk);
+                },
+                Qt::QueuedConnection);
+        };
+        data::QueryOptions o = options;
+        o.cancelled = &cancelled;
+        o.progress = [&](data::ResultStore& store) {
+            if (first || since.elapsed() >= kPublishIntervalMs)
+                publish(store, false);
+        };
+        const std::shared_ptr<data::ResultStore> store =
+            table ? session.openTable(text, o, messages) : session.query(text, o, messages);
+        if (store) {
+            *produced = true;
+            publish(*store, true);
+        }
+    };
+    auto done = [self, generation, produced, finished](std::exception_ptr error, bool cancelled,
+                                                       data::MessageList messages) {
+        if (!self || self->m_generation != generation) {
+            if (finished)
+                finished(error, cancelled);
+            return;
+        }
+        TADODataSet& ds = *self;
+        ds.m_fetching = false;
+        if (ds.m_store)
+            ds.m_firstUnsentRow = ds.m_store->rowCount();
+        if (error) {
+            try {
+                std::rethrow_exception(error);
+            } catch (const data::DataError& e) {
+                if (ds.m_connection)
+                    ds.m_connection->handleFailure(e);
+            } catch (...) {
+            }
+        } else {
+            if (ds.m_connection)
+                ds.m_connection->endOperation(messages);
+            if (!*produced && !cancelled)
+                error = std::make_exception_ptr(data::NoResultSetError());
+        }
+        if (finished)
+            finished(error, cancelled);
+    };
+    m_fetching = true;
+    try {
+        m_connection->runAsync(std::move(work), std::move(done));
+    } catch (...) {
+        m_fetching = false;
+        throw;
+    }
+}
+
+void TADODataSet::receiveRows(int generation, const QList<data::ColumnInfo>& columns,
+                              const std::shared_ptr<data::ResultStore::Chunk>& chunk) {
+    if (!m_fetching || generation != m_generation)
+        return;
+    if (!m_store) {
+        auto store = std::make_shared<data::ResultStore>(columns);
+        if (chunk)
+            store->appendChunk(*chunk);
+        becomeActive(std::move(store));
+        return;
+    }
+    if (!chunk)
+        return;
+    const qint64 before = m_store->rowCount();
+    m_store->appendChunk(*chunk);
+    const qint64 after = m_store->rowCount();
+    if (m_row < 0 && after > 0) {
+        m_row = 0;
+        m_eof = false;
+    }
+    if (!ControlsDisabled() && after > before)
+        emit rowsAppended(before, after);
 }
 
 void TADODataSet::buildFieldDefs() {
@@ -159,6 +286,8 @@ void TADODataSet::buildFieldDefs() {
 }
 
 void TADODataSet::Close() {
+    if (m_fetching && m_connection)
+        m_connection->waitIdle(); // the statement ends before its rows go
     if (!Active())
         return;
     m_store.reset();
@@ -652,6 +781,7 @@ void TDataSource::setDataSet(TADODataSet* dataSet) {
         connect(dataSet, &TADODataSet::rowInserted, this, &TDataSource::rowInserted);
         connect(dataSet, &TADODataSet::rowRemoved, this, &TDataSource::rowRemoved);
         connect(dataSet, &TADODataSet::rowChanged, this, &TDataSource::rowChanged);
+        connect(dataSet, &TADODataSet::rowsAppended, this, &TDataSource::rowsAppended);
         connect(dataSet, &TADODataSet::stateChanged, this, [this](TDataSetState) {
             emit rowChanged(m_dataSet ? m_dataSet->currentRow() : -1);
         });

@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QString>
 #include <QVariant>
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -88,6 +89,17 @@ public:
     // runs once the dataset is open.
     void Open();
     void Close(); // never raises
+    // Opens the dataset like Open, but runs the statement and fetches the
+    // rows on the connection's worker thread and returns at once. The
+    // dataset becomes active with the first rows (AfterOpen runs then), and
+    // rows fetched later are appended as they arrive (rowsAppended).
+    // `finished` runs once the statement has ended: with its error (the
+    // errors Open raises; NoResultSetError when there was no result set),
+    // or cancelled, when the connection's Cancel stopped it, keeping the
+    // rows read until then.
+    using Finished = std::function<void(std::exception_ptr error, bool cancelled)>;
+    void OpenAsync(Finished finished);
+    bool Fetching() const { return m_fetching; }
     bool Active() const { return m_store != nullptr; }
     void setActive(bool active);
     TDataSetState State() const { return m_state; }
@@ -180,8 +192,14 @@ signals:
     void rowRemoved(qint64 row);
     void rowChanged(qint64 row);
     void stateChanged(TDataSetState state);
+    // Rows [from, to) arrived while the dataset is being fetched; not sent
+    // while controls are disabled.
+    void rowsAppended(qint64 from, qint64 to);
 
 private:
+    void becomeActive(std::shared_ptr<data::ResultStore> store);
+    void receiveRows(int generation, const QList<data::ColumnInfo>& columns,
+                     const std::shared_ptr<data::ResultStore::Chunk>& chunk);
     void requireActive() const;
     void moveTo(qint64 row);
     void buildFieldDefs();
@@ -211,6 +229,8 @@ private:
     bool m_bof = true;
     int m_recordSize = 0;
     int m_disableCount = 0;
+    bool m_fetching = false;
+    int m_generation = 0; // of the last OpenAsync: rows of an earlier one are dropped
     TDataSetState m_state = dsInactive;
     qint64 m_firstUnsentRow = 0; // rows from here on were appended and not yet sent
     QString m_tableName;         // for cmdTable: the table rows are appended to
@@ -236,6 +256,7 @@ signals:
     void rowInserted(qint64 row);
     void rowRemoved(qint64 row);
     void rowChanged(qint64 row);
+    void rowsAppended(qint64 from, qint64 to);
 
 private:
     QPointer<TADODataSet> m_dataSet;

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -29,6 +30,15 @@ using MessageList = QList<DiagRecord>;
 struct QueryOptions {
     int commandTimeout = 0; // seconds; 0: no limit
     qint64 maxRecords = 0;  // 0: no limit
+    // For a statement run on a worker thread: called on that thread after
+    // each batch of rows the provider stored in the result (from the first
+    // one on), so the rows can be handed on while the fetch goes on.
+    std::function<void(ResultStore&)> progress;
+    // Set (from any thread) when the caller cancelled the statement; the
+    // provider then stops where it is, keeps the rows it has and returns
+    // normally.
+    const std::atomic<bool>* cancelled = nullptr;
+    bool isCancelled() const { return cancelled && cancelled->load(); }
 };
 
 struct ConnectionParams {
@@ -92,6 +102,10 @@ public:
     virtual QStringList tableNames(bool systemTables) = 0;
     // What the provider reports about the open session.
     virtual QList<PropertyEntry> properties() = 0;
+    // Asks the store to stop the statement running on this session on
+    // another thread (whose options carry the cancelled flag, set before
+    // this is called). Safe to call from any thread; nothing by default.
+    virtual void cancel() {}
 
     // Writing rows of a result back. writeTarget describes where the rows
     // of `store` (a result of query()) can be written, or raises

@@ -170,6 +170,13 @@ struct ResultStore::Block {
 
 struct ResultStore::ColumnData {
     std::vector<std::unique_ptr<Block>> blocks;
+    std::size_t arenaHint = 0; // variable kinds: the size of the last complete block's arena
+};
+
+struct ResultStore::Chunk {
+    qint64 firstRow = 0; // the first row of its first block
+    qint64 endRow = 0;   // the store's row count once it is appended
+    std::vector<std::vector<std::unique_ptr<Block>>> blocks; // per column
 };
 
 // The overlay: which rows are seen, in which order, and where their values are.
@@ -331,10 +338,14 @@ void ResultStore::setVariable(qint64 row, int col, const void* data, std::size_t
     if (b.filled == 0 && row >= kBlockRows) {
         // Writing moved on to a new block: the previous one's arena keeps
         // what it holds and gives back its growth slack, and its size is the
-        // best guess for the new one.
-        auto& prev = *m_data[std::size_t(col)].blocks[std::size_t((row >> kBlockShift) - 1)];
-        prev.arena.shrinkToFit();
-        b.arena.reserve(prev.arena.size() + prev.arena.size() / 16);
+        // best guess for the new one (a block already handed over left its
+        // size behind).
+        ColumnData& data = m_data[std::size_t(col)];
+        if (Block* prev = data.blocks[std::size_t((row >> kBlockShift) - 1)].get()) {
+            prev->arena.shrinkToFit();
+            data.arenaHint = prev->arena.size();
+        }
+        b.arena.reserve(data.arenaHint + data.arenaHint / 16);
     }
     if (b.arena.size() + len > std::numeric_limits<std::uint32_t>::max())
         throw DataError(QStringLiteral("Die Ergebnismenge ist zu groß für den Arbeitsspeicher"));
@@ -752,8 +763,83 @@ void ResultStore::squeeze() {
         if (!isVariable(m_columns.at(int(c)).kind))
             continue;
         for (auto& b : m_data[c].blocks)
-            b->arena.shrinkToFit();
+            if (b)
+                b->arena.shrinkToFit();
     }
+}
+
+std::shared_ptr<ResultStore::Chunk> ResultStore::takeNewRows(bool last, bool withOpenBlock) {
+    const qint64 openRows = m_rowCount & kRowMask;
+    // At the end, the block being filled is complete as it is.
+    const auto complete = std::size_t(m_rowCount >> kBlockShift) + (last && openRows ? 1 : 0);
+    const qint64 first = qint64(m_handedBlocks) << kBlockShift;
+    const bool copyOpen = withOpenBlock && !last && openRows != 0;
+    const qint64 end = copyOpen || last ? m_rowCount : qint64(complete) << kBlockShift;
+    if (m_edit || (end <= m_handedRows && complete == m_handedBlocks))
+        return nullptr;
+    auto chunk = std::make_shared<Chunk>();
+    chunk->firstRow = first;
+    chunk->endRow = end;
+    chunk->blocks.resize(m_data.size());
+    for (std::size_t c = 0; c < m_data.size(); ++c) {
+        ColumnData& data = m_data[c];
+        const StorageKind kind = m_columns.at(int(c)).kind;
+        auto& out = chunk->blocks[c];
+        for (std::size_t b = m_handedBlocks; b < complete; ++b) {
+            Block& full = *data.blocks[b];
+            if (isVariable(kind)) {
+                full.arena.shrinkToFit();
+                data.arenaHint = full.arena.size();
+            }
+            out.push_back(std::move(data.blocks[b]));
+        }
+        if (!copyOpen)
+            continue;
+        // The block being filled goes over as a copy of its rows so far.
+        const Block& open = *data.blocks[complete];
+        auto copy = std::make_unique<Block>();
+        copy->valid = std::make_unique<std::uint8_t[]>(kBitmapBytes);
+        std::memcpy(copy->valid.get(), open.valid.get(), std::size_t((openRows + 7) >> 3));
+        if (isVariable(kind)) {
+            copy->ends = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t(kBlockRows));
+            const int filled = std::min(open.filled, int(openRows));
+            std::memcpy(copy->ends.get(), open.ends.get(), std::size_t(filled) * 4);
+            const std::size_t bytes = filled == 0 ? 0 : open.ends[std::size_t(filled - 1)];
+            copy->arena.append(open.arena.data(), bytes);
+            copy->filled = filled;
+        } else {
+            const std::size_t width = std::size_t(fixedWidth(kind));
+            copy->fixed.allocateZeroed(width * std::size_t(kBlockRows));
+            std::memcpy(copy->fixed.data(), open.fixed.data(), width * std::size_t(openRows));
+        }
+        out.push_back(std::move(copy));
+    }
+    m_handedBlocks = complete;
+    m_handedRows = end;
+    return chunk;
+}
+
+void ResultStore::appendChunk(Chunk& chunk) {
+    const auto firstBlock = std::size_t(chunk.firstRow >> kBlockShift);
+    if (m_edit || chunk.blocks.size() != m_data.size() || chunk.endRow < m_rowCount ||
+        (!m_data.empty() && m_data.front().blocks.size() < firstBlock))
+        throw StateError(QStringLiteral("Die Zeilen passen nicht an das Ende der Ergebnismenge"));
+    for (std::size_t c = 0; c < m_data.size(); ++c) {
+        auto& blocks = m_data[c].blocks;
+        blocks.resize(firstBlock); // drops the copy of a block that was still being filled
+        for (auto& b : chunk.blocks[c])
+            blocks.push_back(std::move(b));
+        chunk.blocks[c].clear();
+    }
+    m_rowCount = chunk.endRow;
+}
+
+qint64 ResultStore::chunkRows(const Chunk& chunk) {
+    return chunk.endRow - chunk.firstRow;
+}
+
+qint64 ResultStore::chunkEnd(const Chunk& chunk) {
+    return chunk.endRow;
 }
 
 void ResultStore::clear() {
@@ -782,6 +868,8 @@ std::size_t ResultStore::memoryBytes() const {
     for (std::size_t c = 0; c < m_data.size(); ++c) {
         const StorageKind kind = m_columns.at(int(c)).kind;
         for (const auto& b : m_data[c].blocks) {
+            if (!b)
+                continue;
             total += kBitmapBytes;
             if (isVariable(kind))
                 total += std::size_t(kBlockRows) * 4 + b->arena.capacity();

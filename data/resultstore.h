@@ -185,7 +185,33 @@ public:
     void removeLastRow();
     // Frees the slack of the last blocks once no more rows follow.
     void squeeze();
-    void clear(); // drops all rows and edits, keeps the columns
+
+    // --- growing while another thread fills ---------------------------------
+    // A store that a worker thread fills is read by another thread through a
+    // second store that receives the rows in chunks: the filling side hands
+    // over its complete blocks (moved, not copied, and never touched by it
+    // again) and a copy of the rows of the block it is still filling. The
+    // two stores share nothing, so neither side needs a lock; a chunk goes
+    // from one thread to the other through a queued call.
+    struct Chunk;
+    // Filling side: everything written since the last call (nullptr when
+    // nothing was). The rows it hands over must not be written again; `last`
+    // (no more rows follow) moves the block being filled too, uncopied.
+    // Without `withOpenBlock` only complete blocks go over (nullptr when no
+    // block was completed since): no copy is made, the rows of the block
+    // being filled follow with a later call.
+    std::shared_ptr<Chunk> takeNewRows(bool last = false, bool withOpenBlock = true);
+    // Complete blocks written and not yet handed over.
+    bool completeBlocksPending() const {
+        return std::size_t(m_rowCount >> kBlockShift) > m_handedBlocks;
+    }
+    // Reading side: appends the chunk's rows (a copied partial block from an
+    // earlier chunk is replaced by its newer state). Throws StateError for a
+    // store with edits or a chunk that does not continue this store.
+    void appendChunk(Chunk& chunk);
+    static qint64 chunkRows(const Chunk& chunk); // rows the chunk brings beyond its first row
+    static qint64 chunkEnd(const Chunk& chunk);  // row count of the store after appending it
+    void clear();                                // drops all rows and edits, keeps the columns
 
     // --- editing (the overlay) -----------------------------------------------
     // Gives the row a fresh copy of its values that setCell can change, and
@@ -230,9 +256,11 @@ private:
 
     QList<ColumnInfo> m_columns;
     std::vector<ColumnData> m_data;
-    qint64 m_rowCount = 0;        // rows in the blocks
-    std::unique_ptr<Edit> m_edit; // the overlay, once anything was edited
-    qint64 m_viewRows = 0;        // rows seen through the overlay
+    qint64 m_rowCount = 0;          // rows in the blocks
+    std::unique_ptr<Edit> m_edit;   // the overlay, once anything was edited
+    qint64 m_viewRows = 0;          // rows seen through the overlay
+    std::size_t m_handedBlocks = 0; // leading blocks moved out by takeNewRows
+    qint64 m_handedRows = 0;        // rows handed over by takeNewRows, moved or copied
 };
 
 // Calendar helpers for the Date/DateTime/Time kinds.

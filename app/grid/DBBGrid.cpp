@@ -196,6 +196,7 @@ void TDBBGridModel::setDataSource(TDataSource* source) {
         connect(m_source, &TDataSource::rowInserted, this, &TDBBGridModel::rowInserted);
         connect(m_source, &TDataSource::rowRemoved, this, &TDBBGridModel::rowRemoved);
         connect(m_source, &TDataSource::rowChanged, this, &TDBBGridModel::rowChanged);
+        connect(m_source, &TDataSource::rowsAppended, this, &TDBBGridModel::rowsAppended);
     }
     refresh();
 }
@@ -205,6 +206,20 @@ void TDBBGridModel::rowInserted(qint64 row) {
         return refresh();
     beginInsertRows({}, int(row), int(row));
     m_rows = int(std::min<qint64>(m_store->rowCount(), INT_MAX));
+    endInsertRows();
+}
+
+void TDBBGridModel::rowsAppended(qint64 from, qint64 to) {
+    // Rows that arrive while the result is fetched: the views learn of them
+    // as inserted rows, so what they show and where they stand stays.
+    TADODataSet* ds = dataSet();
+    if (!m_store || !ds || ds->store() != m_store || from != m_rows)
+        return refresh();
+    const int last = int(std::min<qint64>(to, INT_MAX));
+    if (last <= m_rows)
+        return;
+    beginInsertRows({}, m_rows, last - 1);
+    m_rows = last;
     endInsertRows();
 }
 
@@ -633,6 +648,8 @@ void TDBBGrid::deleteCurrentRow() {
 }
 
 bool TDBBGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+    if (m_editLocked)
+        return false;
     const bool opens = index.isValid() &&
                        (trigger == AllEditTriggers || (trigger & editTriggers())) &&
                        (m_model->flags(index) & Qt::ItemIsEditable);
@@ -682,7 +699,7 @@ void TDBBGrid::keyPressEvent(QKeyEvent* event) {
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
     const QModelIndex current = currentIndex();
     const int column = std::max(current.column(), 0);
-    switch (event->key()) {
+    switch (m_editLocked ? 0 : event->key()) {
     case Qt::Key_Insert:
         if (mods == Qt::NoModifier) {
             commitOpenEditor();

@@ -56,6 +56,7 @@ private:
     void rowInserted(qint64 row);
     void rowRemoved(qint64 row);
     void rowChanged(qint64 row);
+    void rowsAppended(qint64 from, qint64 to);
 
     QPointer<TDataSource> m_source;
     std::shared_ptr<const data::ResultStore> m_store;
@@ -101,6 +102,10 @@ public:
 
     void setDataSource(TDataSource* source);
     TDataSource* dataSource() const { return m_model->dataSource(); }
+    // While true, no cell editor opens and no row is inserted, appended or
+    // deleted (the window sets it while a statement runs).
+    void setEditLocked(bool locked) { m_editLocked = locked; }
+    bool editLocked() const { return m_editLocked; }
     void setModel(QAbstractItemModel* model) override;
     TDBBGridModel* gridModel() const { return m_model; }
 
@@ -150,6 +155,7 @@ private:
     bool m_autoDispImage = true;
     bool m_autoDispMemo = true;
     bool m_syncing = false;
+    bool m_editLocked = false;
     QPointer<QWidget> m_editor;
     std::function<void(std::exception_ptr)> m_errorHandler;
     // Scratch buffers, created with the grid and reused for every cell.

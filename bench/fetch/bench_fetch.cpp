@@ -1,8 +1,10 @@
 // Opens one dataset and fetches its whole result into the column store, then
 // prints what it took: rows, seconds, the memory the result holds and the
 // process's resident growth. run.sh compares it with the FreeTDS tools.
+// With --async yes the rows are fetched on the connection's worker thread and
+// handed over while the fetch goes on, as the window fetches them.
 //
-//   bench-fetch --connection "<ADO connection string>" --query "<SQL>"
+//   bench-fetch --connection "<ADO connection string>" --query "<SQL>" [--async yes]
 
 #include "bench/lib/procstatus.h"
 #include "data/adoconnection.h"
@@ -12,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QStringList>
 #include <cstdio>
@@ -22,12 +25,15 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     data::registerSqlServerProvider();
     QString connection, query;
+    bool async = false;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == QLatin1String("--connection"))
             connection = args[i + 1];
         else if (args[i] == QLatin1String("--query"))
             query = args[i + 1];
+        else if (args[i] == QLatin1String("--async"))
+            async = args[i + 1] == QLatin1String("yes");
     }
     if (connection.isEmpty() || query.isEmpty()) {
         std::fprintf(stderr, "usage: bench-fetch --connection <ADO string> --query <SQL>\n");
@@ -44,7 +50,19 @@ int main(int argc, char** argv) {
         const long rssBefore = statusKb("VmRSS");
         QElapsedTimer timer;
         timer.start();
-        ds.Open();
+        if (async) {
+            QEventLoop loop;
+            std::exception_ptr failure;
+            ds.OpenAsync([&](std::exception_ptr error, bool) {
+                failure = error;
+                loop.quit();
+            });
+            loop.exec();
+            if (failure)
+                std::rethrow_exception(failure);
+        } else {
+            ds.Open();
+        }
         const double seconds = double(timer.nsecsElapsed()) / 1e9;
         const long peak = statusKb("VmHWM");
         const long rssAfter = statusKb("VmRSS");

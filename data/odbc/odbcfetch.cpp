@@ -12,6 +12,7 @@ using Convert = ColumnPlan::Convert;
 // Bound fetches aim at about this many bytes of buffers per round trip.
 constexpr std::size_t kFetchBufferBytes = std::size_t(512) << 10;
 constexpr SQLULEN kMaxRowsPerFetch = 4096;
+constexpr SQLULEN kFirstStreamedRows = 128; // more than a screen shows
 constexpr SQLLEN kChunkBytes = 64 * 1024;
 
 int terminatorBytes(SQLSMALLINT cType) {
@@ -300,8 +301,29 @@ std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count) {
 }
 
 std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount, qint64 maxRows,
-                                         MessageList& messages, bool& capped, bool rawWire) {
+                                         MessageList& messages, bool& capped, bool rawWire,
+                                         const QueryOptions* options) {
     capped = false;
+    const bool cancellable = options && options->cancelled;
+    // One fetch; false at the end of the rows, and when the statement was
+    // cancelled (the driver then fails the call, or the loop stops before it).
+    auto fetchNext = [&] {
+        if (cancellable && options->isCancelled())
+            return false;
+        MessageList infos2;
+        SQLRETURN rc;
+        try {
+            rc = check(SQLFetch(stmt), SQL_HANDLE_STMT, stmt, "SQLFetch", &infos2);
+        } catch (const ConnectionError&) {
+            throw;
+        } catch (const DataError&) {
+            if (cancellable && options->isCancelled())
+                return false;
+            throw;
+        }
+        messages.append(withoutTruncationNotes(infos2));
+        return rc != SQL_NO_DATA;
+    };
     const std::vector<DescribedColumn> described = describeColumns(stmt, columnCount);
     std::vector<ColumnPlan> plans;
     QList<ColumnInfo> infos;
@@ -353,12 +375,20 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
                 SQLSetStmtAttr(s, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
             }
         } unbind{stmt};
-        for (;;) {
-            MessageList infos2;
-            const SQLRETURN rc = check(SQLFetch(stmt), SQL_HANDLE_STMT, stmt, "SQLFetch", &infos2);
-            messages.append(withoutTruncationNotes(infos2));
-            if (rc == SQL_NO_DATA)
+        // Rows handed on while the fetch goes on: the first batch is a
+        // screen's worth, so the first rows show before a whole batch has
+        // come over the wire.
+        const bool streaming = options && options->progress;
+        const SQLULEN firstBatch = std::min(rowsPerFetch, kFirstStreamedRows);
+        if (streaming && firstBatch < rowsPerFetch)
+            check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLPOINTER(firstBatch), 0),
+                  SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(ROW_ARRAY_SIZE)");
+        for (bool firstFetch = true;; firstFetch = false) {
+            if (!fetchNext())
                 break;
+            if (streaming && firstFetch && firstBatch < rowsPerFetch)
+                check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLPOINTER(rowsPerFetch), 0),
+                      SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(ROW_ARRAY_SIZE)");
             qint64 rows = qint64(fetched);
             if (maxRows > 0)
                 rows = std::min(rows, maxRows - store->rowCount());
@@ -371,6 +401,8 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
                     storeCell(*store, first + r, c, plan,
                               base + std::size_t(r) * std::size_t(plan.bufferBytes), ind[r]);
             }
+            if (options && options->progress)
+                options->progress(*store);
             if (maxRows > 0 && store->rowCount() >= maxRows) {
                 capped = true;
                 break;
@@ -388,24 +420,32 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
                 capped = true;
                 break;
             }
-            MessageList infos2;
-            const SQLRETURN rc = check(SQLFetch(stmt), SQL_HANDLE_STMT, stmt, "SQLFetch", &infos2);
-            messages.append(withoutTruncationNotes(infos2));
-            if (rc == SQL_NO_DATA)
+            if (!fetchNext())
                 break;
             const qint64 row = store->appendRows(1);
-            for (int c = 0; c < n; ++c) {
-                const ColumnPlan& plan = plans[std::size_t(c)];
-                if (plan.isLong) {
-                    fetchLong(stmt, *store, row, c, plan, chunk, value);
-                    continue;
+            try {
+                for (int c = 0; c < n; ++c) {
+                    const ColumnPlan& plan = plans[std::size_t(c)];
+                    if (plan.isLong) {
+                        fetchLong(stmt, *store, row, c, plan, chunk, value);
+                        continue;
+                    }
+                    SQLLEN ind = 0;
+                    check(SQLGetData(stmt, SQLUSMALLINT(c + 1), plan.cType, scratch.data(),
+                                     plan.bufferBytes, &ind),
+                          SQL_HANDLE_STMT, stmt, "SQLGetData");
+                    storeCell(*store, row, c, plan, scratch.data(), ind);
                 }
-                SQLLEN ind = 0;
-                check(SQLGetData(stmt, SQLUSMALLINT(c + 1), plan.cType, scratch.data(),
-                                 plan.bufferBytes, &ind),
-                      SQL_HANDLE_STMT, stmt, "SQLGetData");
-                storeCell(*store, row, c, plan, scratch.data(), ind);
+            } catch (const ConnectionError&) {
+                throw;
+            } catch (const DataError&) {
+                if (!cancellable || !options->isCancelled())
+                    throw;
+                store->removeLastRow(); // the row cut short by the cancel
+                break;
             }
+            if (options && options->progress)
+                options->progress(*store);
         }
     }
     store->squeeze();

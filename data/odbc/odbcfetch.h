@@ -17,8 +17,12 @@ std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count);
 // Fetches the rows of the statement's current result (at most maxRows when
 // that is above 0). `capped` tells whether rows were left unread. `rawWire`:
 // see planColumn.
+// `options`, when given, may carry a progress callback (called after each
+// batch of rows) and a cancelled flag: a cancelled fetch stops and returns
+// the rows read so far.
 std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount, qint64 maxRows,
-                                         MessageList& messages, bool& capped, bool rawWire = false);
+                                         MessageList& messages, bool& capped, bool rawWire = false,
+                                         const QueryOptions* options = nullptr);
 
 // Conversions of the driver's buffers, exposed for tests.
 bool parseDecimal(const char* text, std::size_t length, int scale, std::int64_t& unscaled);

@@ -175,35 +175,51 @@ public:
                                        MessageList& messages) override {
         return guarded([&] {
             Handle stmt = newStatement(options);
+            Running running(*this, stmt.get(), options);
             MessageList infos;
-            SQLRETURN rc = check(SQLExecDirectW(stmt.get(), wide(text), SQL_NTS), SQL_HANDLE_STMT,
-                                 stmt.get(), "SQLExecDirect", &infos);
             std::shared_ptr<ResultStore> store;
-            // Skip to the first result that has columns.
-            while (rc != SQL_NO_DATA) {
-                SQLSMALLINT cols = 0;
-                check(SQLNumResultCols(stmt.get(), &cols), SQL_HANDLE_STMT, stmt.get(),
-                      "SQLNumResultCols");
-                if (cols > 0) {
-                    bool capped = false;
-                    store =
-                        fetchResult(stmt.get(), cols, options.maxRecords, infos, capped, m_rawWire);
-                    if (capped) {
-                        // The rest is not wanted: closing the cursor cancels it.
-                        SQLFreeStmt(stmt.get(), SQL_CLOSE);
-                        messages.append(informational(infos));
-                        return store;
+            try {
+                SQLRETURN rc = check(SQLExecDirectW(stmt.get(), wide(text), SQL_NTS),
+                                     SQL_HANDLE_STMT, stmt.get(), "SQLExecDirect", &infos);
+                // Skip to the first result that has columns.
+                while (rc != SQL_NO_DATA && !options.isCancelled()) {
+                    SQLSMALLINT cols = 0;
+                    check(SQLNumResultCols(stmt.get(), &cols), SQL_HANDLE_STMT, stmt.get(),
+                          "SQLNumResultCols");
+                    if (cols > 0) {
+                        bool capped = false;
+                        store = fetchResult(stmt.get(), cols, options.maxRecords, infos, capped,
+                                            m_rawWire, &options);
+                        if (capped || options.isCancelled()) {
+                            // The rest is not wanted: closing the cursor cancels it.
+                            SQLFreeStmt(stmt.get(), SQL_CLOSE);
+                            messages.append(informational(infos));
+                            return store;
+                        }
+                        break;
                     }
-                    break;
+                    rc = check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(),
+                               "SQLMoreResults", &infos);
                 }
-                rc = check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(),
-                           "SQLMoreResults", &infos);
+                if (store)
+                    drainKeepingErrors(stmt.get(), infos, options);
+            } catch (const ConnectionError&) {
+                throw;
+            } catch (const DataError&) {
+                // A cancelled statement ends with the driver's "cancelled"
+                // error; what was read up to then is kept.
+                if (!options.isCancelled())
+                    throw;
             }
-            if (store)
-                drainKeepingErrors(stmt.get(), infos);
             messages.append(informational(infos));
             return store;
         });
+    }
+
+    void cancel() override {
+        std::lock_guard lock(m_runningMutex);
+        if (m_running)
+            SQLCancel(m_running);
     }
 
     void execute(const QString& text, const QList<QVariant>& params, const QueryOptions& options,
@@ -212,6 +228,7 @@ public:
             Handle stmt = newStatement(options);
             ParamBuffers buffers;
             bindParameters(stmt.get(), params, buffers);
+            Running running(*this, stmt.get(), options);
             MessageList infos;
             std::optional<DataError> firstError;
             SQLRETURN rc = keepingFirstError(firstError, [&] {
@@ -219,13 +236,14 @@ public:
                              stmt.get(), "SQLExecDirect", &infos);
             });
             // Every statement of the text runs; the first error is raised
-            // once the rest has been read.
-            while (rc != SQL_NO_DATA)
+            // once the rest has been read. A cancelled text stops where it
+            // is, without an error.
+            while (rc != SQL_NO_DATA && !options.isCancelled())
                 rc = keepingFirstError(firstError, [&] {
                     return check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(),
                                  "SQLMoreResults", &infos);
                 });
-            if (firstError)
+            if (firstError && !options.isCancelled())
                 throw *firstError;
             messages.append(informational(infos));
             return 0;
@@ -563,8 +581,8 @@ private:
     // Reads the results after the first result set. Their messages are kept;
     // an error there does not undo the result already fetched, so it is kept
     // as a message too.
-    void drainKeepingErrors(SQLHSTMT stmt, MessageList& infos) {
-        for (int guard = 0; guard < 100000; ++guard) {
+    void drainKeepingErrors(SQLHSTMT stmt, MessageList& infos, const QueryOptions& options) {
+        for (int guard = 0; guard < 100000 && !options.isCancelled(); ++guard) {
             try {
                 if (check(SQLMoreResults(stmt), SQL_HANDLE_STMT, stmt, "SQLMoreResults", &infos) ==
                     SQL_NO_DATA)
@@ -718,6 +736,33 @@ private:
         return QLatin1Char('[') + n + QLatin1Char(']');
     }
 
+    // The statement a worker thread runs, so that cancel() from another
+    // thread reaches it. The handle is freed only after it is unregistered,
+    // and cancel() calls the driver under the same lock, so it never meets
+    // a freed handle; a cancel that comes before the statement is
+    // registered is seen through the options' flag.
+    class Running {
+    public:
+        Running(OdbcConnection& owner, SQLHSTMT stmt, const QueryOptions& options)
+            : m_owner(owner) {
+            std::lock_guard lock(owner.m_runningMutex);
+            owner.m_running = stmt;
+            if (options.isCancelled())
+                SQLCancel(stmt);
+        }
+        ~Running() {
+            std::lock_guard lock(m_owner.m_runningMutex);
+            m_owner.m_running = nullptr;
+        }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+
+    private:
+        OdbcConnection& m_owner;
+    };
+
+    std::mutex m_runningMutex;
+    SQLHSTMT m_running = nullptr;
     ConnectionParams m_params;
     DriverSettings m_settings;
     // The driver hands the server's bytes over for SQL_C_BINARY (see planColumn).

@@ -1,6 +1,9 @@
 #include "tests/app/apptestsupport.h"
 
+#include "app/uMain.h"
 #include "settings/registry.h"
+
+#include <QTest>
 
 TempSettings::TempSettings() {
     settings::setConfigDirectory(m_dir.path());
@@ -8,4 +11,8 @@ TempSettings::TempSettings() {
 
 TempSettings::~TempSettings() {
     settings::setConfigDirectory({});
+}
+
+bool waitForStatement(TFMMain* window, int timeoutMs) {
+    return QTest::qWaitFor([window] { return !window || !window->statementRunning(); }, timeoutMs);
 }

@@ -56,6 +56,11 @@ public:
     QList<modal::MessageRequest> requests;
 };
 
+class TFMMain;
+// Waits (with a deadline, serving events) until the window's running query or
+// command has ended; false when it is still running at the deadline.
+bool waitForStatement(TFMMain* window, int timeoutMs = 60000);
+
 // Points the settings store at a fresh folder for the test's lifetime.
 class TempSettings {
 public:

@@ -108,6 +108,7 @@ void TestGridEditWindow::connectAndQuery(const QString& sql) {
     w->MEQuery->setFocus();
     w->MEQuery->setPlainText(sql);
     runGuarded([this] { w->ACQuery->trigger(); });
+    QVERIFY(waitForStatement(w));
     QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
     QVERIFY(DM->ADOdsQuery->Active());
 }
@@ -167,6 +168,7 @@ void TestGridEditWindow::deleteAsksAndUnchangeableResultIsShown() {
     m_messages->requests.clear();
     w->MEQuery->setPlainText(QStringLiteral("select Nr, Name + N'!' as Ruf from WinKunden"));
     runGuarded([this] { w->ACQuery->trigger(); });
+    QVERIFY(waitForStatement(w));
     const QModelIndex cell = grid->model()->index(0, 1);
     grid->setCurrentIndex(cell);
     grid->edit(cell);

@@ -27,8 +27,10 @@
 
 namespace {
 
+// Triggers the action; a query or command it starts runs to its end.
 void trigger(QAction* action) {
     runGuarded([action] { action->trigger(); });
+    waitForStatement(FMMain);
 }
 
 QByteArray fileBytes(const QString& path) {

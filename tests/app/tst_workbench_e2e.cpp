@@ -36,8 +36,10 @@ bool driverManagerLoaded() {
     return library != nullptr;
 }
 
+// Triggers the action; a query or command it starts runs to its end.
 void trigger(QAction* action) {
     runGuarded([action] { action->trigger(); });
+    waitForStatement(FMMain);
 }
 
 QStringList listItems(const QListWidget* list) {
@@ -379,6 +381,7 @@ void TestWorkbenchE2E::quickQuery() {
     QCOMPARE(found.size(), 1);
     w->LBTables->setCurrentItem(found.first());
     w->LBTablesDblClick();
+    waitForStatement(w);
     QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
     QCOMPARE(w->MEQuery->toPlainText(), QStringLiteral("select 1\n\n") + statement);
     QCOMPARE(w->MEQuery->textCursor().selectedText(), statement);
@@ -386,6 +389,7 @@ void TestWorkbenchE2E::quickQuery() {
 
     // A second double click piles the next statement up after an empty line.
     w->LBTablesDblClick();
+    waitForStatement(w);
     QCOMPARE(w->MEQuery->toPlainText(),
              QStringLiteral("select 1\n\n") + statement + QStringLiteral("\n\n") + statement);
     QCOMPARE(w->MEQuery->textCursor().selectedText(), statement);
@@ -398,6 +402,7 @@ void TestWorkbenchE2E::quickQueryOnBracketName() {
     QCOMPARE(found.size(), 1);
     w->LBTables->setCurrentItem(found.first());
     w->LBTablesDblClick();
+    waitForStatement(w);
     QVERIFY(w->MEQuery->toPlainText().endsWith("SELECT * from [Spezial]]Tabelle]"));
     QCOMPARE(grid()->rowCount(), 2);
     QVERIFY(DM->ADOdsQuery->Active());
@@ -412,6 +417,7 @@ void TestWorkbenchE2E::quickQueryOnBracketName() {
     w->LBTables->addItem(QStringLiteral("x]; drop table Lieferanten; --"));
     w->LBTables->setCurrentRow(w->LBTables->count() - 1);
     w->LBTablesDblClick();
+    waitForStatement(w);
     QVERIFY(DM->ADOdsQuery->Active());
     QCOMPARE(DM->ADOdsQuery->CommandText(),
              QStringLiteral("SELECT * from [x]]; drop table Lieferanten; --]"));
@@ -427,6 +433,7 @@ void TestWorkbenchE2E::quickQueryFailureShowsNoMessage() {
     w->LBTables->addItem(QStringLiteral("GibtEsNicht"));
     w->LBTables->setCurrentRow(w->LBTables->count() - 1);
     w->LBTablesDblClick();
+    waitForStatement(w);
     QVERIFY(m_messages->requests.isEmpty());
     QVERIFY(!w->PAGrid->isHidden());
     QVERIFY(!DM->ADOConnMain->Connected());
@@ -453,6 +460,7 @@ void TestWorkbenchE2E::quickQueryOnEmptyListRunsEditor() {
     const QPoint below(area->width() / 2, area->height() - 4);
     QVERIFY(!w->LBTables->itemAt(below)); // the bottom of the list stays empty
     QTest::mouseDClick(area, Qt::LeftButton, {}, below);
+    waitForStatement(w);
     QCOMPARE(w->MEQuery->toPlainText(), QStringLiteral("select * from Kunden"));
     QTRY_VERIFY_WITH_TIMEOUT(DM->ADOdsQuery->Active(), 10000);
     QVERIFY(grid()->rowCount() > 0);

@@ -31,6 +31,7 @@ private slots:
     void nullsOfEveryType();
     void edgeValuesTakenAsSent();
     void longValuesInChunks();
+    void manyRowsInBlocks_data();
     void manyRowsInBlocks();
     void maxRecords();
     void severalResults();
@@ -41,8 +42,12 @@ private slots:
     void tableNames();
     void queryTimeout();
     void lostServer();
+    void workerCancelsAndFails();
 
 private:
+    // Opens the dataset on the connection's worker and serves events until
+    // the statement has ended; what it ended with.
+    std::exception_ptr openOnWorker(TADODataSet& ds, bool* cancelled = nullptr);
     QString adoString(const QString& database = QStringLiteral("master")) const;
     void exec(const QString& sql);
 
@@ -63,6 +68,20 @@ void TestDataEndToEnd::exec(const QString& sql) {
     cmd.setConnection(m_conn.get());
     cmd.setCommandText(sql);
     cmd.Execute();
+}
+
+std::exception_ptr TestDataEndToEnd::openOnWorker(TADODataSet& ds, bool* cancelled) {
+    bool ended = false;
+    std::exception_ptr error;
+    ds.OpenAsync([&](std::exception_ptr e, bool c) {
+        error = e;
+        if (cancelled)
+            *cancelled = c;
+        ended = true;
+    });
+    if (!QTest::qWaitFor([&] { return ended; }, 60000))
+        return std::make_exception_ptr(std::runtime_error("the statement did not end"));
+    return error;
 }
 
 void TestDataEndToEnd::initTestCase() {
@@ -430,7 +449,17 @@ void TestDataEndToEnd::longValuesInChunks() {
     QCOMPARE(ds.Fields(2).AsString(), QString());
 }
 
+// The same rows whether read on the caller's thread or on the worker, which
+// hands them over while it goes on fetching.
+void TestDataEndToEnd::manyRowsInBlocks_data() {
+    QTest::addColumn<bool>("worker");
+    QTest::newRow("blocking") << false;
+    QTest::newRow("worker") << true;
+}
+
 void TestDataEndToEnd::manyRowsInBlocks() {
+    QFETCH(bool, worker);
+    exec(QStringLiteral("DROP TABLE IF EXISTS Viele"));
     exec(QStringLiteral(
         "CREATE TABLE Viele (id int NOT NULL, name varchar(20) NULL, wert float NULL)"));
     // 20 000 rows: several fetch batches and more than one storage block.
@@ -448,7 +477,10 @@ void TestDataEndToEnd::manyRowsInBlocks() {
     TADODataSet ds;
     ds.setConnection(m_conn.get());
     ds.setCommandText(QStringLiteral("select id, name, wert from Viele order by id"));
-    ds.Open();
+    if (worker)
+        QVERIFY(!openOnWorker(ds));
+    else
+        ds.Open();
     QCOMPARE(ds.RecordCount(), 20000);
     auto store = ds.store();
     for (qint64 r : {qint64(0), qint64(1), qint64(4095), qint64(4096), qint64(16383), qint64(16384),
@@ -656,6 +688,46 @@ void TestDataEndToEnd::lostServer() {
     m_server->start();
     ds.Open();
     QCOMPARE(ds.Fields(0).AsString(), QStringLiteral("1"));
+}
+
+// On the worker a cancel stops a command or a query without an error, and
+// errors arrive as the blocking path raises them; the connection goes on.
+void TestDataEndToEnd::workerCancelsAndFails() {
+    TADOCommand cmd;
+    cmd.setConnection(m_conn.get());
+    cmd.setCommandText(QStringLiteral("waitfor delay '00:00:30'"));
+    bool ended = false, cancelled = false;
+    std::exception_ptr error;
+    cmd.ExecuteAsync([&](std::exception_ptr e, bool c) {
+        error = e;
+        cancelled = c;
+        ended = true;
+    });
+    QVERIFY(m_conn->Busy());
+    m_conn->Cancel();
+    QVERIFY(QTest::qWaitFor([&] { return ended; }, 20000));
+    QVERIFY(cancelled && !error && !m_conn->Busy());
+
+    TADODataSet ds;
+    ds.setConnection(m_conn.get());
+    ds.setCommandText(QStringLiteral("waitfor delay '00:00:30'; select 1"));
+    QTimer::singleShot(0, m_conn.get(), [this] { m_conn->Cancel(); });
+    QVERIFY(!openOnWorker(ds, &cancelled));
+    QVERIFY(cancelled && !ds.Active());
+
+    ds.setCommandText(QStringLiteral("select * from GibtEsNicht"));
+    try {
+        std::rethrow_exception(openOnWorker(ds));
+    } catch (const DataError& e) {
+        QCOMPARE(e.message(), QStringLiteral("Invalid object name 'GibtEsNicht'."));
+    }
+    ds.setCommandTimeout(1);
+    ds.setCommandText(QStringLiteral("waitfor delay '00:00:10'; select 1"));
+    QVERIFY_THROWS_EXCEPTION(TimeoutError, std::rethrow_exception(openOnWorker(ds)));
+    ds.setCommandTimeout(0);
+    ds.setCommandText(QStringLiteral("select 2"));
+    QVERIFY(!openOnWorker(ds));
+    QCOMPARE(ds.Fields(0).AsString(), QStringLiteral("2"));
 }
 
 QTEST_GUILESS_MAIN(TestDataEndToEnd)

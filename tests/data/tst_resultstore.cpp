@@ -1,6 +1,6 @@
 // The columnar result storage: values of every kind with nulls, rows across
-// block boundaries, the rules for rewriting values, display texts and the
-// calendar arithmetic behind dates.
+// block boundaries, rows handed from a filling store to a reading one, the rules for rewriting
+// values, display texts and the calendar arithmetic behind dates.
 
 #include "data/dataerror.h"
 #include "data/resultstore.h"
@@ -22,6 +22,20 @@ ColumnInfo col(const char* name, StorageKind kind, TFieldType type, int scale = 
     c.scale = scale;
     return c;
 }
+
+// Appends `rows` rows to a store of an Int32 and a UTF-16 column: row r holds
+// r and its decimal text, every seventh row is null.
+void appendNumbered(ResultStore& s, qint64 rows) {
+    const qint64 first = s.appendRows(rows);
+    for (qint64 r = first; r < first + rows; ++r) {
+        if (r % 7 == 0)
+            continue; // null row
+        const std::int32_t v = std::int32_t(r);
+        std::memcpy(s.fixedSlot(r, 0), &v, 4);
+        const QString t = QString::number(r);
+        s.setVariable(r, 1, t.utf16(), std::size_t(t.size()) * 2);
+    }
+}
 } // namespace
 
 class TestResultStore : public QObject {
@@ -30,6 +44,7 @@ private slots:
     void valuesAndNulls_data();
     void valuesAndNulls();
     void rowsAcrossBlocks();
+    void handedOverInChunks();
     void variableRowsInOrder();
     void lastRowCanBeRewritten();
     void removeLastRow();
@@ -117,15 +132,7 @@ void TestResultStore::rowsAcrossBlocks() {
     qint64 done = 0;
     while (done < n) {
         const qint64 batch = std::min<qint64>(1000, n - done);
-        const qint64 first = s.appendRows(batch);
-        for (qint64 r = first; r < first + batch; ++r) {
-            if (r % 7 == 0)
-                continue; // null row
-            const std::int32_t v = std::int32_t(r);
-            std::memcpy(s.fixedSlot(r, 0), &v, 4);
-            const QString t = QString::number(r);
-            s.setVariable(r, 1, t.utf16(), std::size_t(t.size()) * 2);
-        }
+        appendNumbered(s, batch);
         done += batch;
     }
     s.squeeze();
@@ -140,6 +147,47 @@ void TestResultStore::rowsAcrossBlocks() {
             QCOMPARE(s.utf16(r, 1).toString(), QString::number(r));
         }
     }
+}
+
+// A store filled on one side and read on the other through chunks: complete
+// blocks move, the block being filled goes as a copy or waits, and the
+// reading store ends up with every row as written.
+void TestResultStore::handedOverInChunks() {
+    const QList<ColumnInfo> columns = {col("n", StorageKind::Int32, ftInteger),
+                                       col("t", StorageKind::Utf16, ftWideString)};
+    ResultStore filling(columns), reading(columns);
+    auto fill = [&](qint64 rows) { appendNumbered(filling, rows); };
+    auto check = [&](qint64 r) {
+        if (r % 7 == 0)
+            return reading.isNull(r, 0) && reading.isNull(r, 1);
+        return reading.integer(r, 0) == r && reading.utf16(r, 1).toString() == QString::number(r);
+    };
+    const qint64 block = ResultStore::kBlockRows;
+    // (rows written before the hand-over, whether the open block goes as a copy)
+    const std::pair<qint64, bool> steps[] = {
+        {10, true},           {block - 20, true},     {block + 100, true},
+        {block + 200, false}, {2 * block + 3, false}, {2 * block + 5, true}};
+    for (const auto& [rows, withOpen] : steps) {
+        fill(rows - filling.rowCount());
+        const auto chunk = filling.takeNewRows(false, withOpen);
+        if (!chunk) {
+            QVERIFY(!withOpen);
+            continue;
+        }
+        reading.appendChunk(*chunk);
+        QCOMPARE(reading.rowCount(), withOpen ? rows : rows / block * block);
+        QVERIFY(check(reading.rowCount() - 1));
+    }
+    QVERIFY(!filling.takeNewRows(false, true)); // nothing new
+    fill(7);
+    const auto rest = filling.takeNewRows(true);
+    QVERIFY(rest);
+    reading.appendChunk(*rest);
+    QVERIFY(!filling.takeNewRows(true));
+    QCOMPARE(reading.rowCount(), 2 * block + 12);
+    for (qint64 r = 0; r < reading.rowCount(); ++r)
+        if (!check(r))
+            QFAIL(qPrintable(QStringLiteral("row %1 differs").arg(r)));
 }
 
 void TestResultStore::variableRowsInOrder() {
