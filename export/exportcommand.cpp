@@ -36,14 +36,16 @@ std::optional<ExportTarget> exportTargetForFile(const QString& fileName) {
 
 QString accessTableName(const QString& baseName) {
     // Access names have at most 64 characters, no leading blank, no control characters and
-    // none of . ! ` [ ]; those become "_".
+    // none of . ! ` [ ]; those, and characters the database's catalog cannot sort here,
+    // become "_". Blanks at either end go.
     QString name = baseName;
     for (QChar& ch : name)
-        if (!exportfile::jet4::allowedInName(ch))
+        if (!exportfile::jet4::allowedInName(ch) ||
+            (ch != u' ' && !exportfile::jet4::indexableText(QString(ch))))
             ch = u'_';
-    while (name.startsWith(u' '))
-        name.remove(0, 1);
+    name = name.trimmed();
     name.truncate(64);
+    name = name.trimmed();
     return name.isEmpty() ? QStringLiteral("Tabelle") : name;
 }
 

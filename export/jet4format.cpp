@@ -3,6 +3,7 @@
 #include "export/values.h"
 
 #include <QtEndian>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -196,10 +197,16 @@ QByteArray buildTableDefinition(const TableDef& def) {
     append16(d, columns); // most columns a row has
     append16(d, std::uint16_t(def.variableCount()));
     append16(d, columns);
-    append32(d, 0); // logical indexes
-    append32(d, 0); // index entries
+    const auto indexes = std::uint32_t(def.indexes.size());
+    append32(d, indexes); // logical indexes
+    append32(d, indexes); // physical indexes
     append32(d, def.usedPagesMap);
     append32(d, def.freePagesMap);
+    for (const auto& ix : def.indexes) {
+        append32(d, 0);
+        append32(d, ix.entryCount);
+        append32(d, 0);
+    }
     for (const auto& c : def.columns) {
         d.append(char(c.type));
         append32(d, 0);
@@ -207,8 +214,9 @@ QByteArray buildTableDefinition(const TableDef& def) {
         append16(d, std::uint16_t(c.varIndex));
         append16(d, std::uint16_t(c.number));
         const bool text = c.type == TypeText || c.type == TypeMemo;
-        append16(d, text ? 0x0409 : 0); // sort order "General" for texts
-        append16(d, 0);
+        append16(d, text ? c.sortOrder : 0);
+        d.append(char(0));
+        d.append(char(text ? c.sortVersion : 0));
         d.append(char(c.flags));
         d.append(char(c.compressed ? 0x01 : 0x00));
         append32(d, 0);
@@ -220,17 +228,110 @@ QByteArray buildTableDefinition(const TableDef& def) {
         for (const QChar ch : c.name)
             append16(d, ch.unicode());
     }
+    constexpr int kIndexColumnSlots = 10;
+    for (const auto& ix : def.indexes) {
+        append32(d, 0);
+        for (int k = 0; k < kIndexColumnSlots; ++k) {
+            const bool used = k < int(ix.columns.size());
+            append16(d, used ? std::uint16_t(ix.columns[size_t(k)]) : 0xFFFF);
+            d.append(char(used ? 0x01 : 0x00)); // ascending
+        }
+        append32(d, ix.usedPagesMap);
+        append32(d, ix.rootPage);
+        d.append(10, char(0)); // flags and reserved bytes
+    }
+    for (size_t i = 0; i < def.indexes.size(); ++i) {
+        append32(d, 0);
+        append32(d, std::uint32_t(i)); // logical number
+        append32(d, std::uint32_t(i)); // the physical index behind it
+        d.append(char(0));             // no relationship
+        append32(d, 0xFFFFFFFFu);
+        append32(d, 0);
+        d.append(2, char(0));
+        d.append(char(def.indexes[i].primaryKey ? 0x01 : 0x00));
+        append32(d, 0);
+    }
+    for (const auto& ix : def.indexes) {
+        append16(d, std::uint16_t(ix.name.size() * 2));
+        for (const QChar ch : ix.name)
+            append16(d, ch.unicode());
+    }
     append16(d, 0xFFFF); // no long value columns with maps of their own
     put32(d, 0, std::uint32_t(d.size()));
     return d;
 }
 
+namespace {
+
+void requireBytes(const QByteArray& d, int end) {
+    if (end > d.size())
+        throw ExportError(QStringLiteral("Die Tabellendefinition der Access-Datenbank ist "
+                                         "beschädigt."));
+}
+
+// A name in a table definition: its length in bytes, then UCS-2.
+QString readName(const QByteArray& d, int& pos) {
+    requireBytes(d, pos + 2);
+    const int len = get16(d, pos);
+    requireBytes(d, pos + 2 + len);
+    const QString name =
+        QString::fromUtf16(reinterpret_cast<const char16_t*>(d.constData() + pos + 2), len / 2);
+    pos += 2 + len;
+    return name;
+}
+
+// The indexes behind the columns' names: physical definitions of 52 bytes, logical ones of
+// 28 bytes, then the logical indexes' names.
+void parseIndexes(const QByteArray& d, int pos, int logical, int physical, TableDef& def) {
+    auto need = [&](int end) { requireBytes(d, end); };
+    if (logical == 0 && physical == 0)
+        return;
+    def.indexesMaintainable = logical == physical;
+    const int physicalStart = pos;
+    need(pos + physical * 52 + logical * 28);
+    pos += physical * 52;
+    for (int i = 0; i < logical; ++i, pos += 28) {
+        Index ix;
+        const int real = int(get32(d, pos + 8));
+        ix.primaryKey = d.at(pos + 23) == 0x01;
+        if (d.at(pos + 23) == 0x02 || real < 0 || real >= physical)
+            def.indexesMaintainable = false;
+        if (real >= 0 && real < physical) {
+            const int at = physicalStart + real * 52;
+            for (int k = 0; k < 10; ++k) {
+                const int column = get16(d, at + 4 + 3 * k);
+                if (column == 0xFFFF)
+                    continue;
+                ix.columns.push_back(column);
+                if (d.at(at + 6 + 3 * k) != 0x01)
+                    def.indexesMaintainable = false;
+            }
+            ix.usedPagesMap = get32(d, at + 34);
+            ix.rootOffset = at + 38;
+            ix.rootPage = get32(d, ix.rootOffset);
+            ix.countOffset = 55 + real * 12 + 4;
+            ix.entryCount = get32(d, ix.countOffset);
+        }
+        def.indexes.push_back(ix);
+    }
+    for (auto& ix : def.indexes)
+        ix.name = readName(d, pos);
+    // Keys are kept up to date only for numbers and texts sorted the way indexKey() sorts.
+    for (const auto& ix : def.indexes)
+        for (int number : ix.columns) {
+            const auto c = std::find_if(def.columns.begin(), def.columns.end(),
+                                        [&](const Column& col) { return col.number == number; });
+            if (c == def.columns.end() ||
+                !(c->type == TypeLong || c->type == TypeInt || c->type == TypeByte ||
+                  (c->type == TypeText && c->sortOrder == 0x0409 && c->sortVersion == 0)))
+                def.indexesMaintainable = false;
+        }
+}
+
+} // namespace
+
 TableDef parseTableDefinition(const QByteArray& d) {
-    auto need = [&](int end) {
-        if (end > d.size())
-            throw ExportError(QStringLiteral("Die Tabellendefinition der Access-Datenbank ist "
-                                             "beschädigt."));
-    };
+    auto need = [&](int end) { requireBytes(d, end); };
     need(55);
     TableDef def;
     def.rowCount = get32(d, 8);
@@ -238,7 +339,6 @@ TableDef parseTableDefinition(const QByteArray& d) {
     const int columns = get16(d, 37);
     const int logicalIndexes = int(get32(d, 39));
     const int realIndexes = int(get32(d, 43));
-    def.indexCount = std::max(logicalIndexes, realIndexes);
     def.usedPagesMap = get32(d, 47);
     def.freePagesMap = get32(d, 51);
     if (realIndexes < 0 || realIndexes > 1000 || logicalIndexes < 0 || logicalIndexes > 1000)
@@ -251,20 +351,17 @@ TableDef parseTableDefinition(const QByteArray& d) {
         c.type = std::uint8_t(d.at(pos));
         c.number = get16(d, pos + 5);
         c.varIndex = get16(d, pos + 7);
+        c.sortOrder = get16(d, pos + 11);
+        c.sortVersion = std::uint8_t(d.at(pos + 14));
         c.flags = std::uint8_t(d.at(pos + 15));
         c.compressed = (std::uint8_t(d.at(pos + 16)) & 0x01) != 0;
         c.fixedOffset = get16(d, pos + 21);
         c.length = get16(d, pos + 23);
         def.columns.push_back(c);
     }
-    for (auto& c : def.columns) {
-        need(pos + 2);
-        const int len = get16(d, pos);
-        need(pos + 2 + len);
-        c.name =
-            QString::fromUtf16(reinterpret_cast<const char16_t*>(d.constData() + pos + 2), len / 2);
-        pos += 2 + len;
-    }
+    for (auto& c : def.columns)
+        c.name = readName(d, pos);
+    parseIndexes(d, pos, logicalIndexes, realIndexes, def);
     std::sort(def.columns.begin(), def.columns.end(),
               [](const Column& a, const Column& b) { return a.number < b.number; });
     for (auto& c : def.columns)
@@ -414,6 +511,221 @@ std::vector<std::pair<int, QByteArray>> pageRows(const QByteArray& page) {
             end = start;
     }
     return rows;
+}
+
+// --- indexes ----------------------------------------------------------------------------
+
+namespace {
+
+// "General" sort codes of the characters an indexed text may hold here: the codes a character
+// adds to the text's codes (a letter's code is the same in either case) and the weight of its
+// mark, 0x02 for none. The gaps between the letters' codes belong to letters this table does
+// not cover.
+constexpr std::uint8_t kNoMark = 0x02;
+bool sortCodes(char16_t ch, QByteArray& codes, std::uint8_t& mark) {
+    static constexpr std::uint8_t letters[26] = {
+        0x4A, 0x4C, 0x4D, 0x4F, 0x51, 0x53, 0x55, 0x57, 0x59, 0x5B, 0x5C, 0x5E, 0x60,
+        0x62, 0x64, 0x66, 0x68, 0x69, 0x6B, 0x6D, 0x6F, 0x71, 0x73, 0x75, 0x76, 0x78,
+    };
+    struct Special {
+        char16_t ch;
+        std::uint8_t code;
+        std::uint8_t second;
+        std::uint8_t mark;
+    };
+    static constexpr Special specials[] = {
+        {u' ', 0x07, 0, kNoMark}, {u'#', 0x0C, 0, kNoMark},    {u'$', 0x0E, 0, kNoMark},
+        {u'%', 0x10, 0, kNoMark}, {u'&', 0x12, 0, kNoMark},    {u'(', 0x14, 0, kNoMark},
+        {u')', 0x16, 0, kNoMark}, {u',', 0x1A, 0, kNoMark},    {u';', 0x22, 0, kNoMark},
+        {u'@', 0x26, 0, kNoMark}, {u'_', 0x2B, 0x03, kNoMark}, {u'+', 0x2C, 0, kNoMark},
+        {u'=', 0x30, 0, kNoMark}, {u'ä', 0x4A, 0, 0x13},       {u'Ä', 0x4A, 0, 0x13},
+        {u'é', 0x51, 0, 0x0E},    {u'É', 0x51, 0, 0x0E},       {u'ö', 0x64, 0, 0x13},
+        {u'Ö', 0x64, 0, 0x13},    {u'ß', 0x6B, 0x6B, kNoMark}, {u'ü', 0x6F, 0, 0x13},
+        {u'Ü', 0x6F, 0, 0x13},
+    };
+    mark = kNoMark;
+    if (ch >= u'A' && ch <= u'Z')
+        ch = char16_t(ch - u'A' + u'a');
+    if (ch >= u'a' && ch <= u'z') {
+        codes.append(char(letters[ch - u'a']));
+        return true;
+    }
+    if (ch >= u'0' && ch <= u'9') {
+        codes.append(char(0x36 + 2 * (ch - u'0')));
+        return true;
+    }
+    for (const Special& s : specials)
+        if (s.ch == ch) {
+            codes.append(char(s.code));
+            if (s.second)
+                codes.append(char(s.second));
+            mark = s.mark;
+            return true;
+        }
+    return false;
+}
+
+constexpr std::uint8_t kKeyValue = 0x7F;
+constexpr std::uint8_t kKeyNull = 0x00;
+
+void appendBigEndian(QByteArray& b, std::uint32_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i)
+        b.append(char((v >> (8 * i)) & 0xFF));
+}
+
+} // namespace
+
+bool indexableText(const QString& text) {
+    QByteArray codes;
+    std::uint8_t mark = 0;
+    // A trailing blank would need codes of its own, which this table does not cover.
+    return !text.endsWith(u' ') && std::all_of(text.begin(), text.end(), [&](QChar ch) {
+        return sortCodes(ch.unicode(), codes, mark);
+    });
+}
+
+QByteArray indexKey(const Column& column, const QVariant& value) {
+    QByteArray key;
+    if (value.isNull()) {
+        key.append(char(kKeyNull));
+        return key;
+    }
+    key.append(char(kKeyValue));
+    switch (column.type) {
+    case TypeByte:
+        appendBigEndian(key, std::uint32_t(value.toInt()), 1);
+        break;
+    case TypeInt:
+        appendBigEndian(key, std::uint32_t(value.toInt()) ^ 0x8000u, 2);
+        break;
+    case TypeLong:
+        appendBigEndian(key, std::uint32_t(value.toLongLong()) ^ 0x80000000u, 4);
+        break;
+    case TypeText: {
+        // The characters' codes, then after 0x01 the weights of their marks (trailing ones
+        // without a mark left out), then 0x00.
+        const QString text = value.toString();
+        if (!indexableText(text))
+            throw ExportError(QStringLiteral("Der Name \"%1\" enthält ein Zeichen, das in "
+                                             "Access-Datenbanken hier nicht einsortiert werden "
+                                             "kann.")
+                                  .arg(text));
+        QByteArray marks;
+        for (const QChar ch : text) {
+            std::uint8_t mark = kNoMark;
+            sortCodes(ch.unicode(), key, mark);
+            marks.append(char(mark));
+        }
+        while (marks.endsWith(char(kNoMark)))
+            marks.chop(1);
+        key.append(char(0x01));
+        key += marks;
+        key.append(char(0x00));
+        break;
+    }
+    default:
+        throw ExportError(QStringLiteral("Ein Index über die Spalte \"%1\" kann hier nicht "
+                                         "fortgeschrieben werden.")
+                              .arg(column.name));
+    }
+    return key;
+}
+
+std::vector<std::pair<std::uint32_t, QByteArray>>
+buildIndexPages(std::vector<IndexEntry> entries, std::uint32_t tdefPage,
+                const std::function<std::uint32_t()>& page) {
+    constexpr int capacity = kPageSize - kIndexEntriesStart;
+    std::sort(entries.begin(), entries.end(), [](const IndexEntry& a, const IndexEntry& b) {
+        return a.key != b.key ? a.key < b.key : a.row < b.row;
+    });
+    // Entries as stored: the key, then the row pointer big-endian (page, then row number).
+    std::vector<QByteArray> level;
+    level.reserve(entries.size());
+    for (const auto& e : entries) {
+        QByteArray bytes = e.key;
+        appendBigEndian(bytes, e.row, 4);
+        if (bytes.size() + 4 > capacity)
+            throw ExportError(QStringLiteral("Ein Indexeintrag ist zu lang."));
+        level.push_back(bytes);
+    }
+    std::vector<std::pair<std::uint32_t, QByteArray>> pages;
+    bool leaf = true;
+    for (;;) {
+        // Fill pages of this level in order; an inner page's entries end with the child page.
+        std::vector<std::vector<const QByteArray*>> groups(1);
+        int used = 0;
+        for (const QByteArray& e : level) {
+            if (used + int(e.size()) > capacity && !groups.back().empty()) {
+                groups.emplace_back();
+                used = 0;
+            }
+            groups.back().push_back(&e);
+            used += int(e.size());
+        }
+        std::vector<std::uint32_t> numbers;
+        for (size_t i = 0; i < groups.size(); ++i)
+            numbers.push_back(page());
+        std::vector<QByteArray> parents;
+        std::vector<std::pair<std::uint32_t, QByteArray>> built;
+        for (size_t g = 0; g < groups.size(); ++g) {
+            QByteArray p(kPageSize, char(0));
+            p[0] = char(leaf ? 0x04 : 0x03);
+            p[1] = 0x01;
+            // The table's definition page, then the neighbours on this level (with four bytes
+            // between that stay 0); no tail page and no prefix shared by the entries.
+            put32(p, 4, tdefPage);
+            put32(p, 12, g > 0 ? numbers[g - 1] : 0);
+            put32(p, 16, g + 1 < groups.size() ? numbers[g + 1] : 0);
+            int at = kIndexEntriesStart;
+            for (const QByteArray* e : groups[g]) {
+                std::memcpy(p.data() + at, e->constData(), size_t(e->size()));
+                at += int(e->size());
+                // Every entry's end is marked; the first entry's start is implied.
+                const int bit = at - kIndexEntriesStart;
+                p[kIndexMaskStart + bit / 8] =
+                    char(std::uint8_t(p.at(kIndexMaskStart + bit / 8)) | (1u << (bit % 8)));
+            }
+            put16(p, 2, std::uint16_t(kPageSize - at));
+            built.emplace_back(numbers[g], p);
+            if (!groups[g].empty()) {
+                QByteArray parent = *groups[g].back();
+                if (!leaf)
+                    parent.chop(4); // the child page of the last entry gives way to this page's
+                appendBigEndian(parent, numbers[g], 4);
+                parents.push_back(parent);
+            }
+        }
+        pages.insert(pages.begin(), built.begin(), built.end());
+        if (built.size() == 1)
+            return pages;
+        level = std::move(parents);
+        leaf = false;
+    }
+}
+
+std::vector<IndexEntry> indexPageEntries(const QByteArray& page) {
+    std::vector<IndexEntry> entries;
+    int start = kIndexEntriesStart;
+    for (int bit = 1;
+         kIndexEntriesStart + bit <= kPageSize && kIndexMaskStart + bit / 8 < kIndexEntriesStart;
+         ++bit) {
+        if (!((std::uint8_t(page.at(kIndexMaskStart + bit / 8)) >> (bit % 8)) & 1))
+            continue;
+        const int end = kIndexEntriesStart + bit;
+        const QByteArray e = page.mid(start, end - start);
+        const bool leaf = page.at(0) == 0x04;
+        const int pointerAt = int(e.size()) - (leaf ? 4 : 8);
+        if (pointerAt >= 0) {
+            IndexEntry entry;
+            entry.key = e.left(pointerAt);
+            entry.row = qFromBigEndian<quint32>(e.constData() + pointerAt);
+            if (!leaf)
+                entry.child = qFromBigEndian<quint32>(e.constData() + pointerAt + 4);
+            entries.push_back(entry);
+        }
+        start = end;
+    }
+    return entries;
 }
 
 QByteArray emptyUsageMap(int rowLength, std::uint32_t startPage) {

@@ -89,10 +89,27 @@ struct Column {
     int length = 0;      // bytes of a fixed column, maximum bytes of a text, 0 for long values
     std::uint8_t flags = FlagNullable;
     bool compressed = false; // texts may use the format's Unicode compression
+    // Sort order of a text column: the locale ("General" is 0x0409) and its version.
+    std::uint16_t sortOrder = 0x0409;
+    std::uint8_t sortVersion = 0;
     // How values arrive, for conversions (a date-only or time-only column is a Date/Time).
     ColumnType source = ColumnType::Char;
 
     bool isFixed() const { return (flags & FlagFixed) != 0; }
+};
+
+// An index of a table: its key columns (ascending), the usage map of its pages and the page
+// its tree starts at. Every index here has one logical and one physical definition.
+struct Index {
+    QString name;
+    std::vector<int> columns; // column numbers in key order
+    bool primaryKey = false;
+    std::uint32_t usedPagesMap = 0; // row pointer of the usage map of the index's pages
+    std::uint32_t rootPage = 0;
+    std::uint32_t entryCount = 0;
+    // Where the entry count and the root page lie in the parsed definition.
+    int countOffset = 0;
+    int rootOffset = 0;
 };
 
 struct TableDef {
@@ -101,7 +118,10 @@ struct TableDef {
     std::vector<Column> columns;    // in column number order
     std::uint32_t usedPagesMap = 0; // row pointer of the usage map of the table's data pages
     std::uint32_t freePagesMap = 0; // row pointer of the map of its pages with free space
-    int indexCount = 0;             // indexes the table has (tables written here have none)
+    std::vector<Index> indexes;     // user tables written here have none
+    // Whether the indexes are ones this writer keeps up to date: ascending keys of numbers and
+    // texts in the "General" sort order, one physical index for each logical one.
+    bool indexesMaintainable = true;
 
     int variableCount() const;
     int fixedAreaSize() const;
@@ -176,6 +196,33 @@ QByteArray encodeRow(const TableDef& def, const std::vector<QVariant>& values,
                      const LongValueStore& store);
 // The values of a row: numbers and texts; other types come back null.
 std::vector<QVariant> decodeRow(const TableDef& def, const QByteArray& row);
+
+// Index keys. A key holds, for each key column, a flag byte (0x7F for a value, 0x00 for a
+// null) and the value in a form whose bytes sort like the values: numbers big-endian with the
+// sign bit inverted, texts as "General" sort codes ending in 0x01 0x00. Texts compare without
+// regard to case. Raises ExportError for a text with a character that has no sort code here.
+QByteArray indexKey(const Column& column, const QVariant& value);
+// The characters besides letters and digits that an indexed text may hold.
+inline constexpr char kIndexablePunctuation[] = "_ # $ % & ( ) , ; @ + =";
+// Whether every character of text has a sort code, so it can stand in an indexed column.
+bool indexableText(const QString& text);
+
+// Index pages (leaf pages 0x04, inner pages 0x03): entries sorted by their bytes, the offsets
+// of the entries in a bitmask from 0x1B, the entries themselves from 0x1E0.
+inline constexpr int kIndexEntriesStart = 0x1E0;
+inline constexpr int kIndexMaskStart = 0x1B;
+struct IndexEntry {
+    QByteArray key;
+    std::uint32_t row = 0;   // row pointer
+    std::uint32_t child = 0; // on inner pages: the page whose last entry this is
+};
+// The pages of an index tree over entries (sorted here), placed on the pages that page()
+// hands out in turn; returns (page number, bytes) with the root first.
+std::vector<std::pair<std::uint32_t, QByteArray>>
+buildIndexPages(std::vector<IndexEntry> entries, std::uint32_t tdefPage,
+                const std::function<std::uint32_t()>& page);
+// The entries of an index page in page order.
+std::vector<IndexEntry> indexPageEntries(const QByteArray& page);
 
 // Usage map rows. Type 0 keeps a bitmap from a start page in the row itself; type 1 lists
 // map pages (type 0x05), each covering kPagesPerMapPage pages.

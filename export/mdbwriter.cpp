@@ -58,8 +58,14 @@ const QByteArray kCreatorSid("\xA7\x36", 2);
 constexpr std::uint32_t kReadData = 0x00014u; // includes reading the design
 constexpr std::uint32_t kReadSecurity = 0x20000u;
 constexpr std::uint32_t kWriteSecurity = 0x40000u;
+constexpr std::uint32_t kWriteOwner = 0x80000u;
+constexpr std::uint32_t kCreate = 0x00001u;
 constexpr std::uint32_t kFullAccess = 0xFFFFFu;
 constexpr std::uint32_t kDatabaseOpen = 0x0000Eu; // open, open exclusively, administer
+// What a new database grants on its container of tables: everything but one bit.
+constexpr std::uint32_t kTablesContainerAccess = kFullAccess & ~0x00100u;
+// The creator of an object may do anything with it but create objects below it.
+constexpr std::uint32_t kCreatorAccess = kWriteOwner | kWriteSecurity | kReadSecurity | 0x100FEu;
 
 constexpr int kTypeAccessObjectData = 0x11; // fixed block of the user interface's own data
 
@@ -84,8 +90,15 @@ struct SystemColumn {
     bool required = false;
 };
 
-// A system table's definition from its columns in column order.
-TableDef systemTableDefinition(std::initializer_list<SystemColumn> cols) {
+struct SystemIndex {
+    const char* name;
+    std::initializer_list<int> columns;
+    bool primaryKey = false;
+};
+
+// A system table's definition from its columns in column order and its indexes.
+TableDef systemTableDefinition(std::initializer_list<SystemColumn> cols,
+                               std::initializer_list<SystemIndex> indexes) {
     TableDef def;
     def.system = true;
     for (const auto& c : cols) {
@@ -103,74 +116,92 @@ TableDef systemTableDefinition(std::initializer_list<SystemColumn> cols) {
         def.columns.push_back(col);
     }
     layoutColumns(def.columns);
+    for (const auto& ix : indexes) {
+        Index index;
+        index.name = QString::fromLatin1(ix.name);
+        index.columns = ix.columns;
+        index.primaryKey = ix.primaryKey;
+        def.indexes.push_back(index);
+    }
     return def;
 }
 
 // The catalog table: its columns in the order and with the types the format's own catalog has.
 TableDef catalogDefinition() {
-    return systemTableDefinition({
-        {"Id", TypeLong, 4},
-        {"ParentId", TypeLong, 4},
-        {"Name", TypeText, 256},
-        {"Owner", TypeBinary, 255},
-        {"Flags", TypeLong, 4},
-        {"Type", TypeInt, 2},
-        {"DateCreate", TypeDateTime, 8},
-        {"DateUpdate", TypeDateTime, 8},
-        {"Connect", TypeMemo, 0},
-        {"Database", TypeMemo, 0},
-        {"ForeignName", TypeText, 256},
-        {"RmtInfoShort", TypeBinary, 255},
-        {"RmtInfoLong", TypeOle, 0},
-        {"Lv", TypeOle, 0},
-        {"LvProp", TypeOle, 0},
-        {"LvModule", TypeOle, 0},
-        {"LvExtra", TypeOle, 0},
-    });
+    return systemTableDefinition(
+        {
+            {"Id", TypeLong, 4},
+            {"ParentId", TypeLong, 4},
+            {"Name", TypeText, 256},
+            {"Owner", TypeBinary, 255},
+            {"Flags", TypeLong, 4},
+            {"Type", TypeInt, 2},
+            {"DateCreate", TypeDateTime, 8},
+            {"DateUpdate", TypeDateTime, 8},
+            {"Connect", TypeMemo, 0},
+            {"Database", TypeMemo, 0},
+            {"ForeignName", TypeText, 256},
+            {"RmtInfoShort", TypeBinary, 255},
+            {"RmtInfoLong", TypeOle, 0},
+            {"Lv", TypeOle, 0},
+            {"LvProp", TypeOle, 0},
+            {"LvModule", TypeOle, 0},
+            {"LvExtra", TypeOle, 0},
+        },
+        // Objects are looked up by their id and by their name within their parent.
+        {{"Id", {0}, true}, {"ParentIdName", {1, 2}}});
 }
 
 // The other system tables of a new database: access-control entries, saved queries,
 // relationships and the user interface's objects.
 TableDef acesDefinition() {
-    return systemTableDefinition({
-        {"ObjectId", TypeLong, 4},
-        {"SID", TypeBinary, 255},
-        {"ACM", TypeLong, 4},
-        {"FInheritable", TypeBool, 1, true},
-    });
+    return systemTableDefinition(
+        {
+            {"ObjectId", TypeLong, 4},
+            {"SID", TypeBinary, 255},
+            {"ACM", TypeLong, 4},
+            {"FInheritable", TypeBool, 1, true},
+        },
+        {{"ObjectId", {0}}});
 }
 
 TableDef queriesDefinition() {
-    return systemTableDefinition({
-        {"ObjectId", TypeLong, 4},
-        {"Attribute", TypeByte, 1},
-        {"Order", TypeBinary, 255},
-        {"Name1", TypeText, 510},
-        {"Name2", TypeText, 510},
-        {"Expression", TypeMemo, 0},
-        {"Flag", TypeInt, 2},
-        {"LvExtra", TypeLong, 4},
-    });
+    return systemTableDefinition(
+        {
+            {"ObjectId", TypeLong, 4},
+            {"Attribute", TypeByte, 1},
+            {"Order", TypeBinary, 255},
+            {"Name1", TypeText, 510},
+            {"Name2", TypeText, 510},
+            {"Expression", TypeMemo, 0},
+            {"Flag", TypeInt, 2},
+            {"LvExtra", TypeLong, 4},
+        },
+        {{"ObjectIdAttribute", {0, 1, 2}, true}});
 }
 
 TableDef relationshipsDefinition() {
-    return systemTableDefinition({
-        {"szRelationship", TypeText, 510},
-        {"grbit", TypeLong, 4},
-        {"ccolumn", TypeLong, 4},
-        {"icolumn", TypeLong, 4},
-        {"szObject", TypeText, 510},
-        {"szColumn", TypeText, 510},
-        {"szReferencedObject", TypeText, 510},
-        {"szReferencedColumn", TypeText, 510},
-    });
+    return systemTableDefinition(
+        {
+            {"szRelationship", TypeText, 510},
+            {"grbit", TypeLong, 4},
+            {"ccolumn", TypeLong, 4},
+            {"icolumn", TypeLong, 4},
+            {"szObject", TypeText, 510},
+            {"szColumn", TypeText, 510},
+            {"szReferencedObject", TypeText, 510},
+            {"szReferencedColumn", TypeText, 510},
+        },
+        {{"szObject", {4}}, {"szReferencedObject", {6}}, {"szRelationship", {0}}});
 }
 
 TableDef accessObjectsDefinition() {
-    return systemTableDefinition({
-        {"Data", kTypeAccessObjectData, 3992},
-        {"ID", TypeLong, 4, true},
-    });
+    return systemTableDefinition(
+        {
+            {"Data", kTypeAccessObjectData, 3992},
+            {"ID", TypeLong, 4, true},
+        },
+        {{"AOIndex", {1}, true}});
 }
 
 const QString kAcesTable = QStringLiteral("MSysACEs");
@@ -208,6 +239,16 @@ std::vector<QVariant> catalogRow(const TableDef& catalog, const CatalogObject& o
     if (!o.properties.isEmpty())
         values[size_t(columnIndex(catalog, "LvProp"))] = o.properties;
     return values;
+}
+
+// The key of a row in an index: the keys of its columns one after the other.
+QByteArray indexKeyOf(const TableDef& def, const Index& ix, const std::vector<QVariant>& values) {
+    QByteArray key;
+    for (int number : ix.columns)
+        for (size_t i = 0; i < def.columns.size(); ++i)
+            if (def.columns[i].number == number)
+                key += indexKey(def.columns[i], values[i]);
+    return key;
 }
 
 struct AccessEntry {
@@ -406,7 +447,16 @@ struct AccessDatabase::Impl {
     }
     // Tables with indexes (those of other programs) would need their indexes kept in step.
     void requireNoIndexes(const TableDef& def, const QString& what) {
-        if (def.indexCount > 0)
+        if (!def.indexes.empty())
+            throw ExportError(QStringLiteral("%1 der Access-Datenbank \"%2\" hat Indizes, die "
+                                             "hier nicht fortgeschrieben werden können; bitte "
+                                             "eine neue Datei wählen.")
+                                  .arg(what, nativePath(path)));
+    }
+
+    // System tables whose indexes are kept up to date when rows are added.
+    void requireMaintainableIndexes(const TableDef& def, const QString& what) {
+        if (!def.indexesMaintainable)
             throw ExportError(QStringLiteral("%1 der Access-Datenbank \"%2\" hat Indizes, die "
                                              "hier nicht fortgeschrieben werden können; bitte "
                                              "eine neue Datei wählen.")
@@ -470,6 +520,63 @@ struct AccessDatabase::Impl {
         QByteArray page = readPage(tdefPage);
         put32(page, kTdefRowCountOffset, rows);
         writePage(tdefPage, page);
+    }
+
+    // Writes a number into a table definition at an offset of the definition, which runs on
+    // over its chain of pages.
+    void patchDefinition(std::uint32_t tdefPage, int offset, std::uint32_t value) {
+        std::uint32_t page = tdefPage;
+        for (; offset >= kTdefChunk; offset -= kTdefChunk)
+            page = get32(readPage(page), 4);
+        QByteArray bytes = readPage(page);
+        for (int i = 0; i < 4; ++i, ++offset) {
+            if (offset == kTdefChunk) {
+                writePage(page, bytes);
+                page = get32(bytes, 4);
+                bytes = readPage(page);
+                offset = 0;
+            }
+            bytes[kTdefPageHeader + offset] = char((value >> (8 * i)) & 0xFF);
+        }
+        writePage(page, bytes);
+    }
+
+    // The rows of a table with their row pointers.
+    std::vector<std::pair<std::uint32_t, std::vector<QVariant>>> tableRows(std::uint32_t tdefPage,
+                                                                           const TableDef& def) {
+        std::vector<std::pair<std::uint32_t, std::vector<QVariant>>> rows;
+        for (std::uint32_t page : loadMap(def.usedPagesMap).pages) {
+            const QByteArray bytes = readPage(page);
+            if (std::uint8_t(bytes.at(0)) != PageData || get32(bytes, 4) != tdefPage)
+                continue;
+            for (const auto& [row, data] : pageRows(bytes))
+                rows.emplace_back(rowPointer(page, row), decodeRow(def, data));
+        }
+        return rows;
+    }
+
+    // Builds every index of a table anew from its rows, on the index's pages and new ones.
+    void rebuildIndexes(std::uint32_t tdefPage, const TableDef& def) {
+        const auto rows = tableRows(tdefPage, def);
+        for (const Index& ix : def.indexes) {
+            std::vector<IndexEntry> entries;
+            entries.reserve(rows.size());
+            for (const auto& [ptr, values] : rows)
+                entries.push_back({indexKeyOf(def, ix, values), ptr});
+            UsageMap map = loadMap(ix.usedPagesMap);
+            std::vector<std::uint32_t> pool(map.pages.begin(), map.pages.end());
+            size_t next = 0;
+            const auto pages = buildIndexPages(entries, tdefPage, [&] {
+                const std::uint32_t page = next < pool.size() ? pool[next++] : allocatePage();
+                map.pages.insert(page);
+                return page;
+            });
+            for (const auto& [number, bytes] : pages)
+                writePage(number, bytes);
+            saveMap(map);
+            patchDefinition(tdefPage, ix.rootOffset, pages.front().first);
+            patchDefinition(tdefPage, ix.countOffset, std::uint32_t(entries.size()));
+        }
     }
 
     // --- usage maps ---
@@ -632,16 +739,16 @@ void createAccessDatabase(const QString& path) {
     TempFile temp(path, newFileMode());
 
     // Page 0 the header, 1 the map of free pages (none: new pages go to the end of the file),
-    // 2 the catalog's definition, 3 the catalog's usage maps, 4 the other system tables'
-    // usage maps, 5 the catalog's rows, then the other system tables' definitions and the
-    // rows of the access-control entries.
+    // 2 the catalog's definition, 3 the catalog's usage maps, 4 the other usage maps (of the
+    // system tables and of all indexes), 5 the catalog's rows, then the other system tables'
+    // definitions, the rows of the access-control entries and the index pages.
     constexpr std::uint32_t kCatalogMapsPage = 3, kSystemMapsPage = 4, kCatalogRowsPage = 5;
     struct SystemTable {
         const char* name;
         TableDef def;
         std::uint32_t flags;
         std::uint32_t page = 0;
-        std::vector<QByteArray> rows;
+        std::vector<std::vector<QVariant>> rows;
     };
     std::vector<SystemTable> tables;
     tables.push_back({"MSysObjects", catalogDefinition(), kEngineObject, kCatalogPage, {}});
@@ -686,11 +793,12 @@ void createAccessDatabase(const QString& path) {
          propertyBlock({{QStringLiteral("AccessVersion"), QStringLiteral("08.50")}})},
     };
     std::vector<AccessEntry> entries = {
-        // New tables inherit these: their creator, "Admin" and every user may do anything.
-        {kTablesContainerId, kAdminSid, kFullAccess, true},
-        {kTablesContainerId, kUsersSid, kFullAccess, true},
-        {kTablesContainerId, kCreatorSid, kFullAccess, true},
-        {kRelationshipsContainerId, kAdminSid, kFullAccess, true},
+        // New tables and relationships inherit these: their creator, "Admin" and every user.
+        {kTablesContainerId, kCreatorSid, kCreatorAccess, true},
+        {kTablesContainerId, kAdminSid, kTablesContainerAccess, true},
+        {kTablesContainerId, kUsersSid, kTablesContainerAccess, true},
+        {kRelationshipsContainerId, kCreatorSid, kCreatorAccess, true},
+        {kRelationshipsContainerId, kAdminSid, kReadSecurity | kWriteSecurity | kCreate, false},
         {kRelationshipsContainerId, kUsersSid, kFullAccess, true},
         {kDatabasesContainerId, kAdminSid, kReadSecurity | kWriteSecurity, false},
         {kDatabaseObjectId, kAdminSid, kReadSecurity | kWriteSecurity | kDatabaseOpen, false},
@@ -714,16 +822,25 @@ void createAccessDatabase(const QString& path) {
                            t.flags,
                            engine ? kEngineSid : kAdminSid,
                            {}});
-        // The catalog and the other engine tables are read by everyone; the user interface
-        // keeps its own objects in the last one.
-        const std::uint32_t rights = engine ? kReadData : kFullAccess;
-        entries.push_back({t.page, kAdminSid, engine ? rights | kReadSecurity : rights, false});
-        entries.push_back({t.page, kUsersSid, rights, false});
+        // Every user reads the engine's tables but the access-control entries; "Admin" keeps
+        // their security (and owns the relationships). The user interface keeps its own
+        // objects in the last table.
+        if (engine) {
+            const bool relationships = qstrcmp(t.name, "MSysRelationships") == 0;
+            entries.push_back({t.page, kAdminSid,
+                               kReadSecurity | kWriteSecurity | (relationships ? kWriteOwner : 0),
+                               false});
+            if (&t != &aces)
+                entries.push_back({t.page, kUsersSid, kReadData, false});
+        } else {
+            entries.push_back({t.page, kAdminSid, kFullAccess, false});
+            entries.push_back({t.page, kUsersSid, kFullAccess, false});
+        }
     }
     for (const auto& o : objects)
-        catalog.rows.push_back(encodeRow(catalog.def, catalogRow(catalog.def, o), noLongValues));
+        catalog.rows.push_back(catalogRow(catalog.def, o));
     for (const auto& e : entries)
-        aces.rows.push_back(encodeRow(aces.def, aceRow(aces.def, e), noLongValues));
+        aces.rows.push_back(aceRow(aces.def, e));
 
     PageBuilder freeSpace;
     freeSpace.add(emptyUsageMap(kFreeMapRowLength, 0));
@@ -751,15 +868,37 @@ void createAccessDatabase(const QString& path) {
         t.def.freePagesMap = rowPointer(kSystemMapsPage, free);
     }
 
+    // Each table's rows on one page (catalog and access-control entries), and its indexes
+    // over them on pages from the end.
     auto rowsPage = [](const SystemTable& t) {
         PageBuilder page(t.page);
-        for (const QByteArray& row : t.rows) {
+        for (const auto& values : t.rows) {
+            const QByteArray row = encodeRow(t.def, values, noLongValues);
             if (!page.fits(int(row.size())))
                 throw ExportError(QStringLiteral("Der Katalog passt nicht auf eine Seite."));
             page.add(row);
         }
         return page;
     };
+    std::vector<std::pair<std::uint32_t, QByteArray>> indexPages;
+    for (auto& t : tables) {
+        const std::uint32_t rowsAt = &t == &catalog ? kCatalogRowsPage : acesRowsPage;
+        for (Index& ix : t.def.indexes) {
+            std::vector<IndexEntry> keys;
+            for (size_t r = 0; r < t.rows.size(); ++r)
+                keys.push_back({indexKeyOf(t.def, ix, t.rows[r]), rowPointer(rowsAt, int(r))});
+            const auto pages = buildIndexPages(keys, t.page, [&] { return nextPage++; });
+            QByteArray map = emptyUsageMap(kSystemUsedMapRowLength, 0);
+            for (const auto& [number, bytes] : pages) {
+                map[5 + int(number / 8)] =
+                    char(std::uint8_t(map.at(5 + int(number / 8))) | 1u << (number % 8));
+                indexPages.emplace_back(number, bytes);
+            }
+            ix.usedPagesMap = rowPointer(kSystemMapsPage, systemMaps.add(map));
+            ix.rootPage = pages.front().first;
+            ix.entryCount = std::uint32_t(keys.size());
+        }
+    }
     auto tdefPage = [](SystemTable& t) {
         t.def.rowCount = std::uint32_t(t.rows.size());
         const auto pages = tableDefinitionPages(buildTableDefinition(t.def), t.page);
@@ -773,6 +912,12 @@ void createAccessDatabase(const QString& path) {
     for (size_t i = 1; i < tables.size(); ++i)
         file += tdefPage(tables[i]);
     file += rowsPage(aces).bytes();
+    std::sort(indexPages.begin(), indexPages.end());
+    for (const auto& [number, bytes] : indexPages) {
+        if (number * kPageSize != std::uint32_t(file.size()))
+            throw ExportError(QStringLiteral("Die Seiten der Indizes sind nicht fortlaufend."));
+        file += bytes;
+    }
     temp.write(0, file);
     temp.commit();
 }
@@ -841,7 +986,14 @@ void AccessDatabase::createTable(const TableSchema& schema, int usageMapBytes) {
     if (schema.columns.size() > 255)
         throw ExportError(QStringLiteral("Eine Access-Tabelle hat höchstens 255 Felder."));
     d->requireWritable();
-    d->requireNoIndexes(d->catalog, QStringLiteral("Der Katalog"));
+    d->requireMaintainableIndexes(d->catalog, QStringLiteral("Der Katalog"));
+    if (!indexableText(schema.tableName))
+        throw ExportError(QStringLiteral("Der Tabellenname \"%1\" enthält ein Zeichen, das der "
+                                         "Katalog einer Access-Datenbank hier nicht einsortieren "
+                                         "kann (erlaubt sind die Buchstaben A bis Z, Ä, Ö, "
+                                         "Ü, ß und É, Ziffern, Leerzeichen außer am Ende und "
+                                         "%2).")
+                              .arg(schema.tableName, QString::fromLatin1(kIndexablePunctuation)));
     if (hasTable(schema.tableName))
         throw ExportError(
             QStringLiteral("Die Tabelle \"%1\" existiert bereits.").arg(schema.tableName));
@@ -879,13 +1031,16 @@ void AccessDatabase::createTable(const TableSchema& schema, int usageMapBytes) {
         {catalogRow(
             d->catalog,
             {first, kTablesContainerId, schema.tableName, kObjectTypeTable, 0, kAdminSid, {}})});
+    d->rebuildIndexes(kCatalogPage, d->catalog);
     if (const std::uint32_t acesPage = d->findTable(kAcesTable, true)) {
         TableDef aces = d->readTableDef(acesPage);
-        d->requireNoIndexes(aces, QStringLiteral("Die Systemtabelle \"%1\"").arg(kAcesTable));
+        d->requireMaintainableIndexes(aces,
+                                      QStringLiteral("Die Systemtabelle \"%1\"").arg(kAcesTable));
         std::vector<std::vector<QVariant>> rows;
         for (const auto& e : userTableEntries(first))
             rows.push_back(aceRow(aces, e));
         d->addRows(acesPage, aces, rows);
+        d->rebuildIndexes(acesPage, aces);
     }
 }
 

@@ -975,6 +975,10 @@ void TestBatchMove::extensionTable_data() {
     QTest::newRow("mdb, name with dots")
         << "/x/Umsatz 2024.01.MDB" << true << "/x/Umsatz 2024.01.MDB"
         << "Umsatz 2024_01" << int(dtAccess);
+    // Characters the database's catalog cannot sort become "_", blanks at the end go.
+    QTest::newRow("mdb, name with a hyphen and a euro sign")
+        << QStringLiteral("/x/Grüße-2024 € .mdb") << true << QStringLiteral("/x/Grüße-2024 € .mdb")
+        << QStringLiteral("Grüße_2024 _") << int(dtAccess);
     QTest::newRow("mdb without a name") << "/x/.mdb" << true << "/x/.mdb"
                                         << "Tabelle" << int(dtAccess);
     QTest::newRow("html") << "/x/t.html" << true << "/x/"

@@ -117,6 +117,26 @@ void writeTable(const QString& path, const QString& create, qint64 rows,
     db.commit();
 }
 
+// The entries of an index from its root down to its leaves, in the order of the leaves.
+std::vector<jet4::IndexEntry> indexLeafEntries(const QByteArray& file, std::uint32_t page,
+                                               int depth = 0) {
+    const QByteArray bytes = file.mid(qint64(page) * jet4::kPageSize, jet4::kPageSize);
+    if (depth > 8 || bytes.size() != jet4::kPageSize)
+        return {};
+    const auto entries = jet4::indexPageEntries(bytes);
+    if (bytes.at(0) == 0x04)
+        return entries;
+    std::vector<jet4::IndexEntry> leaves;
+    for (const auto& e : entries) {
+        const auto below = indexLeafEntries(file, e.child, depth + 1);
+        // An inner entry repeats the last entry of the page it points to.
+        if (below.empty() || below.back().key != e.key || below.back().row != e.row)
+            return {};
+        leaves.insert(leaves.end(), below.begin(), below.end());
+    }
+    return leaves;
+}
+
 QStringList filesIn(const QString& dir) {
     return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
@@ -140,6 +160,8 @@ private slots:
     void longMemos_data();
     void longMemos();
     void wideTableAndManyTables();
+    void catalogIndexes();
+    void indexKeys();
     void tableBeyondItsUsageMap();
     void existingDatabase();
     void namesTheFormatRefuses_data();
@@ -423,6 +445,94 @@ void TestMdb::wideTableAndManyTables() {
                          QStringLiteral("table Tabelle 39 rows 0 columns a:LONG")});
 }
 
+void TestMdb::catalogIndexes() {
+    requireMdbtools();
+    // Names with every kind of character the catalog sorts, and enough long names that the
+    // index of names spreads over several pages below an inner page.
+    const QString path = m_dir.filePath("katalog.mdb");
+    createAccessDatabase(path);
+    QStringList names{QStringLiteral("Grüße aus Köln (2024)"), QStringLiteral("ÄÖÜ_äöü ß é"),
+                      QStringLiteral("a#$%&,;@+=_9"), QStringLiteral("Z")};
+    for (int i = 0; i < 120; ++i)
+        names << QStringLiteral("Tabelle mit einem recht langen Namen, der Platz braucht %1")
+                     .arg(119 - i);
+    for (const QString& name : names) {
+        AccessDatabase db(path);
+        db.createTable(
+            parseCreateTable(QStringLiteral("CREATE TABLE [%1] (a integer )").arg(name)));
+        db.commit();
+    }
+    QCOMPARE(AccessDatabase(path, AccessDatabase::ReadOnly).tableNames(), names);
+    QCOMPARE(mdbreaders::tables(path), names);
+
+    // Every index of the catalog and of the access-control entries holds one entry per row,
+    // in the order of its bytes.
+    const QByteArray file = fileBytes(path);
+    for (const std::uint32_t tdefPage : {2u, 6u}) {
+        const auto def = jet4::parseTableDefinition(
+            file.mid(qint64(tdefPage) * jet4::kPageSize + jet4::kTdefPageHeader,
+                     jet4::kPageSize - jet4::kTdefPageHeader));
+        QVERIFY(!def.indexes.empty());
+        QVERIFY(def.indexesMaintainable);
+        for (const auto& ix : def.indexes) {
+            const auto entries = indexLeafEntries(file, ix.rootPage);
+            QCOMPARE(entries.size(), size_t(def.rowCount));
+            QCOMPARE(ix.entryCount, def.rowCount);
+            for (size_t i = 1; i < entries.size(); ++i)
+                QVERIFY2(entries[i - 1].key < entries[i].key ||
+                             (entries[i - 1].key == entries[i].key &&
+                              entries[i - 1].row < entries[i].row),
+                         qPrintable(ix.name));
+        }
+        if (tdefPage == 2) {
+            // The names span several leaves, which readers walk from one to the next.
+            QVERIFY(file.at(qint64(def.indexes[1].rootPage) * jet4::kPageSize) == 0x03);
+            std::uint32_t leaf =
+                jet4::indexPageEntries(
+                    file.mid(qint64(def.indexes[1].rootPage) * jet4::kPageSize, jet4::kPageSize))
+                    .front()
+                    .child;
+            size_t walked = 0;
+            for (int guard = 0; leaf != 0 && guard < 100; ++guard) {
+                const QByteArray page = file.mid(qint64(leaf) * jet4::kPageSize, jet4::kPageSize);
+                walked += jet4::indexPageEntries(page).size();
+                leaf = jet4::get32(page, 16);
+            }
+            QCOMPARE(walked, size_t(def.rowCount));
+        }
+    }
+    // The strict reader finds each table through the index of names.
+    QStringList strict;
+    for (const QString& name : names)
+        strict << QStringLiteral("table %1 rows 0 columns a:LONG").arg(name);
+    checkStrictly(path, strict);
+}
+
+void TestMdb::indexKeys() {
+    // Keys as a new database's catalog holds them: numbers big-endian with the sign bit
+    // inverted, texts as sort codes without regard to case, marks after 0x01.
+    jet4::Column number;
+    number.type = jet4::TypeLong;
+    jet4::Column text;
+    text.type = jet4::TypeText;
+    QCOMPARE(jet4::indexKey(number, qint64(0x0F000001)).toHex(), QByteArray("7f8f000001"));
+    QCOMPARE(jet4::indexKey(number, qint64(-2147483647 - 1)).toHex(), QByteArray("7f00000000"));
+    QCOMPARE(jet4::indexKey(number, QVariant()).toHex(), QByteArray("00"));
+    QCOMPARE(jet4::indexKey(text, QStringLiteral("MSysObjects")).toHex(),
+             QByteArray("7f606b766b644c5b514d6d6b0100"));
+    QCOMPARE(jet4::indexKey(text, QStringLiteral("tables")),
+             jet4::indexKey(text, QStringLiteral("TABLES")));
+    // "ß" sorts as two letters but takes one place among the marks.
+    QCOMPARE(jet4::indexKey(text, QStringLiteral("Straße_1 ä")).toHex(),
+             QByteArray("7f6b6d694a6b6b512b0338074a01"
+                        "020202020202020202"
+                        "1300"));
+    QVERIFY(!jet4::indexableText(QStringLiteral("a-b")));
+    QVERIFY(!jet4::indexableText(QStringLiteral("5 €")));
+    QVERIFY(!jet4::indexableText(QStringLiteral("Ende ")));
+    QVERIFY_THROWS_EXCEPTION(ExportError, jet4::indexKey(text, QStringLiteral("a-b")));
+}
+
 void TestMdb::tableBeyondItsUsageMap() {
     requireMdbtools();
     // A map row of 9 bytes covers 32 pages; the table grows past that in two batches, so
@@ -510,6 +620,10 @@ void TestMdb::namesTheFormatRefuses_data() {
     QTest::newRow("65 characters")
         << QStringLiteral("CREATE TABLE [t] (%1 integer )").arg(QString(65, u'x'));
     QTest::newRow("same column twice") << "CREATE TABLE [t] (Nr integer , NR char(3) )";
+    // Characters the catalog's index of names cannot sort here.
+    QTest::newRow("hyphen in the table") << "CREATE TABLE [a-b] (a integer )";
+    QTest::newRow("euro sign in the table") << "CREATE TABLE [5 €] (a integer )";
+    QTest::newRow("blank at the table's end") << "CREATE TABLE [t ] (a integer )";
 }
 
 void TestMdb::namesTheFormatRefuses() {
