@@ -68,6 +68,7 @@ private slots:
         QCOMPARE(w->windowTitle(), QStringLiteral("Brevalon - tarnwick 2005 - ") + serverName());
         w->MEQuery->setPlainText(QStringLiteral("select SYSTEM_USER"));
         runGuarded([w] { w->ACQuery->trigger(); });
+        QVERIFY(waitForStatement(w));
         QVERIFY2(messages.requests.isEmpty(), qPrintable(messages.texts().join('|')));
         const auto* model = qobject_cast<QAbstractItemView*>(w->DBGridQuery)->model();
         QCOMPARE(model->index(0, 0).data().toString(), QStringLiteral("TDS\\alice"));
