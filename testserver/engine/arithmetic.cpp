@@ -182,21 +182,27 @@ Operand numberLiteral(const Token& t) {
     return o;
 }
 
+// Columns of the statement's tables by bare name (lower case); a name with
+// different types in two tables stays unknown.
+ColumnTypes statementColumns(const std::vector<Token>& toks, std::size_t first, std::size_t last,
+                             const TranslateContext& ctx) {
+    ColumnTypes columns;
+    if (!ctx.columnTypes)
+        return columns;
+    for (const auto& [schema, table] : statementTables(toks, first, last, ctx))
+        for (const auto& [name, type] : ctx.columnTypes(schema, table)) {
+            const auto [it, added] = columns.emplace(name, type);
+            if (!added && it->second && typeName(*it->second) != typeName(type))
+                it->second.reset();
+        }
+    return columns;
+}
+
 class Rewriter {
 public:
-    Rewriter(const std::vector<Token>& toks, std::size_t first, std::size_t last,
-             const TranslateContext& ctx)
-        : m_toks(toks), m_ctx(ctx) {
-        if (!ctx.columnTypes)
-            return;
-        // Columns by bare name; a name with different types in two tables stays unknown.
-        for (const auto& [schema, table] : statementTables(toks, first, last, ctx))
-            for (const auto& [name, type] : ctx.columnTypes(schema, table)) {
-                const auto [it, added] = m_columns.emplace(name, type);
-                if (!added && it->second && typeName(*it->second) != typeName(type))
-                    it->second.reset();
-            }
-    }
+    Rewriter(const std::vector<Token>& toks, const TranslateContext& ctx,
+             const ColumnTypes& columns)
+        : m_toks(toks), m_ctx(ctx), m_columns(columns) {}
 
     // Tokens [b, e) with every expression in them rewritten.
     std::vector<Token> region(std::size_t b, std::size_t e) {
@@ -211,14 +217,22 @@ public:
         return out;
     }
 
-    // The tokens [b, e) as one expression when they are one, else as a region.
+    // The tokens [b, e) as one expression when they are one, else as a
+    // region. What was read is not read again: nested parentheses that hold
+    // no single expression would otherwise cost twice per level.
     Operand whole(std::size_t b, std::size_t e) {
         std::size_t i = b;
-        if (auto o = expression(i, e); o && i == e)
+        auto o = expression(i, e);
+        if (o && i == e)
             return *o;
-        Operand o;
-        o.toks = region(b, e);
-        return o;
+        Operand r;
+        if (o)
+            r.toks = std::move(o->toks);
+        else if (i < e)
+            r.toks.push_back(m_toks[i++]);
+        const auto rest = region(i, e);
+        r.toks.insert(r.toks.end(), rest.begin(), rest.end());
+        return r;
     }
 
 private:
@@ -600,7 +614,7 @@ private:
 
     const std::vector<Token>& m_toks;
     const TranslateContext& m_ctx;
-    std::map<std::string, std::optional<ColumnType>> m_columns;
+    const ColumnTypes& m_columns;
 };
 
 } // namespace
@@ -650,16 +664,21 @@ std::size_t rewriteExactArithmetic(std::vector<Token>& toks, std::size_t first, 
         });
     if (!arithmetic)
         return last;
-    std::vector<Token> out = Rewriter(toks, first, last, ctx).region(first, last);
+    const ColumnTypes columns = statementColumns(toks, first, last, ctx);
+    std::vector<Token> out = Rewriter(toks, ctx, columns).region(first, last);
     const std::size_t newLast = first + out.size();
     toks.erase(toks.begin() + std::ptrdiff_t(first), toks.begin() + std::ptrdiff_t(last));
     toks.insert(toks.begin() + std::ptrdiff_t(first), out.begin(), out.end());
     return newLast;
 }
 
-std::optional<ColumnType> exactExpressionType(const std::vector<Token>& toks, std::size_t first,
-                                              std::size_t last, const TranslateContext& ctx) {
-    const Operand o = Rewriter(toks, 0, toks.size(), ctx).whole(first, last);
+ExactTyper::ExactTyper(const std::vector<Token>& toks, TranslateContext ctx)
+    : m_toks(toks), m_ctx(std::move(ctx)) {}
+
+std::optional<ColumnType> ExactTyper::type(std::size_t first, std::size_t last) {
+    if (!m_columns)
+        m_columns = statementColumns(m_toks, 0, m_toks.size(), m_ctx);
+    const Operand o = Rewriter(m_toks, m_ctx, *m_columns).whole(first, last);
     if (o.kind != Kind::Exact || !o.computed)
         return std::nullopt;
     return o.type;

@@ -8,7 +8,9 @@
 
 #include "testserver/engine/translate.h"
 
+#include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace tds::sql {
@@ -18,11 +20,23 @@ namespace tds::sql {
 std::size_t rewriteExactArithmetic(std::vector<Token>& toks, std::size_t first, std::size_t last,
                                    const TranslateContext& ctx);
 
-// The decimal or money type that the expression toks[first, last) computes:
-// an operation on exact operands, SUM, AVG, MIN, MAX, ABS, ROUND, ... of one.
-// Nothing for anything else, a bare column included.
-std::optional<ColumnType> exactExpressionType(const std::vector<Token>& toks, std::size_t first,
-                                              std::size_t last, const TranslateContext& ctx);
+// Columns by lower-case name; empty for a name of two types.
+using ColumnTypes = std::map<std::string, std::optional<ColumnType>>;
+
+// The decimal or money type that an expression of a statement computes: an
+// operation on exact operands, SUM, AVG, MIN, MAX, ABS, ROUND, ... of one.
+// Nothing for anything else, a bare column included. The statement's column
+// types are looked up once, on first use.
+class ExactTyper {
+public:
+    ExactTyper(const std::vector<Token>& toks, TranslateContext ctx);
+    std::optional<ColumnType> type(std::size_t first, std::size_t last);
+
+private:
+    const std::vector<Token>& m_toks;
+    TranslateContext m_ctx;
+    std::optional<ColumnTypes> m_columns;
+};
 
 // Result type of `a op b` for two decimals ('+', '-', '*', '/', '%'): SQL
 // Server's precision and scale, cut to 38 digits keeping at least 6 (or the

@@ -63,6 +63,7 @@ std::vector<std::optional<ColumnType>> Session::Impl::resultTypeHints(const Stat
     const auto& toks = st.toks;
     if (toks.empty() || !isWordTok(toks[0], "select"))
         return hints;
+    std::optional<ExactTyper> typer;
     for (auto [a, b] : selectItems(toks)) {
         // "name = expr" and "expr [AS] name" name the column; the type is expr's.
         if (b - a > 2 && toks[a].isName() && toks[a + 1].kind == TokKind::Op &&
@@ -105,7 +106,9 @@ std::vector<std::optional<ColumnType>> Session::Impl::resultTypeHints(const Stat
                 hint = v->type;
         } else if (b - a > 1) {
             // Arithmetic, SUM, AVG, ... on exact numerics.
-            hint = exactExpressionType(toks, a, b, translateContext());
+            if (!typer)
+                typer.emplace(toks, translateContext());
+            hint = typer->type(a, b);
         }
         // Only exact numerics: the other types come out right from their values.
         if (hint && !isExactNumericType(hint->type))
