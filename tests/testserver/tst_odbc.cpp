@@ -397,3 +397,80 @@ INSTANTIATE_TEST_SUITE_P(Tds, OlderServers,
                              n.erase(n.find('.'), 1);
                              return "Tds" + n;
                          });
+
+// Arithmetic on decimals and money keeps every digit and reports SQL Server's
+// result precision and scale, whether the operands are literals, parameters
+// or columns.
+TEST_F(OdbcEndToEnd, ExactArithmeticKeepsAllDigits) {
+    Odbc db(s_server->odbcConnectionString());
+    for (const char* setup :
+         {"CREATE TABLE #x (k int, a decimal(38,10), b decimal(38,10), m money)",
+          "INSERT #x VALUES (1, 1234567890123456789012345678.0123456789, 0.0000000001, "
+          "123456789012.3456)",
+          "INSERT #x VALUES (2, 2.5, -1, 1)"}) {
+        const SQLRETURN rc = db.exec(setup);
+        ASSERT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA)
+            << setup << "\n"
+            << diagnostics(SQL_HANDLE_STMT, db.stmt);
+        SQLFreeStmt(db.stmt, SQL_CLOSE);
+    }
+    struct Case {
+        const char* sql;
+        const char* value; // or the error number in brackets
+        int precision = 0; // of the result column; 0: not checked
+        int scale = 0;
+    };
+    const Case cases[] = {
+        {"SELECT CAST('12345678901234567890.12' AS decimal(38,2)) + 1", "12345678901234567891.12",
+         38, 2},
+        // Beyond 38 digits the scale gives way to the integral part, rounding.
+        {"SELECT a + b FROM #x WHERE k = 1", "1234567890123456789012345678.012345679", 38, 9},
+        {"SELECT a - ? FROM #x WHERE k = 1", "1234567890123456789012345678.012345679", 38, 9},
+        {"SELECT -a * 2 FROM #x WHERE k = 1", "-2469135780246913578024691356.02469136", 38, 8},
+        {"SELECT CAST('123456789012345678.5' AS decimal(20,1)) * 2.25", "277777775277777776.625",
+         24, 3},
+        // Quotients are cut at their scale.
+        {"SELECT CAST('20000000000000000000' AS decimal(20,0)) / 3", "6666666666666666666.666666",
+         26, 6},
+        {"SELECT sum(a) FROM #x", "1234567890123456789012345680.5123456789", 38, 10},
+        {"SELECT avg(a) FROM #x", "617283945061728394506172840.2561728394", 38, 10},
+        {"SELECT m + m * 2 FROM #x WHERE k = 1", "370370367037.0368", 19, 4},
+        {"SELECT sum(m) FROM #x", "123456789013.3456", 19, 4},
+        // A moving window: rows leave the sum again.
+        {"SELECT sum(a) OVER (ORDER BY k ROWS BETWEEN CURRENT ROW AND 1 FOLLOWING) FROM #x "
+         "ORDER BY k DESC",
+         "2.5000000000", 38, 10},
+        {"SELECT CAST('99999999999999999999999999999999999999' AS decimal(38,0)) + 1", "[8115]"},
+        {"SELECT a / 0 FROM #x", "[8134]"},
+    };
+    std::string parameter = "0.0000000001";
+    SQLLEN parameterLen = SQL_NTS;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        SQLFreeStmt(db.stmt, SQL_CLOSE);
+        SQLFreeStmt(db.stmt, SQL_RESET_PARAMS);
+        if (std::string(c.sql).find('?') != std::string::npos)
+            SQLBindParameter(db.stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_DECIMAL, 38, 10,
+                             parameter.data(), SQLLEN(parameter.size() + 1), &parameterLen);
+        SQLRETURN rc = db.exec(c.sql);
+        if (SQL_SUCCEEDED(rc))
+            rc = SQLFetch(db.stmt);
+        if (c.value[0] == '[') {
+            EXPECT_FALSE(SQL_SUCCEEDED(rc));
+            EXPECT_NE(diagnostics(SQL_HANDLE_STMT, db.stmt).find(c.value), std::string::npos)
+                << diagnostics(SQL_HANDLE_STMT, db.stmt);
+            continue;
+        }
+        ASSERT_TRUE(SQL_SUCCEEDED(rc)) << diagnostics(SQL_HANDLE_STMT, db.stmt);
+        EXPECT_EQ(db.text(1), c.value);
+        SQLSMALLINT type = 0, digits = 0, nullable = 0, nameLen = 0;
+        SQLULEN size = 0;
+        SQLCHAR name[64];
+        SQLDescribeCol(db.stmt, 1, name, sizeof name, &nameLen, &type, &size, &digits, &nullable);
+        EXPECT_TRUE(type == SQL_DECIMAL || type == SQL_NUMERIC) << type;
+        EXPECT_EQ(int(size), c.precision);
+        EXPECT_EQ(digits, c.scale);
+    }
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    SQLFreeStmt(db.stmt, SQL_RESET_PARAMS);
+}

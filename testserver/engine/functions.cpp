@@ -129,6 +129,7 @@ void Session::Impl::registerFunctions(sqlite3* c) {
             sqlite3_create_function_v2(c, f.name, f.args,
                                        SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0),
                                        this, f.call, nullptr, nullptr, nullptr);
+    registerExactFunctions(c);
     // Exact numeric columns hold decimal text and compare by value.
     sqlite3_create_collation_v2(
         c, kDecimalCollation, SQLITE_UTF8, nullptr,

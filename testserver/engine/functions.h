@@ -26,6 +26,8 @@ std::span<const FunctionDef> textFunctions();
 std::span<const FunctionDef> dateFunctions();
 std::span<const FunctionDef> numberFunctions();
 std::span<const FunctionDef> systemFunctions();
+// Arithmetic and SUM/AVG on exact numerics (functions_exact.cpp).
+void registerExactFunctions(sqlite3* c);
 
 // Why a conversion failed: the message and its error number.
 struct ConvertError {

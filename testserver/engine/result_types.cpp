@@ -1,10 +1,12 @@
 // Types of result columns that SQLite cannot tell. SQLite knows the declared
 // type of table columns only; an expression's type is taken from its first
 // value. For exact numerics that is wrong: CAST(x AS decimal(38,0)) yields an
-// integer, a double or decimal text. The select list says what they are.
+// integer, a double or decimal text. The select list says what they are, and
+// the types of the operands say what arithmetic on them gives.
 
 #include "testserver/engine/session_impl.h"
 
+#include "testserver/engine/arithmetic.h"
 #include "testserver/engine/types.h"
 
 namespace tds {
@@ -61,12 +63,14 @@ std::vector<std::optional<ColumnType>> Session::Impl::resultTypeHints(const Stat
     const auto& toks = st.toks;
     if (toks.empty() || !isWordTok(toks[0], "select"))
         return hints;
+    std::optional<ExactTyper> typer;
     for (auto [a, b] : selectItems(toks)) {
         // "name = expr" and "expr [AS] name" name the column; the type is expr's.
         if (b - a > 2 && toks[a].isName() && toks[a + 1].kind == TokKind::Op &&
             toks[a + 1].text == "=")
             a += 2;
-        if (b - a >= 2 && toks[b - 1].isName() && !isPunctTok(toks[b - 2], '.'))
+        if (b - a >= 2 && toks[b - 1].isName() && !isPunctTok(toks[b - 2], '.') &&
+            toks[b - 2].kind != TokKind::Op)
             b -= isWordTok(toks[b - 2], "as") ? 2 : 1;
         std::optional<ColumnType> hint;
         if (b - a > 3 && toks[a].kind == TokKind::Word && toks[a].isAny({"cast", "convert"}) &&
@@ -100,6 +104,11 @@ std::vector<std::optional<ColumnType>> Session::Impl::resultTypeHints(const Stat
         } else if (b - a == 1 && toks[a].kind == TokKind::Variable) {
             if (const Variable* v = findVariable(toLower(toks[a].text)))
                 hint = v->type;
+        } else if (b - a > 1) {
+            // Arithmetic, SUM, AVG, ... on exact numerics.
+            if (!typer)
+                typer.emplace(toks, translateContext());
+            hint = typer->type(a, b);
         }
         // Only exact numerics: the other types come out right from their values.
         if (hint && !isExactNumericType(hint->type))

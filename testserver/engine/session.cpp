@@ -103,6 +103,13 @@ TranslateContext Session::Impl::translateContext() {
         const Variable* v = findVariable(var);
         return v && isNationalType(v->type.type);
     };
+    ctx.columnTypes = [this](const std::string& schema, const std::string& table) {
+        return columnTypesOf(schema, table);
+    };
+    ctx.variableType = [this](const std::string& var) -> std::optional<ColumnType> {
+        const Variable* v = findVariable(var);
+        return v ? std::optional<ColumnType>(v->type) : std::nullopt;
+    };
     return ctx;
 }
 
@@ -110,6 +117,17 @@ TranslateContext Session::Impl::translateContext() {
 std::set<std::string> Session::Impl::columnsOf(const std::string& schema, const std::string& table,
                                                bool (*wanted)(const ColumnType&)) {
     std::set<std::string> cols;
+    for (const auto& [name, type] : columnTypesOf(schema, table))
+        if (wanted(type))
+            cols.insert(name);
+    return cols;
+}
+
+// The declared types of a table's columns by lower-case name; columns whose
+// declaration is no SQL Server type are left out.
+std::map<std::string, ColumnType> Session::Impl::columnTypesOf(const std::string& schema,
+                                                               const std::string& table) {
+    std::map<std::string, ColumnType> cols;
     const std::string q = "SELECT name, type FROM " +
                           (schema.empty() ? std::string() : quoteIdent(schema) + ".") +
                           "pragma_table_info(" + quoteString(table) + ")";
@@ -117,8 +135,9 @@ std::set<std::string> Session::Impl::columnsOf(const std::string& schema, const 
     if (sqlite3_prepare_v2(conn, q.c_str(), -1, &st, nullptr) == SQLITE_OK) {
         while (sqlite3_step(st) == SQLITE_ROW) {
             const char* type = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
-            if (auto t = parseDeclType(type ? type : ""); t && wanted(*t))
-                cols.insert(toLower(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))));
+            if (auto t = parseDeclType(type ? type : ""))
+                cols.emplace(toLower(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))),
+                             *t);
         }
     }
     sqlite3_finalize(st);

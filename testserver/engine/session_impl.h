@@ -102,6 +102,8 @@ struct Session::Impl {
     void dropColumnChecks(const std::string& schema, const std::string& table);
     std::set<std::string> columnsOf(const std::string& schema, const std::string& table,
                                     bool (*wanted)(const ColumnType&));
+    std::map<std::string, ColumnType> columnTypesOf(const std::string& schema,
+                                                    const std::string& table);
 
     // Batches and statements.
     void runBatch(std::string_view text, Out& out, bool outerLast = true);

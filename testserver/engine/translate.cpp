@@ -1,5 +1,7 @@
 #include "testserver/engine/translate.h"
 
+#include "testserver/engine/arithmetic.h"
+
 #include "testserver/engine/types.h"
 
 #include <algorithm>
@@ -205,6 +207,29 @@ std::optional<std::vector<std::string>> readObjectName(const std::vector<Token>&
     return parts;
 }
 
+std::vector<std::pair<std::string, std::string>> statementTables(const std::vector<Token>& toks,
+                                                                 std::size_t first,
+                                                                 std::size_t last,
+                                                                 const TranslateContext& ctx) {
+    std::vector<std::pair<std::string, std::string>> tables;
+    last = std::min(last, toks.size());
+    for (std::size_t i = first; i + 1 < last; ++i) {
+        if (!(toks[i].kind == TokKind::Word &&
+              isOneOf(toks[i], {"from", "join", "update", "into", "table"})))
+            continue;
+        std::size_t j = i + 1;
+        auto parts = readObjectName(toks, j);
+        if (!parts)
+            continue;
+        std::string schema;
+        if (parts->size() >= 3 && ctx.schemaFor)
+            if (auto s = ctx.schemaFor((*parts)[parts->size() - 3]))
+                schema = *s;
+        tables.emplace_back(schema, parts->back());
+    }
+    return tables;
+}
+
 namespace {
 
 struct Piece {
@@ -392,20 +417,7 @@ std::string Translator::resolveName(const std::vector<std::string>& partsIn,
 void Translator::collectTables() {
     if (!m_ctx.textColumns)
         return;
-    for (std::size_t i = m_first; i + 1 < m_last; ++i) {
-        if (!(m_toks[i].kind == TokKind::Word &&
-              isOneOf(m_toks[i], {"from", "join", "update", "into", "table"})))
-            continue;
-        std::size_t j = i + 1;
-        auto parts = readObjectName(m_toks, j);
-        if (!parts)
-            continue;
-        std::string schema;
-        std::string table = parts->back();
-        if (parts->size() >= 3 && m_ctx.schemaFor) {
-            if (auto s = m_ctx.schemaFor((*parts)[parts->size() - 3]))
-                schema = *s;
-        }
+    for (const auto& [schema, table] : statementTables(m_toks, m_first, m_last, m_ctx)) {
         for (const auto& c : m_ctx.textColumns(schema, table))
             m_textColumns.insert(c);
         if (m_ctx.nationalColumns)
@@ -975,12 +987,11 @@ Translated translate(const Statement& st, const TranslateContext& ctx, std::size
         std::any_of(begin, end, [](const Token& t) { return isWord(t, "select"); }) &&
         std::any_of(begin, end,
                     [](const Token& t) { return t.kind == TokKind::Op && t.text == "="; });
-    if (maybeAliased) {
-        Statement aliased = st;
-        if (moveAliasesLast(aliased.toks, first, last))
-            return Translator(aliased, ctx, first, last).run();
-    }
-    return Translator(st, ctx, first, last).run();
+    Statement rewritten = st;
+    if (maybeAliased)
+        moveAliasesLast(rewritten.toks, first, last);
+    last = rewriteExactArithmetic(rewritten.toks, first, last, ctx);
+    return Translator(rewritten, ctx, first, last).run();
 }
 
 } // namespace tds::sql

@@ -4,7 +4,10 @@
 
 #include "testserver/engine/lexer.h"
 
+#include "testserver/engine/engine.h"
+
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -43,6 +46,12 @@ struct TranslateContext {
     std::function<std::set<std::string>(const std::string& schema, const std::string& table)>
         nationalColumns;
     std::function<bool(const std::string& var)> isNationalVariable;
+    // The declared types of a table's columns (names lower case), and a
+    // variable's type: what arithmetic on exact numerics needs to know.
+    std::function<std::map<std::string, ColumnType>(const std::string& schema,
+                                                    const std::string& table)>
+        columnTypes;
+    std::function<std::optional<ColumnType>(const std::string& var)> variableType;
     // The table a table variable (with '@', lower case) stands for, in SQLite
     // spelling; nothing for other variables.
     std::function<std::optional<std::string>(const std::string& var)> tableVariable;
@@ -73,6 +82,13 @@ Translated translateCreateTable(const Statement& st, const TranslateContext& ctx
 // empty ("db..t"). Returns nothing when toks[i] is not a name.
 std::optional<std::vector<std::string>>
 readObjectName(const std::vector<Token>& toks, std::size_t& i, std::size_t end = std::string::npos);
+
+// The tables named after FROM, JOIN, UPDATE, INTO and TABLE in toks[first,
+// last): SQLite schema ("" for the current database) and bare name.
+std::vector<std::pair<std::string, std::string>> statementTables(const std::vector<Token>& toks,
+                                                                 std::size_t first,
+                                                                 std::size_t last,
+                                                                 const TranslateContext& ctx);
 
 // Index of the ')' that closes the '(' at `open`, or `end` when none does.
 std::size_t matchingParen(const std::vector<Token>& toks, std::size_t open, std::size_t end);

@@ -237,7 +237,7 @@ TEST_F(Statements, SelectIntoKeepsTypes) {
     EXPECT_EQ(rs[0].cols[0].type.length, 30);
     EXPECT_FALSE(rs[0].cols[0].type.nullable);
     EXPECT_EQ(rs[0].cols[1].type.type, SqlType::Money);
-    EXPECT_EQ(rs[0].cols[2].type.type, SqlType::Float);
+    EXPECT_EQ(rs[0].cols[2].type.type, SqlType::Money); // money * int stays money
 }
 
 TEST_F(Statements, DropSeveralAndAlter) {

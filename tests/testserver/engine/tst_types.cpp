@@ -179,3 +179,49 @@ TEST(DecimalText, StorageSpellingReadsBackAsTheDeclaredType) {
 }
 
 } // namespace
+
+// What the exact functions compute and how the rewriting types their results,
+// beyond the driver's end-to-end cases: signs, remainders, ROUND and its
+// overflow, money kinds, DISTINCT, NULL, and rewritten results in conditions.
+TEST_F(Types, ExactArithmeticRoundsAndTypesAsSqlServer) {
+    run("CREATE TABLE e (k int, d decimal(10,2), m money, s smallmoney, i int); "
+        "INSERT e VALUES (1, 12.25, 3.5, 2.5, 7), (2, -0.75, 10, 1, 3), (3, 12.25, NULL, 1, 1)");
+    struct Case {
+        const char* sql;
+        const char* value;
+        const char* type;
+    };
+    const Case cases[] = {
+        {"SELECT d * i FROM e WHERE k = 1", "85.75", "decimal(21,2)"},
+        {"SELECT -d % 2 FROM e WHERE k = 1", "-0.25", "decimal(3,2)"},
+        {"SELECT ROUND(d, 1) FROM e WHERE k = 2", "-0.80", "decimal(10,2)"},
+        {"SELECT ROUND(d, 1, 1) FROM e WHERE k = 2", "-0.70", "decimal(10,2)"},
+        {"SELECT CEILING(d) FROM e WHERE k = 2", "0", "decimal(10,0)"},
+        {"SELECT FLOOR(d) FROM e WHERE k = 2", "-1", "decimal(10,0)"},
+        {"SELECT ABS(d) FROM e WHERE k = 2", "0.75", "decimal(10,2)"},
+        {"SELECT m * m FROM e WHERE k = 1", "12.2500", "money"},
+        {"SELECT s + s FROM e WHERE k = 1", "5.0000", "smallmoney"},
+        {"SELECT m / 3 FROM e WHERE k = 2", "3.3333", "money"},
+        {"SELECT SUM(DISTINCT d) FROM e", "11.50", "decimal(38,2)"},
+        {"SELECT m + 1 FROM e WHERE k = 3", "NULL", "money"},
+        {"SELECT COUNT(*) FROM e WHERE d * 2 > 20 AND d + 0.5 BETWEEN 0 AND 13", "2", "int"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        sink.clear();
+        run(c.sql);
+        ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+        const auto rs = sink.results();
+        ASSERT_EQ(rs.size(), 1u);
+        ASSERT_EQ(rs[0].rows.size(), 1u);
+        // The value as the wire sends it: at the column's scale.
+        const ColumnType& t = rs[0].cols[0].type;
+        const int scale =
+            sql::isExactNumericType(t.type) && t.type != SqlType::Decimal ? 4 : t.scale;
+        const auto d = decimalFromValue(rs[0].rows[0][0], scale);
+        EXPECT_EQ(d ? formatDecimal(*d, scale) : "NULL", c.value);
+        EXPECT_EQ(sql::typeName(t), c.type);
+    }
+    EXPECT_EQ(error("SELECT ROUND(748.58, -3)").number, 8115);
+    EXPECT_EQ(error("SELECT s * 1000000 FROM e WHERE k = 1").number, 8115);
+}
