@@ -4,6 +4,7 @@
 
 #include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
+#include "testserver/engine/wide_select.h"
 
 #include <cmath>
 #include <cstring>
@@ -133,22 +134,26 @@ std::string valueText(const Value& v) {
     return {};
 }
 
-Value columnValue(sqlite3_stmt* st, int i) {
-    switch (sqlite3_column_type(st, i)) {
+Value valueOf(sqlite3_value* v) {
+    switch (sqlite3_value_type(v)) {
     case SQLITE_INTEGER:
-        return static_cast<std::int64_t>(sqlite3_column_int64(st, i));
+        return static_cast<std::int64_t>(sqlite3_value_int64(v));
     case SQLITE_FLOAT:
-        return sqlite3_column_double(st, i);
+        return sqlite3_value_double(v);
     case SQLITE_TEXT:
-        return std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
-                           sqlite3_column_bytes(st, i));
+        return std::string(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                           sqlite3_value_bytes(v));
     case SQLITE_BLOB: {
-        const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(st, i));
-        return Blob(p, p + sqlite3_column_bytes(st, i));
+        const auto* p = static_cast<const std::uint8_t*>(sqlite3_value_blob(v));
+        return Blob(p, p + sqlite3_value_bytes(v));
     }
     default:
         return Null{};
     }
+}
+
+Value columnValue(sqlite3_stmt* st, int i) {
+    return valueOf(sqlite3_column_value(st, i));
 }
 
 void bindValue(sqlite3_stmt* st, int index, const Value& v) {
@@ -182,8 +187,8 @@ bool Session::Impl::bindParameters(sqlite3_stmt* st, Out& out) {
     return true;
 }
 
-std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow,
-                                            const TypeHints* hints) {
+std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow, const TypeHints* hints,
+                                            sqlite3_value* const* firstRow) {
     const int n = sqlite3_column_count(st);
     if (hints && hints->size() != static_cast<std::size_t>(n))
         hints = nullptr; // not this statement's select list (SELECT *, a UNION, ...)
@@ -228,10 +233,13 @@ std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow,
             }
             ColumnType et;
             et.nullable = true;
-            const int vt = haveRow ? sqlite3_column_type(st, i) : SQLITE_NULL;
+            sqlite3_value* first = firstRow  ? firstRow[i]
+                                   : haveRow ? sqlite3_column_value(st, i)
+                                             : nullptr;
+            const int vt = first ? sqlite3_value_type(first) : SQLITE_NULL;
             switch (vt) {
             case SQLITE_INTEGER: {
-                const auto v = sqlite3_column_int64(st, i);
+                const auto v = sqlite3_value_int64(first);
                 et.type = (v < std::numeric_limits<std::int32_t>::min() ||
                            v > std::numeric_limits<std::int32_t>::max())
                               ? SqlType::BigInt
@@ -244,8 +252,8 @@ std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow,
             case SQLITE_TEXT:
                 et.type = SqlType::NVarChar;
                 et.length = utf16Length(std::string_view(
-                                reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
-                                static_cast<std::size_t>(sqlite3_column_bytes(st, i)))) > 4000
+                                reinterpret_cast<const char*>(sqlite3_value_text(first)),
+                                static_cast<std::size_t>(sqlite3_value_bytes(first)))) > 4000
                                 ? -1
                                 : 4000;
                 break;
@@ -264,15 +272,10 @@ std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow,
     return cols;
 }
 
-Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const TypeHints* hints) {
-    int rc = sqlite3_step(st);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        return Outcome::Failed; // the caller maps the error
-    const std::vector<Column> cols = describe(st, rc == SQLITE_ROW, hints);
-    out.sink.columns(cols);
-    if (options.browseTable)
-        out.sink.browseInfo(cols);
+namespace {
 
+std::vector<ColumnPlan> planColumns(const std::vector<Column>& cols,
+                                    const SessionOptions& options) {
     std::vector<ColumnPlan> plan;
     plan.reserve(cols.size());
     for (const auto& c : cols) {
@@ -287,100 +290,101 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const TypeHints* hin
             p.limit = options.textSize / 2;
         plan.push_back(p);
     }
-    const int n = static_cast<int>(cols.size());
-    std::vector<Value> values(cols.size());
+    return plan;
+}
+
+// Brings one value of a row into the form its column's type promises.
+// (The sqlite3_value calls skip the per-call checks of sqlite3_column_*; the
+// statement's connection is used by this thread only.)
+inline void convertValue(sqlite3_value* cv, const ColumnPlan& p, Value& v) {
+    const int type = sqlite3_value_type(cv);
+    if (type == SQLITE_NULL) {
+        v.emplace<Null>();
+        return;
+    }
+    switch (p.conv) {
+    case Conv::Integer:
+        v = static_cast<std::int64_t>(sqlite3_value_int64(cv));
+        break;
+    case Conv::Bit:
+        v = static_cast<std::int64_t>(type == SQLITE_FLOAT ? sqlite3_value_double(cv) != 0.0
+                                                           : sqlite3_value_int64(cv) != 0);
+        break;
+    case Conv::Double:
+        v = sqlite3_value_double(cv);
+        break;
+    case Conv::Numeric:
+        if (type == SQLITE_INTEGER)
+            v = static_cast<std::int64_t>(sqlite3_value_int64(cv));
+        else if (type == SQLITE_FLOAT)
+            v = sqlite3_value_double(cv);
+        else {
+            const char* s = reinterpret_cast<const char*>(sqlite3_value_text(cv));
+            const std::size_t len = static_cast<std::size_t>(sqlite3_value_bytes(cv));
+            if (isDecimalText(std::string_view(s, len)))
+                setText(v, s, len);
+            else
+                v = sqlite3_value_double(cv);
+        }
+        break;
+    case Conv::Text:
+    case Conv::FixedText: {
+        const char* s = reinterpret_cast<const char*>(sqlite3_value_text(cv));
+        std::size_t len = static_cast<std::size_t>(sqlite3_value_bytes(cv));
+        if (p.limit >= 0 && len > static_cast<std::size_t>(p.limit)) {
+            len = utf8PrefixForUnits(std::string_view(s, len), static_cast<std::size_t>(p.limit));
+        }
+        setText(v, s, len);
+        if (p.conv == Conv::FixedText && p.limit > 0) {
+            const std::size_t units = utf16Length(std::get<std::string>(v));
+            if (units < static_cast<std::size_t>(p.limit))
+                std::get<std::string>(v).append(static_cast<std::size_t>(p.limit) - units, ' ');
+        }
+        break;
+    }
+    case Conv::Blob:
+    case Conv::FixedBlob: {
+        const void* b = sqlite3_value_blob(cv);
+        std::size_t len = static_cast<std::size_t>(sqlite3_value_bytes(cv));
+        if (p.limit >= 0 && len > static_cast<std::size_t>(p.limit))
+            len = static_cast<std::size_t>(p.limit);
+        setBlob(v, b, len);
+        if (p.conv == Conv::FixedBlob && p.limit > 0)
+            std::get<Blob>(v).resize(static_cast<std::size_t>(p.limit), 0);
+        break;
+    }
+    case Conv::DateTime: {
+        if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+            v = formatDateTime(fromDays(sqlite3_value_double(cv)), p.type.type, p.type.scale);
+            break;
+        }
+        const char* s = reinterpret_cast<const char*>(sqlite3_value_text(cv));
+        setText(v, s, static_cast<std::size_t>(sqlite3_value_bytes(cv)));
+        if (!normalizeDateTime(std::get<std::string>(v), p.type.type, p.type.scale))
+            v.emplace<Null>(); // not a date: the client could not decode it
+        break;
+    }
+    case Conv::Guid:
+        if (type == SQLITE_BLOB && sqlite3_value_bytes(cv) == 16)
+            v = guidText(static_cast<const unsigned char*>(sqlite3_value_blob(cv)));
+        else
+            setText(v, reinterpret_cast<const char*>(sqlite3_value_text(cv)),
+                    static_cast<std::size_t>(sqlite3_value_bytes(cv)));
+        break;
+    case Conv::Native:
+        v = valueOf(cv);
+        break;
+    }
+}
+
+} // namespace
+
+Outcome Session::Impl::streamRows(sqlite3_stmt* st, int rc, const std::function<void()>& fill,
+                                  const std::vector<Value>& values, Out& out) {
     std::uint64_t count = 0;
     const std::int64_t maxRows = options.rowcountLimit;
     while (rc == SQLITE_ROW) {
-        for (int i = 0; i < n; ++i) {
-            Value& v = values[static_cast<std::size_t>(i)];
-            // One lookup of the column per row; the sqlite3_value calls below
-            // skip the per-call checks of sqlite3_column_*. (The statement's
-            // connection is used by this thread only.)
-            sqlite3_value* cv = sqlite3_column_value(st, i);
-            const int type = sqlite3_value_type(cv);
-            if (type == SQLITE_NULL) {
-                v.emplace<Null>();
-                continue;
-            }
-            const ColumnPlan& p = plan[static_cast<std::size_t>(i)];
-            switch (p.conv) {
-            case Conv::Integer:
-                v = static_cast<std::int64_t>(sqlite3_value_int64(cv));
-                break;
-            case Conv::Bit:
-                v = static_cast<std::int64_t>(type == SQLITE_FLOAT ? sqlite3_value_double(cv) != 0.0
-                                                                   : sqlite3_value_int64(cv) != 0);
-                break;
-            case Conv::Double:
-                v = sqlite3_value_double(cv);
-                break;
-            case Conv::Numeric:
-                if (type == SQLITE_INTEGER)
-                    v = static_cast<std::int64_t>(sqlite3_value_int64(cv));
-                else if (type == SQLITE_FLOAT)
-                    v = sqlite3_value_double(cv);
-                else {
-                    const char* s = reinterpret_cast<const char*>(sqlite3_value_text(cv));
-                    const std::size_t len = static_cast<std::size_t>(sqlite3_value_bytes(cv));
-                    if (isDecimalText(std::string_view(s, len)))
-                        setText(v, s, len);
-                    else
-                        v = sqlite3_value_double(cv);
-                }
-                break;
-            case Conv::Text:
-            case Conv::FixedText: {
-                const char* s = reinterpret_cast<const char*>(sqlite3_value_text(cv));
-                std::size_t len = static_cast<std::size_t>(sqlite3_value_bytes(cv));
-                if (p.limit >= 0 && len > static_cast<std::size_t>(p.limit)) {
-                    len = utf8PrefixForUnits(std::string_view(s, len),
-                                             static_cast<std::size_t>(p.limit));
-                }
-                setText(v, s, len);
-                if (p.conv == Conv::FixedText && p.limit > 0) {
-                    const std::size_t units = utf16Length(std::get<std::string>(v));
-                    if (units < static_cast<std::size_t>(p.limit))
-                        std::get<std::string>(v).append(static_cast<std::size_t>(p.limit) - units,
-                                                        ' ');
-                }
-                break;
-            }
-            case Conv::Blob:
-            case Conv::FixedBlob: {
-                const void* b = sqlite3_value_blob(cv);
-                std::size_t len = static_cast<std::size_t>(sqlite3_value_bytes(cv));
-                if (p.limit >= 0 && len > static_cast<std::size_t>(p.limit))
-                    len = static_cast<std::size_t>(p.limit);
-                setBlob(v, b, len);
-                if (p.conv == Conv::FixedBlob && p.limit > 0)
-                    std::get<Blob>(v).resize(static_cast<std::size_t>(p.limit), 0);
-                break;
-            }
-            case Conv::DateTime: {
-                if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
-                    v = formatDateTime(fromDays(sqlite3_value_double(cv)), p.type.type,
-                                       p.type.scale);
-                    break;
-                }
-                const char* s = reinterpret_cast<const char*>(sqlite3_value_text(cv));
-                setText(v, s, static_cast<std::size_t>(sqlite3_value_bytes(cv)));
-                if (!normalizeDateTime(std::get<std::string>(v), p.type.type, p.type.scale))
-                    v.emplace<Null>(); // not a date: the client could not decode it
-                break;
-            }
-            case Conv::Guid:
-                if (type == SQLITE_BLOB && sqlite3_value_bytes(cv) == 16)
-                    v = guidText(static_cast<const unsigned char*>(sqlite3_value_blob(cv)));
-                else
-                    setText(v, reinterpret_cast<const char*>(sqlite3_value_text(cv)),
-                            static_cast<std::size_t>(sqlite3_value_bytes(cv)));
-                break;
-            case Conv::Native:
-                v = columnValue(st, i);
-                break;
-            }
-        }
+        fill();
         ++count;
         if (!out.sink.row(values))
             return Outcome::Cancelled;
@@ -399,6 +403,248 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const TypeHints* hin
     lastRowCount = static_cast<std::int64_t>(count);
     out.done(options.nocount ? 0 : DoneCount, count, 0xC1);
     return Outcome::Ok;
+}
+
+Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const TypeHints* hints) {
+    int rc = sqlite3_step(st);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return Outcome::Failed; // the caller maps the error
+    const std::vector<Column> cols = describe(st, rc == SQLITE_ROW, hints);
+    out.sink.columns(cols);
+    if (options.browseTable)
+        out.sink.browseInfo(cols);
+
+    const std::vector<ColumnPlan> plan = planColumns(cols, options);
+    const int n = static_cast<int>(cols.size());
+    std::vector<Value> values(cols.size());
+    return streamRows(
+        st, rc,
+        [&] {
+            for (int i = 0; i < n; ++i)
+                convertValue(sqlite3_column_value(st, i), plan[static_cast<std::size_t>(i)],
+                             values[static_cast<std::size_t>(i)]);
+        },
+        values, out);
+}
+
+namespace {
+
+// Select-list items per packed result column, and per statement that is
+// only prepared to learn the names and types of a slice of the list.
+constexpr std::size_t kPackGroup = 100;
+constexpr std::size_t kDescribeSlice = 1000;
+// SQL Server's limit on the elements of a select list.
+constexpr std::size_t kMaxSelectList = 4096;
+
+struct Finalizer {
+    std::vector<sqlite3_stmt*> stmts;
+    std::vector<sqlite3_value*> values;
+    ~Finalizer() {
+        for (auto* s : stmts)
+            sqlite3_finalize(s);
+        for (auto* v : values)
+            sqlite3_value_free(v);
+    }
+};
+
+std::string quoteName(std::string_view name) {
+    std::string r = "\"";
+    for (char c : name) {
+        r += c;
+        if (c == '"')
+            r += '"';
+    }
+    return r + '"';
+}
+
+} // namespace
+
+std::optional<Outcome> Session::Impl::runWideQuery(std::string_view sql, const TypeHints& hints,
+                                                   Out& out) {
+    std::optional<WideSelect> w = splitSelect(sql);
+    if (!w)
+        return std::nullopt;
+    Finalizer f;
+    auto prepare = [&](const std::string& text, int* rc = nullptr) -> sqlite3_stmt* {
+        sqlite3_stmt* st = nullptr;
+        const int r =
+            sqlite3_prepare_v2(conn, text.c_str(), static_cast<int>(text.size()), &st, nullptr);
+        if (rc)
+            *rc = r;
+        if (r != SQLITE_OK) {
+            sqlite3_finalize(st);
+            return nullptr;
+        }
+        f.stmts.push_back(st);
+        return st;
+    };
+    // Stars become the columns they stand for, so that each can go into a group.
+    std::vector<std::string> exprs, items;
+    bool starred = false;
+    for (std::size_t i = 0; i < w->exprs.size(); ++i) {
+        std::string qualifier;
+        if (!isStar(w->items[i], &qualifier)) {
+            exprs.push_back(w->exprs[i]);
+            items.push_back(w->items[i]);
+            continue;
+        }
+        starred = true;
+        sqlite3_stmt* st = prepare(w->head + " " + w->items[i] + " " + w->rest);
+        if (!st)
+            return std::nullopt;
+        const int n = sqlite3_column_count(st);
+        std::vector<std::string> names;
+        for (int c = 0; c < n; ++c)
+            names.emplace_back(sqlite3_column_name(st, c));
+        if (qualifier.empty()) {
+            // Unqualified names are only safe when no two columns share one.
+            for (std::size_t a = 0; a < names.size(); ++a)
+                for (std::size_t b = a + 1; b < names.size(); ++b)
+                    if (iequals(names[a], names[b]))
+                        return std::nullopt;
+        }
+        for (const auto& name : names) {
+            std::string e = (qualifier.empty() ? "" : qualifier + ".") + quoteName(name);
+            items.push_back(e + " AS " + quoteName(name));
+            exprs.push_back(std::move(e));
+        }
+    }
+    if (exprs.size() > kMaxSelectList) {
+        fail(errorMessage(1056, 15,
+                          "The number of elements in the select list exceeds the maximum allowed "
+                          "number of 4096 elements."),
+             out, true);
+        return Outcome::Abort;
+    }
+    const TypeHints* allHints = !starred && hints.size() == exprs.size() ? &hints : nullptr;
+
+    // The statement that runs: every result column a packed group.
+    std::string packed = w->head;
+    for (std::size_t g = 0; g < exprs.size(); g += kPackGroup) {
+        packed += g ? ", tds_pack(" : " tds_pack(";
+        for (std::size_t i = g; i < std::min(exprs.size(), g + kPackGroup); ++i) {
+            packed += i > g ? ", " : "";
+            packed += exprs[i];
+        }
+        packed += ')';
+    }
+    packed += ' ';
+    packed += w->rest;
+    int rc = SQLITE_OK;
+    sqlite3_stmt* run = prepare(packed, &rc);
+    if (!run)
+        return failSqlite(rc, "SELECT", {}, out);
+    if (!bindParameters(run, out))
+        return Outcome::Abort;
+    // Hands one group's values to a statement that only selects its
+    // parameters: its result columns are then values as SQLite holds them,
+    // for the conversion every other result goes through.
+    std::string selectParams = "SELECT ?1";
+    for (std::size_t i = 2; i <= kPackGroup; ++i)
+        selectParams += ", ?" + std::to_string(i);
+    sqlite3_stmt* unpack = prepare(selectParams);
+    if (!unpack)
+        return std::nullopt;
+    const std::size_t groups = static_cast<std::size_t>(sqlite3_column_count(run));
+    std::vector<PackedValue> packedValues;
+    auto loadGroup = [&](std::size_t g) {
+        sqlite3_reset(unpack);
+        const auto* p = static_cast<const char*>(sqlite3_column_blob(run, static_cast<int>(g)));
+        const std::string_view blob(
+            p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(run, static_cast<int>(g))));
+        if (!unpackGroup(blob, packedValues))
+            packedValues.clear();
+        for (std::size_t i = 0; i < kPackGroup; ++i) {
+            const int at = static_cast<int>(i + 1);
+            if (i >= packedValues.size()) {
+                sqlite3_bind_null(unpack, at);
+                continue;
+            }
+            const PackedValue& v = packedValues[i];
+            switch (v.type) {
+            case SQLITE_INTEGER:
+                sqlite3_bind_int64(unpack, at, v.integer);
+                break;
+            case SQLITE_FLOAT:
+                sqlite3_bind_double(unpack, at, v.real);
+                break;
+            case SQLITE_TEXT:
+                sqlite3_bind_text64(unpack, at, v.bytes.data(), v.bytes.size(), SQLITE_STATIC,
+                                    SQLITE_UTF8);
+                break;
+            case SQLITE_BLOB:
+                sqlite3_bind_blob64(unpack, at, v.bytes.data(), v.bytes.size(), SQLITE_STATIC);
+                break;
+            default:
+                sqlite3_bind_null(unpack, at);
+            }
+        }
+        sqlite3_step(unpack);
+    };
+
+    rc = options.fmtOnly ? SQLITE_DONE : sqlite3_step(run);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return failSqlite(sqlite3_extended_errcode(conn), "SELECT", {}, out);
+    // The first row's values tell the types of expressions.
+    std::vector<sqlite3_value*> first;
+    if (rc == SQLITE_ROW) {
+        for (std::size_t g = 0; g < groups; ++g) {
+            loadGroup(g);
+            for (std::size_t i = 0; i < kPackGroup && g * kPackGroup + i < exprs.size(); ++i) {
+                first.push_back(
+                    sqlite3_value_dup(sqlite3_column_value(unpack, static_cast<int>(i))));
+                f.values.push_back(first.back());
+            }
+        }
+    }
+    // Names and types, from slices of the select list that are only prepared.
+    std::vector<Column> cols;
+    for (std::size_t s = 0; s < items.size(); s += kDescribeSlice) {
+        const std::size_t end = std::min(items.size(), s + kDescribeSlice);
+        std::string slice = w->head;
+        for (std::size_t i = s; i < end; ++i) {
+            slice += i > s ? ", " : " ";
+            slice += items[i];
+        }
+        slice += ' ';
+        slice += w->rest;
+        int prc = SQLITE_OK;
+        sqlite3_stmt* meta = prepare(slice, &prc);
+        if (!meta)
+            return failSqlite(prc, "SELECT", {}, out);
+        TypeHints sliceHints;
+        if (allHints)
+            sliceHints.assign(allHints->begin() + static_cast<std::ptrdiff_t>(s),
+                              allHints->begin() + static_cast<std::ptrdiff_t>(end));
+        std::vector<Column> part = describe(meta, false, allHints ? &sliceHints : nullptr,
+                                            first.empty() ? nullptr : first.data() + s);
+        cols.insert(cols.end(), std::make_move_iterator(part.begin()),
+                    std::make_move_iterator(part.end()));
+    }
+    out.sink.columns(cols);
+    if (options.fmtOnly) {
+        out.done(0, 0, 0xC1);
+        return Outcome::Ok;
+    }
+    if (options.browseTable)
+        out.sink.browseInfo(cols);
+
+    const std::vector<ColumnPlan> plan = planColumns(cols, options);
+    std::vector<Value> values(cols.size());
+    const Outcome oc = streamRows(
+        run, rc,
+        [&] {
+            for (std::size_t g = 0; g < groups; ++g) {
+                loadGroup(g);
+                for (std::size_t i = 0; i < kPackGroup && g * kPackGroup + i < cols.size(); ++i)
+                    convertValue(sqlite3_column_value(unpack, static_cast<int>(i)),
+                                 plan[g * kPackGroup + i], values[g * kPackGroup + i]);
+            }
+        },
+        values, out);
+    if (oc == Outcome::Failed)
+        return failSqlite(sqlite3_extended_errcode(conn), "SELECT", {}, out);
+    return oc;
 }
 
 } // namespace tds

@@ -116,6 +116,13 @@ struct Session::Impl {
     using TypeHints = std::vector<std::optional<ColumnType>>;
     TypeHints resultTypeHints(const sql::Statement& st);
     Outcome runQuery(sqlite3_stmt* stmt, Out& out, const TypeHints* hints = nullptr);
+    // Runs a SELECT whose list is wider than SQLite's result limit; nullopt
+    // when the statement is not one that can run that way.
+    std::optional<Outcome> runWideQuery(std::string_view sql, const TypeHints& hints, Out& out);
+    // Sends the rows of a stepped statement: `fill` sets `values` from the
+    // current row; ends with the statement's DONE (row limit, cancel, error).
+    Outcome streamRows(sqlite3_stmt* st, int rc, const std::function<void()>& fill,
+                       const std::vector<Value>& values, Out& out);
     Outcome fail(const Message& m, Out& out, bool abort);
     Outcome failSqlite(int rc, const std::string& verb, const std::string& table, Out& out);
     bool bindParameters(sqlite3_stmt* stmt, Out& out);
@@ -124,8 +131,10 @@ struct Session::Impl {
     sqlite3_stmt* prepareBound(const std::string& sqlText, Out& out, Outcome& oc);
     std::optional<Value> evaluate(const sql::Statement& st, std::size_t first, std::size_t last,
                                   Out& out, Outcome& oc);
-    std::vector<Column> describe(sqlite3_stmt* stmt, bool haveRow,
-                                 const TypeHints* hints = nullptr);
+    // The result columns' names and types; the types of expressions come
+    // from the current row (or from `firstRow`, one value per column).
+    std::vector<Column> describe(sqlite3_stmt* stmt, bool haveRow, const TypeHints* hints = nullptr,
+                                 sqlite3_value* const* firstRow = nullptr);
 
     // Statements (dispatch.cpp).
     std::set<std::size_t> skipElse; // ELSE statements whose IF was true
