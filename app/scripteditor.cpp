@@ -3,11 +3,16 @@
 #include "app/sqlhighlighter.h"
 
 #include <QTextBlock>
+#include <QTextDocument>
 
 ScriptEditor::ScriptEditor(QWidget* parent)
-    : TextPane(parent), m_highlighter(new SqlHighlighter(document())) {
-    // Long lines carry no formats, only the points a scan can resume from.
-    m_highlighter->setLongLinesDrawnByEditor(true);
+    : TextPane(parent), m_highlighter(new SqlHighlighter(static_cast<QObject*>(this))) {
+    // No line carries character formats: they would cost a format per
+    // character of a changed line. The highlighter keeps the state each line
+    // hands on and, in long lines, the points its scan can resume from.
+    connect(document(), &QTextDocument::contentsChange, this, [this](int position, int, int added) {
+        m_highlighter->scan(document(), position, added);
+    });
 }
 
 QList<QTextLayout::FormatRange> ScriptEditor::formats(const QTextBlock& block, int from,
