@@ -393,6 +393,8 @@ void TextPane::updateTotals() {
 }
 
 void TextPane::updateScrollBars() {
+    if (m_dirty)
+        return; // set when the lines are broken
     const int shown = visibleLines();
     QScrollBar* v = verticalScrollBar();
     v->setRange(0, std::max(0, visualLineCount() - shown));
@@ -538,7 +540,8 @@ int TextPane::positionAt(const Line& line, qreal x) const {
 
 int TextPane::positionAt(const QPoint& point) const {
     const int h = lineHeight();
-    const int row = point.y() < kMargin ? 0 : (point.y() - kMargin) / h;
+    // Above the text (a selection dragged out of the top) is the line above.
+    const int row = point.y() < 0 ? -1 : std::max(0, point.y() - kMargin) / h;
     const Line line = lineAt(verticalScrollBar()->value() + row);
     const qreal x =
         point.x() - kMargin + (m_wrapMode == NoWrap ? horizontalScrollBar()->value() : 0);
