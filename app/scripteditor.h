@@ -1,13 +1,13 @@
 #pragma once
 // The query editor: a plain-text editor with T-SQL colouring. Lines of any
-// length stay quick to open and edit: very long lines are laid out as plain
-// text and coloured while they are drawn, only where they are shown.
+// length stay quick to open and edit: the editor shapes only the part of a
+// line it shows and asks the highlighter for the colours of just that part.
 
-#include <QPlainTextEdit>
+#include "controls/textpane.h"
 
 class SqlHighlighter;
 
-class ScriptEditor : public QPlainTextEdit {
+class ScriptEditor : public TextPane {
     Q_OBJECT
 public:
     explicit ScriptEditor(QWidget* parent = nullptr);
@@ -15,13 +15,9 @@ public:
     SqlHighlighter* highlighter() const { return m_highlighter; }
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
+    QList<QTextLayout::FormatRange> formats(const QTextBlock& block, int from,
+                                            int to) const override;
 
 private:
-    // Draws the shown lines of a long block in their colours, with the
-    // selection and the cursor as the editor draws them.
-    void drawLongBlock(QPainter& painter, const QTextBlock& block, const QPointF& offset,
-                       const QRect& area);
-
     SqlHighlighter* m_highlighter;
 };

@@ -142,6 +142,15 @@ int stateBefore(const QTextBlock& block) {
 } // namespace
 
 SqlHighlighter::SqlHighlighter(QTextDocument* document) : QSyntaxHighlighter(document) {
+    setUpFormats();
+}
+
+SqlHighlighter::SqlHighlighter(QObject* parent) : QSyntaxHighlighter(parent) {
+    m_longLinesDrawn = true;
+    setUpFormats();
+}
+
+void SqlHighlighter::setUpFormats() {
     m_formats[Comment].setForeground(QColor(0x00, 0x80, 0x00));
     m_formats[Comment].setFontItalic(true);
     m_formats[String].setForeground(QColor(0xA0, 0x00, 0x00));
@@ -180,6 +189,29 @@ void SqlHighlighter::highlightBlock(const QString& text) {
         [this](int from, int length, Kind kind) { setFormat(from, length, m_formats[kind]); },
         nullptr);
     setCurrentBlockState(state);
+}
+
+void SqlHighlighter::scan(QTextDocument* document, int position, int added) {
+    QTextBlock block = document->findBlock(position);
+    const int end = position + added;
+    bool next = false; // the line before handed on another state
+    while (block.isValid() && (block.position() <= end || next)) {
+        const int before = block.userState();
+        const QString text = block.text();
+        if (text.size() >= kLongLine) {
+            auto* points = new ResumePoints;
+            block.setUserState(scanLine(
+                text, 0, stateBefore(block), INT_MAX, false, [](int, int, Kind) {},
+                &points->positions));
+            block.setUserData(points);
+        } else {
+            block.setUserData(nullptr);
+            block.setUserState(scanLine(
+                text, 0, stateBefore(block), INT_MAX, false, [](int, int, Kind) {}, nullptr));
+        }
+        next = block.userState() != before;
+        block = block.next();
+    }
 }
 
 QList<SqlHighlighter::Stretch> SqlHighlighter::stretches(const QTextBlock& block, int from,

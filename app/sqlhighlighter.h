@@ -4,12 +4,11 @@
 // its lines or the selection.
 //
 // A very long line (a script saved as one line, a generated insert) can be
-// left without colour formats: every format range splits the line's layout
-// into more pieces, which makes laying out such a line several times slower
-// than laying out its plain text, and setting formats after the text has been
-// laid out lays it out a second time. An editor that draws such a line itself
-// asks for its coloured stretches where it shows them (stretches()); the scan
-// of a long line keeps resume points so that this costs only the part asked
+// left without colour formats (or all lines are, see scan()): every format range splits the line's
+// layout into more pieces, which makes laying out such a line several times slower than laying out
+// its plain text, and setting formats after the text has been laid out lays it out a second time.
+// An editor that draws such a line itself asks for its coloured stretches where it shows them
+// (stretches()); the scan of a long line keeps resume points so that this costs only the part asked
 // for.
 
 #include <QList>
@@ -36,7 +35,17 @@ public:
         bool operator==(const Stretch&) const = default;
     };
 
+    // Colours the document's lines with character formats.
     explicit SqlHighlighter(QTextDocument* document);
+    // Attached to no document: an editor that colours every line while
+    // drawing calls scan() on its changes and asks for stretches().
+    explicit SqlHighlighter(QObject* parent);
+
+    // Brings the lines' states and resume points up to date after a change
+    // of the document's text at `position`, `added` characters long: the
+    // changed lines, and the lines after them as long as the state a line
+    // hands on changes. Sets no formats.
+    void scan(QTextDocument* document, int position, int added);
 
     const QTextCharFormat& format(Kind kind) const { return m_formats[kind]; }
 
@@ -56,6 +65,8 @@ protected:
     void highlightBlock(const QString& text) override;
 
 private:
+    void setUpFormats();
+
     QTextCharFormat m_formats[6];
     bool m_longLinesDrawn = false;
 };

@@ -20,7 +20,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
 #include <QStatusTipEvent>
 #include <QTextEdit>
 

@@ -13,6 +13,7 @@
 //   uMain_settings.cpp   the settings dialog and the stored settings
 
 #include "app/grid/DBBGrid.h"
+#include "app/scripteditor.h"
 #include "controls/VelStylePanel.h"
 #include "structure/globals.h"
 #include "structure/waitcursor.h"
@@ -33,7 +34,6 @@ class QLabel;
 class QListWidget;
 class QMenu;
 class QMenuBar;
-class QPlainTextEdit;
 class QSpinBox;
 class QSplitter;
 class QTabWidget;
@@ -163,7 +163,7 @@ public:
     QSplitter* Splitter1 = nullptr;
     QWidget* PAQuery = nullptr;
     QTabWidget* PageControl1 = nullptr;
-    QPlainTextEdit* MEQuery = nullptr;
+    ScriptEditor* MEQuery = nullptr;
     QLabel* LBMaxRec = nullptr;
     QSpinBox* EDMaxRec = nullptr;
     QTabWidget* PCMain = nullptr;

@@ -20,7 +20,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTabBar>
@@ -371,7 +370,7 @@ void TFMMain::buildMainArea() {
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     MEQuery = new ScriptEditor;
     MEQuery->setObjectName(QStringLiteral("MEQuery"));
-    MEQuery->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    MEQuery->setLineWrapMode(TextPane::WidgetWidth);
     MEQuery->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MEQuery->setTabChangesFocus(true);
     MEQuery->setToolTip(QStringLiteral("Abfrage oder Kommando eingeben"));

@@ -11,7 +11,6 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QSpinBox>
 #include <QTabWidget>

@@ -7,7 +7,6 @@
 #include "app/uDM.h"
 #include "modal/modal.h"
 
-#include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTextEdit>
 

@@ -80,10 +80,10 @@ void TDBImage::keyPressEvent(QKeyEvent* event) {
     QLabel::keyPressEvent(event);
 }
 
-TDBMemo::TDBMemo(QWidget* parent) : QPlainTextEdit(parent) {
+TDBMemo::TDBMemo(QWidget* parent) : TextPane(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setLineWrapMode(TextPane::NoWrap);
 }
 
 void TDBMemo::LoadMemo() {
@@ -92,7 +92,7 @@ void TDBMemo::LoadMemo() {
 }
 
 bool TDBMemo::tooWideUnwrapped(const QString& text) const {
-    // Half the fixed-point range, measured with the widest letter of the font.
+    // Some sixteen million pixels, measured with the widest letter of the font.
     constexpr qint64 kWidestLine = 16'000'000;
     const qint64 longest = kWidestLine / std::max(1, fontMetrics().maxWidth());
     qsizetype start = 0;
@@ -110,7 +110,7 @@ bool TDBMemo::tooWideUnwrapped(const QString& text) const {
 void TDBMemo::showText(const QString& text) {
     // Wrapped at the control's width, such a line is drawn as it is; the
     // horizontal scroll bar stays but has nothing to scroll.
-    setLineWrapMode(tooWideUnwrapped(text) ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+    setLineWrapMode(tooWideUnwrapped(text) ? TextPane::WidgetWidth : TextPane::NoWrap);
     setPlainText(text);
 }
 

@@ -3,10 +3,10 @@
 // object cell of the result grid. One window lives for the whole run; its
 // two controls are bound to a field only while it is shown.
 
+#include "controls/textpane.h"
 #include "data/adodataset.h"
 #include <QDialog>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPointer>
 
 // The binding of a data-aware control: a data source and the field of its
@@ -58,16 +58,16 @@ private:
 };
 
 // A multi-line text control; LoadMemo loads the field's text.
-class TDBMemo : public QPlainTextEdit, public DataFieldLink {
+class TDBMemo : public TextPane, public DataFieldLink {
     Q_OBJECT
 public:
     explicit TDBMemo(QWidget* parent = nullptr);
     void LoadMemo();
     // Shows the text, unwrapped unless a line is too wide for that (below).
     void showText(const QString& text);
-    // Whether a line of the text is wider than an unwrapped line can be drawn:
-    // text positions are fixed-point numbers that end at about 33 million
-    // pixels, past which letters land on top of each other.
+    // Whether a line of the text is too wide to show unwrapped: one screen
+    // line of tens of millions of pixels cannot be read by scrolling
+    // sideways, and every paint measures such a line up to the shown part.
     bool tooWideUnwrapped(const QString& text) const;
 };
 

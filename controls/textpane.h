@@ -1,0 +1,184 @@
+#pragma once
+// An editable plain-text control for texts of any size, lines of millions of
+// characters included. The text lives in a QTextDocument (editing, undo and
+// redo, cursors and change signals are the document's own), but the document
+// is never laid out: the control breaks lines itself from cached character
+// advances, which costs a cheap pass over the characters, and shapes only the
+// lines it shows, each on its own.
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QFontMetricsF>
+#include <QList>
+#include <QTextCursor>
+#include <QTextLayout>
+#include <vector>
+
+class QMenu;
+class QTextBlock;
+class QTextDocument;
+
+class TextPane : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    enum LineWrapMode { NoWrap, WidgetWidth };
+
+    explicit TextPane(QWidget* parent = nullptr);
+    ~TextPane() override;
+
+    QTextDocument* document() const { return m_document; }
+    void setPlainText(const QString& text);
+    QString toPlainText() const;
+    void clear();
+    // Replaces the selection (or inserts at the caret) and keeps the caret in view.
+    void insertPlainText(const QString& text);
+
+    QTextCursor textCursor() const { return m_cursor; }
+    void setTextCursor(const QTextCursor& cursor);
+    void moveCursor(QTextCursor::MoveOperation op,
+                    QTextCursor::MoveMode mode = QTextCursor::MoveAnchor);
+    void selectAll();
+    void ensureCursorVisible();
+    void centerCursor();
+
+    void setLineWrapMode(LineWrapMode mode);
+    LineWrapMode lineWrapMode() const { return m_wrapMode; }
+    void setTabChangesFocus(bool on) { m_tabChangesFocus = on; }
+    bool tabChangesFocus() const { return m_tabChangesFocus; }
+    void setReadOnly(bool on);
+    bool isReadOnly() const { return m_readOnly; }
+    void setCursorWidth(int width);
+    int cursorWidth() const { return m_cursorWidth; }
+
+    // The caret's rectangle for a cursor's position, in viewport coordinates.
+    QRect cursorRect(const QTextCursor& cursor) const;
+    QRect cursorRect() const { return cursorRect(m_cursor); }
+    // The cursor at the text position nearest to a viewport point.
+    QTextCursor cursorForPosition(const QPoint& point) const;
+    // Lines as shown (wrapped lines count once per screen line).
+    int visualLineCount() const;
+
+    QMenu* createStandardContextMenu();
+
+    // Text lines of at least this many characters are shaped only around
+    // what is shown of them.
+    static constexpr int kWindowed = 2048;
+
+signals:
+    void textChanged();
+    void cursorPositionChanged();
+    void selectionChanged();
+
+protected:
+    // The coloured stretches of a block's characters from `from` up to `to`,
+    // in positions of the block; none by default.
+    virtual QList<QTextLayout::FormatRange> formats(const QTextBlock& block, int from,
+                                                    int to) const;
+
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    // Where each screen line of a text line starts, in positions of the line
+    // (empty for a line shown on one screen line), the line's length and, for
+    // unwrapped text, its width.
+    struct Wrap {
+        std::vector<int> starts;
+        int length = 0;
+        qreal width = 0;
+        int lines() const { return starts.empty() ? 1 : int(starts.size()); }
+        int start(int i) const { return starts.empty() ? 0 : starts[std::size_t(i)]; }
+    };
+    // One screen line: its text line and its characters [from, to).
+    struct Line {
+        int block = -1;
+        int index = 0; // screen line within the text line
+        int from = 0, to = 0;
+        bool last = true; // the text line's last screen line
+    };
+    // Characters [from, to) of a line shaped alone, drawn from x = left.
+    struct Segment {
+        int from = 0, to = 0;
+        qreal left = 0;
+    };
+
+    void onContentsChange(int position, int removed, int added);
+    void ensureWrapped() const;
+    void rewrapAll();
+    void rewrapIncremental(int blockNumber, int offset, int removed, int added);
+    Wrap wrapText(QStringView text, const Wrap* old = nullptr, int offset = 0, int removed = 0,
+                  int added = 0) const;
+    void updateTotals();
+    void updateScrollBars();
+    qreal wrapWidth() const;
+    qreal advance(QStringView text, qsizetype i, int* length, qreal x) const;
+    qreal measure(QStringView text, int from, int to) const;
+
+    QTextBlock blockAt(int number) const;
+    QString blockText(const QTextBlock& block) const;
+    Line lineAt(int visual) const;
+    int visualLineOf(int position) const;
+    Segment segmentAround(const Line& line, int position) const;
+    Segment segmentAt(const Line& line, qreal fromX, qreal toX) const;
+    void shape(QTextLayout& layout, const Line& line, const Segment& segment,
+               bool withFormats) const;
+    qreal xOf(const Line& line, int position) const;
+    int positionAt(const Line& line, qreal x) const;
+    int positionAt(const QPoint& point) const;
+    int lineHeight() const;
+    int visibleLines() const;
+
+    // Edits and moves driven by the user.
+    void moveTo(int position, bool select, bool keepGoalX = false);
+    void moveVertically(int lines, bool select);
+    int wordBoundary(int position, bool forward) const;
+    void insertText(const QString& text);
+    void deleteSelectionOr(QTextCursor::MoveOperation op, bool word);
+    void copy();
+    void cut();
+    void paste();
+    void undo();
+    void redo();
+    bool handleKey(QKeyEvent* event);
+    void cursorChanged();
+    void restartBlink();
+
+    QTextDocument* m_document;
+    QFont m_font;        // the widget's font without kerning, so that text measures as it draws
+    bool m_dirty = true; // lines not broken yet (or the width changed while hidden)
+    QTextCursor m_cursor;
+    std::vector<Wrap> m_wraps;
+    std::vector<int> m_firstLine; // first screen line of each text line, and the total
+    qreal m_widest = 0;
+    qreal m_wrappedWidth = 0; // the width the lines were broken at
+    LineWrapMode m_wrapMode = WidgetWidth;
+    bool m_tabChangesFocus = false;
+    bool m_readOnly = false;
+    int m_cursorWidth = 1;
+    qreal m_goalX = -1;
+    int m_lastPosition = 0;
+    int m_lastAnchor = 0;
+    bool m_caretShown = false;
+    bool m_dragging = false;
+    QBasicTimer m_blink;
+    QFontMetricsF m_metrics;
+    mutable std::vector<float> m_advances; // per UTF-16 unit; < 0 until measured
+    mutable int m_textCacheBlock = -1;
+    mutable QString m_textCache;
+};

@@ -1,0 +1,230 @@
+// The plain-text control: the document is never laid out, positions and
+// points map onto each other, vertical moves keep the column, edits of a long
+// line show the same as the edited text set afresh, and the keys edit.
+
+#include "controls/textpane.h"
+
+#include <QClipboard>
+#include <QPlainTextDocumentLayout>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QtTest>
+
+namespace {
+
+// Words of varying length, some longer than a screen line.
+QString words(int chars) {
+    static const char* list[] = {
+        "alpha", "be", "gamma",    "delta_epsilon_zeta_eta_theta_iota_kappa",   "mu",
+        "nu\t",  "xi", "omicron,", "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW"};
+    QString s;
+    for (int i = 0; s.size() < chars; ++i) {
+        s += QLatin1String(list[i % 9]);
+        s += u' ';
+    }
+    s.truncate(chars);
+    return s;
+}
+
+void setUp(TextPane& pane, TextPane::LineWrapMode mode = TextPane::WidgetWidth) {
+    pane.setLineWrapMode(mode);
+    pane.setCursorWidth(0); // no caret in the pictures
+    pane.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    pane.resize(300, 200);
+    pane.show();
+}
+
+} // namespace
+
+class TestTextPane : public QObject {
+    Q_OBJECT
+private slots:
+    // A long line is shown, edited and moved through without the document
+    // laying out anything.
+    void documentNeverLaidOut() {
+        TextPane pane;
+        setUp(pane);
+        pane.setPlainText(words(1'000'000));
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        pane.setFocus();
+        QTest::keyClick(&pane, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClicks(&pane, QStringLiteral("xy"));
+        QTest::keyClick(&pane, Qt::Key_Backspace);
+        QTest::keyClick(&pane, Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::keyClick(&pane, Qt::Key_Up);
+        pane.repaint();
+        QVERIFY(!qobject_cast<QPlainTextDocumentLayout*>(pane.document()->documentLayout()));
+        QCOMPARE(pane.document()->firstBlock().layout()->lineCount(), 0);
+        QVERIFY(pane.toPlainText().endsWith(QStringLiteral("x")));
+        QCOMPARE(pane.toPlainText().size(), 1'000'001);
+    }
+
+    // Every position's caret rectangle leads back to the position, wrapped
+    // and unwrapped, in short lines and in a line shaped only around what is
+    // shown.
+    void positionPointRoundTrip_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("around");
+        QTest::newRow("wrapped") << int(TextPane::WidgetWidth) << 0;
+        QTest::newRow("wrapped, far into the line") << int(TextPane::WidgetWidth) << 30'000;
+        QTest::newRow("unwrapped, far into the line") << int(TextPane::NoWrap) << 30'000;
+    }
+    void positionPointRoundTrip() {
+        QFETCH(int, mode);
+        QFETCH(int, around);
+        TextPane pane;
+        setUp(pane, TextPane::LineWrapMode(mode));
+        pane.setPlainText(QStringLiteral("short\n\n") + words(40'000) + QStringLiteral("\nend"));
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        for (int pos = around; pos < around + 400; ++pos) {
+            QTextCursor c(pane.document());
+            c.setPosition(pos);
+            pane.setTextCursor(c); // scrolls it into view
+            const QRect r = pane.cursorRect();
+            QVERIFY(pane.viewport()->rect().contains(r.center()));
+            QCOMPARE(pane.cursorForPosition(QPoint(r.left() + 1, r.center().y())).position(), pos);
+        }
+    }
+
+    // Up and Down move by screen lines and keep the column, also across a
+    // shorter line.
+    void upDownKeepColumn() {
+        TextPane pane;
+        setUp(pane);
+        const QString line = QStringLiteral("abcdefghij abcdefghij abc");
+        pane.setPlainText(line + QStringLiteral("\nab\n") + line.repeated(20));
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        pane.setFocus();
+        QTextCursor c = pane.textCursor();
+        c.setPosition(20);
+        pane.setTextCursor(c);
+        const QRect start = pane.cursorRect();
+        QTest::keyClick(&pane, Qt::Key_Down);
+        QCOMPARE(pane.textCursor().position(), int(line.size()) + 3); // end of "ab"
+        QTest::keyClick(&pane, Qt::Key_Down);
+        const int columnWidth = pane.fontMetrics().horizontalAdvance(u'W');
+        QVERIFY(std::abs(pane.cursorRect().left() - start.left()) < columnWidth);
+        const int y = pane.cursorRect().top();
+        for (int i = 0; i < 5; ++i)
+            QTest::keyClick(&pane, Qt::Key_Down);
+        QVERIFY(pane.cursorRect().top() > y);
+        QVERIFY(std::abs(pane.cursorRect().left() - start.left()) < columnWidth);
+        for (int i = 0; i < 7; ++i)
+            QTest::keyClick(&pane, Qt::Key_Up, Qt::ShiftModifier);
+        QCOMPARE(pane.textCursor().position(), 20);
+        QVERIFY(pane.textCursor().anchor() > 20);
+    }
+
+    // Edits in a long line break and draw it exactly as the edited text set
+    // afresh: lines rebroken only from the change are the right ones.
+    void editedLongLineShowsAsNew() {
+        TextPane edited, fresh;
+        setUp(edited);
+        setUp(fresh);
+        edited.setPlainText(words(200'000));
+        QVERIFY(QTest::qWaitForWindowExposed(&edited));
+        edited.setFocus();
+        QTextCursor c = edited.textCursor();
+        c.setPosition(100);
+        edited.setTextCursor(c);
+        QTest::keyClick(&edited, Qt::Key_Return); // two lines, then one again
+        QTest::keyClick(&edited, Qt::Key_Backspace);
+        for (int at : {150'000, 1'000, 199'990}) {
+            c.setPosition(at);
+            edited.setTextCursor(c);
+            QTest::keyClicks(&edited, QStringLiteral("Zusatz "));
+            QTest::keyClick(&edited, Qt::Key_Backspace, Qt::ControlModifier);
+            QTest::keyClick(&edited, Qt::Key_Delete);
+            QTest::keyClicks(&edited, QStringLiteral("WWWWWWWWWWWWWWWWWWWWWWWWWWWWWW"));
+        }
+        fresh.setPlainText(edited.toPlainText());
+        QCOMPARE(edited.visualLineCount(), fresh.visualLineCount());
+        edited.clearFocus();
+        for (int at : {150'000, 1'000, 199'990}) {
+            c.setPosition(at);
+            edited.setTextCursor(c);
+            fresh.verticalScrollBar()->setValue(edited.verticalScrollBar()->value());
+            QCOMPARE(edited.viewport()->grab().toImage(), fresh.viewport()->grab().toImage());
+        }
+        // Undone, the text is the one loaded.
+        for (int i = 0; i < 100 && edited.document()->isUndoAvailable(); ++i)
+            edited.document()->undo();
+        QCOMPARE(edited.toPlainText(), words(200'000));
+    }
+
+    // The keys of a plain-text editor: selection by keys, clipboard, undo,
+    // read-only, and Tab moving the focus when set to.
+    void editingKeys() {
+        QWidget window;
+        auto* pane = new TextPane(&window);
+        auto* next = new TextPane(&window);
+        pane->setGeometry(0, 0, 300, 100);
+        next->setGeometry(0, 100, 300, 100);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        pane->setFocus();
+        QSignalSpy changed(pane, &TextPane::textChanged);
+        QTest::keyClicks(pane, QStringLiteral("one two"));
+        QTest::keyClick(pane, Qt::Key_Tab);
+        QCOMPARE(pane->toPlainText(), QStringLiteral("one two\t"));
+        QTest::keyClick(pane, Qt::Key_Home, Qt::ShiftModifier);
+        QTest::keyClick(pane, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("one two\t"));
+        QTest::keyClick(pane, Qt::Key_Right, Qt::ControlModifier);
+        QTest::keyClick(pane, Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(pane->textCursor().selectedText(), QStringLiteral("one "));
+        QTest::keyClick(pane, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(pane->toPlainText(), QStringLiteral("two\t"));
+        QTest::keyClick(pane, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(pane, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(pane->toPlainText(), QStringLiteral("two\tone "));
+        QTest::keyClick(pane, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(pane->toPlainText(), QStringLiteral("two\t"));
+        QTest::keyClick(pane, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(pane->toPlainText(), QStringLiteral("two\tone "));
+        QVERIFY(changed.count() > 0);
+        QInputMethodEvent commit;
+        commit.setCommitString(QStringLiteral("ä"));
+        QApplication::sendEvent(pane, &commit);
+        QVERIFY(pane->toPlainText().endsWith(QStringLiteral("ä")));
+
+        pane->setReadOnly(true);
+        QTest::keyClicks(pane, QStringLiteral("zz"));
+        QTest::keyClick(pane, Qt::Key_Backspace);
+        QVERIFY(pane->toPlainText().endsWith(QStringLiteral("ä")));
+        pane->setReadOnly(false);
+        pane->setTabChangesFocus(true);
+        QTest::keyClick(pane, Qt::Key_Tab);
+        QVERIFY(next->hasFocus());
+        QVERIFY(!pane->toPlainText().endsWith(u'\t'));
+    }
+
+    // Mouse: a click places the caret, a drag selects, a double click
+    // selects a word; the wheel scrolls.
+    void mouse() {
+        TextPane pane;
+        setUp(pane);
+        pane.setPlainText(QStringLiteral("select name from t\n").repeated(50));
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QTextCursor at(pane.document());
+        at.setPosition(7);
+        const QPoint name = pane.cursorRect(at).center() + QPoint(2, 0);
+        QTest::mouseDClick(pane.viewport(), Qt::LeftButton, {}, name);
+        QCOMPARE(pane.textCursor().selectedText(), QStringLiteral("name"));
+        at.setPosition(19 + 12);
+        const QPoint below = pane.cursorRect(at).center();
+        QTest::mousePress(pane.viewport(), Qt::LeftButton, {}, name);
+        QTest::mouseMove(pane.viewport(), below);
+        QTest::mouseRelease(pane.viewport(), Qt::LeftButton, {}, below);
+        QCOMPARE(pane.textCursor().selectionStart(), 7);
+        QCOMPARE(pane.textCursor().selectionEnd(), 31);
+        QWheelEvent wheel(QPointF(10, 10), pane.mapToGlobal(QPointF(10, 10)), QPoint(),
+                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(pane.viewport(), &wheel);
+        QVERIFY(pane.verticalScrollBar()->value() > 0);
+    }
+};
+
+QTEST_MAIN(TestTextPane)
+#include "tst_textpane.moc"
