@@ -80,7 +80,8 @@ void TADOProperties::setValue(const QString& name, const QVariant& value) {
 
 // --- TADOConnection ---------------------------------------------------------
 
-TADOConnection::TADOConnection(QObject* parent) : QObject(parent) {}
+TADOConnection::TADOConnection(QObject* parent)
+    : QObject(parent), m_handoff(new data::Handoff(this)) {}
 
 // One statement running on a worker thread. The worker owns what it
 // produces until it has ended; the connection's thread reads it only after
@@ -144,8 +145,7 @@ void TADOConnection::runAsync(AsyncWork work, AsyncDone done) {
             std::lock_guard lock(run->sessionMutex);
             run->session = nullptr;
         }
-        QMetaObject::invokeMethod(
-            this, [this, id] { finishAsync(id); }, Qt::QueuedConnection);
+        m_handoff->post([this, id] { finishAsync(id); });
     });
 }
 

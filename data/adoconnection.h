@@ -4,6 +4,7 @@
 // connection (informational messages, provider properties, table names).
 
 #include "data/dataerror.h"
+#include "data/handoff.h"
 #include "data/provider.h"
 
 #include <QList>
@@ -160,5 +161,6 @@ private:
     TADOProperties m_properties{this};
     mutable QList<data::PropertyEntry> m_propertyCache;
     std::unique_ptr<AsyncRun> m_run;
+    data::Handoff* m_handoff; // the worker's end comes back through it
     std::uint64_t m_runCount = 0;
 };

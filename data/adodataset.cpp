@@ -70,7 +70,7 @@ void TField::setValue(const TField& source) const {
 
 // --- TADODataSet ------------------------------------------------------------
 
-TADODataSet::TADODataSet(QObject* parent) : QObject(parent) {}
+TADODataSet::TADODataSet(QObject* parent) : QObject(parent), m_handoff(new data::Handoff(this)) {}
 
 TADODataSet::~TADODataSet() {
     if (m_fetching && m_connection)
@@ -169,7 +169,10 @@ void TADODataSet::OpenAsync(Finished finished) {
     // The worker tells whether the text produced a result set.
     auto produced = std::make_shared<bool>(false);
     QPointer<TADODataSet> self(this);
-    auto work = [self, generation, table, text, options,
+    // The dataset waits for its worker before it goes, so the worker may
+    // post to it through its hand-off.
+    data::Handoff* handoff = m_handoff;
+    auto work = [this, handoff, generation, table, text, options,
                  produced](data::ProviderConnection& session, const std::atomic<bool>& cancelled,
                            data::MessageList& messages) {
         bool first = true;
@@ -188,13 +191,8 @@ void TADODataSet::OpenAsync(Finished finished) {
                 first ? store.columns() : QList<data::ColumnInfo>();
             first = false;
             since.start();
-            QMetaObject::invokeMethod(
-                self.data(),
-                [self, generation, columns, chunk] {
-                    if (self)
-                        self->receiveRows(generation, columns, chunk);
-                },
-                Qt::QueuedConnection);
+            handoff->post(
+                [this, generation, columns, chunk] { receiveRows(generation, columns, chunk); });
         };
         data::QueryOptions o = options;
         o.cancelled = &cancelled;

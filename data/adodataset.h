@@ -230,7 +230,8 @@ private:
     int m_recordSize = 0;
     int m_disableCount = 0;
     bool m_fetching = false;
-    int m_generation = 0; // of the last OpenAsync: rows of an earlier one are dropped
+    int m_generation = 0;     // of the last OpenAsync: rows of an earlier one are dropped
+    data::Handoff* m_handoff; // rows come from the worker through it
     TDataSetState m_state = dsInactive;
     qint64 m_firstUnsentRow = 0; // rows from here on were appended and not yet sent
     QString m_tableName;         // for cmdTable: the table rows are appended to

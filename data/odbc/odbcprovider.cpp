@@ -176,6 +176,8 @@ public:
         return guarded([&] {
             Handle stmt = newStatement(options);
             Running running(*this, stmt.get(), options);
+            if (options.isCancelled())
+                return std::shared_ptr<ResultStore>(); // cancelled before it was sent
             MessageList infos;
             std::shared_ptr<ResultStore> store;
             try {
@@ -229,6 +231,8 @@ public:
             ParamBuffers buffers;
             bindParameters(stmt.get(), params, buffers);
             Running running(*this, stmt.get(), options);
+            if (options.isCancelled())
+                return 0; // cancelled before it was sent
             MessageList infos;
             std::optional<DataError> firstError;
             SQLRETURN rc = keepingFirstError(firstError, [&] {
@@ -739,16 +743,16 @@ private:
     // The statement a worker thread runs, so that cancel() from another
     // thread reaches it. The handle is freed only after it is unregistered,
     // and cancel() calls the driver under the same lock, so it never meets
-    // a freed handle; a cancel that comes before the statement is
-    // registered is seen through the options' flag.
+    // a freed handle. A cancel that comes before the statement is
+    // registered is seen through the options' flag, which the caller checks
+    // before it sends the statement: the driver must not be asked to cancel
+    // a statement that has not started (FreeTDS then releases a lock it
+    // does not hold).
     class Running {
     public:
-        Running(OdbcConnection& owner, SQLHSTMT stmt, const QueryOptions& options)
-            : m_owner(owner) {
+        Running(OdbcConnection& owner, SQLHSTMT stmt, const QueryOptions&) : m_owner(owner) {
             std::lock_guard lock(owner.m_runningMutex);
             owner.m_running = stmt;
-            if (options.isCancelled())
-                SQLCancel(stmt);
         }
         ~Running() {
             std::lock_guard lock(m_owner.m_runningMutex);

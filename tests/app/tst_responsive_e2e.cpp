@@ -1,7 +1,7 @@
 // The window while the server works, end to end against a test server: rows
 // shown while the fetch goes on, cancelling waiting queries, long fetches and
-// commands, the next statement after a cancel, closing during a fetch, the
-// query time-out and a server lost in the middle of a result.
+// commands and the quick query, the next statement after a cancel, closing
+// during a fetch, the query time-out and a server lost in the middle of a result.
 
 #include "app/application.h"
 #include "app/uDM.h"
@@ -11,9 +11,12 @@
 #include "tests/support/testserver_fixture.h"
 
 #include <QAbstractItemView>
+#include <QComboBox>
 #include <QDirIterator>
 #include <QLabel>
+#include <QListWidget>
 #include <QPlainTextEdit>
+#include <QSpinBox>
 #include <QTest>
 #include <QTextEdit>
 #include <memory>
@@ -29,6 +32,7 @@ private slots:
     void escapeCancelsWaitingQueryAndNextOneRuns();
     void cancelledFetchKeepsItsRows();
     void cancelledCommand();
+    void cancelledQuickQuery();
     void closingDuringFetchCancelsThenCloses();
     void queryTimeoutStillFails();
     void serverLostDuringFetch();
@@ -145,6 +149,30 @@ void TestResponsiveE2E::cancelledCommand() {
     QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
     QCOMPARE(lastMessage(), QStringLiteral("Abfrage abgebrochen."));
     QVERIFY(w->PAGrid->isVisible());
+}
+
+void TestResponsiveE2E::cancelledQuickQuery() {
+    w->CBDatabase->setCurrentIndex(w->CBDatabase->findText(QStringLiteral("Musterfirma")));
+    runGuarded([this] { w->CBDatabaseChange(); });
+    w->EDMaxRec->setValue(0);
+    const QList<QListWidgetItem*> found = w->LBTables->findItems("Messwerte", Qt::MatchExactly);
+    QCOMPARE(found.size(), 1);
+    w->LBTables->setCurrentItem(found.first());
+    runGuarded([this] { w->LBTablesDblClick(); });
+    QTRY_VERIFY_WITH_TIMEOUT(gridRows() > 0, 10000);
+    QVERIFY(w->statementRunning());
+    QTest::keyClick(w->MEQuery, Qt::Key_Escape);
+    QVERIFY(waitForStatement(w, 20000));
+    QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
+    QCOMPARE(lastMessage(), QStringLiteral("Abfrage abgebrochen."));
+    QVERIFY(gridRows() > 0 && gridRows() < 400000);
+    QCOMPARE(qint64(gridRows()), DM->ADOdsQuery->RecordCount());
+    // The connection stays open for the next quick query.
+    w->EDMaxRec->setValue(3);
+    runGuarded([this] { w->LBTablesDblClick(); });
+    QVERIFY(waitForStatement(w, 10000));
+    QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
+    QCOMPARE(gridRows(), 3);
 }
 
 void TestResponsiveE2E::closingDuringFetchCancelsThenCloses() {
