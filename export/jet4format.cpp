@@ -2,6 +2,7 @@
 
 #include "export/values.h"
 
+#include <QStringList>
 #include <QtEndian>
 #include <algorithm>
 #include <cmath>
@@ -732,6 +733,86 @@ QByteArray emptyUsageMap(int rowLength, std::uint32_t startPage) {
     QByteArray row(rowLength, char(0));
     put32(row, 1, startPage);
     return row;
+}
+
+// --- properties -------------------------------------------------------------------------
+
+namespace {
+
+QByteArray ucs2(const QString& s) {
+    QByteArray b;
+    b.reserve(2 * s.size());
+    for (const QChar ch : s)
+        append16(b, ch.unicode());
+    return b;
+}
+
+// A chunk: its length (itself included), its type, its contents.
+QByteArray propertyChunk(std::uint16_t type, const QByteArray& contents) {
+    QByteArray chunk;
+    append32(chunk, std::uint32_t(6 + contents.size()));
+    append16(chunk, type);
+    return chunk + contents;
+}
+
+constexpr std::uint16_t kPropertyNamesChunk = 0x80;
+constexpr std::uint16_t kObjectPropertiesChunk = 0x00;
+constexpr std::uint16_t kColumnPropertiesChunk = 0x01;
+
+} // namespace
+
+Property textProperty(const QString& name, const QString& text) {
+    return {name, TypeText, ucs2(text), false};
+}
+
+Property boolProperty(const QString& name, bool value, bool ddl) {
+    // True is all bits set, as the engine's Yes/No values are -1.
+    return {name, TypeBool, QByteArray(1, value ? char(0xFF) : char(0)), ddl};
+}
+
+Property int16Property(const QString& name, std::int16_t value) {
+    QByteArray b;
+    append16(b, std::uint16_t(value));
+    return {name, TypeInt, b, false};
+}
+
+QByteArray encodePropertyBlock(const std::vector<PropertySet>& sets) {
+    // Every name once in the pool, in the order of first use; values refer to it by index.
+    QStringList pool;
+    QByteArray names;
+    auto nameIndex = [&](const QString& name) {
+        qsizetype i = pool.indexOf(name);
+        if (i < 0) {
+            i = pool.size();
+            pool << name;
+            const QByteArray n = ucs2(name);
+            append16(names, std::uint16_t(n.size()));
+            names += n;
+        }
+        return std::uint16_t(i);
+    };
+    QByteArray valueChunks;
+    for (const PropertySet& set : sets) {
+        const QByteArray setName = ucs2(set.name);
+        QByteArray contents;
+        append32(contents, std::uint32_t(6 + setName.size()));
+        append16(contents, std::uint16_t(setName.size()));
+        contents += setName;
+        for (const Property& p : set.properties) {
+            if (p.value.size() > 0xFFFF - 8)
+                throw ExportError(
+                    QStringLiteral("Die Eigenschaft \"%1\" ist zu lang.").arg(p.name));
+            append16(contents, std::uint16_t(8 + p.value.size()));
+            contents.append(char(p.ddl ? 1 : 0));
+            contents.append(char(p.type));
+            append16(contents, nameIndex(p.name));
+            append16(contents, std::uint16_t(p.value.size()));
+            contents += p.value;
+        }
+        valueChunks += propertyChunk(
+            set.name.isEmpty() ? kObjectPropertiesChunk : kColumnPropertiesChunk, contents);
+    }
+    return QByteArray("MR2\0", 4) + propertyChunk(kPropertyNamesChunk, names) + valueChunks;
 }
 
 // --- rows -------------------------------------------------------------------------------

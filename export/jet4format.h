@@ -197,6 +197,26 @@ QByteArray encodeRow(const TableDef& def, const std::vector<QVariant>& values,
 // The values of a row: numbers and texts; other types come back null.
 std::vector<QVariant> decodeRow(const TableDef& def, const QByteArray& row);
 
+// Properties of a catalog object, stored in its LvProp column: a pool of property names, then
+// a set of values for the object itself (an unnamed set) and one set per column that has any
+// (named after the column). Each value has a type of the format and its bytes as a row stores
+// them; texts are plain UCS-2.
+struct Property {
+    QString name;
+    std::uint8_t type = TypeText;
+    QByteArray value;
+    bool ddl = false; // kept by the engine itself rather than by the user interface
+};
+struct PropertySet {
+    QString name; // empty for the object itself
+    std::vector<Property> properties;
+};
+Property textProperty(const QString& name, const QString& text);
+Property boolProperty(const QString& name, bool value, bool ddl);
+Property int16Property(const QString& name, std::int16_t value);
+// The property block: "MR2", the name pool, then the sets in order.
+QByteArray encodePropertyBlock(const std::vector<PropertySet>& sets);
+
 // Index keys. A key holds, for each key column, a flag byte (0x7F for a value, 0x00 for a
 // null) and the value in a form whose bytes sort like the values: numbers big-endian with the
 // sign bit inverted, texts as "General" sort codes ending in 0x01 0x00. Texts compare without

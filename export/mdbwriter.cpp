@@ -272,39 +272,28 @@ std::vector<AccessEntry> userTableEntries(std::uint32_t id) {
     return {{id, kAdminSid, kFullAccess, false}, {id, kUsersSid, kFullAccess, false}};
 }
 
-// A property block: the magic, a chunk with the property names, then a chunk with the values
-// of the object itself (an empty object name). Values here are texts.
-QByteArray propertyBlock(const std::vector<std::pair<QString, QString>>& textProperties) {
-    auto ucs2 = [](const QString& s) {
-        QByteArray b;
-        for (const QChar ch : s)
-            append16(b, ch.unicode());
-        return b;
-    };
-    QByteArray names;
-    QByteArray values;
-    append32(values, 6); // the object name's block: its length word and an empty name
-    append16(values, 0);
-    for (size_t i = 0; i < textProperties.size(); ++i) {
-        const QByteArray name = ucs2(textProperties[i].first);
-        append16(names, std::uint16_t(name.size()));
-        names += name;
-        const QByteArray value = ucs2(textProperties[i].second);
-        append16(values, std::uint16_t(8 + value.size()));
-        values.append(char(0)); // not a data-definition property
-        values.append(char(TypeText));
-        append16(values, std::uint16_t(i));
-        append16(values, std::uint16_t(value.size()));
-        values += value;
+// The properties a user table carries: none of its own, and for its columns what the user
+// interface needs to show them as the types they are. A Yes/No column is shown as a check box
+// (without it the interface shows -1 and 0 in a text box); texts and memos say that they are
+// stored compressed, as the column definition does, and that they may hold empty texts, which
+// the export copies from its source as they are (the engine's default would refuse to store
+// such a row again once it is edited). Null when no column needs any.
+QByteArray userTableProperties(const TableDef& def) {
+    constexpr std::int16_t kCheckBox = 106;
+    std::vector<PropertySet> sets{{QString(), {}}};
+    for (const Column& c : def.columns) {
+        PropertySet set{c.name, {}};
+        if (c.type == TypeBool)
+            set.properties.push_back(int16Property(QStringLiteral("DisplayControl"), kCheckBox));
+        if (c.type == TypeText || c.type == TypeMemo) {
+            set.properties.push_back(boolProperty(QStringLiteral("AllowZeroLength"), true, true));
+            set.properties.push_back(
+                boolProperty(QStringLiteral("UnicodeCompression"), c.compressed, true));
+        }
+        if (!set.properties.empty())
+            sets.push_back(set);
     }
-    QByteArray block("MR2\0", 4);
-    append32(block, std::uint32_t(6 + names.size()));
-    append16(block, 0x80); // names
-    block += names;
-    append32(block, std::uint32_t(6 + values.size()));
-    append16(block, 0x00); // values of the object
-    block += values;
-    return block;
+    return sets.size() > 1 ? encodePropertyBlock(sets) : QByteArray();
 }
 
 QByteArray noLongValues(const QByteArray&) {
@@ -700,10 +689,62 @@ struct AccessDatabase::Impl {
         return 0;
     }
 
-    // Appends rows of a table that has no long values outside its rows: to its last data
-    // page while they fit, then to new pages.
+    // Long values on long value pages, filled one after the other, each written once it is
+    // full and the last one by finish(). A value is kept on one page when it fits, else in a
+    // chain of pieces, each of which starts with the pointer to the next. The pieces are
+    // placed last first, so every piece knows where its successor lies.
+    class LongValuePages {
+    public:
+        explicit LongValuePages(Impl& db) : m_db(db) {}
+        QByteArray store(const QByteArray& bytes) {
+            QByteArray ref(12, char(0));
+            const auto length = std::uint32_t(bytes.size());
+            if (length > kLongValueLengthMask)
+                throw ExportError(
+                    QStringLiteral("Ein Memo ist zu lang für eine Access-Datenbank."));
+            if (bytes.size() <= kMaxRowSize) {
+                put32(ref, 0, length | kLongValueSinglePage);
+                put32(ref, 4, place(bytes));
+                return ref;
+            }
+            constexpr int piece = kMaxRowSize - 4;
+            std::uint32_t next = 0;
+            const qsizetype pieces = (bytes.size() + piece - 1) / piece;
+            for (qsizetype k = pieces - 1; k >= 0; --k) {
+                QByteArray chunk(4, char(0));
+                put32(chunk, 0, next);
+                chunk += bytes.mid(k * piece, piece);
+                next = place(chunk);
+            }
+            put32(ref, 0, length);
+            put32(ref, 4, next);
+            return ref;
+        }
+        void finish() {
+            if (m_page)
+                m_db.writePage(m_pageNo, m_page->bytes());
+            m_page.reset();
+        }
+
+    private:
+        std::uint32_t place(const QByteArray& bytes) {
+            if (!m_page || !m_page->fits(int(bytes.size()))) {
+                finish();
+                m_page.emplace(PageBuilder::longValueOwner());
+                m_pageNo = m_db.allocatePage();
+            }
+            return rowPointer(m_pageNo, m_page->add(bytes));
+        }
+        Impl& m_db;
+        std::optional<PageBuilder> m_page;
+        std::uint32_t m_pageNo = 0;
+    };
+
+    // Appends rows of a table: to its last data page while they fit, then to new pages. Long
+    // values that do not stay in their row go through store.
     void addRows(std::uint32_t tdefPage, TableDef& def,
-                 const std::vector<std::vector<QVariant>>& rows) {
+                 const std::vector<std::vector<QVariant>>& rows,
+                 const LongValueStore& store = noLongValues) {
         UsageMap map = loadMap(def.usedPagesMap);
         std::optional<PageBuilder> page;
         std::uint32_t pageNo = 0;
@@ -712,7 +753,7 @@ struct AccessDatabase::Impl {
             page = PageBuilder::fromBytes(readPage(pageNo));
         }
         for (const auto& values : rows) {
-            const QByteArray row = encodeRow(def, values, noLongValues);
+            const QByteArray row = encodeRow(def, values, store);
             if (!page || !page->fits(int(row.size()))) {
                 if (page)
                     writePage(pageNo, page->bytes());
@@ -790,7 +831,9 @@ void createAccessDatabase(const QString& path) {
          {}},
         {kDatabaseObjectId, kDatabasesContainerId, QStringLiteral("MSysDb"), kObjectTypeDatabase,
          kEngineObject, kAdminSid,
-         propertyBlock({{QStringLiteral("AccessVersion"), QStringLiteral("08.50")}})},
+         encodePropertyBlock(
+             {{QString(),
+               {textProperty(QStringLiteral("AccessVersion"), QStringLiteral("08.50"))}}})},
     };
     std::vector<AccessEntry> entries = {
         // New tables and relationships inherit these: their creator, "Admin" and every user.
@@ -1026,11 +1069,13 @@ void AccessDatabase::createTable(const TableSchema& schema, int usageMapBytes) {
 
     // The table's catalog row under the container of tables, owned by "Admin" like every
     // object of the default user, and its access-control entries.
-    d->addRows(
-        kCatalogPage, d->catalog,
-        {catalogRow(
-            d->catalog,
-            {first, kTablesContainerId, schema.tableName, kObjectTypeTable, 0, kAdminSid, {}})});
+    // Its properties stay in the row when short, else go to long value pages.
+    Impl::LongValuePages longValues(*d);
+    d->addRows(kCatalogPage, d->catalog,
+               {catalogRow(d->catalog, {first, kTablesContainerId, schema.tableName,
+                                        kObjectTypeTable, 0, kAdminSid, userTableProperties(def)})},
+               [&](const QByteArray& b) { return longValues.store(b); });
+    longValues.finish();
     d->rebuildIndexes(kCatalogPage, d->catalog);
     if (const std::uint32_t acesPage = d->findTable(kAcesTable, true)) {
         TableDef aces = d->readTableDef(acesPage);
@@ -1072,47 +1117,11 @@ void AccessDatabase::appendRows(const QString& table, qint64 count, const RowSou
                               .arg(table));
     Impl::UsageMap used = d->loadMap(def.usedPagesMap);
 
-    // The data page and the long value page being filled, each written once it is full.
+    // The data page being filled, written once it is full; long values go to pages of their own.
     std::optional<PageBuilder> data;
     std::uint32_t dataPage = 0;
-    std::optional<PageBuilder> longValues;
-    std::uint32_t longValuePage = 0;
-
-    auto placeLongValue = [&](const QByteArray& bytes) {
-        if (!longValues || !longValues->fits(int(bytes.size()))) {
-            if (longValues)
-                d->writePage(longValuePage, longValues->bytes());
-            longValues.emplace(PageBuilder::longValueOwner());
-            longValuePage = d->allocatePage();
-        }
-        return rowPointer(longValuePage, longValues->add(bytes));
-    };
-    // A long value on one page when it fits, else in a chain of pieces, each of which starts
-    // with the pointer to the next. The pieces are placed last first, so every piece knows
-    // where its successor lies.
-    auto storeLongValue = [&](const QByteArray& bytes) {
-        QByteArray ref(12, char(0));
-        const auto length = std::uint32_t(bytes.size());
-        if (length > kLongValueLengthMask)
-            throw ExportError(QStringLiteral("Ein Memo ist zu lang für eine Access-Datenbank."));
-        if (bytes.size() <= kMaxRowSize) {
-            put32(ref, 0, length | kLongValueSinglePage);
-            put32(ref, 4, placeLongValue(bytes));
-            return ref;
-        }
-        constexpr int piece = kMaxRowSize - 4;
-        std::uint32_t next = 0;
-        const qsizetype pieces = (bytes.size() + piece - 1) / piece;
-        for (qsizetype k = pieces - 1; k >= 0; --k) {
-            QByteArray chunk(4, char(0));
-            put32(chunk, 0, next);
-            chunk += bytes.mid(k * piece, piece);
-            next = placeLongValue(chunk);
-        }
-        put32(ref, 0, length);
-        put32(ref, 4, next);
-        return ref;
-    };
+    Impl::LongValuePages longValues(*d);
+    const LongValueStore storeLongValue = [&](const QByteArray& b) { return longValues.store(b); };
 
     std::vector<QVariant> values(def.columns.size());
     for (qint64 r = 0; r < count; ++r) {
@@ -1130,8 +1139,7 @@ void AccessDatabase::appendRows(const QString& table, qint64 count, const RowSou
     }
     if (data)
         d->writePage(dataPage, data->bytes());
-    if (longValues)
-        d->writePage(longValuePage, longValues->bytes());
+    longValues.finish();
     d->saveMap(used);
     d->setRowCount(tdefPage, def.rowCount + std::uint32_t(count));
 }

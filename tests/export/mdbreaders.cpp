@@ -54,7 +54,7 @@ bool strictRead(const QStringList& paths, QString* output) {
 }
 
 bool mdbtoolsPresent() {
-    for (const char* tool : {"mdb-ver", "mdb-tables", "mdb-schema", "mdb-export"})
+    for (const char* tool : {"mdb-ver", "mdb-tables", "mdb-schema", "mdb-export", "mdb-prop"})
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
             return false;
     return true;
@@ -73,6 +73,25 @@ QStringList tables(const QString& path) {
 QString schema(const QString& path, const QString& table) {
     return QString::fromUtf8(
         run(QStringLiteral("mdb-schema"), {QStringLiteral("-T"), table, path}).out);
+}
+
+QMap<QString, QMap<QString, QString>> properties(const QString& path, const QString& object,
+                                                 QString* error) {
+    const Result r = run(QStringLiteral("mdb-prop"), {path, object});
+    *error = r.error;
+    QMap<QString, QMap<QString, QString>> sets;
+    QString current;
+    for (const QString& line : QString::fromUtf8(r.out).split(u'\n', Qt::SkipEmptyParts)) {
+        if (line.startsWith(QStringLiteral("name: "))) {
+            current = line.mid(6);
+            sets[current];
+        } else if (line.startsWith(u'\t')) {
+            const qsizetype colon = line.indexOf(QStringLiteral(": "));
+            if (colon > 0)
+                sets[current][line.mid(1, colon - 1)] = line.mid(colon + 2);
+        }
+    }
+    return sets;
 }
 
 QList<QStringList> exportRows(const QString& path, const QString& table, QString* error) {

@@ -3,6 +3,7 @@
 // through unixODBC, the mdbtools ODBC driver.
 
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -19,6 +20,10 @@ QString version(const QString& path);
 QStringList tables(const QString& path);
 // mdb-schema for one table.
 QString schema(const QString& path, const QString& table);
+// mdb-prop for one catalog object: its property sets by name ("(none)" for the object
+// itself, else the column's), each as property name to value text.
+QMap<QString, QMap<QString, QString>> properties(const QString& path, const QString& object,
+                                                 QString* error);
 // mdb-export's rows (header left out), values as texts, dates as "yyyy-MM-dd HH:mm:ss",
 // nulls as kNull. An empty list with *error set when the program failed.
 QList<QStringList> exportRows(const QString& path, const QString& table, QString* error);

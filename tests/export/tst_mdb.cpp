@@ -292,10 +292,18 @@ void TestMdb::allTypes() {
             schema.contains(QRegularExpression(QStringLiteral("\\[%1\\]\\s+%2").arg(column, type))),
             qPrintable(column + u'\n' + schema));
 
+    // The table's properties: a check box for the Yes/No column, compression and empty texts
+    // for texts and memos, nothing for the other types.
+    QString error;
+    const QMap<QString, QString> text{{"AllowZeroLength", "yes"}, {"UnicodeCompression", "yes"}};
+    const QMap<QString, QMap<QString, QString>> properties{
+        {"(none)", {}}, {"Name", text}, {"Notiz", text}, {"Aktiv", {{"DisplayControl", "106"}}}};
+    QCOMPARE(mdbreaders::properties(path, QStringLiteral("Kunden"), &error), properties);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
     QList<QStringList> expected;
     for (int i = 0; i < rows; ++i)
         expected << allTypesRow(i).shown;
-    QString error;
     const auto exported = mdbreaders::exportRows(path, QStringLiteral("Kunden"), &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(exported, expected);
@@ -441,6 +449,13 @@ void TestMdb::wideTableAndManyTables() {
             want << v.toString();
         QCOMPARE(exported[r], want);
     }
+    // The wide table's properties run over several long value pages.
+    const auto properties = mdbreaders::properties(path, QStringLiteral("Breit"), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(properties.size(), 1 + 170);
+    QCOMPARE(properties.value(QStringLiteral("Feld mit recht langem Namen 252"))
+                 .value(QStringLiteral("UnicodeCompression")),
+             QStringLiteral("yes"));
     checkStrictly(path, {QStringLiteral("table Breit rows 3 "),
                          QStringLiteral("table Tabelle 39 rows 0 columns a:LONG")});
 }
