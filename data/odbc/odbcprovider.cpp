@@ -175,7 +175,7 @@ public:
                                        MessageList& messages) override {
         return guarded([&] {
             Handle stmt = newStatement(options);
-            Running running(*this, stmt.get(), options);
+            Running running(*this, stmt.get());
             if (options.isCancelled())
                 return std::shared_ptr<ResultStore>(); // cancelled before it was sent
             MessageList infos;
@@ -230,7 +230,7 @@ public:
             Handle stmt = newStatement(options);
             ParamBuffers buffers;
             bindParameters(stmt.get(), params, buffers);
-            Running running(*this, stmt.get(), options);
+            Running running(*this, stmt.get());
             if (options.isCancelled())
                 return 0; // cancelled before it was sent
             MessageList infos;
@@ -750,7 +750,7 @@ private:
     // does not hold).
     class Running {
     public:
-        Running(OdbcConnection& owner, SQLHSTMT stmt, const QueryOptions&) : m_owner(owner) {
+        Running(OdbcConnection& owner, SQLHSTMT stmt) : m_owner(owner) {
             std::lock_guard lock(owner.m_runningMutex);
             owner.m_running = stmt;
         }

@@ -287,13 +287,13 @@ struct Total {
     bool failed = false;
 };
 
-struct AggregateSpec {
+struct AggregateKind {
     int scale = 0; // of the input
     bool avg = false;
     bool money = false;
 };
 
-AggregateSpec specOf(sqlite3_context* ctx) {
+AggregateKind kindOf(sqlite3_context* ctx) {
     const auto bits = reinterpret_cast<std::intptr_t>(sqlite3_user_data(ctx));
     return {static_cast<int>(bits & 0xFF), (bits & 0x100) != 0, (bits & 0x200) != 0};
 }
@@ -308,7 +308,7 @@ void sqlTotalStep(sqlite3_context* ctx, int, sqlite3_value** a) {
     if (t.failed)
         return;
     BigInt x;
-    if (!scaledArg(ctx, a[0], specOf(ctx).scale, x, &t.failed))
+    if (!scaledArg(ctx, a[0], kindOf(ctx).scale, x, &t.failed))
         return;
     mpz_add(t.sum, t.sum, x);
     ++t.count;
@@ -318,19 +318,19 @@ void sqlTotalStep(sqlite3_context* ctx, int, sqlite3_value** a) {
 void sqlTotalValue(sqlite3_context* ctx) {
     auto** slot = static_cast<Total**>(sqlite3_aggregate_context(ctx, 0));
     const Total* t = slot ? *slot : nullptr;
-    const AggregateSpec spec = specOf(ctx);
+    const AggregateKind kind = kindOf(ctx);
     if (!t || t->failed || t->count == 0) {
         if (!t || !t->failed)
             sqlite3_result_null(ctx);
         return;
     }
-    ResultType r{38, spec.money ? 4 : spec.scale, spec.money ? 1 : 0};
+    ResultType r{38, kind.money ? 4 : kind.scale, kind.money ? 1 : 0};
     BigInt v;
     mpz_set(v, t->sum);
-    if (spec.avg) {
-        if (!spec.money)
-            r.scale = std::max(spec.scale, 6);
-        rescale(v, spec.scale, r.scale);
+    if (kind.avg) {
+        if (!kind.money)
+            r.scale = std::max(kind.scale, 6);
+        rescale(v, kind.scale, r.scale);
         BigInt n;
         mpz_set_si(n, static_cast<long>(t->count));
         mpz_tdiv_q(v, v, n);
@@ -345,7 +345,7 @@ void sqlTotalInverse(sqlite3_context* ctx, int, sqlite3_value** a) {
     if (!t || t->failed)
         return;
     BigInt x;
-    if (!scaledArg(ctx, a[0], specOf(ctx).scale, x, &t->failed))
+    if (!scaledArg(ctx, a[0], kindOf(ctx).scale, x, &t->failed))
         return;
     mpz_sub(t->sum, t->sum, x);
     --t->count;
