@@ -148,39 +148,6 @@ private:
     TDBBGrid* m_grid;
 };
 
-// The indicator column: a narrow row header that marks the current row.
-class IndicatorHeader : public QHeaderView {
-public:
-    explicit IndicatorHeader(QWidget* parent) : QHeaderView(Qt::Vertical, parent) {}
-
-protected:
-    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override {
-        QHeaderView::paintSection(painter, rect, logicalIndex);
-        const auto* view = qobject_cast<const TDBBGrid*>(parentWidget());
-        if (!view || view->currentIndex().row() != logicalIndex)
-            return;
-        // A row being edited shows "I", a new row "*", like a data-aware grid.
-        const TADODataSet* ds = view->gridModel()->dataSet();
-        const TDataSetState state = ds && ds->Active() ? ds->State() : dsInactive;
-        if (state == dsEdit || state == dsInsert) {
-            painter->save();
-            painter->setPen(palette().color(QPalette::WindowText));
-            painter->drawText(rect, Qt::AlignCenter,
-                              state == dsEdit ? QStringLiteral("I") : QStringLiteral("*"));
-            painter->restore();
-            return;
-        }
-        const int cy = rect.center().y();
-        const int cx = rect.center().x();
-        const QPoint marker[] = {{cx - 2, cy - 4}, {cx + 2, cy}, {cx - 2, cy + 4}};
-        painter->save();
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(palette().color(QPalette::WindowText));
-        painter->drawPolygon(marker, 3);
-        painter->restore();
-    }
-};
-
 } // namespace
 
 // ---- model -------------------------------------------------------------------
@@ -443,26 +410,20 @@ int thumbnailWidth(int pictureWidth, int pictureHeight, int cellHeight) {
 
 // ---- grid ----------------------------------------------------------------------
 
-TDBBGrid::TDBBGrid(QWidget* parent) : QTableView(parent), m_model(new TDBBGridModel(this)) {
+TDBBGrid::TDBBGrid(QWidget* parent) : GridView(parent), m_model(new TDBBGridModel(this)) {
     m_lineBuffer.reserve(256);
-    setVerticalHeader(new IndicatorHeader(this));
     setModel(m_model);
     setItemDelegate(new GridDelegate(this));
     setShowGrid(true);
-    setWordWrap(false);
     setEditTriggers(DoubleClicked | EditKeyPressed | AnyKeyPressed);
     setSelectionMode(SingleSelection);
     setSelectionBehavior(SelectItems);
-    setHorizontalScrollMode(ScrollPerPixel);
 
-    // Fixed row heights and interactive column widths: nothing ever measures
-    // the rows, so a million rows cost no more to show than a hundred.
-    QHeaderView* rows = verticalHeader();
-    rows->setSectionResizeMode(QHeaderView::Fixed);
-    rows->setMinimumSectionSize(1);
-    rows->setDefaultSectionSize(18);
-    rows->setFixedWidth(12);
-    rows->setHighlightSections(false);
+    // One height for every row and interactive column widths: nothing ever
+    // measures or stores the rows, so a million rows cost no more to show
+    // than a hundred.
+    setRowHeight(18);
+    setRowHeaderWidth(12);
     QHeaderView* titles = horizontalHeader();
     titles->setFont(QFont(QStringLiteral("Tahoma"), 8));
     titles->setSectionResizeMode(QHeaderView::Interactive);
@@ -475,7 +436,7 @@ TDBBGrid::TDBBGrid(QWidget* parent) : QTableView(parent), m_model(new TDBBGridMo
     titles->setTextElideMode(Qt::ElideNone);
     connect(m_model, &QAbstractItemModel::modelReset, this, &TDBBGrid::sizeColumns);
 
-    connect(this, &QTableView::clicked, this, &TDBBGrid::cellClicked);
+    connect(this, &QAbstractItemView::clicked, this, &TDBBGrid::cellClicked);
 }
 
 TDBBGrid::~TDBBGrid() = default;
@@ -554,14 +515,14 @@ void TDBBGrid::setDataSource(TDataSource* source) {
 }
 
 void TDBBGrid::setModel(QAbstractItemModel* model) {
-    QTableView::setModel(model);
+    GridView::setModel(model);
     if (selectionModel())
         connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
                 &TDBBGrid::currentCellChanged);
 }
 
 void TDBBGrid::currentCellChanged(const QModelIndex& current) {
-    verticalHeader()->viewport()->update();
+    rowHeader()->update();
     TADODataSet* ds = m_model->dataSet();
     if (m_syncing || !current.isValid() || !ds || !ds->Active() ||
         current.row() >= ds->RecordCount() || ds->RecNo() == current.row() + 1)
@@ -663,11 +624,11 @@ bool TDBBGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event
             return false;
         }
     }
-    return QTableView::edit(index, trigger, event);
+    return GridView::edit(index, trigger, event);
 }
 
 void TDBBGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
-    QTableView::closeEditor(editor, hint);
+    GridView::closeEditor(editor, hint);
     if (m_editor == editor)
         m_editor = nullptr;
     // Enter in the row's last field posts the row.
@@ -687,13 +648,13 @@ void TDBBGrid::mousePressEvent(QMouseEvent* event) {
     if (ds && ds->Active() && ds->State() != dsBrowse && target.isValid() &&
         target.row() != currentIndex().row())
         leaveRow(); // an error stops the click: the row stays as edited
-    QTableView::mousePressEvent(event);
+    GridView::mousePressEvent(event);
 }
 
 void TDBBGrid::keyPressEvent(QKeyEvent* event) {
     TADODataSet* ds = m_model->dataSet();
     if (!ds || !ds->Active()) {
-        QTableView::keyPressEvent(event);
+        GridView::keyPressEvent(event);
         return;
     }
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
@@ -790,7 +751,29 @@ void TDBBGrid::keyPressEvent(QKeyEvent* event) {
         if (target.isValid() && target.row() != current.row())
             leaveRow();
     }
-    QTableView::keyPressEvent(event);
+    GridView::keyPressEvent(event);
+}
+
+void TDBBGrid::paintRowIndicator(QPainter& painter, const QRect& rect, int row) const {
+    if (currentIndex().row() != row)
+        return;
+    const TADODataSet* ds = m_model->dataSet();
+    const TDataSetState state = ds && ds->Active() ? ds->State() : dsInactive;
+    const QColor ink = palette().color(QPalette::WindowText);
+    painter.save();
+    if (state == dsEdit || state == dsInsert) {
+        painter.setPen(ink);
+        painter.drawText(rect, Qt::AlignCenter,
+                         state == dsEdit ? QStringLiteral("I") : QStringLiteral("*"));
+    } else {
+        const int cy = rect.center().y();
+        const int cx = rect.center().x();
+        const QPoint marker[] = {{cx - 2, cy - 4}, {cx + 2, cy}, {cx - 2, cy + 4}};
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(ink);
+        painter.drawPolygon(marker, 3);
+    }
+    painter.restore();
 }
 
 void TDBBGrid::followDataSet(qint64 row) {

@@ -5,12 +5,12 @@
 // and draws graphic fields as thumbnails and memo fields as a one-line
 // preview ending in "...".
 
+#include "controls/gridview.h"
 #include "data/adodataset.h" // dataSource() below needs the complete type
 #include <QAbstractTableModel>
 #include <QImage>
 #include <QPointer>
 #include <QStringDecoder>
-#include <QTableView>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -87,7 +87,7 @@ int thumbnailWidth(int pictureWidth, int pictureHeight, int cellHeight);
 // of numbers, dates and times, about 10 characters for large objects.
 int displayWidthChars(const data::ColumnInfo& column);
 
-class TDBBGrid : public QTableView {
+class TDBBGrid : public GridView {
     Q_OBJECT
     Q_PROPERTY(bool AutoDisp_Image READ AutoDisp_Image WRITE setAutoDisp_Image)
     Q_PROPERTY(bool AutoDisp_Memo READ AutoDisp_Memo WRITE setAutoDisp_Memo)
@@ -118,7 +118,7 @@ public:
     // view's own signal handling) go here; by default they are thrown again
     // from the event loop, where the application shows them.
     void setErrorHandler(std::function<void(std::exception_ptr)> handler);
-    using QTableView::edit; // edit(index) opens the cell's editor
+    using QAbstractItemView::edit; // edit(index) opens the cell's editor
     void reportError(std::exception_ptr error);
     // The cell editor the delegate opened, so leaving the row commits it first.
     void editorOpened(QWidget* editor) { m_editor = editor; }
@@ -128,6 +128,9 @@ signals:
     void CellClick(int column);
 
 protected:
+    // The current row's mark: a triangle, "I" while the row is edited, "*"
+    // for a new row.
+    void paintRowIndicator(QPainter& painter, const QRect& rect, int row) const override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;

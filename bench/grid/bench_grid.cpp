@@ -148,7 +148,7 @@ double percentile(std::vector<double>& values, int percent) {
     return values[std::min(values.size() - 1, values.size() * std::size_t(percent) / 100)];
 }
 
-void showView(QTableView& view, const QSize& size);
+void showView(QAbstractItemView& view, const QSize& size);
 
 // Gives a plain view the grid's look (font, title font, row height, column
 // width and a row header as narrow as the grid's indicator column) and shows
@@ -159,10 +159,10 @@ void showLikeGrid(QTableView& view, const TDBBGrid& grid) {
     view.horizontalHeader()->setDefaultSectionSize(grid.horizontalHeader()->defaultSectionSize());
     view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view.verticalHeader()->setMinimumSectionSize(1);
-    view.verticalHeader()->setDefaultSectionSize(grid.verticalHeader()->defaultSectionSize());
-    view.verticalHeader()->setFixedWidth(grid.verticalHeader()->minimumWidth());
+    view.verticalHeader()->setDefaultSectionSize(grid.rowHeight());
+    view.verticalHeader()->setFixedWidth(grid.rowHeader()->width());
     view.setShowGrid(grid.showGrid());
-    view.setWordWrap(grid.wordWrap());
+    view.setWordWrap(false);
     view.setEditTriggers(QAbstractItemView::NoEditTriggers);
     showView(view, grid.size());
 }
@@ -170,9 +170,9 @@ void showLikeGrid(QTableView& view, const TDBBGrid& grid) {
 // One view under test: its paint times per screen and the memory its result
 // added.
 struct Run {
-    Run(const char* runName, QTableView* runView) : name(runName), view(runView) {}
+    Run(const char* runName, QAbstractItemView* runView) : name(runName), view(runView) {}
     const char* name;
-    QTableView* view;
+    QAbstractItemView* view;
     long addedKb = 0;
     std::vector<double> ms; // wall clock per screen
     std::vector<double>
@@ -183,7 +183,7 @@ struct Run {
 // Shows the view at its size and paints it once, so that what any shown view
 // costs (its backing store, font and glyph caches) is in place before a
 // result's memory is measured.
-void showView(QTableView& view, const QSize& size) {
+void showView(QAbstractItemView& view, const QSize& size) {
     view.resize(size);
     view.show();
     QCoreApplication::processEvents();

@@ -24,10 +24,10 @@
 #include "data/sqlserverprovider.h"
 #include "tests/app/apptestsupport.h"
 
+#include "controls/gridview.h"
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QPlainTextEdit>
-#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -79,7 +79,7 @@ double odbcFirstRow(const QString& connection, const QString& query) {
 // that its end is measured.
 class FirstScreen : public QObject {
 public:
-    FirstScreen(QTableView* view, const QElapsedTimer& clock) : m_view(view), m_clock(clock) {
+    FirstScreen(GridView* view, const QElapsedTimer& clock) : m_view(view), m_clock(clock) {
         view->viewport()->installEventFilter(this);
     }
     qint64 paintedAt = -1;   // ns on the clock; -1 until then
@@ -89,7 +89,7 @@ protected:
     bool eventFilter(QObject* target, QEvent* e) override {
         if (e->type() != QEvent::Paint || paintedAt >= 0)
             return false;
-        const int rowHeight = std::max(1, m_view->verticalHeader()->defaultSectionSize());
+        const int rowHeight = m_view->rowHeight();
         const int screen = m_view->viewport()->height() / rowHeight;
         const int rows = m_view->model() ? m_view->model()->rowCount() : 0;
         if (rows == 0 || (rows < screen && !allArrived))
@@ -101,7 +101,7 @@ protected:
     }
 
 private:
-    QTableView* m_view;
+    GridView* m_view;
     const QElapsedTimer& m_clock;
 };
 

@@ -14,8 +14,7 @@
 #   total fetch time and added memory of the
 #   worker path                                     <= 1.05 x the blocking path's
 # and, for information, the window's total time and memory against the
-# blocking path (the window adds its grid, whose row header keeps a few bytes
-# per row).
+# blocking path (the window adds its grid, which keeps nothing per row).
 #
 #   bench/responsive/run.sh      ROWS=5000000 REPEAT=2 BUILD_DIR=...
 set -euo pipefail

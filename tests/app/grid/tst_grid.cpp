@@ -85,7 +85,7 @@ private slots:
         m_grid = new TDBBGrid;
         m_grid->setDataSource(m_source);
         m_grid->resize(520, 300);
-        m_grid->verticalHeader()->setDefaultSectionSize(21); // cells 20 high
+        m_grid->setRowHeight(21); // cells 20 high
         m_grid->show();
     }
 
@@ -102,7 +102,7 @@ private slots:
         QVERIFY(m_grid->AutoDisp_Memo());
         QCOMPARE(m_grid->horizontalHeader()->font().family(), QStringLiteral("Tahoma"));
         QCOMPARE(m_grid->horizontalHeader()->font().pointSize(), 8);
-        QVERIFY(m_grid->verticalHeader()->isVisible()); // the indicator column
+        QVERIFY(m_grid->rowHeader()->isVisible()); // the indicator column
         QVERIFY(m_grid->showGrid());
         QCOMPARE(m_grid->model()->rowCount(), 0); // closed dataset: empty
     }
@@ -118,7 +118,6 @@ private slots:
         QCOMPARE(m->rowCount(), 2);
         QCOMPARE(m->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Name"));
         QCOMPARE(m_grid->horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
-        QCOMPARE(m_grid->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
         const QStringList first = {"42", "Anna", "(BLOB)", "(MEMO)", "(GRAPHIC)"};
         const QStringList second = {"", "", "(blob)", "(memo)", "(graphic)"};
         for (int c = 0; c < 5; ++c) {
@@ -127,6 +126,9 @@ private slots:
         }
         QCOMPARE(m->index(0, 0).data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight,
                  int(Qt::AlignRight));
+        m_grid->setCurrentIndex(m->index(1, 1));
+        m_grid->setFocus();
+        m_grid->grab().save("/tmp/grid_shot.png");
         m_ds->Close();
         QCOMPARE(m->rowCount(), 0);
         QCOMPARE(m->columnCount(), 0);
@@ -322,6 +324,27 @@ private slots:
         // Moving the dataset moves the grid's current row.
         m_ds->First();
         QCOMPARE(m_grid->currentIndex().row(), 0);
+    }
+
+    // The indicator column marks the current row, and no other.
+    void currentRowIsMarked() {
+        open({storeColumn("Nr", ftInteger, data::StorageKind::Int32)}, {{1}, {2}, {3}});
+        m_grid->setCurrentIndex(m_grid->model()->index(1, 0));
+        QWidget* header = m_grid->rowHeader();
+        const QImage image = header->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QColor ink = m_grid->palette().color(QPalette::WindowText);
+        const int top = header->height() - m_grid->viewport()->height();
+        auto marked = [&](int row) {
+            const QRect cell = cellRect(row, 0);
+            for (int y = top + cell.top(); y <= top + cell.bottom(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (QColor(image.pixel(x, y)) == ink)
+                        return true;
+            return false;
+        };
+        QVERIFY(!marked(0));
+        QVERIFY(marked(1));
+        QVERIFY(!marked(2));
     }
 
     void millionRows() {
