@@ -8,6 +8,8 @@
 // function it stands for, so calls read as plain ODBC calls (SQLFetch(h)),
 // with the exact parameter types of the header's declaration.
 
+#include <atomic>
+#include <cstdint>
 #include <sql.h>
 #include <sqlext.h>
 
@@ -53,10 +55,30 @@ struct DriverManager {
 // points is missing; the next call tries again.
 const DriverManager& driverManager();
 
+// Where a thread counts its driver calls, or null: the count is odd while a
+// call runs and even between calls. A thread that runs a statement another
+// thread may cancel sets it, so the canceller can tell a call that waits for
+// the server from one that is about to return.
+inline constinit thread_local std::atomic<std::uint64_t>* t_driverCalls = nullptr;
+
 template <auto Member, typename Function> struct EntryPoint;
 
 template <auto Member, typename R, typename... Params> struct EntryPoint<Member, R (*)(Params...)> {
-    R operator()(Params... params) const { return (driverManager().*Member)(params...); }
+    R operator()(Params... params) const {
+        std::atomic<std::uint64_t>* calls = t_driverCalls;
+        if (!calls)
+            return (driverManager().*Member)(params...);
+        // Only this thread writes the count: a plain store, no locked add.
+        struct Counted {
+            std::atomic<std::uint64_t>* calls;
+            explicit Counted(std::atomic<std::uint64_t>* c) : calls(c) { step(); }
+            ~Counted() { step(); }
+            void step() {
+                calls->store(calls->load(std::memory_order_relaxed) + 1, std::memory_order_release);
+            }
+        } counted(calls);
+        return (driverManager().*Member)(params...);
+    }
 };
 
 #define TARNWICK_ODBC_CALLABLE(name)                                                               \

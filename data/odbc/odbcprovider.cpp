@@ -12,9 +12,11 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 namespace data {
 
@@ -218,10 +220,36 @@ public:
         });
     }
 
+    // Runs on a thread of its own while the worker runs the statement,
+    // whose loops look at the options' cancelled flag before their driver
+    // calls and then stop and close the cursor themselves. The driver's
+    // cancel is needed only for a call that waits for the server, one that
+    // has not returned for a while: it is sent then, and the driver wakes
+    // the call. Sent while the worker's call is between two packets,
+    // FreeTDS 1.3.17 takes over the connection's reading for the cancel and
+    // leaves it without waking the worker, whose next read then waits for
+    // ever; hence the wait for a call that stands still.
     void cancel() override {
-        std::lock_guard lock(m_runningMutex);
-        if (m_running)
-            SQLCancel(m_running);
+        using Clock = std::chrono::steady_clock;
+        constexpr auto kStill = std::chrono::milliseconds(40);
+        std::uint64_t seen = m_driverCalls.load();
+        auto since = Clock::now();
+        for (;;) {
+            {
+                std::lock_guard lock(m_runningMutex);
+                if (!m_running)
+                    return; // the statement has ended
+                const std::uint64_t now = m_driverCalls.load();
+                if (now != seen) {
+                    seen = now;
+                    since = Clock::now();
+                } else if (seen % 2 == 1 && Clock::now() - since >= kStill) {
+                    SQLCancel(m_running);
+                    return;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
 
     void execute(const QString& text, const QList<QVariant>& params, const QueryOptions& options,
@@ -750,22 +778,27 @@ private:
     // does not hold).
     class Running {
     public:
-        Running(OdbcConnection& owner, SQLHSTMT stmt) : m_owner(owner) {
+        Running(OdbcConnection& owner, SQLHSTMT stmt)
+            : m_owner(owner), m_outerCalls(t_driverCalls) {
             std::lock_guard lock(owner.m_runningMutex);
             owner.m_running = stmt;
+            t_driverCalls = &owner.m_driverCalls;
         }
         ~Running() {
             std::lock_guard lock(m_owner.m_runningMutex);
             m_owner.m_running = nullptr;
+            t_driverCalls = m_outerCalls;
         }
         Running(const Running&) = delete;
         Running& operator=(const Running&) = delete;
 
     private:
         OdbcConnection& m_owner;
+        std::atomic<std::uint64_t>* m_outerCalls;
     };
 
     std::mutex m_runningMutex;
+    std::atomic<std::uint64_t> m_driverCalls{0}; // the worker's, see t_driverCalls
     SQLHSTMT m_running = nullptr;
     ConnectionParams m_params;
     DriverSettings m_settings;
