@@ -11,6 +11,8 @@
 #include <exception>
 #include <filesystem>
 #include <pthread.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 int main(int argc, char** argv) {
     tds::CommandLine cmd;
@@ -28,6 +30,13 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // A test that crashes leaves no server behind: one left running would
+    // keep the test's output open, and the test runner would wait for it.
+    if (cmd.exitWithParent) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() == 1)
+            return 1; // the parent died before the request was in place
+    }
 
     try {
         std::filesystem::create_directories(cmd.server.config.dataDir);

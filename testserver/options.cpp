@@ -19,6 +19,7 @@ bool toInt(const std::string& s, std::int64_t min, std::int64_t max, std::int64_
 const char* usageText() {
     return "usage: tds-testserver --data DIR --port N [--browser-port M] [--instance NAME]\n"
            "                      [--login NAME:PASSWORD]... [--sample] [--big-rows N]\n"
+           "                      [--exit-with-parent]\n"
            "                      [--bind ADDR] [--kerberos-keytab FILE]\n"
            "                      [--windows-login PRINCIPAL]... [--tds-version 7.1|7.2|7.3|7.4]\n"
            "                      [--tls-cert FILE --tls-key FILE] [--encrypt off|on|required]\n";
@@ -95,6 +96,8 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
             out.server.config.windowsLogins.push_back(v);
         } else if (a == "--sample") {
             out.sample = true;
+        } else if (a == "--exit-with-parent") {
+            out.exitWithParent = true;
         } else if (a == "--big-rows") {
             if (!value(v))
                 return false;

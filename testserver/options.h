@@ -12,7 +12,8 @@ namespace tds {
 struct CommandLine {
     ServerOptions server;
     bool sample = false;
-    std::int64_t bigRows = -1; // -1 = leave the table alone
+    std::int64_t bigRows = -1;   // -1 = leave the table alone
+    bool exitWithParent = false; // stop when the process that started it dies
 };
 
 // Parses argv; on a mistake returns false and sets `error`.

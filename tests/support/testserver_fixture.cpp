@@ -105,7 +105,8 @@ void TestServer::start() {
                                      std::to_string(m_browserPort),
                                      "--login",
                                      m_user + ":" + m_password,
-                                     "--sample"};
+                                     "--sample",
+                                     "--exit-with-parent"};
     args.insert(args.end(), m_extraArgs.begin(), m_extraArgs.end());
     std::vector<char*> argv;
     for (std::string& a : args)
