@@ -4,9 +4,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDrag>
+#include <QDropEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -70,6 +73,8 @@ TextPane::TextPane(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
     verticalScrollBar()->setSingleStep(1);
     horizontalScrollBar()->setSingleStep(20);
 }
@@ -639,6 +644,9 @@ void TextPane::paintEvent(QPaintEvent* event) {
         const int pos = m_cursor.position() - base;
         if (caret && pos >= s.from && pos <= s.to && (pos < line.to || line.last))
             layout.drawCursor(&painter, origin, pos - s.from, m_cursorWidth);
+        const int drop = m_dropPosition - base;
+        if (m_dropPosition >= 0 && drop >= s.from && drop <= s.to && (drop < line.to || line.last))
+            layout.drawCursor(&painter, origin, drop - s.from, m_cursorWidth);
     }
 }
 
@@ -717,8 +725,27 @@ void TextPane::cursorChanged() {
     m_lastAnchor = anchor;
     viewport()->update();
     emit cursorPositionChanged();
-    if (hadSelection || pos != anchor)
+    if (hadSelection || pos != anchor) {
         emit selectionChanged();
+        publishSelection();
+    }
+}
+
+void TextPane::publishSelection() {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (m_publishPending || !clipboard->supportsSelection())
+        return;
+    m_publishPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_publishPending = false;
+            // Not while the mouse still drags the selection out: at its release.
+            if (m_dragging || !m_cursor.hasSelection())
+                return;
+            QGuiApplication::clipboard()->setText(selectedPlainText(), QClipboard::Selection);
+        },
+        Qt::QueuedConnection);
 }
 
 // ---- editing ---------------------------------------------------------------
@@ -817,13 +844,16 @@ void TextPane::deleteSelectionOr(QTextCursor::MoveOperation op, bool word) {
     restartBlink();
 }
 
-void TextPane::copy() {
-    if (!m_cursor.hasSelection())
-        return;
+QString TextPane::selectedPlainText() const {
     QString text = m_cursor.selectedText();
     text.replace(QChar::ParagraphSeparator, u'\n');
     text.replace(QChar::LineSeparator, u'\n');
-    QGuiApplication::clipboard()->setText(text);
+    return text;
+}
+
+void TextPane::copy() {
+    if (m_cursor.hasSelection())
+        QGuiApplication::clipboard()->setText(selectedPlainText());
 }
 
 void TextPane::cut() {
@@ -1119,22 +1149,129 @@ QVariant TextPane::inputMethodQuery(Qt::InputMethodQuery query) const {
 }
 
 void TextPane::mousePressEvent(QMouseEvent* event) {
+    const QPoint point = event->position().toPoint();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (event->button() == Qt::MiddleButton && clipboard->supportsSelection()) {
+        // The primary selection goes where the middle button is pressed.
+        const QString text = clipboard->text(QClipboard::Selection);
+        if (!m_readOnly && !text.isEmpty()) {
+            moveTo(positionAt(point), false);
+            insertText(text);
+        }
+        return;
+    }
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
         return;
     }
-    moveTo(positionAt(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
+    const int position = positionAt(point);
+    if (!(event->modifiers() & Qt::ShiftModifier) && m_cursor.hasSelection() &&
+        position >= m_cursor.selectionStart() && position < m_cursor.selectionEnd()) {
+        m_dragCandidate = true;
+        m_pressPoint = point;
+        return;
+    }
+    moveTo(position, event->modifiers() & Qt::ShiftModifier);
     m_dragging = true;
 }
 
 void TextPane::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint point = event->position().toPoint();
+    if (m_dragCandidate && (event->buttons() & Qt::LeftButton)) {
+        if ((point - m_pressPoint).manhattanLength() >= QApplication::startDragDistance()) {
+            m_dragCandidate = false;
+            startDrag();
+        }
+        return;
+    }
     if (m_dragging && (event->buttons() & Qt::LeftButton))
-        moveTo(positionAt(event->position().toPoint()), true);
+        moveTo(positionAt(point), true);
 }
 
 void TextPane::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton)
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (m_dragCandidate) {
+        // Pressed and released inside the selection: a plain click.
+        m_dragCandidate = false;
+        moveTo(positionAt(m_pressPoint), false);
+    }
+    if (m_dragging) {
         m_dragging = false;
+        publishSelection();
+    }
+}
+
+void TextPane::startDrag() {
+    auto* data = new QMimeData;
+    data->setText(selectedPlainText());
+    auto* drag = new QDrag(this);
+    drag->setMimeData(data);
+    const Qt::DropActions actions = m_readOnly ? Qt::CopyAction : Qt::CopyAction | Qt::MoveAction;
+    const Qt::DropAction done = drag->exec(actions, m_readOnly ? Qt::CopyAction : Qt::MoveAction);
+    // A move into this pane was done by its drop; a move elsewhere takes the
+    // text away here.
+    QObject* target = drag->target();
+    if (done == Qt::MoveAction && target != this && target != viewport())
+        deleteSelectionOr(QTextCursor::NextCharacter, false);
+}
+
+void TextPane::dragEnterEvent(QDragEnterEvent* event) {
+    if (m_readOnly || !event->mimeData()->hasText()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+}
+
+void TextPane::dragMoveEvent(QDragMoveEvent* event) {
+    if (m_readOnly || !event->mimeData()->hasText()) {
+        event->ignore();
+        return;
+    }
+    m_dropPosition = positionAt(event->position().toPoint());
+    viewport()->update();
+    event->acceptProposedAction();
+}
+
+void TextPane::dragLeaveEvent(QDragLeaveEvent*) {
+    m_dropPosition = -1;
+    viewport()->update();
+}
+
+void TextPane::dropEvent(QDropEvent* event) {
+    m_dropPosition = -1;
+    viewport()->update();
+    if (m_readOnly || !event->mimeData()->hasText()) {
+        event->ignore();
+        return;
+    }
+    int position = positionAt(event->position().toPoint());
+    const bool moveHere = event->source() == this && event->dropAction() == Qt::MoveAction;
+    QTextCursor edit(m_cursor);
+    edit.beginEditBlock();
+    if (moveHere) {
+        const int from = m_cursor.selectionStart();
+        const int to = m_cursor.selectionEnd();
+        if (position >= from && position <= to) {
+            edit.endEditBlock();
+            event->acceptProposedAction(); // onto itself: nothing moves
+            return;
+        }
+        edit.removeSelectedText();
+        if (position > to)
+            position -= to - from;
+    }
+    edit.setPosition(position);
+    const QString text = event->mimeData()->text();
+    edit.insertText(text);
+    edit.endEditBlock();
+    // The dropped text ends up selected, as it was where it came from.
+    m_cursor.setPosition(position);
+    m_cursor.setPosition(position + int(text.size()), QTextCursor::KeepAnchor);
+    ensureCursorVisible();
+    cursorChanged();
+    event->acceptProposedAction();
 }
 
 void TextPane::mouseDoubleClickEvent(QMouseEvent* event) {

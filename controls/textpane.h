@@ -87,6 +87,10 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
@@ -150,6 +154,11 @@ private:
     int wordBoundary(int position, bool forward) const;
     void insertText(const QString& text);
     void deleteSelectionOr(QTextCursor::MoveOperation op, bool word);
+    QString selectedPlainText() const;
+    // Offers the selection as the primary selection (middle-click paste),
+    // once the events that change it have passed.
+    void publishSelection();
+    void startDrag();
     void copy();
     void cut();
     void paste();
@@ -176,6 +185,12 @@ private:
     int m_lastAnchor = 0;
     bool m_caretShown = false;
     bool m_dragging = false;
+    bool m_publishPending = false;
+    // A press inside the selection: a drag of the selected text when the
+    // mouse moves far enough, a click where it was pressed otherwise.
+    bool m_dragCandidate = false;
+    QPoint m_pressPoint;
+    int m_dropPosition = -1; // where dragged text would land, -1 while none is
     QBasicTimer m_blink;
     QFontMetricsF m_metrics;
     mutable std::vector<float> m_advances; // per UTF-16 unit; < 0 until measured

@@ -5,6 +5,7 @@
 #include "controls/textpane.h"
 
 #include <QClipboard>
+#include <QMimeData>
 #include <QPlainTextDocumentLayout>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -33,6 +34,20 @@ void setUp(TextPane& pane, TextPane::LineWrapMode mode = TextPane::WidgetWidth) 
     pane.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     pane.resize(300, 200);
     pane.show();
+}
+
+// Shows the pane with `text`; false when its window never appeared.
+bool shown(TextPane& pane, const QString& text) {
+    setUp(pane);
+    pane.setPlainText(text);
+    return QTest::qWaitForWindowExposed(&pane);
+}
+
+// The middle of the caret at `position`, in viewport coordinates.
+QPoint pointAt(const TextPane& pane, int position) {
+    QTextCursor at(pane.document());
+    at.setPosition(position);
+    return pane.cursorRect(at).center();
 }
 
 } // namespace
@@ -214,6 +229,7 @@ private slots:
         QCOMPARE(pane.textCursor().selectedText(), QStringLiteral("name"));
         at.setPosition(19 + 12);
         const QPoint below = pane.cursorRect(at).center();
+        pane.moveCursor(QTextCursor::Start); // a press inside a selection would drag it
         QTest::mousePress(pane.viewport(), Qt::LeftButton, {}, name);
         QTest::mouseMove(pane.viewport(), below);
         QTest::mouseRelease(pane.viewport(), Qt::LeftButton, {}, below);
@@ -223,6 +239,42 @@ private slots:
                           QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(pane.viewport(), &wheel);
         QVERIFY(pane.verticalScrollBar()->value() > 0);
+    }
+
+    // Where the system has a primary selection (X11), a selection made with
+    // the mouse is offered there and the middle button pastes it.
+    void primarySelection() {
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        if (!clipboard->supportsSelection())
+            QSKIP("this platform has no primary selection");
+        TextPane pane;
+        QVERIFY(shown(pane, QStringLiteral("select name from t")));
+        QTest::mouseDClick(pane.viewport(), Qt::LeftButton, {}, pointAt(pane, 8));
+        QTRY_COMPARE(clipboard->text(QClipboard::Selection), QStringLiteral("name"));
+        QTest::mouseClick(pane.viewport(), Qt::MiddleButton, {}, pointAt(pane, 18));
+        QCOMPARE(pane.toPlainText(), QStringLiteral("select name from tname"));
+    }
+
+    // Text dropped on the pane lands where it is dropped and is selected; a
+    // read-only pane takes none.
+    void drops() {
+        TextPane pane;
+        QVERIFY(shown(pane, QStringLiteral("select  from t")));
+        const QPointF point = pointAt(pane, 7);
+        QMimeData data;
+        data.setText(QStringLiteral("name"));
+        QDragEnterEvent enter(point.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(pane.viewport(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(pane.viewport(), &drop);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(pane.toPlainText(), QStringLiteral("select name from t"));
+        QCOMPARE(pane.textCursor().selectedText(), QStringLiteral("name"));
+        pane.setReadOnly(true);
+        QDragEnterEvent refused(point.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(pane.viewport(), &refused);
+        QVERIFY(!refused.isAccepted());
     }
 };
 
