@@ -431,13 +431,13 @@ void GridView::paintRowHeader(QPainter& painter, const QRect& area) const {
     section.initFrom(m_rowHeader);
     section.orientation = Qt::Vertical;
     for (int row = first; row <= last; ++row) {
-        section.rect = QRect(0, headerHeight + rowViewportPosition(row), m_rowHeader->width(),
-                             m_rowHeight);
+        section.rect =
+            QRect(0, headerHeight + rowViewportPosition(row), m_rowHeader->width(), m_rowHeight);
         section.section = row;
-        section.position = rows == 1          ? QStyleOptionHeader::OnlyOneSection
-                           : row == 0         ? QStyleOptionHeader::Beginning
+        section.position = rows == 1         ? QStyleOptionHeader::OnlyOneSection
+                           : row == 0        ? QStyleOptionHeader::Beginning
                            : row == rows - 1 ? QStyleOptionHeader::End
-                                              : QStyleOptionHeader::Middle;
+                                             : QStyleOptionHeader::Middle;
         drawSection(section);
         paintRowIndicator(painter, section.rect, row);
     }
@@ -449,10 +449,10 @@ void GridView::updateGeometries() {
     if (m_inGeometry)
         return;
     m_inGeometry = true;
-    const int headerHeight =
-        m_header->isHidden() ? 0
-                             : std::clamp(m_header->sizeHint().height(), m_header->minimumHeight(),
-                                          m_header->maximumHeight());
+    const int headerHeight = m_header->isHidden()
+                                 ? 0
+                                 : std::clamp(m_header->sizeHint().height(),
+                                              m_header->minimumHeight(), m_header->maximumHeight());
     const int indicatorWidth = m_rowHeader->isHidden() ? 0 : m_rowHeaderWidth;
     setViewportMargins(indicatorWidth, headerHeight, 0, 0);
     const QRect port = viewport()->geometry();
