@@ -6,6 +6,7 @@
 #include <QContextMenuEvent>
 #include <QDrag>
 #include <QDropEvent>
+#include <QInputMethod>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -512,6 +513,19 @@ void TextPane::shape(QTextLayout& layout, const Line& line, const Segment& segme
         QList<QTextLayout::FormatRange> ranges = formats(block, segment.from, segment.to);
         for (QTextLayout::FormatRange& r : ranges)
             r.start -= segment.from;
+        // Text being composed shows underlined at the caret; what follows
+        // it moves on by its length.
+        const int at = m_cursor.position() - block.position();
+        if (!m_preedit.isEmpty() && at >= segment.from && at <= segment.to) {
+            layout.setPreeditArea(at - segment.from, m_preedit);
+            for (QTextLayout::FormatRange& r : ranges) {
+                if (r.start >= at - segment.from)
+                    r.start += int(m_preedit.size());
+            }
+            QTextCharFormat composing;
+            composing.setFontUnderline(true);
+            ranges.append({at - segment.from, int(m_preedit.size()), composing});
+        }
         layout.setFormats(ranges);
     }
     layout.setCacheEnabled(true);
@@ -643,7 +657,7 @@ void TextPane::paintEvent(QPaintEvent* event) {
         layout.draw(&painter, origin, marks);
         const int pos = m_cursor.position() - base;
         if (caret && pos >= s.from && pos <= s.to && (pos < line.to || line.last))
-            layout.drawCursor(&painter, origin, pos - s.from, m_cursorWidth);
+            layout.drawCursor(&painter, origin, pos - s.from + m_preeditCursor, m_cursorWidth);
         const int drop = m_dropPosition - base;
         if (m_dropPosition >= 0 && drop >= s.from && drop <= s.to && (drop < line.to || line.last))
             layout.drawCursor(&painter, origin, drop - s.from, m_cursorWidth);
@@ -1118,6 +1132,13 @@ void TextPane::inputMethodEvent(QInputMethodEvent* event) {
     }
     if (!event->commitString().isEmpty() || event->replacementLength() > 0)
         insertText(event->commitString());
+    m_preedit = event->preeditString();
+    m_preeditCursor = int(m_preedit.size());
+    for (const QInputMethodEvent::Attribute& a : event->attributes()) {
+        if (a.type == QInputMethodEvent::Cursor)
+            m_preeditCursor = std::clamp(a.start, 0, int(m_preedit.size()));
+    }
+    viewport()->update();
     event->accept();
 }
 
@@ -1149,6 +1170,8 @@ QVariant TextPane::inputMethodQuery(Qt::InputMethodQuery query) const {
 }
 
 void TextPane::mousePressEvent(QMouseEvent* event) {
+    if (!m_preedit.isEmpty())
+        QGuiApplication::inputMethod()->commit(); // what is composed stays where it was typed
     const QPoint point = event->position().toPoint();
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (event->button() == Qt::MiddleButton && clipboard->supportsSelection()) {

@@ -191,6 +191,10 @@ private:
     bool m_dragCandidate = false;
     QPoint m_pressPoint;
     int m_dropPosition = -1; // where dragged text would land, -1 while none is
+    // The input method's text being composed, shown at the caret but not yet
+    // part of the document, and the caret's place inside it.
+    QString m_preedit;
+    int m_preeditCursor = 0;
     QBasicTimer m_blink;
     QFontMetricsF m_metrics;
     mutable std::vector<float> m_advances; // per UTF-16 unit; < 0 until measured

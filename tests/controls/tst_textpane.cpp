@@ -255,6 +255,28 @@ private slots:
         QCOMPARE(pane.toPlainText(), QStringLiteral("select name from tname"));
     }
 
+    // Text an input method composes shows at the caret without entering the
+    // document; what it commits is typed.
+    void composedText() {
+        TextPane pane;
+        QVERIFY(shown(pane, QStringLiteral("select  from t")));
+        pane.setFocus();
+        QTextCursor at(pane.document());
+        at.setPosition(7);
+        pane.setTextCursor(at);
+        auto picture = [&] { return pane.viewport()->grab().toImage(); };
+        const QImage plain = picture();
+        QInputMethodEvent composing(QStringLiteral("nam"), {});
+        QApplication::sendEvent(&pane, &composing);
+        QCOMPARE(pane.toPlainText(), QStringLiteral("select  from t"));
+        QVERIFY(picture() != plain);
+        QInputMethodEvent done;
+        done.setCommitString(QStringLiteral("name"));
+        QApplication::sendEvent(&pane, &done);
+        QCOMPARE(pane.toPlainText(), QStringLiteral("select name from t"));
+        QCOMPARE(pane.textCursor().position(), 11);
+    }
+
     // Text dropped on the pane lands where it is dropped and is selected; a
     // read-only pane takes none.
     void drops() {
