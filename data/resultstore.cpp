@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 namespace data {
 
@@ -237,7 +239,20 @@ struct ResultStore::Edit {
 };
 
 ResultStore::ResultStore() = default;
-ResultStore::~ResultStore() = default;
+ResultStore::~ResultStore() {
+    // A large result's memory goes back to the system on a thread of its
+    // own: dropping hundreds of megabytes of pages costs the releasing
+    // thread about a tenth of a second (each processor flushes its page
+    // mappings), which the window would otherwise spend when it closes or
+    // replaces a result.
+    if (m_data.empty() || memoryBytes() < kReleaseInBackground)
+        return;
+    try {
+        std::thread([data = std::move(m_data)]() mutable { data.clear(); }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the memory goes back here, as for small results.
+    }
+}
 ResultStore::ResultStore(ResultStore&&) noexcept = default;
 ResultStore& ResultStore::operator=(ResultStore&&) noexcept = default;
 

@@ -82,6 +82,9 @@ class ResultStore {
 public:
     static constexpr int kBlockShift = 14;
     static constexpr qint64 kBlockRows = qint64(1) << kBlockShift;
+    // Stores at least this large give their memory back on a thread of
+    // their own when they are destroyed.
+    static constexpr std::size_t kReleaseInBackground = std::size_t(64) << 20;
 
     ResultStore();
     explicit ResultStore(QList<ColumnInfo> columns);
