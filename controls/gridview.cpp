@@ -460,9 +460,7 @@ void GridView::updateGeometries() {
     m_rowHeader->setGeometry(port.left() - indicatorWidth, port.top() - headerHeight,
                              indicatorWidth, port.height() + headerHeight);
 
-    const int full = fullRows();
-    verticalScrollBar()->setPageStep(full);
-    verticalScrollBar()->setRange(0, std::max(0, rowCount() - full));
+    updateRowRange();
     QScrollBar* across = horizontalScrollBar();
     across->setPageStep(port.width());
     across->setSingleStep(std::max(1, fontMetrics().averageCharWidth() * 2));
@@ -470,6 +468,13 @@ void GridView::updateGeometries() {
     m_header->setOffset(across->value());
     m_inGeometry = false;
     QAbstractItemView::updateGeometries();
+}
+
+void GridView::updateRowRange() {
+    // The scroll bar counts rows: its value is the first row shown.
+    const int full = fullRows();
+    verticalScrollBar()->setPageStep(full);
+    verticalScrollBar()->setRange(0, std::max(0, rowCount() - full));
 }
 
 void GridView::doItemsLayout() {
@@ -496,9 +501,8 @@ void GridView::rowsInserted(const QModelIndex& parent, int start, int end) {
     if (parent != rootIndex())
         return;
     // Rows that arrive below the viewport cost no more than a scroll range.
-    const int full = fullRows();
-    verticalScrollBar()->setRange(0, std::max(0, rowCount() - full));
-    if (start <= topRow() + full) {
+    updateRowRange();
+    if (start <= topRow() + fullRows()) {
         viewport()->update();
         m_rowHeader->update();
     }

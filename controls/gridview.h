@@ -72,6 +72,7 @@ private:
     int rowCount() const;
     // Rows that fit the viewport whole (at least one).
     int fullRows() const;
+    void updateRowRange();
     QRect cellRect(int row, int column) const;
     void paintRowHeader(QPainter& painter, const QRect& area) const;
     void columnResized();

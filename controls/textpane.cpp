@@ -1239,16 +1239,19 @@ void TextPane::startDrag() {
         deleteSelectionOr(QTextCursor::NextCharacter, false);
 }
 
+bool TextPane::takesDrop(const QDropEvent* event) const {
+    return !m_readOnly && event->mimeData()->hasText();
+}
+
 void TextPane::dragEnterEvent(QDragEnterEvent* event) {
-    if (m_readOnly || !event->mimeData()->hasText()) {
+    if (takesDrop(event))
+        event->acceptProposedAction();
+    else
         event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
 }
 
 void TextPane::dragMoveEvent(QDragMoveEvent* event) {
-    if (m_readOnly || !event->mimeData()->hasText()) {
+    if (!takesDrop(event)) {
         event->ignore();
         return;
     }
@@ -1265,7 +1268,7 @@ void TextPane::dragLeaveEvent(QDragLeaveEvent*) {
 void TextPane::dropEvent(QDropEvent* event) {
     m_dropPosition = -1;
     viewport()->update();
-    if (m_readOnly || !event->mimeData()->hasText()) {
+    if (!takesDrop(event)) {
         event->ignore();
         return;
     }

@@ -159,6 +159,8 @@ private:
     // once the events that change it have passed.
     void publishSelection();
     void startDrag();
+    // Dragged text lands here only as text, and only where it may be edited.
+    bool takesDrop(const QDropEvent* event) const;
     void copy();
     void cut();
     void paste();
