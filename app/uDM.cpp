@@ -1,9 +1,6 @@
 #include "app/uDM.h"
 
-#include "app/uMain.h"
-
 #include <QCoreApplication>
-#include <QLabel>
 
 TDM* DM = nullptr;
 
@@ -59,6 +56,5 @@ TDM::~TDM() {
 
 void TDM::ADOdsQueryAfterOpen(TADODataSet*) {
     QCoreApplication::processEvents();
-    if (m_main)
-        m_main->PAGrid->setVisible(false);
+    emit queryOpened();
 }

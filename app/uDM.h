@@ -7,18 +7,12 @@
 #include "data/adodataset.h"
 
 #include <QObject>
-#include <QPointer>
-
-class TFMMain;
 
 class TDM : public QObject {
     Q_OBJECT
 public:
     explicit TDM(QObject* parent = nullptr);
     ~TDM() override;
-
-    // The window whose result panel the after-open event hides.
-    void setMainWindow(TFMMain* window) { m_main = window; }
 
     TADOConnection* ADOConnMain;
     TADODataSet* ADOdsDB;
@@ -28,12 +22,13 @@ public:
     TADODataSet* ADODSStru;
     TADODataSet* ADOdsVersion;
 
-    // After the result dataset opened: let the window paint, then uncover
-    // the grid.
+    // After the result dataset opened: let the window paint, then tell the
+    // window, which uncovers the grid.
     void ADOdsQueryAfterOpen(TADODataSet* dataSet);
 
-private:
-    QPointer<TFMMain> m_main;
+signals:
+    // The result dataset opened; the window hides its "no result" panel.
+    void queryOpened();
 };
 
 extern TDM* DM;

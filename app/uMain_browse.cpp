@@ -49,9 +49,11 @@ TDM& TFMMain::dm() const {
 }
 
 void TFMMain::attachDataModule(TDM* dm) {
+    if (m_dm)
+        disconnect(m_dm, &TDM::queryOpened, this, nullptr);
     m_dm = dm;
     if (m_dm)
-        m_dm->setMainWindow(this);
+        connect(m_dm, &TDM::queryOpened, this, [this] { PAGrid->setVisible(false); });
     DBGridQuery->setDataSource(m_dm ? m_dm->DSQuery : nullptr);
     VelADObatchmove1->setADODataset(m_dm ? m_dm->ADOdsQuery : nullptr);
 }
