@@ -1,5 +1,8 @@
 #include "settings/placement.h"
 
+#include <algorithm>
+#include <limits>
+
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -106,6 +109,37 @@ std::optional<WindowPlacement> readPlacement(const Registry& registry, const Scr
     return p;
 }
 
+QRect reachableRect(const QRect& window, const QList<QRect>& screens) {
+    if (screens.isEmpty() || !window.isValid())
+        return window;
+    // The strip along the top that a user grabs to move the window.
+    constexpr int kGripHeight = 24;
+    constexpr int kGripWidth = 48;
+    const QRect grip(window.left(), window.top(), window.width(), kGripHeight);
+    for (const QRect& screen : screens) {
+        const QRect shown = grip.intersected(screen);
+        if (shown.width() >= std::min(kGripWidth, window.width()) &&
+            shown.height() >= std::min(kGripHeight, window.height()))
+            return window;
+    }
+    // The screen nearest to the window's centre.
+    const QPoint centre = window.center();
+    const QRect* nearest = &screens.front();
+    qint64 best = std::numeric_limits<qint64>::max();
+    for (const QRect& screen : screens) {
+        const qint64 dx = std::max({screen.left() - centre.x(), 0, centre.x() - screen.right()});
+        const qint64 dy = std::max({screen.top() - centre.y(), 0, centre.y() - screen.bottom()});
+        if (dx * dx + dy * dy < best) {
+            best = dx * dx + dy * dy;
+            nearest = &screen;
+        }
+    }
+    QRect moved(window.topLeft(), window.size().boundedTo(nearest->size()));
+    moved.moveLeft(std::clamp(moved.left(), nearest->left(), nearest->right() + 1 - moved.width()));
+    moved.moveTop(std::clamp(moved.top(), nearest->top(), nearest->bottom() + 1 - moved.height()));
+    return moved;
+}
+
 ScreenInfo currentScreen() {
     ScreenInfo info;
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -160,11 +194,19 @@ bool restorePlacement(QWidget* window, const QString& keyPath) {
         return false;
     const bool sizeable = !(window->windowFlags() & Qt::FramelessWindowHint) &&
                           window->minimumSize() != window->maximumSize();
-    if (sizeable && r.bottom > r.top) {
-        const QSize frameExtra = window->frameGeometry().size() - window->geometry().size();
-        window->resize(QSize(r.right - r.left, r.bottom - r.top) - frameExtra);
-    }
-    window->move(r.left, r.top); // top-level move places the frame's corner
+    const QSize frameExtra = window->frameGeometry().size() - window->geometry().size();
+    QSize frameSize = window->frameGeometry().size();
+    if (sizeable && r.bottom > r.top)
+        frameSize = QSize(r.right - r.left, r.bottom - r.top);
+    // A position saved on a screen that is no longer there (or a damaged
+    // value) must not leave the window out of reach.
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens())
+        screens.append(screen->availableGeometry());
+    const QRect placed = reachableRect(QRect(QPoint(r.left, r.top), frameSize), screens);
+    if (sizeable && (r.bottom > r.top || placed.size() != frameSize))
+        window->resize(placed.size() - frameExtra);
+    window->move(placed.topLeft()); // top-level move places the frame's corner
     return true;
 }
 

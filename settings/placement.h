@@ -10,7 +10,9 @@
 
 #include "settings/registry.h"
 
+#include <QList>
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <array>
 #include <optional>
@@ -62,6 +64,13 @@ void writePlacement(Registry& registry, const WindowPlacement& placement, const 
 // as missing: a damaged record never stops a window from showing.
 std::optional<WindowPlacement> readPlacement(const Registry& registry, const ScreenInfo& screen,
                                              int currentFlags = 0);
+
+// Where a window of rectangle `window` can be reached on screens whose usable
+// areas are `screens`: unchanged while a grip-sized piece of its top edge lies
+// on one of them, otherwise moved onto the nearest screen (and made smaller
+// where it is larger than that screen), so that a position saved on a screen
+// that is gone never leaves the window out of sight. No screens: unchanged.
+QRect reachableRect(const QRect& window, const QList<QRect>& screens);
 
 // The primary screen, as the placement names it.
 ScreenInfo currentScreen();

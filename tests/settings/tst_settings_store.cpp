@@ -1,5 +1,7 @@
 #include "settings/placement.h"
 #include "settings/registry.h"
+#include <QGuiApplication>
+#include <QScreen>
 
 #include <QDir>
 #include <QFile>
@@ -328,6 +330,36 @@ private slots:
         QVERIFY(restorePlacement(&framed));
         QCOMPARE(framed.pos(), QPoint(123, 45));
         QCOMPARE(framed.size(), QSize(400, 300));
+    }
+
+    void positionOffEveryScreenIsBroughtBack() {
+        const QList<QRect> two{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+        // On a screen, or with enough of the top edge on one: kept.
+        QCOMPARE(reachableRect(QRect(100, 100, 800, 600), two), QRect(100, 100, 800, 600));
+        QCOMPARE(reachableRect(QRect(-700, 10, 800, 600), two), QRect(-700, 10, 800, 600));
+        QCOMPARE(reachableRect(QRect(1500, 500, 800, 600), two), QRect(1500, 500, 800, 600));
+        // The saved value that made the window invisible: onto the nearest screen.
+        QCOMPARE(reachableRect(QRect(-5000, -5000, 1000, 500), two), QRect(0, 0, 1000, 500));
+        // Beyond the second screen's right edge, title bar above the top: onto that screen.
+        QCOMPARE(reachableRect(QRect(4000, -300, 800, 600), two), QRect(2400, 0, 800, 600));
+        // Larger than the nearest screen: made to fit it.
+        QCOMPARE(reachableRect(QRect(9000, 100, 2000, 2000), two), QRect(1920, 0, 1280, 1024));
+        // Only a sliver of the title bar on screen cannot be grabbed.
+        QCOMPARE(reachableRect(QRect(1915, 1070, 800, 600), {QRect(0, 0, 1920, 1080)}),
+                 QRect(1120, 480, 800, 600));
+        QCOMPARE(reachableRect(QRect(5, 5, 10, 10), {}), QRect(5, 5, 10, 10));
+
+        // Through the store, as the window restores it at start.
+        Registry r;
+        QVERIFY(r.openKey(QString::fromLatin1(kSettingsKey), true));
+        r.writeString("NormPos", "-5000,-5000,-4000,-4500");
+        r.writeString(screenValueName("NormPos", currentScreen().size), "-5000,-5000,-4000,-4500");
+        QWidget w(nullptr, Qt::FramelessWindowHint);
+        w.resize(300, 200);
+        QVERIFY(restorePlacement(&w));
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(screen.contains(QRect(w.pos(), w.size())),
+                 qPrintable(QStringLiteral("%1,%2").arg(w.x()).arg(w.y())));
     }
 
     void noStoredPositionLeavesTheWindowAlone() {
