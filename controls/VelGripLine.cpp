@@ -1,9 +1,11 @@
 #include "controls/VelGripLine.h"
+#include "controls/styledaccessible.h"
 
 #include <QPainter>
 #include <algorithm>
 
 TVelGripLine::TVelGripLine(QWidget* parent) : QWidget(parent) {
+    styledaccessible::install();
     // Transparent: nothing but the dots is painted, the parent shows through.
     setAutoFillBackground(false);
     resize(30, 30);

@@ -1,13 +1,17 @@
 #include "controls/VelLinkLabel.h"
 
 #include "controls/imagelist.h"
+#include "controls/styledaccessible.h"
 
 #include <QAction>
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScopeGuard>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QUrl>
 #include <algorithm>
 
@@ -68,6 +72,10 @@ void TVelLinkLabelActionLink::actionChanged() {
 // --- label ---------------------------------------------------------------
 
 TVelLinkLabel::TVelLinkLabel(QWidget* parent) : QWidget(parent) {
+    styledaccessible::install();
+    // Reached with Tab like a button, so that what a click does can be done
+    // from the keyboard.
+    setFocusPolicy(Qt::TabFocus);
     if (parent)
         m_fontColor = clActiveCaption;
     adjustBounds();
@@ -357,6 +365,39 @@ void TVelLinkLabel::paintLabel(QPainter& painter) const {
 void TVelLinkLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     paintLabel(painter);
+    if (hasFocus()) {
+        // The focus shows as the platform's dotted frame around the label.
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.backgroundColor = palette().color(QPalette::Window);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
+}
+
+void TVelLinkLabel::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (!event->isAutoRepeat() && event->modifiers() == Qt::NoModifier) {
+            click();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TVelLinkLabel::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void TVelLinkLabel::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void TVelLinkLabel::enterEvent(QEnterEvent*) {

@@ -6,12 +6,12 @@
 // URL to the desktop to open.
 
 #include "controls/colors.h"
+#include "controls/imagelist.h" // imageList() converts a guarded pointer to it
 
 #include <QPointer>
 #include <QWidget>
 #include <functional>
 
-class ImageList;
 class QAction;
 class QPainter;
 class TVelLinkLabel;
@@ -141,6 +141,9 @@ public:
 
     void paintLabel(QPainter& painter) const;
 
+    // A press from the keyboard or a screen reader: the same as a click.
+    void activate() { click(); }
+
 signals:
     void clicked();
     void mouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint pos);
@@ -156,6 +159,10 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // Space, Enter and Return press the focused label.
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
     // The framework's click: visited colour, OnClick or the action, then the
     // URL under the hourglass when VisitLink is on.

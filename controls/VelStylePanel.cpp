@@ -2,6 +2,7 @@
 
 #include "controls/colorramp.h"
 #include "controls/framezones.h"
+#include "controls/styledaccessible.h"
 
 #include <QChildEvent>
 #include <QMouseEvent>
@@ -32,6 +33,7 @@ void startSystemOperation(QWidget* form, int command) {
 } // namespace
 
 TVelStylePanel::TVelStylePanel(QWidget* parent) : QWidget(parent) {
+    styledaccessible::install();
     setMouseTracking(true);
 }
 

@@ -4,6 +4,7 @@
 #include "controls/imagelist.h"
 #include "controls/styledcontrols.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QPainter>
 #include <QtTest>
@@ -125,6 +126,7 @@ private slots:
     void imageListDestroyed();
     void actionLink();
     void parentSetsCaptionColour();
+    void pressedFromKeyboardAndScreenReader();
 };
 
 void TestLinkLabel::initTestCase() {
@@ -504,6 +506,56 @@ void TestLinkLabel::parentSetsCaptionColour() {
     label.setFontColor(clWhite);
     QCOMPARE(label.fontColor(), clWhite);
     label.setParent(nullptr);
+}
+
+void TestLinkLabel::pressedFromKeyboardAndScreenReader() {
+    QWidget form;
+    TVelLinkLabel button(&form);
+    button.setCaption(QStringLiteral("&Schlie\u00dfen "));
+    TVelLinkLabel link(&form);
+    link.setCaption(QStringLiteral("Homepage"));
+    link.setURL(QStringLiteral("https://example.invalid/"));
+    link.setVisitLink(true);
+    link.move(0, 30);
+    QStringList opened;
+    setUrlOpener([&](const QString& url) {
+        opened << url;
+        return true;
+    });
+    int clicks = 0;
+    connect(&button, &TVelLinkLabel::clicked, [&] { ++clicks; });
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    // Tab reaches it; Space, Return and Enter press it, other keys do not.
+    form.activateWindow();
+    button.setFocus(Qt::TabFocusReason);
+    QVERIFY(button.hasFocus());
+    QTest::keyClick(&button, Qt::Key_Space);
+    QTest::keyClick(&button, Qt::Key_Return);
+    QTest::keyClick(&button, Qt::Key_Enter);
+    QTest::keyClick(&button, Qt::Key_A);
+    QCOMPARE(clicks, 3);
+
+    // A screen reader sees a button named by the caption without its marks,
+    // and a link with its address; both can be pressed.
+    QAccessibleInterface* b = QAccessible::queryAccessibleInterface(&button);
+    QCOMPARE(b->role(), QAccessible::Button);
+    QCOMPARE(b->text(QAccessible::Name), QStringLiteral("Schlie\u00dfen"));
+    b->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(clicks, 4);
+    button.setAccessibleName(QStringLiteral("Fenster schlie\u00dfen"));
+    QCOMPARE(b->text(QAccessible::Name), QStringLiteral("Fenster schlie\u00dfen"));
+    QAccessibleInterface* l = QAccessible::queryAccessibleInterface(&link);
+    QCOMPARE(l->role(), QAccessible::Link);
+    QCOMPARE(l->text(QAccessible::Value), QStringLiteral("https://example.invalid/"));
+    l->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(opened, QStringList{QStringLiteral("https://example.invalid/")});
+    setUrlOpener({});
+    // A disabled one is not pressed.
+    button.setEnabled(false);
+    b->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(clicks, 4);
 }
 
 QTEST_MAIN(TestLinkLabel)
