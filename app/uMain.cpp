@@ -194,6 +194,14 @@ void TFMMain::FormActivate() {
         LBStatusBar2->setText(QStringLiteral("Datenbank: ") + CBDatabase->currentText());
         GetTables();
     }
+    // The keys go back to this window once the dialog is gone (a desktop
+    // without a window manager would leave them nowhere), and to the editor,
+    // where the work starts.
+    if (isVisible()) {
+        activateWindow();
+        if (!focusWidget())
+            MEQuery->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void TFMMain::Beenden1Click() {

@@ -223,6 +223,8 @@ private:
     void buildFrame();
     void buildMainArea();
     void buildToolbars();
+    // Names and roles for screen readers where no label gives them.
+    void nameForScreenReaders();
     void applySkin();
     void connectHandlers();
     // Appends one line to the message pane.

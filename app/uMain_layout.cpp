@@ -131,6 +131,7 @@ TFMMain::TFMMain(QWidget* parent) : QWidget(parent) {
     applySkin();
     connectHandlers();
     buildFrame();
+    nameForScreenReaders();
 
     // Key preview: every key press of the window passes through eventFilter.
     qApp->installEventFilter(this);
@@ -420,7 +421,10 @@ void TFMMain::buildMainArea() {
     REMessages->setLineWrapMode(QTextEdit::NoWrap);
     REMessages->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     REMessages->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    REMessages->setFocusPolicy(Qt::ClickFocus);
+    // Reached with Tab while its page shows (and with Alt+N), so that the
+    // messages can be read and copied without a mouse; Tab leaves it again.
+    REMessages->setFocusPolicy(Qt::StrongFocus);
+    REMessages->setTabChangesFocus(true);
 
     const int before = probeShortcutId(PCMain->tabBar());
     PCMain->addTab(resultsPage, QStringLiteral("&Ergebnisse"));

@@ -218,6 +218,13 @@ TFMADOMSSQLConnect::TFMADOMSSQLConnect(QWidget* parent)
     ADODSDatabases->setConnection(ADOConnDB);
     ADODSDatabases->setCommandText(kDatabaseQuery);
 
+    // Each box is named after its label, for screen readers and for the
+    // label's accelerator.
+    Label4->setBuddy(EDServer);
+    LBuser->setBuddy(EDUser);
+    LBPassword->setBuddy(EDPassword);
+    Label2->setBuddy(CBDatabase);
+
     // Tab: server box, authentication choice, user name, password, database,
     // OK, Cancel, and round to the server box.
     setTabOrder(EDServer, RBnt);

@@ -102,12 +102,14 @@ void TFMsetup::buildControls() {
     RBLandscape->setObjectName(QStringLiteral("RBLandscape"));
     RBLandscape->move(188, 88);
     RBLandscape->adjustSize();
-    addLabel(print, "Label4", QStringLiteral("Schriftgröße:"), 12, 114);
+    QLabel* sizeLabel = addLabel(print, "Label4", QStringLiteral("Schriftgröße:"), 12, 114);
     DRSize = new QSpinBox(print);
     DRSize->setObjectName(QStringLiteral("DRSize"));
     DRSize->setRange(4, 14);
     DRSize->setValue(kDefaultFontSize);
     DRSize->setGeometry(92, 112, 61, 21);
+    sizeLabel->setBuddy(DRSize);
+    CBDrucker->setAccessibleName(QStringLiteral("Drucker"));
 
     // Page "Tastaturkürzel": a heading row without texts, then F1 … F10.
     QWidget* keys = addPage(PageControl1, "TSShortCut", QStringLiteral("Tastaturkürzel"));
@@ -118,14 +120,17 @@ void TFMsetup::buildControls() {
     STGShortCut->setColumnWidth(1, 247);
     STGShortCut->setDefaultRowHeight(16);
     STGShortCut->setCellsEditable(true);
+    STGShortCut->setAccessibleName(QStringLiteral("Tastaturkürzel"));
 
     // Page "ADO"
     QWidget* ado = addPage(PageControl1, "TSADO", QStringLiteral("ADO"));
     addSection(ado, "Label5", "Bevel3", QStringLiteral("ADO:"), 8, 8);
-    addLabel(ado, "Label6", QStringLiteral("Timeout für Suchanfrage (in Sek.)"), 16, 32);
+    QLabel* timeoutLabel =
+        addLabel(ado, "Label6", QStringLiteral("Timeout für Suchanfrage (in Sek.)"), 16, 32);
     EDADOTimeout = new QLineEdit(QStringLiteral("0"), ado);
     EDADOTimeout->setObjectName(QStringLiteral("EDADOTimeout"));
     EDADOTimeout->setGeometry(216, 28, 57, 21);
+    timeoutLabel->setBuddy(EDADOTimeout);
 
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));

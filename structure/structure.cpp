@@ -97,6 +97,7 @@ TFMStruktur::TFMStruktur(TADODataSet* stru, TADODataSet* query, std::function<vo
     STGStruktur->setSelectionMode(QAbstractItemView::SingleSelection);
     STGStruktur->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     STGStruktur->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    STGStruktur->setAccessibleName(QStringLiteral("Felder"));
 
     GroupBox1 = new QGroupBox(this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));

@@ -7,9 +7,12 @@
 #include "app/uDM.h"
 #include "app/uMain.h"
 #include "app/windows.h"
+#include "controls/VelGripLine.h"
+#include "controls/VelLinkLabel.h"
 #include "settings/registry.h"
 #include "tests/app/apptestsupport.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -102,6 +105,8 @@ private slots:
     void settingsReadAtStart();
     void settingsWrittenAtClose();
     void settingsErrorReportedOnce();
+    void everyTabStopIsNamed();
+    void messagesReachedFromTheKeyboard();
 
 private:
     TempSettings* m_settings = nullptr;
@@ -125,6 +130,74 @@ void TestMainWindow::cleanup() {
     delete m_messages;
     delete m_settings;
     modal::setFileHandler({});
+}
+
+// What a screen reader announces for a widget: its name, or the label that
+// names it (a buddy).
+static QString announced(QWidget* widget) {
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(widget);
+    if (!iface)
+        return {};
+    QString name = iface->text(QAccessible::Name);
+    for (const auto& [label, relation] : iface->relations(QAccessible::Label))
+        name = label->text(QAccessible::Name) + u' ' + name;
+    return name.trimmed();
+}
+
+void TestMainWindow::everyTabStopIsNamed() {
+    w->resize(1000, 700);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QStringList unnamed;
+    int stops = 0;
+    for (QWidget* widget = w->nextInFocusChain(); widget != w;
+         widget = widget->nextInFocusChain()) {
+        if (!widget->isVisible() || !widget->isEnabled() || !(widget->focusPolicy() & Qt::TabFocus))
+            continue;
+        // The inner box of a spin or combo box is announced as the box.
+        if (widget->focusProxy() ||
+            (widget->parentWidget() && widget->parentWidget()->focusProxy() == widget &&
+             !announced(widget->parentWidget()).isEmpty()))
+            continue;
+        ++stops;
+        if (announced(widget).isEmpty())
+            unnamed << widget->objectName() + u'/' +
+                           QString::fromLatin1(widget->metaObject()->className());
+    }
+    QVERIFY(stops >= 6);
+    QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(u", ")));
+
+    // The frame's own buttons are buttons that can be pressed, by name.
+    QAccessibleInterface* close = QAccessible::queryAccessibleInterface(w->VelLLClose);
+    QCOMPARE(close->role(), QAccessible::Button);
+    QCOMPARE(close->text(QAccessible::Name), QStringLiteral("Schließen"));
+    QVERIFY(close->actionInterface());
+    QVERIFY(close->actionInterface()->actionNames().contains(
+        QAccessibleActionInterface::pressAction()));
+    QCOMPARE(QAccessible::queryAccessibleInterface(w)->role(), QAccessible::Window);
+    QCOMPARE(QAccessible::queryAccessibleInterface(w->VelStylePanel2)->role(),
+             QAccessible::StatusBar);
+    QCOMPARE(QAccessible::queryAccessibleInterface(w->VelGripLine1)->role(),
+             QAccessible::Separator);
+    // The print button says what it does, not its internal name.
+    QCOMPARE(announced(w->TBToolbar1->widgetForAction(w->ACPrint)),
+             QStringLiteral("Abfrageergebnis drucken"));
+}
+
+void TestMainWindow::messagesReachedFromTheKeyboard() {
+    w->resize(1000, 700);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    w->activateWindow();
+    w->MEQuery->setFocus();
+    QCOMPARE(w->PCMain->currentIndex(), 0);
+    QTest::keyClick(w->MEQuery, Qt::Key_N, Qt::AltModifier);
+    QCOMPARE(w->PCMain->currentWidget(), w->REMessages);
+    QVERIFY(w->REMessages->hasFocus());
+    // Tab leaves the pane instead of writing a tab into it.
+    QTest::keyClick(w->REMessages, Qt::Key_Tab);
+    QVERIFY(!w->REMessages->hasFocus());
+    QVERIFY(w->REMessages->toPlainText().isEmpty());
 }
 
 void TestMainWindow::startupCreatesWindowsInOrder() {

@@ -10,6 +10,7 @@
 #include "tests/connection/fakebrowser.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -168,6 +169,31 @@ private slots:
             w = w->nextInFocusChain();
         } while (w != d.EDServer);
         QCOMPARE(order, interesting);
+    }
+
+    void boxesAreNamedByTheirLabels() {
+        TFMADOMSSQLConnect d;
+        d.RBsql->click();
+        d.show();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        // A line edit takes its label's text as its name; a combo box (whose
+        // name is its text) is labelled by it.
+        QCOMPARE(QAccessible::queryAccessibleInterface(d.EDUser)->text(QAccessible::Name),
+                 QStringLiteral("Benutzername:"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(d.EDPassword)->text(QAccessible::Name),
+                 QStringLiteral("Kennwort:"));
+        const auto labelOf = [](QWidget* box) {
+            const auto labels =
+                QAccessible::queryAccessibleInterface(box)->relations(QAccessible::Label);
+            return labels.isEmpty() ? QString() : labels.first().first->text(QAccessible::Name);
+        };
+        QCOMPARE(labelOf(d.EDServer), QStringLiteral("SQL Server:"));
+        QCOMPARE(labelOf(d.CBDatabase), QStringLiteral("Datenbank:"));
+        // The labels' accelerators reach their boxes.
+        QTest::keyClick(&d, Qt::Key_K, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), d.EDPassword);
+        QTest::keyClick(&d, Qt::Key_B, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), d.EDUser);
     }
 
     void tabWalksTheDialog() {
