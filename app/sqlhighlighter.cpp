@@ -40,13 +40,15 @@ SqlHighlighter::Kind kindOf(SqlTokenKind token) {
 // Scans `text` from `i`, which is at a token boundary in `state` (what the
 // line before left open, as SqlScanState::toInt()). Calls paint(start,
 // length, kind) for every coloured stretch and stops at the first token
-// boundary at or after `stop`. Returns the state at the end of the text
+// boundary at or after `stop`. Keywords are looked up only when `words` is
+// set. Returns the state at the end of the text
 // (meaningful only when the scan ran to the end). With `resumes`, records
 // resume points.
 template <typename Paint>
-int scanLine(const QString& text, int i, int state, int stop, const Paint& paint,
+int scanLine(const QString& text, int i, int state, int stop, bool words, const Paint& paint,
              QList<int>* resumes) {
     SqlScanner scanner(text, SqlScanState::fromInt(state), i);
+    scanner.setKeywords(words);
     int nextResume = i + kResumeStep;
     SqlToken token;
     while (scanner.position() < stop) {
@@ -108,14 +110,14 @@ void SqlHighlighter::highlightBlock(const QString& text) {
         // No formats, only the state for the next line and the resume points.
         auto* points = new ResumePoints;
         const int state = scanLine(
-            text, 0, start, INT_MAX, [](int, int, Kind) {}, &points->positions);
+            text, 0, start, INT_MAX, false, [](int, int, Kind) {}, &points->positions);
         setCurrentBlockUserData(points);
         setCurrentBlockState(state);
         return;
     }
     setCurrentBlockUserData(nullptr);
     const int state = scanLine(
-        text, 0, start, INT_MAX,
+        text, 0, start, INT_MAX, true,
         [this](int from, int length, Kind kind) { setFormat(from, length, m_formats[kind]); },
         nullptr);
     setCurrentBlockState(state);
@@ -131,12 +133,13 @@ void SqlHighlighter::scan(QTextDocument* document, int position, int added) {
         if (text.size() >= kLongLine) {
             auto* points = new ResumePoints;
             block.setUserState(scanLine(
-                text, 0, stateBefore(block), INT_MAX, [](int, int, Kind) {}, &points->positions));
+                text, 0, stateBefore(block), INT_MAX, false, [](int, int, Kind) {},
+                &points->positions));
             block.setUserData(points);
         } else {
             block.setUserData(nullptr);
             block.setUserState(scanLine(
-                text, 0, stateBefore(block), INT_MAX, [](int, int, Kind) {}, nullptr));
+                text, 0, stateBefore(block), INT_MAX, false, [](int, int, Kind) {}, nullptr));
         }
         next = block.userState() != before;
         block = block.next();
@@ -159,7 +162,7 @@ QList<SqlHighlighter::Stretch> SqlHighlighter::stretches(const QTextBlock& block
         }
     }
     scanLine(
-        block.text(), i, state, to,
+        block.text(), i, state, to, true,
         [&](int start, int length, Kind kind) {
             const int a = std::max(start, from);
             const int b = std::min(start + length, to);

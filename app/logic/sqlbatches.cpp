@@ -73,6 +73,7 @@ QList<SqlBatch> splitBatches(const QString& text) {
             batchLine = lineNo + 1;
         } else {
             SqlScanner scanner(line, state);
+            scanner.setKeywords(false);
             SqlToken token;
             while (scanner.next(token))
                 if (token.kind != SqlTokenKind::Whitespace &&

@@ -184,7 +184,7 @@ template <typename Char> bool BasicSqlScanner<Char>::next(SqlToken& token) {
         kind = SqlTokenKind::Number;
     } else if (isWordChar(c)) {
         runOf([](Char x) { return isWordChar(x); });
-        kind = keywordIn(m_text.substr(size_t(start), size_t(m_pos - start)))
+        kind = m_keywords && keywordIn(m_text.substr(size_t(start), size_t(m_pos - start)))
                    ? SqlTokenKind::Keyword
                    : SqlTokenKind::Identifier;
     } else if (isBlank(c)) {
@@ -223,6 +223,7 @@ std::basic_string<Char> stripInto(std::basic_string_view<Char> text, SqlScanStat
     std::basic_string<Char> out;
     out.reserve(text.size());
     BasicSqlScanner<Char> scanner(text, state);
+    scanner.setKeywords(false);
     SqlToken t;
     bool separate = false; // a block comment was dropped since the last character kept
     while (scanner.next(t)) {

@@ -69,6 +69,9 @@ public:
     SqlScanState state() const { return m_state; }
     // Where the next token starts.
     qsizetype position() const { return m_pos; }
+    // Off: every word is an Identifier, for a scan that wants only the state
+    // or the stretches of comments, strings and names (a little faster).
+    void setKeywords(bool on) { m_keywords = on; }
 
 private:
     qsizetype continueOpen(qsizetype from);
@@ -77,6 +80,7 @@ private:
     std::basic_string_view<Char> m_text;
     qsizetype m_pos;
     SqlScanState m_state;
+    bool m_keywords = true;
 };
 
 extern template class BasicSqlScanner<char16_t>;

@@ -162,18 +162,24 @@ private slots:
         QCOMPARE(s, whole);
     }
 
-    // A scan may start in the middle of a line, at a token boundary.
+    // A scan may start in the middle of a line, at a token boundary, and
+    // leave words unclassified.
     void startsAtPosition() {
-        const QString text = QStringLiteral("abc 'x' 12");
-        SqlScanner scanner(text, {}, 4);
+        const QString text = QStringLiteral("from 'x' 12");
+        SqlScanner scanner(text, {}, 5);
         SqlToken t;
         QVERIFY(scanner.next(t));
-        QCOMPARE(t, (SqlToken{4, 3, SqlTokenKind::String}));
-        QCOMPARE(scanner.position(), 7);
+        QCOMPARE(t, (SqlToken{5, 3, SqlTokenKind::String}));
+        QCOMPARE(scanner.position(), 8);
         QVERIFY(scanner.next(t));
         QVERIFY(scanner.next(t));
-        QCOMPARE(t, (SqlToken{8, 2, SqlTokenKind::Number}));
+        QCOMPARE(t, (SqlToken{9, 2, SqlTokenKind::Number}));
         QVERIFY(!scanner.next(t));
+
+        SqlScanner words(text);
+        words.setKeywords(false);
+        QVERIFY(words.next(t));
+        QCOMPARE(t.kind, SqlTokenKind::Identifier);
     }
 
     void stateAsInt() {
