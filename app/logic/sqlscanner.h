@@ -16,6 +16,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <algorithm>
+#include <climits>
 #include <string>
 #include <string_view>
 
@@ -50,7 +52,8 @@ struct SqlScanState {
 
     // The state as one non-negative int (Nothing is 0), to keep with a line of a document;
     // fromInt() of a negative value (a line never scanned) is Nothing.
-    int toInt() const { return int(open) | depth << 3; }
+    // A depth beyond what fits is kept as the largest that does.
+    int toInt() const { return int(open) | std::min(depth, INT_MAX >> 3) << 3; }
     static SqlScanState fromInt(int value);
 };
 

@@ -192,6 +192,10 @@ private slots:
         }
         QCOMPARE(SqlScanState().toInt(), 0);
         QCOMPARE(SqlScanState::fromInt(-1), SqlScanState());
+        // A line never scanned has a negative state; no depth may look like that.
+        const int deep = state(SqlScanState::BlockComment, INT_MAX).toInt();
+        QVERIFY(deep > 0);
+        QCOMPARE(SqlScanState::fromInt(deep).open, SqlScanState::BlockComment);
     }
 
     void keywords() {
