@@ -1,43 +1,12 @@
 #include "app/sqlhighlighter.h"
 
-#include <QSet>
+#include "app/logic/sqlscanner.h"
+
 #include <QTextBlock>
 #include <algorithm>
 #include <climits>
 
 namespace {
-
-const QSet<QString>& keywords() {
-    static const QSet<QString> words = [] {
-        const char* list[] = {
-            "ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "BEGIN", "BETWEEN", "BREAK", "BY",
-            "CASCADE", "CASE", "CAST", "CHECK", "CLOSE", "COLUMN", "COMMIT", "CONSTRAINT",
-            "CONTINUE", "CONVERT", "CREATE", "CROSS", "CURSOR", "DATABASE", "DEALLOCATE", "DECLARE",
-            "DEFAULT", "DELETE", "DESC", "DISTINCT", "DROP", "ELSE", "END", "EXCEPT", "EXEC",
-            "EXECUTE", "EXISTS", "FETCH", "FOR", "FOREIGN", "FROM", "FULL", "FUNCTION", "GO",
-            "GOTO", "GRANT", "GROUP", "HAVING", "IDENTITY", "IF", "IN", "INDEX", "INNER", "INSERT",
-            "INTERSECT", "INTO", "IS", "JOIN", "KEY", "LEFT", "LIKE", "NOCOUNT", "NOT", "NULL",
-            "OF", "OFF", "ON", "OPEN", "OR", "ORDER", "OUTER", "OUTPUT", "PRIMARY", "PRINT", "PROC",
-            "PROCEDURE", "RAISERROR", "REFERENCES", "RETURN", "REVOKE", "RIGHT", "ROLLBACK",
-            "ROWCOUNT", "SELECT", "SET", "TABLE", "THEN", "TOP", "TRAN", "TRANSACTION", "TRIGGER",
-            "TRUNCATE", "UNION", "UNIQUE", "UPDATE", "USE", "VALUES", "VIEW", "WAITFOR", "WHEN",
-            "WHERE", "WHILE", "WITH",
-            // types
-            "BIGINT", "BINARY", "BIT", "CHAR", "DATE", "DATETIME", "DECIMAL", "FLOAT", "IMAGE",
-            "INT", "MONEY", "NCHAR", "NTEXT", "NUMERIC", "NVARCHAR", "REAL", "SMALLDATETIME",
-            "SMALLINT", "SMALLMONEY", "TEXT", "TIME", "TIMESTAMP", "TINYINT", "UNIQUEIDENTIFIER",
-            "VARBINARY", "VARCHAR"};
-        QSet<QString> s;
-        for (const char* w : list)
-            s.insert(QString::fromLatin1(w));
-        return s;
-    }();
-    return words;
-}
-
-bool isWordChar(QChar c) {
-    return c.isLetterOrNumber() || c == u'_' || c == u'@' || c == u'#' || c == u'$';
-}
 
 // Where a scan of a long line may start again: token boundaries outside any
 // stretch, about every kResumeStep characters.
@@ -48,95 +17,58 @@ public:
     QList<int> positions;
 };
 
-// Scans `text` from `i`, which is at a token boundary in `state` (a Kind that
-// a line may hand on: Plain, Comment, String or Bracketed). Calls
-// paint(start, length, kind) for every coloured stretch and stops at the
-// first token boundary at or after `stop`. Keywords are looked up only when
-// `words` is set; they do not change the state. Returns the state at the end
-// of the text (meaningful only when the scan ran to the end). With `resumes`,
-// records resume points.
+// The colour a token of the scanner gets; Plain for none.
+SqlHighlighter::Kind kindOf(SqlTokenKind token) {
+    switch (token) {
+    case SqlTokenKind::Keyword:
+        return SqlHighlighter::Keyword;
+    case SqlTokenKind::Number:
+        return SqlHighlighter::Number;
+    case SqlTokenKind::String:
+        return SqlHighlighter::String;
+    case SqlTokenKind::QuotedName:
+    case SqlTokenKind::BracketedName:
+        return SqlHighlighter::Bracketed;
+    case SqlTokenKind::LineComment:
+    case SqlTokenKind::BlockComment:
+        return SqlHighlighter::Comment;
+    default:
+        return SqlHighlighter::Plain;
+    }
+}
+
+// Scans `text` from `i`, which is at a token boundary in `state` (what the
+// line before left open, as SqlScanState::toInt()). Calls paint(start,
+// length, kind) for every coloured stretch and stops at the first token
+// boundary at or after `stop`. Keywords are looked up only when `words` is
+// set. Returns the state at the end of the text
+// (meaningful only when the scan ran to the end). With `resumes`, records
+// resume points.
 template <typename Paint>
 int scanLine(const QString& text, int i, int state, int stop, bool words, const Paint& paint,
              QList<int>* resumes) {
-    const int n = int(text.size());
-
-    // Finishes a stretch that may continue on the next line; returns where it ended.
-    auto continueStretch = [&](int from) {
-        int j = from;
-        if (state == SqlHighlighter::Comment) {
-            const int end = int(text.indexOf(QLatin1String("*/"), j));
-            if (end < 0)
-                return n;
-            j = end + 2;
-        } else {
-            const QChar close = state == SqlHighlighter::String ? u'\'' : u']';
-            for (;;) {
-                const int end = int(text.indexOf(close, j));
-                if (end < 0)
-                    return n;
-                if (end + 1 < n && text[end + 1] == close) { // doubled: an escaped quote or bracket
-                    j = end + 2;
-                    continue;
-                }
-                j = end + 1;
-                break;
-            }
-        }
-        state = SqlHighlighter::Plain;
-        return j;
-    };
-    // Opens a stretch of this kind whose body starts at `body`.
-    auto stretch = [&](int start, int body, SqlHighlighter::Kind kind) {
-        state = kind;
-        const int end = continueStretch(body);
-        paint(start, end - start, kind);
-        return end;
-    };
-
-    if (state != SqlHighlighter::Plain)
-        i = stretch(i, i, SqlHighlighter::Kind(state));
-
+    SqlScanner scanner(text, SqlScanState::fromInt(state), i);
+    scanner.setKeywords(words);
     int nextResume = i + kResumeStep;
-    while (i < n && i < stop) {
-        if (resumes && i >= nextResume) {
-            resumes->append(i);
-            nextResume = i + kResumeStep;
+    SqlToken token;
+    while (scanner.position() < stop) {
+        const bool boundary = scanner.state().open == SqlScanState::Nothing;
+        if (!scanner.next(token))
+            break;
+        if (resumes && boundary && token.start >= nextResume) {
+            resumes->append(int(token.start));
+            nextResume = int(token.start) + kResumeStep;
         }
-        const QChar c = text[i];
-        if (c == u'-' && i + 1 < n && text[i + 1] == u'-') {
-            paint(i, n - i, SqlHighlighter::Comment);
-            i = n;
-        } else if (c == u'/' && i + 1 < n && text[i + 1] == u'*') {
-            i = stretch(i, i + 2, SqlHighlighter::Comment); // "/*/" is not closed yet
-        } else if (c == u'\'' || ((c == u'N' || c == u'n') && i + 1 < n && text[i + 1] == u'\'' &&
-                                  (i == 0 || !isWordChar(text[i - 1])))) {
-            i = stretch(i, c == u'\'' ? i + 1 : i + 2, SqlHighlighter::String);
-        } else if (c == u'[') {
-            i = stretch(i, i + 1, SqlHighlighter::Bracketed);
-        } else if (c.isDigit() && (i == 0 || !isWordChar(text[i - 1]))) {
-            int j = i;
-            while (j < n && (text[j].isDigit() || text[j] == u'.'))
-                ++j;
-            paint(i, j - i, SqlHighlighter::Number);
-            i = j;
-        } else if (isWordChar(c)) {
-            int j = i;
-            while (j < n && isWordChar(text[j]))
-                ++j;
-            if (words && keywords().contains(text.mid(i, j - i).toUpper()))
-                paint(i, j - i, SqlHighlighter::Keyword);
-            i = j;
-        } else {
-            ++i;
-        }
+        const SqlHighlighter::Kind kind = kindOf(token.kind);
+        if (kind != SqlHighlighter::Plain)
+            paint(int(token.start), int(token.length), kind);
     }
-    return state;
+    return scanner.state().toInt();
 }
 
 int stateBefore(const QTextBlock& block) {
     const QTextBlock previous = block.previous();
-    const int state = previous.isValid() ? previous.userState() : -1;
-    return state < 0 ? SqlHighlighter::Plain : state;
+    return previous.isValid() ? SqlScanState::fromInt(previous.userState()).toInt() : 0;
 }
 
 } // namespace
@@ -173,7 +105,7 @@ bool SqlHighlighter::drawnByEditor(const QTextBlock& block) const {
 }
 
 void SqlHighlighter::highlightBlock(const QString& text) {
-    const int start = previousBlockState() < 0 ? Plain : previousBlockState();
+    const int start = SqlScanState::fromInt(previousBlockState()).toInt();
     if (m_longLinesDrawn && text.size() >= kLongLine) {
         // No formats, only the state for the next line and the resume points.
         auto* points = new ResumePoints;
@@ -226,7 +158,7 @@ QList<SqlHighlighter::Stretch> SqlHighlighter::stretches(const QTextBlock& block
             std::upper_bound(points->positions.begin(), points->positions.end(), from);
         if (after != points->positions.begin()) {
             i = *(after - 1);
-            state = Plain;
+            state = 0; // nothing open
         }
     }
     scanLine(

@@ -1,5 +1,6 @@
 #pragma once
-// T-SQL syntax colouring for the query editor. Presentation only: it sets
+// T-SQL syntax colouring for the query editor, over the scanner the comment
+// filter and the batch splitting use too. Presentation only: it sets
 // character formats on the document's layout and never changes the text,
 // its lines or the selection.
 //
@@ -21,7 +22,10 @@ class QTextDocument;
 class SqlHighlighter : public QSyntaxHighlighter {
     Q_OBJECT
 public:
-    // What a stretch of text is; also the state a line hands to the next.
+    // What a stretch of text is. The lexical rules are those of SqlScanner
+    // (app/logic/sqlscanner.h); a line's user state is the SqlScanState it
+    // hands to the next line, as SqlScanState::toInt(). Names in double quotes
+    // are coloured as bracketed names.
     enum Kind { Plain = 0, Comment = 1, String = 2, Bracketed = 3, Keyword = 4, Number = 5 };
 
     // Lines of at least this many characters count as very long.

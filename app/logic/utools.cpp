@@ -1,5 +1,7 @@
 #include "app/logic/utools.h"
 
+#include "app/logic/sqlscanner.h"
+
 #include <QGuiApplication>
 
 #include <chrono>
@@ -145,23 +147,10 @@ void waitForCpuClock() {
 // ---- SQL comments ----------------------------------------------------------
 
 std::string StripSqlComments(std::string_view source, bool& inBlockComment) {
-    std::string result;
-    result.reserve(source.size());
-    bool inLineComment = false;
-    const std::size_t n = source.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const char c = source[i];
-        const char next = i + 1 < n ? source[i + 1] : '\0';
-        if (!inBlockComment && c == '-' && next == '-')
-            inLineComment = true;
-        if (!inLineComment && c == '/' && next == '*')
-            inBlockComment = true;
-        if (c == '\r' || c == '\n')
-            inLineComment = false;
-        if (!inLineComment && !inBlockComment)
-            result += c;
-        if (inBlockComment && i > 0 && source[i - 1] == '*' && c == '/')
-            inBlockComment = false;
-    }
+    SqlScanState state;
+    if (inBlockComment)
+        state = {SqlScanState::BlockComment, 1};
+    std::string result = stripComments(source, state);
+    inBlockComment = state.open == SqlScanState::BlockComment;
     return result;
 }

@@ -61,7 +61,13 @@ void waitForCpuClock();
 // ---- SQL comments ----------------------------------------------------------
 
 // Copies every character of source that lies outside a "--" line comment or a
-// "/* ... */" block comment. inBlockComment comes in from the caller and goes
-// back to it, so a block comment can span several calls (lines). Quoted
-// strings are not recognised. Works on UTF-8 text: the markers are ASCII.
+// "/* ... */" block comment, as stripComments() of sqlscanner.h does: string
+// literals and quoted or bracketed names are copied whole, comment markers in
+// them included; block comments nest; a removed block comment between two
+// characters that are not blanks leaves one blank. inBlockComment comes in from
+// the caller and goes back to it, so a block comment can span several calls
+// (lines). Only that is carried: a string or name left open at the end of one
+// call, or the nesting depth of block comments, is not known to the next call;
+// stripComments() with a SqlScanState carries all of it. Works on UTF-8 text:
+// the markers are ASCII.
 std::string StripSqlComments(std::string_view source, bool& inBlockComment);

@@ -68,6 +68,17 @@ private slots:
         QTest::newRow("bracketed") << "[from]" << 0 << 2 << int(SqlHighlighter::Bracketed);
         QTest::newRow("doubled bracket")
             << "[a]]from] x" << 0 << 5 << int(SqlHighlighter::Bracketed);
+        QTest::newRow("quoted name") << "\"from\"" << 0 << 2 << int(SqlHighlighter::Bracketed);
+        QTest::newRow("comment marker in quoted name")
+            << "\"a--\" from" << 0 << 7 << int(SqlHighlighter::Keyword);
+        QTest::newRow("quoted name over lines")
+            << "\"a\nfrom\" from" << 1 << 1 << int(SqlHighlighter::Bracketed);
+        QTest::newRow("nested block comment")
+            << "/* /* */ from */ x" << 0 << 10 << int(SqlHighlighter::Comment);
+        QTest::newRow("nested block comment over lines")
+            << "/* /*\n*/ from\n*/ from" << 1 << 4 << int(SqlHighlighter::Comment);
+        QTest::newRow("line after nested block comment")
+            << "/* /*\n*/ from\n*/ from" << 2 << 4 << int(SqlHighlighter::Keyword);
         QTest::newRow("number") << "top 50" << 0 << 4 << int(SqlHighlighter::Number);
         QTest::newRow("digits in name") << "t50" << 0 << 1 << int(SqlHighlighter::Plain);
     }

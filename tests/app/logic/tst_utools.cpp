@@ -46,15 +46,38 @@ void TestUtools::stripComments_data() {
     QTest::newRow("line marker inside block comment")
         << "/* -- */ select 3" << false << " select 3" << false;
     QTest::newRow("block comment left open") << "a /* b" << false << "a " << true;
-    QTest::newRow("markers inside quotes are comments")
-        << "select '--x' from t" << false << "select '" << false;
-    QTest::newRow("block marker inside quotes")
-        << "select '/*' x */ 1" << false << "select ' 1" << false;
+    // Comment markers in string literals and quoted names are text the server gets.
+    QTest::newRow("line marker inside string kept")
+        << "select 'a--b' as x" << false << "select 'a--b' as x" << false;
+    QTest::newRow("block marker inside string kept")
+        << "select '/*' x */ 1" << false << "select '/*' x */ 1" << false;
+    QTest::newRow("doubled quote keeps string open")
+        << "select 'it''s --x' -- y" << false << "select 'it''s --x' " << false;
+    QTest::newRow("unicode string") << "N'--' --c" << false << "N'--' " << false;
+    QTest::newRow("markers inside bracketed name")
+        << "select [a--b], [c]]/*] from t" << false << "select [a--b], [c]]/*] from t" << false;
+    QTest::newRow("markers inside quoted name")
+        << "select \"a--b\" from t" << false << "select \"a--b\" from t" << false;
+    QTest::newRow("comment after string removed")
+        << "select '-' /* x */ + '-'" << false << "select '-'  + '-'" << false;
+    QTest::newRow("quote inside comment is no string")
+        << "a /* it's */ b -- it's" << false << "a  b " << false;
     QTest::newRow("lone characters copied") << "a - b / c * d" << false << "a - b / c * d" << false;
     QTest::newRow("closer without opener copied") << "a */ b" << false << "a */ b" << false;
     QTest::newRow("single dash at end") << "a -" << false << "a -" << false;
     QTest::newRow("single slash at end") << "a /" << false << "a /" << false;
-    QTest::newRow("slash star slash closes itself") << "/*/ x" << false << " x" << false;
+    // "/*/" opens a comment and does not close it: the star belongs to the opener.
+    QTest::newRow("slash star slash stays open") << "/*/ x" << false << "" << true;
+    QTest::newRow("slash star slash with its closer")
+        << "/*/ drop table t */ select 1" << false << " select 1" << false;
+    // Block comments nest as the server nests them: the inner closer leaves the outer open.
+    QTest::newRow("nested block comment")
+        << "/* a /* b */ drop table t */ select 1" << false << " select 1" << false;
+    QTest::newRow("nested block comment left open") << "/* a /* b */ c" << false << "" << true;
+    // A removed comment between two characters still separates them.
+    QTest::newRow("comment between words") << "select/*x*/1" << false << "select 1" << false;
+    QTest::newRow("comment between minus signs") << "1 -/**/-1" << false << "1 - -1" << false;
+    QTest::newRow("comment between slash and star") << "4 //**/* 2" << false << "4 / * 2" << false;
     QTest::newRow("multi-byte text kept") << "größe -- Kommentär" << false << "größe " << false;
     // Coming in inside a block comment.
     QTest::newRow("block continues") << "still comment" << true << "" << true;
@@ -88,6 +111,8 @@ void TestUtools::blockCommentSpansCalls_data() {
         << QStringList{"/* header */", "select 5"} << " select 5 ";
     QTest::newRow("opener in line comment does not carry")
         << QStringList{"-- /*", "select 6"} << " select 6 ";
+    QTest::newRow("string marker in block comment does not carry")
+        << QStringList{"/* it's", "*/ select 7"} << "  select 7 ";
 }
 
 void TestUtools::blockCommentSpansCalls() {
