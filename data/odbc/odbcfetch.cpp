@@ -315,9 +315,8 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
         SQLRETURN rc;
         try {
             rc = check(SQLFetch(stmt), SQL_HANDLE_STMT, stmt, "SQLFetch", &infos2);
-        } catch (const ConnectionError&) {
-            throw;
         } catch (const DataError& e) {
+            // Also a lost link: the caller raises it once it has the rows.
             if (cancellable && options->isCancelled())
                 return false;
             if (!cutShort)

@@ -21,9 +21,10 @@ std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count);
 // `options`, when given, may carry a progress callback (called after each
 // batch of rows) and a cancelled flag: a cancelled fetch stops and returns
 // the rows read so far.
-// `cutShort`, when given, keeps the rows read when the server fails the
-// result part-way (an error after rows): the fetch ends there and the error
-// is stored in it instead of being raised. A lost link is raised all the same.
+// `cutShort`, when given, keeps the rows read when a fetch fails part-way
+// (an error after rows, or a lost link): the fetch ends there and the error
+// is stored in it instead of being raised; the caller raises it once it has
+// handed the rows on.
 std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount, qint64 maxRows,
                                          MessageList& messages, bool& capped, bool rawWire = false,
                                          const QueryOptions* options = nullptr,

@@ -551,6 +551,15 @@ private:
                     options.message(r);
             }
         };
+        // Keeps the first error; a lost link ends the reading at once (the
+        // driver then fails every further call with some statement error).
+        auto failed = [&](const DataError& e) {
+            if (connectionDead())
+                throw ConnectionError(connectionLostMessage(), e.sqlState(), e.nativeError(),
+                                      e.records());
+            if (!firstError)
+                firstError = e;
+        };
         // One driver call: its messages are reported, a statement error is
         // kept (the first one is raised at the end) and reads as SQL_ERROR.
         auto step = [&](const char* name, auto&& call) -> SQLRETURN {
@@ -568,8 +577,7 @@ private:
                 if (options.isCancelled())
                     return SQL_NO_DATA; // the driver's word on the cancel, not the server's
                 report(e.records());
-                if (!firstError)
-                    firstError = e;
+                failed(e);
                 return SQL_ERROR;
             }
         };
@@ -581,7 +589,11 @@ private:
         std::shared_ptr<ResultStore> first;
         SQLRETURN rc =
             step("SQLExecDirect", [&] { return SQLExecDirectW(stmt, wide(text), SQL_NTS); });
+        int failedInARow = 0; // a driver that fails every call ends the reading
         while (rc != SQL_NO_DATA && !options.isCancelled()) {
+            failedInARow = rc == SQL_ERROR ? failedInARow + 1 : 0;
+            if (failedInARow > 1000)
+                break;
             SQLSMALLINT cols = 0;
             if (rc != SQL_ERROR && !SQL_SUCCEEDED(SQLNumResultCols(stmt, &cols)))
                 cols = 0;
@@ -597,15 +609,14 @@ private:
                 if (!first)
                     first = store;
                 const bool cancelled = options.isCancelled();
-                if (cutShort) {
+                if (cutShort)
                     report(cutShort->records());
-                    if (!firstError)
-                        firstError = *cutShort;
-                } else if (!capped && !cancelled) {
+                else if (!capped && !cancelled)
                     reportCount();
-                }
                 if (options.resultEnded)
                     options.resultEnded(store, !cutShort && !cancelled);
+                if (cutShort)
+                    failed(*cutShort); // after the rows are handed over: a lost link raises
                 if (capped || cancelled) {
                     // The rest is not wanted: closing the cursor cancels it.
                     SQLFreeStmt(stmt, SQL_CLOSE);

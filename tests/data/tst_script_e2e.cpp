@@ -303,7 +303,8 @@ void TestScriptEndToEnd::sessionSurvivesStatementErrors() {
 
 // A server that stops answering while a statement runs: the cancel gets no
 // answer, the layer ends the session itself after the grace time, keeps the
-// rows it has, and the next statement connects anew.
+// rows it has, and the next statement connects anew. Then one that goes
+// away while it sends.
 void TestScriptEndToEnd::unansweredCancelEndsSession() {
     // Enough rows that the server is still sending when it stops.
     TestServer big({"--big-rows", "150000"});
@@ -347,6 +348,23 @@ void TestScriptEndToEnd::unansweredCancelEndsSession() {
     QVERIFY2(!next.error, qPrintable(errorText(next.error)));
     QCOMPARE(ds.Fields(0).AsString(), QStringLiteral("9"));
     QVERIFY(!conn->isBroken());
+
+    // A server that goes away part-way: the statement ends (it does not go
+    // on asking the dead link), the rows stay, the session is broken.
+    ds.setCommandText(QStringLiteral("select * from Messwerte"));
+    Run lost;
+    runAndWait(
+        lost,
+        [&](auto done) {
+            ds.OpenAsync(done);
+            QVERIFY(QTest::qWaitFor([&] { return ds.Active(); }, 20000));
+            big.stop();
+        },
+        conn.get());
+    QVERIFY_THROWS_EXCEPTION(ConnectionError, std::rethrow_exception(lost.error));
+    QVERIFY(conn->isBroken());
+    QVERIFY(ds.RecordCount() > 0);
+    QVERIFY(ds.Incomplete());
 }
 
 QTEST_GUILESS_MAIN(TestScriptEndToEnd)
