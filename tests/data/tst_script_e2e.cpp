@@ -349,6 +349,18 @@ void TestScriptEndToEnd::unansweredCancelEndsSession() {
     QCOMPARE(ds.Fields(0).AsString(), QStringLiteral("9"));
     QVERIFY(!conn->isBroken());
 
+    // Closing the connection while the server stands still does not wait
+    // for it longer than the grace time allows.
+    ds.setCommandText(QStringLiteral("select * from Messwerte"));
+    ds.OpenAsync({});
+    QVERIFY(QTest::qWaitFor([&] { return ds.Active(); }, 20000));
+    QCOMPARE(::kill(pid, SIGSTOP), 0);
+    clock.restart();
+    conn->Close();
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!conn->Busy() && !conn->Connected());
+    ::kill(pid, SIGCONT);
+
     // A server that goes away part-way: the statement ends (it does not go
     // on asking the dead link), the rows stay, the session is broken.
     ds.setCommandText(QStringLiteral("select * from Messwerte"));
