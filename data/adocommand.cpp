@@ -45,9 +45,11 @@ void TADOCommand::ExecuteAsync(std::function<void(std::exception_ptr, bool)> fin
     options.commandTimeout = m_commandTimeout;
     conn->runAsync(
         [text, values, options](data::ProviderConnection& session,
-                                const std::atomic<bool>& cancelled, data::MessageList& messages) {
+                                const std::atomic<bool>& cancelled, data::MessageList& messages,
+                                const TADOConnection::Reporter& report) {
             data::QueryOptions o = options;
             o.cancelled = &cancelled;
+            o.message = report;
             session.execute(text, values, o, messages);
         },
         [conn, finished](std::exception_ptr error, bool cancelled, data::MessageList messages) {
@@ -73,18 +75,21 @@ void TADOCommand::Execute() {
         throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
     TADOConnection& conn = *m_connection;
     const QList<QVariant> values = parameterValues();
-    data::MessageList messages;
+    data::MessageList messages, all;
     conn.beginOperation();
     try {
         data::ProviderConnection& session = conn.session();
         conn.beginOperation();
         data::QueryOptions options;
         options.commandTimeout = m_commandTimeout;
+        options.message = [&all](const data::DiagRecord& r) { all.append(r); };
         session.execute(m_sentText.isNull() ? m_commandText : m_sentText, values, options,
                         messages);
     } catch (const data::DataError& e) {
+        conn.setMessages(all);
         conn.handleFailure(e);
         throw;
     }
     conn.endOperation(messages);
+    conn.setMessages(all);
 }

@@ -3,6 +3,9 @@
 #include "data/adodataset.h"
 #include "data/connectionstring.h"
 
+#include <QTimer>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -96,6 +99,13 @@ struct TADOConnection::AsyncRun {
     bool cancelSeen = false;
     std::mutex sessionMutex;                     // guards `session` for the canceller
     data::ProviderConnection* session = nullptr; // while the work runs
+    // The session the work runs on, once known; it lives until the run has
+    // been finished on the connection's thread, which alone reads this.
+    std::atomic<data::ProviderConnection*> live{nullptr};
+    std::atomic<bool> severed{false}; // the session was ended under the work
+    std::mutex endMutex;
+    std::condition_variable ended;
+    bool finished = false; // under endMutex: the worker is about to end
     AsyncDone done;
     // Set by the worker before it ends.
     std::unique_ptr<data::ProviderConnection> opened; // a session it had to connect first
@@ -111,6 +121,7 @@ void TADOConnection::runAsync(AsyncWork work, AsyncDone done) {
     if (m_run)
         throw data::StateError(QStringLiteral("Es wird bereits eine Anweisung ausgeführt"));
     m_errors.m_items.clear();
+    m_messages.clear();
     // Everything the worker needs is taken here, on this thread.
     data::ProviderConnection* session = m_session.get();
     std::shared_ptr<data::Provider> provider;
@@ -125,18 +136,22 @@ void TADOConnection::runAsync(AsyncWork work, AsyncDone done) {
     run->done = std::move(done);
     run->worker = std::thread([this, run, id = run->id, session, provider, connectParams,
                                work = std::move(work)]() mutable {
+        const Reporter report = [this, id](const data::DiagRecord& record) {
+            m_handoff->post([this, id, record] { deliverMessage(id, record); });
+        };
         try {
             if (!session) {
                 data::MessageList ignored; // the connect's own messages are not the statement's
                 run->opened = provider->connect(connectParams, ignored);
                 session = run->opened.get();
             }
+            run->live.store(session);
             {
                 std::lock_guard lock(run->sessionMutex);
                 run->session = session;
             }
             if (!run->cancelled.load())
-                work(*session, run->cancelled, run->messages);
+                work(*session, run->cancelled, run->messages, report);
         } catch (...) {
             run->error = std::current_exception();
         }
@@ -145,6 +160,11 @@ void TADOConnection::runAsync(AsyncWork work, AsyncDone done) {
             std::lock_guard lock(run->sessionMutex);
             run->session = nullptr;
         }
+        {
+            std::lock_guard lock(run->endMutex);
+            run->finished = true;
+        }
+        run->ended.notify_all();
         m_handoff->post([this, id] { finishAsync(id); });
     });
 }
@@ -161,15 +181,48 @@ void TADOConnection::Cancel() {
         if (run->session)
             run->session->cancel();
     });
+    // A server that stalls, or ignores the attention, would keep the
+    // statement running for ever.
+    QTimer::singleShot(m_cancelGraceMs, this, [this, id = run->id] { severRun(id); });
+}
+
+void TADOConnection::severRun(std::uint64_t id) {
+    if (!m_run || m_run->id != id)
+        return;
+    AsyncRun* run = m_run.get();
+    {
+        std::lock_guard lock(run->endMutex);
+        if (run->finished)
+            return;
+    }
+    data::ProviderConnection* session = run->live.load();
+    if (session && !run->severed.load() && session->sever())
+        run->severed.store(true);
 }
 
 void TADOConnection::waitIdle() {
     if (!m_run)
         return;
     Cancel();
-    if (m_run->worker.joinable())
-        m_run->worker.join();
-    finishAsync(m_run->id);
+    AsyncRun* run = m_run.get();
+    const auto grace = std::chrono::milliseconds(std::max(m_cancelGraceMs, 0));
+    bool finished;
+    {
+        std::unique_lock lock(run->endMutex);
+        finished = run->ended.wait_for(lock, grace, [run] { return run->finished; });
+    }
+    if (!finished)
+        severRun(run->id); // the worker's driver call then returns with a lost link
+    if (run->worker.joinable())
+        run->worker.join();
+    finishAsync(run->id);
+}
+
+void TADOConnection::deliverMessage(std::uint64_t id, const data::DiagRecord& record) {
+    if (!m_run || m_run->id != id)
+        return;
+    m_messages.append(record);
+    emit messageArrived(record);
 }
 
 void TADOConnection::finishAsync(std::uint64_t id) {
@@ -183,12 +236,22 @@ void TADOConnection::finishAsync(std::uint64_t id) {
     if (run->canceller.joinable())
         run->canceller.join();
     const std::unique_ptr<AsyncRun> ended = std::move(m_run);
-    if (ended->opened) {
+    std::exception_ptr error = ended->error;
+    if (ended->severed.load()) {
+        // The session was ended under the statement: whatever the driver
+        // made of that, the user reads why.
+        const QString text = QString::fromUtf8(kCancelUnanswered);
+        ended->opened.reset();
+        dropSession(text);
+        error = std::make_exception_ptr(data::ConnectionError(text, QStringLiteral("08S01")));
+    } else if (ended->opened) {
         m_session = std::move(ended->opened);
+        m_broken = false;
+        m_brokenReason.clear();
         emit connectedChanged(true);
     }
     if (ended->done)
-        ended->done(ended->error, ended->cancelSeen && !ended->error, ended->messages);
+        ended->done(error, ended->cancelSeen && !error, ended->messages);
 }
 
 void TADOConnection::setConnectionString(const QString& connectionString) {
@@ -240,7 +303,15 @@ void TADOConnection::Open() {
     const data::ConnectionParams p = params();
     auto provider = data::createProvider(Provider());
     data::MessageList messages;
-    m_session = provider->connect(p, messages);
+    try {
+        m_session = provider->connect(p, messages);
+    } catch (const data::ConnectionError& e) {
+        m_broken = true;
+        m_brokenReason = e.message();
+        throw;
+    }
+    m_broken = false;
+    m_brokenReason.clear();
     m_errors.m_items = messages;
     emit connectedChanged(true);
 }
@@ -265,6 +336,7 @@ data::ProviderConnection& TADOConnection::session() {
 
 void TADOConnection::beginOperation() {
     m_errors.m_items.clear();
+    m_messages.clear();
 }
 
 void TADOConnection::endOperation(const data::MessageList& messages) {
@@ -273,7 +345,29 @@ void TADOConnection::endOperation(const data::MessageList& messages) {
 
 void TADOConnection::handleFailure(const data::DataError& error) {
     if (dynamic_cast<const data::ConnectionError*>(&error))
-        Close();
+        dropSession(error.message());
+}
+
+void TADOConnection::dropSession(const QString& reason) {
+    m_broken = true;
+    m_brokenReason = reason;
+    if (!m_session || m_run)
+        return;        // a running statement's session goes once it has ended
+    m_session.reset(); // the provider's destructor closes quietly
+    emit connectedChanged(false);
+}
+
+int TADOConnection::openTransactionCount() {
+    if (!m_session)
+        return 0;
+    if (m_run)
+        return -1;
+    try {
+        return m_session->openTransactionCount();
+    } catch (const data::DataError& e) {
+        handleFailure(e);
+        return m_session ? -1 : 0;
+    }
 }
 
 void TADOConnection::attach(TADODataSet* dataSet) {

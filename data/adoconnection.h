@@ -96,6 +96,24 @@ public:
     void Close();
 
     TADOErrors& Errors() { return m_errors; }
+    // Everything the server and the driver reported for the last statement,
+    // in the order it came: messages, errors (also those after rows or in a
+    // later result set) and each statement's row count. For a statement on
+    // the worker it grows while the statement runs (messageArrived).
+    const data::MessageList& Messages() const { return m_messages; }
+
+    // Whether the last failure ended the session: the link broke, the server
+    // went away or ended the session (severity 20 and above), the login
+    // failed, or a cancel was not answered. The session is closed then (the
+    // next statement connects anew; open transactions and #temp tables are
+    // gone). After any other error the session stays open with its
+    // transactions, #temp tables and SET options. False again once a session
+    // is open.
+    bool isBroken() const { return m_broken; }
+    QString brokenReason() const { return m_brokenReason; }
+    // @@TRANCOUNT of the open session: 0 when closed, -1 while a statement
+    // runs or when it cannot be asked. Runs a short statement on this thread.
+    int openTransactionCount();
     const TADOErrors& Errors() const { return m_errors; }
     TADOProperties& Properties() { return m_properties; }
     const TADOProperties& Properties() const { return m_properties; }
@@ -111,9 +129,13 @@ public:
     // Starts an operation: empties the error collection.
     void beginOperation();
     // Ends an operation: its informational messages become the error
-    // collection. A ConnectionError raised by an operation goes through
-    // handleFailure(), which drops the session so the next open reconnects.
+    // collection, `all` (every diagnostic in order) Messages(). A
+    // ConnectionError raised by an operation goes through handleFailure(),
+    // which drops the session so the next open reconnects.
     void endOperation(const data::MessageList& messages);
+    void setMessages(const data::MessageList& all) { m_messages = all; }
+    // A ConnectionError drops the session (isBroken); datasets keep the rows
+    // they have. Other errors leave the session as it is.
     void handleFailure(const data::DataError& error);
     void attach(TADODataSet* dataSet);
     void detach(TADODataSet* dataSet);
@@ -126,28 +148,49 @@ public:
     // cancelled, and the messages it collected. One statement at a time:
     // StateError while another runs. The error collection is emptied at the
     // start; the callers set it from the messages.
+    // `report` hands a diagnostic to the connection's thread as it arrives
+    // (Messages(), messageArrived).
+    using Reporter = std::function<void(const data::DiagRecord&)>;
     using AsyncWork =
         std::function<void(data::ProviderConnection& session, const std::atomic<bool>& cancelled,
-                           data::MessageList& messages)>;
+                           data::MessageList& messages, const Reporter& report)>;
     using AsyncDone =
         std::function<void(std::exception_ptr error, bool cancelled, data::MessageList messages)>;
     void runAsync(AsyncWork work, AsyncDone done);
     bool Busy() const { return m_run != nullptr; }
+    // Where the work hands its calls to this thread: in order with the
+    // statement's messages and before its `done`.
+    data::Handoff& handoff() { return *m_handoff; }
     // Asks the server to stop the running statement (it receives an
     // attention); returns at once. `done` then reports the work cancelled.
+    // A server that has not answered the cancel after cancelGrace() loses
+    // the session: the statement ends with a ConnectionError
+    // (kCancelUnanswered), the rows read until then stay, and the next
+    // statement connects anew.
     void Cancel();
-    // Cancels a running statement and waits until it has ended; its `done`
-    // runs before this returns. For closing and tearing down.
+    int cancelGrace() const { return m_cancelGraceMs; } // milliseconds, 5000 default
+    void setCancelGrace(int milliseconds) { m_cancelGraceMs = milliseconds; }
+    // Cancels a running statement and waits until it has ended (at most
+    // about twice cancelGrace() when the provider can end its session); its
+    // `done` runs before this returns. For closing and tearing down.
     void waitIdle();
+
+    static constexpr const char* kCancelUnanswered =
+        "Der Server hat auf den Abbruch nicht geantwortet; die Verbindung wurde getrennt.";
 
 signals:
     void connectedChanged(bool connected);
+    // A diagnostic of the running statement arrived (also in Messages()).
+    void messageArrived(const data::DiagRecord& record);
 
 private:
     friend class TADOProperties;
     data::ConnectionParams params() const;
     struct AsyncRun;
     void finishAsync(std::uint64_t id);
+    void deliverMessage(std::uint64_t id, const data::DiagRecord& record);
+    void severRun(std::uint64_t id);
+    void dropSession(const QString& reason);
 
     QString m_connectionString;
     int m_connectionTimeout = 15;
@@ -158,6 +201,10 @@ private:
     std::unique_ptr<data::ProviderConnection> m_session;
     QList<QPointer<TADODataSet>> m_dataSets;
     TADOErrors m_errors;
+    data::MessageList m_messages;
+    bool m_broken = false;
+    QString m_brokenReason;
+    int m_cancelGraceMs = 5000;
     TADOProperties m_properties{this};
     mutable QList<data::PropertyEntry> m_propertyCache;
     std::unique_ptr<AsyncRun> m_run;

@@ -70,7 +70,7 @@ void TField::setValue(const TField& source) const {
 
 // --- TADODataSet ------------------------------------------------------------
 
-TADODataSet::TADODataSet(QObject* parent) : QObject(parent), m_handoff(new data::Handoff(this)) {}
+TADODataSet::TADODataSet(QObject* parent) : QObject(parent) {}
 
 TADODataSet::~TADODataSet() {
     if (m_fetching && m_connection)
@@ -107,31 +107,50 @@ void TADODataSet::Open() {
         throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
     TADOConnection& conn = *m_connection;
     conn.beginOperation();
-    data::MessageList messages;
+    data::MessageList messages, all;
     std::shared_ptr<data::ResultStore> store;
+    bool complete = true;
+    dropResults();
     try {
         data::ProviderConnection& session = conn.session();
         conn.beginOperation(); // the open's own messages (database change) are not this one's
-        const data::QueryOptions options = optionsOf(m_commandTimeout, m_maxRecords);
+        data::QueryOptions options = optionsOf(m_commandTimeout, m_maxRecords);
+        options.message = [&all](const data::DiagRecord& r) { all.append(r); };
         if (m_commandType == cmdTable || m_commandType == cmdTableDirect) {
             store = session.openTable(m_commandText, options, messages);
             m_tableName = m_commandText;
         } else {
+            // The first result set is kept also when an error follows its rows.
+            options.resultEnded = [&](const std::shared_ptr<data::ResultStore>& result,
+                                      bool whole) {
+                if (!store) {
+                    store = result;
+                    complete = whole;
+                }
+            };
             store = session.query(m_commandText, options, messages);
             m_tableName.clear();
         }
     } catch (const data::DataError& e) {
+        conn.setMessages(all);
         conn.handleFailure(e);
+        if (store) {
+            becomeActive(std::move(store));
+            m_incomplete = !complete;
+        }
         throw;
     }
     conn.endOperation(messages);
+    conn.setMessages(all);
     if (!store)
         throw data::NoResultSetError();
     becomeActive(std::move(store));
+    m_incomplete = !complete;
 }
 
 void TADODataSet::becomeActive(std::shared_ptr<data::ResultStore> store) {
     m_store = std::move(store);
+    m_incomplete = false;
     m_connection->attach(this);
     buildFieldDefs();
     m_recordSize = 25 + 16 * int(m_fieldDefs.size());
@@ -168,43 +187,66 @@ void TADODataSet::OpenAsync(Finished finished) {
     m_tableName = table ? text : QString();
     // The worker tells whether the text produced a result set.
     auto produced = std::make_shared<bool>(false);
+    // The dataset waits for its worker before it goes; calls still queued
+    // then find it gone.
     QPointer<TADODataSet> self(this);
-    // The dataset waits for its worker before it goes, so the worker may
-    // post to it through its hand-off.
-    data::Handoff* handoff = m_handoff;
-    auto work = [this, handoff, generation, table, text, options,
+    // Rows go through the connection's hand-off, in order with the
+    // statement's messages and its end: the end never overtakes rows.
+    data::Handoff* handoff = &m_connection->handoff();
+    auto work = [self, handoff, generation, table, text, options,
                  produced](data::ProviderConnection& session, const std::atomic<bool>& cancelled,
-                           data::MessageList& messages) {
-        bool first = true;
+                           data::MessageList& messages, const TADOConnection::Reporter& report) {
+        int index = 0;                              // of the result set being read
+        const data::ResultStore* current = nullptr; // its store, once rows came
+        bool first = true;                          // nothing of it handed over yet
         QElapsedTimer since;
         // Hands the rows fetched since the last time to the dataset's thread;
         // the worker never touches them again.
         // The block still being filled goes along as a copy only when no
         // complete block does (the first rows, and rows that trickle in):
         // while rows stream in, only whole blocks move and nothing is copied.
-        auto publish = [&](data::ResultStore& store, bool last) {
-            std::shared_ptr<data::ResultStore::Chunk> chunk =
-                store.takeNewRows(last, first || !store.completeBlocksPending());
-            if (!chunk && !first)
+        auto publish = [&](data::ResultStore& store, bool last, bool complete) {
+            if (&store != current) {
+                current = &store;
+                first = true;
+            }
+            Arrival arrival;
+            arrival.index = index;
+            arrival.chunk = store.takeNewRows(last, first || !store.completeBlocksPending());
+            arrival.ended = last;
+            arrival.complete = complete;
+            if (!arrival.chunk && !first && !last)
                 return;
-            const QList<data::ColumnInfo> columns =
-                first ? store.columns() : QList<data::ColumnInfo>();
+            if (first)
+                arrival.columns = store.columns();
             first = false;
             since.start();
-            handoff->post(
-                [this, generation, columns, chunk] { receiveRows(generation, columns, chunk); });
+            handoff->post([self, generation, arrival] {
+                if (self)
+                    self->receiveRows(generation, arrival);
+            });
         };
         data::QueryOptions o = options;
         o.cancelled = &cancelled;
+        o.message = report;
         o.progress = [&](data::ResultStore& store) {
-            if (first || since.elapsed() >= kPublishIntervalMs)
-                publish(store, false);
+            if (&store != current || first || since.elapsed() >= kPublishIntervalMs)
+                publish(store, false, true);
         };
-        const std::shared_ptr<data::ResultStore> store =
-            table ? session.openTable(text, o, messages) : session.query(text, o, messages);
-        if (store) {
+        o.resultEnded = [&](const std::shared_ptr<data::ResultStore>& store, bool complete) {
             *produced = true;
-            publish(*store, true);
+            publish(*store, true, complete);
+            ++index;
+            current = nullptr;
+        };
+        if (table) {
+            const std::shared_ptr<data::ResultStore> store = session.openTable(text, o, messages);
+            if (store && !*produced) {
+                *produced = true;
+                publish(*store, true, !cancelled.load());
+            }
+        } else {
+            session.query(text, o, messages);
         }
     };
     auto done = [self, generation, produced, finished](std::exception_ptr error, bool cancelled,
@@ -235,6 +277,7 @@ void TADODataSet::OpenAsync(Finished finished) {
         if (finished)
             finished(error, cancelled);
     };
+    dropResults();
     m_fetching = true;
     try {
         m_connection->runAsync(std::move(work), std::move(done));
@@ -244,28 +287,75 @@ void TADODataSet::OpenAsync(Finished finished) {
     }
 }
 
-void TADODataSet::receiveRows(int generation, const QList<data::ColumnInfo>& columns,
-                              const std::shared_ptr<data::ResultStore::Chunk>& chunk) {
+void TADODataSet::receiveRows(int generation, const Arrival& arrival) {
     if (!m_fetching || generation != m_generation)
         return;
+    if (arrival.index == 0) {
+        takeRows(arrival);
+        return;
+    }
+    const int i = arrival.index - 1;
+    if (i < m_results.size()) {
+        m_results.at(i)->takeRows(arrival);
+        return;
+    }
+    if (i != m_results.size() || arrival.columns.isEmpty())
+        return; // results arrive in order, each first with its columns
+    // A further result set: a dataset of its own over the same connection.
+    auto* result = new TADODataSet(this);
+    result->setObjectName(objectName() + QStringLiteral("_Result%1").arg(arrival.index + 1));
+    result->m_connection = m_connection;
+    result->m_commandTimeout = m_commandTimeout;
+    result->m_maxRecords = m_maxRecords;
+    result->m_cursorLocation = m_cursorLocation;
+    result->m_cursorType = m_cursorType;
+    result->m_lockType = m_lockType;
+    m_results.append(result);
+    result->takeRows(arrival);
+    emit resultAdded(result, arrival.index);
+}
+
+void TADODataSet::takeRows(const Arrival& arrival) {
     if (!m_store) {
-        auto store = std::make_shared<data::ResultStore>(columns);
-        if (chunk)
-            store->appendChunk(*chunk);
+        auto store = std::make_shared<data::ResultStore>(arrival.columns);
+        if (arrival.chunk)
+            store->appendChunk(*arrival.chunk);
         becomeActive(std::move(store));
-        return;
+    } else if (arrival.chunk) {
+        const qint64 before = m_store->rowCount();
+        m_store->appendChunk(*arrival.chunk);
+        const qint64 after = m_store->rowCount();
+        if (m_row < 0 && after > 0) {
+            m_row = 0;
+            m_eof = false;
+        }
+        if (!ControlsDisabled() && after > before)
+            emit rowsAppended(before, after);
     }
-    if (!chunk)
-        return;
-    const qint64 before = m_store->rowCount();
-    m_store->appendChunk(*chunk);
-    const qint64 after = m_store->rowCount();
-    if (m_row < 0 && after > 0) {
-        m_row = 0;
-        m_eof = false;
+    if (arrival.ended) {
+        m_incomplete = !arrival.complete;
+        m_firstUnsentRow = m_store->rowCount();
     }
-    if (!ControlsDisabled() && after > before)
-        emit rowsAppended(before, after);
+}
+
+int TADODataSet::ResultCount() const {
+    return Active() ? 1 + int(m_results.size()) : 0;
+}
+
+TADODataSet* TADODataSet::Result(int i) {
+    if (i == 0 && Active())
+        return this;
+    if (i < 1 || i > m_results.size())
+        throw data::StateError(QStringLiteral("Ergebnismenge %1 existiert nicht").arg(i + 1));
+    return m_results.at(i - 1);
+}
+
+void TADODataSet::dropResults() {
+    const QList<TADODataSet*> results = std::exchange(m_results, {});
+    for (TADODataSet* r : results) {
+        r->Close();
+        r->deleteLater(); // a view may still hold it while this signal is delivered
+    }
 }
 
 void TADODataSet::buildFieldDefs() {
@@ -286,6 +376,7 @@ void TADODataSet::buildFieldDefs() {
 void TADODataSet::Close() {
     if (m_fetching && m_connection)
         m_connection->waitIdle(); // the statement ends before its rows go
+    dropResults();
     if (!Active())
         return;
     m_store.reset();

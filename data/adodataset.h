@@ -97,8 +97,22 @@ public:
     // errors Open raises; NoResultSetError when there was no result set),
     // or cancelled, when the connection's Cancel stopped it, keeping the
     // rows read until then.
+    //
+    // Every result set of the text arrives: this dataset holds the first,
+    // each further one a dataset of its own (Result(i), resultAdded), owned
+    // by this one and closed and freed with it. An error does not drop what
+    // was read: the rows before it stay, the result it cut short is
+    // Incomplete(), and `finished` gets the error; the connection's
+    // Messages() hold it in order with the other messages.
     using Finished = std::function<void(std::exception_ptr error, bool cancelled)>;
     void OpenAsync(Finished finished);
+    // The result sets of the last open: 1 + the further ones (0 while none
+    // has arrived). Result(0) is this dataset.
+    int ResultCount() const;
+    TADODataSet* Result(int i);
+    // An error or a cancel ended this result before its last row; the rows
+    // read before stay.
+    bool Incomplete() const { return m_incomplete; }
     bool Fetching() const { return m_fetching; }
     bool Active() const { return m_store != nullptr; }
     void setActive(bool active);
@@ -195,11 +209,23 @@ signals:
     // Rows [from, to) arrived while the dataset is being fetched; not sent
     // while controls are disabled.
     void rowsAppended(qint64 from, qint64 to);
+    // A further result set of the running text arrived (index >= 1); its
+    // dataset is active with its first rows, more follow through its own
+    // rowsAppended.
+    void resultAdded(TADODataSet* result, int index);
 
 private:
     void becomeActive(std::shared_ptr<data::ResultStore> store);
-    void receiveRows(int generation, const QList<data::ColumnInfo>& columns,
-                     const std::shared_ptr<data::ResultStore::Chunk>& chunk);
+    struct Arrival {
+        int index = 0;                   // of the result set
+        QList<data::ColumnInfo> columns; // with its first rows
+        std::shared_ptr<data::ResultStore::Chunk> chunk;
+        bool ended = false;   // the last rows of the result set
+        bool complete = true; // when ended: read to its end
+    };
+    void receiveRows(int generation, const Arrival& arrival);
+    void takeRows(const Arrival& arrival);
+    void dropResults();
     void requireActive() const;
     void moveTo(qint64 row);
     void buildFieldDefs();
@@ -230,8 +256,9 @@ private:
     int m_recordSize = 0;
     int m_disableCount = 0;
     bool m_fetching = false;
-    int m_generation = 0;     // of the last OpenAsync: rows of an earlier one are dropped
-    data::Handoff* m_handoff; // rows come from the worker through it
+    bool m_incomplete = false;
+    QList<TADODataSet*> m_results; // the further result sets, in order
+    int m_generation = 0;          // of the last OpenAsync: rows of an earlier one are dropped
     TDataSetState m_state = dsInactive;
     qint64 m_firstUnsentRow = 0; // rows from here on were appended and not yet sent
     QString m_tableName;         // for cmdTable: the table rows are appended to
@@ -258,6 +285,10 @@ signals:
     void rowRemoved(qint64 row);
     void rowChanged(qint64 row);
     void rowsAppended(qint64 from, qint64 to);
+    // A further result set of the running text arrived (index >= 1); its
+    // dataset is active with its first rows, more follow through its own
+    // rowsAppended.
+    void resultAdded(TADODataSet* result, int index);
 
 private:
     QPointer<TADODataSet> m_dataSet;

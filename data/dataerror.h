@@ -10,11 +10,27 @@
 
 namespace data {
 
+// What a diagnostic record reports: a message of the server (PRINT, a
+// RAISERROR below severity 11, a database change), an error, or the count of
+// rows a statement reported (its text reads as the tools print it).
+enum class MessageKind { Info, Error, RowCount };
+
 struct DiagRecord {
     QString sqlState;    // five characters, e.g. "42S02"; empty for the layer's own errors
     int nativeError = 0; // the server's message number, e.g. 208
     QString message;     // cleaned text
-    int severity = -1;   // server severity when known, else -1
+    int severity = -1;   // server severity (class) when known, else -1
+    MessageKind kind = MessageKind::Error;
+    int state = -1;       // the server's message state when known, else -1
+    int line = 0;         // line of the batch or procedure, 0 when unknown
+    QString procedure{};  // procedure that raised it, when the driver tells
+    QString server{};     // server that raised it, when the driver tells
+    qint64 rows = -1;     // RowCount: the number of rows
+    int resultIndex = -1; // the result set it follows (-1: before the first)
+
+    bool isError() const { return kind == MessageKind::Error; }
+    // A record for a statement's row count: "(1 Zeile betroffen)".
+    static DiagRecord rowCount(qint64 rows);
 };
 
 class DataError : public std::runtime_error {

@@ -39,6 +39,15 @@ struct QueryOptions {
     // normally.
     const std::atomic<bool>* cancelled = nullptr;
     bool isCancelled() const { return cancelled && cancelled->load(); }
+    // Called on the running thread for every diagnostic of the statement as
+    // the driver hands it over, in order: messages, errors (also those that
+    // do not stop the text) and each statement's row count.
+    std::function<void(const DiagRecord&)> message;
+    // When set, query() reads every result set of the text, not only the
+    // first, and calls this once each has been read: with whether it was
+    // read to its end (false when an error or a cancel cut it short).
+    // `progress` is called for the rows of each of them.
+    std::function<void(const std::shared_ptr<ResultStore>&, bool complete)> resultEnded;
 };
 
 struct ConnectionParams {
@@ -76,8 +85,12 @@ public:
     virtual ~ProviderConnection() = default;
 
     // Runs a text and returns its first result set whole, or nullptr when the
-    // text produced none. Later results are read and dropped; their messages
-    // (and errors, as messages) go to `messages` too.
+    // text produced none. Later results are read and dropped unless the
+    // options ask for them (resultEnded). Every statement of the text runs;
+    // an error (also one after rows of a result set) is raised once the text
+    // has ended, and the rows read before it are kept and handed over as
+    // resultEnded(store, false). `messages` collects the informational
+    // messages; options.message sees every diagnostic in order.
     virtual std::shared_ptr<ResultStore> query(const QString& text, const QueryOptions& options,
                                                MessageList& messages) = 0;
     // Runs a text whose results are not used. `params` are bound in order to
@@ -106,6 +119,12 @@ public:
     // another thread (whose options carry the cancelled flag, set before
     // this is called). Safe to call from any thread; nothing by default.
     virtual void cancel() {}
+    // Ends the session from any thread without waiting for the server: the
+    // call running on it returns with a lost link. For a server that does
+    // not answer a cancel. False when the provider cannot do that.
+    virtual bool sever() { return false; }
+    // The number of open transactions of the session (@@TRANCOUNT).
+    virtual int openTransactionCount() { return 0; }
 
     // Writing rows of a result back. writeTarget describes where the rows
     // of `store` (a result of query()) can be written, or raises

@@ -31,6 +31,7 @@ namespace data::odbc {
     X(SQLGetConnectAttr)                                                                           \
     X(SQLGetConnectAttrW)                                                                          \
     X(SQLGetData)                                                                                  \
+    X(SQLGetDiagFieldW)                                                                            \
     X(SQLGetDiagRecW)                                                                              \
     X(SQLGetInfoW)                                                                                 \
     X(SQLMoreResults)                                                                              \

@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QRegularExpression>
 #include <QtGlobal>
+#include <algorithm>
 
 namespace data::odbc {
 
@@ -19,6 +20,45 @@ bool isInfo(const DiagRecord& r) {
 
 bool isConnectionState(const QString& state) {
     return state.startsWith(QLatin1String("08"));
+}
+
+// SQL Server's own fields of a diagnostic record (the driver's odbcss.h
+// numbers). The FreeTDS driver knows the message state and the line; a field
+// a driver does not know stays as it was.
+constexpr SQLSMALLINT kDiagMsgState = -1150;
+constexpr SQLSMALLINT kDiagSeverity = -1151;
+constexpr SQLSMALLINT kDiagServer = -1152;
+constexpr SQLSMALLINT kDiagProcedure = -1153;
+constexpr SQLSMALLINT kDiagLine = -1154;
+
+void readServerFields(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT i, DiagRecord& r) {
+    auto number = [&](SQLSMALLINT field, int& into) {
+        // Some drivers write a 16-bit value (the line): the buffer starts zeroed.
+        SQLINTEGER value = 0;
+        if (SQL_SUCCEEDED(SQLGetDiagFieldW(type, handle, i, field, &value, 0, nullptr)))
+            into = int(value);
+    };
+    auto text = [&](SQLSMALLINT field, QString& into) {
+        SQLWCHAR buf[260] = {};
+        SQLSMALLINT bytes = 0;
+        if (SQL_SUCCEEDED(
+                SQLGetDiagFieldW(type, handle, i, field, buf, SQLSMALLINT(sizeof buf), &bytes)))
+            into = fromWide(buf, std::clamp<qsizetype>(bytes / 2, 0, 259));
+    };
+    number(kDiagMsgState, r.state);
+    number(kDiagSeverity, r.severity);
+    // The FreeTDS driver knows no severity field and answers the state field
+    // with the severity (class) the server sent; drivers that know both
+    // answer both.
+    if (r.severity < 0 && r.state >= 0) {
+        r.severity = r.state;
+        r.state = -1;
+    }
+    int line = 0;
+    number(kDiagLine, line);
+    r.line = line & 0xFFFF;
+    text(kDiagProcedure, r.procedure);
+    text(kDiagServer, r.server);
 }
 
 } // namespace
@@ -101,6 +141,8 @@ MessageList diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
         r.sqlState = fromWide(state, 5);
         r.nativeError = int(native);
         r.message = cleanMessage(text);
+        r.kind = isInfo(r) ? MessageKind::Info : MessageKind::Error;
+        readServerFields(type, handle, i, r);
         out.append(r);
     }
     return out;
@@ -131,7 +173,8 @@ void raise(const MessageList& records, const char* call, Failure failure, bool c
     for (const auto& r : records) {
         if (r.sqlState == QLatin1String("HYT00") || r.sqlState == QLatin1String("HYT01"))
             timeout = true;
-        if (isConnectionState(r.sqlState))
+        // Severity 20 and above: the server ends the session after it.
+        if (isConnectionState(r.sqlState) || r.severity >= 20)
             link = true;
     }
     if (traceEnabled())

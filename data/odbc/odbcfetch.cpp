@@ -302,7 +302,8 @@ std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count) {
 
 std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount, qint64 maxRows,
                                          MessageList& messages, bool& capped, bool rawWire,
-                                         const QueryOptions* options) {
+                                         const QueryOptions* options,
+                                         std::optional<DataError>* cutShort) {
     capped = false;
     const bool cancellable = options && options->cancelled;
     // One fetch; false at the end of the rows, and when the statement was
@@ -314,12 +315,34 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
         SQLRETURN rc;
         try {
             rc = check(SQLFetch(stmt), SQL_HANDLE_STMT, stmt, "SQLFetch", &infos2);
-        } catch (const ConnectionError&) {
-            throw;
-        } catch (const DataError&) {
+        } catch (const DataError& e) {
+            // Also a lost link: the caller raises it once it has the rows.
             if (cancellable && options->isCancelled())
                 return false;
-            throw;
+            if (!cutShort)
+                throw;
+            *cutShort = e;
+            return false;
+        }
+        // The FreeTDS driver reports an error that ends the result after
+        // some rows (a conversion that failed on the next row) with the rows
+        // before it, as a warning: the error record tells.
+        if (cutShort) {
+            MessageList errors;
+            for (const DiagRecord& r : infos2)
+                if (r.kind == MessageKind::Error)
+                    errors.append(r);
+            if (!errors.isEmpty()) {
+                const DiagRecord& primary = primaryRecord(errors);
+                *cutShort =
+                    DataError(primary.message, primary.sqlState, primary.nativeError, errors);
+                MessageList rest;
+                for (const DiagRecord& r : infos2)
+                    if (r.kind != MessageKind::Error)
+                        rest.append(r);
+                messages.append(withoutTruncationNotes(rest));
+                return false;
+            }
         }
         messages.append(withoutTruncationNotes(infos2));
         return rc != SQL_NO_DATA;
@@ -384,8 +407,13 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
             check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLPOINTER(firstBatch), 0),
                   SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(ROW_ARRAY_SIZE)");
         for (bool firstFetch = true;; firstFetch = false) {
-            if (!fetchNext())
-                break;
+            fetched = 0;
+            if (!fetchNext()) {
+                // A server error part-way through a block leaves the rows
+                // before it in the block; those are kept.
+                if (!(cutShort && cutShort->has_value() && fetched > 0 && fetched <= rowsPerFetch))
+                    break;
+            }
             if (streaming && firstFetch && firstBatch < rowsPerFetch)
                 check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLPOINTER(rowsPerFetch), 0),
                       SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(ROW_ARRAY_SIZE)");
@@ -403,6 +431,8 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
             }
             if (options && options->progress)
                 options->progress(*store);
+            if (cutShort && cutShort->has_value())
+                break;
             if (maxRows > 0 && store->rowCount() >= maxRows) {
                 capped = true;
                 break;
@@ -438,10 +468,13 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
                 }
             } catch (const ConnectionError&) {
                 throw;
-            } catch (const DataError&) {
-                if (!cancellable || !options->isCancelled())
+            } catch (const DataError& e) {
+                const bool cancelledHere = cancellable && options->isCancelled();
+                if (!cancelledHere && !cutShort)
                     throw;
-                store->removeLastRow(); // the row cut short by the cancel
+                store->removeLastRow(); // the row cut short by the cancel or the error
+                if (!cancelledHere)
+                    *cutShort = e;
                 break;
             }
             if (options && options->progress)

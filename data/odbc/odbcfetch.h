@@ -8,6 +8,7 @@
 #include "data/odbc/odbctypes.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace data::odbc {
@@ -20,9 +21,14 @@ std::vector<DescribedColumn> describeColumns(SQLHSTMT stmt, SQLSMALLINT count);
 // `options`, when given, may carry a progress callback (called after each
 // batch of rows) and a cancelled flag: a cancelled fetch stops and returns
 // the rows read so far.
+// `cutShort`, when given, keeps the rows read when a fetch fails part-way
+// (an error after rows, or a lost link): the fetch ends there and the error
+// is stored in it instead of being raised; the caller raises it once it has
+// handed the rows on.
 std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount, qint64 maxRows,
                                          MessageList& messages, bool& capped, bool rawWire = false,
-                                         const QueryOptions* options = nullptr);
+                                         const QueryOptions* options = nullptr,
+                                         std::optional<DataError>* cutShort = nullptr);
 
 // Conversions of the driver's buffers, exposed for tests.
 bool parseDecimal(const char* text, std::size_t length, int scale, std::int64_t& unscaled);

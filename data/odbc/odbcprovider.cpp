@@ -16,6 +16,8 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace data {
@@ -153,6 +155,7 @@ public:
             }
         }
         messages.append(informational(infos));
+        rememberSocket();
         SQLWCHAR version[64];
         SQLSMALLINT versionBytes = 0;
         if (SQL_SUCCEEDED(
@@ -180,43 +183,7 @@ public:
             Running running(*this, stmt.get());
             if (options.isCancelled())
                 return std::shared_ptr<ResultStore>(); // cancelled before it was sent
-            MessageList infos;
-            std::shared_ptr<ResultStore> store;
-            try {
-                SQLRETURN rc = check(SQLExecDirectW(stmt.get(), wide(text), SQL_NTS),
-                                     SQL_HANDLE_STMT, stmt.get(), "SQLExecDirect", &infos);
-                // Skip to the first result that has columns.
-                while (rc != SQL_NO_DATA && !options.isCancelled()) {
-                    SQLSMALLINT cols = 0;
-                    check(SQLNumResultCols(stmt.get(), &cols), SQL_HANDLE_STMT, stmt.get(),
-                          "SQLNumResultCols");
-                    if (cols > 0) {
-                        bool capped = false;
-                        store = fetchResult(stmt.get(), cols, options.maxRecords, infos, capped,
-                                            m_rawWire, &options);
-                        if (capped || options.isCancelled()) {
-                            // The rest is not wanted: closing the cursor cancels it.
-                            SQLFreeStmt(stmt.get(), SQL_CLOSE);
-                            messages.append(informational(infos));
-                            return store;
-                        }
-                        break;
-                    }
-                    rc = check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(),
-                               "SQLMoreResults", &infos);
-                }
-                if (store)
-                    drainKeepingErrors(stmt.get(), infos, options);
-            } catch (const ConnectionError&) {
-                throw;
-            } catch (const DataError&) {
-                // A cancelled statement ends with the driver's "cancelled"
-                // error; what was read up to then is kept.
-                if (!options.isCancelled())
-                    throw;
-            }
-            messages.append(informational(infos));
-            return store;
+            return runBatch(stmt.get(), text, options, messages, true);
         });
     }
 
@@ -252,6 +219,31 @@ public:
         }
     }
 
+    // Shuts the driver's socket down: a read that waits for the server
+    // returns at once, and the driver reports the link lost. The socket is
+    // not closed here (the driver closes it when the session goes), so its
+    // number cannot be taken over by another file meanwhile; it is checked
+    // to be still the socket of this session.
+    bool sever() override {
+        if (m_socket < 0)
+            return false;
+        struct stat now {};
+        if (::fstat(m_socket, &now) != 0 || !S_ISSOCK(now.st_mode) || now.st_ino != m_socketIno)
+            return false;
+        return ::shutdown(m_socket, SHUT_RDWR) == 0;
+    }
+
+    int openTransactionCount() override {
+        QueryOptions options;
+        options.commandTimeout = 5;
+        MessageList ignored;
+        const std::shared_ptr<ResultStore> count =
+            query(QStringLiteral("SELECT @@TRANCOUNT"), options, ignored);
+        if (!count || count->rowCount() < 1 || count->isNull(0, 0))
+            return -1;
+        return int(count->integer(0, 0));
+    }
+
     void execute(const QString& text, const QList<QVariant>& params, const QueryOptions& options,
                  MessageList& messages) override {
         guarded([&] {
@@ -261,23 +253,9 @@ public:
             Running running(*this, stmt.get());
             if (options.isCancelled())
                 return 0; // cancelled before it was sent
-            MessageList infos;
-            std::optional<DataError> firstError;
-            SQLRETURN rc = keepingFirstError(firstError, [&] {
-                return check(SQLExecDirectW(stmt.get(), wide(text), SQL_NTS), SQL_HANDLE_STMT,
-                             stmt.get(), "SQLExecDirect", &infos);
-            });
-            // Every statement of the text runs; the first error is raised
-            // once the rest has been read. A cancelled text stops where it
-            // is, without an error.
-            while (rc != SQL_NO_DATA && !options.isCancelled())
-                rc = keepingFirstError(firstError, [&] {
-                    return check(SQLMoreResults(stmt.get()), SQL_HANDLE_STMT, stmt.get(),
-                                 "SQLMoreResults", &infos);
-                });
-            if (firstError && !options.isCancelled())
-                throw *firstError;
-            messages.append(informational(infos));
+            // Result sets of a command are skipped; every statement runs and
+            // the first error is raised once the rest has been read.
+            runBatch(stmt.get(), text, options, messages, false);
             return 0;
         });
     }
@@ -549,6 +527,111 @@ public:
     }
 
 private:
+    // Runs `text` on `stmt` and reads every result the server sends, in
+    // order. Each diagnostic goes to options.message as it arrives (with the
+    // informational ones also in `messages`), each statement's row count
+    // too. With `fetchRows`, the first result set (every one when the
+    // options ask through resultEnded) is fetched; others are skipped. An
+    // error does not stop the reading: the server goes on with the text
+    // after most errors, and what it sends after one is still wanted. The
+    // first error is raised at the end; a cancelled text ends without one.
+    std::shared_ptr<ResultStore> runBatch(SQLHSTMT stmt, const QString& text,
+                                          const QueryOptions& options, MessageList& messages,
+                                          bool fetchRows) {
+        std::optional<DataError> firstError;
+        int resultIndex = -1; // of the last result set read
+        auto report = [&](MessageList records) {
+            for (DiagRecord& r : records) {
+                if (r.sqlState == QLatin1String("01004"))
+                    continue; // the driver's note on a value it cut (long values come in parts)
+                r.resultIndex = resultIndex;
+                if (r.kind == MessageKind::Info)
+                    messages.append(r);
+                if (options.message)
+                    options.message(r);
+            }
+        };
+        // Keeps the first error; a lost link ends the reading at once (the
+        // driver then fails every further call with some statement error).
+        auto failed = [&](const DataError& e) {
+            if (connectionDead())
+                throw ConnectionError(connectionLostMessage(), e.sqlState(), e.nativeError(),
+                                      e.records());
+            if (!firstError)
+                firstError = e;
+        };
+        // One driver call: its messages are reported, a statement error is
+        // kept (the first one is raised at the end) and reads as SQL_ERROR.
+        auto step = [&](const char* name, auto&& call) -> SQLRETURN {
+            MessageList infos;
+            try {
+                const SQLRETURN rc = check(call(), SQL_HANDLE_STMT, stmt, name, &infos);
+                report(infos);
+                return rc;
+            } catch (const ConnectionError& e) {
+                report(e.records());
+                throw;
+            } catch (const TimeoutError&) {
+                throw;
+            } catch (const DataError& e) {
+                if (options.isCancelled())
+                    return SQL_NO_DATA; // the driver's word on the cancel, not the server's
+                report(e.records());
+                failed(e);
+                return SQL_ERROR;
+            }
+        };
+        auto reportCount = [&] {
+            SQLLEN n = -1;
+            if (SQL_SUCCEEDED(SQLRowCount(stmt, &n)) && n >= 0)
+                report({DiagRecord::rowCount(n)});
+        };
+        std::shared_ptr<ResultStore> first;
+        SQLRETURN rc =
+            step("SQLExecDirect", [&] { return SQLExecDirectW(stmt, wide(text), SQL_NTS); });
+        int failedInARow = 0; // a driver that fails every call ends the reading
+        while (rc != SQL_NO_DATA && !options.isCancelled()) {
+            failedInARow = rc == SQL_ERROR ? failedInARow + 1 : 0;
+            if (failedInARow > 1000)
+                break;
+            SQLSMALLINT cols = 0;
+            if (rc != SQL_ERROR && !SQL_SUCCEEDED(SQLNumResultCols(stmt, &cols)))
+                cols = 0;
+            const bool wanted = fetchRows && (!first || options.resultEnded);
+            if (cols > 0 && wanted) {
+                bool capped = false;
+                std::optional<DataError> cutShort;
+                MessageList infos;
+                std::shared_ptr<ResultStore> store = fetchResult(
+                    stmt, cols, options.maxRecords, infos, capped, m_rawWire, &options, &cutShort);
+                ++resultIndex;
+                report(infos);
+                if (!first)
+                    first = store;
+                const bool cancelled = options.isCancelled();
+                if (cutShort)
+                    report(cutShort->records());
+                else if (!capped && !cancelled)
+                    reportCount();
+                if (options.resultEnded)
+                    options.resultEnded(store, !cutShort && !cancelled);
+                if (cutShort)
+                    failed(*cutShort); // after the rows are handed over: a lost link raises
+                if (capped || cancelled) {
+                    // The rest is not wanted: closing the cursor cancels it.
+                    SQLFreeStmt(stmt, SQL_CLOSE);
+                    break;
+                }
+            } else if (cols == 0 && rc != SQL_ERROR) {
+                reportCount();
+            }
+            rc = step("SQLMoreResults", [&] { return SQLMoreResults(stmt); });
+        }
+        if (firstError && !options.isCancelled())
+            throw *firstError;
+        return first;
+    }
+
     // Values bound to parameters live here until the statement has run.
     struct ParamBuffers {
         std::vector<std::vector<char>> data;
@@ -585,6 +668,26 @@ private:
         }
     }
 
+    // The FreeTDS driver tells the socket it talks over (its odbcss.h: 1301);
+    // other drivers do not, and their sessions cannot be severed.
+    void rememberSocket() {
+        constexpr SQLUSMALLINT kFreeTdsSocket = 1301;
+        if (!isFreeTdsDriver(m_settings.driver))
+            return;
+        SQLULEN socket = 0;
+        SQLSMALLINT length = 0;
+        if (SQLGetInfoW(m_dbc.get(), kFreeTdsSocket, &socket, sizeof socket, &length) !=
+                SQL_SUCCESS ||
+            length != SQLSMALLINT(sizeof socket))
+            return;
+        struct stat st {};
+        const int fd = int(socket);
+        if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode))
+            return;
+        m_socket = fd;
+        m_socketIno = st.st_ino;
+    }
+
     bool connectionDead() const {
         SQLUINTEGER dead = SQL_CD_FALSE;
         if (!SQL_SUCCEEDED(
@@ -608,29 +711,6 @@ private:
             if (r.sqlState.startsWith(QLatin1String("01")) && r.sqlState != QLatin1String("01004"))
                 out.append(r);
         return out;
-    }
-
-    // Reads the results after the first result set. Their messages are kept;
-    // an error there does not undo the result already fetched, so it is kept
-    // as a message too.
-    void drainKeepingErrors(SQLHSTMT stmt, MessageList& infos, const QueryOptions& options) {
-        for (int guard = 0; guard < 100000 && !options.isCancelled(); ++guard) {
-            try {
-                if (check(SQLMoreResults(stmt), SQL_HANDLE_STMT, stmt, "SQLMoreResults", &infos) ==
-                    SQL_NO_DATA)
-                    return;
-            } catch (const ConnectionError&) {
-                throw;
-            } catch (const TimeoutError&) {
-                throw;
-            } catch (const DataError& e) {
-                for (auto r : e.records()) {
-                    if (!r.sqlState.startsWith(QLatin1String("01")))
-                        r.sqlState = QStringLiteral("01000"); // reported, not raised
-                    infos.append(r);
-                }
-            }
-        }
     }
 
     void bindParameters(SQLHSTMT stmt, const QList<QVariant>& params, ParamBuffers& b) {
@@ -807,6 +887,8 @@ private:
     int m_loginTimeout = 15;
     Handle m_env;
     Handle m_dbc;
+    int m_socket = -1; // the driver's socket, when it tells
+    ino_t m_socketIno = 0;
 };
 
 } // namespace

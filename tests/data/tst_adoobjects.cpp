@@ -284,14 +284,30 @@ void TestAdoObjects::lostLinkClosesAndReconnects() {
     TADODataSet ds;
     ds.setConnection(&c);
     ds.setCommandText(QStringLiteral("select"));
-    c.Open();
+    // A result read before the link broke keeps its rows.
+    TADODataSet earlier;
+    earlier.setConnection(&c);
+    earlier.setCommandText(QStringLiteral("select"));
+    earlier.Open();
+    QVERIFY(!c.isBroken());
     fakeLog().failNextWithLostLink = true;
     QVERIFY_THROWS_EXCEPTION(ConnectionError, ds.Open());
     QVERIFY(!c.Connected());
+    QVERIFY(c.isBroken());
+    QCOMPARE(c.brokenReason(), QStringLiteral("Communication link failure"));
+    QCOMPARE(c.openTransactionCount(), 0);
     QVERIFY(!ds.Active());
+    QCOMPARE(earlier.RecordCount(), 2);
     ds.Open();
     QVERIFY(ds.Active());
+    QVERIFY(!c.isBroken());
     QCOMPARE(fakeLog().connects, 2);
+    // A refused login is a broken session too.
+    c.Close();
+    fakeLog().refuseConnect = true;
+    QVERIFY_THROWS_EXCEPTION(ConnectionError, c.Open());
+    fakeLog().refuseConnect = false;
+    QVERIFY(c.isBroken());
 }
 
 void TestAdoObjects::failedOpenLeavesDatasetClosed() {
@@ -309,6 +325,7 @@ void TestAdoObjects::failedOpenLeavesDatasetClosed() {
     }
     QVERIFY(!ds.Active());
     QVERIFY(c.Connected()); // a statement error leaves the link alone
+    QVERIFY(!c.isBroken());
     fakeLog().refuseConnect = true;
     c.Close();
     QVERIFY_THROWS_EXCEPTION(ConnectionError, ds.Open());

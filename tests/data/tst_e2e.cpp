@@ -4,6 +4,7 @@
 #include "data/adocommand.h"
 #include "data/adoconnection.h"
 #include "data/adodataset.h"
+#include "tests/data/e2e_support.h"
 #include "tests/support/testserver_fixture.h"
 
 #include <QDateTime>
@@ -56,18 +57,11 @@ private:
 };
 
 QString TestDataEndToEnd::adoString(const QString& database) const {
-    return QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;Password=%2;"
-                          "Initial Catalog=%3;Data Source=127.0.0.1,%4")
-        .arg(QString::fromStdString(m_server->user()), QString::fromStdString(m_server->password()),
-             database)
-        .arg(m_server->port());
+    return adoConnectionString(*m_server, database);
 }
 
 void TestDataEndToEnd::exec(const QString& sql) {
-    TADOCommand cmd;
-    cmd.setConnection(m_conn.get());
-    cmd.setCommandText(sql);
-    cmd.Execute();
+    executeText(*m_conn, sql);
 }
 
 std::exception_ptr TestDataEndToEnd::openOnWorker(TADODataSet& ds, bool* cancelled) {

@@ -4,6 +4,7 @@
 #include "data/adocommand.h"
 #include "data/adoconnection.h"
 #include "data/adodataset.h"
+#include "tests/data/e2e_support.h"
 #include "tests/support/testserver_fixture.h"
 
 #include <QtTest>
@@ -44,17 +45,11 @@ private:
 };
 
 QString TestWriteBack::adoString() const {
-    return QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;Password=%2;"
-                          "Initial Catalog=Musterfirma;Data Source=127.0.0.1,%3")
-        .arg(QString::fromStdString(m_server->user()), QString::fromStdString(m_server->password()))
-        .arg(m_server->port());
+    return adoConnectionString(*m_server, QStringLiteral("Musterfirma"));
 }
 
 void TestWriteBack::exec(const QString& sql) {
-    TADOCommand cmd;
-    cmd.setConnection(m_conn.get());
-    cmd.setCommandText(sql);
-    cmd.Execute();
+    executeText(*m_conn, sql);
 }
 
 QString TestWriteBack::scalar(const QString& sql) {
