@@ -239,14 +239,13 @@ void TADODataSet::OpenAsync(Finished finished) {
             ++index;
             current = nullptr;
         };
-        if (table) {
-            const std::shared_ptr<data::ResultStore> store = session.openTable(text, o, messages);
-            if (store && !*produced) {
-                *produced = true;
-                publish(*store, true, !cancelled.load());
-            }
-        } else {
-            session.query(text, o, messages);
+        // A provider that hands over only the first result (or a table)
+        // returns it without calling resultEnded.
+        const std::shared_ptr<data::ResultStore> store =
+            table ? session.openTable(text, o, messages) : session.query(text, o, messages);
+        if (store && !*produced) {
+            *produced = true;
+            publish(*store, true, !cancelled.load());
         }
     };
     auto done = [self, generation, produced, finished](std::exception_ptr error, bool cancelled,

@@ -126,6 +126,7 @@ private slots:
     void noResultSet();
     void lostLinkClosesAndReconnects();
     void failedOpenLeavesDatasetClosed();
+    void workerOpenOverFirstResultProvider();
     void controlSuspension();
     void afterOpenRunsOncePerOpen();
     void commandParameters();
@@ -308,6 +309,27 @@ void TestAdoObjects::lostLinkClosesAndReconnects() {
     QVERIFY_THROWS_EXCEPTION(ConnectionError, c.Open());
     fakeLog().refuseConnect = false;
     QVERIFY(c.isBroken());
+}
+
+// A provider that returns its first result without handing results over one
+// by one still fills a dataset opened on the worker.
+void TestAdoObjects::workerOpenOverFirstResultProvider() {
+    TADOConnection c;
+    wire(c);
+    TADODataSet ds;
+    ds.setConnection(&c);
+    ds.setCommandText(QStringLiteral("select"));
+    bool ended = false;
+    std::exception_ptr error;
+    ds.OpenAsync([&](std::exception_ptr e, bool) {
+        error = e;
+        ended = true;
+    });
+    QVERIFY(QTest::qWaitFor([&] { return ended; }, 10000));
+    QVERIFY(!error);
+    QCOMPARE(ds.ResultCount(), 1);
+    QCOMPARE(ds.RecordCount(), 2);
+    QVERIFY(!ds.Incomplete());
 }
 
 void TestAdoObjects::failedOpenLeavesDatasetClosed() {
