@@ -156,6 +156,7 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
     const Token& w = st.toks[0];
     const std::string verb = statementVerb(st);
     auto ctx = translateContext();
+    statementLine = st.line;
 
     auto translated = [&](const Translated& tr, std::uint16_t curCmd, bool count) {
         if (tr.syntaxErrorNear)
@@ -236,7 +237,7 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
         return runIf(st, out, all, index);
     if (w.is("while"))
         return runWhile(st, out, all, index);
-    if (w.is("end") || w.is("go") || w.isAny({"checkpoint", "grant", "revoke", "deny"}))
+    if (w.is("end") || w.isAny({"checkpoint", "grant", "revoke", "deny"}))
         return Outcome::Ok;
     if (w.is("break")) {
         breakLoop = true;
@@ -680,18 +681,19 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out) {
             options.textSize = 0;
         return oc;
     }
-    if (opt.is("nocount")) {
-        options.nocount = st.toks.size() > 2 && st.toks[2].is("on");
-        return Outcome::Ok;
-    }
-    if (opt.is("fmtonly")) {
-        options.fmtOnly = st.toks.size() > 2 && st.toks[2].is("on");
-        return Outcome::Ok;
-    }
-    if (opt.is("no_browsetable")) {
-        options.browseTable = st.toks.size() > 2 && st.toks[2].is("on");
-        return Outcome::Ok;
-    }
+    // ON/OFF options the session acts on.
+    static const std::pair<std::string_view, bool SessionOptions::*> switches[] = {
+        {"nocount", &SessionOptions::nocount},
+        {"fmtonly", &SessionOptions::fmtOnly},
+        {"no_browsetable", &SessionOptions::browseTable},
+        {"arithabort", &SessionOptions::arithAbort},
+        {"xact_abort", &SessionOptions::xactAbort},
+    };
+    for (const auto& [name, member] : switches)
+        if (opt.is(name)) {
+            options.*member = st.toks.size() > 2 && st.toks[2].is("on");
+            return Outcome::Ok;
+        }
     // Every other option (ANSI_NULLS, QUOTED_IDENTIFIER, DATEFORMAT, LANGUAGE,
     // TRANSACTION ISOLATION LEVEL, ...) is taken as given.
     return Outcome::Ok;

@@ -50,6 +50,8 @@ struct SessionOptions {
     bool nocount = false;
     bool fmtOnly = false;     // SET FMTONLY ON: describe results, change nothing
     bool browseTable = false; // SET NO_BROWSETABLE ON: results carry their base tables
+    bool arithAbort = false;  // SET ARITHABORT ON: 8134 and 8115 end the batch
+    bool xactAbort = false;   // SET XACT_ABORT ON: errors end the batch and roll back
 };
 
 struct Session::Impl {
@@ -71,6 +73,7 @@ struct Session::Impl {
     int tranCount = 0;             // @@TRANCOUNT
     std::int32_t lastError = 0;    // @@ERROR
     std::int64_t lastIdentity = 0; // @@IDENTITY / SCOPE_IDENTITY()
+    int statementLine = 1;         // line of the running statement, for its errors
 
     std::map<std::string, Variable> vars; // "@name" (lower case)
     // Table variables: "@name" (lower case) -> the temporary table that holds
@@ -115,16 +118,22 @@ struct Session::Impl {
     // Result column types that the statement's values cannot tell (result_types.cpp).
     using TypeHints = std::vector<std::optional<ColumnType>>;
     TypeHints resultTypeHints(const sql::Statement& st);
+    // Sends the result of a stepped-into SELECT; reports its errors itself.
     Outcome runQuery(sqlite3_stmt* stmt, Out& out, const TypeHints* hints = nullptr);
     // Runs a SELECT whose list is wider than SQLite's result limit; nullopt
     // when the statement is not one that can run that way.
     std::optional<Outcome> runWideQuery(std::string_view sql, const TypeHints& hints, Out& out);
     // Sends the rows of a stepped statement: `fill` sets `values` from the
-    // current row; ends with the statement's DONE (row limit, cancel, error).
-    Outcome streamRows(sqlite3_stmt* st, int rc, const std::function<void()>& fill,
+    // current row, or gives the error a value raises; ends with the
+    // statement's DONE (row limit, cancel, error).
+    using RowFiller = std::function<std::optional<Message>()>;
+    Outcome streamRows(sqlite3_stmt* st, int rc, const RowFiller& fill,
                        const std::vector<Value>& values, Out& out);
-    Outcome fail(const Message& m, Out& out, bool abort);
-    Outcome failSqlite(int rc, const std::string& verb, const std::string& table, Out& out);
+    // Reports a failed statement: the ERROR, then its DONE with DONE_ERROR.
+    // `abort` ends the batch; SET XACT_ABORT and SET ARITHABORT widen it.
+    Outcome fail(const Message& m, Out& out, bool abort, std::uint16_t curCmd = 0);
+    Outcome failSqlite(int rc, const std::string& verb, const std::string& table, Out& out,
+                       std::uint16_t curCmd = 0);
     bool bindParameters(sqlite3_stmt* stmt, Out& out);
     // Prepares one statement and binds its @parameters; on failure reports
     // the error, sets `oc` and returns null.
