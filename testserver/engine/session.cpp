@@ -211,6 +211,10 @@ int Session::transactionCount() const {
     return d->tranCount;
 }
 
+bool Session::connectionEnded() const {
+    return d->ended;
+}
+
 void Session::executeBatch(std::string_view sqlText, ResultSink& sink,
                            const std::atomic<bool>& cancel) {
     d->cancel = &cancel;
@@ -341,7 +345,8 @@ void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast) {
         const Outcome oc = runStatement(statements[i], out, statements, i);
         if (oc == Outcome::Cancelled)
             stopped = true;
-        if (oc == Outcome::Abort || oc == Outcome::Cancelled || oc == Outcome::Return || stopped)
+        if (oc == Outcome::Abort || oc == Outcome::Cancelled || oc == Outcome::Return || stopped ||
+            ended)
             return;
     }
 }

@@ -65,6 +65,7 @@ struct Session::Impl {
     sqlite3* conn = nullptr; // connection to the current database
     const std::atomic<bool>* cancel = nullptr;
     bool stopped = false; // the client stopped reading or cancelled: send nothing more
+    bool ended = false;   // a fatal error (severity 20+) ended the session
     int spid = 0;
 
     SessionOptions options;

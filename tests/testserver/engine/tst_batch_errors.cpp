@@ -87,6 +87,20 @@ TEST_F(BatchErrors, RaiserrorBetweenResultSets) {
     EXPECT_EQ(trace(sink), "C R D(11,1) I50000 C R D(10,1)");
 }
 
+TEST_F(BatchErrors, RaiserrorOptionsAndFatalSeverities) {
+    // Above 18 only WITH LOG; the statement fails, the batch goes on.
+    run("RAISERROR('zu hoch', 19, 1); SELECT 1");
+    EXPECT_EQ(trace(sink), "E2754 D(3,0) C R D(10,1)");
+    run("RAISERROR('x', 16, 1) WITH NOWAIT, SETERROR; SELECT @@ERROR");
+    EXPECT_EQ(integer(sink.results().at(0).rows.at(0).at(0)), 50000);
+    EXPECT_EQ(error("RAISERROR('x', 16, 1) WITH SOFORT").number, 102);
+    // 20 and above end the session: the rest of the batch does not run.
+    run("RAISERROR('aus', 20, 1) WITH LOG; SELECT 1");
+    EXPECT_EQ(trace(sink), "E2745 E50000 D(102,0)");
+    EXPECT_EQ(sink.errors()[1].severity, 20);
+    EXPECT_TRUE(session->connectionEnded());
+}
+
 TEST_F(BatchErrors, ArithabortAndXactAbortWidenWhatAnErrorEnds) {
     run("SET ARITHABORT ON; SELECT 1 / 0; SELECT 2");
     EXPECT_EQ(trace(sink), "C E8134 D(2,0)");
