@@ -1,6 +1,7 @@
-// The statements of a batch: what goes to SQLite after translation and what
-// the session does itself (USE, SET, DECLARE, PRINT, RAISERROR, transactions,
-// WAITFOR, EXEC, IF).
+// Statements that go to SQLite after translation: running them, mapping
+// SQLite's errors onto SQL Server's, and evaluating expressions. What the
+// session does itself (USE, SET, DECLARE, PRINT, RAISERROR, WAITFOR, IF) is
+// in dispatch.cpp.
 
 #include "testserver/engine/session_impl.h"
 #include "testserver/engine/wide_select.h"
