@@ -2,6 +2,8 @@
 
 #include "testserver/engine/session_impl.h"
 
+#include "testserver/engine/functions.h"
+
 #include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
 #include "testserver/engine/wide_select.h"
@@ -100,7 +102,7 @@ struct ColumnPlan {
 };
 
 // 8115 for an integer value its column's type cannot hold.
-std::optional<Message> rangeError(const ColumnPlan& p, const Value& v) {
+std::optional<MappedError> rangeError(const ColumnPlan& p, const Value& v) {
     const auto* i = std::get_if<std::int64_t>(&v);
     if (!p.checkRange || !i)
         return std::nullopt;
@@ -114,10 +116,12 @@ std::optional<Message> rangeError(const ColumnPlan& p, const Value& v) {
     }
     if (*i >= lo && *i <= hi)
         return std::nullopt;
-    return sql::errorMessage(8115, 16,
-                             "Arithmetic overflow error converting expression to data type " +
-                                 baseTypeName(p.type.type) + ".",
-                             2);
+    return MappedError{sql::errorMessage(8115, 16,
+                                         "Arithmetic overflow error converting expression to "
+                                         "data type " +
+                                             baseTypeName(p.type.type) + ".",
+                                         2),
+                       false};
 }
 
 } // namespace
@@ -412,8 +416,8 @@ Outcome Session::Impl::streamRows(sqlite3_stmt* st, int rc, const RowFiller& fil
     const std::int64_t maxRows = options.rowcountLimit;
     while (rc == SQLITE_ROW) {
         // A value that fails ends the statement after the rows before it.
-        if (const std::optional<Message> error = fill())
-            return fail(*error, out, false, 0xC1);
+        if (const std::optional<MappedError> error = fill())
+            return fail(error->message, out, error->abortsBatch, 0xC1);
         ++count;
         if (!out.sink.row(values))
             return Outcome::Cancelled;
@@ -442,26 +446,78 @@ Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const TypeHints* hin
     // The columns are known before the first row is computed: a statement
     // that fails on its first row still describes its result, as SQL Server's
     // COLMETADATA comes ahead of the ERROR.
-    const std::vector<Column> cols = describe(st, rc == SQLITE_ROW, hints);
-    out.sink.columns(cols);
-    if (failed)
+    if (failed && std::string_view(sqlite3_errmsg(conn)).starts_with("tds:")) {
+        // A value failed: perhaps not on the first row SQL Server would send.
+        const std::string error = sqlite3_errmsg(conn);
+        if (const auto oc = replayFailedQuery(st, out, hints))
+            return *oc;
+        out.sink.columns(describe(st, false, hints));
+        const MappedError me = mapSqliteError(SQLITE_ERROR, error, ErrorContext{});
+        return fail(me.message, out, me.abortsBatch, 0xC1);
+    }
+    if (failed) {
+        out.sink.columns(describe(st, false, hints));
         return failSqlite(sqlite3_extended_errcode(conn), "SELECT", {}, out, 0xC1);
+    }
+    return sendResult(st, rc, describe(st, rc == SQLITE_ROW, hints), out, nullptr);
+}
+
+Outcome Session::Impl::sendResult(sqlite3_stmt* st, int rc, const std::vector<Column>& cols,
+                                  Out& out, const std::vector<std::string>* deferred) {
+    out.sink.columns(cols);
     if (options.browseTable)
         out.sink.browseInfo(cols);
-
     const std::vector<ColumnPlan> plan = planColumns(cols, options);
     std::vector<Value> values(cols.size());
     return streamRows(
         st, rc,
-        [&]() -> std::optional<Message> {
+        [&]() -> std::optional<MappedError> {
             for (std::size_t i = 0; i < values.size(); ++i) {
-                convertValue(sqlite3_column_value(st, static_cast<int>(i)), plan[i], values[i]);
+                sqlite3_value* v = sqlite3_column_value(st, static_cast<int>(i));
+                if (deferred)
+                    if (const auto e = sqlfn::deferredError(v); e && *e < deferred->size())
+                        return mapSqliteError(SQLITE_ERROR, (*deferred)[*e], ErrorContext{});
+                convertValue(v, plan[i], values[i]);
                 if (auto error = rangeError(plan[i], values[i]))
                     return error;
             }
             return std::nullopt;
         },
         values, out);
+}
+
+// SQLite computes the select list of a sorted or grouped query before its
+// first row comes out, SQL Server as each row leaves the sort: there the
+// rows before the failing one reach the client. The statement runs again
+// with value errors kept as marker values; when every kept error comes out
+// whole as a value of the result (not inside an aggregate or an expression
+// around it), a second run streams the rows up to the first marked one.
+std::optional<Outcome> Session::Impl::replayFailedQuery(sqlite3_stmt* st, Out& out,
+                                                        const TypeHints* hints) {
+    std::vector<std::string> errors;
+    sqlfn::DeferredValueErrors deferring(errors);
+    const int n = sqlite3_column_count(st);
+    auto markedColumn = [&]() -> std::optional<std::size_t> {
+        for (int i = 0; i < n; ++i)
+            if (const auto e = sqlfn::deferredError(sqlite3_column_value(st, i)))
+                return e;
+        return std::nullopt;
+    };
+    sqlite3_reset(st);
+    std::size_t placed = 0;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+        for (int i = 0; i < n; ++i)
+            placed += sqlfn::deferredError(sqlite3_column_value(st, i)) ? 1 : 0;
+    const bool placeable = rc == SQLITE_DONE && !errors.empty() && placed == errors.size();
+    sqlite3_reset(st);
+    if (!placeable)
+        return std::nullopt;
+    errors.clear();
+    rc = sqlite3_step(st);
+    if (rc != SQLITE_ROW)
+        return std::nullopt;
+    return sendResult(st, rc, describe(st, !markedColumn(), hints), out, &errors);
 }
 
 namespace {
@@ -670,7 +726,7 @@ std::optional<Outcome> Session::Impl::runWideQuery(std::string_view sql, const T
     std::vector<Value> values(cols.size());
     const Outcome oc = streamRows(
         run, rc,
-        [&]() -> std::optional<Message> {
+        [&]() -> std::optional<MappedError> {
             for (std::size_t g = 0; g < groups; ++g) {
                 loadGroup(g);
                 for (std::size_t i = 0; i < kPackGroup && g * kPackGroup + i < cols.size(); ++i) {

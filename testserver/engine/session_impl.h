@@ -138,10 +138,18 @@ struct Session::Impl {
     // Runs a SELECT whose list is wider than SQLite's result limit; nullopt
     // when the statement is not one that can run that way.
     std::optional<Outcome> runWideQuery(std::string_view sql, const TypeHints& hints, Out& out);
+    // Sends the columns and the rows of a stepped statement; with `deferred`,
+    // a marker value (functions.h) fails its row with the error it stands for.
+    Outcome sendResult(sqlite3_stmt* st, int rc, const std::vector<Column>& cols, Out& out,
+                       const std::vector<std::string>* deferred);
+    // Runs a SELECT again whose first step failed on a value, so that the
+    // rows before the failing one go out first; nothing when its errors
+    // cannot be placed on rows.
+    std::optional<Outcome> replayFailedQuery(sqlite3_stmt* stmt, Out& out, const TypeHints* hints);
     // Sends the rows of a stepped statement: `fill` sets `values` from the
     // current row, or gives the error a value raises; ends with the
     // statement's DONE (row limit, cancel, error).
-    using RowFiller = std::function<std::optional<Message>()>;
+    using RowFiller = std::function<std::optional<sql::MappedError>()>;
     Outcome streamRows(sqlite3_stmt* st, int rc, const RowFiller& fill,
                        const std::vector<Value>& values, Out& out);
     bool bindParameters(sqlite3_stmt* stmt, Out& out);

@@ -77,6 +77,26 @@ TEST_F(BatchErrors, FailureOnTheFirstRowStillDescribesTheResult) {
     EXPECT_EQ(trace(sink), "C E245 D(2,0)");
     ASSERT_EQ(sink.results().size(), 1u);
     EXPECT_EQ(sink.results()[0].cols[0].name, "n");
+    // An aggregate needs every value before its row: nothing comes first.
+    run("SELECT SUM(10 / a) FROM t; SELECT 1");
+    EXPECT_EQ(trace(sink), "C E8134 D(3,0) C R D(10,1)");
+}
+
+TEST_F(BatchErrors, SortedRowsBeforeTheFailingOneAreSent) {
+    // SQL Server computes the select list as rows leave the sort.
+    run("SELECT a, CAST(s AS int) FROM t ORDER BY a DESC");
+    EXPECT_EQ(trace(sink), "C R R E245 D(2,0)");
+    const auto rs = sink.results();
+    ASSERT_EQ(rs.at(0).rows.size(), 2u);
+    EXPECT_EQ(integer(rs[0].rows[0][1]), 2);
+    EXPECT_EQ(integer(rs[0].rows[1][1]), 1);
+    EXPECT_EQ(rs[0].cols[1].type.type, SqlType::Int);
+    run("SELECT 100 / a AS q FROM t ORDER BY a DESC; SELECT 1");
+    EXPECT_EQ(trace(sink), "C R R E8134 D(3,0) C R D(10,1)");
+    // A failing value inside a larger expression cannot be placed on its
+    // row: the error comes before any row rather than a wrong value.
+    run("SELECT CAST(s AS int) + 1 FROM t ORDER BY a DESC");
+    EXPECT_EQ(trace(sink), "C E245 D(2,0)");
 }
 
 TEST_F(BatchErrors, RaiserrorBetweenResultSets) {
