@@ -345,6 +345,10 @@ void Connection::serveRequests() {
                 log(std::string("closed: ") + e.what());
                 return;
             }
+            // A fatal error (RAISERROR severity 20+) ends the connection
+            // once its reply is out.
+            if (m_session.connectionEnded())
+                return;
             break;
         }
         if (m_writer.failed()) {

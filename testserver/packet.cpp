@@ -106,6 +106,11 @@ void PacketWriter::flushPacket(bool eom) {
     }
 }
 
+void PacketWriter::flush() {
+    if (m_pos > kHeaderSize)
+        flushPacket(false);
+}
+
 void PacketWriter::endMessage() {
     if (!inMessage())
         return;

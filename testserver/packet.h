@@ -102,6 +102,9 @@ public:
 
     // Sends what is buffered with EOM. Does nothing when the message is empty.
     void endMessage();
+    // Sends what is buffered as a packet without EOM, shorter than the packet
+    // size: the client gets it now, the message goes on.
+    void flush();
     // Sends an empty-bodied or complete message in one go (used for replies
     // that must fit one packet, like PRELOGIN's).
     void sendMessage(std::uint8_t type, const Bytes& payload);

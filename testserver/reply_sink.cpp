@@ -63,6 +63,12 @@ void ReplySink::message(const Message& m) {
         m_sawError = true;
 }
 
+void ReplySink::flush() {
+    if (stopped())
+        return;
+    m_writer.out().flush();
+}
+
 void ReplySink::databaseChanged(const std::string& oldDb, const std::string& newDb) {
     if (stopped())
         return;

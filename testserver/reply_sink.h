@@ -26,6 +26,7 @@ public:
     void done(DoneKind kind, std::uint16_t status, std::uint64_t rowCount,
               std::uint16_t curCmd) override;
     void message(const Message& m) override;
+    void flush() override;
     void databaseChanged(const std::string& oldDb, const std::string& newDb) override;
     void returnStatus(std::int32_t status) override;
     void returnValue(const std::string& name, const ColumnType& type, const Value& value,

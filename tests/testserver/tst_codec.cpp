@@ -82,6 +82,27 @@ TEST(PacketWriter, SplitsAtThePacketSizeWithHeaders) {
     EXPECT_EQ(msgs[0].payload, body);
 }
 
+TEST(PacketWriter, FlushSendsAShortPacketAndTheMessageGoesOn) {
+    Wire w(512);
+    w.writer().flush(); // nothing buffered: nothing sent
+    w.writer().fill(0x11, 10);
+    w.writer().flush();
+    w.writer().fill(0x22, 5);
+    w.writer().endMessage();
+    const Bytes raw = w.bytes();
+    ASSERT_EQ(raw.size(), 10u + 5 + 2 * 8);
+    EXPECT_EQ(raw[1], 0x00); // more follows
+    EXPECT_EQ((raw[2] << 8) | raw[3], 18);
+    EXPECT_EQ(raw[6], 1);
+    EXPECT_EQ(raw[18 + 1], 0x01); // EOM
+    EXPECT_EQ(raw[18 + 6], 2);
+    const auto msgs = splitMessages(raw);
+    ASSERT_EQ(msgs.size(), 1u);
+    Bytes expected(10, 0x11);
+    expected.insert(expected.end(), 5, 0x22);
+    EXPECT_EQ(msgs[0].payload, expected);
+}
+
 TEST(PacketWriter, EmptyMessageSendsNothingAndFailureIsSticky) {
     Wire w;
     w.writer().endMessage();

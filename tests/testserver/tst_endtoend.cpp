@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace {
@@ -188,6 +189,64 @@ TEST_F(EndToEnd, AttentionStopsAStreamingReply) {
     ASSERT_TRUE(c.read(msg));
     EXPECT_FALSE(endsWithAttentionAck(msg.payload));
     EXPECT_EQ(msg.payload.back(), 0); // a plain final DONE
+}
+
+// Waits up to `ms` for the next bytes of the reply; true when some came.
+bool replyArrives(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) == 1;
+}
+
+TEST_F(EndToEnd, NowaitSendsTheReplySoFarWhileTheBatchGoesOn) {
+    RawClient c(server().port());
+    Login7Fields f;
+    f.user = server().user();
+    f.password = server().password();
+    c.login(f);
+    // PRINT alone waits in the reply, as SQL Server holds it, until the batch ends.
+    c.send(tds::PacketSqlBatch,
+           sqlBatchPayload("PRINT 'wartet'; WAITFOR DELAY '00:00:01'; SELECT 1"));
+    EXPECT_FALSE(replyArrives(c.fd(), 400));
+    tds::InMessage msg;
+    ASSERT_TRUE(c.read(msg));
+
+    // RAISERROR WITH NOWAIT sends it, and the PRINT before it, at once.
+    c.send(tds::PacketSqlBatch, sqlBatchPayload("PRINT 'a'; RAISERROR('b', 0, 1) WITH NOWAIT; "
+                                                "WAITFOR DELAY '00:00:02'; SELECT 1"));
+    ASSERT_TRUE(replyArrives(c.fd(), 1500));
+    std::uint8_t header[8];
+    ASSERT_EQ(::recv(c.fd(), header, 8, MSG_WAITALL), 8);
+    EXPECT_EQ(header[1], 0x00); // not the end of the message
+    const std::size_t length = std::size_t(header[2]) << 8 | header[3];
+    ASSERT_GT(length, 8u);
+    tds::Bytes body(length - 8);
+    ASSERT_EQ(::recv(c.fd(), body.data(), body.size(), MSG_WAITALL), ssize_t(body.size()));
+    EXPECT_EQ(std::count(body.begin(), body.end(), std::uint8_t(0xAB)), 2); // two INFO tokens
+    EXPECT_EQ(body[0], 0xAB);
+    // The rest follows when the batch ends: the SELECT's result and its DONE.
+    ASSERT_TRUE(c.read(msg));
+    EXPECT_EQ(msg.payload.at(0), 0x81); // COLMETADATA
+    EXPECT_EQ(msg.payload.at(msg.payload.size() - 13), 0xFD);
+}
+
+TEST_F(EndToEnd, SeverityTwentyEndsTheConnectionAfterTheError) {
+    RawClient c(server().port());
+    Login7Fields f;
+    f.user = server().user();
+    f.password = server().password();
+    c.login(f);
+    tds::InMessage msg;
+    // Up to 19 the connection stays.
+    c.send(tds::PacketSqlBatch, sqlBatchPayload("RAISERROR('schwer', 19, 1) WITH LOG"));
+    ASSERT_TRUE(c.read(msg));
+    EXPECT_TRUE(containsDone(msg.payload, tds::DoneError));
+    c.send(tds::PacketSqlBatch, sqlBatchPayload("RAISERROR('fatal', 20, 1) WITH LOG; SELECT 1"));
+    ASSERT_TRUE(c.read(msg));
+    ASSERT_FALSE(msg.payload.empty());
+    EXPECT_EQ(msg.payload[0], 0xAA); // 2745 "... SQL Server is terminating this process."
+    EXPECT_TRUE(containsDone(msg.payload, tds::DoneSrvError));
+    EXPECT_EQ(std::count(msg.payload.begin(), msg.payload.end(), std::uint8_t(0x81)), 0);
+    EXPECT_TRUE(c.waitClosed());
 }
 
 TEST_F(EndToEnd, IntegratedLoginIsRefusedAndClosed) {

@@ -474,3 +474,42 @@ TEST_F(OdbcEndToEnd, ExactArithmeticKeepsAllDigits) {
     SQLFreeStmt(db.stmt, SQL_CLOSE);
     SQLFreeStmt(db.stmt, SQL_RESET_PARAMS);
 }
+
+namespace {
+
+TEST_F(OdbcEndToEnd, ErrorAfterRowsReachesTheFetchThatMeetsIt) {
+    Odbc db(s_server->odbcConnectionString());
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("CREATE TABLE #n (a int); INSERT INTO #n VALUES (2); "
+                                      "INSERT INTO #n VALUES (0); INSERT INTO #n VALUES (1)")));
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    // Division by zero: the first row arrives, the second fetch fails with
+    // 22012, and the statement after it still runs.
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("SELECT 10 / a FROM #n; SELECT 'danach'")))
+        << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
+    EXPECT_EQ(db.text(1), "5");
+    EXPECT_EQ(SQLFetch(db.stmt), SQL_ERROR);
+    const std::string diag = diagnostics(SQL_HANDLE_STMT, db.stmt);
+    EXPECT_NE(diag.find("22012 [8134] "), std::string::npos) << diag;
+    SQLRETURN rc = SQLMoreResults(db.stmt);
+    while (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR)
+        rc = SQLMoreResults(db.stmt); // the failed statement's own end
+    ASSERT_EQ(rc, SQL_SUCCESS);
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
+    EXPECT_EQ(db.text(1), "danach");
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    // A conversion error ends the batch: nothing follows it.
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("SELECT CAST(CASE a WHEN 0 THEN 'x' ELSE '1' END AS int) "
+                                      "FROM #n; SELECT 'nie'")));
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
+    EXPECT_EQ(SQLFetch(db.stmt), SQL_ERROR);
+    EXPECT_NE(diagnostics(SQL_HANDLE_STMT, db.stmt).find("22018 [245] "), std::string::npos);
+    rc = SQLMoreResults(db.stmt);
+    while (rc == SQL_ERROR)
+        rc = SQLMoreResults(db.stmt);
+    EXPECT_EQ(rc, SQL_NO_DATA);
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    EXPECT_EQ(db.scalar("SELECT 13"), "13");
+}
+
+} // namespace

@@ -142,7 +142,7 @@ bool isKeyword(const Token& t) {
         "drop",        "table",    "view",      "index",    "except",    "intersect", "option",
         "for",         "with",     "ties",      "output",   "use",       "truncate",  "raiserror",
         "waitfor",     "default",  "procedure", "proc",     "rows",      "range",     "tran",
-        "transaction", "save",     "break",     "continue", "go",        "case",
+        "transaction", "save",     "break",     "continue", "case",
     };
     return t.kind == TokKind::Word && words.count(toLower(t.text)) > 0;
 }
@@ -561,9 +561,19 @@ private:
             return call(names[which], {std::move(a), std::move(b)}, r, {sa, sb});
         }
         Operand r;
-        r.toks = std::move(a.toks);
-        r.toks.push_back(op);
-        r.toks.insert(r.toks.end(), b.toks.begin(), b.toks.end());
+        if (o == '/' || o == '%') {
+            // SQLite divides by zero into NULL; SQL Server fails with 8134.
+            r.toks.push_back(synthetic(TokKind::Word, o == '/' ? "tds_divide" : "tds_remainder"));
+            r.toks.push_back(synthetic(TokKind::Punct, "("));
+            r.toks.insert(r.toks.end(), a.toks.begin(), a.toks.end());
+            r.toks.push_back(synthetic(TokKind::Punct, ","));
+            r.toks.insert(r.toks.end(), b.toks.begin(), b.toks.end());
+            r.toks.push_back(synthetic(TokKind::Punct, ")"));
+        } else {
+            r.toks = std::move(a.toks);
+            r.toks.push_back(op);
+            r.toks.insert(r.toks.end(), b.toks.begin(), b.toks.end());
+        }
         if (a.kind == Kind::Float || b.kind == Kind::Float)
             r.kind = Kind::Float;
         else if (a.kind == Kind::Integer && b.kind == Kind::Integer)

@@ -5,6 +5,7 @@
 #include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -156,6 +157,7 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
     const Token& w = st.toks[0];
     const std::string verb = statementVerb(st);
     auto ctx = translateContext();
+    statementLine = st.line;
 
     auto translated = [&](const Translated& tr, std::uint16_t curCmd, bool count) {
         if (tr.syntaxErrorNear)
@@ -236,7 +238,7 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
         return runIf(st, out, all, index);
     if (w.is("while"))
         return runWhile(st, out, all, index);
-    if (w.is("end") || w.is("go") || w.isAny({"checkpoint", "grant", "revoke", "deny"}))
+    if (w.is("end") || w.isAny({"checkpoint", "grant", "revoke", "deny"}))
         return Outcome::Ok;
     if (w.is("break")) {
         breakLoop = true;
@@ -680,18 +682,19 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out) {
             options.textSize = 0;
         return oc;
     }
-    if (opt.is("nocount")) {
-        options.nocount = st.toks.size() > 2 && st.toks[2].is("on");
-        return Outcome::Ok;
-    }
-    if (opt.is("fmtonly")) {
-        options.fmtOnly = st.toks.size() > 2 && st.toks[2].is("on");
-        return Outcome::Ok;
-    }
-    if (opt.is("no_browsetable")) {
-        options.browseTable = st.toks.size() > 2 && st.toks[2].is("on");
-        return Outcome::Ok;
-    }
+    // ON/OFF options the session acts on.
+    static const std::pair<std::string_view, bool SessionOptions::*> switches[] = {
+        {"nocount", &SessionOptions::nocount},
+        {"fmtonly", &SessionOptions::fmtOnly},
+        {"no_browsetable", &SessionOptions::browseTable},
+        {"arithabort", &SessionOptions::arithAbort},
+        {"xact_abort", &SessionOptions::xactAbort},
+    };
+    for (const auto& [name, member] : switches)
+        if (opt.is(name)) {
+            options.*member = st.toks.size() > 2 && st.toks[2].is("on");
+            return Outcome::Ok;
+        }
     // Every other option (ANSI_NULLS, QUOTED_IDENTIFIER, DATEFORMAT, LANGUAGE,
     // TRANSACTION ISOLATION LEVEL, ...) is taken as given.
     return Outcome::Ok;
@@ -772,7 +775,7 @@ Outcome Session::Impl::runDeclare(const Statement& st, Out& out) {
 }
 
 Outcome Session::Impl::runRaiserror(const Statement& st, Out& out) {
-    // RAISERROR ( msg , severity , state [, args ] ) [WITH ...]
+    // RAISERROR ( msg , severity , state [, args ] ) [WITH LOG | NOWAIT | SETERROR, ...]
     if (st.toks.size() < 3 || !isPunctTok(st.toks[1], '('))
         return fail(syntaxError(st.toks.size() > 1 ? std::string(st.toks[1].text)
                                                    : std::string("RAISERROR")),
@@ -783,6 +786,19 @@ Outcome Session::Impl::runRaiserror(const Statement& st, Out& out) {
         return fail(syntaxError(std::string(
                         st.toks[close < st.toks.size() ? close : st.toks.size() - 1].text)),
                     out, true);
+    bool withLog = false, noWait = false, setError = false;
+    if (close + 1 < st.toks.size()) {
+        if (!isWordTok(st.toks[close + 1], "with") || close + 2 >= st.toks.size())
+            return fail(syntaxError(std::string(st.toks[close + 1].text)), out, true);
+        for (const auto& [a, b] : commaList(st.toks, close + 2, st.toks.size())) {
+            const Token& option = st.toks[a];
+            if (b != a + 1 || !option.isAny({"log", "nowait", "seterror"}))
+                return fail(syntaxError(std::string(option.text)), out, true);
+            withLog = withLog || option.is("log");
+            noWait = noWait || option.is("nowait");
+            setError = setError || option.is("seterror");
+        }
+    }
     std::vector<Value> vals;
     for (const auto& [a, b] : items) {
         Outcome oc;
@@ -798,14 +814,16 @@ Outcome Session::Impl::runRaiserror(const Statement& st, Out& out) {
             return static_cast<std::int64_t>(*d);
         return std::atoll(valueText(v).c_str());
     };
-    std::int64_t severity = toInt(vals[1]);
+    std::int64_t severity = std::clamp<std::int64_t>(toInt(vals[1]), 0, 25);
     std::int64_t state = toInt(vals[2]);
-    if (severity < 0)
-        severity = 0;
-    if (severity > 18)
-        severity = 18; // higher ones need WITH LOG and end the connection
     if (state < 0 || state > 255)
         state = 1;
+    // Every login of this server is a sysadmin; above 18 it takes WITH LOG.
+    if (severity > 18 && !withLog)
+        return fail(errorMessage(2754, 16,
+                                 "Error severity levels greater than 18 can only be specified by "
+                                 "members of the sysadmin role, using the WITH LOG option."),
+                    out, false);
     Message m;
     if (std::holds_alternative<std::int64_t>(vals[0])) {
         const auto number = std::get<std::int64_t>(vals[0]);
@@ -822,11 +840,30 @@ Outcome Session::Impl::runRaiserror(const Statement& st, Out& out) {
                          formatMessage(valueText(vals[0]), args), static_cast<std::uint8_t>(state));
     }
     m.line = st.line;
-    out.sink.message(m);
-    if (m.severity > 10) {
+    if (m.severity >= 20) {
+        // Fatal: SQL Server says so, sends the error and ends the connection.
+        Message terminating =
+            errorMessage(2745, 16,
+                         "Process ID " + std::to_string(spid) + " has raised user error " +
+                             std::to_string(m.number) + ", severity " + std::to_string(m.severity) +
+                             ". SQL Server is terminating this process.",
+                         2);
+        terminating.line = st.line;
+        out.sink.message(terminating);
+        out.sink.message(m);
         lastError = m.number;
-        out.done(DoneError, 0, 0);
+        ended = true;
+        out.last = true;
+        out.done(DoneError | DoneSrvError, 0, 0);
+        return Outcome::Abort;
     }
+    out.sink.message(m);
+    if (m.severity > 10 || setError)
+        lastError = m.number;
+    if (m.severity > 10)
+        out.done(DoneError, 0, 0);
+    if (noWait)
+        out.sink.flush();
     return Outcome::Ok;
 }
 

@@ -81,6 +81,7 @@ enum DoneStatus : std::uint16_t {
     DoneInXact = 0x04,
     DoneCount = 0x10,
     DoneAttn = 0x20,
+    DoneSrvError = 0x100, // an error severe enough that the results are to be discarded
 };
 enum class DoneKind { Done, DoneProc, DoneInProc };
 
@@ -107,6 +108,9 @@ public:
     virtual void done(DoneKind kind, std::uint16_t status, std::uint64_t rowCount,
                       std::uint16_t curCmd = 0xC1) = 0;
     virtual void message(const Message& m) = 0;
+    // Sends what the reply holds so far to the client at once (RAISERROR
+    // WITH NOWAIT); the reply goes on.
+    virtual void flush() {}
     virtual void databaseChanged(const std::string& oldDb, const std::string& newDb) = 0;
     virtual void returnStatus(std::int32_t status) = 0;
     virtual void returnValue(const std::string& name, const ColumnType& type, const Value& value,
@@ -182,6 +186,9 @@ public:
     bool rollbackTransaction(Message* error = nullptr);
     // @@TRANCOUNT: 0 when no transaction is open.
     int transactionCount() const;
+    // True once an error of severity 20 or more ended the session: the
+    // protocol side sends the rest of the reply and closes the connection.
+    bool connectionEnded() const;
 
     struct Impl; // internal; public only so that the engine's SQL callbacks can name it
 

@@ -345,6 +345,10 @@ std::optional<MappedError> ownError(int, const std::string& text, const ErrorCon
                 slash == std::string::npos
                     ? std::uint8_t(1)
                     : static_cast<std::uint8_t>(std::stoi(severity.substr(slash + 1))));
+            // Conversion errors end the batch (the transaction stays open);
+            // overflow and division by zero end only their statement.
+            const int number = r.message.number;
+            r.abortsBatch = number == 245 || number == 241 || number == 8114 || number == 8169;
             return r;
         }
     }

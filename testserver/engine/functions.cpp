@@ -7,6 +7,8 @@
 #include "testserver/engine/decimal.h"
 #include "testserver/engine/types.h"
 
+#include <cstdlib>
+
 namespace tds {
 
 namespace sqlfn {
@@ -46,10 +48,44 @@ void result(sqlite3_context* ctx, const Value& v) {
         sqlite3_result_null(ctx);
 }
 
+namespace {
+
+thread_local std::vector<std::string>* t_deferred = nullptr;
+// Control characters no value of a test database holds.
+constexpr std::string_view kDeferredMark = "\x1F\x1Etds-deferred:";
+
+} // namespace
+
 void resultError(sqlite3_context* ctx, int number, int severity, const std::string& text) {
     const std::string msg =
         "tds:" + std::to_string(number) + ":" + std::to_string(severity) + ":" + text;
+    if (t_deferred) {
+        const std::string mark = std::string(kDeferredMark) + std::to_string(t_deferred->size());
+        t_deferred->push_back(msg);
+        sqlite3_result_text(ctx, mark.data(), static_cast<int>(mark.size()), SQLITE_TRANSIENT);
+        return;
+    }
     sqlite3_result_error(ctx, msg.c_str(), -1);
+}
+
+DeferredValueErrors::DeferredValueErrors(std::vector<std::string>& errors)
+    : m_previous(t_deferred) {
+    t_deferred = &errors;
+}
+
+DeferredValueErrors::~DeferredValueErrors() {
+    t_deferred = m_previous;
+}
+
+std::optional<std::size_t> deferredError(sqlite3_value* v) {
+    if (sqlite3_value_type(v) != SQLITE_TEXT)
+        return std::nullopt;
+    const std::string_view s(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                             static_cast<std::size_t>(sqlite3_value_bytes(v)));
+    if (!s.starts_with(kDeferredMark))
+        return std::nullopt;
+    return static_cast<std::size_t>(
+        std::atoll(std::string(s.substr(kDeferredMark.size())).c_str()));
 }
 
 std::string text(sqlite3_value* v) {

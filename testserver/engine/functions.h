@@ -5,9 +5,11 @@
 
 #include "testserver/engine/session_impl.h"
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tds::sqlfn {
 
@@ -45,6 +47,23 @@ std::string text(sqlite3_value* v);
 void result(sqlite3_context* ctx, const Value& v);
 // An error the engine reports with its SQL Server number and severity.
 void resultError(sqlite3_context* ctx, int number, int severity, const std::string& text);
+
+// While one lives on this thread, resultError() fails nothing: it keeps the
+// error (as SQLite's error text would carry it) and gives a marker value in
+// its place, so that a statement runs to its end and shows on which rows
+// its values failed.
+class DeferredValueErrors {
+public:
+    explicit DeferredValueErrors(std::vector<std::string>& errors);
+    ~DeferredValueErrors();
+    DeferredValueErrors(const DeferredValueErrors&) = delete;
+    DeferredValueErrors& operator=(const DeferredValueErrors&) = delete;
+
+private:
+    std::vector<std::string>* m_previous;
+};
+// The index of the kept error that `v` stands for; nothing for other values.
+std::optional<std::size_t> deferredError(sqlite3_value* v);
 Session::Impl* implOf(sqlite3_context* ctx);
 
 // UTF-8 to code points and back, and case mapping for Latin-1 letters (ä, Ö;

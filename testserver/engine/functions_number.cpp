@@ -5,6 +5,8 @@
 #include "testserver/engine/types.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace tds::sqlfn {
@@ -82,7 +84,45 @@ void sqlStr(sqlite3_context* ctx, int n, sqlite3_value** a) {
     result(ctx, r);
 }
 
+// tds_divide(a, b) and tds_remainder(a, b): the / and % of integers, floats
+// and operands of unknown type. SQLite gives NULL for a zero divisor where SQL
+// Server fails the statement with 8134; everything else is computed as SQLite
+// does (integers truncate, text counts as the number it spells).
+void divide(sqlite3_context* ctx, sqlite3_value** a, bool remainder) {
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL || sqlite3_value_type(a[1]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    sqlite3_value* x = sqlite3_value_dup(a[0]);
+    sqlite3_value* y = sqlite3_value_dup(a[1]);
+    const int tx = sqlite3_value_numeric_type(x);
+    const int ty = sqlite3_value_numeric_type(y);
+    const bool integers = tx == SQLITE_INTEGER && ty == SQLITE_INTEGER;
+    const std::int64_t ix = sqlite3_value_int64(x), iy = sqlite3_value_int64(y);
+    const double dx = sqlite3_value_double(x), dy = sqlite3_value_double(y);
+    sqlite3_value_free(x);
+    sqlite3_value_free(y);
+    if (integers ? iy == 0 : dy == 0.0)
+        return resultError(ctx, 8134, 16, "Divide by zero error encountered.");
+    if (integers) {
+        if (ix == INT64_MIN && iy == -1)
+            return resultError(ctx, 8115, 16,
+                               "Arithmetic overflow error converting expression to data type "
+                               "bigint.");
+        return sqlite3_result_int64(ctx, remainder ? ix % iy : ix / iy);
+    }
+    sqlite3_result_double(ctx, remainder ? std::fmod(dx, dy) : dx / dy);
+}
+
+void sqlDivide(sqlite3_context* ctx, int, sqlite3_value** a) {
+    divide(ctx, a, false);
+}
+
+void sqlRemainder(sqlite3_context* ctx, int, sqlite3_value** a) {
+    divide(ctx, a, true);
+}
+
 const FunctionDef functions[] = {
+    {"tds_divide", 2, sqlDivide},
+    {"tds_remainder", 2, sqlRemainder},
     {"tds_convert", 2, sqlTdsConvert},
     {"tds_convert", 3, sqlTdsConvert},
     {"tds_check_value", 2, sqlCheckValue},

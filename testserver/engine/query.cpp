@@ -2,6 +2,8 @@
 
 #include "testserver/engine/session_impl.h"
 
+#include "testserver/engine/functions.h"
+
 #include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
 #include "testserver/engine/wide_select.h"
@@ -94,7 +96,33 @@ struct ColumnPlan {
     Conv conv;
     ColumnType type;
     std::int64_t limit; // max chars/bytes kept (-1: none)
+    // An int, smallint or tinyint computed by an expression: SQLite computes
+    // in 64 bits, so a value may not fit the type the first row gave.
+    bool checkRange = false;
 };
+
+// 8115 for an integer value its column's type cannot hold.
+std::optional<MappedError> rangeError(const ColumnPlan& p, const Value& v) {
+    const auto* i = std::get_if<std::int64_t>(&v);
+    if (!p.checkRange || !i)
+        return std::nullopt;
+    std::int64_t lo = INT32_MIN, hi = INT32_MAX;
+    if (p.type.type == SqlType::SmallInt) {
+        lo = INT16_MIN;
+        hi = INT16_MAX;
+    } else if (p.type.type == SqlType::TinyInt) {
+        lo = 0;
+        hi = 255;
+    }
+    if (*i >= lo && *i <= hi)
+        return std::nullopt;
+    return MappedError{sql::errorMessage(8115, 16,
+                                         "Arithmetic overflow error converting expression to "
+                                         "data type " +
+                                             baseTypeName(p.type.type) + ".",
+                                         2),
+                       false};
+}
 
 } // namespace
 
@@ -280,6 +308,9 @@ std::vector<ColumnPlan> planColumns(const std::vector<Column>& cols,
     plan.reserve(cols.size());
     for (const auto& c : cols) {
         ColumnPlan p{convFor(c.type), c.type, -1};
+        p.checkRange = c.baseColumn.empty() &&
+                       (c.type.type == SqlType::Int || c.type.type == SqlType::SmallInt ||
+                        c.type.type == SqlType::TinyInt);
         if (c.type.length > 0 && (p.conv == Conv::Text || p.conv == Conv::FixedText ||
                                   p.conv == Conv::Blob || p.conv == Conv::FixedBlob))
             p.limit = c.type.length;
@@ -379,12 +410,14 @@ inline void convertValue(sqlite3_value* cv, const ColumnPlan& p, Value& v) {
 
 } // namespace
 
-Outcome Session::Impl::streamRows(sqlite3_stmt* st, int rc, const std::function<void()>& fill,
+Outcome Session::Impl::streamRows(sqlite3_stmt* st, int rc, const RowFiller& fill,
                                   const std::vector<Value>& values, Out& out) {
     std::uint64_t count = 0;
     const std::int64_t maxRows = options.rowcountLimit;
     while (rc == SQLITE_ROW) {
-        fill();
+        // A value that fails ends the statement after the rows before it.
+        if (const std::optional<MappedError> error = fill())
+            return fail(error->message, out, error->abortsBatch, 0xC1);
         ++count;
         if (!out.sink.row(values))
             return Outcome::Cancelled;
@@ -398,7 +431,7 @@ Outcome Session::Impl::streamRows(sqlite3_stmt* st, int rc, const std::function<
         if (cancel && cancel->load())
             return Outcome::Cancelled;
         // An error after rows were sent: the statement ends with it.
-        return Outcome::Failed;
+        return failSqlite(sqlite3_extended_errcode(conn), "SELECT", {}, out, 0xC1);
     }
     lastRowCount = static_cast<std::int64_t>(count);
     out.done(options.nocount ? 0 : DoneCount, count, 0xC1);
@@ -407,24 +440,84 @@ Outcome Session::Impl::streamRows(sqlite3_stmt* st, int rc, const std::function<
 
 Outcome Session::Impl::runQuery(sqlite3_stmt* st, Out& out, const TypeHints* hints) {
     int rc = sqlite3_step(st);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        return Outcome::Failed; // the caller maps the error
-    const std::vector<Column> cols = describe(st, rc == SQLITE_ROW, hints);
+    const bool failed = rc != SQLITE_ROW && rc != SQLITE_DONE;
+    if (failed && cancel && cancel->load())
+        return Outcome::Cancelled;
+    // The columns are known before the first row is computed: a statement
+    // that fails on its first row still describes its result, as SQL Server's
+    // COLMETADATA comes ahead of the ERROR.
+    if (failed && std::string_view(sqlite3_errmsg(conn)).starts_with("tds:")) {
+        // A value failed: perhaps not on the first row SQL Server would send.
+        const std::string error = sqlite3_errmsg(conn);
+        if (const auto oc = replayFailedQuery(st, out, hints))
+            return *oc;
+        out.sink.columns(describe(st, false, hints));
+        const MappedError me = mapSqliteError(SQLITE_ERROR, error, ErrorContext{});
+        return fail(me.message, out, me.abortsBatch, 0xC1);
+    }
+    if (failed) {
+        out.sink.columns(describe(st, false, hints));
+        return failSqlite(sqlite3_extended_errcode(conn), "SELECT", {}, out, 0xC1);
+    }
+    return sendResult(st, rc, describe(st, rc == SQLITE_ROW, hints), out, nullptr);
+}
+
+Outcome Session::Impl::sendResult(sqlite3_stmt* st, int rc, const std::vector<Column>& cols,
+                                  Out& out, const std::vector<std::string>* deferred) {
     out.sink.columns(cols);
     if (options.browseTable)
         out.sink.browseInfo(cols);
-
     const std::vector<ColumnPlan> plan = planColumns(cols, options);
-    const int n = static_cast<int>(cols.size());
     std::vector<Value> values(cols.size());
     return streamRows(
         st, rc,
-        [&] {
-            for (int i = 0; i < n; ++i)
-                convertValue(sqlite3_column_value(st, i), plan[static_cast<std::size_t>(i)],
-                             values[static_cast<std::size_t>(i)]);
+        [&]() -> std::optional<MappedError> {
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                sqlite3_value* v = sqlite3_column_value(st, static_cast<int>(i));
+                if (deferred)
+                    if (const auto e = sqlfn::deferredError(v); e && *e < deferred->size())
+                        return mapSqliteError(SQLITE_ERROR, (*deferred)[*e], ErrorContext{});
+                convertValue(v, plan[i], values[i]);
+                if (auto error = rangeError(plan[i], values[i]))
+                    return error;
+            }
+            return std::nullopt;
         },
         values, out);
+}
+
+// SQLite computes the select list of a sorted or grouped query before its
+// first row comes out, SQL Server as each row leaves the sort: there the
+// rows before the failing one reach the client. The statement runs again
+// with value errors kept as marker values; when every kept error comes out
+// whole as a value of the result (not inside an aggregate or an expression
+// around it), a second run streams the rows up to the first marked one.
+std::optional<Outcome> Session::Impl::replayFailedQuery(sqlite3_stmt* st, Out& out,
+                                                        const TypeHints* hints) {
+    std::vector<std::string> errors;
+    sqlfn::DeferredValueErrors deferring(errors);
+    const int n = sqlite3_column_count(st);
+    auto markedColumn = [&]() -> std::optional<std::size_t> {
+        for (int i = 0; i < n; ++i)
+            if (const auto e = sqlfn::deferredError(sqlite3_column_value(st, i)))
+                return e;
+        return std::nullopt;
+    };
+    sqlite3_reset(st);
+    std::size_t placed = 0;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+        for (int i = 0; i < n; ++i)
+            placed += sqlfn::deferredError(sqlite3_column_value(st, i)) ? 1 : 0;
+    const bool placeable = rc == SQLITE_DONE && !errors.empty() && placed == errors.size();
+    sqlite3_reset(st);
+    if (!placeable)
+        return std::nullopt;
+    errors.clear();
+    rc = sqlite3_step(st);
+    if (rc != SQLITE_ROW)
+        return std::nullopt;
+    return sendResult(st, rc, describe(st, !markedColumn(), hints), out, &errors);
 }
 
 namespace {
@@ -633,17 +726,20 @@ std::optional<Outcome> Session::Impl::runWideQuery(std::string_view sql, const T
     std::vector<Value> values(cols.size());
     const Outcome oc = streamRows(
         run, rc,
-        [&] {
+        [&]() -> std::optional<MappedError> {
             for (std::size_t g = 0; g < groups; ++g) {
                 loadGroup(g);
-                for (std::size_t i = 0; i < kPackGroup && g * kPackGroup + i < cols.size(); ++i)
-                    convertValue(sqlite3_column_value(unpack, static_cast<int>(i)),
-                                 plan[g * kPackGroup + i], values[g * kPackGroup + i]);
+                for (std::size_t i = 0; i < kPackGroup && g * kPackGroup + i < cols.size(); ++i) {
+                    const std::size_t k = g * kPackGroup + i;
+                    convertValue(sqlite3_column_value(unpack, static_cast<int>(i)), plan[k],
+                                 values[k]);
+                    if (auto error = rangeError(plan[k], values[k]))
+                        return error;
+                }
             }
+            return std::nullopt;
         },
         values, out);
-    if (oc == Outcome::Failed)
-        return failSqlite(sqlite3_extended_errcode(conn), "SELECT", {}, out);
     return oc;
 }
 

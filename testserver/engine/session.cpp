@@ -211,6 +211,10 @@ int Session::transactionCount() const {
     return d->tranCount;
 }
 
+bool Session::connectionEnded() const {
+    return d->ended;
+}
+
 void Session::executeBatch(std::string_view sqlText, ResultSink& sink,
                            const std::atomic<bool>& cancel) {
     d->cancel = &cancel;
@@ -252,17 +256,30 @@ void Session::executeRpc(const RpcCall& call, ResultSink& sink, const std::atomi
 
 // ---------------------------------------------------------------------------
 
-Outcome Session::Impl::fail(const Message& m, Out& out, bool abort) {
+Outcome Session::Impl::fail(const Message& m, Out& out, bool abort, std::uint16_t curCmd) {
     Message msg = m;
     msg.procName.clear();
+    if (msg.line == 1)
+        msg.line = statementLine;
     out.sink.message(msg);
     lastError = m.number;
+    // SET ARITHABORT ON: overflow and division by zero end the batch, not
+    // only the statement.
+    if (options.arithAbort && (m.number == 8134 || m.number == 8115))
+        abort = true;
+    // SET XACT_ABORT ON: an error ends the batch and rolls back the open
+    // transaction, whatever it would end otherwise.
+    if (options.xactAbort && m.severity > 10) {
+        abort = true;
+        if (tranCount > 0)
+            rollbackTran(nullptr);
+    }
     if (abort) {
         out.last = true;
-        out.done(DoneError, 0, 0);
+        out.done(DoneError, 0, curCmd);
         return Outcome::Abort;
     }
-    out.done(DoneError, 0, 0);
+    out.done(DoneError, 0, curCmd);
     return Outcome::Failed;
 }
 
@@ -328,7 +345,8 @@ void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast) {
         const Outcome oc = runStatement(statements[i], out, statements, i);
         if (oc == Outcome::Cancelled)
             stopped = true;
-        if (oc == Outcome::Abort || oc == Outcome::Cancelled || oc == Outcome::Return || stopped)
+        if (oc == Outcome::Abort || oc == Outcome::Cancelled || oc == Outcome::Return || stopped ||
+            ended)
             return;
     }
 }

@@ -50,6 +50,8 @@ struct SessionOptions {
     bool nocount = false;
     bool fmtOnly = false;     // SET FMTONLY ON: describe results, change nothing
     bool browseTable = false; // SET NO_BROWSETABLE ON: results carry their base tables
+    bool arithAbort = false;  // SET ARITHABORT ON: 8134 and 8115 end the batch
+    bool xactAbort = false;   // SET XACT_ABORT ON: errors end the batch and roll back
 };
 
 struct Session::Impl {
@@ -63,6 +65,7 @@ struct Session::Impl {
     sqlite3* conn = nullptr; // connection to the current database
     const std::atomic<bool>* cancel = nullptr;
     bool stopped = false; // the client stopped reading or cancelled: send nothing more
+    bool ended = false;   // a fatal error (severity 20+) ended the session
     int spid = 0;
 
     SessionOptions options;
@@ -71,6 +74,7 @@ struct Session::Impl {
     int tranCount = 0;             // @@TRANCOUNT
     std::int32_t lastError = 0;    // @@ERROR
     std::int64_t lastIdentity = 0; // @@IDENTITY / SCOPE_IDENTITY()
+    int statementLine = 1;         // line of the running statement, for its errors
 
     std::map<std::string, Variable> vars; // "@name" (lower case)
     // Table variables: "@name" (lower case) -> the temporary table that holds
@@ -89,56 +93,76 @@ struct Session::Impl {
     std::map<std::int32_t, Prepared> prepared;
     std::int32_t nextHandle = 1;
 
-    // Databases and connections.
+    // Databases and connections (session.cpp).
     bool use(const std::string& name, ResultSink* sink);
     std::optional<std::string> schemaFor(const std::string& name);
-    void refreshSystemViews(const std::set<std::string>& names);
     sql::TranslateContext translateContext();
-    // The SQLite schema of a table named by its T-SQL parts: "" (main), "temp"
-    // for #tables, or the attached name of another database.
-    std::string schemaOfName(const std::vector<std::string>& parts);
-    // Triggers that refuse values that do not fit their column (checks.cpp).
-    void refreshColumnChecks(const std::string& schema, const std::string& table);
-    void dropColumnChecks(const std::string& schema, const std::string& table);
     std::set<std::string> columnsOf(const std::string& schema, const std::string& table,
                                     bool (*wanted)(const ColumnType&));
     std::map<std::string, ColumnType> columnTypesOf(const std::string& schema,
                                                     const std::string& table);
+    // System views rebuilt when a statement names them (system_views.cpp).
+    void refreshSystemViews(const std::set<std::string>& names);
+    // The SQLite schema of a table named by its T-SQL parts: "" (main), "temp"
+    // for #tables, or the attached name of another database (checks.cpp).
+    std::string schemaOfName(const std::vector<std::string>& parts);
+    // Triggers that refuse values that do not fit their column (checks.cpp).
+    void refreshColumnChecks(const std::string& schema, const std::string& table);
+    void dropColumnChecks(const std::string& schema, const std::string& table);
 
-    // Batches and statements.
+    // The batch loop and failed statements (session.cpp).
     void runBatch(std::string_view text, Out& out, bool outerLast = true);
-    Outcome runStatement(const sql::Statement& st, Out& out, std::vector<sql::Statement>& all,
-                         std::size_t& index);
+    // Reports a failed statement: the ERROR, then its DONE with DONE_ERROR.
+    // `abort` ends the batch; SET XACT_ABORT and SET ARITHABORT widen it.
+    Outcome fail(const Message& m, Out& out, bool abort, std::uint16_t curCmd = 0);
+
+    // Statements that go to SQLite (statements.cpp).
     Outcome runSql(const std::string& sqliteSql, const sql::Statement& st, Out& out,
                    std::uint16_t curCmd, const std::string& verb, const std::string& table,
                    bool countRows);
-    // Result column types that the statement's values cannot tell (result_types.cpp).
-    using TypeHints = std::vector<std::optional<ColumnType>>;
-    TypeHints resultTypeHints(const sql::Statement& st);
-    Outcome runQuery(sqlite3_stmt* stmt, Out& out, const TypeHints* hints = nullptr);
-    // Runs a SELECT whose list is wider than SQLite's result limit; nullopt
-    // when the statement is not one that can run that way.
-    std::optional<Outcome> runWideQuery(std::string_view sql, const TypeHints& hints, Out& out);
-    // Sends the rows of a stepped statement: `fill` sets `values` from the
-    // current row; ends with the statement's DONE (row limit, cancel, error).
-    Outcome streamRows(sqlite3_stmt* st, int rc, const std::function<void()>& fill,
-                       const std::vector<Value>& values, Out& out);
-    Outcome fail(const Message& m, Out& out, bool abort);
-    Outcome failSqlite(int rc, const std::string& verb, const std::string& table, Out& out);
-    bool bindParameters(sqlite3_stmt* stmt, Out& out);
+    Outcome failSqlite(int rc, const std::string& verb, const std::string& table, Out& out,
+                       std::uint16_t curCmd = 0);
     // Prepares one statement and binds its @parameters; on failure reports
     // the error, sets `oc` and returns null.
     sqlite3_stmt* prepareBound(const std::string& sqlText, Out& out, Outcome& oc);
     std::optional<Value> evaluate(const sql::Statement& st, std::size_t first, std::size_t last,
                                   Out& out, Outcome& oc);
+
+    // Result column types that the statement's values cannot tell (result_types.cpp).
+    using TypeHints = std::vector<std::optional<ColumnType>>;
+    TypeHints resultTypeHints(const sql::Statement& st);
+
+    // Results (query.cpp).
+    // Sends the result of a stepped-into SELECT; reports its errors itself.
+    Outcome runQuery(sqlite3_stmt* stmt, Out& out, const TypeHints* hints = nullptr);
+    // Runs a SELECT whose list is wider than SQLite's result limit; nullopt
+    // when the statement is not one that can run that way.
+    std::optional<Outcome> runWideQuery(std::string_view sql, const TypeHints& hints, Out& out);
+    // Sends the columns and the rows of a stepped statement; with `deferred`,
+    // a marker value (functions.h) fails its row with the error it stands for.
+    Outcome sendResult(sqlite3_stmt* st, int rc, const std::vector<Column>& cols, Out& out,
+                       const std::vector<std::string>* deferred);
+    // Runs a SELECT again whose first step failed on a value, so that the
+    // rows before the failing one go out first; nothing when its errors
+    // cannot be placed on rows.
+    std::optional<Outcome> replayFailedQuery(sqlite3_stmt* stmt, Out& out, const TypeHints* hints);
+    // Sends the rows of a stepped statement: `fill` sets `values` from the
+    // current row, or gives the error a value raises; ends with the
+    // statement's DONE (row limit, cancel, error).
+    using RowFiller = std::function<std::optional<sql::MappedError>()>;
+    Outcome streamRows(sqlite3_stmt* st, int rc, const RowFiller& fill,
+                       const std::vector<Value>& values, Out& out);
+    bool bindParameters(sqlite3_stmt* stmt, Out& out);
     // The result columns' names and types; the types of expressions come
     // from the current row (or from `firstRow`, one value per column).
     std::vector<Column> describe(sqlite3_stmt* stmt, bool haveRow, const TypeHints* hints = nullptr,
                                  sqlite3_value* const* firstRow = nullptr);
 
-    // Statements (dispatch.cpp).
+    // What each kind of statement does (dispatch.cpp).
     std::set<std::size_t> skipElse; // ELSE statements whose IF was true
     bool breakLoop = false;
+    Outcome runStatement(const sql::Statement& st, Out& out, std::vector<sql::Statement>& all,
+                         std::size_t& index);
     Outcome selectInto(const sql::Translated& tr, const sql::Statement& st, Out& out);
     Outcome assignSelect(const sql::Translated& tr, Out& out);
     std::optional<Value> evaluateSql(const std::string& expr, Out& out, Outcome& oc);
@@ -149,19 +173,21 @@ struct Session::Impl {
     Outcome runDeclare(const sql::Statement& st, Out& out);
     Outcome runRaiserror(const sql::Statement& st, Out& out);
     Outcome runWaitfor(const sql::Statement& st, Out& out);
-    Outcome runTransaction(const sql::Statement& st, Out& out);
     Outcome runIf(const sql::Statement& st, Out& out, std::vector<sql::Statement>& all,
                   std::size_t& index);
     Outcome runWhile(const sql::Statement& st, Out& out, std::vector<sql::Statement>& all,
                      std::size_t& index);
-    Outcome runExec(const sql::Statement& st, std::size_t start, Out& out);
-    Outcome createProcedure(const sql::Statement& st, Out& out);
-    Outcome dropProcedure(const sql::Statement& st, std::size_t nameAt, bool ifExists, Out& out);
+
+    // Transactions (transactions.cpp).
+    Outcome runTransaction(const sql::Statement& st, Out& out);
     bool beginTran(Message* error);
     bool commitTran(Message* error);
     bool rollbackTran(Message* error);
 
-    // Procedures (procs.cpp).
+    // EXEC, procedures and RPC calls (procs.cpp).
+    Outcome runExec(const sql::Statement& st, std::size_t start, Out& out);
+    Outcome createProcedure(const sql::Statement& st, Out& out);
+    Outcome dropProcedure(const sql::Statement& st, std::size_t nameAt, bool ifExists, Out& out);
     Outcome callProcedure(const std::string& name, std::vector<RpcParam>& args, Out& out);
     // Nothing when no CREATE PROCEDURE made `name` in the current database.
     std::optional<std::int32_t>
@@ -172,12 +198,13 @@ struct Session::Impl {
     std::int32_t executeSql(const std::string& stmt, const std::string& declaration,
                             std::vector<RpcParam>& args, std::size_t firstValue, Out& inner,
                             Outcome& oc);
-    // Catalog procedures (catalog.cpp); false when `name` is none of them.
-    bool catalogProcedure(const std::string& name, const std::vector<RpcParam>& args, Out& inner);
     void executeRpc(const RpcCall& call, ResultSink& sink);
+    // Catalog procedures (catalog_procs.cpp); false when `name` is none of them.
+    bool catalogProcedure(const std::string& name, const std::vector<RpcParam>& args, Out& inner);
 
     // SQL functions registered on every connection (functions.cpp).
     void registerFunctions(sqlite3* c);
+    // The text of @@VERSION and the other text globals (functions_system.cpp).
     std::string globalText(const std::string& name);
 };
 
@@ -189,16 +216,19 @@ std::string foreignKeyName(const std::string& table, const std::string& createSq
 std::string defaultKeyName(const std::string& kind, const std::string& table,
                            const std::string& other = {});
 
-// Sends a table of values computed in C++ as a result set.
+// Sends a table of values computed in C++ as a result set (query.cpp).
 void sendRows(Out& out, const std::vector<Column>& cols,
               const std::vector<std::vector<Value>>& rows);
 Column makeColumn(std::string name, SqlType type, int length = 0, bool nullable = true);
 
+// Values between SQLite and the engine (query.cpp).
 std::string valueText(const Value& v);
-// T-SQL LIKE: % _ [abc] [a-z] [^a], case-insensitive for Latin-1 letters.
-bool likeMatch(std::string_view pattern, std::string_view value, char32_t escape = 0);
 Value columnValue(sqlite3_stmt* stmt, int i);
 void bindValue(sqlite3_stmt* stmt, int index, const Value& v);
+// T-SQL LIKE: % _ [abc] [a-z] [^a], case-insensitive for Latin-1 letters
+// (functions_text.cpp).
+bool likeMatch(std::string_view pattern, std::string_view value, char32_t escape = 0);
+// A value as a variable of `type` holds it (convert.cpp).
 Variable convertTo(const ColumnType& type, const Value& v);
 
 } // namespace tds

@@ -1,6 +1,7 @@
-// The statements of a batch: what goes to SQLite after translation and what
-// the session does itself (USE, SET, DECLARE, PRINT, RAISERROR, transactions,
-// WAITFOR, EXEC, IF).
+// Statements that go to SQLite after translation: running them, mapping
+// SQLite's errors onto SQL Server's, and evaluating expressions. What the
+// session does itself (USE, SET, DECLARE, PRINT, RAISERROR, WAITFOR, IF) is
+// in dispatch.cpp.
 
 #include "testserver/engine/session_impl.h"
 #include "testserver/engine/wide_select.h"
@@ -18,7 +19,7 @@ namespace tds {
 using namespace sql;
 
 Outcome Session::Impl::failSqlite(int rc, const std::string& verb, const std::string& table,
-                                  Out& out) {
+                                  Out& out, std::uint16_t curCmd) {
     if ((rc & 0xFF) == SQLITE_INTERRUPT && cancel && cancel->load())
         return Outcome::Cancelled;
     ErrorContext ctx;
@@ -117,7 +118,7 @@ Outcome Session::Impl::failSqlite(int rc, const std::string& verb, const std::st
         return true;
     };
     MappedError me = mapSqliteError(rc, sqlite3_errmsg(conn), ctx);
-    return fail(me.message, out, me.abortsBatch);
+    return fail(me.message, out, me.abortsBatch, curCmd);
 }
 
 Outcome Session::Impl::runSql(const std::string& sqliteSql, const Statement& st, Out& out,
@@ -175,11 +176,6 @@ Outcome Session::Impl::runSql(const std::string& sqliteSql, const Statement& st,
             queried = true;
             const TypeHints hints = resultTypeHints(st);
             const Outcome oc = runQuery(stmt, out, &hints);
-            if (oc == Outcome::Failed) {
-                const int erc = sqlite3_extended_errcode(conn);
-                sqlite3_finalize(stmt);
-                return failSqlite(erc, verb, table, out);
-            }
             sqlite3_finalize(stmt);
             if (oc != Outcome::Ok)
                 return oc;
@@ -239,7 +235,9 @@ std::optional<Value> Session::Impl::evaluate(const Statement& st, std::size_t fi
         return std::nullopt;
     }
     refreshSystemViews(tr.systemObjects);
-    return evaluateSql(tr.sql, out, oc);
+    // In parentheses: a word after the expression is no alias here, as it
+    // would be in a select list, but a syntax error (PRINT 'a' go).
+    return evaluateSql("(" + tr.sql + ")", out, oc);
 }
 
 } // namespace tds

@@ -33,7 +33,7 @@ bool isStarter(const Token& t) {
                        "truncate",   "print",  "raiserror", "exec",     "execute", "use",  "set",
                        "declare",    "begin",  "commit",    "rollback", "waitfor", "save", "if",
                        "else",       "end",    "return",    "grant",    "revoke",  "deny", "dbcc",
-                       "checkpoint", "while",  "break",     "continue", "go"});
+                       "checkpoint", "while",  "break",     "continue"});
 }
 
 } // namespace
@@ -115,8 +115,6 @@ std::vector<Statement> splitStatements(const std::vector<Token>& tokens, std::st
                 cont = true;
                 withCte = false;
             }
-            if (!cont && first.is("go"))
-                cont = false;
             if (!cont)
                 finish();
         }

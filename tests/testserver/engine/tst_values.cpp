@@ -262,7 +262,10 @@ INSTANTIATE_TEST_SUITE_P(
                 false},
         MapCase{"table Kunden has 3 columns but 2 values were supplied", "INSERT", 213, 16,
                 "Column name or number of supplied values does not match table definition.", false},
-        MapCase{"tds:245:16:Conversion failed.", "SELECT", 245, 16, "Conversion failed.", false}));
+        // Conversion errors end the batch; division by zero only the statement.
+        MapCase{"tds:245:16:Conversion failed.", "SELECT", 245, 16, "Conversion failed.", true},
+        MapCase{"tds:8134:16:Divide by zero error encountered.", "SELECT", 8134, 16,
+                "Divide by zero error encountered.", false}));
 
 TEST(ErrorMapping, LockedDatabaseIsALockTimeout) {
     const MappedError m = mapSqliteError(SQLITE_BUSY, "database is locked", ErrorContext{});
