@@ -123,11 +123,17 @@ bool TFMMain::eventFilter(QObject* watched, QEvent* e) {
         // list or below its entries runs the quick query's handler as well.
         if (!LBTables->itemAt(static_cast<QMouseEvent*>(e)->position().toPoint()))
             LBTablesDblClick();
+    } else if (e->type() == QEvent::MouseButtonDblClick && REMessages &&
+               watched == REMessages->viewport()) {
+        // A double click on an error goes to its line of the script.
+        messageDoubleClicked(static_cast<QMouseEvent*>(e)->position().toPoint());
     } else if (e->type() == QEvent::FocusIn) {
-        if (watched == LBTables)
+        if (watched == LBTables) {
             LBTablesEnter();
-        else if (watched == MEQuery || watched == DBGridQuery)
+        } else if (watched == MEQuery || isResultGrid(watched)) {
+            resultGridFocused(watched);
             MEQueryEnter();
+        }
     } else if (e->type() == QEvent::Paint && m_cpuClockPending) {
         // The window paints for the first time (it or any of its controls,
         // all in one pass): the clock measurement is queued behind that pass,
@@ -154,6 +160,14 @@ void TFMMain::closeEvent(QCloseEvent* e) {
     if (m_running) {
         m_closeAfterRun = true;
         ACCancelExecute();
+        e->ignore();
+        return;
+    }
+    // An open transaction is committed or rolled back as the user says, or
+    // the window stays.
+    bool goOn = false; // a commit or rollback that fails keeps the window open
+    runGuarded([&] { goOn = settleOpenTransaction(); });
+    if (!goOn) {
         e->ignore();
         return;
     }
@@ -244,9 +258,10 @@ void TFMMain::clearMessages() {
 void TFMMain::addMessage(const QString& line) {
     QTextCursor cursor(REMessages->document());
     cursor.movePosition(QTextCursor::End);
+    // Plain lines in the pane's own format, whatever the line before was.
     if (m_messageLines > 0 || !REMessages->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(line);
+        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    cursor.insertText(line, QTextCharFormat());
     ++m_messageLines;
 }
 

@@ -13,6 +13,7 @@
 //   uMain_settings.cpp   the settings dialog and the stored settings
 
 #include "app/grid/DBBGrid.h"
+#include "app/logic/sqlbatches.h"
 #include "app/scripteditor.h"
 #include "controls/VelStylePanel.h"
 #include "structure/globals.h"
@@ -35,10 +36,12 @@ class QListWidget;
 class QMenu;
 class QMenuBar;
 class QSpinBox;
+class QScrollArea;
 class QSplitter;
 class QTabWidget;
 class QTextEdit;
 class QToolBar;
+class QVBoxLayout;
 class TDM;
 class TVelADObatchmove;
 class ImageList;
@@ -168,6 +171,11 @@ public:
     QSpinBox* EDMaxRec = nullptr;
     QTabWidget* PCMain = nullptr;
     TDBBGrid* DBGridQuery = nullptr;
+    // The results, one grid each, one below the other, scrolling when they
+    // do not fit.
+    QScrollArea* SBResults = nullptr;
+    QWidget* PAResults = nullptr;
+    QVBoxLayout* PAResultsLayout = nullptr;
     QLabel* PAGrid = nullptr;
     QTextEdit* REMessages = nullptr;
 
@@ -203,8 +211,19 @@ public:
     TDM* dataModule() const { return m_dm; }
 
     // The text "Abfrage starten" sends: the selection or every line, with
-    // comments removed, lines joined with blanks.
+    // comments removed, line breaks and strings kept.
     QString queryText() const;
+    // The result export, structure and the cell viewer act on: the one in
+    // the result grid that has or last had the focus.
+    TADODataSet* currentResult() const;
+    // The grids of the results after the first, in order.
+    QList<TDBBGrid*> resultGrids() const;
+    // Before something would end the session's open transaction (closing,
+    // another database, reconnecting): asks whether to commit or roll it
+    // back; false when the user chose not to go on.
+    bool settleOpenTransaction();
+    // The same, with a failure shown: false when the session stays as it is.
+    bool transactionSettled();
     // The text "Ausführen" sends: the selection or every line, as typed,
     // each line ended by a line break.
     QString commandText() const;
@@ -244,10 +263,40 @@ private:
     // (its selection or every line) with comments removed.
     // `quiet`: an error is not shown (the quick query).
     void runQuery(const std::optional<QString>& exactText, bool quiet = false);
-    void queryFinished(std::exception_ptr error, bool cancelled, bool quiet);
-    void commandFinished(std::exception_ptr error, bool cancelled);
-    // Lists the connection's messages of the statement in the message pane.
-    void showStatementMessages(bool cancelled);
+    // Runs the text's batches one after the other, as a query (results into
+    // grids) or as a command.
+    struct ScriptRun {
+        bool query = true; // "Abfrage starten": results into grids; "Ausführen": a command
+        bool quiet = false;
+        QList<SqlBatch> batches;
+        int textFirstLine = 0; // editor line the text that runs starts at
+        int index = 0;         // the batch that runs
+        int runsLeft = 0;      // of the batch's GO count
+        int failed = 0;
+        bool cancelled = false;
+        std::exception_ptr lastError;
+        QElapsedTimer clock;
+        bool single() const { return batches.size() == 1 && batches.front().repeat == 1; }
+    };
+    void startScript(bool query, const std::optional<QString>& exactText, bool quiet);
+    void runNextBatch();
+    void batchFinished(std::exception_ptr error, bool cancelled);
+    void scriptFinished();
+    // A message of the running statement, listed as it arrives.
+    void serverMessage(const data::DiagRecord& record);
+    // An error's heading and text in red; `editorLine` (0-based, -1 none) is
+    // where a double click on it goes.
+    void addErrorMessage(const QString& heading, const QString& text, int editorLine);
+    void messageDoubleClicked(const QPoint& viewportPos);
+    // The result grids.
+    void clearResults();
+    void watchResults(TADODataSet* dataSet);
+    void addResultGrid(TADODataSet* dataSet);
+    void layoutResults();
+    TDBBGrid* gridOf(const TADODataSet* dataSet) const;
+    void resultGridFocused(QObject* grid);
+    bool isResultGrid(QObject* object) const;
+    bool anyResultShown() const;
     // The window while a statement runs: hourglass, locked actions, the
     // count of rows read in the status line; and back.
     void beginStatement();
@@ -269,6 +318,11 @@ private:
     qint64 m_statusShownAt = -1; // ms on m_statusClock when the row count was last shown
     QElapsedTimer m_statusClock;
     QList<QMetaObject::Connection> m_rowWatch;
+    std::unique_ptr<ScriptRun> m_script;
+    int m_batchFirstLine = 0; // editor line of the running batch's first line
+    QList<QPointer<TDBBGrid>> m_resultGrids;
+    QList<QPointer<TADODataSet>> m_batchDataSets; // of the later batches of a script
+    QPointer<TDBBGrid> m_currentGrid;
 };
 
 // The quick query's statement for a table, at most maxRecords rows (0: all).

@@ -3,6 +3,7 @@
 
 #include "app/uMain.h"
 
+#include "app/application.h"
 #include "app/connectprompt.h"
 #include "app/grid/DBBGrid.h"
 #include "app/uDM.h"
@@ -49,11 +50,16 @@ TDM& TFMMain::dm() const {
 }
 
 void TFMMain::attachDataModule(TDM* dm) {
-    if (m_dm)
+    if (m_dm) {
         disconnect(m_dm, &TDM::queryOpened, this, nullptr);
+        disconnect(m_dm->ADOConnMain, &TADOConnection::messageArrived, this, nullptr);
+    }
     m_dm = dm;
-    if (m_dm)
+    if (m_dm) {
         connect(m_dm, &TDM::queryOpened, this, [this] { PAGrid->setVisible(false); });
+        // What the server says while a script runs, listed as it comes.
+        connect(m_dm->ADOConnMain, &TADOConnection::messageArrived, this, &TFMMain::serverMessage);
+    }
     DBGridQuery->setDataSource(m_dm ? m_dm->DSQuery : nullptr);
     VelADObatchmove1->setADODataset(m_dm ? m_dm->ADOdsQuery : nullptr);
 }
@@ -156,13 +162,25 @@ void TFMMain::GetTables() {
     });
 }
 
+bool TFMMain::transactionSettled() {
+    bool goOn = false; // a commit or rollback that fails keeps the session as it is
+    runGuarded([&] { goOn = settleOpenTransaction(); });
+    return goOn;
+}
+
 void TFMMain::CBDatabaseChange() {
+    if (!transactionSettled()) {
+        // The box goes back to the database the session is still in.
+        const QSignalBlocker block(CBDatabase);
+        CBDatabase->setEditText(LBStatusBar2->text().section(QStringLiteral(": "), 1));
+        return;
+    }
     LBStatusBar2->setText(QStringLiteral("Datenbank: ") + CBDatabase->currentText());
     GetTables();
 }
 
 void TFMMain::CBDatabaseCloseUp() {
-    if (databaseIndex() != 0)
+    if (databaseIndex() != 0 || !transactionSettled())
         return;
     // Re-reading the list goes on like "Verbinden...": the first database is
     // selected, named in the status line and its tables are listed.
@@ -172,10 +190,17 @@ void TFMMain::CBDatabaseCloseUp() {
 }
 
 void TFMMain::CHBSystemClick() {
+    if (!transactionSettled()) {
+        const QSignalBlocker block(CHBSystem);
+        CHBSystem->setChecked(!CHBSystem->isChecked());
+        return;
+    }
     GetTables();
 }
 
 void TFMMain::ACConnectExecute() {
+    if (!transactionSettled())
+        return;
     SavedServer.clear();
     Connect();
     if (connectionOpen()) {

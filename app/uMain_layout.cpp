@@ -20,6 +20,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTabBar>
@@ -400,9 +401,21 @@ void TFMMain::buildMainArea() {
     resultsPage->setObjectName(QStringLiteral("TSResults"));
     auto* resultsLayout = new QVBoxLayout(resultsPage);
     resultsLayout->setContentsMargins(0, 0, 0, 0);
-    DBGridQuery = new TDBBGrid(resultsPage);
+    SBResults = new QScrollArea(resultsPage);
+    SBResults->setObjectName(QStringLiteral("SBResults"));
+    SBResults->setFrameShape(QFrame::NoFrame);
+    SBResults->setWidgetResizable(true);
+    SBResults->setFocusPolicy(Qt::NoFocus);
+    PAResults = new QWidget;
+    PAResults->setObjectName(QStringLiteral("PAResults"));
+    PAResultsLayout = new QVBoxLayout(PAResults);
+    PAResultsLayout->setContentsMargins(0, 0, 0, 0);
+    PAResultsLayout->setSpacing(4);
+    DBGridQuery = new TDBBGrid(PAResults);
     DBGridQuery->setObjectName(QStringLiteral("DBGridQuery"));
-    resultsLayout->addWidget(DBGridQuery);
+    PAResultsLayout->addWidget(DBGridQuery, 1);
+    SBResults->setWidget(PAResults);
+    resultsLayout->addWidget(SBResults);
     PAGrid = new QLabel(QStringLiteral("Keine Ergebnismenge vorhanden."), resultsPage);
     PAGrid->setObjectName(QStringLiteral("PAGrid"));
     PAGrid->setAlignment(Qt::AlignCenter);

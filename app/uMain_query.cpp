@@ -3,7 +3,7 @@
 #include "app/uMain.h"
 
 #include "app/application.h"
-#include "app/logic/utools.h"
+#include "app/logic/sqlscanner.h"
 #include "app/uDM.h"
 #include "structure/waitcursor.h"
 
@@ -16,14 +16,6 @@
 #include <QTabWidget>
 #include <QTextBlock>
 #include <optional>
-
-namespace {
-
-QString stripComments(const QString& text, bool& inBlockComment) {
-    return QString::fromStdString(StripSqlComments(text.toStdString(), inBlockComment));
-}
-
-} // namespace
 
 QString variantDisplayText(const QVariant& value) {
     if (!value.isValid() || value.isNull())
@@ -45,13 +37,9 @@ QString quickQueryStatement(const QString& table, int maxRecords) {
 }
 
 QString TFMMain::queryText() const {
-    bool inBlockComment = false;
-    if (MEQuery->textCursor().hasSelection())
-        return stripComments(editorSelection(), inBlockComment);
-    QString text;
-    for (const QString& line : editorLines())
-        text += stripComments(line, inBlockComment) + u' ';
-    return text;
+    // Comments go; line breaks and strings stay as typed.
+    return stripComments(MEQuery->textCursor().hasSelection() ? editorSelection()
+                                                              : editorLines().join(u'\n'));
 }
 
 QString TFMMain::commandText() const {
@@ -63,114 +51,6 @@ QString TFMMain::commandText() const {
     for (const QString& line : editorLines())
         text += line + QStringLiteral("\r\n");
     return text;
-}
-
-void TFMMain::ACQueryExecute() {
-    runQuery(std::nullopt);
-}
-
-void TFMMain::runQuery(const std::optional<QString>& exactText, bool quiet) {
-    if (m_running)
-        return;
-    TADODataSet& query = *dm().ADOdsQuery;
-    try {
-        PCMain->setCurrentIndex(0);
-        PAGrid->setVisible(false);
-        query.Close();
-        query.setCommandText(exactText ? *exactText : queryText());
-        beginStatement();
-        // The statement runs and its rows arrive while the window goes on;
-        // the rest happens once it has ended.
-        QPointer<TFMMain> self(this);
-        query.OpenAsync([self, quiet](std::exception_ptr error, bool cancelled) {
-            if (self)
-                self->queryFinished(error, cancelled, quiet);
-        });
-    } catch (...) {
-        if (m_running)
-            endStatement();
-        PAGrid->setVisible(true);
-        dm().ADOConnMain->Close();
-        if (!quiet)
-            throw;
-    }
-}
-
-void TFMMain::queryFinished(std::exception_ptr error, bool cancelled, bool quiet) {
-    endStatement();
-    if (m_tearingDown)
-        return;
-    TADODataSet& query = *dm().ADOdsQuery;
-    try {
-        if (error)
-            std::rethrow_exception(error);
-        showStatementMessages(cancelled);
-        // A cancel before the first row leaves no result set.
-        PAGrid->setVisible(!query.Active());
-        // An export that failed half-way may have left the grid suspended.
-        query.EnableControls();
-    } catch (...) {
-        PAGrid->setVisible(true);
-        dm().ADOConnMain->Close();
-        // The error goes to the default display, as an error of a handler does.
-        if (!quiet)
-            showCurrentException();
-    }
-    if (m_closeAfterRun)
-        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
-}
-
-void TFMMain::showStatementMessages(bool cancelled) {
-    clearMessages();
-    const TADOErrors& errors = dm().ADOConnMain->Errors();
-    for (int i = 0; i < errors.Count(); ++i)
-        addMessage(errors.Description(i));
-    if (cancelled)
-        addMessage(QStringLiteral("Abfrage abgebrochen."));
-}
-
-void TFMMain::ACExecuteExecute() {
-    if (m_running)
-        return;
-    TADOCommand& command = *dm().ADOCommand;
-    try {
-        PCMain->setCurrentIndex(0);
-        PAGrid->setVisible(true);
-        command.setCommandText(commandText());
-        beginStatement();
-        QPointer<TFMMain> self(this);
-        command.ExecuteAsync([self](std::exception_ptr error, bool cancelled) {
-            if (self)
-                self->commandFinished(error, cancelled);
-        });
-    } catch (...) {
-        if (m_running)
-            endStatement();
-        dm().ADOConnMain->Close();
-        throw;
-    }
-}
-
-void TFMMain::commandFinished(std::exception_ptr error, bool cancelled) {
-    endStatement();
-    if (m_tearingDown)
-        return;
-    try {
-        if (error)
-            std::rethrow_exception(error);
-        showStatementMessages(cancelled);
-        if (!cancelled) {
-            const TParameters& params = dm().ADOCommand->Parameters();
-            for (int i = 0; i < params.Count(); ++i)
-                addMessage(params.Name(i) + QStringLiteral(": ") +
-                           variantDisplayText(params.Value(i)));
-        }
-    } catch (...) {
-        dm().ADOConnMain->Close();
-        showCurrentException();
-    }
-    if (m_closeAfterRun)
-        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TFMMain::ACCancelExecute() {
@@ -195,6 +75,9 @@ void TFMMain::beginStatement() {
         }
     }
     DBGridQuery->setEditLocked(true);
+    for (const auto& grid : std::as_const(m_resultGrids))
+        if (grid)
+            grid->setEditLocked(true);
     ACCancel->setEnabled(true);
     m_statusBefore = LBStatusBar3->text();
     m_statusClock.start();
@@ -219,6 +102,9 @@ void TFMMain::endStatement() {
     }
     m_locked.clear();
     DBGridQuery->setEditLocked(false);
+    for (const auto& grid : std::as_const(m_resultGrids))
+        if (grid)
+            grid->setEditLocked(false);
     ACCancel->setEnabled(false);
     LBStatusBar3->setText(m_statusBefore);
     LBStatusBar3->adjustSize();

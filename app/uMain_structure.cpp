@@ -16,7 +16,7 @@ void TFMMain::ACTablesExecute() {
     if (QListWidgetItem* item = LBTables->currentItem(); item && item->isSelected())
         context.selectedTable = item->text();
     context.ADODSStru = dm().ADODSStru;
-    context.ADOdsQuery = dm().ADOdsQuery;
+    context.ADOdsQuery = currentResult();
     context.runSetup = [this] { ACSetupExecute(); };
     ::ACTablesExecute(context);
 }

@@ -3,6 +3,7 @@
 // dialog, a recorder of the message boxes, and a temporary settings folder.
 
 #include "app/connectprompt.h"
+#include "app/windows.h"
 #include "modal/modal.h"
 
 #include <QList>
@@ -70,4 +71,27 @@ public:
 
 private:
     QTemporaryDir m_dir;
+};
+
+// A window test's world in one place: a fresh settings folder, the message
+// boxes recorded, the workbench created with a prompt that answers with the
+// given server and login, shown at `size` (not shown when empty). connect()
+// runs the first activation, which logs in.
+class WindowFixture {
+public:
+    WindowFixture(const QString& server, const QString& user, const QString& password,
+                  QSize size = QSize(1000, 700));
+    ~WindowFixture();
+    WindowFixture(const WindowFixture&) = delete;
+    WindowFixture& operator=(const WindowFixture&) = delete;
+
+    // Logs in as the first activation does; false (with the message boxes
+    // named) when a message box came up.
+    bool connect();
+
+    TempSettings settings;
+    MessageRecorder messages;
+    Workbench wb;
+    TFMMain* w = nullptr;
+    FakePrompt* prompt = nullptr; // owned by the window
 };

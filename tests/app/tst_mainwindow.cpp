@@ -651,12 +651,14 @@ void TestMainWindow::queryAndCommandText_data() {
     QTest::addColumn<QString>("query");
     QTest::addColumn<QString>("command");
 
-    QTest::newRow("lines joined") << "select a -- key\nfrom t" << 0 << 0 << "select a  from t "
-                                  << "select a -- key\r\nfrom t\r\n";
-    QTest::newRow("block comment over lines") << "select /* x\ny */ 1" << 0 << 0 << "select   1 "
+    // Comments go; line breaks stay, so the server's line numbers are the
+    // editor's and a string that spans lines arrives as typed.
+    QTest::newRow("lines kept") << "select a -- key\nfrom t" << 0 << 0 << "select a \nfrom t"
+                                << "select a -- key\r\nfrom t\r\n";
+    QTest::newRow("block comment over lines") << "select /* x\ny */ 1" << 0 << 0 << "select \n 1"
                                               << "select /* x\r\ny */ 1\r\n";
     QTest::newRow("final line break adds no line") << "select 1\n"
-                                                   << 0 << 0 << "select 1 "
+                                                   << 0 << 0 << "select 1"
                                                    << "select 1\r\n";
     QTest::newRow("empty editor") << "" << 0 << 0 << ""
                                   << "";
@@ -665,7 +667,7 @@ void TestMainWindow::queryAndCommandText_data() {
         << "select a -- c\r\nfrom t";
     QTest::newRow("comment never covers the next line")
         << "update t set a = 1 -- all\nwhere id = 2" << 0 << 0
-        << "update t set a = 1  where id = 2 "
+        << "update t set a = 1 \nwhere id = 2"
         << "update t set a = 1 -- all\r\nwhere id = 2\r\n";
 }
 
