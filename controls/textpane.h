@@ -8,11 +8,11 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
-#include <QFontMetricsF>
 #include <QList>
 #include <QTextCursor>
 #include <QTextLayout>
-#include <vector>
+
+#include "controls/wrapindex.h"
 
 class QMenu;
 class QTextBlock;
@@ -99,16 +99,8 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    // Where each screen line of a text line starts, in positions of the line
-    // (empty for a line shown on one screen line), the line's length and, for
-    // unwrapped text, its width.
-    struct Wrap {
-        std::vector<int> starts;
-        int length = 0;
-        qreal width = 0;
-        int lines() const { return starts.empty() ? 1 : int(starts.size()); }
-        int start(int i) const { return starts.empty() ? 0 : starts[std::size_t(i)]; }
-    };
+    friend class TextPaneAccessible;
+
     // One screen line: its text line and its characters [from, to).
     struct Line {
         int block = -1;
@@ -123,16 +115,23 @@ private:
     };
 
     void onContentsChange(int position, int removed, int added);
+    // Makes the index cover the document (after text was set while hidden).
     void ensureWrapped() const;
+    // Breaks every line again: those shown at once, the rest in slices.
     void rewrapAll();
-    void rewrapIncremental(int blockNumber, int offset, int removed, int added);
-    Wrap wrapText(QStringView text, const Wrap* old = nullptr, int offset = 0, int removed = 0,
-                  int added = 0) const;
-    void updateTotals();
+    // Breaks the lines again after the width, font or wrap mode changed.
+    void rebreak();
+    // Breaks the stale lines from the one at the top of the view until the
+    // view is filled.
+    void rewrapVisible();
+    // Breaks stale lines for about budgetMs (all of them when negative);
+    // true when none is left.
+    bool rewrapSlice(qint64 budgetMs);
+    // Breaks every stale line now.
+    void finishRewrap() const;
+    LineWrap breakBlock(const QTextBlock& block) const;
     void updateScrollBars();
     qreal wrapWidth() const;
-    qreal advance(QStringView text, qsizetype i, int* length, qreal x) const;
-    qreal measure(QStringView text, int from, int to) const;
 
     QTextBlock blockAt(int number) const;
     QString blockText(const QTextBlock& block) const;
@@ -147,6 +146,9 @@ private:
     int positionAt(const QPoint& point) const;
     int lineHeight() const;
     int visibleLines() const;
+    // Screen lines as the index has them now, lines still waiting to be
+    // broken counting once.
+    int screenLineCount() const;
 
     // Edits and moves driven by the user.
     void moveTo(int position, bool select, bool keepGoalX = false);
@@ -172,12 +174,13 @@ private:
 
     QTextDocument* m_document;
     QFont m_font;        // the widget's font without kerning, so that text measures as it draws
-    bool m_dirty = true; // lines not broken yet (or the width changed while hidden)
+    CharWidths m_widths; // of m_font
+    bool m_dirty = true; // the index does not cover the document (text set while hidden)
     QTextCursor m_cursor;
-    std::vector<Wrap> m_wraps;
-    std::vector<int> m_firstLine; // first screen line of each text line, and the total
-    qreal m_widest = 0;
-    qreal m_wrappedWidth = 0; // the width the lines were broken at
+    WrapIndex m_index;
+    qreal m_wrappedWidth = 0; // the width the lines are broken at
+    int m_rewrapNext = 0;     // the first line that may still be stale
+    QBasicTimer m_rewrapTimer;
     LineWrapMode m_wrapMode = WidgetWidth;
     bool m_tabChangesFocus = false;
     bool m_readOnly = false;
@@ -198,8 +201,6 @@ private:
     QString m_preedit;
     int m_preeditCursor = 0;
     QBasicTimer m_blink;
-    QFontMetricsF m_metrics;
-    mutable std::vector<float> m_advances; // per UTF-16 unit; < 0 until measured
     mutable int m_textCacheBlock = -1;
     mutable QString m_textCache;
 };
