@@ -102,6 +102,33 @@ private slots:
         }
     }
 
+    // A long text is broken at once where it is shown and the rest in
+    // slices while the window goes on: the view is right at once, the scroll
+    // range grows to the full count, and after a width change the line at
+    // the top stays there.
+    void breaksInTheBackground() {
+        const QString text = (words(300) + u'\n').repeated(20'000);
+        TextPane pane, whole;
+        setUp(pane);
+        setUp(whole);
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        whole.setPlainText(text);
+        const int lines = whole.visualLineCount(); // waits for every line
+        pane.setPlainText(text);
+        QCOMPARE(pane.viewport()->grab().toImage(), whole.viewport()->grab().toImage());
+        QVERIFY(pane.verticalScrollBar()->maximum() < whole.verticalScrollBar()->maximum());
+        QTRY_COMPARE(pane.verticalScrollBar()->maximum(), whole.verticalScrollBar()->maximum());
+        QCOMPARE(pane.visualLineCount(), lines);
+
+        pane.verticalScrollBar()->setValue(pane.verticalScrollBar()->maximum() / 2);
+        const int top = pane.cursorForPosition(QPoint(8, 8)).blockNumber();
+        pane.resize(200, 200);
+        QCOMPARE(pane.cursorForPosition(QPoint(8, 8)).blockNumber(), top);
+        QTRY_VERIFY(pane.verticalScrollBar()->maximum() > whole.verticalScrollBar()->maximum());
+        QCOMPARE(pane.cursorForPosition(QPoint(8, 8)).blockNumber(), top);
+        QVERIFY(pane.visualLineCount() > lines);
+    }
+
     // Up and Down move by screen lines and keep the column, also across a
     // shorter line.
     void upDownKeepColumn() {
