@@ -1,6 +1,7 @@
 #include "controls/textpane.h"
 
 #include "controls/textpane_p.h"
+#include "controls/textpaneaccessible.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -40,6 +41,12 @@ TextPane::TextPane(QWidget* parent)
     m_font.setKerning(false);
     m_widths.setFont(m_font);
     connect(m_document, &QTextDocument::contentsChange, this, &TextPane::onContentsChange);
+    // Assistive tools hear of a change once the lines are broken again.
+    TextPaneAccessible::install();
+    connect(m_document, &QTextDocument::contentsChange, this,
+            [this](int position, int removed, int added) {
+                TextPaneAccessible::textChanged(this, position, removed, added);
+            });
     connect(m_document, &QTextDocument::contentsChanged, this, [this] {
         emit textChanged();
         cursorChanged();
@@ -236,14 +243,16 @@ void TextPane::cursorChanged() {
     if (pos == m_lastPosition && anchor == m_lastAnchor)
         return;
     const bool hadSelection = m_lastPosition != m_lastAnchor;
+    const bool selection = hadSelection || pos != anchor;
     m_lastPosition = pos;
     m_lastAnchor = anchor;
     viewport()->update();
     emit cursorPositionChanged();
-    if (hadSelection || pos != anchor) {
+    if (selection) {
         emit selectionChanged();
         publishSelection();
     }
+    TextPaneAccessible::caretMoved(this, selection);
 }
 
 void TextPane::publishSelection() {

@@ -11,6 +11,7 @@
 #include <QList>
 #include <QTextCursor>
 #include <QTextLayout>
+#include <utility>
 
 #include "controls/wrapindex.h"
 
@@ -144,6 +145,12 @@ private:
     qreal xOf(const Line& line, int position) const;
     int positionAt(const Line& line, qreal x) const;
     int positionAt(const QPoint& point) const;
+    // The box of the character at a position, in viewport coordinates.
+    QRect characterRect(int position) const;
+    // The positions [from, to) of the screen line showing a position, its
+    // line break left out.
+    std::pair<int, int> screenLineRange(int position) const;
+    void ensurePositionVisible(int position);
     int lineHeight() const;
     int visibleLines() const;
     // Screen lines as the index has them now, lines still waiting to be

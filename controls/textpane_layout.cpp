@@ -358,8 +358,12 @@ QRect TextPane::cursorRect(const QTextCursor& cursor) const {
 }
 
 void TextPane::ensureCursorVisible() {
+    ensurePositionVisible(m_cursor.position());
+}
+
+void TextPane::ensurePositionVisible(int position) {
     ensureWrapped();
-    const int visual = visualLineOf(m_cursor.position());
+    const int visual = visualLineOf(position);
     QScrollBar* v = verticalScrollBar();
     if (visual < v->value())
         v->setValue(visual);
@@ -367,7 +371,7 @@ void TextPane::ensureCursorVisible() {
         v->setValue(visual - visibleLines() + 1);
     if (m_wrapMode == NoWrap) {
         const Line line = lineAt(visual);
-        const qreal x = xOf(line, m_cursor.position() - blockAt(line.block).position());
+        const qreal x = xOf(line, position - blockAt(line.block).position());
         QScrollBar* h = horizontalScrollBar();
         const int room = viewport()->width() - 2 * kMargin - m_cursorWidth;
         if (x < h->value())
@@ -375,6 +379,30 @@ void TextPane::ensureCursorVisible() {
         else if (x > h->value() + room)
             h->setValue(int(std::ceil(x)) - room);
     }
+}
+
+QRect TextPane::characterRect(int position) const {
+    const int visual = visualLineOf(position);
+    const Line line = lineAt(visual);
+    const int base = blockAt(line.block).position();
+    const int at = std::clamp(position - base, line.from, line.to);
+    const qreal left = xOf(line, at);
+    // The last character of a line ends where the next would start; past
+    // the end (a line break) it is as wide as a blank.
+    const qreal right =
+        at < line.to ? xOf(line, at + 1) : left + m_widths.metrics().horizontalAdvance(u' ');
+    const int hx = m_wrapMode == NoWrap ? horizontalScrollBar()->value() : 0;
+    const int h = lineHeight();
+    return QRect(QPoint(int(std::floor(kMargin - hx + std::min(left, right))),
+                        kMargin + (visual - verticalScrollBar()->value()) * h),
+                 QPoint(int(std::ceil(kMargin - hx + std::max(left, right))) - 1,
+                        kMargin + (visual - verticalScrollBar()->value() + 1) * h - 1));
+}
+
+std::pair<int, int> TextPane::screenLineRange(int position) const {
+    const Line line = lineAt(visualLineOf(position));
+    const int base = blockAt(line.block).position();
+    return {base + line.from, base + line.to};
 }
 
 void TextPane::centerCursor() {
