@@ -217,6 +217,10 @@ void TextPane::timerEvent(QTimerEvent* event) {
             m_rewrapTimer.stop();
         return;
     }
+    if (event->timerId() == m_autoScroll.timerId()) {
+        autoScrollStep();
+        return;
+    }
     if (event->timerId() != m_blink.timerId()) {
         QAbstractScrollArea::timerEvent(event);
         return;

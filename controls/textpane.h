@@ -168,6 +168,8 @@ private:
     // once the events that change it have passed.
     void publishSelection();
     void startDrag();
+    // One step of scrolling while a selection is dragged out of the view.
+    void autoScrollStep();
     // Dragged text lands here only as text, and only where it may be edited.
     bool takesDrop(const QDropEvent* event) const;
     void copy();
@@ -208,6 +210,9 @@ private:
     QString m_preedit;
     int m_preeditCursor = 0;
     QBasicTimer m_blink;
+    QBasicTimer m_autoScroll;
+    QPoint m_autoScrollPoint; // where the mouse is while it drags a selection outside
+    static constexpr int kAutoScrollInterval = 50; // ms
     mutable int m_textCacheBlock = -1;
     mutable QString m_textCache;
 };

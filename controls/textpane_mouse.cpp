@@ -9,6 +9,7 @@
 #include <QInputMethod>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <algorithm>
@@ -55,8 +56,41 @@ void TextPane::mouseMoveEvent(QMouseEvent* event) {
         }
         return;
     }
-    if (m_dragging && (event->buttons() & Qt::LeftButton))
-        moveTo(positionAt(point), true);
+    if (!m_dragging || !(event->buttons() & Qt::LeftButton))
+        return;
+    moveTo(positionAt(point), true);
+    // Outside the text the selection goes on growing and the text scrolls
+    // while the button is held, whether or not the mouse moves.
+    m_autoScrollPoint = point;
+    if (viewport()->rect().contains(point))
+        m_autoScroll.stop();
+    else if (!m_autoScroll.isActive())
+        m_autoScroll.start(kAutoScrollInterval, this);
+}
+
+void TextPane::autoScrollStep() {
+    if (!m_dragging) {
+        m_autoScroll.stop();
+        return;
+    }
+    const QRect area = viewport()->rect();
+    const QPoint p = m_autoScrollPoint;
+    // The farther out the mouse, the faster: a line more per line height.
+    const int h = lineHeight();
+    QScrollBar* v = verticalScrollBar();
+    if (p.y() < area.top())
+        v->setValue(v->value() - 1 - (area.top() - p.y()) / h);
+    else if (p.y() > area.bottom())
+        v->setValue(v->value() + 1 + (p.y() - area.bottom()) / h);
+    QScrollBar* x = horizontalScrollBar();
+    if (p.x() < area.left())
+        x->setValue(x->value() - x->singleStep() - (area.left() - p.x()));
+    else if (p.x() > area.right())
+        x->setValue(x->value() + x->singleStep() + (p.x() - area.right()));
+    // The selection ends at the edge the mouse is beyond.
+    const QPoint edge(std::clamp(p.x(), area.left(), area.right()),
+                      std::clamp(p.y(), area.top() + kMargin, area.bottom() - kMargin));
+    moveTo(positionAt(edge), true);
 }
 
 void TextPane::mouseReleaseEvent(QMouseEvent* event) {
@@ -67,6 +101,7 @@ void TextPane::mouseReleaseEvent(QMouseEvent* event) {
         m_dragCandidate = false;
         moveTo(positionAt(m_pressPoint), false);
     }
+    m_autoScroll.stop();
     if (m_dragging) {
         m_dragging = false;
         publishSelection();

@@ -268,6 +268,46 @@ private slots:
         QVERIFY(pane.verticalScrollBar()->value() > 0);
     }
 
+    // A selection dragged out of the view goes on growing and scrolling
+    // while the button is held still outside, above, below and to the
+    // sides, and stops when it is released.
+    void selectionScrollsOutside() {
+        TextPane pane;
+        setUp(pane, TextPane::NoWrap);
+        pane.setPlainText(
+            (QStringLiteral("select name from t ").repeated(20) + u'\n').repeated(300));
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QScrollBar* v = pane.verticalScrollBar();
+        v->setValue(100);
+        QWidget* view = pane.viewport();
+        const QPoint start(20, view->height() / 2);
+        QTest::mousePress(view, Qt::LeftButton, {}, start);
+        const int anchor = pane.textCursor().position();
+        QTest::mouseMove(view, QPoint(20, view->height() + 40));
+        const int firstEnd = pane.textCursor().position();
+        QTRY_VERIFY(v->value() > 110);
+        QVERIFY(pane.textCursor().position() > firstEnd);
+        QCOMPARE(pane.textCursor().anchor(), anchor);
+        QVERIFY(view->rect().contains(pane.cursorRect().center()));
+
+        QTest::mouseMove(view, QPoint(20, -40));
+        const int below = v->value();
+        QTRY_VERIFY(v->value() < below - 10);
+        QVERIFY(pane.textCursor().position() < anchor);
+
+        QTest::mouseMove(view, QPoint(view->width() + 40, view->height() / 2));
+        QTRY_VERIFY(pane.horizontalScrollBar()->value() > 100);
+        QTest::mouseMove(view, QPoint(-40, view->height() / 2));
+        QTRY_COMPARE(pane.horizontalScrollBar()->value(), 0);
+
+        QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(-40, view->height() / 2));
+        const int at = v->value();
+        const int position = pane.textCursor().position();
+        QTest::qWait(200);
+        QCOMPARE(v->value(), at);
+        QCOMPARE(pane.textCursor().position(), position);
+    }
+
     // Where the system has a primary selection (X11), a selection made with
     // the mouse is offered there and the middle button pastes it.
     void primarySelection() {
