@@ -167,6 +167,10 @@ private:
     // Offers the selection as the primary selection (middle-click paste),
     // once the events that change it have passed.
     void publishSelection();
+    // Where the input method's window of the caret's line starts.
+    int imWindowStart() const;
+    // The caret's rectangle, inside the text being composed if there is any.
+    QRect imCursorRect() const;
     void startDrag();
     // One step of scrolling while a selection is dragged out of the view.
     void autoScrollStep();
@@ -209,6 +213,8 @@ private:
     // part of the document, and the caret's place inside it.
     QString m_preedit;
     int m_preeditCursor = 0;
+    bool m_preeditCursorShown = true;
+    QList<QTextLayout::FormatRange> m_preeditFormats; // in positions of m_preedit
     QBasicTimer m_blink;
     QBasicTimer m_autoScroll;
     QPoint m_autoScrollPoint; // where the mouse is while it drags a selection outside

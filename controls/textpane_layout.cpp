@@ -294,9 +294,15 @@ void TextPane::shape(QTextLayout& layout, const Line& line, const Segment& segme
                 if (r.start >= at - segment.from)
                     r.start += int(m_preedit.size());
             }
-            QTextCharFormat composing;
-            composing.setFontUnderline(true);
-            ranges.append({at - segment.from, int(m_preedit.size()), composing});
+            // The input method's own formats, or an underline.
+            const int start = at - segment.from;
+            if (m_preeditFormats.isEmpty()) {
+                QTextCharFormat composing;
+                composing.setFontUnderline(true);
+                ranges.append({start, int(m_preedit.size()), composing});
+            }
+            for (const QTextLayout::FormatRange& f : m_preeditFormats)
+                ranges.append({start + f.start, f.length, f.format});
         }
         layout.setFormats(ranges);
     }

@@ -55,7 +55,8 @@ void TextPane::paintEvent(QPaintEvent* event) {
         }
         layout.draw(&painter, origin, marks);
         const int pos = m_cursor.position() - base;
-        if (caret && pos >= s.from && pos <= s.to && (pos < line.to || line.last))
+        if (caret && (m_preedit.isEmpty() || m_preeditCursorShown) && pos >= s.from &&
+            pos <= s.to && (pos < line.to || line.last))
             layout.drawCursor(&painter, origin, pos - s.from + m_preeditCursor, m_cursorWidth);
         const int drop = m_dropPosition - base;
         if (m_dropPosition >= 0 && drop >= s.from && drop <= s.to && (drop < line.to || line.last))
