@@ -110,27 +110,15 @@ void TextPane::moveCursor(QTextCursor::MoveOperation op, QTextCursor::MoveMode m
     const bool select = mode == QTextCursor::KeepAnchor;
     const int pos = m_cursor.position();
     switch (op) {
+    case QTextCursor::PreviousCharacter:
+    case QTextCursor::NextCharacter:
+        moveTo(nextCharacter(pos, op == QTextCursor::NextCharacter), select);
+        return;
     case QTextCursor::Left:
-    case QTextCursor::PreviousCharacter: {
-        const int at = std::max(0, pos - 1);
-        moveTo(at > 0 && m_document->characterAt(at).isLowSurrogate() &&
-                       m_document->characterAt(at - 1).isHighSurrogate()
-                   ? at - 1
-                   : at,
-               select);
-        return;
-    }
     case QTextCursor::Right:
-    case QTextCursor::NextCharacter: {
-        const int end = m_document->characterCount() - 1;
-        const int at = std::min(end, pos + 1);
-        moveTo(at < end && m_document->characterAt(pos).isHighSurrogate() &&
-                       m_document->characterAt(at).isLowSurrogate()
-                   ? at + 1
-                   : at,
-               select);
+        // On screen: in right-to-left text Left goes on through the text.
+        moveTo(visualNeighbour(pos, op == QTextCursor::Left), select);
         return;
-    }
     case QTextCursor::Up:
         moveVertically(-1, select);
         return;

@@ -161,6 +161,11 @@ private:
     void moveTo(int position, bool select, bool keepGoalX = false);
     void moveVertically(int lines, bool select);
     int wordBoundary(int position, bool forward) const;
+    // The position one character on in the text (a surrogate pair is one).
+    int nextCharacter(int position, bool forward) const;
+    // The position one step to the left or right on screen, through
+    // right-to-left text as it is shown.
+    int visualNeighbour(int position, bool left) const;
     void insertText(const QString& text);
     void deleteSelectionOr(QTextCursor::MoveOperation op, bool word);
     QString selectedPlainText() const;

@@ -40,6 +40,23 @@ void TextPane::moveVertically(int lines, bool select) {
     m_goalX = x;
 }
 
+int TextPane::nextCharacter(int position, bool forward) const {
+    // A surrogate pair is one character.
+    if (!forward) {
+        const int at = std::max(0, position - 1);
+        return at > 0 && m_document->characterAt(at).isLowSurrogate() &&
+                       m_document->characterAt(at - 1).isHighSurrogate()
+                   ? at - 1
+                   : at;
+    }
+    const int end = m_document->characterCount() - 1;
+    const int at = std::min(end, position + 1);
+    return at < end && m_document->characterAt(position).isHighSurrogate() &&
+                   m_document->characterAt(at).isLowSurrogate()
+               ? at + 1
+               : at;
+}
+
 int TextPane::wordBoundary(int position, bool forward) const {
     const QTextBlock block = m_document->findBlock(position);
     const QString text = blockText(block);
@@ -85,20 +102,7 @@ void TextPane::deleteSelectionOr(QTextCursor::MoveOperation op, bool word) {
         // which would lay out the whole line to find them.
         const int pos = m_cursor.position();
         const bool back = op == QTextCursor::PreviousCharacter;
-        int to;
-        if (word) {
-            to = wordBoundary(pos, !back);
-        } else if (back) {
-            to = std::max(0, pos - 1);
-            if (to > 0 && m_document->characterAt(to).isLowSurrogate() &&
-                m_document->characterAt(to - 1).isHighSurrogate())
-                --to;
-        } else {
-            to = std::min(m_document->characterCount() - 1, pos + 1);
-            if (m_document->characterAt(pos).isHighSurrogate() &&
-                m_document->characterAt(to).isLowSurrogate())
-                ++to;
-        }
+        const int to = word ? wordBoundary(pos, !back) : nextCharacter(pos, !back);
         if (to == pos)
             return;
         m_cursor.setPosition(to, QTextCursor::KeepAnchor);

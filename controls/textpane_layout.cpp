@@ -323,6 +323,23 @@ qreal TextPane::xOf(const Line& line, int position) const {
     return s.left + layout.lineAt(0).cursorToX(position - s.from);
 }
 
+int TextPane::visualNeighbour(int position, bool left) const {
+    const Line line = lineAt(visualLineOf(position));
+    const int base = blockAt(line.block).position();
+    const int at = position - base;
+    const Segment s = segmentAround(line, at);
+    QTextLayout layout;
+    shape(layout, line, s, false);
+    const int local = at - s.from;
+    const int moved = left ? layout.leftCursorPosition(local) : layout.rightCursorPosition(local);
+    if (moved != local && s.from + moved >= line.from && s.from + moved <= line.to)
+        return base + s.from + moved;
+    // At the line's edge on screen: on to the next or previous line, the
+    // way the line's text runs.
+    const bool rtl = layout.text().isRightToLeft();
+    return nextCharacter(position, left == rtl);
+}
+
 int TextPane::positionAt(const Line& line, qreal x) const {
     const Segment s = segmentAt(line, x, x);
     QTextLayout layout;

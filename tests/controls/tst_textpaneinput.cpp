@@ -143,6 +143,89 @@ private slots:
         QApplication::sendEvent(&pane, &commit);
         QCOMPARE(pane.toPlainText(), QStringLiteral("SELECT  from t"));
     }
+
+    // Left and Right move on screen: through right-to-left text against
+    // the order of its characters, across mixed text one step a press, and
+    // off a line's edge the way its text runs.
+    void rightToLeft_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("oneRun"); // where runs meet a position has two places
+        QTest::newRow("Hebrew") << QStringLiteral("שלום עולם") << true;
+        QTest::newRow("Arabic") << QStringLiteral("مرحبا بالعالم") << true;
+        QTest::newRow("mixed") << QStringLiteral("select שלום עולם from t") << false;
+        QTest::newRow("Hebrew with digits") << QStringLiteral("שורה 12 מתוך 345") << false;
+    }
+    void rightToLeft() {
+        QFETCH(QString, text);
+        QFETCH(bool, oneRun);
+        TextPane pane;
+        pane.resize(400, 100);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        pane.setFocus();
+        pane.setPlainText(text + QStringLiteral("\nnext"));
+        const int n = int(text.size());
+        // From the line's left edge on screen, Right goes through every
+        // position of a single run once, each press further right.
+        const int y = pane.cursorRect().center().y();
+        const int leftmost = pane.cursorForPosition(QPoint(0, y)).position();
+        select(pane, leftmost, leftmost);
+        QSet<int> seen{leftmost};
+        int x = pane.cursorRect().left();
+        for (int i = 0; i < n; ++i) {
+            QTest::keyClick(&pane, Qt::Key_Right);
+            const int p = pane.textCursor().position();
+            QVERIFY2(p <= n, qPrintable(QString::number(i)));
+            QVERIFY2(!oneRun || pane.cursorRect().left() > x, qPrintable(QString::number(p)));
+            x = pane.cursorRect().left();
+            seen.insert(p);
+        }
+        // Inside a number QTextLayout steps over the digits.
+        QVERIFY(!oneRun || seen.size() == n + 1);
+        // It ends at the right edge, and Left goes back to the left edge,
+        // each press further left.
+        const int rightmost = pane.cursorForPosition(QPoint(pane.width(), y)).position();
+        QCOMPARE(pane.textCursor().position(), rightmost);
+        QVERIFY(pane.viewport()->rect().contains(pane.cursorRect().center())); // shown, not off
+        for (int i = 0; i < 2 * n && pane.textCursor().position() != leftmost; ++i) {
+            QTest::keyClick(&pane, Qt::Key_Left);
+            QVERIFY(!oneRun || pane.cursorRect().left() < x);
+            x = pane.cursorRect().left();
+        }
+        QCOMPARE(pane.textCursor().position(), leftmost);
+    }
+
+    void rightToLeftEdges() {
+        TextPane pane;
+        pane.resize(400, 100);
+        pane.show();
+        pane.setFocus();
+        pane.setPlainText(QStringLiteral("שלום\nעולם\nabc"));
+        select(pane, 0, 0); // the start of a right-to-left line: its right edge
+        QTest::keyClick(&pane, Qt::Key_Left);
+        QCOMPARE(pane.textCursor().position(), 1);
+        QTest::keyClick(&pane, Qt::Key_Right);
+        QCOMPARE(pane.textCursor().position(), 0);
+        select(pane, 4, 4); // its end, shown at the left: Left goes on to the next line
+        QTest::keyClick(&pane, Qt::Key_Left);
+        QCOMPARE(pane.textCursor().position(), 5);
+        QTest::keyClick(&pane, Qt::Key_Right);
+        QCOMPARE(pane.textCursor().position(), 4);
+        select(pane, 10, 10); // a left-to-right line as ever
+        QTest::keyClick(&pane, Qt::Key_Left);
+        QCOMPARE(pane.textCursor().position(), 9);
+        QTest::keyClick(&pane, Qt::Key_Right); // into the right-to-left line above
+        QCOMPARE(pane.textCursor().position(), 8);
+        select(pane, 10, 10);
+        QTest::keyClick(&pane, Qt::Key_Right, Qt::ShiftModifier);
+        QCOMPARE(pane.textCursor().selectedText(), QStringLiteral("a"));
+        // Text at the right of the line is further into a right-to-left line.
+        QTextCursor c(pane.document());
+        c.setPosition(1);
+        const int one = pane.cursorRect(c).left();
+        c.setPosition(3);
+        QVERIFY(pane.cursorRect(c).left() < one);
+    }
 };
 
 QTEST_MAIN(TestTextPaneInput)
