@@ -195,9 +195,9 @@ private:
     CharWidths m_widths; // of m_font
     bool m_dirty = true; // the index does not cover the document (text set while hidden)
     QTextCursor m_cursor;
-    WrapIndex m_index;
-    qreal m_wrappedWidth = 0; // the width the lines are broken at
-    int m_rewrapNext = 0;     // the first line that may still be stale
+    mutable WrapIndex m_index; // lines looked at are broken on demand, in const lookups too
+    qreal m_wrappedWidth = 0;  // the width the lines are broken at
+    int m_rewrapNext = 0;      // the first line that may still be stale
     QBasicTimer m_rewrapTimer;
     LineWrapMode m_wrapMode = WidgetWidth;
     bool m_tabChangesFocus = false;

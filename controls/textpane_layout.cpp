@@ -106,7 +106,9 @@ bool TextPane::rewrapSlice(qint64 budgetMs) {
             break;
     }
     if (!batch.empty()) {
-        m_index.replace(first, int(batch.size()), std::move(batch));
+        // The count is taken before the batch is moved into the call.
+        const int broken = int(batch.size());
+        m_index.replace(first, broken, std::move(batch));
         updateScrollBars();
         if (v->value() > 0)
             v->setValue(m_index.firstScreenLine(top) +
@@ -219,6 +221,10 @@ int TextPane::visualLineOf(int position) const {
     const QTextBlock block = m_document->findBlock(position);
     if (!block.isValid() || block.blockNumber() >= m_index.lineCount())
         return 0;
+    // A line still waiting to be broken is broken now: the caret and the
+    // lines around it are placed as they will stay.
+    if (m_index.at(block.blockNumber()).stale)
+        m_index.set(block.blockNumber(), breakBlock(block));
     const LineWrap& w = m_index.at(block.blockNumber());
     const int offset = position - block.position();
     const int index =

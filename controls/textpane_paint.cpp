@@ -15,6 +15,11 @@ using namespace textpane;
 
 void TextPane::paintEvent(QPaintEvent* event) {
     ensureWrapped();
+    if (m_rewrapTimer.isActive()) {
+        // Scrolled ahead of the lines broken in the background.
+        rewrapVisible();
+        updateScrollBars();
+    }
     QPainter painter(viewport());
     const QRect area = event->rect();
     const QPalette& pal = palette();

@@ -112,11 +112,22 @@ private slots:
         setUp(pane);
         setUp(whole);
         QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QVERIFY(QTest::qWaitForWindowExposed(&whole));
         whole.setPlainText(text);
         const int lines = whole.visualLineCount(); // waits for every line
+        TextPane one;
+        setUp(one);
+        one.setPlainText(words(300));
+        QCOMPARE(lines, 20'000 * one.visualLineCount() + 1); // and the empty last line
         pane.setPlainText(text);
         QCOMPARE(pane.viewport()->grab().toImage(), whole.viewport()->grab().toImage());
         QVERIFY(pane.verticalScrollBar()->maximum() < whole.verticalScrollBar()->maximum());
+        // A caret sent far ahead of the breaking shows in its line as broken.
+        QTextCursor far(pane.document());
+        far.setPosition(301 * 15'000 + 290);
+        pane.setTextCursor(far);
+        QVERIFY(pane.viewport()->rect().contains(pane.cursorRect().center()));
+        QCOMPARE(pane.cursorForPosition(pane.cursorRect().center()).position(), far.position());
         QTRY_COMPARE(pane.verticalScrollBar()->maximum(), whole.verticalScrollBar()->maximum());
         QCOMPARE(pane.visualLineCount(), lines);
 
