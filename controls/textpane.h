@@ -5,6 +5,13 @@
 // is never laid out: the control breaks lines itself from cached character
 // advances, which costs a cheap pass over the characters, and shapes only the
 // lines it shows, each on its own.
+//
+// Where what lives: wrapindex.h breaks lines and keeps the screen-line totals
+// (no widgets); textpane_layout.cpp maps positions and points and breaks
+// lines again in the background; textpane_paint.cpp draws; textpane_edit.cpp
+// holds the keys and edits; textpane_inputmethod.cpp the input method;
+// textpane_mouse.cpp the mouse and drag and drop; textpaneaccessible.h what
+// assistive tools see.
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>

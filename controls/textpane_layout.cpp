@@ -64,7 +64,7 @@ void TextPane::rewrapAll() {
     updateScrollBars();
     viewport()->update();
     if (m_rewrapNext < m_index.lineCount())
-        m_rewrapTimer.start(0, const_cast<TextPane*>(this));
+        m_rewrapTimer.start(0, this);
 }
 
 void TextPane::rebreak() {
