@@ -5,14 +5,22 @@
 // is never laid out: the control breaks lines itself from cached character
 // advances, which costs a cheap pass over the characters, and shapes only the
 // lines it shows, each on its own.
+//
+// Where what lives: wrapindex.h breaks lines and keeps the screen-line totals
+// (no widgets); textpane_layout.cpp maps positions and points and breaks
+// lines again in the background; textpane_paint.cpp draws; textpane_edit.cpp
+// holds the keys and edits; textpane_inputmethod.cpp the input method;
+// textpane_mouse.cpp the mouse and drag and drop; textpaneaccessible.h what
+// assistive tools see.
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
-#include <QFontMetricsF>
 #include <QList>
 #include <QTextCursor>
 #include <QTextLayout>
-#include <vector>
+#include <utility>
+
+#include "controls/wrapindex.h"
 
 class QMenu;
 class QTextBlock;
@@ -99,16 +107,8 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    // Where each screen line of a text line starts, in positions of the line
-    // (empty for a line shown on one screen line), the line's length and, for
-    // unwrapped text, its width.
-    struct Wrap {
-        std::vector<int> starts;
-        int length = 0;
-        qreal width = 0;
-        int lines() const { return starts.empty() ? 1 : int(starts.size()); }
-        int start(int i) const { return starts.empty() ? 0 : starts[std::size_t(i)]; }
-    };
+    friend class TextPaneAccessible;
+
     // One screen line: its text line and its characters [from, to).
     struct Line {
         int block = -1;
@@ -123,16 +123,23 @@ private:
     };
 
     void onContentsChange(int position, int removed, int added);
+    // Makes the index cover the document (after text was set while hidden).
     void ensureWrapped() const;
+    // Breaks every line again: those shown at once, the rest in slices.
     void rewrapAll();
-    void rewrapIncremental(int blockNumber, int offset, int removed, int added);
-    Wrap wrapText(QStringView text, const Wrap* old = nullptr, int offset = 0, int removed = 0,
-                  int added = 0) const;
-    void updateTotals();
+    // Breaks the lines again after the width, font or wrap mode changed.
+    void rebreak();
+    // Breaks the stale lines from the one at the top of the view until the
+    // view is filled.
+    void rewrapVisible();
+    // Breaks stale lines for about budgetMs (all of them when negative);
+    // true when none is left.
+    bool rewrapSlice(qint64 budgetMs);
+    // Breaks every stale line now.
+    void finishRewrap() const;
+    LineWrap breakBlock(const QTextBlock& block) const;
     void updateScrollBars();
     qreal wrapWidth() const;
-    qreal advance(QStringView text, qsizetype i, int* length, qreal x) const;
-    qreal measure(QStringView text, int from, int to) const;
 
     QTextBlock blockAt(int number) const;
     QString blockText(const QTextBlock& block) const;
@@ -145,20 +152,40 @@ private:
     qreal xOf(const Line& line, int position) const;
     int positionAt(const Line& line, qreal x) const;
     int positionAt(const QPoint& point) const;
+    // The box of the character at a position, in viewport coordinates.
+    QRect characterRect(int position) const;
+    // The positions [from, to) of the screen line showing a position, its
+    // line break left out.
+    std::pair<int, int> screenLineRange(int position) const;
+    void ensurePositionVisible(int position);
     int lineHeight() const;
     int visibleLines() const;
+    // Screen lines as the index has them now, lines still waiting to be
+    // broken counting once.
+    int screenLineCount() const;
 
     // Edits and moves driven by the user.
     void moveTo(int position, bool select, bool keepGoalX = false);
     void moveVertically(int lines, bool select);
     int wordBoundary(int position, bool forward) const;
+    // The position one character on in the text (a surrogate pair is one).
+    int nextCharacter(int position, bool forward) const;
+    // The position one step to the left or right on screen, through
+    // right-to-left text as it is shown.
+    int visualNeighbour(int position, bool left) const;
     void insertText(const QString& text);
     void deleteSelectionOr(QTextCursor::MoveOperation op, bool word);
     QString selectedPlainText() const;
     // Offers the selection as the primary selection (middle-click paste),
     // once the events that change it have passed.
     void publishSelection();
+    // Where the input method's window of the caret's line starts.
+    int imWindowStart() const;
+    // The caret's rectangle, inside the text being composed if there is any.
+    QRect imCursorRect() const;
     void startDrag();
+    // One step of scrolling while a selection is dragged out of the view.
+    void autoScrollStep();
     // Dragged text lands here only as text, and only where it may be edited.
     bool takesDrop(const QDropEvent* event) const;
     void copy();
@@ -172,12 +199,13 @@ private:
 
     QTextDocument* m_document;
     QFont m_font;        // the widget's font without kerning, so that text measures as it draws
-    bool m_dirty = true; // lines not broken yet (or the width changed while hidden)
+    CharWidths m_widths; // of m_font
+    bool m_dirty = true; // the index does not cover the document (text set while hidden)
     QTextCursor m_cursor;
-    std::vector<Wrap> m_wraps;
-    std::vector<int> m_firstLine; // first screen line of each text line, and the total
-    qreal m_widest = 0;
-    qreal m_wrappedWidth = 0; // the width the lines were broken at
+    mutable WrapIndex m_index; // lines looked at are broken on demand, in const lookups too
+    qreal m_wrappedWidth = 0;  // the width the lines are broken at
+    int m_rewrapNext = 0;      // the first line that may still be stale
+    QBasicTimer m_rewrapTimer;
     LineWrapMode m_wrapMode = WidgetWidth;
     bool m_tabChangesFocus = false;
     bool m_readOnly = false;
@@ -197,9 +225,12 @@ private:
     // part of the document, and the caret's place inside it.
     QString m_preedit;
     int m_preeditCursor = 0;
+    bool m_preeditCursorShown = true;
+    QList<QTextLayout::FormatRange> m_preeditFormats; // in positions of m_preedit
     QBasicTimer m_blink;
-    QFontMetricsF m_metrics;
-    mutable std::vector<float> m_advances; // per UTF-16 unit; < 0 until measured
+    QBasicTimer m_autoScroll;
+    QPoint m_autoScrollPoint; // where the mouse is while it drags a selection outside
+    static constexpr int kAutoScrollInterval = 50; // ms
     mutable int m_textCacheBlock = -1;
     mutable QString m_textCache;
 };

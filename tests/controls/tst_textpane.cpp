@@ -102,6 +102,44 @@ private slots:
         }
     }
 
+    // A long text is broken at once where it is shown and the rest in
+    // slices while the window goes on: the view is right at once, the scroll
+    // range grows to the full count, and after a width change the line at
+    // the top stays there.
+    void breaksInTheBackground() {
+        const QString text = (words(300) + u'\n').repeated(20'000);
+        TextPane pane, whole;
+        setUp(pane);
+        setUp(whole);
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QVERIFY(QTest::qWaitForWindowExposed(&whole));
+        whole.setPlainText(text);
+        const int lines = whole.visualLineCount(); // waits for every line
+        TextPane one;
+        setUp(one);
+        one.setPlainText(words(300));
+        QCOMPARE(lines, 20'000 * one.visualLineCount() + 1); // and the empty last line
+        pane.setPlainText(text);
+        QCOMPARE(pane.viewport()->grab().toImage(), whole.viewport()->grab().toImage());
+        QVERIFY(pane.verticalScrollBar()->maximum() < whole.verticalScrollBar()->maximum());
+        // A caret sent far ahead of the breaking shows in its line as broken.
+        QTextCursor far(pane.document());
+        far.setPosition(301 * 15'000 + 290);
+        pane.setTextCursor(far);
+        QVERIFY(pane.viewport()->rect().contains(pane.cursorRect().center()));
+        QCOMPARE(pane.cursorForPosition(pane.cursorRect().center()).position(), far.position());
+        QTRY_COMPARE(pane.verticalScrollBar()->maximum(), whole.verticalScrollBar()->maximum());
+        QCOMPARE(pane.visualLineCount(), lines);
+
+        pane.verticalScrollBar()->setValue(pane.verticalScrollBar()->maximum() / 2);
+        const int top = pane.cursorForPosition(QPoint(8, 8)).blockNumber();
+        pane.resize(200, 200);
+        QCOMPARE(pane.cursorForPosition(QPoint(8, 8)).blockNumber(), top);
+        QTRY_VERIFY(pane.verticalScrollBar()->maximum() > whole.verticalScrollBar()->maximum());
+        QCOMPARE(pane.cursorForPosition(QPoint(8, 8)).blockNumber(), top);
+        QVERIFY(pane.visualLineCount() > lines);
+    }
+
     // Up and Down move by screen lines and keep the column, also across a
     // shorter line.
     void upDownKeepColumn() {
@@ -239,6 +277,46 @@ private slots:
                           QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(pane.viewport(), &wheel);
         QVERIFY(pane.verticalScrollBar()->value() > 0);
+    }
+
+    // A selection dragged out of the view goes on growing and scrolling
+    // while the button is held still outside, above, below and to the
+    // sides, and stops when it is released.
+    void selectionScrollsOutside() {
+        TextPane pane;
+        setUp(pane, TextPane::NoWrap);
+        pane.setPlainText(
+            (QStringLiteral("select name from t ").repeated(20) + u'\n').repeated(300));
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QScrollBar* v = pane.verticalScrollBar();
+        v->setValue(100);
+        QWidget* view = pane.viewport();
+        const QPoint start(20, view->height() / 2);
+        QTest::mousePress(view, Qt::LeftButton, {}, start);
+        const int anchor = pane.textCursor().position();
+        QTest::mouseMove(view, QPoint(20, view->height() + 40));
+        const int firstEnd = pane.textCursor().position();
+        QTRY_VERIFY(v->value() > 110);
+        QVERIFY(pane.textCursor().position() > firstEnd);
+        QCOMPARE(pane.textCursor().anchor(), anchor);
+        QVERIFY(view->rect().contains(pane.cursorRect().center()));
+
+        QTest::mouseMove(view, QPoint(20, -40));
+        const int below = v->value();
+        QTRY_VERIFY(v->value() < below - 10);
+        QVERIFY(pane.textCursor().position() < anchor);
+
+        QTest::mouseMove(view, QPoint(view->width() + 40, view->height() / 2));
+        QTRY_VERIFY(pane.horizontalScrollBar()->value() > 100);
+        QTest::mouseMove(view, QPoint(-40, view->height() / 2));
+        QTRY_COMPARE(pane.horizontalScrollBar()->value(), 0);
+
+        QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(-40, view->height() / 2));
+        const int at = v->value();
+        const int position = pane.textCursor().position();
+        QTest::qWait(200);
+        QCOMPARE(v->value(), at);
+        QCOMPARE(pane.textCursor().position(), position);
     }
 
     // Where the system has a primary selection (X11), a selection made with
