@@ -260,12 +260,15 @@ void TADODataSet::receiveRows(int generation, const QList<data::ColumnInfo>& col
     const qint64 before = m_store->rowCount();
     m_store->appendChunk(*chunk);
     const qint64 after = m_store->rowCount();
-    if (m_row < 0 && after > 0) {
-        m_row = 0;
+    const bool firstRow = m_row < 0 && after > 0;
+    if (firstRow)
         m_eof = false;
-    }
     if (!ControlsDisabled() && after > before)
         emit rowsAppended(before, after);
+    // A result that opened empty gets its current row with its first rows,
+    // and says so like every other move.
+    if (firstRow)
+        moveTo(0);
 }
 
 void TADODataSet::buildFieldDefs() {
