@@ -1,5 +1,6 @@
 // The result grid: default texts, the thumbnail and "..." drawing rules on
-// rendered images, current-row following, clicks, and a million rows.
+// rendered images, the dataset as the one owner of the current row, clicks,
+// and a million rows.
 
 #include "app/grid/DBBGrid.h"
 #include "tests/app/grid/storeprovider.h"
@@ -321,6 +322,44 @@ private slots:
         // Moving the dataset moves the grid's current row.
         m_ds->First();
         QCOMPARE(m_grid->currentIndex().row(), 0);
+    }
+
+    // The dataset owns the current row: the grid asks it to move and
+    // follows what it reports, also when the grid is not the one moving it.
+    void currentRowBelongsToTheDataSet() {
+        open({storeColumn("Nr", ftInteger, data::StorageKind::Int32),
+              storeColumn("Name", ftString, data::StorageKind::Utf16)},
+             {{1, "a"}, {2, "b"}, {3, "c"}, {4, "d"}});
+        QSignalSpy rows(m_ds, &TADODataSet::currentRowChanged);
+        m_grid->setCurrentIndex(m_grid->model()->index(2, 1));
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(m_ds->RecNo(), 3);
+        QCOMPARE(m_grid->currentIndex(), m_grid->model()->index(2, 1));
+        QVERIFY(m_grid->selectionModel()->isSelected(m_grid->model()->index(2, 1)));
+        // Within the row the dataset is not asked.
+        m_grid->setCurrentIndex(m_grid->model()->index(2, 0));
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(m_grid->currentIndex(), m_grid->model()->index(2, 0));
+        // The indicator column moves the row, in the current column.
+        QWidget* indicators = m_grid->rowHeader();
+        const int top = indicators->height() - m_grid->viewport()->height();
+        QTest::mouseClick(indicators, Qt::LeftButton, {},
+                          QPoint(4, top + cellRect(0, 0).center().y()));
+        QCOMPARE(m_ds->RecNo(), 1);
+        QCOMPARE(m_grid->currentIndex(), m_grid->model()->index(0, 0));
+        // Moves the grid does not see while controls are suspended are
+        // caught up with when they resume.
+        m_ds->DisableControls();
+        m_ds->Last();
+        QCOMPARE(m_grid->currentIndex().row(), 0);
+        m_ds->EnableControls();
+        QCOMPARE(m_grid->currentIndex().row(), 3);
+        // A new result starts at the dataset's first row.
+        m_ds->Close();
+        QVERIFY(!m_grid->currentIndex().isValid());
+        m_ds->Open();
+        QCOMPARE(m_grid->currentIndex().row(), 0);
+        QCOMPARE(m_ds->RecNo(), 1);
     }
 
     // The indicator column marks the current row, and no other.

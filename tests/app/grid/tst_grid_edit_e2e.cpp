@@ -232,6 +232,14 @@ private slots:
             data::UpdateConflictError,
             QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, {}, other.center()));
         QCOMPARE(m_grid->currentIndex().row(), 0);
+        // A move asked any other way goes to the dataset, which refuses it:
+        // the error is reported and the grid never left the row.
+        QSignalSpy moved(m_grid->selectionModel(), &QItemSelectionModel::currentChanged);
+        m_grid->setCurrentIndex(m_grid->model()->index(1, 2));
+        QCOMPARE(m_errors.size(), 1);
+        QVERIFY(moved.isEmpty());
+        QCOMPARE(m_grid->currentIndex().row(), 0);
+        QCOMPARE(m_query->RecNo(), 1);
         QTest::keyClick(m_grid.get(), Qt::Key_Escape);
         QCOMPARE(m_grid->model()->index(0, 1).data().toString(), QStringLiteral("Anna"));
         QCOMPARE(m_query->State(), dsBrowse);
