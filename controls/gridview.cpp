@@ -1,5 +1,7 @@
 #include "controls/gridview.h"
 
+#include "controls/gridaccessible.h"
+
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -57,7 +59,10 @@ private:
 GridView::GridView(QWidget* parent)
     : QAbstractItemView(parent), m_header(new QHeaderView(Qt::Horizontal, this)),
       m_rowHeader(new RowHeader(this)) {
+    gridaccess::install();
     m_header->setObjectName(QStringLiteral("columnHeader"));
+    m_header->setAccessibleName(QStringLiteral("Spaltentitel"));
+    m_rowHeader->setAccessibleName(gridaccess::rowHeaderName());
     m_header->setSectionsClickable(true);
     connect(m_header, &QHeaderView::sectionResized, this, &GridView::columnResized);
     connect(m_header, &QHeaderView::sectionHandleDoubleClicked, this,
@@ -83,8 +88,16 @@ void GridView::setModel(QAbstractItemModel* model) {
         // Changes that move rows other than at the end: lay out again.
         // Appended rows are handled in rowsInserted, without a layout.
         auto relayout = [this] { scheduleDelayedItemsLayout(); };
-        connect(model, &QAbstractItemModel::rowsRemoved, m_rowHeader, relayout);
-        connect(model, &QAbstractItemModel::modelReset, m_rowHeader, relayout);
+        connect(model, &QAbstractItemModel::rowsRemoved, m_rowHeader,
+                [this](const QModelIndex& parent, int first, int last) {
+                    scheduleDelayedItemsLayout();
+                    if (parent == rootIndex())
+                        gridaccess::rowsChanged(*this, false, first, last);
+                });
+        connect(model, &QAbstractItemModel::modelReset, m_rowHeader, [this] {
+            scheduleDelayedItemsLayout();
+            gridaccess::modelReset(*this);
+        });
         connect(model, &QAbstractItemModel::layoutChanged, m_rowHeader, relayout);
         connect(model, &QAbstractItemModel::headerDataChanged, m_rowHeader,
                 [this](Qt::Orientation orientation) {
@@ -500,6 +513,7 @@ void GridView::rowsInserted(const QModelIndex& parent, int start, int end) {
     QAbstractItemView::rowsInserted(parent, start, end);
     if (parent != rootIndex())
         return;
+    gridaccess::rowsChanged(*this, true, start, end);
     // Rows that arrive below the viewport cost no more than a scroll range.
     updateRowRange();
     if (start <= topRow() + fullRows()) {
@@ -511,6 +525,19 @@ void GridView::rowsInserted(const QModelIndex& parent, int start, int end) {
 void GridView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QAbstractItemView::currentChanged(current, previous);
     m_rowHeader->update();
+    gridaccess::currentMoved(*this, current);
+}
+
+void GridView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                           const QList<int>& roles) {
+    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+    if (topLeft.parent() == rootIndex())
+        gridaccess::valuesChanged(*this, topLeft, bottomRight);
+}
+
+void GridView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    QAbstractItemView::selectionChanged(selected, deselected);
+    gridaccess::selectionChanged(*this, selected, deselected);
 }
 
 void GridView::columnResized() {

@@ -1,11 +1,13 @@
 // The result grid: default texts, the thumbnail and "..." drawing rules on
 // rendered images, the dataset as the one owner of the current row, clicks,
-// and a million rows.
+// a million rows, and the grid as assistive technology reads it.
 
 #include "app/grid/DBBGrid.h"
 #include "tests/app/grid/storeprovider.h"
+#include "tests/controls/accessibility_on.h"
 
 #include "data/resultstore.h"
+#include <QAccessible>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QPainter>
@@ -360,6 +362,64 @@ private slots:
         m_ds->Open();
         QCOMPARE(m_grid->currentIndex().row(), 0);
         QCOMPARE(m_ds->RecNo(), 1);
+    }
+
+    // Assistive technology reads the dataset's titles and texts through the
+    // grid, its current cell is the dataset's row, and moving there through
+    // a cell's action moves the dataset.
+    void readByAssistiveTechnology() {
+        using K = data::StorageKind;
+        open({storeColumn("Nr", ftInteger, K::Int32), storeColumn("Name", ftString, K::Utf16),
+              storeColumn("Notiz", ftMemo, K::Utf16)},
+             {{1, "Anna", "kurz"}, {2, "Bert", QVariant()}, {3, "Carl", "lang"}});
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(m_grid);
+        QVERIFY(table);
+        QAccessibleTableInterface* grid = table->tableInterface();
+        QVERIFY(grid);
+        QCOMPARE(grid->rowCount(), 3);
+        QCOMPARE(grid->columnCount(), 3);
+        QCOMPARE(grid->columnDescription(1), QStringLiteral("Name"));
+        QCOMPARE(grid->cellAt(1, 1)->text(QAccessible::Name), QStringLiteral("Bert"));
+        QCOMPARE(grid->cellAt(2, 0)->text(QAccessible::Name), QStringLiteral("3"));
+        QCOMPARE(grid->cellAt(0, 2)->text(QAccessible::Name), QStringLiteral("(MEMO)"));
+        QCOMPARE(grid->cellAt(1, 2)->text(QAccessible::Name), QStringLiteral("(memo)"));
+        QVERIFY(grid->cellAt(0, 1)->state().editable);
+        QVERIFY(!grid->cellAt(0, 2)->state().editable);
+
+        m_ds->setRecNo(3);
+        QVERIFY(table->focusChild());
+        QCOMPARE(table->focusChild()->tableCellInterface()->rowIndex(), 2);
+        grid->cellAt(0, 1)->actionInterface()->doAction(
+            QAccessibleActionInterface::setFocusAction());
+        QCOMPARE(m_ds->RecNo(), 1);
+        QCOMPARE(table->focusChild(), grid->cellAt(0, 1));
+        // A closed dataset is an empty table.
+        m_ds->Close();
+        QCOMPARE(grid->rowCount(), 0);
+        QCOMPARE(table->focusChild(), nullptr);
+
+        // While assistive technology listens, a move of the dataset is heard
+        // as the focus going to the cell in its row, and a new result as a
+        // reset of the table.
+        QVERIFY(setAccessibilityActive(true));
+        static QList<std::pair<QAccessible::Event, int>> heard;
+        heard.clear();
+        const auto previous = QAccessible::installUpdateHandler([](QAccessibleEvent* event) {
+            heard.append({event->type(), event->child()});
+        });
+        auto restore = qScopeGuard([previous] {
+            QAccessible::installUpdateHandler(previous);
+            setAccessibilityActive(false);
+        });
+        m_ds->Open();
+        QVERIFY(heard.contains(std::pair(QAccessible::TableModelChanged, -1)));
+        m_grid->activateWindow();
+        m_grid->setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(m_grid));
+        heard.clear();
+        m_ds->setRecNo(2);
+        const int cell = table->indexOfChild(grid->cellAt(1, m_grid->currentIndex().column()));
+        QVERIFY(heard.contains(std::pair(QAccessible::Focus, cell)));
     }
 
     // The indicator column marks the current row, and no other.
