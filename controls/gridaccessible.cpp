@@ -43,11 +43,29 @@ QAccessibleInterface* tableOf(GridView* view) {
     return view ? QAccessible::queryAccessibleInterface(view) : nullptr;
 }
 
+// A child of the table without an object or children of its own.
+class TableChild : public QAccessibleInterface {
+public:
+    explicit TableChild(GridView* view) : m_view(view) {}
+
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return m_view ? m_view->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface* parent() const override { return tableOf(m_view); }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+
+protected:
+    QPointer<GridView> m_view;
+};
+
 // A column title, a row's indicator, or the corner above the indicators.
-class HeaderCell : public QAccessibleInterface {
+class HeaderCell : public TableChild {
 public:
     enum Kind { Column, Row, Corner };
-    HeaderCell(GridView* view, Kind kind, int index) : m_view(view), m_kind(kind), m_index(index) {}
+    HeaderCell(GridView* view, Kind kind, int index)
+        : TableChild(view), m_kind(kind), m_index(index) {}
 
     Kind kind() const { return m_kind; }
     int index() const { return m_index; }
@@ -65,13 +83,6 @@ public:
         }
         return true;
     }
-    QObject* object() const override { return nullptr; }
-    QWindow* window() const override { return m_view ? m_view->window()->windowHandle() : nullptr; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-    QAccessibleInterface* parent() const override { return tableOf(m_view); }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
 
     QString text(QAccessible::Text t) const override {
         if (t != QAccessible::Name || !isValid())
@@ -131,18 +142,17 @@ public:
     }
 
 private:
-    QPointer<GridView> m_view;
     Kind m_kind;
     int m_index;
 };
 
 // One cell, by row and column: it reads the model when asked, so it stays
 // right while rows arrive below it.
-class Cell : public QAccessibleInterface,
+class Cell : public TableChild,
              public QAccessibleTableCellInterface,
              public QAccessibleActionInterface {
 public:
-    Cell(GridView* view, int row, int column) : m_view(view), m_row(row), m_column(column) {}
+    Cell(GridView* view, int row, int column) : TableChild(view), m_row(row), m_column(column) {}
 
     QModelIndex modelIndex() const {
         QAbstractItemModel* model = modelOf(m_view);
@@ -152,13 +162,6 @@ public:
     bool isValid() const override {
         return m_view && m_row < rowsOf(m_view) && m_column < columnsOf(m_view);
     }
-    QObject* object() const override { return nullptr; }
-    QWindow* window() const override { return m_view ? m_view->window()->windowHandle() : nullptr; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-    QAccessibleInterface* parent() const override { return tableOf(m_view); }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
 
     QString text(QAccessible::Text t) const override {
         const QModelIndex index = modelIndex();
@@ -275,7 +278,6 @@ private:
         return header ? QList<QAccessibleInterface*>{header} : QList<QAccessibleInterface*>{};
     }
 
-    QPointer<GridView> m_view;
     int m_row;
     int m_column;
 };
