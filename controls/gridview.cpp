@@ -51,6 +51,7 @@ protected:
         if (column < m_view->model()->columnCount(m_view->rootIndex()))
             m_view->setCurrentIndex(m_view->model()->index(row, column, m_view->rootIndex()));
     }
+    void mouseReleaseEvent(QMouseEvent* event) override { event->accept(); }
 
 private:
     GridView* m_view;
@@ -399,8 +400,30 @@ void GridView::paintEvent(QPaintEvent* event) {
         }
     }
 
-    if (!m_showGrid)
+    if (m_showGrid)
+        paintGridLines(painter, option, area, firstRow, lastRow, firstVisual, lastVisual);
+    if (focused)
+        paintFocusFrame(painter, current);
+}
+
+void GridView::paintFocusFrame(QPainter& painter, const QModelIndex& current) const {
+    // The current cell of the focused view carries a dotted frame in every
+    // style, so the keyboard's place shows also where it is not selected.
+    const QRect cell = visualRect(current);
+    if (cell.isEmpty())
         return;
+    const bool selected = selectionModel() && selectionModel()->isSelected(current);
+    painter.save();
+    painter.setPen(QPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text), 1,
+                        Qt::DotLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(cell.adjusted(0, 0, -1, -1));
+    painter.restore();
+}
+
+void GridView::paintGridLines(QPainter& painter, const QStyleOptionViewItem& option,
+                              const QRect& area, int firstRow, int lastRow, int firstVisual,
+                              int lastVisual) const {
     const int colour = style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this);
     painter.setPen(QPen(QColor::fromRgba(static_cast<QRgb>(colour)), 0));
     for (int row = firstRow; row <= lastRow; ++row) {

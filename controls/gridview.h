@@ -80,6 +80,9 @@ private:
     void updateRowRange();
     QRect cellRect(int row, int column) const;
     void paintRowHeader(QPainter& painter, const QRect& area) const;
+    void paintGridLines(QPainter& painter, const QStyleOptionViewItem& option, const QRect& area,
+                        int firstRow, int lastRow, int firstVisual, int lastVisual) const;
+    void paintFocusFrame(QPainter& painter, const QModelIndex& current) const;
     void columnResized();
 
     QHeaderView* m_header;

@@ -264,6 +264,13 @@ void TDBBGrid::keyPressEvent(QKeyEvent* event) {
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
     const QModelIndex current = currentIndex();
     const int column = std::max(current.column(), 0);
+    // A large object is not edited in its cell: F2 opens it in the cell
+    // viewer, as a click does (also while a statement runs).
+    if (event->key() == Qt::Key_F2 && mods == Qt::NoModifier && current.isValid() &&
+        !(m_model->flags(current) & Qt::ItemIsEditable)) {
+        cellClicked(current);
+        return;
+    }
     switch (m_editLocked ? 0 : event->key()) {
     case Qt::Key_Insert:
         if (mods == Qt::NoModifier) {

@@ -176,6 +176,41 @@ private slots:
         QCOMPARE(m_view->currentIndex(), at(45, 1));
     }
 
+    // The focused view frames its current cell, selected or not; without
+    // focus the frame is gone.
+    void currentCellFramedWhileFocused() {
+        m_model->append(20);
+        m_view->activateWindow();
+        m_view->setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(m_view));
+        auto shot = [this] {
+            m_view->viewport()->repaint();
+            return m_view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        };
+        auto edgeColours = [](const QImage& image, const QRect& cell) {
+            QSet<QRgb> colours;
+            for (int x = cell.left(); x <= cell.right(); ++x)
+                colours << image.pixel(x, cell.top()) << image.pixel(x, cell.bottom());
+            return colours.size();
+        };
+        // Ctrl+Down moves without selecting.
+        m_view->setCurrentIndex(at(2, 1));
+        press(Qt::Key_Down, Qt::ControlModifier);
+        QCOMPARE(m_view->currentIndex(), at(3, 1));
+        QVERIFY(!m_view->selectionModel()->isSelected(at(3, 1)));
+        const QRect cell = m_view->visualRect(at(3, 1));
+        const QImage focused = shot();
+        QVERIFY(edgeColours(focused, cell) > 1); // the dots
+        m_view->clearFocus();
+        QVERIFY(!m_view->hasFocus());
+        QCOMPARE(edgeColours(shot(), cell), 1);
+        // Selected: the frame shows on the highlight as well.
+        m_view->setFocus();
+        m_view->setCurrentIndex(at(5, 1));
+        QVERIFY(m_view->selectionModel()->isSelected(at(5, 1)));
+        QVERIFY(edgeColours(shot(), m_view->visualRect(at(5, 1))) > 1);
+    }
+
     // Through the interfaces Qt's own table offers, on the real widget.
     void readAsATable() {
         m_model->append(1'000'000);

@@ -10,6 +10,7 @@
 #include <QAccessible>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -420,6 +421,38 @@ private slots:
         m_ds->setRecNo(2);
         const int cell = table->indexOfChild(grid->cellAt(1, m_grid->currentIndex().column()));
         QVERIFY(heard.contains(std::pair(QAccessible::Focus, cell)));
+    }
+
+    // F2 on a large object opens it as a click does: the dataset is on the
+    // row and the cell's column is reported. On an ordinary field of a
+    // result that cannot be changed it opens nothing and reports why.
+    void f2OpensALargeObject() {
+        using K = data::StorageKind;
+        open({storeColumn("Nr", ftInteger, K::Int32), storeColumn("Notiz", ftMemo, K::Utf16)},
+             {{1, "a"}, {2, "b"}});
+        QStringList errors;
+        m_grid->setErrorHandler([&errors](std::exception_ptr e) {
+            try {
+                std::rethrow_exception(e);
+            } catch (const std::exception& x) {
+                errors << QString::fromUtf8(x.what());
+            }
+        });
+        QSignalSpy clicks(m_grid, &TDBBGrid::CellClick);
+        m_grid->setCurrentIndex(m_grid->model()->index(1, 1));
+        QTest::keyClick(m_grid, Qt::Key_F2);
+        QCOMPARE(clicks.size(), 1);
+        QCOMPARE(clicks.at(0).at(0).toInt(), 1);
+        QCOMPARE(m_ds->RecNo(), 2);
+        m_grid->setEditLocked(true);
+        QTest::keyClick(m_grid, Qt::Key_F2);
+        QCOMPARE(clicks.size(), 2);
+        m_grid->setEditLocked(false);
+        m_grid->setCurrentIndex(m_grid->model()->index(1, 0));
+        QTest::keyClick(m_grid, Qt::Key_F2);
+        QCOMPARE(clicks.size(), 2);
+        for (const QLineEdit* editor : m_grid->findChildren<QLineEdit*>())
+            QVERIFY(!editor->isVisible());
     }
 
     // The indicator column marks the current row, and no other.
