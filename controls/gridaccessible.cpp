@@ -31,11 +31,12 @@ int columnsOf(const GridView* view) {
     return model ? model->columnCount(view->rootIndex()) : 0;
 }
 
-// A point or area of a child widget of the view on the screen.
+// The part of an area of a widget of the view that is shown, on the screen.
 QRect onScreen(const QWidget* widget, const QRect& rect) {
-    if (!widget->isVisible() || rect.isEmpty())
+    const QRect shown = rect.intersected(widget->rect());
+    if (!widget->isVisible() || shown.isEmpty())
         return {};
-    return QRect(widget->mapToGlobal(rect.topLeft()), rect.size());
+    return QRect(widget->mapToGlobal(shown.topLeft()), shown.size());
 }
 
 // The view's own interface, through which the children reach their table.
@@ -185,7 +186,7 @@ public:
         if (!isValid())
             return {};
         const QRect cell = m_view->visualRect(modelIndex());
-        return onScreen(m_view->viewport(), cell.intersected(m_view->viewport()->rect()));
+        return onScreen(m_view->viewport(), cell);
     }
 
     QAccessible::Role role() const override { return QAccessible::Cell; }
@@ -330,7 +331,9 @@ public:
         if (const QAccessibleTableCellInterface* cell =
                 const_cast<QAccessibleInterface*>(child)->tableCellInterface())
             return gridaccess::childIndex(*view(), cell->rowIndex(), cell->columnIndex());
-        const auto* header = static_cast<const HeaderCell*>(child);
+        const auto* header = dynamic_cast<const HeaderCell*>(child);
+        if (!header) // a widget of the view's (titles, indicators, scroll bars)
+            return -1;
         switch (header->kind()) {
         case HeaderCell::Column:
             return header->index() + 1;
@@ -344,12 +347,34 @@ public:
         return 0;
     }
 
+    // The cell, title or indicator at a point on the screen, found from the
+    // view's geometry (never by asking every child).
     QAccessibleInterface* childAt(int x, int y) const override {
-        const QPoint at = view()->viewport()->mapFromGlobal(QPoint(x, y));
-        const QModelIndex index = view()->indexAt(at);
-        if (index.isValid())
-            return child(gridaccess::childIndex(*view(), index.row(), index.column()));
-        return QAccessibleWidget::childAt(x, y);
+        const QPoint global(x, y);
+        QWidget* port = view()->viewport();
+        if (port->rect().contains(port->mapFromGlobal(global))) {
+            const QModelIndex index = view()->indexAt(port->mapFromGlobal(global));
+            return index.isValid()
+                       ? child(gridaccess::childIndex(*view(), index.row(), index.column()))
+                       : nullptr;
+        }
+        const QHeaderView* titles = view()->horizontalHeader();
+        const QPoint onTitles = titles->mapFromGlobal(global);
+        if (titles->isVisible() && titles->rect().contains(onTitles)) {
+            const int column = titles->logicalIndexAt(onTitles);
+            return column >= 0 ? child(column + 1) : nullptr;
+        }
+        const QWidget* indicators = view()->rowHeader();
+        const QPoint onIndicators = indicators->mapFromGlobal(global);
+        if (indicators->isVisible() && indicators->rect().contains(onIndicators)) {
+            const int top = indicators->height() - port->height();
+            if (onIndicators.y() < top)
+                return child(0);
+            const int row = view()->rowAt(onIndicators.y() - top);
+            const qint64 index = (qint64(row) + 1) * (columnsOf(view()) + 1);
+            return row >= 0 && index <= INT_MAX ? child(int(index)) : nullptr;
+        }
+        return nullptr;
     }
 
     // The current cell.
@@ -413,9 +438,6 @@ public:
     int selectedRowCount() const override { return int(selectedRows().size()); }
     QList<int> selectedColumns() const override {
         QList<int> columns;
-        const QItemSelectionModel* selection = view()->selectionModel();
-        if (!selection || rowsOf(view()) == 0)
-            return columns;
         for (int column = 0; column < columnsOf(view()); ++column)
             if (isColumnSelected(column))
                 columns.append(column);
@@ -436,10 +458,18 @@ public:
         rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
         return rows;
     }
+    // A whole column is selected through a range as high as the table: the
+    // ranges are looked at, never every row.
     bool isColumnSelected(int column) const override {
         const QItemSelectionModel* selection = view()->selectionModel();
-        return selection && rowsOf(view()) > 0 &&
-               selection->isColumnSelected(column, view()->rootIndex());
+        const int rows = rowsOf(view());
+        if (!selection || rows == 0)
+            return false;
+        for (const QItemSelectionRange& range : selection->selection())
+            if (range.top() == 0 && range.bottom() == rows - 1 && range.left() <= column &&
+                column <= range.right())
+                return true;
+        return false;
     }
     bool isRowSelected(int row) const override {
         const QItemSelectionModel* selection = view()->selectionModel();

@@ -251,11 +251,23 @@ private slots:
                  QRect(m_view->viewport()->mapToGlobal(drawn.topLeft()), drawn.size()));
         QCOMPARE(table->childAt(shown->rect().center().x(), shown->rect().center().y()), shown);
         QCOMPARE(table->child(3)->text(QAccessible::Name), QStringLiteral("Spalte 2"));
+        const QRect title = table->child(3)->rect();
+        QCOMPARE(table->childAt(title.center().x(), title.center().y()), table->child(3));
+        const QRect mark = place->rowHeaderCells().value(0)->rect();
+        QVERIFY(mark.isEmpty()); // row 999999 is not on screen
+        QAccessibleInterface* third = grid->cellAt(2, 0)->tableCellInterface()->rowHeaderCells()[0];
+        QCOMPARE(third->text(QAccessible::Name), QStringLiteral("3"));
+        QCOMPARE(table->childAt(third->rect().center().x(), third->rect().center().y()), third);
+        // The view's own widgets are no children of the table.
+        QCOMPARE(table->indexOfChild(QAccessible::queryAccessibleInterface(m_view->rowHeader())),
+                 -1);
 
         // Selecting through the cell's action selects in the view.
         shown->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
         QVERIFY(m_view->selectionModel()->isSelected(at(2, 1)));
         QCOMPARE(grid->selectedCellCount(), 1);
+        QVERIFY(grid->selectedColumns().isEmpty());
+        QVERIFY(!grid->isRowSelected(2));
         QCOMPARE(grid->selectedCells().value(0), shown);
         QVERIFY(shown->state().selected);
 
