@@ -1,5 +1,7 @@
 #include "controls/gridview.h"
 
+#include "controls/gridaccessible.h"
+
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -49,6 +51,7 @@ protected:
         if (column < m_view->model()->columnCount(m_view->rootIndex()))
             m_view->setCurrentIndex(m_view->model()->index(row, column, m_view->rootIndex()));
     }
+    void mouseReleaseEvent(QMouseEvent* event) override { event->accept(); }
 
 private:
     GridView* m_view;
@@ -57,7 +60,10 @@ private:
 GridView::GridView(QWidget* parent)
     : QAbstractItemView(parent), m_header(new QHeaderView(Qt::Horizontal, this)),
       m_rowHeader(new RowHeader(this)) {
+    gridaccess::install();
     m_header->setObjectName(QStringLiteral("columnHeader"));
+    m_header->setAccessibleName(QStringLiteral("Spaltentitel"));
+    m_rowHeader->setAccessibleName(gridaccess::rowHeaderName());
     m_header->setSectionsClickable(true);
     connect(m_header, &QHeaderView::sectionResized, this, &GridView::columnResized);
     connect(m_header, &QHeaderView::sectionHandleDoubleClicked, this,
@@ -83,8 +89,16 @@ void GridView::setModel(QAbstractItemModel* model) {
         // Changes that move rows other than at the end: lay out again.
         // Appended rows are handled in rowsInserted, without a layout.
         auto relayout = [this] { scheduleDelayedItemsLayout(); };
-        connect(model, &QAbstractItemModel::rowsRemoved, m_rowHeader, relayout);
-        connect(model, &QAbstractItemModel::modelReset, m_rowHeader, relayout);
+        connect(model, &QAbstractItemModel::rowsRemoved, m_rowHeader,
+                [this](const QModelIndex& parent, int first, int last) {
+                    scheduleDelayedItemsLayout();
+                    if (parent == rootIndex())
+                        gridaccess::rowsChanged(*this, false, first, last);
+                });
+        connect(model, &QAbstractItemModel::modelReset, m_rowHeader, [this] {
+            scheduleDelayedItemsLayout();
+            gridaccess::modelReset(*this);
+        });
         connect(model, &QAbstractItemModel::layoutChanged, m_rowHeader, relayout);
         connect(model, &QAbstractItemModel::headerDataChanged, m_rowHeader,
                 [this](Qt::Orientation orientation) {
@@ -386,8 +400,30 @@ void GridView::paintEvent(QPaintEvent* event) {
         }
     }
 
-    if (!m_showGrid)
+    if (m_showGrid)
+        paintGridLines(painter, option, area, firstRow, lastRow, firstVisual, lastVisual);
+    if (focused)
+        paintFocusFrame(painter, current);
+}
+
+void GridView::paintFocusFrame(QPainter& painter, const QModelIndex& current) const {
+    // The current cell of the focused view carries a dotted frame in every
+    // style, so the keyboard's place shows also where it is not selected.
+    const QRect cell = visualRect(current);
+    if (cell.isEmpty())
         return;
+    const bool selected = selectionModel() && selectionModel()->isSelected(current);
+    painter.save();
+    painter.setPen(QPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text), 1,
+                        Qt::DotLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(cell.adjusted(0, 0, -1, -1));
+    painter.restore();
+}
+
+void GridView::paintGridLines(QPainter& painter, const QStyleOptionViewItem& option,
+                              const QRect& area, int firstRow, int lastRow, int firstVisual,
+                              int lastVisual) const {
     const int colour = style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this);
     painter.setPen(QPen(QColor::fromRgba(static_cast<QRgb>(colour)), 0));
     for (int row = firstRow; row <= lastRow; ++row) {
@@ -500,6 +536,7 @@ void GridView::rowsInserted(const QModelIndex& parent, int start, int end) {
     QAbstractItemView::rowsInserted(parent, start, end);
     if (parent != rootIndex())
         return;
+    gridaccess::rowsChanged(*this, true, start, end);
     // Rows that arrive below the viewport cost no more than a scroll range.
     updateRowRange();
     if (start <= topRow() + fullRows()) {
@@ -511,6 +548,19 @@ void GridView::rowsInserted(const QModelIndex& parent, int start, int end) {
 void GridView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QAbstractItemView::currentChanged(current, previous);
     m_rowHeader->update();
+    gridaccess::currentMoved(*this, current);
+}
+
+void GridView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                           const QList<int>& roles) {
+    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+    if (topLeft.parent() == rootIndex())
+        gridaccess::valuesChanged(*this, topLeft, bottomRight);
+}
+
+void GridView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    QAbstractItemView::selectionChanged(selected, deselected);
+    gridaccess::selectionChanged(*this, selected, deselected);
 }
 
 void GridView::columnResized() {

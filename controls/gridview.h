@@ -4,7 +4,8 @@
 // per row: rows that arrive by the million cost it a scroll bar range, not a
 // list that grows (and is copied) with them. Columns keep their sizes in a
 // horizontal QHeaderView; in front of the rows stands a narrow indicator
-// column that a subclass marks rows in.
+// column that a subclass marks rows in. Assistive technology sees a table
+// (controls/gridaccessible.h).
 
 #include <QAbstractItemView>
 
@@ -64,6 +65,10 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
     void rowsInserted(const QModelIndex& parent, int start, int end) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                     const QList<int>& roles = QList<int>()) override;
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
 
 private:
     class RowHeader;
@@ -75,6 +80,9 @@ private:
     void updateRowRange();
     QRect cellRect(int row, int column) const;
     void paintRowHeader(QPainter& painter, const QRect& area) const;
+    void paintGridLines(QPainter& painter, const QStyleOptionViewItem& option, const QRect& area,
+                        int firstRow, int lastRow, int firstVisual, int lastVisual) const;
+    void paintFocusFrame(QPainter& painter, const QModelIndex& current) const;
     void columnResized();
 
     QHeaderView* m_header;

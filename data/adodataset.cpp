@@ -324,12 +324,15 @@ void TADODataSet::takeRows(const Arrival& arrival) {
         const qint64 before = m_store->rowCount();
         m_store->appendChunk(*arrival.chunk);
         const qint64 after = m_store->rowCount();
-        if (m_row < 0 && after > 0) {
-            m_row = 0;
+        const bool firstRow = m_row < 0 && after > 0;
+        if (firstRow)
             m_eof = false;
-        }
         if (!ControlsDisabled() && after > before)
             emit rowsAppended(before, after);
+        // A result that opened empty gets its current row with its first
+        // rows, and says so like every other move.
+        if (firstRow)
+            moveTo(0);
     }
     if (arrival.ended) {
         m_incomplete = !arrival.complete;

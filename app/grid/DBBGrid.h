@@ -4,88 +4,29 @@
 // indicator column for the current row, grid lines and resizable columns,
 // and draws graphic fields as thumbnails and memo fields as a one-line
 // preview ending in "...".
+//
+// The dataset owns the current row. A cell the user moves to (keys, clicks,
+// the indicator column, setCurrentIndex) asks the dataset to move there;
+// the grid's current cell follows only the dataset's report that its row
+// changed, at once. A move the dataset refuses (a row that cannot be
+// posted) leaves the grid where it is.
 
+#include "app/grid/cellvalues.h"
+#include "app/grid/griddelegate.h"
+#include "app/grid/gridmodel.h"
 #include "controls/gridview.h"
 #include "data/adodataset.h" // dataSource() below needs the complete type
-#include <QAbstractTableModel>
-#include <QImage>
+#include <QItemSelectionModel>
 #include <QPointer>
-#include <QStringDecoder>
 #include <exception>
 #include <functional>
-#include <memory>
+#include <optional>
 
-class QFontMetrics;
 class QStyleOptionViewItem;
 class TADODataSet;
 class TDataSource;
 class QKeyEvent;
 class QMouseEvent;
-namespace data {
-class ResultStore;
-struct ColumnInfo;
-} // namespace data
-
-// The rows and columns of the data source's dataset while it is open,
-// nothing while it is closed. Display texts are the data layer's; a large
-// object shows its kind in brackets instead of its content.
-class TDBBGridModel : public QAbstractTableModel {
-    Q_OBJECT
-public:
-    explicit TDBBGridModel(QObject* parent = nullptr);
-
-    void setDataSource(TDataSource* source);
-    TDataSource* dataSource() const { return m_source; }
-    TADODataSet* dataSet() const;
-    const data::ResultStore* store() const { return m_store.get(); }
-
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
-    // Cells of ordinary fields are editable (large objects through the cell
-    // viewer); an edit goes to the dataset's current row, which moves there.
-    Qt::ItemFlags flags(const QModelIndex& index) const override;
-    // Converts the typed text to the field's kind and sets it; raises
-    // DataError when the text is no value of that kind.
-    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
-
-private:
-    void refresh();
-    void rowInserted(qint64 row);
-    void rowRemoved(qint64 row);
-    void rowChanged(qint64 row);
-    void rowsAppended(qint64 from, qint64 to);
-
-    QPointer<TDataSource> m_source;
-    std::shared_ptr<const data::ResultStore> m_store;
-    int m_rows = 0; // what the views were last told
-};
-
-// The value a typed text stands for in a field of this kind: numbers,
-// dates and times parsed strictly, an empty text null (except for texts);
-// raises DataError naming the field when the text is no such value.
-QVariant valueFromText(const QString& text, const data::ColumnInfo& column);
-
-// The text a large-object cell shows by default: the field kind in brackets,
-// upper case when the cell holds a value ("(MEMO)", "(GRAPHIC)", "(BLOB)"),
-// lower case when it is null ("(memo)").
-QString blobPlaceholder(int fieldType, bool isNull);
-
-// The memo preview: the longest start of the first line that is narrower
-// than the cell minus the width of "...", followed by "...". `text` is the
-// whole cell text; lines end at CR, LF or CR LF.
-QString memoPreview(QStringView text, int cellWidth, const QFontMetrics& metrics);
-
-// W = round(w / (h + 0.001) × H), halves to even: the thumbnail width of a
-// w × h picture drawn at height H.
-int thumbnailWidth(int pictureWidth, int pictureHeight, int cellHeight);
-
-// The width in characters a field's automatic column is sized for, as data
-// grids size them by default: a text field's size, the usual display length
-// of numbers, dates and times, about 10 characters for large objects.
-int displayWidthChars(const data::ColumnInfo& column);
 
 class TDBBGrid : public GridView {
     Q_OBJECT
@@ -142,27 +83,32 @@ private:
     void leaveRow();
     void commitOpenEditor();
     void deleteCurrentRow();
-    void drawGraphicCell(QPainter& painter, const QRect& rect, int row, int column,
-                         const QStyleOptionViewItem& state);
-    void drawMemoCell(QPainter& painter, const QRect& rect, int row, int column,
-                      const QStyleOptionViewItem& state);
-    void loadFirstLine(int row, int column, qsizetype maxChars);
+    // A move of the current cell to `index`: true when it went to the
+    // dataset (which moved, or refused and the error was reported), false
+    // when the view takes it itself (a move within the row, no open
+    // dataset, or a model that is catching up with the dataset's rows).
+    bool askDataSetToMove(const QModelIndex& index, QItemSelectionModel::SelectionFlags command);
+    // The dataset's current row changed: the current cell goes there, in
+    // the column asked for (or the current one).
     void followDataSet(qint64 row);
     // Sizes every column from its field's display width in the grid's font,
     // never narrower than its title.
     void sizeColumns();
-    void currentCellChanged(const QModelIndex& current);
     void cellClicked(const QModelIndex& index);
 
+    class RowOwner;
+    // The cell a move asked the dataset for, while the dataset moves.
+    struct MoveRequest {
+        int column;
+        QItemSelectionModel::SelectionFlags command;
+    };
+
     TDBBGridModel* m_model;
+    GridDelegate* m_delegate;
     bool m_autoDispImage = true;
     bool m_autoDispMemo = true;
-    bool m_syncing = false;
     bool m_editLocked = false;
+    std::optional<MoveRequest> m_moveRequest;
     QPointer<QWidget> m_editor;
     std::function<void(std::exception_ptr)> m_errorHandler;
-    // Scratch buffers, created with the grid and reused for every cell.
-    QImage m_pictureBuffer;
-    QString m_lineBuffer;
-    QStringDecoder m_utf8{QStringDecoder::Utf8};
 };

@@ -1,12 +1,16 @@
 // The result grid: default texts, the thumbnail and "..." drawing rules on
-// rendered images, current-row following, clicks, and a million rows.
+// rendered images, the dataset as the one owner of the current row, clicks,
+// a million rows, and the grid as assistive technology reads it.
 
 #include "app/grid/DBBGrid.h"
 #include "tests/app/grid/storeprovider.h"
+#include "tests/controls/accessibility_on.h"
 
 #include "data/resultstore.h"
+#include <QAccessible>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -321,6 +325,134 @@ private slots:
         // Moving the dataset moves the grid's current row.
         m_ds->First();
         QCOMPARE(m_grid->currentIndex().row(), 0);
+    }
+
+    // The dataset owns the current row: the grid asks it to move and
+    // follows what it reports, also when the grid is not the one moving it.
+    void currentRowBelongsToTheDataSet() {
+        open({storeColumn("Nr", ftInteger, data::StorageKind::Int32),
+              storeColumn("Name", ftString, data::StorageKind::Utf16)},
+             {{1, "a"}, {2, "b"}, {3, "c"}, {4, "d"}});
+        QSignalSpy rows(m_ds, &TADODataSet::currentRowChanged);
+        m_grid->setCurrentIndex(m_grid->model()->index(2, 1));
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(m_ds->RecNo(), 3);
+        QCOMPARE(m_grid->currentIndex(), m_grid->model()->index(2, 1));
+        QVERIFY(m_grid->selectionModel()->isSelected(m_grid->model()->index(2, 1)));
+        // Within the row the dataset is not asked.
+        m_grid->setCurrentIndex(m_grid->model()->index(2, 0));
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(m_grid->currentIndex(), m_grid->model()->index(2, 0));
+        // The indicator column moves the row, in the current column.
+        QWidget* indicators = m_grid->rowHeader();
+        const int top = indicators->height() - m_grid->viewport()->height();
+        QTest::mouseClick(indicators, Qt::LeftButton, {},
+                          QPoint(4, top + cellRect(0, 0).center().y()));
+        QCOMPARE(m_ds->RecNo(), 1);
+        QCOMPARE(m_grid->currentIndex(), m_grid->model()->index(0, 0));
+        // Moves the grid does not see while controls are suspended are
+        // caught up with when they resume.
+        m_ds->DisableControls();
+        m_ds->Last();
+        QCOMPARE(m_grid->currentIndex().row(), 0);
+        m_ds->EnableControls();
+        QCOMPARE(m_grid->currentIndex().row(), 3);
+        // A new result starts at the dataset's first row.
+        m_ds->Close();
+        QVERIFY(!m_grid->currentIndex().isValid());
+        m_ds->Open();
+        QCOMPARE(m_grid->currentIndex().row(), 0);
+        QCOMPARE(m_ds->RecNo(), 1);
+    }
+
+    // Assistive technology reads the dataset's titles and texts through the
+    // grid, its current cell is the dataset's row, and moving there through
+    // a cell's action moves the dataset.
+    void readByAssistiveTechnology() {
+        using K = data::StorageKind;
+        open({storeColumn("Nr", ftInteger, K::Int32), storeColumn("Name", ftString, K::Utf16),
+              storeColumn("Notiz", ftMemo, K::Utf16)},
+             {{1, "Anna", "kurz"}, {2, "Bert", QVariant()}, {3, "Carl", "lang"}});
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(m_grid);
+        QVERIFY(table);
+        QAccessibleTableInterface* grid = table->tableInterface();
+        QVERIFY(grid);
+        QCOMPARE(grid->rowCount(), 3);
+        QCOMPARE(grid->columnCount(), 3);
+        QCOMPARE(grid->columnDescription(1), QStringLiteral("Name"));
+        QCOMPARE(grid->cellAt(1, 1)->text(QAccessible::Name), QStringLiteral("Bert"));
+        QCOMPARE(grid->cellAt(2, 0)->text(QAccessible::Name), QStringLiteral("3"));
+        QCOMPARE(grid->cellAt(0, 2)->text(QAccessible::Name), QStringLiteral("(MEMO)"));
+        QCOMPARE(grid->cellAt(1, 2)->text(QAccessible::Name), QStringLiteral("(memo)"));
+        QVERIFY(grid->cellAt(0, 1)->state().editable);
+        QVERIFY(!grid->cellAt(0, 2)->state().editable);
+
+        m_ds->setRecNo(3);
+        QVERIFY(table->focusChild());
+        QCOMPARE(table->focusChild()->tableCellInterface()->rowIndex(), 2);
+        grid->cellAt(0, 1)->actionInterface()->doAction(
+            QAccessibleActionInterface::setFocusAction());
+        QCOMPARE(m_ds->RecNo(), 1);
+        QCOMPARE(table->focusChild(), grid->cellAt(0, 1));
+        // A closed dataset is an empty table.
+        m_ds->Close();
+        QCOMPARE(grid->rowCount(), 0);
+        QCOMPARE(table->focusChild(), nullptr);
+
+        // While assistive technology listens, a move of the dataset is heard
+        // as the focus going to the cell in its row, and a new result as a
+        // reset of the table.
+        QVERIFY(setAccessibilityActive(true));
+        static QList<std::pair<QAccessible::Event, int>> heard;
+        heard.clear();
+        const auto previous = QAccessible::installUpdateHandler([](QAccessibleEvent* event) {
+            heard.append({event->type(), event->child()});
+        });
+        auto restore = qScopeGuard([previous] {
+            QAccessible::installUpdateHandler(previous);
+            setAccessibilityActive(false);
+        });
+        m_ds->Open();
+        QVERIFY(heard.contains(std::pair(QAccessible::TableModelChanged, -1)));
+        m_grid->activateWindow();
+        m_grid->setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(m_grid));
+        heard.clear();
+        m_ds->setRecNo(2);
+        const int cell = table->indexOfChild(grid->cellAt(1, m_grid->currentIndex().column()));
+        QVERIFY(heard.contains(std::pair(QAccessible::Focus, cell)));
+    }
+
+    // F2 on a large object opens it as a click does: the dataset is on the
+    // row and the cell's column is reported. On an ordinary field of a
+    // result that cannot be changed it opens nothing and reports why.
+    void f2OpensALargeObject() {
+        using K = data::StorageKind;
+        open({storeColumn("Nr", ftInteger, K::Int32), storeColumn("Notiz", ftMemo, K::Utf16)},
+             {{1, "a"}, {2, "b"}});
+        QStringList errors;
+        m_grid->setErrorHandler([&errors](std::exception_ptr e) {
+            try {
+                std::rethrow_exception(e);
+            } catch (const std::exception& x) {
+                errors << QString::fromUtf8(x.what());
+            }
+        });
+        QSignalSpy clicks(m_grid, &TDBBGrid::CellClick);
+        m_grid->setCurrentIndex(m_grid->model()->index(1, 1));
+        QTest::keyClick(m_grid, Qt::Key_F2);
+        QCOMPARE(clicks.size(), 1);
+        QCOMPARE(clicks.at(0).at(0).toInt(), 1);
+        QCOMPARE(m_ds->RecNo(), 2);
+        m_grid->setEditLocked(true);
+        QTest::keyClick(m_grid, Qt::Key_F2);
+        QCOMPARE(clicks.size(), 2);
+        m_grid->setEditLocked(false);
+        m_grid->setCurrentIndex(m_grid->model()->index(1, 0));
+        QTest::keyClick(m_grid, Qt::Key_F2);
+        QCOMPARE(clicks.size(), 2);
+        for (const QLineEdit* editor : m_grid->findChildren<QLineEdit*>())
+            QVERIFY(!editor->isVisible());
     }
 
     // The indicator column marks the current row, and no other.

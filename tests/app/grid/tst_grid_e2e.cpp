@@ -1,12 +1,15 @@
 // The grid and the cell viewer on the sample database's pictures and long
-// texts, read from a test server.
+// texts, read from a test server; rows fetched in the background as
+// assistive technology hears of them.
 
 #include "app/grid/DBBGrid.h"
 #include "app/grid/uBlob.h"
+#include "tests/controls/accessibility_on.h"
 #include "tests/support/testserver_fixture.h"
 
 #include "data/adodataset.h"
 #include "modal/modal.h"
+#include <QAccessible>
 #include <QtTest>
 #include <memory>
 
@@ -38,7 +41,8 @@ class TestGridEndToEnd : public QObject {
 
 private slots:
     void initTestCase() {
-        m_server = std::make_unique<TestServer>(std::vector<std::string>{"--sample"});
+        m_server = std::make_unique<TestServer>(
+            std::vector<std::string>{"--sample", "--big-rows", "40000"});
         m_conn = std::make_unique<TADOConnection>();
         m_conn->setConnectionString(
             QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;Password=%2;"
@@ -69,6 +73,53 @@ private slots:
         m_query.reset();
         m_conn.reset();
         m_server.reset();
+    }
+
+    // Rows that arrive while the result is fetched reach assistive
+    // technology as inserted rows after the first ones, and the current
+    // cell is the dataset's first row.
+    void fetchedRowsAreHeard() {
+        QVERIFY(setAccessibilityActive(true));
+        static QList<std::pair<int, int>> inserted;
+        inserted.clear();
+        const auto previous = QAccessible::installUpdateHandler([](QAccessibleEvent* event) {
+            if (event->type() != QAccessible::TableModelChanged)
+                return;
+            auto* change = static_cast<QAccessibleTableModelChangeEvent*>(event);
+            if (change->modelChangeType() == QAccessibleTableModelChangeEvent::RowsInserted)
+                inserted.append({change->firstRow(), change->lastRow()});
+        });
+        auto restore = qScopeGuard([previous] {
+            QAccessible::installUpdateHandler(previous);
+            setAccessibilityActive(false);
+        });
+        TADODataSet rows;
+        rows.setConnection(m_conn.get());
+        rows.setCommandText(QStringLiteral("SELECT * FROM Messwerte"));
+        TDataSource source;
+        source.setDataSet(&rows);
+        TDBBGrid grid;
+        grid.setDataSource(&source);
+        grid.resize(400, 300);
+        grid.show();
+        bool done = false;
+        rows.OpenAsync([&done](std::exception_ptr, bool) { done = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(done, 60000);
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(&grid);
+        QCOMPARE(table->tableInterface()->rowCount(), 40000);
+        QVERIFY(table->focusChild());
+        QCOMPARE(table->focusChild()->tableCellInterface()->rowIndex(), 0);
+        QCOMPARE(rows.RecNo(), 1);
+        if (inserted.isEmpty())
+            QSKIP("every row came with the first ones");
+        // One after the other, up to the last row (Qt's item view tells of
+        // each insertion twice).
+        inserted.erase(std::unique(inserted.begin(), inserted.end()), inserted.end());
+        for (qsizetype i = 1; i < inserted.size(); ++i)
+            QCOMPARE(inserted[i].first, inserted[i - 1].second + 1);
+        QCOMPARE(inserted.last().second, 39999);
+        QCOMPARE(table->tableInterface()->cellAt(39999, 0)->text(QAccessible::Name),
+                 grid.model()->index(39999, 0).data().toString());
     }
 
     void gridShowsPlaceholders() {

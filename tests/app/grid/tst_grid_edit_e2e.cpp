@@ -218,6 +218,31 @@ private slots:
                  QStringLiteral("0"));
     }
 
+    // By keyboard alone: F2 opens the cell's editor, Escape leaves it
+    // without a change, Enter takes the text and moving on posts the row.
+    void keyboardEditing() {
+        m_grid->setCurrentIndex(m_grid->model()->index(0, 1));
+        QTest::keyClick(m_grid.get(), Qt::Key_F2);
+        QLineEdit* editor = openEditor();
+        QVERIFY(editor);
+        QTest::keyClicks(editor, QStringLiteral("xyz"));
+        QTest::keyClick(editor, Qt::Key_Escape);
+        QVERIFY(!openEditor());
+        QCOMPARE(m_grid->model()->index(0, 1).data().toString(), QStringLiteral("Anna"));
+        QCOMPARE(m_query->State(), dsBrowse);
+        QTest::keyClick(m_grid.get(), Qt::Key_F2);
+        editor = openEditor();
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(editor, QStringLiteral("Anne"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCOMPARE(m_grid->model()->index(0, 1).data().toString(), QStringLiteral("Anne"));
+        QTest::keyClick(m_grid.get(), Qt::Key_Down);
+        QCOMPARE(m_grid->currentIndex().row(), 1);
+        QCOMPARE(serverValue(QStringLiteral("SELECT Name FROM GeKunden WHERE Nr = 1")),
+                 QStringLiteral("Anne"));
+    }
+
     void conflictKeepsTheEditAndTheRow() {
         typeInto(0, 1, QStringLiteral("Meins"));
         exec(QStringLiteral("DELETE FROM GeKunden WHERE Nr = 1")); // someone else, in between
@@ -232,6 +257,14 @@ private slots:
             data::UpdateConflictError,
             QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, {}, other.center()));
         QCOMPARE(m_grid->currentIndex().row(), 0);
+        // A move asked any other way goes to the dataset, which refuses it:
+        // the error is reported and the grid never left the row.
+        QSignalSpy moved(m_grid->selectionModel(), &QItemSelectionModel::currentChanged);
+        m_grid->setCurrentIndex(m_grid->model()->index(1, 2));
+        QCOMPARE(m_errors.size(), 1);
+        QVERIFY(moved.isEmpty());
+        QCOMPARE(m_grid->currentIndex().row(), 0);
+        QCOMPARE(m_query->RecNo(), 1);
         QTest::keyClick(m_grid.get(), Qt::Key_Escape);
         QCOMPARE(m_grid->model()->index(0, 1).data().toString(), QStringLiteral("Anna"));
         QCOMPARE(m_query->State(), dsBrowse);
