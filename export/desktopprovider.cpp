@@ -188,13 +188,13 @@ public:
         asDataError([&] {
             TableSchema schema = parseCreateTable(text);
             const QString path = tableFilePath(m_dataSource, schema.tableName, m_format);
-            if (QFileInfo::exists(path)) {
-                // With leave to replace the file, the new table is staged beside it and takes
-                // its place only when the whole transfer has succeeded.
-                ReplacementPermit* permit = ReplacementPermit::find(path);
-                if (!permit || !QFileInfo(path).isFile())
-                    throw ExportError(
-                        QStringLiteral("Die Tabelle \"%1\" existiert bereits.").arg(path));
+            ReplacementPermit* permit = ReplacementPermit::find(path);
+            if (QFileInfo::exists(path) && (!permit || !QFileInfo(path).isFile()))
+                throw ExportError(
+                    QStringLiteral("Die Tabelle \"%1\" existiert bereits.").arg(path));
+            if (permit) {
+                // With leave to replace the file, the new table is staged beside it, also under
+                // a new name, and takes its place only when the whole transfer has succeeded.
                 StagedFiles& staged = permit->stage(companionFiles(m_format, path));
                 namingFinalFiles(&staged, staged.path(path), [&] {
                     createTableWriter(m_format, schema, staged.path(path))->finish();
@@ -372,7 +372,10 @@ private:
     const CreatedTable& tableFor(const QString& table) const {
         const QString path = tableFilePath(m_dataSource, table, m_format);
         auto it = createdTables().constFind(path);
-        if (it == createdTables().cend() || !QFileInfo::exists(path))
+        // A table staged for this transfer is there, under its staging name until complete.
+        const ReplacementPermit* permit = ReplacementPermit::find(path);
+        const StagedFiles* staged = permit ? permit->staged() : nullptr;
+        if (it == createdTables().cend() || !QFileInfo::exists(staged ? staged->path(path) : path))
             throw data::DataError(
                 QStringLiteral("Die Tabelle \"%1\" wurde nicht gefunden.").arg(path));
         if (it->format != m_format)

@@ -258,7 +258,9 @@ void TestResultE2E::exportAsksForFile() {
     QVERIFY(r.save);
     QCOMPARE(r.parent, w);
     QCOMPARE(r.caption, QStringLiteral("Tabelle exportieren"));
-    QCOMPARE(r.filter, QStringLiteral("dBASE (*.dbf);;Text (*.txt);;Alle Dateien (*.*)"));
+    QCOMPARE(r.filter, QStringLiteral("dBASE (*.dbf);;Text (*.txt);;Excel-Arbeitsmappe (*.xlsx);;"
+                                      "CSV (Trennzeichen-getrennt) (*.csv);;JSON (*.json);;"
+                                      "Alle Dateien (*.*)"));
     QCOMPARE(r.defaultSuffix, QStringLiteral("dbf"));
     QVERIFY(!r.confirmOverwrite);
 }
