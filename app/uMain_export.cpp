@@ -14,11 +14,9 @@
 #include "export/exportjob.h"
 #include "modal/modal.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QTimer>
-#include <atomic>
-#include <memory>
+#include <algorithm>
 
 void TFMMain::DBGridQueryCellClick(int column) {
     // The viewer is created at start-up; before that (or after the end) a
@@ -47,41 +45,46 @@ void TFMMain::ACExportExecute() {
         return;
     const auto target = exportTargetForFile(chosen);
     TADODataSet& query = *dm().ADOdsQuery;
-    // The window is locked as while a statement runs: nothing may start a statement, change
-    // the result or start another export. "Abbrechen" and Escape stop the export.
-    auto cancel = std::make_shared<std::atomic<bool>>(false);
-    beginStatement();
-    auto* context = new QObject(this); // the export's connections end with it
-    connect(ACCancel, &QAction::triggered, context, [cancel] { cancel->store(true); });
-    // The status line: how far it got, at most ten times a second.
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    const qint64 total = query.Active() ? query.RecordCount() : 0;
-    auto showProgress = [this, total](qint64 rows) {
-        ApplicationEvents1Hint(exportProgressText(rows, total));
-    };
+    if (!target || !query.store()) {
+        // Nothing to write (no result set, or an extension of no format): the count of the
+        // last export is shown, as after any export.
+        ApplicationEvents1Hint(exportStatusText(VelADObatchmove1->RowsExported()));
+        return;
+    }
 
-    if (target && target->stream && query.store()) {
-        // Written from the result's store on a thread of its own; the window goes on.
-        auto* job = new ExportJob(query.store(), *target->stream, target->filePath(),
-                                  streamOptionsFor(*target, QLocale()), context);
-        connect(ACCancel, &QAction::triggered, job, &ExportJob::cancel);
-        auto* ticker = new QTimer(context);
-        connect(ticker, &QTimer::timeout, job, [this, job, showProgress] {
-            // A window closed meanwhile waits for the export, which stops first.
-            if (m_closeAfterRun)
-                job->cancel();
-            showProgress(job->rowsWritten());
-        });
-        ticker->start(100);
-        showProgress(0);
-        connect(
-            job, &ExportJob::finished, this,
-            [this, context](qint64 rows, bool cancelled, std::exception_ptr error) {
-                context->deleteLater();
+    // The window is locked as while a statement runs: nothing may start a statement, change
+    // the result or start another export. The export reads the result's store on a thread
+    // of its own; "Abbrechen" and Escape stop it.
+    beginStatement();
+    auto* job = new ExportJob(query.store(), *target, streamOptionsFor(*target, QLocale()), this);
+    connect(ACCancel, &QAction::triggered, job, &ExportJob::cancel);
+    // The status line: how far it got, at most ten times a second.
+    auto* ticker = new QTimer(job);
+    const auto showProgress = [this, job] {
+        ApplicationEvents1Hint(exportProgressText(job->rowsWritten(), job->rowsTotal()));
+    };
+    connect(ticker, &QTimer::timeout, job, [this, job, showProgress] {
+        // A window closed meanwhile waits for the export, which stops first.
+        if (m_closeAfterRun)
+            job->cancel();
+        showProgress();
+    });
+    ticker->start(100);
+    showProgress();
+    connect(job, &ExportJob::finished, this,
+            [this, job](qint64 rows, bool cancelled, std::exception_ptr error) {
+                job->deleteLater();
                 endStatement();
-                if (!cancelled && !error)
+                if (m_tearingDown)
+                    return;
+                if (!cancelled && !error) {
                     VelADObatchmove1->setRowsExported(qint32(std::min<qint64>(rows, INT32_MAX)));
+                    // The grid shows the first row again, as after every export.
+                    TADODataSet& query = *dm().ADOdsQuery;
+                    if (query.Active())
+                        query.First();
+                }
+                // The hint line, sized to its text, shows the count.
                 ApplicationEvents1Hint(cancelled
                                            ? QStringLiteral("Export abgebrochen.")
                                            : exportStatusText(VelADObatchmove1->RowsExported()));
@@ -89,45 +92,10 @@ void TFMMain::ACExportExecute() {
                     try {
                         std::rethrow_exception(error);
                     } catch (...) {
-                        showCurrentException();
+                        showCurrentException(); // the one place errors are shown
                     }
                 }
                 if (m_closeAfterRun)
                     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
             });
-        return;
-    }
-
-    // The formats of old go through the batch move on this thread; it lets window messages
-    // through every 50 rows, so "Abbrechen" reaches it there.
-    ExportControl control;
-    control.cancel = cancel.get();
-    control.progress = [this, clock, cancel, showProgress](qint64 rows) {
-        if (m_closeAfterRun)
-            cancel->store(true);
-        if (clock->elapsed() >= 100) {
-            clock->restart();
-            showProgress(rows);
-        }
-    };
-    QString status;
-    std::exception_ptr error;
-    bool cancelled = false;
-    try {
-        exportQueryToFile(
-            *VelADObatchmove1, query, chosen, [&status](const QString& text) { status = text; },
-            control);
-    } catch (const exportfile::ExportCancelled&) {
-        cancelled = true;
-    } catch (...) {
-        error = std::current_exception();
-    }
-    delete context;
-    endStatement();
-    // The hint line, sized to its text, shows the count.
-    ApplicationEvents1Hint(cancelled ? QStringLiteral("Export abgebrochen.") : status);
-    if (m_closeAfterRun)
-        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
-    if (error)
-        std::rethrow_exception(error); // to the default display, as before
 }

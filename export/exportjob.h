@@ -1,9 +1,13 @@
 #pragma once
 
-// One stream export (.csv, .json, .xlsx) running on a thread of its own while the window goes
-// on: it reads the fetched result's store, which nobody changes meanwhile (the window locks
-// everything that could), reports how far it got and can be cancelled at any time.
+// One export running on a thread of its own while the window goes on: it reads the fetched
+// result's store, which nobody changes meanwhile (the window locks everything that could),
+// reports how far it got and can be cancelled at any time. The stream formats (.csv, .json,
+// .xlsx) are written from the store directly; the others go through a batch move of the
+// job's own over a dataset of its own on the same store, so nothing of the window's objects
+// is touched off its thread.
 
+#include "export/exportcommand.h"
 #include "export/streamexport.h"
 
 #include <QObject>
@@ -15,13 +19,17 @@
 class ExportJob : public QObject {
     Q_OBJECT
 public:
-    // Starts writing every row of store into path. The store is kept alive until the job ends.
+    // Starts exporting every row of store to target. The store is kept alive until the job
+    // ends. options apply to the stream formats.
+    ExportJob(std::shared_ptr<const data::ResultStore> store, ExportTarget target,
+              exportfile::StreamOptions options, QObject* parent = nullptr);
+    // A stream export into path.
     ExportJob(std::shared_ptr<const data::ResultStore> store, exportfile::StreamFormat format,
-              QString path, exportfile::StreamOptions options, QObject* parent = nullptr);
+              const QString& path, exportfile::StreamOptions options, QObject* parent = nullptr);
     // Cancels a running export and waits for its thread: the file stays as it was before.
     ~ExportJob() override;
 
-    // Asks the export to stop at its next row; finished() follows with cancelled set.
+    // Asks the export to stop at its next rows; finished() follows with cancelled set.
     void cancel() { m_cancel.store(true); }
     qint64 rowsWritten() const { return m_rows.load(std::memory_order_relaxed); }
     qint64 rowsTotal() const { return m_total; }
@@ -40,3 +48,13 @@ private:
     bool m_done = false;
     std::thread m_thread;
 };
+
+namespace exportfile {
+
+// Runs a batch move export of store to target (a format of the batch move) on the calling
+// thread, with a connection, a source dataset and a batch move of its own: the store is only
+// read. Returns the rows exported; a cancel through control ends with ExportCancelled.
+qint64 batchMoveStore(std::shared_ptr<const data::ResultStore> store, const ExportTarget& target,
+                      const StreamControl& control);
+
+} // namespace exportfile

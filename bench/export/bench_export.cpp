@@ -16,9 +16,9 @@
 #include "data/sqlserverprovider.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>

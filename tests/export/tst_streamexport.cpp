@@ -96,8 +96,10 @@ std::shared_ptr<ResultStore> everyKind() {
 
 // n rows of (int, text), for the tests that need many rows.
 std::shared_ptr<ResultStore> numbered(qint64 n) {
-    auto s = std::make_shared<ResultStore>(QList<ColumnInfo>{
-        col("n", ftInteger, StorageKind::Int32), col("t", ftWideString, StorageKind::Utf16)});
+    ColumnInfo text = col("t", ftWideString, StorageKind::Utf16);
+    text.size = 40;
+    auto s = std::make_shared<ResultStore>(
+        QList<ColumnInfo>{col("n", ftInteger, StorageKind::Int32), text});
     s->appendRows(n);
     for (qint64 r = 0; r < n; ++r) {
         s->setValue(r, 0, int(r));
@@ -190,6 +192,7 @@ private slots:
     void cancelKeepsOldFile();
     void abandonedStagingRemoved();
     void jobOnItsThread();
+    void batchMoveJob();
     void exportCommandStreams();
 
 private:
@@ -456,6 +459,47 @@ void TestStreamExport::jobOnItsThread() {
     { ExportJob job(store, StreamFormat::Csv, target, {}); }
     QCOMPARE(readFile(target), complete);
     QCOMPARE(folderEntries(folder()), QStringList{"job.json"});
+}
+
+void TestStreamExport::batchMoveJob() {
+    // The formats of the batch move run on the job's thread too, over a dataset of their own
+    // on the same store.
+    const auto store = numbered(300);
+    const auto dbf = exportTargetForFile(path("kunden.dbf"));
+    QVERIFY(dbf);
+    {
+        ExportJob job(store, *dbf, {});
+        QSignalSpy spy(&job, &ExportJob::finished);
+        QVERIFY(spy.wait(20000));
+        if (const auto error = spy[0][2].value<std::exception_ptr>()) {
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& e) {
+                QFAIL(e.what());
+            }
+        }
+        QCOMPARE(spy[0][0].toLongLong(), qint64(300));
+        QCOMPARE(job.rowsWritten(), qint64(300));
+    }
+    QCOMPARE(testreaders::le32(readFile(path("kunden.dbf")), 4), 300u);
+    // Cancelled: the table of before stays, nothing else is left.
+    const QByteArray before = readFile(path("kunden.dbf"));
+    const auto big = numbered(20000);
+    {
+        ExportJob job(big, *dbf, {});
+        job.cancel();
+        QSignalSpy spy(&job, &ExportJob::finished);
+        QVERIFY(spy.wait(20000));
+        QCOMPARE(spy[0][1].toBool(), true);
+    }
+    QCOMPARE(readFile(path("kunden.dbf")), before);
+    QCOMPARE(folderEntries(folder()), QStringList{"kunden.dbf"});
+    // A failure reaches finished() as the error.
+    const auto missing = exportTargetForFile(path("fehlt/x.txt"));
+    ExportJob job(store, *missing, {});
+    QSignalSpy spy(&job, &ExportJob::finished);
+    QVERIFY(spy.wait(20000));
+    QVERIFY(spy[0][2].value<std::exception_ptr>());
 }
 
 void TestStreamExport::exportCommandStreams() {
