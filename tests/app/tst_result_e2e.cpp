@@ -75,6 +75,7 @@ private slots:
     void exportOntoFullDisk_data();
     void exportOntoFullDisk();
     void exportKeepsEveryCharacter();
+    void exportLocksTheWindow();
 
 private:
     void connectWorkbench();
@@ -369,6 +370,23 @@ void TestResultE2E::exportReplacesExistingFile() {
     const QByteArray text = fileBytes(path("kunden.txt"));
     QVERIFY(!text.contains('x' + QByteArray("xxxx")));
     QCOMPARE(text.count('\n'), 1 + rows);
+}
+
+void TestResultE2E::exportLocksTheWindow() {
+    // The export runs on a thread of its own; meanwhile nothing may start a statement,
+    // change the result or start another export, and "Abbrechen" is offered.
+    connectAndQuery(QStringLiteral("select * from Kunden"));
+    const int rows = w->DBGridQuery->model()->rowCount();
+    modal::setFileHandler([this](const modal::FileRequest&) { return path("kunden.xlsx"); });
+    runGuarded([this] { w->ACExport->trigger(); });
+    QVERIFY(w->statementRunning());
+    QVERIFY(!w->ACQuery->isEnabled() && !w->ACExecute->isEnabled() && !w->ACExport->isEnabled());
+    QVERIFY(w->ACCancel->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(!w->statementRunning(), 60000);
+    QVERIFY(w->ACQuery->isEnabled() && w->ACExport->isEnabled() && !w->ACCancel->isEnabled());
+    QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
+    QCOMPARE(w->LBStatusBar3->text(), exported(rows));
+    QVERIFY(fileBytes(path("kunden.xlsx")).startsWith("PK")); // a zip container
 }
 
 void TestResultE2E::exportBeforeAnyQuery() {
