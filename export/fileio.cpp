@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -58,10 +59,16 @@ QString cleanAbsolute(const QString& path) {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
-// The permits given, most recent last. Only the GUI thread runs transfers.
+// The permits given, most recent last. Transfers run on the threads of export jobs, so the
+// list is guarded; each permit is used by the thread that gave it.
 std::vector<ReplacementPermit*>& permits() {
     static std::vector<ReplacementPermit*> list;
     return list;
+}
+
+std::mutex& permitsLock() {
+    static std::mutex lock;
+    return lock;
 }
 
 } // namespace
@@ -159,16 +166,19 @@ QString StagedFiles::finalNames(const QString& text) const {
 }
 
 ReplacementPermit::ReplacementPermit(const QString& path) : m_path(cleanAbsolute(path)) {
+    std::lock_guard guard(permitsLock());
     permits().push_back(this);
 }
 
 ReplacementPermit::~ReplacementPermit() {
+    std::lock_guard guard(permitsLock());
     auto& list = permits();
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
 }
 
 ReplacementPermit* ReplacementPermit::find(const QString& path) {
     const QString wanted = cleanAbsolute(path);
+    std::lock_guard guard(permitsLock());
     const auto& list = permits();
     for (auto it = list.rbegin(); it != list.rend(); ++it)
         if ((*it)->m_path == wanted)
