@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <charconv>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -84,15 +85,23 @@ bool isDecimalText(const data::ColumnInfo& c) {
 void appendDecimal(QByteArray& out, std::int64_t unscaled, int scale) {
     const bool negative = unscaled < 0;
     const std::uint64_t mag = negative ? 0 - std::uint64_t(unscaled) : std::uint64_t(unscaled);
-    QByteArray digits = QByteArray::number(mag);
-    if (scale > 0) {
-        if (digits.size() <= scale)
-            digits.prepend(QByteArray(scale - digits.size() + 1, '0'));
-        digits.insert(digits.size() - scale, '.');
-    }
+    char digits[24];
+    const int count = int(std::to_chars(digits, digits + sizeof digits, mag).ptr - digits);
     if (negative)
         out += '-';
-    out += digits;
+    if (scale <= 0) {
+        out.append(digits, count);
+        return;
+    }
+    if (count <= scale) {
+        out += "0.";
+        out.append(scale - count, '0');
+        out.append(digits, count);
+        return;
+    }
+    out.append(digits, count - scale);
+    out += '.';
+    out.append(digits + count - scale, scale);
 }
 
 // Whether a decimal written as text survives the trip through a double: at most 15
@@ -109,6 +118,130 @@ bool fitsDouble(QByteArrayView decimal) {
         ++significant;
     }
     return significant <= 15;
+}
+
+// --- text of values, appended without passing through QString -----------------------------
+
+void appendInteger(QByteArray& out, std::int64_t v) {
+    char buf[24];
+    const auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;
+    out.append(buf, end - buf);
+}
+
+// The shortest text that reads back as the same double.
+void appendReal(QByteArray& out, double v) {
+    char buf[32];
+    const auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;
+    out.append(buf, end - buf);
+}
+
+void appendDigits(char*& p, int value, int digits) {
+    for (int i = digits - 1; i >= 0; --i, value /= 10)
+        p[i] = char('0' + value % 10);
+    p += digits;
+}
+
+// Days since 0001-01-01 as year, month and day (proleptic Gregorian).
+void civilFromDays(std::int64_t days, int& y, int& m, int& d) {
+    const std::int64_t z = days + 306; // from 0000-03-01
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    d = int(doy - (153 * mp + 2) / 5 + 1);
+    m = int(mp < 10 ? mp + 3 : mp - 9);
+    y = int(yoe + era * 400 + (m <= 2 ? 1 : 0));
+}
+
+// "yyyy-MM-dd"
+void appendDate(QByteArray& out, std::int64_t days) {
+    int y, m, d;
+    civilFromDays(days, y, m, d);
+    char buf[10];
+    char* p = buf;
+    appendDigits(p, y, 4);
+    *p++ = '-';
+    appendDigits(p, m, 2);
+    *p++ = '-';
+    appendDigits(p, d, 2);
+    out.append(buf, p - buf);
+}
+
+// "hh:mm:ss", with ".zzz" when there are milliseconds, as the grid shows times.
+void appendTime(QByteArray& out, std::int64_t ticks) {
+    const std::int64_t ms = ticks / 10000;
+    char buf[12];
+    char* p = buf;
+    appendDigits(p, int(ms / 3600000), 2);
+    *p++ = ':';
+    appendDigits(p, int(ms / 60000 % 60), 2);
+    *p++ = ':';
+    appendDigits(p, int(ms / 1000 % 60), 2);
+    if (ms % 1000 != 0) {
+        *p++ = '.';
+        appendDigits(p, int(ms % 1000), 3);
+    }
+    out.append(buf, p - buf);
+}
+
+// UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
+void appendUtf8(QByteArray& out, QStringView text) {
+    const qsizetype n = text.size();
+    const char16_t* u = text.utf16();
+    for (qsizetype i = 0; i < n; ++i) {
+        char32_t c = u[i];
+        if (c < 0x80) {
+            out += char(c);
+            continue;
+        }
+        if (c >= 0xD800 && c < 0xE000) {
+            if (c < 0xDC00 && i + 1 < n && u[i + 1] >= 0xDC00 && u[i + 1] < 0xE000)
+                c = 0x10000 + ((c - 0xD800) << 10) + (u[++i] - 0xDC00);
+            else
+                c = 0xFFFD;
+        }
+        char buf[4];
+        int len;
+        if (c < 0x800) {
+            buf[0] = char(0xC0 | (c >> 6));
+            buf[1] = char(0x80 | (c & 0x3F));
+            len = 2;
+        } else if (c < 0x10000) {
+            buf[0] = char(0xE0 | (c >> 12));
+            buf[1] = char(0x80 | ((c >> 6) & 0x3F));
+            buf[2] = char(0x80 | (c & 0x3F));
+            len = 3;
+        } else {
+            buf[0] = char(0xF0 | (c >> 18));
+            buf[1] = char(0x80 | ((c >> 12) & 0x3F));
+            buf[2] = char(0x80 | ((c >> 6) & 0x3F));
+            buf[3] = char(0x80 | (c & 0x3F));
+            len = 4;
+        }
+        out.append(buf, len);
+    }
+}
+
+// Dates and times in ISO form, as the grid shows them; other kinds as the store's text.
+void appendDateTimeText(QByteArray& out, CellReader& in, qint64 row, int col) {
+    switch (in.kind(col)) {
+    case StorageKind::DateTime: {
+        const std::int64_t t = in.integer(row, col);
+        appendDate(out, t / kTicksPerDay);
+        out += ' ';
+        appendTime(out, t % kTicksPerDay);
+        return;
+    }
+    case StorageKind::Date:
+        appendDate(out, in.integer(row, col));
+        return;
+    case StorageKind::Time:
+        appendTime(out, in.integer(row, col));
+        return;
+    default:
+        out += in.store().text(row, col).toUtf8();
+    }
 }
 
 // Gathers output and writes it to the file in large pieces.
@@ -185,30 +318,49 @@ void appendCsvField(QByteArray& out, QByteArrayView value, char separator) {
     out += '"';
 }
 
+// A buffer reused for one value at a time (per thread: exports may run side by side).
+QByteArray& scratch() {
+    thread_local QByteArray buffer;
+    return buffer;
+}
+
 void appendCsvValue(QByteArray& out, CellReader& in, qint64 row, int col, char separator) {
     if (in.isNull(row, col))
         return;
     const data::ColumnInfo& c = in.store().column(col);
     switch (c.kind) {
+    case StorageKind::Bool:
+        out += in.integer(row, col) ? "True" : "False";
+        return;
     case StorageKind::UInt8:
     case StorageKind::Int16:
     case StorageKind::Int32:
     case StorageKind::Int64:
-        out += QByteArray::number(qlonglong(in.integer(row, col)));
+        appendInteger(out, in.integer(row, col));
         return;
     case StorageKind::Double:
-        out += QByteArray::number(in.real(row, col), 'g', QLocale::FloatingPointShortest);
+        appendReal(out, in.real(row, col));
         return;
     case StorageKind::Decimal:
         appendDecimal(out, in.integer(row, col), c.scale);
         return;
     case StorageKind::Utf8:
-    case StorageKind::Utf16:
-        appendCsvField(out, in.utf8(row, col), separator);
+        appendCsvField(out, in.bytes(row, col), separator);
+        return;
+    case StorageKind::Utf16: {
+        QByteArray& text = scratch();
+        text.clear();
+        appendUtf8(text, in.utf16(row, col));
+        appendCsvField(out, text, separator);
+        return;
+    }
+    case StorageKind::DateTime:
+    case StorageKind::Date:
+    case StorageKind::Time:
+        appendDateTimeText(out, in, row, col);
         return;
     default:
-        // Dates and times in ISO form, GUIDs, yes/no values and binary values as the grid
-        // shows them.
+        // GUIDs and binary values as the grid shows them.
         appendCsvField(out, in.store().text(row, col).toUtf8(), separator);
     }
 }
@@ -248,9 +400,15 @@ qint64 writeCsv(const ResultStore& store, const QString& path, const StreamOptio
 void appendJsonString(QByteArray& out, QByteArrayView utf8) {
     static const char hex[] = "0123456789abcdef";
     out += '"';
-    for (char ch : utf8) {
-        const auto u = static_cast<unsigned char>(ch);
-        switch (ch) {
+    const char* run = utf8.data(); // start of the characters not yet appended
+    const char* const end = utf8.data() + utf8.size();
+    for (const char* p = run; p != end; ++p) {
+        const auto u = static_cast<unsigned char>(*p);
+        if (u >= 0x20 && u != '"' && u != '\\')
+            continue;
+        out.append(run, p - run);
+        run = p + 1;
+        switch (u) {
         case '"':
             out += "\\\"";
             break;
@@ -267,20 +425,17 @@ void appendJsonString(QByteArray& out, QByteArrayView utf8) {
             out += "\\t";
             break;
         default:
-            if (u < 0x20) {
-                out += "\\u00";
-                out += hex[u >> 4];
-                out += hex[u & 15];
-            } else {
-                out += ch;
-            }
+            out += "\\u00";
+            out += hex[u >> 4];
+            out += hex[u & 15];
         }
     }
+    out.append(run, end - run);
     out += '"';
 }
 
 // A number literal, or a string where a reader's double would lose digits.
-void appendJsonNumber(QByteArray& out, const QByteArray& decimal) {
+void appendJsonNumber(QByteArray& out, QByteArrayView decimal) {
     if (fitsDouble(decimal))
         out += decimal;
     else
@@ -300,40 +455,55 @@ void appendJsonValue(QByteArray& out, CellReader& in, qint64 row, int col) {
     case StorageKind::UInt8:
     case StorageKind::Int16:
     case StorageKind::Int32:
-        out += QByteArray::number(qlonglong(in.integer(row, col)));
+        appendInteger(out, in.integer(row, col));
         return;
     case StorageKind::Int64: {
         const std::int64_t v = in.integer(row, col);
         // Beyond 2^53 a double no longer tells neighbouring integers apart.
         constexpr std::int64_t exact = std::int64_t(1) << 53;
-        if (v > exact || v < -exact)
-            appendJsonString(out, QByteArray::number(qlonglong(v)));
-        else
-            out += QByteArray::number(qlonglong(v));
+        if (v > exact || v < -exact) {
+            out += '"';
+            appendInteger(out, v);
+            out += '"';
+        } else {
+            appendInteger(out, v);
+        }
         return;
     }
     case StorageKind::Double: {
         const double v = in.real(row, col);
         if (std::isfinite(v))
-            out += QByteArray::number(v, 'g', QLocale::FloatingPointShortest);
+            appendReal(out, v);
         else
             out += "null"; // JSON has no infinities
         return;
     }
     case StorageKind::Decimal: {
-        QByteArray decimal;
+        QByteArray& decimal = scratch();
+        decimal.clear();
         appendDecimal(decimal, in.integer(row, col), c.scale);
         appendJsonNumber(out, decimal);
         return;
     }
     case StorageKind::Utf8:
         if (isDecimalText(c))
-            appendJsonNumber(out, in.bytes(row, col).toByteArray());
+            appendJsonNumber(out, in.bytes(row, col));
         else
             appendJsonString(out, in.bytes(row, col));
         return;
-    case StorageKind::Utf16:
-        appendJsonString(out, in.utf16(row, col).toUtf8());
+    case StorageKind::Utf16: {
+        QByteArray& text = scratch();
+        text.clear();
+        appendUtf8(text, in.utf16(row, col));
+        appendJsonString(out, text);
+        return;
+    }
+    case StorageKind::DateTime:
+    case StorageKind::Date:
+    case StorageKind::Time:
+        out += '"';
+        appendDateTimeText(out, in, row, col);
+        out += '"';
         return;
     case StorageKind::Bytes:
         out += '"';

@@ -23,6 +23,7 @@
 #include <QFileInfo>
 #include <cstdio>
 #include <stdexcept>
+#include <tuple>
 
 namespace {
 
@@ -95,6 +96,39 @@ void exportOnce(TVelADObatchmove& batchMove, const char* name, TDatabaseType typ
     std::fflush(stdout);
 }
 
+// Rows shaped like the server's Messwerte: int, money, datetime, varchar, nvarchar, float, bit.
+std::shared_ptr<const data::ResultStore> syntheticRows(qint64 n) {
+    auto column = [](const char* name, TFieldType type, data::StorageKind kind, int scale = 0) {
+        data::ColumnInfo c;
+        c.name = QString::fromLatin1(name);
+        c.type = type;
+        c.kind = kind;
+        c.scale = scale;
+        return c;
+    };
+    auto s = std::make_shared<data::ResultStore>(
+        QList<data::ColumnInfo>{column("Nr", ftInteger, data::StorageKind::Int32),
+                                column("Betrag", ftBCD, data::StorageKind::Decimal, 4),
+                                column("Zeitpunkt", ftDateTime, data::StorageKind::DateTime),
+                                column("Kennung", ftString, data::StorageKind::Utf8),
+                                column("Bezeichnung", ftWideString, data::StorageKind::Utf16),
+                                column("Messwert", ftFloat, data::StorageKind::Double),
+                                column("Gueltig", ftBoolean, data::StorageKind::Bool)});
+    const QDateTime start(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
+    for (qint64 i = 1; i <= n; ++i) {
+        const qint64 r = s->appendRows(1);
+        s->setValue(r, 0, int(i));
+        s->setValue(r, 1, QString::number(double(i % 100000) / 100.0 + 0.0025, 'f', 4));
+        s->setValue(r, 2, start.addSecs(i * 37));
+        s->setValue(r, 3, QStringLiteral("K-%1").arg(i, 8, 10, QLatin1Char('0')));
+        s->setValue(r, 4, QStringLiteral("Messstelle Nr. %1, Süd").arg(i % 977));
+        s->setValue(r, 5, double(i) * 0.37);
+        s->setValue(r, 6, i % 3 != 0);
+    }
+    s->squeeze();
+    return s;
+}
+
 // A stream export as the window runs it: an ExportJob on its own thread, this one waiting.
 void streamOnce(const char* name, exportfile::StreamFormat format, const QString& dir,
                 const QString& file) {
@@ -156,15 +190,32 @@ int main(int argc, char** argv) {
         else if (args[i] == QLatin1String("--format"))
             formats << args[i + 1];
     }
+    auto wanted = [&](const char* name) {
+        return formats.isEmpty() || formats.contains(QLatin1String(name));
+    };
+    // --synthetic N: N rows shaped like Messwerte made here, no server; the stream formats only.
+    const qsizetype synthetic = args.indexOf(QStringLiteral("--synthetic"));
+    if (synthetic > 0 && synthetic + 1 < args.size() && !dir.isEmpty()) {
+        g_fetched = syntheticRows(args[synthetic + 1].toLongLong());
+        try {
+            for (const auto& [name, format, file] :
+                 {std::tuple{"CSV", exportfile::StreamFormat::Csv, "bench.csv"},
+                  std::tuple{"JSON", exportfile::StreamFormat::Json, "bench.json"},
+                  std::tuple{"XLSX", exportfile::StreamFormat::Xlsx, "bench.xlsx"}})
+                if (wanted(name))
+                    streamOnce(name, format, dir, QString::fromLatin1(file));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "bench-export: %s\n", e.what());
+            return 1;
+        }
+        return 0;
+    }
     if (connection.isEmpty() || query.isEmpty() || dir.isEmpty()) {
         std::fprintf(stderr, "usage: bench-export --connection <ADO string> --query <SQL> "
                              "--dir DIR [--xls-rows N] "
                              "[--format Text|dBASE|Access|Excel|CSV|JSON|XLSX]...\n");
         return 2;
     }
-    auto wanted = [&](const char* name) {
-        return formats.isEmpty() || formats.contains(QLatin1String(name));
-    };
     try {
         TADOConnection conn;
         conn.setConnectionString(connection);
