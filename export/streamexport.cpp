@@ -703,8 +703,20 @@ private:
             number(sheet, r, c, in.real(row, col));
             return;
         case StorageKind::Decimal: {
+            const std::int64_t unscaled = in.integer(row, col);
+            // Up to 15 digits the quotient is the double nearest to the decimal: both
+            // operands are exact and the division rounds once.
+            constexpr std::int64_t kExactDigits = 1000000000000000; // 10^15
+            if (unscaled < kExactDigits && unscaled > -kExactDigits && info.scale >= 0 &&
+                info.scale <= 18) {
+                double divisor = 1;
+                for (int i = 0; i < info.scale; ++i)
+                    divisor *= 10;
+                number(sheet, r, c, double(unscaled) / divisor);
+                return;
+            }
             QByteArray decimal;
-            appendDecimal(decimal, in.integer(row, col), info.scale);
+            appendDecimal(decimal, unscaled, info.scale);
             decimalCell(sheet, r, c, decimal);
             return;
         }
