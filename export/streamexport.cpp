@@ -7,9 +7,13 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <deque>
+#include <future>
 #include <memory>
+#include <thread>
 #include <vector>
 #include <xlsxwriter.h>
 
@@ -252,6 +256,11 @@ public:
         m_buffer.reserve(kFlushBytes + 65536);
     }
     QByteArray& buffer() { return m_buffer; }
+    // Writes what is gathered, then bytes.
+    void write(const QByteArray& bytes) {
+        flush();
+        writeBytes(m_file, bytes);
+    }
     void flushIfFull() {
         if (m_buffer.size() >= kFlushBytes)
             flush();
@@ -282,6 +291,12 @@ public:
         if (m_control.progress)
             m_control.progress(written);
     }
+    // After a piece of rows: the cancel flag and the progress report, whatever the count.
+    void step(qint64 written) {
+        check();
+        if (m_control.progress)
+            m_control.progress(written);
+    }
     void check() const {
         if (m_control.cancel && m_control.cancel->load(std::memory_order_relaxed))
             throw ExportCancelled();
@@ -295,6 +310,45 @@ public:
 private:
     const StreamControl& m_control;
 };
+
+// Formats the rows [first, last) into piece.
+using PieceFormatter = std::function<void(QByteArray& piece, qint64 first, qint64 last)>;
+
+// Formats the rows in pieces of kPieceRows on as many threads as there are cores (at most
+// four), and writes the pieces to the file in order. The store is only read, so the pieces
+// need no lock; each has a reader of its own. The cancel flag and the progress report are
+// looked at between pieces.
+void writeInPieces(BufferedFile& file, qint64 rows, RowPacer& pacer, const PieceFormatter& format) {
+    constexpr qint64 kPieceRows = 8192;
+    const int threads = std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+    // A future of std::async waits for its thread when destroyed, so a failure or a cancel
+    // leaves no thread reading the store once this returns.
+    std::deque<std::future<QByteArray>> pending;
+    qint64 next = 0;
+    auto launch = [&] {
+        const qint64 first = next;
+        const qint64 last = std::min(rows, next + kPieceRows);
+        next = last;
+        pending.push_back(std::async(std::launch::async, [&format, first, last] {
+            QByteArray piece;
+            format(piece, first, last);
+            return piece;
+        }));
+    };
+    while (next < rows && qsizetype(pending.size()) < threads)
+        launch();
+    qint64 written = 0;
+    while (!pending.empty()) {
+        const QByteArray piece = pending.front().get();
+        pending.pop_front();
+        if (next < rows)
+            launch();
+        file.write(piece);
+        written = std::min(rows, written + kPieceRows);
+        pacer.step(written);
+    }
+    pacer.done(rows);
+}
 
 // --- .csv ----------------------------------------------------------------------------------
 
@@ -378,19 +432,18 @@ qint64 writeCsv(const ResultStore& store, const QString& path, const StreamOptio
         appendCsvField(out, store.column(col).name.toUtf8(), separator);
     }
     out += "\r\n";
-    CellReader in(store);
     const qint64 rows = store.rowCount();
-    for (qint64 row = 0; row < rows; ++row) {
-        for (int col = 0; col < columns; ++col) {
-            if (col > 0)
-                out += separator;
-            appendCsvValue(out, in, row, col, separator);
+    writeInPieces(file, rows, pacer, [&](QByteArray& piece, qint64 first, qint64 last) {
+        CellReader in(store);
+        for (qint64 row = first; row < last; ++row) {
+            for (int col = 0; col < columns; ++col) {
+                if (col > 0)
+                    piece += separator;
+                appendCsvValue(piece, in, row, col, separator);
+            }
+            piece += "\r\n";
         }
-        out += "\r\n";
-        file.flushIfFull();
-        pacer.row(row + 1);
-    }
-    pacer.done(rows);
+    });
     file.finish();
     return rows;
 }
@@ -529,23 +582,22 @@ qint64 writeJson(const ResultStore& store, const QString& path, RowPacer& pacer)
         appendJsonString(k, key.toUtf8());
         keys.push_back(k + ':');
     }
-    CellReader in(store);
     const qint64 rows = store.rowCount();
     out += '[';
-    for (qint64 row = 0; row < rows; ++row) {
-        out += row == 0 ? "\n{" : ",\n{";
-        for (int col = 0; col < columns; ++col) {
-            if (col > 0)
-                out += ',';
-            out += keys[size_t(col)];
-            appendJsonValue(out, in, row, col);
+    writeInPieces(file, rows, pacer, [&](QByteArray& piece, qint64 first, qint64 last) {
+        CellReader in(store);
+        for (qint64 row = first; row < last; ++row) {
+            piece += row == 0 ? "\n{" : ",\n{";
+            for (int col = 0; col < columns; ++col) {
+                if (col > 0)
+                    piece += ',';
+                piece += keys[size_t(col)];
+                appendJsonValue(piece, in, row, col);
+            }
+            piece += '}';
         }
-        out += '}';
-        file.flushIfFull();
-        pacer.row(row + 1);
-    }
-    out += "\n]\n";
-    pacer.done(rows);
+    });
+    file.buffer() += "\n]\n";
     file.finish();
     return rows;
 }
