@@ -3,6 +3,7 @@
 
 #include "app/uMain.h"
 
+#include "app/application.h"
 #include "app/grid/DBBGrid.h"
 #include "app/grid/uBlob.h"
 #include "app/logic/scriptfile.h"
@@ -10,10 +11,12 @@
 #include "app/windows.h"
 #include "export/VelADObatchmove.h"
 #include "export/exportcommand.h"
+#include "export/exportjob.h"
 #include "modal/modal.h"
-#include "structure/waitcursor.h"
 
 #include <QLabel>
+#include <QTimer>
+#include <algorithm>
 
 void TFMMain::DBGridQueryCellClick(int column) {
     // The viewer is created at start-up; before that (or after the end) a
@@ -25,20 +28,74 @@ void TFMMain::DBGridQueryCellClick(int column) {
 }
 
 void TFMMain::ACExportExecute() {
+    // One thing at a time: no export while a statement or another export runs.
+    if (m_running)
+        return;
     modal::FileRequest request;
     request.parent = this;
     request.save = true;
     request.caption = QStringLiteral("Tabelle exportieren");
-    request.filter = QStringLiteral("dBASE (*.dbf);;Text (*.txt);;Alle Dateien (*.*)");
+    request.filter = exportFileFilter();
     request.defaultSuffix = QStringLiteral("dbf");
-    // The batch move replaces an existing file; the dialog does not ask.
+    // The export replaces an existing file; the dialog does not ask.
     request.confirmOverwrite = false;
     const QString chosen =
         withDefaultExtension(modal::fileName(request), true, request.defaultSuffix);
     if (chosen.isEmpty())
         return;
-    WaitCursor hourglass;
-    exportQueryToFile(*VelADObatchmove1, *dm().ADOdsQuery, chosen,
-                      // The hint line, sized to its text, shows the count.
-                      [this](const QString& status) { ApplicationEvents1Hint(status); });
+    const auto target = exportTargetForFile(chosen);
+    TADODataSet& query = *dm().ADOdsQuery;
+    if (!target || !query.store()) {
+        // Nothing to write (no result set, or an extension of no format): the count of the
+        // last export is shown, as after any export.
+        ApplicationEvents1Hint(exportStatusText(VelADObatchmove1->RowsExported()));
+        return;
+    }
+
+    // The window is locked as while a statement runs: nothing may start a statement, change
+    // the result or start another export. The export reads the result's store on a thread
+    // of its own; "Abbrechen" and Escape stop it.
+    beginStatement();
+    auto* job = new ExportJob(query.store(), *target, streamOptionsFor(*target, QLocale()), this);
+    connect(ACCancel, &QAction::triggered, job, &ExportJob::cancel);
+    // The status line: how far it got, at most ten times a second.
+    auto* ticker = new QTimer(job);
+    const auto showProgress = [this, job] {
+        ApplicationEvents1Hint(exportProgressText(job->rowsWritten(), job->rowsTotal()));
+    };
+    connect(ticker, &QTimer::timeout, job, [this, job, showProgress] {
+        // A window closed meanwhile waits for the export, which stops first.
+        if (m_closeAfterRun)
+            job->cancel();
+        showProgress();
+    });
+    ticker->start(100);
+    showProgress();
+    connect(job, &ExportJob::finished, this,
+            [this, job](qint64 rows, bool cancelled, std::exception_ptr error) {
+                job->deleteLater();
+                endStatement();
+                if (m_tearingDown)
+                    return;
+                if (!cancelled && !error) {
+                    VelADObatchmove1->setRowsExported(qint32(std::min<qint64>(rows, INT32_MAX)));
+                    // The grid shows the first row again, as after every export.
+                    TADODataSet& query = *dm().ADOdsQuery;
+                    if (query.Active())
+                        query.First();
+                }
+                // The hint line, sized to its text, shows the count.
+                ApplicationEvents1Hint(cancelled
+                                           ? QStringLiteral("Export abgebrochen.")
+                                           : exportStatusText(VelADObatchmove1->RowsExported()));
+                if (error) {
+                    try {
+                        std::rethrow_exception(error);
+                    } catch (...) {
+                        showCurrentException(); // the one place errors are shown
+                    }
+                }
+                if (m_closeAfterRun)
+                    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+            });
 }

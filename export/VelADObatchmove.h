@@ -124,6 +124,8 @@ public:
     TADOOverwriteMode OverwriteExisting() const { return m_overwrite; }
     void setOverwriteExisting(TADOOverwriteMode mode) { m_overwrite = mode; }
     qint32 RowsExported() const { return m_rowsExported; }
+    // The export command sets the count of an export that did not go through Execute.
+    void setRowsExported(qint32 rows) { m_rowsExported = rows; }
 
     // The provider name text the destination connection is given.
     QString ProviderName() const { return m_providerName; }

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace exportfile {
 
@@ -21,9 +22,15 @@ struct CreatedTable {
     TableSchema schema;
 };
 
+// Export jobs create tables on threads of their own, so the list is guarded and read by copy.
 QHash<QString, CreatedTable>& createdTables() {
     static QHash<QString, CreatedTable> tables;
     return tables;
+}
+
+std::mutex& createdTablesLock() {
+    static std::mutex lock;
+    return lock;
 }
 
 template <typename F> auto asDataError(F&& f) -> decltype(f()) {
@@ -188,13 +195,13 @@ public:
         asDataError([&] {
             TableSchema schema = parseCreateTable(text);
             const QString path = tableFilePath(m_dataSource, schema.tableName, m_format);
-            if (QFileInfo::exists(path)) {
-                // With leave to replace the file, the new table is staged beside it and takes
-                // its place only when the whole transfer has succeeded.
-                ReplacementPermit* permit = ReplacementPermit::find(path);
-                if (!permit || !QFileInfo(path).isFile())
-                    throw ExportError(
-                        QStringLiteral("Die Tabelle \"%1\" existiert bereits.").arg(path));
+            ReplacementPermit* permit = ReplacementPermit::find(path);
+            if (QFileInfo::exists(path) && (!permit || !QFileInfo(path).isFile()))
+                throw ExportError(
+                    QStringLiteral("Die Tabelle \"%1\" existiert bereits.").arg(path));
+            if (permit) {
+                // With leave to replace the file, the new table is staged beside it, also under
+                // a new name, and takes its place only when the whole transfer has succeeded.
                 StagedFiles& staged = permit->stage(companionFiles(m_format, path));
                 namingFinalFiles(&staged, staged.path(path), [&] {
                     createTableWriter(m_format, schema, staged.path(path))->finish();
@@ -207,7 +214,10 @@ public:
                 namingFinalFiles(nullptr, path,
                                  [&] { createTableWriter(m_format, schema, path)->finish(); });
             }
-            createdTables().insert(path, {m_format, std::move(schema)});
+            {
+                std::lock_guard guard(createdTablesLock());
+                createdTables().insert(path, {m_format, std::move(schema)});
+            }
             m_open.erase(path); // rows appended from now on go to the new table
         });
     }
@@ -369,16 +379,25 @@ private:
         m_open.erase(it);
     }
 
-    const CreatedTable& tableFor(const QString& table) const {
+    CreatedTable tableFor(const QString& table) const {
         const QString path = tableFilePath(m_dataSource, table, m_format);
-        auto it = createdTables().constFind(path);
-        if (it == createdTables().cend() || !QFileInfo::exists(path))
+        std::optional<CreatedTable> created;
+        {
+            std::lock_guard guard(createdTablesLock());
+            const auto it = createdTables().constFind(path);
+            if (it != createdTables().cend())
+                created = *it;
+        }
+        // A table staged for this transfer is there, under its staging name until complete.
+        const ReplacementPermit* permit = ReplacementPermit::find(path);
+        const StagedFiles* staged = permit ? permit->staged() : nullptr;
+        if (!created || !QFileInfo::exists(staged ? staged->path(path) : path))
             throw data::DataError(
                 QStringLiteral("Die Tabelle \"%1\" wurde nicht gefunden.").arg(path));
-        if (it->format != m_format)
+        if (created->format != m_format)
             throw data::DataError(
                 QStringLiteral("Die Tabelle \"%1\" hat ein anderes Dateiformat.").arg(path));
-        return *it;
+        return *created;
     }
 
     QString m_dataSource;

@@ -1,6 +1,10 @@
 #include "export/exportcommand.h"
 
+#include "export/fileio.h"
 #include "export/jet4format.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
 
 namespace {
 
@@ -13,6 +17,17 @@ struct ExtensionRow {
 constexpr ExtensionRow extensionTable[] = {
     {".dbf", dtDBase3},  {".xls", dtExcel8}, {".txt", dtText},
     {".db", dtParadox5}, {".mdb", dtAccess}, {".html", dtHTMLexport},
+};
+
+struct StreamRow {
+    const char* extension;
+    exportfile::StreamFormat format;
+};
+
+constexpr StreamRow streamTable[] = {
+    {".xlsx", exportfile::StreamFormat::Xlsx},
+    {".csv", exportfile::StreamFormat::Csv},
+    {".json", exportfile::StreamFormat::Json},
 };
 
 } // namespace
@@ -28,9 +43,12 @@ std::optional<ExportTarget> exportTargetForFile(const QString& fileName) {
     const QString extension = file.mid(dot).toLower();
     for (const auto& row : extensionTable)
         if (extension == QLatin1String(row.extension))
-            return row.type == dtAccess
-                       ? ExportTarget{fileName, accessTableName(file.left(dot)), row.type}
-                       : ExportTarget{folder, file, row.type};
+            return row.type == dtAccess ? ExportTarget{fileName, accessTableName(file.left(dot)),
+                                                       row.type, std::nullopt}
+                                        : ExportTarget{folder, file, row.type, std::nullopt};
+    for (const auto& row : streamTable)
+        if (extension == QLatin1String(row.extension))
+            return ExportTarget{folder, file, dtUndefined, row.format};
     return std::nullopt;
 }
 
@@ -49,12 +67,30 @@ QString accessTableName(const QString& baseName) {
     return name.isEmpty() ? QStringLiteral("Tabelle") : name;
 }
 
-QString exportStatusText(qint32 rows) {
+QString exportStatusText(qint64 rows) {
     return QStringLiteral("Es wurden %1 Datensätze exportiert.").arg(rows);
 }
 
+QString exportProgressText(qint64 rows, qint64 total) {
+    return QStringLiteral("%1 von %2 Datensätzen exportiert").arg(rows).arg(total);
+}
+
+QString exportFileFilter() {
+    return QStringLiteral("dBASE (*.dbf);;Text (*.txt);;Excel-Arbeitsmappe (*.xlsx);;"
+                          "CSV (Trennzeichen-getrennt) (*.csv);;JSON (*.json);;"
+                          "Alle Dateien (*.*)");
+}
+
+exportfile::StreamOptions streamOptionsFor(const ExportTarget& target, const QLocale& locale) {
+    exportfile::StreamOptions options;
+    options.csvSeparator = exportfile::csvSeparatorFor(locale);
+    options.sheetName = exportfile::sheetNameFor(QFileInfo(target.tableName).completeBaseName());
+    return options;
+}
+
 void exportQueryToFile(TVelADObatchmove& batchMove, TADODataSet& query, const QString& fileName,
-                       const std::function<void(const QString&)>& showStatus) {
+                       const std::function<void(const QString&)>& showStatus,
+                       const ExportControl& control) {
     // The status line is written however the export ends.
     struct StatusOnExit {
         TVelADObatchmove& batchMove;
@@ -68,6 +104,33 @@ void exportQueryToFile(TVelADObatchmove& batchMove, TADODataSet& query, const QS
     const auto target = exportTargetForFile(fileName);
     if (!target)
         return;
+    exportfile::removeAbandonedStaging(QFileInfo(target->filePath()).absolutePath());
+    if (target->stream) {
+        const auto store = query.store();
+        if (!store)
+            return; // no result set: nothing to write
+        exportfile::StreamControl streamControl{control.cancel, control.progress};
+        const qint64 rows =
+            exportfile::writeStream(*target->stream, *store, target->filePath(),
+                                    streamOptionsFor(*target, QLocale()), streamControl);
+        batchMove.setRowsExported(qint32(std::min<qint64>(rows, INT32_MAX)));
+        return;
+    }
+    // The batch move reports every 50 rows; the cancel is looked at there.
+    const auto previousProgress = batchMove.OnProgress;
+    batchMove.OnProgress = [&](qint32 rows) {
+        if (control.cancel && control.cancel->load())
+            throw exportfile::ExportCancelled();
+        if (control.progress)
+            control.progress(rows);
+        if (previousProgress)
+            previousProgress(rows);
+    };
+    struct RestoreProgress {
+        TVelADObatchmove& batchMove;
+        std::function<void(qint32)> previous;
+        ~RestoreProgress() { batchMove.OnProgress = std::move(previous); }
+    } restoreProgress{batchMove, previousProgress};
     batchMove.setDestDatabaseName(target->databaseName);
     batchMove.setDestTableName(target->tableName);
     batchMove.setDestDatabaseType(target->type);

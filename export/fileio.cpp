@@ -8,6 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace exportfile {
 
@@ -55,10 +59,16 @@ QString cleanAbsolute(const QString& path) {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
-// The permits given, most recent last. Only the GUI thread runs transfers.
+// The permits given, most recent last. Transfers run on the threads of export jobs, so the
+// list is guarded; each permit is used by the thread that gave it.
 std::vector<ReplacementPermit*>& permits() {
     static std::vector<ReplacementPermit*> list;
     return list;
+}
+
+std::mutex& permitsLock() {
+    static std::mutex lock;
+    return lock;
 }
 
 } // namespace
@@ -74,6 +84,16 @@ StagedFiles::StagedFiles(const QString& finalPath) {
         throw ExportError(QStringLiteral("Die Datei \"%1\" kann nicht angelegt werden: %2")
                               .arg(fi.filePath(), systemError()));
     m_staging = QFile::decodeName(pattern);
+    // The marker is locked for as long as this staging lives; the lock goes with the process,
+    // so a marker no one locks tells a staging folder left behind.
+    m_lock = ::open(QFile::encodeName(m_staging + u'/' + QLatin1String(kStagingMarker)).constData(),
+                    O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_lock < 0 || ::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+        const QString reason = systemError();
+        discard();
+        throw ExportError(QStringLiteral("Die Datei \"%1\" kann nicht angelegt werden: %2")
+                              .arg(fi.filePath(), reason));
+    }
 }
 
 StagedFiles::~StagedFiles() {
@@ -89,6 +109,7 @@ void StagedFiles::commit(const std::vector<QString>& obsolete) {
         return;
     QStringList names =
         QDir(m_staging).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    names.removeAll(QLatin1String(kStagingMarker));
     // Memo files go first: the main file, put in place last, is what readers look for.
     if (names.removeAll(m_mainName) > 0)
         names.append(m_mainName);
@@ -107,10 +128,34 @@ void StagedFiles::commit(const std::vector<QString>& obsolete) {
 }
 
 void StagedFiles::discard() {
-    if (m_staging.isEmpty())
-        return;
-    QDir(m_staging).removeRecursively();
-    m_staging.clear();
+    if (!m_staging.isEmpty()) {
+        QDir(m_staging).removeRecursively();
+        m_staging.clear();
+    }
+    if (m_lock >= 0) {
+        ::close(m_lock); // releases the lock
+        m_lock = -1;
+    }
+}
+
+int removeAbandonedStaging(const QString& folder) {
+    int removed = 0;
+    const QDir dir(folder);
+    const QStringList candidates =
+        dir.entryList({QStringLiteral(".*")}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString& name : candidates) {
+        const QString staging = dir.filePath(name);
+        const int fd =
+            ::open(QFile::encodeName(staging + u'/' + QLatin1String(kStagingMarker)).constData(),
+                   O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue; // not a staging folder of ours
+        // Locked: an export is writing there right now.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && QDir(staging).removeRecursively())
+            ++removed;
+        ::close(fd);
+    }
+    return removed;
 }
 
 QString StagedFiles::finalNames(const QString& text) const {
@@ -121,16 +166,19 @@ QString StagedFiles::finalNames(const QString& text) const {
 }
 
 ReplacementPermit::ReplacementPermit(const QString& path) : m_path(cleanAbsolute(path)) {
+    std::lock_guard guard(permitsLock());
     permits().push_back(this);
 }
 
 ReplacementPermit::~ReplacementPermit() {
+    std::lock_guard guard(permitsLock());
     auto& list = permits();
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
 }
 
 ReplacementPermit* ReplacementPermit::find(const QString& path) {
     const QString wanted = cleanAbsolute(path);
+    std::lock_guard guard(permitsLock());
     const auto& list = permits();
     for (auto it = list.rbegin(); it != list.rend(); ++it)
         if ((*it)->m_path == wanted)

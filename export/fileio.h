@@ -23,7 +23,9 @@ QString siblingPath(const QString& path, const QString& extension);
 
 // Files of one table written under their own names in a hidden folder beside their destination
 // and put in place together once complete, so that a failure never leaves a destination file
-// half written or gone. Everything happens on one thread.
+// half written or gone. Each staging folder is used by one thread. While it lives it holds a
+// lock on a marker file inside; a folder whose marker nobody locks was left by a process that
+// ended early, and removeAbandonedStaging takes it away.
 class StagedFiles {
 public:
     // Creates the staging folder inside the folder of finalPath (the table's main file).
@@ -50,8 +52,17 @@ private:
     QString m_folder;   // destination folder, absolute
     QString m_mainName; // file name of the main file
     QString m_staging;  // staging folder, absolute; empty once removed
+    int m_lock = -1;    // the marker file, locked while the staging lives
     bool m_committed = false;
 };
+
+// Name of the marker file inside every staging folder.
+inline constexpr const char* kStagingMarker = ".tarnwick-staging";
+
+// Removes the staging folders in folder that a process left when it ended before it could
+// remove them (a crash, a kill): hidden folders holding a marker no one has locked. Staging
+// of exports still running, here or in another process, stays. Returns how many went.
+int removeAbandonedStaging(const QString& folder);
 
 // Leave for one transfer to replace the file at path. While it lives, a writer that finds a
 // file there stages the new table (stage()) instead of refusing; commit() puts the staged

@@ -128,7 +128,9 @@ private:
 std::unique_ptr<data::ProviderConnection>
 connectAccessDatabase(const QString& path, QList<data::PropertyEntry> properties) {
     const QFileInfo fi(path);
-    if (!fi.isFile())
+    // A database staged for this transfer counts as there: it takes its name when complete.
+    const StagedFiles* staged = stagedReplacement(fi.absoluteFilePath());
+    if (!fi.isFile() && !(staged && QFileInfo(staged->path(path)).isFile()))
         throw data::DataError(QStringLiteral("Die Access-Datenbank \"%1\" wurde nicht gefunden.")
                                   .arg(QDir::toNativeSeparators(path)));
     return std::make_unique<AccessConnection>(fi.absoluteFilePath(), std::move(properties));
@@ -143,16 +145,18 @@ void createAccessDatabaseUnlessPresent(const QString& path) {
         throw data::DataError(
             QStringLiteral("\"%1\" ist ein Ordner; eine Access-Datenbank ist eine Datei.")
                 .arg(QDir::toNativeSeparators(path)));
-    if (fi.exists()) {
-        ReplacementPermit* permit = ReplacementPermit::find(path);
-        if (!permit || !fi.isFile())
-            return;
-        // The new database is staged; the old file stays until the transfer has succeeded.
-        StagedFiles& staged = permit->stage();
+    ReplacementPermit* permit = ReplacementPermit::find(path);
+    if (fi.exists() && (!permit || !fi.isFile()))
+        return;
+    if (permit) {
+        // The new database is staged, also under a new name: the old file stays until the
+        // transfer has succeeded, and no half-written database ever carries the name.
+        StagedFiles* staged = nullptr;
         try {
-            createAccessDatabase(staged.path(path));
+            staged = &permit->stage();
+            createAccessDatabase(staged->path(path));
         } catch (const ExportError& e) {
-            throw data::DataError(staged.finalNames(e.message()));
+            throw data::DataError(staged ? staged->finalNames(e.message()) : e.message());
         }
         return;
     }

@@ -1,23 +1,29 @@
 // Fetches one query result through the data layer once, then exports it with the batch move
-// to a text file, a dBASE table and an Access table, and its first rows to a spreadsheet, and
-// prints per export: rows, seconds, file size and the memory the export adds to the fetched result
-// (peak resident size during the export minus the resident size before it). run.sh compares
-// the times with freebcp writing the same query in character mode.
+// to a text file, a dBASE table and an Access table, and its first rows to a spreadsheet, then
+// writes it as .csv, .json and .xlsx straight from its store (on a thread of their own, as
+// the window runs them), and prints per export: rows, seconds, file size and the memory the
+// export adds to the fetched result (peak resident size during the export minus the resident
+// size before it). run.sh compares the times with freebcp writing the same query in character
+// mode.
 //
 //   bench-export --connection "<ADO connection string>" --query "<SQL>" --dir DIR
-//                [--xls-rows 65000] [--format Text|dBASE|Excel]...
+//                [--xls-rows 65000] [--format Text|dBASE|Access|Excel|CSV|JSON|XLSX]...
 
 #include "bench/lib/procstatus.h"
 #include "export/VelADObatchmove.h"
+#include "export/exportjob.h"
 
 #include "data/sqlserverprovider.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
+#include <stdexcept>
+#include <tuple>
 
 namespace {
 
@@ -90,6 +96,79 @@ void exportOnce(TVelADObatchmove& batchMove, const char* name, TDatabaseType typ
     std::fflush(stdout);
 }
 
+// Rows shaped like the server's Messwerte: int, money, datetime, varchar, nvarchar, float, bit.
+std::shared_ptr<const data::ResultStore> syntheticRows(qint64 n) {
+    auto column = [](const char* name, TFieldType type, data::StorageKind kind, int scale = 0) {
+        data::ColumnInfo c;
+        c.name = QString::fromLatin1(name);
+        c.type = type;
+        c.kind = kind;
+        c.scale = scale;
+        return c;
+    };
+    auto s = std::make_shared<data::ResultStore>(
+        QList<data::ColumnInfo>{column("Nr", ftInteger, data::StorageKind::Int32),
+                                column("Betrag", ftBCD, data::StorageKind::Decimal, 4),
+                                column("Zeitpunkt", ftDateTime, data::StorageKind::DateTime),
+                                column("Kennung", ftString, data::StorageKind::Utf8),
+                                column("Bezeichnung", ftWideString, data::StorageKind::Utf16),
+                                column("Messwert", ftFloat, data::StorageKind::Double),
+                                column("Gueltig", ftBoolean, data::StorageKind::Bool)});
+    const QDateTime start(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
+    for (qint64 i = 1; i <= n; ++i) {
+        const qint64 r = s->appendRows(1);
+        s->setValue(r, 0, int(i));
+        s->setValue(r, 1, QString::number(double(i % 100000) / 100.0 + 0.0025, 'f', 4));
+        s->setValue(r, 2, start.addSecs(i * 37));
+        s->setValue(r, 3, QStringLiteral("K-%1").arg(i, 8, 10, QLatin1Char('0')));
+        s->setValue(r, 4, QStringLiteral("Messstelle Nr. %1, Süd").arg(i % 977));
+        s->setValue(r, 5, double(i) * 0.37);
+        s->setValue(r, 6, i % 3 != 0);
+    }
+    s->squeeze();
+    return s;
+}
+
+// A stream export as the window runs it: an ExportJob on its own thread, this one waiting.
+void streamOnce(const char* name, exportfile::StreamFormat format, const QString& dir,
+                const QString& file) {
+    const QString path = QDir(dir).filePath(file);
+    QFile::remove(path);
+    resetPeak();
+    const long before = statusKb("VmRSS");
+    QElapsedTimer timer;
+    timer.start();
+    qint64 rows = 0;
+    QString error;
+    {
+        exportfile::StreamOptions options;
+        options.sheetName = QStringLiteral("Messwerte");
+        ExportJob job(g_fetched, format, path, options);
+        QEventLoop loop;
+        QObject::connect(&job, &ExportJob::finished, &loop,
+                         [&](qint64 n, bool, std::exception_ptr e) {
+                             rows = n;
+                             if (e) {
+                                 try {
+                                     std::rethrow_exception(e);
+                                 } catch (const std::exception& x) {
+                                     error = QString::fromUtf8(x.what());
+                                 }
+                             }
+                             loop.quit();
+                         });
+        loop.exec();
+    }
+    if (!error.isEmpty())
+        throw std::runtime_error(error.toStdString());
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    const long peak = statusKb("VmHWM");
+    std::printf("export format=%s rows=%lld seconds=%.3f bytes=%lld added_kb=%ld\n", name,
+                static_cast<long long>(rows), seconds,
+                static_cast<long long>(QFileInfo(path).size()), peak - before);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -111,14 +190,32 @@ int main(int argc, char** argv) {
         else if (args[i] == QLatin1String("--format"))
             formats << args[i + 1];
     }
-    if (connection.isEmpty() || query.isEmpty() || dir.isEmpty()) {
-        std::fprintf(stderr, "usage: bench-export --connection <ADO string> --query <SQL> "
-                             "--dir DIR [--xls-rows N] [--format Text|dBASE|Access|Excel]...\n");
-        return 2;
-    }
     auto wanted = [&](const char* name) {
         return formats.isEmpty() || formats.contains(QLatin1String(name));
     };
+    // --synthetic N: N rows shaped like Messwerte made here, no server; the stream formats only.
+    const qsizetype synthetic = args.indexOf(QStringLiteral("--synthetic"));
+    if (synthetic > 0 && synthetic + 1 < args.size() && !dir.isEmpty()) {
+        g_fetched = syntheticRows(args[synthetic + 1].toLongLong());
+        try {
+            for (const auto& [name, format, file] :
+                 {std::tuple{"CSV", exportfile::StreamFormat::Csv, "bench.csv"},
+                  std::tuple{"JSON", exportfile::StreamFormat::Json, "bench.json"},
+                  std::tuple{"XLSX", exportfile::StreamFormat::Xlsx, "bench.xlsx"}})
+                if (wanted(name))
+                    streamOnce(name, format, dir, QString::fromLatin1(file));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "bench-export: %s\n", e.what());
+            return 1;
+        }
+        return 0;
+    }
+    if (connection.isEmpty() || query.isEmpty() || dir.isEmpty()) {
+        std::fprintf(stderr, "usage: bench-export --connection <ADO string> --query <SQL> "
+                             "--dir DIR [--xls-rows N] "
+                             "[--format Text|dBASE|Access|Excel|CSV|JSON|XLSX]...\n");
+        return 2;
+    }
     try {
         TADOConnection conn;
         conn.setConnectionString(connection);
@@ -144,6 +241,13 @@ int main(int argc, char** argv) {
             exportOnce(batchMove, "dBASE", dtDBase3, dir, QStringLiteral("bench.dbf"));
         if (wanted("Access"))
             exportOnce(batchMove, "Access", dtAccess, dir, QStringLiteral("bench"));
+
+        if (wanted("CSV"))
+            streamOnce("CSV", exportfile::StreamFormat::Csv, dir, QStringLiteral("bench.csv"));
+        if (wanted("JSON"))
+            streamOnce("JSON", exportfile::StreamFormat::Json, dir, QStringLiteral("bench.json"));
+        if (wanted("XLSX"))
+            streamOnce("XLSX", exportfile::StreamFormat::Xlsx, dir, QStringLiteral("bench.xlsx"));
 
         if (wanted("Excel")) {
             data::registerProvider(QStringLiteral("Bench.Slice"),

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Export benchmark: ROWS rows of Messwerte from a tds-testserver of our own, fetched once
 # through the data layer and exported by the batch move to .txt, .dbf and .mdb (every row) and
-# .xls (the first XLS_ROWS rows), against freebcp writing the same query in character mode
+# .xls (the first XLS_ROWS rows), and straight from the fetched store to .csv, .json and .xlsx
+# (every row, on the export's own thread), against freebcp writing the same query in character mode
 # (-c) into a file. Prints per format rows per second, the ratio of its time to freebcp -c's
 # (best of REPEAT runs each) and the memory the export adds to the fetched result.
 #
@@ -45,7 +46,7 @@ field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p"; }
 fetched=$(grep '^fetch' "$tmp/ours.0" | field rows)
 printf 'rows fetched            %s (once per run; packet size %s, best of %s runs)\n' "$fetched" "$packet" "$repeat"
 printf 'freebcp queryout -c     %9.3f s  %9.0f rows/s  %11d bytes\n' "$bcp" "$(calc "$fetched / $bcp")" "$bcp_bytes"
-for format in Text dBASE Access Excel; do
+for format in Text dBASE Access Excel CSV JSON XLSX; do
   lines=$(cat "$tmp"/ours.* | grep "^export format=$format ")
   secs=$(printf '%s\n' "$lines" | field seconds | best)
   n=$(printf '%s\n' "$lines" | head -n1 | field rows)
@@ -56,6 +57,8 @@ for format in Text dBASE Access Excel; do
     dBASE) goal="time <= 0.50, memory < 10 MB" ;;
     Access) goal="memory < 10 MB" ;;
     Excel) goal="memory < file size" ;;
+    CSV | JSON) goal="time <= 0.30" ;;
+    XLSX) goal="time <= 2.0, memory <= 50 MB" ;;
   esac
   printf '%-23s %9.3f s  %9.0f rows/s  %11d bytes  ratio to freebcp -c %.2f  memory added %.1f MB (goal: %s)\n' \
     "$format ($n rows)" "$secs" "$(calc "$n / $secs")" "$bytes" "$(calc "$secs / $bcp")" \

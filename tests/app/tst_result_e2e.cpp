@@ -75,6 +75,7 @@ private slots:
     void exportOntoFullDisk_data();
     void exportOntoFullDisk();
     void exportKeepsEveryCharacter();
+    void exportLocksTheWindow();
 
 private:
     void connectWorkbench();
@@ -162,6 +163,8 @@ void TestResultE2E::exportTo(const QString& answer) {
         return answer.isEmpty() || answer.startsWith(u'/') ? answer : path(answer);
     });
     trigger(w->ACExport);
+    // The export runs on a thread of its own; the window is locked until it has ended.
+    QTRY_VERIFY_WITH_TIMEOUT(!w->statementRunning(), 60000);
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 }
 
@@ -258,7 +261,9 @@ void TestResultE2E::exportAsksForFile() {
     QVERIFY(r.save);
     QCOMPARE(r.parent, w);
     QCOMPARE(r.caption, QStringLiteral("Tabelle exportieren"));
-    QCOMPARE(r.filter, QStringLiteral("dBASE (*.dbf);;Text (*.txt);;Alle Dateien (*.*)"));
+    QCOMPARE(r.filter, QStringLiteral("dBASE (*.dbf);;Text (*.txt);;Excel-Arbeitsmappe (*.xlsx);;"
+                                      "CSV (Trennzeichen-getrennt) (*.csv);;JSON (*.json);;"
+                                      "Alle Dateien (*.*)"));
     QCOMPARE(r.defaultSuffix, QStringLiteral("dbf"));
     QVERIFY(!r.confirmOverwrite);
 }
@@ -332,7 +337,7 @@ void TestResultE2E::exportPictureTableSkipsPictures() {
 
 void TestResultE2E::exportWithoutMatchingExtension_data() {
     QTest::addColumn<QString>("file");
-    QTest::newRow("csv") << "kunden.csv";
+    QTest::newRow("xlsb") << "kunden.xlsb"; // .csv, .json and .xlsx are formats of their own
     QTest::newRow("htm") << "kunden.htm";
     QTest::newRow("known extension not last") << "kunden.dbf.bak";
 }
@@ -365,6 +370,23 @@ void TestResultE2E::exportReplacesExistingFile() {
     const QByteArray text = fileBytes(path("kunden.txt"));
     QVERIFY(!text.contains('x' + QByteArray("xxxx")));
     QCOMPARE(text.count('\n'), 1 + rows);
+}
+
+void TestResultE2E::exportLocksTheWindow() {
+    // The export runs on a thread of its own; meanwhile nothing may start a statement,
+    // change the result or start another export, and "Abbrechen" is offered.
+    connectAndQuery(QStringLiteral("select * from Kunden"));
+    const int rows = w->DBGridQuery->model()->rowCount();
+    modal::setFileHandler([this](const modal::FileRequest&) { return path("kunden.xlsx"); });
+    runGuarded([this] { w->ACExport->trigger(); });
+    QVERIFY(w->statementRunning());
+    QVERIFY(!w->ACQuery->isEnabled() && !w->ACExecute->isEnabled() && !w->ACExport->isEnabled());
+    QVERIFY(w->ACCancel->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(!w->statementRunning(), 60000);
+    QVERIFY(w->ACQuery->isEnabled() && w->ACExport->isEnabled() && !w->ACCancel->isEnabled());
+    QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
+    QCOMPARE(w->LBStatusBar3->text(), exported(rows));
+    QVERIFY(fileBytes(path("kunden.xlsx")).startsWith("PK")); // a zip container
 }
 
 void TestResultE2E::exportBeforeAnyQuery() {

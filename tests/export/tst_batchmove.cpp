@@ -180,6 +180,7 @@ private slots:
     void rowsGoToTheProviderInBlocks_data();
     void rowsGoToTheProviderInBlocks();
     void accessDatabase();
+    void accessDatabaseUnderItsNameOnlyWhenComplete();
     void accessDatabaseReplaced();
     void accessDatabaseKept();
 
@@ -617,9 +618,15 @@ void TestBatchMove::refusedValueStopsTransfer() {
         QVERIFY2(e.message().contains("\"Kurz\""), qPrintable(e.message()));
     }
     QCOMPARE(m_bm->RowsExported(), 0);
-    // The table stays with the rows before the refused one.
-    QCOMPARE(le32(readFile(m_dir.filePath("kurz.dbf")), 4), 1u);
+    // With leave to replace (the export command's setting) even a new name is staged, so a
+    // failed transfer leaves no file under it.
+    QVERIFY(!QFile::exists(m_dir.filePath("kurz.dbf")));
     QVERIFY(m_conn->Connected());
+    // Without that leave the table is written in place and keeps the rows before the
+    // refused one.
+    m_bm->setOverwriteExisting(ovADOno);
+    QVERIFY_THROWS_EXCEPTION(DataError, m_bm->Execute());
+    QCOMPARE(le32(readFile(m_dir.filePath("kurz.dbf")), 4), 1u);
 }
 
 void TestBatchMove::refusedValueInALaterBlock_data() {
@@ -634,6 +641,8 @@ void TestBatchMove::refusedValueInALaterBlock() {
     // names its row and leaves the table with exactly the rows before it.
     QFETCH(int, badRow);
     emptyFolder();
+    // Written in place (no leave to replace), so the rows kept can be looked at.
+    m_bm->setOverwriteExisting(ovADOno);
     const int rows = 2 * int(TADODataSet::kServerCursorBlock) + 100;
     g_source.columns = {column("Kurz", ftString, StorageKind::Utf16, 3),
                         column("Nr", ftInteger, StorageKind::Int32)};
@@ -665,6 +674,7 @@ void TestBatchMove::refusedValueInALaterBlock() {
     m_query->Close();
     g_source.rows[size_t(badRow - 1)][0] = QStringLiteral("xyz");
     openSource();
+    m_bm->setOverwriteExisting(ovADOyes);
     m_bm->Execute();
     QCOMPARE(m_bm->RowsExported(), rows);
     QCOMPARE(le32(readFile(m_dir.filePath("spaet.dbf")), 4), quint32(rows));
@@ -689,6 +699,11 @@ void TestBatchMove::failedReplacementKeepsOldFiles_data() {
     // Rows past the first block have gone to the staged file already.
     QTest::newRow("dBASE, failure after a block was written")
         << "alt.dbf" << int(dtDBase3) << QStringList{"alt.dbf"} << "late" << 40000;
+    // A new name is staged as well: a failure leaves neither a file nor staging behind.
+    QTest::newRow("dBASE under a new name, failure after a block was written")
+        << "neu.dbf" << int(dtDBase3) << QStringList{} << "late" << 40000;
+    QTest::newRow("text under a new name, failure midway")
+        << "neu.txt" << int(dtText) << QStringList{} << "midway" << 120;
     QTest::newRow("folder without write permission")
         << "alt.txt" << int(dtText) << QStringList{"alt.txt"} << "folder" << 120;
 }
@@ -885,6 +900,34 @@ void TestBatchMove::accessDatabase() {
     QCOMPARE(rows[119], (QStringList{"Zeile 119", "119"}));
 }
 
+void TestBatchMove::accessDatabaseUnderItsNameOnlyWhenComplete() {
+    // While the rows go in, the database is staged: a process killed meanwhile leaves no
+    // valid-looking database under the chosen name, and a failure leaves nothing at all.
+    emptyFolder();
+    standardSource(200);
+    openSource();
+    const QString path = m_dir.filePath("neu.mdb");
+    m_bm->setDestDatabaseName(path);
+    m_bm->setDestTableName(QStringLiteral("neu"));
+    m_bm->setDestDatabaseType(dtAccess);
+    QStringList seen;
+    m_bm->ProcessMessages = [&, calls = 0]() mutable {
+        seen << (QFile::exists(path) ? "da" : "fehlt");
+        if (++calls == 3)
+            throw DataError(QStringLiteral("abgebrochen"));
+    };
+    QVERIFY_THROWS_EXCEPTION(DataError, m_bm->Execute());
+    QCOMPARE(seen, (QStringList{"fehlt", "fehlt", "fehlt"}));
+    QCOMPARE(folderEntries(), QStringList{});
+    // Run to the end, the database takes its name.
+    m_bm->ProcessMessages = [&] { seen << (QFile::exists(path) ? "da" : "fehlt"); };
+    seen.clear();
+    m_bm->Execute();
+    QVERIFY(!seen.contains("da"));
+    QCOMPARE(folderEntries(), QStringList{"neu.mdb"});
+    QCOMPARE(m_bm->RowsExported(), 200);
+}
+
 void TestBatchMove::accessDatabaseReplaced() {
     if (!mdbreaders::mdbtoolsPresent())
         QSKIP("mdbtools is not installed");
@@ -985,8 +1028,11 @@ void TestBatchMove::extensionTable_data() {
                           << "t.html" << int(dtHTMLexport);
     QTest::newRow("htm matches nothing") << "/x/t.htm" << false << ""
                                          << "" << 0;
-    QTest::newRow("csv") << "/x/t.csv" << false << ""
-                         << "" << 0;
+    // The stream formats find a target without a batch move type.
+    QTest::newRow("csv") << "/x/t.csv" << true << "/x/"
+                         << "t.csv" << int(dtUndefined);
+    QTest::newRow("xls with another letter") << "/x/t.xlsb" << false << ""
+                                             << "" << 0;
     QTest::newRow("no extension") << "/x.dbf/t" << false << ""
                                   << "" << 0;
 }
@@ -1032,9 +1078,9 @@ void TestBatchMove::exportCommand() {
 
     // An unknown extension exports nothing and shows the previous count.
     status.clear();
-    exportQueryToFile(*m_bm, *m_query, m_dir.filePath("t.csv"), show);
+    exportQueryToFile(*m_bm, *m_query, m_dir.filePath("t.xlsb"), show);
     QCOMPARE(status, QString::fromUtf8("Es wurden 120 Datensätze exportiert."));
-    QVERIFY(!QFile::exists(m_dir.filePath("t.csv")));
+    QVERIFY(!QFile::exists(m_dir.filePath("t.xlsb")));
     status.clear();
     exportQueryToFile(*m_bm, *m_query, m_dir.filePath("t.htm"), show);
     QCOMPARE(status, QString::fromUtf8("Es wurden 120 Datensätze exportiert."));
