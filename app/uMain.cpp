@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -127,6 +128,17 @@ bool TFMMain::eventFilter(QObject* watched, QEvent* e) {
                watched == REMessages->viewport()) {
         // A double click on an error goes to its line of the script.
         messageDoubleClicked(static_cast<QMouseEvent*>(e)->position().toPoint());
+    } else if (e->type() == QEvent::Hide && watched->isWidgetType()) {
+        // A dialog of this window closed: the keys come back here (a desktop
+        // without a window manager would leave them nowhere).
+        if (qobject_cast<QDialog*>(watched) && watched != this && isVisible())
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (!QApplication::activeModalWidget() && !QApplication::activePopupWidget())
+                        activateWindow();
+                },
+                Qt::QueuedConnection);
     } else if (e->type() == QEvent::FocusIn) {
         if (watched == LBTables) {
             LBTablesEnter();
