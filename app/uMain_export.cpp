@@ -44,7 +44,8 @@ void TFMMain::ACExportExecute() {
     if (chosen.isEmpty())
         return;
     const auto target = exportTargetForFile(chosen);
-    TADODataSet& query = *dm().ADOdsQuery;
+    // The result of the grid that has or last had the focus.
+    TADODataSet& query = *currentResult();
     if (!target || !query.store()) {
         // Nothing to write (no result set, or an extension of no format): the count of the
         // last export is shown, as after any export.
@@ -57,6 +58,7 @@ void TFMMain::ACExportExecute() {
     // of its own; "Abbrechen" and Escape stop it.
     beginStatement();
     auto* job = new ExportJob(query.store(), *target, streamOptionsFor(*target, QLocale()), this);
+    QPointer<TADODataSet> exported(&query);
     connect(ACCancel, &QAction::triggered, job, &ExportJob::cancel);
     // The status line: how far it got, at most ten times a second.
     auto* ticker = new QTimer(job);
@@ -72,7 +74,7 @@ void TFMMain::ACExportExecute() {
     ticker->start(100);
     showProgress();
     connect(job, &ExportJob::finished, this,
-            [this, job](qint64 rows, bool cancelled, std::exception_ptr error) {
+            [this, job, exported](qint64 rows, bool cancelled, std::exception_ptr error) {
                 job->deleteLater();
                 endStatement();
                 if (m_tearingDown)
@@ -80,9 +82,8 @@ void TFMMain::ACExportExecute() {
                 if (!cancelled && !error) {
                     VelADObatchmove1->setRowsExported(qint32(std::min<qint64>(rows, INT32_MAX)));
                     // The grid shows the first row again, as after every export.
-                    TADODataSet& query = *dm().ADOdsQuery;
-                    if (query.Active())
-                        query.First();
+                    if (exported && exported->Active())
+                        exported->First();
                 }
                 // The hint line, sized to its text, shows the count.
                 ApplicationEvents1Hint(cancelled

@@ -86,10 +86,8 @@ void TFMMain::addResultGrid(TADODataSet* dataSet) {
     grid->horizontalHeader()->setFont(DBGridQuery->horizontalHeader()->font());
     grid->setDataSource(source);
     grid->setEditLocked(m_running);
-    connect(grid, &TDBBGrid::CellClick, this, [this, grid](int column) {
-        m_currentGrid = grid;
-        DBGridQueryCellClick(column);
-    });
+    // The cell viewer stays with the first result (it is bound to its data
+    // source); the grids of further results show their cells themselves.
     m_resultGrids.append(grid);
     PAResultsLayout->addWidget(grid, 1);
     layoutResults();
