@@ -53,7 +53,7 @@ for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 eval "$(dbus-launch --sh-syntax)"
 /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
 pids+=($!)
-sleep 0.5
+sleep 1
 
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1
 "$build/app/tarnwick" >"$work/app.log" 2>&1 &
@@ -61,7 +61,8 @@ app=$!
 pids+=($app)
 
 status=0
-TARNWICK_PASSWORD="$password" timeout 240 /usr/bin/python3 "$here/screenreader_e2e.py" || status=$?
+mkdir -p "$work/export"
+TARNWICK_PID=$app TARNWICK_EXPORT_DIR="$work/export" TARNWICK_PASSWORD="$password" timeout 240 /usr/bin/python3 "$here/screenreader_e2e.py" || status=$?
 if [ $status -ne 0 ]; then
   echo "--- workbench output"; cat "$work/app.log"
 fi
