@@ -324,6 +324,7 @@ private:
     QList<QPointer<TDBBGrid>> m_resultGrids;
     QList<QPointer<TADODataSet>> m_batchDataSets; // of the later batches of a script
     QPointer<TDBBGrid> m_currentGrid;
+    QList<QMetaObject::Connection> m_resultWatch; // the result datasets of the running script
 };
 
 // The quick query's statement for a table, at most maxRecords rows (0: all).

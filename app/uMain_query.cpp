@@ -54,6 +54,9 @@ QString TFMMain::commandText() const {
 }
 
 void TFMMain::ACCancelExecute() {
+    // A script runs no further batch, also when the cancel comes between two.
+    if (m_script)
+        m_script->cancelled = true;
     if (m_running && m_dm)
         m_dm->ADOConnMain->Cancel();
 }

@@ -40,6 +40,9 @@ bool TFMMain::anyResultShown() const {
 }
 
 void TFMMain::clearResults() {
+    for (const auto& c : std::as_const(m_resultWatch))
+        disconnect(c);
+    m_resultWatch.clear();
     m_currentGrid = DBGridQuery;
     for (const auto& grid : std::as_const(m_resultGrids))
         delete grid;
@@ -57,15 +60,17 @@ void TFMMain::clearResults() {
 }
 
 void TFMMain::watchResults(TADODataSet* dataSet) {
+    // Watched for this run only: the query dataset serves every run.
     if (dataSet != dm().ADOdsQuery) {
         // The first result of a later batch: a grid of its own once it opens.
-        connect(dataSet, &TADODataSet::activeChanged, this, [this, dataSet](bool active) {
-            if (active && !gridOf(dataSet))
-                addResultGrid(dataSet);
-        });
+        m_resultWatch << connect(dataSet, &TADODataSet::activeChanged, this,
+                                 [this, dataSet](bool active) {
+                                     if (active && !gridOf(dataSet))
+                                         addResultGrid(dataSet);
+                                 });
     }
-    connect(dataSet, &TADODataSet::resultAdded, this,
-            [this](TADODataSet* result, int) { addResultGrid(result); });
+    m_resultWatch << connect(dataSet, &TADODataSet::resultAdded, this,
+                             [this](TADODataSet* result, int) { addResultGrid(result); });
 }
 
 TDBBGrid* TFMMain::gridOf(const TADODataSet* dataSet) const {

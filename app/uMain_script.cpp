@@ -30,16 +30,6 @@ bool errorAlreadyListed(const data::MessageList& messages) {
     return false;
 }
 
-QString errorText(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Unbekannter Fehler");
-    }
-}
-
 bool isNoResultSet(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
@@ -160,17 +150,17 @@ void TFMMain::batchFinished(std::exception_ptr error, bool cancelled) {
         ++run.failed;
         run.lastError = error;
         if (!errorAlreadyListed(dm().ADOConnMain->Messages()))
-            addErrorMessage(QString(), errorText(error), -1);
+            addErrorMessage(QString(), exceptionMessage(error), -1);
         if (!single)
             addMessage(failedBatchLine(run.index + 1,
                                        run.textFirstLine + run.batches[run.index].firstLine));
     }
-    if (cancelled) {
+    if (cancelled || run.cancelled) {
         run.cancelled = true;
         addMessage(QStringLiteral("Abfrage abgebrochen."));
     }
     const bool broken = dm().ADOConnMain->isBroken();
-    if (!cancelled && !broken) {
+    if (!run.cancelled && !broken) {
         if (--run.runsLeft > 0) {
             runNextBatch();
             return;

@@ -200,6 +200,11 @@ void TestScriptE2E::everyResultInAGridOfItsOwn() {
     run(QStringLiteral("select 4 as d"), true);
     QCOMPARE(f->w->resultGrids().size(), 0);
     QCOMPARE(f->w->currentResult(), f->w->dataModule()->ADOdsQuery);
+    // Running the same script again gives the same grids, not more.
+    for (int i = 0; i < 2; ++i) {
+        run(QStringLiteral("select 1 as a\nselect 2 as b\nselect 3 as c"), true);
+        QCOMPARE(f->w->resultGrids().size(), 2);
+    }
 }
 
 void TestScriptE2E::cancelStopsTheScript() {
