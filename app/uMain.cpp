@@ -118,6 +118,14 @@ bool TFMMain::eventFilter(QObject* watched, QEvent* e) {
             if (widget == focus || (!focus && widget == this))
                 FormKeyDown(static_cast<QKeyEvent*>(e)->key());
         }
+        // Enter on the table list does what a double click does: the quick
+        // query, so it needs no mouse.
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (watched == LBTables && (key == Qt::Key_Return || key == Qt::Key_Enter) &&
+            static_cast<QKeyEvent*>(e)->modifiers() == Qt::NoModifier) {
+            LBTablesDblClick();
+            return true;
+        }
     } else if (e->type() == QEvent::MouseButtonDblClick && LBTables &&
                watched == LBTables->viewport()) {
         // The list reports a double click on an entry itself; one on an empty

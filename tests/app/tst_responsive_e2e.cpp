@@ -43,9 +43,8 @@ private:
     QString lastMessage() const { return w->REMessages->toPlainText().split(u'\n').last(); }
 
     std::unique_ptr<TestServer> m_server;
-    std::unique_ptr<TempSettings> m_settings;
-    std::unique_ptr<MessageRecorder> m_messages;
-    Workbench m_wb;
+    std::unique_ptr<WindowFixture> m_fixture;
+    MessageRecorder* m_messages = nullptr; // the fixture's
     TFMMain* w = nullptr;
 };
 
@@ -54,31 +53,19 @@ void TestResponsiveE2E::initTestCase() {
 }
 
 void TestResponsiveE2E::init() {
-    m_settings = std::make_unique<TempSettings>();
-    m_messages = std::make_unique<MessageRecorder>();
-    FirstActivation = false;
-    m_wb = createWorkbench();
-    w = m_wb.main;
-    auto* prompt = new FakePrompt;
-    prompt->server = QStringLiteral("127.0.0.1,%1").arg(m_server->port());
-    prompt->user = QString::fromStdString(m_server->user());
-    prompt->password = QString::fromStdString(m_server->password());
-    w->setConnectPrompt(std::unique_ptr<ConnectPrompt>(prompt));
-    w->resize(900, 600);
-    w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(w));
-    FirstActivation = true;
-    runGuarded([this] { w->FormActivate(); });
-    QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
+    m_fixture = std::make_unique<WindowFixture>(
+        QStringLiteral("127.0.0.1,%1").arg(m_server->port()),
+        QString::fromStdString(m_server->user()), QString::fromStdString(m_server->password()),
+        QSize(900, 600));
+    w = m_fixture->w;
+    m_messages = &m_fixture->messages;
+    QVERIFY2(m_fixture->connect(), qPrintable(m_messages->texts().join('|')));
 }
 
 void TestResponsiveE2E::cleanup() {
-    if (w)
-        w->hide();
-    destroyWorkbench(m_wb);
+    m_fixture.reset();
     w = nullptr;
-    m_messages.reset();
-    m_settings.reset();
+    m_messages = nullptr;
     if (!m_server->isRunning())
         m_server->start();
 }
@@ -185,7 +172,7 @@ void TestResponsiveE2E::closingDuringFetchCancelsThenCloses() {
     QVERIFY(!w->statementRunning());
     QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->texts().join('|')));
     // Then it closed normally: its settings were written.
-    QDirIterator files(m_settings->path(), QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator files(m_fixture->settings.path(), QDir::Files, QDirIterator::Subdirectories);
     QVERIFY(files.hasNext());
 }
 
