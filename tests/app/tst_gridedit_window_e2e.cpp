@@ -35,10 +35,9 @@ private:
     void typeInto(int row, int column, const QString& text);
 
     std::unique_ptr<TestServer> m_server;
-    TempSettings* m_settings = nullptr;
-    MessageRecorder* m_messages = nullptr;
-    FakePrompt* m_prompt = nullptr;
-    Workbench m_wb;
+    std::unique_ptr<WindowFixture> m_fixture;
+    MessageRecorder* m_messages = nullptr; // the fixture's
+    FakePrompt* m_prompt = nullptr;        // the fixture's
     TFMMain* w = nullptr;
 };
 
@@ -51,27 +50,19 @@ void TestGridEditWindow::cleanupTestCase() {
 }
 
 void TestGridEditWindow::init() {
-    m_settings = new TempSettings;
-    m_messages = new MessageRecorder;
-    FirstActivation = false;
-    m_wb = createWorkbench();
-    w = m_wb.main;
-    m_prompt = new FakePrompt;
-    m_prompt->server = QStringLiteral("127.0.0.1,%1").arg(m_server->port());
-    m_prompt->user = QString::fromStdString(m_server->user());
-    m_prompt->password = QString::fromStdString(m_server->password());
-    w->setConnectPrompt(std::unique_ptr<ConnectPrompt>(m_prompt));
-    w->resize(1000, 700);
-    w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(w));
+    m_fixture = std::make_unique<WindowFixture>(
+        QStringLiteral("127.0.0.1,%1").arg(m_server->port()),
+        QString::fromStdString(m_server->user()), QString::fromStdString(m_server->password()),
+        QSize(1000, 700));
+    w = m_fixture->w;
+    m_messages = &m_fixture->messages;
+    m_prompt = m_fixture->prompt;
 }
 
 void TestGridEditWindow::cleanup() {
-    w->hide();
-    destroyWorkbench(m_wb);
+    m_fixture.reset(); // hides the window first, then takes it down
     w = nullptr;
-    delete m_messages;
-    delete m_settings;
+    m_messages = nullptr;
 }
 
 void TestGridEditWindow::exec(const QString& sql) {

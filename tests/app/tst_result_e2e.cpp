@@ -87,10 +87,9 @@ private:
 
     std::unique_ptr<TestServer> m_server;
     std::unique_ptr<QTemporaryDir> m_dir;
-    TempSettings* m_settings = nullptr;
-    MessageRecorder* m_messages = nullptr;
-    FakePrompt* m_prompt = nullptr;
-    Workbench m_wb;
+    std::unique_ptr<WindowFixture> m_fixture;
+    MessageRecorder* m_messages = nullptr; // the fixture's
+    FakePrompt* m_prompt = nullptr;        // the fixture's
     TFMMain* w = nullptr;
     QList<modal::FileRequest> m_fileRequests;
 };
@@ -106,32 +105,22 @@ void TestResultE2E::cleanupTestCase() {
 void TestResultE2E::init() {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    m_settings = new TempSettings;
-    m_messages = new MessageRecorder;
     m_fileRequests.clear();
-    FirstActivation = false;
-    m_wb = createWorkbench();
-    w = m_wb.main;
-    m_prompt = new FakePrompt;
-    m_prompt->server = QStringLiteral("127.0.0.1,%1").arg(m_server->port());
-    m_prompt->user = QString::fromStdString(m_server->user());
-    m_prompt->password = QString::fromStdString(m_server->password());
-    w->setConnectPrompt(std::unique_ptr<ConnectPrompt>(m_prompt));
-    w->resize(1000, 700);
-    w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(w));
+    m_fixture = std::make_unique<WindowFixture>(
+        QStringLiteral("127.0.0.1,%1").arg(m_server->port()),
+        QString::fromStdString(m_server->user()), QString::fromStdString(m_server->password()),
+        QSize(1000, 700));
+    w = m_fixture->w;
+    m_messages = &m_fixture->messages;
+    m_prompt = m_fixture->prompt;
 }
 
 void TestResultE2E::cleanup() {
     modal::setFileHandler({});
     modal::setDialogHandler({});
-    // Hidden first: a shown window losing its focus while half destroyed
-    // would call back into it.
-    w->hide();
-    destroyWorkbench(m_wb);
+    m_fixture.reset(); // hides the window first, then takes it down
     w = nullptr;
-    delete m_messages;
-    delete m_settings;
+    m_messages = nullptr;
     m_dir.reset();
 }
 

@@ -101,10 +101,9 @@ private:
     QString serverName() const { return QStringLiteral("127.0.0.1,%1").arg(m_server->port()); }
 
     std::unique_ptr<TestServer> m_server;
-    TempSettings* m_settings = nullptr;
-    MessageRecorder* m_messages = nullptr;
-    FakePrompt* m_prompt = nullptr;
-    Workbench m_wb;
+    std::unique_ptr<WindowFixture> m_fixture;
+    MessageRecorder* m_messages = nullptr; // the fixture's
+    FakePrompt* m_prompt = nullptr;        // the fixture's
     TFMMain* w = nullptr;
 };
 
@@ -117,24 +116,19 @@ void TestWorkbenchE2E::cleanupTestCase() {
 }
 
 void TestWorkbenchE2E::init() {
-    m_settings = new TempSettings;
-    m_messages = new MessageRecorder;
-    FirstActivation = false;
     ServerProductVersion.clear();
-    m_wb = createWorkbench();
-    w = m_wb.main;
-    m_prompt = new FakePrompt;
-    m_prompt->server = serverName();
-    m_prompt->user = QString::fromStdString(m_server->user());
-    m_prompt->password = QString::fromStdString(m_server->password());
-    w->setConnectPrompt(std::unique_ptr<ConnectPrompt>(m_prompt));
+    m_fixture =
+        std::make_unique<WindowFixture>(serverName(), QString::fromStdString(m_server->user()),
+                                        QString::fromStdString(m_server->password()), QSize());
+    w = m_fixture->w;
+    m_messages = &m_fixture->messages;
+    m_prompt = m_fixture->prompt;
 }
 
 void TestWorkbenchE2E::cleanup() {
-    destroyWorkbench(m_wb);
+    m_fixture.reset();
     w = nullptr;
-    delete m_messages;
-    delete m_settings;
+    m_messages = nullptr;
 }
 
 void TestWorkbenchE2E::connectWorkbench(bool storeSameServer) {
