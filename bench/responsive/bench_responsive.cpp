@@ -21,6 +21,7 @@
 #include "app/uMain.h"
 #include "app/windows.h"
 #include "bench/lib/procstatus.h"
+#include "bench/lib/stallmeter.h"
 #include "data/sqlserverprovider.h"
 #include "tests/app/apptestsupport.h"
 
@@ -105,36 +106,7 @@ private:
     const QElapsedTimer& m_clock;
 };
 
-// The longest lateness of a 10 ms timer while it runs.
-class StallMeter : public QObject {
-public:
-    StallMeter() {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(10);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            worst = std::max(worst, now - m_last - 10'000'000);
-            if (m_trace && now - m_last > 30'000'000)
-                std::fprintf(stderr, "stall %.1f ms ending at %.1f ms\n",
-                             ms(now - m_last - 10'000'000), ms(now));
-            m_last = now;
-        });
-    }
-    void start() {
-        worst = 0;
-        m_clock.start();
-        m_last = 0;
-        m_timer.start();
-    }
-    void stop() { m_timer.stop(); }
-    qint64 worst = 0; // ns
-
-private:
-    const bool m_trace = qEnvironmentVariableIsSet("BENCH_TRACE");
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-};
+using benchstall::StallMeter;
 
 int usage() {
     std::fprintf(stderr, "usage: bench-responsive --server HOST,PORT --user U --password P "
