@@ -157,6 +157,11 @@ struct ParadoxWriter::Impl {
         // what it writes for them only in the version byte.
         if (memory.data.size() > 0x39)
             memory.data[0x39] = versionByte(version);
+        // The key 0xFF00FF00 at 0x25 says "see the key in the data header", which only 4.0 and
+        // later have; a 3.0 table states its key there itself, and 0 is an open table. Left as
+        // pxlib writes it, a 3.0 reader takes whatever follows for a key and decrypts noise.
+        if (version < 40 && memory.data.size() > 0x29)
+            memory.data.replace(0x25, 4, QByteArray(4, '\0'));
         QFile f(path);
         openForWriting(f);
         writeBytes(f, memory.data);

@@ -779,6 +779,13 @@ void TestWriters::paradoxReadBack() {
     rows[1][8] = QStringLiteral("auch kurz");
     rows[1][3] = 2.0;
     writeTable(FileFormat(format), mixedSchema("p"), rows, file);
+    // No encryption: a 3.x table keeps its key at 0x25 (no data header follows), later ones
+    // point there to the data header's key, which must be 0.
+    const QByteArray head = readFile(file);
+    QCOMPARE(qFromLittleEndian<quint32>(head.constData() + 0x25),
+             version < 40 ? 0u : 0xFF00FF00u);
+    if (version >= 40)
+        QCOMPARE(qFromLittleEndian<quint32>(head.constData() + 0x5C), 0u);
 
     pxdoc_t* doc = PX_new2(quietErrors, zeroedAlloc, plainRealloc, plainFree);
     QVERIFY(PX_open_file(doc, QFile::encodeName(file).constData()) == 0);
