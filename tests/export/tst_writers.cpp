@@ -782,8 +782,7 @@ void TestWriters::paradoxReadBack() {
     // No encryption: a 3.x table keeps its key at 0x25 (no data header follows), later ones
     // point there to the data header's key, which must be 0.
     const QByteArray head = readFile(file);
-    QCOMPARE(qFromLittleEndian<quint32>(head.constData() + 0x25),
-             version < 40 ? 0u : 0xFF00FF00u);
+    QCOMPARE(qFromLittleEndian<quint32>(head.constData() + 0x25), version < 40 ? 0u : 0xFF00FF00u);
     if (version >= 40)
         QCOMPARE(qFromLittleEndian<quint32>(head.constData() + 0x5C), 0u);
 
