@@ -20,6 +20,7 @@
 #include "app/uDM.h"
 #include "app/uMain.h"
 #include "app/windows.h"
+#include "bench/lib/eventwait.h"
 #include "bench/lib/procstatus.h"
 #include "bench/lib/stallmeter.h"
 #include "data/sqlserverprovider.h"
@@ -198,7 +199,7 @@ int main(int argc, char** argv) {
     clock.start();
     w->ACQuery->trigger();
     const bool ended =
-        QTest::qWaitFor([&] { return !w->statementRunning(); }, 30 * 60 * 1000 /* deadline */);
+        benchwait::waitFor([&] { return !w->statementRunning(); }, 30 * 60 * 1000 /* deadline */);
     const qint64 total = clock.nsecsElapsed();
     stall.stop();
     const long peak = benchproc::statusKb("VmHWM");
@@ -219,15 +220,15 @@ int main(int argc, char** argv) {
     QElapsedTimer cancelClock;
     cancelClock.start();
     w->ACCancel->trigger();
-    const bool cancelled =
-        QTest::qWaitFor([&] { return !w->statementRunning() && w->ACQuery->isEnabled(); }, 60000);
+    const bool cancelled = benchwait::waitFor(
+        [&] { return !w->statementRunning() && w->ACQuery->isEnabled(); }, 60000);
     const qint64 cancel = cancelClock.nsecsElapsed();
     if (!cancelled || failed())
         return 1;
     const qint64 keptRows = DM->ADOdsQuery->RecordCount();
     w->MEQuery->setPlainText(QStringLiteral("select 1 as x"));
     w->ACQuery->trigger();
-    const bool nextRan = QTest::qWaitFor([&] { return !w->statementRunning(); }, 60000) &&
+    const bool nextRan = benchwait::waitFor([&] { return !w->statementRunning(); }, 60000) &&
                          messages.requests.isEmpty() && DM->ADOdsQuery->RecordCount() == 1;
 
     std::printf("rows=%lld\n", static_cast<long long>(rows));

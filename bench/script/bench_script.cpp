@@ -21,6 +21,7 @@
 #include "app/application.h"
 #include "app/grid/DBBGrid.h"
 #include "app/uMain.h"
+#include "bench/lib/eventwait.h"
 #include "bench/lib/stallmeter.h"
 #include "data/sqlserverprovider.h"
 #include "tests/app/apptestsupport.h"
@@ -103,7 +104,7 @@ double odbcAllResults(const QString& connection, const QString& batch, int resul
     return elapsed;
 }
 
-// Every result grid of the window: the first one and those after it.
+// Every result grid of the window made so far: the first one and those after it.
 QList<GridView*> allGrids(TFMMain* w) {
     QList<GridView*> grids{w->DBGridQuery};
     for (TDBBGrid* grid : w->resultGrids())
@@ -111,13 +112,17 @@ QList<GridView*> allGrids(TFMMain* w) {
     return grids;
 }
 
-// Whether RESULTS grids are there and each shows ROWS rows.
+// Whether RESULTS result sets have their place on the results page, each
+// holding its ROWS rows, and each grid in view shows them. (Grids are made
+// as their places come into view.)
 bool allShown(TFMMain* w, int results, int rows) {
-    const QList<GridView*> grids = allGrids(w);
-    if (grids.size() != results)
+    if (w->resultCount() != results)
         return false;
-    for (GridView* grid : grids)
-        if (!grid->isVisible() || !grid->model() || grid->model()->rowCount() != rows)
+    for (int i = 0; i < results; ++i)
+        if (w->resultDataSet(i)->RecordCount() != rows)
+            return false;
+    for (GridView* grid : allGrids(w))
+        if (grid->isVisible() && (!grid->model() || grid->model()->rowCount() != rows))
             return false;
     return true;
 }
@@ -205,13 +210,13 @@ int main(int argc, char** argv) {
     stall.start();
     manyClock.start();
     w->ACQuery->trigger();
-    const bool shown = QTest::qWaitFor([&] { return !w->statementRunning(); }, kDeadlineMs) &&
-                       QTest::qWaitFor([&] { return allShown(w, results, rows); }, 60000);
+    const bool shown = benchwait::waitFor([&] { return !w->statementRunning(); }, kDeadlineMs) &&
+                       benchwait::waitFor([&] { return allShown(w, results, rows); }, 60000);
     const qint64 resultsNs = manyClock.nsecsElapsed();
     stall.stop();
     if (!shown || failed()) {
-        std::fprintf(stderr, "bench-script: %lld of %d result sets shown; rows:",
-                     static_cast<long long>(allGrids(w).size()), results);
+        std::fprintf(stderr, "bench-script: %d of %d result sets shown; rows:", w->resultCount(),
+                     results);
         for (GridView* grid : allGrids(w))
             std::fprintf(stderr, " %d%s", grid->model() ? grid->model()->rowCount() : -1,
                          grid->isVisible() ? "" : "(hidden)");
@@ -235,7 +240,7 @@ int main(int argc, char** argv) {
         stall.start();
         clock.start();
         action->trigger();
-        const bool ended = QTest::qWaitFor([&] { return !w->statementRunning(); }, kDeadlineMs);
+        const bool ended = benchwait::waitFor([&] { return !w->statementRunning(); }, kDeadlineMs);
         const qint64 total = clock.nsecsElapsed();
         stall.stop();
         return ended && !failed() ? total : -1;
@@ -251,7 +256,7 @@ int main(int argc, char** argv) {
     if (queryNs < 0)
         return 1;
     const double queryStall = stall.worstMs();
-    const qsizetype queryGrids = allGrids(w).size();
+    const qsizetype queryGrids = w->resultCount();
 
     // Cancel half-way through F6; then the next statement.
     QTest::qWait(200);
@@ -261,14 +266,14 @@ int main(int argc, char** argv) {
     QElapsedTimer cancelClock;
     cancelClock.start();
     w->ACCancel->trigger();
-    const bool cancelled =
-        QTest::qWaitFor([&] { return !w->statementRunning() && w->ACQuery->isEnabled(); }, 60000);
+    const bool cancelled = benchwait::waitFor(
+        [&] { return !w->statementRunning() && w->ACQuery->isEnabled(); }, 60000);
     const qint64 cancelNs = cancelClock.nsecsElapsed();
     if (!cancelled || failed())
         return 1;
     w->MEQuery->setPlainText(QStringLiteral("select 1 as x"));
     w->ACQuery->trigger();
-    const bool nextRan = QTest::qWaitFor([&] { return !w->statementRunning(); }, 60000) &&
+    const bool nextRan = benchwait::waitFor([&] { return !w->statementRunning(); }, 60000) &&
                          !failed() && w->DBGridQuery->model() &&
                          w->DBGridQuery->model()->rowCount() == 1;
 
