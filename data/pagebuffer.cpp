@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -25,6 +26,11 @@ constexpr std::size_t kHugePage = std::size_t(2) << 20;
 // Address space reserved per region; only what buffers use is ever backed.
 constexpr std::size_t kRegionBytes = std::size_t(1) << 30;
 constexpr std::size_t kSmallRegionBytes = std::size_t(64) << 20; // when the large one is refused
+// Buffers up to this come from the C heap: it hands freed memory on as it
+// is, where a region would give its pages back and have the kernel clear a
+// whole huge page again for the next small buffer. Results of a few rows
+// (a script's thousands of them) stay there.
+constexpr std::size_t kHeapBytes = std::size_t(64) << 10;
 // Buffers above this get a mapping of their own.
 constexpr std::size_t kOwnMappingBytes = std::size_t(64) << 20;
 
@@ -251,12 +257,15 @@ PageBuffer::~PageBuffer() {
 }
 
 void PageBuffer::release() {
-    if (m_region)
+    if (m_heap)
+        std::free(m_data);
+    else if (m_region)
         pagepool::pool().free(m_region, m_data, m_capacity);
     else if (m_data)
         munmap(m_data, m_capacity);
     m_data = nullptr;
     m_region = nullptr;
+    m_heap = false;
     m_size = m_capacity = 0;
 }
 
@@ -264,11 +273,20 @@ void PageBuffer::reserve(std::size_t n) {
     if (n <= m_capacity)
         return;
     const std::size_t want = roundToPages(n);
+    if ((m_heap || !m_data) && want <= kHeapBytes) {
+        void* p = std::realloc(m_heap ? m_data : nullptr, want);
+        if (!p)
+            throw std::bad_alloc();
+        m_data = static_cast<char*>(p);
+        m_heap = true;
+        m_capacity = want;
+        return;
+    }
     if (m_region && pagepool::pool().growInPlace(m_region, m_data, m_capacity, want)) {
         m_capacity = want;
         return;
     }
-    if (m_data && !m_region) {
+    if (m_data && !m_region && !m_heap) {
         void* p = mremap(m_data, m_capacity, want, MREMAP_MAYMOVE);
         if (p == MAP_FAILED)
             throw std::bad_alloc();
@@ -298,6 +316,15 @@ void PageBuffer::allocateZeroed(std::size_t n) {
     const std::size_t want = roundToPages(n);
     if (want == 0)
         return;
+    if (want <= kHeapBytes) {
+        m_data = static_cast<char*>(std::calloc(1, want));
+        if (!m_data)
+            throw std::bad_alloc();
+        m_heap = true;
+        m_capacity = want;
+        m_size = n;
+        return;
+    }
     pagepool::Region* region = nullptr;
     char* p = want <= kOwnMappingBytes ? pagepool::pool().carve(want, false, region) : nullptr;
     m_data = p ? p : mapOwn(want);
@@ -312,6 +339,13 @@ void PageBuffer::shrinkToFit() {
         return;
     if (want == 0) {
         release();
+        return;
+    }
+    if (m_heap) {
+        if (void* p = std::realloc(m_data, want)) {
+            m_data = static_cast<char*>(p);
+            m_capacity = want;
+        }
         return;
     }
     if (m_region) {

@@ -11,8 +11,9 @@
 // writes its blocks one after the other, so a block's arena is at the top
 // while it is filled and gives its unused tail back to the region when the
 // block is complete. Buffers too large for a region get a mapping of their
-// own, which grows by moving page tables (mremap) rather than bytes. New
-// memory reads as zero.
+// own, which grows by moving page tables (mremap) rather than bytes. Small
+// buffers come from the C heap. allocateZeroed and growZeroed give zero
+// bytes; what reserve adds is to be written before it is read.
 
 #include <cstddef>
 #include <cstring>
@@ -49,6 +50,14 @@ public:
     void reserve(std::size_t n);
     // A buffer of n zero bytes (for fixed-width arrays that are written in place).
     void allocateZeroed(std::size_t n);
+    // Grows the buffer to n bytes, keeping what it holds; the bytes added are zero.
+    void growZeroed(std::size_t n) {
+        if (n <= m_size)
+            return;
+        reserve(n);
+        std::memset(m_data + m_size, 0, n - m_size);
+        m_size = n;
+    }
     // Shrinks to n bytes; bytes beyond the size are overwritten by later appends.
     void truncate(std::size_t n) {
         if (n < m_size)
@@ -58,7 +67,7 @@ public:
         if (m_size + n > m_capacity) {
             // Doubling is cheap: the buffer grows in place at the top of its
             // region, or mremap moves page tables, not bytes.
-            std::size_t grow = m_capacity ? m_capacity * 2 : 64 * 1024;
+            std::size_t grow = m_capacity ? m_capacity * 2 : 4096;
             while (grow < m_size + n)
                 grow *= 2;
             reserve(grow);
@@ -78,11 +87,13 @@ private:
         m_size = std::exchange(other.m_size, 0);
         m_capacity = std::exchange(other.m_capacity, 0);
         m_region = std::exchange(other.m_region, nullptr);
+        m_heap = std::exchange(other.m_heap, false);
     }
     char* m_data = nullptr;
     std::size_t m_size = 0;
     std::size_t m_capacity = 0;           // bytes owned, a multiple of the page size
     pagepool::Region* m_region = nullptr; // the region it was carved from; null: own mapping
+    bool m_heap = false;                  // a small buffer from the C heap
 };
 
 } // namespace data

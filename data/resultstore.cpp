@@ -143,9 +143,19 @@ bool isVariable(StorageKind kind) {
     return fixedWidth(kind) == 0;
 }
 
+// Rows a fixed-width block has room for when it must hold `rows`: what small
+// results need, doubling as rows come, up to a whole block. A result of a
+// few rows then takes a few pages, not a block's worth for every column.
+qint64 fixedRoom(qint64 rows, qint64 now) {
+    qint64 room = std::max<qint64>(now, 256);
+    while (room < rows)
+        room *= 2;
+    return std::min(room, ResultStore::kBlockRows);
+}
+
 struct ResultStore::Block {
     std::unique_ptr<std::uint8_t[]> valid; // bit set: value present
-    PageBuffer fixed;                      // fixed kinds: width * kBlockRows
+    PageBuffer fixed;                      // fixed kinds: width * the rows it has room for
     std::unique_ptr<std::uint32_t[]> ends; // variable kinds: end offset per row
     PageBuffer arena;                      // variable kinds: the bytes
     int filled = 0;                        // variable kinds: rows whose end is set
@@ -297,13 +307,26 @@ qint64 ResultStore::appendRows(qint64 n) {
     for (int c = 0; c < columnCount(); ++c) {
         auto& blocks = m_data[std::size_t(c)].blocks;
         const StorageKind kind = m_columns.at(c).kind;
+        const auto width = std::size_t(fixedWidth(kind));
+        // Blocks before the last are full; the last holds the rows up to the end.
+        auto rowsIn = [&](std::size_t b) {
+            return b + 1 < needed ? kBlockRows : ((m_rowCount - 1) & kRowMask) + 1;
+        };
+        const std::size_t had = blocks.size();
+        if (!isVariable(kind) && had > 0 && blocks.back()) {
+            Block& last = *blocks.back();
+            const qint64 rows = rowsIn(had - 1);
+            const auto room = qint64(last.fixed.size() / width);
+            if (room < rows)
+                last.fixed.growZeroed(width * std::size_t(fixedRoom(rows, room)));
+        }
         while (blocks.size() < needed) {
             auto b = std::make_unique<Block>();
             b->valid = std::make_unique<std::uint8_t[]>(kBitmapBytes);
             if (isVariable(kind))
                 b->ends = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t(kBlockRows));
             else
-                b->fixed.allocateZeroed(std::size_t(fixedWidth(kind) * kBlockRows));
+                b->fixed.allocateZeroed(width * std::size_t(fixedRoom(rowsIn(blocks.size()), 0)));
             blocks.push_back(std::move(b));
         }
     }
@@ -824,7 +847,7 @@ std::shared_ptr<ResultStore::Chunk> ResultStore::takeNewRows(bool last, bool wit
             copy->filled = filled;
         } else {
             const std::size_t width = std::size_t(fixedWidth(kind));
-            copy->fixed.allocateZeroed(width * std::size_t(kBlockRows));
+            copy->fixed.allocateZeroed(width * std::size_t(fixedRoom(openRows, 0)));
             std::memcpy(copy->fixed.data(), open.fixed.data(), width * std::size_t(openRows));
         }
         out.push_back(std::move(copy));

@@ -47,6 +47,7 @@ private slots:
     void interleavedBuffersStayApart();
     void largeBuffersGetTheirOwnMapping();
     void freedMemoryGoesBackWhileOthersLive();
+    void smallBuffersGrowOutOfTheHeap();
 };
 
 void TestPageBuffer::freshMemoryReadsZeroWhereOthersWrote() {
@@ -167,6 +168,38 @@ void TestPageBuffer::freedMemoryGoesBackWhileOthersLive() {
     }
     // 40 rounds of 10 MB: kept, they would be 400 MB.
     QVERIFY2(residentKb() - before < 64 * 1024, qPrintable(QString::number(residentKb() - before)));
+}
+
+// Small buffers live on the C heap, which hands freed bytes on as they are:
+// zeroed ones still read zero, and a buffer that outgrows the heap keeps its
+// bytes when it moves to the pages.
+void TestPageBuffer::smallBuffersGrowOutOfTheHeap() {
+    {
+        PageBuffer dirty;
+        fill(dirty, '\x5A', 3000);
+    }
+    PageBuffer zeroed;
+    zeroed.allocateZeroed(3000);
+    QVERIFY(allBytes(zeroed, 0, 3000, 0));
+    std::memset(zeroed.data(), 'z', 3000);
+    zeroed.growZeroed(50000);
+    QVERIFY(allBytes(zeroed, 0, 3000, 'z'));
+    QVERIFY(allBytes(zeroed, 3000, 50000, 0));
+    zeroed.growZeroed(300000); // beyond the heap's share
+    QCOMPARE(zeroed.size(), std::size_t(300000));
+    QVERIFY(allBytes(zeroed, 0, 3000, 'z'));
+    QVERIFY(allBytes(zeroed, 3000, 300000, 0));
+
+    PageBuffer arena;
+    fill(arena, 'a', 1000);
+    fill(arena, 'b', 200000);
+    QVERIFY(allBytes(arena, 0, 1000, 'a'));
+    QVERIFY(allBytes(arena, 1000, 201000, 'b'));
+    arena.truncate(10);
+    arena.shrinkToFit();
+    QVERIFY(allBytes(arena, 0, 10, 'a'));
+    PageBuffer moved(std::move(arena));
+    QVERIFY(allBytes(moved, 0, 10, 'a'));
 }
 
 QTEST_GUILESS_MAIN(TestPageBuffer)
