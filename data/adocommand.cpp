@@ -2,6 +2,8 @@
 
 #include "data/sqlparams.h"
 
+#include <QHash>
+
 TParameter* TParameters::FindParam(const QString& name) {
     for (auto& p : m_items)
         if (p.Name.compare(name, Qt::CaseInsensitive) == 0)
@@ -13,6 +15,33 @@ TParameter& TParameters::Add(const QString& name, const QVariant& value) {
     m_items.append(TParameter{name, value, -1});
     return m_items.last();
 }
+
+namespace {
+
+// What runs on the connection's thread when a command on the worker has
+// ended: the connection takes its messages, or a lost session from its
+// error, before the caller hears of the end.
+TADOConnection::AsyncDone endOfCommand(QPointer<TADOConnection> conn,
+                                       std::function<void(std::exception_ptr, bool)> finished) {
+    return [conn, finished](std::exception_ptr error, bool cancelled, data::MessageList messages) {
+        if (conn) {
+            if (!error) {
+                conn->endOperation(messages);
+            } else {
+                try {
+                    std::rethrow_exception(error);
+                } catch (const data::DataError& e) {
+                    conn->handleFailure(e);
+                } catch (...) {
+                }
+            }
+        }
+        if (finished)
+            finished(error, cancelled);
+    };
+}
+
+} // namespace
 
 TADOCommand::TADOCommand(QObject* parent) : QObject(parent) {}
 
@@ -52,22 +81,40 @@ void TADOCommand::ExecuteAsync(std::function<void(std::exception_ptr, bool)> fin
             o.message = report;
             session.execute(text, values, o, messages);
         },
-        [conn, finished](std::exception_ptr error, bool cancelled, data::MessageList messages) {
-            if (conn) {
-                if (!error) {
-                    conn->endOperation(messages);
-                } else {
-                    try {
-                        std::rethrow_exception(error);
-                    } catch (const data::DataError& e) {
-                        conn->handleFailure(e);
-                    } catch (...) {
-                    }
-                }
-            }
-            if (finished)
-                finished(error, cancelled);
-        });
+        endOfCommand(conn, std::move(finished)));
+}
+
+void TADOCommand::ExecuteScriptAsync(const QList<data::ScriptStep>& steps,
+                                     data::ScriptEvents events,
+                                     std::function<void(std::exception_ptr, bool)> finished) {
+    if (!m_connection)
+        throw data::StateError(QStringLiteral("Die Eigenschaft Connection ist nicht gesetzt"));
+    QPointer<TADOConnection> conn = m_connection;
+    data::Handoff* handoff = &conn->handoff();
+    auto shared = std::make_shared<const data::ScriptEvents>(std::move(events));
+    // Each text as a command of its own would send it: markers become "?",
+    // bound to nothing but null.
+    QList<data::ScriptStep> sent = steps;
+    auto markers = std::make_shared<QHash<QString, qsizetype>>();
+    for (data::ScriptStep& step : sent) {
+        const data::ParsedParameters parsed = data::parseParameters(step.text);
+        step.text = parsed.text;
+        markers->insert(parsed.text, parsed.names.size());
+    }
+    data::QueryOptions options;
+    options.commandTimeout = m_commandTimeout;
+    conn->runAsync(
+        [sent, options, handoff, shared,
+         markers](data::ProviderConnection& session, const std::atomic<bool>& cancelled,
+                  data::MessageList& messages, const TADOConnection::Reporter& report) {
+            data::QueryOptions o = options;
+            o.cancelled = &cancelled;
+            o.message = report;
+            data::runScriptSteps(*handoff, sent, shared, cancelled, [&](const QString& text) {
+                session.execute(text, QList<QVariant>(markers->value(text)), o, messages);
+            });
+        },
+        endOfCommand(conn, std::move(finished)));
 }
 
 void TADOCommand::Execute() {

@@ -58,6 +58,11 @@ public:
     // returns at once; `finished` runs once it has ended, with its error
     // (null on success) or cancelled when the connection's Cancel stopped it.
     void ExecuteAsync(std::function<void(std::exception_ptr error, bool cancelled)> finished);
+    // Runs the texts of a script one after the other like ExecuteAsync, on the
+    // worker without waiting for this thread between them (see
+    // TADODataSet::OpenScriptAsync). The command's own text is not used.
+    void ExecuteScriptAsync(const QList<data::ScriptStep>& steps, data::ScriptEvents events,
+                            std::function<void(std::exception_ptr error, bool cancelled)> finished);
 
 private:
     QList<QVariant> parameterValues() const;

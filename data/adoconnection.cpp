@@ -390,3 +390,37 @@ void TADOConnection::GetTableNames(QStringList& list, bool systemTables) {
         throw;
     }
 }
+
+namespace data {
+
+void runScriptSteps(Handoff& handoff, const QList<ScriptStep>& steps,
+                    const std::shared_ptr<const ScriptEvents>& events,
+                    const std::atomic<bool>& cancelled,
+                    const std::function<void(const QString& text)>& one) {
+    for (int i = 0; i < steps.size() && !cancelled.load(); ++i) {
+        for (int run = 0; run < std::max(steps.at(i).repeat, 1) && !cancelled.load(); ++run) {
+            if (events->started)
+                handoff.post([events, i] { events->started(i); });
+            std::exception_ptr error;
+            try {
+                one(steps.at(i).text);
+            } catch (const ConnectionError&) {
+                error = std::current_exception();
+            } catch (const DataError&) {
+                error = std::current_exception();
+            }
+            if (events->ended)
+                handoff.post([events, i, error] { events->ended(i, error); });
+            if (error) {
+                try {
+                    std::rethrow_exception(error);
+                } catch (const ConnectionError&) {
+                    throw; // the session is gone: nothing more can run on it
+                } catch (...) {
+                }
+            }
+        }
+    }
+}
+
+} // namespace data

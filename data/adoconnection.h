@@ -64,6 +64,34 @@ private:
     TADOConnection* m_owner;
 };
 
+namespace data {
+
+// One batch of a script, and how often it runs in a row (a count after GO).
+struct ScriptStep {
+    QString text;
+    int repeat = 1;
+};
+
+// What the caller hears of a script while it runs, on the connection's thread,
+// in order with the messages and rows of each step. `ended` gets the error
+// that ended the step, null when it ran through.
+struct ScriptEvents {
+    std::function<void(int step)> started;
+    std::function<void(int step, std::exception_ptr error)> ended;
+};
+
+// On the worker: runs the steps one after the other, each as often as it
+// repeats, through `one` (the step's text), without waiting for the caller's
+// thread between them. The error of a step ends that step only; a lost session
+// (ConnectionError) ends the script and is raised; a cancel ends it once the
+// running step has stopped.
+void runScriptSteps(Handoff& handoff, const QList<ScriptStep>& steps,
+                    const std::shared_ptr<const ScriptEvents>& events,
+                    const std::atomic<bool>& cancelled,
+                    const std::function<void(const QString& text)>& one);
+
+} // namespace data
+
 class TADOConnection : public QObject {
     Q_OBJECT
 public:

@@ -176,6 +176,17 @@ constexpr qint64 kPublishIntervalMs = 100;
 } // namespace
 
 void TADODataSet::OpenAsync(Finished finished) {
+    openAsync({}, nullptr, std::move(finished));
+}
+
+void TADODataSet::OpenScriptAsync(const QList<data::ScriptStep>& steps, data::ScriptEvents events,
+                                  Finished finished) {
+    openAsync(steps, std::make_shared<const data::ScriptEvents>(std::move(events)),
+              std::move(finished));
+}
+
+void TADODataSet::openAsync(const QList<data::ScriptStep>& steps,
+                            std::shared_ptr<const data::ScriptEvents> events, Finished finished) {
     if (Active() || m_fetching)
         throw data::StateError(QStringLiteral("Die Datenmenge ist bereits geöffnet"));
     if (!m_connection)
@@ -193,9 +204,9 @@ void TADODataSet::OpenAsync(Finished finished) {
     // Rows go through the connection's hand-off, in order with the
     // statement's messages and its end: the end never overtakes rows.
     data::Handoff* handoff = &m_connection->handoff();
-    auto work = [self, handoff, generation, table, text, options,
-                 produced](data::ProviderConnection& session, const std::atomic<bool>& cancelled,
-                           data::MessageList& messages, const TADOConnection::Reporter& report) {
+    auto work = [self, handoff, generation, table, text, options, produced, steps,
+                 events](data::ProviderConnection& session, const std::atomic<bool>& cancelled,
+                         data::MessageList& messages, const TADOConnection::Reporter& report) {
         int index = 0;                              // of the result set being read
         const data::ResultStore* current = nullptr; // its store, once rows came
         bool first = true;                          // nothing of it handed over yet
@@ -233,23 +244,35 @@ void TADODataSet::OpenAsync(Finished finished) {
             if (&store != current || first || since.elapsed() >= kPublishIntervalMs)
                 publish(store, false, true);
         };
-        o.resultEnded = [&](const std::shared_ptr<data::ResultStore>& store, bool complete) {
-            *produced = true;
-            publish(*store, true, complete);
-            ++index;
-            current = nullptr;
+        // Runs one text; the result sets of every text of a script count on
+        // from those before, each a dataset of its own after the first.
+        auto runOne = [&](const QString& one) {
+            bool ended = false; // a result set of this text was handed over
+            o.resultEnded = [&](const std::shared_ptr<data::ResultStore>& store, bool complete) {
+                *produced = true;
+                ended = true;
+                publish(*store, true, complete);
+                ++index;
+                current = nullptr;
+            };
+            // A provider that hands over only the first result (or a table)
+            // returns it without calling resultEnded.
+            const std::shared_ptr<data::ResultStore> store =
+                table ? session.openTable(one, o, messages) : session.query(one, o, messages);
+            if (store && !ended) {
+                *produced = true;
+                publish(*store, true, !cancelled.load());
+                ++index;
+                current = nullptr;
+            }
         };
-        // A provider that hands over only the first result (or a table)
-        // returns it without calling resultEnded.
-        const std::shared_ptr<data::ResultStore> store =
-            table ? session.openTable(text, o, messages) : session.query(text, o, messages);
-        if (store && !*produced) {
-            *produced = true;
-            publish(*store, true, !cancelled.load());
-        }
+        if (events)
+            data::runScriptSteps(*handoff, steps, events, cancelled, runOne);
+        else
+            runOne(text);
     };
-    auto done = [self, generation, produced, finished](std::exception_ptr error, bool cancelled,
-                                                       data::MessageList messages) {
+    auto done = [self, generation, produced, finished,
+                 events](std::exception_ptr error, bool cancelled, data::MessageList messages) {
         if (!self || self->m_generation != generation) {
             if (finished)
                 finished(error, cancelled);
@@ -270,7 +293,8 @@ void TADODataSet::OpenAsync(Finished finished) {
         } else {
             if (ds.m_connection)
                 ds.m_connection->endOperation(messages);
-            if (!*produced && !cancelled)
+            // A script's texts need not return rows.
+            if (!*produced && !cancelled && !events)
                 error = std::make_exception_ptr(data::NoResultSetError());
         }
         if (finished)

@@ -106,6 +106,16 @@ public:
     // Messages() hold it in order with the other messages.
     using Finished = std::function<void(std::exception_ptr error, bool cancelled)>;
     void OpenAsync(Finished finished);
+    // Opens the dataset with the texts of a script run one after the other
+    // on the worker (each as often as it repeats), without waiting for this
+    // thread between them. Every result set of every text arrives as with
+    // OpenAsync: the first in this dataset, each further one a dataset of its
+    // own. `events` tells when each text starts and ends (with its error; an
+    // error ends that text only). `finished` runs once the script has ended:
+    // with a lost session's error, or cancelled; a script that returned no
+    // rows is no error.
+    void OpenScriptAsync(const QList<data::ScriptStep>& steps, data::ScriptEvents events,
+                         Finished finished);
     // The result sets of the last open: 1 + the further ones (0 while none
     // has arrived). Result(0) is this dataset.
     int ResultCount() const;
@@ -215,6 +225,8 @@ signals:
     void resultAdded(TADODataSet* result, int index);
 
 private:
+    void openAsync(const QList<data::ScriptStep>& steps,
+                   std::shared_ptr<const data::ScriptEvents> events, Finished finished);
     void becomeActive(std::shared_ptr<data::ResultStore> store);
     struct Arrival {
         int index = 0;                   // of the result set

@@ -5,6 +5,9 @@
 // lock that ThreadSanitizer sees; Qt's own event queue locks with futexes it
 // cannot see, so a functor queued directly looks like a race to it.
 //
+// One drain runs the waiting calls for at most a slice of time, then queues
+// itself again behind the thread's other events.
+//
 // The owner must outlive every worker that posts to it (the dataset and the
 // connection wait for theirs before they go); calls still waiting when the
 // hand-off goes are dropped.
@@ -29,6 +32,7 @@ private:
 
     std::mutex m_mutex;
     std::deque<std::function<void()>> m_calls;
+    bool m_scheduled = false; // under m_mutex: a drain is queued or running
 };
 
 } // namespace data

@@ -7,7 +7,9 @@
 #include "data/adodataset.h"
 
 #include <QSignalSpy>
+#include <QThread>
 #include <QtTest>
+#include <thread>
 
 using namespace data;
 
@@ -134,6 +136,7 @@ private slots:
     void propertiesClosedAndOpen();
     void tableNames();
     void dataSourceFollowsDataset();
+    void handoffServesInSlicesAndInNestedLoops();
 
 private:
     void wire(TADOConnection& c) {
@@ -513,6 +516,42 @@ void TestAdoObjects::dataSourceFollowsDataset() {
     QCOMPARE(changed.count(), 2);
     c.Close();
     QCOMPARE(changed.count(), 3);
+}
+
+// Calls a worker hands over run in order, but a flood of them leaves the
+// thread's other events room between slices; a call that waits in an event
+// loop of its own still sees the calls after it run.
+void TestAdoObjects::handoffServesInSlicesAndInNestedLoops() {
+    QObject owner;
+    auto* handoff = new data::Handoff(&owner);
+    QList<int> ran;
+    std::thread worker([&] {
+        for (int i = 0; i < 100; ++i)
+            handoff->post([&ran, i] {
+                QThread::msleep(1);
+                ran << i;
+            });
+    });
+    worker.join();
+    QCoreApplication::sendPostedEvents(handoff);
+    QVERIFY2(!ran.isEmpty() && ran.size() < 100, qPrintable(QString::number(ran.size())));
+    QVERIFY(QTest::qWaitFor([&] { return ran.size() == 100; }, 5000));
+    for (int i = 0; i < 100; ++i)
+        QCOMPARE(ran.at(i), i);
+
+    ran.clear();
+    handoff->post([&] {
+        QEventLoop nested;
+        handoff->post([&] {
+            ran << 2;
+            nested.quit();
+        });
+        ran << 1;
+        nested.exec();
+        ran << 3;
+    });
+    QVERIFY(QTest::qWaitFor([&] { return ran.size() == 3; }, 5000));
+    QCOMPARE(ran, (QList<int>{1, 2, 3}));
 }
 
 QTEST_GUILESS_MAIN(TestAdoObjects)

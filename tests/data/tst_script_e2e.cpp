@@ -27,6 +27,8 @@ private slots:
     void blockingOpenKeepsRowsBeforeError();
     void sessionSurvivesStatementErrors();
     void unansweredCancelEndsSession();
+    void scriptRunsBatchAfterBatchOnTheWorker();
+    void scriptEndsWithLostSessionOrCancel();
 
 private:
     struct Run {
@@ -377,6 +379,92 @@ void TestScriptEndToEnd::unansweredCancelEndsSession() {
     QVERIFY(conn->isBroken());
     QVERIFY(ds.RecordCount() > 0);
     QVERIFY(ds.Incomplete());
+}
+
+// A script handed over whole: each batch starts and ends in order with its
+// messages, an error ends only its batch, a batch runs as often as it
+// repeats, and the result sets of all batches count on from each other.
+void TestScriptEndToEnd::scriptRunsBatchAfterBatchOnTheWorker() {
+    exec(QStringLiteral("create table Schritte (id int not null)"));
+    QStringList seen; // events and messages as this thread got them
+    connect(m_conn.get(), &TADOConnection::messageArrived, this,
+            [&](const DiagRecord& r) { seen << QStringLiteral("msg:") + r.message; });
+    ScriptEvents events;
+    events.started = [&](int step) { seen << QStringLiteral("start %1").arg(step); };
+    events.ended = [&](int step, std::exception_ptr error) {
+        seen << QStringLiteral("end %1%2").arg(step).arg(error ? " " + errorText(error) : "");
+    };
+    TADODataSet ds;
+    ds.setConnection(m_conn.get());
+    Run run;
+    runAndWait(run, [&](auto done) {
+        ds.OpenScriptAsync({{QStringLiteral("select 1 as a"), 1},
+                            {QStringLiteral("print 'vor dem Fehler'; select 1/0 as x"), 1},
+                            {QStringLiteral("insert into Schritte values (1); select count(*) as "
+                                            "n from Schritte"),
+                             2}},
+                           events, done);
+    });
+    QVERIFY2(!run.error, qPrintable(errorText(run.error)));
+    QVERIFY(!run.cancelled);
+    const QString all = seen.join(u'|');
+    auto at = [&](const QString& what) {
+        const qsizetype i = seen.indexOf(what);
+        if (i < 0)
+            qWarning("missing %s in %s", qPrintable(what), qPrintable(all));
+        return i;
+    };
+    QVERIFY(at("start 0") >= 0 && at("start 0") < at("end 0"));
+    QVERIFY(at("end 0") < at("start 1"));
+    // The driver hands the messages of one call over by their kind, so the
+    // print may follow the error; both lie within their batch.
+    QVERIFY(at("start 1") < at("msg:vor dem Fehler"));
+    const qsizetype failed = seen.indexOf(
+        QRegularExpression("^end 1 .*divide by zero.*", QRegularExpression::CaseInsensitiveOption));
+    QVERIFY2(failed > at("msg:vor dem Fehler"), qPrintable(all));
+    QCOMPARE(seen.count(QStringLiteral("start 2")), 2);
+    QCOMPARE(seen.count(QStringLiteral("end 2")), 2);
+    QVERIFY(at("start 2") > failed);
+    // a, (x, when the server sent its columns before the error), and the
+    // count after each insert.
+    const int n = ds.ResultCount();
+    QVERIFY(n == 3 || n == 4);
+    QCOMPARE(ds.FieldDefs().at(0).Name, QStringLiteral("a"));
+    QCOMPARE(ds.Result(n - 2)->Fields(0).AsString(), QStringLiteral("1"));
+    QCOMPARE(ds.Result(n - 1)->Fields(0).AsString(), QStringLiteral("2"));
+    QVERIFY(!m_conn->isBroken());
+}
+
+// A session the server ends stops the script at that batch; a cancel stops
+// it before the next one.
+void TestScriptEndToEnd::scriptEndsWithLostSessionOrCancel() {
+    QList<int> started;
+    ScriptEvents events;
+    events.started = [&](int step) { started << step; };
+    TADOCommand cmd;
+    cmd.setConnection(m_conn.get());
+    Run lost;
+    runAndWait(lost, [&](auto done) {
+        cmd.ExecuteScriptAsync({{QStringLiteral("print 'eins'"), 1},
+                                {QStringLiteral("raiserror('weg', 20, 1) with log"), 1},
+                                {QStringLiteral("print 'nie'"), 1}},
+                               events, done);
+    });
+    QVERIFY(lost.error);
+    QVERIFY(m_conn->isBroken());
+    QCOMPARE(started, (QList<int>{0, 1}));
+
+    started.clear();
+    Run cancelled;
+    runAndWait(cancelled, [&](auto done) {
+        cmd.ExecuteScriptAsync(
+            {{QStringLiteral("waitfor delay '00:00:03'"), 1}, {QStringLiteral("print 'nie'"), 1}},
+            events, done);
+        QTimer::singleShot(300, m_conn.get(), [this] { m_conn->Cancel(); });
+    });
+    QVERIFY2(!cancelled.error, qPrintable(errorText(cancelled.error)));
+    QVERIFY(cancelled.cancelled);
+    QCOMPARE(started, (QList<int>{0}));
 }
 
 QTEST_GUILESS_MAIN(TestScriptEndToEnd)
