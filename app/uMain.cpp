@@ -22,7 +22,10 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QStatusTipEvent>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTextEdit>
+#include <QTimer>
 
 namespace {
 // Starts the processor clock measurement; posted by the window's first paint.
@@ -271,18 +274,58 @@ void TFMMain::FormClose() {
 }
 
 void TFMMain::clearMessages() {
+    m_pendingMessages.clear();
+    if (m_messageFlush)
+        m_messageFlush->stop();
     REMessages->clear();
     m_messageLines = 0;
 }
 
 void TFMMain::addMessage(const QString& line) {
-    QTextCursor cursor(REMessages->document());
+    queueMessage({line, false, -1});
+}
+
+void TFMMain::queueMessage(PendingMessage message) {
+    m_pendingMessages.append(std::move(message));
+    // While a script runs its messages go in together a few times a second:
+    // every line on its own would have the pane lay itself out thousands of
+    // times, and the window would freeze on a long script.
+    if (!m_script) {
+        flushMessages();
+        return;
+    }
+    if (!m_messageFlush) {
+        m_messageFlush = new QTimer(this);
+        m_messageFlush->setSingleShot(true);
+        m_messageFlush->setInterval(50);
+        connect(m_messageFlush, &QTimer::timeout, this, &TFMMain::flushMessages);
+    }
+    if (!m_messageFlush->isActive())
+        m_messageFlush->start();
+}
+
+void TFMMain::flushMessages() {
+    if (m_pendingMessages.isEmpty())
+        return;
+    QTextDocument* document = REMessages->document();
+    QTextCursor cursor(document);
+    cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
-    // Plain lines in the pane's own format, whatever the line before was.
-    if (m_messageLines > 0 || !REMessages->document()->isEmpty())
-        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
-    cursor.insertText(line, QTextCharFormat());
-    ++m_messageLines;
+    // Errors stand out in red; a double click on one goes to its line.
+    QTextCharFormat red;
+    red.setForeground(QColor(0xC0, 0x00, 0x00));
+    for (const PendingMessage& m : std::as_const(m_pendingMessages)) {
+        // Plain lines in the pane's own format, whatever the line before was.
+        const QTextCharFormat format = m.error ? red : QTextCharFormat();
+        if (m_messageLines > 0 || !document->isEmpty())
+            cursor.insertBlock(QTextBlockFormat(), format);
+        cursor.insertText(m.text, format);
+        if (m.error)
+            cursor.block().setUserState(m.editorLine);
+        ++m_messageLines;
+    }
+    cursor.endEditBlock();
+    m_pendingMessages.clear();
 }
 
 QStringList TFMMain::editorLines() const {

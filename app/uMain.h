@@ -38,7 +38,9 @@ class QMenu;
 class QMenuBar;
 class QSpinBox;
 class QScrollArea;
+class ResultStack;
 class QSplitter;
+class QTimer;
 class QTabWidget;
 class QTextEdit;
 class QToolBar;
@@ -175,8 +177,7 @@ public:
     // The results, one grid each, one below the other, scrolling when they
     // do not fit.
     QScrollArea* SBResults = nullptr;
-    QWidget* PAResults = nullptr;
-    QVBoxLayout* PAResultsLayout = nullptr;
+    ResultStack* PAResults = nullptr;
     QLabel* PAGrid = nullptr;
     QTextEdit* REMessages = nullptr;
 
@@ -217,8 +218,13 @@ public:
     // The result export, structure and the cell viewer act on: the one in
     // the result grid that has or last had the focus.
     TADODataSet* currentResult() const;
-    // The grids of the results after the first, in order.
+    // The grids of the results after the first, in order: those made so far
+    // (a grid is made when its place comes into view).
     QList<TDBBGrid*> resultGrids() const;
+    // How many result sets the results page holds, the first one included.
+    int resultCount() const;
+    // The dataset of result i (0 the first), null when there is none.
+    TADODataSet* resultDataSet(int i) const;
     // Before something would end the session's open transaction (closing,
     // another database, reconnecting): asks whether to commit or roll it
     // back; false when the user chose not to go on.
@@ -272,16 +278,21 @@ private:
         QList<SqlBatch> batches;
         int textFirstLine = 0; // editor line the text that runs starts at
         int index = 0;         // the batch that runs
-        int runsLeft = 0;      // of the batch's GO count
         int failed = 0;
         bool cancelled = false;
+        bool errorListed = false; // the running batch's error came with the server's heading
         std::exception_ptr lastError;
         QElapsedTimer clock;
         bool single() const { return batches.size() == 1 && batches.front().repeat == 1; }
     };
     void startScript(bool query, const std::optional<QString>& exactText, bool quiet);
-    void runNextBatch();
-    void batchFinished(std::exception_ptr error, bool cancelled);
+    // One batch run once: the dataset or command runs it as it always did.
+    void runSingleBatch();
+    // A script of several batches: all of them handed to the worker at once.
+    void runWholeScript();
+    void scriptBatchStarted(int step);
+    void scriptBatchEnded(int step, std::exception_ptr error);
+    void scriptRunEnded(std::exception_ptr error, bool cancelled);
     void scriptFinished();
     // A message of the running statement, listed as it arrives.
     void serverMessage(const data::DiagRecord& record);
@@ -293,6 +304,7 @@ private:
     void clearResults();
     void watchResults(TADODataSet* dataSet);
     void addResultGrid(TADODataSet* dataSet);
+    TDBBGrid* makeResultGrid(TADODataSet* dataSet, int number);
     void layoutResults();
     TDBBGrid* gridOf(const TADODataSet* dataSet) const;
     void resultGridFocused(QObject* grid);
@@ -310,6 +322,16 @@ private:
     bool m_placementSaved = false;
     bool m_cpuClockPending = false; // shown, not yet painted
     int m_messageLines = 0;
+    // Lines for the messages pane not yet in it (see queueMessage).
+    struct PendingMessage {
+        QString text;
+        bool error = false;
+        int editorLine = -1; // of an error: where a double click goes
+    };
+    void queueMessage(PendingMessage message);
+    void flushMessages();
+    QList<PendingMessage> m_pendingMessages;
+    QTimer* m_messageFlush = nullptr;
     bool m_running = false;
     bool m_closeAfterRun = false; // the window was closed while a statement ran
     bool m_tearingDown = false;
@@ -322,7 +344,6 @@ private:
     std::unique_ptr<ScriptRun> m_script;
     int m_batchFirstLine = 0; // editor line of the running batch's first line
     QList<QPointer<TDBBGrid>> m_resultGrids;
-    QList<QPointer<TADODataSet>> m_batchDataSets; // of the later batches of a script
     QPointer<TDBBGrid> m_currentGrid;
     QList<QMetaObject::Connection> m_resultWatch; // the result datasets of the running script
 };

@@ -3,6 +3,8 @@
 #include "app/scripteditor.h"
 #include "app/toolbarskin.h"
 #include "app/uMain.h"
+
+#include "app/resultstack.h"
 #include "controls/styledcontrols.h"
 
 #include "app/anchors.h"
@@ -406,14 +408,12 @@ void TFMMain::buildMainArea() {
     SBResults->setFrameShape(QFrame::NoFrame);
     SBResults->setWidgetResizable(true);
     SBResults->setFocusPolicy(Qt::NoFocus);
-    PAResults = new QWidget;
-    PAResults->setObjectName(QStringLiteral("PAResults"));
-    PAResultsLayout = new QVBoxLayout(PAResults);
-    PAResultsLayout->setContentsMargins(0, 0, 0, 0);
-    PAResultsLayout->setSpacing(4);
-    DBGridQuery = new TDBBGrid(PAResults);
+    DBGridQuery = new TDBBGrid;
     DBGridQuery->setObjectName(QStringLiteral("DBGridQuery"));
-    PAResultsLayout->addWidget(DBGridQuery, 1);
+    PAResults = new ResultStack(SBResults, DBGridQuery, [this](TADODataSet* dataSet, int number) {
+        return makeResultGrid(dataSet, number);
+    });
+    PAResults->setObjectName(QStringLiteral("PAResults"));
     SBResults->setWidget(PAResults);
     resultsLayout->addWidget(SBResults);
     PAGrid = new QLabel(QStringLiteral("Keine Ergebnismenge vorhanden."), resultsPage);

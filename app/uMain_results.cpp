@@ -6,14 +6,13 @@
 #include "app/uMain.h"
 
 #include "app/grid/DBBGrid.h"
+#include "app/resultstack.h"
 #include "app/uDM.h"
 #include "modal/modal.h"
 
 #include <QEvent>
 #include <QHeaderView>
 #include <QLabel>
-#include <QScrollArea>
-#include <QVBoxLayout>
 
 namespace {
 
@@ -44,31 +43,14 @@ void TFMMain::clearResults() {
         disconnect(c);
     m_resultWatch.clear();
     m_currentGrid = DBGridQuery;
-    for (const auto& grid : std::as_const(m_resultGrids))
-        delete grid;
+    PAResults->clear();
     m_resultGrids.clear();
     dm().ADOdsQuery->Close();
-    for (const auto& dataSet : std::as_const(m_batchDataSets)) {
-        if (dataSet) {
-            dataSet->Close();
-            delete dataSet;
-        }
-    }
-    m_batchDataSets.clear();
-    DBGridQuery->setVisible(true);
     layoutResults();
 }
 
 void TFMMain::watchResults(TADODataSet* dataSet) {
     // Watched for this run only: the query dataset serves every run.
-    if (dataSet != dm().ADOdsQuery) {
-        // The first result of a later batch: a grid of its own once it opens.
-        m_resultWatch << connect(dataSet, &TADODataSet::activeChanged, this,
-                                 [this, dataSet](bool active) {
-                                     if (active && !gridOf(dataSet))
-                                         addResultGrid(dataSet);
-                                 });
-    }
     m_resultWatch << connect(dataSet, &TADODataSet::resultAdded, this,
                              [this](TADODataSet* result, int) { addResultGrid(result); });
 }
@@ -81,7 +63,13 @@ TDBBGrid* TFMMain::gridOf(const TADODataSet* dataSet) const {
 }
 
 void TFMMain::addResultGrid(TADODataSet* dataSet) {
-    const int number = int(m_resultGrids.size()) + 2;
+    // Its place now, its grid once the place comes into view.
+    PAResults->addResult(dataSet);
+    if (PAResults->furtherCount() == 1)
+        layoutResults();
+}
+
+TDBBGrid* TFMMain::makeResultGrid(TADODataSet* dataSet, int number) {
     auto* source = new TDataSource(dataSet); // goes with the dataset
     source->setDataSet(dataSet);
     auto* grid = new TDBBGrid(PAResults);
@@ -94,28 +82,22 @@ void TFMMain::addResultGrid(TADODataSet* dataSet) {
     // The cell viewer stays with the first result (it is bound to its data
     // source); the grids of further results show their cells themselves.
     m_resultGrids.append(grid);
-    PAResultsLayout->addWidget(grid, 1);
-    layoutResults();
-    grid->show();
+    return grid;
 }
 
 void TFMMain::layoutResults() {
     // The first grid stays as long as it has a result or nothing else does.
-    const bool firstShown = dm().ADOdsQuery->Active() || m_resultGrids.isEmpty();
-    DBGridQuery->setVisible(firstShown);
-    const int grids = int(m_resultGrids.size()) + (firstShown ? 1 : 0);
-    const int least = grids > 1 ? DBGridQuery->horizontalHeader()->height() +
-                                      kStackedGridRows * std::max(DBGridQuery->rowHeight(), 1) + 20
-                                : 0;
-    DBGridQuery->setMinimumHeight(least);
-    for (const auto& grid : std::as_const(m_resultGrids))
-        if (grid)
-            grid->setMinimumHeight(least);
+    PAResults->setFirstShown(dm().ADOdsQuery->Active() || PAResults->furtherCount() == 0);
+    PAResults->setLeastHeight(DBGridQuery->horizontalHeader()->height() +
+                              kStackedGridRows * std::max(DBGridQuery->rowHeight(), 1) + 20);
+    PAResults->relayoutNow();
 }
 
 void TFMMain::resultGridFocused(QObject* grid) {
-    if (auto* g = qobject_cast<TDBBGrid*>(grid))
+    if (auto* g = qobject_cast<TDBBGrid*>(grid)) {
         m_currentGrid = g;
+        PAResults->gridFocused(g);
+    }
 }
 
 bool TFMMain::isResultGrid(QObject* object) const {
@@ -163,9 +145,18 @@ bool TFMMain::settleOpenTransaction() {
 }
 
 QList<TDBBGrid*> TFMMain::resultGrids() const {
-    QList<TDBBGrid*> grids;
-    for (const auto& grid : m_resultGrids)
-        if (grid)
-            grids.append(grid);
-    return grids;
+    return PAResults->madeGrids();
+}
+
+int TFMMain::resultCount() const {
+    return (dm().ADOdsQuery->Active() ? 1 : 0) + PAResults->furtherCount();
+}
+
+TADODataSet* TFMMain::resultDataSet(int i) const {
+    if (dm().ADOdsQuery->Active()) {
+        if (i == 0)
+            return dm().ADOdsQuery;
+        --i;
+    }
+    return PAResults->furtherDataSet(i);
 }

@@ -21,15 +21,6 @@
 
 namespace {
 
-// Whether the error came through the connection's messages already (then the
-// messages page shows it with the server's heading).
-bool errorAlreadyListed(const data::MessageList& messages) {
-    for (const data::DiagRecord& r : messages)
-        if (r.isError())
-            return true;
-    return false;
-}
-
 bool isNoResultSet(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
@@ -81,7 +72,6 @@ void TFMMain::startScript(bool query, const std::optional<QString>& exactText, b
             for (SqlBatch& batch : run->batches)
                 batch.text = stripComments(batch.text);
     }
-    run->runsLeft = run->batches.front().repeat;
     try {
         PCMain->setCurrentIndex(0);
         if (query) {
@@ -94,7 +84,10 @@ void TFMMain::startScript(bool query, const std::optional<QString>& exactText, b
         m_script = std::move(run);
         m_script->clock.start();
         beginStatement();
-        runNextBatch();
+        if (m_script->single())
+            runSingleBatch();
+        else
+            runWholeScript();
     } catch (...) {
         if (m_running)
             endStatement();
@@ -105,25 +98,17 @@ void TFMMain::startScript(bool query, const std::optional<QString>& exactText, b
     }
 }
 
-void TFMMain::runNextBatch() {
+void TFMMain::runSingleBatch() {
     ScriptRun& run = *m_script;
-    const SqlBatch& batch = run.batches[run.index];
+    const SqlBatch& batch = run.batches.front();
     m_batchFirstLine = run.textFirstLine + batch.firstLine;
     QPointer<TFMMain> self(this);
     auto done = [self](std::exception_ptr error, bool cancelled) {
         if (self)
-            self->batchFinished(error, cancelled);
+            self->scriptRunEnded(error, cancelled);
     };
     if (run.query) {
         TADODataSet* dataSet = dm().ADOdsQuery;
-        if (dataSet->Active() || !m_resultGrids.isEmpty()) {
-            // A later batch of the script: a dataset of its own, so the
-            // results of the earlier ones stay.
-            dataSet = new TADODataSet(this);
-            dataSet->setConnection(dm().ADOConnMain);
-            dataSet->setCommandTimeout(dm().ADOdsQuery->CommandTimeout());
-            m_batchDataSets.append(dataSet);
-        }
         watchResults(dataSet);
         dataSet->setCommandText(batch.text);
         dataSet->OpenAsync(done);
@@ -134,7 +119,60 @@ void TFMMain::runNextBatch() {
     }
 }
 
-void TFMMain::batchFinished(std::exception_ptr error, bool cancelled) {
+void TFMMain::runWholeScript() {
+    ScriptRun& run = *m_script;
+    QList<data::ScriptStep> steps;
+    for (const SqlBatch& batch : std::as_const(run.batches))
+        steps.append({batch.text, batch.repeat});
+    // The batches run one after the other on the connection's worker, which
+    // never waits for this thread; what they report comes here in order.
+    QPointer<TFMMain> self(this);
+    data::ScriptEvents events;
+    events.started = [self](int step) {
+        if (self)
+            self->scriptBatchStarted(step);
+    };
+    events.ended = [self](int step, std::exception_ptr error) {
+        if (self)
+            self->scriptBatchEnded(step, error);
+    };
+    auto done = [self](std::exception_ptr error, bool cancelled) {
+        if (self)
+            self->scriptRunEnded(error, cancelled);
+    };
+    if (run.query) {
+        TADODataSet* dataSet = dm().ADOdsQuery;
+        watchResults(dataSet);
+        dataSet->setCommandText(run.batches.front().text);
+        dataSet->OpenScriptAsync(steps, std::move(events), std::move(done));
+    } else {
+        dm().ADOCommand->ExecuteScriptAsync(steps, std::move(events), std::move(done));
+    }
+}
+
+void TFMMain::scriptBatchStarted(int step) {
+    if (!m_script)
+        return;
+    ScriptRun& run = *m_script;
+    run.index = step;
+    run.errorListed = false;
+    m_batchFirstLine = run.textFirstLine + run.batches[step].firstLine;
+}
+
+void TFMMain::scriptBatchEnded(int step, std::exception_ptr error) {
+    if (!m_script || !error)
+        return;
+    ScriptRun& run = *m_script;
+    if (run.query && isNoResultSet(error))
+        return; // a batch of a script need not return rows
+    ++run.failed;
+    run.lastError = error;
+    if (!run.errorListed)
+        addErrorMessage(QString(), exceptionMessage(error), -1);
+    addMessage(failedBatchLine(step + 1, run.textFirstLine + run.batches[step].firstLine));
+}
+
+void TFMMain::scriptRunEnded(std::exception_ptr error, bool cancelled) {
     if (!m_script)
         return;
     ScriptRun& run = *m_script;
@@ -143,43 +181,29 @@ void TFMMain::batchFinished(std::exception_ptr error, bool cancelled) {
         m_script.reset();
         return;
     }
-    const bool single = run.single();
-    if (error && run.query && !single && isNoResultSet(error))
-        error = nullptr; // a batch of a script need not return rows
-    if (error) {
+    // A lost session ended the batch it broke (told above); one that could
+    // not even be opened ended the script before its first batch.
+    if (error && !run.lastError) {
         ++run.failed;
         run.lastError = error;
-        if (!errorAlreadyListed(dm().ADOConnMain->Messages()))
+        if (!run.errorListed)
             addErrorMessage(QString(), exceptionMessage(error), -1);
-        if (!single)
-            addMessage(failedBatchLine(run.index + 1,
-                                       run.textFirstLine + run.batches[run.index].firstLine));
     }
     if (cancelled || run.cancelled) {
         run.cancelled = true;
         addMessage(QStringLiteral("Abfrage abgebrochen."));
     }
-    const bool broken = dm().ADOConnMain->isBroken();
-    if (!run.cancelled && !broken) {
-        if (--run.runsLeft > 0) {
-            runNextBatch();
-            return;
-        }
-        if (run.index + 1 < run.batches.size()) {
-            ++run.index;
-            run.runsLeft = run.batches[run.index].repeat;
-            runNextBatch();
-            return;
-        }
-    }
     scriptFinished();
 }
 
 void TFMMain::scriptFinished() {
+    flushMessages();
     std::unique_ptr<ScriptRun> run = std::move(m_script);
     endStatement();
     const bool haveResult = currentResult() && currentResult()->Active();
     if (run->query) {
+        // The grids of the results in view are there when the run has ended.
+        layoutResults();
         // A cancel before the first row leaves no result set.
         PAGrid->setVisible(!anyResultShown());
         // An export that failed half-way may have left the grid suspended.
@@ -221,6 +245,7 @@ void TFMMain::serverMessage(const data::DiagRecord& record) {
     if (!m_script)
         return;
     if (record.kind == data::MessageKind::Error) {
+        m_script->errorListed = true;
         ServerMessage m;
         m.number = record.nativeError;
         m.severity = record.severity;
@@ -239,20 +264,9 @@ void TFMMain::serverMessage(const data::DiagRecord& record) {
 }
 
 void TFMMain::addErrorMessage(const QString& heading, const QString& text, int editorLine) {
-    // Errors stand out in red; a double click on one goes to its line.
-    QTextCharFormat red;
-    red.setForeground(QColor(0xC0, 0x00, 0x00));
-    for (const QString& line : {heading, text}) {
-        if (line.isEmpty())
-            continue;
-        addMessage(line);
-        QTextCursor cursor(REMessages->document()->lastBlock());
-        cursor.select(QTextCursor::BlockUnderCursor);
-        cursor.movePosition(QTextCursor::StartOfBlock);
-        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-        cursor.mergeCharFormat(red);
-        REMessages->document()->lastBlock().setUserState(editorLine);
-    }
+    for (const QString& line : {heading, text})
+        if (!line.isEmpty())
+            queueMessage({line, true, editorLine});
 }
 
 void TFMMain::messageDoubleClicked(const QPoint& viewportPos) {

@@ -9,8 +9,11 @@
 #include "tests/app/apptestsupport.h"
 #include "tests/support/testserver_fixture.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBlock>
@@ -30,6 +33,7 @@ private slots:
     void stringsAndCommentsArriveAsTyped();
     void batchesWithCountsAndAFailure();
     void everyResultInAGridOfItsOwn();
+    void gridsOfManyResultsAreMadeAsTheyComeIntoView();
     void cancelStopsTheScript();
     void pubsInstallScriptRunsToItsEnd();
 
@@ -205,6 +209,35 @@ void TestScriptE2E::everyResultInAGridOfItsOwn() {
         run(QStringLiteral("select 1 as a\nselect 2 as b\nselect 3 as c"), true);
         QCOMPARE(f->w->resultGrids().size(), 2);
     }
+}
+
+// Sixty result sets: each has its place at once, but only those near the
+// visible part of the page get a grid; scrolling makes the others, and Tab
+// leads from one result to the next.
+void TestScriptE2E::gridsOfManyResultsAreMadeAsTheyComeIntoView() {
+    f->w->show();
+    QStringList sql;
+    for (int i = 1; i <= 60; ++i)
+        sql << QStringLiteral("select %1 as n").arg(i);
+    run(sql.join(QStringLiteral("\nGO\n")), true);
+    QCOMPARE(f->w->resultCount(), 60);
+    QCOMPARE(f->w->resultDataSet(59)->Fields(0).AsString(), QStringLiteral("60"));
+    QTRY_VERIFY(!f->w->resultGrids().isEmpty());
+    QVERIFY2(f->w->resultGrids().size() < 40,
+             qPrintable(QString::number(f->w->resultGrids().size())));
+    QScrollBar* bar = f->w->SBResults->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    QTRY_VERIFY(!f->w->resultGrids().isEmpty() &&
+                f->w->resultGrids().last()->objectName() == QStringLiteral("DBGridQuery60"));
+    TDBBGrid* last = f->w->resultGrids().last();
+    QTRY_VERIFY(last->isVisible());
+    QCOMPARE(cell(last, 0, 0), QStringLiteral("60"));
+    // In the focus chain the first result's grid leads to the second.
+    QWidget* next = f->w->DBGridQuery->nextInFocusChain();
+    while (next && next != f->w->DBGridQuery && !qobject_cast<TDBBGrid*>(next))
+        next = next->nextInFocusChain();
+    QVERIFY(next);
+    QCOMPARE(next->objectName(), QStringLiteral("DBGridQuery2"));
 }
 
 void TestScriptE2E::cancelStopsTheScript() {
