@@ -207,8 +207,8 @@ std::vector<Object> userObjects(sqlite3* c) {
     query(c,
           "SELECT name, type = 'view', rowid, sql FROM main.sqlite_master WHERE type IN ('table', "
           "'view') "
-          "AND name NOT LIKE 'sqlite[_]%' AND name <> '" +
-              std::string(kProcedureTable) + "' ORDER BY name COLLATE NOCASE",
+          "AND name NOT LIKE 'sqlite[_]%' AND " +
+              std::string(kNotInternal) + " ORDER BY name COLLATE NOCASE",
           [&](sqlite3_stmt* st) {
               r.push_back(Object{text(st, 0), sqlite3_column_int(st, 1) != 0,
                                  objectIdFor(sqlite3_column_int64(st, 2)), text(st, 3)});

@@ -177,6 +177,17 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
             return assignSelect(tr, out);
         return runSql(tr.sql, st, out, 0xC1, "SELECT", {}, false);
     }
+    if (w.is("update") && st.toks.size() > 1 && isWordTok(st.toks[1], "statistics")) {
+        // Statistics are SQLite's business; the table must exist all the same.
+        std::size_t at = 2;
+        const auto parts = readObjectName(st.toks, at);
+        if (!parts)
+            return fail(syntaxError(std::string(st.toks.back().text)), out, true);
+        if (!tableExists(schemaOfName(*parts), parts->back()))
+            return fail(invalidObject(parts->back()), out, true);
+        out.done(0, 0, 0);
+        return Outcome::Ok;
+    }
     if (w.isAny({"insert", "update", "delete"})) {
         for (const auto& t : st.toks)
             if (t.isAny({"exec", "execute"}) && w.is("insert"))
@@ -402,6 +413,13 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
         const Translated tr = translateCreateTable(st, ctx);
         if (tr.syntaxErrorNear)
             return fail(syntaxError(*tr.syntaxErrorNear), out, true);
+        if (tr.unknownType)
+            return fail(errorMessage(2715, 16,
+                                     "Column, parameter, or variable #" +
+                                         std::to_string(tr.unknownType->first) +
+                                         ": Cannot find data type " + tr.unknownType->second + ".",
+                                     6),
+                        out, false);
         const Outcome oc = runSql(tr.sql, st, out, 0xC6, "CREATE TABLE", tr.intoName, false);
         std::size_t at = 2;
         if (const auto parts = readObjectName(st.toks, at); oc == Outcome::Ok && parts)
@@ -453,6 +471,8 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
         out.done(0, 0, 0);
         return Outcome::Ok;
     }
+    if (what.is("type"))
+        return createType(st, out);
     if (what.isAny({"procedure", "proc"}) ||
         (what.is("or") && st.toks[2].is("alter") && st.toks.size() > 3 &&
          st.toks[3].isAny({"procedure", "proc"})))
@@ -506,6 +526,8 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
     }
     if (what.isAny({"procedure", "proc"}))
         return dropProcedure(st, i, ifExists, out);
+    if (what.is("type"))
+        return dropType(st, i, ifExists, out);
     if (!what.isAny({"table", "view", "index"}))
         return fail(
             errorMessage(50000, 16,
@@ -565,6 +587,18 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
 Outcome Session::Impl::runAlter(const Statement& st, Out& out) {
     if (st.toks.size() > 1 && st.toks[1].isAny({"procedure", "proc"}))
         return createProcedure(st, out);
+    if (st.toks.size() > 3 && isWordTok(st.toks[1], "database")) {
+        // ALTER DATABASE x SET ...: recovery models, options; nothing a SQLite file keeps.
+        const std::string name = st.toks[2].value();
+        if (!files.find(name))
+            return fail(unknownDatabase(name), out, false);
+        if (!isWordTok(st.toks[3], "set"))
+            return fail(
+                errorMessage(50000, 16, "Only ALTER DATABASE ... SET is supported by this server."),
+                out, false);
+        out.done(0, 0, 0);
+        return Outcome::Ok;
+    }
     const auto ctx = translateContext();
     if (st.toks.size() < 4 || !isWordTok(st.toks[1], "table"))
         return fail(

@@ -515,6 +515,8 @@ std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vecto
         inner.done(DoneCount, rows.size(), 0xC1);
         return 0;
     }
+    if (const auto status = typeProcedure(name, args, inner, oc))
+        return *status;
     if (catalogProcedure(name, args, inner))
         return 0;
     if (const auto status = runUserProcedure(name, args, inner, oc))

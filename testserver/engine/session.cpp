@@ -110,6 +110,7 @@ TranslateContext Session::Impl::translateContext() {
         const Variable* v = findVariable(var);
         return v ? std::optional<ColumnType>(v->type) : std::nullopt;
     };
+    ctx.aliasType = [this](const std::string& name) { return aliasType(name); };
     return ctx;
 }
 

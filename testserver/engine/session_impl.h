@@ -202,6 +202,19 @@ struct Session::Impl {
     // Catalog procedures (catalog_procs.cpp); false when `name` is none of them.
     bool catalogProcedure(const std::string& name, const std::vector<RpcParam>& args, Out& inner);
 
+    // Alias types (usertypes.cpp).
+    std::optional<sql::TranslateContext::AliasType> aliasType(const std::string& lowerName);
+    std::optional<Message> addAliasType(const std::string& name, const std::string& base,
+                                        bool notNull);
+    std::optional<Message> dropAliasType(const std::string& name);
+    std::optional<std::int32_t> typeProcedure(const std::string& name,
+                                              const std::vector<RpcParam>& args, Out& out,
+                                              Outcome& oc);
+    Outcome createType(const sql::Statement& st, Out& out);
+    Outcome dropType(const sql::Statement& st, std::size_t at, bool ifExists, Out& out);
+    // Whether a table or view exists in a SQLite schema ("" = main).
+    bool tableExists(const std::string& schema, const std::string& table);
+
     // SQL functions registered on every connection (functions.cpp).
     void registerFunctions(sqlite3* c);
     // The text of @@VERSION and the other text globals (functions_system.cpp).

@@ -26,8 +26,8 @@ struct ViewContents {
 const std::string objects = "SELECT name, rowid * 16 + 1000001 AS id, CASE type WHEN "
                             "'view' THEN 'V' ELSE 'U' END AS t, sql "
                             "FROM main.sqlite_master WHERE type IN ('table', 'view') AND "
-                            "name NOT LIKE 'sqlite[_]%' AND name <> '" +
-                            std::string(kProcedureTable) + "'";
+                            "name NOT LIKE 'sqlite[_]%' AND " +
+                            std::string(kNotInternal);
 
 // Stored procedures as sysobjects rows, when the database has any.
 std::string procedureObjects(sqlite3* c) {

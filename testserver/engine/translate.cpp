@@ -527,6 +527,8 @@ void Translator::variable(std::size_t& i) {
         (i - 1 == m_selectListStart || isPunct(m_toks[i - 1], ','))) {
         m_res.assignTo.push_back(toLower(t.text));
         ++i;
+        // `@v=expr` has no blank before the expression: keep one in the output.
+        emitRaw("", true);
         return;
     }
     // A table variable where a table goes: FROM @t, JOIN @t, INSERT [INTO] @t,
@@ -1059,6 +1061,9 @@ private:
         std::string pkName;
         std::string rest; // remaining column constraints, translated
         bool hasCollate = false;
+        bool aliasNotNull = false; // an alias type declared NOT NULL
+        std::string aliasName;     // the alias type the column was declared with
+        bool unknownType = false;
     };
     struct PkConstraint {
         std::string name;
@@ -1073,6 +1078,7 @@ private:
     void tableConstraint(std::size_t from, std::size_t to);
     Column column(std::size_t from, std::size_t to) const;
     std::optional<std::size_t> identityKeys();
+    std::optional<std::pair<int, std::string>> m_unknownType;
     std::string sql(const std::string& name, bool temp,
                     std::optional<std::size_t> dropConstraint) const;
 
@@ -1203,6 +1209,18 @@ CreateTable::Column CreateTable::column(std::size_t from, std::size_t to) const 
         k = e + 1;
     }
     c.type = type;
+    if (!type.empty() && !parseDeclType(type)) {
+        if (const auto alias = m_ctx.aliasType ? m_ctx.aliasType(toLower(type)) : std::nullopt) {
+            c.type = alias->base;
+            bool nullGiven = false;
+            for (std::size_t j = k; j < to; ++j)
+                nullGiven = nullGiven || isWord(toks[j], "null");
+            c.aliasNotNull = alias->notNull && !nullGiven;
+            c.aliasName = toLower(type);
+        } else {
+            c.unknownType = true;
+        }
+    }
     std::size_t restFrom = k;
     std::string rest;
     // Column constraints, with IDENTITY and PRIMARY KEY taken out.
@@ -1291,6 +1309,10 @@ std::string CreateTable::sql(const std::string& name, bool temp,
                 sql += " PRIMARY KEY";
             }
         }
+        if (c.aliasNotNull)
+            sql += " NOT NULL";
+        if (!c.aliasName.empty()) // kept so that the type cannot be dropped while in use
+            sql += " /*type " + c.aliasName + "*/";
         sql += c.rest;
         if (!c.hasCollate && isTextTypeText(c.type))
             sql += " COLLATE NOCASE";
@@ -1326,6 +1348,8 @@ Translated CreateTable::run() {
             tableConstraint(from, to);
         else
             m_columns.push_back(column(from, to));
+        if (!m_columns.empty() && m_columns.back().unknownType && !res.unknownType)
+            res.unknownType = {static_cast<int>(m_columns.size()), m_columns.back().type};
     }
     const std::optional<std::size_t> dropConstraint = identityKeys();
     res.sql = sql(name, temp, dropConstraint);

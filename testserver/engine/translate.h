@@ -55,6 +55,13 @@ struct TranslateContext {
     // The table a table variable (with '@', lower case) stands for, in SQLite
     // spelling; nothing for other variables.
     std::function<std::optional<std::string>(const std::string& var)> tableVariable;
+    // A user-defined alias type (sp_addtype, CREATE TYPE ... FROM): its base
+    // type as written and whether it refuses NULL; nothing for other names.
+    struct AliasType {
+        std::string base;
+        bool notNull = false;
+    };
+    std::function<std::optional<AliasType>(const std::string& name)> aliasType;
 };
 
 struct Translated {
@@ -70,6 +77,9 @@ struct Translated {
     // Set when the text uses something this translator refuses; the token
     // to name in "Incorrect syntax near".
     std::optional<std::string> syntaxErrorNear;
+    // A CREATE TABLE column of a type that does not exist: its number
+    // (from 1) and the type's name, for error 2715.
+    std::optional<std::pair<int, std::string>> unknownType;
 };
 
 // Rewrites tokens [first, last) of a statement.
