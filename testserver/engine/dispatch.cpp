@@ -194,6 +194,19 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
                 return fail(
                     errorMessage(50000, 16, "INSERT ... EXEC is not supported by this server."),
                     out, false);
+        if (w.is("insert")) {
+            std::optional<Message> refused;
+            const auto text = identityInsertText(st, refused);
+            if (refused)
+                return fail(*refused, out, false);
+            if (text) {
+                Statement implied;
+                implied.toks = significantTokens(*text);
+                implied.line = st.line;
+                implied.source = *text;
+                return translated(translate(implied, ctx), 0xC3, true);
+            }
+        }
         const std::uint16_t cmd = w.is("insert") ? 0xC3 : w.is("delete") ? 0xC4 : 0xC5;
         return translated(translate(st, ctx), cmd, true);
     }
@@ -708,6 +721,8 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out) {
             target = 0;
         return Outcome::Ok;
     };
+    if (opt.is("identity_insert"))
+        return setIdentityInsert(st, out);
     if (opt.is("rowcount"))
         return numberArg(options.rowcountLimit);
     if (opt.is("textsize")) {

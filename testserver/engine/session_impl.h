@@ -212,6 +212,13 @@ struct Session::Impl {
                                               Outcome& oc);
     Outcome createType(const sql::Statement& st, Out& out);
     Outcome dropType(const sql::Statement& st, std::size_t at, bool ifExists, Out& out);
+    // IDENTITY_INSERT (identity.cpp): the table that has it ON ("schema.table",
+    // lower case) and its name as given.
+    std::string identityInsert;
+    std::string identityInsertName;
+    Outcome setIdentityInsert(const sql::Statement& st, Out& out);
+    std::optional<std::string> identityInsertText(const sql::Statement& st,
+                                                  std::optional<Message>& refused);
     // Whether a table or view exists in a SQLite schema ("" = main).
     bool tableExists(const std::string& schema, const std::string& table);
 
