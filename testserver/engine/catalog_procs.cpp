@@ -329,7 +329,14 @@ bool spStatistics(Session::Impl& s, const std::string&, const std::vector<RpcPar
                   const std::string origin = text(st, 2);
                   if (uniqueOnly && !unique)
                       return;
-                  const std::string shown = origin == "pk" ? pk : idx;
+                  // "name$table": a name another table's index has too.
+                  const std::string suffix = "$" + o.name;
+                  const std::string shown =
+                      origin == "pk" ? pk
+                      : idx.size() > suffix.size() &&
+                              iequals(idx.substr(idx.size() - suffix.size()), suffix)
+                          ? idx.substr(0, idx.size() - suffix.size())
+                          : idx;
                   if (!matches(indexName, shown))
                       return;
                   query(s.conn,

@@ -467,8 +467,40 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
             kept.push_back(t);
         }
         s.toks = kept;
-        const Translated tr = translate(s, ctx);
-        return runSql(tr.sql, st, out, 0xC6, "CREATE INDEX", {}, false);
+        // Index names are unique per table, SQLite's per database: a name that
+        // another table's index has is kept as "name$table".
+        std::size_t at = 0;
+        while (at < kept.size() && !isWordTok(kept[at], "index"))
+            ++at;
+        std::size_t on = at + 2;
+        if (on >= kept.size() || !isWordTok(kept[on], "on"))
+            return fail(
+                syntaxError(std::string(on < kept.size() ? kept[on].text : kept.back().text)), out,
+                true);
+        std::size_t tableAt = on + 1;
+        const auto parts = readObjectName(kept, tableAt);
+        if (!parts)
+            return fail(syntaxError(std::string(kept[on].text)), out, true);
+        const std::string schema = schemaOfName(*parts);
+        const std::string index = kept[at + 1].value();
+        if (const auto existing = indexNamed(schema, parts->back(), index); !existing.empty())
+            return fail(errorMessage(1913, 16,
+                                     "The operation failed because an index or statistics with "
+                                     "name '" +
+                                         index + "' already exists on table 'dbo." + parts->back() +
+                                         "'."),
+                        out, false);
+        std::string stored = index;
+        if (tableOfIndex(schema, index))
+            stored += "$" + parts->back();
+        const Translated tr = translate(s, ctx, on, kept.size());
+        std::string head = "CREATE ";
+        for (std::size_t k = 1; k < at; ++k)
+            if (isWordTok(kept[k], "unique"))
+                head += "UNIQUE ";
+        head += "INDEX " + (schema.empty() ? std::string() : quoteIdent(schema) + ".") +
+                quoteIdent(stored) + " " + tr.sql;
+        return runSql(head, st, out, 0xC6, "CREATE INDEX", {}, false);
     }
     if (what.is("database")) {
         const std::string name = st.toks[2].value();
@@ -562,6 +594,21 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
             if (!parts)
                 return fail(syntaxError(std::string(st.toks[a].text)), out, true);
             name = quoteIdent(parts->back());
+            // The index of that table: t.ix, or ix ON t.
+            std::optional<std::vector<std::string>> table;
+            if (parts->size() >= 2)
+                table = std::vector<std::string>(parts->begin(), parts->end() - 1);
+            else if (k < b && isWordTok(st.toks[k], "on")) {
+                ++k;
+                table = readObjectName(st.toks, k);
+            }
+            if (table && !table->empty()) {
+                const std::string schema = schemaOfName(*table);
+                const std::string stored = indexNamed(schema, table->back(), parts->back());
+                if (!stored.empty())
+                    name = (schema.empty() ? std::string() : quoteIdent(schema) + ".") +
+                           quoteIdent(stored);
+            }
         } else {
             name = translate(st, ctx, a, b).sql;
         }

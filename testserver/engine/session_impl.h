@@ -219,6 +219,11 @@ struct Session::Impl {
     Outcome setIdentityInsert(const sql::Statement& st, Out& out);
     std::optional<std::string> identityInsertText(const sql::Statement& st,
                                                   std::optional<Message>& refused);
+    // Indexes: SQLite's name of the index `index` of a table ("" when it has
+    // none of that name), and the table whose index has SQLite's name `index`.
+    std::string indexNamed(const std::string& schema, const std::string& table,
+                           const std::string& index);
+    std::optional<std::string> tableOfIndex(const std::string& schema, const std::string& index);
     // Whether a table or view exists in a SQLite schema ("" = main).
     bool tableExists(const std::string& schema, const std::string& table);
 

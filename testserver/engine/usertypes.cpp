@@ -39,6 +39,30 @@ bool Session::Impl::tableExists(const std::string& schema, const std::string& ta
     return found;
 }
 
+std::string Session::Impl::indexNamed(const std::string& schema, const std::string& table,
+                                      const std::string& index) {
+    std::string found;
+    catalog::query(conn,
+                   "SELECT name FROM " + quoteIdent(schema.empty() ? "main" : schema) +
+                       ".sqlite_master WHERE type = 'index' AND tbl_name = " + quoteString(table) +
+                       " COLLATE NOCASE AND (name = " + quoteString(index) +
+                       " COLLATE NOCASE OR name = " + quoteString(index + "$" + table) +
+                       " COLLATE NOCASE)",
+                   [&](sqlite3_stmt* st) { found = catalog::text(st, 0); });
+    return found;
+}
+
+std::optional<std::string> Session::Impl::tableOfIndex(const std::string& schema,
+                                                       const std::string& index) {
+    std::optional<std::string> found;
+    catalog::query(conn,
+                   "SELECT tbl_name FROM " + quoteIdent(schema.empty() ? "main" : schema) +
+                       ".sqlite_master WHERE type = 'index' AND name = " + quoteString(index) +
+                       " COLLATE NOCASE",
+                   [&](sqlite3_stmt* st) { found = catalog::text(st, 0); });
+    return found;
+}
+
 std::optional<TranslateContext::AliasType> Session::Impl::aliasType(const std::string& name) {
     std::optional<TranslateContext::AliasType> r;
     catalog::query(
