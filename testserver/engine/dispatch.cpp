@@ -64,6 +64,28 @@ std::string targetOf(const Statement& st) {
     return {};
 }
 
+// The table an INSERT, UPDATE or DELETE changes: UPDATE a SET ... FROM t a
+// changes t.
+std::string dmlTarget(const Statement& st) {
+    const std::string named = targetOf(st);
+    if (!st.toks[0].isAny({"update", "delete"}))
+        return named;
+    for (std::size_t i = 1; i + 1 < st.toks.size(); ++i) {
+        if (!isWordTok(st.toks[i], "from") || (st.toks[0].is("delete") && i == 1))
+            continue;
+        // FROM t alias, ...: the item whose alias is the named target.
+        for (std::size_t k = i + 1; k + 1 < st.toks.size(); ++k) {
+            if (st.toks[k].isName() && st.toks[k + 1].isName() &&
+                iequals(st.toks[k + 1].value(), named))
+                return st.toks[k].value();
+            if (st.toks[k].isName() && k + 2 < st.toks.size() && isWordTok(st.toks[k + 1], "as") &&
+                iequals(st.toks[k + 2].value(), named))
+                return st.toks[k].value();
+        }
+    }
+    return named;
+}
+
 // RAISERROR's printf-style substitution: %s %d %i %u %x %X %o and %%, with
 // flags, width and precision.
 std::string formatMessage(const std::string& fmt, const std::vector<Value>& args) {
@@ -163,7 +185,11 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
         if (tr.syntaxErrorNear)
             return fail(syntaxError(*tr.syntaxErrorNear), out, true);
         refreshSystemViews(tr.systemObjects);
-        return runSql(tr.sql, st, out, curCmd, verb, targetOf(st), count);
+        if (curCmd == 0xC1 || curCmd == 0xC6)
+            return runSql(tr.sql, st, out, curCmd, verb, targetOf(st), count);
+        return runWithTriggers(
+            st, dmlTarget(st),
+            [&](Out& o) { return runSql(tr.sql, st, o, curCmd, verb, targetOf(st), count); }, out);
     };
 
     if (w.isAny({"select", "with"}) || isPunctTok(w, '(')) {
@@ -518,6 +544,8 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
     }
     if (what.is("type"))
         return createType(st, out);
+    if (what.is("trigger"))
+        return createTrigger(st, out);
     if (what.isAny({"procedure", "proc"}) ||
         (what.is("or") && st.toks[2].is("alter") && st.toks.size() > 3 &&
          st.toks[3].isAny({"procedure", "proc"})))
@@ -573,6 +601,8 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
         return dropProcedure(st, i, ifExists, out);
     if (what.is("type"))
         return dropType(st, i, ifExists, out);
+    if (what.is("trigger"))
+        return dropTrigger(st, i, ifExists, out);
     if (!what.isAny({"table", "view", "index"}))
         return fail(
             errorMessage(50000, 16,
@@ -634,6 +664,10 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
             out.sink.message(m);
             lastError = m.number;
             failed = true;
+        } else if (what.is("table")) {
+            std::size_t k = a;
+            if (const auto parts = readObjectName(st.toks, k); parts && parts->size() == 1)
+                dropTriggersOf(parts->back()); // a table's triggers go with it
         }
     }
     if (failed) {

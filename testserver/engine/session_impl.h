@@ -224,6 +224,15 @@ struct Session::Impl {
     std::string indexNamed(const std::string& schema, const std::string& table,
                            const std::string& index);
     std::optional<std::string> tableOfIndex(const std::string& schema, const std::string& index);
+    // Triggers (triggers.cpp). A trigger's own statements fire no triggers.
+    int triggerDepth = 0;
+    Outcome createTrigger(const sql::Statement& st, Out& out);
+    Outcome dropTrigger(const sql::Statement& st, std::size_t at, bool ifExists, Out& out);
+    void dropTriggersOf(const std::string& table);
+    // Runs `statement` (an INSERT, UPDATE or DELETE of `table`) and then the
+    // table's triggers for it.
+    Outcome runWithTriggers(const sql::Statement& st, const std::string& table,
+                            const std::function<Outcome(Out&)>& statement, Out& out);
     // Whether a table or view exists in a SQLite schema ("" = main).
     bool tableExists(const std::string& schema, const std::string& table);
 

@@ -81,9 +81,10 @@ TEST_F(Pubs, EveryBatchRunsAndLeavesTheSampleData) {
 
     // The procedures answer as they do on a SQL Server.
     const auto roy = rows("exec byroyalty 40");
-    ASSERT_EQ(roy.size(), 2u);
-    EXPECT_EQ(text(roy[0][0]), "672-71-3249");
-    EXPECT_EQ(text(roy[1][0]), "724-80-9391");
+    ASSERT_EQ(roy.size(), 3u);
+    EXPECT_EQ(text(roy[0][0]), "213-46-8915");
+    EXPECT_EQ(text(roy[1][0]), "267-41-2394");
+    EXPECT_EQ(text(roy[2][0]), "672-71-3249");
 
     run("exec reptq1");
     ASSERT_TRUE(sink.errors().empty());
@@ -99,18 +100,18 @@ TEST_F(Pubs, EveryBatchRunsAndLeavesTheSampleData) {
 }
 
 TEST_F(Pubs, TheEmployeeTriggerRefusesAJobLevelOutOfRange) {
-    // Job 7 ranges from 100 to 175: the trigger raises and rolls back.
+    // Job 7 ranges from 120 to 200: the trigger raises and rolls back.
     run("insert employee (emp_id, fname, lname, job_id, job_lvl) "
-        "values ('PXH22250M', 'Paul', 'Hagen', 7, 50)");
+        "values ('ZZZ12345M', 'Paul', 'Hagen', 7, 50)");
     const auto e = sink.errors();
     ASSERT_FALSE(e.empty());
     EXPECT_EQ(e[0].number, 50000);
-    EXPECT_EQ(e[0].text, "The level for job_id:7 should be between 100 and 175.");
+    EXPECT_EQ(e[0].text, "The level for job_id:7 should be between 120 and 200.");
     // The rollback inside the trigger ends the batch, as SQL Server says.
     ASSERT_EQ(e.size(), 2u);
     EXPECT_EQ(e[1].number, 3609);
     EXPECT_EQ(e[1].text, "The transaction ended in the trigger. The batch has been aborted.");
-    EXPECT_EQ(count("employee where emp_id = 'PXH22250M'"), 0);
+    EXPECT_EQ(count("employee where emp_id = 'ZZZ12345M'"), 0);
     EXPECT_EQ(integer(scalar("select @@trancount")), 0);
 }
 
