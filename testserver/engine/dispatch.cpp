@@ -193,6 +193,17 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
     };
 
     if (w.isAny({"select", "with"}) || isPunctTok(w, '(')) {
+        if (const auto sets = expandGroupingSets(st)) {
+            Statement expanded;
+            expanded.toks = significantTokens(*sets);
+            expanded.line = st.line;
+            expanded.source = *sets;
+            const Translated tr = translate(expanded, ctx);
+            if (tr.syntaxErrorNear)
+                return fail(syntaxError(*tr.syntaxErrorNear), out, true);
+            refreshSystemViews(tr.systemObjects);
+            return runSql(tr.sql, expanded, out, 0xC1, "SELECT", {}, false);
+        }
         Translated tr = translate(st, ctx);
         if (tr.syntaxErrorNear)
             return fail(syntaxError(*tr.syntaxErrorNear), out, true);

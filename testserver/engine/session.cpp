@@ -313,7 +313,7 @@ void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast) {
     for (const auto& st : statements) {
         if (st.empty() || !st.toks[0].isAny({"select", "insert", "update", "delete", "with"}) ||
             (st.toks.size() > 1 && st.toks[0].is("update") && st.toks[1].is("statistics")) ||
-            usesDeclaredTable(st))
+            usesDeclaredTable(st) || expandGroupingSets(st))
             continue;
         const Translated tr = translate(st, translateContext());
         if (tr.syntaxErrorNear) {

@@ -85,6 +85,9 @@ struct Translated {
 // Rewrites tokens [first, last) of a statement.
 Translated translate(const Statement& st, const TranslateContext& ctx, std::size_t first = 0,
                      std::size_t last = std::string::npos);
+// A SELECT with GROUP BY ... WITH ROLLUP or WITH CUBE as the equivalent
+// UNION ALL of its grouping sets (T-SQL text); nothing for other statements.
+std::optional<std::string> expandGroupingSets(const Statement& st);
 // CREATE TABLE with SQL Server column types, IDENTITY and constraints.
 Translated translateCreateTable(const Statement& st, const TranslateContext& ctx);
 

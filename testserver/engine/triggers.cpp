@@ -206,9 +206,19 @@ Outcome Session::Impl::runWithTriggers(const Statement& st, const std::string& t
                  "DROP TRIGGER IF EXISTS temp.__tds_capture_new; DROP TRIGGER IF EXISTS "
                  "temp.__tds_capture_old",
                  nullptr, nullptr, nullptr);
+    // SQLite counts the rows its capturing triggers wrote too: the statement's
+    // own count is the rows it collected.
+    std::int64_t rowCount = 0;
+    catalog::query(conn,
+                   std::string("SELECT count(*) FROM temp.") +
+                       (event == "delete" ? "deleted" : "inserted"),
+                   [&](sqlite3_stmt* s) { rowCount = sqlite3_column_int64(s, 0); });
+    for (auto& d : held.held)
+        if (d.status & DoneCount)
+            d.count = static_cast<std::uint64_t>(rowCount);
     bool rolledBack = false;
     if (oc == Outcome::Ok) {
-        const std::int64_t rowCount = lastRowCount;
+        lastRowCount = rowCount;
         ++triggerDepth;
         for (const auto& [name, body] : triggers) {
             auto savedVars = std::move(vars);
