@@ -715,16 +715,23 @@ Outcome Session::Impl::runAlter(const Statement& st, Out& out) {
     if (!parts || i >= st.toks.size())
         return fail(syntaxError(std::string(st.toks.back().text)), out, true);
     const std::string table = translate(st, ctx, 2, i).sql;
+    {
+        std::size_t k = i;
+        if (isWordTok(st.toks[k], "with") && k + 2 < st.toks.size())
+            k += 2;
+        const bool constraint =
+            k + 1 < st.toks.size() &&
+            ((isWordTok(st.toks[k], "add") &&
+              st.toks[k + 1].isAny({"constraint", "primary", "foreign", "unique", "check"})) ||
+             (isWordTok(st.toks[k], "drop") && st.toks[k + 1].is("constraint")) ||
+             st.toks[k].isAny({"nocheck", "check"}));
+        if (constraint)
+            return alterConstraints(st, i, *parts, out);
+    }
     if (isWordTok(st.toks[i], "add")) {
         ++i;
         if (i < st.toks.size() && isWordTok(st.toks[i], "column"))
             ++i;
-        if (i < st.toks.size() &&
-            st.toks[i].isAny({"constraint", "primary", "foreign", "unique", "check"}))
-            return fail(
-                errorMessage(50000, 16,
-                             "ALTER TABLE ... ADD CONSTRAINT is not supported by this server."),
-                out, false);
         // Each column through the CREATE TABLE rules, one ALTER per column.
         std::string sqlText;
         for (const auto& [a, b] : commaList(st.toks, i, st.toks.size())) {

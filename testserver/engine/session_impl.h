@@ -233,6 +233,9 @@ struct Session::Impl {
     // table's triggers for it.
     Outcome runWithTriggers(const sql::Statement& st, const std::string& table,
                             const std::function<Outcome(Out&)>& statement, Out& out);
+    // ALTER TABLE t ADD/DROP CONSTRAINT, [NO]CHECK CONSTRAINT from toks[i] (constraints.cpp).
+    Outcome alterConstraints(const sql::Statement& st, std::size_t i,
+                             const std::vector<std::string>& parts, Out& out);
     // Whether a table or view exists in a SQLite schema ("" = main).
     bool tableExists(const std::string& schema, const std::string& table);
 

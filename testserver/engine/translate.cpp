@@ -98,12 +98,17 @@ std::vector<Statement> splitStatements(const std::vector<Token>& tokens, std::st
                 cont = true;
             else if (isWord(prev, "begin") || isWord(prev, "commit") || isWord(prev, "rollback"))
                 cont = false;
+            else if (first.is("alter") && isWord(t, "with")) // ALTER TABLE t WITH [NO]CHECK
+                cont = true;
             if (!cont && first.is("insert") && !seenSource &&
                 isOneOf(t, {"select", "exec", "execute"}))
                 cont = true;
             if (!cont && first.is("update") && !seenSet && t.is("set"))
                 cont = true;
-            if (!cont && first.is("alter") && isOneOf(t, {"drop", "alter", "set"}))
+            // ALTER TABLE [db.][schema.]t ALTER/DROP ..., ALTER DATABASE x SET: right
+            // after the name; an ALTER further on starts the next statement.
+            if (!cont && first.is("alter") && isOneOf(t, {"drop", "alter", "set"}) &&
+                (!t.is("alter") || cur.toks.size() <= 7))
                 cont = true;
             // CREATE OR ALTER PROCEDURE is one statement.
             if (!cont && first.is("create") && cur.toks.size() == 2 && isWord(prev, "or"))

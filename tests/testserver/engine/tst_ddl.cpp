@@ -73,6 +73,34 @@ TEST_F(Ddl, IndexNamesAreUniquePerTable) {
     EXPECT_EQ(error("create index ix on a (x)").number, 1913);
 }
 
+TEST_F(Ddl, AlterTableAddsAndDropsConstraintsKeepingRowsAndIndexes) {
+    run("create table p (id int primary key) insert p values (1)"
+        " create table c (id int, pid int, q int) create index ix_q on c (q)"
+        " insert c values (1, 1, 5) insert c values (2, 1, -1)");
+    ASSERT_TRUE(sink.errors().empty());
+    // Existing rows are checked: the constraint is refused and nothing changes.
+    auto e = error("alter table c add constraint ck_q check (q > 0)");
+    EXPECT_EQ(e.number, 547);
+    EXPECT_NE(e.text.find("ck_q"), std::string::npos);
+    run("insert c values (3, 1, -2)");
+    EXPECT_TRUE(sink.errors().empty());
+    // WITH NOCHECK leaves them; new rows must pass.
+    run("alter table c with nocheck add constraint ck_q check (q > 0)"
+        " alter table c add constraint fk_c_p foreign key (pid) references p (id)");
+    ASSERT_TRUE(sink.errors().empty());
+    EXPECT_EQ(error("insert c values (4, 1, -3)").number, 547);
+    EXPECT_EQ(error("insert c values (4, 9, 3)").number, 547);
+    EXPECT_EQ(integer(scalar("select count(*) from c")), 3);
+    run("alter table c nocheck constraint ck_q");
+    EXPECT_TRUE(sink.errors().empty());
+    // Dropped, the check lets the row in; the index is still there.
+    run("alter table c drop constraint ck_q insert c values (5, 1, -4)");
+    EXPECT_TRUE(sink.errors().empty());
+    EXPECT_EQ(error("alter table c drop constraint ck_q").text, "'ck_q' is not a constraint.");
+    EXPECT_EQ(error("create index ix_q on c (q)").number, 1913);
+    EXPECT_EQ(error("alter table nosuch add constraint k primary key (a)").number, 208);
+}
+
 TEST_F(Ddl, TriggersSeeTheChangedRowsAndCanUndoTheStatement) {
     run("create table acct (id int primary key, bal int)"
         " create table audit (id int, old int, new int)");
