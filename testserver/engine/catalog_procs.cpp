@@ -78,7 +78,8 @@ bool spTables(Session::Impl& s, const std::string&, const std::vector<RpcParam>&
     };
     std::vector<Entry> entries;
     for (const auto& o : userObjects(s.conn))
-        entries.push_back({o.view ? "VIEW" : "TABLE", "dbo", o.name});
+        entries.push_back(
+            {o.view ? "VIEW" : "TABLE", ownerAndName(o.name).first, ownerAndName(o.name).second});
     for (const auto& t : systemTables())
         entries.push_back({"SYSTEM TABLE", "sys", t});
     if (iequals(s.db, "master"))

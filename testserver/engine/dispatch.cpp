@@ -473,7 +473,7 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
         const Outcome oc = runSql(tr.sql, st, out, 0xC6, "CREATE TABLE", tr.intoName, false);
         std::size_t at = 2;
         if (const auto parts = readObjectName(st.toks, at); oc == Outcome::Ok && parts)
-            refreshColumnChecks(schemaOfName(*parts), parts->back());
+            refreshColumnChecks(schemaOfName(*parts), storedParts(*parts).back());
         return oc;
     }
     if (what.is("view")) {
@@ -557,6 +557,8 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
         return createType(st, out);
     if (what.is("trigger"))
         return createTrigger(st, out);
+    if (what.is("schema"))
+        return createSchema(st, out);
     if (what.isAny({"procedure", "proc"}) ||
         (what.is("or") && st.toks[2].is("alter") && st.toks.size() > 3 &&
          st.toks[3].isAny({"procedure", "proc"})))
@@ -614,6 +616,8 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
         return dropType(st, i, ifExists, out);
     if (what.is("trigger"))
         return dropTrigger(st, i, ifExists, out);
+    if (what.is("schema"))
+        return dropSchema(st, i, ifExists, out);
     if (!what.isAny({"table", "view", "index"}))
         return fail(
             errorMessage(50000, 16,
@@ -712,6 +716,8 @@ Outcome Session::Impl::runAlter(const Statement& st, Out& out) {
             out, false);
     std::size_t i = 2;
     auto parts = readObjectName(st.toks, i);
+    if (parts)
+        parts = storedParts(*parts);
     if (!parts || i >= st.toks.size())
         return fail(syntaxError(std::string(st.toks.back().text)), out, true);
     const std::string table = translate(st, ctx, 2, i).sql;

@@ -25,7 +25,9 @@ std::string identityColumn(sqlite3* c, const std::string& schema, const std::str
 // SET IDENTITY_INSERT t ON | OFF.
 Outcome Session::Impl::setIdentityInsert(const Statement& st, Out& out) {
     std::size_t i = 2;
-    const auto parts = readObjectName(st.toks, i);
+    auto parts = readObjectName(st.toks, i);
+    if (parts)
+        parts = storedParts(*parts);
     if (!parts || i + 1 != st.toks.size() || !st.toks[i].isAny({"on", "off"}))
         return fail(syntaxError(std::string(st.toks.back().text)), out, true);
     const std::string schema = schemaOfName(*parts);
@@ -65,9 +67,10 @@ std::optional<std::string> Session::Impl::identityInsertText(const Statement& st
         ++i;
     if (i >= st.toks.size() || st.toks[i].kind == TokKind::Variable)
         return std::nullopt;
-    const auto parts = readObjectName(st.toks, i);
+    auto parts = readObjectName(st.toks, i);
     if (!parts || i >= st.toks.size())
         return std::nullopt;
+    parts = storedParts(*parts);
     const std::string schema = schemaOfName(*parts);
     const std::string& table = parts->back();
     const std::string identity = identityColumn(conn, schema, table);

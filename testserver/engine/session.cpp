@@ -111,6 +111,7 @@ TranslateContext Session::Impl::translateContext() {
         return v ? std::optional<ColumnType>(v->type) : std::nullopt;
     };
     ctx.aliasType = [this](const std::string& name) { return aliasType(name); };
+    ctx.isUserSchema = [this](const std::string& name) { return userSchemaId(name).has_value(); };
     return ctx;
 }
 

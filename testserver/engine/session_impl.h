@@ -236,6 +236,12 @@ struct Session::Impl {
     // ALTER TABLE t ADD/DROP CONSTRAINT, [NO]CHECK CONSTRAINT from toks[i] (constraints.cpp).
     Outcome alterConstraints(const sql::Statement& st, std::size_t i,
                              const std::vector<std::string>& parts, Out& out);
+    // Schemas (schemas.cpp): the id of a created schema, the parts of a name
+    // with "s", "t" joined into the stored "s.t" when s is one.
+    std::optional<std::int64_t> userSchemaId(const std::string& name);
+    std::vector<std::string> storedParts(const std::vector<std::string>& parts);
+    Outcome createSchema(const sql::Statement& st, Out& out);
+    Outcome dropSchema(const sql::Statement& st, std::size_t at, bool ifExists, Out& out);
     // Whether a table or view exists in a SQLite schema ("" = main).
     bool tableExists(const std::string& schema, const std::string& table);
 

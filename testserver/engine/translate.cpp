@@ -381,6 +381,15 @@ std::string Translator::resolveName(const std::vector<std::string>& partsIn,
                 return *s;
         return part(parts[0], quoted[0]);
     }
+    // schema.object and db.schema.object of a created schema: the stored "schema.object".
+    auto userSchema = [&](const std::string& s) {
+        return !s.empty() && !isOwner(s) && m_ctx.isUserSchema && m_ctx.isUserSchema(s);
+    };
+    if (parts.size() == 2 && userSchema(parts[0]))
+        return quoteIdent(parts[0] + "." + parts[1]);
+    if (parts.size() == 3 && userSchema(parts[1]) && m_ctx.schemaFor &&
+        m_ctx.schemaFor(parts[0]) == std::optional<std::string>(""))
+        return quoteIdent(parts[1] + "." + parts[2]);
     if (parts.size() == 2) {
         if (isOwner(parts[0]) && !parts[0].empty()) {
             if (auto s = systemName(parts[0], parts[1]))

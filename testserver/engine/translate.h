@@ -62,6 +62,9 @@ struct TranslateContext {
         bool notNull = false;
     };
     std::function<std::optional<AliasType>(const std::string& name)> aliasType;
+    // Whether a schema other than dbo, sys and INFORMATION_SCHEMA exists in
+    // the current database.
+    std::function<bool(const std::string& name)> isUserSchema;
 };
 
 struct Translated {

@@ -1,5 +1,5 @@
-// Alias types, identity columns on INSERT, per-table index names, triggers
-// and grouping sets: what an install script needs beyond plain tables.
+// Alias types, identity columns on INSERT, per-table index names, triggers,
+// grouping sets and schemas: what an install script needs beyond plain tables.
 
 #include "tests/testserver/engine/engine_fixture.h"
 
@@ -171,6 +171,61 @@ TEST_F(Ddl, MoneyLiteralsAndOptionsAScriptSets) {
     EXPECT_TRUE(sink.errors().empty());
     EXPECT_EQ(error("alter database nosuch set recovery simple").number, 911);
     EXPECT_EQ(error("update statistics nosuch").number, 208);
+}
+
+using Schemas = EngineTest;
+
+TEST_F(Schemas, TablesLiveInTheirSchemaAndNamesReachThem) {
+    run("create schema sales");
+    ASSERT_TRUE(sink.errors().empty());
+    auto e = error("create schema sales");
+    EXPECT_EQ(e.number, 2714);
+    EXPECT_EQ(e.text, "There is already an object named 'sales' in the database.");
+    EXPECT_EQ(error("create schema dbo").number, 2714);
+    run("create table sales.orders (id int identity primary key, amount money)"
+        " create table orders (id int, note varchar(10))");
+    ASSERT_TRUE(sink.errors().empty());
+    run("insert sales.orders values (5) insert [master].[sales].[orders] (amount) values (7)"
+        " insert dbo.orders values (1, 'x')");
+    ASSERT_TRUE(sink.errors().empty());
+    EXPECT_EQ(integer(scalar("select sum(amount) from sales.orders")), 12);
+    EXPECT_EQ(integer(scalar("select count(*) from master.sales.orders")), 2);
+    EXPECT_EQ(integer(scalar("select count(*) from orders")), 1); // dbo is the default
+    e = error("select * from sales.nosuch");
+    EXPECT_EQ(e.number, 208);
+    EXPECT_EQ(e.text, "Invalid object name 'sales.nosuch'.");
+    EXPECT_EQ(error("select * from nosuchschema.orders").number, 208);
+    // A schema with objects stays; an empty one goes.
+    EXPECT_EQ(error("drop schema sales").number, 3729);
+    run("drop table sales.orders drop schema sales");
+    EXPECT_TRUE(sink.errors().empty());
+    EXPECT_EQ(error("drop schema sales").number, 3701);
+}
+
+TEST_F(Schemas, CatalogViewsAndProceduresNameTheSchema) {
+    run("create schema hr");
+    run("create table hr.staff (id int)");
+    run("create view hr.v as select id from hr.staff");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(text(scalar("select schema_name()")), "dbo");
+    EXPECT_EQ(integer(scalar("select schema_id('hr')")), 5);
+    EXPECT_EQ(text(scalar("select schema_name(5)")), "hr");
+    EXPECT_EQ(text(scalar("select name from sys.schemas where schema_id = 5")), "hr");
+    EXPECT_EQ(text(scalar("select s.name from sys.tables t join sys.schemas s on s.schema_id = "
+                          "t.schema_id where t.name = 'staff'")),
+              "hr");
+    const auto r = rows("select TABLE_SCHEMA, TABLE_NAME, TABLE_TYPE from "
+                        "INFORMATION_SCHEMA.TABLES order by TABLE_NAME");
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(text(r[0][0]), "hr");
+    EXPECT_EQ(text(r[0][1]), "staff");
+    EXPECT_EQ(text(r[1][2]), "VIEW");
+    run("exec sp_tables @table_owner = 'hr'");
+    const auto rs = sink.results();
+    ASSERT_EQ(rs.size(), 1u);
+    ASSERT_EQ(rs[0].rows.size(), 2u);
+    EXPECT_EQ(text(rs[0].rows[0][1]), "hr");
+    EXPECT_EQ(text(rs[0].rows[0][2]), "staff");
 }
 
 } // namespace
