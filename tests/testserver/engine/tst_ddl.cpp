@@ -220,6 +220,15 @@ TEST_F(Schemas, CatalogViewsAndProceduresNameTheSchema) {
     EXPECT_EQ(text(r[0][0]), "hr");
     EXPECT_EQ(text(r[0][1]), "staff");
     EXPECT_EQ(text(r[1][2]), "VIEW");
+    // Procedures too.
+    run("create procedure hr.headcount as select count(*) from hr.staff");
+    ASSERT_TRUE(sink.errors().empty());
+    EXPECT_EQ(integer(scalar("exec hr.headcount")), 0);
+    EXPECT_EQ(integer(scalar("exec master.hr.headcount")), 0);
+    EXPECT_EQ(error("exec headcount").number, 2812);
+    EXPECT_EQ(text(scalar("select s.name from sys.objects o join sys.schemas s on s.schema_id "
+                          "= o.schema_id where o.name = 'headcount'")),
+              "hr");
     run("exec sp_tables @table_owner = 'hr'");
     const auto rs = sink.results();
     ASSERT_EQ(rs.size(), 1u);
