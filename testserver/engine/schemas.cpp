@@ -80,13 +80,19 @@ Outcome Session::Impl::dropSchema(const Statement& st, std::size_t at, bool ifEx
                                  14),
                     out, false);
     }
+    std::vector<std::string> objects;
     for (const auto& o : catalog::userObjects(conn))
-        if (o.name.size() > name.size() && o.name[name.size()] == '.' &&
-            iequals(o.name.substr(0, name.size()), name))
+        objects.push_back(o.name);
+    if (catalog::hasProcedureTable(conn))
+        catalog::query(conn, std::string("SELECT name FROM main.") + catalog::kProcedureTable,
+                       [&](sqlite3_stmt* s) { objects.push_back(catalog::text(s, 0)); });
+    for (const auto& o : objects)
+        if (o.size() > name.size() && o[name.size()] == '.' &&
+            iequals(o.substr(0, name.size()), name))
             return fail(errorMessage(3729, 16,
                                      "Cannot drop schema '" + name +
                                          "' because it is being referenced by object '" +
-                                         o.name.substr(name.size() + 1) + "'.",
+                                         o.substr(name.size() + 1) + "'.",
                                      1),
                         out, false);
     const std::string q =

@@ -1092,7 +1092,6 @@ private:
     void tableConstraint(std::size_t from, std::size_t to);
     Column column(std::size_t from, std::size_t to) const;
     std::optional<std::size_t> identityKeys();
-    std::optional<std::pair<int, std::string>> m_unknownType;
     std::string sql(const std::string& name, bool temp,
                     std::optional<std::size_t> dropConstraint) const;
 

@@ -226,6 +226,11 @@ TEST_F(Schemas, CatalogViewsAndProceduresNameTheSchema) {
     EXPECT_EQ(integer(scalar("exec hr.headcount")), 0);
     EXPECT_EQ(integer(scalar("exec master.hr.headcount")), 0);
     EXPECT_EQ(error("exec headcount").number, 2812);
+    run("drop view hr.v drop table hr.staff");
+    EXPECT_EQ(error("drop schema hr").text,
+              "Cannot drop schema 'hr' because it is being referenced by object 'headcount'.");
+    run("create table hr.staff (id int)");
+    run("create view hr.v as select id from hr.staff");
     EXPECT_EQ(text(scalar("select s.name from sys.objects o join sys.schemas s on s.schema_id "
                           "= o.schema_id where o.name = 'headcount'")),
               "hr");
