@@ -263,6 +263,30 @@ TEST_F(OdbcEndToEnd, CatalogFollowsUseAndTheCurrentCatalogAttribute) {
     EXPECT_STREQ(name, "master");
 }
 
+TEST_F(OdbcEndToEnd, SqlTablesReportsTheSchemaOfEachTable) {
+    Odbc db(s_server->odbcConnectionString());
+    for (const char* sql : {"CREATE DATABASE odbcschemas", "USE odbcschemas", "CREATE SCHEMA lager",
+                            "CREATE TABLE lager.fach (nr int)", "CREATE TABLE fach (nr int)"}) {
+        // DDL answers SQL_NO_DATA through FreeTDS: it counts no rows.
+        ASSERT_NE(db.exec(sql), SQL_ERROR) << sql << diagnostics(SQL_HANDLE_STMT, db.stmt);
+        SQLFreeStmt(db.stmt, SQL_CLOSE);
+    }
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLTables(
+        db.stmt, nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(const_cast<char*>("fach")),
+        SQL_NTS, reinterpret_cast<SQLCHAR*>(const_cast<char*>("'TABLE'")), SQL_NTS)))
+        << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    std::vector<std::string> owners;
+    while (SQL_SUCCEEDED(SQLFetch(db.stmt))) {
+        char owner[64] = {};
+        SQLLEN len = 0;
+        SQLGetData(db.stmt, 2, SQL_C_CHAR, owner, sizeof owner, &len);
+        owners.emplace_back(owner);
+    }
+    EXPECT_EQ(owners, (std::vector<std::string>{"dbo", "lager"}));
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM odbcschemas.lager.fach"), "0");
+}
+
 TEST_F(OdbcEndToEnd, BrowseModeNamesBaseTablesColumnsAndKeys) {
     Odbc db(s_server->odbcConnectionString("Musterfirma"));
     auto run = [&](const std::string& sql) {

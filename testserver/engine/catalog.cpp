@@ -189,8 +189,22 @@ std::string text(sqlite3_stmt* st, int i) {
              : std::string();
 }
 
+std::pair<std::string, std::string> ownerAndName(const std::string& stored) {
+    const auto dot = stored.find('.');
+    if (dot == std::string::npos || dot == 0)
+        return {"dbo", stored};
+    return {stored.substr(0, dot), stored.substr(dot + 1)};
+}
+
 std::int64_t procedureIdFor(std::int64_t rowid) {
     return rowid * 16 + kProcedureIdTag + 1000000;
+}
+
+bool hasSchemaTable(sqlite3* c) {
+    bool found = false;
+    query(c, "SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = '__tds_schemas'",
+          [&](sqlite3_stmt*) { found = true; });
+    return found;
 }
 
 bool hasProcedureTable(sqlite3* c) {
@@ -207,8 +221,8 @@ std::vector<Object> userObjects(sqlite3* c) {
     query(c,
           "SELECT name, type = 'view', rowid, sql FROM main.sqlite_master WHERE type IN ('table', "
           "'view') "
-          "AND name NOT LIKE 'sqlite[_]%' AND name <> '" +
-              std::string(kProcedureTable) + "' ORDER BY name COLLATE NOCASE",
+          "AND name NOT LIKE 'sqlite[_]%' AND " +
+              std::string(kNotInternal) + " ORDER BY name COLLATE NOCASE",
           [&](sqlite3_stmt* st) {
               r.push_back(Object{text(st, 0), sqlite3_column_int(st, 1) != 0,
                                  objectIdFor(sqlite3_column_int64(st, 2)), text(st, 3)});

@@ -16,6 +16,15 @@ inline constexpr const char* kCreateDate = "2005-10-14 01:54:05.000";
 // The table in each database that holds its stored procedures (name, params,
 // body), made by the first CREATE PROCEDURE; no catalog view lists it.
 inline constexpr const char* kProcedureTable = "__tds_procedures";
+// The engine's own tables (procedures, alias types, triggers) all start with
+// "__tds_"; this condition on sqlite_master.name leaves them out.
+inline constexpr const char* kNotInternal = "name NOT LIKE '[_][_]tds[_]%'";
+// The schemas CREATE SCHEMA made (name), in order; ids from 5.
+inline constexpr const char* kSchemaTable = "main.__tds_schemas";
+// A stored table name as schema and name: "s.t" is table t of schema s,
+// anything else a table of dbo.
+std::pair<std::string, std::string> ownerAndName(const std::string& stored);
+bool hasSchemaTable(sqlite3* c);
 // Procedure ids: the table's rowid with this in the low four bits.
 inline constexpr std::int64_t kProcedureIdTag = 5;
 std::int64_t procedureIdFor(std::int64_t rowid);

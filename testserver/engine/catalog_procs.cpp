@@ -78,7 +78,8 @@ bool spTables(Session::Impl& s, const std::string&, const std::vector<RpcParam>&
     };
     std::vector<Entry> entries;
     for (const auto& o : userObjects(s.conn))
-        entries.push_back({o.view ? "VIEW" : "TABLE", "dbo", o.name});
+        entries.push_back(
+            {o.view ? "VIEW" : "TABLE", ownerAndName(o.name).first, ownerAndName(o.name).second});
     for (const auto& t : systemTables())
         entries.push_back({"SYSTEM TABLE", "sys", t});
     if (iequals(s.db, "master"))
@@ -329,7 +330,14 @@ bool spStatistics(Session::Impl& s, const std::string&, const std::vector<RpcPar
                   const std::string origin = text(st, 2);
                   if (uniqueOnly && !unique)
                       return;
-                  const std::string shown = origin == "pk" ? pk : idx;
+                  // "name$table": a name another table's index has too.
+                  const std::string suffix = "$" + o.name;
+                  const std::string shown =
+                      origin == "pk" ? pk
+                      : idx.size() > suffix.size() &&
+                              iequals(idx.substr(idx.size() - suffix.size()), suffix)
+                          ? idx.substr(0, idx.size() - suffix.size())
+                          : idx;
                   if (!matches(indexName, shown))
                       return;
                   query(s.conn,

@@ -64,6 +64,28 @@ std::string targetOf(const Statement& st) {
     return {};
 }
 
+// The table an INSERT, UPDATE or DELETE changes: UPDATE a SET ... FROM t a
+// changes t.
+std::string dmlTarget(const Statement& st) {
+    const std::string named = targetOf(st);
+    if (!st.toks[0].isAny({"update", "delete"}))
+        return named;
+    for (std::size_t i = 1; i + 1 < st.toks.size(); ++i) {
+        if (!isWordTok(st.toks[i], "from") || (st.toks[0].is("delete") && i == 1))
+            continue;
+        // FROM t alias, ...: the item whose alias is the named target.
+        for (std::size_t k = i + 1; k + 1 < st.toks.size(); ++k) {
+            if (st.toks[k].isName() && st.toks[k + 1].isName() &&
+                iequals(st.toks[k + 1].value(), named))
+                return st.toks[k].value();
+            if (st.toks[k].isName() && k + 2 < st.toks.size() && isWordTok(st.toks[k + 1], "as") &&
+                iequals(st.toks[k + 2].value(), named))
+                return st.toks[k].value();
+        }
+    }
+    return named;
+}
+
 // RAISERROR's printf-style substitution: %s %d %i %u %x %X %o and %%, with
 // flags, width and precision.
 std::string formatMessage(const std::string& fmt, const std::vector<Value>& args) {
@@ -163,10 +185,25 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
         if (tr.syntaxErrorNear)
             return fail(syntaxError(*tr.syntaxErrorNear), out, true);
         refreshSystemViews(tr.systemObjects);
-        return runSql(tr.sql, st, out, curCmd, verb, targetOf(st), count);
+        if (curCmd == 0xC1 || curCmd == 0xC6)
+            return runSql(tr.sql, st, out, curCmd, verb, targetOf(st), count);
+        return runWithTriggers(
+            st, dmlTarget(st),
+            [&](Out& o) { return runSql(tr.sql, st, o, curCmd, verb, targetOf(st), count); }, out);
     };
 
     if (w.isAny({"select", "with"}) || isPunctTok(w, '(')) {
+        if (const auto sets = expandGroupingSets(st)) {
+            Statement expanded;
+            expanded.toks = significantTokens(*sets);
+            expanded.line = st.line;
+            expanded.source = *sets;
+            const Translated tr = translate(expanded, ctx);
+            if (tr.syntaxErrorNear)
+                return fail(syntaxError(*tr.syntaxErrorNear), out, true);
+            refreshSystemViews(tr.systemObjects);
+            return runSql(tr.sql, expanded, out, 0xC1, "SELECT", {}, false);
+        }
         Translated tr = translate(st, ctx);
         if (tr.syntaxErrorNear)
             return fail(syntaxError(*tr.syntaxErrorNear), out, true);
@@ -177,12 +214,36 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
             return assignSelect(tr, out);
         return runSql(tr.sql, st, out, 0xC1, "SELECT", {}, false);
     }
+    if (w.is("update") && st.toks.size() > 1 && isWordTok(st.toks[1], "statistics")) {
+        // Statistics are SQLite's business; the table must exist all the same.
+        std::size_t at = 2;
+        const auto parts = readObjectName(st.toks, at);
+        if (!parts)
+            return fail(syntaxError(std::string(st.toks.back().text)), out, true);
+        if (!tableExists(schemaOfName(*parts), parts->back()))
+            return fail(invalidObject(parts->back()), out, true);
+        out.done(0, 0, 0);
+        return Outcome::Ok;
+    }
     if (w.isAny({"insert", "update", "delete"})) {
         for (const auto& t : st.toks)
             if (t.isAny({"exec", "execute"}) && w.is("insert"))
                 return fail(
                     errorMessage(50000, 16, "INSERT ... EXEC is not supported by this server."),
                     out, false);
+        if (w.is("insert")) {
+            std::optional<Message> refused;
+            const auto text = identityInsertText(st, refused);
+            if (refused)
+                return fail(*refused, out, false);
+            if (text) {
+                Statement implied;
+                implied.toks = significantTokens(*text);
+                implied.line = st.line;
+                implied.source = *text;
+                return translated(translate(implied, ctx), 0xC3, true);
+            }
+        }
         const std::uint16_t cmd = w.is("insert") ? 0xC3 : w.is("delete") ? 0xC4 : 0xC5;
         return translated(translate(st, ctx), cmd, true);
     }
@@ -402,10 +463,17 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
         const Translated tr = translateCreateTable(st, ctx);
         if (tr.syntaxErrorNear)
             return fail(syntaxError(*tr.syntaxErrorNear), out, true);
+        if (tr.unknownType)
+            return fail(errorMessage(2715, 16,
+                                     "Column, parameter, or variable #" +
+                                         std::to_string(tr.unknownType->first) +
+                                         ": Cannot find data type " + tr.unknownType->second + ".",
+                                     6),
+                        out, false);
         const Outcome oc = runSql(tr.sql, st, out, 0xC6, "CREATE TABLE", tr.intoName, false);
         std::size_t at = 2;
         if (const auto parts = readObjectName(st.toks, at); oc == Outcome::Ok && parts)
-            refreshColumnChecks(schemaOfName(*parts), parts->back());
+            refreshColumnChecks(schemaOfName(*parts), storedParts(*parts).back());
         return oc;
     }
     if (what.is("view")) {
@@ -436,8 +504,40 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
             kept.push_back(t);
         }
         s.toks = kept;
-        const Translated tr = translate(s, ctx);
-        return runSql(tr.sql, st, out, 0xC6, "CREATE INDEX", {}, false);
+        // Index names are unique per table, SQLite's per database: a name that
+        // another table's index has is kept as "name$table".
+        std::size_t at = 0;
+        while (at < kept.size() && !isWordTok(kept[at], "index"))
+            ++at;
+        std::size_t on = at + 2;
+        if (on >= kept.size() || !isWordTok(kept[on], "on"))
+            return fail(
+                syntaxError(std::string(on < kept.size() ? kept[on].text : kept.back().text)), out,
+                true);
+        std::size_t tableAt = on + 1;
+        const auto parts = readObjectName(kept, tableAt);
+        if (!parts)
+            return fail(syntaxError(std::string(kept[on].text)), out, true);
+        const std::string schema = schemaOfName(*parts);
+        const std::string index = kept[at + 1].value();
+        if (const auto existing = indexNamed(schema, parts->back(), index); !existing.empty())
+            return fail(errorMessage(1913, 16,
+                                     "The operation failed because an index or statistics with "
+                                     "name '" +
+                                         index + "' already exists on table 'dbo." + parts->back() +
+                                         "'."),
+                        out, false);
+        std::string stored = index;
+        if (tableOfIndex(schema, index))
+            stored += "$" + parts->back();
+        const Translated tr = translate(s, ctx, on, kept.size());
+        std::string head = "CREATE ";
+        for (std::size_t k = 1; k < at; ++k)
+            if (isWordTok(kept[k], "unique"))
+                head += "UNIQUE ";
+        head += "INDEX " + (schema.empty() ? std::string() : quoteIdent(schema) + ".") +
+                quoteIdent(stored) + " " + tr.sql;
+        return runSql(head, st, out, 0xC6, "CREATE INDEX", {}, false);
     }
     if (what.is("database")) {
         const std::string name = st.toks[2].value();
@@ -453,6 +553,12 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
         out.done(0, 0, 0);
         return Outcome::Ok;
     }
+    if (what.is("type"))
+        return createType(st, out);
+    if (what.is("trigger"))
+        return createTrigger(st, out);
+    if (what.is("schema"))
+        return createSchema(st, out);
     if (what.isAny({"procedure", "proc"}) ||
         (what.is("or") && st.toks[2].is("alter") && st.toks.size() > 3 &&
          st.toks[3].isAny({"procedure", "proc"})))
@@ -506,6 +612,12 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
     }
     if (what.isAny({"procedure", "proc"}))
         return dropProcedure(st, i, ifExists, out);
+    if (what.is("type"))
+        return dropType(st, i, ifExists, out);
+    if (what.is("trigger"))
+        return dropTrigger(st, i, ifExists, out);
+    if (what.is("schema"))
+        return dropSchema(st, i, ifExists, out);
     if (!what.isAny({"table", "view", "index"}))
         return fail(
             errorMessage(50000, 16,
@@ -527,6 +639,21 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
             if (!parts)
                 return fail(syntaxError(std::string(st.toks[a].text)), out, true);
             name = quoteIdent(parts->back());
+            // The index of that table: t.ix, or ix ON t.
+            std::optional<std::vector<std::string>> table;
+            if (parts->size() >= 2)
+                table = std::vector<std::string>(parts->begin(), parts->end() - 1);
+            else if (k < b && isWordTok(st.toks[k], "on")) {
+                ++k;
+                table = readObjectName(st.toks, k);
+            }
+            if (table && !table->empty()) {
+                const std::string schema = schemaOfName(*table);
+                const std::string stored = indexNamed(schema, table->back(), parts->back());
+                if (!stored.empty())
+                    name = (schema.empty() ? std::string() : quoteIdent(schema) + ".") +
+                           quoteIdent(stored);
+            }
         } else {
             name = translate(st, ctx, a, b).sql;
         }
@@ -552,6 +679,10 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
             out.sink.message(m);
             lastError = m.number;
             failed = true;
+        } else if (what.is("table")) {
+            std::size_t k = a;
+            if (const auto parts = readObjectName(st.toks, k); parts && parts->size() == 1)
+                dropTriggersOf(parts->back()); // a table's triggers go with it
         }
     }
     if (failed) {
@@ -565,6 +696,18 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
 Outcome Session::Impl::runAlter(const Statement& st, Out& out) {
     if (st.toks.size() > 1 && st.toks[1].isAny({"procedure", "proc"}))
         return createProcedure(st, out);
+    if (st.toks.size() > 3 && isWordTok(st.toks[1], "database")) {
+        // ALTER DATABASE x SET ...: recovery models, options; nothing a SQLite file keeps.
+        const std::string name = st.toks[2].value();
+        if (!files.find(name))
+            return fail(unknownDatabase(name), out, false);
+        if (!isWordTok(st.toks[3], "set"))
+            return fail(
+                errorMessage(50000, 16, "Only ALTER DATABASE ... SET is supported by this server."),
+                out, false);
+        out.done(0, 0, 0);
+        return Outcome::Ok;
+    }
     const auto ctx = translateContext();
     if (st.toks.size() < 4 || !isWordTok(st.toks[1], "table"))
         return fail(
@@ -573,19 +716,28 @@ Outcome Session::Impl::runAlter(const Statement& st, Out& out) {
             out, false);
     std::size_t i = 2;
     auto parts = readObjectName(st.toks, i);
+    if (parts)
+        parts = storedParts(*parts);
     if (!parts || i >= st.toks.size())
         return fail(syntaxError(std::string(st.toks.back().text)), out, true);
     const std::string table = translate(st, ctx, 2, i).sql;
+    {
+        std::size_t k = i;
+        if (isWordTok(st.toks[k], "with") && k + 2 < st.toks.size())
+            k += 2;
+        const bool constraint =
+            k + 1 < st.toks.size() &&
+            ((isWordTok(st.toks[k], "add") &&
+              st.toks[k + 1].isAny({"constraint", "primary", "foreign", "unique", "check"})) ||
+             (isWordTok(st.toks[k], "drop") && st.toks[k + 1].is("constraint")) ||
+             st.toks[k].isAny({"nocheck", "check"}));
+        if (constraint)
+            return alterConstraints(st, i, *parts, out);
+    }
     if (isWordTok(st.toks[i], "add")) {
         ++i;
         if (i < st.toks.size() && isWordTok(st.toks[i], "column"))
             ++i;
-        if (i < st.toks.size() &&
-            st.toks[i].isAny({"constraint", "primary", "foreign", "unique", "check"}))
-            return fail(
-                errorMessage(50000, 16,
-                             "ALTER TABLE ... ADD CONSTRAINT is not supported by this server."),
-                out, false);
         // Each column through the CREATE TABLE rules, one ALTER per column.
         std::string sqlText;
         for (const auto& [a, b] : commaList(st.toks, i, st.toks.size())) {
@@ -674,6 +826,8 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out) {
             target = 0;
         return Outcome::Ok;
     };
+    if (opt.is("identity_insert"))
+        return setIdentityInsert(st, out);
     if (opt.is("rowcount"))
         return numberArg(options.rowcountLimit);
     if (opt.is("textsize")) {

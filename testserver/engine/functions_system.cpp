@@ -142,6 +142,43 @@ void sqlDboName(sqlite3_context* ctx, int, sqlite3_value**) {
     result(ctx, std::string("dbo"));
 }
 
+// SCHEMA_NAME([id]) and SCHEMA_ID([name]): the built-in schemas, then the created ones.
+constexpr const char* kBuiltInSchemas[] = {"dbo", "guest", "INFORMATION_SCHEMA", "sys"};
+
+void sqlSchemaName(sqlite3_context* ctx, int argc, sqlite3_value** a) {
+    if (argc == 0)
+        return result(ctx, std::string("dbo"));
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    const std::int64_t id = sqlite3_value_int64(a[0]);
+    if (id >= 1 && id <= 4)
+        return result(ctx, std::string(kBuiltInSchemas[id - 1]));
+    Session::Impl* d = implOf(ctx);
+    std::optional<std::string> name;
+    if (catalog::hasSchemaTable(d->conn))
+        catalog::query(d->conn,
+                       std::string("SELECT name FROM ") + catalog::kSchemaTable +
+                           " WHERE rowid = " + std::to_string(id - 4),
+                       [&](sqlite3_stmt* st) { name = catalog::text(st, 0); });
+    if (!name)
+        return sqlite3_result_null(ctx);
+    result(ctx, *name);
+}
+
+void sqlSchemaId(sqlite3_context* ctx, int argc, sqlite3_value** a) {
+    if (argc == 0)
+        return sqlite3_result_int64(ctx, 1);
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    const std::string name = text(a[0]);
+    for (std::int64_t k = 0; k < 4; ++k)
+        if (iequals(name, kBuiltInSchemas[k]))
+            return sqlite3_result_int64(ctx, k + 1);
+    if (const auto id = implOf(ctx)->userSchemaId(name))
+        return sqlite3_result_int64(ctx, *id);
+    sqlite3_result_null(ctx);
+}
+
 void sqlHostName(sqlite3_context* ctx, int, sqlite3_value**) {
     result(ctx, std::string("localhost"));
 }
@@ -261,6 +298,10 @@ const FunctionDef functions[] = {
     {"system_user", 0, sqlUserName, false},
     {"user_name", 0, sqlDboName},
     {"host_name", 0, sqlHostName},
+    {"schema_name", 0, sqlSchemaName, false},
+    {"schema_name", 1, sqlSchemaName, false},
+    {"schema_id", 0, sqlSchemaId, false},
+    {"schema_id", 1, sqlSchemaId, false},
     {"app_name", 0, sqlAppName},
     {"newid", 0, sqlNewid, false},
     {"object_id", 1, sqlObjectId, false},

@@ -181,7 +181,13 @@ LexResult lex(std::string_view s) {
                 ++i;
             push(TokKind::Binary, start, i);
         } else if (std::isdigit(c) ||
-                   (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
+                   (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(s[i + 1]))) ||
+                   (c == '$' && i + 1 < n &&
+                    (std::isdigit(static_cast<unsigned char>(s[i + 1])) || s[i + 1] == '.'))) {
+            // A money literal ($20.00) is the number after its currency sign.
+            std::size_t numStart = i;
+            if (c == '$')
+                numStart = ++i;
             while (i < n && std::isdigit(static_cast<unsigned char>(s[i])))
                 ++i;
             if (i < n && s[i] == '.') {
@@ -199,7 +205,7 @@ LexResult lex(std::string_view s) {
                         ++i;
                 }
             }
-            push(TokKind::Number, start, i);
+            push(TokKind::Number, numStart, i);
         } else if (c == '@') {
             const bool global = i + 1 < n && s[i + 1] == '@';
             i += global ? 2 : 1;

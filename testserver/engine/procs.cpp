@@ -17,16 +17,21 @@ using namespace sql;
 
 namespace {
 
-// "[db]..sp_x", "master.dbo.xp_msver", "sp_x" -> database part and procedure name.
-std::pair<std::string, std::string> splitProcName(const std::string& full) {
+// "[db]..sp_x", "master.dbo.xp_msver", "s.p", "sp_x" -> database part, schema
+// part and procedure name.
+struct ProcName {
+    std::string db, schema, name;
+};
+ProcName splitProcName(const std::string& full) {
     const std::vector<Token> toks = significantTokens(full);
     std::size_t i = 0;
     const auto parts = readObjectName(toks, i);
     if (!parts || parts->empty())
-        return {{}, full};
+        return {{}, {}, full};
+    const std::string schema = parts->size() >= 2 ? (*parts)[parts->size() - 2] : std::string();
     if (parts->size() >= 3)
-        return {(*parts)[parts->size() - 3], parts->back()};
-    return {{}, parts->back()};
+        return {(*parts)[parts->size() - 3], schema, parts->back()};
+    return {{}, schema, parts->back()};
 }
 
 std::string procNameForId(int id) {
@@ -300,8 +305,7 @@ Outcome Session::Impl::runExec(const Statement& st, std::size_t start, Out& out)
 
 Outcome Session::Impl::callProcedure(const std::string& fullName, std::vector<RpcParam>& args,
                                      Out& out) {
-    auto [dbPart, name] = splitProcName(fullName);
-    const std::string lname = toLower(name);
+    auto [dbPart, schemaPart, name] = splitProcName(fullName);
     // A procedure qualified with another database runs there.
     std::string savedDb;
     if (!dbPart.empty() && !iequals(dbPart, db)) {
@@ -310,6 +314,10 @@ Outcome Session::Impl::callProcedure(const std::string& fullName, std::vector<Rp
         savedDb = db;
         use(dbPart, nullptr);
     }
+    // A procedure of a created schema is stored as "schema.name".
+    if (!schemaPart.empty() && userSchemaId(schemaPart))
+        name = schemaPart + "." + name;
+    const std::string lname = toLower(name);
     Out inner{out.sink, DoneKind::DoneInProc, false, true};
     Outcome oc = Outcome::Ok;
     const std::int32_t status = runProcedureBody(lname, args, inner, oc);
@@ -515,6 +523,8 @@ std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vecto
         inner.done(DoneCount, rows.size(), 0xC1);
         return 0;
     }
+    if (const auto status = typeProcedure(name, args, inner, oc))
+        return *status;
     if (catalogProcedure(name, args, inner))
         return 0;
     if (const auto status = runUserProcedure(name, args, inner, oc))
@@ -577,7 +587,7 @@ Outcome Session::Impl::createProcedure(const Statement& st, Out& out) {
     if (!parts || parts->back().empty())
         return fail(syntaxError(std::string(toks[std::min(nameAt, toks.size() - 1)].text)), out,
                     true);
-    const std::string name = parts->back();
+    const std::string name = storedParts(*parts).back();
     if (i + 1 < toks.size() && isPunctTok(toks[i], ';') && toks[i + 1].kind == TokKind::Number)
         i += 2; // a procedure number: one procedure here
     // The parameters run to the AS (or WITH options) at the top level.
@@ -679,7 +689,7 @@ Outcome Session::Impl::dropProcedure(const Statement& st, std::size_t nameAt, bo
         const auto parts = readObjectName(st.toks, i);
         if (!parts || i != b)
             return fail(syntaxError(std::string(st.toks[std::min(i, b - 1)].text)), out, true);
-        const std::string name = parts->back();
+        const std::string name = storedParts(*parts).back();
         int changes = 0;
         if (catalog::hasProcedureTable(conn)) {
             sqlite3_stmt* del = nullptr;

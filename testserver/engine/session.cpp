@@ -110,6 +110,8 @@ TranslateContext Session::Impl::translateContext() {
         const Variable* v = findVariable(var);
         return v ? std::optional<ColumnType>(v->type) : std::nullopt;
     };
+    ctx.aliasType = [this](const std::string& name) { return aliasType(name); };
+    ctx.isUserSchema = [this](const std::string& name) { return userSchemaId(name).has_value(); };
     return ctx;
 }
 
@@ -311,7 +313,8 @@ void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast) {
     // Like SQL Server, a batch with a syntax error runs no statement at all.
     for (const auto& st : statements) {
         if (st.empty() || !st.toks[0].isAny({"select", "insert", "update", "delete", "with"}) ||
-            usesDeclaredTable(st))
+            (st.toks.size() > 1 && st.toks[0].is("update") && st.toks[1].is("statistics")) ||
+            usesDeclaredTable(st) || expandGroupingSets(st))
             continue;
         const Translated tr = translate(st, translateContext());
         if (tr.syntaxErrorNear) {

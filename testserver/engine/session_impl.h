@@ -202,6 +202,49 @@ struct Session::Impl {
     // Catalog procedures (catalog_procs.cpp); false when `name` is none of them.
     bool catalogProcedure(const std::string& name, const std::vector<RpcParam>& args, Out& inner);
 
+    // Alias types (usertypes.cpp).
+    std::optional<sql::TranslateContext::AliasType> aliasType(const std::string& lowerName);
+    std::optional<Message> addAliasType(const std::string& name, const std::string& base,
+                                        bool notNull);
+    std::optional<Message> dropAliasType(const std::string& name);
+    std::optional<std::int32_t> typeProcedure(const std::string& name,
+                                              const std::vector<RpcParam>& args, Out& out,
+                                              Outcome& oc);
+    Outcome createType(const sql::Statement& st, Out& out);
+    Outcome dropType(const sql::Statement& st, std::size_t at, bool ifExists, Out& out);
+    // IDENTITY_INSERT (identity.cpp): the table that has it ON ("schema.table",
+    // lower case) and its name as given.
+    std::string identityInsert;
+    std::string identityInsertName;
+    Outcome setIdentityInsert(const sql::Statement& st, Out& out);
+    std::optional<std::string> identityInsertText(const sql::Statement& st,
+                                                  std::optional<Message>& refused);
+    // Indexes: SQLite's name of the index `index` of a table ("" when it has
+    // none of that name), and the table whose index has SQLite's name `index`.
+    std::string indexNamed(const std::string& schema, const std::string& table,
+                           const std::string& index);
+    std::optional<std::string> tableOfIndex(const std::string& schema, const std::string& index);
+    // Triggers (triggers.cpp). A trigger's own statements fire no triggers.
+    int triggerDepth = 0;
+    Outcome createTrigger(const sql::Statement& st, Out& out);
+    Outcome dropTrigger(const sql::Statement& st, std::size_t at, bool ifExists, Out& out);
+    void dropTriggersOf(const std::string& table);
+    // Runs `statement` (an INSERT, UPDATE or DELETE of `table`) and then the
+    // table's triggers for it.
+    Outcome runWithTriggers(const sql::Statement& st, const std::string& table,
+                            const std::function<Outcome(Out&)>& statement, Out& out);
+    // ALTER TABLE t ADD/DROP CONSTRAINT, [NO]CHECK CONSTRAINT from toks[i] (constraints.cpp).
+    Outcome alterConstraints(const sql::Statement& st, std::size_t i,
+                             const std::vector<std::string>& parts, Out& out);
+    // Schemas (schemas.cpp): the id of a created schema, the parts of a name
+    // with "s", "t" joined into the stored "s.t" when s is one.
+    std::optional<std::int64_t> userSchemaId(const std::string& name);
+    std::vector<std::string> storedParts(const std::vector<std::string>& parts);
+    Outcome createSchema(const sql::Statement& st, Out& out);
+    Outcome dropSchema(const sql::Statement& st, std::size_t at, bool ifExists, Out& out);
+    // Whether a table or view exists in a SQLite schema ("" = main).
+    bool tableExists(const std::string& schema, const std::string& table);
+
     // SQL functions registered on every connection (functions.cpp).
     void registerFunctions(sqlite3* c);
     // The text of @@VERSION and the other text globals (functions_system.cpp).

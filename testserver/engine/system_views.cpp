@@ -26,8 +26,8 @@ struct ViewContents {
 const std::string objects = "SELECT name, rowid * 16 + 1000001 AS id, CASE type WHEN "
                             "'view' THEN 'V' ELSE 'U' END AS t, sql "
                             "FROM main.sqlite_master WHERE type IN ('table', 'view') AND "
-                            "name NOT LIKE 'sqlite[_]%' AND name <> '" +
-                            std::string(kProcedureTable) + "'";
+                            "name NOT LIKE 'sqlite[_]%' AND " +
+                            std::string(kNotInternal);
 
 // Stored procedures as sysobjects rows, when the database has any.
 std::string procedureObjects(sqlite3* c) {
@@ -102,6 +102,15 @@ void sysObjects(Session::Impl& s, const std::string&, const std::string& q, View
                    objects + procedureObjects(s.conn) + " UNION ALL " + systemObjects() + ")");
 }
 
+// The schema_id of a sysobjects row by its stored name.
+std::string schemaIdSql(Session::Impl& s) {
+    if (!hasSchemaTable(s.conn))
+        return "1";
+    return std::string("CASE WHEN instr(o.name, '.') > 1 THEN (SELECT sc.rowid + 4 FROM ") +
+           kSchemaTable +
+           " sc WHERE sc.name = substr(o.name, 1, instr(o.name, '.') - 1)) ELSE 1 END";
+}
+
 void sysObjectsCatalog(Session::Impl& s, const std::string& name, const std::string& q,
                        ViewContents& v) {
     auto& [columns, fill, rows] = v;
@@ -116,10 +125,13 @@ void sysObjectsCatalog(Session::Impl& s, const std::string& name, const std::str
                                : name == "sys.views" ? " WHERE t = 'V'"
                                                      : "";
     fill.push_back("INSERT INTO " + q +
-                   " SELECT name, id, NULL, 1, 0, t,  CASE t WHEN 'U' THEN 'USER_TABLE' "
+                   " SELECT CASE WHEN instr(name, '.') > 1 THEN substr(name, instr(name, '.') + "
+                   "1) ELSE name END, id, NULL, " +
+                   schemaIdSql(s) +
+                   ", 0, t,  CASE t WHEN 'U' THEN 'USER_TABLE' "
                    "WHEN 'P' THEN 'SQL_STORED_PROCEDURE' ELSE 'VIEW' END, '" +
                    kCreateDate + "', '" + kCreateDate + "', 0, 0, 0 FROM (" + objects +
-                   procedureObjects(s.conn) + ")" + filter);
+                   procedureObjects(s.conn) + ") AS o" + filter);
 }
 
 void sysColumns(Session::Impl& s, const std::string& name, const std::string&, ViewContents& v) {
@@ -269,15 +281,17 @@ void sysSchemas(Session::Impl& s, const std::string& name, const std::string&, V
                   ? "uid smallint, status smallint, name sysname NOT NULL, issqluser int, "
                     "islogin int"
                   : "CATALOG_NAME sysname, SCHEMA_NAME sysname NOT NULL, SCHEMA_OWNER sysname";
+    std::vector<std::string> schemas = {"dbo", "guest", "INFORMATION_SCHEMA", "sys"};
+    query(s.conn, std::string("SELECT name FROM ") + kSchemaTable + " ORDER BY rowid",
+          [&](sqlite3_stmt* st) { schemas.push_back(text(st, 0)); });
     std::int64_t id = 1;
-    for (const char* schema : {"dbo", "guest", "INFORMATION_SCHEMA", "sys"}) {
+    for (const auto& schema : schemas) {
         if (name == "sys.schemas")
-            rows.push_back({std::string(schema), id, id});
+            rows.push_back({schema, id, std::int64_t{1}});
         else if (name == "sysusers")
-            rows.push_back(
-                {id, std::int64_t{0}, std::string(schema), std::int64_t{1}, std::int64_t{id == 1}});
+            rows.push_back({id, std::int64_t{0}, schema, std::int64_t{1}, std::int64_t{id == 1}});
         else
-            rows.push_back({s.db, std::string(schema), std::string(schema)});
+            rows.push_back({s.db, schema, schema});
         ++id;
     }
 }
@@ -293,12 +307,12 @@ void infoTables(Session::Impl& s, const std::string& name, const std::string&, V
                       "sysname NOT NULL, "
                       "TABLE_TYPE varchar(10)";
     for (const auto& o : userObjects(s.conn)) {
+        const auto [owner, bare] = ownerAndName(o.name);
         if (views && o.view)
-            rows.push_back({s.db, std::string("dbo"), o.name, o.sql.substr(0, 4000),
-                            std::string("NONE"), std::string("NO")});
-        else if (!views)
             rows.push_back(
-                {s.db, std::string("dbo"), o.name, std::string(o.view ? "VIEW" : "BASE TABLE")});
+                {s.db, owner, bare, o.sql.substr(0, 4000), std::string("NONE"), std::string("NO")});
+        else if (!views)
+            rows.push_back({s.db, owner, bare, std::string(o.view ? "VIEW" : "BASE TABLE")});
     }
 }
 

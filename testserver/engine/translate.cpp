@@ -98,12 +98,17 @@ std::vector<Statement> splitStatements(const std::vector<Token>& tokens, std::st
                 cont = true;
             else if (isWord(prev, "begin") || isWord(prev, "commit") || isWord(prev, "rollback"))
                 cont = false;
+            else if (first.is("alter") && isWord(t, "with")) // ALTER TABLE t WITH [NO]CHECK
+                cont = true;
             if (!cont && first.is("insert") && !seenSource &&
                 isOneOf(t, {"select", "exec", "execute"}))
                 cont = true;
             if (!cont && first.is("update") && !seenSet && t.is("set"))
                 cont = true;
-            if (!cont && first.is("alter") && isOneOf(t, {"drop", "alter", "set"}))
+            // ALTER TABLE [db.][schema.]t ALTER/DROP ..., ALTER DATABASE x SET: right
+            // after the name; an ALTER further on starts the next statement.
+            if (!cont && first.is("alter") && isOneOf(t, {"drop", "alter", "set"}) &&
+                (!t.is("alter") || cur.toks.size() <= 7))
                 cont = true;
             // CREATE OR ALTER PROCEDURE is one statement.
             if (!cont && first.is("create") && cur.toks.size() == 2 && isWord(prev, "or"))
@@ -376,6 +381,15 @@ std::string Translator::resolveName(const std::vector<std::string>& partsIn,
                 return *s;
         return part(parts[0], quoted[0]);
     }
+    // schema.object and db.schema.object of a created schema: the stored "schema.object".
+    auto userSchema = [&](const std::string& s) {
+        return !s.empty() && !isOwner(s) && m_ctx.isUserSchema && m_ctx.isUserSchema(s);
+    };
+    if (parts.size() == 2 && userSchema(parts[0]))
+        return quoteIdent(parts[0] + "." + parts[1]);
+    if (parts.size() == 3 && userSchema(parts[1]) && m_ctx.schemaFor &&
+        m_ctx.schemaFor(parts[0]) == std::optional<std::string>(""))
+        return quoteIdent(parts[1] + "." + parts[2]);
     if (parts.size() == 2) {
         if (isOwner(parts[0]) && !parts[0].empty()) {
             if (auto s = systemName(parts[0], parts[1]))
@@ -527,6 +541,8 @@ void Translator::variable(std::size_t& i) {
         (i - 1 == m_selectListStart || isPunct(m_toks[i - 1], ','))) {
         m_res.assignTo.push_back(toLower(t.text));
         ++i;
+        // `@v=expr` has no blank before the expression: keep one in the output.
+        emitRaw("", true);
         return;
     }
     // A table variable where a table goes: FROM @t, JOIN @t, INSERT [INTO] @t,
@@ -1059,6 +1075,9 @@ private:
         std::string pkName;
         std::string rest; // remaining column constraints, translated
         bool hasCollate = false;
+        bool aliasNotNull = false; // an alias type declared NOT NULL
+        std::string aliasName;     // the alias type the column was declared with
+        bool unknownType = false;
     };
     struct PkConstraint {
         std::string name;
@@ -1203,6 +1222,18 @@ CreateTable::Column CreateTable::column(std::size_t from, std::size_t to) const 
         k = e + 1;
     }
     c.type = type;
+    if (!type.empty() && !parseDeclType(type)) {
+        if (const auto alias = m_ctx.aliasType ? m_ctx.aliasType(toLower(type)) : std::nullopt) {
+            c.type = alias->base;
+            bool nullGiven = false;
+            for (std::size_t j = k; j < to; ++j)
+                nullGiven = nullGiven || isWord(toks[j], "null");
+            c.aliasNotNull = alias->notNull && !nullGiven;
+            c.aliasName = toLower(type);
+        } else {
+            c.unknownType = true;
+        }
+    }
     std::size_t restFrom = k;
     std::string rest;
     // Column constraints, with IDENTITY and PRIMARY KEY taken out.
@@ -1291,6 +1322,10 @@ std::string CreateTable::sql(const std::string& name, bool temp,
                 sql += " PRIMARY KEY";
             }
         }
+        if (c.aliasNotNull)
+            sql += " NOT NULL";
+        if (!c.aliasName.empty()) // kept so that the type cannot be dropped while in use
+            sql += " /*type " + c.aliasName + "*/";
         sql += c.rest;
         if (!c.hasCollate && isTextTypeText(c.type))
             sql += " COLLATE NOCASE";
@@ -1326,6 +1361,8 @@ Translated CreateTable::run() {
             tableConstraint(from, to);
         else
             m_columns.push_back(column(from, to));
+        if (!m_columns.empty() && m_columns.back().unknownType && !res.unknownType)
+            res.unknownType = {static_cast<int>(m_columns.size()), m_columns.back().type};
     }
     const std::optional<std::size_t> dropConstraint = identityKeys();
     res.sql = sql(name, temp, dropConstraint);

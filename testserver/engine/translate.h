@@ -55,6 +55,16 @@ struct TranslateContext {
     // The table a table variable (with '@', lower case) stands for, in SQLite
     // spelling; nothing for other variables.
     std::function<std::optional<std::string>(const std::string& var)> tableVariable;
+    // A user-defined alias type (sp_addtype, CREATE TYPE ... FROM): its base
+    // type as written and whether it refuses NULL; nothing for other names.
+    struct AliasType {
+        std::string base;
+        bool notNull = false;
+    };
+    std::function<std::optional<AliasType>(const std::string& name)> aliasType;
+    // Whether a schema other than dbo, sys and INFORMATION_SCHEMA exists in
+    // the current database.
+    std::function<bool(const std::string& name)> isUserSchema;
 };
 
 struct Translated {
@@ -70,11 +80,17 @@ struct Translated {
     // Set when the text uses something this translator refuses; the token
     // to name in "Incorrect syntax near".
     std::optional<std::string> syntaxErrorNear;
+    // A CREATE TABLE column of a type that does not exist: its number
+    // (from 1) and the type's name, for error 2715.
+    std::optional<std::pair<int, std::string>> unknownType;
 };
 
 // Rewrites tokens [first, last) of a statement.
 Translated translate(const Statement& st, const TranslateContext& ctx, std::size_t first = 0,
                      std::size_t last = std::string::npos);
+// A SELECT with GROUP BY ... WITH ROLLUP or WITH CUBE as the equivalent
+// UNION ALL of its grouping sets (T-SQL text); nothing for other statements.
+std::optional<std::string> expandGroupingSets(const Statement& st);
 // CREATE TABLE with SQL Server column types, IDENTITY and constraints.
 Translated translateCreateTable(const Statement& st, const TranslateContext& ctx);
 

@@ -1,0 +1,245 @@
+// Alias types, identity columns on INSERT, per-table index names, triggers,
+// grouping sets and schemas: what an install script needs beyond plain tables.
+
+#include "tests/testserver/engine/engine_fixture.h"
+
+using namespace tds;
+using namespace tds::test;
+
+namespace {
+
+using Ddl = EngineTest;
+
+TEST_F(Ddl, AliasTypesStandForTheirBaseTypeAndNullability) {
+    run("exec sp_addtype code, 'varchar(3)', 'NOT NULL'");
+    ASSERT_TRUE(sink.errors().empty());
+    run("create type note from varchar(10) null");
+    ASSERT_TRUE(sink.errors().empty());
+    run("create table t (c code, n note, m code null)");
+    ASSERT_TRUE(sink.errors().empty());
+    // NOT NULL from the type, NULL where the column says so; the length holds.
+    EXPECT_EQ(error("insert t (n) values ('x')").number, 515);
+    EXPECT_EQ(error("insert t values ('abcd', null, null)").number, 8152);
+    run("insert t values ('abc', null, null)");
+    EXPECT_TRUE(sink.errors().empty());
+    // Taken names, unknown base types and types that do not exist.
+    EXPECT_EQ(error("exec sp_addtype code, 'int'").number, 2714);
+    EXPECT_EQ(error("exec sp_addtype other, 'nosuchtype'").number, 243);
+    const auto e = error("create table u (a int, b nosuchtype)");
+    EXPECT_EQ(e.number, 2715);
+    EXPECT_EQ(e.text, "Column, parameter, or variable #2: Cannot find data type nosuchtype.");
+    // A type in use stays; an unused one goes.
+    EXPECT_EQ(error("drop type code").number, 3732);
+    run("drop table t; drop type code; exec sp_droptype note");
+    EXPECT_TRUE(sink.errors().empty());
+    EXPECT_EQ(error("drop type code").number, 218);
+    // The engine's own tables are no user tables.
+    EXPECT_EQ(integer(scalar("select count(*) from sysobjects where type = 'U'")), 0);
+}
+
+TEST_F(Ddl, InsertLeavesTheIdentityColumnToTheServer) {
+    run("create table j (id smallint identity(1,1) primary key, d varchar(10), lo int)");
+    run("insert j values ('a', 10) insert j values ('b', 20)");
+    ASSERT_TRUE(sink.errors().empty());
+    EXPECT_EQ(integer(scalar("select max(id) from j")), 2);
+    auto e = error("insert j (id, d, lo) values (9, 'c', 1)");
+    EXPECT_EQ(e.number, 544);
+    EXPECT_EQ(e.text, "Cannot insert explicit value for identity column in table 'j' when "
+                      "IDENTITY_INSERT is set to OFF.");
+    run("set identity_insert j on insert j (id, d, lo) values (9, 'c', 1)");
+    EXPECT_TRUE(sink.errors().empty());
+    EXPECT_EQ(error("insert j values (10, 'd', 1)").number, 8101);
+    run("create table k (id int identity, x int)");
+    EXPECT_EQ(error("set identity_insert k on").number, 8107);
+    run("create table plain (x int)");
+    EXPECT_EQ(error("set identity_insert plain on").number, 8106);
+    run("set identity_insert j off insert j values ('e', 5)");
+    EXPECT_TRUE(sink.errors().empty());
+    EXPECT_EQ(integer(scalar("select max(id) from j")), 10);
+}
+
+TEST_F(Ddl, IndexNamesAreUniquePerTable) {
+    run("create table a (x int) create table b (x int)"
+        " create index ix on a (x) create index ix on b (x)");
+    ASSERT_TRUE(sink.errors().empty());
+    const auto e = error("create index ix on b (x)");
+    EXPECT_EQ(e.number, 1913);
+    EXPECT_EQ(e.text, "The operation failed because an index or statistics with name 'ix' "
+                      "already exists on table 'dbo.b'.");
+    run("drop index b.ix");
+    EXPECT_TRUE(sink.errors().empty());
+    run("create index ix on b (x)"); // the name is free again on b, still taken on a
+    EXPECT_TRUE(sink.errors().empty());
+    EXPECT_EQ(error("create index ix on a (x)").number, 1913);
+}
+
+TEST_F(Ddl, AlterTableAddsAndDropsConstraintsKeepingRowsAndIndexes) {
+    run("create table p (id int primary key) insert p values (1)"
+        " create table c (id int, pid int, q int) create index ix_q on c (q)"
+        " insert c values (1, 1, 5) insert c values (2, 1, -1)");
+    ASSERT_TRUE(sink.errors().empty());
+    // Existing rows are checked: the constraint is refused and nothing changes.
+    auto e = error("alter table c add constraint ck_q check (q > 0)");
+    EXPECT_EQ(e.number, 547);
+    EXPECT_NE(e.text.find("ck_q"), std::string::npos);
+    run("insert c values (3, 1, -2)");
+    EXPECT_TRUE(sink.errors().empty());
+    // WITH NOCHECK leaves them; new rows must pass.
+    run("alter table c with nocheck add constraint ck_q check (q > 0)"
+        " alter table c add constraint fk_c_p foreign key (pid) references p (id)");
+    ASSERT_TRUE(sink.errors().empty());
+    EXPECT_EQ(error("insert c values (4, 1, -3)").number, 547);
+    EXPECT_EQ(error("insert c values (4, 9, 3)").number, 547);
+    EXPECT_EQ(integer(scalar("select count(*) from c")), 3);
+    run("alter table c nocheck constraint ck_q");
+    EXPECT_TRUE(sink.errors().empty());
+    // Dropped, the check lets the row in; the index is still there.
+    run("alter table c drop constraint ck_q insert c values (5, 1, -4)");
+    EXPECT_TRUE(sink.errors().empty());
+    EXPECT_EQ(error("alter table c drop constraint ck_q").text, "'ck_q' is not a constraint.");
+    EXPECT_EQ(error("create index ix_q on c (q)").number, 1913);
+    EXPECT_EQ(error("alter table nosuch add constraint k primary key (a)").number, 208);
+}
+
+TEST_F(Ddl, TriggersSeeTheChangedRowsAndCanUndoTheStatement) {
+    run("create table acct (id int primary key, bal int)"
+        " create table audit (id int, old int, new int)");
+    run("create trigger acct_upd on acct after update, delete as\n"
+        "insert audit select d.id, d.bal, i.bal from deleted d left join inserted i on i.id = "
+        "d.id\n"
+        "if exists (select * from inserted where bal < 0)\n"
+        "begin\n raiserror ('negative', 16, 1)\n rollback transaction\nend");
+    ASSERT_TRUE(sink.errors().empty());
+    EXPECT_EQ(error("create trigger acct_upd on acct for insert as print 1").number, 2714);
+    EXPECT_EQ(error("create trigger t2 on nosuch for insert as print 1").number, 8197);
+    run("insert acct values (1, 10) insert acct values (2, 20)");
+    // @@ROWCOUNT after the statement is its own count, not the trigger's.
+    EXPECT_EQ(integer(scalar("update acct set bal = bal + 1 select @@rowcount")), 2);
+    ASSERT_FALSE(sink.dones().empty());
+    EXPECT_EQ(sink.dones().front()->count, 2u); // the UPDATE's DONE
+    EXPECT_EQ(integer(scalar("select count(*) from audit where new = old + 1")), 2);
+    // The trigger refuses: the update is undone and the batch ends.
+    run("update acct set bal = -5 where id = 1 select 'not reached'");
+    const auto e = sink.errors();
+    ASSERT_EQ(e.size(), 2u);
+    EXPECT_EQ(e[0].text, "negative");
+    EXPECT_EQ(e[1].number, 3609);
+    EXPECT_TRUE(sink.results().empty());
+    EXPECT_EQ(integer(scalar("select bal from acct where id = 1")), 11);
+    EXPECT_EQ(integer(scalar("select count(*) from audit")), 2);
+    // Inside an open transaction the rollback takes the earlier work too.
+    run("begin tran insert acct values (3, 1) update acct set bal = -1 where id = 2");
+    EXPECT_EQ(integer(scalar("select @@trancount")), 0);
+    EXPECT_EQ(integer(scalar("select count(*) from acct")), 2);
+    // Deletes reach the trigger through `deleted`; dropping it stops it.
+    run("delete acct where id = 2");
+    EXPECT_EQ(integer(scalar("select count(*) from audit where new is null")), 1);
+    run("drop trigger acct_upd delete acct");
+    EXPECT_TRUE(sink.errors().empty());
+    EXPECT_EQ(integer(scalar("select count(*) from audit")), 3);
+    EXPECT_EQ(error("drop trigger acct_upd").number, 3701);
+}
+
+TEST_F(Ddl, RollupAndCubeAddSubtotalsMarkedByGrouping) {
+    run("create table s (r varchar(5), p varchar(5), n int)"
+        " insert s values ('n', 'a', 1) insert s values ('n', 'b', 2)"
+        " insert s values ('s', 'a', 4)");
+    auto r = rows("select case when grouping(r) = 1 then 'ALL' else r end as r, sum(n) "
+                  "from s group by r with rollup order by r");
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(text(r[0][0]), "ALL");
+    EXPECT_EQ(integer(r[0][1]), 7);
+    EXPECT_EQ(integer(r[1][1]), 3);
+    r = rows("select r, p, sum(n), grouping(p) from s group by r, p with rollup");
+    EXPECT_EQ(r.size(), 3u + 2u + 1u);
+    r = rows("select r, p, count(*) from s group by r, p with cube");
+    EXPECT_EQ(r.size(), 3u + 2u + 2u + 1u);
+    r = rows("select r, sum(n) from s group by r with rollup having sum(n) > 3");
+    EXPECT_EQ(r.size(), 2u); // s: 4 and the total 7
+}
+
+TEST_F(Ddl, MoneyLiteralsAndOptionsAScriptSets) {
+    run("create table m (v money)");
+    run("insert m values ($20.00) insert m values ($.5)");
+    ASSERT_TRUE(sink.errors().empty());
+    EXPECT_DOUBLE_EQ(std::stod(text(scalar("select sum(v) from m"))), 20.5);
+    run("declare @d varchar(30) select @d=convert(varchar, 12) select @d");
+    ASSERT_TRUE(sink.errors().empty());
+    EXPECT_EQ(text(sink.results()[0].rows[0][0]), "12");
+    run("alter database master set recovery simple with no_wait checkpoint"
+        " update statistics m");
+    EXPECT_TRUE(sink.errors().empty());
+    EXPECT_EQ(error("alter database nosuch set recovery simple").number, 911);
+    EXPECT_EQ(error("update statistics nosuch").number, 208);
+}
+
+using Schemas = EngineTest;
+
+TEST_F(Schemas, TablesLiveInTheirSchemaAndNamesReachThem) {
+    run("create schema sales");
+    ASSERT_TRUE(sink.errors().empty());
+    auto e = error("create schema sales");
+    EXPECT_EQ(e.number, 2714);
+    EXPECT_EQ(e.text, "There is already an object named 'sales' in the database.");
+    EXPECT_EQ(error("create schema dbo").number, 2714);
+    run("create table sales.orders (id int identity primary key, amount money)"
+        " create table orders (id int, note varchar(10))");
+    ASSERT_TRUE(sink.errors().empty());
+    run("insert sales.orders values (5) insert [master].[sales].[orders] (amount) values (7)"
+        " insert dbo.orders values (1, 'x')");
+    ASSERT_TRUE(sink.errors().empty());
+    EXPECT_EQ(integer(scalar("select sum(amount) from sales.orders")), 12);
+    EXPECT_EQ(integer(scalar("select count(*) from master.sales.orders")), 2);
+    EXPECT_EQ(integer(scalar("select count(*) from orders")), 1); // dbo is the default
+    e = error("select * from sales.nosuch");
+    EXPECT_EQ(e.number, 208);
+    EXPECT_EQ(e.text, "Invalid object name 'sales.nosuch'.");
+    EXPECT_EQ(error("select * from nosuchschema.orders").number, 208);
+    // A schema with objects stays; an empty one goes.
+    EXPECT_EQ(error("drop schema sales").number, 3729);
+    run("drop table sales.orders drop schema sales");
+    EXPECT_TRUE(sink.errors().empty());
+    EXPECT_EQ(error("drop schema sales").number, 3701);
+}
+
+TEST_F(Schemas, CatalogViewsAndProceduresNameTheSchema) {
+    run("create schema hr");
+    run("create table hr.staff (id int)");
+    run("create view hr.v as select id from hr.staff");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(text(scalar("select schema_name()")), "dbo");
+    EXPECT_EQ(integer(scalar("select schema_id('hr')")), 5);
+    EXPECT_EQ(text(scalar("select schema_name(5)")), "hr");
+    EXPECT_EQ(text(scalar("select name from sys.schemas where schema_id = 5")), "hr");
+    EXPECT_EQ(text(scalar("select s.name from sys.tables t join sys.schemas s on s.schema_id = "
+                          "t.schema_id where t.name = 'staff'")),
+              "hr");
+    const auto r = rows("select TABLE_SCHEMA, TABLE_NAME, TABLE_TYPE from "
+                        "INFORMATION_SCHEMA.TABLES order by TABLE_NAME");
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(text(r[0][0]), "hr");
+    EXPECT_EQ(text(r[0][1]), "staff");
+    EXPECT_EQ(text(r[1][2]), "VIEW");
+    // Procedures too.
+    run("create procedure hr.headcount as select count(*) from hr.staff");
+    ASSERT_TRUE(sink.errors().empty());
+    EXPECT_EQ(integer(scalar("exec hr.headcount")), 0);
+    EXPECT_EQ(integer(scalar("exec master.hr.headcount")), 0);
+    EXPECT_EQ(error("exec headcount").number, 2812);
+    run("drop view hr.v drop table hr.staff");
+    EXPECT_EQ(error("drop schema hr").text,
+              "Cannot drop schema 'hr' because it is being referenced by object 'headcount'.");
+    run("create table hr.staff (id int)");
+    run("create view hr.v as select id from hr.staff");
+    EXPECT_EQ(text(scalar("select s.name from sys.objects o join sys.schemas s on s.schema_id "
+                          "= o.schema_id where o.name = 'headcount'")),
+              "hr");
+    run("exec sp_tables @table_owner = 'hr'");
+    const auto rs = sink.results();
+    ASSERT_EQ(rs.size(), 1u);
+    ASSERT_EQ(rs[0].rows.size(), 2u);
+    EXPECT_EQ(text(rs[0].rows[0][1]), "hr");
+    EXPECT_EQ(text(rs[0].rows[0][2]), "staff");
+}
+
+} // namespace

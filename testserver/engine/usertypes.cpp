@@ -1,0 +1,195 @@
+// Alias types: sp_addtype, sp_droptype, CREATE TYPE name FROM base, DROP
+// TYPE. Each database keeps its own in a table of the engine; CREATE TABLE
+// replaces an alias by its base type (and its NOT NULL when the column says
+// nothing of NULL), as SQL Server stores the column.
+
+#include "testserver/engine/catalog.h"
+#include "testserver/engine/lexer.h"
+#include "testserver/engine/session_impl.h"
+#include "testserver/engine/types.h"
+
+namespace tds {
+
+using namespace sql;
+
+namespace {
+
+constexpr const char* kTypeTable = "main.__tds_types";
+
+bool ensureTypeTable(sqlite3* c) {
+    const std::string q = std::string("CREATE TABLE IF NOT EXISTS ") + kTypeTable +
+                          " (name TEXT PRIMARY KEY COLLATE NOCASE, base TEXT NOT NULL, "
+                          "not_null INTEGER NOT NULL)";
+    return sqlite3_exec(c, q.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool builtInType(const std::string& name) {
+    return parseDeclType(name).has_value();
+}
+
+} // namespace
+
+bool Session::Impl::tableExists(const std::string& schema, const std::string& table) {
+    bool found = false;
+    catalog::query(conn,
+                   "SELECT 1 FROM " + quoteIdent(schema.empty() ? "main" : schema) +
+                       ".sqlite_master WHERE type IN ('table', 'view') AND name = " +
+                       quoteString(table) + " COLLATE NOCASE",
+                   [&](sqlite3_stmt*) { found = true; });
+    return found;
+}
+
+std::string Session::Impl::indexNamed(const std::string& schema, const std::string& table,
+                                      const std::string& index) {
+    std::string found;
+    catalog::query(conn,
+                   "SELECT name FROM " + quoteIdent(schema.empty() ? "main" : schema) +
+                       ".sqlite_master WHERE type = 'index' AND tbl_name = " + quoteString(table) +
+                       " COLLATE NOCASE AND (name = " + quoteString(index) +
+                       " COLLATE NOCASE OR name = " + quoteString(index + "$" + table) +
+                       " COLLATE NOCASE)",
+                   [&](sqlite3_stmt* st) { found = catalog::text(st, 0); });
+    return found;
+}
+
+std::optional<std::string> Session::Impl::tableOfIndex(const std::string& schema,
+                                                       const std::string& index) {
+    std::optional<std::string> found;
+    catalog::query(conn,
+                   "SELECT tbl_name FROM " + quoteIdent(schema.empty() ? "main" : schema) +
+                       ".sqlite_master WHERE type = 'index' AND name = " + quoteString(index) +
+                       " COLLATE NOCASE",
+                   [&](sqlite3_stmt* st) { found = catalog::text(st, 0); });
+    return found;
+}
+
+std::optional<TranslateContext::AliasType> Session::Impl::aliasType(const std::string& name) {
+    std::optional<TranslateContext::AliasType> r;
+    catalog::query(
+        conn,
+        std::string("SELECT base, not_null FROM ") + kTypeTable +
+            " WHERE name = " + quoteString(name),
+        [&](sqlite3_stmt* st) {
+            r = TranslateContext::AliasType{catalog::text(st, 0), sqlite3_column_int(st, 1) != 0};
+        });
+    return r;
+}
+
+// Adds an alias type; the message SQL Server gives when it cannot, else nothing.
+std::optional<Message> Session::Impl::addAliasType(const std::string& name, const std::string& base,
+                                                   bool notNull) {
+    if (builtInType(name) || aliasType(toLower(name)))
+        return errorMessage(2714, 16,
+                            "There is already an object named '" + name + "' in the database.", 6);
+    const auto baseType = parseDeclType(base);
+    if (!baseType)
+        return errorMessage(243, 16, "Type " + base + " is not a defined system type.", 2);
+    if (!ensureTypeTable(conn))
+        return errorMessage(50000, 16, sqlite3_errmsg(conn));
+    const std::string q = std::string("INSERT INTO ") + kTypeTable + " VALUES (" +
+                          quoteString(name) + ", " + quoteString(base) + ", " +
+                          (notNull ? "1" : "0") + ")";
+    if (sqlite3_exec(conn, q.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        return errorMessage(50000, 16, sqlite3_errmsg(conn));
+    return std::nullopt;
+}
+
+std::optional<Message> Session::Impl::dropAliasType(const std::string& name) {
+    if (!aliasType(toLower(name)))
+        return errorMessage(218, 16,
+                            "Could not find the type '" + name +
+                                "'. Either it does not exist or you do not have the necessary "
+                                "permission.",
+                            1);
+    // A type that a table column still names stays.
+    bool used = false;
+    for (const auto& o : catalog::userObjects(conn))
+        if (!o.view && o.sql.find("/*type " + toLower(name) + "*/") != std::string::npos)
+            used = true;
+    if (used)
+        return errorMessage(3732, 16,
+                            "Cannot drop type '" + name +
+                                "' because it is being referenced by object. There may be "
+                                "other objects that reference this type.",
+                            1);
+    const std::string q =
+        std::string("DELETE FROM ") + kTypeTable + " WHERE name = " + quoteString(name);
+    sqlite3_exec(conn, q.c_str(), nullptr, nullptr, nullptr);
+    return std::nullopt;
+}
+
+// sp_addtype name, 'base', ['NULL' | 'NOT NULL'] and sp_droptype name.
+std::optional<std::int32_t> Session::Impl::typeProcedure(const std::string& name,
+                                                         const std::vector<RpcParam>& args,
+                                                         Out& out, Outcome& oc) {
+    if (name != "sp_addtype" && name != "sp_droptype")
+        return std::nullopt;
+    auto arg = [&](std::size_t i) {
+        return i < args.size() && !std::holds_alternative<Null>(args[i].value)
+                   ? valueText(args[i].value)
+                   : std::string();
+    };
+    std::optional<Message> err;
+    if (name == "sp_addtype") {
+        if (args.size() < 2) {
+            oc = fail(missingParameter(name, args.empty() ? "@typename" : "@phystype"), out, false);
+            return 1;
+        }
+        const std::string nulls = toLower(arg(2));
+        err = addAliasType(arg(0), arg(1), nulls == "not null");
+    } else {
+        if (args.empty()) {
+            oc = fail(missingParameter(name, "@typename"), out, false);
+            return 1;
+        }
+        err = dropAliasType(arg(0));
+    }
+    if (err) {
+        oc = fail(*err, out, false);
+        return 1;
+    }
+    return 0;
+}
+
+// CREATE TYPE name FROM base [NULL | NOT NULL]; table types are refused.
+Outcome Session::Impl::createType(const Statement& st, Out& out) {
+    std::size_t i = 2;
+    const auto parts = readObjectName(st.toks, i);
+    if (!parts || i >= st.toks.size())
+        return fail(syntaxError(std::string(st.toks.back().text)), out, true);
+    if (!isWordTok(st.toks[i], "from"))
+        return fail(
+            errorMessage(50000, 16, "CREATE TYPE ... AS TABLE is not supported by this server."),
+            out, false);
+    ++i;
+    std::string base;
+    while (i < st.toks.size() && !st.toks[i].isAny({"null", "not"}))
+        base += std::string(st.toks[i++].text);
+    bool notNull = false;
+    if (i < st.toks.size() && st.toks[i].is("not")) {
+        notNull = true;
+        i += 2;
+    } else if (i < st.toks.size()) {
+        ++i;
+    }
+    if (i < st.toks.size())
+        return fail(syntaxError(std::string(st.toks[i].text)), out, true);
+    if (const auto err = addAliasType(parts->back(), base, notNull))
+        return fail(*err, out, false);
+    out.done(0, 0, 0);
+    return Outcome::Ok;
+}
+
+Outcome Session::Impl::dropType(const Statement& st, std::size_t at, bool ifExists, Out& out) {
+    std::size_t i = at;
+    const auto parts = readObjectName(st.toks, i);
+    if (!parts || i != st.toks.size())
+        return fail(syntaxError(std::string(st.toks.back().text)), out, true);
+    if (!(ifExists && !aliasType(toLower(parts->back()))))
+        if (const auto err = dropAliasType(parts->back()))
+            return fail(*err, out, false);
+    out.done(0, 0, 0);
+    return Outcome::Ok;
+}
+
+} // namespace tds
