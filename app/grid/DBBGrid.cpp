@@ -67,6 +67,7 @@ TDBBGrid::TDBBGrid(QWidget* parent)
     titles->setSectionsClickable(true);
     titles->setSortIndicatorShown(false); // the arrow is part of the title
     connect(titles, &QHeaderView::sectionClicked, this, &TDBBGrid::titleClicked);
+    titles->viewport()->installEventFilter(this);
     // Titles start at the left and a title wider than its column is cut at
     // the right, so its beginning stays readable.
     titles->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -474,8 +475,15 @@ void TDBBGrid::paintRowIndicator(QPainter& painter, const QRect& rect, int row) 
     painter.restore();
 }
 
+bool TDBBGrid::eventFilter(QObject* watched, QEvent* event) {
+    // The click signal carries no modifiers: they are taken from the press.
+    if (watched == horizontalHeader()->viewport() && event->type() == QEvent::MouseButtonPress)
+        m_titleModifiers = static_cast<QMouseEvent*>(event)->modifiers();
+    return GridView::eventFilter(watched, event);
+}
+
 void TDBBGrid::titleClicked(int column) {
-    if (QApplication::keyboardModifiers() & Qt::ControlModifier)
+    if (m_titleModifiers & Qt::ControlModifier)
         selectColumn(column);
     else
         sortByColumn(column);

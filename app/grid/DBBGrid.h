@@ -102,6 +102,7 @@ protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
@@ -146,7 +147,8 @@ private:
     std::optional<MoveRequest> m_moveRequest;
     QPointer<QWidget> m_editor;
     int m_editorColumn = -1;
-    bool m_fitted = false; // the columns were fitted to the rows of this result
+    Qt::KeyboardModifiers m_titleModifiers; // of the last press on a title
+    bool m_fitted = false;                  // the columns were fitted to the rows of this result
     QPointer<gridcopy::CopyJob> m_copy;
     QPointer<QProgressDialog> m_copyProgress;
     std::function<void(std::exception_ptr)> m_errorHandler;
