@@ -127,7 +127,6 @@ void GridView::setModel(QAbstractItemModel* model) {
     if (model) {
         // Changes that move rows other than at the end: lay out again.
         // Appended rows are handled in rowsInserted, without a layout.
-        auto relayout = [this] { scheduleDelayedItemsLayout(); };
         connect(model, &QAbstractItemModel::rowsRemoved, m_rowHeader,
                 [this](const QModelIndex& parent, int first, int last) {
                     scheduleDelayedItemsLayout();
@@ -138,7 +137,12 @@ void GridView::setModel(QAbstractItemModel* model) {
             scheduleDelayedItemsLayout();
             gridaccess::modelReset(*this);
         });
-        connect(model, &QAbstractItemModel::layoutChanged, m_rowHeader, relayout);
+        // Rows that changed places (a sort): every cell may show another
+        // value, as after a reset.
+        connect(model, &QAbstractItemModel::layoutChanged, m_rowHeader, [this] {
+            scheduleDelayedItemsLayout();
+            gridaccess::modelReset(*this);
+        });
         connect(model, &QAbstractItemModel::headerDataChanged, m_rowHeader,
                 [this](Qt::Orientation orientation) {
                     if (orientation == Qt::Vertical)
