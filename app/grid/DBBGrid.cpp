@@ -559,6 +559,7 @@ void TDBBGrid::copySelection(bool withTitles) {
             return selection.contains(m_model->index(viewRows[i], columns[j]));
         };
     }
+    const qint64 cells = qint64(request.rows.size()) * qint64(request.columns.size());
     auto* job = new gridcopy::CopyJob(std::move(request), this);
     m_copy = job;
     connect(job, &gridcopy::CopyJob::finished, this, [this, job](bool copied) {
@@ -567,9 +568,12 @@ void TDBBGrid::copySelection(bool withTitles) {
         job->deleteLater();
         emit copyFinished(copied);
     });
-    // A copy that takes longer than a moment shows how far it got and can
-    // be cancelled.
-    QTimer::singleShot(400, job, [this, job] {
+    // A copy of more than a million cells that is not done within a second
+    // shows how far it got and can be cancelled.
+    const bool big = cells > 1'000'000;
+    QTimer::singleShot(1000, job, [this, job, big] {
+        if (!big)
+            return;
         auto* progress = new QProgressDialog(QStringLiteral("Zellen werden kopiert …"),
                                              QStringLiteral("Abbrechen"), 0,
                                              int(std::min<qint64>(job->rowCount(), INT_MAX)), this);

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QTimer>
+#include <algorithm>
 
 namespace gridcopy {
 
@@ -27,6 +28,14 @@ namespace {
 
 void appendHtmlCell(QString& html, const QString& value, bool title) {
     html += title ? QLatin1String("<th>") : QLatin1String("<td>");
+    const bool special = std::any_of(value.begin(), value.end(), [](QChar c) {
+        return c == u'<' || c == u'>' || c == u'&' || c == u'"' || c == u'\n' || c == u'\r';
+    });
+    if (!special) {
+        html += value;
+        html += title ? QLatin1String("</th>") : QLatin1String("</td>");
+        return;
+    }
     QString escaped = value.toHtmlEscaped();
     if (escaped.contains(QLatin1Char('\n')) || escaped.contains(QLatin1Char('\r'))) {
         escaped.replace(QLatin1String("\r\n"), QLatin1String("<br>"));
@@ -41,6 +50,11 @@ void appendHtmlCell(QString& html, const QString& value, bool title) {
 
 CopyJob::CopyJob(Request request, QObject* parent)
     : QObject(parent), m_request(std::move(request)) {
+    for (int c : m_request.columns) {
+        const data::StorageKind kind =
+            m_request.store ? m_request.store->column(c).kind : data::StorageKind::Utf16;
+        m_plain.push_back(kind != data::StorageKind::Utf8 && kind != data::StorageKind::Utf16);
+    }
     m_html = QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body><table>");
     if (m_request.titles && m_request.store) {
         QStringList names;
@@ -63,11 +77,20 @@ void CopyJob::appendRow(std::size_t i) {
     m_html += QLatin1String("<tr>");
     for (std::size_t j = 0; j < m_request.columns.size(); ++j) {
         const bool wanted = present && (!m_request.selected || m_request.selected(i, j));
-        const QString value = wanted ? copyText(store, row, m_request.columns[j]) : QString();
+        const int column = m_request.columns[j];
+        const QString value = wanted ? copyText(store, row, column) : QString();
         if (j > 0)
             m_text += QLatin1Char('\t');
-        m_text += quoted(value);
-        appendHtmlCell(m_html, value, false);
+        if (m_plain[j]) {
+            // Numbers, dates and the like hold nothing to quote or escape.
+            m_text += value;
+            m_html += QLatin1String("<td>");
+            m_html += value;
+            m_html += QLatin1String("</td>");
+        } else {
+            m_text += quoted(value);
+            appendHtmlCell(m_html, value, false);
+        }
     }
     m_html += QLatin1String("</tr>");
     if (i + 1 < m_request.rows.size())

@@ -58,6 +58,7 @@ private:
     void slice();
 
     Request m_request;
+    std::vector<bool> m_plain; // per column: values that need no quotes or escapes
     std::size_t m_next = 0;
     bool m_cancelled = false;
     QString m_text;

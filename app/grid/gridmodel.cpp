@@ -205,7 +205,7 @@ void TDBBGridModel::sortBy(int column, gridsort::Order order) {
             m_job->cancel();
         m_job.reset();
         m_fetchWatch->stop();
-        applySort(nullptr, {});
+        applySort(nullptr, {}, {});
         return;
     }
     startSort();
@@ -224,14 +224,21 @@ void TDBBGridModel::startSort() {
     // worker, so the call never reaches a model that is gone.
     m_workers.push_back(std::async(std::launch::async, [this, job] {
         std::vector<int> order = job->run();
+        // Where each row goes, for the way back from the dataset's rows.
+        std::vector<int> position(order.size());
+        for (std::size_t v = 0; v < order.size(); ++v)
+            position[std::size_t(order[v])] = int(v);
         QMetaObject::invokeMethod(
             this,
-            [this, job, order = std::move(order)]() mutable { applySort(job, std::move(order)); },
+            [this, job, order = std::move(order), position = std::move(position)]() mutable {
+                applySort(job, std::move(order), std::move(position));
+            },
             Qt::QueuedConnection);
     }));
 }
 
-void TDBBGridModel::applySort(std::shared_ptr<gridsort::SortJob> job, std::vector<int> order) {
+void TDBBGridModel::applySort(std::shared_ptr<gridsort::SortJob> job, std::vector<int> order,
+                              std::vector<int> position) {
     if (job) {
         if (job != m_job)
             return; // a later sort replaced it
@@ -243,14 +250,13 @@ void TDBBGridModel::applySort(std::shared_ptr<gridsort::SortJob> job, std::vecto
             return;
         }
         // Rows that arrived since the sort began stay below it.
-        for (int r = int(job->rows()); r < m_rows; ++r)
+        for (int r = int(job->rows()); r < m_rows; ++r) {
             order.push_back(r);
+            position.push_back(r);
+        }
     }
     emit aboutToReorder();
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    std::vector<int> position(order.size());
-    for (std::size_t v = 0; v < order.size(); ++v)
-        position[std::size_t(order[v])] = int(v);
     const QModelIndexList before = persistentIndexList();
     QModelIndexList after;
     after.reserve(before.size());

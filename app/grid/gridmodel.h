@@ -89,7 +89,8 @@ private:
     void rowChanged(qint64 row);
     void rowsAppended(qint64 from, qint64 to);
     void startSort();
-    void applySort(std::shared_ptr<gridsort::SortJob> job, std::vector<int> order);
+    void applySort(std::shared_ptr<gridsort::SortJob> job, std::vector<int> order,
+                   std::vector<int> position);
     void resetSort();
     void rebuildPositions();
     void checkFetchEnded();

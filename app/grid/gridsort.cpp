@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 namespace gridsort {
@@ -106,35 +108,53 @@ const Table& table() {
     return t;
 }
 
+// Accents are kept sparse: for each accented letter its place among the
+// letters (4 bytes, most significant first) and its accent, nothing for the
+// rest, so that a column of accented texts does not cost a second copy.
+constexpr std::size_t kAccentRecord = 5;
+
+void addAccent(std::string& accents, std::uint32_t place, std::uint8_t accent) {
+    accents.push_back(char(place >> 24));
+    accents.push_back(char((place >> 16) & 0xFF));
+    accents.push_back(char((place >> 8) & 0xFF));
+    accents.push_back(char(place & 0xFF));
+    accents.push_back(char(accent));
+}
+
+std::uint32_t accentPlace(std::string_view accents, std::size_t at) {
+    std::uint32_t p = 0;
+    for (std::size_t k = 0; k < 4; ++k)
+        p = (p << 8) | std::uint8_t(accents[at + k]);
+    return p;
+}
+
 template <typename Unit>
 void weighUnits(const Unit* units, qsizetype size, std::string& primary, std::string& accents) {
     const Table& t = table();
     // Trailing blanks do not count, as in the server's comparisons.
     while (size > 0 && units[size - 1] == Unit(' '))
         --size;
-    bool accented = false;
-    const std::size_t start = accents.size();
+    std::uint32_t place = 0;
     for (qsizetype i = 0; i < size; ++i) {
         const char16_t u = char16_t(units[i]);
         if (u < kTable) {
             const Weight& w = t.w[u];
             primary.push_back(char(w.first));
-            accents.push_back(char(w.accent));
+            if (w.accent)
+                addAccent(accents, place, w.accent);
+            ++place;
             if (w.second) {
                 primary.push_back(char(w.second));
-                accents.push_back('\0');
+                ++place;
             }
-            accented |= w.accent != 0;
         } else {
             const char16_t f = QChar(u).toCaseFolded().unicode();
             primary.push_back(char(kEscape));
             primary.push_back(char(f >> 8));
             primary.push_back(char(f & 0xFF));
-            accents.push_back('\0');
+            ++place;
         }
     }
-    if (!accented)
-        accents.resize(start);
 }
 
 int compareBytes(std::string_view a, std::string_view b) {
@@ -142,16 +162,20 @@ int compareBytes(std::string_view a, std::string_view b) {
     return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-// Accents compare where the letters are equal; no accents read as zeros.
+// Accents compare where the letters are equal, left to right; a letter
+// without an accent counts as the lowest.
 int compareAccents(std::string_view a, std::string_view b) {
-    if (a.empty() && b.empty())
-        return 0;
-    const std::size_t n = std::max(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto x = i < a.size() ? std::uint8_t(a[i]) : 0;
-        const auto y = i < b.size() ? std::uint8_t(b[i]) : 0;
+    std::size_t i = 0, j = 0;
+    while (i < a.size() || j < b.size()) {
+        const std::uint32_t pa = i < a.size() ? accentPlace(a, i) : UINT32_MAX;
+        const std::uint32_t pb = j < b.size() ? accentPlace(b, j) : UINT32_MAX;
+        if (pa != pb)
+            return pa < pb ? 1 : -1; // the first accent lies in a (or b)
+        const auto x = std::uint8_t(a[i + 4]), y = std::uint8_t(b[j + 4]);
         if (x != y)
             return x < y ? -1 : 1;
+        i += kAccentRecord;
+        j += kAccentRecord;
     }
     return 0;
 }
@@ -177,6 +201,46 @@ std::uint64_t prefixOf(std::string_view s) {
 // The server orders uniqueidentifier values by their last six bytes first,
 // then the groups before them, right to left.
 constexpr std::array<int, 16> kGuidOrder = {10, 11, 12, 13, 14, 15, 8, 9, 6, 7, 4, 5, 0, 1, 2, 3};
+
+// A row and the first bytes of its key, side by side: most rows are placed
+// by these alone, without a look into the keys.
+struct Item {
+    std::uint64_t prefix;
+    int row;
+};
+
+// A stable sort by prefix, byte by byte from the lowest (LSD radix), over
+// the bytes in which the prefixes differ at all; descending by the
+// complement of the prefix, so that equal ones keep their order too.
+void radixSort(std::vector<Item>& items, bool descending) {
+    const std::size_t n = items.size();
+    if (n < 2)
+        return;
+    const std::uint64_t flip = descending ? ~std::uint64_t(0) : 0;
+    std::vector<std::array<std::size_t, 256>> counts(8);
+    for (auto& c : counts)
+        c.fill(0);
+    for (const Item& item : items) {
+        const std::uint64_t k = item.prefix ^ flip;
+        for (int b = 0; b < 8; ++b)
+            ++counts[std::size_t(b)][(k >> (8 * b)) & 0xFF];
+    }
+    std::vector<Item> other(n);
+    for (int b = 0; b < 8; ++b) {
+        auto& count = counts[std::size_t(b)];
+        if (std::any_of(count.begin(), count.end(), [n](std::size_t c) { return c == n; }))
+            continue; // every prefix has the same byte here
+        std::size_t sum = 0;
+        for (std::size_t& c : count) {
+            const std::size_t here = c;
+            c = sum;
+            sum += here;
+        }
+        for (const Item& item : items)
+            other[count[((item.prefix ^ flip) >> (8 * b)) & 0xFF]++] = item;
+        items.swap(other);
+    }
+}
 
 } // namespace
 
@@ -206,14 +270,18 @@ struct SortJob::Keys {
     std::vector<std::uint64_t> ends;
     std::string accentArena;
     std::vector<std::uint64_t> accentEnds;
-    std::string scratch; // a row's accents before they are kept
-    std::string text;    // a UTF-8 text decoded
+    std::size_t skip = 0; // weights every row starts with
+    std::string scratch;  // a row's accents before they are kept
+    std::string text;     // a UTF-8 text decoded
 
     void reserve(qint64 n) {
         null.reserve(std::size_t(n));
         prefix.reserve(std::size_t(n));
-        if (variable)
+        if (variable) {
             ends.reserve(std::size_t(n));
+            accentEnds.reserve(std::size_t(n));
+            arena.reserve(std::size_t(n) * 16);
+        }
     }
     void addNull() {
         null.push_back(1);
@@ -284,15 +352,42 @@ struct SortJob::Keys {
         const std::uint64_t s = row == 0 ? 0 : accentEnds[std::size_t(row - 1)];
         return std::string_view(accentArena).substr(s, accentEnds[std::size_t(row)] - s);
     }
-    int compare(int a, int b) const {
-        const std::uint64_t pa = prefix[std::size_t(a)], pb = prefix[std::size_t(b)];
-        if (pa != pb)
-            return pa < pb ? -1 : 1;
-        if (!variable)
-            return 0;
-        if (const int c = compareBytes(weights(a), weights(b)))
+    // Rows whose prefixes are equal: the rest of their weights, then
+    // their accents.
+    int compareTails(int a, int b) const {
+        if (const int c = compareBytes(weights(a).substr(skip), weights(b).substr(skip)))
             return c;
         return compareAccents(accents(a), accents(b));
+    }
+
+    // Weights that every row starts with tell nothing: the prefixes are
+    // taken after them, so that texts like "Messpunkt 1", "Messpunkt 2"
+    // are told apart by their prefixes alone.
+    void dropCommonStart() {
+        const int n = int(null.size());
+        int first = 0;
+        while (first < n && null[std::size_t(first)])
+            ++first;
+        if (first == n)
+            return;
+        const std::string_view w0 = weights(first);
+        std::size_t common = w0.size();
+        for (int r = first + 1; r < n && common > 0; ++r) {
+            if (null[std::size_t(r)])
+                continue;
+            const std::string_view w = weights(r);
+            std::size_t i = 0;
+            const std::size_t most = std::min(common, w.size());
+            while (i < most && w[i] == w0[i])
+                ++i;
+            common = i;
+        }
+        skip = common;
+        if (skip == 0)
+            return;
+        for (int r = 0; r < n; ++r)
+            if (!null[std::size_t(r)])
+                prefix[std::size_t(r)] = prefixOf(weights(r).substr(skip));
     }
 };
 
@@ -367,36 +462,49 @@ void SortJob::keysFromStore(qint64 first, qint64 end, Keys& keys) const {
 
 void SortJob::keysFrom(const data::ResultStore::BlockView& v, qint64 first, qint64 end,
                        Keys& keys) const {
-    for (qint64 r = first; r < end; ++r) {
-        if (v.isNull(r)) {
-            keys.addNull();
-            continue;
-        }
-        switch (v.kind) {
-        case data::StorageKind::Double:
-            keys.addFixed(doubleKey(v.fixedValue<double>(r)));
-            break;
-        case data::StorageKind::Utf8:
-            if (numberAsText(m_info))
-                keys.addFixed(doubleKey(v.bytes(r).toByteArray().toDouble()));
+    // One loop per kind, so that the kind is not asked again for every row.
+    const auto each = [&](auto&& add) {
+        for (qint64 r = first; r < end; ++r) {
+            if (v.isNull(r))
+                keys.addNull();
             else
-                keys.addUtf8(v.bytes(r));
-            break;
-        case data::StorageKind::Utf16: {
+                add(r);
+        }
+    };
+    switch (v.kind) {
+    case data::StorageKind::Double:
+        each([&](qint64 r) { keys.addFixed(doubleKey(v.fixedValue<double>(r))); });
+        break;
+    case data::StorageKind::Int32:
+        each([&](qint64 r) { keys.addFixed(signedKey(v.fixedValue<std::int32_t>(r))); });
+        break;
+    case data::StorageKind::Int64:
+    case data::StorageKind::Decimal:
+    case data::StorageKind::DateTime:
+    case data::StorageKind::Time:
+        each([&](qint64 r) { keys.addFixed(signedKey(v.fixedValue<std::int64_t>(r))); });
+        break;
+    case data::StorageKind::Utf8:
+        if (numberAsText(m_info))
+            each([&](qint64 r) { keys.addFixed(doubleKey(v.bytes(r).toByteArray().toDouble())); });
+        else
+            each([&](qint64 r) { keys.addUtf8(v.bytes(r)); });
+        break;
+    case data::StorageKind::Utf16:
+        each([&](qint64 r) {
             const QByteArrayView b = v.bytes(r);
             keys.addUtf16(QStringView(reinterpret_cast<const QChar*>(b.data()), b.size() / 2));
-            break;
-        }
-        case data::StorageKind::Bytes:
-            keys.addBytes(v.bytes(r));
-            break;
-        case data::StorageKind::Guid:
-            keys.addGuid(v.fixed + std::size_t(r - v.first) * 16);
-            break;
-        default:
-            keys.addFixed(signedKey(v.integer(r)));
-            break;
-        }
+        });
+        break;
+    case data::StorageKind::Bytes:
+        each([&](qint64 r) { keys.addBytes(v.bytes(r)); });
+        break;
+    case data::StorageKind::Guid:
+        each([&](qint64 r) { keys.addGuid(v.fixed + std::size_t(r - v.first) * 16); });
+        break;
+    default:
+        each([&](qint64 r) { keys.addFixed(signedKey(v.integer(r))); });
+        break;
     }
 }
 
@@ -411,12 +519,9 @@ std::vector<int> SortJob::run() const {
     }
     keys.append(*m_tail);
 
-    // Rows with their prefixes side by side: most comparisons end there,
-    // without a look into the keys of either row.
-    struct Item {
-        std::uint64_t prefix;
-        int row;
-    };
+    if (keys.variable)
+        keys.dropCommonStart();
+
     const int n = int(keys.null.size());
     std::vector<int> nulls;
     std::vector<Item> values;
@@ -429,16 +534,26 @@ std::vector<int> SortJob::run() const {
     }
     if (m_cancelled)
         return {};
-    const auto less = [&keys](const Item& a, const Item& b) {
-        if (a.prefix != b.prefix)
-            return a.prefix < b.prefix;
-        return keys.variable && keys.compare(a.row, b.row) < 0;
-    };
-    if (m_order == Order::Descending)
-        std::stable_sort(values.begin(), values.end(),
-                         [&less](const Item& a, const Item& b) { return less(b, a); });
-    else
-        std::stable_sort(values.begin(), values.end(), less);
+    const bool down = m_order == Order::Descending;
+    radixSort(values, down);
+    if (keys.variable) {
+        // Rows with equal prefixes are ordered by the rest of their keys.
+        const auto less = [&keys, down](const Item& a, const Item& b) {
+            const int c = keys.compareTails(a.row, b.row);
+            return down ? c > 0 : c < 0;
+        };
+        for (std::size_t i = 0; i < values.size();) {
+            std::size_t j = i + 1;
+            while (j < values.size() && values[j].prefix == values[i].prefix)
+                ++j;
+            if (j - i > 1)
+                std::stable_sort(values.begin() + std::ptrdiff_t(i),
+                                 values.begin() + std::ptrdiff_t(j), less);
+            i = j;
+            if (m_cancelled)
+                return {};
+        }
+    }
     if (m_cancelled)
         return {};
     // NULL is the smallest value: first going up, last going down.
