@@ -278,6 +278,25 @@ private slots:
             (QList<QStringList>{{"Text", "Menge"}, {"zwei\nZeilen", ""}, {"sagt \"ja\"", "-1"}}));
         QVERIFY(data->html().contains("<th>Menge</th>"));
 
+        // Two cells apart: the rows and columns they span, the rest empty.
+        m_grid->selectionModel()->select(m_grid->model()->index(0, 0),
+                                         QItemSelectionModel::ClearAndSelect);
+        m_grid->selectionModel()->select(m_grid->model()->index(2, 2), QItemSelectionModel::Select);
+        data = copy(false);
+        QVERIFY(data);
+        QCOMPARE(data->text(), QStringLiteral("1\t\n\t-1"));
+
+        // A cancelled copy leaves the clipboard alone.
+        QGuiApplication::clipboard()->setText(QStringLiteral("vorher"));
+        QSignalSpy finished(m_grid, &TDBBGrid::copyFinished);
+        m_grid->copySelection(false);
+        QVERIFY(m_grid->runningCopy());
+        m_grid->runningCopy()->cancel();
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished[0][0].toBool(), false);
+        QTest::qWait(20);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("vorher"));
+
         // Nothing selected: the current cell.
         m_grid->clearSelection();
         m_grid->setCurrentIndex(m_grid->model()->index(3, 0));
