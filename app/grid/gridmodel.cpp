@@ -217,7 +217,9 @@ void TDBBGridModel::startSort() {
     m_workers.remove_if([](std::future<void>& f) {
         return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     });
-    auto job = std::make_shared<gridsort::SortJob>(m_store, m_sortColumn, m_rows, m_sortOrder);
+    const TADODataSet* ds = dataSet();
+    auto job = std::make_shared<gridsort::SortJob>(m_store, m_sortColumn, m_rows, m_sortOrder,
+                                                   ds && ds->Fetching());
     m_job = job;
     m_rowsMoved = false;
     // The result comes back as a queued call; the destructor waits for the

@@ -405,7 +405,7 @@ bool numberAsText(const data::ColumnInfo& info) {
 } // namespace
 
 SortJob::SortJob(std::shared_ptr<const data::ResultStore> store, int column, qint64 rows,
-                 Order order)
+                 Order order, bool growing)
     : m_store(std::move(store)), m_column(column), m_rows(rows), m_order(order),
       m_info(m_store->column(column)), m_tail(std::make_unique<Keys>()) {
     m_tail->variable = (isTextKind(m_info.kind) && !numberAsText(m_info)) ||
@@ -414,8 +414,10 @@ SortJob::SortJob(std::shared_ptr<const data::ResultStore> store, int column, qin
     // Complete blocks of a store without edits are read on the worker; the
     // block still being filled, and every row of an edited store, here.
     if (!m_store->hasEdits()) {
-        const qint64 complete = (rows >> data::ResultStore::kBlockShift)
-                                << data::ResultStore::kBlockShift;
+        qint64 complete = (rows >> data::ResultStore::kBlockShift)
+                          << data::ResultStore::kBlockShift;
+        if (growing && complete > 0)
+            complete -= data::ResultStore::kBlockRows;
         for (qint64 r = 0; r < complete; r += data::ResultStore::kBlockRows)
             m_views.push_back(m_store->blockView(r, column));
         m_viewRows = complete;

@@ -33,7 +33,10 @@ class SortJob {
 public:
     // Prepares the sort of the store's first `rows` rows by `column`. Runs
     // on the store's thread; keeps the store alive until the job is gone.
-    SortJob(std::shared_ptr<const data::ResultStore> store, int column, qint64 rows, Order order);
+    // `growing`: rows still arrive, and the last full block may yet be
+    // replaced by a newer copy of itself, so it is read here too.
+    SortJob(std::shared_ptr<const data::ResultStore> store, int column, qint64 rows, Order order,
+            bool growing = false);
     ~SortJob();
 
     // The store rows in their sorted order. Runs on any thread; returns an
