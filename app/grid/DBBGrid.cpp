@@ -8,6 +8,7 @@
 #include "modal/modal.h"
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -608,6 +609,9 @@ void TDBBGrid::contextMenuEvent(QContextMenuEvent* event) {
 
 void TDBBGrid::focusOutEvent(QFocusEvent* event) {
     GridView::focusOutEvent(event);
+    // A menu that pops up over the grid does not take the focus away.
+    if (event->reason() == Qt::PopupFocusReason)
+        return;
     // Where the focus went is known once it arrived there.
     QTimer::singleShot(0, this, &TDBBGrid::dropUntouchedInsert);
 }
