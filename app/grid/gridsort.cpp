@@ -514,6 +514,15 @@ std::vector<int> SortJob::run() const {
     Keys keys;
     keys.variable = m_tail->variable;
     keys.reserve(m_rows);
+    if (keys.variable) {
+        // About a weight per character: the blocks' text sizes tell how many.
+        std::size_t chars = m_tail->arena.size();
+        for (const auto& view : m_views)
+            if (view.filled > 0)
+                chars += view.ends[std::size_t(view.filled - 1)] /
+                         (view.kind == data::StorageKind::Utf16 ? 2 : 1);
+        keys.arena.reserve(chars + chars / 8);
+    }
     for (const auto& view : m_views) {
         if (m_cancelled)
             return {};
