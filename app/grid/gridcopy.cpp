@@ -107,6 +107,14 @@ bool CopyJob::step(int budgetMs) {
         // The clock is read every few rows, not for every cell.
         for (int k = 0; k < 64 && m_next < end; ++k)
             appendRow(m_next++);
+        if (m_next == 64 && end > 64 * 4) {
+            // Room for the whole text, judged by the first rows: a long
+            // text that grows by doubling copies itself ever larger, and a
+            // late copy holds the window up.
+            const double scale = double(end) / double(m_next) * 1.1;
+            m_text.reserve(qsizetype(double(m_text.size()) * scale));
+            m_html.reserve(qsizetype(double(m_html.size()) * scale));
+        }
         if (clock.elapsed() >= budgetMs)
             break;
     }
