@@ -86,6 +86,12 @@ public:
     }
 
     QString text(QAccessible::Text t) const override {
+        // A column title may describe itself further (how the rows are
+        // sorted by it).
+        if (t == QAccessible::Description && m_kind == Column && isValid())
+            return modelOf(m_view)
+                ->headerData(m_index, Qt::Horizontal, Qt::AccessibleDescriptionRole)
+                .toString();
         if (t != QAccessible::Name || !isValid())
             return {};
         switch (m_kind) {

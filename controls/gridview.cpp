@@ -39,19 +39,58 @@ protected:
     }
 
     // A click on a row's indicator makes that row current, in the column
-    // that is current.
+    // that is current, and selects the whole row; a drag or Shift+click
+    // selects the rows from there, Ctrl adds them to the selection.
     void mousePressEvent(QMouseEvent* event) override {
         if (event->button() != Qt::LeftButton || !m_view->model())
             return;
-        const int top = height() - m_view->viewport()->height();
-        const int row = m_view->rowAt(int(event->position().y()) - top);
+        const int row = rowAtPoint(event->position().toPoint());
         if (row < 0)
             return;
+        const Qt::KeyboardModifiers mods = event->modifiers();
+        if (!(mods & Qt::ShiftModifier) || m_anchor < 0)
+            m_anchor = row;
+        m_adding = mods & Qt::ControlModifier;
         const int column = std::max(m_view->currentIndex().column(), 0);
         if (column < m_view->model()->columnCount(m_view->rootIndex()))
-            m_view->setCurrentIndex(m_view->model()->index(row, column, m_view->rootIndex()));
+            m_view->selectionModel()->setCurrentIndex(
+                m_view->model()->index(row, column, m_view->rootIndex()),
+                QItemSelectionModel::NoUpdate);
+        selectRows(row);
+    }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        if (!(event->buttons() & Qt::LeftButton) || m_anchor < 0 || !m_view->model())
+            return;
+        const int row = rowAtPoint(event->position().toPoint());
+        if (row >= 0)
+            selectRows(row);
     }
     void mouseReleaseEvent(QMouseEvent* event) override { event->accept(); }
+
+private:
+    int rowAtPoint(QPoint point) const {
+        const int top = height() - m_view->viewport()->height();
+        return m_view->rowAt(point.y() - top);
+    }
+    void selectRows(int row) {
+        QItemSelectionModel* selection = m_view->selectionModel();
+        const QAbstractItemModel* model = m_view->model();
+        const int columns = model->columnCount(m_view->rootIndex());
+        if (!selection || columns == 0 || m_view->selectionMode() == QAbstractItemView::NoSelection)
+            return;
+        const int first = std::min(m_anchor, row);
+        const int last = std::max(m_anchor, row);
+        const QItemSelection rows(model->index(first, 0, m_view->rootIndex()),
+                                  model->index(last, columns - 1, m_view->rootIndex()));
+        if (m_adding) {
+            selection->select(rows, QItemSelectionModel::Select);
+            return;
+        }
+        selection->select(rows, QItemSelectionModel::ClearAndSelect);
+    }
+
+    int m_anchor = -1;
+    bool m_adding = false;
 
 private:
     GridView* m_view;
@@ -88,7 +127,6 @@ void GridView::setModel(QAbstractItemModel* model) {
     if (model) {
         // Changes that move rows other than at the end: lay out again.
         // Appended rows are handled in rowsInserted, without a layout.
-        auto relayout = [this] { scheduleDelayedItemsLayout(); };
         connect(model, &QAbstractItemModel::rowsRemoved, m_rowHeader,
                 [this](const QModelIndex& parent, int first, int last) {
                     scheduleDelayedItemsLayout();
@@ -99,7 +137,12 @@ void GridView::setModel(QAbstractItemModel* model) {
             scheduleDelayedItemsLayout();
             gridaccess::modelReset(*this);
         });
-        connect(model, &QAbstractItemModel::layoutChanged, m_rowHeader, relayout);
+        // Rows that changed places (a sort): every cell may show another
+        // value, as after a reset.
+        connect(model, &QAbstractItemModel::layoutChanged, m_rowHeader, [this] {
+            scheduleDelayedItemsLayout();
+            gridaccess::modelReset(*this);
+        });
         connect(model, &QAbstractItemModel::headerDataChanged, m_rowHeader,
                 [this](Qt::Orientation orientation) {
                     if (orientation == Qt::Vertical)

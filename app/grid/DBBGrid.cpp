@@ -1,15 +1,23 @@
 #include "app/grid/DBBGrid.h"
 
+#include "app/grid/gridcopy.h"
 #include "data/adodataset.h"
 #include "data/dataerror.h"
 #include "data/fieldtype.h"
 #include "data/resultstore.h"
 #include "modal/modal.h"
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProgressDialog>
 #include <QStyle>
+#include <QTimer>
 #include <algorithm>
 
 // Every move of the current cell passes through the selection model: here a
@@ -40,8 +48,11 @@ TDBBGrid::TDBBGrid(QWidget* parent)
     setItemDelegate(m_delegate);
     setShowGrid(true);
     setEditTriggers(DoubleClicked | EditKeyPressed | AnyKeyPressed);
-    setSelectionMode(SingleSelection);
+    setSelectionMode(ExtendedSelection);
     setSelectionBehavior(SelectItems);
+    // A text wider than its cell is clipped: an ellipsis would read like
+    // the memo preview's "...".
+    setTextElideMode(Qt::ElideNone);
 
     // One height for every row and interactive column widths: nothing ever
     // measures or stores the rows, so a million rows cost no more to show
@@ -53,12 +64,32 @@ TDBBGrid::TDBBGrid(QWidget* parent)
     titles->setSectionResizeMode(QHeaderView::Interactive);
     titles->setDefaultSectionSize(64);
     titles->setHighlightSections(false);
-    titles->setSectionsClickable(false);
+    // A click on a title sorts by its column, Ctrl+click selects it.
+    titles->setSectionsClickable(true);
+    titles->setSortIndicatorShown(false); // the arrow is part of the title
+    connect(titles, &QHeaderView::sectionClicked, this, &TDBBGrid::titleClicked);
+    titles->viewport()->installEventFilter(this);
     // Titles start at the left and a title wider than its column is cut at
     // the right, so its beginning stays readable.
     titles->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     titles->setTextElideMode(Qt::ElideNone);
-    connect(m_model, &QAbstractItemModel::modelReset, this, &TDBBGrid::sizeColumns);
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        m_fitted = false;
+        sizeColumns();
+    });
+    // The first rows of a result that opened without any.
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &TDBBGrid::fitColumnsToRows);
+    // A new order leaves no selection to carry over (a large one would
+    // cost a persistent index per cell).
+    connect(m_model, &TDBBGridModel::aboutToReorder, this, [this] {
+        if (selectionModel())
+            selectionModel()->clearSelection();
+    });
+    connect(m_model, &TDBBGridModel::sorted, this, [this] {
+        rowHeader()->update();
+        if (currentIndex().isValid())
+            scrollTo(currentIndex());
+    });
 
     connect(this, &QAbstractItemView::clicked, this, &TDBBGrid::cellClicked);
 }
@@ -81,6 +112,37 @@ void TDBBGrid::sizeColumns() {
         const int cells = displayWidthChars(column) * digit + cellMargin;
         const int title = titleMetrics.horizontalAdvance(column.name) + titleMargin;
         titles->resizeSection(i, std::max(cells, title));
+    }
+    fitColumnsToRows();
+}
+
+void TDBBGrid::fitColumnsToRows() {
+    const data::ResultStore* store = m_model->store();
+    if (m_fitted || !store || m_model->rowCount() == 0)
+        return;
+    m_fitted = true;
+    // The longest value of the first rows, at most 300 pixels, never
+    // narrower than the title; large objects keep their display width.
+    constexpr int kRows = 100;
+    constexpr int kMost = 300;
+    QHeaderView* titles = horizontalHeader();
+    const QFontMetrics cellMetrics(font());
+    const QFontMetrics titleMetrics(titles->font());
+    const int cellMargin =
+        2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 1;
+    const int titleMargin = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, titles);
+    const int rows = std::min(kRows, m_model->rowCount());
+    for (int c = 0; c < store->columnCount(); ++c) {
+        const data::ColumnInfo& column = store->column(c);
+        if (isBlobFieldType(column.type))
+            continue;
+        int widest = 0;
+        for (int r = 0; r < rows; ++r) {
+            const QString text = m_model->index(r, c).data().toString();
+            widest = std::max(widest, cellMetrics.horizontalAdvance(text));
+        }
+        const int title = titleMetrics.horizontalAdvance(column.name) + titleMargin;
+        titles->resizeSection(c, std::max(title, std::min(kMost, widest + cellMargin)));
     }
 }
 
@@ -127,13 +189,13 @@ bool TDBBGrid::askDataSetToMove(const QModelIndex& index,
                                 QItemSelectionModel::SelectionFlags command) {
     TADODataSet* ds = m_model->dataSet();
     if (!index.isValid() || index.model() != m_model || model() != m_model || !ds ||
-        !m_model->inStep() || index.row() == ds->currentRow())
+        !m_model->inStep() || m_model->storeRow(index.row()) == ds->currentRow())
         return false;
     m_moveRequest = MoveRequest{index.column(), command};
     // A move runs inside the view's own event and signal handling: an error
     // is reported, and the cell stays where the dataset stays.
     try {
-        qint64 target = index.row();
+        qint64 target = m_model->storeRow(index.row());
         if (ds->State() == dsInsert && !ds->Modified()) {
             // A new row nothing was typed into is dropped on leaving it.
             const bool below = ds->currentRow() < target;
@@ -151,10 +213,11 @@ bool TDBBGrid::askDataSetToMove(const QModelIndex& index,
 
 void TDBBGrid::followDataSet(qint64 row) {
     auto* owner = dynamic_cast<RowOwner*>(selectionModel());
-    if (!owner || row < 0 || row >= m_model->rowCount())
+    rowHeader()->update(); // the mark follows the dataset's row
+    if (!owner || row < 0 || row >= m_model->rowCount() || m_model->columnCount() == 0)
         return;
     const int column = m_moveRequest ? m_moveRequest->column : std::max(currentIndex().column(), 0);
-    const QModelIndex target = m_model->index(int(row), column);
+    const QModelIndex target = m_model->index(m_model->viewRow(row), column);
     owner->place(target, m_moveRequest ? m_moveRequest->command : selectionCommand(target));
 }
 
@@ -231,13 +294,32 @@ bool TDBBGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event
     return GridView::edit(index, trigger, event);
 }
 
+void TDBBGrid::editorOpened(QWidget* editor, int column) {
+    m_editor = editor;
+    m_editorColumn = column;
+    // The row shows "I" from the first key typed, not only once the cell
+    // is committed.
+    if (auto* line = qobject_cast<QLineEdit*>(editor))
+        connect(line, &QLineEdit::textEdited, rowHeader(), qOverload<>(&QWidget::update));
+}
+
+bool TDBBGrid::editorModified() const {
+    const auto* line = qobject_cast<const QLineEdit*>(m_editor.data());
+    return line && line->isModified();
+}
+
 void TDBBGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    // The column the editor was open in: the close comes queued after the
+    // Return that closed it, when the current cell may already have moved on.
+    const int column = editor == m_editor ? m_editorColumn : -1;
     GridView::closeEditor(editor, hint);
-    if (m_editor == editor)
+    if (m_editor == editor) {
         m_editor = nullptr;
+        m_editorColumn = -1;
+    }
     // Enter in the row's last field posts the row.
-    if (hint == QAbstractItemDelegate::SubmitModelCache &&
-        currentIndex().column() == m_model->columnCount() - 1) {
+    if (hint == QAbstractItemDelegate::SubmitModelCache && column >= 0 &&
+        column == m_model->columnCount() - 1) {
         try {
             leaveRow();
         } catch (...) {
@@ -269,6 +351,12 @@ void TDBBGrid::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_F2 && mods == Qt::NoModifier && current.isValid() &&
         !(m_model->flags(current) & Qt::ItemIsEditable)) {
         cellClicked(current);
+        return;
+    }
+    // Copying works also while a statement runs.
+    if (event->key() == Qt::Key_C &&
+        (mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier))) {
+        copySelection(mods & Qt::ShiftModifier);
         return;
     }
     switch (m_editLocked ? 0 : event->key()) {
@@ -362,10 +450,15 @@ void TDBBGrid::keyPressEvent(QKeyEvent* event) {
 }
 
 void TDBBGrid::paintRowIndicator(QPainter& painter, const QRect& rect, int row) const {
-    if (currentIndex().row() != row)
-        return;
+    // The mark is the dataset's current row, whether or not the grid has a
+    // current cell yet.
     const TADODataSet* ds = m_model->dataSet();
-    const TDataSetState state = ds && ds->Active() ? ds->State() : dsInactive;
+    if (!ds || !ds->Active() || !m_model->inStep() || ds->currentRow() < 0 ||
+        ds->currentRow() >= m_model->rowCount() || m_model->viewRow(ds->currentRow()) != row)
+        return;
+    TDataSetState state = ds->State();
+    if (state == dsBrowse && editorModified())
+        state = dsEdit;
     const QColor ink = palette().color(QPalette::WindowText);
     painter.save();
     if (state == dsEdit || state == dsInsert) {
@@ -383,10 +476,167 @@ void TDBBGrid::paintRowIndicator(QPainter& painter, const QRect& rect, int row) 
     painter.restore();
 }
 
+bool TDBBGrid::eventFilter(QObject* watched, QEvent* event) {
+    // The click signal carries no modifiers: they are taken from the press.
+    if (watched == horizontalHeader()->viewport() && event->type() == QEvent::MouseButtonPress)
+        m_titleModifiers = static_cast<QMouseEvent*>(event)->modifiers();
+    return GridView::eventFilter(watched, event);
+}
+
+void TDBBGrid::titleClicked(int column) {
+    if (m_titleModifiers & Qt::ControlModifier)
+        selectColumn(column);
+    else
+        sortByColumn(column);
+}
+
+void TDBBGrid::selectColumn(int column) {
+    if (!selectionModel() || column < 0 || column >= m_model->columnCount() ||
+        m_model->rowCount() == 0)
+        return;
+    const QModelIndex top = m_model->index(0, column);
+    const QModelIndex bottom = m_model->index(m_model->rowCount() - 1, column);
+    selectionModel()->select(QItemSelection(top, bottom), QItemSelectionModel::ClearAndSelect);
+}
+
+void TDBBGrid::sortByColumn(int column) {
+    TADODataSet* ds = m_model->dataSet();
+    if (!ds || !ds->Active() || column < 0 || column >= m_model->columnCount())
+        return;
+    // The row being edited is posted first: it is written where it came
+    // from, and takes its place in the new order with the others.
+    try {
+        leaveRow();
+    } catch (...) {
+        reportError(std::current_exception());
+        return;
+    }
+    m_model->cycleSort(column);
+}
+
+void TDBBGrid::copySelection(bool withTitles) {
+    const data::ResultStore* store = m_model->store();
+    if (!store || m_model->rowCount() == 0 || m_model->columnCount() == 0)
+        return;
+    if (m_copy)
+        m_copy->cancel();
+    QItemSelection selection = selectionModel() ? selectionModel()->selection() : QItemSelection();
+    if (selection.isEmpty()) {
+        if (!currentIndex().isValid())
+            return;
+        selection.select(currentIndex(), currentIndex());
+    }
+    // The rows and columns any part of the selection covers, rows top to
+    // bottom, columns in the order shown.
+    std::vector<std::pair<int, int>> spans;
+    std::vector<bool> columnUsed(std::size_t(m_model->columnCount()), false);
+    for (const QItemSelectionRange& range : selection) {
+        spans.emplace_back(range.top(), range.bottom());
+        for (int c = range.left(); c <= range.right(); ++c)
+            columnUsed[std::size_t(c)] = true;
+    }
+    std::sort(spans.begin(), spans.end());
+    gridcopy::Request request;
+    request.store = m_model->sharedStore();
+    request.titles = withTitles;
+    std::vector<int> viewRows;
+    int next = 0;
+    for (const auto& [top, bottom] : spans)
+        for (int r = std::max(top, next); r <= bottom; ++r, next = r)
+            viewRows.push_back(r);
+    request.rows.reserve(viewRows.size());
+    for (int r : viewRows)
+        request.rows.push_back(m_model->storeRow(r));
+    QHeaderView* titles = horizontalHeader();
+    for (int v = 0; v < titles->count(); ++v) {
+        const int c = titles->logicalIndex(v);
+        if (columnUsed[std::size_t(c)] && !titles->isSectionHidden(c))
+            request.columns.push_back(c);
+    }
+    if (selection.size() > 1) {
+        // Not a rectangle: cells outside the selection stay empty.
+        request.selected = [selection, viewRows, columns = request.columns, this](std::size_t i,
+                                                                                  std::size_t j) {
+            return selection.contains(m_model->index(viewRows[i], columns[j]));
+        };
+    }
+    const qint64 cells = qint64(request.rows.size()) * qint64(request.columns.size());
+    auto* job = new gridcopy::CopyJob(std::move(request), this);
+    m_copy = job;
+    connect(job, &gridcopy::CopyJob::finished, this, [this, job](bool copied) {
+        if (m_copyProgress)
+            m_copyProgress->deleteLater();
+        job->deleteLater();
+        emit copyFinished(copied);
+    });
+    // A copy of more than a million cells that is not done within a second
+    // shows how far it got and can be cancelled.
+    const bool big = cells > 1'000'000;
+    QTimer::singleShot(1000, job, [this, job, big] {
+        if (!big)
+            return;
+        auto* progress = new QProgressDialog(QStringLiteral("Zellen werden kopiert …"),
+                                             QStringLiteral("Abbrechen"), 0,
+                                             int(std::min<qint64>(job->rowCount(), INT_MAX)), this);
+        progress->setObjectName(QStringLiteral("copyProgress"));
+        progress->setWindowTitle(QStringLiteral("Kopieren"));
+        progress->setMinimumDuration(0);
+        progress->setAutoClose(false);
+        progress->setAutoReset(false);
+        connect(job, &gridcopy::CopyJob::progress, progress,
+                [progress](qint64 done, qint64) { progress->setValue(int(done)); });
+        connect(progress, &QProgressDialog::canceled, job, &gridcopy::CopyJob::cancel);
+        m_copyProgress = progress;
+        progress->show();
+    });
+    job->start();
+}
+
+void TDBBGrid::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("gridMenu"));
+    QAction* copy =
+        menu.addAction(QStringLiteral("Kopieren"), this, [this] { copySelection(false); });
+    copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    QAction* titled = menu.addAction(QStringLiteral("Mit Spaltenüberschriften kopieren"), this,
+                                     [this] { copySelection(true); });
+    titled->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    const bool any = m_model->rowCount() > 0 && m_model->columnCount() > 0;
+    copy->setEnabled(any);
+    titled->setEnabled(any);
+    menu.exec(event->globalPos());
+}
+
+void TDBBGrid::focusOutEvent(QFocusEvent* event) {
+    GridView::focusOutEvent(event);
+    // A menu that pops up over the grid does not take the focus away.
+    if (event->reason() == Qt::PopupFocusReason)
+        return;
+    // Where the focus went is known once it arrived there.
+    QTimer::singleShot(0, this, &TDBBGrid::dropUntouchedInsert);
+}
+
+void TDBBGrid::dropUntouchedInsert() {
+    QWidget* focus = QApplication::focusWidget();
+    if (focus && (focus == this || isAncestorOf(focus)))
+        return;
+    TADODataSet* ds = m_model->dataSet();
+    if (!ds || !ds->Active() || ds->State() != dsInsert || ds->Modified() || editorModified())
+        return;
+    try {
+        if (QWidget* editor = m_editor)
+            closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+        ds->Cancel();
+    } catch (...) {
+        reportError(std::current_exception());
+    }
+}
+
 void TDBBGrid::cellClicked(const QModelIndex& index) {
     TADODataSet* ds = m_model->dataSet();
     // The press asked the dataset to move; a row it refused gets no click.
-    if (!index.isValid() || !ds || !ds->Active() || ds->currentRow() != index.row())
+    if (!index.isValid() || !ds || !ds->Active() ||
+        ds->currentRow() != m_model->storeRow(index.row()))
         return;
     emit CellClick(index.column());
 }
@@ -394,6 +644,6 @@ void TDBBGrid::cellClicked(const QModelIndex& index) {
 void TDBBGrid::DrawDataCell(QPainter& painter, const QRect& rect, int row, int column,
                             const QStyleOptionViewItem& state) {
     if (const data::ResultStore* store = m_model->store())
-        m_delegate->drawDataCell(painter, rect, *store, row, column, state, m_autoDispImage,
-                                 m_autoDispMemo);
+        m_delegate->drawDataCell(painter, rect, *store, m_model->storeRow(row), column, state,
+                                 m_autoDispImage, m_autoDispMemo);
 }

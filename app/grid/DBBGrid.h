@@ -10,8 +10,14 @@
 // the grid's current cell follows only the dataset's report that its row
 // changed, at once. A move the dataset refuses (a row that cannot be
 // posted) leaves the grid where it is.
+//
+// Cells are selected as rectangles (mouse, Shift+click, Shift+arrows), as
+// whole rows (the indicator column), whole columns (Ctrl+click on a title)
+// or all at once (Ctrl+A); Ctrl+C copies them, Ctrl+Shift+C with the
+// titles. A click on a title sorts the rows by that column on the client.
 
 #include "app/grid/cellvalues.h"
+#include "app/grid/gridcopy.h"
 #include "app/grid/griddelegate.h"
 #include "app/grid/gridmodel.h"
 #include "controls/gridview.h"
@@ -26,6 +32,10 @@ class QStyleOptionViewItem;
 class TADODataSet;
 class TDataSource;
 class QKeyEvent;
+class QContextMenuEvent;
+class QFocusEvent;
+class QProgressDialog;
+
 class QMouseEvent;
 
 class TDBBGrid : public GridView {
@@ -61,12 +71,27 @@ public:
     void setErrorHandler(std::function<void(std::exception_ptr)> handler);
     using QAbstractItemView::edit; // edit(index) opens the cell's editor
     void reportError(std::exception_ptr error);
-    // The cell editor the delegate opened, so leaving the row commits it first.
-    void editorOpened(QWidget* editor) { m_editor = editor; }
+    // The cell editor the delegate opened for `column`, so leaving the row
+    // commits it first.
+    void editorOpened(QWidget* editor, int column);
+
+    // Copies the selected cells (the current cell when none is selected)
+    // to the clipboard, with the column titles as the first line when
+    // asked. A large copy runs in slices and shows its progress.
+    void copySelection(bool withTitles);
+    // The copy that is still running, if any.
+    gridcopy::CopyJob* runningCopy() const { return m_copy; }
+    // Sorts by the column: ascending, descending, the server's order again.
+    void sortByColumn(int column);
+    // The dataset's row shown at a row of the grid (sorted or not): what
+    // export and printing take to follow the order the grid shows.
+    qint64 dataSetRow(int gridRow) const { return m_model->storeRow(gridRow); }
 
 signals:
     // A data cell was clicked; the dataset is on the clicked row.
     void CellClick(int column);
+    // A copy finished (copied) or was cancelled.
+    void copyFinished(bool copied);
 
 protected:
     // The current row's mark: a triangle, "I" while the row is edited, "*"
@@ -76,6 +101,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     // Commits an open cell editor, then posts the current row (an inserted
@@ -94,6 +122,14 @@ private:
     // Sizes every column from its field's display width in the grid's font,
     // never narrower than its title.
     void sizeColumns();
+    // Sizes the columns to the longest values of the first rows, once per
+    // result, when there are rows.
+    void fitColumnsToRows();
+    void titleClicked(int column);
+    void selectColumn(int column);
+    // An untouched inserted row is dropped once the focus left the grid.
+    void dropUntouchedInsert();
+    bool editorModified() const;
     void cellClicked(const QModelIndex& index);
 
     class RowOwner;
@@ -110,5 +146,10 @@ private:
     bool m_editLocked = false;
     std::optional<MoveRequest> m_moveRequest;
     QPointer<QWidget> m_editor;
+    int m_editorColumn = -1;
+    Qt::KeyboardModifiers m_titleModifiers; // of the last press on a title
+    bool m_fitted = false;                  // the columns were fitted to the rows of this result
+    QPointer<gridcopy::CopyJob> m_copy;
+    QPointer<QProgressDialog> m_copyProgress;
     std::function<void(std::exception_ptr)> m_errorHandler;
 };

@@ -147,6 +147,21 @@ QString blobPlaceholder(int fieldType, bool isNull) {
     return texts[kind][isNull ? 1 : 0];
 }
 
+const QString& nullText() {
+    static const QString text = QStringLiteral("NULL");
+    return text;
+}
+
+QString copyText(const data::ResultStore& store, qint64 row, int column) {
+    const data::ColumnInfo& info = store.column(column);
+    if (store.isNull(row, column))
+        return {};
+    if (isBlobFieldType(info.type) && info.type != ftMemo && info.type != ftFmtMemo &&
+        info.type != ftOraClob)
+        return blobPlaceholder(info.type, false);
+    return store.text(row, column);
+}
+
 int displayWidthChars(const data::ColumnInfo& column) {
     switch (column.type) {
     case ftString:

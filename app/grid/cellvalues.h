@@ -17,6 +17,13 @@ QVariant valueFromText(const QString& text, const data::ColumnInfo& column);
 // lower case when it is null ("(memo)").
 QString blobPlaceholder(int fieldType, bool isNull);
 
+// What a NULL cell shows (drawn in grey); an empty text shows nothing.
+const QString& nullText();
+
+// A cell as copied to the clipboard: the text the grid shows, the whole
+// text of a memo, NULL as nothing.
+QString copyText(const data::ResultStore& store, qint64 row, int column);
+
 // The width in characters a field's automatic column is sized for, as data
 // grids size them by default: a text field's size, the usual display length
 // of numbers, dates and times, about 10 characters for large objects.

@@ -101,7 +101,7 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
 QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                                     const QModelIndex& index) const {
     QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-    m_grid->editorOpened(editor);
+    m_grid->editorOpened(editor, index.column());
     return editor;
 }
 

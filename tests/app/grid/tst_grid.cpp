@@ -8,9 +8,12 @@
 
 #include "data/resultstore.h"
 #include <QAccessible>
+#include <QClipboard>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -72,6 +75,76 @@ class TestGrid : public QObject {
 
     QColor base() const { return m_grid->palette().color(QPalette::Inactive, QPalette::Base); }
 
+    QPoint centre(int row, int column) const { return cellRect(row, column).center(); }
+
+    QList<QPair<int, int>> selectedCells() const {
+        QList<QPair<int, int>> cells;
+        for (const QModelIndex& i : m_grid->selectionModel()->selectedIndexes())
+            cells.append({i.row(), i.column()});
+        std::sort(cells.begin(), cells.end());
+        return cells;
+    }
+
+    static QList<QPair<int, int>> block(int top, int left, int bottom, int right) {
+        QList<QPair<int, int>> cells;
+        for (int r = top; r <= bottom; ++r)
+            for (int c = left; c <= right; ++c)
+                cells.append({r, c});
+        return cells;
+    }
+
+    // Copies and returns the clipboard once the copy is done.
+    const QMimeData* copy(bool titles) {
+        QSignalSpy done(m_grid, &TDBBGrid::copyFinished);
+        QTest::keyClick(m_grid, Qt::Key_C,
+                        titles ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier);
+        if (done.isEmpty() && !done.wait(5000))
+            return nullptr;
+        return QGuiApplication::clipboard()->mimeData();
+    }
+
+    // Tab-separated text read back as a spreadsheet reads it.
+    static QList<QStringList> parseTabbed(const QString& text) {
+        QList<QStringList> rows{{}};
+        QString field;
+        bool inQuotes = false;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            if (inQuotes) {
+                if (c == u'"' && i + 1 < text.size() && text[i + 1] == u'"')
+                    field += c, ++i;
+                else if (c == u'"')
+                    inQuotes = false;
+                else
+                    field += c;
+            } else if (c == u'"' && field.isEmpty()) {
+                inQuotes = true;
+            } else if (c == u'\t') {
+                rows.last() << field;
+                field.clear();
+            } else if (c == u'\n') {
+                rows.last() << field;
+                field.clear();
+                rows.append(QStringList());
+            } else {
+                field += c;
+            }
+        }
+        rows.last() << field;
+        return rows;
+    }
+
+    void openNumbers(int count) {
+        using K = data::StorageKind;
+        QList<QVariantList> rows;
+        for (int r = 0; r < count; ++r)
+            rows.append(
+                {r, QStringLiteral("z%1").arg(count - r), r % 3 ? QVariant(r % 3) : QVariant()});
+        open({storeColumn("Nr", ftInteger, K::Int32), storeColumn("Name", ftWideString, K::Utf16),
+              storeColumn("Rest", ftInteger, K::Int32)},
+             rows);
+    }
+
 private slots:
     void initTestCase() {
         data::registerProvider(QStringLiteral("GridStore"),
@@ -109,6 +182,214 @@ private slots:
         QVERIFY(m_grid->rowHeader()->isVisible()); // the indicator column
         QVERIFY(m_grid->showGrid());
         QCOMPARE(m_grid->model()->rowCount(), 0); // closed dataset: empty
+        // Long texts are clipped: an ellipsis would read like the memo preview.
+        QCOMPARE(m_grid->textElideMode(), Qt::ElideNone);
+        QCOMPARE(m_grid->selectionMode(), QAbstractItemView::ExtendedSelection);
+    }
+
+    // Ranges by dragging, Shift+click and Shift+arrows; whole rows in the
+    // indicator column; a column by Ctrl+click on its title; all by Ctrl+A;
+    // and the table that assistive technology reads reports each.
+    void selectionByMouseAndKeys() {
+        openNumbers(6);
+        QWidget* port = m_grid->viewport();
+        QTest::mousePress(port, Qt::LeftButton, {}, centre(1, 0));
+        QMouseEvent move(QEvent::MouseMove, centre(3, 1), port->mapToGlobal(centre(3, 1)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(port, &move);
+        QTest::mouseRelease(port, Qt::LeftButton, {}, centre(3, 1));
+        QCOMPARE(selectedCells(), block(1, 0, 3, 1));
+
+        QTest::mouseClick(port, Qt::LeftButton, {}, centre(0, 0));
+        QTest::mouseClick(port, Qt::LeftButton, Qt::ShiftModifier, centre(2, 2));
+        QCOMPARE(selectedCells(), block(0, 0, 2, 2));
+        QTest::keyClick(m_grid, Qt::Key_Down, Qt::ShiftModifier);
+        QCOMPARE(selectedCells(), block(0, 0, 3, 2));
+        QCOMPARE(m_ds->RecNo(), 4); // the dataset follows the current cell
+
+        QWidget* indicator = m_grid->rowHeader();
+        const int top = indicator->height() - port->height();
+        auto rowPoint = [&](int row) { return QPoint(4, top + centre(row, 0).y()); };
+        QTest::mousePress(indicator, Qt::LeftButton, {}, rowPoint(4));
+        QCOMPARE(selectedCells(), block(4, 0, 4, 2));
+        QMouseEvent drag(QEvent::MouseMove, rowPoint(5), indicator->mapToGlobal(rowPoint(5)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(indicator, &drag);
+        QTest::mouseRelease(indicator, Qt::LeftButton, {}, rowPoint(5));
+        QCOMPARE(selectedCells(), block(4, 0, 5, 2));
+        QCOMPARE(m_ds->RecNo(), 5);
+
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(m_grid);
+        QVERIFY(table && table->tableInterface());
+        QCOMPARE(table->tableInterface()->selectedRows(), (QList<int>{4, 5}));
+        QCOMPARE(table->tableInterface()->selectedCellCount(), 6);
+
+        QHeaderView* titles = m_grid->horizontalHeader();
+        const QPoint title(titles->sectionViewportPosition(1) + 5, titles->height() / 2);
+        QTest::mouseClick(titles->viewport(), Qt::LeftButton, Qt::ControlModifier, title);
+        QCOMPARE(selectedCells(), block(0, 1, 5, 1));
+        QVERIFY(table->tableInterface()->isColumnSelected(1));
+        QCOMPARE(m_grid->gridModel()->sortColumn(), -1); // Ctrl+click does not sort
+
+        QTest::keyClick(m_grid, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(selectedCells(), block(0, 0, 5, 2));
+        QCOMPARE(table->tableInterface()->selectedCellCount(), 18);
+    }
+
+    // A range copied and read back through the clipboard as a spreadsheet
+    // reads it: tabs, line breaks and quotes stay inside their cells, NULL
+    // is empty, numbers as shown; with titles on the first line; the HTML
+    // flavour holds the same table.
+    void copyReadsBackThroughTheClipboard() {
+        using K = data::StorageKind;
+        open({storeColumn("Nr", ftInteger, K::Int32), storeColumn("Text", ftWideString, K::Utf16),
+              storeColumn("Menge", ftFloat, K::Double)},
+             {{1, "Tab\there", 2.5},
+              {2, "zwei\nZeilen", QVariant()},
+              {3, "sagt \"ja\"", -1.0},
+              {4, "<b>&", 0.0},
+              {5, "", 7.0}});
+        m_grid->selectionModel()->select(
+            QItemSelection(m_grid->model()->index(0, 0), m_grid->model()->index(4, 2)),
+            QItemSelectionModel::ClearAndSelect);
+        const QMimeData* data = copy(false);
+        QVERIFY(data);
+        const QList<QStringList> back = parseTabbed(data->text());
+        QCOMPARE(back.size(), 5);
+        QCOMPARE(back[0], (QStringList{"1", "Tab\there", "2.5"}));
+        QCOMPARE(back[1], (QStringList{"2", "zwei\nZeilen", ""}));
+        QCOMPARE(back[2], (QStringList{"3", "sagt \"ja\"", "-1"}));
+        QCOMPARE(back[3], (QStringList{"4", "<b>&", "0"}));
+        QCOMPARE(back[4], (QStringList{"5", "", "7"}));
+        QVERIFY(data->hasHtml());
+        const QString html = data->html();
+        QVERIFY(html.contains("<td>&lt;b&gt;&amp;</td>"));
+        QVERIFY(html.contains("<td>zwei<br>Zeilen</td>"));
+        QCOMPARE(html.count("<tr>"), 5);
+
+        // Two columns of two rows, with titles.
+        m_grid->selectionModel()->select(
+            QItemSelection(m_grid->model()->index(1, 1), m_grid->model()->index(2, 2)),
+            QItemSelectionModel::ClearAndSelect);
+        data = copy(true);
+        QVERIFY(data);
+        QCOMPARE(
+            parseTabbed(data->text()),
+            (QList<QStringList>{{"Text", "Menge"}, {"zwei\nZeilen", ""}, {"sagt \"ja\"", "-1"}}));
+        QVERIFY(data->html().contains("<th>Menge</th>"));
+
+        // Two cells apart: the rows and columns they span, the rest empty.
+        m_grid->selectionModel()->select(m_grid->model()->index(0, 0),
+                                         QItemSelectionModel::ClearAndSelect);
+        m_grid->selectionModel()->select(m_grid->model()->index(2, 2), QItemSelectionModel::Select);
+        data = copy(false);
+        QVERIFY(data);
+        QCOMPARE(data->text(), QStringLiteral("1\t\n\t-1"));
+
+        // A cancelled copy leaves the clipboard alone.
+        QGuiApplication::clipboard()->setText(QStringLiteral("vorher"));
+        QSignalSpy finished(m_grid, &TDBBGrid::copyFinished);
+        m_grid->copySelection(false);
+        QVERIFY(m_grid->runningCopy());
+        m_grid->runningCopy()->cancel();
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished[0][0].toBool(), false);
+        QTest::qWait(20);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("vorher"));
+
+        // Nothing selected: the current cell.
+        m_grid->clearSelection();
+        m_grid->setCurrentIndex(m_grid->model()->index(3, 0));
+        m_grid->clearSelection();
+        data = copy(false);
+        QVERIFY(data);
+        QCOMPARE(data->text(), QStringLiteral("4"));
+    }
+
+    // The context menu offers both copies, in German.
+    void contextMenuOffersCopies() {
+        openNumbers(2);
+        QTimer::singleShot(0, this, [this] {
+            auto* menu = m_grid->findChild<QMenu*>(QStringLiteral("gridMenu"));
+            QVERIFY(menu);
+            QStringList texts;
+            for (QAction* a : menu->actions())
+                texts << a->text();
+            QCOMPARE(texts, (QStringList{"Kopieren", "Mit Spaltenüberschriften kopieren"}));
+            menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, centre(0, 0),
+                                m_grid->viewport()->mapToGlobal(centre(0, 0)));
+        QApplication::sendEvent(m_grid->viewport(), &event);
+    }
+
+    // NULL is drawn as a grey "NULL", an empty text as nothing.
+    void nullLooksDifferentFromEmpty() {
+        using K = data::StorageKind;
+        open({storeColumn("A", ftWideString, K::Utf16), storeColumn("B", ftWideString, K::Utf16)},
+             {{QVariant(), QString("")}});
+        m_grid->clearSelection();
+        m_grid->setCurrentIndex({});
+        const QImage image = render();
+        QVERIFY(uniform(image, cellRect(0, 1)));
+        QVERIFY(!uniform(image, cellRect(0, 0)));
+        bool grey = false;
+        const QRect cell = cellRect(0, 0);
+        for (int y = cell.top(); y <= cell.bottom(); ++y)
+            for (int x = cell.left(); x <= cell.right(); ++x) {
+                const QColor c(image.pixel(x, y));
+                grey |=
+                    c != base() && qAbs(c.red() - c.green()) < 8 && c.red() > 60 && c.red() < 200;
+            }
+        QVERIFY(grey);
+        QCOMPARE(m_grid->model()->index(0, 0).data(TDBBGridModel::IsNullRole).toBool(), true);
+        QCOMPARE(m_grid->model()->index(0, 1).data(TDBBGridModel::IsNullRole).toBool(), false);
+    }
+
+    // A click on a title sorts up, down and back to the server's order; the
+    // title shows an arrow; the current row, cell clicks and edits follow
+    // the dataset's rows.
+    void titleClicksSort() {
+        openNumbers(6); // Name: z6 z5 z4 z3 z2 z1
+        TDBBGridModel* model = m_grid->gridModel();
+        QHeaderView* titles = m_grid->horizontalHeader();
+        auto clickTitle = [&](int column) {
+            QSignalSpy sorted(model, &TDBBGridModel::sorted);
+            const QPoint at(titles->sectionViewportPosition(column) + 5, titles->height() / 2);
+            QTest::mouseClick(titles->viewport(), Qt::LeftButton, {}, at);
+            QVERIFY(!sorted.isEmpty() || sorted.wait(5000)); // the server's order comes at once
+        };
+        auto column = [&](int c) {
+            QStringList values;
+            for (int r = 0; r < model->rowCount(); ++r)
+                values << model->index(r, c).data().toString();
+            return values;
+        };
+        m_grid->setCurrentIndex(model->index(1, 0));
+        QCOMPARE(m_ds->RecNo(), 2);
+        clickTitle(1);
+        QCOMPARE(column(1), (QStringList{"z1", "z2", "z3", "z4", "z5", "z6"}));
+        QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Name \u25B2"));
+        // The current row stays the dataset's row, now shown fifth.
+        QCOMPARE(m_ds->RecNo(), 2);
+        QCOMPARE(m_grid->currentIndex().row(), 4);
+        m_grid->setCurrentIndex(model->index(0, 0));
+        QCOMPARE(m_ds->RecNo(), 6);
+        QSignalSpy clicked(m_grid, &TDBBGrid::CellClick);
+        QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, {}, centre(2, 1));
+        QCOMPARE(m_ds->RecNo(), 4);
+        QCOMPARE(clicked.size(), 1);
+
+        clickTitle(2); // Rest: NULL first, then 1 1 2 2, ties in order
+        QCOMPARE(column(0), (QStringList{"0", "3", "1", "4", "2", "5"}));
+        clickTitle(2);
+        QCOMPARE(column(0), (QStringList{"2", "5", "1", "4", "0", "3"}));
+        QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Rest \u25BC"));
+        QCOMPARE(model->headerData(2, Qt::Horizontal, Qt::AccessibleDescriptionRole).toString(),
+                 QStringLiteral("absteigend sortiert"));
+        clickTitle(2);
+        QCOMPARE(column(0), (QStringList{"0", "1", "2", "3", "4", "5"}));
+        QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Rest"));
     }
 
     void defaultTexts() {
@@ -123,7 +404,7 @@ private slots:
         QCOMPARE(m->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Name"));
         QCOMPARE(m_grid->horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
         const QStringList first = {"42", "Anna", "(BLOB)", "(MEMO)", "(GRAPHIC)"};
-        const QStringList second = {"", "", "(blob)", "(memo)", "(graphic)"};
+        const QStringList second = {"NULL", "NULL", "(blob)", "(memo)", "(graphic)"};
         for (int c = 0; c < 5; ++c) {
             QCOMPARE(m->index(0, c).data().toString(), first[c]);
             QCOMPARE(m->index(1, c).data().toString(), second[c]);
@@ -135,25 +416,28 @@ private slots:
         QCOMPARE(m->columnCount(), 0);
     }
 
-    // Automatic columns are as wide as their field's display width in the
-    // grid's font and never narrower than their titles, which start at the left.
+    // Automatic columns fit the longest value of the first rows, up to 300
+    // pixels, and are never narrower than their titles, which start at the left.
     void automaticColumnWidths() {
         using K = data::StorageKind;
         data::ColumnInfo name = storeColumn("Firma", ftWideString, K::Utf16);
         name.size = 40;
         open({name, storeColumn("Ansprechpartner und Funktion", ftInteger, K::Int32),
-              storeColumn("Notiz", ftMemo, K::Utf16), storeColumn("Tag", ftDateTime, K::Utf16)},
-             {{"Kestrel Handels GmbH", 1, "lang", "17.03.2005 14:30:00"}});
+              storeColumn("Notiz", ftMemo, K::Utf16), storeColumn("Tag", ftDateTime, K::Utf16),
+              storeColumn("Lang", ftWideString, K::Utf16)},
+             {{"Kestrel Handels GmbH", 1, "lang", "17.03.2005 14:30:00", QString(400, u'x')},
+              {"K", 2, "", "", "y"}});
         QHeaderView* titles = m_grid->horizontalHeader();
         const QFontMetrics cells(m_grid->font());
         const QFontMetrics heads(titles->font());
-        auto digits = [&](int n) { return cells.horizontalAdvance(QString(n, u'0')); };
-        QVERIFY(titles->sectionSize(0) >= digits(40));
-        QVERIFY(titles->sectionSize(0) < digits(44));
+        const int kestrel = cells.horizontalAdvance("Kestrel Handels GmbH");
+        QVERIFY(titles->sectionSize(0) >= kestrel);
+        QVERIFY(titles->sectionSize(0) < kestrel + 20);
         QVERIFY(titles->sectionSize(1) >= heads.horizontalAdvance("Ansprechpartner und Funktion"));
-        QVERIFY(titles->sectionSize(2) >= digits(10));
-        QVERIFY(titles->sectionSize(2) < digits(14));
+        const int digit = cells.horizontalAdvance(u'0');
+        QVERIFY(titles->sectionSize(2) >= 10 * digit); // a large object keeps its width
         QVERIFY(titles->sectionSize(3) >= cells.horizontalAdvance("17.03.2005 14:30:00"));
+        QCOMPARE(titles->sectionSize(4), 300);
         QCOMPARE(titles->defaultAlignment(), Qt::AlignLeft | Qt::AlignVCenter);
     }
 
@@ -302,7 +586,7 @@ private slots:
         open({storeColumn("Nr", ftInteger, data::StorageKind::Int32),
               storeColumn("Text", ftMemo, data::StorageKind::Utf16),
               storeColumn("Leer", ftWideString, data::StorageKind::Utf16)},
-             {{1, "Inhalt", QVariant()}});
+             {{1, "Inhalt", QString("")}});
         m_grid->setColumnWidth(1, 6);
         m_grid->clearSelection();
         m_grid->setCurrentIndex({});

@@ -122,6 +122,48 @@ private slots:
                  grid.model()->index(39999, 0).data().toString());
     }
 
+    // A result that opens marks its first row at once; a sort asked for
+    // while rows still arrive shows them all sorted once the fetch ends.
+    void sortWhileFetching() {
+        TADODataSet rows;
+        rows.setConnection(m_conn.get());
+        rows.setCommandText(QStringLiteral("SELECT Nr, Kennung FROM Messwerte"));
+        TDataSource source;
+        source.setDataSet(&rows);
+        TDBBGrid grid;
+        grid.setDataSource(&source);
+        grid.resize(400, 300);
+        grid.show();
+        bool done = false;
+        rows.OpenAsync([&done](std::exception_ptr, bool) { done = true; });
+        TDBBGridModel* model = grid.gridModel();
+        QTRY_VERIFY_WITH_TIMEOUT(model->rowCount() > 0, 60000);
+
+        // The indicator column marks the first row before any click.
+        QWidget* header = grid.rowHeader();
+        const QImage image = header->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QColor ink = grid.palette().color(QPalette::WindowText);
+        const int top = header->height() - grid.viewport()->height();
+        bool marked = false;
+        for (int y = top; y < top + grid.rowHeight(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                marked |= QColor(image.pixel(x, y)) == ink;
+        QVERIFY(marked);
+
+        grid.sortByColumn(0);
+        grid.sortByColumn(0); // descending
+        QTRY_VERIFY_WITH_TIMEOUT(done, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!model->sorting() && model->rowCount() == 40000 &&
+                                     model->index(0, 0).data().toString() == "40000",
+                                 30000);
+        for (int r = 1; r < 40000; r += 997)
+            QVERIFY(model->index(r - 1, 0).data().toInt() > model->index(r, 0).data().toInt());
+        QCOMPARE(model->index(39999, 0).data().toString(), QStringLiteral("1"));
+        // The dataset's current row is still the first it read, now shown last.
+        QCOMPARE(rows.RecNo(), 1);
+        QCOMPARE(grid.currentIndex().row(), 39999);
+    }
+
     void gridShowsPlaceholders() {
         TDBBGrid grid;
         grid.setDataSource(m_source.get());

@@ -13,6 +13,7 @@
 #include "modal/modal.h"
 #include <QClipboard>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QtTest>
 #include <memory>
 
@@ -196,6 +197,97 @@ private slots:
         QTest::keyClick(m_grid.get(), Qt::Key_Escape);
         QCOMPARE(m_grid->model()->rowCount(), 3);
         QCOMPARE(m_query->State(), dsBrowse);
+        QVERIFY(m_errors.isEmpty());
+    }
+
+    // Return in the next-to-last field moves on and leaves the row open:
+    // the queued close of its editor must not post it, so Escape still
+    // takes the edit back.
+    void returnBeforeTheLastFieldKeepsTheRowOpen() {
+        typeInto(0, 1, QStringLiteral("Anja"));
+        QTest::qWait(20); // the editor's close comes queued
+        QCOMPARE(m_query->State(), dsEdit);
+        QCOMPARE(m_grid->currentIndex().column(), 2);
+        QTest::keyClick(m_grid.get(), Qt::Key_Escape);
+        QCOMPARE(m_query->State(), dsBrowse);
+        QCOMPARE(m_grid->model()->index(0, 1).data().toString(), QStringLiteral("Anna"));
+        QCOMPARE(serverValue(QStringLiteral("SELECT Name FROM GeKunden WHERE Nr = 1")),
+                 QStringLiteral("Anna"));
+    }
+
+    // The row shows "I" from the first key typed into a cell, before the
+    // cell is committed.
+    void typingMarksTheRowAsEdited() {
+        const QModelIndex cell = m_grid->model()->index(0, 1);
+        m_grid->setCurrentIndex(cell);
+        auto mark = [this] {
+            QWidget* header = m_grid->rowHeader();
+            const int top = header->height() - m_grid->viewport()->height();
+            return header->grab().toImage().copy(
+                0, top, header->width(), m_grid->visualRect(m_grid->model()->index(0, 0)).height());
+        };
+        const QImage browsing = mark();
+        m_grid->edit(cell);
+        QLineEdit* editor = openEditor();
+        QVERIFY(editor);
+        QCOMPARE(mark(), browsing); // an editor alone changes nothing
+        QTest::keyClick(editor, Qt::Key_X);
+        QCOMPARE(m_query->State(), dsBrowse);
+        QVERIFY(mark() != browsing);
+        QTest::keyClick(editor, Qt::Key_Escape);
+    }
+
+    // A new row nothing was typed into is dropped when the focus leaves
+    // the grid; one with values stays.
+    void untouchedInsertIsDroppedWhenFocusLeaves() {
+        QWidget window;
+        auto* other = new QLineEdit(&window);
+        m_grid->setParent(&window);
+        auto restore = qScopeGuard([this] {
+            m_grid->setParent(nullptr);
+            m_grid->show();
+        });
+        window.show();
+        QApplication::setActiveWindow(&window);
+        m_grid->setFocus();
+        QTest::keyClick(m_grid.get(), Qt::Key_Insert);
+        QCOMPARE(m_query->State(), dsInsert);
+        QCOMPARE(m_grid->model()->rowCount(), 3);
+        other->setFocus();
+        QTRY_COMPARE(m_query->State(), dsBrowse);
+        QCOMPARE(m_grid->model()->rowCount(), 2);
+        QVERIFY(m_errors.isEmpty());
+    }
+
+    // Sorted on the client, an edited row is written to the row it came
+    // from; a row inserted while sorted shows where the current row was.
+    void editingASortedResult() {
+        TDBBGridModel* model = m_grid->gridModel();
+        QSignalSpy sorted(model, &TDBBGridModel::sorted);
+        m_grid->sortByColumn(1);
+        m_grid->sortByColumn(1); // by Name, descending: Bert, Anna
+        QTRY_VERIFY(!model->sorting() && sorted.size() >= 1);
+        QCOMPARE(model->index(0, 1).data().toString(), QStringLiteral("Bert"));
+        typeInto(0, 2, QStringLiteral("7")); // Return in the last field posts
+        QCOMPARE(m_query->State(), dsBrowse);
+        QCOMPARE(serverValue(QStringLiteral("SELECT Menge FROM GeKunden WHERE Nr = 2")),
+                 QStringLiteral("7"));
+        QCOMPARE(serverValue(QStringLiteral("SELECT Menge FROM GeKunden WHERE Nr = 1")),
+                 QStringLiteral("5"));
+        QCOMPARE(model->index(0, 2).data().toString(), QStringLiteral("7"));
+
+        m_grid->setCurrentIndex(model->index(1, 0)); // Anna
+        QTest::keyClick(m_grid.get(), Qt::Key_Insert);
+        QCOMPARE(model->rowCount(), 3);
+        QCOMPARE(m_grid->currentIndex().row(), 1);
+        QCOMPARE(model->index(2, 1).data().toString(), QStringLiteral("Anna"));
+        typeInto(1, 0, QStringLiteral("3"));
+        typeInto(1, 1, QStringLiteral("Cora"));
+        typeInto(1, 2, QStringLiteral("1"));
+        QCOMPARE(m_query->State(), dsBrowse);
+        QCOMPARE(serverValue(QStringLiteral("SELECT Name FROM GeKunden WHERE Nr = 3")),
+                 QStringLiteral("Cora"));
+        QCOMPARE(model->index(1, 1).data().toString(), QStringLiteral("Cora"));
         QVERIFY(m_errors.isEmpty());
     }
 
