@@ -5,6 +5,7 @@
 
 #include "app/application.h"
 #include "app/grid/DBBGrid.h"
+#include "app/grid/gridmodel.h"
 #include "app/grid/uBlob.h"
 #include "app/logic/scriptfile.h"
 #include "app/uDM.h"
@@ -57,7 +58,24 @@ void TFMMain::ACExportExecute() {
     // the result or start another export. The export reads the result's store on a thread
     // of its own; "Abbrechen" and Escape stop it.
     beginStatement();
-    auto* job = new ExportJob(query.store(), *target, streamOptionsFor(*target, QLocale()), this);
+    // A result the grid shows sorted goes out in that order.
+    std::vector<qint64> shown;
+    TDBBGrid* grid = m_currentGrid ? m_currentGrid.data() : DBGridQuery;
+    if (grid && grid->dataSource() && grid->dataSource()->DataSet() == &query &&
+        grid->gridModel() && grid->gridModel()->sortOrder() != gridsort::Order::None) {
+        const qint64 rows = query.store()->rowCount();
+        const qint64 viewRows = std::min<qint64>(rows, grid->gridModel()->rowCount());
+        shown.reserve(std::size_t(rows));
+        for (qint64 r = 0; r < viewRows; ++r) {
+            const qint64 row = grid->dataSetRow(int(r));
+            if (row >= 0 && row < rows)
+                shown.push_back(row);
+        }
+        if (qint64(shown.size()) != rows)
+            shown.clear(); // every row goes out, in the store's order rather than lost
+    }
+    auto* job = new ExportJob(query.store(), *target, streamOptionsFor(*target, QLocale()), this,
+                              std::move(shown));
     QPointer<TADODataSet> exported(&query);
     connect(ACCancel, &QAction::triggered, job, &ExportJob::cancel);
     // The status line: how far it got, at most ten times a second.

@@ -975,6 +975,24 @@ ResultStore::Edit& ResultStore::edit() {
     return *m_edit;
 }
 
+std::shared_ptr<ResultStore> ResultStore::reordered(const std::vector<qint64>& rows,
+                                                    const std::atomic<bool>* stop) const {
+    auto out = std::make_shared<ResultStore>(m_columns);
+    if (rows.empty())
+        return out;
+    out->appendRows(qint64(rows.size()));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if ((i & 0xFFF) == 0 && stop && stop->load())
+            return nullptr;
+        qint64 row = rows[i];
+        if (row < 0 || row >= rowCount())
+            throw StateError(QStringLiteral("Datensatz %1 existiert nicht").arg(row + 1));
+        const ResultStore* from = route(row);
+        out->copyRow(*from, row, qint64(i));
+    }
+    return out;
+}
+
 void ResultStore::copyRow(const ResultStore& from, qint64 fromRow, qint64 toRow) {
     for (int c = 0; c < columnCount(); ++c) {
         if (from.isNullAt(fromRow, c))

@@ -29,6 +29,7 @@
 #include <QString>
 #include <QStringView>
 #include <QVariant>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -232,6 +233,11 @@ public:
     QVariant sourceValue(RowSource source, int col) const;
     QString sourceText(RowSource source, int col) const;
     bool hasEdits() const { return m_edit != nullptr; }
+    // A store of its own holding the rows `rows` (visible rows of this one,
+    // edits included) in that order; for handing on a result as the user
+    // sees it sorted. Null when `stop` was set meanwhile.
+    std::shared_ptr<ResultStore> reordered(const std::vector<qint64>& rows,
+                                           const std::atomic<bool>* stop = nullptr) const;
 
 private:
     struct Edit;

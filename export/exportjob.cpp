@@ -131,13 +131,21 @@ qint64 batchMoveStore(std::shared_ptr<const data::ResultStore> store, const Expo
 } // namespace exportfile
 
 ExportJob::ExportJob(std::shared_ptr<const data::ResultStore> store, ExportTarget target,
-                     exportfile::StreamOptions options, QObject* parent)
+                     exportfile::StreamOptions options, QObject* parent,
+                     std::vector<qint64> shownOrder)
     : QObject(parent), m_store(std::move(store)), m_total(m_store ? m_store->rowCount() : 0) {
-    m_thread = std::thread([this, target = std::move(target), options = std::move(options)] {
+    m_thread = std::thread([this, target = std::move(target), options = std::move(options),
+                            order = std::move(shownOrder)] {
         qint64 rows = 0;
         bool cancelled = false;
         std::exception_ptr error;
         try {
+            // The rows as the grid shows them: a store of their own, in that order.
+            if (m_store && !order.empty()) {
+                m_store = m_store->reordered(order, &m_cancel);
+                if (!m_store)
+                    throw exportfile::ExportCancelled();
+            }
             exportfile::StreamControl control;
             control.cancel = &m_cancel;
             control.progress = [this](qint64 n) { m_rows.store(n, std::memory_order_relaxed); };

@@ -15,14 +15,18 @@
 #include <exception>
 #include <memory>
 #include <thread>
+#include <vector>
 
 class ExportJob : public QObject {
     Q_OBJECT
 public:
     // Starts exporting every row of store to target. The store is kept alive until the job
     // ends. options apply to the stream formats.
+    // With shownOrder, the rows go out in that order (the store's rows as a
+    // sorted grid shows them) instead of the store's own.
     ExportJob(std::shared_ptr<const data::ResultStore> store, ExportTarget target,
-              exportfile::StreamOptions options, QObject* parent = nullptr);
+              exportfile::StreamOptions options, QObject* parent = nullptr,
+              std::vector<qint64> shownOrder = {});
     // A stream export into path.
     ExportJob(std::shared_ptr<const data::ResultStore> store, exportfile::StreamFormat format,
               const QString& path, exportfile::StreamOptions options, QObject* parent = nullptr);

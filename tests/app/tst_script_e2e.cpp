@@ -278,6 +278,18 @@ void TestScriptE2E::pubsInstallScriptRunsToItsEnd() {
     QVERIFY2(text.contains(QStringLiteral("Ending InstPubs.SQL")) ||
                  text.contains(QStringLiteral("Batch %1 (ab Zeile").arg(batches.size())),
              qPrintable(text.right(2000)));
+    // The test server runs all of it, as SQL Server does.
+    QVERIFY2(failed == 0, qPrintable(text.left(3000)));
+    // Its procedures and its view, queried with F5, each in a grid of its own.
+    run(QStringLiteral("use pubs\nGO\nexec byroyalty 40\nGO\nexec reptq1\nGO\n"
+                       "select title, au_lname from titleview order by title"),
+        true);
+    QVERIFY2(f->messages.requests.isEmpty(), qPrintable(f->messages.texts().join(u'|')));
+    QCOMPARE(f->w->resultCount(), 3);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY2(f->w->resultDataSet(i)->RecordCount() > 0, qPrintable(QString::number(i)));
+    QCOMPARE(f->w->resultDataSet(0)->FieldDefs().first().Name, QStringLiteral("au_id"));
+    QCOMPARE(f->w->resultDataSet(2)->FieldDefs().at(1).Name, QStringLiteral("au_lname"));
 }
 
 QTEST_MAIN(TestScriptE2E)

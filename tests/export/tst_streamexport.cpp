@@ -193,6 +193,7 @@ private slots:
     void abandonedStagingRemoved();
     void jobOnItsThread();
     void batchMoveJob();
+    void jobWritesTheRowsAsShown();
     void exportCommandStreams();
 
 private:
@@ -459,6 +460,33 @@ void TestStreamExport::jobOnItsThread() {
     { ExportJob job(store, StreamFormat::Csv, target, {}); }
     QCOMPARE(readFile(target), complete);
     QCOMPARE(folderEntries(folder()), QStringList{"job.json"});
+}
+
+// A result shown sorted goes out in the order shown, edits included, for a
+// stream format and a format of the batch move alike.
+void TestStreamExport::jobWritesTheRowsAsShown() {
+    const auto store = numbered(5);
+    store->beginRowChange(3);
+    store->setCell(3, 1, QStringLiteral("geändert"));
+    const std::vector<qint64> shown{3, 0, 4, 1, 2};
+    const QString csv = path("sortiert.csv");
+    StreamOptions options;
+    options.csvSeparator = u';';
+    for (const QString& file : {csv, path("sortiert.dbf")}) {
+        ExportJob job(store, *exportTargetForFile(file), options, nullptr, shown);
+        QSignalSpy spy(&job, &ExportJob::finished);
+        QVERIFY(spy.wait(20000));
+        QVERIFY(!spy[0][2].value<std::exception_ptr>());
+        QCOMPARE(spy[0][0].toLongLong(), qint64(5));
+    }
+    const QJsonArray rows = readCsv(csv, u';');
+    QStringList first;
+    for (const auto& row : rows)
+        first << row.toArray().at(0).toString() + u'=' + row.toArray().at(1).toString();
+    QCOMPARE(first.mid(1), (QStringList{"3=geändert", "0=Zeile 0", "4=Zeile 4", "1=Zeile 1",
+                                        "2=Zeile 2"}));
+    QCOMPARE(testreaders::le32(readFile(path("sortiert.dbf")), 4), 5u);
+    QVERIFY(store->rowCount() == 5); // the result itself keeps its order
 }
 
 void TestStreamExport::batchMoveJob() {
