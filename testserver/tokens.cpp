@@ -140,16 +140,20 @@ WireColumn wireColumn(const ColumnType& t, std::uint32_t version, bool forceNull
             charLike(WireColumn::TimeAsNChar, 0xE7, 16, 2, false);
         }
         break;
-    case SqlType::DateTimeOffset:
+    case SqlType::DateTime2:
+    case SqlType::DateTimeOffset: {
+        // Older clients get the text, as nvarchar(27) or nvarchar(34).
+        const bool offset = t.type == SqlType::DateTimeOffset;
         w.scale = std::uint8_t(std::clamp(t.scale, 0, 7));
         if (version >= kTds73) {
-            w.kind = WireColumn::DateTimeOffset;
-            w.code = 0x2B;
-            w.size = std::uint8_t(timeSize(w.scale) + 5);
+            w.kind = offset ? WireColumn::DateTimeOffset : WireColumn::DateTime2;
+            w.code = offset ? 0x2B : 0x2A;
+            w.size = std::uint8_t(timeSize(w.scale) + (offset ? 5 : 3));
         } else {
-            charLike(WireColumn::NChar, 0xE7, 34, 2, false);
+            charLike(WireColumn::NChar, 0xE7, offset ? 34 : 27, 2, false);
         }
         break;
+    }
     case SqlType::Decimal:
         w.kind = WireColumn::Decimal;
         w.code = 0x6A;
@@ -326,6 +330,7 @@ void TokenWriter::typeInfo(const WireColumn& w, const std::string& table) {
         o.putU8(w.size);
         break;
     case WireColumn::Time:
+    case WireColumn::DateTime2:
     case WireColumn::DateTimeOffset:
         o.putU8(w.scale);
         break;
@@ -754,7 +759,8 @@ void TokenWriter::value(const WireColumn& w, const Value& v) {
     case WireColumn::Time:
         return timeValue(w, v);
     case WireColumn::DateTimeOffset:
-        return dateTimeOffsetValue(w, v);
+    case WireColumn::DateTime2:
+        return dateTime2Value(w, v);
     case WireColumn::Decimal:
         return decimalValue(w, v);
     case WireColumn::Char:
@@ -871,10 +877,13 @@ void TokenWriter::timeValue(const WireColumn& w, const Value& v) {
     m_out.put(b, w.size);
 }
 
-// Time and date in UTC, then the offset in minutes.
-void TokenWriter::dateTimeOffsetValue(const WireColumn& w, const Value& v) {
+// Time in units of the scale, then days since 0001-01-01.
+// datetime2: time in units of the scale, then days since 0001-01-01.
+// datetimeoffset: the same in UTC, then the offset in minutes.
+void TokenWriter::dateTime2Value(const WireColumn& w, const Value& v) {
+    const bool offset = w.kind == WireColumn::DateTimeOffset;
     const auto dt = valueToDateTime(v);
-    if (!dt || !dt->hasDate) {
+    if (!dt || (offset && !dt->hasDate)) {
         nullValue(w);
         return;
     }
@@ -882,19 +891,24 @@ void TokenWriter::dateTimeOffsetValue(const WireColumn& w, const Value& v) {
     std::int64_t div = 1;
     for (int k = w.scale; k < 7; ++k)
         div *= 10;
-    const std::int64_t local = dt->days * dayTicks + (dt->ticks + div / 2) / div * div;
-    const std::int64_t utc = local - std::int64_t(dt->offsetMinutes) * 600'000'000LL;
-    const std::int64_t days = utc / dayTicks;
-    const std::int64_t units = utc % dayTicks / div;
-    const std::uint8_t timeBytes = w.size - 5;
+    // A value rounded past midnight belongs to the next day.
+    std::int64_t all =
+        (dt->hasDate ? dt->days : kDays1900) * dayTicks + (dt->ticks + div / 2) / div * div;
+    if (offset)
+        all -= std::int64_t(dt->offsetMinutes) * 600'000'000LL;
+    const std::int64_t days = all / dayTicks;
+    const std::int64_t units = all % dayTicks / div;
+    const int timeBytes = w.size - (offset ? 5 : 3);
     std::uint8_t b[16];
     b[0] = w.size;
     for (int k = 0; k < timeBytes; ++k)
         b[1 + k] = std::uint8_t(std::uint64_t(units) >> (8 * k));
     for (int k = 0; k < 3; ++k)
         b[1 + timeBytes + k] = std::uint8_t(std::uint64_t(days) >> (8 * k));
-    b[4 + timeBytes] = std::uint8_t(std::uint16_t(dt->offsetMinutes));
-    b[5 + timeBytes] = std::uint8_t(std::uint16_t(dt->offsetMinutes) >> 8);
+    if (offset) {
+        b[4 + timeBytes] = std::uint8_t(std::uint16_t(dt->offsetMinutes));
+        b[5 + timeBytes] = std::uint8_t(std::uint16_t(dt->offsetMinutes) >> 8);
+    }
     m_out.put(b, std::size_t(w.size) + 1);
 }
 

@@ -66,11 +66,12 @@ Conv convFor(const ColumnType& t) {
     case SqlType::SmallDateTime:
     case SqlType::Date:
     case SqlType::Time:
+    case SqlType::DateTime2:
         return Conv::DateTime;
     case SqlType::UniqueIdentifier:
         return Conv::Guid;
     case SqlType::DateTimeOffset:
-        return Conv::Text; // kept in the form the conversion gave it
+        return Conv::DateTime;
     case SqlType::SqlVariant:
         return Conv::Native;
     }

@@ -108,14 +108,16 @@ std::optional<ColumnType> parseDeclType(std::string_view decl) {
         return make(SqlType::SmallMoney, 0, 10, 4);
     if (b == "decimal" || b == "numeric" || b == "dec" || b == "num")
         return make(SqlType::Decimal, 0, arg(0, 18), arg(1, 0));
-    if (b == "datetime" || b == "datetime2")
+    if (b == "datetime")
         return make(SqlType::DateTime);
+    if (b == "datetime2")
+        return make(SqlType::DateTime2, 0, 0, std::clamp(arg(0, 7), 0, 7));
     if (b == "smalldatetime")
         return make(SqlType::SmallDateTime);
     if (b == "date")
         return make(SqlType::Date);
     if (b == "time")
-        return make(SqlType::Time, 0, 0, arg(0, 7));
+        return make(SqlType::Time, 0, 0, std::clamp(arg(0, 7), 0, 7));
     if (b == "datetimeoffset")
         return make(SqlType::DateTimeOffset, 0, 0, std::clamp(arg(0, 7), 0, 7));
     if (b == "char" || b == "character")
@@ -230,6 +232,8 @@ std::string baseTypeName(SqlType t) {
         return "sql_variant";
     case SqlType::DateTimeOffset:
         return "datetimeoffset";
+    case SqlType::DateTime2:
+        return "datetime2";
     }
     return "sql_variant";
 }
@@ -246,6 +250,8 @@ std::string typeName(const ColumnType& t) {
         return b + "(" + (t.length < 0 ? std::string("max") : std::to_string(t.length)) + ")";
     case SqlType::Decimal:
         return b + "(" + std::to_string(t.precision) + "," + std::to_string(t.scale) + ")";
+    case SqlType::Time:
+    case SqlType::DateTime2:
     case SqlType::DateTimeOffset:
         return b + "(" + std::to_string(t.scale) + ")";
     default:
@@ -423,6 +429,9 @@ OdbcTypeInfo odbcTypeInfo(const ColumnType& t, int odbcVersion) {
         o.length = 20;
         o.scale = t.scale;
         o.sqlDataType = -155;
+        break;
+    case SqlType::DateTime2:
+        datetime(3, t.scale > 0 ? 20 + t.scale : 19, 16, t.scale, 0);
         break;
     case SqlType::SqlVariant:
         o.dataType = -150;

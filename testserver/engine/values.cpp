@@ -1,5 +1,6 @@
 #include "testserver/engine/values.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -207,14 +208,31 @@ std::string formatDateTime(const DateTimeParts& in, SqlType type, int timeScale)
                       p.hour, p.minute);
         return buf;
     }
-    case SqlType::Time: {
+    case SqlType::Time:
+    case SqlType::DateTime2: {
+        // Rounded half up to the scale's digits; the carry may reach the
+        // next day (a time alone wraps round to midnight).
+        const int scale = std::clamp(timeScale, 0, 7);
+        long long unit = 100; // nanoseconds per step of the last kept digit
+        for (int k = scale; k < 7; ++k)
+            unit *= 10;
+        long long nanos = (p.nanos + unit / 2) / unit * unit;
+        if (nanos >= 1000000000LL) {
+            nanos -= 1000000000LL;
+            carry(1000);
+        }
+        char frac[24];
+        std::snprintf(frac, sizeof frac, "%09lld", nanos);
+        std::string r;
+        if (type == SqlType::DateTime2) {
+            std::snprintf(buf, sizeof buf, "%04d-%02d-%02d ", p.year, p.month, p.day);
+            r = buf;
+        }
         std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.hour, p.minute, p.second);
-        std::string r = buf;
-        if (timeScale > 0) {
-            char frac[16];
-            std::snprintf(frac, sizeof frac, "%09d", p.nanos);
+        r += buf;
+        if (scale > 0) {
             r += '.';
-            r.append(frac, static_cast<std::size_t>(std::min(timeScale, 7)));
+            r.append(frac, static_cast<std::size_t>(scale));
         }
         return r;
     }
@@ -254,6 +272,23 @@ double toDays(const DateTimeParts& p) {
 }
 
 bool normalizeDateTime(std::string& s, SqlType type, int timeScale) {
+    if (type == SqlType::DateTimeOffset) {
+        // The local time at the column's scale, then the offset as it was given.
+        std::string_view t = s;
+        while (!t.empty() && t.back() == ' ')
+            t.remove_suffix(1);
+        std::string offset = "+00:00";
+        const std::size_t n = t.size();
+        if (n > 6 && (t[n - 6] == '+' || t[n - 6] == '-') && t[n - 3] == ':') {
+            offset = std::string(t.substr(n - 6));
+            t = t.substr(0, n - 6);
+        }
+        auto p = parseDateTime(t);
+        if (!p || !p->hasDate)
+            return false;
+        s = formatDateTime(*p, SqlType::DateTime2, timeScale) + " " + offset;
+        return true;
+    }
     // The form we store is already right: nothing to do on the hot path.
     // (Every millisecond value on datetime's 1/300 s grid ends in 0, 3 or 7.)
     if (type == SqlType::DateTime && s.size() == 23 && s[4] == '-' && s[10] == ' ' &&

@@ -225,3 +225,36 @@ TEST_F(Types, ExactArithmeticRoundsAndTypesAsSqlServer) {
     EXPECT_EQ(error("SELECT ROUND(748.58, -3)").number, 8115);
     EXPECT_EQ(error("SELECT s * 1000000 FROM e WHERE k = 1").number, 8115);
 }
+
+TEST_F(Types, DatetimeTwoTimeAndOffsetKeepTheirScaleInColumnsAndCasts) {
+    run("CREATE TABLE t (a datetime2, b datetime2(3), c time(0), d datetimeoffset(2), "
+        "e datetime2(0));"
+        "INSERT t VALUES ('2024-02-29 13:14:15.1234567', '2024-02-29 13:14:15.1235', "
+        "'23:59:59.4', '2024-02-29 13:14:15.129 +02:00', '9999-12-31 23:59:59.4');"
+        "INSERT t VALUES ('0001-01-01', '0001-01-01 00:00:00.0005', '00:00:00', "
+        "'0001-01-01 00:00:00 -14:00', '0001-01-01')");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    const auto r = rows("SELECT a, b, c, d, e FROM t ORDER BY a");
+    ASSERT_EQ(r.size(), 2u);
+    const auto cols = sink.results().back().cols;
+    EXPECT_EQ(cols[0].type.type, SqlType::DateTime2);
+    EXPECT_EQ(cols[0].type.scale, 7);
+    EXPECT_EQ(cols[1].type.scale, 3);
+    EXPECT_EQ(cols[2].type.type, SqlType::Time);
+    EXPECT_EQ(cols[3].type.type, SqlType::DateTimeOffset);
+    EXPECT_EQ(text(r[0][0]), "0001-01-01 00:00:00.0000000");
+    EXPECT_EQ(text(r[0][1]), "0001-01-01 00:00:00.001"); // half rounds up
+    EXPECT_EQ(text(r[1][0]), "2024-02-29 13:14:15.1234567");
+    EXPECT_EQ(text(r[1][1]), "2024-02-29 13:14:15.124");
+    EXPECT_EQ(text(r[1][2]), "23:59:59");
+    EXPECT_EQ(text(r[1][3]), "2024-02-29 13:14:15.13 +02:00");
+    EXPECT_EQ(text(r[1][4]), "9999-12-31 23:59:59");
+    // The seventh digit decides equality: no rounding to datetime's 1/300 s.
+    EXPECT_EQ(texts("SELECT b FROM t WHERE a = '2024-02-29 13:14:15.1234567'"),
+              std::vector<std::string>{"2024-02-29 13:14:15.124"});
+    EXPECT_TRUE(texts("SELECT b FROM t WHERE a = '2024-02-29 13:14:15.1234568'").empty());
+    // Rounding carries into the next second and day.
+    EXPECT_EQ(text(scalar("SELECT CAST('2024-02-29 23:59:59.9999999' AS datetime2(6))")),
+              "2024-03-01 00:00:00.000000");
+    EXPECT_EQ(text(scalar("SELECT CONVERT(time(1), '13:14:15.96')")), "13:14:16.0");
+}
