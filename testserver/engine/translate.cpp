@@ -1295,8 +1295,8 @@ std::string CreateTable::sql(const std::string& name, bool temp,
         if (!c.hasCollate && isTextTypeText(c.type))
             sql += " COLLATE NOCASE";
         if (const auto t = parseDeclType(c.type);
-            !c.hasCollate && !(c.identity && c.primaryKey) && t && isExactNumericType(t->type))
-            sql += std::string(" COLLATE ") + kDecimalCollation;
+            !c.hasCollate && !(c.identity && c.primaryKey) && t && storageCollation(*t))
+            sql += std::string(" COLLATE ") + storageCollation(*t);
     }
     for (std::size_t k = 0; k < m_tableConstraints.size(); ++k) {
         if (dropConstraint && *dropConstraint == k)

@@ -273,6 +273,22 @@ std::string storageDeclType(const std::string& declared) {
     return t && isExactNumericType(t->type) ? declTypeText(*t) : declared;
 }
 
+const char* storageCollation(const ColumnType& t) {
+    if (isExactNumericType(t.type))
+        return kDecimalCollation;
+    switch (t.type) {
+    case SqlType::DateTime:
+    case SqlType::SmallDateTime:
+    case SqlType::Date:
+    case SqlType::Time:
+    case SqlType::DateTime2:
+    case SqlType::DateTimeOffset:
+        return kDateTimeCollation;
+    default:
+        return nullptr;
+    }
+}
+
 bool isTextType(SqlType t) {
     return t == SqlType::Char || t == SqlType::VarChar || t == SqlType::NChar ||
            t == SqlType::NVarChar || t == SqlType::Text || t == SqlType::NText;

@@ -354,6 +354,45 @@ std::optional<Blob> guidBytes(std::string_view t) {
                 raw[8], raw[9], raw[10], raw[11], raw[12], raw[13], raw[14], raw[15]};
 }
 
+namespace {
+
+// Days and nanoseconds of the UTC moment a date/time text names.
+std::optional<std::pair<long long, long long>> momentOf(std::string_view s) {
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
+    int offsetMinutes = 0;
+    const std::size_t n = s.size();
+    if (n > 6 && (s[n - 6] == '+' || s[n - 6] == '-') && s[n - 3] == ':') {
+        int h = 0, m = 0;
+        if (!digits(s, n - 5, 2, h) || !digits(s, n - 2, 2, m))
+            return std::nullopt;
+        offsetMinutes = (h * 60 + m) * (s[n - 6] == '-' ? -1 : 1);
+        s = s.substr(0, n - 6);
+    }
+    const auto p = parseDateTime(s);
+    if (!p)
+        return std::nullopt;
+    long long days = p->hasDate ? daysFromCivil(p->year, p->month, p->day) : 0;
+    long long nanos =
+        ((p->hour * 60LL + p->minute - offsetMinutes) * 60 + p->second) * 1000000000LL + p->nanos;
+    constexpr long long dayNanos = 86400LL * 1000000000LL;
+    days += nanos / dayNanos - (nanos % dayNanos < 0 ? 1 : 0);
+    nanos = (nanos % dayNanos + dayNanos) % dayNanos;
+    return std::pair{days, nanos};
+}
+
+} // namespace
+
+int compareDateTimeText(std::string_view a, std::string_view b) {
+    const auto x = momentOf(a), y = momentOf(b);
+    if (x && y)
+        return *x < *y ? -1 : *y < *x ? 1 : 0;
+    if (x || y)
+        return x ? -1 : 1;
+    const int c = a.compare(b);
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
 bool isDecimalText(std::string_view s) {
     std::size_t i = 0;
     while (i < s.size() && s[i] == ' ')

@@ -40,6 +40,10 @@ std::size_t utf8PrefixForUnits(std::string_view s, std::size_t units);
 std::string guidText(const unsigned char* bytes);
 std::optional<Blob> guidBytes(std::string_view text);
 
+// Orders two date/time texts by the moment they name (a datetimeoffset by its
+// UTC time); text that is no date sorts by its bytes, after every date.
+int compareDateTimeText(std::string_view a, std::string_view b);
+
 // A decimal text ("-12.50") when `s` is one.
 bool isDecimalText(std::string_view s);
 

@@ -258,3 +258,28 @@ TEST_F(Types, DatetimeTwoTimeAndOffsetKeepTheirScaleInColumnsAndCasts) {
               "2024-03-01 00:00:00.000000");
     EXPECT_EQ(text(scalar("SELECT CONVERT(time(1), '13:14:15.96')")), "13:14:16.0");
 }
+
+TEST_F(Types, DateAndTimeColumnsCompareByTheMomentNotTheSpelling) {
+    run("CREATE TABLE m (k int, a datetime, b datetime2(7), c time(7), d datetimeoffset(7))");
+    run("INSERT m VALUES (1, '2024-02-29 13:14:15.123', '2024-02-29 13:14:15.1234567', "
+        "'13:14:15.1234567', '2024-02-29 15:14:15 +02:00');"
+        "INSERT m VALUES (2, '2024-02-29 13:14:15.127', '2024-02-29T13:14:15.1234568', "
+        "'13:14:15.12345', '2024-02-29 13:14:15.0000001 +00:00');"
+        "INSERT m VALUES (3, '1999-01-01', '10000101', '9:00', '2024-02-29 12:00:00 -01:00')");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    // Other spellings and more zeros name the same moment.
+    EXPECT_EQ(texts("SELECT k FROM m WHERE a = '2024-02-29T13:14:15.1230000'"),
+              std::vector<std::string>{"1"});
+    EXPECT_EQ(texts("SELECT k FROM m WHERE b = '2024-02-29 13:14:15.1234568'"),
+              std::vector<std::string>{"2"});
+    EXPECT_EQ(texts("SELECT k FROM m WHERE c = '13:14:15.1234500'"), std::vector<std::string>{"2"});
+    // datetimeoffset compares in UTC: 15:14 +02:00 is 13:14 UTC.
+    EXPECT_EQ(texts("SELECT k FROM m WHERE d = '2024-02-29 13:14:15 +00:00'"),
+              std::vector<std::string>{"1"});
+    EXPECT_EQ(texts("SELECT k FROM m ORDER BY b"), (std::vector<std::string>{"3", "1", "2"}));
+    EXPECT_EQ(texts("SELECT k FROM m ORDER BY c DESC"), (std::vector<std::string>{"1", "2", "3"}));
+    // 12:00 -01:00 is 13:00 UTC, before the other two.
+    EXPECT_EQ(texts("SELECT k FROM m ORDER BY d"), (std::vector<std::string>{"3", "1", "2"}));
+    EXPECT_EQ(texts("SELECT k FROM m WHERE b > '2024-02-29 13:14:15.1234567'"),
+              std::vector<std::string>{"2"});
+}
