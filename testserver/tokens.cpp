@@ -389,14 +389,17 @@ void TokenWriter::colMetadata(const std::vector<Column>& cols) {
     for (const Column& c : cols) {
         const WireColumn w = wireColumn(c.type, m_version, false);
         m_columns.push_back(w);
+        // UserType 80 marks a timestamp (rowversion): never NULL, read-only.
+        const std::uint32_t userType = c.type.rowVersion ? 80 : 0;
         if (tds72())
-            m_out.putU32(0);
+            m_out.putU32(userType);
         else
-            m_out.putU16(0);
+            m_out.putU16(std::uint16_t(userType));
         std::uint16_t flags = 0;
-        if (c.type.nullable)
+        if (c.type.nullable && !c.type.rowVersion)
             flags |= 0x0001;
-        flags |= c.type.identity ? 0x0010 : 0x0008;
+        if (!c.type.rowVersion)
+            flags |= c.type.identity ? 0x0010 : 0x0008;
         m_out.putU16(flags);
         typeInfo(w, c.table);
         const std::u16string name = truncatedUtf16(c.name, 255);

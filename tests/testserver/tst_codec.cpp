@@ -372,6 +372,21 @@ const TypeCase kTypeCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(All, ColumnTypes, ::testing::ValuesIn(kTypeCases));
 
+TEST(Tokens, RowVersionIsUserType80NotNullAndReadOnly) {
+    Wire w;
+    TokenWriter t(w.writer());
+    Column col;
+    col.name = "c";
+    col.type = ct(SqlType::Binary, true, 8);
+    col.type.rowVersion = true;
+    t.colMetadata({col});
+    t.row({Blob{0, 0, 0, 0, 0, 0, 0x07, 0xD1}});
+    w.writer().endMessage();
+    // UserType 80, flags without nullable and updateable bits, binary(8).
+    EXPECT_EQ(toHex(w.payload()), toHex(hexBytes("81 01 00 50 00 00 00 00 00 AD 08 00 01 63 00"
+                                                 " D1 08 00 00 00 00 00 00 00 07 D1")));
+}
+
 TEST(Tokens, NationalTextAsTheGeneralDecoderReadsIt) {
     // Random mixes of ASCII runs, well-formed and broken sequences: the
     // row encoder's shortcuts must give what the general decoder gives.

@@ -578,6 +578,26 @@ TEST_F(OdbcEndToEnd, DateAndTimeTypesArriveWithTheirOwnTypeAndEveryDigit) {
             EXPECT_EQ(db.text(i + 1), row[std::size_t(i)]) << "column " << i;
     }
     SQLFreeStmt(db.stmt, SQL_CLOSE);
+    // A row version: binary(8) that the server fills in, never NULL, read-only.
+    setUp(db, {"IF OBJECT_ID('OdbcRv') IS NOT NULL DROP TABLE OdbcRv",
+               "CREATE TABLE OdbcRv (k int, rv rowversion)", "INSERT INTO OdbcRv (k) VALUES (1)"});
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("SELECT rv FROM OdbcRv")));
+    SQLSMALLINT type = 0, dec = 0, nullable = 0, nameLen = 0;
+    SQLULEN size = 0;
+    SQLCHAR name[64];
+    SQLDescribeCol(db.stmt, 1, name, sizeof name, &nameLen, &type, &size, &dec, &nullable);
+    EXPECT_EQ(type, SQL_BINARY);
+    EXPECT_EQ(size, 8u);
+    EXPECT_EQ(nullable, SQL_NO_NULLS);
+    SQLLEN updatable = 0;
+    SQLColAttribute(db.stmt, 1, SQL_DESC_UPDATABLE, nullptr, 0, nullptr, &updatable);
+    EXPECT_EQ(updatable, SQL_ATTR_READONLY);
+    SQLCHAR typeName[64] = {};
+    SQLColAttribute(db.stmt, 1, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, nullptr, nullptr);
+    EXPECT_STREQ(reinterpret_cast<char*>(typeName), "timestamp");
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
+    EXPECT_EQ(db.text(1).size(), 16u); // eight bytes as hex
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
     // Parameters of these types reach the server whole: the seventh digit finds the row.
     EXPECT_EQ(db.scalar("SELECT k FROM #d WHERE a = CAST('2024-02-29 13:14:15.1234567' AS "
                         "datetime2(7))"),

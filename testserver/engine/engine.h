@@ -57,6 +57,7 @@ struct ColumnType {
     int scale = 0;     // decimal, time, datetime2, datetimeoffset
     bool nullable = true;
     bool identity = false;
+    bool rowVersion = false; // timestamp/rowversion: binary(8) the server assigns
 };
 
 struct Column {

@@ -178,6 +178,14 @@ void Session::Impl::registerFunctions(sqlite3* c) {
                 std::string_view(static_cast<const char*>(b), static_cast<std::size_t>(n2)));
         },
         nullptr);
+    // The value a timestamp (rowversion) column gets on every insert and update.
+    sqlite3_create_function_v2(
+        c, "tds_next_rowversion", 0, SQLITE_UTF8, nullptr,
+        [](sqlite3_context* ctx, int, sqlite3_value**) {
+            const Blob b = sql::nextRowVersion();
+            sqlite3_result_blob(ctx, b.data(), int(b.size()), SQLITE_TRANSIENT);
+        },
+        nullptr, nullptr, nullptr);
     // Date and time columns hold text in several spellings and compare by moment.
     sqlite3_create_collation_v2(
         c, kDateTimeCollation, SQLITE_UTF8, nullptr,

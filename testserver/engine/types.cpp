@@ -144,8 +144,12 @@ std::optional<ColumnType> parseDeclType(std::string_view decl) {
         return chars(SqlType::VarBinary);
     if (b == "blob")
         return make(SqlType::VarBinary, -1);
-    if (b == "timestamp" || b == "rowversion")
-        return make(SqlType::Binary, 8);
+    if (b == "timestamp" || b == "rowversion") {
+        ColumnType c = make(SqlType::Binary, 8);
+        c.rowVersion = true;
+        c.nullable = false;
+        return c;
+    }
     if (b == "uniqueidentifier")
         return make(SqlType::UniqueIdentifier, 16);
     if (b == "sql_variant")
@@ -239,6 +243,8 @@ std::string baseTypeName(SqlType t) {
 }
 
 std::string typeName(const ColumnType& t) {
+    if (t.rowVersion)
+        return "timestamp";
     std::string b = baseTypeName(t.type);
     switch (t.type) {
     case SqlType::Char:

@@ -1,7 +1,9 @@
 #include "testserver/engine/values.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -352,6 +354,21 @@ std::optional<Blob> guidBytes(std::string_view t) {
         raw[i] = static_cast<std::uint8_t>(std::stoi(hex.substr(i * 2, 2), nullptr, 16));
     return Blob{raw[3], raw[2], raw[1],  raw[0],  raw[5],  raw[4],  raw[7],  raw[6],
                 raw[8], raw[9], raw[10], raw[11], raw[12], raw[13], raw[14], raw[15]};
+}
+
+Blob nextRowVersion() {
+    // Microseconds since 1970 at the first use: later runs start above the
+    // values an earlier run handed out unless it gave out more than a
+    // million a second.
+    static std::atomic<std::uint64_t> counter{
+        std::uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count())};
+    const std::uint64_t v = ++counter;
+    Blob b(8);
+    for (int k = 0; k < 8; ++k)
+        b[std::size_t(k)] = std::uint8_t(v >> (8 * (7 - k)));
+    return b;
 }
 
 namespace {

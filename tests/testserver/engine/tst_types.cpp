@@ -283,3 +283,27 @@ TEST_F(Types, DateAndTimeColumnsCompareByTheMomentNotTheSpelling) {
     EXPECT_EQ(texts("SELECT k FROM m WHERE b > '2024-02-29 13:14:15.1234567'"),
               std::vector<std::string>{"2"});
 }
+
+TEST_F(Types, RowVersionIsAssignedOnInsertAndUpdateAndIncreases) {
+    run("CREATE TABLE v (k int PRIMARY KEY, n nvarchar(10), rv timestamp);"
+        "INSERT v (k, n) VALUES (1, N'a'); INSERT v (k, n) VALUES (2, N'b')");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    auto versions = [&] {
+        std::vector<Blob> r;
+        for (const auto& row : rows("SELECT rv FROM v ORDER BY k"))
+            r.push_back(std::get<Blob>(row[0]));
+        return r;
+    };
+    const auto before = versions();
+    ASSERT_EQ(before.size(), 2u);
+    EXPECT_EQ(before[0].size(), 8u);
+    EXPECT_LT(before[0], before[1]); // big-endian: bytes order as numbers
+    const auto& col = sink.results().back().cols[0];
+    EXPECT_TRUE(col.type.rowVersion);
+    EXPECT_EQ(col.type.type, SqlType::Binary);
+    EXPECT_EQ(sql::typeName(col.type), "timestamp");
+    run("UPDATE v SET n = N'c' WHERE k = 1");
+    const auto after = versions();
+    EXPECT_GT(after[0], before[1]);
+    EXPECT_EQ(after[1], before[1]);
+}

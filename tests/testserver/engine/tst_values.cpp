@@ -71,8 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
         DeclCase{"ntext", SqlType::NText, -1, 0, 0, "ntext"},
         DeclCase{"image", SqlType::Image, -1, 0, 0, "image"},
         DeclCase{"varbinary(max)", SqlType::VarBinary, -1, 0, 0, "varbinary(max)"},
-        DeclCase{"timestamp", SqlType::Binary, 8, 0, 0, "binary(8)"},
-        DeclCase{"rowversion", SqlType::Binary, 8, 0, 0, "binary(8)"},
+        DeclCase{"timestamp", SqlType::Binary, 8, 0, 0, "timestamp"},
+        DeclCase{"rowversion", SqlType::Binary, 8, 0, 0, "timestamp"},
         DeclCase{"uniqueidentifier", SqlType::UniqueIdentifier, 16, 0, 0, "uniqueidentifier"},
         DeclCase{"BLOB", SqlType::VarBinary, -1, 0, 0, "varbinary(max)"}));
 
