@@ -32,6 +32,7 @@ private slots:
     void nullsOfEveryType();
     void edgeValuesTakenAsSent();
     void longValuesInChunks();
+    void resultOfMaximumWidth();
     void manyRowsInBlocks_data();
     void manyRowsInBlocks();
     void maxRecords();
@@ -414,6 +415,20 @@ void TestDataEndToEnd::edgeValuesTakenAsSent() {
     nums.Next();
     for (int i = 0; i < 7; ++i)
         QVERIFY2(nums.Fields(i).IsNull(), qPrintable(nums.Fields(i).FieldName()));
+}
+
+void TestDataEndToEnd::resultOfMaximumWidth() {
+    // SQL Server's widest result: 4,096 columns.
+    QString sql = QStringLiteral("SELECT ");
+    for (int i = 1; i <= 4096; ++i)
+        sql += QStringLiteral("%1%2 AS c%2").arg(i > 1 ? QStringLiteral(", ") : QString()).arg(i);
+    TADODataSet ds;
+    ds.setConnection(m_conn.get());
+    ds.setCommandText(sql);
+    ds.Open();
+    QCOMPARE(ds.FieldCount(), 4096);
+    QCOMPARE(ds.Fields(4095).AsString(), QStringLiteral("4096"));
+    QCOMPARE(ds.Fields(1999).AsString(), QStringLiteral("2000"));
 }
 
 void TestDataEndToEnd::longValuesInChunks() {

@@ -603,3 +603,25 @@ TEST_F(OdbcEndToEnd, DateAndTimeTypesArriveWithTheirOwnTypeAndEveryDigit) {
                         "datetime2(7))"),
               "3");
 }
+
+// SQL Server's widest result, 4,096 columns, described and read through the driver.
+TEST_F(OdbcEndToEnd, ResultOfTheMaximumWidth) {
+    Odbc db(s_server->odbcConnectionString());
+    std::string sql = "SELECT ";
+    for (int i = 1; i <= 4096; ++i)
+        sql += (i > 1 ? ", " : "") + std::to_string(i) + " AS c" + std::to_string(i);
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec(sql))) << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    SQLSMALLINT n = 0;
+    SQLNumResultCols(db.stmt, &n);
+    EXPECT_EQ(n, 4096);
+    SQLSMALLINT type = 0, dec = 0, nullable = 0, nameLen = 0;
+    SQLULEN size = 0;
+    SQLCHAR name[64];
+    for (SQLUSMALLINT c : {1, 2000, 4000, 4096}) {
+        SQLRETURN rc =
+            SQLDescribeCol(db.stmt, c, name, sizeof name, &nameLen, &type, &size, &dec, &nullable);
+        EXPECT_TRUE(SQL_SUCCEEDED(rc)) << c << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    }
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt))) << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    EXPECT_EQ(db.text(4096), "4096");
+}
