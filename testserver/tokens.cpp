@@ -44,6 +44,8 @@ enum TokenByte : std::uint8_t {
 
 constexpr std::uint32_t kTextMax = 0x7FFFFFFF;
 constexpr std::uint32_t kNTextMax = 0x7FFFFFFE;
+// Bytes per chunk of a long xml value.
+constexpr std::size_t kPlpChunk = 8000;
 
 // Fixed text pointer and timestamp sent before every text/ntext/image value;
 // clients only check the pointer's length.
@@ -217,6 +219,16 @@ WireColumn wireColumn(const ColumnType& t, std::uint32_t version, bool forceNull
         w.code = 0x24;
         w.size = 16;
         break;
+    case SqlType::Xml:
+        // Before 7.2 (no PLP) an xml value goes out as ntext, as SQL Server does.
+        if (v72) {
+            w.kind = WireColumn::Xml;
+            w.code = 0xF1;
+        } else {
+            charLike(WireColumn::NText, 0x63, 1, 1, false);
+            w.maxBytes = kNTextMax;
+        }
+        break;
     case SqlType::SqlVariant:
         w.kind = WireColumn::Variant;
         w.code = 0x62;
@@ -353,6 +365,9 @@ void TokenWriter::typeInfo(const WireColumn& w, const std::string& table) {
         break;
     case WireColumn::PlpBinary:
         o.putU16(0xFFFF);
+        break;
+    case WireColumn::Xml:
+        o.putU8(0); // XML_INFO: no schema collection
         break;
     case WireColumn::Binary:
         o.putU16(std::uint16_t(w.maxBytes));
@@ -558,6 +573,7 @@ void TokenWriter::nullValue(const WireColumn& w) {
     case WireColumn::PlpChar:
     case WireColumn::PlpNChar:
     case WireColumn::PlpBinary:
+    case WireColumn::Xml:
         m_out.putU64(~std::uint64_t(0));
         break;
     case WireColumn::Variant:
@@ -655,8 +671,8 @@ void TokenWriter::putUcs2(std::string_view s, std::size_t units) {
 
 void TokenWriter::textValue(const WireColumn& w, const std::string& s) {
     const bool wide = w.kind == WireColumn::NChar || w.kind == WireColumn::PlpNChar ||
-                      w.kind == WireColumn::NText || w.kind == WireColumn::DateAsNChar ||
-                      w.kind == WireColumn::TimeAsNChar;
+                      w.kind == WireColumn::Xml || w.kind == WireColumn::NText ||
+                      w.kind == WireColumn::DateAsNChar || w.kind == WireColumn::TimeAsNChar;
     // The wide form is built once, here; it also gives the length. Code
     // page 1252 agrees with ASCII, so ASCII text goes out as it is.
     const bool ascii = !wide && isAscii(s);
@@ -685,6 +701,17 @@ void TokenWriter::textValue(const WireColumn& w, const std::string& s) {
         }
     };
     switch (w.kind) {
+    case WireColumn::Xml: {
+        // UTF-16 in chunks of at most kPlpChunk bytes, as SQL Server sends long values.
+        m_out.putU64(bytes);
+        for (std::size_t at = 0; at < bytes; at += kPlpChunk) {
+            const std::size_t n = std::min(kPlpChunk, bytes - at);
+            m_out.putU32(std::uint32_t(n));
+            m_out.put(m_units.data() + at, n);
+        }
+        m_out.putU32(0);
+        break;
+    }
     case WireColumn::PlpChar:
     case WireColumn::PlpNChar:
         m_out.putU64(bytes);
@@ -770,6 +797,7 @@ void TokenWriter::value(const WireColumn& w, const Value& v) {
     case WireColumn::NChar:
     case WireColumn::PlpChar:
     case WireColumn::PlpNChar:
+    case WireColumn::Xml:
     case WireColumn::Text:
     case WireColumn::NText:
         return charValue(w, v);

@@ -64,6 +64,7 @@ struct WireColumn {
         TimeAsNChar,
         DateTimeOffset,
         DateTime2,
+        Xml,
     };
     Kind kind = NChar;
     std::uint8_t code = 0; // TDS type byte

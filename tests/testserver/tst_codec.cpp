@@ -300,6 +300,9 @@ const TypeCase kTypeCases[] = {
     {"datetimeoffset(7) keeps the offset", ct(SqlType::DateTimeOffset, true, 0, 0, 7),
      std::string("2024-02-29 13:14:15.1234567 -05:30"), "2B 07",
      "0A 07 00 63 0E 9D 80 46 0B B6 FE"},
+    {"xml", ct(SqlType::Xml, true, -1), std::string("<a/>"), "F1 00",
+     "08 00 00 00 00 00 00 00 08 00 00 00 3C 00 61 00 2F 00 3E 00 00 00 00 00"},
+    {"xml null", ct(SqlType::Xml, true, -1), Null{}, "F1 00", "FF FF FF FF FF FF FF FF"},
     {"varchar cp1252", ct(SqlType::VarChar, true, 10),
      std::string("ab\xC3\xA9"
                  "cd"),
@@ -385,6 +388,20 @@ TEST(Tokens, RowVersionIsUserType80NotNullAndReadOnly) {
     // UserType 80, flags without nullable and updateable bits, binary(8).
     EXPECT_EQ(toHex(w.payload()), toHex(hexBytes("81 01 00 50 00 00 00 00 00 AD 08 00 01 63 00"
                                                  " D1 08 00 00 00 00 00 00 00 07 D1")));
+}
+
+TEST(Tokens, LongXmlGoesInChunks) {
+    Wire w;
+    TokenWriter t(w.writer());
+    t.value(wireColumn(ct(SqlType::Xml, true, -1), kTds74, false), std::string(5000, 'x'));
+    w.writer().endMessage();
+    const Bytes p = w.payload();
+    // Total 10000 bytes, then chunks of 8000 and 2000 bytes and the terminator.
+    ASSERT_EQ(p.size(), 8u + 4 + 8000 + 4 + 2000 + 4);
+    EXPECT_EQ(toHex(Bytes(p.begin(), p.begin() + 12)),
+              toHex(hexBytes("10 27 00 00 00 00 00 00 40 1F 00 00")));
+    EXPECT_EQ(toHex(Bytes(p.begin() + 8012, p.begin() + 8016)), toHex(hexBytes("D0 07 00 00")));
+    EXPECT_EQ(toHex(Bytes(p.end() - 4, p.end())), toHex(hexBytes("00 00 00 00")));
 }
 
 TEST(Tokens, NationalTextAsTheGeneralDecoderReadsIt) {

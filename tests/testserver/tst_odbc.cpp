@@ -578,6 +578,29 @@ TEST_F(OdbcEndToEnd, DateAndTimeTypesArriveWithTheirOwnTypeAndEveryDigit) {
             EXPECT_EQ(db.text(i + 1), row[std::size_t(i)]) << "column " << i;
     }
     SQLFreeStmt(db.stmt, SQL_CLOSE);
+    // xml: SQL_SS_XML, long documents in several chunks, read back whole.
+    const std::string doc = "<doc>" + std::string(9000, 'x') + "\xC3\xA9</doc>";
+    setUp(db, {"IF OBJECT_ID('OdbcXml') IS NOT NULL DROP TABLE OdbcXml",
+               "CREATE TABLE OdbcXml (k int, x xml)"});
+    setUp(db, {("INSERT INTO OdbcXml VALUES (1, N'" + doc + "')").c_str(),
+               "INSERT INTO OdbcXml VALUES (2, NULL)"});
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("SELECT x FROM OdbcXml ORDER BY k")));
+    {
+        SQLSMALLINT type = 0, dec = 0, nullable = 0, nameLen = 0;
+        SQLULEN size = 0;
+        SQLCHAR name[64];
+        SQLDescribeCol(db.stmt, 1, name, sizeof name, &nameLen, &type, &size, &dec, &nullable);
+        EXPECT_EQ(type, -152); // SQL_SS_XML
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
+        std::vector<char> buf(20000);
+        SQLLEN ind = 0;
+        ASSERT_TRUE(SQL_SUCCEEDED(
+            SQLGetData(db.stmt, 1, SQL_C_CHAR, buf.data(), SQLLEN(buf.size()), &ind)));
+        EXPECT_EQ(std::string(buf.data()), doc);
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
+        EXPECT_EQ(db.text(1), "<null>");
+        SQLFreeStmt(db.stmt, SQL_CLOSE);
+    }
     // A row version: binary(8) that the server fills in, never NULL, read-only.
     setUp(db, {"IF OBJECT_ID('OdbcRv') IS NOT NULL DROP TABLE OdbcRv",
                "CREATE TABLE OdbcRv (k int, rv rowversion)", "INSERT INTO OdbcRv (k) VALUES (1)"});

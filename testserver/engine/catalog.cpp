@@ -75,6 +75,8 @@ int systemTypeId(SqlType t) {
         return 231;
     case SqlType::NChar:
         return 239;
+    case SqlType::Xml:
+        return 241;
     }
     return 0;
 }
@@ -116,6 +118,8 @@ int maxLength(const ColumnType& t) {
     case SqlType::NChar:
     case SqlType::NVarChar:
         return t.length < 0 ? -1 : t.length * 2;
+    case SqlType::Xml:
+        return -1;
     case SqlType::SqlVariant:
         return 8016;
     default:

@@ -48,6 +48,7 @@ enum class SqlType {
     SqlVariant,
     DateTimeOffset, // text "YYYY-MM-DD hh:mm:ss[.fffffff] +hh:mm", local time and offset
     DateTime2,      // text "YYYY-MM-DD hh:mm:ss[.fffffff]" with `scale` fractional digits
+    Xml,            // UTF-8 text of an XML document or fragment
 };
 
 struct ColumnType {

@@ -54,6 +54,7 @@ Conv convFor(const ColumnType& t) {
         return Conv::FixedText;
     case SqlType::VarChar:
     case SqlType::NVarChar:
+    case SqlType::Xml:
     case SqlType::Text:
     case SqlType::NText:
         return Conv::Text;

@@ -134,7 +134,9 @@ std::optional<ColumnType> parseDeclType(std::string_view decl) {
         return make(SqlType::Text, -1);
     if (b == "ntext" || b == "national text")
         return make(SqlType::NText, -1);
-    if (b == "xml" || b == "clob")
+    if (b == "xml")
+        return make(SqlType::Xml, -1);
+    if (b == "clob")
         return make(SqlType::NVarChar, -1);
     if (b == "image")
         return make(SqlType::Image, -1);
@@ -238,6 +240,8 @@ std::string baseTypeName(SqlType t) {
         return "datetimeoffset";
     case SqlType::DateTime2:
         return "datetime2";
+    case SqlType::Xml:
+        return "xml";
     }
     return "sql_variant";
 }
@@ -297,7 +301,7 @@ const char* storageCollation(const ColumnType& t) {
 
 bool isTextType(SqlType t) {
     return t == SqlType::Char || t == SqlType::VarChar || t == SqlType::NChar ||
-           t == SqlType::NVarChar || t == SqlType::Text || t == SqlType::NText;
+           t == SqlType::NVarChar || t == SqlType::Text || t == SqlType::NText || t == SqlType::Xml;
 }
 
 bool isExactNumericType(SqlType t) {
@@ -305,7 +309,8 @@ bool isExactNumericType(SqlType t) {
 }
 
 bool isNationalType(SqlType t) {
-    return t == SqlType::NChar || t == SqlType::NVarChar || t == SqlType::NText;
+    return t == SqlType::NChar || t == SqlType::NVarChar || t == SqlType::NText ||
+           t == SqlType::Xml;
 }
 
 bool isBinaryType(SqlType t) {
@@ -454,6 +459,12 @@ OdbcTypeInfo odbcTypeInfo(const ColumnType& t, int odbcVersion) {
         break;
     case SqlType::DateTime2:
         datetime(3, t.scale > 0 ? 20 + t.scale : 19, 16, t.scale, 0);
+        break;
+    case SqlType::Xml:
+        chars(-152, 2, 35); // SQL_SS_XML
+        o.precision = 0;
+        o.length = 0;
+        o.charOctetLength = 0;
         break;
     case SqlType::SqlVariant:
         o.dataType = -150;
