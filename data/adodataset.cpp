@@ -668,6 +668,17 @@ QVariant TADODataSet::paramValue(data::ResultStore::RowSource source, int col) c
         const QString digits = m_store->sourceText(source, col);
         return digits.isEmpty() ? QVariant() : QVariant(digits);
     }
+    // datetime2 and time past milliseconds go as text with every digit (ISO
+    // 8601 with a T, which the server reads the same under every date format);
+    // a QDateTime would cut them to milliseconds and miss the row.
+    const data::ColumnInfo& info = m_store->column(col);
+    if ((info.kind == data::StorageKind::DateTime || info.kind == data::StorageKind::Time) &&
+        info.scale > 3) {
+        QString text = m_store->sourceText(source, col);
+        if (info.kind == data::StorageKind::DateTime && text.size() > 10)
+            text[10] = QLatin1Char('T');
+        return text.isEmpty() ? QVariant() : QVariant(text);
+    }
     return m_store->sourceValue(source, col);
 }
 

@@ -43,18 +43,37 @@ QString decimalText(std::int64_t unscaled, int scale) {
     return negative ? QLatin1Char('-') + digits : digits;
 }
 
-QString fractionText(std::int64_t ticksOfSecond) {
-    const int ms = int(ticksOfSecond / 10000);
-    return ms == 0 ? QString() : QStringLiteral(".%1").arg(ms, 3, 10, QLatin1Char('0'));
+// The fraction of a second: `digits` digits (datetime2, time), or for
+// digits < 0 (datetime, smalldatetime) milliseconds when there are any.
+QString fractionText(std::int64_t ticksOfSecond, int digits) {
+    if (digits < 0) {
+        const int ms = int(ticksOfSecond / 10000);
+        return ms == 0 ? QString() : QStringLiteral(".%1").arg(ms, 3, 10, QLatin1Char('0'));
+    }
+    if (digits == 0)
+        return QString();
+    digits = std::min(digits, 7);
+    std::int64_t v = ticksOfSecond;
+    for (int k = digits; k < 7; ++k)
+        v /= 10;
+    return QStringLiteral(".%1").arg(v, digits, 10, QLatin1Char('0'));
 }
 
-QString timeText(std::int64_t ticks) {
+QString timeText(std::int64_t ticks, int digits) {
     const std::int64_t secs = ticks / kTicksPerSecond;
     return QStringLiteral("%1:%2:%3")
                .arg(secs / 3600, 2, 10, QLatin1Char('0'))
                .arg((secs / 60) % 60, 2, 10, QLatin1Char('0'))
                .arg(secs % 60, 2, 10, QLatin1Char('0')) +
-           fractionText(ticks % kTicksPerSecond);
+           fractionText(ticks % kTicksPerSecond, digits);
+}
+
+// Fraction digits a date/time column is shown with: all the server sends for
+// datetime2 and time, milliseconds when there are any for the older types.
+int fractionDigits(const ColumnInfo& c) {
+    const bool exact = c.typeName.compare(QLatin1String("datetime2"), Qt::CaseInsensitive) == 0 ||
+                       c.typeName.compare(QLatin1String("time"), Qt::CaseInsensitive) == 0;
+    return exact ? c.scale : -1;
 }
 
 QString dateText(std::int32_t days) {
@@ -575,12 +594,12 @@ QString ResultStore::textAt(qint64 row, int col) const {
     case StorageKind::DateTime: {
         const std::int64_t t = integerAt(row, col);
         return dateText(std::int32_t(t / kTicksPerDay)) + QLatin1Char(' ') +
-               timeText(t % kTicksPerDay);
+               timeText(t % kTicksPerDay, fractionDigits(info));
     }
     case StorageKind::Date:
         return dateText(std::int32_t(integerAt(row, col)));
     case StorageKind::Time:
-        return timeText(integerAt(row, col));
+        return timeText(integerAt(row, col), fractionDigits(info));
     case StorageKind::Guid:
         return uuidFromBytes(reinterpret_cast<const unsigned char*>(bytesAt(row, col).data()))
             .toString(QUuid::WithBraces)
@@ -642,6 +661,12 @@ void ResultStore::setValue(qint64 row, int col, const QVariant& v) {
         break;
     }
     case StorageKind::DateTime: {
+        // Text keeps all seven digits a QDateTime would cut to milliseconds.
+        std::int64_t ticks = 0;
+        if (v.typeId() == QMetaType::QString && parseDateTimeTicks(v.toString(), ticks)) {
+            put(ticks);
+            break;
+        }
         const QDateTime dt = v.toDateTime();
         put(std::int64_t(daysOf(dt.date())) * kTicksPerDay + ticksOf(dt.time()));
         break;
@@ -649,9 +674,15 @@ void ResultStore::setValue(qint64 row, int col, const QVariant& v) {
     case StorageKind::Date:
         put(daysOf(v.toDate()));
         break;
-    case StorageKind::Time:
+    case StorageKind::Time: {
+        std::int64_t ticks = 0;
+        if (v.typeId() == QMetaType::QString && parseTimeTicks(v.toString(), ticks)) {
+            put(ticks);
+            break;
+        }
         put(ticksOf(v.toTime()));
         break;
+    }
     case StorageKind::Guid: {
         unsigned char raw[16];
         uuidToBytes(v.value<QUuid>().isNull() ? QUuid::fromString(v.toString()) : v.value<QUuid>(),
@@ -1078,6 +1109,76 @@ void ResultStore::removeRow(qint64 row) {
     Edit& e = edit();
     e.splice(row, 1, Edit::Piece{0, 0, false});
     m_viewRows = e.total();
+}
+
+namespace {
+
+// Reads exactly `n` digits at `i`.
+bool fixedDigits(QStringView t, qsizetype& i, int n, int& out) {
+    out = 0;
+    for (int k = 0; k < n; ++k, ++i) {
+        if (i >= t.size() || !t[i].isDigit())
+            return false;
+        out = out * 10 + t[i].digitValue();
+    }
+    return true;
+}
+
+} // namespace
+
+bool parseTimeTicks(QStringView t, std::int64_t& ticks) {
+    t = t.trimmed();
+    qsizetype i = 0;
+    int h = 0, m = 0, s = 0;
+    // One or two digits of hours.
+    if (t.size() > 1 && t[1] == QLatin1Char(':')) {
+        if (!fixedDigits(t, i, 1, h))
+            return false;
+    } else if (!fixedDigits(t, i, 2, h)) {
+        return false;
+    }
+    if (i >= t.size() || t[i++] != QLatin1Char(':') || !fixedDigits(t, i, 2, m))
+        return false;
+    std::int64_t fraction = 0;
+    if (i < t.size()) {
+        if (t[i++] != QLatin1Char(':') || !fixedDigits(t, i, 2, s))
+            return false;
+        if (i < t.size()) {
+            if (t[i++] != QLatin1Char('.') || i >= t.size())
+                return false;
+            std::int64_t unit = kTicksPerSecond / 10;
+            for (; i < t.size(); ++i, unit /= 10) {
+                if (!t[i].isDigit() || unit == 0)
+                    return false; // no digits beyond the seventh
+                fraction += t[i].digitValue() * unit;
+            }
+        }
+    }
+    if (h > 23 || m > 59 || s > 59)
+        return false;
+    ticks = ((std::int64_t(h) * 60 + m) * 60 + s) * kTicksPerSecond + fraction;
+    return true;
+}
+
+bool parseDateTimeTicks(QStringView t, std::int64_t& ticks) {
+    t = t.trimmed();
+    qsizetype i = 0;
+    int y = 0, mo = 0, d = 0;
+    if (!fixedDigits(t, i, 4, y) || i >= t.size() || t[i++] != QLatin1Char('-') ||
+        !fixedDigits(t, i, 2, mo) || i >= t.size() || t[i++] != QLatin1Char('-') ||
+        !fixedDigits(t, i, 2, d))
+        return false;
+    if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > QDate(y, mo, 1).daysInMonth())
+        return false;
+    std::int64_t time = 0;
+    if (i < t.size()) {
+        if (t[i] != QLatin1Char(' ') && t[i] != QLatin1Char('T'))
+            return false;
+        if (!parseTimeTicks(t.mid(i + 1), time))
+            return false;
+    }
+    ticks = std::int64_t(daysFromCivil(y, mo, d)) * kTicksPerDay + time;
+    return true;
 }
 
 } // namespace data

@@ -272,6 +272,11 @@ private:
     qint64 m_handedRows = 0;        // rows handed over by takeNewRows, moved or copied
 };
 
+// Exact readers of "yyyy-MM-dd[ T]HH:mm[:ss[.fffffff]]" and "HH:mm[:ss[.fffffff]]"
+// into 100 ns ticks (the DateTime and Time kinds); false for any other text.
+bool parseDateTimeTicks(QStringView text, std::int64_t& ticks);
+bool parseTimeTicks(QStringView text, std::int64_t& ticks);
+
 // Calendar helpers for the Date/DateTime/Time kinds.
 std::int32_t daysFromCivil(int year, int month, int day);
 void civilFromDays(std::int32_t days, int& year, int& month, int& day);

@@ -316,7 +316,7 @@ TypeInfo readTypeInfo(ByteReader& r, ColumnType& ct) {
             throw ProtocolError("time scale above 7");
         ct.type = t.code == 0x29   ? SqlType::Time
                   : t.code == 0x2B ? SqlType::DateTimeOffset
-                                   : SqlType::DateTime;
+                                   : SqlType::DateTime2;
         ct.scale = t.scale;
         break;
     case 0x37:

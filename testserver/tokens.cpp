@@ -44,6 +44,8 @@ enum TokenByte : std::uint8_t {
 
 constexpr std::uint32_t kTextMax = 0x7FFFFFFF;
 constexpr std::uint32_t kNTextMax = 0x7FFFFFFE;
+// Bytes per chunk of a long xml value.
+constexpr std::size_t kPlpChunk = 8000;
 
 // Fixed text pointer and timestamp sent before every text/ntext/image value;
 // clients only check the pointer's length.
@@ -140,16 +142,20 @@ WireColumn wireColumn(const ColumnType& t, std::uint32_t version, bool forceNull
             charLike(WireColumn::TimeAsNChar, 0xE7, 16, 2, false);
         }
         break;
-    case SqlType::DateTimeOffset:
+    case SqlType::DateTime2:
+    case SqlType::DateTimeOffset: {
+        // Older clients get the text, as nvarchar(27) or nvarchar(34).
+        const bool offset = t.type == SqlType::DateTimeOffset;
         w.scale = std::uint8_t(std::clamp(t.scale, 0, 7));
         if (version >= kTds73) {
-            w.kind = WireColumn::DateTimeOffset;
-            w.code = 0x2B;
-            w.size = std::uint8_t(timeSize(w.scale) + 5);
+            w.kind = offset ? WireColumn::DateTimeOffset : WireColumn::DateTime2;
+            w.code = offset ? 0x2B : 0x2A;
+            w.size = std::uint8_t(timeSize(w.scale) + (offset ? 5 : 3));
         } else {
-            charLike(WireColumn::NChar, 0xE7, 34, 2, false);
+            charLike(WireColumn::NChar, 0xE7, offset ? 34 : 27, 2, false);
         }
         break;
+    }
     case SqlType::Decimal:
         w.kind = WireColumn::Decimal;
         w.code = 0x6A;
@@ -212,6 +218,16 @@ WireColumn wireColumn(const ColumnType& t, std::uint32_t version, bool forceNull
         w.kind = WireColumn::Guid;
         w.code = 0x24;
         w.size = 16;
+        break;
+    case SqlType::Xml:
+        // Before 7.2 (no PLP) an xml value goes out as ntext, as SQL Server does.
+        if (v72) {
+            w.kind = WireColumn::Xml;
+            w.code = 0xF1;
+        } else {
+            charLike(WireColumn::NText, 0x63, 1, 1, false);
+            w.maxBytes = kNTextMax;
+        }
         break;
     case SqlType::SqlVariant:
         w.kind = WireColumn::Variant;
@@ -326,6 +342,7 @@ void TokenWriter::typeInfo(const WireColumn& w, const std::string& table) {
         o.putU8(w.size);
         break;
     case WireColumn::Time:
+    case WireColumn::DateTime2:
     case WireColumn::DateTimeOffset:
         o.putU8(w.scale);
         break;
@@ -348,6 +365,9 @@ void TokenWriter::typeInfo(const WireColumn& w, const std::string& table) {
         break;
     case WireColumn::PlpBinary:
         o.putU16(0xFFFF);
+        break;
+    case WireColumn::Xml:
+        o.putU8(0); // XML_INFO: no schema collection
         break;
     case WireColumn::Binary:
         o.putU16(std::uint16_t(w.maxBytes));
@@ -384,14 +404,17 @@ void TokenWriter::colMetadata(const std::vector<Column>& cols) {
     for (const Column& c : cols) {
         const WireColumn w = wireColumn(c.type, m_version, false);
         m_columns.push_back(w);
+        // UserType 80 marks a timestamp (rowversion): never NULL, read-only.
+        const std::uint32_t userType = c.type.rowVersion ? 80 : 0;
         if (tds72())
-            m_out.putU32(0);
+            m_out.putU32(userType);
         else
-            m_out.putU16(0);
+            m_out.putU16(std::uint16_t(userType));
         std::uint16_t flags = 0;
-        if (c.type.nullable)
+        if (c.type.nullable && !c.type.rowVersion)
             flags |= 0x0001;
-        flags |= c.type.identity ? 0x0010 : 0x0008;
+        if (!c.type.rowVersion)
+            flags |= c.type.identity ? 0x0010 : 0x0008;
         m_out.putU16(flags);
         typeInfo(w, c.table);
         const std::u16string name = truncatedUtf16(c.name, 255);
@@ -550,6 +573,7 @@ void TokenWriter::nullValue(const WireColumn& w) {
     case WireColumn::PlpChar:
     case WireColumn::PlpNChar:
     case WireColumn::PlpBinary:
+    case WireColumn::Xml:
         m_out.putU64(~std::uint64_t(0));
         break;
     case WireColumn::Variant:
@@ -647,8 +671,8 @@ void TokenWriter::putUcs2(std::string_view s, std::size_t units) {
 
 void TokenWriter::textValue(const WireColumn& w, const std::string& s) {
     const bool wide = w.kind == WireColumn::NChar || w.kind == WireColumn::PlpNChar ||
-                      w.kind == WireColumn::NText || w.kind == WireColumn::DateAsNChar ||
-                      w.kind == WireColumn::TimeAsNChar;
+                      w.kind == WireColumn::Xml || w.kind == WireColumn::NText ||
+                      w.kind == WireColumn::DateAsNChar || w.kind == WireColumn::TimeAsNChar;
     // The wide form is built once, here; it also gives the length. Code
     // page 1252 agrees with ASCII, so ASCII text goes out as it is.
     const bool ascii = !wide && isAscii(s);
@@ -677,6 +701,17 @@ void TokenWriter::textValue(const WireColumn& w, const std::string& s) {
         }
     };
     switch (w.kind) {
+    case WireColumn::Xml: {
+        // UTF-16 in chunks of at most kPlpChunk bytes, as SQL Server sends long values.
+        m_out.putU64(bytes);
+        for (std::size_t at = 0; at < bytes; at += kPlpChunk) {
+            const std::size_t n = std::min(kPlpChunk, bytes - at);
+            m_out.putU32(std::uint32_t(n));
+            m_out.put(m_units.data() + at, n);
+        }
+        m_out.putU32(0);
+        break;
+    }
     case WireColumn::PlpChar:
     case WireColumn::PlpNChar:
         m_out.putU64(bytes);
@@ -754,13 +789,15 @@ void TokenWriter::value(const WireColumn& w, const Value& v) {
     case WireColumn::Time:
         return timeValue(w, v);
     case WireColumn::DateTimeOffset:
-        return dateTimeOffsetValue(w, v);
+    case WireColumn::DateTime2:
+        return dateTime2Value(w, v);
     case WireColumn::Decimal:
         return decimalValue(w, v);
     case WireColumn::Char:
     case WireColumn::NChar:
     case WireColumn::PlpChar:
     case WireColumn::PlpNChar:
+    case WireColumn::Xml:
     case WireColumn::Text:
     case WireColumn::NText:
         return charValue(w, v);
@@ -871,10 +908,13 @@ void TokenWriter::timeValue(const WireColumn& w, const Value& v) {
     m_out.put(b, w.size);
 }
 
-// Time and date in UTC, then the offset in minutes.
-void TokenWriter::dateTimeOffsetValue(const WireColumn& w, const Value& v) {
+// Time in units of the scale, then days since 0001-01-01.
+// datetime2: time in units of the scale, then days since 0001-01-01.
+// datetimeoffset: the same in UTC, then the offset in minutes.
+void TokenWriter::dateTime2Value(const WireColumn& w, const Value& v) {
+    const bool offset = w.kind == WireColumn::DateTimeOffset;
     const auto dt = valueToDateTime(v);
-    if (!dt || !dt->hasDate) {
+    if (!dt || (offset && !dt->hasDate)) {
         nullValue(w);
         return;
     }
@@ -882,19 +922,24 @@ void TokenWriter::dateTimeOffsetValue(const WireColumn& w, const Value& v) {
     std::int64_t div = 1;
     for (int k = w.scale; k < 7; ++k)
         div *= 10;
-    const std::int64_t local = dt->days * dayTicks + (dt->ticks + div / 2) / div * div;
-    const std::int64_t utc = local - std::int64_t(dt->offsetMinutes) * 600'000'000LL;
-    const std::int64_t days = utc / dayTicks;
-    const std::int64_t units = utc % dayTicks / div;
-    const std::uint8_t timeBytes = w.size - 5;
+    // A value rounded past midnight belongs to the next day.
+    std::int64_t all =
+        (dt->hasDate ? dt->days : kDays1900) * dayTicks + (dt->ticks + div / 2) / div * div;
+    if (offset)
+        all -= std::int64_t(dt->offsetMinutes) * 600'000'000LL;
+    const std::int64_t days = all / dayTicks;
+    const std::int64_t units = all % dayTicks / div;
+    const int timeBytes = w.size - (offset ? 5 : 3);
     std::uint8_t b[16];
     b[0] = w.size;
     for (int k = 0; k < timeBytes; ++k)
         b[1 + k] = std::uint8_t(std::uint64_t(units) >> (8 * k));
     for (int k = 0; k < 3; ++k)
         b[1 + timeBytes + k] = std::uint8_t(std::uint64_t(days) >> (8 * k));
-    b[4 + timeBytes] = std::uint8_t(std::uint16_t(dt->offsetMinutes));
-    b[5 + timeBytes] = std::uint8_t(std::uint16_t(dt->offsetMinutes) >> 8);
+    if (offset) {
+        b[4 + timeBytes] = std::uint8_t(std::uint16_t(dt->offsetMinutes));
+        b[5 + timeBytes] = std::uint8_t(std::uint16_t(dt->offsetMinutes) >> 8);
+    }
     m_out.put(b, std::size_t(w.size) + 1);
 }
 

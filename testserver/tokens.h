@@ -63,6 +63,8 @@ struct WireColumn {
         DateAsNChar,
         TimeAsNChar,
         DateTimeOffset,
+        DateTime2,
+        Xml,
     };
     Kind kind = NChar;
     std::uint8_t code = 0; // TDS type byte
@@ -117,7 +119,8 @@ private:
     void dateTimeValue(const WireColumn& w, const Value& v);
     void dateValue(const WireColumn& w, const Value& v);
     void timeValue(const WireColumn& w, const Value& v);
-    void dateTimeOffsetValue(const WireColumn& w, const Value& v);
+    // datetime2 and datetimeoffset.
+    void dateTime2Value(const WireColumn& w, const Value& v);
     void decimalValue(const WireColumn& w, const Value& v);
     void charValue(const WireColumn& w, const Value& v);
     void dateAsTextValue(const WireColumn& w, const Value& v);

@@ -80,6 +80,11 @@ QVariant valueFromText(const QString& text, const data::ColumnInfo& column) {
     }
     case StorageKind::DateTime:
     case StorageKind::Date: {
+        // More than milliseconds: kept as text, which the store reads exactly.
+        std::int64_t ticks = 0;
+        if (column.kind == StorageKind::DateTime && data::parseDateTimeTicks(t, ticks) &&
+            ticks % 10000 != 0)
+            return t;
         static const char* const formats[] = {
             "yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm", "yyyy-MM-dd",
             "dd.MM.yyyy HH:mm:ss",     "dd.MM.yyyy HH:mm",    "dd.MM.yyyy"};
@@ -95,6 +100,9 @@ QVariant valueFromText(const QString& text, const data::ColumnInfo& column) {
         throw invalid();
     }
     case StorageKind::Time: {
+        std::int64_t ticks = 0;
+        if (data::parseTimeTicks(t, ticks) && ticks % 10000 != 0)
+            return t;
         for (const char* f : {"HH:mm:ss.zzz", "HH:mm:ss", "HH:mm"}) {
             const QTime tm = QTime::fromString(t, QLatin1String(f));
             if (tm.isValid())

@@ -14,6 +14,10 @@ constexpr std::size_t kFetchBufferBytes = std::size_t(512) << 10;
 constexpr SQLULEN kMaxRowsPerFetch = 4096;
 constexpr SQLULEN kFirstStreamedRows = 128; // more than a screen shows
 constexpr SQLLEN kChunkBytes = 64 * 1024;
+// The FreeTDS driver binds columns 1 to 4000 only (SQLBindCol answers 07009
+// "Invalid descriptor index" beyond), while SQL Server returns up to 4096:
+// wider results are read value by value with SQLGetData.
+constexpr int kMaxBoundColumns = 4000;
 
 int terminatorBytes(SQLSMALLINT cType) {
     return cType == SQL_C_CHAR ? 1 : cType == SQL_C_WCHAR ? 2 : 0;
@@ -368,7 +372,7 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
     auto store = std::make_shared<ResultStore>(infos);
     const int n = int(plans.size());
 
-    if (!anyLong) {
+    if (!anyLong && n <= kMaxBoundColumns) {
         SQLULEN rowsPerFetch = std::clamp<SQLULEN>(
             kFetchBufferBytes / std::max<std::size_t>(rowBytes, 1), 1, kMaxRowsPerFetch);
         if (maxRows > 0 && SQLULEN(maxRows) < rowsPerFetch)

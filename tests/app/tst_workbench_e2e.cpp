@@ -576,18 +576,19 @@ void TestWorkbenchE2E::settingsDialogOkAndCancel() {
 
 // Servers of SQL Server 2000 to 2008: the structure window lists the field
 // types and the grid the values that version sends; date and time columns are
-// text before 7.3.
+// text before 7.3 (datetime2 as nvarchar with seven digits, as SQL Server sends it).
 void TestWorkbenchE2E::olderServerStructureAndGrid_data() {
     QTest::addColumn<QString>("version");
     QTest::addColumn<QStringList>("types"); // Nr int, Tag date, Zeit time, Moment datetime2
     QTest::addColumn<QStringList>("cells");
-    const QStringList asText{"ftInteger", "ftWideString", "ftWideString", "ftDateTime"};
-    const QStringList textCells{"1", "2024-02-29", "13:14:15.1234567", "2024-02-29 13:14:15.123"};
+    const QStringList asText{"ftInteger", "ftWideString", "ftWideString", "ftWideString"};
+    const QStringList textCells{"1", "2024-02-29", "13:14:15.1234567",
+                                "2024-02-29 13:14:15.1230000"};
     QTest::newRow("7.1") << "7.1" << asText << textCells;
     QTest::newRow("7.2") << "7.2" << asText << textCells;
     QTest::newRow("7.3") << "7.3" << QStringList{"ftInteger", "ftDate", "ftTime", "ftDateTime"}
-                         << QStringList{"1", "2024-02-29", "13:14:15.123",
-                                        "2024-02-29 13:14:15.123"};
+                         << QStringList{"1", "2024-02-29", "13:14:15.1234567",
+                                        "2024-02-29 13:14:15.1230000"};
 }
 
 void TestWorkbenchE2E::olderServerStructureAndGrid() {

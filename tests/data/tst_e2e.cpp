@@ -32,6 +32,7 @@ private slots:
     void nullsOfEveryType();
     void edgeValuesTakenAsSent();
     void longValuesInChunks();
+    void resultOfMaximumWidth();
     void manyRowsInBlocks_data();
     void manyRowsInBlocks();
     void maxRecords();
@@ -217,7 +218,13 @@ const TypeCase kTypeCases[] = {
     {"c_smalldatetime", "smalldatetime", "'2024-02-29 13:14:00'", ftDateTime,
      "2024-02-29 13:14:00"},
     {"c_date", "date", "'2024-02-29'", ftDate, "2024-02-29"},
-    {"c_time", "time", "'13:14:15.123'", ftTime, "13:14:15.123"},
+    {"c_time", "time", "'13:14:15.123'", ftTime, "13:14:15.1230000"},
+    {"c_time0", "time(0)", "'13:14:15.5'", ftTime, "13:14:16"},
+    {"c_datetime2", "datetime2", "'2024-02-29 13:14:15.1234567'", ftDateTime,
+     "2024-02-29 13:14:15.1234567"},
+    {"c_datetime2_3", "datetime2(3)", "'0001-01-01'", ftDateTime, "0001-01-01 00:00:00.000"},
+    {"c_dto", "datetimeoffset(7)", "'9999-12-31 23:59:59.9999999 -14:00'", ftWideString,
+     "9999-12-31 23:59:59.9999999 -14:00"},
     {"c_char", "char(5)", "'ab'", ftFixedChar, "ab   "},
     {"c_varchar", "varchar(40)", "'abécd'", ftString, "abécd"},
     {"c_nchar", "nchar(4)", "N'hé'", ftWideString, "hé  "},
@@ -408,6 +415,20 @@ void TestDataEndToEnd::edgeValuesTakenAsSent() {
     nums.Next();
     for (int i = 0; i < 7; ++i)
         QVERIFY2(nums.Fields(i).IsNull(), qPrintable(nums.Fields(i).FieldName()));
+}
+
+void TestDataEndToEnd::resultOfMaximumWidth() {
+    // SQL Server's widest result: 4,096 columns.
+    QString sql = QStringLiteral("SELECT ");
+    for (int i = 1; i <= 4096; ++i)
+        sql += QStringLiteral("%1%2 AS c%2").arg(i > 1 ? QStringLiteral(", ") : QString()).arg(i);
+    TADODataSet ds;
+    ds.setConnection(m_conn.get());
+    ds.setCommandText(sql);
+    ds.Open();
+    QCOMPARE(ds.FieldCount(), 4096);
+    QCOMPARE(ds.Fields(4095).AsString(), QStringLiteral("4096"));
+    QCOMPARE(ds.Fields(1999).AsString(), QStringLiteral("2000"));
 }
 
 void TestDataEndToEnd::longValuesInChunks() {

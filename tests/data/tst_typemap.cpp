@@ -24,6 +24,8 @@ private slots:
     void times_data();
     void times();
     void timestamp();
+    void fractionsAtTheServersScale();
+    void exactDateTimeText();
     void rawWireBinding_data();
     void rawWireBinding();
     void rawValues_data();
@@ -221,6 +223,55 @@ void TestTypeMap::timestamp() {
     const std::int64_t t = timestampTicks(ts);
     std::memcpy(s.fixedSlot(0, 0), &t, 8);
     QCOMPARE(s.text(0, 0), QStringLiteral("2024-02-29 13:14:15.500"));
+}
+
+void TestTypeMap::fractionsAtTheServersScale() {
+    // datetime2 and time show as many digits as their scale, datetime only milliseconds.
+    auto column = [](const char* type, StorageKind kind, int scale) {
+        ColumnInfo c;
+        c.name = QLatin1String(type);
+        c.typeName = QLatin1String(type);
+        c.kind = kind;
+        c.scale = scale;
+        return c;
+    };
+    ResultStore s({column("datetime2", StorageKind::DateTime, 7),
+                   column("datetime2", StorageKind::DateTime, 0),
+                   column("time", StorageKind::Time, 7), column("time", StorageKind::Time, 3),
+                   column("datetime", StorageKind::DateTime, 3)});
+    s.appendRows(2);
+    const std::int64_t day = std::int64_t(daysFromCivil(2024, 2, 29)) * kTicksPerDay;
+    const std::int64_t noon = 12 * 3600 * kTicksPerSecond;
+    for (const auto& [row, value] : {std::pair{0, noon + 1}, std::pair{1, noon}}) {
+        const std::int64_t values[] = {day + value, day + value, value, value, day + value};
+        for (int c = 0; c < 5; ++c)
+            std::memcpy(s.fixedSlot(row, c), &values[c], 8);
+    }
+    QCOMPARE(s.text(0, 0), QStringLiteral("2024-02-29 12:00:00.0000001"));
+    QCOMPARE(s.text(1, 0), QStringLiteral("2024-02-29 12:00:00.0000000"));
+    QCOMPARE(s.text(0, 1), QStringLiteral("2024-02-29 12:00:00"));
+    QCOMPARE(s.text(0, 2), QStringLiteral("12:00:00.0000001"));
+    QCOMPARE(s.text(1, 3), QStringLiteral("12:00:00.000"));
+    QCOMPARE(s.text(1, 4), QStringLiteral("2024-02-29 12:00:00"));
+    // A text written back keeps every digit.
+    s.setValue(1, 0, QStringLiteral("0001-01-01T00:00:00.9999999"));
+    QCOMPARE(s.text(1, 0), QStringLiteral("0001-01-01 00:00:00.9999999"));
+    s.setValue(1, 2, QStringLiteral("23:59:59.9999999"));
+    QCOMPARE(s.text(1, 2), QStringLiteral("23:59:59.9999999"));
+}
+
+void TestTypeMap::exactDateTimeText() {
+    std::int64_t t = 0;
+    QVERIFY(parseDateTimeTicks(u"9999-12-31 23:59:59.9999999", t));
+    QCOMPARE(t, std::int64_t(daysFromCivil(9999, 12, 31)) * kTicksPerDay + kTicksPerDay - 1);
+    QVERIFY(parseDateTimeTicks(u"2024-02-29", t));
+    QVERIFY(parseTimeTicks(u"9:05", t));
+    QCOMPARE(t, (9 * 60 + 5) * 60 * kTicksPerSecond);
+    for (const char16_t* bad :
+         {u"2023-02-29", u"2024-13-01", u"2024-02-29 24:00:00", u"2024-02-29 13:14:15.12345678",
+          u"2024-02-29 13:14:15.", u"13:60", u"2024-2-29", u"0000-01-01"})
+        QVERIFY2(!parseDateTimeTicks(bad, t) && !parseTimeTicks(bad, t),
+                 qPrintable(QString::fromUtf16(bad)));
 }
 
 void TestTypeMap::rawWireBinding_data() {

@@ -29,6 +29,7 @@ private slots:
     void deleteOfAVanishedRowIsAConflict();
     void tableWithoutKeyUsesAllValues();
     void ambiguousRowWithoutKeyChangesNothing();
+    void rowsWithoutKeyDifferingInTheSeventhDigit();
     void notUpdatableResults_data();
     void notUpdatableResults();
     void namesWithClosingBracket();
@@ -263,6 +264,36 @@ void TestWriteBack::tableWithoutKeyUsesAllValues() {
     ds->Next();
     ds->Delete();
     QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbLoose")), QStringLiteral("1"));
+}
+
+void TestWriteBack::rowsWithoutKeyDifferingInTheSeventhDigit() {
+    exec(QStringLiteral("IF OBJECT_ID('WbTicks') IS NOT NULL DROP TABLE WbTicks"));
+    exec(QStringLiteral("CREATE TABLE WbTicks (a int, d datetime2(7), t time(7))"));
+    exec(QStringLiteral("INSERT INTO WbTicks VALUES (1, '2024-02-29 13:45:10.1234567', "
+                        "'13:45:10.1234567')"));
+    exec(QStringLiteral("INSERT INTO WbTicks VALUES (2, '2024-02-29 13:45:10.1234568', "
+                        "'13:45:10.1234568')"));
+    auto ds = open(QStringLiteral("SELECT a, d, t FROM WbTicks ORDER BY d"));
+    QCOMPARE(ds->FieldByName(QStringLiteral("d")).AsString(),
+             QStringLiteral("2024-02-29 13:45:10.1234567"));
+    QCOMPARE(ds->FieldByName(QStringLiteral("t")).AsString(), QStringLiteral("13:45:10.1234567"));
+    // The row is found by all seven digits of both values: exactly the first row changes.
+    ds->FieldByName(QStringLiteral("a")).setValue(5);
+    ds->Post();
+    QCOMPARE(
+        scalar(QStringLiteral("SELECT a FROM WbTicks WHERE d = '2024-02-29 13:45:10.1234567'")),
+        QStringLiteral("5"));
+    QCOMPARE(
+        scalar(QStringLiteral("SELECT a FROM WbTicks WHERE d = '2024-02-29 13:45:10.1234568'")),
+        QStringLiteral("2"));
+    // A typed value keeps its seventh digit on the way to the server.
+    ds->Next();
+    ds->FieldByName(QStringLiteral("t")).setValue(QStringLiteral("08:00:00.0000009"));
+    ds->Post();
+    QCOMPARE(scalar(QStringLiteral("SELECT t FROM WbTicks WHERE a = 2")),
+             QStringLiteral("08:00:00.0000009"));
+    ds->Delete();
+    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbTicks")), QStringLiteral("1"));
 }
 
 void TestWriteBack::ambiguousRowWithoutKeyChangesNothing() {

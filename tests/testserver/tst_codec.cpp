@@ -286,6 +286,23 @@ const TypeCase kTypeCases[] = {
     {"date", ct(SqlType::Date), std::string("2024-02-29"), "28", "03 80 46 0B"},
     {"time(7)", ct(SqlType::Time, true, 0, 0, 7), std::string("13:14:15.1234567"), "29 07",
      "05 07 C4 AA F4 6E"},
+    {"datetime2(7) keeps the seventh digit", ct(SqlType::DateTime2, true, 0, 0, 7),
+     std::string("2024-02-29 13:14:15.1234567"), "2A 07", "08 07 C4 AA F4 6E 80 46 0B"},
+    {"datetime2(0) rounds half up", ct(SqlType::DateTime2, true, 0, 0, 0),
+     std::string("2024-02-29 13:14:15.5"), "2A 00", "06 28 BA 00 80 46 0B"},
+    {"datetime2(3) first day", ct(SqlType::DateTime2, true, 0, 0, 3), std::string("0001-01-01"),
+     "2A 03", "07 00 00 00 00 00 00 00"},
+    {"datetime2 last moment", ct(SqlType::DateTime2, true, 0, 0, 7),
+     std::string("9999-12-31 23:59:59.9999999"), "2A 07", "08 FF BF 69 2A C9 DA B9 37"},
+    {"datetime2 null", ct(SqlType::DateTime2, true, 0, 0, 7), Null{}, "2A 07", "00"},
+    {"time(0) not past midnight", ct(SqlType::Time, true, 0, 0, 0), std::string("23:59:59"),
+     "29 00", "03 7F 51 01"},
+    {"datetimeoffset(7) keeps the offset", ct(SqlType::DateTimeOffset, true, 0, 0, 7),
+     std::string("2024-02-29 13:14:15.1234567 -05:30"), "2B 07",
+     "0A 07 00 63 0E 9D 80 46 0B B6 FE"},
+    {"xml", ct(SqlType::Xml, true, -1), std::string("<a/>"), "F1 00",
+     "08 00 00 00 00 00 00 00 08 00 00 00 3C 00 61 00 2F 00 3E 00 00 00 00 00"},
+    {"xml null", ct(SqlType::Xml, true, -1), Null{}, "F1 00", "FF FF FF FF FF FF FF FF"},
     {"varchar cp1252", ct(SqlType::VarChar, true, 10),
      std::string("ab\xC3\xA9"
                  "cd"),
@@ -357,6 +374,35 @@ const TypeCase kTypeCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(All, ColumnTypes, ::testing::ValuesIn(kTypeCases));
+
+TEST(Tokens, RowVersionIsUserType80NotNullAndReadOnly) {
+    Wire w;
+    TokenWriter t(w.writer());
+    Column col;
+    col.name = "c";
+    col.type = ct(SqlType::Binary, true, 8);
+    col.type.rowVersion = true;
+    t.colMetadata({col});
+    t.row({Blob{0, 0, 0, 0, 0, 0, 0x07, 0xD1}});
+    w.writer().endMessage();
+    // UserType 80, flags without nullable and updateable bits, binary(8).
+    EXPECT_EQ(toHex(w.payload()), toHex(hexBytes("81 01 00 50 00 00 00 00 00 AD 08 00 01 63 00"
+                                                 " D1 08 00 00 00 00 00 00 00 07 D1")));
+}
+
+TEST(Tokens, LongXmlGoesInChunks) {
+    Wire w;
+    TokenWriter t(w.writer());
+    t.value(wireColumn(ct(SqlType::Xml, true, -1), kTds74, false), std::string(5000, 'x'));
+    w.writer().endMessage();
+    const Bytes p = w.payload();
+    // Total 10000 bytes, then chunks of 8000 and 2000 bytes and the terminator.
+    ASSERT_EQ(p.size(), 8u + 4 + 8000 + 4 + 2000 + 4);
+    EXPECT_EQ(toHex(Bytes(p.begin(), p.begin() + 12)),
+              toHex(hexBytes("10 27 00 00 00 00 00 00 40 1F 00 00")));
+    EXPECT_EQ(toHex(Bytes(p.begin() + 8012, p.begin() + 8016)), toHex(hexBytes("D0 07 00 00")));
+    EXPECT_EQ(toHex(Bytes(p.end() - 4, p.end())), toHex(hexBytes("00 00 00 00")));
+}
 
 TEST(Tokens, NationalTextAsTheGeneralDecoderReadsIt) {
     // Random mixes of ASCII runs, well-formed and broken sequences: the

@@ -137,8 +137,9 @@ TEST_F(OdbcEndToEnd, ParametersTravelAsRpcAndComeBackIntact) {
         {SQL_C_CHAR, SQL_WVARCHAR, 20, 0, "h\xC3\xA9\xE2\x82\xAC!", "h\xC3\xA9\xE2\x82\xAC!"},
         {SQL_C_CHAR, SQL_DECIMAL, 10, 2, "-1234.50", "-1234.50", true},
         {SQL_C_CHAR, SQL_DOUBLE, 0, 0, "3.25", "3.25", true},
+        // The driver declares "@P1 DATETIME2" and sends datetime2(7): seven digits come back.
         {SQL_C_CHAR, SQL_TYPE_TIMESTAMP, 23, 3, "2024-02-29 13:14:15.500",
-         "2024-02-29 13:14:15.500"},
+         "2024-02-29 13:14:15.5000000"},
     };
     for (const Case& c : cases) {
         SQLFreeStmt(db.stmt, SQL_CLOSE);
@@ -537,3 +538,137 @@ TEST_F(OdbcEndToEnd, ErrorAfterRowsReachesTheFetchThatMeetsIt) {
 }
 
 } // namespace
+
+namespace {
+
+// Runs statements that return no rows; fails the test on an error.
+void setUp(Odbc& db, std::initializer_list<const char*> statements) {
+    for (const char* sql : statements) {
+        const SQLRETURN rc = db.exec(sql);
+        ASSERT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA)
+            << sql << "\n"
+            << diagnostics(SQL_HANDLE_STMT, db.stmt);
+        SQLFreeStmt(db.stmt, SQL_CLOSE);
+    }
+}
+
+} // namespace
+
+TEST_F(OdbcEndToEnd, DateAndTimeTypesArriveWithTheirOwnTypeAndEveryDigit) {
+    Odbc db(s_server->odbcConnectionString());
+    setUp(db, {"CREATE TABLE #d (k int, a datetime2, b datetime2(3), c time, d time(0), "
+               "e datetimeoffset, f datetimeoffset(0), g datetime)",
+               "INSERT #d VALUES (1, '0001-01-01', '0001-01-01', '00:00:00', '00:00:00', "
+               "'0001-01-01 00:00:00 +00:00', '0001-01-01 14:00:00 +14:00', '1753-01-01')",
+               "INSERT #d VALUES (2, '9999-12-31 23:59:59.9999999', '9999-12-31 23:59:59.999', "
+               "'23:59:59.9999999', '23:59:59', '9999-12-31 23:59:59.9999999 -14:00', "
+               "'9999-12-31 09:59:59 -14:00', '9999-12-31 23:59:59.997')",
+               "INSERT #d VALUES (3, '2024-02-29 13:14:15.1234567', '2024-02-29 13:14:15.1234567', "
+               "'13:14:15.1234567', '13:14:15.5', '2024-02-29 13:14:15.1234567 +05:30', "
+               "'2024-02-29 13:14:15 -08:00', '2024-02-29 13:14:15.123')",
+               "INSERT #d VALUES (4, NULL, NULL, NULL, NULL, NULL, NULL, NULL)"});
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("SELECT a, b, c, d, e, f, g FROM #d ORDER BY k")))
+        << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    // ODBC type, column size and decimal digits as the driver reports them.
+    const int types[] = {SQL_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, -154, -154, -155, -155,
+                         SQL_TYPE_TIMESTAMP};
+    const int sizes[] = {27, 23, 16, 8, 34, 26, 23};
+    const int digits[] = {7, 3, 7, 0, 7, 0, 3};
+    for (int i = 0; i < 7; ++i) {
+        SQLSMALLINT type = 0, dec = 0, nullable = 0, nameLen = 0;
+        SQLULEN size = 0;
+        SQLCHAR name[64];
+        SQLDescribeCol(db.stmt, SQLUSMALLINT(i + 1), name, sizeof name, &nameLen, &type, &size,
+                       &dec, &nullable);
+        EXPECT_EQ(type, types[i]) << i;
+        EXPECT_EQ(int(size), sizes[i]) << i;
+        EXPECT_EQ(dec, digits[i]) << i;
+    }
+    // The driver writes the year 1 without leading zeros.
+    const std::vector<std::vector<std::string>> expected = {
+        {"1-01-01 00:00:00.0000000", "1-01-01 00:00:00.000", "00:00:00.0000000", "00:00:00",
+         "1-01-01 00:00:00.0000000 +00:00", "1-01-01 14:00:00 +14:00", "1753-01-01 00:00:00.000"},
+        {"9999-12-31 23:59:59.9999999", "9999-12-31 23:59:59.999", "23:59:59.9999999", "23:59:59",
+         "9999-12-31 23:59:59.9999999 -14:00", "9999-12-31 09:59:59 -14:00",
+         "9999-12-31 23:59:59.997"},
+        {"2024-02-29 13:14:15.1234567", "2024-02-29 13:14:15.123", "13:14:15.1234567", "13:14:16",
+         "2024-02-29 13:14:15.1234567 +05:30", "2024-02-29 13:14:15 -08:00",
+         "2024-02-29 13:14:15.123"},
+        {"<null>", "<null>", "<null>", "<null>", "<null>", "<null>", "<null>"},
+    };
+    for (const auto& row : expected) {
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt))) << diagnostics(SQL_HANDLE_STMT, db.stmt);
+        for (int i = 0; i < 7; ++i)
+            EXPECT_EQ(db.text(i + 1), row[std::size_t(i)]) << "column " << i;
+    }
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    // xml: SQL_SS_XML, long documents in several chunks, read back whole.
+    const std::string doc = "<doc>" + std::string(9000, 'x') + "\xC3\xA9</doc>";
+    setUp(db, {"IF OBJECT_ID('OdbcXml') IS NOT NULL DROP TABLE OdbcXml",
+               "CREATE TABLE OdbcXml (k int, x xml)"});
+    setUp(db, {("INSERT INTO OdbcXml VALUES (1, N'" + doc + "')").c_str(),
+               "INSERT INTO OdbcXml VALUES (2, NULL)"});
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("SELECT x FROM OdbcXml ORDER BY k")));
+    {
+        SQLSMALLINT type = 0, dec = 0, nullable = 0, nameLen = 0;
+        SQLULEN size = 0;
+        SQLCHAR name[64];
+        SQLDescribeCol(db.stmt, 1, name, sizeof name, &nameLen, &type, &size, &dec, &nullable);
+        EXPECT_EQ(type, -152); // SQL_SS_XML
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
+        std::vector<char> buf(20000);
+        SQLLEN ind = 0;
+        ASSERT_TRUE(SQL_SUCCEEDED(
+            SQLGetData(db.stmt, 1, SQL_C_CHAR, buf.data(), SQLLEN(buf.size()), &ind)));
+        EXPECT_EQ(std::string(buf.data()), doc);
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
+        EXPECT_EQ(db.text(1), "<null>");
+        SQLFreeStmt(db.stmt, SQL_CLOSE);
+    }
+    // A row version: binary(8) that the server fills in, never NULL, read-only.
+    setUp(db, {"IF OBJECT_ID('OdbcRv') IS NOT NULL DROP TABLE OdbcRv",
+               "CREATE TABLE OdbcRv (k int, rv rowversion)", "INSERT INTO OdbcRv (k) VALUES (1)"});
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("SELECT rv FROM OdbcRv")));
+    SQLSMALLINT type = 0, dec = 0, nullable = 0, nameLen = 0;
+    SQLULEN size = 0;
+    SQLCHAR name[64];
+    SQLDescribeCol(db.stmt, 1, name, sizeof name, &nameLen, &type, &size, &dec, &nullable);
+    EXPECT_EQ(type, SQL_BINARY);
+    EXPECT_EQ(size, 8u);
+    EXPECT_EQ(nullable, SQL_NO_NULLS);
+    SQLLEN updatable = 0;
+    SQLColAttribute(db.stmt, 1, SQL_DESC_UPDATABLE, nullptr, 0, nullptr, &updatable);
+    EXPECT_EQ(updatable, SQL_ATTR_READONLY);
+    SQLCHAR typeName[64] = {};
+    SQLColAttribute(db.stmt, 1, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, nullptr, nullptr);
+    EXPECT_STREQ(reinterpret_cast<char*>(typeName), "timestamp");
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
+    EXPECT_EQ(db.text(1).size(), 16u); // eight bytes as hex
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    // Parameters of these types reach the server whole: the seventh digit finds the row.
+    EXPECT_EQ(db.scalar("SELECT k FROM #d WHERE a = CAST('2024-02-29 13:14:15.1234567' AS "
+                        "datetime2(7))"),
+              "3");
+}
+
+// SQL Server's widest result, 4,096 columns, described and read through the driver.
+TEST_F(OdbcEndToEnd, ResultOfTheMaximumWidth) {
+    Odbc db(s_server->odbcConnectionString());
+    std::string sql = "SELECT ";
+    for (int i = 1; i <= 4096; ++i)
+        sql += (i > 1 ? ", " : "") + std::to_string(i) + " AS c" + std::to_string(i);
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec(sql))) << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    SQLSMALLINT n = 0;
+    SQLNumResultCols(db.stmt, &n);
+    EXPECT_EQ(n, 4096);
+    SQLSMALLINT type = 0, dec = 0, nullable = 0, nameLen = 0;
+    SQLULEN size = 0;
+    SQLCHAR name[64];
+    for (SQLUSMALLINT c : {1, 2000, 4000, 4096}) {
+        SQLRETURN rc =
+            SQLDescribeCol(db.stmt, c, name, sizeof name, &nameLen, &type, &size, &dec, &nullable);
+        EXPECT_TRUE(SQL_SUCCEEDED(rc)) << c << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    }
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt))) << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    EXPECT_EQ(db.text(4096), "4096");
+}

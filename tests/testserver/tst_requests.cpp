@@ -198,7 +198,7 @@ const ParamCase kParamCases[] = {
      std::string("2024-02-29 13:14:00.000")},
     {"date", "28 03 80 46 0B", SqlType::Date, std::string("2024-02-29")},
     {"time(7)", "29 07 05 07 C4 AA F4 6E", SqlType::Time, std::string("13:14:15.1234567")},
-    {"datetime2(7)", "2A 07 08 07 C4 AA F4 6E 80 46 0B", SqlType::DateTime,
+    {"datetime2(7)", "2A 07 08 07 C4 AA F4 6E 80 46 0B", SqlType::DateTime2,
      std::string("2024-02-29 13:14:15.1234567")},
     {"datetimeoffset", "2B 00 08 60 C3 00 80 46 0B 78 00", SqlType::DateTimeOffset,
      std::string("2024-02-29 15:53:36 +02:00")},

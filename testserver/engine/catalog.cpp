@@ -31,6 +31,8 @@ int systemTypeId(SqlType t) {
         return 40;
     case SqlType::Time:
         return 41;
+    case SqlType::DateTime2:
+        return 42;
     case SqlType::DateTimeOffset:
         return 43;
     case SqlType::TinyInt:
@@ -73,6 +75,8 @@ int systemTypeId(SqlType t) {
         return 231;
     case SqlType::NChar:
         return 239;
+    case SqlType::Xml:
+        return 241;
     }
     return 0;
 }
@@ -100,9 +104,11 @@ int maxLength(const ColumnType& t) {
     case SqlType::Date:
         return 3;
     case SqlType::Time:
-        return 5;
+        return t.scale <= 2 ? 3 : t.scale <= 4 ? 4 : 5;
+    case SqlType::DateTime2:
+        return t.scale <= 2 ? 6 : t.scale <= 4 ? 7 : 8;
     case SqlType::DateTimeOffset:
-        return 10;
+        return t.scale <= 2 ? 8 : t.scale <= 4 ? 9 : 10;
     case SqlType::UniqueIdentifier:
         return 16;
     case SqlType::Text:
@@ -112,6 +118,8 @@ int maxLength(const ColumnType& t) {
     case SqlType::NChar:
     case SqlType::NVarChar:
         return t.length < 0 ? -1 : t.length * 2;
+    case SqlType::Xml:
+        return -1;
     case SqlType::SqlVariant:
         return 8016;
     default:
@@ -148,9 +156,11 @@ int typePrecision(const ColumnType& t) {
     case SqlType::Date:
         return 10;
     case SqlType::Time:
-        return 16;
+        return t.scale > 0 ? 9 + t.scale : 8;
+    case SqlType::DateTime2:
+        return t.scale > 0 ? 20 + t.scale : 19;
     case SqlType::DateTimeOffset:
-        return 34;
+        return t.scale > 0 ? 27 + t.scale : 26;
     default:
         return 0;
     }
@@ -166,6 +176,7 @@ int typeScale(const ColumnType& t) {
     case SqlType::DateTime:
         return 3;
     case SqlType::Time:
+    case SqlType::DateTime2:
     case SqlType::DateTimeOffset:
         return t.scale;
     default:

@@ -18,6 +18,7 @@ using namespace sql;
 namespace {
 
 const char* const kTriggerKinds[] = {"INSERT", "UPDATE"};
+const std::string kRowVersionTrigger = "tds_rowversion_";
 
 std::string triggerName(const std::string& kind, const std::string& table) {
     return "tds_check_" + toLower(kind) + "_" + table;
@@ -52,12 +53,16 @@ void Session::Impl::dropColumnChecks(const std::string& schema, const std::strin
             "DROP TRIGGER IF EXISTS " + schemaPrefix(schema) + quoteIdent(triggerName(kind, table));
         sqlite3_exec(conn, sql.c_str(), nullptr, nullptr, nullptr);
     }
+    const std::string sql =
+        "DROP TRIGGER IF EXISTS " + schemaPrefix(schema) + quoteIdent(kRowVersionTrigger + table);
+    sqlite3_exec(conn, sql.c_str(), nullptr, nullptr, nullptr);
 }
 
 void Session::Impl::refreshColumnChecks(const std::string& schema, const std::string& table) {
     dropColumnChecks(schema, table);
-    std::string condition; // some value is too long
-    std::string numbers;   // tds_check_value() of each exact numeric
+    std::string condition;  // some value is too long
+    std::string numbers;    // tds_check_value() of each exact numeric
+    std::string rowVersion; // the timestamp column, if any
     const std::string q = "SELECT name, type FROM " + schemaPrefix(schema) + "pragma_table_info(" +
                           quoteString(table) + ")";
     sqlite3_stmt* st = nullptr;
@@ -70,12 +75,25 @@ void Session::Impl::refreshColumnChecks(const std::string& schema, const std::st
                 continue;
             if (const std::string c = overflowCondition(name, *t); !c.empty())
                 condition += (condition.empty() ? "" : " OR ") + c;
+            if (t->rowVersion)
+                rowVersion = name;
             if (isExactNumericType(t->type))
                 numbers += std::string(numbers.empty() ? "" : ", ") + "tds_check_value(" +
                            quoteString(typeName(*t)) + ", NEW." + quoteIdent(name) + ")";
         }
     }
     sqlite3_finalize(st);
+    const bool temp = schema == "temp";
+    if (!rowVersion.empty()) {
+        // Every update gives the row a new version (the insert takes the column's default).
+        const std::string sql =
+            std::string(temp ? "CREATE TEMP TRIGGER " : "CREATE TRIGGER ") +
+            (temp ? std::string() : schemaPrefix(schema)) + quoteIdent(kRowVersionTrigger + table) +
+            " AFTER UPDATE ON " + quoteIdent(table) + " WHEN NEW." + quoteIdent(rowVersion) +
+            " IS OLD." + quoteIdent(rowVersion) + " BEGIN UPDATE " + quoteIdent(table) + " SET " +
+            quoteIdent(rowVersion) + " = tds_next_rowversion() WHERE rowid = NEW.rowid; END";
+        sqlite3_exec(conn, sql.c_str(), nullptr, nullptr, nullptr);
+    }
     if (condition.empty() && numbers.empty())
         return;
     std::string body;
@@ -85,7 +103,6 @@ void Session::Impl::refreshColumnChecks(const std::string& schema, const std::st
                 condition + ";";
     if (!numbers.empty())
         body += " SELECT " + numbers + ";";
-    const bool temp = schema == "temp";
     for (const char* kind : kTriggerKinds) {
         const std::string sql = std::string(temp ? "CREATE TEMP TRIGGER " : "CREATE TRIGGER ") +
                                 (temp ? std::string() : schemaPrefix(schema)) +

@@ -285,8 +285,7 @@ Value toDateTimeOffset(const ColumnType& t, const Value& v, ConvertError* err) {
         return Null{};
     }
     const int scale = std::clamp(t.scale, 0, 7);
-    std::string r = formatDateTime(*p, SqlType::Date) + " " +
-                    formatDateTime(*p, SqlType::Time, scale) + " " + offset;
+    std::string r = formatDateTime(*p, SqlType::DateTime2, scale) + " " + offset;
     return r;
 }
 
@@ -373,6 +372,7 @@ Value convertValue(const ColumnType& t, const Value& v, int style, bool explicit
     case SqlType::SmallDateTime:
     case SqlType::Date:
     case SqlType::Time:
+    case SqlType::DateTime2:
         return toDateTime(t, v, err);
     case SqlType::UniqueIdentifier:
         return toGuid(v, err);

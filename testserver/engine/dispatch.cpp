@@ -398,8 +398,8 @@ Outcome Session::Impl::selectInto(const Translated& tr, const Statement& st, Out
         create += (i ? ", " : "") + quoteIdent(cols[i].name) + " " + declTypeText(t);
         if (!t.nullable)
             create += " NOT NULL";
-        if (isExactNumericType(t.type))
-            create += std::string(" COLLATE ") + kDecimalCollation;
+        if (const char* collation = storageCollation(t))
+            create += std::string(" COLLATE ") + collation;
     }
     create += ")";
     rc = sqlite3_exec(conn, create.c_str(), nullptr, nullptr, nullptr);

@@ -47,15 +47,18 @@ enum class SqlType {
     UniqueIdentifier,
     SqlVariant,
     DateTimeOffset, // text "YYYY-MM-DD hh:mm:ss[.fffffff] +hh:mm", local time and offset
+    DateTime2,      // text "YYYY-MM-DD hh:mm:ss[.fffffff]" with `scale` fractional digits
+    Xml,            // UTF-8 text of an XML document or fragment
 };
 
 struct ColumnType {
     SqlType type = SqlType::NVarChar;
     int length = 0;    // chars for (n)char/(n)varchar, bytes for binary; -1 = max
     int precision = 0; // decimal
-    int scale = 0;     // decimal, time, datetimeoffset
+    int scale = 0;     // decimal, time, datetime2, datetimeoffset
     bool nullable = true;
     bool identity = false;
+    bool rowVersion = false; // timestamp/rowversion: binary(8) the server assigns
 };
 
 struct Column {

@@ -6,6 +6,7 @@
 
 #include "testserver/engine/decimal.h"
 #include "testserver/engine/types.h"
+#include "testserver/engine/values.h"
 
 #include <cstdlib>
 
@@ -173,6 +174,23 @@ void Session::Impl::registerFunctions(sqlite3* c) {
         c, kDecimalCollation, SQLITE_UTF8, nullptr,
         [](void*, int n1, const void* a, int n2, const void* b) {
             return compareDecimalText(
+                std::string_view(static_cast<const char*>(a), static_cast<std::size_t>(n1)),
+                std::string_view(static_cast<const char*>(b), static_cast<std::size_t>(n2)));
+        },
+        nullptr);
+    // The value a timestamp (rowversion) column gets on every insert and update.
+    sqlite3_create_function_v2(
+        c, "tds_next_rowversion", 0, SQLITE_UTF8, nullptr,
+        [](sqlite3_context* ctx, int, sqlite3_value**) {
+            const Blob b = sql::nextRowVersion();
+            sqlite3_result_blob(ctx, b.data(), int(b.size()), SQLITE_TRANSIENT);
+        },
+        nullptr, nullptr, nullptr);
+    // Date and time columns hold text in several spellings and compare by moment.
+    sqlite3_create_collation_v2(
+        c, kDateTimeCollation, SQLITE_UTF8, nullptr,
+        [](void*, int n1, const void* a, int n2, const void* b) {
+            return sql::compareDateTimeText(
                 std::string_view(static_cast<const char*>(a), static_cast<std::size_t>(n1)),
                 std::string_view(static_cast<const char*>(b), static_cast<std::size_t>(n2)));
         },

@@ -54,6 +54,7 @@ Conv convFor(const ColumnType& t) {
         return Conv::FixedText;
     case SqlType::VarChar:
     case SqlType::NVarChar:
+    case SqlType::Xml:
     case SqlType::Text:
     case SqlType::NText:
         return Conv::Text;
@@ -66,11 +67,12 @@ Conv convFor(const ColumnType& t) {
     case SqlType::SmallDateTime:
     case SqlType::Date:
     case SqlType::Time:
+    case SqlType::DateTime2:
         return Conv::DateTime;
     case SqlType::UniqueIdentifier:
         return Conv::Guid;
     case SqlType::DateTimeOffset:
-        return Conv::Text; // kept in the form the conversion gave it
+        return Conv::DateTime;
     case SqlType::SqlVariant:
         return Conv::Native;
     }

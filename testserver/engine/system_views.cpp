@@ -197,7 +197,8 @@ void sysColumns(Session::Impl& s, const std::string& name, const std::string&, V
                      typePrecision(t) && !chars && t.type < SqlType::DateTime
                          ? Value{std::int64_t{typeScale(t)}}
                          : Value{Null{}},
-                     t.type >= SqlType::DateTime && t.type <= SqlType::Time
+                     (t.type >= SqlType::DateTime && t.type <= SqlType::Time) ||
+                             t.type == SqlType::DateTime2 || t.type == SqlType::DateTimeOffset
                          ? Value{std::int64_t{typeScale(t)}}
                          : Value{Null{}},
                      collation});

@@ -1330,8 +1330,11 @@ std::string CreateTable::sql(const std::string& name, bool temp,
         if (!c.hasCollate && isTextTypeText(c.type))
             sql += " COLLATE NOCASE";
         if (const auto t = parseDeclType(c.type);
-            !c.hasCollate && !(c.identity && c.primaryKey) && t && isExactNumericType(t->type))
-            sql += std::string(" COLLATE ") + kDecimalCollation;
+            !c.hasCollate && !(c.identity && c.primaryKey) && t && storageCollation(*t))
+            sql += std::string(" COLLATE ") + storageCollation(*t);
+        // A row version is set on insert here, on update by a trigger (checks.cpp).
+        if (const auto t = parseDeclType(c.type); t && t->rowVersion)
+            sql += " NOT NULL DEFAULT (tds_next_rowversion())";
     }
     for (std::size_t k = 0; k < m_tableConstraints.size(); ++k) {
         if (dropConstraint && *dropConstraint == k)

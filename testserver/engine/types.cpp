@@ -108,14 +108,16 @@ std::optional<ColumnType> parseDeclType(std::string_view decl) {
         return make(SqlType::SmallMoney, 0, 10, 4);
     if (b == "decimal" || b == "numeric" || b == "dec" || b == "num")
         return make(SqlType::Decimal, 0, arg(0, 18), arg(1, 0));
-    if (b == "datetime" || b == "datetime2")
+    if (b == "datetime")
         return make(SqlType::DateTime);
+    if (b == "datetime2")
+        return make(SqlType::DateTime2, 0, 0, std::clamp(arg(0, 7), 0, 7));
     if (b == "smalldatetime")
         return make(SqlType::SmallDateTime);
     if (b == "date")
         return make(SqlType::Date);
     if (b == "time")
-        return make(SqlType::Time, 0, 0, arg(0, 7));
+        return make(SqlType::Time, 0, 0, std::clamp(arg(0, 7), 0, 7));
     if (b == "datetimeoffset")
         return make(SqlType::DateTimeOffset, 0, 0, std::clamp(arg(0, 7), 0, 7));
     if (b == "char" || b == "character")
@@ -132,7 +134,9 @@ std::optional<ColumnType> parseDeclType(std::string_view decl) {
         return make(SqlType::Text, -1);
     if (b == "ntext" || b == "national text")
         return make(SqlType::NText, -1);
-    if (b == "xml" || b == "clob")
+    if (b == "xml")
+        return make(SqlType::Xml, -1);
+    if (b == "clob")
         return make(SqlType::NVarChar, -1);
     if (b == "image")
         return make(SqlType::Image, -1);
@@ -142,8 +146,12 @@ std::optional<ColumnType> parseDeclType(std::string_view decl) {
         return chars(SqlType::VarBinary);
     if (b == "blob")
         return make(SqlType::VarBinary, -1);
-    if (b == "timestamp" || b == "rowversion")
-        return make(SqlType::Binary, 8);
+    if (b == "timestamp" || b == "rowversion") {
+        ColumnType c = make(SqlType::Binary, 8);
+        c.rowVersion = true;
+        c.nullable = false;
+        return c;
+    }
     if (b == "uniqueidentifier")
         return make(SqlType::UniqueIdentifier, 16);
     if (b == "sql_variant")
@@ -230,11 +238,17 @@ std::string baseTypeName(SqlType t) {
         return "sql_variant";
     case SqlType::DateTimeOffset:
         return "datetimeoffset";
+    case SqlType::DateTime2:
+        return "datetime2";
+    case SqlType::Xml:
+        return "xml";
     }
     return "sql_variant";
 }
 
 std::string typeName(const ColumnType& t) {
+    if (t.rowVersion)
+        return "timestamp";
     std::string b = baseTypeName(t.type);
     switch (t.type) {
     case SqlType::Char:
@@ -246,6 +260,8 @@ std::string typeName(const ColumnType& t) {
         return b + "(" + (t.length < 0 ? std::string("max") : std::to_string(t.length)) + ")";
     case SqlType::Decimal:
         return b + "(" + std::to_string(t.precision) + "," + std::to_string(t.scale) + ")";
+    case SqlType::Time:
+    case SqlType::DateTime2:
     case SqlType::DateTimeOffset:
         return b + "(" + std::to_string(t.scale) + ")";
     default:
@@ -267,9 +283,25 @@ std::string storageDeclType(const std::string& declared) {
     return t && isExactNumericType(t->type) ? declTypeText(*t) : declared;
 }
 
+const char* storageCollation(const ColumnType& t) {
+    if (isExactNumericType(t.type))
+        return kDecimalCollation;
+    switch (t.type) {
+    case SqlType::DateTime:
+    case SqlType::SmallDateTime:
+    case SqlType::Date:
+    case SqlType::Time:
+    case SqlType::DateTime2:
+    case SqlType::DateTimeOffset:
+        return kDateTimeCollation;
+    default:
+        return nullptr;
+    }
+}
+
 bool isTextType(SqlType t) {
     return t == SqlType::Char || t == SqlType::VarChar || t == SqlType::NChar ||
-           t == SqlType::NVarChar || t == SqlType::Text || t == SqlType::NText;
+           t == SqlType::NVarChar || t == SqlType::Text || t == SqlType::NText || t == SqlType::Xml;
 }
 
 bool isExactNumericType(SqlType t) {
@@ -277,7 +309,8 @@ bool isExactNumericType(SqlType t) {
 }
 
 bool isNationalType(SqlType t) {
-    return t == SqlType::NChar || t == SqlType::NVarChar || t == SqlType::NText;
+    return t == SqlType::NChar || t == SqlType::NVarChar || t == SqlType::NText ||
+           t == SqlType::Xml;
 }
 
 bool isBinaryType(SqlType t) {
@@ -423,6 +456,15 @@ OdbcTypeInfo odbcTypeInfo(const ColumnType& t, int odbcVersion) {
         o.length = 20;
         o.scale = t.scale;
         o.sqlDataType = -155;
+        break;
+    case SqlType::DateTime2:
+        datetime(3, t.scale > 0 ? 20 + t.scale : 19, 16, t.scale, 0);
+        break;
+    case SqlType::Xml:
+        chars(-152, 2, 35); // SQL_SS_XML
+        o.precision = 0;
+        o.length = 0;
+        o.charOctetLength = 0;
         break;
     case SqlType::SqlVariant:
         o.dataType = -150;

@@ -32,6 +32,11 @@ std::string declTypeText(const ColumnType& t);
 std::string storageDeclType(const std::string& declared);
 // The collation that orders decimal text by value.
 inline constexpr const char* kDecimalCollation = "tds_decimal";
+// The collation that orders date and time text by the moment it names, so that
+// '2024-02-29 13:14:15.123' equals '2024-02-29T13:14:15.1230000'.
+inline constexpr const char* kDateTimeCollation = "tds_datetime";
+// The collation a column of this type is stored with, or nullptr for SQLite's own.
+const char* storageCollation(const ColumnType& t);
 // Just the base name: "nvarchar".
 std::string baseTypeName(SqlType t);
 

@@ -1,6 +1,9 @@
 #include "testserver/engine/values.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -207,14 +210,31 @@ std::string formatDateTime(const DateTimeParts& in, SqlType type, int timeScale)
                       p.hour, p.minute);
         return buf;
     }
-    case SqlType::Time: {
+    case SqlType::Time:
+    case SqlType::DateTime2: {
+        // Rounded half up to the scale's digits; the carry may reach the
+        // next day (a time alone wraps round to midnight).
+        const int scale = std::clamp(timeScale, 0, 7);
+        long long unit = 100; // nanoseconds per step of the last kept digit
+        for (int k = scale; k < 7; ++k)
+            unit *= 10;
+        long long nanos = (p.nanos + unit / 2) / unit * unit;
+        if (nanos >= 1000000000LL) {
+            nanos -= 1000000000LL;
+            carry(1000);
+        }
+        char frac[24];
+        std::snprintf(frac, sizeof frac, "%09lld", nanos);
+        std::string r;
+        if (type == SqlType::DateTime2) {
+            std::snprintf(buf, sizeof buf, "%04d-%02d-%02d ", p.year, p.month, p.day);
+            r = buf;
+        }
         std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.hour, p.minute, p.second);
-        std::string r = buf;
-        if (timeScale > 0) {
-            char frac[16];
-            std::snprintf(frac, sizeof frac, "%09d", p.nanos);
+        r += buf;
+        if (scale > 0) {
             r += '.';
-            r.append(frac, static_cast<std::size_t>(std::min(timeScale, 7)));
+            r.append(frac, static_cast<std::size_t>(scale));
         }
         return r;
     }
@@ -254,6 +274,23 @@ double toDays(const DateTimeParts& p) {
 }
 
 bool normalizeDateTime(std::string& s, SqlType type, int timeScale) {
+    if (type == SqlType::DateTimeOffset) {
+        // The local time at the column's scale, then the offset as it was given.
+        std::string_view t = s;
+        while (!t.empty() && t.back() == ' ')
+            t.remove_suffix(1);
+        std::string offset = "+00:00";
+        const std::size_t n = t.size();
+        if (n > 6 && (t[n - 6] == '+' || t[n - 6] == '-') && t[n - 3] == ':') {
+            offset = std::string(t.substr(n - 6));
+            t = t.substr(0, n - 6);
+        }
+        auto p = parseDateTime(t);
+        if (!p || !p->hasDate)
+            return false;
+        s = formatDateTime(*p, SqlType::DateTime2, timeScale) + " " + offset;
+        return true;
+    }
     // The form we store is already right: nothing to do on the hot path.
     // (Every millisecond value on datetime's 1/300 s grid ends in 0, 3 or 7.)
     if (type == SqlType::DateTime && s.size() == 23 && s[4] == '-' && s[10] == ' ' &&
@@ -317,6 +354,60 @@ std::optional<Blob> guidBytes(std::string_view t) {
         raw[i] = static_cast<std::uint8_t>(std::stoi(hex.substr(i * 2, 2), nullptr, 16));
     return Blob{raw[3], raw[2], raw[1],  raw[0],  raw[5],  raw[4],  raw[7],  raw[6],
                 raw[8], raw[9], raw[10], raw[11], raw[12], raw[13], raw[14], raw[15]};
+}
+
+Blob nextRowVersion() {
+    // Microseconds since 1970 at the first use: later runs start above the
+    // values an earlier run handed out unless it gave out more than a
+    // million a second.
+    static std::atomic<std::uint64_t> counter{
+        std::uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count())};
+    const std::uint64_t v = ++counter;
+    Blob b(8);
+    for (int k = 0; k < 8; ++k)
+        b[std::size_t(k)] = std::uint8_t(v >> (8 * (7 - k)));
+    return b;
+}
+
+namespace {
+
+// Days and nanoseconds of the UTC moment a date/time text names.
+std::optional<std::pair<long long, long long>> momentOf(std::string_view s) {
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
+    int offsetMinutes = 0;
+    const std::size_t n = s.size();
+    if (n > 6 && (s[n - 6] == '+' || s[n - 6] == '-') && s[n - 3] == ':') {
+        int h = 0, m = 0;
+        if (!digits(s, n - 5, 2, h) || !digits(s, n - 2, 2, m))
+            return std::nullopt;
+        offsetMinutes = (h * 60 + m) * (s[n - 6] == '-' ? -1 : 1);
+        s = s.substr(0, n - 6);
+    }
+    const auto p = parseDateTime(s);
+    if (!p)
+        return std::nullopt;
+    long long days = p->hasDate ? daysFromCivil(p->year, p->month, p->day) : 0;
+    long long nanos =
+        ((p->hour * 60LL + p->minute - offsetMinutes) * 60 + p->second) * 1000000000LL + p->nanos;
+    constexpr long long dayNanos = 86400LL * 1000000000LL;
+    days += nanos / dayNanos - (nanos % dayNanos < 0 ? 1 : 0);
+    nanos = (nanos % dayNanos + dayNanos) % dayNanos;
+    return std::pair{days, nanos};
+}
+
+} // namespace
+
+int compareDateTimeText(std::string_view a, std::string_view b) {
+    const auto x = momentOf(a), y = momentOf(b);
+    if (x && y)
+        return *x < *y ? -1 : *y < *x ? 1 : 0;
+    if (x || y)
+        return x ? -1 : 1;
+    const int c = a.compare(b);
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
 bool isDecimalText(std::string_view s) {

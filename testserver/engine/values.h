@@ -40,6 +40,15 @@ std::size_t utf8PrefixForUnits(std::string_view s, std::size_t units);
 std::string guidText(const unsigned char* bytes);
 std::optional<Blob> guidBytes(std::string_view text);
 
+// The next value of the row version counter: eight bytes, most significant
+// first, larger than every value handed out before (also by an earlier run
+// of the server, as the counter starts from the clock).
+Blob nextRowVersion();
+
+// Orders two date/time texts by the moment they name (a datetimeoffset by its
+// UTC time); text that is no date sorts by its bytes, after every date.
+int compareDateTimeText(std::string_view a, std::string_view b);
+
 // A decimal text ("-12.50") when `s` is one.
 bool isDecimalText(std::string_view s);
 

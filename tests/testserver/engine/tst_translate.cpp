@@ -111,7 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
              "uniqueidentifier ROWGUIDCOL DEFAULT NEWID())",
              "CREATE TABLE t (\"a\" decimal text(10,2) DEFAULT 0 COLLATE tds_decimal, \"d\" "
              "datetime "
-             "DEFAULT (getdate()), \"g\" uniqueidentifier DEFAULT (NEWID()) COLLATE NOCASE)"},
+             "DEFAULT (getdate()) COLLATE tds_datetime, \"g\" uniqueidentifier DEFAULT (NEWID()) "
+             "COLLATE NOCASE)"},
         Case{"CREATE TABLE #t (a int)", "CREATE TEMP TABLE \"#t\" (\"a\" int)"},
         Case{"CREATE TABLE t (a int, b int, CONSTRAINT PK_t PRIMARY KEY NONCLUSTERED (a, b), "
              "CONSTRAINT FK_t FOREIGN KEY (b) REFERENCES dbo.u (id) ON DELETE CASCADE)",

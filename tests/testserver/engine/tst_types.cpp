@@ -225,3 +225,85 @@ TEST_F(Types, ExactArithmeticRoundsAndTypesAsSqlServer) {
     EXPECT_EQ(error("SELECT ROUND(748.58, -3)").number, 8115);
     EXPECT_EQ(error("SELECT s * 1000000 FROM e WHERE k = 1").number, 8115);
 }
+
+TEST_F(Types, DatetimeTwoTimeAndOffsetKeepTheirScaleInColumnsAndCasts) {
+    run("CREATE TABLE t (a datetime2, b datetime2(3), c time(0), d datetimeoffset(2), "
+        "e datetime2(0));"
+        "INSERT t VALUES ('2024-02-29 13:14:15.1234567', '2024-02-29 13:14:15.1235', "
+        "'23:59:59.4', '2024-02-29 13:14:15.129 +02:00', '9999-12-31 23:59:59.4');"
+        "INSERT t VALUES ('0001-01-01', '0001-01-01 00:00:00.0005', '00:00:00', "
+        "'0001-01-01 00:00:00 -14:00', '0001-01-01')");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    const auto r = rows("SELECT a, b, c, d, e FROM t ORDER BY a");
+    ASSERT_EQ(r.size(), 2u);
+    const auto cols = sink.results().back().cols;
+    EXPECT_EQ(cols[0].type.type, SqlType::DateTime2);
+    EXPECT_EQ(cols[0].type.scale, 7);
+    EXPECT_EQ(cols[1].type.scale, 3);
+    EXPECT_EQ(cols[2].type.type, SqlType::Time);
+    EXPECT_EQ(cols[3].type.type, SqlType::DateTimeOffset);
+    EXPECT_EQ(text(r[0][0]), "0001-01-01 00:00:00.0000000");
+    EXPECT_EQ(text(r[0][1]), "0001-01-01 00:00:00.001"); // half rounds up
+    EXPECT_EQ(text(r[1][0]), "2024-02-29 13:14:15.1234567");
+    EXPECT_EQ(text(r[1][1]), "2024-02-29 13:14:15.124");
+    EXPECT_EQ(text(r[1][2]), "23:59:59");
+    EXPECT_EQ(text(r[1][3]), "2024-02-29 13:14:15.13 +02:00");
+    EXPECT_EQ(text(r[1][4]), "9999-12-31 23:59:59");
+    // The seventh digit decides equality: no rounding to datetime's 1/300 s.
+    EXPECT_EQ(texts("SELECT b FROM t WHERE a = '2024-02-29 13:14:15.1234567'"),
+              std::vector<std::string>{"2024-02-29 13:14:15.124"});
+    EXPECT_TRUE(texts("SELECT b FROM t WHERE a = '2024-02-29 13:14:15.1234568'").empty());
+    // Rounding carries into the next second and day.
+    EXPECT_EQ(text(scalar("SELECT CAST('2024-02-29 23:59:59.9999999' AS datetime2(6))")),
+              "2024-03-01 00:00:00.000000");
+    EXPECT_EQ(text(scalar("SELECT CONVERT(time(1), '13:14:15.96')")), "13:14:16.0");
+}
+
+TEST_F(Types, DateAndTimeColumnsCompareByTheMomentNotTheSpelling) {
+    run("CREATE TABLE m (k int, a datetime, b datetime2(7), c time(7), d datetimeoffset(7))");
+    run("INSERT m VALUES (1, '2024-02-29 13:14:15.123', '2024-02-29 13:14:15.1234567', "
+        "'13:14:15.1234567', '2024-02-29 15:14:15 +02:00');"
+        "INSERT m VALUES (2, '2024-02-29 13:14:15.127', '2024-02-29T13:14:15.1234568', "
+        "'13:14:15.12345', '2024-02-29 13:14:15.0000001 +00:00');"
+        "INSERT m VALUES (3, '1999-01-01', '10000101', '9:00', '2024-02-29 12:00:00 -01:00')");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    // Other spellings and more zeros name the same moment.
+    EXPECT_EQ(texts("SELECT k FROM m WHERE a = '2024-02-29T13:14:15.1230000'"),
+              std::vector<std::string>{"1"});
+    EXPECT_EQ(texts("SELECT k FROM m WHERE b = '2024-02-29 13:14:15.1234568'"),
+              std::vector<std::string>{"2"});
+    EXPECT_EQ(texts("SELECT k FROM m WHERE c = '13:14:15.1234500'"), std::vector<std::string>{"2"});
+    // datetimeoffset compares in UTC: 15:14 +02:00 is 13:14 UTC.
+    EXPECT_EQ(texts("SELECT k FROM m WHERE d = '2024-02-29 13:14:15 +00:00'"),
+              std::vector<std::string>{"1"});
+    EXPECT_EQ(texts("SELECT k FROM m ORDER BY b"), (std::vector<std::string>{"3", "1", "2"}));
+    EXPECT_EQ(texts("SELECT k FROM m ORDER BY c DESC"), (std::vector<std::string>{"1", "2", "3"}));
+    // 12:00 -01:00 is 13:00 UTC, before the other two.
+    EXPECT_EQ(texts("SELECT k FROM m ORDER BY d"), (std::vector<std::string>{"3", "1", "2"}));
+    EXPECT_EQ(texts("SELECT k FROM m WHERE b > '2024-02-29 13:14:15.1234567'"),
+              std::vector<std::string>{"2"});
+}
+
+TEST_F(Types, RowVersionIsAssignedOnInsertAndUpdateAndIncreases) {
+    run("CREATE TABLE v (k int PRIMARY KEY, n nvarchar(10), rv timestamp);"
+        "INSERT v (k, n) VALUES (1, N'a'); INSERT v (k, n) VALUES (2, N'b')");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    auto versions = [&] {
+        std::vector<Blob> r;
+        for (const auto& row : rows("SELECT rv FROM v ORDER BY k"))
+            r.push_back(std::get<Blob>(row[0]));
+        return r;
+    };
+    const auto before = versions();
+    ASSERT_EQ(before.size(), 2u);
+    EXPECT_EQ(before[0].size(), 8u);
+    EXPECT_LT(before[0], before[1]); // big-endian: bytes order as numbers
+    const auto& col = sink.results().back().cols[0];
+    EXPECT_TRUE(col.type.rowVersion);
+    EXPECT_EQ(col.type.type, SqlType::Binary);
+    EXPECT_EQ(sql::typeName(col.type), "timestamp");
+    run("UPDATE v SET n = N'c' WHERE k = 1");
+    const auto after = versions();
+    EXPECT_GT(after[0], before[1]);
+    EXPECT_EQ(after[1], before[1]);
+}

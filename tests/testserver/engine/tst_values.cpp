@@ -57,7 +57,9 @@ INSTANTIATE_TEST_SUITE_P(
         DeclCase{"decimal", SqlType::Decimal, 0, 18, 0, "decimal(18,0)"},
         DeclCase{"decimal(10, 2)", SqlType::Decimal, 0, 10, 2, "decimal(10,2)"},
         DeclCase{"NUMERIC(9,2)", SqlType::Decimal, 0, 9, 2, "decimal(9,2)"},
-        DeclCase{"datetime2", SqlType::DateTime, 0, 0, 0, "datetime"},
+        DeclCase{"datetime2", SqlType::DateTime2, 0, 0, 0, "datetime2(7)"},
+        DeclCase{"datetime2(3)", SqlType::DateTime2, 0, 0, 0, "datetime2(3)"},
+        DeclCase{"time(0)", SqlType::Time, 0, 0, 0, "time(0)"},
         DeclCase{"smalldatetime", SqlType::SmallDateTime, 0, 0, 0, "smalldatetime"},
         DeclCase{"char", SqlType::Char, 1, 0, 0, "char(1)"},
         DeclCase{"varchar(40)", SqlType::VarChar, 40, 0, 0, "varchar(40)"},
@@ -69,8 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
         DeclCase{"ntext", SqlType::NText, -1, 0, 0, "ntext"},
         DeclCase{"image", SqlType::Image, -1, 0, 0, "image"},
         DeclCase{"varbinary(max)", SqlType::VarBinary, -1, 0, 0, "varbinary(max)"},
-        DeclCase{"timestamp", SqlType::Binary, 8, 0, 0, "binary(8)"},
-        DeclCase{"rowversion", SqlType::Binary, 8, 0, 0, "binary(8)"},
+        DeclCase{"timestamp", SqlType::Binary, 8, 0, 0, "timestamp"},
+        DeclCase{"rowversion", SqlType::Binary, 8, 0, 0, "timestamp"},
         DeclCase{"uniqueidentifier", SqlType::UniqueIdentifier, 16, 0, 0, "uniqueidentifier"},
         DeclCase{"BLOB", SqlType::VarBinary, -1, 0, 0, "varbinary(max)"}));
 
@@ -88,6 +90,7 @@ TEST(OdbcTypes, WhatCatalogCallsReport) {
     for (const Case& c :
          {Case{"int", 4, 4, 10, 4}, Case{"money", 3, 3, 19, 21}, Case{"decimal(9,2)", 3, 3, 9, 11},
           Case{"datetime", 11, 93, 23, 16}, Case{"date", 9, 91, 10, 6},
+          Case{"datetime2", 11, 93, 27, 16}, Case{"datetime2(0)", 11, 93, 19, 16},
           Case{"nvarchar(20)", -9, -9, 20, 40},
           Case{"varchar(max)", 12, 12, 2147483647, 2147483647},
           Case{"ntext", -10, -10, 1073741823, 2147483646},
