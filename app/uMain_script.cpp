@@ -82,6 +82,7 @@ void TFMMain::startScript(bool query, const std::optional<QString>& exactText, b
                 batch.text = stripComments(batch.text);
     }
     run->runsLeft = run->batches.front().repeat;
+    recordRunStart(exactText);
     try {
         PCMain->setCurrentIndex(0);
         if (query) {
@@ -178,6 +179,7 @@ void TFMMain::batchFinished(std::exception_ptr error, bool cancelled) {
 void TFMMain::scriptFinished() {
     std::unique_ptr<ScriptRun> run = std::move(m_script);
     endStatement();
+    recordRunEnd(*run);
     const bool haveResult = currentResult() && currentResult()->Active();
     if (run->query) {
         // A cancel before the first row leaves no result set.
