@@ -210,16 +210,27 @@ int FindBar::replaceAll() {
         showStatus(QStringLiteral("Nicht gefunden."));
         return 0;
     }
-    // One edit over the stretch from the first match to the end of the
-    // last: one step of undo, and the editor breaks its lines once.
-    const int from = matches.front().first;
-    const int to = matches.back().first + matches.back().second;
-    const QString replaced = search.replaceAll(all, matches, from, to, m_replace->text());
-    QTextCursor cursor(m_editor->document());
+    // One step of undo. The matches of one line are replaced by one edit of
+    // the stretch they span, so that no line break is removed and made
+    // again; the lines are edited from the last, so earlier positions hold.
+    QTextDocument* doc = m_editor->document();
+    QTextCursor cursor(doc);
     cursor.beginEditBlock();
-    cursor.setPosition(from);
-    cursor.setPosition(to, QTextCursor::KeepAnchor);
-    cursor.insertText(replaced);
+    qsizetype last = matches.size();
+    while (last > 0) {
+        const QTextBlock block = doc->findBlock(matches[last - 1].first);
+        qsizetype first = last - 1;
+        while (first > 0 && matches[first - 1].first >= block.position())
+            --first;
+        const int from = matches[first].first;
+        const int to = matches[last - 1].first + matches[last - 1].second;
+        const QString replaced =
+            search.replaceAll(all, matches.mid(first, last - first), from, to, m_replace->text());
+        cursor.setPosition(from);
+        cursor.setPosition(to, QTextCursor::KeepAnchor);
+        cursor.insertText(replaced);
+        last = first;
+    }
     cursor.endEditBlock();
     m_editor->setTextCursor(cursor);
     const int count = int(matches.size());

@@ -2,6 +2,12 @@
 
 namespace editor {
 
+namespace {
+// The text is the editor's, whole UTF-16: checking it again at every call
+// would cost a pass over megabytes for each match looked for.
+constexpr auto kNoCheck = QRegularExpression::DontCheckSubjectStringMatchOption;
+} // namespace
+
 TextSearch::TextSearch(const SearchOptions& options) : m_regex(options.regex) {
     if (options.text.isEmpty())
         return;
@@ -23,7 +29,8 @@ TextSearch::Match TextSearch::find(const QString& text, int from, bool forward) 
     if (forward) {
         // An empty match would never move on: it is skipped.
         for (int start : {from, 0}) {
-            QRegularExpressionMatchIterator it = m_re.globalMatch(text, start);
+            QRegularExpressionMatchIterator it =
+                m_re.globalMatch(text, start, QRegularExpression::NormalMatch, kNoCheck);
             while (it.hasNext()) {
                 const QRegularExpressionMatch m = it.next();
                 if (m.capturedLength() > 0)
@@ -35,7 +42,8 @@ TextSearch::Match TextSearch::find(const QString& text, int from, bool forward) 
         return {-1, 0};
     }
     Match last{-1, 0}, lastOverall{-1, 0};
-    QRegularExpressionMatchIterator it = m_re.globalMatch(text);
+    QRegularExpressionMatchIterator it =
+        m_re.globalMatch(text, 0, QRegularExpression::NormalMatch, kNoCheck);
     while (it.hasNext()) {
         const QRegularExpressionMatch m = it.next();
         if (m.capturedLength() == 0)
@@ -52,7 +60,8 @@ QList<TextSearch::Match> TextSearch::findAll(const QString& text, int limit) con
     QList<Match> all;
     if (!m_valid)
         return all;
-    QRegularExpressionMatchIterator it = m_re.globalMatch(text);
+    QRegularExpressionMatchIterator it =
+        m_re.globalMatch(text, 0, QRegularExpression::NormalMatch, kNoCheck);
     while (it.hasNext() && all.size() < limit) {
         const QRegularExpressionMatch m = it.next();
         if (m.capturedLength() > 0)
@@ -64,8 +73,9 @@ QList<TextSearch::Match> TextSearch::findAll(const QString& text, int limit) con
 bool TextSearch::matchesExactly(const QString& text, int start, int length) const {
     if (!m_valid || length <= 0)
         return false;
-    const QRegularExpressionMatch m = m_re.match(text, start, QRegularExpression::NormalMatch,
-                                                 QRegularExpression::AnchorAtOffsetMatchOption);
+    const QRegularExpressionMatch m =
+        m_re.match(text, start, QRegularExpression::NormalMatch,
+                   QRegularExpression::AnchorAtOffsetMatchOption | kNoCheck);
     return m.hasMatch() && m.capturedLength() == length;
 }
 
@@ -73,8 +83,9 @@ QString TextSearch::replacementFor(const QString& text, const Match& match,
                                    const QString& replacement) const {
     if (!m_regex)
         return replacement;
-    const QRegularExpressionMatch m = m_re.match(text, match.first, QRegularExpression::NormalMatch,
-                                                 QRegularExpression::AnchorAtOffsetMatchOption);
+    const QRegularExpressionMatch m =
+        m_re.match(text, match.first, QRegularExpression::NormalMatch,
+                   QRegularExpression::AnchorAtOffsetMatchOption | kNoCheck);
     QString out;
     for (qsizetype i = 0; i < replacement.size(); ++i) {
         const QChar c = replacement[i];

@@ -9,11 +9,12 @@
 //               filtering by a word (goal: 100 ms each)
 // Prints wall times against the goals with "met" or "not met".
 //
-//   bench-editor [--tables 10000] [--runs 100000]
+//   bench-editor [--tables 10000] [--runs 100000] [--only completion|find|history]
 
 #include "app/editor/completer.h"
 #include "app/editor/findbar.h"
 #include "app/editor/historywindow.h"
+#include "app/editor/textsearch.h"
 #include "app/scripteditor.h"
 #include "settings/history.h"
 
@@ -23,6 +24,7 @@
 #include <QListView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -87,6 +89,7 @@ void benchCompletion(int tables) {
         editor->setTextCursor(c);
         QTest::keyClick(editor, Qt::Key_Return);
         editor->moveCursor(QTextCursor::Up);
+        QTest::keyClicks(editor, QStringLiteral("SELECT * FROM "));
         for (const char* typed : {"T", "a", "b"})
             words.push_back(ms([&] {
                 QTest::keyClicks(editor, QLatin1String(typed));
@@ -133,6 +136,18 @@ void benchFind(const char* name, const QString& text) {
             QCoreApplication::processEvents();
         }));
     std::printf("find and replace, %s:\n", name);
+    {
+        // The search alone, without the editor showing its result.
+        const TextSearch search(bar->options());
+        int at = 0;
+        std::vector<double> alone;
+        for (int i = 0; i < 20; ++i)
+            alone.push_back(ms([&] {
+                const TextSearch::Match m = search.find(text, at, true);
+                at = m.first + m.second;
+            }));
+        std::printf("  (the search alone: median %.2f ms)\n", percentile(alone, 0.5));
+    }
     report("  find next (median of 20)", percentile(next, 0.5), 100);
     report("  find next (slowest of 20)", percentile(next, 1.0), 100);
     int replaced = 0;
@@ -193,13 +208,22 @@ void benchHistory(int runs) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     int tables = 10000, runs = 100000;
+    QString only; // completion, find or history; empty: all three
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--tables"))
             tables = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--runs"))
             runs = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--only"))
+            only = QString::fromLocal8Bit(argv[i + 1]);
     }
-    benchCompletion(tables);
+    if (only.isEmpty() || only == u"completion")
+        benchCompletion(tables);
+    if (!only.isEmpty() && only != u"find") {
+        if (only == u"history")
+            benchHistory(runs);
+        return 0;
+    }
 
     // 1,000 matches spread over each script.
     QString oneLine;
@@ -219,6 +243,7 @@ int main(int argc, char** argv) {
                       : QStringLiteral("select Nr, Name from Kunden where Nr = %1").arg(i));
     benchFind("100,000 lines", lines.join(u'\n'));
 
-    benchHistory(runs);
+    if (only.isEmpty())
+        benchHistory(runs);
     return 0;
 }
