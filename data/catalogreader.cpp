@@ -30,7 +30,7 @@ CatalogObject::Kind kindOf(const QString& type) {
 template <class F> void eachRow(TADOConnection& connection, const QString& sql, F&& row) {
     TADODataSet set;
     set.setConnection(&connection);
-    set.setCommandTimeout(60);
+    set.setCommandTimeout(30);
     set.setCommandText(sql);
     set.Open();
     for (set.First(); !set.Eof(); set.Next())
@@ -64,6 +64,9 @@ std::shared_ptr<Catalog> CatalogReader::readNow(const QString& connectionString)
     auto catalog = std::make_shared<Catalog>();
     TADOConnection connection;
     connection.setConnectionString(connectionString);
+    // A server that does not answer soon is not waited for long: the window
+    // waits for a read still running when it closes.
+    connection.setConnectionTimeout(5);
     connection.Open();
     // Not every server knows SCHEMA_NAME(); "dbo" is then the default.
     try {
