@@ -12,6 +12,9 @@ namespace editor {
 
 namespace {
 constexpr int kVisibleRows = 10;
+// How much text around the caret the completion reads.
+constexpr int kBefore = 12000;
+constexpr int kAfter = 9000;
 
 bool isWordChar(QChar c) {
     return c.isLetterOrNumber() || c == u'_' || c == u'@' || c == u'#' || c == u'$';
@@ -116,8 +119,16 @@ void Completer::close() {
 }
 
 void Completer::refresh(bool opened) {
-    const QString text = m_editor->toPlainText();
-    const int caret = m_editor->textCursor().position();
+    // Only the text around the caret is read: the statement it is in, not
+    // a script of megabytes at every keystroke.
+    const int position = m_editor->textCursor().position();
+    const int from = std::max(0, position - kBefore);
+    QTextCursor around(m_editor->document());
+    around.setPosition(from);
+    around.setPosition(std::min(m_editor->document()->characterCount() - 1, position + kAfter),
+                       QTextCursor::KeepAnchor);
+    const QString text = around.selectedText().replace(QChar::ParagraphSeparator, u'\n');
+    const int caret = position - from;
     m_context = completionContextAt(text, caret);
     // Typing opens the list only for a word begun or after a dot.
     const bool typedEnough =
@@ -125,6 +136,7 @@ void Completer::refresh(bool opened) {
     QList<Candidate> found;
     if (typedEnough)
         found = m_model.candidates(m_context, text, caret);
+    m_context.start += from; // in positions of the document
     // A word typed out in full is no reason to keep the list.
     if (found.isEmpty() ||
         (!opened && found.size() == 1 && found.front().text == m_context.prefix)) {
