@@ -210,28 +210,35 @@ int FindBar::replaceAll() {
         showStatus(QStringLiteral("Nicht gefunden."));
         return 0;
     }
-    // One step of undo. The matches of one line are replaced by one edit of
-    // the stretch they span, so that no line break is removed and made
-    // again; the lines are edited from the last, so earlier positions hold.
+    // One step of undo: the first edit opens it, each later one joins it.
+    // The matches of one line are replaced by one edit of the stretch they
+    // span, so no line break is removed and made again, and each edit ends
+    // on its own, so the editor breaks and colours again only the lines
+    // edited. The lines are edited from the last, so earlier positions hold.
     QTextDocument* doc = m_editor->document();
     QTextCursor cursor(doc);
-    cursor.beginEditBlock();
+    bool first = true;
     qsizetype last = matches.size();
     while (last > 0) {
         const QTextBlock block = doc->findBlock(matches[last - 1].first);
-        qsizetype first = last - 1;
-        while (first > 0 && matches[first - 1].first >= block.position())
-            --first;
-        const int from = matches[first].first;
+        qsizetype begin = last - 1;
+        while (begin > 0 && matches[begin - 1].first >= block.position())
+            --begin;
+        const int from = matches[begin].first;
         const int to = matches[last - 1].first + matches[last - 1].second;
         const QString replaced =
-            search.replaceAll(all, matches.mid(first, last - first), from, to, m_replace->text());
+            search.replaceAll(all, matches.mid(begin, last - begin), from, to, m_replace->text());
+        if (first)
+            cursor.beginEditBlock();
+        else
+            cursor.joinPreviousEditBlock();
+        first = false;
         cursor.setPosition(from);
         cursor.setPosition(to, QTextCursor::KeepAnchor);
         cursor.insertText(replaced);
-        last = first;
+        cursor.endEditBlock();
+        last = begin;
     }
-    cursor.endEditBlock();
     m_editor->setTextCursor(cursor);
     const int count = int(matches.size());
     showStatus(QStringLiteral("%1 Stellen ersetzt.").arg(count));
