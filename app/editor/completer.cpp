@@ -96,7 +96,7 @@ Completer::Completer(TextPane* editor)
 }
 
 Completer::~Completer() {
-    delete m_popup; // it lives in the window, not in the editor
+    delete m_popup.data(); // it lives in the window, not in the editor
 }
 
 void Completer::setCatalog(std::shared_ptr<const data::Catalog> catalog) {
@@ -106,7 +106,7 @@ void Completer::setCatalog(std::shared_ptr<const data::Catalog> catalog) {
 }
 
 bool Completer::isActive() const {
-    return m_popup->isVisible();
+    return m_popup && m_popup->isVisible();
 }
 
 void Completer::complete() {
@@ -114,11 +114,14 @@ void Completer::complete() {
 }
 
 void Completer::close() {
-    m_popup->hide();
+    if (m_popup)
+        m_popup->hide();
     m_opened = false;
 }
 
 void Completer::refresh(bool opened) {
+    if (!m_popup)
+        return;
     // Only the text around the caret is read: the statement it is in, not
     // a script of megabytes at every keystroke.
     const int position = m_editor->textCursor().position();

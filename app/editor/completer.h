@@ -8,11 +8,12 @@
 #include "app/editor/completion.h"
 
 #include <QAbstractListModel>
+#include <QListView>
 #include <QObject>
+#include <QPointer>
 #include <memory>
 
 class QKeyEvent;
-class QListView;
 class TextPane;
 
 namespace editor {
@@ -61,7 +62,7 @@ private:
     bool handleKey(QKeyEvent* event);
 
     TextPane* m_editor;
-    QListView* m_popup;
+    QPointer<QListView> m_popup; // lives in the window, which may delete it first
     CandidateList* m_list;
     CompletionModel m_model;
     CompletionContext m_context;
