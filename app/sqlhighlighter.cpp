@@ -146,6 +146,17 @@ void SqlHighlighter::scan(QTextDocument* document, int position, int added) {
     }
 }
 
+const QString& SqlHighlighter::blockText(const QTextBlock& block) const {
+    if (block.blockNumber() != m_textBlock || block.revision() != m_textRevision ||
+        block.document() != m_textDocument || block.length() != m_text.size() + 1) {
+        m_text = block.text();
+        m_textBlock = block.blockNumber();
+        m_textRevision = block.revision();
+        m_textDocument = block.document();
+    }
+    return m_text;
+}
+
 QList<SqlHighlighter::Stretch> SqlHighlighter::stretches(const QTextBlock& block, int from,
                                                          int to) const {
     QList<Stretch> found;
@@ -162,7 +173,7 @@ QList<SqlHighlighter::Stretch> SqlHighlighter::stretches(const QTextBlock& block
         }
     }
     scanLine(
-        block.text(), i, state, to, true,
+        blockText(block), i, state, to, true,
         [&](int start, int length, Kind kind) {
             const int a = std::max(start, from);
             const int b = std::min(start + length, to);

@@ -71,6 +71,14 @@ protected:
 private:
     void setUpFormats();
 
+    // The text of the block asked for last: a line of megabytes is asked
+    // for once per screen line painted, and is copied only when it changed.
+    const QString& blockText(const QTextBlock& block) const;
+
     QTextCharFormat m_formats[6];
     bool m_longLinesDrawn = false;
+    mutable int m_textBlock = -1;
+    mutable int m_textRevision = -1;
+    mutable const void* m_textDocument = nullptr;
+    mutable QString m_text;
 };

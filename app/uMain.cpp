@@ -217,6 +217,7 @@ void TFMMain::FormActivate() {
     // A settings error is reported once; the activation then goes on with
     // the start values, so the user can still connect.
     runGuarded([this] { readfromreg(); });
+    startEditorTools();
     QCoreApplication::processEvents();
     FirstActivation = false;
 
@@ -270,6 +271,7 @@ void TFMMain::MEQueryEnter() {
 
 void TFMMain::FormClose() {
     SavedDatabase = CBDatabase->currentText();
+    keepEditorWork();
     writetoreg(SavedServer, SavedDatabase);
 }
 

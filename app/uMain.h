@@ -50,6 +50,9 @@ class TVelADObatchmove;
 class ImageList;
 class TVelGripLine;
 class TVelLinkLabel;
+namespace editor {
+class EditorTools;
+}
 
 // Process-wide values of the main window.
 extern bool FirstActivation;  // true until the first activation has begun
@@ -211,6 +214,8 @@ public:
     void saveScript(const QString& fileName) const;
 
     TDM* dataModule() const { return m_dm; }
+    // Completion, find bar, the work kept between runs, the history.
+    editor::EditorTools* editorTools() const { return m_editorTools; }
 
     // The text "Abfrage starten" sends: the selection or every line, with
     // comments removed, line breaks and strings kept.
@@ -294,6 +299,15 @@ private:
     void scriptBatchEnded(int step, std::exception_ptr error);
     void scriptRunEnded(std::exception_ptr error, bool cancelled);
     void scriptFinished();
+    // The history of runs (uMain_settings.cpp): a run begins, a run ended.
+    void recordRunStart(const std::optional<QString>& exactText);
+    void recordRunEnd(const ScriptRun& run);
+    // The editor's text is replaced by "Neu" or by the file named.
+    void editorTextReplaced(const QString& fileName);
+    // The editor's tools: catalog, kept work (start, close).
+    void startEditorTools();
+    void keepEditorWork();
+    void addEditorMenuEntries();
     // A message of the running statement, listed as it arrives.
     void serverMessage(const data::DiagRecord& record);
     // An error's heading and text in red; `editorLine` (0-based, -1 none) is
@@ -317,6 +331,7 @@ private:
     void showRowsRead(bool force);
 
     TDM* m_dm = nullptr;
+    editor::EditorTools* m_editorTools = nullptr;
     std::unique_ptr<ConnectPrompt> m_connect;
     bool m_inActivation = false;
     bool m_placementSaved = false;

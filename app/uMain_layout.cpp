@@ -4,6 +4,7 @@
 #include "app/toolbarskin.h"
 #include "app/uMain.h"
 
+#include "app/editor/editortools.h"
 #include "app/resultstack.h"
 #include "controls/styledcontrols.h"
 
@@ -380,6 +381,8 @@ void TFMMain::buildMainArea() {
     MEQuery->setToolTip(QStringLiteral("Abfrage oder Kommando eingeben"));
     MEQuery->setStatusTip(MEQuery->toolTip());
     PageControl1->addTab(MEQuery, QStringLiteral("Abfrage"));
+    m_editorTools = new editor::EditorTools(MEQuery, this);
+    addEditorMenuEntries();
     Anchor::attach(PageControl1, QRect(0, 8, 749, 184), queryDesign, Anchor::Stretch);
 
     LBMaxRec = makeLabel(PAQuery, "Label2", QStringLiteral("    &Max. Datensatzanzahl:  "),
@@ -491,4 +494,14 @@ void TFMMain::applySkin() {
                 m->setStyleSheet(menuSheet);
         });
     }
+}
+
+void TFMMain::addEditorMenuEntries() {
+    // Finding, replacing, lines and the history under "Ansicht".
+    auto* ansicht = TBMenuBar->findChild<QMenu*>(QStringLiteral("TBSubmenuAnsicht"));
+    ansicht->addSeparator();
+    ansicht->addActions({m_editorTools->findAction(), m_editorTools->replaceAction(),
+                         m_editorTools->gotoLineAction()});
+    ansicht->addSeparator();
+    ansicht->addAction(m_editorTools->historyAction());
 }

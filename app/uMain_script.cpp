@@ -72,6 +72,7 @@ void TFMMain::startScript(bool query, const std::optional<QString>& exactText, b
             for (SqlBatch& batch : run->batches)
                 batch.text = stripComments(batch.text);
     }
+    recordRunStart(exactText);
     try {
         PCMain->setCurrentIndex(0);
         if (query) {
@@ -200,6 +201,7 @@ void TFMMain::scriptFinished() {
     flushMessages();
     std::unique_ptr<ScriptRun> run = std::move(m_script);
     endStatement();
+    recordRunEnd(*run);
     const bool haveResult = currentResult() && currentResult()->Active();
     if (run->query) {
         // The grids of the results in view are there when the run has ended.

@@ -11,6 +11,7 @@
 #include <QTextEdit>
 
 void TFMMain::ACNewExecute() {
+    editorTextReplaced(QString());
     MEQuery->clear();
     clearMessages();
 }
@@ -53,6 +54,7 @@ void TFMMain::ACPrintExecute() {
 
 void TFMMain::loadScript(const QString& fileName) {
     const QString text = readScriptFile(fileName); // throws before the editor changes
+    editorTextReplaced(fileName);
     MEQuery->setPlainText(text);
 }
 

@@ -15,6 +15,7 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QColor>
 #include <QList>
 #include <QTextCursor>
 #include <QTextLayout>
@@ -66,6 +67,19 @@ public:
     // Lines as shown (wrapped lines count once per screen line).
     int visualLineCount() const;
 
+    // Stretches of text shown on a background of their own (the matches of
+    // a search), each as {start, length} in positions of the document,
+    // sorted by start and not overlapping. They stay until set again; an
+    // edit does not move them.
+    using Mark = std::pair<int, int>;
+    void setMarks(QList<Mark> marks, const QColor& background);
+    const QList<Mark>& marks() const { return m_marks; }
+
+    // A bar shown below the text inside the control (a find bar); the text
+    // gives it room while it is visible. The control takes it as a child.
+    void setBottomPanel(QWidget* panel);
+    QWidget* bottomPanel() const { return m_bottomPanel; }
+
     QMenu* createStandardContextMenu();
 
     // Text lines of at least this many characters are shaped only around
@@ -84,6 +98,7 @@ protected:
                                                     int to) const;
 
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -147,6 +162,9 @@ private:
     int visualLineOf(int position) const;
     Segment segmentAround(const Line& line, int position) const;
     Segment segmentAt(const Line& line, qreal fromX, qreal toX) const;
+    void placeBottomPanel();
+    // The marks inside positions [from, to), relative to from.
+    QList<QTextLayout::FormatRange> markRanges(int from, int to) const;
     void shape(QTextLayout& layout, const Line& line, const Segment& segment,
                bool withFormats) const;
     qreal xOf(const Line& line, int position) const;
@@ -231,6 +249,9 @@ private:
     QBasicTimer m_autoScroll;
     QPoint m_autoScrollPoint; // where the mouse is while it drags a selection outside
     static constexpr int kAutoScrollInterval = 50; // ms
+    QWidget* m_bottomPanel = nullptr;
+    QList<Mark> m_marks;
+    QColor m_markColor;
     mutable int m_textCacheBlock = -1;
     mutable QString m_textCache;
 };

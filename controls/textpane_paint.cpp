@@ -44,7 +44,7 @@ void TextPane::paintEvent(QPaintEvent* event) {
         QTextLayout layout;
         shape(layout, line, s, true);
         const QPointF origin(kMargin - hx + s.left, y);
-        QList<QTextLayout::FormatRange> marks;
+        QList<QTextLayout::FormatRange> marks = markRanges(base + s.from, base + s.to);
         const int a = std::max(selStart - base, s.from);
         const int b = std::min(selEnd - base, s.to);
         if (a < b)
@@ -69,8 +69,68 @@ void TextPane::paintEvent(QPaintEvent* event) {
     }
 }
 
+void TextPane::setMarks(QList<Mark> marks, const QColor& background) {
+    m_marks = std::move(marks);
+    m_markColor = background;
+    viewport()->update();
+}
+
+QList<QTextLayout::FormatRange> TextPane::markRanges(int from, int to) const {
+    // The marks that reach into [from, to), relative to from; the first is
+    // found by halving, so a text with many of them draws as fast.
+    QList<QTextLayout::FormatRange> ranges;
+    if (m_marks.isEmpty() || from >= to)
+        return ranges;
+    auto it = std::upper_bound(m_marks.cbegin(), m_marks.cend(), from,
+                               [](int pos, const Mark& m) { return pos < m.first; });
+    if (it != m_marks.cbegin())
+        --it;
+    QTextCharFormat format;
+    format.setBackground(m_markColor);
+    for (; it != m_marks.cend() && it->first < to; ++it) {
+        const int a = std::max(it->first, from);
+        const int b = std::min(it->first + it->second, to);
+        if (a < b)
+            ranges.append({a - from, b - a, format});
+    }
+    return ranges;
+}
+
+void TextPane::setBottomPanel(QWidget* panel) {
+    if (m_bottomPanel)
+        m_bottomPanel->removeEventFilter(this);
+    m_bottomPanel = panel;
+    if (panel) {
+        panel->setParent(this);
+        panel->installEventFilter(this);
+    }
+    placeBottomPanel();
+}
+
+bool TextPane::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_bottomPanel &&
+        (event->type() == QEvent::Show || event->type() == QEvent::Hide ||
+         event->type() == QEvent::LayoutRequest))
+        placeBottomPanel();
+    return QAbstractScrollArea::eventFilter(watched, event);
+}
+
+void TextPane::placeBottomPanel() {
+    const int height =
+        m_bottomPanel && !m_bottomPanel->isHidden() ? m_bottomPanel->sizeHint().height() : 0;
+    setViewportMargins(0, 0, 0, height);
+    if (!height)
+        return;
+    // Right below the text, as wide as it.
+    const QRect text = viewport()->geometry();
+    m_bottomPanel->setGeometry(text.left(), text.bottom() + 1, text.width(), height);
+    m_bottomPanel->raise();
+}
+
 void TextPane::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
+    if (m_bottomPanel)
+        placeBottomPanel();
     if (m_wrapMode == WidgetWidth && wrapWidth() != m_wrappedWidth)
         rebreak();
     else if (isVisible())

@@ -328,7 +328,8 @@ void TestMainWindow::menus() {
                           "Abfrage starten", "Ausführen", "Abbrechen", "-", "Importieren...",
                           "Exportieren...", "-", "Beenden"}));
     QCOMPARE(entries(bar[1]->menu()->actions()),
-             (QStringList{"Tabelleneigenschaften", "-", "Verbindungsinformationen"}));
+             (QStringList{"Tabelleneigenschaften", "-", "Verbindungsinformationen", "-",
+                          "Suchen...", "Ersetzen...", "Gehe zu Zeile...", "-", "Verlauf"}));
     QCOMPARE(entries(bar[2]->menu()->actions()), QStringList{"Einstellungen"});
     QCOMPARE(entries(bar[3]->menu()->actions()), QStringList{"&Info"});
     QCOMPARE(entries(w->PopupMenu1->actions()), QStringList{"Tabelleneigenschaften"});
