@@ -483,8 +483,8 @@ void TestStreamExport::jobWritesTheRowsAsShown() {
     QStringList first;
     for (const auto& row : rows)
         first << row.toArray().at(0).toString() + u'=' + row.toArray().at(1).toString();
-    QCOMPARE(first.mid(1), (QStringList{"3=geändert", "0=Zeile 0", "4=Zeile 4", "1=Zeile 1",
-                                        "2=Zeile 2"}));
+    QCOMPARE(first.mid(1),
+             (QStringList{"3=geändert", "0=Zeile 0", "4=Zeile 4", "1=Zeile 1", "2=Zeile 2"}));
     QCOMPARE(testreaders::le32(readFile(path("sortiert.dbf")), 4), 5u);
     QVERIFY(store->rowCount() == 5); // the result itself keeps its order
 }
