@@ -74,7 +74,9 @@ void ResultStack::gridFocused(TDBBGrid* grid) {
 }
 
 void ResultStack::relayoutNow() {
+    m_makeAll = true;
     relayout();
+    m_makeAll = false;
 }
 
 void ResultStack::resizeEvent(QResizeEvent* event) {
@@ -120,8 +122,18 @@ void ResultStack::relayout() {
     // A page not yet shown has no height to go by: its first few get grids.
     const int to =
         std::min(n - 1, std::max((top + 2 * view) / std::max(pitch, 1), from + kLeastMade - 1));
-    for (int i = from; i <= to; ++i)
-        make(i);
+    // A relayout of its own makes a few grids at a time and comes again for
+    // the rest, so the window goes on serving its user meanwhile; one asked
+    // for at once (the end of a run) makes all of them.
+    int budget = m_makeAll ? to - from + 1 : kMadePerPass;
+    for (int i = from; i <= to; ++i) {
+        if (budget <= 0) {
+            scheduleRelayout();
+            break;
+        }
+        if (make(i))
+            --budget;
+    }
     const int offset = m_firstShown ? 1 : 0;
     if (m_first && m_firstShown)
         m_first->setGeometry(0, 0, width(), n <= 1 ? height() : slot);
@@ -130,10 +142,10 @@ void ResultStack::relayout() {
             grid->setGeometry(0, (i + offset) * pitch, width(), slot);
 }
 
-void ResultStack::make(int slot) {
+bool ResultStack::make(int slot) {
     const int i = slot - (m_firstShown ? 1 : 0);
     if (i < 0 || i >= m_further.size() || m_further.at(i).grid || !m_further.at(i).dataSet)
-        return;
+        return false;
     TDBBGrid* grid = m_factory(m_further.at(i).dataSet, i + 2);
     m_further[i].grid = grid;
     const int pitch = slotHeight() + kSpacing;
@@ -154,4 +166,5 @@ void ResultStack::make(int slot) {
             break;
         }
     grid->show();
+    return true;
 }

@@ -61,7 +61,7 @@ private:
     int slotHeight() const;
     void scheduleRelayout();
     void relayout();
-    void make(int slot);
+    bool make(int slot); // true when it made a grid
 
     QScrollArea* m_area;
     QPointer<TDBBGrid> m_first;
@@ -69,7 +69,9 @@ private:
     QList<Further> m_further;
     bool m_firstShown = true;
     bool m_pending = false;
+    bool m_makeAll = false;
     int m_least = 0;
     static constexpr int kSpacing = 4;
     static constexpr int kLeastMade = 8; // grids made from the top of the visible part at least
+    static constexpr int kMadePerPass = 2;
 };

@@ -319,7 +319,9 @@ private:
     void watchResults(TADODataSet* dataSet);
     void addResultGrid(TADODataSet* dataSet);
     TDBBGrid* makeResultGrid(TADODataSet* dataSet, int number);
-    void layoutResults();
+    // Places the grids; `now`: makes the grids in view at once rather than a
+    // few at a time.
+    void layoutResults(bool now = true);
     TDBBGrid* gridOf(const TADODataSet* dataSet) const;
     void resultGridFocused(QObject* grid);
     bool isResultGrid(QObject* object) const;

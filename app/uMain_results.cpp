@@ -66,7 +66,7 @@ void TFMMain::addResultGrid(TADODataSet* dataSet) {
     // Its place now, its grid once the place comes into view.
     PAResults->addResult(dataSet);
     if (PAResults->furtherCount() == 1)
-        layoutResults();
+        layoutResults(false);
 }
 
 TDBBGrid* TFMMain::makeResultGrid(TADODataSet* dataSet, int number) {
@@ -85,12 +85,13 @@ TDBBGrid* TFMMain::makeResultGrid(TADODataSet* dataSet, int number) {
     return grid;
 }
 
-void TFMMain::layoutResults() {
+void TFMMain::layoutResults(bool now) {
     // The first grid stays as long as it has a result or nothing else does.
     PAResults->setFirstShown(dm().ADOdsQuery->Active() || PAResults->furtherCount() == 0);
     PAResults->setLeastHeight(DBGridQuery->horizontalHeader()->height() +
                               kStackedGridRows * std::max(DBGridQuery->rowHeight(), 1) + 20);
-    PAResults->relayoutNow();
+    if (now)
+        PAResults->relayoutNow();
 }
 
 void TFMMain::resultGridFocused(QObject* grid) {
