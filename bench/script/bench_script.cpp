@@ -225,6 +225,9 @@ int main(int argc, char** argv) {
     }
 
     const double resultsStall = stall.worstMs();
+    // BENCH_SCREENSHOT=FILE.png keeps a picture of the window with its results.
+    if (const QString shot = qEnvironmentVariable("BENCH_SCREENSHOT"); !shot.isEmpty())
+        w->grab().save(shot);
     QTest::qWait(200);
     try {
         w->loadScript(script);
