@@ -402,23 +402,17 @@ void runScriptSteps(Handoff& handoff, const QList<ScriptStep>& steps,
             if (events->started)
                 handoff.post([events, i] { events->started(i); });
             std::exception_ptr error;
+            bool lost = false; // the session is gone: nothing more can run on it
             try {
                 one(steps.at(i).text);
-            } catch (const ConnectionError&) {
+            } catch (const DataError& e) {
                 error = std::current_exception();
-            } catch (const DataError&) {
-                error = std::current_exception();
+                lost = dynamic_cast<const ConnectionError*>(&e) != nullptr;
             }
             if (events->ended)
                 handoff.post([events, i, error] { events->ended(i, error); });
-            if (error) {
-                try {
-                    std::rethrow_exception(error);
-                } catch (const ConnectionError&) {
-                    throw; // the session is gone: nothing more can run on it
-                } catch (...) {
-                }
-            }
+            if (lost)
+                std::rethrow_exception(error);
         }
     }
 }
