@@ -43,6 +43,12 @@ std::size_t roundToPages(std::size_t n) {
     const std::size_t p = pageSize();
     return (n + p - 1) / p * p;
 }
+// Buffers on the C heap take what they need, in steps of a cache line: a
+// result of a few rows then costs a few hundred bytes per column, and a
+// script of thousands of them does not grow the heap page by page.
+std::size_t roundForHeap(std::size_t n) {
+    return (n + 63) & ~std::size_t(63);
+}
 
 // Faults the range in with one call instead of one trap per page; a kernel
 // that cannot do so leaves the pages to be faulted on first touch.
@@ -274,12 +280,13 @@ void PageBuffer::reserve(std::size_t n) {
         return;
     const std::size_t want = roundToPages(n);
     if ((m_heap || !m_data) && want <= kHeapBytes) {
-        void* p = std::realloc(m_heap ? m_data : nullptr, want);
+        const std::size_t bytes = roundForHeap(n);
+        void* p = std::realloc(m_heap ? m_data : nullptr, bytes);
         if (!p)
             throw std::bad_alloc();
         m_data = static_cast<char*>(p);
         m_heap = true;
-        m_capacity = want;
+        m_capacity = bytes;
         return;
     }
     if (m_region && pagepool::pool().growInPlace(m_region, m_data, m_capacity, want)) {
@@ -317,11 +324,12 @@ void PageBuffer::allocateZeroed(std::size_t n) {
     if (want == 0)
         return;
     if (want <= kHeapBytes) {
-        m_data = static_cast<char*>(std::calloc(1, want));
+        const std::size_t bytes = roundForHeap(n);
+        m_data = static_cast<char*>(std::calloc(1, bytes));
         if (!m_data)
             throw std::bad_alloc();
         m_heap = true;
-        m_capacity = want;
+        m_capacity = bytes;
         m_size = n;
         return;
     }
@@ -334,7 +342,7 @@ void PageBuffer::allocateZeroed(std::size_t n) {
 }
 
 void PageBuffer::shrinkToFit() {
-    const std::size_t want = roundToPages(m_size);
+    const std::size_t want = m_heap ? roundForHeap(m_size) : roundToPages(m_size);
     if (want >= m_capacity)
         return;
     if (want == 0) {

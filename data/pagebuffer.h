@@ -67,7 +67,7 @@ public:
         if (m_size + n > m_capacity) {
             // Doubling is cheap: the buffer grows in place at the top of its
             // region, or mremap moves page tables, not bytes.
-            std::size_t grow = m_capacity ? m_capacity * 2 : 4096;
+            std::size_t grow = m_capacity ? m_capacity * 2 : 256;
             while (grow < m_size + n)
                 grow *= 2;
             reserve(grow);

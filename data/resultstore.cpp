@@ -17,7 +17,6 @@ namespace data {
 namespace {
 
 constexpr qint64 kRowMask = ResultStore::kBlockRows - 1;
-constexpr std::size_t kBitmapBytes = std::size_t(ResultStore::kBlockRows / 8);
 // Days from 0001-01-01 to 1970-01-01.
 constexpr std::int32_t kEpochOffsetDays = 719162;
 // Julian day number of 0001-01-01 in the proleptic Gregorian calendar.
@@ -164,38 +163,47 @@ bool isVariable(StorageKind kind) {
 
 // Rows a fixed-width block has room for when it must hold `rows`: what small
 // results need, doubling as rows come, up to a whole block. A result of a
-// few rows then takes a few pages, not a block's worth for every column.
+// few rows then takes a few hundred bytes, not a block's worth for every column.
 qint64 fixedRoom(qint64 rows, qint64 now) {
-    qint64 room = std::max<qint64>(now, 256);
+    qint64 room = std::max<qint64>(now, 32);
     while (room < rows)
         room *= 2;
     return std::min(room, ResultStore::kBlockRows);
 }
 
 struct ResultStore::Block {
-    std::unique_ptr<std::uint8_t[]> valid; // bit set: value present
-    PageBuffer fixed;                      // fixed kinds: width * the rows it has room for
-    std::unique_ptr<std::uint32_t[]> ends; // variable kinds: end offset per row
-    PageBuffer arena;                      // variable kinds: the bytes
-    int filled = 0;                        // variable kinds: rows whose end is set
+    PageBuffer valid; // bit set: value present; room as the row array
+    PageBuffer fixed; // fixed kinds: width * the rows it has room for
+    PageBuffer ends;  // variable kinds: end offset per row, 4 bytes each
+    PageBuffer arena; // variable kinds: the bytes
+    int filled = 0;   // variable kinds: rows whose end is set
 
     std::uint8_t* fixedBytes() { return reinterpret_cast<std::uint8_t*>(fixed.data()); }
     const std::uint8_t* fixedBytes() const {
         return reinterpret_cast<const std::uint8_t*>(fixed.data());
     }
 
-    bool present(qint64 r) const { return (valid[std::size_t(r >> 3)] >> (r & 7)) & 1; }
+    const std::uint8_t* validBits() const {
+        return reinterpret_cast<const std::uint8_t*>(valid.data());
+    }
+    bool present(qint64 r) const { return (validBits()[std::size_t(r >> 3)] >> (r & 7)) & 1; }
     void setPresent(qint64 r, bool on) {
-        auto& byte = valid[std::size_t(r >> 3)];
+        auto& byte = reinterpret_cast<std::uint8_t*>(valid.data())[std::size_t(r >> 3)];
         const auto bit = std::uint8_t(1u << (r & 7));
         byte = on ? std::uint8_t(byte | bit) : std::uint8_t(byte & ~bit);
     }
-    std::uint32_t start(qint64 r) const { return r == 0 ? 0 : ends[std::size_t(r - 1)]; }
+    std::uint32_t* endOffsets() { return reinterpret_cast<std::uint32_t*>(ends.data()); }
+    const std::uint32_t* endOffsets() const {
+        return reinterpret_cast<const std::uint32_t*>(ends.data());
+    }
+    std::uint32_t end(qint64 r) const { return endOffsets()[std::size_t(r)]; }
+    void setEnd(qint64 r, std::uint32_t offset) { endOffsets()[std::size_t(r)] = offset; }
+    std::uint32_t start(qint64 r) const { return r == 0 ? 0 : end(r - 1); }
     // Closes rows [filled, r) as empty so row r can be written.
     void fillTo(qint64 r) {
         const auto size = std::uint32_t(arena.size());
         while (filled < r)
-            ends[std::size_t(filled++)] = size;
+            setEnd(filled++, size);
     }
 };
 
@@ -331,21 +339,27 @@ qint64 ResultStore::appendRows(qint64 n) {
         auto rowsIn = [&](std::size_t b) {
             return b + 1 < needed ? kBlockRows : ((m_rowCount - 1) & kRowMask) + 1;
         };
+        // Fixed kinds keep their values in a per-row array, variable kinds their end offsets;
+        // either array has room for the rows the block holds, doubling as they come.
+        const bool variable = isVariable(kind);
+        const std::size_t slot = variable ? sizeof(std::uint32_t) : width;
+        auto rowArray = [variable](Block& b) -> PageBuffer& { return variable ? b.ends : b.fixed; };
         const std::size_t had = blocks.size();
-        if (!isVariable(kind) && had > 0 && blocks.back()) {
-            Block& last = *blocks.back();
+        if (had > 0 && blocks.back()) {
+            PageBuffer& last = rowArray(*blocks.back());
             const qint64 rows = rowsIn(had - 1);
-            const auto room = qint64(last.fixed.size() / width);
-            if (room < rows)
-                last.fixed.growZeroed(width * std::size_t(fixedRoom(rows, room)));
+            const auto room = qint64(last.size() / slot);
+            if (room < rows) {
+                const auto grown = std::size_t(fixedRoom(rows, room));
+                last.growZeroed(slot * grown);
+                blocks.back()->valid.growZeroed((grown + 7) / 8);
+            }
         }
         while (blocks.size() < needed) {
             auto b = std::make_unique<Block>();
-            b->valid = std::make_unique<std::uint8_t[]>(kBitmapBytes);
-            if (isVariable(kind))
-                b->ends = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t(kBlockRows));
-            else
-                b->fixed.allocateZeroed(width * std::size_t(fixedRoom(rowsIn(blocks.size()), 0)));
+            const auto room = std::size_t(fixedRoom(rowsIn(blocks.size()), 0));
+            b->valid.allocateZeroed((room + 7) / 8);
+            rowArray(*b).allocateZeroed(slot * room);
             blocks.push_back(std::move(b));
         }
     }
@@ -367,7 +381,7 @@ void ResultStore::setNull(qint64 row, int col) {
         if (r == b.filled - 1)
             b.arena.truncate(b.start(r));
         b.fillTo(r);
-        b.ends[std::size_t(r)] = std::uint32_t(b.arena.size());
+        b.setEnd(r, std::uint32_t(b.arena.size()));
         b.filled = int(r + 1);
     }
 }
@@ -407,7 +421,7 @@ void ResultStore::setVariable(qint64 row, int col, const void* data, std::size_t
     if (b.arena.size() + len > std::numeric_limits<std::uint32_t>::max())
         throw DataError(QStringLiteral("Die Ergebnismenge ist zu groß für den Arbeitsspeicher"));
     b.arena.append(data, len);
-    b.ends[std::size_t(r)] = std::uint32_t(b.arena.size());
+    b.setEnd(r, std::uint32_t(b.arena.size()));
     b.filled = int(r + 1);
     b.setPresent(r, true);
 }
@@ -425,7 +439,7 @@ QByteArrayView ResultStore::bytesAt(qint64 row, int col) const {
     if (!isVariable(kind) || r >= b->filled)
         return {};
     const std::uint32_t s = b->start(r);
-    return QByteArrayView(b->arena.data() + s, qsizetype(b->ends[std::size_t(r)] - s));
+    return QByteArrayView(b->arena.data() + s, qsizetype(b->end(r) - s));
 }
 
 QStringView ResultStore::utf16At(qint64 row, int col) const {
@@ -505,9 +519,9 @@ ResultStore::BlockView ResultStore::blockView(qint64 row, int col) const {
     v.first = row & ~kRowMask;
     v.end = std::min(m_rowCount, v.first + kBlockRows);
     v.kind = m_columns.at(col).kind;
-    v.valid = b->valid.get();
+    v.valid = b->validBits();
     v.fixed = b->fixedBytes();
-    v.ends = b->ends.get();
+    v.ends = b->endOffsets();
     v.arena = b->arena.data();
     v.filled = b->filled;
     return v;
@@ -756,9 +770,8 @@ bool ResultStore::copyFromBlock(qint64 row, int col, const Block& source, qint64
     };
     auto variable = [&]() {
         const std::uint32_t s = source.start(r);
-        return r < source.filled
-                   ? QByteArrayView(source.arena.data() + s, source.ends[std::size_t(r)] - s)
-                   : QByteArrayView();
+        return r < source.filled ? QByteArrayView(source.arena.data() + s, source.end(r) - s)
+                                 : QByteArrayView();
     };
     switch (info.kind) {
     case StorageKind::UInt8:
@@ -867,13 +880,13 @@ std::shared_ptr<ResultStore::Chunk> ResultStore::takeNewRows(bool last, bool wit
         // The block being filled goes over as a copy of its rows so far.
         const Block& open = *data.blocks[complete];
         auto copy = std::make_unique<Block>();
-        copy->valid = std::make_unique<std::uint8_t[]>(kBitmapBytes);
-        std::memcpy(copy->valid.get(), open.valid.get(), std::size_t((openRows + 7) >> 3));
+        copy->valid.allocateZeroed(std::size_t(fixedRoom(openRows, 0) + 7) / 8);
+        std::memcpy(copy->valid.data(), open.valid.data(), std::size_t((openRows + 7) >> 3));
         if (isVariable(kind)) {
-            copy->ends = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t(kBlockRows));
+            copy->ends.allocateZeroed(sizeof(std::uint32_t) * std::size_t(fixedRoom(openRows, 0)));
             const int filled = std::min(open.filled, int(openRows));
-            std::memcpy(copy->ends.get(), open.ends.get(), std::size_t(filled) * 4);
-            const std::size_t bytes = filled == 0 ? 0 : open.ends[std::size_t(filled - 1)];
+            std::memcpy(copy->ends.data(), open.ends.data(), std::size_t(filled) * 4);
+            const std::size_t bytes = filled == 0 ? 0 : open.end(filled - 1);
             copy->arena.append(open.arena.data(), bytes);
             copy->filled = filled;
         } else {
@@ -921,7 +934,8 @@ void ResultStore::clear() {
         if (c.blocks.empty())
             continue;
         Block& b = *c.blocks.front();
-        std::memset(b.valid.get(), 0, kBitmapBytes);
+        if (b.valid.data())
+            std::memset(b.valid.data(), 0, b.valid.size());
         if (b.fixed.data())
             std::memset(b.fixed.data(), 0, b.fixed.size());
         b.arena.truncate(0);
@@ -939,11 +953,11 @@ std::size_t ResultStore::memoryBytes() const {
         for (const auto& b : m_data[c].blocks) {
             if (!b)
                 continue;
-            total += kBitmapBytes;
+            total += b->valid.size();
             if (isVariable(kind))
-                total += std::size_t(kBlockRows) * 4 + b->arena.capacity();
+                total += b->ends.size() + b->arena.capacity();
             else
-                total += std::size_t(kBlockRows) * std::size_t(fixedWidth(kind));
+                total += b->fixed.size();
         }
     }
     if (m_edit)

@@ -1,7 +1,9 @@
 #include "data/odbc/odbcfetch.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <memory>
 
 namespace data::odbc {
 
@@ -18,6 +20,29 @@ constexpr SQLLEN kChunkBytes = 64 * 1024;
 // "Invalid descriptor index" beyond), while SQL Server returns up to 4096:
 // wider results are read value by value with SQLGetData.
 constexpr int kMaxBoundColumns = 4000;
+
+// The bound columns' buffers, kept by the fetching thread from one result to the next and
+// never cleared: the driver writes the rows it reports and only those are read. A batch of
+// many small results would otherwise take (and the kernel clear) half a megabyte for each.
+class BindArea {
+public:
+    char* take(std::size_t bytes) {
+        if (bytes > m_capacity) {
+            m_bytes = std::make_unique_for_overwrite<char[]>(bytes);
+            m_capacity = bytes;
+        }
+        return m_bytes.get();
+    }
+
+private:
+    std::unique_ptr<char[]> m_bytes;
+    std::size_t m_capacity = 0;
+};
+thread_local BindArea t_bindArea;
+
+constexpr std::size_t alignedUp(std::size_t n) {
+    return (n + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+}
 
 int terminatorBytes(SQLSMALLINT cType) {
     return cType == SQL_C_CHAR ? 1 : cType == SQL_C_WCHAR ? 2 : 0;
@@ -377,8 +402,13 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
             kFetchBufferBytes / std::max<std::size_t>(rowBytes, 1), 1, kMaxRowsPerFetch);
         if (maxRows > 0 && SQLULEN(maxRows) < rowsPerFetch)
             rowsPerFetch = SQLULEN(maxRows);
-        std::vector<std::vector<char>> buffers(static_cast<std::size_t>(n));
-        std::vector<std::vector<SQLLEN>> indicators(static_cast<std::size_t>(n));
+        std::vector<char*> buffers(static_cast<std::size_t>(n));
+        std::vector<SQLLEN*> indicators(static_cast<std::size_t>(n));
+        std::size_t areaBytes = 0;
+        for (const ColumnPlan& plan : plans)
+            areaBytes += alignedUp(std::size_t(plan.bufferBytes) * rowsPerFetch) +
+                         alignedUp(sizeof(SQLLEN) * rowsPerFetch);
+        char* area = t_bindArea.take(areaBytes);
         SQLULEN fetched = 0;
         check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, SQLPOINTER(SQL_BIND_BY_COLUMN), 0),
               SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(ROW_BIND_TYPE)");
@@ -388,10 +418,12 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
               "SQLSetStmtAttr(ROWS_FETCHED_PTR)");
         for (int c = 0; c < n; ++c) {
             const ColumnPlan& plan = plans[std::size_t(c)];
-            buffers[std::size_t(c)].resize(std::size_t(plan.bufferBytes) * rowsPerFetch);
-            indicators[std::size_t(c)].resize(rowsPerFetch);
-            check(SQLBindCol(stmt, SQLUSMALLINT(c + 1), plan.cType, buffers[std::size_t(c)].data(),
-                             plan.bufferBytes, indicators[std::size_t(c)].data()),
+            buffers[std::size_t(c)] = area;
+            area += alignedUp(std::size_t(plan.bufferBytes) * rowsPerFetch);
+            indicators[std::size_t(c)] = reinterpret_cast<SQLLEN*>(area);
+            area += alignedUp(sizeof(SQLLEN) * rowsPerFetch);
+            check(SQLBindCol(stmt, SQLUSMALLINT(c + 1), plan.cType, buffers[std::size_t(c)],
+                             plan.bufferBytes, indicators[std::size_t(c)]),
                   SQL_HANDLE_STMT, stmt, "SQLBindCol");
         }
         struct Unbind {
@@ -427,8 +459,8 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
             const qint64 first = store->appendRows(rows);
             for (int c = 0; c < n; ++c) {
                 const ColumnPlan& plan = plans[std::size_t(c)];
-                const char* base = buffers[std::size_t(c)].data();
-                const SQLLEN* ind = indicators[std::size_t(c)].data();
+                const char* base = buffers[std::size_t(c)];
+                const SQLLEN* ind = indicators[std::size_t(c)];
                 for (qint64 r = 0; r < rows; ++r)
                     storeCell(*store, first + r, c, plan,
                               base + std::size_t(r) * std::size_t(plan.bufferBytes), ind[r]);
