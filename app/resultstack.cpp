@@ -11,13 +11,27 @@
 ResultStack::ResultStack(QScrollArea* area, TDBBGrid* first, GridFactory factory)
     : m_area(area), m_first(first), m_factory(std::move(factory)) {
     first->setParent(this);
+    // The stack grows at its bottom as results arrive: only what a growth
+    // uncovers is painted, not the grids already in view each time.
+    setAttribute(Qt::WA_StaticContents);
     connect(area->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &ResultStack::scheduleRelayout);
+    m_paced.setSingleShot(true);
+    connect(&m_paced, &QTimer::timeout, this, &ResultStack::relayout);
 }
 
 void ResultStack::addResult(TADODataSet* dataSet) {
     m_further.append({dataSet, nullptr});
-    scheduleRelayout();
+    // A batch may bring results by the hundred. Each layout changes the
+    // scroll bar, which repaints the page's frame with it, so they are laid
+    // out together at a steady pace rather than a few at a time.
+    if (m_pending || m_paced.isActive())
+        return;
+    const qint64 since = m_sinceLayout.isValid() ? m_sinceLayout.elapsed() : kArrivalPaceMs;
+    if (since >= kArrivalPaceMs)
+        scheduleRelayout();
+    else
+        m_paced.start(int(kArrivalPaceMs - since));
 }
 
 void ResultStack::clear() {
@@ -109,6 +123,8 @@ void ResultStack::scheduleRelayout() {
 
 void ResultStack::relayout() {
     m_pending = false;
+    m_paced.stop();
+    m_sinceLayout.start();
     const int n = slotCount();
     const int slot = slotHeight();
     const int total = n <= 1 ? 0 : n * slot + kSpacing * (n - 1);

@@ -7,8 +7,10 @@
 // Grids once made stay until the results are cleared, keeping where their
 // user left them.
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 
@@ -71,7 +73,11 @@ private:
     bool m_pending = false;
     bool m_makeAll = false;
     int m_least = 0;
+    QElapsedTimer m_sinceLayout; // since the last relayout
+    QTimer m_paced;              // the relayout for results that came in the meantime
     static constexpr int kSpacing = 4;
     static constexpr int kLeastMade = 8; // grids made from the top of the visible part at least
     static constexpr int kMadePerPass = 2;
+    // While results arrive the page is laid out at most this often (ms).
+    static constexpr int kArrivalPaceMs = 40;
 };
