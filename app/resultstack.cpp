@@ -88,9 +88,9 @@ void ResultStack::gridFocused(TDBBGrid* grid) {
 }
 
 void ResultStack::relayoutNow() {
-    m_makeAll = true;
+    m_makeInSight = true;
     relayout();
-    m_makeAll = false;
+    m_makeInSight = false;
 }
 
 void ResultStack::resizeEvent(QResizeEvent* event) {
@@ -138,10 +138,14 @@ void ResultStack::relayout() {
     // A page not yet shown has no height to go by: its first few get grids.
     const int to =
         std::min(n - 1, std::max((top + 2 * view) / std::max(pitch, 1), from + kLeastMade - 1));
-    // A relayout of its own makes a few grids at a time and comes again for
-    // the rest, so the window goes on serving its user meanwhile; one asked
-    // for at once (the end of a run) makes all of them.
-    int budget = m_makeAll ? to - from + 1 : kMadePerPass;
+    // A relayout makes a few grids at a time and comes again for the rest, so
+    // the window goes on serving its user meanwhile; one asked for at once
+    // (the end of a run) first makes every grid in sight.
+    if (m_makeInSight)
+        for (int i = std::max(from, top / std::max(pitch, 1));
+             i <= std::min(to, (top + view - 1) / std::max(pitch, 1)); ++i)
+            make(i);
+    int budget = kMadePerPass;
     for (int i = from; i <= to; ++i) {
         if (budget <= 0) {
             scheduleRelayout();

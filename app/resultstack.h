@@ -71,7 +71,7 @@ private:
     QList<Further> m_further;
     bool m_firstShown = true;
     bool m_pending = false;
-    bool m_makeAll = false;
+    bool m_makeInSight = false;
     int m_least = 0;
     QElapsedTimer m_sinceLayout; // since the last relayout
     QTimer m_paced;              // the relayout for results that came in the meantime
