@@ -4,6 +4,7 @@
 #include "data/connectionstring.h"
 
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -319,8 +320,10 @@ void TADOConnection::Open() {
 void TADOConnection::Close() {
     waitIdle(); // a running statement ends first: its worker uses the session
     // Datasets first, while the session still exists.
-    const auto dataSets = m_dataSets;
-    for (const auto& ds : dataSets)
+    auto dataSets = m_dataSets.values();
+    std::sort(dataSets.begin(), dataSets.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [order, ds] : dataSets)
         if (ds)
             ds->Close();
     if (!m_session)
@@ -372,12 +375,11 @@ int TADOConnection::openTransactionCount() {
 
 void TADOConnection::attach(TADODataSet* dataSet) {
     if (!m_dataSets.contains(dataSet))
-        m_dataSets.append(dataSet);
+        m_dataSets.insert(dataSet, {++m_attachCount, QPointer<TADODataSet>(dataSet)});
 }
 
 void TADOConnection::detach(TADODataSet* dataSet) {
-    m_dataSets.removeAll(dataSet);
-    m_dataSets.removeAll(nullptr);
+    m_dataSets.remove(dataSet);
 }
 
 void TADOConnection::GetTableNames(QStringList& list, bool systemTables) {

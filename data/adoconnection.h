@@ -7,6 +7,7 @@
 #include "data/handoff.h"
 #include "data/provider.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -18,6 +19,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <utility>
 
 class TADODataSet;
 class TADOCommand;
@@ -227,7 +229,10 @@ private:
     TCursorLocation m_cursorLocation = clUseClient;
     QList<data::PropertyEntry> m_initProperties;
     std::unique_ptr<data::ProviderConnection> m_session;
-    QList<QPointer<TADODataSet>> m_dataSets;
+    // The open datasets, by the order they were attached in: a script's
+    // thousands of result sets come and go without a search through them.
+    QHash<const TADODataSet*, std::pair<quint64, QPointer<TADODataSet>>> m_dataSets;
+    quint64 m_attachCount = 0;
     TADOErrors m_errors;
     data::MessageList m_messages;
     bool m_broken = false;
