@@ -4,6 +4,7 @@
 #include "testserver/engine/catalog.h"
 
 #include "testserver/engine/types.h"
+#include "testserver/engine/udt.h"
 
 #include <algorithm>
 
@@ -77,6 +78,8 @@ int systemTypeId(SqlType t) {
         return 239;
     case SqlType::Xml:
         return 241;
+    case SqlType::Udt:
+        return udt::kSystemTypeId;
     }
     return 0;
 }
@@ -182,6 +185,10 @@ int typeScale(const ColumnType& t) {
     default:
         return 0;
     }
+}
+
+int userTypeId(const ColumnType& t) {
+    return t.type == SqlType::Udt ? udt::userTypeId(t.udt) : systemTypeId(t.type);
 }
 
 ColumnType typeOf(const std::string& decl) {

@@ -34,6 +34,8 @@ bool hasProcedureTable(sqlite3* c);
 std::int64_t objectIdFor(std::int64_t rowid);
 // SQL Server's system type ids.
 int systemTypeId(SqlType t);
+// sys.columns.user_type_id: the system type id, but 128 to 130 for the CLR types.
+int userTypeId(const ColumnType& t);
 // Storage size in bytes as sys.columns.max_length shows it (-1 = max).
 int maxLength(const ColumnType& t);
 int typePrecision(const ColumnType& t);

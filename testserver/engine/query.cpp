@@ -62,6 +62,7 @@ Conv convFor(const ColumnType& t) {
         return Conv::FixedBlob;
     case SqlType::VarBinary:
     case SqlType::Image:
+    case SqlType::Udt:
         return Conv::Blob;
     case SqlType::DateTime:
     case SqlType::SmallDateTime:
