@@ -288,7 +288,10 @@ void TVelADObatchmove::Execute() {
     for (int i = 0; i < fieldCount; ++i) {
         const TFieldDef& def = defs.at(i);
         const QString columnName = unique ? MakeUniqueFieldName(def.Name) : def.Name;
-        const QString typeText = ColumnTypeText(def.DataType, def.Size);
+        // A CLR type's value (geography, hierarchyid) goes as its hex text: no
+        // destination type holds its bytes as they are.
+        const QString typeText =
+            def.ClrType ? QStringLiteral("memo ") : ColumnTypeText(def.DataType, def.Size);
         if (typeText.isEmpty())
             continue;
         mapped[size_t(i)] = true;
@@ -325,7 +328,12 @@ void TVelADObatchmove::Execute() {
         for (int i = 0; i < fieldCount; ++i) {
             if (!mapped[size_t(i)])
                 continue;
-            m_destDataSet->Fields(position).setValue(m_source->Fields(i));
+            const TField source = m_source->Fields(i);
+            if (defs.at(i).ClrType)
+                m_destDataSet->Fields(position).setValue(
+                    source.IsNull() ? QVariant() : QVariant(source.AsString()));
+            else
+                m_destDataSet->Fields(position).setValue(source);
             ++position;
         }
         m_destDataSet->Post();

@@ -170,6 +170,7 @@ private slots:
     void paradoxKeepsNames();
     void emptyResultCreatesTable();
     void unmappedFieldsOnly();
+    void clrValuesGoAsHexText();
     void overwrite();
     void refusedValueStopsTransfer();
     void refusedValueInALaterBlock_data();
@@ -567,6 +568,25 @@ void TestBatchMove::unmappedFieldsOnly() {
     QVERIFY_THROWS_EXCEPTION(DataError, m_bm->Execute());
     QCOMPARE(m_bm->RowsExported(), 3);
     QVERIFY(m_conn->Connected());
+}
+
+// A CLR type (geography, hierarchyid) is no blob to leave out: its value goes
+// whole, as the hex text the grid shows, into a memo column.
+void TestBatchMove::clrValuesGoAsHexText() {
+    ColumnInfo lage = column("Lage", ftVarBytes, StorageKind::Bytes);
+    lage.clrType = true;
+    lage.typeName = QStringLiteral("geography");
+    const QByteArray point = QByteArray::fromHex("E6100000010C3333333333D347406666666666965EC0");
+    g_source.columns = {column("Nr", ftInteger, StorageKind::Int32), lage,
+                        column("Bild", ftBlob, StorageKind::Bytes)};
+    g_source.rows = {{1, point, QByteArray("\x01")}, {2, QVariant(), QVariant()}};
+    openSource();
+    m_bm->setDestTableName(QStringLiteral("orte.txt"));
+    m_bm->setDestDatabaseType(dtText);
+    m_bm->Execute();
+    QCOMPARE(m_bm->RowsExported(), 2);
+    QCOMPARE(readFile(m_dir.filePath("orte.txt")),
+             QByteArray("\"Nr\",\"Lage\"\r\n1,\"0x" + point.toHex().toUpper() + "\"\r\n2,\r\n"));
 }
 
 void TestBatchMove::overwrite() {
