@@ -395,6 +395,7 @@ void TADODataSet::buildFieldDefs() {
         def.Size = c.size;
         def.FieldNo = i + 1;
         def.Precision = c.precision;
+        def.Scale = c.scale;
         def.TypeName = c.typeName;
         def.ClrType = c.clrType;
         m_fieldDefs.append(def);

@@ -26,6 +26,7 @@ struct TFieldDef {
     int Size = 0; // characters, bytes, or digits after the point (BCD); 0 for fixed kinds and blobs
     int FieldNo = 0;      // 1-based position
     int Precision = 0;    // digits (numeric kinds)
+    int Scale = 0;        // digits after the point; fraction digits of datetime2 and time
     QString TypeName;     // the server's name of the type, when the driver gave it
     bool ClrType = false; // a CLR type (geography, hierarchyid, ...): bytes shown in hex
 };

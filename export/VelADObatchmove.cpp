@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -290,8 +291,18 @@ void TVelADObatchmove::Execute() {
         const QString columnName = unique ? MakeUniqueFieldName(def.Name) : def.Name;
         // A CLR type's value (geography, hierarchyid) goes as its hex text: no
         // destination type holds its bytes as they are.
-        const QString typeText =
+        QString typeText =
             def.ClrType ? QStringLiteral("memo ") : ColumnTypeText(def.DataType, def.Size);
+        // Text and HTML files write datetime2 and time with every digit the
+        // server sent; the other formats keep their own date types.
+        const bool exactTime =
+            def.TypeName.compare(QLatin1String("datetime2"), Qt::CaseInsensitive) == 0 ||
+            def.TypeName.compare(QLatin1String("time"), Qt::CaseInsensitive) == 0;
+        if (exactTime && (def.DataType == ftDateTime || def.DataType == ftTime) &&
+            (m_destDatabaseType == dtText || m_destDatabaseType == dtHTMLexport ||
+             m_destDatabaseType == dtHTMLimport))
+            typeText =
+                typeText.trimmed() + QStringLiteral("(%1) ").arg(std::clamp(def.Scale, 0, 7));
         if (typeText.isEmpty())
             continue;
         mapped[size_t(i)] = true;
