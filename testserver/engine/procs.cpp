@@ -667,16 +667,7 @@ Outcome Session::Impl::createProcedure(const Statement& st, Out& out) {
         return fail(errorMessage(208, 16, "Invalid object name '" + name + "'."), out, false);
     q = exists ? "UPDATE " + table + " SET params = ?2, body = ?3 WHERE name = ?1"
                : "INSERT INTO " + table + " (name, params, body) VALUES (?1, ?2, ?3)";
-    sqlite3_stmt* write = nullptr;
-    int rc = sqlite3_prepare_v2(conn, q.c_str(), -1, &write, nullptr);
-    if (rc == SQLITE_OK) {
-        sqlite3_bind_text(write, 1, name.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(write, 2, declaration.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(write, 3, body.c_str(), -1, SQLITE_TRANSIENT);
-        rc = sqlite3_step(write);
-    }
-    sqlite3_finalize(write);
-    if (rc != SQLITE_DONE)
+    if (catalog::execWithTexts(conn, q, name, declaration, body) != SQLITE_DONE)
         return failSqlite(sqlite3_extended_errcode(conn), "CREATE PROCEDURE", name, out);
     out.done(0, 0, 0);
     return Outcome::Ok;
@@ -741,6 +732,12 @@ std::optional<std::int32_t> Session::Impl::runUserProcedure(const std::string& n
         if (!found)
             return std::nullopt;
     }
+    return runStoredBody(shownName, declaration, body, args, inner, oc);
+}
+
+std::int32_t Session::Impl::runStoredBody(const std::string& shownName,
+                                          const std::string& declaration, const std::string& body,
+                                          std::vector<RpcParam>& args, Out& inner, Outcome& oc) {
     oc = Outcome::Ok;
     const auto decls = parseDeclaration(declaration);
     if (!decls) {

@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <set>
@@ -188,6 +189,22 @@ struct Session::Impl {
     Outcome runExec(const sql::Statement& st, std::size_t start, Out& out);
     Outcome createProcedure(const sql::Statement& st, Out& out);
     Outcome dropProcedure(const sql::Statement& st, std::size_t nameAt, bool ifExists, Out& out);
+    // Binds the arguments to a stored body's declared parameters and runs it
+    // with its own variables, options and temporary tables; returns its status.
+    std::int32_t runStoredBody(const std::string& shownName, const std::string& declaration,
+                               const std::string& body, std::vector<RpcParam>& args, Out& inner,
+                               Outcome& oc);
+    // Table-valued functions (table_functions.cpp): CREATE FUNCTION ...
+    // RETURNS @t TABLE (...) or RETURNS TABLE AS RETURN SELECT ..., DROP
+    // FUNCTION, and their calls in FROM and JOIN, which run the function into
+    // a temporary table that the statement then reads (`made` names them, for
+    // the caller to drop). Nothing when the statement calls none.
+    Outcome createFunction(const sql::Statement& st, Out& out);
+    Outcome dropFunction(const sql::Statement& st, std::size_t nameAt, bool ifExists, Out& out);
+    std::optional<sql::Statement> expandTableFunctions(const sql::Statement& st, Out& out,
+                                                       Outcome& oc, std::vector<std::string>& made);
+    std::deque<std::string> madeTokenTexts; // text of tokens that rewritten statements point to
+    int tableFunctionCalls = 0;
     Outcome callProcedure(const std::string& name, std::vector<RpcParam>& args, Out& out);
     // Nothing when no CREATE PROCEDURE made `name` in the current database.
     std::optional<std::int32_t>
