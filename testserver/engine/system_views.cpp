@@ -180,8 +180,7 @@ void sysColumns(Session::Impl& s, const std::string& name, const std::string&, V
                 rows.push_back(
                     {s.db, std::string("dbo"), o.name, c.name, std::int64_t{ordinal},
                      c.hasDefault ? Value{showDefault(c.defaultValue)} : Value{Null{}},
-                     std::string(c.notNull ? "NO" : "YES"),
-                     t.type == SqlType::Udt ? typeName(t) : baseTypeName(t.type),
+                     std::string(c.notNull ? "NO" : "YES"), dataTypeName(t),
                      chars || isBinaryType(t.type) || t.type == SqlType::Udt
                          ? Value{std::int64_t{t.length < 0 ? -1 : oi.precision}}
                          : Value{Null{}},

@@ -254,6 +254,10 @@ std::string baseTypeName(SqlType t) {
     return "sql_variant";
 }
 
+std::string dataTypeName(const ColumnType& t) {
+    return t.type == SqlType::Udt ? std::string(udt::typeName(t.udt)) : baseTypeName(t.type);
+}
+
 std::string typeName(const ColumnType& t) {
     if (t.rowVersion)
         return "timestamp";

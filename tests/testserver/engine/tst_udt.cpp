@@ -160,6 +160,13 @@ TEST_F(Udt, CatalogViewsNameTheTypes) {
     ASSERT_EQ(ty.size(), 2u);
     EXPECT_EQ(ty[0][0], Value(std::string("geography")));
     EXPECT_EQ(ty[1][0], Value(std::string("hierarchyid")));
+    // SQLColumns (sp_columns): the type's name, its data as long binary or varbinary.
+    const auto sp = rows("EXEC sp_columns t");
+    ASSERT_EQ(sp.size(), 2u);
+    EXPECT_EQ(sp[0][4], Value(std::int64_t(-4)));
+    EXPECT_EQ(sp[0][5], Value(std::string("geography")));
+    EXPECT_EQ(sp[1][4], Value(std::int64_t(-3)));
+    EXPECT_EQ(sp[1][5], Value(std::string("hierarchyid")));
 }
 
 } // namespace
