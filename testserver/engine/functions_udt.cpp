@@ -85,9 +85,16 @@ void sqlMethod(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         return sqlite3_result_null(ctx);
     const std::string kindName = text(argv[0]);
     const std::string method = text(argv[1]);
-    const Blob value = blobArg(argv[2]);
+    Blob value = blobArg(argv[2]);
     UdtKind kind = udt::kindOf(kindName).value_or(udt::guessKind(value));
     udt::Error e;
+    if (sqlite3_value_type(argv[2]) == SQLITE_TEXT && udt::kindOf(kindName)) {
+        // Text in a CLR column: the value SQL Server would have made of it.
+        auto bytes = udt::fromText(kind, text(argv[2]), &e);
+        if (!bytes)
+            return clrError(ctx, kind, e);
+        value = std::move(*bytes);
+    }
     if (kind == UdtKind::HierarchyId) {
         const auto path = udt::decodeHierarchy(value, &e);
         if (!path)

@@ -364,6 +364,15 @@ std::optional<HierarchyPath> decodeHierarchy(const Blob& bytes, Error* err) {
     return path;
 }
 
+std::optional<Blob> fromText(UdtKind kind, std::string_view text, Error* err) {
+    if (kind == UdtKind::HierarchyId) {
+        const auto path = parseHierarchy(text, err);
+        return path ? encodeHierarchy(*path, err) : std::nullopt;
+    }
+    const auto p = pointFromText(kind, text, kind == UdtKind::Geography ? 4326 : 0, err);
+    return p ? std::optional<Blob>(encodePoint(*p)) : std::nullopt;
+}
+
 UdtKind guessKind(const Blob& b) {
     if (b.size() >= 6 && (b[4] == 1 || b[4] == 2) && b.size() == 22 && (b[5] & kSinglePoint)) {
         Error e;

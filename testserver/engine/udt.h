@@ -108,6 +108,11 @@ std::string hierarchyText(const HierarchyPath& path);
 std::optional<Blob> encodeHierarchy(const HierarchyPath& path, Error* err);
 std::optional<HierarchyPath> decodeHierarchy(const Blob& bytes, Error* err);
 
+// A value from its text, as SQL Server converts text to a CLR type: the path
+// of a hierarchyid, the well-known text of a point (SRID 4326 for geography,
+// 0 for geometry).
+std::optional<Blob> fromText(UdtKind kind, std::string_view text, Error* err);
+
 // A serialized value of unknown kind: hierarchyid when it cannot be a
 // spatial value (spatial values start with SRID and version 1 or 2).
 UdtKind guessKind(const Blob& bytes);

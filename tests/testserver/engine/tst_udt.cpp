@@ -120,6 +120,15 @@ TEST_F(Udt, ColumnsStoreTheSerializedValuesAndMembersReadThem) {
 
     EXPECT_EQ(scalar("SELECT CAST(h AS varbinary(max)) FROM places WHERE id = 1"),
               Value(hex("5B40")));
+    // Text put into such a column reads as the value SQL Server makes of it.
+    run("INSERT places (id, loc, h) VALUES (3, 'POINT(-122.35 47.65)', '/1/2/')");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    const auto t = rows("SELECT loc, h, h.GetLevel(), loc.Lat FROM places WHERE id = 3");
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0][0], Value(hex("E6100000010C3333333333D347406666666666965EC0")));
+    EXPECT_EQ(t[0][1], Value(hex("5B40")));
+    EXPECT_EQ(t[0][2], Value(std::int64_t(2)));
+    EXPECT_EQ(t[0][3], Value(47.65));
     // A column named like a property stays a column.
     run("CREATE TABLE spots (lat float); INSERT spots VALUES (1.5)");
     EXPECT_EQ(scalar("SELECT s.lat FROM spots s"), Value(1.5));
