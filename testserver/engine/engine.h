@@ -125,11 +125,19 @@ public:
                              bool output) = 0;
 };
 
+// The rows of a table-valued parameter, with the columns its type has.
+struct TableArgument {
+    std::string typeSchema, typeName; // as the client names the table type
+    std::vector<Column> columns;
+    std::vector<std::vector<Value>> rows;
+};
+
 struct RpcParam {
     std::string name; // with leading '@', may be empty
     ColumnType type;
     Value value;
     bool output = false;
+    std::shared_ptr<const TableArgument> table; // a table-valued parameter (value NULL)
 };
 
 struct RpcCall {

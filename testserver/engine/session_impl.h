@@ -204,6 +204,17 @@ struct Session::Impl {
     std::optional<sql::Statement> expandTableFunctions(const sql::Statement& st, Out& out,
                                                        Outcome& oc, std::vector<std::string>& made);
     std::deque<std::string> madeTokenTexts; // text of tokens that rewritten statements point to
+    // Temporary tables for function results and table-valued parameters:
+    // "(a int, b varchar(4))" from columns, a table type's stored columns,
+    // creating the table, and putting rows into it.
+    static std::string columnDefinitions(const std::vector<Column>& cols);
+    std::optional<std::string> tableTypeColumns(const std::string& typeName);
+    Outcome createTableType(const sql::Statement& st, const std::string& name, std::size_t open,
+                            Out& out);
+    bool dropTableType(const std::string& name); // false when there is none
+    bool createTempTable(const std::string& name, const std::string& columns, Out& out,
+                         Outcome& oc);
+    void insertRows(const std::string& name, const std::vector<std::vector<Value>>& rows);
     int tableFunctionCalls = 0;
     Outcome callProcedure(const std::string& name, std::vector<RpcParam>& args, Out& out);
     // Nothing when no CREATE PROCEDURE made `name` in the current database.

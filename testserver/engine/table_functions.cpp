@@ -74,6 +74,76 @@ std::string source(const Statement& st, std::size_t a, std::size_t b) {
 
 } // namespace
 
+std::string Session::Impl::columnDefinitions(const std::vector<Column>& cols) {
+    std::string s = "(";
+    for (std::size_t c = 0; c < cols.size(); ++c)
+        s += (c ? ", " : "") + quoteIdent(cols[c].name) + " " + typeName(cols[c].type);
+    return s + ")";
+}
+
+std::optional<std::string> Session::Impl::tableTypeColumns(const std::string& typeName) {
+    std::optional<std::string> columns;
+    if (!catalog::hasInternalTable(conn, "__tds_table_types"))
+        return columns;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(conn, "SELECT columns FROM main.__tds_table_types WHERE name = ?1", -1,
+                           &st, nullptr) == SQLITE_OK) {
+        // "dbo.T" is T; "s.T" is stored under that name.
+        const std::string key =
+            iequals(typeName.substr(0, 4), "dbo.") ? typeName.substr(4) : typeName;
+        sqlite3_bind_text(st, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) == SQLITE_ROW)
+            columns = catalog::text(st, 0);
+    }
+    sqlite3_finalize(st);
+    return columns;
+}
+
+bool Session::Impl::createTempTable(const std::string& name, const std::string& columns, Out& out,
+                                    Outcome& oc) {
+    // As DECLARE @t TABLE (...) makes its table.
+    const std::string text = "CREATE TABLE " + quoteIdent(name) + " " + columns;
+    const LexResult lx = lex(text);
+    const auto parts = splitStatements(lx.tokens, text);
+    if (lx.error || parts.size() != 1) {
+        oc = fail(syntaxError(columns), out, true);
+        return false;
+    }
+    const Translated tr = translateCreateTable(parts[0], translateContext());
+    if (tr.syntaxErrorNear) {
+        oc = fail(syntaxError(*tr.syntaxErrorNear), out, true);
+        return false;
+    }
+    std::string create = tr.sql;
+    if (create.rfind("CREATE TEMP TABLE ", 0) != 0)
+        create = "CREATE TEMP TABLE " + create.substr(std::string("CREATE TABLE ").size());
+    if (sqlite3_exec(conn, create.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+        oc = failSqlite(sqlite3_extended_errcode(conn), "DECLARE", name, out);
+        return false;
+    }
+    return true;
+}
+
+void Session::Impl::insertRows(const std::string& name,
+                               const std::vector<std::vector<Value>>& rows) {
+    if (rows.empty())
+        return;
+    std::string insert = "INSERT INTO temp." + quoteIdent(name) + " VALUES (";
+    for (std::size_t c = 0; c < rows[0].size(); ++c)
+        insert += c ? ", ?" : "?";
+    insert += ")";
+    sqlite3_stmt* ins = nullptr;
+    if (sqlite3_prepare_v2(conn, insert.c_str(), -1, &ins, nullptr) == SQLITE_OK) {
+        for (const auto& row : rows) {
+            for (std::size_t c = 0; c < row.size(); ++c)
+                bindValue(ins, int(c + 1), row[c]);
+            sqlite3_step(ins);
+            sqlite3_reset(ins);
+        }
+    }
+    sqlite3_finalize(ins);
+}
+
 Outcome Session::Impl::createFunction(const Statement& st, Out& out) {
     const auto& toks = st.toks;
     std::size_t i = 1;
@@ -256,30 +326,10 @@ std::optional<Statement> Session::Impl::expandTableFunctions(const Statement& st
         }
         // The rows into a temporary table of the function's columns.
         const std::string table = "#tds_function_" + std::to_string(++tableFunctionCalls);
-        std::string create = "CREATE TEMP TABLE " + quoteIdent(table) + " (";
-        std::string insert = "INSERT INTO temp." + quoteIdent(table) + " VALUES (";
-        for (std::size_t c = 0; c < capture.cols.size(); ++c) {
-            create += (c ? ", " : "") + quoteIdent(capture.cols[c].name) + " " +
-                      declTypeText(capture.cols[c].type);
-            insert += c ? ", ?" : "?";
-        }
-        create += ")";
-        insert += ")";
-        if (sqlite3_exec(conn, create.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-            oc = failSqlite(sqlite3_extended_errcode(conn), "SELECT", f->name, out);
+        if (!createTempTable(table, columnDefinitions(capture.cols), out, oc))
             return std::nullopt;
-        }
         made.push_back(table);
-        sqlite3_stmt* ins = nullptr;
-        if (sqlite3_prepare_v2(conn, insert.c_str(), -1, &ins, nullptr) == SQLITE_OK) {
-            for (const auto& row : capture.rows) {
-                for (std::size_t c = 0; c < row.size(); ++c)
-                    bindValue(ins, int(c + 1), row[c]);
-                sqlite3_step(ins);
-                sqlite3_reset(ins);
-            }
-        }
-        sqlite3_finalize(ins);
+        insertRows(table, capture.rows);
         // The call's tokens give way to the table's name.
         madeTokenTexts.push_back(quoteIdent(table));
         Token name;
