@@ -395,8 +395,59 @@ void TADODataSet::buildFieldDefs() {
         def.Size = c.size;
         def.FieldNo = i + 1;
         def.Precision = c.precision;
+        def.Scale = c.scale;
+        def.TypeName = c.typeName;
+        def.ClrType = c.clrType;
         m_fieldDefs.append(def);
     }
+}
+
+namespace {
+
+QString bracketed(const QString& name) {
+    return u'[' + QString(name).replace(u']', QStringLiteral("]]")) + u']';
+}
+
+} // namespace
+
+QString TADODataSet::ServerTypeName(int index) {
+    requireActive();
+    if (index < 0 || index >= m_fieldDefs.size())
+        return {};
+    TFieldDef& def = m_fieldDefs[index];
+    const data::ColumnInfo& c = m_store->column(index);
+    if (!def.TypeName.isEmpty() || !def.ClrType || c.baseTable.isEmpty() ||
+        c.baseColumn.isEmpty() || !m_connection)
+        return def.TypeName;
+    if (m_fetching)
+        m_connection->waitIdle(); // one statement at a time on the connection
+    QString object;
+    for (const QString& part : {c.baseCatalog, c.baseSchema})
+        if (!part.isEmpty())
+            object += bracketed(part) + u'.';
+    if (!c.baseCatalog.isEmpty() && c.baseSchema.isEmpty())
+        object += u'.';
+    object += bracketed(c.baseTable);
+    auto literal = [](QString s) {
+        return QStringLiteral("N'") + s.replace(u'\'', QStringLiteral("''")) + u'\'';
+    };
+    const QString catalogPrefix =
+        c.baseCatalog.isEmpty() ? QString() : bracketed(c.baseCatalog) + u'.';
+    const QString sql =
+        QStringLiteral("SELECT t.name FROM %1sys.columns c JOIN %1sys.types t ON "
+                       "t.user_type_id = c.user_type_id WHERE c.object_id = OBJECT_ID(%2) "
+                       "AND c.name = %3")
+            .arg(catalogPrefix, literal(object), literal(c.baseColumn));
+    try {
+        data::MessageList messages;
+        const auto result =
+            m_connection->session().query(sql, optionsOf(m_commandTimeout, 1), messages);
+        if (result && result->rowCount() > 0 && !result->isNull(0, 0))
+            def.TypeName = result->text(0, 0);
+    } catch (const data::DataError&) {
+        // No name is no error: the field is still shown as what it holds.
+    }
+    return def.TypeName;
 }
 
 void TADODataSet::Close() {

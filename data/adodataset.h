@@ -24,8 +24,11 @@ struct TFieldDef {
     QString Name;
     TFieldType DataType = ftUnknown;
     int Size = 0; // characters, bytes, or digits after the point (BCD); 0 for fixed kinds and blobs
-    int FieldNo = 0;   // 1-based position
-    int Precision = 0; // digits (numeric kinds)
+    int FieldNo = 0;      // 1-based position
+    int Precision = 0;    // digits (numeric kinds)
+    int Scale = 0;        // digits after the point; fraction digits of datetime2 and time
+    QString TypeName;     // the server's name of the type, when the driver gave it
+    bool ClrType = false; // a CLR type (geography, hierarchyid, ...): bytes shown in hex
 };
 
 enum TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
@@ -140,6 +143,10 @@ public:
     void setRecNo(qint64 recNo);
 
     int FieldCount() const { return int(m_fieldDefs.size()); }
+    // The server's name of a field's type ("geography"). Where the driver gave
+    // none for a CLR type, the catalog is asked by the field's base table and
+    // column (once; the answer is kept); "" when neither tells.
+    QString ServerTypeName(int index);
     const QList<TFieldDef>& FieldDefs() const { return m_fieldDefs; }
     TField Fields(int i) const {
         if (!m_store || i < 0 || i >= FieldCount())

@@ -757,6 +757,7 @@ bool ResultStore::copyFromBlock(qint64 row, int col, const Block& source, qint64
         return true;
     }
     const StorageKind to = m_columns.at(col).kind;
+    const bool exactTarget = fractionDigits(m_columns.at(col)) >= 0;
     auto read = [&](auto v) {
         std::memcpy(&v, source.fixedBytes() + std::size_t(r) * sizeof v, sizeof v);
         return v;
@@ -790,16 +791,17 @@ bool ResultStore::copyFromBlock(qint64 row, int col, const Block& source, qint64
     case StorageKind::Bool:
         return to == StorageKind::Bool && put(std::uint8_t(read(std::uint8_t()) != 0 ? 1 : 0));
     case StorageKind::DateTime: {
-        // Whole milliseconds, as the variant carries them.
+        // Whole milliseconds, as the variant carries them, unless the target
+        // keeps the fraction of a datetime2.
         const std::int64_t t = read(std::int64_t());
-        return to == StorageKind::DateTime && t >= 0 && put(std::int64_t(t - t % 10000));
+        return to == StorageKind::DateTime && t >= 0 && put(exactTarget ? t : t - t % 10000);
     }
     case StorageKind::Date:
         return to == StorageKind::Date && put(read(std::int32_t()));
     case StorageKind::Time: {
         const std::int64_t t = read(std::int64_t());
         return to == StorageKind::Time && t >= 0 && t < kTicksPerDay &&
-               put(std::int64_t(t - t % 10000));
+               put(exactTarget ? t : t - t % 10000);
     }
     case StorageKind::Utf16:
         if (to != StorageKind::Utf16)

@@ -75,6 +75,9 @@ struct ColumnInfo {
     QString baseSchema;
     QString baseTable;
     QString baseColumn;
+    // A CLR type (geography, geometry, hierarchyid, ...) kept as its bytes;
+    // typeName is empty until the catalog has named it.
+    bool clrType = false;
     bool autoIncrement = false; // identity: the server assigns it
     bool readOnly = false;      // the server computes it (computed, row version)
 };

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -288,7 +289,20 @@ void TVelADObatchmove::Execute() {
     for (int i = 0; i < fieldCount; ++i) {
         const TFieldDef& def = defs.at(i);
         const QString columnName = unique ? MakeUniqueFieldName(def.Name) : def.Name;
-        const QString typeText = ColumnTypeText(def.DataType, def.Size);
+        // A CLR type's value (geography, hierarchyid) goes as its hex text: no
+        // destination type holds its bytes as they are.
+        QString typeText =
+            def.ClrType ? QStringLiteral("memo ") : ColumnTypeText(def.DataType, def.Size);
+        // Text and HTML files write datetime2 and time with every digit the
+        // server sent; the other formats keep their own date types.
+        const bool exactTime =
+            def.TypeName.compare(QLatin1String("datetime2"), Qt::CaseInsensitive) == 0 ||
+            def.TypeName.compare(QLatin1String("time"), Qt::CaseInsensitive) == 0;
+        if (exactTime && (def.DataType == ftDateTime || def.DataType == ftTime) &&
+            (m_destDatabaseType == dtText || m_destDatabaseType == dtHTMLexport ||
+             m_destDatabaseType == dtHTMLimport))
+            typeText =
+                typeText.trimmed() + QStringLiteral("(%1) ").arg(std::clamp(def.Scale, 0, 7));
         if (typeText.isEmpty())
             continue;
         mapped[size_t(i)] = true;
@@ -325,7 +339,12 @@ void TVelADObatchmove::Execute() {
         for (int i = 0; i < fieldCount; ++i) {
             if (!mapped[size_t(i)])
                 continue;
-            m_destDataSet->Fields(position).setValue(m_source->Fields(i));
+            const TField source = m_source->Fields(i);
+            if (defs.at(i).ClrType)
+                m_destDataSet->Fields(position).setValue(
+                    source.IsNull() ? QVariant() : QVariant(source.AsString()));
+            else
+                m_destDataSet->Fields(position).setValue(source);
             ++position;
         }
         m_destDataSet->Post();

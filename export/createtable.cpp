@@ -21,9 +21,11 @@ QString columnTypeText(const ColumnDef& column) {
     case ColumnType::Date:
         return QStringLiteral("date");
     case ColumnType::DateTime:
-        return QStringLiteral("datetime");
+        return column.fraction >= 0 ? QStringLiteral("datetime(%1)").arg(column.fraction)
+                                    : QStringLiteral("datetime");
     case ColumnType::Time:
-        return QStringLiteral("time");
+        return column.fraction >= 0 ? QStringLiteral("time(%1)").arg(column.fraction)
+                                    : QStringLiteral("time");
     case ColumnType::Timestamp:
         return QStringLiteral("timestamp");
     }
@@ -57,7 +59,7 @@ ColumnDef makeColumn(const QString& name, const QRegularExpressionMatch& m) {
         c.type = ColumnType::Memo;
     else if (type == u"bit")
         c.type = ColumnType::Bit;
-    else if (type == u"datetime")
+    else if (type.startsWith(u"datetime"))
         c.type = ColumnType::DateTime;
     else if (type == u"date")
         c.type = ColumnType::Date;
@@ -65,6 +67,10 @@ ColumnDef makeColumn(const QString& name, const QRegularExpressionMatch& m) {
         c.type = ColumnType::Timestamp;
     else
         c.type = ColumnType::Time;
+    // datetime(n) and time(n) keep n digits of the second's fraction.
+    const QString fraction = m.captured(c.type == ColumnType::DateTime ? 6 : 7);
+    if (!fraction.isEmpty())
+        c.fraction = fraction.toInt();
     return c;
 }
 
@@ -78,7 +84,7 @@ TableSchema parseCreateTable(const QString& statement) {
     // blank and then the separator ", " or the end of the list. Names may contain blanks.
     static const QRegularExpression column(
         QStringLiteral(R"((.*?) (integer|float|numeric\((\d+),(\d+)\)|char\((\d+)\)|memo|bit|)"
-                       R"(datetime|date|timestamp|time) ?(, |$))"),
+                       R"(datetime(?:\(([0-7])\))?|date|timestamp|time(?:\(([0-7])\))?) ?(, |$))"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
 
     const auto m = head.match(statement);
@@ -102,7 +108,7 @@ TableSchema parseCreateTable(const QString& statement) {
                     .arg(body.mid(pos).trimmed()));
         schema.columns.push_back(makeColumn(cm.captured(1), cm));
         pos = cm.capturedEnd(0);
-        separatorPending = !cm.captured(6).isEmpty();
+        separatorPending = !cm.captured(8).isEmpty();
     }
     if (separatorPending)
         throw ExportError(

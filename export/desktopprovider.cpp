@@ -65,10 +65,18 @@ QString propertyText(const data::ConnectionParams& params, const QString& name) 
 }
 
 // A cell from its storage kind and a reader of the value's representations.
-template <typename Reader> Cell cellOf(data::StorageKind kind, const Reader& read) {
+// The fraction digits a date/time column of a created table keeps: those of
+// datetime(n) and time(n), -1 (milliseconds) for the others.
+int fractionOf(const data::ColumnInfo& info) {
+    return info.typeName.isEmpty() ? -1 : info.scale;
+}
+
+template <typename Reader>
+Cell cellOf(data::StorageKind kind, const Reader& read, int fraction = -1) {
     Cell c;
     if (read.isNull())
         return c;
+    c.fraction = fraction;
     switch (kind) {
     case data::StorageKind::Int64:
         c.kind = Cell::Integer;
@@ -100,12 +108,14 @@ template <typename Reader> Cell cellOf(data::StorageKind kind, const Reader& rea
         c.kind = Cell::DateTime;
         data::civilFromDays(std::int32_t(ticks / data::kTicksPerDay), c.year, c.month, c.day);
         c.msecs = int(ticks % data::kTicksPerDay / 10000);
+        c.subMsecTicks = int(ticks % 10000);
         break;
     }
     case data::StorageKind::Time: {
         const std::int64_t ticks = read.integer();
         c.kind = ticks >= 0 && ticks < data::kTicksPerDay ? Cell::Time : Cell::Other;
         c.msecs = int(ticks / 10000);
+        c.subMsecTicks = int(ticks % 10000);
         break;
     }
     default:
@@ -142,7 +152,8 @@ public:
             double real() const { return s.real(row, col); }
             QStringView utf16() const { return s.utf16(row, col); }
         } read{m_store, m_row, column};
-        return cellOf(m_store.column(column).kind, read);
+        const data::ColumnInfo& info = m_store.column(column);
+        return cellOf(info.kind, read, fractionOf(info));
     }
 
     void cells(Cell* out, int columns) const override {
@@ -154,7 +165,12 @@ public:
             out[c] = directCell(c);
     }
 
-    QVariant value(int column) const override { return m_store.value(m_row, column); }
+    QVariant value(int column) const override {
+        // A time of more than milliseconds goes as its text: a QDateTime would cut it.
+        if (fractionOf(m_store.column(column)) >= 0 && !m_store.isNull(m_row, column))
+            return m_store.text(m_row, column);
+        return m_store.value(m_row, column);
+    }
 
 private:
     Cell directCell(int column) const {
@@ -169,7 +185,7 @@ private:
                 return QStringView(reinterpret_cast<const QChar*>(b.data()), b.size() / 2);
             }
         } read{m_views[size_t(column)], m_row};
-        return cellOf(read.v.kind, read);
+        return cellOf(read.v.kind, read, fractionOf(m_store.column(column)));
     }
 
     const data::ResultStore& m_store;
@@ -481,6 +497,11 @@ data::ColumnInfo columnInfoFor(const ColumnDef& column) {
     case ColumnType::DateTime:
         info.type = ftDateTime;
         info.kind = data::StorageKind::DateTime;
+        if (column.fraction >= 0) {
+            // Held to 100 ns; shown and written with the column's digits.
+            info.typeName = QStringLiteral("datetime2");
+            info.scale = column.fraction;
+        }
         break;
     case ColumnType::Timestamp:
         info.type = ftTimeStamp;
@@ -489,6 +510,10 @@ data::ColumnInfo columnInfoFor(const ColumnDef& column) {
     case ColumnType::Time:
         info.type = ftTime;
         info.kind = data::StorageKind::Time;
+        if (column.fraction >= 0) {
+            info.typeName = QStringLiteral("time");
+            info.scale = column.fraction;
+        }
         break;
     }
     return info;

@@ -173,8 +173,35 @@ void appendDate(QByteArray& out, std::int64_t days) {
 }
 
 // "hh:mm:ss", with ".zzz" when there are milliseconds, as the grid shows times.
-void appendTime(QByteArray& out, std::int64_t ticks) {
+// Fraction digits of a column's times: all the server sent for datetime2 and
+// time, -1 (milliseconds where there are any) for the older types.
+int fractionDigits(const data::ColumnInfo& c) {
+    const bool exact = c.typeName.compare(QLatin1String("datetime2"), Qt::CaseInsensitive) == 0 ||
+                       c.typeName.compare(QLatin1String("time"), Qt::CaseInsensitive) == 0;
+    return exact ? std::clamp(c.scale, 0, 7) : -1;
+}
+
+void appendTime(QByteArray& out, std::int64_t ticks, int fraction = -1) {
     const std::int64_t ms = ticks / 10000;
+    if (fraction >= 0) {
+        char buf[20];
+        const std::int64_t secs = ticks / 10000000;
+        char* p = buf;
+        appendDigits(p, int(secs / 3600), 2);
+        *p++ = ':';
+        appendDigits(p, int(secs / 60 % 60), 2);
+        *p++ = ':';
+        appendDigits(p, int(secs % 60), 2);
+        if (fraction > 0) {
+            std::int64_t f = ticks % 10000000;
+            for (int k = fraction; k < 7; ++k)
+                f /= 10;
+            *p++ = '.';
+            appendDigits(p, int(f), fraction);
+        }
+        out.append(buf, p - buf);
+        return;
+    }
     char buf[12];
     char* p = buf;
     appendDigits(p, int(ms / 3600000), 2);
@@ -229,19 +256,20 @@ void appendUtf8(QByteArray& out, QStringView text) {
 
 // Dates and times in ISO form, as the grid shows them; other kinds as the store's text.
 void appendDateTimeText(QByteArray& out, CellReader& in, qint64 row, int col) {
+    const int fraction = fractionDigits(in.store().column(col));
     switch (in.kind(col)) {
     case StorageKind::DateTime: {
         const std::int64_t t = in.integer(row, col);
         appendDate(out, t / kTicksPerDay);
         out += ' ';
-        appendTime(out, t % kTicksPerDay);
+        appendTime(out, t % kTicksPerDay, fraction);
         return;
     }
     case StorageKind::Date:
         appendDate(out, in.integer(row, col));
         return;
     case StorageKind::Time:
-        appendTime(out, in.integer(row, col));
+        appendTime(out, in.integer(row, col), fraction);
         return;
     default:
         out += in.store().text(row, col).toUtf8();
@@ -651,6 +679,11 @@ public:
         format_set_num_format(m_date, "yyyy-mm-dd");
         m_time = workbook_add_format(m_book);
         format_set_num_format(m_time, "hh:mm:ss");
+        // datetime2 and time: the spreadsheet shows at most milliseconds.
+        m_dateTimeFraction = workbook_add_format(m_book);
+        format_set_num_format(m_dateTimeFraction, "yyyy-mm-dd hh:mm:ss.000");
+        m_timeFraction = workbook_add_format(m_book);
+        format_set_num_format(m_timeFraction, "hh:mm:ss.000");
     }
     ~XlsxWriter() {
         if (m_book)
@@ -773,13 +806,15 @@ private:
             return;
         }
         case StorageKind::DateTime:
-            dateCell(sheet, r, c, in.integer(row, col), m_dateTime, in, row, col);
+            dateCell(sheet, r, c, in.integer(row, col),
+                     fractionDigits(info) > 0 ? m_dateTimeFraction : m_dateTime, in, row, col);
             return;
         case StorageKind::Date:
             dateCell(sheet, r, c, in.integer(row, col) * kTicksPerDay, m_date, in, row, col);
             return;
         case StorageKind::Time:
-            number(sheet, r, c, double(in.integer(row, col)) / double(kTicksPerDay), m_time);
+            number(sheet, r, c, double(in.integer(row, col)) / double(kTicksPerDay),
+                   fractionDigits(info) > 0 ? m_timeFraction : m_time);
             return;
         case StorageKind::Utf8:
             if (isDecimalText(info))
@@ -815,6 +850,8 @@ private:
     lxw_format* m_dateTime = nullptr;
     lxw_format* m_date = nullptr;
     lxw_format* m_time = nullptr;
+    lxw_format* m_dateTimeFraction = nullptr;
+    lxw_format* m_timeFraction = nullptr;
 };
 
 } // namespace

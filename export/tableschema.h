@@ -29,6 +29,9 @@ struct ColumnDef {
     int size = 0;      // characters of a char column
     int precision = 0; // digits of a numeric column
     int scale = 0;     // decimals of a numeric column
+    // datetime(n), time(n): the digits of the second's fraction the column
+    // keeps (up to 7, 100 ns); -1 for plain datetime and time (milliseconds).
+    int fraction = -1;
 };
 
 struct TableSchema {

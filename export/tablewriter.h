@@ -57,6 +57,8 @@ struct Cell {
     QStringView text;                 // Text; valid while the row is being written
     int year = 0, month = 0, day = 0; // Date, DateTime
     int msecs = 0;                    // DateTime, Time: milliseconds since midnight
+    int subMsecTicks = 0;             // DateTime, Time: 100 ns ticks beyond msecs (0 to 9999)
+    int fraction = -1; // DateTime, Time: fraction digits to write; -1 as milliseconds
 };
 
 // A row handed to a writer: cell() for the fast paths, value() gives the same value as

@@ -185,7 +185,9 @@ char* TextWriter::writeCell(char* out, const Cell& cell, bool utf8) {
                 *out++ = ' ';
         }
         if (cell.kind != Cell::Date)
-            out = isoTimeText(out, cell.msecs);
+            out = cell.fraction >= 0
+                      ? isoTimeText(out, cell.msecs, cell.subMsecTicks, cell.fraction)
+                      : isoTimeText(out, cell.msecs);
         return out;
     case Cell::Text: {
         // Inner quotes doubled; a text with surrogates, or one Windows-1252 cannot hold

@@ -362,6 +362,22 @@ char* isoTimeText(char* out, int msecs) {
     return out;
 }
 
+char* isoTimeText(char* out, int msecs, int subMsecTicks, int fraction) {
+    out = digits(out, msecs / 3600000, 2);
+    *out++ = ':';
+    out = digits(out, msecs / 60000 % 60, 2);
+    *out++ = ':';
+    out = digits(out, msecs / 1000 % 60, 2);
+    if (fraction > 0) {
+        std::int64_t ticks = std::int64_t(msecs % 1000) * 10000 + subMsecTicks;
+        for (int k = std::min(fraction, 7); k < 7; ++k)
+            ticks /= 10;
+        *out++ = '.';
+        out = digits(out, int(ticks), std::min(fraction, 7));
+    }
+    return out;
+}
+
 QString isoDateTime(const QDateTime& dt) {
     return isoDate(dt.date()) + u' ' + isoTime(dt.time());
 }
@@ -387,8 +403,17 @@ QString cellText(const QVariant& v, const ColumnDef& column) {
         return isoDate(toDate(v, column));
     case ColumnType::DateTime:
     case ColumnType::Timestamp:
+        if (column.fraction >= 0 && v.typeId() == QMetaType::QString) {
+            // The text of a datetime(n) keeps its digits; only the form is checked.
+            toDateTime(v, column);
+            return v.toString().trimmed();
+        }
         return isoDateTime(toDateTime(v, column));
     case ColumnType::Time:
+        if (column.fraction >= 0 && v.typeId() == QMetaType::QString) {
+            toTime(v, column);
+            return v.toString().trimmed();
+        }
         return isoTime(toTime(v, column));
     case ColumnType::Char:
     case ColumnType::Memo:

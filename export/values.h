@@ -43,6 +43,9 @@ char* integerText(char* out, qint64 value);
 char* isoDateText(char* out, int year, int month, int day);
 // "HH:mm:ss", with ".zzz" when there are milliseconds.
 char* isoTimeText(char* out, int msecsSinceMidnight);
+// "hh:mm:ss" and `fraction` digits (1 to 7) of the second, from milliseconds
+// and the 100 ns ticks beyond them; no point for 0 digits.
+char* isoTimeText(char* out, int msecsSinceMidnight, int subMsecTicks, int fraction);
 QString isoDate(const QDate& d);
 QString isoDateTime(const QDateTime& dt);
 QString isoTime(const QTime& t);

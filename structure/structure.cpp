@@ -171,11 +171,17 @@ void TFMStruktur::readFieldsFrom(TADODataSet* dataSet) {
     writeHeadings();
     if (!dataSet || !dataSet->Active())
         return;
-    const QList<TFieldDef>& defs = dataSet->FieldDefs();
+    const QList<TFieldDef> defs = dataSet->FieldDefs();
     STGStruktur->setRows(int(defs.size()) + 1);
-    for (const TFieldDef& def : defs)
-        AddEintrag(STGStruktur, m_rowCounter, QString::number(def.FieldNo), def.Name,
-                   FieldTypeNames(def.DataType), QString::number(def.Size));
+    for (int i = 0; i < defs.size(); ++i) {
+        const TFieldDef& def = defs.at(i);
+        // A CLR type has no field type of its own: it is named as the server names it.
+        QString type = def.ClrType ? dataSet->ServerTypeName(i) : QString();
+        if (type.isEmpty())
+            type = FieldTypeNames(def.DataType);
+        AddEintrag(STGStruktur, m_rowCounter, QString::number(def.FieldNo), def.Name, type,
+                   QString::number(def.Size));
+    }
 }
 
 void TFMStruktur::AddEintrag(StringGrid* grid, int& row, const QString& nr, const QString& name,

@@ -609,13 +609,77 @@ Value decodeVariant(ByteReader& r) {
     return decodeFixedLength(t.code, t, data, n);
 }
 
+Value readValue(ByteReader& r, const TypeInfo& t);
+
+std::string bVarchar(ByteReader& r) {
+    const std::uint8_t n = r.u8();
+    return r.ucs2(n);
+}
+
+// TVP_TYPE_INFO after its type byte 0xF3, and the rows: the table type's
+// name, the columns (user type, flags, TYPE_INFO, an empty name), optional
+// ordering tokens, then TVP_ROW tokens (0x01) of values up to 0x00.
+std::shared_ptr<const TableArgument> readTableParam(ByteReader& r) {
+    auto table = std::make_shared<TableArgument>();
+    bVarchar(r); // the database: always the current one
+    table->typeSchema = bVarchar(r);
+    table->typeName = bVarchar(r);
+    std::vector<TypeInfo> infos;
+    const std::uint16_t count = r.u16();
+    if (count != 0xFFFF) {
+        for (std::uint16_t c = 0; c < count; ++c) {
+            r.u32(); // user type
+            r.u16(); // flags
+            Column col;
+            infos.push_back(readTypeInfo(r, col.type));
+            col.name = bVarchar(r);
+            if (col.name.empty())
+                col.name = "c" + std::to_string(c + 1);
+            table->columns.push_back(std::move(col));
+        }
+    }
+    for (;;) {
+        const std::uint8_t token = r.u8();
+        if (token == 0x00)
+            break;
+        const std::uint16_t n = r.u16();
+        if (token == 0x10) // TVP_ORDER_UNIQUE: ordinal and flags per column
+            r.skip(std::size_t(n) * 3);
+        else if (token == 0x11) // TVP_COLUMN_ORDERING: ordinals
+            r.skip(std::size_t(n) * 2);
+        else
+            throw ProtocolError("unknown token in a table-valued parameter");
+    }
+    while (r.u8() == 0x01) {
+        std::vector<Value> row;
+        for (const TypeInfo& t : infos)
+            row.push_back(readValue(r, t));
+        table->rows.push_back(std::move(row));
+        if (table->rows.size() > kMaxParamBytes)
+            throw ProtocolError("too many rows in a table-valued parameter");
+    }
+    return table;
+}
+
 RpcParam readParam(ByteReader& r) {
     RpcParam p;
     const std::uint8_t nameLen = r.u8();
     p.name = r.ucs2(nameLen);
     const std::uint8_t status = r.u8();
     p.output = (status & 0x01) != 0;
+    if (r.peekU8() == 0xF3) {
+        r.u8();
+        p.table = readTableParam(r);
+        p.value = Null{};
+        return p;
+    }
     const TypeInfo t = readTypeInfo(r, p.type);
+    p.value = readValue(r, t);
+    return p;
+}
+
+Value readValue(ByteReader& r, const TypeInfo& t) {
+    RpcParam p;
     switch (t.code) {
     case 0xA7:
     case 0xAF:
@@ -688,7 +752,7 @@ RpcParam readParam(ByteReader& r) {
         p.value = decodeSimple(r, t);
         break;
     }
-    return p;
+    return p.value;
 }
 
 } // namespace

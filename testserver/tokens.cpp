@@ -1,5 +1,6 @@
 #include "testserver/tokens.h"
 
+#include "testserver/engine/udt.h"
 #include "testserver/values.h"
 
 #include <algorithm>
@@ -234,6 +235,18 @@ WireColumn wireColumn(const ColumnType& t, std::uint32_t version, bool forceNull
         w.code = 0x62;
         w.maxBytes = 8009;
         break;
+    case SqlType::Udt:
+        // Before 7.2 a CLR value goes out as image, as varbinary(max) does.
+        if (v72) {
+            w.kind = WireColumn::Udt;
+            w.code = 0xF0;
+            w.udt = t.udt;
+            w.maxBytes =
+                udt::maxByteSize(t.udt) < 0 ? 0xFFFF : std::uint32_t(udt::maxByteSize(t.udt));
+        } else {
+            charLike(WireColumn::Image, 0x22, kTextMax, 1, false);
+        }
+        break;
     }
     return w;
 }
@@ -281,6 +294,8 @@ void TokenWriter::envChange(std::uint8_t type, const std::string& newValue,
     putU8(b, type);
     bVarchar(b, newValue);
     bVarchar(b, oldValue);
+    if (type == EnvDatabase)
+        m_database = newValue;
     m_out.putU8(TokEnvChange);
     m_out.putU16(std::uint16_t(b.size()));
     m_out.put(b);
@@ -366,6 +381,19 @@ void TokenWriter::typeInfo(const WireColumn& w, const std::string& table) {
     case WireColumn::PlpBinary:
         o.putU16(0xFFFF);
         break;
+    case WireColumn::Udt: {
+        // UDT_INFO: max size, the database, schema and name of the type, and
+        // the .NET type it is.
+        o.putU16(std::uint16_t(w.maxBytes));
+        Bytes& b = m_scratch;
+        b.clear();
+        bVarchar(b, m_database);
+        bVarchar(b, "sys");
+        bVarchar(b, std::string(udt::typeName(w.udt)));
+        usVarchar(b, std::string(udt::assemblyQualifiedName(w.udt)));
+        o.put(b);
+        break;
+    }
     case WireColumn::Xml:
         o.putU8(0); // XML_INFO: no schema collection
         break;
@@ -574,6 +602,7 @@ void TokenWriter::nullValue(const WireColumn& w) {
     case WireColumn::PlpNChar:
     case WireColumn::PlpBinary:
     case WireColumn::Xml:
+    case WireColumn::Udt:
         m_out.putU64(~std::uint64_t(0));
         break;
     case WireColumn::Variant:
@@ -739,6 +768,7 @@ void TokenWriter::textValue(const WireColumn& w, const std::string& s) {
 void TokenWriter::binaryValue(const WireColumn& w, const std::uint8_t* data, std::size_t n) {
     switch (w.kind) {
     case WireColumn::PlpBinary:
+    case WireColumn::Udt:
         m_out.putU64(n);
         if (n > 0) {
             m_out.putU32(std::uint32_t(n));
@@ -807,6 +837,7 @@ void TokenWriter::value(const WireColumn& w, const Value& v) {
     case WireColumn::PlpBinary:
     case WireColumn::Image:
     case WireColumn::Binary:
+    case WireColumn::Udt:
         return bytesValue(w, v);
     case WireColumn::Guid:
         return guidValue(w, v);

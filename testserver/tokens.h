@@ -65,6 +65,7 @@ struct WireColumn {
         DateTimeOffset,
         DateTime2,
         Xml,
+        Udt, // a CLR type: UDT_INFO, PLP bytes
     };
     Kind kind = NChar;
     std::uint8_t code = 0; // TDS type byte
@@ -73,6 +74,7 @@ struct WireColumn {
     std::uint8_t scale = 0;
     bool pad = false;           // char(n) / nchar(n) / binary(n)
     std::uint32_t maxBytes = 0; // declared size in bytes of variable types
+    UdtKind udt = UdtKind::None;
 };
 
 WireColumn wireColumn(const ColumnType& type, std::uint32_t tdsVersion, bool forceNullable);
@@ -136,6 +138,7 @@ private:
     bool tds72() const { return m_version >= kTds72; }
 
     PacketWriter& m_out;
+    std::string m_database; // the last ENVCHANGE database: UDT_INFO's DB_NAME
     std::uint32_t m_version;
     std::string m_serverName;
     std::vector<WireColumn> m_columns;

@@ -12,6 +12,7 @@ using Convert = ColumnPlan::Convert;
 // headers; FreeTDS uses the same numbers).
 constexpr SQLSMALLINT kSqlSsVariant = -150;
 constexpr SQLSMALLINT kSqlSsXml = -152;
+constexpr SQLSMALLINT kSqlSsUdt = -151;
 constexpr SQLSMALLINT kSqlSsTime2 = -154;
 
 struct TypeRow {
@@ -134,6 +135,22 @@ ColumnPlan planColumn(const DescribedColumn& c, bool rawWire) {
     ColumnInfo& info = plan.info;
     info.name = c.name;
     info.nullable = c.nullable;
+
+    // A CLR type (geography, hierarchyid, ...): the SQL Server drivers say
+    // SQL_SS_UDT, FreeTDS says long binary without a type name (its binary
+    // types all have one). Its bytes are a binary like varbinary's, shown in
+    // hex; the name, when the driver gives none, comes from the catalog.
+    if (c.sqlType == kSqlSsUdt || (c.sqlType == SQL_LONGVARBINARY && c.typeName.isEmpty())) {
+        info.typeName = c.typeName;
+        info.clrType = true;
+        info.type = ftVarBytes;
+        info.kind = StorageKind::Bytes;
+        info.size = 0;
+        plan.cType = SQL_C_BINARY;
+        plan.convert = Convert::Text;
+        plan.isLong = true;
+        return plan;
+    }
 
     // The SQL type wins over a type name it contradicts (a user type named
     // like a system type); otherwise the name is more precise (money, text,

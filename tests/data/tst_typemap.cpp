@@ -125,6 +125,10 @@ void TestTypeMap::mapping_data() {
     row("no name: int", "", SQL_INTEGER, 10, 0, ftInteger, K::Int32, 0, false);
     row("no name: ntext", "", SQL_WLONGVARCHAR, 1073741823, 0, ftMemo, K::Utf16, 0, true);
     row("no name: guid", "", SQL_GUID, 36, 0, ftGuid, K::Guid, 38, false);
+    // CLR types: FreeTDS names none and says long binary; the SQL Server
+    // drivers say SQL_SS_UDT with the name. Bytes shown in hex.
+    row("clr (FreeTDS)", "", SQL_LONGVARBINARY, 2147483647, 0, ftVarBytes, K::Bytes, 0, true);
+    row("clr (SQL_SS_UDT)", "geography", -151, 0, 0, ftVarBytes, K::Bytes, 0, true);
     // Unknown types are shown as text.
     row("datetimeoffset", "datetimeoffset", -155, 34, 7, ftWideString, K::Utf16, 34, false);
 }
@@ -139,6 +143,7 @@ void TestTypeMap::mapping() {
     QTEST(plan.info.kind, "kind");
     QTEST(plan.info.size, "size");
     QTEST(plan.isLong, "isLong");
+    QCOMPARE(plan.info.clrType, plan.info.type == ftVarBytes && plan.isLong);
     if (!plan.isLong)
         QVERIFY(plan.bufferBytes > 0);
 }

@@ -14,6 +14,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstring>
+#include <functional>
 
 using namespace data;
 using namespace testreaders;
@@ -25,6 +27,8 @@ namespace {
 struct SourceSpec {
     QList<ColumnInfo> columns;
     std::vector<std::vector<QVariant>> rows;
+    // Changes the store after the rows went in (what a variant cannot carry).
+    std::function<void(ResultStore&)> finish;
 };
 SourceSpec g_source;
 QStringList* g_events = nullptr;
@@ -53,6 +57,8 @@ public:
             for (size_t c = 0; c < row.size(); ++c)
                 s->setValue(r, int(c), row[c]);
         }
+        if (g_source.finish)
+            g_source.finish(*s);
         return s;
     }
     void execute(const QString&, const QList<QVariant>&, const QueryOptions&,
@@ -170,6 +176,8 @@ private slots:
     void paradoxKeepsNames();
     void emptyResultCreatesTable();
     void unmappedFieldsOnly();
+    void clrValuesGoAsHexText();
+    void exactTimesInTextAndHtml();
     void overwrite();
     void refusedValueStopsTransfer();
     void refusedValueInALaterBlock_data();
@@ -223,6 +231,7 @@ void TestBatchMove::init() {
 }
 
 void TestBatchMove::cleanup() {
+    g_source.finish = {};
     delete m_bm;
     delete m_query;
     delete m_conn;
@@ -567,6 +576,65 @@ void TestBatchMove::unmappedFieldsOnly() {
     QVERIFY_THROWS_EXCEPTION(DataError, m_bm->Execute());
     QCOMPARE(m_bm->RowsExported(), 3);
     QVERIFY(m_conn->Connected());
+}
+
+// A CLR type (geography, hierarchyid) is no blob to leave out: its value goes
+// whole, as the hex text the grid shows, into a memo column.
+void TestBatchMove::clrValuesGoAsHexText() {
+    ColumnInfo lage = column("Lage", ftVarBytes, StorageKind::Bytes);
+    lage.clrType = true;
+    lage.typeName = QStringLiteral("geography");
+    const QByteArray point = QByteArray::fromHex("E6100000010C3333333333D347406666666666965EC0");
+    g_source.columns = {column("Nr", ftInteger, StorageKind::Int32), lage,
+                        column("Bild", ftBlob, StorageKind::Bytes)};
+    g_source.rows = {{1, point, QByteArray("\x01")}, {2, QVariant(), QVariant()}};
+    openSource();
+    m_bm->setDestTableName(QStringLiteral("orte.txt"));
+    m_bm->setDestDatabaseType(dtText);
+    m_bm->Execute();
+    QCOMPARE(m_bm->RowsExported(), 2);
+    QCOMPARE(readFile(m_dir.filePath("orte.txt")),
+             QByteArray("\"Nr\",\"Lage\"\r\n1,\"0x" + point.toHex().toUpper() + "\"\r\n2,\r\n"));
+}
+
+// datetime2(7) and time(7) reach text and HTML files with all their digits;
+// dBASE keeps its own date type, as before.
+void TestBatchMove::exactTimesInTextAndHtml() {
+    ColumnInfo dt2 = column("Zeit", ftDateTime, StorageKind::DateTime);
+    dt2.typeName = QStringLiteral("datetime2");
+    dt2.scale = 7;
+    ColumnInfo t3 = column("Uhr", ftTime, StorageKind::Time);
+    t3.typeName = QStringLiteral("time");
+    t3.scale = 3;
+    g_source.columns = {dt2, t3};
+    g_source.rows = {
+        {QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15, 123), Qt::UTC), QTime(1, 2, 3, 450)},
+        {QVariant(), QVariant()}};
+    g_source.finish = [](ResultStore& s) {
+        const std::int64_t ticks = s.integer(0, 0) + 4567; // 100 ns beyond the milliseconds
+        std::memcpy(s.fixedSlot(0, 0), &ticks, 8);
+    };
+    openSource();
+    m_bm->setDestTableName(QStringLiteral("zeiten.txt"));
+    m_bm->setDestDatabaseType(dtText);
+    m_bm->Execute();
+    QCOMPARE(readFile(m_dir.filePath("zeiten.txt")),
+             QByteArray("\"Zeit\",\"Uhr\"\r\n2024-02-29 13:14:15.1234567,01:02:03.450\r\n,\r\n"));
+
+    m_bm->setDestTableName(QStringLiteral("zeiten.htm"));
+    m_bm->setDestDatabaseType(dtHTMLexport);
+    m_bm->Execute();
+    const QByteArray html = readFile(m_dir.filePath("zeiten.htm"));
+    QVERIFY2(html.contains("<td>2024-02-29 13:14:15.1234567</td><td>01:02:03.450</td>"),
+             html.constData());
+
+    if (!pythonHas("dbfread"))
+        QSKIP("python3-dbfread is not installed");
+    m_bm->setDestTableName(QStringLiteral("ZEITEN.DBF"));
+    m_bm->setDestDatabaseType(dtDBase4);
+    m_bm->Execute();
+    const QJsonObject o = readDbf(m_dir.filePath("ZEITEN.DBF")).object();
+    QCOMPARE(o["records"].toArray()[0].toArray()[0].toString(), QStringLiteral("2024-02-29"));
 }
 
 void TestBatchMove::overwrite() {

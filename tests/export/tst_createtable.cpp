@@ -13,6 +13,7 @@ class TestCreateTable : public QObject {
 private slots:
     void parsesColumns_data();
     void parsesColumns();
+    void fractionsOfDateTimeAndTime();
     void rejects_data();
     void rejects();
     void formatNames_data();
@@ -80,6 +81,22 @@ void TestCreateTable::parsesColumns() {
         QCOMPARE(c.precision, 15);
         QCOMPARE(c.scale, 4);
     }
+}
+
+// datetime(n) and time(n) keep n digits of the second; the plain types none given.
+void TestCreateTable::fractionsOfDateTimeAndTime() {
+    const TableSchema s =
+        parseCreateTable("CREATE TABLE [t] (a datetime(7) , b time(3) , c datetime , d time )");
+    QCOMPARE(int(s.columns.size()), 4);
+    QCOMPARE(s.columns[0].type, ColumnType::DateTime);
+    QCOMPARE(s.columns[0].fraction, 7);
+    QCOMPARE(s.columns[1].type, ColumnType::Time);
+    QCOMPARE(s.columns[1].fraction, 3);
+    QCOMPARE(s.columns[2].fraction, -1);
+    QCOMPARE(s.columns[3].fraction, -1);
+    QCOMPARE(columnTypeText(s.columns[0]), QStringLiteral("datetime(7)"));
+    QCOMPARE(columnTypeText(s.columns[3]), QStringLiteral("time"));
+    QVERIFY_THROWS_EXCEPTION(ExportError, parseCreateTable("CREATE TABLE [t] (a datetime(8) )"));
 }
 
 void TestCreateTable::rejects_data() {

@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
+#include <cstring>
 
 using namespace exportfile;
 using data::ColumnInfo;
@@ -188,6 +189,7 @@ private slots:
     void jsonEmptyResult();
     void xlsxReadBack();
     void xlsxFurtherSheets();
+    void exactTimesKeepTheirDigits();
     void cancelKeepsOldFile_data();
     void cancelKeepsOldFile();
     void abandonedStagingRemoved();
@@ -361,6 +363,63 @@ void TestStreamExport::xlsxFurtherSheets() {
     QCOMPARE(counts, (QList<int>{4, 4, 2}));
     QCOMPARE(firsts, (QStringList{"int:0", "int:3", "int:6"}));
     QCOMPARE(sheets[2].toObject()[u"filter"].toString(), QStringLiteral("A1:B2"));
+}
+
+// datetime2(7) and time(7) go with all seven digits where the file holds
+// text; datetimeoffset (text in the store) with its offset. A spreadsheet
+// gets a date serial shown with milliseconds, as far as it can hold them.
+void TestStreamExport::exactTimesKeepTheirDigits() {
+    ColumnInfo dt2 = col("dt2", ftDateTime, StorageKind::DateTime, 7);
+    dt2.typeName = QStringLiteral("datetime2");
+    ColumnInfo t7 = col("t7", ftTime, StorageKind::Time, 7);
+    t7.typeName = QStringLiteral("time");
+    ColumnInfo dto = col("dto", ftWideString, StorageKind::Utf16);
+    dto.typeName = QStringLiteral("datetimeoffset");
+    ResultStore store(
+        QList<ColumnInfo>{dt2, t7, dto, col("old", ftDateTime, StorageKind::DateTime)});
+    store.appendRows(1);
+    store.setValue(0, 0, QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15, 123), Qt::UTC));
+    store.setValue(0, 1, QTime(13, 14, 15, 123));
+    store.setValue(0, 2, QStringLiteral("2024-02-29 13:14:15.1234567 +05:30"));
+    store.setValue(0, 3, QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15, 123), Qt::UTC));
+    // The 100 ns beyond the milliseconds, as the driver delivers them.
+    for (int c = 0; c < 2; ++c) {
+        const std::int64_t ticks = store.integer(0, c) + 4567;
+        std::memcpy(store.fixedSlot(0, c), &ticks, 8);
+    }
+    QCOMPARE(store.text(0, 0), QStringLiteral("2024-02-29 13:14:15.1234567"));
+
+    QCOMPARE(writeStream(StreamFormat::Csv, store, path("z.csv"), {}), qint64(1));
+    const QJsonArray csv = readCsv(path("z.csv"), u',');
+    QCOMPARE(csv[1].toArray()[0].toString(), QStringLiteral("2024-02-29 13:14:15.1234567"));
+    QCOMPARE(csv[1].toArray()[1].toString(), QStringLiteral("13:14:15.1234567"));
+    QCOMPARE(csv[1].toArray()[2].toString(), QStringLiteral("2024-02-29 13:14:15.1234567 +05:30"));
+    QCOMPARE(csv[1].toArray()[3].toString(), QStringLiteral("2024-02-29 13:14:15.123"));
+
+    QCOMPARE(writeStream(StreamFormat::Json, store, path("z.json"), {}), qint64(1));
+    QCOMPARE(
+        texts(readJson(path("z.json"))[u"rows"].toArray()[0].toArray()),
+        (QStringList{"str:2024-02-29 13:14:15.1234567", "str:13:14:15.1234567",
+                     "str:2024-02-29 13:14:15.1234567 +05:30", "str:2024-02-29 13:14:15.123"}));
+
+    if (!testreaders::pythonHas("openpyxl"))
+        QSKIP("python3-openpyxl is missing");
+    QCOMPARE(writeStream(StreamFormat::Xlsx, store, path("z.xlsx"), {}), qint64(1));
+    const QJsonArray formats = runPython(QStringLiteral(R"(
+import sys, json, openpyxl
+ws = openpyxl.load_workbook(sys.argv[1]).worksheets[0]
+print(json.dumps([[c.number_format, c.value.isoformat() if hasattr(c.value, 'isoformat')
+                   else str(c.value)] for c in ws[2]]))
+)"),
+                                         {path("z.xlsx")})
+                                   .array();
+    QCOMPARE(formats[0].toArray()[0].toString(), QStringLiteral("yyyy-mm-dd hh:mm:ss.000"));
+    QVERIFY2(formats[0].toArray()[1].toString().startsWith(u"2024-02-29T13:14:15.123"),
+             qPrintable(formats[0].toArray()[1].toString()));
+    QCOMPARE(formats[1].toArray()[0].toString(), QStringLiteral("hh:mm:ss.000"));
+    QCOMPARE(formats[2].toArray()[1].toString(),
+             QStringLiteral("2024-02-29 13:14:15.1234567 +05:30"));
+    QCOMPARE(formats[3].toArray()[0].toString(), QStringLiteral("yyyy-mm-dd hh:mm:ss"));
 }
 
 void TestStreamExport::cancelKeepsOldFile_data() {

@@ -68,6 +68,9 @@ private slots:
         exec(QStringLiteral("CREATE TABLE [Preis]]liste] (Nr int, Bezeichnung nvarchar(30))"));
         exec(QStringLiteral("CREATE TABLE Opfer (Nr int)"));
         exec(QStringLiteral("INSERT INTO Opfer (Nr) VALUES (1)"));
+        exec(QStringLiteral("CREATE TABLE Orte (Nr int, Lage geography, Pfad hierarchyid)"));
+        exec(QStringLiteral("INSERT INTO Orte VALUES (1, geography::Point(52.5, 13.4, 4326), "
+                            "hierarchyid::Parse('/1/'))"));
     }
 
     void cleanupTestCase() {
@@ -111,6 +114,26 @@ private slots:
         for (const QStringList& row : m_rows)
             names << row[1];
         QCOMPARE(names, (QStringList{"Nr", "Text mit Leerzeichen", "Klammer]Spalte"}));
+    }
+
+    // CLR types have no field type of their own: the server's names are shown,
+    // asked of the catalog since the driver gives none.
+    void clrTypesNamedAsTheServerNamesThem() {
+        show(QStringLiteral("Orte"));
+        QVERIFY(m_shown);
+        QCOMPARE(m_rows.size(), 3);
+        QCOMPARE(m_rows[0].mid(1, 2), (QStringList{"Nr", "ftInteger"}));
+        QCOMPARE(m_rows[1].mid(1, 2), (QStringList{"Lage", "geography"}));
+        QCOMPARE(m_rows[2].mid(1, 2), (QStringList{"Pfad", "hierarchyid"}));
+
+        // The same for a result set, whose values the grid shows in hex.
+        m_query->setCommandText(QStringLiteral("SELECT Pfad, Lage FROM Orte"));
+        m_query->Open();
+        QCOMPARE(m_query->Fields(0).AsString(), QStringLiteral("0x58"));
+        QVERIFY(m_query->Fields(1).AsString().startsWith(QStringLiteral("0xE6100000010C")));
+        QCOMPARE(m_query->ServerTypeName(0), QStringLiteral("hierarchyid"));
+        QCOMPARE(m_query->ServerTypeName(1), QStringLiteral("geography"));
+        m_query->Close();
     }
 
     void nameCannotRunStatements() {

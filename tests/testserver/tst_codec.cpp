@@ -390,6 +390,62 @@ TEST(Tokens, RowVersionIsUserType80NotNullAndReadOnly) {
                                                  " D1 08 00 00 00 00 00 00 00 07 D1")));
 }
 
+// B_VARCHAR (byte length) or US_VARCHAR (two bytes) of ASCII text, as hex.
+std::string varcharHex(const std::string& s, bool wideLength) {
+    char buf[8];
+    std::string h;
+    std::snprintf(buf, sizeof buf, "%02X ", unsigned(s.size() & 0xFF));
+    h += buf;
+    if (wideLength) {
+        std::snprintf(buf, sizeof buf, "%02X ", unsigned(s.size() >> 8));
+        h += buf;
+    }
+    for (unsigned char c : s) {
+        std::snprintf(buf, sizeof buf, "%02X 00 ", unsigned(c));
+        h += buf;
+    }
+    return h;
+}
+
+TEST(Tokens, ClrTypesCarryUdtInfoAndPlpBytes) {
+    Wire w;
+    TokenWriter t(w.writer());
+    t.envChange(EnvDatabase, "Muster", "master");
+    // What the ENVCHANGE took: token, length, type and two B_VARCHARs.
+    const std::size_t before = 3 + 1 + (1 + 2 * 6) + (1 + 2 * 6);
+    Column geo, hid;
+    geo.name = "c";
+    geo.type = ct(SqlType::Udt, true, -1);
+    geo.type.udt = UdtKind::Geography;
+    hid.name = "c";
+    hid.type = ct(SqlType::Udt, true, 892);
+    hid.type.udt = UdtKind::HierarchyId;
+    t.colMetadata({geo, hid});
+    t.row({Blob{0xE6, 0x10, 0, 0, 1, 0x0C}, Blob{}});
+    t.row({Null{}, Blob{0x58}});
+    w.writer().endMessage();
+    const std::string asmName = ", Microsoft.SqlServer.Types, Version=11.0.0.0, Culture=neutral, "
+                                "PublicKeyToken=89845dcd8080cc91";
+    const std::string udtInfo = varcharHex("Muster", false) + varcharHex("sys", false);
+    const Bytes expected = hexBytes(
+        cat({"81 02 00",
+             // geography: type F0, max size FFFF, UDT_INFO
+             "00 00 00 00 09 00 F0 FF FF", udtInfo, varcharHex("geography", false),
+             varcharHex("Microsoft.SqlServer.Types.SqlGeography" + asmName, true), "01 63 00",
+             // hierarchyid: max size 892
+             "00 00 00 00 09 00 F0 7C 03", udtInfo, varcharHex("hierarchyid", false),
+             varcharHex("Microsoft.SqlServer.Types.SqlHierarchyId" + asmName, true), "01 63 00",
+             // Both values as PLP; the root hierarchyid is empty, not NULL.
+             "D1 06 00 00 00 00 00 00 00 06 00 00 00 E6 10 00 00 01 0C 00 00 00 00",
+             "00 00 00 00 00 00 00 00 00 00 00 00",
+             "D2 01 01 00 00 00 00 00 00 00 01 00 00 00 58 00 00 00 00"}));
+    const Bytes payload = w.payload();
+    EXPECT_EQ(toHex(Bytes(payload.begin() + std::ptrdiff_t(before), payload.end())),
+              toHex(expected));
+    // A client before 7.2 gets image, as for varbinary(max).
+    EXPECT_EQ(wireColumn(geo.type, kTds71, false).code, 0x22);
+}
+
 TEST(Tokens, LongXmlGoesInChunks) {
     Wire w;
     TokenWriter t(w.writer());

@@ -672,3 +672,59 @@ TEST_F(OdbcEndToEnd, ResultOfTheMaximumWidth) {
     ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt))) << diagnostics(SQL_HANDLE_STMT, db.stmt);
     EXPECT_EQ(db.text(4096), "4096");
 }
+
+TEST_F(OdbcEndToEnd, ClrTypesArriveAsLongBinaryWithTheirBytes) {
+    Odbc db(s_server->odbcConnectionString());
+    setUp(db,
+          {"DROP TABLE IF EXISTS clr_p", "CREATE TABLE clr_p (k int, loc geography, h hierarchyid)",
+           "INSERT clr_p VALUES (1, geography::Point(47.65, -122.35, 4326), "
+           "hierarchyid::Parse('/1/2/'))",
+           "INSERT clr_p VALUES (2, NULL, hierarchyid::GetRoot())"});
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("SELECT loc, h, loc.STAsText(), h.ToString() FROM clr_p "
+                                      "ORDER BY k")))
+        << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    // FreeTDS hands a CLR value over as long binary and names no type: a
+    // client that wants the name asks the catalog.
+    for (SQLUSMALLINT i = 1; i <= 2; ++i) {
+        SQLSMALLINT type = 0, dec = 0, nullable = 0, nameLen = 0;
+        SQLULEN size = 0;
+        SQLCHAR name[64];
+        SQLDescribeCol(db.stmt, i, name, sizeof name, &nameLen, &type, &size, &dec, &nullable);
+        EXPECT_EQ(type, SQL_LONGVARBINARY) << i;
+        SQLCHAR typeName[64] = "?";
+        SQLSMALLINT typeLen = 0;
+        SQLColAttribute(db.stmt, i, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, &typeLen,
+                        nullptr);
+        EXPECT_STREQ(reinterpret_cast<const char*>(typeName), "") << i;
+    }
+    // As bytes only: FreeTDS refuses SQL_C_CHAR for them (HY003).
+    auto bytes = [&](SQLUSMALLINT col) {
+        unsigned char buf[64];
+        SQLLEN ind = 0;
+        if (!SQL_SUCCEEDED(SQLGetData(db.stmt, col, SQL_C_BINARY, buf, sizeof buf, &ind)))
+            return "<error " + diagnostics(SQL_HANDLE_STMT, db.stmt) + ">";
+        if (ind == SQL_NULL_DATA)
+            return std::string("<null>");
+        std::string h;
+        char two[3];
+        for (SQLLEN k = 0; k < ind; ++k) {
+            std::snprintf(two, sizeof two, "%02X", buf[k]);
+            h += two;
+        }
+        return h;
+    };
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
+    EXPECT_EQ(bytes(1), "E6100000010C3333333333D347406666666666965EC0");
+    EXPECT_EQ(bytes(2), "5B40");
+    EXPECT_EQ(db.text(3), "POINT (-122.35 47.65)");
+    EXPECT_EQ(db.text(4), "/1/2/");
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(db.stmt)));
+    EXPECT_EQ(bytes(1), "<null>");
+    EXPECT_EQ(bytes(2), ""); // the root: empty, not NULL
+    EXPECT_EQ(db.text(4), "/");
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    // The catalog names the types.
+    EXPECT_EQ(db.scalar("SELECT t.name FROM sys.columns c JOIN sys.types t ON t.user_type_id = "
+                        "c.user_type_id WHERE c.object_id = OBJECT_ID('clr_p') AND c.name = 'h'"),
+              "hierarchyid");
+}

@@ -146,6 +146,39 @@ TEST(Rpc, ByNameWithNamedParameterAndSeveralCalls) {
     EXPECT_EQ(calls[1].procId, 15);
 }
 
+TEST(Rpc, TableValuedParameterCarriesItsTypeColumnsAndRows) {
+    // @t of type s.T (two columns: int, nvarchar(10)), an ordering token, two rows, then @n.
+    const Bytes payload = rpcById(10, "00 00 F3"
+                                      "00 01 73 00 01 54 00" // db "", schema "s", type "T"
+                                      "02 00"                // two columns
+                                      "00 00 00 00 09 00 26 04 00"
+                                      "00 00 00 00 09 00 E7 14 00 09 04 D0 00 34 00"
+                                      "11 01 00 01 00" // TVP_COLUMN_ORDERING
+                                      "00"             // end of metadata
+                                      "01 04 07 00 00 00 04 00 61 00 62 00"
+                                      "01 00 FF FF" // NULL, NULL
+                                      "00"          // end of rows
+                                      "00 00 26 04 04 05 00 00 00");
+    const auto calls = parseRpc(payload, kTds74);
+    ASSERT_EQ(calls.size(), 1u);
+    ASSERT_EQ(calls[0].params.size(), 2u);
+    const auto& t = calls[0].params[0].table;
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->typeSchema, "s");
+    EXPECT_EQ(t->typeName, "T");
+    ASSERT_EQ(t->columns.size(), 2u);
+    EXPECT_EQ(t->columns[1].type.type, SqlType::NVarChar);
+    ASSERT_EQ(t->rows.size(), 2u);
+    EXPECT_EQ(t->rows[0], (std::vector<Value>{std::int64_t(7), std::string("ab")}));
+    EXPECT_EQ(t->rows[1], (std::vector<Value>{Null{}, Null{}}));
+    EXPECT_EQ(std::get<std::int64_t>(calls[0].params[1].value), 5);
+    // A row cut short is malformed.
+    EXPECT_THROW(
+        parseRpc(rpcById(10, "00 00 F3 00 00 00 01 00 00 00 00 00 09 00 26 04 00 00 01 04"),
+                 kTds74),
+        ProtocolError);
+}
+
 struct ParamCase {
     const char* name;
     const char* typeAndValue; // TYPE_INFO + value bytes

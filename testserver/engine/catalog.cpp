@@ -4,6 +4,7 @@
 #include "testserver/engine/catalog.h"
 
 #include "testserver/engine/types.h"
+#include "testserver/engine/udt.h"
 
 #include <algorithm>
 
@@ -77,6 +78,8 @@ int systemTypeId(SqlType t) {
         return 239;
     case SqlType::Xml:
         return 241;
+    case SqlType::Udt:
+        return udt::kSystemTypeId;
     }
     return 0;
 }
@@ -184,6 +187,10 @@ int typeScale(const ColumnType& t) {
     }
 }
 
+int userTypeId(const ColumnType& t) {
+    return t.type == SqlType::Udt ? udt::userTypeId(t.udt) : systemTypeId(t.type);
+}
+
 ColumnType typeOf(const std::string& decl) {
     if (auto t = parseDeclType(decl))
         return *t;
@@ -191,6 +198,32 @@ ColumnType typeOf(const std::string& decl) {
     t.type = SqlType::NVarChar;
     t.length = 4000;
     return t;
+}
+
+bool hasInternalTable(sqlite3* c, const std::string& name) {
+    bool found = false;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(c, "SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ?1",
+                           -1, &st, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        found = sqlite3_step(st) == SQLITE_ROW;
+    }
+    sqlite3_finalize(st);
+    return found;
+}
+
+int execWithTexts(sqlite3* c, const std::string& sql, const std::string& t1, const std::string& t2,
+                  const std::string& t3) {
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(c, sql.c_str(), -1, &st, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_bind_text(st, 1, t1.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 2, t2.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 3, t3.c_str(), -1, SQLITE_TRANSIENT);
+        rc = sqlite3_step(st);
+    }
+    sqlite3_finalize(st);
+    return rc;
 }
 
 std::string text(sqlite3_stmt* st, int i) {

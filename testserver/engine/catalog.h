@@ -34,6 +34,8 @@ bool hasProcedureTable(sqlite3* c);
 std::int64_t objectIdFor(std::int64_t rowid);
 // SQL Server's system type ids.
 int systemTypeId(SqlType t);
+// sys.columns.user_type_id: the system type id, but 128 to 130 for the CLR types.
+int userTypeId(const ColumnType& t);
 // Storage size in bytes as sys.columns.max_length shows it (-1 = max).
 int maxLength(const ColumnType& t);
 int typePrecision(const ColumnType& t);
@@ -41,6 +43,12 @@ int typeScale(const ColumnType& t);
 // The type a declaration names; nvarchar(4000) for what names none.
 ColumnType typeOf(const std::string& decl);
 std::string text(sqlite3_stmt* st, int i);
+// Whether the current database has the engine's table `name` ("__tds_functions").
+bool hasInternalTable(sqlite3* c, const std::string& name);
+// Runs one statement with the texts bound to ?1, ?2, ?3; SQLite's result of its step
+// (SQLITE_DONE when it worked).
+int execWithTexts(sqlite3* c, const std::string& sql, const std::string& t1, const std::string& t2,
+                  const std::string& t3);
 
 // Runs a query and hands each row to `f`.
 template <typename F> void query(sqlite3* c, const std::string& q, F f) {

@@ -140,7 +140,7 @@ bool spColumns(Session::Impl& s, const std::string&, const std::vector<RpcParam>
                 continue;
             }
             const OdbcTypeInfo oi = odbcTypeInfo(c.type, odbcVer);
-            std::string typeNameText = baseTypeName(c.type.type);
+            std::string typeNameText = dataTypeName(c.type);
             if (c.identity)
                 typeNameText += " identity";
             const int ss =
@@ -275,7 +275,7 @@ bool spSpecialColumns(Session::Impl& s, const std::string&, const std::vector<Rp
                 continue;
             const OdbcTypeInfo oi = odbcTypeInfo(c.type, odbcVer);
             rows.push_back({colType == "V" ? Value{Null{}} : Value{std::int64_t{1}}, c.name,
-                            std::int64_t{oi.dataType}, baseTypeName(c.type.type),
+                            std::int64_t{oi.dataType}, dataTypeName(c.type),
                             std::int64_t{oi.precision}, std::int64_t{oi.length}, nullable(oi.scale),
                             std::int64_t{1}});
         }

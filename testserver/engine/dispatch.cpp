@@ -178,8 +178,23 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
                                     std::size_t& index) {
     const Token& w = st.toks[0];
     const std::string verb = statementVerb(st);
-    auto ctx = translateContext();
     statementLine = st.line;
+    if (w.isAny({"select", "with", "insert", "update", "delete"})) {
+        // Calls of table-valued functions: the statement reads their rows from
+        // temporary tables, dropped when it is done.
+        std::vector<std::string> made;
+        Outcome oc = Outcome::Ok;
+        const auto expanded = expandTableFunctions(st, out, oc, made);
+        Outcome result = oc;
+        if (oc == Outcome::Ok && expanded)
+            result = runStatement(*expanded, out, all, index);
+        for (const auto& t : made)
+            sqlite3_exec(conn, ("DROP TABLE IF EXISTS temp." + quoteIdent(t)).c_str(), nullptr,
+                         nullptr, nullptr);
+        if (oc != Outcome::Ok || expanded)
+            return result;
+    }
+    auto ctx = translateContext();
 
     auto translated = [&](const Translated& tr, std::uint16_t curCmd, bool count) {
         if (tr.syntaxErrorNear)
@@ -563,6 +578,9 @@ Outcome Session::Impl::runCreate(const Statement& st, Out& out) {
         (what.is("or") && st.toks[2].is("alter") && st.toks.size() > 3 &&
          st.toks[3].isAny({"procedure", "proc"})))
         return createProcedure(st, out);
+    if (what.is("function") || (what.is("or") && st.toks[2].is("alter") && st.toks.size() > 3 &&
+                                st.toks[3].is("function")))
+        return createFunction(st, out);
     return fail(errorMessage(50000, 16,
                              "CREATE " + toUpper(what.text) + " is not supported by this server."),
                 out, false);
@@ -612,6 +630,8 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
     }
     if (what.isAny({"procedure", "proc"}))
         return dropProcedure(st, i, ifExists, out);
+    if (what.is("function"))
+        return dropFunction(st, i, ifExists, out);
     if (what.is("type"))
         return dropType(st, i, ifExists, out);
     if (what.is("trigger"))

@@ -49,7 +49,11 @@ enum class SqlType {
     DateTimeOffset, // text "YYYY-MM-DD hh:mm:ss[.fffffff] +hh:mm", local time and offset
     DateTime2,      // text "YYYY-MM-DD hh:mm:ss[.fffffff]" with `scale` fractional digits
     Xml,            // UTF-8 text of an XML document or fragment
+    Udt,            // a CLR type (ColumnType::udt says which): its serialized bytes
 };
+
+// The CLR types SQL Server ships as system types.
+enum class UdtKind : std::uint8_t { None, Geography, Geometry, HierarchyId };
 
 struct ColumnType {
     SqlType type = SqlType::NVarChar;
@@ -58,7 +62,8 @@ struct ColumnType {
     int scale = 0;     // decimal, time, datetime2, datetimeoffset
     bool nullable = true;
     bool identity = false;
-    bool rowVersion = false; // timestamp/rowversion: binary(8) the server assigns
+    bool rowVersion = false;     // timestamp/rowversion: binary(8) the server assigns
+    UdtKind udt = UdtKind::None; // which CLR type, for SqlType::Udt
 };
 
 struct Column {
@@ -120,11 +125,19 @@ public:
                              bool output) = 0;
 };
 
+// The rows of a table-valued parameter, with the columns its type has.
+struct TableArgument {
+    std::string typeSchema, typeName; // as the client names the table type
+    std::vector<Column> columns;
+    std::vector<std::vector<Value>> rows;
+};
+
 struct RpcParam {
     std::string name; // with leading '@', may be empty
     ColumnType type;
     Value value;
     bool output = false;
+    std::shared_ptr<const TableArgument> table; // a table-valued parameter (value NULL)
 };
 
 struct RpcCall {

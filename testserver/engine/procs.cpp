@@ -77,6 +77,8 @@ struct ParamDecl {
     ColumnType type;
     bool output = false;
     std::optional<std::string> defaultValue; // as written
+    bool table = false;                      // "@t TableType READONLY": a table-valued parameter
+    std::string tableType;                   // its type's name, as written
 };
 
 std::optional<std::vector<ParamDecl>> parseDeclaration(const std::string& text) {
@@ -106,6 +108,8 @@ std::optional<std::vector<ParamDecl>> parseDeclaration(const std::string& text) 
                 --depth;
             if (depth == 0 && toks[i].isAny({"output", "out"})) {
                 p.output = true;
+            } else if (depth == 0 && toks[i].is("readonly")) {
+                p.table = true;
             } else if (depth == 0 && toks[i].kind == TokKind::Op && toks[i].text == "=") {
                 // A default value: a constant, perhaps signed, perhaps followed by OUTPUT.
                 std::string value;
@@ -122,7 +126,11 @@ std::optional<std::vector<ParamDecl>> parseDeclaration(const std::string& text) 
             }
             ++i;
         }
-        const auto t = parseDeclType(type);
+        if (p.table)
+            for (char c : type)
+                if (c != ' ' && c != '[' && c != ']')
+                    p.tableType += c;
+        const auto t = p.table ? std::optional<ColumnType>(ColumnType{}) : parseDeclType(type);
         if (!t)
             return std::nullopt;
         p.type = *t;
@@ -667,16 +675,7 @@ Outcome Session::Impl::createProcedure(const Statement& st, Out& out) {
         return fail(errorMessage(208, 16, "Invalid object name '" + name + "'."), out, false);
     q = exists ? "UPDATE " + table + " SET params = ?2, body = ?3 WHERE name = ?1"
                : "INSERT INTO " + table + " (name, params, body) VALUES (?1, ?2, ?3)";
-    sqlite3_stmt* write = nullptr;
-    int rc = sqlite3_prepare_v2(conn, q.c_str(), -1, &write, nullptr);
-    if (rc == SQLITE_OK) {
-        sqlite3_bind_text(write, 1, name.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(write, 2, declaration.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(write, 3, body.c_str(), -1, SQLITE_TRANSIENT);
-        rc = sqlite3_step(write);
-    }
-    sqlite3_finalize(write);
-    if (rc != SQLITE_DONE)
+    if (catalog::execWithTexts(conn, q, name, declaration, body) != SQLITE_DONE)
         return failSqlite(sqlite3_extended_errcode(conn), "CREATE PROCEDURE", name, out);
     out.done(0, 0, 0);
     return Outcome::Ok;
@@ -741,6 +740,12 @@ std::optional<std::int32_t> Session::Impl::runUserProcedure(const std::string& n
         if (!found)
             return std::nullopt;
     }
+    return runStoredBody(shownName, declaration, body, args, inner, oc);
+}
+
+std::int32_t Session::Impl::runStoredBody(const std::string& shownName,
+                                          const std::string& declaration, const std::string& body,
+                                          std::vector<RpcParam>& args, Out& inner, Outcome& oc) {
     oc = Outcome::Ok;
     const auto decls = parseDeclaration(declaration);
     if (!decls) {
@@ -748,6 +753,7 @@ std::optional<std::int32_t> Session::Impl::runUserProcedure(const std::string& n
         return 0;
     }
     std::map<std::string, Variable> scope;
+    std::map<std::string, std::pair<std::string, std::shared_ptr<const TableArgument>>> tableArgs;
     std::vector<bool> given(decls->size(), false);
     std::vector<std::pair<std::size_t, std::string>> outputs; // argument -> parameter
     std::size_t position = 0;
@@ -778,6 +784,10 @@ std::optional<std::int32_t> Session::Impl::runUserProcedure(const std::string& n
             }
         }
         given[d] = true;
+        if ((*decls)[d].table) {
+            tableArgs[(*decls)[d].name] = {(*decls)[d].tableType, args[a].table};
+            continue;
+        }
         scope[(*decls)[d].name] = convertTo((*decls)[d].type, args[a].value);
         if (args[a].output && (*decls)[d].output)
             outputs.emplace_back(a, (*decls)[d].name);
@@ -786,6 +796,10 @@ std::optional<std::int32_t> Session::Impl::runUserProcedure(const std::string& n
         if (given[d])
             continue;
         const ParamDecl& p = (*decls)[d];
+        if (p.table) {
+            tableArgs[p.name] = {p.tableType, nullptr}; // an empty table
+            continue;
+        }
         if (!p.defaultValue) {
             if (p.output) {
                 scope[p.name] = Variable{p.type, Null{}};
@@ -815,7 +829,28 @@ std::optional<std::int32_t> Session::Impl::runUserProcedure(const std::string& n
     params = std::move(scope);
     vars.clear();
     returnStatus.reset();
-    runBatch(body, inner, false);
+    // Table-valued parameters are table variables of the body, filled with the rows sent.
+    for (const auto& [pname, arg] : tableArgs) {
+        const auto& [typeName, table] = arg;
+        const std::string name = "#tds_tvp_" + std::to_string(++tableFunctionCalls);
+        auto columns = tableTypeColumns(typeName);
+        if (!columns && table)
+            columns = columnDefinitions(table->columns);
+        if (!columns) {
+            oc = fail(errorMessage(2715, 16,
+                                   "Column, parameter, or variable #1: Cannot find data type " +
+                                       typeName + "."),
+                      inner, false);
+            break;
+        }
+        if (!createTempTable(name, *columns, inner, oc))
+            break;
+        tableVars[pname] = name;
+        if (table)
+            insertRows(name, table->rows);
+    }
+    if (oc == Outcome::Ok)
+        runBatch(body, inner, false);
     const std::int32_t status = returnStatus.value_or(0);
     for (const auto& [a, pname] : outputs)
         args[a].value = params[pname].value;

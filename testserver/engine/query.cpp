@@ -5,6 +5,7 @@
 #include "testserver/engine/functions.h"
 
 #include "testserver/engine/types.h"
+#include "testserver/engine/udt.h"
 #include "testserver/engine/values.h"
 #include "testserver/engine/wide_select.h"
 
@@ -62,6 +63,7 @@ Conv convFor(const ColumnType& t) {
         return Conv::FixedBlob;
     case SqlType::VarBinary:
     case SqlType::Image:
+    case SqlType::Udt:
         return Conv::Blob;
     case SqlType::DateTime:
     case SqlType::SmallDateTime:
@@ -377,6 +379,17 @@ inline void convertValue(sqlite3_value* cv, const ColumnPlan& p, Value& v) {
     }
     case Conv::Blob:
     case Conv::FixedBlob: {
+        if (p.type.type == SqlType::Udt && type == SQLITE_TEXT) {
+            // Text stored in a CLR column ('/1/', 'POINT(1 2)') is the value SQL
+            // Server would have made of it.
+            const std::string_view text(reinterpret_cast<const char*>(sqlite3_value_text(cv)),
+                                        static_cast<std::size_t>(sqlite3_value_bytes(cv)));
+            udt::Error e;
+            if (auto bytes = udt::fromText(p.type.udt, text, &e)) {
+                v = std::move(*bytes);
+                break;
+            }
+        }
         const void* b = sqlite3_value_blob(cv);
         std::size_t len = static_cast<std::size_t>(sqlite3_value_bytes(cv));
         if (p.limit >= 0 && len > static_cast<std::size_t>(p.limit))

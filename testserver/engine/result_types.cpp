@@ -7,7 +7,9 @@
 #include "testserver/engine/session_impl.h"
 
 #include "testserver/engine/arithmetic.h"
+#include "testserver/engine/functions_udt.h"
 #include "testserver/engine/types.h"
+#include "testserver/engine/udt.h"
 
 namespace tds {
 
@@ -93,6 +95,9 @@ std::vector<std::optional<ColumnType>> Session::Impl::resultTypeHints(const Stat
             for (std::size_t k = from; k < to; ++k)
                 text += std::string(toks[k].text) + " ";
             hint = parseDeclType(text);
+        } else if (const auto kind = udtStaticResult(toks, a, b)) {
+            // geography::Point(...), hierarchyid::Parse(...): a value of that CLR type.
+            hint = parseDeclType(udt::typeName(*kind));
         } else if (b - a == 1 && toks[a].kind == TokKind::Number) {
             if (const auto pd = exactDecimalLiteral(toks[a].text)) {
                 ColumnType t;
@@ -110,8 +115,8 @@ std::vector<std::optional<ColumnType>> Session::Impl::resultTypeHints(const Stat
                 typer.emplace(toks, translateContext());
             hint = typer->type(a, b);
         }
-        // Only exact numerics: the other types come out right from their values.
-        if (hint && !isExactNumericType(hint->type))
+        // Only exact numerics and CLR types: the others come out right from their values.
+        if (hint && !isExactNumericType(hint->type) && hint->type != SqlType::Udt)
             hint.reset();
         if (hint)
             hint->nullable = true;

@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <set>
@@ -188,6 +189,33 @@ struct Session::Impl {
     Outcome runExec(const sql::Statement& st, std::size_t start, Out& out);
     Outcome createProcedure(const sql::Statement& st, Out& out);
     Outcome dropProcedure(const sql::Statement& st, std::size_t nameAt, bool ifExists, Out& out);
+    // Binds the arguments to a stored body's declared parameters and runs it
+    // with its own variables, options and temporary tables; returns its status.
+    std::int32_t runStoredBody(const std::string& shownName, const std::string& declaration,
+                               const std::string& body, std::vector<RpcParam>& args, Out& inner,
+                               Outcome& oc);
+    // Table-valued functions (table_functions.cpp): CREATE FUNCTION ...
+    // RETURNS @t TABLE (...) or RETURNS TABLE AS RETURN SELECT ..., DROP
+    // FUNCTION, and their calls in FROM and JOIN, which run the function into
+    // a temporary table that the statement then reads (`made` names them, for
+    // the caller to drop). Nothing when the statement calls none.
+    Outcome createFunction(const sql::Statement& st, Out& out);
+    Outcome dropFunction(const sql::Statement& st, std::size_t nameAt, bool ifExists, Out& out);
+    std::optional<sql::Statement> expandTableFunctions(const sql::Statement& st, Out& out,
+                                                       Outcome& oc, std::vector<std::string>& made);
+    std::deque<std::string> madeTokenTexts; // text of tokens that rewritten statements point to
+    // Temporary tables for function results and table-valued parameters:
+    // "(a int, b varchar(4))" from columns, a table type's stored columns,
+    // creating the table, and putting rows into it.
+    static std::string columnDefinitions(const std::vector<Column>& cols);
+    std::optional<std::string> tableTypeColumns(const std::string& typeName);
+    Outcome createTableType(const sql::Statement& st, const std::string& name, std::size_t open,
+                            Out& out);
+    bool dropTableType(const std::string& name); // false when there is none
+    bool createTempTable(const std::string& name, const std::string& columns, Out& out,
+                         Outcome& oc);
+    void insertRows(const std::string& name, const std::vector<std::vector<Value>>& rows);
+    int tableFunctionCalls = 0;
     Outcome callProcedure(const std::string& name, std::vector<RpcParam>& args, Out& out);
     // Nothing when no CREATE PROCEDURE made `name` in the current database.
     std::optional<std::int32_t>

@@ -170,21 +170,21 @@ void sysColumns(Session::Impl& s, const std::string& name, const std::string&, V
                 chars ? Value{std::string("SQL_Latin1_General_CP1_CI_AS")} : Value{Null{}};
             const std::int64_t len = maxLength(t);
             if (name == "sys.columns")
-                rows.push_back(
-                    {o.id, c.name, std::int64_t{ordinal}, std::int64_t{systemTypeId(t.type)},
-                     std::int64_t{systemTypeId(t.type)}, len, std::int64_t{typePrecision(t)},
-                     std::int64_t{typeScale(t)}, collation, std::int64_t{!c.notNull},
-                     std::int64_t{c.identity}, std::int64_t{0}});
+                rows.push_back({o.id, c.name, std::int64_t{ordinal},
+                                std::int64_t{systemTypeId(t.type)}, std::int64_t{userTypeId(t)},
+                                len, std::int64_t{typePrecision(t)}, std::int64_t{typeScale(t)},
+                                collation, std::int64_t{!c.notNull}, std::int64_t{c.identity},
+                                std::int64_t{0}});
             else if (name == "information_schema.columns") {
                 const OdbcTypeInfo oi = odbcTypeInfo(t);
                 rows.push_back(
                     {s.db, std::string("dbo"), o.name, c.name, std::int64_t{ordinal},
                      c.hasDefault ? Value{showDefault(c.defaultValue)} : Value{Null{}},
-                     std::string(c.notNull ? "NO" : "YES"), baseTypeName(t.type),
-                     chars || isBinaryType(t.type)
+                     std::string(c.notNull ? "NO" : "YES"), dataTypeName(t),
+                     chars || isBinaryType(t.type) || t.type == SqlType::Udt
                          ? Value{std::int64_t{t.length < 0 ? -1 : oi.precision}}
                          : Value{Null{}},
-                     chars || isBinaryType(t.type)
+                     chars || isBinaryType(t.type) || t.type == SqlType::Udt
                          ? Value{std::int64_t{t.length < 0 ? -1 : oi.length}}
                          : Value{Null{}},
                      typePrecision(t) && !chars && t.type < SqlType::DateTime
@@ -204,13 +204,13 @@ void sysColumns(Session::Impl& s, const std::string& name, const std::string&, V
                      collation});
             } else
                 rows.push_back({c.name, o.id, std::int64_t{systemTypeId(t.type)}, std::int64_t{0},
-                                std::int64_t{systemTypeId(t.type)},
-                                len < 0 ? std::int64_t{-1} : len, std::int64_t{typePrecision(t)},
-                                std::int64_t{typeScale(t)}, std::int64_t{ordinal},
-                                std::int64_t{ordinal}, std::int64_t{c.notNull ? 0 : 8},
-                                std::int64_t{systemTypeId(t.type)}, std::int64_t{0},
+                                std::int64_t{userTypeId(t)}, len < 0 ? std::int64_t{-1} : len,
                                 std::int64_t{typePrecision(t)}, std::int64_t{typeScale(t)},
-                                std::int64_t{0}, std::int64_t{!c.notNull}, collation});
+                                std::int64_t{ordinal}, std::int64_t{ordinal},
+                                std::int64_t{c.notNull ? 0 : 8}, std::int64_t{systemTypeId(t.type)},
+                                std::int64_t{0}, std::int64_t{typePrecision(t)},
+                                std::int64_t{typeScale(t)}, std::int64_t{0},
+                                std::int64_t{!c.notNull}, collation});
             ++ordinal;
         }
     }
@@ -223,7 +223,7 @@ void sysTypes(Session::Impl&, const std::string& name, const std::string&, ViewC
                     "int NOT NULL, schema_id int NOT NULL, "
                     "max_length smallint NOT NULL, precision tinyint NOT NULL, scale "
                     "tinyint NOT NULL, collation_name sysname, "
-                    "is_nullable bit, is_user_defined bit NOT NULL"
+                    "is_nullable bit, is_user_defined bit NOT NULL, is_assembly_type bit NOT NULL"
                   : "name sysname NOT NULL, xtype tinyint NOT NULL, status tinyint, "
                     "xusertype smallint, length smallint NOT NULL, "
                     "xprec tinyint NOT NULL, xscale tinyint NOT NULL, usertype smallint, "
@@ -254,7 +254,10 @@ void sysTypes(Session::Impl&, const std::string& name, const std::string&, ViewC
                              "timestamp",
                              "nvarchar(4000)",
                              "nchar(4000)",
-                             "sysname"}) {
+                             "sysname",
+                             "hierarchyid",
+                             "geometry",
+                             "geography"}) {
         const ColumnType t = typeOf(decl);
         std::string tn(decl);
         tn = tn.substr(0, tn.find('('));
@@ -262,11 +265,12 @@ void sysTypes(Session::Impl&, const std::string& name, const std::string&, ViewC
         const Value collation =
             chars ? Value{std::string("SQL_Latin1_General_CP1_CI_AS")} : Value{Null{}};
         const std::int64_t sysId = tn == "timestamp" ? 189 : systemTypeId(t.type);
-        const std::int64_t userId = tn == "sysname" ? 256 : sysId;
+        const std::int64_t userId = tn == "sysname" ? 256 : userTypeId(t);
         if (name == "sys.types")
             rows.push_back({tn, sysId, userId, std::int64_t{4}, std::int64_t{maxLength(t)},
                             std::int64_t{typePrecision(t)}, std::int64_t{typeScale(t)}, collation,
-                            std::int64_t{tn != "sysname"}, std::int64_t{0}});
+                            std::int64_t{tn != "sysname"}, std::int64_t{0},
+                            std::int64_t{t.type == SqlType::Udt}});
         else
             rows.push_back({tn, sysId, std::int64_t{0}, userId, std::int64_t{maxLength(t)},
                             std::int64_t{typePrecision(t)}, std::int64_t{typeScale(t)},

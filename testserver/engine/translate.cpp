@@ -1,6 +1,7 @@
 #include "testserver/engine/translate.h"
 
 #include "testserver/engine/arithmetic.h"
+#include "testserver/engine/functions_udt.h"
 
 #include "testserver/engine/types.h"
 
@@ -1004,6 +1005,7 @@ Translated translate(const Statement& st, const TranslateContext& ctx, std::size
     Statement rewritten = st;
     if (maybeAliased)
         moveAliasesLast(rewritten.toks, first, last);
+    last = rewriteUdtCalls(rewritten.toks, first, last, ctx);
     last = rewriteExactArithmetic(rewritten.toks, first, last, ctx);
     return Translator(rewritten, ctx, first, last).run();
 }

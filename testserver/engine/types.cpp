@@ -1,6 +1,7 @@
 #include "testserver/engine/types.h"
 
 #include "testserver/engine/lexer.h"
+#include "testserver/engine/udt.h"
 
 #include <algorithm>
 #include <cctype>
@@ -156,6 +157,11 @@ std::optional<ColumnType> parseDeclType(std::string_view decl) {
         return make(SqlType::UniqueIdentifier, 16);
     if (b == "sql_variant")
         return make(SqlType::SqlVariant, 8016);
+    if (const auto kind = udt::kindOf(b)) {
+        ColumnType c = make(SqlType::Udt, udt::maxByteSize(*kind));
+        c.udt = *kind;
+        return c;
+    }
     return std::nullopt;
 }
 
@@ -242,13 +248,21 @@ std::string baseTypeName(SqlType t) {
         return "datetime2";
     case SqlType::Xml:
         return "xml";
+    case SqlType::Udt:
+        return "varbinary"; // the name of a CLR type is its kind's: typeName()
     }
     return "sql_variant";
+}
+
+std::string dataTypeName(const ColumnType& t) {
+    return t.type == SqlType::Udt ? std::string(udt::typeName(t.udt)) : baseTypeName(t.type);
 }
 
 std::string typeName(const ColumnType& t) {
     if (t.rowVersion)
         return "timestamp";
+    if (t.type == SqlType::Udt)
+        return std::string(udt::typeName(t.udt));
     std::string b = baseTypeName(t.type);
     switch (t.type) {
     case SqlType::Char:
@@ -472,6 +486,16 @@ OdbcTypeInfo odbcTypeInfo(const ColumnType& t, int odbcVersion) {
         o.length = 8000;
         o.sqlDataType = -150;
         o.ssDataType = 39;
+        break;
+    case SqlType::Udt:
+        // Catalog calls describe CLR types as the binary values they travel as.
+        if (t.length < 0) {
+            chars(-4, 1, 34);
+            o.precision = maxLen;
+        } else {
+            chars(-3, 1, 37);
+        }
+        o.charOctetLength.reset();
         break;
     }
     return o;

@@ -39,6 +39,9 @@ inline constexpr const char* kDateTimeCollation = "tds_datetime";
 const char* storageCollation(const ColumnType& t);
 // Just the base name: "nvarchar".
 std::string baseTypeName(SqlType t);
+// The name catalogs give a column's type: the base name, and a CLR type's own
+// name ("geography") rather than that of the bytes it travels as.
+std::string dataTypeName(const ColumnType& t);
 
 bool isTextType(SqlType t);         // char, varchar, nchar, nvarchar, text, ntext
 bool isBinaryType(SqlType t);       // binary, varbinary, image

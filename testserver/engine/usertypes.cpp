@@ -151,16 +151,54 @@ std::optional<std::int32_t> Session::Impl::typeProcedure(const std::string& name
     return 0;
 }
 
-// CREATE TYPE name FROM base [NULL | NOT NULL]; table types are refused.
+// CREATE TYPE name AS TABLE (columns): kept with its column list, which the
+// table variable of a table-valued parameter of that type is made with.
+Outcome Session::Impl::createTableType(const Statement& st, const std::string& name,
+                                       std::size_t open, Out& out) {
+    const std::size_t close = matchingParen(st.toks, open, st.toks.size());
+    if (close != st.toks.size() - 1)
+        return fail(syntaxError(std::string(st.toks.back().text)), out, true);
+    const Token& last = st.toks[close];
+    const std::string columns = std::string(
+        st.source.substr(st.toks[open].pos, last.pos + last.text.size() - st.toks[open].pos));
+    sqlite3_exec(conn,
+                 "CREATE TABLE IF NOT EXISTS main.__tds_table_types (name TEXT NOT NULL UNIQUE "
+                 "COLLATE NOCASE, columns TEXT NOT NULL)",
+                 nullptr, nullptr, nullptr);
+    if (tableTypeColumns(name) || aliasType(toLower(name)))
+        return fail(errorMessage(219, 16,
+                                 "The type '" + name +
+                                     "' already exists, or you do not have "
+                                     "permission to create it."),
+                    out, false);
+    if (catalog::execWithTexts(conn,
+                               "INSERT INTO main.__tds_table_types (name, columns) VALUES (?1, "
+                               "?2)",
+                               name, columns, std::string()) != SQLITE_DONE)
+        return failSqlite(sqlite3_extended_errcode(conn), "CREATE TYPE", name, out);
+    out.done(0, 0, 0);
+    return Outcome::Ok;
+}
+
+bool Session::Impl::dropTableType(const std::string& name) {
+    if (!catalog::hasInternalTable(conn, "__tds_table_types"))
+        return false;
+    catalog::execWithTexts(conn, "DELETE FROM main.__tds_table_types WHERE name = ?1", name,
+                           std::string(), std::string());
+    return sqlite3_changes(conn) > 0;
+}
+
+// CREATE TYPE name FROM base [NULL | NOT NULL].
 Outcome Session::Impl::createType(const Statement& st, Out& out) {
     std::size_t i = 2;
     const auto parts = readObjectName(st.toks, i);
     if (!parts || i >= st.toks.size())
         return fail(syntaxError(std::string(st.toks.back().text)), out, true);
+    if (isWordTok(st.toks[i], "as") && i + 2 < st.toks.size() && st.toks[i + 1].is("table") &&
+        isPunctTok(st.toks[i + 2], '('))
+        return createTableType(st, storedParts(*parts).back(), i + 2, out);
     if (!isWordTok(st.toks[i], "from"))
-        return fail(
-            errorMessage(50000, 16, "CREATE TYPE ... AS TABLE is not supported by this server."),
-            out, false);
+        return fail(syntaxError(std::string(st.toks[i].text)), out, true);
     ++i;
     std::string base;
     while (i < st.toks.size() && !st.toks[i].isAny({"null", "not"}))
@@ -185,6 +223,10 @@ Outcome Session::Impl::dropType(const Statement& st, std::size_t at, bool ifExis
     const auto parts = readObjectName(st.toks, i);
     if (!parts || i != st.toks.size())
         return fail(syntaxError(std::string(st.toks.back().text)), out, true);
+    if (dropTableType(storedParts(*parts).back())) {
+        out.done(0, 0, 0);
+        return Outcome::Ok;
+    }
     if (!(ifExists && !aliasType(toLower(parts->back()))))
         if (const auto err = dropAliasType(parts->back()))
             return fail(*err, out, false);

@@ -401,3 +401,85 @@ TEST_F(Procs, NonFiniteFloatParametersAreRefused) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Procs, TableValuedFunctionsRunIntoTheStatementThatCallsThem) {
+    run("CREATE FUNCTION dbo.Vielfache (@n int, @text varchar(4))\n"
+        "RETURNS @r TABLE (k int, t varchar(4))\n"
+        "AS\nBEGIN\n"
+        "  INSERT @r SELECT @n, @text\n"
+        "  IF @n > 1 BEGIN INSERT @r SELECT @n * 2, @text RETURN END\n"
+        "  INSERT @r SELECT 0, 'nie'\n"
+        "  RETURN\n"
+        "END");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    run("CREATE FUNCTION Klein (@max int) RETURNS TABLE AS RETURN (SELECT @max AS m, 'x' AS y)");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+
+    auto r = rows("SELECT t, k FROM Vielfache(3, 'abc') ORDER BY k");
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0], (std::vector<Value>{std::string("abc"), std::int64_t(3)}));
+    EXPECT_EQ(r[1][1], Value(std::int64_t(6)));
+    EXPECT_EQ(sink.results()[0].cols[0].type.type, SqlType::VarChar);
+    // The RETURN ends the body: the row after it only for n <= 1.
+    r = rows("DECLARE @a int = 1; SELECT v.k FROM dbo.Vielfache(@a, 'z') v ORDER BY v.k");
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0][0], Value(std::int64_t(0)));
+    r = rows("SELECT f.k, g.m FROM Vielfache(2, 'q') f JOIN Klein(4) g ON g.m = f.k");
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0][1], Value(std::int64_t(4)));
+
+    EXPECT_EQ(error("CREATE FUNCTION Klein (@a int) RETURNS TABLE AS RETURN SELECT 1 AS a").number,
+              2714);
+    EXPECT_EQ(error("CREATE FUNCTION Skalar (@a int) RETURNS int AS BEGIN RETURN @a END").number,
+              50000);
+    run("DROP FUNCTION Klein");
+    EXPECT_TRUE(sink.errors().empty());
+    EXPECT_EQ(error("DROP FUNCTION Klein").number, 3701);
+    EXPECT_EQ(error("SELECT * FROM Klein(1)").number, 208);
+}
+
+TEST_F(Procs, TableValuedParametersAreTableVariablesOfTheirType) {
+    run("CREATE SCHEMA s");
+    run("CREATE TYPE s.Posten AS TABLE (nr int, text varchar(10), betrag numeric(10,2))");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(error("CREATE TYPE s.Posten AS TABLE (a int)").number, 219);
+    run("CREATE PROCEDURE s.Summe @p s.Posten READONLY, @faktor int = 1 AS "
+        "SELECT COUNT(*) AS n, SUM(betrag) AS s, MAX(text) AS t FROM @p WHERE nr <= 2 * @faktor");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+
+    auto table = std::make_shared<TableArgument>();
+    table->typeSchema = "s";
+    table->typeName = "Posten";
+    table->columns.resize(3);
+    table->rows = {{std::int64_t(1), std::string("a"), std::string("1.25")},
+                   {std::int64_t(2), std::string("b"), std::string("2.50")}};
+    RpcCall call;
+    call.procName = "s.Summe";
+    RpcParam p;
+    p.table = table;
+    call.params = {p};
+    sink.clear();
+    session->executeRpc(call, sink, cancel);
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    ASSERT_EQ(sink.results().size(), 1u);
+    const auto r = sink.results()[0].rows;
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0][0], Value(std::int64_t(2)));
+    EXPECT_DOUBLE_EQ(std::stod(text(r[0][1])), 3.75);
+    EXPECT_EQ(r[0][2], Value(std::string("b")));
+
+    // No argument: an empty table of the type.
+    call.params.clear();
+    sink.clear();
+    session->executeRpc(call, sink, cancel);
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(sink.results()[0].rows[0][0], Value(std::int64_t(0)));
+
+    run("DROP PROCEDURE s.Summe; DROP TYPE s.Posten");
+    EXPECT_TRUE(sink.errors().empty());
+    EXPECT_EQ(error("DROP TYPE s.Posten").number, 218);
+}
+
+} // namespace

@@ -74,11 +74,13 @@ INSTANTIATE_TEST_SUITE_P(
         DeclCase{"timestamp", SqlType::Binary, 8, 0, 0, "timestamp"},
         DeclCase{"rowversion", SqlType::Binary, 8, 0, 0, "timestamp"},
         DeclCase{"uniqueidentifier", SqlType::UniqueIdentifier, 16, 0, 0, "uniqueidentifier"},
-        DeclCase{"BLOB", SqlType::VarBinary, -1, 0, 0, "varbinary(max)"}));
+        DeclCase{"BLOB", SqlType::VarBinary, -1, 0, 0, "varbinary(max)"},
+        DeclCase{"Geography", SqlType::Udt, -1, 0, 0, "geography"},
+        DeclCase{"hierarchyid", SqlType::Udt, 892, 0, 0, "hierarchyid"}));
 
 TEST(DeclTypes, UnknownOrEmptyGiveNothing) {
     EXPECT_FALSE(parseDeclType(""));
-    EXPECT_FALSE(parseDeclType("geography"));
+    EXPECT_FALSE(parseDeclType("geographie"));
     EXPECT_FALSE(parseDeclType("dbo.MeinTyp"));
 }
 
