@@ -59,6 +59,8 @@ struct ColumnType {
     bool nullable = true;
     bool identity = false;
     bool rowVersion = false; // timestamp/rowversion: binary(8) the server assigns
+    // Character data: the SQL Server collation of the column; empty = the server's.
+    std::string collation;
 };
 
 struct Column {

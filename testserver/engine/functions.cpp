@@ -2,6 +2,8 @@
 // their registration on every connection, family by family.
 
 #include "testserver/engine/functions.h"
+
+#include "testserver/engine/collation.h"
 #include "testserver/engine/wide_select.h"
 
 #include "testserver/engine/decimal.h"
@@ -168,6 +170,8 @@ void Session::Impl::registerFunctions(sqlite3* c) {
                                        SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0),
                                        this, f.call, nullptr, nullptr, nullptr);
     registerExactFunctions(c);
+    // Text columns and COLLATE clauses name SQL Server collations.
+    sql::registerCollations(c);
     sql::registerPackFunction(c);
     // Exact numeric columns hold decimal text and compare by value.
     sqlite3_create_collation_v2(

@@ -1,5 +1,7 @@
 #include "testserver/engine/translate.h"
 
+#include "testserver/engine/collation.h"
+
 #include "testserver/engine/arithmetic.h"
 
 #include "testserver/engine/types.h"
@@ -814,12 +816,10 @@ bool Translator::keyword(std::size_t& i, const std::string& lw) {
         return false;
     endChain(level());
     if (lw == "collate" && i + 1 < m_last) {
-        // COLLATE <sql server collation>: case-insensitive ones become NOCASE.
-        const std::string coll = toLower(m_toks[i + 1].text);
+        // COLLATE <sql server collation>: SQLite resolves the name through
+        // the collations of collation.h (448 for one it does not know).
         emit("COLLATE", i);
-        emitRaw(coll.find("_cs") != std::string::npos || coll.find("_bin") != std::string::npos
-                    ? "BINARY"
-                    : "NOCASE");
+        emitRaw(std::string(m_toks[i + 1].text));
         ++i;
         return true;
     }
@@ -1145,10 +1145,7 @@ std::string CreateTable::constraintText(std::size_t from, std::size_t to) const 
             continue;
         }
         if (isWord(t, "collate") && k + 1 < to) {
-            const std::string coll = toLower(toks[k + 1].text);
-            out += (coll.find("_cs") != std::string::npos || coll.find("_bin") != std::string::npos)
-                       ? " COLLATE BINARY"
-                       : " COLLATE NOCASE";
+            out += " COLLATE " + std::string(toks[k + 1].text);
             k += 2;
             continue;
         }
@@ -1327,8 +1324,12 @@ std::string CreateTable::sql(const std::string& name, bool temp,
         if (!c.aliasName.empty()) // kept so that the type cannot be dropped while in use
             sql += " /*type " + c.aliasName + "*/";
         sql += c.rest;
-        if (!c.hasCollate && isTextTypeText(c.type))
-            sql += " COLLATE NOCASE";
+        // Character columns compare as the server's collation does; GUIDs
+        // kept as text only without regard to case.
+        if (const auto t = parseDeclType(c.type); !c.hasCollate && t && isTextTypeText(c.type))
+            sql += t->type == SqlType::UniqueIdentifier
+                       ? std::string(" COLLATE NOCASE")
+                       : std::string(" COLLATE ") + kDefaultCollationName;
         if (const auto t = parseDeclType(c.type);
             !c.hasCollate && !(c.identity && c.primaryKey) && t && storageCollation(*t))
             sql += std::string(" COLLATE ") + storageCollation(*t);
