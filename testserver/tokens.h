@@ -6,6 +6,7 @@
 #include "testserver/engine/engine.h"
 #include "testserver/packet.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -73,6 +74,11 @@ struct WireColumn {
     std::uint8_t scale = 0;
     bool pad = false;           // char(n) / nchar(n) / binary(n)
     std::uint32_t maxBytes = 0; // declared size in bytes of variable types
+    // Character types: the collation's five bytes, and the code page that
+    // char/varchar/text values travel in.
+    std::array<std::uint8_t, 5> collation = {kCollation[0], kCollation[1], kCollation[2],
+                                             kCollation[3], kCollation[4]};
+    int codePage = 1252;
 };
 
 WireColumn wireColumn(const ColumnType& type, std::uint32_t tdsVersion, bool forceNullable);
@@ -133,6 +139,8 @@ private:
     // UTF-8 to UTF-16LE in m_units; returns the code units.
     std::size_t encodeUcs2(std::string_view s);
     void putCp1252(std::string_view s, std::size_t chars);
+    // A value of a char/varchar/text column whose code page is not 1252.
+    void codePageTextValue(const WireColumn& w, const std::string& s);
     bool tds72() const { return m_version >= kTds72; }
 
     PacketWriter& m_out;
