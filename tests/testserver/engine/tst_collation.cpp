@@ -70,6 +70,28 @@ TEST_F(Collations, GroupingDistinctAndKeysFollowTheColumn) {
     EXPECT_EQ(error("INSERT INTO u2 VALUES ('ABC')").number, 2627);
 }
 
+TEST_F(Collations, ComparingColumnsOfDifferentCollationsIsAConflict) {
+    rows("CREATE TABLE a (x varchar(10), b varchar(10) COLLATE Latin1_General_BIN)");
+    rows("CREATE TABLE b (y varchar(10) COLLATE Latin1_General_CS_AS)");
+    rows("INSERT INTO a VALUES ('abc', 'abc')");
+    rows("INSERT INTO b VALUES ('ABC')");
+    const Message m = error("SELECT * FROM a WHERE x = b");
+    EXPECT_EQ(m.number, 468);
+    EXPECT_EQ(m.text, "Cannot resolve the collation conflict between "
+                      "\"SQL_Latin1_General_CP1_CI_AS\" and \"Latin1_General_BIN\" in the equal "
+                      "to operation.");
+    EXPECT_EQ(error("SELECT * FROM a JOIN b ON a.x <> b.y").number, 468);
+    EXPECT_EQ(error("UPDATE a SET x = 'q' WHERE b < x").number, 468);
+    // A COLLATE clause settles it; a column against a literal is no conflict.
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM a JOIN b ON a.x = b.y COLLATE "
+                             "SQL_Latin1_General_CP1_CI_AS")),
+              1);
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM a JOIN b ON a.x = b.y COLLATE "
+                             "Latin1_General_CS_AS")),
+              0);
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM a WHERE b = 'abc'")), 1);
+}
+
 TEST_F(Collations, UnknownNamesAreRefused) {
     EXPECT_EQ(error("CREATE TABLE x (a varchar(5) COLLATE Klingon_CI_AS)").number, 448);
     EXPECT_EQ(error("SELECT 1 WHERE 'a' = 'A' COLLATE Latin1_General_XX").number, 448);
