@@ -35,6 +35,7 @@ enum TokenByte : std::uint8_t {
     TokColInfo = 0xA5,
     TokLoginAck = 0xAD,
     TokSspi = 0xED,
+    TokFeatureExtAck = 0xAE,
     TokRow = 0xD1,
     TokNbcRow = 0xD2,
     TokEnvChange = 0xE3,
@@ -273,6 +274,16 @@ void TokenWriter::loginAck(const std::string& progName, const std::uint8_t progV
     m_out.putU8(TokLoginAck);
     m_out.putU16(std::uint16_t(b.size()));
     m_out.put(b);
+}
+
+void TokenWriter::featureExtAck(const std::vector<std::pair<std::uint8_t, Bytes>>& features) {
+    m_out.putU8(TokFeatureExtAck);
+    for (const auto& [id, data] : features) {
+        m_out.putU8(id);
+        m_out.putU32(std::uint32_t(data.size()));
+        m_out.put(data);
+    }
+    m_out.putU8(0xFF);
 }
 
 void TokenWriter::sspi(const Bytes& token) {

@@ -23,6 +23,9 @@ constexpr std::uint32_t kTds74 = 0x74000004;
 // Latin1_General (LCID 0x0409), case-insensitive, sort id 52 = code page 1252.
 constexpr std::uint8_t kCollation[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
 
+// LOGIN7 feature extension: the client takes UTF-8 collations.
+constexpr std::uint8_t kFeatureUtf8Support = 0x0A;
+
 enum EnvChangeType : std::uint8_t {
     EnvDatabase = 1,
     EnvLanguage = 2,
@@ -93,6 +96,9 @@ public:
     PacketWriter& out() { return m_out; }
 
     void loginAck(const std::string& progName, const std::uint8_t progVersion[4]);
+    // FEATUREEXTACK: the features of the client's login the server takes,
+    // each with its acknowledgement data.
+    void featureExtAck(const std::vector<std::pair<std::uint8_t, Bytes>>& features);
     // SSPI: a security token for the client during an integrated login.
     void sspi(const Bytes& token);
     void envChange(std::uint8_t type, const std::string& newValue, const std::string& oldValue);

@@ -731,3 +731,11 @@ TEST(Tokens, VarcharTravelsInTheCodePageOfItsCollation) {
     EXPECT_EQ(collatedColumn(SqlType::NVarChar, 5, "Japanese_CI_AS", "Ж"),
               toHex(hexBytes(head + "E7 0A 00 11 04 D0 00 00 01 63 00 D1 02 00 16 04")));
 }
+
+TEST(Tokens, FeatureExtAckListsTheFeaturesThenTheTerminator) {
+    Wire w;
+    TokenWriter t(w.writer());
+    t.featureExtAck({{kFeatureUtf8Support, Bytes{0x01}}});
+    w.writer().endMessage();
+    EXPECT_EQ(toHex(w.payload()), toHex(hexBytes("AE 0A 01 00 00 00 01 FF")));
+}
