@@ -205,6 +205,12 @@ bool Connection::handshake(PacketReader& reader) {
     std::uint8_t version[4];
     productVersionBytes(m_config.productVersion, version);
     tokens.loginAck(kProgName, version);
+    // Columns of UTF-8 collations send their text as UTF-8 (SQL Server does
+    // only to clients that ask; this server describes each column's
+    // collation to every client alike).
+    // The token exists from TDS 7.4 on; an older client gets none.
+    if (login.utf8Support && tokens.tdsVersion() >= kTds74)
+        tokens.featureExtAck({{kFeatureUtf8Support, Bytes{0x01}}});
     tokens.envChange(EnvPacketSize, std::to_string(packetSize),
                      std::to_string(login.packetSize == 0 ? kDefaultPacketSize : login.packetSize));
     tokens.done(DoneKind::Done, DoneFinal, 0, 0);

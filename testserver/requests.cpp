@@ -169,6 +169,23 @@ Login7 parseLogin7(const Bytes& payload) {
             throw ProtocolError("LOGIN7 SSPI data beyond the login record");
         l.sspi.assign(payload.begin() + sspiOff, payload.begin() + sspiOff + sspiLen);
     }
+    if ((l.optionFlags3 & 0x10) && l.tdsVersion >= kTds74) {
+        // fExtension (TDS 7.4): ibExtension points to the offset of the feature
+        // extension, a list of FeatureId, length, data ended by 0xFF.
+        ByteReader f(payload.data(), size);
+        f.seek(56);
+        const std::uint16_t extOff = f.u16();
+        if (f.u16() >= 4) {
+            f.seek(extOff);
+            f.seek(f.u32());
+            for (std::uint8_t id = f.u8(); id != 0xFF; id = f.u8()) {
+                const std::uint32_t len = f.u32();
+                f.skip(len);
+                if (id == kFeatureUtf8Support)
+                    l.utf8Support = true;
+            }
+        }
+    }
     l.integratedSecurity = (l.optionFlags2 & 0x80) != 0 || !l.sspi.empty();
     l.readOnlyIntent = (l.typeFlags & 0x20) != 0;
     return l;

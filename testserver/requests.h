@@ -45,6 +45,8 @@ struct Login7 {
     bool integratedSecurity = false; // OptionFlags2 0x80 or an SSPI blob
     Bytes sspi;                      // the client's first security token
     bool readOnlyIntent = false;
+    // The feature extension asks for UTF-8 collations (FeatureId 0x0A, UTF8_SUPPORT).
+    bool utf8Support = false;
 };
 
 Login7 parseLogin7(const Bytes& payload);

@@ -1,6 +1,7 @@
 #include "testserver/tokens.h"
 
 #include "testserver/engine/udt.h"
+#include "testserver/engine/collation.h"
 #include "testserver/values.h"
 
 #include <algorithm>
@@ -35,6 +36,7 @@ enum TokenByte : std::uint8_t {
     TokColInfo = 0xA5,
     TokLoginAck = 0xAD,
     TokSspi = 0xED,
+    TokFeatureExtAck = 0xAE,
     TokRow = 0xD1,
     TokNbcRow = 0xD2,
     TokEnvChange = 0xE3,
@@ -88,6 +90,12 @@ WireColumn wireColumn(const ColumnType& t, std::uint32_t version, bool forceNull
         w.pad = pad;
         w.maxBytes = maxUnits * unitBytes;
     };
+    if (!t.collation.empty()) {
+        if (const sql::Collation* c = sql::findCollation(t.collation)) {
+            w.collation = c->bytes();
+            w.codePage = c->codePage;
+        }
+    }
     const bool isMax = t.length < 0;
     switch (t.type) {
     case SqlType::Int:
@@ -281,6 +289,16 @@ void TokenWriter::loginAck(const std::string& progName, const std::uint8_t progV
     m_out.put(b);
 }
 
+void TokenWriter::featureExtAck(const std::vector<std::pair<std::uint8_t, Bytes>>& features) {
+    m_out.putU8(TokFeatureExtAck);
+    for (const auto& [id, data] : features) {
+        m_out.putU8(id);
+        m_out.putU32(std::uint32_t(data.size()));
+        m_out.put(data);
+    }
+    m_out.putU8(0xFF);
+}
+
 void TokenWriter::sspi(const Bytes& token) {
     m_out.putU8(TokSspi);
     m_out.putU16(std::uint16_t(token.size()));
@@ -371,12 +389,12 @@ void TokenWriter::typeInfo(const WireColumn& w, const std::string& table) {
     case WireColumn::DateAsNChar:
     case WireColumn::TimeAsNChar:
         o.putU16(std::uint16_t(w.maxBytes));
-        o.put(kCollation, 5);
+        o.put(w.collation.data(), 5);
         break;
     case WireColumn::PlpChar:
     case WireColumn::PlpNChar:
         o.putU16(0xFFFF);
-        o.put(kCollation, 5);
+        o.put(w.collation.data(), 5);
         break;
     case WireColumn::PlpBinary:
         o.putU16(0xFFFF);
@@ -405,7 +423,7 @@ void TokenWriter::typeInfo(const WireColumn& w, const std::string& table) {
     case WireColumn::Image: {
         o.putU32(w.maxBytes);
         if (w.kind != WireColumn::Image)
-            o.put(kCollation, 5);
+            o.put(w.collation.data(), 5);
         const std::u16string name = truncatedUtf16(table, 65535);
         if (tds72()) {
             if (name.empty()) {
@@ -705,6 +723,8 @@ void TokenWriter::textValue(const WireColumn& w, const std::string& s) {
     // The wide form is built once, here; it also gives the length. Code
     // page 1252 agrees with ASCII, so ASCII text goes out as it is.
     const bool ascii = !wide && isAscii(s);
+    if (!wide && !ascii && w.codePage != 1252 && w.kind != WireColumn::Xml)
+        return codePageTextValue(w, s);
     std::size_t units = wide ? encodeUcs2(s) : ascii ? s.size() : codePointCount(s);
     const std::size_t unitBytes = wide ? 2 : 1;
     std::size_t padUnits = 0;
@@ -763,6 +783,66 @@ void TokenWriter::textValue(const WireColumn& w, const std::string& s) {
         body();
         break;
     }
+}
+
+namespace {
+
+// The longest start of text in a code page that fits `max` bytes without
+// splitting a character: UTF-8 sequences and the two bytes of a DBCS
+// character (Japanese, Chinese, Korean) stay whole.
+std::size_t fittingBytes(std::string_view s, std::size_t max, int codePage) {
+    if (s.size() <= max)
+        return s.size();
+    if (codePage == sql::kCodePageUtf8) {
+        std::size_t n = max;
+        while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
+            --n;
+        return n;
+    }
+    const bool dbcs = codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+    if (!dbcs)
+        return max;
+    std::size_t i = 0;
+    while (i < max) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const bool lead = codePage == 932 ? (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)
+                                          : b >= 0x81 && b <= 0xFE;
+        const std::size_t step = lead ? 2 : 1;
+        if (i + step > max)
+            break;
+        i += step;
+    }
+    return i;
+}
+
+} // namespace
+
+void TokenWriter::codePageTextValue(const WireColumn& w, const std::string& s) {
+    const std::string bytes = sql::encodeCodePage(s, w.codePage);
+    std::size_t n = bytes.size();
+    std::size_t pad = 0;
+    if (w.kind == WireColumn::Char) {
+        n = fittingBytes(bytes, w.maxBytes, w.codePage);
+        if (w.pad)
+            pad = w.maxBytes - n;
+    }
+    const std::size_t total = n + pad;
+    if (w.kind == WireColumn::PlpChar) {
+        m_out.putU64(total);
+        if (total > 0)
+            m_out.putU32(std::uint32_t(total));
+    } else if (w.kind == WireColumn::Text) {
+        m_out.putU8(16);
+        m_out.put(kTextPtr, 16);
+        m_out.put(kTextTimestamp, 8);
+        m_out.putU32(std::uint32_t(total));
+    } else {
+        m_out.putU16(std::uint16_t(total));
+    }
+    m_out.put(bytes.data(), n);
+    m_out.fill(' ', pad);
+    if (w.kind == WireColumn::PlpChar)
+        m_out.putU32(0);
 }
 
 void TokenWriter::binaryValue(const WireColumn& w, const std::uint8_t* data, std::size_t n) {

@@ -6,6 +6,7 @@
 #include "testserver/engine/engine.h"
 #include "testserver/packet.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ constexpr std::uint32_t kTds74 = 0x74000004;
 // The collation every character column and ENVCHANGE 7 carries:
 // Latin1_General (LCID 0x0409), case-insensitive, sort id 52 = code page 1252.
 constexpr std::uint8_t kCollation[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
+
+// LOGIN7 feature extension: the client takes UTF-8 collations.
+constexpr std::uint8_t kFeatureUtf8Support = 0x0A;
 
 enum EnvChangeType : std::uint8_t {
     EnvDatabase = 1,
@@ -75,6 +79,11 @@ struct WireColumn {
     bool pad = false;           // char(n) / nchar(n) / binary(n)
     std::uint32_t maxBytes = 0; // declared size in bytes of variable types
     UdtKind udt = UdtKind::None;
+    // Character types: the collation's five bytes, and the code page that
+    // char/varchar/text values travel in.
+    std::array<std::uint8_t, 5> collation = {kCollation[0], kCollation[1], kCollation[2],
+                                             kCollation[3], kCollation[4]};
+    int codePage = 1252;
 };
 
 WireColumn wireColumn(const ColumnType& type, std::uint32_t tdsVersion, bool forceNullable);
@@ -89,6 +98,9 @@ public:
     PacketWriter& out() { return m_out; }
 
     void loginAck(const std::string& progName, const std::uint8_t progVersion[4]);
+    // FEATUREEXTACK: the features of the client's login the server takes,
+    // each with its acknowledgement data.
+    void featureExtAck(const std::vector<std::pair<std::uint8_t, Bytes>>& features);
     // SSPI: a security token for the client during an integrated login.
     void sspi(const Bytes& token);
     void envChange(std::uint8_t type, const std::string& newValue, const std::string& oldValue);
@@ -135,6 +147,8 @@ private:
     // UTF-8 to UTF-16LE in m_units; returns the code units.
     std::size_t encodeUcs2(std::string_view s);
     void putCp1252(std::string_view s, std::size_t chars);
+    // A value of a char/varchar/text column whose code page is not 1252.
+    void codePageTextValue(const WireColumn& w, const std::string& s);
     bool tds72() const { return m_version >= kTds72; }
 
     PacketWriter& m_out;

@@ -34,6 +34,7 @@ private slots:
     void notUpdatableResults();
     void namesWithClosingBracket();
     void leavingTheRowPosts();
+    void cyrillicAndJapaneseVarcharShownAndEdited();
 
 private:
     QString adoString() const;
@@ -389,6 +390,25 @@ void TestWriteBack::leavingTheRowPosts() {
     ds->FieldByName(QStringLiteral("id")).setValue(4);
     ds->First();
     QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM WbKeyed")), QStringLiteral("4"));
+}
+
+// varchar columns of Cyrillic and Japanese collations travel in code pages
+// 1251 and 932: the dataset shows their text and posts edits that read back.
+void TestWriteBack::cyrillicAndJapaneseVarcharShownAndEdited() {
+    exec(QStringLiteral("IF OBJECT_ID('WbLang') IS NOT NULL DROP TABLE WbLang"));
+    exec(QStringLiteral("CREATE TABLE WbLang (id int NOT NULL PRIMARY KEY, ru varchar(20) COLLATE "
+                        "Cyrillic_General_CI_AS, ja varchar(20) COLLATE Japanese_CI_AS)"));
+    exec(QStringLiteral("INSERT INTO WbLang VALUES (1, N'Привет', N'日本語')"));
+    auto ds = open(QStringLiteral("SELECT id, ru, ja FROM WbLang"));
+    QCOMPARE(ds->FieldByName(QStringLiteral("ru")).AsString(), QStringLiteral("Привет"));
+    QCOMPARE(ds->FieldByName(QStringLiteral("ja")).AsString(), QStringLiteral("日本語"));
+    ds->Edit();
+    ds->FieldByName(QStringLiteral("ru")).setValue(QStringLiteral("Ёлка"));
+    ds->FieldByName(QStringLiteral("ja")).setValue(QStringLiteral("東京"));
+    ds->Post();
+    QCOMPARE(scalar(QStringLiteral("SELECT ru FROM WbLang WHERE id = 1")), QStringLiteral("Ёлка"));
+    QCOMPARE(scalar(QStringLiteral("SELECT ja FROM WbLang WHERE id = 1")), QStringLiteral("東京"));
+    exec(QStringLiteral("DROP TABLE WbLang"));
 }
 
 QTEST_GUILESS_MAIN(TestWriteBack)

@@ -50,9 +50,12 @@ Bytes buildLogin7(const Login7Fields& f) {
         c = std::uint8_t((c << 4) | (c >> 4));
         c ^= 0xA5;
     }
-    const Bytes fields[9] = {ucs2("testhost"),  ucs2(f.user),       password,
-                             ucs2(f.appName),   ucs2("127.0.0.1"),  Bytes{},
-                             ucs2("rawclient"), ucs2("us_english"), ucs2(f.database)};
+    // With a feature extension the unused field holds the offset of its data
+    // (patched below) and counts bytes, not characters.
+    const bool ext = !f.featureExt.empty();
+    Bytes fields[9] = {ucs2("testhost"),  ucs2(f.user),       password,
+                       ucs2(f.appName),   ucs2("127.0.0.1"),  ext ? Bytes(4) : Bytes{},
+                       ucs2("rawclient"), ucs2("us_english"), ucs2(f.database)};
     Bytes b;
     putU32(b, 0); // patched below
     putU32(b, f.tdsVersion);
@@ -63,14 +66,17 @@ Bytes buildLogin7(const Login7Fields& f) {
     putU8(b, 0xE0);
     putU8(b, f.optionFlags2);
     putU8(b, 0);
-    putU8(b, 0);
+    putU8(b, ext ? 0x10 : 0);
     putU32(b, 0);
     putU32(b, 0x0409);
     std::uint16_t off = kFixed;
-    for (const Bytes& fld : fields) {
+    std::size_t extField = 0;
+    for (std::size_t k = 0; k < 9; ++k) {
+        if (k == 5)
+            extField = off;
         putU16(b, off);
-        putU16(b, std::uint16_t(fld.size() / 2));
-        off = std::uint16_t(off + fld.size());
+        putU16(b, std::uint16_t(k == 5 ? fields[k].size() : fields[k].size() / 2));
+        off = std::uint16_t(off + fields[k].size());
     }
     for (int i = 0; i < 6; ++i)
         putU8(b, 0); // client MAC
@@ -85,6 +91,12 @@ Bytes buildLogin7(const Login7Fields& f) {
     for (const Bytes& fld : fields)
         b.insert(b.end(), fld.begin(), fld.end());
     b.insert(b.end(), f.sspi.begin(), f.sspi.end());
+    if (ext) {
+        const std::uint32_t at = std::uint32_t(b.size());
+        for (int i = 0; i < 4; ++i)
+            b[extField + std::size_t(i)] = std::uint8_t(at >> (8 * i));
+        b.insert(b.end(), f.featureExt.begin(), f.featureExt.end());
+    }
     const std::uint32_t len = std::uint32_t(b.size());
     for (int i = 0; i < 4; ++i)
         b[i] = std::uint8_t(len >> (8 * i));

@@ -16,6 +16,8 @@ struct Login7Fields {
     std::uint32_t tdsVersion = tds::kTds74;
     std::uint8_t optionFlags2 = 0x03;
     tds::Bytes sspi; // an integrated login's token; 64 KiB and more go through cbSSPILong
+    // The feature extension (FeatureId, length, data ... 0xFF); sets fExtension.
+    tds::Bytes featureExt;
 };
 
 tds::Bytes buildLogin7(const Login7Fields& f);

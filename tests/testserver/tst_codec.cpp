@@ -751,3 +751,47 @@ TEST(Values, Utf8Conversions) {
 }
 
 } // namespace
+
+namespace {
+
+// One varchar column of a collation: its COLMETADATA and one ROW, as hex.
+std::string collatedColumn(SqlType type, int length, const std::string& collation,
+                           const std::string& value) {
+    Wire w;
+    TokenWriter t(w.writer());
+    Column col;
+    col.name = "c";
+    col.type = ct(type, true, length);
+    col.type.collation = collation;
+    t.colMetadata({col});
+    t.row({Value{value}});
+    w.writer().endMessage();
+    return toHex(w.payload());
+}
+
+} // namespace
+
+TEST(Tokens, VarcharTravelsInTheCodePageOfItsCollation) {
+    const std::string head = "81 01 00 00 00 00 00 09 00 ";
+    // Cyrillic_General_CI_AS: LCID 0x0419, code page 1251.
+    EXPECT_EQ(
+        collatedColumn(SqlType::VarChar, 10, "Cyrillic_General_CI_AS", "Ёлка ä"),
+        toHex(hexBytes(head + "A7 0A 00 19 04 D0 00 00 01 63 00 D1 06 00 A8 EB EA E0 20 3F")));
+    // Japanese_CI_AS: code page 932; char(5) keeps whole characters and pads.
+    EXPECT_EQ(collatedColumn(SqlType::Char, 5, "Japanese_CI_AS", "日本語"),
+              toHex(hexBytes(head + "AF 05 00 11 04 D0 00 00 01 63 00 D1 05 00 93 FA 96 7B 20")));
+    // A UTF-8 collation sends the text as it is.
+    EXPECT_EQ(collatedColumn(SqlType::VarChar, 10, "Latin1_General_100_CI_AS_SC_UTF8", "Ж"),
+              toHex(hexBytes(head + "A7 0A 00 09 04 D0 24 00 01 63 00 D1 02 00 D0 96")));
+    // nvarchar ignores the code page but carries the collation.
+    EXPECT_EQ(collatedColumn(SqlType::NVarChar, 5, "Japanese_CI_AS", "Ж"),
+              toHex(hexBytes(head + "E7 0A 00 11 04 D0 00 00 01 63 00 D1 02 00 16 04")));
+}
+
+TEST(Tokens, FeatureExtAckListsTheFeaturesThenTheTerminator) {
+    Wire w;
+    TokenWriter t(w.writer());
+    t.featureExtAck({{kFeatureUtf8Support, Bytes{0x01}}});
+    w.writer().endMessage();
+    EXPECT_EQ(toHex(w.payload()), toHex(hexBytes("AE 0A 01 00 00 00 01 FF")));
+}

@@ -141,6 +141,24 @@ TEST_F(EndToEnd, ClientVanishingMidResultLeavesServerServing) {
     EXPECT_NE(r.out.find("weiter"), std::string::npos) << r.err;
 }
 
+// A login that asks for UTF-8 collations gets FEATUREEXTACK after LOGINACK;
+// one that does not gets none.
+TEST_F(EndToEnd, Utf8SupportIsAcknowledgedWhenAskedFor) {
+    const tds::Bytes ack = {0xAE, 0x0A, 0x01, 0x00, 0x00, 0x00, 0x01, 0xFF};
+    for (const bool ask : {true, false}) {
+        RawClient c(server().port());
+        Login7Fields f;
+        f.user = server().user();
+        f.password = server().password();
+        if (ask)
+            f.featureExt = {0x0A, 0x01, 0x00, 0x00, 0x00, 0x01, 0xFF};
+        const tds::InMessage reply = c.login(f);
+        const bool acked = std::search(reply.payload.begin(), reply.payload.end(), ack.begin(),
+                                       ack.end()) != reply.payload.end();
+        EXPECT_EQ(acked, ask);
+    }
+}
+
 TEST_F(EndToEnd, AttentionIsAcknowledgedAlsoWhenIdle) {
     RawClient c(server().port());
     Login7Fields f;

@@ -728,3 +728,39 @@ TEST_F(OdbcEndToEnd, ClrTypesArriveAsLongBinaryWithTheirBytes) {
                         "c.user_type_id WHERE c.object_id = OBJECT_ID('clr_p') AND c.name = 'h'"),
               "hierarchyid");
 }
+
+// varchar data travels in its column's code page, described by the column's
+// collation bytes; the driver turns it into the client's UTF-8.
+TEST_F(OdbcEndToEnd, VarcharInCyrillicJapaneseAndUtf8ColumnsRoundTrips) {
+    Odbc db(s_server->odbcConnectionString());
+    db.exec("IF OBJECT_ID('Sprachen') IS NOT NULL DROP TABLE Sprachen");
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    // DDL counts no rows: the driver answers SQL_NO_DATA.
+    ASSERT_NE(
+        db.exec("CREATE TABLE Sprachen (id int, ru varchar(20) COLLATE Cyrillic_General_CI_AS, "
+                "ja varchar(20) COLLATE Japanese_CI_AS, jc char(5) COLLATE Japanese_CI_AS, "
+                "u8 varchar(40) COLLATE Latin1_General_100_CI_AS_SC_UTF8, de varchar(20))"),
+        SQL_ERROR)
+        << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    ASSERT_TRUE(SQL_SUCCEEDED(
+        db.exec("INSERT INTO Sprachen VALUES (1, N'Привет, Ёлка', N'日本語テキスト', N'日本x', "
+                "N'Grüße 日本 Ж', N'Grüße'), (2, N'Ж 日', N'Ж', N'日本語', NULL, N'Ж')")))
+        << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    EXPECT_EQ(db.scalar("SELECT ru FROM Sprachen WHERE id = 1"), "Привет, Ёлка");
+    EXPECT_EQ(db.scalar("SELECT ja FROM Sprachen WHERE id = 1"), "日本語テキスト");
+    EXPECT_EQ(db.scalar("SELECT u8 FROM Sprachen WHERE id = 1"), "Grüße 日本 Ж");
+    EXPECT_EQ(db.scalar("SELECT de FROM Sprachen WHERE id = 1"), "Grüße");
+    // char(5) holds five bytes: two Japanese characters and the pad.
+    EXPECT_EQ(db.scalar("SELECT jc FROM Sprachen WHERE id = 1"), "日本x");
+    EXPECT_EQ(db.scalar("SELECT jc FROM Sprachen WHERE id = 2"), "日本 ");
+    // What a code page cannot hold arrives as '?'.
+    EXPECT_EQ(db.scalar("SELECT ru FROM Sprachen WHERE id = 2"), "Ж ?");
+    EXPECT_EQ(db.scalar("SELECT de FROM Sprachen WHERE id = 2"), "?");
+    EXPECT_EQ(db.scalar("SELECT ja FROM Sprachen WHERE id = 2"), "Ж");
+    // Comparison follows the column: case-insensitive in Cyrillic too.
+    EXPECT_EQ(db.scalar("SELECT id FROM Sprachen WHERE ru = N'ПРИВЕТ, ЁЛКА'"), "1");
+    db.exec("DROP TABLE Sprachen");
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+}

@@ -50,6 +50,22 @@ TEST(Login7, DecodesFieldsAndUnscramblesThePassword) {
     EXPECT_TRUE(parseLogin7(buildLogin7(f)).integratedSecurity);
 }
 
+TEST(Login7, FeatureExtensionAsksForUtf8) {
+    Login7Fields f;
+    f.user = "anna";
+    EXPECT_FALSE(parseLogin7(buildLogin7(f)).utf8Support);
+    // Another feature first (session recovery, empty), then UTF8_SUPPORT.
+    f.featureExt = {0x01, 0, 0, 0, 0, 0x0A, 1, 0, 0, 0, 0x01, 0xFF};
+    const Login7 l = parseLogin7(buildLogin7(f));
+    EXPECT_TRUE(l.utf8Support);
+    EXPECT_EQ(l.userName, "anna");
+    f.featureExt = {0x01, 0, 0, 0, 0, 0xFF};
+    EXPECT_FALSE(parseLogin7(buildLogin7(f)).utf8Support);
+    // A feature whose length runs past the record is malformed.
+    f.featureExt = {0x0A, 0xFF, 0xFF, 0, 0, 0x01, 0xFF};
+    EXPECT_THROW(parseLogin7(buildLogin7(f)), ProtocolError);
+}
+
 TEST(Login7, TakesTheSecurityTokenAlsoThroughItsLongLength) {
     Login7Fields f;
     f.optionFlags2 = 0x83;

@@ -3,6 +3,8 @@
 
 #include "testserver/engine/catalog.h"
 
+#include "testserver/engine/collation.h"
+
 #include "testserver/engine/types.h"
 #include "testserver/engine/udt.h"
 
@@ -295,8 +297,11 @@ std::vector<ColumnInfo> columnsOf(sqlite3* c, const std::string& schema, const s
         const char* d = nullptr;
         const char* coll = nullptr;
         if (sqlite3_table_column_metadata(c, schema.c_str(), table.c_str(), ci.name.c_str(), &d,
-                                          &coll, &notNull, &pk, &autoinc) == SQLITE_OK)
+                                          &coll, &notNull, &pk, &autoinc) == SQLITE_OK) {
             ci.identity = autoinc != 0;
+            if (isTextType(ci.type.type))
+                ci.type.collation = columnCollation(coll).name;
+        }
         if (ci.pk && iequals(ci.decl, "integer"))
             ci.notNull = true; // a rowid key is never NULL
     }

@@ -199,6 +199,8 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
     auto translated = [&](const Translated& tr, std::uint16_t curCmd, bool count) {
         if (tr.syntaxErrorNear)
             return fail(syntaxError(*tr.syntaxErrorNear), out, true);
+        if (tr.error)
+            return fail(*tr.error, out, true);
         refreshSystemViews(tr.systemObjects);
         if (curCmd == 0xC1 || curCmd == 0xC6)
             return runSql(tr.sql, st, out, curCmd, verb, targetOf(st), count);
@@ -222,6 +224,8 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
         Translated tr = translate(st, ctx);
         if (tr.syntaxErrorNear)
             return fail(syntaxError(*tr.syntaxErrorNear), out, true);
+        if (tr.error)
+            return fail(*tr.error, out, true);
         refreshSystemViews(tr.systemObjects);
         if (tr.intoTable)
             return selectInto(tr, st, out);

@@ -64,6 +64,8 @@ struct ColumnType {
     bool identity = false;
     bool rowVersion = false;     // timestamp/rowversion: binary(8) the server assigns
     UdtKind udt = UdtKind::None; // which CLR type, for SqlType::Udt
+    // Character data: the SQL Server collation of the column; empty = the server's.
+    std::string collation;
 };
 
 struct Column {

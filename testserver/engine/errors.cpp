@@ -138,6 +138,12 @@ std::optional<MappedError> missingObject(int, const std::string& text, const Err
         r.abortsBatch = true;
         return r;
     }
+    if (startsWith(text, "no such collation sequence: ")) {
+        const std::string name = after(text, "no such collation sequence: ");
+        r.message = errorMessage(448, 16, "Invalid collation '" + name + "'.");
+        r.abortsBatch = true;
+        return r;
+    }
     if (startsWith(text, "no such function: ")) {
         const std::string name = after(text, "no such function: ");
         r.message =

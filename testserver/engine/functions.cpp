@@ -5,6 +5,8 @@
 #include "testserver/engine/functions_udt.h"
 #include "testserver/engine/wide_select.h"
 
+#include "testserver/engine/collation.h"
+
 #include "testserver/engine/decimal.h"
 #include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
@@ -170,6 +172,8 @@ void Session::Impl::registerFunctions(sqlite3* c) {
                                        this, f.call, nullptr, nullptr, nullptr);
     registerExactFunctions(c);
     registerUdtFunctions(c);
+    // Text columns and COLLATE clauses name SQL Server collations.
+    sql::registerCollations(c);
     sql::registerPackFunction(c);
     // Exact numeric columns hold decimal text and compare by value.
     sqlite3_create_collation_v2(

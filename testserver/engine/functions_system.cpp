@@ -4,6 +4,7 @@
 #include "testserver/engine/functions.h"
 
 #include "testserver/engine/catalog.h"
+#include "testserver/engine/collation.h"
 #include "testserver/engine/lexer.h"
 #include "testserver/engine/values.h"
 
@@ -131,6 +132,100 @@ void sqlServerproperty(sqlite3_context* ctx, int, sqlite3_value** a) {
         return sqlite3_result_int(ctx, 1033);
     if (p == "processid")
         return sqlite3_result_int(ctx, 4242);
+    sqlite3_result_null(ctx);
+}
+
+// COLLATIONPROPERTY(name, 'CodePage' | 'LCID' | 'ComparisonStyle' | 'Version'):
+// NULL for an unknown collation or property.
+void sqlCollationProperty(sqlite3_context* ctx, int, sqlite3_value** a) {
+    const Collation* c = findCollation(text(a[0]));
+    const std::string p = toLower(text(a[1]));
+    if (!c)
+        return sqlite3_result_null(ctx);
+    if (p == "codepage")
+        return sqlite3_result_int(ctx, c->codePage);
+    if (p == "lcid")
+        return sqlite3_result_int(ctx, int(c->lcid));
+    if (p == "comparisonstyle")
+        return sqlite3_result_int64(ctx, c->comparisonStyle());
+    if (p == "version")
+        return sqlite3_result_int(ctx, c->version);
+    sqlite3_result_null(ctx);
+}
+
+// DATABASEPROPERTYEX(db, property) for the properties clients ask about.
+void sqlDatabasePropertyEx(sqlite3_context* ctx, int, sqlite3_value** a) {
+    Session::Impl* d = implOf(ctx);
+    const std::string name = text(a[0]);
+    bool known = false;
+    for (const auto& n : d->files.names())
+        known = known || iequals(n, name);
+    const std::string p = toLower(text(a[1]));
+    if (!known)
+        return sqlite3_result_null(ctx);
+    if (p == "collation")
+        return result(ctx, defaultCollation().name);
+    if (p == "status")
+        return result(ctx, std::string("ONLINE"));
+    if (p == "updateability")
+        return result(ctx, std::string("READ_WRITE"));
+    if (p == "useraccess")
+        return result(ctx, std::string("MULTI_USER"));
+    if (p == "recovery")
+        return result(ctx, std::string("SIMPLE"));
+    if (p == "iscasesensitive" || p == "version")
+        return sqlite3_result_int(ctx, p == "version" ? 611 : 0);
+    sqlite3_result_null(ctx);
+}
+
+// SQL_VARIANT_PROPERTY(v, 'BaseType' | 'Precision' | 'Scale' | 'TotalBytes' |
+// 'Collation' | 'MaxLength'). Values keep SQLite's storage class only, so the
+// base type is the one a sql_variant value of that class travels as: int or
+// bigint, float, nvarchar, varbinary.
+void sqlVariantProperty(sqlite3_context* ctx, int, sqlite3_value** a) {
+    const std::string p = toLower(text(a[1]));
+    const int vt = sqlite3_value_type(a[0]);
+    if (vt == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    std::string base;
+    int precision = 0, scale = 0, maxLength = 0;
+    switch (vt) {
+    case SQLITE_INTEGER: {
+        const auto v = sqlite3_value_int64(a[0]);
+        const bool big = v < INT32_MIN || v > INT32_MAX;
+        base = big ? "bigint" : "int";
+        precision = big ? 19 : 10;
+        maxLength = big ? 8 : 4;
+        break;
+    }
+    case SQLITE_FLOAT:
+        base = "float";
+        precision = 53;
+        maxLength = 8;
+        break;
+    case SQLITE_TEXT:
+        base = "nvarchar";
+        maxLength = int(2 * utf16Length(text(a[0])));
+        break;
+    default:
+        base = "varbinary";
+        maxLength = sqlite3_value_bytes(a[0]);
+        break;
+    }
+    if (p == "basetype")
+        return result(ctx, base);
+    if (p == "precision")
+        return sqlite3_result_int(ctx, precision);
+    if (p == "scale")
+        return sqlite3_result_int(ctx, scale);
+    if (p == "maxlength")
+        return sqlite3_result_int(ctx, maxLength);
+    if (p == "totalbytes")
+        return sqlite3_result_int(ctx, maxLength + (base == "nvarchar"    ? 9
+                                                    : base == "varbinary" ? 4
+                                                                          : 2));
+    if (p == "collation")
+        return base == "nvarchar" ? result(ctx, defaultCollation().name) : sqlite3_result_null(ctx);
     sqlite3_result_null(ctx);
 }
 
@@ -293,6 +388,9 @@ const FunctionDef functions[] = {
     {"db_id", 0, sqlDbId, false},
     {"db_id", 1, sqlDbId, false},
     {"serverproperty", 1, sqlServerproperty, false},
+    {"collationproperty", 2, sqlCollationProperty},
+    {"sql_variant_property", 2, sqlVariantProperty},
+    {"databasepropertyex", 2, sqlDatabasePropertyEx, false},
     {"suser_sname", 0, sqlUserName, false},
     {"suser_name", 0, sqlUserName, false},
     {"system_user", 0, sqlUserName, false},

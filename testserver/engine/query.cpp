@@ -2,6 +2,7 @@
 
 #include "testserver/engine/session_impl.h"
 
+#include "testserver/engine/collation.h"
 #include "testserver/engine/functions.h"
 
 #include "testserver/engine/types.h"
@@ -244,6 +245,8 @@ std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow, cons
                 t->nullable = !(notNull || rowidAlias);
                 t->identity = autoinc != 0;
                 c.key = pk != 0;
+                if (isTextType(t->type) && coll && findCollation(coll))
+                    t->collation = findCollation(coll)->name;
             }
             c.table = table;
             c.baseColumn = origin;

@@ -1,6 +1,7 @@
 // Sample databases: "Musterfirma" with related tables, pictures and long
 // texts, and the big table Messwerte for fetch benchmarks.
 
+#include "testserver/engine/collation.h"
 #include "testserver/engine/engine.h"
 #include "testserver/engine/lexer.h"
 
@@ -393,6 +394,7 @@ void createBigRows(const std::string& dataDir, std::int64_t n) {
         }
     };
     sqlite3_busy_timeout(db, 10000);
+    sql::registerCollations(db);
     // A rollback journal in memory writes each page once; WAL would write the
     // whole table twice (log, then checkpoint). Without exclusive access the
     // mode stays WAL, which is only slower.

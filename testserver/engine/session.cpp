@@ -1,5 +1,6 @@
 // Session: logins, databases and the batch loop.
 
+#include "testserver/engine/collation.h"
 #include "testserver/engine/session_impl.h"
 
 #include "testserver/engine/lexer.h"
@@ -137,9 +138,17 @@ std::map<std::string, ColumnType> Session::Impl::columnTypesOf(const std::string
     if (sqlite3_prepare_v2(conn, q.c_str(), -1, &st, nullptr) == SQLITE_OK) {
         while (sqlite3_step(st) == SQLITE_ROW) {
             const char* type = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
-            if (auto t = parseDeclType(type ? type : ""))
-                cols.emplace(toLower(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))),
-                             *t);
+            if (auto t = parseDeclType(type ? type : "")) {
+                const char* name = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+                // Text columns: the collation they compare with.
+                const char* coll = nullptr;
+                if (isTextType(t->type) &&
+                    sqlite3_table_column_metadata(conn, schema.empty() ? nullptr : schema.c_str(),
+                                                  table.c_str(), name, nullptr, &coll, nullptr,
+                                                  nullptr, nullptr) == SQLITE_OK)
+                    t->collation = columnCollation(coll).name;
+                cols.emplace(toLower(name), *t);
+            }
         }
     }
     sqlite3_finalize(st);

@@ -2,6 +2,7 @@
 // as temporary tables, filled from the catalog each time a statement names one.
 
 #include "testserver/engine/catalog.h"
+#include "testserver/engine/collation.h"
 
 #include "testserver/engine/types.h"
 
@@ -167,7 +168,8 @@ void sysColumns(Session::Impl& s, const std::string& name, const std::string&, V
             const ColumnType& t = c.type;
             const bool chars = isTextType(t.type);
             const Value collation =
-                chars ? Value{std::string("SQL_Latin1_General_CP1_CI_AS")} : Value{Null{}};
+                chars ? Value{t.collation.empty() ? defaultCollation().name : t.collation}
+                      : Value{Null{}};
             const std::int64_t len = maxLength(t);
             if (name == "sys.columns")
                 rows.push_back({o.id, c.name, std::int64_t{ordinal},
@@ -262,8 +264,7 @@ void sysTypes(Session::Impl&, const std::string& name, const std::string&, ViewC
         std::string tn(decl);
         tn = tn.substr(0, tn.find('('));
         const bool chars = isTextType(t.type);
-        const Value collation =
-            chars ? Value{std::string("SQL_Latin1_General_CP1_CI_AS")} : Value{Null{}};
+        const Value collation = chars ? Value{defaultCollation().name} : Value{Null{}};
         const std::int64_t sysId = tn == "timestamp" ? 189 : systemTypeId(t.type);
         const std::int64_t userId = tn == "sysname" ? 256 : userTypeId(t);
         if (name == "sys.types")

@@ -1,5 +1,8 @@
 #include "testserver/engine/translate.h"
 
+#include "testserver/engine/collation.h"
+#include "testserver/engine/errors.h"
+
 #include "testserver/engine/arithmetic.h"
 #include "testserver/engine/functions_udt.h"
 
@@ -815,12 +818,10 @@ bool Translator::keyword(std::size_t& i, const std::string& lw) {
         return false;
     endChain(level());
     if (lw == "collate" && i + 1 < m_last) {
-        // COLLATE <sql server collation>: case-insensitive ones become NOCASE.
-        const std::string coll = toLower(m_toks[i + 1].text);
+        // COLLATE <sql server collation>: SQLite resolves the name through
+        // the collations of collation.h (448 for one it does not know).
         emit("COLLATE", i);
-        emitRaw(coll.find("_cs") != std::string::npos || coll.find("_bin") != std::string::npos
-                    ? "BINARY"
-                    : "NOCASE");
+        emitRaw(std::string(m_toks[i + 1].text));
         ++i;
         return true;
     }
@@ -993,6 +994,78 @@ bool moveAliasesLast(std::vector<Token>& toks, std::size_t first, std::size_t la
 
 } // namespace
 
+namespace {
+
+// The words SQL Server's 468 names a comparison with.
+const char* comparisonName(std::string_view op) {
+    if (op == "=")
+        return "equal to";
+    if (op == "<>" || op == "!=")
+        return "not equal to";
+    if (op == "<")
+        return "less than";
+    if (op == ">")
+        return "greater than";
+    if (op == "<=")
+        return "less than or equal to";
+    if (op == ">=")
+        return "greater than or equal to";
+    return nullptr;
+}
+
+// 468: two text columns of different collations compared without a COLLATE
+// clause that settles which one counts (SQLite would quietly take the left
+// one's). Columns are found by name in the statement's tables; a name whose
+// collation differs between them is left alone.
+std::optional<Message> collationConflict(const std::vector<Token>& toks, std::size_t first,
+                                         std::size_t last, const TranslateContext& ctx) {
+    const bool compares =
+        std::any_of(toks.begin() + std::ptrdiff_t(first), toks.begin() + std::ptrdiff_t(last),
+                    [](const Token& t) { return t.kind == TokKind::Op && comparisonName(t.text); });
+    if (!compares || !ctx.columnTypes)
+        return std::nullopt;
+    std::map<std::string, std::optional<std::string>> collations;
+    bool mixed = false;
+    for (const auto& [schema, table] : statementTables(toks, first, last, ctx))
+        for (const auto& [name, type] : ctx.columnTypes(schema, table)) {
+            if (!isTextType(type.type))
+                continue;
+            const std::string c = type.collation.empty() ? kDefaultCollationName : type.collation;
+            mixed = mixed || c != kDefaultCollationName;
+            const auto [it, added] = collations.emplace(name, c);
+            if (!added && it->second != c)
+                it->second.reset();
+        }
+    if (!mixed)
+        return std::nullopt;
+    auto collationAt = [&](std::size_t i) -> std::optional<std::string> {
+        if (i < first || i >= last || !toks[i].isName() || isWord(toks[i], "collate"))
+            return std::nullopt;
+        const auto it = collations.find(toLower(toks[i].value()));
+        return it == collations.end() ? std::nullopt : it->second;
+    };
+    for (std::size_t k = first + 1; k + 1 < last; ++k) {
+        const char* what = toks[k].kind == TokKind::Op ? comparisonName(toks[k].text) : nullptr;
+        if (!what || (k >= first + 2 && isWord(toks[k - 2], "collate")))
+            continue;
+        std::size_t right = k + 1;
+        if (right + 2 < last && isPunct(toks[right + 1], '.'))
+            right += 2;
+        const bool settled = right + 1 < last &&
+                             (isWord(toks[right + 1], "collate") || isPunct(toks[right + 1], '('));
+        const auto a = collationAt(k - 1);
+        const auto b = collationAt(right);
+        if (!settled && a && b && *a != *b)
+            return errorMessage(468, 16,
+                                "Cannot resolve the collation conflict between \"" + *a +
+                                    "\" and \"" + *b + "\" in the " + what + " operation.",
+                                9);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 Translated translate(const Statement& st, const TranslateContext& ctx, std::size_t first,
                      std::size_t last) {
     last = std::min(last, st.toks.size());
@@ -1005,9 +1078,12 @@ Translated translate(const Statement& st, const TranslateContext& ctx, std::size
     Statement rewritten = st;
     if (maybeAliased)
         moveAliasesLast(rewritten.toks, first, last);
+    const auto conflict = collationConflict(st.toks, std::min(first, last), last, ctx);
     last = rewriteUdtCalls(rewritten.toks, first, last, ctx);
     last = rewriteExactArithmetic(rewritten.toks, first, last, ctx);
-    return Translator(rewritten, ctx, first, last).run();
+    Translated tr = Translator(rewritten, ctx, first, last).run();
+    tr.error = conflict;
+    return tr;
 }
 
 } // namespace tds::sql
@@ -1147,10 +1223,7 @@ std::string CreateTable::constraintText(std::size_t from, std::size_t to) const 
             continue;
         }
         if (isWord(t, "collate") && k + 1 < to) {
-            const std::string coll = toLower(toks[k + 1].text);
-            out += (coll.find("_cs") != std::string::npos || coll.find("_bin") != std::string::npos)
-                       ? " COLLATE BINARY"
-                       : " COLLATE NOCASE";
+            out += " COLLATE " + std::string(toks[k + 1].text);
             k += 2;
             continue;
         }
@@ -1329,8 +1402,12 @@ std::string CreateTable::sql(const std::string& name, bool temp,
         if (!c.aliasName.empty()) // kept so that the type cannot be dropped while in use
             sql += " /*type " + c.aliasName + "*/";
         sql += c.rest;
-        if (!c.hasCollate && isTextTypeText(c.type))
-            sql += " COLLATE NOCASE";
+        // Character columns compare as the server's collation does; GUIDs
+        // kept as text only without regard to case.
+        if (const auto t = parseDeclType(c.type); !c.hasCollate && t && isTextTypeText(c.type))
+            sql += t->type == SqlType::UniqueIdentifier
+                       ? std::string(" COLLATE NOCASE")
+                       : std::string(" COLLATE ") + kDefaultCollationName;
         if (const auto t = parseDeclType(c.type);
             !c.hasCollate && !(c.identity && c.primaryKey) && t && storageCollation(*t))
             sql += std::string(" COLLATE ") + storageCollation(*t);

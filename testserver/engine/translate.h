@@ -83,6 +83,8 @@ struct Translated {
     // A CREATE TABLE column of a type that does not exist: its number
     // (from 1) and the type's name, for error 2715.
     std::optional<std::pair<int, std::string>> unknownType;
+    // An error the statement fails with before it runs (468, a collation conflict).
+    std::optional<Message> error;
 };
 
 // Rewrites tokens [first, last) of a statement.

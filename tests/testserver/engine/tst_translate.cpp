@@ -101,12 +101,12 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"CREATE TABLE dbo.T (Id int IDENTITY(1,1) NOT NULL PRIMARY KEY, Name nvarchar(50) "
              "NULL)",
              "CREATE TABLE T (\"Id\" INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, \"Name\" "
-             "nvarchar(50) NULL COLLATE NOCASE)"},
+             "nvarchar(50) NULL COLLATE SQL_Latin1_General_CP1_CI_AS)"},
         Case{"CREATE TABLE [T] ([Id] [int] IDENTITY(1,1) NOT NULL, [Text] [varchar](max), "
              "CONSTRAINT [PK_T] PRIMARY KEY CLUSTERED ([Id] ASC) ON [PRIMARY]) ON [PRIMARY] "
              "TEXTIMAGE_ON [PRIMARY]",
              "CREATE TABLE \"T\" (\"Id\" INTEGER CONSTRAINT \"PK_T\" PRIMARY KEY AUTOINCREMENT NOT "
-             "NULL, \"Text\" varchar(-1) COLLATE NOCASE)"},
+             "NULL, \"Text\" varchar(-1) COLLATE SQL_Latin1_General_CP1_CI_AS)"},
         Case{"CREATE TABLE t (a decimal(10, 2) DEFAULT 0, d datetime DEFAULT getdate(), g "
              "uniqueidentifier ROWGUIDCOL DEFAULT NEWID())",
              "CREATE TABLE t (\"a\" decimal text(10,2) DEFAULT 0 COLLATE tds_decimal, \"d\" "
