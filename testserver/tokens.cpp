@@ -1,7 +1,7 @@
 #include "testserver/tokens.h"
 
-#include "testserver/engine/udt.h"
 #include "testserver/engine/collation.h"
+#include "testserver/engine/udt.h"
 #include "testserver/values.h"
 
 #include <algorithm>
