@@ -9,8 +9,17 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <future>
+#include <string_view>
+#include <sys/resource.h>
+#include <thread>
 
 namespace gridsort {
+
+void yieldToWindow() {
+    // On Linux the nice value is the calling thread's own.
+    ::setpriority(PRIO_PROCESS, 0, std::min(::getpriority(PRIO_PROCESS, 0) + 5, 19));
+}
 
 namespace {
 
@@ -134,27 +143,35 @@ void weighUnits(const Unit* units, qsizetype size, std::string& primary, std::st
     // Trailing blanks do not count, as in the server's comparisons.
     while (size > 0 && units[size - 1] == Unit(' '))
         --size;
+    // Room for the most a unit can weigh (three bytes), written through a
+    // pointer and cut to what was written: no check of the string's
+    // capacity per weight.
+    const std::size_t start = primary.size();
+    primary.resize(start + std::size_t(size) * 3);
+    char* const first = primary.data() + start;
+    char* out = first;
     std::uint32_t place = 0;
     for (qsizetype i = 0; i < size; ++i) {
         const char16_t u = char16_t(units[i]);
         if (u < kTable) {
             const Weight& w = t.w[u];
-            primary.push_back(char(w.first));
-            if (w.accent)
+            *out++ = char(w.first);
+            if (w.accent) [[unlikely]]
                 addAccent(accents, place, w.accent);
             ++place;
-            if (w.second) {
-                primary.push_back(char(w.second));
+            if (w.second) [[unlikely]] {
+                *out++ = char(w.second);
                 ++place;
             }
         } else {
             const char16_t f = QChar(u).toCaseFolded().unicode();
-            primary.push_back(char(kEscape));
-            primary.push_back(char(f >> 8));
-            primary.push_back(char(f & 0xFF));
+            *out++ = char(kEscape);
+            *out++ = char(f >> 8);
+            *out++ = char(f & 0xFF);
             ++place;
         }
     }
+    primary.resize(start + std::size_t(out - first));
 }
 
 int compareBytes(std::string_view a, std::string_view b) {
@@ -331,19 +348,6 @@ struct SortJob::Keys {
         }
         closeVariable(start);
     }
-    void append(const Keys& other) {
-        const std::uint64_t base = arena.size();
-        const std::uint64_t accentBase = accentArena.size();
-        null.insert(null.end(), other.null.begin(), other.null.end());
-        prefix.insert(prefix.end(), other.prefix.begin(), other.prefix.end());
-        arena += other.arena;
-        accentArena += other.accentArena;
-        for (std::uint64_t e : other.ends)
-            ends.push_back(base + e);
-        for (std::uint64_t e : other.accentEnds)
-            accentEnds.push_back(accentBase + e);
-    }
-
     std::string_view weights(int row) const {
         const std::uint64_t s = row == 0 ? 0 : ends[std::size_t(row - 1)];
         return std::string_view(arena).substr(s, ends[std::size_t(row)] - s);
@@ -354,25 +358,18 @@ struct SortJob::Keys {
     }
     // Rows whose prefixes are equal: the rest of their weights, then
     // their accents.
-    int compareTails(int a, int b) const {
-        if (const int c = compareBytes(weights(a).substr(skip), weights(b).substr(skip)))
+    static int compareTails(const Keys& ka, int a, const Keys& kb, int b) {
+        if (const int c =
+                compareBytes(ka.weights(a).substr(ka.skip), kb.weights(b).substr(kb.skip)))
             return c;
-        return compareAccents(accents(a), accents(b));
+        return compareAccents(ka.accents(a), kb.accents(b));
     }
 
-    // Weights that every row starts with tell nothing: the prefixes are
-    // taken after them, so that texts like "Messpunkt 1", "Messpunkt 2"
-    // are told apart by their prefixes alone.
-    void dropCommonStart() {
+    // How many leading weights the rows of this part share with `w0`, at
+    // most `common`.
+    std::size_t commonWith(std::string_view w0, std::size_t common) const {
         const int n = int(null.size());
-        int first = 0;
-        while (first < n && null[std::size_t(first)])
-            ++first;
-        if (first == n)
-            return;
-        const std::string_view w0 = weights(first);
-        std::size_t common = w0.size();
-        for (int r = first + 1; r < n && common > 0; ++r) {
+        for (int r = 0; r < n && common > 0; ++r) {
             if (null[std::size_t(r)])
                 continue;
             const std::string_view w = weights(r);
@@ -382,9 +379,14 @@ struct SortJob::Keys {
                 ++i;
             common = i;
         }
+        return common;
+    }
+    // The prefixes taken after the first `common` weights.
+    void skipWeights(std::size_t common) {
         skip = common;
         if (skip == 0)
             return;
+        const int n = int(null.size());
         for (int r = 0; r < n; ++r)
             if (!null[std::size_t(r)])
                 prefix[std::size_t(r)] = prefixOf(weights(r).substr(skip));
@@ -510,47 +512,138 @@ void SortJob::keysFrom(const data::ResultStore::BlockView& v, qint64 first, qint
     }
 }
 
+namespace {
+
+// Runs work(0) .. work(n - 1), all but the first on threads of their own.
+template <typename Work> void inParallel(std::size_t n, const Work& work) {
+    std::vector<std::future<void>> others;
+    for (std::size_t k = 1; k < n; ++k)
+        others.push_back(std::async(std::launch::async, [&work, k] {
+            yieldToWindow();
+            work(k);
+        }));
+    work(0);
+    for (auto& f : others)
+        f.get();
+}
+
+} // namespace
+
 std::vector<int> SortJob::run() const {
-    Keys keys;
-    keys.variable = m_tail->variable;
-    keys.reserve(m_rows);
-    if (keys.variable) {
-        // About a weight per character: the blocks' text sizes tell how many.
-        std::size_t chars = m_tail->arena.size();
-        for (const auto& view : m_views)
-            if (view.filled > 0)
-                chars += view.ends[std::size_t(view.filled - 1)] /
-                         (view.kind == data::StorageKind::Utf16 ? 2 : 1);
-        keys.arena.reserve(chars + chars / 8);
-    }
-    for (const auto& view : m_views) {
-        if (m_cancelled)
-            return {};
-        keysFrom(view, view.first, std::min(view.end, m_viewRows), keys);
-    }
-    keys.append(*m_tail);
+    // The keys are made in parts, one per processor for the complete
+    // blocks (most of the work for texts), and a copy of the tail made on
+    // the store's thread; rows keep their numbers across the parts.
+    const std::size_t blocks = m_views.size();
+    std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    if (blocks < 2 * threads)
+        threads = 1;
+    std::vector<Keys> parts(threads + 1);
+    const auto firstView = [&](std::size_t k) { return k * blocks / threads; };
+    const auto build = [&](std::size_t k) {
+        Keys& keys = parts[k];
+        keys.variable = m_tail->variable;
+        const std::size_t from = firstView(k), to = firstView(k + 1);
+        keys.reserve(qint64(to - from) * data::ResultStore::kBlockRows);
+        if (keys.variable) {
+            // About a weight per character: the blocks' text sizes tell how many.
+            std::size_t chars = 0;
+            for (std::size_t v = from; v < to; ++v) {
+                const auto& view = m_views[v];
+                if (view.filled > 0)
+                    chars += view.ends[std::size_t(view.filled - 1)] /
+                             (view.kind == data::StorageKind::Utf16 ? 2 : 1);
+            }
+            keys.arena.reserve(chars + chars / 8);
+        }
+        for (std::size_t v = from; v < to; ++v) {
+            if (m_cancelled)
+                return;
+            const auto& view = m_views[v];
+            keysFrom(view, view.first, std::min(view.end, m_viewRows), keys);
+        }
+    };
+    inParallel(threads, build);
+    parts[threads] = *m_tail;
+    if (m_cancelled)
+        return {};
 
-    if (keys.variable)
-        keys.dropCommonStart();
+    // The first row of each part, and the part that holds a row.
+    std::vector<int> starts;
+    int n = 0;
+    for (const Keys& keys : parts) {
+        starts.push_back(n);
+        n += int(keys.null.size());
+    }
+    const auto partOf = [&](int& row) -> const Keys& {
+        std::size_t k = parts.size() - 1;
+        while (starts[k] > row)
+            --k;
+        row -= starts[k];
+        return parts[k];
+    };
 
-    const int n = int(keys.null.size());
+    const bool variable = m_tail->variable;
+    if (variable) {
+        // Weights that every row starts with tell nothing: the prefixes are
+        // taken after them, so that texts like "Messpunkt 1", "Messpunkt 2"
+        // are told apart by their prefixes alone.
+        std::string w0;
+        bool any = false;
+        for (const Keys& keys : parts)
+            for (std::size_t r = 0; r < keys.null.size() && !any; ++r)
+                if (!keys.null[r]) {
+                    w0 = std::string(keys.weights(int(r)));
+                    any = true;
+                }
+        if (any) {
+            std::size_t common = w0.size();
+            for (const Keys& keys : parts)
+                common = keys.commonWith(w0, common);
+            if (common > 0)
+                inParallel(parts.size(), [&](std::size_t k) { parts[k].skipWeights(common); });
+        }
+    }
+
     std::vector<int> nulls;
     std::vector<Item> values;
     values.reserve(std::size_t(n));
-    for (int r = 0; r < n; ++r) {
-        if (keys.null[std::size_t(r)])
-            nulls.push_back(r);
-        else
-            values.push_back({keys.prefix[std::size_t(r)], r});
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        const Keys& keys = parts[k];
+        for (std::size_t r = 0; r < keys.null.size(); ++r) {
+            const int row = starts[k] + int(r);
+            if (keys.null[r])
+                nulls.push_back(row);
+            else
+                values.push_back({keys.prefix[r], row});
+        }
     }
     if (m_cancelled)
         return {};
     const bool down = m_order == Order::Descending;
-    radixSort(values, down);
-    if (keys.variable) {
+    if (threads > 1 && values.size() > 2 * std::size_t(data::ResultStore::kBlockRows)) {
+        // Each half sorted on a processor of its own, then merged; on
+        // equal prefixes the merge takes the first half first, so the
+        // sort stays stable.
+        const auto half = std::ptrdiff_t(values.size() / 2);
+        std::vector<Item> low(values.begin(), values.begin() + half);
+        std::vector<Item> high(values.begin() + half, values.end());
+        inParallel(2, [&](std::size_t k) { radixSort(k == 0 ? low : high, down); });
+        if (m_cancelled)
+            return {};
+        std::merge(low.begin(), low.end(), high.begin(), high.end(), values.begin(),
+                   [down](const Item& a, const Item& b) {
+                       return down ? a.prefix > b.prefix : a.prefix < b.prefix;
+                   });
+    } else {
+        radixSort(values, down);
+    }
+    if (variable) {
         // Rows with equal prefixes are ordered by the rest of their keys.
-        const auto less = [&keys, down](const Item& a, const Item& b) {
-            const int c = keys.compareTails(a.row, b.row);
+        const auto less = [&partOf, down](const Item& a, const Item& b) {
+            int ra = a.row, rb = b.row;
+            const Keys& ka = partOf(ra);
+            const Keys& kb = partOf(rb);
+            const int c = Keys::compareTails(ka, ra, kb, rb);
             return down ? c > 0 : c < 0;
         };
         for (std::size_t i = 0; i < values.size();) {
