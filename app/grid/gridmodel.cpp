@@ -225,7 +225,6 @@ void TDBBGridModel::startSort() {
     // The result comes back as a queued call; the destructor waits for the
     // worker, so the call never reaches a model that is gone.
     m_workers.push_back(std::async(std::launch::async, [this, job] {
-        gridsort::yieldToWindow();
         std::vector<int> order = job->run();
         // Where each row goes, for the way back from the dataset's rows.
         std::vector<int> position(order.size());

@@ -11,15 +11,9 @@
 #include <cstring>
 #include <future>
 #include <string_view>
-#include <sys/resource.h>
 #include <thread>
 
 namespace gridsort {
-
-void yieldToWindow() {
-    // On Linux the nice value is the calling thread's own.
-    ::setpriority(PRIO_PROCESS, 0, std::min(::getpriority(PRIO_PROCESS, 0) + 5, 19));
-}
 
 namespace {
 
@@ -229,20 +223,20 @@ struct Item {
 // A stable sort by prefix, byte by byte from the lowest (LSD radix), over
 // the bytes in which the prefixes differ at all; descending by the
 // complement of the prefix, so that equal ones keep their order too.
-void radixSort(std::vector<Item>& items, bool descending) {
-    const std::size_t n = items.size();
+void radixSort(Item* items, Item* scratch, std::size_t n, bool descending) {
     if (n < 2)
         return;
     const std::uint64_t flip = descending ? ~std::uint64_t(0) : 0;
     std::vector<std::array<std::size_t, 256>> counts(8);
     for (auto& c : counts)
         c.fill(0);
-    for (const Item& item : items) {
-        const std::uint64_t k = item.prefix ^ flip;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t k = items[i].prefix ^ flip;
         for (int b = 0; b < 8; ++b)
             ++counts[std::size_t(b)][(k >> (8 * b)) & 0xFF];
     }
-    std::vector<Item> other(n);
+    Item* from = items;
+    Item* to = scratch;
     for (int b = 0; b < 8; ++b) {
         auto& count = counts[std::size_t(b)];
         if (std::any_of(count.begin(), count.end(), [n](std::size_t c) { return c == n; }))
@@ -253,10 +247,12 @@ void radixSort(std::vector<Item>& items, bool descending) {
             c = sum;
             sum += here;
         }
-        for (const Item& item : items)
-            other[count[((item.prefix ^ flip) >> (8 * b)) & 0xFF]++] = item;
-        items.swap(other);
+        for (std::size_t i = 0; i < n; ++i)
+            to[count[((from[i].prefix ^ flip) >> (8 * b)) & 0xFF]++] = from[i];
+        std::swap(from, to);
     }
+    if (from != items)
+        std::copy(from, from + n, items);
 }
 
 } // namespace
@@ -518,10 +514,7 @@ namespace {
 template <typename Work> void inParallel(std::size_t n, const Work& work) {
     std::vector<std::future<void>> others;
     for (std::size_t k = 1; k < n; ++k)
-        others.push_back(std::async(std::launch::async, [&work, k] {
-            yieldToWindow();
-            work(k);
-        }));
+        others.push_back(std::async(std::launch::async, [&work, k] { work(k); }));
     work(0);
     for (auto& f : others)
         f.get();
@@ -546,20 +539,33 @@ std::vector<int> SortJob::run() const {
         keys.reserve(qint64(to - from) * data::ResultStore::kBlockRows);
         if (keys.variable) {
             // About a weight per character: the blocks' text sizes tell how many.
-            std::size_t chars = 0;
+            // Each value is weighed in room for three bytes a unit, so the
+            // longest value is added: the arena never grows (a copy of
+            // itself into fresh pages) on the way.
+            const std::size_t unit = m_info.kind == data::StorageKind::Utf16 ? 2 : 1;
+            std::size_t chars = 0, longest = 0;
             for (std::size_t v = from; v < to; ++v) {
                 const auto& view = m_views[v];
-                if (view.filled > 0)
-                    chars += view.ends[std::size_t(view.filled - 1)] /
-                             (view.kind == data::StorageKind::Utf16 ? 2 : 1);
+                std::uint32_t last = 0;
+                for (qint64 r = 0; r < view.filled; ++r) {
+                    const std::uint32_t end = view.ends[std::size_t(r)];
+                    longest = std::max<std::size_t>(longest, (end - last) / unit);
+                    last = end;
+                }
+                chars += last / unit;
             }
-            keys.arena.reserve(chars + chars / 8);
+            keys.arena.reserve(chars + chars / 8 + 3 * longest);
         }
         for (std::size_t v = from; v < to; ++v) {
             if (m_cancelled)
                 return;
             const auto& view = m_views[v];
             keysFrom(view, view.first, std::min(view.end, m_viewRows), keys);
+            if (v == from && keys.variable && to - from > 1) {
+                // Accents as often as in the first block, with a margin.
+                const std::size_t perBlock = keys.accentArena.size();
+                keys.accentArena.reserve(perBlock * (to - from) + perBlock / 8);
+            }
         }
     };
     inParallel(threads, build);
@@ -620,23 +626,31 @@ std::vector<int> SortJob::run() const {
     if (m_cancelled)
         return {};
     const bool down = m_order == Order::Descending;
+    // One scratch buffer of the same size serves both the radix passes and
+    // the merge: fresh memory costs the zeroing of its pages.
+    std::vector<Item> scratch(values.size());
     if (threads > 1 && values.size() > 2 * std::size_t(data::ResultStore::kBlockRows)) {
         // Each half sorted on a processor of its own, then merged; on
         // equal prefixes the merge takes the first half first, so the
         // sort stays stable.
-        const auto half = std::ptrdiff_t(values.size() / 2);
-        std::vector<Item> low(values.begin(), values.begin() + half);
-        std::vector<Item> high(values.begin() + half, values.end());
-        inParallel(2, [&](std::size_t k) { radixSort(k == 0 ? low : high, down); });
+        const std::size_t half = values.size() / 2;
+        inParallel(2, [&](std::size_t k) {
+            const std::size_t from = k == 0 ? 0 : half;
+            const std::size_t count = k == 0 ? half : values.size() - half;
+            radixSort(values.data() + from, scratch.data() + from, count, down);
+        });
         if (m_cancelled)
             return {};
-        std::merge(low.begin(), low.end(), high.begin(), high.end(), values.begin(),
+        std::merge(values.begin(), values.begin() + std::ptrdiff_t(half),
+                   values.begin() + std::ptrdiff_t(half), values.end(), scratch.begin(),
                    [down](const Item& a, const Item& b) {
                        return down ? a.prefix > b.prefix : a.prefix < b.prefix;
                    });
+        values.swap(scratch);
     } else {
-        radixSort(values, down);
+        radixSort(values.data(), scratch.data(), values.size(), down);
     }
+    scratch = {};
     if (variable) {
         // Rows with equal prefixes are ordered by the rest of their keys.
         const auto less = [&partOf, down](const Item& a, const Item& b) {

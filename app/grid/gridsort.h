@@ -29,10 +29,6 @@ void textWeights(QStringView text, std::string& primary, std::string& accents);
 // significant after the letters).
 int compareText(QStringView a, QStringView b);
 
-// Lowers the calling thread's priority below the window's thread, so that
-// a sort on every processor never keeps the window from its events.
-void yieldToWindow();
-
 class SortJob {
 public:
     // Prepares the sort of the store's first `rows` rows by `column`. Runs
