@@ -37,7 +37,8 @@ struct Table {
 
     Table() {
         std::uint8_t next = 1;
-        // Everything that is neither digit nor letter, in code order.
+        // Everything that is neither digit nor letter, in code order. (An
+        // ASCII unit has one weight and no accent; weighUnits relies on it.)
         auto isAlnum = [](char16_t u) {
             const QChar c(u);
             return c.isLetterOrNumber();
@@ -146,6 +147,13 @@ void weighUnits(const Unit* units, qsizetype size, std::string& primary, std::st
     char* out = first;
     std::uint32_t place = 0;
     for (qsizetype i = 0; i < size; ++i) {
+        // Runs of ASCII, most of most texts: one weight each, no accent.
+        const qsizetype run = i;
+        while (i < size && char16_t(units[i]) < 0x80)
+            *out++ = char(t.w[char16_t(units[i++])].first);
+        place += std::uint32_t(i - run);
+        if (i == size)
+            break;
         const char16_t u = char16_t(units[i]);
         if (u < kTable) {
             const Weight& w = t.w[u];
