@@ -199,6 +199,41 @@ int compareAccents(std::string_view a, std::string_view b) {
     return 0;
 }
 
+// Well-formed UTF-8 as UTF-16 units into `out`; false for anything else
+// (overlong forms, surrogates, truncated sequences), left to the caller.
+bool decodeUtf8(QByteArrayView bytes, std::u16string& out) {
+    out.clear();
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const auto* const end = p + bytes.size();
+    while (p < end) {
+        const std::uint32_t c = *p++;
+        if (c < 0x80) {
+            out.push_back(char16_t(c));
+            continue;
+        }
+        const int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
+        if (more < 0 || c > 0xF4 || end - p < more)
+            return false;
+        std::uint32_t v = c & (0x3F >> more);
+        for (int k = 0; k < more; ++k) {
+            if ((p[k] & 0xC0) != 0x80)
+                return false;
+            v = (v << 6) | (p[k] & 0x3F);
+        }
+        p += more;
+        static constexpr std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (v < least[more] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+            return false;
+        if (v >= 0x10000) {
+            out.push_back(char16_t(0xD800 + ((v - 0x10000) >> 10)));
+            out.push_back(char16_t(0xDC00 + ((v - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(char16_t(v));
+        }
+    }
+    return true;
+}
+
 std::uint64_t signedKey(std::int64_t v) {
     return std::uint64_t(v) ^ (std::uint64_t(1) << 63);
 }
@@ -293,7 +328,7 @@ struct SortJob::Keys {
     std::vector<std::uint64_t> accentEnds;
     std::size_t skip = 0; // weights every row starts with
     std::string scratch;  // a row's accents before they are kept
-    std::string text;     // a UTF-8 text decoded
+    std::u16string wide;  // a UTF-8 text decoded
 
     void reserve(qint64 n) {
         null.reserve(std::size_t(n));
@@ -346,8 +381,12 @@ struct SortJob::Keys {
         const bool ascii = std::all_of(b.begin(), b.end(), [](char c) { return c >= 0; });
         if (ascii) {
             weighUnits(reinterpret_cast<const std::uint8_t*>(b.data()), b.size(), arena, scratch);
+        } else if (decodeUtf8(b, wide)) {
+            // Decoded into a buffer kept for the next row: no string made
+            // per row.
+            weighUnits(wide.data(), qsizetype(wide.size()), arena, scratch);
         } else {
-            const QString s = QString::fromUtf8(b);
+            const QString s = QString::fromUtf8(b); // replaces what is not UTF-8
             weighUnits(s.utf16(), s.size(), arena, scratch);
         }
         closeVariable(start);

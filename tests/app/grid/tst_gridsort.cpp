@@ -210,6 +210,19 @@ private slots:
         check(Order::Descending);
     }
 
+    // varchar bytes that are not UTF-8 sort as their replacement character
+    // (after the Latin letters), well-formed ones by their letters.
+    void varcharBytes() {
+        auto store =
+            std::make_shared<data::ResultStore>(QList<data::ColumnInfo>{column(ftString, K::Utf8)});
+        const QByteArray values[] = {"\xff", "b", "\xc3\xa4", "a", "\xc3", "\xf0\x9f\x98\x80"};
+        for (const QByteArray& v : values)
+            store->setVariable(store->appendRows(1), 0, v.constData(), std::size_t(v.size()));
+        // a, ä, b, then the emoji (its surrogates sort below U+FFFD) and the
+        // two replacement characters in their order.
+        QCOMPARE(sorted(store, Order::Ascending), (std::vector<int>{3, 2, 1, 5, 0, 4}));
+    }
+
     void editedStore() {
         auto store = storeOf(column(ftWideString, K::Utf16), {"b", "c", "a"});
         store->beginRowChange(1);
