@@ -26,6 +26,9 @@ QString quoted(const QString& value) {
 
 namespace {
 
+// The work of one slice on the window's thread, in milliseconds.
+constexpr int kSliceMs = 8;
+
 void appendHtmlCell(QString& html, const QString& value, bool title) {
     html += title ? QLatin1String("<th>") : QLatin1String("<td>");
     const bool special = std::any_of(value.begin(), value.end(), [](QChar c) {
@@ -103,17 +106,29 @@ bool CopyJob::step(int budgetMs) {
     QElapsedTimer clock;
     clock.start();
     const std::size_t end = m_request.rows.size();
+    // Room for the whole text, judged by the rows so far: once after the
+    // first rows, and again after an eighth, when numbers that widen with
+    // the rows have mostly reached their width. A text that outgrows its
+    // room near the end is copied whole in one slice (tens of
+    // milliseconds for a hundred thousand rows); growing it early copies
+    // only what is there so far.
+    const std::size_t early = 64, later = std::max<std::size_t>(end / 8, early + 1);
+    const auto makeRoom = [&] {
+        const double scale = double(end) / double(m_next) * 1.1;
+        const auto room = [scale](QString& s) {
+            const auto want = qsizetype(double(s.size()) * scale);
+            if (want > s.capacity())
+                s.reserve(want);
+        };
+        room(m_text);
+        room(m_html);
+    };
     while (m_next < end) {
         // The clock is read every few rows, not for every cell.
-        for (int k = 0; k < 64 && m_next < end; ++k)
+        for (int k = 0; k < 16 && m_next < end; ++k) {
             appendRow(m_next++);
-        if (m_next == 64 && end > 64 * 4) {
-            // Room for the whole text, judged by the first rows: a long
-            // text that grows by doubling copies itself ever larger, and a
-            // late copy holds the window up.
-            const double scale = double(end) / double(m_next) * 1.1;
-            m_text.reserve(qsizetype(double(m_text.size()) * scale));
-            m_html.reserve(qsizetype(double(m_html.size()) * scale));
+            if (end > early * 4 && (m_next == early || m_next == later))
+                makeRoom();
         }
         if (clock.elapsed() >= budgetMs)
             break;
@@ -146,10 +161,13 @@ void CopyJob::cancel() {
 void CopyJob::slice() {
     if (m_cancelled)
         return;
-    // Slices well below what a user notices as a stall.
-    if (!step(20)) {
+    // Slices well below what a user notices as a stall. The next slice
+    // follows on a timer, not a posted call: posted calls run back to back
+    // before due timers and pending paints get their turn, so two slices
+    // (and a repaint) would add up to one stall.
+    if (!step(kSliceMs)) {
         emit progress(rowsDone(), rowCount());
-        QTimer::singleShot(0, this, &CopyJob::slice);
+        QTimer::singleShot(1, Qt::PreciseTimer, this, &CopyJob::slice);
         return;
     }
     QGuiApplication::clipboard()->setMimeData(mimeData());

@@ -9,6 +9,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <future>
+#include <string_view>
+#include <thread>
 
 namespace gridsort {
 
@@ -34,7 +37,8 @@ struct Table {
 
     Table() {
         std::uint8_t next = 1;
-        // Everything that is neither digit nor letter, in code order.
+        // Everything that is neither digit nor letter, in code order. (An
+        // ASCII unit has one weight and no accent; weighUnits relies on it.)
         auto isAlnum = [](char16_t u) {
             const QChar c(u);
             return c.isLetterOrNumber();
@@ -134,27 +138,42 @@ void weighUnits(const Unit* units, qsizetype size, std::string& primary, std::st
     // Trailing blanks do not count, as in the server's comparisons.
     while (size > 0 && units[size - 1] == Unit(' '))
         --size;
+    // Room for the most a unit can weigh (three bytes), written through a
+    // pointer and cut to what was written: no check of the string's
+    // capacity per weight.
+    const std::size_t start = primary.size();
+    primary.resize(start + std::size_t(size) * 3);
+    char* const first = primary.data() + start;
+    char* out = first;
     std::uint32_t place = 0;
     for (qsizetype i = 0; i < size; ++i) {
+        // Runs of ASCII, most of most texts: one weight each, no accent.
+        const qsizetype run = i;
+        while (i < size && char16_t(units[i]) < 0x80)
+            *out++ = char(t.w[char16_t(units[i++])].first);
+        place += std::uint32_t(i - run);
+        if (i == size)
+            break;
         const char16_t u = char16_t(units[i]);
         if (u < kTable) {
             const Weight& w = t.w[u];
-            primary.push_back(char(w.first));
-            if (w.accent)
+            *out++ = char(w.first);
+            if (w.accent) [[unlikely]]
                 addAccent(accents, place, w.accent);
             ++place;
-            if (w.second) {
-                primary.push_back(char(w.second));
+            if (w.second) [[unlikely]] {
+                *out++ = char(w.second);
                 ++place;
             }
         } else {
             const char16_t f = QChar(u).toCaseFolded().unicode();
-            primary.push_back(char(kEscape));
-            primary.push_back(char(f >> 8));
-            primary.push_back(char(f & 0xFF));
+            *out++ = char(kEscape);
+            *out++ = char(f >> 8);
+            *out++ = char(f & 0xFF);
             ++place;
         }
     }
+    primary.resize(start + std::size_t(out - first));
 }
 
 int compareBytes(std::string_view a, std::string_view b) {
@@ -178,6 +197,41 @@ int compareAccents(std::string_view a, std::string_view b) {
         j += kAccentRecord;
     }
     return 0;
+}
+
+// Well-formed UTF-8 as UTF-16 units into `out`; false for anything else
+// (overlong forms, surrogates, truncated sequences), left to the caller.
+bool decodeUtf8(QByteArrayView bytes, std::u16string& out) {
+    out.clear();
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const auto* const end = p + bytes.size();
+    while (p < end) {
+        const std::uint32_t c = *p++;
+        if (c < 0x80) {
+            out.push_back(char16_t(c));
+            continue;
+        }
+        const int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
+        if (more < 0 || c > 0xF4 || end - p < more)
+            return false;
+        std::uint32_t v = c & (0x3F >> more);
+        for (int k = 0; k < more; ++k) {
+            if ((p[k] & 0xC0) != 0x80)
+                return false;
+            v = (v << 6) | (p[k] & 0x3F);
+        }
+        p += more;
+        static constexpr std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (v < least[more] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+            return false;
+        if (v >= 0x10000) {
+            out.push_back(char16_t(0xD800 + ((v - 0x10000) >> 10)));
+            out.push_back(char16_t(0xDC00 + ((v - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(char16_t(v));
+        }
+    }
+    return true;
 }
 
 std::uint64_t signedKey(std::int64_t v) {
@@ -212,20 +266,20 @@ struct Item {
 // A stable sort by prefix, byte by byte from the lowest (LSD radix), over
 // the bytes in which the prefixes differ at all; descending by the
 // complement of the prefix, so that equal ones keep their order too.
-void radixSort(std::vector<Item>& items, bool descending) {
-    const std::size_t n = items.size();
+void radixSort(Item* items, Item* scratch, std::size_t n, bool descending) {
     if (n < 2)
         return;
     const std::uint64_t flip = descending ? ~std::uint64_t(0) : 0;
     std::vector<std::array<std::size_t, 256>> counts(8);
     for (auto& c : counts)
         c.fill(0);
-    for (const Item& item : items) {
-        const std::uint64_t k = item.prefix ^ flip;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t k = items[i].prefix ^ flip;
         for (int b = 0; b < 8; ++b)
             ++counts[std::size_t(b)][(k >> (8 * b)) & 0xFF];
     }
-    std::vector<Item> other(n);
+    Item* from = items;
+    Item* to = scratch;
     for (int b = 0; b < 8; ++b) {
         auto& count = counts[std::size_t(b)];
         if (std::any_of(count.begin(), count.end(), [n](std::size_t c) { return c == n; }))
@@ -236,10 +290,12 @@ void radixSort(std::vector<Item>& items, bool descending) {
             c = sum;
             sum += here;
         }
-        for (const Item& item : items)
-            other[count[((item.prefix ^ flip) >> (8 * b)) & 0xFF]++] = item;
-        items.swap(other);
+        for (std::size_t i = 0; i < n; ++i)
+            to[count[((from[i].prefix ^ flip) >> (8 * b)) & 0xFF]++] = from[i];
+        std::swap(from, to);
     }
+    if (from != items)
+        std::copy(from, from + n, items);
 }
 
 } // namespace
@@ -272,7 +328,7 @@ struct SortJob::Keys {
     std::vector<std::uint64_t> accentEnds;
     std::size_t skip = 0; // weights every row starts with
     std::string scratch;  // a row's accents before they are kept
-    std::string text;     // a UTF-8 text decoded
+    std::u16string wide;  // a UTF-8 text decoded
 
     void reserve(qint64 n) {
         null.reserve(std::size_t(n));
@@ -325,25 +381,16 @@ struct SortJob::Keys {
         const bool ascii = std::all_of(b.begin(), b.end(), [](char c) { return c >= 0; });
         if (ascii) {
             weighUnits(reinterpret_cast<const std::uint8_t*>(b.data()), b.size(), arena, scratch);
+        } else if (decodeUtf8(b, wide)) {
+            // Decoded into a buffer kept for the next row: no string made
+            // per row.
+            weighUnits(wide.data(), qsizetype(wide.size()), arena, scratch);
         } else {
-            const QString s = QString::fromUtf8(b);
+            const QString s = QString::fromUtf8(b); // replaces what is not UTF-8
             weighUnits(s.utf16(), s.size(), arena, scratch);
         }
         closeVariable(start);
     }
-    void append(const Keys& other) {
-        const std::uint64_t base = arena.size();
-        const std::uint64_t accentBase = accentArena.size();
-        null.insert(null.end(), other.null.begin(), other.null.end());
-        prefix.insert(prefix.end(), other.prefix.begin(), other.prefix.end());
-        arena += other.arena;
-        accentArena += other.accentArena;
-        for (std::uint64_t e : other.ends)
-            ends.push_back(base + e);
-        for (std::uint64_t e : other.accentEnds)
-            accentEnds.push_back(accentBase + e);
-    }
-
     std::string_view weights(int row) const {
         const std::uint64_t s = row == 0 ? 0 : ends[std::size_t(row - 1)];
         return std::string_view(arena).substr(s, ends[std::size_t(row)] - s);
@@ -354,25 +401,18 @@ struct SortJob::Keys {
     }
     // Rows whose prefixes are equal: the rest of their weights, then
     // their accents.
-    int compareTails(int a, int b) const {
-        if (const int c = compareBytes(weights(a).substr(skip), weights(b).substr(skip)))
+    static int compareTails(const Keys& ka, int a, const Keys& kb, int b) {
+        if (const int c =
+                compareBytes(ka.weights(a).substr(ka.skip), kb.weights(b).substr(kb.skip)))
             return c;
-        return compareAccents(accents(a), accents(b));
+        return compareAccents(ka.accents(a), kb.accents(b));
     }
 
-    // Weights that every row starts with tell nothing: the prefixes are
-    // taken after them, so that texts like "Messpunkt 1", "Messpunkt 2"
-    // are told apart by their prefixes alone.
-    void dropCommonStart() {
+    // How many leading weights the rows of this part share with `w0`, at
+    // most `common`.
+    std::size_t commonWith(std::string_view w0, std::size_t common) const {
         const int n = int(null.size());
-        int first = 0;
-        while (first < n && null[std::size_t(first)])
-            ++first;
-        if (first == n)
-            return;
-        const std::string_view w0 = weights(first);
-        std::size_t common = w0.size();
-        for (int r = first + 1; r < n && common > 0; ++r) {
+        for (int r = 0; r < n && common > 0; ++r) {
             if (null[std::size_t(r)])
                 continue;
             const std::string_view w = weights(r);
@@ -382,9 +422,14 @@ struct SortJob::Keys {
                 ++i;
             common = i;
         }
+        return common;
+    }
+    // The prefixes taken after the first `common` weights.
+    void skipWeights(std::size_t common) {
         skip = common;
         if (skip == 0)
             return;
+        const int n = int(null.size());
         for (int r = 0; r < n; ++r)
             if (!null[std::size_t(r)])
                 prefix[std::size_t(r)] = prefixOf(weights(r).substr(skip));
@@ -510,47 +555,156 @@ void SortJob::keysFrom(const data::ResultStore::BlockView& v, qint64 first, qint
     }
 }
 
+namespace {
+
+// Runs work(0) .. work(n - 1), all but the first on threads of their own.
+template <typename Work> void inParallel(std::size_t n, const Work& work) {
+    std::vector<std::future<void>> others;
+    for (std::size_t k = 1; k < n; ++k)
+        others.push_back(std::async(std::launch::async, [&work, k] { work(k); }));
+    work(0);
+    for (auto& f : others)
+        f.get();
+}
+
+} // namespace
+
 std::vector<int> SortJob::run() const {
-    Keys keys;
-    keys.variable = m_tail->variable;
-    keys.reserve(m_rows);
-    if (keys.variable) {
-        // About a weight per character: the blocks' text sizes tell how many.
-        std::size_t chars = m_tail->arena.size();
-        for (const auto& view : m_views)
-            if (view.filled > 0)
-                chars += view.ends[std::size_t(view.filled - 1)] /
-                         (view.kind == data::StorageKind::Utf16 ? 2 : 1);
-        keys.arena.reserve(chars + chars / 8);
-    }
-    for (const auto& view : m_views) {
-        if (m_cancelled)
-            return {};
-        keysFrom(view, view.first, std::min(view.end, m_viewRows), keys);
-    }
-    keys.append(*m_tail);
+    // The keys are made in parts, one per processor for the complete
+    // blocks (most of the work for texts), and a copy of the tail made on
+    // the store's thread; rows keep their numbers across the parts.
+    const std::size_t blocks = m_views.size();
+    std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    if (blocks < 2 * threads)
+        threads = 1;
+    std::vector<Keys> parts(threads + 1);
+    const auto firstView = [&](std::size_t k) { return k * blocks / threads; };
+    const auto build = [&](std::size_t k) {
+        Keys& keys = parts[k];
+        keys.variable = m_tail->variable;
+        const std::size_t from = firstView(k), to = firstView(k + 1);
+        keys.reserve(qint64(to - from) * data::ResultStore::kBlockRows);
+        if (keys.variable) {
+            // About a weight per character: the blocks' text sizes tell how many.
+            // Each value is weighed in room for three bytes a unit, so the
+            // longest value is added: the arena never grows (a copy of
+            // itself into fresh pages) on the way.
+            const std::size_t unit = m_info.kind == data::StorageKind::Utf16 ? 2 : 1;
+            std::size_t chars = 0, longest = 0;
+            for (std::size_t v = from; v < to; ++v) {
+                const auto& view = m_views[v];
+                std::uint32_t last = 0;
+                for (qint64 r = 0; r < view.filled; ++r) {
+                    const std::uint32_t end = view.ends[std::size_t(r)];
+                    longest = std::max<std::size_t>(longest, (end - last) / unit);
+                    last = end;
+                }
+                chars += last / unit;
+            }
+            keys.arena.reserve(chars + chars / 8 + 3 * longest);
+        }
+        for (std::size_t v = from; v < to; ++v) {
+            if (m_cancelled)
+                return;
+            const auto& view = m_views[v];
+            keysFrom(view, view.first, std::min(view.end, m_viewRows), keys);
+            if (v == from && keys.variable && to - from > 1) {
+                // Accents as often as in the first block, with a margin.
+                const std::size_t perBlock = keys.accentArena.size();
+                keys.accentArena.reserve(perBlock * (to - from) + perBlock / 8);
+            }
+        }
+    };
+    inParallel(threads, build);
+    parts[threads] = *m_tail;
+    if (m_cancelled)
+        return {};
 
-    if (keys.variable)
-        keys.dropCommonStart();
+    // The first row of each part, and the part that holds a row.
+    std::vector<int> starts;
+    int n = 0;
+    for (const Keys& keys : parts) {
+        starts.push_back(n);
+        n += int(keys.null.size());
+    }
+    const auto partOf = [&](int& row) -> const Keys& {
+        std::size_t k = parts.size() - 1;
+        while (starts[k] > row)
+            --k;
+        row -= starts[k];
+        return parts[k];
+    };
 
-    const int n = int(keys.null.size());
+    const bool variable = m_tail->variable;
+    if (variable) {
+        // Weights that every row starts with tell nothing: the prefixes are
+        // taken after them, so that texts like "Messpunkt 1", "Messpunkt 2"
+        // are told apart by their prefixes alone.
+        std::string w0;
+        bool any = false;
+        for (const Keys& keys : parts)
+            for (std::size_t r = 0; r < keys.null.size() && !any; ++r)
+                if (!keys.null[r]) {
+                    w0 = std::string(keys.weights(int(r)));
+                    any = true;
+                }
+        if (any) {
+            std::size_t common = w0.size();
+            for (const Keys& keys : parts)
+                common = keys.commonWith(w0, common);
+            if (common > 0)
+                inParallel(parts.size(), [&](std::size_t k) { parts[k].skipWeights(common); });
+        }
+    }
+
     std::vector<int> nulls;
     std::vector<Item> values;
     values.reserve(std::size_t(n));
-    for (int r = 0; r < n; ++r) {
-        if (keys.null[std::size_t(r)])
-            nulls.push_back(r);
-        else
-            values.push_back({keys.prefix[std::size_t(r)], r});
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        const Keys& keys = parts[k];
+        for (std::size_t r = 0; r < keys.null.size(); ++r) {
+            const int row = starts[k] + int(r);
+            if (keys.null[r])
+                nulls.push_back(row);
+            else
+                values.push_back({keys.prefix[r], row});
+        }
     }
     if (m_cancelled)
         return {};
     const bool down = m_order == Order::Descending;
-    radixSort(values, down);
-    if (keys.variable) {
+    // One scratch buffer of the same size serves both the radix passes and
+    // the merge: fresh memory costs the zeroing of its pages.
+    std::vector<Item> scratch(values.size());
+    if (threads > 1 && values.size() > 2 * std::size_t(data::ResultStore::kBlockRows)) {
+        // Each half sorted on a processor of its own, then merged; on
+        // equal prefixes the merge takes the first half first, so the
+        // sort stays stable.
+        const std::size_t half = values.size() / 2;
+        inParallel(2, [&](std::size_t k) {
+            const std::size_t from = k == 0 ? 0 : half;
+            const std::size_t count = k == 0 ? half : values.size() - half;
+            radixSort(values.data() + from, scratch.data() + from, count, down);
+        });
+        if (m_cancelled)
+            return {};
+        std::merge(values.begin(), values.begin() + std::ptrdiff_t(half),
+                   values.begin() + std::ptrdiff_t(half), values.end(), scratch.begin(),
+                   [down](const Item& a, const Item& b) {
+                       return down ? a.prefix > b.prefix : a.prefix < b.prefix;
+                   });
+        values.swap(scratch);
+    } else {
+        radixSort(values.data(), scratch.data(), values.size(), down);
+    }
+    scratch = {};
+    if (variable) {
         // Rows with equal prefixes are ordered by the rest of their keys.
-        const auto less = [&keys, down](const Item& a, const Item& b) {
-            const int c = keys.compareTails(a.row, b.row);
+        const auto less = [&partOf, down](const Item& a, const Item& b) {
+            int ra = a.row, rb = b.row;
+            const Keys& ka = partOf(ra);
+            const Keys& kb = partOf(rb);
+            const int c = Keys::compareTails(ka, ra, kb, rb);
             return down ? c > 0 : c < 0;
         };
         for (std::size_t i = 0; i < values.size();) {

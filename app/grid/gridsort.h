@@ -39,8 +39,9 @@ public:
             bool growing = false);
     ~SortJob();
 
-    // The store rows in their sorted order. Runs on any thread; returns an
-    // empty list when cancelled.
+    // The store rows in their sorted order. Runs on any thread; a column of
+    // many blocks is keyed and sorted on as many threads as there are
+    // processors (up to four). Returns an empty list when cancelled.
     std::vector<int> run() const;
     void cancel() { m_cancelled = true; }
     int column() const { return m_column; }
