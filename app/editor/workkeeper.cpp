@@ -74,7 +74,14 @@ QString WorkKeeper::path() const {
 }
 
 void WorkKeeper::setFileName(const QString& fileName) {
+    if (fileName == m_fileName)
+        return;
     m_fileName = fileName;
+    // Written with the next timed write, as a change of the text is, so
+    // that an unexpected end still names the file last saved.
+    m_dirty = true;
+    if (!m_timer.isActive())
+        m_timer.start();
 }
 
 int WorkKeeper::writesDone() const {
