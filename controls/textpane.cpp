@@ -107,6 +107,18 @@ void TextPane::setTextCursor(const QTextCursor& cursor) {
     viewport()->update();
 }
 
+void TextPane::setSelection(int anchor, int position) {
+    const int end = m_document->characterCount() - 1;
+    cursorBlock([&] {
+        m_cursor.setPosition(std::clamp(anchor, 0, end));
+        m_cursor.setPosition(std::clamp(position, 0, end), QTextCursor::KeepAnchor);
+    });
+    m_goalX = -1;
+    ensureCursorVisible();
+    cursorChanged();
+    viewport()->update();
+}
+
 void TextPane::moveCursor(QTextCursor::MoveOperation op, QTextCursor::MoveMode mode) {
     // Moves that depend on the document's own layout are done here, so that
     // the document is never laid out.

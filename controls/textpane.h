@@ -45,6 +45,10 @@ public:
 
     QTextCursor textCursor() const { return m_cursor; }
     void setTextCursor(const QTextCursor& cursor);
+    // Selects from `anchor` to `position` (the caret) and keeps the caret in
+    // view; cheaper than a cursor set up outside on a long line, whose every
+    // move lays out that line in the document.
+    void setSelection(int anchor, int position);
     void moveCursor(QTextCursor::MoveOperation op,
                     QTextCursor::MoveMode mode = QTextCursor::MoveAnchor);
     void selectAll();

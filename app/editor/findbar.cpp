@@ -177,10 +177,7 @@ bool FindBar::findNext(bool forward) {
         showStatus(QStringLiteral("Nicht gefunden."));
         return false;
     }
-    QTextCursor cursor(m_editor->document());
-    cursor.setPosition(m.first);
-    cursor.setPosition(m.first + m.second, QTextCursor::KeepAnchor);
-    m_editor->setTextCursor(cursor);
+    m_editor->setSelection(m.first, m.first + m.second);
     return true;
 }
 
@@ -194,7 +191,10 @@ bool FindBar::replaceOne() {
                               cursor.selectionEnd() - cursor.selectionStart())) {
         const TextSearch::Match m{cursor.selectionStart(),
                                   cursor.selectionEnd() - cursor.selectionStart()};
+        // In an edit block, where the cursor does not lay out its line.
+        cursor.beginEditBlock();
         cursor.insertText(search.replacementFor(text(), m, m_replace->text()));
+        cursor.endEditBlock();
         m_editor->setTextCursor(cursor);
     }
     return findNext(true);
@@ -250,7 +250,8 @@ int FindBar::replaceAll() {
 void FindBar::gotoLine(int line) {
     QTextDocument* doc = m_editor->document();
     const int number = std::clamp(line, 1, doc->blockCount()) - 1;
-    m_editor->setTextCursor(QTextCursor(doc->findBlockByNumber(number)));
+    const int start = doc->findBlockByNumber(number).position();
+    m_editor->setSelection(start, start);
     m_editor->centerCursor();
     if (m_mode == GotoLine)
         close();

@@ -100,11 +100,7 @@ bool WorkKeeper::restore() {
     if (work.text.isEmpty())
         return false;
     m_editor->setPlainText(work.text);
-    const int end = m_editor->document()->characterCount() - 1;
-    QTextCursor cursor(m_editor->document());
-    cursor.setPosition(std::clamp(work.anchor, 0, end));
-    cursor.setPosition(std::clamp(work.caret, 0, end), QTextCursor::KeepAnchor);
-    m_editor->setTextCursor(cursor);
+    m_editor->setSelection(work.anchor, work.caret);
     m_dirty = false;
     m_timer.stop();
     return true;
