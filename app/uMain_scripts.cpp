@@ -3,6 +3,8 @@
 
 #include "app/uMain.h"
 
+#include "app/editor/editortools.h"
+#include "app/editor/workkeeper.h"
 #include "app/logic/scriptfile.h"
 #include "app/uDM.h"
 #include "modal/modal.h"
@@ -46,6 +48,10 @@ void TFMMain::ACSaveExecute() {
         return;
     SaveDialogSQLFileName = chosen;
     saveScript(chosen);
+    // The text now belongs to the file saved: the work kept names it, and
+    // the tab shows it as after opening it.
+    m_editorTools->keeper()->setFileName(chosen);
+    PageControl1->setTabToolTip(0, chosen);
 }
 
 void TFMMain::ACPrintExecute() {

@@ -45,9 +45,12 @@ TextPane::TextPane(QWidget* parent)
     TextPaneAccessible::install();
     connect(m_document, &QTextDocument::contentsChange, this,
             [this](int position, int removed, int added) {
+                m_cursorMoving = false; // the text did change
                 TextPaneAccessible::textChanged(this, position, removed, added);
             });
     connect(m_document, &QTextDocument::contentsChanged, this, [this] {
+        if (m_cursorMoving)
+            return; // the empty edit block around a move changed nothing
         emit textChanged();
         cursorChanged();
     });
@@ -88,7 +91,7 @@ void TextPane::clear() {
 }
 
 void TextPane::insertPlainText(const QString& text) {
-    m_cursor.insertText(text);
+    cursorBlock([&] { m_cursor.insertText(text); });
     m_goalX = -1;
     ensureCursorVisible();
     cursorChanged();
@@ -98,6 +101,18 @@ void TextPane::setTextCursor(const QTextCursor& cursor) {
     if (cursor.document() != m_document)
         return;
     m_cursor = cursor;
+    m_goalX = -1;
+    ensureCursorVisible();
+    cursorChanged();
+    viewport()->update();
+}
+
+void TextPane::setSelection(int anchor, int position) {
+    const int end = m_document->characterCount() - 1;
+    cursorBlock([&] {
+        m_cursor.setPosition(std::clamp(anchor, 0, end));
+        m_cursor.setPosition(std::clamp(position, 0, end), QTextCursor::KeepAnchor);
+    });
     m_goalX = -1;
     ensureCursorVisible();
     cursorChanged();
@@ -148,7 +163,7 @@ void TextPane::moveCursor(QTextCursor::MoveOperation op, QTextCursor::MoveMode m
         return;
     default:
         // Start, End and block moves need no layout.
-        m_cursor.movePosition(op, mode);
+        cursorBlock([&] { m_cursor.movePosition(op, mode); });
         m_goalX = -1;
         ensureCursorVisible();
         cursorChanged();
@@ -158,8 +173,10 @@ void TextPane::moveCursor(QTextCursor::MoveOperation op, QTextCursor::MoveMode m
 }
 
 void TextPane::selectAll() {
-    m_cursor.setPosition(0);
-    m_cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    cursorBlock([this] {
+        m_cursor.setPosition(0);
+        m_cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    });
     cursorChanged();
     viewport()->update();
 }

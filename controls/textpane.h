@@ -19,6 +19,7 @@
 #include <QList>
 #include <QTextCursor>
 #include <QTextLayout>
+#include <functional>
 #include <utility>
 
 #include "controls/wrapindex.h"
@@ -44,6 +45,10 @@ public:
 
     QTextCursor textCursor() const { return m_cursor; }
     void setTextCursor(const QTextCursor& cursor);
+    // Selects from `anchor` to `position` (the caret) and keeps the caret in
+    // view; cheaper than a cursor set up outside on a long line, whose every
+    // move lays out that line in the document.
+    void setSelection(int anchor, int position);
     void moveCursor(QTextCursor::MoveOperation op,
                     QTextCursor::MoveMode mode = QTextCursor::MoveAnchor);
     void selectAll();
@@ -192,6 +197,15 @@ private:
     // right-to-left text as it is shown.
     int visualNeighbour(int position, bool left) const;
     void insertText(const QString& text);
+    // Runs a move or an edit of m_cursor inside an edit block of the
+    // document. A QTextCursor works out its x from the document's own layout
+    // of its line after every move and edit, which takes the whole line
+    // through Unicode itemizing (a tenth of a second for a line of
+    // megabytes, at each keystroke); inside an edit block it does not. The
+    // control keeps its own x (m_goalX). `join`: the edit joins the previous
+    // undo step (typing goes on where it stopped). A move's empty block is
+    // not told as a change of the text.
+    void cursorBlock(const std::function<void()>& work, bool join = false);
     void deleteSelectionOr(QTextCursor::MoveOperation op, bool word);
     QString selectedPlainText() const;
     // Offers the selection as the primary selection (middle-click paste),
@@ -252,6 +266,11 @@ private:
     QWidget* m_bottomPanel = nullptr;
     QList<Mark> m_marks;
     QColor m_markColor;
+    bool m_cursorMoving = false; // cursorBlock() ends a block that changed nothing yet
+    // Where typing last ended and the undo steps then: typing on from there
+    // joins that step, as typed text does in other editors.
+    int m_typedEnd = -1;
+    int m_typedSteps = -1;
     mutable int m_textCacheBlock = -1;
     mutable QString m_textCache;
 };

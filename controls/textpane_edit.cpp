@@ -16,8 +16,23 @@ using namespace textpane;
 
 // ---- editing ---------------------------------------------------------------
 
+void TextPane::cursorBlock(const std::function<void()>& work, bool join) {
+    if (join)
+        m_cursor.joinPreviousEditBlock();
+    else
+        m_cursor.beginEditBlock();
+    work();
+    // A block that changed nothing still says the contents changed; a real
+    // change is told first (contentsChange), which clears the flag.
+    m_cursorMoving = true;
+    m_cursor.endEditBlock();
+    m_cursorMoving = false;
+}
+
 void TextPane::moveTo(int position, bool select, bool keepGoalX) {
-    m_cursor.setPosition(position, select ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor);
+    cursorBlock([&] {
+        m_cursor.setPosition(position, select ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor);
+    });
     if (!keepGoalX)
         m_goalX = -1;
     ensureCursorVisible();
@@ -87,7 +102,15 @@ int TextPane::wordBoundary(int position, bool forward) const {
 void TextPane::insertText(const QString& text) {
     if (m_readOnly)
         return;
-    m_cursor.insertText(text);
+    // Typing on where it stopped, with nothing done in between, is one step
+    // of undo; a line break starts a new one.
+    const bool typing = !text.contains(u'\n') && !m_cursor.hasSelection();
+    const bool goesOn = typing && m_cursor.position() == m_typedEnd &&
+                        m_document->availableUndoSteps() == m_typedSteps &&
+                        !m_document->isRedoAvailable();
+    cursorBlock([&] { m_cursor.insertText(text); }, goesOn);
+    m_typedEnd = typing ? m_cursor.position() : -1;
+    m_typedSteps = m_document->availableUndoSteps();
     m_goalX = -1;
     ensureCursorVisible();
     cursorChanged();
@@ -105,9 +128,13 @@ void TextPane::deleteSelectionOr(QTextCursor::MoveOperation op, bool word) {
         const int to = word ? wordBoundary(pos, !back) : nextCharacter(pos, !back);
         if (to == pos)
             return;
-        m_cursor.setPosition(to, QTextCursor::KeepAnchor);
+        cursorBlock([&] {
+            m_cursor.setPosition(to, QTextCursor::KeepAnchor);
+            m_cursor.removeSelectedText();
+        });
+    } else {
+        cursorBlock([this] { m_cursor.removeSelectedText(); });
     }
-    m_cursor.removeSelectedText();
     m_goalX = -1;
     ensureCursorVisible();
     cursorChanged();

@@ -180,9 +180,13 @@ void Completer::accept() {
     const Candidate chosen = m_list->candidates()[index.row()];
     QTextCursor cursor = m_editor->textCursor();
     const int caret = cursor.position();
+    // One edit block: one step of undo, and no layout of a long line by the
+    // cursor's moves.
+    cursor.beginEditBlock();
     cursor.setPosition(int(m_context.start));
     cursor.setPosition(caret, QTextCursor::KeepAnchor);
     cursor.insertText(chosen.insert);
+    cursor.endEditBlock();
     m_editor->setTextCursor(cursor);
     close();
 }

@@ -177,10 +177,7 @@ bool FindBar::findNext(bool forward) {
         showStatus(QStringLiteral("Nicht gefunden."));
         return false;
     }
-    QTextCursor cursor(m_editor->document());
-    cursor.setPosition(m.first);
-    cursor.setPosition(m.first + m.second, QTextCursor::KeepAnchor);
-    m_editor->setTextCursor(cursor);
+    m_editor->setSelection(m.first, m.first + m.second);
     return true;
 }
 
@@ -194,7 +191,10 @@ bool FindBar::replaceOne() {
                               cursor.selectionEnd() - cursor.selectionStart())) {
         const TextSearch::Match m{cursor.selectionStart(),
                                   cursor.selectionEnd() - cursor.selectionStart()};
+        // In an edit block, where the cursor does not lay out its line.
+        cursor.beginEditBlock();
         cursor.insertText(search.replacementFor(text(), m, m_replace->text()));
+        cursor.endEditBlock();
         m_editor->setTextCursor(cursor);
     }
     return findNext(true);
@@ -210,13 +210,16 @@ int FindBar::replaceAll() {
         showStatus(QStringLiteral("Nicht gefunden."));
         return 0;
     }
-    // One step of undo: the first edit opens it, each later one joins it.
-    // The matches of one line are replaced by one edit of the stretch they
-    // span, so no line break is removed and made again, and each edit ends
-    // on its own, so the editor breaks and colours again only the lines
-    // edited. The lines are edited from the last, so earlier positions hold.
+    // One step of undo: the first line's edit block opens it, each later
+    // one joins it. Within a line only the matches themselves are replaced,
+    // from the last, so earlier positions hold: the document then takes in
+    // the replacements alone, not a copy of all the text between them, and
+    // tells of the line's change once, when its block ends, so the editor
+    // breaks and colours each line edited once. The lines are edited from
+    // the last as well; no line break is removed and made again.
     QTextDocument* doc = m_editor->document();
     QTextCursor cursor(doc);
+    const QString replacement = m_replace->text();
     bool first = true;
     qsizetype last = matches.size();
     while (last > 0) {
@@ -224,18 +227,17 @@ int FindBar::replaceAll() {
         qsizetype begin = last - 1;
         while (begin > 0 && matches[begin - 1].first >= block.position())
             --begin;
-        const int from = matches[begin].first;
-        const int to = matches[last - 1].first + matches[last - 1].second;
-        const QString replaced =
-            search.replaceAll(all, matches.mid(begin, last - begin), from, to, m_replace->text());
         if (first)
             cursor.beginEditBlock();
         else
             cursor.joinPreviousEditBlock();
         first = false;
-        cursor.setPosition(from);
-        cursor.setPosition(to, QTextCursor::KeepAnchor);
-        cursor.insertText(replaced);
+        for (qsizetype i = last; i-- > begin;) {
+            const TextSearch::Match& m = matches[i];
+            cursor.setPosition(m.first);
+            cursor.setPosition(m.first + m.second, QTextCursor::KeepAnchor);
+            cursor.insertText(search.replacementFor(all, m, replacement));
+        }
         cursor.endEditBlock();
         last = begin;
     }
@@ -248,7 +250,8 @@ int FindBar::replaceAll() {
 void FindBar::gotoLine(int line) {
     QTextDocument* doc = m_editor->document();
     const int number = std::clamp(line, 1, doc->blockCount()) - 1;
-    m_editor->setTextCursor(QTextCursor(doc->findBlockByNumber(number)));
+    const int start = doc->findBlockByNumber(number).position();
+    m_editor->setSelection(start, start);
     m_editor->centerCursor();
     if (m_mode == GotoLine)
         close();

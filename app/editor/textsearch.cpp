@@ -107,19 +107,4 @@ QString TextSearch::replacementFor(const QString& text, const Match& match,
     return out;
 }
 
-QString TextSearch::replaceAll(const QString& text, const QList<Match>& matches, int from, int to,
-                               const QString& replacement) const {
-    QString out;
-    int at = from;
-    for (const Match& m : matches) {
-        if (m.first < from || m.first + m.second > to)
-            continue;
-        out += QStringView(text).mid(at, m.first - at);
-        out += replacementFor(text, m, replacement);
-        at = m.first + m.second;
-    }
-    out += QStringView(text).mid(at, to - at);
-    return out;
-}
-
 } // namespace editor

@@ -1,7 +1,7 @@
 #pragma once
 // Searching a text, without widgets: plain text or a regular expression,
 // with or without regard to case, whole words only; the next or previous
-// match from a position, all matches, and the text with every match replaced.
+// match from a position, all matches, and what a match is replaced by.
 
 #include <QList>
 #include <QRegularExpression>
@@ -39,9 +39,6 @@ public:
     // for the captured texts; otherwise the replacement as it is.
     QString replacementFor(const QString& text, const Match& match,
                            const QString& replacement) const;
-    // The text of [from, to) with each of `matches` that lies inside replaced.
-    QString replaceAll(const QString& text, const QList<Match>& matches, int from, int to,
-                       const QString& replacement) const;
 
 private:
     QRegularExpression m_re;

@@ -74,7 +74,14 @@ QString WorkKeeper::path() const {
 }
 
 void WorkKeeper::setFileName(const QString& fileName) {
+    if (fileName == m_fileName)
+        return;
     m_fileName = fileName;
+    // Written with the next timed write, as a change of the text is, so
+    // that an unexpected end still names the file last saved.
+    m_dirty = true;
+    if (!m_timer.isActive())
+        m_timer.start();
 }
 
 int WorkKeeper::writesDone() const {
@@ -93,11 +100,7 @@ bool WorkKeeper::restore() {
     if (work.text.isEmpty())
         return false;
     m_editor->setPlainText(work.text);
-    const int end = m_editor->document()->characterCount() - 1;
-    QTextCursor cursor(m_editor->document());
-    cursor.setPosition(std::clamp(work.anchor, 0, end));
-    cursor.setPosition(std::clamp(work.caret, 0, end), QTextCursor::KeepAnchor);
-    m_editor->setTextCursor(cursor);
+    m_editor->setSelection(work.anchor, work.caret);
     m_dirty = false;
     m_timer.stop();
     return true;

@@ -206,6 +206,39 @@ private slots:
         QCOMPARE(edited.toPlainText(), words(200'000));
     }
 
+    // Typing on where it stopped is one step of undo, a line break or a
+    // move elsewhere starts another; moving the caret changes no text.
+    void typingUndoStepsInALongLine() {
+        TextPane pane;
+        const QString text = words(20'000);
+        QVERIFY(shown(pane, text));
+        pane.setFocus();
+        QSignalSpy changed(&pane, &TextPane::textChanged);
+        QTest::keyClick(&pane, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(&pane, Qt::Key_Home);
+        QTest::keyClick(&pane, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(&pane, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(changed.count(), 0);
+        QTest::keyClicks(&pane, QStringLiteral("abc"));
+        QTest::keyClick(&pane, Qt::Key_Return);
+        QTest::keyClicks(&pane, QStringLiteral("de"));
+        QTest::keyClick(&pane, Qt::Key_Left);
+        QTest::keyClicks(&pane, QStringLiteral("f"));
+        QCOMPARE(changed.count(), 7);
+        const QStringList steps{text + QStringLiteral("abc\ndfe"), text + QStringLiteral("abc\nde"),
+                                text + QStringLiteral("abc\n"), text + QStringLiteral("abc"), text};
+        QCOMPARE(pane.toPlainText(), steps[0]);
+        for (qsizetype i = 1; i < steps.size(); ++i) {
+            QTest::keyClick(&pane, Qt::Key_Z, Qt::ControlModifier);
+            QCOMPARE(pane.toPlainText(), steps[i]);
+        }
+        QVERIFY(!pane.document()->isUndoAvailable());
+        for (qsizetype i = steps.size() - 1; i-- > 0;) {
+            QTest::keyClick(&pane, Qt::Key_Y, Qt::ControlModifier);
+            QCOMPARE(pane.toPlainText(), steps[i]);
+        }
+    }
+
     // The keys of a plain-text editor: selection by keys, clipboard, undo,
     // read-only, and Tab moving the focus when set to.
     void editingKeys() {

@@ -1,7 +1,8 @@
 // The editor's tools in the window against a test server: the catalog read
 // after a change of database and again after DDL, completion by keys, runs
 // in the history and back into the editor, the find bar beside the snippet
-// keys, and the work written when the window closes.
+// keys, the file name kept with the work after saving and over a restart,
+// and the work written when the window closes.
 
 #include "app/editor/completer.h"
 #include "app/editor/editortools.h"
@@ -11,10 +12,13 @@
 #include "app/editor/workkeeper.h"
 #include "app/uMain.h"
 #include "data/catalogreader.h"
+#include "modal/modal.h"
 #include "settings/history.h"
 #include "tests/app/apptestsupport.h"
 #include "tests/support/testserver_fixture.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
@@ -31,6 +35,7 @@ private slots:
     void completionFollowsDatabaseAndDdl();
     void runsAreKeptAndFoundAgain();
     void findBarLeavesTheSnippetKeys();
+    void keptFileFollowsSaveAndRestart();
     void workIsKeptWhenTheWindowCloses();
 
 private:
@@ -167,6 +172,41 @@ void TestEditorWindowE2E::findBarLeavesTheSnippetKeys() {
     QTest::keyClick(w->MEQuery, Qt::Key_H, Qt::ControlModifier);
     QVERIFY(bar->replaceEdit()->isVisible());
     bar->close();
+}
+
+void TestEditorWindowE2E::keptFileFollowsSaveAndRestart() {
+    WorkKeeper* keeper = w->editorTools()->keeper();
+    const QDir dir(QFileInfo(keeper->path()).absolutePath());
+    QString answer = dir.filePath(QStringLiteral("geoeffnet.sql"));
+    QFile file(answer);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("select 'geoeffnet'\r\n");
+    file.close();
+    modal::setFileHandler([&](const modal::FileRequest&) { return answer; });
+    w->ACOpen->trigger();
+    QCOMPARE(w->PageControl1->tabToolTip(0), answer);
+    QCOMPARE(keeper->fileName(), answer);
+
+    // "Speichern..." under another name: the text is now that file's.
+    const QString saved = dir.filePath(QStringLiteral("gespeichert.sql"));
+    answer = saved;
+    w->ACSave->trigger();
+    modal::setFileHandler({});
+    QVERIFY(QFile::exists(saved));
+    QCOMPARE(w->PageControl1->tabToolTip(0), saved);
+    QCOMPARE(keeper->fileName(), saved);
+    keeper->save();
+    QCOMPARE(readWork(keeper->path()).fileName, saved);
+
+    // The next start: an empty editor and tab, the first activation
+    // restores the text and shows the file saved last, as opening it does.
+    w->MEQuery->clear();
+    keeper->setFileName(QString());
+    w->PageControl1->setTabToolTip(0, QString());
+    QVERIFY(m_fixture->connect());
+    QCOMPARE(w->MEQuery->toPlainText(), QStringLiteral("select 'geoeffnet'\n"));
+    QCOMPARE(keeper->fileName(), saved);
+    QCOMPARE(w->PageControl1->tabToolTip(0), saved);
 }
 
 void TestEditorWindowE2E::workIsKeptWhenTheWindowCloses() {

@@ -4,6 +4,7 @@
 #include "app/editor/findbar.h"
 #include "app/editor/textsearch.h"
 #include "app/scripteditor.h"
+#include "controls/textpaneaccessible.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -12,6 +13,24 @@
 #include <QTextBlock>
 
 using namespace editor;
+
+namespace {
+// The text as assistive tools follow it: each text event told applied to
+// the text they knew before.
+QString s_toldText;
+void follow(QAccessibleEvent* event) {
+    if (event->type() == QAccessible::TextUpdated) {
+        auto* e = static_cast<QAccessibleTextUpdateEvent*>(event);
+        s_toldText.replace(e->changePosition(), e->textRemoved().size(), e->textInserted());
+    } else if (event->type() == QAccessible::TextInserted) {
+        auto* e = static_cast<QAccessibleTextInsertEvent*>(event);
+        s_toldText.insert(e->changePosition(), e->textInserted());
+    } else if (event->type() == QAccessible::TextRemoved) {
+        auto* e = static_cast<QAccessibleTextRemoveEvent*>(event);
+        s_toldText.remove(e->changePosition(), e->textRemoved().size());
+    }
+}
+} // namespace
 
 class TestFindBar : public QObject {
     Q_OBJECT
@@ -23,6 +42,7 @@ private slots:
     void findsForwardAndBackRoundTheEnd();
     void marksEveryMatch();
     void replaceAllIsOneUndoStep();
+    void replaceAllInALongLineAndAcrossLines();
     void replaceOneThenNext();
     void regexReplacementUsesCaptures();
     void gotoLineAndKeys();
@@ -135,6 +155,53 @@ void TestFindBar::replaceAllIsOneUndoStep() {
     m_bar->findEdit()->setText(QStringLiteral("nirgends"));
     QCOMPARE(m_bar->replaceAll(), 0);
     QVERIFY(m_editor->document()->isUndoAvailable());
+}
+
+void TestFindBar::replaceAllInALongLineAndAcrossLines() {
+    // A line long enough to be shaped only where shown, with matches all
+    // along it, then short lines with matches, one of them twice.
+    QString longLine;
+    for (int i = 0; i < 600; ++i)
+        longLine += QStringLiteral("insert into t values (%1, 'Ziel'); ").arg(i);
+    const QString text = longLine + QStringLiteral("\nselect 'Ziel'\n\nZiel und Ziel\n");
+    QString replaced = text;
+    replaced.replace(QStringLiteral("Ziel"), QStringLiteral("Ersatz"));
+    m_editor->setPlainText(text);
+    // The same text set anew in an editor of the same width: how its lines
+    // are to be broken.
+    ScriptEditor fresh(m_window);
+    fresh.setGeometry(m_editor->geometry());
+    fresh.show();
+    for (TextPane* pane : {static_cast<TextPane*>(m_editor), static_cast<TextPane*>(&fresh)})
+        pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    auto screenLines = [&](const QString& t) {
+        fresh.setPlainText(t);
+        return fresh.visualLineCount();
+    };
+    const int before = screenLines(text), after = screenLines(replaced);
+    QVERIFY(after > before); // the long line wraps onto more screen lines
+    QCOMPARE(m_editor->visualLineCount(), before);
+
+    s_toldText = text;
+    TextPaneAccessible::setTap(follow);
+    m_bar->open(FindBar::Replace);
+    m_bar->findEdit()->setText(QStringLiteral("Ziel"));
+    m_bar->replaceEdit()->setText(QStringLiteral("Ersatz"));
+    QCOMPARE(m_bar->replaceAll(), 603);
+    QCOMPARE(m_editor->toPlainText(), replaced);
+    QCOMPARE(s_toldText, replaced);
+    QCOMPARE(m_editor->visualLineCount(), after);
+    // One step back gives the exact text, one step on the replaced one.
+    m_editor->setFocus();
+    QTest::keyClick(m_editor, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(m_editor->toPlainText(), text);
+    QCOMPARE(s_toldText, text);
+    QCOMPARE(m_editor->visualLineCount(), before);
+    QTest::keyClick(m_editor, Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(m_editor->toPlainText(), replaced);
+    QCOMPARE(s_toldText, replaced);
+    QCOMPARE(m_editor->visualLineCount(), after);
+    TextPaneAccessible::setTap(nullptr);
 }
 
 void TestFindBar::replaceOneThenNext() {
