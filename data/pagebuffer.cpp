@@ -343,8 +343,13 @@ void PageBuffer::allocateZeroed(std::size_t n) {
 
 void PageBuffer::shrinkToFit() {
     const std::size_t want = m_heap ? roundForHeap(m_size) : roundToPages(m_size);
-    if (want >= m_capacity)
+    if (want >= m_capacity) {
+        // Nothing to give back, but the buffer is done growing: its region may
+        // take the next growing buffer at its top.
+        if (m_region)
+            pagepool::pool().shrink(m_region, m_data, m_capacity, m_capacity);
         return;
+    }
     if (want == 0) {
         release();
         return;

@@ -77,7 +77,7 @@ public:
         m_size += n;
     }
     // Returns the pages beyond size() to the system (or to the region the
-    // buffer was carved from).
+    // buffer was carved from); the buffer is taken to be done growing.
     void shrinkToFit();
 
 private:

@@ -353,6 +353,13 @@ qint64 ResultStore::appendRows(qint64 n) {
                 const auto grown = std::size_t(fixedRoom(rows, room));
                 last.growZeroed(slot * grown);
                 blocks.back()->valid.growZeroed((grown + 7) / 8);
+                if (qint64(grown) == kBlockRows) {
+                    // Full size: the arrays stop growing, and the regions they
+                    // grew in can take the next block's (else every block
+                    // would open regions of its own, each with a huge page).
+                    last.shrinkToFit();
+                    blocks.back()->valid.shrinkToFit();
+                }
             }
         }
         while (blocks.size() < needed) {

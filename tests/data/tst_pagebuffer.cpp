@@ -4,8 +4,8 @@
 // grow, in place or by moving.
 
 #include "data/pagebuffer.h"
+#include "tests/support/resident.h"
 
-#include <QFile>
 #include <QtTest>
 #include <cstring>
 #include <memory>
@@ -20,16 +20,6 @@ bool allBytes(const PageBuffer& b, std::size_t from, std::size_t to, char value)
         if (b.data()[i] != value)
             return false;
     return true;
-}
-
-long residentKb() {
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
 }
 
 void fill(PageBuffer& b, char value, std::size_t n) {

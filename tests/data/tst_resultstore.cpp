@@ -4,6 +4,7 @@
 
 #include "data/dataerror.h"
 #include "data/resultstore.h"
+#include "tests/support/resident.h"
 
 #include <QDateTime>
 #include <QUuid>
@@ -52,6 +53,7 @@ private slots:
     void calendar_data();
     void calendar();
     void memoryStaysNearPayload();
+    void residentMemoryFollowsTheRows();
     void arenaGrowsPastItsEstimate();
     void largeStoresReleasedAlongsideNewOnes();
     void copyValueAsTheVariantWould();
@@ -305,6 +307,35 @@ void TestResultStore::memoryStaysNearPayload() {
     QCOMPARE(small.value(319, 0).toInt(), 319);
     QCOMPARE(small.value(319, 1).toString(), QStringLiteral("xy"));
     QVERIFY(!small.isNull(319, 1));
+}
+
+// Rows arriving a few hundred at a time grow every column's arrays block by
+// block; the process's resident memory grows with the payload, not by a huge
+// page per column and block (full arrays once kept their regions to themselves).
+void TestResultStore::residentMemoryFollowsTheRows() {
+    QList<ColumnInfo> columns;
+    for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h"})
+        columns << col(name, StorageKind::Int64, ftLargeint);
+    columns << col("t", StorageKind::Utf8, ftString);
+    const long before = residentKb();
+    {
+        ResultStore s(columns);
+        const qint64 rows = 1'000'000;
+        for (qint64 first = 0; first < rows; first += 500) {
+            s.appendRows(500);
+            for (qint64 r = first; r < first + 500; ++r) {
+                for (int c = 0; c < 8; ++c)
+                    std::memcpy(s.fixedSlot(r, c), &r, 8);
+                s.setVariable(r, 8, "abcd", 4);
+            }
+        }
+        const long addedKb = residentKb() - before;
+        const long storeKb = long(s.memoryBytes() / 1024);
+        QVERIFY2(addedKb < storeKb * 3 / 2 + 16 * 1024,
+                 qPrintable(QStringLiteral("%1 kB resident for %2 kB").arg(addedKb).arg(storeKb)));
+        QCOMPARE(s.value(999'999, 7).toLongLong(), 999'999);
+        QCOMPARE(s.value(654'321, 8).toString(), QStringLiteral("abcd"));
+    }
 }
 
 // Large stores give their memory back on another thread; stores built at the
