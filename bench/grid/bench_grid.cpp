@@ -391,7 +391,9 @@ int main(int argc, char** argv) {
     try {
         if (connection.isEmpty()) {
             server = std::make_unique<TestServer>(
-                std::vector<std::string>{"--big-rows", std::to_string(serveRows)});
+                std::vector<std::string>{"--big-rows", std::to_string(serveRows)},
+                // The server generates its rows before it reports ready.
+                std::chrono::seconds(60 + serveRows / 20000));
             connection =
                 QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=%1;"
                                "Password=%2;Initial Catalog=Musterfirma;Data Source=127.0.0.1,%3")

@@ -56,7 +56,8 @@ std::string TestServer::executable() {
     return TARNWICK_TDS_TESTSERVER_PATH;
 }
 
-TestServer::TestServer(std::vector<std::string> extraArgs) : m_extraArgs(std::move(extraArgs)) {
+TestServer::TestServer(std::vector<std::string> extraArgs, std::chrono::milliseconds deadline)
+    : startDeadline(deadline), m_extraArgs(std::move(extraArgs)) {
     // A test that starts a SQL Server stand-in talks to it through the SQL
     // Server provider, as the program does after start-up.
     data::registerSqlServerProvider();

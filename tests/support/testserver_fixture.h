@@ -16,7 +16,10 @@
 class TestServer {
 public:
     // `extraArgs` are appended to the command line (e.g. {"--big-rows", "100000"}).
-    explicit TestServer(std::vector<std::string> extraArgs = {});
+    // `startDeadline` bounds the wait for the server's ready line: a server that
+    // generates millions of rows first needs longer than the default.
+    explicit TestServer(std::vector<std::string> extraArgs = {},
+                        std::chrono::milliseconds startDeadline = std::chrono::seconds(20));
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
@@ -44,7 +47,7 @@ public:
     // Path of the server executable the fixture starts.
     static std::string executable();
 
-    std::chrono::milliseconds startDeadline{20000};
+    std::chrono::milliseconds startDeadline;
     std::chrono::milliseconds stopDeadline{5000};
 
 private:
