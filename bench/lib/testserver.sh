@@ -45,7 +45,9 @@ start_testserver() {
       echo "run.sh: tds-testserver ended:" >&2; cat "$tmp/server.err" >&2; exit 1
     fi
     [ "$SECONDS" -lt "$deadline" ] || { echo "run.sh: server not ready in time" >&2; exit 1; }
-    port=$(sed -n 's/^ready 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$tmp/server.out" | head -n1)
+    # The server's shell may not have created its output file yet.
+    [ -f "$tmp/server.out" ] &&
+      port=$(sed -n 's/^ready 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$tmp/server.out" | head -n1)
     [ -n "$port" ] || sleep 0.2
   done
 
