@@ -166,7 +166,7 @@ void TADOConnection::runAsync(AsyncWork work, AsyncDone done) {
             run->finished = true;
         }
         run->ended.notify_all();
-        m_handoff->post([this, id] { finishAsync(id); });
+        m_handoff->postNow([this, id] { finishAsync(id); });
     });
 }
 

@@ -552,6 +552,22 @@ void TestAdoObjects::handoffServesInSlicesAndInNestedLoops() {
     });
     QVERIFY(QTest::qWaitFor([&] { return ran.size() == 3; }, 5000));
     QCOMPARE(ran, (QList<int>{1, 2, 3}));
+
+    // Right after calls ran, a post waits for the paced look instead of
+    // waking the thread; a call that ends a run is not held back.
+    ran.clear();
+    QTest::qWait(50); // the look after the calls above finds none: posts wake again
+    handoff->post([&] { ran << 1; });
+    QCoreApplication::sendPostedEvents(handoff);
+    QCOMPARE(ran, QList<int>{1});
+    handoff->post([&] { ran << 2; });
+    QCoreApplication::sendPostedEvents(handoff);
+    QCOMPARE(ran, QList<int>{1});
+    handoff->postNow([&] { ran << 3; });
+    QCoreApplication::sendPostedEvents(handoff);
+    QCOMPARE(ran, (QList<int>{1, 2, 3}));
+    handoff->post([&] { ran << 4; });
+    QVERIFY(QTest::qWaitFor([&] { return ran.size() == 4; }, 1000));
 }
 
 QTEST_GUILESS_MAIN(TestAdoObjects)
