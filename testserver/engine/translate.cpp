@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 
 namespace tds::sql {
 
@@ -285,6 +286,9 @@ private:
         std::optional<std::string> limit;
         std::vector<std::size_t> plus; // pieces that hold a '+' of the current chain
         bool chainHasText = false;
+        // The collation of a LIKE whose pattern is this chain: it goes to the
+        // like() function in its escape argument once the pattern ends.
+        std::optional<std::string> likeCollation;
     };
 
     void emit(std::string text, std::size_t tokIndex) {
@@ -306,6 +310,9 @@ private:
                 m_out[p].text = "||";
         l.plus.clear();
         l.chainHasText = false;
+        if (l.likeCollation && !iequals(*l.likeCollation, kDefaultCollationName))
+            emitRaw("ESCAPE " + quoteString(*l.likeCollation + kLikeCollationMark));
+        l.likeCollation.reset();
     }
     void operand(bool text) {
         if (text)
@@ -317,6 +324,7 @@ private:
     std::string part(const std::string& s, bool quoted) const;
     void collectTables();
     bool isTextColumn(const std::string& col) const;
+    std::optional<std::string> operandCollation(std::size_t i) const;
     bool nationalArgument(std::size_t open) const;
     bool unaryMinusBefore(std::size_t i) const;
     std::string typeText(std::size_t& i, std::size_t end);
@@ -444,6 +452,41 @@ void Translator::collectTables() {
 
 bool Translator::isTextColumn(const std::string& col) const {
     return m_textColumns.count(toLower(col)) > 0;
+}
+
+// The collation of the operand that ends before toks[i] (a LIKE, or the NOT
+// of NOT LIKE): a COLLATE clause, or a column of the statement's tables.
+// Nothing for other expressions, which have the default collation.
+std::optional<std::string> Translator::operandCollation(std::size_t i) const {
+    auto before = [&](std::size_t k) -> std::optional<std::size_t> {
+        while (k > m_first) {
+            --k;
+            if (!m_toks[k].isTrivia())
+                return k;
+        }
+        return std::nullopt;
+    };
+    auto k = before(i);
+    if (k && isWord(m_toks[*k], "not"))
+        k = before(*k);
+    if (!k || !m_toks[*k].isName())
+        return std::nullopt;
+    if (const auto c = before(*k); c && isWord(m_toks[*c], "collate"))
+        return m_toks[*k].value();
+    if (!m_ctx.columnTypes)
+        return std::nullopt;
+    const std::string name = toLower(m_toks[*k].value());
+    std::optional<std::string> found;
+    for (const auto& [schema, table] : statementTables(m_toks, m_first, m_last, m_ctx))
+        for (const auto& [col, type] : m_ctx.columnTypes(schema, table))
+            if (col == name && isTextType(type.type)) {
+                const std::string c =
+                    type.collation.empty() ? kDefaultCollationName : type.collation;
+                if (found && *found != c)
+                    return std::nullopt; // the same name in two tables: left to the default
+                found = c;
+            }
+    return found;
 }
 
 // Whether toks[i] follows a '-' that is a sign rather than a subtraction.
@@ -721,7 +764,7 @@ bool Translator::conversion(std::size_t& i, const std::string& lw) {
         const std::string type = typeText(j, m_last);
         operand(isTextTypeText(type));
         emit("tds_convert(" + quoteString(type), i);
-        m_levels.push_back(Level{"convert", {}, {}, false});
+        m_levels.push_back(Level{"convert", {}, {}, false, {}});
         i = j; // the ',' after the type is emitted next round
         if (i < m_last && isPunct(m_toks[i], ',')) {
             emitRaw(",", false);
@@ -776,7 +819,7 @@ bool Translator::call(std::size_t& i, const std::string& lw) {
         i + 2 < m_last && m_toks[i + 2].kind == TokKind::Word) {
         operand(lw == "datename");
         emit(lw + "(" + quoteString(toLower(m_toks[i + 2].text)), i);
-        m_levels.push_back(Level{lw, {}, {}, false});
+        m_levels.push_back(Level{lw, {}, {}, false, {}});
         i += 2;
         return true;
     }
@@ -803,7 +846,7 @@ bool Translator::call(std::size_t& i, const std::string& lw) {
         emit(it != renamed.end() ? it->second : std::string(t.text), i);
     // '(' follows and opens the argument level.
     ++i;
-    m_levels.push_back(Level{lw, {}, {}, false});
+    m_levels.push_back(Level{lw, {}, {}, false, {}});
     emit("(", i);
     return true;
 }
@@ -816,7 +859,28 @@ bool Translator::keyword(std::size_t& i, const std::string& lw) {
                      "between", "order", "group", "by",   "having", "union",  "values", "set",
                      "join",    "into",  "asc",   "desc", "escape", "collate"}))
         return false;
+    if (lw == "escape" && level().likeCollation) {
+        // LIKE ... ESCAPE e: the collation goes in front of the escape character.
+        const std::string c = *std::exchange(level().likeCollation, std::nullopt);
+        endChain(level());
+        emit("ESCAPE", i);
+        if (!iequals(c, kDefaultCollationName))
+            emitRaw(quoteString(c + kLikeCollationMark) + " ||");
+        return true;
+    }
+    if (lw == "collate" && i + 1 < m_last && level().likeCollation) {
+        // A COLLATE on the pattern decides the collation of the LIKE.
+        level().likeCollation = m_toks[i + 1].value();
+    }
     endChain(level());
+    if (lw == "like") {
+        // Text compares in LIKE as the left operand's collation says (or a
+        // COLLATE on the pattern); the default one needs nothing passed on,
+        // like() folds case without being told.
+        emit(std::string(t.text), i);
+        level().likeCollation = operandCollation(i).value_or(kDefaultCollationName);
+        return true;
+    }
     if (lw == "collate" && i + 1 < m_last) {
         // COLLATE <sql server collation>: SQLite resolves the name through
         // the collations of collation.h (448 for one it does not know).
