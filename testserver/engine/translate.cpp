@@ -264,6 +264,147 @@ bool isTextTypeText(std::string_view t) {
     return false;
 }
 
+// The type of the expression toks[b, e) where the tokens alone tell it: a
+// literal, a column of the statement's tables, a variable, a CAST or CONVERT,
+// a few functions. What a value put into a sql_variant keeps as base type.
+std::optional<ColumnType> expressionType(const std::vector<Token>& toks, std::size_t b,
+                                         std::size_t e, const TranslateContext& ctx) {
+    while (e > b + 1 && isPunct(toks[b], '(') && matchingParen(toks, b, e) == e - 1) {
+        ++b;
+        --e;
+    }
+    if (b >= e)
+        return std::nullopt;
+    auto sized = [](SqlType type, int length) {
+        ColumnType t;
+        t.type = type;
+        t.length = std::max(1, length);
+        return t;
+    };
+    const Token& t = toks[b];
+    if (e == b + 2 && t.kind == TokKind::Op && (t.text == "-" || t.text == "+") &&
+        toks[b + 1].kind == TokKind::Number)
+        return expressionType(toks, b + 1, e, ctx);
+    if (e == b + 1) {
+        switch (t.kind) {
+        case TokKind::String:
+            return sized(SqlType::VarChar, int(t.value().size()));
+        case TokKind::NString: {
+            int units = 0;
+            for (unsigned char c : t.value())
+                units += (c & 0xC0) != 0x80 ? (c >= 0xF0 ? 2 : 1) : 0;
+            return sized(SqlType::NVarChar, units);
+        }
+        case TokKind::Binary:
+            return sized(SqlType::VarBinary, int(t.text.size() - 2) / 2);
+        case TokKind::Number: {
+            const std::string_view n = t.text;
+            if (n.find_first_of("eE") != std::string_view::npos)
+                return sized(SqlType::Float, 8);
+            // 42 is an int; 456.7 a decimal(4,1), as is 5000000000 (decimal(10,0)).
+            const std::size_t dot = n.find('.');
+            const std::string_view whole = n.substr(0, dot);
+            const std::size_t zeros = std::min(whole.find_first_not_of('0'), whole.size());
+            const int integral = int(whole.size() - zeros);
+            const int scale = dot == std::string_view::npos ? 0 : int(n.size() - dot - 1);
+            if (dot == std::string_view::npos && integral <= 10 &&
+                std::stoll("0" + std::string(whole)) <= INT32_MAX)
+                return sized(SqlType::Int, 4);
+            ColumnType d;
+            d.type = SqlType::Decimal;
+            d.scale = scale;
+            d.precision = std::min(38, std::max(1, integral + scale));
+            return d;
+        }
+        case TokKind::Variable:
+            return ctx.variableType ? ctx.variableType(toLower(t.text)) : std::nullopt;
+        default:
+            break;
+        }
+    }
+    if (t.kind == TokKind::Word && e > b + 2 && isPunct(toks[b + 1], '(') &&
+        matchingParen(toks, b + 1, e) == e - 1) {
+        // CAST(x AS type), CONVERT(type, x), and functions of a fixed type.
+        std::string typeText;
+        std::size_t k = b + 2;
+        if (t.is("cast")) {
+            int depth = 0;
+            for (; k < e - 1 && !(depth == 0 && isWord(toks[k], "as")); ++k)
+                depth += isPunct(toks[k], '(') ? 1 : isPunct(toks[k], ')') ? -1 : 0;
+            ++k;
+        }
+        if (t.is("cast") || t.is("convert")) {
+            for (int depth = 0; k < e - 1 && !(depth == 0 && isPunct(toks[k], ',')); ++k) {
+                depth += isPunct(toks[k], '(') ? 1 : isPunct(toks[k], ')') ? -1 : 0;
+                typeText += toks[k].kind == TokKind::Quoted ? toks[k].value()
+                            : toks[k].is("max")             ? std::string("-1")
+                                                            : std::string(toks[k].text);
+                typeText += ' ';
+            }
+            return parseDeclType(typeText);
+        }
+        if (t.isAny({"getdate", "getutcdate"}))
+            return sized(SqlType::DateTime, 8);
+        if (t.isAny({"sysdatetime", "sysutcdatetime"})) {
+            ColumnType d = sized(SqlType::DateTime2, 8);
+            d.scale = 7;
+            return d;
+        }
+        if (t.is("sysdatetimeoffset")) {
+            ColumnType d = sized(SqlType::DateTimeOffset, 10);
+            d.scale = 7;
+            return d;
+        }
+        if (t.is("newid"))
+            return sized(SqlType::UniqueIdentifier, 16);
+        return std::nullopt;
+    }
+    if (e == b + 1 && t.is("current_timestamp"))
+        return sized(SqlType::DateTime, 8);
+    // A column, bare or qualified.
+    if (!toks[e - 1].isName() || !ctx.columnTypes)
+        return std::nullopt;
+    for (std::size_t k = b; k + 1 < e; k += 2)
+        if (!toks[k].isName() || !isPunct(toks[k + 1], '.'))
+            return std::nullopt;
+    const std::string name = toLower(toks[e - 1].value());
+    std::optional<ColumnType> found;
+    for (const auto& [schema, table] : statementTables(toks, 0, toks.size(), ctx)) {
+        const auto cols = ctx.columnTypes(schema, table);
+        if (const auto it = cols.find(name); it != cols.end()) {
+            if (found && typeName(*found) != typeName(it->second))
+                return std::nullopt;
+            found = it->second;
+        }
+    }
+    return found;
+}
+
+// The text a conversion to sql_variant gets as its last argument: the base
+// type the value keeps, or nothing when the tokens do not tell it.
+std::string variantBaseArgument(const std::vector<Token>& toks, std::size_t b, std::size_t e,
+                                const TranslateContext& ctx) {
+    const auto t = expressionType(toks, b, e, ctx);
+    if (!t)
+        return {};
+    std::string text = declTypeText(*t);
+    // SQL Server names the type of a literal like 456.7 and of CAST(x AS numeric) numeric.
+    const bool literal = e > b && e - b <= 2 && toks[e - 1].kind == TokKind::Number;
+    const bool numeric =
+        t->type == SqlType::Decimal &&
+        (literal || std::any_of(toks.begin() + std::ptrdiff_t(b), toks.begin() + std::ptrdiff_t(e),
+                                [](const Token& k) { return isWord(k, "numeric"); }));
+    if (numeric)
+        text.replace(0, baseTypeName(SqlType::Decimal).size(), "numeric");
+    return ", -1, " +
+           quoteString(text + (t->collation.empty() ? std::string() : " COLLATE " + t->collation));
+}
+
+bool isVariantTypeText(std::string_view t) {
+    const auto ct = parseDeclType(t);
+    return ct && ct->type == SqlType::SqlVariant;
+}
+
 // Table hints: WITH (NOLOCK) and the old "(NOLOCK)".
 bool isHintWord(const Token& t) {
     return t.kind == TokKind::Word &&
@@ -762,6 +903,17 @@ bool Translator::conversion(std::size_t& i, const std::string& lw) {
     if (lw == "convert" && nextIsParen) {
         std::size_t j = i + 2;
         const std::string type = typeText(j, m_last);
+        if (isVariantTypeText(type) && j < m_last && isPunct(m_toks[j], ',')) {
+            // CONVERT(sql_variant, x): x keeps its type as the base type.
+            const std::size_t close = matchingParen(m_toks, i + 1, m_last);
+            Statement inner;
+            inner.toks.assign(m_toks.begin() + j + 1, m_toks.begin() + close);
+            emit("tds_convert(" + quoteString(type) + ", " + translate(inner, m_ctx).sql +
+                     variantBaseArgument(m_toks, j + 1, close, m_ctx) + ")",
+                 i);
+            i = close;
+            return true;
+        }
         operand(isTextTypeText(type));
         emit("tds_convert(" + quoteString(type), i);
         m_levels.push_back(Level{"convert", {}, {}, false, {}});
@@ -795,7 +947,9 @@ bool Translator::conversion(std::size_t& i, const std::string& lw) {
     operand(isTextTypeText(type));
     Statement inner;
     inner.toks.assign(m_toks.begin() + i + 2, m_toks.begin() + as);
-    emit("tds_convert(" + quoteString(type) + ", " + translate(inner, m_ctx).sql + ")", i);
+    const std::string base =
+        isVariantTypeText(type) ? variantBaseArgument(m_toks, i + 2, as, m_ctx) : std::string();
+    emit("tds_convert(" + quoteString(type) + ", " + translate(inner, m_ctx).sql + base + ")", i);
     i = j; // at the closing ')'
     return true;
 }
@@ -1130,6 +1284,99 @@ std::optional<Message> collationConflict(const std::vector<Token>& toks, std::si
 
 } // namespace
 
+// INSERT [INTO] t [(columns)] VALUES (...), ...: every value that goes into a
+// sql_variant column becomes CAST(value AS sql_variant), so that it keeps its
+// own type as base type. Returns the new end of the statement's tokens.
+std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, std::size_t last,
+                                  const TranslateContext& ctx) {
+    if (last <= first + 3 || !isWord(toks[first], "insert") || !ctx.columnTypes || !ctx.columnNames)
+        return last;
+    std::size_t i = first + 1;
+    if (isWord(toks[i], "into"))
+        ++i;
+    const auto tables = statementTables(toks, first, std::min(last, i + 6), ctx);
+    auto name = readObjectName(toks, i, last);
+    if (!name || tables.empty())
+        return last;
+    const auto& [schema, table] = tables.front();
+    const auto types = ctx.columnTypes(schema, table);
+    if (std::none_of(types.begin(), types.end(),
+                     [](const auto& c) { return c.second.type == SqlType::SqlVariant; }))
+        return last;
+    std::vector<std::string> columns;
+    if (i < last && isPunct(toks[i], '(')) {
+        const std::size_t close = matchingParen(toks, i, last);
+        for (std::size_t k = i + 1; k < close; ++k)
+            if (toks[k].isName())
+                columns.push_back(toLower(toks[k].value()));
+        i = close + 1;
+    } else {
+        columns = ctx.columnNames(schema, table);
+        // The identity column takes no value.
+        std::erase_if(columns, [&](const std::string& c) {
+            const auto it = types.find(c);
+            return it != types.end() && it->second.identity;
+        });
+    }
+    if (i >= last || !isWord(toks[i], "values"))
+        return last;
+    auto isVariant = [&](std::size_t n) {
+        if (n >= columns.size())
+            return false;
+        const auto it = types.find(columns[n]);
+        return it != types.end() && it->second.type == SqlType::SqlVariant;
+    };
+    static const std::string_view kCast = "CAST", kOpen = "(", kClose = ")", kAs = "AS",
+                                  kType = "sql_variant";
+    auto made = [](TokKind kind, std::string_view text) {
+        // Inserted tokens stand apart from their neighbours in the source.
+        return Token{kind, text, std::string::npos / 2};
+    };
+    std::vector<Token> out(toks.begin() + std::ptrdiff_t(first),
+                           toks.begin() + std::ptrdiff_t(i + 1));
+    for (std::size_t k = i + 1; k < last;) {
+        if (!isPunct(toks[k], '(')) {
+            out.push_back(toks[k++]);
+            continue;
+        }
+        const std::size_t close = matchingParen(toks, k, last);
+        out.push_back(toks[k]);
+        std::size_t start = k + 1, n = 0;
+        int depth = 0;
+        for (std::size_t j = k + 1; j <= close; ++j) {
+            if (j < close && isPunct(toks[j], '('))
+                ++depth;
+            else if (j < close && isPunct(toks[j], ')'))
+                --depth;
+            if (j < close && !(depth == 0 && isPunct(toks[j], ',')))
+                continue;
+            const bool wrap = isVariant(n++) && j > start &&
+                              !(j == start + 1 && isWord(toks[start], "null")) &&
+                              !(j == start + 1 && isWord(toks[start], "default"));
+            if (wrap) {
+                out.push_back(made(TokKind::Word, kCast));
+                out.push_back(made(TokKind::Punct, kOpen));
+            }
+            out.insert(out.end(), toks.begin() + std::ptrdiff_t(start),
+                       toks.begin() + std::ptrdiff_t(j));
+            if (wrap) {
+                out.push_back(made(TokKind::Word, kAs));
+                out.push_back(made(TokKind::Word, kType));
+                out.push_back(made(TokKind::Punct, kClose));
+            }
+            if (j < close)
+                out.push_back(toks[j]);
+            start = j + 1;
+        }
+        if (close < last)
+            out.push_back(toks[close]);
+        k = close + 1;
+    }
+    toks.erase(toks.begin() + std::ptrdiff_t(first), toks.begin() + std::ptrdiff_t(last));
+    toks.insert(toks.begin() + std::ptrdiff_t(first), out.begin(), out.end());
+    return first + out.size();
+}
+
 Translated translate(const Statement& st, const TranslateContext& ctx, std::size_t first,
                      std::size_t last) {
     last = std::min(last, st.toks.size());
@@ -1143,6 +1390,7 @@ Translated translate(const Statement& st, const TranslateContext& ctx, std::size
     if (maybeAliased)
         moveAliasesLast(rewritten.toks, first, last);
     const auto conflict = collationConflict(st.toks, std::min(first, last), last, ctx);
+    last = rewriteVariantInserts(rewritten.toks, first, last, ctx);
     last = rewriteUdtCalls(rewritten.toks, first, last, ctx);
     last = rewriteExactArithmetic(rewritten.toks, first, last, ctx);
     Translated tr = Translator(rewritten, ctx, first, last).run();

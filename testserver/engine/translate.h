@@ -52,6 +52,9 @@ struct TranslateContext {
                                                     const std::string& table)>
         columnTypes;
     std::function<std::optional<ColumnType>(const std::string& var)> variableType;
+    // A table's column names (lower case) in their order.
+    std::function<std::vector<std::string>(const std::string& schema, const std::string& table)>
+        columnNames;
     // The table a table variable (with '@', lower case) stands for, in SQLite
     // spelling; nothing for other variables.
     std::function<std::optional<std::string>(const std::string& var)> tableVariable;
