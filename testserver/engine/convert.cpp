@@ -381,6 +381,14 @@ Value toVariant(const std::optional<ColumnType>& base, const Value& v, ConvertEr
     return encodeVariant(*base, held, numeric);
 }
 
+Value toVariant(const std::string& baseText, const Value& v, ConvertError* err) {
+    const std::size_t c = baseText.find(" COLLATE ");
+    auto base = parseDeclType(baseText.substr(0, c));
+    if (base && c != std::string::npos)
+        base->collation = baseText.substr(c + 9);
+    return toVariant(base, v, err, baseText.starts_with("numeric"));
+}
+
 Value convertValue(const ColumnType& t, const Value& v, int style, bool explicitLength,
                    ConvertError* err) {
     if (std::holds_alternative<Null>(v))

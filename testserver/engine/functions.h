@@ -47,6 +47,8 @@ Value convertValue(const ColumnType& t, const Value& v, int style, bool explicit
 // `numeric` names a decimal base type numeric, as literals and CAST AS numeric are.
 Value toVariant(const std::optional<ColumnType>& base, const Value& v, ConvertError* err,
                 bool numeric = false);
+// The same with the base type as sql::variantBaseText() writes it (empty: unknown).
+Value toVariant(const std::string& baseText, const Value& v, ConvertError* err);
 
 Value argValue(sqlite3_value* v);
 std::string text(sqlite3_value* v);

@@ -15,15 +15,6 @@ using namespace sql;
 
 namespace {
 
-// "varchar(10) COLLATE Latin1_General_CS_AS": a base type and its collation.
-std::optional<ColumnType> variantBase(const std::string& text) {
-    const std::size_t c = text.find(" COLLATE ");
-    auto t = parseDeclType(text.substr(0, c));
-    if (t && c != std::string::npos)
-        t->collation = text.substr(c + 9);
-    return t;
-}
-
 // tds_convert(type, value [, style [, base type]]): CONVERT and CAST as the
 // translator writes them. A conversion to sql_variant gets the type of the
 // value converted as the fourth argument when the translator knows it.
@@ -34,8 +25,7 @@ void sqlTdsConvert(sqlite3_context* ctx, int n, sqlite3_value** a) {
         return resultError(ctx, 243, 16, "Type " + typeText + " is not a defined system type.");
     ConvertError e;
     const Value v = t->type == SqlType::SqlVariant
-                        ? toVariant(n > 3 ? variantBase(text(a[3])) : std::nullopt, argValue(a[1]),
-                                    &e, n > 3 && text(a[3]).starts_with("numeric"))
+                        ? toVariant(n > 3 ? text(a[3]) : std::string(), argValue(a[1]), &e)
                         : convertValue(*t, argValue(a[1]), n > 2 ? sqlite3_value_int(a[2]) : -1,
                                        typeText.find('(') != std::string::npos, &e);
     if (!e.text.empty())

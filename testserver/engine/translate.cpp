@@ -380,10 +380,10 @@ std::optional<ColumnType> expressionType(const std::vector<Token>& toks, std::si
     return found;
 }
 
-// The text a conversion to sql_variant gets as its last argument: the base
-// type the value keeps, or nothing when the tokens do not tell it.
-std::string variantBaseArgument(const std::vector<Token>& toks, std::size_t b, std::size_t e,
-                                const TranslateContext& ctx) {
+} // namespace
+
+std::string variantBaseText(const std::vector<Token>& toks, std::size_t b, std::size_t e,
+                            const TranslateContext& ctx) {
     const auto t = expressionType(toks, b, e, ctx);
     if (!t)
         return {};
@@ -396,8 +396,17 @@ std::string variantBaseArgument(const std::vector<Token>& toks, std::size_t b, s
                                 [](const Token& k) { return isWord(k, "numeric"); }));
     if (numeric)
         text.replace(0, baseTypeName(SqlType::Decimal).size(), "numeric");
-    return ", -1, " +
-           quoteString(text + (t->collation.empty() ? std::string() : " COLLATE " + t->collation));
+    return text + (t->collation.empty() ? std::string() : " COLLATE " + t->collation);
+}
+
+namespace {
+
+// The last argument of a conversion to sql_variant: the base type the value
+// keeps, or nothing when the tokens do not tell it.
+std::string variantBaseArgument(const std::vector<Token>& toks, std::size_t b, std::size_t e,
+                                const TranslateContext& ctx) {
+    const std::string base = variantBaseText(toks, b, e, ctx);
+    return base.empty() ? base : ", -1, " + quoteString(base);
 }
 
 bool isVariantTypeText(std::string_view t) {
@@ -1284,6 +1293,87 @@ std::optional<Message> collationConflict(const std::vector<Token>& toks, std::si
 
 } // namespace
 
+// Inserted tokens stand apart from their neighbours in the source.
+Token madeToken(TokKind kind, std::string_view text) {
+    return Token{kind, text, std::string::npos / 2};
+}
+
+// toks[b, e) as CAST(... AS sql_variant), appended to `out`; as they are
+// when they already are a sql_variant.
+void appendAsVariant(std::vector<Token>& out, const std::vector<Token>& toks, std::size_t b,
+                     std::size_t e, const TranslateContext& ctx) {
+    if (const auto t = expressionType(toks, b, e, ctx); t && t->type == SqlType::SqlVariant) {
+        out.insert(out.end(), toks.begin() + std::ptrdiff_t(b), toks.begin() + std::ptrdiff_t(e));
+        return;
+    }
+    out.push_back(madeToken(TokKind::Word, "CAST"));
+    out.push_back(madeToken(TokKind::Punct, "("));
+    out.insert(out.end(), toks.begin() + std::ptrdiff_t(b), toks.begin() + std::ptrdiff_t(e));
+    out.push_back(madeToken(TokKind::Word, "AS"));
+    out.push_back(madeToken(TokKind::Word, "sql_variant"));
+    out.push_back(madeToken(TokKind::Punct, ")"));
+}
+
+// UPDATE t SET col = value, ...: a value assigned to a sql_variant column
+// becomes CAST(value AS sql_variant). Returns the new end of the tokens.
+std::size_t rewriteVariantUpdates(std::vector<Token>& toks, std::size_t first, std::size_t last,
+                                  const TranslateContext& ctx) {
+    if (last <= first + 4 || !isWord(toks[first], "update") || !ctx.columnTypes)
+        return last;
+    std::size_t set = first + 1;
+    while (set < last && !isWord(toks[set], "set"))
+        ++set;
+    const auto tables = statementTables(toks, first, set, ctx);
+    if (set >= last || tables.empty())
+        return last;
+    const auto types = ctx.columnTypes(tables.front().first, tables.front().second);
+    if (std::none_of(types.begin(), types.end(),
+                     [](const auto& c) { return c.second.type == SqlType::SqlVariant; }))
+        return last;
+    std::vector<Token> out(toks.begin() + std::ptrdiff_t(first),
+                           toks.begin() + std::ptrdiff_t(set + 1));
+    std::size_t k = set + 1;
+    while (k < last) {
+        // One assignment: [alias.]column = expression, up to a ',' or the clause's end.
+        std::size_t eq = k;
+        while (eq < last && !(toks[eq].kind == TokKind::Op && toks[eq].text == "="))
+            ++eq;
+        std::size_t end = eq + 1;
+        for (int depth = 0; end < last; ++end) {
+            depth += isPunct(toks[end], '(') ? 1 : isPunct(toks[end], ')') ? -1 : 0;
+            if (depth == 0 && (isPunct(toks[end], ',') ||
+                               (toks[end].kind == TokKind::Word &&
+                                toks[end].isAny({"where", "from", "output", "option"}))))
+                break;
+        }
+        if (eq >= last || eq == k) {
+            out.insert(out.end(), toks.begin() + std::ptrdiff_t(k),
+                       toks.begin() + std::ptrdiff_t(last));
+            break;
+        }
+        out.insert(out.end(), toks.begin() + std::ptrdiff_t(k),
+                   toks.begin() + std::ptrdiff_t(eq + 1));
+        const auto it = types.find(toLower(toks[eq - 1].value()));
+        const bool wrap = it != types.end() && it->second.type == SqlType::SqlVariant &&
+                          end > eq + 1 && !(end == eq + 2 && isWord(toks[eq + 1], "null"));
+        if (wrap)
+            appendAsVariant(out, toks, eq + 1, end, ctx);
+        else
+            out.insert(out.end(), toks.begin() + std::ptrdiff_t(eq + 1),
+                       toks.begin() + std::ptrdiff_t(end));
+        if (end >= last || !isPunct(toks[end], ',')) {
+            out.insert(out.end(), toks.begin() + std::ptrdiff_t(end),
+                       toks.begin() + std::ptrdiff_t(last));
+            break;
+        }
+        out.push_back(toks[end]);
+        k = end + 1;
+    }
+    toks.erase(toks.begin() + std::ptrdiff_t(first), toks.begin() + std::ptrdiff_t(last));
+    toks.insert(toks.begin() + std::ptrdiff_t(first), out.begin(), out.end());
+    return first + out.size();
+}
+
 // INSERT [INTO] t [(columns)] VALUES (...), ...: every value that goes into a
 // sql_variant column becomes CAST(value AS sql_variant), so that it keeps its
 // own type as base type. Returns the new end of the statement's tokens.
@@ -1326,12 +1416,6 @@ std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, s
         const auto it = types.find(columns[n]);
         return it != types.end() && it->second.type == SqlType::SqlVariant;
     };
-    static const std::string_view kCast = "CAST", kOpen = "(", kClose = ")", kAs = "AS",
-                                  kType = "sql_variant";
-    auto made = [](TokKind kind, std::string_view text) {
-        // Inserted tokens stand apart from their neighbours in the source.
-        return Token{kind, text, std::string::npos / 2};
-    };
     std::vector<Token> out(toks.begin() + std::ptrdiff_t(first),
                            toks.begin() + std::ptrdiff_t(i + 1));
     for (std::size_t k = i + 1; k < last;) {
@@ -1353,17 +1437,11 @@ std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, s
             const bool wrap = isVariant(n++) && j > start &&
                               !(j == start + 1 && isWord(toks[start], "null")) &&
                               !(j == start + 1 && isWord(toks[start], "default"));
-            if (wrap) {
-                out.push_back(made(TokKind::Word, kCast));
-                out.push_back(made(TokKind::Punct, kOpen));
-            }
-            out.insert(out.end(), toks.begin() + std::ptrdiff_t(start),
-                       toks.begin() + std::ptrdiff_t(j));
-            if (wrap) {
-                out.push_back(made(TokKind::Word, kAs));
-                out.push_back(made(TokKind::Word, kType));
-                out.push_back(made(TokKind::Punct, kClose));
-            }
+            if (wrap)
+                appendAsVariant(out, toks, start, j, ctx);
+            else
+                out.insert(out.end(), toks.begin() + std::ptrdiff_t(start),
+                           toks.begin() + std::ptrdiff_t(j));
             if (j < close)
                 out.push_back(toks[j]);
             start = j + 1;
@@ -1391,6 +1469,7 @@ Translated translate(const Statement& st, const TranslateContext& ctx, std::size
         moveAliasesLast(rewritten.toks, first, last);
     const auto conflict = collationConflict(st.toks, std::min(first, last), last, ctx);
     last = rewriteVariantInserts(rewritten.toks, first, last, ctx);
+    last = rewriteVariantUpdates(rewritten.toks, first, last, ctx);
     last = rewriteUdtCalls(rewritten.toks, first, last, ctx);
     last = rewriteExactArithmetic(rewritten.toks, first, last, ctx);
     Translated tr = Translator(rewritten, ctx, first, last).run();

@@ -97,6 +97,26 @@ TEST_F(Variants, ConvertingBackGivesTheValueAndCollationsStay) {
     EXPECT_EQ(error("SELECT CAST(x AS int) FROM s").number, 245);
 }
 
+TEST_F(Variants, VariablesAndUpdatesKeepTheTypeOfTheirExpression) {
+    auto baseOf = [&](const std::string& batch) {
+        return text(scalar(batch + " SELECT SQL_VARIANT_PROPERTY(@v, 'BaseType')"));
+    };
+    EXPECT_EQ(baseOf("DECLARE @v sql_variant = 456.7"), "numeric");
+    EXPECT_EQ(baseOf("DECLARE @v sql_variant; SET @v = N'abc'"), "nvarchar");
+    EXPECT_EQ(baseOf("DECLARE @d date = '2024-01-01'; DECLARE @v sql_variant; SET @v = @d"),
+              "date");
+    EXPECT_EQ(baseOf("DECLARE @v sql_variant = CAST(1 AS bit)"), "bit");
+    rows("CREATE TABLE u (cs varchar(10) COLLATE Latin1_General_CS_AS, x sql_variant, y int)");
+    rows("INSERT INTO u (cs, y) VALUES ('Abc', 1)");
+    rows("UPDATE u SET y = 2, x = 5 WHERE y = 1");
+    EXPECT_EQ(text(scalar("SELECT SQL_VARIANT_PROPERTY(x, 'BaseType') FROM u")), "int");
+    rows("UPDATE u SET x = cs");
+    EXPECT_EQ(text(scalar("SELECT SQL_VARIANT_PROPERTY(x, 'Collation') FROM u")),
+              "Latin1_General_CS_AS");
+    rows("UPDATE u SET x = NULL");
+    EXPECT_TRUE(isNull(scalar("SELECT x FROM u")));
+}
+
 TEST_F(Variants, OrderByFamilyThenValue) {
     rows("CREATE TABLE o (id int, x sql_variant)");
     rows("INSERT INTO o VALUES (1, CAST('2024-01-01' AS date)), (2, 2.5e0), (3, 10), "
