@@ -422,6 +422,23 @@ bool isHintWord(const Token& t) {
                        "repeatableread", "readcommitted", "index", "noexpand", "forceseek"});
 }
 
+// The words SQL Server's 468 names a comparison with.
+const char* comparisonName(std::string_view op) {
+    if (op == "=")
+        return "equal to";
+    if (op == "<>" || op == "!=")
+        return "not equal to";
+    if (op == "<")
+        return "less than";
+    if (op == ">")
+        return "greater than";
+    if (op == "<=")
+        return "less than or equal to";
+    if (op == ">=")
+        return "greater than or equal to";
+    return nullptr;
+}
+
 class Translator {
 public:
     Translator(const Statement& st, const TranslateContext& ctx, std::size_t first,
@@ -475,6 +492,11 @@ private:
     void collectTables();
     bool isTextColumn(const std::string& col) const;
     std::optional<std::string> operandCollation(std::size_t i) const;
+    std::optional<ColumnType> columnNamed(const std::string& column) const;
+    std::optional<std::pair<std::string, std::size_t>> variantComparand(std::size_t op) const;
+    // The end of a value compared with a sql_variant column, and the closing
+    // text of its conversion.
+    std::optional<std::pair<std::size_t, std::string>> m_variantClose;
     bool nationalArgument(std::size_t open) const;
     bool unaryMinusBefore(std::size_t i) const;
     std::string typeText(std::size_t& i, std::size_t end);
@@ -623,20 +645,57 @@ std::optional<std::string> Translator::operandCollation(std::size_t i) const {
         return std::nullopt;
     if (const auto c = before(*k); c && isWord(m_toks[*c], "collate"))
         return m_toks[*k].value();
+    const auto type = columnNamed(m_toks[*k].value());
+    if (!type || !isTextType(type->type))
+        return std::nullopt;
+    return type->collation.empty() ? kDefaultCollationName : type->collation;
+}
+
+// The type of the statement's column of that name; nothing when no table or
+// more than one table has it (with different types).
+std::optional<ColumnType> Translator::columnNamed(const std::string& column) const {
     if (!m_ctx.columnTypes)
         return std::nullopt;
-    const std::string name = toLower(m_toks[*k].value());
-    std::optional<std::string> found;
+    const std::string name = toLower(column);
+    std::optional<ColumnType> found;
     for (const auto& [schema, table] : statementTables(m_toks, m_first, m_last, m_ctx))
         for (const auto& [col, type] : m_ctx.columnTypes(schema, table))
-            if (col == name && isTextType(type.type)) {
-                const std::string c =
-                    type.collation.empty() ? kDefaultCollationName : type.collation;
-                if (found && *found != c)
-                    return std::nullopt; // the same name in two tables: left to the default
-                found = c;
+            if (col == name) {
+                if (found &&
+                    (typeName(*found) != typeName(type) || found->collation != type.collation))
+                    return std::nullopt;
+                found = type;
             }
     return found;
+}
+
+// A comparison of a sql_variant column with a literal or a variable
+// ("v = 5"): the value becomes a sql_variant of its own type first, so that
+// the column's variant order compares them. Returns the base type text and
+// the index of the operand's last token.
+std::optional<std::pair<std::string, std::size_t>>
+Translator::variantComparand(std::size_t op) const {
+    if (op <= m_first || op + 1 >= m_last || !m_toks[op - 1].isName() ||
+        (op >= m_first + 2 && isWord(m_toks[op - 2], "collate")))
+        return std::nullopt;
+    const auto left = columnNamed(m_toks[op - 1].value());
+    if (!left || left->type != SqlType::SqlVariant)
+        return std::nullopt;
+    std::size_t last = op + 1;
+    const Token& t = m_toks[last];
+    if (t.kind == TokKind::Op && (t.text == "-" || t.text == "+") && last + 1 < m_last &&
+        m_toks[last + 1].kind == TokKind::Number)
+        ++last;
+    const TokKind k = m_toks[last].kind;
+    if (k != TokKind::String && k != TokKind::NString && k != TokKind::Number &&
+        k != TokKind::Binary && k != TokKind::Variable)
+        return std::nullopt;
+    // Only a whole operand: what follows must end it.
+    if (last + 1 < m_last &&
+        (m_toks[last + 1].kind == TokKind::Op || isPunct(m_toks[last + 1], '(')))
+        return std::nullopt;
+    const std::string base = variantBaseText(m_toks, op + 1, last + 1, m_ctx);
+    return std::make_pair(base, last);
 }
 
 // Whether toks[i] follows a '-' that is a sign rather than a subtraction.
@@ -776,6 +835,13 @@ void Translator::op(std::size_t i) {
         if (t.text != "*" || !(i > m_first && isPunct(m_toks[i - 1], '.')))
             endChain(level());
         emit(std::string(t.text), i);
+        if (comparisonName(t.text) && !m_variantClose)
+            if (const auto v = variantComparand(i)) {
+                emitRaw("tds_convert('sql_variant',");
+                m_variantClose = std::make_pair(
+                    v->second,
+                    (v->first.empty() ? std::string() : ", -1, " + quoteString(v->first)) + ")");
+            }
     }
 }
 
@@ -1125,6 +1191,10 @@ Translated Translator::run() {
             name(i);
             break;
         }
+        if (m_variantClose && i >= m_variantClose->first) {
+            emitRaw(m_variantClose->second, false);
+            m_variantClose.reset();
+        }
     }
     while (m_levels.size() > 1) {
         endChain(m_levels.back());
@@ -1222,23 +1292,6 @@ bool moveAliasesLast(std::vector<Token>& toks, std::size_t first, std::size_t la
 } // namespace
 
 namespace {
-
-// The words SQL Server's 468 names a comparison with.
-const char* comparisonName(std::string_view op) {
-    if (op == "=")
-        return "equal to";
-    if (op == "<>" || op == "!=")
-        return "not equal to";
-    if (op == "<")
-        return "less than";
-    if (op == ">")
-        return "greater than";
-    if (op == "<=")
-        return "less than or equal to";
-    if (op == ">=")
-        return "greater than or equal to";
-    return nullptr;
-}
 
 // 468: two text columns of different collations compared without a COLLATE
 // clause that settles which one counts (SQLite would quietly take the left

@@ -133,6 +133,11 @@ TEST_F(Variants, OrderByFamilyThenValue) {
                              "sql_variant)")),
               2);
     EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM o WHERE x = CAST('10' AS sql_variant)")), 0);
+    // A plain value compared with the column becomes a sql_variant of its own type.
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM o WHERE x = 10")), 2);
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM o WHERE x = 'zz' OR x = N'aa'")), 2);
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM o WHERE x > 9 AND x < 2e0")), 3);
+    EXPECT_EQ(integer(scalar("DECLARE @p int = 10; SELECT COUNT(*) FROM o WHERE x <> @p")), 7);
 }
 
 TEST(VariantCodec, TaggedTextRoundTripsAndPlainValuesCountAsTheirStorageClass) {
