@@ -117,6 +117,18 @@ TEST_F(Variants, VariablesAndUpdatesKeepTheTypeOfTheirExpression) {
     EXPECT_TRUE(isNull(scalar("SELECT x FROM u")));
 }
 
+TEST_F(Variants, ExpressionsOfSqlVariantAreSqlVariantColumns) {
+    rows("CREATE TABLE e (x sql_variant)");
+    rows("INSERT INTO e VALUES (5), ('abc')");
+    for (const char* q : {"SELECT CAST(5 AS sql_variant)", "DECLARE @v sql_variant = 5; SELECT @v",
+                          "SELECT MAX(x) FROM e", "SELECT COALESCE(x, x) FROM e"}) {
+        const auto rs = run(q).results();
+        ASSERT_EQ(rs.size(), 1u) << q;
+        EXPECT_EQ(rs[0].cols[0].type.type, SqlType::SqlVariant) << q;
+        EXPECT_EQ(variantOf(rs[0].rows[0][0]).base.type, SqlType::Int) << q;
+    }
+}
+
 TEST_F(Variants, OrderByFamilyThenValue) {
     rows("CREATE TABLE o (id int, x sql_variant)");
     rows("INSERT INTO o VALUES (1, CAST('2024-01-01' AS date)), (2, 2.5e0), (3, 10), "
