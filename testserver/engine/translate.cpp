@@ -1344,8 +1344,6 @@ std::optional<Message> collationConflict(const std::vector<Token>& toks, std::si
     return std::nullopt;
 }
 
-} // namespace
-
 // Inserted tokens stand apart from their neighbours in the source.
 Token madeToken(TokKind kind, std::string_view text) {
     return Token{kind, text, std::string::npos / 2};
@@ -1367,10 +1365,39 @@ void appendAsVariant(std::vector<Token>& out, const std::vector<Token>& toks, st
     out.push_back(madeToken(TokKind::Punct, ")"));
 }
 
+// 257: a sql_variant value put into a column of another type without a
+// conversion (SQL Server converts from sql_variant only when told to).
+void checkImplicitFromVariant(const std::vector<Token>& toks, std::size_t b, std::size_t e,
+                              const ColumnType& target, const TranslateContext& ctx,
+                              std::optional<Message>& error) {
+    if (error || target.type == SqlType::SqlVariant || b >= e)
+        return;
+    if (const auto t = expressionType(toks, b, e, ctx); t && t->type == SqlType::SqlVariant)
+        error = errorMessage(257, 16,
+                             "Implicit conversion from data type sql_variant to " +
+                                 baseTypeName(target.type) +
+                                 " is not allowed. Use the CONVERT function to run this query.",
+                             3);
+}
+
+// Whether a statement's tokens name a sql_variant variable or the type itself.
+bool mentionsVariant(const std::vector<Token>& toks, std::size_t first, std::size_t last,
+                     const TranslateContext& ctx) {
+    for (std::size_t k = first; k < last; ++k) {
+        if (isWord(toks[k], "sql_variant"))
+            return true;
+        if (toks[k].kind == TokKind::Variable && ctx.variableType)
+            if (const auto t = ctx.variableType(toLower(toks[k].text));
+                t && t->type == SqlType::SqlVariant)
+                return true;
+    }
+    return false;
+}
+
 // UPDATE t SET col = value, ...: a value assigned to a sql_variant column
 // becomes CAST(value AS sql_variant). Returns the new end of the tokens.
 std::size_t rewriteVariantUpdates(std::vector<Token>& toks, std::size_t first, std::size_t last,
-                                  const TranslateContext& ctx) {
+                                  const TranslateContext& ctx, std::optional<Message>& error) {
     if (last <= first + 4 || !isWord(toks[first], "update") || !ctx.columnTypes)
         return last;
     std::size_t set = first + 1;
@@ -1381,7 +1408,8 @@ std::size_t rewriteVariantUpdates(std::vector<Token>& toks, std::size_t first, s
         return last;
     const auto types = ctx.columnTypes(tables.front().first, tables.front().second);
     if (std::none_of(types.begin(), types.end(),
-                     [](const auto& c) { return c.second.type == SqlType::SqlVariant; }))
+                     [](const auto& c) { return c.second.type == SqlType::SqlVariant; }) &&
+        !mentionsVariant(toks, first, last, ctx))
         return last;
     std::vector<Token> out(toks.begin() + std::ptrdiff_t(first),
                            toks.begin() + std::ptrdiff_t(set + 1));
@@ -1414,6 +1442,8 @@ std::size_t rewriteVariantUpdates(std::vector<Token>& toks, std::size_t first, s
         else
             out.insert(out.end(), toks.begin() + std::ptrdiff_t(eq + 1),
                        toks.begin() + std::ptrdiff_t(end));
+        if (it != types.end())
+            checkImplicitFromVariant(toks, eq + 1, end, it->second, ctx, error);
         if (end >= last || !isPunct(toks[end], ',')) {
             out.insert(out.end(), toks.begin() + std::ptrdiff_t(end),
                        toks.begin() + std::ptrdiff_t(last));
@@ -1431,7 +1461,7 @@ std::size_t rewriteVariantUpdates(std::vector<Token>& toks, std::size_t first, s
 // sql_variant column becomes CAST(value AS sql_variant), so that it keeps its
 // own type as base type. Returns the new end of the statement's tokens.
 std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, std::size_t last,
-                                  const TranslateContext& ctx) {
+                                  const TranslateContext& ctx, std::optional<Message>& error) {
     if (last <= first + 3 || !isWord(toks[first], "insert") || !ctx.columnTypes || !ctx.columnNames)
         return last;
     std::size_t i = first + 1;
@@ -1444,7 +1474,8 @@ std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, s
     const auto& [schema, table] = tables.front();
     const auto types = ctx.columnTypes(schema, table);
     if (std::none_of(types.begin(), types.end(),
-                     [](const auto& c) { return c.second.type == SqlType::SqlVariant; }))
+                     [](const auto& c) { return c.second.type == SqlType::SqlVariant; }) &&
+        !mentionsVariant(toks, first, last, ctx))
         return last;
     std::vector<std::string> columns;
     if (i < last && isPunct(toks[i], '(')) {
@@ -1495,6 +1526,9 @@ std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, s
             else
                 out.insert(out.end(), toks.begin() + std::ptrdiff_t(start),
                            toks.begin() + std::ptrdiff_t(j));
+            if (n <= columns.size())
+                if (const auto c = types.find(columns[n - 1]); c != types.end())
+                    checkImplicitFromVariant(toks, start, j, c->second, ctx, error);
             if (j < close)
                 out.push_back(toks[j]);
             start = j + 1;
@@ -1507,6 +1541,8 @@ std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, s
     toks.insert(toks.begin() + std::ptrdiff_t(first), out.begin(), out.end());
     return first + out.size();
 }
+
+} // namespace
 
 Translated translate(const Statement& st, const TranslateContext& ctx, std::size_t first,
                      std::size_t last) {
@@ -1521,12 +1557,13 @@ Translated translate(const Statement& st, const TranslateContext& ctx, std::size
     if (maybeAliased)
         moveAliasesLast(rewritten.toks, first, last);
     const auto conflict = collationConflict(st.toks, std::min(first, last), last, ctx);
-    last = rewriteVariantInserts(rewritten.toks, first, last, ctx);
-    last = rewriteVariantUpdates(rewritten.toks, first, last, ctx);
+    std::optional<Message> variantError;
+    last = rewriteVariantInserts(rewritten.toks, first, last, ctx, variantError);
+    last = rewriteVariantUpdates(rewritten.toks, first, last, ctx, variantError);
     last = rewriteUdtCalls(rewritten.toks, first, last, ctx);
     last = rewriteExactArithmetic(rewritten.toks, first, last, ctx);
     Translated tr = Translator(rewritten, ctx, first, last).run();
-    tr.error = conflict;
+    tr.error = conflict ? conflict : variantError;
     return tr;
 }
 

@@ -129,6 +129,18 @@ TEST_F(Variants, ExpressionsOfSqlVariantAreSqlVariantColumns) {
     }
 }
 
+TEST_F(Variants, PuttingAVariantIntoAnotherTypeNeedsAConversion) {
+    rows("CREATE TABLE w (i int, x sql_variant)");
+    EXPECT_EQ(error("DECLARE @v sql_variant = 5; INSERT INTO w (i) VALUES (@v)").number, 257);
+    rows("INSERT INTO w VALUES (1, 7)");
+    const auto e = error("UPDATE w SET i = x");
+    EXPECT_EQ(e.number, 257);
+    EXPECT_EQ(e.text, "Implicit conversion from data type sql_variant to int is not allowed. Use "
+                      "the CONVERT function to run this query.");
+    rows("UPDATE w SET i = CAST(x AS int) + 1");
+    EXPECT_EQ(integer(scalar("SELECT i FROM w")), 8);
+}
+
 TEST_F(Variants, OrderByFamilyThenValue) {
     rows("CREATE TABLE o (id int, x sql_variant)");
     rows("INSERT INTO o VALUES (1, CAST('2024-01-01' AS date)), (2, 2.5e0), (3, 10), "
