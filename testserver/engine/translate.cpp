@@ -7,6 +7,7 @@
 #include "testserver/engine/functions_udt.h"
 
 #include "testserver/engine/types.h"
+#include "testserver/engine/variant.h"
 
 #include <algorithm>
 #include <map>
@@ -675,10 +676,16 @@ std::optional<ColumnType> Translator::columnNamed(const std::string& column) con
 // the index of the operand's last token.
 std::optional<std::pair<std::string, std::size_t>>
 Translator::variantComparand(std::size_t op) const {
-    if (op <= m_first || op + 1 >= m_last || !m_toks[op - 1].isName() ||
+    if (op <= m_first || op + 1 >= m_last ||
         (op >= m_first + 2 && isWord(m_toks[op - 2], "collate")))
         return std::nullopt;
-    const auto left = columnNamed(m_toks[op - 1].value());
+    const Token& l = m_toks[op - 1];
+    std::optional<ColumnType> left;
+    if (l.isName())
+        left = columnNamed(l.value());
+    else if (l.kind == TokKind::Variable && m_ctx.variableType &&
+             !(op >= m_first + 2 && m_toks[op - 2].kind == TokKind::Op))
+        left = m_ctx.variableType(toLower(l.text));
     if (!left || left->type != SqlType::SqlVariant)
         return std::nullopt;
     std::size_t last = op + 1;
@@ -840,7 +847,8 @@ void Translator::op(std::size_t i) {
                 emitRaw("tds_convert('sql_variant',");
                 m_variantClose = std::make_pair(
                     v->second,
-                    (v->first.empty() ? std::string() : ", -1, " + quoteString(v->first)) + ")");
+                    (v->first.empty() ? std::string() : ", -1, " + quoteString(v->first)) +
+                        ") COLLATE " + kVariantCollation);
             }
     }
 }

@@ -162,6 +162,12 @@ TEST_F(Variants, OrderByFamilyThenValue) {
     EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM o WHERE x = 'zz' OR x = N'aa'")), 2);
     EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM o WHERE x > 9 AND x < 2e0")), 3);
     EXPECT_EQ(integer(scalar("DECLARE @p int = 10; SELECT COUNT(*) FROM o WHERE x <> @p")), 7);
+    EXPECT_EQ(integer(scalar("DECLARE @v sql_variant = 10; SELECT CASE WHEN @v = 10 AND @v > 9.5 "
+                             "AND @v < 'a' THEN 1 ELSE 0 END")),
+              0); // 'a' is character data, below every number
+    EXPECT_EQ(integer(scalar("DECLARE @v sql_variant = 10; SELECT CASE WHEN @v = 10 AND @v > 9.5 "
+                             "AND @v > 'a' THEN 1 ELSE 0 END")),
+              1);
 }
 
 TEST(VariantCodec, TaggedTextRoundTripsAndPlainValuesCountAsTheirStorageClass) {
