@@ -2,6 +2,7 @@
 
 #include "testserver/engine/collation.h"
 #include "testserver/engine/udt.h"
+#include "testserver/engine/variant.h"
 #include "testserver/values.h"
 
 #include <algorithm>
@@ -1129,37 +1130,204 @@ void TokenWriter::guidValue(const WireColumn& w, const Value& v) {
 }
 
 void TokenWriter::variantValue(const WireColumn&, const Value& v) {
-    if (const auto* i = std::get_if<std::int64_t>(&v)) {
-        const bool small = *i >= INT32_MIN && *i <= INT32_MAX;
-        m_out.putU32(small ? 6 : 10);
-        m_out.putU8(small ? 0x38 : 0x7F);
-        m_out.putU8(0);
-        if (small)
-            m_out.putU32(std::uint32_t(std::int32_t(*i)));
-        else
-            m_out.putU64(std::uint64_t(*i));
-    } else if (const auto* x = std::get_if<double>(&v)) {
-        m_out.putU32(10);
-        m_out.putU8(0x3E);
-        m_out.putU8(0);
-        m_out.put(x, 8);
-    } else if (const auto* s = std::get_if<std::string>(&v)) {
-        const std::size_t units = std::min<std::size_t>(utf16Length(*s), 4000);
-        m_out.putU32(std::uint32_t(2 + 7 + 2 * units));
-        m_out.putU8(0xE7);
-        m_out.putU8(7);
-        m_out.put(kCollation, 5);
-        m_out.putU16(std::uint16_t(2 * units));
-        putUcs2(*s, units);
-    } else {
-        const Blob& b = std::get<Blob>(v);
-        const std::size_t n = std::min<std::size_t>(b.size(), 8000);
-        m_out.putU32(std::uint32_t(2 + 2 + n));
-        m_out.putU8(0xA5);
-        m_out.putU8(2);
-        m_out.putU16(std::uint16_t(n));
-        m_out.put(b.data(), n);
+    const Bytes body = variantBytes(v);
+    m_out.putU32(std::uint32_t(body.size()));
+    m_out.put(body);
+}
+
+namespace {
+
+void putLe(Bytes& b, std::uint64_t x, int n) {
+    for (int k = 0; k < n; ++k)
+        b.push_back(std::uint8_t(x >> (8 * k)));
+}
+
+// Time of day in units of 10^-scale s and the day, rounded as SQL Server does
+// (a value rounded past midnight belongs to the next day); UTC for an offset.
+std::pair<std::int64_t, std::int64_t> timeAndDay(const DateTimeValue& dt, int scale, bool utc) {
+    constexpr std::int64_t dayTicks = 864'000'000'000LL;
+    std::int64_t div = 1;
+    for (int k = scale; k < 7; ++k)
+        div *= 10;
+    std::int64_t all =
+        (dt.hasDate ? dt.days : kDays1900) * dayTicks + (dt.ticks + div / 2) / div * div;
+    if (utc)
+        all -= std::int64_t(dt.offsetMinutes) * 600'000'000LL;
+    return {all % dayTicks / div, all / dayTicks};
+}
+
+int timeBytes(int scale) {
+    return scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
+}
+
+} // namespace
+
+Bytes variantBytes(const Value& stored) {
+    if (std::holds_alternative<Null>(stored))
+        return {};
+    const VariantValue v = variantOf(stored);
+    const ColumnType& t = v.base;
+    Bytes b;
+    auto head = [&](std::uint8_t type, std::initializer_list<std::uint8_t> props) {
+        b.push_back(type);
+        b.push_back(std::uint8_t(props.size()));
+        b.insert(b.end(), props.begin(), props.end());
+    };
+    const auto dt = valueToDateTime(v.value);
+    switch (t.type) {
+    case SqlType::Int:
+        head(0x38, {});
+        putLe(b, std::uint64_t(valueToInt(v.value)), 4);
+        break;
+    case SqlType::BigInt:
+        head(0x7F, {});
+        putLe(b, std::uint64_t(valueToInt(v.value)), 8);
+        break;
+    case SqlType::SmallInt:
+        head(0x34, {});
+        putLe(b, std::uint64_t(valueToInt(v.value)), 2);
+        break;
+    case SqlType::TinyInt:
+        head(0x30, {});
+        putLe(b, std::uint64_t(valueToInt(v.value)), 1);
+        break;
+    case SqlType::Bit:
+        head(0x32, {});
+        b.push_back(valueToInt(v.value) != 0 ? 1 : 0);
+        break;
+    case SqlType::Float: {
+        head(0x3E, {});
+        const double x = valueToDouble(v.value);
+        std::uint64_t bits;
+        std::memcpy(&bits, &x, 8);
+        putLe(b, bits, 8);
+        break;
     }
+    case SqlType::Real: {
+        head(0x3B, {});
+        const float x = float(valueToDouble(v.value));
+        std::uint32_t bits;
+        std::memcpy(&bits, &x, 4);
+        putLe(b, bits, 4);
+        break;
+    }
+    case SqlType::Money:
+    case SqlType::SmallMoney: {
+        const auto d = decimalFromValue(v.value, 4);
+        if (!d)
+            return {};
+        const std::int64_t m =
+            d->negative ? -std::int64_t(d->magnitude) : std::int64_t(d->magnitude);
+        if (t.type == SqlType::SmallMoney) {
+            head(0x7A, {});
+            putLe(b, std::uint64_t(m), 4);
+        } else {
+            // money: the high four bytes first, each half little-endian.
+            head(0x3C, {});
+            putLe(b, std::uint64_t(m) >> 32, 4);
+            putLe(b, std::uint64_t(m), 4);
+        }
+        break;
+    }
+    case SqlType::Decimal: {
+        const auto d = decimalFromValue(v.value, t.scale);
+        if (!d)
+            return {};
+        const int p = std::max(t.precision, decimalDigits(d->magnitude));
+        head(v.numeric ? 0x6C : 0x6A, {std::uint8_t(std::min(p, 38)), std::uint8_t(t.scale)});
+        b.push_back(d->negative ? 0 : 1);
+        Int128 m = d->magnitude;
+        const int n = p <= 9 ? 4 : p <= 19 ? 8 : p <= 28 ? 12 : 16;
+        for (int k = 0; k < n; ++k, m >>= 8)
+            b.push_back(std::uint8_t(m));
+        break;
+    }
+    case SqlType::DateTime:
+    case SqlType::SmallDateTime:
+        if (!dt)
+            return {};
+        if (t.type == SqlType::DateTime) {
+            const LegacyDateTime l = toLegacyDateTime(*dt);
+            head(0x3D, {});
+            putLe(b, std::uint32_t(l.days), 4);
+            putLe(b, l.ticks300, 4);
+        } else {
+            const SmallDateTime s = toSmallDateTime(*dt);
+            head(0x3A, {});
+            putLe(b, s.days, 2);
+            putLe(b, s.minutes, 2);
+        }
+        break;
+    case SqlType::Date:
+        if (!dt)
+            return {};
+        head(0x28, {});
+        putLe(b, std::uint64_t(dt->hasDate ? dt->days : kDays1900), 3);
+        break;
+    case SqlType::Time:
+    case SqlType::DateTime2:
+    case SqlType::DateTimeOffset: {
+        const bool offset = t.type == SqlType::DateTimeOffset;
+        if (!dt || (offset && !dt->hasDate))
+            return {};
+        const auto [units, day] = timeAndDay(*dt, t.scale, offset);
+        head(t.type == SqlType::Time ? 0x29 : offset ? 0x2B : 0x2A, {std::uint8_t(t.scale)});
+        putLe(b, std::uint64_t(units), timeBytes(t.scale));
+        if (t.type != SqlType::Time)
+            putLe(b, std::uint64_t(day), 3);
+        if (offset)
+            putLe(b, std::uint16_t(dt->offsetMinutes), 2);
+        break;
+    }
+    case SqlType::Char:
+    case SqlType::VarChar:
+    case SqlType::NChar:
+    case SqlType::NVarChar: {
+        const sql::Collation* c = sql::findCollation(t.collation);
+        const sql::Collation& coll = c ? *c : sql::defaultCollation();
+        const auto cb = coll.bytes();
+        const bool national = t.type == SqlType::NChar || t.type == SqlType::NVarChar;
+        const int maxBytes = national ? 2 * t.length : t.length;
+        head(t.type == SqlType::Char      ? 0xAF
+             : t.type == SqlType::VarChar ? 0xA7
+             : t.type == SqlType::NChar   ? 0xEF
+                                          : 0xE7,
+             {cb[0], cb[1], cb[2], cb[3], cb[4], std::uint8_t(maxBytes),
+              std::uint8_t(maxBytes >> 8)});
+        const std::string* s = std::get_if<std::string>(&v.value);
+        const std::string text = s ? *s : std::string();
+        if (national) {
+            appendUcs2(b, text);
+        } else {
+            const std::string bytes = sql::encodeCodePage(text, coll.codePage);
+            b.insert(b.end(), bytes.begin(), bytes.end());
+        }
+        break;
+    }
+    case SqlType::Binary:
+    case SqlType::VarBinary: {
+        head(t.type == SqlType::Binary ? 0xAD : 0xA5,
+             {std::uint8_t(t.length), std::uint8_t(t.length >> 8)});
+        if (const auto* bytes = std::get_if<Blob>(&v.value))
+            b.insert(b.end(), bytes->begin(), bytes->end());
+        break;
+    }
+    case SqlType::UniqueIdentifier: {
+        std::uint8_t g[16];
+        const auto* s = std::get_if<std::string>(&v.value);
+        if (!s || !parseGuid(*s, g))
+            return {};
+        head(0x24, {});
+        b.insert(b.end(), g, g + 16);
+        break;
+    }
+    default:
+        return {};
+    }
+    // A value holds at most 8000 bytes after its type and properties.
+    if (b.size() > 8000u + 2 + b[1])
+        b.resize(8000u + 2 + b[1]);
+    return b;
 }
 
 } // namespace tds

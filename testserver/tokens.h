@@ -88,6 +88,11 @@ struct WireColumn {
 
 WireColumn wireColumn(const ColumnType& type, std::uint32_t tdsVersion, bool forceNullable);
 
+// A sql_variant value on the wire after its four-byte length: base type byte,
+// property byte count, the properties of that type, the value (empty for NULL
+// or a value its type cannot encode, which goes out as NULL).
+Bytes variantBytes(const Value& stored);
+
 class TokenWriter {
 public:
     TokenWriter(PacketWriter& out, std::uint32_t tdsVersion = kTds74);

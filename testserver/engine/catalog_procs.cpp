@@ -3,6 +3,8 @@
 
 #include "testserver/engine/catalog.h"
 
+#include "testserver/engine/collation.h"
+#include "testserver/engine/errors.h"
 #include "testserver/engine/types.h"
 
 #include <algorithm>
@@ -549,6 +551,192 @@ bool spServerInfo(Session::Impl& s, const std::string&, const std::vector<RpcPar
     return finish(inner, cols, rows);
 }
 
+// Precision and scale as sp_help shows them: char(5) text, blank for types
+// that have none.
+Value helpFigure(const ColumnType& t, int n) {
+    const bool numeric = isIntegerType(t.type) || isExactNumericType(t.type) ||
+                         t.type == SqlType::Float || t.type == SqlType::Real;
+    std::string s = numeric ? std::to_string(n) : std::string();
+    s.resize(5, ' ');
+    return s;
+}
+
+// sp_help [object]: without a name the objects of the database; with a
+// table's or view's name its description in the result sets SQL Server
+// sends: the object, its columns, identity, row GUID column, filegroup,
+// indexes and constraints (messages where there are none).
+bool spHelp(Session::Impl& s, const std::string&, const std::vector<RpcParam>& params, Out& inner) {
+    const ArgList a{params, {"@objname"}};
+    const auto wanted = a.str("@objname");
+    const auto objects = userObjects(s.conn);
+    if (!wanted) {
+        std::vector<std::vector<Value>> rows;
+        for (const auto& o : objects) {
+            const auto [owner, name] = ownerAndName(o.name);
+            rows.push_back({name, owner, std::string(o.view ? "view" : "user table")});
+        }
+        return finish(
+            inner,
+            {sysname("Name"), sysname("Owner"), makeColumn("Object_type", SqlType::NVarChar, 31)},
+            rows);
+    }
+    std::string key = *wanted;
+    if (const auto dot = key.rfind('.'); dot != std::string::npos && key.starts_with("dbo."))
+        key = key.substr(dot + 1);
+    const auto it = std::find_if(objects.begin(), objects.end(),
+                                 [&](const Object& o) { return iequals(o.name, key); });
+    if (it == objects.end()) {
+        inner.sink.message(errorMessage(15009, 16,
+                                        "The object '" + *wanted +
+                                            "' does not exist in database '" + s.db +
+                                            "' or is invalid for this operation.",
+                                        1));
+        return true;
+    }
+    const Object& o = *it;
+    const auto [owner, name] = ownerAndName(o.name);
+    finish(inner,
+           {sysname("Name", false), sysname("Owner", false),
+            makeColumn("Type", SqlType::NVarChar, 31, false),
+            makeColumn("Created_datetime", SqlType::DateTime, 0, false)},
+           {{name, owner, std::string(o.view ? "view" : "user table"), std::string(kCreateDate)}});
+    const auto columns = columnsOf(s.conn, "main", o.name);
+    std::vector<std::vector<Value>> rows;
+    const std::string na = "(n/a)";
+    for (const auto& c : columns) {
+        const bool chars = isTextType(c.type.type);
+        const bool fixed = c.type.type == SqlType::Char || c.type.type == SqlType::NChar ||
+                           c.type.type == SqlType::Binary;
+        const bool varying = chars || isBinaryType(c.type.type);
+        rows.push_back({c.name, dataTypeName(c.type), std::string("no"),
+                        std::int64_t{maxLength(c.type)}, helpFigure(c.type, typePrecision(c.type)),
+                        helpFigure(c.type, typeScale(c.type)),
+                        std::string(c.notNull ? "no" : "yes"), varying ? std::string("no") : na,
+                        varying ? std::string(fixed && !c.notNull ? "yes" : "no") : na,
+                        chars ? Value{c.type.collation.empty() ? std::string(kDefaultCollationName)
+                                                               : c.type.collation}
+                              : Value{Null{}}});
+    }
+    finish(inner,
+           {sysname("Column_name"), sysname("Type"), makeColumn("Computed", SqlType::VarChar, 35),
+            makeColumn("Length", SqlType::Int), makeColumn("Prec", SqlType::Char, 5),
+            makeColumn("Scale", SqlType::Char, 5), makeColumn("Nullable", SqlType::VarChar, 35),
+            makeColumn("TrimTrailingBlanks", SqlType::VarChar, 35),
+            makeColumn("FixedLenNullInSource", SqlType::VarChar, 35), sysname("Collation")},
+           rows);
+    if (o.view)
+        return true;
+    ColumnType seed;
+    seed.type = SqlType::Decimal;
+    seed.precision = 38;
+    const auto identity = std::find_if(columns.begin(), columns.end(),
+                                       [](const ColumnInfo& c) { return c.identity; });
+    Column seedCol = sysname("Seed");
+    seedCol.type = seed;
+    Column incrementCol = seedCol;
+    incrementCol.name = "Increment";
+    finish(inner,
+           {sysname("Identity"), seedCol, incrementCol,
+            makeColumn("Not For Replication", SqlType::Int)},
+           {identity == columns.end()
+                ? std::vector<Value>{std::string("No identity column defined."), Null{}, Null{},
+                                     Null{}}
+                : std::vector<Value>{identity->name, std::string("1"), std::string("1"),
+                                     std::int64_t{0}}});
+    finish(inner, {sysname("RowGuidCol")}, {{std::string("No rowguidcol column defined.")}});
+    finish(inner, {sysname("Data_located_on_filegroup")}, {{std::string("PRIMARY")}});
+    // Indexes: the primary key (a rowid table's has no index of its own) and the others.
+    struct Index {
+        std::string name, keys;
+        bool unique = false, primary = false, constraint = false;
+    };
+    std::vector<Index> indexes;
+    const std::string pk = pkNameOf(o.name, o.sql);
+    std::string pkKeys;
+    for (const auto& c : columns)
+        if (c.pk)
+            pkKeys += (pkKeys.empty() ? "" : ", ") + c.name;
+    if (!pkKeys.empty())
+        indexes.push_back({pk, pkKeys, true, true, true});
+    query(s.conn,
+          "SELECT name, \"unique\", origin FROM pragma_index_list(" + quoteString(o.name) +
+              ") ORDER BY name",
+          [&](sqlite3_stmt* st) {
+              if (text(st, 2) == "pk")
+                  return;
+              Index x{text(st, 0), {}, sqlite3_column_int(st, 1) != 0, false, text(st, 2) == "u"};
+              query(
+                  s.conn,
+                  "SELECT name FROM pragma_index_info(" + quoteString(x.name) + ") ORDER BY seqno",
+                  [&](sqlite3_stmt* ic) { x.keys += (x.keys.empty() ? "" : ", ") + text(ic, 0); });
+              // A UNIQUE constraint's index has a name SQLite made up; SQL Server's is UQ__.
+              if (x.constraint && x.name.starts_with("sqlite_autoindex_"))
+                  x.name = "UQ__" + name + "__" + x.name.substr(x.name.rfind('_') + 1);
+              indexes.push_back(x);
+          });
+    if (indexes.empty()) {
+        inner.sink.message(
+            infoMessage(15472, "The object '" + name +
+                                   "' does not have any indexes, or you do not have permissions."));
+    } else {
+        rows.clear();
+        for (const auto& x : indexes)
+            rows.push_back({x.name,
+                            std::string(x.primary ? "clustered" : "nonclustered") +
+                                (x.unique ? ", unique" : "") + (x.primary ? ", primary key" : "") +
+                                (x.constraint && !x.primary ? ", unique key" : "") +
+                                " located on PRIMARY",
+                            x.keys});
+        finish(inner,
+               {sysname("index_name"), makeColumn("index_description", SqlType::VarChar, 210),
+                makeColumn("index_keys", SqlType::NVarChar, 2126)},
+               rows);
+    }
+    // Constraints: keys, defaults, foreign keys.
+    rows.clear();
+    for (const auto& x : indexes)
+        if (x.constraint)
+            rows.push_back(
+                {std::string(x.primary ? "PRIMARY KEY (clustered)" : "UNIQUE (non-clustered)"),
+                 x.name, na, na, na, na, x.keys});
+    for (const auto& c : columns)
+        if (c.hasDefault && !c.identity)
+            rows.push_back({"DEFAULT on column " + c.name, "DF_" + name + "_" + c.name, na, na, na,
+                            na, showDefault(c.defaultValue)});
+    query(s.conn,
+          "SELECT \"table\", \"from\", \"to\", on_delete, on_update, id FROM "
+          "pragma_foreign_key_list(" +
+              quoteString(o.name) + ") ORDER BY id, seq",
+          [&](sqlite3_stmt* st) {
+              auto action = [&](int i) {
+                  const std::string v = text(st, i);
+                  return std::string(v == "CASCADE"    ? "Cascade"
+                                     : v == "SET NULL" ? "Set_Null"
+                                                       : "No Action");
+              };
+              rows.push_back({std::string("FOREIGN KEY"), "FK_" + name + "_" + text(st, 0),
+                              action(3), action(4), std::string("Enabled"),
+                              std::string("Is_For_Replication"), text(st, 1)});
+              rows.push_back(
+                  {Value{Null{}}, Value{Null{}}, Value{Null{}}, Value{Null{}}, Value{Null{}},
+                   Value{Null{}},
+                   "REFERENCES " + s.db + ".dbo." + text(st, 0) + " (" + text(st, 2) + ")"});
+          });
+    if (rows.empty()) {
+        inner.sink.message(infoMessage(15469, "No constraints are defined on object '" + name +
+                                                  "', or you do not have permissions."));
+        return true;
+    }
+    return finish(inner,
+                  {makeColumn("constraint_type", SqlType::NVarChar, 146),
+                   sysname("constraint_name"), makeColumn("delete_action", SqlType::NVarChar, 9),
+                   makeColumn("update_action", SqlType::NVarChar, 9),
+                   makeColumn("status_enabled", SqlType::VarChar, 8),
+                   makeColumn("status_for_replication", SqlType::VarChar, 19),
+                   makeColumn("constraint_keys", SqlType::NVarChar, 2126)},
+                  rows);
+}
+
 using CatalogProc = bool (*)(Session::Impl&, const std::string& name,
                              const std::vector<RpcParam>& params, Out& inner);
 
@@ -570,6 +758,7 @@ const std::pair<const char*, CatalogProc> procedures[] = {
     {"sp_sproc_columns", spStoredProcedures},
     {"sp_sproc_columns_100", spStoredProcedures},
     {"sp_server_info", spServerInfo},
+    {"sp_help", spHelp},
 };
 
 } // namespace

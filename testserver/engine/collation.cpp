@@ -358,6 +358,26 @@ int compareText(const Collation& c, std::string_view a, std::string_view b) {
     return r == UCOL_LESS ? -1 : r == UCOL_GREATER ? 1 : 0;
 }
 
+bool sameCharacter(const Collation& c, std::string_view a, std::string_view b) {
+    if (a == b)
+        return true;
+    if (c.binary() || a.empty() || b.empty())
+        return false;
+    if (a.size() == 1 && b.size() == 1) {
+        // ASCII differs only in case, which counts when the collation says so.
+        const auto fold = [](char ch) { return ch >= 'A' && ch <= 'Z' ? char(ch + 32) : ch; };
+        return !c.caseSensitive() && fold(a[0]) == fold(b[0]);
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    return ucol_strcollUTF8(collatorFor(c), a.data(), std::int32_t(a.size()), b.data(),
+                            std::int32_t(b.size()), &status) == UCOL_EQUAL;
+}
+
+bool characterInRange(const Collation& c, std::string_view ch, std::string_view lo,
+                      std::string_view hi) {
+    return compareText(c, lo, ch) <= 0 && compareText(c, ch, hi) <= 0;
+}
+
 void registerCollations(sqlite3* db) {
     // SQLite asks when a statement or a schema names a collation it has not
     // got; a SQL Server name gets one comparing as that collation does.

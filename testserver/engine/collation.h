@@ -65,6 +65,17 @@ int codePageOfBytes(const std::uint8_t bytes[5]);
 // count, as SQL Server pads the shorter operand.
 int compareText(const Collation& c, std::string_view a, std::string_view b);
 
+// LIKE under a collation other than the default: the translated statement
+// hands like() the collation's name and this mark in front of the escape
+// character ("Latin1_General_CS_AS\x01!").
+inline constexpr char kLikeCollationMark = '\x01';
+
+// Whether two characters (UTF-8, one each) are the same under the collation,
+// and whether `c` sorts within [lo, hi], as LIKE's '_', '[a-z]' compare.
+bool sameCharacter(const Collation& c, std::string_view a, std::string_view b);
+bool characterInRange(const Collation& c, std::string_view ch, std::string_view lo,
+                      std::string_view hi);
+
 // Makes every SQL Server collation name usable as a SQLite collation on `db`.
 void registerCollations(sqlite3* db);
 

@@ -5,6 +5,7 @@
 #include "testserver/engine/decimal.h"
 #include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
+#include "testserver/engine/variant.h"
 
 #include <algorithm>
 #include <cmath>
@@ -351,10 +352,62 @@ Value toCharacter(const ColumnType& t, const Value& v, int style, bool explicitL
 
 } // namespace
 
+Value toVariant(const std::optional<ColumnType>& base, const Value& v, ConvertError* err,
+                bool numeric) {
+    if (std::holds_alternative<Null>(v))
+        return Null{};
+    if (const auto* s = std::get_if<std::string>(&v); s && isTaggedVariant(*s))
+        return v;
+    if (!base || !variantCanHold(*base)) {
+        // Unknown (or too wide) types keep the value as its storage class says.
+        const VariantValue plain = variantOf(v);
+        return encodeVariant(plain.base, plain.value);
+    }
+    ConvertError e;
+    Value held = convertValue(*base, v, -1, true, &e);
+    if (!e.text.empty()) {
+        if (err)
+            *err = e;
+        return Null{};
+    }
+    if (std::holds_alternative<Null>(held))
+        return Null{};
+    // Exact numbers keep exactly the digits of their scale.
+    if (isExactNumericType(base->type)) {
+        const int scale = base->type == SqlType::Decimal ? base->scale : 4;
+        if (const auto d = decimalFromValue(held, scale))
+            held = formatDecimal(*d, scale);
+    }
+    return encodeVariant(*base, held, numeric);
+}
+
+Value toVariant(const std::string& baseText, const Value& v, ConvertError* err) {
+    const std::size_t c = baseText.find(" COLLATE ");
+    auto base = parseDeclType(baseText.substr(0, c));
+    if (base && c != std::string::npos)
+        base->collation = baseText.substr(c + 9);
+    return toVariant(base, v, err, baseText.starts_with("numeric"));
+}
+
 Value convertValue(const ColumnType& t, const Value& v, int style, bool explicitLength,
                    ConvertError* err) {
     if (std::holds_alternative<Null>(v))
         return Null{};
+    if (const auto* s = std::get_if<std::string>(&v); s && isTaggedVariant(*s)) {
+        // A sql_variant converts as the value of its base type does.
+        if (t.type == SqlType::SqlVariant)
+            return v;
+        if (auto held = decodeVariant(*s)) {
+            // Exact numbers are decimal text, which would read as varchar:
+            // to an integer type they convert as numbers, truncated.
+            if (isExactNumericType(held->base.type) && isIntegerType(t.type))
+                if (const auto* digits = std::get_if<std::string>(&held->value))
+                    held->value = std::trunc(std::strtod(digits->c_str(), nullptr));
+            return convertValue(t, held->value, style, explicitLength, err);
+        }
+    }
+    if (t.type == SqlType::SqlVariant)
+        return toVariant(std::nullopt, v, err);
     switch (t.type) {
     case SqlType::Int:
     case SqlType::BigInt:

@@ -2,6 +2,7 @@
 
 #include "testserver/engine/session_impl.h"
 
+#include "testserver/engine/functions.h"
 #include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
 
@@ -832,6 +833,10 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out) {
                 nv = r;
             }
         }
+        // A sql_variant keeps the type the expression has.
+        if (var->type.type == SqlType::SqlVariant && op == "=")
+            nv = sqlfn::toVariant(variantBaseText(st.toks, 3, st.toks.size(), translateContext()),
+                                  nv, nullptr);
         *var = convertTo(var->type, nv);
         return Outcome::Ok;
     }
@@ -942,9 +947,12 @@ Outcome Session::Impl::runDeclare(const Statement& st, Out& out) {
         Variable v{*type, Null{}};
         if (e < b) {
             Outcome oc;
-            const auto val = evaluate(st, e + 1, b, out, oc);
+            auto val = evaluate(st, e + 1, b, out, oc);
             if (!val)
                 return oc;
+            if (type->type == SqlType::SqlVariant)
+                val = sqlfn::toVariant(variantBaseText(st.toks, e + 1, b, translateContext()), *val,
+                                       nullptr);
             v = convertTo(*type, *val);
         }
         vars[name] = v;

@@ -10,6 +10,7 @@
 #include "testserver/engine/decimal.h"
 #include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
+#include "testserver/engine/variant.h"
 
 #include <cstdlib>
 
@@ -182,6 +183,16 @@ void Session::Impl::registerFunctions(sqlite3* c) {
             return compareDecimalText(
                 std::string_view(static_cast<const char*>(a), static_cast<std::size_t>(n1)),
                 std::string_view(static_cast<const char*>(b), static_cast<std::size_t>(n2)));
+        },
+        nullptr);
+    // sql_variant columns hold tagged text and order by type family, then value.
+    sqlite3_create_collation_v2(
+        c, kVariantCollation, SQLITE_UTF8, nullptr,
+        [](void*, int n1, const void* a, int n2, const void* b) {
+            return compareVariants(
+                std::string_view(static_cast<const char*>(a), static_cast<std::size_t>(n1)),
+                std::string_view(static_cast<const char*>(b), static_cast<std::size_t>(n2)),
+                sql::compareDateTimeText);
         },
         nullptr);
     // The value a timestamp (rowversion) column gets on every insert and update.

@@ -41,6 +41,14 @@ struct ConvertError {
 // says whether the type named a length (varchar(10) rather than varchar).
 Value convertValue(const ColumnType& t, const Value& v, int style, bool explicitLength,
                    ConvertError* err);
+// A value put into a sql_variant: converted to `base` and kept with it; without
+// a base type (or one a sql_variant cannot hold) as its storage class says.
+// A value that already is a sql_variant stays as it is.
+// `numeric` names a decimal base type numeric, as literals and CAST AS numeric are.
+Value toVariant(const std::optional<ColumnType>& base, const Value& v, ConvertError* err,
+                bool numeric = false);
+// The same with the base type as sql::variantBaseText() writes it (empty: unknown).
+Value toVariant(const std::string& baseText, const Value& v, ConvertError* err);
 
 Value argValue(sqlite3_value* v);
 std::string text(sqlite3_value* v);

@@ -15,15 +15,19 @@ using namespace sql;
 
 namespace {
 
-// tds_convert(type, value [, style]): CONVERT and CAST as the translator writes them.
+// tds_convert(type, value [, style [, base type]]): CONVERT and CAST as the
+// translator writes them. A conversion to sql_variant gets the type of the
+// value converted as the fourth argument when the translator knows it.
 void sqlTdsConvert(sqlite3_context* ctx, int n, sqlite3_value** a) {
     const std::string typeText = text(a[0]);
     const auto t = parseDeclType(typeText);
     if (!t)
         return resultError(ctx, 243, 16, "Type " + typeText + " is not a defined system type.");
     ConvertError e;
-    const Value v = convertValue(*t, argValue(a[1]), n > 2 ? sqlite3_value_int(a[2]) : -1,
-                                 typeText.find('(') != std::string::npos, &e);
+    const Value v = t->type == SqlType::SqlVariant
+                        ? toVariant(n > 3 ? text(a[3]) : std::string(), argValue(a[1]), &e)
+                        : convertValue(*t, argValue(a[1]), n > 2 ? sqlite3_value_int(a[2]) : -1,
+                                       typeText.find('(') != std::string::npos, &e);
     if (!e.text.empty())
         return resultError(ctx, e.number, 16, e.text);
     result(ctx, v);
@@ -125,6 +129,7 @@ const FunctionDef functions[] = {
     {"tds_remainder", 2, sqlRemainder},
     {"tds_convert", 2, sqlTdsConvert},
     {"tds_convert", 3, sqlTdsConvert},
+    {"tds_convert", 4, sqlTdsConvert},
     {"tds_check_value", 2, sqlCheckValue},
     {"isnumeric", 1, sqlIsnumeric},
     {"square", 1, sqlSquare},

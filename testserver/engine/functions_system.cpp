@@ -6,7 +6,9 @@
 #include "testserver/engine/catalog.h"
 #include "testserver/engine/collation.h"
 #include "testserver/engine/lexer.h"
+#include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
+#include "testserver/engine/variant.h"
 
 #include <cstring>
 #include <random>
@@ -179,53 +181,29 @@ void sqlDatabasePropertyEx(sqlite3_context* ctx, int, sqlite3_value** a) {
 }
 
 // SQL_VARIANT_PROPERTY(v, 'BaseType' | 'Precision' | 'Scale' | 'TotalBytes' |
-// 'Collation' | 'MaxLength'). Values keep SQLite's storage class only, so the
-// base type is the one a sql_variant value of that class travels as: int or
-// bigint, float, nvarchar, varbinary.
+// 'Collation' | 'MaxLength'): what the value's base type says; a plain value
+// (not put in through a conversion) counts as its storage class.
 void sqlVariantProperty(sqlite3_context* ctx, int, sqlite3_value** a) {
-    const std::string p = toLower(text(a[1]));
-    const int vt = sqlite3_value_type(a[0]);
-    if (vt == SQLITE_NULL)
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL)
         return sqlite3_result_null(ctx);
-    std::string base;
-    int precision = 0, scale = 0, maxLength = 0;
-    switch (vt) {
-    case SQLITE_INTEGER: {
-        const auto v = sqlite3_value_int64(a[0]);
-        const bool big = v < INT32_MIN || v > INT32_MAX;
-        base = big ? "bigint" : "int";
-        precision = big ? 19 : 10;
-        maxLength = big ? 8 : 4;
-        break;
-    }
-    case SQLITE_FLOAT:
-        base = "float";
-        precision = 53;
-        maxLength = 8;
-        break;
-    case SQLITE_TEXT:
-        base = "nvarchar";
-        maxLength = int(2 * utf16Length(text(a[0])));
-        break;
-    default:
-        base = "varbinary";
-        maxLength = sqlite3_value_bytes(a[0]);
-        break;
-    }
+    const std::string p = toLower(text(a[1]));
+    const VariantValue v = variantOf(argValue(a[0]));
+    const VariantProperties props = variantProperties(v);
     if (p == "basetype")
-        return result(ctx, base);
+        return result(ctx, variantBaseName(v));
     if (p == "precision")
-        return sqlite3_result_int(ctx, precision);
+        return sqlite3_result_int(ctx, props.precision);
     if (p == "scale")
-        return sqlite3_result_int(ctx, scale);
+        return sqlite3_result_int(ctx, props.scale);
     if (p == "maxlength")
-        return sqlite3_result_int(ctx, maxLength);
+        return sqlite3_result_int(ctx, props.maxLength);
     if (p == "totalbytes")
-        return sqlite3_result_int(ctx, maxLength + (base == "nvarchar"    ? 9
-                                                    : base == "varbinary" ? 4
-                                                                          : 2));
-    if (p == "collation")
-        return base == "nvarchar" ? result(ctx, defaultCollation().name) : sqlite3_result_null(ctx);
+        return sqlite3_result_int(ctx, props.totalBytes);
+    if (p == "collation") {
+        if (!isTextType(v.base.type))
+            return sqlite3_result_null(ctx);
+        return result(ctx, v.base.collation.empty() ? defaultCollation().name : v.base.collation);
+    }
     sqlite3_result_null(ctx);
 }
 

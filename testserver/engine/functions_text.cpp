@@ -2,6 +2,8 @@
 
 #include "testserver/engine/functions.h"
 
+#include "testserver/engine/collation.h"
+
 #include "testserver/engine/values.h"
 
 #include <algorithm>
@@ -177,11 +179,18 @@ void sqlLike(sqlite3_context* ctx, int n, sqlite3_value** a) {
     if (sqlite3_value_type(a[0]) == SQLITE_NULL || sqlite3_value_type(a[1]) == SQLITE_NULL)
         return sqlite3_result_null(ctx);
     char32_t esc = 0;
+    const sql::Collation* collation = nullptr;
     if (n == 3) {
-        const auto e = decode(text(a[2]));
-        esc = e.empty() ? 0 : e[0];
+        // "escape", or "collation\x01escape" for a LIKE under a collation of its own.
+        std::string e = text(a[2]);
+        if (const auto mark = e.find(sql::kLikeCollationMark); mark != std::string::npos) {
+            collation = sql::findCollation(std::string_view(e).substr(0, mark));
+            e.erase(0, mark + 1);
+        }
+        const auto cps = decode(e);
+        esc = cps.empty() ? 0 : cps[0];
     }
-    sqlite3_result_int(ctx, likeMatch(text(a[0]), text(a[1]), esc) ? 1 : 0);
+    sqlite3_result_int(ctx, likeMatch(text(a[0]), text(a[1]), esc, collation) ? 1 : 0);
 }
 
 const FunctionDef functions[] = {
@@ -217,15 +226,27 @@ namespace tds {
 
 using namespace sqlfn;
 
-bool likeMatch(std::string_view pattern, std::string_view value, char32_t escape) {
+bool likeMatch(std::string_view pattern, std::string_view value, char32_t escape,
+               const sql::Collation* collation) {
     const std::u32string p = decode(pattern);
     const std::u32string s = decode(value);
+    // Characters compare as the collation says; without one, ignoring case.
+    auto same = [&](char32_t a, char32_t b) {
+        if (!collation)
+            return lowerCp(a) == lowerCp(b);
+        return sql::sameCharacter(*collation, encode({a}), encode({b}));
+    };
+    auto inRange = [&](char32_t c, char32_t lo, char32_t hi) {
+        if (!collation)
+            return lowerCp(c) >= lowerCp(lo) && lowerCp(c) <= lowerCp(hi);
+        return sql::characterInRange(*collation, encode({c}), encode({lo}), encode({hi}));
+    };
     // Iterative matcher with backtracking on '%'.
     std::size_t pi = 0, si = 0, starP = std::u32string::npos, starS = 0;
     auto matchOne = [&](std::size_t& pp, char32_t c) -> bool {
         // Matches one pattern element at pp against c; advances pp.
         if (escape && p[pp] == escape && pp + 1 < p.size()) {
-            const bool ok = lowerCp(p[pp + 1]) == lowerCp(c);
+            const bool ok = same(p[pp + 1], c);
             pp += 2;
             return ok;
         }
@@ -247,20 +268,19 @@ bool likeMatch(std::string_view pattern, std::string_view value, char32_t escape
                 ++k;
             }
             bool hit = false;
-            const char32_t lc = lowerCp(c);
             for (; k < close; ++k) {
                 if (k + 2 < close && p[k + 1] == '-') {
-                    if (lc >= lowerCp(p[k]) && lc <= lowerCp(p[k + 2]))
+                    if (inRange(c, p[k], p[k + 2]))
                         hit = true;
                     k += 2;
-                } else if (lowerCp(p[k]) == lc) {
+                } else if (same(p[k], c)) {
                     hit = true;
                 }
             }
             pp = close + 1;
             return hit != negate;
         }
-        const bool ok = lowerCp(p[pp]) == lowerCp(c);
+        const bool ok = same(p[pp], c);
         ++pp;
         return ok;
     };

@@ -4,6 +4,7 @@
 
 #include "testserver/engine/collation.h"
 #include "testserver/engine/functions.h"
+#include "testserver/engine/variant.h"
 
 #include "testserver/engine/types.h"
 #include "testserver/engine/udt.h"
@@ -301,6 +302,15 @@ std::vector<Column> Session::Impl::describe(sqlite3_stmt* st, bool haveRow, cons
                 break;
             }
             t = hint ? *hint : et;
+            // A value put into a sql_variant (CAST, a variable, MAX of a
+            // sql_variant column, ...) makes the column a sql_variant.
+            if (vt == SQLITE_TEXT && isTaggedVariant(std::string_view(
+                                         reinterpret_cast<const char*>(sqlite3_value_text(first)),
+                                         static_cast<std::size_t>(sqlite3_value_bytes(first))))) {
+                t = ColumnType{};
+                t->type = SqlType::SqlVariant;
+                t->length = 8016;
+            }
         }
         c.type = *t;
     }

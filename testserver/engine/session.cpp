@@ -107,6 +107,18 @@ TranslateContext Session::Impl::translateContext() {
     ctx.columnTypes = [this](const std::string& schema, const std::string& table) {
         return columnTypesOf(schema, table);
     };
+    ctx.columnNames = [this](const std::string& schema, const std::string& table) {
+        std::vector<std::string> names;
+        const std::string q = "SELECT name FROM " +
+                              (schema.empty() ? std::string() : quoteIdent(schema) + ".") +
+                              "pragma_table_info(" + quoteString(table) + ") ORDER BY cid";
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(conn, q.c_str(), -1, &st, nullptr) == SQLITE_OK)
+            while (sqlite3_step(st) == SQLITE_ROW)
+                names.push_back(toLower(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))));
+        sqlite3_finalize(st);
+        return names;
+    };
     ctx.variableType = [this](const std::string& var) -> std::optional<ColumnType> {
         const Variable* v = findVariable(var);
         return v ? std::optional<ColumnType>(v->type) : std::nullopt;

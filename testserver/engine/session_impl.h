@@ -17,6 +17,10 @@
 
 namespace tds {
 
+namespace sql {
+struct Collation;
+}
+
 struct Variable {
     ColumnType type;
     Value value;
@@ -298,7 +302,10 @@ Value columnValue(sqlite3_stmt* stmt, int i);
 void bindValue(sqlite3_stmt* stmt, int index, const Value& v);
 // T-SQL LIKE: % _ [abc] [a-z] [^a], case-insensitive for Latin-1 letters
 // (functions_text.cpp).
-bool likeMatch(std::string_view pattern, std::string_view value, char32_t escape = 0);
+// T-SQL LIKE: '%', '_', '[a-c]', '[^x]' and an escape character. Characters
+// compare as `collation` says, or ignoring case without one.
+bool likeMatch(std::string_view pattern, std::string_view value, char32_t escape = 0,
+               const sql::Collation* collation = nullptr);
 // A value as a variable of `type` holds it (convert.cpp).
 Variable convertTo(const ColumnType& type, const Value& v);
 

@@ -7,9 +7,11 @@
 #include "testserver/engine/functions_udt.h"
 
 #include "testserver/engine/types.h"
+#include "testserver/engine/variant.h"
 
 #include <algorithm>
 #include <map>
+#include <utility>
 
 namespace tds::sql {
 
@@ -263,12 +265,179 @@ bool isTextTypeText(std::string_view t) {
     return false;
 }
 
+// The type of the expression toks[b, e) where the tokens alone tell it: a
+// literal, a column of the statement's tables, a variable, a CAST or CONVERT,
+// a few functions. What a value put into a sql_variant keeps as base type.
+std::optional<ColumnType> expressionType(const std::vector<Token>& toks, std::size_t b,
+                                         std::size_t e, const TranslateContext& ctx) {
+    while (e > b + 1 && isPunct(toks[b], '(') && matchingParen(toks, b, e) == e - 1) {
+        ++b;
+        --e;
+    }
+    if (b >= e)
+        return std::nullopt;
+    auto sized = [](SqlType type, int length) {
+        ColumnType t;
+        t.type = type;
+        t.length = std::max(1, length);
+        return t;
+    };
+    const Token& t = toks[b];
+    if (e == b + 2 && t.kind == TokKind::Op && (t.text == "-" || t.text == "+") &&
+        toks[b + 1].kind == TokKind::Number)
+        return expressionType(toks, b + 1, e, ctx);
+    if (e == b + 1) {
+        switch (t.kind) {
+        case TokKind::String:
+            return sized(SqlType::VarChar, int(t.value().size()));
+        case TokKind::NString: {
+            int units = 0;
+            for (unsigned char c : t.value())
+                units += (c & 0xC0) != 0x80 ? (c >= 0xF0 ? 2 : 1) : 0;
+            return sized(SqlType::NVarChar, units);
+        }
+        case TokKind::Binary:
+            return sized(SqlType::VarBinary, int(t.text.size() - 2) / 2);
+        case TokKind::Number: {
+            const std::string_view n = t.text;
+            if (n.find_first_of("eE") != std::string_view::npos)
+                return sized(SqlType::Float, 8);
+            // 42 is an int; 456.7 a decimal(4,1), as is 5000000000 (decimal(10,0)).
+            const std::size_t dot = n.find('.');
+            const std::string_view whole = n.substr(0, dot);
+            const std::size_t zeros = std::min(whole.find_first_not_of('0'), whole.size());
+            const int integral = int(whole.size() - zeros);
+            const int scale = dot == std::string_view::npos ? 0 : int(n.size() - dot - 1);
+            if (dot == std::string_view::npos && integral <= 10 &&
+                std::stoll("0" + std::string(whole)) <= INT32_MAX)
+                return sized(SqlType::Int, 4);
+            ColumnType d;
+            d.type = SqlType::Decimal;
+            d.scale = scale;
+            d.precision = std::min(38, std::max(1, integral + scale));
+            return d;
+        }
+        case TokKind::Variable:
+            return ctx.variableType ? ctx.variableType(toLower(t.text)) : std::nullopt;
+        default:
+            break;
+        }
+    }
+    if (t.kind == TokKind::Word && e > b + 2 && isPunct(toks[b + 1], '(') &&
+        matchingParen(toks, b + 1, e) == e - 1) {
+        // CAST(x AS type), CONVERT(type, x), and functions of a fixed type.
+        std::string typeText;
+        std::size_t k = b + 2;
+        if (t.is("cast")) {
+            int depth = 0;
+            for (; k < e - 1 && !(depth == 0 && isWord(toks[k], "as")); ++k)
+                depth += isPunct(toks[k], '(') ? 1 : isPunct(toks[k], ')') ? -1 : 0;
+            ++k;
+        }
+        if (t.is("cast") || t.is("convert")) {
+            for (int depth = 0; k < e - 1 && !(depth == 0 && isPunct(toks[k], ',')); ++k) {
+                depth += isPunct(toks[k], '(') ? 1 : isPunct(toks[k], ')') ? -1 : 0;
+                typeText += toks[k].kind == TokKind::Quoted ? toks[k].value()
+                            : toks[k].is("max")             ? std::string("-1")
+                                                            : std::string(toks[k].text);
+                typeText += ' ';
+            }
+            return parseDeclType(typeText);
+        }
+        if (t.isAny({"getdate", "getutcdate"}))
+            return sized(SqlType::DateTime, 8);
+        if (t.isAny({"sysdatetime", "sysutcdatetime"})) {
+            ColumnType d = sized(SqlType::DateTime2, 8);
+            d.scale = 7;
+            return d;
+        }
+        if (t.is("sysdatetimeoffset")) {
+            ColumnType d = sized(SqlType::DateTimeOffset, 10);
+            d.scale = 7;
+            return d;
+        }
+        if (t.is("newid"))
+            return sized(SqlType::UniqueIdentifier, 16);
+        return std::nullopt;
+    }
+    if (e == b + 1 && t.is("current_timestamp"))
+        return sized(SqlType::DateTime, 8);
+    // A column, bare or qualified.
+    if (!toks[e - 1].isName() || !ctx.columnTypes)
+        return std::nullopt;
+    for (std::size_t k = b; k + 1 < e; k += 2)
+        if (!toks[k].isName() || !isPunct(toks[k + 1], '.'))
+            return std::nullopt;
+    const std::string name = toLower(toks[e - 1].value());
+    std::optional<ColumnType> found;
+    for (const auto& [schema, table] : statementTables(toks, 0, toks.size(), ctx)) {
+        const auto cols = ctx.columnTypes(schema, table);
+        if (const auto it = cols.find(name); it != cols.end()) {
+            if (found && typeName(*found) != typeName(it->second))
+                return std::nullopt;
+            found = it->second;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+std::string variantBaseText(const std::vector<Token>& toks, std::size_t b, std::size_t e,
+                            const TranslateContext& ctx) {
+    const auto t = expressionType(toks, b, e, ctx);
+    if (!t)
+        return {};
+    std::string text = declTypeText(*t);
+    // SQL Server names the type of a literal like 456.7 and of CAST(x AS numeric) numeric.
+    const bool literal = e > b && e - b <= 2 && toks[e - 1].kind == TokKind::Number;
+    const bool numeric =
+        t->type == SqlType::Decimal &&
+        (literal || std::any_of(toks.begin() + std::ptrdiff_t(b), toks.begin() + std::ptrdiff_t(e),
+                                [](const Token& k) { return isWord(k, "numeric"); }));
+    if (numeric)
+        text.replace(0, baseTypeName(SqlType::Decimal).size(), "numeric");
+    return text + (t->collation.empty() ? std::string() : " COLLATE " + t->collation);
+}
+
+namespace {
+
+// The last argument of a conversion to sql_variant: the base type the value
+// keeps, or nothing when the tokens do not tell it.
+std::string variantBaseArgument(const std::vector<Token>& toks, std::size_t b, std::size_t e,
+                                const TranslateContext& ctx) {
+    const std::string base = variantBaseText(toks, b, e, ctx);
+    return base.empty() ? base : ", -1, " + quoteString(base);
+}
+
+bool isVariantTypeText(std::string_view t) {
+    const auto ct = parseDeclType(t);
+    return ct && ct->type == SqlType::SqlVariant;
+}
+
 // Table hints: WITH (NOLOCK) and the old "(NOLOCK)".
 bool isHintWord(const Token& t) {
     return t.kind == TokKind::Word &&
            isOneOf(t, {"nolock", "readuncommitted", "updlock", "rowlock", "holdlock", "tablock",
                        "tablockx", "nowait", "readpast", "xlock", "paglock", "serializable",
                        "repeatableread", "readcommitted", "index", "noexpand", "forceseek"});
+}
+
+// The words SQL Server's 468 names a comparison with.
+const char* comparisonName(std::string_view op) {
+    if (op == "=")
+        return "equal to";
+    if (op == "<>" || op == "!=")
+        return "not equal to";
+    if (op == "<")
+        return "less than";
+    if (op == ">")
+        return "greater than";
+    if (op == "<=")
+        return "less than or equal to";
+    if (op == ">=")
+        return "greater than or equal to";
+    return nullptr;
 }
 
 class Translator {
@@ -285,6 +454,9 @@ private:
         std::optional<std::string> limit;
         std::vector<std::size_t> plus; // pieces that hold a '+' of the current chain
         bool chainHasText = false;
+        // The collation of a LIKE whose pattern is this chain: it goes to the
+        // like() function in its escape argument once the pattern ends.
+        std::optional<std::string> likeCollation;
     };
 
     void emit(std::string text, std::size_t tokIndex) {
@@ -306,6 +478,9 @@ private:
                 m_out[p].text = "||";
         l.plus.clear();
         l.chainHasText = false;
+        if (l.likeCollation && !iequals(*l.likeCollation, kDefaultCollationName))
+            emitRaw("ESCAPE " + quoteString(*l.likeCollation + kLikeCollationMark));
+        l.likeCollation.reset();
     }
     void operand(bool text) {
         if (text)
@@ -317,6 +492,12 @@ private:
     std::string part(const std::string& s, bool quoted) const;
     void collectTables();
     bool isTextColumn(const std::string& col) const;
+    std::optional<std::string> operandCollation(std::size_t i) const;
+    std::optional<ColumnType> columnNamed(const std::string& column) const;
+    std::optional<std::pair<std::string, std::size_t>> variantComparand(std::size_t op) const;
+    // The end of a value compared with a sql_variant column, and the closing
+    // text of its conversion.
+    std::optional<std::pair<std::size_t, std::string>> m_variantClose;
     bool nationalArgument(std::size_t open) const;
     bool unaryMinusBefore(std::size_t i) const;
     std::string typeText(std::size_t& i, std::size_t end);
@@ -444,6 +625,84 @@ void Translator::collectTables() {
 
 bool Translator::isTextColumn(const std::string& col) const {
     return m_textColumns.count(toLower(col)) > 0;
+}
+
+// The collation of the operand that ends before toks[i] (a LIKE, or the NOT
+// of NOT LIKE): a COLLATE clause, or a column of the statement's tables.
+// Nothing for other expressions, which have the default collation.
+std::optional<std::string> Translator::operandCollation(std::size_t i) const {
+    auto before = [&](std::size_t k) -> std::optional<std::size_t> {
+        while (k > m_first) {
+            --k;
+            if (!m_toks[k].isTrivia())
+                return k;
+        }
+        return std::nullopt;
+    };
+    auto k = before(i);
+    if (k && isWord(m_toks[*k], "not"))
+        k = before(*k);
+    if (!k || !m_toks[*k].isName())
+        return std::nullopt;
+    if (const auto c = before(*k); c && isWord(m_toks[*c], "collate"))
+        return m_toks[*k].value();
+    const auto type = columnNamed(m_toks[*k].value());
+    if (!type || !isTextType(type->type))
+        return std::nullopt;
+    return type->collation.empty() ? kDefaultCollationName : type->collation;
+}
+
+// The type of the statement's column of that name; nothing when no table or
+// more than one table has it (with different types).
+std::optional<ColumnType> Translator::columnNamed(const std::string& column) const {
+    if (!m_ctx.columnTypes)
+        return std::nullopt;
+    const std::string name = toLower(column);
+    std::optional<ColumnType> found;
+    for (const auto& [schema, table] : statementTables(m_toks, m_first, m_last, m_ctx))
+        for (const auto& [col, type] : m_ctx.columnTypes(schema, table))
+            if (col == name) {
+                if (found &&
+                    (typeName(*found) != typeName(type) || found->collation != type.collation))
+                    return std::nullopt;
+                found = type;
+            }
+    return found;
+}
+
+// A comparison of a sql_variant column with a literal or a variable
+// ("v = 5"): the value becomes a sql_variant of its own type first, so that
+// the column's variant order compares them. Returns the base type text and
+// the index of the operand's last token.
+std::optional<std::pair<std::string, std::size_t>>
+Translator::variantComparand(std::size_t op) const {
+    if (op <= m_first || op + 1 >= m_last ||
+        (op >= m_first + 2 && isWord(m_toks[op - 2], "collate")))
+        return std::nullopt;
+    const Token& l = m_toks[op - 1];
+    std::optional<ColumnType> left;
+    if (l.isName())
+        left = columnNamed(l.value());
+    else if (l.kind == TokKind::Variable && m_ctx.variableType &&
+             !(op >= m_first + 2 && m_toks[op - 2].kind == TokKind::Op))
+        left = m_ctx.variableType(toLower(l.text));
+    if (!left || left->type != SqlType::SqlVariant)
+        return std::nullopt;
+    std::size_t last = op + 1;
+    const Token& t = m_toks[last];
+    if (t.kind == TokKind::Op && (t.text == "-" || t.text == "+") && last + 1 < m_last &&
+        m_toks[last + 1].kind == TokKind::Number)
+        ++last;
+    const TokKind k = m_toks[last].kind;
+    if (k != TokKind::String && k != TokKind::NString && k != TokKind::Number &&
+        k != TokKind::Binary && k != TokKind::Variable)
+        return std::nullopt;
+    // Only a whole operand: what follows must end it.
+    if (last + 1 < m_last &&
+        (m_toks[last + 1].kind == TokKind::Op || isPunct(m_toks[last + 1], '(')))
+        return std::nullopt;
+    const std::string base = variantBaseText(m_toks, op + 1, last + 1, m_ctx);
+    return std::make_pair(base, last);
 }
 
 // Whether toks[i] follows a '-' that is a sign rather than a subtraction.
@@ -583,6 +842,14 @@ void Translator::op(std::size_t i) {
         if (t.text != "*" || !(i > m_first && isPunct(m_toks[i - 1], '.')))
             endChain(level());
         emit(std::string(t.text), i);
+        if (comparisonName(t.text) && !m_variantClose)
+            if (const auto v = variantComparand(i)) {
+                emitRaw("tds_convert('sql_variant',");
+                m_variantClose = std::make_pair(
+                    v->second,
+                    (v->first.empty() ? std::string() : ", -1, " + quoteString(v->first)) +
+                        ") COLLATE " + kVariantCollation);
+            }
     }
 }
 
@@ -719,9 +986,20 @@ bool Translator::conversion(std::size_t& i, const std::string& lw) {
     if (lw == "convert" && nextIsParen) {
         std::size_t j = i + 2;
         const std::string type = typeText(j, m_last);
+        if (isVariantTypeText(type) && j < m_last && isPunct(m_toks[j], ',')) {
+            // CONVERT(sql_variant, x): x keeps its type as the base type.
+            const std::size_t close = matchingParen(m_toks, i + 1, m_last);
+            Statement inner;
+            inner.toks.assign(m_toks.begin() + j + 1, m_toks.begin() + close);
+            emit("tds_convert(" + quoteString(type) + ", " + translate(inner, m_ctx).sql +
+                     variantBaseArgument(m_toks, j + 1, close, m_ctx) + ")",
+                 i);
+            i = close;
+            return true;
+        }
         operand(isTextTypeText(type));
         emit("tds_convert(" + quoteString(type), i);
-        m_levels.push_back(Level{"convert", {}, {}, false});
+        m_levels.push_back(Level{"convert", {}, {}, false, {}});
         i = j; // the ',' after the type is emitted next round
         if (i < m_last && isPunct(m_toks[i], ',')) {
             emitRaw(",", false);
@@ -752,7 +1030,9 @@ bool Translator::conversion(std::size_t& i, const std::string& lw) {
     operand(isTextTypeText(type));
     Statement inner;
     inner.toks.assign(m_toks.begin() + i + 2, m_toks.begin() + as);
-    emit("tds_convert(" + quoteString(type) + ", " + translate(inner, m_ctx).sql + ")", i);
+    const std::string base =
+        isVariantTypeText(type) ? variantBaseArgument(m_toks, i + 2, as, m_ctx) : std::string();
+    emit("tds_convert(" + quoteString(type) + ", " + translate(inner, m_ctx).sql + base + ")", i);
     i = j; // at the closing ')'
     return true;
 }
@@ -776,7 +1056,7 @@ bool Translator::call(std::size_t& i, const std::string& lw) {
         i + 2 < m_last && m_toks[i + 2].kind == TokKind::Word) {
         operand(lw == "datename");
         emit(lw + "(" + quoteString(toLower(m_toks[i + 2].text)), i);
-        m_levels.push_back(Level{lw, {}, {}, false});
+        m_levels.push_back(Level{lw, {}, {}, false, {}});
         i += 2;
         return true;
     }
@@ -803,7 +1083,7 @@ bool Translator::call(std::size_t& i, const std::string& lw) {
         emit(it != renamed.end() ? it->second : std::string(t.text), i);
     // '(' follows and opens the argument level.
     ++i;
-    m_levels.push_back(Level{lw, {}, {}, false});
+    m_levels.push_back(Level{lw, {}, {}, false, {}});
     emit("(", i);
     return true;
 }
@@ -816,7 +1096,28 @@ bool Translator::keyword(std::size_t& i, const std::string& lw) {
                      "between", "order", "group", "by",   "having", "union",  "values", "set",
                      "join",    "into",  "asc",   "desc", "escape", "collate"}))
         return false;
+    if (lw == "escape" && level().likeCollation) {
+        // LIKE ... ESCAPE e: the collation goes in front of the escape character.
+        const std::string c = *std::exchange(level().likeCollation, std::nullopt);
+        endChain(level());
+        emit("ESCAPE", i);
+        if (!iequals(c, kDefaultCollationName))
+            emitRaw(quoteString(c + kLikeCollationMark) + " ||");
+        return true;
+    }
+    if (lw == "collate" && i + 1 < m_last && level().likeCollation) {
+        // A COLLATE on the pattern decides the collation of the LIKE.
+        level().likeCollation = m_toks[i + 1].value();
+    }
     endChain(level());
+    if (lw == "like") {
+        // Text compares in LIKE as the left operand's collation says (or a
+        // COLLATE on the pattern); the default one needs nothing passed on,
+        // like() folds case without being told.
+        emit(std::string(t.text), i);
+        level().likeCollation = operandCollation(i).value_or(kDefaultCollationName);
+        return true;
+    }
     if (lw == "collate" && i + 1 < m_last) {
         // COLLATE <sql server collation>: SQLite resolves the name through
         // the collations of collation.h (448 for one it does not know).
@@ -897,6 +1198,10 @@ Translated Translator::run() {
                 break;
             name(i);
             break;
+        }
+        if (m_variantClose && i >= m_variantClose->first) {
+            emitRaw(m_variantClose->second, false);
+            m_variantClose.reset();
         }
     }
     while (m_levels.size() > 1) {
@@ -996,23 +1301,6 @@ bool moveAliasesLast(std::vector<Token>& toks, std::size_t first, std::size_t la
 
 namespace {
 
-// The words SQL Server's 468 names a comparison with.
-const char* comparisonName(std::string_view op) {
-    if (op == "=")
-        return "equal to";
-    if (op == "<>" || op == "!=")
-        return "not equal to";
-    if (op == "<")
-        return "less than";
-    if (op == ">")
-        return "greater than";
-    if (op == "<=")
-        return "less than or equal to";
-    if (op == ">=")
-        return "greater than or equal to";
-    return nullptr;
-}
-
 // 468: two text columns of different collations compared without a COLLATE
 // clause that settles which one counts (SQLite would quietly take the left
 // one's). Columns are found by name in the statement's tables; a name whose
@@ -1064,6 +1352,204 @@ std::optional<Message> collationConflict(const std::vector<Token>& toks, std::si
     return std::nullopt;
 }
 
+// Inserted tokens stand apart from their neighbours in the source.
+Token madeToken(TokKind kind, std::string_view text) {
+    return Token{kind, text, std::string::npos / 2};
+}
+
+// toks[b, e) as CAST(... AS sql_variant), appended to `out`; as they are
+// when they already are a sql_variant.
+void appendAsVariant(std::vector<Token>& out, const std::vector<Token>& toks, std::size_t b,
+                     std::size_t e, const TranslateContext& ctx) {
+    if (const auto t = expressionType(toks, b, e, ctx); t && t->type == SqlType::SqlVariant) {
+        out.insert(out.end(), toks.begin() + std::ptrdiff_t(b), toks.begin() + std::ptrdiff_t(e));
+        return;
+    }
+    out.push_back(madeToken(TokKind::Word, "CAST"));
+    out.push_back(madeToken(TokKind::Punct, "("));
+    out.insert(out.end(), toks.begin() + std::ptrdiff_t(b), toks.begin() + std::ptrdiff_t(e));
+    out.push_back(madeToken(TokKind::Word, "AS"));
+    out.push_back(madeToken(TokKind::Word, "sql_variant"));
+    out.push_back(madeToken(TokKind::Punct, ")"));
+}
+
+// 257: a sql_variant value put into a column of another type without a
+// conversion (SQL Server converts from sql_variant only when told to).
+void checkImplicitFromVariant(const std::vector<Token>& toks, std::size_t b, std::size_t e,
+                              const ColumnType& target, const TranslateContext& ctx,
+                              std::optional<Message>& error) {
+    if (error || target.type == SqlType::SqlVariant || b >= e)
+        return;
+    if (const auto t = expressionType(toks, b, e, ctx); t && t->type == SqlType::SqlVariant)
+        error = errorMessage(257, 16,
+                             "Implicit conversion from data type sql_variant to " +
+                                 baseTypeName(target.type) +
+                                 " is not allowed. Use the CONVERT function to run this query.",
+                             3);
+}
+
+// Whether a statement's tokens name a sql_variant variable or the type itself.
+bool mentionsVariant(const std::vector<Token>& toks, std::size_t first, std::size_t last,
+                     const TranslateContext& ctx) {
+    for (std::size_t k = first; k < last; ++k) {
+        if (isWord(toks[k], "sql_variant"))
+            return true;
+        if (toks[k].kind == TokKind::Variable && ctx.variableType)
+            if (const auto t = ctx.variableType(toLower(toks[k].text));
+                t && t->type == SqlType::SqlVariant)
+                return true;
+    }
+    return false;
+}
+
+// UPDATE t SET col = value, ...: a value assigned to a sql_variant column
+// becomes CAST(value AS sql_variant). Returns the new end of the tokens.
+std::size_t rewriteVariantUpdates(std::vector<Token>& toks, std::size_t first, std::size_t last,
+                                  const TranslateContext& ctx, std::optional<Message>& error) {
+    if (last <= first + 4 || !isWord(toks[first], "update") || !ctx.columnTypes)
+        return last;
+    std::size_t set = first + 1;
+    while (set < last && !isWord(toks[set], "set"))
+        ++set;
+    const auto tables = statementTables(toks, first, set, ctx);
+    if (set >= last || tables.empty())
+        return last;
+    const auto types = ctx.columnTypes(tables.front().first, tables.front().second);
+    if (std::none_of(types.begin(), types.end(),
+                     [](const auto& c) { return c.second.type == SqlType::SqlVariant; }) &&
+        !mentionsVariant(toks, first, last, ctx))
+        return last;
+    std::vector<Token> out(toks.begin() + std::ptrdiff_t(first),
+                           toks.begin() + std::ptrdiff_t(set + 1));
+    std::size_t k = set + 1;
+    while (k < last) {
+        // One assignment: [alias.]column = expression, up to a ',' or the clause's end.
+        std::size_t eq = k;
+        while (eq < last && !(toks[eq].kind == TokKind::Op && toks[eq].text == "="))
+            ++eq;
+        std::size_t end = eq + 1;
+        for (int depth = 0; end < last; ++end) {
+            depth += isPunct(toks[end], '(') ? 1 : isPunct(toks[end], ')') ? -1 : 0;
+            if (depth == 0 && (isPunct(toks[end], ',') ||
+                               (toks[end].kind == TokKind::Word &&
+                                toks[end].isAny({"where", "from", "output", "option"}))))
+                break;
+        }
+        if (eq >= last || eq == k) {
+            out.insert(out.end(), toks.begin() + std::ptrdiff_t(k),
+                       toks.begin() + std::ptrdiff_t(last));
+            break;
+        }
+        out.insert(out.end(), toks.begin() + std::ptrdiff_t(k),
+                   toks.begin() + std::ptrdiff_t(eq + 1));
+        const auto it = types.find(toLower(toks[eq - 1].value()));
+        const bool wrap = it != types.end() && it->second.type == SqlType::SqlVariant &&
+                          end > eq + 1 && !(end == eq + 2 && isWord(toks[eq + 1], "null"));
+        if (wrap)
+            appendAsVariant(out, toks, eq + 1, end, ctx);
+        else
+            out.insert(out.end(), toks.begin() + std::ptrdiff_t(eq + 1),
+                       toks.begin() + std::ptrdiff_t(end));
+        if (it != types.end())
+            checkImplicitFromVariant(toks, eq + 1, end, it->second, ctx, error);
+        if (end >= last || !isPunct(toks[end], ',')) {
+            out.insert(out.end(), toks.begin() + std::ptrdiff_t(end),
+                       toks.begin() + std::ptrdiff_t(last));
+            break;
+        }
+        out.push_back(toks[end]);
+        k = end + 1;
+    }
+    toks.erase(toks.begin() + std::ptrdiff_t(first), toks.begin() + std::ptrdiff_t(last));
+    toks.insert(toks.begin() + std::ptrdiff_t(first), out.begin(), out.end());
+    return first + out.size();
+}
+
+// INSERT [INTO] t [(columns)] VALUES (...), ...: every value that goes into a
+// sql_variant column becomes CAST(value AS sql_variant), so that it keeps its
+// own type as base type. Returns the new end of the statement's tokens.
+std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, std::size_t last,
+                                  const TranslateContext& ctx, std::optional<Message>& error) {
+    if (last <= first + 3 || !isWord(toks[first], "insert") || !ctx.columnTypes || !ctx.columnNames)
+        return last;
+    std::size_t i = first + 1;
+    if (isWord(toks[i], "into"))
+        ++i;
+    const auto tables = statementTables(toks, first, std::min(last, i + 6), ctx);
+    auto name = readObjectName(toks, i, last);
+    if (!name || tables.empty())
+        return last;
+    const auto& [schema, table] = tables.front();
+    const auto types = ctx.columnTypes(schema, table);
+    if (std::none_of(types.begin(), types.end(),
+                     [](const auto& c) { return c.second.type == SqlType::SqlVariant; }) &&
+        !mentionsVariant(toks, first, last, ctx))
+        return last;
+    std::vector<std::string> columns;
+    if (i < last && isPunct(toks[i], '(')) {
+        const std::size_t close = matchingParen(toks, i, last);
+        for (std::size_t k = i + 1; k < close; ++k)
+            if (toks[k].isName())
+                columns.push_back(toLower(toks[k].value()));
+        i = close + 1;
+    } else {
+        columns = ctx.columnNames(schema, table);
+        // The identity column takes no value.
+        std::erase_if(columns, [&](const std::string& c) {
+            const auto it = types.find(c);
+            return it != types.end() && it->second.identity;
+        });
+    }
+    if (i >= last || !isWord(toks[i], "values"))
+        return last;
+    auto isVariant = [&](std::size_t n) {
+        if (n >= columns.size())
+            return false;
+        const auto it = types.find(columns[n]);
+        return it != types.end() && it->second.type == SqlType::SqlVariant;
+    };
+    std::vector<Token> out(toks.begin() + std::ptrdiff_t(first),
+                           toks.begin() + std::ptrdiff_t(i + 1));
+    for (std::size_t k = i + 1; k < last;) {
+        if (!isPunct(toks[k], '(')) {
+            out.push_back(toks[k++]);
+            continue;
+        }
+        const std::size_t close = matchingParen(toks, k, last);
+        out.push_back(toks[k]);
+        std::size_t start = k + 1, n = 0;
+        int depth = 0;
+        for (std::size_t j = k + 1; j <= close; ++j) {
+            if (j < close && isPunct(toks[j], '('))
+                ++depth;
+            else if (j < close && isPunct(toks[j], ')'))
+                --depth;
+            if (j < close && !(depth == 0 && isPunct(toks[j], ',')))
+                continue;
+            const bool wrap = isVariant(n++) && j > start &&
+                              !(j == start + 1 && isWord(toks[start], "null")) &&
+                              !(j == start + 1 && isWord(toks[start], "default"));
+            if (wrap)
+                appendAsVariant(out, toks, start, j, ctx);
+            else
+                out.insert(out.end(), toks.begin() + std::ptrdiff_t(start),
+                           toks.begin() + std::ptrdiff_t(j));
+            if (n <= columns.size())
+                if (const auto c = types.find(columns[n - 1]); c != types.end())
+                    checkImplicitFromVariant(toks, start, j, c->second, ctx, error);
+            if (j < close)
+                out.push_back(toks[j]);
+            start = j + 1;
+        }
+        if (close < last)
+            out.push_back(toks[close]);
+        k = close + 1;
+    }
+    toks.erase(toks.begin() + std::ptrdiff_t(first), toks.begin() + std::ptrdiff_t(last));
+    toks.insert(toks.begin() + std::ptrdiff_t(first), out.begin(), out.end());
+    return first + out.size();
+}
+
 } // namespace
 
 Translated translate(const Statement& st, const TranslateContext& ctx, std::size_t first,
@@ -1079,10 +1565,13 @@ Translated translate(const Statement& st, const TranslateContext& ctx, std::size
     if (maybeAliased)
         moveAliasesLast(rewritten.toks, first, last);
     const auto conflict = collationConflict(st.toks, std::min(first, last), last, ctx);
+    std::optional<Message> variantError;
+    last = rewriteVariantInserts(rewritten.toks, first, last, ctx, variantError);
+    last = rewriteVariantUpdates(rewritten.toks, first, last, ctx, variantError);
     last = rewriteUdtCalls(rewritten.toks, first, last, ctx);
     last = rewriteExactArithmetic(rewritten.toks, first, last, ctx);
     Translated tr = Translator(rewritten, ctx, first, last).run();
-    tr.error = conflict;
+    tr.error = conflict ? conflict : variantError;
     return tr;
 }
 

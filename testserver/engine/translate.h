@@ -52,6 +52,9 @@ struct TranslateContext {
                                                     const std::string& table)>
         columnTypes;
     std::function<std::optional<ColumnType>(const std::string& var)> variableType;
+    // A table's column names (lower case) in their order.
+    std::function<std::vector<std::string>(const std::string& schema, const std::string& table)>
+        columnNames;
     // The table a table variable (with '@', lower case) stands for, in SQLite
     // spelling; nothing for other variables.
     std::function<std::optional<std::string>(const std::string& var)> tableVariable;
@@ -93,6 +96,11 @@ Translated translate(const Statement& st, const TranslateContext& ctx, std::size
 // A SELECT with GROUP BY ... WITH ROLLUP or WITH CUBE as the equivalent
 // UNION ALL of its grouping sets (T-SQL text); nothing for other statements.
 std::optional<std::string> expandGroupingSets(const Statement& st);
+// The base type the value of the expression toks[b, e) keeps in a sql_variant,
+// as tds_convert takes it: "int", "numeric text(4,1)", "varchar(8) COLLATE
+// Latin1_General_CS_AS"; empty when the tokens alone do not tell it.
+std::string variantBaseText(const std::vector<Token>& toks, std::size_t b, std::size_t e,
+                            const TranslateContext& ctx);
 // CREATE TABLE with SQL Server column types, IDENTITY and constraints.
 Translated translateCreateTable(const Statement& st, const TranslateContext& ctx);
 

@@ -2,6 +2,7 @@
 
 #include "testserver/engine/lexer.h"
 #include "testserver/engine/udt.h"
+#include "testserver/engine/variant.h"
 
 #include <algorithm>
 #include <cctype>
@@ -308,6 +309,8 @@ const char* storageCollation(const ColumnType& t) {
     case SqlType::DateTime2:
     case SqlType::DateTimeOffset:
         return kDateTimeCollation;
+    case SqlType::SqlVariant:
+        return kVariantCollation; // tagged values compare by family, then value
     default:
         return nullptr;
     }

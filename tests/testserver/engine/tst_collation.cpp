@@ -70,6 +70,35 @@ TEST_F(Collations, GroupingDistinctAndKeysFollowTheColumn) {
     EXPECT_EQ(error("INSERT INTO u2 VALUES ('ABC')").number, 2627);
 }
 
+TEST_F(Collations, LikeFollowsTheCollationOfItsOperand) {
+    rows("CREATE TABLE l (ci varchar(20), cs varchar(20) COLLATE Latin1_General_CS_AS, "
+         "ai nvarchar(20) COLLATE Latin1_General_CI_AI, bin varchar(20) COLLATE "
+         "Latin1_General_BIN)");
+    rows("INSERT INTO l VALUES ('Abc', 'Abc', N'Crème', 'Abc')");
+    auto count = [&](const std::string& where) {
+        return integer(scalar("SELECT COUNT(*) FROM l WHERE " + where));
+    };
+    EXPECT_EQ(count("ci LIKE 'abc'"), 1);
+    EXPECT_EQ(count("cs LIKE 'abc'"), 0);
+    EXPECT_EQ(count("cs LIKE 'Ab_'"), 1);
+    EXPECT_EQ(count("cs NOT LIKE 'a%'"), 1);
+    EXPECT_EQ(count("bin LIKE '[a-z]bc'"), 0);
+    EXPECT_EQ(count("bin LIKE '[A-Z]bc' AND cs LIKE '%C'"), 0);
+    EXPECT_EQ(count("ai LIKE 'creme'"), 1);
+    EXPECT_EQ(count("ai LIKE 'CR[e]M_'"), 1);
+    EXPECT_EQ(count("ci LIKE 'àbc'"), 0);
+    // An escape character still works beside the collation.
+    rows("UPDATE l SET cs = 'a%b'");
+    EXPECT_EQ(count("cs LIKE 'a!%b' ESCAPE '!'"), 1);
+    EXPECT_EQ(count("cs LIKE 'A!%b' ESCAPE '!'"), 0);
+    // COLLATE on either side decides.
+    EXPECT_EQ(count("ci COLLATE Latin1_General_CS_AS LIKE 'abc'"), 0);
+    EXPECT_EQ(count("ci LIKE 'abc' COLLATE Latin1_General_BIN2"), 0);
+    EXPECT_EQ(integer(scalar("SELECT CASE WHEN 'Abc' COLLATE Latin1_General_CS_AS LIKE 'a%' "
+                             "THEN 1 ELSE 0 END")),
+              0);
+}
+
 TEST_F(Collations, ComparingColumnsOfDifferentCollationsIsAConflict) {
     rows("CREATE TABLE a (x varchar(10), b varchar(10) COLLATE Latin1_General_BIN)");
     rows("CREATE TABLE b (y varchar(10) COLLATE Latin1_General_CS_AS)");
@@ -134,9 +163,10 @@ TEST_F(Collations, VariantPropertiesFollowTheStoredValue) {
                         "SQL_VARIANT_PROPERTY(x, 'Precision'), SQL_VARIANT_PROPERTY(x, "
                         "'MaxLength') FROM v ORDER BY id");
     ASSERT_EQ(r.size(), 6u);
-    const char* base[] = {"int", "bigint", "float", "nvarchar", "varbinary"};
-    const std::int64_t precision[] = {10, 19, 53, 0, 0};
-    const std::int64_t maxLength[] = {4, 8, 8, 10, 2};
+    // A literal beyond int is numeric(10,0), as SQL Server types it.
+    const char* base[] = {"int", "numeric", "float", "nvarchar", "varbinary"};
+    const std::int64_t precision[] = {10, 10, 53, 0, 0};
+    const std::int64_t maxLength[] = {4, 9, 8, 10, 2};
     for (std::size_t k = 0; k < 5; ++k) {
         EXPECT_EQ(text(r[k][0]), base[k]) << k;
         EXPECT_EQ(integer(r[k][1]), precision[k]) << k;
