@@ -747,14 +747,13 @@ private:
                 lxw_format* format = nullptr) {
         checkXlsx(m_path, worksheet_write_number(sheet, r, c, v, format));
     }
-    // A date serial where the spreadsheet has one (from 1900-01-01 on), the ISO text before.
+    // A date serial from 1900-03-01 on, the ISO text before. Spreadsheets disagree on the
+    // serials before it: Excel counts a 29 February 1900 that never was, LibreOffice does not,
+    // so the same serial is a day apart in them; as text the date reads the same everywhere.
     void dateCell(lxw_worksheet* sheet, lxw_row_t r, lxw_col_t c, qint64 ticks, lxw_format* format,
                   CellReader& in, qint64 row, int col) {
-        double serial = double(ticks) / double(kTicksPerDay) - double(kSerialEpochDays);
-        // Serials below 61 count a 29 February 1900 that never was.
+        const double serial = double(ticks) / double(kTicksPerDay) - double(kSerialEpochDays);
         if (serial < 61)
-            serial -= 1;
-        if (serial < 1)
             text(sheet, r, c, in.store().text(row, col).toUtf8());
         else
             number(sheet, r, c, serial, format);
