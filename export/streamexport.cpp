@@ -10,10 +10,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <deque>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 #include <xlsxwriter.h>
 
@@ -325,8 +328,11 @@ public:
         if (m_control.progress)
             m_control.progress(written);
     }
+    bool cancelled() const {
+        return m_control.cancel && m_control.cancel->load(std::memory_order_relaxed);
+    }
     void check() const {
-        if (m_control.cancel && m_control.cancel->load(std::memory_order_relaxed))
+        if (cancelled())
             throw ExportCancelled();
     }
     void done(qint64 written) const {
@@ -658,6 +664,71 @@ QByteArray cellText(QByteArray text) {
     return text;
 }
 
+// Closes of workbooks whose export was cancelled while they assembled their file; each ends
+// by itself and takes its staging folder with it. Those still running when the program ends
+// are waited for, so no staging is left behind.
+class AbandonedCloses {
+public:
+    static AbandonedCloses& instance() {
+        static AbandonedCloses closes;
+        return closes;
+    }
+    void add(std::thread thread) {
+        std::lock_guard guard(m_lock);
+        m_threads.push_back(std::move(thread));
+    }
+    ~AbandonedCloses() {
+        for (std::thread& t : m_threads)
+            t.join();
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<std::thread> m_threads;
+};
+
+// Closes book: libxlsxwriter assembles and compresses the file then, which is much of an
+// .xlsx's time and has no place to stop. It runs on a thread of its own while this one looks
+// at the cancel flag every few milliseconds; on a cancel this returns at once (throwing
+// ExportCancelled) and the close goes on unobserved, its staging folder removed when it ends,
+// so the old file stays untouched and the window is free again without waiting for it.
+void closeWorkbook(lxw_workbook* book, const QString& path, std::unique_ptr<StagedFiles>& staged,
+                   const RowPacer& pacer) {
+    struct State {
+        std::mutex lock;
+        std::condition_variable ended;
+        bool done = false;
+        lxw_error error = LXW_NO_ERROR;
+        std::unique_ptr<StagedFiles> abandoned; // set when nobody waits any more
+    };
+    auto state = std::make_shared<State>();
+    std::thread close([state, book] {
+        const lxw_error error = workbook_close(book); // frees the workbook, whatever it answers
+        std::unique_ptr<StagedFiles> abandoned;
+        {
+            std::lock_guard guard(state->lock);
+            state->done = true;
+            state->error = error;
+            abandoned = std::move(state->abandoned);
+        }
+        state->ended.notify_all();
+        abandoned.reset(); // removes the staging folder
+    });
+    std::unique_lock guard(state->lock);
+    while (!state->done) {
+        state->ended.wait_for(guard, std::chrono::milliseconds(5));
+        if (!state->done && pacer.cancelled()) {
+            state->abandoned = std::move(staged);
+            guard.unlock();
+            AbandonedCloses::instance().add(std::move(close));
+            throw ExportCancelled();
+        }
+    }
+    guard.unlock();
+    close.join();
+    checkXlsx(path, state->error);
+}
+
 class XlsxWriter {
 public:
     XlsxWriter(const ResultStore& store, const QString& path, const QString& tempFolder,
@@ -711,11 +782,10 @@ public:
             }
         } while (row < rows);
         pacer.done(rows);
-        lxw_workbook* book = m_book;
-        m_book = nullptr; // workbook_close frees it, whatever it answers
-        checkXlsx(m_path, workbook_close(book));
         return rows;
     }
+    // The workbook with every row, for closeWorkbook; this writer no longer frees it.
+    lxw_workbook* release() { return std::exchange(m_book, nullptr); }
 
 private:
     lxw_worksheet* addSheet(int number, qint64 dataRows) {
@@ -898,8 +968,8 @@ qint64 writeStream(StreamFormat format, const ResultStore& store, const QString&
     if (QFileInfo(path).isDir())
         throw ExportError(QStringLiteral("\"%1\" ist ein Ordner.").arg(path));
     removeAbandonedStaging(QFileInfo(path).absolutePath());
-    StagedFiles staged(path);
-    const QString target = staged.path(path);
+    auto staged = std::make_unique<StagedFiles>(path);
+    const QString target = staged->path(path);
     qint64 rows = 0;
     try {
         switch (format) {
@@ -912,17 +982,18 @@ qint64 writeStream(StreamFormat format, const ResultStore& store, const QString&
         case StreamFormat::Xlsx: {
             XlsxWriter writer(store, target, QFileInfo(target).absolutePath(), options);
             rows = writer.write(pacer);
+            closeWorkbook(writer.release(), target, staged, pacer);
             break;
         }
         }
     } catch (const ExportCancelled&) {
         throw;
     } catch (const ExportError& e) {
-        throw ExportError(staged.finalNames(e.message()));
+        throw ExportError(staged->finalNames(e.message()));
     }
     // The last look before the file takes its name: a cancel now still keeps the old file.
     pacer.check();
-    staged.commit();
+    staged->commit();
     return rows;
 }
 
