@@ -219,14 +219,18 @@ void appendTime(QByteArray& out, std::int64_t ticks, int fraction = -1) {
     out.append(buf, p - buf);
 }
 
-// UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
+// UTF-16 as UTF-8; a lone surrogate becomes U+FFFD. Written straight into out's storage
+// (room for three bytes per code unit, the most one takes), not a character at a time.
 void appendUtf8(QByteArray& out, QStringView text) {
     const qsizetype n = text.size();
     const char16_t* u = text.utf16();
+    const qsizetype start = out.size();
+    out.resize(start + 3 * n);
+    char* p = out.data() + start;
     for (qsizetype i = 0; i < n; ++i) {
         char32_t c = u[i];
         if (c < 0x80) {
-            out += char(c);
+            *p++ = char(c);
             continue;
         }
         if (c >= 0xD800 && c < 0xE000) {
@@ -235,26 +239,21 @@ void appendUtf8(QByteArray& out, QStringView text) {
             else
                 c = 0xFFFD;
         }
-        char buf[4];
-        int len;
         if (c < 0x800) {
-            buf[0] = char(0xC0 | (c >> 6));
-            buf[1] = char(0x80 | (c & 0x3F));
-            len = 2;
+            *p++ = char(0xC0 | (c >> 6));
+            *p++ = char(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            buf[0] = char(0xE0 | (c >> 12));
-            buf[1] = char(0x80 | ((c >> 6) & 0x3F));
-            buf[2] = char(0x80 | (c & 0x3F));
-            len = 3;
-        } else {
-            buf[0] = char(0xF0 | (c >> 18));
-            buf[1] = char(0x80 | ((c >> 12) & 0x3F));
-            buf[2] = char(0x80 | ((c >> 6) & 0x3F));
-            buf[3] = char(0x80 | (c & 0x3F));
-            len = 4;
+            *p++ = char(0xE0 | (c >> 12));
+            *p++ = char(0x80 | ((c >> 6) & 0x3F));
+            *p++ = char(0x80 | (c & 0x3F));
+        } else { // two code units in, four bytes out
+            *p++ = char(0xF0 | (c >> 18));
+            *p++ = char(0x80 | ((c >> 12) & 0x3F));
+            *p++ = char(0x80 | ((c >> 6) & 0x3F));
+            *p++ = char(0x80 | (c & 0x3F));
         }
-        out.append(buf, len);
     }
+    out.truncate(p - out.data());
 }
 
 // Dates and times in ISO form, as the grid shows them; other kinds as the store's text.
@@ -358,14 +357,20 @@ void writeInPieces(BufferedFile& file, qint64 rows, RowPacer& pacer, const Piece
     // A future of std::async waits for its thread when destroyed, so a failure or a cancel
     // leaves no thread reading the store once this returns.
     std::deque<std::future<QByteArray>> pending;
+    std::atomic<qsizetype> sizeHint{0}; // bytes of the largest piece so far
     qint64 next = 0;
     auto launch = [&] {
         const qint64 first = next;
         const qint64 last = std::min(rows, next + kPieceRows);
         next = last;
-        pending.push_back(std::async(std::launch::async, [&format, first, last] {
+        pending.push_back(std::async(std::launch::async, [&format, &sizeHint, first, last] {
+            // Room for what the pieces before took, so the piece does not grow step by step.
             QByteArray piece;
+            const qsizetype hint = sizeHint.load(std::memory_order_relaxed);
+            piece.reserve(hint + hint / 8 + 4096);
             format(piece, first, last);
+            if (piece.size() > hint)
+                sizeHint.store(piece.size(), std::memory_order_relaxed);
             return piece;
         }));
     };
@@ -609,10 +614,10 @@ qint64 writeJson(const ResultStore& store, const QString& path, RowPacer& pacer)
     BufferedFile file(path);
     QByteArray& out = file.buffer();
     const int columns = store.columnCount();
-    // Every key once, written ahead as `"key":`.
+    // Every key once, written ahead as `"key":`, after the first with the comma before it.
     std::vector<QByteArray> keys;
     for (const QString& key : uniqueKeys(store.columns())) {
-        QByteArray k;
+        QByteArray k = keys.empty() ? QByteArray() : QByteArray(",");
         appendJsonString(k, key.toUtf8());
         keys.push_back(k + ':');
     }
@@ -623,8 +628,6 @@ qint64 writeJson(const ResultStore& store, const QString& path, RowPacer& pacer)
         for (qint64 row = first; row < last; ++row) {
             piece += row == 0 ? "\n{" : ",\n{";
             for (int col = 0; col < columns; ++col) {
-                if (col > 0)
-                    piece += ',';
                 piece += keys[size_t(col)];
                 appendJsonValue(piece, in, row, col);
             }

@@ -125,6 +125,7 @@ private slots:
     void xlsxReadBack();
     void xlsxFurtherSheets();
     void exactTimesKeepTheirDigits();
+    void utf16AsUtf8();
     void cancelKeepsOldFile_data();
     void cancelKeepsOldFile();
     void abandonedStagingRemoved();
@@ -355,6 +356,35 @@ print(json.dumps([[c.number_format, c.value.isoformat() if hasattr(c.value, 'iso
     QCOMPARE(formats[2].toArray()[1].toString(),
              QStringLiteral("2024-02-29 13:14:15.1234567 +05:30"));
     QCOMPARE(formats[3].toArray()[0].toString(), QStringLiteral("yyyy-mm-dd hh:mm:ss"));
+}
+
+void TestStreamExport::utf16AsUtf8() {
+    // Characters of one to four UTF-8 bytes, a surrogate pair, lone surrogates (U+FFFD), an
+    // empty text and a long one, in .csv and .json alike.
+    const QString longText = QString(3000, u'ß') + u'x';
+    const QList<QString> values{QStringLiteral("aä€"),
+                                QString::fromUtf16(u"\U0001D11E!"),
+                                QString(QChar(0xD834)) + u'y',
+                                u'z' + QString(QChar(0xDD1E)),
+                                QStringLiteral(""),
+                                longText};
+    ResultStore store(QList<ColumnInfo>{col("t", ftWideString, StorageKind::Utf16)});
+    store.appendRows(values.size());
+    for (int r = 0; r < values.size(); ++r)
+        store.setValue(r, 0, values[r]);
+    QCOMPARE(writeStream(StreamFormat::Csv, store, path("u.csv"), {}), qint64(values.size()));
+    QCOMPARE(writeStream(StreamFormat::Json, store, path("u.json"), {}), qint64(values.size()));
+    const QByteArray expected[] = {
+        "a\xc3\xa4\xe2\x82\xac", "\xf0\x9d\x84\x9e!", "\xef\xbf\xbdy", "z\xef\xbf\xbd", "",
+        longText.toUtf8()};
+    QByteArray csv = "\xEF\xBB\xBFt\r\n";
+    QByteArray json = "[";
+    for (const QByteArray& e : expected) {
+        csv += e + "\r\n";
+        json += QByteArray(json.size() > 1 ? "," : "") + "\n{\"t\":\"" + e + "\"}";
+    }
+    QCOMPARE(readFile(path("u.csv")), csv);
+    QCOMPARE(readFile(path("u.json")), json + "\n]\n");
 }
 
 void TestStreamExport::cancelKeepsOldFile_data() {
