@@ -411,9 +411,11 @@ void appendCsvField(QByteArray& out, QByteArrayView value, char separator) {
     out += '"';
 }
 
-// A buffer reused for one value at a time (per thread: exports may run side by side).
+// A buffer reused for one value at a time (per thread: exports may run side by side), handed
+// out empty with the storage of the value before (clear() would free it).
 QByteArray& scratch() {
     thread_local QByteArray buffer;
+    buffer.resize(0);
     return buffer;
 }
 
@@ -442,7 +444,6 @@ void appendCsvValue(QByteArray& out, CellReader& in, qint64 row, int col, char s
         return;
     case StorageKind::Utf16: {
         QByteArray& text = scratch();
-        text.clear();
         appendUtf8(text, in.utf16(row, col));
         appendCsvField(out, text, separator);
         return;
@@ -572,7 +573,6 @@ void appendJsonValue(QByteArray& out, CellReader& in, qint64 row, int col) {
     }
     case StorageKind::Decimal: {
         QByteArray& decimal = scratch();
-        decimal.clear();
         appendDecimal(decimal, in.integer(row, col), c.scale);
         appendJsonNumber(out, decimal);
         return;
@@ -585,7 +585,6 @@ void appendJsonValue(QByteArray& out, CellReader& in, qint64 row, int col) {
         return;
     case StorageKind::Utf16: {
         QByteArray& text = scratch();
-        text.clear();
         appendUtf8(text, in.utf16(row, col));
         appendJsonString(out, text);
         return;
