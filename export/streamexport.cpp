@@ -666,27 +666,50 @@ QByteArray cellText(QByteArray text) {
     return text;
 }
 
+// The state of one workbook's close, shared by the close's thread and the export.
+struct CloseState {
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;
+    lxw_error error = LXW_NO_ERROR;
+    std::unique_ptr<StagedFiles> abandoned; // set when nobody waits any more
+};
+
 // Closes of workbooks whose export was cancelled while they assembled their file; each ends
-// by itself and takes its staging folder with it. Those still running when the program ends
-// are waited for, so no staging is left behind.
+// by itself and takes its staging folder with it. Those that have ended are joined when the
+// next comes, those still running when the program ends are waited for, so no staging is left
+// behind.
 class AbandonedCloses {
 public:
     static AbandonedCloses& instance() {
         static AbandonedCloses closes;
         return closes;
     }
-    void add(std::thread thread) {
+    void add(std::thread thread, std::shared_ptr<CloseState> state) {
         std::lock_guard guard(m_lock);
-        m_threads.push_back(std::move(thread));
+        for (auto it = m_closes.begin(); it != m_closes.end();) {
+            bool done;
+            {
+                std::lock_guard stateGuard(it->second->lock);
+                done = it->second->done;
+            }
+            if (done) {
+                it->first.join(); // at most the removal of its staging folder
+                it = m_closes.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        m_closes.emplace_back(std::move(thread), std::move(state));
     }
     ~AbandonedCloses() {
-        for (std::thread& t : m_threads)
-            t.join();
+        for (auto& close : m_closes)
+            close.first.join();
     }
 
 private:
     std::mutex m_lock;
-    std::vector<std::thread> m_threads;
+    std::vector<std::pair<std::thread, std::shared_ptr<CloseState>>> m_closes;
 };
 
 // Closes book: libxlsxwriter assembles and compresses the file then, which is much of an
@@ -696,14 +719,7 @@ private:
 // so the old file stays untouched and the window is free again without waiting for it.
 void closeWorkbook(lxw_workbook* book, const QString& path, std::unique_ptr<StagedFiles>& staged,
                    const RowPacer& pacer) {
-    struct State {
-        std::mutex lock;
-        std::condition_variable ended;
-        bool done = false;
-        lxw_error error = LXW_NO_ERROR;
-        std::unique_ptr<StagedFiles> abandoned; // set when nobody waits any more
-    };
-    auto state = std::make_shared<State>();
+    auto state = std::make_shared<CloseState>();
     std::thread close([state, book] {
         const lxw_error error = workbook_close(book); // frees the workbook, whatever it answers
         std::unique_ptr<StagedFiles> abandoned;
@@ -722,7 +738,7 @@ void closeWorkbook(lxw_workbook* book, const QString& path, std::unique_ptr<Stag
         if (!state->done && pacer.cancelled()) {
             state->abandoned = std::move(staged);
             guard.unlock();
-            AbandonedCloses::instance().add(std::move(close));
+            AbandonedCloses::instance().add(std::move(close), state);
             throw ExportCancelled();
         }
     }
