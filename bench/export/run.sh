@@ -99,8 +99,9 @@ for format in xlsx csv json mdb; do
   secs=$(field seconds <<<"$line")
   stall=$(field stall_ms <<<"$line")
   cancel=$(field cancel_ms <<<"$line")
-  printf 'window .%-5s %9.3f s  longest stall %.1f ms; goal <= 50: %s  cancel until free %.1f ms (was running: %s, old file kept: %s); goal <= 250: %s\n' \
+  printf 'window .%-5s %9.3f s  longest stall %.1f ms; goal <= 50: %s  cancel until free %.1f ms (%s, was running: %s, old file kept: %s); goal <= 250: %s\n' \
     "$format" "$secs" "$stall" "$(verdict "$stall <= 50")" "$cancel" \
+    "$( [ "$(field escape <<<"$line")" = 1 ] && echo Escape || echo '"Abbrechen"')" \
     "$( [ "$(field was_running <<<"$line")" = 1 ] && echo yes || echo NO)" \
     "$( [ "$(field old_file_kept <<<"$line")" = 1 ] && echo yes || echo NO)" \
     "$(verdict "$cancel <= 250")"
