@@ -10,10 +10,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <deque>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 #include <xlsxwriter.h>
 
@@ -216,14 +219,18 @@ void appendTime(QByteArray& out, std::int64_t ticks, int fraction = -1) {
     out.append(buf, p - buf);
 }
 
-// UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
+// UTF-16 as UTF-8; a lone surrogate becomes U+FFFD. Written straight into out's storage
+// (room for three bytes per code unit, the most one takes), not a character at a time.
 void appendUtf8(QByteArray& out, QStringView text) {
     const qsizetype n = text.size();
     const char16_t* u = text.utf16();
+    const qsizetype start = out.size();
+    out.resize(start + 3 * n);
+    char* p = out.data() + start;
     for (qsizetype i = 0; i < n; ++i) {
         char32_t c = u[i];
         if (c < 0x80) {
-            out += char(c);
+            *p++ = char(c);
             continue;
         }
         if (c >= 0xD800 && c < 0xE000) {
@@ -232,26 +239,21 @@ void appendUtf8(QByteArray& out, QStringView text) {
             else
                 c = 0xFFFD;
         }
-        char buf[4];
-        int len;
         if (c < 0x800) {
-            buf[0] = char(0xC0 | (c >> 6));
-            buf[1] = char(0x80 | (c & 0x3F));
-            len = 2;
+            *p++ = char(0xC0 | (c >> 6));
+            *p++ = char(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            buf[0] = char(0xE0 | (c >> 12));
-            buf[1] = char(0x80 | ((c >> 6) & 0x3F));
-            buf[2] = char(0x80 | (c & 0x3F));
-            len = 3;
-        } else {
-            buf[0] = char(0xF0 | (c >> 18));
-            buf[1] = char(0x80 | ((c >> 12) & 0x3F));
-            buf[2] = char(0x80 | ((c >> 6) & 0x3F));
-            buf[3] = char(0x80 | (c & 0x3F));
-            len = 4;
+            *p++ = char(0xE0 | (c >> 12));
+            *p++ = char(0x80 | ((c >> 6) & 0x3F));
+            *p++ = char(0x80 | (c & 0x3F));
+        } else { // two code units in, four bytes out
+            *p++ = char(0xF0 | (c >> 18));
+            *p++ = char(0x80 | ((c >> 12) & 0x3F));
+            *p++ = char(0x80 | ((c >> 6) & 0x3F));
+            *p++ = char(0x80 | (c & 0x3F));
         }
-        out.append(buf, len);
     }
+    out.truncate(p - out.data());
 }
 
 // Dates and times in ISO form, as the grid shows them; other kinds as the store's text.
@@ -325,8 +327,11 @@ public:
         if (m_control.progress)
             m_control.progress(written);
     }
+    bool cancelled() const {
+        return m_control.cancel && m_control.cancel->load(std::memory_order_relaxed);
+    }
     void check() const {
-        if (m_control.cancel && m_control.cancel->load(std::memory_order_relaxed))
+        if (cancelled())
             throw ExportCancelled();
     }
     void done(qint64 written) const {
@@ -352,14 +357,20 @@ void writeInPieces(BufferedFile& file, qint64 rows, RowPacer& pacer, const Piece
     // A future of std::async waits for its thread when destroyed, so a failure or a cancel
     // leaves no thread reading the store once this returns.
     std::deque<std::future<QByteArray>> pending;
+    std::atomic<qsizetype> sizeHint{0}; // bytes of the largest piece so far
     qint64 next = 0;
     auto launch = [&] {
         const qint64 first = next;
         const qint64 last = std::min(rows, next + kPieceRows);
         next = last;
-        pending.push_back(std::async(std::launch::async, [&format, first, last] {
+        pending.push_back(std::async(std::launch::async, [&format, &sizeHint, first, last] {
+            // Room for what the pieces before took, so the piece does not grow step by step.
             QByteArray piece;
+            const qsizetype hint = sizeHint.load(std::memory_order_relaxed);
+            piece.reserve(hint + hint / 8 + 4096);
             format(piece, first, last);
+            if (piece.size() > hint)
+                sizeHint.store(piece.size(), std::memory_order_relaxed);
             return piece;
         }));
     };
@@ -400,9 +411,11 @@ void appendCsvField(QByteArray& out, QByteArrayView value, char separator) {
     out += '"';
 }
 
-// A buffer reused for one value at a time (per thread: exports may run side by side).
+// A buffer reused for one value at a time (per thread: exports may run side by side), handed
+// out empty with the storage of the value before (clear() would free it).
 QByteArray& scratch() {
     thread_local QByteArray buffer;
+    buffer.resize(0);
     return buffer;
 }
 
@@ -431,7 +444,6 @@ void appendCsvValue(QByteArray& out, CellReader& in, qint64 row, int col, char s
         return;
     case StorageKind::Utf16: {
         QByteArray& text = scratch();
-        text.clear();
         appendUtf8(text, in.utf16(row, col));
         appendCsvField(out, text, separator);
         return;
@@ -561,7 +573,6 @@ void appendJsonValue(QByteArray& out, CellReader& in, qint64 row, int col) {
     }
     case StorageKind::Decimal: {
         QByteArray& decimal = scratch();
-        decimal.clear();
         appendDecimal(decimal, in.integer(row, col), c.scale);
         appendJsonNumber(out, decimal);
         return;
@@ -574,7 +585,6 @@ void appendJsonValue(QByteArray& out, CellReader& in, qint64 row, int col) {
         return;
     case StorageKind::Utf16: {
         QByteArray& text = scratch();
-        text.clear();
         appendUtf8(text, in.utf16(row, col));
         appendJsonString(out, text);
         return;
@@ -603,10 +613,10 @@ qint64 writeJson(const ResultStore& store, const QString& path, RowPacer& pacer)
     BufferedFile file(path);
     QByteArray& out = file.buffer();
     const int columns = store.columnCount();
-    // Every key once, written ahead as `"key":`.
+    // Every key once, written ahead as `"key":`, after the first with the comma before it.
     std::vector<QByteArray> keys;
     for (const QString& key : uniqueKeys(store.columns())) {
-        QByteArray k;
+        QByteArray k = keys.empty() ? QByteArray() : QByteArray(",");
         appendJsonString(k, key.toUtf8());
         keys.push_back(k + ':');
     }
@@ -617,8 +627,6 @@ qint64 writeJson(const ResultStore& store, const QString& path, RowPacer& pacer)
         for (qint64 row = first; row < last; ++row) {
             piece += row == 0 ? "\n{" : ",\n{";
             for (int col = 0; col < columns; ++col) {
-                if (col > 0)
-                    piece += ',';
                 piece += keys[size_t(col)];
                 appendJsonValue(piece, in, row, col);
             }
@@ -656,6 +664,87 @@ QByteArray cellText(QByteArray text) {
         ++chars;
     }
     return text;
+}
+
+// The state of one workbook's close, shared by the close's thread and the export.
+struct CloseState {
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;
+    lxw_error error = LXW_NO_ERROR;
+    std::unique_ptr<StagedFiles> abandoned; // set when nobody waits any more
+};
+
+// Closes of workbooks whose export was cancelled while they assembled their file; each ends
+// by itself and takes its staging folder with it. Those that have ended are joined when the
+// next comes, those still running when the program ends are waited for, so no staging is left
+// behind.
+class AbandonedCloses {
+public:
+    static AbandonedCloses& instance() {
+        static AbandonedCloses closes;
+        return closes;
+    }
+    void add(std::thread thread, std::shared_ptr<CloseState> state) {
+        std::lock_guard guard(m_lock);
+        for (auto it = m_closes.begin(); it != m_closes.end();) {
+            bool done;
+            {
+                std::lock_guard stateGuard(it->second->lock);
+                done = it->second->done;
+            }
+            if (done) {
+                it->first.join(); // at most the removal of its staging folder
+                it = m_closes.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        m_closes.emplace_back(std::move(thread), std::move(state));
+    }
+    ~AbandonedCloses() {
+        for (auto& close : m_closes)
+            close.first.join();
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<std::pair<std::thread, std::shared_ptr<CloseState>>> m_closes;
+};
+
+// Closes book: libxlsxwriter assembles and compresses the file then, which is much of an
+// .xlsx's time and has no place to stop. It runs on a thread of its own while this one looks
+// at the cancel flag every few milliseconds; on a cancel this returns at once (throwing
+// ExportCancelled) and the close goes on unobserved, its staging folder removed when it ends,
+// so the old file stays untouched and the window is free again without waiting for it.
+void closeWorkbook(lxw_workbook* book, const QString& path, std::unique_ptr<StagedFiles>& staged,
+                   const RowPacer& pacer) {
+    auto state = std::make_shared<CloseState>();
+    std::thread close([state, book] {
+        const lxw_error error = workbook_close(book); // frees the workbook, whatever it answers
+        std::unique_ptr<StagedFiles> abandoned;
+        {
+            std::lock_guard guard(state->lock);
+            state->done = true;
+            state->error = error;
+            abandoned = std::move(state->abandoned);
+        }
+        state->ended.notify_all();
+        abandoned.reset(); // removes the staging folder
+    });
+    std::unique_lock guard(state->lock);
+    while (!state->done) {
+        state->ended.wait_for(guard, std::chrono::milliseconds(5));
+        if (!state->done && pacer.cancelled()) {
+            state->abandoned = std::move(staged);
+            guard.unlock();
+            AbandonedCloses::instance().add(std::move(close), state);
+            throw ExportCancelled();
+        }
+    }
+    guard.unlock();
+    close.join();
+    checkXlsx(path, state->error);
 }
 
 class XlsxWriter {
@@ -711,11 +800,10 @@ public:
             }
         } while (row < rows);
         pacer.done(rows);
-        lxw_workbook* book = m_book;
-        m_book = nullptr; // workbook_close frees it, whatever it answers
-        checkXlsx(m_path, workbook_close(book));
         return rows;
     }
+    // The workbook with every row, for closeWorkbook; this writer no longer frees it.
+    lxw_workbook* release() { return std::exchange(m_book, nullptr); }
 
 private:
     lxw_worksheet* addSheet(int number, qint64 dataRows) {
@@ -747,14 +835,13 @@ private:
                 lxw_format* format = nullptr) {
         checkXlsx(m_path, worksheet_write_number(sheet, r, c, v, format));
     }
-    // A date serial where the spreadsheet has one (from 1900-01-01 on), the ISO text before.
+    // A date serial from 1900-03-01 on, the ISO text before. Spreadsheets disagree on the
+    // serials before it: Excel counts a 29 February 1900 that never was, LibreOffice does not,
+    // so the same serial is a day apart in them; as text the date reads the same everywhere.
     void dateCell(lxw_worksheet* sheet, lxw_row_t r, lxw_col_t c, qint64 ticks, lxw_format* format,
                   CellReader& in, qint64 row, int col) {
-        double serial = double(ticks) / double(kTicksPerDay) - double(kSerialEpochDays);
-        // Serials below 61 count a 29 February 1900 that never was.
+        const double serial = double(ticks) / double(kTicksPerDay) - double(kSerialEpochDays);
         if (serial < 61)
-            serial -= 1;
-        if (serial < 1)
             text(sheet, r, c, in.store().text(row, col).toUtf8());
         else
             number(sheet, r, c, serial, format);
@@ -899,8 +986,8 @@ qint64 writeStream(StreamFormat format, const ResultStore& store, const QString&
     if (QFileInfo(path).isDir())
         throw ExportError(QStringLiteral("\"%1\" ist ein Ordner.").arg(path));
     removeAbandonedStaging(QFileInfo(path).absolutePath());
-    StagedFiles staged(path);
-    const QString target = staged.path(path);
+    auto staged = std::make_unique<StagedFiles>(path);
+    const QString target = staged->path(path);
     qint64 rows = 0;
     try {
         switch (format) {
@@ -913,17 +1000,18 @@ qint64 writeStream(StreamFormat format, const ResultStore& store, const QString&
         case StreamFormat::Xlsx: {
             XlsxWriter writer(store, target, QFileInfo(target).absolutePath(), options);
             rows = writer.write(pacer);
+            closeWorkbook(writer.release(), target, staged, pacer);
             break;
         }
         }
     } catch (const ExportCancelled&) {
         throw;
     } catch (const ExportError& e) {
-        throw ExportError(staged.finalNames(e.message()));
+        throw ExportError(staged->finalNames(e.message()));
     }
     // The last look before the file takes its name: a cancel now still keeps the old file.
     pacer.check();
-    staged.commit();
+    staged->commit();
     return rows;
 }
 

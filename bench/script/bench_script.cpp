@@ -23,6 +23,7 @@
 #include "app/uMain.h"
 #include "bench/lib/eventwait.h"
 #include "bench/lib/stallmeter.h"
+#include "bench/lib/windowbench.h"
 #include "data/sqlserverprovider.h"
 #include "tests/app/apptestsupport.h"
 
@@ -138,29 +139,18 @@ int usage() {
 int main(int argc, char** argv) {
     TApplication app(argc, argv);
     data::registerSqlServerProvider();
-    QString server, user, password, script, database = QStringLiteral("Musterfirma");
-    int results = 500, rows = 20;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        const QString& key = args[i];
-        const QString& value = args[i + 1];
-        if (key == QLatin1String("--server"))
-            server = value;
-        else if (key == QLatin1String("--user"))
-            user = value;
-        else if (key == QLatin1String("--password"))
-            password = value;
-        else if (key == QLatin1String("--script"))
-            script = value;
-        else if (key == QLatin1String("--database"))
-            database = value;
-        else if (key == QLatin1String("--results"))
-            results = value.toInt();
-        else if (key == QLatin1String("--rows"))
-            rows = value.toInt();
-        else
-            return usage();
-    }
+    QString server, user, password, script, database = QStringLiteral("Musterfirma"),
+                                            resultsText = QStringLiteral("500"),
+                                            rowsText = QStringLiteral("20");
+    if (!benchwindow::readOptions(app.arguments(), {{"--server", &server},
+                                                    {"--user", &user},
+                                                    {"--password", &password},
+                                                    {"--script", &script},
+                                                    {"--database", &database},
+                                                    {"--results", &resultsText},
+                                                    {"--rows", &rowsText}}))
+        return usage();
+    const int results = resultsText.toInt(), rows = rowsText.toInt();
     if (server.isEmpty() || user.isEmpty() || script.isEmpty() || results < 1 || rows < 1)
         return usage();
 
@@ -186,17 +176,9 @@ int main(int argc, char** argv) {
     FirstActivation = false;
     WindowFixture fx(server, user, password, QSize(1024, 700));
     TFMMain* w = fx.w;
-    if (!QTest::qWaitForWindowExposed(w)) {
-        std::fprintf(stderr, "bench-script: the window was not shown\n");
-        return 1;
-    }
-    auto failed = [&] {
-        if (fx.messages.requests.isEmpty())
-            return false;
-        std::fprintf(stderr, "bench-script: %s\n", qPrintable(fx.messages.texts().join(u'|')));
-        return true;
-    };
-    if (!fx.connect() || failed())
+    constexpr const char* kBench = "bench-script";
+    auto failed = [&] { return benchwindow::failed(fx, kBench); };
+    if (!benchwindow::showAndConnect(fx, kBench))
         return 1;
     QTest::qWait(200);
     benchstall::StallMeter stall;
@@ -272,11 +254,7 @@ int main(int argc, char** argv) {
     const qint64 cancelNs = cancelClock.nsecsElapsed();
     if (!cancelled || failed())
         return 1;
-    w->MEQuery->setPlainText(QStringLiteral("select 1 as x"));
-    w->ACQuery->trigger();
-    const bool nextRan = benchwait::waitFor([&] { return !w->statementRunning(); }, 60000) &&
-                         !failed() && w->DBGridQuery->model() &&
-                         w->DBGridQuery->model()->rowCount() == 1;
+    const bool nextRan = benchwindow::nextStatementRuns(fx, kBench);
 
     std::printf("execute_s=%.3f\n", double(executeNs) / 1e9);
     std::printf("execute_stall_ms=%.1f\n", executeStall);

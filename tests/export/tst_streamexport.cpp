@@ -9,6 +9,7 @@
 #include "export/fileio.h"
 #include "export/streamexport.h"
 #include "tests/export/readers.h"
+#include "tests/export/streamstores.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -16,84 +17,18 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUuid>
 #include <cstring>
 
 using namespace exportfile;
 using data::ColumnInfo;
 using data::ResultStore;
 using data::StorageKind;
+using testreaders::col;
+using testreaders::everyKind;
 using testreaders::readFile;
 using testreaders::runPython;
 
 namespace {
-
-ColumnInfo col(const char* name, TFieldType type, StorageKind kind, int scale = 0) {
-    ColumnInfo c;
-    c.name = QString::fromUtf8(name);
-    c.type = type;
-    c.kind = kind;
-    c.scale = scale;
-    return c;
-}
-
-// One column of every kind the server's types map to; row 0 ordinary values, row 1 the
-// awkward ones, row 2 all NULL.
-std::shared_ptr<ResultStore> everyKind() {
-    auto s = std::make_shared<ResultStore>(QList<ColumnInfo>{
-        col("bit", ftBoolean, StorageKind::Bool),
-        col("tiny", ftWord, StorageKind::UInt8),
-        col("small", ftSmallint, StorageKind::Int16),
-        col("int", ftInteger, StorageKind::Int32),
-        col("big", ftLargeint, StorageKind::Int64),
-        col("float", ftFloat, StorageKind::Double),
-        col("money", ftBCD, StorageKind::Decimal, 4),
-        col("dec38", ftFMTBcd, StorageKind::Utf8),
-        col("datetime", ftDateTime, StorageKind::DateTime),
-        col("date", ftDate, StorageKind::Date),
-        col("time", ftTime, StorageKind::Time),
-        col("guid", ftGuid, StorageKind::Guid),
-        col("varchar", ftString, StorageKind::Utf8),
-        col("Straße", ftWideString, StorageKind::Utf16),
-        col("varbinary", ftVarBytes, StorageKind::Bytes),
-    });
-    s->appendRows(3);
-    const QList<QVariant> row0{true,
-                               200,
-                               -12345,
-                               2147483647,
-                               qlonglong(42),
-                               0.1,
-                               QStringLiteral("1234.5678"),
-                               QStringLiteral("12.5"),
-                               QDateTime(QDate(2024, 2, 29), QTime(13, 45, 30), Qt::UTC),
-                               QDate(1999, 12, 31),
-                               QTime(23, 59, 58),
-                               QUuid::fromString(u"{6F9619FF-8B86-D011-B42D-00C04FC964FF}"),
-                               QStringLiteral("plain"),
-                               QStringLiteral("Grüße aus Köln"),
-                               QByteArray("\x00\x01\xfe\xff", 4)};
-    const QList<QVariant> row1{false,
-                               0,
-                               0,
-                               -1,
-                               qlonglong(1) << 60,
-                               -1.5e300,
-                               QStringLiteral("-922337203685477.5807"),
-                               QStringLiteral("12345678901234567890.123456789"),
-                               QDateTime(QDate(1899, 1, 1), QTime(0, 0), Qt::UTC),
-                               QDate(1900, 1, 1),
-                               QTime(0, 0, 0),
-                               QUuid(),
-                               QStringLiteral("a;b,c \"zitiert\"\r\nzweite Zeile"),
-                               QStringLiteral("tab\there\\ and \x01 control"),
-                               QByteArray()};
-    for (int c = 0; c < s->columnCount(); ++c) {
-        s->setValue(0, c, row0[c]);
-        s->setValue(1, c, row1[c]);
-    }
-    return s;
-}
 
 // n rows of (int, text), for the tests that need many rows.
 std::shared_ptr<ResultStore> numbered(qint64 n) {
@@ -190,6 +125,7 @@ private slots:
     void xlsxReadBack();
     void xlsxFurtherSheets();
     void exactTimesKeepTheirDigits();
+    void utf16AsUtf8();
     void cancelKeepsOldFile_data();
     void cancelKeepsOldFile();
     void abandonedStagingRemoved();
@@ -324,16 +260,16 @@ void TestStreamExport::xlsxReadBack() {
                           "datetime:2024-02-29T13:45:30", "datetime:1999-12-31T00:00:00",
                           "time:23:59:58", "str:6F9619FF-8B86-D011-B42D-00C04FC964FF", "str:plain",
                           QStringLiteral("str:Grüße aus Köln"), "str:0x0001FEFF"}));
-    // Before 1900 a sheet has no dates: the ISO text. Long integers and decimals keep their
-    // digits as text.
-    QCOMPARE(texts(rows[2].toArray()),
-             (QStringList{"bool:False", "int:0", "int:0", "int:-1", "str:1152921504606846976",
-                          "float:-1.5e+300", "str:-922337203685477.5807",
-                          "str:12345678901234567890.123456789", "str:1899-01-01 00:00:00",
-                          "datetime:1900-01-01T00:00:00", "time:00:00:00",
-                          "str:00000000-0000-0000-0000-000000000000",
-                          "str:a;b,c \"zitiert\"\r\nzweite Zeile",
-                          QStringLiteral("str:tab\there\\ and \x01 control"), "str:0x"}));
+    // Before 1900-03-01 (where spreadsheets count days differently) the ISO text. Long integers
+    // and decimals keep their digits as text.
+    QCOMPARE(
+        texts(rows[2].toArray()),
+        (QStringList{"bool:False", "int:0", "int:0", "int:-1", "str:1152921504606846976",
+                     "float:-1.5e+300", "str:-922337203685477.5807",
+                     "str:12345678901234567890.123456789", "str:1899-01-01 00:00:00",
+                     "str:1900-01-01", "time:00:00:00", "str:00000000-0000-0000-0000-000000000000",
+                     "str:a;b,c \"zitiert\"\r\nzweite Zeile",
+                     QStringLiteral("str:tab\there\\ and \x01 control"), "str:0x"}));
 }
 
 void TestStreamExport::xlsxFurtherSheets() {
@@ -422,15 +358,48 @@ print(json.dumps([[c.number_format, c.value.isoformat() if hasattr(c.value, 'iso
     QCOMPARE(formats[3].toArray()[0].toString(), QStringLiteral("yyyy-mm-dd hh:mm:ss"));
 }
 
+void TestStreamExport::utf16AsUtf8() {
+    // Characters of one to four UTF-8 bytes, a surrogate pair, lone surrogates (U+FFFD), an
+    // empty text and a long one, in .csv and .json alike.
+    const QString longText = QString(3000, u'ß') + u'x';
+    const QList<QString> values{QStringLiteral("aä€"),
+                                QString::fromUtf16(u"\U0001D11E!"),
+                                QString(QChar(0xD834)) + u'y',
+                                u'z' + QString(QChar(0xDD1E)),
+                                QStringLiteral(""),
+                                longText};
+    ResultStore store(QList<ColumnInfo>{col("t", ftWideString, StorageKind::Utf16)});
+    store.appendRows(values.size());
+    for (int r = 0; r < values.size(); ++r)
+        store.setValue(r, 0, values[r]);
+    QCOMPARE(writeStream(StreamFormat::Csv, store, path("u.csv"), {}), qint64(values.size()));
+    QCOMPARE(writeStream(StreamFormat::Json, store, path("u.json"), {}), qint64(values.size()));
+    const QByteArray expected[] = {
+        "a\xc3\xa4\xe2\x82\xac", "\xf0\x9d\x84\x9e!", "\xef\xbf\xbdy", "z\xef\xbf\xbd", "",
+        longText.toUtf8()};
+    QByteArray csv = "\xEF\xBB\xBFt\r\n";
+    QByteArray json = "[";
+    for (const QByteArray& e : expected) {
+        csv += e + "\r\n";
+        json += QByteArray(json.size() > 1 ? "," : "") + "\n{\"t\":\"" + e + "\"}";
+    }
+    QCOMPARE(readFile(path("u.csv")), csv);
+    QCOMPARE(readFile(path("u.json")), json + "\n]\n");
+}
+
 void TestStreamExport::cancelKeepsOldFile_data() {
     QTest::addColumn<int>("format");
-    QTest::newRow("csv") << int(StreamFormat::Csv);
-    QTest::newRow("json") << int(StreamFormat::Json);
-    QTest::newRow("xlsx") << int(StreamFormat::Xlsx);
+    QTest::addColumn<qint64>("cancelAt"); // rows written when the cancel comes
+    QTest::newRow("csv") << int(StreamFormat::Csv) << qint64(20000);
+    QTest::newRow("json") << int(StreamFormat::Json) << qint64(20000);
+    QTest::newRow("xlsx") << int(StreamFormat::Xlsx) << qint64(20000);
+    // Every row written, the workbook assembling its file: the close is left to end by itself.
+    QTest::newRow("xlsx while assembled") << int(StreamFormat::Xlsx) << qint64(40000);
 }
 
 void TestStreamExport::cancelKeepsOldFile() {
     QFETCH(int, format);
+    QFETCH(qint64, cancelAt);
     const auto store = numbered(40000);
     const QString old = path("alt.datei");
     {
@@ -444,19 +413,21 @@ void TestStreamExport::cancelKeepsOldFile() {
     control.cancel = &cancel;
     control.progress = [&](qint64 rows) {
         seen = rows;
-        if (rows >= 20000)
-            cancel = true; // halfway
+        if (rows >= cancelAt)
+            cancel = true;
     };
     QVERIFY_THROWS_EXCEPTION(ExportCancelled,
                              writeStream(StreamFormat(format), *store, old, {}, control));
-    QVERIFY(seen >= 20000 && seen < 40000);
+    QVERIFY(seen >= cancelAt && (seen < 40000 || cancelAt == 40000));
     QCOMPARE(readFile(old), QByteArray("der alte Inhalt"));
-    QCOMPARE(folderEntries(folder()), QStringList{"alt.datei"});
+    // A close left running removes its staging when it ends.
+    QTRY_COMPARE(folderEntries(folder()), QStringList{"alt.datei"});
     // A cancelled export to a new name leaves nothing.
     cancel = false;
     QVERIFY_THROWS_EXCEPTION(
         ExportCancelled, writeStream(StreamFormat(format), *store, path("neu.datei"), {}, control));
-    QCOMPARE(folderEntries(folder()), QStringList{"alt.datei"});
+    QTRY_COMPARE(folderEntries(folder()), QStringList{"alt.datei"});
+    QCOMPARE(readFile(old), QByteArray("der alte Inhalt"));
     QFile::remove(old);
 }
 
