@@ -228,14 +228,21 @@ void TADODataSet::openAsync(const QList<data::ScriptStep>& steps,
             arrival.complete = complete;
             if (!arrival.chunk && !first && !last)
                 return;
+            // The run's first rows are shown at once; what follows them is
+            // picked up at the hand-off's pace.
+            const bool firstOfRun = first && index == 0;
             if (first)
                 arrival.columns = store.columns();
             first = false;
             since.start();
-            handoff->post([self, generation, arrival] {
+            auto deliver = [self, generation, arrival] {
                 if (self)
                     self->receiveRows(generation, arrival);
-            });
+            };
+            if (firstOfRun)
+                handoff->postNow(std::move(deliver));
+            else
+                handoff->post(std::move(deliver));
         };
         data::QueryOptions o = options;
         o.cancelled = &cancelled;
