@@ -179,11 +179,16 @@ public:
     std::shared_ptr<ResultStore> query(const QString& text, const QueryOptions& options,
                                        MessageList& messages) override {
         return guarded([&] {
-            Handle stmt = newStatement(options);
-            Running running(*this, stmt.get());
-            if (options.isCancelled())
-                return std::shared_ptr<ResultStore>(); // cancelled before it was sent
-            return runBatch(stmt.get(), text, options, messages, true);
+            Handle stmt = takeStatement(options);
+            std::shared_ptr<ResultStore> first;
+            {
+                Running running(*this, stmt.get());
+                if (options.isCancelled())
+                    return first; // cancelled before it was sent
+                first = runBatch(stmt.get(), text, options, messages, true);
+            }
+            keepStatement(std::move(stmt), options);
+            return first;
         });
     }
 
@@ -247,15 +252,18 @@ public:
     void execute(const QString& text, const QList<QVariant>& params, const QueryOptions& options,
                  MessageList& messages) override {
         guarded([&] {
-            Handle stmt = newStatement(options);
+            Handle stmt = takeStatement(options);
             ParamBuffers buffers;
             bindParameters(stmt.get(), params, buffers);
-            Running running(*this, stmt.get());
-            if (options.isCancelled())
-                return 0; // cancelled before it was sent
-            // Result sets of a command are skipped; every statement runs and
-            // the first error is raised once the rest has been read.
-            runBatch(stmt.get(), text, options, messages, false);
+            {
+                Running running(*this, stmt.get());
+                if (options.isCancelled())
+                    return 0; // cancelled before it was sent
+                // Result sets of a command are skipped; every statement runs and
+                // the first error is raised once the rest has been read.
+                runBatch(stmt.get(), text, options, messages, false);
+            }
+            keepStatement(std::move(stmt), options);
             return 0;
         });
     }
@@ -696,6 +704,32 @@ private:
         return dead == SQL_CD_TRUE;
     }
 
+    // The statement kept from the last one that ended cleanly, or a new
+    // one. A script of thousands of batches would otherwise have the driver
+    // manager and the driver build a statement and its descriptors for each
+    // batch and tear them down again.
+    Handle takeStatement(const QueryOptions& options) {
+        if (!m_spare)
+            return newStatement(options);
+        Handle stmt = std::move(m_spare);
+        if (options.commandTimeout != m_spareTimeout)
+            check(SQLSetStmtAttr(stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
+                                 SQLPOINTER(SQLULEN(std::max(options.commandTimeout, 0))), 0),
+                  SQL_HANDLE_STMT, stmt.get(), "SQLSetStmtAttr(QUERY_TIMEOUT)");
+        return stmt;
+    }
+
+    // Keeps a statement that has read all it was sent for the next one. A
+    // cancelled one is dropped: the driver may still be settling the cancel.
+    void keepStatement(Handle stmt, const QueryOptions& options) {
+        if (options.isCancelled() || !SQL_SUCCEEDED(SQLFreeStmt(stmt.get(), SQL_CLOSE)) ||
+            !SQL_SUCCEEDED(SQLFreeStmt(stmt.get(), SQL_UNBIND)) ||
+            !SQL_SUCCEEDED(SQLFreeStmt(stmt.get(), SQL_RESET_PARAMS)))
+            return;
+        m_spare = std::move(stmt);
+        m_spareTimeout = std::max(options.commandTimeout, 0);
+    }
+
     Handle newStatement(const QueryOptions& options) {
         Handle stmt(SQL_HANDLE_STMT, m_dbc.get());
         if (options.commandTimeout > 0)
@@ -887,7 +921,9 @@ private:
     int m_loginTimeout = 15;
     Handle m_env;
     Handle m_dbc;
-    int m_socket = -1; // the driver's socket, when it tells
+    Handle m_spare;         // see takeStatement; freed before the connection
+    int m_spareTimeout = 0; // its query time-out in seconds
+    int m_socket = -1;      // the driver's socket, when it tells
     ino_t m_socketIno = 0;
 };
 
