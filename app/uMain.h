@@ -42,7 +42,7 @@ class ResultStack;
 class QSplitter;
 class QTimer;
 class QTabWidget;
-class QTextEdit;
+class QPlainTextEdit;
 class QToolBar;
 class QVBoxLayout;
 class TDM;
@@ -182,7 +182,7 @@ public:
     QScrollArea* SBResults = nullptr;
     ResultStack* PAResults = nullptr;
     QLabel* PAGrid = nullptr;
-    QTextEdit* REMessages = nullptr;
+    QPlainTextEdit* REMessages = nullptr;
 
     // Actions (ActionListMain).
     QAction* ACConnect = nullptr;

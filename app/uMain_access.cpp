@@ -16,9 +16,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QShortcut>
 #include <QTabWidget>
-#include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
 

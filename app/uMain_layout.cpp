@@ -23,12 +23,12 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTextEdit>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -431,10 +431,13 @@ void TFMMain::buildMainArea() {
     PAGrid->setGeometry(212, 156, 297, 29);
     PAGrid->raise();
 
-    REMessages = new QTextEdit;
+    // A plain-text pane lays out only the lines in view: a script's tens of
+    // thousands of messages would otherwise be shaped and laid out as they
+    // come, on the thread that serves the window. Its lines still carry
+    // formats (errors in red) and the user may edit them.
+    REMessages = new QPlainTextEdit;
     REMessages->setObjectName(QStringLiteral("REMessages"));
-    REMessages->setAcceptRichText(true);
-    REMessages->setLineWrapMode(QTextEdit::NoWrap);
+    REMessages->setLineWrapMode(QPlainTextEdit::NoWrap);
     REMessages->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     REMessages->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Reached with Tab while its page shows (and with Alt+N), so that the

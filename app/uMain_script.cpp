@@ -14,10 +14,10 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QTabWidget>
 #include <QTextBlock>
-#include <QTextEdit>
 
 namespace {
 

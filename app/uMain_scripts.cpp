@@ -9,8 +9,8 @@
 #include "app/uDM.h"
 #include "modal/modal.h"
 
+#include <QPlainTextEdit>
 #include <QTabWidget>
-#include <QTextEdit>
 
 void TFMMain::ACNewExecute() {
     editorTextReplaced(QString());

@@ -31,7 +31,6 @@
 #include <QStatusTipEvent>
 #include <QTabWidget>
 #include <QTest>
-#include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWidgetAction>

@@ -18,7 +18,6 @@
 #include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QTest>
-#include <QTextEdit>
 #include <memory>
 
 class TestResponsiveE2E : public QObject {

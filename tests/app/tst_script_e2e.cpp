@@ -11,13 +11,14 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBlock>
-#include <QTextEdit>
 #include <memory>
 
 class TestScriptE2E : public QObject {
@@ -171,7 +172,7 @@ void TestScriptE2E::batchesWithCountsAndAFailure() {
                  QStringLiteral("1 von 4 Batches ist fehlgeschlagen")),
              qPrintable(f->messages.texts().first()));
     // A double click on the error goes to its line of the script.
-    QTextEdit* pane = f->w->REMessages;
+    QPlainTextEdit* pane = f->w->REMessages;
     f->w->PCMain->setCurrentWidget(pane);
     QTextBlock error = pane->document()->begin();
     while (error.isValid() && !error.text().startsWith(QStringLiteral("Meldung 208")))
@@ -180,6 +181,25 @@ void TestScriptE2E::batchesWithCountsAndAFailure() {
     QTextCursor at(error);
     pane->setTextCursor(at);
     const QPoint point = pane->cursorRect(at).center();
+    // The error stands out: its line is drawn in red, the row counts are not.
+    const QImage shot = pane->viewport()->grab().toImage();
+    auto redRows = [&](int top, int bottom) {
+        int red = 0;
+        for (int y = std::max(top, 0); y < std::min(bottom, shot.height()); ++y)
+            for (int x = 0; x < shot.width(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                red += c.red() > 140 && c.green() < 80 && c.blue() < 80;
+            }
+        return red;
+    };
+    const QRect line = pane->cursorRect(at);
+    QVERIFY2(redRows(line.top(), line.bottom()) > 20, "the error line is not red");
+    QTextBlock count = pane->document()->begin();
+    while (count.isValid() && !count.text().startsWith(QStringLiteral("(1 Zeile")))
+        count = count.next();
+    QVERIFY(count.isValid());
+    const QRect countLine = pane->cursorRect(QTextCursor(count));
+    QCOMPARE(redRows(countLine.top(), countLine.bottom()), 0);
     QTest::mouseDClick(pane->viewport(), Qt::LeftButton, {}, point);
     QCOMPARE(f->w->MEQuery->textCursor().block().blockNumber(), 4);
 }

@@ -22,7 +22,6 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
-#include <QTextEdit>
 #include <dlfcn.h>
 #include <memory>
 
