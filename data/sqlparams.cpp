@@ -10,6 +10,12 @@ bool isNameChar(QChar c) {
 
 ParsedParameters parseParameters(const QString& sql) {
     ParsedParameters out;
+    // Only a colon can begin a parameter: a text without one goes as it is
+    // (every batch of a script passes through here).
+    if (!sql.contains(QLatin1Char(':'))) {
+        out.text = sql;
+        return out;
+    }
     out.text.reserve(sql.size());
     const qsizetype n = sql.size();
     qsizetype i = 0;

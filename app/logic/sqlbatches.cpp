@@ -2,9 +2,45 @@
 
 #include "app/logic/sqlscanner.h"
 
+#include <algorithm>
 #include <climits>
 
+namespace {
+
+// Whether a line that starts outside any literal, name or comment may leave
+// one open. Without quoted names, brackets and comment marks only string
+// literals can, and then only with an odd number of quotes: each quote
+// opens or closes one, and a doubled quote inside closes and opens again.
+bool mayOpen(QStringView line) {
+    bool open = false;
+    for (const QChar c : line)
+        switch (c.unicode()) {
+        case u'\'':
+            open = !open;
+            break;
+        case u'"':
+        case u'[':
+        case u'-':
+        case u'/':
+            return true;
+        default:
+            break;
+        }
+    return open;
+}
+
+bool onlyBlanks(QStringView line) {
+    return std::all_of(line.begin(), line.end(), [](QChar c) { return c.isSpace(); });
+}
+
+} // namespace
+
 int goLineCount(QStringView line) {
+    // A GO line begins with blanks and block comments, then GO: any other
+    // first character rules it out without scanning the line.
+    const auto first = std::find_if(line.begin(), line.end(), [](QChar c) { return !c.isSpace(); });
+    if (first == line.end() || (*first != u'g' && *first != u'G' && *first != u'/'))
+        return 0;
     SqlScanner scanner(line);
     SqlToken token;
     bool go = false;
@@ -71,6 +107,11 @@ QList<SqlBatch> splitBatches(const QString& text) {
             finish(count);
             batchStart = next;
             batchLine = lineNo + 1;
+        } else if (state.open == SqlScanState::Nothing && !mayOpen(line)) {
+            // Most lines of a long script: nothing opens, only whether the
+            // line holds more than blanks counts.
+            content = content || !onlyBlanks(line);
+            batchEnd = lineEnd;
         } else {
             SqlScanner scanner(line, state);
             scanner.setKeywords(false);

@@ -256,6 +256,10 @@ std::string stripComments(std::string_view utf8, SqlScanState& state) {
 }
 
 QString stripComments(const QString& text) {
+    // Comments begin only with "--" or "/*": a text without either is its
+    // own result (most batches of a generated script).
+    if (!text.contains(QLatin1String("--")) && !text.contains(QLatin1String("/*")))
+        return text;
     SqlScanState state;
     return stripComments(QStringView(text), state);
 }
