@@ -5,6 +5,7 @@
 #include "testserver/engine/functions.h"
 #include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
+#include "testserver/engine/variant_expressions.h"
 
 #include <algorithm>
 #include <chrono>
@@ -805,6 +806,9 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out) {
             return fail(mustDeclare(std::string(opt.text)), out, true);
         if (st.toks.size() < 4 || st.toks[2].kind != TokKind::Op)
             return fail(syntaxError(std::string(st.toks.back().text)), out, true);
+        if (const auto e =
+                implicitFromVariant(st.toks, 3, st.toks.size(), var->type, translateContext()))
+            return fail(*e, out, true);
         Outcome oc;
         const auto v = evaluate(st, 3, st.toks.size(), out, oc);
         if (!v)
@@ -946,6 +950,8 @@ Outcome Session::Impl::runDeclare(const Statement& st, Out& out) {
                         out, false);
         Variable v{*type, Null{}};
         if (e < b) {
+            if (const auto err = implicitFromVariant(st.toks, e + 1, b, *type, translateContext()))
+                return fail(*err, out, true);
             Outcome oc;
             auto val = evaluate(st, e + 1, b, out, oc);
             if (!val)

@@ -8,6 +8,7 @@
 
 #include "testserver/engine/types.h"
 #include "testserver/engine/variant.h"
+#include "testserver/engine/variant_expressions.h"
 
 #include <algorithm>
 #include <map>
@@ -265,9 +266,8 @@ bool isTextTypeText(std::string_view t) {
     return false;
 }
 
-// The type of the expression toks[b, e) where the tokens alone tell it: a
-// literal, a column of the statement's tables, a variable, a CAST or CONVERT,
-// a few functions. What a value put into a sql_variant keeps as base type.
+} // namespace
+
 std::optional<ColumnType> expressionType(const std::vector<Token>& toks, std::size_t b,
                                          std::size_t e, const TranslateContext& ctx) {
     while (e > b + 1 && isPunct(toks[b], '(') && matchingParen(toks, b, e) == e - 1) {
@@ -381,20 +381,25 @@ std::optional<ColumnType> expressionType(const std::vector<Token>& toks, std::si
     return found;
 }
 
-} // namespace
-
 std::string variantBaseText(const std::vector<Token>& toks, std::size_t b, std::size_t e,
                             const TranslateContext& ctx) {
-    const auto t = expressionType(toks, b, e, ctx);
+    const auto t = operandType(toks, b, e, ctx);
     if (!t)
         return {};
     std::string text = declTypeText(*t);
     // SQL Server names the type of a literal like 456.7 and of CAST(x AS numeric) numeric.
-    const bool literal = e > b && e - b <= 2 && toks[e - 1].kind == TokKind::Number;
+    // So is arithmetic on such a literal, unless a decimal takes part by name.
+    const auto from = toks.begin() + std::ptrdiff_t(b), to = toks.begin() + std::ptrdiff_t(e);
+    const bool literal = (e > b && e - b <= 2 && toks[e - 1].kind == TokKind::Number) ||
+                         std::any_of(from, to, [](const Token& k) {
+                             return k.kind == TokKind::Number &&
+                                    k.text.find('.') != std::string_view::npos &&
+                                    k.text.find_first_of("eE") == std::string_view::npos;
+                         });
     const bool numeric =
         t->type == SqlType::Decimal &&
-        (literal || std::any_of(toks.begin() + std::ptrdiff_t(b), toks.begin() + std::ptrdiff_t(e),
-                                [](const Token& k) { return isWord(k, "numeric"); }));
+        std::none_of(from, to, [](const Token& k) { return isWord(k, "decimal"); }) &&
+        (literal || std::any_of(from, to, [](const Token& k) { return isWord(k, "numeric"); }));
     if (numeric)
         text.replace(0, baseTypeName(SqlType::Decimal).size(), "numeric");
     return text + (t->collation.empty() ? std::string() : " COLLATE " + t->collation);
@@ -494,10 +499,6 @@ private:
     bool isTextColumn(const std::string& col) const;
     std::optional<std::string> operandCollation(std::size_t i) const;
     std::optional<ColumnType> columnNamed(const std::string& column) const;
-    std::optional<std::pair<std::string, std::size_t>> variantComparand(std::size_t op) const;
-    // The end of a value compared with a sql_variant column, and the closing
-    // text of its conversion.
-    std::optional<std::pair<std::size_t, std::string>> m_variantClose;
     bool nationalArgument(std::size_t open) const;
     bool unaryMinusBefore(std::size_t i) const;
     std::string typeText(std::size_t& i, std::size_t end);
@@ -670,41 +671,6 @@ std::optional<ColumnType> Translator::columnNamed(const std::string& column) con
     return found;
 }
 
-// A comparison of a sql_variant column with a literal or a variable
-// ("v = 5"): the value becomes a sql_variant of its own type first, so that
-// the column's variant order compares them. Returns the base type text and
-// the index of the operand's last token.
-std::optional<std::pair<std::string, std::size_t>>
-Translator::variantComparand(std::size_t op) const {
-    if (op <= m_first || op + 1 >= m_last ||
-        (op >= m_first + 2 && isWord(m_toks[op - 2], "collate")))
-        return std::nullopt;
-    const Token& l = m_toks[op - 1];
-    std::optional<ColumnType> left;
-    if (l.isName())
-        left = columnNamed(l.value());
-    else if (l.kind == TokKind::Variable && m_ctx.variableType &&
-             !(op >= m_first + 2 && m_toks[op - 2].kind == TokKind::Op))
-        left = m_ctx.variableType(toLower(l.text));
-    if (!left || left->type != SqlType::SqlVariant)
-        return std::nullopt;
-    std::size_t last = op + 1;
-    const Token& t = m_toks[last];
-    if (t.kind == TokKind::Op && (t.text == "-" || t.text == "+") && last + 1 < m_last &&
-        m_toks[last + 1].kind == TokKind::Number)
-        ++last;
-    const TokKind k = m_toks[last].kind;
-    if (k != TokKind::String && k != TokKind::NString && k != TokKind::Number &&
-        k != TokKind::Binary && k != TokKind::Variable)
-        return std::nullopt;
-    // Only a whole operand: what follows must end it.
-    if (last + 1 < m_last &&
-        (m_toks[last + 1].kind == TokKind::Op || isPunct(m_toks[last + 1], '(')))
-        return std::nullopt;
-    const std::string base = variantBaseText(m_toks, op + 1, last + 1, m_ctx);
-    return std::make_pair(base, last);
-}
-
 // Whether toks[i] follows a '-' that is a sign rather than a subtraction.
 bool Translator::unaryMinusBefore(std::size_t i) const {
     if (i <= m_first || m_toks[i - 1].kind != TokKind::Op || m_toks[i - 1].text != "-")
@@ -842,14 +808,6 @@ void Translator::op(std::size_t i) {
         if (t.text != "*" || !(i > m_first && isPunct(m_toks[i - 1], '.')))
             endChain(level());
         emit(std::string(t.text), i);
-        if (comparisonName(t.text) && !m_variantClose)
-            if (const auto v = variantComparand(i)) {
-                emitRaw("tds_convert('sql_variant',");
-                m_variantClose = std::make_pair(
-                    v->second,
-                    (v->first.empty() ? std::string() : ", -1, " + quoteString(v->first)) +
-                        ") COLLATE " + kVariantCollation);
-            }
     }
 }
 
@@ -1199,10 +1157,6 @@ Translated Translator::run() {
             name(i);
             break;
         }
-        if (m_variantClose && i >= m_variantClose->first) {
-            emitRaw(m_variantClose->second, false);
-            m_variantClose.reset();
-        }
     }
     while (m_levels.size() > 1) {
         endChain(m_levels.back());
@@ -1352,13 +1306,12 @@ std::optional<Message> collationConflict(const std::vector<Token>& toks, std::si
     return std::nullopt;
 }
 
-// Inserted tokens stand apart from their neighbours in the source.
+} // namespace
+
 Token madeToken(TokKind kind, std::string_view text) {
     return Token{kind, text, std::string::npos / 2};
 }
 
-// toks[b, e) as CAST(... AS sql_variant), appended to `out`; as they are
-// when they already are a sql_variant.
 void appendAsVariant(std::vector<Token>& out, const std::vector<Token>& toks, std::size_t b,
                      std::size_t e, const TranslateContext& ctx) {
     if (const auto t = expressionType(toks, b, e, ctx); t && t->type == SqlType::SqlVariant) {
@@ -1372,6 +1325,8 @@ void appendAsVariant(std::vector<Token>& out, const std::vector<Token>& toks, st
     out.push_back(madeToken(TokKind::Word, "sql_variant"));
     out.push_back(madeToken(TokKind::Punct, ")"));
 }
+
+namespace {
 
 // 257: a sql_variant value put into a column of another type without a
 // conversion (SQL Server converts from sql_variant only when told to).
@@ -1481,9 +1436,7 @@ std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, s
         return last;
     const auto& [schema, table] = tables.front();
     const auto types = ctx.columnTypes(schema, table);
-    if (std::none_of(types.begin(), types.end(),
-                     [](const auto& c) { return c.second.type == SqlType::SqlVariant; }) &&
-        !mentionsVariant(toks, first, last, ctx))
+    if (!involvesVariant(toks, first, last, ctx))
         return last;
     std::vector<std::string> columns;
     if (i < last && isPunct(toks[i], '(')) {
@@ -1499,6 +1452,15 @@ std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, s
             const auto it = types.find(c);
             return it != types.end() && it->second.identity;
         });
+    }
+    if (i < last && isWord(toks[i], "select")) {
+        std::vector<std::optional<ColumnType>> targets;
+        for (const auto& c : columns) {
+            const auto it = types.find(c);
+            targets.push_back(it == types.end() ? std::nullopt
+                                                : std::optional<ColumnType>(it->second));
+        }
+        return rewriteInsertSelectList(toks, i, last, targets, ctx, error);
     }
     if (i >= last || !isWord(toks[i], "values"))
         return last;
@@ -1569,6 +1531,7 @@ Translated translate(const Statement& st, const TranslateContext& ctx, std::size
     last = rewriteVariantInserts(rewritten.toks, first, last, ctx, variantError);
     last = rewriteVariantUpdates(rewritten.toks, first, last, ctx, variantError);
     last = rewriteUdtCalls(rewritten.toks, first, last, ctx);
+    last = rewriteVariantExpressions(rewritten.toks, first, last, ctx, variantError);
     last = rewriteExactArithmetic(rewritten.toks, first, last, ctx);
     Translated tr = Translator(rewritten, ctx, first, last).run();
     tr.error = conflict ? conflict : variantError;

@@ -139,6 +139,29 @@ TEST_F(Variants, PuttingAVariantIntoAnotherTypeNeedsAConversion) {
                       "the CONVERT function to run this query.");
     rows("UPDATE w SET i = CAST(x AS int) + 1");
     EXPECT_EQ(integer(scalar("SELECT i FROM w")), 8);
+    // Every other way into a typed column or variable.
+    for (const char* batch :
+         {"DECLARE @v sql_variant = 5; DECLARE @i int = @v",
+          "DECLARE @v sql_variant = 5; DECLARE @i int; SET @i = @v",
+          "DECLARE @i int; SELECT @i = x FROM w", "INSERT INTO w (i) SELECT x FROM w"})
+        EXPECT_EQ(error(batch).number, 257) << batch;
+    EXPECT_EQ(integer(scalar("DECLARE @i int; SELECT @i = CAST(x AS int) FROM w; SELECT @i")), 7);
+}
+
+TEST_F(Variants, InsertSelectKeepsTheTypeOfEachItem) {
+    rows("CREATE TABLE src (i int, d decimal(6,2), s nvarchar(10))");
+    rows("INSERT INTO src VALUES (3, 1.25, N'abc')");
+    rows("CREATE TABLE dst (n int, x sql_variant, y sql_variant)");
+    rows("INSERT INTO dst (n, x, y) SELECT i, d, s FROM src");
+    rows("INSERT INTO dst SELECT i + 1, i * 2, NULL FROM src");
+    const auto r = rows("SELECT SQL_VARIANT_PROPERTY(x, 'BaseType'), SQL_VARIANT_PROPERTY(x, "
+                        "'Scale'), SQL_VARIANT_PROPERTY(y, 'BaseType') FROM dst ORDER BY n");
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(text(r[0][0]), "decimal");
+    EXPECT_EQ(integer(r[0][1]), 2);
+    EXPECT_EQ(text(r[0][2]), "nvarchar");
+    EXPECT_EQ(text(r[1][0]), "int");
+    EXPECT_TRUE(isNull(r[1][2]));
 }
 
 TEST_F(Variants, OrderByFamilyThenValue) {
@@ -168,6 +191,63 @@ TEST_F(Variants, OrderByFamilyThenValue) {
     EXPECT_EQ(integer(scalar("DECLARE @v sql_variant = 10; SELECT CASE WHEN @v = 10 AND @v > 9.5 "
                              "AND @v > 'a' THEN 1 ELSE 0 END")),
               1);
+}
+
+TEST_F(Variants, ComparisonsConvertTheOtherSideWhereverTheVariantStands) {
+    rows("CREATE TABLE c (id int, a int, x sql_variant)");
+    rows("INSERT INTO c VALUES (1, 4, 5), (2, 9, 'five'), (3, 2, 2.5e0), (4, 1, NULL), "
+         "(5, 6, CAST(7 AS bigint))");
+    auto count = [&](const std::string& where) {
+        return integer(scalar("SELECT COUNT(*) FROM c WHERE " + where));
+    };
+    EXPECT_EQ(count("5 = x"), 1);
+    EXPECT_EQ(count("x = a + 1"), 2); // 4 + 1 and 6 + 1 (bigint 7)
+    EXPECT_EQ(count("a + 1 = x AND id = 1"), 1);
+    EXPECT_EQ(count("x = (a * 2) - 3"), 1);      // 4*2-3 = 5
+    EXPECT_EQ(count("x IN (1, 5, 7)"), 2);       // int 5 and bigint 7
+    EXPECT_EQ(count("x NOT IN (5, 'five')"), 2); // NULL is neither in nor out
+    EXPECT_EQ(count("x BETWEEN 4 AND 8"), 2);
+    EXPECT_EQ(count("x NOT BETWEEN 4 AND 8"), 2); // 'five' and 2.5e0: other families
+    EXPECT_EQ(count("x = 'five'"), 1);
+    EXPECT_EQ(count("'five' = x AND a = 9"), 1);
+    EXPECT_EQ(count("x !< 5 AND x !> 7"), 2);
+    EXPECT_EQ(count("(x = 5 OR x = 7) AND NOT x = 5"), 1);
+    // A simple CASE compares its WHEN values as sql_variant too.
+    const auto r = rows("SELECT CASE x WHEN 5 THEN 'int' WHEN 'five' THEN 'text' "
+                        "WHEN CAST(7 AS bigint) THEN 'big' ELSE 'other' END FROM c ORDER BY id");
+    ASSERT_EQ(r.size(), 5u);
+    EXPECT_EQ(text(r[0][0]), "int");
+    EXPECT_EQ(text(r[1][0]), "text");
+    EXPECT_EQ(text(r[2][0]), "other");
+    EXPECT_EQ(text(r[4][0]), "big");
+    // Variables on either side, and two variants of one family but different types.
+    EXPECT_EQ(integer(scalar("DECLARE @v sql_variant = 5, @w sql_variant = CAST(5 AS bigint); "
+                             "SELECT CASE WHEN 5 = @v AND @v = @w THEN 1 ELSE 0 END")),
+              1);
+    EXPECT_EQ(text(scalar("DECLARE @v sql_variant = 'x'; IF 'x' = @v SELECT 'yes' ELSE "
+                          "SELECT 'no'")),
+              "yes");
+    // Arithmetic gives the type SQL Server computes: int + numeric is numeric.
+    EXPECT_EQ(text(scalar("DECLARE @i int = 1; DECLARE @v sql_variant = @i + 1.5; "
+                          "SELECT SQL_VARIANT_PROPERTY(@v, 'BaseType')")),
+              "numeric");
+    EXPECT_EQ(text(scalar("SELECT SQL_VARIANT_PROPERTY(CAST(a * 2 AS sql_variant), 'BaseType') "
+                          "FROM c WHERE id = 1")),
+              "int");
+}
+
+TEST_F(Variants, ArithmeticOnAVariantNeedsAConversion) {
+    rows("CREATE TABLE m (x sql_variant, i int)");
+    rows("INSERT INTO m VALUES (5, 1)");
+    const auto add = error("SELECT x + 1 FROM m");
+    EXPECT_EQ(add.number, 8117);
+    EXPECT_EQ(add.text, "Operand data type sql_variant is invalid for add operator.");
+    EXPECT_EQ(error("DECLARE @v sql_variant = 5; SELECT 2 * @v").text,
+              "Operand data type sql_variant is invalid for multiply operator.");
+    EXPECT_EQ(error("UPDATE m SET i = i - x").text,
+              "Operand data type sql_variant is invalid for subtract operator.");
+    EXPECT_EQ(error("SELECT 10 % x FROM m").number, 8117);
+    EXPECT_EQ(integer(scalar("SELECT CAST(x AS int) + 1 FROM m")), 6);
 }
 
 TEST(VariantCodec, TaggedTextRoundTripsAndPlainValuesCountAsTheirStorageClass) {

@@ -1,0 +1,666 @@
+#include "testserver/engine/variant_expressions.h"
+
+#include "testserver/engine/arithmetic.h"
+#include "testserver/engine/types.h"
+
+#include <algorithm>
+
+namespace tds::sql {
+
+namespace {
+
+bool isArithmetic(const Token& t) {
+    return t.kind == TokKind::Op &&
+           (t.text == "+" || t.text == "-" || t.text == "*" || t.text == "/" || t.text == "%");
+}
+
+// Operators that bind tighter than a comparison: arithmetic and bitwise.
+bool isOperandOperator(const Token& t) {
+    return isArithmetic(t) ||
+           (t.kind == TokKind::Op && (t.text == "&" || t.text == "|" || t.text == "^"));
+}
+
+bool isComparison(const Token& t) {
+    if (t.kind != TokKind::Op)
+        return false;
+    for (std::string_view op : {"=", "<>", "!=", "<", ">", "<=", ">=", "!<", "!>"})
+        if (t.text == op)
+            return true;
+    return false;
+}
+
+// Words of the language that never name a column or a function.
+bool isKeyword(const Token& t) {
+    return t.kind == TokKind::Word &&
+           t.isAny({"select", "from",    "where", "and",     "or",     "not",      "when",
+                    "then",   "else",    "case",  "end",     "on",     "having",   "if",
+                    "while",  "return",  "set",   "between", "in",     "like",     "is",
+                    "print",  "values",  "by",    "as",      "exists", "distinct", "top",
+                    "into",   "join",    "group", "order",   "union",  "all",      "escape",
+                    "null",   "collate", "begin", "declare", "update", "delete",   "insert",
+                    "output", "with",    "any",   "some"});
+}
+
+// Whether toks[k] can end an operand: a value, a name, ')' or the END of a CASE.
+bool endsPrimary(const Token& t) {
+    switch (t.kind) {
+    case TokKind::String:
+    case TokKind::NString:
+    case TokKind::Number:
+    case TokKind::Binary:
+    case TokKind::Variable:
+    case TokKind::Global:
+    case TokKind::Quoted:
+        return true;
+    case TokKind::Word:
+        return !isKeyword(t) || t.is("end") || t.is("null");
+    case TokKind::Punct:
+        return t.text == ")";
+    default:
+        return false;
+    }
+}
+
+class Scanner {
+public:
+    Scanner(const std::vector<Token>& toks, std::size_t first, std::size_t last)
+        : m_toks(toks), m_first(first), m_last(last) {}
+
+    // The first token of the operand that ends with toks[k] (an endsPrimary
+    // token), or nothing.
+    std::optional<std::size_t> primaryStart(std::size_t k) const {
+        const Token& t = m_toks[k];
+        std::size_t s = k;
+        if (isPunctTok(t, ')')) {
+            int depth = 0;
+            for (s = k + 1; s-- > m_first;) {
+                depth += isPunctTok(m_toks[s], ')') ? 1 : isPunctTok(m_toks[s], '(') ? -1 : 0;
+                if (depth == 0)
+                    break;
+            }
+            if (depth != 0)
+                return std::nullopt;
+            // A function's name, perhaps qualified.
+            if (s > m_first && m_toks[s - 1].isName() && !isKeyword(m_toks[s - 1]))
+                s = nameStart(s - 1);
+            return s;
+        }
+        if (isWordTok(t, "end")) {
+            int depth = 0;
+            for (s = k + 1; s-- > m_first;) {
+                depth += isWordTok(m_toks[s], "end") ? 1 : isWordTok(m_toks[s], "case") ? -1 : 0;
+                if (depth == 0)
+                    return s;
+            }
+            return std::nullopt;
+        }
+        if (t.isName())
+            return nameStart(k);
+        return endsPrimary(t) ? std::optional<std::size_t>(k) : std::nullopt;
+    }
+
+    // The first token of the operand left of toks[op]: primaries joined by
+    // arithmetic or bitwise operators, perhaps signed.
+    std::optional<std::size_t> leftOperand(std::size_t op) const {
+        if (op <= m_first || !endsPrimary(m_toks[op - 1]))
+            return std::nullopt;
+        auto s = primaryStart(op - 1);
+        while (s && *s > m_first && isOperandOperator(m_toks[*s - 1])) {
+            if (*s - 1 > m_first && endsPrimary(m_toks[*s - 2]))
+                s = primaryStart(*s - 2);
+            else {
+                s = *s - 1; // a sign
+                break;
+            }
+        }
+        return s;
+    }
+
+    // The end (one past) of the operand that starts at toks[b], or nothing.
+    std::optional<std::size_t> rightOperand(std::size_t b) const {
+        auto e = primaryEnd(b);
+        while (e && *e < m_last && isOperandOperator(m_toks[*e]))
+            e = primaryEnd(*e + 1);
+        return e;
+    }
+
+    std::optional<std::size_t> primaryEnd(std::size_t b) const {
+        if (b >= m_last)
+            return std::nullopt;
+        const Token& t = m_toks[b];
+        if (t.kind == TokKind::Op && (t.text == "-" || t.text == "+" || t.text == "~"))
+            return primaryEnd(b + 1);
+        std::optional<std::size_t> e;
+        if (isPunctTok(t, '(')) {
+            const std::size_t close = matchingParen(m_toks, b, m_last);
+            if (close >= m_last)
+                return std::nullopt;
+            e = close + 1;
+        } else if (isWordTok(t, "case")) {
+            int depth = 0;
+            for (std::size_t k = b; k < m_last; ++k) {
+                depth += isWordTok(m_toks[k], "case") ? 1 : isWordTok(m_toks[k], "end") ? -1 : 0;
+                if (depth == 0) {
+                    e = k + 1;
+                    break;
+                }
+            }
+        } else if (t.isName() && !isKeyword(t)) {
+            std::size_t k = b + 1;
+            while (k + 1 < m_last && isPunctTok(m_toks[k], '.') && m_toks[k + 1].isName())
+                k += 2;
+            if (k < m_last && isPunctTok(m_toks[k], '(')) {
+                const std::size_t close = matchingParen(m_toks, k, m_last);
+                if (close >= m_last)
+                    return std::nullopt;
+                k = close + 1;
+            }
+            e = k;
+        } else if (isWordTok(t, "null") || (endsPrimary(t) && !t.isName() && !isPunctTok(t, ')'))) {
+            e = b + 1;
+        }
+        // COLLATE name belongs to the operand it follows.
+        if (e && *e + 1 < m_last && isWordTok(m_toks[*e], "collate") && m_toks[*e + 1].isName())
+            *e += 2;
+        return e;
+    }
+
+private:
+    std::size_t nameStart(std::size_t k) const {
+        while (k >= m_first + 2 && isPunctTok(m_toks[k - 1], '.') && m_toks[k - 2].isName())
+            k -= 2;
+        return k;
+    }
+
+    const std::vector<Token>& m_toks;
+    std::size_t m_first, m_last;
+};
+
+// Precedence among the types arithmetic combines (higher wins), SQL Server's order.
+int precedence(SqlType t) {
+    switch (t) {
+    case SqlType::DateTime:
+        return 20;
+    case SqlType::SmallDateTime:
+        return 19;
+    case SqlType::Float:
+        return 18;
+    case SqlType::Real:
+        return 17;
+    case SqlType::Decimal:
+        return 16;
+    case SqlType::Money:
+        return 15;
+    case SqlType::SmallMoney:
+        return 14;
+    case SqlType::BigInt:
+        return 13;
+    case SqlType::Int:
+        return 12;
+    case SqlType::SmallInt:
+        return 11;
+    case SqlType::TinyInt:
+        return 10;
+    case SqlType::Bit:
+        return 9;
+    case SqlType::NVarChar:
+        return 4;
+    case SqlType::NChar:
+        return 3;
+    case SqlType::VarChar:
+        return 2;
+    case SqlType::Char:
+        return 1;
+    default:
+        return -1;
+    }
+}
+
+// An exact operand as a decimal: integers by their digits, money as (19,4).
+ColumnType asDecimal(const ColumnType& t) {
+    ColumnType d;
+    d.type = SqlType::Decimal;
+    switch (t.type) {
+    case SqlType::Decimal:
+        return t;
+    case SqlType::Money:
+        d.precision = 19, d.scale = 4;
+        break;
+    case SqlType::SmallMoney:
+        d.precision = 10, d.scale = 4;
+        break;
+    case SqlType::BigInt:
+        d.precision = 19;
+        break;
+    case SqlType::SmallInt:
+        d.precision = 5;
+        break;
+    case SqlType::TinyInt:
+        d.precision = 3;
+        break;
+    default:
+        d.precision = 10;
+        break;
+    }
+    return d;
+}
+
+std::optional<ColumnType> combine(char op, const ColumnType& a, const ColumnType& b) {
+    const int pa = precedence(a.type), pb = precedence(b.type);
+    if (pa < 0 || pb < 0)
+        return std::nullopt;
+    if (op == '+' && pa <= 4 && pb <= 4) {
+        // Concatenation: the national type if either is, the lengths added.
+        ColumnType t = pa >= pb ? a : b;
+        const bool national = std::max(pa, pb) >= 3;
+        t.type = national ? SqlType::NVarChar : SqlType::VarChar;
+        const int limit = national ? 4000 : 8000;
+        t.length = a.length < 0 || b.length < 0 ? -1 : std::min(limit, a.length + b.length);
+        return t;
+    }
+    if (op == '%' && (a.type == SqlType::Float || b.type == SqlType::Float ||
+                      a.type == SqlType::Real || b.type == SqlType::Real))
+        return std::nullopt;
+    const ColumnType& high = pa >= pb ? a : b;
+    if (high.type == SqlType::Decimal)
+        return decimalResultType(op, asDecimal(a), asDecimal(b));
+    if (precedence(high.type) <= 4)
+        return std::nullopt; // text with text, other than '+'
+    return high;
+}
+
+const char* operatorName(std::string_view op) {
+    if (op == "+")
+        return "add";
+    if (op == "-")
+        return "subtract";
+    if (op == "*")
+        return "multiply";
+    if (op == "/")
+        return "divide";
+    return "modulo";
+}
+
+bool isVariantType(const std::optional<ColumnType>& t) {
+    return t && t->type == SqlType::SqlVariant;
+}
+
+// Whether the statement deals with sql_variant values at all: the type's
+// name, a sql_variant variable, or a sql_variant column of its tables.
+} // namespace
+
+bool involvesVariant(const std::vector<Token>& toks, std::size_t first, std::size_t last,
+                     const TranslateContext& ctx) {
+    for (std::size_t k = first; k < last; ++k) {
+        if (isWordTok(toks[k], "sql_variant"))
+            return true;
+        if (toks[k].kind == TokKind::Variable && ctx.variableType)
+            if (isVariantType(ctx.variableType(toLower(toks[k].text))))
+                return true;
+    }
+    if (!ctx.columnTypes)
+        return false;
+    for (const auto& [schema, table] : statementTables(toks, first, last, ctx))
+        for (const auto& [name, type] : ctx.columnTypes(schema, table))
+            if (type.type == SqlType::SqlVariant)
+                return true;
+    return false;
+}
+
+namespace {
+
+class VariantRewriter {
+public:
+    VariantRewriter(std::vector<Token>& toks, std::size_t first, std::size_t last,
+                    const TranslateContext& ctx, std::optional<Message>& error)
+        : m_toks(toks), m_first(first), m_last(last), m_ctx(ctx), m_error(error) {}
+
+    std::size_t run() {
+        // One rewrite at a time, each leaving no comparison with a variant
+        // behind, until none is left.
+        for (int guard = 0; guard < 10000 && rewriteOne(); ++guard) {
+        }
+        if (!m_error)
+            m_error = arithmeticError();
+        return m_last;
+    }
+
+private:
+    Scanner scanner() const { return Scanner(m_toks, m_first, m_last); }
+
+    bool variantAt(std::size_t b, std::size_t e) const {
+        return b < e && isVariantType(operandType(m_toks, b, e, m_ctx));
+    }
+
+    // Appends tds_variant_cmp(left, right), each side made a sql_variant.
+    void appendCompare(std::vector<Token>& out, std::pair<std::size_t, std::size_t> l,
+                       std::pair<std::size_t, std::size_t> r) const {
+        out.push_back(madeToken(TokKind::Word, "tds_variant_cmp"));
+        out.push_back(madeToken(TokKind::Punct, "("));
+        appendAsVariant(out, m_toks, l.first, l.second, m_ctx);
+        out.push_back(madeToken(TokKind::Punct, ","));
+        appendAsVariant(out, m_toks, r.first, r.second, m_ctx);
+        out.push_back(madeToken(TokKind::Punct, ")"));
+    }
+
+    void replace(std::size_t b, std::size_t e, const std::vector<Token>& with) {
+        m_toks.erase(m_toks.begin() + std::ptrdiff_t(b), m_toks.begin() + std::ptrdiff_t(e));
+        m_toks.insert(m_toks.begin() + std::ptrdiff_t(b), with.begin(), with.end());
+        m_last = m_last - (e - b) + with.size();
+    }
+
+    // An '=' that assigns (SET c = x, SELECT @v = x, SELECT name = x) rather than compares.
+    bool assigns(std::size_t leftStart) const {
+        if (leftStart == 0)
+            return true;
+        const Token& before = m_toks[leftStart - 1];
+        return !(isPunctTok(before, '(') ||
+                 (before.kind == TokKind::Word &&
+                  before.isAny({"where", "and", "or", "not", "on", "having", "when", "if", "while",
+                                "return"})));
+    }
+
+    bool rewriteOne() {
+        const Scanner sc = scanner();
+        for (std::size_t i = m_first; i < m_last; ++i) {
+            const Token& t = m_toks[i];
+            if (isComparison(t) && rewriteComparison(sc, i))
+                return true;
+            if (isWordTok(t, "in") && rewriteIn(sc, i))
+                return true;
+            if (isWordTok(t, "between") && rewriteBetween(sc, i))
+                return true;
+            if (isWordTok(t, "case") && rewriteCase(sc, i))
+                return true;
+        }
+        return false;
+    }
+
+    bool rewriteComparison(const Scanner& sc, std::size_t op) {
+        const auto lb = sc.leftOperand(op);
+        const auto re = sc.rightOperand(op + 1);
+        if (!lb || !re)
+            return false;
+        if (m_toks[op].text == "=" && assigns(*lb)) {
+            // SELECT @v = x: x goes into the variable's type.
+            if (*lb + 1 == op && m_toks[*lb].kind == TokKind::Variable && m_ctx.variableType &&
+                !m_error)
+                if (const auto type = m_ctx.variableType(toLower(m_toks[*lb].text)))
+                    m_error = implicitFromVariant(m_toks, op + 1, *re, *type, m_ctx);
+            return false;
+        }
+        if (!variantAt(*lb, op) && !variantAt(op + 1, *re))
+            return false;
+        std::string_view cmp = m_toks[op].text;
+        cmp = cmp == "!<" ? ">=" : cmp == "!>" ? "<=" : cmp;
+        std::vector<Token> out;
+        appendCompare(out, {*lb, op}, {op + 1, *re});
+        out.push_back(madeToken(TokKind::Op, cmp));
+        out.push_back(madeToken(TokKind::Number, "0"));
+        replace(*lb, *re, out);
+        return true;
+    }
+
+    // x [NOT] IN (a, b, ...) with a list of values.
+    bool rewriteIn(const Scanner& sc, std::size_t in) {
+        const bool negated = in > m_first && isWordTok(m_toks[in - 1], "not");
+        const std::size_t leftEnd = negated ? in - 1 : in;
+        const auto lb = sc.leftOperand(leftEnd);
+        if (!lb || in + 1 >= m_last || !isPunctTok(m_toks[in + 1], '(') ||
+            (in + 2 < m_last && isWordTok(m_toks[in + 2], "select")))
+            return false;
+        const std::size_t close = matchingParen(m_toks, in + 1, m_last);
+        if (close >= m_last)
+            return false;
+        std::vector<std::pair<std::size_t, std::size_t>> items;
+        for (std::size_t b = in + 2; b < close;) {
+            const auto e = sc.rightOperand(b);
+            if (!e || *e > close || (*e < close && !isPunctTok(m_toks[*e], ',')))
+                return false;
+            items.emplace_back(b, *e);
+            b = *e + 1;
+        }
+        bool variant = variantAt(*lb, leftEnd);
+        for (const auto& [b, e] : items)
+            variant = variant || variantAt(b, e);
+        if (!variant || items.empty())
+            return false;
+        std::vector<Token> out;
+        if (negated)
+            out.push_back(madeToken(TokKind::Word, "NOT"));
+        out.push_back(madeToken(TokKind::Punct, "("));
+        for (std::size_t n = 0; n < items.size(); ++n) {
+            if (n)
+                out.push_back(madeToken(TokKind::Word, "OR"));
+            appendCompare(out, {*lb, leftEnd}, items[n]);
+            out.push_back(madeToken(TokKind::Op, "="));
+            out.push_back(madeToken(TokKind::Number, "0"));
+        }
+        out.push_back(madeToken(TokKind::Punct, ")"));
+        replace(*lb, close + 1, out);
+        return true;
+    }
+
+    // x [NOT] BETWEEN a AND b.
+    bool rewriteBetween(const Scanner& sc, std::size_t between) {
+        const bool negated = between > m_first && isWordTok(m_toks[between - 1], "not");
+        const std::size_t leftEnd = negated ? between - 1 : between;
+        const auto lb = sc.leftOperand(leftEnd);
+        const auto lowEnd = sc.rightOperand(between + 1);
+        if (!lb || !lowEnd || *lowEnd >= m_last || !isWordTok(m_toks[*lowEnd], "and"))
+            return false;
+        const auto highEnd = sc.rightOperand(*lowEnd + 1);
+        if (!highEnd)
+            return false;
+        if (!variantAt(*lb, leftEnd) && !variantAt(between + 1, *lowEnd) &&
+            !variantAt(*lowEnd + 1, *highEnd))
+            return false;
+        std::vector<Token> out;
+        if (negated)
+            out.push_back(madeToken(TokKind::Word, "NOT"));
+        out.push_back(madeToken(TokKind::Punct, "("));
+        appendCompare(out, {*lb, leftEnd}, {between + 1, *lowEnd});
+        out.push_back(madeToken(TokKind::Op, ">="));
+        out.push_back(madeToken(TokKind::Number, "0"));
+        out.push_back(madeToken(TokKind::Word, "AND"));
+        appendCompare(out, {*lb, leftEnd}, {*lowEnd + 1, *highEnd});
+        out.push_back(madeToken(TokKind::Op, "<="));
+        out.push_back(madeToken(TokKind::Number, "0"));
+        out.push_back(madeToken(TokKind::Punct, ")"));
+        replace(*lb, *highEnd, out);
+        return true;
+    }
+
+    // CASE x WHEN a THEN ... : the searched form, CASE WHEN x = a THEN ...
+    bool rewriteCase(const Scanner& sc, std::size_t kase) {
+        const auto xe = sc.rightOperand(kase + 1);
+        if (!xe || *xe >= m_last || !isWordTok(m_toks[*xe], "when"))
+            return false;
+        // The WHEN values at this CASE's level.
+        std::vector<std::pair<std::size_t, std::size_t>> whens;
+        int depth = 0, parens = 0;
+        for (std::size_t k = *xe; k < m_last; ++k) {
+            const Token& t = m_toks[k];
+            parens += isPunctTok(t, '(') ? 1 : isPunctTok(t, ')') ? -1 : 0;
+            if (isWordTok(t, "case"))
+                ++depth;
+            else if (isWordTok(t, "end") && depth-- == 0)
+                break;
+            else if (depth == 0 && parens == 0 && isWordTok(t, "when")) {
+                const auto we = sc.rightOperand(k + 1);
+                if (!we || *we >= m_last || !isWordTok(m_toks[*we], "then"))
+                    return false;
+                whens.emplace_back(k + 1, *we);
+            }
+        }
+        bool variant = variantAt(kase + 1, *xe);
+        for (const auto& [b, e] : whens)
+            variant = variant || variantAt(b, e);
+        if (!variant || whens.empty())
+            return false;
+        // Rebuild from the CASE to the last WHEN value, the rest stays.
+        std::vector<Token> out{m_toks[kase]};
+        std::size_t k = *xe;
+        for (const auto& [b, e] : whens) {
+            out.insert(out.end(), m_toks.begin() + std::ptrdiff_t(k),
+                       m_toks.begin() + std::ptrdiff_t(b)); // ... WHEN
+            appendCompare(out, {kase + 1, *xe}, {b, e});
+            out.push_back(madeToken(TokKind::Op, "="));
+            out.push_back(madeToken(TokKind::Number, "0"));
+            k = e;
+        }
+        replace(kase, k, out);
+        return true;
+    }
+
+    // 8117: + - * / % with a sql_variant operand.
+    std::optional<Message> arithmeticError() const {
+        const Scanner sc = scanner();
+        for (std::size_t i = m_first + 1; i + 1 < m_last; ++i) {
+            if (!isArithmetic(m_toks[i]) || !endsPrimary(m_toks[i - 1]))
+                continue;
+            const auto lb = sc.primaryStart(i - 1);
+            const auto re = sc.primaryEnd(i + 1);
+            if ((lb && variantAt(*lb, i)) || (re && variantAt(i + 1, *re)))
+                return errorMessage(8117, 16,
+                                    "Operand data type sql_variant is invalid for " +
+                                        std::string(operatorName(m_toks[i].text)) + " operator.",
+                                    1);
+        }
+        return std::nullopt;
+    }
+
+    std::vector<Token>& m_toks;
+    std::size_t m_first, m_last;
+    const TranslateContext& m_ctx;
+    std::optional<Message>& m_error;
+};
+
+// Whether toks[k] ends a select-list item at the outer level.
+bool endsSelectItem(const Token& t) {
+    return isPunctTok(t, ',') || isPunctTok(t, ';') ||
+           (t.kind == TokKind::Word && t.isAny({"from", "where", "group", "order", "having",
+                                                "union", "except", "intersect", "option", "into"}));
+}
+
+} // namespace
+
+std::optional<ColumnType> operandType(const std::vector<Token>& toks, std::size_t b, std::size_t e,
+                                      const TranslateContext& ctx) {
+    if (auto t = expressionType(toks, b, e, ctx))
+        return t;
+    while (e > b + 1 && isPunctTok(toks[b], '(') && matchingParen(toks, b, e) == e - 1) {
+        ++b;
+        --e;
+    }
+    // Operands joined by + - * / %, left to right; * / % before + -.
+    const Scanner sc(toks, b, e);
+    std::vector<std::pair<std::size_t, std::size_t>> parts;
+    std::vector<char> ops;
+    for (std::size_t k = b; k < e;) {
+        const auto pe = sc.primaryEnd(k);
+        if (!pe || *pe > e)
+            return std::nullopt;
+        parts.emplace_back(k, *pe);
+        if (*pe == e)
+            break;
+        if (!isArithmetic(toks[*pe]))
+            return std::nullopt;
+        ops.push_back(toks[*pe].text[0]);
+        k = *pe + 1;
+    }
+    if (ops.empty() || parts.size() != ops.size() + 1)
+        return std::nullopt;
+    std::vector<ColumnType> types;
+    for (const auto& [pb, pe] : parts) {
+        auto t = operandType(toks, pb, pe, ctx);
+        if (!t)
+            return std::nullopt;
+        types.push_back(*t);
+    }
+    // Multiplicative operators first, then additive ones.
+    for (const bool multiplicative : {true, false})
+        for (std::size_t n = 0; n < ops.size();) {
+            if ((ops[n] == '+' || ops[n] == '-') == multiplicative) {
+                ++n;
+                continue;
+            }
+            auto r = combine(ops[n], types[n], types[n + 1]);
+            if (!r)
+                return std::nullopt;
+            types[n] = *r;
+            types.erase(types.begin() + std::ptrdiff_t(n + 1));
+            ops.erase(ops.begin() + std::ptrdiff_t(n));
+        }
+    return types.front();
+}
+
+std::optional<Message> implicitFromVariant(const std::vector<Token>& toks, std::size_t b,
+                                           std::size_t e, const ColumnType& target,
+                                           const TranslateContext& ctx) {
+    if (target.type == SqlType::SqlVariant || b >= e)
+        return std::nullopt;
+    if (!isVariantType(expressionType(toks, b, e, ctx)))
+        return std::nullopt;
+    return errorMessage(257, 16,
+                        "Implicit conversion from data type sql_variant to " +
+                            baseTypeName(target.type) +
+                            " is not allowed. Use the CONVERT function to run this query.",
+                        3);
+}
+
+std::size_t rewriteVariantExpressions(std::vector<Token>& toks, std::size_t first, std::size_t last,
+                                      const TranslateContext& ctx, std::optional<Message>& error) {
+    if (!involvesVariant(toks, first, last, ctx))
+        return last;
+    return VariantRewriter(toks, first, last, ctx, error).run();
+}
+
+std::size_t rewriteInsertSelectList(std::vector<Token>& toks, std::size_t select, std::size_t last,
+                                    const std::vector<std::optional<ColumnType>>& targets,
+                                    const TranslateContext& ctx, std::optional<Message>& error) {
+    std::size_t k = select + 1;
+    if (k < last && toks[k].isAny({"distinct", "all"}))
+        ++k;
+    if (k < last && isWordTok(toks[k], "top")) {
+        ++k;
+        if (k < last && isPunctTok(toks[k], '('))
+            k = matchingParen(toks, k, last);
+        ++k;
+        while (k < last && toks[k].isAny({"percent", "with", "ties"}))
+            ++k;
+    }
+    for (std::size_t n = 0; k < last; ++n) {
+        // The item's end at the outer level, and the end of its expression
+        // (an alias may follow).
+        std::size_t end = k;
+        for (int depth = 0, cases = 0; end < last; ++end) {
+            const Token& t = toks[end];
+            depth += isPunctTok(t, '(') ? 1 : isPunctTok(t, ')') ? -1 : 0;
+            cases += isWordTok(t, "case") ? 1 : isWordTok(t, "end") ? -1 : 0;
+            if (depth == 0 && cases == 0 && endsSelectItem(t))
+                break;
+        }
+        const auto e = Scanner(toks, k, end).rightOperand(k);
+        if (e && n < targets.size() && targets[n]) {
+            if (targets[n]->type != SqlType::SqlVariant) {
+                if (!error)
+                    error = implicitFromVariant(toks, k, *e, *targets[n], ctx);
+            } else if (!(*e == k + 1 && isWordTok(toks[k], "null"))) {
+                std::vector<Token> wrapped;
+                appendAsVariant(wrapped, toks, k, *e, ctx);
+                const std::size_t grown = wrapped.size() - (*e - k);
+                toks.erase(toks.begin() + std::ptrdiff_t(k), toks.begin() + std::ptrdiff_t(*e));
+                toks.insert(toks.begin() + std::ptrdiff_t(k), wrapped.begin(), wrapped.end());
+                end += grown;
+                last += grown;
+            }
+        }
+        if (end >= last || !isPunctTok(toks[end], ','))
+            break;
+        k = end + 1;
+    }
+    return last;
+}
+
+} // namespace tds::sql
