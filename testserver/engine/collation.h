@@ -60,6 +60,8 @@ const Collation& defaultCollation();
 const Collation& columnCollation(const char* sqliteName);
 // The code page five collation bytes name (from a client's parameter).
 int codePageOfBytes(const std::uint8_t bytes[5]);
+// The collation five collation bytes name; nullptr for one this server does not know.
+const Collation* collationOfBytes(const std::uint8_t bytes[5]);
 
 // <0, 0, >0 as the collation orders two UTF-8 texts; trailing blanks do not
 // count, as SQL Server pads the shorter operand.
