@@ -745,8 +745,12 @@ TEST_F(OdbcEndToEnd, VarcharInCyrillicJapaneseAndUtf8ColumnsRoundTrips) {
     SQLFreeStmt(db.stmt, SQL_CLOSE);
     ASSERT_TRUE(SQL_SUCCEEDED(
         db.exec("INSERT INTO Sprachen VALUES (1, N'Привет, Ёлка', N'日本語テキスト', N'日本x', "
-                "N'Grüße 日本 Ж', N'Grüße'), (2, N'Ж 日', N'Ж', N'日本語', NULL, N'Ж')")))
+                "N'Grüße 日本 Ж', N'Grüße'), (2, N'Ж 日', N'Ж', N'日本', NULL, N'Ж')")))
         << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    // char(5) of code page 932 holds five bytes: three Japanese characters are six.
+    EXPECT_EQ(db.exec("INSERT INTO Sprachen (id, jc) VALUES (3, N'日本語')"), SQL_ERROR);
+    EXPECT_NE(diagnostics(SQL_HANDLE_STMT, db.stmt).find("[8152]"), std::string::npos);
     SQLFreeStmt(db.stmt, SQL_CLOSE);
     EXPECT_EQ(db.scalar("SELECT ru FROM Sprachen WHERE id = 1"), "Привет, Ёлка");
     EXPECT_EQ(db.scalar("SELECT ja FROM Sprachen WHERE id = 1"), "日本語テキスト");

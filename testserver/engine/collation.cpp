@@ -370,7 +370,7 @@ const Collation* collationOfBytes(const std::uint8_t b[5]) {
             name += flags & IgnoreWidth ? "" : "_WS";
         }
         if (flags & Utf8Data)
-            name += "_UTF8";
+            name += version == 2 ? "_SC_UTF8" : "_UTF8";
         const Collation* c = findCollation(name);
         return c && c->bytes()[3] == b[3] ? c : nullptr;
     }
@@ -469,6 +469,17 @@ bool codePageHolds(std::string_view utf8, int codePage) {
     // A character the code page lacks comes back as '?'.
     const std::string back = decodeCodePage(encodeCodePage(utf8, codePage), codePage);
     return back == utf8;
+}
+
+std::string throughCodePage(std::string_view utf8, int codePage) {
+    if (codePage == kCodePageUtf8 || isAscii(utf8))
+        return std::string(utf8);
+    return decodeCodePage(encodeCodePage(utf8, codePage), codePage);
+}
+
+int codePageOf(const std::string& collation) {
+    const Collation* c = collation.empty() ? nullptr : findCollation(collation);
+    return (c ? *c : defaultCollation()).codePage;
 }
 
 } // namespace tds::sql

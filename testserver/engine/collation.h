@@ -88,5 +88,9 @@ std::string encodeCodePage(std::string_view utf8, int codePage);
 std::string decodeCodePage(std::string_view bytes, int codePage);
 // Whether the code page holds every character of the UTF-8 text.
 bool codePageHolds(std::string_view utf8, int codePage);
+// The text as a code page keeps it: characters it cannot hold become '?'.
+std::string throughCodePage(std::string_view utf8, int codePage);
+// The code page of a column's or value's collation (empty: the server's).
+int codePageOf(const std::string& collation);
 
 } // namespace tds::sql
