@@ -459,4 +459,13 @@ Variable convertTo(const ColumnType& type, const Value& v) {
     return Variable{type, sqlfn::convertValue(type, v, -1, true, nullptr)};
 }
 
+std::optional<Message> assignConverted(Variable& var, const ColumnType& type, const Value& v) {
+    sqlfn::ConvertError err;
+    Value converted = sqlfn::convertValue(type, v, -1, true, &err);
+    if (!err.text.empty())
+        return sql::errorMessage(err.number, 16, err.text);
+    var = Variable{type, std::move(converted)};
+    return std::nullopt;
+}
+
 } // namespace tds

@@ -160,10 +160,27 @@ std::size_t bodyEnd(const std::vector<Statement>& all, std::size_t i) {
             const Statement& t = all[k];
             if (isWordTok(t.toks[0], "begin") && t.toks.size() == 1)
                 ++depth;
-            else if (isWordTok(t.toks[0], "end") && --depth == 0)
+            else if (isWordTok(t.toks[0], "end") && t.toks.size() == 1 && --depth == 0)
                 return k + 1;
         }
         return all.size();
+    }
+    if (s.toks.size() == 2 && isWordTok(s.toks[0], "begin") && isWordTok(s.toks[1], "try")) {
+        // BEGIN TRY ... END TRY BEGIN CATCH ... END CATCH as one statement.
+        auto close = [&](std::size_t open, std::string_view kind) {
+            int depth = 0;
+            for (std::size_t k = open; k < all.size(); ++k) {
+                const Statement& t = all[k];
+                if (t.toks.size() != 2 || !isWordTok(t.toks[1], kind))
+                    continue;
+                if (isWordTok(t.toks[0], "begin"))
+                    ++depth;
+                else if (isWordTok(t.toks[0], "end") && --depth == 0)
+                    return k;
+            }
+            return all.size();
+        };
+        return std::min(all.size(), close(close(i, "try") + 1, "catch") + 1);
     }
     if (isWordTok(s.toks[0], "if") || isWordTok(s.toks[0], "while")) {
         std::size_t e = bodyEnd(all, i + 1);
@@ -178,6 +195,15 @@ std::size_t bodyEnd(const std::vector<Statement>& all, std::size_t i) {
 
 Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<Statement>& all,
                                     std::size_t& index) {
+    // @@ERROR: the error of the last statement, 0 after one without.
+    struct ErrorOfStatement {
+        Session::Impl& d;
+        std::uint64_t seq = d.errorSeq;
+        ~ErrorOfStatement() {
+            if (d.errorSeq == seq)
+                d.lastError = 0;
+        }
+    } errorOfStatement{*this};
     const Token& w = st.toks[0];
     const std::string verb = statementVerb(st);
     statementLine = st.line;
@@ -310,6 +336,10 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
     }
     if (w.is("raiserror"))
         return runRaiserror(st, out);
+    if (w.is("begin") && st.toks.size() == 2 && st.toks[1].is("try"))
+        return runTry(out, all, index);
+    if (w.is("throw"))
+        return runThrow(st, out);
     if (w.isAny({"begin", "commit", "rollback", "save"}))
         return runTransaction(st, out);
     if (w.is("waitfor"))
@@ -702,8 +732,10 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
                 m = mapSqliteError(sqlite3_extended_errcode(conn), msg,
                                    ErrorContext{verb, bare, db, {}, {}})
                         .message;
+            if (catchError(m))
+                return Outcome::Abort;
             out.sink.message(m);
-            lastError = m.number;
+            noteError(m.number);
             failed = true;
         } else if (what.is("table")) {
             std::size_t k = a;
@@ -841,7 +873,8 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out) {
         if (var->type.type == SqlType::SqlVariant && op == "=")
             nv = sqlfn::toVariant(variantBaseText(st.toks, 3, st.toks.size(), translateContext()),
                                   nv, nullptr);
-        *var = convertTo(var->type, nv);
+        if (const auto err = assignConverted(*var, var->type, nv))
+            return fail(*err, out, true);
         return Outcome::Ok;
     }
     auto numberArg = [&](std::int64_t& target) -> Outcome {
@@ -959,7 +992,8 @@ Outcome Session::Impl::runDeclare(const Statement& st, Out& out) {
             if (type->type == SqlType::SqlVariant)
                 val = sqlfn::toVariant(variantBaseText(st.toks, e + 1, b, translateContext()), *val,
                                        nullptr);
-            v = convertTo(*type, *val);
+            if (const auto err = assignConverted(v, *type, *val))
+                return fail(*err, out, true);
         }
         vars[name] = v;
     }
@@ -1032,6 +1066,8 @@ Outcome Session::Impl::runRaiserror(const Statement& st, Out& out) {
                          formatMessage(valueText(vals[0]), args), static_cast<std::uint8_t>(state));
     }
     m.line = st.line;
+    if (catchError(m))
+        return Outcome::Abort;
     if (m.severity >= 20) {
         // Fatal: SQL Server says so, sends the error and ends the connection.
         Message terminating =
@@ -1043,7 +1079,7 @@ Outcome Session::Impl::runRaiserror(const Statement& st, Out& out) {
         terminating.line = st.line;
         out.sink.message(terminating);
         out.sink.message(m);
-        lastError = m.number;
+        noteError(m.number);
         ended = true;
         out.last = true;
         out.done(DoneError | DoneSrvError, 0, 0);
@@ -1051,7 +1087,7 @@ Outcome Session::Impl::runRaiserror(const Statement& st, Out& out) {
     }
     out.sink.message(m);
     if (m.severity > 10 || setError)
-        lastError = m.number;
+        noteError(m.number);
     if (m.severity > 10)
         out.done(DoneError, 0, 0);
     if (noWait)

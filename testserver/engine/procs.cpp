@@ -10,6 +10,7 @@
 #include <cmath>
 #include <set>
 #include <thread>
+#include <utility>
 
 namespace tds {
 
@@ -849,8 +850,11 @@ std::int32_t Session::Impl::runStoredBody(const std::string& shownName,
         if (table)
             insertRows(name, table->rows);
     }
-    if (oc == Outcome::Ok)
+    if (oc == Outcome::Ok) {
+        const std::string savedProcedure = std::exchange(currentProcedure, shownName);
         runBatch(body, inner, false);
+        currentProcedure = savedProcedure;
+    }
     const std::int32_t status = returnStatus.value_or(0);
     for (const auto& [a, pname] : outputs)
         args[a].value = params[pname].value;

@@ -280,12 +280,14 @@ void Session::executeRpc(const RpcCall& call, ResultSink& sink, const std::atomi
 // ---------------------------------------------------------------------------
 
 Outcome Session::Impl::fail(const Message& m, Out& out, bool abort, std::uint16_t curCmd) {
+    if (catchError(m))
+        return Outcome::Abort;
     Message msg = m;
     msg.procName.clear();
     if (msg.line == 1)
         msg.line = statementLine;
     out.sink.message(msg);
-    lastError = m.number;
+    noteError(m.number);
     // SET ARITHABORT ON: overflow and division by zero end the batch, not
     // only the statement.
     if (options.arithAbort && (m.number == 8134 || m.number == 8115))
@@ -307,6 +309,11 @@ Outcome Session::Impl::fail(const Message& m, Out& out, bool abort, std::uint16_
 }
 
 void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast) {
+    ++batchDepth;
+    struct Leave {
+        int& depth;
+        ~Leave() { --depth; }
+    } leave{batchDepth};
     const LexResult lexed = lex(text);
     if (lexed.error) {
         out.last = true;

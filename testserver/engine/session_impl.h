@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -78,6 +79,11 @@ struct Session::Impl {
     std::int64_t lastRowCount = 0; // @@ROWCOUNT
     int tranCount = 0;             // @@TRANCOUNT
     std::int32_t lastError = 0;    // @@ERROR
+    std::uint64_t errorSeq = 0;    // errors so far: a statement that adds none resets @@ERROR
+    void noteError(std::int32_t number) {
+        lastError = number;
+        ++errorSeq;
+    }
     std::int64_t lastIdentity = 0; // @@IDENTITY / SCOPE_IDENTITY()
     int statementLine = 1;         // line of the running statement, for its errors
 
@@ -114,6 +120,22 @@ struct Session::Impl {
     // Triggers that refuse values that do not fit their column (checks.cpp).
     void refreshColumnChecks(const std::string& schema, const std::string& table);
     void dropColumnChecks(const std::string& schema, const std::string& table);
+
+    // TRY ... CATCH (try_catch.cpp). An error of severity 11 to 19 while a
+    // TRY block runs is kept in `caught` instead of going to the client, and
+    // the statements unwind (Outcome::Abort) to the TRY, which runs its CATCH
+    // block with the error as `handling.back()` (ERROR_NUMBER() and the like).
+    int batchDepth = 0;    // runBatch calls running: 1 for the client's batch
+    int tryDepth = 0;      // TRY blocks running
+    int tryBatchDepth = 0; // batchDepth of the innermost running TRY block
+    std::optional<Message> caught;
+    std::vector<Message> handling; // errors of the running CATCH blocks
+    std::string currentProcedure;  // for ERROR_PROCEDURE()
+    bool doomed = false;           // an error under SET XACT_ABORT ON in a TRY: XACT_STATE() -1
+    // Whether a running TRY block takes the error (and keeps it).
+    bool catchError(const Message& m);
+    Outcome runTry(Out& out, std::vector<sql::Statement>& all, std::size_t& index);
+    Outcome runThrow(const sql::Statement& st, Out& out);
 
     // The batch loop and failed statements (session.cpp).
     void runBatch(std::string_view text, Out& out, bool outerLast = true);
@@ -308,5 +330,7 @@ bool likeMatch(std::string_view pattern, std::string_view value, char32_t escape
                const sql::Collation* collation = nullptr);
 // A value as a variable of `type` holds it (convert.cpp).
 Variable convertTo(const ColumnType& type, const Value& v);
+// The same, or the error of a value the type cannot take (245 and the like).
+std::optional<Message> assignConverted(Variable& var, const ColumnType& type, const Value& v);
 
 } // namespace tds

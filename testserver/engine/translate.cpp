@@ -40,7 +40,7 @@ bool isStarter(const Token& t) {
                        "truncate",   "print",  "raiserror", "exec",     "execute", "use",  "set",
                        "declare",    "begin",  "commit",    "rollback", "waitfor", "save", "if",
                        "else",       "end",    "return",    "grant",    "revoke",  "deny", "dbcc",
-                       "checkpoint", "while",  "break",     "continue"});
+                       "checkpoint", "while",  "break",     "continue", "throw"});
 }
 
 } // namespace
