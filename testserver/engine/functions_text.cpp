@@ -5,6 +5,7 @@
 #include "testserver/engine/collation.h"
 
 #include "testserver/engine/values.h"
+#include "testserver/engine/variant.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -38,8 +39,13 @@ void sqlDatalength(sqlite3_context* ctx, int, sqlite3_value** a) {
         return sqlite3_result_int(ctx, 8);
     case SQLITE_BLOB:
         return sqlite3_result_int(ctx, sqlite3_value_bytes(a[0]));
-    default:
-        return sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(utf16Length(text(a[0]))));
+    default: {
+        const std::string s = text(a[0]);
+        // A sql_variant: the bytes of its base value.
+        if (isTaggedVariant(s))
+            return sqlite3_result_int(ctx, variantProperties(variantOf(s)).dataBytes);
+        return sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(utf16Length(s)));
+    }
     }
 }
 

@@ -321,7 +321,7 @@ public:
         for (int guard = 0; guard < 10000 && rewriteOne(); ++guard) {
         }
         if (!m_error)
-            m_error = arithmeticError();
+            m_error = operatorError();
         return m_last;
     }
 
@@ -513,21 +513,172 @@ private:
         return true;
     }
 
-    // 8117: + - * / % with a sql_variant operand.
-    std::optional<Message> arithmeticError() const {
+    // The name an error gives the type of toks[b, e): "int", "numeric",
+    // "NULL" for the literal; empty when unknown.
+    std::string typeNameAt(std::size_t b, std::size_t e) const {
+        if (e == b + 1 && isWordTok(m_toks[b], "null"))
+            return "NULL";
+        const std::string base = variantBaseText(m_toks, b, e, m_ctx);
+        if (base.empty())
+            return {};
+        const auto t = operandType(m_toks, b, e, m_ctx);
+        return base.starts_with("numeric") ? std::string("numeric") : baseTypeName(t->type);
+    }
+
+    // What SQL Server refuses of a sql_variant without CAST: as an operand of
+    // + - * / % (257 towards a numeric operand's type, else 402), of unary
+    // minus, SUM and AVG (8117), of LIKE and string functions (8116), and as
+    // the argument of functions that take a number or a date (257).
+    std::optional<Message> operatorError() const {
         const Scanner sc = scanner();
-        for (std::size_t i = m_first + 1; i + 1 < m_last; ++i) {
-            if (!isArithmetic(m_toks[i]) || !endsPrimary(m_toks[i - 1]))
-                continue;
-            const auto lb = sc.primaryStart(i - 1);
-            const auto re = sc.primaryEnd(i + 1);
-            if ((lb && variantAt(*lb, i)) || (re && variantAt(i + 1, *re)))
-                return errorMessage(8117, 16,
-                                    "Operand data type sql_variant is invalid for " +
-                                        std::string(operatorName(m_toks[i].text)) + " operator.",
-                                    1);
+        for (std::size_t i = m_first; i < m_last; ++i) {
+            const Token& t = m_toks[i];
+            std::optional<Message> e;
+            if (isArithmetic(t) && i > m_first && endsPrimary(m_toks[i - 1]))
+                e = binaryError(sc, i);
+            else if (isArithmetic(t) && t.text == "-")
+                e = unaryError(sc, i);
+            else if (isWordTok(t, "like"))
+                e = likeError(sc, i);
+            else if (t.kind == TokKind::Word && i + 1 < m_last && isPunctTok(m_toks[i + 1], '('))
+                e = argumentError(i);
+            if (e)
+                return e;
         }
         return std::nullopt;
+    }
+
+    std::optional<Message> binaryError(const Scanner& sc, std::size_t op) const {
+        const auto lb = sc.primaryStart(op - 1);
+        const auto re = sc.primaryEnd(op + 1);
+        if (!lb || !re)
+            return std::nullopt;
+        const bool lv = variantAt(*lb, op), rv = variantAt(op + 1, *re);
+        if (!lv && !rv)
+            return std::nullopt;
+        const std::string left = typeNameAt(*lb, op), right = typeNameAt(op + 1, *re);
+        const std::string& other = lv ? right : left;
+        if (other.empty())
+            return std::nullopt;
+        const auto otherType =
+            lv ? operandType(m_toks, op + 1, *re, m_ctx) : operandType(m_toks, *lb, op, m_ctx);
+        const bool numeric =
+            otherType && otherType->type != SqlType::Bit &&
+            otherType->type != SqlType::SqlVariant &&
+            (isExactNumericType(otherType->type) || isIntegerType(otherType->type) ||
+             otherType->type == SqlType::Float || otherType->type == SqlType::Real);
+        if (numeric && m_toks[op].text != "%")
+            return implicitTo(other);
+        return errorMessage(402, 16,
+                            "The data types " + left + " and " + right +
+                                " are incompatible in the " + operatorName(m_toks[op].text) +
+                                " operator.",
+                            1);
+    }
+
+    std::optional<Message> unaryError(const Scanner& sc, std::size_t op) const {
+        const auto e = sc.primaryEnd(op + 1);
+        if (!e || !variantAt(op + 1, *e))
+            return std::nullopt;
+        return operandInvalid("minus");
+    }
+
+    std::optional<Message> likeError(const Scanner& sc, std::size_t like) const {
+        const std::size_t leftEnd =
+            like > m_first && isWordTok(m_toks[like - 1], "not") ? like - 1 : like;
+        const auto lb = sc.leftOperand(leftEnd);
+        const auto re = sc.rightOperand(like + 1);
+        if (lb && variantAt(*lb, leftEnd))
+            return argumentInvalid(1, "like");
+        if (re && variantAt(like + 1, *re))
+            return argumentInvalid(2, "like");
+        return std::nullopt;
+    }
+
+    // A function's arguments: 8116 for the string functions, 257 towards
+    // the type of a numeric or date parameter; SUM and AVG 8117.
+    std::optional<Message> argumentError(std::size_t name) const {
+        const std::size_t open = name + 1;
+        const std::size_t close = matchingParen(m_toks, open, m_last);
+        if (close >= m_last)
+            return std::nullopt;
+        std::vector<std::pair<std::size_t, std::size_t>> args;
+        for (std::size_t b = open + 1, depth = 0, k = open + 1; k <= close; ++k) {
+            if (k < close && isPunctTok(m_toks[k], '('))
+                ++depth;
+            else if (k < close && isPunctTok(m_toks[k], ')'))
+                --depth;
+            else if (k == close || (depth == 0 && isPunctTok(m_toks[k], ','))) {
+                args.emplace_back(b, k);
+                b = k + 1;
+            }
+        }
+        const std::string fn = toLower(m_toks[name].text);
+        for (std::size_t n = 0; n < args.size(); ++n) {
+            if (!variantAt(args[n].first, args[n].second))
+                continue;
+            const int arg = int(n) + 1;
+            if (const char* target = parameterType(fn, arg))
+                return implicitTo(target);
+            if (fn == "sum" || fn == "avg")
+                return operandInvalid(fn);
+            if (takesText(fn))
+                return argumentInvalid(arg, fn);
+        }
+        return std::nullopt;
+    }
+
+    // Functions whose parameters are character data: a sql_variant is 8116.
+    static bool takesText(const std::string& fn) {
+        for (const char* f : {"len", "upper", "lower", "ltrim", "rtrim", "trim", "substring",
+                              "replace", "patindex", "stuff", "isnumeric", "isdate"})
+            if (fn == f)
+                return true;
+        return false;
+    }
+
+    // The type a numeric or date parameter converts its argument to.
+    static const char* parameterType(const std::string& fn, int arg) {
+        struct Rule {
+            const char* fn;
+            int arg; // 0: every argument
+            const char* type;
+        };
+        static const Rule rules[] = {
+            {"abs", 0, "float"},         {"round", 1, "float"},        {"power", 1, "float"},
+            {"sin", 0, "float"},         {"cos", 0, "float"},          {"tan", 0, "float"},
+            {"asin", 0, "float"},        {"acos", 0, "float"},         {"atan", 0, "float"},
+            {"space", 0, "int"},         {"char", 0, "int"},           {"left", 2, "int"},
+            {"substring", 2, "int"},     {"substring", 3, "int"},      {"stuff", 2, "int"},
+            {"stuff", 3, "int"},         {"db_name", 0, "int"},        {"object_name", 0, "int"},
+            {"year", 0, "datetime"},     {"month", 0, "datetime"},     {"day", 0, "datetime"},
+            {"datepart", 2, "datetime"}, {"datediff", 2, "datetime"},  {"datediff", 3, "datetime"},
+            {"dateadd", 3, "datetime"},  {"quotename", 0, "nvarchar"}, {"object_id", 0, "nvarchar"},
+            {"db_id", 0, "nvarchar"},
+        };
+        for (const Rule& r : rules)
+            if (fn == r.fn && (r.arg == 0 || r.arg == arg))
+                return r.type;
+        return nullptr;
+    }
+
+    static Message implicitTo(const std::string& type) {
+        return errorMessage(257, 16,
+                            "Implicit conversion from data type sql_variant to " + type +
+                                " is not allowed. Use the CONVERT function to run this query.",
+                            3);
+    }
+
+    static Message operandInvalid(const std::string& op) {
+        return errorMessage(8117, 16,
+                            "Operand data type sql_variant is invalid for " + op + " operator.", 1);
+    }
+
+    static Message argumentInvalid(int arg, const std::string& fn) {
+        return errorMessage(8116, 16,
+                            "Argument data type sql_variant is invalid for argument " +
+                                std::to_string(arg) + " of " + fn + " function.",
+                            1);
     }
 
     std::vector<Token>& m_toks;

@@ -236,18 +236,41 @@ TEST_F(Variants, ComparisonsConvertTheOtherSideWhereverTheVariantStands) {
               "int");
 }
 
-TEST_F(Variants, ArithmeticOnAVariantNeedsAConversion) {
+TEST_F(Variants, OperatorsAndFunctionsNeedAConversionOfAVariant) {
     rows("CREATE TABLE m (x sql_variant, i int)");
     rows("INSERT INTO m VALUES (5, 1)");
+    // Next to a number, the variant would have to become that number's type.
     const auto add = error("SELECT x + 1 FROM m");
-    EXPECT_EQ(add.number, 8117);
-    EXPECT_EQ(add.text, "Operand data type sql_variant is invalid for add operator.");
-    EXPECT_EQ(error("DECLARE @v sql_variant = 5; SELECT 2 * @v").text,
-              "Operand data type sql_variant is invalid for multiply operator.");
-    EXPECT_EQ(error("UPDATE m SET i = i - x").text,
-              "Operand data type sql_variant is invalid for subtract operator.");
-    EXPECT_EQ(error("SELECT 10 % x FROM m").number, 8117);
+    EXPECT_EQ(add.number, 257);
+    EXPECT_EQ(add.text, "Implicit conversion from data type sql_variant to int is not allowed. "
+                        "Use the CONVERT function to run this query.");
+    EXPECT_EQ(error("DECLARE @v sql_variant = 5; SELECT 2.5 * @v").text,
+              "Implicit conversion from data type sql_variant to numeric is not allowed. Use "
+              "the CONVERT function to run this query.");
+    EXPECT_EQ(error("UPDATE m SET i = i - x").number, 257);
+    // Next to anything else, and with %, the two types do not go together.
+    EXPECT_EQ(error("SELECT x + 'a' FROM m").text,
+              "The data types sql_variant and varchar are incompatible in the add operator.");
+    EXPECT_EQ(error("SELECT 10 % x FROM m").text,
+              "The data types int and sql_variant are incompatible in the modulo operator.");
+    EXPECT_EQ(error("SELECT x / x FROM m").number, 402);
+    const auto minus = error("SELECT -x FROM m");
+    EXPECT_EQ(minus.number, 8117);
+    EXPECT_EQ(minus.text, "Operand data type sql_variant is invalid for minus operator.");
+    EXPECT_EQ(error("SELECT SUM(x) FROM m").text,
+              "Operand data type sql_variant is invalid for sum operator.");
+    EXPECT_EQ(error("SELECT COUNT(*) FROM m WHERE x LIKE '5%'").text,
+              "Argument data type sql_variant is invalid for argument 1 of like function.");
+    EXPECT_EQ(error("SELECT LEN(x) FROM m").text,
+              "Argument data type sql_variant is invalid for argument 1 of len function.");
+    EXPECT_EQ(error("SELECT SUBSTRING('abc', x, 1) FROM m").number, 257);
+    EXPECT_EQ(error("SELECT ABS(x) FROM m").text,
+              "Implicit conversion from data type sql_variant to float is not allowed. Use the "
+              "CONVERT function to run this query.");
+    // What takes any type takes a variant.
     EXPECT_EQ(integer(scalar("SELECT CAST(x AS int) + 1 FROM m")), 6);
+    EXPECT_EQ(integer(scalar("SELECT CAST(ISNULL(x, 0) AS int) + DATALENGTH(x) FROM m")), 9);
+    EXPECT_EQ(integer(scalar("SELECT COUNT(x) FROM m")), 1);
 }
 
 TEST(VariantCodec, TaggedTextRoundTripsAndPlainValuesCountAsTheirStorageClass) {
