@@ -791,6 +791,9 @@ Outcome Session::Impl::runAlter(const Statement& st, Out& out) {
              st.toks[k].isAny({"nocheck", "check"}));
         if (constraint)
             return alterConstraints(st, i, *parts, out);
+        if (k + 1 < st.toks.size() && isWordTok(st.toks[k], "alter") &&
+            isWordTok(st.toks[k + 1], "column"))
+            return alterColumn(st, k + 2, *parts, out);
     }
     if (isWordTok(st.toks[i], "add")) {
         ++i;

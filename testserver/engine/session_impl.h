@@ -288,6 +288,14 @@ struct Session::Impl {
     Outcome runWithTriggers(const sql::Statement& st, const std::string& table,
                             const std::function<Outcome(Out&)>& statement, Out& out);
     // ALTER TABLE t ADD/DROP CONSTRAINT, [NO]CHECK CONSTRAINT from toks[i] (constraints.cpp).
+    Outcome alterColumn(const sql::Statement& st, std::size_t i,
+                        const std::vector<std::string>& parts, Out& out);
+    // Builds the table anew from `newSql` (its CREATE TABLE) with the rows
+    // `rows` (a select list over the old table) selects; its indexes and
+    // checks come back. A failure leaves the table as it was.
+    Outcome rebuildTable(const std::string& schema, const std::string& table,
+                         const std::string& newSql, const std::string& rows, bool checkExisting,
+                         Out& out);
     Outcome alterConstraints(const sql::Statement& st, std::size_t i,
                              const std::vector<std::string>& parts, Out& out);
     // Schemas (schemas.cpp): the id of a created schema, the parts of a name
