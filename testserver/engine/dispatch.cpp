@@ -2,6 +2,7 @@
 
 #include "testserver/engine/session_impl.h"
 
+#include "testserver/engine/decimal.h"
 #include "testserver/engine/functions.h"
 #include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
@@ -359,6 +360,32 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
     if (w.is("continue"))
         return Outcome::Return;
     if (w.is("return")) {
+        // RETURN expr of a scalar function: its value, in its return type.
+        if (scalarReturn) {
+            Outcome oc;
+            const auto v = evaluate(st, 1, st.toks.size(), out, oc);
+            if (!v)
+                return oc;
+            Variable result;
+            if (const auto err = assignConverted(result, *scalarReturn, *v))
+                return fail(*err, out, true);
+            // Exact numbers round to their scale; up to 15 digits they are
+            // numbers for SQLite, so that they compare with other numbers.
+            if (isExactNumericType(scalarReturn->type)) {
+                const int scale = scalarReturn->type == SqlType::Decimal ? scalarReturn->scale : 4;
+                if (const auto d = decimalFromValue(result.value, scale)) {
+                    const std::string exact = formatDecimal(*d, scale);
+                    if (decimalDigits(d->magnitude) > 15)
+                        result.value = exact;
+                    else if (scale == 0)
+                        result.value = std::int64_t(std::stoll(exact));
+                    else
+                        result.value = std::stod(exact);
+                }
+            }
+            scalarResult = result.value;
+            return Outcome::Return;
+        }
         // RETURN n: the status of the running procedure.
         if (st.toks.size() > 1) {
             Outcome oc;

@@ -81,6 +81,7 @@ Variable* Session::Impl::findVariable(const std::string& lowerName) {
 TranslateContext Session::Impl::translateContext() {
     TranslateContext ctx;
     ctx.currentDb = db;
+    ctx.isScalarFunction = [this](const std::string& name) { return isScalarFunction(name); };
     ctx.schemaFor = [this](const std::string& name) { return schemaFor(name); };
     ctx.tableVariable = [this](const std::string& var) -> std::optional<std::string> {
         const auto it = tableVars.find(var);

@@ -230,6 +230,15 @@ struct Session::Impl {
     std::optional<sql::Statement> expandTableFunctions(const sql::Statement& st, Out& out,
                                                        Outcome& oc, std::vector<std::string>& made);
     std::deque<std::string> madeTokenTexts; // text of tokens that rewritten statements point to
+    // Scalar user functions (table_functions.cpp): while one's body runs, its
+    // return type, and the value its RETURN gave.
+    std::optional<ColumnType> scalarReturn;
+    std::optional<Value> scalarResult;
+    bool isScalarFunction(const std::string& name);
+    std::optional<ColumnType> scalarFunctionType(const std::string& name);
+    // Runs the function with the arguments; nothing and `error` set when it fails.
+    std::optional<Value> callScalarFunction(const std::string& name, std::vector<RpcParam>& args,
+                                            Message& error);
     // Temporary tables for function results and table-valued parameters:
     // "(a int, b varchar(4))" from columns, a table type's stored columns,
     // creating the table, and putting rows into it.

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <map>
+#include <mutex>
+#include <set>
 #include <utility>
 
 namespace tds::sql {
@@ -1328,6 +1330,40 @@ void appendAsVariant(std::vector<Token>& out, const std::vector<Token>& toks, st
 
 namespace {
 
+// dbo.f(args) of a scalar user function: tds_udf('f', args), which runs the
+// function's body in the session. Returns the new end of the tokens.
+std::size_t rewriteScalarCalls(std::vector<Token>& toks, std::size_t first, std::size_t last,
+                               const TranslateContext& ctx) {
+    if (!ctx.isScalarFunction)
+        return last;
+    static std::mutex poolMutex;
+    static std::set<std::string, std::less<>> pool; // texts the made tokens point to
+    for (std::size_t i = first; i + 3 < last; ++i) {
+        if (!toks[i].isName() || !isPunct(toks[i + 1], '.') || !toks[i + 2].isName() ||
+            !isPunct(toks[i + 3], '(') || (i > first && isPunct(toks[i - 1], '.')))
+            continue;
+        const std::string schema = toks[i].value();
+        if (!iequals(schema, "dbo") && !(ctx.isUserSchema && ctx.isUserSchema(schema)))
+            continue;
+        const std::string name = toks[i + 2].value();
+        if (!ctx.isScalarFunction(name))
+            continue;
+        std::string_view literal;
+        {
+            std::lock_guard lock(poolMutex);
+            literal = *pool.insert(quoteString(name)).first;
+        }
+        std::vector<Token> call{madeToken(TokKind::Word, "tds_udf"), toks[i + 3],
+                                madeToken(TokKind::String, literal)};
+        if (i + 4 < last && !isPunct(toks[i + 4], ')'))
+            call.push_back(madeToken(TokKind::Punct, ","));
+        toks.erase(toks.begin() + std::ptrdiff_t(i), toks.begin() + std::ptrdiff_t(i + 4));
+        toks.insert(toks.begin() + std::ptrdiff_t(i), call.begin(), call.end());
+        last = last - 4 + call.size();
+    }
+    return last;
+}
+
 // 257: a sql_variant value put into a column of another type without a
 // conversion (SQL Server converts from sql_variant only when told to).
 void checkImplicitFromVariant(const std::vector<Token>& toks, std::size_t b, std::size_t e,
@@ -1531,6 +1567,7 @@ Translated translate(const Statement& st, const TranslateContext& ctx, std::size
     last = rewriteVariantInserts(rewritten.toks, first, last, ctx, variantError);
     last = rewriteVariantUpdates(rewritten.toks, first, last, ctx, variantError);
     last = rewriteUdtCalls(rewritten.toks, first, last, ctx);
+    last = rewriteScalarCalls(rewritten.toks, first, last, ctx);
     last = rewriteVariantExpressions(rewritten.toks, first, last, ctx, variantError);
     last = rewriteExactArithmetic(rewritten.toks, first, last, ctx);
     Translated tr = Translator(rewritten, ctx, first, last).run();

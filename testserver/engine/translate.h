@@ -68,6 +68,8 @@ struct TranslateContext {
     // Whether a schema other than dbo, sys and INFORMATION_SCHEMA exists in
     // the current database.
     std::function<bool(const std::string& name)> isUserSchema;
+    // Whether a scalar user function of that name exists in the current database.
+    std::function<bool(const std::string& name)> isScalarFunction;
 };
 
 struct Translated {
