@@ -769,6 +769,31 @@ TEST_F(OdbcEndToEnd, VarcharInCyrillicJapaneseAndUtf8ColumnsRoundTrips) {
     SQLFreeStmt(db.stmt, SQL_CLOSE);
 }
 
+// A caught error reaches the driver as nothing: the CATCH block's result
+// follows, SQLExecDirect succeeds; a variant compares with a plain value on
+// either side.
+TEST_F(OdbcEndToEnd, TryCatchHidesTheCaughtErrorAndVariantsCompare) {
+    Odbc db(s_server->odbcConnectionString());
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("BEGIN TRY SELECT 1/0 AS q END TRY BEGIN CATCH SELECT "
+                                      "ERROR_NUMBER() AS n, ERROR_MESSAGE() AS m END CATCH")))
+        << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    std::vector<std::string> seen;
+    SQLRETURN rc = SQL_SUCCESS;
+    do {
+        SQLSMALLINT cols = 0;
+        SQLNumResultCols(db.stmt, &cols);
+        while (cols > 0 && SQL_SUCCEEDED(SQLFetch(db.stmt)))
+            seen.push_back(db.text(1) + "|" + db.text(2));
+        rc = SQLMoreResults(db.stmt);
+    } while (SQL_SUCCEEDED(rc));
+    EXPECT_EQ(rc, SQL_NO_DATA) << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    EXPECT_EQ(seen, (std::vector<std::string>{"8134|Divide by zero error encountered."}));
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    EXPECT_EQ(db.scalar("DECLARE @v sql_variant = CAST(7 AS bigint); SELECT CASE WHEN 7 = @v AND "
+                        "@v IN (1, 7) AND @v BETWEEN 6.5 AND 8 THEN 'ja' ELSE 'nein' END"),
+              "ja");
+}
+
 // sql_variant values of every base type through the driver: the column is
 // SQL_SS_VARIANT, each value arrives as its base type converted to text.
 TEST_F(OdbcEndToEnd, VariantValuesArriveAsTheirBaseType) {
