@@ -704,6 +704,30 @@ std::optional<ColumnType> operandType(const std::vector<Token>& toks, std::size_
         ++b;
         --e;
     }
+    // MIN, MAX and ISNULL give their (first) argument's type; COALESCE and
+    // NULLIF a sql_variant when an argument is one (it has the highest precedence).
+    if (e > b + 3 && toks[b].kind == TokKind::Word && isPunctTok(toks[b + 1], '(') &&
+        matchingParen(toks, b + 1, e) == e - 1 &&
+        toks[b].isAny({"min", "max", "isnull", "coalesce", "nullif"})) {
+        std::vector<std::pair<std::size_t, std::size_t>> args;
+        for (std::size_t a = b + 2, k = b + 2, depth = 0; k < e; ++k) {
+            if (isPunctTok(toks[k], '('))
+                ++depth;
+            else if (isPunctTok(toks[k], ')') && k + 1 < e)
+                --depth;
+            if (k + 1 == e || (depth == 0 && isPunctTok(toks[k], ','))) {
+                args.emplace_back(a, k);
+                a = k + 1;
+            }
+        }
+        if (toks[b].isAny({"min", "max", "isnull"}))
+            return args.empty() ? std::nullopt
+                                : operandType(toks, args[0].first, args[0].second, ctx);
+        for (const auto& [ab, ae] : args)
+            if (const auto t = operandType(toks, ab, ae, ctx); t && t->type == SqlType::SqlVariant)
+                return t;
+        return std::nullopt;
+    }
     // Operands joined by + - * / %, left to right; * / % before + -.
     const Scanner sc(toks, b, e);
     std::vector<std::pair<std::size_t, std::size_t>> parts;

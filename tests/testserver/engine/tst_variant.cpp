@@ -212,6 +212,10 @@ TEST_F(Variants, ComparisonsConvertTheOtherSideWhereverTheVariantStands) {
     EXPECT_EQ(count("'five' = x AND a = 9"), 1);
     EXPECT_EQ(count("x !< 5 AND x !> 7"), 2);
     EXPECT_EQ(count("(x = 5 OR x = 7) AND NOT x = 5"), 1);
+    EXPECT_EQ(count("ISNULL(x, 0) = 0"), 1); // the NULL row
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM (SELECT a FROM c GROUP BY a HAVING MAX(x) = "
+                             "5) g")),
+              1);
     // A simple CASE compares its WHEN values as sql_variant too.
     const auto r = rows("SELECT CASE x WHEN 5 THEN 'int' WHEN 'five' THEN 'text' "
                         "WHEN CAST(7 AS bigint) THEN 'big' ELSE 'other' END FROM c ORDER BY id");
