@@ -3,6 +3,8 @@
 
 #include "tests/testserver/engine/engine_fixture.h"
 
+#include "testserver/engine/variant.h"
+
 #include <limits>
 
 using namespace tds;
@@ -219,6 +221,26 @@ TEST_F(Procs, ExecuteSqlBindsParametersByPositionAndName) {
     EXPECT_EQ(d[0]->status, DoneMore | DoneCount);
     EXPECT_EQ(d[0]->count, 2u);
     EXPECT_EQ(d[1]->doneKind, DoneKind::DoneProc);
+}
+
+// A sql_variant RPC parameter arrives as the protocol side decodes it: tagged
+// with its base type, which comparisons and SQL_VARIANT_PROPERTY see.
+TEST_F(Procs, VariantParametersKeepTheirBaseTypeInTheStatement) {
+    ColumnType numeric;
+    numeric.type = SqlType::Decimal;
+    numeric.precision = 5;
+    numeric.scale = 2;
+    RpcParam v = param("@v", encodeVariant(numeric, std::string("1.25"), true));
+    v.type.type = SqlType::SqlVariant;
+    rpc("sp_executesql",
+        {param("@stmt", std::string("SELECT SQL_VARIANT_PROPERTY(@v, 'BaseType'), "
+                                    "SQL_VARIANT_PROPERTY(@v, 'Scale'), CASE WHEN 1.25 = @v AND "
+                                    "@v > 1 THEN 'ja' ELSE 'nein' END")),
+         param("@params", std::string("@v sql_variant")), v});
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(column(0), (std::vector<std::string>{"numeric"}));
+    EXPECT_EQ(column(1), (std::vector<std::string>{"2"}));
+    EXPECT_EQ(column(2), (std::vector<std::string>{"ja"}));
 }
 
 TEST_F(Procs, ExecuteSqlOutputParameter) {
