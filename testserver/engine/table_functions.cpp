@@ -130,6 +130,9 @@ std::optional<Value> Session::Impl::callScalarFunction(const std::string& name,
     FunctionSink sink;
     Out inner{sink};
     inner.inProc = true;
+    // An error in the body fails the calling statement, which a TRY around
+    // it may then catch; the body itself runs outside the TRY.
+    const int savedTryDepth = std::exchange(tryDepth, 0);
     const auto savedReturn = std::exchange(scalarReturn, type);
     const auto savedResult = std::exchange(scalarResult, std::nullopt);
     const int savedLine = statementLine;
@@ -137,6 +140,7 @@ std::optional<Value> Session::Impl::callScalarFunction(const std::string& name,
     runStoredBody(f->name, f->params, f->body, args, inner, oc);
     std::optional<Value> value = std::exchange(scalarResult, savedResult);
     scalarReturn = savedReturn;
+    tryDepth = savedTryDepth;
     statementLine = savedLine;
     if (sink.error) {
         error = *sink.error;

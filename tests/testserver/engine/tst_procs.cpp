@@ -489,6 +489,10 @@ TEST_F(Procs, ScalarFunctionsRunTheirBodyForEachCall) {
     // An error in the body fails the calling statement.
     run("CREATE FUNCTION dbo.Teile (@a int) RETURNS int AS BEGIN RETURN 10 / @a END");
     EXPECT_EQ(error("SELECT dbo.Teile(0)").number, 8134);
+    run("BEGIN TRY SELECT dbo.Teile(0) AS q END TRY BEGIN CATCH SELECT ERROR_NUMBER() END CATCH");
+    ASSERT_TRUE(sink.errors().empty());
+    EXPECT_EQ(sink.results().back().rows, (std::vector<std::vector<Value>>{{std::int64_t(8134)}}));
+    EXPECT_EQ(sink.rowCount(), 1u); // the failed call gave no row
     EXPECT_EQ(integer(scalar("SELECT dbo.Teile(5)")), 2);
     const auto conversion = error("SELECT dbo.Brutto('x', 1)");
     EXPECT_EQ(conversion.number, 8114);
