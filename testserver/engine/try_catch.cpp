@@ -45,7 +45,7 @@ bool Session::Impl::catchError(const Message& m) {
     Message kept = m;
     if (kept.line == 1)
         kept.line = statementLine;
-    if (kept.procName.empty() && batchDepth > tryBatchDepth)
+    if (kept.procName.empty())
         kept.procName = currentProcedure;
     caught = kept;
     noteError(m.number);

@@ -131,6 +131,14 @@ TEST_F(Ddl, AlterColumnConvertsTheRowsOrLeavesTheTableAsItWas) {
     EXPECT_EQ(error("ALTER TABLE ac ALTER COLUMN v tinyint").number, 8115);
     EXPECT_EQ(text(scalar("SELECT n FROM ac WHERE id = 1")), "abc");
     EXPECT_EQ(error("ALTER TABLE ac ALTER COLUMN nope int").number, 4924);
+    // To varchar the values go through the code page of the new collation.
+    rows("CREATE TABLE ac2 (a nvarchar(10), b nvarchar(10))");
+    rows("INSERT INTO ac2 VALUES (N'Жук', N'Жук')");
+    rows("ALTER TABLE ac2 ALTER COLUMN a varchar(10)");
+    rows("ALTER TABLE ac2 ALTER COLUMN b varchar(10) COLLATE Cyrillic_General_CI_AS");
+    const auto c = rows("SELECT a, b FROM ac2");
+    EXPECT_EQ(text(c[0][0]), "???");
+    EXPECT_EQ(text(c[0][1]), "Жук");
 }
 
 TEST_F(Ddl, TriggersSeeTheChangedRowsAndCanUndoTheStatement) {

@@ -103,6 +103,26 @@ TEST_F(TryCatch, ThrowAndRaiserrorInsideCatchReachTheClient) {
               "50100|inner");
 }
 
+TEST_F(TryCatch, InsideLoopsAndProcedures) {
+    EXPECT_EQ(firstRows("DECLARE @i int = 0, @errors int = 0\n"
+                        "WHILE @i < 3 BEGIN\n"
+                        "  SET @i += 1\n"
+                        "  BEGIN TRY IF @i = 2 RAISERROR('zwei', 16, 1) END TRY\n"
+                        "  BEGIN CATCH SET @errors += 1 END CATCH\n"
+                        "END\n"
+                        "SELECT @i, @errors"),
+              (std::vector<std::string>{"3|1"}));
+    rows("CREATE PROCEDURE p_try AS BEGIN TRY SELECT 1/0 END TRY BEGIN CATCH SELECT "
+         "ERROR_PROCEDURE(), @@ERROR END CATCH");
+    EXPECT_EQ(firstRows("EXEC p_try").back(), "p_try|8134");
+    EXPECT_TRUE(sink.errors().empty());
+    // BREAK in a CATCH block leaves the loop.
+    EXPECT_EQ(firstRows("DECLARE @n int = 0 WHILE 1 = 1 BEGIN SET @n += 1 BEGIN TRY SELECT 1/0 "
+                        "END TRY BEGIN CATCH BREAK END CATCH END SELECT @n")
+                  .back(),
+              "1");
+}
+
 TEST_F(TryCatch, XactStateTellsWhetherTheTransactionCanStillCommit) {
     rows("CREATE TABLE x (id int PRIMARY KEY)");
     EXPECT_EQ(firstRows("BEGIN TRAN INSERT INTO x VALUES (1) BEGIN TRY INSERT INTO x VALUES (1) "
