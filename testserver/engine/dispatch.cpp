@@ -196,15 +196,17 @@ std::size_t bodyEnd(const std::vector<Statement>& all, std::size_t i) {
 
 Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<Statement>& all,
                                     std::size_t& index) {
-    // @@ERROR: the error of the last statement, 0 after one without.
+    // @@ERROR: the error of the last statement, 0 after one without. The
+    // BEGIN and END of a block are no statements of their own.
     struct ErrorOfStatement {
         Session::Impl& d;
+        bool block;
         std::uint64_t seq = d.errorSeq;
         ~ErrorOfStatement() {
-            if (d.errorSeq == seq)
+            if (d.errorSeq == seq && !block)
                 d.lastError = 0;
         }
-    } errorOfStatement{*this};
+    } errorOfStatement{*this, st.toks.size() == 1 && st.toks[0].isAny({"begin", "end"})};
     const Token& w = st.toks[0];
     const std::string verb = statementVerb(st);
     statementLine = st.line;

@@ -39,6 +39,11 @@ TEST_F(TryCatch, AnErrorGoesToTheCatchBlockAndTheBatchGoesOn) {
     EXPECT_EQ(r[1], "before");
     EXPECT_EQ(r[3], "8134|Divide by zero error encountered.|16|1|4|NULL");
     EXPECT_EQ(r[4], "after|NULL|0");
+    // @@ERROR survives the BEGIN of a block, not the next statement.
+    const auto e = firstRows("SELECT 1/0 BEGIN SELECT @@ERROR SELECT @@ERROR END");
+    ASSERT_EQ(e.size(), 3u);
+    EXPECT_EQ(e[1], "8134");
+    EXPECT_EQ(e[2], "0");
     // No error: the CATCH block is skipped.
     EXPECT_EQ(firstRows("BEGIN TRY SELECT 'ok' END TRY BEGIN CATCH SELECT 'caught' END CATCH; "
                         "SELECT 'next'"),
