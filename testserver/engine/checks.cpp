@@ -22,8 +22,8 @@ namespace {
 const char* const kTriggerKinds[] = {"INSERT", "UPDATE"};
 const std::string kRowVersionTrigger = "tds_rowversion_";
 // After a row is written its char, varchar and text values become what the
-// column's code page holds.
-const std::string kCodePageTrigger = "tds_codepage_";
+// column's code page holds, and its exact numbers are rounded to their scale.
+const std::string kStoreTrigger = "tds_store_";
 
 std::string triggerName(const std::string& kind, const std::string& table) {
     return "tds_check_" + toLower(kind) + "_" + table;
@@ -68,9 +68,8 @@ void Session::Impl::dropColumnChecks(const std::string& schema, const std::strin
             "DROP TRIGGER IF EXISTS " + schemaPrefix(schema) + quoteIdent(triggerName(kind, table));
         sqlite3_exec(conn, sql.c_str(), nullptr, nullptr, nullptr);
     }
-    for (const std::string& name :
-         {kRowVersionTrigger + table, kCodePageTrigger + "insert_" + table,
-          kCodePageTrigger + "update_" + table}) {
+    for (const std::string& name : {kRowVersionTrigger + table, kStoreTrigger + "insert_" + table,
+                                    kStoreTrigger + "update_" + table}) {
         const std::string sql = "DROP TRIGGER IF EXISTS " + schemaPrefix(schema) + quoteIdent(name);
         sqlite3_exec(conn, sql.c_str(), nullptr, nullptr, nullptr);
     }
@@ -81,8 +80,8 @@ void Session::Impl::refreshColumnChecks(const std::string& schema, const std::st
     std::string condition;  // some value is too long
     std::string numbers;    // tds_check_value() of each exact numeric
     std::string rowVersion; // the timestamp column, if any
-    std::string lossy;      // some text needs characters its code page lacks
-    std::string recode;     // the assignments that put it into the code page
+    std::string lossy;      // some value is not stored as its column holds it
+    std::string recode;     // the assignments that store it so
     for (const catalog::ColumnInfo& ci :
          catalog::columnsOf(conn, schema.empty() ? "main" : schema, table)) {
         const auto t = parseDeclType(ci.decl);
@@ -98,6 +97,15 @@ void Session::Impl::refreshColumnChecks(const std::string& schema, const std::st
         if (isExactNumericType(t->type))
             numbers += std::string(numbers.empty() ? "" : ", ") + "tds_check_value(" +
                        quoteString(typeName(*t)) + ", NEW." + quoteIdent(name) + ")";
+        // Exact numbers kept as decimal text (declared "decimal text(p,s)",
+        // "money text"): rounded to the scale, as SQL Server stores them.
+        if (isExactNumericType(t->type) && toLower(ci.decl).find("text") != std::string::npos) {
+            const std::string scale = std::to_string(t->type == SqlType::Decimal ? t->scale : 4);
+            lossy += (lossy.empty() ? "" : " OR ") + std::string("tds_decimal_excess(NEW.") +
+                     quoteIdent(name) + ", " + scale + ")";
+            recode += (recode.empty() ? "" : ", ") + quoteIdent(name) + " = tds_decimal_round(" +
+                      quoteIdent(name) + ", " + scale + ")";
+        }
         const int cp = codePageOf(type.collation);
         if ((t->type == SqlType::Char || t->type == SqlType::VarChar || t->type == SqlType::Text) &&
             cp != kCodePageUtf8) {
@@ -113,7 +121,7 @@ void Session::Impl::refreshColumnChecks(const std::string& schema, const std::st
         for (const char* kind : kTriggerKinds) {
             const std::string sql = std::string(temp ? "CREATE TEMP TRIGGER " : "CREATE TRIGGER ") +
                                     (temp ? std::string() : schemaPrefix(schema)) +
-                                    quoteIdent(kCodePageTrigger + toLower(kind) + "_" + table) +
+                                    quoteIdent(kStoreTrigger + toLower(kind) + "_" + table) +
                                     " AFTER " + kind + " ON " + quoteIdent(table) + " WHEN " +
                                     lossy + " BEGIN UPDATE " + quoteIdent(table) + " SET " +
                                     recode + " WHERE rowid = NEW.rowid; END";
