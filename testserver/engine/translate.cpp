@@ -1506,6 +1506,41 @@ std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, s
         const auto it = types.find(columns[n]);
         return it != types.end() && it->second.type == SqlType::SqlVariant;
     };
+    // A sql_variant column of several rows takes one type for all of them,
+    // as SQL Server types a VALUES list before it inserts.
+    std::vector<std::vector<std::optional<ColumnType>>> rowTypes(columns.size());
+    std::vector<bool> numericLiteral(columns.size(), false);
+    for (std::size_t k = i + 1; k < last; ++k) {
+        if (!isPunct(toks[k], '('))
+            continue;
+        const std::size_t close = matchingParen(toks, k, last);
+        std::size_t start = k + 1, n = 0;
+        for (std::size_t j = k + 1, depth = 0; j <= close; ++j) {
+            if (j < close && isPunct(toks[j], '('))
+                ++depth;
+            else if (j < close && isPunct(toks[j], ')'))
+                --depth;
+            else if (j == close || (depth == 0 && isPunct(toks[j], ','))) {
+                if (n < columns.size() && isVariant(n) &&
+                    !(j == start + 1 && toks[start].isAny({"null", "default"}))) {
+                    rowTypes[n].push_back(operandType(toks, start, j, ctx));
+                    numericLiteral[n] = numericLiteral[n] ||
+                                        variantBaseText(toks, start, j, ctx).starts_with("numeric");
+                }
+                ++n;
+                start = j + 1;
+            }
+        }
+        k = close;
+    }
+    std::vector<std::optional<std::string>> unified(columns.size());
+    for (std::size_t n = 0; n < columns.size(); ++n)
+        if (const auto u = unifiedType(rowTypes[n])) {
+            std::string text = declTypeText(*u);
+            if (u->type == SqlType::Decimal && numericLiteral[n])
+                text.replace(0, baseTypeName(SqlType::Decimal).size(), "numeric");
+            unified[n] = text;
+        }
     std::vector<Token> out(toks.begin() + std::ptrdiff_t(first),
                            toks.begin() + std::ptrdiff_t(i + 1));
     for (std::size_t k = i + 1; k < last;) {
@@ -1527,7 +1562,12 @@ std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, s
             const bool wrap = isVariant(n++) && j > start &&
                               !(j == start + 1 && isWord(toks[start], "null")) &&
                               !(j == start + 1 && isWord(toks[start], "default"));
-            if (wrap)
+            if (wrap && unified[n - 1]) {
+                // CAST(CAST(value AS unified type) AS sql_variant)
+                std::vector<Token> cast;
+                appendCast(cast, toks, start, j, *unified[n - 1]);
+                appendAsVariant(out, cast, 0, cast.size(), ctx);
+            } else if (wrap)
                 appendAsVariant(out, toks, start, j, ctx);
             else
                 out.insert(out.end(), toks.begin() + std::ptrdiff_t(start),

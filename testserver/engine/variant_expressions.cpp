@@ -4,6 +4,8 @@
 #include "testserver/engine/types.h"
 
 #include <algorithm>
+#include <mutex>
+#include <set>
 
 namespace tds::sql {
 
@@ -768,6 +770,61 @@ std::optional<ColumnType> operandType(const std::vector<Token>& toks, std::size_
             ops.erase(ops.begin() + std::ptrdiff_t(n));
         }
     return types.front();
+}
+
+std::optional<ColumnType> unifiedType(const std::vector<std::optional<ColumnType>>& types) {
+    if (types.size() < 2)
+        return std::nullopt;
+    std::optional<ColumnType> top;
+    bool differ = false;
+    for (const auto& t : types) {
+        if (!t || precedence(t->type) < 0)
+            return std::nullopt;
+        if (top && declTypeText(*t) != declTypeText(*top))
+            differ = true;
+        if (!top || precedence(t->type) > precedence(top->type))
+            top = t;
+    }
+    if (!differ)
+        return std::nullopt;
+    ColumnType u = *top;
+    if (u.type == SqlType::Decimal) {
+        int integral = 0, scale = 0;
+        for (const auto& t : types) {
+            if (precedence(t->type) <= 4)
+                continue; // text converts to the decimal
+            const ColumnType d = asDecimal(*t);
+            integral = std::max(integral, d.precision - d.scale);
+            scale = std::max(scale, d.scale);
+        }
+        u.precision = std::min(38, integral + scale);
+        u.scale = scale;
+    } else if (precedence(u.type) <= 4) {
+        for (const auto& t : types)
+            u.length = u.length < 0 || t->length < 0 ? -1 : std::max(u.length, t->length);
+    }
+    return u;
+}
+
+void appendCast(std::vector<Token>& out, const std::vector<Token>& toks, std::size_t b,
+                std::size_t e, const std::string& typeText) {
+    // The type's tokens point into text that lives as long as the process.
+    static std::mutex poolMutex;
+    static std::set<std::string, std::less<>> pool;
+    std::string_view text;
+    {
+        std::lock_guard lock(poolMutex);
+        text = *pool.insert(typeText).first;
+    }
+    out.push_back(madeToken(TokKind::Word, "CAST"));
+    out.push_back(madeToken(TokKind::Punct, "("));
+    out.insert(out.end(), toks.begin() + std::ptrdiff_t(b), toks.begin() + std::ptrdiff_t(e));
+    out.push_back(madeToken(TokKind::Word, "AS"));
+    for (Token t : significantTokens(text)) {
+        t.pos = std::string::npos / 2;
+        out.push_back(t);
+    }
+    out.push_back(madeToken(TokKind::Punct, ")"));
 }
 
 std::optional<Message> implicitFromVariant(const std::vector<Token>& toks, std::size_t b,

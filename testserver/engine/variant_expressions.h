@@ -52,6 +52,15 @@ std::size_t rewriteInsertSelectList(std::vector<Token>& toks, std::size_t select
                                     const std::vector<std::optional<ColumnType>>& targets,
                                     const TranslateContext& ctx, std::optional<Message>& error);
 
+// The type SQL Server gives a column of a multi-row VALUES list from the
+// types of its rows: the one of highest precedence, decimals wide enough for
+// every row's digits, character data as long as the longest; nothing when
+// every row has the same type or one is not known.
+std::optional<ColumnType> unifiedType(const std::vector<std::optional<ColumnType>>& types);
+// Appends CAST(toks[b, e) AS typeText) to `out`.
+void appendCast(std::vector<Token>& out, const std::vector<Token>& toks, std::size_t b,
+                std::size_t e, const std::string& typeText);
+
 // Rewrites the comparisons with a sql_variant in toks[first, last) and sets
 // `error` to 8117 for arithmetic on one. Returns the new end of the range.
 std::size_t rewriteVariantExpressions(std::vector<Token>& toks, std::size_t first, std::size_t last,

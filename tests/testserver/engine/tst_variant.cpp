@@ -119,7 +119,7 @@ TEST_F(Variants, VariablesAndUpdatesKeepTheTypeOfTheirExpression) {
 
 TEST_F(Variants, ExpressionsOfSqlVariantAreSqlVariantColumns) {
     rows("CREATE TABLE e (x sql_variant)");
-    rows("INSERT INTO e VALUES (5), ('abc')");
+    rows("INSERT INTO e VALUES (5) INSERT INTO e VALUES ('abc')");
     for (const char* q : {"SELECT CAST(5 AS sql_variant)", "DECLARE @v sql_variant = 5; SELECT @v",
                           "SELECT MAX(x) FROM e", "SELECT COALESCE(x, x) FROM e"}) {
         const auto rs = run(q).results();
@@ -146,6 +146,26 @@ TEST_F(Variants, PuttingAVariantIntoAnotherTypeNeedsAConversion) {
           "DECLARE @i int; SELECT @i = x FROM w", "INSERT INTO w (i) SELECT x FROM w"})
         EXPECT_EQ(error(batch).number, 257) << batch;
     EXPECT_EQ(integer(scalar("DECLARE @i int; SELECT @i = CAST(x AS int) FROM w; SELECT @i")), 7);
+}
+
+TEST_F(Variants, TheRowsOfAValuesListShareOneType) {
+    rows("CREATE TABLE u (id int, x sql_variant)");
+    rows("INSERT INTO u VALUES (1, 1), (2, 2.5), (3, NULL)");
+    rows("INSERT INTO u VALUES (4, 'ab'), (5, 'abcde')");
+    const auto r = rows("SELECT SQL_VARIANT_PROPERTY(x, 'BaseType'), SQL_VARIANT_PROPERTY(x, "
+                        "'Precision'), SQL_VARIANT_PROPERTY(x, 'Scale'), SQL_VARIANT_PROPERTY(x, "
+                        "'MaxLength') FROM u ORDER BY id");
+    ASSERT_EQ(r.size(), 5u);
+    for (int k : {0, 1}) {
+        EXPECT_EQ(text(r[k][0]), "numeric");
+        EXPECT_EQ(integer(r[k][1]), 11);
+        EXPECT_EQ(integer(r[k][2]), 1);
+    }
+    EXPECT_EQ(integer(r[3][3]), 5);
+    EXPECT_EQ(integer(r[4][3]), 5);
+    // Text that is no number cannot join numbers.
+    EXPECT_EQ(error("INSERT INTO u VALUES (6, 5), (7, 'abc')").number, 245);
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM u")), 5);
 }
 
 TEST_F(Variants, InsertSelectKeepsTheTypeOfEachItem) {
@@ -195,8 +215,10 @@ TEST_F(Variants, OrderByFamilyThenValue) {
 
 TEST_F(Variants, ComparisonsConvertTheOtherSideWhereverTheVariantStands) {
     rows("CREATE TABLE c (id int, a int, x sql_variant)");
-    rows("INSERT INTO c VALUES (1, 4, 5), (2, 9, 'five'), (3, 2, 2.5e0), (4, 1, NULL), "
-         "(5, 6, CAST(7 AS bigint))");
+    // One INSERT per row: a VALUES list would give all rows one type.
+    rows("INSERT INTO c VALUES (1, 4, 5) INSERT INTO c VALUES (2, 9, 'five') INSERT INTO c "
+         "VALUES (3, 2, 2.5e0) INSERT INTO c VALUES (4, 1, NULL) INSERT INTO c VALUES (5, 6, "
+         "CAST(7 AS bigint))");
     auto count = [&](const std::string& where) {
         return integer(scalar("SELECT COUNT(*) FROM c WHERE " + where));
     };
