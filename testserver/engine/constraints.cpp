@@ -54,8 +54,14 @@ std::optional<std::string> withoutConstraint(const std::string& createSql,
     return std::nullopt;
 }
 
+// "schema." of a table's SQLite schema ("" is the main one).
+std::string schemaPrefixOf(const std::string& schema) {
+    return quoteIdent(schema.empty() ? "main" : schema) + ".";
+}
+
 // The stored CREATE TABLE text of a table; empty when there is no such table.
-std::string storedTableSql(sqlite3* conn, const std::string& prefix, const std::string& table) {
+std::string storedTableSql(sqlite3* conn, const std::string& schema, const std::string& table) {
+    const std::string prefix = schemaPrefixOf(schema);
     std::string sql;
     catalog::query(conn,
                    "SELECT sql FROM " + prefix + "sqlite_master WHERE type = 'table' AND name = " +
@@ -85,8 +91,7 @@ Outcome Session::Impl::alterConstraints(const Statement& st, std::size_t i,
     const auto& toks = st.toks;
     const std::string schema = schemaOfName(parts);
     const std::string& table = parts.back();
-    const std::string prefix = quoteIdent(schema.empty() ? "main" : schema) + ".";
-    const std::string createSql = storedTableSql(conn, prefix, table);
+    const std::string createSql = storedTableSql(conn, schema, table);
     if (createSql.empty())
         return fail(invalidObject(table), out, true);
 
@@ -139,7 +144,7 @@ Outcome Session::Impl::alterConstraints(const Statement& st, std::size_t i,
 Outcome Session::Impl::rebuildTable(const std::string& schema, const std::string& table,
                                     const std::string& newSql, const std::string& rows,
                                     bool checkExisting, Out& out) {
-    const std::string prefix = quoteIdent(schema.empty() ? "main" : schema) + ".";
+    const std::string prefix = schemaPrefixOf(schema);
     // Build the table again.
     std::vector<std::string> indexes;
     catalog::query(conn,
@@ -200,12 +205,12 @@ Outcome Session::Impl::alterColumn(const Statement& st, std::size_t i,
     const auto& toks = st.toks;
     const std::string schema = schemaOfName(parts);
     const std::string& table = parts.back();
-    const std::string prefix = quoteIdent(schema.empty() ? "main" : schema) + ".";
-    const std::string createSql = storedTableSql(conn, prefix, table);
-    if (createSql.empty())
-        return fail(invalidObject(table), out, true);
-    if (i >= toks.size())
-        return fail(syntaxError(std::string(toks.back().text)), out, true);
+    const std::string createSql = storedTableSql(conn, schema, table);
+    if (createSql.empty() || i >= toks.size())
+        return fail(createSql.empty() ? invalidObject(table)
+                                      : syntaxError(std::string(toks.back().text)),
+                    out, true);
+    const std::string prefix = schemaPrefixOf(schema);
     const std::string column = toks[i].value();
 
     // The new definition through the CREATE TABLE rules.
