@@ -626,6 +626,15 @@ private:
                 return operandInvalid(fn);
             if (takesText(fn))
                 return argumentInvalid(arg, fn);
+            if (fn == "concat" || fn == "concat_ws" || (fn == "charindex" && arg == 2)) {
+                // Character data: national when another argument is.
+                bool national = false;
+                for (const auto& [b, e] : args)
+                    if (const auto t = operandType(m_toks, b, e, m_ctx))
+                        national =
+                            national || t->type == SqlType::NVarChar || t->type == SqlType::NChar;
+                return implicitTo(national ? "nvarchar" : "varchar");
+            }
         }
         return std::nullopt;
     }

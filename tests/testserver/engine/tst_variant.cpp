@@ -290,6 +290,11 @@ TEST_F(Variants, OperatorsAndFunctionsNeedAConversionOfAVariant) {
     EXPECT_EQ(error("SELECT LEN(x) FROM m").text,
               "Argument data type sql_variant is invalid for argument 1 of len function.");
     EXPECT_EQ(error("SELECT SUBSTRING('abc', x, 1) FROM m").number, 257);
+    EXPECT_EQ(error("SELECT CONCAT('a', x) FROM m").text,
+              "Implicit conversion from data type sql_variant to varchar is not allowed. Use the "
+              "CONVERT function to run this query.");
+    EXPECT_EQ(error("SELECT CONCAT(N'a', x) FROM m").text.substr(0, 62),
+              "Implicit conversion from data type sql_variant to nvarchar is ");
     EXPECT_EQ(error("SELECT ABS(x) FROM m").text,
               "Implicit conversion from data type sql_variant to float is not allowed. Use the "
               "CONVERT function to run this query.");
