@@ -210,6 +210,10 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
     const Token& w = st.toks[0];
     const std::string verb = statementVerb(st);
     statementLine = st.line;
+    if (w.isAny({"create", "alter", "drop", "use", "rollback", "exec", "execute"}) ||
+        (w.is("select") && std::any_of(st.toks.begin(), st.toks.end(),
+                                       [](const Token& t) { return isWordTok(t, "into"); })))
+        variantTables.clear();
     if (w.isAny({"select", "with", "insert", "update", "delete"})) {
         // Calls of table-valued functions: the statement reads their rows from
         // temporary tables, dropped when it is done.

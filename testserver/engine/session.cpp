@@ -82,6 +82,16 @@ TranslateContext Session::Impl::translateContext() {
     TranslateContext ctx;
     ctx.currentDb = db;
     ctx.isScalarFunction = [this](const std::string& name) { return isScalarFunction(name); };
+    ctx.hasVariantColumn = [this](const std::string& schema, const std::string& table) {
+        const std::string key = schema + "." + toLower(table);
+        if (const auto it = variantTables.find(key); it != variantTables.end())
+            return it->second;
+        bool found = false;
+        for (const auto& [name, type] : columnTypesOf(schema, table))
+            found = found || type.type == SqlType::SqlVariant;
+        variantTables.emplace(key, found);
+        return found;
+    };
     ctx.schemaFor = [this](const std::string& name) { return schemaFor(name); };
     ctx.tableVariable = [this](const std::string& var) -> std::optional<std::string> {
         const auto it = tableVars.find(var);
@@ -310,6 +320,8 @@ Outcome Session::Impl::fail(const Message& m, Out& out, bool abort, std::uint16_
 }
 
 void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast) {
+    if (batchDepth == 0)
+        variantTables.clear();
     ++batchDepth;
     struct Leave {
         int& depth;

@@ -131,7 +131,11 @@ struct Session::Impl {
     std::optional<Message> caught;
     std::vector<Message> handling; // errors of the running CATCH blocks
     std::string currentProcedure;  // for ERROR_PROCEDURE()
-    bool doomed = false;           // an error under SET XACT_ABORT ON in a TRY: XACT_STATE() -1
+    // Which tables ("schema.table", lower case) have a sql_variant column, as
+    // the statements of a batch ask; forgotten at each batch and each
+    // statement that may change tables.
+    std::map<std::string, bool> variantTables;
+    bool doomed = false; // an error under SET XACT_ABORT ON in a TRY: XACT_STATE() -1
     // Whether a running TRY block takes the error (and keeps it).
     bool catchError(const Message& m);
     Outcome runTry(Out& out, std::vector<sql::Statement>& all, std::size_t& index);

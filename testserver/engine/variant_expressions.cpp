@@ -300,12 +300,16 @@ bool involvesVariant(const std::vector<Token>& toks, std::size_t first, std::siz
             if (isVariantType(ctx.variableType(toLower(toks[k].text))))
                 return true;
     }
-    if (!ctx.columnTypes)
-        return false;
-    for (const auto& [schema, table] : statementTables(toks, first, last, ctx))
-        for (const auto& [name, type] : ctx.columnTypes(schema, table))
-            if (type.type == SqlType::SqlVariant)
+    for (const auto& [schema, table] : statementTables(toks, first, last, ctx)) {
+        if (ctx.hasVariantColumn) {
+            if (ctx.hasVariantColumn(schema, table))
                 return true;
+        } else if (ctx.columnTypes) {
+            for (const auto& [name, type] : ctx.columnTypes(schema, table))
+                if (type.type == SqlType::SqlVariant)
+                    return true;
+        }
+    }
     return false;
 }
 
