@@ -1369,28 +1369,8 @@ std::size_t rewriteScalarCalls(std::vector<Token>& toks, std::size_t first, std:
 void checkImplicitFromVariant(const std::vector<Token>& toks, std::size_t b, std::size_t e,
                               const ColumnType& target, const TranslateContext& ctx,
                               std::optional<Message>& error) {
-    if (error || target.type == SqlType::SqlVariant || b >= e)
-        return;
-    if (const auto t = expressionType(toks, b, e, ctx); t && t->type == SqlType::SqlVariant)
-        error = errorMessage(257, 16,
-                             "Implicit conversion from data type sql_variant to " +
-                                 baseTypeName(target.type) +
-                                 " is not allowed. Use the CONVERT function to run this query.",
-                             3);
-}
-
-// Whether a statement's tokens name a sql_variant variable or the type itself.
-bool mentionsVariant(const std::vector<Token>& toks, std::size_t first, std::size_t last,
-                     const TranslateContext& ctx) {
-    for (std::size_t k = first; k < last; ++k) {
-        if (isWord(toks[k], "sql_variant"))
-            return true;
-        if (toks[k].kind == TokKind::Variable && ctx.variableType)
-            if (const auto t = ctx.variableType(toLower(toks[k].text));
-                t && t->type == SqlType::SqlVariant)
-                return true;
-    }
-    return false;
+    if (!error)
+        error = implicitFromVariant(toks, b, e, target, ctx);
 }
 
 // UPDATE t SET col = value, ...: a value assigned to a sql_variant column
@@ -1405,11 +1385,9 @@ std::size_t rewriteVariantUpdates(std::vector<Token>& toks, std::size_t first, s
     const auto tables = statementTables(toks, first, set, ctx);
     if (set >= last || tables.empty())
         return last;
-    const auto types = ctx.columnTypes(tables.front().first, tables.front().second);
-    if (std::none_of(types.begin(), types.end(),
-                     [](const auto& c) { return c.second.type == SqlType::SqlVariant; }) &&
-        !mentionsVariant(toks, first, last, ctx))
+    if (!involvesVariant(toks, first, last, ctx))
         return last;
+    const auto types = ctx.columnTypes(tables.front().first, tables.front().second);
     std::vector<Token> out(toks.begin() + std::ptrdiff_t(first),
                            toks.begin() + std::ptrdiff_t(set + 1));
     std::size_t k = set + 1;
@@ -1470,10 +1448,10 @@ std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, s
     auto name = readObjectName(toks, i, last);
     if (!name || tables.empty())
         return last;
-    const auto& [schema, table] = tables.front();
-    const auto types = ctx.columnTypes(schema, table);
     if (!involvesVariant(toks, first, last, ctx))
         return last;
+    const auto& [schema, table] = tables.front();
+    const auto types = ctx.columnTypes(schema, table);
     std::vector<std::string> columns;
     if (i < last && isPunct(toks[i], '(')) {
         const std::size_t close = matchingParen(toks, i, last);
