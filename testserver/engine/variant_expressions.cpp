@@ -388,12 +388,24 @@ private:
         if (!lb || !re)
             return false;
         if (m_toks[op].text == "=" && assigns(*lb)) {
-            // SELECT @v = x: x goes into the variable's type.
-            if (*lb + 1 == op && m_toks[*lb].kind == TokKind::Variable && m_ctx.variableType &&
-                !m_error)
-                if (const auto type = m_ctx.variableType(toLower(m_toks[*lb].text)))
+            // SELECT @v = x: x goes into the variable's type; into a
+            // sql_variant with its own type as base type.
+            if (*lb + 1 != op || m_toks[*lb].kind != TokKind::Variable || !m_ctx.variableType)
+                return false;
+            const auto type = m_ctx.variableType(toLower(m_toks[*lb].text));
+            if (!type)
+                return false;
+            if (type->type != SqlType::SqlVariant) {
+                if (!m_error)
                     m_error = implicitFromVariant(m_toks, op + 1, *re, *type, m_ctx);
-            return false;
+                return false;
+            }
+            if (variantAt(op + 1, *re) || (*re == op + 2 && isWordTok(m_toks[op + 1], "null")))
+                return false;
+            std::vector<Token> out;
+            appendAsVariant(out, m_toks, op + 1, *re, m_ctx);
+            replace(op + 1, *re, out);
+            return true;
         }
         if (!variantAt(*lb, op) && !variantAt(op + 1, *re))
             return false;
@@ -718,6 +730,14 @@ std::optional<ColumnType> operandType(const std::vector<Token>& toks, std::size_
     while (e > b + 1 && isPunctTok(toks[b], '(') && matchingParen(toks, b, e) == e - 1) {
         ++b;
         --e;
+    }
+    // (SELECT item FROM ...): the item's type.
+    if (e > b + 2 && isWordTok(toks[b], "select")) {
+        const Scanner sc(toks, b + 1, e);
+        if (const auto ie = sc.rightOperand(b + 1);
+            ie && (*ie == e || isWordTok(toks[*ie], "from")))
+            return operandType(toks, b + 1, *ie, ctx);
+        return std::nullopt;
     }
     // MIN, MAX and ISNULL give their (first) argument's type; COALESCE and
     // NULLIF a sql_variant when an argument is one (it has the highest precedence).

@@ -115,6 +115,19 @@ TEST_F(Variants, VariablesAndUpdatesKeepTheTypeOfTheirExpression) {
               "Latin1_General_CS_AS");
     rows("UPDATE u SET x = NULL");
     EXPECT_TRUE(isNull(scalar("SELECT x FROM u")));
+    // SELECT @v = column and a scalar subquery keep the column's type.
+    rows("CREATE TABLE sv (d decimal(5,2), s varchar(10), dt date)");
+    rows("INSERT INTO sv VALUES (1.25, 'abc', '2024-01-02')");
+    const auto r = rows("DECLARE @v sql_variant, @w sql_variant, @x sql_variant, @y sql_variant "
+                        "SELECT @v = d, @w = s, @x = dt FROM sv SET @y = (SELECT d FROM sv) "
+                        "SELECT SQL_VARIANT_PROPERTY(@v, 'BaseType'), SQL_VARIANT_PROPERTY(@w, "
+                        "'BaseType'), SQL_VARIANT_PROPERTY(@x, 'BaseType'), "
+                        "SQL_VARIANT_PROPERTY(@y, 'Scale')");
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(text(r[0][0]), "decimal");
+    EXPECT_EQ(text(r[0][1]), "varchar");
+    EXPECT_EQ(text(r[0][2]), "date");
+    EXPECT_EQ(integer(r[0][3]), 2);
 }
 
 TEST_F(Variants, ExpressionsOfSqlVariantAreSqlVariantColumns) {
