@@ -3,6 +3,10 @@
 #include "testserver/tokens.h"
 #include "testserver/values.h"
 
+#include "testserver/engine/collation.h"
+#include "testserver/engine/decimal.h"
+#include "testserver/engine/variant.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -580,6 +584,64 @@ Value decodeFixedLength(std::uint8_t code, const TypeInfo& t, const std::uint8_t
     }
 }
 
+// The SQL Server type a sql_variant's base type byte stands for.
+std::optional<SqlType> variantBaseType(std::uint8_t code) {
+    switch (code) {
+    case 0x38:
+        return SqlType::Int;
+    case 0x7F:
+        return SqlType::BigInt;
+    case 0x34:
+        return SqlType::SmallInt;
+    case 0x30:
+        return SqlType::TinyInt;
+    case 0x32:
+        return SqlType::Bit;
+    case 0x3E:
+        return SqlType::Float;
+    case 0x3B:
+        return SqlType::Real;
+    case 0x3C:
+        return SqlType::Money;
+    case 0x7A:
+        return SqlType::SmallMoney;
+    case 0x3D:
+        return SqlType::DateTime;
+    case 0x3A:
+        return SqlType::SmallDateTime;
+    case 0x28:
+        return SqlType::Date;
+    case 0x29:
+        return SqlType::Time;
+    case 0x2A:
+        return SqlType::DateTime2;
+    case 0x2B:
+        return SqlType::DateTimeOffset;
+    case 0x6A:
+    case 0x6C:
+        return SqlType::Decimal;
+    case 0x24:
+        return SqlType::UniqueIdentifier;
+    case 0xA7:
+        return SqlType::VarChar;
+    case 0xAF:
+        return SqlType::Char;
+    case 0xE7:
+        return SqlType::NVarChar;
+    case 0xEF:
+        return SqlType::NChar;
+    case 0xA5:
+        return SqlType::VarBinary;
+    case 0xAD:
+        return SqlType::Binary;
+    default:
+        return std::nullopt;
+    }
+}
+
+// A sql_variant value (SSVARIANTTYPE): the base type byte, its properties
+// and the value, kept as the engine keeps sql_variant values (tagged with
+// their base type, see engine/variant.h).
 Value decodeVariant(ByteReader& r) {
     const std::uint32_t total = r.u32();
     if (total == 0)
@@ -593,23 +655,41 @@ Value decodeVariant(ByteReader& r) {
     const std::uint8_t* props = v.bytes(propBytes);
     const std::size_t n = v.remaining();
     const std::uint8_t* data = v.bytes(n);
+    const auto type = variantBaseType(t.code);
+    if (!type)
+        throw ProtocolError("sql_variant of an unexpected base type");
+    ColumnType base;
+    base.type = *type;
     switch (t.code) {
     case 0xA7:
     case 0xAF:
     case 0xE7:
-    case 0xEF:
+    case 0xEF: {
         if (propBytes < 7)
             throw ProtocolError("sql_variant string without collation");
-        return decodeChars(data, n, t.code == 0xE7 || t.code == 0xEF, (props[3] & 0x04) != 0);
+        const bool wide = t.code == 0xE7 || t.code == 0xEF;
+        // The server's collation stays unnamed, as in values typed by the engine.
+        const sql::Collation* c = sql::collationOfBytes(props);
+        if (c && c != &sql::defaultCollation())
+            base.collation = c->name;
+        const int bytes = props[5] | (props[6] << 8);
+        base.length = wide ? bytes / 2 : bytes;
+        return encodeVariant(base, decodeChars(data, n, wide, (props[3] & 0x04) != 0));
+    }
     case 0xA5:
     case 0xAD:
-        return Blob(data, data + n);
+        if (propBytes < 2)
+            throw ProtocolError("sql_variant binary without length");
+        base.length = props[0] | (props[1] << 8);
+        return encodeVariant(base, Blob(data, data + n));
     case 0x6A:
     case 0x6C:
         if (propBytes < 2)
             throw ProtocolError("sql_variant decimal without precision");
         t.precision = props[0];
         t.scale = props[1];
+        base.precision = t.precision;
+        base.scale = t.scale;
         break;
     case 0x29:
     case 0x2A:
@@ -617,13 +697,19 @@ Value decodeVariant(ByteReader& r) {
         if (propBytes < 1 || props[0] > 7)
             throw ProtocolError("sql_variant time without scale");
         t.scale = props[0];
+        base.scale = t.scale;
         break;
     default:
         break;
     }
     if (n == 0)
         return Null{};
-    return decodeFixedLength(t.code, t, data, n);
+    Value value = decodeFixedLength(t.code, t, data, n);
+    if (base.type == SqlType::Decimal) {
+        if (const auto d = decimalFromValue(value, base.scale))
+            value = formatDecimal(*d, base.scale);
+    }
+    return encodeVariant(base, value, t.code == 0x6C);
 }
 
 Value readValue(ByteReader& r, const TypeInfo& t);

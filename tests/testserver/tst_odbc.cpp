@@ -745,8 +745,12 @@ TEST_F(OdbcEndToEnd, VarcharInCyrillicJapaneseAndUtf8ColumnsRoundTrips) {
     SQLFreeStmt(db.stmt, SQL_CLOSE);
     ASSERT_TRUE(SQL_SUCCEEDED(
         db.exec("INSERT INTO Sprachen VALUES (1, N'Привет, Ёлка', N'日本語テキスト', N'日本x', "
-                "N'Grüße 日本 Ж', N'Grüße'), (2, N'Ж 日', N'Ж', N'日本語', NULL, N'Ж')")))
+                "N'Grüße 日本 Ж', N'Grüße'), (2, N'Ж 日', N'Ж', N'日本', NULL, N'Ж')")))
         << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    // char(5) of code page 932 holds five bytes: three Japanese characters are six.
+    EXPECT_EQ(db.exec("INSERT INTO Sprachen (id, jc) VALUES (3, N'日本語')"), SQL_ERROR);
+    EXPECT_NE(diagnostics(SQL_HANDLE_STMT, db.stmt).find("[8152]"), std::string::npos);
     SQLFreeStmt(db.stmt, SQL_CLOSE);
     EXPECT_EQ(db.scalar("SELECT ru FROM Sprachen WHERE id = 1"), "Привет, Ёлка");
     EXPECT_EQ(db.scalar("SELECT ja FROM Sprachen WHERE id = 1"), "日本語テキスト");
@@ -763,6 +767,31 @@ TEST_F(OdbcEndToEnd, VarcharInCyrillicJapaneseAndUtf8ColumnsRoundTrips) {
     EXPECT_EQ(db.scalar("SELECT id FROM Sprachen WHERE ru = N'ПРИВЕТ, ЁЛКА'"), "1");
     db.exec("DROP TABLE Sprachen");
     SQLFreeStmt(db.stmt, SQL_CLOSE);
+}
+
+// A caught error reaches the driver as nothing: the CATCH block's result
+// follows, SQLExecDirect succeeds; a variant compares with a plain value on
+// either side.
+TEST_F(OdbcEndToEnd, TryCatchHidesTheCaughtErrorAndVariantsCompare) {
+    Odbc db(s_server->odbcConnectionString());
+    ASSERT_TRUE(SQL_SUCCEEDED(db.exec("BEGIN TRY SELECT 1/0 AS q END TRY BEGIN CATCH SELECT "
+                                      "ERROR_NUMBER() AS n, ERROR_MESSAGE() AS m END CATCH")))
+        << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    std::vector<std::string> seen;
+    SQLRETURN rc = SQL_SUCCESS;
+    do {
+        SQLSMALLINT cols = 0;
+        SQLNumResultCols(db.stmt, &cols);
+        while (cols > 0 && SQL_SUCCEEDED(SQLFetch(db.stmt)))
+            seen.push_back(db.text(1) + "|" + db.text(2));
+        rc = SQLMoreResults(db.stmt);
+    } while (SQL_SUCCEEDED(rc));
+    EXPECT_EQ(rc, SQL_NO_DATA) << diagnostics(SQL_HANDLE_STMT, db.stmt);
+    EXPECT_EQ(seen, (std::vector<std::string>{"8134|Divide by zero error encountered."}));
+    SQLFreeStmt(db.stmt, SQL_CLOSE);
+    EXPECT_EQ(db.scalar("DECLARE @v sql_variant = CAST(7 AS bigint); SELECT CASE WHEN 7 = @v AND "
+                        "@v IN (1, 7) AND @v BETWEEN 6.5 AND 8 THEN 'ja' ELSE 'nein' END"),
+              "ja");
 }
 
 // sql_variant values of every base type through the driver: the column is

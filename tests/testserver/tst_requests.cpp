@@ -3,6 +3,7 @@
 
 #include "tests/testserver/raw_client.h"
 #include "testserver/browser.h"
+#include "testserver/engine/variant.h"
 #include "testserver/options.h"
 #include "testserver/requests.h"
 
@@ -229,6 +230,12 @@ TEST_P(RpcParams, DecodeToEngineValues) {
     }
 }
 
+ColumnType intType() {
+    ColumnType t;
+    t.type = SqlType::Int;
+    return t;
+}
+
 const ParamCase kParamCases[] = {
     {"int", "26 04 04 C0 1D FE FF", SqlType::Int, std::int64_t(-123456)},
     {"bigint", "26 08 08 01 00 00 00 00 00 20 00", SqlType::BigInt, std::int64_t(9007199254740993)},
@@ -275,10 +282,54 @@ const ParamCase kParamCases[] = {
     {"text", "23 04 00 00 00 09 04 D0 00 34 02 00 00 00 68 69", SqlType::Text, std::string("hi")},
     {"image null", "22 10 00 00 00 FF FF FF FF", SqlType::Image, Null{}},
     {"sql_variant int", "62 49 1F 00 00 06 00 00 00 38 00 07 00 00 00", SqlType::SqlVariant,
-     std::int64_t(7)},
+     Value(encodeVariant(intType(), std::int64_t(7)))},
+    {"sql_variant null", "62 49 1F 00 00 00 00 00 00", SqlType::SqlVariant, Null{}},
 };
 
 INSTANTIATE_TEST_SUITE_P(All, RpcParams, ::testing::ValuesIn(kParamCases));
+
+// A sql_variant parameter keeps its base type with length, precision, scale
+// and collation, as a value put into a sql_variant by the engine does.
+TEST(Rpc, VariantParametersKeepTheirBaseType) {
+    struct Case {
+        const char* value; // after the TYPE_INFO 62 49 1F 00 00
+        SqlType type;
+        int length, precision, scale;
+        const char* collation;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"0B 00 00 00 E7 07 19 04 D0 00 00 14 00 10 04", SqlType::NVarChar, 10, 0, 0,
+         "Cyrillic_General_CI_AS", "\xD0\x90"},
+        {"0B 00 00 00 A7 07 09 04 D0 00 34 08 00 61 62", SqlType::VarChar, 8, 0, 0, "", "ab"},
+        {"09 00 00 00 6C 02 05 02 01 7D 00 00 00", SqlType::Decimal, 0, 5, 2, "", "1.25"},
+        {"06 00 00 00 A5 02 04 00 BE EF", SqlType::VarBinary, 4, 0, 0, "", nullptr},
+        {"07 00 00 00 29 01 03 00 00 00 00", SqlType::Time, 0, 0, 3, "", "00:00:00.000"},
+    };
+    for (const Case& c : cases) {
+        const auto calls =
+            parseRpc(rpcById(10, std::string("00 00 62 49 1F 00 00 ") + c.value), kTds74);
+        ASSERT_EQ(calls.size(), 1u);
+        const VariantValue v = variantOf(calls[0].params[0].value);
+        EXPECT_EQ(v.base.type, c.type) << c.value;
+        EXPECT_EQ(v.base.length, c.length) << c.value;
+        EXPECT_EQ(v.base.precision, c.precision) << c.value;
+        EXPECT_EQ(v.base.scale, c.scale) << c.value;
+        EXPECT_EQ(v.base.collation, c.collation) << c.value;
+        if (c.text) {
+            EXPECT_EQ(describe(v.value), describe(std::string(c.text))) << c.value;
+        }
+    }
+    EXPECT_TRUE(variantOf(parseRpc(rpcById(10, "00 00 62 49 1F 00 00 09 00 00 00 6C 02 05 02 01 "
+                                               "7D 00 00 00"),
+                                   kTds74)[0]
+                              .params[0]
+                              .value)
+                    .numeric);
+    // A base type a sql_variant cannot hold is malformed.
+    EXPECT_THROW(parseRpc(rpcById(10, "00 00 62 49 1F 00 00 03 00 00 00 F1 00 00"), kTds74),
+                 ProtocolError);
+}
 
 TEST(Rpc, RejectsMalformedParameters) {
     const char* bad[] = {

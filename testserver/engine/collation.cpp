@@ -342,6 +342,41 @@ int codePageOfBytes(const std::uint8_t b[5]) {
     return 1252;
 }
 
+const Collation* collationOfBytes(const std::uint8_t b[5]) {
+    const std::uint32_t info = std::uint32_t(b[0]) | (std::uint32_t(b[1]) << 8) |
+                               (std::uint32_t(b[2]) << 16) | (std::uint32_t(b[3]) << 24);
+    if (b[4] != 0) {
+        for (const SqlCollation& s : kSqlCollations)
+            if (s.sortId == b[4])
+                return findCollation(s.name);
+        return nullptr;
+    }
+    const std::uint32_t lcid = info & 0xFFFFF;
+    const std::uint8_t flags = std::uint8_t(info >> 20);
+    const int version = int(info >> 28);
+    for (const Designator& d : kDesignators) {
+        if (d.lcid != lcid)
+            continue;
+        // The name the flags spell; the parser checks it.
+        std::string name = d.name;
+        if (version > 0)
+            name += version == 1 ? "_90" : version == 2 ? "_100" : "_140";
+        if (flags & (BinarySort | BinarySort2)) {
+            name += flags & BinarySort2 ? "_BIN2" : "_BIN";
+        } else {
+            name += flags & IgnoreCase ? "_CI" : "_CS";
+            name += flags & IgnoreAccent ? "_AI" : "_AS";
+            name += flags & IgnoreKana ? "" : "_KS";
+            name += flags & IgnoreWidth ? "" : "_WS";
+        }
+        if (flags & Utf8Data)
+            name += version == 2 ? "_SC_UTF8" : "_UTF8";
+        const Collation* c = findCollation(name);
+        return c && c->bytes()[3] == b[3] ? c : nullptr;
+    }
+    return nullptr;
+}
+
 int compareText(const Collation& c, std::string_view a, std::string_view b) {
     a = trimTrailingBlanks(a);
     b = trimTrailingBlanks(b);
@@ -434,6 +469,17 @@ bool codePageHolds(std::string_view utf8, int codePage) {
     // A character the code page lacks comes back as '?'.
     const std::string back = decodeCodePage(encodeCodePage(utf8, codePage), codePage);
     return back == utf8;
+}
+
+std::string throughCodePage(std::string_view utf8, int codePage) {
+    if (codePage == kCodePageUtf8 || isAscii(utf8))
+        return std::string(utf8);
+    return decodeCodePage(encodeCodePage(utf8, codePage), codePage);
+}
+
+int codePageOf(const std::string& collation) {
+    const Collation* c = collation.empty() ? nullptr : findCollation(collation);
+    return (c ? *c : defaultCollation()).codePage;
 }
 
 } // namespace tds::sql

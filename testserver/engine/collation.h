@@ -60,6 +60,8 @@ const Collation& defaultCollation();
 const Collation& columnCollation(const char* sqliteName);
 // The code page five collation bytes name (from a client's parameter).
 int codePageOfBytes(const std::uint8_t bytes[5]);
+// The collation five collation bytes name; nullptr for one this server does not know.
+const Collation* collationOfBytes(const std::uint8_t bytes[5]);
 
 // <0, 0, >0 as the collation orders two UTF-8 texts; trailing blanks do not
 // count, as SQL Server pads the shorter operand.
@@ -86,5 +88,9 @@ std::string encodeCodePage(std::string_view utf8, int codePage);
 std::string decodeCodePage(std::string_view bytes, int codePage);
 // Whether the code page holds every character of the UTF-8 text.
 bool codePageHolds(std::string_view utf8, int codePage);
+// The text as a code page keeps it: characters it cannot hold become '?'.
+std::string throughCodePage(std::string_view utf8, int codePage);
+// The code page of a column's or value's collation (empty: the server's).
+int codePageOf(const std::string& collation);
 
 } // namespace tds::sql

@@ -5,8 +5,12 @@
 // table dropped and the new one renamed, its indexes and checks made anew.
 
 #include "testserver/engine/catalog.h"
+#include "testserver/engine/collation.h"
 #include "testserver/engine/lexer.h"
 #include "testserver/engine/session_impl.h"
+#include "testserver/engine/types.h"
+
+#include <cstring>
 
 namespace tds {
 
@@ -50,6 +54,36 @@ std::optional<std::string> withoutConstraint(const std::string& createSql,
     return std::nullopt;
 }
 
+// "schema." of a table's SQLite schema ("" is the main one).
+std::string schemaPrefixOf(const std::string& schema) {
+    return quoteIdent(schema.empty() ? "main" : schema) + ".";
+}
+
+// The stored CREATE TABLE text of a table; empty when there is no such table.
+std::string storedTableSql(sqlite3* conn, const std::string& schema, const std::string& table) {
+    const std::string prefix = schemaPrefixOf(schema);
+    std::string sql;
+    catalog::query(conn,
+                   "SELECT sql FROM " + prefix + "sqlite_master WHERE type = 'table' AND name = " +
+                       quoteString(table) + " COLLATE NOCASE",
+                   [&](sqlite3_stmt* s) { sql = catalog::text(s, 0); });
+    return sql;
+}
+
+// ALTER TABLE t ... with the tokens from `from` on as CREATE TABLE t (...):
+// a column or constraint through the CREATE TABLE rules.
+Translated asCreateTable(const Statement& st, std::size_t from, const TranslateContext& ctx) {
+    Statement fake;
+    fake.source = st.source;
+    fake.toks.assign(st.toks.begin(), st.toks.begin() + 3);
+    const LexResult paren = lex("()");
+    fake.toks.push_back(paren.tokens[0]);
+    fake.toks.insert(fake.toks.end(), st.toks.begin() + static_cast<std::ptrdiff_t>(from),
+                     st.toks.end());
+    fake.toks.push_back(paren.tokens[1]);
+    return translateCreateTable(fake, ctx);
+}
+
 } // namespace
 
 Outcome Session::Impl::alterConstraints(const Statement& st, std::size_t i,
@@ -57,12 +91,7 @@ Outcome Session::Impl::alterConstraints(const Statement& st, std::size_t i,
     const auto& toks = st.toks;
     const std::string schema = schemaOfName(parts);
     const std::string& table = parts.back();
-    const std::string prefix = quoteIdent(schema.empty() ? "main" : schema) + ".";
-    std::string createSql;
-    catalog::query(conn,
-                   "SELECT sql FROM " + prefix + "sqlite_master WHERE type = 'table' AND name = " +
-                       quoteString(table) + " COLLATE NOCASE",
-                   [&](sqlite3_stmt* s) { createSql = catalog::text(s, 0); });
+    const std::string createSql = storedTableSql(conn, schema, table);
     if (createSql.empty())
         return fail(invalidObject(table), out, true);
 
@@ -99,15 +128,7 @@ Outcome Session::Impl::alterConstraints(const Statement& st, std::size_t i,
                                      "server."),
                         out, false);
         // The constraint through the CREATE TABLE rules.
-        Statement fake;
-        fake.source = st.source;
-        fake.toks.assign(toks.begin(), toks.begin() + 3);
-        const LexResult paren = lex("()");
-        fake.toks.push_back(paren.tokens[0]);
-        fake.toks.insert(fake.toks.end(), toks.begin() + static_cast<std::ptrdiff_t>(i),
-                         toks.end());
-        fake.toks.push_back(paren.tokens[1]);
-        const Translated tr = translateCreateTable(fake, translateContext());
+        const Translated tr = asCreateTable(st, i, translateContext());
         if (tr.syntaxErrorNear)
             return fail(syntaxError(*tr.syntaxErrorNear), out, true);
         const auto open = tr.sql.find('(');
@@ -117,6 +138,13 @@ Outcome Session::Impl::alterConstraints(const Statement& st, std::size_t i,
         newSql = createSql.substr(0, close) + ", " + clause + createSql.substr(close);
     }
 
+    return rebuildTable(schema, table, newSql, "*", checkExisting, out);
+}
+
+Outcome Session::Impl::rebuildTable(const std::string& schema, const std::string& table,
+                                    const std::string& newSql, const std::string& rows,
+                                    bool checkExisting, Out& out) {
+    const std::string prefix = schemaPrefixOf(schema);
     // Build the table again.
     std::vector<std::string> indexes;
     catalog::query(conn,
@@ -137,8 +165,8 @@ Outcome Session::Impl::alterConstraints(const Statement& st, std::size_t i,
     int rc = sqlite3_exec(conn, create.c_str(), nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(conn,
-                          ("INSERT INTO " + prefix + quoteIdent(temp) + " SELECT * FROM " + prefix +
-                           quoteIdent(table))
+                          ("INSERT INTO " + prefix + quoteIdent(temp) + " SELECT " + rows +
+                           " FROM " + prefix + quoteIdent(table))
                               .c_str(),
                           nullptr, nullptr, nullptr);
     // The error goes out while SQLite still has its text.
@@ -164,6 +192,156 @@ Outcome Session::Impl::alterConstraints(const Statement& st, std::size_t i,
         return *failed;
     out.done(0, 0, 0);
     return Outcome::Ok;
+}
+
+// ALTER TABLE t ALTER COLUMN c type [COLLATE x] [NULL | NOT NULL]: the
+// column's definition changes, its constraints and default stay, and every
+// row's value converts to the new type; a value that does not fit fails the
+// statement as SQL Server's does (245 and the like, 8115, 8152, 515) and
+// leaves the table as it was. Without NULL or NOT NULL the column allows
+// NULL, without COLLATE text gets the server's collation, as in SQL Server.
+Outcome Session::Impl::alterColumn(const Statement& st, std::size_t i,
+                                   const std::vector<std::string>& parts, Out& out) {
+    const auto& toks = st.toks;
+    const std::string schema = schemaOfName(parts);
+    const std::string& table = parts.back();
+    const std::string createSql = storedTableSql(conn, schema, table);
+    if (createSql.empty() || i >= toks.size())
+        return fail(createSql.empty() ? invalidObject(table)
+                                      : syntaxError(std::string(toks.back().text)),
+                    out, true);
+    const std::string prefix = schemaPrefixOf(schema);
+    const std::string column = toks[i].value();
+
+    // The new definition through the CREATE TABLE rules.
+    const Translated tr = asCreateTable(st, i, translateContext());
+    if (tr.syntaxErrorNear)
+        return fail(syntaxError(*tr.syntaxErrorNear), out, true);
+    if (tr.unknownType)
+        return fail(errorMessage(2715, 16,
+                                 "Column, parameter, or variable #1: Cannot find data type " +
+                                     tr.unknownType->second + ".",
+                                 3),
+                    out, true);
+    const auto open = tr.sql.find('(');
+    const std::string newDef = tr.sql.substr(open + 1, tr.sql.size() - open - 2);
+
+    // The column's item in the stored definition: name, type, COLLATE and
+    // nullability go; constraints and the default stay.
+    const auto ct = significantTokens(createSql);
+    std::size_t itemBegin = 0, itemEnd = 0, clauses = 0;
+    int depth = 0;
+    for (std::size_t k = 0; k < ct.size(); ++k) {
+        if (isPunctTok(ct[k], '(')) {
+            if (++depth == 1 && k + 1 < ct.size() && iequals(ct[k + 1].value(), column))
+                itemBegin = k + 1;
+            continue;
+        }
+        if (isPunctTok(ct[k], ')') && --depth == 0) {
+            if (itemBegin && !itemEnd)
+                itemEnd = k;
+            break;
+        }
+        if (depth != 1)
+            continue;
+        if (isPunctTok(ct[k], ',')) {
+            if (itemBegin && !itemEnd) {
+                itemEnd = k;
+                break;
+            }
+            if (k + 1 < ct.size() && iequals(ct[k + 1].value(), column) &&
+                !ct[k + 1].isAny({"constraint", "primary", "unique", "foreign", "check"}))
+                itemBegin = k + 1;
+        } else if (itemBegin && !clauses && k > itemBegin &&
+                   ct[k].isAny(
+                       {"default", "primary", "unique", "check", "references", "constraint"})) {
+            clauses = k;
+        }
+    }
+    if (!itemBegin || !itemEnd)
+        return fail(errorMessage(4924, 16,
+                                 "ALTER TABLE ALTER COLUMN failed because column '" + column +
+                                     "' does not exist in table '" + table + "'.",
+                                 1),
+                    out, false);
+    std::string kept;
+    if (clauses) {
+        kept = createSql.substr(ct[clauses].pos, ct[itemEnd].pos - ct[clauses].pos);
+        // A NOT NULL of the old definition after its constraints goes too.
+        for (const char* nn : {" NOT NULL", " not null", " NULL", " null"})
+            if (const auto at = kept.rfind(nn);
+                at != std::string::npos && at + std::strlen(nn) >= kept.size() - 1)
+                kept.erase(at, std::strlen(nn));
+    }
+    const std::string newSql = createSql.substr(0, ct[itemBegin].pos) + newDef + " " + kept +
+                               createSql.substr(ct[itemEnd].pos);
+
+    // The rows: the column converted, checked against the new type first.
+    std::string typeText;
+    std::optional<ColumnType> newType;
+    {
+        std::size_t k = i + 1;
+        for (; k < toks.size() && !toks[k].isAny({"collate", "not", "null"}); ++k)
+            typeText += toks[k].is("max") ? std::string("-1") : std::string(toks[k].text);
+        newType = parseDeclType(typeText);
+        if (newType) {
+            for (; k < toks.size(); ++k) {
+                if (toks[k].is("collate") && k + 1 < toks.size())
+                    newType->collation = toks[k + 1].value();
+                if (toks[k].is("not"))
+                    newType->nullable = false;
+            }
+        }
+    }
+    std::vector<std::string> names;
+    for (const auto& ci : catalog::columnsOf(conn, schema.empty() ? "main" : schema, table))
+        names.push_back(ci.name);
+    const std::string q = quoteIdent(column);
+    std::string rows;
+    std::string checkTooLong;
+    for (const auto& n : names) {
+        std::string value = quoteIdent(n);
+        if (iequals(n, column) && newType) {
+            const std::string typeText = declTypeText(*newType);
+            if (isTextType(newType->type)) {
+                value = "tds_codepage(" + value + ", " +
+                        std::to_string(newType->type == SqlType::NChar ||
+                                               newType->type == SqlType::NVarChar ||
+                                               newType->type == SqlType::NText
+                                           ? kCodePageUtf8
+                                           : codePageOf(newType->collation)) +
+                        ")";
+                if (newType->length > 0)
+                    checkTooLong = "length(rtrim(CAST(" + q + " AS TEXT), ' ')) > " +
+                                   std::to_string(newType->length);
+            } else if (isBinaryType(newType->type)) {
+                if (newType->length > 0)
+                    checkTooLong =
+                        "length(CAST(" + q + " AS BLOB)) > " + std::to_string(newType->length);
+            } else {
+                value = "tds_convert(" + quoteString(typeText) + ", " + value + ")";
+            }
+        }
+        rows += (rows.empty() ? "" : ", ") + value;
+    }
+    auto any = [&](const std::string& where) {
+        bool found = false;
+        catalog::query(
+            conn, "SELECT 1 FROM " + prefix + quoteIdent(table) + " WHERE " + where + " LIMIT 1",
+            [&](sqlite3_stmt*) { found = true; });
+        return found;
+    };
+    if (!checkTooLong.empty() && any(checkTooLong))
+        return fail(errorMessage(8152, 16, "String or binary data would be truncated.", 14), out,
+                    false);
+    if (newType && !newType->nullable && any(q + " IS NULL"))
+        return fail(errorMessage(515, 16,
+                                 "Cannot insert the value NULL into column '" + column +
+                                     "', table '" + db + ".dbo." + table +
+                                     "'; column does not allow nulls. UPDATE fails.",
+                                 2),
+                    out, false);
+    return rebuildTable(schema, table, newSql, rows, true, out);
 }
 
 } // namespace tds

@@ -2,6 +2,7 @@
 
 #include "testserver/engine/functions.h"
 
+#include "testserver/engine/collation.h"
 #include "testserver/engine/decimal.h"
 #include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
@@ -323,6 +324,14 @@ Value toBinary(const ColumnType& t, const Value& v, bool explicitLength) {
     return b;
 }
 
+// Text as a value of type t keeps it: national types everything, the others
+// what their collation's code page holds.
+std::string inCodePage(const std::string& s, const ColumnType& t) {
+    if (t.type != SqlType::Char && t.type != SqlType::VarChar && t.type != SqlType::Text)
+        return s;
+    return throughCodePage(s, codePageOf(t.collation));
+}
+
 Value toCharacter(const ColumnType& t, const Value& v, int style, bool explicitLength) {
     std::string s;
     if (const auto* i = std::get_if<std::int64_t>(&v))
@@ -337,6 +346,10 @@ Value toCharacter(const ColumnType& t, const Value& v, int style, bool explicitL
         if (auto p = parseDateTime(s); p && p->hasDate && s.size() >= 10)
             s = dateStyle(*p, style);
     }
+    // char, varchar and text hold what their collation's code page can: other
+    // characters become '?'.
+    if (!std::holds_alternative<Blob>(v))
+        s = inCodePage(s, t);
     const int n = explicitLength ? t.length : 30;
     if (t.type != SqlType::Text && t.type != SqlType::NText && n > 0) {
         const std::size_t keep = utf8PrefixForUnits(s, static_cast<std::size_t>(n));
@@ -444,6 +457,15 @@ Value convertValue(const ColumnType& t, const Value& v, int style, bool explicit
 
 Variable convertTo(const ColumnType& type, const Value& v) {
     return Variable{type, sqlfn::convertValue(type, v, -1, true, nullptr)};
+}
+
+std::optional<Message> assignConverted(Variable& var, const ColumnType& type, const Value& v) {
+    sqlfn::ConvertError err;
+    Value converted = sqlfn::convertValue(type, v, -1, true, &err);
+    if (!err.text.empty())
+        return sql::errorMessage(err.number, 16, err.text);
+    var = Variable{type, std::move(converted)};
+    return std::nullopt;
 }
 
 } // namespace tds

@@ -2,9 +2,11 @@
 
 #include "testserver/engine/session_impl.h"
 
+#include "testserver/engine/decimal.h"
 #include "testserver/engine/functions.h"
 #include "testserver/engine/types.h"
 #include "testserver/engine/values.h"
+#include "testserver/engine/variant_expressions.h"
 
 #include <algorithm>
 #include <chrono>
@@ -159,10 +161,27 @@ std::size_t bodyEnd(const std::vector<Statement>& all, std::size_t i) {
             const Statement& t = all[k];
             if (isWordTok(t.toks[0], "begin") && t.toks.size() == 1)
                 ++depth;
-            else if (isWordTok(t.toks[0], "end") && --depth == 0)
+            else if (isWordTok(t.toks[0], "end") && t.toks.size() == 1 && --depth == 0)
                 return k + 1;
         }
         return all.size();
+    }
+    if (s.toks.size() == 2 && isWordTok(s.toks[0], "begin") && isWordTok(s.toks[1], "try")) {
+        // BEGIN TRY ... END TRY BEGIN CATCH ... END CATCH as one statement.
+        auto close = [&](std::size_t open, std::string_view kind) {
+            int depth = 0;
+            for (std::size_t k = open; k < all.size(); ++k) {
+                const Statement& t = all[k];
+                if (t.toks.size() != 2 || !isWordTok(t.toks[1], kind))
+                    continue;
+                if (isWordTok(t.toks[0], "begin"))
+                    ++depth;
+                else if (isWordTok(t.toks[0], "end") && --depth == 0)
+                    return k;
+            }
+            return all.size();
+        };
+        return std::min(all.size(), close(close(i, "try") + 1, "catch") + 1);
     }
     if (isWordTok(s.toks[0], "if") || isWordTok(s.toks[0], "while")) {
         std::size_t e = bodyEnd(all, i + 1);
@@ -177,9 +196,24 @@ std::size_t bodyEnd(const std::vector<Statement>& all, std::size_t i) {
 
 Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<Statement>& all,
                                     std::size_t& index) {
+    // @@ERROR: the error of the last statement, 0 after one without. The
+    // BEGIN and END of a block are no statements of their own.
+    struct ErrorOfStatement {
+        Session::Impl& d;
+        bool block;
+        std::uint64_t seq = d.errorSeq;
+        ~ErrorOfStatement() {
+            if (d.errorSeq == seq && !block)
+                d.lastError = 0;
+        }
+    } errorOfStatement{*this, st.toks.size() == 1 && st.toks[0].isAny({"begin", "end"})};
     const Token& w = st.toks[0];
     const std::string verb = statementVerb(st);
     statementLine = st.line;
+    if (w.isAny({"create", "alter", "drop", "use", "rollback", "exec", "execute"}) ||
+        (w.is("select") && std::any_of(st.toks.begin(), st.toks.end(),
+                                       [](const Token& t) { return isWordTok(t, "into"); })))
+        variantTables.clear();
     if (w.isAny({"select", "with", "insert", "update", "delete"})) {
         // Calls of table-valued functions: the statement reads their rows from
         // temporary tables, dropped when it is done.
@@ -309,6 +343,10 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
     }
     if (w.is("raiserror"))
         return runRaiserror(st, out);
+    if (w.is("begin") && st.toks.size() == 2 && st.toks[1].is("try"))
+        return runTry(out, all, index);
+    if (w.is("throw"))
+        return runThrow(st, out);
     if (w.isAny({"begin", "commit", "rollback", "save"}))
         return runTransaction(st, out);
     if (w.is("waitfor"))
@@ -328,6 +366,32 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
     if (w.is("continue"))
         return Outcome::Return;
     if (w.is("return")) {
+        // RETURN expr of a scalar function: its value, in its return type.
+        if (scalarReturn) {
+            Outcome oc;
+            const auto v = evaluate(st, 1, st.toks.size(), out, oc);
+            if (!v)
+                return oc;
+            Variable result;
+            if (const auto err = assignConverted(result, *scalarReturn, *v))
+                return fail(*err, out, true);
+            // Exact numbers round to their scale; up to 15 digits they are
+            // numbers for SQLite, so that they compare with other numbers.
+            if (isExactNumericType(scalarReturn->type)) {
+                const int scale = scalarReturn->type == SqlType::Decimal ? scalarReturn->scale : 4;
+                if (const auto d = decimalFromValue(result.value, scale)) {
+                    const std::string exact = formatDecimal(*d, scale);
+                    if (decimalDigits(d->magnitude) > 15)
+                        result.value = exact;
+                    else if (scale == 0)
+                        result.value = std::int64_t(std::stoll(exact));
+                    else
+                        result.value = std::stod(exact);
+                }
+            }
+            scalarResult = result.value;
+            return Outcome::Return;
+        }
         // RETURN n: the status of the running procedure.
         if (st.toks.size() > 1) {
             Outcome oc;
@@ -701,8 +765,10 @@ Outcome Session::Impl::runDrop(const Statement& st, Out& out) {
                 m = mapSqliteError(sqlite3_extended_errcode(conn), msg,
                                    ErrorContext{verb, bare, db, {}, {}})
                         .message;
+            if (catchError(m))
+                return Outcome::Abort;
             out.sink.message(m);
-            lastError = m.number;
+            noteError(m.number);
             failed = true;
         } else if (what.is("table")) {
             std::size_t k = a;
@@ -758,6 +824,9 @@ Outcome Session::Impl::runAlter(const Statement& st, Out& out) {
              st.toks[k].isAny({"nocheck", "check"}));
         if (constraint)
             return alterConstraints(st, i, *parts, out);
+        if (k + 1 < st.toks.size() && isWordTok(st.toks[k], "alter") &&
+            isWordTok(st.toks[k + 1], "column"))
+            return alterColumn(st, k + 2, *parts, out);
     }
     if (isWordTok(st.toks[i], "add")) {
         ++i;
@@ -805,6 +874,9 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out) {
             return fail(mustDeclare(std::string(opt.text)), out, true);
         if (st.toks.size() < 4 || st.toks[2].kind != TokKind::Op)
             return fail(syntaxError(std::string(st.toks.back().text)), out, true);
+        if (const auto e =
+                implicitFromVariant(st.toks, 3, st.toks.size(), var->type, translateContext()))
+            return fail(*e, out, true);
         Outcome oc;
         const auto v = evaluate(st, 3, st.toks.size(), out, oc);
         if (!v)
@@ -837,7 +909,8 @@ Outcome Session::Impl::runSet(const Statement& st, Out& out) {
         if (var->type.type == SqlType::SqlVariant && op == "=")
             nv = sqlfn::toVariant(variantBaseText(st.toks, 3, st.toks.size(), translateContext()),
                                   nv, nullptr);
-        *var = convertTo(var->type, nv);
+        if (const auto err = assignConverted(*var, var->type, nv))
+            return fail(*err, out, true);
         return Outcome::Ok;
     }
     auto numberArg = [&](std::int64_t& target) -> Outcome {
@@ -946,6 +1019,8 @@ Outcome Session::Impl::runDeclare(const Statement& st, Out& out) {
                         out, false);
         Variable v{*type, Null{}};
         if (e < b) {
+            if (const auto err = implicitFromVariant(st.toks, e + 1, b, *type, translateContext()))
+                return fail(*err, out, true);
             Outcome oc;
             auto val = evaluate(st, e + 1, b, out, oc);
             if (!val)
@@ -953,7 +1028,8 @@ Outcome Session::Impl::runDeclare(const Statement& st, Out& out) {
             if (type->type == SqlType::SqlVariant)
                 val = sqlfn::toVariant(variantBaseText(st.toks, e + 1, b, translateContext()), *val,
                                        nullptr);
-            v = convertTo(*type, *val);
+            if (const auto err = assignConverted(v, *type, *val))
+                return fail(*err, out, true);
         }
         vars[name] = v;
     }
@@ -1026,6 +1102,8 @@ Outcome Session::Impl::runRaiserror(const Statement& st, Out& out) {
                          formatMessage(valueText(vals[0]), args), static_cast<std::uint8_t>(state));
     }
     m.line = st.line;
+    if (catchError(m))
+        return Outcome::Abort;
     if (m.severity >= 20) {
         // Fatal: SQL Server says so, sends the error and ends the connection.
         Message terminating =
@@ -1037,7 +1115,7 @@ Outcome Session::Impl::runRaiserror(const Statement& st, Out& out) {
         terminating.line = st.line;
         out.sink.message(terminating);
         out.sink.message(m);
-        lastError = m.number;
+        noteError(m.number);
         ended = true;
         out.last = true;
         out.done(DoneError | DoneSrvError, 0, 0);
@@ -1045,7 +1123,7 @@ Outcome Session::Impl::runRaiserror(const Statement& st, Out& out) {
     }
     out.sink.message(m);
     if (m.severity > 10 || setError)
-        lastError = m.number;
+        noteError(m.number);
     if (m.severity > 10)
         out.done(DoneError, 0, 0);
     if (noWait)

@@ -166,7 +166,8 @@ char32_t upperCp(char32_t c) {
 
 void Session::Impl::registerFunctions(sqlite3* c) {
     using namespace sqlfn;
-    for (auto family : {textFunctions(), dateFunctions(), numberFunctions(), systemFunctions()})
+    for (auto family : {textFunctions(), dateFunctions(), numberFunctions(), systemFunctions(),
+                        errorFunctions(), userFunctions()})
         for (const FunctionDef& f : family)
             sqlite3_create_function_v2(c, f.name, f.args,
                                        SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0),

@@ -28,6 +28,10 @@ std::span<const FunctionDef> textFunctions();
 std::span<const FunctionDef> dateFunctions();
 std::span<const FunctionDef> numberFunctions();
 std::span<const FunctionDef> systemFunctions();
+// ERROR_NUMBER() and the other functions of a CATCH block, XACT_STATE() (try_catch.cpp).
+std::span<const FunctionDef> errorFunctions();
+// tds_udf(), the calls of scalar user functions (table_functions.cpp).
+std::span<const FunctionDef> userFunctions();
 // Arithmetic and SUM/AVG on exact numerics (functions_exact.cpp).
 void registerExactFunctions(sqlite3* c);
 

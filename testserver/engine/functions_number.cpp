@@ -2,6 +2,8 @@
 
 #include "testserver/engine/functions.h"
 
+#include "testserver/engine/decimal.h"
+
 #include "testserver/engine/types.h"
 
 #include <algorithm>
@@ -48,6 +50,32 @@ void sqlCheckValue(sqlite3_context* ctx, int, sqlite3_value** a) {
                       ? std::string("numeric to data type numeric.")
                       : "expression to data type " + baseTypeName(t->type) + ".");
     resultError(ctx, e.number, 16, e.text);
+}
+
+// tds_decimal_excess(value, scale): whether stored decimal text has more
+// decimals than its column's scale (after trailing zeros), or an exponent.
+void sqlDecimalExcess(sqlite3_context* ctx, int, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) != SQLITE_TEXT)
+        return sqlite3_result_int(ctx, sqlite3_value_type(a[0]) == SQLITE_FLOAT);
+    const std::string s = text(a[0]);
+    if (s.find_first_of("eE") != std::string::npos)
+        return sqlite3_result_int(ctx, 1);
+    const std::size_t dot = s.find('.');
+    if (dot == std::string::npos)
+        return sqlite3_result_int(ctx, 0);
+    const std::size_t last = s.find_last_not_of("0 ");
+    const std::size_t decimals = last == std::string::npos || last < dot ? 0 : last - dot;
+    sqlite3_result_int(ctx, decimals > std::size_t(sqlite3_value_int(a[1])));
+}
+
+// tds_decimal_round(value, scale): the value rounded (half away from zero)
+// to the scale, as decimal text; what is no number stays as it is.
+void sqlDecimalRound(sqlite3_context* ctx, int, sqlite3_value** a) {
+    const int scale = sqlite3_value_int(a[1]);
+    const auto d = decimalFromValue(argValue(a[0]), scale);
+    if (!d)
+        return sqlite3_result_value(ctx, a[0]);
+    result(ctx, formatDecimal(*d, scale));
 }
 
 void sqlIsnumeric(sqlite3_context* ctx, int, sqlite3_value** a) {
@@ -131,6 +159,8 @@ const FunctionDef functions[] = {
     {"tds_convert", 3, sqlTdsConvert},
     {"tds_convert", 4, sqlTdsConvert},
     {"tds_check_value", 2, sqlCheckValue},
+    {"tds_decimal_excess", 2, sqlDecimalExcess},
+    {"tds_decimal_round", 2, sqlDecimalRound},
     {"isnumeric", 1, sqlIsnumeric},
     {"square", 1, sqlSquare},
     {"sign", 1, sqlSign},

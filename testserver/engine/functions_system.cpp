@@ -359,7 +359,25 @@ void sqlScopeIdentity(sqlite3_context* ctx, int, sqlite3_value**) {
     d->lastIdentity ? sqlite3_result_int64(ctx, d->lastIdentity) : sqlite3_result_null(ctx);
 }
 
+// tds_variant_cmp(a, b): the order of two sql_variant values (type family,
+// then value), -1, 0 or 1; NULL when either is NULL. A plain value counts as
+// its storage class.
+void sqlVariantCompare(sqlite3_context* ctx, int, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL || sqlite3_value_type(a[1]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    auto stored = [](sqlite3_value* v) {
+        const Value value = argValue(v);
+        if (const auto* s = std::get_if<std::string>(&value); s && isTaggedVariant(*s))
+            return *s;
+        const VariantValue plain = variantOf(value);
+        return encodeVariant(plain.base, plain.value);
+    };
+    const int r = compareVariants(stored(a[0]), stored(a[1]), sql::compareDateTimeText);
+    sqlite3_result_int(ctx, r < 0 ? -1 : r > 0 ? 1 : 0);
+}
+
 const FunctionDef functions[] = {
+    {"tds_variant_cmp", 2, sqlVariantCompare},
     {"tds_global", 1, sqlTdsGlobal, false},
     {"db_name", 0, sqlDbName, false},
     {"db_name", 1, sqlDbName, false},

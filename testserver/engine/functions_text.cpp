@@ -5,6 +5,7 @@
 #include "testserver/engine/collation.h"
 
 #include "testserver/engine/values.h"
+#include "testserver/engine/variant.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -38,8 +39,13 @@ void sqlDatalength(sqlite3_context* ctx, int, sqlite3_value** a) {
         return sqlite3_result_int(ctx, 8);
     case SQLITE_BLOB:
         return sqlite3_result_int(ctx, sqlite3_value_bytes(a[0]));
-    default:
-        return sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(utf16Length(text(a[0]))));
+    default: {
+        const std::string s = text(a[0]);
+        // A sql_variant: the bytes of its base value.
+        if (isTaggedVariant(s))
+            return sqlite3_result_int(ctx, variantProperties(variantOf(s)).dataBytes);
+        return sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(utf16Length(s)));
+    }
     }
 }
 
@@ -193,7 +199,33 @@ void sqlLike(sqlite3_context* ctx, int n, sqlite3_value** a) {
     sqlite3_result_int(ctx, likeMatch(text(a[0]), text(a[1]), esc, collation) ? 1 : 0);
 }
 
+// tds_codepage(x, cp): text as code page cp keeps it ('?' for what it lacks);
+// other values as they are. tds_codepage_lossy(x, cp): whether it changes
+// text. tds_codepage_length(x, cp): the bytes of text in the code page.
+void sqlCodePage(sqlite3_context* ctx, int, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) != SQLITE_TEXT)
+        return sqlite3_result_value(ctx, a[0]);
+    result(ctx, throughCodePage(text(a[0]), sqlite3_value_int(a[1])));
+}
+
+void sqlCodePageLossy(sqlite3_context* ctx, int, sqlite3_value** a) {
+    sqlite3_result_int(ctx, sqlite3_value_type(a[0]) == SQLITE_TEXT &&
+                                !codePageHolds(text(a[0]), sqlite3_value_int(a[1])));
+}
+
+void sqlCodePageLength(sqlite3_context* ctx, int, sqlite3_value** a) {
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    const int cp = sqlite3_value_int(a[1]);
+    const std::string s = text(a[0]);
+    sqlite3_result_int64(
+        ctx, std::int64_t(cp == kCodePageUtf8 ? s.size() : encodeCodePage(s, cp).size()));
+}
+
 const FunctionDef functions[] = {
+    {"tds_codepage", 2, sqlCodePage},
+    {"tds_codepage_lossy", 2, sqlCodePageLossy},
+    {"tds_codepage_length", 2, sqlCodePageLength},
     {"len", 1, sqlLen},
     {"datalength", 1, sqlDatalength},
     {"tds_ndatalength", 1, sqlNDatalength},

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <set>
 #include <thread>
+#include <utility>
 
 namespace tds {
 
@@ -788,7 +789,23 @@ std::int32_t Session::Impl::runStoredBody(const std::string& shownName,
             tableArgs[(*decls)[d].name] = {(*decls)[d].tableType, args[a].table};
             continue;
         }
-        scope[(*decls)[d].name] = convertTo((*decls)[d].type, args[a].value);
+        if (assignConverted(scope[(*decls)[d].name], (*decls)[d].type, args[a].value)) {
+            // SQL Server names the types of an argument it cannot convert.
+            const ColumnType& to = (*decls)[d].type;
+            const bool national =
+                args[a].type.type == SqlType::NVarChar || args[a].type.type == SqlType::NChar;
+            const std::string from = std::holds_alternative<std::string>(args[a].value)
+                                         ? (national ? "nvarchar" : "varchar")
+                                         : baseTypeName(args[a].type.type);
+            oc = fail(errorMessage(8114, 16,
+                                   "Error converting data type " + from + " to " +
+                                       (to.type == SqlType::Decimal ? std::string("numeric")
+                                                                    : baseTypeName(to.type)) +
+                                       ".",
+                                   5),
+                      inner, false);
+            return 0;
+        }
         if (args[a].output && (*decls)[d].output)
             outputs.emplace_back(a, (*decls)[d].name);
     }
@@ -849,8 +866,11 @@ std::int32_t Session::Impl::runStoredBody(const std::string& shownName,
         if (table)
             insertRows(name, table->rows);
     }
-    if (oc == Outcome::Ok)
+    if (oc == Outcome::Ok) {
+        const std::string savedProcedure = std::exchange(currentProcedure, shownName);
         runBatch(body, inner, false);
+        currentProcedure = savedProcedure;
+    }
     const std::int32_t status = returnStatus.value_or(0);
     for (const auto& [a, pname] : outputs)
         args[a].value = params[pname].value;

@@ -95,6 +95,11 @@ std::vector<std::optional<ColumnType>> Session::Impl::resultTypeHints(const Stat
             for (std::size_t k = from; k < to; ++k)
                 text += std::string(toks[k].text) + " ";
             hint = parseDeclType(text);
+        } else if (b - a > 4 && toks[a].isName() && isPunctTok(toks[a + 1], '.') &&
+                   toks[a + 2].isName() && isPunctTok(toks[a + 3], '(') &&
+                   matchingParen(toks, a + 3, b) == b - 1) {
+            // dbo.f(...): a scalar function's return type.
+            hint = scalarFunctionType(toks[a + 2].value());
         } else if (const auto kind = udtStaticResult(toks, a, b)) {
             // geography::Point(...), hierarchyid::Parse(...): a value of that CLR type.
             hint = parseDeclType(udt::typeName(*kind));

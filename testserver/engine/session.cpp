@@ -81,6 +81,17 @@ Variable* Session::Impl::findVariable(const std::string& lowerName) {
 TranslateContext Session::Impl::translateContext() {
     TranslateContext ctx;
     ctx.currentDb = db;
+    ctx.isScalarFunction = [this](const std::string& name) { return isScalarFunction(name); };
+    ctx.hasVariantColumn = [this](const std::string& schema, const std::string& table) {
+        const std::string key = schema + "." + toLower(table);
+        if (const auto it = variantTables.find(key); it != variantTables.end())
+            return it->second;
+        bool found = false;
+        for (const auto& [name, type] : columnTypesOf(schema, table))
+            found = found || type.type == SqlType::SqlVariant;
+        variantTables.emplace(key, found);
+        return found;
+    };
     ctx.schemaFor = [this](const std::string& name) { return schemaFor(name); };
     ctx.tableVariable = [this](const std::string& var) -> std::optional<std::string> {
         const auto it = tableVars.find(var);
@@ -280,12 +291,14 @@ void Session::executeRpc(const RpcCall& call, ResultSink& sink, const std::atomi
 // ---------------------------------------------------------------------------
 
 Outcome Session::Impl::fail(const Message& m, Out& out, bool abort, std::uint16_t curCmd) {
+    if (catchError(m))
+        return Outcome::Abort;
     Message msg = m;
     msg.procName.clear();
     if (msg.line == 1)
         msg.line = statementLine;
     out.sink.message(msg);
-    lastError = m.number;
+    noteError(m.number);
     // SET ARITHABORT ON: overflow and division by zero end the batch, not
     // only the statement.
     if (options.arithAbort && (m.number == 8134 || m.number == 8115))
@@ -307,6 +320,13 @@ Outcome Session::Impl::fail(const Message& m, Out& out, bool abort, std::uint16_
 }
 
 void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast) {
+    if (batchDepth == 0)
+        variantTables.clear();
+    ++batchDepth;
+    struct Leave {
+        int& depth;
+        ~Leave() { --depth; }
+    } leave{batchDepth};
     const LexResult lexed = lex(text);
     if (lexed.error) {
         out.last = true;

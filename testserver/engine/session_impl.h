@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -78,6 +79,11 @@ struct Session::Impl {
     std::int64_t lastRowCount = 0; // @@ROWCOUNT
     int tranCount = 0;             // @@TRANCOUNT
     std::int32_t lastError = 0;    // @@ERROR
+    std::uint64_t errorSeq = 0;    // errors so far: a statement that adds none resets @@ERROR
+    void noteError(std::int32_t number) {
+        lastError = number;
+        ++errorSeq;
+    }
     std::int64_t lastIdentity = 0; // @@IDENTITY / SCOPE_IDENTITY()
     int statementLine = 1;         // line of the running statement, for its errors
 
@@ -114,6 +120,26 @@ struct Session::Impl {
     // Triggers that refuse values that do not fit their column (checks.cpp).
     void refreshColumnChecks(const std::string& schema, const std::string& table);
     void dropColumnChecks(const std::string& schema, const std::string& table);
+
+    // TRY ... CATCH (try_catch.cpp). An error of severity 11 to 19 while a
+    // TRY block runs is kept in `caught` instead of going to the client, and
+    // the statements unwind (Outcome::Abort) to the TRY, which runs its CATCH
+    // block with the error as `handling.back()` (ERROR_NUMBER() and the like).
+    int batchDepth = 0;    // runBatch calls running: 1 for the client's batch
+    int tryDepth = 0;      // TRY blocks running
+    int tryBatchDepth = 0; // batchDepth of the innermost running TRY block
+    std::optional<Message> caught;
+    std::vector<Message> handling; // errors of the running CATCH blocks
+    std::string currentProcedure;  // for ERROR_PROCEDURE()
+    // Which tables ("schema.table", lower case) have a sql_variant column, as
+    // the statements of a batch ask; forgotten at each batch and each
+    // statement that may change tables.
+    std::map<std::string, bool> variantTables;
+    bool doomed = false; // an error under SET XACT_ABORT ON in a TRY: XACT_STATE() -1
+    // Whether a running TRY block takes the error (and keeps it).
+    bool catchError(const Message& m);
+    Outcome runTry(Out& out, std::vector<sql::Statement>& all, std::size_t& index);
+    Outcome runThrow(const sql::Statement& st, Out& out);
 
     // The batch loop and failed statements (session.cpp).
     void runBatch(std::string_view text, Out& out, bool outerLast = true);
@@ -208,6 +234,15 @@ struct Session::Impl {
     std::optional<sql::Statement> expandTableFunctions(const sql::Statement& st, Out& out,
                                                        Outcome& oc, std::vector<std::string>& made);
     std::deque<std::string> madeTokenTexts; // text of tokens that rewritten statements point to
+    // Scalar user functions (table_functions.cpp): while one's body runs, its
+    // return type, and the value its RETURN gave.
+    std::optional<ColumnType> scalarReturn;
+    std::optional<Value> scalarResult;
+    bool isScalarFunction(const std::string& name);
+    std::optional<ColumnType> scalarFunctionType(const std::string& name);
+    // Runs the function with the arguments; nothing and `error` set when it fails.
+    std::optional<Value> callScalarFunction(const std::string& name, std::vector<RpcParam>& args,
+                                            Message& error);
     // Temporary tables for function results and table-valued parameters:
     // "(a int, b varchar(4))" from columns, a table type's stored columns,
     // creating the table, and putting rows into it.
@@ -266,6 +301,14 @@ struct Session::Impl {
     Outcome runWithTriggers(const sql::Statement& st, const std::string& table,
                             const std::function<Outcome(Out&)>& statement, Out& out);
     // ALTER TABLE t ADD/DROP CONSTRAINT, [NO]CHECK CONSTRAINT from toks[i] (constraints.cpp).
+    Outcome alterColumn(const sql::Statement& st, std::size_t i,
+                        const std::vector<std::string>& parts, Out& out);
+    // Builds the table anew from `newSql` (its CREATE TABLE) with the rows
+    // `rows` (a select list over the old table) selects; its indexes and
+    // checks come back. A failure leaves the table as it was.
+    Outcome rebuildTable(const std::string& schema, const std::string& table,
+                         const std::string& newSql, const std::string& rows, bool checkExisting,
+                         Out& out);
     Outcome alterConstraints(const sql::Statement& st, std::size_t i,
                              const std::vector<std::string>& parts, Out& out);
     // Schemas (schemas.cpp): the id of a created schema, the parts of a name
@@ -308,5 +351,7 @@ bool likeMatch(std::string_view pattern, std::string_view value, char32_t escape
                const sql::Collation* collation = nullptr);
 // A value as a variable of `type` holds it (convert.cpp).
 Variable convertTo(const ColumnType& type, const Value& v);
+// The same, or the error of a value the type cannot take (245 and the like).
+std::optional<Message> assignConverted(Variable& var, const ColumnType& type, const Value& v);
 
 } // namespace tds

@@ -230,8 +230,8 @@ std::optional<Value> Session::Impl::evaluate(const Statement& st, std::size_t fi
     if (first >= last)
         return Value{Null{}};
     const Translated tr = translate(st, translateContext(), first, last);
-    if (tr.syntaxErrorNear) {
-        oc = fail(syntaxError(*tr.syntaxErrorNear), out, true);
+    if (tr.syntaxErrorNear || tr.error) {
+        oc = fail(tr.error ? *tr.error : syntaxError(*tr.syntaxErrorNear), out, true);
         return std::nullopt;
     }
     refreshSystemViews(tr.systemObjects);

@@ -7,7 +7,11 @@
 #include "testserver/engine/session_impl.h"
 
 #include "testserver/engine/catalog.h"
+#include "testserver/engine/functions.h"
 #include "testserver/engine/types.h"
+
+#include <algorithm>
+#include <utility>
 
 namespace tds {
 
@@ -24,6 +28,9 @@ bool hasFunctionTable(sqlite3* c) {
 struct StoredFunction {
     std::string name, params, body;
 };
+
+// A scalar function's body starts with this comment and its return type.
+constexpr std::string_view kScalarMark = "-- returns ";
 
 std::optional<StoredFunction> findFunction(sqlite3* c, const std::string& name) {
     std::optional<StoredFunction> f;
@@ -72,7 +79,108 @@ std::string source(const Statement& st, std::size_t a, std::size_t b) {
         st.source.substr(st.toks[a].pos, last.pos + last.text.size() - st.toks[a].pos));
 }
 
+// Keeps a scalar function's first error; a function sends nothing.
+class FunctionSink : public ResultSink {
+public:
+    void columns(const std::vector<Column>&) override {}
+    bool row(const std::vector<Value>&) override { return true; }
+    void done(DoneKind, std::uint16_t, std::uint64_t, std::uint16_t) override {}
+    void message(const Message& m) override {
+        if (m.severity > 10 && !error)
+            error = m;
+    }
+    void databaseChanged(const std::string&, const std::string&) override {}
+    void returnStatus(std::int32_t) override {}
+    void returnValue(const std::string&, const ColumnType&, const Value&, bool) override {}
+
+    std::optional<Message> error;
+};
+
 } // namespace
+
+bool Session::Impl::isScalarFunction(const std::string& name) {
+    if (!hasFunctionTable(conn))
+        return false;
+    const auto f = findFunction(conn, name);
+    return f && f->body.starts_with(kScalarMark);
+}
+
+std::optional<ColumnType> Session::Impl::scalarFunctionType(const std::string& name) {
+    if (!hasFunctionTable(conn))
+        return std::nullopt;
+    const auto f = findFunction(conn, name);
+    if (!f || !f->body.starts_with(kScalarMark))
+        return std::nullopt;
+    const std::size_t eol = f->body.find('\n');
+    return parseDeclType(f->body.substr(kScalarMark.size(), eol - kScalarMark.size()));
+}
+
+std::optional<Value> Session::Impl::callScalarFunction(const std::string& name,
+                                                       std::vector<RpcParam>& args,
+                                                       Message& error) {
+    const auto f = findFunction(conn, name);
+    if (!f || !f->body.starts_with(kScalarMark)) {
+        error = errorMessage(4121, 16,
+                             "Cannot find either column \"dbo\" or the user-defined function or "
+                             "aggregate \"dbo." +
+                                 name + "\", or the name is ambiguous.");
+        return std::nullopt;
+    }
+    const auto type = scalarFunctionType(name);
+    FunctionSink sink;
+    Out inner{sink};
+    inner.inProc = true;
+    // An error in the body fails the calling statement, which a TRY around
+    // it may then catch; the body itself runs outside the TRY.
+    const int savedTryDepth = std::exchange(tryDepth, 0);
+    const auto savedReturn = std::exchange(scalarReturn, type);
+    const auto savedResult = std::exchange(scalarResult, std::nullopt);
+    const int savedLine = statementLine;
+    Outcome oc = Outcome::Ok;
+    runStoredBody(f->name, f->params, f->body, args, inner, oc);
+    std::optional<Value> value = std::exchange(scalarResult, savedResult);
+    scalarReturn = savedReturn;
+    tryDepth = savedTryDepth;
+    statementLine = savedLine;
+    if (sink.error) {
+        error = *sink.error;
+        return std::nullopt;
+    }
+    return value ? *value : Value{Null{}};
+}
+
+namespace sqlfn {
+
+namespace {
+
+// tds_udf(name, args...): a call of a scalar user function.
+void sqlUserFunction(sqlite3_context* ctx, int n, sqlite3_value** a) {
+    Session::Impl* d = implOf(ctx);
+    std::vector<RpcParam> args;
+    for (int k = 1; k < n; ++k) {
+        RpcParam p;
+        p.value = argValue(a[k]);
+        p.type.type = sqlite3_value_type(a[k]) == SQLITE_TEXT ? SqlType::VarChar : p.type.type;
+        args.push_back(p);
+    }
+    Message error;
+    const auto v = d->callScalarFunction(text(a[0]), args, error);
+    if (!v)
+        return resultError(ctx, error.number, error.severity, error.text);
+    result(ctx, *v);
+}
+
+const FunctionDef functions[] = {
+    {"tds_udf", -1, sqlUserFunction, false},
+};
+
+} // namespace
+
+std::span<const FunctionDef> userFunctions() {
+    return functions;
+}
+
+} // namespace sqlfn
 
 std::string Session::Impl::columnDefinitions(const std::vector<Column>& cols) {
     std::string s = "(";
@@ -208,10 +316,30 @@ Outcome Session::Impl::createFunction(const Statement& st, Out& out) {
         }
         body = source(st, b, e);
     } else {
-        return fail(errorMessage(50000, 16,
-                                 "Scalar functions are not supported by this server; only "
-                                 "table-valued ones."),
-                    out, false);
+        // RETURNS type [WITH ...] AS BEGIN ... RETURN expr END
+        std::size_t typeEnd = k;
+        while (typeEnd < toks.size() && !toks[typeEnd].isAny({"with", "as"}))
+            ++typeEnd;
+        std::string typeText;
+        for (std::size_t t = k; t < typeEnd; ++t)
+            typeText += toks[t].is("max") ? std::string("-1") : std::string(toks[t].text);
+        if (!parseDeclType(typeText))
+            return fail(errorMessage(2715, 16,
+                                     "Column, parameter, or variable #0: Cannot find data type " +
+                                         source(st, k, typeEnd) + ".",
+                                     3),
+                        out, false);
+        std::size_t b = asAt(typeEnd) + 1;
+        std::size_t e = toks.size();
+        if (b >= e || !toks[b].is("begin") || !toks[e - 1].is("end"))
+            return fail(syntaxError(std::string(toks[std::min(b, e - 1)].text)), out, true);
+        if (std::none_of(toks.begin() + std::ptrdiff_t(b), toks.end(),
+                         [](const Token& t) { return isWordTok(t, "return"); }))
+            return fail(errorMessage(455, 16,
+                                     "The last statement included within a function must be a "
+                                     "return statement."),
+                        out, false);
+        body = std::string(kScalarMark) + typeText + "\n" + source(st, b + 1, e - 1);
     }
     sqlite3_exec(conn,
                  (std::string("CREATE TABLE IF NOT EXISTS ") + kFunctionTable +

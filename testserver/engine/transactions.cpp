@@ -61,6 +61,7 @@ bool Session::Impl::rollbackTran(Message* error) {
     }
     sqlite3_exec(conn, "ROLLBACK", nullptr, nullptr, nullptr);
     tranCount = 0;
+    doomed = false;
     return true;
 }
 
@@ -78,6 +79,12 @@ Outcome Session::Impl::runTransaction(const Statement& st, Out& out) {
         return Outcome::Ok; // BEGIN of a block
     }
     if (w.is("commit")) {
+        if (doomed && tranCount > 0)
+            return fail(errorMessage(3930, 16,
+                                     "The current transaction cannot be committed and cannot "
+                                     "support operations that write to the log file. Roll back "
+                                     "the transaction."),
+                        out, false);
         Message err;
         if (!commitTran(&err))
             return fail(err, out, false);

@@ -8,9 +8,12 @@
 
 #include "testserver/engine/types.h"
 #include "testserver/engine/variant.h"
+#include "testserver/engine/variant_expressions.h"
 
 #include <algorithm>
 #include <map>
+#include <mutex>
+#include <set>
 #include <utility>
 
 namespace tds::sql {
@@ -39,7 +42,7 @@ bool isStarter(const Token& t) {
                        "truncate",   "print",  "raiserror", "exec",     "execute", "use",  "set",
                        "declare",    "begin",  "commit",    "rollback", "waitfor", "save", "if",
                        "else",       "end",    "return",    "grant",    "revoke",  "deny", "dbcc",
-                       "checkpoint", "while",  "break",     "continue"});
+                       "checkpoint", "while",  "break",     "continue", "throw"});
 }
 
 } // namespace
@@ -265,9 +268,8 @@ bool isTextTypeText(std::string_view t) {
     return false;
 }
 
-// The type of the expression toks[b, e) where the tokens alone tell it: a
-// literal, a column of the statement's tables, a variable, a CAST or CONVERT,
-// a few functions. What a value put into a sql_variant keeps as base type.
+} // namespace
+
 std::optional<ColumnType> expressionType(const std::vector<Token>& toks, std::size_t b,
                                          std::size_t e, const TranslateContext& ctx) {
     while (e > b + 1 && isPunct(toks[b], '(') && matchingParen(toks, b, e) == e - 1) {
@@ -381,20 +383,25 @@ std::optional<ColumnType> expressionType(const std::vector<Token>& toks, std::si
     return found;
 }
 
-} // namespace
-
 std::string variantBaseText(const std::vector<Token>& toks, std::size_t b, std::size_t e,
                             const TranslateContext& ctx) {
-    const auto t = expressionType(toks, b, e, ctx);
+    const auto t = operandType(toks, b, e, ctx);
     if (!t)
         return {};
     std::string text = declTypeText(*t);
     // SQL Server names the type of a literal like 456.7 and of CAST(x AS numeric) numeric.
-    const bool literal = e > b && e - b <= 2 && toks[e - 1].kind == TokKind::Number;
+    // So is arithmetic on such a literal, unless a decimal takes part by name.
+    const auto from = toks.begin() + std::ptrdiff_t(b), to = toks.begin() + std::ptrdiff_t(e);
+    const bool literal = (e > b && e - b <= 2 && toks[e - 1].kind == TokKind::Number) ||
+                         std::any_of(from, to, [](const Token& k) {
+                             return k.kind == TokKind::Number &&
+                                    k.text.find('.') != std::string_view::npos &&
+                                    k.text.find_first_of("eE") == std::string_view::npos;
+                         });
     const bool numeric =
         t->type == SqlType::Decimal &&
-        (literal || std::any_of(toks.begin() + std::ptrdiff_t(b), toks.begin() + std::ptrdiff_t(e),
-                                [](const Token& k) { return isWord(k, "numeric"); }));
+        std::none_of(from, to, [](const Token& k) { return isWord(k, "decimal"); }) &&
+        (literal || std::any_of(from, to, [](const Token& k) { return isWord(k, "numeric"); }));
     if (numeric)
         text.replace(0, baseTypeName(SqlType::Decimal).size(), "numeric");
     return text + (t->collation.empty() ? std::string() : " COLLATE " + t->collation);
@@ -494,10 +501,6 @@ private:
     bool isTextColumn(const std::string& col) const;
     std::optional<std::string> operandCollation(std::size_t i) const;
     std::optional<ColumnType> columnNamed(const std::string& column) const;
-    std::optional<std::pair<std::string, std::size_t>> variantComparand(std::size_t op) const;
-    // The end of a value compared with a sql_variant column, and the closing
-    // text of its conversion.
-    std::optional<std::pair<std::size_t, std::string>> m_variantClose;
     bool nationalArgument(std::size_t open) const;
     bool unaryMinusBefore(std::size_t i) const;
     std::string typeText(std::size_t& i, std::size_t end);
@@ -670,41 +673,6 @@ std::optional<ColumnType> Translator::columnNamed(const std::string& column) con
     return found;
 }
 
-// A comparison of a sql_variant column with a literal or a variable
-// ("v = 5"): the value becomes a sql_variant of its own type first, so that
-// the column's variant order compares them. Returns the base type text and
-// the index of the operand's last token.
-std::optional<std::pair<std::string, std::size_t>>
-Translator::variantComparand(std::size_t op) const {
-    if (op <= m_first || op + 1 >= m_last ||
-        (op >= m_first + 2 && isWord(m_toks[op - 2], "collate")))
-        return std::nullopt;
-    const Token& l = m_toks[op - 1];
-    std::optional<ColumnType> left;
-    if (l.isName())
-        left = columnNamed(l.value());
-    else if (l.kind == TokKind::Variable && m_ctx.variableType &&
-             !(op >= m_first + 2 && m_toks[op - 2].kind == TokKind::Op))
-        left = m_ctx.variableType(toLower(l.text));
-    if (!left || left->type != SqlType::SqlVariant)
-        return std::nullopt;
-    std::size_t last = op + 1;
-    const Token& t = m_toks[last];
-    if (t.kind == TokKind::Op && (t.text == "-" || t.text == "+") && last + 1 < m_last &&
-        m_toks[last + 1].kind == TokKind::Number)
-        ++last;
-    const TokKind k = m_toks[last].kind;
-    if (k != TokKind::String && k != TokKind::NString && k != TokKind::Number &&
-        k != TokKind::Binary && k != TokKind::Variable)
-        return std::nullopt;
-    // Only a whole operand: what follows must end it.
-    if (last + 1 < m_last &&
-        (m_toks[last + 1].kind == TokKind::Op || isPunct(m_toks[last + 1], '(')))
-        return std::nullopt;
-    const std::string base = variantBaseText(m_toks, op + 1, last + 1, m_ctx);
-    return std::make_pair(base, last);
-}
-
 // Whether toks[i] follows a '-' that is a sign rather than a subtraction.
 bool Translator::unaryMinusBefore(std::size_t i) const {
     if (i <= m_first || m_toks[i - 1].kind != TokKind::Op || m_toks[i - 1].text != "-")
@@ -842,14 +810,6 @@ void Translator::op(std::size_t i) {
         if (t.text != "*" || !(i > m_first && isPunct(m_toks[i - 1], '.')))
             endChain(level());
         emit(std::string(t.text), i);
-        if (comparisonName(t.text) && !m_variantClose)
-            if (const auto v = variantComparand(i)) {
-                emitRaw("tds_convert('sql_variant',");
-                m_variantClose = std::make_pair(
-                    v->second,
-                    (v->first.empty() ? std::string() : ", -1, " + quoteString(v->first)) +
-                        ") COLLATE " + kVariantCollation);
-            }
     }
 }
 
@@ -1199,10 +1159,6 @@ Translated Translator::run() {
             name(i);
             break;
         }
-        if (m_variantClose && i >= m_variantClose->first) {
-            emitRaw(m_variantClose->second, false);
-            m_variantClose.reset();
-        }
     }
     while (m_levels.size() > 1) {
         endChain(m_levels.back());
@@ -1352,13 +1308,12 @@ std::optional<Message> collationConflict(const std::vector<Token>& toks, std::si
     return std::nullopt;
 }
 
-// Inserted tokens stand apart from their neighbours in the source.
+} // namespace
+
 Token madeToken(TokKind kind, std::string_view text) {
     return Token{kind, text, std::string::npos / 2};
 }
 
-// toks[b, e) as CAST(... AS sql_variant), appended to `out`; as they are
-// when they already are a sql_variant.
 void appendAsVariant(std::vector<Token>& out, const std::vector<Token>& toks, std::size_t b,
                      std::size_t e, const TranslateContext& ctx) {
     if (const auto t = expressionType(toks, b, e, ctx); t && t->type == SqlType::SqlVariant) {
@@ -1373,33 +1328,49 @@ void appendAsVariant(std::vector<Token>& out, const std::vector<Token>& toks, st
     out.push_back(madeToken(TokKind::Punct, ")"));
 }
 
+namespace {
+
+// dbo.f(args) of a scalar user function: tds_udf('f', args), which runs the
+// function's body in the session. Returns the new end of the tokens.
+std::size_t rewriteScalarCalls(std::vector<Token>& toks, std::size_t first, std::size_t last,
+                               const TranslateContext& ctx) {
+    if (!ctx.isScalarFunction)
+        return last;
+    static std::mutex poolMutex;
+    static std::set<std::string, std::less<>> pool; // texts the made tokens point to
+    for (std::size_t i = first; i + 3 < last; ++i) {
+        if (!toks[i].isName() || !isPunct(toks[i + 1], '.') || !toks[i + 2].isName() ||
+            !isPunct(toks[i + 3], '(') || (i > first && isPunct(toks[i - 1], '.')))
+            continue;
+        const std::string schema = toks[i].value();
+        if (!iequals(schema, "dbo") && !(ctx.isUserSchema && ctx.isUserSchema(schema)))
+            continue;
+        const std::string name = toks[i + 2].value();
+        if (!ctx.isScalarFunction(name))
+            continue;
+        std::string_view literal;
+        {
+            std::lock_guard lock(poolMutex);
+            literal = *pool.insert(quoteString(name)).first;
+        }
+        std::vector<Token> call{madeToken(TokKind::Word, "tds_udf"), toks[i + 3],
+                                madeToken(TokKind::String, literal)};
+        if (i + 4 < last && !isPunct(toks[i + 4], ')'))
+            call.push_back(madeToken(TokKind::Punct, ","));
+        toks.erase(toks.begin() + std::ptrdiff_t(i), toks.begin() + std::ptrdiff_t(i + 4));
+        toks.insert(toks.begin() + std::ptrdiff_t(i), call.begin(), call.end());
+        last = last - 4 + call.size();
+    }
+    return last;
+}
+
 // 257: a sql_variant value put into a column of another type without a
 // conversion (SQL Server converts from sql_variant only when told to).
 void checkImplicitFromVariant(const std::vector<Token>& toks, std::size_t b, std::size_t e,
                               const ColumnType& target, const TranslateContext& ctx,
                               std::optional<Message>& error) {
-    if (error || target.type == SqlType::SqlVariant || b >= e)
-        return;
-    if (const auto t = expressionType(toks, b, e, ctx); t && t->type == SqlType::SqlVariant)
-        error = errorMessage(257, 16,
-                             "Implicit conversion from data type sql_variant to " +
-                                 baseTypeName(target.type) +
-                                 " is not allowed. Use the CONVERT function to run this query.",
-                             3);
-}
-
-// Whether a statement's tokens name a sql_variant variable or the type itself.
-bool mentionsVariant(const std::vector<Token>& toks, std::size_t first, std::size_t last,
-                     const TranslateContext& ctx) {
-    for (std::size_t k = first; k < last; ++k) {
-        if (isWord(toks[k], "sql_variant"))
-            return true;
-        if (toks[k].kind == TokKind::Variable && ctx.variableType)
-            if (const auto t = ctx.variableType(toLower(toks[k].text));
-                t && t->type == SqlType::SqlVariant)
-                return true;
-    }
-    return false;
+    if (!error)
+        error = implicitFromVariant(toks, b, e, target, ctx);
 }
 
 // UPDATE t SET col = value, ...: a value assigned to a sql_variant column
@@ -1414,11 +1385,9 @@ std::size_t rewriteVariantUpdates(std::vector<Token>& toks, std::size_t first, s
     const auto tables = statementTables(toks, first, set, ctx);
     if (set >= last || tables.empty())
         return last;
-    const auto types = ctx.columnTypes(tables.front().first, tables.front().second);
-    if (std::none_of(types.begin(), types.end(),
-                     [](const auto& c) { return c.second.type == SqlType::SqlVariant; }) &&
-        !mentionsVariant(toks, first, last, ctx))
+    if (!involvesVariant(toks, first, last, ctx))
         return last;
+    const auto types = ctx.columnTypes(tables.front().first, tables.front().second);
     std::vector<Token> out(toks.begin() + std::ptrdiff_t(first),
                            toks.begin() + std::ptrdiff_t(set + 1));
     std::size_t k = set + 1;
@@ -1479,12 +1448,10 @@ std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, s
     auto name = readObjectName(toks, i, last);
     if (!name || tables.empty())
         return last;
+    if (!involvesVariant(toks, first, last, ctx))
+        return last;
     const auto& [schema, table] = tables.front();
     const auto types = ctx.columnTypes(schema, table);
-    if (std::none_of(types.begin(), types.end(),
-                     [](const auto& c) { return c.second.type == SqlType::SqlVariant; }) &&
-        !mentionsVariant(toks, first, last, ctx))
-        return last;
     std::vector<std::string> columns;
     if (i < last && isPunct(toks[i], '(')) {
         const std::size_t close = matchingParen(toks, i, last);
@@ -1500,6 +1467,15 @@ std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, s
             return it != types.end() && it->second.identity;
         });
     }
+    if (i < last && isWord(toks[i], "select")) {
+        std::vector<std::optional<ColumnType>> targets;
+        for (const auto& c : columns) {
+            const auto it = types.find(c);
+            targets.push_back(it == types.end() ? std::nullopt
+                                                : std::optional<ColumnType>(it->second));
+        }
+        return rewriteInsertSelectList(toks, i, last, targets, ctx, error);
+    }
     if (i >= last || !isWord(toks[i], "values"))
         return last;
     auto isVariant = [&](std::size_t n) {
@@ -1508,6 +1484,41 @@ std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, s
         const auto it = types.find(columns[n]);
         return it != types.end() && it->second.type == SqlType::SqlVariant;
     };
+    // A sql_variant column of several rows takes one type for all of them,
+    // as SQL Server types a VALUES list before it inserts.
+    std::vector<std::vector<std::optional<ColumnType>>> rowTypes(columns.size());
+    std::vector<bool> numericLiteral(columns.size(), false);
+    for (std::size_t k = i + 1; k < last; ++k) {
+        if (!isPunct(toks[k], '('))
+            continue;
+        const std::size_t close = matchingParen(toks, k, last);
+        std::size_t start = k + 1, n = 0;
+        for (std::size_t j = k + 1, depth = 0; j <= close; ++j) {
+            if (j < close && isPunct(toks[j], '('))
+                ++depth;
+            else if (j < close && isPunct(toks[j], ')'))
+                --depth;
+            else if (j == close || (depth == 0 && isPunct(toks[j], ','))) {
+                if (n < columns.size() && isVariant(n) &&
+                    !(j == start + 1 && toks[start].isAny({"null", "default"}))) {
+                    rowTypes[n].push_back(operandType(toks, start, j, ctx));
+                    numericLiteral[n] = numericLiteral[n] ||
+                                        variantBaseText(toks, start, j, ctx).starts_with("numeric");
+                }
+                ++n;
+                start = j + 1;
+            }
+        }
+        k = close;
+    }
+    std::vector<std::optional<std::string>> unified(columns.size());
+    for (std::size_t n = 0; n < columns.size(); ++n)
+        if (const auto u = unifiedType(rowTypes[n])) {
+            std::string text = declTypeText(*u);
+            if (u->type == SqlType::Decimal && numericLiteral[n])
+                text.replace(0, baseTypeName(SqlType::Decimal).size(), "numeric");
+            unified[n] = text;
+        }
     std::vector<Token> out(toks.begin() + std::ptrdiff_t(first),
                            toks.begin() + std::ptrdiff_t(i + 1));
     for (std::size_t k = i + 1; k < last;) {
@@ -1529,7 +1540,12 @@ std::size_t rewriteVariantInserts(std::vector<Token>& toks, std::size_t first, s
             const bool wrap = isVariant(n++) && j > start &&
                               !(j == start + 1 && isWord(toks[start], "null")) &&
                               !(j == start + 1 && isWord(toks[start], "default"));
-            if (wrap)
+            if (wrap && unified[n - 1]) {
+                // CAST(CAST(value AS unified type) AS sql_variant)
+                std::vector<Token> cast;
+                appendCast(cast, toks, start, j, *unified[n - 1]);
+                appendAsVariant(out, cast, 0, cast.size(), ctx);
+            } else if (wrap)
                 appendAsVariant(out, toks, start, j, ctx);
             else
                 out.insert(out.end(), toks.begin() + std::ptrdiff_t(start),
@@ -1569,6 +1585,8 @@ Translated translate(const Statement& st, const TranslateContext& ctx, std::size
     last = rewriteVariantInserts(rewritten.toks, first, last, ctx, variantError);
     last = rewriteVariantUpdates(rewritten.toks, first, last, ctx, variantError);
     last = rewriteUdtCalls(rewritten.toks, first, last, ctx);
+    last = rewriteScalarCalls(rewritten.toks, first, last, ctx);
+    last = rewriteVariantExpressions(rewritten.toks, first, last, ctx, variantError);
     last = rewriteExactArithmetic(rewritten.toks, first, last, ctx);
     Translated tr = Translator(rewritten, ctx, first, last).run();
     tr.error = conflict ? conflict : variantError;

@@ -68,6 +68,10 @@ struct TranslateContext {
     // Whether a schema other than dbo, sys and INFORMATION_SCHEMA exists in
     // the current database.
     std::function<bool(const std::string& name)> isUserSchema;
+    // Whether a scalar user function of that name exists in the current database.
+    std::function<bool(const std::string& name)> isScalarFunction;
+    // Whether a table has a sql_variant column (cheaper than columnTypes).
+    std::function<bool(const std::string& schema, const std::string& table)> hasVariantColumn;
 };
 
 struct Translated {

@@ -340,6 +340,7 @@ VariantProperties variantProperties(const VariantValue& v) {
     if (v.base.type == SqlType::Decimal)
         data = p.maxLength;
     p.totalBytes = 2 + props + data;
+    p.dataBytes = data;
     return p;
 }
 

@@ -43,6 +43,7 @@ struct VariantProperties {
     int scale = 0;
     int maxLength = 0;  // bytes of the declared type
     int totalBytes = 0; // base type byte, property bytes and value bytes on the wire
+    int dataBytes = 0;  // the value's own bytes (DATALENGTH)
 };
 VariantProperties variantProperties(const VariantValue& v);
 

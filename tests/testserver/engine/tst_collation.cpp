@@ -177,6 +177,42 @@ TEST_F(Collations, VariantPropertiesFollowTheStoredValue) {
     EXPECT_TRUE(isNull(r[5][0]));
 }
 
+TEST_F(Collations, VarcharStoresWhatItsCodePageHolds) {
+    rows("CREATE TABLE cp (id int, l varchar(10), c varchar(10) COLLATE Cyrillic_General_CI_AS, "
+         "u varchar(12) COLLATE Latin1_General_100_CI_AS_SC_UTF8, n nvarchar(10), "
+         "t text, ch char(8))");
+    rows("INSERT INTO cp VALUES (1, N'Привет', N'Привет', N'Привет', N'Привет', N'Привет', "
+         "N'Ж')");
+    auto row = [&](const std::string& select) { return rows(select + " FROM cp WHERE id = 1")[0]; };
+    const auto r = row("SELECT l, c, u, n, t, ch, LEN(l), DATALENGTH(c)");
+    EXPECT_EQ(text(r[0]), "??????");
+    EXPECT_EQ(text(r[1]), "Привет");
+    EXPECT_EQ(text(r[2]), "Привет");
+    EXPECT_EQ(text(r[3]), "Привет");
+    EXPECT_EQ(text(r[4]), "??????");
+    EXPECT_EQ(text(r[5]), "?       ");
+    EXPECT_EQ(integer(r[6]), 6);
+    // Later comparisons see the '?' too.
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM cp WHERE l = '?????"
+                             "?' AND c = N'привет'")),
+              1);
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM cp WHERE l = N'Привет'")), 0);
+    // UPDATE and INSERT ... SELECT store the same way.
+    rows("UPDATE cp SET l = N'Grüße Ж', c = N'Grüße Ж' WHERE id = 1");
+    EXPECT_EQ(text(row("SELECT l")[0]), "Grüße ?");
+    EXPECT_EQ(text(row("SELECT c")[0]), "Gr??e Ж");
+    rows("INSERT INTO cp (id, l) SELECT 2, n FROM cp WHERE id = 1");
+    EXPECT_EQ(text(scalar("SELECT l FROM cp WHERE id = 2")), "??????");
+    // A UTF-8 varchar(n) counts bytes: seven Cyrillic letters are fourteen.
+    EXPECT_EQ(error("INSERT INTO cp (id, u) VALUES (3, N'Приветы')").number, 8152);
+    EXPECT_EQ(error("UPDATE cp SET u = N'Приветы'").number, 8152);
+    rows("INSERT INTO cp (id, u) VALUES (3, N'abcdefghijkl')");
+    // Variables and conversions of varchar take the database's code page.
+    EXPECT_EQ(text(scalar("DECLARE @v varchar(10) = N'Привет'; SELECT @v")), "??????");
+    EXPECT_EQ(text(scalar("SELECT CAST(N'日本' AS varchar(10))")), "??");
+    EXPECT_EQ(text(scalar("SELECT CAST(N'日本' AS nvarchar(10))")), "日本");
+}
+
 TEST(CollationNames, BytesCodePagesAndComparison) {
     using namespace sql;
     struct Case {
@@ -203,6 +239,7 @@ TEST(CollationNames, BytesCodePagesAndComparison) {
         EXPECT_EQ(coll->bytes(), c.bytes) << c.name;
         EXPECT_EQ(coll->codePage, c.codePage) << c.name;
         EXPECT_EQ(codePageOfBytes(c.bytes.data()), c.codePage) << c.name;
+        EXPECT_EQ(collationOfBytes(c.bytes.data()), coll) << c.name;
     }
     EXPECT_EQ(findCollation("latin1_general_ci_as"), findCollation("Latin1_General_CI_AS"));
     EXPECT_EQ(findCollation("Latin1_General_CI_AS_UTF8"), nullptr); // UTF-8 needs _100 and up

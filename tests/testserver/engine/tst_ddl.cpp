@@ -101,6 +101,46 @@ TEST_F(Ddl, AlterTableAddsAndDropsConstraintsKeepingRowsAndIndexes) {
     EXPECT_EQ(error("alter table nosuch add constraint k primary key (a)").number, 208);
 }
 
+TEST_F(Ddl, AlterColumnConvertsTheRowsOrLeavesTheTableAsItWas) {
+    rows("CREATE TABLE ac (id int PRIMARY KEY, n varchar(10) DEFAULT 'x', v varchar(20), "
+         "d decimal(5,1))");
+    rows("CREATE INDEX ix_ac_v ON ac (v)");
+    rows("INSERT INTO ac (id, n, v, d) VALUES (1, 'abc', '42', 1.5), (2, NULL, '7', 2.25)");
+    // A wider type, another type the values convert to, NOT NULL.
+    rows("ALTER TABLE ac ALTER COLUMN n varchar(30)");
+    rows("ALTER TABLE ac ALTER COLUMN v int NOT NULL");
+    rows("ALTER TABLE ac ALTER COLUMN d decimal(8,3)");
+    const auto r = rows("SELECT v + 1, SQL_VARIANT_PROPERTY(CAST(d AS sql_variant), 'Scale'), n "
+                        "FROM ac ORDER BY id");
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(integer(r[0][0]), 43);
+    EXPECT_EQ(integer(r[0][1]), 3);
+    EXPECT_EQ(text(scalar("SELECT DATA_TYPE + ':' + IS_NULLABLE FROM INFORMATION_SCHEMA.COLUMNS "
+                          "WHERE TABLE_NAME = 'ac' AND COLUMN_NAME = 'v'")),
+              "int:NO");
+    // The default, the key and the index stay.
+    rows("INSERT INTO ac (id, v) VALUES (3, 9)");
+    EXPECT_EQ(text(scalar("SELECT n FROM ac WHERE id = 3")), "x");
+    EXPECT_EQ(error("INSERT INTO ac (id, v) VALUES (3, 1)").number, 2627);
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM sqlite_master WHERE name = 'ix_ac_v'")), 1);
+    // Rows that do not fit fail the statement and leave the table as it was.
+    EXPECT_EQ(error("ALTER TABLE ac ALTER COLUMN n varchar(2)").number, 8152);
+    EXPECT_EQ(error("ALTER TABLE ac ALTER COLUMN n varchar(30) NOT NULL").number, 515);
+    EXPECT_EQ(error("ALTER TABLE ac ALTER COLUMN n int").number, 245);
+    rows("INSERT INTO ac (id, v) VALUES (4, 300)");
+    EXPECT_EQ(error("ALTER TABLE ac ALTER COLUMN v tinyint").number, 8115);
+    EXPECT_EQ(text(scalar("SELECT n FROM ac WHERE id = 1")), "abc");
+    EXPECT_EQ(error("ALTER TABLE ac ALTER COLUMN nope int").number, 4924);
+    // To varchar the values go through the code page of the new collation.
+    rows("CREATE TABLE ac2 (a nvarchar(10), b nvarchar(10))");
+    rows("INSERT INTO ac2 VALUES (N'Жук', N'Жук')");
+    rows("ALTER TABLE ac2 ALTER COLUMN a varchar(10)");
+    rows("ALTER TABLE ac2 ALTER COLUMN b varchar(10) COLLATE Cyrillic_General_CI_AS");
+    const auto c = rows("SELECT a, b FROM ac2");
+    EXPECT_EQ(text(c[0][0]), "???");
+    EXPECT_EQ(text(c[0][1]), "Жук");
+}
+
 TEST_F(Ddl, TriggersSeeTheChangedRowsAndCanUndoTheStatement) {
     run("create table acct (id int primary key, bal int)"
         " create table audit (id int, old int, new int)");

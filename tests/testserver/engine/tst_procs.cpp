@@ -3,6 +3,8 @@
 
 #include "tests/testserver/engine/engine_fixture.h"
 
+#include "testserver/engine/variant.h"
+
 #include <limits>
 
 using namespace tds;
@@ -221,6 +223,26 @@ TEST_F(Procs, ExecuteSqlBindsParametersByPositionAndName) {
     EXPECT_EQ(d[1]->doneKind, DoneKind::DoneProc);
 }
 
+// A sql_variant RPC parameter arrives as the protocol side decodes it: tagged
+// with its base type, which comparisons and SQL_VARIANT_PROPERTY see.
+TEST_F(Procs, VariantParametersKeepTheirBaseTypeInTheStatement) {
+    ColumnType numeric;
+    numeric.type = SqlType::Decimal;
+    numeric.precision = 5;
+    numeric.scale = 2;
+    RpcParam v = param("@v", encodeVariant(numeric, std::string("1.25"), true));
+    v.type.type = SqlType::SqlVariant;
+    rpc("sp_executesql",
+        {param("@stmt", std::string("SELECT SQL_VARIANT_PROPERTY(@v, 'BaseType'), "
+                                    "SQL_VARIANT_PROPERTY(@v, 'Scale'), CASE WHEN 1.25 = @v AND "
+                                    "@v > 1 THEN 'ja' ELSE 'nein' END")),
+         param("@params", std::string("@v sql_variant")), v});
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(column(0), (std::vector<std::string>{"numeric"}));
+    EXPECT_EQ(column(1), (std::vector<std::string>{"2"}));
+    EXPECT_EQ(column(2), (std::vector<std::string>{"ja"}));
+}
+
 TEST_F(Procs, ExecuteSqlOutputParameter) {
     rpc("sp_executesql", {param("", std::string("SELECT @n = COUNT(*) FROM Kunden")),
                           param("", std::string("@n int OUTPUT")), param("@n", Null{}, true)});
@@ -432,12 +454,54 @@ TEST_F(Procs, TableValuedFunctionsRunIntoTheStatementThatCallsThem) {
 
     EXPECT_EQ(error("CREATE FUNCTION Klein (@a int) RETURNS TABLE AS RETURN SELECT 1 AS a").number,
               2714);
-    EXPECT_EQ(error("CREATE FUNCTION Skalar (@a int) RETURNS int AS BEGIN RETURN @a END").number,
-              50000);
     run("DROP FUNCTION Klein");
     EXPECT_TRUE(sink.errors().empty());
     EXPECT_EQ(error("DROP FUNCTION Klein").number, 3701);
     EXPECT_EQ(error("SELECT * FROM Klein(1)").number, 208);
+}
+
+TEST_F(Procs, ScalarFunctionsRunTheirBodyForEachCall) {
+    run("CREATE FUNCTION dbo.Brutto (@netto decimal(10,2), @satz int = 19)\n"
+        "RETURNS decimal(10,2)\nAS\nBEGIN\n"
+        "  DECLARE @r decimal(12,4) = @netto * (100 + @satz) / 100.0\n"
+        "  IF @r > 1000 RETURN 1000\n"
+        "  RETURN @r\n"
+        "END");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    run("CREATE FUNCTION dbo.Gruss (@name nvarchar(20)) RETURNS nvarchar(30) AS BEGIN "
+        "RETURN N'Hallo ' + @name END");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    rows("CREATE TABLE preise (id int, netto decimal(10,2))");
+    rows("INSERT INTO preise VALUES (1, 10.00), (2, 2000.00), (3, NULL)");
+    const auto r = rows("SELECT id, dbo.Brutto(netto, 19), dbo.Brutto(netto, 7) FROM preise "
+                        "WHERE dbo.Brutto(netto, 0) < 1000 OR netto IS NULL ORDER BY id");
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0][1], Value(11.9));
+    EXPECT_EQ(r[0][2], Value(10.7));
+    EXPECT_TRUE(isNull(r[1][1]));
+    // The column reports the function's return type.
+    const auto& col = sink.results()[0].cols[1].type;
+    EXPECT_EQ(col.type, SqlType::Decimal);
+    EXPECT_EQ(col.scale, 2);
+    EXPECT_EQ(scalar("SELECT dbo.Brutto(5000, 19)"), Value(1000.0));
+    EXPECT_EQ(text(scalar("DECLARE @g nvarchar(30) = dbo.Gruss(N'Welt'); SELECT @g")),
+              "Hallo Welt");
+    // An error in the body fails the calling statement.
+    run("CREATE FUNCTION dbo.Teile (@a int) RETURNS int AS BEGIN RETURN 10 / @a END");
+    EXPECT_EQ(error("SELECT dbo.Teile(0)").number, 8134);
+    run("BEGIN TRY SELECT dbo.Teile(0) AS q END TRY BEGIN CATCH SELECT ERROR_NUMBER() END CATCH");
+    ASSERT_TRUE(sink.errors().empty());
+    EXPECT_EQ(sink.results().back().rows, (std::vector<std::vector<Value>>{{std::int64_t(8134)}}));
+    EXPECT_EQ(sink.rowCount(), 1u); // the failed call gave no row
+    EXPECT_EQ(integer(scalar("SELECT dbo.Teile(5)")), 2);
+    const auto conversion = error("SELECT dbo.Brutto('x', 1)");
+    EXPECT_EQ(conversion.number, 8114);
+    EXPECT_EQ(conversion.text, "Error converting data type varchar to numeric.");
+    EXPECT_EQ(
+        error("CREATE FUNCTION dbo.Ohne (@a int) RETURNS int AS BEGIN SELECT @a = 1 END").number,
+        455);
+    run("DROP FUNCTION dbo.Gruss");
+    EXPECT_TRUE(sink.errors().empty());
 }
 
 TEST_F(Procs, TableValuedParametersAreTableVariablesOfTheirType) {

@@ -62,6 +62,19 @@ TEST_F(Types, DecimalsAndMoneyAreStoredAndReturnedExactly) {
     EXPECT_EQ(text(scalar("SELECT MAX(a) FROM d")), "1234567890123456789012345678.0123456789");
 }
 
+TEST_F(Types, ValuesWithMoreDecimalsThanTheColumnAreStoredRounded) {
+    rows("CREATE TABLE rd (id int, d decimal(5,1), m money)");
+    rows("INSERT INTO rd VALUES (1, 2.25, 1.23456), (2, -1.04, 0.00005)");
+    rows("INSERT INTO rd SELECT 3, d + 0.06, m / 3 FROM rd WHERE id = 1");
+    rows("UPDATE rd SET d = 0.95 WHERE id = 2");
+    EXPECT_EQ(texts("SELECT CAST(d AS varchar(10)) + '|' + CAST(m AS varchar(20)) FROM rd "
+                    "ORDER BY id"),
+              (std::vector<std::string>{"2.3|1.2346", "1.0|0.0001", "2.4|0.4115"}));
+    // Comparisons and sums see the stored value, as in SQL Server.
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM rd WHERE d = 2.3")), 1);
+    EXPECT_EQ(text(scalar("SELECT CAST(SUM(d) AS varchar(10)) FROM rd")), "5.7");
+}
+
 TEST_F(Types, ConversionsToDecimalAreExactAndReportTheirType) {
     run("SELECT CAST('12345678901234567890123456789012345678' AS decimal(38,0)) AS x, "
         "CONVERT(numeric(30,4), '-12345678901234567890.12345') AS y, "

@@ -115,11 +115,24 @@ TEST_F(Variants, VariablesAndUpdatesKeepTheTypeOfTheirExpression) {
               "Latin1_General_CS_AS");
     rows("UPDATE u SET x = NULL");
     EXPECT_TRUE(isNull(scalar("SELECT x FROM u")));
+    // SELECT @v = column and a scalar subquery keep the column's type.
+    rows("CREATE TABLE sv (d decimal(5,2), s varchar(10), dt date)");
+    rows("INSERT INTO sv VALUES (1.25, 'abc', '2024-01-02')");
+    const auto r = rows("DECLARE @v sql_variant, @w sql_variant, @x sql_variant, @y sql_variant "
+                        "SELECT @v = d, @w = s, @x = dt FROM sv SET @y = (SELECT d FROM sv) "
+                        "SELECT SQL_VARIANT_PROPERTY(@v, 'BaseType'), SQL_VARIANT_PROPERTY(@w, "
+                        "'BaseType'), SQL_VARIANT_PROPERTY(@x, 'BaseType'), "
+                        "SQL_VARIANT_PROPERTY(@y, 'Scale')");
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(text(r[0][0]), "decimal");
+    EXPECT_EQ(text(r[0][1]), "varchar");
+    EXPECT_EQ(text(r[0][2]), "date");
+    EXPECT_EQ(integer(r[0][3]), 2);
 }
 
 TEST_F(Variants, ExpressionsOfSqlVariantAreSqlVariantColumns) {
     rows("CREATE TABLE e (x sql_variant)");
-    rows("INSERT INTO e VALUES (5), ('abc')");
+    rows("INSERT INTO e VALUES (5) INSERT INTO e VALUES ('abc')");
     for (const char* q : {"SELECT CAST(5 AS sql_variant)", "DECLARE @v sql_variant = 5; SELECT @v",
                           "SELECT MAX(x) FROM e", "SELECT COALESCE(x, x) FROM e"}) {
         const auto rs = run(q).results();
@@ -139,6 +152,49 @@ TEST_F(Variants, PuttingAVariantIntoAnotherTypeNeedsAConversion) {
                       "the CONVERT function to run this query.");
     rows("UPDATE w SET i = CAST(x AS int) + 1");
     EXPECT_EQ(integer(scalar("SELECT i FROM w")), 8);
+    // Every other way into a typed column or variable.
+    for (const char* batch :
+         {"DECLARE @v sql_variant = 5; DECLARE @i int = @v",
+          "DECLARE @v sql_variant = 5; DECLARE @i int; SET @i = @v",
+          "DECLARE @i int; SELECT @i = x FROM w", "INSERT INTO w (i) SELECT x FROM w"})
+        EXPECT_EQ(error(batch).number, 257) << batch;
+    EXPECT_EQ(integer(scalar("DECLARE @i int; SELECT @i = CAST(x AS int) FROM w; SELECT @i")), 7);
+}
+
+TEST_F(Variants, TheRowsOfAValuesListShareOneType) {
+    rows("CREATE TABLE u (id int, x sql_variant)");
+    rows("INSERT INTO u VALUES (1, 1), (2, 2.5), (3, NULL)");
+    rows("INSERT INTO u VALUES (4, 'ab'), (5, 'abcde')");
+    const auto r = rows("SELECT SQL_VARIANT_PROPERTY(x, 'BaseType'), SQL_VARIANT_PROPERTY(x, "
+                        "'Precision'), SQL_VARIANT_PROPERTY(x, 'Scale'), SQL_VARIANT_PROPERTY(x, "
+                        "'MaxLength') FROM u ORDER BY id");
+    ASSERT_EQ(r.size(), 5u);
+    for (int k : {0, 1}) {
+        EXPECT_EQ(text(r[k][0]), "numeric");
+        EXPECT_EQ(integer(r[k][1]), 11);
+        EXPECT_EQ(integer(r[k][2]), 1);
+    }
+    EXPECT_EQ(integer(r[3][3]), 5);
+    EXPECT_EQ(integer(r[4][3]), 5);
+    // Text that is no number cannot join numbers.
+    EXPECT_EQ(error("INSERT INTO u VALUES (6, 5), (7, 'abc')").number, 245);
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM u")), 5);
+}
+
+TEST_F(Variants, InsertSelectKeepsTheTypeOfEachItem) {
+    rows("CREATE TABLE src (i int, d decimal(6,2), s nvarchar(10))");
+    rows("INSERT INTO src VALUES (3, 1.25, N'abc')");
+    rows("CREATE TABLE dst (n int, x sql_variant, y sql_variant)");
+    rows("INSERT INTO dst (n, x, y) SELECT i, d, s FROM src");
+    rows("INSERT INTO dst SELECT i + 1, i * 2, NULL FROM src");
+    const auto r = rows("SELECT SQL_VARIANT_PROPERTY(x, 'BaseType'), SQL_VARIANT_PROPERTY(x, "
+                        "'Scale'), SQL_VARIANT_PROPERTY(y, 'BaseType') FROM dst ORDER BY n");
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(text(r[0][0]), "decimal");
+    EXPECT_EQ(integer(r[0][1]), 2);
+    EXPECT_EQ(text(r[0][2]), "nvarchar");
+    EXPECT_EQ(text(r[1][0]), "int");
+    EXPECT_TRUE(isNull(r[1][2]));
 }
 
 TEST_F(Variants, OrderByFamilyThenValue) {
@@ -168,6 +224,97 @@ TEST_F(Variants, OrderByFamilyThenValue) {
     EXPECT_EQ(integer(scalar("DECLARE @v sql_variant = 10; SELECT CASE WHEN @v = 10 AND @v > 9.5 "
                              "AND @v > 'a' THEN 1 ELSE 0 END")),
               1);
+}
+
+TEST_F(Variants, ComparisonsConvertTheOtherSideWhereverTheVariantStands) {
+    rows("CREATE TABLE c (id int, a int, x sql_variant)");
+    // One INSERT per row: a VALUES list would give all rows one type.
+    rows("INSERT INTO c VALUES (1, 4, 5) INSERT INTO c VALUES (2, 9, 'five') INSERT INTO c "
+         "VALUES (3, 2, 2.5e0) INSERT INTO c VALUES (4, 1, NULL) INSERT INTO c VALUES (5, 6, "
+         "CAST(7 AS bigint))");
+    auto count = [&](const std::string& where) {
+        return integer(scalar("SELECT COUNT(*) FROM c WHERE " + where));
+    };
+    EXPECT_EQ(count("5 = x"), 1);
+    EXPECT_EQ(count("x = a + 1"), 2); // 4 + 1 and 6 + 1 (bigint 7)
+    EXPECT_EQ(count("a + 1 = x AND id = 1"), 1);
+    EXPECT_EQ(count("x = (a * 2) - 3"), 1);      // 4*2-3 = 5
+    EXPECT_EQ(count("x IN (1, 5, 7)"), 2);       // int 5 and bigint 7
+    EXPECT_EQ(count("x NOT IN (5, 'five')"), 2); // NULL is neither in nor out
+    EXPECT_EQ(count("x BETWEEN 4 AND 8"), 2);
+    EXPECT_EQ(count("x NOT BETWEEN 4 AND 8"), 2); // 'five' and 2.5e0: other families
+    EXPECT_EQ(count("x = 'five'"), 1);
+    EXPECT_EQ(count("'five' = x AND a = 9"), 1);
+    EXPECT_EQ(count("x !< 5 AND x !> 7"), 2);
+    EXPECT_EQ(count("(x = 5 OR x = 7) AND NOT x = 5"), 1);
+    EXPECT_EQ(count("ISNULL(x, 0) = 0"), 1); // the NULL row
+    EXPECT_EQ(integer(scalar("SELECT COUNT(*) FROM (SELECT a FROM c GROUP BY a HAVING MAX(x) = "
+                             "5) g")),
+              1);
+    // A simple CASE compares its WHEN values as sql_variant too.
+    const auto r = rows("SELECT CASE x WHEN 5 THEN 'int' WHEN 'five' THEN 'text' "
+                        "WHEN CAST(7 AS bigint) THEN 'big' ELSE 'other' END FROM c ORDER BY id");
+    ASSERT_EQ(r.size(), 5u);
+    EXPECT_EQ(text(r[0][0]), "int");
+    EXPECT_EQ(text(r[1][0]), "text");
+    EXPECT_EQ(text(r[2][0]), "other");
+    EXPECT_EQ(text(r[4][0]), "big");
+    // Variables on either side, and two variants of one family but different types.
+    EXPECT_EQ(integer(scalar("DECLARE @v sql_variant = 5, @w sql_variant = CAST(5 AS bigint); "
+                             "SELECT CASE WHEN 5 = @v AND @v = @w THEN 1 ELSE 0 END")),
+              1);
+    EXPECT_EQ(text(scalar("DECLARE @v sql_variant = 'x'; IF 'x' = @v SELECT 'yes' ELSE "
+                          "SELECT 'no'")),
+              "yes");
+    // Arithmetic gives the type SQL Server computes: int + numeric is numeric.
+    EXPECT_EQ(text(scalar("DECLARE @i int = 1; DECLARE @v sql_variant = @i + 1.5; "
+                          "SELECT SQL_VARIANT_PROPERTY(@v, 'BaseType')")),
+              "numeric");
+    EXPECT_EQ(text(scalar("SELECT SQL_VARIANT_PROPERTY(CAST(a * 2 AS sql_variant), 'BaseType') "
+                          "FROM c WHERE id = 1")),
+              "int");
+}
+
+TEST_F(Variants, OperatorsAndFunctionsNeedAConversionOfAVariant) {
+    rows("CREATE TABLE m (x sql_variant, i int)");
+    rows("INSERT INTO m VALUES (5, 1)");
+    // Next to a number, the variant would have to become that number's type.
+    const auto add = error("SELECT x + 1 FROM m");
+    EXPECT_EQ(add.number, 257);
+    EXPECT_EQ(add.text, "Implicit conversion from data type sql_variant to int is not allowed. "
+                        "Use the CONVERT function to run this query.");
+    EXPECT_EQ(error("DECLARE @v sql_variant = 5; SELECT 2.5 * @v").text,
+              "Implicit conversion from data type sql_variant to numeric is not allowed. Use "
+              "the CONVERT function to run this query.");
+    EXPECT_EQ(error("UPDATE m SET i = i - x").number, 257);
+    // Next to anything else, and with %, the two types do not go together.
+    EXPECT_EQ(error("SELECT x + 'a' FROM m").text,
+              "The data types sql_variant and varchar are incompatible in the add operator.");
+    EXPECT_EQ(error("SELECT 10 % x FROM m").text,
+              "The data types int and sql_variant are incompatible in the modulo operator.");
+    EXPECT_EQ(error("SELECT x / x FROM m").number, 402);
+    const auto minus = error("SELECT -x FROM m");
+    EXPECT_EQ(minus.number, 8117);
+    EXPECT_EQ(minus.text, "Operand data type sql_variant is invalid for minus operator.");
+    EXPECT_EQ(error("SELECT SUM(x) FROM m").text,
+              "Operand data type sql_variant is invalid for sum operator.");
+    EXPECT_EQ(error("SELECT COUNT(*) FROM m WHERE x LIKE '5%'").text,
+              "Argument data type sql_variant is invalid for argument 1 of like function.");
+    EXPECT_EQ(error("SELECT LEN(x) FROM m").text,
+              "Argument data type sql_variant is invalid for argument 1 of len function.");
+    EXPECT_EQ(error("SELECT SUBSTRING('abc', x, 1) FROM m").number, 257);
+    EXPECT_EQ(error("SELECT CONCAT('a', x) FROM m").text,
+              "Implicit conversion from data type sql_variant to varchar is not allowed. Use the "
+              "CONVERT function to run this query.");
+    EXPECT_EQ(error("SELECT CONCAT(N'a', x) FROM m").text.substr(0, 62),
+              "Implicit conversion from data type sql_variant to nvarchar is ");
+    EXPECT_EQ(error("SELECT ABS(x) FROM m").text,
+              "Implicit conversion from data type sql_variant to float is not allowed. Use the "
+              "CONVERT function to run this query.");
+    // What takes any type takes a variant.
+    EXPECT_EQ(integer(scalar("SELECT CAST(x AS int) + 1 FROM m")), 6);
+    EXPECT_EQ(integer(scalar("SELECT CAST(ISNULL(x, 0) AS int) + DATALENGTH(x) FROM m")), 9);
+    EXPECT_EQ(integer(scalar("SELECT COUNT(x) FROM m")), 1);
 }
 
 TEST(VariantCodec, TaggedTextRoundTripsAndPlainValuesCountAsTheirStorageClass) {
