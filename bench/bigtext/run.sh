@@ -13,7 +13,7 @@ args=(--script-bytes "${SCRIPT_BYTES:-5000000}" --value-chars "${VALUE_CHARS:-20
 [ -n "${OLD:-}" ] && args+=(--old)
 [ -n "${SHOTS:-}" ] && args+=(--shots "$SHOTS")
 
-[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 log="${TMPDIR:-/tmp}/bench-bigtext-build.$$.log"
 if ! cmake --build "$build" --target bench-bigtext -j2 >"$log" 2>&1; then
   cat "$log" >&2

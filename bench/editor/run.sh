@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
 args=(--tables "${TABLES:-10000}" --runs "${RUNS:-100000}")
 
-[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 log="${TMPDIR:-/tmp}/bench-editor-build.$$.log"
 if ! cmake --build "$build" --target bench-editor -j2 >"$log" 2>&1; then
   cat "$log" >&2

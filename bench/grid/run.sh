@@ -22,7 +22,7 @@ screens=${SCREENS:-500}
 seed=${SEED:-1}
 part=${PART:-all}
 
-[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 log="${TMPDIR:-/tmp}/bench-grid-build.$$.log"
 if ! cmake --build "$build" --target bench-grid tds-testserver -j2 >"$log" 2>&1; then
   cat "$log" >&2

@@ -2,14 +2,15 @@
 # of our own with the sample database and ROWS rows in Messwerte, on a free port with fresh
 # credentials; it is stopped by its PID when the script ends.
 #
-#   build_targets BUILD_DIR TARGET...   configure (Release) a new build folder, then build
+#   build_targets BUILD_DIR TARGET...   configure a new build folder as scripts/run builds the
+#                                       workbench (RelWithDebInfo), then build
 #   start_testserver BUILD_DIR ROWS PACKET_SIZE
 #     sets: tmp (a scratch folder removed at exit), port, user, pass, server_pid, and
 #     FREETDSCONF with the server as "bench" (TDS 7.4, UTF-8, that packet size)
 
 build_targets() {
   local build=$1; shift
-  [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   if ! cmake --build "$build" --target "$@" -j2 >"${TMPDIR:-/tmp}/bench-build.$$.log" 2>&1; then
     cat "${TMPDIR:-/tmp}/bench-build.$$.log" >&2
     exit 1
