@@ -134,23 +134,20 @@ void TADODataSet::Open() {
     } catch (const data::DataError& e) {
         conn.setMessages(all);
         conn.handleFailure(e);
-        if (store) {
-            becomeActive(std::move(store));
-            m_incomplete = !complete;
-        }
+        if (store)
+            becomeActive(std::move(store), !complete);
         throw;
     }
     conn.endOperation(messages);
     conn.setMessages(all);
     if (!store)
         throw data::NoResultSetError();
-    becomeActive(std::move(store));
-    m_incomplete = !complete;
+    becomeActive(std::move(store), !complete);
 }
 
-void TADODataSet::becomeActive(std::shared_ptr<data::ResultStore> store) {
+void TADODataSet::becomeActive(std::shared_ptr<data::ResultStore> store, bool incomplete) {
     m_store = std::move(store);
-    m_incomplete = false;
+    m_incomplete = incomplete;
     m_connection->attach(this);
     buildFieldDefs();
     m_recordSize = 25 + 16 * int(m_fieldDefs.size());
@@ -350,11 +347,13 @@ void TADODataSet::takeRows(const Arrival& arrival) {
         auto store = std::make_shared<data::ResultStore>(arrival.columns);
         if (arrival.chunk)
             store->appendChunk(*arrival.chunk);
-        becomeActive(std::move(store));
+        becomeActive(std::move(store), arrival.ended && !arrival.complete);
     } else if (arrival.chunk) {
         const qint64 before = m_store->rowCount();
         m_store->appendChunk(*arrival.chunk);
         const qint64 after = m_store->rowCount();
+        if (arrival.ended)
+            m_incomplete = !arrival.complete; // before the signals below
         const bool firstRow = m_row < 0 && after > 0;
         if (firstRow)
             m_eof = false;

@@ -234,7 +234,9 @@ signals:
 private:
     void openAsync(const QList<data::ScriptStep>& steps,
                    std::shared_ptr<const data::ScriptEvents> events, Finished finished);
-    void becomeActive(std::shared_ptr<data::ResultStore> store);
+    // Opens on `store`; `incomplete` is in place before anyone hears of it
+    // (AfterOpen's handler may run the event loop, and the run's end with it).
+    void becomeActive(std::shared_ptr<data::ResultStore> store, bool incomplete = false);
     struct Arrival {
         int index = 0;                   // of the result set
         QList<data::ColumnInfo> columns; // with its first rows

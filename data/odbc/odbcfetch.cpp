@@ -378,7 +378,9 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
     };
     const std::vector<DescribedColumn> described = describeColumns(stmt, columnCount);
     std::vector<ColumnPlan> plans;
+    plans.reserve(described.size());
     QList<ColumnInfo> infos;
+    infos.reserve(qsizetype(described.size()));
     bool anyLong = false;
     std::size_t rowBytes = 0;
     for (const auto& d : described) {
@@ -410,9 +412,14 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
                          alignedUp(sizeof(SQLLEN) * rowsPerFetch);
         char* area = t_bindArea.take(areaBytes);
         SQLULEN fetched = 0;
+        // Rows handed on while the fetch goes on: the first block is a
+        // screen's worth, so the first rows show before a whole block has
+        // come over the wire.
+        const bool streaming = options && options->progress;
+        SQLULEN blockRows = streaming ? std::min(rowsPerFetch, kFirstStreamedRows) : rowsPerFetch;
         check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, SQLPOINTER(SQL_BIND_BY_COLUMN), 0),
               SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(ROW_BIND_TYPE)");
-        check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLPOINTER(rowsPerFetch), 0),
+        check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLPOINTER(blockRows), 0),
               SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(ROW_ARRAY_SIZE)");
         check(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, stmt,
               "SQLSetStmtAttr(ROWS_FETCHED_PTR)");
@@ -434,25 +441,22 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
                 SQLSetStmtAttr(s, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
             }
         } unbind{stmt};
-        // Rows handed on while the fetch goes on: the first batch is a
-        // screen's worth, so the first rows show before a whole batch has
-        // come over the wire.
-        const bool streaming = options && options->progress;
-        const SQLULEN firstBatch = std::min(rowsPerFetch, kFirstStreamedRows);
-        if (streaming && firstBatch < rowsPerFetch)
-            check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLPOINTER(firstBatch), 0),
-                  SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(ROW_ARRAY_SIZE)");
-        for (bool firstFetch = true;; firstFetch = false) {
+        for (;;) {
             fetched = 0;
             if (!fetchNext()) {
                 // A server error part-way through a block leaves the rows
                 // before it in the block; those are kept.
-                if (!(cutShort && cutShort->has_value() && fetched > 0 && fetched <= rowsPerFetch))
+                if (!(cutShort && cutShort->has_value() && fetched > 0 && fetched <= blockRows))
                     break;
             }
-            if (streaming && firstFetch && firstBatch < rowsPerFetch)
-                check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLPOINTER(rowsPerFetch), 0),
+            // A block the driver could not fill ends the result set: its
+            // rows go out with the end, moments later, not on their own.
+            const bool fullBlock = fetched == blockRows;
+            if (fullBlock && blockRows < rowsPerFetch) {
+                blockRows = rowsPerFetch;
+                check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLPOINTER(blockRows), 0),
                       SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(ROW_ARRAY_SIZE)");
+            }
             qint64 rows = qint64(fetched);
             if (maxRows > 0)
                 rows = std::min(rows, maxRows - store->rowCount());
@@ -465,7 +469,7 @@ std::shared_ptr<ResultStore> fetchResult(SQLHSTMT stmt, SQLSMALLINT columnCount,
                     storeCell(*store, first + r, c, plan,
                               base + std::size_t(r) * std::size_t(plan.bufferBytes), ind[r]);
             }
-            if (options && options->progress)
+            if (streaming && fullBlock)
                 options->progress(*store);
             if (cutShort && cutShort->has_value())
                 break;

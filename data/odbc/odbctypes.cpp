@@ -1,6 +1,7 @@
 #include "data/odbc/odbctypes.h"
 
 #include <array>
+#include <string_view>
 
 namespace data::odbc {
 
@@ -16,7 +17,7 @@ constexpr SQLSMALLINT kSqlSsUdt = -151;
 constexpr SQLSMALLINT kSqlSsTime2 = -154;
 
 struct TypeRow {
-    const char* typeName;
+    std::string_view typeName; // lower case
     TFieldType fieldType;
     StorageKind kind;
     SQLSMALLINT cType;
@@ -59,9 +60,23 @@ constexpr std::array<TypeRow, 30> kTypes = {{
     {"sql_variant", ftVariant, StorageKind::Utf16, SQL_C_WCHAR, Convert::Text},
 }};
 
-const TypeRow* rowByName(const QString& name) {
+QLatin1String latin1(std::string_view s) {
+    return QLatin1String(s.data(), qsizetype(s.size()));
+}
+
+// Every result's every column is looked up here: the length rules out most
+// rows before any comparison.
+const TypeRow* rowByName(QStringView name) {
     for (const TypeRow& r : kTypes)
-        if (name.compare(QLatin1String(r.typeName), Qt::CaseInsensitive) == 0)
+        if (qsizetype(r.typeName.size()) == name.size() &&
+            name.compare(latin1(r.typeName), Qt::CaseInsensitive) == 0)
+            return &r;
+    return nullptr;
+}
+
+const TypeRow* rowByName(std::string_view lowerCaseName) {
+    for (const TypeRow& r : kTypes)
+        if (r.typeName == lowerCaseName)
             return &r;
     return nullptr;
 }
@@ -156,11 +171,14 @@ ColumnPlan planColumn(const DescribedColumn& c, bool rawWire) {
     // like a system type); otherwise the name is more precise (money, text,
     // timestamp are not told apart by the SQL type).
     const TypeRow* row = rowByName(c.typeName);
+    // The driver's own name for the type, as the table spells it; empty
+    // where the SQL type had to decide.
+    const std::string_view named = row ? row->typeName : std::string_view();
     if (!row) {
         const char* byType = nameForSqlType(c);
-        row = byType ? rowByName(QLatin1String(byType)) : nullptr;
+        row = byType ? rowByName(std::string_view(byType)) : nullptr;
     }
-    info.typeName = c.typeName.isEmpty() && row ? QLatin1String(row->typeName) : c.typeName;
+    info.typeName = c.typeName.isEmpty() && row ? QString(latin1(row->typeName)) : c.typeName;
 
     if (!row) {
         // Unknown types (datetimeoffset, spatial types, ...) are shown as text.
@@ -178,12 +196,12 @@ ColumnPlan planColumn(const DescribedColumn& c, bool rawWire) {
     info.kind = row->kind;
     plan.cType = row->cType;
     plan.convert = row->convert;
-    const QString name = QLatin1String(row->typeName);
+    const std::string_view name = row->typeName;
 
     switch (row->kind) {
     case StorageKind::Decimal: {
-        const bool money = name == QLatin1String("money") || name == QLatin1String("smallmoney");
-        info.precision = money ? (name == QLatin1String("money") ? 19 : 10) : int(c.columnSize);
+        const bool money = name == "money" || name == "smallmoney";
+        info.precision = money ? (name == "money" ? 19 : 10) : int(c.columnSize);
         info.scale = money ? 4 : c.decimalDigits;
         info.size = info.scale;
         if (info.precision > 18) {
@@ -233,7 +251,7 @@ ColumnPlan planColumn(const DescribedColumn& c, bool rawWire) {
             else
                 plan.bufferBytes = SQLLEN(c.columnSize);
         }
-        if (name == QLatin1String("timestamp"))
+        if (name == "timestamp")
             info.size = 8;
         break;
     }
@@ -242,34 +260,32 @@ ColumnPlan planColumn(const DescribedColumn& c, bool rawWire) {
         info.precision = int(c.columnSize);
         break;
     }
-    // Only where the driver itself names the type: a type guessed from the
-    // SQL type could be another one with other bytes (datetime2 is a
-    // SQL_TYPE_TIMESTAMP too).
-    auto named = [&](const char* type) {
-        return c.typeName.compare(QLatin1String(type), Qt::CaseInsensitive) == 0;
-    };
+    // Only where the driver itself names the type (`named`): a type guessed
+    // from the SQL type could be another one with other bytes (datetime2 is
+    // a SQL_TYPE_TIMESTAMP too).
     if (rawWire && !plan.isLong) {
-        if (named("money") || named("smallmoney")) {
+        if (named == "money" || named == "smallmoney") {
             plan.cType = SQL_C_BINARY;
             plan.convert = Convert::MoneyRaw;
             plan.bufferBytes = 8;
-        } else if (named("datetime") || named("smalldatetime")) {
+        } else if (named == "datetime" || named == "smalldatetime") {
             plan.cType = SQL_C_BINARY;
             plan.convert = Convert::DateTimeRaw;
             plan.bufferBytes = 8;
-        } else if (named("int") || named("smallint") || named("tinyint") || named("bigint")) {
+        } else if (named == "int" || named == "smallint" || named == "tinyint" ||
+                   named == "bigint") {
             // Little-endian integers of the column's width, as the store keeps them.
             plan.cType = SQL_C_BINARY;
             plan.convert = Convert::FixedRaw;
-        } else if (named("bit")) {
+        } else if (named == "bit") {
             plan.cType = SQL_C_BINARY;
             plan.bufferBytes = 1;
-        } else if (named("float")) {
+        } else if (named == "float") {
             plan.cType = SQL_C_BINARY;
             plan.convert = Convert::FloatRaw;
             plan.bufferBytes = 8;
         } else if (info.kind == StorageKind::Utf16 &&
-                   (named("nchar") || named("nvarchar") || named("sysname"))) {
+                   (named == "nchar" || named == "nvarchar" || named == "sysname")) {
             // UTF-16LE code units as the store keeps them; no terminator.
             plan.cType = SQL_C_BINARY;
             plan.bufferBytes = SQLLEN(c.columnSize) * 2;
