@@ -25,6 +25,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTabBar>
@@ -411,6 +412,10 @@ void TFMMain::buildMainArea() {
     SBResults->setFrameShape(QFrame::NoFrame);
     SBResults->setWidgetResizable(true);
     SBResults->setFocusPolicy(Qt::NoFocus);
+    // Its range changes as results arrive, many times a second in a long
+    // script; it paints all of itself, so the page beneath is not painted
+    // again with it each time.
+    SBResults->verticalScrollBar()->setAttribute(Qt::WA_OpaquePaintEvent);
     DBGridQuery = new TDBBGrid;
     DBGridQuery->setObjectName(QStringLiteral("DBGridQuery"));
     PAResults = new ResultStack(SBResults, DBGridQuery, [this](TADODataSet* dataSet, int number) {
