@@ -81,6 +81,11 @@ printf 'script with F6            %.3f s, bsqldb %.3f s: %.2f x; goal <= 1.0: %s
   "$execute" "$peer" "$(calc "$execute / $peer")" "$(verdict "$execute <= $peer")"
 printf 'script with F5            %.3f s, bsqldb %.3f s: %.2f x; goal <= 1.0: %s\n' \
   "$query" "$peer" "$(calc "$query / $peer")" "$(verdict "$query <= $peer")"
+# Every run, in the order they ran: how far the best figures sit from the rest.
+for ((i = 0; i < repeat; i++)); do
+  printf '  run %d: bsqldb %.3f s, F6 %.3f s, F5 %.3f s\n' "$((i + 1))" "$(val seconds "$tmp/peer.$i")" \
+    "$(val execute_s "$tmp/new.$i")" "$(val query_s "$tmp/new.$i")"
+done
 printf 'longest window stall      %.1f ms (F6 %.1f, F5 %.1f); goal <= 50: %s\n' "$stall" \
   "$(worstof new execute_stall_ms)" "$(worstof new query_stall_ms)" "$(verdict "$stall <= 50")"
 printf 'cancel until next F5      %.1f ms (was running: %s, next statement ran: %s); goal <= 250: %s\n' \
