@@ -22,13 +22,12 @@ namespace data {
 
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
 // Address space reserved per region; only what buffers use is ever backed.
 constexpr std::size_t kRegionBytes = std::size_t(1) << 30;
 constexpr std::size_t kSmallRegionBytes = std::size_t(64) << 20; // when the large one is refused
 // Buffers up to this come from the C heap: it hands freed memory on as it
-// is, where a region would give its pages back and have the kernel clear a
-// whole huge page again for the next small buffer. Results of a few rows
+// is, where a region would give its pages back and have the kernel clear
+// them again for the next small buffer. Results of a few rows
 // (a script's thousands of them) stay there.
 constexpr std::size_t kHeapBytes = std::size_t(64) << 10;
 // Buffers above this get a mapping of their own.
@@ -209,21 +208,17 @@ private:
 
     Region* addRegion() {
         for (const std::size_t bytes : {kRegionBytes, kSmallRegionBytes}) {
-            // Aligned to huge pages, so that each 2 MB of the region can be one.
-            const std::size_t mapped = bytes + kHugePage;
-            void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE,
+            // Plain pages, not huge ones: a huge page is cleared in one go at
+            // its first touch, under the process's memory lock, and on a
+            // virtual machine that held the window's thread up for 80-120 ms
+            // while a large result was read (and made the read slower, not
+            // faster). Populating a buffer's range in one call already spares
+            // the trap per page.
+            void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
             if (p == MAP_FAILED)
                 continue;
-            char* raw = static_cast<char*>(p);
-            char* base =
-                reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(raw) + kHugePage - 1) &
-                                        ~(std::uintptr_t(kHugePage) - 1));
-            if (base > raw)
-                munmap(raw, std::size_t(base - raw));
-            if (raw + mapped > base + bytes)
-                munmap(base + bytes, std::size_t(raw + mapped - (base + bytes)));
-            madvise(base, bytes, MADV_HUGEPAGE);
+            char* base = static_cast<char*>(p);
             auto r = std::make_unique<Region>();
             r->base = base;
             r->bytes = bytes;

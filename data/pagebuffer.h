@@ -4,11 +4,9 @@
 // The result store fills millions of rows into per-block buffers. With heap
 // vectors every growth copies the block and every fresh page costs a page
 // fault. Here buffers are carved, page by page, out of large regions of
-// address space that the kernel backs with huge pages where it can: one fault
-// per 2 MB instead of one per 4 KB, and far fewer TLB entries (on a
-// virtualised host, each first touch of a small page is a costly exit of its
-// own). A buffer that sits at the top of its region grows in place; the store
-// writes its blocks one after the other, so a block's arena is at the top
+// address space, and each new range is backed with one call instead of one
+// fault per page. A buffer that sits at the top of its region grows in place;
+// the store writes its blocks one after the other, so a block's arena is at the top
 // while it is filled and gives its unused tail back to the region when the
 // block is complete. Buffers too large for a region get a mapping of their
 // own, which grows by moving page tables (mremap) rather than bytes. Small

@@ -356,7 +356,7 @@ qint64 ResultStore::appendRows(qint64 n) {
                 if (qint64(grown) == kBlockRows) {
                     // Full size: the arrays stop growing, and the regions they
                     // grew in can take the next block's (else every block
-                    // would open regions of its own, each with a huge page).
+                    // would leave a region of its own behind it).
                     last.shrinkToFit();
                     blocks.back()->valid.shrinkToFit();
                 }

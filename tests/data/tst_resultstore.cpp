@@ -310,8 +310,8 @@ void TestResultStore::memoryStaysNearPayload() {
 }
 
 // Rows arriving a few hundred at a time grow every column's arrays block by
-// block; the process's resident memory grows with the payload, not by a huge
-// page per column and block (full arrays once kept their regions to themselves).
+// block; the process's resident memory grows with the payload, not by whole
+// stretches of a region per column and block (full arrays once kept their regions to themselves).
 void TestResultStore::residentMemoryFollowsTheRows() {
     QList<ColumnInfo> columns;
     for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h"})
