@@ -298,6 +298,9 @@ Outcome Session::Impl::runStatement(const Statement& st, Out& out, std::vector<S
                 return translated(translate(implied, ctx), 0xC3, true);
             }
         }
+        if (w.is("update"))
+            if (const auto refused = timestampUpdateRefused(st))
+                return fail(*refused, out, false);
         const std::uint16_t cmd = w.is("insert") ? 0xC3 : w.is("delete") ? 0xC4 : 0xC5;
         return translated(translate(st, ctx), cmd, true);
     }

@@ -74,6 +74,10 @@ void sqlTdsGlobal(sqlite3_context* ctx, int, sqlite3_value** a) {
         return sqlite3_result_int(ctx, -1);
     if (name == "MAX_CONNECTIONS")
         return sqlite3_result_int(ctx, 32767);
+    if (name == "DBTS") {
+        const Blob b = sql::lastRowVersion();
+        return sqlite3_result_blob(ctx, b.data(), int(b.size()), SQLITE_TRANSIENT);
+    }
     if (name == "MICROSOFTVERSION") {
         const std::string& v = d->cfg.productVersion;
         int major = 0, minor = 0, build = 0;

@@ -345,6 +345,17 @@ void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast) {
                     declaredTables.insert(toLower(st.toks[k - 1].kind == TokKind::Variable
                                                       ? st.toks[k - 1].text
                                                       : st.toks[k - 2].text));
+    // DEFAULT in an INSERT's VALUES is left out of the statement when it
+    // runs (SQLite has no such item), so it is checked then.
+    auto defaultInValues = [](const Statement& st) {
+        if (!st.toks[0].is("insert"))
+            return false;
+        for (std::size_t k = 1; k < st.toks.size(); ++k)
+            if (isWordTok(st.toks[k], "default") && !isWordTok(st.toks[k - 1], "values") &&
+                !(k + 1 < st.toks.size() && isWordTok(st.toks[k + 1], "values")))
+                return true;
+        return false;
+    };
     auto usesDeclaredTable = [&](const Statement& st) {
         for (const auto& t : st.toks)
             if (t.kind == TokKind::Variable && declaredTables.count(toLower(t.text)))
@@ -355,7 +366,7 @@ void Session::Impl::runBatch(std::string_view text, Out& out, bool outerLast) {
     for (const auto& st : statements) {
         if (st.empty() || !st.toks[0].isAny({"select", "insert", "update", "delete", "with"}) ||
             (st.toks.size() > 1 && st.toks[0].is("update") && st.toks[1].is("statistics")) ||
-            usesDeclaredTable(st) || expandGroupingSets(st))
+            usesDeclaredTable(st) || expandGroupingSets(st) || defaultInValues(st))
             continue;
         const Translated tr = translate(st, translateContext());
         if (tr.syntaxErrorNear) {

@@ -286,6 +286,7 @@ struct Session::Impl {
     Outcome setIdentityInsert(const sql::Statement& st, Out& out);
     std::optional<std::string> identityInsertText(const sql::Statement& st,
                                                   std::optional<Message>& refused);
+    std::optional<Message> timestampUpdateRefused(const sql::Statement& st);
     // Indexes: SQLite's name of the index `index` of a table ("" when it has
     // none of that name), and the table whose index has SQLite's name `index`.
     std::string indexNamed(const std::string& schema, const std::string& table,

@@ -189,7 +189,12 @@ Outcome Session::Impl::runSql(const std::string& sqliteSql, const Statement& st,
             return failSqlite(erc, verb, table, out);
         }
         sqlite3_finalize(stmt);
-        changes += static_cast<std::uint64_t>(sqlite3_total_changes64(conn) - before);
+        // The rows the statement itself changed: the server's own triggers
+        // (a new row version, text brought into its code page) change them
+        // again, which SQL Server does not count. sqlite3_changes leaves those
+        // out, but keeps its value over statements that change nothing.
+        if (sqlite3_total_changes64(conn) != before)
+            changes += static_cast<std::uint64_t>(sqlite3_changes64(conn));
         if (verb == "INSERT")
             lastIdentity = sqlite3_last_insert_rowid(conn);
     }

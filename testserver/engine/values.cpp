@@ -356,19 +356,33 @@ std::optional<Blob> guidBytes(std::string_view t) {
                 raw[8], raw[9], raw[10], raw[11], raw[12], raw[13], raw[14], raw[15]};
 }
 
-Blob nextRowVersion() {
-    // Microseconds since 1970 at the first use: later runs start above the
-    // values an earlier run handed out unless it gave out more than a
-    // million a second.
+namespace {
+
+// Microseconds since 1970 at the first use: later runs start above the values
+// an earlier run handed out unless it gave out more than a million a second.
+std::atomic<std::uint64_t>& rowVersionCounter() {
     static std::atomic<std::uint64_t> counter{
         std::uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
                           std::chrono::system_clock::now().time_since_epoch())
                           .count())};
-    const std::uint64_t v = ++counter;
+    return counter;
+}
+
+Blob rowVersionBytes(std::uint64_t v) {
     Blob b(8);
     for (int k = 0; k < 8; ++k)
         b[std::size_t(k)] = std::uint8_t(v >> (8 * (7 - k)));
     return b;
+}
+
+} // namespace
+
+Blob nextRowVersion() {
+    return rowVersionBytes(++rowVersionCounter());
+}
+
+Blob lastRowVersion() {
+    return rowVersionBytes(rowVersionCounter().load());
 }
 
 namespace {

@@ -44,6 +44,8 @@ std::optional<Blob> guidBytes(std::string_view text);
 // first, larger than every value handed out before (also by an earlier run
 // of the server, as the counter starts from the clock).
 Blob nextRowVersion();
+// The last value nextRowVersion gave (@@DBTS).
+Blob lastRowVersion();
 
 // Orders two date/time texts by the moment they name (a datetimeoffset by its
 // UTC time); text that is no date sorts by its bytes, after every date.

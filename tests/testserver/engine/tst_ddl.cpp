@@ -58,6 +58,36 @@ TEST_F(Ddl, InsertLeavesTheIdentityColumnToTheServer) {
     EXPECT_EQ(integer(scalar("select max(id) from j")), 10);
 }
 
+// A timestamp column takes only its own values; DEFAULT in VALUES leaves a
+// column to its default; the counts are the statement's rows, not the
+// server's own writes that follow them (a new row version, recoded text).
+TEST_F(Ddl, TimestampColumnsAndDefaultsInValues) {
+    run("create table rv (id int primary key, a int default 7, s varchar(10), ts rowversion)");
+    ASSERT_TRUE(sink.errors().empty());
+    auto e = error("insert rv (id, a, ts) values (1, 1, 0x01)");
+    EXPECT_EQ(e.number, 273);
+    EXPECT_EQ(e.text, "Cannot insert an explicit value into a timestamp column. Use INSERT with a "
+                      "column list to exclude the timestamp column, or insert a DEFAULT into "
+                      "the timestamp column.");
+    EXPECT_EQ(error("insert rv values (2, 2, 'x', 0x02)").number, 273);
+    run("insert rv (id, a, ts) values (3, 3, default)"
+        " insert rv values (4, default, 'y', default), (5, default, 'z', default)"
+        " insert rv (id, a) values (6, default)");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(integer(scalar("select count(*) from rv where a = 7")), 3);
+    EXPECT_EQ(integer(scalar("select count(distinct ts) from rv")), 4);
+    EXPECT_EQ(integer(scalar("select count(*) from rv where ts > 0x00")), 4);
+    e = error("update rv set ts = 0x05 where id = 3");
+    EXPECT_EQ(e.number, 272);
+    EXPECT_EQ(e.text, "Cannot update a timestamp column.");
+    // @@DBTS is the last row version handed out.
+    run("update rv set s = N'\xD0\x96' where id in (3, 4)");
+    ASSERT_EQ(sink.dones().size(), 1u);
+    EXPECT_EQ(sink.dones()[0]->count, 2u);
+    EXPECT_EQ(scalar("select @@dbts"), scalar("select max(ts) from rv"));
+    EXPECT_EQ(scalar("select s from rv where id = 3"), Value(std::string("?")));
+}
+
 TEST_F(Ddl, IndexNamesAreUniquePerTable) {
     run("create table a (x int) create table b (x int)"
         " create index ix on a (x) create index ix on b (x)");
