@@ -32,6 +32,48 @@ struct StoredFunction {
 // A scalar function's body starts with this comment and its return type.
 constexpr std::string_view kScalarMark = "-- returns ";
 
+// The first statement of a function body [b, e) that changes something
+// outside the function (SQL Server refuses the function with 443): INSERT,
+// UPDATE or DELETE of anything but a table variable, PRINT, RAISERROR.
+std::optional<std::string> sideEffect(const std::vector<Token>& toks, std::size_t b,
+                                      std::size_t e) {
+    // UPDATE a ... FROM @t a changes the table variable the alias names.
+    auto aliasOfVariable = [&](std::size_t from, const std::string& alias) {
+        for (std::size_t k = from; k + 1 < e; ++k) {
+            if (toks[k].kind != TokKind::Variable)
+                continue;
+            std::size_t n = k + 1;
+            if (isWordTok(toks[n], "as") && n + 1 < e)
+                ++n;
+            if (toks[n].isName() && iequals(toks[n].value(), alias))
+                return true;
+        }
+        return false;
+    };
+    for (std::size_t t = b; t < e; ++t) {
+        if (toks[t].kind != TokKind::Word)
+            continue;
+        if (toks[t].isAny({"print", "raiserror"}))
+            return toUpper(toks[t].text);
+        if (!toks[t].isAny({"insert", "update", "delete"}))
+            continue;
+        std::size_t k = t + 1;
+        if (k < e && toks[k].isAny({"into", "from"}) && !toks[t].is("update"))
+            ++k;
+        if (k >= e || toks[k].kind == TokKind::Variable)
+            continue;
+        if (!toks[t].is("insert") && toks[k].isName() && aliasOfVariable(k + 1, toks[k].value()))
+            continue;
+        return toUpper(toks[t].text);
+    }
+    return std::nullopt;
+}
+
+Message sideEffectRefused(const std::string& op) {
+    return errorMessage(443, 16,
+                        "Invalid use of a side-effecting operator '" + op + "' within a function.");
+}
+
 std::optional<StoredFunction> findFunction(sqlite3* c, const std::string& name) {
     std::optional<StoredFunction> f;
     sqlite3_stmt* st = nullptr;
@@ -291,6 +333,8 @@ Outcome Session::Impl::createFunction(const Statement& st, Out& out) {
             ++b;
             --e;
         }
+        if (const auto op = sideEffect(toks, b, e))
+            return fail(sideEffectRefused(*op), out, false);
         const std::string select = "; SELECT * FROM " + var + "; ";
         body = "DECLARE " + var + " TABLE " + columns + "\n";
         std::size_t from = b;
@@ -339,6 +383,8 @@ Outcome Session::Impl::createFunction(const Statement& st, Out& out) {
                                      "The last statement included within a function must be a "
                                      "return statement."),
                         out, false);
+        if (const auto op = sideEffect(toks, b + 1, e - 1))
+            return fail(sideEffectRefused(*op), out, false);
         body = std::string(kScalarMark) + typeText + "\n" + source(st, b + 1, e - 1);
     }
     sqlite3_exec(conn,

@@ -460,6 +460,27 @@ TEST_F(Procs, TableValuedFunctionsRunIntoTheStatementThatCallsThem) {
     EXPECT_EQ(error("SELECT * FROM Klein(1)").number, 208);
 }
 
+// A function may change its own table variables and nothing else.
+TEST_F(Procs, FunctionsThatChangeWhatIsOutsideThemAreRefused) {
+    rows("CREATE TABLE protokoll (x int)");
+    auto e = error("CREATE FUNCTION f1 () RETURNS int AS BEGIN "
+                   "INSERT INTO protokoll VALUES (1) RETURN 1 END");
+    EXPECT_EQ(e.number, 443);
+    EXPECT_EQ(e.text, "Invalid use of a side-effecting operator 'INSERT' within a function.");
+    EXPECT_EQ(error("CREATE FUNCTION f2 () RETURNS int AS BEGIN PRINT 'x' RETURN 1 END").text,
+              "Invalid use of a side-effecting operator 'PRINT' within a function.");
+    EXPECT_EQ(error("CREATE FUNCTION f3 () RETURNS @r TABLE (k int) AS BEGIN "
+                    "DELETE FROM protokoll INSERT @r VALUES (1) RETURN END")
+                  .number,
+              443);
+    error("SELECT dbo.f1()"); // nothing was stored
+    run("CREATE FUNCTION f4 () RETURNS @r TABLE (k int) AS BEGIN "
+        "DECLARE @t TABLE (k int) INSERT INTO @t VALUES (2) INSERT @r SELECT k FROM @t "
+        "UPDATE @r SET k = k * 10 DELETE @t RETURN END");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(integer(scalar("SELECT k FROM dbo.f4()")), 20);
+}
+
 TEST_F(Procs, ScalarFunctionsRunTheirBodyForEachCall) {
     run("CREATE FUNCTION dbo.Brutto (@netto decimal(10,2), @satz int = 19)\n"
         "RETURNS decimal(10,2)\nAS\nBEGIN\n"
