@@ -69,6 +69,27 @@ std::optional<std::vector<std::vector<Item>>> valuesRows(const std::vector<Token
     return rows;
 }
 
+// A column default that is a constant (a number, a string, NULL, in any
+// parentheses), as T-SQL text; nothing for an expression.
+std::optional<std::string> constantDefault(const std::string& stored) {
+    const auto toks = significantTokens(stored);
+    std::size_t b = 0, e = toks.size();
+    while (e - b >= 2 && isPunctTok(toks[b], '(') && isPunctTok(toks[e - 1], ')')) {
+        ++b;
+        --e;
+    }
+    if (e - b == 2 && toks[b].kind == TokKind::Op && toks[b].text == "-" &&
+        toks[b + 1].kind == TokKind::Number)
+        return "-" + std::string(toks[b + 1].text);
+    if (e - b != 1)
+        return std::nullopt;
+    const Token& t = toks[b];
+    if (t.kind == TokKind::Number || t.kind == TokKind::String || t.kind == TokKind::NString ||
+        t.kind == TokKind::Binary || isWordTok(t, "null"))
+        return std::string(t.text);
+    return std::nullopt;
+}
+
 } // namespace
 
 // SET IDENTITY_INSERT t ON | OFF.
@@ -169,12 +190,14 @@ std::optional<std::string> Session::Impl::identityInsertText(const Statement& st
     const bool implied = !hasList && !identity.empty();
 
     // VALUES rows: the timestamp column takes only DEFAULT or NULL; a column
-    // that every row gives as DEFAULT is left out.
+    // that every row gives as DEFAULT is left out, and where only some rows
+    // do, DEFAULT becomes the column's default when that is a constant.
     std::optional<std::vector<std::vector<Item>>> rows;
     if (i < st.toks.size() && isWordTok(st.toks[i], "values"))
         rows = valuesRows(st.toks, i);
     std::vector<bool> keep(named.size(), true);
-    bool dropped = false;
+    std::vector<std::optional<std::string>> constant(named.size());
+    bool dropped = false, replaced = false;
     if (rows) {
         for (const auto& row : *rows)
             if (row.size() != named.size())
@@ -198,10 +221,17 @@ std::optional<std::string> Session::Impl::identityInsertText(const Statement& st
             if (allDefault) {
                 keep[c] = false;
                 dropped = true;
+            } else if (std::any_of(rows->begin(), rows->end(),
+                                   [&](const auto& row) { return single(row[c], "default"); })) {
+                for (const auto& col : columns)
+                    if (iequals(col.name, named[c]) && !col.type.rowVersion)
+                        constant[c] = col.hasDefault ? constantDefault(col.defaultValue)
+                                                     : std::optional<std::string>("NULL");
+                replaced = replaced || constant[c];
             }
         }
     }
-    if (!implied && !dropped)
+    if (!implied && !dropped && !replaced)
         return std::nullopt;
 
     // The statement again: its start, the column list, the rows (or the rest).
@@ -219,7 +249,7 @@ std::optional<std::string> Session::Impl::identityInsertText(const Statement& st
         return text.substr(0, offset(listOpen)) + "DEFAULT VALUES";
     }
     std::string out = text.substr(0, offset(listOpen)) + "(" + list + ") ";
-    if (!rows || !dropped)
+    if (!rows || !(dropped || replaced))
         return out + text.substr(offset(i));
     out += "VALUES ";
     for (std::size_t r = 0; r < rows->size(); ++r) {
@@ -229,7 +259,11 @@ std::optional<std::string> Session::Impl::identityInsertText(const Statement& st
             if (!keep[c])
                 continue;
             const auto [from, to] = (*rows)[r][c];
-            out += (first ? "" : ", ") + text.substr(offset(from), endOf(to) - offset(from));
+            out += first ? "" : ", ";
+            if (constant[c] && from == to && isWordTok(st.toks[from], "default"))
+                out += *constant[c];
+            else
+                out += text.substr(offset(from), endOf(to) - offset(from));
             first = false;
         }
         out += ")";

@@ -72,11 +72,13 @@ TEST_F(Ddl, TimestampColumnsAndDefaultsInValues) {
     EXPECT_EQ(error("insert rv values (2, 2, 'x', 0x02)").number, 273);
     run("insert rv (id, a, ts) values (3, 3, default)"
         " insert rv values (4, default, 'y', default), (5, default, 'z', default)"
-        " insert rv (id, a) values (6, default)");
+        " insert rv (id, a) values (6, default)"
+        " insert rv (id, a, s) values (7, default, 'p'), (8, 8, default), (9, -1, 'q')");
     ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
-    EXPECT_EQ(integer(scalar("select count(*) from rv where a = 7")), 3);
-    EXPECT_EQ(integer(scalar("select count(distinct ts) from rv")), 4);
-    EXPECT_EQ(integer(scalar("select count(*) from rv where ts > 0x00")), 4);
+    EXPECT_EQ(integer(scalar("select count(*) from rv where a = 7")), 4);
+    EXPECT_EQ(integer(scalar("select count(*) from rv where s is null and id > 6")), 1);
+    EXPECT_EQ(integer(scalar("select count(distinct ts) from rv")), 7);
+    EXPECT_EQ(integer(scalar("select count(*) from rv where ts > 0x00")), 7);
     e = error("update rv set ts = 0x05 where id = 3");
     EXPECT_EQ(e.number, 272);
     EXPECT_EQ(e.text, "Cannot update a timestamp column.");
