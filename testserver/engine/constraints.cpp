@@ -10,7 +10,9 @@
 #include "testserver/engine/session_impl.h"
 #include "testserver/engine/types.h"
 
+#include <cstdio>
 #include <cstring>
+#include <functional>
 
 namespace tds {
 
@@ -121,12 +123,9 @@ Outcome Session::Impl::alterConstraints(const Statement& st, std::size_t i,
         newSql = *without;
     } else {
         ++i; // ADD
-        if (i < toks.size() && isWordTok(toks[i], "constraint") && i + 2 < toks.size() &&
-            toks[i + 2].is("default"))
-            return fail(errorMessage(50000, 16,
-                                     "ALTER TABLE ... ADD DEFAULT is not supported by this "
-                                     "server."),
-                        out, false);
+        if (const std::size_t d = i < toks.size() && isWordTok(toks[i], "constraint") ? i + 2 : i;
+            d < toks.size() && isWordTok(toks[d], "default"))
+            return addDefault(st, i, schema, table, createSql, out);
         // The constraint through the CREATE TABLE rules.
         const Translated tr = asCreateTable(st, i, translateContext());
         if (tr.syntaxErrorNear)
@@ -139,6 +138,103 @@ Outcome Session::Impl::alterConstraints(const Statement& st, std::size_t i,
     }
 
     return rebuildTable(schema, table, newSql, "*", checkExisting, out);
+}
+
+// ALTER TABLE t ADD [CONSTRAINT name] DEFAULT expr FOR column [WITH VALUES]:
+// the column's definition gets the default as a named column constraint, so
+// that DROP CONSTRAINT finds it again. Rows already there keep their values.
+Outcome Session::Impl::addDefault(const Statement& st, std::size_t i, const std::string& schema,
+                                  const std::string& table, const std::string& createSql,
+                                  Out& out) {
+    const auto& toks = st.toks;
+    std::string name;
+    if (isWordTok(toks[i], "constraint")) {
+        name = toks[i + 1].value();
+        i += 2;
+    }
+    const std::size_t exprFrom = ++i; // after DEFAULT
+    int depth = 0;
+    while (i < toks.size() && !(depth == 0 && isWordTok(toks[i], "for"))) {
+        depth += isPunctTok(toks[i], '(') ? 1 : isPunctTok(toks[i], ')') ? -1 : 0;
+        ++i;
+    }
+    if (i == exprFrom || i + 1 >= toks.size() || !toks[i + 1].isName())
+        return fail(syntaxError(std::string(toks[std::min(i, toks.size() - 1)].text)), out, true);
+    const std::string column = toks[i + 1].value();
+    if (i + 2 < toks.size() &&
+        !(i + 4 == toks.size() && isWordTok(toks[i + 2], "with") && toks[i + 3].is("values")))
+        return fail(syntaxError(std::string(toks[i + 2].text)), out, true);
+    const Token& last = toks[i - 1];
+    const std::string expr(
+        st.source.substr(toks[exprFrom].pos, last.pos + last.text.size() - toks[exprFrom].pos));
+
+    // The column's definition in the stored CREATE TABLE: from its name to
+    // the next comma at the top of the list (or the closing parenthesis).
+    const auto stored = significantTokens(createSql);
+    std::size_t at = 0, end = 0;
+    bool hasDefault = false;
+    depth = 0;
+    for (std::size_t k = 0; k < stored.size(); ++k) {
+        if (isPunctTok(stored[k], '(')) {
+            if (++depth == 1 && k + 1 < stored.size() && stored[k + 1].isName() &&
+                iequals(stored[k + 1].value(), column))
+                at = k + 1;
+            continue;
+        }
+        if (isPunctTok(stored[k], ')') && --depth == 0) {
+            if (at && !end)
+                end = k;
+            continue;
+        }
+        if (depth != 1)
+            continue;
+        if (isPunctTok(stored[k], ',')) {
+            if (at && !end)
+                end = k;
+            else if (k + 1 < stored.size() && stored[k + 1].isName() &&
+                     iequals(stored[k + 1].value(), column))
+                at = k + 1;
+        } else if (at && !end && isWordTok(stored[k], "default")) {
+            hasDefault = true;
+        }
+    }
+    if (!at || !end)
+        return fail(errorMessage(1752, 16,
+                                 "Column '" + column + "' in table '" + table +
+                                     "' is invalid for creating a default constraint."),
+                    out, false);
+    if (hasDefault) {
+        fail(errorMessage(1781, 16, "Column already has a DEFAULT bound to it."), out, false);
+        return fail(errorMessage(1750, 16,
+                                 "Could not create constraint or index. See previous "
+                                 "errors."),
+                    out, false);
+    }
+    if (name.empty()) {
+        // SQL Server's own names: DF__table__column__ and eight hex digits.
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08X",
+                      unsigned(std::hash<std::string>{}(schema + "." + table + "." + column)));
+        name = "DF__" + table.substr(0, 9) + "__" + column.substr(0, 5) + "__" + hex;
+    }
+    // The expression through the CREATE TABLE rules, as a column's default.
+    const std::string probe =
+        "CREATE TABLE t (c int CONSTRAINT " + quoteIdent(name) + " DEFAULT " + expr + ")";
+    const LexResult lx = lex(probe);
+    const auto parts = splitStatements(lx.tokens, probe);
+    if (lx.error || parts.size() != 1)
+        return fail(syntaxError(expr), out, true);
+    const Translated tr = translateCreateTable(parts[0], translateContext());
+    if (tr.syntaxErrorNear)
+        return fail(syntaxError(*tr.syntaxErrorNear), out, true);
+    const std::size_t from = tr.sql.find("CONSTRAINT");
+    const std::size_t to = tr.sql.rfind(')');
+    if (from == std::string::npos || to == std::string::npos || to < from)
+        return fail(syntaxError(expr), out, true);
+    const std::size_t insertAt = stored[end].pos;
+    const std::string newSql = createSql.substr(0, insertAt) + " " +
+                               tr.sql.substr(from, to - from) + createSql.substr(insertAt);
+    return rebuildTable(schema, table, newSql, "*", true, out);
 }
 
 Outcome Session::Impl::rebuildTable(const std::string& schema, const std::string& table,

@@ -822,7 +822,8 @@ Outcome Session::Impl::runAlter(const Statement& st, Out& out) {
         const bool constraint =
             k + 1 < st.toks.size() &&
             ((isWordTok(st.toks[k], "add") &&
-              st.toks[k + 1].isAny({"constraint", "primary", "foreign", "unique", "check"})) ||
+              st.toks[k + 1].isAny(
+                  {"constraint", "primary", "foreign", "unique", "check", "default"})) ||
              (isWordTok(st.toks[k], "drop") && st.toks[k + 1].is("constraint")) ||
              st.toks[k].isAny({"nocheck", "check"}));
         if (constraint)

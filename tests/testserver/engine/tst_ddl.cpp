@@ -90,6 +90,30 @@ TEST_F(Ddl, TimestampColumnsAndDefaultsInValues) {
     EXPECT_EQ(scalar("select s from rv where id = 3"), Value(std::string("?")));
 }
 
+// Generated scripts add defaults after the table: ADD [CONSTRAINT n] DEFAULT x FOR c.
+TEST_F(Ddl, AlterTableAddsAndDropsDefaults) {
+    run("create table dt (id int primary key, a int, s varchar(10) not null, d datetime)"
+        " insert dt (id, s) values (1, 'x')"
+        " alter table dt add constraint DF_dt_a default ((42)) for a"
+        " alter table [dbo].[dt] add default (getdate()) for [d]"
+        " alter table dt add default 'q' for s with values");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    run("insert dt (id) values (2)");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    auto r = rows("select a, s, case when d is null then 0 else 1 end from dt order by id");
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_TRUE(isNull(r[0][0])); // rows already there keep their values
+    EXPECT_EQ(r[1], (std::vector<Value>{std::int64_t(42), std::string("q"), std::int64_t(1)}));
+    run("alter table dt add constraint DF_2 default 1 for a");
+    ASSERT_EQ(sink.errors().size(), 2u);
+    EXPECT_EQ(sink.errors()[0].number, 1781);
+    EXPECT_EQ(sink.errors()[1].number, 1750);
+    EXPECT_EQ(error("alter table dt add default 0 for nope").number, 1752);
+    run("alter table dt drop constraint DF_dt_a insert dt (id, s) values (3, 'z')");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_TRUE(isNull(scalar("select a from dt where id = 3")));
+}
+
 TEST_F(Ddl, IndexNamesAreUniquePerTable) {
     run("create table a (x int) create table b (x int)"
         " create index ix on a (x) create index ix on b (x)");
