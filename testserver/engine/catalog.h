@@ -29,6 +29,9 @@ bool hasSchemaTable(sqlite3* c);
 inline constexpr std::int64_t kProcedureIdTag = 5;
 std::int64_t procedureIdFor(std::int64_t rowid);
 bool hasProcedureTable(sqlite3* c);
+// Triggers (CREATE TRIGGER): name, table, events, body; their ids carry this tag.
+inline constexpr const char* kTriggerTable = "main.__tds_triggers";
+inline constexpr std::int64_t kTriggerIdTag = 7;
 
 // Object ids: stable per database file as long as the object exists.
 std::int64_t objectIdFor(std::int64_t rowid);

@@ -276,7 +276,20 @@ void sqlNewid(sqlite3_context* ctx, int, sqlite3_value**) {
     result(ctx, guidText(b));
 }
 
-void sqlObjectId(sqlite3_context* ctx, int, sqlite3_value** a) {
+// The rowid of the trigger named `name`, if any.
+std::optional<std::int64_t> triggerRowid(sqlite3* c, const std::string& name) {
+    std::optional<std::int64_t> r;
+    if (catalog::hasInternalTable(c, "__tds_triggers"))
+        catalog::query(c,
+                       std::string("SELECT rowid FROM ") + catalog::kTriggerTable +
+                           " WHERE name = " + quoteString(name) + " COLLATE NOCASE",
+                       [&](sqlite3_stmt* st) { r = sqlite3_column_int64(st, 0); });
+    return r;
+}
+
+// OBJECT_ID(name [, type]): a table ('U'), view ('V'), procedure ('P') or
+// trigger ('TR'); with a type, only an object of that type.
+void sqlObjectId(sqlite3_context* ctx, int n, sqlite3_value** a) {
     Session::Impl* d = implOf(ctx);
     // 'dbo.t', '[t]', 'db..t', 'tempdb..#t'
     const std::string source = text(a[0]); // the tokens point into it
@@ -285,24 +298,42 @@ void sqlObjectId(sqlite3_context* ctx, int, sqlite3_value** a) {
     const auto parts = readObjectName(toks, i);
     if (!parts || i != toks.size())
         return sqlite3_result_null(ctx);
+    std::string want = n > 1 && sqlite3_value_type(a[1]) != SQLITE_NULL ? toUpper(text(a[1])) : "";
+    while (!want.empty() && want.back() == ' ')
+        want.pop_back();
+    auto wanted = [&](const char* kind) { return want.empty() || want == kind; };
     const std::string name = parts->back();
     const bool temp = !name.empty() && name[0] == '#';
-    const std::string q = std::string("SELECT rowid FROM ") +
+    const std::string q = std::string("SELECT rowid, type FROM ") +
                           (temp ? "temp.sqlite_master" : "main.sqlite_master") +
                           " WHERE type IN ('table','view') AND name = ?1 COLLATE NOCASE";
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(d->conn, q.c_str(), -1, &st, nullptr) == SQLITE_OK) {
         sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
-        if (sqlite3_step(st) == SQLITE_ROW) {
+        if (sqlite3_step(st) == SQLITE_ROW && wanted(catalog::text(st, 1) == "view" ? "V" : "U")) {
             const auto id = sqlite3_column_int64(st, 0) * 16 + (temp ? 3 : 1) + 1000000;
             sqlite3_finalize(st);
             return sqlite3_result_int64(ctx, id);
         }
     }
     sqlite3_finalize(st);
-    if (const auto rowid = procedureRowid(d->conn, "name = ?1 COLLATE NOCASE", name))
-        return sqlite3_result_int64(ctx, catalog::procedureIdFor(*rowid));
+    if (wanted("P"))
+        if (const auto rowid = procedureRowid(d->conn, "name = ?1 COLLATE NOCASE", name))
+            return sqlite3_result_int64(ctx, catalog::procedureIdFor(*rowid));
+    if (wanted("TR"))
+        if (const auto rowid = triggerRowid(d->conn, name))
+            return sqlite3_result_int64(ctx, *rowid * 16 + catalog::kTriggerIdTag + 1000000);
     sqlite3_result_null(ctx);
+}
+
+std::optional<std::string> triggerName(sqlite3* c, std::int64_t rowid) {
+    std::optional<std::string> r;
+    if (catalog::hasInternalTable(c, "__tds_triggers"))
+        catalog::query(c,
+                       std::string("SELECT name FROM ") + catalog::kTriggerTable +
+                           " WHERE rowid = " + std::to_string(rowid),
+                       [&](sqlite3_stmt* st) { r = catalog::text(st, 0); });
+    return r;
 }
 
 void sqlObjectName(sqlite3_context* ctx, int, sqlite3_value** a) {
@@ -310,6 +341,10 @@ void sqlObjectName(sqlite3_context* ctx, int, sqlite3_value** a) {
     const auto id = sqlite3_value_int64(a[0]) - 1000000;
     if (id > 0 && id % 16 == catalog::kProcedureIdTag) {
         const auto name = procedureName(d->conn, id / 16);
+        return name ? result(ctx, *name) : sqlite3_result_null(ctx);
+    }
+    if (id > 0 && id % 16 == catalog::kTriggerIdTag) {
+        const auto name = triggerName(d->conn, id / 16);
         return name ? result(ctx, *name) : sqlite3_result_null(ctx);
     }
     const bool temp = id % 16 == 3;
@@ -328,7 +363,7 @@ void sqlObjectName(sqlite3_context* ctx, int, sqlite3_value** a) {
     sqlite3_result_null(ctx);
 }
 
-// OBJECTPROPERTY(id, 'IsProcedure' | 'IsUserTable' | 'IsTable' | 'IsView'):
+// OBJECTPROPERTY(id, 'IsProcedure' | 'IsUserTable' | 'IsTable' | 'IsView' | 'IsTrigger'):
 // 1 or 0; NULL for an id no object has or a property not known here.
 void sqlObjectProperty(sqlite3_context* ctx, int, sqlite3_value** a) {
     Session::Impl* d = implOf(ctx);
@@ -340,6 +375,9 @@ void sqlObjectProperty(sqlite3_context* ctx, int, sqlite3_value** a) {
     if (id > 0 && id % 16 == catalog::kProcedureIdTag) {
         if (procedureName(d->conn, id / 16))
             kind = 'P';
+    } else if (id > 0 && id % 16 == catalog::kTriggerIdTag) {
+        if (triggerName(d->conn, id / 16))
+            kind = 'T';
     } else if (id > 0 && (id % 16 == 1 || id % 16 == 3)) {
         const std::string q = std::string("SELECT type FROM ") + (id % 16 == 3 ? "temp" : "main") +
                               ".sqlite_master WHERE rowid = " + std::to_string(id / 16);
@@ -355,6 +393,8 @@ void sqlObjectProperty(sqlite3_context* ctx, int, sqlite3_value** a) {
         return sqlite3_result_int(ctx, kind == 'U');
     if (property == "isview")
         return sqlite3_result_int(ctx, kind == 'V');
+    if (property == "istrigger")
+        return sqlite3_result_int(ctx, kind == 'T');
     sqlite3_result_null(ctx);
 }
 

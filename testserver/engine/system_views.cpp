@@ -23,19 +23,27 @@ struct ViewContents {
     std::vector<std::vector<Value>> rows;
 };
 
-// User tables and views as sysobjects rows: name, id, type, definition.
+// User tables and views as sysobjects rows: name, id, type, definition, parent.
 const std::string objects = "SELECT name, rowid * 16 + 1000001 AS id, CASE type WHEN "
-                            "'view' THEN 'V' ELSE 'U' END AS t, sql "
+                            "'view' THEN 'V' ELSE 'U' END AS t, sql, 0 AS parent "
                             "FROM main.sqlite_master WHERE type IN ('table', 'view') AND "
                             "name NOT LIKE 'sqlite[_]%' AND " +
                             std::string(kNotInternal);
 
-// Stored procedures as sysobjects rows, when the database has any.
+// Stored procedures and triggers as sysobjects rows, when the database has any;
+// a trigger's parent is its table.
 std::string procedureObjects(sqlite3* c) {
-    if (!hasProcedureTable(c))
-        return {};
-    return " UNION ALL SELECT name, rowid * 16 + " + std::to_string(1000000 + kProcedureIdTag) +
-           ", 'P', NULL FROM main." + kProcedureTable;
+    std::string s;
+    if (hasProcedureTable(c))
+        s += " UNION ALL SELECT name, rowid * 16 + " + std::to_string(1000000 + kProcedureIdTag) +
+             ", 'P', NULL, 0 FROM main." + kProcedureTable;
+    if (hasInternalTable(c, "__tds_triggers"))
+        s += " UNION ALL SELECT tr.name, tr.rowid * 16 + " +
+             std::to_string(1000000 + kTriggerIdTag) +
+             ", 'TR', NULL, coalesce((SELECT m.rowid * 16 + 1000001 FROM main.sqlite_master m "
+             "WHERE m.type = 'table' AND m.name = tr.tbl COLLATE NOCASE), 0) FROM " +
+             kTriggerTable + " tr";
+    return s;
 }
 
 // The system tables as sysobjects rows.
@@ -44,7 +52,7 @@ std::string systemObjects() {
     int id = -101;
     for (const auto& t : systemTables())
         s += std::string(s.empty() ? "" : " UNION ALL ") + "SELECT '" + t + "', " +
-             std::to_string(id--) + ", 'S', NULL";
+             std::to_string(id--) + ", 'S', NULL, 0";
     return s;
 }
 
@@ -90,17 +98,18 @@ void sysObjects(Session::Impl& s, const std::string&, const std::string& q, View
               "int, type char(2), userstat smallint, sysstat smallint, indexdel smallint, "
               "refdate datetime NOT NULL, version int, deltrig int, instrig int, updtrig int, "
               "seltrig int, category int, cache smallint";
-    fill.push_back("INSERT INTO " + q +
-                   " (name, id, xtype, uid, info, status, base_schema_ver, replinfo, "
-                   "parent_obj, crdate, ftcatid, schema_ver, stats_schema_ver, type, userstat, "
-                   "sysstat, indexdel, refdate, version, deltrig, instrig, updtrig, seltrig, "
-                   "category, cache) SELECT name, id, t, CASE t WHEN 'S' THEN 4 ELSE 1 END, 0, "
-                   "0, 0, 0, 0, '" +
-                   kCreateDate +
-                   "', 0, 0, 0, t, CASE t WHEN 'U' THEN 1 ELSE 0 END, CASE t "
-                   "WHEN 'S' THEN 1 WHEN 'V' THEN 2 WHEN 'P' THEN 4 ELSE 3 END, 0, '" +
-                   kCreateDate + "', 0, 0, 0, 0, 0, CASE t WHEN 'S' THEN 2 ELSE 0 END, 0 FROM (" +
-                   objects + procedureObjects(s.conn) + " UNION ALL " + systemObjects() + ")");
+    fill.push_back(
+        "INSERT INTO " + q +
+        " (name, id, xtype, uid, info, status, base_schema_ver, replinfo, "
+        "parent_obj, crdate, ftcatid, schema_ver, stats_schema_ver, type, userstat, "
+        "sysstat, indexdel, refdate, version, deltrig, instrig, updtrig, seltrig, "
+        "category, cache) SELECT name, id, t, CASE t WHEN 'S' THEN 4 ELSE 1 END, 0, "
+        "0, 0, 0, parent, '" +
+        kCreateDate +
+        "', 0, 0, 0, t, CASE t WHEN 'U' THEN 1 ELSE 0 END, CASE t "
+        "WHEN 'S' THEN 1 WHEN 'V' THEN 2 WHEN 'P' THEN 4 WHEN 'TR' THEN 8 ELSE 3 END, 0, '" +
+        kCreateDate + "', 0, 0, 0, 0, 0, CASE t WHEN 'S' THEN 2 ELSE 0 END, 0 FROM (" + objects +
+        procedureObjects(s.conn) + " UNION ALL " + systemObjects() + ")");
 }
 
 // The schema_id of a sysobjects row by its stored name.
@@ -125,12 +134,25 @@ void sysObjectsCatalog(Session::Impl& s, const std::string& name, const std::str
     const std::string filter = name == "sys.tables"  ? " WHERE t = 'U'"
                                : name == "sys.views" ? " WHERE t = 'V'"
                                                      : "";
+    if (name == "sys.triggers") {
+        columns = "name sysname NOT NULL, object_id int NOT NULL, parent_class tinyint NOT NULL, "
+                  "parent_class_desc nvarchar(60), parent_id int NOT NULL, type char(2) NOT "
+                  "NULL, type_desc nvarchar(60), create_date datetime NOT NULL, modify_date "
+                  "datetime NOT NULL, is_ms_shipped bit NOT NULL, is_disabled bit NOT NULL, "
+                  "is_not_for_replication bit NOT NULL, is_instead_of_trigger bit NOT NULL";
+        fill.push_back("INSERT INTO " + q +
+                       " SELECT name, id, 1, 'OBJECT_OR_COLUMN', parent, 'TR', 'SQL_TRIGGER', '" +
+                       kCreateDate + "', '" + kCreateDate + "', 0, 0, 0, 0 FROM (" + objects +
+                       procedureObjects(s.conn) + ") WHERE t = 'TR'");
+        return;
+    }
     fill.push_back("INSERT INTO " + q +
                    " SELECT CASE WHEN instr(name, '.') > 1 THEN substr(name, instr(name, '.') + "
                    "1) ELSE name END, id, NULL, " +
                    schemaIdSql(s) +
-                   ", 0, t,  CASE t WHEN 'U' THEN 'USER_TABLE' "
-                   "WHEN 'P' THEN 'SQL_STORED_PROCEDURE' ELSE 'VIEW' END, '" +
+                   ", parent, t,  CASE t WHEN 'U' THEN 'USER_TABLE' "
+                   "WHEN 'P' THEN 'SQL_STORED_PROCEDURE' WHEN 'TR' THEN 'SQL_TRIGGER' ELSE 'VIEW' "
+                   "END, '" +
                    kCreateDate + "', '" + kCreateDate + "', 0, 0, 0 FROM (" + objects +
                    procedureObjects(s.conn) + ") AS o" + filter);
 }
@@ -376,7 +398,7 @@ const SystemView views[] = {
     {{"sysdatabases", "sys.sysdatabases"}, sysDatabases},
     {{"sys.databases"}, sysDatabasesCatalog},
     {{"sysobjects", "sys.sysobjects"}, sysObjects},
-    {{"sys.objects", "sys.tables", "sys.views"}, sysObjectsCatalog},
+    {{"sys.objects", "sys.tables", "sys.views", "sys.triggers"}, sysObjectsCatalog},
     {{"syscolumns", "sys.syscolumns", "sys.columns", "information_schema.columns"}, sysColumns},
     {{"systypes", "sys.systypes", "sys.types"}, sysTypes},
     {{"sys.schemas", "sysusers", "information_schema.schemata"}, sysSchemas},

@@ -181,6 +181,7 @@ const std::set<std::string>& systemViewNames() {
         "sys.objects",
         "sys.tables",
         "sys.views",
+        "sys.triggers",
         "sys.columns",
         "sys.types",
         "sys.schemas",

@@ -16,7 +16,7 @@ using namespace sql;
 
 namespace {
 
-constexpr const char* kTriggerTable = "main.__tds_triggers";
+using catalog::kTriggerTable;
 
 bool hasTriggerTable(sqlite3* c) {
     bool found = false;

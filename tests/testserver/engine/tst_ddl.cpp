@@ -236,6 +236,36 @@ TEST_F(Ddl, TriggersSeeTheChangedRowsAndCanUndoTheStatement) {
     EXPECT_EQ(error("drop trigger acct_upd").number, 3701);
 }
 
+// Scripts that can run twice look for their triggers before making them.
+TEST_F(Ddl, TriggersAreObjectsOfTheCatalog) {
+    run("create table tt (id int) create view vt as select id from tt");
+    run("create trigger tt_ins on tt for insert as print 'x'");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    const Value table = scalar("select object_id('tt')");
+    const Value trigger = scalar("select object_id('tt_ins')");
+    EXPECT_EQ(rows("select type, parent_obj from sysobjects where name = 'tt_ins'"),
+              (std::vector<std::vector<Value>>{{std::string("TR"), table}}));
+    EXPECT_EQ(rows("select name, type_desc, parent_id from sys.triggers"),
+              (std::vector<std::vector<Value>>{
+                  {std::string("tt_ins"), std::string("SQL_TRIGGER"), table}}));
+    EXPECT_EQ(scalar("select type_desc from sys.objects where object_id = object_id('tt_ins')"),
+              Value(std::string("SQL_TRIGGER")));
+    EXPECT_EQ(scalar("select object_name(object_id('tt_ins'))"), Value(std::string("tt_ins")));
+    EXPECT_EQ(integer(scalar("select objectproperty(object_id('tt_ins'), 'IsTrigger')")), 1);
+    // OBJECT_ID with a type finds only an object of that type.
+    EXPECT_EQ(scalar("select object_id('tt_ins', 'TR')"), trigger);
+    EXPECT_TRUE(isNull(scalar("select object_id('tt_ins', 'U')")));
+    EXPECT_EQ(scalar("select object_id('tt', 'U')"), table);
+    EXPECT_TRUE(isNull(scalar("select object_id('tt', 'V')")));
+    EXPECT_FALSE(isNull(scalar("select object_id('vt', 'V')")));
+    run("if exists (select * from sysobjects where name = 'tt_ins' and type = 'TR') "
+        "drop trigger tt_ins");
+    run("create trigger tt_ins on tt for insert as print 'y'");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    run("if object_id('tt_ins', 'TR') is not null drop trigger tt_ins");
+    EXPECT_EQ(integer(scalar("select count(*) from sys.triggers")), 0);
+}
+
 TEST_F(Ddl, RollupAndCubeAddSubtotalsMarkedByGrouping) {
     run("create table s (r varchar(5), p varchar(5), n int)"
         " insert s values ('n', 'a', 1) insert s values ('n', 'b', 2)"
