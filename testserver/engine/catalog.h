@@ -32,6 +32,15 @@ bool hasProcedureTable(sqlite3* c);
 // Triggers (CREATE TRIGGER): name, table, events, body; their ids carry this tag.
 inline constexpr const char* kTriggerTable = "main.__tds_triggers";
 inline constexpr std::int64_t kTriggerIdTag = 7;
+// User functions (CREATE FUNCTION): name, parameters, body; ids tagged so. A
+// scalar function's body starts with "-- returns ", a multi-statement table
+// function's with the DECLARE of its table, an inline one's with its query.
+inline constexpr const char* kFunctionTable = "main.__tds_functions";
+inline constexpr std::int64_t kFunctionIdTag = 9;
+// Their type letters (FN, TF, IF) as an SQL expression over a row of that table.
+inline constexpr const char* kFunctionTypeSql =
+    "CASE WHEN substr(body, 1, 11) = '-- returns ' THEN 'FN' "
+    "WHEN substr(body, 1, 9) = 'DECLARE @' THEN 'TF' ELSE 'IF' END";
 
 // Object ids: stable per database file as long as the object exists.
 std::int64_t objectIdFor(std::int64_t rowid);

@@ -276,7 +276,8 @@ void sqlNewid(sqlite3_context* ctx, int, sqlite3_value**) {
     result(ctx, guidText(b));
 }
 
-// The rowid of the trigger named `name`, if any.
+// The rowid of the trigger or function named `name`, if any, and for a
+// function its type (FN, TF, IF).
 std::optional<std::int64_t> triggerRowid(sqlite3* c, const std::string& name) {
     std::optional<std::int64_t> r;
     if (catalog::hasInternalTable(c, "__tds_triggers"))
@@ -284,6 +285,18 @@ std::optional<std::int64_t> triggerRowid(sqlite3* c, const std::string& name) {
                        std::string("SELECT rowid FROM ") + catalog::kTriggerTable +
                            " WHERE name = " + quoteString(name) + " COLLATE NOCASE",
                        [&](sqlite3_stmt* st) { r = sqlite3_column_int64(st, 0); });
+    return r;
+}
+std::optional<std::pair<std::int64_t, std::string>> functionRow(sqlite3* c,
+                                                                const std::string& where) {
+    std::optional<std::pair<std::int64_t, std::string>> r;
+    if (catalog::hasInternalTable(c, "__tds_functions"))
+        catalog::query(c,
+                       std::string("SELECT rowid, ") + catalog::kFunctionTypeSql + " FROM " +
+                           catalog::kFunctionTable + " WHERE " + where,
+                       [&](sqlite3_stmt* st) {
+                           r.emplace(sqlite3_column_int64(st, 0), catalog::text(st, 1));
+                       });
     return r;
 }
 
@@ -323,6 +336,9 @@ void sqlObjectId(sqlite3_context* ctx, int n, sqlite3_value** a) {
     if (wanted("TR"))
         if (const auto rowid = triggerRowid(d->conn, name))
             return sqlite3_result_int64(ctx, *rowid * 16 + catalog::kTriggerIdTag + 1000000);
+    if (const auto f = functionRow(d->conn, "name = " + quoteString(name) + " COLLATE NOCASE");
+        f && wanted(f->second.c_str()))
+        return sqlite3_result_int64(ctx, f->first * 16 + catalog::kFunctionIdTag + 1000000);
     sqlite3_result_null(ctx);
 }
 
@@ -347,6 +363,15 @@ void sqlObjectName(sqlite3_context* ctx, int, sqlite3_value** a) {
         const auto name = triggerName(d->conn, id / 16);
         return name ? result(ctx, *name) : sqlite3_result_null(ctx);
     }
+    if (id > 0 && id % 16 == catalog::kFunctionIdTag) {
+        std::optional<std::string> name;
+        if (catalog::hasInternalTable(d->conn, "__tds_functions"))
+            catalog::query(d->conn,
+                           std::string("SELECT name FROM ") + catalog::kFunctionTable +
+                               " WHERE rowid = " + std::to_string(id / 16),
+                           [&](sqlite3_stmt* st) { name = catalog::text(st, 0); });
+        return name ? result(ctx, *name) : sqlite3_result_null(ctx);
+    }
     const bool temp = id % 16 == 3;
     const std::string q = std::string("SELECT name FROM ") + (temp ? "temp" : "main") +
                           ".sqlite_master WHERE rowid = ?1";
@@ -363,7 +388,8 @@ void sqlObjectName(sqlite3_context* ctx, int, sqlite3_value** a) {
     sqlite3_result_null(ctx);
 }
 
-// OBJECTPROPERTY(id, 'IsProcedure' | 'IsUserTable' | 'IsTable' | 'IsView' | 'IsTrigger'):
+// OBJECTPROPERTY(id, 'IsProcedure' | 'IsUserTable' | 'IsTable' | 'IsView' | 'IsTrigger' |
+// 'IsScalarFunction' | 'IsTableFunction'):
 // 1 or 0; NULL for an id no object has or a property not known here.
 void sqlObjectProperty(sqlite3_context* ctx, int, sqlite3_value** a) {
     Session::Impl* d = implOf(ctx);
@@ -378,6 +404,9 @@ void sqlObjectProperty(sqlite3_context* ctx, int, sqlite3_value** a) {
     } else if (id > 0 && id % 16 == catalog::kTriggerIdTag) {
         if (triggerName(d->conn, id / 16))
             kind = 'T';
+    } else if (id > 0 && id % 16 == catalog::kFunctionIdTag) {
+        if (const auto f = functionRow(d->conn, "rowid = " + std::to_string(id / 16)))
+            kind = f->second == "FN" ? 'F' : 'I';
     } else if (id > 0 && (id % 16 == 1 || id % 16 == 3)) {
         const std::string q = std::string("SELECT type FROM ") + (id % 16 == 3 ? "temp" : "main") +
                               ".sqlite_master WHERE rowid = " + std::to_string(id / 16);
@@ -395,6 +424,10 @@ void sqlObjectProperty(sqlite3_context* ctx, int, sqlite3_value** a) {
         return sqlite3_result_int(ctx, kind == 'V');
     if (property == "istrigger")
         return sqlite3_result_int(ctx, kind == 'T');
+    if (property == "isscalarfunction")
+        return sqlite3_result_int(ctx, kind == 'F');
+    if (property == "istablefunction")
+        return sqlite3_result_int(ctx, kind == 'I');
     sqlite3_result_null(ctx);
 }
 

@@ -30,10 +30,13 @@ const std::string objects = "SELECT name, rowid * 16 + 1000001 AS id, CASE type 
                             "name NOT LIKE 'sqlite[_]%' AND " +
                             std::string(kNotInternal);
 
-// Stored procedures and triggers as sysobjects rows, when the database has any;
-// a trigger's parent is its table.
+// Stored procedures, functions and triggers as sysobjects rows, when the
+// database has any; a trigger's parent is its table.
 std::string procedureObjects(sqlite3* c) {
     std::string s;
+    if (hasInternalTable(c, "__tds_functions"))
+        s += " UNION ALL SELECT name, rowid * 16 + " + std::to_string(1000000 + kFunctionIdTag) +
+             ", " + kFunctionTypeSql + ", NULL, 0 FROM " + kFunctionTable;
     if (hasProcedureTable(c))
         s += " UNION ALL SELECT name, rowid * 16 + " + std::to_string(1000000 + kProcedureIdTag) +
              ", 'P', NULL, 0 FROM main." + kProcedureTable;
@@ -151,8 +154,10 @@ void sysObjectsCatalog(Session::Impl& s, const std::string& name, const std::str
                    "1) ELSE name END, id, NULL, " +
                    schemaIdSql(s) +
                    ", parent, t,  CASE t WHEN 'U' THEN 'USER_TABLE' "
-                   "WHEN 'P' THEN 'SQL_STORED_PROCEDURE' WHEN 'TR' THEN 'SQL_TRIGGER' ELSE 'VIEW' "
-                   "END, '" +
+                   "WHEN 'P' THEN 'SQL_STORED_PROCEDURE' WHEN 'TR' THEN 'SQL_TRIGGER' "
+                   "WHEN 'FN' THEN 'SQL_SCALAR_FUNCTION' WHEN 'IF' THEN "
+                   "'SQL_INLINE_TABLE_VALUED_FUNCTION' WHEN 'TF' THEN 'SQL_TABLE_VALUED_FUNCTION' "
+                   "ELSE 'VIEW' END, '" +
                    kCreateDate + "', '" + kCreateDate + "', 0, 0, 0 FROM (" + objects +
                    procedureObjects(s.conn) + ") AS o" + filter);
 }

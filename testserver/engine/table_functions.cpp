@@ -19,7 +19,7 @@ using namespace sql;
 
 namespace {
 
-constexpr const char* kFunctionTable = "main.__tds_functions";
+using catalog::kFunctionTable;
 
 bool hasFunctionTable(sqlite3* c) {
     return catalog::hasInternalTable(c, "__tds_functions");

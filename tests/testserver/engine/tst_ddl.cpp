@@ -236,8 +236,8 @@ TEST_F(Ddl, TriggersSeeTheChangedRowsAndCanUndoTheStatement) {
     EXPECT_EQ(error("drop trigger acct_upd").number, 3701);
 }
 
-// Scripts that can run twice look for their triggers before making them.
-TEST_F(Ddl, TriggersAreObjectsOfTheCatalog) {
+// Scripts that can run twice look for their triggers and functions before making them.
+TEST_F(Ddl, TriggersAndFunctionsAreObjectsOfTheCatalog) {
     run("create table tt (id int) create view vt as select id from tt");
     run("create trigger tt_ins on tt for insert as print 'x'");
     ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
@@ -264,6 +264,27 @@ TEST_F(Ddl, TriggersAreObjectsOfTheCatalog) {
     ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
     run("if object_id('tt_ins', 'TR') is not null drop trigger tt_ins");
     EXPECT_EQ(integer(scalar("select count(*) from sys.triggers")), 0);
+
+    run("create function dbo.fn1 (@a int) returns int as begin return @a + 1 end");
+    run("create function tf1 (@a int) returns @r table (k int) as begin "
+        "insert @r values (@a) return end");
+    run("create function if1 (@a int) returns table as return (select @a as k)");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(
+        rows("select name, type, type_desc from sys.objects "
+             "where type in (N'FN', N'IF', N'TF') order by name"),
+        (std::vector<std::vector<Value>>{
+            {std::string("fn1"), std::string("FN"), std::string("SQL_SCALAR_FUNCTION")},
+            {std::string("if1"), std::string("IF"),
+             std::string("SQL_INLINE_TABLE_VALUED_FUNCTION")},
+            {std::string("tf1"), std::string("TF"), std::string("SQL_TABLE_VALUED_FUNCTION")}}));
+    EXPECT_EQ(scalar("select object_name(object_id('dbo.fn1', 'FN'))"), Value(std::string("fn1")));
+    EXPECT_TRUE(isNull(scalar("select object_id('fn1', 'IF')")));
+    EXPECT_EQ(integer(scalar("select objectproperty(object_id('tf1'), 'IsTableFunction')")), 1);
+    run("if object_id('dbo.fn1', 'FN') is not null drop function dbo.fn1");
+    run("create function dbo.fn1 (@a int) returns int as begin return @a + 2 end");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(integer(scalar("select dbo.fn1(1)")), 3);
 }
 
 TEST_F(Ddl, RollupAndCubeAddSubtotalsMarkedByGrouping) {
