@@ -3,10 +3,13 @@
 
 #include "testserver/engine/catalog.h"
 #include "testserver/engine/collation.h"
+#include "testserver/engine/lexer.h"
 
 #include "testserver/engine/types.h"
 
 #include <array>
+#include <cstdio>
+#include <functional>
 
 namespace tds {
 
@@ -360,6 +363,88 @@ void sysIndexes(Session::Impl& s, const std::string&, const std::string&, ViewCo
                             std::int64_t{0}, o.name, std::int64_t{0}});
 }
 
+// The name a constraint of kind `kind` ("PRIMARY KEY", "UNIQUE") has in a
+// stored CREATE TABLE (CONSTRAINT name kind), or SQL Server's made-up name
+// (PK__table__ and hex digits) when it has none.
+std::string constraintName(const std::string& createSql, const std::string& table, const char* kind,
+                           const char* prefix, int nth) {
+    const auto toks = significantTokens(createSql);
+    const std::string_view word =
+        std::string_view(kind).substr(0, std::string_view(kind).find(' '));
+    int seen = 0;
+    for (std::size_t i = 0; i < toks.size(); ++i) {
+        if (!toks[i].is(word))
+            continue;
+        if (seen++ != nth)
+            continue;
+        if (i >= 2 && toks[i - 2].is("constraint"))
+            return toks[i - 1].value();
+        break;
+    }
+    char hex[17];
+    std::snprintf(
+        hex, sizeof hex, "%016llX",
+        static_cast<unsigned long long>(std::hash<std::string>{}(table + kind) + std::size_t(nth)));
+    return std::string(prefix) + "__" + table.substr(0, 8) + "__" + hex;
+}
+
+// sys.indexes: per table its heap (0) or primary key (1), then its other
+// indexes and unique constraints.
+void sysIndexesCatalog(Session::Impl& s, const std::string&, const std::string&, ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    columns = "object_id int NOT NULL, name sysname, index_id int NOT NULL, type tinyint NOT "
+              "NULL, type_desc nvarchar(60), is_unique bit, data_space_id int, ignore_dup_key "
+              "bit, is_primary_key bit, is_unique_constraint bit, fill_factor tinyint NOT NULL, "
+              "is_padded bit, is_disabled bit, is_hypothetical bit, allow_row_locks bit, "
+              "allow_page_locks bit, has_filter bit, filter_definition nvarchar(4000)";
+    auto row = [&](std::int64_t id, Value name, std::int64_t index, std::int64_t type,
+                   const char* desc, bool unique, bool pk, bool uniqueConstraint) {
+        rows.push_back({id, std::move(name), index, type, std::string(desc), std::int64_t{unique},
+                        std::int64_t{1}, std::int64_t{0}, std::int64_t{pk},
+                        std::int64_t{uniqueConstraint}, std::int64_t{0}, std::int64_t{0},
+                        std::int64_t{0}, std::int64_t{0}, std::int64_t{1}, std::int64_t{1},
+                        std::int64_t{0}, Null{}});
+    };
+    for (const auto& o : userObjects(s.conn)) {
+        if (o.view)
+            continue;
+        struct Index {
+            std::string name, origin;
+            bool unique;
+        };
+        std::vector<Index> indexes;
+        catalog::query(s.conn, "PRAGMA main.index_list(" + quoteString(o.name) + ")",
+                       [&](sqlite3_stmt* st) {
+                           indexes.push_back({catalog::text(st, 1), catalog::text(st, 3),
+                                              sqlite3_column_int(st, 2) != 0});
+                       });
+        const bool hasKey = o.sql.find("PRIMARY KEY") != std::string::npos;
+        if (hasKey)
+            row(o.id, constraintName(o.sql, o.name, "PRIMARY KEY", "PK", 0), 1, 1, "CLUSTERED",
+                true, true, false);
+        else
+            row(o.id, Null{}, 0, 0, "HEAP", false, false, false);
+        // SQLite lists the newest index first.
+        std::int64_t next = 2;
+        int uniques = 0;
+        for (auto it = indexes.rbegin(); it != indexes.rend(); ++it) {
+            if (it->origin == "pk")
+                continue;
+            if (it->origin == "u") {
+                row(o.id, constraintName(o.sql, o.name, "UNIQUE", "UQ", uniques++), next++, 2,
+                    "NONCLUSTERED", true, false, true);
+                continue;
+            }
+            std::string shown = it->name;
+            const std::string suffix = "$" + o.name;
+            if (shown.size() > suffix.size() &&
+                iequals(std::string_view(shown).substr(shown.size() - suffix.size()), suffix))
+                shown.resize(shown.size() - suffix.size());
+            row(o.id, shown, next++, 2, "NONCLUSTERED", it->unique, false, false);
+        }
+    }
+}
+
 void sysComments(Session::Impl& s, const std::string&, const std::string&, ViewContents& v) {
     auto& [columns, fill, rows] = v;
     columns = "id int NOT NULL, number smallint, colid smallint NOT NULL, text nvarchar(4000)";
@@ -409,6 +494,7 @@ const SystemView views[] = {
     {{"sys.schemas", "sysusers", "information_schema.schemata"}, sysSchemas},
     {{"information_schema.tables", "information_schema.views"}, infoTables},
     {{"sysindexes", "sys.sysindexes"}, sysIndexes},
+    {{"sys.indexes"}, sysIndexesCatalog},
     {{"syscomments"}, sysComments},
     {{"sysprocesses"}, sysProcesses},
     {{"syslogins"}, sysLogins},

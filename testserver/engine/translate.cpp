@@ -182,6 +182,7 @@ const std::set<std::string>& systemViewNames() {
         "sys.tables",
         "sys.views",
         "sys.triggers",
+        "sys.indexes",
         "sys.columns",
         "sys.types",
         "sys.schemas",

@@ -129,6 +129,36 @@ TEST_F(Ddl, IndexNamesAreUniquePerTable) {
     EXPECT_EQ(error("create index ix on a (x)").number, 1913);
 }
 
+// Generated scripts make an index only when sys.indexes does not list it.
+TEST_F(Ddl, SysIndexesListsKeysIndexesAndHeaps) {
+    run("create table k2 (id int identity not null, name nvarchar(50), nr int,"
+        " constraint PK_k2 primary key clustered (id), constraint UQ_nr unique (nr))"
+        " create table heap1 (a int)");
+    const std::string ifMissing =
+        "if not exists (select * from sys.indexes where object_id = object_id(N'[dbo].[k2]')"
+        " and name = N'IX_k2_name') create nonclustered index IX_k2_name on k2 (name asc)";
+    run(ifMissing);
+    run(ifMissing);
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    run("create unique index IX_k2_name on heap1 (a)");
+    const auto r = rows("select object_name(object_id), name, index_id, type_desc, is_unique,"
+                        " is_primary_key, is_unique_constraint from sys.indexes"
+                        " where object_id in (object_id('k2'), object_id('heap1'))"
+                        " order by object_id, index_id");
+    using V = std::vector<Value>;
+    const std::int64_t no = 0, yes = 1;
+    EXPECT_EQ(r, (std::vector<V>{V{std::string("k2"), std::string("PK_k2"), std::int64_t(1),
+                                   std::string("CLUSTERED"), yes, yes, no},
+                                 V{std::string("k2"), std::string("UQ_nr"), std::int64_t(2),
+                                   std::string("NONCLUSTERED"), yes, no, yes},
+                                 V{std::string("k2"), std::string("IX_k2_name"), std::int64_t(3),
+                                   std::string("NONCLUSTERED"), no, no, no},
+                                 V{std::string("heap1"), Null{}, std::int64_t(0),
+                                   std::string("HEAP"), no, no, no},
+                                 V{std::string("heap1"), std::string("IX_k2_name"), std::int64_t(2),
+                                   std::string("NONCLUSTERED"), yes, no, no}}));
+}
+
 TEST_F(Ddl, AlterTableAddsAndDropsConstraintsKeepingRowsAndIndexes) {
     run("create table p (id int primary key) insert p values (1)"
         " create table c (id int, pid int, q int) create index ix_q on c (q)"
