@@ -9,6 +9,8 @@
 #include "testserver/engine/udt.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <functional>
 
 namespace tds {
 
@@ -274,6 +276,151 @@ std::vector<Object> userObjects(sqlite3* c) {
                                  objectIdFor(sqlite3_column_int64(st, 2)), text(st, 3)});
           });
     return r;
+}
+
+std::vector<Constraint> constraintsOf(const std::string& table, const std::string& createSql) {
+    const auto toks = significantTokens(createSql);
+    std::vector<Constraint> out;
+    std::size_t open = 0;
+    while (open < toks.size() && !isPunctTok(toks[open], '('))
+        ++open;
+    auto text = [&](std::size_t a, std::size_t b) { // tokens [a, b] as written
+        return createSql.substr(toks[a].pos, toks[b].pos + toks[b].text.size() - toks[a].pos);
+    };
+    // The end of the parenthesised group that opens at `a`.
+    auto groupEnd = [&](std::size_t a, std::size_t limit) {
+        int depth = 0;
+        for (std::size_t k = a; k < limit; ++k) {
+            depth += isPunctTok(toks[k], '(') ? 1 : isPunctTok(toks[k], ')') ? -1 : 0;
+            if (depth == 0)
+                return k;
+        }
+        return limit - 1;
+    };
+    std::size_t item = open + 1;
+    while (item < toks.size()) {
+        // One column definition or table constraint: up to a comma at its top.
+        std::size_t end = item;
+        for (int depth = 0; end < toks.size(); ++end) {
+            if (isPunctTok(toks[end], '('))
+                ++depth;
+            else if (isPunctTok(toks[end], ')') && depth-- == 0)
+                break;
+            else if (depth == 0 && isPunctTok(toks[end], ','))
+                break;
+        }
+        const bool tableLevel =
+            toks[item].kind == TokKind::Word &&
+            toks[item].isAny({"constraint", "primary", "unique", "check", "foreign"});
+        const std::string column = tableLevel ? std::string() : toks[item].value();
+        std::string name;
+        for (std::size_t k = tableLevel ? item : item + 1; k < end; ++k) {
+            const Token& t = toks[k];
+            if (isPunctTok(t, '(')) {
+                k = groupEnd(k, end);
+                continue;
+            }
+            if (t.kind != TokKind::Word)
+                continue;
+            if (t.is("constraint") && k + 1 < end) {
+                name = toks[++k].value();
+                continue;
+            }
+            Constraint c;
+            c.column = column;
+            if (t.is("primary"))
+                c.type = "PK";
+            else if (t.is("unique"))
+                c.type = "UQ";
+            else if (t.is("check") && k + 1 < end && isPunctTok(toks[k + 1], '(')) {
+                c.type = "C";
+                const std::size_t close = groupEnd(k + 1, end);
+                c.definition = text(k + 1, close);
+                k = close;
+            } else if (t.is("default") && k + 1 < end) {
+                c.type = "D";
+                std::size_t first = k + 1, last = k + 1;
+                if (isPunctTok(toks[first], '(')) {
+                    last = groupEnd(first, end);
+                    if (last > first + 1)
+                        ++first; // SQL Server shows DEFAULT ('x') and DEFAULT 'x' alike
+                    c.definition = showDefault(text(first, last - (first > k + 1 ? 1 : 0)));
+                } else {
+                    if (toks[last].kind == TokKind::Op && last + 1 < end)
+                        ++last; // -1
+                    c.definition = showDefault(text(first, last));
+                }
+                k = last;
+            } else if (t.is("foreign") || t.is("references")) {
+                if (t.is("foreign")) {
+                    while (k < end && !toks[k].is("references"))
+                        ++k;
+                    if (k >= end)
+                        continue;
+                }
+                c.type = "F";
+                if (k + 1 < end)
+                    c.referenced = toks[k + 1].value();
+                for (std::size_t j = k + 1; j + 2 < end; ++j)
+                    if (toks[j].is("on") && toks[j + 2].is("cascade")) {
+                        (toks[j + 1].is("delete") ? c.cascadeDelete : c.cascadeUpdate) = true;
+                    }
+            } else {
+                continue;
+            }
+            c.systemNamed = name.empty();
+            c.name = name.empty() ? std::string() : name;
+            name.clear();
+            out.push_back(std::move(c));
+            if (out.back().type == "F" && tableLevel)
+                break; // the rest of the item is the foreign key's
+        }
+        item = end + 1;
+        if (end < toks.size() && isPunctTok(toks[end], ')'))
+            break;
+    }
+    // SQL Server's names for unnamed constraints: type, table, column (for a
+    // column's own) and hex digits; stable as long as the table is.
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        Constraint& c = out[i];
+        if (!c.name.empty())
+            continue;
+        // The names the catalog procedures (sp_pkeys, sp_fkeys) give these.
+        if (c.type == "PK") {
+            c.name = "PK__" + table.substr(0, 8) + "__7C8480AE";
+            continue;
+        }
+        if (c.type == "F") {
+            c.name = "FK__" + table.substr(0, 8) + "__" +
+                     (c.referenced.empty() ? std::string("7C8480AE") : c.referenced.substr(0, 8));
+            continue;
+        }
+        const std::uint64_t h = std::hash<std::string>{}(table + "." + c.column + "." + c.type) +
+                                i * 0x9E3779B97F4A7C15ULL;
+        char hex[17];
+        const bool key = c.type == "PK" || c.type == "UQ";
+        std::snprintf(hex, sizeof hex, key ? "%016llX" : "%08llX",
+                      static_cast<unsigned long long>(key ? h : h & 0xFFFFFFFFULL));
+        c.name = (c.type == "C"   ? std::string("CK")
+                  : c.type == "F" ? std::string("FK")
+                  : c.type == "D" ? std::string("DF")
+                                  : c.type) +
+                 "__" + table.substr(0, key ? 8 : 9) + "__" +
+                 (key || c.column.empty() ? std::string() : c.column.substr(0, 4) + "__") + hex;
+    }
+    return out;
+}
+
+std::string constraintTypeDesc(const std::string& type) {
+    if (type == "PK")
+        return "PRIMARY_KEY_CONSTRAINT";
+    if (type == "UQ")
+        return "UNIQUE_CONSTRAINT";
+    if (type == "F")
+        return "FOREIGN_KEY_CONSTRAINT";
+    if (type == "C")
+        return "CHECK_CONSTRAINT";
+    return "DEFAULT_CONSTRAINT";
 }
 
 std::vector<ColumnInfo> columnsOf(sqlite3* c, const std::string& schema, const std::string& table) {

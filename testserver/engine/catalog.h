@@ -80,6 +80,27 @@ struct Object {
 
 std::vector<Object> userObjects(sqlite3* c);
 
+// The constraints a stored CREATE TABLE declares, in order: PK, UQ, F
+// (foreign key), C (check), D (default). Unnamed ones get names made the way
+// SQL Server makes them (PK__table__ and hex digits), the same each time.
+struct Constraint {
+    std::string name;
+    std::string type;
+    std::string column;     // of a column's own constraint; "" for a table's
+    std::string definition; // of a check or default, as SQL Server shows it
+    std::string referenced; // the table a foreign key refers to
+    bool systemNamed = false;
+    bool cascadeDelete = false, cascadeUpdate = false;
+};
+std::vector<Constraint> constraintsOf(const std::string& table, const std::string& createSql);
+// Constraint ids: the table's rowid and the constraint's place, tagged so.
+inline constexpr std::int64_t kConstraintIdTag = 11;
+inline std::int64_t constraintIdFor(std::int64_t tableRowid, std::size_t ordinal) {
+    return (tableRowid * 64 + std::int64_t(ordinal)) * 16 + kConstraintIdTag + 1000000;
+}
+// The type_desc SQL Server gives a constraint type.
+std::string constraintTypeDesc(const std::string& type);
+
 struct ColumnInfo {
     std::string name;
     ColumnType type;

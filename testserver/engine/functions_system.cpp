@@ -339,6 +339,16 @@ void sqlObjectId(sqlite3_context* ctx, int n, sqlite3_value** a) {
     if (const auto f = functionRow(d->conn, "name = " + quoteString(name) + " COLLATE NOCASE");
         f && wanted(f->second.c_str()))
         return sqlite3_result_int64(ctx, f->first * 16 + catalog::kFunctionIdTag + 1000000);
+    // Constraints are objects too (DF_..., FK_..., PK_...).
+    for (const auto& o : catalog::userObjects(d->conn)) {
+        if (o.view)
+            continue;
+        const auto all = catalog::constraintsOf(o.name, o.sql);
+        for (std::size_t k = 0; k < all.size(); ++k)
+            if (iequals(all[k].name, name) && wanted(all[k].type.c_str()))
+                return sqlite3_result_int64(ctx,
+                                            catalog::constraintIdFor((o.id - 1000001) / 16, k));
+    }
     sqlite3_result_null(ctx);
 }
 
@@ -362,6 +372,17 @@ void sqlObjectName(sqlite3_context* ctx, int, sqlite3_value** a) {
     if (id > 0 && id % 16 == catalog::kTriggerIdTag) {
         const auto name = triggerName(d->conn, id / 16);
         return name ? result(ctx, *name) : sqlite3_result_null(ctx);
+    }
+    if (id > 0 && id % 16 == catalog::kConstraintIdTag) {
+        const std::int64_t table = id / 16 / 64;
+        const auto place = std::size_t(id / 16 % 64);
+        for (const auto& o : catalog::userObjects(d->conn))
+            if (!o.view && (o.id - 1000001) / 16 == table) {
+                const auto all = catalog::constraintsOf(o.name, o.sql);
+                if (place < all.size())
+                    return result(ctx, all[place].name);
+            }
+        return sqlite3_result_null(ctx);
     }
     if (id > 0 && id % 16 == catalog::kFunctionIdTag) {
         std::optional<std::string> name;

@@ -52,6 +52,21 @@ std::string procedureObjects(sqlite3* c) {
     return s;
 }
 
+// The tables' constraints as sysobjects rows, their tables as parents.
+std::string constraintObjects(sqlite3* c) {
+    std::string s;
+    for (const auto& o : userObjects(c)) {
+        if (o.view)
+            continue;
+        const auto all = constraintsOf(o.name, o.sql);
+        for (std::size_t i = 0; i < all.size(); ++i)
+            s += " UNION ALL SELECT " + quoteString(all[i].name) + ", " +
+                 std::to_string(constraintIdFor((o.id - 1000001) / 16, i)) + ", '" + all[i].type +
+                 "', NULL, " + std::to_string(o.id);
+    }
+    return s;
+}
+
 // The system tables as sysobjects rows.
 std::string systemObjects() {
     std::string s;
@@ -115,7 +130,8 @@ void sysObjects(Session::Impl& s, const std::string&, const std::string& q, View
         "', 0, 0, 0, t, CASE t WHEN 'U' THEN 1 ELSE 0 END, CASE t "
         "WHEN 'S' THEN 1 WHEN 'V' THEN 2 WHEN 'P' THEN 4 WHEN 'TR' THEN 8 ELSE 3 END, 0, '" +
         kCreateDate + "', 0, 0, 0, 0, 0, CASE t WHEN 'S' THEN 2 ELSE 0 END, 0 FROM (" + objects +
-        procedureObjects(s.conn) + " UNION ALL " + systemObjects() + ")");
+        procedureObjects(s.conn) + constraintObjects(s.conn) + " UNION ALL " + systemObjects() +
+        ")");
 }
 
 // The schema_id of a sysobjects row by its stored name.
@@ -160,9 +176,11 @@ void sysObjectsCatalog(Session::Impl& s, const std::string& name, const std::str
                    "WHEN 'P' THEN 'SQL_STORED_PROCEDURE' WHEN 'TR' THEN 'SQL_TRIGGER' "
                    "WHEN 'FN' THEN 'SQL_SCALAR_FUNCTION' WHEN 'IF' THEN "
                    "'SQL_INLINE_TABLE_VALUED_FUNCTION' WHEN 'TF' THEN 'SQL_TABLE_VALUED_FUNCTION' "
-                   "ELSE 'VIEW' END, '" +
+                   "WHEN 'PK' THEN 'PRIMARY_KEY_CONSTRAINT' WHEN 'UQ' THEN 'UNIQUE_CONSTRAINT' "
+                   "WHEN 'F' THEN 'FOREIGN_KEY_CONSTRAINT' WHEN 'C' THEN 'CHECK_CONSTRAINT' "
+                   "WHEN 'D' THEN 'DEFAULT_CONSTRAINT' ELSE 'VIEW' END, '" +
                    kCreateDate + "', '" + kCreateDate + "', 0, 0, 0 FROM (" + objects +
-                   procedureObjects(s.conn) + ") AS o" + filter);
+                   procedureObjects(s.conn) + constraintObjects(s.conn) + ") AS o" + filter);
 }
 
 void sysColumns(Session::Impl& s, const std::string& name, const std::string&, ViewContents& v) {
@@ -363,29 +381,89 @@ void sysIndexes(Session::Impl& s, const std::string&, const std::string&, ViewCo
                             std::int64_t{0}, o.name, std::int64_t{0}});
 }
 
-// The name a constraint of kind `kind` ("PRIMARY KEY", "UNIQUE") has in a
-// stored CREATE TABLE (CONSTRAINT name kind), or SQL Server's made-up name
-// (PK__table__ and hex digits) when it has none.
-std::string constraintName(const std::string& createSql, const std::string& table, const char* kind,
-                           const char* prefix, int nth) {
-    const auto toks = significantTokens(createSql);
-    const std::string_view word =
-        std::string_view(kind).substr(0, std::string_view(kind).find(' '));
-    int seen = 0;
-    for (std::size_t i = 0; i < toks.size(); ++i) {
-        if (!toks[i].is(word))
-            continue;
-        if (seen++ != nth)
-            continue;
-        if (i >= 2 && toks[i - 2].is("constraint"))
-            return toks[i - 1].value();
-        break;
+// sys.default_constraints, sys.check_constraints, sys.foreign_keys and
+// sys.key_constraints: the columns of sys.objects, then each view's own.
+void sysConstraints(Session::Impl& s, const std::string& name, const std::string&,
+                    ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    columns = "name sysname NOT NULL, object_id int NOT NULL, principal_id int, schema_id int NOT "
+              "NULL, parent_object_id int NOT NULL, type char(2), type_desc nvarchar(60), "
+              "create_date datetime NOT NULL, modify_date datetime NOT NULL, is_ms_shipped bit "
+              "NOT NULL, is_published bit NOT NULL, is_schema_published bit NOT NULL, ";
+    std::vector<std::string> types;
+    if (name == "sys.default_constraints") {
+        columns += "parent_column_id int NOT NULL, definition nvarchar(4000), is_system_named bit "
+                   "NOT NULL";
+        types = {"D"};
+    } else if (name == "sys.check_constraints") {
+        columns += "is_disabled bit NOT NULL, is_not_for_replication bit NOT NULL, is_not_trusted "
+                   "bit NOT NULL, parent_column_id int NOT NULL, definition nvarchar(4000), "
+                   "uses_database_collation bit, is_system_named bit NOT NULL";
+        types = {"C"};
+    } else if (name == "sys.foreign_keys") {
+        columns += "referenced_object_id int, key_index_id int, is_disabled bit NOT NULL, "
+                   "is_not_for_replication bit NOT NULL, is_not_trusted bit NOT NULL, "
+                   "delete_referential_action tinyint, delete_referential_action_desc "
+                   "nvarchar(60), update_referential_action tinyint, "
+                   "update_referential_action_desc nvarchar(60), is_system_named bit NOT NULL";
+        types = {"F"};
+    } else {
+        columns += "unique_index_id int, is_system_named bit NOT NULL, is_enforced bit NOT NULL";
+        types = {"PK", "UQ"};
     }
-    char hex[17];
-    std::snprintf(
-        hex, sizeof hex, "%016llX",
-        static_cast<unsigned long long>(std::hash<std::string>{}(table + kind) + std::size_t(nth)));
-    return std::string(prefix) + "__" + table.substr(0, 8) + "__" + hex;
+    const auto objects = userObjects(s.conn);
+    auto idOf = [&](const std::string& table) -> Value {
+        for (const auto& o : objects)
+            if (!o.view && iequals(o.name, table))
+                return o.id;
+        return Null{};
+    };
+    for (const auto& o : objects) {
+        if (o.view)
+            continue;
+        const auto all = constraintsOf(o.name, o.sql);
+        const auto cols = columnsOf(s.conn, "main", o.name);
+        std::int64_t keys = 0; // the index a key is kept in: 1 for the primary key, 2... after
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            const Constraint& c = all[i];
+            if (c.type == "UQ")
+                ++keys;
+            if (std::find(types.begin(), types.end(), c.type) == types.end())
+                continue;
+            std::int64_t columnId = 0;
+            for (std::size_t k = 0; k < cols.size(); ++k)
+                if (!c.column.empty() && iequals(cols[k].name, c.column))
+                    columnId = std::int64_t(k + 1);
+            std::vector<Value> r = {c.name,
+                                    constraintIdFor((o.id - 1000001) / 16, i),
+                                    Null{},
+                                    std::int64_t{1},
+                                    o.id,
+                                    c.type,
+                                    constraintTypeDesc(c.type),
+                                    std::string(kCreateDate),
+                                    std::string(kCreateDate),
+                                    std::int64_t{0},
+                                    std::int64_t{0},
+                                    std::int64_t{0}};
+            const std::int64_t named = c.systemNamed;
+            if (c.type == "D")
+                r.insert(r.end(), {columnId, c.definition, named});
+            else if (c.type == "C")
+                r.insert(r.end(), {std::int64_t{0}, std::int64_t{0}, std::int64_t{0}, columnId,
+                                   c.definition, std::int64_t{1}, named});
+            else if (c.type == "F")
+                r.insert(r.end(), {idOf(c.referenced), std::int64_t{1}, std::int64_t{0},
+                                   std::int64_t{0}, std::int64_t{0}, std::int64_t{c.cascadeDelete},
+                                   std::string(c.cascadeDelete ? "CASCADE" : "NO_ACTION"),
+                                   std::int64_t{c.cascadeUpdate},
+                                   std::string(c.cascadeUpdate ? "CASCADE" : "NO_ACTION"), named});
+            else
+                r.insert(r.end(),
+                         {c.type == "PK" ? std::int64_t{1} : keys + 1, named, std::int64_t{1}});
+            rows.push_back(std::move(r));
+        }
+    }
 }
 
 // sys.indexes: per table its heap (0) or primary key (1), then its other
@@ -418,20 +496,27 @@ void sysIndexesCatalog(Session::Impl& s, const std::string&, const std::string&,
                            indexes.push_back({catalog::text(st, 1), catalog::text(st, 3),
                                               sqlite3_column_int(st, 2) != 0});
                        });
-        const bool hasKey = o.sql.find("PRIMARY KEY") != std::string::npos;
-        if (hasKey)
-            row(o.id, constraintName(o.sql, o.name, "PRIMARY KEY", "PK", 0), 1, 1, "CLUSTERED",
-                true, true, false);
+        std::string key;
+        std::vector<std::string> uniqueKeys;
+        for (const auto& c : constraintsOf(o.name, o.sql)) {
+            if (c.type == "PK" && key.empty())
+                key = c.name;
+            else if (c.type == "UQ")
+                uniqueKeys.push_back(c.name);
+        }
+        if (!key.empty())
+            row(o.id, key, 1, 1, "CLUSTERED", true, true, false);
         else
             row(o.id, Null{}, 0, 0, "HEAP", false, false, false);
         // SQLite lists the newest index first.
         std::int64_t next = 2;
-        int uniques = 0;
+        std::size_t uniques = 0;
         for (auto it = indexes.rbegin(); it != indexes.rend(); ++it) {
             if (it->origin == "pk")
                 continue;
             if (it->origin == "u") {
-                row(o.id, constraintName(o.sql, o.name, "UNIQUE", "UQ", uniques++), next++, 2,
+                const std::size_t n = uniques++;
+                row(o.id, n < uniqueKeys.size() ? uniqueKeys[n] : it->name, next++, 2,
                     "NONCLUSTERED", true, false, true);
                 continue;
             }
@@ -495,6 +580,9 @@ const SystemView views[] = {
     {{"information_schema.tables", "information_schema.views"}, infoTables},
     {{"sysindexes", "sys.sysindexes"}, sysIndexes},
     {{"sys.indexes"}, sysIndexesCatalog},
+    {{"sys.default_constraints", "sys.check_constraints", "sys.foreign_keys",
+      "sys.key_constraints"},
+     sysConstraints},
     {{"syscomments"}, sysComments},
     {{"sysprocesses"}, sysProcesses},
     {{"syslogins"}, sysLogins},

@@ -159,6 +159,50 @@ TEST_F(Ddl, SysIndexesListsKeysIndexesAndHeaps) {
                                    std::string("NONCLUSTERED"), yes, no, no}}));
 }
 
+// Generated scripts look for each constraint before adding it: by OBJECT_ID
+// in sysobjects, or in the constraint views.
+TEST_F(Ddl, ConstraintsAreObjectsOfTheCatalog) {
+    run("create table p1 (id int primary key, code char(3) not null constraint UQ_code unique)"
+        " create table c1 (id int not null, pid int not null constraint FK_c1_p1 references"
+        " p1 (id), qty int default 1 check (qty > 0), note varchar(10) constraint DF_note"
+        " default ('x'), constraint CK_c1 check (id < 1000), constraint PK_c1 primary key (id))");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    using V = std::vector<Value>;
+    const Value c1 = scalar("select object_id('c1')");
+    // An unnamed constraint's name ends in hex digits of its own.
+    const std::string shown = "case when is_system_named = 1 then left(name, 13) + '...' + "
+                              "cast(len(name) as varchar) else name end";
+    EXPECT_EQ(rows("select " + shown +
+                   ", parent_column_id, definition, is_system_named"
+                   " from sys.default_constraints where parent_object_id = object_id('c1')"
+                   " order by parent_column_id"),
+              (std::vector<V>{V{std::string("DF__c1__qty__...21"), std::int64_t(3),
+                                std::string("((1))"), std::int64_t(1)},
+                              V{std::string("DF_note"), std::int64_t(4), std::string("('x')"),
+                                std::int64_t(0)}}));
+    EXPECT_EQ(rows("select " + shown +
+                   ", parent_column_id from sys.check_constraints"
+                   " where parent_object_id = object_id('c1') order by name"),
+              (std::vector<V>{V{std::string("CK__c1__qty__...21"), std::int64_t(3)},
+                              V{std::string("CK_c1"), std::int64_t(0)}}));
+    EXPECT_EQ(rows("select name, object_name(referenced_object_id) from sys.foreign_keys"
+                   " where parent_object_id = object_id('c1')"),
+              (std::vector<V>{V{std::string("FK_c1_p1"), std::string("p1")}}));
+    EXPECT_EQ(
+        rows("select name, type, unique_index_id from sys.key_constraints"
+             " where parent_object_id = object_id('p1') order by name"),
+        (std::vector<V>{V{std::string("PK__p1__7C8480AE"), std::string("PK"), std::int64_t(1)},
+                        V{std::string("UQ_code"), std::string("UQ"), std::int64_t(2)}}));
+    // OBJECT_ID and OBJECT_NAME know them; sysobjects lists them under their table.
+    EXPECT_EQ(scalar("select object_name(object_id(N'[dbo].[DF_note]'))"),
+              Value(std::string("DF_note")));
+    EXPECT_TRUE(isNull(scalar("select object_id('DF_note', 'C')")));
+    EXPECT_EQ(scalar("select parent_obj from sysobjects where id = object_id('PK_c1')"), c1);
+    run("if not exists (select * from dbo.sysobjects where id = object_id(N'[DF_note]')"
+        " and type = 'D') alter table c1 add constraint DF_note default ('y') for note");
+    EXPECT_TRUE(sink.errors().empty());
+}
+
 TEST_F(Ddl, AlterTableAddsAndDropsConstraintsKeepingRowsAndIndexes) {
     run("create table p (id int primary key) insert p values (1)"
         " create table c (id int, pid int, q int) create index ix_q on c (q)"
