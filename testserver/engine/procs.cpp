@@ -534,6 +534,8 @@ std::int32_t Session::Impl::runProcedureBody(const std::string& name, std::vecto
     }
     if (const auto status = typeProcedure(name, args, inner, oc))
         return *status;
+    if (const auto status = renameProcedure(name, args, inner, oc))
+        return *status;
     if (catalogProcedure(name, args, inner))
         return 0;
     if (const auto status = runUserProcedure(name, args, inner, oc))

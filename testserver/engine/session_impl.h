@@ -274,6 +274,9 @@ struct Session::Impl {
     std::optional<Message> addAliasType(const std::string& name, const std::string& base,
                                         bool notNull);
     std::optional<Message> dropAliasType(const std::string& name);
+    std::optional<std::int32_t> renameProcedure(const std::string& name,
+                                                const std::vector<RpcParam>& args, Out& out,
+                                                Outcome& oc);
     std::optional<std::int32_t> typeProcedure(const std::string& name,
                                               const std::vector<RpcParam>& args, Out& out,
                                               Outcome& oc);

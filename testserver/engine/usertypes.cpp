@@ -151,6 +151,94 @@ std::optional<std::int32_t> Session::Impl::typeProcedure(const std::string& name
     return 0;
 }
 
+// sp_rename 'table.column', 'new', 'COLUMN' and sp_rename 'table', 'new'
+// [, 'OBJECT']: SQLite renames the column or table (and the triggers that
+// name it); the server's own checks and the table's triggers follow.
+std::optional<std::int32_t> Session::Impl::renameProcedure(const std::string& name,
+                                                           const std::vector<RpcParam>& args,
+                                                           Out& out, Outcome& oc) {
+    if (name != "sp_rename")
+        return std::nullopt;
+    auto arg = [&](std::size_t i) {
+        return i < args.size() && !std::holds_alternative<Null>(args[i].value)
+                   ? valueText(args[i].value)
+                   : std::string();
+    };
+    if (args.size() < 2) {
+        oc = fail(missingParameter(name, args.empty() ? "@objname" : "@newname"), out, false);
+        return 1;
+    }
+    const std::string kind = toUpper(arg(2));
+    const std::string newName = arg(1);
+    const std::vector<Token> toks = significantTokens(arg(0));
+    std::size_t i = 0;
+    auto parts = readObjectName(toks, i);
+    auto ambiguous = [&] {
+        oc = fail(errorMessage(15248, 11,
+                               "Either the parameter @objname is ambiguous or the claimed "
+                               "@objtype (" +
+                                   kind + ") is wrong."),
+                  out, false);
+        return 1;
+    };
+    if (!parts || i != toks.size() || newName.empty() ||
+        !(kind.empty() || kind == "COLUMN" || kind == "OBJECT"))
+        return ambiguous();
+    std::vector<std::string> names = *parts;
+    std::erase(names, std::string());
+    std::string column;
+    if (kind == "COLUMN") {
+        if (names.size() < 2)
+            return ambiguous();
+        column = names.back();
+        names.pop_back();
+    }
+    const std::string schema = schemaOfName(names);
+    const std::string table = storedParts(names).back();
+    if (!tableExists(schema, table))
+        return ambiguous();
+    const std::string prefix = quoteIdent(schema.empty() ? "main" : schema) + ".";
+    std::string sql;
+    if (kind == "COLUMN") {
+        bool found = false;
+        for (const auto& c : catalog::columnsOf(conn, schema.empty() ? "main" : schema, table))
+            found = found || iequals(c.name, column);
+        if (!found)
+            return ambiguous();
+        sql = "ALTER TABLE " + prefix + quoteIdent(table) + " RENAME COLUMN " + quoteIdent(column) +
+              " TO " + quoteIdent(newName);
+    } else {
+        if (tableExists(schema, newName)) {
+            oc = fail(errorMessage(15335, 11,
+                                   "Error: The new name '" + newName +
+                                       "' is already in use as a OBJECT name and would cause a "
+                                       "duplicate that is not permitted."),
+                      out, false);
+            return 1;
+        }
+        sql = "ALTER TABLE " + prefix + quoteIdent(table) + " RENAME TO " + quoteIdent(newName);
+    }
+    // SQL Server's note comes first, as a message of severity 10.
+    Message caution = errorMessage(15477, 10,
+                                   "Caution: Changing any part of an object name could break "
+                                   "scripts and stored procedures.");
+    out.sink.message(caution);
+    dropColumnChecks(schema, table);
+    const int rc = sqlite3_exec(conn, sql.c_str(), nullptr, nullptr, nullptr);
+    const std::string now = kind == "COLUMN" || rc != SQLITE_OK ? table : newName;
+    if (rc == SQLITE_OK && kind != "COLUMN" && catalog::hasInternalTable(conn, "__tds_triggers"))
+        catalog::execWithTexts(conn,
+                               std::string("UPDATE ") + catalog::kTriggerTable +
+                                   " SET tbl = ?1 WHERE tbl = ?2 COLLATE NOCASE",
+                               newName, table, "");
+    refreshColumnChecks(schema, now);
+    if (rc != SQLITE_OK) {
+        oc = failSqlite(sqlite3_extended_errcode(conn), "sp_rename", table, out);
+        return 1;
+    }
+    return 0;
+}
+
 // CREATE TYPE name AS TABLE (columns): kept with its column list, which the
 // table variable of a table-valued parameter of that type is made with.
 Outcome Session::Impl::createTableType(const Statement& st, const std::string& name,

@@ -203,6 +203,31 @@ TEST_F(Ddl, ConstraintsAreObjectsOfTheCatalog) {
     EXPECT_TRUE(sink.errors().empty());
 }
 
+// sp_rename: the column or table gets its new name, its checks and triggers go along.
+TEST_F(Ddl, SpRenameRenamesColumnsAndTables) {
+    run("create table k3 (id int primary key, name varchar(5), ts rowversion)"
+        " create trigger k3_ins on k3 for insert as print 'ins'");
+    run("exec sp_rename 'k3.name', 'nachname', 'COLUMN'");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    ASSERT_FALSE(sink.messages().empty());
+    EXPECT_EQ(sink.messages()[0].number, 15477);
+    EXPECT_EQ(error("exec sp_rename 'dbo.k3.nope', 'x', 'COLUMN'").number, 15248);
+    EXPECT_EQ(error("insert k3 (id, nachname) values (1, 'abcdefgh')").number, 8152);
+    run("exec sp_rename 'k3', 'k4'");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(error("insert k4 (id, nachname) values (2, 'abcdefgh')").number, 8152);
+    run("insert k4 (id, nachname) values (3, 'ab')");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(sink.messages().size(), 1u); // the trigger's PRINT
+    const Value before = scalar("select ts from k4");
+    run("update k4 set nachname = 'zz'");
+    EXPECT_NE(scalar("select ts from k4"), before); // a new row version
+    EXPECT_EQ(scalar("select object_name(parent_obj) from sysobjects where name = 'k3_ins'"),
+              Value(std::string("k4")));
+    run("create table taken (x int)");
+    EXPECT_EQ(error("exec sp_rename 'k4', 'taken'").number, 15335);
+}
+
 TEST_F(Ddl, AlterTableAddsAndDropsConstraintsKeepingRowsAndIndexes) {
     run("create table p (id int primary key) insert p values (1)"
         " create table c (id int, pid int, q int) create index ix_q on c (q)"
