@@ -699,10 +699,24 @@ bool spHelp(Session::Impl& s, const std::string&, const std::vector<RpcParam>& p
             rows.push_back(
                 {std::string(x.primary ? "PRIMARY KEY (clustered)" : "UNIQUE (non-clustered)"),
                  x.name, na, na, na, na, x.keys});
+    // Defaults and foreign keys by the names the table's definition gives
+    // them (made-up ones for those it leaves unnamed), as the catalog views do.
+    std::vector<Constraint> declared = constraintsOf(o.name, o.sql);
+    auto declaredName = [&](const std::string& type, auto&& fits, const std::string& fallback) {
+        for (auto& c : declared)
+            if (c.type == type && fits(c)) {
+                c.type.clear(); // each is named once
+                return c.name;
+            }
+        return fallback;
+    };
     for (const auto& c : columns)
         if (c.hasDefault && !c.identity)
-            rows.push_back({"DEFAULT on column " + c.name, "DF_" + name + "_" + c.name, na, na, na,
-                            na, showDefault(c.defaultValue)});
+            rows.push_back({"DEFAULT on column " + c.name,
+                            declaredName(
+                                "D", [&](const Constraint& d) { return iequals(d.column, c.name); },
+                                "DF_" + name + "_" + c.name),
+                            na, na, na, na, showDefault(c.defaultValue)});
     query(s.conn,
           "SELECT \"table\", \"from\", \"to\", on_delete, on_update, id FROM "
           "pragma_foreign_key_list(" +
@@ -714,9 +728,14 @@ bool spHelp(Session::Impl& s, const std::string&, const std::vector<RpcParam>& p
                                      : v == "SET NULL" ? "Set_Null"
                                                        : "No Action");
               };
-              rows.push_back({std::string("FOREIGN KEY"), "FK_" + name + "_" + text(st, 0),
-                              action(3), action(4), std::string("Enabled"),
-                              std::string("Is_For_Replication"), text(st, 1)});
+              const std::string referenced = text(st, 0);
+              rows.push_back(
+                  {std::string("FOREIGN KEY"),
+                   declaredName(
+                       "F", [&](const Constraint& f) { return iequals(f.referenced, referenced); },
+                       "FK_" + name + "_" + referenced),
+                   action(3), action(4), std::string("Enabled"), std::string("Is_For_Replication"),
+                   text(st, 1)});
               rows.push_back(
                   {Value{Null{}}, Value{Null{}}, Value{Null{}}, Value{Null{}}, Value{Null{}},
                    Value{Null{}},

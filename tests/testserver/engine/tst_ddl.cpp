@@ -201,6 +201,14 @@ TEST_F(Ddl, ConstraintsAreObjectsOfTheCatalog) {
     run("if not exists (select * from dbo.sysobjects where id = object_id(N'[DF_note]')"
         " and type = 'D') alter table c1 add constraint DF_note default ('y') for note");
     EXPECT_TRUE(sink.errors().empty());
+    // sp_help names them alike.
+    run("exec sp_help 'c1'");
+    std::vector<std::string> named;
+    for (const auto& rs : sink.results())
+        for (const auto& r : rs.rows)
+            if (r.size() > 1 && text(r[0]).starts_with("DEFAULT on column note"))
+                named.push_back(text(r[1]));
+    EXPECT_EQ(named, std::vector<std::string>{"DF_note"});
 }
 
 // sp_rename: the column or table gets its new name, its checks and triggers go along.
