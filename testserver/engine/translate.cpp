@@ -520,6 +520,7 @@ private:
     void punct(std::size_t& i);
     bool word(std::size_t& i);
     bool top(std::size_t& i);
+    bool offsetFetch(std::size_t& i);
     bool clause(std::size_t& i, const std::string& lw);
     bool conversion(std::size_t& i, const std::string& lw);
     bool call(std::size_t& i, const std::string& lw);
@@ -852,6 +853,8 @@ bool Translator::word(std::size_t& i) {
     if (lw == "top" && i > m_first &&
         isOneOf(m_toks[i - 1], {"select", "distinct", "all", "delete", "update", "insert"}))
         return top(i);
+    if (lw == "offset" && offsetFetch(i))
+        return true;
     if (lw == "select" && m_levels.size() == 1 && m_selectListStart == std::string::npos)
         m_selectListStart = i;
     if (lw == "distinct" && m_selectListStart + 1 == i)
@@ -893,6 +896,64 @@ bool Translator::top(std::size_t& i) {
     i = j - 1;
     if (m_isSelect && m_levels.size() == 1)
         m_selectListStart = i;
+    return true;
+}
+
+// ORDER BY ... OFFSET n ROW[S] [FETCH {NEXT | FIRST} m ROW[S] ONLY]: SQLite's
+// LIMIT m OFFSET n (LIMIT -1: all the rest). Only after an ORDER BY of the
+// same query, and not together with TOP (10741).
+bool Translator::offsetFetch(std::size_t& i) {
+    // An ORDER BY before it, in this query (not inside parentheses).
+    bool ordered = false;
+    int depth = 0;
+    for (std::size_t k = i; k-- > m_first;) {
+        if (isPunct(m_toks[k], ')'))
+            ++depth;
+        else if (isPunct(m_toks[k], '(') && depth-- == 0)
+            break;
+        else if (depth == 0 && isWord(m_toks[k], "by") && k > m_first &&
+                 isWord(m_toks[k - 1], "order")) {
+            ordered = true;
+            break;
+        }
+    }
+    if (!ordered)
+        return false;
+    // An expression up to ROW or ROWS, translated on its own.
+    auto expression = [&](std::size_t from, std::size_t& end) -> std::optional<std::string> {
+        end = from;
+        while (end < m_last && !isOneOf(m_toks[end], {"row", "rows"}))
+            ++end;
+        if (end == from || end >= m_last)
+            return std::nullopt;
+        Statement inner;
+        inner.toks.assign(m_toks.begin() + std::ptrdiff_t(from),
+                          m_toks.begin() + std::ptrdiff_t(end));
+        return "(" + translate(inner, m_ctx).sql + ")";
+    };
+    std::size_t end = 0;
+    const auto offset = expression(i + 1, end);
+    if (!offset)
+        return false;
+    std::string count = "-1";
+    std::size_t j = end + 1;
+    if (j < m_last && isWord(m_toks[j], "fetch")) {
+        if (j + 1 >= m_last || !isOneOf(m_toks[j + 1], {"next", "first"}))
+            return false;
+        const auto fetch = expression(j + 2, end);
+        if (!fetch || end + 1 >= m_last || !isWord(m_toks[end + 1], "only"))
+            return false;
+        count = *fetch;
+        j = end + 2;
+    }
+    i = j - 1;
+    if (level().limit) {
+        m_res.error = errorMessage(10741, 15,
+                                   "A TOP can not be used in the same query or sub-query as a "
+                                   "OFFSET.");
+        return true;
+    }
+    emitRaw("LIMIT " + count + " OFFSET " + *offset);
     return true;
 }
 
@@ -1595,7 +1656,8 @@ Translated translate(const Statement& st, const TranslateContext& ctx, std::size
     last = rewriteVariantExpressions(rewritten.toks, first, last, ctx, variantError);
     last = rewriteExactArithmetic(rewritten.toks, first, last, ctx);
     Translated tr = Translator(rewritten, ctx, first, last).run();
-    tr.error = conflict ? conflict : variantError;
+    if (conflict || variantError)
+        tr.error = conflict ? conflict : variantError;
     return tr;
 }
 

@@ -97,6 +97,30 @@ TEST_F(Statements, GlobalsAndBuiltins) {
     EXPECT_EQ(error("SELECT @@GIBTSNICHT").number, 137);
 }
 
+// Paging: ORDER BY ... OFFSET n ROWS [FETCH NEXT m ROWS ONLY].
+TEST_F(Statements, OffsetFetchPagesAnOrderedResult) {
+    run("create table pg (n int)"
+        " insert pg values (1), (2), (3), (4), (5)");
+    auto column = [&](const std::string& sql) {
+        std::vector<std::int64_t> out;
+        for (const auto& r : rows(sql))
+            out.push_back(integer(r[0]));
+        return out;
+    };
+    EXPECT_EQ(column("select n from pg order by n offset 1 rows fetch next 2 rows only"),
+              (std::vector<std::int64_t>{2, 3}));
+    EXPECT_EQ(column("select n from pg order by n desc offset 3 rows"),
+              (std::vector<std::int64_t>{2, 1}));
+    EXPECT_EQ(column("declare @p int = 2, @size int = 2; select n from pg order by n"
+                     " offset (@p - 1) * @size rows fetch first @size row only"),
+              (std::vector<std::int64_t>{3, 4}));
+    EXPECT_EQ(column("select x.n from (select n from pg order by n offset 0 rows"
+                     " fetch next 2 rows only) x order by x.n desc"),
+              (std::vector<std::int64_t>{2, 1}));
+    EXPECT_EQ(error("select top 2 n from pg order by n offset 1 rows").number, 10741);
+    EXPECT_EQ(error("select n from pg offset 1 rows").number, 102);
+}
+
 TEST_F(Statements, ExpressionTypes) {
     run("SELECT 1, 3000000000, 1.5, 'abc', 0x01, NULL");
     const auto cols = sink.results()[0].cols;
