@@ -310,6 +310,7 @@ struct Session::Impl {
     // Builds the table anew from `newSql` (its CREATE TABLE) with the rows
     // `rows` (a select list over the old table) selects; its indexes and
     // checks come back. A failure leaves the table as it was.
+    Outcome createView(const sql::Statement& st, bool orAlter, Out& out);
     Outcome addDefault(const sql::Statement& st, std::size_t i, const std::string& schema,
                        const std::string& table, const std::string& createSql, Out& out);
     Outcome rebuildTable(const std::string& schema, const std::string& table,

@@ -236,6 +236,25 @@ TEST_F(Ddl, SpRenameRenamesColumnsAndTables) {
     EXPECT_EQ(error("exec sp_rename 'k4', 'taken'").number, 15335);
 }
 
+// CREATE OR ALTER VIEW and ALTER VIEW replace a view; a view whose query
+// names what is not there is refused and the old one stays.
+TEST_F(Ddl, ViewsAreCheckedAndCanBeReplaced) {
+    run("create table vt (a int) insert vt values (7)");
+    run("create or alter view dbo.v1 as select a from vt");
+    run("create or alter view dbo.v1 as select a + 1 as b from vt");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(integer(scalar("select b from v1")), 8);
+    run("alter view v1 as select a * 2 as c from vt");
+    ASSERT_TRUE(sink.errors().empty()) << sink.errors()[0].text;
+    EXPECT_EQ(integer(scalar("select c from v1")), 14);
+    EXPECT_EQ(error("alter view v1 as select nope from vt").number, 207);
+    EXPECT_EQ(integer(scalar("select c from v1")), 14);
+    EXPECT_EQ(error("create view v2 as select x from nirgends").number, 208);
+    EXPECT_TRUE(isNull(scalar("select object_id('v2')")));
+    EXPECT_EQ(error("alter view v9 as select 1 as x").number, 208);
+    EXPECT_EQ(error("create view v1 as select 1 as x").number, 2714);
+}
+
 TEST_F(Ddl, AlterTableAddsAndDropsConstraintsKeepingRowsAndIndexes) {
     run("create table p (id int primary key) insert p values (1)"
         " create table c (id int, pid int, q int) create index ix_q on c (q)"
