@@ -35,6 +35,35 @@ void sqlTdsConvert(sqlite3_context* ctx, int n, sqlite3_value** a) {
     result(ctx, v);
 }
 
+// tds_try_convert(type, value [, style]): TRY_CAST and TRY_CONVERT, NULL where
+// the value does not convert; a conversion the types never allow is still 529.
+void sqlTryConvert(sqlite3_context* ctx, int n, sqlite3_value** a) {
+    const std::string typeText = text(a[0]);
+    const auto t = parseDeclType(typeText);
+    if (!t)
+        return resultError(ctx, 243, 16, "Type " + typeText + " is not a defined system type.");
+    ConvertError e;
+    const Value v = convertValue(*t, argValue(a[1]), n > 2 ? sqlite3_value_int(a[2]) : -1,
+                                 typeText.find('(') != std::string::npos, &e);
+    if (e.number == 529)
+        return resultError(ctx, e.number, 16, e.text);
+    if (!e.text.empty())
+        return sqlite3_result_null(ctx);
+    result(ctx, v);
+}
+
+// CHOOSE(index, value1, value2, ...): the value at that place, NULL outside.
+void sqlChoose(sqlite3_context* ctx, int n, sqlite3_value** a) {
+    if (n < 2)
+        return resultError(ctx, 174, 15, "The choose function requires 2 or more arguments.");
+    if (sqlite3_value_type(a[0]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    const std::int64_t k = sqlite3_value_int64(a[0]);
+    if (k < 1 || k >= n)
+        return sqlite3_result_null(ctx);
+    sqlite3_result_value(ctx, a[k]);
+}
+
 // tds_check_value(type, value): NULL when the value fits the column type,
 // else the error SQL Server gives for storing it there.
 void sqlCheckValue(sqlite3_context* ctx, int, sqlite3_value** a) {
@@ -158,6 +187,9 @@ const FunctionDef functions[] = {
     {"tds_convert", 2, sqlTdsConvert},
     {"tds_convert", 3, sqlTdsConvert},
     {"tds_convert", 4, sqlTdsConvert},
+    {"tds_try_convert", 2, sqlTryConvert},
+    {"tds_try_convert", 3, sqlTryConvert},
+    {"choose", -1, sqlChoose},
     {"tds_check_value", 2, sqlCheckValue},
     {"tds_decimal_excess", 2, sqlDecimalExcess},
     {"tds_decimal_round", 2, sqlDecimalRound},

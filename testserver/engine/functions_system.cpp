@@ -362,6 +362,31 @@ std::optional<std::string> triggerName(sqlite3* c, std::int64_t rowid) {
     return r;
 }
 
+// IDENT_CURRENT('table'): the last identity value made for the table, its
+// seed (1) before the first; NULL for a table without an identity column.
+void sqlIdentCurrent(sqlite3_context* ctx, int, sqlite3_value** a) {
+    Session::Impl* d = implOf(ctx);
+    const std::string source = text(a[0]);
+    const std::vector<Token> toks = significantTokens(source);
+    std::size_t i = 0;
+    const auto parts = readObjectName(toks, i);
+    if (!parts || i != toks.size())
+        return sqlite3_result_null(ctx);
+    const std::string name = d->storedParts(*parts).back();
+    const std::string schema = d->schemaOfName(*parts);
+    bool identity = false;
+    for (const auto& c : catalog::columnsOf(d->conn, schema.empty() ? "main" : schema, name))
+        identity = identity || c.identity;
+    if (!identity)
+        return sqlite3_result_null(ctx);
+    std::int64_t last = 1;
+    catalog::query(d->conn,
+                   "SELECT seq FROM " + quoteIdent(schema.empty() ? "main" : schema) +
+                       ".sqlite_sequence WHERE name = " + quoteString(name) + " COLLATE NOCASE",
+                   [&](sqlite3_stmt* st) { last = sqlite3_column_int64(st, 0); });
+    sqlite3_result_int64(ctx, last);
+}
+
 void sqlObjectName(sqlite3_context* ctx, int, sqlite3_value** a) {
     Session::Impl* d = implOf(ctx);
     const auto id = sqlite3_value_int64(a[0]) - 1000000;
@@ -499,6 +524,7 @@ const FunctionDef functions[] = {
     {"object_id", 1, sqlObjectId, false},
     {"object_id", 2, sqlObjectId, false},
     {"object_name", 1, sqlObjectName, false},
+    {"ident_current", 1, sqlIdentCurrent, false},
     {"objectproperty", 2, sqlObjectProperty, false},
     {"scope_identity", 0, sqlScopeIdentity, false},
 };

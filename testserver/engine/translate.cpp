@@ -1010,10 +1010,13 @@ bool Translator::clause(std::size_t& i, const std::string& lw) {
 // CONVERT(type, expr [, style]) and CAST(expr AS type) become tds_convert.
 bool Translator::conversion(std::size_t& i, const std::string& lw) {
     const bool nextIsParen = i + 1 < m_last && isPunct(m_toks[i + 1], '(');
-    if (lw == "convert" && nextIsParen) {
+    // TRY_CAST and TRY_CONVERT give NULL where CAST and CONVERT fail.
+    const bool tryForm = lw == "try_convert" || lw == "try_cast";
+    const std::string convert = tryForm ? "tds_try_convert(" : "tds_convert(";
+    if ((lw == "convert" || lw == "try_convert") && nextIsParen) {
         std::size_t j = i + 2;
         const std::string type = typeText(j, m_last);
-        if (isVariantTypeText(type) && j < m_last && isPunct(m_toks[j], ',')) {
+        if (!tryForm && isVariantTypeText(type) && j < m_last && isPunct(m_toks[j], ',')) {
             // CONVERT(sql_variant, x): x keeps its type as the base type.
             const std::size_t close = matchingParen(m_toks, i + 1, m_last);
             Statement inner;
@@ -1025,7 +1028,7 @@ bool Translator::conversion(std::size_t& i, const std::string& lw) {
             return true;
         }
         operand(isTextTypeText(type));
-        emit("tds_convert(" + quoteString(type), i);
+        emit(convert + quoteString(type), i);
         m_levels.push_back(Level{"convert", {}, {}, false, {}});
         i = j; // the ',' after the type is emitted next round
         if (i < m_last && isPunct(m_toks[i], ',')) {
@@ -1033,7 +1036,7 @@ bool Translator::conversion(std::size_t& i, const std::string& lw) {
         }
         return true;
     }
-    if (lw != "cast" || !nextIsParen)
+    if ((lw != "cast" && lw != "try_cast") || !nextIsParen)
         return false;
     // Find the AS of this CAST.
     int d = 0;
@@ -1057,9 +1060,10 @@ bool Translator::conversion(std::size_t& i, const std::string& lw) {
     operand(isTextTypeText(type));
     Statement inner;
     inner.toks.assign(m_toks.begin() + i + 2, m_toks.begin() + as);
-    const std::string base =
-        isVariantTypeText(type) ? variantBaseArgument(m_toks, i + 2, as, m_ctx) : std::string();
-    emit("tds_convert(" + quoteString(type) + ", " + translate(inner, m_ctx).sql + base + ")", i);
+    const std::string base = !tryForm && isVariantTypeText(type)
+                                 ? variantBaseArgument(m_toks, i + 2, as, m_ctx)
+                                 : std::string();
+    emit(convert + quoteString(type) + ", " + translate(inner, m_ctx).sql + base + ")", i);
     i = j; // at the closing ')'
     return true;
 }

@@ -121,6 +121,27 @@ TEST_F(Statements, OffsetFetchPagesAnOrderedResult) {
     EXPECT_EQ(error("select n from pg offset 1 rows").number, 102);
 }
 
+TEST_F(Statements, TryConversionsChooseAndIdentCurrent) {
+    auto r = rows("select try_cast('x' as int), try_cast('12' as int),"
+                  " try_convert(date, '2024-02-30'), try_convert(int, '7'),"
+                  " try_cast(300 as tinyint)");
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_TRUE(isNull(r[0][0]));
+    EXPECT_EQ(integer(r[0][1]), 12);
+    EXPECT_TRUE(isNull(r[0][2]));
+    EXPECT_EQ(integer(r[0][3]), 7);
+    EXPECT_TRUE(isNull(r[0][4]));
+    r = rows("select choose(2, 'a', 'b', 'c'), choose(4, 'a', 'b'), choose(null, 1, 2)");
+    EXPECT_EQ(r[0][0], Value(std::string("b")));
+    EXPECT_TRUE(isNull(r[0][1]));
+    EXPECT_TRUE(isNull(r[0][2]));
+    run("create table idt (id int identity(1,1), v int) create table noid (v int)");
+    EXPECT_EQ(integer(scalar("select ident_current('idt')")), 1);
+    run("insert idt (v) values (1), (2)");
+    EXPECT_EQ(integer(scalar("select ident_current('dbo.idt')")), 2);
+    EXPECT_TRUE(isNull(scalar("select ident_current('noid')")));
+}
+
 TEST_F(Statements, ExpressionTypes) {
     run("SELECT 1, 3000000000, 1.5, 'abc', 0x01, NULL");
     const auto cols = sink.results()[0].cols;
