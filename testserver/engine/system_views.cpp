@@ -153,9 +153,10 @@ void sysObjectsCatalog(Session::Impl& s, const std::string& name, const std::str
               "modify_date datetime NOT NULL, is_ms_shipped bit NOT NULL, is_published bit "
               "NOT NULL, "
               "is_schema_published bit NOT NULL";
-    const std::string filter = name == "sys.tables"  ? " WHERE t = 'U'"
-                               : name == "sys.views" ? " WHERE t = 'V'"
-                                                     : "";
+    const std::string filter = name == "sys.tables"       ? " WHERE t = 'U'"
+                               : name == "sys.views"      ? " WHERE t = 'V'"
+                               : name == "sys.procedures" ? " WHERE t = 'P'"
+                                                          : "";
     if (name == "sys.triggers") {
         columns = "name sysname NOT NULL, object_id int NOT NULL, parent_class tinyint NOT NULL, "
                   "parent_class_desc nvarchar(60), parent_id int NOT NULL, type char(2) NOT "
@@ -370,6 +371,32 @@ void infoTables(Session::Impl& s, const std::string& name, const std::string&, V
     }
 }
 
+// INFORMATION_SCHEMA.TABLE_CONSTRAINTS: the keys, foreign keys and checks of
+// each table (defaults are no such constraint).
+void infoTableConstraints(Session::Impl& s, const std::string&, const std::string&,
+                          ViewContents& v) {
+    auto& [columns, fill, rows] = v;
+    columns = "CONSTRAINT_CATALOG nvarchar(128), CONSTRAINT_SCHEMA nvarchar(128), "
+              "CONSTRAINT_NAME sysname NOT NULL, TABLE_CATALOG nvarchar(128), TABLE_SCHEMA "
+              "nvarchar(128), TABLE_NAME sysname NOT NULL, CONSTRAINT_TYPE varchar(11), "
+              "IS_DEFERRABLE varchar(2) NOT NULL, INITIALLY_DEFERRED varchar(2) NOT NULL";
+    for (const auto& o : userObjects(s.conn)) {
+        if (o.view)
+            continue;
+        const auto [owner, bare] = ownerAndName(o.name);
+        for (const auto& c : constraintsOf(o.name, o.sql)) {
+            const char* type = c.type == "PK"   ? "PRIMARY KEY"
+                               : c.type == "UQ" ? "UNIQUE"
+                               : c.type == "F"  ? "FOREIGN KEY"
+                               : c.type == "C"  ? "CHECK"
+                                                : nullptr;
+            if (type)
+                rows.push_back({s.db, owner, c.name, s.db, owner, bare, std::string(type),
+                                std::string("NO"), std::string("NO")});
+        }
+    }
+}
+
 void sysIndexes(Session::Impl& s, const std::string&, const std::string&, ViewContents& v) {
     auto& [columns, fill, rows] = v;
     columns = "id int NOT NULL, status int, indid smallint NOT NULL, rowcnt bigint, name "
@@ -573,7 +600,9 @@ const SystemView views[] = {
     {{"sysdatabases", "sys.sysdatabases"}, sysDatabases},
     {{"sys.databases"}, sysDatabasesCatalog},
     {{"sysobjects", "sys.sysobjects"}, sysObjects},
-    {{"sys.objects", "sys.tables", "sys.views", "sys.triggers"}, sysObjectsCatalog},
+    {{"sys.objects", "sys.tables", "sys.views", "sys.triggers", "sys.procedures"},
+     sysObjectsCatalog},
+    {{"information_schema.table_constraints"}, infoTableConstraints},
     {{"syscolumns", "sys.syscolumns", "sys.columns", "information_schema.columns"}, sysColumns},
     {{"systypes", "sys.systypes", "sys.types"}, sysTypes},
     {{"sys.schemas", "sysusers", "information_schema.schemata"}, sysSchemas},

@@ -187,6 +187,8 @@ const std::set<std::string>& systemViewNames() {
         "sys.check_constraints",
         "sys.foreign_keys",
         "sys.key_constraints",
+        "sys.procedures",
+        "information_schema.table_constraints",
         "sys.columns",
         "sys.types",
         "sys.schemas",
@@ -263,7 +265,7 @@ bool returnsText(const std::string& fn) {
         "replicate",   "space",          "reverse",   "stuff",    "str",
         "char",        "nchar",          "quotename", "db_name",  "user_name",
         "suser_sname", "suser_name",     "host_name", "app_name", "datename",
-        "object_name", "serverproperty", "newid",     "concat",
+        "object_name", "serverproperty", "newid",     "concat",   "string_agg",
     };
     return names.count(fn) > 0;
 }
@@ -1104,6 +1106,8 @@ bool Translator::call(std::size_t& i, const std::string& lw) {
         {"left", "tds_left"},
         {"right", "tds_right"},
         {"count_big", "count"},
+        // Without WITHIN GROUP (ORDER BY ...), which this SQLite cannot order by.
+        {"string_agg", "group_concat"},
     };
     operand(returnsText(lw));
     auto it = renamed.find(lw);

@@ -198,6 +198,12 @@ TEST_F(Ddl, ConstraintsAreObjectsOfTheCatalog) {
               Value(std::string("DF_note")));
     EXPECT_TRUE(isNull(scalar("select object_id('DF_note', 'C')")));
     EXPECT_EQ(scalar("select parent_obj from sysobjects where id = object_id('PK_c1')"), c1);
+    EXPECT_EQ(rows("select constraint_name, constraint_type from"
+                   " information_schema.table_constraints where table_name = 'c1'"
+                   " and constraint_name not like 'CK__c1__%' order by constraint_type"),
+              (std::vector<V>{V{std::string("CK_c1"), std::string("CHECK")},
+                              V{std::string("FK_c1_p1"), std::string("FOREIGN KEY")},
+                              V{std::string("PK_c1"), std::string("PRIMARY KEY")}}));
     run("if not exists (select * from dbo.sysobjects where id = object_id(N'[DF_note]')"
         " and type = 'D') alter table c1 add constraint DF_note default ('y') for note");
     EXPECT_TRUE(sink.errors().empty());

@@ -140,6 +140,9 @@ TEST_F(Statements, TryConversionsChooseAndIdentCurrent) {
     run("insert idt (v) values (1), (2)");
     EXPECT_EQ(integer(scalar("select ident_current('dbo.idt')")), 2);
     EXPECT_TRUE(isNull(scalar("select ident_current('noid')")));
+    run("insert noid values (3), (null), (4)");
+    EXPECT_EQ(scalar("select string_agg(v, ', ') from noid"), Value(std::string("3, 4")));
+    EXPECT_EQ(error("select string_agg(v, ',') within group (order by v) from noid").number, 102);
 }
 
 TEST_F(Statements, ExpressionTypes) {
