@@ -231,6 +231,8 @@ struct Session::Impl {
     // the caller to drop). Nothing when the statement calls none.
     Outcome createFunction(const sql::Statement& st, Out& out);
     Outcome dropFunction(const sql::Statement& st, std::size_t nameAt, bool ifExists, Out& out);
+    bool splitString(const std::string& table, const std::vector<RpcParam>& args, Out& out,
+                     Outcome& oc);
     std::optional<sql::Statement> expandTableFunctions(const sql::Statement& st, Out& out,
                                                        Outcome& oc, std::vector<std::string>& made);
     std::deque<std::string> madeTokenTexts; // text of tokens that rewritten statements point to

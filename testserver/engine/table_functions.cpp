@@ -9,6 +9,7 @@
 #include "testserver/engine/catalog.h"
 #include "testserver/engine/functions.h"
 #include "testserver/engine/types.h"
+#include "testserver/engine/values.h"
 
 #include <algorithm>
 #include <utility>
@@ -451,7 +452,8 @@ std::optional<Statement> Session::Impl::expandTableFunctions(const Statement& st
     bool candidate = false;
     for (std::size_t i = 0; i + 2 < toks.size() && !candidate; ++i)
         candidate = toks[i].isAny({"from", "join"}) && toks[i + 1].isName();
-    if (!candidate || !hasFunctionTable(conn))
+    const bool functions = hasFunctionTable(conn);
+    if (!candidate)
         return std::nullopt;
     Statement result = st;
     bool changed = false;
@@ -462,8 +464,9 @@ std::optional<Statement> Session::Impl::expandTableFunctions(const Statement& st
         const auto parts = readObjectName(result.toks, at);
         if (!parts || at >= result.toks.size() || !isPunctTok(result.toks[at], '('))
             continue;
-        const auto f = findFunction(conn, parts->back());
-        if (!f)
+        const bool split = parts->size() == 1 && iequals(parts->back(), "string_split");
+        const auto f = !split && functions ? findFunction(conn, parts->back()) : std::nullopt;
+        if (!split && !f)
             continue;
         const std::size_t close = matchingParen(result.toks, at, result.toks.size());
         if (close >= result.toks.size())
@@ -489,21 +492,28 @@ std::optional<Statement> Session::Impl::expandTableFunctions(const Statement& st
                 start = k + 1;
             }
         }
-        CaptureSink capture(out.sink);
-        Out inner{capture};
-        inner.inProc = true;
-        runStoredBody(f->name, f->params, f->body, args, inner, oc);
-        if (oc != Outcome::Ok || capture.cols.empty()) {
-            if (oc == Outcome::Ok)
-                oc = fail(invalidObject(f->name), out, true);
-            return std::nullopt;
+        std::string table;
+        if (split) {
+            table = "#tds_function_" + std::to_string(++tableFunctionCalls);
+            if (!splitString(table, args, out, oc))
+                return std::nullopt;
+        } else {
+            CaptureSink capture(out.sink);
+            Out inner{capture};
+            inner.inProc = true;
+            runStoredBody(f->name, f->params, f->body, args, inner, oc);
+            if (oc != Outcome::Ok || capture.cols.empty()) {
+                if (oc == Outcome::Ok)
+                    oc = fail(invalidObject(f->name), out, true);
+                return std::nullopt;
+            }
+            // The rows into a temporary table of the function's columns.
+            table = "#tds_function_" + std::to_string(++tableFunctionCalls);
+            if (!createTempTable(table, columnDefinitions(capture.cols), out, oc))
+                return std::nullopt;
+            insertRows(table, capture.rows);
         }
-        // The rows into a temporary table of the function's columns.
-        const std::string table = "#tds_function_" + std::to_string(++tableFunctionCalls);
-        if (!createTempTable(table, columnDefinitions(capture.cols), out, oc))
-            return std::nullopt;
         made.push_back(table);
-        insertRows(table, capture.rows);
         // The call's tokens give way to the table's name.
         madeTokenTexts.push_back(quoteIdent(table));
         Token name;
@@ -518,6 +528,50 @@ std::optional<Statement> Session::Impl::expandTableFunctions(const Statement& st
     if (!changed)
         return std::nullopt;
     return result;
+}
+
+// STRING_SPLIT(text, separator [, enable_ordinal]): a table of the pieces
+// (value; with ordinal, their places from 1). The separator is one character.
+bool Session::Impl::splitString(const std::string& table, const std::vector<RpcParam>& args,
+                                Out& out, Outcome& oc) {
+    if (args.size() < 2 || args.size() > 3) {
+        oc = fail(errorMessage(174, 15, "The string_split function requires 2 or 3 argument(s)."),
+                  out, true);
+        return false;
+    }
+    const bool isNull = std::holds_alternative<Null>(args[0].value);
+    const std::string text = isNull ? std::string() : valueText(args[0].value);
+    const std::string separator =
+        std::holds_alternative<Null>(args[1].value) ? std::string() : valueText(args[1].value);
+    if (sql::utf16Length(separator) != 1) {
+        oc = fail(errorMessage(214, 16,
+                               "Procedure expects parameter 'separator' of type "
+                               "'nchar(1)/nvarchar(1)'."),
+                  out, false);
+        return false;
+    }
+    const bool ordinal = args.size() == 3 && valueText(args[2].value) == "1";
+    if (!createTempTable(table,
+                         ordinal ? "(value nvarchar(4000), ordinal bigint NOT NULL)"
+                                 : "(value nvarchar(4000))",
+                         out, oc))
+        return false;
+    std::vector<std::vector<Value>> rows;
+    if (!isNull) {
+        std::size_t from = 0;
+        for (std::int64_t n = 1;; ++n) {
+            const std::size_t at = text.find(separator, from);
+            std::vector<Value> row{text.substr(from, at == std::string::npos ? at : at - from)};
+            if (ordinal)
+                row.push_back(n);
+            rows.push_back(std::move(row));
+            if (at == std::string::npos)
+                break;
+            from = at + separator.size();
+        }
+    }
+    insertRows(table, rows);
+    return true;
 }
 
 } // namespace tds

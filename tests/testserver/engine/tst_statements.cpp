@@ -143,6 +143,20 @@ TEST_F(Statements, TryConversionsChooseAndIdentCurrent) {
     run("insert noid values (3), (null), (4)");
     EXPECT_EQ(scalar("select string_agg(v, ', ') from noid"), Value(std::string("3, 4")));
     EXPECT_EQ(error("select string_agg(v, ',') within group (order by v) from noid").number, 102);
+    // STRING_SPLIT, also joined and in a subquery.
+    auto r2 = rows("select value, ordinal from string_split(N'x;\xC3\xBC;;z', ';', 1)"
+                   " order by ordinal desc");
+    ASSERT_EQ(r2.size(), 4u);
+    EXPECT_EQ(r2[2], (std::vector<Value>{std::string("\xC3\xBC"), std::int64_t(2)}));
+    EXPECT_EQ(r2[1][0], Value(std::string()));
+    EXPECT_EQ(integer(scalar("declare @l varchar(20) = '3,4'; select sum(n.v) from noid n"
+                             " join string_split(@l, ',') s on n.v = cast(s.value as int)")),
+              7);
+    EXPECT_EQ(integer(scalar("select count(*) from noid where v in"
+                             " (select value from string_split('4,5', ','))")),
+              1);
+    EXPECT_EQ(integer(scalar("select count(*) from string_split(null, ',')")), 0);
+    EXPECT_EQ(error("select * from string_split('a,b', ',,')").number, 214);
 }
 
 TEST_F(Statements, ExpressionTypes) {
