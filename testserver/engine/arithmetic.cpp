@@ -241,8 +241,10 @@ private:
                ops.find(t.text[0]) != std::string_view::npos;
     }
 
-    // term (('+' | '-') term)*. A chain with a text operand concatenates and
-    // is left as written.
+    // term (('+' | '-' | '&' | '|' | '^') term)*, left to right: SQL Server
+    // puts the bitwise operators on the level of + and -, SQLite below them
+    // (5 & 3 + 1 is 2 there, 4 here). A chain with a text operand
+    // concatenates and is left as written.
     std::optional<Operand> expression(std::size_t& i, std::size_t e) {
         std::vector<Operand> terms;
         std::vector<Token> ops;
@@ -250,7 +252,7 @@ private:
         if (!first)
             return std::nullopt;
         terms.push_back(std::move(*first));
-        while (i + 1 < e && isOp(m_toks[i], "+-")) {
+        while (i + 1 < e && isOp(m_toks[i], "+-&|^")) {
             std::size_t j = i + 1;
             auto next = term(j, e);
             if (!next)
@@ -268,11 +270,45 @@ private:
                 acc.toks.insert(acc.toks.end(), terms[k + 1].toks.begin(), terms[k + 1].toks.end());
                 acc.kind = Kind::Text;
                 acc.literal = false;
+            } else if (isOp(ops[k], "&|^")) {
+                acc = bitwise(ops[k].text[0], std::move(acc), std::move(terms[k + 1]));
             } else {
                 acc = binary(ops[k], std::move(acc), std::move(terms[k + 1]));
             }
         }
         return acc;
+    }
+
+    // a & b, a | b in parentheses of their own, so that SQLite does them in
+    // the place SQL Server does; a ^ b (which SQLite lacks) as (a | b) - (a & b).
+    Operand bitwise(char op, Operand a, Operand b) {
+        auto grouped = [](std::vector<Token>& out, const std::vector<Token>& in) {
+            out.push_back(synthetic(TokKind::Punct, "("));
+            out.insert(out.end(), in.begin(), in.end());
+            out.push_back(synthetic(TokKind::Punct, ")"));
+        };
+        auto pair = [&](std::vector<Token>& out, std::string_view o) {
+            out.push_back(synthetic(TokKind::Punct, "("));
+            grouped(out, a.toks);
+            out.push_back(synthetic(TokKind::Op, o));
+            grouped(out, b.toks);
+            out.push_back(synthetic(TokKind::Punct, ")"));
+        };
+        Operand r;
+        r.computed = true;
+        if (op == '^') {
+            r.toks.push_back(synthetic(TokKind::Punct, "("));
+            pair(r.toks, "|");
+            r.toks.push_back(synthetic(TokKind::Op, "-"));
+            pair(r.toks, "&");
+            r.toks.push_back(synthetic(TokKind::Punct, ")"));
+        } else {
+            pair(r.toks, op == '&' ? "&" : "|");
+        }
+        if (a.kind == Kind::Integer && b.kind == Kind::Integer)
+            r = Operand{Kind::Integer, a.type.precision >= b.type.precision ? a.type : b.type,
+                        std::move(r.toks), true};
+        return r;
     }
 
     // unary (('*' | '/' | '%') unary)*
@@ -668,7 +704,7 @@ std::size_t rewriteExactArithmetic(std::vector<Token>& toks, std::size_t first, 
         toks.begin() + std::ptrdiff_t(first), toks.begin() + std::ptrdiff_t(last),
         [](const Token& t) {
             return (t.kind == TokKind::Op && t.text.size() == 1 &&
-                    std::string_view("+-*/%").find(t.text[0]) != std::string_view::npos) ||
+                    std::string_view("+-*/%&|^").find(t.text[0]) != std::string_view::npos) ||
                    (t.kind == TokKind::Word &&
                     t.isAny({"sum", "avg", "abs", "round", "ceiling", "floor"}));
         });

@@ -121,6 +121,17 @@ TEST_F(Statements, OffsetFetchPagesAnOrderedResult) {
     EXPECT_EQ(error("select n from pg offset 1 rows").number, 102);
 }
 
+// & | ^ stand on the level of + and -, evaluated left to right.
+TEST_F(Statements, BitwiseOperatorsShareTheLevelOfAddition) {
+    const auto r = rows("declare @f int = 5; select 5 & 3 + 1, 12 & 4 - 4, 5 ^ 3, 1 + 6 ^ 3,"
+                        " 10 - 2 | 1, 2 * 3 | 1, @f ^ 1 + 1, (5 & 3) + 1");
+    ASSERT_EQ(r.size(), 1u);
+    std::vector<std::int64_t> got;
+    for (const auto& v : r[0])
+        got.push_back(integer(v));
+    EXPECT_EQ(got, (std::vector<std::int64_t>{2, 0, 6, 4, 9, 7, 5, 2}));
+}
+
 TEST_F(Statements, TryConversionsChooseAndIdentCurrent) {
     auto r = rows("select try_cast('x' as int), try_cast('12' as int),"
                   " try_convert(date, '2024-02-30'), try_convert(int, '7'),"
