@@ -359,8 +359,9 @@ std::vector<Constraint> constraintsOf(const std::string& table, const std::strin
                         continue;
                 }
                 c.type = "F";
-                if (k + 1 < end)
-                    c.referenced = toks[k + 1].value();
+                std::size_t n = k + 1;
+                if (const auto parts = n < end ? readObjectName(toks, n) : std::nullopt)
+                    c.referenced = parts->back();
                 for (std::size_t j = k + 1; j + 2 < end; ++j)
                     if (toks[j].is("on") && toks[j + 2].is("cascade")) {
                         (toks[j + 1].is("delete") ? c.cascadeDelete : c.cascadeUpdate) = true;
@@ -488,44 +489,11 @@ Value nullable(const std::optional<int>& v) {
     return v ? Value{static_cast<std::int64_t>(*v)} : Value{Null{}};
 }
 
-namespace {
-
-struct KeyNames {
-    std::string primaryKey;                     // from CONSTRAINT ... PRIMARY KEY
-    std::map<std::string, std::string> foreign; // lower referenced table -> constraint name
-};
-
-// Constraint names as the CREATE TABLE text gave them.
-KeyNames keyNames(const std::string& createSql) {
-    KeyNames k;
-    const std::vector<Token> t = significantTokens(createSql);
-    for (std::size_t i = 0; i + 2 < t.size(); ++i) {
-        if (!t[i].is("constraint"))
-            continue;
-        const std::string name = t[i + 1].value();
-        for (std::size_t j = i + 2; j < t.size() && j < i + 14; ++j) {
-            if (t[j].is("constraint"))
-                break;
-            if (t[j].is("primary")) {
-                k.primaryKey = name;
-                break;
-            }
-            if (t[j].is("references") && j + 1 < t.size()) {
-                std::size_t n = j + 1;
-                if (auto parts = readObjectName(t, n))
-                    k.foreign[toLower(parts->back())] = name;
-                break;
-            }
-        }
-    }
-    return k;
-}
-
-} // namespace
-
 std::string pkNameOf(const std::string& table, const std::string& createSql) {
-    const KeyNames k = keyNames(createSql);
-    return k.primaryKey.empty() ? "PK__" + table.substr(0, 8) + "__7C8480AE" : k.primaryKey;
+    for (const auto& c : constraintsOf(table, createSql))
+        if (c.type == "PK")
+            return c.name;
+    return "PK__" + table.substr(0, 8) + "__7C8480AE";
 }
 
 } // namespace catalog
@@ -544,9 +512,10 @@ std::string primaryKeyName(const std::string& table, const std::string& createSq
 
 std::string foreignKeyName(const std::string& table, const std::string& createSql,
                            const std::string& referenced) {
-    const KeyNames k = keyNames(createSql);
-    auto it = k.foreign.find(toLower(referenced));
-    return it != k.foreign.end() ? it->second : defaultKeyName("FK", table, referenced);
+    for (const auto& c : constraintsOf(table, createSql))
+        if (c.type == "F" && iequals(c.referenced, referenced))
+            return c.name;
+    return defaultKeyName("FK", table, referenced);
 }
 
 } // namespace tds

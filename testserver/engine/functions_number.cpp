@@ -20,7 +20,10 @@ namespace {
 // tds_convert(type, value [, style [, base type]]): CONVERT and CAST as the
 // translator writes them. A conversion to sql_variant gets the type of the
 // value converted as the fourth argument when the translator knows it.
-void sqlTdsConvert(sqlite3_context* ctx, int n, sqlite3_value** a) {
+// tds_try_convert(type, value [, style]), for TRY_CAST and TRY_CONVERT, gives
+// NULL where the value does not convert; a conversion the types never allow
+// is still 529.
+void convert(sqlite3_context* ctx, int n, sqlite3_value** a, bool tryForm) {
     const std::string typeText = text(a[0]);
     const auto t = parseDeclType(typeText);
     if (!t)
@@ -30,26 +33,19 @@ void sqlTdsConvert(sqlite3_context* ctx, int n, sqlite3_value** a) {
                         ? toVariant(n > 3 ? text(a[3]) : std::string(), argValue(a[1]), &e)
                         : convertValue(*t, argValue(a[1]), n > 2 ? sqlite3_value_int(a[2]) : -1,
                                        typeText.find('(') != std::string::npos, &e);
+    if (tryForm && !e.text.empty() && e.number != 529)
+        return sqlite3_result_null(ctx);
     if (!e.text.empty())
         return resultError(ctx, e.number, 16, e.text);
     result(ctx, v);
 }
 
-// tds_try_convert(type, value [, style]): TRY_CAST and TRY_CONVERT, NULL where
-// the value does not convert; a conversion the types never allow is still 529.
+void sqlTdsConvert(sqlite3_context* ctx, int n, sqlite3_value** a) {
+    convert(ctx, n, a, false);
+}
+
 void sqlTryConvert(sqlite3_context* ctx, int n, sqlite3_value** a) {
-    const std::string typeText = text(a[0]);
-    const auto t = parseDeclType(typeText);
-    if (!t)
-        return resultError(ctx, 243, 16, "Type " + typeText + " is not a defined system type.");
-    ConvertError e;
-    const Value v = convertValue(*t, argValue(a[1]), n > 2 ? sqlite3_value_int(a[2]) : -1,
-                                 typeText.find('(') != std::string::npos, &e);
-    if (e.number == 529)
-        return resultError(ctx, e.number, 16, e.text);
-    if (!e.text.empty())
-        return sqlite3_result_null(ctx);
-    result(ctx, v);
+    convert(ctx, n, a, true);
 }
 
 // CHOOSE(index, value1, value2, ...): the value at that place, NULL outside.

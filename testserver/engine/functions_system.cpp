@@ -352,13 +352,16 @@ void sqlObjectId(sqlite3_context* ctx, int n, sqlite3_value** a) {
     sqlite3_result_null(ctx);
 }
 
-std::optional<std::string> triggerName(sqlite3* c, std::int64_t rowid) {
+// The name in row `rowid` of one of the server's own tables (triggers,
+// functions), if that table and row exist.
+std::optional<std::string> nameByRowid(sqlite3* c, const char* table, std::int64_t rowid) {
     std::optional<std::string> r;
-    if (catalog::hasInternalTable(c, "__tds_triggers"))
-        catalog::query(c,
-                       std::string("SELECT name FROM ") + catalog::kTriggerTable +
-                           " WHERE rowid = " + std::to_string(rowid),
-                       [&](sqlite3_stmt* st) { r = catalog::text(st, 0); });
+    const std::string_view bare =
+        std::string_view(table).substr(std::string_view(table).find('.') + 1);
+    if (catalog::hasInternalTable(c, std::string(bare)))
+        catalog::query(
+            c, std::string("SELECT name FROM ") + table + " WHERE rowid = " + std::to_string(rowid),
+            [&](sqlite3_stmt* st) { r = catalog::text(st, 0); });
     return r;
 }
 
@@ -394,8 +397,11 @@ void sqlObjectName(sqlite3_context* ctx, int, sqlite3_value** a) {
         const auto name = procedureName(d->conn, id / 16);
         return name ? result(ctx, *name) : sqlite3_result_null(ctx);
     }
-    if (id > 0 && id % 16 == catalog::kTriggerIdTag) {
-        const auto name = triggerName(d->conn, id / 16);
+    if (id > 0 && (id % 16 == catalog::kTriggerIdTag || id % 16 == catalog::kFunctionIdTag)) {
+        const auto name = nameByRowid(d->conn,
+                                      id % 16 == catalog::kTriggerIdTag ? catalog::kTriggerTable
+                                                                        : catalog::kFunctionTable,
+                                      id / 16);
         return name ? result(ctx, *name) : sqlite3_result_null(ctx);
     }
     if (id > 0 && id % 16 == catalog::kConstraintIdTag) {
@@ -408,15 +414,6 @@ void sqlObjectName(sqlite3_context* ctx, int, sqlite3_value** a) {
                     return result(ctx, all[place].name);
             }
         return sqlite3_result_null(ctx);
-    }
-    if (id > 0 && id % 16 == catalog::kFunctionIdTag) {
-        std::optional<std::string> name;
-        if (catalog::hasInternalTable(d->conn, "__tds_functions"))
-            catalog::query(d->conn,
-                           std::string("SELECT name FROM ") + catalog::kFunctionTable +
-                               " WHERE rowid = " + std::to_string(id / 16),
-                           [&](sqlite3_stmt* st) { name = catalog::text(st, 0); });
-        return name ? result(ctx, *name) : sqlite3_result_null(ctx);
     }
     const bool temp = id % 16 == 3;
     const std::string q = std::string("SELECT name FROM ") + (temp ? "temp" : "main") +
@@ -448,7 +445,7 @@ void sqlObjectProperty(sqlite3_context* ctx, int, sqlite3_value** a) {
         if (procedureName(d->conn, id / 16))
             kind = 'P';
     } else if (id > 0 && id % 16 == catalog::kTriggerIdTag) {
-        if (triggerName(d->conn, id / 16))
+        if (nameByRowid(d->conn, catalog::kTriggerTable, id / 16))
             kind = 'T';
     } else if (id > 0 && id % 16 == catalog::kFunctionIdTag) {
         if (const auto f = functionRow(d->conn, "rowid = " + std::to_string(id / 16)))
